@@ -1,0 +1,45 @@
+#pragma once
+
+// Device manager library: the persistent camera list and operation log in
+// the installation directory (SQLite), and the ONVIF configuration and
+// stream address of a camera. Results are 0 for success, negative otherwise.
+
+#include "common/devicerecords.h"
+
+#include <cstdint>
+
+extern "C" {
+
+enum {
+    DVRMGR_ERR_PARAM = -301,       // bad argument
+    DVRMGR_ERR_NOT_INIT = -302,    // SDK_DVRMGR_Init has not succeeded
+    DVRMGR_ERR_STORE = -303,       // the store could not be read or written
+    DVRMGR_ERR_FULL = -304,        // the camera list already holds 300 cameras
+    DVRMGR_ERR_TRANSACTION = -305, // no rewrite open, or one already open
+    DVRMGR_ERR_NETWORK = -310,     // camera not reachable or no answer in time
+    DVRMGR_ERR_AUTH = -311,        // camera refused the credentials
+    DVRMGR_ERR_REPLY = -312,       // camera answered something unusable
+};
+
+int SDK_DVRMGR_Init(const char *installDir);
+int SDK_DVRMGR_UnInit();
+
+// Camera list, in stored order; at most kMaxDevices records.
+int SDK_DVRMGR_GetDevInfo(DeviceInfo_s *records, int *count);
+int SDK_DVRMGR_DelDevAll();
+int SDK_DVRMGR_AddDevice(DeviceInfo_s info);
+
+// A rewrite of the camera list (DelDevAll, then AddDevice per camera) framed
+// by these two calls is one transaction: after a crash at any point the store
+// holds either the old list or the new one, never an empty or partial one.
+// SDK_DVRMGR_RollbackRewrite abandons an open rewrite.
+int SDK_DVRMGR_BeginRewrite();
+int SDK_DVRMGR_CommitRewrite();
+int SDK_DVRMGR_RollbackRewrite();
+
+// Operation log. ReadLog returns at most kMaxLogEntries entries: the newest
+// ones, oldest first.
+int SDK_DVRMGR_WriteLog(LogInfo_s info);
+int SDK_DVRMGR_ReadLog(LogInfo_s *entries, int *count);
+
+} // extern "C"

@@ -1,0 +1,43 @@
+#include "testenv.h"
+
+#include <QDir>
+#include <QTcpServer>
+#include <QtGlobal>
+
+namespace varno::test {
+
+QString tempRoot()
+{
+    const QString root = qEnvironmentVariable("VARNO_TEST_TMP");
+    return root.isEmpty() ? QDir::tempPath() : root;
+}
+
+QString installDir()
+{
+    QString base = qEnvironmentVariable("XDG_DATA_HOME");
+    if (base.isEmpty() || !base.startsWith(QLatin1Char('/')))
+        base = QDir::homePath() + QStringLiteral("/.local/share");
+    return base + QStringLiteral("/varno");
+}
+
+QString buildDir()
+{
+    return qEnvironmentVariable("VARNO_BUILD_DIR");
+}
+
+QString sourceDir()
+{
+    return qEnvironmentVariable("VARNO_SOURCE_DIR");
+}
+
+quint16 freeLoopbackPort()
+{
+    QTcpServer server;
+    if (!server.listen(QHostAddress::LocalHost, 0))
+        return 0;
+    const quint16 port = server.serverPort();
+    server.close();
+    return port;
+}
+
+} // namespace varno::test
