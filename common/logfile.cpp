@@ -1,51 +1,130 @@
 #include "common/logfile.h"
 
 #include "common/installdir.h"
+#include "common/sigsafe.h"
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
-// "yyyy-MM-dd hh:mm:ss" of the local time.
+std::atomic<CLogFile *> g_instance{nullptr};
+
+enum class Header { Created, AlreadyThere, Failed };
+
+// "yyyy-MM-dd hh:mm:ss" of the local time. Also hands the current offset from
+// UTC to the signal path, which cannot ask the time-zone code itself.
 void formatNow(char *out, size_t size)
 {
     const time_t now = ::time(nullptr);
     struct tm local {};
     ::localtime_r(&now, &local);
+    varno::sigsafe::noteUtcOffset(local.tm_gmtoff);
     ::strftime(out, size, "%Y-%m-%d %H:%M:%S", &local);
+}
+
+// Length of a text cut after n bytes, less a UTF-8 sequence the cut left
+// incomplete at the end. Async-signal-safe.
+size_t trimBrokenTail(const char *text, size_t n)
+{
+    // Step back over continuation bytes to the lead byte of the last sequence.
+    size_t lead = n;
+    int continuation = 0;
+    while (lead > 0 && continuation < 3 && (static_cast<unsigned char>(text[lead - 1]) & 0xc0) == 0x80) {
+        --lead;
+        ++continuation;
+    }
+    if (lead == 0)
+        return n;
+    const unsigned char c = static_cast<unsigned char>(text[lead - 1]);
+    size_t expected = 0;
+    if ((c & 0xe0) == 0xc0)
+        expected = 2;
+    else if ((c & 0xf0) == 0xe0)
+        expected = 3;
+    else if ((c & 0xf8) == 0xf0)
+        expected = 4;
+    else
+        return n; // ASCII or not UTF-8 at all: a plain byte cut
+    const size_t have = n - (lead - 1);
+    return have < expected ? lead - 1 : n;
+}
+
+// Length of text cut to at most max bytes, never inside a UTF-8 sequence.
+size_t cutLength(const char *text, size_t max)
+{
+    size_t n = 0;
+    while (n < max && text[n])
+        ++n;
+    return (n == max && text[n] != '\0') ? trimBrokenTail(text, n) : n;
 }
 
 } // namespace
 
 void WriteLog(int level, const char *format, ...)
 {
-    char buffer[CLogFile::kMaxMessage + 1];
+    // One byte more than the message for the console's end of line.
+    char buffer[CLogFile::kMaxMessage + 2];
     std::memset(buffer, 0, sizeof(buffer));
+    int written = 0;
     if (format) {
         va_list args;
         va_start(args, format);
-        std::vsnprintf(buffer, sizeof(buffer), format, args);
+        written = std::vsnprintf(buffer, CLogFile::kMaxMessage + 1, format, args);
         va_end(args);
     }
-
-    std::fputs(buffer, stdout);
-    std::fputc('\n', stdout);
+    // vsnprintf cut the message at 1,023 bytes; do not leave a broken letter.
+    size_t size = std::strlen(buffer);
+    if (written > static_cast<int>(CLogFile::kMaxMessage) && size == CLogFile::kMaxMessage)
+        size = trimBrokenTail(buffer, size);
+    buffer[size] = '\n';
+    // One call, so that the line reaches the console in one piece.
+    std::fwrite(buffer, 1, size + 1, stdout);
     std::fflush(stdout);
+    buffer[size] = '\0';
 
     if (level <= 4)
         CLogFile::instance().write(level, buffer);
 }
 
+void WriteLogSignalSafe(int level, const char *message) noexcept
+{
+    if (!message)
+        message = "";
+    char buffer[CLogFile::kMaxMessage + 2];
+    const size_t size = cutLength(message, CLogFile::kMaxMessage);
+    std::memcpy(buffer, message, size);
+    buffer[size] = '\n';
+    varno::sigsafe::writeAll(STDOUT_FILENO, buffer, size + 1);
+    buffer[size] = '\0';
+
+    if (level <= 4) {
+        if (CLogFile *file = CLogFile::existing())
+            file->writeSignalSafe(level, buffer);
+    }
+}
+
 CLogFile &CLogFile::instance()
 {
     // Created on first use and never destroyed: threads may still log while
-    // the process ends.
-    static CLogFile *file = new CLogFile;
+    // the process ends. The pointer is also published for the signal path.
+    static CLogFile *file = [] {
+        auto *created = new CLogFile;
+        g_instance.store(created, std::memory_order_release);
+        return created;
+    }();
     return *file;
+}
+
+CLogFile *CLogFile::existing() noexcept
+{
+    return g_instance.load(std::memory_order_acquire);
 }
 
 CLogFile::CLogFile()
@@ -58,9 +137,11 @@ CLogFile::CLogFile()
 
 bool CLogFile::writeHeader()
 {
-    FILE *fp = std::fopen(m_currentPath.c_str(), "w");
+    // "x": never truncate a file that appeared in the meantime (another
+    // process, or the signal path appending without the lock).
+    FILE *fp = std::fopen(m_currentPath.c_str(), "wxe");
     if (!fp)
-        return false;
+        return errno == EEXIST;
     char now[32];
     formatNow(now, sizeof(now));
     std::fprintf(fp, "Log File Created On:%s\r\n", now);
@@ -70,6 +151,8 @@ bool CLogFile::writeHeader()
 
 void CLogFile::write(int level, const char *message)
 {
+    if (!message)
+        message = "";
     // The line is built before the lock is taken.
     char now[32];
     formatNow(now, sizeof(now));
@@ -84,6 +167,11 @@ void CLogFile::write(int level, const char *message)
     line += "\r\n";
 
     std::lock_guard<std::mutex> lock(m_mutex);
+    m_owner.store(varno::sigsafe::currentTid(), std::memory_order_relaxed);
+    struct OwnerReset {
+        std::atomic<pid_t> &owner;
+        ~OwnerReset() { owner.store(0, std::memory_order_relaxed); }
+    } ownerReset{m_owner};
 
     struct stat st {};
     if (::stat(m_currentPath.c_str(), &st) != 0) {
@@ -98,10 +186,76 @@ void CLogFile::write(int level, const char *message)
             return;
     }
 
-    FILE *fp = std::fopen(m_currentPath.c_str(), "a");
+    FILE *fp = std::fopen(m_currentPath.c_str(), "ae");
     if (!fp)
         return;
+    // The line is far below stdio's buffer size, so the flush hands it to
+    // the kernel in one O_APPEND write.
     std::fwrite(line.data(), 1, line.size(), fp);
     std::fflush(fp);
     std::fclose(fp);
+}
+
+bool CLogFile::writeHeaderSignalSafe() noexcept
+{
+    const int fd = ::open(m_currentPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return errno == EEXIST;
+    char storage[64];
+    varno::sigsafe::LineBuffer header(storage, sizeof(storage));
+    header.add("Log File Created On:").time(varno::sigsafe::localNow()).add("\r\n");
+    varno::sigsafe::writeAll(fd, header.data(), header.size());
+    ::close(fd);
+    return true;
+}
+
+void CLogFile::appendSignalSafe(const char *line, size_t size, bool locked) noexcept
+{
+    struct stat st {};
+    if (::stat(m_currentPath.c_str(), &st) != 0) {
+        varno::sigsafe::makePath(m_dir.c_str());
+        if (!writeHeaderSignalSafe())
+            return;
+    } else if (locked && st.st_size >= kMaxSize) {
+        ::unlink(m_previousPath.c_str());
+        if (::rename(m_currentPath.c_str(), m_previousPath.c_str()) == 0 && !writeHeaderSignalSafe())
+            return;
+    }
+    const int fd = ::open(m_currentPath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return;
+    varno::sigsafe::writeAll(fd, line, size);
+    ::close(fd);
+}
+
+void CLogFile::writeSignalSafe(int level, const char *message) noexcept
+{
+    if (!message)
+        message = "";
+    char storage[kMaxMessage + 64];
+    varno::sigsafe::LineBuffer line(storage, sizeof(storage));
+    line.add('[').time(varno::sigsafe::localNow()).add("][level:").dec(level).add(']');
+    line.add(message, cutLength(message, kMaxMessage)).add("\r\n");
+
+    // std::mutex is a plain futex word: try_lock and unlock neither allocate
+    // nor block, so they are used here although POSIX does not list them.
+    const pid_t self = varno::sigsafe::currentTid();
+    bool locked = false;
+    if (m_owner.load(std::memory_order_relaxed) != self) {
+        for (int attempt = 0; attempt < 2000; ++attempt) {
+            if (m_mutex.try_lock()) {
+                locked = true;
+                break;
+            }
+            const struct timespec pause = {0, 100000}; // 0.1 ms
+            ::nanosleep(&pause, nullptr);
+        }
+    }
+    if (locked)
+        m_owner.store(self, std::memory_order_relaxed);
+    appendSignalSafe(line.data(), line.size(), locked);
+    if (locked) {
+        m_owner.store(0, std::memory_order_relaxed);
+        m_mutex.unlock();
+    }
 }

@@ -1,0 +1,580 @@
+#include "common/installdir.h"
+#include "common/logfile.h"
+
+#include <QtTest>
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+
+#include <atomic>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+QString logDir()
+{
+    return QString::fromStdString(varno::installDir()) + QStringLiteral("/log");
+}
+QString currentLog()
+{
+    return logDir() + QStringLiteral("/Varno.log");
+}
+QString previousLog()
+{
+    return logDir() + QStringLiteral("/Varno-1.log");
+}
+
+QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return f.readAll();
+}
+
+// Lines of a log file without their CR LF; fails the test on a line that is
+// not ended by CR LF or that holds a stray CR or LF.
+QList<QByteArray> linesOf(const QByteArray &content)
+{
+    QList<QByteArray> lines = content.split('\n');
+    if (!content.isEmpty() && !content.endsWith("\r\n"))
+        QTest::qFail("file does not end with CR LF", __FILE__, __LINE__);
+    if (!lines.isEmpty() && lines.last().isEmpty())
+        lines.removeLast();
+    for (QByteArray &line : lines) {
+        if (!line.endsWith('\r') || line.count('\r') != 1)
+            QTest::qFail(("malformed line ending: " + line.left(80)).constData(), __FILE__, __LINE__);
+        line.chop(line.endsWith('\r') ? 1 : 0);
+    }
+    return lines;
+}
+
+const QRegularExpression &headerPattern()
+{
+    static const QRegularExpression re(QStringLiteral("^Log File Created On:(\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d)$"));
+    return re;
+}
+
+const QRegularExpression &linePattern()
+{
+    static const QRegularExpression re(
+        QStringLiteral("^\\[(\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d)\\]\\[level:(-?\\d+)\\](.*)$"),
+        QRegularExpression::DotMatchesEverythingOption);
+    return re;
+}
+
+// Message text of a well-formed line, or a null array.
+QByteArray messageOf(const QByteArray &line, int *level = nullptr)
+{
+    const auto m = linePattern().match(QString::fromUtf8(line));
+    if (!m.hasMatch())
+        return {};
+    if (level)
+        *level = m.captured(2).toInt();
+    const int prefix = m.capturedStart(3);
+    // Index in bytes: the prefix is ASCII.
+    return line.mid(prefix);
+}
+
+// Writes a log file of exactly size bytes made of whole CR LF lines that
+// starts with a header line.
+void writeFiller(const QString &path, qint64 size, char fill = 'f')
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    const QByteArray head("Log File Created On:2000-01-01 00:00:00\r\n");
+    QByteArray line(98, fill);
+    line += "\r\n";
+    qint64 written = f.write(head);
+    while (size - written > 2 * line.size())
+        written += f.write(line);
+    written += f.write(QByteArray(size - written - 2, fill) + "\r\n");
+    f.close();
+    QCOMPARE(QFileInfo(path).size(), size);
+}
+
+// Sends the calling process's stdout to /dev/null for the life of the object,
+// for tests that write tens of thousands of lines.
+class QuietStdout
+{
+public:
+    QuietStdout()
+    {
+        std::fflush(stdout);
+        m_saved = ::dup(STDOUT_FILENO);
+        const int null = ::open("/dev/null", O_WRONLY);
+        ::dup2(null, STDOUT_FILENO);
+        ::close(null);
+    }
+    ~QuietStdout()
+    {
+        std::fflush(stdout);
+        ::dup2(m_saved, STDOUT_FILENO);
+        ::close(m_saved);
+    }
+
+private:
+    int m_saved = -1;
+};
+
+std::atomic<int> g_signalLines{0};
+static_assert(std::atomic<int>::is_always_lock_free);
+
+void logFromSignal(int)
+{
+    WriteLogSignalSafe(1, "[EXCEPTION]from a handler!!!");
+    ++g_signalLines;
+}
+
+} // namespace
+
+class TestLogFile : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+
+    void firstLineCreatesFolderAndHeader();
+    void lineFormatAndLevels();
+    void manyArgumentsAndNonAscii();
+    void cutAt1023();
+    void levelAboveFourConsoleOnly();
+    void deletedFolderRecreated();
+    void unwritableFolderNeverFails();
+
+    void rotationAtBoundary();
+    void rotationAtExactLimit();
+    void failingRenameAppendsAgain();
+    void eightThreadsAcrossRotation();
+
+    void signalPathSameFormat();
+    void signalPathRotatesAndRecreates();
+    void signalPathFromRealHandlers();
+};
+
+void TestLogFile::init()
+{
+    QDir(logDir()).removeRecursively();
+    QFile::remove(logDir()); // a test may leave a plain file there
+}
+
+void TestLogFile::firstLineCreatesFolderAndHeader()
+{
+    QVERIFY(!QFileInfo::exists(logDir()));
+    const QDateTime before = QDateTime::currentDateTime().addSecs(-1);
+    WriteLog(0, "[CLIENT]first line!!!");
+    const QDateTime after = QDateTime::currentDateTime().addSecs(1);
+
+    const QList<QByteArray> lines = linesOf(readAll(currentLog()));
+    QCOMPARE(lines.size(), 2);
+    const auto header = headerPattern().match(QString::fromUtf8(lines[0]));
+    QVERIFY2(header.hasMatch(), lines[0].constData());
+    const QDateTime created = QDateTime::fromString(header.captured(1), QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+    QVERIFY(created >= before.addMSecs(-before.time().msec()) && created <= after);
+    QCOMPARE(messageOf(lines[1]), QByteArray("[CLIENT]first line!!!"));
+    QVERIFY(!QFileInfo::exists(previousLog()));
+}
+
+void TestLogFile::lineFormatAndLevels()
+{
+    for (int level = 0; level <= 4; ++level)
+        WriteLog(level, "%s(%d):level %d!!!", "Client::Client", 42, level);
+    WriteLog(-1, "negative level");
+    WriteLog(0, "%s", "");
+
+    const QByteArray content = readAll(currentLog());
+    const QList<QByteArray> lines = linesOf(content);
+    QCOMPARE(lines.size(), 1 + 5 + 2);
+    for (int level = 0; level <= 4; ++level) {
+        int got = -100;
+        QCOMPARE(messageOf(lines[1 + level], &got), QByteArray("Client::Client(42):level ") + QByteArray::number(level) + "!!!");
+        QCOMPARE(got, level);
+        // The time stamp is local time of now.
+        const auto m = linePattern().match(QString::fromUtf8(lines[1 + level]));
+        const QDateTime stamp = QDateTime::fromString(m.captured(1), QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+        QVERIFY(qAbs(stamp.secsTo(QDateTime::currentDateTime())) <= 2);
+    }
+    int got = 0;
+    QCOMPARE(messageOf(lines[6], &got), QByteArray("negative level"));
+    QCOMPARE(got, -1);
+    QCOMPARE(lines[7].right(9), QByteArray("[level:0]"));
+    // No LF without its CR anywhere in the file.
+    QCOMPARE(content.count('\n'), content.count("\r\n"));
+}
+
+void TestLogFile::manyArgumentsAndNonAscii()
+{
+    WriteLog(2, "%s(%d):%d %u %ld %lld %x %#x %o %c %5.2f %e %g %s %p %-4d| %04d %+d %%!!!", "Fn", 1, -2, 3u, 4L,
+             5LL, 0xab, 0xc0000005, 8, 'z', 3.14159, 1e10, 0.5, "text", static_cast<void *>(nullptr), 7, 9, 10);
+    const QByteArray text = QStringLiteral("[DEVICE]Kamera \u00c4u\u00dfen \u6444\u50cf\u673a \U0001F4F7 ok!!!").toUtf8();
+    WriteLog(0, "%s", text.constData());
+    WriteLog(0, nullptr);                                 // no format at all: an empty message
+
+    char expected[512];
+    std::snprintf(expected, sizeof(expected),
+                  "%s(%d):%d %u %ld %lld %x %#x %o %c %5.2f %e %g %s %p %-4d| %04d %+d %%!!!", "Fn", 1, -2, 3u, 4L,
+                  5LL, 0xab, 0xc0000005, 8, 'z', 3.14159, 1e10, 0.5, "text", static_cast<void *>(nullptr), 7, 9,
+                  10);
+    const QList<QByteArray> lines = linesOf(readAll(currentLog()));
+    QCOMPARE(lines.size(), 4);
+    QCOMPARE(messageOf(lines[1]), QByteArray(expected));
+    QVERIFY(QByteArray(expected).contains("0xc0000005"));
+    QCOMPARE(messageOf(lines[2]), text);
+    QCOMPARE(messageOf(lines[3]), QByteArray(""));
+    QVERIFY(!messageOf(lines[3]).isNull());
+}
+
+void TestLogFile::cutAt1023()
+{
+    const QByteArray longText(2000, 'x');
+    WriteLog(0, "%s", longText.constData());
+    WriteLog(0, "%s", QByteArray(1023, 'y').constData());
+    WriteLog(0, "%s", QByteArray(1024, 'z').constData());
+    // A cut inside a two-byte letter drops the broken half: 1,022 bytes.
+    QByteArray umlauts;
+    for (int i = 0; i < 1000; ++i)
+        umlauts += "\xc3\xa4";
+    WriteLog(0, "%s", umlauts.constData());
+    // One ASCII byte first: 1 + 511 * 2 = 1023 bytes fit exactly.
+    WriteLog(0, "a%s", umlauts.constData());
+    // A prefix from the format counts toward the 1,023 bytes.
+    WriteLog(3, "%s(%d):%s!!!", "Fn", 7, longText.constData());
+
+    const QList<QByteArray> lines = linesOf(readAll(currentLog()));
+    QCOMPARE(lines.size(), 7);
+    QCOMPARE(messageOf(lines[1]), QByteArray(1023, 'x'));
+    QCOMPARE(messageOf(lines[2]), QByteArray(1023, 'y'));
+    QCOMPARE(messageOf(lines[3]), QByteArray(1023, 'z'));
+    QCOMPARE(messageOf(lines[4]), umlauts.left(1022));
+    QCOMPARE(messageOf(lines[5]), "a" + umlauts.left(1022));
+    QCOMPARE(messageOf(lines[6]), QByteArray("Fn(7):") + QByteArray(1023 - 6, 'x'));
+    QVERIFY(QString::fromUtf8(messageOf(lines[4])).toUtf8() == messageOf(lines[4])); // valid UTF-8
+}
+
+void TestLogFile::levelAboveFourConsoleOnly()
+{
+    // The console is the child's stdout: plain message lines, no time stamp.
+    QProcess child;
+    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--child"), QStringLiteral("levels")});
+    QVERIFY(child.waitForFinished(30000));
+    QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(child.exitCode(), 0);
+    const QByteArray out = child.readAllStandardOutput();
+    QCOMPARE(out, QByteArray("console and file 4\nconsole only 5\nconsole only 99\n"
+                             + QByteArray(1023, 'q') + "\n"));
+
+    const QList<QByteArray> lines = linesOf(readAll(currentLog()));
+    QCOMPARE(lines.size(), 3);
+    QCOMPARE(messageOf(lines[1]), QByteArray("console and file 4"));
+    QCOMPARE(messageOf(lines[2]), QByteArray(1023, 'q'));
+}
+
+void TestLogFile::deletedFolderRecreated()
+{
+    WriteLog(0, "before");
+    QVERIFY(QDir(logDir()).removeRecursively());
+    QVERIFY(!QFileInfo::exists(logDir()));
+    WriteLog(0, "after");
+    const QList<QByteArray> lines = linesOf(readAll(currentLog()));
+    QCOMPARE(lines.size(), 2);
+    QVERIFY(headerPattern().match(QString::fromUtf8(lines[0])).hasMatch());
+    QCOMPARE(messageOf(lines[1]), QByteArray("after"));
+
+    // Only the file removed: a new header, the folder stays.
+    QVERIFY(QFile::remove(currentLog()));
+    WriteLog(1, "again");
+    const QList<QByteArray> again = linesOf(readAll(currentLog()));
+    QCOMPARE(again.size(), 2);
+    QVERIFY(headerPattern().match(QString::fromUtf8(again[0])).hasMatch());
+    QCOMPARE(messageOf(again[1]), QByteArray("again"));
+}
+
+void TestLogFile::unwritableFolderNeverFails()
+{
+    // A plain file where the folder should be: nothing can be created, the
+    // call still returns and the next call after the repair logs again.
+    {
+        QFile blocker(logDir());
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.write("not a folder");
+    }
+    WriteLog(0, "lost line");
+    WriteLogSignalSafe(0, "lost line too");
+    QCOMPARE(readAll(logDir()), QByteArray("not a folder"));
+    QVERIFY(QFile::remove(logDir()));
+    WriteLog(0, "kept line");
+    const QList<QByteArray> lines = linesOf(readAll(currentLog()));
+    QCOMPARE(lines.size(), 2);
+    QCOMPARE(messageOf(lines[1]), QByteArray("kept line"));
+}
+
+void TestLogFile::rotationAtBoundary()
+{
+    QVERIFY(QDir().mkpath(logDir()));
+    writeFiller(currentLog(), CLogFile::kMaxSize - 1);
+    {
+        QFile old(previousLog());
+        QVERIFY(old.open(QIODevice::WriteOnly));
+        old.write("OLDER GENERATION\r\n");
+    }
+
+    // One byte below the limit: the line is appended, no rotation.
+    WriteLog(0, "line A");
+    QVERIFY(QFileInfo(currentLog()).size() >= CLogFile::kMaxSize);
+    QCOMPARE(readAll(previousLog()), QByteArray("OLDER GENERATION\r\n"));
+    const QByteArray beforeRotation = readAll(currentLog());
+    QVERIFY(beforeRotation.startsWith("Log File Created On:2000-01-01 00:00:00\r\n"));
+    QCOMPARE(messageOf(linesOf(beforeRotation).last()), QByteArray("line A"));
+
+    // At or above the limit: the next line rotates.
+    WriteLog(0, "line B");
+    QCOMPARE(readAll(previousLog()), beforeRotation); // the older generation is gone
+    const QList<QByteArray> lines = linesOf(readAll(currentLog()));
+    QCOMPARE(lines.size(), 2);
+    QVERIFY(headerPattern().match(QString::fromUtf8(lines[0])).hasMatch());
+    QCOMPARE(messageOf(lines[1]), QByteArray("line B"));
+    QVERIFY(!lines[0].contains("2000-01-01"));
+}
+
+void TestLogFile::rotationAtExactLimit()
+{
+    QVERIFY(QDir().mkpath(logDir()));
+    writeFiller(currentLog(), CLogFile::kMaxSize);
+    const QByteArray full = readAll(currentLog());
+    WriteLog(4, "first after the limit");
+    QCOMPARE(readAll(previousLog()), full);
+    const QList<QByteArray> lines = linesOf(readAll(currentLog()));
+    QCOMPARE(lines.size(), 2);
+    QCOMPARE(messageOf(lines[1]), QByteArray("first after the limit"));
+
+    // Without an older generation the rotation works the same.
+    QVERIFY(QFile::remove(previousLog()));
+    writeFiller(currentLog(), CLogFile::kMaxSize + 5000);
+    WriteLog(4, "second");
+    QCOMPARE(QFileInfo(previousLog()).size(), CLogFile::kMaxSize + 5000);
+    QCOMPARE(linesOf(readAll(currentLog())).size(), 2);
+}
+
+void TestLogFile::failingRenameAppendsAgain()
+{
+    // A non-empty folder named Varno-1.log can be neither removed nor
+    // replaced by the rename: the current file is appended to again.
+    QVERIFY(QDir().mkpath(previousLog() + QStringLiteral("/sub")));
+    writeFiller(currentLog(), CLogFile::kMaxSize);
+    WriteLog(0, "still here");
+    QCOMPARE(QFileInfo(currentLog()).size(), CLogFile::kMaxSize + qint64(std::strlen("[2000-01-01 00:00:00][level:0]still here\r\n")));
+    QCOMPARE(messageOf(linesOf(readAll(currentLog())).last()), QByteArray("still here"));
+    QVERIFY(QFileInfo(previousLog()).isDir());
+}
+
+void TestLogFile::eightThreadsAcrossRotation()
+{
+    // 8 threads x 2,500 lines of about 120 bytes = 2.4 MB, starting 1 MB
+    // below the limit: the rotation happens while the threads race.
+    constexpr int kThreads = 8;
+    constexpr int kLines = 2500;
+    QVERIFY(QDir().mkpath(logDir()));
+    writeFiller(currentLog(), CLogFile::kMaxSize - 1000000);
+
+    {
+        QuietStdout quiet;
+        std::atomic<bool> go{false};
+        std::vector<std::thread> threads;
+        for (int t = 0; t < kThreads; ++t) {
+            threads.emplace_back([t, &go] {
+                while (!go.load())
+                    std::this_thread::yield();
+                for (int i = 0; i < kLines; ++i)
+                    WriteLog(t % 5, "T%d L%05d %s", t, i, "payload-payload-payload-payload-payload-payload-payload-payload-payload-payload");
+            });
+        }
+        go = true;
+        for (auto &th : threads)
+            th.join();
+    }
+
+    const QList<QByteArray> older = linesOf(readAll(previousLog()));
+    const QList<QByteArray> newer = linesOf(readAll(currentLog()));
+    QVERIFY(!older.isEmpty() && !newer.isEmpty());
+    QCOMPARE(older[0], QByteArray("Log File Created On:2000-01-01 00:00:00"));
+    QVERIFY(headerPattern().match(QString::fromUtf8(newer[0])).hasMatch());
+    QVERIFY(QFileInfo(previousLog()).size() >= CLogFile::kMaxSize);
+    // Exactly one rotation: the new file holds the rest, below the limit.
+    QVERIFY(QFileInfo(currentLog()).size() < CLogFile::kMaxSize);
+
+    std::vector<int> next(kThreads, 0);
+    int seen = 0;
+    static const QRegularExpression payload(QStringLiteral(
+        "^T(\\d) L(\\d{5}) payload-payload-payload-payload-payload-payload-payload-payload-payload-payload$"));
+    auto check = [&](const QList<QByteArray> &lines, bool fillerFirst) {
+        for (qsizetype n = 1; n < lines.size(); ++n) {
+            if (fillerFirst && lines[n].startsWith('f'))
+                continue;
+            int level = -1;
+            const QByteArray message = messageOf(lines[n], &level);
+            QVERIFY2(!message.isNull(), lines[n].left(120).constData());
+            const auto m = payload.match(QString::fromLatin1(message));
+            QVERIFY2(m.hasMatch(), message.left(120).constData());
+            const int t = m.captured(1).toInt();
+            const int i = m.captured(2).toInt();
+            QCOMPARE(level, t % 5);
+            // Per thread, lines appear once each and in order.
+            QCOMPARE(i, next[t]);
+            ++next[t];
+            ++seen;
+        }
+    };
+    check(older, true);
+    check(newer, false);
+    QCOMPARE(seen, kThreads * kLines);
+    for (int t = 0; t < kThreads; ++t)
+        QCOMPARE(next[t], kLines);
+}
+
+void TestLogFile::signalPathSameFormat()
+{
+    WriteLog(1, "normal");
+    WriteLogSignalSafe(1, "[EXCEPTION]exceptionCode(0xc0000005)!!!");
+    WriteLogSignalSafe(3, QByteArray(2000, 's').constData());
+    QByteArray umlauts;
+    for (int i = 0; i < 1000; ++i)
+        umlauts += "\xc3\xb6";
+    WriteLogSignalSafe(0, umlauts.constData());
+    WriteLogSignalSafe(7, "console only");
+
+    const QList<QByteArray> lines = linesOf(readAll(currentLog()));
+    QCOMPARE(lines.size(), 5);
+    int level = -1;
+    QCOMPARE(messageOf(lines[2], &level), QByteArray("[EXCEPTION]exceptionCode(0xc0000005)!!!"));
+    QCOMPARE(level, 1);
+    QCOMPARE(messageOf(lines[3], &level), QByteArray(1023, 's'));
+    QCOMPARE(level, 3);
+    QCOMPARE(messageOf(lines[4]), umlauts.left(1022));
+    // The signal path computes local time without localtime(): it must agree
+    // with the normal path's stamp.
+    const auto normal = linePattern().match(QString::fromUtf8(lines[1]));
+    const auto fromSignal = linePattern().match(QString::fromUtf8(lines[2]));
+    const QDateTime a = QDateTime::fromString(normal.captured(1), QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+    const QDateTime b = QDateTime::fromString(fromSignal.captured(1), QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+    QVERIFY(a.isValid() && b.isValid());
+    QVERIFY2(qAbs(a.secsTo(b)) <= 1, qPrintable(a.toString() + QLatin1String(" / ") + b.toString()));
+}
+
+void TestLogFile::signalPathRotatesAndRecreates()
+{
+    QVERIFY(QDir().mkpath(logDir()));
+    writeFiller(currentLog(), CLogFile::kMaxSize);
+    const QByteArray full = readAll(currentLog());
+    WriteLogSignalSafe(1, "after rotation");
+    QCOMPARE(readAll(previousLog()), full);
+    QList<QByteArray> lines = linesOf(readAll(currentLog()));
+    QCOMPARE(lines.size(), 2);
+    QVERIFY(headerPattern().match(QString::fromUtf8(lines[0])).hasMatch());
+    QCOMPARE(messageOf(lines[1]), QByteArray("after rotation"));
+
+    QVERIFY(QDir(logDir()).removeRecursively());
+    WriteLogSignalSafe(2, "folder again");
+    lines = linesOf(readAll(currentLog()));
+    QCOMPARE(lines.size(), 2);
+    QVERIFY(headerPattern().match(QString::fromUtf8(lines[0])).hasMatch());
+    QCOMPARE(messageOf(lines[1]), QByteArray("folder again"));
+}
+
+void TestLogFile::signalPathFromRealHandlers()
+{
+    // Handlers interrupt threads that are in the middle of logging (possibly
+    // holding the mutex); every line must still be whole.
+    struct sigaction sa {};
+    sa.sa_handler = logFromSignal;
+    sigemptyset(&sa.sa_mask);
+    struct sigaction old {};
+    QCOMPARE(::sigaction(SIGUSR1, &sa, &old), 0);
+    g_signalLines = 0;
+
+    constexpr int kThreads = 4;
+    constexpr int kSignals = 40;
+    std::atomic<int> written{0};
+    {
+        QuietStdout quiet;
+        std::atomic<bool> stop{false};
+        std::atomic<int> started{0};
+        std::vector<std::thread> threads;
+        std::vector<pthread_t> handles;
+        for (int t = 0; t < kThreads; ++t) {
+            threads.emplace_back([t, &stop, &started, &written] {
+                ++started;
+                for (int i = 0; !stop.load(); ++i) {
+                    WriteLog(0, "T%d L%05d", t, i % 100000);
+                    ++written;
+                }
+            });
+            handles.push_back(threads.back().native_handle());
+        }
+        while (started.load() < kThreads)
+            std::this_thread::yield();
+        QElapsedTimer timer;
+        timer.start();
+        for (int sent = 0; sent < kSignals; ++sent) {
+            // One at a time: a signal sent while the last one is handled
+            // would be merged with it.
+            QCOMPARE(::pthread_kill(handles[sent % kThreads], SIGUSR1), 0);
+            while (g_signalLines.load() <= sent && timer.elapsed() < 20000)
+                std::this_thread::yield();
+        }
+        stop = true;
+        for (auto &th : threads)
+            th.join();
+    }
+    ::sigaction(SIGUSR1, &old, nullptr);
+
+    const QList<QByteArray> lines = linesOf(readAll(currentLog()));
+    int normal = 0;
+    int fromHandler = 0;
+    for (qsizetype n = 1; n < lines.size(); ++n) {
+        const QByteArray message = messageOf(lines[n]);
+        QVERIFY2(!message.isNull(), lines[n].constData());
+        if (message == "[EXCEPTION]from a handler!!!")
+            ++fromHandler;
+        else if (QRegularExpression(QStringLiteral("^T\\d L\\d{5}$")).match(QString::fromLatin1(message)).hasMatch())
+            ++normal;
+        else
+            QFAIL(lines[n].constData());
+    }
+    QCOMPARE(normal, written.load());
+    QCOMPARE(g_signalLines.load(), kSignals);
+    qInfo("%d lines from the threads, %d from handlers", written.load(), kSignals);
+    QCOMPARE(fromHandler, kSignals);
+}
+
+// Child modes, run by the tests above as separate processes.
+static int runChild(const char *mode)
+{
+    if (std::strcmp(mode, "levels") == 0) {
+        WriteLog(4, "console and file %d", 4);
+        WriteLog(5, "console only %d", 5);
+        WriteLog(99, "console only %d", 99);
+        WriteLog(0, "%s", QByteArray(3000, 'q').constData());
+        return 0;
+    }
+    return 2;
+}
+
+int main(int argc, char **argv)
+{
+    if (argc >= 3 && std::strcmp(argv[1], "--child") == 0)
+        return runChild(argv[2]);
+    QCoreApplication app(argc, argv);
+    TestLogFile test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_logfile.moc"
