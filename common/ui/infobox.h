@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QMessageBox>
+#include <QString>
+
+#include <functional>
+
+class QWidget;
+
+// Every message the program shows to the user, and every question it asks,
+// goes through prompt(): one replaceable seam. By default it runs the real
+// modal dialog; a test (or a headless run) installs a handler that records
+// the request and answers it, so that nothing ever blocks on a dialog.
+namespace varno::ui {
+
+enum class PromptKind {
+    Information, // information icon, OK
+    Question,    // question icon, Yes and No (No refuses the action)
+    Password,    // camera password prompt: OK with the text entered, or Cancel
+};
+
+struct PromptRequest
+{
+    PromptKind kind = PromptKind::Information;
+    QString title;
+    QString text;              // message, or the camera's name for a password prompt
+    QWidget *parent = nullptr;
+};
+
+struct PromptAnswer
+{
+    QMessageBox::StandardButton button = QMessageBox::NoButton;
+    QString text;              // the password entered (Password prompts only)
+};
+
+using PromptHandler = std::function<PromptAnswer(const PromptRequest &)>;
+
+// The seam. Runs the installed handler, or else the real dialog of the kind.
+// Only the user-interface thread may show a real dialog: on any other thread
+// the request is refused (NoButton) and logged.
+PromptAnswer prompt(const PromptRequest &request);
+
+// Installs a handler that answers every request in place of the dialogs;
+// an empty handler restores the dialogs. Returns the previous handler.
+PromptHandler setPromptHandler(PromptHandler handler);
+
+// Registers the real camera password dialog (the information and question
+// boxes are built in). An empty dialog unregisters it; without one a
+// password prompt is answered Cancel.
+void setPasswordDialog(PromptHandler dialog);
+
+// The information box: title and text with an information icon and OK, or
+// with a question icon and Yes and No. Returns the button pressed
+// (QMessageBox::Ok, Yes or No; No also when the box was closed otherwise).
+QMessageBox::StandardButton InfoBox(QWidget *parent, const QString &title, const QString &text,
+                                    bool question = false);
+
+// Style sheet of the information box.
+inline constexpr const char *kInfoBoxStyle = "color:black; background-color:rgb(222, 222, 222);";
+
+} // namespace varno::ui
