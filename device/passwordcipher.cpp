@@ -77,19 +77,6 @@ inline uint8_t xtime(uint8_t b)
     return static_cast<uint8_t>((b << 1) ^ ((b & 0x80) ? 0x1b : 0x00));
 }
 
-// General multiplication in GF(2^8), for the inverse MixColumns.
-inline uint8_t gmul(uint8_t a, uint8_t b)
-{
-    uint8_t product = 0;
-    while (b) {
-        if (b & 1)
-            product ^= a;
-        a = xtime(a);
-        b >>= 1;
-    }
-    return product;
-}
-
 // The state: s[4 * r + c] is row r, column c, which is also block byte
 // 4r + c (the row-wise layout).
 using State = uint8_t[kBlock];
@@ -199,16 +186,19 @@ void mixColumns(State &s)
     }
 }
 
-// Each column is multiplied by {0b}x^3 + {0d}x^2 + {09}x + {0e}.
+// Each column is multiplied by {0b}x^3 + {0d}x^2 + {09}x + {0e}, which is
+// {04}x^2 + {05} followed by the forward MixColumns.
 void invMixColumns(State &s)
 {
     for (int c = 0; c < 4; ++c) {
-        const uint8_t a0 = at(s, 0, c), a1 = at(s, 1, c), a2 = at(s, 2, c), a3 = at(s, 3, c);
-        at(s, 0, c) = gmul(a0, 0x0e) ^ gmul(a1, 0x0b) ^ gmul(a2, 0x0d) ^ gmul(a3, 0x09);
-        at(s, 1, c) = gmul(a0, 0x09) ^ gmul(a1, 0x0e) ^ gmul(a2, 0x0b) ^ gmul(a3, 0x0d);
-        at(s, 2, c) = gmul(a0, 0x0d) ^ gmul(a1, 0x09) ^ gmul(a2, 0x0e) ^ gmul(a3, 0x0b);
-        at(s, 3, c) = gmul(a0, 0x0b) ^ gmul(a1, 0x0d) ^ gmul(a2, 0x09) ^ gmul(a3, 0x0e);
+        const uint8_t u = xtime(xtime(static_cast<uint8_t>(at(s, 0, c) ^ at(s, 2, c))));
+        const uint8_t v = xtime(xtime(static_cast<uint8_t>(at(s, 1, c) ^ at(s, 3, c))));
+        at(s, 0, c) ^= u;
+        at(s, 1, c) ^= v;
+        at(s, 2, c) ^= u;
+        at(s, 3, c) ^= v;
     }
+    mixColumns(s);
 }
 
 void AesContext::encryptBlock(uint8_t *block) const

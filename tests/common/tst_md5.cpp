@@ -1,0 +1,173 @@
+#include "common/authtoken.h"
+#include "common/md5.h"
+
+#include <QCryptographicHash>
+#include <QRandomGenerator>
+#include <QtTest>
+
+#include <climits>
+#include <cstring>
+
+namespace {
+
+QByteArray hexOf(const varno::Md5::Digest &digest)
+{
+    return QByteArray(reinterpret_cast<const char *>(digest.data()), int(digest.size())).toHex();
+}
+
+// The independent reference: Qt's MD5.
+QByteArray referenceHex(const QByteArray &data)
+{
+    return QCryptographicHash::hash(data, QCryptographicHash::Md5).toHex();
+}
+
+QByteArray randomBytes(QRandomGenerator &rng, int size)
+{
+    QByteArray data(size, '\0');
+    for (char &b : data)
+        b = char(rng.bounded(256));
+    return data;
+}
+
+} // namespace
+
+class TestMd5 : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void rfc1321Suite_data();
+    void rfc1321Suite();
+    void paddingBoundaries();
+    void incrementalEqualsOneShot();
+    void finishStartsOver();
+    void authTokenExample();
+    void authTokenNumbers();
+    void authTokenLongAndNonAsciiPasswords();
+    void authTokenNullArguments();
+};
+
+void TestMd5::rfc1321Suite_data()
+{
+    QTest::addColumn<QByteArray>("message");
+    QTest::addColumn<QByteArray>("digest");
+    QTest::newRow("empty") << QByteArray("") << QByteArray("d41d8cd98f00b204e9800998ecf8427e");
+    QTest::newRow("a") << QByteArray("a") << QByteArray("0cc175b9c0f1b6a831c399e269772661");
+    QTest::newRow("abc") << QByteArray("abc") << QByteArray("900150983cd24fb0d6963f7d28e17f72");
+    QTest::newRow("message digest") << QByteArray("message digest") << QByteArray("f96b697d7cb7938d525a2f31aaf161d0");
+    QTest::newRow("alphabet") << QByteArray("abcdefghijklmnopqrstuvwxyz")
+                              << QByteArray("c3fcd3d76192e4007dfb496cca67e13b");
+    QTest::newRow("alphanumeric") << QByteArray("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789")
+                                  << QByteArray("d174ab98d277d9f5a5611c2c9f419d9f");
+    QTest::newRow("digits") << QByteArray("1234567890").repeated(8) << QByteArray("57edf4a22be3c955ac49da2e2107b67a");
+}
+
+void TestMd5::rfc1321Suite()
+{
+    QFETCH(QByteArray, message);
+    QFETCH(QByteArray, digest);
+    QCOMPARE(hexOf(varno::md5(message.constData(), size_t(message.size()))), digest);
+    QCOMPARE(QByteArray::fromStdString(varno::md5Hex(message.toStdString())), digest);
+}
+
+void TestMd5::paddingBoundaries()
+{
+    // Lengths around the 56-byte padding limit and the 64-byte block.
+    QRandomGenerator rng(1321);
+    for (int size = 0; size <= 200; ++size) {
+        const QByteArray data = randomBytes(rng, size);
+        QCOMPARE(hexOf(varno::md5(data.constData(), size_t(size))), referenceHex(data));
+    }
+    const QByteArray big = randomBytes(rng, 1 << 20);
+    QCOMPARE(hexOf(varno::md5(big.constData(), size_t(big.size()))), referenceHex(big));
+}
+
+void TestMd5::incrementalEqualsOneShot()
+{
+    QRandomGenerator rng(64);
+    const QByteArray data = randomBytes(rng, 300);
+    const QByteArray expected = referenceHex(data);
+    for (int first = 0; first <= data.size(); ++first) {
+        varno::Md5 hash;
+        hash.update(data.constData(), size_t(first));
+        // The rest in uneven pieces.
+        int offset = first;
+        int piece = 1;
+        while (offset < data.size()) {
+            const int n = std::min(piece, int(data.size()) - offset);
+            hash.update(data.constData() + offset, size_t(n));
+            offset += n;
+            piece = piece * 3 % 71 + 1;
+        }
+        QCOMPARE(hexOf(hash.finish()), expected);
+    }
+}
+
+void TestMd5::finishStartsOver()
+{
+    varno::Md5 hash;
+    hash.update("something else entirely");
+    (void)hash.finish();
+    hash.update("abc");
+    QCOMPARE(hexOf(hash.finish()), QByteArray("900150983cd24fb0d6963f7d28e17f72"));
+}
+
+void TestMd5::authTokenExample()
+{
+    char token[40];
+    std::memset(token, 'x', sizeof(token));
+    QCOMPARE(MakeAuthToken("abc", 5, token), 0);
+    QCOMPARE(QByteArray(token), referenceHex("abc:5:varno"));
+    QCOMPARE(int(std::strlen(token)), 32);
+    // Exactly 33 bytes written.
+    for (size_t i = kAuthTokenSize; i < sizeof(token); ++i)
+        QCOMPARE(token[i], 'x');
+    for (int i = 0; i < 32; ++i)
+        QVERIFY((token[i] >= '0' && token[i] <= '9') || (token[i] >= 'a' && token[i] <= 'f'));
+}
+
+void TestMd5::authTokenNumbers()
+{
+    for (int32_t number : {0, 1, -1, -5, 1234567, INT32_MAX, INT32_MIN}) {
+        char token[kAuthTokenSize];
+        QCOMPARE(MakeAuthToken("admin", number, token), 0);
+        const QByteArray text = "admin:" + QByteArray::number(number) + ":varno";
+        QCOMPARE(QByteArray(token), referenceHex(text));
+    }
+    char a[kAuthTokenSize], b[kAuthTokenSize];
+    MakeAuthToken("admin", 5, a);
+    MakeAuthToken("admin", -5, b);
+    QVERIFY(std::strcmp(a, b) != 0);
+}
+
+void TestMd5::authTokenLongAndNonAsciiPasswords()
+{
+    QRandomGenerator rng(33);
+    for (int length : {0, 31, 32, 33, 63, 64, 1000, 100000}) {
+        QByteArray password(length, '\0');
+        for (char &ch : password)
+            ch = char(rng.bounded(0x21, 0x7f));
+        char token[kAuthTokenSize + 1];
+        token[kAuthTokenSize] = 0x5a;
+        QCOMPARE(MakeAuthToken(password.constData(), 42, token), 0);
+        QCOMPARE(QByteArray(token), referenceHex(password + ":42:varno"));
+        QCOMPARE(token[kAuthTokenSize], char(0x5a));
+    }
+    const QByteArray utf8 = QStringLiteral("Kennw\u00f6rt\u5bc6\u7801").toUtf8();
+    char token[kAuthTokenSize];
+    QCOMPARE(MakeAuthToken(utf8.constData(), 7, token), 0);
+    QCOMPARE(QByteArray(token), referenceHex(utf8 + ":7:varno"));
+}
+
+void TestMd5::authTokenNullArguments()
+{
+    char token[kAuthTokenSize];
+    std::memset(token, 'q', sizeof(token));
+    QCOMPARE(MakeAuthToken(nullptr, 5, token), -1);
+    for (char ch : token)
+        QCOMPARE(ch, 'q');
+    QCOMPARE(MakeAuthToken("abc", 5, nullptr), -1);
+}
+
+QTEST_GUILESS_MAIN(TestMd5)
+#include "tst_md5.moc"
