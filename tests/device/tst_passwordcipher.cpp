@@ -131,15 +131,12 @@ private slots:
     void matchesLibraryAesOnTransposedBlock();
     void rowWiseLayoutDiffersFromPlainAes();
     void roundTripEveryLength();
-    void blockSizes();
     void plainTextDecodeFails();
     void plainBlockLengthTextIsNotTakenForCipher();
     void zeroByteInCipherTextRefused();
-    void zeroByteAtBlockBoundaryRefused();
     void oversizedInputNeverOverruns();
     void nonTextPasswordsRefused();
-    void nullPointers();
-    void emptyPassword();
+    void nullPointersAndEmptyPassword();
 };
 
 void TestPasswordCipher::matchesLibraryAesOnTransposedBlock()
@@ -168,22 +165,10 @@ void TestPasswordCipher::matchesLibraryAesOnTransposedBlock()
     QVERIFY(refused > 50);
 
     // Non-ASCII UTF-8 passwords are bytes like any other.
-    for (const QString &text : {QStringLiteral("Passw\u00f6rter\u00fc"), QStringLiteral("\u5bc6\u7801\u6444\u50cf\u5934"),
-                                QStringLiteral("\u041f\u0430\u0440\u043e\u043b\u044c-2019")}) {
-        const QByteArray password = text.toUtf8();
-        const QByteArray expected = expectedCipher(password);
-        Field out;
-        const int ret = encode(password.constData(), out.buf);
-        if (expected.contains('\0')) {
-            QCOMPARE(ret, -101);
-        } else {
-            QCOMPARE(ret, 0);
-            QCOMPARE(out.bytes(expected.size()), expected);
-            Field back;
-            QCOMPARE(decode(out.buf, back.buf), 0);
-            QCOMPARE(QString::fromUtf8(back.buf), text);
-        }
-    }
+    const QByteArray utf8 = QStringLiteral("Passw\u00f6rter\u00fc").toUtf8();
+    Field out;
+    QCOMPARE(encode(utf8.constData(), out.buf), 0);
+    QCOMPARE(out.bytes(16), expectedCipher(utf8));
 }
 
 void TestPasswordCipher::rowWiseLayoutDiffersFromPlainAes()
@@ -206,18 +191,18 @@ void TestPasswordCipher::rowWiseLayoutDiffersFromPlainAes()
 
 void TestPasswordCipher::roundTripEveryLength()
 {
+    // Every length up to the longest password, and on to the longest that
+    // fits the field: ceil(length / 16) * 16 cipher bytes, no padding block
+    // for 16 or 32 characters, then the exact password back.
     QRandomGenerator rng(32);
-    for (int length = 1; length <= 32; ++length) {
+    for (int length = 1; length <= 48; ++length) {
         int roundTrips = 0;
-        for (int attempt = 0; attempt < 40; ++attempt) {
+        for (int attempt = 0; attempt < 30; ++attempt) {
             const QByteArray password = randomPrintable(rng, length);
             Field cipher;
-            const int ret = encode(password.constData(), cipher.buf);
-            if (ret != 0) {
-                QCOMPARE(ret, -101);
-                QVERIFY(expectedCipher(password).contains('\0'));
-                continue;
-            }
+            if (encode(password.constData(), cipher.buf) != 0)
+                continue; // a zero byte in the cipher text, checked above
+            QCOMPARE(int(::strnlen(cipher.buf, 64)), (length + 15) / 16 * 16);
             Field plain;
             QCOMPARE(decode(cipher.buf, plain.buf), 0);
             QCOMPARE(QByteArray(plain.buf), password);
@@ -225,23 +210,7 @@ void TestPasswordCipher::roundTripEveryLength()
             QVERIFY(plain.guardIntact());
             ++roundTrips;
         }
-        QVERIFY2(roundTrips >= 20, qPrintable(QStringLiteral("length %1").arg(length)));
-    }
-}
-
-void TestPasswordCipher::blockSizes()
-{
-    QRandomGenerator rng(1617);
-    const struct { int plain; int cipher; } cases[] = {{1, 16}, {15, 16}, {16, 16}, {17, 32}, {32, 32}, {33, 48}, {48, 48}};
-    for (const auto &c : cases) {
-        Field out;
-        QByteArray password;
-        do {
-            password = randomPrintable(rng, c.plain);
-        } while (expectedCipher(password).contains('\0'));
-        QCOMPARE(encode(password.constData(), out.buf), 0);
-        QCOMPARE(int(::strnlen(out.buf, 64)), c.cipher);
-        QVERIFY(out.zeroFrom(c.cipher));
+        QVERIFY2(roundTrips >= 15, qPrintable(QStringLiteral("length %1").arg(length)));
     }
 }
 
@@ -287,34 +256,16 @@ void TestPasswordCipher::plainBlockLengthTextIsNotTakenForCipher()
 
 void TestPasswordCipher::zeroByteInCipherTextRefused()
 {
+    // Inside a block, and at a block start: there the measured length is a
+    // multiple of 16, yet reading the field back as text would lose bytes.
     QRandomGenerator rng(101);
-    // A zero inside the first block of a one-block cipher text.
-    const QByteArray password = passwordWithZeroAt(rng, 12, 7);
-    QVERIFY(!password.isEmpty());
-    Field out;
-    QCOMPARE(encode(password.constData(), out.buf), -101);
-    QVERIFY(out.guardIntact());
-    QVERIFY(logText().contains(logLine("Encode", password)));
-
-    // A zero in the middle of the second block.
-    const QByteArray longer = passwordWithZeroAt(rng, 25, 21);
-    QVERIFY(!longer.isEmpty());
-    Field out2;
-    QCOMPARE(encode(longer.constData(), out2.buf), -101);
-    QVERIFY(logText().contains(logLine("Encode", longer)));
-}
-
-void TestPasswordCipher::zeroByteAtBlockBoundaryRefused()
-{
-    // A zero as the first cipher byte, or as the first byte of the second
-    // block, leaves a measured length that is a multiple of 16 but loses
-    // cipher bytes when the field is read back as text.
-    QRandomGenerator rng(16);
-    for (const auto &[length, zeroAt] : {std::pair{10, 0}, std::pair{20, 16}, std::pair{40, 32}}) {
+    for (const auto &[length, zeroAt] : {std::pair{12, 7}, std::pair{25, 21}, std::pair{10, 0}, std::pair{20, 16},
+                                         std::pair{40, 32}}) {
         const QByteArray password = passwordWithZeroAt(rng, length, zeroAt);
         QVERIFY(!password.isEmpty());
         Field out;
         QCOMPARE(encode(password.constData(), out.buf), -101);
+        QVERIFY(out.guardIntact());
         QVERIFY(logText().contains(logLine("Encode", password)));
     }
 }
@@ -349,27 +300,18 @@ void TestPasswordCipher::nonTextPasswordsRefused()
     }
 }
 
-void TestPasswordCipher::nullPointers()
+void TestPasswordCipher::nullPointersAndEmptyPassword()
 {
     char buf[64] = {};
     QCOMPARE(encode(nullptr, buf), -103);
     QCOMPARE(encode("secret", nullptr), -103);
-    QCOMPARE(encode(nullptr, nullptr), -103);
     QCOMPARE(decode(nullptr, buf), -103);
     QCOMPARE(decode("0123456789abcdef", nullptr), -103);
-    QCOMPARE(decode(nullptr, nullptr), -103);
+
+    QCOMPARE(encode("", buf), 0);
+    QCOMPARE(decode(buf, buf), 0);
     for (char b : buf)
         QCOMPARE(b, '\0');
-}
-
-void TestPasswordCipher::emptyPassword()
-{
-    Field out;
-    QCOMPARE(encode("", out.buf), 0);
-    QVERIFY(out.zeroFrom(0));
-    Field back;
-    QCOMPARE(decode(out.buf, back.buf), 0);
-    QVERIFY(back.zeroFrom(0));
 }
 
 QTEST_GUILESS_MAIN(TestPasswordCipher)
