@@ -1,0 +1,550 @@
+#include "common/crashhandler.h"
+#include "common/installdir.h"
+#include "common/logfile.h"
+
+#include <QtTest>
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <cerrno>
+#include <cfenv>
+#include <cfloat>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/mman.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+// ---- what the child processes do ---------------------------------------------
+
+volatile int g_stopDepth = -1;
+volatile int g_intSink = 0;
+volatile double g_doubleSink = 0;
+int *volatile g_nullPointer = nullptr;
+
+// Kept out of line and with external linkage, so the backtrace names them.
+__attribute__((noinline)) void crashNullWrite()
+{
+    *g_nullPointer = 42;
+}
+
+__attribute__((noinline)) void crashIllegal()
+{
+    __builtin_trap(); // ud2 on x86-64
+}
+
+__attribute__((noinline)) int recurse(int depth)
+{
+    volatile char frame[512];
+    frame[0] = static_cast<char>(depth);
+    if (depth == g_stopDepth)
+        return frame[0];
+    return recurse(depth + 1) + frame[0];
+}
+
+__attribute__((noinline)) void crashIntegerDivide()
+{
+    volatile int a = 1;
+    volatile int b = 0;
+    g_intSink = a / b;
+}
+
+__attribute__((noinline)) void crashFloat(int except)
+{
+    feenableexcept(except);
+    volatile double one = 1.0, zero = 0.0, three = 3.0, big = DBL_MAX, small = DBL_MIN;
+    switch (except) {
+    case FE_DIVBYZERO: g_doubleSink = one / zero; break;
+    case FE_OVERFLOW: g_doubleSink = big * 2.0; break;
+    case FE_UNDERFLOW: g_doubleSink = small * small; break;
+    case FE_INEXACT: g_doubleSink = one / three; break;
+    case FE_INVALID: g_doubleSink = zero / zero; break;
+    default: break;
+    }
+}
+
+__attribute__((noinline)) void crashBusError()
+{
+    // A mapping past the end of an empty file.
+    const int fd = ::open("empty.bin", O_RDWR | O_CREAT | O_TRUNC, 0600);
+    void *p = ::mmap(nullptr, 4096, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    if (p == MAP_FAILED)
+        ::_exit(3);
+    static_cast<volatile char *>(p)[0] = 1;
+}
+
+void limitMainStack()
+{
+    // The main thread's stack grows up to its limit; make sure there is one.
+    struct rlimit rl {};
+    ::getrlimit(RLIMIT_STACK, &rl);
+    if (rl.rlim_cur == RLIM_INFINITY || rl.rlim_cur > 8 * 1024 * 1024) {
+        rl.rlim_cur = 8 * 1024 * 1024;
+        ::setrlimit(RLIMIT_STACK, &rl);
+    }
+}
+
+void sleepUntil(qint64 epochMs)
+{
+    while (QDateTime::currentMSecsSinceEpoch() < epochMs)
+        ::usleep(1000);
+}
+
+int runChild(int argc, char **argv)
+{
+    const QByteArray mode = argv[2];
+    if (mode == "stack-main")
+        limitMainStack();
+    InstallCrashHandler();
+    WriteLog(0, "[CLIENT]child %s started!!!", mode.constData());
+
+    if (mode == "null-write") {
+        crashNullWrite();
+    } else if (mode == "null-write-at" && argc > 3) {
+        sleepUntil(QByteArray(argv[3]).toLongLong());
+        crashNullWrite();
+    } else if (mode == "int-divide") {
+        crashIntegerDivide();
+    } else if (mode == "illegal") {
+        crashIllegal();
+    } else if (mode == "stack-main") {
+        g_intSink = recurse(0);
+    } else if (mode == "stack-thread") {
+        std::thread t([] {
+            InstallCrashHandlerOnThread();
+            g_intSink = recurse(0);
+        });
+        t.join();
+    } else if (mode == "null-write-thread") {
+        // No per-thread set-up needed for anything but a stack overflow.
+        std::thread t([] { crashNullWrite(); });
+        t.join();
+    } else if (mode == "breakpoint") {
+        ::raise(SIGTRAP);
+    } else if (mode == "bus") {
+        crashBusError();
+    } else if (mode == "float-divide") {
+        crashFloat(FE_DIVBYZERO);
+    } else if (mode == "float-overflow") {
+        crashFloat(FE_OVERFLOW);
+    } else if (mode == "float-underflow") {
+        crashFloat(FE_UNDERFLOW);
+    } else if (mode == "float-inexact") {
+        crashFloat(FE_INEXACT);
+    } else if (mode == "float-invalid") {
+        crashFloat(FE_INVALID);
+    } else if (mode == "wait") {
+        std::printf("ready\n");
+        std::fflush(stdout);
+        for (int i = 0; i < 600; ++i)
+            ::usleep(100000);
+        return 4;
+    } else {
+        return 2;
+    }
+    return 0; // no crash happened
+}
+
+// ---- the parent side ----------------------------------------------------------
+
+namespace {
+
+struct Child
+{
+    pid_t pid = -1;
+    int out = -1;
+};
+
+struct Result
+{
+    int signal = 0;    // the signal that ended the child, or 0
+    int exitCode = -1; // its exit code when it exited normally
+    bool timedOut = false;
+    QByteArray out;
+};
+
+// Starts this test program as a child in the given working directory, its
+// stdout on a pipe, without core files.
+Child spawn(const QStringList &args, const QString &cwd)
+{
+    QList<QByteArray> argStorage;
+    argStorage << QCoreApplication::applicationFilePath().toLocal8Bit() << QByteArray("--child");
+    for (const QString &a : args)
+        argStorage << a.toLocal8Bit();
+    std::vector<char *> argv;
+    for (QByteArray &a : argStorage)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    const QByteArray dir = cwd.toLocal8Bit();
+
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0)
+        return {};
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(fds[1], STDOUT_FILENO);
+        if (::chdir(dir.constData()) != 0)
+            ::_exit(126);
+        struct rlimit noCore = {0, 0};
+        ::setrlimit(RLIMIT_CORE, &noCore);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    ::close(fds[1]);
+    if (pid < 0) {
+        ::close(fds[0]);
+        return {};
+    }
+    return {pid, fds[0]};
+}
+
+// Reads from the child's stdout until EOF (or until a line equal to
+// untilLine arrived) or the time is up.
+bool readOutput(Child &child, QByteArray &out, qint64 timeoutMs, const QByteArray &untilLine = {})
+{
+    QElapsedTimer timer;
+    timer.start();
+    char buffer[4096];
+    while (timer.elapsed() < timeoutMs) {
+        if (!untilLine.isEmpty() && out.split('\n').contains(untilLine))
+            return true;
+        struct pollfd p = {child.out, POLLIN, 0};
+        const int ready = ::poll(&p, 1, 100);
+        if (ready < 0 && errno != EINTR)
+            return false;
+        if (ready <= 0)
+            continue;
+        const ssize_t n = ::read(child.out, buffer, sizeof(buffer));
+        if (n == 0)
+            return untilLine.isEmpty();
+        if (n > 0)
+            out.append(buffer, n);
+    }
+    return false;
+}
+
+Result finish(Child &child, qint64 timeoutMs = 60000)
+{
+    Result r;
+    if (child.pid <= 0)
+        return r;
+    if (!readOutput(child, r.out, timeoutMs)) {
+        r.timedOut = true;
+        ::kill(child.pid, SIGKILL);
+    }
+    int status = 0;
+    while (::waitpid(child.pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    ::close(child.out);
+    child = {};
+    if (WIFSIGNALED(status))
+        r.signal = WTERMSIG(status);
+    else if (WIFEXITED(status))
+        r.exitCode = WEXITSTATUS(status);
+    return r;
+}
+
+Result run(const QStringList &args, const QString &cwd)
+{
+    Child child = spawn(args, cwd);
+    return finish(child);
+}
+
+QString logFile()
+{
+    return QString::fromStdString(varno::installDir()) + QStringLiteral("/log/Varno.log");
+}
+
+// Messages of the log file with their levels: "N|message".
+QStringList logMessages()
+{
+    QFile f(logFile());
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    static const QRegularExpression line(
+        QStringLiteral("^\\[\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\]\\[level:(\\d+)\\](.*)\\r$"));
+    QStringList messages;
+    const QList<QByteArray> lines = f.readAll().split('\n');
+    for (const QByteArray &raw : lines) {
+        const auto m = line.match(QString::fromUtf8(raw));
+        if (m.hasMatch())
+            messages << m.captured(1) + QLatin1Char('|') + m.captured(2);
+        else if (!raw.isEmpty() && !raw.startsWith("Log File Created On:"))
+            messages << QStringLiteral("MALFORMED|") + QString::fromUtf8(raw);
+    }
+    return messages;
+}
+
+QStringList dumpFiles(const QString &cwd)
+{
+    return QDir(cwd + QStringLiteral("/log")).entryList({QStringLiteral("*.dmp")}, QDir::Files, QDir::Name);
+}
+
+const QRegularExpression &dumpName()
+{
+    static const QRegularExpression re(QStringLiteral("^(\\d{4}_\\d\\d_\\d\\d-\\d\\d_\\d\\d_\\d\\d)\\.dmp$"));
+    return re;
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QString hexCode(unsigned code)
+{
+    return QStringLiteral("0x") + QString::number(code, 16);
+}
+
+} // namespace
+
+class TestCrashHandler : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+
+    void crashes_data();
+    void crashes();
+    void killFromOutside();
+    void noLogFolder();
+    void twoCrashesInOneSecond();
+    void exceptionTable();
+
+private:
+    // Checks both exception lines at the end of the log and on the console.
+    void checkLogLines(const Result &r, unsigned code);
+
+    QTemporaryDir m_cwd;
+};
+
+void TestCrashHandler::init()
+{
+    QFile::remove(logFile());
+    QVERIFY(m_cwd.isValid());
+    QDir(m_cwd.path()).removeRecursively();
+    QVERIFY(QDir().mkpath(m_cwd.path() + QStringLiteral("/log")));
+}
+
+void TestCrashHandler::checkLogLines(const Result &r, unsigned code)
+{
+    const QString codeLine = QStringLiteral("[EXCEPTION]exceptionCode(%1)!!!").arg(hexCode(code));
+    const QString textLine = QStringLiteral("[EXCEPTION]%1!!!").arg(QString::fromLatin1(CrashExceptionText(code)));
+    QVERIFY(CrashExceptionText(code));
+
+    const QStringList messages = logMessages();
+    QVERIFY2(messages.size() >= 3, qPrintable(messages.join(QLatin1Char('\n'))));
+    QCOMPARE(messages.at(messages.size() - 2), QStringLiteral("1|") + codeLine);
+    QCOMPARE(messages.last(), QStringLiteral("1|") + textLine);
+    for (const QString &m : messages)
+        QVERIFY2(!m.startsWith(QLatin1String("MALFORMED")), qPrintable(m));
+
+    const QStringList console = QString::fromUtf8(r.out).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QVERIFY(console.size() >= 2);
+    QCOMPARE(console.at(console.size() - 2), codeLine);
+    QCOMPARE(console.last(), textLine);
+}
+
+void TestCrashHandler::crashes_data()
+{
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<int>("signal");
+    QTest::addColumn<unsigned>("code");
+    QTest::addColumn<QString>("inDump"); // also expected in the report
+
+    QTest::newRow("null write") << "null-write" << SIGSEGV << 0xC0000005u << "crashNullWrite";
+    QTest::newRow("null write, second thread") << "null-write-thread" << SIGSEGV << 0xC0000005u << "crashNullWrite";
+    QTest::newRow("integer divide") << "int-divide" << SIGFPE << 0xC0000094u << "crashIntegerDivide";
+    QTest::newRow("illegal instruction") << "illegal" << SIGILL << 0xC000001Du << "crashIllegal";
+    QTest::newRow("stack overflow, main thread") << "stack-main" << SIGSEGV << 0xC00000FDu << "recurse";
+    QTest::newRow("stack overflow, second thread") << "stack-thread" << SIGSEGV << 0xC00000FDu << "recurse";
+    QTest::newRow("breakpoint") << "breakpoint" << SIGTRAP << 0x80000003u << "si_code: -6 (SI_TKILL)";
+    QTest::newRow("bus error") << "bus" << SIGBUS << 0x80000002u << "crashBusError";
+#if defined(__x86_64__) || defined(__i386__)
+    // Floating-point traps: the processor reports which exception it was.
+    QTest::newRow("float divide") << "float-divide" << SIGFPE << 0xC000008Eu << "FPE_FLTDIV";
+    QTest::newRow("float overflow") << "float-overflow" << SIGFPE << 0xC0000091u << "FPE_FLTOVF";
+    QTest::newRow("float underflow") << "float-underflow" << SIGFPE << 0xC0000093u << "FPE_FLTUND";
+    QTest::newRow("float inexact") << "float-inexact" << SIGFPE << 0xC000008Fu << "FPE_FLTRES";
+    QTest::newRow("float invalid") << "float-invalid" << SIGFPE << 0xC0000090u << "FPE_FLTINV";
+#endif
+}
+
+void TestCrashHandler::crashes()
+{
+    QFETCH(QString, mode);
+    QFETCH(int, signal);
+    QFETCH(unsigned, code);
+    QFETCH(QString, inDump);
+
+    const QDateTime before = QDateTime::currentDateTime().addSecs(-1);
+    const Result r = run({mode}, m_cwd.path());
+    const QDateTime after = QDateTime::currentDateTime().addSecs(1);
+    QVERIFY(!r.timedOut);
+    QVERIFY2(r.signal == signal, qPrintable(QStringLiteral("ended by signal %1, exit code %2").arg(r.signal).arg(r.exitCode)));
+
+    // The dump: one file named after the time, holding the whole report.
+    const QStringList dumps = dumpFiles(m_cwd.path());
+    QCOMPARE(dumps.size(), 1);
+    const auto name = dumpName().match(dumps.first());
+    QVERIFY2(name.hasMatch(), qPrintable(dumps.first()));
+    const QDateTime stamp = QDateTime::fromString(name.captured(1), QStringLiteral("yyyy_MM_dd-hh_mm_ss"));
+    QVERIFY2(stamp >= before.addMSecs(-before.time().msec()) && stamp <= after, qPrintable(dumps.first()));
+
+    const QByteArray dump = readFile(m_cwd.path() + QStringLiteral("/log/") + dumps.first());
+    QVERIFY(dump.startsWith("Varno crash report\n"));
+    QVERIFY(dump.endsWith("end of report\n"));
+    QVERIFY(dump.contains(QStringLiteral("signal: %1 (").arg(signal).toLatin1()));
+    QVERIFY(dump.contains("exception code: " + hexCode(code).toLatin1() + '\n'));
+    QVERIFY(dump.contains(QByteArray("exception: ") + CrashExceptionText(code) + '\n'));
+    QVERIFY(dump.contains("\nregisters:\n"));
+#if defined(__x86_64__)
+    QVERIFY(dump.contains("  rip 0x"));
+#endif
+    QVERIFY(dump.contains("\nbacktrace:\n"));
+    QVERIFY(dump.contains("\nmemory map (/proc/self/maps):\n"));
+    // The map lists the program itself.
+    QVERIFY(dump.contains(QFileInfo(QCoreApplication::applicationFilePath()).fileName().toLocal8Bit()));
+    QVERIFY2(dump.contains(inDump.toLatin1()), dump.left(3000).constData());
+    if (mode.startsWith(QLatin1String("null-write")))
+        QVERIFY(dump.contains("fault address: 0x0000000000000000\n"));
+
+    checkLogLines(r, code);
+    QVERIFY(logMessages().contains(QStringLiteral("0|[CLIENT]child %1 started!!!").arg(mode)));
+}
+
+void TestCrashHandler::killFromOutside()
+{
+    Child child = spawn({QStringLiteral("wait")}, m_cwd.path());
+    QVERIFY(child.pid > 0);
+    QByteArray out;
+    QVERIFY(readOutput(child, out, 30000, "ready"));
+    QCOMPARE(::kill(child.pid, SIGSEGV), 0);
+    Result r = finish(child);
+    QVERIFY(!r.timedOut);
+    QCOMPARE(r.signal, SIGSEGV);
+    r.out.prepend(out);
+
+    const QStringList dumps = dumpFiles(m_cwd.path());
+    QCOMPARE(dumps.size(), 1);
+    const QByteArray dump = readFile(m_cwd.path() + QStringLiteral("/log/") + dumps.first());
+    QVERIFY(dump.contains("si_code: 0 (SI_USER)"));
+    QVERIFY(dump.contains("sent by: process " + QByteArray::number(::getpid()) + " (uid "));
+    QVERIFY(dump.contains("exception code: 0xc0000005\n"));
+    QVERIFY(dump.endsWith("end of report\n"));
+    checkLogLines(r, 0xC0000005);
+}
+
+void TestCrashHandler::noLogFolder()
+{
+    // No "log" folder under the working directory: the failure line, then the
+    // exception lines as usual; nothing is created.
+    QVERIFY(QDir(m_cwd.path() + QStringLiteral("/log")).removeRecursively());
+    const Result r = run({QStringLiteral("null-write")}, m_cwd.path());
+    QCOMPARE(r.signal, SIGSEGV);
+    QVERIFY(!QFileInfo::exists(m_cwd.path() + QStringLiteral("/log")));
+    checkLogLines(r, 0xC0000005);
+
+    const QStringList messages = logMessages();
+    const QString failure = messages.at(messages.size() - 3);
+    static const QRegularExpression re(QStringLiteral(
+        "^2\\|Creat minidump file\\(log/\\d{4}_\\d\\d_\\d\\d-\\d\\d_\\d\\d_\\d\\d\\.dmp\\) failed, ret\\(%1\\)!!!$").arg(ENOENT));
+    QVERIFY2(re.match(failure).hasMatch(), qPrintable(failure));
+}
+
+void TestCrashHandler::twoCrashesInOneSecond()
+{
+    // Two processes crash 400 ms apart within one second: the second report
+    // replaces the first (and a stale, longer file of that name) completely.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        init();
+        const qint64 second = QDateTime::currentMSecsSinceEpoch() / 1000 + 2;
+        const QString name = QDateTime::fromMSecsSinceEpoch(second * 1000).toString(QStringLiteral("yyyy_MM_dd-hh_mm_ss"))
+                             + QStringLiteral(".dmp");
+        const QString path = m_cwd.path() + QStringLiteral("/log/") + name;
+        {
+            QFile stale(path);
+            QVERIFY(stale.open(QIODevice::WriteOnly));
+            stale.write(QByteArray(1 << 20, 'S'));
+        }
+        Child first = spawn({QStringLiteral("null-write-at"), QString::number(second * 1000 + 100)}, m_cwd.path());
+        Child second_ = spawn({QStringLiteral("null-write-at"), QString::number(second * 1000 + 500)}, m_cwd.path());
+        const pid_t secondPid = second_.pid;
+        const Result r1 = finish(first);
+        const Result r2 = finish(second_);
+        QCOMPARE(r1.signal, SIGSEGV);
+        QCOMPARE(r2.signal, SIGSEGV);
+
+        const QStringList dumps = dumpFiles(m_cwd.path());
+        if (dumps != QStringList{name}) {
+            qWarning("the crashes missed their second (%s), again", qPrintable(dumps.join(QLatin1Char(' '))));
+            continue;
+        }
+        const QByteArray dump = readFile(path);
+        QVERIFY(dump.startsWith("Varno crash report\n"));
+        QVERIFY(dump.endsWith("end of report\n"));
+        QCOMPARE(dump.count("Varno crash report"), 1);
+        QVERIFY(!dump.contains('S' + QByteArray("SSSSSSS")));
+        QVERIFY(dump.contains("process: " + QByteArray::number(secondPid) + "  thread: "));
+
+        const QStringList messages = logMessages();
+        QCOMPARE(messages.count(QStringLiteral("1|[EXCEPTION]exceptionCode(0xc0000005)!!!")), 2);
+        for (const QString &m : messages)
+            QVERIFY2(!m.contains(QLatin1String("Creat minidump")), qPrintable(m));
+        return;
+    }
+    QFAIL("the two crashes never fell into the same second");
+}
+
+void TestCrashHandler::exceptionTable()
+{
+    // The codes no signal produces on this platform still have their texts.
+    QCOMPARE(CrashExceptionText(0x80000004),
+             "A trace trap or other single - instruction mechanism signaled that one instruction has been executed.");
+    QCOMPARE(CrashExceptionText(0xC0000025), "The thread tried to continue execution after a noncontinuable exception occurred.");
+    QCOMPARE(CrashExceptionText(0xC0000026),
+             "An exception handler returned an invalid disposition to the exception dispatcher.Programmers using a "
+             "high - level language such as C should never encounter this exception.");
+    QCOMPARE(CrashExceptionText(0xC000008C),
+             "The thread tried to access an array element that is out of bounds and the underlying hardware supports "
+             "bounds checking.");
+    QCOMPARE(CrashExceptionText(0xC000008D),
+             "One of the operands in a floating - point operation is denormal.A denormal value is one that is too small "
+             "to represent as a standard floating - point value.");
+    QCOMPARE(CrashExceptionText(0xC0000092), "The stack overflowed or underflowed as the result of a floating - point operation.");
+    QCOMPARE(CrashExceptionText(0xC0000095),
+             "The result of an integer operation caused a carry out of the most significant bit of the result.");
+    QCOMPARE(CrashExceptionText(0xC0000096),
+             "The thread tried to execute an instruction whose operation is not allowed in the current machine mode.");
+    QCOMPARE(CrashExceptionText(0x80000002),
+             "The thread tried to read or write data that is misaligned on hardware that does not provide alignment.For "
+             "example, 16 - bit values must be aligned on 2 - byte boundaries; 32 - bit values on 4 - byte boundaries, and so on.");
+    QCOMPARE(CrashExceptionText(0xC0000005),
+             "The thread tried to read from or write to a virtual address for which it does not have the appropriate access.");
+    QCOMPARE(CrashExceptionText(0x80000003), "A breakpoint was encountered.");
+    // Codes outside the table get only the code line.
+    QCOMPARE(CrashExceptionText(0), static_cast<const char *>(nullptr));
+    QCOMPARE(CrashExceptionText(0xC0000006), static_cast<const char *>(nullptr));
+    QCOMPARE(CrashExceptionText(0xE06D7363), static_cast<const char *>(nullptr));
+}
+
+int main(int argc, char **argv)
+{
+    if (argc >= 3 && std::strcmp(argv[1], "--child") == 0)
+        return runChild(argc, argv);
+    QCoreApplication app(argc, argv);
+    TestCrashHandler test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_crashhandler.moc"
