@@ -1,0 +1,971 @@
+#include "platform/recfile/filelist.h"
+#include "platform/recfile/record_local.h"
+#include "tests/support/recmedia/testmedia.h"
+#include "tests/support/testenv.h"
+
+#include "common/textfield.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+}
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QTest>
+
+#include <algorithm>
+#include <atomic>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <set>
+#include <thread>
+#include <unistd.h>
+
+using namespace varno::test;
+using varno::recfile::mediaTime;
+using varno::recfile::timeKey;
+
+namespace {
+
+constexpr int kWidth = 160;
+constexpr int kHeight = 120;
+constexpr int kFps = 25;
+
+RECORD_INFO_S makeInfo(const char *devId, int fps = kFps, int sampleRate = 8000)
+{
+    RECORD_INFO_S info {};
+    varno::setText(info.devId, devId);
+    info.alarmType = 0;
+    info.channel = 3;
+    info.version = RECORD_INFO_VERSION;
+    info.audioFormat = MEDIA_AUDIO_G711A;
+    info.videoCodec = MEDIA_VIDEO_H264;
+    info.frameRate = fps;
+    info.width = kWidth;
+    info.height = kHeight;
+    info.sampleRate = sampleRate;
+    info.bitsPerSample = 8;
+    info.channels = 1;
+    return info;
+}
+
+// The pictures as the recorder writes them: one NAL unit per call.
+struct Feed
+{
+    std::vector<EncodedPicture> pictures;
+    std::vector<std::vector<std::vector<uint8_t>>> units; // per picture
+};
+
+Feed makeFeed(int count, int gop = kFps, int width = kWidth, int height = kHeight)
+{
+    VideoSource source(width, height, kFps, gop);
+    Feed f;
+    f.pictures = source.encode(count);
+    for (const EncodedPicture &p : f.pictures)
+        f.units.push_back(nalUnitsWithStartCodes(p.data));
+    return f;
+}
+
+int writePicture(RECORD_HANDLE h, const std::vector<std::vector<uint8_t>> &units)
+{
+    for (const auto &u : units) {
+        const int ret = Record_local_MediaFileWrite(h, recorderFrameType(h264NalType(u)), u.data(),
+                                                    static_cast<uint32_t>(u.size()));
+        if (ret != 0)
+            return ret;
+    }
+    return 0;
+}
+
+int writeAudio(RECORD_HANDLE h, int samples, double *phase)
+{
+    const std::vector<int16_t> pcm = tone(8000, 440, samples, phase);
+    return Record_local_MediaFileWrite(h, MEDIA_FRAME_AUDIO, reinterpret_cast<const unsigned char *>(pcm.data()),
+                                       static_cast<uint32_t>(pcm.size() * 2));
+}
+
+std::vector<MEDIA_FILE_S> filelist(const QString &dir)
+{
+    std::vector<MEDIA_FILE_S> records;
+    std::lock_guard<std::mutex> lock(varno::recfile::filelistMutex());
+    varno::recfile::readFilelist(dir.toStdString(), records);
+    return records;
+}
+
+struct ReadBack
+{
+    int video = 0;
+    int keys = 0;
+    int fillers = 0;
+    int audioBytes = 0;
+    std::vector<uint32_t> types;
+    std::vector<std::vector<uint8_t>> pictures;
+    int result = 0;
+};
+
+ReadBack readAll(RECORD_HANDLE h)
+{
+    ReadBack r;
+    for (;;) {
+        uint32_t type = 0, size = 0;
+        unsigned char *data = nullptr;
+        const int ret = Record_local_MediaFileGetNextFrame(h, &type, &data, &size);
+        if (ret != 0) {
+            r.result = ret;
+            break;
+        }
+        r.types.push_back(type);
+        if (type == MEDIA_FRAME_AUDIO) {
+            r.audioBytes += static_cast<int>(size);
+        } else if (size == 1 && data[0] == 0) {
+            ++r.fillers;
+        } else {
+            ++r.video;
+            if (type == MEDIA_FRAME_IDR)
+                ++r.keys;
+            r.pictures.emplace_back(data, data + size);
+        }
+    }
+    return r;
+}
+
+// Decodes Annex B pictures with libavcodec; returns the number of pictures out.
+int decodePictures(const std::vector<std::vector<uint8_t>> &pictures, AVCodecID codec = AV_CODEC_ID_H264)
+{
+    const AVCodec *dec = avcodec_find_decoder(codec);
+    AVCodecContext *ctx = avcodec_alloc_context3(dec);
+    ctx->thread_count = 1;
+    if (avcodec_open2(ctx, dec, nullptr) < 0) {
+        avcodec_free_context(&ctx);
+        return -1;
+    }
+    AVPacket *pkt = av_packet_alloc();
+    AVFrame *frame = av_frame_alloc();
+    int decoded = 0;
+    auto drain = [&] {
+        while (avcodec_receive_frame(ctx, frame) == 0) {
+            if (!(frame->flags & AV_FRAME_FLAG_CORRUPT) && !frame->decode_error_flags)
+                ++decoded;
+            av_frame_unref(frame);
+        }
+    };
+    for (const auto &p : pictures) {
+        av_new_packet(pkt, static_cast<int>(p.size()));
+        std::memcpy(pkt->data, p.data(), p.size());
+        if (avcodec_send_packet(ctx, pkt) == 0)
+            drain();
+        av_packet_unref(pkt);
+    }
+    avcodec_send_packet(ctx, nullptr);
+    drain();
+    av_frame_free(&frame);
+    av_packet_free(&pkt);
+    avcodec_free_context(&ctx);
+    return decoded;
+}
+
+QString ffprobe(const QString &path, const QStringList &extra)
+{
+    std::vector<std::string> args {"ffprobe", "-v", "error"};
+    for (const QString &e : extra)
+        args.push_back(e.toStdString());
+    args.push_back(path.toStdString());
+    return QString::fromStdString(runProgram(args)).trimmed();
+}
+
+MEDIA_TIME_S timeOf(const QString &text)
+{
+    return mediaTime(QDateTime::fromString(text, QStringLiteral("yyyy-MM-dd hh:mm:ss")));
+}
+
+MEDIA_FILE_S rawRecord(const char *devId, const char *name, const QString &start, const QString &end,
+                       uint32_t state = MEDIA_FILE_STATE_CLOSED)
+{
+    MEDIA_FILE_S r {};
+    varno::setText(r.devId, devId);
+    varno::setText(r.fileName, name);
+    r.state = state;
+    r.startTime = timeOf(start);
+    r.endTime = timeOf(end);
+    return r;
+}
+
+MEDIA_QUERY_S makeQuery(const QString &dir, const char *devId, const QString &from, const QString &to)
+{
+    MEDIA_QUERY_S q {};
+    varno::setText(q.dir, dir);
+    varno::setText(q.devId, devId);
+    q.startTime = timeOf(from);
+    q.endTime = timeOf(to);
+    return q;
+}
+
+QStringList queryNames(const MEDIA_QUERY_S &q, int *result = nullptr)
+{
+    MEDIA_LIST_S list {};
+    const int ret = Record_local_MediaFileQuery(q, &list);
+    if (result)
+        *result = ret;
+    QStringList names;
+    for (int i = 0; i < list.count; ++i)
+        names << varno::fieldText(list.files[i].fileName);
+    return names;
+}
+
+void writeRawFilelist(const QString &dir, const QByteArray &bytes)
+{
+    QFile f(dir + QStringLiteral("/filelist"));
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(bytes);
+}
+
+QByteArray recordsBytes(const std::vector<MEDIA_FILE_S> &records)
+{
+    return QByteArray(reinterpret_cast<const char *>(records.data()),
+                      static_cast<qsizetype>(records.size() * sizeof(MEDIA_FILE_S)));
+}
+
+} // namespace
+
+class TestRecfile : public QObject
+{
+    Q_OBJECT
+
+private:
+    QString newDir(const QString &name)
+    {
+        const QString dir = tempRoot() + QStringLiteral("/rec/") + name;
+        QDir().mkpath(dir);
+        return dir;
+    }
+
+    // Creates a recording of count pictures with audio; returns its full path.
+    QString record(const QString &dir, const char *devId, const Feed &feed, int count, RECORD_HANDLE *keep = nullptr)
+    {
+        RECORD_INFO_S info = makeInfo(devId);
+        char path[RECORD_LOCAL_PATH_SIZE] {};
+        varno::setText(path, dir);
+        RECORD_HANDLE h = 0;
+        uint64_t tick = 0;
+        if (Record_local_MediaFileCreat(&info, path, &h, &tick) != 0)
+            return {};
+        double phase = 0;
+        for (int i = 0; i < count; ++i) {
+            writePicture(h, feed.units[static_cast<size_t>(i) % feed.units.size()]);
+            writeAudio(h, 320, &phase);
+        }
+        if (keep)
+            *keep = h;
+        else
+            Record_local_MediaFileClose(h);
+        return QString::fromUtf8(path);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(VideoSource::available("libx264"));
+        QCOMPARE(Record_local_InitSdk(), 0);
+    }
+
+    void cleanupTestCase() { QCOMPARE(Record_local_UnInitSdk(), 0); }
+
+    // A recording written, closed, listed exactly and read back frame by frame.
+    void writeCloseReadBack()
+    {
+        const QString dir = newDir(QStringLiteral("basic"));
+        const Feed feed = makeFeed(50);
+        QCOMPARE(feed.pictures.size(), size_t(50));
+
+        RECORD_INFO_S info = makeInfo("cam-01");
+        info.alarmType = 2;
+        char path[RECORD_LOCAL_PATH_SIZE] {};
+        varno::setText(path, dir + QStringLiteral("/"));
+        RECORD_HANDLE h = 0;
+        uint64_t tick = 0;
+        const QDateTime before = QDateTime::currentDateTime();
+        QCOMPARE(Record_local_MediaFileCreat(&info, path, &h, &tick), 0);
+        QVERIFY(h > 0);
+        QVERIFY(tick > 0);
+        const QString full = QString::fromUtf8(path);
+        const QFileInfo fi(full);
+        QCOMPARE(fi.absolutePath(), dir);
+        QVERIFY2(QRegularExpression(QStringLiteral("^cam-01_\\d{8}_\\d{6}\\.mkv$")).match(fi.fileName()).hasMatch(),
+                 qPrintable(fi.fileName()));
+        QVERIFY(fi.exists());
+
+        // Appended at create, still open.
+        std::vector<MEDIA_FILE_S> list = filelist(dir);
+        QCOMPARE(list.size(), size_t(1));
+        QCOMPARE(list[0].state, uint32_t(MEDIA_FILE_STATE_OPEN));
+        QCOMPARE(varno::fieldText(list[0].fileName), fi.fileName());
+
+        double phase = 0;
+        for (int i = 0; i < 50; ++i) {
+            QCOMPARE(writePicture(h, feed.units[static_cast<size_t>(i)]), 0);
+            QCOMPARE(writeAudio(h, 320, &phase), 0);
+        }
+        QCOMPARE(Record_local_MediaFileClose(h), 0);
+        QCOMPARE(Record_local_MediaFileClose(h), int(RECORD_LOCAL_ERR_HANDLE));
+
+        list = filelist(dir);
+        QCOMPARE(list.size(), size_t(1));
+        const MEDIA_FILE_S &r = list[0];
+        QCOMPARE(varno::fieldText(r.devId), QStringLiteral("cam-01"));
+        QCOMPARE(r.state, uint32_t(MEDIA_FILE_STATE_CLOSED));
+        QCOMPARE(qint64(r.size), QFileInfo(full).size());
+        QCOMPARE(r.alarmType, uint16_t(2));
+        QCOMPARE(r.channel, uint16_t(3));
+        QCOMPARE(r.frameCount, 50u);
+        QCOMPARE(r.lengthMs, 2000u);
+        QCOMPARE(r.frameRate, 25u);
+        QCOMPARE(r.width, uint16_t(kWidth));
+        QCOMPARE(r.height, uint16_t(kHeight));
+        QCOMPARE(r.videoType, uint32_t(MEDIA_VIDEO_H264));
+        QCOMPARE(r.audioType, uint32_t(MEDIA_AUDIO_PCM16));
+        QCOMPARE(r.sampleRate, 8000u);
+        QCOMPARE(r.bits, 16u);
+        QCOMPARE(r.channels, 1u);
+        const QDateTime start = varno::recfile::dateTime(r.startTime);
+        QVERIFY(start >= before.addSecs(-1) && start <= QDateTime::currentDateTime());
+        QCOMPARE(varno::recfile::dateTime(r.endTime), start.addSecs(2));
+
+        uint32_t length = 0, total = 0, rate = 0;
+        RECORD_HANDLE rh = 0;
+        QCOMPARE(Record_local_MediaFileOpen(path, &rh, &length, &total, &rate), 0);
+        QCOMPARE(length, 2000u);
+        QCOMPARE(total, 50u);
+        QCOMPARE(rate, 25u);
+        const ReadBack back = readAll(rh);
+        QCOMPARE(back.result, int(RECORD_LOCAL_ERR_END));
+        QCOMPARE(back.video, 50);
+        QCOMPARE(back.keys, 2);
+        QCOMPARE(back.fillers, 0);
+        QCOMPARE(back.audioBytes, 50 * 640);
+        // The first frame is a key picture with its parameter sets in front.
+        const auto firstVideo = std::find_if(back.types.begin(), back.types.end(),
+                                             [](uint32_t t) { return t != MEDIA_FRAME_AUDIO; });
+        QVERIFY(firstVideo != back.types.end());
+        QCOMPARE(*firstVideo, uint32_t(MEDIA_FRAME_IDR));
+        const auto firstUnits = nalUnitsWithStartCodes(back.pictures.front());
+        QVERIFY(firstUnits.size() >= 3);
+        QCOMPARE(h264NalType(firstUnits[0]), 7);
+        QCOMPARE(decodePictures(back.pictures), 50);
+        QCOMPARE(Record_local_MediaFileGetNextFrame(rh, nullptr, nullptr, nullptr), int(RECORD_LOCAL_ERR_PARAM));
+        QCOMPARE(Record_local_MediaFileClose(rh), 0);
+
+        // An independent reader sees the same streams.
+        QCOMPARE(ffprobe(full, {"-select_streams", "v:0", "-count_packets", "-show_entries",
+                                "stream=codec_name,nb_read_packets", "-of", "csv=p=0"}),
+                 QStringLiteral("h264,50"));
+        QCOMPARE(ffprobe(full, {"-select_streams", "a:0", "-show_entries", "stream=codec_name,sample_rate,channels",
+                                "-of", "csv=p=0"}),
+                 QStringLiteral("pcm_s16le,8000,1"));
+    }
+
+    // Filler frames keep the clock: no packet is written, the gap comes back.
+    void fillerFramesKeepTheClock()
+    {
+        const QString dir = newDir(QStringLiteral("filler"));
+        const Feed feed = makeFeed(4);
+        RECORD_INFO_S info = makeInfo("cam-filler", 25, 0);
+        char path[RECORD_LOCAL_PATH_SIZE] {};
+        varno::setText(path, dir);
+        RECORD_HANDLE h = 0;
+        QCOMPARE(Record_local_MediaFileCreat(&info, path, &h, nullptr), 0);
+        const unsigned char zero = 0;
+        QCOMPARE(writePicture(h, feed.units[0]), 0);
+        QCOMPARE(Record_local_MediaFileWrite(h, MEDIA_FRAME_SLICE, &zero, 1), 0);
+        QCOMPARE(Record_local_MediaFileWrite(h, MEDIA_FRAME_SLICE, &zero, 1), 0);
+        QCOMPARE(writePicture(h, feed.units[1]), 0);
+        QCOMPARE(writePicture(h, feed.units[2]), 0);
+        QCOMPARE(Record_local_MediaFileClose(h), 0);
+
+        const std::vector<MEDIA_FILE_S> list = filelist(dir);
+        QCOMPARE(list.size(), size_t(1));
+        QCOMPARE(list[0].frameCount, 5u);
+        QCOMPARE(list[0].lengthMs, 200u);
+        QCOMPARE(list[0].sampleRate, 0u);
+
+        QCOMPARE(ffprobe(QString::fromUtf8(path), {"-select_streams", "v:0", "-count_packets", "-show_entries",
+                                                   "stream=nb_read_packets", "-of", "csv=p=0"}),
+                 QStringLiteral("3"));
+        const QString times = ffprobe(QString::fromUtf8(path), {"-select_streams", "v:0", "-show_entries",
+                                                                "packet=pts_time", "-of", "csv=p=0"});
+        QCOMPARE(times.split(QLatin1Char('\n')), QStringList({"0.000000", "0.120000", "0.160000"}));
+
+        RECORD_HANDLE rh = 0;
+        uint32_t length = 0, total = 0, rate = 0;
+        QCOMPARE(Record_local_MediaFileOpen(path, &rh, &length, &total, &rate), 0);
+        QCOMPARE(total, 5u);
+        const ReadBack back = readAll(rh);
+        QCOMPARE(back.video, 3);
+        QCOMPARE(back.fillers, 2);
+        QCOMPARE(back.types, std::vector<uint32_t>({101, 102, 102, 102, 102}));
+        QCOMPARE(back.pictures[1], feed.pictures[1].data);
+        QCOMPARE(Record_local_MediaFileClose(rh), 0);
+    }
+
+    // Nothing decodable before a key picture with parameter sets; a later file
+    // of the same device may start at a bare key picture.
+    void startOfStream()
+    {
+        const QString dir = newDir(QStringLiteral("start"));
+        const Feed feed = makeFeed(30, 25);
+        RECORD_INFO_S info = makeInfo("cam-start", 25, 0);
+        char path[RECORD_LOCAL_PATH_SIZE] {};
+        varno::setText(path, dir);
+        RECORD_HANDLE h = 0;
+        QCOMPARE(Record_local_MediaFileCreat(&info, path, &h, nullptr), 0);
+        for (int i = 1; i < 5; ++i) // P pictures only
+            QCOMPARE(writePicture(h, feed.units[static_cast<size_t>(i)]), 0);
+        QCOMPARE(Record_local_MediaFileClose(h), 0);
+        QVERIFY(!QFile::exists(QString::fromUtf8(path)));
+        QCOMPARE(filelist(dir).size(), size_t(0));
+
+        // P pictures first, then the key picture with its parameter sets.
+        varno::setText(path, dir);
+        QCOMPARE(Record_local_MediaFileCreat(&info, path, &h, nullptr), 0);
+        QCOMPARE(writePicture(h, feed.units[3]), 0);
+        for (int i = 0; i < 25; ++i)
+            QCOMPARE(writePicture(h, feed.units[static_cast<size_t>(i)]), 0);
+        QCOMPARE(Record_local_MediaFileClose(h), 0);
+        RECORD_HANDLE rh = 0;
+        QCOMPARE(Record_local_MediaFileOpen(path, &rh, nullptr, nullptr, nullptr), 0);
+        ReadBack back = readAll(rh);
+        QCOMPARE(back.video, 25);
+        QCOMPARE(decodePictures(back.pictures), 25);
+        Record_local_MediaFileClose(rh);
+
+        // Next file: a key picture without its parameter sets (they come from
+        // the device's previous file).
+        varno::setText(path, dir);
+        QCOMPARE(Record_local_MediaFileCreat(&info, path, &h, nullptr), 0);
+        for (const auto &u : feed.units[25]) {
+            const int t = h264NalType(u);
+            if (t == 7 || t == 8)
+                continue;
+            QCOMPARE(Record_local_MediaFileWrite(h, recorderFrameType(t), u.data(), static_cast<uint32_t>(u.size())),
+                     0);
+        }
+        for (int i = 26; i < 30; ++i)
+            QCOMPARE(writePicture(h, feed.units[static_cast<size_t>(i)]), 0);
+        QCOMPARE(Record_local_MediaFileClose(h), 0);
+        QCOMPARE(Record_local_MediaFileOpen(path, &rh, nullptr, nullptr, nullptr), 0);
+        back = readAll(rh);
+        QCOMPARE(back.video, 5);
+        QCOMPARE(decodePictures(back.pictures), 5);
+        Record_local_MediaFileClose(rh);
+    }
+
+    // Several NAL units in one write, and a picture in two slices.
+    void groupedAndSlicedPictures()
+    {
+        const QString dir = newDir(QStringLiteral("slices"));
+        VideoSource source(kWidth, kHeight, kFps, 25);
+        QVERIFY(source.ok());
+        const std::vector<EncodedPicture> pictures = source.encode(10);
+        RECORD_INFO_S info = makeInfo("cam-slices", 25, 0);
+        char path[RECORD_LOCAL_PATH_SIZE] {};
+        varno::setText(path, dir);
+        RECORD_HANDLE h = 0;
+        QCOMPARE(Record_local_MediaFileCreat(&info, path, &h, nullptr), 0);
+        // Whole access units (SPS+PPS+SEI+IDR in one call).
+        for (const EncodedPicture &p : pictures)
+            QCOMPARE(Record_local_MediaFileWrite(h, p.key ? 101 : 102, p.data.data(), uint32_t(p.data.size())), 0);
+        QCOMPARE(Record_local_MediaFileClose(h), 0);
+        RECORD_HANDLE rh = 0;
+        uint32_t total = 0;
+        QCOMPARE(Record_local_MediaFileOpen(path, &rh, nullptr, &total, nullptr), 0);
+        QCOMPARE(total, 10u);
+        const ReadBack back = readAll(rh);
+        QCOMPARE(back.video, 10);
+        QCOMPARE(decodePictures(back.pictures), 10);
+        Record_local_MediaFileClose(rh);
+    }
+
+    // Search by device and time range over a hand-made filelist.
+    void queryByDeviceAndTime()
+    {
+        const QString dir = newDir(QStringLiteral("query"));
+        std::vector<MEDIA_FILE_S> records {
+            rawRecord("camA", "camA_20240102_100000.mkv", "2024-01-02 10:00:00", "2024-01-02 10:30:00"),
+            rawRecord("camB", "camB_20240102_101500.mkv", "2024-01-02 10:15:00", "2024-01-02 10:20:00"),
+            rawRecord("camA", "camA_20240102_103000.mkv", "2024-01-02 10:30:00", "2024-01-02 11:00:00"),
+            rawRecord("camAB", "camAB_20240102_120000.mkv", "2024-01-02 12:00:00", "2024-01-02 12:05:00"),
+            rawRecord("camA", "../escape.mkv", "2024-01-02 10:00:00", "2024-01-02 23:00:00"),
+            rawRecord("camA", "", "2024-01-02 10:00:00", "2024-01-02 23:00:00"),
+            // Cut short, not repaired yet: its end is unknown (the start counts).
+            rawRecord("camA", "camA_20240102_130000.mkv", "2024-01-02 13:00:00", "2024-01-02 13:00:00",
+                      MEDIA_FILE_STATE_OPEN),
+        };
+        MEDIA_FILE_S unterminated = records[0];
+        std::memset(unterminated.fileName, 'x', sizeof(unterminated.fileName));
+        records.push_back(unterminated);
+        QByteArray bytes = recordsBytes(records);
+        bytes.append("torn tail", 9);
+        writeRawFilelist(dir, bytes);
+
+        const QString day0 = QStringLiteral("2024-01-02 00:00:00");
+        const QString day1 = QStringLiteral("2024-01-02 23:59:59");
+        QCOMPARE(queryNames(makeQuery(dir, "", day0, day1)),
+                 QStringList({"camA_20240102_100000.mkv", "camB_20240102_101500.mkv", "camA_20240102_103000.mkv",
+                              "camAB_20240102_120000.mkv", "camA_20240102_130000.mkv"}));
+        QCOMPARE(queryNames(makeQuery(dir, "camA", day0, day1)),
+                 QStringList({"camA_20240102_100000.mkv", "camA_20240102_103000.mkv", "camA_20240102_130000.mkv"}));
+        QCOMPARE(queryNames(makeQuery(dir, "camB", day0, day1)), QStringList({"camB_20240102_101500.mkv"}));
+        // Overlap, inclusive at both ends.
+        QCOMPARE(queryNames(makeQuery(dir, "camA", "2024-01-02 10:30:00", "2024-01-02 10:30:00")),
+                 QStringList({"camA_20240102_100000.mkv", "camA_20240102_103000.mkv"}));
+        QCOMPARE(queryNames(makeQuery(dir, "", "2024-01-02 10:16:00", "2024-01-02 10:17:00")),
+                 QStringList({"camA_20240102_100000.mkv", "camB_20240102_101500.mkv"}));
+        QCOMPARE(queryNames(makeQuery(dir, "", "2024-01-02 11:00:01", "2024-01-02 11:59:59")), QStringList());
+        QCOMPARE(queryNames(makeQuery(dir, "camA", "2024-01-02 12:59:00", "2024-01-02 13:00:00")),
+                 QStringList({"camA_20240102_130000.mkv"}));
+        QCOMPARE(queryNames(makeQuery(dir, "", "2024-01-03 00:00:00", "2024-01-03 23:59:59")), QStringList());
+        QCOMPARE(queryNames(makeQuery(dir, "nobody", day0, day1)), QStringList());
+        // End before start finds nothing.
+        QCOMPARE(queryNames(makeQuery(dir, "", day1, day0)), QStringList());
+
+        int result = 0;
+        QCOMPARE(queryNames(makeQuery(dir + QStringLiteral("/missing"), "", day0, day1), &result), QStringList());
+        QCOMPARE(result, int(RECORD_LOCAL_ERR_DIR));
+        const QString empty = newDir(QStringLiteral("query-empty"));
+        QCOMPARE(queryNames(makeQuery(empty, "", day0, day1), &result), QStringList());
+        QCOMPARE(result, 0);
+        QCOMPARE(Record_local_MediaFileQuery(makeQuery(dir, "", day0, day1), nullptr), int(RECORD_LOCAL_ERR_PARAM));
+    }
+
+    // A real recording is found by device and by its time.
+    void queryFindsRecording()
+    {
+        const QString dir = newDir(QStringLiteral("query-real"));
+        const Feed feed = makeFeed(25);
+        RECORD_HANDLE open = 0;
+        const QString a = record(dir, "dev-a", feed, 25);
+        const QString b = record(dir, "dev-b", feed, 25, &open);
+        QVERIFY(!a.isEmpty() && !b.isEmpty());
+        const QString from = QDateTime::currentDateTime().addSecs(-60).toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+        const QString to = QDateTime::currentDateTime().addSecs(60).toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+        QCOMPARE(queryNames(makeQuery(dir, "dev-a", from, to)), QStringList({QFileInfo(a).fileName()}));
+        // A recording still being written is found too.
+        QCOMPARE(queryNames(makeQuery(dir, "dev-b", from, to)), QStringList({QFileInfo(b).fileName()}));
+        QCOMPARE(queryNames(makeQuery(dir, "", from, to)).size(), 2);
+        QCOMPARE(Record_local_MediaFileClose(open), 0);
+        const QString past = QDateTime::currentDateTime().addDays(-1).toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+        QCOMPARE(queryNames(makeQuery(dir, "", past, from)), QStringList());
+    }
+
+    // Seek moves to the key picture at or before the offset (milliseconds).
+    void seekByMilliseconds()
+    {
+        const QString dir = newDir(QStringLiteral("seek"));
+        const Feed feed = makeFeed(250, 25);
+        const QString path = record(dir, "cam-seek", feed, 250);
+        RECORD_HANDLE h = 0;
+        uint32_t length = 0, total = 0, rate = 0;
+        QCOMPARE(Record_local_MediaFileOpen(path.toUtf8().constData(), &h, &length, &total, &rate), 0);
+        QCOMPARE(length, 10000u);
+        QCOMPARE(total, 250u);
+
+        auto videoLeft = [&] {
+            const ReadBack b = readAll(h);
+            return std::make_pair(b.video + b.fillers, b.types.empty() ? 0u : b.types.front());
+        };
+        // The player's formula: offset = length * position / totalFrames.
+        const uint32_t position = 125;
+        QCOMPARE(Record_local_MediaFileSeek(h, int64_t(length) * position / total, RECORD_LOCAL_SEEK_TIME), 0);
+        auto left = videoLeft();
+        QCOMPARE(left.first, 125);
+        QCOMPARE(Record_local_MediaFileSeek(h, 5960, RECORD_LOCAL_SEEK_TIME), 0);
+        left = videoLeft();
+        QCOMPARE(left.first, 125);
+        QCOMPARE(Record_local_MediaFileSeek(h, 0, RECORD_LOCAL_SEEK_TIME), 0);
+        uint32_t type = 0, size = 0;
+        unsigned char *data = nullptr;
+        do {
+            QCOMPARE(Record_local_MediaFileGetNextFrame(h, &type, &data, &size), 0);
+        } while (type == MEDIA_FRAME_AUDIO);
+        QCOMPARE(type, uint32_t(MEDIA_FRAME_IDR));
+        QCOMPARE(Record_local_MediaFileSeek(h, -100, RECORD_LOCAL_SEEK_TIME), 0);
+        QCOMPARE(videoLeft().first, 250);
+        QCOMPARE(Record_local_MediaFileSeek(h, 9000, 0), int(RECORD_LOCAL_ERR_PARAM));
+        QCOMPARE(Record_local_MediaFileClose(h), 0);
+    }
+
+    // Killed mid-write (SIGKILL), still readable, then repaired and complete.
+    void killedMidWriteAndRepaired()
+    {
+        const QString dir = newDir(QStringLiteral("crash"));
+        const Feed feed = makeFeed(50, 25);
+        int pipeFd[2];
+        QCOMPARE(::pipe(pipeFd), 0);
+        const pid_t child = ::fork();
+        QVERIFY(child >= 0);
+        if (child == 0) {
+            ::close(pipeFd[0]);
+            RECORD_INFO_S info = makeInfo("cam-crash");
+            char path[RECORD_LOCAL_PATH_SIZE] {};
+            varno::setText(path, dir);
+            RECORD_HANDLE h = 0;
+            if (Record_local_MediaFileCreat(&info, path, &h, nullptr) != 0)
+                ::_exit(2);
+            double phase = 0;
+            for (int i = 0;; ++i) {
+                writePicture(h, feed.units[static_cast<size_t>(i % 50)]);
+                writeAudio(h, 320, &phase);
+                if (i == 150) {
+                    const char c = 'w';
+                    if (::write(pipeFd[1], &c, 1) != 1)
+                        ::_exit(3);
+                }
+                if (i > 150)
+                    ::usleep(2000);
+            }
+        }
+        ::close(pipeFd[1]);
+        char c = 0;
+        QCOMPARE(::read(pipeFd[0], &c, 1), ssize_t(1));
+        ::close(pipeFd[0]);
+        QCOMPARE(::kill(child, SIGKILL), 0);
+        int status = 0;
+        QCOMPARE(::waitpid(child, &status, 0), child);
+        QVERIFY(WIFSIGNALED(status));
+
+        std::vector<MEDIA_FILE_S> list = filelist(dir);
+        QCOMPARE(list.size(), size_t(1));
+        QCOMPARE(list[0].state, uint32_t(MEDIA_FILE_STATE_OPEN));
+        const QString path = dir + QLatin1Char('/') + varno::fieldText(list[0].fileName);
+        QVERIFY(QFileInfo(path).size() > 0);
+
+        // Found by device and time before the repair.
+        const QString from = QDateTime::currentDateTime().addSecs(-120).toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+        const QString to = QDateTime::currentDateTime().addSecs(60).toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+        QCOMPARE(queryNames(makeQuery(dir, "cam-crash", from, to)), QStringList({varno::fieldText(list[0].fileName)}));
+
+        // Readable as it is.
+        RECORD_HANDLE h = 0;
+        uint32_t length = 0, total = 0, rate = 0;
+        QCOMPARE(Record_local_MediaFileOpen(path.toUtf8().constData(), &h, &length, &total, &rate), 0);
+        const ReadBack cut = readAll(h);
+        Record_local_MediaFileClose(h);
+        QVERIFY2(cut.video >= 100, qPrintable(QString::number(cut.video)));
+        QCOMPARE(uint32_t(cut.video), total);
+        QCOMPARE(decodePictures(cut.pictures), cut.video);
+
+        QCOMPARE(Record_local_MediaFileRepair(dir.toUtf8().constData()), 0);
+        list = filelist(dir);
+        QCOMPARE(list.size(), size_t(1));
+        const MEDIA_FILE_S &r = list[0];
+        QCOMPARE(r.state, uint32_t(MEDIA_FILE_STATE_REPAIRED));
+        QCOMPARE(qint64(r.size), QFileInfo(path).size());
+        QCOMPARE(r.frameCount, uint32_t(cut.video));
+        QCOMPARE(r.frameRate, 25u);
+        QCOMPARE(r.width, uint16_t(kWidth));
+        QCOMPARE(r.sampleRate, 8000u);
+        QCOMPARE(r.lengthMs, uint32_t(cut.video * 40 > cut.audioBytes / 16 ? cut.video * 40 : cut.audioBytes / 16));
+        QCOMPARE(varno::recfile::dateTime(r.endTime),
+                 varno::recfile::dateTime(r.startTime).addMSecs(r.lengthMs));
+        QVERIFY(!QFile::exists(path + QStringLiteral(".repair")));
+
+        QCOMPARE(Record_local_MediaFileOpen(path.toUtf8().constData(), &h, &length, &total, &rate), 0);
+        QCOMPARE(total, uint32_t(cut.video));
+        const ReadBack repaired = readAll(h);
+        QCOMPARE(repaired.video, cut.video);
+        QCOMPARE(repaired.audioBytes, cut.audioBytes);
+        QCOMPARE(decodePictures(repaired.pictures), cut.video);
+        // Indexed now: seeking lands on a key picture.
+        QCOMPARE(Record_local_MediaFileSeek(h, 2000, RECORD_LOCAL_SEEK_TIME), 0);
+        QCOMPARE(readAll(h).video, cut.video - 50);
+        Record_local_MediaFileClose(h);
+        QCOMPARE(ffprobe(path, {"-select_streams", "v:0", "-count_packets", "-show_entries", "stream=nb_read_packets",
+                                "-of", "csv=p=0"}),
+                 QString::number(cut.video));
+
+        // A second pass changes nothing.
+        const QByteArray before = recordsBytes(filelist(dir));
+        QCOMPARE(Record_local_MediaFileRepair(dir.toUtf8().constData()), 0);
+        QCOMPARE(recordsBytes(filelist(dir)), before);
+    }
+
+    // Lost records come back in time order, gone files lose theirs, garbage
+    // records go, files open for writing are left alone.
+    void repairRebuildsTheList()
+    {
+        const QString dir = newDir(QStringLiteral("rebuild"));
+        const Feed feed = makeFeed(25);
+        const QString first = record(dir, "cam-r", feed, 25);
+        QTest::qWait(1100);
+        const QString second = record(dir, "cam-r", feed, 25);
+        QTest::qWait(1100);
+        RECORD_HANDLE open = 0;
+        const QString third = record(dir, "cam-r", feed, 10, &open);
+        std::vector<MEDIA_FILE_S> list = filelist(dir);
+        QCOMPARE(list.size(), size_t(3));
+        const MEDIA_FILE_S firstRecord = list[0];
+
+        // The list loses the first file, keeps a record of a file that is
+        // gone and gains a garbage record.
+        MEDIA_FILE_S gone = rawRecord("cam-r", "cam-r_20200101_000000.mkv", "2020-01-01 00:00:00",
+                                      "2020-01-01 00:30:00");
+        MEDIA_FILE_S garbage {};
+        std::memset(&garbage, 0x5A, sizeof(garbage));
+        writeRawFilelist(dir, recordsBytes({gone, list[1], garbage, list[2]}));
+        // A file that is not a recording of ours stays unlisted.
+        QFile other(dir + QStringLiteral("/notes.mkv"));
+        QVERIFY(other.open(QIODevice::WriteOnly));
+        other.write("hello");
+        other.close();
+
+        QCOMPARE(Record_local_MediaFileRepair(dir.toUtf8().constData()), 0);
+        list = filelist(dir);
+        QCOMPARE(list.size(), size_t(3));
+        QCOMPARE(varno::fieldText(list[0].fileName), QFileInfo(first).fileName());
+        QCOMPARE(varno::fieldText(list[1].fileName), QFileInfo(second).fileName());
+        QCOMPARE(varno::fieldText(list[2].fileName), QFileInfo(third).fileName());
+        // The lost record is rebuilt from the file itself.
+        QCOMPARE(varno::fieldText(list[0].devId), QStringLiteral("cam-r"));
+        QCOMPARE(list[0].state, uint32_t(MEDIA_FILE_STATE_CLOSED));
+        QCOMPARE(list[0].frameCount, firstRecord.frameCount);
+        QCOMPARE(list[0].channel, firstRecord.channel);
+        QCOMPARE(list[0].size, firstRecord.size);
+        QCOMPARE(timeKey(list[0].startTime), timeKey(firstRecord.startTime));
+        QCOMPARE(list[0].lengthMs, firstRecord.lengthMs);
+        // The file being written is untouched and still open.
+        QCOMPARE(list[2].state, uint32_t(MEDIA_FILE_STATE_OPEN));
+        QCOMPARE(Record_local_MediaFileClose(open), 0);
+        QCOMPARE(filelist(dir)[2].state, uint32_t(MEDIA_FILE_STATE_CLOSED));
+        QVERIFY(QFile::exists(dir + QStringLiteral("/notes.mkv")));
+
+        // A garbage filelist: every file that still exists is listed again.
+        QByteArray noise(5000, '\0');
+        for (int i = 0; i < noise.size(); ++i)
+            noise[i] = char((i * 7919) ^ (i >> 3));
+        writeRawFilelist(dir, noise);
+        QCOMPARE(Record_local_MediaFileRepair(dir.toUtf8().constData()), 0);
+        list = filelist(dir);
+        QCOMPARE(list.size(), size_t(3));
+        QVERIFY(timeKey(list[0].startTime) <= timeKey(list[1].startTime));
+        QVERIFY(timeKey(list[1].startTime) <= timeKey(list[2].startTime));
+        QCOMPARE(QFileInfo(dir + QStringLiteral("/filelist")).size(), qint64(3 * 384));
+    }
+
+    // Unreadable, short and damaged files never crash the reader or the repair.
+    void garbageFiles()
+    {
+        const QString dir = newDir(QStringLiteral("garbage"));
+        const Feed feed = makeFeed(50);
+        const QString good = record(dir, "cam-g", feed, 50);
+        QFile f(good);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QByteArray bytes = f.readAll();
+        f.close();
+
+        const QString cutPath = dir + QStringLiteral("/cut.mkv");
+        for (qsizetype cut : {qsizetype(0), qsizetype(10), qsizetype(200), bytes.size() / 3, bytes.size() / 2,
+                              bytes.size() - 7}) {
+            QFile c(cutPath);
+            QVERIFY(c.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            c.write(bytes.left(cut));
+            c.close();
+            RECORD_HANDLE h = 0;
+            uint32_t length = 0, total = 0, rate = 0;
+            const int ret = Record_local_MediaFileOpen(cutPath.toUtf8().constData(), &h, &length, &total, &rate);
+            if (cut < 200) {
+                QCOMPARE(ret, int(RECORD_LOCAL_ERR_OPEN));
+                continue;
+            }
+            if (ret != 0)
+                continue;
+            const ReadBack back = readAll(h);
+            QVERIFY(back.video <= 50);
+            QVERIFY(uint32_t(back.video) <= total);
+            Record_local_MediaFileClose(h);
+        }
+        // Bytes flipped in the middle of the file.
+        QByteArray flipped = bytes;
+        for (qsizetype i = flipped.size() / 3; i < flipped.size() / 3 + 300; ++i)
+            flipped[i] = char(flipped[i] ^ 0xA7);
+        QFile c(cutPath);
+        QVERIFY(c.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        c.write(flipped);
+        c.close();
+        RECORD_HANDLE h = 0;
+        if (Record_local_MediaFileOpen(cutPath.toUtf8().constData(), &h, nullptr, nullptr, nullptr) == 0) {
+            const ReadBack back = readAll(h);
+            QVERIFY(back.video <= 50);
+            Record_local_MediaFileClose(h);
+        }
+
+        // An unreadable recording-named file gets a damaged record, never removed.
+        const QString broken = dir + QStringLiteral("/cam-g_20200101_000000.mkv");
+        QFile b(broken);
+        QVERIFY(b.open(QIODevice::WriteOnly));
+        b.write("not a recording");
+        b.close();
+        QCOMPARE(Record_local_MediaFileRepair(dir.toUtf8().constData()), 0);
+        const std::vector<MEDIA_FILE_S> list = filelist(dir);
+        QCOMPARE(list.size(), size_t(2));
+        QCOMPARE(varno::fieldText(list[0].fileName), QFileInfo(broken).fileName());
+        QCOMPARE(list[0].state, uint32_t(MEDIA_FILE_STATE_DAMAGED));
+        QCOMPARE(list[0].size, 15u);
+        QVERIFY(QFile::exists(broken));
+        QCOMPARE(Record_local_MediaFileOpen(broken.toUtf8().constData(), &h, nullptr, nullptr, nullptr),
+                 int(RECORD_LOCAL_ERR_OPEN));
+    }
+
+    void badArgumentsAndHandles()
+    {
+        const QString dir = newDir(QStringLiteral("args"));
+        RECORD_INFO_S info = makeInfo("cam-x");
+        char path[RECORD_LOCAL_PATH_SIZE] {};
+        RECORD_HANDLE h = 0;
+        QCOMPARE(Record_local_MediaFileCreat(nullptr, path, &h, nullptr), int(RECORD_LOCAL_ERR_PARAM));
+        QCOMPARE(Record_local_MediaFileCreat(&info, path, &h, nullptr), int(RECORD_LOCAL_ERR_PARAM));
+        varno::setText(path, dir + QStringLiteral("/missing"));
+        QCOMPARE(Record_local_MediaFileCreat(&info, path, &h, nullptr), int(RECORD_LOCAL_ERR_DIR));
+        // A folder so long that the file path would not fit the buffer.
+        const QString deep = dir + QLatin1Char('/') + QString(200, QLatin1Char('d'));
+        QVERIFY(QDir().mkpath(deep));
+        varno::setText(path, deep);
+        QCOMPARE(Record_local_MediaFileCreat(&info, path, &h, nullptr), int(RECORD_LOCAL_ERR_PARAM));
+        QCOMPARE(QDir(deep).entryList(QDir::Files).size(), 0);
+
+        // A device ID with a slash still lands directly in the folder.
+        varno::setText(info.devId, "urn:uuid:a/b");
+        varno::setText(path, dir);
+        QCOMPARE(Record_local_MediaFileCreat(&info, path, &h, nullptr), 0);
+        QCOMPARE(QFileInfo(QString::fromUtf8(path)).absolutePath(), dir);
+        const unsigned char byte = 0;
+        QCOMPARE(Record_local_MediaFileWrite(h, 1, nullptr, 4), int(RECORD_LOCAL_ERR_PARAM));
+        QCOMPARE(Record_local_MediaFileWrite(h + 1000, 1, &byte, 1), int(RECORD_LOCAL_ERR_HANDLE));
+        uint32_t type = 0, size = 0;
+        unsigned char *data = nullptr;
+        QCOMPARE(Record_local_MediaFileGetNextFrame(h, &type, &data, &size), int(RECORD_LOCAL_ERR_HANDLE));
+        QCOMPARE(Record_local_MediaFileSeek(h, 0, RECORD_LOCAL_SEEK_TIME), int(RECORD_LOCAL_ERR_HANDLE));
+        QCOMPARE(Record_local_setMediaFileAlarmType(h, 3), 0);
+        QCOMPARE(filelist(dir).back().alarmType, uint16_t(3));
+        QCOMPARE(varno::fieldText(filelist(dir).back().devId), QStringLiteral("urn:uuid:a/b"));
+        QCOMPARE(Record_local_MediaFileClose(h), 0);
+        QCOMPARE(Record_local_setMediaFileAlarmType(h, 1), int(RECORD_LOCAL_ERR_HANDLE));
+        QCOMPARE(Record_local_MediaFileOpen(nullptr, &h, nullptr, nullptr, nullptr), int(RECORD_LOCAL_ERR_PARAM));
+        QCOMPARE(Record_local_MediaFileOpen("/nonexistent.mkv", &h, nullptr, nullptr, nullptr),
+                 int(RECORD_LOCAL_ERR_OPEN));
+        QCOMPARE(Record_local_MediaFileRepair(nullptr), int(RECORD_LOCAL_ERR_PARAM));
+        QCOMPARE(Record_local_MediaFileRepair("/nonexistent-folder"), int(RECORD_LOCAL_ERR_DIR));
+    }
+
+    // Recorders of several cameras, queries and an overwrite pass at once:
+    // every record stays whole.
+    void concurrentWritersAndOverwrite()
+    {
+        const QString dir = newDir(QStringLiteral("race"));
+        const Feed feed = makeFeed(25);
+        std::atomic<bool> failed {false};
+        std::atomic<int> files {0};
+        std::vector<std::thread> threads;
+        for (int t = 0; t < 3; ++t) {
+            threads.emplace_back([&, t] {
+                const std::string dev = "race-" + std::to_string(t);
+                for (int k = 0; k < 4; ++k) {
+                    RECORD_INFO_S info = makeInfo(dev.c_str(), 25, 0);
+                    char path[RECORD_LOCAL_PATH_SIZE] {};
+                    varno::setText(path, dir);
+                    RECORD_HANDLE h = 0;
+                    if (Record_local_MediaFileCreat(&info, path, &h, nullptr) != 0) {
+                        failed = true;
+                        return;
+                    }
+                    for (int i = 0; i < 25; ++i)
+                        if (writePicture(h, feed.units[static_cast<size_t>(i)]) != 0)
+                            failed = true;
+                    if (Record_local_MediaFileClose(h) != 0)
+                        failed = true;
+                    ++files;
+                }
+            });
+        }
+        // An overwrite pass like the storage manager's: drop the oldest record
+        // and its file under the filelist lock.
+        std::atomic<int> removed {0};
+        threads.emplace_back([&] {
+            while (files < 12 && removed < 3) {
+                {
+                    RecordFilelistLocker lock;
+                    std::vector<MEDIA_FILE_S> records;
+                    varno::recfile::readFilelist(dir.toStdString(), records);
+                    if (records.size() >= 4 && records.front().state == MEDIA_FILE_STATE_CLOSED) {
+                        QFile::remove(dir + QLatin1Char('/') + varno::fieldText(records.front().fileName));
+                        records.erase(records.begin());
+                        varno::recfile::writeFilelist(dir.toStdString(), records);
+                        ++removed;
+                    }
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+        });
+        threads.emplace_back([&] {
+            const MEDIA_QUERY_S q = makeQuery(dir, "", QStringLiteral("2000-01-01 00:00:00"),
+                                              QStringLiteral("2100-01-01 00:00:00"));
+            while (files < 12) {
+                MEDIA_LIST_S list {};
+                if (Record_local_MediaFileQuery(q, &list) != 0)
+                    failed = true;
+                for (int i = 0; i < list.count; ++i)
+                    if (std::strncmp(list.files[i].devId, "race-", 5) != 0)
+                        failed = true;
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            }
+        });
+        for (auto &t : threads)
+            t.join();
+        QVERIFY(!failed);
+        const std::vector<MEDIA_FILE_S> list = filelist(dir);
+        QCOMPARE(int(list.size()), 12 - removed);
+        QCOMPARE(QFileInfo(dir + QStringLiteral("/filelist")).size() % 384, 0);
+        std::set<QString> names;
+        for (const MEDIA_FILE_S &r : list) {
+            QCOMPARE(r.state, uint32_t(MEDIA_FILE_STATE_CLOSED));
+            QCOMPARE(r.frameCount, 25u);
+            QVERIFY(QFile::exists(dir + QLatin1Char('/') + varno::fieldText(r.fileName)));
+            names.insert(varno::fieldText(r.fileName));
+        }
+        QCOMPARE(int(names.size()), int(list.size()));
+        QCOMPARE(QDir(dir).entryList({QStringLiteral("*.mkv")}, QDir::Files).size(), int(list.size()));
+    }
+
+    void h265Recording()
+    {
+        if (!VideoSource::available("libx265"))
+            QSKIP("libx265 is not available in this libavcodec");
+        const QString dir = newDir(QStringLiteral("hevc"));
+        VideoSource source(kWidth, kHeight, kFps, 25, "libx265");
+        QVERIFY(source.ok());
+        const std::vector<EncodedPicture> pictures = source.encode(30);
+        QVERIFY(pictures.size() >= 25);
+        RECORD_INFO_S info = makeInfo("cam-hevc", 25, 0);
+        info.videoCodec = MEDIA_VIDEO_H265;
+        char path[RECORD_LOCAL_PATH_SIZE] {};
+        varno::setText(path, dir);
+        RECORD_HANDLE h = 0;
+        QCOMPARE(Record_local_MediaFileCreat(&info, path, &h, nullptr), 0);
+        for (const EncodedPicture &p : pictures)
+            QCOMPARE(Record_local_MediaFileWrite(h, 0, p.data.data(), uint32_t(p.data.size())), 0);
+        QCOMPARE(Record_local_MediaFileClose(h), 0);
+        QCOMPARE(filelist(dir)[0].videoType, uint32_t(MEDIA_VIDEO_H265));
+        RECORD_HANDLE rh = 0;
+        QCOMPARE(Record_local_MediaFileOpen(path, &rh, nullptr, nullptr, nullptr), 0);
+        const ReadBack back = readAll(rh);
+        QCOMPARE(back.video, int(pictures.size()));
+        QCOMPARE(decodePictures(back.pictures, AV_CODEC_ID_HEVC), int(pictures.size()));
+        Record_local_MediaFileClose(rh);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestRecfile)
+#include "tst_recfile.moc"
