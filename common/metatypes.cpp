@@ -16,6 +16,8 @@ void registerMetaTypes()
     qRegisterMetaType<RecordDisk_s>("RecordDisk_s");
     qRegisterMetaType<QList<RecordDisk_s>>("QList<RecordDisk_s>");
     qRegisterMetaType<StorageDisk_s>("StorageDisk_s");
+    qRegisterMetaType<MEDIA_FILE_S>("MEDIA_FILE_S");
+    qRegisterMetaType<QMap<QString, MEDIA_FILE_S>>("QMap<QString,MEDIA_FILE_S>");
 }
 
 } // namespace varno

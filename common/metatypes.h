@@ -1,10 +1,13 @@
 #pragma once
 
 #include "common/devicerecords.h"
+#include "common/mediarecords.h"
 #include "common/p2pmessage.h"
 #include "common/storagerecords.h"
 
 #include <QList>
+#include <QMap>
+#include <QString>
 #include <QMetaType>
 
 // Records that travel by value in queued signals. Each is declared here and
@@ -24,6 +27,7 @@ Q_DECLARE_METATYPE(P2pMessage_S)
 Q_DECLARE_METATYPE(DiskInfo_s)
 Q_DECLARE_METATYPE(RecordDisk_s)
 Q_DECLARE_METATYPE(StorageDisk_s)
+Q_DECLARE_METATYPE(MEDIA_FILE_S)
 
 namespace varno {
 

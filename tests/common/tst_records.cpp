@@ -128,6 +128,8 @@ void TestRecords::metaTypeNamesRegistered()
         {"RecordDisk_s", QMetaType::fromType<RecordDisk_s>()},
         {"QList<RecordDisk_s>", QMetaType::fromType<QList<RecordDisk_s>>()},
         {"StorageDisk_s", QMetaType::fromType<StorageDisk_s>()},
+        {"MEDIA_FILE_S", QMetaType::fromType<MEDIA_FILE_S>()},
+        {"QMap<QString,MEDIA_FILE_S>", QMetaType::fromType<QMap<QString, MEDIA_FILE_S>>()},
     };
     // Nothing has used the records yet: their names are unknown until the
     // registration makes them known (a second call is harmless).
@@ -141,6 +143,7 @@ void TestRecords::metaTypeNamesRegistered()
     }
     QCOMPARE(QMetaType::fromName("DeviceInfo_s").sizeOf(), qsizetype(492));
     QCOMPARE(QMetaType::fromName("LogInfo_s").sizeOf(), qsizetype(308));
+    QCOMPARE(QMetaType::fromName("MEDIA_FILE_S").sizeOf(), qsizetype(384));
 }
 
 void TestRecords::recordsCrossThreadsIntact()
