@@ -3,6 +3,7 @@
 // Device manager library: the persistent camera list and operation log in
 // the installation directory (SQLite), and the ONVIF configuration and
 // stream address of a camera. Results are 0 for success, negative otherwise.
+// Every call is thread-safe; see docs/devmgr.md for the store.
 
 #include "common/devicerecords.h"
 
@@ -21,18 +22,32 @@ enum {
     DVRMGR_ERR_REPLY = -312,       // camera answered something unusable
 };
 
+// Opens (or creates) the store "devstore.db" in installDir. A damaged store
+// is renamed to "devstore.db.corrupt-<time>" (logged) and a fresh one is
+// started. A second call with the same folder does nothing and returns 0.
 int SDK_DVRMGR_Init(const char *installDir);
+// Closes the store; an unfinished rewrite is rolled back.
 int SDK_DVRMGR_UnInit();
 
 // Camera list, in stored order; at most kMaxDevices records.
+// records has room for kMaxDevices records; the records come back byte for
+// byte as they were added.
 int SDK_DVRMGR_GetDevInfo(DeviceInfo_s *records, int *count);
 int SDK_DVRMGR_DelDevAll();
+// Appends one record; DVRMGR_ERR_FULL (nothing stored) when the list holds
+// kMaxDevices records already.
 int SDK_DVRMGR_AddDevice(DeviceInfo_s info);
 
 // A rewrite of the camera list (DelDevAll, then AddDevice per camera) framed
 // by these two calls is one transaction: after a crash at any point the store
 // holds either the old list or the new one, never an empty or partial one.
-// SDK_DVRMGR_RollbackRewrite abandons an open rewrite.
+// SDK_DVRMGR_RollbackRewrite abandons an open rewrite. While a rewrite is
+// open, calls from other threads wait for it to end (at most 10 s, then
+// DVRMGR_ERR_TRANSACTION); calls from the thread that opened it are part of
+// it (a WriteLog too). A failed DelDevAll or AddDevice inside the rewrite
+// (other than DVRMGR_ERR_FULL) spoils it: CommitRewrite then returns
+// DVRMGR_ERR_STORE and the old list stays. When BeginRewrite fails, do not
+// rewrite.
 int SDK_DVRMGR_BeginRewrite();
 int SDK_DVRMGR_CommitRewrite();
 int SDK_DVRMGR_RollbackRewrite();
