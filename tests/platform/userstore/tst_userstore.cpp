@@ -325,17 +325,27 @@ void TestUserStore::badStoreFilesSetAside()
     writeAll(storePath(), content);
 
     QCOMPARE(User_local_Init(), 0);
-    // The damaged file is kept aside byte for byte, a fresh store replaces it.
+    // The damaged file is kept aside byte for byte, a fresh store with the
+    // default account replaces it.
     const QStringList aside = asideFiles();
     QCOMPARE(aside.size(), 1);
     QCOMPARE(readAll(varno::test::installDir() + QLatin1Char('/') + aside.first()), content);
-    QCOMPARE(login("admin", "admin"), 0);
     QCOMPARE(fileMode(storePath()), 0600);
     QList<UserRecord> users;
     QCOMPARE(readStore(storePath().toStdString(), &users), ReadResult::Ok);
     QCOMPARE(users.size(), 1);
+    QCOMPARE(users.first().name, QByteArray("admin"));
+    QCOMPARE(users.first().iterations, kIterations);
+    int count = 0;
+    char info[USER_LOCAL_INFO_SIZE * USER_LOCAL_MAX_USERS];
+    QCOMPARE(User_local_getusrinfo(&count, info), 0);
+    QCOMPARE(count, 1);
+    if (QByteArray(QTest::currentDataTag()) != "garbage")
+        return;
 
-    // A second damaged store the same second does not overwrite the first.
+    // (Once:) the default account works, and a second damaged store the
+    // same second does not overwrite the first one set aside.
+    QCOMPARE(login("admin", "admin"), 0);
     QCOMPARE(User_local_UnInit(), 0);
     writeAll(storePath(), "again");
     QCOMPARE(User_local_Init(), 0);
@@ -404,7 +414,7 @@ void TestUserStore::concurrentLogins()
 {
     QCOMPARE(User_local_Init(), 0);
     constexpr int kThreads = 4;
-    constexpr int kRounds = 3;
+    constexpr int kRounds = 2;
     std::atomic<int> wrongResults{0};
     std::atomic<int> calls{0};
     std::vector<std::thread> threads;
