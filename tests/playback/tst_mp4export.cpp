@@ -1,0 +1,420 @@
+#include "playback/aacencoder.h"
+#include "playback/bytefifo.h"
+#include "playback/camerafileconverter.h"
+#include "playback/mp4writer.h"
+
+#include "common/camerafile.h"
+#include "tests/support/recmedia/camerafilewriter.h"
+#include "tests/support/recmedia/testmedia.h"
+#include "tests/support/testenv.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStringList>
+#include <QTest>
+
+#include <cmath>
+#include <numeric>
+
+using namespace varno::test;
+using varno::playback::saveMp4;
+
+namespace {
+
+constexpr uint64_t kStartUs = 1700000000ull * 1000000ull;
+
+QString ffprobe(const QString &path, const QStringList &extra)
+{
+    std::vector<std::string> args {"ffprobe", "-v", "error"};
+    for (const QString &e : extra)
+        args.push_back(e.toStdString());
+    args.push_back(path.toStdString());
+    return QString::fromStdString(runProgram(args)).trimmed();
+}
+
+QStringList probeLines(const QString &path, const char *stream, const char *entries)
+{
+    const QString out = ffprobe(path, {"-select_streams", stream, "-show_entries", entries, "-of", "csv=p=0"});
+    return out.isEmpty() ? QStringList() : out.split(QLatin1Char('\n'));
+}
+
+std::vector<uint8_t> alawTone(int samples, double *phase)
+{
+    const std::vector<int16_t> pcm = tone(8000, 440, samples, phase);
+    std::vector<uint8_t> out(pcm.size());
+    for (size_t i = 0; i < pcm.size(); ++i)
+        out[i] = alawEncode(pcm[i]);
+    return out;
+}
+
+// 352x288 H.264 (header resolution code 2), GOP 25.
+const std::vector<EncodedPicture> &pictures()
+{
+    static const std::vector<EncodedPicture> p = [] {
+        VideoSource source(352, 288, 25, 25);
+        return source.encode(50);
+    }();
+    return p;
+}
+
+// Annex B units of a picture with 4-byte start codes.
+std::vector<uint8_t> join(const std::vector<std::vector<uint8_t>> &units)
+{
+    std::vector<uint8_t> out;
+    for (const auto &u : units)
+        out.insert(out.end(), u.begin(), u.end());
+    return out;
+}
+
+std::vector<uint8_t> fourByteCodes(const std::vector<uint8_t> &annexB)
+{
+    return join(nalUnitsWithStartCodes(annexB));
+}
+
+} // namespace
+
+class TestMp4Export : public QObject
+{
+    Q_OBJECT
+
+private:
+    QString path(const QString &name) const { return tempRoot() + QLatin1Char('/') + name; }
+
+    // A camera file of count pictures 40 ms apart, with audio chunks of
+    // chunkBytes every chunkBytes/8 ms when chunkBytes > 0.
+    CameraFileWriter cameraFile(int count, int chunkBytes, uint8_t fps = 25)
+    {
+        CameraFileWriter w(8000, fps, varno::camfile::kRes352x288);
+        double phase = 0;
+        uint64_t audioUs = kStartUs;
+        for (int i = 0; i < count; ++i) {
+            const uint64_t t = kStartUs + uint64_t(i) * 40000;
+            const EncodedPicture &p = pictures()[size_t(i) % pictures().size()];
+            w.video(fourByteCodes(p.data), t, p.key);
+            while (chunkBytes > 0 && audioUs < t + 40000) {
+                w.audio(alawTone(chunkBytes, &phase), audioUs);
+                audioUs += uint64_t(chunkBytes) * 125;
+            }
+        }
+        return w;
+    }
+
+private slots:
+    void initTestCase() { QVERIFY(pictures().size() == 50); }
+
+    void fifoKeepsOrderAndDropsOverflow()
+    {
+        ByteFifo fifo;
+        QVERIFY(fifo.create(Mp4Writer::kFifoSize));
+        std::vector<uint8_t> in(10300);
+        for (size_t i = 0; i < in.size(); ++i)
+            in[i] = uint8_t(i * 31);
+        QCOMPARE(fifo.put(in.data(), uint32_t(in.size())), 10240u);
+        QCOMPARE(fifo.length(), 10240u);
+        QCOMPARE(fifo.freeBytes(), 0u);
+        std::vector<uint8_t> out(1024);
+        QCOMPARE(fifo.get(out.data(), 1024), 1024u);
+        QVERIFY(std::equal(out.begin(), out.end(), in.begin()));
+        // Wrap around the end of the buffer.
+        QCOMPARE(fifo.put(in.data() + 5000, 1000), 1000u);
+        std::vector<uint8_t> all(20000);
+        QCOMPARE(fifo.get(all.data(), uint32_t(all.size())), 10216u);
+        QVERIFY(std::equal(all.begin(), all.begin() + 9216, in.begin() + 1024));
+        QVERIFY(std::equal(all.begin() + 9216, all.begin() + 10216, in.begin() + 5000));
+        QCOMPARE(fifo.length(), 0u);
+        QCOMPARE(fifo.get(all.data(), 10), 0u);
+    }
+
+    void aacSettings()
+    {
+        QCOMPARE(aacFrequencyIndex(8000), 11);
+        QCOMPARE(aacFrequencyIndex(9390), 11);
+        QCOMPARE(aacFrequencyIndex(9391), 10);
+        QCOMPARE(aacFrequencyIndex(16000), 8);
+        QCOMPARE(aacFrequencyIndex(44100), 4);
+        QCOMPARE(aacFrequencyIndex(48000), 3);
+        QCOMPARE(aacFrequencyIndex(92016), 1);
+        QCOMPARE(aacFrequencyIndex(92017), 0);
+        uint8_t asc[2];
+        aacAudioSpecificConfig(8000, asc);
+        QCOMPARE(asc[0], uint8_t(0x15));
+        QCOMPARE(asc[1], uint8_t(0x88));
+        // The encoder's own configuration is the same two bytes.
+        for (uint32_t rate : {8000u, 16000u, 44100u, 48000u}) {
+            AacEncoder enc;
+            QCOMPARE(enc.aacOpen(rate, 1), 0);
+            QCOMPARE(enc.inputSamples(), 1024u);
+            aacAudioSpecificConfig(rate, asc);
+            const std::vector<uint8_t> own = enc.extradata();
+            QVERIFY(own.size() >= 2);
+            QCOMPARE(own[0], asc[0]);
+            QCOMPARE(own[1], asc[1]);
+        }
+        // G.711 A-law expansion.
+        QCOMPARE(alawToLinear(0xD5), int16_t(8));
+        QCOMPARE(alawToLinear(0x55), int16_t(-8));
+        QCOMPARE(alawToLinear(0xAA), int16_t(32256));
+        QCOMPARE(alawToLinear(0x2A), int16_t(-32256));
+        for (int c = 0; c < 256; ++c)
+            QCOMPARE(alawToLinear(uint8_t(c)), alawDecode(uint8_t(c)));
+    }
+
+    // 25 fps: samples of 3,600 ticks at 90 kHz, sync samples on IDR, AAC-LC mono.
+    void convertsVideoAndAudio()
+    {
+        const QString in = path(QStringLiteral("basic.tmp"));
+        const QString out = path(QStringLiteral("basic.mp4"));
+        QVERIFY(cameraFile(50, 320).save(in.toStdString()));
+        QCOMPARE(saveMp4(in.toUtf8().constData(), out.toUtf8().constData()), 0);
+
+        QCOMPARE(probeLines(out, "v:0", "stream=codec_name,profile,width,height,time_base"),
+                 QStringList({"h264,Constrained Baseline,352,288,1/90000"}));
+        const QStringList video = probeLines(out, "v:0", "packet=duration,flags");
+        QCOMPARE(video.size(), 50);
+        for (int i = 0; i < video.size(); ++i) {
+            QCOMPARE(video[i].section(QLatin1Char(','), 0, 0), QStringLiteral("3600"));
+            QCOMPARE(video[i].section(QLatin1Char(','), 1).startsWith(QLatin1Char('K')), i % 25 == 0);
+        }
+        QCOMPARE(probeLines(out, "a:0", "stream=codec_name,profile,sample_rate,channels"),
+                 QStringList({"aac,LC,8000,1"}));
+        // 50 x 320 A-law bytes = 16,000 samples = 2 s, none lost.
+        const double audioSeconds = probeLines(out, "a:0", "stream=duration").value(0).toDouble();
+        QVERIFY2(std::abs(audioSeconds - 2.0) < 0.13, qPrintable(QString::number(audioSeconds)));
+        const double videoSeconds = probeLines(out, "v:0", "stream=duration").value(0).toDouble();
+        QCOMPARE(videoSeconds, 2.0);
+        const QStringList frames = probeLines(out, "v:0", "stream=nb_frames");
+        QCOMPARE(frames, QStringList({"50"}));
+        // Decodes cleanly.
+        int exit = 0;
+        runProgram({"ffmpeg", "-v", "error", "-xerror", "-i", out.toStdString(), "-f", "null", "-"}, &exit);
+        QCOMPARE(exit, 0);
+    }
+
+    // Three 400-byte chunks at 8,000 Hz: one AAC frame after the third
+    // chunk, 176 bytes left for the final short frame.
+    void threeChunksOneFramePlusRemainder()
+    {
+        const QString out = path(QStringLiteral("three.mp4"));
+        Mp4Writer w;
+        QCOMPARE(w.open(out.toUtf8().constData(), 352, 288, 25, 8000), 0);
+        QCOMPARE(w.defaultSampleDuration(), 3600u);
+        double phase = 0;
+        for (int i = 0; i < 3; ++i) {
+            const std::vector<uint8_t> chunk = alawTone(400, &phase);
+            QCOMPARE(w.writeFrame(2, chunk.data(), 400, kStartUs + uint64_t(i) * 50000), 0);
+            QCOMPARE(w.aacFramesEncoded(), i < 2 ? 0u : 1u);
+        }
+        QCOMPARE(w.fifoLength(), 176u);
+        QCOMPARE(w.finish(), 0);
+        QCOMPARE(w.aacFramesEncoded(), 2u);
+        QCOMPARE(probeLines(out, "a:0", "stream=codec_name,sample_rate,channels"), QStringList({"aac,8000,1"}));
+        // 1,200 samples, the encoder's priming cut off by the edit list.
+        const double seconds = probeLines(out, "a:0", "stream=duration").value(0).toDouble();
+        QVERIFY2(std::abs(seconds - 0.15) < 0.001, qPrintable(QString::number(seconds)));
+    }
+
+    // Chunks longer than 1,024 bytes (and longer than the FIFO) lose nothing.
+    void longAudioChunksLoseNothing()
+    {
+        const QString out = path(QStringLiteral("long.mp4"));
+        Mp4Writer w;
+        QCOMPARE(w.open(out.toUtf8().constData(), 352, 288, 25, 8000), 0);
+        double phase = 0;
+        uint32_t total = 0;
+        for (uint32_t size : {4000u, 20000u, 1500u, 2500u}) {
+            const std::vector<uint8_t> chunk = alawTone(int(size), &phase);
+            QCOMPARE(w.writeFrame(2, chunk.data(), size, kStartUs + total * 125ull), 0);
+            total += size;
+            QCOMPARE(w.aacFramesEncoded(), total / 1024);
+            QCOMPARE(w.fifoLength(), total % 1024);
+        }
+        QCOMPARE(w.finish(), 0);
+        QCOMPARE(w.aacFramesEncoded(), (total + 1023) / 1024);
+        const double seconds = probeLines(out, "a:0", "stream=duration").value(0).toDouble();
+        QVERIFY2(std::abs(seconds - total / 8000.0) < 0.001, qPrintable(QString::number(seconds)));
+    }
+
+    // End-of-chunk-data 0 reads to the end; a value inside the file stops there.
+    void endOfChunkData()
+    {
+        CameraFileWriter w = cameraFile(30, 0);
+        const uint32_t thirty = w.size();
+        w.raw(std::vector<uint8_t>(64, 0xEE)); // an index or trailer the converter must not read
+        w.setChunkEnd(thirty);
+        const QString in = path(QStringLiteral("end.tmp"));
+        const QString out = path(QStringLiteral("end.mp4"));
+        QVERIFY(w.save(in.toStdString()));
+        QCOMPARE(saveMp4(in.toUtf8().constData(), out.toUtf8().constData()), 0);
+        QCOMPARE(probeLines(out, "v:0", "packet=duration").size(), 30);
+
+        CameraFileWriter zero = cameraFile(30, 0);
+        zero.setChunkEnd(0);
+        QVERIFY(zero.save(in.toStdString()));
+        QCOMPARE(saveMp4(in.toUtf8().constData(), out.toUtf8().constData()), 0);
+        QCOMPARE(probeLines(out, "v:0", "packet=duration").size(), 30);
+        // A field beyond the file means the same.
+        zero.setChunkEnd(0xFFFFFFF0u);
+        QVERIFY(zero.save(in.toStdString()));
+        QCOMPARE(saveMp4(in.toUtf8().constData(), out.toUtf8().constData()), 0);
+        QCOMPARE(probeLines(out, "v:0", "packet=duration").size(), 30);
+    }
+
+    // SEI and access-unit delimiters are skipped; only the slices make the sample.
+    void seiAndDelimitersSkipped()
+    {
+        CameraFileWriter w(8000, 25, varno::camfile::kRes352x288);
+        std::vector<size_t> sliceBytes;
+        for (int i = 0; i < 5; ++i) {
+            const auto units = nalUnitsWithStartCodes(pictures()[size_t(i)].data);
+            std::vector<uint8_t> payload {0, 0, 0, 1, 0x09, 0xF0};      // delimiter
+            const std::vector<uint8_t> sei {0, 0, 0, 1, 0x06, 0x05, 0x01, 0x00, 0x80}; // SEI
+            size_t slices = 0;
+            for (const auto &u : units) {
+                const int t = h264NalType(u);
+                if (t == 1 || t == 5) {
+                    payload.insert(payload.end(), sei.begin(), sei.end());
+                    slices += u.size(); // 4-byte length + unit
+                }
+                if (t != 6)
+                    payload.insert(payload.end(), u.begin(), u.end());
+            }
+            sliceBytes.push_back(slices);
+            w.video(payload, kStartUs + uint64_t(i) * 40000, i == 0);
+        }
+        const QString in = path(QStringLiteral("sei.tmp"));
+        const QString out = path(QStringLiteral("sei.mp4"));
+        QVERIFY(w.save(in.toStdString()));
+        QCOMPARE(saveMp4(in.toUtf8().constData(), out.toUtf8().constData()), 0);
+        const QStringList sizes = probeLines(out, "v:0", "packet=size");
+        QCOMPARE(sizes.size(), 5);
+        for (int i = 0; i < 5; ++i)
+            QCOMPARE(sizes[i].toULongLong(), qulonglong(sliceBytes[size_t(i)]));
+    }
+
+    // Per-sample durations follow the time stamps (90 kHz, truncated); the
+    // last sample takes the default; a clock going back takes the default.
+    void sampleDurations()
+    {
+        CameraFileWriter w(8000, 25, varno::camfile::kRes352x288);
+        const uint64_t gaps[] = {40000, 40000, 80000, 33333, 0 /* back */, 40000};
+        uint64_t t = kStartUs;
+        for (int i = 0; i < 7; ++i) {
+            w.video(fourByteCodes(pictures()[size_t(i)].data), t, i == 0);
+            if (i < 6)
+                t = gaps[i] ? t + gaps[i] : t - 10000;
+        }
+        const QString in = path(QStringLiteral("dur.tmp"));
+        const QString out = path(QStringLiteral("dur.mp4"));
+        QVERIFY(w.save(in.toStdString()));
+        QCOMPARE(saveMp4(in.toUtf8().constData(), out.toUtf8().constData()), 0);
+        QCOMPARE(probeLines(out, "v:0", "packet=duration"),
+                 QStringList({"3600", "3600", "7200", "2999", "3600", "3600", "3600"}));
+    }
+
+    // Frame rate 0 in the header: the default duration is that of 25 fps.
+    void frameRateZero()
+    {
+        CameraFileWriter w = cameraFile(3, 0, 0);
+        const QString in = path(QStringLiteral("fps0.tmp"));
+        const QString out = path(QStringLiteral("fps0.mp4"));
+        QVERIFY(w.save(in.toStdString()));
+        QCOMPARE(saveMp4(in.toUtf8().constData(), out.toUtf8().constData()), 0);
+        QCOMPARE(probeLines(out, "v:0", "packet=duration"), QStringList({"3600", "3600", "3600"}));
+    }
+
+    // Damaged input: the conversion stops and what came before stays playable.
+    void damagedInput()
+    {
+        const QString in = path(QStringLiteral("bad.tmp"));
+        const QString out = path(QStringLiteral("bad.mp4"));
+
+        // Unknown tag after 10 pictures.
+        CameraFileWriter unknown = cameraFile(10, 0);
+        unknown.raw({'x', 'y', 'z', 'w', 1, 2, 3, 4, 5, 6, 7, 8});
+        QVERIFY(unknown.save(in.toStdString()));
+        QCOMPARE(saveMp4(in.toUtf8().constData(), out.toUtf8().constData()), -1);
+        QCOMPARE(probeLines(out, "v:0", "packet=duration").size(), 10);
+
+        // A chunk of size 0.
+        CameraFileWriter zero = cameraFile(10, 0);
+        zero.video({}, kStartUs + 400000, false);
+        QVERIFY(zero.save(in.toStdString()));
+        QCOMPARE(saveMp4(in.toUtf8().constData(), out.toUtf8().constData()), -1);
+        QCOMPARE(probeLines(out, "v:0", "packet=duration").size(), 10);
+
+        // Cut in the middle of a chunk (a download that stopped).
+        std::vector<uint8_t> bytes = cameraFile(20, 0).bytes();
+        bytes.resize(bytes.size() - 100);
+        QFile f(in);
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(reinterpret_cast<const char *>(bytes.data()), qsizetype(bytes.size()));
+        f.close();
+        QCOMPARE(saveMp4(in.toUtf8().constData(), out.toUtf8().constData()), -1);
+        QCOMPARE(probeLines(out, "v:0", "packet=duration").size(), 19);
+
+        // A video chunk too big for the buffer is passed over; the rest converts.
+        CameraFileWriter big = cameraFile(5, 0);
+        big.video(std::vector<uint8_t>(250000, 0x11), kStartUs + 200000, false);
+        for (int i = 5; i < 10; ++i)
+            big.video(fourByteCodes(pictures()[size_t(i)].data), kStartUs + uint64_t(i + 1) * 40000, false);
+        QVERIFY(big.save(in.toStdString()));
+        QCOMPARE(saveMp4(in.toUtf8().constData(), out.toUtf8().constData()), 0);
+        QCOMPARE(probeLines(out, "v:0", "packet=duration").size(), 10);
+
+        // Pictures before the first SPS/PPS are dropped.
+        CameraFileWriter late(8000, 25, varno::camfile::kRes352x288);
+        for (int i = 1; i < 4; ++i)
+            late.video(fourByteCodes(pictures()[size_t(i)].data), kStartUs + uint64_t(i) * 40000, false);
+        for (int i = 25; i < 30; ++i)
+            late.video(fourByteCodes(pictures()[size_t(i)].data), kStartUs + uint64_t(i) * 40000, i == 25);
+        QVERIFY(late.save(in.toStdString()));
+        QCOMPARE(saveMp4(in.toUtf8().constData(), out.toUtf8().constData()), 0);
+        QCOMPARE(probeLines(out, "v:0", "packet=duration").size(), 5);
+
+        // Missing or short input.
+        QCOMPARE(saveMp4(path(QStringLiteral("none.tmp")).toUtf8().constData(), out.toUtf8().constData()), -1);
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(QByteArray(100, '\0'));
+        f.close();
+        QCOMPARE(saveMp4(in.toUtf8().constData(), out.toUtf8().constData()), -1);
+        // Target that cannot be created.
+        QVERIFY(cameraFile(3, 0).save(in.toStdString()));
+        QCOMPARE(saveMp4(in.toUtf8().constData(), "/nonexistent-dir/x.mp4"), -1);
+    }
+
+    // Audio padding bytes are not samples; an odd chunk keeps its length.
+    void paddingIsNotAudio()
+    {
+        const QString out = path(QStringLiteral("pad.mp4"));
+        CameraFileWriter w(8000, 25, varno::camfile::kRes352x288);
+        double phase = 0;
+        w.video(fourByteCodes(pictures()[0].data), kStartUs, true);
+        for (int i = 0; i < 10; ++i)
+            w.audio(alawTone(401, &phase), kStartUs + uint64_t(i) * 50125);
+        const QString in = path(QStringLiteral("pad.tmp"));
+        QVERIFY(w.save(in.toStdString()));
+        QCOMPARE(saveMp4(in.toUtf8().constData(), out.toUtf8().constData()), 0);
+        const double seconds = probeLines(out, "a:0", "stream=duration").value(0).toDouble();
+        QVERIFY2(std::abs(seconds - 4010 / 8000.0) < 0.001, qPrintable(QString::number(seconds)));
+    }
+
+    void writerArguments()
+    {
+        Mp4Writer w;
+        QCOMPARE(w.open(nullptr, 1, 1, 25, 8000), -1);
+        QCOMPARE(w.open("/nonexistent-dir/a.mp4", 1, 1, 25, 8000), -1);
+        const uint8_t byte = 0;
+        QCOMPARE(w.writeFrame(1, &byte, 1, 1), -1);
+        const QString out = path(QStringLiteral("args.mp4"));
+        QCOMPARE(w.open(out.toUtf8().constData(), 352, 288, 25, 8000), 0);
+        QCOMPARE(w.writeFrame(1, nullptr, 10, 1), -1);
+        QCOMPARE(w.writeFrame(2, &byte, 0, 1), -1);
+        QCOMPARE(w.writeFrame(7, &byte, 1, 1), 0);
+        QCOMPARE(w.finish(), 0);
+        QCOMPARE(w.finish(), -1);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestMp4Export)
+#include "tst_mp4export.moc"
