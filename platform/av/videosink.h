@@ -1,0 +1,80 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+
+#include <QImage>
+#include <QSize>
+
+struct SwsContext;
+
+namespace varno::av {
+
+// Something that shows planar YUV 4:2:0 pictures: the surface behind a
+// "native window handle". present() may be called from any thread.
+class VideoSink
+{
+public:
+    virtual ~VideoSink() = default;
+    // Takes one picture. 0: shown, or nothing to do because the window is
+    // hidden or has no size; 1: failure (the window is gone).
+    virtual int present(const uint8_t *y, int yStride, const uint8_t *u, int uStride,
+                        const uint8_t *v, int vStride, int width, int height) = 0;
+    // Size the pictures are shown at; empty while hidden or zero-size.
+    virtual QSize targetSize() const = 0;
+};
+
+// Process-wide registry of native window handles. Handles start at 1 and are
+// never handed out twice; 0 is "no window".
+int32_t registerVideoSink(std::shared_ptr<VideoSink> sink);
+void unregisterVideoSink(int32_t handle);
+std::shared_ptr<VideoSink> findVideoSink(int32_t handle);
+
+// A sink that scales each picture with libswscale straight to the target
+// size (so the cost follows the window, not the source) into a latest-frame
+// slot, and tells its owner through the notifier. It never waits for the
+// thread that shows the pictures.
+class FrameSurface final : public VideoSink
+{
+public:
+    FrameSurface();
+    ~FrameSurface() override;
+    FrameSurface(const FrameSurface &) = delete;
+    FrameSurface &operator=(const FrameSurface &) = delete;
+
+    int present(const uint8_t *y, int yStride, const uint8_t *u, int uStride, const uint8_t *v,
+                int vStride, int width, int height) override;
+    QSize targetSize() const override;
+
+    // Owner side (user-interface thread).
+    void setTargetSize(QSize size);
+    // Called on the presenting thread after a new picture is in the slot;
+    // it must only post work (no waiting). Cleared with an empty function.
+    void setNotifier(std::function<void()> notifier);
+    // The latest picture (RGB32, at the target size it was scaled to), and
+    // the size of the source picture it came from.
+    QImage latestImage() const;
+    QSize latestSourceSize() const;
+    // After detach() every present() fails: the window is gone.
+    void detach();
+
+    uint64_t presentedCount() const { return m_presented.load(); }
+
+private:
+    mutable std::mutex m_mutex; // guards everything below but m_sws / m_back
+    QSize m_target;
+    QImage m_front;
+    QSize m_frontSource;
+    std::function<void()> m_notifier;
+    bool m_detached = false;
+    std::atomic<uint64_t> m_presented{0};
+
+    std::mutex m_scaleMutex; // one presenter at a time: guards m_sws, m_back
+    SwsContext *m_sws = nullptr;
+    QImage m_back;
+};
+
+} // namespace varno::av

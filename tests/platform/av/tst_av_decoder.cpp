@@ -1,0 +1,481 @@
+// Decoder library: live and playback decoding of real streams, damaged
+// input, pictures shown in a window, snapshots and audio.
+#include "platform/av/av_decoder.h"
+#include "platform/av/audioout.h"
+#include "platform/av/videosink.h"
+#include "platform/av/yuvrgb.h"
+
+#include "tests/support/media/testmedia.h"
+
+#include <mutex>
+
+#include <QFile>
+#include <QImage>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace varno;
+
+namespace {
+
+struct Picture
+{
+    int width = 0, height = 0, number = 0, key = 0;
+    QImage rgb;
+};
+
+// Calls the decoder the way the live decode loop does: the frame, then for
+// each picture the same frame once more and a call without data.
+class LiveLoop
+{
+public:
+    explicit LiveLoop(int codec, int32_t window = 0)
+    {
+        ok = AV_CreateDecoder(window, codec, &params, &decoder) != 0;
+    }
+    ~LiveLoop() { AV_CloseDecoderStream(decoder); }
+
+    int feed(const std::vector<uint8_t> &frame)
+    {
+        // The loop's frames are heap copies, freed after the pass.
+        std::vector<uint8_t> copy = frame;
+        AV_FRAME_OUT_S out{};
+        int r = AV_FrameDecoderStream(decoder, copy.data(), int(copy.size()), AV_FRAME_VIDEO, &params, 0, &out);
+        first.push_back(r);
+        if (r == AV_ERR_NEED_DATA)
+            return r;
+        while (r != AV_ERR_FAILED && r != AV_ERR_NEED_DATA) {
+            if (r == AV_OK && out.y) {
+                Picture p{out.width, out.height, out.pictureNumber, out.keyFrame,
+                          test::referenceRgb(out.y, out.u, out.v, out.width, out.height)};
+                pictures.push_back(p);
+            }
+            AV_FrameDecoderStream(decoder, copy.data(), int(copy.size()), AV_FRAME_VIDEO, &params, 0, &out);
+            r = AV_FrameDecoderStream(decoder, nullptr, 0, AV_FRAME_VIDEO, &params, 0, &out);
+        }
+        return r;
+    }
+
+    AV_DECODER_PARAM_S params{AV_AUDIO_G711A, 1, 16, 8000};
+    AV_HANDLE decoder = nullptr;
+    bool ok = false;
+    std::vector<Picture> pictures;
+    std::vector<int> first;
+};
+
+// Records what the decoders play.
+class RecordingSink : public av::AudioSink
+{
+public:
+    void write(const int16_t *s, size_t frames, int rate, int channels) override
+    {
+        std::lock_guard lock(mutex);
+        samples.insert(samples.end(), s, s + frames * size_t(channels));
+        this->rate = rate;
+        this->channels = channels;
+        ++writes;
+    }
+    std::mutex mutex;
+    std::vector<int16_t> samples;
+    int rate = 0, channels = 0, writes = 0;
+};
+
+std::vector<uint8_t> withHeader(const std::vector<uint8_t> &payload)
+{
+    std::vector<uint8_t> block(payload.size() + 4);
+    block[1] = 1;
+    block[2] = uint8_t(payload.size() / 2);
+    std::copy(payload.begin(), payload.end(), block.begin() + 4);
+    return block;
+}
+
+} // namespace
+
+class TestAvDecoder : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void cleanup() { av::setAudioSinkOverride(nullptr); }
+
+    void rejectsBadArguments()
+    {
+        AV_HANDLE d = nullptr;
+        QCOMPARE(AV_CreateDecoder(0, 3, nullptr, &d), 0);
+        QVERIFY(!d);
+        QCOMPARE(AV_CreateDecoder(0, 1, nullptr, nullptr), 0);
+        AV_FRAME_OUT_S out{};
+        const uint8_t data[8] = {0, 0, 0, 1, 0x65, 1, 2, 3};
+        QCOMPARE(AV_FrameDecoderStream(nullptr, data, 8, AV_FRAME_VIDEO, nullptr, 0, &out), AV_ERR_FAILED);
+        QCOMPARE(AV_FrameDecoder(nullptr, data, 8, AV_FRAME_VIDEO, nullptr), AV_ERR_FAILED);
+        QCOMPARE(AV_CapPicture(nullptr, "x.bmp"), AV_ERR_FAILED);
+        QCOMPARE(AV_CreateDecoder(0, AV_VIDEO_H264, nullptr, &d), 1);
+        QCOMPARE(AV_FrameDecoderStream(d, data, 8, AV_FRAME_VIDEO, nullptr, 0, nullptr), AV_ERR_FAILED);
+        QCOMPARE(AV_FrameDecoderStream(d, data, 8, 7, nullptr, 0, &out), AV_ERR_FAILED);
+        QCOMPARE(AV_ShowLastFrame(d), AV_ERR_NO_PICTURE);
+        QCOMPARE(AV_CapPicture(d, "x.bmp"), AV_ERR_NO_PICTURE);
+        QVERIFY(!QFile::exists(QStringLiteral("x.bmp")));
+        QCOMPARE(AV_CloseDecoder(d), 0);
+        QCOMPARE(AV_CloseDecoder(nullptr), 0);
+    }
+
+    void liveLoopDecodesEachFrameOnce_data()
+    {
+        QTest::addColumn<int>("codec");
+        QTest::addColumn<bool>("singleNals");
+        QTest::addColumn<int>("slices");
+        QTest::newRow("H.264 access units") << 1 << false << 1;
+        QTest::newRow("H.264 single NAL units") << 1 << true << 1;
+        QTest::newRow("H.264 4 slices per access unit") << 1 << false << 4;
+        QTest::newRow("H.265 access units") << 2 << false << 1;
+        QTest::newRow("H.265 single NAL units") << 2 << true << 1;
+    }
+    void liveLoopDecodesEachFrameOnce()
+    {
+        QFETCH(int, codec);
+        QFETCH(bool, singleNals);
+        QFETCH(int, slices);
+        if (!test::haveEncoder(codec))
+            QSKIP("encoder not available");
+        test::EncodeOptions o;
+        o.codec = codec;
+        o.slices = slices;
+        o.frames = 30;
+        o.gop = 10;
+        const auto stream = test::encodeStream(o);
+        QCOMPARE(int(stream.size()), 30);
+        LiveLoop loop(codec);
+        QVERIFY(loop.ok);
+        for (const auto &f : stream) {
+            if (singleNals) {
+                for (const auto &nal : test::splitNals(f.data))
+                    loop.feed(nal);
+            } else {
+                loop.feed(f.data);
+            }
+        }
+        // Every frame once: as many pictures as frames, numbered 1 ... 30,
+        // each the picture that was encoded (no repeat, no reorder).
+        QCOMPARE(int(loop.pictures.size()), 30);
+        for (int i = 0; i < 30; ++i) {
+            const Picture &p = loop.pictures[size_t(i)];
+            QCOMPARE(p.number, i + 1);
+            QCOMPARE(QSize(p.width, p.height), QSize(320, 240));
+            const double q = test::psnr(p.rgb, test::referenceRgb(test::testPicture(320, 240, i)));
+            QVERIFY2(q > 30, qPrintable(QStringLiteral("frame %1: %2 dB").arg(i).arg(q)));
+        }
+        QCOMPARE(loop.pictures[0].key, 1);
+        QCOMPARE(loop.pictures[10].key, 1);
+        QCOMPARE(loop.pictures[11].key, 0);
+    }
+
+    void slicesArrivingOneByOne()
+    {
+        // Pictures in 4 slices, each slice a frame of its own: after the
+        // first picture the decoder puts each picture together again (it
+        // hands it over when the next one begins).
+        test::EncodeOptions o;
+        o.frames = 12;
+        o.gop = 6;
+        o.slices = 4;
+        const auto stream = test::encodeStream(o);
+        QVERIFY(test::splitNals(stream[1].data).size() >= 4);
+        LiveLoop loop(1);
+        for (const auto &f : stream)
+            for (const auto &nal : test::splitNals(f.data))
+                loop.feed(nal);
+        QVERIFY(loop.pictures.size() >= 10);
+        // The last pictures handed over are whole and in order.
+        const size_t n = loop.pictures.size();
+        for (int back = 1; back <= 4; ++back) { // the picture group after the broken first one
+            const int index = 11 - back; // the last picture waits for the next one
+            const double q = test::psnr(loop.pictures[n - size_t(back)].rgb,
+                                        test::referenceRgb(test::testPicture(320, 240, index)));
+            QVERIFY2(q > 30, qPrintable(QStringLiteral("frame %1: %2 dB").arg(index).arg(q)));
+        }
+    }
+
+    void resolutionChangeMidStream()
+    {
+        test::EncodeOptions a;
+        a.frames = 8;
+        a.gop = 8;
+        test::EncodeOptions b = a;
+        b.width = 176;
+        b.height = 144;
+        LiveLoop loop(1);
+        for (const auto &f : test::encodeStream(a))
+            loop.feed(f.data);
+        for (const auto &f : test::encodeStream(b))
+            loop.feed(f.data);
+        for (const auto &f : test::encodeStream(a))
+            loop.feed(f.data);
+        QCOMPARE(int(loop.pictures.size()), 24);
+        for (int i = 0; i < 24; ++i) {
+            const QSize want = i >= 8 && i < 16 ? QSize(176, 144) : QSize(320, 240);
+            QCOMPARE(QSize(loop.pictures[size_t(i)].width, loop.pictures[size_t(i)].height), want);
+            const double q = test::psnr(loop.pictures[size_t(i)].rgb,
+                                        test::referenceRgb(test::testPicture(want.width(), want.height(), i % 8)));
+            QVERIFY2(q > 30, qPrintable(QString::number(q)));
+        }
+    }
+
+    void corruptNalUnitsDoNotStopTheStream()
+    {
+        test::EncodeOptions o;
+        o.frames = 40;
+        o.gop = 10;
+        auto stream = test::encodeStream(o);
+        QRandomGenerator rng(42);
+        std::vector<std::vector<uint8_t>> frames;
+        for (int i = 0; i < 40; ++i)
+            frames.push_back(stream[size_t(i)].data);
+        // Random bytes behind a slice header, a slice cut in half, flipped
+        // bits, a unit of an unknown type and units without a start code.
+        for (size_t k = 5; k < frames[3].size(); ++k)
+            frames[3][k] = uint8_t(rng.bounded(256));
+        frames[5].resize(frames[5].size() / 2);
+        for (int k = 0; k < 20; ++k)
+            frames[7][8 + rng.bounded(int(frames[7].size()) - 8)] ^= uint8_t(1u << rng.bounded(8));
+        LiveLoop loop(1);
+        int garbage = 0;
+        for (int i = 0; i < 40; ++i) {
+            if (i == 12) {
+                std::vector<uint8_t> empty(4, 0);
+                empty[3] = 1;
+                std::vector<uint8_t> unknown = empty;
+                for (uint8_t b : {0x1f, 0xff, 0xee})
+                    unknown.push_back(b);
+                const int r1 = loop.feed(empty);
+                const int r2 = loop.feed(unknown);
+                std::vector<uint8_t> junk(3000);
+                for (auto &b : junk)
+                    b = uint8_t(rng.bounded(256));
+                const int r3 = loop.feed(junk);
+                for (int r : {r1, r2, r3})
+                    garbage += r == AV_ERR_FAILED || r == AV_ERR_NEED_DATA;
+            }
+            loop.feed(frames[size_t(i)]);
+        }
+        if (qEnvironmentVariableIsSet("AVDEBUG")) {
+            QStringList l;
+            for (int r : loop.first) l << QString::number(r);
+            qDebug() << l.join(' ');
+        }
+        QCOMPARE(garbage, 3);
+        // After the next IDR picture (frame 10) the pictures are whole again.
+        QVERIFY2(loop.pictures.size() >= 30, qPrintable(QString::number(loop.pictures.size())));
+        const size_t n = loop.pictures.size();
+        for (int back = 1; back <= 25; ++back) {
+            const int index = 40 - back;
+            const double q = test::psnr(loop.pictures[n - size_t(back)].rgb,
+                                        test::referenceRgb(test::testPicture(320, 240, index)));
+            QVERIFY2(q > 30, qPrintable(QStringLiteral("frame %1: %2 dB").arg(index).arg(q)));
+        }
+    }
+
+    void playbackDrawsIntoTheWindow()
+    {
+        auto surface = std::make_shared<av::FrameSurface>();
+        const int32_t window = av::registerVideoSink(surface);
+        test::EncodeOptions o;
+        o.frames = 12;
+        o.gop = 6;
+        const auto stream = test::encodeStream(o);
+        AV_DECODER_PARAM_S params{AV_AUDIO_PCM16, 1, 16, 8000};
+        AV_HANDLE d = nullptr;
+        QCOMPARE(AV_CreateDecoder(window, AV_VIDEO_H264, &params, &d), 1);
+
+        // Hidden window: decoded, nothing drawn, no failure.
+        QCOMPARE(AV_FrameDecoder(d, stream[0].data.data(), int(stream[0].data.size()), AV_FRAME_VIDEO, &params), 0);
+        QCOMPARE(surface->presentedCount(), uint64_t(0));
+        surface->setTargetSize(QSize(160, 120));
+        for (int i = 1; i < 12; ++i)
+            QCOMPARE(AV_FrameDecoder(d, stream[size_t(i)].data.data(), int(stream[size_t(i)].data.size()),
+                                     AV_FRAME_VIDEO, &params), 0);
+        QCOMPARE(surface->presentedCount(), uint64_t(11));
+        QCOMPARE(surface->latestImage().size(), QSize(160, 120));
+        const QImage ref = test::referenceRgb(test::testPicture(320, 240, 11))
+                               .scaled(160, 120, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        QVERIFY(test::psnr(surface->latestImage(), ref) > 25);
+
+        // Other frame types are not decoded and are no error.
+        QCOMPARE(AV_FrameDecoder(d, stream[0].data.data(), 1, AV_FRAME_OTHER, &params), AV_ERR_NEED_DATA);
+        // The last picture again, at the window's new size.
+        surface->setTargetSize(QSize(80, 60));
+        QCOMPARE(AV_ShowLastFrame(d), 0);
+        QCOMPARE(surface->presentedCount(), uint64_t(12));
+        QCOMPARE(surface->latestImage().size(), QSize(80, 60));
+
+        // The window goes away: drawing fails and says so.
+        av::unregisterVideoSink(window);
+        QVERIFY(AV_ShowLastFrame(d) < 0);
+        QCOMPARE(AV_CloseDecoder(d), 0);
+    }
+
+    void capPictureMatchesTheDecodedPicture()
+    {
+        test::EncodeOptions o;
+        o.width = 1280;
+        o.height = 720;
+        o.frames = 3;
+        const auto stream = test::encodeStream(o);
+        AV_HANDLE playback = nullptr;
+        QCOMPARE(AV_CreateDecoder(0, AV_VIDEO_H264, nullptr, &playback), 1);
+        LiveLoop live(1);
+        for (const auto &f : stream) {
+            QCOMPARE(AV_FrameDecoder(playback, f.data.data(), int(f.data.size()), AV_FRAME_VIDEO, nullptr), 0);
+            live.feed(f.data);
+        }
+        // The same last picture through the live interface, converted by hand.
+        AV_FRAME_OUT_S out{};
+        AV_HANDLE d2 = nullptr;
+        QCOMPARE(AV_CreateDecoder(0, AV_VIDEO_H264, nullptr, &d2), 1);
+        std::vector<uint8_t> bgr(size_t(1280) * 720 * 3);
+        for (const auto &f : stream) {
+            int r = AV_FrameDecoderStream(d2, f.data.data(), int(f.data.size()), AV_FRAME_VIDEO, nullptr, 0, &out);
+            if (r == 0)
+                av::YuvToBgrTables().convertBottomUp(out.y, out.width, out.u, out.width / 2, out.v, out.width / 2,
+                                                     out.width, out.height, bgr.data());
+        }
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("cap.bmp"));
+        QCOMPARE(AV_CapPicture(playback, path.toUtf8().constData()), 0);
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QByteArray all = f.readAll();
+        QCOMPARE(all.size(), 2764854);
+        QVERIFY(std::memcmp(all.constData() + 54, bgr.data(), bgr.size()) == 0);
+        QImage img(path);
+        QCOMPARE(img.size(), QSize(1280, 720));
+        QVERIFY(test::psnr(img, live.pictures.back().rgb) > 45);
+        QCOMPARE(AV_CapPicture(playback, dir.filePath(QStringLiteral("no/dir/x.bmp")).toUtf8().constData()), AV_ERR_FILE);
+        AV_CloseDecoder(d2);
+        AV_CloseDecoder(playback);
+    }
+
+    void g711AndPcmArePlayedExactly()
+    {
+        auto sink = std::make_shared<RecordingSink>();
+        av::setAudioSinkOverride(sink);
+        const std::vector<int16_t> pcm = test::tone(8000, 440, 320);
+        std::vector<uint8_t> alaw, mulaw;
+        for (int16_t s : pcm) {
+            alaw.push_back(test::linearToAlaw(s));
+            mulaw.push_back(test::linearToMulaw(s));
+        }
+        struct Case { uint32_t code; std::vector<uint8_t> data; bool header; };
+        std::vector<uint8_t> raw(pcm.size() * 2);
+        std::memcpy(raw.data(), pcm.data(), raw.size());
+        raw[0] = 0; raw[1] = 1; raw[2] = uint8_t((raw.size() - 4) / 2); raw[3] = 0; // looks like a header
+        for (const Case &c : {Case{AV_AUDIO_G711A, alaw, true}, Case{AV_AUDIO_G711A, alaw, false},
+                              Case{AV_AUDIO_G711U, mulaw, true}, Case{AV_AUDIO_PCM16, raw, false}}) {
+            {
+                std::lock_guard lock(sink->mutex);
+                sink->samples.clear();
+            }
+            AV_DECODER_PARAM_S params{c.code, 1, 16, 8000};
+            AV_HANDLE d = nullptr;
+            QCOMPARE(AV_CreateDecoder(0, AV_VIDEO_H264, &params, &d), 1);
+            const std::vector<uint8_t> block = c.header ? withHeader(c.data) : c.data;
+            AV_FRAME_OUT_S out{};
+            QCOMPARE(AV_FrameDecoderStream(d, block.data(), int(block.size()), AV_FRAME_AUDIO, &params, 0, &out), 0);
+            QCOMPARE(AV_FrameDecoder(d, block.data(), int(block.size()), AV_FRAME_AUDIO, &params), 0);
+            AV_CloseDecoder(d);
+            std::lock_guard lock(sink->mutex);
+            QCOMPARE(sink->rate, 8000);
+            QCOMPARE(sink->channels, 1);
+            QCOMPARE(int(sink->samples.size()), 2 * int(c.data.size() / (c.code == AV_AUDIO_PCM16 ? 2 : 1)));
+            for (size_t i = 0; i < sink->samples.size(); ++i) {
+                const size_t k = i % (sink->samples.size() / 2);
+                int16_t want;
+                if (c.code == AV_AUDIO_G711A)
+                    want = test::alawToLinear(c.data[k]);
+                else if (c.code == AV_AUDIO_G711U)
+                    want = test::mulawToLinear(c.data[k]);
+                else
+                    want = int16_t(c.data[2 * k] | c.data[2 * k + 1] << 8);
+                if (sink->samples[i] != want)
+                    QFAIL(qPrintable(QStringLiteral("code %1 sample %2: %3 != %4").arg(c.code).arg(i).arg(sink->samples[i]).arg(want)));
+            }
+        }
+    }
+
+    void aacIsDecodedFromAdtsFrames()
+    {
+        auto sink = std::make_shared<RecordingSink>();
+        av::setAudioSinkOverride(sink);
+        const auto frames = test::encodeAacAdts(test::tone(16000, 500, 16000), 16000);
+        QVERIFY(frames.size() >= 10);
+        AV_DECODER_PARAM_S params{AV_AUDIO_AAC, 1, 16, 16000};
+        AV_HANDLE d = nullptr;
+        QCOMPARE(AV_CreateDecoder(0, AV_VIDEO_H264, &params, &d), 1);
+        int played = 0;
+        for (const auto &f : frames) {
+            const auto block = withHeader(f);
+            AV_FRAME_OUT_S out{};
+            const int r = AV_FrameDecoderStream(d, block.data(), int(block.size()), AV_FRAME_AUDIO, &params, 0, &out);
+            QVERIFY(r == 0 || r == AV_ERR_NEED_DATA);
+            played += r == 0;
+        }
+        AV_CloseDecoder(d);
+        QVERIFY(played >= int(frames.size()) - 2);
+        std::lock_guard lock(sink->mutex);
+        QCOMPARE(sink->rate, 16000);
+        QVERIFY(sink->samples.size() >= size_t(1024) * (frames.size() - 2));
+        double energy = 0;
+        for (size_t i = sink->samples.size() / 2; i < sink->samples.size(); ++i)
+            energy += double(sink->samples[i]) * sink->samples[i];
+        const double rms = std::sqrt(energy / double(sink->samples.size() / 2));
+        QVERIFY2(rms > 2000 && rms < 9000, qPrintable(QString::number(rms))); // the tone's 5657
+    }
+
+    void unusableAudioReportsMinus3AndVideoGoesOn()
+    {
+        auto sink = std::make_shared<RecordingSink>();
+        av::setAudioSinkOverride(sink);
+        AV_DECODER_PARAM_S params{999, 1, 16, 8000};
+        LiveLoop loop(1);
+        loop.params = params;
+        const uint8_t a[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+        AV_FRAME_OUT_S out{};
+        QCOMPARE(AV_FrameDecoderStream(loop.decoder, a, 8, AV_FRAME_AUDIO, &params, 0, &out), AV_ERR_AUDIO);
+        QCOMPARE(AV_FrameDecoderStream(loop.decoder, a, 8, AV_FRAME_AUDIO, &params, 0, &out), AV_ERR_AUDIO);
+        test::EncodeOptions o;
+        o.frames = 2;
+        for (const auto &f : test::encodeStream(o))
+            loop.feed(f.data);
+        QCOMPARE(int(loop.pictures.size()), 2);
+        // A damaged G.711 frame cannot exist, but an empty one is refused.
+        AV_DECODER_PARAM_S g{AV_AUDIO_G711A, 1, 16, 8000};
+        AV_HANDLE d = nullptr;
+        AV_CreateDecoder(0, 1, &g, &d);
+        const uint8_t headerOnly[4] = {0, 1, 0, 0};
+        QCOMPARE(AV_FrameDecoderStream(d, headerOnly, 4, AV_FRAME_AUDIO, &g, 0, &out), AV_ERR_FAILED);
+        AV_CloseDecoder(d);
+    }
+
+    void noAudioDeviceIsSilentAndHarmless()
+    {
+        // No override: the machine's default device, which does not exist here.
+        AV_DECODER_PARAM_S params{AV_AUDIO_G711A, 1, 16, 8000};
+        QElapsedTimer t;
+        t.start();
+        for (int k = 0; k < 3; ++k) {
+            AV_HANDLE d = nullptr;
+            QCOMPARE(AV_CreateDecoder(0, 1, &params, &d), 1);
+            std::vector<uint8_t> block = withHeader(std::vector<uint8_t>(320, 0xD5));
+            for (int i = 0; i < 20; ++i) {
+                AV_FRAME_OUT_S out{};
+                QCOMPARE(AV_FrameDecoderStream(d, block.data(), int(block.size()), AV_FRAME_AUDIO, &params, 0, &out), 0);
+                QTest::qWait(1);
+            }
+            AV_CloseDecoder(d);
+        }
+        QVERIFY(t.elapsed() < 10000);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestAvDecoder)
+#include "tst_av_decoder.moc"

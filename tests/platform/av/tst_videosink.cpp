@@ -1,0 +1,154 @@
+// Native window handles and the scaling latest-frame surface.
+#include "platform/av/videosink.h"
+#include "platform/av/yuvrgb.h"
+
+#include "tests/support/media/testmedia.h"
+
+#include <atomic>
+#include <thread>
+
+#include <QTest>
+
+using namespace varno;
+
+class TestVideoSink : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void handlesAreUniqueAndLookupFollowsRegistration()
+    {
+        auto a = std::make_shared<av::FrameSurface>();
+        auto b = std::make_shared<av::FrameSurface>();
+        const int32_t ha = av::registerVideoSink(a);
+        const int32_t hb = av::registerVideoSink(b);
+        QVERIFY(ha > 0);
+        QVERIFY(hb > 0);
+        QVERIFY(ha != hb);
+        QCOMPARE(av::findVideoSink(ha).get(), a.get());
+        QCOMPARE(av::findVideoSink(hb).get(), b.get());
+        QCOMPARE(av::registerVideoSink(nullptr), 0);
+        QVERIFY(!av::findVideoSink(0));
+        av::unregisterVideoSink(ha);
+        QVERIFY(!av::findVideoSink(ha));
+        QCOMPARE(av::findVideoSink(hb).get(), b.get());
+        // A new registration never reuses a released handle.
+        const int32_t hc = av::registerVideoSink(a);
+        QVERIFY(hc != ha && hc != hb);
+        av::unregisterVideoSink(hb);
+        av::unregisterVideoSink(hc);
+        av::unregisterVideoSink(12345678); // unknown: harmless
+    }
+
+    void scalesToTheTargetSize()
+    {
+        av::FrameSurface s;
+        int notified = 0;
+        s.setNotifier([&] { ++notified; });
+        const test::Yuv420 p = test::testPicture(320, 240, -1);
+        s.setTargetSize(QSize(160, 120));
+        QCOMPARE(s.present(p.y.data(), 320, p.u.data(), 160, p.v.data(), 160, 320, 240), 0);
+        QCOMPARE(notified, 1);
+        QImage img = s.latestImage();
+        QCOMPARE(img.size(), QSize(160, 120));
+        QCOMPARE(s.latestSourceSize(), QSize(320, 240));
+        // Same content as the reference picture scaled down.
+        const QImage ref = test::referenceRgb(p).scaled(160, 120, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        QVERIFY2(test::psnr(img, ref) > 28, qPrintable(QString::number(test::psnr(img, ref))));
+
+        // A resized window gets pictures at its new size.
+        s.setTargetSize(QSize(641, 479));
+        QCOMPARE(s.present(p.y.data(), 320, p.u.data(), 160, p.v.data(), 160, 320, 240), 0);
+        QCOMPARE(s.latestImage().size(), QSize(641, 479));
+        QCOMPARE(s.presentedCount(), uint64_t(2));
+    }
+
+    void hiddenOrZeroSizeDrawsNothingAndReportsSuccess()
+    {
+        av::FrameSurface s;
+        int notified = 0;
+        s.setNotifier([&] { ++notified; });
+        const test::Yuv420 p = test::testPicture(64, 48, 1);
+        QCOMPARE(s.present(p.y.data(), 64, p.u.data(), 32, p.v.data(), 32, 64, 48), 0); // never sized
+        s.setTargetSize(QSize(0, 100));
+        QCOMPARE(s.targetSize(), QSize());
+        QCOMPARE(s.present(p.y.data(), 64, p.u.data(), 32, p.v.data(), 32, 64, 48), 0);
+        QCOMPARE(notified, 0);
+        QVERIFY(s.latestImage().isNull());
+        QCOMPARE(s.presentedCount(), uint64_t(0));
+        // Bad planes are a failure, not a crash.
+        s.setTargetSize(QSize(10, 10));
+        QCOMPARE(s.present(nullptr, 64, p.u.data(), 32, p.v.data(), 32, 64, 48), 1);
+    }
+
+    void oddSizesUseTheRoundedDownChroma()
+    {
+        // Exactly sized planes: width / 2 x height / 2 chroma, nothing more.
+        const int w = 33, h = 17;
+        std::vector<uint8_t> y(size_t(w) * h, 120);
+        std::vector<uint8_t> u(size_t(w / 2) * (h / 2), 90);
+        std::vector<uint8_t> v(size_t(w / 2) * (h / 2), 200);
+        av::FrameSurface s;
+        s.setTargetSize(QSize(w, h));
+        QCOMPARE(s.present(y.data(), w, u.data(), w / 2, v.data(), w / 2, w, h), 0);
+        const QImage img = s.latestImage();
+        QCOMPARE(img.size(), QSize(w, h));
+        uint8_t bgr[3];
+        av::YuvToBgrTables().pixel(120, 90, 200, bgr);
+        const QRgb px = img.pixel(w / 2, h / 2);
+        QVERIFY(std::abs(qRed(px) - bgr[2]) <= 3);
+        QVERIFY(std::abs(qBlue(px) - bgr[0]) <= 3);
+        // 1-pixel-wide pictures have no chroma at all: nothing to draw.
+        QCOMPARE(s.present(y.data(), 1, u.data(), 0, v.data(), 0, 1, 1), 0);
+    }
+
+    void detachedSurfaceFails()
+    {
+        av::FrameSurface s;
+        s.setTargetSize(QSize(8, 8));
+        bool called = false;
+        s.setNotifier([&] { called = true; });
+        s.detach();
+        const test::Yuv420 p = test::testPicture(16, 16, 0);
+        QCOMPARE(s.present(p.y.data(), 16, p.u.data(), 8, p.v.data(), 8, 16, 16), 1);
+        QVERIFY(!called);
+    }
+
+    void presentsFromAThreadWhileTheOwnerReadsAndResizes()
+    {
+        auto s = std::make_shared<av::FrameSurface>();
+        s->setTargetSize(QSize(64, 48));
+        std::atomic<int> notes{0};
+        s->setNotifier([&] { notes.fetch_add(1); });
+        std::atomic<bool> stop{false};
+        std::thread presenter([&] {
+            const test::Yuv420 p = test::testPicture(128, 96, 2);
+            while (!stop.load())
+                s->present(p.y.data(), 128, p.u.data(), 64, p.v.data(), 64, 128, 96);
+        });
+        QElapsedTimer t;
+        t.start();
+        int reads = 0;
+        while (t.elapsed() < 400) {
+            const QImage img = s->latestImage();
+            if (!img.isNull()) {
+                // Whatever size it has, the picture is whole (not torn): the
+                // box-free ramp is bright on the right.
+                QVERIFY(qGray(img.pixel(img.width() - 2, img.height() / 2)) > qGray(img.pixel(1, img.height() / 2)));
+                ++reads;
+            }
+            s->setTargetSize(reads % 2 ? QSize(64, 48) : QSize(96, 40));
+        }
+        s->detach();
+        const int afterDetach = notes.load();
+        QTest::qWait(20);
+        stop = true;
+        presenter.join();
+        QVERIFY(reads > 0);
+        QVERIFY(afterDetach > 0);
+        QCOMPARE(notes.load(), afterDetach); // no notice after detach
+    }
+};
+
+QTEST_GUILESS_MAIN(TestVideoSink)
+#include "tst_videosink.moc"

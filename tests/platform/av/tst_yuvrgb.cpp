@@ -1,0 +1,177 @@
+// The 16.16 table conversion and the 24-bit BMP writer.
+#include "platform/av/yuvrgb.h"
+
+#include "tests/support/media/testmedia.h"
+
+#include <QFile>
+#include <QImage>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace varno;
+
+namespace {
+
+// The integer formula written out directly, one pixel at a time.
+void formula(int y, int u, int v, uint8_t *bgr)
+{
+    const int yy = (y - 16) * 76309;
+    auto clamp = [](int x) { return static_cast<uint8_t>(std::clamp(x, 0, 255)); };
+    bgr[2] = clamp((yy + (v - 128) * 104597) >> 16);
+    bgr[1] = clamp((yy - (u - 128) * 25675 - (v - 128) * 53279) >> 16);
+    bgr[0] = clamp((yy + (u - 128) * 132201) >> 16);
+}
+
+test::Yuv420 randomPicture(int w, int h, quint32 seed)
+{
+    QRandomGenerator rng(seed);
+    test::Yuv420 p;
+    p.width = w;
+    p.height = h;
+    p.y.resize(size_t(w) * h);
+    p.u.resize(size_t(w / 2) * (h / 2));
+    p.v.resize(p.u.size());
+    for (auto *plane : {&p.y, &p.u, &p.v})
+        for (auto &b : *plane)
+            b = static_cast<uint8_t>(rng.bounded(256));
+    return p;
+}
+
+} // namespace
+
+class TestYuvRgb : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void everyByteValueMatchesTheFormula()
+    {
+        av::YuvToBgrTables t;
+        uint8_t got[3], want[3];
+        for (int y = 0; y < 256; y += 3)
+            for (int u = 0; u < 256; u += 5)
+                for (int v = 0; v < 256; v += 7) {
+                    t.pixel(uint8_t(y), uint8_t(u), uint8_t(v), got);
+                    formula(y, u, v, want);
+                    QVERIFY2(std::memcmp(got, want, 3) == 0, qPrintable(QStringLiteral("%1 %2 %3").arg(y).arg(u).arg(v)));
+                }
+        // Extremes exercise the clamp table at both ends.
+        t.pixel(255, 255, 255, got);
+        formula(255, 255, 255, want);
+        QCOMPARE(QByteArray((char *)got, 3), QByteArray((char *)want, 3));
+        t.pixel(0, 0, 0, got);
+        QCOMPARE(int(got[0]), 0);
+    }
+
+    void pictureIsBottomUpBgrAndMatchesReference_data()
+    {
+        QTest::addColumn<int>("w");
+        QTest::addColumn<int>("h");
+        QTest::newRow("1280x720") << 1280 << 720;
+        QTest::newRow("width not a multiple of 4") << 18 << 10;
+        QTest::newRow("odd width and height") << 17 << 9;
+        QTest::newRow("smallest") << 2 << 2;
+    }
+    void pictureIsBottomUpBgrAndMatchesReference()
+    {
+        QFETCH(int, w);
+        QFETCH(int, h);
+        const test::Yuv420 p = randomPicture(w, h, quint32(w * 7 + h));
+        av::YuvToBgrTables t;
+        // One guard byte after the rows catches a write past the end.
+        std::vector<uint8_t> out(size_t(w) * h * 3 + 1, 0xA5);
+        QVERIFY(t.convertBottomUp(p.y.data(), w, p.u.data(), w / 2, p.v.data(), w / 2, w, h, out.data()));
+        QCOMPARE(int(out.back()), 0xA5);
+        const int cw = w / 2, ch = h / 2;
+        for (int r = 0; r < h; ++r)
+            for (int c = 0; c < w; ++c) {
+                const int ci = std::min(r / 2, ch - 1) * cw + std::min(c / 2, cw - 1);
+                uint8_t want[3];
+                formula(p.y[size_t(r) * w + c], p.u[size_t(ci)], p.v[size_t(ci)], want);
+                const uint8_t *got = out.data() + size_t(h - 1 - r) * w * 3 + size_t(c) * 3;
+                if (std::memcmp(got, want, 3) != 0)
+                    QFAIL(qPrintable(QStringLiteral("pixel %1,%2").arg(c).arg(r)));
+            }
+        // Against the floating-point BT.601 reference: off by rounding only.
+        QImage fromTables(w, h, QImage::Format_RGB888);
+        for (int r = 0; r < h; ++r)
+            for (int c = 0; c < w; ++c) {
+                const uint8_t *px = out.data() + size_t(h - 1 - r) * w * 3 + size_t(c) * 3;
+                fromTables.setPixel(c, r, qRgb(px[2], px[1], px[0]));
+            }
+        QVERIFY(test::maxChannelDifference(fromTables, test::referenceRgb(p)) <= 2);
+    }
+
+    void refusesUnusablePictures()
+    {
+        av::YuvToBgrTables t;
+        uint8_t plane[16] = {};
+        uint8_t out[64];
+        QVERIFY(!t.convertBottomUp(plane, 1, plane, 1, plane, 1, 1, 4, out));
+        QVERIFY(!t.convertBottomUp(nullptr, 4, plane, 2, plane, 2, 4, 4, out));
+        QVERIFY(!t.convertBottomUp(plane, 4, plane, 2, plane, 2, 4, 4, nullptr));
+    }
+
+    void bmpLayoutAndSize()
+    {
+        QTemporaryDir dir;
+        const int w = 1280, h = 720;
+        const test::Yuv420 p = test::testPicture(w, h, 3);
+        std::vector<uint8_t> bgr(size_t(w) * h * 3);
+        av::YuvToBgrTables().convertBottomUp(p.y.data(), w, p.u.data(), w / 2, p.v.data(), w / 2, w, h, bgr.data());
+        const QString path = dir.filePath(QStringLiteral("a.bmp"));
+        QCOMPARE(av::writeBmp24(path.toUtf8().constData(), w, h, bgr.data()), 0);
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QByteArray all = f.readAll();
+        QCOMPARE(all.size(), 2764854);
+        auto u32 = [&](int off) { return quint32(uchar(all[off])) | quint32(uchar(all[off + 1])) << 8 | quint32(uchar(all[off + 2])) << 16 | quint32(uchar(all[off + 3])) << 24; };
+        auto u16 = [&](int off) { return quint16(uchar(all[off]) | uchar(all[off + 1]) << 8); };
+        QCOMPARE(all.left(2), QByteArray("BM"));
+        QCOMPARE(u32(2), 2764854u);
+        QCOMPARE(u32(6), 0u);
+        QCOMPARE(u32(10), 54u);
+        QCOMPARE(u32(14), 40u);
+        QCOMPARE(u32(18), 1280u);
+        QCOMPARE(u32(22), 720u);
+        QCOMPARE(u16(26), quint16(1));
+        QCOMPARE(u16(28), quint16(24));
+        for (int off = 30; off < 54; off += 4)
+            QCOMPARE(u32(off), 0u);
+        QVERIFY(std::memcmp(all.constData() + 54, bgr.data(), bgr.size()) == 0);
+
+        // An independent reader sees the picture upright.
+        QImage img(path);
+        QVERIFY(!img.isNull());
+        QCOMPARE(img.size(), QSize(w, h));
+        QVERIFY(test::psnr(img, test::referenceRgb(p)) > 45);
+    }
+
+    void bmpOverwritesAndReportsFailures()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("b.bmp"));
+        QFile seed(path);
+        QVERIFY(seed.open(QIODevice::WriteOnly));
+        seed.write(QByteArray(100000, 'x'));
+        seed.close();
+        const uint8_t px[2 * 2 * 3] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
+        QCOMPARE(av::writeBmp24(path.toUtf8().constData(), 2, 2, px), 0);
+        QCOMPARE(QFileInfo(path).size(), qint64(54 + 12));
+
+        av::BmpStage stage = av::BmpStage::None;
+        const QString missing = dir.filePath(QStringLiteral("no/such/dir/c.bmp"));
+        QCOMPARE(av::writeBmp24(missing.toUtf8().constData(), 2, 2, px, &stage), -1);
+        QCOMPARE(stage, av::BmpStage::Create);
+        QVERIFY(!QFile::exists(missing));
+        // A full device fails while writing.
+        if (QFile::exists(QStringLiteral("/dev/full"))) {
+            QCOMPARE(av::writeBmp24("/dev/full", 2, 2, px, &stage), -1);
+            QCOMPARE(stage, av::BmpStage::Head);
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TestYuvRgb)
+#include "tst_yuvrgb.moc"
