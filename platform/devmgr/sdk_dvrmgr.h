@@ -6,6 +6,7 @@
 // Every call is thread-safe; see docs/devmgr.md for the store.
 
 #include "common/devicerecords.h"
+#include "common/onvifrecords.h"
 
 #include <cstdint>
 
@@ -56,5 +57,19 @@ int SDK_DVRMGR_RollbackRewrite();
 // ones, oldest first.
 int SDK_DVRMGR_WriteLog(LogInfo_s info);
 int SDK_DVRMGR_ReadLog(LogInfo_s *entries, int *count);
+
+// ONVIF configuration and stream address (docs/onvif.md).
+// GetDevConfig asks the camera at the device service address for its
+// services, profiles and device information and fills the block: profile
+// count, main and sub profile tokens, event service address.
+int SDK_DVRMGR_GetDevConfig(const char *serviceAddr, DevConfig_s *config);
+// The RTSP address of the profile that request.channel selects (0 main,
+// 1 sub), with the user and password percent-encoded in it, into uri
+// (kOnvifUriSize bytes); out (may be null) gets what the profile carries.
+int SDK_DVRMGR_GetStreamUri(OnvifStreamUriReq_s request, OnvifStreamUriInfo_s *out, char *uri);
+// The password used for the camera at serviceAddr (and for its other
+// services on the same host): WS-Security, HTTP digest and the RTSP address.
+// The user name is the "user" of onvif.conf ("admin" by default).
+int SDK_DVRMGR_SetOnvifCredentials(const char *serviceAddr, const char *password);
 
 } // extern "C"

@@ -75,7 +75,7 @@ std::string urlHost(const std::string &url)
         rest = url.substr(8);
     else
         return std::string();
-    const auto slash = rest.find('/');
+    const auto slash = rest.find_first_of("/?#");
     std::string authority = rest.substr(0, slash);
     const auto at = authority.rfind('@');
     if (at != std::string::npos)
