@@ -165,7 +165,6 @@ int User_local_login(const char user[32], const char password[32])
 
     State &s = state();
     UserRecord record;
-    unsigned generation = 0;
     {
         std::lock_guard lock(s.mutex);
         if (!s.ready) {
@@ -178,33 +177,12 @@ int User_local_login(const char user[32], const char password[32])
             return USER_LOCAL_NO_USER;
         }
         record = s.users.at(i);
-        generation = s.generation;
     }
 
-    QByteArray hash = deriveHash(secret, record.salt, record.iterations);
-    const bool match = equalConstantTime(hash, record.hash);
-    if (!match) {
-        wipe(secret);
-        return USER_LOCAL_BAD_PASSWORD;
-    }
-
-    // A hash made with a smaller work factor than today's is renewed while
-    // the password is at hand.
-    if (record.iterations < kIterations) {
-        UserRecord renewed = makeRecord(name, secret);
-        std::lock_guard lock(s.mutex);
-        const qsizetype i = s.ready && s.generation == generation ? findUser(s.users, name) : -1;
-        if (i >= 0 && s.users.at(i).hash == record.hash) {
-            QList<UserRecord> users = s.users;
-            users[i] = renewed;
-            if (saveLocked(s, users)) {
-                s.users = users;
-                WriteLog(0, "[USER]Renewed password hash of user(%s)!!!", name.constData());
-            }
-        }
-    }
+    const bool match = equalConstantTime(deriveHash(secret, record.salt, record.iterations),
+                                         record.hash);
     wipe(secret);
-    return 0;
+    return match ? 0 : USER_LOCAL_BAD_PASSWORD;
 }
 
 int User_local_chpass(const char user[32], const char oldPassword[32], const char newPassword[32])

@@ -15,8 +15,9 @@ inline constexpr const char *kFileName = "userstore.json";
 inline constexpr qint64 kMaxFileSize = 64 * 1024;
 // PBKDF2-HMAC-SHA256 work factor for new hashes.
 inline constexpr int kIterations = 100000;
-// Work factors accepted when reading a store: lower ones are too weak to
-// have been written by us, higher ones would make a login hang.
+// Work factors accepted when reading a store (the count is stored per user
+// so that it can be raised later): lower ones are too weak to have been
+// written by us, higher ones would make a login hang.
 inline constexpr int kMinIterations = 1000;
 inline constexpr int kMaxIterations = 10000000;
 inline constexpr int kSaltSize = 16;
