@@ -169,8 +169,26 @@ bool parseCreatePullPoint(pugi::xml_node body, Subscription *out)
     for (pugi::xml_node p = params.first_child(); p && n < 8; p = p.next_sibling(), ++n) {
         if (p.type() != pugi::node_element)
             continue;
+        // A copy that declares its own prefix: the response declared it
+        // further up, the request that echoes it must declare it again.
+        pugi::xml_document copy;
+        pugi::xml_node c = copy.append_copy(p);
+        const std::string name = p.name();
+        const auto colon = name.find(':');
+        if (colon != std::string::npos) {
+            const std::string attr = "xmlns:" + name.substr(0, colon);
+            if (!c.attribute(attr.c_str())) {
+                for (pugi::xml_node a = p; a; a = a.parent()) {
+                    const pugi::xml_attribute decl = a.attribute(attr.c_str());
+                    if (decl) {
+                        c.append_attribute(attr.c_str()) = decl.value();
+                        break;
+                    }
+                }
+            }
+        }
         std::ostringstream os;
-        p.print(os, "", pugi::format_raw);
+        c.print(os, "", pugi::format_raw);
         if (out->referenceParams.size() + os.str().size() < 4096)
             out->referenceParams += os.str();
     }

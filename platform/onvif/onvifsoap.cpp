@@ -253,6 +253,12 @@ SoapClient::SoapClient(const Config &cfg) : m_cfg(cfg)
     initCurlOnce();
 }
 
+void SoapClient::setAddressing(bool on, const std::string &referenceParams)
+{
+    m_addressing = on;
+    m_referenceParams = referenceParams;
+}
+
 int SoapClient::call(const std::string &url, const std::string &action, const std::string &bodyXml, bool auth,
                      SoapReply *reply, const std::atomic<bool> *abort, int extraTimeoutMs)
 {
@@ -277,6 +283,10 @@ int SoapClient::call(const std::string &url, const std::string &action, const st
             c = static_cast<char>(QRandomGenerator::system()->bounded(256));
         envelope += usernameToken(m_cfg.user, password, static_cast<long long>(std::time(nullptr)) + clockOffset(url),
                                   std::string(nonce, sizeof(nonce)));
+    }
+    if (m_addressing) {
+        envelope += "<wsa:Action>" + xmlEscape(action) + "</wsa:Action><wsa:To>" + xmlEscape(url) + "</wsa:To>";
+        envelope += m_referenceParams;
     }
     envelope += "</s:Header><s:Body>";
     envelope += bodyXml;

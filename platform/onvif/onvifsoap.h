@@ -77,8 +77,14 @@ public:
     int call(const std::string &url, const std::string &action, const std::string &bodyXml, bool auth,
              SoapReply *reply, const std::atomic<bool> *abort = nullptr, int extraTimeoutMs = 0);
 
+    // Adds WS-Addressing Action and To headers to every request, followed
+    // by referenceParams (XML taken from a subscription reference).
+    void setAddressing(bool on, const std::string &referenceParams = std::string());
+
 private:
     Config m_cfg;
+    bool m_addressing = false;
+    std::string m_referenceParams;
 };
 
 } // namespace onvif
