@@ -1,0 +1,256 @@
+#include "tools/camsim/onvifcamera.h"
+#include "tools/camsim/rtspserver.h"
+
+#include "platform/devmgr/sdk_dvrmgr.h"
+#include "platform/onvif/onvifsoap.h"
+#include "tests/support/onviftestconf.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/time.h>
+}
+
+#include <QtTest>
+
+namespace {
+
+struct Decoded
+{
+    int error = 0;
+    int width = 0;
+    int height = 0;
+    int videoFrames = 0;
+    int audioPackets = 0;
+    AVCodecID audioCodec = AV_CODEC_ID_NONE;
+    double firstLuma = -1;     // mean luma of the first picture
+    double lastLuma = -1;
+    double firstChroma = -1;   // mean of U plus V of the first picture
+    QByteArray firstPlane;     // luma of the first and last picture
+    QByteArray lastPlane;
+};
+
+int interrupted(void *opaque)
+{
+    return av_gettime_relative() > *static_cast<int64_t *>(opaque) ? 1 : 0;
+}
+
+double mean(const uint8_t *data, int linesize, int w, int h)
+{
+    double sum = 0;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            sum += data[y * linesize + x];
+    return sum / (double(w) * h);
+}
+
+Decoded openAndDecode(const std::string &url, int wantFrames)
+{
+    Decoded d;
+    int64_t deadline = av_gettime_relative() + 20 * 1000000LL;
+    AVFormatContext *fmt = avformat_alloc_context();
+    fmt->interrupt_callback.callback = &interrupted;
+    fmt->interrupt_callback.opaque = &deadline;
+    AVDictionary *opts = nullptr;
+    av_dict_set(&opts, "rtsp_transport", "tcp", 0);
+    av_dict_set(&opts, "timeout", "5000000", 0);
+    d.error = avformat_open_input(&fmt, url.c_str(), nullptr, &opts);
+    av_dict_free(&opts);
+    if (d.error < 0)
+        return d;
+    avformat_find_stream_info(fmt, nullptr);
+    int video = -1;
+    int audio = -1;
+    for (unsigned i = 0; i < fmt->nb_streams; ++i) {
+        const AVCodecParameters *p = fmt->streams[i]->codecpar;
+        if (p->codec_type == AVMEDIA_TYPE_VIDEO && video < 0)
+            video = int(i);
+        if (p->codec_type == AVMEDIA_TYPE_AUDIO && audio < 0) {
+            audio = int(i);
+            d.audioCodec = p->codec_id;
+        }
+    }
+    if (video < 0 || fmt->streams[video]->codecpar->codec_id != AV_CODEC_ID_H264) {
+        d.error = -1;
+        avformat_close_input(&fmt);
+        return d;
+    }
+    const AVCodec *codec = avcodec_find_decoder(AV_CODEC_ID_H264);
+    AVCodecContext *ctx = avcodec_alloc_context3(codec);
+    avcodec_parameters_to_context(ctx, fmt->streams[video]->codecpar);
+    avcodec_open2(ctx, codec, nullptr);
+    AVPacket *pkt = av_packet_alloc();
+    AVFrame *frame = av_frame_alloc();
+    while (d.videoFrames < wantFrames && av_read_frame(fmt, pkt) >= 0) {
+        if (pkt->stream_index == audio)
+            ++d.audioPackets;
+        if (pkt->stream_index == video && avcodec_send_packet(ctx, pkt) >= 0) {
+            while (avcodec_receive_frame(ctx, frame) >= 0) {
+                ++d.videoFrames;
+                d.width = frame->width;
+                d.height = frame->height;
+                QByteArray plane;
+                for (int y = 0; y < frame->height; ++y)
+                    plane.append(reinterpret_cast<const char *>(frame->data[0] + y * frame->linesize[0]), frame->width);
+                const double luma = mean(frame->data[0], frame->linesize[0], frame->width, frame->height);
+                if (d.firstLuma < 0) {
+                    d.firstLuma = luma;
+                    d.firstPlane = plane;
+                    d.firstChroma = mean(frame->data[1], frame->linesize[1], frame->width / 2, frame->height / 2) +
+                                    mean(frame->data[2], frame->linesize[2], frame->width / 2, frame->height / 2);
+                }
+                d.lastLuma = luma;
+                d.lastPlane = plane;
+            }
+        }
+        av_packet_unref(pkt);
+    }
+    av_frame_free(&frame);
+    av_packet_free(&pkt);
+    avcodec_free_context(&ctx);
+    avformat_close_input(&fmt);
+    return d;
+}
+
+std::string url(const CRtspServer &s, const std::string &path, const std::string &userinfo = "admin:pw")
+{
+    return "rtsp://" + (userinfo.empty() ? std::string() : userinfo + "@") + "127.0.0.1:" + std::to_string(s.port()) +
+           path;
+}
+
+} // namespace
+
+class TestOnvifRtsp : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void streamsDecoded();
+    void wrongPasswordRefused();
+    void stopAndRestart();
+    void distinctCameras();
+    void streamUriOpenedAndDecoded();
+};
+
+void TestOnvifRtsp::initTestCase()
+{
+    av_log_set_level(AV_LOG_ERROR);
+    avformat_network_init();
+}
+
+void TestOnvifRtsp::streamsDecoded()
+{
+    CRtspServer server;
+    for (const auto &s : CRtspServer::cameraStreams("cam-a", 0))
+        server.addStream(s);
+    server.setCredentials("admin", "pw");
+    QVERIFY(server.start());
+    QVERIFY(server.port() != 0);
+
+    Decoded hd = openAndDecode(url(server, "/cam-a/main"), 30);
+    QCOMPARE(hd.error, 0);
+    QCOMPARE(hd.videoFrames, 30);
+    QCOMPARE(hd.width, 640);
+    QCOMPARE(hd.height, 360);
+    QCOMPARE(hd.audioCodec, AV_CODEC_ID_PCM_MULAW);
+    QVERIFY(hd.audioPackets > 0);
+    // The picture moves.
+    QVERIFY(hd.firstPlane != hd.lastPlane);
+
+    Decoded sd = openAndDecode(url(server, "/cam-a/sub"), 5);
+    QCOMPARE(sd.error, 0);
+    QCOMPARE(sd.width, 320);
+    QCOMPARE(sd.height, 180);
+
+    // No such stream.
+    QVERIFY(openAndDecode(url(server, "/cam-a/none"), 1).error < 0);
+}
+
+void TestOnvifRtsp::wrongPasswordRefused()
+{
+    CRtspServer server;
+    for (const auto &s : CRtspServer::cameraStreams("cam-b", 1))
+        server.addStream(s);
+    server.setCredentials("admin", "pw");
+    QVERIFY(server.start());
+    QVERIFY(openAndDecode(url(server, "/cam-b/main", "admin:bad"), 1).error < 0);
+    QVERIFY(openAndDecode(url(server, "/cam-b/main", ""), 1).error < 0);
+    QCOMPARE(openAndDecode(url(server, "/cam-b/main"), 1).error, 0);
+}
+
+void TestOnvifRtsp::stopAndRestart()
+{
+    CRtspServer server;
+    for (const auto &s : CRtspServer::cameraStreams("cam-c", 2))
+        server.addStream(s);
+    QVERIFY(server.start());
+    const uint16_t port = server.port();
+    QCOMPARE(openAndDecode(url(server, "/cam-c/main", ""), 2).error, 0);
+    server.stop();
+    QVERIFY(!server.running());
+    QVERIFY(openAndDecode(url(server, "/cam-c/main", ""), 1).error < 0);
+    QVERIFY(server.restart());
+    QCOMPARE(server.port(), port);
+    const Decoded again = openAndDecode(url(server, "/cam-c/main", ""), 2);
+    QCOMPARE(again.error, 0);
+    QCOMPARE(again.videoFrames, 2);
+}
+
+void TestOnvifRtsp::distinctCameras()
+{
+    CRtspServer server;
+    for (int i = 0; i < 2; ++i)
+        for (const auto &s : CRtspServer::cameraStreams("cam-" + std::to_string(i), i))
+            server.addStream(s);
+    QVERIFY(server.start());
+    const Decoded a = openAndDecode(url(server, "/cam-0/sub", ""), 1);
+    const Decoded b = openAndDecode(url(server, "/cam-1/sub", ""), 1);
+    QCOMPARE(a.error, 0);
+    QCOMPARE(b.error, 0);
+    QVERIFY2(std::abs(a.firstChroma - b.firstChroma) > 2.0 || std::abs(a.firstLuma - b.firstLuma) > 2.0,
+             qPrintable(QStringLiteral("%1/%2 %3/%4").arg(a.firstLuma).arg(a.firstChroma).arg(b.firstLuma).arg(b.firstChroma)));
+}
+
+void TestOnvifRtsp::streamUriOpenedAndDecoded()
+{
+    // The whole ONVIF road: stream address from the SOAP services, then
+    // the RTSP server behind it, with a password that needs encoding.
+    QVERIFY(varno::test::writeOnvifConf({QStringLiteral("request_timeout_ms = 3000")}));
+    const std::string uuid = "cccccccc-1111-4222-8333-444444444444";
+    const std::string password = "p@ss:w/rd %";
+    CRtspServer rtsp;
+    for (const auto &s : CRtspServer::cameraStreams(uuid, 3))
+        rtsp.addStream(s);
+    rtsp.setCredentials("admin", password);
+    QVERIFY(rtsp.start());
+    COnvifCamera::Settings s;
+    s.uuid = uuid;
+    s.password = password;
+    s.rtspPort = rtsp.port();
+    COnvifCamera cam(s);
+    QVERIFY(cam.start());
+    QCOMPARE(SDK_DVRMGR_SetOnvifCredentials(cam.serviceAddr().c_str(), password.c_str()), 0);
+
+    DevConfig_s cfg{};
+    QCOMPARE(SDK_DVRMGR_GetDevConfig(cam.serviceAddr().c_str(), &cfg), 0);
+    for (int channel = 0; channel < 2; ++channel) {
+        OnvifStreamUriReq_s req{};
+        std::memcpy(req.serviceAddr, cam.serviceAddr().c_str(), cam.serviceAddr().size());
+        std::memcpy(req.configText3, cfg.eventAddr, sizeof(req.configText3));
+        std::memcpy(req.mainToken, cfg.mainToken, sizeof(req.mainToken));
+        req.channel = channel;
+        req.transport = 1;
+        char uri[kOnvifUriSize];
+        OnvifStreamUriInfo_s info{};
+        QCOMPARE(SDK_DVRMGR_GetStreamUri(req, &info, uri), 0);
+        const Decoded d = openAndDecode(uri, 3);
+        QCOMPARE(d.error, 0);
+        QCOMPARE(d.width, info.width);
+        QCOMPARE(d.height, info.height);
+        QCOMPARE(d.width, channel == 0 ? 640 : 320);
+    }
+}
+
+QTEST_GUILESS_MAIN(TestOnvifRtsp)
+#include "tst_onvifrtsp.moc"

@@ -1,0 +1,185 @@
+#include "tools/camsim/rtspserver.h"
+
+#include "common/logfile.h"
+
+#include <gst/gst.h>
+#include <gst/rtsp-server/rtsp-server.h>
+
+#include <cstdio>
+#include <mutex>
+
+struct CRtspServer::Impl
+{
+    GMainContext *context = nullptr;
+    GMainLoop *loop = nullptr;
+    GstRTSPServer *server = nullptr;
+    guint sourceId = 0;
+    std::thread thread;
+};
+
+namespace {
+
+void initGstOnce()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { gst_init(nullptr, nullptr); });
+}
+
+GstRTSPFilterResult removeClient(GstRTSPServer *, GstRTSPClient *, gpointer)
+{
+    return GST_RTSP_FILTER_REMOVE;
+}
+
+} // namespace
+
+CRtspServer::CRtspServer() = default;
+
+CRtspServer::~CRtspServer()
+{
+    stop();
+}
+
+std::vector<CRtspServer::Stream> CRtspServer::cameraStreams(const std::string &uuid, int index)
+{
+    static const uint32_t colours[] = {0xffff4040, 0xff40ff40, 0xff4040ff, 0xffffff40,
+                                       0xffff40ff, 0xff40ffff, 0xffffa000, 0xffa0a0a0};
+    Stream hd;
+    hd.path = "/" + uuid + "/main";
+    hd.width = 640;
+    hd.height = 360;
+    hd.motion = index % 3;
+    hd.foreground = colours[index % 8];
+    hd.background = 0xff000000 | (static_cast<uint32_t>(index * 37 % 128) << 8);
+    Stream sd = hd;
+    sd.path = "/" + uuid + "/sub";
+    sd.width = 320;
+    sd.height = 180;
+    return {hd, sd};
+}
+
+void CRtspServer::addStream(const Stream &s)
+{
+    m_streams.push_back(s);
+}
+
+void CRtspServer::setCredentials(const std::string &user, const std::string &password)
+{
+    m_user = user;
+    m_password = password;
+}
+
+std::string CRtspServer::launchLine(const Stream &s)
+{
+    char video[768];
+    std::snprintf(video, sizeof(video),
+                  "videotestsrc is-live=true pattern=ball motion=%d foreground-color=%u background-color=%u ! "
+                  "video/x-raw,width=%d,height=%d,framerate=%d/1 ! videoconvert ! "
+                  "x264enc tune=zerolatency speed-preset=ultrafast key-int-max=%d bitrate=600 ! "
+                  "video/x-h264,profile=baseline ! rtph264pay name=pay0 pt=96 config-interval=1",
+                  s.motion, s.foreground, s.background, s.width, s.height, s.fps, s.fps);
+    std::string line = std::string("( ") + video;
+    if (s.audio)
+        line += " audiotestsrc is-live=true wave=sine freq=440 samplesperbuffer=160 ! "
+                "audio/x-raw,rate=8000,channels=1 ! mulawenc ! rtppcmupay name=pay1 pt=0";
+    return line + " )";
+}
+
+bool CRtspServer::start(uint16_t port)
+{
+    stop();
+    initGstOnce();
+    auto impl = std::make_unique<Impl>();
+    impl->context = g_main_context_new();
+    impl->loop = g_main_loop_new(impl->context, FALSE);
+    impl->server = gst_rtsp_server_new();
+    gst_rtsp_server_set_address(impl->server, "127.0.0.1");
+    gst_rtsp_server_set_service(impl->server, std::to_string(port).c_str());
+
+    GstRTSPMountPoints *mounts = gst_rtsp_server_get_mount_points(impl->server);
+    for (const auto &s : m_streams) {
+        GstRTSPMediaFactory *factory = gst_rtsp_media_factory_new();
+        gst_rtsp_media_factory_set_launch(factory, launchLine(s).c_str());
+        gst_rtsp_media_factory_set_shared(factory, TRUE);
+        if (!m_user.empty())
+            gst_rtsp_media_factory_add_role(factory, "viewer", GST_RTSP_PERM_MEDIA_FACTORY_ACCESS, G_TYPE_BOOLEAN,
+                                            TRUE, GST_RTSP_PERM_MEDIA_FACTORY_CONSTRUCT, G_TYPE_BOOLEAN, TRUE,
+                                            nullptr);
+        gst_rtsp_mount_points_add_factory(mounts, s.path.c_str(), factory);
+    }
+    g_object_unref(mounts);
+
+    if (!m_user.empty()) {
+        GstRTSPAuth *auth = gst_rtsp_auth_new();
+        GstRTSPToken *token =
+            gst_rtsp_token_new(GST_RTSP_TOKEN_MEDIA_FACTORY_ROLE, G_TYPE_STRING, "viewer", nullptr);
+        gchar *basic = gst_rtsp_auth_make_basic(m_user.c_str(), m_password.c_str());
+        gst_rtsp_auth_add_basic(auth, basic, token);
+        g_free(basic);
+        gst_rtsp_auth_add_digest(auth, m_user.c_str(), m_password.c_str(), token);
+        gst_rtsp_token_unref(token);
+        gst_rtsp_auth_set_supported_methods(auth,
+                                            static_cast<GstRTSPAuthMethod>(GST_RTSP_AUTH_BASIC | GST_RTSP_AUTH_DIGEST));
+        gst_rtsp_server_set_auth(impl->server, auth);
+        g_object_unref(auth);
+    }
+
+    impl->sourceId = gst_rtsp_server_attach(impl->server, impl->context);
+    if (impl->sourceId == 0) {
+        WriteLog(2, "%s(%d):RTSP server cannot listen on port %u!!!", "CRtspServer::start", __LINE__, port);
+        g_object_unref(impl->server);
+        g_main_loop_unref(impl->loop);
+        g_main_context_unref(impl->context);
+        return false;
+    }
+    m_port = static_cast<uint16_t>(gst_rtsp_server_get_bound_port(impl->server));
+    GMainLoop *loop = impl->loop;
+    GMainContext *ctx = impl->context;
+    impl->thread = std::thread([loop, ctx] {
+        g_main_context_push_thread_default(ctx);
+        g_main_loop_run(loop);
+        g_main_context_pop_thread_default(ctx);
+    });
+    m_impl = std::move(impl);
+    return true;
+}
+
+void CRtspServer::stop()
+{
+    if (!m_impl)
+        return;
+    Impl &d = *m_impl;
+    // Wait until the loop runs so that quitting it cannot be missed.
+    while (!g_main_loop_is_running(d.loop))
+        g_usleep(1000);
+    g_main_loop_quit(d.loop);
+    d.thread.join();
+
+    // The loop is ours now: drop clients and the listening source, then
+    // let the pending clean-up run.
+    g_main_context_push_thread_default(d.context);
+    gst_rtsp_server_client_filter(d.server, &removeClient, nullptr);
+    if (GSource *src = g_main_context_find_source_by_id(d.context, d.sourceId))
+        g_source_destroy(src);
+    GstRTSPSessionPool *pool = gst_rtsp_server_get_session_pool(d.server);
+    gst_rtsp_session_pool_cleanup(pool);
+    g_object_unref(pool);
+    for (int i = 0; i < 200 && g_main_context_iteration(d.context, FALSE); ++i) {
+    }
+    g_object_unref(d.server);
+    for (int i = 0; i < 200 && g_main_context_iteration(d.context, FALSE); ++i) {
+    }
+    g_main_context_pop_thread_default(d.context);
+    g_main_loop_unref(d.loop);
+    g_main_context_unref(d.context);
+    m_impl.reset();
+}
+
+bool CRtspServer::restart()
+{
+    return start(m_port);
+}
+
+bool CRtspServer::running() const
+{
+    return m_impl != nullptr;
+}
