@@ -54,7 +54,6 @@ private:
     AVPacket *m_packet = nullptr;
     uint32_t m_sampleRate = 0;
     uint32_t m_channels = 0;
-    uint32_t m_bits = 16;
     uint32_t m_inputSamples = 0;
     int64_t m_nextPts = 0;
 };
