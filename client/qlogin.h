@@ -1,0 +1,72 @@
+#pragma once
+
+#include "common/localusr.h"
+
+#include <QDialog>
+
+#include <vector>
+
+class QCoreApplication;
+class QKeyEvent;
+class QTranslator;
+
+namespace Ui {
+class QLogin;
+}
+
+// The first window: the operator's user name and password, checked by the
+// local user store, the local IP address the program will use and the
+// interface language. Remembers per user the password (when asked to) and
+// the language in "localusr.db" in the installation directory.
+class QLogin : public QDialog
+{
+    Q_OBJECT
+
+public:
+    explicit QLogin(QWidget *parent = nullptr);
+    ~QLogin() override;
+
+    // The translator and application used for language switching; applies
+    // the language to show first.
+    void SetTranslator(QTranslator *translator, QCoreApplication *app);
+
+    // Result: set only when the store accepted the login and a local IP
+    // address was chosen.
+    bool isAccepted() const { return m_accepted; }
+    // The three result buffers (32 bytes each, NUL-terminated).
+    const char *userName() const { return m_user; }
+    const char *password() const { return m_password; }
+    const char *localIp() const { return m_localIp; }
+
+    static constexpr int kMaxRecords = 1024; // records read from localusr.db at most
+
+signals:
+    void SendLanChange();
+
+private slots:
+    void login_clicked();
+    void on_cancelButton_clicked();
+    void on_setButton_pressed();
+    void on_helpButton_pressed();
+    void on_languageCombo_currentIndexChanged(int index);
+    void RetranslateUi();
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+
+private:
+    void fillLocalIps();
+    void GetLocalUsr();
+    void SaveUsrInfo();
+
+    Ui::QLogin *ui;
+    char m_user[32];
+    char m_password[32];
+    char m_localIp[32];
+    bool m_accepted = false;
+    std::vector<LocalUsr_s> m_records;
+    QByteArray m_path;
+    QTranslator *m_translator = nullptr;
+    QCoreApplication *m_app = nullptr;
+    std::vector<char> m_userInfo;
+};

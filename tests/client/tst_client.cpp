@@ -1,0 +1,369 @@
+#include "client/client.h"
+
+#include "common/installdir.h"
+#include "common/textfield.h"
+#include "common/ui/desktopinfo.h"
+#include "common/ui/promptscript.h"
+#include "device/passwordcipher.h"
+#include "platform/devmgr/sdk_dvrmgr.h"
+#include "tests/support/testenv.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QPushButton>
+#include <QtTest>
+
+#include <cstring>
+#include <vector>
+
+using varno::ui::PromptKind;
+using varno::ui::PromptScript;
+
+namespace {
+
+DeviceInfo_s camera(const char *id, const char *name, const char *password, bool p2p)
+{
+    DeviceInfo_s d;
+    std::memset(&d, 0, sizeof(d));
+    varno::setText(d.devId, id);
+    varno::setText(d.ipAddr, "127.0.0.1");
+    varno::setText(d.devName, name);
+    varno::setText(d.serviceAddr, QByteArray("http://127.0.0.1:8080/onvif/device_service/") + id);
+    d.p2pFlag = p2p ? 1 : 0;
+    varno::setText(d.password, password);
+    if (p2p)
+        varno::setText(d.p2pId, id);
+    d.streamType = 1;
+    return d;
+}
+
+// The password field as a program run leaves it in the store.
+DeviceInfo_s enciphered(DeviceInfo_s d)
+{
+    char out[64] = {};
+    if (encode(d.password, out) == 0)
+        std::memcpy(d.password, out, sizeof(out));
+    return d;
+}
+
+// Replaces the store's camera list (as an earlier run would have left it).
+void seedStore(const std::vector<DeviceInfo_s> &cameras)
+{
+    QCOMPARE(SDK_DVRMGR_Init(varno::installDir().c_str()), 0);
+    QCOMPARE(SDK_DVRMGR_BeginRewrite(), 0);
+    QCOMPARE(SDK_DVRMGR_DelDevAll(), 0);
+    for (const DeviceInfo_s &d : cameras)
+        QCOMPARE(SDK_DVRMGR_AddDevice(d), 0);
+    QCOMPARE(SDK_DVRMGR_CommitRewrite(), 0);
+    QCOMPARE(SDK_DVRMGR_UnInit(), 0);
+}
+
+std::vector<DeviceInfo_s> readStore()
+{
+    std::vector<DeviceInfo_s> records(kMaxDevices);
+    int count = 0;
+    if (SDK_DVRMGR_Init(varno::installDir().c_str()) != 0)
+        return {};
+    const int ret = SDK_DVRMGR_GetDevInfo(records.data(), &count);
+    SDK_DVRMGR_UnInit();
+    if (ret != 0 || count < 0)
+        return {};
+    records.resize(size_t(count));
+    return records;
+}
+
+std::vector<LogInfo_s> readOperations()
+{
+    std::vector<LogInfo_s> entries(kMaxLogEntries);
+    int count = 0;
+    if (SDK_DVRMGR_Init(varno::installDir().c_str()) != 0)
+        return {};
+    const int ret = SDK_DVRMGR_ReadLog(entries.data(), &count);
+    SDK_DVRMGR_UnInit();
+    if (ret != 0 || count < 0)
+        return {};
+    entries.resize(size_t(count));
+    return entries;
+}
+
+QByteArray logText()
+{
+    QFile f(varno::test::installDir() + QStringLiteral("/log/Varno.log"));
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QByteArray field(const char *f, size_t size)
+{
+    return QByteArray(f, int(size));
+}
+
+void pressClose(Client &client)
+{
+    QPushButton *close = client.findChild<QPushButton *>(QStringLiteral("btnWinClose"));
+    QVERIFY(close);
+    close->click();
+}
+
+} // namespace
+
+class TestClient : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void startUpThenCloseKeepsTheCameras();
+    void answeringNoKeepsRunning();
+    void windowCloseAsksToo();
+    void keysNeverClose();
+    void fillsTheMonitor();
+    void overlongFields();
+    void plainPasswordIsEncipheredAtShutdown();
+    void emptyStore();
+};
+
+void TestClient::init()
+{
+    seedStore({});
+}
+
+void TestClient::cleanup()
+{
+    QCOMPARE(QApplication::activeModalWidget(), nullptr);
+}
+
+void TestClient::startUpThenCloseKeepsTheCameras()
+{
+    const std::vector<DeviceInfo_s> cameras{
+        camera("VARNO-000001-ABCDE", "Front door", "door-secret", true),
+        camera("5f0c1a2e-9b1d-4c7e-8a55-0123456789ab", "Garage", "g4r4ge!", false),
+        camera("VARNO-000003-XYZAB", "Garden \xc3\xa4\xc3\xb6\xc3\xbc", "", true),
+    };
+    std::vector<DeviceInfo_s> stored;
+    for (const DeviceInfo_s &d : cameras)
+        stored.push_back(enciphered(d));
+    seedStore(stored);
+
+    PromptScript prompts;
+    {
+        Client client("127.0.0.1");
+        // In memory: the store order, passwords in plain, no configuration yet.
+        const QList<DvrListInfo_s> list = client.deviceList();
+        QCOMPARE(list.size(), 3);
+        for (int i = 0; i < 3; ++i) {
+            QCOMPARE(field(reinterpret_cast<const char *>(&list[i].dev), sizeof(DeviceInfo_s)),
+                     field(reinterpret_cast<const char *>(&cameras[size_t(i)]), sizeof(DeviceInfo_s)));
+            const DevConfig_s zero{};
+            QCOMPARE(std::memcmp(&list[i].config, &zero, sizeof(zero)), 0);
+        }
+
+        client.userLogin("admin");
+        QCOMPARE(QByteArray(client.loginUser()), QByteArray("admin"));
+        client.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&client));
+
+        QSignalSpy closing(&client, &Client::sendWinCloseSignal);
+        prompts.answer(QMessageBox::Yes);
+        pressClose(client);
+        QCOMPARE(prompts.count(), 1);
+        const varno::ui::PromptRequest asked = prompts.requests().at(0);
+        QCOMPARE(asked.kind, PromptKind::Question);
+        QCOMPARE(asked.title, QStringLiteral("PC Client"));
+        QCOMPARE(asked.text, QStringLiteral("Are you sure to close the client?"));
+        QCOMPARE(closing.count(), 1);
+        QVERIFY(client.stopRequested());
+        QVERIFY(!client.isVisible());
+        QVERIFY(logText().endsWith("============>Stop Varno<============\n\r\n"));
+    }
+
+    // The store holds the same three, in order, passwords enciphered.
+    const std::vector<DeviceInfo_s> after = readStore();
+    QCOMPARE(after.size(), size_t(3));
+    for (size_t i = 0; i < 3; ++i) {
+        DeviceInfo_s a = after[i];
+        DeviceInfo_s b = cameras[i];
+        if (b.password[0] != '\0') {
+            QVERIFY(std::memcmp(a.password, b.password, sizeof(a.password)) != 0);
+            char cipherText[65] = {};
+            std::memcpy(cipherText, a.password, 64);
+            char plain[64] = {};
+            QCOMPARE(decode(cipherText, plain), 0);
+            QCOMPARE(QByteArray(plain), QByteArray(b.password));
+        }
+        std::memset(a.password, 0, sizeof(a.password));
+        std::memset(b.password, 0, sizeof(b.password));
+        QCOMPARE(field(reinterpret_cast<const char *>(&a), sizeof(a)),
+                 field(reinterpret_cast<const char *>(&b), sizeof(b)));
+    }
+
+    // The operation log holds the login and the exit of the user.
+    const std::vector<LogInfo_s> ops = readOperations();
+    QVERIFY(ops.size() >= 2);
+    const LogInfo_s &login = ops[ops.size() - 2];
+    const LogInfo_s &exit = ops.back();
+    QCOMPARE(QByteArray(login.content), QByteArray("User login"));
+    QCOMPARE(QByteArray(login.user), QByteArray("admin"));
+    QCOMPARE(QByteArray(exit.content), QByteArray("User exit"));
+    QCOMPARE(QByteArray(exit.user), QByteArray("admin"));
+    QVERIFY(QDateTime::fromString(QString::fromLatin1(exit.time), QStringLiteral("yyyy-MM-dd hh:mm:ss")).isValid());
+}
+
+void TestClient::answeringNoKeepsRunning()
+{
+    seedStore({enciphered(camera("VARNO-000001-ABCDE", "Front door", "pw", true))});
+    PromptScript prompts;
+    Client client("127.0.0.1");
+    client.userLogin("admin");
+    client.show();
+    QSignalSpy closing(&client, &Client::sendWinCloseSignal);
+    prompts.answer(QMessageBox::No);
+    pressClose(client);
+    QCOMPARE(prompts.count(), 1);
+    QVERIFY(client.isVisible());
+    QVERIFY(!client.stopRequested());
+    QCOMPARE(closing.count(), 0);
+    QVERIFY(!logText().contains("Stop Varno"));
+    const std::vector<LogInfo_s> ops = readOperations();
+    QVERIFY(!ops.empty());
+    QCOMPARE(QByteArray(ops.back().content), QByteArray("User login"));
+
+    // An unanswered question (the box closed) keeps it running as well.
+    pressClose(client);
+    QCOMPARE(prompts.count(), 2);
+    QVERIFY(client.isVisible());
+
+    prompts.answer(QMessageBox::Yes);
+    pressClose(client);
+    QVERIFY(client.stopRequested());
+    // A further press asks nothing.
+    pressClose(client);
+    QCOMPARE(prompts.count(), 3);
+}
+
+void TestClient::windowCloseAsksToo()
+{
+    PromptScript prompts;
+    Client client("127.0.0.1");
+    client.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&client));
+    prompts.answer(QMessageBox::No);
+    QVERIFY(!client.close());
+    QTRY_COMPARE(prompts.count(), 1);
+    QVERIFY(client.isVisible());
+
+    prompts.answer(QMessageBox::Yes);
+    client.close();
+    QTRY_VERIFY(client.stopRequested());
+    QVERIFY(!client.isVisible());
+}
+
+void TestClient::keysNeverClose()
+{
+    PromptScript prompts;
+    Client client("127.0.0.1");
+    client.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&client));
+    QTest::keyClick(&client, Qt::Key_Escape);
+    QTest::keyClick(&client, Qt::Key_Return);
+    QTest::keyClick(&client, Qt::Key_Enter, Qt::KeypadModifier);
+    QTest::qWait(20);
+    QVERIFY(client.isVisible());
+    QCOMPARE(prompts.count(), 0);
+    QVERIFY(!client.stopRequested());
+}
+
+void TestClient::fillsTheMonitor()
+{
+    PromptScript prompts;
+    Client client("127.0.0.1");
+    const Qt::WindowFlags flags = client.windowFlags();
+    QVERIFY(flags.testFlag(Qt::FramelessWindowHint));
+    QVERIFY(flags.testFlag(Qt::WindowMinimizeButtonHint));
+    QCOMPARE(int(flags & 0x4800), 0x4800);
+    const QRect monitor = CDesktopInfo::instance()->currentMonitorRect();
+    QCOMPARE(client.geometry(), monitor);
+    QVERIFY(client.isMaximized());
+
+    // The maximise button toggles between the form's size, centred, and
+    // the whole monitor.
+    QPushButton *max = client.findChild<QPushButton *>(QStringLiteral("btnWinMax"));
+    QVERIFY(max);
+    QCOMPARE(max->toolTip(), QStringLiteral("Restore Down"));
+    max->click();
+    QVERIFY(!client.isMaximized());
+    QCOMPARE(max->toolTip(), QStringLiteral("Maximize"));
+    QCOMPARE(client.geometry().center(), monitor.center());
+    max->click();
+    QCOMPARE(client.geometry(), monitor);
+}
+
+void TestClient::overlongFields()
+{
+    // A name longer than its field is cut when the record is made; a record
+    // whose fields are filled to the last byte (no terminator) survives the
+    // round trip unchanged.
+    DeviceInfo_s cut = camera("VARNO-LONG-NAME", "", "pw", true);
+    varno::setText(cut.devName, QByteArray(60, 'n'));
+    QCOMPARE(varno::textLength(cut.devName), size_t(31));
+
+    DeviceInfo_s full = camera("", "", "", true);
+    std::memset(full.devId, 'i', sizeof(full.devId));
+    std::memset(full.devName, 'n', sizeof(full.devName));
+    std::memset(full.ipAddr, '9', sizeof(full.ipAddr));
+    std::memset(full.p2pId, 'p', sizeof(full.p2pId));
+    seedStore({enciphered(cut), full});
+
+    PromptScript prompts;
+    {
+        Client client("127.0.0.1");
+        const QList<DvrListInfo_s> list = client.deviceList();
+        QCOMPARE(list.size(), 2);
+        QCOMPARE(QByteArray(list[0].dev.devName), QByteArray(31, 'n'));
+        QCOMPARE(QByteArray(list[0].dev.password), QByteArray("pw"));
+        QCOMPARE(field(list[1].dev.devName, 32), QByteArray(32, 'n'));
+        QCOMPARE(field(list[1].dev.devId, 64), QByteArray(64, 'i'));
+    }
+    const std::vector<DeviceInfo_s> after = readStore();
+    QCOMPARE(after.size(), size_t(2));
+    QCOMPARE(field(after[1].devName, 32), QByteArray(32, 'n'));
+    QCOMPARE(field(after[1].devId, 64), QByteArray(64, 'i'));
+    QCOMPARE(field(after[1].p2pId, 64), QByteArray(64, 'p'));
+    QVERIFY(!logText().contains("to file error"));
+}
+
+void TestClient::plainPasswordIsEncipheredAtShutdown()
+{
+    // A password kept in plain (one the cipher could not take, or an old
+    // store) loads as it is and leaves enciphered.
+    seedStore({camera("VARNO-PLAIN", "Plain", "12345678", true)});
+    PromptScript prompts;
+    {
+        Client client("127.0.0.1");
+        QCOMPARE(QByteArray(client.deviceList().at(0).dev.password), QByteArray("12345678"));
+    }
+    const std::vector<DeviceInfo_s> after = readStore();
+    QCOMPARE(after.size(), size_t(1));
+    QVERIFY(QByteArray(after[0].password) != QByteArray("12345678"));
+    char cipherText[65] = {};
+    std::memcpy(cipherText, after[0].password, 64);
+    char plain[64] = {};
+    QCOMPARE(decode(cipherText, plain), 0);
+    QCOMPARE(QByteArray(plain), QByteArray("12345678"));
+}
+
+void TestClient::emptyStore()
+{
+    PromptScript prompts;
+    {
+        Client client("127.0.0.1");
+        QVERIFY(client.deviceList().isEmpty());
+    }
+    QVERIFY(readStore().empty());
+    QVERIFY(!logText().contains("GetDevInfo failed"));
+    QVERIFY(!logText().contains("SDK_DVRMGR_Init failed"));
+}
+
+QTEST_MAIN(TestClient)
+#include "tst_client.moc"
