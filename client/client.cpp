@@ -3,6 +3,7 @@
 
 #include "common/installdir.h"
 #include "common/logfile.h"
+#include "common/metatypes.h"
 #include "common/textfield.h"
 #include "common/ui/desktopinfo.h"
 #include "common/ui/infobox.h"
@@ -48,6 +49,9 @@ Client::Client(const char *localIp, QWidget *parent)
     if (ret != 0)
         WriteLog(2, "%s(%d):SDK_DVRMGR_Init failed, ret(%d)!!!", "Client::Client", 63, ret);
     loadDevices();
+
+    // The records travel in queued signals.
+    varno::registerMetaTypes();
 
     // Operation-log entries go to the device manager's store.
     connect(this, &Client::sendLogInfo, this, [](LogInfo_s info) {
