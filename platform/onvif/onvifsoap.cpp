@@ -103,7 +103,7 @@ long long parseDuration(const std::string &text)
 namespace {
 
 std::mutex g_tableMutex;
-std::map<std::string, long long> g_offsets;          // by host
+std::map<std::string, long long> g_offsets;          // by scheme://host:port
 std::map<std::string, std::string> g_passwords;      // by scheme://host:port
 constexpr size_t kMaxTableEntries = 4096;
 
@@ -168,17 +168,29 @@ void initCurlOnce()
 
 void setClockOffset(const std::string &url, long long seconds)
 {
+    const std::string key = authorityOf(url);
+    if (key.empty())
+        return;
     std::lock_guard<std::mutex> lock(g_tableMutex);
-    if (g_offsets.size() >= kMaxTableEntries)
-        g_offsets.clear();
-    g_offsets[urlHost(url)] = seconds;
+    if (g_offsets.size() >= kMaxTableEntries && !g_offsets.count(key))
+        g_offsets.erase(g_offsets.begin());
+    g_offsets[key] = seconds;
 }
 
 long long clockOffset(const std::string &url)
 {
+    const std::string key = authorityOf(url);
     std::lock_guard<std::mutex> lock(g_tableMutex);
-    const auto it = g_offsets.find(urlHost(url));
-    return it == g_offsets.end() ? 0 : it->second;
+    const auto it = g_offsets.find(key);
+    if (it != g_offsets.end())
+        return it->second;
+    // Another service of the same camera (other port), same host.
+    const std::string host = urlHost(url);
+    for (const auto &[k, v] : g_offsets) {
+        if (urlHost(k) == host)
+            return v;
+    }
+    return 0;
 }
 
 void setPassword(const std::string &serviceAddr, const std::string &password)

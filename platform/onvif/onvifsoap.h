@@ -55,8 +55,8 @@ long long parseUtc(const std::string &text);
 // An xs:duration such as "PT5S", "PT1M30S", "P1D" in seconds, -1 when bad.
 long long parseDuration(const std::string &text);
 
-// Clock offset (camera minus local, seconds) by host, shared by every
-// request to that host.
+// Clock offset (camera minus local, seconds) by scheme, host and port;
+// a URL without an entry of its own takes one of the same host.
 void setClockOffset(const std::string &url, long long seconds);
 long long clockOffset(const std::string &url);
 

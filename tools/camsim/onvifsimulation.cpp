@@ -1,0 +1,85 @@
+#include "tools/camsim/onvifsimulation.h"
+
+#include "common/logfile.h"
+
+#include <cstdio>
+
+COnvifSimulation::COnvifSimulation() = default;
+
+COnvifSimulation::~COnvifSimulation()
+{
+    stop();
+}
+
+bool COnvifSimulation::start(const std::vector<CameraSpec> &cameras, uint16_t discoveryPort)
+{
+    stop();
+    m_discovery = std::make_unique<CDiscoveryResponder>();
+    if (!m_discovery->start("127.0.0.1", discoveryPort)) {
+        WriteLog(2, "%s(%d):Discovery port %u failed!!!", "COnvifSimulation::start", __LINE__, discoveryPort);
+        stop();
+        return false;
+    }
+    for (size_t i = 0; i < cameras.size(); ++i) {
+        COnvifCamera::Settings s;
+        s.uuid = cameras[i].uuid;
+        if (s.uuid.empty()) {
+            char buf[40];
+            std::snprintf(buf, sizeof(buf), "5a5a5a5a-0000-4000-8000-%012zu", i + 1);
+            s.uuid = buf;
+        }
+        s.name = cameras[i].name.empty() ? "ONVIF " + std::to_string(i + 1) : cameras[i].name;
+        s.password = cameras[i].password;
+        s.httpDigest = cameras[i].httpDigest;
+        s.clockOffsetS = cameras[i].clockOffsetS;
+        auto rtsp = std::make_unique<CRtspServer>();
+        for (const auto &stream : CRtspServer::cameraStreams(s.uuid, static_cast<int>(i)))
+            rtsp->addStream(stream);
+        rtsp->setCredentials(s.user, s.password);
+        if (!rtsp->start()) {
+            WriteLog(2, "%s(%d):RTSP server of camera %zu failed!!!", "COnvifSimulation::start", __LINE__, i);
+            stop();
+            return false;
+        }
+        s.rtspPort = rtsp->port();
+        auto cam = std::make_unique<COnvifCamera>(s);
+        if (!cam->start(cameras[i].httpPort)) {
+            WriteLog(2, "%s(%d):Camera %zu cannot listen!!!", "COnvifSimulation::start", __LINE__, i);
+            stop();
+            return false;
+        }
+        m_entries.push_back(m_discovery->addEntry(cam->discoveryEntry()));
+        m_cameras.push_back(std::move(cam));
+        m_rtsp.push_back(std::move(rtsp));
+    }
+    return true;
+}
+
+CRtspServer *COnvifSimulation::rtsp(int index)
+{
+    return index >= 0 && index < static_cast<int>(m_rtsp.size()) ? m_rtsp[static_cast<size_t>(index)].get() : nullptr;
+}
+
+void COnvifSimulation::stop()
+{
+    m_cameras.clear();
+    m_entries.clear();
+    m_discovery.reset();
+    m_rtsp.clear();
+}
+
+COnvifCamera *COnvifSimulation::camera(int index)
+{
+    return index >= 0 && index < count() ? m_cameras[static_cast<size_t>(index)].get() : nullptr;
+}
+
+void COnvifSimulation::setDiscoverable(int index, bool on)
+{
+    if (m_discovery && index >= 0 && index < static_cast<int>(m_entries.size()))
+        m_discovery->setVisible(m_entries[static_cast<size_t>(index)], on);
+}
+
+std::string COnvifSimulation::probeTargetLine() const
+{
+    return "probe_target = 127.0.0.1:" + std::to_string(discoveryPort());
+}

@@ -1,0 +1,54 @@
+#pragma once
+
+#include "tools/camsim/discoveryresponder.h"
+#include "tools/camsim/onvifcamera.h"
+#include "tools/camsim/rtspserver.h"
+
+#include <QtGlobal>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+// A set of simulated ONVIF cameras behind one discovery port, each with its
+// SOAP services and an RTSP server of its own (own password, own faults),
+// as the simulator program and the tests run them.
+class COnvifSimulation
+{
+public:
+    struct CameraSpec
+    {
+        std::string uuid;              // empty: derived from the index
+        std::string name;              // empty: "ONVIF <index>"
+        std::string password = "admin";
+        uint16_t httpPort = 0;         // 0: a free port
+        bool httpDigest = false;
+        long long clockOffsetS = 0;
+    };
+
+    COnvifSimulation();
+    ~COnvifSimulation();
+    Q_DISABLE_COPY_MOVE(COnvifSimulation)
+
+    bool start(const std::vector<CameraSpec> &cameras, uint16_t discoveryPort = 0);
+    void stop();
+
+    int count() const { return static_cast<int>(m_cameras.size()); }
+    COnvifCamera *camera(int index);
+    // Valid between start() and stop().
+    CDiscoveryResponder *discovery() { return m_discovery.get(); }
+    CRtspServer *rtsp(int index);
+    uint16_t discoveryPort() const { return m_discovery ? m_discovery->port() : 0; }
+
+    // A camera that vanishes from discovery (and comes back).
+    void setDiscoverable(int index, bool on);
+    // The onvif.conf line that points the client at this simulation.
+    std::string probeTargetLine() const;
+
+private:
+    std::unique_ptr<CDiscoveryResponder> m_discovery;
+    std::vector<std::unique_ptr<CRtspServer>> m_rtsp;
+    std::vector<std::unique_ptr<COnvifCamera>> m_cameras;
+    std::vector<int> m_entries;
+};
