@@ -131,12 +131,12 @@ void TestOnvifCamera::subscriptionExpires()
     QCOMPARE(post(cam.port(), "/onvif/event_service",
                   envelope(onvif::usernameToken("admin", "admin", now, "nonce-create-001"),
                            "<tev:CreatePullPointSubscription xmlns:tev=\"http://www.onvif.org/ver10/events/wsdl\">"
-                           "<tev:InitialTerminationTime>PT1S</tev:InitialTerminationTime>"
+                           "<tev:InitialTerminationTime>PT3S</tev:InitialTerminationTime>"
                            "</tev:CreatePullPointSubscription>"),
                   &reply),
              200);
     QCOMPARE(cam.activeSubscriptions(), 1);
-    QTRY_COMPARE_WITH_TIMEOUT(cam.activeSubscriptions(), 0, 3000);
+    QTRY_COMPARE_WITH_TIMEOUT(cam.activeSubscriptions(), 0, 6000);
     // A pull on the expired subscription is a fault.
     QCOMPARE(post(cam.port(), "/onvif/subscription/1",
                   envelope(onvif::usernameToken("admin", "admin", std::time(nullptr), "nonce-pull-00001"),
