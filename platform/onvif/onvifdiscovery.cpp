@@ -201,8 +201,11 @@ int openSocket(const char *localIp)
     if (s < 0)
         return -1;
     // Room for a burst of answers from a crowded network.
+    // (SO_RCVBUFFORCE passes the system limit when we may, else the
+    // limit applies.)
     const int rcv = 4 << 20;
-    ::setsockopt(s, SOL_SOCKET, SO_RCVBUF, &rcv, sizeof(rcv));
+    if (::setsockopt(s, SOL_SOCKET, SO_RCVBUFFORCE, &rcv, sizeof(rcv)) != 0)
+        ::setsockopt(s, SOL_SOCKET, SO_RCVBUF, &rcv, sizeof(rcv));
     in_addr local{};
     local.s_addr = htonl(INADDR_ANY);
     if (localIp && *localIp && inet_pton(AF_INET, localIp, &local) != 1) {

@@ -139,7 +139,7 @@ void CDiscoveryResponder::answer(const std::string &messageId, const void *to, u
                 return;
             ::sendto(m_sock, d.data(), d.size(), 0, static_cast<const sockaddr *>(to), toLen);
             // A crowd of cameras answers spread over time, not in one burst.
-            if (++sent % 16 == 0)
+            if (++sent % 8 == 0)
                 std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
     }
