@@ -6,13 +6,22 @@
 // are 0 or positive for success, negative for failure (codes below).
 //
 // Callbacks run on the library's own threads; payload and frame buffers
-// handed to a callback are valid only while the callback runs.
+// handed to a callback are valid only while the callback runs. The relay is
+// an MQTT broker named in p2p.conf in the installation directory (lines
+// "host = 127.0.0.1", "port = 1883", "keepalive = 10", "timeout_ms = 3000",
+// "tls = 0", "cafile = ..."); the protocol is docs/p2p-protocol.md.
+//
+// P2P camera IDs have the form "VRN" + first character of the device ID +
+// "-" + the six characters after it + "-" + five check letters: camera
+// B765432 is "VRNB-765432-KXPQT".
 
 #include <cstdint>
 
 extern "C" {
 
 typedef intptr_t P2P_HANDLE;
+
+enum { P2P_INIT_VERSION = 19 };
 
 // Init block (132 bytes, zeroed before it is filled).
 struct P2P_INIT_INFO_S
@@ -30,8 +39,14 @@ enum {
     P2P_STREAM_DESCR_BUFFER = P2P_STREAM_DESCR_SIZE * P2P_STREAM_DESCR_COUNT,
 };
 
-// Session state reported by Get_Session_Status.
-enum { P2P_SESSION_CONNECTED = 3 };
+// Session state reported by Get_Session_Status: 0 none, 1 connecting,
+// 2 lost (being re-established by the library), 3 connected.
+enum {
+    P2P_SESSION_NONE = 0,
+    P2P_SESSION_CONNECTING = 1,
+    P2P_SESSION_LOST = 2,
+    P2P_SESSION_CONNECTED = 3,
+};
 
 // Error codes.
 enum {
@@ -49,7 +64,9 @@ enum {
 };
 
 // Status callback: four 32-bit values (event, value, reserved, user value as
-// given to Set_StatusCB, truncated to 32 bits).
+// given to Set_StatusCB, truncated to 32 bits). Events: 1 relay connected,
+// 2 relay connection lost (value: reason code), 3 session up, 4 session lost
+// (value: the session number).
 typedef int (*P2P_STATUS_CB)(int32_t event, int32_t value, int32_t reserved, int32_t user);
 
 // Message callback: a camera message of the given type.
@@ -68,10 +85,18 @@ typedef int (*P2P_PLAYBACK_CB)(int32_t type, const char *data, int32_t size, int
                                void *user);
 
 // Download data callback: consecutive pieces of the file; the fourth value is
-// the offset of the piece in the file.
+// the offset of the piece in the file. Start_Download's offset argument is
+// where the transfer starts (0: the whole file).
 typedef int (*P2P_DOWNLOAD_CB)(int32_t type, const char *data, int32_t size, int32_t offset,
                                void *user);
 
+// Blocking calls (Register, Connect_Peer, Get_StreamDescr, Open_Stream,
+// Start_Playback, Start_Download, Get_Device_License) wait at most the
+// configured time-out (3 s). Open_Stream, Start_Playback and Start_Download
+// return a positive channel number. Close_Stream does not wait for a frame
+// callback that is running (it may be called under a lock that callback
+// takes); Stop_Playback and Stop_Download return after the channel's running
+// callback has returned, unless called from inside that callback.
 int P2P_Client_SDK_Init(const P2P_INIT_INFO_S *info, const char *localIp, const char *logDir,
                         P2P_HANDLE *handle);
 int P2P_Client_SDK_UnInit(P2P_HANDLE handle);
@@ -92,7 +117,7 @@ int P2P_Client_SDK_Start_Playback(P2P_HANDLE handle, const char *cameraId, const
                                   const char *password);
 int P2P_Client_SDK_Stop_Playback(P2P_HANDLE handle, const char *cameraId, const char *fileName);
 int P2P_Client_SDK_Start_Download(P2P_HANDLE handle, const char *cameraId, const char *fileName,
-                                  P2P_DOWNLOAD_CB callback, void *user, int32_t reserved,
+                                  P2P_DOWNLOAD_CB callback, void *user, int32_t offset,
                                   const char *password);
 int P2P_Client_SDK_Stop_Download(P2P_HANDLE handle, const char *cameraId, const char *fileName);
 int P2P_Client_SDK_Deliver_Msg(P2P_HANDLE handle, const char *cameraId, int32_t type,

@@ -1,0 +1,1333 @@
+#include "platform/p2p/p2p_client.h"
+
+#include "common/logfile.h"
+
+#include <mosquitto.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+namespace varno::p2p {
+
+namespace {
+
+thread_local int64_t t_frameSentUs = 0;
+
+constexpr size_t kLiveMaxItems = 100;            // 4 s of 25 fps video
+constexpr size_t kLiveMaxBytes = 8u << 20;
+constexpr size_t kPlayMaxItems = 250;
+constexpr size_t kPlayMaxBytes = 16u << 20;
+constexpr size_t kDownloadMaxItems = 64;
+constexpr size_t kDownloadMaxBytes = kDownloadWindow + 4 * kDownloadPiece;
+constexpr size_t kDispatchMaxItems = 1024;
+constexpr size_t kDispatchMaxBytes = 32u << 20;
+constexpr int kStopWaitMs = 5000;
+
+uint32_t randomU32()
+{
+    static std::mutex mutex;
+    static std::mt19937 engine(std::random_device{}());
+    std::lock_guard<std::mutex> lock(mutex);
+    uint32_t v = 0;
+    while (v == 0)
+        v = engine();
+    return v;
+}
+
+std::string trim(const std::string &s)
+{
+    size_t b = 0;
+    size_t e = s.size();
+    while (b < e && std::isspace(static_cast<unsigned char>(s[b])))
+        ++b;
+    while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1])))
+        --e;
+    return s.substr(b, e - b);
+}
+
+// A camera ID handed in by the caller, checked before it becomes a topic.
+bool takeCameraId(const char *text, std::string &out)
+{
+    if (!text)
+        return false;
+    const size_t n = ::strnlen(text, kCameraIdSize);
+    if (n == kCameraIdSize)
+        return false;
+    out.assign(text, n);
+    return validTopicId(out);
+}
+
+bool hasPrefix(const char *s, const std::string &prefix)
+{
+    return std::strncmp(s, prefix.c_str(), prefix.size()) == 0;
+}
+
+bool hasSuffix(const char *s, const char *suffix)
+{
+    const size_t n = std::strlen(s);
+    const size_t m = std::strlen(suffix);
+    return n >= m && std::strcmp(s + n - m, suffix) == 0;
+}
+
+} // namespace
+
+int64_t currentFrameSentUs()
+{
+    return t_frameSentUs;
+}
+
+ClientConfig readConfig(const std::string &path)
+{
+    ClientConfig config;
+    std::ifstream in(path);
+    std::string line;
+    while (std::getline(in, line)) {
+        const size_t hash = line.find('#');
+        if (hash != std::string::npos)
+            line.resize(hash);
+        const size_t eq = line.find('=');
+        if (eq == std::string::npos)
+            continue;
+        const std::string key = trim(line.substr(0, eq));
+        const std::string value = trim(line.substr(eq + 1));
+        char *end = nullptr;
+        const long number = std::strtol(value.c_str(), &end, 10);
+        const bool isNumber = !value.empty() && end && *end == '\0';
+        if (key == "host" && !value.empty())
+            config.host = value;
+        else if (key == "port" && isNumber && number > 0 && number < 65536)
+            config.port = int(number);
+        else if (key == "keepalive" && isNumber && number >= 5 && number <= 3600)
+            config.keepAliveS = int(number);
+        else if (key == "timeout_ms" && isNumber && number >= 100 && number <= 60000)
+            config.requestTimeoutMs = int(number);
+        else if (key == "tls" && isNumber)
+            config.tls = number != 0;
+        else if (key == "cafile")
+            config.caFile = value;
+        else
+            WriteLog(3, "%s(%d):p2p.conf: ignored line(%s)!!!", "varno::p2p::readConfig", __LINE__,
+                     line.c_str());
+    }
+    return config;
+}
+
+Client::Client(const ClientConfig &config, const std::string &account, const std::string &appKey)
+    : m_config(config), m_account(account), m_appKey(appKey)
+{
+    static std::once_flag once;
+    std::call_once(once, [] { mosquitto_lib_init(); });
+    char id[24];
+    std::snprintf(id, sizeof(id), "c%08x%08x", randomU32(), randomU32());
+    m_clientId = id;
+    m_mosq = mosquitto_new(("varno-" + m_clientId).c_str(), true, this);
+    if (m_mosq) {
+        mosquitto_connect_callback_set(m_mosq, &Client::onConnect);
+        mosquitto_disconnect_callback_set(m_mosq, &Client::onDisconnect);
+        mosquitto_message_callback_set(m_mosq, &Client::onMessage);
+        mosquitto_reconnect_delay_set(m_mosq, 1, 2, false);
+        if (!m_account.empty())
+            mosquitto_username_pw_set(m_mosq, m_account.c_str(), m_appKey.c_str());
+        if (m_config.tls)
+            mosquitto_tls_set(m_mosq, m_config.caFile.empty() ? nullptr : m_config.caFile.c_str(),
+                              nullptr, nullptr, nullptr, nullptr);
+    }
+    m_dispatcher = std::thread([this] { dispatcherLoop(); });
+    m_housekeeper = std::thread([this] { housekeepingLoop(); });
+}
+
+Client::~Client()
+{
+    unregisterRelay();
+    m_stop.store(true);
+    m_dispatchCv.notify_all();
+    m_cv.notify_all();
+    if (m_dispatcher.joinable())
+        m_dispatcher.join();
+    if (m_housekeeper.joinable())
+        m_housekeeper.join();
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        for (auto &[id, s] : m_sessions)
+            stopAllChannels(s, false);
+    }
+    std::vector<std::shared_ptr<Channel>> retired;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        retired.swap(m_retired);
+    }
+    for (auto &c : retired)
+        c->join(kStopWaitMs);
+    if (m_mosq)
+        mosquitto_destroy(m_mosq);
+}
+
+void Client::setStatusCallback(P2P_STATUS_CB cb, intptr_t user)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_statusCb = cb;
+    m_statusUser = user;
+}
+
+void Client::setMessageCallback(P2P_MSG_CB cb, void *user)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_msgCb = cb;
+    m_msgUser = user;
+}
+
+// ---------------------------------------------------------------- relay
+
+int Client::registerRelay()
+{
+    std::lock_guard<std::mutex> reg(m_registerMutex);
+    if (!m_mosq)
+        return P2P_ERR_NO_MEMORY;
+    if (m_connected.load())
+        return 0;
+    if (!m_loopRunning) {
+        // Connecting synchronously tells a refused or unreachable relay at
+        // once; afterwards the network thread keeps the connection up.
+        const int rc = mosquitto_connect(m_mosq, m_config.host.c_str(), m_config.port,
+                                         m_config.keepAliveS);
+        if (rc != MOSQ_ERR_SUCCESS) {
+            WriteLog(3, "%s(%d):Relay %s:%d not reachable, rc(%d)!!!", "P2P_Client_SDK_Register",
+                     __LINE__, m_config.host.c_str(), m_config.port, rc);
+            return P2P_ERR_BROKER;
+        }
+        if (mosquitto_loop_start(m_mosq) != MOSQ_ERR_SUCCESS) {
+            mosquitto_disconnect(m_mosq);
+            return P2P_ERR_BROKER;
+        }
+        m_loopRunning = true;
+    }
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_cv.wait_for(lock, std::chrono::milliseconds(m_config.requestTimeoutMs),
+                  [this] { return m_connected.load(); });
+    return m_connected.load() ? 0 : P2P_ERR_BROKER;
+}
+
+int Client::unregisterRelay()
+{
+    std::lock_guard<std::mutex> reg(m_registerMutex);
+    if (!m_mosq || !m_loopRunning)
+        return 0;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        for (auto &[id, s] : m_sessions) {
+            if (s.state == kSessionUp)
+                sendToCamera(s, Kind::SessionClose, 0, 0, 0, nullptr, 0);
+            stopAllChannels(s, false);
+        }
+        m_sessions.clear();
+    }
+    mosquitto_disconnect(m_mosq);
+    mosquitto_loop_stop(m_mosq, false);
+    m_loopRunning = false;
+    m_connected.store(false);
+    m_everConnected = false;
+    return 0;
+}
+
+void Client::onConnect(mosquitto *, void *obj, int rc)
+{
+    static_cast<Client *>(obj)->relayConnected(rc);
+}
+
+void Client::onDisconnect(mosquitto *, void *obj, int rc)
+{
+    static_cast<Client *>(obj)->relayDisconnected(rc);
+}
+
+void Client::onMessage(mosquitto *, void *obj, const mosquitto_message *msg)
+{
+    if (msg && msg->topic)
+        static_cast<Client *>(obj)->handleIncoming(msg->topic, msg->payload,
+                                                    msg->payloadlen > 0 ? size_t(msg->payloadlen) : 0);
+}
+
+void Client::relayConnected(int rc)
+{
+    if (rc != 0) {
+        WriteLog(3, "%s(%d):Relay refused the connection, rc(%d)!!!", "varno::p2p::Client", __LINE__, rc);
+        return;
+    }
+    mosquitto_subscribe(m_mosq, nullptr, clientInbox(m_clientId).c_str(), 1);
+    bool again = false;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        again = m_everConnected;
+        m_everConnected = true;
+        for (auto &[id, s] : m_sessions) {
+            mosquitto_subscribe(m_mosq, nullptr, cameraPresence(id).c_str(), 1);
+            if (s.state == kSessionUp || s.state == kSessionLost) {
+                s.state = kSessionLost;
+                s.lastRetryMs = 0;   // the housekeeper re-establishes at once
+            }
+        }
+        m_connected.store(true);
+    }
+    m_cv.notify_all();
+    if (again)
+        WriteLog(0, "[P2P]Relay connection re-established!!!");
+    dispatch(DispatchItem{true, kEventRelayUp, 0, std::string(), {}});
+}
+
+void Client::relayDisconnected(int rc)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_connected.store(false);
+        for (auto &[id, s] : m_sessions)
+            if (s.state == kSessionUp)
+                markLost(s, "relay connection lost");
+    }
+    m_cv.notify_all();
+    if (rc != 0)
+        WriteLog(3, "%s(%d):Relay connection lost, rc(%d)!!!", "varno::p2p::Client", __LINE__, rc);
+    dispatch(DispatchItem{true, kEventRelayDown, rc, std::string(), {}});
+}
+
+int Client::publish(const std::string &topic, const std::vector<uint8_t> &payload, int qos)
+{
+    if (!m_mosq)
+        return P2P_ERR_BROKER;
+    const int rc = mosquitto_publish(m_mosq, nullptr, topic.c_str(), int(payload.size()),
+                                     payload.data(), qos, false);
+    return rc == MOSQ_ERR_SUCCESS ? 0 : P2P_ERR_BROKER;
+}
+
+int Client::sendToCamera(const Session &s, Kind kind, uint32_t request, uint32_t channel,
+                         int32_t status, const void *body, size_t size, int qos)
+{
+    return publish(cameraInbox(s.cameraId),
+                   encode(kind, m_clientId, s.id, request, channel, status, body, size), qos);
+}
+
+uint32_t Client::nextRequest()
+{
+    // m_mutex held.
+    ++m_requestCounter;
+    if (m_requestCounter == 0)
+        m_requestCounter = 1;
+    return m_requestCounter;
+}
+
+std::shared_ptr<Client::Pending> Client::addPending(uint32_t request, Kind expect)
+{
+    auto p = std::make_shared<Pending>();
+    p->expect = expect;
+    m_pending[request] = p;
+    return p;
+}
+
+bool Client::waitPending(std::unique_lock<std::mutex> &lock, uint32_t request,
+                         const std::shared_ptr<Pending> &pending, int timeoutMs)
+{
+    m_cv.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                  [&] { return pending->done || m_stop.load(); });
+    m_pending.erase(request);
+    return pending->done;
+}
+
+Client::Session *Client::findSession(const std::string &cameraId)
+{
+    auto it = m_sessions.find(cameraId);
+    return it == m_sessions.end() ? nullptr : &it->second;
+}
+
+Client::Session *Client::sessionForEnvelope(const Envelope &env)
+{
+    Session *s = findSession(env.from);
+    if (!s || s->id != env.session)
+        return nullptr;
+    return s;
+}
+
+void Client::authBody(uint8_t *out, const std::string &password)
+{
+    const int32_t nonce = int32_t(randomU32() & 0x7fffffff);
+    putU32(out, uint32_t(nonce));
+    makeToken(password.c_str(), nonce, out + 4);
+}
+
+// ---------------------------------------------------------------- calls
+
+int Client::sessionStatus(const char *cameraId, int32_t *status)
+{
+    std::string cam;
+    if (!status || !takeCameraId(cameraId, cam))
+        return P2P_ERR_PARAM;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const Session *s = findSession(cam);
+    *status = s ? s->state : kSessionNone;
+    return 0;
+}
+
+int Client::connectPeer(const char *cameraId)
+{
+    std::string cam;
+    if (!takeCameraId(cameraId, cam))
+        return P2P_ERR_PARAM;
+    std::unique_lock<std::mutex> lock(m_mutex);
+    if (!m_connected.load())
+        return P2P_ERR_NOT_REGISTERED;
+    Session &s = m_sessions[cam];
+    if (s.state == kSessionUp)
+        return 0;
+    if (s.state == kSessionConnecting)
+        return P2P_ERR_CONNECTING;
+    const bool fresh = s.cameraId.empty();
+    s.cameraId = cam;
+    if (s.id == 0)
+        s.id = randomU32();
+    s.state = kSessionConnecting;
+    if (fresh)
+        mosquitto_subscribe(m_mosq, nullptr, cameraPresence(cam).c_str(), 1);
+    const uint32_t request = nextRequest();
+    auto pending = addPending(request, Kind::SessionAccept);
+    sendToCamera(s, Kind::SessionOpen, request, 0, 0, nullptr, 0);
+    const int64_t end = monotonicMs() + m_config.requestTimeoutMs;
+    // Wait for the camera, but give up early when its presence says offline.
+    while (!pending->done && !m_stop.load()) {
+        if (m_cv.wait_until(lock, std::chrono::steady_clock::now()
+                                      + std::chrono::milliseconds(std::max<int64_t>(0, end - monotonicMs())))
+            == std::cv_status::timeout)
+            break;
+        Session *cur = findSession(cam);
+        if (!cur || (cur->presenceSeen && !cur->online))
+            break;
+    }
+    m_pending.erase(request);
+    Session *cur = findSession(cam);
+    if (!cur)
+        return P2P_ERR_NOT_FOUND;
+    if (pending->done && pending->status == kOk && pending->body.size() >= body::kSessionAccept) {
+        cur->deviceId = fieldString(pending->body.data(), kDeviceIdSize);
+        cur->state = kSessionUp;
+        cur->lastHeardMs = monotonicMs();
+        cur->lastPingMs = cur->lastHeardMs;
+        const uint32_t id = cur->id;
+        lock.unlock();
+        dispatch(DispatchItem{true, kEventSessionUp, int32_t(id), cam, {}});
+        resumeChannelsFor(cam);
+        return 0;
+    }
+    const bool offline = cur->presenceSeen && !cur->online;
+    const bool neverSeen = !cur->presenceSeen;
+    // Channels survive a failed attempt only when the session had been up.
+    bool hasChannels = cur->streams[0] || cur->streams[1] || !cur->transfers.empty();
+    cur->state = hasChannels ? kSessionLost : kSessionNone;
+    if (pending->done)
+        return pending->status == kErrRefused ? P2P_ERR_REFUSED : P2P_ERR_NOT_FOUND;
+    if (offline || neverSeen)
+        return P2P_ERR_NOT_FOUND;
+    return P2P_ERR_TIMEOUT;
+}
+
+int Client::streamDescr(const char *cameraId, int32_t *count, char *buffer)
+{
+    std::string cam;
+    if (!count || !buffer || !takeCameraId(cameraId, cam))
+        return P2P_ERR_PARAM;
+    std::unique_lock<std::mutex> lock(m_mutex);
+    Session *s = findSession(cam);
+    if (!s || s->state != kSessionUp)
+        return P2P_ERR_NO_SESSION;
+    const uint32_t request = nextRequest();
+    auto pending = addPending(request, Kind::DescrRsp);
+    sendToCamera(*s, Kind::DescrReq, request, 0, 0, nullptr, 0);
+    if (!waitPending(lock, request, pending, m_config.requestTimeoutMs))
+        return P2P_ERR_TIMEOUT;
+    if (pending->status != kOk)
+        return P2P_ERR_REFUSED;
+    const auto &b = pending->body;
+    if (b.size() < 4)
+        return P2P_ERR_TIMEOUT;
+    const int32_t n = int32_t(getU32(b.data()));
+    if (n < 0 || n > P2P_STREAM_DESCR_COUNT || b.size() != 4 + size_t(n) * P2P_STREAM_DESCR_SIZE) {
+        WriteLog(3, "%s(%d):Camera(%s) sent a bad stream description, count(%d) size(%zu)!!!",
+                 "P2P_Client_SDK_Get_StreamDescr", __LINE__, cam.c_str(), n, b.size());
+        return P2P_ERR_REFUSED;
+    }
+    std::memset(buffer, 0, P2P_STREAM_DESCR_BUFFER);
+    if (n > 0)
+        std::memcpy(buffer, b.data() + 4, size_t(n) * P2P_STREAM_DESCR_SIZE);
+    *count = n;
+    return 0;
+}
+
+std::shared_ptr<Channel> Client::makeLiveChannel(Session &, int index,
+                                                 const std::vector<uint8_t> &descr, P2P_FRAME_CB cb,
+                                                 void *user)
+{
+    auto ch = std::make_shared<Channel>(Channel::Type::Live, ++m_channelCounter, kLiveMaxItems,
+                                        kLiveMaxBytes);
+    ch->descr = descr;
+    ch->streamIndex = index;
+    Channel *raw = ch.get();
+    const P2P_HANDLE handle = P2P_HANDLE(raw->id());
+    ch->start([raw, cb, user, handle](DeliveryItem &item) {
+        if (!cb)
+            return;
+        const char *descrPtr = reinterpret_cast<const char *>(raw->descr.data());
+        const uint8_t *p = item.data.data();
+        const size_t n = item.data.size();
+        struct SentTime
+        {
+            explicit SentTime(int64_t us) { t_frameSentUs = us; }
+            ~SentTime() { t_frameSentUs = 0; }
+        } sentTime(item.sentUs);
+        if (item.media != kMediaVideo) {
+            const int32_t info[2] = {0, item.value};
+            cb(handle, descrPtr, info, item.media, reinterpret_cast<const char *>(p), int32_t(n), user);
+            return;
+        }
+        // One NAL unit per call, each with a 4-byte start code.
+        size_t i = 0;
+        size_t nalStart = 0;     // first byte after the start code
+        size_t codeStart = 0;    // first byte of that start code
+        bool inNal = false;
+        std::vector<uint8_t> copy;
+        auto emit = [&](size_t codeAt, size_t from, size_t to) {
+            if (to <= from)
+                return;
+            const int32_t info[2] = {int32_t(p[from] & 0x1F), item.value};
+            if (from - codeAt == 4) {
+                cb(handle, descrPtr, info, kMediaVideo, reinterpret_cast<const char *>(p + codeAt),
+                   int32_t(to - codeAt), user);
+            } else {
+                copy.assign({0, 0, 0, 1});
+                copy.insert(copy.end(), p + from, p + to);
+                cb(handle, descrPtr, info, kMediaVideo, reinterpret_cast<const char *>(copy.data()),
+                   int32_t(copy.size()), user);
+            }
+        };
+        while (i + 3 <= n) {
+            if (p[i] == 0 && p[i + 1] == 0 && p[i + 2] == 1) {
+                const size_t code = (i > 0 && p[i - 1] == 0) ? i - 1 : i;
+                if (inNal)
+                    emit(codeStart, nalStart, code);
+                codeStart = code;
+                nalStart = i + 3;
+                inNal = true;
+                i += 3;
+            } else {
+                ++i;
+            }
+        }
+        if (inNal)
+            emit(codeStart, nalStart, n);
+    });
+    return ch;
+}
+
+int Client::openStream(const char *cameraId, char *descr, P2P_FRAME_CB cb, void *user,
+                       const int32_t params[3], const char *password)
+{
+    std::string cam;
+    if (!descr || !cb || !takeCameraId(cameraId, cam))
+        return P2P_ERR_PARAM;
+    int32_t index = 0;
+    std::memcpy(&index, descr + 64, 4);
+    if (index < 0 || index >= P2P_STREAM_DESCR_COUNT)
+        return P2P_ERR_PARAM;
+    std::string pwd = password ? std::string(password, ::strnlen(password, 64)) : std::string();
+    std::shared_ptr<Channel> old;
+    std::unique_lock<std::mutex> lock(m_mutex);
+    Session *s = findSession(cam);
+    if (!s || s->state != kSessionUp)
+        return P2P_ERR_NO_SESSION;
+    old = std::move(s->streams[index]);
+    std::vector<uint8_t> d(reinterpret_cast<uint8_t *>(descr),
+                           reinterpret_cast<uint8_t *>(descr) + P2P_STREAM_DESCR_SIZE);
+    auto ch = makeLiveChannel(*s, index, d, cb, user);
+    ch->password = pwd;
+    if (params)
+        std::memcpy(ch->params, params, sizeof(ch->params));
+    s->streams[index] = ch;
+    if (old)
+        retire(old);
+    uint8_t b[body::kStreamOpen] = {};
+    authBody(b, pwd);
+    for (int i = 0; i < 3; ++i)
+        putU32(b + body::kAuth + 4 * i, uint32_t(ch->params[i]));
+    const uint32_t request = nextRequest();
+    auto pending = addPending(request, Kind::StreamOpenRsp);
+    sendToCamera(*s, Kind::StreamOpen, request, uint32_t(index), 0, b, sizeof(b));
+    const bool answered = waitPending(lock, request, pending, m_config.requestTimeoutMs);
+    s = findSession(cam);
+    if (answered && pending->status == kOk)
+        return int(ch->id());
+    if (s && s->streams[index] == ch) {
+        s->streams[index].reset();
+        retire(ch);
+    }
+    if (!answered)
+        return P2P_ERR_TIMEOUT;
+    return pending->status == kErrRefused ? P2P_ERR_REFUSED : P2P_ERR_NOT_FOUND;
+}
+
+int Client::closeStream(const char *cameraId, const char *descr)
+{
+    std::string cam;
+    if (!descr || !takeCameraId(cameraId, cam))
+        return P2P_ERR_PARAM;
+    int32_t index = 0;
+    std::memcpy(&index, descr + 64, 4);
+    if (index < 0 || index >= P2P_STREAM_DESCR_COUNT)
+        return P2P_ERR_PARAM;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    Session *s = findSession(cam);
+    if (!s || !s->streams[index])
+        return P2P_ERR_NO_SESSION;
+    // No wait for a callback that runs now: callers close streams while
+    // holding the lock their frame callback takes.
+    retire(s->streams[index]);
+    s->streams[index].reset();
+    if (s->state == kSessionUp)
+        sendToCamera(*s, Kind::StreamClose, nextRequest(), uint32_t(index), 0, nullptr, 0);
+    return 0;
+}
+
+int Client::startPlayback(const char *cameraId, const char *fileName, P2P_PLAYBACK_CB cb, void *user,
+                          int32_t startSecond, const char *password)
+{
+    std::string cam;
+    if (!fileName || !cb || !takeCameraId(cameraId, cam) || startSecond < 0)
+        return P2P_ERR_PARAM;
+    const size_t nameLen = ::strnlen(fileName, kFileNameSize);
+    if (nameLen == 0 || nameLen == kFileNameSize)
+        return P2P_ERR_PARAM;
+    std::string pwd = password ? std::string(password, ::strnlen(password, 64)) : std::string();
+    std::unique_lock<std::mutex> lock(m_mutex);
+    Session *s = findSession(cam);
+    if (!s || s->state != kSessionUp)
+        return P2P_ERR_NO_SESSION;
+    for (auto &[id, ch] : s->transfers)
+        if (ch->type() == Channel::Type::Playback && ch->fileName == fileName)
+            return P2P_ERR_BUSY;
+    auto ch = std::make_shared<Channel>(Channel::Type::Playback, ++m_channelCounter, kPlayMaxItems,
+                                        kPlayMaxBytes);
+    ch->fileName.assign(fileName, nameLen);
+    ch->password = pwd;
+    ch->lastSecond.store(startSecond);
+    Channel *raw = ch.get();
+    ch->start([raw, cb, user](DeliveryItem &item) {
+        raw->lastSecond.store(item.value);
+        cb(item.media, reinterpret_cast<const char *>(item.data.data()), int32_t(item.data.size()),
+           item.value, user);
+    });
+    s->transfers[ch->id()] = ch;
+    uint8_t b[body::kPlayStart] = {};
+    authBody(b, pwd);
+    putU32(b + body::kAuth, uint32_t(startSecond));
+    putField(b + body::kAuth + 4, kFileNameSize, ch->fileName);
+    const uint32_t request = nextRequest();
+    auto pending = addPending(request, Kind::PlayStartRsp);
+    sendToCamera(*s, Kind::PlayStart, request, ch->id(), 0, b, sizeof(b));
+    const bool answered = waitPending(lock, request, pending, m_config.requestTimeoutMs);
+    if (answered && pending->status == kOk)
+        return int(ch->id());
+    s = findSession(cam);
+    if (s)
+        s->transfers.erase(ch->id());
+    retire(ch);
+    if (!answered)
+        return P2P_ERR_TIMEOUT;
+    return pending->status == kErrRefused ? P2P_ERR_REFUSED : P2P_ERR_NOT_FOUND;
+}
+
+int Client::stopPlayback(const char *cameraId, const char *fileName)
+{
+    std::string cam;
+    if (!fileName || !takeCameraId(cameraId, cam))
+        return P2P_ERR_PARAM;
+    std::shared_ptr<Channel> ch;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        Session *s = findSession(cam);
+        if (!s)
+            return P2P_ERR_NO_SESSION;
+        for (auto it = s->transfers.begin(); it != s->transfers.end(); ++it) {
+            if (it->second->type() == Channel::Type::Playback
+                && it->second->fileName == std::string(fileName, ::strnlen(fileName, kFileNameSize))) {
+                ch = it->second;
+                s->transfers.erase(it);
+                break;
+            }
+        }
+        if (!ch)
+            return P2P_ERR_NOT_FOUND;
+        if (s->state == kSessionUp)
+            sendToCamera(*s, Kind::PlayStop, nextRequest(), ch->id(), 0, nullptr, 0);
+    }
+    ch->requestStop();
+    if (!ch->join(kStopWaitMs))
+        WriteLog(3, "%s(%d):Playback callback still busy after %d ms!!!", "P2P_Client_SDK_Stop_Playback",
+                 __LINE__, kStopWaitMs);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    retire(ch);
+    return 0;
+}
+
+int Client::startDownload(const char *cameraId, const char *fileName, P2P_DOWNLOAD_CB cb, void *user,
+                          uint32_t offset, const char *password)
+{
+    std::string cam;
+    if (!fileName || !cb || !takeCameraId(cameraId, cam))
+        return P2P_ERR_PARAM;
+    const size_t nameLen = ::strnlen(fileName, kFileNameSize);
+    if (nameLen == 0 || nameLen == kFileNameSize)
+        return P2P_ERR_PARAM;
+    std::string pwd = password ? std::string(password, ::strnlen(password, 64)) : std::string();
+    std::unique_lock<std::mutex> lock(m_mutex);
+    Session *s = findSession(cam);
+    if (!s || s->state != kSessionUp)
+        return P2P_ERR_NO_SESSION;
+    for (auto &[id, ch] : s->transfers)
+        if (ch->type() == Channel::Type::Download && ch->fileName == fileName)
+            return P2P_ERR_BUSY;
+    auto ch = std::make_shared<Channel>(Channel::Type::Download, ++m_channelCounter,
+                                        kDownloadMaxItems, kDownloadMaxBytes);
+    ch->fileName.assign(fileName, nameLen);
+    ch->password = pwd;
+    ch->nextOffset.store(offset);
+    ch->queuedEnd = offset;
+    Channel *raw = ch.get();
+    const std::string camCopy = cam;
+    ch->start([this, raw, cb, user, camCopy](DeliveryItem &item) {
+        cb(1, reinterpret_cast<const char *>(item.data.data()), int32_t(item.data.size()), item.value,
+           user);
+        const uint32_t next = uint32_t(item.value) + uint32_t(item.data.size());
+        raw->nextOffset.store(next);
+        // Acknowledge what the user has had: the camera keeps at most one
+        // window of unacknowledged bytes in flight.
+        uint8_t ack[body::kDownloadAck];
+        putU32(ack, next);
+        std::lock_guard<std::mutex> lock(m_mutex);
+        Session *s = findSession(camCopy);
+        if (s && s->state == kSessionUp)
+            sendToCamera(*s, Kind::DownloadAck, 0, raw->id(), 0, ack, sizeof(ack), 0);
+    });
+    s->transfers[ch->id()] = ch;
+    uint8_t b[body::kDownloadStart] = {};
+    authBody(b, pwd);
+    putU32(b + body::kAuth, offset);
+    putField(b + body::kAuth + 4, kFileNameSize, ch->fileName);
+    const uint32_t request = nextRequest();
+    auto pending = addPending(request, Kind::DownloadStartRsp);
+    sendToCamera(*s, Kind::DownloadStart, request, ch->id(), 0, b, sizeof(b));
+    const bool answered = waitPending(lock, request, pending, m_config.requestTimeoutMs);
+    if (answered && pending->status == kOk && pending->body.size() >= body::kDownloadStartRsp) {
+        ch->fileSize = getU32(pending->body.data());
+        return int(ch->id());
+    }
+    s = findSession(cam);
+    if (s)
+        s->transfers.erase(ch->id());
+    retire(ch);
+    if (!answered)
+        return P2P_ERR_TIMEOUT;
+    return pending->status == kErrRefused ? P2P_ERR_REFUSED : P2P_ERR_NOT_FOUND;
+}
+
+int Client::stopDownload(const char *cameraId, const char *fileName)
+{
+    std::string cam;
+    if (!fileName || !takeCameraId(cameraId, cam))
+        return P2P_ERR_PARAM;
+    std::shared_ptr<Channel> ch;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        Session *s = findSession(cam);
+        if (!s)
+            return P2P_ERR_NO_SESSION;
+        for (auto it = s->transfers.begin(); it != s->transfers.end(); ++it) {
+            if (it->second->type() == Channel::Type::Download
+                && it->second->fileName == std::string(fileName, ::strnlen(fileName, kFileNameSize))) {
+                ch = it->second;
+                s->transfers.erase(it);
+                break;
+            }
+        }
+        if (!ch)
+            return P2P_ERR_NOT_FOUND;
+        if (s->state == kSessionUp)
+            sendToCamera(*s, Kind::DownloadStop, nextRequest(), ch->id(), 0, nullptr, 0);
+    }
+    ch->requestStop();
+    if (!ch->join(kStopWaitMs))
+        WriteLog(3, "%s(%d):Download callback still busy after %d ms!!!", "P2P_Client_SDK_Stop_Download",
+                 __LINE__, kStopWaitMs);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    retire(ch);
+    return 0;
+}
+
+int Client::deliverMessage(const char *cameraId, int32_t type, const char *payload, int32_t length)
+{
+    std::string cam;
+    if (!takeCameraId(cameraId, cam) || length < 0 || size_t(length) > kMaxBody
+        || (length > 0 && !payload))
+        return P2P_ERR_PARAM;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    Session *s = findSession(cam);
+    if (!s || s->state != kSessionUp)
+        return P2P_ERR_NO_SESSION;
+    return sendToCamera(*s, Kind::Message, nextRequest(), 0, type, payload, size_t(length));
+}
+
+int Client::deviceLicense(const char *deviceId, char p2pId[64])
+{
+    std::string dev;
+    if (!p2pId || !takeCameraId(deviceId, dev))
+        return P2P_ERR_PARAM;
+    std::unique_lock<std::mutex> lock(m_mutex);
+    if (!m_connected.load())
+        return P2P_ERR_NOT_REGISTERED;
+    auto license = std::make_shared<Pending>();
+    license->expect = Kind::License;
+    m_licenses[dev] = license;
+    const uint32_t request = nextRequest();
+    auto marker = addPending(request, Kind::Marker);
+    const std::string topic = licenseTopic(dev);
+    mosquitto_subscribe(m_mosq, nullptr, topic.c_str(), 1);
+    // The relay hands over a retained license right after the subscription;
+    // the marker sent to our own inbox afterwards comes back behind it.
+    publish(clientInbox(m_clientId), encode(Kind::Marker, m_clientId, 0, request, 0, 0, nullptr, 0), 1);
+    const int64_t end = monotonicMs() + m_config.requestTimeoutMs;
+    int64_t markerSeenAt = 0;
+    while (!license->done && !m_stop.load()) {
+        const int64_t now = monotonicMs();
+        if (marker->done && markerSeenAt == 0)
+            markerSeenAt = now;
+        // After the marker, a short grace for relays that do not keep order
+        // across topics.
+        const int64_t limit = markerSeenAt ? std::min(end, markerSeenAt + 150) : end;
+        if (now >= limit)
+            break;
+        m_cv.wait_for(lock, std::chrono::milliseconds(limit - now));
+    }
+    m_pending.erase(request);
+    m_licenses.erase(dev);
+    mosquitto_unsubscribe(m_mosq, nullptr, topic.c_str());
+    if (!license->done || license->body.size() < body::kLicense)
+        return P2P_ERR_NOT_FOUND;
+    bool terminated = false;
+    const std::string cam = fieldString(license->body.data(), kCameraIdSize, &terminated);
+    if (!terminated || !validTopicId(cam))
+        return P2P_ERR_NOT_FOUND;
+    std::memset(p2pId, 0, 64);
+    std::memcpy(p2pId, cam.data(), cam.size());
+    return 0;
+}
+
+// ---------------------------------------------------------------- incoming
+
+void Client::dropEnvelope(const char *topic, const char *reason)
+{
+    m_badEnvelopes.fetch_add(1);
+    WriteLog(3, "%s(%d):Dropped message on topic(%s): %s!!!", "varno::p2p::Client::handleIncoming",
+             __LINE__, topic, reason);
+}
+
+void Client::handleIncoming(const char *topic, const void *data, size_t size)
+{
+    if (!topic)
+        return;
+    Envelope env;
+    const DecodeError err = decode(data, size, env);
+    if (err != DecodeError::Ok) {
+        dropEnvelope(topic, decodeErrorText(err));
+        return;
+    }
+    static const std::string licPrefix = "varno/v1/lic/";
+    static const std::string camPrefix = "varno/v1/cam/";
+    if (hasPrefix(topic, licPrefix)) {
+        if (env.kind == Kind::License)
+            handleLicense(topic, env);
+        else
+            dropEnvelope(topic, "not a license");
+        return;
+    }
+    if (hasPrefix(topic, camPrefix) && hasSuffix(topic, "/presence")) {
+        if (env.kind == Kind::Presence)
+            handlePresence(env);
+        else
+            dropEnvelope(topic, "not a presence");
+        return;
+    }
+    switch (env.kind) {
+    case Kind::Marker:
+    case Kind::SessionAccept:
+    case Kind::DescrRsp:
+    case Kind::StreamOpenRsp:
+    case Kind::PlayStartRsp:
+    case Kind::DownloadStartRsp:
+    case Kind::Error:
+    case Kind::Pong:
+    case Kind::SessionClose:
+        handleReply(env);
+        break;
+    case Kind::StreamFrame:
+        handleFrame(env);
+        break;
+    case Kind::PlayData:
+        handlePlayData(env);
+        break;
+    case Kind::DownloadData:
+        handleDownloadData(env);
+        break;
+    case Kind::PlayEnd:
+    case Kind::DownloadEnd:
+        handleTransferEnd(env);
+        break;
+    case Kind::Message:
+        handleMessage(env);
+        break;
+    default:
+        dropEnvelope(topic, "kind not expected by a client");
+        break;
+    }
+}
+
+void Client::handleLicense(const char *topic, const Envelope &env)
+{
+    const std::string dev(topic + std::strlen("varno/v1/lic/"));
+    std::lock_guard<std::mutex> lock(m_mutex);
+    auto it = m_licenses.find(dev);
+    if (it == m_licenses.end())
+        return;
+    if (env.bodySize < body::kLicense) {
+        dropEnvelope(topic, "license body too short");
+        return;
+    }
+    it->second->body.assign(env.body, env.body + env.bodySize);
+    it->second->done = true;
+    m_cv.notify_all();
+}
+
+void Client::handlePresence(const Envelope &env)
+{
+    if (env.bodySize < body::kPresence) {
+        dropEnvelope("presence", "presence body too short");
+        return;
+    }
+    bool terminated = false;
+    const std::string cam = fieldString(env.body, kCameraIdSize, &terminated);
+    if (!terminated || cam != env.from)
+        return;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    Session *s = findSession(cam);
+    if (!s)
+        return;
+    s->presenceSeen = true;
+    s->online = env.status == 1;
+    if (!s->online && s->state == kSessionUp)
+        markLost(*s, "camera offline");
+    if (s->online && s->state == kSessionLost)
+        s->lastRetryMs = 0;
+    m_cv.notify_all();
+}
+
+void Client::handleReply(const Envelope &env)
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    if (env.kind == Kind::Pong || env.kind == Kind::SessionClose) {
+        Session *s = sessionForEnvelope(env);
+        if (!s)
+            return;
+        if (env.kind == Kind::Pong)
+            s->lastHeardMs = monotonicMs();
+        else if (s->state == kSessionUp)
+            markLost(*s, "camera closed the session");
+        return;
+    }
+    if (env.kind != Kind::Marker) {
+        // Replies come from the camera of the session they belong to.
+        if (!sessionForEnvelope(env))
+            return;
+    }
+    auto it = m_pending.find(env.request);
+    if (it != m_pending.end()) {
+        Pending &p = *it->second;
+        if (p.expect != env.kind && env.kind != Kind::Error)
+            return;
+        if (env.kind == Kind::Marker && env.from != m_clientId)
+            return;
+        p.status = env.kind == Kind::Error && env.status == kOk ? kErrBadRequest : env.status;
+        p.body.assign(env.body, env.body + env.bodySize);
+        p.done = true;
+        if (Session *s = findSession(env.from))
+            s->lastHeardMs = monotonicMs();
+        m_cv.notify_all();
+        return;
+    }
+    // Answer to a background re-establishment.
+    auto re = m_reopening.find(env.request);
+    if (re == m_reopening.end())
+        return;
+    const std::string cam = re->second;
+    m_reopening.erase(re);
+    Session *s = findSession(cam);
+    if (!s || env.kind != Kind::SessionAccept || s->state != kSessionLost)
+        return;
+    if (env.status != kOk || env.bodySize < body::kSessionAccept)
+        return;
+    s->state = kSessionUp;
+    s->lastHeardMs = monotonicMs();
+    s->lastPingMs = s->lastHeardMs;
+    WriteLog(0, "[P2P]Session with camera(%s) re-established!!!", cam.c_str());
+    const uint32_t id = s->id;
+    resumeChannels(*s);
+    lock.unlock();
+    dispatch(DispatchItem{true, kEventSessionUp, int32_t(id), cam, {}});
+}
+
+void Client::handleFrame(const Envelope &env)
+{
+    std::shared_ptr<Channel> ch;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        Session *s = sessionForEnvelope(env);
+        if (!s || env.channel >= P2P_STREAM_DESCR_COUNT)
+            return;
+        s->lastHeardMs = monotonicMs();
+        ch = s->streams[env.channel];
+    }
+    if (!ch)
+        return;
+    if (env.bodySize < body::kFrameHead) {
+        dropEnvelope("frame", "frame shorter than its head");
+        return;
+    }
+    DeliveryItem item;
+    item.media = env.body[0];
+    item.flags = env.body[1];
+    if (item.media != kMediaVideo && item.media != kMediaAudio) {
+        dropEnvelope("frame", "unknown media type");
+        return;
+    }
+    item.value = int32_t(getU32(env.body + 8));
+    item.sentUs = int64_t(getU64(env.body + 16));
+    item.data.assign(env.body + body::kFrameHead, env.body + env.bodySize);
+    if (!ch->push(std::move(item)))
+        m_dropped.fetch_add(1);
+}
+
+void Client::handlePlayData(const Envelope &env)
+{
+    std::shared_ptr<Channel> ch;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        Session *s = sessionForEnvelope(env);
+        if (!s)
+            return;
+        auto it = s->transfers.find(env.channel);
+        if (it == s->transfers.end() || it->second->type() != Channel::Type::Playback)
+            return;
+        ch = it->second;
+    }
+    if (env.bodySize < body::kPlayHead) {
+        dropEnvelope("playback", "data shorter than its head");
+        return;
+    }
+    DeliveryItem item;
+    item.media = env.body[0];
+    item.flags = env.body[1];
+    if (item.media != kMediaVideo && item.media != kMediaAudio) {
+        dropEnvelope("playback", "unknown media type");
+        return;
+    }
+    item.value = int32_t(getU32(env.body + 4));
+    item.data.assign(env.body + body::kPlayHead, env.body + env.bodySize);
+    if (!ch->push(std::move(item)))
+        m_dropped.fetch_add(1);
+}
+
+void Client::handleDownloadData(const Envelope &env)
+{
+    std::shared_ptr<Channel> ch;
+    std::string cam;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        Session *s = sessionForEnvelope(env);
+        if (!s)
+            return;
+        auto it = s->transfers.find(env.channel);
+        if (it == s->transfers.end() || it->second->type() != Channel::Type::Download)
+            return;
+        ch = it->second;
+        cam = s->cameraId;
+    }
+    if (env.bodySize < body::kDownloadHead) {
+        dropEnvelope("download", "data shorter than its head");
+        return;
+    }
+    const uint32_t offset = getU32(env.body);
+    const size_t n = env.bodySize - body::kDownloadHead;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    // Pieces must continue where the queued data ends; repeats after a
+    // re-establishment are trimmed, a gap is dropped (the camera is asked
+    // again from the queued end when the session is re-established).
+    const uint32_t queuedEnd = ch->queuedEnd;
+    if (offset > queuedEnd) {
+        dropEnvelope("download", "gap in the data");
+        return;
+    }
+    const uint64_t end = uint64_t(offset) + n;
+    if (end <= queuedEnd || end > 0xffffffffull)
+        return;
+    const size_t skip = queuedEnd - offset;
+    DeliveryItem item;
+    item.media = 0;
+    item.value = int32_t(queuedEnd);
+    item.data.assign(env.body + body::kDownloadHead + skip, env.body + env.bodySize);
+    if (!ch->push(std::move(item))) {
+        dropEnvelope("download", "camera ignored the flow-control window");
+        return;
+    }
+    ch->queuedEnd = uint32_t(end);
+    (void)cam;
+}
+
+void Client::handleTransferEnd(const Envelope &env)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    Session *s = sessionForEnvelope(env);
+    if (!s)
+        return;
+    auto it = s->transfers.find(env.channel);
+    if (it == s->transfers.end())
+        return;
+    it->second->ended = true;
+    if (env.status != kOk)
+        WriteLog(3, "%s(%d):Camera(%s) ended transfer of file(%s), status(%d)!!!",
+                 "varno::p2p::Client", __LINE__, s->cameraId.c_str(), it->second->fileName.c_str(),
+                 env.status);
+}
+
+void Client::handleMessage(const Envelope &env)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        Session *s = findSession(env.from);
+        // Messages from cameras this client never asked are not passed on.
+        if (!s)
+            return;
+        s->lastHeardMs = monotonicMs();
+    }
+    DispatchItem item;
+    item.type = env.status;
+    item.cameraId = env.from;
+    item.payload.assign(env.body, env.body + env.bodySize);
+    dispatch(std::move(item));
+}
+
+// ---------------------------------------------------------------- threads
+
+void Client::dispatch(DispatchItem &&item)
+{
+    std::lock_guard<std::mutex> lock(m_dispatchMutex);
+    if (m_dispatchQueue.size() >= kDispatchMaxItems
+        || m_dispatchBytes + item.payload.size() > kDispatchMaxBytes) {
+        WriteLog(3, "%s(%d):Message queue full, message type(%d) from(%s) dropped!!!",
+                 "varno::p2p::Client::dispatch", __LINE__, item.type, item.cameraId.c_str());
+        return;
+    }
+    m_dispatchBytes += item.payload.size();
+    m_dispatchQueue.push_back(std::move(item));
+    m_dispatchCv.notify_one();
+}
+
+void Client::dispatcherLoop()
+{
+    for (;;) {
+        DispatchItem item;
+        {
+            std::unique_lock<std::mutex> lock(m_dispatchMutex);
+            m_dispatchCv.wait(lock, [this] { return m_stop.load() || !m_dispatchQueue.empty(); });
+            if (m_stop.load())
+                return;
+            item = std::move(m_dispatchQueue.front());
+            m_dispatchQueue.pop_front();
+            m_dispatchBytes -= item.payload.size();
+        }
+        P2P_STATUS_CB statusCb;
+        intptr_t statusUser;
+        P2P_MSG_CB msgCb;
+        void *msgUser;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            statusCb = m_statusCb;
+            statusUser = m_statusUser;
+            msgCb = m_msgCb;
+            msgUser = m_msgUser;
+        }
+        if (item.isStatus) {
+            if (statusCb)
+                statusCb(item.type, item.value, 0, int32_t(statusUser));
+        } else if (msgCb) {
+            // The camera ID text is NUL-terminated; the payload lives until
+            // the callback returns.
+            msgCb(item.type, reinterpret_cast<const char *>(item.payload.data()),
+                  int32_t(item.payload.size()), item.cameraId.c_str(), msgUser);
+        }
+    }
+}
+
+void Client::markLost(Session &s, const char *why)
+{
+    // m_mutex held.
+    if (s.state != kSessionUp)
+        return;
+    s.state = kSessionLost;
+    s.lastRetryMs = monotonicMs();
+    WriteLog(3, "%s(%d):Session with camera(%s) lost: %s!!!", "varno::p2p::Client", __LINE__,
+             s.cameraId.c_str(), why);
+    DispatchItem item{true, kEventSessionLost, int32_t(s.id), s.cameraId, {}};
+    // dispatch takes only its own lock.
+    dispatch(std::move(item));
+}
+
+void Client::reestablish(Session &s)
+{
+    // m_mutex held; the session is Lost and the relay is up.
+    const uint32_t request = nextRequest();
+    m_reopening[request] = s.cameraId;
+    s.lastRetryMs = monotonicMs();
+    sendToCamera(s, Kind::SessionOpen, request, 0, 0, nullptr, 0);
+}
+
+void Client::resumeChannelsFor(const std::string &cameraId)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (Session *s = findSession(cameraId))
+        resumeChannels(*s);
+}
+
+void Client::resumeChannels(Session &s)
+{
+    // m_mutex held; the session has just come up again. Streams, playbacks
+    // and downloads that were running are asked for again; their answers
+    // are not waited for.
+    for (int i = 0; i < P2P_STREAM_DESCR_COUNT; ++i) {
+        const auto &ch = s.streams[i];
+        if (!ch)
+            continue;
+        uint8_t b[body::kStreamOpen] = {};
+        authBody(b, ch->password);
+        for (int k = 0; k < 3; ++k)
+            putU32(b + body::kAuth + 4 * k, uint32_t(ch->params[k]));
+        sendToCamera(s, Kind::StreamOpen, nextRequest(), uint32_t(i), 0, b, sizeof(b));
+    }
+    for (auto &[id, ch] : s.transfers) {
+        if (ch->ended)
+            continue;
+        if (ch->type() == Channel::Type::Playback) {
+            uint8_t b[body::kPlayStart] = {};
+            authBody(b, ch->password);
+            putU32(b + body::kAuth, uint32_t(ch->lastSecond.load()));
+            putField(b + body::kAuth + 4, kFileNameSize, ch->fileName);
+            sendToCamera(s, Kind::PlayStart, nextRequest(), id, 0, b, sizeof(b));
+        } else {
+            // Resume behind what is already queued for the user.
+            const uint32_t from = ch->queuedEnd;
+            uint8_t b[body::kDownloadStart] = {};
+            authBody(b, ch->password);
+            putU32(b + body::kAuth, from);
+            putField(b + body::kAuth + 4, kFileNameSize, ch->fileName);
+            sendToCamera(s, Kind::DownloadStart, nextRequest(), id, 0, b, sizeof(b));
+        }
+    }
+}
+
+void Client::retire(const std::shared_ptr<Channel> &channel)
+{
+    // m_mutex held.
+    channel->requestStop();
+    m_retired.push_back(channel);
+}
+
+void Client::stopAllChannels(Session &s, bool)
+{
+    // m_mutex held.
+    for (auto &ch : s.streams)
+        if (ch) {
+            retire(ch);
+            ch.reset();
+        }
+    for (auto &[id, ch] : s.transfers)
+        retire(ch);
+    s.transfers.clear();
+}
+
+void Client::housekeepingLoop()
+{
+    while (!m_stop.load()) {
+        std::vector<std::shared_ptr<Channel>> finished;
+        {
+            std::unique_lock<std::mutex> lock(m_mutex);
+            m_cv.wait_for(lock, std::chrono::milliseconds(200), [this] { return m_stop.load(); });
+            if (m_stop.load())
+                break;
+            const int64_t now = monotonicMs();
+            for (auto &[id, s] : m_sessions) {
+                if (s.state == kSessionUp) {
+                    if (now - s.lastPingMs >= kPingIntervalMs) {
+                        s.lastPingMs = now;
+                        sendToCamera(s, Kind::Ping, 0, 0, 0, nullptr, 0, 0);
+                    }
+                    if (now - s.lastHeardMs >= kSessionLostMs)
+                        markLost(s, "no answer to pings");
+                } else if (s.state == kSessionLost && m_connected.load()
+                           && (!s.presenceSeen || s.online) && now - s.lastRetryMs >= 2000) {
+                    reestablish(s);
+                }
+            }
+            for (auto it = m_retired.begin(); it != m_retired.end();) {
+                if ((*it)->finished() || it->use_count() == 1) {
+                    finished.push_back(*it);
+                    it = m_retired.erase(it);
+                } else {
+                    ++it;
+                }
+            }
+        }
+        for (auto &c : finished)
+            c->join(kStopWaitMs);
+    }
+}
+
+void Client::addTestSession(const std::string &cameraId, uint32_t sessionId)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    Session &s = m_sessions[cameraId];
+    s.cameraId = cameraId;
+    s.id = sessionId;
+    s.state = kSessionUp;
+    s.lastHeardMs = monotonicMs();
+    s.lastPingMs = s.lastHeardMs;
+    std::vector<uint8_t> descr(P2P_STREAM_DESCR_SIZE, 0);
+    s.streams[0] = makeLiveChannel(s, 0, descr,
+                                   [](P2P_HANDLE, const char *, const int32_t *, int32_t, const char *,
+                                      int32_t, void *) { return 0; },
+                                   nullptr);
+    auto play = std::make_shared<Channel>(Channel::Type::Playback, ++m_channelCounter, kPlayMaxItems,
+                                          kPlayMaxBytes);
+    play->fileName = "test-playback";
+    play->start([](DeliveryItem &) {});
+    s.transfers[play->id()] = play;
+    auto dl = std::make_shared<Channel>(Channel::Type::Download, ++m_channelCounter,
+                                        kDownloadMaxItems, kDownloadMaxBytes);
+    dl->fileName = "test-download";
+    dl->start([](DeliveryItem &) {});
+    s.transfers[dl->id()] = dl;
+}
+
+} // namespace varno::p2p
