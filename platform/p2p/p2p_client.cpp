@@ -494,7 +494,7 @@ std::shared_ptr<Channel> Client::makeLiveChannel(Session &, int index,
         bool inNal = false;
         std::vector<uint8_t> copy;
         auto emit = [&](size_t codeAt, size_t from, size_t to) {
-            if (to <= from)
+            if (to <= from || raw->stopping())
                 return;
             const int32_t info[2] = {int32_t(p[from] & 0x1F), item.value};
             if (from - codeAt == 4) {

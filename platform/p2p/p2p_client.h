@@ -94,6 +94,7 @@ public:
     // the thread was still busy after timeoutMs (it is then left to end).
     bool join(int timeoutMs);
     bool finished() const { return m_finished.load(); }
+    bool stopping() const { return m_stop.load(); }
     bool onDeliveryThread() const;
     uint64_t lostItems() const { return m_lost.load(); }
 

@@ -95,7 +95,7 @@ typedef int (*P2P_DOWNLOAD_CB)(int32_t type, const char *data, int32_t size, int
 // configured time-out (3 s). Open_Stream, Start_Playback and Start_Download
 // return a positive channel number. Close_Stream does not wait for a frame
 // callback that is running (it may be called under a lock that callback
-// takes); Stop_Playback and Stop_Download return after the channel's running
+// takes): at most the NAL unit being handed over may still arrive; Stop_Playback and Stop_Download return after the channel's running
 // callback has returned, unless called from inside that callback.
 int P2P_Client_SDK_Init(const P2P_INIT_INFO_S *info, const char *localIp, const char *logDir,
                         P2P_HANDLE *handle);
