@@ -1,0 +1,278 @@
+// The relay protocol's envelope and the library's handling of incoming bytes:
+// every malformed envelope is dropped with a log line and never read past
+// its end; camera IDs, tokens and the configuration file.
+
+#include "common/logfile.h"
+#include "common/p2precords.h"
+#include "platform/p2p/p2p_client.h"
+#include "platform/p2p/p2p_wire.h"
+#include "tests/support/testenv.h"
+
+#include <QFile>
+#include <QtTest>
+
+#include <cstring>
+
+using namespace varno::p2p;
+
+namespace {
+
+std::vector<uint8_t> envelope(Kind kind, const std::string &from, uint32_t session, uint32_t channel,
+                              int32_t status, const std::vector<uint8_t> &body)
+{
+    return encode(kind, from, session, 1, channel, status, body.data(), body.size());
+}
+
+QByteArray logText()
+{
+    QFile f(QString::fromStdString(CLogFile::instance().currentPath()));
+    if (!f.open(QIODevice::ReadOnly))
+        return QByteArray();
+    return f.readAll();
+}
+
+} // namespace
+
+class TestP2pWire : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void roundTrip();
+    void decodeRejects_data();
+    void decodeRejects();
+    void cameraIds();
+    void tokens();
+    void configFile();
+    void incomingBadInputIsDroppedAndLogged();
+    void incomingFramesNeedTheirSession();
+    void downloadPiecesTrimmedAndGapsDropped();
+};
+
+void TestP2pWire::roundTrip()
+{
+    const std::vector<uint8_t> body = {1, 2, 3, 4, 5};
+    const auto bytes = encode(Kind::Message, "VRNB-765432-KXPQT", 0x11223344, 7, 9, 155, body.data(),
+                              body.size());
+    QCOMPARE(bytes.size(), kHeaderSize + 5);
+    QCOMPARE(bytes[0], uint8_t('V'));
+    QCOMPARE(bytes[1], uint8_t('P'));
+    QCOMPARE(bytes[2], uint8_t(1));
+    QCOMPARE(bytes[3], uint8_t(0x50));
+    QCOMPARE(getU32(bytes.data() + 4), 0x11223344u);   // little-endian on the wire
+    QCOMPARE(bytes[4], uint8_t(0x44));
+    Envelope e;
+    QCOMPARE(int(decode(bytes.data(), bytes.size(), e)), int(DecodeError::Ok));
+    QCOMPARE(int(e.kind), int(Kind::Message));
+    QCOMPARE(e.session, 0x11223344u);
+    QCOMPARE(e.request, 7u);
+    QCOMPARE(e.channel, 9u);
+    QCOMPARE(e.status, 155);
+    QCOMPARE(e.from, std::string("VRNB-765432-KXPQT"));
+    QCOMPARE(e.bodySize, size_t(5));
+    QCOMPARE(std::memcmp(e.body, body.data(), 5), 0);
+    // A sender ID longer than its field is cut, still terminated.
+    const auto longId = encode(Kind::Ping, std::string(60, 'x'), 0, 0, 0, 0, nullptr, 0);
+    QCOMPARE(int(decode(longId.data(), longId.size(), e)), int(DecodeError::Ok));
+    QCOMPARE(e.from.size(), kIdSize - 1);
+}
+
+void TestP2pWire::decodeRejects_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<int>("error");
+    const auto good = encode(Kind::Message, "cam", 1, 2, 3, 10, "abcd", 4);
+    const QByteArray g(reinterpret_cast<const char *>(good.data()), int(good.size()));
+    QTest::newRow("empty") << QByteArray() << int(DecodeError::Short);
+    QTest::newRow("63 bytes") << g.left(63) << int(DecodeError::Short);
+    QByteArray b = g;
+    b[0] = 'X';
+    QTest::newRow("magic") << b << int(DecodeError::Magic);
+    b = g;
+    b[2] = 2;
+    QTest::newRow("version 2") << b << int(DecodeError::Version);
+    b = g;
+    b[2] = 0;
+    QTest::newRow("version 0") << b << int(DecodeError::Version);
+    b = g;
+    b[3] = char(0x66);
+    QTest::newRow("kind") << b << int(DecodeError::Kind);
+    QTest::newRow("body cut short") << g.left(g.size() - 1) << int(DecodeError::Length);
+    QTest::newRow("trailing bytes") << g + 'z' << int(DecodeError::Length);
+    b = g;
+    putU32(reinterpret_cast<uint8_t *>(b.data()) + 20, 0xFFFFFFFFu);   // "negative" length
+    QTest::newRow("length -1") << b << int(DecodeError::TooLarge);
+    b = g;
+    putU32(reinterpret_cast<uint8_t *>(b.data()) + 20, uint32_t(kMaxBody + 1));
+    QTest::newRow("length above limit") << b << int(DecodeError::TooLarge);
+    b = g;
+    std::memset(b.data() + 24, 'A', kIdSize);
+    QTest::newRow("sender without terminator") << b << int(DecodeError::SenderId);
+    b = g;
+    std::memset(b.data() + 24, 0, kIdSize);
+    QTest::newRow("empty sender") << b << int(DecodeError::SenderId);
+}
+
+void TestP2pWire::decodeRejects()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(int, error);
+    // Decode from an exact-size heap copy so that an overrun would be caught
+    // by the sanitizers of the fuzz build.
+    std::vector<uint8_t> copy(bytes.begin(), bytes.end());
+    Envelope e;
+    QCOMPARE(int(decode(copy.empty() ? nullptr : copy.data(), copy.size(), e)), error);
+}
+
+void TestP2pWire::cameraIds()
+{
+    QCOMPARE(cameraIdForDevice("B765432", "KXPQT"), std::string("VRNB-765432-KXPQT"));
+    QCOMPARE(deviceIdFromCameraId("VRNB-765432-KXPQT"), std::string("B765432"));
+    QCOMPARE(cameraIdForDevice("B76543", "KXPQT"), std::string());
+    QCOMPARE(deviceIdFromCameraId("-765432"), std::string());
+    QCOMPARE(deviceIdFromCameraId("VRNB-7654"), std::string());
+    QCOMPARE(deviceIdFromCameraId("NODASH"), std::string());
+    QVERIFY(validTopicId("VRNB-765432-KXPQT"));
+    QVERIFY(!validTopicId(""));
+    QVERIFY(!validTopicId("a/b"));
+    QVERIFY(!validTopicId("a+"));
+    QVERIFY(!validTopicId("#"));
+    QVERIFY(!validTopicId(std::string(64, 'a')));
+    QVERIFY(validTopicId(std::string(63, 'a')));
+}
+
+void TestP2pWire::tokens()
+{
+    uint8_t t[kPasswordTokenSize];
+    std::memset(t, 0x55, sizeof(t));
+    makeToken("abc", 5, t);
+    QCOMPARE(QByteArray(reinterpret_cast<const char *>(t)), QByteArray("0231231f5545593387ccc64f229bc70f"));
+    for (size_t i = 32; i < kPasswordTokenSize; ++i)
+        QCOMPARE(t[i], uint8_t(0));
+    QVERIFY(checkToken("abc", 5, t));
+    QVERIFY(!checkToken("abc", 6, t));
+    QVERIFY(!checkToken("abd", 5, t));
+    makeToken("pw", -77, t);   // negative numbers are written with their sign
+    QVERIFY(checkToken("pw", -77, t));
+    QVERIFY(!checkToken("pw", 77, t));
+}
+
+void TestP2pWire::configFile()
+{
+    const QString path = varno::test::tempRoot() + QStringLiteral("/p2p-test.conf");
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write("# comment\nhost = 127.0.0.2\nport=1999 # trailing\nkeepalive = 1\ntimeout_ms = 500\n"
+            "port = 70000\nnonsense\ntls = 1\ncafile = /x/ca.pem\n");
+    f.close();
+    const ClientConfig c = readConfig(path.toStdString());
+    QCOMPARE(c.host, std::string("127.0.0.2"));
+    QCOMPARE(c.port, 1999);            // 70000 is out of range and ignored
+    QCOMPARE(c.keepAliveS, 10);        // 1 is below the minimum
+    QCOMPARE(c.requestTimeoutMs, 500);
+    QVERIFY(c.tls);
+    QCOMPARE(c.caFile, std::string("/x/ca.pem"));
+    const ClientConfig d = readConfig("/nonexistent/p2p.conf");
+    QCOMPARE(d.host, std::string("127.0.0.1"));
+    QCOMPARE(d.port, 1883);
+}
+
+void TestP2pWire::incomingBadInputIsDroppedAndLogged()
+{
+    Client client(ClientConfig(), "", "");
+    const std::string cam = "VRNB-765432-KXPQT";
+    client.addTestSession(cam, 42);
+    const std::string inbox = clientInbox(client.clientId());
+    uint64_t dropped = client.droppedEnvelopes();
+
+    // Unknown protocol version.
+    auto bad = envelope(Kind::Message, cam, 42, 0, 11, {0, 0, 0, 0});
+    bad[2] = 9;
+    client.handleIncoming(inbox.c_str(), bad.data(), bad.size());
+    QCOMPARE(client.droppedEnvelopes(), ++dropped);
+    QVERIFY(logText().contains("unknown protocol version"));
+    // Shorter than its header, a cut body, a length that claims more.
+    client.handleIncoming(inbox.c_str(), bad.data(), 10);
+    QCOMPARE(client.droppedEnvelopes(), ++dropped);
+    auto cut = envelope(Kind::Message, cam, 42, 0, 11, std::vector<uint8_t>(100, 1));
+    client.handleIncoming(inbox.c_str(), cut.data(), cut.size() - 50);
+    QCOMPARE(client.droppedEnvelopes(), ++dropped);
+    putU32(cut.data() + 20, 0x80000000u);
+    client.handleIncoming(inbox.c_str(), cut.data(), cut.size());
+    QCOMPARE(client.droppedEnvelopes(), ++dropped);
+    QVERIFY(logText().contains("body too large"));
+    // Sender ID without a terminator.
+    auto noTerm = envelope(Kind::Message, cam, 42, 0, 11, {});
+    std::memset(noTerm.data() + 24, 'Z', kIdSize);
+    client.handleIncoming(inbox.c_str(), noTerm.data(), noTerm.size());
+    QCOMPARE(client.droppedEnvelopes(), ++dropped);
+    QVERIFY(logText().contains("sender ID without terminator"));
+    // Frames, playback data and download data shorter than their heads.
+    for (Kind k : {Kind::StreamFrame, Kind::PlayData, Kind::DownloadData}) {
+        auto shortBody = envelope(k, cam, 42, k == Kind::StreamFrame ? 0 : 2, 0, {1, 0});
+        client.handleIncoming(inbox.c_str(), shortBody.data(), shortBody.size());
+        QCOMPARE(client.droppedEnvelopes(), ++dropped);
+    }
+    // A presence whose body is short, and a license on its topic likewise.
+    auto presence = envelope(Kind::Presence, cam, 0, 0, 1, {1, 2, 3});
+    client.handleIncoming(cameraPresence(cam).c_str(), presence.data(), presence.size());
+    QCOMPARE(client.droppedEnvelopes(), ++dropped);
+    // Kinds a client never receives.
+    auto open = envelope(Kind::StreamOpen, cam, 42, 0, 0, {});
+    client.handleIncoming(inbox.c_str(), open.data(), open.size());
+    QCOMPARE(client.droppedEnvelopes(), ++dropped);
+    // Null topic or data: nothing happens.
+    client.handleIncoming(nullptr, bad.data(), bad.size());
+    client.handleIncoming(inbox.c_str(), nullptr, 0);
+    QCOMPARE(client.droppedEnvelopes(), ++dropped);
+}
+
+void TestP2pWire::incomingFramesNeedTheirSession()
+{
+    Client client(ClientConfig(), "", "");
+    const std::string cam = "VRNB-765432-KXPQT";
+    client.addTestSession(cam, 42);
+    const std::string inbox = clientInbox(client.clientId());
+    std::vector<uint8_t> frame(body::kFrameHead + 5, 0);
+    frame[0] = kMediaVideo;
+    frame[body::kFrameHead + 3] = 1;
+    // Wrong session number, unknown camera, stream index out of range:
+    // ignored without any queueing.
+    for (auto e : {envelope(Kind::StreamFrame, cam, 43, 0, 0, frame),
+                   envelope(Kind::StreamFrame, "VRNZ-000000-NOSES", 42, 0, 0, frame),
+                   envelope(Kind::StreamFrame, cam, 42, 7, 0, frame)})
+        client.handleIncoming(inbox.c_str(), e.data(), e.size());
+    QCOMPARE(client.droppedFrames(), uint64_t(0));
+    QCOMPARE(client.droppedEnvelopes(), uint64_t(0));
+    // An unknown media type is dropped with a log line.
+    frame[0] = 9;
+    auto e = envelope(Kind::StreamFrame, cam, 42, 0, 0, frame);
+    client.handleIncoming(inbox.c_str(), e.data(), e.size());
+    QCOMPARE(client.droppedEnvelopes(), uint64_t(1));
+}
+
+void TestP2pWire::downloadPiecesTrimmedAndGapsDropped()
+{
+    Client client(ClientConfig(), "", "");
+    const std::string cam = "VRNB-765432-KXPQT";
+    client.addTestSession(cam, 42);
+    const std::string inbox = clientInbox(client.clientId());
+    // The test session's download is transfer 3 (live 1, playback 2).
+    auto piece = [&](uint32_t offset, size_t n) {
+        std::vector<uint8_t> b(body::kDownloadHead + n, 7);
+        putU32(b.data(), offset);
+        auto e = envelope(Kind::DownloadData, cam, 42, 3, 0, b);
+        client.handleIncoming(inbox.c_str(), e.data(), e.size());
+    };
+    piece(0, 100);
+    QCOMPARE(client.droppedEnvelopes(), uint64_t(0));
+    piece(50, 100);    // overlaps: trimmed, accepted
+    QCOMPARE(client.droppedEnvelopes(), uint64_t(0));
+    piece(400, 10);    // gap after 150: dropped
+    QCOMPARE(client.droppedEnvelopes(), uint64_t(1));
+    piece(0xFFFFFFF0u, 100);   // would run past 4 GiB: a gap as well
+    QCOMPARE(client.droppedEnvelopes(), uint64_t(2));
+}
+
+QTEST_GUILESS_MAIN(TestP2pWire)
+#include "tst_p2pwire.moc"
