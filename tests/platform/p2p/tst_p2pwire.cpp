@@ -209,7 +209,7 @@ void TestP2pWire::incomingBadInputIsDroppedAndLogged()
     QVERIFY(logText().contains("sender ID without terminator"));
     // Frames, playback data and download data shorter than their heads.
     for (Kind k : {Kind::StreamFrame, Kind::PlayData, Kind::DownloadData}) {
-        auto shortBody = envelope(k, cam, 42, k == Kind::StreamFrame ? 0 : 2, 0, {1, 0});
+        auto shortBody = envelope(k, cam, 42, k == Kind::StreamFrame ? 0 : k == Kind::PlayData ? 2 : 3, 0, {1, 0});
         client.handleIncoming(inbox.c_str(), shortBody.data(), shortBody.size());
         QCOMPARE(client.droppedEnvelopes(), ++dropped);
     }
