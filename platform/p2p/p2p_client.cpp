@@ -832,6 +832,26 @@ int Client::deviceLicense(const char *deviceId, char p2pId[64])
 void Client::dropEnvelope(const char *topic, const char *reason)
 {
     m_badEnvelopes.fetch_add(1);
+    // At most 20 lines a second: a flood of junk must not flood the log.
+    const int64_t now = monotonicMs();
+    uint32_t suppressed = 0;
+    {
+        std::lock_guard<std::mutex> lock(m_logMutex);
+        if (now - m_logWindowMs >= 1000) {
+            suppressed = m_logSuppressed;
+            m_logSuppressed = 0;
+            m_logWindowMs = now;
+            m_logLines = 0;
+        }
+        if (m_logLines >= 20) {
+            ++m_logSuppressed;
+            return;
+        }
+        ++m_logLines;
+    }
+    if (suppressed)
+        WriteLog(3, "%s(%d):%u more dropped messages not logged!!!", "varno::p2p::Client::handleIncoming",
+                 __LINE__, suppressed);
     WriteLog(3, "%s(%d):Dropped message on topic(%s): %s!!!", "varno::p2p::Client::handleIncoming",
              __LINE__, topic, reason);
 }

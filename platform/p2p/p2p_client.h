@@ -281,6 +281,11 @@ private:
     std::thread m_housekeeper;
     std::atomic<bool> m_stop{false};
 
+    std::mutex m_logMutex;
+    int64_t m_logWindowMs = 0;
+    uint32_t m_logLines = 0;
+    uint32_t m_logSuppressed = 0;
+
     std::atomic<uint64_t> m_dropped{0};
     std::atomic<uint64_t> m_badEnvelopes{0};
 };
