@@ -1,0 +1,346 @@
+// The camera simulator's media and storage: encoded loops that decode,
+// G.711 A-law checked against libavcodec's decoder, camera recording files
+// with their exact layout, and the configuration file.
+
+#include "common/camerafile.h"
+#include "tools/camsim/camerastorage.h"
+#include "tools/camsim/medialoop.h"
+#include "tools/camsim/simconfig.h"
+#include "tools/camsim/simulator.h"
+#include "tests/support/testenv.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+}
+
+#include <QFile>
+#include <QFileInfo>
+#include <QtTest>
+
+#include <cmath>
+#include <cstring>
+
+using namespace varno::camsim;
+
+namespace {
+
+VideoSettings smallVideo()
+{
+    VideoSettings v;
+    v.width = 160;
+    v.height = 90;
+    v.fps = 25;
+    v.kbps = 100;
+    v.loopSeconds = 4;
+    return v;
+}
+
+int decodePictures(const std::vector<AccessUnit> &frames, int *width, int *height)
+{
+    const AVCodec *codec = avcodec_find_decoder(AV_CODEC_ID_H264);
+    AVCodecContext *ctx = avcodec_alloc_context3(codec);
+    avcodec_open2(ctx, codec, nullptr);
+    AVPacket *pkt = av_packet_alloc();
+    AVFrame *frame = av_frame_alloc();
+    int pictures = 0;
+    for (const AccessUnit &au : frames) {
+        std::vector<uint8_t> buf(au.data);
+        buf.resize(au.data.size() + AV_INPUT_BUFFER_PADDING_SIZE, 0);
+        pkt->data = buf.data();
+        pkt->size = int(au.data.size());
+        if (avcodec_send_packet(ctx, pkt) < 0)
+            return -1;
+        while (avcodec_receive_frame(ctx, frame) == 0) {
+            ++pictures;
+            *width = frame->width;
+            *height = frame->height;
+            if (frame->decode_error_flags)
+                return -1;
+        }
+    }
+    avcodec_send_packet(ctx, nullptr);
+    while (avcodec_receive_frame(ctx, frame) == 0)
+        ++pictures;
+    av_frame_free(&frame);
+    av_packet_free(&pkt);
+    avcodec_free_context(&ctx);
+    return pictures;
+}
+
+} // namespace
+
+class TestCamsimMedia : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void loopDecodesWithKeyFramesEveryTwoSeconds();
+    void camerasDiffer();
+    void alawMatchesDecoder();
+    void startCodesAndNalSplit();
+    void cameraFileLayout();
+    void damagedCameraFilesAreRefused();
+    void storageNamesAndSizes();
+    void configuration();
+};
+
+void TestCamsimMedia::loopDecodesWithKeyFramesEveryTwoSeconds()
+{
+    VideoLoop loop;
+    QVERIFY2(loop.encode(smallVideo(), 17), loop.error().c_str());
+    const auto &f = loop.frames();
+    QCOMPARE(int(f.size()), 100);
+    for (size_t i = 0; i < f.size(); ++i) {
+        QCOMPARE(f[i].key, i % 50 == 0);
+        QVERIFY(f[i].data.size() > 5);
+        QCOMPARE(std::memcmp(f[i].data.data(), "\0\0\0\1", 4), 0);
+        if (f[i].key) {
+            // SPS, PPS ... IDR with nal_ref_idc 3 (0x65), each with a 4-byte code.
+            const auto nals = splitNals(f[i].data.data(), f[i].data.size());
+            QCOMPARE(f[i].data[nals.front().offset] & 0x1F, 7);
+            bool idr = false;
+            for (const NalRef &n : nals) {
+                QVERIFY(n.offset >= 4);
+                QCOMPARE(std::memcmp(f[i].data.data() + n.offset - 4, "\0\0\0\1", 4), 0);
+                if ((f[i].data[n.offset] & 0x1F) == 5) {
+                    QCOMPARE(f[i].data[n.offset], uint8_t(0x65));
+                    idr = true;
+                }
+            }
+            QVERIFY(idr);
+        }
+    }
+    QCOMPARE(loop.sps().front() & 0x1F, 7);
+    QCOMPARE(loop.pps().front() & 0x1F, 8);
+    QVERIFY(loop.sps().size() <= 36 && loop.pps().size() <= 8);
+    int w = 0;
+    int h = 0;
+    QCOMPARE(decodePictures(f, &w, &h), 100);
+    QCOMPARE(w, 160);
+    QCOMPARE(h, 90);
+    // Replayed from the start after its end: the loop still decodes.
+    std::vector<AccessUnit> twice(f.begin(), f.end());
+    twice.insert(twice.end(), f.begin(), f.end());
+    QCOMPARE(decodePictures(twice, &w, &h), 200);
+}
+
+void TestCamsimMedia::camerasDiffer()
+{
+    VideoLoop a;
+    VideoLoop b;
+    QVERIFY(a.encode(smallVideo(), 1));
+    QVERIFY(b.encode(smallVideo(), 2));
+    QVERIFY(a.frames()[10].data != b.frames()[10].data);
+    QVERIFY(a.frames()[10].data != a.frames()[11].data);   // the picture moves
+}
+
+void TestCamsimMedia::alawMatchesDecoder()
+{
+    QCOMPARE(linearToAlaw(0), uint8_t(0xD5));
+    QCOMPARE(linearToAlaw(-1), uint8_t(0x55));
+    QCOMPARE(linearToAlaw(32767), uint8_t(0xAA));
+    QCOMPARE(linearToAlaw(-32768), uint8_t(0x2A));
+    const std::vector<uint8_t> tone = alawTone(440);
+    QCOMPARE(int(tone.size()), 8000);
+    const AVCodec *codec = avcodec_find_decoder(AV_CODEC_ID_PCM_ALAW);
+    AVCodecContext *ctx = avcodec_alloc_context3(codec);
+    ctx->sample_rate = 8000;
+    av_channel_layout_default(&ctx->ch_layout, 1);
+    QVERIFY(avcodec_open2(ctx, codec, nullptr) == 0);
+    AVPacket *pkt = av_packet_alloc();
+    std::vector<uint8_t> buf(tone);
+    buf.resize(tone.size() + AV_INPUT_BUFFER_PADDING_SIZE, 0);
+    pkt->data = buf.data();
+    pkt->size = int(tone.size());
+    QCOMPARE(avcodec_send_packet(ctx, pkt), 0);
+    AVFrame *frame = av_frame_alloc();
+    QCOMPARE(avcodec_receive_frame(ctx, frame), 0);
+    QCOMPARE(frame->nb_samples, 8000);
+    const auto *pcm = reinterpret_cast<const int16_t *>(frame->data[0]);
+    double worst = 0;
+    for (int i = 0; i < 8000; ++i) {
+        const double expected = 8000.0 * std::sin(2.0 * M_PI * 440 * i / 8000.0);
+        worst = std::max(worst, std::fabs(pcm[i] - expected));
+    }
+    QVERIFY2(worst < 260, QByteArray::number(worst));   // within A-law's step at that level
+    av_frame_free(&frame);
+    av_packet_free(&pkt);
+    avcodec_free_context(&ctx);
+}
+
+void TestCamsimMedia::startCodesAndNalSplit()
+{
+    const uint8_t mixed[] = {0, 0, 1, 0x67, 1, 2, 0, 0, 0, 1, 0x68, 3, 0, 0, 1, 0x65, 9, 9};
+    const auto nals = splitNals(mixed, sizeof(mixed));
+    QCOMPARE(int(nals.size()), 3);
+    QCOMPARE(int(nals[0].size), 3);
+    QCOMPARE(int(nals[1].size), 2);
+    QCOMPARE(int(nals[2].size), 3);
+    const auto out = withLongStartCodes(mixed, sizeof(mixed));
+    QCOMPARE(int(out.size()), 3 * 4 + 8);
+    QCOMPARE(std::memcmp(out.data(), "\0\0\0\1\x67", 5), 0);
+    QVERIFY(splitNals(mixed, 2).empty());
+    QVERIFY(splitNals(nullptr, 0).empty());
+}
+
+void TestCamsimMedia::cameraFileLayout()
+{
+    VideoLoop loop;
+    VideoSettings v = smallVideo();
+    v.loopSeconds = 2;
+    QVERIFY(loop.encode(v, 5));
+    const std::vector<uint8_t> tone = alawTone(1000);
+    const QDateTime start = QDateTime::fromString(QStringLiteral("2019-02-25 12:30:00"),
+                                                  QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+    const std::string path = (varno::test::tempRoot() + QStringLiteral("/cam.h264")).toStdString();
+    std::string error;
+    QVERIFY2(writeCameraFile(path, "B765432", start, 3, loop, tone, &error), error.c_str());
+    QFile f(QString::fromStdString(path));
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    const QByteArray bytes = f.readAll();
+    auto u32 = [&](int at) {
+        uint32_t v32 = 0;
+        std::memcpy(&v32, bytes.constData() + at, 4);
+        return v32;
+    };
+    QCOMPARE(u32(60), 8000u);                          // sample rate
+    QCOMPARE(u32(64), uint32_t(bytes.size()));         // end of chunk data
+    QCOMPARE(int(uint8_t(bytes[88])), 0);              // channel
+    QCOMPARE(int(uint8_t(bytes[89])), 25);             // frame rate
+    QCOMPARE(int(uint8_t(bytes[90])), int(varno::camfile::kRes640x360));
+    QCOMPARE(bytes.mid(512, 4), QByteArray("00dc"));
+    // Walk the chunks by hand: tags, head sizes and 8-byte padding.
+    int pos = 512;
+    int video = 0;
+    int audio = 0;
+    uint64_t lastTs = 0;
+    while (pos < bytes.size()) {
+        const QByteArray tag = bytes.mid(pos, 4);
+        const uint32_t size = u32(pos + 4);
+        uint64_t ts = 0;
+        int head = 0;
+        if (tag == "00dc") {
+            head = 44;
+            std::memcpy(&ts, bytes.constData() + pos + 4 + 12, 8);
+            QCOMPARE(bytes.mid(pos + 4 + head, 4), QByteArray("\0\0\0\1", 4));
+            ++video;
+        } else {
+            QCOMPARE(tag, QByteArray("01wb"));
+            head = 12;
+            std::memcpy(&ts, bytes.constData() + pos + 8, 8);
+            QCOMPARE(size, 320u);
+            ++audio;
+        }
+        QVERIFY(ts >= lastTs);
+        lastTs = ts;
+        const int padded = int((size + 7) & ~7u);
+        for (int k = int(size); k < padded; ++k)
+            QCOMPARE(int(bytes[pos + 4 + head + k]), 0);
+        pos += 4 + head + padded;
+    }
+    QCOMPARE(pos, bytes.size());
+    QCOMPARE(video, 75);
+    QCOMPARE(audio, 75);
+    QCOMPARE(lastTs, uint64_t(start.toMSecsSinceEpoch()) * 1000 + 74 * 40000);
+    CAMFILE_HEADER_S header;
+    std::vector<FileChunk> chunks;
+    QVERIFY(readCameraFile(path, header, chunks, &error));
+    QCOMPARE(int(chunks.size()), 150);
+    QVERIFY(chunks[0].video && chunks[0].key);
+    QVERIFY(!chunks[1].video);
+    QCOMPARE(header.duration, 3);
+}
+
+void TestCamsimMedia::damagedCameraFilesAreRefused()
+{
+    VideoLoop loop;
+    VideoSettings v = smallVideo();
+    v.loopSeconds = 2;
+    QVERIFY(loop.encode(v, 9));
+    const std::string path = (varno::test::tempRoot() + QStringLiteral("/damaged.h264")).toStdString();
+    std::string error;
+    QVERIFY(writeCameraFile(path, "B765432", QDateTime::currentDateTime(), 1, loop, alawTone(440), &error));
+    QFile f(QString::fromStdString(path));
+    QVERIFY(f.open(QIODevice::ReadWrite));
+    QByteArray bytes = f.readAll();
+    CAMFILE_HEADER_S header;
+    std::vector<FileChunk> chunks;
+    auto rewrite = [&](const QByteArray &b) {
+        f.resize(0);
+        f.seek(0);
+        f.write(b);
+        f.flush();
+    };
+    // Cut in the middle of a payload; the end field then lies past the file.
+    rewrite(bytes.left(bytes.size() - 3));
+    QVERIFY(!readCameraFile(path, header, chunks, &error));
+    // A chunk size far beyond the data.
+    QByteArray big = bytes;
+    const uint32_t huge = 0x7FFFFFF0u;
+    std::memcpy(big.data() + 512 + 4, &huge, 4);
+    rewrite(big);
+    QVERIFY(!readCameraFile(path, header, chunks, &error));
+    // An unknown tag.
+    QByteArray tag = bytes;
+    std::memcpy(tag.data() + 512, "zzzz", 4);
+    rewrite(tag);
+    QVERIFY(!readCameraFile(path, header, chunks, &error));
+    rewrite(bytes.left(100));
+    QVERIFY(!readCameraFile(path, header, chunks, &error));
+    rewrite(bytes);
+    QVERIFY(readCameraFile(path, header, chunks, &error));
+}
+
+void TestCamsimMedia::storageNamesAndSizes()
+{
+    VideoLoop loop;
+    VideoSettings v = smallVideo();
+    v.loopSeconds = 2;
+    QVERIFY(loop.encode(v, 3));
+    CameraStorage storage;
+    const QDateTime first = QDateTime::fromString(QStringLiteral("2019-02-25 23:50:00"),
+                                                  QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+    const std::string dir = (varno::test::tempRoot() + QStringLiteral("/store/B765432")).toStdString();
+    std::string error;
+    QVERIFY(storage.build(dir, "B765432", 3, 1, first, 600, loop, alawTone(440), &error));
+    QCOMPARE(int(storage.recordings().size()), 3);
+    QCOMPARE(storage.recordings()[0].name, std::string("190225_23.50.00.h264"));
+    QCOMPARE(storage.recordings()[1].name, std::string("190226_00.00.00.h264"));   // across midnight
+    for (const Recording &r : storage.recordings())
+        QCOMPARE(qint64(r.size), QFileInfo(QString::fromStdString(r.path)).size());
+    QVERIFY(storage.find("190226_00.10.00.h264"));
+    QVERIFY(!storage.find("190226_00.20.00.h264"));
+}
+
+void TestCamsimMedia::configuration()
+{
+    SimConfig c;
+    QString error;
+    QVERIFY(!parseSimConfig("not json", c, &error));
+    QVERIFY(!parseSimConfig(R"({"broker":{"host":"10.1.2.3"}})", c, &error));
+    QVERIFY(error.contains(QStringLiteral("loopback")));
+    QVERIFY(parseSimConfig(R"({"broker":{"host":"127.0.0.1","port":1999},
+        "cameras":[{"kind":"p2p","deviceId":"B765432","password":"abc123"},
+                   {"kind":"future-kind","x":1}]})", c, &error));
+    QCOMPARE(c.broker.port, 1999);
+    QCOMPARE(c.cameras.size(), 2);
+    P2pCameraConfig p;
+    QVERIFY(parseP2pCamera(c.cameras[0].raw, p, &error));
+    QCOMPARE(p.p2pId, QStringLiteral("VRNB-765432-KXPQT"));   // derived from the device ID
+    QCOMPARE(p.hd.fps, 25);
+    QCOMPARE(p.hd.keySeconds, 2);
+    QVERIFY(!parseP2pCamera(QJsonObject{{QStringLiteral("deviceId"), QStringLiteral("a/b")}}, p, &error));
+    // Unknown kinds stop the simulator with a reason; nothing keeps running.
+    SimConfig unknown;
+    QVERIFY(parseSimConfig(R"({"cameras":[{"kind":"future-kind"}]})", unknown, &error));
+    Simulator sim;
+    QVERIFY(!sim.start(unknown, &error));
+    QVERIFY(error.contains(QStringLiteral("future-kind")));
+    QVERIFY(sim.cameras().empty());
+    QCOMPARE(sim.control(QStringLiteral("ping")), QStringLiteral("OK pong"));
+    QVERIFY(sim.control(QStringLiteral("B000000 stall 0 on")).startsWith(QStringLiteral("ERR")));
+    QVERIFY(sim.control(QStringLiteral("   ")).startsWith(QStringLiteral("ERR")));
+}
+
+QTEST_GUILESS_MAIN(TestCamsimMedia)
+#include "tst_camsimmedia.moc"
