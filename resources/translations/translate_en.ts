@@ -146,4 +146,229 @@
    and then install the VarnoPC</translation>
     </message>
 </context>
+<context>
+    <name>QConfigMgr</name>
+    <message>
+        <source>Config Management</source>
+        <translation>Config Management</translation>
+    </message>
+    <message>
+        <source>User Manager</source>
+        <translation>User Manager</translation>
+    </message>
+    <message>
+        <source>Config Storage</source>
+        <translation>Config Storage</translation>
+    </message>
+    <message>
+        <source>Log Manager</source>
+        <translation>Log Manager</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Close</translation>
+    </message>
+    <message>
+        <source>Remove device:</source>
+        <translation>Remove device:</translation>
+    </message>
+</context>
+<context>
+    <name>QLogMgr</name>
+    <message>
+        <source>Time</source>
+        <translation>Time</translation>
+    </message>
+    <message>
+        <source>User</source>
+        <translation>User</translation>
+    </message>
+    <message>
+        <source>Content</source>
+        <translation>Content</translation>
+    </message>
+</context>
+<context>
+    <name>QPasswd</name>
+    <message>
+        <source>Password</source>
+        <translation>Password</translation>
+    </message>
+    <message>
+        <source>ID:</source>
+        <translation>ID:</translation>
+    </message>
+    <message>
+        <source>Default device ID can be found on the back of the camera</source>
+        <translation>Default device ID can be found on the back of the camera</translation>
+    </message>
+    <message>
+        <source>Name:</source>
+        <translation>Name:</translation>
+    </message>
+    <message>
+        <source>Name the camera</source>
+        <translation>Name the camera</translation>
+    </message>
+    <message>
+        <source>Password:</source>
+        <translation>Password:</translation>
+    </message>
+    <message>
+        <source>Default device password can be found on the back of the camera</source>
+        <translation>Default device password can be found on the back of the camera</translation>
+    </message>
+    <message>
+        <source>Confirm</source>
+        <translation>Confirm</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Close</translation>
+    </message>
+    <message>
+        <source>Property</source>
+        <translation>Property</translation>
+    </message>
+    <message>
+        <source>Please input password.</source>
+        <translation>Please input password.</translation>
+    </message>
+</context>
+<context>
+    <name>QRenameFrm</name>
+    <message>
+        <source>Device ID:</source>
+        <translation>Device ID:</translation>
+    </message>
+    <message>
+        <source>Device Name:</source>
+        <translation>Device Name:</translation>
+    </message>
+    <message>
+        <source>Name must be less than 32</source>
+        <translation>Name must be less than 32</translation>
+    </message>
+    <message>
+        <source>Device Password:</source>
+        <translation>Device Password:</translation>
+    </message>
+    <message>
+        <source>The new password consists of 6-30 characters (0-9,a-z,A-Z); 
+Special characters are not allowed.
+The password must not begin with &quot;0&quot;.</source>
+        <translation>The new password consists of 6-30 characters (0-9,a-z,A-Z); 
+Special characters are not allowed.
+The password must not begin with "0".</translation>
+    </message>
+    <message>
+        <source>Confirm</source>
+        <translation>Confirm</translation>
+    </message>
+    <message>
+        <source>Settings</source>
+        <translation>Settings</translation>
+    </message>
+    <message>
+        <source>Name can not be empty!</source>
+        <translation>Name can not be empty!</translation>
+    </message>
+    <message>
+        <source>Password can not be empty!</source>
+        <translation>Password can not be empty!</translation>
+    </message>
+    <message>
+        <source>Rename:</source>
+        <translation>Rename:</translation>
+    </message>
+    <message>
+        <source>Modify successful !</source>
+        <translation>Modify successful !</translation>
+    </message>
+</context>
+<context>
+    <name>QUserMgr</name>
+    <message>
+        <source>User Name:</source>
+        <translation>User Name:</translation>
+    </message>
+    <message>
+        <source>Old Password:</source>
+        <translation>Old Password:</translation>
+    </message>
+    <message>
+        <source>The original password...</source>
+        <translation>The original password...</translation>
+    </message>
+    <message>
+        <source>New Password:</source>
+        <translation>New Password:</translation>
+    </message>
+    <message>
+        <source>The new password consists of 1-31 characters (0-9,a-z,A-Z); 
+Special characters are not allowed.</source>
+        <translation>The new password consists of 1-31 characters (0-9,a-z,A-Z); 
+Special characters are not allowed.</translation>
+    </message>
+    <message>
+        <source>Confirm:</source>
+        <translation>Confirm:</translation>
+    </message>
+    <message>
+        <source>The confirm password is not identical as the new password.</source>
+        <translation>The confirm password is not identical as the new password.</translation>
+    </message>
+    <message>
+        <source>Confirm</source>
+        <translation>Confirm</translation>
+    </message>
+    <message>
+        <source>Change Password</source>
+        <translation>Change Password</translation>
+    </message>
+    <message>
+        <source>User name cannot be empty!</source>
+        <translation>User name cannot be empty!</translation>
+    </message>
+    <message>
+        <source>The old password cannot be empty!</source>
+        <translation>The old password cannot be empty!</translation>
+    </message>
+    <message>
+        <source>The new password cannot be empty!</source>
+        <translation>The new password cannot be empty!</translation>
+    </message>
+    <message>
+        <source>New password can not be same with old password!</source>
+        <translation>New password can not be same with old password!</translation>
+    </message>
+    <message>
+        <source>The confirm password cannot be empty!</source>
+        <translation>The confirm password cannot be empty!</translation>
+    </message>
+    <message>
+        <source>The confirm password is not identical as the new password. Please check.</source>
+        <translation>The confirm password is not identical as the new password. Please check.</translation>
+    </message>
+    <message>
+        <source>Change password successfully!</source>
+        <translation>Change password successfully!</translation>
+    </message>
+    <message>
+        <source>User name does not exist!</source>
+        <translation>User name does not exist!</translation>
+    </message>
+    <message>
+        <source>The orignal password incorrect.Please provide correct password.</source>
+        <translation>The orignal password incorrect.Please provide correct password.</translation>
+    </message>
+    <message>
+        <source>Unknown error!</source>
+        <translation>Unknown error!</translation>
+    </message>
+</context>
 </TS>

@@ -146,4 +146,229 @@
    VarnoPC und installieren Sie es danach erneut</translation>
     </message>
 </context>
+<context>
+    <name>QConfigMgr</name>
+    <message>
+        <source>Config Management</source>
+        <translation>Konfigurationsverwaltung</translation>
+    </message>
+    <message>
+        <source>User Manager</source>
+        <translation>Benutzerverwaltung</translation>
+    </message>
+    <message>
+        <source>Config Storage</source>
+        <translation>Speicher konfigurieren</translation>
+    </message>
+    <message>
+        <source>Log Manager</source>
+        <translation>Protokollverwaltung</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Schließen</translation>
+    </message>
+    <message>
+        <source>Remove device:</source>
+        <translation>Gerät entfernt:</translation>
+    </message>
+</context>
+<context>
+    <name>QLogMgr</name>
+    <message>
+        <source>Time</source>
+        <translation>Zeit</translation>
+    </message>
+    <message>
+        <source>User</source>
+        <translation>Benutzer</translation>
+    </message>
+    <message>
+        <source>Content</source>
+        <translation>Inhalt</translation>
+    </message>
+</context>
+<context>
+    <name>QPasswd</name>
+    <message>
+        <source>Password</source>
+        <translation>Passwort</translation>
+    </message>
+    <message>
+        <source>ID:</source>
+        <translation>ID:</translation>
+    </message>
+    <message>
+        <source>Default device ID can be found on the back of the camera</source>
+        <translation>Die Geräte-ID steht auf der Rückseite der Kamera</translation>
+    </message>
+    <message>
+        <source>Name:</source>
+        <translation>Name:</translation>
+    </message>
+    <message>
+        <source>Name the camera</source>
+        <translation>Kamera benennen</translation>
+    </message>
+    <message>
+        <source>Password:</source>
+        <translation>Passwort:</translation>
+    </message>
+    <message>
+        <source>Default device password can be found on the back of the camera</source>
+        <translation>Das Standardpasswort steht auf der Rückseite der Kamera</translation>
+    </message>
+    <message>
+        <source>Confirm</source>
+        <translation>Bestätigen</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Abbrechen</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Schließen</translation>
+    </message>
+    <message>
+        <source>Property</source>
+        <translation>Eigenschaften</translation>
+    </message>
+    <message>
+        <source>Please input password.</source>
+        <translation>Bitte geben Sie das Passwort ein.</translation>
+    </message>
+</context>
+<context>
+    <name>QRenameFrm</name>
+    <message>
+        <source>Device ID:</source>
+        <translation>Geräte-ID:</translation>
+    </message>
+    <message>
+        <source>Device Name:</source>
+        <translation>Gerätename:</translation>
+    </message>
+    <message>
+        <source>Name must be less than 32</source>
+        <translation>Höchstens 31 Zeichen</translation>
+    </message>
+    <message>
+        <source>Device Password:</source>
+        <translation>Gerätepasswort:</translation>
+    </message>
+    <message>
+        <source>The new password consists of 6-30 characters (0-9,a-z,A-Z); 
+Special characters are not allowed.
+The password must not begin with &quot;0&quot;.</source>
+        <translation>Das neue Passwort besteht aus 6–30 Zeichen (0-9, a-z, A-Z);
+Sonderzeichen sind nicht erlaubt.
+Das Passwort darf nicht mit „0“ beginnen.</translation>
+    </message>
+    <message>
+        <source>Confirm</source>
+        <translation>Bestätigen</translation>
+    </message>
+    <message>
+        <source>Settings</source>
+        <translation>Einstellungen</translation>
+    </message>
+    <message>
+        <source>Name can not be empty!</source>
+        <translation>Der Name darf nicht leer sein!</translation>
+    </message>
+    <message>
+        <source>Password can not be empty!</source>
+        <translation>Das Passwort darf nicht leer sein!</translation>
+    </message>
+    <message>
+        <source>Rename:</source>
+        <translation>Umbenannt:</translation>
+    </message>
+    <message>
+        <source>Modify successful !</source>
+        <translation>Änderung erfolgreich!</translation>
+    </message>
+</context>
+<context>
+    <name>QUserMgr</name>
+    <message>
+        <source>User Name:</source>
+        <translation>Benutzername:</translation>
+    </message>
+    <message>
+        <source>Old Password:</source>
+        <translation>Altes Passwort:</translation>
+    </message>
+    <message>
+        <source>The original password...</source>
+        <translation>Das bisherige Passwort ...</translation>
+    </message>
+    <message>
+        <source>New Password:</source>
+        <translation>Neues Passwort:</translation>
+    </message>
+    <message>
+        <source>The new password consists of 1-31 characters (0-9,a-z,A-Z); 
+Special characters are not allowed.</source>
+        <translation>Das neue Passwort besteht aus 1–31 Zeichen (0-9, a-z, A-Z);
+Sonderzeichen sind nicht erlaubt.</translation>
+    </message>
+    <message>
+        <source>Confirm:</source>
+        <translation>Bestätigung:</translation>
+    </message>
+    <message>
+        <source>The confirm password is not identical as the new password.</source>
+        <translation>Die Bestätigung muss mit dem neuen Passwort übereinstimmen.</translation>
+    </message>
+    <message>
+        <source>Confirm</source>
+        <translation>Bestätigen</translation>
+    </message>
+    <message>
+        <source>Change Password</source>
+        <translation>Passwort ändern</translation>
+    </message>
+    <message>
+        <source>User name cannot be empty!</source>
+        <translation>Der Benutzername darf nicht leer sein!</translation>
+    </message>
+    <message>
+        <source>The old password cannot be empty!</source>
+        <translation>Das alte Passwort darf nicht leer sein!</translation>
+    </message>
+    <message>
+        <source>The new password cannot be empty!</source>
+        <translation>Das neue Passwort darf nicht leer sein!</translation>
+    </message>
+    <message>
+        <source>New password can not be same with old password!</source>
+        <translation>Das neue Passwort darf nicht mit dem alten übereinstimmen!</translation>
+    </message>
+    <message>
+        <source>The confirm password cannot be empty!</source>
+        <translation>Die Passwortbestätigung darf nicht leer sein!</translation>
+    </message>
+    <message>
+        <source>The confirm password is not identical as the new password. Please check.</source>
+        <translation>Die Passwortbestätigung stimmt nicht mit dem neuen Passwort überein. Bitte prüfen.</translation>
+    </message>
+    <message>
+        <source>Change password successfully!</source>
+        <translation>Das Passwort wurde geändert!</translation>
+    </message>
+    <message>
+        <source>User name does not exist!</source>
+        <translation>Der Benutzername existiert nicht!</translation>
+    </message>
+    <message>
+        <source>The orignal password incorrect.Please provide correct password.</source>
+        <translation>Das bisherige Passwort ist falsch. Bitte geben Sie das richtige Passwort ein.</translation>
+    </message>
+    <message>
+        <source>Unknown error!</source>
+        <translation>Unbekannter Fehler!</translation>
+    </message>
+</context>
 </TS>

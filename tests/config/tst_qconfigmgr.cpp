@@ -1,0 +1,246 @@
+// The configuration window with its log page against the real device
+// manager store: the order of the log table, entries made afterwards,
+// "Remove device:" entries, entries from other threads, the content cut,
+// page switching and the relays.
+#include "common/loginfo.h"
+#include "common/metatypes.h"
+#include "common/textfield.h"
+#include "common/ui/promptscript.h"
+#include "config/qconfigmgr.h"
+#include "config/qlogmgr.h"
+#include "config/qusermgr.h"
+#include "platform/devmgr/sdk_dvrmgr.h"
+#include "tests/support/testenv.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTableWidget>
+#include <QtTest>
+
+#include <cstring>
+#include <thread>
+#include <vector>
+
+namespace {
+
+LogInfo_s entry(const char *time, const char *user, const QString &content)
+{
+    LogInfo_s e;
+    std::memset(&e, 0, sizeof(e));
+    varno::setText(e.time, time);
+    varno::setText(e.user, user);
+    varno::setText(e.content, content);
+    return e;
+}
+
+std::vector<LogInfo_s> storedLog()
+{
+    std::vector<LogInfo_s> buffer(kMaxLogEntries);
+    int count = 0;
+    if (SDK_DVRMGR_ReadLog(buffer.data(), &count) != 0)
+        return {};
+    buffer.resize(size_t(count));
+    return buffer;
+}
+
+QTableWidget *table(QConfigMgr &window)
+{
+    return window.findChild<QLogMgr *>()->findChild<QTableWidget *>("logTable");
+}
+
+QString cell(QTableWidget *t, int row, int column)
+{
+    return t->item(row, column) ? t->item(row, column)->text() : QStringLiteral("<none>");
+}
+
+} // namespace
+
+class TestQConfigMgr : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void logPageShowsNewestOnTop();
+    void newEntriesAreStoredAndShownAbove();
+    void removeDeviceEntryCarriesTheOperator();
+    void entriesFromAnotherThreadReachThePage();
+    void longContentIsCutAndTooltipShowsIt();
+    void pagesSwitch();
+    void relays();
+};
+
+void TestQConfigMgr::initTestCase()
+{
+    varno::registerMetaTypes();
+}
+
+void TestQConfigMgr::init()
+{
+    QCOMPARE(SDK_DVRMGR_Init(varno::test::installDir().toUtf8().constData()), 0);
+}
+
+void TestQConfigMgr::cleanup()
+{
+    SDK_DVRMGR_UnInit();
+    QDir(varno::test::installDir()).removeRecursively();
+    QDir().mkpath(varno::test::installDir());
+}
+
+void TestQConfigMgr::logPageShowsNewestOnTop()
+{
+    QCOMPARE(SDK_DVRMGR_WriteLog(entry("2019-02-25 10:00:01", "admin", "Add device:A000001")), 0);
+    QCOMPARE(SDK_DVRMGR_WriteLog(entry("2019-02-25 10:00:02", "admin", "Rename:A000001")), 0);
+    QCOMPARE(SDK_DVRMGR_WriteLog(entry("2019-02-25 10:00:03", "bob", "Remove device:A000001")), 0);
+    QConfigMgr window;
+    QTableWidget *t = table(window);
+    QCOMPARE(t->columnCount(), 3);
+    QCOMPARE(t->horizontalHeaderItem(0)->text(), QStringLiteral("Time"));
+    QCOMPARE(t->horizontalHeaderItem(1)->text(), QStringLiteral("User"));
+    QCOMPARE(t->horizontalHeaderItem(2)->text(), QStringLiteral("Content"));
+    QCOMPARE(t->rowCount(), 3);
+    QCOMPARE(cell(t, 0, 2), QStringLiteral("Remove device:A000001"));
+    QCOMPARE(cell(t, 0, 1), QStringLiteral("bob"));
+    QCOMPARE(cell(t, 0, 0), QStringLiteral("2019-02-25 10:00:03"));
+    QCOMPARE(cell(t, 1, 2), QStringLiteral("Rename:A000001"));
+    QCOMPARE(cell(t, 2, 2), QStringLiteral("Add device:A000001"));
+    // Time and user centred; the content carries its tooltip.
+    QCOMPARE(Qt::Alignment(t->item(0, 0)->textAlignment()), Qt::AlignHCenter | Qt::AlignVCenter);
+    QCOMPARE(Qt::Alignment(t->item(0, 1)->textAlignment()), Qt::AlignHCenter | Qt::AlignVCenter);
+    QCOMPARE(t->item(2, 2)->toolTip(), QStringLiteral("Add device:A000001"));
+    QVERIFY(!(t->item(0, 2)->flags() & Qt::ItemIsEditable) || t->editTriggers() == QAbstractItemView::NoEditTriggers);
+}
+
+void TestQConfigMgr::newEntriesAreStoredAndShownAbove()
+{
+    QCOMPARE(SDK_DVRMGR_WriteLog(entry("2019-02-25 10:00:01", "admin", "first")), 0);
+    QConfigMgr window;
+    window.recvLogInfo(entry("2019-02-25 11:00:00", "admin", "Change Password:B765432"));
+    window.recvLogInfo(entry("2019-02-25 11:00:01", "admin", "Add device:C111111"));
+    QTableWidget *t = table(window);
+    QCOMPARE(t->rowCount(), 3);
+    QCOMPARE(cell(t, 0, 2), QStringLiteral("Add device:C111111"));
+    QCOMPARE(cell(t, 1, 2), QStringLiteral("Change Password:B765432"));
+    QCOMPARE(cell(t, 2, 2), QStringLiteral("first"));
+    const auto stored = storedLog();
+    QCOMPARE(int(stored.size()), 3);
+    QCOMPARE(QByteArray(stored[2].content), QByteArray("Add device:C111111"));
+
+    // A second window reads what the first stored.
+    QConfigMgr again;
+    QCOMPARE(table(again)->rowCount(), 3);
+    QCOMPARE(cell(table(again), 0, 2), QStringLiteral("Add device:C111111"));
+}
+
+void TestQConfigMgr::removeDeviceEntryCarriesTheOperator()
+{
+    QConfigMgr window;
+    char user[32];
+    std::memset(user, 0, sizeof(user));
+    std::strcpy(user, "nightshift");
+    window.setUserName(user);
+    QCOMPARE(window.findChild<QUserMgr *>()->findChild<QLineEdit *>("usrnameLineEdit")->text(),
+             QStringLiteral("nightshift"));
+    QSignalSpy spy(&window, &QConfigMgr::sendLogInfo);
+    window.recvDelDevInfo(QStringLiteral("B765432"));
+    QCOMPARE(spy.count(), 1);
+    const auto e = spy[0][0].value<LogInfo_s>();
+    QCOMPARE(QByteArray(e.content), QByteArray("Remove device:B765432"));
+    QCOMPARE(QByteArray(e.user), QByteArray("nightshift"));
+    const QDateTime when = QDateTime::fromString(QString::fromLatin1(e.time), QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+    QVERIFY(when.isValid());
+    QVERIFY(qAbs(when.secsTo(QDateTime::currentDateTime())) < 60);
+    QCOMPARE(cell(table(window), 0, 2), QStringLiteral("Remove device:B765432"));
+    QCOMPARE(cell(table(window), 0, 1), QStringLiteral("nightshift"));
+    QCOMPARE(int(storedLog().size()), 1);
+}
+
+void TestQConfigMgr::entriesFromAnotherThreadReachThePage()
+{
+    QConfigMgr window;
+    constexpr int kPerThread = 25;
+    std::vector<std::thread> threads;
+    for (int n = 0; n < 2; ++n) {
+        threads.emplace_back([&window, n]() {
+            for (int i = 0; i < kPerThread; ++i)
+                window.recvLogInfo(
+                    entry("2019-02-25 12:00:00", "probe", QStringLiteral("Device:T%1-%2 Online").arg(n).arg(i)));
+        });
+    }
+    for (auto &t : threads)
+        t.join();
+    // Queued to the window's thread: nothing is lost, every entry is stored.
+    QTRY_COMPARE(table(window)->rowCount(), 2 * kPerThread);
+    QCOMPARE(int(storedLog().size()), 2 * kPerThread);
+    for (int row = 0; row < table(window)->rowCount(); ++row)
+        QVERIFY(cell(table(window), row, 2).startsWith(QStringLiteral("Device:T")));
+}
+
+void TestQConfigMgr::longContentIsCutAndTooltipShowsIt()
+{
+    QConfigMgr window;
+    const QString longText = QStringLiteral("Add device:") + QString(300, QLatin1Char('x'));
+    const LogInfo_s e = varno::makeLogInfo("admin", longText);
+    QCOMPARE(std::strlen(e.content), size_t(255));
+    window.recvLogInfo(e);
+    QTableWidget *t = table(window);
+    QCOMPARE(cell(t, 0, 2), longText.left(255));
+    QCOMPARE(t->item(0, 2)->toolTip(), longText.left(255));
+    QCOMPARE(QByteArray(storedLog().at(0).content), longText.left(255).toLatin1());
+
+    // A content field without its terminator is read to its end only.
+    LogInfo_s full;
+    std::memset(&full, 'z', sizeof(full));
+    varno::setText(full.time, "2019-02-25 13:00:00");
+    varno::setText(full.user, "admin");
+    window.recvLogInfo(full);
+    QCOMPARE(cell(t, 0, 2), QString(256, QLatin1Char('z')));
+}
+
+void TestQConfigMgr::pagesSwitch()
+{
+    QConfigMgr window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    auto *userPage = window.findChild<QUserMgr *>();
+    auto *logPage = window.findChild<QLogMgr *>();
+    auto *videoPage = window.findChild<QWidget *>("videoPage");
+    QVERIFY(userPage && logPage && videoPage);
+    QVERIFY(userPage->isVisible() && !logPage->isVisible() && !videoPage->isVisible());
+    window.findChild<QPushButton *>("logButton")->click();
+    QVERIFY(!userPage->isVisible() && logPage->isVisible() && !videoPage->isVisible());
+    QVERIFY(window.findChild<QPushButton *>("logButton")->isChecked());
+    QVERIFY(!window.findChild<QPushButton *>("userButton")->isChecked());
+    window.findChild<QPushButton *>("videoButton")->click();
+    QVERIFY(!userPage->isVisible() && !logPage->isVisible() && videoPage->isVisible());
+    window.findChild<QPushButton *>("userButton")->click();
+    QVERIFY(userPage->isVisible() && !logPage->isVisible() && !videoPage->isVisible());
+    // The storage page takes the empty place and the same button.
+    auto *storage = new QWidget;
+    window.setStoragePage(storage);
+    window.findChild<QPushButton *>("videoButton")->click();
+    QVERIFY(storage->isVisible() && !userPage->isVisible());
+    window.findChild<QPushButton *>("closeButton")->click();
+    QVERIFY(!window.isVisible());
+}
+
+void TestQConfigMgr::relays()
+{
+    QConfigMgr window;
+    QSignalSpy path(&window, &QConfigMgr::sendCapPathToClient);
+    QSignalSpy alarm(&window, &QConfigMgr::sendRecordAlarmType);
+    window.recvCapPathFromVMgr(QStringLiteral("~/Snapshots/"));
+    window.recvRecordAlarmType(1);
+    window.recvRecordAlarmType(0);
+    QCOMPARE(path.count(), 1);
+    QCOMPARE(path[0][0].toString(), QStringLiteral("~/Snapshots/"));
+    QCOMPARE(alarm.count(), 2);
+    QCOMPARE(alarm[0][0].toInt(), 1);
+    QCOMPARE(alarm[1][0].toInt(), 0);
+}
+
+QTEST_MAIN(TestQConfigMgr)
+#include "tst_qconfigmgr.moc"

@@ -1,0 +1,203 @@
+// The user password page: the checks in their order, every answer of the
+// local user store, the letters-and-digits fields and the Return key.
+#include "common/ui/promptscript.h"
+#include "config/qusermgr.h"
+#include "platform/userstore/user_local.h"
+#include "platform/userstore/userfile.h"
+#include "tests/support/testenv.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QtTest>
+
+#include <cstring>
+
+using varno::ui::PromptScript;
+
+namespace {
+
+int login(const char *user, const char *password)
+{
+    char u[32] = {};
+    char p[32] = {};
+    std::strncpy(u, user, sizeof(u) - 1);
+    std::strncpy(p, password, sizeof(p) - 1);
+    return User_local_login(u, p);
+}
+
+} // namespace
+
+class TestQUserMgr : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void checksInOrder_data();
+    void checksInOrder();
+    void storeAnswers_data();
+    void storeAnswers();
+    void unknownErrorWhenStoreClosed();
+    void fieldsTakeLettersAndDigitsOnly();
+    void returnActsAsTheButton();
+
+private:
+    bool m_resetStore = false;
+    void fill(QUserMgr &page, const QString &user, const QString &oldPass, const QString &newPass,
+              const QString &confirm);
+};
+
+void TestQUserMgr::init()
+{
+    QCOMPARE(User_local_Init(), 0);
+}
+
+void TestQUserMgr::cleanup()
+{
+    // A case that changed the password leaves a fresh store (with the
+    // default account) to the next one; password hashing is slow, so the
+    // store is kept otherwise.
+    User_local_UnInit();
+    if (m_resetStore)
+        QFile::remove(varno::test::installDir() + QLatin1Char('/') + QLatin1String(varno::userstore::kFileName));
+    m_resetStore = false;
+}
+
+void TestQUserMgr::fill(QUserMgr &page, const QString &user, const QString &oldPass, const QString &newPass,
+                        const QString &confirm)
+{
+    QByteArray name = user.toUtf8();
+    name.resize(32, '\0');
+    page.setUserName(name.constData());
+    page.findChild<QLineEdit *>("oldpassLineEdit")->setText(oldPass);
+    page.findChild<QLineEdit *>("newpassLineEdit")->setText(newPass);
+    page.findChild<QLineEdit *>("confirmpassLineEdit")->setText(confirm);
+}
+
+void TestQUserMgr::checksInOrder_data()
+{
+    QTest::addColumn<QString>("user");
+    QTest::addColumn<QString>("oldPass");
+    QTest::addColumn<QString>("newPass");
+    QTest::addColumn<QString>("confirm");
+    QTest::addColumn<QString>("message");
+    // Each row breaks its own rule and every later one, so that only the
+    // order can pick the message.
+    QTest::newRow("no user") << "" << "" << "" << "" << "User name cannot be empty!";
+    QTest::newRow("no old") << "admin" << "" << "" << "" << "The old password cannot be empty!";
+    QTest::newRow("no new") << "admin" << "admin" << "" << "" << "The new password cannot be empty!";
+    QTest::newRow("same as old before confirm") << "admin" << "admin" << "admin" << ""
+                                                << "New password can not be same with old password!";
+    QTest::newRow("no confirm") << "admin" << "admin" << "abc123" << "" << "The confirm password cannot be empty!";
+    QTest::newRow("confirm differs") << "admin" << "admin" << "abc123" << "abc124"
+                                     << "The confirm password is not identical as the new password. Please check.";
+}
+
+void TestQUserMgr::checksInOrder()
+{
+    QFETCH(QString, user);
+    QFETCH(QString, oldPass);
+    QFETCH(QString, newPass);
+    QFETCH(QString, confirm);
+    QFETCH(QString, message);
+    PromptScript script;
+    QUserMgr page;
+    fill(page, user, oldPass, newPass, confirm);
+    page.on_changeButton_clicked();
+    const auto requests = script.take();
+    QCOMPARE(requests.size(), 1);
+    QCOMPARE(requests[0].title, QStringLiteral("Change Password"));
+    QCOMPARE(requests[0].text, message);
+    QCOMPARE(requests[0].kind, varno::ui::PromptKind::Information);
+}
+
+void TestQUserMgr::storeAnswers_data()
+{
+    QTest::addColumn<QString>("user");
+    QTest::addColumn<QString>("oldPass");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("passwordAfter");
+    QTest::newRow("changed") << "admin" << "admin" << "Change password successfully!" << "abc123";
+    QTest::newRow("wrong old") << "admin" << "wrong1"
+                               << "The orignal password incorrect.Please provide correct password." << "admin";
+    QTest::newRow("no such user") << "ghost" << "admin" << "User name does not exist!" << "admin";
+}
+
+void TestQUserMgr::storeAnswers()
+{
+    QFETCH(QString, user);
+    QFETCH(QString, oldPass);
+    QFETCH(QString, message);
+    QFETCH(QString, passwordAfter);
+    PromptScript script;
+    QUserMgr page;
+    fill(page, user, oldPass, QStringLiteral("abc123"), QStringLiteral("abc123"));
+    page.on_changeButton_clicked();
+    const auto requests = script.take();
+    QCOMPARE(requests.size(), 1);
+    QCOMPARE(requests[0].title, QStringLiteral("Change Password"));
+    QCOMPARE(requests[0].text, message);
+    if (passwordAfter != QLatin1String("admin")) {
+        QCOMPARE(login("admin", passwordAfter.toLatin1().constData()), 0);
+        m_resetStore = true;
+    }
+    // The fields keep their text after the attempt.
+    QCOMPARE(page.findChild<QLineEdit *>("newpassLineEdit")->text(), QStringLiteral("abc123"));
+}
+
+void TestQUserMgr::unknownErrorWhenStoreClosed()
+{
+    User_local_UnInit();
+    PromptScript script;
+    QUserMgr page;
+    fill(page, QStringLiteral("admin"), QStringLiteral("admin"), QStringLiteral("abc123"), QStringLiteral("abc123"));
+    page.on_changeButton_clicked();
+    const auto requests = script.take();
+    QCOMPARE(requests.size(), 1);
+    QCOMPARE(requests[0].text, QStringLiteral("Unknown error!"));
+}
+
+void TestQUserMgr::fieldsTakeLettersAndDigitsOnly()
+{
+    QUserMgr page;
+    for (const char *name : {"oldpassLineEdit", "newpassLineEdit", "confirmpassLineEdit"}) {
+        auto *edit = page.findChild<QLineEdit *>(name);
+        QVERIFY(edit);
+        QTest::keyClicks(edit, QStringLiteral("ab#c 1-2_3"));
+        QCOMPARE(edit->text(), QStringLiteral("abc123"));
+        QCOMPARE(edit->echoMode(), QLineEdit::Password);
+        QCOMPARE(edit->maxLength(), 31);
+    }
+    auto *name = page.findChild<QLineEdit *>("usrnameLineEdit");
+    QVERIFY(name->isReadOnly());
+    QCOMPARE(name->maxLength(), 32);
+    // A 32-byte name field without a terminator is read to its end only.
+    char full[32];
+    std::memset(full, 'u', sizeof(full));
+    page.setUserName(full);
+    QCOMPARE(name->text(), QString(32, QLatin1Char('u')));
+}
+
+void TestQUserMgr::returnActsAsTheButton()
+{
+    PromptScript script;
+    QUserMgr page;
+    page.show();
+    fill(page, QStringLiteral("admin"), QStringLiteral("admin"), QStringLiteral("xyz789"), QStringLiteral("xyz789"));
+    auto *confirm = page.findChild<QLineEdit *>("confirmpassLineEdit");
+    confirm->setFocus();
+    QTest::keyClick(confirm, Qt::Key_Return);
+    QCOMPARE(script.count(), 1);
+    QCOMPARE(script.take()[0].text, QStringLiteral("Change password successfully!"));
+    QTest::keyClick(confirm, Qt::Key_Enter);
+    // The second press tries again with the same fields: the old one is now wrong.
+    QCOMPARE(script.take()[0].text, QStringLiteral("The orignal password incorrect.Please provide correct password."));
+    QCOMPARE(login("admin", "xyz789"), 0);
+    m_resetStore = true;
+}
+
+QTEST_MAIN(TestQUserMgr)
+#include "tst_qusermgr.moc"

@@ -1,0 +1,151 @@
+// The camera password prompt: an empty password is refused and the dialog
+// stays; Cancel, close and Escape give no password; the prompt seam runs
+// the dialog and answers with what was typed.
+#include "common/ui/infobox.h"
+#include "common/ui/promptscript.h"
+#include "device/qpasswd.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <QtTest>
+
+#include <functional>
+
+using varno::ui::PromptScript;
+
+namespace {
+
+// Runs action on the next modal dialog of type T once it is showing.
+template <typename T>
+void onModal(std::function<void(T *)> action)
+{
+    auto tries = std::make_shared<int>(0);
+    auto poll = std::make_shared<std::function<void()>>();
+    *poll = [=]() {
+        auto *dialog = qobject_cast<T *>(QApplication::activeModalWidget());
+        if (!dialog || !dialog->isVisible()) {
+            if (++*tries < 500)
+                QTimer::singleShot(10, *poll);
+            return;
+        }
+        action(dialog);
+    };
+    QTimer::singleShot(0, *poll);
+}
+
+} // namespace
+
+class TestQPasswd : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void fieldsAndFocus();
+    void emptyPasswordKeepsTheDialogOpen();
+    void everyWayOutClearsThePassword();
+    void seamRunsTheDialog();
+    void seamCancelGivesNothing();
+};
+
+void TestQPasswd::fieldsAndFocus()
+{
+    QPasswd dialog;
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    dialog.setDevInfo("B765432", "Front door");
+    QCOMPARE(dialog.findChild<QLineEdit *>("idLineEdit")->text(), QStringLiteral("B765432"));
+    QVERIFY(dialog.findChild<QLineEdit *>("idLineEdit")->isReadOnly());
+    QCOMPARE(dialog.findChild<QLineEdit *>("nameLineEdit")->text(), QStringLiteral("Front door"));
+    auto *password = dialog.findChild<QLineEdit *>("passwdLineEdit");
+    QCOMPARE(password->echoMode(), QLineEdit::Password);
+    QTRY_VERIFY(password->hasFocus());
+    // Without an ID its row is not shown.
+    dialog.setDevInfo(nullptr, "Yard");
+    QVERIFY(!dialog.findChild<QLineEdit *>("idLineEdit")->isVisible());
+    QVERIFY(!dialog.findChild<QLabel *>("idLabel")->isVisible());
+}
+
+void TestQPasswd::emptyPasswordKeepsTheDialogOpen()
+{
+    PromptScript script;
+    QPasswd dialog;
+    dialog.setDevInfo("B765432", "Front door");
+    dialog.show();
+    dialog.on_confirmButton_clicked();
+    const auto requests = script.take();
+    QCOMPARE(requests.size(), 1);
+    QCOMPARE(requests[0].title, QStringLiteral("Property"));
+    QCOMPARE(requests[0].text, QStringLiteral("Please input password."));
+    QVERIFY(dialog.isVisible());
+    QCOMPARE(dialog.result(), int(QDialog::Rejected));
+
+    dialog.findChild<QLineEdit *>("passwdLineEdit")->setText(QStringLiteral("abc123"));
+    dialog.on_confirmButton_clicked();
+    QVERIFY(!dialog.isVisible());
+    QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    QCOMPARE(dialog.getPasswd(), QStringLiteral("abc123"));
+    QCOMPARE(script.count(), 0);
+}
+
+void TestQPasswd::everyWayOutClearsThePassword()
+{
+    for (int way = 0; way < 3; ++way) {
+        QPasswd dialog;
+        dialog.setDevInfo("B765432", "Front door");
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        auto *password = dialog.findChild<QLineEdit *>("passwdLineEdit");
+        password->setText(QStringLiteral("typed99"));
+        if (way == 0)
+            dialog.on_cancelButton_clicked();
+        else if (way == 1)
+            dialog.on_closeButton_clicked();
+        else
+            QTest::keyClick(password, Qt::Key_Escape);
+        QVERIFY2(!dialog.isVisible(), qPrintable(QString::number(way)));
+        QCOMPARE(dialog.result(), int(QDialog::Rejected));
+        QCOMPARE(dialog.getPasswd(), QString());
+    }
+}
+
+void TestQPasswd::seamRunsTheDialog()
+{
+    QPasswd::registerAsPasswordPrompt();
+    QString shownName;
+    onModal<QPasswd>([&](QPasswd *dialog) {
+        shownName = dialog->findChild<QLineEdit *>("nameLineEdit")->text();
+        QTest::keyClicks(dialog->findChild<QLineEdit *>("passwdLineEdit"), QStringLiteral("cam777"));
+        dialog->findChild<QPushButton *>("confirmButton")->click();
+    });
+    varno::ui::PromptRequest request;
+    request.kind = varno::ui::PromptKind::Password;
+    request.title = QStringLiteral("Password");
+    request.text = QStringLiteral("Front door");
+    const varno::ui::PromptAnswer answer = varno::ui::prompt(request);
+    QCOMPARE(shownName, QStringLiteral("Front door"));
+    QCOMPARE(answer.button, QMessageBox::Ok);
+    QCOMPARE(answer.text, QStringLiteral("cam777"));
+    varno::ui::setPasswordDialog({});
+}
+
+void TestQPasswd::seamCancelGivesNothing()
+{
+    QPasswd::registerAsPasswordPrompt();
+    onModal<QPasswd>([](QPasswd *dialog) {
+        dialog->findChild<QLineEdit *>("passwdLineEdit")->setText(QStringLiteral("typed"));
+        dialog->findChild<QPushButton *>("cancelButton")->click();
+    });
+    varno::ui::PromptRequest request;
+    request.kind = varno::ui::PromptKind::Password;
+    request.text = QStringLiteral("Yard");
+    const varno::ui::PromptAnswer answer = varno::ui::prompt(request);
+    QCOMPARE(answer.button, QMessageBox::Cancel);
+    QVERIFY(answer.text.isEmpty());
+    varno::ui::setPasswordDialog({});
+}
+
+QTEST_MAIN(TestQPasswd)
+#include "tst_qpasswd.moc"
