@@ -66,6 +66,7 @@ int main(int argc, char *argv[])
     {
         Client client(localIp);
         client.userLogin(user);
+        client.startP2PRegistration();
         client.show();
         WriteLog(0, "Start Client ...!!!");
         code = QApplication::exec();

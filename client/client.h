@@ -1,6 +1,8 @@
 #pragma once
 
 #include "common/devicerecords.h"
+#include "common/p2pmessage.h"
+#include "platform/p2p/p2p_client_sdk.h"
 
 #include <QDialog>
 #include <QList>
@@ -8,6 +10,7 @@
 #include <QSize>
 
 #include <atomic>
+#include <memory>
 #include <mutex>
 
 class QCloseEvent;
@@ -17,6 +20,8 @@ class QMouseEvent;
 namespace Ui {
 class Client;
 }
+
+struct ClientP2p;
 
 // The frameless main window and owner of the camera list. Construction
 // initialises the device manager and loads the stored cameras (passwords
@@ -39,9 +44,22 @@ public:
     QList<DvrListInfo_s> deviceList() const;
     const char *loginUser() const { return m_user; }
     bool stopRequested() const { return m_stop.load(); }
+
+    // Peer-to-peer channel (client_p2p.cpp). startP2PRegistration runs
+    // registerP2PProcFunc on the registration thread, which this object owns
+    // and joins; the destructor logs out and releases the library.
+    void startP2PRegistration();
+    void registerP2PProcFunc();
+    // The process-wide P2P library handle, 0 until initialised.
+    static P2P_HANDLE p2pHandle();
+    // The library's callbacks (message: user value this Client).
+    static int p2pMessageCallback(int32_t type, const char *payload, int32_t length,
+                                  const char *cameraId, void *user);
+    static int p2pStatusCallback(int32_t event, int32_t value, int32_t reserved, int32_t user);
     bool isMaximized() const { return m_maximized; }
 
 signals:
+    void sendP2pMsg(P2pMessage_S msg);
     void sendLogInfo(LogInfo_s info);
     void sendWinCloseSignal();
 
@@ -85,4 +103,8 @@ private:
     bool m_dragging = false;
     QPoint m_pressOffset;
     QSize m_formSize;
+
+    bool p2pStopRequested() const;
+    // Last member: destroyed first, while the rest of the object still stands.
+    std::shared_ptr<ClientP2p> m_p2p;
 };
