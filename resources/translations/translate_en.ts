@@ -371,4 +371,268 @@ Special characters are not allowed.</translation>
         <translation>Unknown error!</translation>
     </message>
 </context>
+<context>
+    <name>QAddDevice</name>
+    <message>
+        <source>Add Device</source>
+        <translation>Add Device</translation>
+    </message>
+    <message>
+        <source>Select all</source>
+        <translation>Select all</translation>
+    </message>
+    <message>
+        <source>Manual</source>
+        <translation>Manual</translation>
+    </message>
+    <message>
+        <source>Add</source>
+        <translation>Add</translation>
+    </message>
+    <message>
+        <source>Exit</source>
+        <translation>Exit</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Close</translation>
+    </message>
+    <message>
+        <source>Camera ID</source>
+        <translation>Camera ID</translation>
+    </message>
+    <message>
+        <source>IP</source>
+        <translation>IP</translation>
+    </message>
+    <message>
+        <source>ONVIF URL</source>
+        <translation>ONVIF URL</translation>
+    </message>
+    <message>
+        <source>The device list is full: at most %1 devices. Device [%2] was not added.</source>
+        <translation>The device list is full: at most %1 devices. Device [%2] was not added.</translation>
+    </message>
+    <message>
+        <source>Device [%1] has been added, the name is [%2].</source>
+        <translation>Device [%1] has been added, the name is [%2].</translation>
+    </message>
+    <message>
+        <source>Failed to add device,id:[%1]</source>
+        <translation>Failed to add device,id:[%1]</translation>
+    </message>
+    <message>
+        <source>Add device:</source>
+        <translation>Add device:</translation>
+    </message>
+    <message>
+        <source>Please select one or more devices to add!</source>
+        <translation>Please select one or more devices to add!</translation>
+    </message>
+    <message>
+        <source>Add device completed</source>
+        <translation>Add device completed</translation>
+    </message>
+    <message>
+        <source>Failed to add device (%1)</source>
+        <translation>Failed to add device (%1)</translation>
+    </message>
+</context>
+<context>
+    <name>QManualDial</name>
+    <message>
+        <source>Manual</source>
+        <translation>Manual</translation>
+    </message>
+    <message>
+        <source>Camera ID</source>
+        <translation>Camera ID</translation>
+    </message>
+    <message>
+        <source>You can find Camera ID on the back of the camera.It is like A0000188.</source>
+        <translation>You can find Camera ID on the back of the camera.It is like A0000188.</translation>
+    </message>
+    <message>
+        <source>Camera Name</source>
+        <translation>Camera Name</translation>
+    </message>
+    <message>
+        <source>Name the Camera...</source>
+        <translation>Name the Camera...</translation>
+    </message>
+    <message>
+        <source>Camera Password</source>
+        <translation>Camera Password</translation>
+    </message>
+    <message>
+        <source>You can find the default password on the back of the camera.</source>
+        <translation>You can find the default password on the back of the camera.</translation>
+    </message>
+    <message>
+        <source>Add</source>
+        <translation>Add</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Close</translation>
+    </message>
+    <message>
+        <source>ID can not be empty!</source>
+        <translation>ID can not be empty!</translation>
+    </message>
+    <message>
+        <source>ID is not correct !</source>
+        <translation>ID is not correct !</translation>
+    </message>
+    <message>
+        <source>Device[%1] has been added, check [%2].</source>
+        <translation>Device[%1] has been added, check [%2].</translation>
+    </message>
+    <message>
+        <source>Please inupt Name.</source>
+        <translation>Please inupt Name.</translation>
+    </message>
+    <message>
+        <source>Please input password.</source>
+        <translation>Please input password.</translation>
+    </message>
+    <message>
+        <source>Unable to connect server (ID:%1) (errorno:%2)!</source>
+        <translation>Unable to connect server (ID:%1) (errorno:%2)!</translation>
+    </message>
+    <message>
+        <source>Unable to connect device(%1) (errorno:%2)!</source>
+        <translation>Unable to connect device(%1) (errorno:%2)!</translation>
+    </message>
+    <message>
+        <source>Password incorrect!</source>
+        <translation>Password incorrect!</translation>
+    </message>
+    <message>
+        <source>Manually add device(%1) successfully!</source>
+        <translation>Manually add device(%1) successfully!</translation>
+    </message>
+</context>
+<context>
+    <name>QPasswdFrm</name>
+    <message>
+        <source>Device ID:</source>
+        <translation>Device ID:</translation>
+    </message>
+    <message>
+        <source>Device Name:</source>
+        <translation>Device Name:</translation>
+    </message>
+    <message>
+        <source>The device name...</source>
+        <translation>The device name...</translation>
+    </message>
+    <message>
+        <source>Old Password:</source>
+        <translation>Old Password:</translation>
+    </message>
+    <message>
+        <source>The original password...</source>
+        <translation>The original password...</translation>
+    </message>
+    <message>
+        <source>New Password:</source>
+        <translation>New Password:</translation>
+    </message>
+    <message>
+        <source>The new password consists of 6-30 characters (0-9,a-z,A-Z);
+Special characters are not allowed.
+The password must not begin with &quot;0&quot;.</source>
+        <translation>The new password consists of 6-30 characters (0-9,a-z,A-Z);
+Special characters are not allowed.
+The password must not begin with "0".</translation>
+    </message>
+    <message>
+        <source>Confirm:</source>
+        <translation>Confirm:</translation>
+    </message>
+    <message>
+        <source>The confirm password must be the same with the new password.</source>
+        <translation>The confirm password must be the same with the new password.</translation>
+    </message>
+    <message>
+        <source>Confirm</source>
+        <translation>Confirm</translation>
+    </message>
+    <message>
+        <source>Settings</source>
+        <translation>Settings</translation>
+    </message>
+    <message>
+        <source>Name can not be empty!</source>
+        <translation>Name can not be empty!</translation>
+    </message>
+    <message>
+        <source>Old password can not be empty!</source>
+        <translation>Old password can not be empty!</translation>
+    </message>
+    <message>
+        <source>New password can not be empty!</source>
+        <translation>New password can not be empty!</translation>
+    </message>
+    <message>
+        <source>New password can not be same with old password!</source>
+        <translation>New password can not be same with old password!</translation>
+    </message>
+    <message>
+        <source>New password must consists of 6-30 characters!</source>
+        <translation>New password must consists of 6-30 characters!</translation>
+    </message>
+    <message>
+        <source>New password must not begin with &apos;0&apos; !</source>
+        <translation>New password must not begin with '0' !</translation>
+    </message>
+    <message>
+        <source>Confirm password can not be empty!</source>
+        <translation>Confirm password can not be empty!</translation>
+    </message>
+    <message>
+        <source>New password can be same with confirm password!</source>
+        <translation>New password can be same with confirm password!</translation>
+    </message>
+    <message>
+        <source>Unable to connect device(%1) (errorno:%2)!</source>
+        <translation>Unable to connect device(%1) (errorno:%2)!</translation>
+    </message>
+    <message>
+        <source>Change device [%1] Password failed, Please enter the correct old password !</source>
+        <translation>Change device [%1] Password failed, Please enter the correct old password !</translation>
+    </message>
+    <message>
+        <source>Change Password:</source>
+        <translation>Change Password:</translation>
+    </message>
+    <message>
+        <source>Modify successful !</source>
+        <translation>Modify successful !</translation>
+    </message>
+</context>
+<context>
+    <name>QPropertyDial</name>
+    <message>
+        <source>Settings</source>
+        <translation>Settings</translation>
+    </message>
+    <message>
+        <source>Camera Editor</source>
+        <translation>Camera Editor</translation>
+    </message>
+    <message>
+        <source>Change password</source>
+        <translation>Change password</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Close</translation>
+    </message>
+</context>
 </TS>

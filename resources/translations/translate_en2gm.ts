@@ -371,4 +371,268 @@ Sonderzeichen sind nicht erlaubt.</translation>
         <translation>Unbekannter Fehler!</translation>
     </message>
 </context>
+<context>
+    <name>QAddDevice</name>
+    <message>
+        <source>Add Device</source>
+        <translation>Gerät hinzufügen</translation>
+    </message>
+    <message>
+        <source>Select all</source>
+        <translation>Alle auswählen</translation>
+    </message>
+    <message>
+        <source>Manual</source>
+        <translation>Manuell</translation>
+    </message>
+    <message>
+        <source>Add</source>
+        <translation>Hinzufügen</translation>
+    </message>
+    <message>
+        <source>Exit</source>
+        <translation>Beenden</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Schließen</translation>
+    </message>
+    <message>
+        <source>Camera ID</source>
+        <translation>Kamera-ID</translation>
+    </message>
+    <message>
+        <source>IP</source>
+        <translation>IP</translation>
+    </message>
+    <message>
+        <source>ONVIF URL</source>
+        <translation>ONVIF-URL</translation>
+    </message>
+    <message>
+        <source>The device list is full: at most %1 devices. Device [%2] was not added.</source>
+        <translation>Die Geräteliste ist voll: höchstens %1 Geräte. Gerät [%2] wurde nicht hinzugefügt.</translation>
+    </message>
+    <message>
+        <source>Device [%1] has been added, the name is [%2].</source>
+        <translation>Gerät [%1] ist bereits vorhanden, sein Name ist [%2].</translation>
+    </message>
+    <message>
+        <source>Failed to add device,id:[%1]</source>
+        <translation>Gerät konnte nicht hinzugefügt werden, ID: [%1]</translation>
+    </message>
+    <message>
+        <source>Add device:</source>
+        <translation>Gerät hinzugefügt:</translation>
+    </message>
+    <message>
+        <source>Please select one or more devices to add!</source>
+        <translation>Bitte wählen Sie mindestens ein Gerät zum Hinzufügen aus!</translation>
+    </message>
+    <message>
+        <source>Add device completed</source>
+        <translation>Geräte wurden hinzugefügt</translation>
+    </message>
+    <message>
+        <source>Failed to add device (%1)</source>
+        <translation>Gerät (%1) konnte nicht hinzugefügt werden</translation>
+    </message>
+</context>
+<context>
+    <name>QManualDial</name>
+    <message>
+        <source>Manual</source>
+        <translation>Manuell</translation>
+    </message>
+    <message>
+        <source>Camera ID</source>
+        <translation>Kamera-ID</translation>
+    </message>
+    <message>
+        <source>You can find Camera ID on the back of the camera.It is like A0000188.</source>
+        <translation>Die Kamera-ID steht auf der Rückseite der Kamera, z. B. A0000188.</translation>
+    </message>
+    <message>
+        <source>Camera Name</source>
+        <translation>Kameraname</translation>
+    </message>
+    <message>
+        <source>Name the Camera...</source>
+        <translation>Kamera benennen ...</translation>
+    </message>
+    <message>
+        <source>Camera Password</source>
+        <translation>Kamerapasswort</translation>
+    </message>
+    <message>
+        <source>You can find the default password on the back of the camera.</source>
+        <translation>Das Standardpasswort steht auf der Rückseite der Kamera.</translation>
+    </message>
+    <message>
+        <source>Add</source>
+        <translation>Hinzufügen</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Abbrechen</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Schließen</translation>
+    </message>
+    <message>
+        <source>ID can not be empty!</source>
+        <translation>Die ID darf nicht leer sein!</translation>
+    </message>
+    <message>
+        <source>ID is not correct !</source>
+        <translation>Die ID ist ungültig!</translation>
+    </message>
+    <message>
+        <source>Device[%1] has been added, check [%2].</source>
+        <translation>Gerät [%1] ist bereits vorhanden, siehe [%2].</translation>
+    </message>
+    <message>
+        <source>Please inupt Name.</source>
+        <translation>Bitte geben Sie einen Namen ein.</translation>
+    </message>
+    <message>
+        <source>Please input password.</source>
+        <translation>Bitte geben Sie das Passwort ein.</translation>
+    </message>
+    <message>
+        <source>Unable to connect server (ID:%1) (errorno:%2)!</source>
+        <translation>Keine Verbindung zum Server (ID: %1) (Fehlernummer: %2)!</translation>
+    </message>
+    <message>
+        <source>Unable to connect device(%1) (errorno:%2)!</source>
+        <translation>Keine Verbindung zum Gerät (%1) (Fehlernummer: %2)!</translation>
+    </message>
+    <message>
+        <source>Password incorrect!</source>
+        <translation>Falsches Passwort!</translation>
+    </message>
+    <message>
+        <source>Manually add device(%1) successfully!</source>
+        <translation>Gerät (%1) wurde manuell hinzugefügt!</translation>
+    </message>
+</context>
+<context>
+    <name>QPasswdFrm</name>
+    <message>
+        <source>Device ID:</source>
+        <translation>Geräte-ID:</translation>
+    </message>
+    <message>
+        <source>Device Name:</source>
+        <translation>Gerätename:</translation>
+    </message>
+    <message>
+        <source>The device name...</source>
+        <translation>Der Gerätename ...</translation>
+    </message>
+    <message>
+        <source>Old Password:</source>
+        <translation>Altes Passwort:</translation>
+    </message>
+    <message>
+        <source>The original password...</source>
+        <translation>Das bisherige Passwort ...</translation>
+    </message>
+    <message>
+        <source>New Password:</source>
+        <translation>Neues Passwort:</translation>
+    </message>
+    <message>
+        <source>The new password consists of 6-30 characters (0-9,a-z,A-Z);
+Special characters are not allowed.
+The password must not begin with &quot;0&quot;.</source>
+        <translation>Das neue Passwort besteht aus 6–30 Zeichen (0-9, a-z, A-Z);
+Sonderzeichen sind nicht erlaubt.
+Das Passwort darf nicht mit „0“ beginnen.</translation>
+    </message>
+    <message>
+        <source>Confirm:</source>
+        <translation>Bestätigung:</translation>
+    </message>
+    <message>
+        <source>The confirm password must be the same with the new password.</source>
+        <translation>Die Bestätigung muss mit dem neuen Passwort übereinstimmen.</translation>
+    </message>
+    <message>
+        <source>Confirm</source>
+        <translation>Bestätigen</translation>
+    </message>
+    <message>
+        <source>Settings</source>
+        <translation>Einstellungen</translation>
+    </message>
+    <message>
+        <source>Name can not be empty!</source>
+        <translation>Der Name darf nicht leer sein!</translation>
+    </message>
+    <message>
+        <source>Old password can not be empty!</source>
+        <translation>Das alte Passwort darf nicht leer sein!</translation>
+    </message>
+    <message>
+        <source>New password can not be empty!</source>
+        <translation>Das neue Passwort darf nicht leer sein!</translation>
+    </message>
+    <message>
+        <source>New password can not be same with old password!</source>
+        <translation>Das neue Passwort darf nicht mit dem alten übereinstimmen!</translation>
+    </message>
+    <message>
+        <source>New password must consists of 6-30 characters!</source>
+        <translation>Das neue Passwort muss aus 6–30 Zeichen bestehen!</translation>
+    </message>
+    <message>
+        <source>New password must not begin with &apos;0&apos; !</source>
+        <translation>Das neue Passwort darf nicht mit „0“ beginnen!</translation>
+    </message>
+    <message>
+        <source>Confirm password can not be empty!</source>
+        <translation>Die Passwortbestätigung darf nicht leer sein!</translation>
+    </message>
+    <message>
+        <source>New password can be same with confirm password!</source>
+        <translation>Das neue Passwort stimmt nicht mit der Bestätigung überein!</translation>
+    </message>
+    <message>
+        <source>Unable to connect device(%1) (errorno:%2)!</source>
+        <translation>Keine Verbindung zum Gerät (%1) (Fehlernummer: %2)!</translation>
+    </message>
+    <message>
+        <source>Change device [%1] Password failed, Please enter the correct old password !</source>
+        <translation>Das Passwort von Gerät [%1] wurde nicht geändert. Bitte geben Sie das richtige alte Passwort ein!</translation>
+    </message>
+    <message>
+        <source>Change Password:</source>
+        <translation>Passwort geändert:</translation>
+    </message>
+    <message>
+        <source>Modify successful !</source>
+        <translation>Änderung erfolgreich!</translation>
+    </message>
+</context>
+<context>
+    <name>QPropertyDial</name>
+    <message>
+        <source>Settings</source>
+        <translation>Einstellungen</translation>
+    </message>
+    <message>
+        <source>Camera Editor</source>
+        <translation>Kamera bearbeiten</translation>
+    </message>
+    <message>
+        <source>Change password</source>
+        <translation>Passwort ändern</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Schließen</translation>
+    </message>
+</context>
 </TS>

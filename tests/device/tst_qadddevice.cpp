@@ -1,0 +1,539 @@
+// The add device dialog against the real store, a private broker and the
+// camera simulator: the table of discovered cameras, the check-all box,
+// adds from discovery (P2P form and ONVIF form), the store with enciphered
+// passwords, cameras from the manual add, the 300-camera limit and deletes.
+#include "common/metatypes.h"
+#include "common/p2phandle.h"
+#include "common/p2precords.h"
+#include "common/textfield.h"
+#include "common/ui/promptscript.h"
+#include "device/passwordcipher.h"
+#include "device/qadddevice.h"
+#include "device/qmanualdial.h"
+#include "platform/devmgr/sdk_dvrmgr.h"
+#include "platform/p2p/p2p_client_sdk.h"
+#include "tests/support/camsimprocess.h"
+#include "tests/support/mqttbroker.h"
+#include "tests/support/onviftestconf.h"
+#include "tests/support/testenv.h"
+#include "tools/camsim/onvifcamera.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTableWidget>
+#include <QtTest>
+
+#include <cstring>
+#include <memory>
+#include <vector>
+
+using varno::test::CamSimProcess;
+using varno::test::MqttBroker;
+using varno::ui::PromptScript;
+
+namespace {
+
+DeviceInfo_s found(const char *id, const char *ip, const char *url)
+{
+    DeviceInfo_s d;
+    std::memset(&d, 0, sizeof(d));
+    varno::setText(d.devId, id);
+    varno::setText(d.ipAddr, ip);
+    varno::setText(d.serviceAddr, url);
+    return d;
+}
+
+DeviceInfo_s enciphered(DeviceInfo_s d)
+{
+    char out[64] = {};
+    if (encode(d.password, out) == 0) {
+        std::memset(d.password, 0, sizeof(d.password));
+        std::memcpy(d.password, out, sizeof(d.password) - 1);
+    }
+    return d;
+}
+
+std::vector<DeviceInfo_s> stored()
+{
+    std::vector<DeviceInfo_s> buffer(kMaxDevices);
+    int count = 0;
+    if (SDK_DVRMGR_GetDevInfo(buffer.data(), &count) != 0)
+        return {};
+    buffer.resize(size_t(count));
+    return buffer;
+}
+
+QString plainPassword(const DeviceInfo_s &d)
+{
+    char out[64] = {};
+    if (decode(d.password, out) != 0)
+        return QStringLiteral("<not enciphered>");
+    return QString::fromLatin1(out);
+}
+
+DvrListInfo_s manual(const char *id, const char *name, const char *password, const char *p2pId)
+{
+    DvrListInfo_s info;
+    std::memset(&info, 0, sizeof(info));
+    varno::setText(info.dev.devId, id);
+    varno::setText(info.dev.devName, name);
+    varno::setText(info.dev.password, password);
+    varno::setText(info.dev.p2pId, p2pId);
+    info.dev.p2pFlag = 1;
+    return info;
+}
+
+QByteArray simConfig(const MqttBroker &broker, const QString &storage)
+{
+    return QStringLiteral(R"({
+  "broker": { "host": "127.0.0.1", "port": %1 },
+  "storage": "%2",
+  "cameras": [
+    { "kind": "p2p", "deviceId": "B765432", "p2pId": "VRNB-765432-KXPQT", "name": "Gate",
+      "password": "abc123",
+      "hd": { "width": 160, "height": 90, "fps": 10, "kbps": 100 },
+      "sd": { "width": 160, "height": 90, "fps": 10, "kbps": 80 } }
+  ]
+})")
+        .arg(broker.port())
+        .arg(storage)
+        .toUtf8();
+}
+
+} // namespace
+
+class TestQAddDevice : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void init();
+    void cleanup();
+
+    void listedCameraGetsNoRow();
+    void badDiscoveryInputIsBounded();
+    void checkAllOnlyOnFullStates();
+    void nothingTickedIsRefused();
+    void p2pFormIdIsLookedUpAndNamed();
+    void listedWithSameAddressChangesNothing();
+    void onvifCameraThatDoesNotAnswer();
+    void onvifCameraIsAskedAndStored();
+    void manualAddStoresAndUpdates();
+    void listFullIsRefusedWithAMessage();
+    void deleteAndUpdateFollowTheList();
+
+private:
+    QTableWidget *table() const { return m_dialog->findChild<QTableWidget *>("devTableWidget"); }
+    void tick(int row) { table()->item(row, 0)->setCheckState(Qt::Checked); }
+
+    MqttBroker m_broker;
+    CamSimProcess m_sim;
+    P2P_HANDLE m_handle = 0;
+    std::unique_ptr<QAddDevice> m_dialog;
+};
+
+void TestQAddDevice::initTestCase()
+{
+    varno::registerMetaTypes();
+    QVERIFY2(QFile::exists(CamSimProcess::programPath()), "varno-camsim not built");
+    QVERIFY(m_broker.start());
+    QVERIFY(m_broker.writeClientConfig());
+    QVERIFY2(m_sim.start(simConfig(m_broker, varno::test::tempRoot() + QStringLiteral("/camera-storage"))),
+             qPrintable(m_sim.error()));
+    P2P_INIT_INFO_S info;
+    std::memset(&info, 0, sizeof(info));
+    info.version = P2P_INIT_VERSION;
+    std::strcpy(info.account, "varno-client");
+    std::strcpy(info.appKey, "5D0E2A91C47B38F6A1E09C7D2B64F853");
+    QCOMPARE(P2P_Client_SDK_Init(&info, "127.0.0.1", "log", &m_handle), 0);
+    QCOMPARE(P2P_Client_SDK_Register(m_handle, 0, 0), 0);
+    varno::setP2pHandle(m_handle);
+}
+
+void TestQAddDevice::cleanupTestCase()
+{
+    varno::setP2pHandle(0);
+    if (m_handle) {
+        P2P_Client_SDK_UnRegister(m_handle);
+        P2P_Client_SDK_UnInit(m_handle);
+    }
+    m_sim.stop();
+    m_broker.stop();
+}
+
+void TestQAddDevice::init()
+{
+    QCOMPARE(SDK_DVRMGR_Init(varno::test::installDir().toUtf8().constData()), 0);
+    DeviceInfo_s known = found("uuid-known-1", "127.0.0.5", "http://127.0.0.5/onvif/device_service");
+    varno::setText(known.devName, "Known");
+    varno::setText(known.password, "stored55");
+    QCOMPARE(SDK_DVRMGR_AddDevice(enciphered(known)), 0);
+    m_dialog = std::make_unique<QAddDevice>();
+    char user[32] = {};
+    std::strcpy(user, "admin");
+    m_dialog->setUserName(user);
+}
+
+void TestQAddDevice::cleanup()
+{
+    m_dialog.reset();
+    SDK_DVRMGR_UnInit();
+    QDir(varno::test::installDir()).removeRecursively();
+    QDir().mkpath(varno::test::installDir());
+}
+
+void TestQAddDevice::listedCameraGetsNoRow()
+{
+    QCOMPARE(m_dialog->devList().size(), 1);
+    QCOMPARE(QByteArray(m_dialog->devList()[0].dev.password), QByteArray("stored55"));
+    const DeviceInfo_s results[] = {
+        found("uuid-known-1", "127.0.0.5", "http://127.0.0.5/onvif/device_service"),
+        found("uuid-new-2", "127.0.0.6", "http://127.0.0.6/onvif/device_service"),
+        found("B765432", "127.0.0.7", "http://127.0.0.7/onvif/device_service"),
+    };
+    m_dialog->RecvSearchReslutFromClient(3, const_cast<DeviceInfo_s *>(results));
+    QTableWidget *t = table();
+    QCOMPARE(t->columnCount(), 4);
+    QCOMPARE(t->horizontalHeaderItem(0)->text(), QString());
+    QCOMPARE(t->horizontalHeaderItem(1)->text(), QStringLiteral("Camera ID"));
+    QCOMPARE(t->horizontalHeaderItem(2)->text(), QStringLiteral("IP"));
+    QCOMPARE(t->horizontalHeaderItem(3)->text(), QStringLiteral("ONVIF URL"));
+    QCOMPARE(t->rowCount(), 2);
+    QCOMPARE(t->item(0, 1)->text(), QStringLiteral("uuid-new-2"));
+    QCOMPARE(t->item(0, 2)->text(), QStringLiteral("127.0.0.6"));
+    QCOMPARE(t->item(0, 3)->text(), QStringLiteral("http://127.0.0.6/onvif/device_service"));
+    QCOMPARE(t->item(1, 1)->text(), QStringLiteral("B765432"));
+    QCOMPARE(t->item(0, 0)->checkState(), Qt::Unchecked);
+    // A new result replaces the table.
+    m_dialog->RecvSearchReslutFromClient(1, const_cast<DeviceInfo_s *>(&results[1]));
+    QCOMPARE(t->rowCount(), 1);
+}
+
+void TestQAddDevice::badDiscoveryInputIsBounded()
+{
+    DeviceInfo_s one = found("uuid-x", "127.0.0.9", "http://127.0.0.9/");
+    // Fill the ID field to its end without a terminator.
+    std::memset(one.devId, 'k', sizeof(one.devId));
+    m_dialog->RecvSearchReslutFromClient(1, &one);
+    QCOMPARE(table()->rowCount(), 1);
+    QCOMPARE(table()->item(0, 1)->text(), QString(63, QLatin1Char('k')));
+    m_dialog->RecvSearchReslutFromClient(5, nullptr);
+    QCOMPARE(table()->rowCount(), 0);
+    m_dialog->RecvSearchReslutFromClient(-3, &one);
+    QCOMPARE(table()->rowCount(), 0);
+}
+
+void TestQAddDevice::checkAllOnlyOnFullStates()
+{
+    const DeviceInfo_s results[] = {found("uuid-a", "127.0.0.6", "u1"), found("uuid-b", "127.0.0.7", "u2")};
+    m_dialog->RecvSearchReslutFromClient(2, const_cast<DeviceInfo_s *>(results));
+    m_dialog->on_checkAllCBox_stateChanged(Qt::Checked);
+    QCOMPARE(table()->item(0, 0)->checkState(), Qt::Checked);
+    QCOMPARE(table()->item(1, 0)->checkState(), Qt::Checked);
+    m_dialog->on_checkAllCBox_stateChanged(Qt::PartiallyChecked);
+    QCOMPARE(table()->item(0, 0)->checkState(), Qt::Checked);
+    m_dialog->on_checkAllCBox_stateChanged(Qt::Unchecked);
+    QCOMPARE(table()->item(0, 0)->checkState(), Qt::Unchecked);
+    QCOMPARE(table()->item(1, 0)->checkState(), Qt::Unchecked);
+    // The box itself drives it, and a new result clears the box.
+    auto *box = m_dialog->findChild<QCheckBox *>("checkAllCBox");
+    box->setCheckState(Qt::Checked);
+    QCOMPARE(table()->item(1, 0)->checkState(), Qt::Checked);
+    m_dialog->RecvSearchReslutFromClient(2, const_cast<DeviceInfo_s *>(results));
+    QCOMPARE(box->checkState(), Qt::Unchecked);
+    QCOMPARE(table()->item(1, 0)->checkState(), Qt::Unchecked);
+}
+
+void TestQAddDevice::nothingTickedIsRefused()
+{
+    PromptScript script;
+    QSignalSpy list(m_dialog.get(), &QAddDevice::sendDevList);
+    const DeviceInfo_s results[] = {found("uuid-a", "127.0.0.6", "u1")};
+    m_dialog->RecvSearchReslutFromClient(1, const_cast<DeviceInfo_s *>(results));
+    m_dialog->on_addButton_clicked();
+    const auto requests = script.take();
+    QCOMPARE(requests.size(), 1);
+    QCOMPARE(requests[0].title, QStringLiteral("Add Device"));
+    QCOMPARE(requests[0].text, QStringLiteral("Please select one or more devices to add!"));
+    QCOMPARE(list.count(), 0);
+    QCOMPARE(int(stored().size()), 1);
+}
+
+void TestQAddDevice::p2pFormIdIsLookedUpAndNamed()
+{
+    PromptScript script;
+    QSignalSpy list(m_dialog.get(), &QAddDevice::sendDevList);
+    QSignalSpy logged(m_dialog.get(), &QAddDevice::sendLogInfo);
+    const DeviceInfo_s results[] = {found("B765432", "127.0.0.7", "http://127.0.0.7/onvif/device_service")};
+    m_dialog->RecvSearchReslutFromClient(1, const_cast<DeviceInfo_s *>(results));
+    tick(0);
+    m_dialog->on_addButton_clicked();
+
+    QCOMPARE(m_dialog->devList().size(), 2);
+    const DeviceInfo_s &dev = m_dialog->devList()[1].dev;
+    QCOMPARE(QByteArray(dev.devName), QByteArray("Varno_B765432"));
+    QCOMPARE(QByteArray(dev.p2pId), QByteArray("VRNB-765432-KXPQT"));
+    QCOMPARE(int(dev.p2pFlag), 1);
+    QCOMPARE(QByteArray(dev.password), QByteArray("583"));
+    // Stored with the password enciphered.
+    const auto store = stored();
+    QCOMPARE(int(store.size()), 2);
+    QCOMPARE(QByteArray(store[1].devId), QByteArray("B765432"));
+    QVERIFY(QByteArray(store[1].password) != QByteArray("583"));
+    QCOMPARE(plainPassword(store[1]), QStringLiteral("583"));
+    QCOMPARE(plainPassword(store[0]), QStringLiteral("stored55"));
+
+    QCOMPARE(logged.count(), 1);
+    QCOMPARE(QByteArray(logged[0][0].value<LogInfo_s>().content), QByteArray("Add device:B765432"));
+    QCOMPARE(QByteArray(logged[0][0].value<LogInfo_s>().user), QByteArray("admin"));
+    QCOMPARE(list.count(), 1);
+    QCOMPARE(list[0][0].value<QList<DvrListInfo_s>>().size(), 2);
+    QCOMPARE(m_dialog->manualDialog()->devList().size(), 2);
+    QCOMPARE(script.take().last().text, QStringLiteral("Add device completed"));
+
+    // A camera whose ID has the P2P form but that the service does not know.
+    const DeviceInfo_s unknown[] = {found("Q000000", "127.0.0.8", "http://127.0.0.8/")};
+    m_dialog->RecvSearchReslutFromClient(1, const_cast<DeviceInfo_s *>(unknown));
+    tick(0);
+    m_dialog->on_addButton_clicked();
+    const auto requests = script.take();
+    QCOMPARE(requests.size(), 1);
+    QCOMPARE(requests[0].text, QStringLiteral("Failed to add device,id:[Q000000]"));
+    QCOMPARE(m_dialog->devList().size(), 2);
+    QCOMPARE(logged.count(), 1);
+}
+
+void TestQAddDevice::listedWithSameAddressChangesNothing()
+{
+    // The table may still show a camera that was added after it was filled.
+    const DeviceInfo_s results[] = {found("B765432", "127.0.0.7", "http://127.0.0.7/")};
+    m_dialog->RecvSearchReslutFromClient(1, const_cast<DeviceInfo_s *>(results));
+    m_dialog->RecvManualInfo(manual("B765432", "Gate", "abc123", "VRNB-765432-KXPQT"));
+    PromptScript script;
+    QSignalSpy logged(m_dialog.get(), &QAddDevice::sendLogInfo);
+    // Same (empty) address as listed: the manual record has no IP address.
+    table()->item(0, 2)->setText(QString());
+    tick(0);
+    m_dialog->on_addButton_clicked();
+    const auto requests = script.take();
+    QCOMPARE(requests.size(), 1);
+    QCOMPARE(requests[0].text, QStringLiteral("Device [B765432] has been added, the name is [Gate]."));
+    QCOMPARE(logged.count(), 0);
+    QCOMPARE(int(stored().size()), 2);
+}
+
+void TestQAddDevice::onvifCameraThatDoesNotAnswer()
+{
+    PromptScript script;
+    QSignalSpy logged(m_dialog.get(), &QAddDevice::sendLogInfo);
+    const QString url = QStringLiteral("http://127.0.0.1:%1/onvif/device_service").arg(varno::test::freeLoopbackPort());
+    // Eight characters, and seven digits: both are ONVIF cameras.
+    const QByteArray u = url.toUtf8();
+    const DeviceInfo_s results[] = {found("B7654321", "127.0.0.1", u.constData()),
+                                    found("7654321", "127.0.0.1", u.constData())};
+    m_dialog->RecvSearchReslutFromClient(2, const_cast<DeviceInfo_s *>(results));
+    m_dialog->on_checkAllCBox_stateChanged(Qt::Checked);
+    m_dialog->on_addButton_clicked();
+    const auto requests = script.take();
+    QCOMPARE(requests.size(), 2);
+    QCOMPARE(requests[0].text, QStringLiteral("Failed to add device,id:[B7654321]"));
+    QCOMPARE(requests[1].text, QStringLiteral("Failed to add device,id:[7654321]"));
+    QCOMPARE(logged.count(), 0);
+    QCOMPARE(m_dialog->devList().size(), 1);
+
+    // A listed camera seen at a new address that does not answer keeps its
+    // old address.
+    const DeviceInfo_s moved[] = {found("uuid-known-1", "127.0.0.1", u.constData())};
+    table()->setRowCount(0);
+    table()->insertRow(0);
+    auto *check = new QTableWidgetItem;
+    check->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
+    check->setCheckState(Qt::Checked);
+    table()->setItem(0, 0, check);
+    table()->setItem(0, 1, new QTableWidgetItem(QString::fromLatin1(moved[0].devId)));
+    table()->setItem(0, 2, new QTableWidgetItem(QStringLiteral("127.0.0.1")));
+    table()->setItem(0, 3, new QTableWidgetItem(url));
+    script.take();
+    m_dialog->on_addButton_clicked();
+    QCOMPARE(script.take().at(0).text, QStringLiteral("Failed to add device,id:[uuid-known-1]"));
+    QCOMPARE(QByteArray(m_dialog->devList()[0].dev.ipAddr), QByteArray("127.0.0.5"));
+}
+
+void TestQAddDevice::onvifCameraIsAskedAndStored()
+{
+    QVERIFY(varno::test::writeOnvifConf({QStringLiteral("connect_timeout_ms = 1000"),
+                                         QStringLiteral("request_timeout_ms = 3000")}));
+    COnvifCamera::Settings settings;
+    settings.uuid = "0a1b2c3d-4e5f-4a6b-8c7d-8e9f0a1b2c3d";
+    settings.password = QAddDevice::kDefaultPassword;
+    COnvifCamera cam(settings);
+    QVERIFY(cam.start());
+    PromptScript script;
+    QSignalSpy logged(m_dialog.get(), &QAddDevice::sendLogInfo);
+    QSignalSpy list(m_dialog.get(), &QAddDevice::sendDevList);
+    const DeviceInfo_s results[] = {found(settings.uuid.c_str(), "127.0.0.1", cam.serviceAddr().c_str())};
+    m_dialog->RecvSearchReslutFromClient(1, const_cast<DeviceInfo_s *>(results));
+    tick(0);
+    m_dialog->on_addButton_clicked();
+    QCOMPARE(script.take().last().text, QStringLiteral("Add device completed"));
+    QCOMPARE(m_dialog->devList().size(), 2);
+    const DvrListInfo_s &added = m_dialog->devList()[1];
+    // Named after its device ID (cut to the 31 characters the name holds).
+    QCOMPARE(QByteArray(added.dev.devName), QByteArray(settings.uuid.c_str()).left(31));
+    QCOMPARE(int(added.dev.p2pFlag), 0);
+    QCOMPARE(added.config.profileCount, 2);
+    QCOMPARE(QByteArray(added.config.mainToken), QByteArray("profile_main"));
+    QCOMPARE(QByteArray(added.config.eventAddr), QByteArray(cam.eventAddr().c_str()));
+    QCOMPARE(QByteArray(stored()[1].serviceAddr), QByteArray(cam.serviceAddr().c_str()));
+    QCOMPARE(plainPassword(stored()[1]), QStringLiteral("583"));
+    QCOMPARE(logged.count(), 1);
+    QCOMPARE(QByteArray(logged[0][0].value<LogInfo_s>().content),
+             QByteArray("Add device:") + QByteArray(settings.uuid.c_str()));
+    QCOMPARE(list.count(), 1);
+
+    // The camera moves to another address: the entry and the store follow,
+    // without a message or a log entry.
+    cam.stop();
+    QVERIFY(cam.start());
+    const QByteArray moved = QByteArray(cam.serviceAddr().c_str());
+    QVERIFY(moved != QByteArray(added.dev.serviceAddr));
+    table()->setRowCount(0);
+    table()->insertRow(0);
+    auto *check = new QTableWidgetItem;
+    check->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
+    check->setCheckState(Qt::Checked);
+    table()->setItem(0, 0, check);
+    table()->setItem(0, 1, new QTableWidgetItem(QString::fromStdString(settings.uuid)));
+    table()->setItem(0, 2, new QTableWidgetItem(QStringLiteral("127.0.0.2")));
+    table()->setItem(0, 3, new QTableWidgetItem(QString::fromLatin1(moved)));
+    m_dialog->on_addButton_clicked();
+    QCOMPARE(script.count(), 0);
+    QCOMPARE(logged.count(), 1);
+    QCOMPARE(list.count(), 2);
+    QCOMPARE(QByteArray(m_dialog->devList()[1].dev.ipAddr), QByteArray("127.0.0.2"));
+    QCOMPARE(QByteArray(m_dialog->devList()[1].dev.serviceAddr), moved);
+    const auto store = stored();
+    QCOMPARE(int(store.size()), 2);
+    QCOMPARE(QByteArray(store[1].ipAddr), QByteArray("127.0.0.2"));
+    QCOMPARE(QByteArray(store[1].serviceAddr), moved);
+    QCOMPARE(plainPassword(store[1]), QStringLiteral("583"));
+    QCOMPARE(plainPassword(store[0]), QStringLiteral("stored55"));
+}
+
+void TestQAddDevice::manualAddStoresAndUpdates()
+{
+    PromptScript script;
+    QSignalSpy list(m_dialog.get(), &QAddDevice::sendDevList);
+    QSignalSpy logged(m_dialog.get(), &QAddDevice::sendLogInfo);
+    // Through the manual dialog's signal, as connected at construction.
+    emit m_dialog->manualDialog()->sendManualInfo(manual("B765432", "Gate", "abc123", "VRNB-765432-KXPQT"));
+    QCOMPARE(m_dialog->devList().size(), 2);
+    QCOMPARE(list.count(), 1);
+    QCOMPARE(logged.count(), 1);
+    QCOMPARE(QByteArray(logged[0][0].value<LogInfo_s>().content), QByteArray("Add device:B765432"));
+    auto store = stored();
+    QCOMPARE(int(store.size()), 2);
+    QCOMPARE(plainPassword(store[1]), QStringLiteral("abc123"));
+    QCOMPARE(QByteArray(store[1].p2pId), QByteArray("VRNB-765432-KXPQT"));
+    QCOMPARE(m_dialog->manualDialog()->devList().size(), 2);
+
+    // The same again: nothing happens.
+    m_dialog->RecvManualInfo(manual("B765432", "Gate", "abc123", "VRNB-765432-KXPQT"));
+    QCOMPARE(list.count(), 1);
+    QCOMPARE(logged.count(), 1);
+
+    // A new password: the list and the store take it, no new log entry.
+    m_dialog->RecvManualInfo(manual("B765432", "Gate", "zz9988", "VRNB-765432-KXPQT"));
+    QCOMPARE(list.count(), 2);
+    QCOMPARE(logged.count(), 1);
+    QCOMPARE(QByteArray(m_dialog->devList()[1].dev.password), QByteArray("zz9988"));
+    store = stored();
+    QCOMPARE(int(store.size()), 2);
+    QCOMPARE(plainPassword(store[1]), QStringLiteral("zz9988"));
+    QCOMPARE(plainPassword(store[0]), QStringLiteral("stored55"));
+    QCOMPARE(script.count(), 0);
+}
+
+void TestQAddDevice::listFullIsRefusedWithAMessage()
+{
+    m_dialog.reset();
+    for (int i = 1; i < kMaxDevices; ++i) {
+        DeviceInfo_s d = found(QStringLiteral("uuid-fill-%1").arg(i).toLatin1().constData(), "127.0.0.9", "u");
+        QCOMPARE(SDK_DVRMGR_AddDevice(d), 0);
+    }
+    QCOMPARE(int(stored().size()), kMaxDevices);
+    m_dialog = std::make_unique<QAddDevice>();
+    QCOMPARE(m_dialog->devList().size(), kMaxDevices);
+    PromptScript script;
+    QSignalSpy list(m_dialog.get(), &QAddDevice::sendDevList);
+    m_dialog->RecvManualInfo(manual("B765432", "Gate", "abc123", "VRNB-765432-KXPQT"));
+    QCOMPARE(list.count(), 0);
+    auto requests = script.take();
+    QCOMPARE(requests.size(), 1);
+    QCOMPARE(requests[0].text,
+             QStringLiteral("The device list is full: at most 300 devices. Device [B765432] was not added."));
+    QCOMPARE(m_dialog->devList().size(), kMaxDevices);
+
+    const DeviceInfo_s results[] = {found("B765432", "127.0.0.7", "u")};
+    m_dialog->RecvSearchReslutFromClient(1, const_cast<DeviceInfo_s *>(results));
+    tick(0);
+    m_dialog->on_addButton_clicked();
+    requests = script.take();
+    QCOMPARE(requests[0].text,
+             QStringLiteral("The device list is full: at most 300 devices. Device [B765432] was not added."));
+    QCOMPARE(int(stored().size()), kMaxDevices);
+    // Ticked rows always hand the list on, added or not.
+    QCOMPARE(list.count(), 1);
+
+    // After a delete there is room again, although the store still holds
+    // the deleted camera: the store is rewritten from the list.
+    m_dialog->recvDelDevInfo(QStringLiteral("uuid-fill-7"));
+    m_dialog->RecvManualInfo(manual("B765432", "Gate", "abc123", "VRNB-765432-KXPQT"));
+    QCOMPARE(script.count(), 0);
+    QCOMPARE(m_dialog->devList().size(), kMaxDevices);
+    QCOMPARE(list.count(), 2);
+    const auto store = stored();
+    QCOMPARE(int(store.size()), kMaxDevices);
+    QCOMPARE(QByteArray(store.back().devId), QByteArray("B765432"));
+    for (const DeviceInfo_s &d : store)
+        QVERIFY(QByteArray(d.devId) != QByteArray("uuid-fill-7"));
+    QCOMPARE(plainPassword(store.front()), QStringLiteral("stored55"));
+}
+
+void TestQAddDevice::deleteAndUpdateFollowTheList()
+{
+    m_dialog->RecvManualInfo(manual("B765432", "Gate", "abc123", "VRNB-765432-KXPQT"));
+    QSignalSpy forwarded(m_dialog.get(), &QAddDevice::sendDelDevInfo);
+    m_dialog->recvDelDevInfo(QStringLiteral("B765432"));
+    QCOMPARE(forwarded.count(), 1);
+    QCOMPARE(forwarded[0][0].toString(), QStringLiteral("B765432"));
+    QCOMPARE(m_dialog->devList().size(), 1);
+    QCOMPARE(m_dialog->manualDialog()->devList().size(), 1);
+    // The store follows at the next rewrite, not at the delete.
+    QCOMPARE(int(stored().size()), 2);
+
+    DvrListInfo_s renamed;
+    std::memset(&renamed, 0, sizeof(renamed));
+    varno::setText(renamed.dev.devId, "uuid-known-1");
+    varno::setText(renamed.dev.devName, "Eingang");
+    varno::setText(renamed.dev.password, "newpw1");
+    m_dialog->updateDevInfo(renamed);
+    QCOMPARE(QByteArray(m_dialog->devList()[0].dev.devName), QByteArray("Eingang"));
+    QCOMPARE(QByteArray(m_dialog->devList()[0].dev.password), QByteArray("newpw1"));
+    QCOMPARE(QByteArray(m_dialog->devList()[0].dev.ipAddr), QByteArray("127.0.0.5"));
+    QCOMPARE(QByteArray(m_dialog->manualDialog()->devList()[0].dev.devName), QByteArray("Eingang"));
+
+    // Check replies go on to the manual dialog; other messages do not.
+    P2pMessage_S message;
+    std::memset(&message, 0, sizeof(message));
+    message.type = P2P_MSG_PASSWORD_CHANGE_RSP;
+    m_dialog->recvP2pMessage(message); // nothing pending, nothing to see
+    QVERIFY(m_dialog->manualDialog()->pending().isEmpty());
+}
+
+QTEST_MAIN(TestQAddDevice)
+#include "tst_qadddevice.moc"

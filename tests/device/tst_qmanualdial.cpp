@@ -1,0 +1,461 @@
+// Manual add by camera ID against a private broker and the camera
+// simulator: the ID rule, the lookups, both password checks, the pending
+// list and the replies (correct and wrong password, the second reply of a
+// check ignored), and the connect loop's retries.
+#include "common/metatypes.h"
+#include "common/p2phandle.h"
+#include "common/p2precords.h"
+#include "common/textfield.h"
+#include "common/ui/promptscript.h"
+#include "device/qmanualdial.h"
+#include "platform/p2p/p2p_client_sdk.h"
+#include "tests/support/camsimprocess.h"
+#include "tests/support/mqttbroker.h"
+#include "tests/support/testenv.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLineEdit>
+#include <QPointer>
+#include <QSignalSpy>
+#include <QtTest>
+
+#include <cstring>
+#include <memory>
+#include <mutex>
+
+using varno::test::CamSimProcess;
+using varno::test::MqttBroker;
+using varno::ui::PromptScript;
+
+namespace {
+
+// The part of the main window's hub that this dialog needs: each camera
+// message of types 17 and 126 is copied (the library's buffer lives only
+// during the callback) and queued to the dialog.
+struct Hub
+{
+    std::mutex mutex;
+    QPointer<QManualDial> dialog;
+    QList<std::shared_ptr<QByteArray>> payloads; // kept until the test ends
+    int replies = 0;
+};
+
+Hub &hub()
+{
+    static Hub h;
+    return h;
+}
+
+int onMessage(int32_t type, const char *payload, int32_t length, const char *cameraId, void *)
+{
+    if (type != P2P_MSG_PASSWORD_CHECK_RSP && type != P2P_MSG_PASSWORD_CHECK2_RSP)
+        return 0;
+    auto copy = std::make_shared<QByteArray>(payload, length);
+    P2pMessage_S message;
+    std::memset(&message, 0, sizeof(message));
+    varno::setText(message.devId, cameraId);
+    message.type = type;
+    message.payload = copy->constData();
+    message.payloadLen = length;
+    std::lock_guard<std::mutex> lock(hub().mutex);
+    hub().payloads.append(copy);
+    ++hub().replies;
+    if (hub().dialog)
+        QMetaObject::invokeMethod(hub().dialog.data(), "recvP2pMessage", Qt::QueuedConnection,
+                                  Q_ARG(P2pMessage_S, message));
+    return 0;
+}
+
+int repliesSoFar()
+{
+    std::lock_guard<std::mutex> lock(hub().mutex);
+    return hub().replies;
+}
+
+DvrListInfo_s listed(const char *id, const char *name)
+{
+    DvrListInfo_s info;
+    std::memset(&info, 0, sizeof(info));
+    varno::setText(info.dev.devId, id);
+    varno::setText(info.dev.devName, name);
+    return info;
+}
+
+QByteArray simConfig(const MqttBroker &broker, const QString &storage)
+{
+    return QStringLiteral(R"({
+  "broker": { "host": "127.0.0.1", "port": %1 },
+  "storage": "%2",
+  "cameras": [
+    { "kind": "p2p", "deviceId": "B765432", "p2pId": "VRNB-765432-KXPQT", "name": "Gate",
+      "password": "abc123",
+      "hd": { "width": 160, "height": 90, "fps": 10, "kbps": 100 },
+      "sd": { "width": 160, "height": 90, "fps": 10, "kbps": 80 } },
+    { "kind": "p2p", "deviceId": "C100200", "p2pId": "VRNC-100200-ABCDE", "name": "Yard",
+      "password": "pw9999",
+      "hd": { "width": 160, "height": 90, "fps": 10, "kbps": 100 },
+      "sd": { "width": 160, "height": 90, "fps": 10, "kbps": 80 } }
+  ]
+})")
+        .arg(broker.port())
+        .arg(storage)
+        .toUtf8();
+}
+
+} // namespace
+
+class TestQManualDial : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void init();
+    void cleanup();
+
+    void idRule_data();
+    void idRule();
+    void lowerCaseFirstLetterIsRaised();
+    void nameAndPasswordRequired();
+    void unknownCameraOnTheService();
+    void correctPasswordAddsOnce();
+    void wrongPasswordIsReported();
+    void secondCheckReplacesTheFirst();
+    void replyForAnotherCameraIsIgnored();
+    void alreadyListedAtReplyTime();
+    void cancelClearsButKeepsPending();
+    void deletedCameraLeavesTheList();
+    void noHandleIsRefused();
+
+private:
+    void fill(const QString &id, const QString &name, const QString &password);
+    // Waits until both replies of a check arrived and were handled.
+    void waitReplies(int total);
+
+    MqttBroker m_broker;
+    CamSimProcess m_sim;
+    P2P_HANDLE m_handle = 0;
+    std::unique_ptr<QManualDial> m_dialog;
+};
+
+void TestQManualDial::initTestCase()
+{
+    varno::registerMetaTypes();
+    QVERIFY2(QFile::exists(CamSimProcess::programPath()), "varno-camsim not built");
+    QVERIFY(m_broker.start());
+    QVERIFY(m_broker.writeClientConfig());
+    QVERIFY2(m_sim.start(simConfig(m_broker, varno::test::tempRoot() + QStringLiteral("/camera-storage"))),
+             qPrintable(m_sim.error()));
+    P2P_INIT_INFO_S info;
+    std::memset(&info, 0, sizeof(info));
+    info.version = P2P_INIT_VERSION;
+    std::strcpy(info.account, "varno-client");
+    std::strcpy(info.appKey, "5D0E2A91C47B38F6A1E09C7D2B64F853");
+    QCOMPARE(P2P_Client_SDK_Init(&info, "127.0.0.1", "log", &m_handle), 0);
+    QCOMPARE(P2P_Client_SDK_Set_MsgCB(m_handle, onMessage, nullptr), 0);
+    QCOMPARE(P2P_Client_SDK_Register(m_handle, 0, 0), 0);
+    varno::setP2pHandle(m_handle);
+}
+
+void TestQManualDial::cleanupTestCase()
+{
+    varno::setP2pHandle(0);
+    if (m_handle) {
+        P2P_Client_SDK_UnRegister(m_handle);
+        P2P_Client_SDK_UnInit(m_handle);
+    }
+    m_sim.stop();
+    m_broker.stop();
+}
+
+void TestQManualDial::init()
+{
+    m_dialog = std::make_unique<QManualDial>();
+    std::lock_guard<std::mutex> lock(hub().mutex);
+    hub().dialog = m_dialog.get();
+}
+
+void TestQManualDial::cleanup()
+{
+    {
+        std::lock_guard<std::mutex> lock(hub().mutex);
+        hub().dialog = nullptr;
+    }
+    // Replies still on their way are dropped with the dialog.
+    QTest::qWait(50);
+    m_dialog.reset();
+}
+
+void TestQManualDial::fill(const QString &id, const QString &name, const QString &password)
+{
+    m_dialog->findChild<QLineEdit *>("idLineEdit")->setText(id);
+    m_dialog->findChild<QLineEdit *>("nameLineEdit")->setText(name);
+    m_dialog->findChild<QLineEdit *>("passwdLineEdit")->setText(password);
+}
+
+void TestQManualDial::waitReplies(int total)
+{
+    QTRY_VERIFY_WITH_TIMEOUT(repliesSoFar() >= total, 10000);
+    // Let the queued calls run.
+    QTest::qWait(100);
+}
+
+void TestQManualDial::idRule_data()
+{
+    QTest::addColumn<QString>("id");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("empty") << "" << "ID can not be empty!";
+    QTest::newRow("six characters") << "B76543" << "ID is not correct !";
+    QTest::newRow("starts with a digit") << "1765432" << "ID is not correct !";
+    QTest::newRow("starts with a sign") << "-765432" << "ID is not correct !";
+    QTest::newRow("non-ASCII letter") << QString::fromUtf8("Ä765432") << "ID is not correct !";
+    // A valid ID passes on to the next check (the name).
+    QTest::newRow("valid") << "B765432" << "Please inupt Name.";
+}
+
+void TestQManualDial::idRule()
+{
+    QFETCH(QString, id);
+    QFETCH(QString, message);
+    PromptScript script;
+    fill(id, QString(), QString());
+    m_dialog->on_addButton_clicked();
+    const auto requests = script.take();
+    QCOMPARE(requests.size(), 1);
+    QCOMPARE(requests[0].title, QStringLiteral("Manual"));
+    QCOMPARE(requests[0].text, message);
+    QVERIFY(m_dialog->pending().isEmpty());
+    // The field takes at most 7 characters.
+    QCOMPARE(m_dialog->findChild<QLineEdit *>("idLineEdit")->maxLength(), 7);
+}
+
+void TestQManualDial::lowerCaseFirstLetterIsRaised()
+{
+    PromptScript script;
+    m_dialog->updateDevList({listed("B765432", "Gate at home")});
+    fill(QStringLiteral("b765432"), QStringLiteral("x"), QStringLiteral("y"));
+    m_dialog->on_addButton_clicked();
+    const auto requests = script.take();
+    QCOMPARE(requests.size(), 1);
+    QCOMPARE(requests[0].text, QStringLiteral("Device[B765432] has been added, check [Gate at home]."));
+}
+
+void TestQManualDial::nameAndPasswordRequired()
+{
+    PromptScript script;
+    fill(QStringLiteral("B765432"), QStringLiteral("Gate"), QString());
+    m_dialog->on_addButton_clicked();
+    QCOMPARE(script.take().at(0).text, QStringLiteral("Please input password."));
+    QVERIFY(m_dialog->pending().isEmpty());
+}
+
+void TestQManualDial::unknownCameraOnTheService()
+{
+    PromptScript script;
+    fill(QStringLiteral("Z999999"), QStringLiteral("Nowhere"), QStringLiteral("abc123"));
+    m_dialog->on_addButton_clicked();
+    const auto requests = script.take();
+    QCOMPARE(requests.size(), 1);
+    QVERIFY2(requests[0].text.startsWith(QStringLiteral("Unable to connect server (ID:Z999999) (errorno:-")),
+             qPrintable(requests[0].text));
+    QVERIFY(m_dialog->pending().isEmpty());
+}
+
+void TestQManualDial::correctPasswordAddsOnce()
+{
+    PromptScript script;
+    QSignalSpy added(m_dialog.get(), &QManualDial::sendManualInfo);
+    const int before = repliesSoFar();
+    fill(QStringLiteral("B765432"), QStringLiteral("Tor Süd"), QStringLiteral("abc123"));
+    m_dialog->on_addButton_clicked();
+    QCOMPARE(script.count(), 0); // the outcome waits for the reply
+    QCOMPARE(m_dialog->pending().size(), 1);
+    QCOMPARE(QByteArray(m_dialog->pending()[0].p2pId), QByteArray("VRNB-765432-KXPQT"));
+    QCOMPARE(QByteArray(m_dialog->pending()[0].devId), QByteArray("B765432"));
+
+    // Both requests are answered (126 and 17): the first decides, the
+    // second finds no pending check.
+    waitReplies(before + 2);
+    QCOMPARE(added.count(), 1);
+    QVERIFY(m_dialog->pending().isEmpty());
+    const auto info = added[0][0].value<DvrListInfo_s>();
+    QCOMPARE(QByteArray(info.dev.devId), QByteArray("B765432"));
+    QCOMPARE(varno::fieldText(info.dev.devName), QStringLiteral("Tor Süd"));
+    QCOMPARE(QByteArray(info.dev.password), QByteArray("abc123"));
+    QCOMPARE(QByteArray(info.dev.p2pId), QByteArray("VRNB-765432-KXPQT"));
+    QCOMPARE(int(info.dev.p2pFlag), 1);
+    const auto requests = script.take();
+    QCOMPARE(requests.size(), 1);
+    QCOMPARE(requests[0].text, QStringLiteral("Manually add device(Tor Süd) successfully!"));
+}
+
+void TestQManualDial::wrongPasswordIsReported()
+{
+    PromptScript script;
+    QSignalSpy added(m_dialog.get(), &QManualDial::sendManualInfo);
+    const int before = repliesSoFar();
+    fill(QStringLiteral("C100200"), QStringLiteral("Yard"), QStringLiteral("wrong1"));
+    m_dialog->on_addButton_clicked();
+    waitReplies(before + 2);
+    QCOMPARE(added.count(), 0);
+    QVERIFY(m_dialog->pending().isEmpty());
+    const auto requests = script.take();
+    QCOMPARE(requests.size(), 1);
+    QCOMPARE(requests[0].title, QStringLiteral("Manual"));
+    QCOMPARE(requests[0].text, QStringLiteral("Password incorrect!"));
+}
+
+void TestQManualDial::secondCheckReplacesTheFirst()
+{
+    PromptScript script;
+    QSignalSpy added(m_dialog.get(), &QManualDial::sendManualInfo);
+    // Block the replies until both checks are sent: the hub has no dialog.
+    {
+        std::lock_guard<std::mutex> lock(hub().mutex);
+        hub().dialog = nullptr;
+    }
+    const int before = repliesSoFar();
+    fill(QStringLiteral("C100200"), QStringLiteral("Yard"), QStringLiteral("wrong1"));
+    m_dialog->on_addButton_clicked();
+    waitReplies(before + 2);
+    {
+        std::lock_guard<std::mutex> lock(hub().mutex);
+        hub().dialog = m_dialog.get();
+    }
+    fill(QStringLiteral("C100200"), QStringLiteral("Yard"), QStringLiteral("pw9999"));
+    m_dialog->on_addButton_clicked();
+    QCOMPARE(m_dialog->pending().size(), 1);
+    QCOMPARE(QByteArray(m_dialog->pending()[0].password), QByteArray("pw9999"));
+    waitReplies(before + 4);
+    QCOMPARE(added.count(), 1);
+    QCOMPARE(QByteArray(added[0][0].value<DvrListInfo_s>().dev.password), QByteArray("pw9999"));
+    QCOMPARE(script.take().size(), 1);
+}
+
+void TestQManualDial::replyForAnotherCameraIsIgnored()
+{
+    PromptScript script;
+    QSignalSpy added(m_dialog.get(), &QManualDial::sendManualInfo);
+    fill(QStringLiteral("B765432"), QStringLiteral("Gate"), QStringLiteral("abc123"));
+    {
+        std::lock_guard<std::mutex> lock(hub().mutex);
+        hub().dialog = nullptr;
+    }
+    const int before = repliesSoFar();
+    m_dialog->on_addButton_clicked();
+    waitReplies(before + 2);
+    QCOMPARE(m_dialog->pending().size(), 1);
+
+    PASSWORD_CHECK_RSP_S rsp;
+    std::memset(&rsp, 0, sizeof(rsp));
+    P2pMessage_S message;
+    std::memset(&message, 0, sizeof(message));
+    message.type = P2P_MSG_PASSWORD_CHECK_RSP;
+    message.payload = reinterpret_cast<const char *>(&rsp);
+    message.payloadLen = sizeof(rsp);
+    varno::setText(message.devId, "VRNC-100200-ABCDE");
+    m_dialog->recvP2pMessage(message);
+    // Another camera, a short reply, and a type that is not a check reply
+    // decide nothing.
+    varno::setText(message.devId, "VRNB-765432-KXPQT");
+    message.payloadLen = 40;
+    m_dialog->recvP2pMessage(message);
+    message.payloadLen = sizeof(rsp);
+    message.type = P2P_MSG_PASSWORD_CHANGE_RSP;
+    m_dialog->recvP2pMessage(message);
+    QCOMPARE(added.count(), 0);
+    QCOMPARE(m_dialog->pending().size(), 1);
+    QCOMPARE(script.count(), 0);
+    // The right one does.
+    message.type = P2P_MSG_PASSWORD_CHECK2_RSP;
+    m_dialog->recvP2pMessage(message);
+    QCOMPARE(added.count(), 1);
+    QVERIFY(m_dialog->pending().isEmpty());
+}
+
+void TestQManualDial::alreadyListedAtReplyTime()
+{
+    PromptScript script;
+    QSignalSpy added(m_dialog.get(), &QManualDial::sendManualInfo);
+    {
+        std::lock_guard<std::mutex> lock(hub().mutex);
+        hub().dialog = nullptr;
+    }
+    const int before = repliesSoFar();
+    fill(QStringLiteral("B765432"), QStringLiteral("Gate"), QStringLiteral("abc123"));
+    m_dialog->on_addButton_clicked();
+    waitReplies(before + 2);
+    // Meanwhile the camera was added by discovery, with another password.
+    DvrListInfo_s known = listed("B765432", "Gate (ONVIF)");
+    varno::setText(known.dev.password, "583");
+    m_dialog->updateDevList({known});
+
+    PASSWORD_CHECK_RSP_S rsp;
+    std::memset(&rsp, 0, sizeof(rsp));
+    P2pMessage_S message;
+    std::memset(&message, 0, sizeof(message));
+    message.type = P2P_MSG_PASSWORD_CHECK_RSP;
+    message.payload = reinterpret_cast<const char *>(&rsp);
+    message.payloadLen = sizeof(rsp);
+    varno::setText(message.devId, "VRNB-765432-KXPQT");
+    m_dialog->recvP2pMessage(message);
+    // Different password, ID and flag: the new record goes up to be stored.
+    QCOMPARE(added.count(), 1);
+    QCOMPARE(script.take().at(0).text, QStringLiteral("Device[B765432] has been added, check [Gate (ONVIF)]."));
+
+    // The same again with nothing different: only the message.
+    m_dialog->updateDevList({added[0][0].value<DvrListInfo_s>()});
+    fill(QString(), QString(), QString());
+    m_dialog->findChild<QLineEdit *>("idLineEdit")->setText(QStringLiteral("B765432"));
+    m_dialog->on_addButton_clicked();
+    QCOMPARE(script.take().at(0).text, QStringLiteral("Device[B765432] has been added, check [Gate]."));
+    QCOMPARE(added.count(), 1);
+}
+
+void TestQManualDial::cancelClearsButKeepsPending()
+{
+    PromptScript script;
+    {
+        std::lock_guard<std::mutex> lock(hub().mutex);
+        hub().dialog = nullptr;
+    }
+    const int before = repliesSoFar();
+    m_dialog->show();
+    fill(QStringLiteral("B765432"), QStringLiteral("Gate"), QStringLiteral("abc123"));
+    m_dialog->on_addButton_clicked();
+    waitReplies(before + 2);
+    m_dialog->on_cancelButton_clicked();
+    QVERIFY(!m_dialog->isVisible());
+    QVERIFY(m_dialog->findChild<QLineEdit *>("idLineEdit")->text().isEmpty());
+    QVERIFY(m_dialog->findChild<QLineEdit *>("nameLineEdit")->text().isEmpty());
+    QVERIFY(m_dialog->findChild<QLineEdit *>("passwdLineEdit")->text().isEmpty());
+    QCOMPARE(m_dialog->pending().size(), 1);
+}
+
+void TestQManualDial::deletedCameraLeavesTheList()
+{
+    m_dialog->updateDevList({listed("B765432", "Gate"), listed("C100200", "Yard")});
+    m_dialog->recvDelDevInfo(QStringLiteral("B765432"));
+    QCOMPARE(m_dialog->devList().size(), 1);
+    QCOMPARE(QByteArray(m_dialog->devList()[0].dev.devId), QByteArray("C100200"));
+    m_dialog->recvDelDevInfo(QStringLiteral("B76543")); // no prefix match
+    QCOMPARE(m_dialog->devList().size(), 1);
+}
+
+void TestQManualDial::noHandleIsRefused()
+{
+    QCOMPARE(m_dialog->connectDevice(0, "VRNB-765432-KXPQT"), -101);
+    // A camera the service does not know is tried once, not four times.
+    QElapsedTimer t;
+    t.start();
+    const int r = m_dialog->connectDevice(m_handle, "VRNZ-000000-AAAAA");
+    QVERIFY(r < 0 && r != P2P_ERR_CONNECTING);
+    QCOMPARE(m_dialog->connectDevice(m_handle, "VRNB-765432-KXPQT"), 0);
+    // Already connected: answered from the session state.
+    QCOMPARE(m_dialog->connectDevice(m_handle, "VRNB-765432-KXPQT"), 0);
+}
+
+QTEST_MAIN(TestQManualDial)
+#include "tst_qmanualdial.moc"

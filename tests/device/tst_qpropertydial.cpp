@@ -1,0 +1,494 @@
+// Device settings against the real store, a private broker and the camera
+// simulator: the new-password rule in its order of checks, the password
+// change accepted and refused by the camera, replies that do not belong to
+// the change in flight, rename through the dialog, and the camera list.
+#include "common/metatypes.h"
+#include "common/p2phandle.h"
+#include "common/p2precords.h"
+#include "common/textfield.h"
+#include "common/ui/promptscript.h"
+#include "device/passwordcipher.h"
+#include "device/qpasswdfrm.h"
+#include "device/qpropertydial.h"
+#include "device/qrenamefrm.h"
+#include "platform/devmgr/sdk_dvrmgr.h"
+#include "platform/p2p/p2p_client_sdk.h"
+#include "tests/support/camsimprocess.h"
+#include "tests/support/mqttbroker.h"
+#include "tests/support/testenv.h"
+
+#include <QFile>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QtTest>
+
+#include <cstring>
+#include <memory>
+#include <mutex>
+
+using varno::test::CamSimProcess;
+using varno::test::MqttBroker;
+using varno::ui::PromptScript;
+
+namespace {
+
+struct Hub
+{
+    std::mutex mutex;
+    QPointer<QPropertyDial> dialog;
+    QList<std::shared_ptr<QByteArray>> payloads;
+    int replies = 0;
+};
+
+Hub &hub()
+{
+    static Hub h;
+    return h;
+}
+
+int onMessage(int32_t type, const char *payload, int32_t length, const char *cameraId, void *)
+{
+    if (type != P2P_MSG_PASSWORD_CHANGE_RSP)
+        return 0;
+    auto copy = std::make_shared<QByteArray>(payload, length);
+    P2pMessage_S message;
+    std::memset(&message, 0, sizeof(message));
+    varno::setText(message.devId, cameraId);
+    message.type = type;
+    message.payload = copy->constData();
+    message.payloadLen = length;
+    std::lock_guard<std::mutex> lock(hub().mutex);
+    hub().payloads.append(copy);
+    ++hub().replies;
+    if (hub().dialog)
+        QMetaObject::invokeMethod(hub().dialog.data(), "recvP2pMessage", Qt::QueuedConnection,
+                                  Q_ARG(P2pMessage_S, message));
+    return 0;
+}
+
+int repliesSoFar()
+{
+    std::lock_guard<std::mutex> lock(hub().mutex);
+    return hub().replies;
+}
+
+DeviceInfo_s device(const char *id, const char *name, const char *password, const char *p2pId)
+{
+    DeviceInfo_s d;
+    std::memset(&d, 0, sizeof(d));
+    varno::setText(d.devId, id);
+    varno::setText(d.devName, name);
+    varno::setText(d.password, password);
+    varno::setText(d.p2pId, p2pId);
+    d.p2pFlag = p2pId[0] ? 1 : 0;
+    return d;
+}
+
+DeviceInfo_s enciphered(DeviceInfo_s d)
+{
+    char out[64] = {};
+    if (encode(d.password, out) == 0) {
+        std::memset(d.password, 0, sizeof(d.password));
+        std::memcpy(d.password, out, sizeof(d.password) - 1);
+    }
+    return d;
+}
+
+QByteArray simConfig(const MqttBroker &broker, const QString &storage)
+{
+    return QStringLiteral(R"({
+  "broker": { "host": "127.0.0.1", "port": %1 },
+  "storage": "%2",
+  "cameras": [
+    { "kind": "p2p", "deviceId": "B765432", "p2pId": "VRNB-765432-KXPQT", "name": "Gate",
+      "password": "abc123",
+      "hd": { "width": 160, "height": 90, "fps": 10, "kbps": 100 },
+      "sd": { "width": 160, "height": 90, "fps": 10, "kbps": 80 } },
+    { "kind": "p2p", "deviceId": "C100200", "p2pId": "VRNC-100200-ABCDE", "name": "Yard",
+      "password": "pw9999",
+      "hd": { "width": 160, "height": 90, "fps": 10, "kbps": 100 },
+      "sd": { "width": 160, "height": 90, "fps": 10, "kbps": 80 } }
+  ]
+})")
+        .arg(broker.port())
+        .arg(storage)
+        .toUtf8();
+}
+
+} // namespace
+
+class TestQPropertyDial : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void init();
+    void cleanup();
+
+    void listFromStoreWithPasswordsDeciphered();
+    void pagesSwitchAndLoadTheCamera();
+    void passwordRuleOrder_data();
+    void passwordRuleOrder();
+    void passwordFieldsTakeLettersAndDigitsOnly();
+    void changeAcceptedByTheCamera();
+    void changeRefusedByTheCamera();
+    void repliesOutsideTheChangeAreIgnored();
+    void replyAfterSwitchingCameraGoesToTheCameraAsked();
+    void renameThroughTheDialog();
+    void listFollowsUpdatesAndDeletes();
+
+private:
+    void setFields(const QString &name, const QString &oldPass, const QString &newPass, const QString &confirm);
+
+    MqttBroker m_broker;
+    CamSimProcess m_sim;
+    P2P_HANDLE m_handle = 0;
+    std::unique_ptr<QPropertyDial> m_dialog;
+};
+
+void TestQPropertyDial::initTestCase()
+{
+    varno::registerMetaTypes();
+    QCOMPARE(SDK_DVRMGR_Init(varno::test::installDir().toUtf8().constData()), 0);
+    QCOMPARE(SDK_DVRMGR_AddDevice(enciphered(device("B765432", "Gate", "abc123", "VRNB-765432-KXPQT"))), 0);
+    QCOMPARE(SDK_DVRMGR_AddDevice(enciphered(device("C100200", "Yard", "pw9999", "VRNC-100200-ABCDE"))), 0);
+    // A password stored in plain (from an older store) stays as read.
+    QCOMPARE(SDK_DVRMGR_AddDevice(device("uuid-onvif-1", "Hall", "plain88", "")), 0);
+
+    QVERIFY2(QFile::exists(CamSimProcess::programPath()), "varno-camsim not built");
+    QVERIFY(m_broker.start());
+    QVERIFY(m_broker.writeClientConfig());
+    QVERIFY2(m_sim.start(simConfig(m_broker, varno::test::tempRoot() + QStringLiteral("/camera-storage"))),
+             qPrintable(m_sim.error()));
+    P2P_INIT_INFO_S info;
+    std::memset(&info, 0, sizeof(info));
+    info.version = P2P_INIT_VERSION;
+    std::strcpy(info.account, "varno-client");
+    std::strcpy(info.appKey, "5D0E2A91C47B38F6A1E09C7D2B64F853");
+    QCOMPARE(P2P_Client_SDK_Init(&info, "127.0.0.1", "log", &m_handle), 0);
+    QCOMPARE(P2P_Client_SDK_Set_MsgCB(m_handle, onMessage, nullptr), 0);
+    QCOMPARE(P2P_Client_SDK_Register(m_handle, 0, 0), 0);
+}
+
+void TestQPropertyDial::cleanupTestCase()
+{
+    varno::setP2pHandle(0);
+    if (m_handle) {
+        P2P_Client_SDK_UnRegister(m_handle);
+        P2P_Client_SDK_UnInit(m_handle);
+    }
+    m_sim.stop();
+    m_broker.stop();
+    SDK_DVRMGR_UnInit();
+}
+
+void TestQPropertyDial::init()
+{
+    varno::setP2pHandle(m_handle);
+    m_dialog = std::make_unique<QPropertyDial>();
+    char user[32] = {};
+    std::strcpy(user, "admin");
+    m_dialog->setUserName(user);
+    std::lock_guard<std::mutex> lock(hub().mutex);
+    hub().dialog = m_dialog.get();
+}
+
+void TestQPropertyDial::cleanup()
+{
+    {
+        std::lock_guard<std::mutex> lock(hub().mutex);
+        hub().dialog = nullptr;
+    }
+    QTest::qWait(20);
+    m_dialog.reset();
+}
+
+void TestQPropertyDial::setFields(const QString &name, const QString &oldPass, const QString &newPass,
+                                  const QString &confirm)
+{
+    QPasswdFrm *page = m_dialog->passwdPage();
+    page->findChild<QLineEdit *>("nameLineEdit")->setText(name);
+    page->findChild<QLineEdit *>("oldpassLineEdit")->setText(oldPass);
+    page->findChild<QLineEdit *>("newpassLineEdit")->setText(newPass);
+    page->findChild<QLineEdit *>("confirmpassLineEdit")->setText(confirm);
+}
+
+void TestQPropertyDial::listFromStoreWithPasswordsDeciphered()
+{
+    const auto &list = m_dialog->devList();
+    QCOMPARE(list.size(), 3);
+    QCOMPARE(QByteArray(list[0].dev.password), QByteArray("abc123"));
+    QCOMPARE(QByteArray(list[1].dev.password), QByteArray("pw9999"));
+    QCOMPARE(QByteArray(list[2].dev.password), QByteArray("plain88"));
+    // The configuration block is not stored: all zero.
+    const DevConfig_s zero{};
+    QCOMPARE(std::memcmp(&list[0].config, &zero, sizeof(zero)), 0);
+}
+
+void TestQPropertyDial::pagesSwitchAndLoadTheCamera()
+{
+    m_dialog->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_dialog.get()));
+    QVERIFY(m_dialog->renamePage()->isVisible());
+    QVERIFY(!m_dialog->passwdPage()->isVisible());
+    m_dialog->findChild<QPushButton *>("passwdButton")->click();
+    QVERIFY(!m_dialog->renamePage()->isVisible());
+    QVERIFY(m_dialog->passwdPage()->isVisible());
+    m_dialog->findChild<QPushButton *>("editorButton")->click();
+    QVERIFY(m_dialog->renamePage()->isVisible());
+
+    setFields(QStringLiteral("x"), QStringLiteral("o"), QStringLiteral("n"), QStringLiteral("c"));
+    m_dialog->setDevId(QStringLiteral("C100200"));
+    QCOMPARE(m_dialog->renamePage()->findChild<QLineEdit *>("idLineEdit")->text(), QStringLiteral("C100200"));
+    QCOMPARE(m_dialog->renamePage()->findChild<QLineEdit *>("nameLineEdit")->text(), QStringLiteral("Yard"));
+    QCOMPARE(m_dialog->renamePage()->findChild<QLineEdit *>("passwdLineEdit")->text(), QStringLiteral("pw9999"));
+    QPasswdFrm *page = m_dialog->passwdPage();
+    QCOMPARE(page->findChild<QLineEdit *>("idLineEdit")->text(), QStringLiteral("C100200"));
+    QCOMPARE(page->findChild<QLineEdit *>("nameLineEdit")->text(), QStringLiteral("Yard"));
+    for (const char *name : {"oldpassLineEdit", "newpassLineEdit", "confirmpassLineEdit"})
+        QVERIFY(page->findChild<QLineEdit *>(name)->text().isEmpty());
+
+    // An unknown ID never shows another camera's record.
+    m_dialog->setDevId(QStringLiteral("NOPE"));
+    QCOMPARE(m_dialog->renamePage()->findChild<QLineEdit *>("nameLineEdit")->text(), QString());
+    QCOMPARE(m_dialog->renamePage()->findChild<QLineEdit *>("passwdLineEdit")->text(), QString());
+    m_dialog->findChild<QPushButton *>("closeButton")->click();
+    QVERIFY(!m_dialog->isVisible());
+}
+
+void TestQPropertyDial::passwordRuleOrder_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("oldPass");
+    QTest::addColumn<QString>("newPass");
+    QTest::addColumn<QString>("confirm");
+    QTest::addColumn<QString>("message");
+    const QString thirty = QStringLiteral("A") + QString(29, QLatin1Char('7'));
+    QTest::newRow("name") << "" << "" << "" << "" << "Name can not be empty!";
+    QTest::newRow("old") << "Gate" << "" << "" << "" << "Old password can not be empty!";
+    QTest::newRow("new") << "Gate" << "abc123" << "" << "" << "New password can not be empty!";
+    QTest::newRow("same as old, short, confirm empty")
+        << "Gate" << "abc12" << "abc12" << "" << "New password can not be same with old password!";
+    QTest::newRow("five characters, confirm differs")
+        << "Gate" << "abc123" << "xyz12" << "other1" << "New password must consists of 6-30 characters!";
+    QTest::newRow("thirty-one characters")
+        << "Gate" << "abc123" << thirty + QLatin1Char('8') << thirty + QLatin1Char('8')
+        << "New password must consists of 6-30 characters!";
+    QTest::newRow("seven starting with 0, confirm empty")
+        << "Gate" << "abc123" << "0abcdef" << "" << "New password must not begin with '0' !";
+    QTest::newRow("confirm empty") << "Gate" << "abc123" << "xyz123" << "" << "Confirm password can not be empty!";
+    QTest::newRow("confirm differs") << "Gate" << "abc123" << "xyz123" << "xyz124"
+                                     << "New password can be same with confirm password!";
+    // Passing the rule leads to the connect step, which fails without the
+    // library's handle.
+    QTest::newRow("exactly 6 passes") << "Gate" << "abc123" << "xyz123" << "xyz123"
+                                      << "Unable to connect device(B765432) (errorno:-101)!";
+    QTest::newRow("exactly 30 passes") << "Gate" << "abc123" << thirty << thirty
+                                       << "Unable to connect device(B765432) (errorno:-101)!";
+}
+
+void TestQPropertyDial::passwordRuleOrder()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, oldPass);
+    QFETCH(QString, newPass);
+    QFETCH(QString, confirm);
+    QFETCH(QString, message);
+    varno::setP2pHandle(0);
+    PromptScript script;
+    QSignalSpy changed(m_dialog.get(), &QPropertyDial::sendDevProperty);
+    m_dialog->setDevId(QStringLiteral("B765432"));
+    QPasswdFrm *page = m_dialog->passwdPage();
+    // The fields hold 30; a longer text is put in past that limit to see
+    // the rule refuse it on its own.
+    for (const char *field : {"oldpassLineEdit", "newpassLineEdit", "confirmpassLineEdit"})
+        page->findChild<QLineEdit *>(field)->setMaxLength(32);
+    setFields(name, oldPass, newPass, confirm);
+    page->on_changeButton_clicked();
+    const auto requests = script.take();
+    QCOMPARE(requests.size(), 1);
+    QCOMPARE(requests[0].title, QStringLiteral("Settings"));
+    QCOMPARE(requests[0].text, message);
+    QCOMPARE(changed.count(), 0);
+    QVERIFY(!page->changeInFlight());
+    // Fields stay as typed.
+    QCOMPARE(page->findChild<QLineEdit *>("newpassLineEdit")->text(), newPass);
+}
+
+void TestQPropertyDial::passwordFieldsTakeLettersAndDigitsOnly()
+{
+    QPasswdFrm *page = m_dialog->passwdPage();
+    for (const char *field : {"oldpassLineEdit", "newpassLineEdit", "confirmpassLineEdit"}) {
+        auto *edit = page->findChild<QLineEdit *>(field);
+        QTest::keyClicks(edit, QStringLiteral("ab!c 12_3"));
+        QCOMPARE(edit->text(), QStringLiteral("abc123"));
+        QCOMPARE(edit->maxLength(), 30);
+        QCOMPARE(edit->echoMode(), QLineEdit::Password);
+    }
+}
+
+void TestQPropertyDial::changeAcceptedByTheCamera()
+{
+    PromptScript script;
+    QSignalSpy changed(m_dialog.get(), &QPropertyDial::sendDevProperty);
+    QSignalSpy logged(m_dialog.get(), &QPropertyDial::sendLogInfo);
+    m_dialog->setDevId(QStringLiteral("B765432"));
+    const int before = repliesSoFar();
+    setFields(QStringLiteral("Gate north"), QStringLiteral("abc123"), QStringLiteral("Newpass7"),
+              QStringLiteral("Newpass7"));
+    m_dialog->passwdPage()->on_changeButton_clicked();
+    QCOMPARE(script.count(), 0);
+    QVERIFY(m_dialog->passwdPage()->changeInFlight());
+    QTRY_VERIFY_WITH_TIMEOUT(repliesSoFar() > before, 10000);
+    QTRY_COMPARE(changed.count(), 1);
+    const auto dev = changed[0][0].value<DeviceInfo_s>();
+    QCOMPARE(QByteArray(dev.devId), QByteArray("B765432"));
+    QCOMPARE(QByteArray(dev.password), QByteArray("Newpass7"));
+    QCOMPARE(QByteArray(dev.devName), QByteArray("Gate north"));
+    QCOMPARE(logged.count(), 1);
+    QCOMPARE(QByteArray(logged[0][0].value<LogInfo_s>().content), QByteArray("Change Password:B765432"));
+    QCOMPARE(QByteArray(logged[0][0].value<LogInfo_s>().user), QByteArray("admin"));
+    const auto requests = script.take();
+    QCOMPARE(requests.size(), 1);
+    QCOMPARE(requests[0].text, QStringLiteral("Modify successful !"));
+    QVERIFY(!m_dialog->passwdPage()->changeInFlight());
+
+    // The camera really holds the new password now: a change from it works.
+    setFields(QStringLiteral("Gate"), QStringLiteral("Newpass7"), QStringLiteral("abc123"), QStringLiteral("abc123"));
+    m_dialog->passwdPage()->on_changeButton_clicked();
+    QTRY_COMPARE_WITH_TIMEOUT(changed.count(), 2, 10000);
+    QCOMPARE(QByteArray(changed[1][0].value<DeviceInfo_s>().password), QByteArray("abc123"));
+    QCOMPARE(script.take().at(0).text, QStringLiteral("Modify successful !"));
+}
+
+void TestQPropertyDial::changeRefusedByTheCamera()
+{
+    PromptScript script;
+    QSignalSpy changed(m_dialog.get(), &QPropertyDial::sendDevProperty);
+    QSignalSpy logged(m_dialog.get(), &QPropertyDial::sendLogInfo);
+    m_dialog->setDevId(QStringLiteral("C100200"));
+    const int before = repliesSoFar();
+    setFields(QStringLiteral("Yard"), QStringLiteral("wrong77"), QStringLiteral("Other888"), QStringLiteral("Other888"));
+    m_dialog->passwdPage()->on_changeButton_clicked();
+    QTRY_VERIFY_WITH_TIMEOUT(repliesSoFar() > before, 10000);
+    QTRY_COMPARE(script.count(), 1);
+    QCOMPARE(script.take().at(0).text,
+             QStringLiteral("Change device [C100200] Password failed, Please enter the correct old password !"));
+    QCOMPARE(changed.count(), 0);
+    QCOMPARE(logged.count(), 0);
+    QCOMPARE(QByteArray(m_dialog->passwdPage()->devInfo().dev.password), QByteArray("pw9999"));
+}
+
+void TestQPropertyDial::repliesOutsideTheChangeAreIgnored()
+{
+    PromptScript script;
+    QSignalSpy changed(m_dialog.get(), &QPropertyDial::sendDevProperty);
+    m_dialog->setDevId(QStringLiteral("B765432"));
+    PASSWORD_CHANGE_RSP_S rsp;
+    std::memset(&rsp, 0, sizeof(rsp));
+    P2pMessage_S message;
+    std::memset(&message, 0, sizeof(message));
+    message.type = P2P_MSG_PASSWORD_CHANGE_RSP;
+    message.payload = reinterpret_cast<const char *>(&rsp);
+    message.payloadLen = sizeof(rsp);
+    varno::setText(message.devId, "VRNB-765432-KXPQT");
+    // No change in flight: a stray success changes nothing.
+    m_dialog->recvP2pMessage(message);
+    QCOMPARE(changed.count(), 0);
+    QCOMPARE(script.count(), 0);
+    // Other types are not for this dialog.
+    message.type = P2P_MSG_PASSWORD_CHECK_RSP;
+    m_dialog->recvP2pMessage(message);
+    QCOMPARE(changed.count(), 0);
+}
+
+void TestQPropertyDial::replyAfterSwitchingCameraGoesToTheCameraAsked()
+{
+    PromptScript script;
+    QSignalSpy changed(m_dialog.get(), &QPropertyDial::sendDevProperty);
+    {
+        std::lock_guard<std::mutex> lock(hub().mutex);
+        hub().dialog = nullptr;
+    }
+    m_dialog->setDevId(QStringLiteral("C100200"));
+    const int before = repliesSoFar();
+    setFields(QStringLiteral("Yard"), QStringLiteral("pw9999"), QStringLiteral("Yard2019"), QStringLiteral("Yard2019"));
+    m_dialog->passwdPage()->on_changeButton_clicked();
+    QTRY_VERIFY_WITH_TIMEOUT(repliesSoFar() > before, 10000);
+    // The operator turns to another camera before the answer is handled.
+    m_dialog->setDevId(QStringLiteral("B765432"));
+    P2pMessage_S message;
+    {
+        std::lock_guard<std::mutex> lock(hub().mutex);
+        const auto &payload = hub().payloads.last();
+        std::memset(&message, 0, sizeof(message));
+        varno::setText(message.devId, "VRNC-100200-ABCDE");
+        message.type = P2P_MSG_PASSWORD_CHANGE_RSP;
+        message.payload = payload->constData();
+        message.payloadLen = int32_t(payload->size());
+    }
+    // A copy of the reply from another camera first: ignored.
+    P2pMessage_S other = message;
+    varno::setText(other.devId, "VRNB-765432-KXPQT");
+    m_dialog->recvP2pMessage(other);
+    QCOMPARE(changed.count(), 0);
+    m_dialog->recvP2pMessage(message);
+    QCOMPARE(changed.count(), 1);
+    const auto dev = changed[0][0].value<DeviceInfo_s>();
+    QCOMPARE(QByteArray(dev.devId), QByteArray("C100200"));
+    QCOMPARE(QByteArray(dev.password), QByteArray("Yard2019"));
+    QCOMPARE(QByteArray(dev.devName), QByteArray("Yard"));
+    // The camera shown keeps its record.
+    QCOMPARE(QByteArray(m_dialog->passwdPage()->devInfo().dev.password), QByteArray("abc123"));
+    QCOMPARE(script.take().at(0).text, QStringLiteral("Modify successful !"));
+}
+
+void TestQPropertyDial::renameThroughTheDialog()
+{
+    PromptScript script;
+    QSignalSpy changed(m_dialog.get(), &QPropertyDial::sendDevProperty);
+    QSignalSpy logged(m_dialog.get(), &QPropertyDial::sendLogInfo);
+    m_dialog->setDevId(QStringLiteral("uuid-onvif-1"));
+    m_dialog->renamePage()->findChild<QLineEdit *>("nameLineEdit")->setText(QStringLiteral("Halle 2"));
+    m_dialog->renamePage()->on_confirmButton_clicked();
+    QCOMPARE(changed.count(), 1);
+    QCOMPARE(QByteArray(changed[0][0].value<DeviceInfo_s>().devName), QByteArray("Halle 2"));
+    QCOMPARE(QByteArray(changed[0][0].value<DeviceInfo_s>().password), QByteArray("plain88"));
+    QCOMPARE(logged.count(), 1);
+    QCOMPARE(QByteArray(logged[0][0].value<LogInfo_s>().content), QByteArray("Rename:uuid-onvif-1"));
+    QCOMPARE(QByteArray(logged[0][0].value<LogInfo_s>().user), QByteArray("admin"));
+    QCOMPARE(script.take().at(0).text, QStringLiteral("Modify successful !"));
+}
+
+void TestQPropertyDial::listFollowsUpdatesAndDeletes()
+{
+    DvrListInfo_s update;
+    std::memset(&update, 0, sizeof(update));
+    update.dev = device("B765432", "Renamed", "changed1", "VRNB-765432-KXPQT");
+    m_dialog->updateDevInfo(update);
+    QCOMPARE(QByteArray(m_dialog->devList()[0].dev.devName), QByteArray("Renamed"));
+    QCOMPARE(QByteArray(m_dialog->devList()[0].dev.password), QByteArray("changed1"));
+    QCOMPARE(m_dialog->renamePage()->findChild<QLineEdit *>("nameLineEdit")->text(), QStringLiteral("Renamed"));
+
+    m_dialog->recvDelDevInfo(QStringLiteral("C100200"));
+    QCOMPARE(m_dialog->devList().size(), 2);
+    m_dialog->setDevId(QStringLiteral("C100200"));
+    QCOMPARE(m_dialog->renamePage()->findChild<QLineEdit *>("nameLineEdit")->text(), QString());
+
+    // A camera added later becomes known through the main window's list.
+    DvrListInfo_s added;
+    std::memset(&added, 0, sizeof(added));
+    added.dev = device("D000001", "New one", "583", "");
+    QList<DvrListInfo_s> list = m_dialog->devList();
+    list.append(added);
+    m_dialog->updateDevList(list);
+    m_dialog->setDevId(QStringLiteral("D000001"));
+    QCOMPARE(m_dialog->renamePage()->findChild<QLineEdit *>("nameLineEdit")->text(), QStringLiteral("New one"));
+}
+
+QTEST_MAIN(TestQPropertyDial)
+#include "tst_qpropertydial.moc"
