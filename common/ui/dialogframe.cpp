@@ -37,7 +37,10 @@ QPushButton[nav="true"]:checked { background-color: rgb(47, 109, 181); color: wh
 QTableWidget { background: rgb(24, 27, 32); alternate-background-color: rgb(31, 35, 42); color: rgb(220, 224, 230); gridline-color: rgb(52, 58, 68); border: 1px solid rgb(60, 67, 78); selection-background-color: rgb(47, 109, 181); selection-color: white; }
 QHeaderView::section { background-color: rgb(47, 54, 64); color: rgb(220, 224, 230); border: none; border-right: 1px solid rgb(60, 67, 78); border-bottom: 1px solid rgb(60, 67, 78); padding: 4px 6px; }
 QTableCornerButton::section { background-color: rgb(47, 54, 64); border: none; }
-QCheckBox { color: rgb(220, 224, 230); background: transparent; }
+QCheckBox { color: rgb(220, 224, 230); background: transparent; spacing: 8px; }
+QCheckBox::indicator, QTableWidget::indicator { width: 14px; height: 14px; border: 1px solid rgb(130, 140, 156); border-radius: 2px; background: rgb(24, 27, 32); }
+QCheckBox::indicator:hover, QTableWidget::indicator:hover { border-color: rgb(59, 143, 224); }
+QCheckBox::indicator:checked, QTableWidget::indicator:checked { background: rgb(47, 109, 181); border-color: rgb(59, 143, 224); image: url(:/images/check_white.png); }
 QScrollBar:vertical { background: rgb(30, 34, 40); width: 12px; margin: 0; }
 QScrollBar::handle:vertical { background: rgb(74, 82, 94); min-height: 24px; border-radius: 5px; margin: 1px; }
 QScrollBar:horizontal { background: rgb(30, 34, 40); height: 12px; margin: 0; }
