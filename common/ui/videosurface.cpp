@@ -1,0 +1,128 @@
+#include "common/ui/videosurface.h"
+
+#include "platform/av/videosink.h"
+
+#include <QEvent>
+#include <QPainter>
+#include <QResizeEvent>
+
+namespace varno::ui {
+
+VideoSurface::VideoSurface(QWidget *parent)
+    : QWidget(parent), m_surface(std::make_shared<av::FrameSurface>()), m_idleColor(Qt::black)
+{
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    m_handle = av::registerVideoSink(m_surface);
+    // The notifier runs on a decoding thread: it only posts one update at a time.
+    m_surface->setNotifier([this] {
+        if (!m_updatePosted.exchange(true))
+            QMetaObject::invokeMethod(this, &VideoSurface::pictureArrived, Qt::QueuedConnection);
+    });
+}
+
+VideoSurface::~VideoSurface()
+{
+    // After detach() no decoding thread calls back into this widget.
+    m_surface->detach();
+    av::unregisterVideoSink(m_handle);
+}
+
+void VideoSurface::setPainting(bool on)
+{
+    if (m_painting == on)
+        return;
+    m_painting = on;
+    update();
+}
+
+void VideoSurface::setIdleText(const QString &text)
+{
+    m_idleText = text;
+    if (m_painting)
+        update();
+}
+
+void VideoSurface::setIdleColor(const QColor &color)
+{
+    m_idleColor = color;
+    if (m_painting)
+        update();
+}
+
+QImage VideoSurface::currentImage() const
+{
+    return m_surface->latestImage();
+}
+
+void VideoSurface::pictureArrived()
+{
+    m_updatePosted = false;
+    if (!m_painting)
+        update();
+}
+
+void VideoSurface::paintEvent(QPaintEvent *)
+{
+    QPainter p(this);
+    if (m_painting) {
+        p.fillRect(rect(), m_idleColor);
+        if (!m_idleText.isEmpty()) {
+            p.setPen(Qt::white);
+            p.drawText(rect(), Qt::AlignCenter | Qt::TextWordWrap, m_idleText);
+        }
+        return;
+    }
+    QImage image = m_surface->latestImage();
+    if (image.isNull()) {
+        p.fillRect(rect(), m_idleColor);
+        return;
+    }
+    // Normally already at the widget's size; between a resize and the next
+    // picture the last one is stretched.
+    image.setDevicePixelRatio(devicePixelRatioF());
+    p.drawImage(rect(), image);
+    ++m_paintedPictures;
+}
+
+void VideoSurface::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    updateTarget();
+}
+
+void VideoSurface::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    if (m_watchedWindow != window()) {
+        if (m_watchedWindow)
+            m_watchedWindow->removeEventFilter(this);
+        m_watchedWindow = window();
+        if (m_watchedWindow != this)
+            m_watchedWindow->installEventFilter(this);
+        else
+            m_watchedWindow = nullptr;
+    }
+    updateTarget();
+}
+
+void VideoSurface::hideEvent(QHideEvent *event)
+{
+    QWidget::hideEvent(event);
+    updateTarget();
+}
+
+bool VideoSurface::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_watchedWindow && event->type() == QEvent::WindowStateChange)
+        updateTarget();
+    return QWidget::eventFilter(watched, event);
+}
+
+void VideoSurface::updateTarget()
+{
+    const bool shown = isVisible() && !window()->isMinimized();
+    const QSize size = shown ? (QSizeF(this->size()) * devicePixelRatioF()).toSize() : QSize();
+    m_surface->setTargetSize(size);
+}
+
+} // namespace varno::ui

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+#include <QImage>
+#include <QPointer>
+#include <QWidget>
+
+namespace varno::av {
+class FrameSurface;
+}
+
+namespace varno::ui {
+
+// The widget a video window shows its stream in. It registers a surface under
+// a native window handle; decoders draw into that handle from their own
+// threads (the pictures are scaled to this widget's size there), and the
+// widget paints the latest picture on the user-interface thread.
+// "Painting on" shows the idle background with its label; "off" shows the
+// pictures.
+class VideoSurface : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit VideoSurface(QWidget *parent = nullptr);
+    ~VideoSurface() override;
+
+    // The native window handle decoders draw into (never 0).
+    int32_t nativeHandle() const { return m_handle; }
+
+    void setPainting(bool on);
+    bool painting() const { return m_painting; }
+    void setIdleText(const QString &text);
+    QString idleText() const { return m_idleText; }
+    void setIdleColor(const QColor &color);
+
+    // The picture the widget shows now (null when none arrived).
+    QImage currentImage() const;
+    // Pictures painted so far (tests).
+    int paintedPictures() const { return m_paintedPictures; }
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void updateTarget();
+    void pictureArrived();
+
+    std::shared_ptr<av::FrameSurface> m_surface;
+    int32_t m_handle = 0;
+    bool m_painting = true;
+    QString m_idleText;
+    QColor m_idleColor;
+    std::atomic<bool> m_updatePosted{false};
+    int m_paintedPictures = 0;
+    QPointer<QObject> m_watchedWindow;
+};
+
+} // namespace varno::ui
