@@ -635,4 +635,104 @@ The password must not begin with "0".</translation>
         <translation>Close</translation>
     </message>
 </context>
+<context>
+    <name>QTipWidget</name>
+    <message>
+        <source>Close</source>
+        <translation>Close</translation>
+    </message>
+</context>
+<context>
+    <name>QVideoHand</name>
+    <message>
+        <source>Record</source>
+        <translation>Record</translation>
+    </message>
+    <message>
+        <source>Snapshot</source>
+        <translation>Snapshot</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Close</translation>
+    </message>
+    <message>
+        <source>Recording</source>
+        <translation>Recording</translation>
+    </message>
+    <message>
+        <source>Manual recording can not be executed , as there is an alarm vieo recording under going.</source>
+        <translation>Manual recording can not be executed , as there is an alarm vieo recording under going.</translation>
+    </message>
+    <message>
+        <source>Stop recording</source>
+        <translation>Stop recording</translation>
+    </message>
+    <message>
+        <source>Alarm recording</source>
+        <translation>Alarm recording</translation>
+    </message>
+</context>
+<context>
+    <name>QVideoOnly</name>
+    <message>
+        <source>Waiting for video...</source>
+        <translation>Waiting for video...</translation>
+    </message>
+    <message>
+        <source>The client will run in the background because a alarm video is under recording.Are you sure you want to close?</source>
+        <translation>The client will run in the background because a alarm video is under recording.Are you sure you want to close?</translation>
+    </message>
+    <message>
+        <source>A running record will be stopped after closing the client. Are you sure to close it?</source>
+        <translation>A running record will be stopped after closing the client. Are you sure to close it?</translation>
+    </message>
+    <message>
+        <source>Close the video</source>
+        <translation>Close the video</translation>
+    </message>
+    <message>
+        <source>%1 running record will be stopped after closing. Are you sure to close it?</source>
+        <translation>%1 running record will be stopped after closing. Are you sure to close it?</translation>
+    </message>
+    <message>
+        <source>Recording</source>
+        <translation>Recording</translation>
+    </message>
+    <message>
+        <source>Disk space is full, can&apos;t cover!!!</source>
+        <translation>Disk space is full, can&apos;t cover!!!</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Close</translation>
+    </message>
+    <message>
+        <source>Closed all</source>
+        <translation>Closed all</translation>
+    </message>
+    <message>
+        <source>Snapshot</source>
+        <translation>Snapshot</translation>
+    </message>
+    <message>
+        <source>Record</source>
+        <translation>Record</translation>
+    </message>
+    <message>
+        <source>Hight definition</source>
+        <translation>Hight definition</translation>
+    </message>
+    <message>
+        <source>Standard definition</source>
+        <translation>Standard definition</translation>
+    </message>
+</context>
+<context>
+    <name>QVideoPlay</name>
+    <message>
+        <source>No video</source>
+        <translation>No video</translation>
+    </message>
+</context>
 </TS>

@@ -635,4 +635,104 @@ Das Passwort darf nicht mit „0“ beginnen.</translation>
         <translation>Schließen</translation>
     </message>
 </context>
+<context>
+    <name>QTipWidget</name>
+    <message>
+        <source>Close</source>
+        <translation>Schließen</translation>
+    </message>
+</context>
+<context>
+    <name>QVideoHand</name>
+    <message>
+        <source>Record</source>
+        <translation>Aufnehmen</translation>
+    </message>
+    <message>
+        <source>Snapshot</source>
+        <translation>Schnappschuss</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Schließen</translation>
+    </message>
+    <message>
+        <source>Recording</source>
+        <translation>Aufnahme</translation>
+    </message>
+    <message>
+        <source>Manual recording can not be executed , as there is an alarm vieo recording under going.</source>
+        <translation>Eine manuelle Aufnahme ist nicht möglich, solange eine Alarmaufnahme läuft.</translation>
+    </message>
+    <message>
+        <source>Stop recording</source>
+        <translation>Aufnahme beenden</translation>
+    </message>
+    <message>
+        <source>Alarm recording</source>
+        <translation>Alarmaufnahme</translation>
+    </message>
+</context>
+<context>
+    <name>QVideoOnly</name>
+    <message>
+        <source>Waiting for video...</source>
+        <translation>Warten auf Video …</translation>
+    </message>
+    <message>
+        <source>The client will run in the background because a alarm video is under recording.Are you sure you want to close?</source>
+        <translation>Der Client läuft im Hintergrund weiter, weil gerade ein Alarmvideo aufgenommen wird. Möchten Sie das Video wirklich schließen?</translation>
+    </message>
+    <message>
+        <source>A running record will be stopped after closing the client. Are you sure to close it?</source>
+        <translation>Eine laufende Aufnahme wird beim Schließen beendet. Möchten Sie das Video wirklich schließen?</translation>
+    </message>
+    <message>
+        <source>Close the video</source>
+        <translation>Video schließen</translation>
+    </message>
+    <message>
+        <source>%1 running record will be stopped after closing. Are you sure to close it?</source>
+        <translation>Beim Schließen werden %1 laufende Aufnahmen beendet. Möchten Sie wirklich alle Videos schließen?</translation>
+    </message>
+    <message>
+        <source>Recording</source>
+        <translation>Aufnahme</translation>
+    </message>
+    <message>
+        <source>Disk space is full, can&apos;t cover!!!</source>
+        <translation>Der Speicher ist voll und kann nicht überschrieben werden!</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Schließen</translation>
+    </message>
+    <message>
+        <source>Closed all</source>
+        <translation>Alle schließen</translation>
+    </message>
+    <message>
+        <source>Snapshot</source>
+        <translation>Schnappschuss</translation>
+    </message>
+    <message>
+        <source>Record</source>
+        <translation>Aufnehmen</translation>
+    </message>
+    <message>
+        <source>Hight definition</source>
+        <translation>Hohe Auflösung (HD)</translation>
+    </message>
+    <message>
+        <source>Standard definition</source>
+        <translation>Standardauflösung (SD)</translation>
+    </message>
+</context>
+<context>
+    <name>QVideoPlay</name>
+    <message>
+        <source>No video</source>
+        <translation>Kein Video</translation>
+    </message>
+</context>
 </TS>

@@ -1,0 +1,206 @@
+#pragma once
+
+#include "common/devicerecords.h"
+#include "live/liverecorder.h"
+
+#include <QHash>
+#include <QMutex>
+#include <QPointer>
+#include <QString>
+#include <QWidget>
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+class QAction;
+class QLabel;
+class QMenu;
+class QTipWidget;
+class qmultivideo;
+
+// One window of the grid as the live view sees it.
+struct WinState
+{
+    QString deviceId;
+    QString name;
+    int32_t winHandle = 0; // native handle of the window's video area
+    int channel = 0;
+    bool used = false;
+};
+
+// Recording control of one camera.
+struct RecordCtl
+{
+    std::unique_ptr<LiveRecorder> recorder;
+    int32_t rtspHandle = 0; // second RTSP stream of an ONVIF camera's recording
+    QString filePath;       // current file, as reported by the recorder
+    bool recording = false;
+    bool alarmRecording = false;
+    bool alarmFileOpen = false;
+};
+
+// The live page's grid of 25 video windows, 4, 8, 16 or 25 of them shown per
+// page, with the selected window framed in blue. It keeps which window shows
+// which camera, asks before closing windows that record, offers the context
+// menu of the windows, and holds the recording control of every camera.
+//
+// Everything runs on the user-interface thread except GetVideoWidget,
+// SetWinUsed and SetVideoPaint, which the live view's monitor thread may
+// call: they change the window table under its mutex and hand the widget
+// work to the user-interface thread.
+class QVideoOnly : public QWidget
+{
+    Q_OBJECT
+
+public:
+    static constexpr int kWinCount = 25;
+    static constexpr int kGap = 4;
+    static constexpr int kFrameWidth = 2;
+
+    // Creates and starts a recorder for a camera (alarm type 0: by hand);
+    // nullptr when it cannot start. The recorder reports through recvRecord.
+    using RecorderFactory =
+        std::function<std::unique_ptr<LiveRecorder>(const DvrListInfo_s &dev, int alarmType)>;
+
+    explicit QVideoOnly(int count = 4, QWidget *parent = nullptr);
+    ~QVideoOnly() override;
+
+    // --- Calls of the live view -------------------------------------------
+    // A free window for a camera's channel: its native handle (> 0) with
+    // *index set; -3 channel out of range, -2 the channel already has a used
+    // window (*index set to it), -1 no window free.
+    int GetVideoWidget(int *index, const QString &deviceId, const QString &name, int channel);
+    void SetWinUsed(int index, bool used);
+    // The stream of window index started: title, buttons, video on.
+    void OpenVideoWin(int index);
+    // Qt painting of a window's video area (on: waiting picture, off: video).
+    void SetVideoPaint(int winHandle, bool on);
+    void SelectVideoWin(int winHandle);
+    void ShowVideoCount(int count);
+    void PageBack();
+    void PageForward();
+    void setDevInfo(const DvrListInfo_s &dev);
+    // The snapshot report of a window: replaces that window's previous
+    // pop-up; imageFile (may be empty) is shown as the picture.
+    void showSnapshotTip(int winHandle, const QString &title, const QString &text,
+                         const QString &imageFile = QString());
+
+    // --- Recording control -------------------------------------------------
+    void setRecorderFactory(RecorderFactory factory);
+    bool beginToRecord(const QString &deviceId, int alarmType);
+    void RecordAlarmStream(const QString &deviceId, int alarmKind);
+    // Recorder callback (any thread): -1043 a file was created; any other
+    // code ends the camera's recording and reports a full disk.
+    void recvRecord(const QString &deviceId, const QString &filePath, int code,
+                    LiveRecorder *recorder);
+    // Live frame feed of a P2P stream (stream library thread).
+    void feedLiveFrame(const QString &streamKey, const char *data, int size, int type,
+                       uint64_t timeStampMs);
+
+    // --- State --------------------------------------------------------------
+    int count() const { return m_count; }
+    int first() const { return m_first; }
+    int last() const { return m_last; }
+    int current() const { return m_current; }
+    bool isMaximised() const { return m_maximised; }
+    int maximisedIndex() const { return m_maxIndex; }
+    qmultivideo *videoWin(int index) const;
+    WinState winState(int index) const;
+    int indexOfHandle(int32_t winHandle) const;
+    bool isRecording(const QString &deviceId) const;
+    bool isAlarmRecording(const QString &deviceId) const;
+    QMenu *contextMenu() const { return m_menu; }
+    QAction *closeAction() const { return m_closeAction; }
+    QAction *closeAllAction() const { return m_closeAllAction; }
+    QAction *snapAction() const { return m_snapAction; }
+    QAction *recordAction() const { return m_recordAction; }
+    QAction *hdAction() const { return m_hdAction; }
+    QAction *sdAction() const { return m_sdAction; }
+    // Check marks and enabled states of the menu for the current window.
+    void prepareContextMenu();
+    QTipWidget *tipOfWindow(int index) const;
+    QList<QLabel *> frameLabels() const;
+
+    // Geometry of the page layout: place 0 .. count-1 within an area.
+    static QRect cellRect(QSize area, int count, int place);
+    static QRect maximisedRect(QSize area);
+
+signals:
+    void SendVideoWinNum(QString deviceId);
+    void CloseVideoWinToVWin(QString deviceId);
+    void SendStopRecord(QString deviceId);
+    void CapturePicWinToVWin(QString deviceId, int channel, int winHandle);
+    void sendRecordCount(int delta);
+    void SendDiskIsFull();
+    void SendChangeStream(QString deviceId, int streamType);
+
+public slots:
+    void CloseVideoWinFromMul(int winHandle);
+    void CapturePicWinFromMul(int winHandle);
+    void CloseVideo();
+    void CloseAllVideo();
+    void SnapPicture();
+    void RecordVideo();
+    void SelectHdAction();
+    void SelectSdAction();
+    void RecordVideoFromMul(int winHandle, bool record);
+    void RecvStopRecord(QString deviceId);
+    void recvUpdate();
+    void RecvCloseVideoFromReal(QString deviceId);
+    void RecvDiskIsFull();
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
+    void changeEvent(QEvent *event) override;
+
+private:
+    struct DevEntry
+    {
+        DvrListInfo_s info{};
+    };
+
+    void layoutWins();
+    void PaintBlue();
+    void selectIndex(int index);
+    void freeWin(int index);
+    void setMaximised(int index);
+    void restoreLayout();
+    void switchStream(int streamType);
+    int windowAt(const QPoint &pos) const;
+    bool onPage(int index) const;
+    void runOnUi(std::function<void()> work);
+    void retranslate();
+    void setCheck(QAction *action, bool checked);
+
+    std::array<qmultivideo *, kWinCount> m_wins{};
+    std::array<WinState, kWinCount> m_table{};
+    mutable QMutex m_tableMutex;
+
+    int m_count = 4;
+    int m_first = 0;
+    int m_last = 3;
+    int m_current = 0;
+    bool m_maximised = false;
+    int m_maxIndex = -1;
+    std::array<QLabel *, 4> m_frame{};
+
+    mutable QMutex m_recordMutex; // guards m_devices, m_records and m_factory
+    QHash<QString, DevEntry> m_devices;
+    QHash<QString, std::shared_ptr<RecordCtl>> m_records;
+    RecorderFactory m_factory;
+
+    std::array<QPointer<QTipWidget>, kWinCount> m_tips{};
+
+    QMenu *m_menu = nullptr;
+    QAction *m_closeAction = nullptr;
+    QAction *m_closeAllAction = nullptr;
+    QAction *m_snapAction = nullptr;
+    QAction *m_recordAction = nullptr;
+    QAction *m_hdAction = nullptr;
+    QAction *m_sdAction = nullptr;
+};

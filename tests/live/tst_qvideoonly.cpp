@@ -1,0 +1,799 @@
+// The live window grid: window assignment, pages, layouts, maximise, the
+// context menu, closing with and without recordings, and the record control
+// driven through a recorder that notes what it is asked to do.
+#include "live/qvideoonly.h"
+
+#include "common/textfield.h"
+#include "common/ui/promptscript.h"
+#include "live/qmultivideo.h"
+#include "live/qtipwidget.h"
+#include "live/qvideohand.h"
+#include "live/qvideoplay.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QMenu>
+#include <QSignalSpy>
+#include <QToolButton>
+#include <QtTest>
+
+#include <atomic>
+#include <thread>
+
+using varno::ui::PromptScript;
+
+namespace {
+
+struct RecorderLog
+{
+    std::atomic<int> stops{0};
+    std::atomic<int> frames{0};
+    std::atomic<int> lastType{-1};
+    std::atomic<int> alarmType{0};
+    int setAlarmResult = 0;
+};
+
+class NotingRecorder final : public LiveRecorder
+{
+public:
+    explicit NotingRecorder(std::shared_ptr<RecorderLog> log)
+        : m_log(std::move(log))
+    {
+    }
+    void pushFrame(int type, const char *, int, uint64_t) override
+    {
+        ++m_log->frames;
+        m_log->lastType = type;
+    }
+    int setAlarmType(int type) override
+    {
+        m_log->alarmType = type;
+        return m_log->setAlarmResult;
+    }
+    void stop() override { ++m_log->stops; }
+
+private:
+    std::shared_ptr<RecorderLog> m_log;
+};
+
+DvrListInfo_s camera(const char *id, bool p2p, int streamType)
+{
+    DvrListInfo_s d{};
+    varno::setText(d.dev.devId, id);
+    varno::setText(d.dev.devName, id);
+    d.dev.p2pFlag = p2p ? 1 : 0;
+    d.dev.streamType = streamType;
+    return d;
+}
+
+// A window for the camera as the live view opens one: asked for, then opened.
+int openCamera(QVideoOnly &grid, const QString &id, int channel = 0)
+{
+    int index = -1;
+    const int handle = grid.GetVideoWidget(&index, id, id, channel);
+    if (handle <= 0)
+        return handle;
+    grid.OpenVideoWin(index);
+    return index;
+}
+
+QRect shownRect(const QVideoOnly &grid, int index)
+{
+    return grid.videoWin(index)->geometry();
+}
+
+} // namespace
+
+class TestQVideoOnly : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void fifthStreamLandsOnNextPage();
+    void pagingWrapsAndTwentyFiveDoesNothing();
+    void getVideoWidgetCases();
+    void winUsedFromAnotherThread();
+    void layoutGeometry_data();
+    void layoutGeometry();
+    void blueFrameAroundCurrent();
+    void maximiseAndRestore();
+    void openedWindowLooks();
+    void contextMenuMarksAndRules();
+    void closeAsksWhileRecording_data();
+    void closeAsksWhileRecording();
+    void closeAll();
+    void closeFromLiveViewAsksNothing();
+    void snapshotFromTitleBarAndMenu();
+    void recordButtonAndAlarms();
+    void recorderFailureStopsAndReports();
+
+private:
+    std::shared_ptr<RecorderLog> installRecorder(QVideoOnly &grid)
+    {
+        auto log = std::make_shared<RecorderLog>();
+        grid.setRecorderFactory([log](const DvrListInfo_s &, int alarmType) {
+            log->alarmType = alarmType;
+            return std::make_unique<NotingRecorder>(log);
+        });
+        return log;
+    }
+};
+
+void TestQVideoOnly::fifthStreamLandsOnNextPage()
+{
+    QVideoOnly grid;
+    grid.resize(800, 600);
+    grid.show();
+    QCOMPARE(grid.count(), 4);
+    for (int i = 0; i < 4; ++i)
+        QCOMPARE(openCamera(grid, QStringLiteral("cam%1").arg(i)), i);
+    QSignalSpy selected(&grid, &QVideoOnly::SendVideoWinNum);
+    QCOMPARE(openCamera(grid, QStringLiteral("cam4")), 4);
+    QCOMPARE(selected.count(), 1); // sound follows the new window
+    QCOMPARE(grid.videoWin(4)->hand()->title(), QStringLiteral("cam4-1"));
+    QVERIFY(grid.videoWin(4)->isHidden()); // window 5 is on page 2
+    QVERIFY(grid.videoWin(0)->isVisible());
+
+    grid.PageForward();
+    QCOMPARE(grid.first(), 4);
+    QCOMPARE(grid.last(), 7);
+    QVERIFY(grid.videoWin(4)->isVisible());
+    QVERIFY(grid.videoWin(0)->isHidden());
+    QCOMPARE(grid.current(), 8); // the current window moved by a page too
+    grid.PageBack();
+    QCOMPARE(grid.first(), 0);
+    QCOMPARE(grid.current(), 4);
+}
+
+void TestQVideoOnly::pagingWrapsAndTwentyFiveDoesNothing()
+{
+    QVideoOnly grid;
+    grid.resize(800, 600);
+    grid.show();
+    grid.ShowVideoCount(8);
+    for (int page = 0; page < 3; ++page)
+        grid.PageForward();
+    QCOMPARE(grid.first(), 24);
+    QCOMPARE(grid.last(), 6); // 24, 0, 1, ... 6: wrapped past window 25
+    QVERIFY(grid.videoWin(24)->isVisible());
+    QVERIFY(grid.videoWin(6)->isVisible());
+    QVERIFY(grid.videoWin(7)->isHidden());
+    QVERIFY(grid.videoWin(23)->isHidden());
+    grid.PageBack();
+    QCOMPARE(grid.first(), 16);
+
+    grid.ShowVideoCount(25);
+    const int first = grid.first();
+    const int current = grid.current();
+    QList<QRect> before;
+    for (int i = 0; i < QVideoOnly::kWinCount; ++i)
+        before << shownRect(grid, i);
+    grid.PageForward();
+    grid.PageBack();
+    grid.PageBack();
+    QCOMPARE(grid.first(), first);
+    QCOMPARE(grid.current(), current);
+    for (int i = 0; i < QVideoOnly::kWinCount; ++i) {
+        QVERIFY(grid.videoWin(i)->isVisible());
+        QCOMPARE(shownRect(grid, i), before[i]);
+    }
+
+    grid.ShowVideoCount(5); // not a layout: ignored
+    QCOMPARE(grid.count(), 25);
+}
+
+void TestQVideoOnly::getVideoWidgetCases()
+{
+    QVideoOnly grid;
+    int index = 77;
+    QCOMPARE(grid.GetVideoWidget(&index, QStringLiteral("a"), QStringLiteral("A"), 25), -3);
+    QCOMPARE(grid.GetVideoWidget(&index, QStringLiteral("a"), QStringLiteral("A"), -1), -3);
+    QCOMPARE(index, 77);
+    for (int i = 0; i < QVideoOnly::kWinCount; ++i)
+        QVERIFY(!grid.winState(i).used); // a refused channel took no window
+
+    const int handle = grid.GetVideoWidget(&index, QStringLiteral("a"), QStringLiteral("A"), 24);
+    QVERIFY(handle > 0);
+    QCOMPARE(index, 0);
+    QCOMPARE(handle, grid.videoWin(0)->nativeHandle());
+    QCOMPARE(grid.winState(0).channel, 24);
+
+    index = -1;
+    QCOMPARE(grid.GetVideoWidget(&index, QStringLiteral("a"), QStringLiteral("A"), 24), -2);
+    QCOMPARE(index, 0);
+    // Another channel of the same camera is another window.
+    QVERIFY(grid.GetVideoWidget(&index, QStringLiteral("a"), QStringLiteral("A"), 0) > 0);
+    QCOMPARE(index, 1);
+
+    for (int i = 2; i < QVideoOnly::kWinCount; ++i)
+        QVERIFY(grid.GetVideoWidget(&index, QStringLiteral("c%1").arg(i), QString(), 0) > 0);
+    QCOMPARE(grid.GetVideoWidget(&index, QStringLiteral("z"), QString(), 0), -1);
+
+    // A window given back (a failed start) is the next one handed out.
+    grid.SetWinUsed(7, false);
+    grid.SetWinUsed(25, false); // out of range: ignored
+    grid.SetWinUsed(-1, false);
+    QCOMPARE(grid.GetVideoWidget(&index, QStringLiteral("z"), QString(), 0),
+             grid.videoWin(7)->nativeHandle());
+    QCOMPARE(index, 7);
+    QCOMPARE(grid.winState(7).deviceId, QStringLiteral("z"));
+}
+
+void TestQVideoOnly::winUsedFromAnotherThread()
+{
+    QVideoOnly grid;
+    grid.resize(640, 480);
+    grid.show();
+    const int index = openCamera(grid, QStringLiteral("cam"));
+    QCOMPARE(index, 0);
+    const int handle = grid.winState(0).winHandle;
+    QVERIFY(!grid.videoWin(0)->play()->painting()); // opened: video
+
+    // The monitor thread asks for windows and switches painting while the
+    // user-interface thread lays out: the widget work arrives queued.
+    std::atomic<int> got{0};
+    std::thread monitor([&] {
+        for (int i = 0; i < 10; ++i) {
+            int idx = -1;
+            if (grid.GetVideoWidget(&idx, QStringLiteral("t%1").arg(i), QString(), 0) > 0)
+                ++got;
+        }
+        grid.SetVideoPaint(handle, true);
+        grid.SetWinUsed(3, false);
+    });
+    for (int i = 0; i < 20; ++i) {
+        grid.ShowVideoCount(i % 2 ? 16 : 4);
+        QCoreApplication::processEvents();
+    }
+    monitor.join();
+    QCOMPARE(got.load(), 10);
+    QTRY_VERIFY(grid.videoWin(0)->play()->painting());
+    QVERIFY(!grid.winState(3).used);
+    int idx = -1;
+    QCOMPARE(grid.GetVideoWidget(&idx, QStringLiteral("again"), QString(), 0),
+             grid.videoWin(3)->nativeHandle());
+}
+
+void TestQVideoOnly::layoutGeometry_data()
+{
+    QTest::addColumn<QSize>("area");
+    QTest::addColumn<int>("count");
+    const QList<QSize> sizes{QSize(1920, 1080), QSize(801, 599), QSize(1000, 700)};
+    for (const QSize &s : sizes) {
+        for (int count : {4, 8, 16, 25}) {
+            const QByteArray name =
+                QByteArray::number(s.width()) + "x" + QByteArray::number(s.height()) + " by "
+                + QByteArray::number(count);
+            QTest::newRow(name.constData()) << s << count;
+        }
+    }
+}
+
+void TestQVideoOnly::layoutGeometry()
+{
+    QFETCH(QSize, area);
+    QFETCH(int, count);
+    QVideoOnly grid(count);
+    grid.resize(area);
+    grid.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&grid));
+    QCOMPARE(grid.count(), count);
+
+    const int k = count == 4 ? 2 : count == 25 ? 5 : 4;
+    const int cw = (area.width() + 1 - (4 * k + 4)) / k;
+    const int ch = (area.height() + 1 - (4 * k + 4)) / k;
+    QList<QRect> rects;
+    for (int i = 0; i < QVideoOnly::kWinCount; ++i) {
+        if (grid.videoWin(i)->isVisible())
+            rects << shownRect(grid, i);
+    }
+    QCOMPARE(rects.size(), count);
+    for (int i = 0; i < rects.size(); ++i) {
+        const QRect r = rects[i];
+        // Inside the grid with at least the 4-pixel margin.
+        QVERIFY2(r.left() >= 4 && r.top() >= 4, qPrintable(QString::number(i)));
+        QVERIFY(r.right() <= area.width() - 1 - 3 && r.bottom() <= area.height() - 1 - 3);
+        if (count == 8 && i == 0) {
+            QCOMPARE(r, QRect(4, 4, 3 * cw + 8, 3 * ch + 8));
+        } else {
+            QCOMPARE(r.size(), QSize(cw, ch));
+        }
+        for (int j = i + 1; j < rects.size(); ++j) {
+            // Neighbours never touch: 4 pixels between them.
+            QVERIFY(!r.adjusted(-3, -3, 3, 3).intersects(rects[j]));
+        }
+    }
+    // Rows and columns 4 pixels apart: the second cell starts cw + 4 right of
+    // the first in the plain layouts.
+    if (count != 8) {
+        QCOMPARE(rects[1].left() - rects[0].right() - 1, 4);
+        QCOMPARE(rects[k].top() - rects[0].bottom() - 1, 4);
+    } else {
+        // Right column beside the large cell, bottom row below it.
+        QCOMPARE(rects[1].left(), rects[0].right() + 1 + 4);
+        QCOMPARE(rects[4].top(), rects[0].bottom() + 1 + 4);
+        QCOMPARE(rects[3].top(), rects[4].top() - ch - 4);
+        QCOMPARE(rects[7].left(), rects[1].left());
+    }
+}
+
+void TestQVideoOnly::blueFrameAroundCurrent()
+{
+    QVideoOnly grid;
+    grid.resize(800, 600);
+    grid.show();
+    QTest::mouseClick(grid.videoWin(3)->play(), Qt::LeftButton);
+    QCOMPARE(grid.current(), 3);
+    const QRect r = shownRect(grid, 3);
+    QRect frame;
+    for (QLabel *line : grid.frameLabels()) {
+        QVERIFY(line->isVisible());
+        frame = frame.united(line->geometry());
+        QVERIFY(!line->geometry().intersects(r)); // outside the window
+    }
+    QCOMPARE(frame, r.adjusted(-2, -2, 2, 2));
+
+    grid.PageForward(); // current moves to window 8, which is shown
+    QCOMPARE(grid.current(), 7);
+    grid.ShowVideoCount(4);
+    grid.PageBack(); // first back to 0, current to 3
+    grid.PageBack(); // first 21: window 3 no longer on the page
+    QCOMPARE(grid.first(), 21);
+    QCOMPARE(grid.current(), 24);
+    grid.ShowVideoCount(4);
+    QVERIFY(grid.videoWin(24)->isVisible());
+    for (QLabel *line : grid.frameLabels())
+        QVERIFY(line->isVisible());
+}
+
+void TestQVideoOnly::maximiseAndRestore()
+{
+    QVideoOnly grid(16);
+    grid.resize(1000, 700);
+    grid.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&grid));
+    const QRect before = shownRect(grid, 5);
+
+    QTest::mouseDClick(grid.videoWin(5)->play(), Qt::LeftButton);
+    QVERIFY(grid.isMaximised());
+    QCOMPARE(grid.maximisedIndex(), 5);
+    QCOMPARE(grid.current(), 5);
+    QCOMPARE(shownRect(grid, 5), QRect(4, 4, 992, 692));
+    QVERIFY(grid.videoWin(5)->maximised());
+    for (int i = 0; i < QVideoOnly::kWinCount; ++i)
+        QCOMPARE(grid.videoWin(i)->isVisible(), i == 5);
+
+    // Paging while maximised steps to the neighbouring window.
+    grid.PageForward();
+    QCOMPARE(grid.maximisedIndex(), 6);
+    QVERIFY(grid.videoWin(6)->isVisible() && grid.videoWin(5)->isHidden());
+    grid.PageBack();
+    grid.PageBack();
+    QCOMPARE(grid.maximisedIndex(), 4);
+    QCOMPARE(grid.first(), 0); // the page itself did not move
+
+    // A camera opened while maximised is shown maximised.
+    QCOMPARE(openCamera(grid, QStringLiteral("cam")), 0);
+    QCOMPARE(grid.maximisedIndex(), 0);
+
+    QTest::mouseDClick(grid.videoWin(0)->play(), Qt::LeftButton);
+    QVERIFY(!grid.isMaximised());
+    QCOMPARE(grid.count(), 16);
+    QCOMPARE(shownRect(grid, 5), before);
+    int shown = 0;
+    for (int i = 0; i < QVideoOnly::kWinCount; ++i)
+        shown += grid.videoWin(i)->isVisible() ? 1 : 0;
+    QCOMPARE(shown, 16);
+    // A right double-click does not maximise.
+    QTest::mouseDClick(grid.videoWin(2)->play(), Qt::RightButton);
+    QVERIFY(!grid.isMaximised());
+}
+
+void TestQVideoOnly::openedWindowLooks()
+{
+    QVideoOnly grid;
+    grid.resize(800, 600);
+    grid.show();
+    qmultivideo *win = grid.videoWin(1);
+    QCOMPARE(win->hand()->title(), QStringLiteral("2"));
+    QVERIFY(!win->hand()->buttonsShown());
+    QVERIFY(win->play()->labelShown());
+    QVERIFY(win->play()->painting());
+
+    int index = -1;
+    QVERIFY(grid.GetVideoWidget(&index, QStringLiteral("a"), QStringLiteral("Gate"), 0) > 0);
+    QVERIFY(grid.GetVideoWidget(&index, QStringLiteral("b"), QStringLiteral("Yard"), 2) > 0);
+    QCOMPARE(index, 1);
+    grid.OpenVideoWin(1);
+    QCOMPARE(win->hand()->title(), QStringLiteral("Yard-3"));
+    QVERIFY(win->hand()->buttonsShown());
+    QVERIFY(win->hand()->recordButton()->isVisible());
+    QVERIFY(!win->play()->labelShown());
+    QVERIFY(!win->play()->painting());
+    QVERIFY(win->inUse());
+    QCOMPARE(grid.current(), 1);
+    QCOMPARE(win->hand()->recordButton()->toolTip(), QStringLiteral("Record"));
+
+    grid.RecvCloseVideoFromReal(QStringLiteral("b"));
+    QCOMPARE(win->hand()->title(), QStringLiteral("2"));
+    QVERIFY(!win->hand()->buttonsShown());
+    QVERIFY(win->play()->labelShown());
+    QVERIFY(win->play()->painting());
+    QVERIFY(!win->inUse());
+}
+
+void TestQVideoOnly::contextMenuMarksAndRules()
+{
+    QVideoOnly grid;
+    grid.resize(800, 600);
+    grid.show();
+    auto log = installRecorder(grid);
+    grid.setDevInfo(camera("p2p", true, 0));
+    grid.setDevInfo(camera("onvif", false, 0));
+    QSignalSpy change(&grid, &QVideoOnly::SendChangeStream);
+    QSignalSpy closed(&grid, &QVideoOnly::CloseVideoWinToVWin);
+
+    // An empty window: nothing acts, "Close" does nothing.
+    grid.prepareContextMenu();
+    QVERIFY(!grid.closeAction()->isEnabled());
+    QVERIFY(!grid.closeAllAction()->isEnabled());
+    QVERIFY(grid.hdAction()->icon().isNull() && grid.sdAction()->icon().isNull());
+    grid.CloseVideo();
+    grid.SelectSdAction();
+    QCOMPARE(closed.count(), 0);
+    QCOMPARE(change.count(), 0);
+
+    QCOMPARE(openCamera(grid, QStringLiteral("p2p")), 0);
+    grid.prepareContextMenu();
+    QCOMPARE(grid.contextMenu()->actions().size(), 6);
+    QCOMPARE(grid.hdAction()->text(), QStringLiteral("Hight definition"));
+    QVERIFY(grid.hdAction()->property("marked").toBool());
+    QVERIFY(!grid.hdAction()->icon().isNull());
+    QVERIFY(!grid.sdAction()->property("marked").toBool());
+    QVERIFY(grid.sdAction()->isEnabled());
+    QVERIFY(!grid.hdAction()->isEnabled()); // already HD
+    QVERIFY(!grid.recordAction()->property("marked").toBool());
+    grid.SelectHdAction(); // refused: the camera is on HD
+    QCOMPARE(change.count(), 0);
+
+    grid.sdAction()->trigger();
+    QCOMPARE(change.count(), 1);
+    QCOMPARE(change[0][0].toString(), QStringLiteral("p2p"));
+    QCOMPARE(change[0][1].toInt(), 1);
+    grid.prepareContextMenu();
+    QVERIFY(grid.sdAction()->property("marked").toBool());
+    QVERIFY(!grid.hdAction()->property("marked").toBool());
+    QVERIFY(grid.hdAction()->isEnabled());
+
+    // Recording: the mark on "Record"; a switch stops and restarts it.
+    grid.recordAction()->trigger();
+    QVERIFY(grid.isRecording(QStringLiteral("p2p")));
+    grid.prepareContextMenu();
+    QVERIFY(grid.recordAction()->property("marked").toBool());
+    QSignalSpy stop(&grid, &QVideoOnly::SendStopRecord);
+    grid.hdAction()->trigger();
+    QCOMPARE(stop.count(), 1);
+    QCOMPARE(change.count(), 2);
+    QCOMPARE(change[1][1].toInt(), 0);
+    QVERIFY(grid.isRecording(QStringLiteral("p2p"))); // started again
+    QCOMPARE(log->stops.load(), 1);
+
+    // An ONVIF camera never switches from the menu.
+    QCOMPARE(openCamera(grid, QStringLiteral("onvif")), 1);
+    grid.prepareContextMenu();
+    QVERIFY(grid.hdAction()->property("marked").toBool());
+    QVERIFY(!grid.hdAction()->isEnabled() && !grid.sdAction()->isEnabled());
+    grid.SelectSdAction();
+    QCOMPARE(change.count(), 2);
+
+    // A window without a device entry shows no stream mark.
+    QCOMPARE(openCamera(grid, QStringLiteral("unknown")), 2);
+    grid.prepareContextMenu();
+    QVERIFY(!grid.hdAction()->property("marked").toBool());
+    QVERIFY(!grid.sdAction()->property("marked").toBool());
+    QVERIFY(grid.closeAction()->isEnabled());
+
+    // The real menu opens on a right click over a window, for that window.
+    QContextMenuEvent event(QContextMenuEvent::Mouse, shownRect(grid, 0).center(),
+                            grid.mapToGlobal(shownRect(grid, 0).center()));
+    QApplication::sendEvent(&grid, &event);
+    QCOMPARE(grid.current(), 0);
+    QTRY_VERIFY(grid.contextMenu()->isVisible());
+    QVERIFY(grid.recordAction()->property("marked").toBool());
+    grid.contextMenu()->hide();
+}
+
+void TestQVideoOnly::closeAsksWhileRecording_data()
+{
+    QTest::addColumn<bool>("alarm");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("manual") << false
+                            << "A running record will be stopped after closing the client. Are "
+                               "you sure to close it?";
+    QTest::newRow("alarm") << true
+                           << "The client will run in the background because a alarm video is "
+                              "under recording.Are you sure you want to close?";
+}
+
+void TestQVideoOnly::closeAsksWhileRecording()
+{
+    QFETCH(bool, alarm);
+    QFETCH(QString, text);
+    PromptScript prompts;
+    QVideoOnly grid;
+    grid.resize(800, 600);
+    grid.show();
+    auto log = installRecorder(grid);
+    grid.setDevInfo(camera("cam", true, 0));
+    QCOMPARE(openCamera(grid, QStringLiteral("cam")), 0);
+    QSignalSpy closed(&grid, &QVideoOnly::CloseVideoWinToVWin);
+    QSignalSpy counts(&grid, &QVideoOnly::sendRecordCount);
+    QVideoHand *hand = grid.videoWin(0)->hand();
+    if (alarm) {
+        grid.RecordAlarmStream(QStringLiteral("cam"), 3);
+        QCOMPARE(log->alarmType.load(), 1); // motion: file alarm type 1
+        QCOMPARE(hand->recordLook(), QVideoHand::RecordLook::Alarm);
+    } else {
+        QTest::mouseClick(hand->recordButton(), Qt::LeftButton);
+        QCOMPARE(hand->recordLook(), QVideoHand::RecordLook::Normal);
+    }
+    QVERIFY(grid.isRecording(QStringLiteral("cam")));
+    QCOMPARE(counts.count(), 1);
+
+    // No keeps window and recording.
+    prompts.answer(QMessageBox::No);
+    QTest::mouseClick(hand->closeButton(), Qt::LeftButton);
+    QCOMPARE(prompts.count(), 1);
+    QCOMPARE(prompts.requests()[0].kind, varno::ui::PromptKind::Question);
+    QCOMPARE(prompts.requests()[0].title, QStringLiteral("Close the video"));
+    QCOMPARE(prompts.requests()[0].text, text);
+    QVERIFY(grid.winState(0).used);
+    QVERIFY(grid.isRecording(QStringLiteral("cam")));
+    QCOMPARE(closed.count(), 0);
+    QCOMPARE(log->stops.load(), 0);
+
+    // Yes stops the recording and closes.
+    prompts.answer(QMessageBox::Yes);
+    QTest::mouseClick(hand->closeButton(), Qt::LeftButton);
+    QCOMPARE(prompts.count(), 2);
+    QVERIFY(!grid.winState(0).used);
+    QVERIFY(!grid.isRecording(QStringLiteral("cam")));
+    QCOMPARE(log->stops.load(), 1);
+    QCOMPARE(closed.count(), 1);
+    QCOMPARE(closed[0][0].toString(), QStringLiteral("cam"));
+    QCOMPARE(counts.count(), 2);
+    QCOMPARE(counts[1][0].toInt(), -1);
+    QCOMPARE(hand->recordLook(), QVideoHand::RecordLook::Reset);
+
+    // A window that does not record closes without a question.
+    QCOMPARE(openCamera(grid, QStringLiteral("cam")), 0);
+    grid.CloseVideo();
+    QCOMPARE(prompts.count(), 2);
+    QCOMPARE(closed.count(), 2);
+}
+
+void TestQVideoOnly::closeAll()
+{
+    PromptScript prompts;
+    QVideoOnly grid;
+    grid.resize(800, 600);
+    grid.show();
+    auto log = installRecorder(grid);
+    for (const char *id : {"a", "b", "c"}) {
+        grid.setDevInfo(camera(id, true, 0));
+        openCamera(grid, QString::fromLatin1(id));
+    }
+    openCamera(grid, QStringLiteral("d")); // on page 2, not recording
+    QVERIFY(grid.beginToRecord(QStringLiteral("a"), 0));
+    QVERIFY(grid.beginToRecord(QStringLiteral("c"), 0));
+    QSignalSpy closed(&grid, &QVideoOnly::CloseVideoWinToVWin);
+    QSignalSpy counts(&grid, &QVideoOnly::sendRecordCount);
+
+    prompts.answer(QMessageBox::No);
+    grid.closeAllAction()->trigger();
+    QCOMPARE(prompts.count(), 1);
+    QCOMPARE(prompts.requests()[0].text,
+             QStringLiteral("2 running record will be stopped after closing. Are you sure to close it?"));
+    QCOMPARE(closed.count(), 0);
+    QVERIFY(grid.isRecording(QStringLiteral("a")));
+
+    prompts.answer(QMessageBox::Yes);
+    grid.CloseAllVideo();
+    QCOMPARE(closed.count(), 4);
+    QStringList ids;
+    for (const auto &args : closed)
+        ids << args[0].toString();
+    QCOMPARE(ids, (QStringList{"a", "b", "c", "d"}));
+    QCOMPARE(counts.count(), 2);
+    QCOMPARE(log->stops.load(), 2);
+    for (int i = 0; i < QVideoOnly::kWinCount; ++i)
+        QVERIFY(!grid.winState(i).used);
+
+    // Nothing recording, nothing open: no question.
+    grid.CloseAllVideo();
+    QCOMPARE(prompts.count(), 2);
+    QCOMPARE(closed.count(), 4);
+}
+
+void TestQVideoOnly::closeFromLiveViewAsksNothing()
+{
+    PromptScript prompts;
+    QVideoOnly grid;
+    auto log = installRecorder(grid);
+    grid.setDevInfo(camera("cam", true, 0));
+    openCamera(grid, QStringLiteral("other"));
+    QCOMPARE(openCamera(grid, QStringLiteral("cam")), 1);
+    QVERIFY(grid.beginToRecord(QStringLiteral("cam"), 0));
+    QSignalSpy closed(&grid, &QVideoOnly::CloseVideoWinToVWin);
+    QSignalSpy stop(&grid, &QVideoOnly::SendStopRecord);
+    grid.RecvCloseVideoFromReal(QStringLiteral("cam"));
+    QCOMPARE(prompts.count(), 0);
+    QCOMPARE(closed.count(), 0);
+    QCOMPARE(stop.count(), 0); // the live view stops the recording itself
+    QVERIFY(!grid.winState(1).used);
+    QVERIFY(grid.winState(0).used);
+    grid.RecvCloseVideoFromReal(QStringLiteral("nobody")); // harmless
+    QVERIFY(grid.winState(0).used);
+}
+
+void TestQVideoOnly::snapshotFromTitleBarAndMenu()
+{
+    QVideoOnly grid;
+    grid.resize(800, 600);
+    grid.show();
+    openCamera(grid, QStringLiteral("a"));
+    int index = -1;
+    grid.GetVideoWidget(&index, QStringLiteral("b"), QStringLiteral("B"), 3);
+    grid.OpenVideoWin(index);
+    QSignalSpy capture(&grid, &QVideoOnly::CapturePicWinToVWin);
+
+    QTest::mouseClick(grid.videoWin(0)->hand()->snapshotButton(), Qt::LeftButton);
+    QCOMPARE(capture.count(), 1);
+    QCOMPARE(capture[0][0].toString(), QStringLiteral("a"));
+    QCOMPARE(capture[0][1].toInt(), 0);
+    QCOMPARE(capture[0][2].toInt(), grid.videoWin(0)->nativeHandle());
+    QCOMPARE(grid.current(), 0);
+
+    grid.SelectVideoWin(grid.videoWin(1)->nativeHandle());
+    QCOMPARE(grid.current(), 1);
+    grid.snapAction()->trigger();
+    QCOMPARE(capture.count(), 2);
+    QCOMPARE(capture[1][1].toInt(), 3);
+    QCOMPARE(capture[1][2].toInt(), grid.videoWin(1)->nativeHandle());
+
+    // The report: one pop-up per window, a new one replaces the old.
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("b.bmp"));
+    QImage picture(64, 36, QImage::Format_RGB888);
+    picture.fill(Qt::darkCyan);
+    QVERIFY(picture.save(file, "BMP"));
+    const int handle = grid.videoWin(1)->nativeHandle();
+    grid.showSnapshotTip(handle, QStringLiteral("Capture"), QStringLiteral("Failed to save image!"));
+    QPointer<QTipWidget> first = grid.tipOfWindow(1);
+    QVERIFY(first);
+    QVERIFY(!first->hasPicture());
+    grid.showSnapshotTip(handle, QStringLiteral("Capture"),
+                         QStringLiteral("Snapshot OK.It is saved to:") + file, file);
+    QVERIFY(!first); // replaced
+    QVERIFY(grid.tipOfWindow(1)->hasPicture());
+    QCOMPARE(grid.tipOfWindow(1)->title(), QStringLiteral("Capture"));
+    QVERIFY(!grid.tipOfWindow(0));
+
+    // An empty window takes no snapshot.
+    grid.SelectVideoWin(grid.videoWin(2)->nativeHandle());
+    grid.SnapPicture();
+    QCOMPARE(capture.count(), 2);
+}
+
+void TestQVideoOnly::recordButtonAndAlarms()
+{
+    PromptScript prompts;
+    QVideoOnly grid;
+    grid.resize(800, 600);
+    grid.show();
+    grid.setDevInfo(camera("cam", false, 0));
+    QCOMPARE(openCamera(grid, QStringLiteral("cam")), 0);
+    QVideoHand *hand = grid.videoWin(0)->hand();
+
+    // Without a recorder the button falls back to its resting look.
+    QTest::mouseClick(hand->recordButton(), Qt::LeftButton);
+    QVERIFY(!grid.isRecording(QStringLiteral("cam")));
+    QCOMPARE(hand->recordLook(), QVideoHand::RecordLook::Reset);
+    QVERIFY(!hand->recording());
+
+    auto log = installRecorder(grid);
+    QSignalSpy counts(&grid, &QVideoOnly::sendRecordCount);
+    QTest::mouseClick(hand->recordButton(), Qt::LeftButton);
+    QVERIFY(grid.isRecording(QStringLiteral("cam")));
+    QCOMPARE(hand->recordButton()->toolTip(), QStringLiteral("Stop recording"));
+    QCOMPARE(log->alarmType.load(), 0);
+
+    // An alarm turns the manual recording into an alarm recording.
+    grid.RecordAlarmStream(QStringLiteral("cam"), 1);
+    QCOMPARE(log->alarmType.load(), 2); // video block: file alarm type 2
+    QVERIFY(grid.isAlarmRecording(QStringLiteral("cam")));
+    QCOMPARE(hand->recordButton()->toolTip(), QStringLiteral("Alarm recording"));
+
+    // The manual button refuses during an alarm recording.
+    QTest::mouseClick(hand->recordButton(), Qt::LeftButton);
+    QCOMPARE(prompts.count(), 1);
+    QCOMPARE(prompts.requests()[0].text,
+             QStringLiteral("Manual recording can not be executed , as there is an alarm vieo "
+                            "recording under going."));
+    QVERIFY(grid.isRecording(QStringLiteral("cam")));
+
+    // A disarm ends it.
+    grid.RecordAlarmStream(QStringLiteral("cam"), 0);
+    QVERIFY(!grid.isRecording(QStringLiteral("cam")));
+    QCOMPARE(log->stops.load(), 1);
+    QCOMPARE(hand->recordLook(), QVideoHand::RecordLook::Reset);
+    // A disarm with nothing recording does nothing; an alarm starts one.
+    grid.RecordAlarmStream(QStringLiteral("cam"), 0);
+    QCOMPARE(log->stops.load(), 1);
+    grid.RecordAlarmStream(QStringLiteral("cam"), 2);
+    QCOMPARE(log->alarmType.load(), 3); // IO alarm: file alarm type 3
+    QVERIFY(grid.isAlarmRecording(QStringLiteral("cam")));
+    QCOMPARE(hand->recordLook(), QVideoHand::RecordLook::Alarm);
+    // Unknown cameras are refused.
+    grid.RecordAlarmStream(QStringLiteral("nobody"), 1);
+    QVERIFY(!grid.isRecording(QStringLiteral("nobody")));
+
+    QList<int> deltas;
+    for (const auto &args : counts)
+        deltas << args[0].toInt();
+    QCOMPARE(deltas, (QList<int>{1, -1, 1}));
+
+    // Live frames reach the recorder with their NAL type mapped.
+    const char idr[] = {0, 0, 0, 1, 0x65, 1, 2};
+    const char sps[] = {0, 0, 0, 1, 0x67, 1};
+    grid.feedLiveFrame(QStringLiteral("urn:uuid:cam"), idr, sizeof idr, 0, 40);
+    QCOMPARE(log->lastType.load(), 101);
+    grid.feedLiveFrame(QStringLiteral("cam"), sps, sizeof sps, 0, 40);
+    QCOMPARE(log->lastType.load(), 104);
+    grid.feedLiveFrame(QStringLiteral("cam"), idr, sizeof idr, 1, 40);
+    QCOMPARE(log->lastType.load(), 1);
+    grid.feedLiveFrame(QStringLiteral("cam"), idr, 0, 0, 40); // empty: dropped
+    QCOMPARE(log->frames.load(), 3);
+}
+
+void TestQVideoOnly::recorderFailureStopsAndReports()
+{
+    PromptScript prompts;
+    QVideoOnly grid;
+    LiveRecorder *made = nullptr;
+    auto log = std::make_shared<RecorderLog>();
+    grid.setRecorderFactory([&](const DvrListInfo_s &, int) {
+        auto r = std::make_unique<NotingRecorder>(log);
+        made = r.get();
+        return r;
+    });
+    grid.setDevInfo(camera("cam", true, 0));
+    openCamera(grid, QStringLiteral("cam"));
+    QVERIFY(grid.beginToRecord(QStringLiteral("cam"), 0));
+
+    // The file-created notice from the record thread is no failure.
+    std::thread([&] { grid.recvRecord(QStringLiteral("cam"), QStringLiteral("/r/1.mkv"), -1043, made); })
+        .join();
+    QCoreApplication::processEvents();
+    QVERIFY(grid.isRecording(QStringLiteral("cam")));
+    QCOMPARE(prompts.count(), 0);
+
+    // A write failure ends the recording and reports a full disk, queued to
+    // the user-interface thread.
+    std::thread([&] { grid.recvRecord(QStringLiteral("cam"), QStringLiteral("/r/1.mkv"), -1027, made); })
+        .join();
+    QTRY_VERIFY(!grid.isRecording(QStringLiteral("cam")));
+    QTRY_COMPARE(prompts.count(), 1);
+    QCOMPARE(prompts.requests()[0].title, QStringLiteral("Recording"));
+    QCOMPARE(prompts.requests()[0].text, QStringLiteral("Disk space is full, can't cover!!!"));
+    QCOMPARE(log->stops.load(), 1);
+    QCOMPARE(grid.videoWin(0)->hand()->recordLook(), QVideoHand::RecordLook::Reset);
+    // A late report from a recorder that is no longer known changes nothing.
+    NotingRecorder stranger(log);
+    grid.recvRecord(QStringLiteral("cam"), QString(), -1027, &stranger);
+    QCoreApplication::processEvents();
+    QCOMPARE(prompts.count(), 1);
+}
+
+QTEST_MAIN(TestQVideoOnly)
+#include "tst_qvideoonly.moc"
