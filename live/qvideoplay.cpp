@@ -4,6 +4,7 @@
 
 #include <QEvent>
 #include <QLabel>
+#include <QPainter>
 
 namespace {
 // Background of a window without video: the dark grey of the label, so that
@@ -65,8 +66,17 @@ void QVideoPlay::setWaitingText(const QString &text)
 void QVideoPlay::resizeEvent(QResizeEvent *event)
 {
     QWidget::resizeEvent(event);
-    m_surface->setGeometry(rect());
+    // Pictures are scaled to the surface's size on the decode threads; an
+    // odd width or height takes libswscale's slow path (about three times
+    // the cost), so the surface keeps even sides and the spare line at most
+    // shows the background.
+    m_surface->setGeometry(0, 0, width() & ~1, height() & ~1);
     placeLabel();
+}
+
+void QVideoPlay::paintEvent(QPaintEvent *)
+{
+    QPainter(this).fillRect(rect(), kIdleColor);
 }
 
 void QVideoPlay::changeEvent(QEvent *event)

@@ -38,6 +38,7 @@ public:
     QLabel *label() const { return m_label; }
 
 protected:
+    void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void changeEvent(QEvent *event) override;
 

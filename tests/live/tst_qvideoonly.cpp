@@ -5,6 +5,7 @@
 
 #include "common/textfield.h"
 #include "common/ui/promptscript.h"
+#include "common/ui/videosurface.h"
 #include "live/qmultivideo.h"
 #include "live/qtipwidget.h"
 #include "live/qvideohand.h"
@@ -284,8 +285,17 @@ void TestQVideoOnly::layoutGeometry()
     const int ch = (area.height() + 1 - (4 * k + 4)) / k;
     QList<QRect> rects;
     for (int i = 0; i < QVideoOnly::kWinCount; ++i) {
-        if (grid.videoWin(i)->isVisible())
-            rects << shownRect(grid, i);
+        if (!grid.videoWin(i)->isVisible())
+            continue;
+        rects << shownRect(grid, i);
+        // Title bar on top, video below; the surface keeps even sides (the
+        // scaler's fast path) and loses at most one line to that.
+        const QVideoPlay *play = grid.videoWin(i)->play();
+        QCOMPARE(play->geometry().top(), 20);
+        QCOMPARE(play->height(), shownRect(grid, i).height() - 20);
+        const QSize s = play->surface()->size();
+        QVERIFY(s.width() % 2 == 0 && s.height() % 2 == 0);
+        QVERIFY(play->width() - s.width() <= 1 && play->height() - s.height() <= 1);
     }
     QCOMPARE(rects.size(), count);
     for (int i = 0; i < rects.size(); ++i) {
