@@ -9,6 +9,7 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -135,18 +136,43 @@ CLogFile::CLogFile()
     varno::makePath(m_dir);
 }
 
-bool CLogFile::writeHeader()
+bool CLogFile::writeHeader(const char *time) noexcept
 {
-    // "x": never truncate a file that appeared in the meantime (another
+    // O_EXCL: never truncate a file that appeared in the meantime (another
     // process, or the signal path appending without the lock).
-    FILE *fp = std::fopen(m_currentPath.c_str(), "wxe");
-    if (!fp)
+    const int fd = ::open(m_currentPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0)
         return errno == EEXIST;
-    char now[32];
-    formatNow(now, sizeof(now));
-    std::fprintf(fp, "Log File Created On:%s\r\n", now);
-    std::fclose(fp);
+    char storage[64];
+    varno::sigsafe::LineBuffer header(storage, sizeof(storage));
+    header.add("Log File Created On:").add(time).add("\r\n");
+    varno::sigsafe::writeAll(fd, header.data(), header.size());
+    ::close(fd);
     return true;
+}
+
+// Steps 3 to 5 of a write, with plain system calls only (no stdio, no
+// allocation), so that the signal path can share them.
+void CLogFile::appendLine(const char *line, size_t size, const char *time, bool mayRotate) noexcept
+{
+    struct stat st {};
+    if (::stat(m_currentPath.c_str(), &st) != 0) {
+        // The folder may have been removed while the program runs.
+        varno::sigsafe::makePath(m_dir.c_str());
+        if (!writeHeader(time))
+            return;
+    } else if (mayRotate && st.st_size >= kMaxSize) {
+        ::unlink(m_previousPath.c_str());
+        // A failing rename leaves the current file to be appended to again.
+        if (::rename(m_currentPath.c_str(), m_previousPath.c_str()) == 0 && !writeHeader(time))
+            return;
+    }
+    const int fd = ::open(m_currentPath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return;
+    // One O_APPEND write: lines of other threads or processes never tear it.
+    varno::sigsafe::writeAll(fd, line, size);
+    ::close(fd);
 }
 
 void CLogFile::write(int level, const char *message)
@@ -156,90 +182,32 @@ void CLogFile::write(int level, const char *message)
     // The line is built before the lock is taken.
     char now[32];
     formatNow(now, sizeof(now));
-    std::string line;
-    line.reserve(std::strlen(message) + 48);
-    line += '[';
-    line += now;
-    line += "][level:";
-    line += std::to_string(level);
-    line += ']';
-    line += message;
-    line += "\r\n";
+    char storage[kMaxMessage + 64];
+    varno::sigsafe::LineBuffer line(storage, sizeof(storage));
+    line.add('[').add(now).add("][level:").dec(level).add(']');
+    line.add(message, cutLength(message, kMaxMessage)).add("\r\n");
 
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_owner.store(varno::sigsafe::currentTid(), std::memory_order_relaxed);
-    struct OwnerReset {
-        std::atomic<pid_t> &owner;
-        ~OwnerReset() { owner.store(0, std::memory_order_relaxed); }
-    } ownerReset{m_owner};
-
-    struct stat st {};
-    if (::stat(m_currentPath.c_str(), &st) != 0) {
-        // The folder may have been removed while the program runs.
-        varno::makePath(m_dir);
-        if (!writeHeader())
-            return;
-    } else if (st.st_size >= kMaxSize) {
-        std::remove(m_previousPath.c_str());
-        // A failing rename leaves the current file to be appended to again.
-        if (std::rename(m_currentPath.c_str(), m_previousPath.c_str()) == 0 && !writeHeader())
-            return;
-    }
-
-    FILE *fp = std::fopen(m_currentPath.c_str(), "ae");
-    if (!fp)
-        return;
-    // The line is far below stdio's buffer size, so the flush hands it to
-    // the kernel in one O_APPEND write.
-    std::fwrite(line.data(), 1, line.size(), fp);
-    std::fflush(fp);
-    std::fclose(fp);
-}
-
-bool CLogFile::writeHeaderSignalSafe() noexcept
-{
-    const int fd = ::open(m_currentPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0)
-        return errno == EEXIST;
-    char storage[64];
-    varno::sigsafe::LineBuffer header(storage, sizeof(storage));
-    header.add("Log File Created On:").time(varno::sigsafe::localNow()).add("\r\n");
-    varno::sigsafe::writeAll(fd, header.data(), header.size());
-    ::close(fd);
-    return true;
-}
-
-void CLogFile::appendSignalSafe(const char *line, size_t size, bool locked) noexcept
-{
-    struct stat st {};
-    if (::stat(m_currentPath.c_str(), &st) != 0) {
-        varno::sigsafe::makePath(m_dir.c_str());
-        if (!writeHeaderSignalSafe())
-            return;
-    } else if (locked && st.st_size >= kMaxSize) {
-        ::unlink(m_previousPath.c_str());
-        if (::rename(m_currentPath.c_str(), m_previousPath.c_str()) == 0 && !writeHeaderSignalSafe())
-            return;
-    }
-    const int fd = ::open(m_currentPath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0)
-        return;
-    varno::sigsafe::writeAll(fd, line, size);
-    ::close(fd);
+    m_owner.store(::pthread_self(), std::memory_order_relaxed);
+    appendLine(line.data(), line.size(), now, true);
+    m_owner.store(0, std::memory_order_relaxed);
 }
 
 void CLogFile::writeSignalSafe(int level, const char *message) noexcept
 {
     if (!message)
         message = "";
+    char now[32];
+    varno::sigsafe::LineBuffer nowText(now, sizeof(now));
+    nowText.time(varno::sigsafe::localNow());
     char storage[kMaxMessage + 64];
     varno::sigsafe::LineBuffer line(storage, sizeof(storage));
-    line.add('[').time(varno::sigsafe::localNow()).add("][level:").dec(level).add(']');
+    line.add('[').add(now).add("][level:").dec(level).add(']');
     line.add(message, cutLength(message, kMaxMessage)).add("\r\n");
 
     // std::mutex is a plain futex word: try_lock and unlock neither allocate
     // nor block, so they are used here although POSIX does not list them.
-    const pid_t self = varno::sigsafe::currentTid();
+    const pthread_t self = ::pthread_self(); // reads the thread pointer only
     bool locked = false;
     if (m_owner.load(std::memory_order_relaxed) != self) {
         for (int attempt = 0; attempt < 2000; ++attempt) {
@@ -253,7 +221,7 @@ void CLogFile::writeSignalSafe(int level, const char *message) noexcept
     }
     if (locked)
         m_owner.store(self, std::memory_order_relaxed);
-    appendSignalSafe(line.data(), line.size(), locked);
+    appendLine(line.data(), line.size(), now, locked);
     if (locked) {
         m_owner.store(0, std::memory_order_relaxed);
         m_mutex.unlock();

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <mutex>
 #include <string>
-#include <sys/types.h>
+#include <pthread.h>
 
 // The one log call of the program. Levels: 0 progress, 1 allocation failures
 // and crash reports, 2 failed operations, 3 warnings, 4 detail. Levels 0 to 4
@@ -34,6 +34,8 @@ public:
     // The instance when it exists, else nullptr; safe in a signal handler.
     static CLogFile *existing() noexcept;
 
+    // Appends one line (the message cut to kMaxMessage bytes) under the
+    // mutex, creating or rotating the file first when needed.
     void write(int level, const char *message);
 
     // Async-signal-safe variant of write(). The mutex is only tried, for at
@@ -53,14 +55,13 @@ public:
 private:
     CLogFile();
 
-    bool writeHeader();
-    bool writeHeaderSignalSafe() noexcept;
-    void appendSignalSafe(const char *line, size_t size, bool locked) noexcept;
+    bool writeHeader(const char *time) noexcept;
+    void appendLine(const char *line, size_t size, const char *time, bool mayRotate) noexcept;
 
     std::mutex m_mutex;
     // Thread holding m_mutex (0 when free), so that the signal path never
     // waits for its own thread.
-    std::atomic<pid_t> m_owner{0};
+    std::atomic<pthread_t> m_owner{0};
     std::string m_dir;
     std::string m_currentPath;
     std::string m_previousPath;
