@@ -2,6 +2,21 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="en" sourcelanguage="en">
 <context>
+    <name>CLiveStream</name>
+    <message>
+        <source>Capture</source>
+        <translation>Capture</translation>
+    </message>
+    <message>
+        <source>Snapshot OK.It is saved to:</source>
+        <translation>Snapshot OK.It is saved to:</translation>
+    </message>
+    <message>
+        <source>Failed to save image!</source>
+        <translation>Failed to save image!</translation>
+    </message>
+</context>
+<context>
     <name>Client</name>
     <message>
         <source>Client</source>

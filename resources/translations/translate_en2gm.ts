@@ -2,6 +2,21 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="de" sourcelanguage="en">
 <context>
+    <name>CLiveStream</name>
+    <message>
+        <source>Capture</source>
+        <translation>Schnappschuss</translation>
+    </message>
+    <message>
+        <source>Snapshot OK.It is saved to:</source>
+        <translation>Schnappschuss OK. Gespeichert unter:</translation>
+    </message>
+    <message>
+        <source>Failed to save image!</source>
+        <translation>Das Bild konnte nicht gespeichert werden!</translation>
+    </message>
+</context>
+<context>
     <name>Client</name>
     <message>
         <source>Client</source>

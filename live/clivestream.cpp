@@ -1,0 +1,423 @@
+#include "live/clivestream.h"
+
+#include "common/logfile.h"
+#include "platform/av/yuvrgb.h"
+
+#include <chrono>
+#include <cstring>
+#include <new>
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QThread>
+
+namespace {
+
+int64_t nowMs()
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+// NAL unit headers of an Annex B frame (the byte after each start code).
+template <typename F>
+void forEachNalHeader(const uint8_t *data, size_t size, F &&f)
+{
+    for (size_t i = 0; i + 3 < size; ++i) {
+        if (data[i] == 0 && data[i + 1] == 0 && data[i + 2] == 1) {
+            if (f(data[i + 3]))
+                return;
+            i += 2;
+        }
+    }
+}
+
+// A folder-safe form of a device ID: path separators and control
+// characters become '_'.
+QString fileSafe(QString id)
+{
+    for (QChar &c : id)
+        if (c == QLatin1Char('/') || c == QLatin1Char('\\') || c.unicode() < 0x20)
+            c = QLatin1Char('_');
+    if (id == QLatin1String(".") || id == QLatin1String(".."))
+        id = QStringLiteral("_");
+    return id;
+}
+
+} // namespace
+
+CLiveStream::CLiveStream(int32_t window, int decoderType, const int audioParams[4])
+    : m_decoderType(decoderType), m_winHandle(window)
+{
+    if (audioParams) {
+        m_audioParams.audioCode = static_cast<uint32_t>(audioParams[0]);
+        m_audioParams.channels = static_cast<uint32_t>(audioParams[1]);
+        m_audioParams.bitsPerSample = static_cast<uint32_t>(audioParams[2]);
+        m_audioParams.sampleRate = static_cast<uint32_t>(audioParams[3]);
+    }
+    try {
+        m_thread = std::thread(&CLiveStream::StreamDecodeThread, this);
+    } catch (const std::system_error &) {
+        WriteLog(2, "%s(%d):Create thread failed!!!", "CLiveStream::CLiveStream", __LINE__);
+    }
+}
+
+CLiveStream::~CLiveStream()
+{
+    m_stopping = true;
+    m_paused = false;
+    m_queueSignal.notify_all();
+    if (m_thread.joinable())
+        m_thread.join();
+    ClearQueue();
+    m_display.Release();
+}
+
+void CLiveStream::SetFailCallback(LiveStreamFailCallback callback, void *user)
+{
+    std::lock_guard lock(m_callbackLock);
+    m_failCallback = callback;
+    m_failUser = user;
+}
+
+bool CLiveStream::containsIdr(const uint8_t *data, size_t size) const
+{
+    bool idr = false;
+    forEachNalHeader(data, size, [&](uint8_t h) {
+        idr = m_decoderType == AV_VIDEO_H265 ? (((h >> 1) & 0x3f) == 19 || ((h >> 1) & 0x3f) == 20)
+                                             : (h & 0x1f) == 5;
+        return idr;
+    });
+    return idr;
+}
+
+// A frame the decoder can start from: parameter sets or an IDR picture.
+bool CLiveStream::startsKeyFrame(const uint8_t *data, size_t size) const
+{
+    bool key = false;
+    forEachNalHeader(data, size, [&](uint8_t h) {
+        if (m_decoderType == AV_VIDEO_H265) {
+            const int t = (h >> 1) & 0x3f;
+            key = t == 32 || t == 33 || (t >= 16 && t <= 21);
+        } else {
+            const int t = h & 0x1f;
+            key = t == 7 || t == 5;
+        }
+        return key;
+    });
+    return key;
+}
+
+void CLiveStream::SetCurrentFrame(const char *data, int size, int type, int info0, int info1)
+{
+    if (m_stopping.load() || !data || size <= 0)
+        return;
+    const auto *bytes = reinterpret_cast<const uint8_t *>(data);
+    const size_t n = static_cast<size_t>(size);
+    if (type == 0) {
+        // The stall watch counts video frames from the first IDR picture on
+        // (recognised by its NAL type anywhere in the frame); after
+        // 2,147,483,647 the count goes on at 1.
+        int current = m_frameCounter.load();
+        if (current != 0 || containsIdr(bytes, n))
+            m_frameCounter.store(current == INT32_MAX ? 1 : current + 1);
+    }
+
+    std::unique_lock lock(m_queueLock);
+    const bool full = m_queuedVideo >= kMaxQueuedVideoFrames || m_queuedBytes + n > kMaxQueuedBytes;
+    if (m_dropping) {
+        if (type != 0 || full || !startsKeyFrame(bytes, n)) {
+            ++m_droppedThisSpell;
+            m_dropped.fetch_add(1);
+            return;
+        }
+        m_dropping = false;
+        WriteLog(0, "[PREVIEW]Win(%d) takes frames again from a key frame, %llu dropped!!!", m_winHandle,
+                 static_cast<unsigned long long>(m_droppedThisSpell));
+        m_droppedThisSpell = 0;
+    } else if (full) {
+        // The decoder cannot keep up: drop until it can start again cleanly.
+        m_dropping = true;
+        m_droppedThisSpell = 1;
+        m_dropped.fetch_add(1);
+        WriteLog(3, "%s(%d):Win(%d) frame queue is full, drop frames until the next key frame!!!",
+                 "CLiveStream::SetCurrentFrame", __LINE__, m_winHandle);
+        return;
+    }
+    lock.unlock();
+
+    auto frame = std::make_unique<Frame>();
+    frame->block.reset(new (std::nothrow) uint8_t[n + sizeof(LiveFrameHeader)]);
+    if (!frame->block) {
+        WriteLog(1, "%s(%d):New frame buffer failed!!!", "CLiveStream::SetCurrentFrame", __LINE__);
+        return;
+    }
+    frame->header = LiveFrameHeader{size, info0, type, info1};
+    std::memcpy(frame->block.get(), &frame->header, sizeof(LiveFrameHeader));
+    std::memcpy(frame->block.get() + sizeof(LiveFrameHeader), data, n);
+
+    lock.lock();
+    if (m_stopping.load())
+        return;
+    m_queuedBytes += n;
+    m_queuedVideo += type == 0;
+    m_queue.push_back(std::move(frame));
+    lock.unlock();
+    m_queueSignal.notify_one();
+}
+
+void CLiveStream::ClearQueue()
+{
+    std::lock_guard lock(m_queueLock);
+    m_queue.clear();
+    m_queuedVideo = 0;
+    m_queuedBytes = 0;
+}
+
+size_t CLiveStream::queuedFrames() const
+{
+    std::lock_guard lock(m_queueLock);
+    return m_queue.size();
+}
+
+size_t CLiveStream::queuedBytes() const
+{
+    std::lock_guard lock(m_queueLock);
+    return m_queuedBytes;
+}
+
+std::unique_ptr<CLiveStream::Frame> CLiveStream::takeFrame(int waitMs)
+{
+    std::unique_lock lock(m_queueLock);
+    if (m_queue.empty() && waitMs > 0)
+        m_queueSignal.wait_for(lock, std::chrono::milliseconds(waitMs),
+                               [this] { return !m_queue.empty() || m_stopping.load(); });
+    if (m_queue.empty())
+        return nullptr;
+    std::unique_ptr<Frame> f = std::move(m_queue.front());
+    m_queue.pop_front();
+    m_queuedBytes -= static_cast<size_t>(f->header.size);
+    m_queuedVideo -= f->header.type == 0;
+    return f;
+}
+
+void CLiveStream::displayFailed()
+{
+    m_displayFailed = true;
+    if (m_failReported)
+        return;
+    m_failReported = true; // the live view closes the window on the first report
+    LiveStreamFailCallback callback;
+    void *user;
+    {
+        std::lock_guard lock(m_callbackLock);
+        callback = m_failCallback;
+        user = m_failUser;
+    }
+    if (callback)
+        callback(kDisplayFailed, this, user);
+}
+
+void CLiveStream::showPicture(const uint8_t *y, const uint8_t *u, const uint8_t *v, int width, int height)
+{
+    if (m_winHandle == 0 || m_displayFailed)
+        return;
+    if (!m_displayInitialised) {
+        m_displayInitialised = true;
+        if (m_display.InitDDraw(m_winHandle, width, height) != 0) {
+            WriteLog(2, "%s(%d):Init DDraw failed!!!", "CLiveStream::StreamDecodeThread", __LINE__);
+            displayFailed();
+            return;
+        }
+    }
+    if (m_display.PlayYuv420(y, u, v, width, height) != 0) {
+        WriteLog(2, "%s(%d):Play Yuv420(%d,%d) failed!!!", "CLiveStream::StreamDecodeThread", __LINE__,
+                 width, height);
+        displayFailed();
+    }
+}
+
+void CLiveStream::keepPicture(const AV_FRAME_OUT_S &out)
+{
+    const size_t ySize = static_cast<size_t>(out.width) * out.height;
+    const size_t cSize = static_cast<size_t>(out.width / 2) * (out.height / 2);
+    QMutexLocker lock(&m_pictureLock);
+    Picture &p = m_lastPicture;
+    p.planes.resize(ySize + 2 * cSize);
+    std::memcpy(p.planes.data(), out.y, ySize);
+    std::memcpy(p.planes.data() + ySize, out.u, cSize);
+    std::memcpy(p.planes.data() + ySize + cSize, out.v, cSize);
+    p.out = out;
+    p.out.y = p.planes.data();
+    p.out.u = p.planes.data() + ySize;
+    p.out.v = p.planes.data() + ySize + cSize;
+}
+
+void CLiveStream::StreamDecodeThread()
+{
+    WriteLog(0, "[PREVIEW]Start win(%d) decode thread!!!", m_winHandle);
+    if (AV_CreateDecoder(m_winHandle, m_decoderType, &m_audioParams, &m_decoder) == 0) {
+        WriteLog(2, "%s(%d):Create decoder failed!!!", "CLiveStream::StreamDecodeThread", __LINE__);
+        return;
+    }
+    std::vector<uint8_t> audioBlock;
+    while (!m_stopping.load()) {
+        std::unique_ptr<Frame> frame = takeFrame(20);
+        if (!frame) {
+            // Stalled stream: keep the last picture on screen (at most every 40 ms).
+            if (m_stalled.load() && m_winHandle != 0 && nowMs() - m_lastRedrawMs >= 40) {
+                m_lastRedrawMs = nowMs();
+                QMutexLocker lock(&m_pictureLock);
+                const AV_FRAME_OUT_S p = m_lastPicture.out;
+                if (p.y) {
+                    showPicture(p.y, p.u, p.v, p.width, p.height);
+                }
+            }
+            if (m_displayFailed)
+                displayFailed();
+            continue;
+        }
+        const int size = frame->header.size;
+        if (frame->header.type == 1) {
+            if (m_soundOn.load() && !m_paused.load() && !m_audioOff) {
+                // {0, 1, size / 2, 0}, the data and a terminating 0.
+                audioBlock.assign(static_cast<size_t>(size) + 5, 0);
+                audioBlock[1] = 1;
+                audioBlock[2] = static_cast<uint8_t>(size / 2);
+                std::memcpy(audioBlock.data() + 4, frame->data(), static_cast<size_t>(size));
+                AV_FRAME_OUT_S out{};
+                if (AV_FrameDecoderStream(m_decoder, audioBlock.data(), size + 4, AV_FRAME_AUDIO,
+                                          &m_audioParams, 0, &out)
+                    == AV_ERR_AUDIO) {
+                    // Audio that cannot be decoded turns the sound of this
+                    // window off; the pictures go on.
+                    m_audioOff = true;
+                    WriteLog(2, "%s(%d):Audio of win(%d) cannot be decoded, sound off!!!",
+                             "CLiveStream::StreamDecodeThread", __LINE__, m_winHandle);
+                }
+            }
+            continue;
+        }
+        if (frame->header.type != 0)
+            continue;
+        AV_FRAME_OUT_S out{};
+        int r = AV_FrameDecoderStream(m_decoder, frame->data(), size, AV_FRAME_VIDEO, &m_audioParams, 0, &out);
+        if (r == AV_ERR_NEED_DATA)
+            continue;
+        while (r != AV_ERR_FAILED && r != AV_ERR_NEED_DATA && !m_stopping.load()) {
+            if (r == AV_OK && out.y) {
+                keepPicture(out);
+                m_decodedPictures.fetch_add(1);
+                showPicture(out.y, out.u, out.v, out.width, out.height);
+            }
+            AV_FrameDecoderStream(m_decoder, frame->data(), size, AV_FRAME_VIDEO, &m_audioParams, 0, &out);
+            r = AV_FrameDecoderStream(m_decoder, nullptr, 0, AV_FRAME_VIDEO, &m_audioParams, 0, &out);
+        }
+    }
+    AV_CloseDecoderStream(m_decoder);
+    m_decoder = nullptr;
+    m_display.Release();
+    WriteLog(0, "[PREVIEW]Stop win(%d) decode thread!!!", m_winHandle);
+}
+
+int CLiveStream::CapturePicture(const QString &folder, const QString &deviceIdIn, int channel)
+{
+    const QByteArray idText = deviceIdIn.toUtf8();
+    WriteLog(0, "[PREVIEW]Request device(%s) snap!!!", idText.constData());
+    if (folder.isEmpty()) {
+        WriteLog(2, "%s(%d):file name is empty!!!", "CLiveStream::CapturePicture", __LINE__);
+        return -1;
+    }
+    QDir().mkpath(folder);
+
+    QString deviceId = deviceIdIn;
+    if (deviceId.startsWith(QLatin1String("urn:uuid:")))
+        deviceId = deviceId.mid(9);
+    else if (deviceId.startsWith(QLatin1String("urn:")))
+        deviceId = deviceId.mid(4);
+    const QString fileName = folder + QLatin1Char('/') + fileSafe(deviceId) + QLatin1Char('-')
+        + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-hhmmss")) + QLatin1Char('-')
+        + QString::number(channel) + QStringLiteral(".bmp");
+    const QByteArray fileText = fileName.toUtf8();
+
+    // Wait up to 1,000 ms for a picture.
+    QElapsedTimer waited;
+    waited.start();
+    for (;;) {
+        {
+            QMutexLocker lock(&m_pictureLock);
+            if (m_lastPicture.out.y)
+                break;
+        }
+        if (waited.elapsed() >= 1000)
+            break;
+        QThread::msleep(5);
+    }
+
+    int ret = -1;
+    {
+        QMutexLocker lock(&m_pictureLock);
+        const AV_FRAME_OUT_S &p = m_lastPicture.out;
+        if (p.y) {
+            std::vector<uint8_t> rgb;
+            try {
+                rgb.resize(static_cast<size_t>(p.width) * p.height * 3);
+            } catch (const std::bad_alloc &) {
+                rgb.clear();
+            }
+            if (!m_tables)
+                m_tables = std::make_unique<varno::av::YuvToBgrTables>();
+            if (!rgb.empty()
+                && m_tables->convertBottomUp(p.y, p.width, p.u, p.width / 2, p.v, p.width / 2, p.width,
+                                             p.height, rgb.data())) {
+                WriteLog(0, "[PREVIEW]Request snap file(%s)!!!", fileText.constData());
+                ret = SaveBitmapFile(24, p.width, p.height, rgb.data(), fileName);
+            }
+        }
+    }
+
+    const QString title = QCoreApplication::translate("CLiveStream", "Capture");
+    if (ret == 0) {
+        m_lastSnapshotFile = fileName;
+        WriteLog(0, "[PREVIEW]Snap file(%s) success!!!", fileText.constData());
+        if (m_snapshotHook)
+            m_snapshotHook(title, QCoreApplication::translate("CLiveStream", "Snapshot OK.It is saved to:") + fileName);
+    } else {
+        WriteLog(2, "%s(%d):Snap file(%s) failed, ret(%d)!!!", "CLiveStream::CapturePicture", __LINE__,
+                 fileText.constData(), ret);
+        if (m_snapshotHook)
+            m_snapshotHook(title, QCoreApplication::translate("CLiveStream", "Failed to save image!"));
+    }
+    WriteLog(0, "[PREVIEW]Device(%s) snap finished!!!", idText.constData());
+    return ret;
+}
+
+int CLiveStream::SaveBitmapFile(int bits, int width, int height, const uint8_t *data, const QString &fileName)
+{
+    if (bits != 24 || !data || width <= 0 || height <= 0)
+        return -1;
+    const QByteArray path = QFile::encodeName(fileName);
+    varno::av::BmpStage stage = varno::av::BmpStage::None;
+    if (varno::av::writeBmp24(path.constData(), width, height, data, &stage) == 0)
+        return 0;
+    const int err = errno;
+    switch (stage) {
+    case varno::av::BmpStage::Create:
+        WriteLog(2, "%s(%d):Create file(%s) failed, errno(%d)!!!", "CLiveStream::SaveBitmapFile", __LINE__,
+                 path.constData(), err);
+        break;
+    case varno::av::BmpStage::Head:
+        WriteLog(2, "%s(%d):Write head failed, errno(%d)!!!", "CLiveStream::SaveBitmapFile", __LINE__, err);
+        break;
+    case varno::av::BmpStage::Info:
+        WriteLog(2, "%s(%d):Write info failed, errno(%d)!!!", "CLiveStream::SaveBitmapFile", __LINE__, err);
+        break;
+    default:
+        WriteLog(2, "%s(%d):Write data failed, errno(%d)!!!", "CLiveStream::SaveBitmapFile", __LINE__, err);
+        break;
+    }
+    return -1;
+}

@@ -1,0 +1,147 @@
+#pragma once
+
+#include "live/cddrawdisplay.h"
+#include "platform/av/av_decoder.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include <QMutex>
+#include <QString>
+
+namespace varno::av {
+class YuvToBgrTables;
+}
+
+class CLiveStream;
+
+// Failure callback: code -1539 when the window's display failed.
+typedef int (*LiveStreamFailCallback)(int code, CLiveStream *stream, void *user);
+
+// One frame waiting for the decode thread: a 16-byte header, then the data.
+struct LiveFrameHeader
+{
+    int32_t size;
+    int32_t info0;
+    int32_t type; // 0 video, 1 audio
+    int32_t info1;
+};
+static_assert(sizeof(LiveFrameHeader) == 16);
+
+// The decoder of one live video window: queues the frames of the stream
+// libraries, decodes them on a thread of its own into the window's display
+// surface, keeps the last picture for redisplay and snapshots, and counts
+// the video frames for the stall watch of the live view.
+class CLiveStream
+{
+public:
+    // About 2 s of a 25 fps stream: when the decoder falls this far behind,
+    // frames are dropped until the next key frame.
+    static constexpr int kMaxQueuedVideoFrames = 50;
+    static constexpr size_t kMaxQueuedBytes = 16 * 1024 * 1024;
+    static constexpr int kDisplayFailed = -1539;
+
+    // window: native window handle (0: decode without display); decoderType:
+    // 1 H.264, 2 H.265; audioParams: audio decoder code, channels, bits per
+    // sample, sample rate.
+    CLiveStream(int32_t window, int decoderType, const int audioParams[4]);
+    virtual ~CLiveStream();
+    Q_DISABLE_COPY_MOVE(CLiveStream)
+
+    // Stream library thread: queue a copy of a frame (type 0 video, 1 audio).
+    void SetCurrentFrame(const char *data, int size, int type, int info0, int info1);
+    void ClearQueue();
+
+    void SetSoundOn(bool on) { m_soundOn = on; }
+    void SetPaused(bool paused) { m_paused = paused; }
+    void SetStalled(bool stalled) { m_stalled = stalled; }
+    int GetFrameCounter() const { return m_frameCounter.load(); }
+    void SetFailCallback(LiveStreamFailCallback callback, void *user);
+
+    // Snapshot of the last picture into folder (user-interface thread).
+    // Returns 0, or -1 when no picture came within 1,000 ms or the file
+    // could not be written.
+    int CapturePicture(const QString &folder, const QString &deviceId, int channel);
+    static int SaveBitmapFile(int bits, int width, int height, const uint8_t *data,
+                              const QString &fileName);
+
+    // Where the snapshot result goes (the pop-up of the live page): title and
+    // text, called on the user-interface thread.
+    using SnapshotHook = std::function<void(const QString &title, const QString &text)>;
+    void SetSnapshotHook(SnapshotHook hook) { m_snapshotHook = std::move(hook); }
+
+    // Observation for the live view and tests.
+    int32_t windowHandle() const { return m_winHandle; }
+    size_t queuedFrames() const;
+    size_t queuedBytes() const;
+    uint64_t droppedFrames() const { return m_dropped.load(); }
+    uint64_t decodedPictures() const { return m_decodedPictures.load(); }
+    bool threadRunning() const { return m_thread.joinable(); }
+    QString lastSnapshotFile() const { return m_lastSnapshotFile; }
+    // Tests: start the frame counter at a given value (the wrap).
+    void SetFrameCounterForTest(int value) { m_frameCounter = value; }
+
+private:
+    struct Frame
+    {
+        LiveFrameHeader header;
+        std::unique_ptr<uint8_t[]> block; // header copy + data, as one heap block
+        const uint8_t *data() const { return block.get() + sizeof(LiveFrameHeader); }
+    };
+    struct Picture
+    {
+        std::vector<uint8_t> planes;
+        AV_FRAME_OUT_S out{};
+    };
+
+    void StreamDecodeThread();
+    bool startsKeyFrame(const uint8_t *data, size_t size) const;
+    bool containsIdr(const uint8_t *data, size_t size) const;
+    std::unique_ptr<Frame> takeFrame(int waitMs);
+    void keepPicture(const AV_FRAME_OUT_S &out);
+    void showPicture(const uint8_t *y, const uint8_t *u, const uint8_t *v, int width, int height);
+    void displayFailed();
+
+    int m_decoderType;
+    AV_DECODER_PARAM_S m_audioParams{};
+    std::atomic<bool> m_stopping{false};
+    std::atomic<bool> m_paused{false};
+    std::thread m_thread;
+    AV_HANDLE m_decoder = nullptr;
+    int32_t m_winHandle;
+    std::atomic<bool> m_soundOn{false};
+    std::atomic<int> m_frameCounter{0};
+    std::atomic<bool> m_stalled{false};
+    std::unique_ptr<varno::av::YuvToBgrTables> m_tables; // built with the first snapshot
+    SnapshotHook m_snapshotHook;
+    QString m_lastSnapshotFile;
+    mutable QMutex m_pictureLock;
+    Picture m_lastPicture; // a copy: the decoder's planes change with the next picture
+    CDDrawDisplay m_display;
+    bool m_displayInitialised = false;
+    bool m_displayFailed = false;
+    bool m_failReported = false;
+    bool m_audioOff = false;
+    int64_t m_lastRedrawMs = 0;
+
+    mutable std::mutex m_queueLock;
+    std::condition_variable m_queueSignal;
+    std::deque<std::unique_ptr<Frame>> m_queue;
+    int m_queuedVideo = 0;
+    size_t m_queuedBytes = 0;
+    bool m_dropping = false;
+    std::atomic<uint64_t> m_dropped{0};
+    uint64_t m_droppedThisSpell = 0;
+    std::atomic<uint64_t> m_decodedPictures{0};
+
+    std::mutex m_callbackLock;
+    LiveStreamFailCallback m_failCallback = nullptr;
+    void *m_failUser = nullptr;
+};

@@ -1,0 +1,132 @@
+// The video surface widget: window handles, idle painting, pictures at the
+// widget's size, hidden and resized windows, a presenting thread racing the
+// widget's end.
+#include "common/ui/videosurface.h"
+
+#include "platform/av/videosink.h"
+#include "tests/support/media/testmedia.h"
+
+#include <atomic>
+#include <thread>
+
+#include <QTest>
+
+using namespace varno;
+
+namespace {
+
+int present(av::VideoSink &sink, const test::Yuv420 &p)
+{
+    return sink.present(p.y.data(), p.width, p.u.data(), p.width / 2, p.v.data(), p.width / 2, p.width, p.height);
+}
+
+} // namespace
+
+class TestVideoSurface : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void handlesAreRegisteredForTheWidgetsLifetime()
+    {
+        int32_t first;
+        {
+            ui::VideoSurface a;
+            ui::VideoSurface b;
+            first = a.nativeHandle();
+            QVERIFY(first > 0);
+            QVERIFY(b.nativeHandle() > 0);
+            QVERIFY(first != b.nativeHandle());
+            QVERIFY(av::findVideoSink(first));
+        }
+        QVERIFY(!av::findVideoSink(first));
+    }
+
+    void idlePaintingAndPictures()
+    {
+        ui::VideoSurface w;
+        w.setIdleColor(QColor(10, 20, 30));
+        w.setIdleText(QStringLiteral("Waiting"));
+        w.resize(160, 120);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        auto sink = av::findVideoSink(w.nativeHandle());
+        QVERIFY(sink);
+        QCOMPARE(sink->targetSize(), QSize(160, 120) * w.devicePixelRatioF());
+
+        const test::Yuv420 p = test::testPicture(320, 240, -1);
+        QCOMPARE(present(*sink, p), 0);
+        // Painting on: the idle background, whatever the decoder delivered.
+        QImage shot = w.grab().toImage();
+        QCOMPARE(QColor(shot.pixel(2, 2)), QColor(10, 20, 30));
+        // Painting off: the picture, at the widget's size.
+        w.setPainting(false);
+        QTRY_VERIFY(w.paintedPictures() > 0);
+        shot = w.grab().toImage();
+        QCOMPARE(w.currentImage().size(), QSize(160, 120));
+        const QImage ref = test::referenceRgb(p).scaled(shot.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        QVERIFY2(test::psnr(shot, ref) > 25, qPrintable(QString::number(test::psnr(shot, ref))));
+        w.setPainting(true);
+        QCOMPARE(QColor(w.grab().toImage().pixel(2, 2)), QColor(10, 20, 30));
+    }
+
+    void hiddenAndResizedWindows()
+    {
+        ui::VideoSurface w;
+        auto sink = av::findVideoSink(w.nativeHandle());
+        QVERIFY(sink->targetSize().isEmpty()); // never shown
+        w.resize(200, 100);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QCOMPARE(sink->targetSize(), QSize(200, 100) * w.devicePixelRatioF());
+        const test::Yuv420 p = test::testPicture(64, 48, 0);
+        QCOMPARE(present(*sink, p), 0);
+        QCOMPARE(w.currentImage().size(), QSize(200, 100));
+        w.resize(90, 70);
+        QTRY_COMPARE(sink->targetSize(), QSize(90, 70) * w.devicePixelRatioF());
+        QCOMPARE(present(*sink, p), 0);
+        QCOMPARE(w.currentImage().size(), QSize(90, 70));
+        w.hide();
+        QVERIFY(sink->targetSize().isEmpty());
+        const QImage before = w.currentImage();
+        QCOMPARE(present(*sink, test::testPicture(64, 48, 5)), 0);
+        QCOMPARE(w.currentImage().cacheKey(), before.cacheKey()); // nothing drawn
+        w.show();
+        w.resize(0, 0);
+        QTRY_VERIFY(sink->targetSize().isEmpty());
+    }
+
+    void aPresentingThreadOutlivesTheWidget()
+    {
+        auto *w = new ui::VideoSurface;
+        w->resize(64, 48);
+        w->setPainting(false);
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w));
+        std::shared_ptr<av::VideoSink> sink = av::findVideoSink(w->nativeHandle());
+        std::atomic<bool> stop{false};
+        std::atomic<int> failures{0}, presents{0};
+        std::thread t([&] {
+            const test::Yuv420 p = test::testPicture(128, 96, 1);
+            while (!stop.load()) {
+                if (present(*sink, p) != 0)
+                    failures.fetch_add(1);
+                else
+                    presents.fetch_add(1);
+            }
+        });
+        QTRY_VERIFY(presents.load() > 50);
+        // Updates are coalesced: far fewer paints than pictures.
+        QTest::qWait(50);
+        QVERIFY(w->paintedPictures() > 0);
+        QVERIFY(w->paintedPictures() < presents.load());
+        delete w; // while the thread keeps presenting
+        QTRY_VERIFY(failures.load() > 0);
+        QCoreApplication::processEvents(); // posted updates of the dead widget are gone
+        stop = true;
+        t.join();
+    }
+};
+
+QTEST_MAIN(TestVideoSurface)
+#include "tst_videosurface.moc"

@@ -1,0 +1,346 @@
+// Live stream decoding: frame counter, decoding onto a window, snapshots,
+// the bounded queue, display failure and sound.
+#include "live/clivestream.h"
+
+#include "common/ui/videosurface.h"
+#include "platform/av/audioout.h"
+#include "platform/av/videosink.h"
+#include "platform/av/yuvrgb.h"
+#include "tests/support/media/testmedia.h"
+
+#include <mutex>
+
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace varno;
+
+namespace {
+
+const int kAudio[4] = {AV_AUDIO_G711A, 1, 16, 8000};
+
+void feed(CLiveStream &s, const std::vector<uint8_t> &f, int type = 0)
+{
+    s.SetCurrentFrame(reinterpret_cast<const char *>(f.data()), int(f.size()), type, 0, 0);
+}
+
+class RecordingSink : public av::AudioSink
+{
+public:
+    void write(const int16_t *s, size_t frames, int, int channels) override
+    {
+        std::lock_guard lock(mutex);
+        samples += frames * size_t(channels);
+        (void)s;
+    }
+    size_t count()
+    {
+        std::lock_guard lock(mutex);
+        return samples;
+    }
+    std::mutex mutex;
+    size_t samples = 0;
+};
+
+struct FailRecord
+{
+    std::atomic<int> calls{0};
+    std::atomic<int> code{0};
+    CLiveStream *who = nullptr;
+};
+
+int onFail(int code, CLiveStream *s, void *user)
+{
+    auto *r = static_cast<FailRecord *>(user);
+    r->code = code;
+    r->who = s;
+    r->calls.fetch_add(1);
+    return 0;
+}
+
+} // namespace
+
+class TestCLiveStream : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void cleanup() { av::setAudioSinkOverride(nullptr); }
+
+    void frameCounterStartsAtTheFirstIdrAndWraps()
+    {
+        test::EncodeOptions o;
+        o.frames = 6;
+        o.gop = 3;
+        const auto stream = test::encodeStream(o);
+        CLiveStream s(0, 1, kAudio);
+        // Frames before the first IDR picture do not count.
+        feed(s, stream[1].data);
+        feed(s, stream[2].data);
+        feed(s, std::vector<uint8_t>{0, 0, 0, 1, 0x65}, 1); // audio that looks like an IDR
+        QCOMPARE(s.GetFrameCounter(), 0);
+        // The first frame holds SPS, PPS (and SEI) before its IDR slice: the
+        // IDR is found by its NAL type, wherever it is in the frame.
+        QVERIFY(test::nalType(test::splitNals(stream[0].data)[0], 1) != 5);
+        feed(s, stream[0].data);
+        QCOMPARE(s.GetFrameCounter(), 1);
+        feed(s, stream[1].data);
+        feed(s, stream[2].data);
+        QCOMPARE(s.GetFrameCounter(), 3);
+        feed(s, std::vector<uint8_t>{0, 0, 0, 1, 0x68, 0xce}, 1);
+        QCOMPARE(s.GetFrameCounter(), 3);
+        // A bare IDR slice with a 3-byte start code and another nal_ref_idc.
+        CLiveStream t(0, 1, kAudio);
+        feed(t, std::vector<uint8_t>{0, 0, 1, 0x25, 0x88, 0x80});
+        QCOMPARE(t.GetFrameCounter(), 1);
+        // The wrap: 2,147,483,647 is followed by 1.
+        s.SetFrameCounterForTest(2147483646);
+        feed(s, stream[3].data);
+        QCOMPARE(s.GetFrameCounter(), 2147483647);
+        feed(s, stream[4].data);
+        QCOMPARE(s.GetFrameCounter(), 1);
+        feed(s, stream[5].data);
+        QCOMPARE(s.GetFrameCounter(), 2);
+    }
+
+    void frameCounterForH265()
+    {
+        if (!test::haveEncoder(2))
+            QSKIP("no H.265 encoder");
+        test::EncodeOptions o;
+        o.codec = 2;
+        o.frames = 3;
+        const auto stream = test::encodeStream(o);
+        CLiveStream s(0, 2, kAudio);
+        feed(s, stream[1].data);
+        QCOMPARE(s.GetFrameCounter(), 0);
+        feed(s, stream[0].data);
+        QCOMPARE(s.GetFrameCounter(), 1);
+        QTRY_VERIFY(s.decodedPictures() >= 1);
+    }
+
+    void decodesOntoTheWindowAndTakesASnapshot()
+    {
+        ui::VideoSurface w;
+        w.resize(320, 180);
+        w.setPainting(false);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        test::EncodeOptions o;
+        o.width = 1280;
+        o.height = 720;
+        o.frames = 10;
+        o.gop = 5;
+        const auto stream = test::encodeStream(o);
+        CLiveStream s(w.nativeHandle(), 1, kAudio);
+        QStringList tips;
+        s.SetSnapshotHook([&](const QString &title, const QString &text) { tips << title + QLatin1Char('|') + text; });
+        for (const auto &f : stream)
+            feed(s, f.data);
+        QTRY_COMPARE(s.decodedPictures(), uint64_t(10));
+        QTRY_VERIFY(w.paintedPictures() > 0);
+        QCOMPARE(w.currentImage().size(), QSize(320, 180) * w.devicePixelRatioF());
+
+        QTemporaryDir dir;
+        const QString folder = dir.filePath(QStringLiteral("snaps/deeper"));
+        QCOMPARE(s.CapturePicture(folder, QStringLiteral("urn:uuid:cam-0001"), 3), 0);
+        const QString file = s.lastSnapshotFile();
+        QVERIFY(QRegularExpression(QStringLiteral("/snaps/deeper/cam-0001-\\d{8}-\\d{6}-3\\.bmp$")).match(file).hasMatch());
+        QCOMPARE(QFileInfo(file).size(), qint64(2764854));
+        QCOMPARE(tips.size(), 1);
+        QCOMPARE(tips[0], QStringLiteral("Capture|Snapshot OK.It is saved to:") + file);
+
+        // Pixels: the last picture decoded independently, converted by the
+        // 16.16 tables, must be the file's pixel data byte for byte.
+        AV_HANDLE d = nullptr;
+        QCOMPARE(AV_CreateDecoder(0, 1, nullptr, &d), 1);
+        std::vector<uint8_t> bgr(size_t(1280) * 720 * 3);
+        for (const auto &f : stream) {
+            AV_FRAME_OUT_S out{};
+            if (AV_FrameDecoderStream(d, f.data.data(), int(f.data.size()), AV_FRAME_VIDEO, nullptr, 0, &out) == 0)
+                av::YuvToBgrTables().convertBottomUp(out.y, out.width, out.u, out.width / 2, out.v, out.width / 2,
+                                                     out.width, out.height, bgr.data());
+        }
+        AV_CloseDecoder(d);
+        QFile bmp(file);
+        QVERIFY(bmp.open(QIODevice::ReadOnly));
+        const QByteArray all = bmp.readAll();
+        QVERIFY(std::memcmp(all.constData() + 54, bgr.data(), bgr.size()) == 0);
+        // Read back by Qt: the encoded picture, upright.
+        const QImage img(file);
+        QCOMPARE(img.size(), QSize(1280, 720));
+        QVERIFY(test::psnr(img, test::referenceRgb(test::testPicture(1280, 720, 9))) > 30);
+
+        // An ID with only "urn:" loses those 4 characters; path characters
+        // cannot leave the folder.
+        QCOMPARE(s.CapturePicture(folder, QStringLiteral("urn:abc/../x"), 0), 0);
+        QVERIFY(QFileInfo(s.lastSnapshotFile()).fileName().startsWith(QStringLiteral("abc_.._x-")));
+        QCOMPARE(QFileInfo(s.lastSnapshotFile()).absolutePath(), QDir(folder).absolutePath());
+    }
+
+    void snapshotWithoutPictureFails()
+    {
+        CLiveStream s(0, 1, kAudio);
+        QStringList tips;
+        s.SetSnapshotHook([&](const QString &title, const QString &text) { tips << title + QLatin1Char('|') + text; });
+        QTemporaryDir dir;
+        QCOMPARE(s.CapturePicture(dir.path(), QStringLiteral("cam"), 0), -1);
+        QCOMPARE(tips, QStringList{QStringLiteral("Capture|Failed to save image!")});
+        QVERIFY(QDir(dir.path()).entryList(QDir::Files).isEmpty());
+        QCOMPARE(s.CapturePicture(QString(), QStringLiteral("cam"), 0), -1);
+    }
+
+    void saveBitmapFileTakes24BitsOnly()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("x.bmp"));
+        const uint8_t px[4 * 2 * 4] = {};
+        QCOMPARE(CLiveStream::SaveBitmapFile(32, 4, 2, px, path), -1);
+        QVERIFY(!QFile::exists(path));
+        QCOMPARE(CLiveStream::SaveBitmapFile(24, 4, 2, px, path), 0);
+        QCOMPARE(QFileInfo(path).size(), qint64(4 * 2 * 3 + 54));
+        QCOMPARE(CLiveStream::SaveBitmapFile(24, 4, 2, px, dir.filePath(QStringLiteral("no/dir/x.bmp"))), -1);
+    }
+
+    void queueIsBoundedAndResumesAtAKeyFrame()
+    {
+        // Frames arrive far faster than they can be decoded.
+        test::EncodeOptions o;
+        o.width = 640;
+        o.height = 360;
+        o.frames = 400;
+        o.gop = 25;
+        const auto stream = test::encodeStream(o);
+        CLiveStream s(0, 1, kAudio);
+        size_t worstFrames = 0, worstBytes = 0;
+        for (const auto &f : stream) {
+            feed(s, f.data);
+            feed(s, std::vector<uint8_t>(320, 0xD5), 1);
+            worstFrames = std::max(worstFrames, s.queuedFrames());
+            worstBytes = std::max(worstBytes, s.queuedBytes());
+        }
+        QVERIFY(s.droppedFrames() > 0);
+        // Video frames are held to 2 s worth; audio of that time rides along.
+        QVERIFY2(worstFrames <= size_t(2 * CLiveStream::kMaxQueuedVideoFrames) + 1, qPrintable(QString::number(worstFrames)));
+        QVERIFY(worstBytes <= CLiveStream::kMaxQueuedBytes);
+        QTRY_COMPARE_WITH_TIMEOUT(s.queuedFrames(), size_t(0), 60000);
+        // Every picture shown was decoded from whole references: the last
+        // one is clean.
+        QVERIFY(s.decodedPictures() < 400);
+        QVERIFY(s.decodedPictures() >= 50);
+        QTemporaryDir dir;
+        QCOMPARE(s.CapturePicture(dir.path(), QStringLiteral("cam"), 1), 0);
+        const QImage img(s.lastSnapshotFile());
+        double best = 0;
+        for (int i = 399; i >= 0 && best < 30; --i)
+            best = std::max(best, test::psnr(img, test::referenceRgb(test::testPicture(640, 360, i))));
+        QVERIFY2(best > 30, qPrintable(QString::number(best)));
+    }
+
+    void displayFailureIsReportedOnce()
+    {
+        auto *w = new ui::VideoSurface;
+        w->resize(64, 48);
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w));
+        test::EncodeOptions o;
+        o.frames = 20;
+        const auto stream = test::encodeStream(o);
+        FailRecord rec;
+        CLiveStream s(w->nativeHandle(), 1, kAudio);
+        s.SetFailCallback(onFail, &rec);
+        feed(s, stream[0].data);
+        QTRY_COMPARE(s.decodedPictures(), uint64_t(1));
+        QCOMPARE(rec.calls.load(), 0);
+        delete w;
+        for (size_t i = 1; i < stream.size(); ++i)
+            feed(s, stream[i].data);
+        QTRY_COMPARE(s.decodedPictures(), uint64_t(20));
+        QCOMPARE(rec.calls.load(), 1);
+        QCOMPARE(rec.code.load(), -1539);
+        QCOMPARE(rec.who, &s);
+        // An unknown window fails at the first picture.
+        FailRecord rec2;
+        CLiveStream t(77777777, 1, kAudio);
+        t.SetFailCallback(onFail, &rec2);
+        feed(t, stream[0].data);
+        QTRY_COMPARE(rec2.calls.load(), 1);
+    }
+
+    void stalledStreamKeepsThePictureAtTheWindowsSize()
+    {
+        ui::VideoSurface w;
+        w.resize(100, 80);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        test::EncodeOptions o;
+        o.frames = 2;
+        const auto stream = test::encodeStream(o);
+        CLiveStream s(w.nativeHandle(), 1, kAudio);
+        for (const auto &f : stream)
+            feed(s, f.data);
+        QTRY_COMPARE(s.decodedPictures(), uint64_t(2));
+        w.resize(50, 40);
+        QTest::qWait(100);
+        QCOMPARE(w.currentImage().size(), QSize(100, 80) * w.devicePixelRatioF()); // not stalled: waits
+        s.SetStalled(true);
+        QTRY_COMPARE(w.currentImage().size(), QSize(50, 40) * w.devicePixelRatioF());
+    }
+
+    void soundFollowsTheFlagsAndBadAudioOnlyMutes()
+    {
+        auto sink = std::make_shared<RecordingSink>();
+        av::setAudioSinkOverride(sink);
+        CLiveStream s(0, 1, kAudio);
+        const std::vector<uint8_t> alaw(320, 0xD5);
+        feed(s, alaw, 1);
+        QTest::qWait(100);
+        QCOMPARE(sink->count(), size_t(0)); // sound starts off
+        s.SetSoundOn(true);
+        feed(s, alaw, 1);
+        QTRY_COMPARE(sink->count(), size_t(320));
+        s.SetPaused(true);
+        feed(s, alaw, 1);
+        QTest::qWait(100);
+        QCOMPARE(sink->count(), size_t(320));
+        s.SetPaused(false);
+
+        // Audio that cannot be decoded: sound off, pictures go on.
+        const int bad[4] = {999, 1, 16, 8000};
+        CLiveStream t(0, 1, bad);
+        t.SetSoundOn(true);
+        test::EncodeOptions o;
+        o.frames = 4;
+        const auto stream = test::encodeStream(o);
+        feed(t, alaw, 1);
+        for (const auto &f : stream) {
+            feed(t, f.data);
+            feed(t, alaw, 1);
+        }
+        QTRY_COMPARE(t.decodedPictures(), uint64_t(4));
+    }
+
+    void destructionWithAFullQueueIsPrompt()
+    {
+        test::EncodeOptions o;
+        o.width = 640;
+        o.height = 360;
+        o.frames = 60;
+        const auto stream = test::encodeStream(o);
+        QElapsedTimer t;
+        t.start();
+        for (int k = 0; k < 3; ++k) {
+            CLiveStream s(0, 1, kAudio);
+            for (const auto &f : stream)
+                feed(s, f.data);
+        }
+        QVERIFY(t.elapsed() < 20000);
+    }
+};
+
+QTEST_MAIN(TestCLiveStream)
+#include "tst_clivestream.moc"

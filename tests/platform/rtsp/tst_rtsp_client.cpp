@@ -1,0 +1,249 @@
+// RTSP client library against a real RTSP server (gst-rtsp-server in a
+// child process): frames as NAL units with start codes, audio, a server
+// that dies mid-stream, dead addresses, prompt stop and close.
+#include "platform/rtsp/rtsp_client.h"
+
+#include "platform/av/av_decoder.h"
+#include "tests/support/media/rtspserverprocess.h"
+#include "tests/support/media/testmedia.h"
+#include "tests/support/testenv.h"
+
+#include <atomic>
+#include <mutex>
+
+#include <csignal>
+
+#include <QElapsedTimer>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
+
+using namespace varno;
+
+namespace {
+
+struct Received
+{
+    std::mutex mutex;
+    std::vector<std::vector<uint8_t>> video;
+    std::vector<int32_t> nalTypes, stamps;
+    std::vector<size_t> audioSizes;
+    std::string deviceId;
+    RTSP_STREAM_DESCR_S descr{};
+    std::atomic<int> calls{0};
+    std::atomic<bool> closed{false};
+    std::atomic<int> afterClose{0};
+    int32_t handle = 0;
+
+    size_t videoCount()
+    {
+        std::lock_guard lock(mutex);
+        return video.size();
+    }
+};
+
+int onFrame(int32_t handle, const char *descr, const int32_t *info, int32_t type, const char *data, int32_t size,
+            void *user)
+{
+    auto *r = static_cast<Received *>(user);
+    if (r->closed.load())
+        r->afterClose.fetch_add(1);
+    std::lock_guard lock(r->mutex);
+    r->handle = handle;
+    std::memcpy(&r->descr, descr, sizeof r->descr);
+    if (type == RTSP_FRAME_VIDEO) {
+        r->video.emplace_back(reinterpret_cast<const uint8_t *>(data), reinterpret_cast<const uint8_t *>(data) + size);
+        r->nalTypes.push_back(info[0]);
+        r->stamps.push_back(info[1]);
+    } else if (type == RTSP_FRAME_AUDIO) {
+        r->audioSizes.push_back(size_t(size));
+    }
+    r->calls.fetch_add(1);
+    return 0;
+}
+
+} // namespace
+
+class TestRtspClient : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        QCOMPARE(RTSP_Stream_SDKInit(), 0);
+        QCOMPARE(RTSP_SetSteamTimeouts(1500, 1500), 0);
+    }
+
+    void badArgumentsAndUnknownHandles()
+    {
+        int32_t h = 5;
+        QCOMPARE(RTSP_OpenLiveSteam(nullptr, onFrame, nullptr, &h), int(RTSP_ERR_PARAM));
+        QCOMPARE(RTSP_OpenLiveSteam("rtsp://127.0.0.1:1/x", nullptr, nullptr, &h), int(RTSP_ERR_PARAM));
+        QCOMPARE(RTSP_StartLiveSteam(424242), int(RTSP_ERR_PARAM));
+        QCOMPARE(RTSP_StopLiveSteam(424242), int(RTSP_ERR_PARAM));
+        QCOMPARE(RTSP_CloseLiveSteam(424242, onFrame), int(RTSP_ERR_PARAM));
+        int32_t status = 0;
+        QCOMPARE(RTSP_GetSteamStatus(424242, &status, 0), int(RTSP_ERR_PARAM));
+        QCOMPARE(RTSP_SetSteamDeviceId(424242, "x"), int(RTSP_ERR_PARAM));
+        QCOMPARE(RTSP_SetSteamTimeouts(0, 1000), int(RTSP_ERR_PARAM));
+    }
+
+    void framesAreSingleNalUnitsThatDecode()
+    {
+        test::RtspServerProcess server;
+        if (!server.start({QStringLiteral("--audio"), QStringLiteral("--gop"), QStringLiteral("10")}))
+            QFAIL("RTSP test server did not start");
+        Received r;
+        int32_t h = 0;
+        QCOMPARE(RTSP_OpenLiveSteam(server.url().toUtf8().constData(), onFrame, &r, &h), 0);
+        QVERIFY(h > 0);
+        const std::string longId(100, 'k');
+        QCOMPARE(RTSP_SetSteamDeviceId(h, longId.c_str()), 0);
+        QCOMPARE(RTSP_SetSteamDeviceId(h, "urn:uuid:5f2a-cam"), 0);
+        QCOMPARE(RTSP_StartLiveSteam(h), 0);
+        QCOMPARE(RTSP_StartLiveSteam(h), int(RTSP_ERR_STATE));
+        QTRY_VERIFY_WITH_TIMEOUT(r.videoCount() >= 40, 15000);
+        int32_t status = -1;
+        QCOMPARE(RTSP_GetSteamStatus(h, &status, 0), 0);
+        QCOMPARE(status, 0);
+        QCOMPARE(RTSP_StopLiveSteam(h), 0);
+        const int callsAtStop = r.calls.load();
+        QTest::qWait(200);
+        QCOMPARE(r.calls.load(), callsAtStop); // nothing after stop
+        r.closed = true;
+        QCOMPARE(RTSP_CloseLiveSteam(h, onFrame), 0);
+        QCOMPARE(RTSP_GetSteamStatus(h, &status, 0), int(RTSP_ERR_PARAM));
+
+        std::lock_guard lock(r.mutex);
+        QCOMPARE(r.handle, h);
+        QCOMPARE(QByteArray(r.descr.deviceId), QByteArray("urn:uuid:5f2a-cam"));
+        QCOMPARE(r.descr.videoCodec, 1);
+        QCOMPARE(r.descr.audioCodec, 102);
+        QCOMPARE(r.descr.sampleRate, 8000);
+        // Audio: G.711 A-law frames of 40 ms.
+        QVERIFY(!r.audioSizes.empty());
+        QCOMPARE(r.audioSizes.front(), size_t(320));
+        // Every unit: a 4-byte start code, one NAL unit, type as announced.
+        bool spsSeen = false, ppsSeen = false, idrSeen = false;
+        for (size_t i = 0; i < r.video.size(); ++i) {
+            const auto &u = r.video[i];
+            QVERIFY(u.size() > 4);
+            QVERIFY(u[0] == 0 && u[1] == 0 && u[2] == 0 && u[3] == 1);
+            QCOMPARE(r.nalTypes[i], int32_t(u[4] & 0x1f));
+            QCOMPARE(test::splitNals(u).size(), size_t(1));
+            spsSeen |= r.nalTypes[i] == 7;
+            ppsSeen |= r.nalTypes[i] == 8;
+            if (r.nalTypes[i] == 5 && !idrSeen) {
+                idrSeen = true;
+                QVERIFY2(spsSeen && ppsSeen, "parameter sets come before the first IDR slice");
+            }
+        }
+        QVERIFY(idrSeen);
+        // Time stamps in µs: 40,000 apart between pictures at 25 fps.
+        std::vector<int32_t> pictureStamps;
+        for (size_t i = 0; i < r.video.size(); ++i)
+            if (r.nalTypes[i] == 1 || r.nalTypes[i] == 5)
+                pictureStamps.push_back(r.stamps[i]);
+        QVERIFY(pictureStamps.size() > 20);
+        for (size_t i = 1; i < pictureStamps.size(); ++i) {
+            const int32_t d = pictureStamps[i] - pictureStamps[i - 1];
+            QVERIFY2(d > 30000 && d < 50000, qPrintable(QString::number(d)));
+        }
+        // The units decode to the pictures the server encoded.
+        AV_HANDLE d = nullptr;
+        QCOMPARE(AV_CreateDecoder(0, 1, nullptr, &d), 1);
+        int pictures = 0;
+        double worst = 100;
+        for (const auto &u : r.video) {
+            AV_FRAME_OUT_S out{};
+            if (AV_FrameDecoderStream(d, u.data(), int(u.size()), AV_FRAME_VIDEO, nullptr, 0, &out) == 0) {
+                ++pictures;
+                const QImage img = test::referenceRgb(out.y, out.u, out.v, out.width, out.height);
+                double best = 0;
+                for (int k = 0; k < 20 && best < 30; ++k) // a loop of 20 frames
+                    best = std::max(best, test::psnr(img, test::referenceRgb(test::testPicture(320, 240, k))));
+                worst = std::min(worst, best);
+            }
+        }
+        AV_CloseDecoder(d);
+        QVERIFY(pictures > 20);
+        QVERIFY2(worst > 30, qPrintable(QString::number(worst)));
+        QCOMPARE(r.afterClose.load(), 0);
+    }
+
+    void serverKilledMidStreamReportsBroken()
+    {
+        test::RtspServerProcess server;
+        QVERIFY(server.start());
+        Received r;
+        int32_t h = 0;
+        QCOMPARE(RTSP_OpenLiveSteam(server.url().toUtf8().constData(), onFrame, &r, &h), 0);
+        QCOMPARE(RTSP_StartLiveSteam(h), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(r.videoCount() >= 10, 15000);
+        server.kill();
+        int32_t status = 0;
+        QTRY_VERIFY_WITH_TIMEOUT((RTSP_GetSteamStatus(h, &status, 0), status == RTSP_STATUS_BROKEN), 10000);
+        QElapsedTimer t;
+        t.start();
+        QCOMPARE(RTSP_StopLiveSteam(h), 0);
+        QCOMPARE(RTSP_CloseLiveSteam(h, onFrame), 0);
+        QVERIFY2(t.elapsed() < 3000, qPrintable(QString::number(t.elapsed()))); // bound against a hang
+    }
+
+    void stopAndCloseReturnPromptlyAgainstASilentServer()
+    {
+        // The server stops answering (stopped with SIGSTOP): the reader waits
+        // on a connection that stays open. Stop must not wait for the read
+        // time-out.
+        test::RtspServerProcess server;
+        QVERIFY(server.start());
+        QCOMPARE(RTSP_SetSteamTimeouts(1500, 20000), 0);
+        Received r;
+        int32_t h = 0;
+        QCOMPARE(RTSP_OpenLiveSteam(server.url().toUtf8().constData(), onFrame, &r, &h), 0);
+        QCOMPARE(RTSP_StartLiveSteam(h), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(r.videoCount() >= 5, 15000);
+        const qint64 pid = server.processId();
+        QVERIFY(pid > 0);
+        ::kill(pid_t(pid), SIGSTOP);
+        QTest::qWait(300);
+        QElapsedTimer t;
+        t.start();
+        QCOMPARE(RTSP_StopLiveSteam(h), 0);
+        const qint64 stopMs = t.elapsed();
+        QCOMPARE(RTSP_CloseLiveSteam(h, onFrame), 0);
+        const qint64 closeMs = t.elapsed() - stopMs;
+        ::kill(pid_t(pid), SIGCONT);
+        QCOMPARE(RTSP_SetSteamTimeouts(1500, 1500), 0);
+        QVERIFY2(stopMs < 1000, qPrintable(QString::number(stopMs)));
+        QVERIFY2(closeMs < 1000, qPrintable(QString::number(closeMs)));
+    }
+
+    void deadAddressesFailInBoundedTime()
+    {
+        // Nothing listens on the port.
+        const quint16 closed = test::freeLoopbackPort();
+        Received r;
+        int32_t h = 77;
+        QElapsedTimer t;
+        t.start();
+        QCOMPARE(RTSP_OpenLiveSteam(QStringLiteral("rtsp://127.0.0.1:%1/live").arg(closed).toUtf8().constData(),
+                                    onFrame, &r, &h), int(RTSP_ERR_CONNECT));
+        QCOMPARE(h, 0);
+        QVERIFY(t.elapsed() < 5000);
+
+        // Something accepts and never answers.
+        QTcpServer silent;
+        QVERIFY(silent.listen(QHostAddress::LocalHost, 0));
+        t.restart();
+        QCOMPARE(RTSP_OpenLiveSteam(QStringLiteral("rtsp://127.0.0.1:%1/live").arg(silent.serverPort()).toUtf8().constData(),
+                                    onFrame, &r, &h), int(RTSP_ERR_CONNECT));
+        const qint64 ms = t.elapsed();
+        QVERIFY2(ms >= 1000 && ms < 5000, qPrintable(QString::number(ms))); // the 1,500 ms connect time-out
+        QCOMPARE(r.calls.load(), 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestRtspClient)
+#include "tst_rtsp_client.moc"
