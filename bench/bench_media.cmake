@@ -1,0 +1,5 @@
+target_link_libraries(${bench_target} PRIVATE varno_live varno_av Qt6::Widgets)
+if(TARGET varno_rtsptestserver)
+    target_link_libraries(${bench_target} PRIVATE varno_rtsp varno_testmedia varno_rtsptestserver)
+    target_compile_definitions(${bench_target} PRIVATE VARNO_BENCH_RTSP=1)
+endif()

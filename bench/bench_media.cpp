@@ -1,0 +1,334 @@
+// Media benchmarks, figures printed as ratios against baselines of the same run:
+//  1. decode + convert + display of a 720p25 and a 1080p25 H.264 stream through
+//     CLiveStream onto a video surface: CPU seconds per stream-minute, against
+//     `ffmpeg -benchmark` decoding the same file without output;
+//  2. the 16.16 table conversion against libswscale YUV420P -> BGR24;
+//  3. RTSP: time to first frame and the delay from the server's push to the
+//     library's callback.
+// Usage: bench_media [seconds of video, default 20]
+#include "common/ui/videosurface.h"
+#include "live/clivestream.h"
+#include "platform/av/av_decoder.h"
+#include "platform/av/yuvrgb.h"
+#ifdef VARNO_BENCH_RTSP
+#include "platform/rtsp/rtsp_client.h"
+#include "tests/support/media/testmedia.h"
+#include "tests/support/rtspserver/rtsptestserver.h"
+#include "tests/support/testenv.h"
+#endif
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <map>
+#include <mutex>
+#include <sys/resource.h>
+#include <vector>
+
+#include <QApplication>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QThread>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/opt.h>
+#include <libswscale/swscale.h>
+}
+
+namespace {
+
+double cpuSeconds()
+{
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+double nowSeconds()
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+// A camera-like stream: moving content, libx264 "veryfast", zero latency,
+// 2 s between IDR pictures.
+std::vector<std::vector<uint8_t>> encode(int w, int h, int frames)
+{
+    std::vector<std::vector<uint8_t>> out;
+    const AVCodec *codec = avcodec_find_encoder_by_name("libx264");
+    AVCodecContext *c = avcodec_alloc_context3(codec);
+    c->width = w;
+    c->height = h;
+    c->time_base = {1, 25};
+    c->framerate = {25, 1};
+    c->pix_fmt = AV_PIX_FMT_YUV420P;
+    c->gop_size = 50;
+    c->max_b_frames = 0;
+    c->bit_rate = w >= 1920 ? 4000000 : 2000000;
+    av_opt_set(c->priv_data, "preset", "veryfast", 0);
+    av_opt_set(c->priv_data, "tune", "zerolatency", 0);
+    if (avcodec_open2(c, codec, nullptr) < 0)
+        return out;
+    AVFrame *f = av_frame_alloc();
+    f->format = AV_PIX_FMT_YUV420P;
+    f->width = w;
+    f->height = h;
+    av_frame_get_buffer(f, 0);
+    AVPacket *p = av_packet_alloc();
+    for (int i = 0; i <= frames; ++i) {
+        if (i < frames) {
+            av_frame_make_writable(f);
+            for (int y = 0; y < h; ++y)
+                for (int x = 0; x < w; ++x)
+                    f->data[0][y * f->linesize[0] + x] = uint8_t((x + 3 * i) ^ (y + 2 * i) ^ ((x * y) >> 7));
+            for (int y = 0; y < h / 2; ++y)
+                for (int x = 0; x < w / 2; ++x) {
+                    f->data[1][y * f->linesize[1] + x] = uint8_t(128 + ((x + i) & 63) - 32);
+                    f->data[2][y * f->linesize[2] + x] = uint8_t(128 + ((y - i) & 63) - 32);
+                }
+            f->pts = i;
+            avcodec_send_frame(c, f);
+        } else {
+            avcodec_send_frame(c, nullptr);
+        }
+        while (avcodec_receive_packet(c, p) == 0) {
+            out.emplace_back(p->data, p->data + p->size);
+            av_packet_unref(p);
+        }
+    }
+    av_packet_free(&p);
+    av_frame_free(&f);
+    avcodec_free_context(&c);
+    return out;
+}
+
+// ffmpeg -benchmark: utime + stime of decoding the file without output.
+double ffmpegCpu(const QString &file, bool oneThread)
+{
+    QStringList args{QStringLiteral("-hide_banner"), QStringLiteral("-nostdin"), QStringLiteral("-benchmark")};
+    if (oneThread)
+        args << QStringLiteral("-threads") << QStringLiteral("1");
+    args << QStringLiteral("-i") << file << QStringLiteral("-f") << QStringLiteral("null") << QStringLiteral("-");
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(QStringLiteral("ffmpeg"), args);
+    p.waitForFinished(-1);
+    const QString out = QString::fromUtf8(p.readAll());
+    const auto m = QRegularExpression(QStringLiteral("utime=([0-9.]+)s stime=([0-9.]+)s")).match(out);
+    return m.hasMatch() ? m.captured(1).toDouble() + m.captured(2).toDouble() : -1;
+}
+
+double decodeOnlyCpu(const std::vector<std::vector<uint8_t>> &frames)
+{
+    AV_HANDLE d = nullptr;
+    AV_CreateDecoder(0, 1, nullptr, &d);
+    const double t0 = cpuSeconds();
+    for (const auto &f : frames) {
+        AV_FRAME_OUT_S out{};
+        int r = AV_FrameDecoderStream(d, f.data(), int(f.size()), 2, nullptr, 0, &out);
+        while (r == 0)
+            r = AV_FrameDecoderStream(d, nullptr, 0, 2, nullptr, 0, &out);
+    }
+    const double cpu = cpuSeconds() - t0;
+    AV_CloseDecoder(d);
+    return cpu;
+}
+
+// CLiveStream onto a shown surface of the given size, frames fed as fast as
+// the decoder takes them (never more than 10 queued, so nothing is dropped).
+double liveCpu(const std::vector<std::vector<uint8_t>> &frames, QSize window, uint64_t *pictures, int *painted)
+{
+    varno::ui::VideoSurface w;
+    w.resize(window);
+    w.setPainting(false);
+    w.show();
+    QCoreApplication::processEvents();
+    const int audio[4] = {102, 1, 16, 8000};
+    const double t0 = cpuSeconds();
+    {
+        CLiveStream s(w.nativeHandle(), 1, audio);
+        for (const auto &f : frames) {
+            while (s.queuedFrames() >= 10) {
+                QCoreApplication::processEvents();
+                QThread::usleep(500);
+            }
+            s.SetCurrentFrame(reinterpret_cast<const char *>(f.data()), int(f.size()), 0, 0, 0);
+            QCoreApplication::processEvents();
+        }
+        while (s.queuedFrames() > 0 || s.decodedPictures() < frames.size()) {
+            QCoreApplication::processEvents();
+            QThread::usleep(500);
+            if (s.queuedFrames() == 0 && s.decodedPictures() + 1 >= frames.size())
+                break;
+        }
+        QCoreApplication::processEvents();
+        *pictures = s.decodedPictures();
+    }
+    *painted = w.paintedPictures();
+    return cpuSeconds() - t0;
+}
+
+void streamBench(int w, int h, int seconds)
+{
+    const int n = seconds * 25;
+    const auto frames = encode(w, h, n);
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("s.h264"));
+    QFile f(file);
+    f.open(QIODevice::WriteOnly);
+    for (const auto &fr : frames)
+        f.write(reinterpret_cast<const char *>(fr.data()), qint64(fr.size()));
+    f.close();
+    const double perMinute = 60.0 / seconds;
+    const double ff1 = ffmpegCpu(file, true);
+    const double ffN = ffmpegCpu(file, false);
+    const double dec = decodeOnlyCpu(frames);
+    uint64_t pictures = 0;
+    int painted = 0;
+    const double live = liveCpu(frames, QSize(w, h), &pictures, &painted);
+    uint64_t picturesQ = 0;
+    int paintedQ = 0;
+    const double liveQuarter = liveCpu(frames, QSize(w / 2, h / 2), &picturesQ, &paintedQ);
+    std::printf("\n%dx%d25, %d s (%zu frames, %.1f MB):\n", w, h, seconds, frames.size(), double(f.size()) / 1e6);
+    std::printf("  ffmpeg -benchmark -threads 1  : %6.2f CPU s per stream-minute\n", ff1 * perMinute);
+    std::printf("  ffmpeg -benchmark (auto thr.) : %6.2f CPU s per stream-minute\n", ffN * perMinute);
+    std::printf("  AV_FrameDecoderStream only    : %6.2f CPU s per stream-minute (ratio %.2f to ffmpeg 1 thread)\n",
+                dec * perMinute, dec / ff1);
+    std::printf("  CLiveStream + surface %4dx%-4d: %6.2f CPU s per stream-minute, %llu pictures, %d painted\n", w, h,
+                live * perMinute, static_cast<unsigned long long>(pictures), painted);
+    std::printf("      ratio to ffmpeg -threads 1: %.2f   ratio to ffmpeg auto threads: %.2f   (target <= 1.15)\n",
+                live / ff1, live / ffN);
+    std::printf("  CLiveStream + surface %4dx%-4d: %6.2f CPU s per stream-minute (ratio %.2f / %.2f)\n", w / 2, h / 2,
+                liveQuarter * perMinute, liveQuarter / ff1, liveQuarter / ffN);
+}
+
+void conversionBench(int w, int h)
+{
+    std::vector<uint8_t> y(size_t(w) * h), u(size_t(w / 2) * (h / 2)), v(u.size());
+    for (size_t i = 0; i < y.size(); ++i)
+        y[i] = uint8_t(i * 7);
+    for (size_t i = 0; i < u.size(); ++i) {
+        u[i] = uint8_t(i * 3);
+        v[i] = uint8_t(i * 5);
+    }
+    std::vector<uint8_t> out(size_t(w) * h * 3);
+    varno::av::YuvToBgrTables tables;
+    const int reps = 60;
+    double t0 = nowSeconds();
+    for (int i = 0; i < reps; ++i)
+        tables.convertBottomUp(y.data(), w, u.data(), w / 2, v.data(), w / 2, w, h, out.data());
+    const double ours = (nowSeconds() - t0) / reps;
+    SwsContext *sws = sws_getContext(w, h, AV_PIX_FMT_YUV420P, w, h, AV_PIX_FMT_BGR24, SWS_BILINEAR, nullptr, nullptr, nullptr);
+    const uint8_t *src[4] = {y.data(), u.data(), v.data(), nullptr};
+    const int srcStride[4] = {w, w / 2, w / 2, 0};
+    uint8_t *dst[4] = {out.data(), nullptr, nullptr, nullptr};
+    const int dstStride[4] = {w * 3, 0, 0, 0};
+    t0 = nowSeconds();
+    for (int i = 0; i < reps; ++i)
+        sws_scale(sws, src, srcStride, 0, h, dst, dstStride);
+    const double theirs = (nowSeconds() - t0) / reps;
+    sws_freeContext(sws);
+    std::printf("  %4dx%-4d: 16.16 tables %.2f ms, libswscale YUV420P->BGR24 %.2f ms per picture (ratio %.2f)\n", w, h,
+                ours * 1e3, theirs * 1e3, ours / theirs);
+}
+
+#ifdef VARNO_BENCH_RTSP
+struct RtspProbe
+{
+    std::mutex mutex;
+    double firstVideo = 0;
+    std::vector<double> delaysMs;
+    std::map<QByteArray, size_t> sliceToFrame;
+    varno::test::RtspTestServer *server = nullptr;
+};
+
+int rtspCallback(int32_t, const char *, const int32_t *info, int32_t type, const char *data, int32_t size, void *user)
+{
+    auto *p = static_cast<RtspProbe *>(user);
+    const double now = nowSeconds();
+    std::lock_guard lock(p->mutex);
+    if (type != 0)
+        return 0;
+    if (p->firstVideo == 0)
+        p->firstVideo = now;
+    if (info[0] == 1 || info[0] == 5) {
+        auto it = p->sliceToFrame.find(QByteArray(data, std::min(size, 256)));
+        if (it != p->sliceToFrame.end()) {
+            const int64_t pushed = p->server->lastPushUs(it->second);
+            const double nowUs = double(std::chrono::duration_cast<std::chrono::microseconds>(
+                                            std::chrono::steady_clock::now().time_since_epoch()).count());
+            if (pushed > 0)
+                p->delaysMs.push_back((nowUs - double(pushed)) / 1000.0);
+        }
+    }
+    return 0;
+}
+
+void rtspBench()
+{
+    varno::test::RtspTestServer server;
+    varno::test::RtspTestServer::Options o;
+    o.video.width = 1280;
+    o.video.height = 720;
+    o.video.gop = 25;
+    o.video.frames = 50;
+    o.port = varno::test::freeLoopbackPort();
+    if (!server.start(o)) {
+        std::printf("RTSP server could not start\n");
+        return;
+    }
+    RtspProbe probe;
+    probe.server = &server;
+    for (size_t k = 0; k < server.frames().size(); ++k)
+        for (const auto &nal : varno::test::splitNals(server.frames()[k].data)) {
+            const int t = nal[4] & 0x1f;
+            if (t == 1 || t == 5)
+                probe.sliceToFrame[QByteArray(reinterpret_cast<const char *>(nal.data()), int(std::min<size_t>(nal.size(), 256)))] = k;
+        }
+    RTSP_Stream_SDKInit();
+    const double t0 = nowSeconds();
+    int32_t h = 0;
+    if (RTSP_OpenLiveSteam(server.url().c_str(), rtspCallback, &probe, &h) != 0) {
+        std::printf("RTSP open failed\n");
+        return;
+    }
+    const double opened = nowSeconds();
+    RTSP_StartLiveSteam(h);
+    const double started = nowSeconds();
+    QThread::msleep(10000);
+    RTSP_StopLiveSteam(h);
+    RTSP_CloseLiveSteam(h, rtspCallback);
+    server.stop();
+    std::lock_guard lock(probe.mutex);
+    std::vector<double> d = probe.delaysMs;
+    std::sort(d.begin(), d.end());
+    std::printf("\nRTSP 1280x720 25 fps over loopback TCP:\n");
+    std::printf("  open (DESCRIBE, SETUP) %.1f ms, start (PLAY) %.1f ms, first video unit %.1f ms after open began\n",
+                (opened - t0) * 1e3, (started - opened) * 1e3, probe.firstVideo > 0 ? (probe.firstVideo - t0) * 1e3 : -1.0);
+    if (!d.empty())
+        std::printf("  push-to-callback delay over %zu pictures: median %.2f ms, 95th %.2f ms, max %.2f ms\n"
+                    "  (includes the server's RTP packetising and the TCP loopback)\n",
+                    d.size(), d[d.size() / 2], d[d.size() * 95 / 100], d.back());
+}
+#endif
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const int seconds = argc > 1 ? std::max(2, std::atoi(argv[1])) : 20;
+    std::printf("Media benchmarks (CPU = user + system time of all threads)\n");
+    streamBench(1280, 720, seconds);
+    streamBench(1920, 1080, seconds);
+    std::printf("\nColour conversion for snapshots:\n");
+    conversionBench(1280, 720);
+    conversionBench(1920, 1080);
+#ifdef VARNO_BENCH_RTSP
+    rtspBench();
+#endif
+    return 0;
+}
