@@ -67,6 +67,10 @@ struct Stream
 
     ~Stream()
     {
+        if (reader.joinable()) { // never left running (process end with a stream open)
+            stop = true;
+            reader.join();
+        }
         if (fmt)
             avformat_close_input(&fmt);
     }

@@ -103,7 +103,7 @@ private slots:
         QCOMPARE(RTSP_SetSteamDeviceId(h, "urn:uuid:5f2a-cam"), 0);
         QCOMPARE(RTSP_StartLiveSteam(h), 0);
         QCOMPARE(RTSP_StartLiveSteam(h), int(RTSP_ERR_STATE));
-        QTRY_VERIFY_WITH_TIMEOUT(r.videoCount() >= 40, 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(r.videoCount() >= 40, 60000);
         int32_t status = -1;
         QCOMPARE(RTSP_GetSteamStatus(h, &status, 0), 0);
         QCOMPARE(status, 0);
@@ -183,7 +183,7 @@ private slots:
         int32_t h = 0;
         QCOMPARE(RTSP_OpenLiveSteam(server.url().toUtf8().constData(), onFrame, &r, &h), 0);
         QCOMPARE(RTSP_StartLiveSteam(h), 0);
-        QTRY_VERIFY_WITH_TIMEOUT(r.videoCount() >= 10, 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(r.videoCount() >= 10, 60000);
         server.kill();
         int32_t status = 0;
         QTRY_VERIFY_WITH_TIMEOUT((RTSP_GetSteamStatus(h, &status, 0), status == RTSP_STATUS_BROKEN), 10000);
@@ -206,7 +206,7 @@ private slots:
         int32_t h = 0;
         QCOMPARE(RTSP_OpenLiveSteam(server.url().toUtf8().constData(), onFrame, &r, &h), 0);
         QCOMPARE(RTSP_StartLiveSteam(h), 0);
-        QTRY_VERIFY_WITH_TIMEOUT(r.videoCount() >= 5, 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(r.videoCount() >= 5, 60000);
         const qint64 pid = server.processId();
         QVERIFY(pid > 0);
         ::kill(pid_t(pid), SIGSTOP);
