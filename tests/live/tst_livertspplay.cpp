@@ -41,6 +41,7 @@ private slots:
                               QString::number(h), QStringLiteral("--still"), QStringLiteral("--quality"),
                               QStringLiteral("12"), QStringLiteral("--audio")}));
         QCOMPARE(RTSP_Stream_SDKInit(), 0);
+        QCOMPARE(RTSP_SetSteamTimeouts(10000, 20000), 0); // a loaded machine can starve the server for seconds
 
         ui::VideoSurface window;
         window.resize(320, 180);
