@@ -395,7 +395,9 @@ void P2pCamera::handle(const Envelope &env)
         (void)found;
         pb.next = startIdx;
         pb.baseTs = pb.chunks[startIdx].timestampUs;
-        pb.wallStartUs = monotonicUs();
+        // Message 14 goes out now; the data follows 100 ms later so that
+        // the client has the length before the first frame.
+        pb.wallStartUs = monotonicUs() + 100000;
         const int32_t length = header.duration;
         uint8_t rsp[body::kPlayStartRsp];
         putU32(rsp, uint32_t(length));
