@@ -1,6 +1,9 @@
 #include "client/client.h"
 #include "ui_client.h"
 
+#include "client/qaboutdlg.h"
+#include "client/qptzctrol.h"
+#include "client/qtreewid.h"
 #include "common/installdir.h"
 #include "common/logfile.h"
 #include "common/metatypes.h"
@@ -9,13 +12,19 @@
 #include "common/ui/infobox.h"
 #include "device/passwordcipher.h"
 #include "platform/devmgr/sdk_dvrmgr.h"
+#include "platform/onvif/onvif_discovery_sdk.h"
+#include "platform/onvif/onvif_event_sdk.h"
 #include "resources/resourcepath.h"
 
+#include <QAction>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QCursor>
 #include <QDateTime>
 #include <QIcon>
 #include <QKeyEvent>
+#include <QMenu>
+#include <QMetaMethod>
 #include <QMouseEvent>
 #include <QPixmap>
 #include <QTimer>
@@ -27,6 +36,44 @@
 namespace {
 
 constexpr size_t kPasswordSize = sizeof(DeviceInfo_s::password); // 64
+constexpr int kIconSize = 24;
+
+const char *const kStyle =
+    "QDialog#Client { background-color: rgb(30, 34, 40); }"
+    "QFrame#titleFrame { background-color: qlineargradient(x1:0, y1:0, x2:0, y2:1,"
+    " stop:0 rgb(47, 109, 181), stop:1 rgb(23, 58, 102)); }"
+    "QLabel#titleLabel { color: white; font-size: 15px; font-weight: bold; padding-left: 6px; }"
+    "QFrame#titleFrame QPushButton { color: rgb(220, 230, 242); border: none; background: transparent;"
+    " min-width: 40px; min-height: 36px; padding: 0px 10px; }"
+    "QFrame#titleFrame QPushButton:hover { background-color: rgba(255, 255, 255, 36); }"
+    "QFrame#titleFrame QPushButton:checked { color: white; background-color: rgba(0, 0, 0, 70);"
+    " border-bottom: 3px solid rgb(120, 190, 255); }"
+    "QPushButton#btnWinClose:hover { background-color: rgb(229, 72, 77); }"
+    "QFrame#bodyFrame, QFrame#rightFrame, QStackedWidget#stackPages { background-color: rgb(30, 34, 40); }"
+    "QFrame#leftFrame { background-color: rgb(43, 47, 51); border-right: 1px solid rgb(20, 23, 27); }"
+    "QFrame#treeHeadFrame { background-color: rgb(36, 40, 45); border-bottom: 1px solid rgb(20, 23, 27); }"
+    "QLabel#labelDevList { color: rgb(220, 224, 230); font-weight: bold; }"
+    "QTreeWidget { background-color: rgb(43, 47, 51); color: rgb(220, 224, 230); border: none;"
+    " outline: none; padding-top: 4px; }"
+    "QTreeWidget::item { height: 28px; }"
+    "QTreeWidget::item:hover { background-color: rgb(55, 61, 68); }"
+    "QTreeWidget::item:selected { background-color: rgb(47, 109, 181); color: white; }"
+    "QFrame#toolFrame { background-color: rgb(43, 47, 51); border-top: 1px solid rgb(20, 23, 27); }"
+    "QFrame#toolFrame QPushButton, QFrame#treeHeadFrame QPushButton { border: none; border-radius: 3px;"
+    " background: transparent; min-width: 34px; min-height: 32px; }"
+    "QFrame#toolFrame QPushButton:hover, QFrame#treeHeadFrame QPushButton:hover"
+    " { background-color: rgb(62, 68, 76); }"
+    "QFrame#toolFrame QPushButton:checked { background-color: rgb(47, 109, 181); }"
+    "QMenu { background-color: rgb(43, 47, 51); color: rgb(220, 224, 230); border: 1px solid rgb(20, 23, 27); }"
+    "QMenu::item { padding: 6px 28px 6px 20px; }"
+    "QMenu::item:selected { background-color: rgb(47, 109, 181); color: white; }"
+    "QMenu::separator { height: 1px; background: rgb(70, 76, 84); margin: 3px 8px; }"
+    "QToolTip { color: black; background-color: rgb(222, 222, 222); border: 1px solid rgb(120, 120, 120); }";
+
+QIcon icon(const char *name)
+{
+    return QIcon(varno::resourcePath(QString::fromLatin1(name)));
+}
 
 } // namespace
 
@@ -41,37 +88,126 @@ Client::Client(const char *localIp, QWidget *parent)
     ui->setupUi(this);
     setWindowFlags(Qt::FramelessWindowHint | Qt::WindowMinimizeButtonHint); // 0x4800
     m_stop = false;
-    ui->logoLabel->setPixmap(QPixmap(varno::resourcePath(QStringLiteral("./images/varno.png"))));
-    ui->btnWinMin->setIcon(QIcon(varno::resourcePath(QStringLiteral("./images/Sys_Min.png"))));
-    ui->btnWinClose->setIcon(QIcon(varno::resourcePath(QStringLiteral("./images/Sys_Close.png"))));
+
+    ONVIF_EVENT_SDK_Startup(m_localIp);
+    ONVIF_DISCOVERY_SDK_Startup(m_localIp);
 
     const int ret = SDK_DVRMGR_Init(varno::installDir().c_str());
     if (ret != 0)
         WriteLog(2, "%s(%d):SDK_DVRMGR_Init failed, ret(%d)!!!", "Client::Client", 63, ret);
+    m_searchBuf.reset(new (std::nothrow) DeviceInfo_s[kMaxDevices]());
+    m_snapBuf.reset(new (std::nothrow) DeviceInfo_s[kMaxDevices]());
+    if (!m_searchBuf || !m_snapBuf)
+        WriteLog(1, "%s(%d):New failed!!!", "Client::Client", __LINE__);
     loadDevices();
+
+    buildLook();
+    initDevTree();
+    ui->stackPages->setCurrentWidget(ui->pageLive);
+    ui->btnRealVideo->setChecked(true);
+    checkCountButton(4);
 
     // The records travel in queued signals.
     varno::registerMetaTypes();
+    makeConnections();
 
-    // Operation-log entries go to the device manager's store.
+    m_formSize = size();
+    setGeometry(CDesktopInfo::instance()->currentMonitorRect());
+    setMaximizedLook(true);
+    {
+        std::lock_guard<std::mutex> lock(m_stopMutex);
+        std::memset(m_user, 0, sizeof(m_user));
+    }
+    startProbeThread();
+}
+
+Client::~Client()
+{
+    // The probing thread normally ended at the close confirmation; a window
+    // destroyed without it must not leave the thread running on a dead object.
+    stopProbeThread();
+    ONVIF_DISCOVERY_SDK_SetDeviceInfoCB(nullptr, nullptr);
+    ONVIF_DISCOVERY_SDK_Cleanup();
+    ONVIF_EVENT_SDK_Cleanup();
+    storeDevices("Client::~Client");
+    SDK_DVRMGR_UnInit();
+    delete m_about;
+    delete ui;
+}
+
+void Client::buildLook()
+{
+    setStyleSheet(QString::fromLatin1(kStyle));
+    ui->logoLabel->setPixmap(QPixmap(varno::resourcePath(QStringLiteral("./images/varno.png"))));
+    struct ButtonIcon
+    {
+        QPushButton *button;
+        const char *image;
+    };
+    const ButtonIcon icons[] = {
+        {ui->btnWinMin, "./images/Sys_Min.png"},
+        {ui->btnWinClose, "./images/Sys_Close.png"},
+        {ui->btnRealVideo, "./images/Btn_Preview.png"},
+        {ui->btnVideoSearch, "./images/Btn_Playback.png"},
+        {ui->btnAlarmVideo, "./images/Btn_Alarm.png"},
+        {ui->btnConfigManage, "./images/Btn_Config.png"},
+        {ui->btnAbout, "./images/Btn_About.png"},
+        {ui->btnAddDevice, "./images/Btn_AddDevice.png"},
+        {ui->btnCount4, "./images/Win_4.png"},
+        {ui->btnCount8, "./images/Win_8.png"},
+        {ui->btnCount16, "./images/Win_16.png"},
+        {ui->btnCount25, "./images/Win_25.png"},
+        {ui->btnPagePrev, "./images/Page_Prev.png"},
+        {ui->btnPageNext, "./images/Page_Next.png"},
+        {ui->btnMute, "./images/Sound_Off.png"},
+        {ui->btnFullScreen, "./images/FullScreen.png"},
+    };
+    for (const ButtonIcon &b : icons) {
+        b.button->setIcon(icon(b.image));
+        b.button->setIconSize(QSize(kIconSize, kIconSize));
+    }
+    ui->btnWinMax->setIconSize(QSize(kIconSize, kIconSize));
+    ui->treeDevice->setIconSize(QSize(20, 20));
+    ui->treeDevice->setIndentation(14);
+
+    // The pan/tilt pad sits under the device tree, hidden.
+    m_ptz = new QPtzCtrol(ui->leftFrame);
+    ui->leftLayout->addWidget(m_ptz);
+    m_ptz->hide();
+
+    m_about = new QAboutDlg(this);
+
+    m_menu = new QMenu(this);
+    m_actConnect = new QAction(tr("Connect"), this);
+    m_actConnectAll = new QAction(tr("Connect all"), this);
+    m_actDelete = new QAction(tr("Delete"), this);
+    m_actSettings = new QAction(tr("Settings"), this);
+}
+
+void Client::makeConnections()
+{
+    connect(this, &Client::sendDelDevInfo, this, &Client::recvDelDevInfo);
+    connect(this, &Client::sendDevProperty, this, &Client::recvDevProperty, Qt::DirectConnection);
+    connect(this, &Client::sendShowProperty, this, &Client::recvShowProperty);
+    connect(this, &Client::sendShowMenu, this, &Client::recvShowMenu);
+    connect(ui->treeDevice, &QTreeWid::MouseDoublePress, this, &Client::doubleClickedEvent);
+    connect(ui->treeDevice, &QTreeWidget::customContextMenuRequested, this, &Client::show_contextmenu);
+    connect(m_actConnect, &QAction::triggered, this, &Client::connectAction);
+    connect(m_actConnectAll, &QAction::triggered, this, &Client::connectAllAction);
+    connect(m_actDelete, &QAction::triggered, this, &Client::deleteDevAction);
+    connect(m_actSettings, &QAction::triggered, this, &Client::propertyAction);
+
+    // Operation-log entries go to the device manager's store, on the thread
+    // that records them (the store serialises its callers).
     connect(this, &Client::sendLogInfo, this, [](LogInfo_s info) {
         const int result = SDK_DVRMGR_WriteLog(info);
         if (result != 0)
             WriteLog(2, "%s(%d):Write operation log failed, ret(%d)!!!", "Client::sendLogInfo", __LINE__, result);
     }, Qt::DirectConnection);
-
-    m_formSize = size();
-    setGeometry(CDesktopInfo::instance()->currentMonitorRect());
-    setMaximizedLook(true);
-    std::memset(m_user, 0, sizeof(m_user));
 }
 
-Client::~Client()
-{
-    storeDevices();
-    SDK_DVRMGR_UnInit();
-    delete ui;
-}
+// ---------------------------------------------------------------------------
+// Store
 
 void Client::loadDevices()
 {
@@ -107,18 +243,18 @@ void Client::loadDevices()
     }
 }
 
-void Client::storeDevices()
+void Client::storeDevices(const char *caller)
 {
     // The whole list is rewritten in one transaction: a crash at any point
     // leaves either the old list or the new one in the store.
     int ret = SDK_DVRMGR_BeginRewrite();
     if (ret != 0) {
-        WriteLog(2, "%s(%d):Begin rewrite failed, ret(%d)!!!", "Client::~Client", __LINE__, ret);
+        WriteLog(2, "%s(%d):Begin rewrite failed, ret(%d)!!!", caller, __LINE__, ret);
         return;
     }
     ret = SDK_DVRMGR_DelDevAll();
     if (ret != 0) {
-        WriteLog(2, "%s(%d):DelDevAll failed, ret(%d)!!!", "Client::~Client", __LINE__, ret);
+        WriteLog(2, "%s(%d):DelDevAll failed, ret(%d)!!!", caller, __LINE__, ret);
         SDK_DVRMGR_RollbackRewrite();
         return;
     }
@@ -137,15 +273,18 @@ void Client::storeDevices()
             std::memcpy(dev.password, cipherText, kPasswordSize);
         }
         if (SDK_DVRMGR_AddDevice(dev) != 0)
-            WriteLog(2, "%s(%d):Add device(%s) to file error!!!", "Client::~Client", 199,
+            WriteLog(2, "%s(%d):Add device(%s) to file error!!!", caller, 199,
                      varno::fieldText(dev.devId).toUtf8().constData());
     }
     ret = SDK_DVRMGR_CommitRewrite();
     if (ret != 0) {
-        WriteLog(2, "%s(%d):Commit rewrite failed, ret(%d)!!!", "Client::~Client", __LINE__, ret);
+        WriteLog(2, "%s(%d):Commit rewrite failed, ret(%d)!!!", caller, __LINE__, ret);
         SDK_DVRMGR_RollbackRewrite();
     }
 }
+
+// ---------------------------------------------------------------------------
+// Registry
 
 QList<DvrListInfo_s> Client::deviceList() const
 {
@@ -153,22 +292,248 @@ QList<DvrListInfo_s> Client::deviceList() const
     return m_devList;
 }
 
-void Client::userLogin(const char *user)
+QList<DevTreeEntry> Client::treeEntries() const
 {
-    std::memset(m_user, 0, sizeof(m_user));
-    varno::setText(m_user, user);
-    recordOperation("User login");
+    std::lock_guard<std::mutex> lock(m_treeMutex);
+    QList<DevTreeEntry> out = m_treeList;
+    for (DevTreeEntry &e : out)
+        e.item = nullptr;
+    return out;
 }
 
-void Client::recordOperation(const char *content)
+int Client::treeIndexOf(const QString &devId) const
+{
+    const QByteArray id = devId.toUtf8();
+    for (int i = 0; i < m_treeList.size(); ++i)
+        if (varno::fieldText(m_treeList[i].devId).toUtf8() == id)
+            return i;
+    return -1;
+}
+
+int Client::treeIndexOfItem(const QTreeWidgetItem *item) const
+{
+    for (int i = 0; i < m_treeList.size(); ++i)
+        if (m_treeList[i].item == item)
+            return i;
+    return -1;
+}
+
+int Client::devIndexOf(const QString &devId) const
+{
+    const QByteArray id = devId.toUtf8();
+    for (int i = 0; i < m_devList.size(); ++i)
+        if (varno::fieldText(m_devList[i].dev.devId).toUtf8() == id)
+            return i;
+    return -1;
+}
+
+QTreeWidgetItem *Client::addTreeItem(const DeviceInfo_s &dev, bool online)
+{
+    auto *item = new QTreeWidgetItem(ui->treeDevice->invisibleRootItem());
+    item->setIcon(0, icon(online ? "./images/dvr_green.png" : "./images/dvr_gray.png"));
+    item->setText(0, varno::fieldText(dev.devName));
+    item->setToolTip(0, varno::fieldText(dev.devId));
+    item->setData(0, Qt::UserRole, 0);   // a camera item
+    return item;
+}
+
+void Client::initDevTree()
+{
+    const QList<DvrListInfo_s> list = deviceList();
+    std::lock_guard<std::mutex> lock(m_treeMutex);
+    for (const DvrListInfo_s &d : list) {
+        DevTreeEntry entry;
+        std::memset(&entry, 0, sizeof(entry));
+        std::memcpy(entry.devId, d.dev.devId, sizeof(entry.devId));
+        std::memcpy(entry.devName, d.dev.devName, sizeof(entry.devName));
+        entry.devId[sizeof(entry.devId) - 1] = 0;
+        entry.devName[sizeof(entry.devName) - 1] = 0;
+        entry.state = STATE_OFFLINE;
+        entry.item = addTreeItem(d.dev, false);
+        m_treeList.append(entry);
+    }
+    if (ui->treeDevice->invisibleRootItem()->childCount() > 0)
+        ui->treeDevice->expandAll();
+}
+
+void Client::recvDevListSlot(QList<DvrListInfo_s> list)
+{
+    int refused = 0;
+    for (const DvrListInfo_s &in : std::as_const(list)) {
+        const QString id = varno::fieldText(in.dev.devId);
+        m_pause = true;
+        std::unique_lock<std::mutex> tree(m_treeMutex);
+        const int t = treeIndexOf(id);
+        if (t >= 0) {
+            DevTreeEntry &entry = m_treeList[t];
+            if (entry.state != STATE_ONLINE) {
+                entry.state = STATE_ONLINE;
+                if (entry.item)
+                    entry.item->setIcon(0, icon("./images/dvr_green.png"));
+            }
+            m_pause = false;
+            tree.unlock();
+            std::lock_guard<std::mutex> lock(m_devListMutex);
+            const int d = devIndexOf(id);
+            if (d < 0)
+                continue;
+            DvrListInfo_s &stored = m_devList[d];
+            if (std::strncmp(stored.dev.ipAddr, in.dev.ipAddr, sizeof(stored.dev.ipAddr)) != 0) {
+                std::memcpy(stored.dev.ipAddr, in.dev.ipAddr, sizeof(stored.dev.ipAddr));
+                std::memcpy(stored.dev.serviceAddr, in.dev.serviceAddr, sizeof(stored.dev.serviceAddr));
+                stored.config = in.config;
+            } else if (stored.dev.p2pFlag != in.dev.p2pFlag
+                       || std::memcmp(stored.dev.password, in.dev.password, sizeof(stored.dev.password)) != 0
+                       || std::memcmp(stored.dev.p2pId, in.dev.p2pId, sizeof(stored.dev.p2pId)) != 0) {
+                stored.dev.p2pFlag = in.dev.p2pFlag;
+                std::memcpy(stored.dev.password, in.dev.password, sizeof(stored.dev.password));
+                std::memcpy(stored.dev.p2pId, in.dev.p2pId, sizeof(stored.dev.p2pId));
+            }
+            continue;
+        }
+        m_pause = false;
+        tree.unlock();
+        {
+            std::lock_guard<std::mutex> lock(m_devListMutex);
+            // The store's read buffer holds kMaxDevices records: the list
+            // never grows beyond them.
+            if (m_devList.size() >= kMaxDevices) {
+                WriteLog(3, "%s(%d):Device list full, device(%s) refused!!!", "Client::recvDevListSlot", __LINE__,
+                         id.toUtf8().constData());
+                ++refused;
+                continue;
+            }
+            m_devList.append(in);
+        }
+        QTreeWidgetItem *item = addTreeItem(in.dev, true);
+        DevTreeEntry entry;
+        std::memset(&entry, 0, sizeof(entry));
+        varno::setText(entry.devId, id);
+        varno::setText(entry.devName, varno::fieldText(in.dev.devName));
+        entry.state = STATE_ONLINE;
+        entry.item = item;
+        m_pause = true;
+        {
+            std::lock_guard<std::mutex> lock(m_treeMutex);
+            m_treeList.append(entry);
+        }
+        m_pause = false;
+    }
+    ui->treeDevice->expandAll();
+    if (refused > 0)
+        varno::ui::InfoBox(this, tr("Device Management"),
+                           tr("At most %1 cameras can be listed: %2 camera(s) not added.")
+                               .arg(kMaxDevices).arg(refused));
+}
+
+void Client::recvDevProperty(DeviceInfo_s info)
+{
+    const QString id = varno::fieldText(info.devId);
+    m_pause = true;
+    {
+        std::lock_guard<std::mutex> lock(m_treeMutex);
+        const int t = treeIndexOf(id);
+        if (t >= 0) {
+            DevTreeEntry &entry = m_treeList[t];
+            std::memcpy(entry.devName, info.devName, sizeof(entry.devName));
+            entry.devName[sizeof(entry.devName) - 1] = 0;
+            if (entry.item)
+                entry.item->setText(0, varno::fieldText(entry.devName));
+        }
+    }
+    m_pause = false;
+    {
+        std::lock_guard<std::mutex> lock(m_devListMutex);
+        const int d = devIndexOf(id);
+        if (d >= 0) {
+            DeviceInfo_s &stored = m_devList[d].dev;
+            if (std::memcmp(stored.devName, info.devName, sizeof(stored.devName)) != 0)
+                std::memcpy(stored.devName, info.devName, sizeof(stored.devName));
+            if (std::memcmp(stored.password, info.password, sizeof(stored.password)) != 0)
+                std::memcpy(stored.password, info.password, sizeof(stored.password));
+        }
+    }
+    storeDevices("Client::recvDevProperty");
+}
+
+void Client::recvDelDevInfo(QString devId)
+{
+    const QByteArray id = devId.toUtf8();
+    WriteLog(0, "[CLIENT]Request delete device(%s)!!!", id.constData());
+    m_pause = true;
+    {
+        std::lock_guard<std::mutex> lock(m_treeMutex);
+        const int t = treeIndexOf(devId);
+        if (t >= 0) {
+            WriteLog(0, "[CLIENT]Finded item and remove!!!");
+            delete m_treeList[t].item;
+            m_treeList.removeAt(t);
+        }
+        m_pause = false;
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_devListMutex);
+        const int d = devIndexOf(devId);
+        if (d >= 0) {
+            WriteLog(0, "[CLIENT]Finded device(%s) and erase!!!", id.constData());
+            m_devList.removeAt(d);
+        }
+    }
+    if (m_selectedId == devId)
+        m_selectedId.clear();
+    WriteLog(0, "[CLIENT]Delete device(%s) finished!!!", id.constData());
+}
+
+void Client::applyTreeIcon(QString devId, int state)
+{
+    // The probing thread holds the tree lock for a whole pass; when it is
+    // free the entry's own state decides, otherwise the state it reported.
+    std::unique_lock<std::mutex> lock(m_treeMutex, std::try_to_lock);
+    QTreeWidgetItem *item = nullptr;
+    if (lock.owns_lock()) {
+        const int t = treeIndexOf(devId);
+        if (t < 0)
+            return;
+        state = m_treeList[t].state;
+        item = m_treeList[t].item;
+    } else {
+        QTreeWidgetItem *root = ui->treeDevice->invisibleRootItem();
+        for (int i = 0; i < root->childCount(); ++i)
+            if (root->child(i)->toolTip(0) == devId)
+                item = root->child(i);
+    }
+    if (item)
+        item->setIcon(0, icon(state == STATE_ONLINE ? "./images/dvr_green.png" : "./images/dvr_gray.png"));
+}
+
+// ---------------------------------------------------------------------------
+// Operation log
+
+void Client::userLogin(const char *user)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_stopMutex);
+        std::memset(m_user, 0, sizeof(m_user));
+        varno::setText(m_user, user);
+    }
+    recordOperation(QStringLiteral("User login"));
+}
+
+void Client::recordOperation(const QString &content)
 {
     LogInfo_s info;
     std::memset(&info, 0, sizeof(info));
     varno::setText(info.time, QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")));
-    varno::setText(info.user, m_user);
+    {
+        std::lock_guard<std::mutex> lock(m_stopMutex);
+        varno::setText(info.user, m_user);
+    }
     varno::setText(info.content, content);
     emit sendLogInfo(info);
 }
+
+// ---------------------------------------------------------------------------
+// Window
 
 void Client::on_btnWinMin_clicked()
 {
@@ -202,8 +567,8 @@ void Client::on_btnWinClose_clicked()
     m_closing = true;
     hide();
     emit sendWinCloseSignal();
-    recordOperation("User exit");
-    m_stop = true;
+    recordOperation(QStringLiteral("User exit"));
+    stopProbeThread();
     close();
     // The window is hidden already, so closing it may not end the loop by itself.
     QCoreApplication::quit();
@@ -225,11 +590,14 @@ bool Client::inTitleArea(const QPoint &pos) const
 
 void Client::keyPressEvent(QKeyEvent *event)
 {
-    // Return, Enter and Escape never close the main window.
     switch (event->key()) {
+    case Qt::Key_Escape:
+        leaveFullScreen();
+        event->accept();
+        return;
     case Qt::Key_Return:
     case Qt::Key_Enter:
-    case Qt::Key_Escape:
+        // Return and Enter never close the main window.
         event->accept();
         return;
     default:
@@ -284,3 +652,267 @@ void Client::mouseDoubleClickEvent(QMouseEvent *event)
         on_btnWinMax_clicked();
     QDialog::mouseDoubleClickEvent(event);
 }
+
+// ---------------------------------------------------------------------------
+// Pages and tool buttons
+
+void Client::on_btnRealVideo_clicked()
+{
+    ui->btnRealVideo->setChecked(true);
+    ui->btnVideoSearch->setChecked(false);
+    ui->stackPages->setCurrentWidget(ui->pageLive);
+    ui->toolFrame->show();
+    emit pageChanged(0);
+    emit SendVideoWinPauseToReal(false);
+    emit SendVideoWinPauseToVsearch(true);
+}
+
+void Client::on_btnVideoSearch_clicked()
+{
+    ui->btnVideoSearch->setChecked(true);
+    ui->btnRealVideo->setChecked(false);
+    ui->stackPages->setCurrentWidget(ui->pagePlayback);
+    ui->toolFrame->hide();
+    emit pageChanged(1);
+    emit SendVideoWinPauseToReal(true);
+    emit SendVideoWinPauseToVsearch(false);
+}
+
+// The alarm log dialog and the configuration window are not part of the
+// program yet: their buttons open nothing.
+void Client::on_btnAlarmVideo_clicked() {}
+
+void Client::on_btnConfigManage_clicked() {}
+
+void Client::on_btnAbout_clicked()
+{
+    m_about->exec();
+}
+
+void Client::on_btnAddDevice_clicked()
+{
+    int count = 0;
+    {
+        std::lock_guard<std::mutex> lock(m_searchMutex);
+        count = m_snapCount;
+    }
+    emit sendSearchReslutToAdd(count, count > 0 ? m_snapBuf.get() : nullptr);
+}
+
+void Client::checkCountButton(int count)
+{
+    ui->btnCount4->setChecked(count == 4);
+    ui->btnCount8->setChecked(count == 8);
+    ui->btnCount16->setChecked(count == 16);
+    ui->btnCount25->setChecked(count == 25);
+}
+
+void Client::on_btnCount4_clicked() { checkCountButton(4); }
+void Client::on_btnCount8_clicked() { checkCountButton(8); }
+void Client::on_btnCount16_clicked() { checkCountButton(16); }
+void Client::on_btnCount25_clicked() { checkCountButton(25); }
+
+void Client::on_btnMute_clicked()
+{
+    m_soundOn = !m_soundOn;
+    emit sendSoundAll(m_soundOn);
+    ui->btnMute->setChecked(m_soundOn);
+    ui->btnMute->setIcon(icon(m_soundOn ? "./images/Sound_On.png" : "./images/Sound_Off.png"));
+    ui->btnMute->setToolTip(m_soundOn ? tr("Mute All") : tr("Unmute All"));
+}
+
+void Client::on_btnFullScreen_released()
+{
+    if (m_fullScreen)
+        return;
+    m_fullScreen = true;
+    const QRect monitor = CDesktopInfo::instance()->currentMonitorRect();
+    const QRect rect = m_maximized ? monitor : QRect(monitor.topLeft(), m_formSize);
+    m_liveGeometry = ui->stackPages->geometry();
+    // The page area leaves the window and covers the rectangle; Escape
+    // brings it back.
+    ui->rightLayout->removeWidget(ui->stackPages);
+    ui->stackPages->setParent(this, Qt::Window | Qt::FramelessWindowHint);
+    ui->stackPages->setGeometry(rect);
+    ui->stackPages->installEventFilter(this);
+    ui->stackPages->show();
+    emit sendFullScreen(true, rect);
+}
+
+void Client::leaveFullScreen()
+{
+    if (!m_fullScreen)
+        return;
+    ui->stackPages->removeEventFilter(this);
+    ui->stackPages->setParent(ui->rightFrame, Qt::Widget);
+    ui->rightLayout->insertWidget(0, ui->stackPages);
+    ui->stackPages->setGeometry(m_liveGeometry);
+    ui->stackPages->show();
+    emit sendFullScreen(false, m_liveGeometry);
+    m_fullScreen = false;
+}
+
+bool Client::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == ui->stackPages && event->type() == QEvent::KeyPress
+        && static_cast<QKeyEvent *>(event)->key() == Qt::Key_Escape) {
+        leaveFullScreen();
+        return true;
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+// ---------------------------------------------------------------------------
+// Device tree
+
+void Client::show_contextmenu(const QPoint &pos)
+{
+    QTreeWidgetItem *item = ui->treeDevice->itemAt(pos);
+    if (!item || item->data(0, Qt::UserRole).toInt() != 0)
+        return;
+    {
+        std::lock_guard<std::mutex> lock(m_treeMutex);
+        const int t = treeIndexOfItem(item);
+        if (t < 0)
+            return;
+        m_selectedId = varno::fieldText(m_treeList[t].devId);
+    }
+    emit sendShowMenu(QCursor::pos());
+}
+
+void Client::recvShowMenu(QPoint pos)
+{
+    m_menu->clear();
+    m_menu->addAction(m_actConnect);
+    m_menu->addAction(m_actConnectAll);
+    m_menu->addSeparator();
+    m_menu->addAction(m_actDelete);
+    m_menu->addSeparator();
+    m_menu->addAction(m_actSettings);
+    m_menu->exec(pos);
+}
+
+void Client::doubleClickedEvent(QTreeWidgetItem *item)
+{
+    WriteLog(0, "[CLIENT]Double clicked to start preview!!!");
+    QString id;
+    {
+        m_pause = true;
+        std::lock_guard<std::mutex> lock(m_treeMutex);
+        m_pause = false;
+        const int t = treeIndexOfItem(item);
+        if (t < 0) {
+            WriteLog(3, "%s(%d):Can't find item!!!", "Client::doubleClickedEvent", __LINE__);
+            return;
+        }
+        if (m_treeList[t].state != STATE_ONLINE) {
+            WriteLog(0, "[CLIENT]Double clicked to start preview finished!!!");
+            return;
+        }
+        id = varno::fieldText(m_treeList[t].devId);
+    }
+    ConnectDevice(id);
+    WriteLog(0, "[CLIENT]Double clicked to start preview finished!!!");
+}
+
+int Client::ConnectDevice(const QString &devId)
+{
+    DvrListInfo_s info;
+    {
+        std::lock_guard<std::mutex> lock(m_devListMutex);
+        const int d = devIndexOf(devId);
+        if (d < 0) {
+            WriteLog(3, "%s(%d):Can't find device!!!", "Client::ConnectDevice", __LINE__);
+            return -1;
+        }
+        info = m_devList[d];
+    }
+    WriteLog(0, "[CLIENT]Finded device(%s), type(%d)!!!", devId.toUtf8().constData(), int(info.dev.p2pFlag));
+    if (info.dev.p2pFlag == 1 && info.dev.password[0] == 0) {
+        WriteLog(3, "%s(%d):At first, password is null!!!", "Client::ConnectDevice", __LINE__);
+        varno::ui::InfoBox(this, tr("PC Client"), tr("Pls provide the camera password before visiting it"));
+        varno::ui::PromptRequest request;
+        request.kind = varno::ui::PromptKind::Password;
+        request.title = tr("PC Client");
+        request.text = varno::fieldText(info.dev.devName);
+        request.parent = this;
+        const varno::ui::PromptAnswer answer = varno::ui::prompt(request);
+        if (answer.button == QMessageBox::Ok)
+            varno::setText(info.dev.password, answer.text);
+        if (info.dev.password[0] == 0) {
+            WriteLog(3, "%s(%d):Device(%s) password is null!!!", "Client::ConnectDevice", __LINE__,
+                     devId.toUtf8().constData());
+            return -1;
+        }
+        emit sendDevProperty(info.dev);
+        QCoreApplication::processEvents();
+    }
+    // The live page is not part of the program yet: no stream is opened.
+    return -1;
+}
+
+void Client::connectAction()
+{
+    const QByteArray id = m_selectedId.toUtf8();
+    WriteLog(0, "[CLIENT]Request connect devices %s!!!", id.constData());
+    ConnectDevice(m_selectedId);
+    WriteLog(0, "[CLIENT]Connect devices %s finish!!!", id.constData());
+}
+
+void Client::connectAllAction()
+{
+    WriteLog(0, "[CLIENT]Request connect all devices!!!");
+    const QList<DevTreeEntry> entries = treeEntries();
+    for (const DevTreeEntry &e : entries) {
+        QCoreApplication::processEvents();
+        if (e.state == STATE_ONLINE)
+            ConnectDevice(varno::fieldText(e.devId));
+    }
+    WriteLog(0, "[CLIENT]Connect all devices finish!!!");
+}
+
+void Client::deleteDevAction()
+{
+    if (m_selectedId.isEmpty())
+        return;
+    // The live page answers whether the camera is in use; without one
+    // nothing uses it.
+    if (isSignalConnected(QMetaMethod::fromSignal(&Client::sendDevStateRequest)))
+        emit sendDevStateRequest(m_selectedId);
+    else
+        recvDevStateReslut(false);
+}
+
+void Client::recvDevStateReslut(bool isUsed)
+{
+    if (isUsed) {
+        varno::ui::InfoBox(this, tr("Device Management"),
+                           tr("The current device is under previewing or recording playing back. "
+                              "Pls stop that before removing it."));
+        return;
+    }
+    emit sendDelDevInfo(m_selectedId);
+}
+
+void Client::propertyAction()
+{
+    int state = -1;
+    {
+        m_pause = true;
+        std::lock_guard<std::mutex> lock(m_treeMutex);
+        m_pause = false;
+        const int t = treeIndexOf(m_selectedId);
+        if (t >= 0)
+            state = m_treeList[t].state;
+    }
+    if (state < 0)
+        return;
+    if (state != STATE_ONLINE) {
+        varno::ui::InfoBox(this, tr("Setup Device"), tr("Device is offline !"));
+        return;
+    }
+    emit sendShowProperty(m_selectedId);
+}
+
+// The device settings dialog is not part of the program yet.
+void Client::recvShowProperty(QString) {}

@@ -1,21 +1,32 @@
 #pragma once
 
 #include "common/devicerecords.h"
+#include "common/onvifrecords.h"
 #include "common/p2pmessage.h"
 #include "platform/p2p/p2p_client_sdk.h"
 
 #include <QDialog>
 #include <QList>
 #include <QPoint>
+#include <QRect>
 #include <QSize>
+#include <QString>
 
 #include <atomic>
+#include <condition_variable>
+#include <cstdint>
 #include <memory>
 #include <mutex>
+#include <thread>
 
+class QAboutDlg;
+class QAction;
 class QCloseEvent;
 class QKeyEvent;
+class QMenu;
 class QMouseEvent;
+class QPtzCtrol;
+class QTreeWidgetItem;
 
 namespace Ui {
 class Client;
@@ -23,10 +34,15 @@ class Client;
 
 struct ClientP2p;
 
-// The frameless main window and owner of the camera list. Construction
-// initialises the device manager and loads the stored cameras (passwords
-// deciphered); the destructor writes the list back whole (passwords
-// enciphered) and releases the device manager.
+// The frameless main window, owner of the camera registry and hub of the
+// pages' signals. Construction initialises the device manager and loads the
+// stored cameras (passwords deciphered) and starts the probing thread; the
+// close confirmation stops and joins that thread; the destructor writes the
+// list back whole (passwords enciphered) and releases the libraries.
+//
+// Registry locks, taken in this order when nested: tree entries, discovery
+// results, camera list. The probing thread holds the tree lock for a whole
+// pass; whoever needs it in between raises the pause flag first.
 class Client : public QDialog
 {
     Q_OBJECT
@@ -42,8 +58,23 @@ public:
 
     // A copy of the camera list, in list order.
     QList<DvrListInfo_s> deviceList() const;
+    // A copy of the tree entries (without their items), in tree order.
+    QList<DevTreeEntry> treeEntries() const;
+    // The result list of the latest discovery cycle, and the snapshot of the
+    // last completed one (what the add-device button hands over).
+    QList<DeviceInfo_s> searchResults() const;
+    QList<DeviceInfo_s> searchSnapshot() const;
+
     const char *loginUser() const { return m_user; }
     bool stopRequested() const { return m_stop.load(); }
+    bool isMaximized() const { return m_maximized; }
+    bool soundOn() const { return m_soundOn; }
+    bool isFullScreenOn() const { return m_fullScreen; }
+    QString selectedDevice() const { return m_selectedId; }
+    bool probeThreadRunning() const { return m_probeThread.joinable(); }
+
+    // Discovery callback of the ONVIF discovery library (library thread).
+    static int OnDiscoveryResult(OnvifDiscoveryInfo_s *results, int n, int last, void *user);
 
     // Peer-to-peer channel (client_p2p.cpp). startP2PRegistration runs
     // registerP2PProcFunc on the registration thread, which this object owns
@@ -56,17 +87,60 @@ public:
     static int p2pMessageCallback(int32_t type, const char *payload, int32_t length,
                                   const char *cameraId, void *user);
     static int p2pStatusCallback(int32_t event, int32_t value, int32_t reserved, int32_t user);
-    bool isMaximized() const { return m_maximized; }
 
 signals:
     void sendP2pMsg(P2pMessage_S msg);
     void sendLogInfo(LogInfo_s info);
+    void sendSearchReslutToAdd(int count, DeviceInfo_s *results);
+    void sendOnLineState(STATE_E state, DvrListInfo_s info);
+    void sendDevStateRequest(QString devId);
+    void sendDelDevInfo(QString devId);
     void sendWinCloseSignal();
+    void SendVideoWinPauseToReal(bool pause);
+    void SendVideoWinPauseToVsearch(bool pause);
+    void sendDevProperty(DeviceInfo_s info);
+    void sendShowProperty(QString devId);
+    void sendShowMenu(QPoint pos);
 
-private slots:
+    // The page buttons: which page is shown (0 live, 1 playback).
+    void pageChanged(int page);
+    // Sound of all live windows on or off.
+    void sendSoundAll(bool on);
+    // The live page enters (rectangle) or leaves full screen.
+    void sendFullScreen(bool on, QRect rect);
+
+public slots:
     void on_btnWinMin_clicked();
     void on_btnWinMax_clicked();
     void on_btnWinClose_clicked();
+    void on_btnRealVideo_clicked();
+    void on_btnVideoSearch_clicked();
+    void on_btnAlarmVideo_clicked();
+    void on_btnConfigManage_clicked();
+    void on_btnMute_clicked();
+    void on_btnCount4_clicked();
+    void on_btnCount8_clicked();
+    void on_btnCount16_clicked();
+    void on_btnCount25_clicked();
+    void on_btnFullScreen_released();
+    void on_btnAddDevice_clicked();
+    void on_btnAbout_clicked();
+    void recvDevListSlot(QList<DvrListInfo_s> list);
+    void recvDevProperty(DeviceInfo_s info);
+    void doubleClickedEvent(QTreeWidgetItem *item);
+    void recvDelDevInfo(QString devId);
+    void connectAction();
+    void connectAllAction();
+    void deleteDevAction();
+    void propertyAction();
+    void show_contextmenu(const QPoint &pos);
+    void recvDevStateReslut(bool isUsed);
+    void recvShowProperty(QString devId);
+    void recvShowMenu(QPoint pos);
+
+    // Sets the selected device ID as the context menu does (for keyboard
+    // use of the actions and for tests).
+    void selectDevice(const QString &devId) { m_selectedId = devId; }
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
@@ -76,32 +150,81 @@ protected:
     void mouseMoveEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
     void mouseDoubleClickEvent(QMouseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private slots:
+    // Gives a camera's tree item the icon of its state (user-interface
+    // thread; the probing thread asks for it through a queued call).
+    void applyTreeIcon(QString devId, int state);
 
 private:
     void loadDevices();
-    void storeDevices();
-    void recordOperation(const char *content);
+    void storeDevices(const char *caller);
+    void recordOperation(const QString &content);
     void setMaximizedLook(bool maximized);
     bool inTitleArea(const QPoint &pos) const;
+    void initDevTree();
+    QTreeWidgetItem *addTreeItem(const DeviceInfo_s &dev, bool online);
+    void buildLook();
+    void makeConnections();
+    void checkCountButton(int count);
+    void leaveFullScreen();
+    int ConnectDevice(const QString &devId);
+
+    // Probing (client_probe.cpp).
+    void startProbeThread();
+    void stopProbeThread();
+    void probeThreadProc();
+    bool checkP2pOnline(const QString &devId);
+    bool probeDevOnlineStatus(const QString &devId, int state);
+    int discoveryResult(OnvifDiscoveryInfo_s *results, int n, int last);
+
+    // Lookups; the caller holds the list's mutex.
+    int treeIndexOf(const QString &devId) const;
+    int devIndexOf(const QString &devId) const;
+    int treeIndexOfItem(const QTreeWidgetItem *item) const;
 
     Ui::Client *ui;
+    QAboutDlg *m_about = nullptr;
+    QPtzCtrol *m_ptz = nullptr;
+    QMenu *m_menu = nullptr;
+    QAction *m_actConnect = nullptr;
+    QAction *m_actConnectAll = nullptr;
+    QAction *m_actDelete = nullptr;
+    QAction *m_actSettings = nullptr;
 
-    // Registry locks, taken in this order when nested: discovery results,
-    // device tree entries, camera list.
-    std::mutex m_searchMutex;
-    std::mutex m_treeMutex;
+    mutable std::mutex m_treeMutex;
+    QList<DevTreeEntry> m_treeList;     // guarded by m_treeMutex
+    std::atomic<bool> m_pause{false};   // a camera is being changed: probing lets go
+
+    mutable std::mutex m_searchMutex;
+    QList<DeviceInfo_s> m_searchList;   // guarded by m_searchMutex
+    std::unique_ptr<DeviceInfo_s[]> m_searchBuf;   // accumulation, kMaxDevices records
+    std::unique_ptr<DeviceInfo_s[]> m_snapBuf;     // snapshot, kMaxDevices records
+    int m_searchCount = 0;
+    int m_snapCount = 0;
+    bool m_cycleComplete = false;
+
     mutable std::mutex m_devListMutex;
-    QList<DvrListInfo_s> m_devList;   // guarded by m_devListMutex
+    QList<DvrListInfo_s> m_devList;     // guarded by m_devListMutex
 
-    std::atomic<bool> m_stop{false};  // set once, at close, by the user-interface thread
-    bool m_asking = false;            // the close confirmation is showing
-    bool m_closing = false;           // the confirmed close is under way
+    std::atomic<bool> m_stop{false};    // set once, at close, by the user-interface thread
+    std::mutex m_stopMutex;             // the probing thread's wait (with m_stopCv) and m_user
+    std::condition_variable m_stopCv;
+    std::thread m_probeThread;
+
+    bool m_asking = false;              // the close confirmation is showing
+    bool m_closing = false;             // the confirmed close is under way
     char m_localIp[32];
     char m_user[32];
+    QString m_selectedId;
 
+    bool m_soundOn = false;
     bool m_maximized = false;
+    bool m_fullScreen = false;
     bool m_dragging = false;
     QPoint m_pressOffset;
+    QRect m_liveGeometry;
     QSize m_formSize;
 
     bool p2pStopRequested() const;

@@ -46,6 +46,126 @@
         <source>Maximize</source>
         <translation>Maximize</translation>
     </message>
+    <message>
+        <source>Preview</source>
+        <translation>Preview</translation>
+    </message>
+    <message>
+        <source>Playback</source>
+        <translation>Playback</translation>
+    </message>
+    <message>
+        <source>Recordings and Playback</source>
+        <translation>Recordings and Playback</translation>
+    </message>
+    <message>
+        <source>Alarm Log</source>
+        <translation>Alarm Log</translation>
+    </message>
+    <message>
+        <source>Config</source>
+        <translation>Config</translation>
+    </message>
+    <message>
+        <source>About</source>
+        <translation>About</translation>
+    </message>
+    <message>
+        <source>Add device</source>
+        <translation>Add device</translation>
+    </message>
+    <message>
+        <source>4 Video Windows</source>
+        <translation>4 Video Windows</translation>
+    </message>
+    <message>
+        <source>8 Video Windows</source>
+        <translation>8 Video Windows</translation>
+    </message>
+    <message>
+        <source>16 Video Windows</source>
+        <translation>16 Video Windows</translation>
+    </message>
+    <message>
+        <source>25 Video Windows</source>
+        <translation>25 Video Windows</translation>
+    </message>
+    <message>
+        <source>Previous Group</source>
+        <translation>Previous Group</translation>
+    </message>
+    <message>
+        <source>Next Group</source>
+        <translation>Next Group</translation>
+    </message>
+    <message>
+        <source>Unmute All</source>
+        <translation>Unmute All</translation>
+    </message>
+    <message>
+        <source>Mute All</source>
+        <translation>Mute All</translation>
+    </message>
+    <message>
+        <source>Fullscreen</source>
+        <translation>Fullscreen</translation>
+    </message>
+    <message>
+        <source>Device List</source>
+        <translation>Device List</translation>
+    </message>
+    <message>
+        <source>Connect</source>
+        <translation>Connect</translation>
+    </message>
+    <message>
+        <source>Connect all</source>
+        <translation>Connect all</translation>
+    </message>
+    <message>
+        <source>Delete</source>
+        <translation>Delete</translation>
+    </message>
+    <message>
+        <source>Settings</source>
+        <translation>Settings</translation>
+    </message>
+    <message>
+        <source>Device Management</source>
+        <translation>Device Management</translation>
+    </message>
+    <message>
+        <source>At most %1 cameras can be listed: %2 camera(s) not added.</source>
+        <translation>At most %1 cameras can be listed: %2 camera(s) not added.</translation>
+    </message>
+    <message>
+        <source>Setup Device</source>
+        <translation>Setup Device</translation>
+    </message>
+    <message>
+        <source>Device is offline !</source>
+        <translation>Device is offline !</translation>
+    </message>
+    <message>
+        <source>The current device is under previewing or recording playing back. Pls stop that before removing it.</source>
+        <translation>The current device is under previewing or recording playing back. Pls stop that before removing it.</translation>
+    </message>
+    <message>
+        <source>Pls provide the camera password before visiting it</source>
+        <translation>Pls provide the camera password before visiting it</translation>
+    </message>
+    <message>
+        <source>Device:</source>
+        <translation>Device:</translation>
+    </message>
+    <message>
+        <source> Online</source>
+        <translation> Online</translation>
+    </message>
+    <message>
+        <source> Offline</source>
+        <translation> Offline</translation>
+    </message>
 </context>
 <context>
     <name>InfoBox</name>
@@ -748,6 +868,44 @@ The password must not begin with "0".</translation>
     <message>
         <source>No video</source>
         <translation>No video</translation>
+    </message>
+</context>
+<context>
+    <name>QAboutDlg</name>
+    <message>
+        <source>About</source>
+        <translation>About</translation>
+    </message>
+    <message>
+        <source>Name:</source>
+        <translation>Name:</translation>
+    </message>
+    <message>
+        <source>Version:</source>
+        <translation>Version:</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Close</translation>
+    </message>
+</context>
+<context>
+    <name>QPtzFrame</name>
+    <message>
+        <source>Up</source>
+        <translation>Up</translation>
+    </message>
+    <message>
+        <source>Down</source>
+        <translation>Down</translation>
+    </message>
+    <message>
+        <source>Right</source>
+        <translation>Right</translation>
+    </message>
+    <message>
+        <source>Left</source>
+        <translation>Left</translation>
     </message>
 </context>
 </TS>

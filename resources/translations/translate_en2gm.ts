@@ -46,6 +46,126 @@
         <source>Maximize</source>
         <translation>Maximieren</translation>
     </message>
+    <message>
+        <source>Preview</source>
+        <translation>Vorschau</translation>
+    </message>
+    <message>
+        <source>Playback</source>
+        <translation>Wiedergabe</translation>
+    </message>
+    <message>
+        <source>Recordings and Playback</source>
+        <translation>Aufnahmen und Wiedergabe</translation>
+    </message>
+    <message>
+        <source>Alarm Log</source>
+        <translation>Alarmprotokoll</translation>
+    </message>
+    <message>
+        <source>Config</source>
+        <translation>Konfiguration</translation>
+    </message>
+    <message>
+        <source>About</source>
+        <translation>Über</translation>
+    </message>
+    <message>
+        <source>Add device</source>
+        <translation>Gerät hinzufügen</translation>
+    </message>
+    <message>
+        <source>4 Video Windows</source>
+        <translation>4 Videofenster</translation>
+    </message>
+    <message>
+        <source>8 Video Windows</source>
+        <translation>8 Videofenster</translation>
+    </message>
+    <message>
+        <source>16 Video Windows</source>
+        <translation>16 Videofenster</translation>
+    </message>
+    <message>
+        <source>25 Video Windows</source>
+        <translation>25 Videofenster</translation>
+    </message>
+    <message>
+        <source>Previous Group</source>
+        <translation>Vorherige Gruppe</translation>
+    </message>
+    <message>
+        <source>Next Group</source>
+        <translation>Nächste Gruppe</translation>
+    </message>
+    <message>
+        <source>Unmute All</source>
+        <translation>Ton für alle einschalten</translation>
+    </message>
+    <message>
+        <source>Mute All</source>
+        <translation>Alle stummschalten</translation>
+    </message>
+    <message>
+        <source>Fullscreen</source>
+        <translation>Vollbild</translation>
+    </message>
+    <message>
+        <source>Device List</source>
+        <translation>Geräteliste</translation>
+    </message>
+    <message>
+        <source>Connect</source>
+        <translation>Verbinden</translation>
+    </message>
+    <message>
+        <source>Connect all</source>
+        <translation>Alle verbinden</translation>
+    </message>
+    <message>
+        <source>Delete</source>
+        <translation>Löschen</translation>
+    </message>
+    <message>
+        <source>Settings</source>
+        <translation>Einstellungen</translation>
+    </message>
+    <message>
+        <source>Device Management</source>
+        <translation>Geräteverwaltung</translation>
+    </message>
+    <message>
+        <source>At most %1 cameras can be listed: %2 camera(s) not added.</source>
+        <translation>Es können höchstens %1 Kameras aufgeführt werden: %2 Kamera(s) nicht hinzugefügt.</translation>
+    </message>
+    <message>
+        <source>Setup Device</source>
+        <translation>Gerät einrichten</translation>
+    </message>
+    <message>
+        <source>Device is offline !</source>
+        <translation>Das Gerät ist offline!</translation>
+    </message>
+    <message>
+        <source>The current device is under previewing or recording playing back. Pls stop that before removing it.</source>
+        <translation>Das Gerät wird gerade in der Vorschau oder bei der Wiedergabe von Aufnahmen verwendet. Bitte beenden Sie dies, bevor Sie es entfernen.</translation>
+    </message>
+    <message>
+        <source>Pls provide the camera password before visiting it</source>
+        <translation>Bitte geben Sie das Kamerapasswort ein, bevor Sie auf die Kamera zugreifen.</translation>
+    </message>
+    <message>
+        <source>Device:</source>
+        <translation>Gerät:</translation>
+    </message>
+    <message>
+        <source> Online</source>
+        <translation> online</translation>
+    </message>
+    <message>
+        <source> Offline</source>
+        <translation> offline</translation>
+    </message>
 </context>
 <context>
     <name>InfoBox</name>
@@ -748,6 +868,44 @@ Das Passwort darf nicht mit „0“ beginnen.</translation>
     <message>
         <source>No video</source>
         <translation>Kein Video</translation>
+    </message>
+</context>
+<context>
+    <name>QAboutDlg</name>
+    <message>
+        <source>About</source>
+        <translation>Über</translation>
+    </message>
+    <message>
+        <source>Name:</source>
+        <translation>Name:</translation>
+    </message>
+    <message>
+        <source>Version:</source>
+        <translation>Version:</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Schließen</translation>
+    </message>
+</context>
+<context>
+    <name>QPtzFrame</name>
+    <message>
+        <source>Up</source>
+        <translation>Hoch</translation>
+    </message>
+    <message>
+        <source>Down</source>
+        <translation>Runter</translation>
+    </message>
+    <message>
+        <source>Right</source>
+        <translation>Rechts</translation>
+    </message>
+    <message>
+        <source>Left</source>
+        <translation>Links</translation>
     </message>
 </context>
 </TS>

@@ -6,6 +6,7 @@
 #include "common/ui/promptscript.h"
 #include "device/passwordcipher.h"
 #include "platform/devmgr/sdk_dvrmgr.h"
+#include "tests/support/onviftestconf.h"
 #include "tests/support/testenv.h"
 
 #include <QApplication>
@@ -131,6 +132,10 @@ private slots:
 
 void TestClient::init()
 {
+    // The window's discovery probes stay on loopback, where nobody answers.
+    QVERIFY(varno::test::writeOnvifConf({QStringLiteral("probe_window_ms = 200"),
+                                         QStringLiteral("probe_target = 127.0.0.1:%1")
+                                             .arg(varno::test::freeLoopbackPort())}));
     seedStore({});
 }
 
