@@ -152,7 +152,8 @@ void TestClientRegistry::removalAndUnknownIds()
     QVERIFY(seedStore({camera("one", "One", "", false), camera("two", "Two", "", false),
                        camera("three", "Three", "", false)}));
     PromptScript prompts;
-    Client client("127.0.0.1");
+    auto holder = std::make_unique<Client>("127.0.0.1");
+    Client &client = *holder;
     QSignalSpy removed(&client, &Client::sendDelDevInfo);
 
     // An unknown ID changes nothing.
@@ -193,6 +194,7 @@ void TestClientRegistry::removalAndUnknownIds()
     // A removal alone leaves the store as it was.
     QCOMPARE(readStore(true).size(), size_t(3));
     closeClient(client, prompts);
+    holder.reset();
     QCOMPARE(readStore().size(), size_t(2));
 }
 
@@ -234,7 +236,8 @@ void TestClientRegistry::limitOf300Cameras()
                               "", false));
     QVERIFY(seedStore(many));
     PromptScript prompts;
-    Client client("127.0.0.1");
+    auto holder = std::make_unique<Client>("127.0.0.1");
+    Client &client = *holder;
     QCOMPARE(client.deviceList().size(), kMaxDevices - 1);
 
     // The 300th is taken, the 301st refused with a message; an update of a
@@ -258,6 +261,7 @@ void TestClientRegistry::limitOf300Cameras()
     QCOMPARE(client.deviceList().size(), kMaxDevices);
 
     closeClient(client, prompts);
+    holder.reset();
     QCOMPARE(readStore().size(), size_t(kMaxDevices));
 }
 
