@@ -14,9 +14,6 @@
 #include "platform/devmgr/sdk_dvrmgr.h"
 #include "platform/onvif/onvif_discovery_sdk.h"
 #include "platform/onvif/onvif_event_sdk.h"
-#ifdef VARNO_HAVE_P2P
-#include "platform/p2p/p2p_client_sdk.h"
-#endif
 #include "resources/resourcepath.h"
 
 #include <QAction>
@@ -134,12 +131,6 @@ Client::~Client()
     ONVIF_EVENT_SDK_Cleanup();
     storeDevices("Client::~Client");
     SDK_DVRMGR_UnInit();
-#ifdef VARNO_HAVE_P2P
-    if (const P2P_HANDLE handle = s_p2pHandle.exchange(0)) {
-        P2P_Client_SDK_UnRegister(handle);
-        P2P_Client_SDK_UnInit(handle);
-    }
-#endif
     delete m_about;
     delete ui;
 }
