@@ -6,6 +6,7 @@
 // control lines from standard input, answering each with one line ("OK ..."
 // or "ERR ..."). "quit" or the end of the input stops every camera.
 
+#include "tools/camsim/onvifsimcamera.h"
 #include "tools/camsim/simulator.h"
 
 #include <QCoreApplication>
@@ -21,6 +22,7 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "usage: varno-camsim <config.json>\n");
         return 2;
     }
+    varno::camsim::registerOnvifCameraKind();
     varno::camsim::SimConfig config;
     QString error;
     if (!varno::camsim::loadSimConfig(QString::fromLocal8Bit(argv[1]), config, &error)) {

@@ -1,0 +1,100 @@
+#include "tools/camsim/onvifsimcamera.h"
+
+#include "tools/camsim/onvifsimulation.h"
+
+#include <QJsonArray>
+
+namespace varno::camsim {
+
+namespace {
+
+class OnvifSetCamera final : public SimCamera
+{
+public:
+    OnvifSetCamera(QString id, std::vector<COnvifSimulation::CameraSpec> specs, uint16_t discoveryPort)
+        : m_id(std::move(id)), m_specs(std::move(specs)), m_discoveryPort(discoveryPort)
+    {
+    }
+    QString id() const override { return m_id; }
+    QString kind() const override { return QStringLiteral("onvif"); }
+    bool start(QString *error) override
+    {
+        if (m_sim.start(m_specs, m_discoveryPort))
+            return true;
+        if (error)
+            *error = QStringLiteral("ONVIF cameras of \"%1\" could not start (ports taken?)").arg(m_id);
+        return false;
+    }
+    void stop() override { m_sim.stop(); }
+    QString control(const QStringList &args) override
+    {
+        const QString cmd = args.value(0);
+        if (cmd == QLatin1String("list")) {
+            QStringList parts;
+            for (int i = 0; i < m_sim.count(); ++i)
+                parts << QString::fromStdString(m_sim.camera(i)->settings().uuid + " "
+                                                + m_sim.camera(i)->serviceAddr());
+            return QStringLiteral("OK discovery 127.0.0.1:%1 %2").arg(m_sim.discoveryPort()).arg(parts.join(' '));
+        }
+        if (cmd == QLatin1String("offline") || cmd == QLatin1String("online")) {
+            bool ok = false;
+            const int index = args.value(1).toInt(&ok);
+            if (!ok || index < 0 || index >= m_sim.count())
+                return QStringLiteral("ERR no camera %1").arg(args.value(1));
+            m_sim.setDiscoverable(index, cmd == QLatin1String("online"));
+            return QStringLiteral("OK");
+        }
+        return QStringLiteral("ERR unknown command \"%1\"").arg(cmd);
+    }
+
+private:
+    QString m_id;
+    std::vector<COnvifSimulation::CameraSpec> m_specs;
+    uint16_t m_discoveryPort = 0;
+    COnvifSimulation m_sim;
+};
+
+bool portValue(const QJsonObject &o, const char *key, uint16_t &out)
+{
+    const int v = o.value(QLatin1String(key)).toInt(0);
+    if (v < 0 || v > 65535)
+        return false;
+    out = static_cast<uint16_t>(v);
+    return true;
+}
+
+} // namespace
+
+void registerOnvifCameraKind()
+{
+    registerCameraKind(QStringLiteral("onvif"),
+                       [](const CameraEntry &entry, const SimConfig &, QString *error) -> std::unique_ptr<SimCamera> {
+        auto fail = [&](const QString &why) -> std::unique_ptr<SimCamera> {
+            if (error)
+                *error = why;
+            return nullptr;
+        };
+        const QJsonObject &raw = entry.raw;
+        uint16_t discoveryPort = 0;
+        if (!portValue(raw, "discoveryPort", discoveryPort))
+            return fail(QStringLiteral("bad discoveryPort"));
+        std::vector<COnvifSimulation::CameraSpec> specs;
+        for (const QJsonValue &v : raw.value(QStringLiteral("cameras")).toArray()) {
+            const QJsonObject c = v.toObject();
+            COnvifSimulation::CameraSpec spec;
+            spec.uuid = c.value(QStringLiteral("uuid")).toString().toStdString();
+            spec.name = c.value(QStringLiteral("name")).toString().toStdString();
+            spec.password = c.value(QStringLiteral("password")).toString(QStringLiteral("admin")).toStdString();
+            spec.httpDigest = c.value(QStringLiteral("httpDigest")).toBool(false);
+            if (!portValue(c, "httpPort", spec.httpPort))
+                return fail(QStringLiteral("bad httpPort"));
+            specs.push_back(spec);
+        }
+        if (specs.empty())
+            return fail(QStringLiteral("an \"onvif\" entry needs at least one camera"));
+        return std::make_unique<OnvifSetCamera>(raw.value(QStringLiteral("id")).toString(QStringLiteral("onvif")),
+                                                std::move(specs), discoveryPort);
+    });
+}
+
+} // namespace varno::camsim
