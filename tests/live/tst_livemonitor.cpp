@@ -1,0 +1,233 @@
+// The stream watch of the live view: keys and the state machine, driven by a
+// clock the test sets.
+
+#include "live/livemonitor.h"
+
+#include <QtTest>
+
+#include <cstring>
+
+using namespace varno::live;
+
+namespace {
+
+class ManualClock final : public MonitorClock
+{
+public:
+    uint32_t nowMs() const override { return m_now; }
+    void advance(uint32_t ms) { m_now += ms; }
+    void set(uint32_t ms) { m_now = ms; }
+
+private:
+    uint32_t m_now = 0;
+};
+
+// One stream as the monitor keeps it, stepped pass by pass.
+struct Watched
+{
+    int32_t state = kStateOpened;
+    uint32_t startTick = 0;
+    int last = 0;
+    bool winUsed = true;
+    bool reconnectAllowed = true;
+    bool reopen = false;
+    int reopenAsked = 0;
+
+    MonitorStep pass(const MonitorClock &clock, int current)
+    {
+        MonitorInput in;
+        in.state = state;
+        in.current = current;
+        in.last = last;
+        in.now = clock.nowMs();
+        in.startTick = startTick;
+        in.winUsed = winUsed;
+        in.reconnectAllowed = reconnectAllowed;
+        in.reopenWanted = [this] { ++reopenAsked; return reopen; };
+        const MonitorStep s = monitorStep(in);
+        if (s.has(MonitorStep::RestartWait))
+            startTick = in.now;
+        if (s.has(MonitorStep::TakeCurrent))
+            last = current;
+        state = s.state;
+        return s;
+    }
+};
+
+} // namespace
+
+class TestLiveMonitor : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void descrKeys_data();
+    void descrKeys();
+    void descrKeyNeverReadsPast64Bytes();
+    void cameraIdKeys();
+    void firstFrameTimeoutAtTenSecondsNotBefore();
+    void firstFrameTimeoutAcrossTickWrap();
+    void firstKeyFrameStartsPlaying();
+    void stallOnlyReopensWhenWanted();
+    void reopeningWaitsForAnOnlineCamera();
+    void steadyClockMoves();
+};
+
+void TestLiveMonitor::descrKeys_data()
+{
+    QTest::addColumn<QByteArray>("id");
+    QTest::addColumn<QString>("key");
+    QTest::newRow("plain") << QByteArray("B100001") << QStringLiteral("B100001");
+    QTest::newRow("urn:uuid") << QByteArray("urn:uuid:5a5a-01") << QStringLiteral("5a5a-01");
+    QTest::newRow("urn only") << QByteArray("urn:abc") << QStringLiteral("abc");
+    QTest::newRow("urn:uui is urn") << QByteArray("urn:uui:x") << QStringLiteral("uui:x");
+    QTest::newRow("empty") << QByteArray() << QString();
+}
+
+void TestLiveMonitor::descrKeys()
+{
+    QFETCH(QByteArray, id);
+    QFETCH(QString, key);
+    char descr[68] = {};
+    std::memcpy(descr, id.constData(), static_cast<size_t>(id.size()));
+    QCOMPARE(streamKeyFromDescr(descr), key);
+    QCOMPARE(streamKeyFromDescr(nullptr), QString());
+}
+
+void TestLiveMonitor::descrKeyNeverReadsPast64Bytes()
+{
+    // 64 bytes without a terminator, then bytes that are not part of the ID.
+    char descr[80];
+    std::memset(descr, 'a', 64);
+    std::memset(descr + 64, 'Z', 16);
+    QCOMPARE(streamKeyFromDescr(descr), QString(64, QLatin1Char('a')));
+    std::memcpy(descr, "urn:uuid:", 9);
+    QCOMPARE(streamKeyFromDescr(descr), QString(55, QLatin1Char('a')));
+}
+
+void TestLiveMonitor::cameraIdKeys()
+{
+    QCOMPARE(streamKeyFromCameraId(QStringLiteral("VRNB-100001-DEMOA")), QStringLiteral("B100001"));
+    QCOMPARE(streamKeyFromCameraId(QStringLiteral("X-12")), QStringLiteral("X12"));
+    // No character before the dash, or no dash: no key (never an index of -1).
+    QCOMPARE(streamKeyFromCameraId(QStringLiteral("-100001")), QString());
+    QCOMPARE(streamKeyFromCameraId(QStringLiteral("B100001")), QString());
+    QCOMPARE(streamKeyFromCameraId(QString()), QString());
+}
+
+void TestLiveMonitor::firstFrameTimeoutAtTenSecondsNotBefore()
+{
+    ManualClock clock;
+    clock.set(5000);
+    Watched w;
+    MonitorStep s = w.pass(clock, 0);
+    QVERIFY(s.has(MonitorStep::PaintOn));
+    QCOMPARE(w.state, int(kStateWaiting));
+    QCOMPARE(w.startTick, 5000u);
+
+    clock.advance(kFirstFrameTimeoutMs - 1);  // 9,999 ms
+    s = w.pass(clock, 0);
+    QVERIFY(!s.has(MonitorStep::CloseTimedOut));
+    QCOMPARE(w.state, int(kStateWaiting));
+
+    clock.advance(1);                         // 10,000 ms
+    s = w.pass(clock, 0);
+    QVERIFY(s.has(MonitorStep::CloseTimedOut));
+    QCOMPARE(w.state, int(kStateTimedOut));
+
+    // A closed stream stays closed, whatever arrives.
+    clock.advance(60000);
+    s = w.pass(clock, 5);
+    QCOMPARE(s.actions, 0u);
+    QCOMPARE(w.state, int(kStateTimedOut));
+}
+
+void TestLiveMonitor::firstFrameTimeoutAcrossTickWrap()
+{
+    ManualClock clock;
+    clock.set(0xFFFFFFFFu - 3000);
+    Watched w;
+    w.pass(clock, 0);
+    clock.advance(9999);                      // wraps past zero
+    QVERIFY(!w.pass(clock, 0).has(MonitorStep::CloseTimedOut));
+    clock.advance(1);
+    QVERIFY(w.pass(clock, 0).has(MonitorStep::CloseTimedOut));
+}
+
+void TestLiveMonitor::firstKeyFrameStartsPlaying()
+{
+    ManualClock clock;
+    Watched w;
+    w.pass(clock, 0);
+    clock.advance(9000);
+    MonitorStep s = w.pass(clock, 3);
+    QVERIFY(s.has(MonitorStep::PaintOff));
+    QVERIFY(s.has(MonitorStep::StallClear));
+    QCOMPARE(w.state, int(kStatePlaying));
+    // Already counting at the first pass: straight to playing.
+    Watched quick;
+    s = quick.pass(clock, 7);
+    QVERIFY(s.has(MonitorStep::PaintOff));
+    QCOMPARE(quick.state, int(kStatePlaying));
+}
+
+void TestLiveMonitor::stallOnlyReopensWhenWanted()
+{
+    ManualClock clock;
+    Watched w;
+    w.pass(clock, 1);
+    QCOMPARE(w.state, int(kStatePlaying));
+    // New frames: take the count, no stall.
+    MonitorStep s = w.pass(clock, 4);
+    QVERIFY(s.has(MonitorStep::TakeCurrent) && s.has(MonitorStep::StallClear));
+    QCOMPARE(w.last, 4);
+    QCOMPARE(w.reopenAsked, 0);
+    // No new frame, no interruption notice: stall shown, stream kept.
+    s = w.pass(clock, 4);
+    QVERIFY(s.has(MonitorStep::StallSet));
+    QVERIFY(!s.has(MonitorStep::CloseForReopen));
+    QCOMPARE(w.state, int(kStatePlaying));
+    QCOMPARE(w.reopenAsked, 1);
+    // A window no longer used is never reopened and the peer is not asked.
+    w.winUsed = false;
+    w.reopen = true;
+    s = w.pass(clock, 4);
+    QVERIFY(!s.has(MonitorStep::CloseForReopen));
+    QCOMPARE(w.reopenAsked, 1);
+    // Interruption announced (notice 87 / broken RTSP): close and reopen.
+    w.winUsed = true;
+    clock.set(777);
+    s = w.pass(clock, 4);
+    QVERIFY(s.has(MonitorStep::StallSet) && s.has(MonitorStep::CloseForReopen));
+    QCOMPARE(w.state, int(kStateReopening));
+    QCOMPARE(w.startTick, 777u);
+}
+
+void TestLiveMonitor::reopeningWaitsForAnOnlineCamera()
+{
+    ManualClock clock;
+    Watched w;
+    w.state = kStateReopening;
+    w.reconnectAllowed = false;
+    QCOMPARE(w.pass(clock, 0).actions, 0u);
+    w.reconnectAllowed = true;
+    w.winUsed = false;
+    QCOMPARE(w.pass(clock, 0).actions, 0u);
+    w.winUsed = true;
+    const MonitorStep s = w.pass(clock, 0);
+    QVERIFY(s.has(MonitorStep::Reopen));
+    // The state moves on only when StartStream succeeds (it resets to 0).
+    QCOMPARE(w.state, int(kStateReopening));
+}
+
+void TestLiveMonitor::steadyClockMoves()
+{
+    SteadyMonitorClock clock;
+    const uint32_t a = clock.nowMs();
+    QTest::qSleep(20);
+    const uint32_t b = clock.nowMs();
+    QVERIFY(static_cast<uint32_t>(b - a) >= 15);
+}
+
+QTEST_GUILESS_MAIN(TestLiveMonitor)
+#include "tst_livemonitor.moc"
