@@ -10,7 +10,11 @@
 #include "common/textfield.h"
 #include "common/ui/desktopinfo.h"
 #include "common/ui/infobox.h"
+#include "config/qconfigmgr.h"
 #include "device/passwordcipher.h"
+#include "device/qadddevice.h"
+#include "device/qpasswd.h"
+#include "device/qpropertydial.h"
 #include "platform/devmgr/sdk_dvrmgr.h"
 #include "platform/onvif/onvif_discovery_sdk.h"
 #include "platform/onvif/onvif_event_sdk.h"
@@ -32,6 +36,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <vector>
 
 namespace {
 
@@ -102,6 +107,7 @@ Client::Client(const char *localIp, QWidget *parent)
     loadDevices();
 
     buildLook();
+    buildDialogs();
     initDevTree();
     ui->stackPages->setCurrentWidget(ui->pageLive);
     ui->btnRealVideo->setChecked(true);
@@ -130,7 +136,13 @@ Client::~Client()
     ONVIF_DISCOVERY_SDK_Cleanup();
     ONVIF_EVENT_SDK_Cleanup();
     storeDevices("Client::~Client");
+    delete m_addDevice;
+    m_addDevice = nullptr;
     SDK_DVRMGR_UnInit();
+    delete m_property;
+    m_property = nullptr;
+    delete m_config;
+    m_config = nullptr;
     delete m_about;
     delete ui;
 }
@@ -184,9 +196,42 @@ void Client::buildLook()
     m_actSettings = new QAction(tr("Settings"), this);
 }
 
+// The dialogs read the stored cameras and the operation log when they are
+// built: the device manager is open by now.
+void Client::buildDialogs()
+{
+    // Answers the camera password prompts of the whole program.
+    QPasswd::registerAsPasswordPrompt();
+    m_config = new QConfigMgr(this);
+    m_addDevice = new QAddDevice(this);
+    m_property = new QPropertyDial(this);
+    // The live page, the playback page and the alarm log dialog join here
+    // when they are built.
+}
+
 void Client::makeConnections()
 {
+    // Operation-log entries: the configuration window stores and lists them,
+    // on whichever thread they are made (the probing thread's included).
+    connect(this, &Client::sendLogInfo, m_config, &QConfigMgr::recvLogInfo, Qt::DirectConnection);
+    connect(m_addDevice, &QAddDevice::sendLogInfo, m_config, &QConfigMgr::recvLogInfo, Qt::DirectConnection);
+    connect(m_property, &QPropertyDial::sendLogInfo, m_config, &QConfigMgr::recvLogInfo, Qt::DirectConnection);
+
+    // A removal reaches the registry first, then every dialog's own list.
     connect(this, &Client::sendDelDevInfo, this, &Client::recvDelDevInfo);
+    connect(this, &Client::sendDelDevInfo, m_addDevice, &QAddDevice::recvDelDevInfo);
+    connect(this, &Client::sendDelDevInfo, m_config, &QConfigMgr::recvDelDevInfo);
+    connect(this, &Client::sendDelDevInfo, m_property, &QPropertyDial::recvDelDevInfo);
+
+    // Camera messages arrive on the library's thread: queued to the dialogs.
+    connect(this, &Client::sendP2pMsg, m_addDevice, &QAddDevice::recvP2pMessage);
+    connect(this, &Client::sendP2pMsg, m_property, &QPropertyDial::recvP2pMessage);
+
+    connect(this, &Client::sendSearchReslutToAdd, m_addDevice, &QAddDevice::RecvSearchReslutFromClient,
+            Qt::DirectConnection);
+    connect(m_addDevice, &QAddDevice::sendDevList, this, &Client::recvDevListSlot, Qt::DirectConnection);
+    connect(m_property, &QPropertyDial::sendDevProperty, this, &Client::recvDevProperty, Qt::DirectConnection);
+
     connect(this, &Client::sendDevProperty, this, &Client::recvDevProperty, Qt::DirectConnection);
     connect(this, &Client::sendShowProperty, this, &Client::recvShowProperty);
     connect(this, &Client::sendShowMenu, this, &Client::recvShowMenu);
@@ -196,14 +241,6 @@ void Client::makeConnections()
     connect(m_actConnectAll, &QAction::triggered, this, &Client::connectAllAction);
     connect(m_actDelete, &QAction::triggered, this, &Client::deleteDevAction);
     connect(m_actSettings, &QAction::triggered, this, &Client::propertyAction);
-
-    // Operation-log entries go to the device manager's store, on the thread
-    // that records them (the store serialises its callers).
-    connect(this, &Client::sendLogInfo, this, [](LogInfo_s info) {
-        const int result = SDK_DVRMGR_WriteLog(info);
-        if (result != 0)
-            WriteLog(2, "%s(%d):Write operation log failed, ret(%d)!!!", "Client::sendLogInfo", __LINE__, result);
-    }, Qt::DirectConnection);
 }
 
 // ---------------------------------------------------------------------------
@@ -419,6 +456,7 @@ void Client::recvDevListSlot(QList<DvrListInfo_s> list)
         }
         m_pause = false;
     }
+    m_property->updateDevList(deviceList());
     ui->treeDevice->expandAll();
     if (refused > 0)
         varno::ui::InfoBox(this, tr("Device Management"),
@@ -442,6 +480,8 @@ void Client::recvDevProperty(DeviceInfo_s info)
         }
     }
     m_pause = false;
+    bool found = false;
+    DvrListInfo_s updated;
     {
         std::lock_guard<std::mutex> lock(m_devListMutex);
         const int d = devIndexOf(id);
@@ -451,7 +491,13 @@ void Client::recvDevProperty(DeviceInfo_s info)
                 std::memcpy(stored.devName, info.devName, sizeof(stored.devName));
             if (std::memcmp(stored.password, info.password, sizeof(stored.password)) != 0)
                 std::memcpy(stored.password, info.password, sizeof(stored.password));
+            updated = m_devList[d];
+            found = true;
         }
+    }
+    if (found) {
+        m_addDevice->updateDevInfo(updated);
+        m_property->updateDevInfo(updated);
     }
     storeDevices("Client::recvDevProperty");
 }
@@ -516,6 +562,9 @@ void Client::userLogin(const char *user)
         std::memset(m_user, 0, sizeof(m_user));
         varno::setText(m_user, user);
     }
+    m_config->setUserName(m_user);
+    m_addDevice->setUserName(m_user);
+    m_property->setUserName(m_user);
     recordOperation(QStringLiteral("User login"));
 }
 
@@ -678,11 +727,14 @@ void Client::on_btnVideoSearch_clicked()
     emit SendVideoWinPauseToVsearch(false);
 }
 
-// The alarm log dialog and the configuration window are not part of the
-// program yet: their buttons open nothing.
+// The alarm log dialog is not part of the program yet: its button opens
+// nothing.
 void Client::on_btnAlarmVideo_clicked() {}
 
-void Client::on_btnConfigManage_clicked() {}
+void Client::on_btnConfigManage_clicked()
+{
+    m_config->exec();
+}
 
 void Client::on_btnAbout_clicked()
 {
@@ -691,12 +743,17 @@ void Client::on_btnAbout_clicked()
 
 void Client::on_btnAddDevice_clicked()
 {
-    int count = 0;
+    // The discovery callback may overwrite the snapshot at any time: the
+    // dialog reads a copy taken under the lock.
+    std::vector<DeviceInfo_s> snapshot;
     {
         std::lock_guard<std::mutex> lock(m_searchMutex);
-        count = m_snapCount;
+        if (m_snapBuf && m_snapCount > 0)
+            snapshot.assign(m_snapBuf.get(), m_snapBuf.get() + m_snapCount);
     }
-    emit sendSearchReslutToAdd(count, count > 0 ? m_snapBuf.get() : nullptr);
+    const int count = int(snapshot.size());
+    emit sendSearchReslutToAdd(count, count > 0 ? snapshot.data() : nullptr);
+    m_addDevice->exec();
 }
 
 void Client::checkCountButton(int count)
@@ -914,5 +971,8 @@ void Client::propertyAction()
     emit sendShowProperty(m_selectedId);
 }
 
-// The device settings dialog is not part of the program yet.
-void Client::recvShowProperty(QString) {}
+void Client::recvShowProperty(QString devId)
+{
+    m_property->setDevId(devId);
+    m_property->exec();
+}

@@ -21,10 +21,13 @@
 
 class QAboutDlg;
 class QAction;
+class QAddDevice;
 class QCloseEvent;
+class QConfigMgr;
 class QKeyEvent;
 class QMenu;
 class QMouseEvent;
+class QPropertyDial;
 class QPtzCtrol;
 class QTreeWidgetItem;
 
@@ -53,8 +56,15 @@ public:
     ~Client() override;
 
     // User-login step: keeps the user name (32-byte buffer) for the
-    // operation log and records "User login".
+    // operation log, hands it to the dialogs that make entries of their own
+    // and records "User login".
     void userLogin(const char *user);
+
+    // The dialogs the window owns for the life of the program.
+    QAddDevice *addDeviceDialog() const { return m_addDevice; }
+    QPropertyDial *propertyDialog() const { return m_property; }
+    QConfigMgr *configWindow() const { return m_config; }
+    QAboutDlg *aboutDialog() const { return m_about; }
 
     // A copy of the camera list, in list order.
     QList<DvrListInfo_s> deviceList() const;
@@ -166,6 +176,7 @@ private:
     void initDevTree();
     QTreeWidgetItem *addTreeItem(const DeviceInfo_s &dev, bool online);
     void buildLook();
+    void buildDialogs();
     void makeConnections();
     void checkCountButton(int count);
     void leaveFullScreen();
@@ -185,6 +196,10 @@ private:
     int treeIndexOfItem(const QTreeWidgetItem *item) const;
 
     Ui::Client *ui;
+    // Pages and dialogs (children of the window).
+    QAddDevice *m_addDevice = nullptr;
+    QPropertyDial *m_property = nullptr;
+    QConfigMgr *m_config = nullptr;
     QAboutDlg *m_about = nullptr;
     QPtzCtrol *m_ptz = nullptr;
     QMenu *m_menu = nullptr;

@@ -6,6 +6,7 @@
 
 #include "common/installdir.h"
 #include "common/logfile.h"
+#include "common/p2phandle.h"
 #include "common/textfield.h"
 #include "platform/p2p/p2p_client_sdk.h"
 
@@ -87,6 +88,7 @@ struct ClientP2p
             thread.join();
         // Shutdown: log out and release the library once.
         const P2P_HANDLE handle = g_p2pHandle.exchange(0);
+        varno::setP2pHandle(0);
         if (handle) {
             P2P_Client_SDK_UnRegister(handle);
             P2P_Client_SDK_UnInit(handle);
@@ -144,10 +146,13 @@ void Client::registerP2PProcFunc()
             WriteLog(2, "%s(%d):P2P_Client_SDK_Init failed, ret(%d)!!!", "Client::registerP2PProcFunc", 368, ret);
             P2P_Client_SDK_UnInit(handle);
             g_p2pHandle.store(0);
+            varno::setP2pHandle(0);
             return;
         }
     }
     g_p2pHandle.store(handle);
+    // The dialogs and pages that talk to cameras by camera ID use it from here.
+    varno::setP2pHandle(handle);
 
     P2P_Client_SDK_Set_StatusCB(handle, &Client::p2pStatusCallback, handle);
     P2P_Client_SDK_Set_MsgCB(handle, &Client::p2pMessageCallback, this);

@@ -5,12 +5,14 @@
 #include "tests/client/clientfixture.h"
 
 #include "common/ui/promptscript.h"
+#include "device/qadddevice.h"
 #include "platform/onvif/onvif_discovery_sdk.h"
 #include "resources/resourcepath.h"
 #include "tools/camsim/onvifsimulation.h"
 
 #include <QApplication>
 #include <QPushButton>
+#include <QTableWidget>
 #include <QtTest>
 
 using namespace clienttest;
@@ -199,10 +201,16 @@ void TestClientProbe::moreThan300AnswersAndTheAddButton()
             lastId = QByteArray(p[n - 1].devId);
         }
     });
-    client.findChild<QPushButton *>(QStringLiteral("btnAddDevice"))->click();
+    // The add-device dialog runs with one row per camera found.
+    int rows = -1;
+    QVERIFY(runModal<QAddDevice>([&] { client.findChild<QPushButton *>(QStringLiteral("btnAddDevice"))->click(); },
+                                 [&](QAddDevice *d) {
+                                     rows = d->findChild<QTableWidget *>(QStringLiteral("devTableWidget"))->rowCount();
+                                 }));
     QCOMPARE(handedCount, kMaxDevices);
     QCOMPARE(firstId, QByteArray("cam-0"));
     QCOMPARE(lastId, QByteArray("cam-299"));
+    QCOMPARE(rows, kMaxDevices);
 }
 
 void TestClientProbe::camerasTurnOnlineAndOffline()
@@ -246,7 +254,8 @@ void TestClientProbe::camerasTurnOnlineAndOffline()
     QCOMPARE(QByteArray(states.at(0).at(1).value<DvrListInfo_s>().dev.devId), idA);
     const QString online = QStringLiteral("Device:") + QString::fromLatin1(idA) + QStringLiteral(" Online");
     const QString offline = QStringLiteral("Device:") + QString::fromLatin1(idA) + QStringLiteral(" Offline");
-    QCOMPARE(countOf(operations(true), online), 1);
+    // Entries made on the probing thread are stored on the window's thread.
+    QTRY_COMPARE(countOf(operations(true), online), 1);
     // Never online, never announced.
     for (const QString &op : operations(true))
         QVERIFY2(!op.contains(QStringLiteral("ghost-0000")) && !op.contains(QStringLiteral("VRNA")), qPrintable(op));
@@ -285,7 +294,7 @@ void TestClientProbe::camerasTurnOnlineAndOffline()
     varno::setText(idOnly.dev.devId, idA);
     const DvrListInfo_s announced = states.at(1).at(1).value<DvrListInfo_s>();
     QCOMPARE(bytes(&announced, sizeof(announced)), bytes(&idOnly, sizeof(idOnly)));
-    QCOMPARE(countOf(operations(true), offline), 1);
+    QTRY_COMPARE(countOf(operations(true), offline), 1);
     QTest::qWait(11000);   // two more passes
     QCOMPARE(countOf(operations(true), offline), 1);
     QCOMPARE(states.count(), 2);
@@ -293,7 +302,7 @@ void TestClientProbe::camerasTurnOnlineAndOffline()
     // Back on the network: online again, one more entry.
     sim.setDiscoverable(0, true);
     QTRY_COMPARE_WITH_TIMEOUT(stateOf(client, idA), int(STATE_ONLINE), 20000);
-    QCOMPARE(countOf(operations(true), online), 2);
+    QTRY_COMPARE(countOf(operations(true), online), 2);
 
     // The stop flag ends the thread; the close waits for it.
     closeClient(client, prompts);

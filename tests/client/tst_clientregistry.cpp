@@ -6,10 +6,13 @@
 #include "tests/client/clientfixture.h"
 
 #include "common/ui/promptscript.h"
+#include "device/qadddevice.h"
+#include "device/qpropertydial.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
 #include <QStackedWidget>
@@ -315,8 +318,13 @@ void TestClientRegistry::settingsAndDoubleClickOnOfflineCamera()
     QCOMPARE(prompts.requests().at(0).text, QStringLiteral("Device is offline !"));
     QCOMPARE(showProperty.count(), 0);
 
+    // Online: the settings dialog runs for that camera.
+    QString shownId;
     client.selectDevice(QStringLiteral("on"));
-    client.propertyAction();
+    QVERIFY(runModal<QPropertyDial>([&] { client.propertyAction(); }, [&](QPropertyDial *d) {
+        shownId = d->findChild<QLineEdit *>(QStringLiteral("idLineEdit"))->text();
+    }));
+    QCOMPARE(shownId, QStringLiteral("on"));
     QCOMPARE(prompts.count(), 1);
     QCOMPARE(showProperty.count(), 1);
     QCOMPARE(showProperty.at(0).at(0).toString(), QStringLiteral("on"));
@@ -479,7 +487,7 @@ void TestClientRegistry::pagesCountButtonsMuteAndTooltips()
     QList<QPair<int, DeviceInfo_s *>> handed;
     connect(&client, &Client::sendSearchReslutToAdd, this,
             [&handed](int n, DeviceInfo_s *p) { handed.append({n, p}); });
-    button(client, "btnAddDevice")->click();
+    QVERIFY(runModal<QAddDevice>([&] { button(client, "btnAddDevice")->click(); }, [](QAddDevice *) {}));
     QCOMPARE(handed.size(), 1);
     QCOMPARE(handed[0].first, 0);
     QCOMPARE(handed[0].second, nullptr);

@@ -1,0 +1,503 @@
+// The main window with the dialogs it owns, end to end against a private
+// broker and the camera simulator (two P2P cameras and two ONVIF cameras):
+// discovery into the add dialog, adding from discovery and by camera ID,
+// the settings dialog's rename and camera password change, a camera that
+// leaves and comes back, removal, the configuration window, the camera
+// password prompt, and the store the window leaves behind.
+#include "client/client.h"
+#include "client/qtreewid.h"
+#include "tests/client/clientfixture.h"
+
+#include "common/p2phandle.h"
+#include "common/ui/promptscript.h"
+#include "config/qconfigmgr.h"
+#include "device/qadddevice.h"
+#include "device/qmanualdial.h"
+#include "device/qpasswd.h"
+#include "device/qpasswdfrm.h"
+#include "device/qpropertydial.h"
+#include "device/qrenamefrm.h"
+#include "platform/userstore/user_local.h"
+#include "tests/support/camsimprocess.h"
+#include "tests/support/mqttbroker.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTableWidget>
+#include <QtTest>
+
+#include <cstring>
+#include <vector>
+
+using namespace clienttest;
+using varno::test::CamSimProcess;
+using varno::test::MqttBroker;
+using varno::ui::PromptKind;
+using varno::ui::PromptScript;
+
+namespace {
+
+const QByteArray kLobby = "5a5a5a5a-0000-4000-8000-0000000000a1";
+const QByteArray kStairs = "5a5a5a5a-0000-4000-8000-0000000000a2";
+
+QPushButton *button(QWidget *w, const char *name)
+{
+    return w->findChild<QPushButton *>(QString::fromLatin1(name));
+}
+
+QLineEdit *edit(QWidget *w, const char *name)
+{
+    return w->findChild<QLineEdit *>(QString::fromLatin1(name));
+}
+
+int stateOf(const Client &c, const QByteArray &id)
+{
+    for (const DevTreeEntry &e : c.treeEntries())
+        if (QByteArray(e.devId) == id)
+            return e.state;
+    return -1;
+}
+
+DvrListInfo_s recordOf(const QList<DvrListInfo_s> &list, const QByteArray &id, bool *found = nullptr)
+{
+    for (const DvrListInfo_s &d : list)
+        if (QByteArray(d.dev.devId) == id) {
+            if (found)
+                *found = true;
+            return d;
+        }
+    if (found)
+        *found = false;
+    return DvrListInfo_s{};
+}
+
+bool listed(const QList<DvrListInfo_s> &list, const QByteArray &id)
+{
+    bool found = false;
+    recordOf(list, id, &found);
+    return found;
+}
+
+QString treeText(Client &c, const QString &id)
+{
+    QTreeWidgetItem *root = c.findChild<QTreeWid *>(QStringLiteral("treeDevice"))->invisibleRootItem();
+    for (int i = 0; i < root->childCount(); ++i)
+        if (root->child(i)->toolTip(0) == id)
+            return root->child(i)->text(0);
+    return QString();
+}
+
+// The operation log as stored (the store is open while a window lives).
+std::vector<LogInfo_s> entries()
+{
+    std::vector<LogInfo_s> out(kMaxLogEntries);
+    int count = 0;
+    if (SDK_DVRMGR_ReadLog(out.data(), &count) != 0 || count < 0)
+        return {};
+    out.resize(size_t(count));
+    return out;
+}
+
+QStringList promptTexts(const PromptScript &prompts)
+{
+    QStringList out;
+    for (const varno::ui::PromptRequest &r : prompts.requests())
+        out << r.text;
+    return out;
+}
+
+DeviceInfo_s p2pCamera(const QByteArray &id, const QByteArray &p2pId, const QByteArray &name,
+                       const QByteArray &password)
+{
+    DeviceInfo_s d = camera(id, name, password, true);
+    std::memset(d.p2pId, 0, sizeof(d.p2pId));
+    varno::setText(d.p2pId, p2pId);
+    return d;
+}
+
+void closeClient(Client &c, PromptScript &prompts)
+{
+    prompts.answer(QMessageBox::Yes);
+    button(&c, "btnWinClose")->click();
+    QVERIFY(c.stopRequested());
+}
+
+} // namespace
+
+class TestClientDialogs : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void init();
+    void cleanup();
+
+    void addFromDiscoveryAndByCameraId();
+    void settingsLeavingCameraAndRemoval();
+    void configWindowPages();
+    void cameraPasswordPromptIsTheDialog();
+
+private:
+    // Starts the window's P2P channel and waits until it is registered.
+    void startP2p(Client &client);
+
+    MqttBroker m_broker;
+    CamSimProcess m_sim;
+    QString m_lobbyService;
+    QString m_stairsService;
+};
+
+void TestClientDialogs::initTestCase()
+{
+    QVERIFY2(QFile::exists(CamSimProcess::programPath()), "varno-camsim not built");
+    QVERIFY(m_broker.start());
+    QVERIFY(m_broker.writeClientConfig());
+    const QByteArray config = QStringLiteral(R"({
+  "broker": { "host": "127.0.0.1", "port": %1 },
+  "storage": "%2",
+  "cameras": [
+    { "kind": "p2p", "deviceId": "B765432", "p2pId": "VRNB-765432-KXPQT", "name": "Gate", "password": "abc123",
+      "hd": { "width": 160, "height": 90, "fps": 10, "kbps": 100 },
+      "sd": { "width": 160, "height": 90, "fps": 10, "kbps": 80 } },
+    { "kind": "p2p", "deviceId": "C100200", "p2pId": "VRNC-100200-ABCDE", "name": "Yard", "password": "pw9999",
+      "hd": { "width": 160, "height": 90, "fps": 10, "kbps": 100 },
+      "sd": { "width": 160, "height": 90, "fps": 10, "kbps": 80 } },
+    { "kind": "onvif", "id": "onvif", "discoveryPort": 0, "cameras": [
+      { "uuid": "%3", "name": "Lobby", "password": "583" },
+      { "uuid": "%4", "name": "Stairs", "password": "583" } ] }
+  ]
+})")
+                                 .arg(m_broker.port())
+                                 .arg(varno::test::tempRoot() + QStringLiteral("/camera-storage"))
+                                 .arg(QString::fromLatin1(kLobby), QString::fromLatin1(kStairs))
+                                 .toUtf8();
+    QVERIFY2(m_sim.start(config), qPrintable(m_sim.error()));
+    // "OK discovery 127.0.0.1:<port> <uuid> <service> <uuid> <service>"
+    const QStringList list = m_sim.command(QStringLiteral("onvif list")).split(QLatin1Char(' '));
+    QCOMPARE(list.size(), 7);
+    QCOMPARE(list[3].toUtf8(), kLobby);
+    m_lobbyService = list[4];
+    m_stairsService = list[6];
+    QVERIFY(varno::test::writeOnvifConf({QStringLiteral("probe_window_ms = 400"),
+                                         QStringLiteral("probe_target = ") + list[2],
+                                         QStringLiteral("connect_timeout_ms = 1000"),
+                                         QStringLiteral("request_timeout_ms = 3000")}));
+    // The login dialog opens the local user store before the window exists.
+    QCOMPARE(User_local_Init(), 0);
+}
+
+void TestClientDialogs::cleanupTestCase()
+{
+    User_local_UnInit();
+    m_sim.stop();
+    m_broker.stop();
+}
+
+void TestClientDialogs::init()
+{
+    QVERIFY(seedStore({}));
+}
+
+void TestClientDialogs::cleanup()
+{
+    QCOMPARE(QApplication::activeModalWidget(), nullptr);
+}
+
+void TestClientDialogs::startP2p(Client &client)
+{
+    const qsizetype before = logText().count("P2P_Client_SDK_Register success !!!");
+    client.startP2PRegistration();
+    QTRY_VERIFY_WITH_TIMEOUT(logText().count("P2P_Client_SDK_Register success !!!") > before, 15000);
+    // The dialogs reach the cameras through the process-wide handle.
+    QVERIFY(varno::p2pHandle() != 0);
+    QCOMPARE(varno::p2pHandle(), Client::p2pHandle());
+}
+
+void TestClientDialogs::addFromDiscoveryAndByCameraId()
+{
+    QVERIFY(seedStore({camera(kStairs, "Stairs", "583", false, "127.0.0.1", m_stairsService.toUtf8()),
+                       p2pCamera("B765432", "VRNB-765432-KXPQT", "Gate", "abc123")}));
+    PromptScript prompts;
+    QList<DvrListInfo_s> inMemory;
+    {
+        Client client("127.0.0.1");
+        client.userLogin("operator");
+        startP2p(client);
+        QSignalSpy devLists(client.addDeviceDialog(), &QAddDevice::sendDevList);
+
+        // Both ONVIF cameras are found; the one listed already gets no row.
+        QTRY_COMPARE_WITH_TIMEOUT(client.searchSnapshot().size(), 2, 30000);
+        QStringList rowIds;
+        QString rowService;
+        bool manualShown = false;
+        QVERIFY(runModal<QAddDevice>([&] { button(&client, "btnAddDevice")->click(); }, [&](QAddDevice *d) {
+            auto *table = d->findChild<QTableWidget *>(QStringLiteral("devTableWidget"));
+            for (int r = 0; r < table->rowCount(); ++r)
+                rowIds << table->item(r, 1)->text();
+            if (table->rowCount() != 1)
+                return;
+            rowService = table->item(0, 3)->text();
+            table->item(0, 0)->setCheckState(Qt::Checked);
+            button(d, "addButton")->click();
+
+            // By camera ID, through the manual dialog the add dialog owns.
+            button(d, "manualButton")->click();
+            QManualDial *manual = d->manualDialog();
+            manualShown = manual->isVisible();
+            auto add = [&](const char *id, const char *name, const char *password) {
+                edit(manual, "idLineEdit")->setText(QString::fromLatin1(id));
+                edit(manual, "nameLineEdit")->setText(QString::fromLatin1(name));
+                edit(manual, "passwdLineEdit")->setText(QString::fromLatin1(password));
+                button(manual, "addButton")->click();
+            };
+            add("C10020", "Yard", "pw9999");
+            add("1100200", "Yard", "pw9999");
+            add("c100200", "Yard", "wrong1");
+            QTRY_VERIFY_WITH_TIMEOUT(promptTexts(prompts).contains(QStringLiteral("Password incorrect!")), 10000);
+            QTRY_VERIFY(manual->pending().isEmpty());
+            // Both replies of that check are in before the next one starts.
+            QTest::qWait(1000);
+            add("c100200", "Yard", "pw9999");
+            QTRY_VERIFY_WITH_TIMEOUT(
+                promptTexts(prompts).contains(QStringLiteral("Manually add device(Yard) successfully!")), 10000);
+            // The camera's second reply to the same check finds nothing pending.
+            QTest::qWait(1000);
+            QVERIFY(manual->pending().isEmpty());
+            manual->close();
+        }));
+        QCOMPARE(rowIds, QStringList{QString::fromLatin1(kLobby)});
+        QCOMPARE(rowService, m_lobbyService);
+        QVERIFY(manualShown);
+        const QStringList texts = promptTexts(prompts);
+        QCOMPARE(texts.count(QStringLiteral("Add device completed")), 1);
+        QCOMPARE(texts.count(QStringLiteral("ID is not correct !")), 2);
+        QCOMPARE(texts.count(QStringLiteral("Password incorrect!")), 1);
+        QCOMPARE(texts.count(QStringLiteral("Manually add device(Yard) successfully!")), 1);
+        for (const varno::ui::PromptRequest &r : prompts.requests())
+            QVERIFY2(r.kind == PromptKind::Information, qPrintable(r.text));
+        QCOMPARE(devLists.count(), 2);
+
+        // The window's registry took both cameras, shown online.
+        const QList<DvrListInfo_s> list = client.deviceList();
+        QCOMPARE(list.size(), 4);
+        QCOMPARE(QByteArray(list[2].dev.devId), kLobby);
+        QCOMPARE(QByteArray(list[2].dev.devName), kLobby.left(31));
+        QCOMPARE(QByteArray(list[2].dev.password), QByteArray("583"));
+        QCOMPARE(int(list[2].dev.p2pFlag), 0);
+        QVERIFY(list[2].config.profileCount > 0);
+        QCOMPARE(QByteArray(list[3].dev.devId), QByteArray("C100200"));
+        QCOMPARE(QByteArray(list[3].dev.devName), QByteArray("Yard"));
+        QCOMPARE(QByteArray(list[3].dev.password), QByteArray("pw9999"));
+        QCOMPARE(QByteArray(list[3].dev.p2pId), QByteArray("VRNC-100200-ABCDE"));
+        QCOMPARE(int(list[3].dev.p2pFlag), 1);
+        QCOMPARE(stateOf(client, kLobby), int(STATE_ONLINE));
+        QCOMPARE(stateOf(client, "C100200"), int(STATE_ONLINE));
+        QCOMPARE(treeText(client, QStringLiteral("C100200")), QStringLiteral("Yard"));
+        // The settings dialog knows them too.
+        QVERIFY(listed(client.propertyDialog()->devList(), kLobby));
+        QVERIFY(listed(client.propertyDialog()->devList(), "C100200"));
+
+        // One entry per camera added, made by the logged-in operator.
+        int lobbyEntries = 0;
+        int yardEntries = 0;
+        for (const LogInfo_s &e : entries()) {
+            const QByteArray content(e.content);
+            if (content == "Add device:" + kLobby || content == "Add device:C100200") {
+                QCOMPARE(QByteArray(e.user), QByteArray("operator"));
+                (content.endsWith("C100200") ? yardEntries : lobbyEntries)++;
+            }
+        }
+        QCOMPARE(lobbyEntries, 1);
+        QCOMPARE(yardEntries, 1);
+
+        // The camera already listed is still refused a row on the next visit,
+        // and so is the one just added.
+        int rowsAgain = -1;
+        QVERIFY(runModal<QAddDevice>([&] { button(&client, "btnAddDevice")->click(); }, [&](QAddDevice *d) {
+            rowsAgain = d->findChild<QTableWidget *>(QStringLiteral("devTableWidget"))->rowCount();
+        }));
+        QCOMPARE(rowsAgain, 0);
+
+        inMemory = client.deviceList();
+        closeClient(client, prompts);
+    }
+    // The store holds exactly the list the window had, passwords enciphered.
+    const std::vector<DeviceInfo_s> stored = readStore();
+    QCOMPARE(int(stored.size()), inMemory.size());
+    for (int i = 0; i < inMemory.size(); ++i) {
+        DeviceInfo_s s = stored[size_t(i)];
+        DeviceInfo_s m = inMemory[i].dev;
+        QVERIFY(std::memcmp(s.password, m.password, sizeof(s.password)) != 0);
+        QCOMPARE(deciphered(s), QByteArray(m.password));
+        std::memset(s.password, 0, sizeof(s.password));
+        std::memset(m.password, 0, sizeof(m.password));
+        QCOMPARE(bytes(&s, sizeof(s)), bytes(&m, sizeof(m)));
+    }
+}
+
+void TestClientDialogs::settingsLeavingCameraAndRemoval()
+{
+    QVERIFY(seedStore({p2pCamera("B765432", "VRNB-765432-KXPQT", "Gate", "abc123")}));
+    PromptScript prompts;
+    Client client("127.0.0.1");
+    client.userLogin("operator");
+    startP2p(client);
+    QTRY_COMPARE_WITH_TIMEOUT(stateOf(client, "B765432"), int(STATE_ONLINE), 30000);
+    client.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&client));
+
+    // "Settings": rename, then the camera's own password, refused and taken.
+    client.selectDevice(QStringLiteral("B765432"));
+    QString treeAfterRename;
+    QByteArray storedName;
+    QByteArray passwordAfterRefusal;
+    QVERIFY(runModal<QPropertyDial>([&] { client.propertyAction(); }, [&](QPropertyDial *d) {
+        QWidget *rename = d->renamePage();
+        edit(rename, "nameLineEdit")->setText(QStringLiteral("Front gate"));
+        button(rename, "confirmButton")->click();
+        treeAfterRename = treeText(client, QStringLiteral("B765432"));
+        const std::vector<DeviceInfo_s> now = readStore(true);
+        if (!now.empty())
+            storedName = QByteArray(now[0].devName);
+
+        button(d, "passwdButton")->click();
+        QWidget *passwd = d->passwdPage();
+        auto change = [&](const char *oldPass, const char *newPass) {
+            edit(passwd, "oldpassLineEdit")->setText(QString::fromLatin1(oldPass));
+            edit(passwd, "newpassLineEdit")->setText(QString::fromLatin1(newPass));
+            edit(passwd, "confirmpassLineEdit")->setText(QString::fromLatin1(newPass));
+            button(passwd, "changeButton")->click();
+        };
+        change("wrong1", "abc456");
+        QTRY_VERIFY_WITH_TIMEOUT(promptTexts(prompts).contains(QStringLiteral(
+                                     "Change device [B765432] Password failed, Please enter the correct old password !")),
+                                 10000);
+        passwordAfterRefusal = QByteArray(recordOf(client.deviceList(), "B765432").dev.password);
+        change("abc123", "abc456");
+        QTRY_COMPARE_WITH_TIMEOUT(promptTexts(prompts).count(QStringLiteral("Modify successful !")), 2, 10000);
+    }));
+    QCOMPARE(treeAfterRename, QStringLiteral("Front gate"));
+    QCOMPARE(storedName, QByteArray("Front gate"));
+    QCOMPARE(passwordAfterRefusal, QByteArray("abc123"));
+    const DvrListInfo_s changed = recordOf(client.deviceList(), "B765432");
+    QCOMPARE(QByteArray(changed.dev.password), QByteArray("abc456"));
+    QCOMPARE(QByteArray(changed.dev.devName), QByteArray("Front gate"));
+    QCOMPARE(deciphered(readStore(true)[0]), QByteArray("abc456"));
+    QVERIFY(m_sim.command(QStringLiteral("B765432 password")).contains(QStringLiteral("abc456")));
+    // The add dialog follows the new name and password.
+    const DvrListInfo_s inAdd = recordOf(client.addDeviceDialog()->devList(), "B765432");
+    QCOMPARE(QByteArray(inAdd.dev.devName), QByteArray("Front gate"));
+    QCOMPARE(QByteArray(inAdd.dev.password), QByteArray("abc456"));
+    QStringList ops = operations(true);
+    QCOMPARE(ops.count(QStringLiteral("Rename:B765432")), 1);
+    QCOMPARE(ops.count(QStringLiteral("Change Password:B765432")), 1);
+
+    // The camera leaves: offline once, announced once; "Settings" refused.
+    const QString offline = QStringLiteral("Device:B765432 Offline");
+    const QString online = QStringLiteral("Device:B765432 Online");
+    QTRY_COMPARE(operations(true).count(online), 1);
+    QVERIFY(m_sim.command(QStringLiteral("B765432 offline")).startsWith(QStringLiteral("OK")));
+    QTRY_COMPARE_WITH_TIMEOUT(stateOf(client, "B765432"), int(STATE_OFFLINE), 40000);
+    QTRY_COMPARE(operations(true).count(offline), 1);
+    QTest::qWait(11000);   // two more passes
+    QCOMPARE(operations(true).count(offline), 1);
+    prompts.take();
+    client.propertyAction();
+    QCOMPARE(promptTexts(prompts), QStringList{QStringLiteral("Device is offline !")});
+    QCOMPARE(prompts.requests().at(0).title, QStringLiteral("Setup Device"));
+    QVERIFY(m_sim.command(QStringLiteral("B765432 online")).startsWith(QStringLiteral("OK")));
+    QTRY_COMPARE_WITH_TIMEOUT(stateOf(client, "B765432"), int(STATE_ONLINE), 40000);
+    QTRY_COMPARE(operations(true).count(online), 2);
+
+    // Removal: gone from the window, the dialogs' lists and the tree; the
+    // operator's entry is the last one.
+    client.deleteDevAction();
+    QVERIFY(client.deviceList().isEmpty());
+    QVERIFY(client.treeEntries().isEmpty());
+    QVERIFY(!listed(client.addDeviceDialog()->devList(), "B765432"));
+    QVERIFY(!listed(client.addDeviceDialog()->manualDialog()->devList(), "B765432"));
+    QVERIFY(!listed(client.propertyDialog()->devList(), "B765432"));
+    const std::vector<LogInfo_s> after = entries();
+    QVERIFY(!after.empty());
+    QCOMPARE(QByteArray(after.back().content), QByteArray("Remove device:B765432"));
+    QCOMPARE(QByteArray(after.back().user), QByteArray("operator"));
+    closeClient(client, prompts);
+}
+
+void TestClientDialogs::configWindowPages()
+{
+    PromptScript prompts;
+    Client client("127.0.0.1");
+    client.userLogin("admin");
+    QString shownUser;
+    QStringList topRows;
+    QVERIFY(runModal<QConfigMgr>([&] { button(&client, "btnConfigManage")->click(); }, [&](QConfigMgr *w) {
+        shownUser = edit(w, "usrnameLineEdit")->text();
+        auto change = [&](const char *oldPass, const char *newPass) {
+            edit(w, "oldpassLineEdit")->setText(QString::fromLatin1(oldPass));
+            edit(w, "newpassLineEdit")->setText(QString::fromLatin1(newPass));
+            edit(w, "confirmpassLineEdit")->setText(QString::fromLatin1(newPass));
+            button(w, "changeButton")->click();
+        };
+        change("admin", "admin2");
+        change("wrongpw", "admin3");
+        change("admin2", "admin");
+
+        // The log page: newest on top, and an entry made while it shows
+        // lands above the others.
+        button(w, "logButton")->click();
+        auto *table = w->findChild<QTableWidget *>(QStringLiteral("logTable"));
+        topRows << table->item(0, 2)->text();
+        LogInfo_s entry;
+        std::memset(&entry, 0, sizeof(entry));
+        varno::setText(entry.time, "2026-01-02 03:04:05");
+        varno::setText(entry.user, "admin");
+        varno::setText(entry.content, "Add device:X000001");
+        emit client.sendLogInfo(entry);
+        topRows << table->item(0, 2)->text() << table->item(1, 2)->text() << table->item(0, 1)->text();
+    }));
+    QCOMPARE(shownUser, QStringLiteral("admin"));
+    QCOMPARE(promptTexts(prompts),
+             (QStringList{QStringLiteral("Change password successfully!"),
+                          QStringLiteral("The orignal password incorrect.Please provide correct password."),
+                          QStringLiteral("Change password successfully!")}));
+    QCOMPARE(prompts.requests().at(0).title, QStringLiteral("Change Password"));
+    QCOMPARE(topRows, (QStringList{QStringLiteral("User login"), QStringLiteral("Add device:X000001"),
+                                   QStringLiteral("User login"), QStringLiteral("admin")}));
+    QCOMPARE(operations(true).back(), QStringLiteral("Add device:X000001"));
+    closeClient(client, prompts);
+}
+
+void TestClientDialogs::cameraPasswordPromptIsTheDialog()
+{
+    Client client("127.0.0.1");
+    // The window made the password dialog the camera password prompt.
+    varno::ui::PromptAnswer answer;
+    QString shownName;
+    QVERIFY(runModal<QPasswd>(
+        [&] {
+            varno::ui::PromptRequest request;
+            request.kind = PromptKind::Password;
+            request.title = QStringLiteral("PC Client");
+            request.text = QStringLiteral("Gate");
+            request.parent = &client;
+            answer = varno::ui::prompt(request);
+        },
+        [&](QPasswd *d) {
+            shownName = edit(d, "nameLineEdit")->text();
+            edit(d, "passwdLineEdit")->setText(QStringLiteral("typed42"));
+            button(d, "confirmButton")->click();
+        }));
+    QCOMPARE(shownName, QStringLiteral("Gate"));
+    QCOMPARE(answer.button, QMessageBox::Ok);
+    QCOMPARE(answer.text, QStringLiteral("typed42"));
+    PromptScript prompts;
+    closeClient(client, prompts);
+}
+
+QTEST_MAIN(TestClientDialogs)
+#include "tst_clientdialogs.moc"
