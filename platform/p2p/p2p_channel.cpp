@@ -1,6 +1,7 @@
 #include "platform/p2p/p2p_client.h"
 
 #include <chrono>
+#include <thread>
 
 namespace varno::p2p {
 
@@ -16,6 +17,13 @@ int64_t monotonicUs()
     return std::chrono::duration_cast<std::chrono::microseconds>(
                std::chrono::steady_clock::now().time_since_epoch())
         .count();
+}
+
+void DispatchProgress::waitFor(uint64_t mark, const Channel &channel, int timeoutMs) const
+{
+    const int64_t end = monotonicMs() + timeoutMs;
+    while (done.load() < mark && !stopped.load() && !channel.stopping() && monotonicMs() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
 Channel::Channel(Type type, uint32_t id, size_t maxItems, size_t maxBytes)

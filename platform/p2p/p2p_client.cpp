@@ -26,6 +26,7 @@ constexpr size_t kDownloadMaxBytes = kDownloadWindow + 4 * kDownloadPiece;
 constexpr size_t kDispatchMaxItems = 1024;
 constexpr size_t kDispatchMaxBytes = 32u << 20;
 constexpr int kStopWaitMs = 5000;
+constexpr int kOrderWaitMs = 2000;   // a stuck message callback delays a playback no longer
 
 uint32_t randomU32()
 {
@@ -617,7 +618,11 @@ int Client::startPlayback(const char *cameraId, const char *fileName, P2P_PLAYBA
     ch->password = pwd;
     ch->lastSecond.store(startSecond);
     Channel *raw = ch.get();
-    ch->start([raw, cb, user](DeliveryItem &item) {
+    ch->start([raw, cb, user, progress = m_progress, first = true](DeliveryItem &item) mutable {
+        if (first) {
+            first = false;
+            progress->waitFor(item.dispatchMark, *raw, kOrderWaitMs);
+        }
         raw->lastSecond.store(item.value);
         cb(item.media, reinterpret_cast<const char *>(item.data.data()), int32_t(item.data.size()),
            item.value, user);
@@ -1065,6 +1070,7 @@ void Client::handlePlayData(const Envelope &env)
         return;
     }
     item.value = int32_t(getU32(env.body + 4));
+    item.dispatchMark = m_progress->queued.load();
     item.data.assign(env.body + body::kPlayHead, env.body + env.bodySize);
     if (!ch->push(std::move(item)))
         m_dropped.fetch_add(1);
@@ -1162,6 +1168,7 @@ void Client::dispatch(DispatchItem &&item)
     }
     m_dispatchBytes += item.payload.size();
     m_dispatchQueue.push_back(std::move(item));
+    m_progress->queued.fetch_add(1);
     m_dispatchCv.notify_one();
 }
 
@@ -1172,8 +1179,10 @@ void Client::dispatcherLoop()
         {
             std::unique_lock<std::mutex> lock(m_dispatchMutex);
             m_dispatchCv.wait(lock, [this] { return m_stop.load() || !m_dispatchQueue.empty(); });
-            if (m_stop.load())
+            if (m_stop.load()) {
+                m_progress->stopped.store(true);
                 return;
+            }
             item = std::move(m_dispatchQueue.front());
             m_dispatchQueue.pop_front();
             m_dispatchBytes -= item.payload.size();
@@ -1198,6 +1207,7 @@ void Client::dispatcherLoop()
             msgCb(item.type, reinterpret_cast<const char *>(item.payload.data()),
                   int32_t(item.payload.size()), item.cameraId.c_str(), msgUser);
         }
+        m_progress->done.fetch_add(1);
     }
 }
 

@@ -67,6 +67,7 @@ struct DeliveryItem
     uint8_t flags = 0;
     int32_t value = 0;      // live: time stamp ms; playback: second; download: offset
     int64_t sentUs = 0;     // live: the camera's send time
+    uint64_t dispatchMark = 0;   // playback: messages queued for the dispatcher before this item
     std::vector<uint8_t> data;
 };
 
@@ -128,6 +129,21 @@ private:
     std::atomic<bool> m_stop{false};
     std::atomic<bool> m_finished{false};
     std::atomic<uint64_t> m_lost{0};
+};
+
+// How far the dispatcher has got: messages queued and messages handed to
+// the callbacks (or dropped at shutdown). Shared with delivery threads so
+// that a playback's first data never overtakes a message that arrived
+// before it (message 14, the file's length, above all).
+struct DispatchProgress
+{
+    std::atomic<uint64_t> queued{0};
+    std::atomic<uint64_t> done{0};
+    std::atomic<bool> stopped{false};
+
+    // Waits until every message queued before mark has been handed over,
+    // the channel stops, the dispatcher ends or timeoutMs passes.
+    void waitFor(uint64_t mark, const Channel &channel, int timeoutMs) const;
 };
 
 class Client
@@ -278,6 +294,7 @@ private:
     std::deque<DispatchItem> m_dispatchQueue;
     size_t m_dispatchBytes = 0;
     std::thread m_dispatcher;
+    std::shared_ptr<DispatchProgress> m_progress = std::make_shared<DispatchProgress>();
     std::thread m_housekeeper;
     std::atomic<bool> m_stop{false};
 
