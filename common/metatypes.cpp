@@ -18,6 +18,7 @@ void registerMetaTypes()
     qRegisterMetaType<StorageDisk_s>("StorageDisk_s");
     qRegisterMetaType<MEDIA_FILE_S>("MEDIA_FILE_S");
     qRegisterMetaType<QMap<QString, MEDIA_FILE_S>>("QMap<QString,MEDIA_FILE_S>");
+    qRegisterMetaType<EVENT_alarm_info>("EVENT_alarm_info");
 }
 
 } // namespace varno

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/alarmrecords.h"
 #include "common/devicerecords.h"
 #include "common/mediarecords.h"
 #include "common/p2pmessage.h"
@@ -28,6 +29,7 @@ Q_DECLARE_METATYPE(DiskInfo_s)
 Q_DECLARE_METATYPE(RecordDisk_s)
 Q_DECLARE_METATYPE(StorageDisk_s)
 Q_DECLARE_METATYPE(MEDIA_FILE_S)
+Q_DECLARE_METATYPE(EVENT_alarm_info)
 
 namespace varno {
 

@@ -63,6 +63,8 @@ public:
     void SetPaused(bool paused) { m_paused = paused; }
     void SetStalled(bool stalled) { m_stalled = stalled; }
     int GetFrameCounter() const { return m_frameCounter.load(); }
+    bool soundOn() const { return m_soundOn.load(); }
+    bool paused() const { return m_paused.load(); }
     void SetFailCallback(LiveStreamFailCallback callback, void *user);
 
     // Snapshot of the last picture into folder (user-interface thread).

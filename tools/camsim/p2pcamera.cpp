@@ -261,9 +261,11 @@ bool P2pCamera::tokenOk(const char *token, int32_t number) const
 
 std::vector<uint8_t> P2pCamera::descriptions() const
 {
-    std::vector<uint8_t> out(4 + 2 * P2P_STREAM_DESCR_SIZE, 0);
-    putU32(out.data(), 2);
-    for (int i = 0; i < 2; ++i) {
+    // m_mutex held.
+    const int count = std::clamp(m_descrCount, 0, 2);
+    std::vector<uint8_t> out(4 + size_t(count) * P2P_STREAM_DESCR_SIZE, 0);
+    putU32(out.data(), uint32_t(count));
+    for (int i = 0; i < count; ++i) {
         const VideoLoop &v = video(i);
         P2P_STREAM_DESCR_S d;
         std::memset(&d, 0, sizeof(d));
@@ -328,6 +330,11 @@ void P2pCamera::handle(const Envelope &env)
         m_sessions.erase(it);
         break;
     case Kind::DescrReq: {
+        if (m_failDescr > 0) {
+            --m_failDescr;
+            reply(client, s, Kind::DescrRsp, env.request, 0, kErrRefused, nullptr, 0);
+            break;
+        }
         const auto d = descriptions();
         reply(client, s, Kind::DescrRsp, env.request, 0, kOk, d.data(), d.size());
         break;
@@ -706,6 +713,22 @@ QString P2pCamera::control(const QStringList &args)
         m_cutDownload = uint32_t(std::max(0, arg(1).toInt()));
         return QStringLiteral("OK cut-download");
     }
+    if (cmd == QLatin1String("fail-descr")) {
+        m_failDescr = std::max(0, arg(1).toInt());
+        return QStringLiteral("OK fail-descr");
+    }
+    if (cmd == QLatin1String("descr-count")) {
+        bool ok = false;
+        const int n = arg(1).toInt(&ok);
+        if (!ok || n < 0 || n > 2)
+            return QStringLiteral("ERR descr-count needs 0, 1 or 2");
+        m_descrCount = n;
+        return QStringLiteral("OK descr-count");
+    }
+    if (cmd == QLatin1String("no-key")) {
+        m_noKey = arg(1) != QLatin1String("off");
+        return QStringLiteral("OK no-key");
+    }
     if (cmd == QLatin1String("password"))
         return QStringLiteral("OK ") + QString::fromStdString(m_password);
     if (cmd == QLatin1String("stats")) {
@@ -774,6 +797,13 @@ void P2pCamera::pumpOnce()
                 if (m_stalled[i]) {
                     sub.nextDueUs = nowUs + frameUs;
                     break;
+                }
+                if (m_noKey && v.frames()[sub.pos].key) {
+                    // Left out: the stream goes on with the frames between.
+                    sub.pos = (sub.pos + 1) % v.frames().size();
+                    ++sub.frameNo;
+                    sub.nextDueUs += frameUs;
+                    continue;
                 }
                 const AccessUnit &au = v.frames()[sub.pos];
                 const int64_t sentUs = monotonicUs();

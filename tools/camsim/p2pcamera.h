@@ -37,6 +37,9 @@ namespace varno::camsim {
 //   cut-download <bytes>               downloads end after that many bytes (0: off)
 //   password                           prints the password the camera keeps
 //   stats                              sessions, streams, frames sent
+//   fail-descr <n>                     the next n stream description requests are refused
+//   descr-count <0|1|2>                how many stream descriptions the camera reports
+//   no-key on|off                      live streams leave out every key frame
 class P2pCamera : public SimCamera
 {
 public:
@@ -153,6 +156,9 @@ private:
     std::vector<Delayed> m_delayed;
     bool m_stalled[2] = {false, false};
     bool m_refusePassword = false;
+    int m_failDescr = 0;
+    int m_descrCount = 2;
+    bool m_noKey = false;
     int m_dropReplies = 0;
     int m_delayMs = 0;
     uint32_t m_cutDownload = 0;

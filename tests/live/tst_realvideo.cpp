@@ -1,0 +1,932 @@
+// The live view controller against real cameras on loopback: P2P cameras of
+// the simulator program on a private broker, ONVIF cameras (SOAP services and
+// an RTSP server) in this process, real decoding into the windows' surfaces.
+// The monitor's first-picture time-out runs on a clock the test drives.
+#include "live/realvideo.h"
+
+#include "common/logfile.h"
+#include "common/p2phandle.h"
+#include "common/p2precords.h"
+#include "common/textfield.h"
+#include "common/ui/promptscript.h"
+#include "common/ui/videosurface.h"
+#include "live/clivestream.h"
+#include "live/qmultivideo.h"
+#include "live/qtipwidget.h"
+#include "live/qvideoonly.h"
+#include "live/qvideoplay.h"
+#include "platform/devmgr/sdk_dvrmgr.h"
+#include "platform/onvif/onvif_event_sdk.h"
+#include "platform/rtsp/rtsp_client.h"
+#include "tests/support/camsimprocess.h"
+#include "tests/support/mqttbroker.h"
+#include "tests/support/onviftestconf.h"
+#include "tests/support/testenv.h"
+#include "tools/camsim/onvifcamera.h"
+#include "tools/camsim/rtspserver.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTableWidget>
+#include <QTcpServer>
+#include <QtTest>
+
+#include <atomic>
+#include <cstring>
+#include <memory>
+#include <mutex>
+
+using namespace varno::test;
+using varno::ui::PromptKind;
+using varno::ui::PromptScript;
+
+namespace {
+
+constexpr int kP2pCameras = 18;
+// Pictures of the simulated cameras: small, so that many streams stay cheap.
+constexpr int kHdW = 128, kHdH = 72, kSdW = 64, kSdH = 48;
+constexpr int kOnvifW = 160, kOnvifH = 96;
+
+QByteArray p2pDeviceId(int n)
+{
+    return "B1000" + QByteArray::number(n).rightJustified(2, '0');
+}
+
+QByteArray p2pCameraId(int n)
+{
+    return "VRNB-1000" + QByteArray::number(n).rightJustified(2, '0') + "-KXPQT";
+}
+
+QByteArray simConfig(const MqttBroker &broker, const QString &storage)
+{
+    QByteArray cams;
+    for (int n = 1; n <= kP2pCameras; ++n) {
+        if (n > 1)
+            cams += ",\n";
+        cams += QStringLiteral(R"(    { "kind": "p2p", "deviceId": "%1", "p2pId": "%2", "name": "Cam %3",
+      "password": "abc123",
+      "hd": { "width": %4, "height": %5, "fps": 25, "kbps": 150, "loopSeconds": 2 },
+      "sd": { "width": %6, "height": %7, "fps": 25, "kbps": 60, "loopSeconds": 2 } })")
+                    .arg(QString::fromLatin1(p2pDeviceId(n)), QString::fromLatin1(p2pCameraId(n)))
+                    .arg(n)
+                    .arg(kHdW)
+                    .arg(kHdH)
+                    .arg(kSdW)
+                    .arg(kSdH)
+                    .toUtf8();
+    }
+    return QStringLiteral(R"({ "broker": { "host": "127.0.0.1", "port": %1 }, "storage": "%2",
+  "cameras": [
+)")
+               .arg(broker.port())
+               .arg(storage)
+               .toUtf8()
+        + cams + "\n  ]\n}\n";
+}
+
+DeviceInfo_s p2pCamera(int n, const QByteArray &password = "abc123", int streamType = 0)
+{
+    DeviceInfo_s d;
+    std::memset(&d, 0, sizeof d);
+    varno::setText(d.devId, p2pDeviceId(n));
+    varno::setText(d.devName, "Cam " + QByteArray::number(n));
+    varno::setText(d.password, password);
+    varno::setText(d.p2pId, p2pCameraId(n));
+    d.p2pFlag = 1;
+    d.streamType = streamType;
+    return d;
+}
+
+// A test clock of the monitor.
+class ManualClock final : public varno::live::MonitorClock
+{
+public:
+    uint32_t nowMs() const override { return m_now.load(); }
+    void set(uint32_t ms) { m_now = ms; }
+
+private:
+    std::atomic<uint32_t> m_now{1000};
+};
+
+// One simulated ONVIF camera: SOAP services and its RTSP server.
+struct OnvifCam
+{
+    std::unique_ptr<CRtspServer> rtsp;
+    std::unique_ptr<COnvifCamera> cam;
+    std::string uuid;
+
+    bool start(const std::string &id, int index)
+    {
+        uuid = id;
+        rtsp = std::make_unique<CRtspServer>();
+        for (CRtspServer::Stream s : CRtspServer::cameraStreams(uuid, index)) {
+            const bool sub = s.path.find("/sub") != std::string::npos;
+            s.width = sub ? kSdW : kOnvifW;
+            s.height = sub ? kSdH : kOnvifH;
+            rtsp->addStream(s);
+        }
+        rtsp->setCredentials("admin", "admin");
+        if (!rtsp->start(0))
+            return false;
+        COnvifCamera::Settings st;
+        st.uuid = uuid;
+        st.name = "Onvif " + std::to_string(index);
+        st.password = "admin";
+        st.rtspPort = rtsp->port();
+        st.profiles.push_back({"profile_main", "MainStream", kOnvifW, kOnvifH, "/" + uuid + "/main"});
+        st.profiles.push_back({"profile_sub", "SubStream", kSdW, kSdH, "/" + uuid + "/sub"});
+        cam = std::make_unique<COnvifCamera>(st);
+        return cam->start(0);
+    }
+    DeviceInfo_s device() const
+    {
+        DeviceInfo_s d;
+        std::memset(&d, 0, sizeof d);
+        varno::setText(d.devId, uuid);
+        varno::setText(d.devName, cam->settings().name);
+        varno::setText(d.serviceAddr, cam->serviceAddr());
+        varno::setText(d.password, "admin");
+        return d;
+    }
+    OnvifAccessInfo_s access() const
+    {
+        OnvifAccessInfo_s a;
+        std::memset(&a, 0, sizeof a);
+        varno::setText(a.devId, uuid);
+        varno::setText(a.configText3, cam->eventAddr());
+        varno::setText(a.mainToken, "profile_main");
+        a.rtspPort = 554;
+        varno::setText(a.serviceAddr, cam->serviceAddr());
+        return a;
+    }
+    DvrListInfo_s listed() const
+    {
+        DvrListInfo_s l;
+        std::memset(&l, 0, sizeof l);
+        l.dev = device();
+        l.config.profileCount = 2;
+        varno::setText(l.config.mainToken, "profile_main");
+        varno::setText(l.config.subToken, "profile_sub");
+        varno::setText(l.config.eventAddr, cam->eventAddr());
+        return l;
+    }
+    void stop()
+    {
+        if (cam)
+            cam->stop();
+        if (rtsp)
+            rtsp->stop();
+    }
+};
+
+// Camera messages of the P2P library go to the page under test, queued,
+// as the main window relays them.
+std::mutex g_pageMutex;
+realvideo *g_page = nullptr;
+
+int onMessage(int32_t type, const char *, int32_t, const char *cameraId, void *)
+{
+    P2pMessage_S msg;
+    std::memset(&msg, 0, sizeof msg);
+    varno::setText(msg.devId, cameraId ? cameraId : "");
+    msg.type = type;
+    std::lock_guard lock(g_pageMutex);
+    if (g_page) {
+        realvideo *page = g_page;
+        QMetaObject::invokeMethod(page, [page, msg] { page->recvP2pMessage(msg); }, Qt::QueuedConnection);
+    }
+    return 0;
+}
+
+void setPage(realvideo *page)
+{
+    std::lock_guard lock(g_pageMutex);
+    g_page = page;
+}
+
+QByteArray logText()
+{
+    QFile f(QString::fromStdString(CLogFile::instance().currentPath()));
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+int threadCount()
+{
+    return int(QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size());
+}
+
+int usedWindows(const realvideo &page)
+{
+    int n = 0;
+    for (int i = 0; i < QVideoOnly::kWinCount; ++i)
+        n += page.videoOnly()->winState(i).used ? 1 : 0;
+    return n;
+}
+
+// A picture with something in it: not one flat colour.
+bool hasContent(const QImage &image)
+{
+    if (image.isNull())
+        return false;
+    const QRgb first = image.pixel(0, 0);
+    for (int y = 0; y < image.height(); y += 3)
+        for (int x = 0; x < image.width(); x += 3)
+            if (qAbs(qGray(image.pixel(x, y)) - qGray(first)) > 24)
+                return true;
+    return false;
+}
+
+QImage windowImage(const realvideo &page, const QString &key)
+{
+    LiveWinInfo w{};
+    if (!page.windowInfo(key, &w))
+        return QImage();
+    return page.videoOnly()->videoWin(w.winIndex)->play()->surface()->currentImage();
+}
+
+int stateOf(const realvideo &page, const QString &key)
+{
+    LiveStreamInfo rec{};
+    return page.streamInfo(key, &rec) ? rec.state : -1;
+}
+
+// A page shown at a size that gives each window a real surface.
+std::unique_ptr<realvideo> makePage(std::shared_ptr<varno::live::MonitorClock> clock = nullptr)
+{
+    auto page = std::make_unique<realvideo>(nullptr, std::move(clock));
+    page->resize(640, 520);
+    page->show();
+    setPage(page.get());
+    return page;
+}
+
+void dropPage(std::unique_ptr<realvideo> &page)
+{
+    setPage(nullptr);
+    page.reset();
+}
+
+} // namespace
+
+class TestRealVideo : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void cleanup();
+
+    void p2pAndOnvifStreamsShowPictures();
+    void descriptionRetryAndNoStream();
+    void firstPictureTimeOutOnTheMonitorClock();
+    void stallReopensOnlyAfterNotice();
+    void rtspServerKilledAndBack();
+    void hdSdSwitchKeepsOnlyTheSelectedStream();
+    void passwordNoticeAsksAndRestarts();
+    void soundFollowsSelectionAndMute();
+    void gridPagesSnapshotAndClosing();
+    void fullScreenTipAndAlarmTable();
+    void eventSubscriptions();
+
+private:
+    MqttBroker m_broker;
+    CamSimProcess m_sim;
+    P2P_HANDLE m_handle = 0;
+    OnvifCam m_onvif[2];
+    int m_baseThreads = 0;
+};
+
+void TestRealVideo::initTestCase()
+{
+    QVERIFY2(QFile::exists(CamSimProcess::programPath()), "varno-camsim not built");
+    QVERIFY(writeOnvifConf({QStringLiteral("connect_timeout_ms = 1000"), QStringLiteral("request_timeout_ms = 3000"),
+                            QStringLiteral("event_pull_timeout_s = 1"), QStringLiteral("event_retry_ms = 300")}));
+    QVERIFY(m_broker.start());
+    QVERIFY(m_broker.writeClientConfig());
+    QVERIFY2(m_sim.start(simConfig(m_broker, tempRoot() + QStringLiteral("/camera-storage"))),
+             qPrintable(m_sim.error()));
+    P2P_INIT_INFO_S info;
+    std::memset(&info, 0, sizeof info);
+    info.version = P2P_INIT_VERSION;
+    std::strcpy(info.account, "varno-client");
+    std::strcpy(info.appKey, "5D0E2A91C47B38F6A1E09C7D2B64F853");
+    QCOMPARE(P2P_Client_SDK_Init(&info, "127.0.0.1", "log", &m_handle), 0);
+    QCOMPARE(P2P_Client_SDK_Set_MsgCB(m_handle, onMessage, nullptr), 0);
+    QCOMPARE(P2P_Client_SDK_Register(m_handle, 0, 0), 0);
+    varno::setP2pHandle(m_handle);
+
+    QVERIFY(m_onvif[0].start("6a1c0de2-3b4f-4a5e-9c8d-000000000001", 0));
+    QVERIFY(m_onvif[1].start("6a1c0de2-3b4f-4a5e-9c8d-000000000002", 1));
+    QCOMPARE(SDK_DVRMGR_SetOnvifCredentials(m_onvif[0].cam->serviceAddr().c_str(), "admin"), 0);
+    QCOMPARE(SDK_DVRMGR_SetOnvifCredentials(m_onvif[1].cam->serviceAddr().c_str(), "admin"), 0);
+    QCOMPARE(ONVIF_EVENT_SDK_Startup("127.0.0.1"), 0);
+    QCOMPARE(RTSP_Stream_SDKInit(), 0);
+    m_baseThreads = threadCount();
+}
+
+void TestRealVideo::cleanupTestCase()
+{
+    varno::setP2pHandle(0);
+    if (m_handle) {
+        P2P_Client_SDK_UnRegister(m_handle);
+        P2P_Client_SDK_UnInit(m_handle);
+    }
+    for (OnvifCam &c : m_onvif)
+        c.stop();
+    m_sim.stop();
+    m_broker.stop();
+}
+
+void TestRealVideo::cleanup()
+{
+    setPage(nullptr);
+    // Faults a failing case may have left behind.
+    m_sim.command(QStringLiteral("all stall all off"));
+    m_sim.command(QStringLiteral("all no-key off"));
+    m_sim.command(QStringLiteral("all descr-count 2"));
+    m_sim.command(QStringLiteral("all fail-descr 0"));
+}
+
+// Both kinds of camera put decoded pictures on their windows; opening an
+// open camera again only selects its window; the delete check sees it.
+void TestRealVideo::p2pAndOnvifStreamsShowPictures()
+{
+    auto page = makePage();
+    QVERIFY(page->monitorRunning());
+    const QString p2pKey = QString::fromLatin1(p2pDeviceId(1));
+    const QString onvifKey = QString::fromStdString(m_onvif[0].uuid);
+
+    QCOMPARE(page->StartStream(p2pCamera(1), true), 0);
+    QCOMPARE(page->StartStream(m_onvif[0].device(), m_onvif[0].access(), true), 0);
+    QCOMPARE(usedWindows(*page), 2);
+
+    QTRY_VERIFY_WITH_TIMEOUT(page->streamStats(p2pKey).presentedPictures > 5, 15000);
+    QTRY_VERIFY_WITH_TIMEOUT(page->streamStats(onvifKey).presentedPictures > 5, 15000);
+    QCOMPARE(page->streamStats(p2pKey).pictureWidth, kHdW);
+    QCOMPARE(page->streamStats(p2pKey).pictureHeight, kHdH);
+    QCOMPARE(page->streamStats(onvifKey).pictureWidth, kOnvifW);
+    QTRY_VERIFY_WITH_TIMEOUT(hasContent(windowImage(*page, p2pKey)), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(hasContent(windowImage(*page, onvifKey)), 5000);
+    // Playing: the monitor turned the waiting look off.
+    QTRY_COMPARE_WITH_TIMEOUT(stateOf(*page, p2pKey), int(varno::live::kStatePlaying), 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(stateOf(*page, onvifKey), int(varno::live::kStatePlaying), 5000);
+    LiveWinInfo w1{}, w2{};
+    QVERIFY(page->windowInfo(p2pKey, &w1));
+    QVERIFY(page->windowInfo(onvifKey, &w2));
+    QTRY_VERIFY(!page->videoOnly()->videoWin(w1.winIndex)->play()->painting());
+    LiveStreamInfo rec{};
+    QVERIFY(page->streamInfo(onvifKey, &rec));
+    QCOMPARE(rec.onvifFlag, 3);
+    QCOMPARE(int(rec.p2pFlag), 0);
+    QVERIFY(rec.rtspHandle > 0);
+    QCOMPARE(w2.rtspHandle, rec.rtspHandle);
+
+    // The ONVIF window was opened last and is current; opening the P2P
+    // camera again selects its window and opens nothing.
+    QCOMPARE(page->videoOnly()->current(), w2.winIndex);
+    QCOMPARE(page->StartStream(p2pCamera(1), true), 0);
+    QCOMPARE(page->videoOnly()->current(), w1.winIndex);
+    QCOMPARE(usedWindows(*page), 2);
+    QVERIFY(logText().contains(QStringLiteral("Win(%1) is using!!!").arg(w1.winHandle).toUtf8()));
+
+    QSignalSpy state(page.get(), &realvideo::sendDevStateReslut);
+    page->recvDevStateRequest(p2pKey);
+    page->recvDevStateRequest(QStringLiteral("B999999"));
+    QCOMPARE(state.size(), 2);
+    QCOMPARE(state.at(0).at(0).toBool(), true);
+    QCOMPARE(state.at(1).at(0).toBool(), false);
+
+    // Offline and online reach the stream of a shown camera.
+    DvrListInfo_s listed{};
+    listed.dev = p2pCamera(1);
+    page->recvOnLineState(STATE_OFFLINE, listed);
+    QVERIFY(page->streamInfo(p2pKey, &rec));
+    QCOMPARE(rec.reconnectAllowed, 0);
+    page->recvOnLineState(STATE_ONLINE, listed);
+    QVERIFY(page->streamInfo(p2pKey, &rec));
+    QCOMPARE(rec.reconnectAllowed, 1);
+
+    // A decoder that reports a failure closes its window; other codes and
+    // unknown decoders do not.
+    CLiveStream *live = page->liveStreamOf(onvifKey);
+    QVERIFY(live);
+    page->setPlay(-1042, live);
+    QCoreApplication::processEvents();
+    QVERIFY(page->streamKeys().contains(onvifKey));
+    page->setPlay(-1539, reinterpret_cast<CLiveStream *>(&rec));
+    QVERIFY(logText().contains("Hash has not contained handle!!!"));
+    page->setPlay(-1539, live);
+    QTRY_VERIFY(!page->streamKeys().contains(onvifKey));
+    QTRY_COMPARE(usedWindows(*page), 1);
+    dropPage(page);
+}
+
+// A refused description request is asked once more; two refusals and a
+// camera without streams give the window back.
+void TestRealVideo::descriptionRetryAndNoStream()
+{
+    auto page = makePage();
+    const QString key = QString::fromLatin1(p2pDeviceId(2));
+    QCOMPARE(m_sim.command(QStringLiteral("%1 fail-descr 1").arg(key)), QStringLiteral("OK fail-descr"));
+    QCOMPARE(page->StartStream(p2pCamera(2), true), 0);
+    QVERIFY(page->streamKeys().contains(key));
+    LiveWinInfo w{};
+    QVERIFY(page->windowInfo(key, &w));
+    page->videoOnly()->CloseVideoWinFromMul(w.winHandle);
+    QCOMPARE(usedWindows(*page), 0);
+    QVERIFY(page->streamKeys().isEmpty());
+
+    m_sim.command(QStringLiteral("%1 fail-descr 2").arg(key));
+    QCOMPARE(page->StartStream(p2pCamera(2), true), int(P2P_ERR_REFUSED));
+    QCOMPARE(usedWindows(*page), 0);
+    QVERIFY(logText().contains("Get device(B100002) stream descr failed, ret(-207)!!!"));
+
+    m_sim.command(QStringLiteral("%1 descr-count 0").arg(key));
+    QCOMPARE(page->StartStream(p2pCamera(2), true), -1);
+    QCOMPARE(usedWindows(*page), 0);
+    QVERIFY(page->streamKeys().isEmpty());
+    QVERIFY(logText().contains("nStreamNum(0)!!!"));
+
+    // A camera with one stream plays it even when the second was chosen.
+    m_sim.command(QStringLiteral("%1 descr-count 1").arg(key));
+    QCOMPARE(page->StartStream(p2pCamera(2, "abc123", 1), true), 0);
+    LiveStreamInfo rec{};
+    QVERIFY(page->streamInfo(key, &rec));
+    QCOMPARE(rec.streamType, 0);
+    QTRY_VERIFY_WITH_TIMEOUT(page->streamStats(key).presentedPictures > 0, 10000);
+    m_sim.command(QStringLiteral("%1 descr-count 2").arg(key));
+    dropPage(page);
+}
+
+// Frames that never start with a key frame: the window is closed at 10,000
+// ms of the monitor's clock and not at 9,999.
+void TestRealVideo::firstPictureTimeOutOnTheMonitorClock()
+{
+    auto clock = std::make_shared<ManualClock>();
+    clock->set(50000);
+    auto page = makePage(clock);
+    const QString key = QString::fromLatin1(p2pDeviceId(3));
+    QSignalSpy closed(page.get(), &realvideo::timeOutClose);
+    QSignalSpy stopRecord(page.get(), &realvideo::sendStopRecord);
+    m_sim.command(QStringLiteral("%1 no-key on").arg(key));
+    QCOMPARE(page->StartStream(p2pCamera(3), true), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(stateOf(*page, key), int(varno::live::kStateWaiting), 3000);
+    LiveStreamInfo rec{};
+    QVERIFY(page->streamInfo(key, &rec));
+    QCOMPARE(rec.startTick, 50000u);
+    LiveWinInfo w{};
+    QVERIFY(page->windowInfo(key, &w));
+    // Waiting: the window shows its idle look.
+    QTRY_VERIFY(page->videoOnly()->videoWin(w.winIndex)->play()->painting());
+    // Frames do arrive, but none counts before a key frame.
+    auto framesSent = [&] {
+        const QString s = m_sim.command(QStringLiteral("%1 stats").arg(key));
+        return s.mid(s.indexOf(QStringLiteral("frames=")) + 7).toLongLong();
+    };
+    const qlonglong sent = framesSent();
+    QTRY_VERIFY(framesSent() > sent + 5);
+    QCOMPARE(page->streamStats(key).frameCounter, 0);
+
+    clock->set(50000 + 9999);
+    QTest::qWait(8 * varno::live::kMonitorCycleMs);
+    QCOMPARE(stateOf(*page, key), int(varno::live::kStateWaiting));
+    QCOMPARE(closed.size(), 0);
+
+    clock->set(50000 + 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(closed.size(), 1, 3000);
+    QCOMPARE(stopRecord.size(), 1);
+    QCOMPARE(closed.at(0).at(0).toString(), key);
+    QTRY_VERIFY(!page->streamKeys().contains(key));
+    QTRY_COMPARE(usedWindows(*page), 0);
+    QVERIFY(logText().contains("Init device(B100003) timeout!!!"));
+    QTRY_VERIFY(m_sim.command(QStringLiteral("%1 stats").arg(key)).contains(QStringLiteral("streams=0")));
+    m_sim.command(QStringLiteral("%1 no-key off").arg(key));
+    dropPage(page);
+}
+
+// A stall alone only freezes the picture; after the camera's interruption
+// notice (87) a stall closes and reopens the stream.
+void TestRealVideo::stallReopensOnlyAfterNotice()
+{
+    auto page = makePage();
+    const QString key = QString::fromLatin1(p2pDeviceId(4));
+    QCOMPARE(page->StartStream(p2pCamera(4), true), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(stateOf(*page, key), int(varno::live::kStatePlaying), 10000);
+    CLiveStream *live = page->liveStreamOf(key);
+
+    m_sim.command(QStringLiteral("%1 stall 0 on").arg(key));
+    QTest::qWait(600);
+    QCOMPARE(stateOf(*page, key), int(varno::live::kStatePlaying));
+    QVERIFY(!logText().contains("reconnection device(B100004)"));
+    m_sim.command(QStringLiteral("%1 stall 0 off").arg(key));
+    const int64_t before = page->streamStats(key).decodedPictures;
+    QTRY_VERIFY_WITH_TIMEOUT(page->streamStats(key).decodedPictures > before + 5, 5000);
+
+    QVERIFY(m_sim.command(QStringLiteral("%1 notice 87 0").arg(key)).startsWith(QStringLiteral("OK notice")));
+    LiveStreamInfo rec{};
+    QTRY_VERIFY_WITH_TIMEOUT(page->streamInfo(key, &rec) && rec.reopenOnStall == 1, 5000);
+    QVERIFY(logText().contains("[PREVIEW]Stop device(B100004) preview!!!"));
+    m_sim.command(QStringLiteral("%1 stall 0 on").arg(key));
+    QTRY_VERIFY_WITH_TIMEOUT(logText().contains("reconnection device(B100004), status(3)!!!"), 5000);
+    // Reopened: a new description and the flag cleared, same decoder and window.
+    QTRY_VERIFY_WITH_TIMEOUT(page->streamInfo(key, &rec) && rec.reopenOnStall == 0 && rec.streamDescr != nullptr,
+                             5000);
+    QCOMPARE(page->liveStreamOf(key), live);
+    LiveWinInfo w{};
+    QVERIFY(page->windowInfo(key, &w));
+    QCOMPARE(w.reconnecting, 0);
+    QVERIFY(logText().contains("Close stream VRNB-100004-KXPQT finished!!!"));
+    m_sim.command(QStringLiteral("%1 stall 0 off").arg(key));
+    const int64_t mark = page->streamStats(key).decodedPictures;
+    QTRY_VERIFY_WITH_TIMEOUT(page->streamStats(key).decodedPictures > mark + 5, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(stateOf(*page, key), int(varno::live::kStatePlaying), 5000);
+    QVERIFY(m_sim.command(QStringLiteral("%1 stats").arg(key)).contains(QStringLiteral("streams=1")));
+    dropPage(page);
+}
+
+// The RTSP server goes away: the broken connection is seen, the stream is
+// closed and reopened in bursts until the server is back.
+void TestRealVideo::rtspServerKilledAndBack()
+{
+    auto page = makePage();
+    OnvifCam &cam = m_onvif[1];
+    const QString key = QString::fromStdString(cam.uuid);
+    QCOMPARE(page->StartStream(cam.device(), cam.access(), true), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(stateOf(*page, key), int(varno::live::kStatePlaying), 10000);
+    LiveStreamInfo rec{};
+    QVERIFY(page->streamInfo(key, &rec));
+    const int32_t firstHandle = rec.rtspHandle;
+
+    cam.rtsp->stop();
+    QTRY_COMPARE_WITH_TIMEOUT(stateOf(*page, key), int(varno::live::kStateReopening), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(logText().contains(QStringLiteral("reconnect device(%1)!!!").arg(key).toUtf8()), 3000);
+    QVERIFY(logText().contains(QStringLiteral("Close stream handle(%1) finished!!!").arg(firstHandle).toUtf8()));
+    // While it is away, each pass tries for about a second and gives up.
+    QTest::qWait(1500);
+    QCOMPARE(stateOf(*page, key), int(varno::live::kStateReopening));
+    QVERIFY(page->streamKeys().contains(key));
+
+    QVERIFY(cam.rtsp->restart());
+    const int64_t mark = page->streamStats(key).decodedPictures;
+    QTRY_VERIFY_WITH_TIMEOUT(page->streamStats(key).decodedPictures > mark + 5, 15000);
+    QTRY_COMPARE_WITH_TIMEOUT(stateOf(*page, key), int(varno::live::kStatePlaying), 5000);
+    QVERIFY(page->streamInfo(key, &rec));
+    QVERIFY(rec.rtspHandle > 0);
+    QVERIFY(rec.rtspHandle != firstHandle);
+    LiveWinInfo w{};
+    QVERIFY(page->windowInfo(key, &w));
+    QCOMPARE(w.rtspHandle, rec.rtspHandle);
+    QCOMPARE(w.reconnecting, 0);
+    dropPage(page);
+}
+
+// Switching to SD: the main window hears of the new choice, the pictures
+// change size, and frames of the HD stream are dropped from then on.
+void TestRealVideo::hdSdSwitchKeepsOnlyTheSelectedStream()
+{
+    auto page = makePage();
+    const QString key = QString::fromLatin1(p2pDeviceId(5));
+    QSignalSpy property(page.get(), &realvideo::sendDevProperty);
+    QCOMPARE(page->StartStream(p2pCamera(5), true), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(page->streamStats(key).pictureWidth == kHdW, 10000);
+
+    page->RecvChangeStream(key, 1);
+    QCOMPARE(property.size(), 1);
+    const DeviceInfo_s sent = property.at(0).at(0).value<DeviceInfo_s>();
+    QCOMPARE(sent.streamType, 1);
+    QCOMPARE(QByteArray(sent.p2pId), p2pCameraId(5));
+    QCOMPARE(QByteArray(sent.password), QByteArray("abc123"));
+    LiveStreamInfo rec{};
+    QVERIFY(page->streamInfo(key, &rec));
+    QCOMPARE(rec.streamType, 1);
+    QCOMPARE(int(rec.discard), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(page->streamStats(key).pictureWidth == kSdW, 10000);
+    QCOMPARE(page->streamStats(key).pictureHeight, kSdH);
+
+    // With the camera's SD stream held, a frame of stream 0 is not taken
+    // and one of stream 1 is.
+    m_sim.command(QStringLiteral("%1 stall all on").arg(key));
+    QTest::qWait(300);
+    const int counter = page->streamStats(key).frameCounter;
+    QVERIFY(counter > 0);
+    char descr[68] = {};
+    std::memcpy(descr, p2pDeviceId(5).constData(), 7);
+    const char slice[] = {0, 0, 0, 1, 0x41, (char)0x9a, 0x10, 0x22};
+    const int32_t info[2] = {1, 0};
+    int32_t index = 0;
+    std::memcpy(descr + 64, &index, 4);
+    QCOMPARE(realvideo::StreamCallback(P2P_HANDLE(1), descr, info, 1, slice, int(sizeof slice), page.get()), 0);
+    QCOMPARE(page->streamStats(key).frameCounter, counter);
+    index = 1;
+    std::memcpy(descr + 64, &index, 4);
+    realvideo::StreamCallback(P2P_HANDLE(1), descr, info, 1, slice, int(sizeof slice), page.get());
+    QCOMPARE(page->streamStats(key).frameCounter, counter + 1);
+    // "urn:" and "urn:uuid:" in front of the ID are not part of the key.
+    char urn[68] = {};
+    std::memcpy(urn, "urn:uuid:B100005", 16);
+    std::memcpy(urn + 64, &index, 4);
+    realvideo::StreamCallback(P2P_HANDLE(1), urn, info, 1, slice, int(sizeof slice), page.get());
+    QCOMPARE(page->streamStats(key).frameCounter, counter + 2);
+    std::memcpy(urn, "urn:B100005\0\0\0\0\0", 16);
+    realvideo::StreamCallback(P2P_HANDLE(1), urn, info, 1, slice, int(sizeof slice), page.get());
+    QCOMPARE(page->streamStats(key).frameCounter, counter + 3);
+    // An empty frame is refused.
+    QCOMPARE(realvideo::StreamCallback(P2P_HANDLE(1), descr, info, 1, slice, 0, page.get()), -1);
+    m_sim.command(QStringLiteral("%1 stall all off").arg(key));
+
+    // And back to HD.
+    page->RecvChangeStream(key, 0);
+    QTRY_VERIFY_WITH_TIMEOUT(page->streamStats(key).pictureWidth == kHdW, 10000);
+    QTRY_VERIFY(m_sim.command(QStringLiteral("%1 stats").arg(key)).contains(QStringLiteral("streams=1")));
+
+    // An ONVIF camera switches over RTSP.
+    OnvifCam &cam = m_onvif[0];
+    const QString onvifKey = QString::fromStdString(cam.uuid);
+    QCOMPARE(page->StartStream(cam.device(), cam.access(), true), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(page->streamStats(onvifKey).pictureWidth == kOnvifW, 10000);
+    QVERIFY(page->streamInfo(onvifKey, &rec));
+    const int32_t hdHandle = rec.rtspHandle;
+    page->RecvChangeStream(onvifKey, 1);
+    QTRY_VERIFY_WITH_TIMEOUT(page->streamStats(onvifKey).pictureWidth == kSdW, 10000);
+    QVERIFY(page->streamInfo(onvifKey, &rec));
+    QVERIFY(rec.rtspHandle != hdHandle);
+    QCOMPARE(rec.streamType, 1);
+    dropPage(page);
+}
+
+// Message 88 (wrong password): the user is told, asked for a new password,
+// the main window hears of it and the stream starts with it.
+void TestRealVideo::passwordNoticeAsksAndRestarts()
+{
+    PromptScript prompts;
+    auto page = makePage();
+    const QString key = QString::fromLatin1(p2pDeviceId(6));
+    QSignalSpy property(page.get(), &realvideo::sendDevProperty);
+
+    prompts.answer(QMessageBox::Ok);
+    prompts.answer(QMessageBox::Ok, QStringLiteral("abc123"));
+    QCOMPARE(page->StartStream(p2pCamera(6, "wrong"), true), int(P2P_ERR_REFUSED));
+    QCOMPARE(usedWindows(*page), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(page->streamKeys().contains(key), 10000);
+    const QList<varno::ui::PromptRequest> asked = prompts.requests();
+    QCOMPARE(asked.size(), 2);
+    QCOMPARE(asked.at(0).kind, PromptKind::Information);
+    QCOMPARE(asked.at(0).title, QStringLiteral("Client"));
+    QCOMPARE(asked.at(0).text, QStringLiteral("Password is error, please enter again!"));
+    QCOMPARE(asked.at(1).kind, PromptKind::Password);
+    QCOMPARE(asked.at(1).text, QStringLiteral("Cam 6"));
+    QCOMPARE(property.size(), 1);
+    QCOMPARE(QByteArray(property.at(0).at(0).value<DeviceInfo_s>().password), QByteArray("abc123"));
+    QTRY_VERIFY_WITH_TIMEOUT(page->streamStats(key).presentedPictures > 0, 10000);
+    QVERIFY(logText().contains("Password error, device(B100006)!!!"));
+    QVERIFY(logText().contains("[PREVIEW]Restart device(B100006) preview finished!!!"));
+    LiveWinInfo w{};
+    QVERIFY(page->windowInfo(key, &w));
+    page->videoOnly()->CloseVideoWinFromMul(w.winHandle);
+    QCOMPARE(usedWindows(*page), 0);
+
+    // Cancelled: nothing is started.
+    prompts.take();
+    QCOMPARE(page->StartStream(p2pCamera(6, "wrong again"), true), int(P2P_ERR_REFUSED));
+    QTRY_COMPARE_WITH_TIMEOUT(prompts.count(), 2, 10000);
+    QVERIFY(logText().contains("Password is null!!!"));
+    QTest::qWait(200);
+    QVERIFY(page->streamKeys().isEmpty());
+    QCOMPARE(usedWindows(*page), 0);
+    dropPage(page);
+}
+
+// Sound plays in the selected window only, and nowhere while muted.
+void TestRealVideo::soundFollowsSelectionAndMute()
+{
+    auto page = makePage();
+    const QString a = QString::fromLatin1(p2pDeviceId(7));
+    const QString b = QString::fromLatin1(p2pDeviceId(8));
+    QCOMPARE(page->StartStream(p2pCamera(7), true), 0);
+    QCOMPARE(page->StartStream(p2pCamera(8), true), 0);
+    // The window opened last is selected.
+    QCOMPARE(page->audioDevice(), b);
+    QVERIFY(!page->streamStats(a).soundOn);
+    QVERIFY(page->streamStats(b).soundOn);
+
+    page->setMute(true);
+    QVERIFY(!page->streamStats(a).soundOn);
+    QVERIFY(!page->streamStats(b).soundOn);
+    // Selecting while muted (a click on the first window) keeps everything
+    // silent.
+    LiveWinInfo wa{};
+    QVERIFY(page->windowInfo(a, &wa));
+    page->videoOnly()->SelectVideoWin(wa.winHandle);
+    QCOMPARE(page->audioDevice(), a);
+    QVERIFY(!page->streamStats(a).soundOn);
+    page->setMute(false);
+    QVERIFY(page->streamStats(a).soundOn);
+    QVERIFY(!page->streamStats(b).soundOn);
+    QVERIFY(logText().contains("[PREVIEW]Request mute[1->0]!!!"));
+
+    // A click on the other window.
+    LiveWinInfo wb{};
+    QVERIFY(page->windowInfo(b, &wb));
+    page->videoOnly()->SelectVideoWin(wb.winHandle);
+    QCOMPARE(page->audioDevice(), b);
+    QVERIFY(!page->streamStats(a).soundOn);
+    QVERIFY(page->streamStats(b).soundOn);
+
+    // The audio window closed: nobody plays.
+    page->videoOnly()->CloseVideoWinFromMul(wb.winHandle);
+    QVERIFY(!page->streamKeys().contains(b));
+    page->setMute(false);
+    QVERIFY(!page->streamStats(a).soundOn);
+    // Unmuting with no window selected leaves every stream silent.
+    page->RecvVideoWinNum(QString());
+    page->setMute(true);
+    page->setMute(false);
+    QVERIFY(!page->streamStats(a).soundOn);
+
+    page->RecvVideoWinPause(true);
+    QVERIFY(page->streamStats(a).paused);
+    page->RecvVideoWinPause(false);
+    QVERIFY(!page->streamStats(a).paused);
+    dropPage(page);
+}
+
+// Sixteen streams: the fifth lands on window 5 (next page of 4), pages
+// move, 25 per page makes paging do nothing, a channel of 25 is refused;
+// a snapshot; closing one window ends its stream and decoder, closing the
+// page leaves no thread behind.
+void TestRealVideo::gridPagesSnapshotAndClosing()
+{
+    const int base = threadCount();
+    auto page = makePage();
+    QVideoOnly *grid = page->videoOnly();
+    for (int n = 1; n <= 16; ++n)
+        QCOMPARE(page->StartStream(p2pCamera(n), true), 0);
+    QCOMPARE(usedWindows(*page), 16);
+    LiveWinInfo fifth{};
+    QVERIFY(page->windowInfo(QString::fromLatin1(p2pDeviceId(5)), &fifth));
+    QCOMPARE(fifth.winIndex, 4);
+    QCOMPARE(grid->count(), 4);
+    QCOMPARE(grid->first(), 0);
+    page->btnPageNextClicked();
+    QCOMPARE(grid->first(), 4);
+    page->btnPagePrevClicked();
+    QCOMPARE(grid->first(), 0);
+    page->btnCount25Clicked();
+    QCOMPARE(grid->count(), 25);
+    page->btnPageNextClicked();
+    QCOMPARE(grid->first(), 0);
+    page->btnPagePrevClicked();
+    QCOMPARE(grid->first(), 0);
+    page->btnCount16Clicked();
+    QCOMPARE(grid->count(), 16);
+    int index = -1;
+    QCOMPARE(grid->GetVideoWidget(&index, QStringLiteral("B999999"), QStringLiteral("x"), 25), -3);
+    QCOMPARE(usedWindows(*page), 16);
+
+    for (int n = 1; n <= 16; ++n)
+        QTRY_VERIFY_WITH_TIMEOUT(page->streamStats(QString::fromLatin1(p2pDeviceId(n))).presentedPictures > 0, 20000);
+
+    // Snapshot of window 5.
+    const QString folder = tempRoot() + QStringLiteral("/snaps");
+    page->RecvCapPathFromConfig(folder);
+    grid->CapturePicWinFromMul(fifth.winHandle);
+    const QStringList files = QDir(folder).entryList({QStringLiteral("*.bmp")}, QDir::Files);
+    QCOMPARE(files.size(), 1);
+    QVERIFY2(QRegularExpression(QStringLiteral("^B100005-\\d{8}-\\d{6}-0\\.bmp$")).match(files.at(0)).hasMatch(),
+             qPrintable(files.at(0)));
+    const int w = page->streamStats(QString::fromLatin1(p2pDeviceId(5))).pictureWidth;
+    const int h = page->streamStats(QString::fromLatin1(p2pDeviceId(5))).pictureHeight;
+    QCOMPARE(QFileInfo(folder + QLatin1Char('/') + files.at(0)).size(), qint64(w) * h * 3 + 54);
+    QVERIFY(grid->tipOfWindow(4));
+
+    // Closing window 5 from its title bar: stream and decoder end.
+    const int withSixteen = threadCount();
+    grid->CloseVideoWinFromMul(fifth.winHandle);
+    QVERIFY(!page->streamKeys().contains(QString::fromLatin1(p2pDeviceId(5))));
+    QCOMPARE(usedWindows(*page), 15);
+    QTRY_VERIFY(threadCount() < withSixteen);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        m_sim.command(QStringLiteral("%1 stats").arg(QLatin1String(p2pDeviceId(5)))).contains(QStringLiteral("streams=0")),
+        5000);
+
+    dropPage(page);
+    QTRY_VERIFY_WITH_TIMEOUT(threadCount() <= base, 5000);
+    for (int n = 1; n <= 16; ++n)
+        QTRY_VERIFY_WITH_TIMEOUT(
+            m_sim.command(QStringLiteral("%1 stats").arg(QLatin1String(p2pDeviceId(n)))).contains(QStringLiteral("streams=0")),
+            5000);
+    QVERIFY(logText().contains("[PREVIEW]Stop run thread!!!"));
+}
+
+void TestRealVideo::fullScreenTipAndAlarmTable()
+{
+    auto page = makePage();
+    QVERIFY(page->showTableButton()->isVisible());
+    QVERIFY(!page->alarmTable()->isVisible());
+    page->showTabBtn_clicked();
+    QVERIFY(page->alarmTable()->isVisible());
+    QVERIFY(page->hideTableButton()->isVisible());
+    QVERIFY(!page->showTableButton()->isVisible());
+
+    page->setFullScreen(true);
+    QVERIFY(!page->alarmTable()->isVisible());
+    QVERIFY(!page->showTableButton()->isVisible());
+    QVERIFY(!page->hideTableButton()->isVisible());
+    QVERIFY(page->tipLabel()->isVisible());
+    QCOMPARE(page->fadeValue(), 1.0);
+    QCOMPARE(page->videoOnly()->geometry(), page->rect());
+    for (int i = 0; i < 9; ++i)
+        page->timeOutStay();
+    QVERIFY(page->tipLabel()->isVisible());
+    page->timeOutStay();
+    QVERIFY(!page->tipLabel()->isVisible());
+    page->setFullScreen(false);
+    QVERIFY(page->showTableButton()->isVisible());
+    QVERIFY(!page->tipLabel()->isVisible());
+
+    // Alarms: newest first, the rows renumbered.
+    EVENT_alarm_info a{};
+    varno::setText(a.source, "urn:uuid:6a1c0de2-0001");
+    varno::setText(a.time, "2026-12-06 10:00:00");
+    a.alarmType = EVENT_ALARM_IO;
+    page->recvAlarmInfo(a);
+    a.alarmType = EVENT_ALARM_DISARM;
+    varno::setText(a.time, "2026-12-06 10:00:05");
+    page->recvAlarmInfo(a);
+    QTableWidget *t = page->alarmTable();
+    QCOMPARE(t->rowCount(), 2);
+    QCOMPARE(t->item(0, 0)->text(), QStringLiteral("1"));
+    QCOMPARE(t->item(1, 0)->text(), QStringLiteral("2"));
+    QCOMPARE(t->item(0, 2)->text(), QStringLiteral("Disarm"));
+    QCOMPARE(t->item(1, 2)->text(), QStringLiteral("IO Alarm"));
+    QCOMPARE(t->item(0, 3)->text(), QStringLiteral("6a1c0de2-0001"));
+    QCOMPARE(t->columnWidth(1), 200);
+    page->StopAlarmRecord(QModelIndex());
+    QVERIFY(logText().contains("Index is invalid!!!"));
+    dropPage(page);
+}
+
+// setDevInfo subscribes to the camera's events once; an address on port
+// 8090 that does not answer is tried again on 8899; the page unsubscribes
+// when it goes.
+void TestRealVideo::eventSubscriptions()
+{
+    QCOMPARE(ONVIF_EVENT_SDK_Startup("127.0.0.1"), 0);
+    OnvifCam &cam = m_onvif[0];
+    auto page = makePage();
+    QSignalSpy alarms(page.get(), &realvideo::sendAlarmInfor);
+    page->setDevInfo(cam.listed());
+    page->setDevInfo(cam.listed());
+    QCOMPARE(page->subscriptions(), QStringList{QString::fromStdString(cam.uuid)});
+    QTRY_COMPARE_WITH_TIMEOUT(cam.cam->activeSubscriptions(), 1, 5000);
+    cam.cam->raiseEvent(COnvifCamera::Event::Motion, true);
+    QTRY_VERIFY_WITH_TIMEOUT(page->alarmTable()->rowCount() >= 1, 10000);
+    QCOMPARE(page->alarmTable()->item(0, 3)->text(), QString::fromStdString(cam.uuid));
+    QCOMPARE(page->alarmTable()->item(0, 2)->text(), QStringLiteral("Motion Detection alarm"));
+    cam.cam->raiseEvent(COnvifCamera::Event::Motion, false);
+
+    // Nobody answers on the given address: no subscription is kept.
+    DvrListInfo_s dead = cam.listed();
+    varno::setText(dead.dev.devId, "dead-camera");
+    varno::setText(dead.config.eventAddr,
+                   QStringLiteral("http://127.0.0.1:%1/onvif/event_service").arg(freeLoopbackPort()).toUtf8());
+    page->setDevInfo(dead);
+    QVERIFY(!page->subscriptions().contains(QStringLiteral("dead-camera")));
+    QVERIFY(logText().contains("Subscribe  device(dead-camera) failed"));
+
+    // Port 8090 refused, 8899 answers (when both are free here).
+    QTcpServer probe8090, probe8899;
+    const bool portsFree = probe8090.listen(QHostAddress::LocalHost, 8090) && probe8899.listen(QHostAddress::LocalHost, 8899);
+    probe8090.close();
+    probe8899.close();
+    if (portsFree) {
+        COnvifCamera::Settings st = cam.cam->settings();
+        st.uuid = "6a1c0de2-3b4f-4a5e-9c8d-00000000a001";
+        COnvifCamera on8899(st);
+        QVERIFY(on8899.start(8899));
+        DvrListInfo_s moved = cam.listed();
+        varno::setText(moved.dev.devId, st.uuid);
+        QByteArray addr = QByteArray::fromStdString(on8899.eventAddr());
+        addr.replace("8899", "8090");
+        varno::setText(moved.config.eventAddr, addr);
+        page->setDevInfo(moved);
+        QVERIFY(page->subscriptions().contains(QString::fromStdString(st.uuid)));
+        QTRY_COMPARE_WITH_TIMEOUT(on8899.activeSubscriptions(), 1, 5000);
+        dropPage(page);
+        QCOMPARE(on8899.unsubscribeCount(), 1);
+    } else {
+        dropPage(page);
+    }
+    QCOMPARE(cam.cam->unsubscribeCount(), 1);
+    QTRY_COMPARE(cam.cam->activeSubscriptions(), 0);
+    // Startup again for later users of the library in this process.
+    QCOMPARE(ONVIF_EVENT_SDK_Startup("127.0.0.1"), 0);
+}
+
+QTEST_MAIN(TestRealVideo)
+#include "tst_realvideo.moc"
