@@ -127,9 +127,11 @@ realvideo::realvideo(QWidget *parent, std::shared_ptr<MonitorClock> clock)
 
     m_tipLabel = new QLabel(this);
     m_tipLabel->setObjectName(QStringLiteral("tipLabel"));
+    // The tip's text comes from the translation files; without one loaded
+    // the English text stands in for the key.
     QString quit = tr("quit_trip");
     if (quit == QLatin1String("quit_trip"))
-        quit = tr("Press Esc to exit full screen");
+        quit = QStringLiteral("Press Esc to exit full screen");
     m_tipLabel->setText(quit);
     QFont f = m_tipLabel->font();
     f.setPixelSize(20);

@@ -908,4 +908,63 @@ The password must not begin with "0".</translation>
         <translation>Left</translation>
     </message>
 </context>
+<context>
+    <name>realvideo</name>
+    <message>
+        <source>No.</source>
+        <translation>No.</translation>
+    </message>
+    <message>
+        <source>Time</source>
+        <translation>Time</translation>
+    </message>
+    <message>
+        <source>Alarm type</source>
+        <translation>Alarm type</translation>
+    </message>
+    <message>
+        <source>Device UUID</source>
+        <translation>Device UUID</translation>
+    </message>
+    <message>
+        <source>Show</source>
+        <translation>Show</translation>
+    </message>
+    <message>
+        <source>Hide</source>
+        <translation>Hide</translation>
+    </message>
+    <message>
+        <source>quit_trip</source>
+        <translation>Press Esc to exit full screen</translation>
+    </message>
+    <message>
+        <source>Client</source>
+        <translation>Client</translation>
+    </message>
+    <message>
+        <source>Password is error, please enter again!</source>
+        <translation>Password is error, please enter again!</translation>
+    </message>
+    <message>
+        <source>Preview(%1) failed !</source>
+        <translation>Preview(%1) failed !</translation>
+    </message>
+    <message>
+        <source>Video block alarm</source>
+        <translation>Video block alarm</translation>
+    </message>
+    <message>
+        <source>IO Alarm</source>
+        <translation>IO Alarm</translation>
+    </message>
+    <message>
+        <source>Motion Detection alarm</source>
+        <translation>Motion Detection alarm</translation>
+    </message>
+    <message>
+        <source>Disarm</source>
+        <translation>Disarm</translation>
+    </message>
+</context>
 </TS>

@@ -908,4 +908,63 @@ Das Passwort darf nicht mit „0“ beginnen.</translation>
         <translation>Links</translation>
     </message>
 </context>
+<context>
+    <name>realvideo</name>
+    <message>
+        <source>No.</source>
+        <translation>Nr.</translation>
+    </message>
+    <message>
+        <source>Time</source>
+        <translation>Zeit</translation>
+    </message>
+    <message>
+        <source>Alarm type</source>
+        <translation>Alarmtyp</translation>
+    </message>
+    <message>
+        <source>Device UUID</source>
+        <translation>Geräte-UUID</translation>
+    </message>
+    <message>
+        <source>Show</source>
+        <translation>Anzeigen</translation>
+    </message>
+    <message>
+        <source>Hide</source>
+        <translation>Ausblenden</translation>
+    </message>
+    <message>
+        <source>quit_trip</source>
+        <translation>Esc beendet den Vollbildmodus</translation>
+    </message>
+    <message>
+        <source>Client</source>
+        <translation>Client</translation>
+    </message>
+    <message>
+        <source>Password is error, please enter again!</source>
+        <translation>Das Passwort ist falsch, bitte erneut eingeben!</translation>
+    </message>
+    <message>
+        <source>Preview(%1) failed !</source>
+        <translation>Vorschau (%1) fehlgeschlagen!</translation>
+    </message>
+    <message>
+        <source>Video block alarm</source>
+        <translation>Videoabdeckungsalarm</translation>
+    </message>
+    <message>
+        <source>IO Alarm</source>
+        <translation>E/A-Alarm</translation>
+    </message>
+    <message>
+        <source>Motion Detection alarm</source>
+        <translation>Bewegungserkennungsalarm</translation>
+    </message>
+    <message>
+        <source>Disarm</source>
+        <translation>Entschärft</translation>
+    </message>
+</context>
 </TS>
