@@ -56,6 +56,12 @@ void TestQRenameFrm::showsTheCamera()
     QCOMPARE(password->maxLength(), 30);
     QCOMPARE(page.findChild<QLineEdit *>("nameLineEdit")->maxLength(), 31);
     QVERIFY(page.findChild<QLineEdit *>("idLineEdit")->isReadOnly());
+
+    // The ID of a camera found by discovery (a UUID of 36 characters) is
+    // shown whole.
+    const QByteArray uuid = "5a5a5a5a-0000-4000-8000-d33000000001";
+    page.setDevInfo(camera(uuid.constData(), "Lobby", "583"));
+    QCOMPARE(page.findChild<QLineEdit *>("idLineEdit")->text(), QString::fromLatin1(uuid));
 }
 
 void TestQRenameFrm::refusals_data()
