@@ -22,6 +22,7 @@
 #include "tests/support/mqttbroker.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -137,6 +138,7 @@ private slots:
     void cleanup();
 
     void addFromDiscoveryAndByCameraId();
+    void the300thCameraAndThe301st();
     void settingsLeavingCameraAndRemoval();
     void configWindowPages();
     void cameraPasswordPromptIsTheDialog();
@@ -337,6 +339,48 @@ void TestClientDialogs::addFromDiscoveryAndByCameraId()
         std::memset(m.password, 0, sizeof(m.password));
         QCOMPARE(bytes(&s, sizeof(s)), bytes(&m, sizeof(m)));
     }
+}
+
+void TestClientDialogs::the300thCameraAndThe301st()
+{
+    // 299 listed: of the two cameras discovery offers, one more fits.
+    std::vector<DeviceInfo_s> cameras;
+    for (int i = 0; i < kMaxDevices - 1; ++i)
+        cameras.push_back(camera("cam-" + QByteArray::number(i), "Cam " + QByteArray::number(i), "pw", false,
+                                 "127.0.0.1", "http://127.0.0.1:1/onvif/device_service"));
+    QVERIFY(seedStore(cameras));
+    PromptScript prompts;
+    QByteArray added;
+    {
+        Client client("127.0.0.1");
+        client.userLogin("operator");
+        QCOMPARE(client.deviceList().size(), kMaxDevices - 1);
+        QTRY_COMPARE_WITH_TIMEOUT(client.searchSnapshot().size(), 2, 30000);
+        int rows = -1;
+        QVERIFY(runModal<QAddDevice>([&] { button(&client, "btnAddDevice")->click(); }, [&](QAddDevice *d) {
+            auto *table = d->findChild<QTableWidget *>(QStringLiteral("devTableWidget"));
+            rows = table->rowCount();
+            d->findChild<QCheckBox *>(QStringLiteral("checkAllCBox"))->setChecked(true);
+            button(d, "addButton")->click();
+        }));
+        QCOMPARE(rows, 2);
+        const QList<DvrListInfo_s> list = client.deviceList();
+        QCOMPARE(list.size(), kMaxDevices);
+        QCOMPARE(client.treeEntries().size(), kMaxDevices);
+        added = QByteArray(list.back().dev.devId);
+        QVERIFY(added == kLobby || added == kStairs);
+        const QByteArray refused = added == kLobby ? kStairs : kLobby;
+        const QStringList texts = promptTexts(prompts);
+        QCOMPARE(texts.count(QStringLiteral("The device list is full: at most 300 devices. Device [%1] was not added.")
+                                 .arg(QString::fromLatin1(refused))),
+                 1);
+        QCOMPARE(texts.count(QStringLiteral("Add device completed")), 1);
+        QCOMPARE(int(readStore(true).size()), kMaxDevices);
+        closeClient(client, prompts);
+    }
+    const std::vector<DeviceInfo_s> stored = readStore();
+    QCOMPARE(int(stored.size()), kMaxDevices);
+    QCOMPARE(QByteArray(stored.back().devId), added);
 }
 
 void TestClientDialogs::settingsLeavingCameraAndRemoval()
