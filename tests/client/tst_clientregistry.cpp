@@ -146,6 +146,13 @@ void TestClientRegistry::addSameIdUpdatesAndNewIpBringsItsAddresses()
     QCOMPARE(treeTexts(client), (QStringList{QStringLiteral("Hall"), QStringLiteral("Yard")}));
     QCOMPARE(stateOf(client, "cam-b"), int(STATE_ONLINE));
     QCOMPARE(itemOf(client, QStringLiteral("cam-b"))->data(0, Qt::UserRole).toInt(), 0);
+    // The settings dialog gets the whole camera list, not only the records
+    // that came in, with the new address.
+    const QList<DvrListInfo_s> &inSettings = client.propertyDialog()->devList();
+    QCOMPARE(inSettings.size(), 2);
+    QCOMPARE(QByteArray(inSettings[0].dev.devId), QByteArray("cam-a"));
+    QCOMPARE(QByteArray(inSettings[0].dev.ipAddr), QByteArray("127.0.0.2"));
+    QCOMPARE(QByteArray(inSettings[1].dev.devId), QByteArray("cam-b"));
     QCOMPARE(prompts.count(), 0);
     closeClient(client, prompts);
 }
