@@ -1,6 +1,7 @@
 #include "live/clivestream.h"
 
 #include "common/logfile.h"
+#include "platform/av/videosink.h"
 #include "platform/av/yuvrgb.h"
 
 #include <chrono>
@@ -156,6 +157,7 @@ void CLiveStream::SetCurrentFrame(const char *data, int size, int type, int info
         return;
     }
     frame->header = LiveFrameHeader{size, info0, type, info1};
+    frame->arrivalUs = varno::av::steadyMicros();
     std::memcpy(frame->block.get(), &frame->header, sizeof(LiveFrameHeader));
     std::memcpy(frame->block.get() + sizeof(LiveFrameHeader), data, n);
 
@@ -311,7 +313,9 @@ void CLiveStream::StreamDecodeThread()
             if (r == AV_OK && out.y) {
                 keepPicture(out);
                 m_decodedPictures.fetch_add(1);
+                varno::av::setPresentStamp(frame->arrivalUs);
                 showPicture(out.y, out.u, out.v, out.width, out.height);
+                varno::av::setPresentStamp(0);
             }
             AV_FrameDecoderStream(m_decoder, frame->data(), size, AV_FRAME_VIDEO, &m_audioParams, 0, &out);
             r = AV_FrameDecoderStream(m_decoder, nullptr, 0, AV_FRAME_VIDEO, &m_audioParams, 0, &out);

@@ -94,6 +94,7 @@ private:
     struct Frame
     {
         LiveFrameHeader header;
+        int64_t arrivalUs = 0;            // when SetCurrentFrame took it (latency probe)
         std::unique_ptr<uint8_t[]> block; // header copy + data, as one heap block
         const uint8_t *data() const { return block.get() + sizeof(LiveFrameHeader); }
     };

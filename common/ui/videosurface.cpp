@@ -8,6 +8,19 @@
 
 namespace varno::ui {
 
+namespace {
+VideoSurface::PaintProbe &paintProbe()
+{
+    static VideoSurface::PaintProbe probe;
+    return probe;
+}
+} // namespace
+
+void VideoSurface::setPaintProbe(PaintProbe probe)
+{
+    paintProbe() = std::move(probe);
+}
+
 VideoSurface::VideoSurface(QWidget *parent)
     : QWidget(parent), m_surface(std::make_shared<av::FrameSurface>()), m_idleColor(Qt::black)
 {
@@ -72,7 +85,9 @@ void VideoSurface::paintEvent(QPaintEvent *)
         }
         return;
     }
-    QImage image = m_surface->latestImage();
+    uint64_t sequence = 0;
+    int64_t arrivalUs = 0;
+    QImage image = m_surface->latestImage(&sequence, &arrivalUs);
     if (image.isNull()) {
         p.fillRect(rect(), m_idleColor);
         return;
@@ -82,6 +97,12 @@ void VideoSurface::paintEvent(QPaintEvent *)
     image.setDevicePixelRatio(devicePixelRatioF());
     p.drawImage(rect(), image);
     ++m_paintedPictures;
+    if (sequence != m_lastSequence) {
+        m_lastSequence = sequence;
+        ++m_newPictures;
+        if (const PaintProbe &probe = paintProbe())
+            probe(this, arrivalUs, av::steadyMicros());
+    }
 }
 
 void VideoSurface::resizeEvent(QResizeEvent *event)

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include <QImage>
@@ -41,6 +42,16 @@ public:
     QImage currentImage() const;
     // Pictures painted so far (tests).
     int paintedPictures() const { return m_paintedPictures; }
+    // Paints that showed a picture not painted before (repaints of the same
+    // picture are not counted): frames actually shown.
+    uint64_t newPicturesPainted() const { return m_newPictures; }
+
+    // Measurement probe, called on the user-interface thread for every new
+    // picture painted with the arrival stamp of its frame (see
+    // varno::av::setPresentStamp; 0 when unknown) and the paint time, both
+    // steady-clock microseconds. Empty (the default) costs nothing.
+    using PaintProbe = std::function<void(const VideoSurface *surface, int64_t arrivalUs, int64_t paintUs)>;
+    static void setPaintProbe(PaintProbe probe);
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -60,6 +71,8 @@ private:
     QColor m_idleColor;
     std::atomic<bool> m_updatePosted{false};
     int m_paintedPictures = 0;
+    uint64_t m_lastSequence = 0;
+    uint64_t m_newPictures = 0;
     QPointer<QObject> m_watchedWindow;
 };
 

@@ -1,5 +1,6 @@
 #include "platform/av/videosink.h"
 
+#include <chrono>
 #include <map>
 
 extern "C" {
@@ -24,7 +25,26 @@ Registry &registry()
     return *r;
 }
 
+thread_local int64_t t_presentStamp = 0;
+
 } // namespace
+
+void setPresentStamp(int64_t arrivalUs)
+{
+    t_presentStamp = arrivalUs;
+}
+
+int64_t presentStamp()
+{
+    return t_presentStamp;
+}
+
+int64_t steadyMicros()
+{
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 int32_t registerVideoSink(std::shared_ptr<VideoSink> sink)
 {
@@ -90,6 +110,16 @@ QImage FrameSurface::latestImage() const
     return m_front;
 }
 
+QImage FrameSurface::latestImage(uint64_t *sequence, int64_t *arrivalUs) const
+{
+    std::lock_guard lock(m_mutex);
+    if (sequence)
+        *sequence = m_frontSequence;
+    if (arrivalUs)
+        *arrivalUs = m_frontStamp;
+    return m_front;
+}
+
 QSize FrameSurface::latestSourceSize() const
 {
     std::lock_guard lock(m_mutex);
@@ -144,7 +174,8 @@ int FrameSurface::present(const uint8_t *y, int yStride, const uint8_t *u, int u
         return 1;
     std::swap(m_front, m_back);
     m_frontSource = QSize(width, height);
-    m_presented.fetch_add(1);
+    m_frontSequence = m_presented.fetch_add(1) + 1;
+    m_frontStamp = t_presentStamp;
     // Under the lock, so that detach() never returns while a notifier that
     // refers to the owner still runs. The notifier only posts.
     if (m_notifier)

@@ -27,6 +27,13 @@ public:
     virtual QSize targetSize() const = 0;
 };
 
+// Latency probe: the arrival time (steady clock, microseconds) of the frame
+// whose picture the calling thread presents next; 0 when unknown. A decode
+// thread sets it before it presents; FrameSurface keeps it with the picture.
+void setPresentStamp(int64_t arrivalUs);
+int64_t presentStamp();
+int64_t steadyMicros();
+
 // Process-wide registry of native window handles. Handles start at 1 and are
 // never handed out twice; 0 is "no window".
 int32_t registerVideoSink(std::shared_ptr<VideoSink> sink);
@@ -57,6 +64,9 @@ public:
     // The latest picture (RGB32, at the target size it was scaled to), and
     // the size of the source picture it came from.
     QImage latestImage() const;
+    // The same with the picture's sequence number (1 for the first picture
+    // presented, 0 for none) and its arrival stamp (see setPresentStamp).
+    QImage latestImage(uint64_t *sequence, int64_t *arrivalUs) const;
     QSize latestSourceSize() const;
     // After detach() every present() fails: the window is gone.
     void detach();
@@ -68,6 +78,8 @@ private:
     QSize m_target;
     QImage m_front;
     QSize m_frontSource;
+    uint64_t m_frontSequence = 0;
+    int64_t m_frontStamp = 0;
     std::function<void()> m_notifier;
     bool m_detached = false;
     std::atomic<uint64_t> m_presented{0};

@@ -271,6 +271,46 @@ private slots:
         QTRY_COMPARE(rec2.calls.load(), 1);
     }
 
+    void framesCarryTheirArrivalTimeToThePaint()
+    {
+        // Every picture painted carries the time its frame was handed over;
+        // the pictures are painted in the order their frames arrived.
+        std::vector<std::pair<int64_t, int64_t>> seen;
+        ui::VideoSurface::setPaintProbe([&](const ui::VideoSurface *, int64_t arrival, int64_t paint) {
+            seen.emplace_back(arrival, paint);
+        });
+        struct Reset
+        {
+            ~Reset() { ui::VideoSurface::setPaintProbe(nullptr); }
+        } reset;
+        ui::VideoSurface w;
+        w.resize(160, 90);
+        w.setPainting(false);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        test::EncodeOptions o;
+        o.frames = 6;
+        o.gop = 3;
+        const auto stream = test::encodeStream(o);
+        CLiveStream s(w.nativeHandle(), 1, kAudio);
+        const int64_t before = av::steadyMicros();
+        std::vector<int64_t> fedAt;
+        for (const auto &f : stream) {
+            feed(s, f.data);
+            fedAt.push_back(av::steadyMicros());
+            // One picture at a time, so that none is coalesced away.
+            QTRY_COMPARE(w.newPicturesPainted(), uint64_t(fedAt.size()));
+        }
+        QCOMPARE(seen.size(), stream.size());
+        int64_t previous = before;
+        for (size_t i = 0; i < seen.size(); ++i) {
+            QVERIFY(seen[i].first >= previous);
+            QVERIFY(seen[i].first <= fedAt[i]);
+            QVERIFY(seen[i].second >= seen[i].first);
+            previous = seen[i].first;
+        }
+    }
+
     void stalledStreamKeepsThePictureAtTheWindowsSize()
     {
         ui::VideoSurface w;

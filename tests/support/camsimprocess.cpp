@@ -71,6 +71,11 @@ QString CamSimProcess::command(const QString &line, int timeoutMs)
     return QStringLiteral("ERR no answer");
 }
 
+qint64 CamSimProcess::processId() const
+{
+    return m_process && m_process->state() == QProcess::Running ? m_process->processId() : 0;
+}
+
 void CamSimProcess::stop()
 {
     if (!m_process)

@@ -27,6 +27,8 @@ public:
     void stop();
     void kill();
     bool isRunning() const;
+    // The program's process ID (0 when not running), for measurements.
+    qint64 processId() const;
     QString error() const { return m_error; }
 
     // Path of the program in the build tree.

@@ -95,6 +95,11 @@ void MqttBroker::kill()
     m_process.reset();
 }
 
+qint64 MqttBroker::processId() const
+{
+    return m_process && m_process->state() == QProcess::Running ? m_process->processId() : 0;
+}
+
 bool MqttBroker::isRunning() const
 {
     return m_process && m_process->state() == QProcess::Running;

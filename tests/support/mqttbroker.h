@@ -25,6 +25,8 @@ public:
     void stop();
     void kill();
     bool isRunning() const;
+    // The broker's process ID (0 when not running), for measurements.
+    qint64 processId() const;
 
     quint16 port() const { return m_port; }
     QString host() const { return QStringLiteral("127.0.0.1"); }

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <thread>
+#include <vector>
 
 #include <QTest>
 
@@ -94,6 +95,64 @@ private slots:
         w.show();
         w.resize(0, 0);
         QTRY_VERIFY(sink->targetSize().isEmpty());
+    }
+
+    void newPicturesAndThePaintProbe()
+    {
+        struct Seen
+        {
+            const ui::VideoSurface *surface;
+            int64_t arrivalUs;
+            int64_t paintUs;
+        };
+        std::vector<Seen> seen;
+        ui::VideoSurface::setPaintProbe([&](const ui::VideoSurface *s, int64_t arrival, int64_t paint) {
+            seen.push_back({s, arrival, paint});
+        });
+        struct Reset
+        {
+            ~Reset() { ui::VideoSurface::setPaintProbe(nullptr); }
+        } reset;
+        ui::VideoSurface w;
+        w.resize(80, 60);
+        w.setPainting(false);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        auto sink = av::findVideoSink(w.nativeHandle());
+        const test::Yuv420 p = test::testPicture(64, 48, 0);
+        QCOMPARE(w.newPicturesPainted(), uint64_t(0));
+
+        // The stamp belongs to the presenting thread: another thread's
+        // stamp does not leak into this picture.
+        std::thread([] { av::setPresentStamp(123); }).join();
+        QCOMPARE(av::presentStamp(), int64_t(0));
+        const int64_t arrived = av::steadyMicros();
+        av::setPresentStamp(arrived);
+        QCOMPARE(present(*sink, p), 0);
+        av::setPresentStamp(0);
+        QTRY_COMPARE(w.newPicturesPainted(), uint64_t(1));
+        QCOMPARE(seen.size(), size_t(1));
+        QCOMPARE(seen[0].surface, &w);
+        QCOMPARE(seen[0].arrivalUs, arrived);
+        QVERIFY(seen[0].paintUs >= arrived);
+
+        // Repaints of the same picture are paints, not new pictures.
+        const int paintsBefore = w.paintedPictures();
+        w.repaint();
+        QVERIFY(w.paintedPictures() > paintsBefore);
+        QCOMPARE(w.newPicturesPainted(), uint64_t(1));
+        QCOMPARE(seen.size(), size_t(1));
+
+        // A picture presented without a stamp is counted with arrival 0.
+        QCOMPARE(present(*sink, test::testPicture(64, 48, 1)), 0);
+        QTRY_COMPARE(w.newPicturesPainted(), uint64_t(2));
+        QCOMPARE(seen.size(), size_t(2));
+        QCOMPARE(seen[1].arrivalUs, int64_t(0));
+        uint64_t sequence = 0;
+        int64_t stamp = -1;
+        QVERIFY(!static_cast<av::FrameSurface &>(*sink).latestImage(&sequence, &stamp).isNull());
+        QCOMPARE(sequence, uint64_t(2));
+        QCOMPARE(stamp, int64_t(0));
     }
 
     void aPresentingThreadOutlivesTheWidget()

@@ -1,0 +1,631 @@
+// The live wall, end to end: simulated P2P cameras (a separate varno-camsim
+// process, 720p25 / 360p25 H.264 loops encoded once at its start) behind a
+// private Mosquitto broker on a free loopback port, the P2P client library,
+// one decoder per stream and a visible 1920 x 1080 grid that paints every
+// window.
+//
+// Cases, each measured over a fixed wall interval after a warm-up:
+//   baseline  - the same streams from the P2P library into the decoders
+//               (CLiveStream without a window): decoding only, no display;
+//   display   - the same streams into the windows of the grid (QVideoOnly):
+//               decoding, scaling into each window's surface, painting.
+// For 16 windows of the main (HD) stream and 25 windows of the sub (SD)
+// stream. Printed per case: pictures decoded and frames shown per second
+// per window, CPU time of this process (getrusage) per wall second and its
+// ratio display / baseline, resident memory added per stream, and the
+// latency from a frame's arrival in the frame callback to the paint that
+// first shows its picture (p50, p99). The CPU of the simulator, the broker
+// and the X server (separate processes) is printed beside, not counted.
+//
+// Also the time from the request to open a camera (the double-click) to its
+// first picture painted, with no session yet and with the session up.
+//
+// Usage: bench_livewall [--seconds S=20] [--warmup S=5] [--offscreen]
+//                       [--hd-kbps N=2000] [--sd-kbps N=500] [--only 16|25]
+// Without --offscreen it starts its own Xvfb (1920x1080x24, no TCP) on a
+// free display and paints there through the xcb platform.
+#include "common/p2phandle.h"
+#include "common/ui/videosurface.h"
+#include "live/clivestream.h"
+#include "live/qmultivideo.h"
+#include "live/qvideoonly.h"
+#include "live/qvideoplay.h"
+#include "platform/av/videosink.h"
+#include "platform/p2p/p2p_client_sdk.h"
+#include "tests/support/camsimprocess.h"
+#include "tests/support/mqttbroker.h"
+#include "tests/support/testenv.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QTimer>
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+using namespace varno;
+
+namespace {
+
+constexpr int kWallWidth = 1920;
+constexpr int kWallHeight = 1080;
+constexpr int kCameras = 25;
+const char *const kPassword = "bench1";
+
+struct Options
+{
+    double seconds = 20;
+    double warmup = 5;
+    bool offscreen = false;
+    int hdKbps = 2000;
+    int sdKbps = 500;
+    int only = 0;
+};
+
+// ------------------------------------------------------------ measuring
+
+double processCpuSeconds()
+{
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+// utime + stime of another process, from /proc (0 when unknown).
+double childCpuSeconds(qint64 pid)
+{
+    if (pid <= 0)
+        return 0;
+    QFile f(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!f.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray line = f.readAll();
+    const int close = line.lastIndexOf(')');
+    if (close < 0)
+        return 0;
+    const QList<QByteArray> fields = line.mid(close + 2).split(' ');
+    // After the command: state is field 3; utime and stime are fields 14, 15.
+    if (fields.size() < 13)
+        return 0;
+    const double ticks = double(sysconf(_SC_CLK_TCK));
+    return (fields[11].toDouble() + fields[12].toDouble()) / ticks;
+}
+
+long residentKb()
+{
+    QFile f(QStringLiteral("/proc/self/status"));
+    if (!f.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : f.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLong();
+    return 0;
+}
+
+QString loadAverage()
+{
+    QFile f(QStringLiteral("/proc/loadavg"));
+    if (!f.open(QIODevice::ReadOnly))
+        return QStringLiteral("?");
+    return QString::fromLatin1(f.readAll().trimmed());
+}
+
+double percentile(std::vector<double> v, double p)
+{
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    const size_t i = std::min(v.size() - 1, size_t(p * double(v.size() - 1) + 0.5));
+    return v[i];
+}
+
+// Runs the event loop for ms milliseconds.
+void runFor(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+// Runs the event loop until cond() holds or ms pass; returns cond().
+template <typename F>
+bool runUntil(F cond, int ms)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!cond() && t.elapsed() < ms)
+        runFor(5);
+    return cond();
+}
+
+// ------------------------------------------------------------ cameras
+
+QString deviceId(int i)
+{
+    return QStringLiteral("B%1").arg(700000 + i);
+}
+
+QString p2pId(int i)
+{
+    return QStringLiteral("VRNB-%1-BENCH").arg(700000 + i);
+}
+
+QByteArray simulatorConfig(quint16 brokerPort, const QString &storage, const Options &o)
+{
+    QString cams;
+    for (int i = 0; i < kCameras; ++i) {
+        cams += QStringLiteral(R"(    { "kind": "p2p", "deviceId": "%1", "p2pId": "%2", "name": "Cam %3",
+      "password": "%4",
+      "hd": { "width": 1280, "height": 720, "fps": 25, "kbps": %5, "noise": 6, "loopSeconds": 2 },
+      "sd": { "width": 640, "height": 360, "fps": 25, "kbps": %6, "noise": 6, "loopSeconds": 2 } },
+)")
+                    .arg(deviceId(i), p2pId(i))
+                    .arg(i + 1)
+                    .arg(QLatin1String(kPassword))
+                    .arg(o.hdKbps)
+                    .arg(o.sdKbps);
+    }
+    cams.chop(2); // the last ",\n"
+    return QStringLiteral(R"({
+  "broker": { "host": "127.0.0.1", "port": %1 },
+  "storage": "%2",
+  "cameras": [
+%3
+  ]
+})")
+        .arg(brokerPort)
+        .arg(storage, cams)
+        .toUtf8();
+}
+
+// What the live view's frame callback does for a P2P stream: the frame
+// (1-based type) goes to the window's decoder.
+int onFrame(P2P_HANDLE, const char *, const int32_t *info, int32_t type, const char *data, int32_t size,
+            void *user)
+{
+    if (size <= 0)
+        return -1;
+    static_cast<CLiveStream *>(user)->SetCurrentFrame(data, size, type - 1, info[0], info[1]);
+    return 0;
+}
+
+// One camera stream opened over the P2P library into a decoder.
+struct Stream
+{
+    std::string id;
+    std::vector<char> descr;
+    int index = 0;
+    bool open = false;
+    std::unique_ptr<CLiveStream> live;
+};
+
+// The steps the live view takes to open a P2P camera's stream: session,
+// stream descriptions, the chosen entry opened with the frame callback.
+int openStream(P2P_HANDLE h, Stream &s, int32_t window)
+{
+    int32_t status = 0;
+    P2P_Client_SDK_Get_Session_Status(h, s.id.c_str(), &status);
+    if (status != P2P_SESSION_CONNECTED) {
+        const int r = P2P_Client_SDK_Connect_Peer(h, s.id.c_str());
+        if (r < 0)
+            return r;
+    }
+    s.descr.assign(P2P_STREAM_DESCR_BUFFER, 0);
+    int32_t count = 0;
+    int r = P2P_Client_SDK_Get_StreamDescr(h, s.id.c_str(), &count, s.descr.data());
+    if (r < 0)
+        return r;
+    if (count <= s.index)
+        return -1;
+    char *entry = s.descr.data() + s.index * P2P_STREAM_DESCR_SIZE;
+    const int32_t one = 1;
+    std::memcpy(entry + 72, &one, 4);
+    int32_t bitRate = 0, sampleRate = 0;
+    std::memcpy(&bitRate, entry + 129, 4);
+    std::memcpy(&sampleRate, entry + 137, 4);
+    const int audio[4] = {102, 1, sampleRate > 0 ? bitRate / sampleRate : 8, sampleRate};
+    s.live = std::make_unique<CLiveStream>(window, 1, audio);
+    const int32_t params[3] = {1, 5, 0};
+    r = P2P_Client_SDK_Open_Stream(h, s.id.c_str(), entry, onFrame, s.live.get(), params, kPassword, 0);
+    if (r < 0) {
+        s.live.reset();
+        return r;
+    }
+    s.open = true;
+    return 0;
+}
+
+void closeStream(P2P_HANDLE h, Stream &s)
+{
+    if (s.open)
+        P2P_Client_SDK_Close_Stream(h, s.id.c_str(), s.descr.data() + s.index * P2P_STREAM_DESCR_SIZE);
+    s.open = false;
+    s.live.reset(); // after the close: no callback feeds it any more
+}
+
+// ------------------------------------------------------------ the cases
+
+struct Probe
+{
+    bool measuring = false;
+    std::vector<double> latencyMs;
+    std::map<const ui::VideoSurface *, int64_t> firstPaintUs;
+};
+
+Probe g_probe;
+
+struct CaseResult
+{
+    QString name;
+    int windows = 0;
+    double wallS = 0;
+    double cpuS = 0;
+    double decodedMin = 0, decodedAvg = 0, decodedMax = 0;
+    double shownMin = 0, shownAvg = 0, shownMax = 0;
+    double rssPerStreamKb = 0;
+    double p50 = 0, p99 = 0;
+    size_t samples = 0;
+    double simCpuS = 0, brokerCpuS = 0, xCpuS = 0;
+    uint64_t droppedByDecoders = 0;
+    bool ok = true;
+    QString problem;
+};
+
+struct World
+{
+    P2P_HANDLE handle = 0;
+    qint64 simPid = 0;
+    qint64 brokerPid = 0;
+    qint64 xPid = 0;
+    Options options;
+};
+
+// Opens `windows` cameras (stream index `stream`), with a grid when
+// `display`, warms up, measures, closes.
+CaseResult runCase(World &w, const QString &name, int windows, int stream, bool display)
+{
+    CaseResult r;
+    r.name = name;
+    r.windows = windows;
+    std::unique_ptr<QVideoOnly> grid;
+    std::vector<ui::VideoSurface *> surfaces;
+    if (display) {
+        grid = std::make_unique<QVideoOnly>(windows);
+        grid->setWindowTitle(QStringLiteral("bench_livewall"));
+        grid->resize(kWallWidth, kWallHeight);
+        grid->show();
+        runFor(300);
+    }
+    const long rssBefore = residentKb();
+    std::vector<Stream> streams(static_cast<size_t>(windows));
+    for (int i = 0; i < windows; ++i) {
+        Stream &s = streams[size_t(i)];
+        s.id = p2pId(i).toStdString();
+        s.index = stream;
+        int32_t window = 0;
+        if (display) {
+            int index = -1;
+            window = grid->GetVideoWidget(&index, deviceId(i), QStringLiteral("Cam %1").arg(i + 1), 0);
+            if (window <= 0) {
+                r.ok = false;
+                r.problem = QStringLiteral("no window for camera %1 (%2)").arg(i).arg(window);
+                break;
+            }
+            surfaces.push_back(grid->videoWin(index)->play()->surface());
+            grid->OpenVideoWin(index);
+        }
+        const int ret = openStream(w.handle, s, window);
+        if (ret < 0) {
+            r.ok = false;
+            r.problem = QStringLiteral("camera %1: open failed (%2)").arg(i).arg(ret);
+            break;
+        }
+    }
+    if (r.ok) {
+        // Every stream decodes (and shows) before the warm-up starts.
+        const bool started = runUntil([&] {
+            for (const Stream &s : streams)
+                if (!s.live || s.live->decodedPictures() == 0)
+                    return false;
+            for (const ui::VideoSurface *v : surfaces)
+                if (v->newPicturesPainted() == 0)
+                    return false;
+            return true;
+        }, 20000);
+        if (!started) {
+            r.ok = false;
+            r.problem = QStringLiteral("not every stream showed a picture within 20 s");
+        }
+    }
+    if (r.ok) {
+        runFor(int(w.options.warmup * 1000));
+        if (!surfaces.empty())
+            std::printf("%s: window picture size %dx%d\n", qPrintable(name), surfaces[0]->width(),
+                        surfaces[0]->height());
+        const long rssAfter = residentKb();
+        r.rssPerStreamKb = double(rssAfter - rssBefore) / windows;
+
+        std::vector<uint64_t> decoded0, shown0;
+        uint64_t dropped0 = 0;
+        for (const Stream &s : streams) {
+            decoded0.push_back(s.live->decodedPictures());
+            dropped0 += s.live->droppedFrames();
+        }
+        for (const ui::VideoSurface *v : surfaces)
+            shown0.push_back(v->newPicturesPainted());
+        g_probe.latencyMs.clear();
+        g_probe.measuring = true;
+        const double sim0 = childCpuSeconds(w.simPid), broker0 = childCpuSeconds(w.brokerPid),
+                     x0 = childCpuSeconds(w.xPid);
+        const double cpu0 = processCpuSeconds();
+        QElapsedTimer wall;
+        wall.start();
+        runFor(int(w.options.seconds * 1000));
+        r.cpuS = processCpuSeconds() - cpu0;
+        r.wallS = double(wall.nsecsElapsed()) / 1e9;
+        r.simCpuS = childCpuSeconds(w.simPid) - sim0;
+        r.brokerCpuS = childCpuSeconds(w.brokerPid) - broker0;
+        r.xCpuS = childCpuSeconds(w.xPid) - x0;
+        g_probe.measuring = false;
+
+        std::vector<double> decoded, shown;
+        uint64_t dropped1 = 0;
+        for (size_t i = 0; i < streams.size(); ++i) {
+            decoded.push_back(double(streams[i].live->decodedPictures() - decoded0[i]) / r.wallS);
+            dropped1 += streams[i].live->droppedFrames();
+        }
+        for (size_t i = 0; i < surfaces.size(); ++i)
+            shown.push_back(double(surfaces[i]->newPicturesPainted() - shown0[i]) / r.wallS);
+        r.droppedByDecoders = dropped1 - dropped0;
+        auto stats = [](const std::vector<double> &v, double &mn, double &avg, double &mx) {
+            if (v.empty())
+                return;
+            mn = *std::min_element(v.begin(), v.end());
+            mx = *std::max_element(v.begin(), v.end());
+            double sum = 0;
+            for (double x : v)
+                sum += x;
+            avg = sum / double(v.size());
+        };
+        stats(decoded, r.decodedMin, r.decodedAvg, r.decodedMax);
+        stats(shown, r.shownMin, r.shownAvg, r.shownMax);
+        r.samples = g_probe.latencyMs.size();
+        r.p50 = percentile(g_probe.latencyMs, 0.50);
+        r.p99 = percentile(g_probe.latencyMs, 0.99);
+    }
+    for (Stream &s : streams)
+        closeStream(w.handle, s);
+    grid.reset();
+    runFor(300);
+    return r;
+}
+
+// From the request to open a camera to its first picture painted: the
+// window, the session (when none is up), the stream descriptions, the
+// stream, the first key frame, decoding and the paint.
+double firstPictureMs(World &w, int camera, QString *problem)
+{
+    QVideoOnly grid(4);
+    grid.resize(kWallWidth, kWallHeight);
+    grid.show();
+    runFor(300);
+    g_probe.firstPaintUs.clear();
+    const int64_t t0 = av::steadyMicros();
+    int index = -1;
+    const int32_t window = grid.GetVideoWidget(&index, deviceId(camera), QStringLiteral("Cam"), 0);
+    ui::VideoSurface *surface = grid.videoWin(index)->play()->surface();
+    Stream s;
+    s.id = p2pId(camera).toStdString();
+    s.index = 0;
+    const int ret = openStream(w.handle, s, window);
+    grid.OpenVideoWin(index);
+    double ms = -1;
+    if (ret < 0) {
+        *problem = QStringLiteral("open failed (%1)").arg(ret);
+    } else if (runUntil([&] { return g_probe.firstPaintUs.count(surface) > 0; }, 15000)) {
+        ms = double(g_probe.firstPaintUs[surface] - t0) / 1000.0;
+    } else {
+        *problem = QStringLiteral("no picture within 15 s");
+    }
+    closeStream(w.handle, s);
+    return ms;
+}
+
+// ------------------------------------------------------------ X server
+
+// Starts Xvfb on a free display; returns its process (null on failure).
+std::unique_ptr<QProcess> startXvfb(int *display)
+{
+    for (int n = 99; n > 60; --n) {
+        if (QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(n))
+            || QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(n)))
+            continue;
+        auto p = std::make_unique<QProcess>();
+        p->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        p->start(QStringLiteral("Xvfb"), {QStringLiteral(":%1").arg(n), QStringLiteral("-screen"), QStringLiteral("0"),
+                                          QStringLiteral("%1x%2x24").arg(kWallWidth).arg(kWallHeight),
+                                          QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+        if (!p->waitForStarted(5000))
+            return nullptr;
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < 10000 && p->state() == QProcess::Running) {
+            if (QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(n))) {
+                QThread::msleep(200);
+                *display = n;
+                return p;
+            }
+            QThread::msleep(50);
+        }
+        p->kill();
+        p->waitForFinished(3000);
+    }
+    return nullptr;
+}
+
+void printCase(const CaseResult &c)
+{
+    if (!c.ok) {
+        std::printf("%-26s FAILED: %s\n", qPrintable(c.name), qPrintable(c.problem));
+        return;
+    }
+    std::printf("%-26s %6.1f %6.1f %6.1f | %6.1f %6.1f %6.1f | %6.3f | %8.0f | %7.1f %7.1f (%zu) | %5.3f %5.3f %5.3f | %llu\n",
+                qPrintable(c.name), c.decodedMin, c.decodedAvg, c.decodedMax, c.shownMin, c.shownAvg, c.shownMax,
+                c.cpuS / c.wallS, c.rssPerStreamKb, c.p50, c.p99, c.samples, c.simCpuS / c.wallS,
+                c.brokerCpuS / c.wallS, c.xCpuS / c.wallS, static_cast<unsigned long long>(c.droppedByDecoders));
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    Options o;
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray a = argv[i];
+        const bool more = i + 1 < argc;
+        if (a == "--seconds" && more)
+            o.seconds = std::atof(argv[++i]);
+        else if (a == "--warmup" && more)
+            o.warmup = std::atof(argv[++i]);
+        else if (a == "--offscreen")
+            o.offscreen = true;
+        else if (a == "--hd-kbps" && more)
+            o.hdKbps = std::atoi(argv[++i]);
+        else if (a == "--sd-kbps" && more)
+            o.sdKbps = std::atoi(argv[++i]);
+        else if (a == "--only" && more)
+            o.only = std::atoi(argv[++i]);
+        else {
+            std::fprintf(stderr, "usage: %s [--seconds S] [--warmup S] [--offscreen] [--hd-kbps N] "
+                                 "[--sd-kbps N] [--only 16|25]\n", argv[0]);
+            return 2;
+        }
+    }
+
+    // A private home: the P2P configuration and logs go there.
+    QTemporaryDir tmp;
+    if (!tmp.isValid())
+        return 1;
+    qputenv("VARNO_TEST_TMP", tmp.path().toUtf8());
+    qputenv("XDG_DATA_HOME", (tmp.path() + QStringLiteral("/data")).toUtf8());
+    if (qEnvironmentVariableIsEmpty("VARNO_BUILD_DIR"))
+        qputenv("VARNO_BUILD_DIR", VARNO_BENCH_BUILD_DIR);
+
+    std::unique_ptr<QProcess> xvfb;
+    if (o.offscreen) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    } else {
+        int display = 0;
+        xvfb = startXvfb(&display);
+        if (!xvfb) {
+            std::fprintf(stderr, "cannot start Xvfb (use --offscreen)\n");
+            return 1;
+        }
+        qputenv("DISPLAY", QByteArray(":") + QByteArray::number(display));
+        qputenv("QT_QPA_PLATFORM", "xcb");
+    }
+    QApplication app(argc, argv);
+
+    World w;
+    w.options = o;
+    w.xPid = xvfb ? xvfb->processId() : 0;
+    test::MqttBroker broker;
+    if (!broker.start() || !broker.writeClientConfig()) {
+        std::fprintf(stderr, "cannot start mosquitto\n");
+        return 1;
+    }
+    w.brokerPid = broker.processId();
+    std::printf("starting the simulator: %d P2P cameras, 1280x720 @ 25 (%d kbit/s) and 640x360 @ 25 (%d kbit/s), "
+                "loops encoded once...\n",
+                kCameras, o.hdKbps, o.sdKbps);
+    std::fflush(stdout);
+    test::CamSimProcess sim;
+    if (!sim.start(simulatorConfig(broker.port(), tmp.path() + QStringLiteral("/storage"), o), 300000)) {
+        std::fprintf(stderr, "simulator: %s\n", qPrintable(sim.error()));
+        return 1;
+    }
+    w.simPid = sim.processId();
+
+    P2P_INIT_INFO_S info;
+    std::memset(&info, 0, sizeof(info));
+    info.version = P2P_INIT_VERSION;
+    std::strcpy(info.account, "varno-bench");
+    std::strcpy(info.appKey, "5D0E2A91C47B38F6A1E09C7D2B64F853");
+    if (P2P_Client_SDK_Init(&info, "127.0.0.1", "log", &w.handle) != 0
+        || P2P_Client_SDK_Register(w.handle, 0, 0) != 0) {
+        std::fprintf(stderr, "P2P library: init or register failed\n");
+        return 1;
+    }
+    setP2pHandle(w.handle);
+
+    ui::VideoSurface::setPaintProbe([](const ui::VideoSurface *s, int64_t arrivalUs, int64_t paintUs) {
+        g_probe.firstPaintUs.emplace(s, paintUs);
+        if (g_probe.measuring && arrivalUs > 0)
+            g_probe.latencyMs.push_back(double(paintUs - arrivalUs) / 1000.0);
+    });
+
+    std::printf("\nbench_livewall: platform %s, wall %dx%d, %d cores, load before: %s\n",
+                qPrintable(QGuiApplication::platformName()), kWallWidth, kWallHeight,
+                QThread::idealThreadCount(), qPrintable(loadAverage()));
+
+    // Double-click to first picture: camera 24 has no session yet; then
+    // again with its session up.
+    QString problem;
+    const double coldMs = firstPictureMs(w, kCameras - 1, &problem);
+    const double warmMs = firstPictureMs(w, kCameras - 1, &problem);
+
+    std::vector<CaseResult> results;
+    if (o.only == 0 || o.only == 16) {
+        results.push_back(runCase(w, QStringLiteral("16 x 720p baseline"), 16, 0, false));
+        results.push_back(runCase(w, QStringLiteral("16 x 720p display"), 16, 0, true));
+    }
+    if (o.only == 0 || o.only == 25) {
+        results.push_back(runCase(w, QStringLiteral("25 x 360p baseline"), 25, 1, false));
+        results.push_back(runCase(w, QStringLiteral("25 x 360p display"), 25, 1, true));
+    }
+
+    std::printf("\nmeasured %.0f s per case after %.0f s warm-up; load after: %s\n", o.seconds, o.warmup,
+                qPrintable(loadAverage()));
+    std::printf("%-26s %-20s | %-20s | %-6s | %-8s | %-23s | %-17s | %s\n", "case",
+                "decoded/s min avg max", "shown/s min avg max", "CPU", "RSS KiB", "latency ms p50 p99 (n)",
+                "sim broker X CPU", "dropped");
+    for (const CaseResult &c : results)
+        printCase(c);
+    for (size_t i = 0; i + 1 < results.size(); i += 2) {
+        const CaseResult &b = results[i], &d = results[i + 1];
+        if (b.ok && d.ok && b.cpuS > 0)
+            std::printf("CPU ratio %s / baseline: %.3f (display %.3f, baseline %.3f cores)\n",
+                        qPrintable(d.name), (d.cpuS / d.wallS) / (b.cpuS / b.wallS), d.cpuS / d.wallS,
+                        b.cpuS / b.wallS);
+    }
+    std::printf("first picture (P2P, no session yet): %.0f ms\n", coldMs);
+    std::printf("first picture (P2P, session up):     %.0f ms\n", warmMs);
+    if (!problem.isEmpty())
+        std::printf("first picture problem: %s\n", qPrintable(problem));
+
+    ui::VideoSurface::setPaintProbe(nullptr);
+    setP2pHandle(0);
+    P2P_Client_SDK_UnRegister(w.handle);
+    P2P_Client_SDK_UnInit(w.handle);
+    sim.stop();
+    broker.stop();
+    if (xvfb) {
+        xvfb->terminate();
+        if (!xvfb->waitForFinished(5000))
+            xvfb->kill();
+    }
+    return 0;
+}
