@@ -73,6 +73,8 @@ struct Options
     int hdKbps = 2000;
     int sdKbps = 500;
     int only = 0;
+    QString child;                 // the case this process runs (a child of the harness)
+    qint64 pids[3] = {0, 0, 0};    // simulator, broker, X server (child)
 };
 
 // ------------------------------------------------------------ measuring
@@ -352,9 +354,6 @@ CaseResult runCase(World &w, const QString &name, int windows, int stream, bool 
     }
     if (r.ok) {
         runFor(int(w.options.warmup * 1000));
-        if (!surfaces.empty())
-            std::printf("%s: window picture size %dx%d\n", qPrintable(name), surfaces[0]->width(),
-                        surfaces[0]->height());
         const long rssAfter = residentKb();
         r.rssPerStreamKb = double(rssAfter - rssBefore) / windows;
 
@@ -488,6 +487,152 @@ void printCase(const CaseResult &c)
                 c.brokerCpuS / c.wallS, c.xCpuS / c.wallS, static_cast<unsigned long long>(c.droppedByDecoders));
 }
 
+QString resultLine(const CaseResult &c)
+{
+    return QStringLiteral("RESULT ok=%1 windows=%2 wall=%3 cpu=%4 dmin=%5 davg=%6 dmax=%7 smin=%8 savg=%9 smax=%10 "
+                          "rss=%11 p50=%12 p99=%13 n=%14 sim=%15 broker=%16 x=%17 dropped=%18 problem=%19")
+        .arg(c.ok ? 1 : 0)
+        .arg(c.windows)
+        .arg(c.wallS)
+        .arg(c.cpuS)
+        .arg(c.decodedMin)
+        .arg(c.decodedAvg)
+        .arg(c.decodedMax)
+        .arg(c.shownMin)
+        .arg(c.shownAvg)
+        .arg(c.shownMax)
+        .arg(c.rssPerStreamKb)
+        .arg(c.p50)
+        .arg(c.p99)
+        .arg(c.samples)
+        .arg(c.simCpuS)
+        .arg(c.brokerCpuS)
+        .arg(c.xCpuS)
+        .arg(c.droppedByDecoders)
+        .arg(QString(c.problem).replace(QLatin1Char(' '), QLatin1Char('_')));
+}
+
+bool parseResult(const QByteArray &output, CaseResult *c)
+{
+    for (const QByteArray &line : output.split('\n')) {
+        if (!line.startsWith("RESULT "))
+            continue;
+        std::map<QByteArray, QByteArray> kv;
+        for (const QByteArray &part : line.mid(7).split(' ')) {
+            const int eq = part.indexOf('=');
+            if (eq > 0)
+                kv[part.left(eq)] = part.mid(eq + 1);
+        }
+        c->ok = kv["ok"] == "1";
+        c->windows = kv["windows"].toInt();
+        c->wallS = kv["wall"].toDouble();
+        c->cpuS = kv["cpu"].toDouble();
+        c->decodedMin = kv["dmin"].toDouble();
+        c->decodedAvg = kv["davg"].toDouble();
+        c->decodedMax = kv["dmax"].toDouble();
+        c->shownMin = kv["smin"].toDouble();
+        c->shownAvg = kv["savg"].toDouble();
+        c->shownMax = kv["smax"].toDouble();
+        c->rssPerStreamKb = kv["rss"].toDouble();
+        c->p50 = kv["p50"].toDouble();
+        c->p99 = kv["p99"].toDouble();
+        c->samples = size_t(kv["n"].toULongLong());
+        c->simCpuS = kv["sim"].toDouble();
+        c->brokerCpuS = kv["broker"].toDouble();
+        c->xCpuS = kv["x"].toDouble();
+        c->droppedByDecoders = kv["dropped"].toULongLong();
+        c->problem = QString::fromUtf8(kv["problem"]).replace(QLatin1Char('_'), QLatin1Char(' '));
+        return true;
+    }
+    return false;
+}
+
+struct CaseSpec
+{
+    const char *id;
+    const char *title;
+    int windows;
+    int stream;
+    bool display;
+};
+
+const CaseSpec kCases[] = {
+    {"base16", "16 x 720p baseline", 16, 0, false},
+    {"disp16", "16 x 720p display", 16, 0, true},
+    {"base25", "25 x 360p baseline", 25, 1, false},
+    {"disp25", "25 x 360p display", 25, 1, true},
+};
+
+// The child: one case (or the first-picture measurements) in a process of
+// its own, so that memory and CPU figures belong to that case alone.
+int runChild(const Options &o, int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    World w;
+    w.options = o;
+    w.simPid = o.pids[0];
+    w.brokerPid = o.pids[1];
+    w.xPid = o.pids[2];
+    P2P_INIT_INFO_S info;
+    std::memset(&info, 0, sizeof(info));
+    info.version = P2P_INIT_VERSION;
+    std::strcpy(info.account, "varno-bench");
+    std::strcpy(info.appKey, "5D0E2A91C47B38F6A1E09C7D2B64F853");
+    if (P2P_Client_SDK_Init(&info, "127.0.0.1", "log", &w.handle) != 0
+        || P2P_Client_SDK_Register(w.handle, 0, 0) != 0) {
+        std::printf("RESULT ok=0 problem=P2P_library_init_or_register_failed\n");
+        return 1;
+    }
+    setP2pHandle(w.handle);
+    ui::VideoSurface::setPaintProbe([](const ui::VideoSurface *s, int64_t arrivalUs, int64_t paintUs) {
+        g_probe.firstPaintUs.emplace(s, paintUs);
+        if (g_probe.measuring && arrivalUs > 0)
+            g_probe.latencyMs.push_back(double(paintUs - arrivalUs) / 1000.0);
+    });
+    if (o.child == QLatin1String("first")) {
+        // Camera 24 has no session in this process yet; then again with its
+        // session up.
+        QString problem;
+        const double cold = firstPictureMs(w, kCameras - 1, &problem);
+        const double warm = firstPictureMs(w, kCameras - 1, &problem);
+        std::printf("FIRST cold=%.1f warm=%.1f problem=%s\n", cold, warm,
+                    qPrintable(problem.replace(QLatin1Char(' '), QLatin1Char('_'))));
+    } else {
+        for (const CaseSpec &c : kCases) {
+            if (o.child != QLatin1String(c.id))
+                continue;
+            const CaseResult r = runCase(w, QString::fromLatin1(c.title), c.windows, c.stream, c.display);
+            std::printf("%s\n", qPrintable(resultLine(r)));
+        }
+    }
+    std::fflush(stdout);
+    ui::VideoSurface::setPaintProbe(nullptr);
+    setP2pHandle(0);
+    P2P_Client_SDK_UnRegister(w.handle);
+    P2P_Client_SDK_UnInit(w.handle);
+    return 0;
+}
+
+// Runs this program again for one case; returns its standard output.
+QByteArray runChildProcess(const Options &o, const char *caseId, const qint64 pids[3])
+{
+    QProcess p;
+    p.setProcessChannelMode(QProcess::SeparateChannels);
+    p.setStandardErrorFile(QProcess::nullDevice());
+    p.start(QCoreApplication::applicationFilePath(),
+            {QStringLiteral("--child"), QString::fromLatin1(caseId), QStringLiteral("--seconds"),
+             QString::number(o.seconds), QStringLiteral("--warmup"), QString::number(o.warmup),
+             QStringLiteral("--pids"), QStringLiteral("%1,%2,%3").arg(pids[0]).arg(pids[1]).arg(pids[2])});
+    if (!p.waitForStarted(10000))
+        return QByteArray();
+    const int limitMs = int((o.seconds + o.warmup) * 1000) + 120000;
+    if (!p.waitForFinished(limitMs)) {
+        p.kill();
+        p.waitForFinished(5000);
+    }
+    return p.readAllStandardOutput();
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -508,14 +653,23 @@ int main(int argc, char **argv)
             o.sdKbps = std::atoi(argv[++i]);
         else if (a == "--only" && more)
             o.only = std::atoi(argv[++i]);
-        else {
+        else if (a == "--child" && more)
+            o.child = QString::fromLatin1(argv[++i]);
+        else if (a == "--pids" && more) {
+            const QList<QByteArray> parts = QByteArray(argv[++i]).split(',');
+            for (int k = 0; k < 3 && k < parts.size(); ++k)
+                o.pids[k] = parts[k].toLongLong();
+        } else {
             std::fprintf(stderr, "usage: %s [--seconds S] [--warmup S] [--offscreen] [--hd-kbps N] "
                                  "[--sd-kbps N] [--only 16|25]\n", argv[0]);
             return 2;
         }
     }
+    if (!o.child.isEmpty())
+        return runChild(o, argc, argv);
 
-    // A private home: the P2P configuration and logs go there.
+    // A private home for this run and its children: the P2P configuration,
+    // the logs and the simulator's storage go there.
     QTemporaryDir tmp;
     if (!tmp.isValid())
         return 1;
@@ -537,17 +691,13 @@ int main(int argc, char **argv)
         qputenv("DISPLAY", QByteArray(":") + QByteArray::number(display));
         qputenv("QT_QPA_PLATFORM", "xcb");
     }
-    QApplication app(argc, argv);
+    QCoreApplication app(argc, argv);
 
-    World w;
-    w.options = o;
-    w.xPid = xvfb ? xvfb->processId() : 0;
     test::MqttBroker broker;
     if (!broker.start() || !broker.writeClientConfig()) {
         std::fprintf(stderr, "cannot start mosquitto\n");
         return 1;
     }
-    w.brokerPid = broker.processId();
     std::printf("starting the simulator: %d P2P cameras, 1280x720 @ 25 (%d kbit/s) and 640x360 @ 25 (%d kbit/s), "
                 "loops encoded once...\n",
                 kCameras, o.hdKbps, o.sdKbps);
@@ -557,53 +707,38 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "simulator: %s\n", qPrintable(sim.error()));
         return 1;
     }
-    w.simPid = sim.processId();
-
-    P2P_INIT_INFO_S info;
-    std::memset(&info, 0, sizeof(info));
-    info.version = P2P_INIT_VERSION;
-    std::strcpy(info.account, "varno-bench");
-    std::strcpy(info.appKey, "5D0E2A91C47B38F6A1E09C7D2B64F853");
-    if (P2P_Client_SDK_Init(&info, "127.0.0.1", "log", &w.handle) != 0
-        || P2P_Client_SDK_Register(w.handle, 0, 0) != 0) {
-        std::fprintf(stderr, "P2P library: init or register failed\n");
-        return 1;
-    }
-    setP2pHandle(w.handle);
-
-    ui::VideoSurface::setPaintProbe([](const ui::VideoSurface *s, int64_t arrivalUs, int64_t paintUs) {
-        g_probe.firstPaintUs.emplace(s, paintUs);
-        if (g_probe.measuring && arrivalUs > 0)
-            g_probe.latencyMs.push_back(double(paintUs - arrivalUs) / 1000.0);
-    });
-
-    std::printf("\nbench_livewall: platform %s, wall %dx%d, %d cores, load before: %s\n",
-                qPrintable(QGuiApplication::platformName()), kWallWidth, kWallHeight,
-                QThread::idealThreadCount(), qPrintable(loadAverage()));
-
-    // Double-click to first picture: camera 24 has no session yet; then
-    // again with its session up.
-    QString problem;
-    const double coldMs = firstPictureMs(w, kCameras - 1, &problem);
-    const double warmMs = firstPictureMs(w, kCameras - 1, &problem);
-
-    std::vector<CaseResult> results;
-    if (o.only == 0 || o.only == 16) {
-        results.push_back(runCase(w, QStringLiteral("16 x 720p baseline"), 16, 0, false));
-        results.push_back(runCase(w, QStringLiteral("16 x 720p display"), 16, 0, true));
-    }
-    if (o.only == 0 || o.only == 25) {
-        results.push_back(runCase(w, QStringLiteral("25 x 360p baseline"), 25, 1, false));
-        results.push_back(runCase(w, QStringLiteral("25 x 360p display"), 25, 1, true));
-    }
-
-    std::printf("\nmeasured %.0f s per case after %.0f s warm-up; load after: %s\n", o.seconds, o.warmup,
+    const qint64 pids[3] = {sim.processId(), broker.processId(), xvfb ? xvfb->processId() : 0};
+    const QString platform = o.offscreen ? QStringLiteral("offscreen") : QStringLiteral("xcb on Xvfb");
+    std::printf("\nbench_livewall: client painting through %s, wall %dx%d, %d cores, load before: %s\n",
+                qPrintable(platform), kWallWidth, kWallHeight, QThread::idealThreadCount(),
                 qPrintable(loadAverage()));
-    std::printf("%-26s %-20s | %-20s | %-6s | %-8s | %-23s | %-17s | %s\n", "case",
-                "decoded/s min avg max", "shown/s min avg max", "CPU", "RSS KiB", "latency ms p50 p99 (n)",
-                "sim broker X CPU", "dropped");
+    std::fflush(stdout);
+
+    const QByteArray first = runChildProcess(o, "first", pids);
+    std::vector<CaseResult> results;
+    for (const CaseSpec &c : kCases) {
+        if (o.only != 0 && o.only != c.windows)
+            continue;
+        CaseResult r;
+        r.name = QString::fromLatin1(c.title);
+        if (!parseResult(runChildProcess(o, c.id, pids), &r)) {
+            r.ok = false;
+            r.problem = QStringLiteral("the case's process gave no result");
+        }
+        r.name = QString::fromLatin1(c.title);
+        results.push_back(r);
+    }
+
+    std::printf("\nmeasured %.0f s per case after %.0f s warm-up, each case in a process of its own; "
+                "load after: %s\n",
+                o.seconds, o.warmup, qPrintable(loadAverage()));
+    std::printf("%-26s %-20s | %-20s | %-6s | %-8s | %-23s | %-17s | %s\n", "case", "decoded/s min avg max",
+                "shown/s min avg max", "CPU", "RSS KiB", "latency ms p50 p99 (n)", "sim broker X CPU",
+                "dropped");
     for (const CaseResult &c : results)
         printCase(c);
+    std::printf("(CPU: cores used by the client process over the interval; RSS: resident memory added per "
+                "stream; latency: frame arrival in the frame callback to the paint showing its picture)\n");
     for (size_t i = 0; i + 1 < results.size(); i += 2) {
         const CaseResult &b = results[i], &d = results[i + 1];
         if (b.ok && d.ok && b.cpuS > 0)
@@ -611,15 +746,21 @@ int main(int argc, char **argv)
                         qPrintable(d.name), (d.cpuS / d.wallS) / (b.cpuS / b.wallS), d.cpuS / d.wallS,
                         b.cpuS / b.wallS);
     }
-    std::printf("first picture (P2P, no session yet): %.0f ms\n", coldMs);
-    std::printf("first picture (P2P, session up):     %.0f ms\n", warmMs);
-    if (!problem.isEmpty())
-        std::printf("first picture problem: %s\n", qPrintable(problem));
+    for (const QByteArray &line : first.split('\n')) {
+        if (!line.startsWith("FIRST "))
+            continue;
+        std::map<QByteArray, QByteArray> kv;
+        for (const QByteArray &part : line.mid(6).split(' ')) {
+            const int eq = part.indexOf('=');
+            if (eq > 0)
+                kv[part.left(eq)] = part.mid(eq + 1);
+        }
+        std::printf("first picture, P2P camera, no session yet: %.0f ms\n", kv["cold"].toDouble());
+        std::printf("first picture, P2P camera, session up:     %.0f ms\n", kv["warm"].toDouble());
+        if (!kv["problem"].isEmpty())
+            std::printf("first picture problem: %s\n", kv["problem"].constData());
+    }
 
-    ui::VideoSurface::setPaintProbe(nullptr);
-    setP2pHandle(0);
-    P2P_Client_SDK_UnRegister(w.handle);
-    P2P_Client_SDK_UnInit(w.handle);
     sim.stop();
     broker.stop();
     if (xvfb) {

@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include <QImage>
 #include <QSize>
@@ -84,9 +85,11 @@ private:
     bool m_detached = false;
     std::atomic<uint64_t> m_presented{0};
 
-    std::mutex m_scaleMutex; // one presenter at a time: guards m_sws, m_back
+    std::mutex m_scaleMutex; // one presenter at a time: guards the members below
     SwsContext *m_sws = nullptr;
     QImage m_back;
+    int m_backScaleWidth = 0;
+    std::vector<uint8_t> m_halved[2]; // planes of the picture halved before scaling
 };
 
 } // namespace varno::av
