@@ -21,7 +21,8 @@
 // first picture painted, with no session yet and with the session up.
 //
 // Usage: bench_livewall [--seconds S=20] [--warmup S=5] [--offscreen]
-//                       [--hd-kbps N=2000] [--sd-kbps N=500] [--only 16|25]
+//                       [--hd-kbps N=2000] [--sd-kbps N=500] [--noise 0..32=6]
+//                       [--only 16|25]
 // Without --offscreen it starts its own Xvfb (1920x1080x24, no TCP) on a
 // free display and paints there through the xcb platform.
 #include "common/p2phandle.h"
@@ -72,6 +73,7 @@ struct Options
     bool offscreen = false;
     int hdKbps = 2000;
     int sdKbps = 500;
+    int noise = 6;
     int only = 0;
     QString child;                 // the case this process runs (a child of the harness)
     qint64 pids[3] = {0, 0, 0};    // simulator, broker, X server (child)
@@ -171,14 +173,15 @@ QByteArray simulatorConfig(quint16 brokerPort, const QString &storage, const Opt
     for (int i = 0; i < kCameras; ++i) {
         cams += QStringLiteral(R"(    { "kind": "p2p", "deviceId": "%1", "p2pId": "%2", "name": "Cam %3",
       "password": "%4",
-      "hd": { "width": 1280, "height": 720, "fps": 25, "kbps": %5, "noise": 6, "loopSeconds": 2 },
-      "sd": { "width": 640, "height": 360, "fps": 25, "kbps": %6, "noise": 6, "loopSeconds": 2 } },
+      "hd": { "width": 1280, "height": 720, "fps": 25, "kbps": %5, "noise": %7, "loopSeconds": 2 },
+      "sd": { "width": 640, "height": 360, "fps": 25, "kbps": %6, "noise": %7, "loopSeconds": 2 } },
 )")
                     .arg(deviceId(i), p2pId(i))
                     .arg(i + 1)
                     .arg(QLatin1String(kPassword))
                     .arg(o.hdKbps)
-                    .arg(o.sdKbps);
+                    .arg(o.sdKbps)
+                    .arg(o.noise);
     }
     cams.chop(2); // the last ",\n"
     return QStringLiteral(R"({
@@ -651,6 +654,8 @@ int main(int argc, char **argv)
             o.hdKbps = std::atoi(argv[++i]);
         else if (a == "--sd-kbps" && more)
             o.sdKbps = std::atoi(argv[++i]);
+        else if (a == "--noise" && more)
+            o.noise = std::atoi(argv[++i]);
         else if (a == "--only" && more)
             o.only = std::atoi(argv[++i]);
         else if (a == "--child" && more)
@@ -661,7 +666,7 @@ int main(int argc, char **argv)
                 o.pids[k] = parts[k].toLongLong();
         } else {
             std::fprintf(stderr, "usage: %s [--seconds S] [--warmup S] [--offscreen] [--hd-kbps N] "
-                                 "[--sd-kbps N] [--only 16|25]\n", argv[0]);
+                                 "[--sd-kbps N] [--noise 0..32] [--only 16|25]\n", argv[0]);
             return 2;
         }
     }
@@ -699,8 +704,8 @@ int main(int argc, char **argv)
         return 1;
     }
     std::printf("starting the simulator: %d P2P cameras, 1280x720 @ 25 (%d kbit/s) and 640x360 @ 25 (%d kbit/s), "
-                "loops encoded once...\n",
-                kCameras, o.hdKbps, o.sdKbps);
+                "grain %d, 2 s loops encoded once...\n",
+                kCameras, o.hdKbps, o.sdKbps, o.noise);
     std::fflush(stdout);
     test::CamSimProcess sim;
     if (!sim.start(simulatorConfig(broker.port(), tmp.path() + QStringLiteral("/storage"), o), 300000)) {

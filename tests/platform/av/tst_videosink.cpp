@@ -63,6 +63,50 @@ private slots:
         QCOMPARE(s.presentedCount(), uint64_t(2));
     }
 
+    void smallWindowsAndOddWidthsKeepThePicture()
+    {
+        // A window at most half the picture's size (the picture is halved
+        // first, twice for a quarter) and windows of odd widths show the
+        // same content as a careful scale of the reference picture.
+        const test::Yuv420 p = test::testPicture(1280, 720, 3);
+        const QImage reference = test::referenceRgb(p);
+        for (const QSize target : {QSize(474, 244), QSize(379, 190), QSize(301, 167), QSize(640, 360),
+                                   QSize(155, 87), QSize(1279, 719)}) {
+            av::FrameSurface s;
+            s.setTargetSize(target);
+            QCOMPARE(s.present(p.y.data(), 1280, p.u.data(), 640, p.v.data(), 640, 1280, 720), 0);
+            const QImage img = s.latestImage();
+            QCOMPARE(img.size(), target);
+            const QImage ref = reference.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+            const double q = test::psnr(img, ref);
+            QVERIFY2(q > 26, qPrintable(QStringLiteral("%1x%2: %3").arg(target.width()).arg(target.height()).arg(q)));
+            // The last column is picture too, not padding.
+            const QRgb right = img.pixel(target.width() - 1, target.height() / 2);
+            const QRgb refRight = ref.pixel(target.width() - 1, target.height() / 2);
+            QVERIFY(std::abs(qGreen(right) - qGreen(refRight)) < 64);
+        }
+    }
+
+    void aPictureHandedOutNeverChangesAfterwards()
+    {
+        // The user-interface thread may keep a picture while newer ones
+        // arrive: they never land in its pixels.
+        av::FrameSurface s;
+        s.setTargetSize(QSize(97, 55));
+        const test::Yuv420 a = test::testPicture(320, 180, 1);
+        const test::Yuv420 b = test::testPicture(320, 180, 40);
+        QCOMPARE(s.present(a.y.data(), 320, a.u.data(), 160, a.v.data(), 160, 320, 180), 0);
+        const QImage held = s.latestImage();
+        const QImage copy = held.copy();
+        for (int i = 0; i < 4; ++i)
+            QCOMPARE(s.present(b.y.data(), 320, b.u.data(), 160, b.v.data(), 160, 320, 180), 0);
+        QVERIFY(held == copy);
+        QVERIFY(s.latestImage() != held);
+        // Once let go, buffers are reused and the newest picture is right.
+        QCOMPARE(s.present(a.y.data(), 320, a.u.data(), 160, a.v.data(), 160, 320, 180), 0);
+        QVERIFY(s.latestImage() == copy);
+    }
+
     void hiddenOrZeroSizeDrawsNothingAndReportsSuccess()
     {
         av::FrameSurface s;
