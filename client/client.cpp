@@ -15,6 +15,7 @@
 #include "device/qadddevice.h"
 #include "device/qpasswd.h"
 #include "device/qpropertydial.h"
+#include "live/realvideo.h"
 #include "platform/devmgr/sdk_dvrmgr.h"
 #include "platform/onvif/onvif_discovery_sdk.h"
 #include "platform/onvif/onvif_event_sdk.h"
@@ -31,7 +32,9 @@
 #include <QMetaMethod>
 #include <QMouseEvent>
 #include <QPixmap>
+#include <QThread>
 #include <QTimer>
+#include <QVBoxLayout>
 
 #include <cstring>
 #include <memory>
@@ -42,6 +45,8 @@ namespace {
 
 constexpr size_t kPasswordSize = sizeof(DeviceInfo_s::password); // 64
 constexpr int kIconSize = 24;
+// ConnectDevice: the camera has no password and none was entered.
+constexpr int kNoPassword = -2;
 
 const char *const kStyle =
     "QDialog#Client { background-color: rgb(30, 34, 40); }"
@@ -132,6 +137,9 @@ Client::~Client()
     // The probing thread normally ended at the close confirmation; a window
     // destroyed without it must not leave the thread running on a dead object.
     stopProbeThread();
+    // The live page closes its streams while the libraries are still up.
+    delete m_realVideo;
+    m_realVideo = nullptr;
     ONVIF_DISCOVERY_SDK_SetDeviceInfoCB(nullptr, nullptr);
     ONVIF_DISCOVERY_SDK_Cleanup();
     ONVIF_EVENT_SDK_Cleanup();
@@ -205,8 +213,14 @@ void Client::buildDialogs()
     m_config = new QConfigMgr(this);
     m_addDevice = new QAddDevice(this);
     m_property = new QPropertyDial(this);
-    // The live page, the playback page and the alarm log dialog join here
-    // when they are built.
+    m_realVideo = new realvideo(ui->pageLive);
+    auto *liveLayout = new QVBoxLayout(ui->pageLive);
+    liveLayout->setContentsMargins(0, 0, 0, 0);
+    liveLayout->addWidget(m_realVideo);
+    // Sound starts off, as the mute button shows.
+    m_realVideo->setMute(!m_soundOn);
+    // The playback page and the alarm log dialog join here when they are
+    // built.
 }
 
 void Client::makeConnections()
@@ -241,6 +255,29 @@ void Client::makeConnections()
     connect(m_actConnectAll, &QAction::triggered, this, &Client::connectAllAction);
     connect(m_actDelete, &QAction::triggered, this, &Client::deleteDevAction);
     connect(m_actSettings, &QAction::triggered, this, &Client::propertyAction);
+
+    // The live page.
+    connect(ui->btnCount4, &QPushButton::clicked, m_realVideo, &realvideo::btnCount4Clicked);
+    connect(ui->btnCount8, &QPushButton::clicked, m_realVideo, &realvideo::btnCount8Clicked);
+    connect(ui->btnCount16, &QPushButton::clicked, m_realVideo, &realvideo::btnCount16Clicked);
+    connect(ui->btnCount25, &QPushButton::clicked, m_realVideo, &realvideo::btnCount25Clicked);
+    connect(ui->btnPagePrev, &QPushButton::clicked, m_realVideo, &realvideo::btnPagePrevClicked);
+    connect(ui->btnPageNext, &QPushButton::clicked, m_realVideo, &realvideo::btnPageNextClicked);
+    connect(this, &Client::sendDevStateRequest, m_realVideo, &realvideo::recvDevStateRequest);
+    connect(this, &Client::sendOnLineState, m_realVideo, &realvideo::recvOnLineState, Qt::DirectConnection);
+    connect(this, &Client::sendP2pMsg, m_realVideo, &realvideo::recvP2pMessage);
+    connect(this, &Client::SendVideoWinPauseToReal, m_realVideo, &realvideo::RecvVideoWinPause,
+            Qt::DirectConnection);
+    connect(m_realVideo, &realvideo::sendDevProperty, this, &Client::recvDevProperty, Qt::DirectConnection);
+    connect(m_realVideo, &realvideo::sendDevStateReslut, this, &Client::recvDevStateReslut);
+    connect(m_config, &QConfigMgr::sendCapPathToClient, m_realVideo, &realvideo::RecvCapPathFromConfig);
+    connect(m_config, &QConfigMgr::sendRecordAlarmType, m_realVideo, &realvideo::recvRecordAlarmType);
+    connect(this, &Client::sendSoundAll, m_realVideo, [this](bool on) { m_realVideo->setMute(!on); });
+    connect(this, &Client::sendFullScreen, m_realVideo, [this](bool on, QRect) { m_realVideo->setFullScreen(on); });
+    // The cameras known at start: their grid entries (stream choice) and,
+    // once known, their event subscriptions.
+    for (const DvrListInfo_s &d : deviceList())
+        m_realVideo->setDevInfo(d);
 }
 
 // ---------------------------------------------------------------------------
@@ -455,6 +492,7 @@ void Client::recvDevListSlot(QList<DvrListInfo_s> list)
             m_treeList.append(entry);
         }
         m_pause = false;
+        passToLivePage(in);
     }
     m_property->updateDevList(deviceList());
     ui->treeDevice->expandAll();
@@ -491,15 +529,30 @@ void Client::recvDevProperty(DeviceInfo_s info)
                 std::memcpy(stored.devName, info.devName, sizeof(stored.devName));
             if (std::memcmp(stored.password, info.password, sizeof(stored.password)) != 0)
                 std::memcpy(stored.password, info.password, sizeof(stored.password));
+            // The live page reports the stream the user switched to here.
+            if (info.streamType == 0 || info.streamType == 1)
+                stored.streamType = info.streamType;
             updated = m_devList[d];
             found = true;
         }
     }
     if (found) {
+        passToLivePage(updated);
         m_addDevice->updateDevInfo(updated);
         m_property->updateDevInfo(updated);
     }
     storeDevices("Client::recvDevProperty");
+}
+
+void Client::passToLivePage(const DvrListInfo_s &record)
+{
+    if (!m_realVideo)
+        return;
+    if (QThread::currentThread() == thread())
+        m_realVideo->setDevInfo(record);
+    else
+        QMetaObject::invokeMethod(m_realVideo, [page = m_realVideo, record] { page->setDevInfo(record); },
+                                  Qt::QueuedConnection);
 }
 
 void Client::recvDelDevInfo(QString devId)
@@ -868,12 +921,30 @@ void Client::doubleClickedEvent(QTreeWidgetItem *item)
         }
         id = varno::fieldText(m_treeList[t].devId);
     }
-    ConnectDevice(id);
+    bool started = false;
+    QString name;
+    const int ret = ConnectDevice(id, &started, &name);
+    if (!started && ret != kNoPassword) {
+        WriteLog(0, "[CLIENT]Double clicked to start preview finished!!!");
+        return;
+    }
+    if (!started)
+        return; // no password: the preview ends here
+    const QByteArray id8 = id.toUtf8();
+    if (ret != 0) {
+        WriteLog(2, "%s(%d):Preview device(%s) failed, ret(%d)!!!", "Client::doubleClickedEvent", __LINE__,
+                 id8.constData(), ret);
+        varno::ui::InfoBox(this, tr("PC Client"), tr("Preview (%1) failed !").arg(name));
+    } else {
+        WriteLog(0, "%s(%d):Preview device(%s) success!!!", "Client::doubleClickedEvent", __LINE__, id8.constData());
+    }
     WriteLog(0, "[CLIENT]Double clicked to start preview finished!!!");
 }
 
-int Client::ConnectDevice(const QString &devId)
+int Client::ConnectDevice(const QString &devId, bool *started, QString *name)
 {
+    if (started)
+        *started = false;
     DvrListInfo_s info;
     {
         std::lock_guard<std::mutex> lock(m_devListMutex);
@@ -899,13 +970,27 @@ int Client::ConnectDevice(const QString &devId)
         if (info.dev.password[0] == 0) {
             WriteLog(3, "%s(%d):Device(%s) password is null!!!", "Client::ConnectDevice", __LINE__,
                      devId.toUtf8().constData());
-            return -1;
+            return kNoPassword;
         }
         emit sendDevProperty(info.dev);
         QCoreApplication::processEvents();
     }
-    // The live page is not part of the program yet: no stream is opened.
-    return -1;
+    if (name)
+        *name = varno::fieldText(info.dev.devName);
+    if (started)
+        *started = true;
+    if (info.dev.p2pFlag == 1)
+        return m_realVideo->StartStream(info.dev, true);
+    OnvifAccessInfo_s access;
+    std::memset(&access, 0, sizeof(access));
+    std::memcpy(access.devId, info.dev.devId, sizeof(access.devId));
+    std::memcpy(access.configText3, info.config.eventAddr, sizeof(access.configText3));
+    access.configText3[sizeof(access.configText3) - 1] = 0;
+    std::memcpy(access.mainToken, info.config.mainToken, sizeof(access.mainToken));
+    access.rtspPort = 554;
+    access.reserved = 0;
+    std::memcpy(access.serviceAddr, info.dev.serviceAddr, sizeof(access.serviceAddr));
+    return m_realVideo->StartStream(info.dev, access, true);
 }
 
 void Client::connectAction()

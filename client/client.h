@@ -30,6 +30,7 @@ class QMouseEvent;
 class QPropertyDial;
 class QPtzCtrol;
 class QTreeWidgetItem;
+class realvideo;
 
 namespace Ui {
 class Client;
@@ -81,6 +82,8 @@ public:
     bool soundOn() const { return m_soundOn; }
     bool isFullScreenOn() const { return m_fullScreen; }
     QString selectedDevice() const { return m_selectedId; }
+    // The live page (owned).
+    realvideo *liveView() const { return m_realVideo; }
     bool probeThreadRunning() const { return m_probeThread.joinable(); }
 
     // Discovery callback of the ONVIF discovery library (library thread).
@@ -180,7 +183,13 @@ private:
     void makeConnections();
     void checkCountButton(int count);
     void leaveFullScreen();
-    int ConnectDevice(const QString &devId);
+    // A new or changed camera record for the live page (any thread).
+    void passToLivePage(const DvrListInfo_s &record);
+    // Opens the camera's live stream (its window is selected when it is
+    // open already). Returns the stream start's result; *started tells
+    // whether a start was tried (false: unknown camera or no password),
+    // *name gets the camera's display name.
+    int ConnectDevice(const QString &devId, bool *started = nullptr, QString *name = nullptr);
 
     // Probing (client_probe.cpp).
     void startProbeThread();
@@ -200,6 +209,7 @@ private:
     QAddDevice *m_addDevice = nullptr;
     QPropertyDial *m_property = nullptr;
     QConfigMgr *m_config = nullptr;
+    realvideo *m_realVideo = nullptr;
     QAboutDlg *m_about = nullptr;
     QPtzCtrol *m_ptz = nullptr;
     QMenu *m_menu = nullptr;

@@ -190,8 +190,11 @@ bool Client::probeDevOnlineStatus(const QString &devId, int state)
         DevConfig_s &stored = m_devList[d].config;
         if (std::memcmp(stored.mainToken, config.mainToken, sizeof(config.mainToken)) != 0
             || std::memcmp(stored.subToken, config.subToken, sizeof(config.subToken)) != 0
-            || std::memcmp(stored.eventAddr, config.eventAddr, sizeof(config.eventAddr)) != 0)
+            || std::memcmp(stored.eventAddr, config.eventAddr, sizeof(config.eventAddr)) != 0) {
             stored = config;
+            // The live page subscribes to the events now that it knows where.
+            passToLivePage(m_devList[d]);
+        }
     }
     return true;
 }

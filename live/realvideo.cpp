@@ -434,6 +434,8 @@ int realvideo::takeWindow(const DeviceInfo_s &dev, bool selectIfOpen, StartMode 
         *winIndex = win.winIndex;
         *winHandle = win.winHandle;
         if (win.reconnecting == 0) {
+            if (mode == StartMode::Reopen)
+                return 2; // opened again meanwhile (a stream switch): nothing to do
             if (selectIfOpen) {
                 if (onUiThread(this))
                     m_videoOnly->SelectVideoWin(win.winHandle);
@@ -1058,12 +1060,6 @@ void realvideo::recvP2pMessage(P2pMessage_S msg)
 void realvideo::RestartStream(const QString &key)
 {
     const QByteArray id = text8(key);
-    WriteLog(2, "%s(%d):Password error, device(%s)!!!", "realvideo::RestartStream", __LINE__, id.constData());
-    varno::ui::InfoBox(this, tr("Client"), tr("Password is error, please enter again!"));
-    if (winUsed(key)) {
-        emit timeOutClose(key);
-        emit sendCloseVideoToVOnly(key);
-    }
     DeviceInfo_s dev{};
     bool known = false;
     {
@@ -1074,9 +1070,17 @@ void realvideo::RestartStream(const QString &key)
             known = true;
         }
     }
-    if (!known) {
+    // Only a camera this page asked for a stream is asked about: a notice
+    // for any other camera is not this page's to answer.
+    if (!known || !dev.p2pFlag) {
         WriteLog(3, "%s(%d):Device(%s) is not known!!!", "realvideo::RestartStream", __LINE__, id.constData());
         return;
+    }
+    WriteLog(2, "%s(%d):Password error, device(%s)!!!", "realvideo::RestartStream", __LINE__, id.constData());
+    varno::ui::InfoBox(this, tr("Client"), tr("Password is error, please enter again!"));
+    if (winUsed(key)) {
+        emit timeOutClose(key);
+        emit sendCloseVideoToVOnly(key);
     }
     varno::ui::PromptRequest request;
     request.kind = varno::ui::PromptKind::Password;
@@ -1380,7 +1384,9 @@ void realvideo::applyStep(const QString &key, int current, int &last, const Live
         {
             QMutexLocker lock(&m_mutex);
             auto it = m_streams.find(key);
-            if (it != m_streams.end() && it->liveStream == rec.liveStream) {
+            // A switch that ran while this waited for the operation lock
+            // opened a new stream (state 0): that one stays.
+            if (it != m_streams.end() && it->liveStream == rec.liveStream && it->state == kStateReopening) {
                 closing = it.value();
                 it->streamDescr = nullptr;
                 it->rtspHandle = 0;

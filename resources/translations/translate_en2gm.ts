@@ -19,6 +19,10 @@
 <context>
     <name>Client</name>
     <message>
+        <source>Preview (%1) failed !</source>
+        <translation>Vorschau (%1) fehlgeschlagen!</translation>
+    </message>
+    <message>
         <source>Client</source>
         <translation>Client</translation>
     </message>

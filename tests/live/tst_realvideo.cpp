@@ -594,6 +594,11 @@ void TestRealVideo::hdSdSwitchKeepsOnlyTheSelectedStream()
     QSignalSpy property(page.get(), &realvideo::sendDevProperty);
     QCOMPARE(page->StartStream(p2pCamera(5), true), 0);
     QTRY_VERIFY_WITH_TIMEOUT(page->streamStats(key).pictureWidth == kHdW, 10000);
+    // An interruption notice just before: the monitor must not take the
+    // frames dropped during the switch for a stall and close the new stream.
+    m_sim.command(QStringLiteral("%1 notice 87 0").arg(key));
+    LiveStreamInfo noticed{};
+    QTRY_VERIFY_WITH_TIMEOUT(page->streamInfo(key, &noticed) && noticed.reopenOnStall == 1, 5000);
 
     page->RecvChangeStream(key, 1);
     QCOMPARE(property.size(), 1);
@@ -698,6 +703,15 @@ void TestRealVideo::passwordNoticeAsksAndRestarts()
     QTest::qWait(200);
     QVERIFY(page->streamKeys().isEmpty());
     QCOMPARE(usedWindows(*page), 0);
+
+    // The notice for a camera this page never opened asks nothing.
+    P2pMessage_S other{};
+    varno::setText(other.devId, p2pCameraId(17));
+    other.type = P2P_MSG_STREAM_PASSWORD;
+    const int promptsBefore = prompts.count();
+    page->recvP2pMessage(other);
+    QCOMPARE(prompts.count(), promptsBefore);
+    QVERIFY(logText().contains("Device(B100017) is not known!!!"));
     dropPage(page);
 }
 
