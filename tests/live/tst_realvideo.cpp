@@ -286,6 +286,7 @@ private slots:
     void firstPictureTimeOutOnTheMonitorClock();
     void stallReopensOnlyAfterNotice();
     void rtspServerKilledAndBack();
+    void closedWhileReopening();
     void hdSdSwitchKeepsOnlyTheSelectedStream();
     void passwordNoticeAsksAndRestarts();
     void soundFollowsSelectionAndMute();
@@ -583,6 +584,32 @@ void TestRealVideo::rtspServerKilledAndBack()
     QCOMPARE(w.rtspHandle, rec.rtspHandle);
     QCOMPARE(w.reconnecting, 0);
     dropPage(page);
+}
+
+// The page goes while its monitor keeps trying to reopen a stream whose
+// server is gone, and while frames of other streams arrive: the monitor
+// and every stream end, nothing is left running.
+void TestRealVideo::closedWhileReopening()
+{
+    const int base = threadCount();
+    auto page = makePage();
+    OnvifCam &cam = m_onvif[1];
+    const QString key = QString::fromStdString(cam.uuid);
+    QCOMPARE(page->StartStream(cam.device(), cam.access(), true), 0);
+    QCOMPARE(page->StartStream(p2pCamera(9), true), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(stateOf(*page, key), int(varno::live::kStatePlaying), 10000);
+    const QByteArray line = QStringLiteral("reconnect device(%1)!!!").arg(key).toUtf8();
+    const qsizetype tried = logText().count(line);
+    cam.rtsp->stop();
+    QTRY_COMPARE_WITH_TIMEOUT(stateOf(*page, key), int(varno::live::kStateReopening), 10000);
+    // A burst of attempts is running.
+    QTRY_VERIFY_WITH_TIMEOUT(logText().count(line) > tried, 3000);
+    dropPage(page);
+    QTRY_VERIFY_WITH_TIMEOUT(threadCount() <= base, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        m_sim.command(QStringLiteral("%1 stats").arg(QLatin1String(p2pDeviceId(9)))).contains(QStringLiteral("streams=0")),
+        5000);
+    QVERIFY(cam.rtsp->restart());
 }
 
 // Switching to SD: the main window hears of the new choice, the pictures
