@@ -15,6 +15,7 @@
 #include "live/qtipwidget.h"
 #include "live/qvideoonly.h"
 #include "live/qvideoplay.h"
+#include "live/liverecorder.h"
 #include "platform/devmgr/sdk_dvrmgr.h"
 #include "platform/onvif/onvif_event_sdk.h"
 #include "platform/rtsp/rtsp_client.h"
@@ -292,6 +293,7 @@ private slots:
     void soundFollowsSelectionAndMute();
     void gridPagesSnapshotAndClosing();
     void fullScreenTipAndAlarmTable();
+    void alarmsRecordAsSetAndSelectTheirWindow();
     void eventSubscriptions();
 
 private:
@@ -909,6 +911,95 @@ void TestRealVideo::fullScreenTipAndAlarmTable()
     QCOMPARE(t->columnWidth(1), 200);
     page->StopAlarmRecord(QModelIndex());
     QVERIFY(logText().contains("Index is invalid!!!"));
+    dropPage(page);
+}
+
+namespace {
+
+struct AlarmRecorderLog
+{
+    std::atomic<int> created{0};
+    std::atomic<int> lastAlarmType{-1};
+    std::atomic<int> stops{0};
+};
+
+class NotingRecorder final : public LiveRecorder
+{
+public:
+    explicit NotingRecorder(std::shared_ptr<AlarmRecorderLog> log)
+        : m_log(std::move(log))
+    {
+    }
+    void pushFrame(int, const char *, int, uint64_t) override {}
+    int setAlarmType(int type) override
+    {
+        m_log->lastAlarmType = type;
+        return 0;
+    }
+    void stop() override { ++m_log->stops; }
+
+private:
+    std::shared_ptr<AlarmRecorderLog> m_log;
+};
+
+} // namespace
+
+// An alarm records only when the storage setting asks for it (1: every
+// alarm, else that type), a disarm ends the alarm recording, and a double
+// click on an alarm row selects the window of that ONVIF camera.
+void TestRealVideo::alarmsRecordAsSetAndSelectTheirWindow()
+{
+    auto page = makePage();
+    QVideoOnly *grid = page->videoOnly();
+    auto log = std::make_shared<AlarmRecorderLog>();
+    grid->setRecorderFactory([log](const DvrListInfo_s &, int alarmType) -> std::unique_ptr<LiveRecorder> {
+        ++log->created;
+        log->lastAlarmType = alarmType;
+        return std::make_unique<NotingRecorder>(log);
+    });
+    OnvifCam &cam = m_onvif[0];
+    DvrListInfo_s rec = cam.listed();
+    std::memset(rec.config.eventAddr, 0, sizeof rec.config.eventAddr); // no subscription here
+    page->setDevInfo(rec);
+    QVERIFY(page->subscriptions().isEmpty());
+    const QString key = QString::fromStdString(cam.uuid);
+    QCOMPARE(page->StartStream(cam.device(), cam.access(), true), 0);
+    QCOMPARE(page->StartStream(p2pCamera(10), true), 0);
+
+    EVENT_alarm_info a{};
+    varno::setText(a.source, "urn:uuid:" + cam.uuid);
+    varno::setText(a.time, "2026-12-06 11:00:00");
+    QSignalSpy stopRecord(grid, &QVideoOnly::SendStopRecord);
+
+    page->recvRecordAlarmType(0);
+    a.alarmType = EVENT_ALARM_MOTION;
+    emit page->sendAlarmInfor(a);
+    QCOMPARE(log->created.load(), 0);
+    page->recvRecordAlarmType(3);
+    a.alarmType = EVENT_ALARM_IO;
+    emit page->sendAlarmInfor(a);
+    QCOMPARE(log->created.load(), 0);
+    QCOMPARE(page->alarmTable()->rowCount(), 2);
+    page->recvRecordAlarmType(1);
+    emit page->sendAlarmInfor(a);
+    QCOMPARE(log->created.load(), 1);
+    QCOMPARE(log->lastAlarmType.load(), 3); // an IO alarm's file type
+    QVERIFY(grid->isAlarmRecording(key));
+    a.alarmType = EVENT_ALARM_DISARM;
+    emit page->sendAlarmInfor(a);
+    QCOMPARE(stopRecord.size(), 1);
+    QCOMPARE(stopRecord.at(0).at(0).toString(), key);
+    QCOMPARE(page->alarmTable()->item(0, 2)->text(), QStringLiteral("Disarm"));
+    QCOMPARE(page->alarmTable()->item(3, 0)->text(), QStringLiteral("4"));
+
+    // The P2P camera's window is current; the alarm row selects the ONVIF one.
+    LiveWinInfo onvifWin{};
+    QVERIFY(page->windowInfo(key, &onvifWin));
+    QVERIFY(grid->current() != onvifWin.winIndex);
+    page->StopAlarmRecord(page->alarmTable()->model()->index(0, 0));
+    QCOMPARE(grid->current(), onvifWin.winIndex);
+    // Nothing is stopped by it.
+    QCOMPARE(stopRecord.size(), 1);
     dropPage(page);
 }
 
