@@ -1,4 +1,4 @@
-target_link_libraries(${bench_target} PRIVATE varno_live varno_common_ui varno_av varno_p2p varno_testsupport Qt6::Widgets)
+target_link_libraries(${bench_target} PRIVATE varno_live varno_common_ui varno_av varno_p2p varno_devmgr varno_testsupport Qt6::Widgets)
 target_compile_definitions(${bench_target} PRIVATE VARNO_BENCH_BUILD_DIR="${CMAKE_BINARY_DIR}")
 if(TARGET varno-camsim)
     add_dependencies(${bench_target} varno-camsim)

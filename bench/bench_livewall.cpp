@@ -1,37 +1,48 @@
 // The live wall, end to end: simulated P2P cameras (a separate varno-camsim
 // process, 720p25 / 360p25 H.264 loops encoded once at its start) behind a
 // private Mosquitto broker on a free loopback port, the P2P client library,
-// one decoder per stream and a visible 1920 x 1080 grid that paints every
+// one decoder per stream and a visible 1920 x 1080 wall that paints every
 // window.
 //
-// Cases, each measured over a fixed wall interval after a warm-up:
-//   baseline  - the same streams from the P2P library into the decoders
+// Cases, each in a process of its own, measured over a fixed wall interval
+// after a warm-up:
+//   baseline  - the streams from the P2P library into the decoders
 //               (CLiveStream without a window): decoding only, no display;
-//   display   - the same streams into the windows of the grid (QVideoOnly):
-//               decoding, scaling into each window's surface, painting.
+//   grid      - the same streams into the windows of a grid (QVideoOnly)
+//               the harness opens itself: decoding, scaling into each
+//               window's surface, painting;
+//   live page - the cameras opened through the live page
+//               (realvideo::StartStream, full screen), as the main window's
+//               double-click does.
 // For 16 windows of the main (HD) stream and 25 windows of the sub (SD)
 // stream. Printed per case: pictures decoded and frames shown per second
 // per window, CPU time of this process (getrusage) per wall second and its
-// ratio display / baseline, resident memory added per stream, and the
+// ratio against the baseline, resident memory added per stream, and the
 // latency from a frame's arrival in the frame callback to the paint that
 // first shows its picture (p50, p99). The CPU of the simulator, the broker
 // and the X server (separate processes) is printed beside, not counted.
 //
-// Also the time from the request to open a camera (the double-click) to its
-// first picture painted, with no session yet and with the session up.
+// Also the time from the double-click (StartStream) to the first picture
+// painted, for a P2P camera (no session yet, and session up) and for an
+// ONVIF camera of the simulator (RTSP through gst-rtsp-server).
 //
 // Usage: bench_livewall [--seconds S=20] [--warmup S=5] [--offscreen]
 //                       [--hd-kbps N=2000] [--sd-kbps N=500] [--noise 0..32=6]
 //                       [--only 16|25]
 // Without --offscreen it starts its own Xvfb (1920x1080x24, no TCP) on a
 // free display and paints there through the xcb platform.
+#include "common/devicerecords.h"
+#include "common/onvifrecords.h"
 #include "common/p2phandle.h"
+#include "common/textfield.h"
 #include "common/ui/videosurface.h"
 #include "live/clivestream.h"
 #include "live/qmultivideo.h"
 #include "live/qvideoonly.h"
 #include "live/qvideoplay.h"
+#include "live/realvideo.h"
 #include "platform/av/videosink.h"
+#include "platform/devmgr/sdk_dvrmgr.h"
 #include "platform/p2p/p2p_client_sdk.h"
 #include "tests/support/camsimprocess.h"
 #include "tests/support/mqttbroker.h"
@@ -52,6 +63,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -65,6 +77,7 @@ constexpr int kWallWidth = 1920;
 constexpr int kWallHeight = 1080;
 constexpr int kCameras = 25;
 const char *const kPassword = "bench1";
+const char *const kOnvifUuid = "6a1c0de2-3b4f-4a5e-9c8d-00000000b001";
 
 struct Options
 {
@@ -77,6 +90,8 @@ struct Options
     int only = 0;
     QString child;                 // the case this process runs (a child of the harness)
     qint64 pids[3] = {0, 0, 0};    // simulator, broker, X server (child)
+    QString onvifUuid;             // the simulated ONVIF camera (child)
+    QString onvifService;
 };
 
 // ------------------------------------------------------------ measuring
@@ -183,7 +198,9 @@ QByteArray simulatorConfig(quint16 brokerPort, const QString &storage, const Opt
                     .arg(o.sdKbps)
                     .arg(o.noise);
     }
-    cams.chop(2); // the last ",\n"
+    cams += QStringLiteral(R"(    { "kind": "onvif", "id": "onvif", "discoveryPort": 0, "cameras": [
+      { "uuid": "%1", "name": "Hall", "password": "admin" } ] })")
+                .arg(QLatin1String(kOnvifUuid));
     return QStringLiteral(R"({
   "broker": { "host": "127.0.0.1", "port": %1 },
   "storage": "%2",
@@ -298,30 +315,84 @@ struct World
     Options options;
 };
 
-// Opens `windows` cameras (stream index `stream`), with a grid when
-// `display`, warms up, measures, closes.
-CaseResult runCase(World &w, const QString &name, int windows, int stream, bool display)
+enum class Mode { Baseline, Grid, Page };
+
+DeviceInfo_s p2pDevice(int i, int streamType)
+{
+    DeviceInfo_s d;
+    std::memset(&d, 0, sizeof d);
+    setText(d.devId, deviceId(i).toLatin1());
+    setText(d.devName, QStringLiteral("Cam %1").arg(i + 1).toLatin1());
+    setText(d.password, kPassword);
+    setText(d.p2pId, p2pId(i).toLatin1());
+    d.p2pFlag = 1;
+    d.streamType = streamType;
+    return d;
+}
+
+// What a case measures per stream, whichever way it was opened.
+struct Wall
+{
+    std::vector<std::function<uint64_t()>> decoded; // pictures decoded so far
+    std::vector<std::function<uint64_t()>> dropped; // frames the decoder's queue dropped
+    std::vector<ui::VideoSurface *> surfaces;       // the windows' surfaces (display cases)
+};
+
+// Opens `windows` cameras (stream index `stream`): into decoders only
+// (Baseline), into the windows of a grid the harness drives itself (Grid),
+// or through the live page as the main window does (Page). Warms up,
+// measures, closes.
+CaseResult runCase(World &w, const QString &name, int windows, int stream, Mode mode)
 {
     CaseResult r;
     r.name = name;
     r.windows = windows;
     std::unique_ptr<QVideoOnly> grid;
-    std::vector<ui::VideoSurface *> surfaces;
-    if (display) {
+    std::unique_ptr<realvideo> page;
+    if (mode == Mode::Grid) {
         grid = std::make_unique<QVideoOnly>(windows);
         grid->setWindowTitle(QStringLiteral("bench_livewall"));
         grid->resize(kWallWidth, kWallHeight);
         grid->show();
-        runFor(300);
+    } else if (mode == Mode::Page) {
+        page = std::make_unique<realvideo>();
+        page->setWindowTitle(QStringLiteral("bench_livewall"));
+        page->resize(kWallWidth, kWallHeight);
+        page->show();
+        page->setFullScreen(true); // the grid takes the whole page
+        if (windows > 16)
+            page->btnCount25Clicked();
+        else
+            page->btnCount16Clicked();
     }
+    runFor(300);
     const long rssBefore = residentKb();
-    std::vector<Stream> streams(static_cast<size_t>(windows));
-    for (int i = 0; i < windows; ++i) {
+    std::vector<Stream> streams(mode == Mode::Page ? 0 : static_cast<size_t>(windows));
+    Wall wall;
+    for (int i = 0; i < windows && r.ok; ++i) {
+        if (mode == Mode::Page) {
+            const int ret = page->StartStream(p2pDevice(i, stream), true);
+            const QString key = deviceId(i);
+            LiveWinInfo win{};
+            if (ret < 0 || !page->windowInfo(key, &win)) {
+                r.ok = false;
+                r.problem = QStringLiteral("camera %1: StartStream failed (%2)").arg(i).arg(ret);
+                break;
+            }
+            wall.surfaces.push_back(page->videoOnly()->videoWin(win.winIndex)->play()->surface());
+            realvideo *pg = page.get();
+            wall.decoded.push_back([pg, key] { return uint64_t(std::max<int64_t>(0, pg->streamStats(key).decodedPictures)); });
+            wall.dropped.push_back([pg, key] {
+                CLiveStream *live = pg->liveStreamOf(key);
+                return live ? live->droppedFrames() : 0;
+            });
+            continue;
+        }
         Stream &s = streams[size_t(i)];
         s.id = p2pId(i).toStdString();
         s.index = stream;
         int32_t window = 0;
-        if (display) {
+        if (mode == Mode::Grid) {
             int index = -1;
             window = grid->GetVideoWidget(&index, deviceId(i), QStringLiteral("Cam %1").arg(i + 1), 0);
             if (window <= 0) {
@@ -329,7 +400,7 @@ CaseResult runCase(World &w, const QString &name, int windows, int stream, bool 
                 r.problem = QStringLiteral("no window for camera %1 (%2)").arg(i).arg(window);
                 break;
             }
-            surfaces.push_back(grid->videoWin(index)->play()->surface());
+            wall.surfaces.push_back(grid->videoWin(index)->play()->surface());
             grid->OpenVideoWin(index);
         }
         const int ret = openStream(w.handle, s, window);
@@ -338,14 +409,17 @@ CaseResult runCase(World &w, const QString &name, int windows, int stream, bool 
             r.problem = QStringLiteral("camera %1: open failed (%2)").arg(i).arg(ret);
             break;
         }
+        CLiveStream *live = s.live.get();
+        wall.decoded.push_back([live] { return live->decodedPictures(); });
+        wall.dropped.push_back([live] { return live->droppedFrames(); });
     }
     if (r.ok) {
         // Every stream decodes (and shows) before the warm-up starts.
         const bool started = runUntil([&] {
-            for (const Stream &s : streams)
-                if (!s.live || s.live->decodedPictures() == 0)
+            for (const auto &d : wall.decoded)
+                if (d() == 0)
                     return false;
-            for (const ui::VideoSurface *v : surfaces)
+            for (const ui::VideoSurface *v : wall.surfaces)
                 if (v->newPicturesPainted() == 0)
                     return false;
             return true;
@@ -362,22 +436,22 @@ CaseResult runCase(World &w, const QString &name, int windows, int stream, bool 
 
         std::vector<uint64_t> decoded0, shown0;
         uint64_t dropped0 = 0;
-        for (const Stream &s : streams) {
-            decoded0.push_back(s.live->decodedPictures());
-            dropped0 += s.live->droppedFrames();
+        for (size_t i = 0; i < wall.decoded.size(); ++i) {
+            decoded0.push_back(wall.decoded[i]());
+            dropped0 += wall.dropped[i]();
         }
-        for (const ui::VideoSurface *v : surfaces)
+        for (const ui::VideoSurface *v : wall.surfaces)
             shown0.push_back(v->newPicturesPainted());
         g_probe.latencyMs.clear();
         g_probe.measuring = true;
         const double sim0 = childCpuSeconds(w.simPid), broker0 = childCpuSeconds(w.brokerPid),
                      x0 = childCpuSeconds(w.xPid);
         const double cpu0 = processCpuSeconds();
-        QElapsedTimer wall;
-        wall.start();
+        QElapsedTimer timer;
+        timer.start();
         runFor(int(w.options.seconds * 1000));
         r.cpuS = processCpuSeconds() - cpu0;
-        r.wallS = double(wall.nsecsElapsed()) / 1e9;
+        r.wallS = double(timer.nsecsElapsed()) / 1e9;
         r.simCpuS = childCpuSeconds(w.simPid) - sim0;
         r.brokerCpuS = childCpuSeconds(w.brokerPid) - broker0;
         r.xCpuS = childCpuSeconds(w.xPid) - x0;
@@ -385,12 +459,12 @@ CaseResult runCase(World &w, const QString &name, int windows, int stream, bool 
 
         std::vector<double> decoded, shown;
         uint64_t dropped1 = 0;
-        for (size_t i = 0; i < streams.size(); ++i) {
-            decoded.push_back(double(streams[i].live->decodedPictures() - decoded0[i]) / r.wallS);
-            dropped1 += streams[i].live->droppedFrames();
+        for (size_t i = 0; i < wall.decoded.size(); ++i) {
+            decoded.push_back(double(wall.decoded[i]() - decoded0[i]) / r.wallS);
+            dropped1 += wall.dropped[i]();
         }
-        for (size_t i = 0; i < surfaces.size(); ++i)
-            shown.push_back(double(surfaces[i]->newPicturesPainted() - shown0[i]) / r.wallS);
+        for (size_t i = 0; i < wall.surfaces.size(); ++i)
+            shown.push_back(double(wall.surfaces[i]->newPicturesPainted() - shown0[i]) / r.wallS);
         r.droppedByDecoders = dropped1 - dropped0;
         auto stats = [](const std::vector<double> &v, double &mn, double &avg, double &mx) {
             if (v.empty())
@@ -408,9 +482,11 @@ CaseResult runCase(World &w, const QString &name, int windows, int stream, bool 
         r.p50 = percentile(g_probe.latencyMs, 0.50);
         r.p99 = percentile(g_probe.latencyMs, 0.99);
     }
+    wall = Wall();
     for (Stream &s : streams)
         closeStream(w.handle, s);
     grid.reset();
+    page.reset(); // closes every stream it opened
     runFor(300);
     return r;
 }
@@ -443,6 +519,42 @@ double firstPictureMs(World &w, int camera, QString *problem)
         *problem = QStringLiteral("no picture within 15 s");
     }
     closeStream(w.handle, s);
+    return ms;
+}
+
+// The same through the live page, as the main window's double-click does:
+// realvideo::StartStream with the camera's record (P2P), or with the
+// record and the ONVIF access record (RTSP). Opens, waits for the first
+// picture painted, closes the window; returns the milliseconds.
+struct OnvifTarget
+{
+    QString uuid;
+    QString serviceAddr;
+};
+
+double pageFirstPictureMs(realvideo &page, const DeviceInfo_s &dev, const OnvifAccessInfo_s *access,
+                          QString *problem)
+{
+    g_probe.firstPaintUs.clear();
+    const QString key = QString::fromLatin1(dev.devId);
+    const int64_t t0 = av::steadyMicros();
+    const int ret = access ? page.StartStream(dev, *access, true) : page.StartStream(dev, true);
+    LiveWinInfo win{};
+    double ms = -1;
+    if (ret < 0 || !page.windowInfo(key, &win)) {
+        *problem = QStringLiteral("%1: StartStream failed (%2)").arg(key).arg(ret);
+    } else {
+        ui::VideoSurface *surface = page.videoOnly()->videoWin(win.winIndex)->play()->surface();
+        if (runUntil([&] { return g_probe.firstPaintUs.count(surface) > 0; }, 20000))
+            ms = double(g_probe.firstPaintUs[surface] - t0) / 1000.0;
+        else
+            *problem = QStringLiteral("%1: no picture within 20 s").arg(key);
+    }
+    // Closed as the window's close button does: the grid frees the window
+    // and tells the page, which closes the stream.
+    if (win.winHandle > 0)
+        page.videoOnly()->CloseVideoWinFromMul(win.winHandle);
+    runFor(200);
     return ms;
 }
 
@@ -556,14 +668,16 @@ struct CaseSpec
     const char *title;
     int windows;
     int stream;
-    bool display;
+    Mode mode;
 };
 
 const CaseSpec kCases[] = {
-    {"base16", "16 x 720p baseline", 16, 0, false},
-    {"disp16", "16 x 720p display", 16, 0, true},
-    {"base25", "25 x 360p baseline", 25, 1, false},
-    {"disp25", "25 x 360p display", 25, 1, true},
+    {"base16", "16 x 720p baseline", 16, 0, Mode::Baseline},
+    {"grid16", "16 x 720p grid", 16, 0, Mode::Grid},
+    {"page16", "16 x 720p live page", 16, 0, Mode::Page},
+    {"base25", "25 x 360p baseline", 25, 1, Mode::Baseline},
+    {"grid25", "25 x 360p grid", 25, 1, Mode::Grid},
+    {"page25", "25 x 360p live page", 25, 1, Mode::Page},
 };
 
 // The child: one case (or the first-picture measurements) in a process of
@@ -595,16 +709,64 @@ int runChild(const Options &o, int argc, char **argv)
     if (o.child == QLatin1String("first")) {
         // Camera 24 has no session in this process yet; then again with its
         // session up.
+        // Cameras 17 .. 24 have no session in this process yet: each is
+        // opened once without one ("cold"), then again with it up ("warm").
         QString problem;
-        const double cold = firstPictureMs(w, kCameras - 1, &problem);
-        const double warm = firstPictureMs(w, kCameras - 1, &problem);
-        std::printf("FIRST cold=%.1f warm=%.1f problem=%s\n", cold, warm,
+        auto list = [](const std::vector<double> &v) {
+            QStringList parts;
+            for (double x : v)
+                parts << QString::number(x, 'f', 0);
+            return parts.join(QLatin1Char(','));
+        };
+        std::vector<double> gridCold, gridWarm, pageCold, pageWarm, onvif;
+        for (int cam = 17; cam <= 19; ++cam)
+            gridCold.push_back(firstPictureMs(w, cam, &problem));
+        for (int cam = 17; cam <= 19; ++cam)
+            gridWarm.push_back(firstPictureMs(w, cam, &problem));
+        {
+            realvideo page;
+            page.resize(kWallWidth, kWallHeight);
+            page.show();
+            runFor(300);
+            for (int cam = 20; cam <= 24; ++cam)
+                pageCold.push_back(pageFirstPictureMs(page, p2pDevice(cam, 0), nullptr, &problem));
+            for (int cam = 20; cam <= 24; ++cam)
+                pageWarm.push_back(pageFirstPictureMs(page, p2pDevice(cam, 0), nullptr, &problem));
+            if (!o.onvifService.isEmpty()) {
+                const QByteArray service = o.onvifService.toLatin1();
+                DevConfig_s config{};
+                SDK_DVRMGR_SetOnvifCredentials(service.constData(), "admin");
+                const int rc = SDK_DVRMGR_GetDevConfig(service.constData(), &config);
+                if (rc != 0) {
+                    problem = QStringLiteral("ONVIF camera configuration not read (%1)").arg(rc);
+                } else {
+                    DeviceInfo_s dev;
+                    std::memset(&dev, 0, sizeof dev);
+                    setText(dev.devId, o.onvifUuid.toLatin1());
+                    setText(dev.devName, QByteArray("Hall"));
+                    setText(dev.serviceAddr, service);
+                    setText(dev.password, QByteArray("admin"));
+                    OnvifAccessInfo_s access;
+                    std::memset(&access, 0, sizeof access);
+                    setText(access.devId, o.onvifUuid.toLatin1());
+                    setText(access.configText3, QByteArray(config.eventAddr, int(::strnlen(config.eventAddr, 64))));
+                    setText(access.mainToken, QByteArray(config.mainToken));
+                    access.rtspPort = 554;
+                    setText(access.serviceAddr, service);
+                    for (int k = 0; k < 5; ++k)
+                        onvif.push_back(pageFirstPictureMs(page, dev, &access, &problem));
+                }
+            }
+        }
+        std::printf("FIRST gridcold=%s gridwarm=%s pagecold=%s pagewarm=%s onvif=%s problem=%s\n",
+                    qPrintable(list(gridCold)), qPrintable(list(gridWarm)), qPrintable(list(pageCold)),
+                    qPrintable(list(pageWarm)), qPrintable(list(onvif)),
                     qPrintable(problem.replace(QLatin1Char(' '), QLatin1Char('_'))));
     } else {
         for (const CaseSpec &c : kCases) {
             if (o.child != QLatin1String(c.id))
                 continue;
-            const CaseResult r = runCase(w, QString::fromLatin1(c.title), c.windows, c.stream, c.display);
+            const CaseResult r = runCase(w, QString::fromLatin1(c.title), c.windows, c.stream, c.mode);
             std::printf("%s\n", qPrintable(resultLine(r)));
         }
     }
@@ -625,7 +787,9 @@ QByteArray runChildProcess(const Options &o, const char *caseId, const qint64 pi
     p.start(QCoreApplication::applicationFilePath(),
             {QStringLiteral("--child"), QString::fromLatin1(caseId), QStringLiteral("--seconds"),
              QString::number(o.seconds), QStringLiteral("--warmup"), QString::number(o.warmup),
-             QStringLiteral("--pids"), QStringLiteral("%1,%2,%3").arg(pids[0]).arg(pids[1]).arg(pids[2])});
+             QStringLiteral("--pids"), QStringLiteral("%1,%2,%3").arg(pids[0]).arg(pids[1]).arg(pids[2]),
+             QStringLiteral("--onvif"), o.onvifUuid.isEmpty() ? QStringLiteral("-") : o.onvifUuid,
+             o.onvifService.isEmpty() ? QStringLiteral("-") : o.onvifService});
     if (!p.waitForStarted(10000))
         return QByteArray();
     const int limitMs = int((o.seconds + o.warmup) * 1000) + 120000;
@@ -660,7 +824,10 @@ int main(int argc, char **argv)
             o.only = std::atoi(argv[++i]);
         else if (a == "--child" && more)
             o.child = QString::fromLatin1(argv[++i]);
-        else if (a == "--pids" && more) {
+        else if (a == "--onvif" && i + 2 < argc) {
+            o.onvifUuid = QString::fromLatin1(argv[++i]);
+            o.onvifService = QString::fromLatin1(argv[++i]);
+        } else if (a == "--pids" && more) {
             const QList<QByteArray> parts = QByteArray(argv[++i]).split(',');
             for (int k = 0; k < 3 && k < parts.size(); ++k)
                 o.pids[k] = parts[k].toLongLong();
@@ -670,6 +837,10 @@ int main(int argc, char **argv)
             return 2;
         }
     }
+    if (o.onvifUuid == QLatin1String("-"))
+        o.onvifUuid.clear();
+    if (o.onvifService == QLatin1String("-"))
+        o.onvifService.clear();
     if (!o.child.isEmpty())
         return runChild(o, argc, argv);
 
@@ -712,6 +883,14 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "simulator: %s\n", qPrintable(sim.error()));
         return 1;
     }
+    // "OK discovery 127.0.0.1:<port> <uuid> <service address>"
+    const QStringList onvif = sim.command(QStringLiteral("onvif list")).split(QLatin1Char(' '));
+    if (onvif.size() >= 5) {
+        o.onvifUuid = onvif[3];
+        o.onvifService = onvif[4];
+    } else {
+        std::printf("the simulator lists no ONVIF camera: %s\n", qPrintable(onvif.join(QLatin1Char(' '))));
+    }
     const qint64 pids[3] = {sim.processId(), broker.processId(), xvfb ? xvfb->processId() : 0};
     const QString platform = o.offscreen ? QStringLiteral("offscreen") : QStringLiteral("xcb on Xvfb");
     std::printf("\nbench_livewall: client painting through %s, wall %dx%d, %d cores, load before: %s\n",
@@ -722,7 +901,7 @@ int main(int argc, char **argv)
     const QByteArray first = runChildProcess(o, "first", pids);
     std::vector<CaseResult> results;
     for (const CaseSpec &c : kCases) {
-        if (o.only != 0 && o.only != c.windows)
+        if ((o.only != 0 && o.only != c.windows))
             continue;
         CaseResult r;
         r.name = QString::fromLatin1(c.title);
@@ -744,12 +923,16 @@ int main(int argc, char **argv)
         printCase(c);
     std::printf("(CPU: cores used by the client process over the interval; RSS: resident memory added per "
                 "stream; latency: frame arrival in the frame callback to the paint showing its picture)\n");
-    for (size_t i = 0; i + 1 < results.size(); i += 2) {
-        const CaseResult &b = results[i], &d = results[i + 1];
-        if (b.ok && d.ok && b.cpuS > 0)
-            std::printf("CPU ratio %s / baseline: %.3f (display %.3f, baseline %.3f cores)\n",
-                        qPrintable(d.name), (d.cpuS / d.wallS) / (b.cpuS / b.wallS), d.cpuS / d.wallS,
-                        b.cpuS / b.wallS);
+    const CaseResult *baseline = nullptr;
+    for (const CaseResult &c : results) {
+        if (c.name.endsWith(QLatin1String("baseline"))) {
+            baseline = c.ok ? &c : nullptr;
+            continue;
+        }
+        if (baseline && c.ok && baseline->cpuS > 0)
+            std::printf("CPU ratio %s / baseline: %.3f (%.3f against %.3f cores)\n", qPrintable(c.name),
+                        (c.cpuS / c.wallS) / (baseline->cpuS / baseline->wallS), c.cpuS / c.wallS,
+                        baseline->cpuS / baseline->wallS);
     }
     for (const QByteArray &line : first.split('\n')) {
         if (!line.startsWith("FIRST "))
@@ -760,8 +943,17 @@ int main(int argc, char **argv)
             if (eq > 0)
                 kv[part.left(eq)] = part.mid(eq + 1);
         }
-        std::printf("first picture, P2P camera, no session yet: %.0f ms\n", kv["cold"].toDouble());
-        std::printf("first picture, P2P camera, session up:     %.0f ms\n", kv["warm"].toDouble());
+        std::printf("double-click to first picture painted, ms (each open in turn):\n");
+        std::printf("  P2P camera, live page (realvideo::StartStream), no session yet: %s\n",
+                    kv["pagecold"].constData());
+        std::printf("  P2P camera, live page, session up:                             %s\n",
+                    kv["pagewarm"].constData());
+        std::printf("  ONVIF camera (RTSP 640x360), live page, 5 opens:               %s\n",
+                    kv["onvif"].constData());
+        std::printf("  P2P camera, the harness's own grid, no session yet:            %s\n",
+                    kv["gridcold"].constData());
+        std::printf("  P2P camera, the harness's own grid, session up:                %s\n",
+                    kv["gridwarm"].constData());
         if (!kv["problem"].isEmpty())
             std::printf("first picture problem: %s\n", kv["problem"].constData());
     }
