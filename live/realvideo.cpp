@@ -565,14 +565,13 @@ int realvideo::startP2p(DeviceInfo_s dev, bool selectIfOpen, StartMode mode)
     const int32_t params[3] = {1, 5, 0};
     const QByteArray password(dev.password, int(::strnlen(dev.password, sizeof dev.password)));
     P2P_FRAME_CB cb = &realvideo::StreamCallback;
-    ret = P2P_Client_SDK_Open_Stream(h, p2pId.constData(), entry, cb, this, params, password.constData(), 0);
-    if (ret < 0) {
-        WriteLog(2, "%s(%d):Open device(%s) stream failed, ret(%d)!!!", "realvideo::StartStream", __LINE__,
-                 id.constData(), ret);
-        giveWindowBack(switching, winIndex);
-        return ret;
-    }
 
+    // The stream's record (and, for a new window, its decoder) is in the
+    // table before the stream is opened: the camera sends the key frame
+    // first, often before the open call has returned, and a frame the
+    // callback cannot place is lost, leaving the window black until the
+    // next key frame (seconds on most cameras).
+    CLiveStream *live = nullptr;
     if (!switching) {
         P2P_STREAM_DESCR_S d;
         std::memcpy(&d, entry, sizeof d);
@@ -580,7 +579,7 @@ int realvideo::startP2p(DeviceInfo_s dev, bool selectIfOpen, StartMode mode)
         const int audio[4] = {d.audioCodec == P2P_AUDIO_AAC ? 100 : 102, 1,
                               d.audioSampleRate > 0 ? d.audioBitRate / d.audioSampleRate : 8,
                               d.audioSampleRate};
-        auto *live = new CLiveStream(winHandle, decoderType, audio);
+        live = new CLiveStream(winHandle, decoderType, audio);
         live->SetFailCallback(&realvideo::onDecoderFailure, this);
         live->SetPaused(false);
 
@@ -605,11 +604,58 @@ int realvideo::startP2p(DeviceInfo_s dev, bool selectIfOpen, StartMode mode)
         rec.p2pFlag = uint8_t(dev.p2pFlag);
         std::memcpy(rec.password, dev.password, sizeof rec.password);
         std::memcpy(rec.p2pId, dev.p2pId, sizeof rec.p2pId);
-        rec.streamDescr = descr.release();
+        rec.streamDescr = nullptr; // set once the stream is open (closing needs it)
+        QMutexLocker lock(&m_mutex);
+        m_winList.append(w);
+        m_streams.insert(key, rec);
+    } else {
+        // A switch or a reopen: the old stream is closed already, so the
+        // new stream's frames are taken from its first one on.
+        QMutexLocker lock(&m_mutex);
+        auto it = m_streams.find(key);
+        if (it != m_streams.end()) {
+            it->streamType = streamType;
+            it->discard = 0;
+            if (it->liveStream)
+                it->liveStream->ClearQueue();
+        }
+    }
+
+    ret = P2P_Client_SDK_Open_Stream(h, p2pId.constData(), entry, cb, this, params, password.constData(), 0);
+    if (ret < 0) {
+        WriteLog(2, "%s(%d):Open device(%s) stream failed, ret(%d)!!!", "realvideo::StartStream", __LINE__,
+                 id.constData(), ret);
+        if (!switching) {
+            {
+                QMutexLocker lock(&m_mutex);
+                m_streams.remove(key);
+                for (int i = 0; i < m_winList.size(); ++i)
+                    if (fieldString(m_winList[i].deviceId) == key) {
+                        m_winList.removeAt(i);
+                        break;
+                    }
+            }
+            delete live; // no callback holds it: the stream never opened
+        }
+        giveWindowBack(switching, winIndex);
+        return ret;
+    }
+
+    if (!switching) {
+        bool kept = false;
         {
             QMutexLocker lock(&m_mutex);
-            m_winList.append(w);
-            m_streams.insert(key, rec);
+            auto it = m_streams.find(key);
+            if (it != m_streams.end() && it->liveStream == live) {
+                it->streamDescr = descr.release();
+                kept = true;
+            }
+        }
+        if (!kept) {
+            // Closed meanwhile (a decoder failure reported at once): the
+            // stream has no window any more.
+            P2P_Client_SDK_Close_Stream(h, p2pId.constData(), entry);
+            return -1;
         }
         finishNewWindow(key, winIndex);
     } else {

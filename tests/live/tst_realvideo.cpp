@@ -51,6 +51,8 @@ constexpr int kP2pCameras = 18;
 // Pictures of the simulated cameras: small, so that many streams stay cheap.
 constexpr int kHdW = 128, kHdH = 72, kSdW = 64, kSdH = 48;
 constexpr int kOnvifW = 160, kOnvifH = 96;
+const char *const kLongGopDevice = "B100099";
+const char *const kLongGopCamera = "VRNB-100099-KXPQT";
 
 QByteArray p2pDeviceId(int n)
 {
@@ -80,6 +82,17 @@ QByteArray simConfig(const MqttBroker &broker, const QString &storage)
                     .arg(kSdH)
                     .toUtf8();
     }
+    // One camera with a key frame only every 30 s.
+    cams += ",\n" + QStringLiteral(R"(    { "kind": "p2p", "deviceId": "%1", "p2pId": "%2", "name": "Long GOP",
+      "password": "abc123",
+      "hd": { "width": %3, "height": %4, "fps": 25, "kbps": 150, "keySeconds": 30, "loopSeconds": 30 },
+      "sd": { "width": %5, "height": %6, "fps": 25, "kbps": 60, "keySeconds": 30, "loopSeconds": 30 } })")
+                               .arg(QString::fromLatin1(kLongGopDevice), QString::fromLatin1(kLongGopCamera))
+                               .arg(kHdW)
+                               .arg(kHdH)
+                               .arg(kSdW)
+                               .arg(kSdH)
+                               .toUtf8();
     return QStringLiteral(R"({ "broker": { "host": "127.0.0.1", "port": %1 }, "storage": "%2",
   "cameras": [
 )")
@@ -289,6 +302,7 @@ private slots:
     void rtspServerKilledAndBack();
     void closedWhileReopening();
     void hdSdSwitchKeepsOnlyTheSelectedStream();
+    void firstKeyFrameOfAStreamIsNeverLost();
     void passwordNoticeAsksAndRestarts();
     void soundFollowsSelectionAndMute();
     void gridPagesSnapshotAndClosing();
@@ -690,6 +704,36 @@ void TestRealVideo::hdSdSwitchKeepsOnlyTheSelectedStream()
     QVERIFY(page->streamInfo(onvifKey, &rec));
     QVERIFY(rec.rtspHandle != hdHandle);
     QCOMPARE(rec.streamType, 1);
+    dropPage(page);
+}
+
+// A camera that sends its key frame only when a stream starts (and then
+// every 30 s): every open and every HD/SD switch shows a picture from that
+// first key frame, not after the next one. Frames that reach the page
+// before its stream record exists would be lost.
+void TestRealVideo::firstKeyFrameOfAStreamIsNeverLost()
+{
+    auto page = makePage();
+    const QString key = QString::fromLatin1(kLongGopDevice);
+    DeviceInfo_s dev = p2pCamera(1);
+    varno::setText(dev.devId, QByteArray(kLongGopDevice));
+    varno::setText(dev.p2pId, QByteArray(kLongGopCamera));
+    for (int round = 0; round < 4; ++round) {
+        QCOMPARE(page->StartStream(dev, true), 0);
+        QTRY_VERIFY2_WITH_TIMEOUT(page->streamStats(key).decodedPictures > 0, qPrintable(QString::number(round)),
+                                  15000);
+        LiveWinInfo win{};
+        QVERIFY(page->windowInfo(key, &win));
+        // Closed as by the window's close button; the session stays up.
+        page->videoOnly()->CloseVideoWinFromMul(win.winHandle);
+        QTRY_VERIFY(!page->windowInfo(key, &win));
+    }
+    QCOMPARE(page->StartStream(dev, true), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(page->streamStats(key).pictureWidth == kHdW, 15000);
+    page->RecvChangeStream(key, 1);
+    QTRY_VERIFY_WITH_TIMEOUT(page->streamStats(key).pictureWidth == kSdW, 15000);
+    page->RecvChangeStream(key, 0);
+    QTRY_VERIFY_WITH_TIMEOUT(page->streamStats(key).pictureWidth == kHdW, 15000);
     dropPage(page);
 }
 

@@ -34,6 +34,7 @@ VideoSettings parseVideo(const QJsonObject &o, VideoSettings d)
     d.kbps = o.value(QStringLiteral("kbps")).toInt(d.kbps);
     d.noise = o.value(QStringLiteral("noise")).toInt(d.noise);
     d.loopSeconds = o.value(QStringLiteral("loopSeconds")).toInt(d.loopSeconds);
+    d.keySeconds = o.value(QStringLiteral("keySeconds")).toInt(d.keySeconds);
     return d;
 }
 
