@@ -28,7 +28,7 @@
 //
 // Usage: bench_livewall [--seconds S=20] [--warmup S=5] [--offscreen]
 //                       [--hd-kbps N=2000] [--sd-kbps N=500] [--noise 0..32=6]
-//                       [--only 16|25]
+//                       [--only 16|25] [--rounds N=1]
 // Without --offscreen it starts its own Xvfb (1920x1080x24, no TCP) on a
 // free display and paints there through the xcb platform.
 #include "common/devicerecords.h"
@@ -88,6 +88,7 @@ struct Options
     int sdKbps = 500;
     int noise = 6;
     int only = 0;
+    int rounds = 1;
     QString child;                 // the case this process runs (a child of the harness)
     qint64 pids[3] = {0, 0, 0};    // simulator, broker, X server (child)
     QString onvifUuid;             // the simulated ONVIF camera (child)
@@ -818,6 +819,8 @@ int main(int argc, char **argv)
             o.hdKbps = std::atoi(argv[++i]);
         else if (a == "--sd-kbps" && more)
             o.sdKbps = std::atoi(argv[++i]);
+        else if (a == "--rounds" && more)
+            o.rounds = std::max(1, std::atoi(argv[++i]));
         else if (a == "--noise" && more)
             o.noise = std::atoi(argv[++i]);
         else if (a == "--only" && more)
@@ -833,7 +836,7 @@ int main(int argc, char **argv)
                 o.pids[k] = parts[k].toLongLong();
         } else {
             std::fprintf(stderr, "usage: %s [--seconds S] [--warmup S] [--offscreen] [--hd-kbps N] "
-                                 "[--sd-kbps N] [--noise 0..32] [--only 16|25]\n", argv[0]);
+                                 "[--sd-kbps N] [--noise 0..32] [--only 16|25] [--rounds N]\n", argv[0]);
             return 2;
         }
     }
@@ -899,40 +902,63 @@ int main(int argc, char **argv)
     std::fflush(stdout);
 
     const QByteArray first = runChildProcess(o, "first", pids);
-    std::vector<CaseResult> results;
-    for (const CaseSpec &c : kCases) {
-        if ((o.only != 0 && o.only != c.windows))
-            continue;
-        CaseResult r;
-        r.name = QString::fromLatin1(c.title);
-        if (!parseResult(runChildProcess(o, c.id, pids), &r)) {
-            r.ok = false;
-            r.problem = QStringLiteral("the case's process gave no result");
+    // Rounds: every case once per round, in the same order, so that a
+    // spell of load from elsewhere on the machine shows as a spread between
+    // rounds instead of hiding in one figure.
+    std::vector<std::vector<CaseResult>> rounds;
+    for (int round = 0; round < o.rounds; ++round) {
+        std::vector<CaseResult> results;
+        for (const CaseSpec &c : kCases) {
+            if ((o.only != 0 && o.only != c.windows))
+                continue;
+            CaseResult r;
+            if (!parseResult(runChildProcess(o, c.id, pids), &r)) {
+                r.ok = false;
+                r.problem = QStringLiteral("the case's process gave no result");
+            }
+            r.name = QString::fromLatin1(c.title);
+            results.push_back(r);
         }
-        r.name = QString::fromLatin1(c.title);
-        results.push_back(r);
+        rounds.push_back(results);
     }
 
-    std::printf("\nmeasured %.0f s per case after %.0f s warm-up, each case in a process of its own; "
+    std::printf("\nmeasured %.0f s per case after %.0f s warm-up, each case in a process of its own, %d round(s); "
                 "load after: %s\n",
-                o.seconds, o.warmup, qPrintable(loadAverage()));
-    std::printf("%-26s %-20s | %-20s | %-6s | %-8s | %-23s | %-17s | %s\n", "case", "decoded/s min avg max",
-                "shown/s min avg max", "CPU", "RSS KiB", "latency ms p50 p99 (n)", "sim broker X CPU",
-                "dropped");
-    for (const CaseResult &c : results)
-        printCase(c);
-    std::printf("(CPU: cores used by the client process over the interval; RSS: resident memory added per "
-                "stream; latency: frame arrival in the frame callback to the paint showing its picture)\n");
-    const CaseResult *baseline = nullptr;
-    for (const CaseResult &c : results) {
-        if (c.name.endsWith(QLatin1String("baseline"))) {
-            baseline = c.ok ? &c : nullptr;
-            continue;
+                o.seconds, o.warmup, o.rounds, qPrintable(loadAverage()));
+    std::map<QString, std::vector<double>> ratios;
+    std::vector<QString> order;
+    for (size_t round = 0; round < rounds.size(); ++round) {
+        std::printf("\nround %zu\n", round + 1);
+        std::printf("%-26s %-20s | %-20s | %-6s | %-8s | %-23s | %-17s | %s\n", "case", "decoded/s min avg max",
+                    "shown/s min avg max", "CPU", "RSS KiB", "latency ms p50 p99 (n)", "sim broker X CPU",
+                    "dropped");
+        for (const CaseResult &c : rounds[round])
+            printCase(c);
+        const CaseResult *baseline = nullptr;
+        for (const CaseResult &c : rounds[round]) {
+            if (c.name.endsWith(QLatin1String("baseline"))) {
+                baseline = c.ok ? &c : nullptr;
+                continue;
+            }
+            if (baseline && c.ok && baseline->cpuS > 0) {
+                const double ratio = (c.cpuS / c.wallS) / (baseline->cpuS / baseline->wallS);
+                std::printf("CPU ratio %s / baseline: %.3f (%.3f against %.3f cores)\n", qPrintable(c.name), ratio,
+                            c.cpuS / c.wallS, baseline->cpuS / baseline->wallS);
+                if (!ratios.count(c.name))
+                    order.push_back(c.name);
+                ratios[c.name].push_back(ratio);
+            }
         }
-        if (baseline && c.ok && baseline->cpuS > 0)
-            std::printf("CPU ratio %s / baseline: %.3f (%.3f against %.3f cores)\n", qPrintable(c.name),
-                        (c.cpuS / c.wallS) / (baseline->cpuS / baseline->wallS), c.cpuS / c.wallS,
-                        baseline->cpuS / baseline->wallS);
+    }
+    std::printf("\n(CPU: cores used by the client process over the interval; RSS: resident memory added per "
+                "stream; latency: frame arrival in the frame callback to the paint showing its picture)\n");
+    if (rounds.size() > 1) {
+        for (const QString &name : order) {
+            std::vector<double> v = ratios[name];
+            std::sort(v.begin(), v.end());
+            std::printf("CPU ratio %s / baseline over %zu rounds: median %.3f (min %.3f, max %.3f)\n",
+                        qPrintable(name), v.size(), v[v.size() / 2], v.front(), v.back());
+        }
     }
     for (const QByteArray &line : first.split('\n')) {
         if (!line.startsWith("FIRST "))
