@@ -956,8 +956,9 @@ int main(int argc, char **argv)
         for (const QString &name : order) {
             std::vector<double> v = ratios[name];
             std::sort(v.begin(), v.end());
+            const double median = v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
             std::printf("CPU ratio %s / baseline over %zu rounds: median %.3f (min %.3f, max %.3f)\n",
-                        qPrintable(name), v.size(), v[v.size() / 2], v.front(), v.back());
+                        qPrintable(name), v.size(), median, v.front(), v.back());
         }
     }
     for (const QByteArray &line : first.split('\n')) {
