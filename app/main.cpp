@@ -67,6 +67,9 @@ int main(int argc, char *argv[])
         Client client(localIp);
         client.userLogin(user);
         client.startP2PRegistration();
+        // A wall display starts with every camera it can reach showing.
+        if (QCoreApplication::arguments().contains(QStringLiteral("--connect-all")))
+            client.connectAllOnStart();
         client.show();
         WriteLog(0, "Start Client ...!!!");
         code = QApplication::exec();

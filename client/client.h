@@ -93,6 +93,11 @@ public:
     // registerP2PProcFunc on the registration thread, which this object owns
     // and joins; the destructor logs out and releases the library.
     void startP2PRegistration();
+    // Opens every online camera on the live page as soon as probing has seen
+    // them: after the first pass that finds every camera online, or after
+    // the third pass with whatever is online by then (a wall display that
+    // starts with its cameras showing).
+    void connectAllOnStart();
     void registerP2PProcFunc();
     // The process-wide P2P library handle, 0 until initialised.
     static P2P_HANDLE p2pHandle();
@@ -237,6 +242,7 @@ private:
     std::mutex m_stopMutex;             // the probing thread's wait (with m_stopCv) and m_user
     std::condition_variable m_stopCv;
     std::thread m_probeThread;
+    std::atomic<int> m_connectAllPasses{-1};   // probe passes seen since connectAllOnStart, -1: not asked
 
     bool m_asking = false;              // the close confirmation is showing
     bool m_closing = false;             // the confirmed close is under way

@@ -15,6 +15,7 @@
 namespace {
 
 constexpr auto kProbeInterval = std::chrono::milliseconds(5000);
+constexpr int kConnectAllPasses = 3;   // connectAllOnStart waits at most this many passes
 
 // The device ID of a discovery result: the endpoint address without its
 // "urn:uuid:" (or "urn:") prefix.
@@ -33,6 +34,12 @@ void endpointToId(const char (&endpoint)[64], char (&devId)[64])
 }
 
 } // namespace
+
+void Client::connectAllOnStart()
+{
+    int expected = -1;
+    m_connectAllPasses.compare_exchange_strong(expected, 0);
+}
 
 void Client::startProbeThread()
 {
@@ -203,6 +210,7 @@ void Client::probeThreadProc()
 {
     while (!m_stop) {
         ONVIF_DISCOVERY_SDK_Probe();
+        bool allOnline = false;
         {
             std::lock_guard<std::mutex> tree(m_treeMutex);
             for (int i = 0; i < m_treeList.size() && !m_pause && !m_stop; ++i) {
@@ -234,6 +242,16 @@ void Client::probeThreadProc()
                     recordOperation(tr("Device:") + id + tr(" Offline"));
                 }
             }
+            allOnline = !m_treeList.isEmpty();
+            for (const DevTreeEntry &e : std::as_const(m_treeList))
+                allOnline = allOnline && e.state == STATE_ONLINE;
+        }
+        const int passes = m_connectAllPasses.load();
+        if (passes >= 0 && !m_stop) {
+            const bool now = allOnline || passes + 1 >= kConnectAllPasses;
+            m_connectAllPasses = now ? -1 : passes + 1;
+            if (now)
+                QMetaObject::invokeMethod(this, &Client::connectAllAction, Qt::QueuedConnection);
         }
         std::unique_lock<std::mutex> lock(m_stopMutex);
         m_stopCv.wait_for(lock, kProbeInterval, [this] { return m_stop.load(); });

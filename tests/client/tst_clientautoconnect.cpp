@@ -1,0 +1,193 @@
+// A window started with "connect all on start" (the wall display and the
+// demo): every camera the probing finds online opens on the live page on its
+// own, a camera that never answers does not hold the others back for more
+// than three passes, and nothing opens twice.
+#include "client/client.h"
+#include "tests/client/clientfixture.h"
+
+#include "common/ui/promptscript.h"
+#include "live/qvideoonly.h"
+#include "live/realvideo.h"
+#include "platform/userstore/user_local.h"
+#include "tests/support/camsimprocess.h"
+#include "tests/support/mqttbroker.h"
+
+#include <QApplication>
+#include <QPushButton>
+#include <QtTest>
+
+using namespace clienttest;
+using varno::test::CamSimProcess;
+using varno::test::MqttBroker;
+using varno::ui::PromptScript;
+
+namespace {
+
+DeviceInfo_s p2pCamera(const QByteArray &id, const QByteArray &p2pId, const QByteArray &name,
+                       const QByteArray &password)
+{
+    DeviceInfo_s d = camera(id, name, password, true);
+    std::memset(d.p2pId, 0, sizeof(d.p2pId));
+    varno::setText(d.p2pId, p2pId);
+    return d;
+}
+
+int usedWindows(realvideo *page)
+{
+    int n = 0;
+    for (int i = 0; i < QVideoOnly::kWinCount; ++i)
+        n += page->videoOnly()->winState(i).used ? 1 : 0;
+    return n;
+}
+
+int stateOf(const Client &c, const QByteArray &id)
+{
+    for (const DevTreeEntry &e : c.treeEntries())
+        if (QByteArray(e.devId) == id)
+            return e.state;
+    return -1;
+}
+
+} // namespace
+
+class TestClientAutoConnect : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void cleanup();
+
+    void everyOnlineCameraOpensOnce();
+    void aSilentCameraHoldsTheOthersBackAtMostThreePasses();
+    void withoutTheRequestNothingOpens();
+
+private:
+    void closeWindow(Client &client, PromptScript &prompts);
+
+    MqttBroker m_broker;
+    CamSimProcess m_sim;
+};
+
+void TestClientAutoConnect::initTestCase()
+{
+    QVERIFY2(QFile::exists(CamSimProcess::programPath()), "varno-camsim not built");
+    QVERIFY(m_broker.start());
+    QVERIFY(m_broker.writeClientConfig());
+    const QByteArray config = QStringLiteral(R"({
+  "broker": { "host": "127.0.0.1", "port": %1 },
+  "storage": "%2",
+  "cameras": [
+    { "kind": "p2p", "deviceId": "B765432", "p2pId": "VRNB-765432-KXPQT", "name": "Gate", "password": "abc123",
+      "hd": { "width": 128, "height": 72, "fps": 25, "kbps": 100, "loopSeconds": 2 },
+      "sd": { "width": 64, "height": 48, "fps": 25, "kbps": 60, "loopSeconds": 2 } },
+    { "kind": "p2p", "deviceId": "C100200", "p2pId": "VRNC-100200-ABCDE", "name": "Yard", "password": "pw9999",
+      "hd": { "width": 128, "height": 72, "fps": 25, "kbps": 100, "loopSeconds": 2 },
+      "sd": { "width": 64, "height": 48, "fps": 25, "kbps": 60, "loopSeconds": 2 } }
+  ]
+})")
+                                 .arg(m_broker.port())
+                                 .arg(varno::test::tempRoot() + QStringLiteral("/camera-storage"))
+                                 .toUtf8();
+    QVERIFY2(m_sim.start(config), qPrintable(m_sim.error()));
+    QVERIFY(quietDiscovery());
+    QCOMPARE(User_local_Init(), 0);
+}
+
+void TestClientAutoConnect::cleanupTestCase()
+{
+    User_local_UnInit();
+    m_sim.stop();
+    m_broker.stop();
+}
+
+void TestClientAutoConnect::cleanup()
+{
+    QCOMPARE(QApplication::activeModalWidget(), nullptr);
+}
+
+void TestClientAutoConnect::closeWindow(Client &client, PromptScript &prompts)
+{
+    prompts.answer(QMessageBox::Yes);
+    client.findChild<QPushButton *>(QStringLiteral("btnWinClose"))->click();
+    QVERIFY(client.stopRequested());
+}
+
+void TestClientAutoConnect::everyOnlineCameraOpensOnce()
+{
+    QVERIFY(seedStore({p2pCamera("B765432", "VRNB-765432-KXPQT", "Gate", "abc123"),
+                       p2pCamera("C100200", "VRNC-100200-ABCDE", "Yard", "pw9999")}));
+    PromptScript prompts;
+    const qsizetype before = logText().count("[CLIENT]Request connect all devices!!!");
+    {
+        Client client("127.0.0.1");
+        client.userLogin("operator");
+        client.connectAllOnStart();
+        client.connectAllOnStart();   // asked twice: still one connect-all
+        client.startP2PRegistration();
+        client.show();
+        realvideo *live = client.liveView();
+        QVERIFY(live);
+
+        QTRY_VERIFY_WITH_TIMEOUT(live->streamKeys().size() == 2, 30000);
+        QCOMPARE(stateOf(client, "B765432"), int(STATE_ONLINE));
+        QCOMPARE(stateOf(client, "C100200"), int(STATE_ONLINE));
+        QCOMPARE(usedWindows(live), 2);
+        QTRY_VERIFY_WITH_TIMEOUT(live->streamStats(QStringLiteral("B765432")).presentedPictures > 0, 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(live->streamStats(QStringLiteral("C100200")).presentedPictures > 0, 15000);
+
+        // Later passes do not connect again.
+        QTest::qWait(6000);
+        QCOMPARE(logText().count("[CLIENT]Request connect all devices!!!"), before + 1);
+        QCOMPARE(usedWindows(live), 2);
+        closeWindow(client, prompts);
+    }
+}
+
+void TestClientAutoConnect::aSilentCameraHoldsTheOthersBackAtMostThreePasses()
+{
+    // D000001 is nowhere: it never comes online.
+    QVERIFY(seedStore({p2pCamera("B765432", "VRNB-765432-KXPQT", "Gate", "abc123"),
+                       p2pCamera("D000001", "VRND-000001-ZZZZZ", "Nowhere", "secret")}));
+    PromptScript prompts;
+    const qsizetype before = logText().count("[CLIENT]Request connect all devices!!!");
+    {
+        Client client("127.0.0.1");
+        client.userLogin("operator");
+        client.connectAllOnStart();
+        client.startP2PRegistration();
+        client.show();
+        realvideo *live = client.liveView();
+        QVERIFY(live);
+
+        QTRY_COMPARE_WITH_TIMEOUT(stateOf(client, "B765432"), int(STATE_ONLINE), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(logText().count("[CLIENT]Request connect all devices!!!") > before, 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(live->streamKeys().contains(QStringLiteral("B765432")), 5000);
+        QVERIFY(!live->streamKeys().contains(QStringLiteral("D000001")));
+        QCOMPARE(usedWindows(live), 1);
+        closeWindow(client, prompts);
+    }
+}
+
+void TestClientAutoConnect::withoutTheRequestNothingOpens()
+{
+    QVERIFY(seedStore({p2pCamera("B765432", "VRNB-765432-KXPQT", "Gate", "abc123")}));
+    PromptScript prompts;
+    {
+        Client client("127.0.0.1");
+        client.userLogin("operator");
+        client.startP2PRegistration();
+        client.show();
+        realvideo *live = client.liveView();
+        QVERIFY(live);
+        QTRY_COMPARE_WITH_TIMEOUT(stateOf(client, "B765432"), int(STATE_ONLINE), 20000);
+        QTest::qWait(5500);   // one more pass
+        QVERIFY(live->streamKeys().isEmpty());
+        QCOMPARE(usedWindows(live), 0);
+        closeWindow(client, prompts);
+    }
+}
+
+QTEST_MAIN(TestClientAutoConnect)
+#include "tst_clientautoconnect.moc"
