@@ -41,6 +41,16 @@ inline DeviceInfo_s camera(const QByteArray &id, const QByteArray &name, const Q
     return d;
 }
 
+// A P2P camera whose relay ID differs from its device ID.
+inline DeviceInfo_s p2pCamera(const QByteArray &id, const QByteArray &p2pId, const QByteArray &name,
+                              const QByteArray &password)
+{
+    DeviceInfo_s d = camera(id, name, password, true);
+    std::memset(d.p2pId, 0, sizeof(d.p2pId));
+    varno::setText(d.p2pId, p2pId);
+    return d;
+}
+
 inline DvrListInfo_s listed(const DeviceInfo_s &d)
 {
     DvrListInfo_s l;

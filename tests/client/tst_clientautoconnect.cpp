@@ -4,6 +4,7 @@
 // than three passes, and nothing opens twice.
 #include "client/client.h"
 #include "tests/client/clientfixture.h"
+#include "tests/client/clientwindow.h"
 
 #include "common/ui/promptscript.h"
 #include "live/qvideoonly.h"
@@ -20,35 +21,6 @@ using namespace clienttest;
 using varno::test::CamSimProcess;
 using varno::test::MqttBroker;
 using varno::ui::PromptScript;
-
-namespace {
-
-DeviceInfo_s p2pCamera(const QByteArray &id, const QByteArray &p2pId, const QByteArray &name,
-                       const QByteArray &password)
-{
-    DeviceInfo_s d = camera(id, name, password, true);
-    std::memset(d.p2pId, 0, sizeof(d.p2pId));
-    varno::setText(d.p2pId, p2pId);
-    return d;
-}
-
-int usedWindows(realvideo *page)
-{
-    int n = 0;
-    for (int i = 0; i < QVideoOnly::kWinCount; ++i)
-        n += page->videoOnly()->winState(i).used ? 1 : 0;
-    return n;
-}
-
-int stateOf(const Client &c, const QByteArray &id)
-{
-    for (const DevTreeEntry &e : c.treeEntries())
-        if (QByteArray(e.devId) == id)
-            return e.state;
-    return -1;
-}
-
-} // namespace
 
 class TestClientAutoConnect : public QObject
 {

@@ -7,6 +7,7 @@
 #include "client/client.h"
 #include "client/qtreewid.h"
 #include "tests/client/clientfixture.h"
+#include "tests/client/clientwindow.h"
 
 #include "common/p2phandle.h"
 #include "common/ui/promptscript.h"
@@ -51,14 +52,6 @@ QPushButton *button(QWidget *w, const char *name)
 QLineEdit *edit(QWidget *w, const char *name)
 {
     return w->findChild<QLineEdit *>(QString::fromLatin1(name));
-}
-
-int stateOf(const Client &c, const QByteArray &id)
-{
-    for (const DevTreeEntry &e : c.treeEntries())
-        if (QByteArray(e.devId) == id)
-            return e.state;
-    return -1;
 }
 
 DvrListInfo_s recordOf(const QList<DvrListInfo_s> &list, const QByteArray &id, bool *found = nullptr)
@@ -107,15 +100,6 @@ QStringList promptTexts(const PromptScript &prompts)
     for (const varno::ui::PromptRequest &r : prompts.requests())
         out << r.text;
     return out;
-}
-
-DeviceInfo_s p2pCamera(const QByteArray &id, const QByteArray &p2pId, const QByteArray &name,
-                       const QByteArray &password)
-{
-    DeviceInfo_s d = camera(id, name, password, true);
-    std::memset(d.p2pId, 0, sizeof(d.p2pId));
-    varno::setText(d.p2pId, p2pId);
-    return d;
 }
 
 void closeClient(Client &c, PromptScript &prompts)

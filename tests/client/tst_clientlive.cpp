@@ -8,6 +8,7 @@
 #include "client/client.h"
 #include "client/qtreewid.h"
 #include "tests/client/clientfixture.h"
+#include "tests/client/clientwindow.h"
 
 #include "common/p2phandle.h"
 #include "common/ui/promptscript.h"
@@ -34,23 +35,9 @@ namespace {
 
 const QByteArray kLobby = "5a5a5a5a-0000-4000-8000-0000000000b1";
 
-QTreeWid *tree(Client &c)
-{
-    return c.findChild<QTreeWid *>(QStringLiteral("treeDevice"));
-}
-
 QPushButton *button(Client &c, const char *name)
 {
     return c.findChild<QPushButton *>(QString::fromLatin1(name));
-}
-
-QTreeWidgetItem *itemOf(Client &c, const QString &id)
-{
-    QTreeWidgetItem *root = tree(c)->invisibleRootItem();
-    for (int i = 0; i < root->childCount(); ++i)
-        if (root->child(i)->toolTip(0) == id)
-            return root->child(i);
-    return nullptr;
 }
 
 void doubleClick(Client &c, const QString &id)
@@ -58,31 +45,6 @@ void doubleClick(Client &c, const QString &id)
     QTreeWidgetItem *item = itemOf(c, id);
     QVERIFY(item);
     QTest::mouseDClick(tree(c)->viewport(), Qt::LeftButton, {}, tree(c)->visualItemRect(item).center());
-}
-
-int stateOf(const Client &c, const QByteArray &id)
-{
-    for (const DevTreeEntry &e : c.treeEntries())
-        if (QByteArray(e.devId) == id)
-            return e.state;
-    return -1;
-}
-
-DeviceInfo_s p2pCamera(const QByteArray &id, const QByteArray &p2pId, const QByteArray &name,
-                       const QByteArray &password)
-{
-    DeviceInfo_s d = camera(id, name, password, true);
-    std::memset(d.p2pId, 0, sizeof(d.p2pId));
-    varno::setText(d.p2pId, p2pId);
-    return d;
-}
-
-int usedWindows(realvideo *page)
-{
-    int n = 0;
-    for (int i = 0; i < QVideoOnly::kWinCount; ++i)
-        n += page->videoOnly()->winState(i).used ? 1 : 0;
-    return n;
 }
 
 } // namespace

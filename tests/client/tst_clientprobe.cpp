@@ -3,6 +3,7 @@
 #include "client/client.h"
 #include "client/qtreewid.h"
 #include "tests/client/clientfixture.h"
+#include "tests/client/clientwindow.h"
 
 #include "common/ui/promptscript.h"
 #include "device/qadddevice.h"
@@ -19,14 +20,6 @@ using namespace clienttest;
 using varno::ui::PromptScript;
 
 namespace {
-
-int stateOf(const Client &c, const QByteArray &id)
-{
-    for (const DevTreeEntry &e : c.treeEntries())
-        if (QByteArray(e.devId) == id)
-            return e.state;
-    return -1;
-}
 
 DvrListInfo_s recordOf(const Client &c, const QByteArray &id)
 {

@@ -4,6 +4,7 @@
 #include "client/qptzctrol.h"
 #include "client/qtreewid.h"
 #include "tests/client/clientfixture.h"
+#include "tests/client/clientwindow.h"
 
 #include "common/ui/promptscript.h"
 #include "device/qadddevice.h"
@@ -25,11 +26,6 @@ using varno::ui::PromptScript;
 
 namespace {
 
-QTreeWid *tree(Client &c)
-{
-    return c.findChild<QTreeWid *>(QStringLiteral("treeDevice"));
-}
-
 QPushButton *button(QWidget &w, const char *name)
 {
     return w.findChild<QPushButton *>(QString::fromLatin1(name));
@@ -42,23 +38,6 @@ QStringList treeTexts(Client &c)
     for (int i = 0; i < root->childCount(); ++i)
         out << root->child(i)->text(0);
     return out;
-}
-
-QTreeWidgetItem *itemOf(Client &c, const QString &id)
-{
-    QTreeWidgetItem *root = tree(c)->invisibleRootItem();
-    for (int i = 0; i < root->childCount(); ++i)
-        if (root->child(i)->toolTip(0) == id)
-            return root->child(i);
-    return nullptr;
-}
-
-int stateOf(Client &c, const QByteArray &id)
-{
-    for (const DevTreeEntry &e : c.treeEntries())
-        if (QByteArray(e.devId) == id)
-            return e.state;
-    return -1;
 }
 
 void closeClient(Client &c, PromptScript &prompts)

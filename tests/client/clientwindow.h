@@ -1,0 +1,49 @@
+#pragma once
+
+// Helpers for tests that drive a live main window: its camera tree, the
+// state the probing gave a camera, the windows its live page uses.
+
+#include "client/client.h"
+#include "client/qtreewid.h"
+#include "live/qvideoonly.h"
+#include "live/realvideo.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QTreeWidgetItem>
+
+namespace clienttest {
+
+inline QTreeWid *tree(Client &c)
+{
+    return c.findChild<QTreeWid *>(QStringLiteral("treeDevice"));
+}
+
+// The tree item whose tooltip is the camera ID, or none.
+inline QTreeWidgetItem *itemOf(Client &c, const QString &id)
+{
+    QTreeWidgetItem *root = tree(c)->invisibleRootItem();
+    for (int i = 0; i < root->childCount(); ++i)
+        if (root->child(i)->toolTip(0) == id)
+            return root->child(i);
+    return nullptr;
+}
+
+// The camera's online state in the tree, -1 when it is not listed.
+inline int stateOf(const Client &c, const QByteArray &id)
+{
+    for (const DevTreeEntry &e : c.treeEntries())
+        if (QByteArray(e.devId) == id)
+            return e.state;
+    return -1;
+}
+
+inline int usedWindows(realvideo *page)
+{
+    int n = 0;
+    for (int i = 0; i < QVideoOnly::kWinCount; ++i)
+        n += page->videoOnly()->winState(i).used ? 1 : 0;
+    return n;
+}
+
+} // namespace clienttest
