@@ -28,7 +28,9 @@
 //
 // Usage: bench_livewall [--seconds S=20] [--warmup S=5] [--offscreen]
 //                       [--hd-kbps N=2000] [--sd-kbps N=500] [--noise 0..32=6]
-//                       [--only 16|25] [--rounds N=1]
+//                       [--only 16|25] [--rounds N=1] [--screenshot DIR]
+// --screenshot saves the live page of each measured case as it looked at
+// the end of the measurement (DIR/livewall-16.png, DIR/livewall-25.png).
 // Without --offscreen it starts its own Xvfb (1920x1080x24, no TCP) on a
 // free display and paints there through the xcb platform.
 #include "common/devicerecords.h"
@@ -93,6 +95,7 @@ struct Options
     qint64 pids[3] = {0, 0, 0};    // simulator, broker, X server (child)
     QString onvifUuid;             // the simulated ONVIF camera (child)
     QString onvifService;
+    QString screenshotDir;         // where the live page cases save their picture, none when empty
 };
 
 // ------------------------------------------------------------ measuring
@@ -482,6 +485,8 @@ CaseResult runCase(World &w, const QString &name, int windows, int stream, Mode 
         r.samples = g_probe.latencyMs.size();
         r.p50 = percentile(g_probe.latencyMs, 0.50);
         r.p99 = percentile(g_probe.latencyMs, 0.99);
+        if (page && !w.options.screenshotDir.isEmpty())
+            page->grab().save(QStringLiteral("%1/livewall-%2.png").arg(w.options.screenshotDir).arg(windows));
     }
     wall = Wall();
     for (Stream &s : streams)
@@ -790,7 +795,8 @@ QByteArray runChildProcess(const Options &o, const char *caseId, const qint64 pi
              QString::number(o.seconds), QStringLiteral("--warmup"), QString::number(o.warmup),
              QStringLiteral("--pids"), QStringLiteral("%1,%2,%3").arg(pids[0]).arg(pids[1]).arg(pids[2]),
              QStringLiteral("--onvif"), o.onvifUuid.isEmpty() ? QStringLiteral("-") : o.onvifUuid,
-             o.onvifService.isEmpty() ? QStringLiteral("-") : o.onvifService});
+             o.onvifService.isEmpty() ? QStringLiteral("-") : o.onvifService, QStringLiteral("--screenshot"),
+             o.screenshotDir.isEmpty() ? QStringLiteral("-") : o.screenshotDir});
     if (!p.waitForStarted(10000))
         return QByteArray();
     const int limitMs = int((o.seconds + o.warmup) * 1000) + 120000;
@@ -825,6 +831,8 @@ int main(int argc, char **argv)
             o.noise = std::atoi(argv[++i]);
         else if (a == "--only" && more)
             o.only = std::atoi(argv[++i]);
+        else if (a == "--screenshot" && more)
+            o.screenshotDir = QString::fromLocal8Bit(argv[++i]);
         else if (a == "--child" && more)
             o.child = QString::fromLatin1(argv[++i]);
         else if (a == "--onvif" && i + 2 < argc) {
@@ -836,7 +844,8 @@ int main(int argc, char **argv)
                 o.pids[k] = parts[k].toLongLong();
         } else {
             std::fprintf(stderr, "usage: %s [--seconds S] [--warmup S] [--offscreen] [--hd-kbps N] "
-                                 "[--sd-kbps N] [--noise 0..32] [--only 16|25] [--rounds N]\n", argv[0]);
+                                 "[--sd-kbps N] [--noise 0..32] [--only 16|25] [--rounds N] "
+                                 "[--screenshot DIR]\n", argv[0]);
             return 2;
         }
     }
@@ -844,6 +853,8 @@ int main(int argc, char **argv)
         o.onvifUuid.clear();
     if (o.onvifService == QLatin1String("-"))
         o.onvifService.clear();
+    if (o.screenshotDir == QLatin1String("-"))
+        o.screenshotDir.clear();
     if (!o.child.isEmpty())
         return runChild(o, argc, argv);
 
