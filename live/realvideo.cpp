@@ -742,18 +742,13 @@ int realvideo::startOnvif(DeviceInfo_s dev, OnvifAccessInfo_s access, bool selec
     }
     WriteLog(4, "%s(%d):streamhdl(%d)!!!", "realvideo::StartStream", __LINE__, handle);
     RTSP_SetSteamDeviceId(handle, id.constData());
-    ret = RTSP_StartLiveSteam(handle);
-    if (ret != 0) {
-        RTSP_CloseLiveSteam(handle, cb);
-        WriteLog(2, "%s(%d):Start  device(%s) stream failed, ret(%d)!!!", "realvideo::StartStream", __LINE__,
-                 id.constData(), ret);
-        giveWindowBack(switching, winIndex);
-        return ret;
-    }
-
+    // A new stream's record and decoder are in the table before the stream
+    // starts: the camera's first key frame may arrive before the start call
+    // has returned, and a frame the callback cannot place is lost.
+    CLiveStream *live = nullptr;
     if (!switching) {
         const int audio[4] = {102, 1, 16, 8000};
-        auto *live = new CLiveStream(winHandle, 1, audio);
+        live = new CLiveStream(winHandle, 1, audio);
         live->SetFailCallback(&realvideo::onDecoderFailure, this);
 
         LiveWinInfo w{};
@@ -780,11 +775,50 @@ int realvideo::startOnvif(DeviceInfo_s dev, OnvifAccessInfo_s access, bool selec
         rec.p2pFlag = 0;
         std::memcpy(rec.password, dev.password, sizeof rec.password);
         std::memcpy(rec.p2pId, dev.p2pId, sizeof rec.p2pId);
+        QMutexLocker lock(&m_mutex);
+        m_winList.append(w);
+        m_streams.insert(key, rec);
+    }
+    ret = RTSP_StartLiveSteam(handle);
+    if (ret != 0) {
+        bool mine = false;   // the record is still ours to take back (not closed meanwhile)
+        if (live) {
+            QMutexLocker lock(&m_mutex);
+            auto it = m_streams.find(key);
+            mine = it != m_streams.end() && it->liveStream == live;
+            if (mine) {
+                m_streams.erase(it);
+                for (int i = 0; i < m_winList.size(); ++i)
+                    if (fieldString(m_winList[i].deviceId) == key) {
+                        m_winList.removeAt(i);
+                        break;
+                    }
+            }
+        }
+        RTSP_CloseLiveSteam(handle, cb);
+        if (mine)
+            delete live; // out of the table and the stream closed: no callback holds it
+        WriteLog(2, "%s(%d):Start  device(%s) stream failed, ret(%d)!!!", "realvideo::StartStream", __LINE__,
+                 id.constData(), ret);
+        giveWindowBack(switching, winIndex);
+        return ret;
+    }
+
+    if (!switching) {
+        bool kept = false;
         {
             QMutexLocker lock(&m_mutex);
-            m_lastDevice.insert(key, dev);
-            m_winList.append(w);
-            m_streams.insert(key, rec);
+            auto it = m_streams.find(key);
+            kept = it != m_streams.end() && it->liveStream == live;
+            if (kept)
+                m_lastDevice.insert(key, dev);
+        }
+        if (!kept) {
+            // Closed meanwhile (a decoder failure reported at once): the
+            // stream has no window any more.
+            RTSP_StopLiveSteam(handle);
+            RTSP_CloseLiveSteam(handle, cb);
+            return -1;
         }
         finishNewWindow(key, winIndex);
     } else {
