@@ -668,7 +668,7 @@ bool parseResult(const QByteArray &output, CaseResult *c)
     return false;
 }
 
-struct CaseSpec
+struct CaseSetup
 {
     const char *id;
     const char *title;
@@ -677,7 +677,7 @@ struct CaseSpec
     Mode mode;
 };
 
-const CaseSpec kCases[] = {
+const CaseSetup kCases[] = {
     {"base16", "16 x 720p baseline", 16, 0, Mode::Baseline},
     {"grid16", "16 x 720p grid", 16, 0, Mode::Grid},
     {"page16", "16 x 720p live page", 16, 0, Mode::Page},
@@ -769,7 +769,7 @@ int runChild(const Options &o, int argc, char **argv)
                     qPrintable(list(pageWarm)), qPrintable(list(onvif)),
                     qPrintable(problem.replace(QLatin1Char(' '), QLatin1Char('_'))));
     } else {
-        for (const CaseSpec &c : kCases) {
+        for (const CaseSetup &c : kCases) {
             if (o.child != QLatin1String(c.id))
                 continue;
             const CaseResult r = runCase(w, QString::fromLatin1(c.title), c.windows, c.stream, c.mode);
@@ -919,7 +919,7 @@ int main(int argc, char **argv)
     std::vector<std::vector<CaseResult>> rounds;
     for (int round = 0; round < o.rounds; ++round) {
         std::vector<CaseResult> results;
-        for (const CaseSpec &c : kCases) {
+        for (const CaseSetup &c : kCases) {
             if ((o.only != 0 && o.only != c.windows))
                 continue;
             CaseResult r;

@@ -209,11 +209,11 @@ void TestClientProbe::moreThan300AnswersAndTheAddButton()
 void TestClientProbe::camerasTurnOnlineAndOffline()
 {
     COnvifSimulation sim;
-    COnvifSimulation::CameraSpec a;
+    COnvifSimulation::CameraSetup a;
     a.uuid = "0a0a0a0a-0000-4000-8000-00000000000a";
     a.name = "Sim A";
     a.password = "cam-pass-a";
-    COnvifSimulation::CameraSpec b;
+    COnvifSimulation::CameraSetup b;
     b.uuid = "0b0b0b0b-0000-4000-8000-00000000000b";
     b.name = "Sim B";
     QVERIFY(sim.start({a, b}));

@@ -11,15 +11,15 @@ namespace {
 class OnvifSetCamera final : public SimCamera
 {
 public:
-    OnvifSetCamera(QString id, std::vector<COnvifSimulation::CameraSpec> specs, uint16_t discoveryPort)
-        : m_id(std::move(id)), m_specs(std::move(specs)), m_discoveryPort(discoveryPort)
+    OnvifSetCamera(QString id, std::vector<COnvifSimulation::CameraSetup> setups, uint16_t discoveryPort)
+        : m_id(std::move(id)), m_setups(std::move(setups)), m_discoveryPort(discoveryPort)
     {
     }
     QString id() const override { return m_id; }
     QString kind() const override { return QStringLiteral("onvif"); }
     bool start(QString *error) override
     {
-        if (m_sim.start(m_specs, m_discoveryPort))
+        if (m_sim.start(m_setups, m_discoveryPort))
             return true;
         if (error)
             *error = QStringLiteral("ONVIF cameras of \"%1\" could not start (ports taken?)").arg(m_id);
@@ -49,7 +49,7 @@ public:
 
 private:
     QString m_id;
-    std::vector<COnvifSimulation::CameraSpec> m_specs;
+    std::vector<COnvifSimulation::CameraSetup> m_setups;
     uint16_t m_discoveryPort = 0;
     COnvifSimulation m_sim;
 };
@@ -78,22 +78,22 @@ void registerOnvifCameraKind()
         uint16_t discoveryPort = 0;
         if (!portValue(raw, "discoveryPort", discoveryPort))
             return fail(QStringLiteral("bad discoveryPort"));
-        std::vector<COnvifSimulation::CameraSpec> specs;
+        std::vector<COnvifSimulation::CameraSetup> setups;
         for (const QJsonValue &v : raw.value(QStringLiteral("cameras")).toArray()) {
             const QJsonObject c = v.toObject();
-            COnvifSimulation::CameraSpec spec;
-            spec.uuid = c.value(QStringLiteral("uuid")).toString().toStdString();
-            spec.name = c.value(QStringLiteral("name")).toString().toStdString();
-            spec.password = c.value(QStringLiteral("password")).toString(QStringLiteral("admin")).toStdString();
-            spec.httpDigest = c.value(QStringLiteral("httpDigest")).toBool(false);
-            if (!portValue(c, "httpPort", spec.httpPort))
+            COnvifSimulation::CameraSetup setup;
+            setup.uuid = c.value(QStringLiteral("uuid")).toString().toStdString();
+            setup.name = c.value(QStringLiteral("name")).toString().toStdString();
+            setup.password = c.value(QStringLiteral("password")).toString(QStringLiteral("admin")).toStdString();
+            setup.httpDigest = c.value(QStringLiteral("httpDigest")).toBool(false);
+            if (!portValue(c, "httpPort", setup.httpPort))
                 return fail(QStringLiteral("bad httpPort"));
-            specs.push_back(spec);
+            setups.push_back(setup);
         }
-        if (specs.empty())
+        if (setups.empty())
             return fail(QStringLiteral("an \"onvif\" entry needs at least one camera"));
         return std::make_unique<OnvifSetCamera>(raw.value(QStringLiteral("id")).toString(QStringLiteral("onvif")),
-                                                std::move(specs), discoveryPort);
+                                                std::move(setups), discoveryPort);
     });
 }
 

@@ -11,7 +11,7 @@ COnvifSimulation::~COnvifSimulation()
     stop();
 }
 
-bool COnvifSimulation::start(const std::vector<CameraSpec> &cameras, uint16_t discoveryPort)
+bool COnvifSimulation::start(const std::vector<CameraSetup> &cameras, uint16_t discoveryPort)
 {
     stop();
     m_discovery = std::make_unique<CDiscoveryResponder>();

@@ -17,7 +17,7 @@
 class COnvifSimulation
 {
 public:
-    struct CameraSpec
+    struct CameraSetup
     {
         std::string uuid;              // empty: derived from the index
         std::string name;              // empty: "ONVIF <index>"
@@ -31,7 +31,7 @@ public:
     ~COnvifSimulation();
     Q_DISABLE_COPY_MOVE(COnvifSimulation)
 
-    bool start(const std::vector<CameraSpec> &cameras, uint16_t discoveryPort = 0);
+    bool start(const std::vector<CameraSetup> &cameras, uint16_t discoveryPort = 0);
     void stop();
 
     int count() const { return static_cast<int>(m_cameras.size()); }

@@ -58,12 +58,12 @@ private slots:
 void TestOnvifSimulation::discoverConfigureStreamAndEvents()
 {
     COnvifSimulation sim;
-    std::vector<COnvifSimulation::CameraSpec> specs(3);
-    specs[0].password = "first";
-    specs[1].password = "second pw";
-    specs[2].password = "third";
-    specs[2].clockOffsetS = -4000;
-    QVERIFY(sim.start(specs));
+    std::vector<COnvifSimulation::CameraSetup> setups(3);
+    setups[0].password = "first";
+    setups[1].password = "second pw";
+    setups[2].password = "third";
+    setups[2].clockOffsetS = -4000;
+    QVERIFY(sim.start(setups));
     QVERIFY(varno::test::writeOnvifConf({QString::fromStdString(sim.probeTargetLine()),
                                          QStringLiteral("probe_window_ms = 400"),
                                          QStringLiteral("event_pull_timeout_s = 1")}));
@@ -88,7 +88,7 @@ void TestOnvifSimulation::discoverConfigureStreamAndEvents()
         const auto it = byEndpoint.find(cam->endpoint());
         QVERIFY(it != byEndpoint.end());
         QCOMPARE(QByteArray(it->second.name), QByteArray(cam->settings().name.c_str()));
-        QCOMPARE(SDK_DVRMGR_SetOnvifCredentials(it->second.serviceAddr, specs[size_t(i)].password.c_str()), 0);
+        QCOMPARE(SDK_DVRMGR_SetOnvifCredentials(it->second.serviceAddr, setups[size_t(i)].password.c_str()), 0);
         DevConfig_s cfg{};
         QCOMPARE(SDK_DVRMGR_GetDevConfig(it->second.serviceAddr, &cfg), 0);
         QCOMPARE(cfg.profileCount, 2);
