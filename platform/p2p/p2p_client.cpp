@@ -649,6 +649,16 @@ int Client::startPlayback(const char *cameraId, const char *fileName, P2P_PLAYBA
 
 int Client::stopPlayback(const char *cameraId, const char *fileName)
 {
+    return stopTransfer(cameraId, fileName, Channel::Type::Playback, Kind::PlayStop, "Playback",
+                        "P2P_Client_SDK_Stop_Playback");
+}
+
+// Ends the playback or download of a file: the camera is told (while the
+// session is up), the delivery thread gets up to kStopWaitMs to leave the
+// user's callback, and the channel is retired.
+int Client::stopTransfer(const char *cameraId, const char *fileName, Channel::Type type, Kind stopKind,
+                         const char *what, const char *caller)
+{
     std::string cam;
     if (!fileName || !takeCameraId(cameraId, cam))
         return P2P_ERR_PARAM;
@@ -659,7 +669,7 @@ int Client::stopPlayback(const char *cameraId, const char *fileName)
         if (!s)
             return P2P_ERR_NO_SESSION;
         for (auto it = s->transfers.begin(); it != s->transfers.end(); ++it) {
-            if (it->second->type() == Channel::Type::Playback
+            if (it->second->type() == type
                 && it->second->fileName == std::string(fileName, ::strnlen(fileName, kFileNameSize))) {
                 ch = it->second;
                 s->transfers.erase(it);
@@ -669,12 +679,11 @@ int Client::stopPlayback(const char *cameraId, const char *fileName)
         if (!ch)
             return P2P_ERR_NOT_FOUND;
         if (s->state == kSessionUp)
-            sendToCamera(*s, Kind::PlayStop, nextRequest(), ch->id(), 0, nullptr, 0);
+            sendToCamera(*s, stopKind, nextRequest(), ch->id(), 0, nullptr, 0);
     }
     ch->requestStop();
     if (!ch->join(kStopWaitMs))
-        WriteLog(3, "%s(%d):Playback callback still busy after %d ms!!!", "P2P_Client_SDK_Stop_Playback",
-                 __LINE__, kStopWaitMs);
+        WriteLog(3, "%s(%d):%s callback still busy after %d ms!!!", caller, __LINE__, what, kStopWaitMs);
     std::lock_guard<std::mutex> lock(m_mutex);
     retire(ch);
     return 0;
@@ -743,35 +752,8 @@ int Client::startDownload(const char *cameraId, const char *fileName, P2P_DOWNLO
 
 int Client::stopDownload(const char *cameraId, const char *fileName)
 {
-    std::string cam;
-    if (!fileName || !takeCameraId(cameraId, cam))
-        return P2P_ERR_PARAM;
-    std::shared_ptr<Channel> ch;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        Session *s = findSession(cam);
-        if (!s)
-            return P2P_ERR_NO_SESSION;
-        for (auto it = s->transfers.begin(); it != s->transfers.end(); ++it) {
-            if (it->second->type() == Channel::Type::Download
-                && it->second->fileName == std::string(fileName, ::strnlen(fileName, kFileNameSize))) {
-                ch = it->second;
-                s->transfers.erase(it);
-                break;
-            }
-        }
-        if (!ch)
-            return P2P_ERR_NOT_FOUND;
-        if (s->state == kSessionUp)
-            sendToCamera(*s, Kind::DownloadStop, nextRequest(), ch->id(), 0, nullptr, 0);
-    }
-    ch->requestStop();
-    if (!ch->join(kStopWaitMs))
-        WriteLog(3, "%s(%d):Download callback still busy after %d ms!!!", "P2P_Client_SDK_Stop_Download",
-                 __LINE__, kStopWaitMs);
-    std::lock_guard<std::mutex> lock(m_mutex);
-    retire(ch);
-    return 0;
+    return stopTransfer(cameraId, fileName, Channel::Type::Download, Kind::DownloadStop, "Download",
+                        "P2P_Client_SDK_Stop_Download");
 }
 
 int Client::deliverMessage(const char *cameraId, int32_t type, const char *payload, int32_t length)

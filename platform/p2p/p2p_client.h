@@ -190,6 +190,8 @@ public:
     void addTestSession(const std::string &cameraId, uint32_t sessionId);
 
 private:
+    int stopTransfer(const char *cameraId, const char *fileName, Channel::Type type, Kind stopKind,
+                     const char *what, const char *caller);
     struct Pending
     {
         Kind expect;

@@ -12,6 +12,7 @@
 #include "device/qmanualdial.h"
 #include "platform/devmgr/sdk_dvrmgr.h"
 #include "platform/p2p/p2p_client_sdk.h"
+#include "tests/device/devicefixture.h"
 #include "tests/support/camsimprocess.h"
 #include "tests/support/mqttbroker.h"
 #include "tests/support/onviftestconf.h"
@@ -85,23 +86,6 @@ DvrListInfo_s manual(const char *id, const char *name, const char *password, con
     return info;
 }
 
-QByteArray simConfig(const MqttBroker &broker, const QString &storage)
-{
-    return QStringLiteral(R"({
-  "broker": { "host": "127.0.0.1", "port": %1 },
-  "storage": "%2",
-  "cameras": [
-    { "kind": "p2p", "deviceId": "B765432", "p2pId": "VRNB-765432-KXPQT", "name": "Gate",
-      "password": "abc123",
-      "hd": { "width": 160, "height": 90, "fps": 10, "kbps": 100 },
-      "sd": { "width": 160, "height": 90, "fps": 10, "kbps": 80 } }
-  ]
-})")
-        .arg(broker.port())
-        .arg(storage)
-        .toUtf8();
-}
-
 } // namespace
 
 class TestQAddDevice : public QObject
@@ -142,25 +126,15 @@ void TestQAddDevice::initTestCase()
     QVERIFY2(QFile::exists(CamSimProcess::programPath()), "varno-camsim not built");
     QVERIFY(m_broker.start());
     QVERIFY(m_broker.writeClientConfig());
-    QVERIFY2(m_sim.start(simConfig(m_broker, varno::test::tempRoot() + QStringLiteral("/camera-storage"))),
+    QVERIFY2(m_sim.start(devicetest::p2pCamerasConfig(m_broker, varno::test::tempRoot() + QStringLiteral("/camera-storage"), 1)),
              qPrintable(m_sim.error()));
-    P2P_INIT_INFO_S info;
-    std::memset(&info, 0, sizeof(info));
-    info.version = P2P_INIT_VERSION;
-    std::strcpy(info.account, "varno-client");
-    std::strcpy(info.appKey, "5D0E2A91C47B38F6A1E09C7D2B64F853");
-    QCOMPARE(P2P_Client_SDK_Init(&info, "127.0.0.1", "log", &m_handle), 0);
-    QCOMPARE(P2P_Client_SDK_Register(m_handle, 0, 0), 0);
+    QVERIFY(devicetest::startP2pClient(&m_handle, nullptr));
     varno::setP2pHandle(m_handle);
 }
 
 void TestQAddDevice::cleanupTestCase()
 {
-    varno::setP2pHandle(0);
-    if (m_handle) {
-        P2P_Client_SDK_UnRegister(m_handle);
-        P2P_Client_SDK_UnInit(m_handle);
-    }
+    devicetest::stopP2pClient(m_handle);
     m_sim.stop();
     m_broker.stop();
 }

@@ -9,6 +9,7 @@
 #include "common/ui/promptscript.h"
 #include "device/qmanualdial.h"
 #include "platform/p2p/p2p_client_sdk.h"
+#include "tests/device/devicefixture.h"
 #include "tests/support/camsimprocess.h"
 #include "tests/support/mqttbroker.h"
 #include "tests/support/testenv.h"
@@ -30,47 +31,11 @@ using varno::ui::PromptScript;
 
 namespace {
 
-// The part of the main window's hub that this dialog needs: each camera
-// message of types 17 and 126 is copied (the library's buffer lives only
-// during the callback) and queued to the dialog.
-struct Hub
+// The camera messages the dialog listens to, relayed as the main window does.
+devicetest::MessageRelay &hub()
 {
-    std::mutex mutex;
-    QPointer<QManualDial> dialog;
-    QList<std::shared_ptr<QByteArray>> payloads; // kept until the test ends
-    int replies = 0;
-};
-
-Hub &hub()
-{
-    static Hub h;
-    return h;
-}
-
-int onMessage(int32_t type, const char *payload, int32_t length, const char *cameraId, void *)
-{
-    if (type != P2P_MSG_PASSWORD_CHECK_RSP && type != P2P_MSG_PASSWORD_CHECK2_RSP)
-        return 0;
-    auto copy = std::make_shared<QByteArray>(payload, length);
-    P2pMessage_S message;
-    std::memset(&message, 0, sizeof(message));
-    varno::setText(message.devId, cameraId);
-    message.type = type;
-    message.payload = copy->constData();
-    message.payloadLen = length;
-    std::lock_guard<std::mutex> lock(hub().mutex);
-    hub().payloads.append(copy);
-    ++hub().replies;
-    if (hub().dialog)
-        QMetaObject::invokeMethod(hub().dialog.data(), "recvP2pMessage", Qt::QueuedConnection,
-                                  Q_ARG(P2pMessage_S, message));
-    return 0;
-}
-
-int repliesSoFar()
-{
-    std::lock_guard<std::mutex> lock(hub().mutex);
-    return hub().replies;
+    static devicetest::MessageRelay relay{P2P_MSG_PASSWORD_CHECK_RSP, P2P_MSG_PASSWORD_CHECK2_RSP};
+    return relay;
 }
 
 DvrListInfo_s listed(const char *id, const char *name)
@@ -80,27 +45,6 @@ DvrListInfo_s listed(const char *id, const char *name)
     varno::setText(info.dev.devId, id);
     varno::setText(info.dev.devName, name);
     return info;
-}
-
-QByteArray simConfig(const MqttBroker &broker, const QString &storage)
-{
-    return QStringLiteral(R"({
-  "broker": { "host": "127.0.0.1", "port": %1 },
-  "storage": "%2",
-  "cameras": [
-    { "kind": "p2p", "deviceId": "B765432", "p2pId": "VRNB-765432-KXPQT", "name": "Gate",
-      "password": "abc123",
-      "hd": { "width": 160, "height": 90, "fps": 10, "kbps": 100 },
-      "sd": { "width": 160, "height": 90, "fps": 10, "kbps": 80 } },
-    { "kind": "p2p", "deviceId": "C100200", "p2pId": "VRNC-100200-ABCDE", "name": "Yard",
-      "password": "pw9999",
-      "hd": { "width": 160, "height": 90, "fps": 10, "kbps": 100 },
-      "sd": { "width": 160, "height": 90, "fps": 10, "kbps": 80 } }
-  ]
-})")
-        .arg(broker.port())
-        .arg(storage)
-        .toUtf8();
 }
 
 } // namespace
@@ -146,26 +90,15 @@ void TestQManualDial::initTestCase()
     QVERIFY2(QFile::exists(CamSimProcess::programPath()), "varno-camsim not built");
     QVERIFY(m_broker.start());
     QVERIFY(m_broker.writeClientConfig());
-    QVERIFY2(m_sim.start(simConfig(m_broker, varno::test::tempRoot() + QStringLiteral("/camera-storage"))),
+    QVERIFY2(m_sim.start(devicetest::p2pCamerasConfig(m_broker, varno::test::tempRoot() + QStringLiteral("/camera-storage"), 2)),
              qPrintable(m_sim.error()));
-    P2P_INIT_INFO_S info;
-    std::memset(&info, 0, sizeof(info));
-    info.version = P2P_INIT_VERSION;
-    std::strcpy(info.account, "varno-client");
-    std::strcpy(info.appKey, "5D0E2A91C47B38F6A1E09C7D2B64F853");
-    QCOMPARE(P2P_Client_SDK_Init(&info, "127.0.0.1", "log", &m_handle), 0);
-    QCOMPARE(P2P_Client_SDK_Set_MsgCB(m_handle, onMessage, nullptr), 0);
-    QCOMPARE(P2P_Client_SDK_Register(m_handle, 0, 0), 0);
+    QVERIFY(devicetest::startP2pClient(&m_handle, &hub()));
     varno::setP2pHandle(m_handle);
 }
 
 void TestQManualDial::cleanupTestCase()
 {
-    varno::setP2pHandle(0);
-    if (m_handle) {
-        P2P_Client_SDK_UnRegister(m_handle);
-        P2P_Client_SDK_UnInit(m_handle);
-    }
+    devicetest::stopP2pClient(m_handle);
     m_sim.stop();
     m_broker.stop();
 }
@@ -173,15 +106,13 @@ void TestQManualDial::cleanupTestCase()
 void TestQManualDial::init()
 {
     m_dialog = std::make_unique<QManualDial>();
-    std::lock_guard<std::mutex> lock(hub().mutex);
-    hub().dialog = m_dialog.get();
+    hub().setDialog(m_dialog.get());
 }
 
 void TestQManualDial::cleanup()
 {
     {
-        std::lock_guard<std::mutex> lock(hub().mutex);
-        hub().dialog = nullptr;
+        hub().setDialog(nullptr);
     }
     // Replies still on their way are dropped with the dialog.
     QTest::qWait(50);
@@ -197,7 +128,7 @@ void TestQManualDial::fill(const QString &id, const QString &name, const QString
 
 void TestQManualDial::waitReplies(int total)
 {
-    QTRY_VERIFY_WITH_TIMEOUT(repliesSoFar() >= total, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(hub().replies() >= total, 10000);
     // Let the queued calls run.
     QTest::qWait(100);
 }
@@ -267,7 +198,7 @@ void TestQManualDial::correctPasswordAddsOnce()
 {
     PromptScript script;
     QSignalSpy added(m_dialog.get(), &QManualDial::sendManualInfo);
-    const int before = repliesSoFar();
+    const int before = hub().replies();
     fill(QStringLiteral("B765432"), QStringLiteral("Tor Süd"), QStringLiteral("abc123"));
     m_dialog->on_addButton_clicked();
     QCOMPARE(script.count(), 0); // the outcome waits for the reply
@@ -295,7 +226,7 @@ void TestQManualDial::wrongPasswordIsReported()
 {
     PromptScript script;
     QSignalSpy added(m_dialog.get(), &QManualDial::sendManualInfo);
-    const int before = repliesSoFar();
+    const int before = hub().replies();
     fill(QStringLiteral("C100200"), QStringLiteral("Yard"), QStringLiteral("wrong1"));
     m_dialog->on_addButton_clicked();
     waitReplies(before + 2);
@@ -313,16 +244,14 @@ void TestQManualDial::secondCheckReplacesTheFirst()
     QSignalSpy added(m_dialog.get(), &QManualDial::sendManualInfo);
     // Block the replies until both checks are sent: the hub has no dialog.
     {
-        std::lock_guard<std::mutex> lock(hub().mutex);
-        hub().dialog = nullptr;
+        hub().setDialog(nullptr);
     }
-    const int before = repliesSoFar();
+    const int before = hub().replies();
     fill(QStringLiteral("C100200"), QStringLiteral("Yard"), QStringLiteral("wrong1"));
     m_dialog->on_addButton_clicked();
     waitReplies(before + 2);
     {
-        std::lock_guard<std::mutex> lock(hub().mutex);
-        hub().dialog = m_dialog.get();
+        hub().setDialog(m_dialog.get());
     }
     fill(QStringLiteral("C100200"), QStringLiteral("Yard"), QStringLiteral("pw9999"));
     m_dialog->on_addButton_clicked();
@@ -340,10 +269,9 @@ void TestQManualDial::replyForAnotherCameraIsIgnored()
     QSignalSpy added(m_dialog.get(), &QManualDial::sendManualInfo);
     fill(QStringLiteral("B765432"), QStringLiteral("Gate"), QStringLiteral("abc123"));
     {
-        std::lock_guard<std::mutex> lock(hub().mutex);
-        hub().dialog = nullptr;
+        hub().setDialog(nullptr);
     }
-    const int before = repliesSoFar();
+    const int before = hub().replies();
     m_dialog->on_addButton_clicked();
     waitReplies(before + 2);
     QCOMPARE(m_dialog->pending().size(), 1);
@@ -380,10 +308,9 @@ void TestQManualDial::alreadyListedAtReplyTime()
     PromptScript script;
     QSignalSpy added(m_dialog.get(), &QManualDial::sendManualInfo);
     {
-        std::lock_guard<std::mutex> lock(hub().mutex);
-        hub().dialog = nullptr;
+        hub().setDialog(nullptr);
     }
-    const int before = repliesSoFar();
+    const int before = hub().replies();
     fill(QStringLiteral("B765432"), QStringLiteral("Gate"), QStringLiteral("abc123"));
     m_dialog->on_addButton_clicked();
     waitReplies(before + 2);
@@ -418,10 +345,9 @@ void TestQManualDial::cancelClearsButKeepsPending()
 {
     PromptScript script;
     {
-        std::lock_guard<std::mutex> lock(hub().mutex);
-        hub().dialog = nullptr;
+        hub().setDialog(nullptr);
     }
-    const int before = repliesSoFar();
+    const int before = hub().replies();
     m_dialog->show();
     fill(QStringLiteral("B765432"), QStringLiteral("Gate"), QStringLiteral("abc123"));
     m_dialog->on_addButton_clicked();

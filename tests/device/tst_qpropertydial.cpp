@@ -13,6 +13,7 @@
 #include "device/qrenamefrm.h"
 #include "platform/devmgr/sdk_dvrmgr.h"
 #include "platform/p2p/p2p_client_sdk.h"
+#include "tests/device/devicefixture.h"
 #include "tests/support/camsimprocess.h"
 #include "tests/support/mqttbroker.h"
 #include "tests/support/testenv.h"
@@ -34,44 +35,11 @@ using varno::ui::PromptScript;
 
 namespace {
 
-struct Hub
+// The camera messages the dialog listens to, relayed as the main window does.
+devicetest::MessageRelay &hub()
 {
-    std::mutex mutex;
-    QPointer<QPropertyDial> dialog;
-    QList<std::shared_ptr<QByteArray>> payloads;
-    int replies = 0;
-};
-
-Hub &hub()
-{
-    static Hub h;
-    return h;
-}
-
-int onMessage(int32_t type, const char *payload, int32_t length, const char *cameraId, void *)
-{
-    if (type != P2P_MSG_PASSWORD_CHANGE_RSP)
-        return 0;
-    auto copy = std::make_shared<QByteArray>(payload, length);
-    P2pMessage_S message;
-    std::memset(&message, 0, sizeof(message));
-    varno::setText(message.devId, cameraId);
-    message.type = type;
-    message.payload = copy->constData();
-    message.payloadLen = length;
-    std::lock_guard<std::mutex> lock(hub().mutex);
-    hub().payloads.append(copy);
-    ++hub().replies;
-    if (hub().dialog)
-        QMetaObject::invokeMethod(hub().dialog.data(), "recvP2pMessage", Qt::QueuedConnection,
-                                  Q_ARG(P2pMessage_S, message));
-    return 0;
-}
-
-int repliesSoFar()
-{
-    std::lock_guard<std::mutex> lock(hub().mutex);
-    return hub().replies;
+    static devicetest::MessageRelay relay{P2P_MSG_PASSWORD_CHANGE_RSP};
+    return relay;
 }
 
 DeviceInfo_s device(const char *id, const char *name, const char *password, const char *p2pId)
@@ -94,27 +62,6 @@ DeviceInfo_s enciphered(DeviceInfo_s d)
         std::memcpy(d.password, out, sizeof(d.password) - 1);
     }
     return d;
-}
-
-QByteArray simConfig(const MqttBroker &broker, const QString &storage)
-{
-    return QStringLiteral(R"({
-  "broker": { "host": "127.0.0.1", "port": %1 },
-  "storage": "%2",
-  "cameras": [
-    { "kind": "p2p", "deviceId": "B765432", "p2pId": "VRNB-765432-KXPQT", "name": "Gate",
-      "password": "abc123",
-      "hd": { "width": 160, "height": 90, "fps": 10, "kbps": 100 },
-      "sd": { "width": 160, "height": 90, "fps": 10, "kbps": 80 } },
-    { "kind": "p2p", "deviceId": "C100200", "p2pId": "VRNC-100200-ABCDE", "name": "Yard",
-      "password": "pw9999",
-      "hd": { "width": 160, "height": 90, "fps": 10, "kbps": 100 },
-      "sd": { "width": 160, "height": 90, "fps": 10, "kbps": 80 } }
-  ]
-})")
-        .arg(broker.port())
-        .arg(storage)
-        .toUtf8();
 }
 
 } // namespace
@@ -162,25 +109,14 @@ void TestQPropertyDial::initTestCase()
     QVERIFY2(QFile::exists(CamSimProcess::programPath()), "varno-camsim not built");
     QVERIFY(m_broker.start());
     QVERIFY(m_broker.writeClientConfig());
-    QVERIFY2(m_sim.start(simConfig(m_broker, varno::test::tempRoot() + QStringLiteral("/camera-storage"))),
+    QVERIFY2(m_sim.start(devicetest::p2pCamerasConfig(m_broker, varno::test::tempRoot() + QStringLiteral("/camera-storage"), 2)),
              qPrintable(m_sim.error()));
-    P2P_INIT_INFO_S info;
-    std::memset(&info, 0, sizeof(info));
-    info.version = P2P_INIT_VERSION;
-    std::strcpy(info.account, "varno-client");
-    std::strcpy(info.appKey, "5D0E2A91C47B38F6A1E09C7D2B64F853");
-    QCOMPARE(P2P_Client_SDK_Init(&info, "127.0.0.1", "log", &m_handle), 0);
-    QCOMPARE(P2P_Client_SDK_Set_MsgCB(m_handle, onMessage, nullptr), 0);
-    QCOMPARE(P2P_Client_SDK_Register(m_handle, 0, 0), 0);
+    QVERIFY(devicetest::startP2pClient(&m_handle, &hub()));
 }
 
 void TestQPropertyDial::cleanupTestCase()
 {
-    varno::setP2pHandle(0);
-    if (m_handle) {
-        P2P_Client_SDK_UnRegister(m_handle);
-        P2P_Client_SDK_UnInit(m_handle);
-    }
+    devicetest::stopP2pClient(m_handle);
     m_sim.stop();
     m_broker.stop();
     SDK_DVRMGR_UnInit();
@@ -193,15 +129,13 @@ void TestQPropertyDial::init()
     char user[32] = {};
     std::strcpy(user, "admin");
     m_dialog->setUserName(user);
-    std::lock_guard<std::mutex> lock(hub().mutex);
-    hub().dialog = m_dialog.get();
+    hub().setDialog(m_dialog.get());
 }
 
 void TestQPropertyDial::cleanup()
 {
     {
-        std::lock_guard<std::mutex> lock(hub().mutex);
-        hub().dialog = nullptr;
+        hub().setDialog(nullptr);
     }
     QTest::qWait(20);
     m_dialog.reset();
@@ -337,13 +271,13 @@ void TestQPropertyDial::changeAcceptedByTheCamera()
     QSignalSpy changed(m_dialog.get(), &QPropertyDial::sendDevProperty);
     QSignalSpy logged(m_dialog.get(), &QPropertyDial::sendLogInfo);
     m_dialog->setDevId(QStringLiteral("B765432"));
-    const int before = repliesSoFar();
+    const int before = hub().replies();
     setFields(QStringLiteral("Gate north"), QStringLiteral("abc123"), QStringLiteral("Newpass7"),
               QStringLiteral("Newpass7"));
     m_dialog->passwdPage()->on_changeButton_clicked();
     QCOMPARE(script.count(), 0);
     QVERIFY(m_dialog->passwdPage()->changeInFlight());
-    QTRY_VERIFY_WITH_TIMEOUT(repliesSoFar() > before, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(hub().replies() > before, 10000);
     QTRY_COMPARE(changed.count(), 1);
     const auto dev = changed[0][0].value<DeviceInfo_s>();
     QCOMPARE(QByteArray(dev.devId), QByteArray("B765432"));
@@ -371,10 +305,10 @@ void TestQPropertyDial::changeRefusedByTheCamera()
     QSignalSpy changed(m_dialog.get(), &QPropertyDial::sendDevProperty);
     QSignalSpy logged(m_dialog.get(), &QPropertyDial::sendLogInfo);
     m_dialog->setDevId(QStringLiteral("C100200"));
-    const int before = repliesSoFar();
+    const int before = hub().replies();
     setFields(QStringLiteral("Yard"), QStringLiteral("wrong77"), QStringLiteral("Other888"), QStringLiteral("Other888"));
     m_dialog->passwdPage()->on_changeButton_clicked();
-    QTRY_VERIFY_WITH_TIMEOUT(repliesSoFar() > before, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(hub().replies() > before, 10000);
     QTRY_COMPARE(script.count(), 1);
     QCOMPARE(script.take().at(0).text,
              QStringLiteral("Change device [C100200] Password failed, Please enter the correct old password !"));
@@ -411,20 +345,19 @@ void TestQPropertyDial::replyAfterSwitchingCameraGoesToTheCameraAsked()
     PromptScript script;
     QSignalSpy changed(m_dialog.get(), &QPropertyDial::sendDevProperty);
     {
-        std::lock_guard<std::mutex> lock(hub().mutex);
-        hub().dialog = nullptr;
+        hub().setDialog(nullptr);
     }
     m_dialog->setDevId(QStringLiteral("C100200"));
-    const int before = repliesSoFar();
+    const int before = hub().replies();
     setFields(QStringLiteral("Yard"), QStringLiteral("pw9999"), QStringLiteral("Yard2019"), QStringLiteral("Yard2019"));
     m_dialog->passwdPage()->on_changeButton_clicked();
-    QTRY_VERIFY_WITH_TIMEOUT(repliesSoFar() > before, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(hub().replies() > before, 10000);
     // The operator turns to another camera before the answer is handled.
     m_dialog->setDevId(QStringLiteral("B765432"));
     P2pMessage_S message;
     {
-        std::lock_guard<std::mutex> lock(hub().mutex);
-        const auto &payload = hub().payloads.last();
+        const std::shared_ptr<QByteArray> payload = hub().lastPayload();
+        QVERIFY(payload);
         std::memset(&message, 0, sizeof(message));
         varno::setText(message.devId, "VRNC-100200-ABCDE");
         message.type = P2P_MSG_PASSWORD_CHANGE_RSP;

@@ -1,0 +1,135 @@
+#pragma once
+
+// Helpers shared by the device dialogs' tests: the camera simulator's
+// configuration, the client side of the P2P library, and the relay that
+// hands camera messages to a dialog as the main window does.
+
+#include "common/metatypes.h"
+#include "common/p2phandle.h"
+#include "common/p2pmessage.h"
+#include "common/textfield.h"
+#include "platform/p2p/p2p_client_sdk.h"
+#include "tests/support/mqttbroker.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <algorithm>
+#include <cstring>
+#include <initializer_list>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace devicetest {
+
+// Each camera message of the given types is copied (the library's buffer
+// lives only during the callback) and queued to the dialog's
+// recvP2pMessage. Copies are kept until the relay goes.
+class MessageRelay
+{
+public:
+    explicit MessageRelay(std::initializer_list<int32_t> types) : m_types(types) {}
+
+    void setDialog(QObject *dialog)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_dialog = dialog;
+    }
+
+    int replies() const
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_replies;
+    }
+
+    std::shared_ptr<QByteArray> lastPayload() const
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_payloads.isEmpty() ? nullptr : m_payloads.last();
+    }
+
+    // The library's message callback; user is the relay.
+    static int onMessage(int32_t type, const char *payload, int32_t length, const char *cameraId, void *user)
+    {
+        auto *self = static_cast<MessageRelay *>(user);
+        if (std::find(self->m_types.begin(), self->m_types.end(), type) == self->m_types.end())
+            return 0;
+        auto copy = std::make_shared<QByteArray>(payload, length);
+        P2pMessage_S message;
+        std::memset(&message, 0, sizeof(message));
+        varno::setText(message.devId, cameraId);
+        message.type = type;
+        message.payload = copy->constData();
+        message.payloadLen = length;
+        std::lock_guard<std::mutex> lock(self->m_mutex);
+        self->m_payloads.append(copy);
+        ++self->m_replies;
+        if (self->m_dialog)
+            QMetaObject::invokeMethod(self->m_dialog.data(), "recvP2pMessage", Qt::QueuedConnection,
+                                      Q_ARG(P2pMessage_S, message));
+        return 0;
+    }
+
+private:
+    const std::vector<int32_t> m_types;
+    mutable std::mutex m_mutex;
+    QPointer<QObject> m_dialog;
+    QList<std::shared_ptr<QByteArray>> m_payloads;
+    int m_replies = 0;
+};
+
+// The simulator with the cameras Gate (B765432, password "abc123") and,
+// when count is 2, Yard (C100200, "pw9999").
+inline QByteArray p2pCamerasConfig(const varno::test::MqttBroker &broker, const QString &storage, int count)
+{
+    const QString yard = QStringLiteral(R"(,
+    { "kind": "p2p", "deviceId": "C100200", "p2pId": "VRNC-100200-ABCDE", "name": "Yard",
+      "password": "pw9999",
+      "hd": { "width": 160, "height": 90, "fps": 10, "kbps": 100 },
+      "sd": { "width": 160, "height": 90, "fps": 10, "kbps": 80 } })");
+    return QStringLiteral(R"({
+  "broker": { "host": "127.0.0.1", "port": %1 },
+  "storage": "%2",
+  "cameras": [
+    { "kind": "p2p", "deviceId": "B765432", "p2pId": "VRNB-765432-KXPQT", "name": "Gate",
+      "password": "abc123",
+      "hd": { "width": 160, "height": 90, "fps": 10, "kbps": 100 },
+      "sd": { "width": 160, "height": 90, "fps": 10, "kbps": 80 } }%3
+  ]
+})")
+        .arg(broker.port())
+        .arg(storage)
+        .arg(count > 1 ? yard : QString())
+        .toUtf8();
+}
+
+// Initialises and registers the P2P library as the client does, with the
+// relay (if any) as its message callback. Returns whether every step worked.
+inline bool startP2pClient(P2P_HANDLE *handle, MessageRelay *relay)
+{
+    P2P_INIT_INFO_S info;
+    std::memset(&info, 0, sizeof(info));
+    info.version = P2P_INIT_VERSION;
+    std::strcpy(info.account, "varno-client");
+    std::strcpy(info.appKey, "5D0E2A91C47B38F6A1E09C7D2B64F853");
+    if (P2P_Client_SDK_Init(&info, "127.0.0.1", "log", handle) != 0)
+        return false;
+    if (relay && P2P_Client_SDK_Set_MsgCB(*handle, &MessageRelay::onMessage, relay) != 0)
+        return false;
+    return P2P_Client_SDK_Register(*handle, 0, 0) == 0;
+}
+
+inline void stopP2pClient(P2P_HANDLE handle)
+{
+    varno::setP2pHandle(0);
+    if (handle) {
+        P2P_Client_SDK_UnRegister(handle);
+        P2P_Client_SDK_UnInit(handle);
+    }
+}
+
+} // namespace devicetest
