@@ -638,13 +638,20 @@ int Client::startPlayback(const char *cameraId, const char *fileName, P2P_PLAYBA
     const bool answered = waitPending(lock, request, pending, m_config.requestTimeoutMs);
     if (answered && pending->status == kOk)
         return int(ch->id());
-    s = findSession(cam);
-    if (s)
+    return abandonTransfer(cam, ch, answered, pending->status);
+}
+
+// A playback or download the camera did not start: the channel leaves the
+// session (still under m_mutex) and the camera's answer becomes the result.
+int Client::abandonTransfer(const std::string &cam, const std::shared_ptr<Channel> &ch, bool answered,
+                            int status)
+{
+    if (Session *s = findSession(cam))
         s->transfers.erase(ch->id());
     retire(ch);
     if (!answered)
         return P2P_ERR_TIMEOUT;
-    return pending->status == kErrRefused ? P2P_ERR_REFUSED : P2P_ERR_NOT_FOUND;
+    return status == kErrRefused ? P2P_ERR_REFUSED : P2P_ERR_NOT_FOUND;
 }
 
 int Client::stopPlayback(const char *cameraId, const char *fileName)
@@ -741,13 +748,7 @@ int Client::startDownload(const char *cameraId, const char *fileName, P2P_DOWNLO
         ch->fileSize = getU32(pending->body.data());
         return int(ch->id());
     }
-    s = findSession(cam);
-    if (s)
-        s->transfers.erase(ch->id());
-    retire(ch);
-    if (!answered)
-        return P2P_ERR_TIMEOUT;
-    return pending->status == kErrRefused ? P2P_ERR_REFUSED : P2P_ERR_NOT_FOUND;
+    return abandonTransfer(cam, ch, answered, pending->status);
 }
 
 int Client::stopDownload(const char *cameraId, const char *fileName)

@@ -190,6 +190,7 @@ public:
     void addTestSession(const std::string &cameraId, uint32_t sessionId);
 
 private:
+    int abandonTransfer(const std::string &cam, const std::shared_ptr<Channel> &ch, bool answered, int status);
     int stopTransfer(const char *cameraId, const char *fileName, Channel::Type type, Kind stopKind,
                      const char *what, const char *caller);
     struct Pending

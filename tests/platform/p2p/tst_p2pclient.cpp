@@ -343,6 +343,7 @@ private slots:
 
 private:
     int connectTo(const char *camera);
+    int openFirstStream(const char *camera, const char *password, FrameSink &sink, char *buffer);
 
     MqttBroker m_broker;
     CamSimProcess m_sim;
@@ -382,6 +383,18 @@ int TestP2pClient::connectTo(const char *camera)
     if (status == P2P_SESSION_CONNECTED)
         return 0;
     return P2P_Client_SDK_Connect_Peer(m_handle, camera);
+}
+
+// Reads the camera's stream descriptions into buffer and opens its first
+// stream into sink: the open's result, or the failing read's.
+int TestP2pClient::openFirstStream(const char *camera, const char *password, FrameSink &sink, char *buffer)
+{
+    int32_t count = 0;
+    const int ret = P2P_Client_SDK_Get_StreamDescr(m_handle, camera, &count, buffer);
+    if (ret != 0)
+        return ret;
+    const int32_t params[3] = {1, 5, 0};
+    return P2P_Client_SDK_Open_Stream(m_handle, camera, buffer, onFrame, &sink, params, password, 0);
 }
 
 void TestP2pClient::initAndRegister()
@@ -605,11 +618,8 @@ void TestP2pClient::wrongStreamPassword()
 {
     QCOMPARE(connectTo(kCamA), 0);
     char buffer[P2P_STREAM_DESCR_BUFFER];
-    int32_t count = 0;
-    QCOMPARE(P2P_Client_SDK_Get_StreamDescr(m_handle, kCamA, &count, buffer), 0);
     FrameSink sink;
-    const int32_t params[3] = {1, 5, 0};
-    QCOMPARE(P2P_Client_SDK_Open_Stream(m_handle, kCamA, buffer, onFrame, &sink, params, "wrong", 0),
+    QCOMPARE(openFirstStream(kCamA, "wrong", sink, buffer),
              int(P2P_ERR_REFUSED));
     // The camera says why with notice 88.
     QVERIFY(g_msgs.waitFor(P2P_MSG_STREAM_PASSWORD, kCamA, 3000));
@@ -765,11 +775,8 @@ void TestP2pClient::passwordChange()
     // The camera keeps it: the old password no longer opens its stream.
     QCOMPARE(m_sim.command(QStringLiteral("C100200 password")), QStringLiteral("OK newpass77"));
     char buffer[P2P_STREAM_DESCR_BUFFER];
-    int32_t count = 0;
-    QCOMPARE(P2P_Client_SDK_Get_StreamDescr(m_handle, kCamB, &count, buffer), 0);
     FrameSink sink;
-    const int32_t params[3] = {1, 5, 0};
-    QCOMPARE(P2P_Client_SDK_Open_Stream(m_handle, kCamB, buffer, onFrame, &sink, params, kPwdB, 0),
+    QCOMPARE(openFirstStream(kCamB, kPwdB, sink, buffer),
              int(P2P_ERR_REFUSED));
     QCOMPARE(change("newpass77", kPwdB), 0);
 }
@@ -1001,11 +1008,8 @@ void TestP2pClient::faultStallAndNotices()
 {
     QCOMPARE(connectTo(kCamA), 0);
     char buffer[P2P_STREAM_DESCR_BUFFER];
-    int32_t count = 0;
-    QCOMPARE(P2P_Client_SDK_Get_StreamDescr(m_handle, kCamA, &count, buffer), 0);
     FrameSink sink;
-    const int32_t params[3] = {1, 5, 0};
-    QVERIFY(P2P_Client_SDK_Open_Stream(m_handle, kCamA, buffer, onFrame, &sink, params, kPwdA, 0) > 0);
+    QVERIFY(openFirstStream(kCamA, kPwdA, sink, buffer) > 0);
     QVERIFY(waitUntil([&] { return sink.videoCount() >= 10; }, 5000));
     QCOMPARE(m_sim.command(QStringLiteral("B765432 stall 0 on")), QStringLiteral("OK stall"));
     QThread::msleep(300);
@@ -1086,11 +1090,8 @@ void TestP2pClient::cameraOfflineAndBack()
 {
     QCOMPARE(connectTo(kCamB), 0);
     char buffer[P2P_STREAM_DESCR_BUFFER];
-    int32_t count = 0;
-    QCOMPARE(P2P_Client_SDK_Get_StreamDescr(m_handle, kCamB, &count, buffer), 0);
     FrameSink sink;
-    const int32_t params[3] = {1, 5, 0};
-    QVERIFY(P2P_Client_SDK_Open_Stream(m_handle, kCamB, buffer, onFrame, &sink, params, kPwdB, 0) > 0);
+    QVERIFY(openFirstStream(kCamB, kPwdB, sink, buffer) > 0);
     QVERIFY(waitUntil([&] { return sink.videoCount() >= 10; }, 5000));
     QCOMPARE(m_sim.command(QStringLiteral("C100200 offline")), QStringLiteral("OK offline"));
     int32_t status = 0;
@@ -1115,11 +1116,8 @@ void TestP2pClient::brokerKilledMidStream()
 {
     QCOMPARE(connectTo(kCamA), 0);
     char buffer[P2P_STREAM_DESCR_BUFFER];
-    int32_t count = 0;
-    QCOMPARE(P2P_Client_SDK_Get_StreamDescr(m_handle, kCamA, &count, buffer), 0);
     FrameSink sink;
-    const int32_t params[3] = {1, 5, 0};
-    QVERIFY(P2P_Client_SDK_Open_Stream(m_handle, kCamA, buffer, onFrame, &sink, params, kPwdA, 0) > 0);
+    QVERIFY(openFirstStream(kCamA, kPwdA, sink, buffer) > 0);
     QVERIFY(waitUntil([&] { return sink.videoCount() >= 10; }, 5000));
     m_broker.kill();
     int32_t status = 0;
