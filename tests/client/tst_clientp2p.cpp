@@ -10,12 +10,9 @@
 #include "common/logfile.h"
 #include "common/p2precords.h"
 #include "tests/support/camsimprocess.h"
+#include "tests/support/media/testmedia.h"
 #include "tests/support/mqttbroker.h"
 #include "tests/support/testenv.h"
-
-extern "C" {
-#include <libavcodec/avcodec.h>
-}
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -78,46 +75,6 @@ public:
     std::mutex mutex;
     std::vector<Received> got;
 };
-
-int decodePictures(const QByteArray &annexB, int *width)
-{
-    const AVCodec *codec = avcodec_find_decoder(AV_CODEC_ID_H264);
-    AVCodecContext *ctx = avcodec_alloc_context3(codec);
-    AVCodecParserContext *parser = av_parser_init(AV_CODEC_ID_H264);
-    avcodec_open2(ctx, codec, nullptr);
-    AVPacket *pkt = av_packet_alloc();
-    AVFrame *frame = av_frame_alloc();
-    QByteArray data = annexB + QByteArray(AV_INPUT_BUFFER_PADDING_SIZE, 0);
-    const uint8_t *p = reinterpret_cast<const uint8_t *>(data.constData());
-    int left = int(annexB.size());
-    int pictures = 0;
-    bool errors = false;
-    for (bool flushed = false; left > 0 || !flushed;) {
-        uint8_t *out = nullptr;
-        int outSize = 0;
-        const int used = av_parser_parse2(parser, ctx, &out, &outSize, left > 0 ? p : nullptr, left,
-                                          AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
-        flushed = left <= 0;
-        p += used;
-        left -= used;
-        if (outSize > 0) {
-            pkt->data = out;
-            pkt->size = outSize;
-            if (avcodec_send_packet(ctx, pkt) < 0)
-                errors = true;
-            while (avcodec_receive_frame(ctx, frame) == 0) {
-                ++pictures;
-                *width = frame->width;
-                errors = errors || frame->decode_error_flags;
-            }
-        }
-    }
-    av_frame_free(&frame);
-    av_packet_free(&pkt);
-    av_parser_close(parser);
-    avcodec_free_context(&ctx);
-    return errors ? -1 : pictures;
-}
 
 struct LiveSink
 {
@@ -275,12 +232,13 @@ void TestClientP2p::endToEndWithSimulatedCamera()
     QVERIFY(P2P_Client_SDK_Open_Stream(h, p2pId, descr, onFrame, &sink, params, "abc123", 0) > 0);
     QTRY_VERIFY_WITH_TIMEOUT(sink.nals > 60, 10000);
     QCOMPARE(P2P_Client_SDK_Close_Stream(h, p2pId, descr), 0);
-    int width = 0;
     {
         std::lock_guard<std::mutex> lock(sink.mutex);
-        QVERIFY(decodePictures(sink.stream, &width) > 20);
+        const varno::test::Decoded d = varno::test::decodeAnnexB(sink.stream);
+        QVERIFY(d.pictures > 20);
+        QCOMPARE(d.errors, 0);
+        QCOMPARE(d.width, 320);
     }
-    QCOMPARE(width, 320);
 
     // Every request type, each answered through Client::sendP2pMsg.
     auto deliver = [&](int32_t type, const void *payload, int32_t length) {

@@ -8,6 +8,8 @@
 #include "common/p2phandle.h"
 #include "common/p2pmessage.h"
 #include "common/textfield.h"
+#include "device/passwordcipher.h"
+#include "platform/devmgr/sdk_dvrmgr.h"
 #include "platform/p2p/p2p_client_sdk.h"
 #include "tests/support/mqttbroker.h"
 
@@ -130,6 +132,48 @@ inline void stopP2pClient(P2P_HANDLE handle)
         P2P_Client_SDK_UnRegister(handle);
         P2P_Client_SDK_UnInit(handle);
     }
+}
+
+// A camera message as the relay hands it on; payload stays the caller's.
+inline P2pMessage_S message(const char *cameraId, int32_t type, const void *payload, int32_t length)
+{
+    P2pMessage_S m;
+    std::memset(&m, 0, sizeof(m));
+    varno::setText(m.devId, cameraId);
+    m.type = type;
+    m.payload = static_cast<const char *>(payload);
+    m.payloadLen = length;
+    return m;
+}
+
+// The record with its password enciphered, as the store holds it.
+inline DeviceInfo_s enciphered(DeviceInfo_s d)
+{
+    char out[64] = {};
+    if (encode(d.password, out) == 0) {
+        std::memset(d.password, 0, sizeof(d.password));
+        std::memcpy(d.password, out, sizeof(d.password) - 1);
+    }
+    return d;
+}
+
+inline QString plainPassword(const DeviceInfo_s &d)
+{
+    char out[64] = {};
+    if (decode(d.password, out) != 0)
+        return QStringLiteral("<not enciphered>");
+    return QString::fromLatin1(out);
+}
+
+// The camera list in the open store.
+inline std::vector<DeviceInfo_s> stored()
+{
+    std::vector<DeviceInfo_s> buffer(kMaxDevices);
+    int count = 0;
+    if (SDK_DVRMGR_GetDevInfo(buffer.data(), &count) != 0)
+        return {};
+    buffer.resize(size_t(count));
+    return buffer;
 }
 
 } // namespace devicetest

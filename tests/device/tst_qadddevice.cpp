@@ -33,6 +33,7 @@
 using varno::test::CamSimProcess;
 using varno::test::MqttBroker;
 using varno::ui::PromptScript;
+using namespace devicetest;
 
 namespace {
 
@@ -44,34 +45,6 @@ DeviceInfo_s found(const char *id, const char *ip, const char *url)
     varno::setText(d.ipAddr, ip);
     varno::setText(d.serviceAddr, url);
     return d;
-}
-
-DeviceInfo_s enciphered(DeviceInfo_s d)
-{
-    char out[64] = {};
-    if (encode(d.password, out) == 0) {
-        std::memset(d.password, 0, sizeof(d.password));
-        std::memcpy(d.password, out, sizeof(d.password) - 1);
-    }
-    return d;
-}
-
-std::vector<DeviceInfo_s> stored()
-{
-    std::vector<DeviceInfo_s> buffer(kMaxDevices);
-    int count = 0;
-    if (SDK_DVRMGR_GetDevInfo(buffer.data(), &count) != 0)
-        return {};
-    buffer.resize(size_t(count));
-    return buffer;
-}
-
-QString plainPassword(const DeviceInfo_s &d)
-{
-    char out[64] = {};
-    if (decode(d.password, out) != 0)
-        return QStringLiteral("<not enciphered>");
-    return QString::fromLatin1(out);
 }
 
 DvrListInfo_s manual(const char *id, const char *name, const char *password, const char *p2pId)
@@ -113,6 +86,24 @@ private slots:
 private:
     QTableWidget *table() const { return m_dialog->findChild<QTableWidget *>("devTableWidget"); }
     void tick(int row) { table()->item(row, 0)->setCheckState(Qt::Checked); }
+    // Discovery results as the client hands them over.
+    void show(std::vector<DeviceInfo_s> results)
+    {
+        m_dialog->RecvSearchReslutFromClient(int(results.size()), results.data());
+    }
+    // The table holds one ticked row, as left from an earlier discovery.
+    void oneTickedRow(const QString &id, const QString &ip, const QString &url)
+    {
+        table()->setRowCount(0);
+        table()->insertRow(0);
+        auto *check = new QTableWidgetItem;
+        check->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
+        check->setCheckState(Qt::Checked);
+        table()->setItem(0, 0, check);
+        table()->setItem(0, 1, new QTableWidgetItem(id));
+        table()->setItem(0, 2, new QTableWidgetItem(ip));
+        table()->setItem(0, 3, new QTableWidgetItem(url));
+    }
 
     MqttBroker m_broker;
     CamSimProcess m_sim;
@@ -126,15 +117,15 @@ void TestQAddDevice::initTestCase()
     QVERIFY2(QFile::exists(CamSimProcess::programPath()), "varno-camsim not built");
     QVERIFY(m_broker.start());
     QVERIFY(m_broker.writeClientConfig());
-    QVERIFY2(m_sim.start(devicetest::p2pCamerasConfig(m_broker, varno::test::tempRoot() + QStringLiteral("/camera-storage"), 1)),
+    QVERIFY2(m_sim.start(p2pCamerasConfig(m_broker, varno::test::tempRoot() + QStringLiteral("/camera-storage"), 1)),
              qPrintable(m_sim.error()));
-    QVERIFY(devicetest::startP2pClient(&m_handle, nullptr));
+    QVERIFY(startP2pClient(&m_handle, nullptr));
     varno::setP2pHandle(m_handle);
 }
 
 void TestQAddDevice::cleanupTestCase()
 {
-    devicetest::stopP2pClient(m_handle);
+    stopP2pClient(m_handle);
     m_sim.stop();
     m_broker.stop();
 }
@@ -164,18 +155,10 @@ void TestQAddDevice::listedCameraGetsNoRow()
 {
     QCOMPARE(m_dialog->devList().size(), 1);
     QCOMPARE(QByteArray(m_dialog->devList()[0].dev.password), QByteArray("stored55"));
-    const DeviceInfo_s results[] = {
-        found("uuid-known-1", "127.0.0.5", "http://127.0.0.5/onvif/device_service"),
-        found("uuid-new-2", "127.0.0.6", "http://127.0.0.6/onvif/device_service"),
-        found("B765432", "127.0.0.7", "http://127.0.0.7/onvif/device_service"),
-    };
-    m_dialog->RecvSearchReslutFromClient(3, const_cast<DeviceInfo_s *>(results));
+    const DeviceInfo_s fresh = found("uuid-new-2", "127.0.0.6", "http://127.0.0.6/onvif/device_service");
+    show({found("uuid-known-1", "127.0.0.5", "http://127.0.0.5/onvif/device_service"), fresh,
+          found("B765432", "127.0.0.7", "http://127.0.0.7/onvif/device_service")});
     QTableWidget *t = table();
-    QCOMPARE(t->columnCount(), 4);
-    QCOMPARE(t->horizontalHeaderItem(0)->text(), QString());
-    QCOMPARE(t->horizontalHeaderItem(1)->text(), QStringLiteral("Camera ID"));
-    QCOMPARE(t->horizontalHeaderItem(2)->text(), QStringLiteral("IP"));
-    QCOMPARE(t->horizontalHeaderItem(3)->text(), QStringLiteral("ONVIF URL"));
     QCOMPARE(t->rowCount(), 2);
     QCOMPARE(t->item(0, 1)->text(), QStringLiteral("uuid-new-2"));
     QCOMPARE(t->item(0, 2)->text(), QStringLiteral("127.0.0.6"));
@@ -183,7 +166,7 @@ void TestQAddDevice::listedCameraGetsNoRow()
     QCOMPARE(t->item(1, 1)->text(), QStringLiteral("B765432"));
     QCOMPARE(t->item(0, 0)->checkState(), Qt::Unchecked);
     // A new result replaces the table.
-    m_dialog->RecvSearchReslutFromClient(1, const_cast<DeviceInfo_s *>(&results[1]));
+    show({fresh});
     QCOMPARE(t->rowCount(), 1);
 }
 
@@ -203,8 +186,8 @@ void TestQAddDevice::badDiscoveryInputIsBounded()
 
 void TestQAddDevice::checkAllOnlyOnFullStates()
 {
-    const DeviceInfo_s results[] = {found("uuid-a", "127.0.0.6", "u1"), found("uuid-b", "127.0.0.7", "u2")};
-    m_dialog->RecvSearchReslutFromClient(2, const_cast<DeviceInfo_s *>(results));
+    const std::vector<DeviceInfo_s> results = {found("uuid-a", "127.0.0.6", "u1"), found("uuid-b", "127.0.0.7", "u2")};
+    show(results);
     m_dialog->on_checkAllCBox_stateChanged(Qt::Checked);
     QCOMPARE(table()->item(0, 0)->checkState(), Qt::Checked);
     QCOMPARE(table()->item(1, 0)->checkState(), Qt::Checked);
@@ -217,7 +200,7 @@ void TestQAddDevice::checkAllOnlyOnFullStates()
     auto *box = m_dialog->findChild<QCheckBox *>("checkAllCBox");
     box->setCheckState(Qt::Checked);
     QCOMPARE(table()->item(1, 0)->checkState(), Qt::Checked);
-    m_dialog->RecvSearchReslutFromClient(2, const_cast<DeviceInfo_s *>(results));
+    show(results);
     QCOMPARE(box->checkState(), Qt::Unchecked);
     QCOMPARE(table()->item(1, 0)->checkState(), Qt::Unchecked);
 }
@@ -226,8 +209,7 @@ void TestQAddDevice::nothingTickedIsRefused()
 {
     PromptScript script;
     QSignalSpy list(m_dialog.get(), &QAddDevice::sendDevList);
-    const DeviceInfo_s results[] = {found("uuid-a", "127.0.0.6", "u1")};
-    m_dialog->RecvSearchReslutFromClient(1, const_cast<DeviceInfo_s *>(results));
+    show({found("uuid-a", "127.0.0.6", "u1")});
     m_dialog->on_addButton_clicked();
     const auto requests = script.take();
     QCOMPARE(requests.size(), 1);
@@ -242,8 +224,7 @@ void TestQAddDevice::p2pFormIdIsLookedUpAndNamed()
     PromptScript script;
     QSignalSpy list(m_dialog.get(), &QAddDevice::sendDevList);
     QSignalSpy logged(m_dialog.get(), &QAddDevice::sendLogInfo);
-    const DeviceInfo_s results[] = {found("B765432", "127.0.0.7", "http://127.0.0.7/onvif/device_service")};
-    m_dialog->RecvSearchReslutFromClient(1, const_cast<DeviceInfo_s *>(results));
+    show({found("B765432", "127.0.0.7", "http://127.0.0.7/onvif/device_service")});
     tick(0);
     m_dialog->on_addButton_clicked();
 
@@ -270,8 +251,7 @@ void TestQAddDevice::p2pFormIdIsLookedUpAndNamed()
     QCOMPARE(script.take().last().text, QStringLiteral("Add device completed"));
 
     // A camera whose ID has the P2P form but that the service does not know.
-    const DeviceInfo_s unknown[] = {found("Q000000", "127.0.0.8", "http://127.0.0.8/")};
-    m_dialog->RecvSearchReslutFromClient(1, const_cast<DeviceInfo_s *>(unknown));
+    show({found("Q000000", "127.0.0.8", "http://127.0.0.8/")});
     tick(0);
     m_dialog->on_addButton_clicked();
     const auto requests = script.take();
@@ -284,8 +264,7 @@ void TestQAddDevice::p2pFormIdIsLookedUpAndNamed()
 void TestQAddDevice::listedWithSameAddressChangesNothing()
 {
     // The table may still show a camera that was added after it was filled.
-    const DeviceInfo_s results[] = {found("B765432", "127.0.0.7", "http://127.0.0.7/")};
-    m_dialog->RecvSearchReslutFromClient(1, const_cast<DeviceInfo_s *>(results));
+    show({found("B765432", "127.0.0.7", "http://127.0.0.7/")});
     m_dialog->RecvManualInfo(manual("B765432", "Gate", "abc123", "VRNB-765432-KXPQT"));
     PromptScript script;
     QSignalSpy logged(m_dialog.get(), &QAddDevice::sendLogInfo);
@@ -307,9 +286,8 @@ void TestQAddDevice::onvifCameraThatDoesNotAnswer()
     const QString url = QStringLiteral("http://127.0.0.1:%1/onvif/device_service").arg(varno::test::freeLoopbackPort());
     // Eight characters, and seven digits: both are ONVIF cameras.
     const QByteArray u = url.toUtf8();
-    const DeviceInfo_s results[] = {found("B7654321", "127.0.0.1", u.constData()),
-                                    found("7654321", "127.0.0.1", u.constData())};
-    m_dialog->RecvSearchReslutFromClient(2, const_cast<DeviceInfo_s *>(results));
+    show({found("B7654321", "127.0.0.1", u.constData()),
+                                    found("7654321", "127.0.0.1", u.constData())});
     m_dialog->on_checkAllCBox_stateChanged(Qt::Checked);
     m_dialog->on_addButton_clicked();
     const auto requests = script.take();
@@ -321,16 +299,7 @@ void TestQAddDevice::onvifCameraThatDoesNotAnswer()
 
     // A listed camera seen at a new address that does not answer keeps its
     // old address.
-    const DeviceInfo_s moved[] = {found("uuid-known-1", "127.0.0.1", u.constData())};
-    table()->setRowCount(0);
-    table()->insertRow(0);
-    auto *check = new QTableWidgetItem;
-    check->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
-    check->setCheckState(Qt::Checked);
-    table()->setItem(0, 0, check);
-    table()->setItem(0, 1, new QTableWidgetItem(QString::fromLatin1(moved[0].devId)));
-    table()->setItem(0, 2, new QTableWidgetItem(QStringLiteral("127.0.0.1")));
-    table()->setItem(0, 3, new QTableWidgetItem(url));
+    oneTickedRow(QStringLiteral("uuid-known-1"), QStringLiteral("127.0.0.1"), url);
     script.take();
     m_dialog->on_addButton_clicked();
     QCOMPARE(script.take().at(0).text, QStringLiteral("Failed to add device,id:[uuid-known-1]"));
@@ -349,8 +318,7 @@ void TestQAddDevice::onvifCameraIsAskedAndStored()
     PromptScript script;
     QSignalSpy logged(m_dialog.get(), &QAddDevice::sendLogInfo);
     QSignalSpy list(m_dialog.get(), &QAddDevice::sendDevList);
-    const DeviceInfo_s results[] = {found(settings.uuid.c_str(), "127.0.0.1", cam.serviceAddr().c_str())};
-    m_dialog->RecvSearchReslutFromClient(1, const_cast<DeviceInfo_s *>(results));
+    show({found(settings.uuid.c_str(), "127.0.0.1", cam.serviceAddr().c_str())});
     tick(0);
     m_dialog->on_addButton_clicked();
     QCOMPARE(script.take().last().text, QStringLiteral("Add device completed"));
@@ -375,15 +343,7 @@ void TestQAddDevice::onvifCameraIsAskedAndStored()
     QVERIFY(cam.start());
     const QByteArray moved = QByteArray(cam.serviceAddr().c_str());
     QVERIFY(moved != QByteArray(added.dev.serviceAddr));
-    table()->setRowCount(0);
-    table()->insertRow(0);
-    auto *check = new QTableWidgetItem;
-    check->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
-    check->setCheckState(Qt::Checked);
-    table()->setItem(0, 0, check);
-    table()->setItem(0, 1, new QTableWidgetItem(QString::fromStdString(settings.uuid)));
-    table()->setItem(0, 2, new QTableWidgetItem(QStringLiteral("127.0.0.2")));
-    table()->setItem(0, 3, new QTableWidgetItem(QString::fromLatin1(moved)));
+    oneTickedRow(QString::fromStdString(settings.uuid), QStringLiteral("127.0.0.2"), QString::fromLatin1(moved));
     m_dialog->on_addButton_clicked();
     QCOMPARE(script.count(), 0);
     QCOMPARE(logged.count(), 1);
@@ -452,8 +412,7 @@ void TestQAddDevice::listFullIsRefusedWithAMessage()
              QStringLiteral("The device list is full: at most 300 devices. Device [B765432] was not added."));
     QCOMPARE(m_dialog->devList().size(), kMaxDevices);
 
-    const DeviceInfo_s results[] = {found("B765432", "127.0.0.7", "u")};
-    m_dialog->RecvSearchReslutFromClient(1, const_cast<DeviceInfo_s *>(results));
+    show({found("B765432", "127.0.0.7", "u")});
     tick(0);
     m_dialog->on_addButton_clicked();
     requests = script.take();
@@ -502,10 +461,7 @@ void TestQAddDevice::deleteAndUpdateFollowTheList()
     QCOMPARE(QByteArray(m_dialog->manualDialog()->devList()[0].dev.devName), QByteArray("Eingang"));
 
     // Check replies go on to the manual dialog; other messages do not.
-    P2pMessage_S message;
-    std::memset(&message, 0, sizeof(message));
-    message.type = P2P_MSG_PASSWORD_CHANGE_RSP;
-    m_dialog->recvP2pMessage(message); // nothing pending, nothing to see
+    m_dialog->recvP2pMessage(message("", P2P_MSG_PASSWORD_CHANGE_RSP, nullptr, 0)); // nothing pending, nothing to see
     QVERIFY(m_dialog->manualDialog()->pending().isEmpty());
 }
 

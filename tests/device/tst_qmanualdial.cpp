@@ -59,10 +59,9 @@ private slots:
     void init();
     void cleanup();
 
-    void idRule_data();
-    void idRule();
+    void fieldRules_data();
+    void fieldRules();
     void lowerCaseFirstLetterIsRaised();
-    void nameAndPasswordRequired();
     void unknownCameraOnTheService();
     void correctPasswordAddsOnce();
     void wrongPasswordIsReported();
@@ -111,9 +110,7 @@ void TestQManualDial::init()
 
 void TestQManualDial::cleanup()
 {
-    {
-        hub().setDialog(nullptr);
-    }
+    hub().setDialog(nullptr);
     // Replies still on their way are dropped with the dialog.
     QTest::qWait(50);
     m_dialog.reset();
@@ -133,25 +130,28 @@ void TestQManualDial::waitReplies(int total)
     QTest::qWait(100);
 }
 
-void TestQManualDial::idRule_data()
+void TestQManualDial::fieldRules_data()
 {
     QTest::addColumn<QString>("id");
+    QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("message");
-    QTest::newRow("empty") << "" << "ID can not be empty!";
-    QTest::newRow("six characters") << "B76543" << "ID is not correct !";
-    QTest::newRow("starts with a digit") << "1765432" << "ID is not correct !";
-    QTest::newRow("starts with a sign") << "-765432" << "ID is not correct !";
-    QTest::newRow("non-ASCII letter") << QString::fromUtf8("Ä765432") << "ID is not correct !";
-    // A valid ID passes on to the next check (the name).
-    QTest::newRow("valid") << "B765432" << "Please inupt Name.";
+    QTest::newRow("empty") << "" << "" << "ID can not be empty!";
+    QTest::newRow("six characters") << "B76543" << "" << "ID is not correct !";
+    QTest::newRow("starts with a digit") << "1765432" << "" << "ID is not correct !";
+    QTest::newRow("starts with a sign") << "-765432" << "" << "ID is not correct !";
+    QTest::newRow("non-ASCII letter") << QString::fromUtf8("Ä765432") << "" << "ID is not correct !";
+    // A valid ID passes on to the next checks: the name, the password.
+    QTest::newRow("no name") << "B765432" << "" << "Please inupt Name.";
+    QTest::newRow("no password") << "B765432" << "Gate" << "Please input password.";
 }
 
-void TestQManualDial::idRule()
+void TestQManualDial::fieldRules()
 {
     QFETCH(QString, id);
+    QFETCH(QString, name);
     QFETCH(QString, message);
     PromptScript script;
-    fill(id, QString(), QString());
+    fill(id, name, QString());
     m_dialog->on_addButton_clicked();
     const auto requests = script.take();
     QCOMPARE(requests.size(), 1);
@@ -171,15 +171,6 @@ void TestQManualDial::lowerCaseFirstLetterIsRaised()
     const auto requests = script.take();
     QCOMPARE(requests.size(), 1);
     QCOMPARE(requests[0].text, QStringLiteral("Device[B765432] has been added, check [Gate at home]."));
-}
-
-void TestQManualDial::nameAndPasswordRequired()
-{
-    PromptScript script;
-    fill(QStringLiteral("B765432"), QStringLiteral("Gate"), QString());
-    m_dialog->on_addButton_clicked();
-    QCOMPARE(script.take().at(0).text, QStringLiteral("Please input password."));
-    QVERIFY(m_dialog->pending().isEmpty());
 }
 
 void TestQManualDial::unknownCameraOnTheService()
@@ -243,16 +234,12 @@ void TestQManualDial::secondCheckReplacesTheFirst()
     PromptScript script;
     QSignalSpy added(m_dialog.get(), &QManualDial::sendManualInfo);
     // Block the replies until both checks are sent: the hub has no dialog.
-    {
-        hub().setDialog(nullptr);
-    }
+    hub().setDialog(nullptr);
     const int before = hub().replies();
     fill(QStringLiteral("C100200"), QStringLiteral("Yard"), QStringLiteral("wrong1"));
     m_dialog->on_addButton_clicked();
     waitReplies(before + 2);
-    {
-        hub().setDialog(m_dialog.get());
-    }
+    hub().setDialog(m_dialog.get());
     fill(QStringLiteral("C100200"), QStringLiteral("Yard"), QStringLiteral("pw9999"));
     m_dialog->on_addButton_clicked();
     QCOMPARE(m_dialog->pending().size(), 1);
@@ -268,9 +255,7 @@ void TestQManualDial::replyForAnotherCameraIsIgnored()
     PromptScript script;
     QSignalSpy added(m_dialog.get(), &QManualDial::sendManualInfo);
     fill(QStringLiteral("B765432"), QStringLiteral("Gate"), QStringLiteral("abc123"));
-    {
-        hub().setDialog(nullptr);
-    }
+    hub().setDialog(nullptr);
     const int before = hub().replies();
     m_dialog->on_addButton_clicked();
     waitReplies(before + 2);
@@ -278,12 +263,7 @@ void TestQManualDial::replyForAnotherCameraIsIgnored()
 
     PASSWORD_CHECK_RSP_S rsp;
     std::memset(&rsp, 0, sizeof(rsp));
-    P2pMessage_S message;
-    std::memset(&message, 0, sizeof(message));
-    message.type = P2P_MSG_PASSWORD_CHECK_RSP;
-    message.payload = reinterpret_cast<const char *>(&rsp);
-    message.payloadLen = sizeof(rsp);
-    varno::setText(message.devId, "VRNC-100200-ABCDE");
+    P2pMessage_S message = devicetest::message("VRNC-100200-ABCDE", P2P_MSG_PASSWORD_CHECK_RSP, &rsp, sizeof(rsp));
     m_dialog->recvP2pMessage(message);
     // Another camera, a short reply, and a type that is not a check reply
     // decide nothing.
@@ -307,9 +287,7 @@ void TestQManualDial::alreadyListedAtReplyTime()
 {
     PromptScript script;
     QSignalSpy added(m_dialog.get(), &QManualDial::sendManualInfo);
-    {
-        hub().setDialog(nullptr);
-    }
+    hub().setDialog(nullptr);
     const int before = hub().replies();
     fill(QStringLiteral("B765432"), QStringLiteral("Gate"), QStringLiteral("abc123"));
     m_dialog->on_addButton_clicked();
@@ -321,13 +299,7 @@ void TestQManualDial::alreadyListedAtReplyTime()
 
     PASSWORD_CHECK_RSP_S rsp;
     std::memset(&rsp, 0, sizeof(rsp));
-    P2pMessage_S message;
-    std::memset(&message, 0, sizeof(message));
-    message.type = P2P_MSG_PASSWORD_CHECK_RSP;
-    message.payload = reinterpret_cast<const char *>(&rsp);
-    message.payloadLen = sizeof(rsp);
-    varno::setText(message.devId, "VRNB-765432-KXPQT");
-    m_dialog->recvP2pMessage(message);
+    m_dialog->recvP2pMessage(devicetest::message("VRNB-765432-KXPQT", P2P_MSG_PASSWORD_CHECK_RSP, &rsp, sizeof(rsp)));
     // Different password, ID and flag: the new record goes up to be stored.
     QCOMPARE(added.count(), 1);
     QCOMPARE(script.take().at(0).text, QStringLiteral("Device[B765432] has been added, check [Gate (ONVIF)]."));
@@ -344,9 +316,7 @@ void TestQManualDial::alreadyListedAtReplyTime()
 void TestQManualDial::cancelClearsButKeepsPending()
 {
     PromptScript script;
-    {
-        hub().setDialog(nullptr);
-    }
+    hub().setDialog(nullptr);
     const int before = hub().replies();
     m_dialog->show();
     fill(QStringLiteral("B765432"), QStringLiteral("Gate"), QStringLiteral("abc123"));

@@ -1,7 +1,7 @@
 // Device settings against the real store, a private broker and the camera
 // simulator: the new-password rule in its order of checks, the password
 // change accepted and refused by the camera, replies that do not belong to
-// the change in flight, rename through the dialog, and the camera list.
+// the change in flight, and the camera list.
 #include "common/metatypes.h"
 #include "common/p2phandle.h"
 #include "common/p2precords.h"
@@ -54,16 +54,6 @@ DeviceInfo_s device(const char *id, const char *name, const char *password, cons
     return d;
 }
 
-DeviceInfo_s enciphered(DeviceInfo_s d)
-{
-    char out[64] = {};
-    if (encode(d.password, out) == 0) {
-        std::memset(d.password, 0, sizeof(d.password));
-        std::memcpy(d.password, out, sizeof(d.password) - 1);
-    }
-    return d;
-}
-
 } // namespace
 
 class TestQPropertyDial : public QObject
@@ -85,7 +75,6 @@ private slots:
     void changeRefusedByTheCamera();
     void repliesOutsideTheChangeAreIgnored();
     void replyAfterSwitchingCameraGoesToTheCameraAsked();
-    void renameThroughTheDialog();
     void listFollowsUpdatesAndDeletes();
 
 private:
@@ -101,8 +90,8 @@ void TestQPropertyDial::initTestCase()
 {
     varno::registerMetaTypes();
     QCOMPARE(SDK_DVRMGR_Init(varno::test::installDir().toUtf8().constData()), 0);
-    QCOMPARE(SDK_DVRMGR_AddDevice(enciphered(device("B765432", "Gate", "abc123", "VRNB-765432-KXPQT"))), 0);
-    QCOMPARE(SDK_DVRMGR_AddDevice(enciphered(device("C100200", "Yard", "pw9999", "VRNC-100200-ABCDE"))), 0);
+    QCOMPARE(SDK_DVRMGR_AddDevice(devicetest::enciphered(device("B765432", "Gate", "abc123", "VRNB-765432-KXPQT"))), 0);
+    QCOMPARE(SDK_DVRMGR_AddDevice(devicetest::enciphered(device("C100200", "Yard", "pw9999", "VRNC-100200-ABCDE"))), 0);
     // A password stored in plain (from an older store) stays as read.
     QCOMPARE(SDK_DVRMGR_AddDevice(device("uuid-onvif-1", "Hall", "plain88", "")), 0);
 
@@ -134,9 +123,7 @@ void TestQPropertyDial::init()
 
 void TestQPropertyDial::cleanup()
 {
-    {
-        hub().setDialog(nullptr);
-    }
+    hub().setDialog(nullptr);
     QTest::qWait(20);
     m_dialog.reset();
 }
@@ -324,12 +311,7 @@ void TestQPropertyDial::repliesOutsideTheChangeAreIgnored()
     m_dialog->setDevId(QStringLiteral("B765432"));
     PASSWORD_CHANGE_RSP_S rsp;
     std::memset(&rsp, 0, sizeof(rsp));
-    P2pMessage_S message;
-    std::memset(&message, 0, sizeof(message));
-    message.type = P2P_MSG_PASSWORD_CHANGE_RSP;
-    message.payload = reinterpret_cast<const char *>(&rsp);
-    message.payloadLen = sizeof(rsp);
-    varno::setText(message.devId, "VRNB-765432-KXPQT");
+    P2pMessage_S message = devicetest::message("VRNB-765432-KXPQT", P2P_MSG_PASSWORD_CHANGE_RSP, &rsp, sizeof(rsp));
     // No change in flight: a stray success changes nothing.
     m_dialog->recvP2pMessage(message);
     QCOMPARE(changed.count(), 0);
@@ -344,9 +326,7 @@ void TestQPropertyDial::replyAfterSwitchingCameraGoesToTheCameraAsked()
 {
     PromptScript script;
     QSignalSpy changed(m_dialog.get(), &QPropertyDial::sendDevProperty);
-    {
-        hub().setDialog(nullptr);
-    }
+    hub().setDialog(nullptr);
     m_dialog->setDevId(QStringLiteral("C100200"));
     const int before = hub().replies();
     setFields(QStringLiteral("Yard"), QStringLiteral("pw9999"), QStringLiteral("Yard2019"), QStringLiteral("Yard2019"));
@@ -354,16 +334,10 @@ void TestQPropertyDial::replyAfterSwitchingCameraGoesToTheCameraAsked()
     QTRY_VERIFY_WITH_TIMEOUT(hub().replies() > before, 10000);
     // The operator turns to another camera before the answer is handled.
     m_dialog->setDevId(QStringLiteral("B765432"));
-    P2pMessage_S message;
-    {
-        const std::shared_ptr<QByteArray> payload = hub().lastPayload();
-        QVERIFY(payload);
-        std::memset(&message, 0, sizeof(message));
-        varno::setText(message.devId, "VRNC-100200-ABCDE");
-        message.type = P2P_MSG_PASSWORD_CHANGE_RSP;
-        message.payload = payload->constData();
-        message.payloadLen = int32_t(payload->size());
-    }
+    const std::shared_ptr<QByteArray> payload = hub().lastPayload();
+    QVERIFY(payload);
+    const P2pMessage_S message = devicetest::message("VRNC-100200-ABCDE", P2P_MSG_PASSWORD_CHANGE_RSP,
+                                                     payload->constData(), int32_t(payload->size()));
     // A copy of the reply from another camera first: ignored.
     P2pMessage_S other = message;
     varno::setText(other.devId, "VRNB-765432-KXPQT");
@@ -377,23 +351,6 @@ void TestQPropertyDial::replyAfterSwitchingCameraGoesToTheCameraAsked()
     QCOMPARE(QByteArray(dev.devName), QByteArray("Yard"));
     // The camera shown keeps its record.
     QCOMPARE(QByteArray(m_dialog->passwdPage()->devInfo().dev.password), QByteArray("abc123"));
-    QCOMPARE(script.take().at(0).text, QStringLiteral("Modify successful !"));
-}
-
-void TestQPropertyDial::renameThroughTheDialog()
-{
-    PromptScript script;
-    QSignalSpy changed(m_dialog.get(), &QPropertyDial::sendDevProperty);
-    QSignalSpy logged(m_dialog.get(), &QPropertyDial::sendLogInfo);
-    m_dialog->setDevId(QStringLiteral("uuid-onvif-1"));
-    m_dialog->renamePage()->findChild<QLineEdit *>("nameLineEdit")->setText(QStringLiteral("Halle 2"));
-    m_dialog->renamePage()->on_confirmButton_clicked();
-    QCOMPARE(changed.count(), 1);
-    QCOMPARE(QByteArray(changed[0][0].value<DeviceInfo_s>().devName), QByteArray("Halle 2"));
-    QCOMPARE(QByteArray(changed[0][0].value<DeviceInfo_s>().password), QByteArray("plain88"));
-    QCOMPARE(logged.count(), 1);
-    QCOMPARE(QByteArray(logged[0][0].value<LogInfo_s>().content), QByteArray("Rename:uuid-onvif-1"));
-    QCOMPARE(QByteArray(logged[0][0].value<LogInfo_s>().user), QByteArray("admin"));
     QCOMPARE(script.take().at(0).text, QStringLiteral("Modify successful !"));
 }
 

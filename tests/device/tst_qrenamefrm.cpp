@@ -37,28 +37,17 @@ class TestQRenameFrm : public QObject
 
 private slots:
     void initTestCase() { varno::registerMetaTypes(); }
-    void showsTheCamera();
+    void longIdIsShownWhole();
     void refusals_data();
     void refusals();
     void renameEmitsRecordAndLogEntry();
     void longNameIsCutWholeLetters();
 };
 
-void TestQRenameFrm::showsTheCamera()
+void TestQRenameFrm::longIdIsShownWhole()
 {
+    // The ID of a camera found by discovery (a UUID of 36 characters).
     QRenameFrm page;
-    page.setDevInfo(camera("B765432", "Front door", "secret1"));
-    QCOMPARE(page.findChild<QLineEdit *>("idLineEdit")->text(), QStringLiteral("B765432"));
-    QCOMPARE(page.findChild<QLineEdit *>("nameLineEdit")->text(), QStringLiteral("Front door"));
-    auto *password = page.findChild<QLineEdit *>("passwdLineEdit");
-    QCOMPARE(password->text(), QStringLiteral("secret1"));
-    QCOMPARE(password->echoMode(), QLineEdit::Password);
-    QCOMPARE(password->maxLength(), 30);
-    QCOMPARE(page.findChild<QLineEdit *>("nameLineEdit")->maxLength(), 31);
-    QVERIFY(page.findChild<QLineEdit *>("idLineEdit")->isReadOnly());
-
-    // The ID of a camera found by discovery (a UUID of 36 characters) is
-    // shown whole.
     const QByteArray uuid = "5a5a5a5a-0000-4000-8000-d33000000001";
     page.setDevInfo(camera(uuid.constData(), "Lobby", "583"));
     QCOMPARE(page.findChild<QLineEdit *>("idLineEdit")->text(), QString::fromLatin1(uuid));

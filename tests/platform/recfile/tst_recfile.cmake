@@ -1,3 +1,4 @@
 pkg_check_modules(TST_RECFILE_AV REQUIRED IMPORTED_TARGET libavformat libavcodec libavutil)
 target_sources(${test_target} PRIVATE ${CMAKE_SOURCE_DIR}/tests/support/recmedia/testmedia.cpp)
 target_link_libraries(${test_target} PRIVATE PkgConfig::TST_RECFILE_AV)
+target_link_libraries(${test_target} PRIVATE varno_testmedia)

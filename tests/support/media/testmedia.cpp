@@ -160,6 +160,69 @@ int nalType(const std::vector<uint8_t> &nal, int codec)
     return codec == 2 ? (nal[4] >> 1) & 0x3f : nal[4] & 0x1f;
 }
 
+Decoded decodeAnnexB(QByteArray stream, int codec)
+{
+    Decoded r;
+    const AVCodecID id = codec == 2 ? AV_CODEC_ID_HEVC : AV_CODEC_ID_H264;
+    const AVCodec *dec = avcodec_find_decoder(id);
+    AVCodecContext *ctx = avcodec_alloc_context3(dec);
+    AVCodecParserContext *parser = av_parser_init(id);
+    AVPacket *pkt = av_packet_alloc();
+    AVFrame *frame = av_frame_alloc();
+    const bool ok = ctx && parser && avcodec_open2(ctx, dec, nullptr) == 0;
+    r.errors = !ok;
+    auto drain = [&] {
+        while (avcodec_receive_frame(ctx, frame) == 0) {
+            ++r.pictures;
+            r.width = frame->width;
+            r.height = frame->height;
+            r.errors += (frame->flags & AV_FRAME_FLAG_CORRUPT) || frame->decode_error_flags;
+        }
+    };
+    int left = int(stream.size());
+    stream.append(QByteArray(AV_INPUT_BUFFER_PADDING_SIZE, 0));
+    const uint8_t *p = reinterpret_cast<const uint8_t *>(stream.constData());
+    for (bool flushed = !ok; !flushed;) {
+        uint8_t *out = nullptr;
+        int outSize = 0;
+        flushed = left <= 0;   // a last call without data flushes the parser
+        const int used = av_parser_parse2(parser, ctx, &out, &outSize, flushed ? nullptr : p, flushed ? 0 : left,
+                                          AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
+        p += used;
+        left -= used;
+        if (outSize > 0) {
+            pkt->data = out;
+            pkt->size = outSize;
+            r.errors += avcodec_send_packet(ctx, pkt) < 0;
+            drain();
+        }
+    }
+    if (ok && avcodec_send_packet(ctx, nullptr) == 0)
+        drain();
+    av_frame_free(&frame);
+    av_packet_free(&pkt);
+    if (parser)
+        av_parser_close(parser);
+    avcodec_free_context(&ctx);
+    return r;
+}
+
+Decoded decodeAnnexB(const std::vector<QByteArray> &pieces, int codec)
+{
+    QByteArray all;
+    for (const QByteArray &p : pieces)
+        all += p;
+    return decodeAnnexB(all, codec);
+}
+
+Decoded decodeAnnexB(const std::vector<std::vector<uint8_t>> &pieces, int codec)
+{
+    QByteArray all;
+    for (const auto &p : pieces)
+        all.append(reinterpret_cast<const char *>(p.data()), qsizetype(p.size()));
+    return decodeAnnexB(all, codec);
+}
+
 QImage referenceRgb(const uint8_t *y, const uint8_t *u, const uint8_t *v, int width, int height)
 {
     QImage img(width, height, QImage::Format_RGB888);

@@ -50,6 +50,21 @@ std::vector<std::vector<uint8_t>> splitNals(const std::vector<uint8_t> &accessUn
 // NAL type of a unit that starts with a start code (H.264 or H.265 rules).
 int nalType(const std::vector<uint8_t> &nal, int codec);
 
+// What libavcodec makes of an Annex B byte stream (codec 1 = H.264,
+// 2 = H.265), cut into access units by its parser: pictures out, the size of
+// the last one, and failures (refused packets, damaged pictures).
+struct Decoded
+{
+    int pictures = 0;
+    int width = 0;
+    int height = 0;
+    int errors = 0;
+};
+Decoded decodeAnnexB(QByteArray stream, int codec = 1);
+// The pieces (NAL units or access units) joined in order, then decoded.
+Decoded decodeAnnexB(const std::vector<QByteArray> &pieces, int codec = 1);
+Decoded decodeAnnexB(const std::vector<std::vector<uint8_t>> &pieces, int codec = 1);
+
 // Reference BT.601 studio-range conversion in floating point, rounded.
 QImage referenceRgb(const Yuv420 &picture);
 QImage referenceRgb(const uint8_t *y, const uint8_t *u, const uint8_t *v, int width, int height);
