@@ -131,6 +131,24 @@ ReadBack readAll(RECORD_HANDLE h)
     return r;
 }
 
+// Creates a recording in dir; path receives its file.
+int create(const QString &dir, RECORD_INFO_S info, char (&path)[RECORD_LOCAL_PATH_SIZE], RECORD_HANDLE *h)
+{
+    varno::setText(path, dir);
+    return Record_local_MediaFileCreat(&info, path, h, nullptr);
+}
+
+// Every frame of a closed recording; total: the frame count it gives at open.
+ReadBack readFile(const char *path, uint32_t *total = nullptr)
+{
+    RECORD_HANDLE h = 0;
+    if (Record_local_MediaFileOpen(path, &h, nullptr, total, nullptr) != 0)
+        return ReadBack{};
+    const ReadBack r = readAll(h);
+    Record_local_MediaFileClose(h);
+    return r;
+}
+
 // Pictures libavcodec decodes from the read-back pictures; negative: that
 // many damaged ones.
 int decodePictures(const std::vector<std::vector<uint8_t>> &pictures, int codec = 1)
@@ -343,11 +361,9 @@ private slots:
     {
         const QString dir = newDir(QStringLiteral("filler"));
         const Feed feed = makeFeed(4);
-        RECORD_INFO_S info = makeInfo("cam-filler", 25, 0);
         char path[RECORD_LOCAL_PATH_SIZE] {};
-        varno::setText(path, dir);
         RECORD_HANDLE h = 0;
-        QCOMPARE(Record_local_MediaFileCreat(&info, path, &h, nullptr), 0);
+        QCOMPARE(create(dir, makeInfo("cam-filler", 25, 0), path, &h), 0);
         const unsigned char zero = 0;
         QCOMPARE(writePicture(h, feed.units[0]), 0);
         QCOMPARE(Record_local_MediaFileWrite(h, MEDIA_FRAME_SLICE, &zero, 1), 0);
@@ -369,16 +385,13 @@ private slots:
                                                                 "packet=pts_time", "-of", "csv=p=0"});
         QCOMPARE(times.split(QLatin1Char('\n')), QStringList({"0.000000", "0.120000", "0.160000"}));
 
-        RECORD_HANDLE rh = 0;
-        uint32_t length = 0, total = 0, rate = 0;
-        QCOMPARE(Record_local_MediaFileOpen(path, &rh, &length, &total, &rate), 0);
+        uint32_t total = 0;
+        const ReadBack back = readFile(path, &total);
         QCOMPARE(total, 5u);
-        const ReadBack back = readAll(rh);
         QCOMPARE(back.video, 3);
         QCOMPARE(back.fillers, 2);
         QCOMPARE(back.types, std::vector<uint32_t>({101, 102, 102, 102, 102}));
         QCOMPARE(back.pictures[1], feed.pictures[1].data);
-        QCOMPARE(Record_local_MediaFileClose(rh), 0);
     }
 
     // Nothing decodable before a key picture with parameter sets; a later file
@@ -387,11 +400,10 @@ private slots:
     {
         const QString dir = newDir(QStringLiteral("start"));
         const Feed feed = makeFeed(30, 25);
-        RECORD_INFO_S info = makeInfo("cam-start", 25, 0);
+        const RECORD_INFO_S info = makeInfo("cam-start", 25, 0);
         char path[RECORD_LOCAL_PATH_SIZE] {};
-        varno::setText(path, dir);
         RECORD_HANDLE h = 0;
-        QCOMPARE(Record_local_MediaFileCreat(&info, path, &h, nullptr), 0);
+        QCOMPARE(create(dir, info, path, &h), 0);
         for (int i = 1; i < 5; ++i) // P pictures only
             QCOMPARE(writePicture(h, feed.units[static_cast<size_t>(i)]), 0);
         QCOMPARE(Record_local_MediaFileClose(h), 0);
@@ -399,23 +411,18 @@ private slots:
         QCOMPARE(filelist(dir).size(), size_t(0));
 
         // P pictures first, then the key picture with its parameter sets.
-        varno::setText(path, dir);
-        QCOMPARE(Record_local_MediaFileCreat(&info, path, &h, nullptr), 0);
+        QCOMPARE(create(dir, info, path, &h), 0);
         QCOMPARE(writePicture(h, feed.units[3]), 0);
         for (int i = 0; i < 25; ++i)
             QCOMPARE(writePicture(h, feed.units[static_cast<size_t>(i)]), 0);
         QCOMPARE(Record_local_MediaFileClose(h), 0);
-        RECORD_HANDLE rh = 0;
-        QCOMPARE(Record_local_MediaFileOpen(path, &rh, nullptr, nullptr, nullptr), 0);
-        ReadBack back = readAll(rh);
+        ReadBack back = readFile(path);
         QCOMPARE(back.video, 25);
         QCOMPARE(decodePictures(back.pictures), 25);
-        Record_local_MediaFileClose(rh);
 
         // Next file: a key picture without its parameter sets (they come from
         // the device's previous file).
-        varno::setText(path, dir);
-        QCOMPARE(Record_local_MediaFileCreat(&info, path, &h, nullptr), 0);
+        QCOMPARE(create(dir, info, path, &h), 0);
         for (const auto &u : feed.units[25]) {
             const int t = h264NalType(u);
             if (t == 7 || t == 8)
@@ -426,37 +433,47 @@ private slots:
         for (int i = 26; i < 30; ++i)
             QCOMPARE(writePicture(h, feed.units[static_cast<size_t>(i)]), 0);
         QCOMPARE(Record_local_MediaFileClose(h), 0);
-        QCOMPARE(Record_local_MediaFileOpen(path, &rh, nullptr, nullptr, nullptr), 0);
-        back = readAll(rh);
+        back = readFile(path);
         QCOMPARE(back.video, 5);
         QCOMPARE(decodePictures(back.pictures), 5);
-        Record_local_MediaFileClose(rh);
     }
 
-    // Several NAL units in one write, and a picture in two slices.
-    void groupedAndSlicedPictures()
+    // Whole access units in one write each (SPS+PPS+SEI+IDR in one call),
+    // in both codecs.
+    void wholeAccessUnits_data()
     {
-        const QString dir = newDir(QStringLiteral("slices"));
-        VideoSource source(kWidth, kHeight, kFps, 25);
+        QTest::addColumn<int>("codec");
+        QTest::newRow("h264") << 1;
+        QTest::newRow("h265") << 2;
+    }
+
+    void wholeAccessUnits()
+    {
+        QFETCH(int, codec);
+        const char *encoder = codec == 2 ? "libx265" : "libx264";
+        if (!VideoSource::available(encoder))
+            QSKIP("the encoder is not available in this libavcodec");
+        const QString dir = newDir(QStringLiteral("whole-%1").arg(codec));
+        VideoSource source(kWidth, kHeight, kFps, 25, encoder);
         QVERIFY(source.ok());
-        const std::vector<EncodedPicture> pictures = source.encode(10);
-        RECORD_INFO_S info = makeInfo("cam-slices", 25, 0);
+        const std::vector<EncodedPicture> pictures = source.encode(30);
+        QVERIFY(pictures.size() >= 25);
+        RECORD_INFO_S info = makeInfo("cam-whole", 25, 0);
+        info.videoCodec = codec == 2 ? MEDIA_VIDEO_H265 : MEDIA_VIDEO_H264;
         char path[RECORD_LOCAL_PATH_SIZE] {};
-        varno::setText(path, dir);
         RECORD_HANDLE h = 0;
-        QCOMPARE(Record_local_MediaFileCreat(&info, path, &h, nullptr), 0);
-        // Whole access units (SPS+PPS+SEI+IDR in one call).
-        for (const EncodedPicture &p : pictures)
-            QCOMPARE(Record_local_MediaFileWrite(h, p.key ? 101 : 102, p.data.data(), uint32_t(p.data.size())), 0);
+        QCOMPARE(create(dir, info, path, &h), 0);
+        for (const EncodedPicture &p : pictures) {
+            const uint32_t type = codec == 2 ? 0 : p.key ? 101 : 102;
+            QCOMPARE(Record_local_MediaFileWrite(h, type, p.data.data(), uint32_t(p.data.size())), 0);
+        }
         QCOMPARE(Record_local_MediaFileClose(h), 0);
-        RECORD_HANDLE rh = 0;
+        QCOMPARE(filelist(dir)[0].videoType, uint32_t(info.videoCodec));
         uint32_t total = 0;
-        QCOMPARE(Record_local_MediaFileOpen(path, &rh, nullptr, &total, nullptr), 0);
-        QCOMPARE(total, 10u);
-        const ReadBack back = readAll(rh);
-        QCOMPARE(back.video, 10);
-        QCOMPARE(decodePictures(back.pictures), 10);
-        Record_local_MediaFileClose(rh);
+        const ReadBack back = readFile(path, &total);
+        QCOMPARE(total, uint32_t(pictures.size()));
+        QCOMPARE(back.video, int(pictures.size()));
+        QCOMPARE(decodePictures(back.pictures, codec), int(pictures.size()));
     }
 
     // Search by device and time range over a hand-made filelist.
@@ -509,26 +526,6 @@ private slots:
         QCOMPARE(queryNames(makeQuery(empty, "", day0, day1), &result), QStringList());
         QCOMPARE(result, 0);
         QCOMPARE(Record_local_MediaFileQuery(makeQuery(dir, "", day0, day1), nullptr), int(RECORD_LOCAL_ERR_PARAM));
-    }
-
-    // A real recording is found by device and by its time.
-    void queryFindsRecording()
-    {
-        const QString dir = newDir(QStringLiteral("query-real"));
-        const Feed feed = makeFeed(25);
-        RECORD_HANDLE open = 0;
-        const QString a = record(dir, "dev-a", feed, 25);
-        const QString b = record(dir, "dev-b", feed, 25, &open);
-        QVERIFY(!a.isEmpty() && !b.isEmpty());
-        const QString from = QDateTime::currentDateTime().addSecs(-60).toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
-        const QString to = QDateTime::currentDateTime().addSecs(60).toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
-        QCOMPARE(queryNames(makeQuery(dir, "dev-a", from, to)), QStringList({QFileInfo(a).fileName()}));
-        // A recording still being written is found too.
-        QCOMPARE(queryNames(makeQuery(dir, "dev-b", from, to)), QStringList({QFileInfo(b).fileName()}));
-        QCOMPARE(queryNames(makeQuery(dir, "", from, to)).size(), 2);
-        QCOMPARE(Record_local_MediaFileClose(open), 0);
-        const QString past = QDateTime::currentDateTime().addDays(-1).toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
-        QCOMPARE(queryNames(makeQuery(dir, "", past, from)), QStringList());
     }
 
     // Seek moves to the key picture at or before the offset (milliseconds).
@@ -907,33 +904,6 @@ private slots:
         }
         QCOMPARE(int(names.size()), int(list.size()));
         QCOMPARE(QDir(dir).entryList({QStringLiteral("*.mkv")}, QDir::Files).size(), int(list.size()));
-    }
-
-    void h265Recording()
-    {
-        if (!VideoSource::available("libx265"))
-            QSKIP("libx265 is not available in this libavcodec");
-        const QString dir = newDir(QStringLiteral("hevc"));
-        VideoSource source(kWidth, kHeight, kFps, 25, "libx265");
-        QVERIFY(source.ok());
-        const std::vector<EncodedPicture> pictures = source.encode(30);
-        QVERIFY(pictures.size() >= 25);
-        RECORD_INFO_S info = makeInfo("cam-hevc", 25, 0);
-        info.videoCodec = MEDIA_VIDEO_H265;
-        char path[RECORD_LOCAL_PATH_SIZE] {};
-        varno::setText(path, dir);
-        RECORD_HANDLE h = 0;
-        QCOMPARE(Record_local_MediaFileCreat(&info, path, &h, nullptr), 0);
-        for (const EncodedPicture &p : pictures)
-            QCOMPARE(Record_local_MediaFileWrite(h, 0, p.data.data(), uint32_t(p.data.size())), 0);
-        QCOMPARE(Record_local_MediaFileClose(h), 0);
-        QCOMPARE(filelist(dir)[0].videoType, uint32_t(MEDIA_VIDEO_H265));
-        RECORD_HANDLE rh = 0;
-        QCOMPARE(Record_local_MediaFileOpen(path, &rh, nullptr, nullptr, nullptr), 0);
-        const ReadBack back = readAll(rh);
-        QCOMPARE(back.video, int(pictures.size()));
-        QCOMPARE(decodePictures(back.pictures, 2), int(pictures.size()));
-        Record_local_MediaFileClose(rh);
     }
 };
 
