@@ -77,14 +77,15 @@ inline QByteArray deciphered(const DeviceInfo_s &d)
     return QByteArray(plain, int(strnlen(plain, sizeof(plain))));
 }
 
-// Replaces the store's camera list; the store is closed afterwards.
-inline bool seedStore(const std::vector<DeviceInfo_s> &cameras)
+// Replaces the store's camera list, passwords enciphered unless told
+// otherwise; the store is closed afterwards.
+inline bool seedStore(const std::vector<DeviceInfo_s> &cameras, bool encipher = true)
 {
     if (SDK_DVRMGR_Init(varno::installDir().c_str()) != 0 || SDK_DVRMGR_BeginRewrite() != 0
         || SDK_DVRMGR_DelDevAll() != 0)
         return false;
     for (const DeviceInfo_s &d : cameras)
-        if (SDK_DVRMGR_AddDevice(enciphered(d)) != 0)
+        if (SDK_DVRMGR_AddDevice(encipher ? enciphered(d) : d) != 0)
             return false;
     return SDK_DVRMGR_CommitRewrite() == 0 && SDK_DVRMGR_UnInit() == 0;
 }
@@ -106,7 +107,8 @@ inline std::vector<DeviceInfo_s> readStore(bool open = false)
     return records;
 }
 
-inline QStringList operations(bool open = false)
+// The operation log, oldest first (open as for readStore).
+inline std::vector<LogInfo_s> operationEntries(bool open = false)
 {
     std::vector<LogInfo_s> entries(kMaxLogEntries);
     int count = 0;
@@ -115,9 +117,15 @@ inline QStringList operations(bool open = false)
     const int ret = SDK_DVRMGR_ReadLog(entries.data(), &count);
     if (!open)
         SDK_DVRMGR_UnInit();
+    entries.resize(ret == 0 && count > 0 ? size_t(count) : 0);
+    return entries;
+}
+
+inline QStringList operations(bool open = false)
+{
     QStringList out;
-    for (int i = 0; ret == 0 && i < count; ++i)
-        out << varno::fieldText(entries[size_t(i)].content);
+    for (const LogInfo_s &e : operationEntries(open))
+        out << varno::fieldText(e.content);
     return out;
 }
 

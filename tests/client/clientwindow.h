@@ -5,11 +5,14 @@
 
 #include "client/client.h"
 #include "client/qtreewid.h"
+#include "common/ui/promptscript.h"
 #include "live/qvideoonly.h"
 #include "live/realvideo.h"
 
 #include <QByteArray>
+#include <QPushButton>
 #include <QString>
+#include <QTest>
 #include <QTreeWidgetItem>
 
 namespace clienttest {
@@ -36,6 +39,26 @@ inline int stateOf(const Client &c, const QByteArray &id)
         if (QByteArray(e.devId) == id)
             return e.state;
     return -1;
+}
+
+inline QPushButton *button(QWidget *w, const char *name)
+{
+    return w->findChild<QPushButton *>(QString::fromLatin1(name));
+}
+
+inline QPushButton *button(QWidget &w, const char *name)
+{
+    return button(&w, name);
+}
+
+// Closes the window with its Close button, the question answered Yes: it
+// stops, and so does its probing thread.
+inline void closeClient(Client &c, varno::ui::PromptScript &prompts)
+{
+    prompts.answer(QMessageBox::Yes);
+    button(c, "btnWinClose")->click();
+    QVERIFY(c.stopRequested());
+    QVERIFY(!c.probeThreadRunning());
 }
 
 inline int usedWindows(realvideo *page)

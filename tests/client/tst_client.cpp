@@ -1,13 +1,8 @@
 #include "client/client.h"
 
-#include "common/installdir.h"
-#include "common/textfield.h"
 #include "common/ui/desktopinfo.h"
 #include "common/ui/promptscript.h"
-#include "device/passwordcipher.h"
-#include "platform/devmgr/sdk_dvrmgr.h"
-#include "tests/support/onviftestconf.h"
-#include "tests/support/testenv.h"
+#include "tests/client/clientfixture.h"
 
 #include <QApplication>
 #include <QFile>
@@ -20,92 +15,9 @@
 using varno::ui::PromptKind;
 using varno::ui::PromptScript;
 
+using namespace clienttest;
+
 namespace {
-
-DeviceInfo_s camera(const char *id, const char *name, const char *password, bool p2p)
-{
-    DeviceInfo_s d;
-    std::memset(&d, 0, sizeof(d));
-    varno::setText(d.devId, id);
-    varno::setText(d.ipAddr, "127.0.0.1");
-    varno::setText(d.devName, name);
-    varno::setText(d.serviceAddr, QByteArray("http://127.0.0.1:8080/onvif/device_service/") + id);
-    d.p2pFlag = p2p ? 1 : 0;
-    varno::setText(d.password, password);
-    if (p2p)
-        varno::setText(d.p2pId, id);
-    d.streamType = 1;
-    return d;
-}
-
-// The password field as a program run leaves it in the store.
-DeviceInfo_s enciphered(DeviceInfo_s d)
-{
-    char out[64] = {};
-    if (encode(d.password, out) == 0)
-        std::memcpy(d.password, out, sizeof(out));
-    return d;
-}
-
-// Replaces the store's camera list (as an earlier run would have left it).
-void seedStore(const std::vector<DeviceInfo_s> &cameras)
-{
-    QCOMPARE(SDK_DVRMGR_Init(varno::installDir().c_str()), 0);
-    QCOMPARE(SDK_DVRMGR_BeginRewrite(), 0);
-    QCOMPARE(SDK_DVRMGR_DelDevAll(), 0);
-    for (const DeviceInfo_s &d : cameras)
-        QCOMPARE(SDK_DVRMGR_AddDevice(d), 0);
-    QCOMPARE(SDK_DVRMGR_CommitRewrite(), 0);
-    QCOMPARE(SDK_DVRMGR_UnInit(), 0);
-}
-
-std::vector<DeviceInfo_s> readStore()
-{
-    std::vector<DeviceInfo_s> records(kMaxDevices);
-    int count = 0;
-    if (SDK_DVRMGR_Init(varno::installDir().c_str()) != 0)
-        return {};
-    const int ret = SDK_DVRMGR_GetDevInfo(records.data(), &count);
-    SDK_DVRMGR_UnInit();
-    if (ret != 0 || count < 0)
-        return {};
-    records.resize(size_t(count));
-    return records;
-}
-
-std::vector<LogInfo_s> readOperations()
-{
-    std::vector<LogInfo_s> entries(kMaxLogEntries);
-    int count = 0;
-    if (SDK_DVRMGR_Init(varno::installDir().c_str()) != 0)
-        return {};
-    const int ret = SDK_DVRMGR_ReadLog(entries.data(), &count);
-    SDK_DVRMGR_UnInit();
-    if (ret != 0 || count < 0)
-        return {};
-    entries.resize(size_t(count));
-    return entries;
-}
-
-QByteArray logText()
-{
-    QFile f(varno::test::installDir() + QStringLiteral("/log/Varno.log"));
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-QByteArray field(const char *f, size_t size)
-{
-    return QByteArray(f, int(size));
-}
-
-// The plain password of a stored record; empty when it does not decipher.
-QByteArray deciphered(const DeviceInfo_s &d)
-{
-    char cipherText[65] = {};
-    std::memcpy(cipherText, d.password, 64);
-    char plain[64] = {};
-    return decode(cipherText, plain) == 0 ? QByteArray(plain) : QByteArray();
-}
 
 void pressClose(Client &client)
 {
@@ -132,11 +44,8 @@ private slots:
 
 void TestClient::init()
 {
-    // The window's discovery probes stay on loopback, where nobody answers.
-    QVERIFY(varno::test::writeOnvifConf({QStringLiteral("probe_window_ms = 200"),
-                                         QStringLiteral("probe_target = 127.0.0.1:%1")
-                                             .arg(varno::test::freeLoopbackPort())}));
-    seedStore({});
+    QVERIFY(quietDiscovery());
+    QVERIFY(seedStore({}));
 }
 
 void TestClient::cleanup()
@@ -159,10 +68,7 @@ void TestClient::startUpThenCloseKeepsTheCameras()
         camera("5f0c1a2e-9b1d-4c7e-8a55-0123456789ab", "Garage", "g4r4ge!", false),
         camera("VARNO-000003-XYZAB", "Garden \xc3\xa4\xc3\xb6\xc3\xbc", "", true),
     };
-    std::vector<DeviceInfo_s> stored;
-    for (const DeviceInfo_s &d : cameras)
-        stored.push_back(enciphered(d));
-    seedStore(stored);
+    QVERIFY(seedStore(cameras));
 
     PromptScript prompts;
     {
@@ -171,8 +77,7 @@ void TestClient::startUpThenCloseKeepsTheCameras()
         const QList<DvrListInfo_s> list = client.deviceList();
         QCOMPARE(list.size(), 3);
         for (int i = 0; i < 3; ++i) {
-            QCOMPARE(field(reinterpret_cast<const char *>(&list[i].dev), sizeof(DeviceInfo_s)),
-                     field(reinterpret_cast<const char *>(&cameras[size_t(i)]), sizeof(DeviceInfo_s)));
+            QCOMPARE(bytes(&list[i].dev, sizeof(DeviceInfo_s)), bytes(&cameras[size_t(i)], sizeof(DeviceInfo_s)));
             const DevConfig_s zero{};
             QCOMPARE(std::memcmp(&list[i].config, &zero, sizeof(zero)), 0);
         }
@@ -208,12 +113,11 @@ void TestClient::startUpThenCloseKeepsTheCameras()
         }
         std::memset(a.password, 0, sizeof(a.password));
         std::memset(b.password, 0, sizeof(b.password));
-        QCOMPARE(field(reinterpret_cast<const char *>(&a), sizeof(a)),
-                 field(reinterpret_cast<const char *>(&b), sizeof(b)));
+        QCOMPARE(bytes(&a, sizeof(a)), bytes(&b, sizeof(b)));
     }
 
     // The operation log holds the login and the exit of the user.
-    const std::vector<LogInfo_s> ops = readOperations();
+    const std::vector<LogInfo_s> ops = operationEntries();
     QVERIFY(ops.size() >= 2);
     const LogInfo_s &login = ops[ops.size() - 2];
     const LogInfo_s &exit = ops.back();
@@ -229,7 +133,7 @@ void TestClient::startUpThenCloseKeepsTheCameras()
 
 void TestClient::answeringNoKeepsRunning()
 {
-    seedStore({enciphered(camera("VARNO-000001-ABCDE", "Front door", "pw", true))});
+    QVERIFY(seedStore({camera("VARNO-000001-ABCDE", "Front door", "pw", true)}));
     const qsizetype logBefore = logText().size();
     PromptScript prompts;
     Client client("127.0.0.1");
@@ -248,7 +152,7 @@ void TestClient::answeringNoKeepsRunning()
     QVERIFY(!client.stopRequested());
     QCOMPARE(closing.count(), 0);
     QVERIFY(!logText().mid(logBefore).contains("Stop Varno"));
-    const std::vector<LogInfo_s> ops = readOperations();
+    const std::vector<LogInfo_s> ops = operationEntries();
     QVERIFY(!ops.empty());
     QCOMPARE(QByteArray(ops.back().content), QByteArray("User login"));
 
@@ -308,7 +212,7 @@ void TestClient::oddRecords()
     std::memset(full.ipAddr, '9', sizeof(full.ipAddr));
     std::memset(full.p2pId, 'p', sizeof(full.p2pId));
     const DeviceInfo_s plain = camera("VARNO-PLAIN", "Plain", "12345678", true);
-    seedStore({enciphered(cut), full, plain});
+    QVERIFY(seedStore({enciphered(cut), full, plain}, false));
 
     PromptScript prompts;
     {
@@ -317,15 +221,15 @@ void TestClient::oddRecords()
         QCOMPARE(list.size(), 3);
         QCOMPARE(QByteArray(list[0].dev.devName), QByteArray(31, 'n'));
         QCOMPARE(QByteArray(list[0].dev.password), QByteArray("pw"));
-        QCOMPARE(field(list[1].dev.devName, 32), QByteArray(32, 'n'));
-        QCOMPARE(field(list[1].dev.devId, 64), QByteArray(64, 'i'));
+        QCOMPARE(bytes(list[1].dev.devName, 32), QByteArray(32, 'n'));
+        QCOMPARE(bytes(list[1].dev.devId, 64), QByteArray(64, 'i'));
         QCOMPARE(QByteArray(list[2].dev.password), QByteArray("12345678"));
     }
     const std::vector<DeviceInfo_s> after = readStore();
     QCOMPARE(after.size(), size_t(3));
-    QCOMPARE(field(after[1].devName, 32), QByteArray(32, 'n'));
-    QCOMPARE(field(after[1].devId, 64), QByteArray(64, 'i'));
-    QCOMPARE(field(after[1].p2pId, 64), QByteArray(64, 'p'));
+    QCOMPARE(bytes(after[1].devName, 32), QByteArray(32, 'n'));
+    QCOMPARE(bytes(after[1].devId, 64), QByteArray(64, 'i'));
+    QCOMPARE(bytes(after[1].p2pId, 64), QByteArray(64, 'p'));
     QVERIFY(QByteArray(after[2].password) != QByteArray("12345678"));
     QCOMPARE(deciphered(after[2]), QByteArray("12345678"));
     QVERIFY(!logText().contains("to file error"));

@@ -44,11 +44,6 @@ namespace {
 const QByteArray kLobby = "5a5a5a5a-0000-4000-8000-0000000000a1";
 const QByteArray kStairs = "5a5a5a5a-0000-4000-8000-0000000000a2";
 
-QPushButton *button(QWidget *w, const char *name)
-{
-    return w->findChild<QPushButton *>(QString::fromLatin1(name));
-}
-
 QLineEdit *edit(QWidget *w, const char *name)
 {
     return w->findChild<QLineEdit *>(QString::fromLatin1(name));
@@ -76,22 +71,8 @@ bool listed(const QList<DvrListInfo_s> &list, const QByteArray &id)
 
 QString treeText(Client &c, const QString &id)
 {
-    QTreeWidgetItem *root = c.findChild<QTreeWid *>(QStringLiteral("treeDevice"))->invisibleRootItem();
-    for (int i = 0; i < root->childCount(); ++i)
-        if (root->child(i)->toolTip(0) == id)
-            return root->child(i)->text(0);
-    return QString();
-}
-
-// The operation log as stored (the store is open while a window lives).
-std::vector<LogInfo_s> entries()
-{
-    std::vector<LogInfo_s> out(kMaxLogEntries);
-    int count = 0;
-    if (SDK_DVRMGR_ReadLog(out.data(), &count) != 0 || count < 0)
-        return {};
-    out.resize(size_t(count));
-    return out;
+    QTreeWidgetItem *item = itemOf(c, id);
+    return item ? item->text(0) : QString();
 }
 
 QStringList promptTexts(const PromptScript &prompts)
@@ -100,13 +81,6 @@ QStringList promptTexts(const PromptScript &prompts)
     for (const varno::ui::PromptRequest &r : prompts.requests())
         out << r.text;
     return out;
-}
-
-void closeClient(Client &c, PromptScript &prompts)
-{
-    prompts.answer(QMessageBox::Yes);
-    button(&c, "btnWinClose")->click();
-    QVERIFY(c.stopRequested());
 }
 
 } // namespace
@@ -290,7 +264,7 @@ void TestClientDialogs::addFromDiscoveryAndByCameraId()
         // One entry per camera added, made by the logged-in operator.
         int lobbyEntries = 0;
         int yardEntries = 0;
-        for (const LogInfo_s &e : entries()) {
+        for (const LogInfo_s &e : operationEntries(true)) {
             const QByteArray content(e.content);
             if (content == "Add device:" + kLobby || content == "Add device:C100200") {
                 QCOMPARE(QByteArray(e.user), QByteArray("operator"));
@@ -449,7 +423,7 @@ void TestClientDialogs::settingsLeavingCameraAndRemoval()
     QVERIFY(!listed(client.addDeviceDialog()->devList(), "B765432"));
     QVERIFY(!listed(client.addDeviceDialog()->manualDialog()->devList(), "B765432"));
     QVERIFY(!listed(client.propertyDialog()->devList(), "B765432"));
-    const std::vector<LogInfo_s> after = entries();
+    const std::vector<LogInfo_s> after = operationEntries(true);
     QVERIFY(!after.empty());
     QCOMPARE(QByteArray(after.back().content), QByteArray("Remove device:B765432"));
     QCOMPARE(QByteArray(after.back().user), QByteArray("operator"));

@@ -35,11 +35,6 @@ namespace {
 
 const QByteArray kLobby = "5a5a5a5a-0000-4000-8000-0000000000b1";
 
-QPushButton *button(Client &c, const char *name)
-{
-    return c.findChild<QPushButton *>(QString::fromLatin1(name));
-}
-
 void doubleClick(Client &c, const QString &id)
 {
     QTreeWidgetItem *item = itemOf(c, id);

