@@ -81,6 +81,15 @@ class TestMp4Export : public QObject
 private:
     QString path(const QString &name) const { return tempRoot() + QLatin1Char('/') + name; }
 
+    // Saves the camera file as name.tmp and converts it into name.mp4.
+    int convert(const CameraFileWriter &w, const QString &name) const
+    {
+        const QString in = path(name + QStringLiteral(".tmp"));
+        if (!w.save(in.toStdString()))
+            return -100;
+        return saveMp4(in.toUtf8().constData(), path(name + QStringLiteral(".mp4")).toUtf8().constData());
+    }
+
     // A camera file of count pictures 40 ms apart, with audio chunks of
     // chunkBytes every chunkBytes/8 ms when chunkBytes > 0.
     CameraFileWriter cameraFile(int count, int chunkBytes, uint8_t fps = 25)
@@ -163,10 +172,8 @@ private slots:
     // 25 fps: samples of 3,600 ticks at 90 kHz, sync samples on IDR, AAC-LC mono.
     void convertsVideoAndAudio()
     {
-        const QString in = path(QStringLiteral("basic.tmp"));
         const QString out = path(QStringLiteral("basic.mp4"));
-        QVERIFY(cameraFile(50, 320).save(in.toStdString()));
-        QCOMPARE(saveMp4(in.toUtf8().constData(), out.toUtf8().constData()), 0);
+        QCOMPARE(convert(cameraFile(50, 320), QStringLiteral("basic")), 0);
 
         QCOMPARE(probeLines(out, "v:0", "stream=codec_name,profile,width,height,time_base"),
                  QStringList({"h264,Constrained Baseline,352,288,1/90000"}));
@@ -242,22 +249,16 @@ private slots:
         const uint32_t thirty = w.size();
         w.raw(std::vector<uint8_t>(64, 0xEE)); // an index or trailer the converter must not read
         w.setChunkEnd(thirty);
-        const QString in = path(QStringLiteral("end.tmp"));
         const QString out = path(QStringLiteral("end.mp4"));
-        QVERIFY(w.save(in.toStdString()));
-        QCOMPARE(saveMp4(in.toUtf8().constData(), out.toUtf8().constData()), 0);
+        QCOMPARE(convert(w, QStringLiteral("end")), 0);
         QCOMPARE(probeLines(out, "v:0", "packet=duration").size(), 30);
-
-        CameraFileWriter zero = cameraFile(30, 0);
-        zero.setChunkEnd(0);
-        QVERIFY(zero.save(in.toStdString()));
-        QCOMPARE(saveMp4(in.toUtf8().constData(), out.toUtf8().constData()), 0);
-        QCOMPARE(probeLines(out, "v:0", "packet=duration").size(), 30);
-        // A field beyond the file means the same.
-        zero.setChunkEnd(0xFFFFFFF0u);
-        QVERIFY(zero.save(in.toStdString()));
-        QCOMPARE(saveMp4(in.toUtf8().constData(), out.toUtf8().constData()), 0);
-        QCOMPARE(probeLines(out, "v:0", "packet=duration").size(), 30);
+        // 0, and a field beyond the file, mean the same.
+        for (uint32_t end : {0u, 0xFFFFFFF0u}) {
+            CameraFileWriter other = cameraFile(30, 0);
+            other.setChunkEnd(end);
+            QCOMPARE(convert(other, QStringLiteral("end")), 0);
+            QCOMPARE(probeLines(out, "v:0", "packet=duration").size(), 30);
+        }
     }
 
     // SEI and access-unit delimiters are skipped; only the slices make the sample.
@@ -282,11 +283,8 @@ private slots:
             sliceBytes.push_back(slices);
             w.video(payload, kStartUs + uint64_t(i) * 40000, i == 0);
         }
-        const QString in = path(QStringLiteral("sei.tmp"));
-        const QString out = path(QStringLiteral("sei.mp4"));
-        QVERIFY(w.save(in.toStdString()));
-        QCOMPARE(saveMp4(in.toUtf8().constData(), out.toUtf8().constData()), 0);
-        const QStringList sizes = probeLines(out, "v:0", "packet=size");
+        QCOMPARE(convert(w, QStringLiteral("sei")), 0);
+        const QStringList sizes = probeLines(path(QStringLiteral("sei.mp4")), "v:0", "packet=size");
         QCOMPARE(sizes.size(), 5);
         for (int i = 0; i < 5; ++i)
             QCOMPARE(sizes[i].toULongLong(), qulonglong(sliceBytes[size_t(i)]));
@@ -304,23 +302,16 @@ private slots:
             if (i < 6)
                 t = gaps[i] ? t + gaps[i] : t - 10000;
         }
-        const QString in = path(QStringLiteral("dur.tmp"));
-        const QString out = path(QStringLiteral("dur.mp4"));
-        QVERIFY(w.save(in.toStdString()));
-        QCOMPARE(saveMp4(in.toUtf8().constData(), out.toUtf8().constData()), 0);
-        QCOMPARE(probeLines(out, "v:0", "packet=duration"),
+        QCOMPARE(convert(w, QStringLiteral("dur")), 0);
+        QCOMPARE(probeLines(path(QStringLiteral("dur.mp4")), "v:0", "packet=duration"),
                  QStringList({"3600", "3600", "7200", "2999", "3600", "3600", "3600"}));
     }
 
     // Frame rate 0 in the header: the default duration is that of 25 fps.
     void frameRateZero()
     {
-        CameraFileWriter w = cameraFile(3, 0, 0);
-        const QString in = path(QStringLiteral("fps0.tmp"));
-        const QString out = path(QStringLiteral("fps0.mp4"));
-        QVERIFY(w.save(in.toStdString()));
-        QCOMPARE(saveMp4(in.toUtf8().constData(), out.toUtf8().constData()), 0);
-        QCOMPARE(probeLines(out, "v:0", "packet=duration"), QStringList({"3600", "3600", "3600"}));
+        QCOMPARE(convert(cameraFile(3, 0, 0), QStringLiteral("fps0")), 0);
+        QCOMPARE(probeLines(path(QStringLiteral("fps0.mp4")), "v:0", "packet=duration"), QStringList({"3600", "3600", "3600"}));
     }
 
     // Damaged input: the conversion stops and what came before stays playable.
@@ -332,15 +323,13 @@ private slots:
         // Unknown tag after 10 pictures.
         CameraFileWriter unknown = cameraFile(10, 0);
         unknown.raw({'x', 'y', 'z', 'w', 1, 2, 3, 4, 5, 6, 7, 8});
-        QVERIFY(unknown.save(in.toStdString()));
-        QCOMPARE(saveMp4(in.toUtf8().constData(), out.toUtf8().constData()), -1);
+        QCOMPARE(convert(unknown, QStringLiteral("bad")), -1);
         QCOMPARE(probeLines(out, "v:0", "packet=duration").size(), 10);
 
         // A chunk of size 0.
         CameraFileWriter zero = cameraFile(10, 0);
         zero.video({}, kStartUs + 400000, false);
-        QVERIFY(zero.save(in.toStdString()));
-        QCOMPARE(saveMp4(in.toUtf8().constData(), out.toUtf8().constData()), -1);
+        QCOMPARE(convert(zero, QStringLiteral("bad")), -1);
         QCOMPARE(probeLines(out, "v:0", "packet=duration").size(), 10);
 
         // Cut in the middle of a chunk (a download that stopped).
@@ -358,8 +347,7 @@ private slots:
         big.video(std::vector<uint8_t>(250000, 0x11), kStartUs + 200000, false);
         for (int i = 5; i < 10; ++i)
             big.video(fourByteCodes(pictures()[size_t(i)].data), kStartUs + uint64_t(i + 1) * 40000, false);
-        QVERIFY(big.save(in.toStdString()));
-        QCOMPARE(saveMp4(in.toUtf8().constData(), out.toUtf8().constData()), 0);
+        QCOMPARE(convert(big, QStringLiteral("bad")), 0);
         QCOMPARE(probeLines(out, "v:0", "packet=duration").size(), 10);
 
         // Pictures before the first SPS/PPS are dropped.
@@ -368,8 +356,7 @@ private slots:
             late.video(fourByteCodes(pictures()[size_t(i)].data), kStartUs + uint64_t(i) * 40000, false);
         for (int i = 25; i < 30; ++i)
             late.video(fourByteCodes(pictures()[size_t(i)].data), kStartUs + uint64_t(i) * 40000, i == 25);
-        QVERIFY(late.save(in.toStdString()));
-        QCOMPARE(saveMp4(in.toUtf8().constData(), out.toUtf8().constData()), 0);
+        QCOMPARE(convert(late, QStringLiteral("bad")), 0);
         QCOMPARE(probeLines(out, "v:0", "packet=duration").size(), 5);
 
         // Missing or short input.
@@ -392,9 +379,7 @@ private slots:
         w.video(fourByteCodes(pictures()[0].data), kStartUs, true);
         for (int i = 0; i < 10; ++i)
             w.audio(alawTone(401, &phase), kStartUs + uint64_t(i) * 50125);
-        const QString in = path(QStringLiteral("pad.tmp"));
-        QVERIFY(w.save(in.toStdString()));
-        QCOMPARE(saveMp4(in.toUtf8().constData(), out.toUtf8().constData()), 0);
+        QCOMPARE(convert(w, QStringLiteral("pad")), 0);
         const double seconds = probeLines(out, "a:0", "stream=duration").value(0).toDouble();
         QVERIFY2(std::abs(seconds - 4010 / 8000.0) < 0.001, qPrintable(QString::number(seconds)));
     }
