@@ -66,40 +66,25 @@ QByteArray p2pCameraId(int n)
 
 QByteArray simConfig(const MqttBroker &broker, const QString &storage)
 {
-    QByteArray cams;
-    for (int n = 1; n <= kP2pCameras; ++n) {
-        if (n > 1)
-            cams += ",\n";
-        cams += QStringLiteral(R"(    { "kind": "p2p", "deviceId": "%1", "p2pId": "%2", "name": "Cam %3",
-      "password": "abc123",
-      "hd": { "width": %4, "height": %5, "fps": 25, "kbps": 150, "loopSeconds": 2 },
-      "sd": { "width": %6, "height": %7, "fps": 25, "kbps": 60, "loopSeconds": 2 } })")
-                    .arg(QString::fromLatin1(p2pDeviceId(n)), QString::fromLatin1(p2pCameraId(n)))
-                    .arg(n)
-                    .arg(kHdW)
-                    .arg(kHdH)
-                    .arg(kSdW)
-                    .arg(kSdH)
-                    .toUtf8();
-    }
+    auto camera = [](const QByteArray &device, const QByteArray &p2pId, const QString &name, int keySeconds) {
+        const QString keys = keySeconds ? QStringLiteral(", \"keySeconds\": %1, \"loopSeconds\": %1").arg(keySeconds)
+                                        : QStringLiteral(", \"loopSeconds\": 2");
+        return QStringLiteral(R"({ "kind": "p2p", "deviceId": "%1", "p2pId": "%2", "name": "%3", "password": "abc123",
+      "hd": { "width": %4, "height": %5, "fps": 25, "kbps": 150%8 },
+      "sd": { "width": %6, "height": %7, "fps": 25, "kbps": 60%8 } })")
+            .arg(QString::fromLatin1(device), QString::fromLatin1(p2pId), name)
+            .arg(kHdW).arg(kHdH).arg(kSdW).arg(kSdH)
+            .arg(keys);
+    };
+    QStringList cams;
+    for (int n = 1; n <= kP2pCameras; ++n)
+        cams << camera(p2pDeviceId(n), p2pCameraId(n), QStringLiteral("Cam %1").arg(n), 0);
     // One camera with a key frame only every 30 s.
-    cams += ",\n" + QStringLiteral(R"(    { "kind": "p2p", "deviceId": "%1", "p2pId": "%2", "name": "Long GOP",
-      "password": "abc123",
-      "hd": { "width": %3, "height": %4, "fps": 25, "kbps": 150, "keySeconds": 30, "loopSeconds": 30 },
-      "sd": { "width": %5, "height": %6, "fps": 25, "kbps": 60, "keySeconds": 30, "loopSeconds": 30 } })")
-                               .arg(QString::fromLatin1(kLongGopDevice), QString::fromLatin1(kLongGopCamera))
-                               .arg(kHdW)
-                               .arg(kHdH)
-                               .arg(kSdW)
-                               .arg(kSdH)
-                               .toUtf8();
-    return QStringLiteral(R"({ "broker": { "host": "127.0.0.1", "port": %1 }, "storage": "%2",
-  "cameras": [
-)")
-               .arg(broker.port())
-               .arg(storage)
-               .toUtf8()
-        + cams + "\n  ]\n}\n";
+    cams << camera(kLongGopDevice, kLongGopCamera, QStringLiteral("Long GOP"), 30);
+    return QStringLiteral(R"({ "broker": { "host": "127.0.0.1", "port": %1 }, "storage": "%2", "cameras": [ %3 ] })")
+        .arg(broker.port())
+        .arg(storage, cams.join(QStringLiteral(",\n")))
+        .toUtf8();
 }
 
 DeviceInfo_s p2pCamera(int n, const QByteArray &password = "abc123", int streamType = 0)

@@ -71,7 +71,6 @@ class TestOnvifEvents : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
     void init();
     void cleanup();
     void topicMapping();
@@ -85,9 +84,6 @@ private:
     Alarms m_alarms;
 };
 
-void TestOnvifEvents::initTestCase()
-{
-}
 
 void TestOnvifEvents::init()
 {
