@@ -9,9 +9,6 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace varno::av {
 
@@ -32,42 +29,8 @@ Registry &registry()
 
 thread_local int64_t t_presentStamp = 0;
 
-// One plane at half its size, each output sample the mean of a 2 x 2 block
-// (rounded as two successive averages).
-void halvePlane(const uint8_t *src, int srcStride, int srcW, int srcH, uint8_t *dst, int dstStride)
-{
-    const int w = srcW / 2;
-    const int h = srcH / 2;
-    for (int j = 0; j < h; ++j) {
-        const uint8_t *a = src + size_t(2 * j) * srcStride;
-        const uint8_t *b = a + srcStride;
-        uint8_t *o = dst + size_t(j) * dstStride;
-        int i = 0;
-#if defined(__SSE2__)
-        const __m128i low = _mm_set1_epi16(0x00ff);
-        for (; i + 16 <= w; i += 16) {
-            const __m128i v0 = _mm_avg_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(a + 2 * i)),
-                                            _mm_loadu_si128(reinterpret_cast<const __m128i *>(b + 2 * i)));
-            const __m128i v1 = _mm_avg_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(a + 2 * i + 16)),
-                                            _mm_loadu_si128(reinterpret_cast<const __m128i *>(b + 2 * i + 16)));
-            const __m128i even = _mm_packus_epi16(_mm_and_si128(v0, low), _mm_and_si128(v1, low));
-            const __m128i odd = _mm_packus_epi16(_mm_srli_epi16(v0, 8), _mm_srli_epi16(v1, 8));
-            _mm_storeu_si128(reinterpret_cast<__m128i *>(o + i), _mm_avg_epu8(even, odd));
-        }
-#endif
-        for (; i < w; ++i) {
-            const int top = (a[2 * i] + b[2 * i] + 1) >> 1;
-            const int bottom = (a[2 * i + 1] + b[2 * i + 1] + 1) >> 1;
-            o[i] = uint8_t((top + bottom + 1) >> 1);
-        }
-    }
-}
-
 // An image for the scaler to write into: rows of scaleWidth pixels (64-byte
-// aligned) of which the image shows size.width(). The scaler is asked for
-// an even width because libswscale leaves its fast paths for odd ones
-// (about three times slower); an odd window then loses its picture's last
-// column, which nobody can see.
+// aligned) of which the image shows size.width().
 QImage makeScaleTarget(QSize size, int scaleWidth)
 {
     const qsizetype stride = (qsizetype(scaleWidth) * 4 + 63) & ~qsizetype(63);
@@ -198,43 +161,26 @@ int FrameSurface::present(const uint8_t *y, int yStride, const uint8_t *u, int u
         return 1;
     // Chroma holds width / 2 x height / 2 samples (rounded down): scale only
     // the even part of an odd-sized picture so no chroma row is read past.
-    int srcW = width & ~1;
-    int srcH = height & ~1;
+    const int srcW = width & ~1;
+    const int srcH = height & ~1;
     if (target.isEmpty() || srcW == 0 || srcH == 0)
         return 0;
 
     std::lock_guard scaleLock(m_scaleMutex);
-    const uint8_t *src[4] = {y, u, v, nullptr};
-    int srcStride[4] = {yStride, uStride, vStride, 0};
-    // A window at most half the picture's size in both directions: the
-    // picture is first halved by 2 x 2 means (cheap, and a better low-pass
-    // than the scaler's own for such factors); the scaler then works on a
-    // quarter of the samples. Repeated while it still fits.
-    for (int pass = 0; pass < 2 && target.width() * 2 <= srcW && target.height() * 2 <= srcH; ++pass) {
-        const int hw = srcW / 2, hh = srcH / 2;
-        const int cw = srcW / 4, ch = srcH / 4;
-        std::vector<uint8_t> &buf = m_halved[pass];
-        buf.resize(size_t(hw) * hh + 2 * size_t(cw) * ch);
-        uint8_t *hy = buf.data();
-        uint8_t *hu = hy + size_t(hw) * hh;
-        uint8_t *hv = hu + size_t(cw) * ch;
-        halvePlane(src[0], srcStride[0], srcW, srcH, hy, hw);
-        halvePlane(src[1], srcStride[1], srcW / 2, srcH / 2, hu, cw);
-        halvePlane(src[2], srcStride[2], srcW / 2, srcH / 2, hv, cw);
-        src[0] = hy;
-        src[1] = hu;
-        src[2] = hv;
-        srcStride[0] = hw;
-        srcStride[1] = cw;
-        srcStride[2] = cw;
-        srcW = hw & ~1;
-        srcH = hh & ~1;
+    // A window no larger than the picture (the usual case: many windows on
+    // one screen) goes through the one-pass shrinking; a larger one through
+    // libswscale's bilinear enlarging.
+    const bool shrink = PictureScaler::handles(srcW, srcH, target.width(), target.height());
+    // libswscale is asked for an even width because it leaves its fast paths
+    // for odd ones (about three times slower); an odd window then loses its
+    // picture's last column, which nobody can see.
+    const int scaleWidth = shrink ? target.width() : (target.width() + 1) & ~1;
+    if (!shrink) {
+        m_sws = sws_getCachedContext(m_sws, srcW, srcH, AV_PIX_FMT_YUV420P, scaleWidth, target.height(),
+                                     AV_PIX_FMT_BGRA, SWS_BILINEAR, nullptr, nullptr, nullptr);
+        if (!m_sws)
+            return 1;
     }
-    const int scaleWidth = (target.width() + 1) & ~1;
-    m_sws = sws_getCachedContext(m_sws, srcW, srcH, AV_PIX_FMT_YUV420P, scaleWidth, target.height(),
-                                 AV_PIX_FMT_BGRA, SWS_BILINEAR, nullptr, nullptr, nullptr);
-    if (!m_sws)
-        return 1;
     // A buffer nobody else holds: the picture painted last may still be in
     // the user-interface thread's hands, and copying its pixels only to
     // overwrite them would be waste.
@@ -244,9 +190,17 @@ int FrameSurface::present(const uint8_t *y, int yStride, const uint8_t *u, int u
     }
     if (m_back.isNull())
         return 1;
-    uint8_t *dst[4] = {m_back.bits(), nullptr, nullptr, nullptr};
-    const int dstStride[4] = {static_cast<int>(m_back.bytesPerLine()), 0, 0, 0};
-    sws_scale(m_sws, src, srcStride, 0, srcH, dst, dstStride);
+    if (shrink) {
+        if (!m_scaler.scale(y, yStride, u, uStride, v, vStride, srcW, srcH, m_back.bits(),
+                            int(m_back.bytesPerLine()), target.width(), target.height()))
+            return 1;
+    } else {
+        const uint8_t *src[4] = {y, u, v, nullptr};
+        const int srcStride[4] = {yStride, uStride, vStride, 0};
+        uint8_t *dst[4] = {m_back.bits(), nullptr, nullptr, nullptr};
+        const int dstStride[4] = {static_cast<int>(m_back.bytesPerLine()), 0, 0, 0};
+        sws_scale(m_sws, src, srcStride, 0, srcH, dst, dstStride);
+    }
 
     std::lock_guard lock(m_mutex);
     if (m_detached)

@@ -10,6 +10,8 @@
 #include <QImage>
 #include <QSize>
 
+#include "platform/av/picturescaler.h"
+
 struct SwsContext;
 
 namespace varno::av {
@@ -41,9 +43,8 @@ int32_t registerVideoSink(std::shared_ptr<VideoSink> sink);
 void unregisterVideoSink(int32_t handle);
 std::shared_ptr<VideoSink> findVideoSink(int32_t handle);
 
-// A sink that scales each picture with libswscale straight to the target
-// size (so the cost follows the window, not the source) into a latest-frame
-// slot, and tells its owner through the notifier. It never waits for the
+// A sink that scales each picture straight to the target size (so the cost
+// follows the window, not the source) into a latest-frame slot, and tells its owner through the notifier. It never waits for the
 // thread that shows the pictures.
 class FrameSurface final : public VideoSink
 {
@@ -89,7 +90,7 @@ private:
     SwsContext *m_sws = nullptr;
     QImage m_back;
     int m_backScaleWidth = 0;
-    std::vector<uint8_t> m_halved[2]; // planes of the picture halved before scaling
+    PictureScaler m_scaler;
 };
 
 } // namespace varno::av
