@@ -107,6 +107,14 @@ double processCpuSeconds()
     return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
+// CPU time of the calling thread (the user-interface thread: events, painting).
+double threadCpuSeconds()
+{
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
+
 // utime + stime of another process, from /proc (0 when unknown).
 double childCpuSeconds(qint64 pid)
 {
@@ -299,6 +307,7 @@ struct CaseResult
     int windows = 0;
     double wallS = 0;
     double cpuS = 0;
+    double uiCpuS = 0; // of that, the user-interface thread
     double decodedMin = 0, decodedAvg = 0, decodedMax = 0;
     double shownMin = 0, shownAvg = 0, shownMax = 0;
     double rssPerStreamKb = 0;
@@ -451,10 +460,12 @@ CaseResult runCase(World &w, const QString &name, int windows, int stream, Mode 
         const double sim0 = childCpuSeconds(w.simPid), broker0 = childCpuSeconds(w.brokerPid),
                      x0 = childCpuSeconds(w.xPid);
         const double cpu0 = processCpuSeconds();
+        const double ui0 = threadCpuSeconds();
         QElapsedTimer timer;
         timer.start();
         runFor(int(w.options.seconds * 1000));
         r.cpuS = processCpuSeconds() - cpu0;
+        r.uiCpuS = threadCpuSeconds() - ui0;
         r.wallS = double(timer.nsecsElapsed()) / 1e9;
         r.simCpuS = childCpuSeconds(w.simPid) - sim0;
         r.brokerCpuS = childCpuSeconds(w.brokerPid) - broker0;
@@ -602,16 +613,16 @@ void printCase(const CaseResult &c)
         std::printf("%-26s FAILED: %s\n", qPrintable(c.name), qPrintable(c.problem));
         return;
     }
-    std::printf("%-26s %6.1f %6.1f %6.1f | %6.1f %6.1f %6.1f | %6.3f | %8.0f | %7.1f %7.1f (%zu) | %5.3f %5.3f %5.3f | %llu\n",
+    std::printf("%-26s %6.1f %6.1f %6.1f | %6.1f %6.1f %6.1f | %6.3f %5.3f | %8.0f | %7.1f %7.1f (%zu) | %5.3f %5.3f %5.3f | %llu\n",
                 qPrintable(c.name), c.decodedMin, c.decodedAvg, c.decodedMax, c.shownMin, c.shownAvg, c.shownMax,
-                c.cpuS / c.wallS, c.rssPerStreamKb, c.p50, c.p99, c.samples, c.simCpuS / c.wallS,
+                c.cpuS / c.wallS, c.uiCpuS / c.wallS, c.rssPerStreamKb, c.p50, c.p99, c.samples, c.simCpuS / c.wallS,
                 c.brokerCpuS / c.wallS, c.xCpuS / c.wallS, static_cast<unsigned long long>(c.droppedByDecoders));
 }
 
 QString resultLine(const CaseResult &c)
 {
     return QStringLiteral("RESULT ok=%1 windows=%2 wall=%3 cpu=%4 dmin=%5 davg=%6 dmax=%7 smin=%8 savg=%9 smax=%10 "
-                          "rss=%11 p50=%12 p99=%13 n=%14 sim=%15 broker=%16 x=%17 dropped=%18 problem=%19")
+                          "rss=%11 p50=%12 p99=%13 n=%14 sim=%15 broker=%16 x=%17 dropped=%18 ui=%19 problem=%20")
         .arg(c.ok ? 1 : 0)
         .arg(c.windows)
         .arg(c.wallS)
@@ -630,6 +641,7 @@ QString resultLine(const CaseResult &c)
         .arg(c.brokerCpuS)
         .arg(c.xCpuS)
         .arg(c.droppedByDecoders)
+        .arg(c.uiCpuS)
         .arg(QString(c.problem).replace(QLatin1Char(' '), QLatin1Char('_')));
 }
 
@@ -648,6 +660,7 @@ bool parseResult(const QByteArray &output, CaseResult *c)
         c->windows = kv["windows"].toInt();
         c->wallS = kv["wall"].toDouble();
         c->cpuS = kv["cpu"].toDouble();
+        c->uiCpuS = kv["ui"].toDouble();
         c->decodedMin = kv["dmin"].toDouble();
         c->decodedAvg = kv["davg"].toDouble();
         c->decodedMax = kv["dmax"].toDouble();
@@ -940,8 +953,8 @@ int main(int argc, char **argv)
     std::vector<QString> order;
     for (size_t round = 0; round < rounds.size(); ++round) {
         std::printf("\nround %zu\n", round + 1);
-        std::printf("%-26s %-20s | %-20s | %-6s | %-8s | %-23s | %-17s | %s\n", "case", "decoded/s min avg max",
-                    "shown/s min avg max", "CPU", "RSS KiB", "latency ms p50 p99 (n)", "sim broker X CPU",
+        std::printf("%-26s %-20s | %-20s | %-12s | %-8s | %-23s | %-17s | %s\n", "case", "decoded/s min avg max",
+                    "shown/s min avg max", "CPU    (UI)", "RSS KiB", "latency ms p50 p99 (n)", "sim broker X CPU",
                     "dropped");
         for (const CaseResult &c : rounds[round])
             printCase(c);
@@ -961,7 +974,8 @@ int main(int argc, char **argv)
             }
         }
     }
-    std::printf("\n(CPU: cores used by the client process over the interval; RSS: resident memory added per "
+    std::printf("\n(CPU: cores used by the client process over the interval, in brackets its user-interface "
+                "thread's share; RSS: resident memory added per "
                 "stream; latency: frame arrival in the frame callback to the paint showing its picture)\n");
     if (rounds.size() > 1) {
         for (const QString &name : order) {
