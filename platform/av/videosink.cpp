@@ -169,8 +169,10 @@ int FrameSurface::present(const uint8_t *y, int yStride, const uint8_t *u, int u
     std::lock_guard scaleLock(m_scaleMutex);
     // A window no larger than the picture (the usual case: many windows on
     // one screen) goes through the one-pass shrinking; a larger one through
-    // libswscale's bilinear enlarging.
-    const bool shrink = PictureScaler::handles(srcW, srcH, target.width(), target.height());
+    // libswscale's bilinear enlarging, as does every window on processors
+    // without the shrinking's vector kernels (its portable code is a
+    // reference, not a fast path).
+    const bool shrink = m_scaler.simd() && PictureScaler::handles(srcW, srcH, target.width(), target.height());
     // libswscale is asked for an even width because it leaves its fast paths
     // for odd ones (about three times slower); an odd window then loses its
     // picture's last column, which nobody can see.
