@@ -5,7 +5,6 @@
 #include <QImage>
 #include <QImageReader>
 #include <QTemporaryDir>
-#include <QTranslator>
 #include <QtTest>
 
 class TestResources : public QObject
@@ -15,7 +14,6 @@ class TestResources : public QObject
 private slots:
     void everyNamedPictureIsBuiltIn();
     void workingDirectoryFirst();
-    void bothLanguagesLoad();
 };
 
 void TestResources::everyNamedPictureIsBuiltIn()
@@ -74,18 +72,6 @@ void TestResources::workingDirectoryFirst()
     QCOMPARE(varno::resourcePath(QStringLiteral("/images/check.png")), QStringLiteral("/images/check.png"));
     QCOMPARE(varno::resourcePath(QString()), QString());
     QVERIFY(QDir::setCurrent(QDir::tempPath()));
-}
-
-void TestResources::bothLanguagesLoad()
-{
-    QTranslator english;
-    QVERIFY(english.load(varno::resourcePath(QStringLiteral("./language/translate_en.qm"))));
-    QCOMPARE(english.translate("QLogin", "Login"), QStringLiteral("Login"));
-    QTranslator german;
-    QVERIFY(german.load(varno::resourcePath(QStringLiteral("./language/translate_en2gm.qm"))));
-    QCOMPARE(german.translate("QLogin", "Login"), QStringLiteral("Anmelden"));
-    QCOMPARE(german.translate("Client", "Are you sure to close the client?"),
-             QStringLiteral("M\u00f6chten Sie den Client wirklich schlie\u00dfen?"));
 }
 
 QTEST_MAIN(TestResources)
