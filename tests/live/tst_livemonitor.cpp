@@ -66,7 +66,6 @@ private slots:
     void descrKeyNeverReadsPast64Bytes();
     void cameraIdKeys();
     void firstFrameTimeoutAtTenSecondsNotBefore();
-    void firstFrameTimeoutAcrossTickWrap();
     void firstKeyFrameStartsPlaying();
     void stallOnlyReopensWhenWanted();
     void reopeningWaitsForAnOnlineCamera();
@@ -117,22 +116,20 @@ void TestLiveMonitor::cameraIdKeys()
 
 void TestLiveMonitor::firstFrameTimeoutAtTenSecondsNotBefore()
 {
+    // Started just before the millisecond tick wraps past zero (the page's
+    // own test checks 9,999 and 10,000 ms with the real monitor).
     ManualClock clock;
-    clock.set(5000);
+    clock.set(0xFFFFFFFFu - 3000);
     Watched w;
     MonitorStep s = w.pass(clock, 0);
     QVERIFY(s.has(MonitorStep::PaintOn));
     QCOMPARE(w.state, int(kStateWaiting));
-    QCOMPARE(w.startTick, 5000u);
-
-    clock.advance(kFirstFrameTimeoutMs - 1);  // 9,999 ms
-    s = w.pass(clock, 0);
-    QVERIFY(!s.has(MonitorStep::CloseTimedOut));
+    QCOMPARE(w.startTick, 0xFFFFFFFFu - 3000);
+    clock.advance(kFirstFrameTimeoutMs - 1);
+    QVERIFY(!w.pass(clock, 0).has(MonitorStep::CloseTimedOut));
     QCOMPARE(w.state, int(kStateWaiting));
-
-    clock.advance(1);                         // 10,000 ms
-    s = w.pass(clock, 0);
-    QVERIFY(s.has(MonitorStep::CloseTimedOut));
+    clock.advance(1);
+    QVERIFY(w.pass(clock, 0).has(MonitorStep::CloseTimedOut));
     QCOMPARE(w.state, int(kStateTimedOut));
 
     // A closed stream stays closed, whatever arrives.
@@ -140,18 +137,6 @@ void TestLiveMonitor::firstFrameTimeoutAtTenSecondsNotBefore()
     s = w.pass(clock, 5);
     QCOMPARE(s.actions, 0u);
     QCOMPARE(w.state, int(kStateTimedOut));
-}
-
-void TestLiveMonitor::firstFrameTimeoutAcrossTickWrap()
-{
-    ManualClock clock;
-    clock.set(0xFFFFFFFFu - 3000);
-    Watched w;
-    w.pass(clock, 0);
-    clock.advance(9999);                      // wraps past zero
-    QVERIFY(!w.pass(clock, 0).has(MonitorStep::CloseTimedOut));
-    clock.advance(1);
-    QVERIFY(w.pass(clock, 0).has(MonitorStep::CloseTimedOut));
 }
 
 void TestLiveMonitor::firstKeyFrameStartsPlaying()
