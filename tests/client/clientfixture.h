@@ -129,11 +129,7 @@ inline QStringList operations(bool open = false)
     return out;
 }
 
-inline QByteArray logText()
-{
-    QFile f(varno::test::installDir() + QStringLiteral("/log/Varno.log"));
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
+using varno::test::logText;
 
 // Discovery probes go to a loopback port where nobody answers.
 inline bool quietDiscovery()

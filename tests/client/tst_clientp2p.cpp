@@ -30,12 +30,6 @@ using namespace varno::test;
 
 namespace {
 
-QByteArray logText()
-{
-    QFile f(QString::fromStdString(CLogFile::instance().currentPath()));
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 // A receiver on the user-interface thread, connected queued, that copies
 // what the payload holds when its slot finally runs.
 struct Received

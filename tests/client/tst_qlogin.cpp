@@ -22,6 +22,7 @@
 
 using varno::ui::PromptKind;
 using varno::ui::PromptScript;
+using varno::test::logText;
 
 namespace {
 
@@ -59,12 +60,6 @@ QByteArray record(const char *user, const char *password, bool remember, int32_t
     r.remember = remember ? 1 : 0;
     r.language = language; // little-endian host
     return QByteArray(reinterpret_cast<const char *>(&r), sizeof(r));
-}
-
-QByteArray logText()
-{
-    QFile f(varno::test::installDir() + QStringLiteral("/log/Varno.log"));
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 template <typename T>

@@ -1,8 +1,8 @@
 #include "device/passwordcipher.h"
 
 #include "common/logfile.h"
+#include "tests/support/testenv.h"
 
-#include <QFile>
 #include <QRandomGenerator>
 #include <QtTest>
 
@@ -12,6 +12,8 @@
 
 // The cipher is checked against an independent AES-128: OpenSSL's, applied
 // to the transposed block (our state is laid out row by row).
+using varno::test::logText;
+
 namespace {
 
 constexpr char kKey[] = "MorvaShield@5170";
@@ -93,14 +95,6 @@ struct Field
     }
     QByteArray bytes(int n) const { return QByteArray(buf, n); }
 };
-
-QByteArray logText()
-{
-    QFile file(QString::fromStdString(CLogFile::instance().currentPath()));
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return file.readAll();
-}
 
 QByteArray logLine(const char *what, const QByteArray &input)
 {

@@ -207,12 +207,6 @@ void setPage(realvideo *page)
     g_page = page;
 }
 
-QByteArray logText()
-{
-    QFile f(QString::fromStdString(CLogFile::instance().currentPath()));
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 int threadCount()
 {
     return int(QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size());

@@ -1,6 +1,7 @@
 #include "testenv.h"
 
 #include <QDir>
+#include <QFile>
 #include <QTcpServer>
 #include <QtGlobal>
 
@@ -28,6 +29,12 @@ QString buildDir()
 QString sourceDir()
 {
     return qEnvironmentVariable("VARNO_SOURCE_DIR");
+}
+
+QByteArray logText()
+{
+    QFile f(installDir() + QStringLiteral("/log/Varno.log"));
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 quint16 freeLoopbackPort()

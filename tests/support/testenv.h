@@ -13,6 +13,9 @@ QString installDir();
 QString buildDir();
 QString sourceDir();
 
+// What the program has written to its log file so far.
+QByteArray logText();
+
 // A free TCP port on 127.0.0.1 (bound, read and released).
 quint16 freeLoopbackPort();
 

@@ -4,6 +4,7 @@
 
 #include "common/installdir.h"
 #include "tests/support/onviftestconf.h"
+#include "tests/support/testenv.h"
 
 #include <QFile>
 #include <QtTest>
@@ -63,14 +64,6 @@ CDiscoveryResponder::Entry camera(int i, uint16_t httpPort = 8080)
     e.serviceAddr = "http://127.0.0.1:" + std::to_string(httpPort) + "/onvif/device_service";
     e.name = "Cam " + std::to_string(i);
     return e;
-}
-
-QString logText()
-{
-    QFile f(QString::fromStdString(varno::installDir()) + QStringLiteral("/log/Varno.log"));
-    if (!f.open(QIODevice::ReadOnly))
-        return QString();
-    return QString::fromUtf8(f.readAll());
 }
 
 } // namespace
@@ -290,7 +283,7 @@ void TestOnvifDiscovery::hostileAnswersDropped()
         QVERIFY(endpoints.count("urn:uuid:many-" + std::to_string(i)));
     QCOMPARE(endpoints.size(), size_t(17));
 
-    const QString log = logText();
+    const QString log = QString::fromUtf8(varno::test::logText());
     QVERIFY(log.contains(QStringLiteral("document with a declaration dropped")));
     QVERIFY(log.contains(QStringLiteral("nested deeper than")));
     QVERIFY(log.contains(QStringLiteral("malformed XML dropped")));

@@ -14,6 +14,7 @@
 #include <cstring>
 
 using namespace varno::p2p;
+using varno::test::logText;
 
 namespace {
 
@@ -21,14 +22,6 @@ std::vector<uint8_t> envelope(Kind kind, const std::string &from, uint32_t sessi
                               int32_t status, const std::vector<uint8_t> &body)
 {
     return encode(kind, from, session, 1, channel, status, body.data(), body.size());
-}
-
-QByteArray logText()
-{
-    QFile f(QString::fromStdString(CLogFile::instance().currentPath()));
-    if (!f.open(QIODevice::ReadOnly))
-        return QByteArray();
-    return f.readAll();
 }
 
 } // namespace
