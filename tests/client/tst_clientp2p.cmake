@@ -1,2 +1,1 @@
-target_link_libraries(${test_target} PRIVATE varno_testmedia)
 add_dependencies(${test_target} varno-camsim)
