@@ -36,8 +36,6 @@ private slots:
     void withoutTheRequestNothingOpens();
 
 private:
-    void closeWindow(Client &client, PromptScript &prompts);
-
     MqttBroker m_broker;
     CamSimProcess m_sim;
 };
@@ -79,13 +77,6 @@ void TestClientAutoConnect::cleanup()
     QCOMPARE(QApplication::activeModalWidget(), nullptr);
 }
 
-void TestClientAutoConnect::closeWindow(Client &client, PromptScript &prompts)
-{
-    prompts.answer(QMessageBox::Yes);
-    client.findChild<QPushButton *>(QStringLiteral("btnWinClose"))->click();
-    QVERIFY(client.stopRequested());
-}
-
 void TestClientAutoConnect::everyOnlineCameraOpensOnce()
 {
     QVERIFY(seedStore({p2pCamera("B765432", "VRNB-765432-KXPQT", "Gate", "abc123"),
@@ -113,7 +104,7 @@ void TestClientAutoConnect::everyOnlineCameraOpensOnce()
         QTest::qWait(6000);
         QCOMPARE(logText().count("[CLIENT]Request connect all devices!!!"), before + 1);
         QCOMPARE(usedWindows(live), 2);
-        closeWindow(client, prompts);
+        closeClient(client, prompts);
     }
 }
 
@@ -138,7 +129,7 @@ void TestClientAutoConnect::aSilentCameraHoldsTheOthersBackAtMostThreePasses()
         QTRY_VERIFY_WITH_TIMEOUT(live->streamKeys().contains(QStringLiteral("B765432")), 5000);
         QVERIFY(!live->streamKeys().contains(QStringLiteral("D000001")));
         QCOMPARE(usedWindows(live), 1);
-        closeWindow(client, prompts);
+        closeClient(client, prompts);
     }
 }
 
@@ -157,7 +148,7 @@ void TestClientAutoConnect::withoutTheRequestNothingOpens()
         QTest::qWait(5500);   // one more pass
         QVERIFY(live->streamKeys().isEmpty());
         QCOMPARE(usedWindows(live), 0);
-        closeWindow(client, prompts);
+        closeClient(client, prompts);
     }
 }
 

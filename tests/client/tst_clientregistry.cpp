@@ -53,7 +53,7 @@ private slots:
     void settingsAndDoubleClickOnOfflineCamera();
     void contextMenuOrderAndSelection();
     void passwordPromptForP2pCameraWithoutPassword();
-    void pagesCountButtonsMuteAndFullScreen();
+    void pagesCountButtonsAndMute();
     void aboutDialogAndPtzPanel();
 };
 
@@ -388,7 +388,7 @@ void TestClientRegistry::passwordPromptForP2pCameraWithoutPassword()
     closeClient(client, prompts);
 }
 
-void TestClientRegistry::pagesCountButtonsMuteAndFullScreen()
+void TestClientRegistry::pagesCountButtonsAndMute()
 {
     PromptScript prompts;
     Client client("127.0.0.1");
@@ -440,17 +440,6 @@ void TestClientRegistry::pagesCountButtonsMuteAndFullScreen()
     QCOMPARE(handed[0].first, 0);
     QCOMPARE(handed[0].second, nullptr);
 
-    // Full screen and back with Escape.
-    client.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&client));
-    QSignalSpy full(&client, &Client::sendFullScreen);
-    QTest::mouseClick(button(client, "btnFullScreen"), Qt::LeftButton);
-    QVERIFY(client.isFullScreenOn());
-    QVERIFY(stack->isWindow());
-    QTest::keyClick(stack, Qt::Key_Escape);
-    QVERIFY(!client.isFullScreenOn());
-    QVERIFY(!stack->isWindow());
-    QCOMPARE(full.count(), 2);
     QCOMPARE(prompts.count(), 0);
     closeClient(client, prompts);
 }
