@@ -279,6 +279,7 @@ private:
     int connectTo(const char *camera);
     bool waitSession(const char *camera, int32_t status, int timeoutMs);
     int askPassword(const char *camera, const char *password, int32_t random);
+    int searchRecords(const char *camera, const char *password, int32_t seq, const QByteArray &endTime);
     int openFirstStream(const char *camera, const char *password, FrameSink &sink, char *buffer);
 
     MqttBroker m_broker;
@@ -339,6 +340,19 @@ int TestP2pClient::askPassword(const char *camera, const char *password, int32_t
     token(password, req.random, req.token);
     return P2P_Client_SDK_Deliver_Msg(m_handle, camera, P2P_MSG_PASSWORD_CHECK,
                                       reinterpret_cast<const char *>(&req), sizeof(req));
+}
+
+// Asks for the recordings from 2019-02-20 up to endTime (message 10).
+int TestP2pClient::searchRecords(const char *camera, const char *password, int32_t seq, const QByteArray &endTime)
+{
+    RECORD_SEARCH_REQ_S req;
+    std::memset(&req, 0, sizeof(req));
+    req.seq = seq;
+    token(password, req.seq, req.token);
+    std::strcpy(req.startTime, "2019-02-20 00:00:00");
+    varno::p2p::putField(reinterpret_cast<uint8_t *>(req.endTime), sizeof(req.endTime), endTime.toStdString());
+    return P2P_Client_SDK_Deliver_Msg(m_handle, camera, P2P_MSG_RECORD_SEARCH, reinterpret_cast<const char *>(&req),
+                                      sizeof(req));
 }
 
 // Reads the camera's stream descriptions into buffer and opens its first
@@ -589,25 +603,13 @@ void TestP2pClient::recordSearchPages()
         std::set<QByteArray> names;
         QByteArray lastName;
         for (size_t page = 0; page < c.pages.size(); ++page) {
-            RECORD_SEARCH_REQ_S req;
-            std::memset(&req, 0, sizeof(req));
-            req.seq = 4711 + int32_t(page);
-            token(c.password, req.seq, req.token);
-            std::strcpy(req.startTime, "2019-02-20 00:00:00");
-            if (page == 0) {
-                std::strcpy(req.endTime, "2019-03-01 00:00:00");
-            } else {
-                // The client's next request: same start, end from the last
-                // name "yyMMdd_hh.mm.ss.h264" as "20yy-MM-dd hh:mm:ss.h264".
-                const QByteArray n = lastName;
-                const QByteArray end = "20" + n.mid(0, 2) + "-" + n.mid(2, 2) + "-" + n.mid(4, 2) + " "
-                                       + n.mid(7, 8).replace('.', ':') + ".h264";
-                varno::p2p::putField(reinterpret_cast<uint8_t *>(req.endTime), sizeof(req.endTime),
-                                     end.toStdString());
-            }
-            QVERIFY(P2P_Client_SDK_Deliver_Msg(m_handle, c.camera, P2P_MSG_RECORD_SEARCH,
-                                               reinterpret_cast<const char *>(&req), sizeof(req))
-                    >= 0);
+            // The client's next request: same start, end from the last name
+            // "yyMMdd_hh.mm.ss.h264" as "20yy-MM-dd hh:mm:ss.h264".
+            const QByteArray n = lastName;
+            const QByteArray end = page == 0 ? QByteArray("2019-03-01 00:00:00")
+                                             : "20" + n.mid(0, 2) + "-" + n.mid(2, 2) + "-" + n.mid(4, 2) + " "
+                                                   + n.mid(7, 8).replace('.', ':') + ".h264";
+            QVERIFY(searchRecords(c.camera, c.password, 4711 + int32_t(page), end) >= 0);
             Msg m;
             QVERIFY(g_msgs.waitFor(c.replyType, c.camera, 5000, &m, int(page) + 1));
             QVERIFY(m.payload.size() >= int(sizeof(RECORD_SEARCH_RSP_S)));
@@ -639,15 +641,8 @@ void TestP2pClient::recordSearchPages()
         QCOMPARE(int(names.size()), c.pages[0] + c.pages[1]);
     }
     // A wrong token: result not 0, no entries.
-    RECORD_SEARCH_REQ_S req;
-    std::memset(&req, 0, sizeof(req));
-    req.seq = 5;
-    token("not-the-password", req.seq, req.token);
-    std::strcpy(req.startTime, "2019-02-20 00:00:00");
-    std::strcpy(req.endTime, "2019-03-01 00:00:00");
     g_msgs.clear();
-    QVERIFY(P2P_Client_SDK_Deliver_Msg(m_handle, kCamA, P2P_MSG_RECORD_SEARCH,
-                                       reinterpret_cast<const char *>(&req), sizeof(req)) >= 0);
+    QVERIFY(searchRecords(kCamA, "not-the-password", 5, "2019-03-01 00:00:00") >= 0);
     Msg m;
     QVERIFY(g_msgs.waitFor(P2P_MSG_RECORD_LIST_EX, kCamA, 5000, &m));
     RECORD_SEARCH_RSP_S head;
