@@ -23,6 +23,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QResizeEvent>
+#include <QScopeGuard>
 #include <QTableWidget>
 #include <QThread>
 #include <QTimer>
@@ -1156,6 +1157,15 @@ void realvideo::RestartStream(const QString &key)
         WriteLog(3, "%s(%d):Device(%s) is not known!!!", "realvideo::RestartStream", __LINE__, id.constData());
         return;
     }
+    // The boxes below run their own event loops: a second notice for the
+    // same camera meanwhile would stack a second pair of boxes on the first.
+    if (m_askingPassword.contains(key)) {
+        WriteLog(3, "%s(%d):Device(%s) password is being asked already!!!", "realvideo::RestartStream",
+                 __LINE__, id.constData());
+        return;
+    }
+    m_askingPassword.insert(key);
+    const auto asked = qScopeGuard([this, key] { m_askingPassword.remove(key); });
     WriteLog(2, "%s(%d):Password error, device(%s)!!!", "realvideo::RestartStream", __LINE__, id.constData());
     varno::ui::InfoBox(this, tr("Client"), tr("Password is error, please enter again!"));
     if (winUsed(key)) {

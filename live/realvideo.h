@@ -10,6 +10,7 @@
 #include "platform/p2p/p2p_client_sdk.h"
 
 #include <QHash>
+#include <QSet>
 #include <QList>
 #include <QModelIndex>
 #include <QMutex>
@@ -199,6 +200,7 @@ private:
     QHash<QString, QString> m_subscriptions; // device ID -> event service address
     // The camera record of each stream key's last start (password restart).
     QHash<QString, DeviceInfo_s> m_lastDevice; // guarded by m_mutex
+    QSet<QString> m_askingPassword;            // cameras whose password prompt is open (UI thread)
 
     std::shared_ptr<varno::live::MonitorClock> m_clock;
     std::atomic<bool> m_stop{false};

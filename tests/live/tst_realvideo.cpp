@@ -283,6 +283,7 @@ private slots:
     void hdSdSwitchKeepsOnlyTheSelectedStream();
     void firstKeyFrameOfAStreamIsNeverLost();
     void passwordNoticeAsksAndRestarts();
+    void secondPasswordNoticeWhileAskingAsksNothing();
     void soundFollowsSelectionAndMute();
     void gridPagesSnapshotAndClosing();
     void fullScreenTipAndAlarmTable();
@@ -764,6 +765,35 @@ void TestRealVideo::passwordNoticeAsksAndRestarts()
     page->recvP2pMessage(other);
     QCOMPARE(prompts.count(), promptsBefore);
     QVERIFY(logText().contains("Device(B100017) is not known!!!"));
+    dropPage(page);
+}
+
+// A real prompt runs its own event loop: a second notice for the same camera
+// delivered meanwhile asks nothing more (no second pair of boxes).
+void TestRealVideo::secondPasswordNoticeWhileAskingAsksNothing()
+{
+    PromptScript prompts;
+    auto page = makePage();
+    P2pMessage_S again{};
+    varno::setText(again.devId, p2pCameraId(6));
+    again.type = P2P_MSG_STREAM_PASSWORD;
+    const varno::ui::PromptHandler script = varno::ui::setPromptHandler({});
+    int passwordPrompts = 0;
+    varno::ui::setPromptHandler([&](const varno::ui::PromptRequest &r) {
+        if (r.kind == PromptKind::Password && passwordPrompts++ == 0)
+            page->recvP2pMessage(again);
+        return script(r);
+    });
+    QCOMPARE(page->StartStream(p2pCamera(6, "wrong"), true), int(P2P_ERR_REFUSED));
+    QTRY_COMPARE_WITH_TIMEOUT(passwordPrompts, 1, 10000);
+    QTest::qWait(300);
+    QCOMPARE(passwordPrompts, 1);
+    QCOMPARE(prompts.count(), 2); // the information box and the password prompt, once
+    QVERIFY(logText().contains("Device(B100006) password is being asked already!!!"));
+    // Once answered, a new notice asks again.
+    page->recvP2pMessage(again);
+    QCOMPARE(passwordPrompts, 2);
+    varno::ui::setPromptHandler(script);
     dropPage(page);
 }
 
