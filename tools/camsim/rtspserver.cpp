@@ -80,7 +80,7 @@ std::string CRtspServer::launchLine(const Stream &s)
     std::string line = std::string("( ") + video;
     if (s.audio)
         line += " audiotestsrc is-live=true wave=sine freq=440 samplesperbuffer=160 ! "
-                "audio/x-raw,rate=8000,channels=1 ! mulawenc ! rtppcmupay name=pay1 pt=0";
+                "audio/x-raw,rate=8000,channels=1 ! alawenc ! rtppcmapay name=pay1 pt=8";
     return line + " )";
 }
 
