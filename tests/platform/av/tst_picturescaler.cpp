@@ -106,6 +106,25 @@ private slots:
         }
     }
 
+    void simdGivesThePortablePixelsAtRandomSizes()
+    {
+        // Small pictures of any size into any smaller window, shrunk a lot
+        // or a little: every partial block and group of the kernels.
+        av::PictureScaler fast;
+        if (!fast.simd())
+            QSKIP("no x86 kernels on this processor");
+        av::PictureScaler portable(av::PictureScaler::Kernels::Portable);
+        std::mt19937 rng(20261206);
+        for (int i = 0; i < 300; ++i) {
+            const int w = 2 + int(rng() % 220), h = 2 + int(rng() % 130);
+            const int dw = 1 + int(rng() % unsigned(w)), dh = 1 + int(rng() % unsigned(h));
+            const Planes p = randomPlanes(w, h, unsigned(i));
+            const std::vector<uint8_t> a = scaled(fast, p, dw, dh);
+            QVERIFY(!a.empty());
+            QVERIFY2(a == scaled(portable, p, dw, dh), qPrintable(QStringLiteral("%1x%2 to %3x%4").arg(w).arg(h).arg(dw).arg(dh)));
+        }
+    }
+
     void flatColoursMatchTheConversionTables()
     {
         // Extremes included: overflowing blue and red must saturate, not wrap.
