@@ -154,15 +154,6 @@ QString loadAverage()
     return QString::fromLatin1(f.readAll().trimmed());
 }
 
-double percentile(std::vector<double> v, double p)
-{
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    const size_t i = std::min(v.size() - 1, size_t(p * double(v.size() - 1) + 0.5));
-    return v[i];
-}
-
 // Runs the event loop for ms milliseconds.
 void runFor(int ms)
 {
@@ -494,8 +485,8 @@ CaseResult runCase(World &w, const QString &name, int windows, int stream, Mode 
         stats(decoded, r.decodedMin, r.decodedAvg, r.decodedMax);
         stats(shown, r.shownMin, r.shownAvg, r.shownMax);
         r.samples = g_probe.latencyMs.size();
-        r.p50 = percentile(g_probe.latencyMs, 0.50);
-        r.p99 = percentile(g_probe.latencyMs, 0.99);
+        r.p50 = test::percentile(g_probe.latencyMs, 0.50);
+        r.p99 = test::percentile(g_probe.latencyMs, 0.99);
         if (page && !w.options.screenshotDir.isEmpty())
             page->grab().save(QStringLiteral("%1/livewall-%2.png").arg(w.options.screenshotDir).arg(windows));
     }

@@ -8,6 +8,7 @@
 
 #include "platform/p2p/p2p_client.h"
 #include "tests/support/mqttbroker.h"
+#include "tests/support/testenv.h"
 #include "tools/camsim/p2pcamera.h"
 
 #include <QCoreApplication>
@@ -68,15 +69,6 @@ int onFrame(P2P_HANDLE, const char *, const int32_t *info, int32_t type, const c
     return 0;
 }
 
-double percentile(std::vector<double> v, double p)
-{
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    const size_t i = std::min(v.size() - 1, size_t(p * double(v.size() - 1) + 0.5));
-    return v[i];
-}
-
 struct Result
 {
     double fps = 0;
@@ -99,8 +91,8 @@ Result summarize(Stats &stats, double seconds, int fps)
         r.lost += uint64_t(std::max<int64_t>(0, span - int64_t(stamps.size())));
     }
     r.fps = double(r.delivered) / seconds;
-    r.p50 = percentile(stats.latencyMs, 0.50);
-    r.p99 = percentile(stats.latencyMs, 0.99);
+    r.p50 = test::percentile(stats.latencyMs, 0.50);
+    r.p99 = test::percentile(stats.latencyMs, 0.99);
     r.mbits = double(stats.bytes.load()) * 8 / seconds / 1e6;
     return r;
 }

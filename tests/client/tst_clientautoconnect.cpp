@@ -45,21 +45,9 @@ void TestClientAutoConnect::initTestCase()
     QVERIFY2(QFile::exists(CamSimProcess::programPath()), "varno-camsim not built");
     QVERIFY(m_broker.start());
     QVERIFY(m_broker.writeClientConfig());
-    const QByteArray config = QStringLiteral(R"({
-  "broker": { "host": "127.0.0.1", "port": %1 },
-  "storage": "%2",
-  "cameras": [
-    { "kind": "p2p", "deviceId": "B765432", "p2pId": "VRNB-765432-KXPQT", "name": "Gate", "password": "abc123",
-      "hd": { "width": 128, "height": 72, "fps": 25, "kbps": 100, "loopSeconds": 2 },
-      "sd": { "width": 64, "height": 48, "fps": 25, "kbps": 60, "loopSeconds": 2 } },
-    { "kind": "p2p", "deviceId": "C100200", "p2pId": "VRNC-100200-ABCDE", "name": "Yard", "password": "pw9999",
-      "hd": { "width": 128, "height": 72, "fps": 25, "kbps": 100, "loopSeconds": 2 },
-      "sd": { "width": 64, "height": 48, "fps": 25, "kbps": 60, "loopSeconds": 2 } }
-  ]
-})")
-                                 .arg(m_broker.port())
-                                 .arg(varno::test::tempRoot() + QStringLiteral("/camera-storage"))
-                                 .toUtf8();
+    const QByteArray config =
+        varno::test::simConfig(m_broker.port(), varno::test::tempRoot() + QStringLiteral("/camera-storage"),
+                               varno::test::simGateAndYard(QSize(128, 72), QSize(64, 48), 25, 100, 60, 2));
     QVERIFY2(m_sim.start(config), qPrintable(m_sim.error()));
     QVERIFY(quietDiscovery());
     QCOMPARE(User_local_Init(), 0);

@@ -116,25 +116,12 @@ void TestClientDialogs::initTestCase()
     QVERIFY2(QFile::exists(CamSimProcess::programPath()), "varno-camsim not built");
     QVERIFY(m_broker.start());
     QVERIFY(m_broker.writeClientConfig());
-    const QByteArray config = QStringLiteral(R"({
-  "broker": { "host": "127.0.0.1", "port": %1 },
-  "storage": "%2",
-  "cameras": [
-    { "kind": "p2p", "deviceId": "B765432", "p2pId": "VRNB-765432-KXPQT", "name": "Gate", "password": "abc123",
-      "hd": { "width": 160, "height": 90, "fps": 10, "kbps": 100 },
-      "sd": { "width": 160, "height": 90, "fps": 10, "kbps": 80 } },
-    { "kind": "p2p", "deviceId": "C100200", "p2pId": "VRNC-100200-ABCDE", "name": "Yard", "password": "pw9999",
-      "hd": { "width": 160, "height": 90, "fps": 10, "kbps": 100 },
-      "sd": { "width": 160, "height": 90, "fps": 10, "kbps": 80 } },
-    { "kind": "onvif", "id": "onvif", "discoveryPort": 0, "cameras": [
-      { "uuid": "%3", "name": "Lobby", "password": "583" },
-      { "uuid": "%4", "name": "Stairs", "password": "583" } ] }
-  ]
-})")
-                                 .arg(m_broker.port())
-                                 .arg(varno::test::tempRoot() + QStringLiteral("/camera-storage"))
-                                 .arg(QString::fromLatin1(kLobby), QString::fromLatin1(kStairs))
-                                 .toUtf8();
+    const QByteArray config = varno::test::simConfig(
+        m_broker.port(), varno::test::tempRoot() + QStringLiteral("/camera-storage"),
+        varno::test::simGateAndYard(QSize(160, 90), QSize(160, 90), 10, 100, 80)
+            << varno::test::simOnvifCameras({{QString::fromLatin1(kLobby), QStringLiteral("Lobby")},
+                                             {QString::fromLatin1(kStairs), QStringLiteral("Stairs")}},
+                                            QStringLiteral("583")));
     QVERIFY2(m_sim.start(config), qPrintable(m_sim.error()));
     // "OK discovery 127.0.0.1:<port> <uuid> <service> <uuid> <service>"
     const QStringList list = m_sim.command(QStringLiteral("onvif list")).split(QLatin1Char(' '));

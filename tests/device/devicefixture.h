@@ -11,6 +11,7 @@
 #include "device/passwordcipher.h"
 #include "platform/devmgr/sdk_dvrmgr.h"
 #include "platform/p2p/p2p_client_sdk.h"
+#include "tests/support/camsimprocess.h"
 #include "tests/support/mqttbroker.h"
 
 #include <QByteArray>
@@ -88,25 +89,8 @@ private:
 // when count is 2, Yard (C100200, "pw9999").
 inline QByteArray p2pCamerasConfig(const varno::test::MqttBroker &broker, const QString &storage, int count)
 {
-    const QString yard = QStringLiteral(R"(,
-    { "kind": "p2p", "deviceId": "C100200", "p2pId": "VRNC-100200-ABCDE", "name": "Yard",
-      "password": "pw9999",
-      "hd": { "width": 160, "height": 90, "fps": 10, "kbps": 100 },
-      "sd": { "width": 160, "height": 90, "fps": 10, "kbps": 80 } })");
-    return QStringLiteral(R"({
-  "broker": { "host": "127.0.0.1", "port": %1 },
-  "storage": "%2",
-  "cameras": [
-    { "kind": "p2p", "deviceId": "B765432", "p2pId": "VRNB-765432-KXPQT", "name": "Gate",
-      "password": "abc123",
-      "hd": { "width": 160, "height": 90, "fps": 10, "kbps": 100 },
-      "sd": { "width": 160, "height": 90, "fps": 10, "kbps": 80 } }%3
-  ]
-})")
-        .arg(broker.port())
-        .arg(storage)
-        .arg(count > 1 ? yard : QString())
-        .toUtf8();
+    return varno::test::simConfig(broker.port(), storage,
+                                  varno::test::simGateAndYard(QSize(160, 90), QSize(160, 90), 10, 100, 80).mid(0, count));
 }
 
 // Initialises and registers the P2P library as the client does, with the

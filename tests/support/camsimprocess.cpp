@@ -105,4 +105,54 @@ bool CamSimProcess::isRunning() const
     return m_process && m_process->state() == QProcess::Running;
 }
 
+QString simP2pCamera(const QString &deviceId, const QString &p2pId, const QString &name,
+                     const QString &password, QSize hd, QSize sd, int fps, int hdKbps, int sdKbps,
+                     int loopSeconds)
+{
+    const QString loop = loopSeconds > 0 ? QStringLiteral(R"(, "loopSeconds": %1)").arg(loopSeconds) : QString();
+    auto stream = [&](QSize size, int kbps) {
+        return QStringLiteral(R"({ "width": %1, "height": %2, "fps": %3, "kbps": %4%5 })")
+            .arg(size.width())
+            .arg(size.height())
+            .arg(fps)
+            .arg(kbps)
+            .arg(loop);
+    };
+    return QStringLiteral(R"({ "kind": "p2p", "deviceId": "%1", "p2pId": "%2", "name": "%3", "password": "%4",
+      "hd": %5, "sd": %6 })")
+        .arg(deviceId, p2pId, name, password, stream(hd, hdKbps), stream(sd, sdKbps));
+}
+
+QStringList simGateAndYard(QSize hd, QSize sd, int fps, int hdKbps, int sdKbps, int loopSeconds)
+{
+    return {simP2pCamera(QStringLiteral("B765432"), QStringLiteral("VRNB-765432-KXPQT"), QStringLiteral("Gate"),
+                         QStringLiteral("abc123"), hd, sd, fps, hdKbps, sdKbps, loopSeconds),
+            simP2pCamera(QStringLiteral("C100200"), QStringLiteral("VRNC-100200-ABCDE"), QStringLiteral("Yard"),
+                         QStringLiteral("pw9999"), hd, sd, fps, hdKbps, sdKbps, loopSeconds)};
+}
+
+QString simOnvifCameras(const QList<QPair<QString, QString>> &cameras, const QString &password)
+{
+    QStringList entries;
+    for (const auto &c : cameras)
+        entries << QStringLiteral(R"({ "uuid": "%1", "name": "%2", "password": "%3" })").arg(c.first, c.second, password);
+    return QStringLiteral(R"({ "kind": "onvif", "id": "onvif", "discoveryPort": 0, "cameras": [ %1 ] })")
+        .arg(entries.join(QStringLiteral(", ")));
+}
+
+QByteArray simConfig(quint16 brokerPort, const QString &storage, const QStringList &cameras)
+{
+    return QStringLiteral(R"({
+  "broker": { "host": "127.0.0.1", "port": %1 },
+  "storage": "%2",
+  "cameras": [
+    %3
+  ]
+})")
+        .arg(brokerPort)
+        .arg(storage, cameras.join(QStringLiteral(",\n    ")))
+        .toUtf8();
+}
+
 } // namespace varno::test
+

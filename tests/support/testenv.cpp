@@ -1,5 +1,7 @@
 #include "testenv.h"
 
+#include <algorithm>
+
 #include <QDir>
 #include <QFile>
 #include <QTcpServer>
@@ -45,6 +47,15 @@ quint16 freeLoopbackPort()
     const quint16 port = server.serverPort();
     server.close();
     return port;
+}
+
+double percentile(std::vector<double> values, double p)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    const size_t i = std::min(values.size() - 1, size_t(p * double(values.size() - 1) + 0.5));
+    return values[i];
 }
 
 } // namespace varno::test

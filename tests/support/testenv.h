@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <vector>
+
 // Facts about the environment a test runs in (see tests/run-isolated).
 namespace varno::test {
 
@@ -18,5 +20,9 @@ QByteArray logText();
 
 // A free TCP port on 127.0.0.1 (bound, read and released).
 quint16 freeLoopbackPort();
+
+// The value at fraction p (0 ... 1) of the sorted values, nearest rank; 0
+// for none. For the figures benchmarks print.
+double percentile(std::vector<double> values, double p);
 
 } // namespace varno::test
