@@ -27,6 +27,11 @@ constexpr size_t kDispatchMaxItems = 1024;
 constexpr size_t kDispatchMaxBytes = 32u << 20;
 constexpr int kStopWaitMs = 5000;
 constexpr int kOrderWaitMs = 2000;   // a stuck message callback delays a playback no longer
+// After the relay connection comes back: how long the retained presence of
+// a camera may take before the camera is asked directly, and how often a
+// camera believed offline is asked while its session is lost.
+constexpr int kProbeWindowMs = 500;
+constexpr int kProbeIntervalMs = 5000;
 
 uint32_t randomU32()
 {
@@ -110,6 +115,12 @@ ClientConfig readConfig(const std::string &path)
             config.tls = number != 0;
         else if (key == "cafile")
             config.caFile = value;
+        else if (key == "user")
+            config.user = value;
+        else if (key == "password")
+            config.password = value;
+        else if (key == "lookup_ms" && isNumber && number >= 100 && number <= 10000)
+            config.lookupMs = int(number);
         else
             WriteLog(3, "%s(%d):p2p.conf: ignored line(%s)!!!", "varno::p2p::readConfig", __LINE__,
                      line.c_str());
@@ -125,13 +136,17 @@ Client::Client(const ClientConfig &config, const std::string &account, const std
     char id[24];
     std::snprintf(id, sizeof(id), "c%08x%08x", randomU32(), randomU32());
     m_clientId = id;
-    m_mosq = mosquitto_new(("varno-" + m_clientId).c_str(), true, this);
+    // The MQTT client identifier is the client ID itself, so that broker
+    // access rules can tie the inbox topic to the connection (%c).
+    m_mosq = mosquitto_new(m_clientId.c_str(), true, this);
     if (m_mosq) {
         mosquitto_connect_callback_set(m_mosq, &Client::onConnect);
         mosquitto_disconnect_callback_set(m_mosq, &Client::onDisconnect);
         mosquitto_message_callback_set(m_mosq, &Client::onMessage);
         mosquitto_reconnect_delay_set(m_mosq, 1, 2, false);
-        if (!m_account.empty())
+        if (!m_config.user.empty())
+            mosquitto_username_pw_set(m_mosq, m_config.user.c_str(), m_config.password.c_str());
+        else if (!m_account.empty())
             mosquitto_username_pw_set(m_mosq, m_account.c_str(), m_appKey.c_str());
         if (m_config.tls)
             mosquitto_tls_set(m_mosq, m_config.caFile.empty() ? nullptr : m_config.caFile.c_str(),
@@ -263,8 +278,13 @@ void Client::relayConnected(int rc)
         std::lock_guard<std::mutex> lock(m_mutex);
         again = m_everConnected;
         m_everConnected = true;
+        const int64_t now = monotonicMs();
         for (auto &[id, s] : m_sessions) {
             mosquitto_subscribe(m_mosq, nullptr, cameraPresence(id).c_str(), 1);
+            // A relay that keeps retained messages on one node may never
+            // hand over this camera's presence: ask the camera itself when
+            // nothing came within the window.
+            s.probeDueMs = now + kProbeWindowMs;
             if (s.state == kSessionUp || s.state == kSessionLost) {
                 s.state = kSessionLost;
                 s.lastRetryMs = 0;   // the housekeeper re-establishes at once
@@ -409,6 +429,7 @@ int Client::connectPeer(const char *cameraId)
         return P2P_ERR_NOT_FOUND;
     if (pending->done && pending->status == kOk && pending->body.size() >= body::kSessionAccept) {
         cur->deviceId = fieldString(pending->body.data(), kDeviceIdSize);
+        cur->version = announcedVersion(pending->body.data(), pending->body.size(), body::kSessionAccept);
         cur->state = kSessionUp;
         cur->lastHeardMs = monotonicMs();
         cur->lastPingMs = cur->lastHeardMs;
@@ -804,6 +825,17 @@ int Client::deviceLicense(const char *deviceId, char p2pId[64])
     m_pending.erase(request);
     m_licenses.erase(dev);
     mosquitto_unsubscribe(m_mosq, nullptr, topic.c_str());
+    if (!license->done && !m_stop.load() && m_connected.load() && monotonicMs() < end) {
+        // No retained license: the relay may keep it on another node. Cameras
+        // of version 2 answer a lookup on our inbox.
+        const uint32_t ask = nextRequest();
+        m_lookups[ask] = Lookup{dev, license};
+        publish(lookupTopic(dev), encode(Kind::Lookup, m_clientId, 0, ask, 0, 0, nullptr, 0), 1);
+        const int64_t limit = std::min(end, monotonicMs() + m_config.lookupMs);
+        m_cv.wait_for(lock, std::chrono::milliseconds(std::max<int64_t>(0, limit - monotonicMs())),
+                      [&] { return license->done || m_stop.load(); });
+        m_lookups.erase(ask);
+    }
     if (!license->done || license->body.size() < body::kLicense)
         return P2P_ERR_NOT_FOUND;
     bool terminated = false;
@@ -871,6 +903,12 @@ void Client::handleIncoming(const char *topic, const void *data, size_t size)
         return;
     }
     switch (env.kind) {
+    case Kind::License:
+        handleLookupAnswer(env);
+        break;
+    case Kind::Presence:
+        handlePresence(env);
+        break;
     case Kind::Marker:
     case Kind::SessionAccept:
     case Kind::DescrRsp:
@@ -920,6 +958,44 @@ void Client::handleLicense(const char *topic, const Envelope &env)
     m_cv.notify_all();
 }
 
+// A camera's License sent to our inbox in answer to a lookup request. It
+// counts only for a lookup in progress, and only when it names the device
+// asked for and a camera ID that belongs to that device.
+void Client::handleLookupAnswer(const Envelope &env)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    auto it = m_lookups.find(env.request);
+    if (it == m_lookups.end())
+        return;
+    if (env.bodySize < body::kLicense) {
+        dropEnvelope("inbox", "license body too short");
+        return;
+    }
+    bool camOk = false;
+    bool devOk = false;
+    const std::string cam = fieldString(env.body, kCameraIdSize, &camOk);
+    const std::string dev = fieldString(env.body + kCameraIdSize, kDeviceIdSize, &devOk);
+    if (!camOk || !devOk || cam != env.from || dev != it->second.deviceId
+        || deviceIdFromCameraId(cam) != dev) {
+        dropEnvelope("inbox", "license does not match the lookup");
+        return;
+    }
+    Pending &p = *it->second.answer;
+    p.body.assign(env.body, env.body + env.bodySize);
+    p.done = true;
+    m_cv.notify_all();
+}
+
+void Client::sendProbe(Session &s)
+{
+    // m_mutex held. Cameras of version 1 would drop the probe.
+    s.probeDueMs = 0;
+    if (s.version < 2 || !m_connected.load())
+        return;
+    s.lastProbeMs = monotonicMs();
+    sendToCamera(s, Kind::PresenceProbe, nextRequest(), 0, 0, nullptr, 0);
+}
+
 void Client::handlePresence(const Envelope &env)
 {
     if (env.bodySize < body::kPresence) {
@@ -936,6 +1012,9 @@ void Client::handlePresence(const Envelope &env)
         return;
     s->presenceSeen = true;
     s->online = env.status == 1;
+    s->probeDueMs = 0;
+    if (env.bodySize >= body::kPresenceV2)
+        s->version = std::max(s->version, announcedVersion(env.body, env.bodySize, body::kPresence));
     if (!s->online && s->state == kSessionUp)
         markLost(*s, "camera offline");
     if (s->online && s->state == kSessionLost)
@@ -988,6 +1067,7 @@ void Client::handleReply(const Envelope &env)
     if (env.status != kOk || env.bodySize < body::kSessionAccept)
         return;
     s->state = kSessionUp;
+    s->version = announcedVersion(env.body, env.bodySize, body::kSessionAccept);
     s->lastHeardMs = monotonicMs();
     s->lastPingMs = s->lastHeardMs;
     WriteLog(0, "[P2P]Session with camera(%s) re-established!!!", cam.c_str());
@@ -1291,6 +1371,11 @@ void Client::housekeepingLoop()
                 break;
             const int64_t now = monotonicMs();
             for (auto &[id, s] : m_sessions) {
+                if (s.probeDueMs && now >= s.probeDueMs)
+                    sendProbe(s);
+                else if (s.state == kSessionLost && s.presenceSeen && !s.online
+                         && now - s.lastProbeMs >= kProbeIntervalMs)
+                    sendProbe(s);   // its coming back may have gone to another node
                 if (s.state == kSessionUp) {
                     if (now - s.lastPingMs >= kPingIntervalMs) {
                         s.lastPingMs = now;

@@ -38,10 +38,18 @@ struct ClientConfig
     int requestTimeoutMs = 3000;   // bounded wait of every blocking call
     bool tls = false;
     std::string caFile;            // with tls
+    // Broker credentials; when user is empty the init block's account
+    // string and application key are used.
+    std::string user;
+    std::string password;
+    // How long a license lookup waits for a camera's answer once the relay
+    // had no retained license to hand over.
+    int lookupMs = 1000;
 };
 
 // Reads "key = value" lines (host, port, keepalive, timeout_ms, tls,
-// cafile); '#' starts a comment. A missing file gives the defaults.
+// cafile, user, password, lookup_ms); '#' starts a comment. A missing file
+// gives the defaults.
 ClientConfig readConfig(const std::string &path);
 
 // Session states reported by Get_Session_Status.
@@ -209,6 +217,9 @@ private:
         int32_t state = kSessionNone;
         bool presenceSeen = false;
         bool online = false;
+        uint32_t version = 1;      // protocol version the camera announced
+        int64_t probeDueMs = 0;    // presence probe planned (0: none)
+        int64_t lastProbeMs = 0;
         int64_t lastHeardMs = 0;
         int64_t lastPingMs = 0;
         int64_t lastRetryMs = 0;
@@ -245,6 +256,8 @@ private:
 
     void handlePresence(const Envelope &env);
     void handleLicense(const char *topic, const Envelope &env);
+    void handleLookupAnswer(const Envelope &env);
+    void sendProbe(Session &s);
     void handleReply(const Envelope &env);
     void handleFrame(const Envelope &env);
     void handlePlayData(const Envelope &env);
@@ -282,6 +295,12 @@ private:
     std::map<std::string, Session> m_sessions;
     std::map<uint32_t, std::shared_ptr<Pending>> m_pending;
     std::map<std::string, std::shared_ptr<Pending>> m_licenses;   // by device ID
+    struct Lookup
+    {
+        std::string deviceId;
+        std::shared_ptr<Pending> answer;
+    };
+    std::map<uint32_t, Lookup> m_lookups;                         // by request number
     std::map<uint32_t, std::string> m_reopening;                  // request -> camera ID
     uint32_t m_requestCounter = 0;
     uint32_t m_channelCounter = 0;

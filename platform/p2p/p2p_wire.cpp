@@ -14,6 +14,8 @@ bool isKnownKind(uint8_t kind)
     case Kind::Presence:
     case Kind::License:
     case Kind::Marker:
+    case Kind::Lookup:
+    case Kind::PresenceProbe:
     case Kind::SessionOpen:
     case Kind::SessionAccept:
     case Kind::SessionClose:
@@ -43,12 +45,19 @@ bool isKnownKind(uint8_t kind)
     return false;
 }
 
+uint8_t kindVersion(Kind kind)
+{
+    return kind == Kind::Lookup || kind == Kind::PresenceProbe ? 2 : 1;
+}
+
 const char *kindName(Kind kind)
 {
     switch (kind) {
     case Kind::Presence: return "Presence";
     case Kind::License: return "License";
     case Kind::Marker: return "Marker";
+    case Kind::Lookup: return "Lookup";
+    case Kind::PresenceProbe: return "PresenceProbe";
     case Kind::SessionOpen: return "SessionOpen";
     case Kind::SessionAccept: return "SessionAccept";
     case Kind::SessionClose: return "SessionClose";
@@ -103,9 +112,9 @@ DecodeError decode(const void *data, size_t size, Envelope &out)
         return DecodeError::Short;
     if (p[0] != kMagic0 || p[1] != kMagic1)
         return DecodeError::Magic;
-    if (p[2] != kVersion)
+    if (p[2] < 1 || p[2] > kVersion)
         return DecodeError::Version;
-    if (!isKnownKind(p[3]))
+    if (!isKnownKind(p[3]) || kindVersion(Kind(p[3])) > p[2])
         return DecodeError::Kind;
     const uint32_t bodyLength = getU32(p + 20);
     if (bodyLength > kMaxBody)
@@ -117,6 +126,7 @@ DecodeError decode(const void *data, size_t size, Envelope &out)
     if (!terminated || from.empty())
         return DecodeError::SenderId;
     out.kind = Kind(p[3]);
+    out.version = p[2];
     out.session = getU32(p + 4);
     out.request = getU32(p + 8);
     out.channel = getU32(p + 12);
@@ -134,7 +144,7 @@ std::vector<uint8_t> encode(Kind kind, std::string_view from, uint32_t session, 
     uint8_t *p = out.data();
     p[0] = kMagic0;
     p[1] = kMagic1;
-    p[2] = kVersion;
+    p[2] = kindVersion(kind);
     p[3] = uint8_t(kind);
     putU32(p + 4, session);
     putU32(p + 8, request);
@@ -189,6 +199,19 @@ std::string licenseTopic(std::string_view deviceId)
 std::string clientInbox(std::string_view clientId)
 {
     return kRoot + "cli/" + std::string(clientId) + "/in";
+}
+
+std::string lookupTopic(std::string_view deviceId)
+{
+    return kRoot + "lic/" + std::string(deviceId) + "/ask";
+}
+
+uint32_t announcedVersion(const uint8_t *body, size_t bodySize, size_t layoutSize)
+{
+    if (!body || bodySize < layoutSize + 4)
+        return 1;
+    const uint32_t v = getU32(body + layoutSize);
+    return v == 0 ? 1 : v;
 }
 
 bool validTopicId(std::string_view id)

@@ -13,7 +13,10 @@
 
 namespace varno::p2p {
 
-constexpr uint8_t kVersion = 1;
+// Highest protocol version this code speaks. Every envelope carries the
+// lowest version that defines its kind, so version-1 peers keep receiving
+// version-1 envelopes for everything they know.
+constexpr uint8_t kVersion = 2;
 constexpr uint8_t kMagic0 = 'V';
 constexpr uint8_t kMagic1 = 'P';
 constexpr size_t kHeaderSize = 64;
@@ -28,6 +31,8 @@ enum class Kind : uint8_t {
     Presence = 0x01,       // camera -> presence topic (retained; last will)
     License = 0x02,        // camera -> license topic (retained)
     Marker = 0x03,         // client -> own inbox (end of retained messages)
+    Lookup = 0x04,         // client -> lookup topic of a device ID (version 2)
+    PresenceProbe = 0x05,  // client -> camera inbox (version 2)
     SessionOpen = 0x10,    // client -> camera
     SessionAccept = 0x11,  // camera -> client
     SessionClose = 0x12,   // either way
@@ -55,6 +60,8 @@ enum class Kind : uint8_t {
 };
 
 bool isKnownKind(uint8_t kind);
+// The protocol version that introduced a kind (1 or 2).
+uint8_t kindVersion(Kind kind);
 const char *kindName(Kind kind);
 
 // Status codes carried in the envelope's status field (replies).
@@ -73,6 +80,7 @@ enum : int32_t {
 struct Envelope
 {
     Kind kind = Kind::Error;
+    uint8_t version = 1;
     uint32_t session = 0;
     uint32_t request = 0;
     uint32_t channel = 0;
@@ -89,7 +97,7 @@ enum class DecodeError {
     Short,           // fewer bytes than a header
     Magic,
     Version,         // unknown protocol version
-    Kind,            // unknown message kind
+    Kind,            // unknown message kind, or one its version does not define
     Length,          // body length field does not match the received size
     TooLarge,
     SenderId,        // sender ID without terminator or empty
@@ -129,11 +137,16 @@ void putField(uint8_t *field, size_t size, std::string_view text);
 
 // Body layouts (sizes in bytes; see docs/p2p-protocol.md).
 namespace body {
-// Presence / License: camera ID (64), device ID (64).
+// Presence / License: camera ID (64), device ID (64); version 2 cameras
+// append the protocol version they speak (u32).
 constexpr size_t kPresence = 128;
 constexpr size_t kLicense = 128;
-// SessionAccept: device ID (64), stream count u32, nonce u32.
+constexpr size_t kPresenceV2 = kPresence + 4;
+constexpr size_t kLicenseV2 = kLicense + 4;
+// SessionAccept: device ID (64), stream count u32, nonce u32; version 2
+// cameras append the protocol version they speak (u32).
 constexpr size_t kSessionAccept = 72;
+constexpr size_t kSessionAcceptV2 = kSessionAccept + 4;
 // Authenticated request head: nonce u32 + token (36).
 constexpr size_t kAuth = 40;
 // StreamOpen: auth (40), params 3 x i32.
@@ -178,6 +191,12 @@ std::string cameraInbox(std::string_view cameraId);
 std::string cameraPresence(std::string_view cameraId);
 std::string licenseTopic(std::string_view deviceId);
 std::string clientInbox(std::string_view clientId);
+// Where version-2 cameras take lookup requests for their device ID.
+std::string lookupTopic(std::string_view deviceId);
+
+// The protocol version a camera announced after a body layout of layoutSize
+// bytes: the u32 there when present, else 1.
+uint32_t announcedVersion(const uint8_t *body, size_t bodySize, size_t layoutSize);
 
 // A camera ID or device ID that can be used in a topic: 1 to 63 characters
 // of letters, digits, '-' and '_'.

@@ -44,14 +44,16 @@ bool MqttBroker::start()
     QFile conf(m_configPath);
     if (!conf.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return false;
+    const QString access = m_security.isEmpty() ? QStringLiteral("allow_anonymous true\n") : m_security;
     conf.write(QStringLiteral("listener %1 127.0.0.1\n"
-                              "allow_anonymous true\n"
+                              "%2"
                               "persistence false\n"
                               "log_dest stdout\n"
                               "log_type error\nlog_type warning\nlog_type notice\n"
                               "max_queued_messages 10000\n"
                               "message_size_limit 0\n")
                    .arg(m_port)
+                   .arg(access)
                    .toUtf8());
     conf.close();
     QFile::setPermissions(m_configPath, QFileDevice::ReadOwner | QFileDevice::WriteOwner
@@ -112,14 +114,15 @@ QString MqttBroker::output() const
     return QString::fromUtf8(m_output);
 }
 
-bool MqttBroker::writeClientConfig() const
+bool MqttBroker::writeClientConfig(const QString &extra) const
 {
     QDir().mkpath(installDir());
     QFile f(installDir() + QStringLiteral("/p2p.conf"));
     if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return false;
-    f.write(QStringLiteral("# private test broker\nhost = 127.0.0.1\nport = %1\ntimeout_ms = 3000\n")
+    f.write(QStringLiteral("# private test broker\nhost = 127.0.0.1\nport = %1\ntimeout_ms = 3000\n%2")
                 .arg(m_port)
+                .arg(extra)
                 .toUtf8());
     return true;
 }

@@ -19,6 +19,10 @@ public:
     MqttBroker(const MqttBroker &) = delete;
     MqttBroker &operator=(const MqttBroker &) = delete;
 
+    // Lines that replace anonymous access in the listener's configuration
+    // (TLS files, password file, access rules); before start().
+    void setSecurity(const QString &lines) { m_security = lines; }
+
     // Starts the broker and waits until it accepts connections (<= 5 s).
     bool start();
     // Orderly stop (SIGTERM) or hard kill (SIGKILL); both wait for the end.
@@ -33,12 +37,14 @@ public:
     // Everything the broker printed so far.
     QString output() const;
 
-    // Writes p2p.conf for the P2P library into the installation directory.
-    bool writeClientConfig() const;
+    // Writes p2p.conf for the P2P library into the installation directory,
+    // with extra lines (TLS, credentials) when given.
+    bool writeClientConfig(const QString &extra = QString()) const;
 
 private:
     quint16 m_port = 0;
     QString m_configPath;
+    QString m_security;
     std::unique_ptr<QProcess> m_process;
     mutable QByteArray m_output;
 };

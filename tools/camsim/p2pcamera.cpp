@@ -35,14 +35,6 @@ QDateTime parseTimeText(const char *field, size_t size)
     return QDateTime::fromString(QString::fromLatin1(field, 19), QStringLiteral("yyyy-MM-dd hh:mm:ss"));
 }
 
-std::vector<uint8_t> presenceBody(const std::string &cameraId, const std::string &deviceId)
-{
-    std::vector<uint8_t> b(body::kPresence, 0);
-    putField(b.data(), kCameraIdSize, cameraId);
-    putField(b.data() + kCameraIdSize, kDeviceIdSize, deviceId);
-    return b;
-}
-
 } // namespace
 
 P2pCamera::P2pCamera(const P2pCameraConfig &config, const BrokerConfig &broker, const QString &storage)
@@ -131,14 +123,23 @@ bool P2pCamera::connectRelay(QString *error)
         }
         mosquitto_connect_callback_set(m_mosq, &P2pCamera::onConnect);
         mosquitto_message_callback_set(m_mosq, &P2pCamera::onMessage);
+        mosquitto_publish_callback_set(m_mosq, &P2pCamera::onPublished);
         mosquitto_reconnect_delay_set(m_mosq, 1, 2, false);
-        if (!m_broker.user.isEmpty())
-            mosquitto_username_pw_set(m_mosq, m_broker.user.toUtf8().constData(),
-                                      m_broker.password.toUtf8().constData());
+        const QString user = m_config.brokerUser.isEmpty() ? m_broker.user : m_config.brokerUser;
+        const QString pass = m_config.brokerUser.isEmpty() ? m_broker.password : m_config.brokerPassword;
+        if (!user.isEmpty())
+            mosquitto_username_pw_set(m_mosq, user.toUtf8().constData(), pass.toUtf8().constData());
+        if (!m_broker.caFile.isEmpty()
+            && mosquitto_tls_set(m_mosq, m_broker.caFile.toUtf8().constData(), nullptr, nullptr, nullptr,
+                                 nullptr)
+                   != MOSQ_ERR_SUCCESS) {
+            if (error)
+                *error = QStringLiteral("TLS set-up failed with %1").arg(m_broker.caFile);
+            return false;
+        }
         // The relay announces the camera offline when the connection dies.
-        const auto offline = encode(Kind::Presence, cam, 0, 0, 0, 0,
-                                    presenceBody(cam, m_config.deviceId.toStdString()).data(),
-                                    body::kPresence);
+        const auto ident = identityBody();
+        const auto offline = encode(Kind::Presence, cam, 0, 0, 0, 0, ident.data(), ident.size());
         mosquitto_will_set(m_mosq, cameraPresence(cam).c_str(), int(offline.size()), offline.data(), 1, true);
     }
     const int rc = mosquitto_connect(m_mosq, m_broker.host.toUtf8().constData(), m_broker.port, 10);
@@ -168,8 +169,8 @@ void P2pCamera::disconnectRelay()
     if (!m_mosq || !m_loop)
         return;
     const std::string cam = m_config.p2pId.toStdString();
-    const auto offline = encode(Kind::Presence, cam, 0, 0, 0, 0,
-                                presenceBody(cam, m_config.deviceId.toStdString()).data(), body::kPresence);
+    const auto ident = identityBody();
+    const auto offline = encode(Kind::Presence, cam, 0, 0, 0, 0, ident.data(), ident.size());
     int mid = 0;
     mosquitto_publish(m_mosq, &mid, cameraPresence(cam).c_str(), int(offline.size()), offline.data(), 1, true);
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -180,6 +181,19 @@ void P2pCamera::disconnectRelay()
     std::lock_guard<std::mutex> lock(m_mutex);
     m_sessions.clear();
     m_delayed.clear();
+}
+
+// Presence and License bodies: camera ID, device ID, and from version 2 on
+// the protocol version the camera speaks.
+std::vector<uint8_t> P2pCamera::identityBody() const
+{
+    const bool v2 = m_config.protocol >= 2;
+    std::vector<uint8_t> b(v2 ? body::kPresenceV2 : body::kPresence, 0);
+    putField(b.data(), kCameraIdSize, m_config.p2pId.toStdString());
+    putField(b.data() + kCameraIdSize, kDeviceIdSize, m_config.deviceId.toStdString());
+    if (v2)
+        putU32(b.data() + body::kPresence, uint32_t(m_config.protocol));
+    return b;
 }
 
 void P2pCamera::onConnect(mosquitto *, void *obj, int rc)
@@ -196,12 +210,11 @@ void P2pCamera::announce()
     const std::string cam = m_config.p2pId.toStdString();
     const std::string dev = m_config.deviceId.toStdString();
     mosquitto_subscribe(m_mosq, nullptr, cameraInbox(cam).c_str(), 1);
-    const auto body = presenceBody(cam, dev);
+    if (m_config.protocol >= 2)
+        mosquitto_subscribe(m_mosq, nullptr, lookupTopic(dev).c_str(), 1);
+    const auto body = identityBody();
     publish(cameraPresence(cam), encode(Kind::Presence, cam, 0, 0, 0, 1, body.data(), body.size()), 1, true);
-    std::vector<uint8_t> lic(body::kLicense, 0);
-    putField(lic.data(), kCameraIdSize, cam);
-    putField(lic.data() + kCameraIdSize, kDeviceIdSize, dev);
-    publish(licenseTopic(dev), encode(Kind::License, cam, 0, 0, 0, 0, lic.data(), lic.size()), 1, true);
+    publish(licenseTopic(dev), encode(Kind::License, cam, 0, 0, 0, 0, body.data(), body.size()), 1, true);
 }
 
 void P2pCamera::onMessage(mosquitto *, void *obj, const mosquitto_message *msg)
@@ -212,6 +225,33 @@ void P2pCamera::onMessage(mosquitto *, void *obj, const mosquitto_message *msg)
                     != DecodeError::Ok)
         return;
     self->handle(env);
+}
+
+void P2pCamera::onPublished(mosquitto *, void *obj, int mid)
+{
+    auto *self = static_cast<P2pCamera *>(obj);
+    {
+        std::lock_guard<std::mutex> lock(self->m_ackMutex);
+        self->m_acked.push_back(mid);
+        if (self->m_acked.size() > 64)
+            self->m_acked.erase(self->m_acked.begin());
+    }
+    self->m_ackCv.notify_all();
+}
+
+bool P2pCamera::publishConfirmed(const std::string &topic, const std::vector<uint8_t> &payload,
+                                 bool retain, int timeoutMs)
+{
+    if (!m_mosq)
+        return false;
+    std::unique_lock<std::mutex> lock(m_ackMutex);
+    int mid = 0;
+    if (mosquitto_publish(m_mosq, &mid, topic.c_str(), int(payload.size()), payload.data(), 1, retain)
+        != MOSQ_ERR_SUCCESS)
+        return false;
+    return m_ackCv.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
+        return std::find(m_acked.begin(), m_acked.end(), mid) != m_acked.end();
+    });
 }
 
 void P2pCamera::publish(const std::string &topic, const std::vector<uint8_t> &payload, int qos, bool retain)
@@ -298,6 +338,21 @@ void P2pCamera::handle(const Envelope &env)
     const std::string &client = env.from;
     if (!validTopicId(client))
         return;
+    // A camera of version 1 does not know newer envelopes.
+    if (env.version > m_config.protocol)
+        return;
+    if (env.kind == Kind::Lookup || env.kind == Kind::PresenceProbe) {
+        // Answered on the asker's inbox, outside any session: the relay may
+        // not have handed the retained License or Presence to that client.
+        const auto ident = identityBody();
+        const Kind kind = env.kind == Kind::Lookup ? Kind::License : Kind::Presence;
+        const int32_t status = env.kind == Kind::Lookup ? 0 : 1;
+        publish(clientInbox(client),
+                encode(kind, m_config.p2pId.toStdString(), 0, env.request, 0, status, ident.data(),
+                       ident.size()),
+                1, false);
+        return;
+    }
     if (env.kind == Kind::SessionOpen) {
         Session &s = m_sessions[client];
         // A new session, or the same one coming back after a relay outage:
@@ -305,11 +360,13 @@ void P2pCamera::handle(const Envelope &env)
         s = Session();
         s.id = env.session;
         s.lastHeardMs = monotonicMs();
-        uint8_t b[body::kSessionAccept] = {};
+        uint8_t b[body::kSessionAcceptV2] = {};
         putField(b, kDeviceIdSize, m_config.deviceId.toStdString());
         putU32(b + kDeviceIdSize, 2);
         putU32(b + kDeviceIdSize + 4, uint32_t(monotonicUs()));
-        reply(client, s, Kind::SessionAccept, env.request, 0, kOk, b, sizeof(b));
+        putU32(b + body::kSessionAccept, uint32_t(m_config.protocol));
+        reply(client, s, Kind::SessionAccept, env.request, 0, kOk, b,
+              m_config.protocol >= 2 ? body::kSessionAcceptV2 : body::kSessionAccept);
         return;
     }
     auto it = m_sessions.find(client);
@@ -674,6 +731,15 @@ QString P2pCamera::control(const QStringList &args)
         if (!connectRelay(&error))
             return QStringLiteral("ERR ") + error;
         return QStringLiteral("OK online");
+    }
+    if (cmd == QLatin1String("unretain")) {
+        if (!m_loop)
+            return QStringLiteral("ERR offline");
+        // An empty retained message deletes the retained one.
+        const std::string cam = m_config.p2pId.toStdString();
+        const bool done = publishConfirmed(cameraPresence(cam), {}, true, 5000)
+                          && publishConfirmed(licenseTopic(m_config.deviceId.toStdString()), {}, true, 5000);
+        return done ? QStringLiteral("OK unretain") : QStringLiteral("ERR relay did not confirm");
     }
     std::unique_lock<std::mutex> lock(m_mutex);
     if (cmd == QLatin1String("stall")) {

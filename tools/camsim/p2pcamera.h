@@ -40,6 +40,8 @@ namespace varno::camsim {
 //   fail-descr <n>                     the next n stream description requests are refused
 //   descr-count <0|1|2>                how many stream descriptions the camera reports
 //   no-key on|off                      live streams leave out every key frame
+//   unretain                           the relay forgets the retained presence and license
+//                                      (as a clustered relay whose other node never had them)
 class P2pCamera : public SimCamera
 {
 public:
@@ -117,10 +119,15 @@ private:
 
     static void onConnect(mosquitto *, void *obj, int rc);
     static void onMessage(mosquitto *, void *obj, const mosquitto_message *msg);
+    static void onPublished(mosquitto *, void *obj, int mid);
+    // Publishes at QoS 1 and waits (at most timeoutMs) until the relay has it.
+    bool publishConfirmed(const std::string &topic, const std::vector<uint8_t> &payload, bool retain,
+                          int timeoutMs);
 
     bool connectRelay(QString *error);
     void disconnectRelay();
     void announce();
+    std::vector<uint8_t> identityBody() const;
     void handle(const p2p::Envelope &env);
     void handleMessage(Session &s, const std::string &client, const p2p::Envelope &env);
     bool authOk(const uint8_t *auth) const;
@@ -167,6 +174,10 @@ private:
     std::thread m_pump;
     std::atomic<bool> m_stop{false};
     std::atomic<uint64_t> m_framesSent{0};
+
+    std::mutex m_ackMutex;
+    std::condition_variable m_ackCv;
+    std::vector<int> m_acked;   // message IDs the relay confirmed, for publishConfirmed
 };
 
 } // namespace varno::camsim

@@ -66,6 +66,7 @@ bool parseSimConfig(const QByteArray &json, SimConfig &out, QString *error)
     out.broker.port = broker.value(QStringLiteral("port")).toInt(out.broker.port);
     out.broker.user = broker.value(QStringLiteral("user")).toString();
     out.broker.password = broker.value(QStringLiteral("password")).toString();
+    out.broker.caFile = broker.value(QStringLiteral("cafile")).toString();
     out.storage = root.value(QStringLiteral("storage")).toString();
     const QHostAddress addr(out.broker.host);
     if (out.broker.host != QLatin1String("localhost") && !addr.isLoopback()) {
@@ -95,6 +96,11 @@ bool parseP2pCamera(const QJsonObject &raw, P2pCameraConfig &out, QString *error
     out.p2pId = raw.value(QStringLiteral("p2pId")).toString();
     out.name = raw.value(QStringLiteral("name")).toString(out.deviceId);
     out.password = raw.value(QStringLiteral("password")).toString();
+    out.protocol = raw.value(QStringLiteral("protocol")).toInt(2);
+    if (out.protocol < 1 || out.protocol > varno::p2p::kVersion)
+        return fail(QStringLiteral("protocol %1 not known").arg(out.protocol));
+    out.brokerUser = raw.value(QStringLiteral("user")).toString();
+    out.brokerPassword = raw.value(QStringLiteral("userPassword")).toString();
     if (!varno::p2p::validTopicId(out.deviceId.toStdString()))
         return fail(QStringLiteral("bad deviceId \"%1\"").arg(out.deviceId));
     if (out.p2pId.isEmpty())

@@ -12,11 +12,14 @@ namespace varno::camsim {
 // The simulator's configuration file (JSON):
 //
 // {
-//   "broker":  { "host": "127.0.0.1", "port": 1883, "user": "", "password": "" },
+//   "broker":  { "host": "127.0.0.1", "port": 1883, "user": "", "password": "",
+//                "cafile": "" },                     // cafile: TLS with that CA
 //   "storage": "/path/of/camera/storage",         // recordings, one folder per camera
 //   "cameras": [
 //     { "kind": "p2p", "deviceId": "B765432", "p2pId": "VRNB-765432-KXPQT",
 //       "name": "Gate", "password": "abc123",
+//       "protocol": 2,                                // 1: a camera of protocol version 1
+//       "user": "", "userPassword": "",               // own broker credentials (else the broker's)
 //       "hd": { "width": 1280, "height": 720, "fps": 25, "kbps": 4000, "noise": 0 },
 //       "sd": { "width": 640, "height": 360, "fps": 25, "kbps": 800 },
 //       "toneHz": 440,
@@ -37,6 +40,7 @@ struct BrokerConfig
     int port = 1883;
     QString user;
     QString password;
+    QString caFile;   // not empty: TLS, the broker's certificate checked against it
 };
 
 struct RecordingPlan
@@ -61,6 +65,9 @@ struct P2pCameraConfig
     QString p2pId;
     QString name;
     QString password;
+    int protocol = 2;      // relay protocol version the camera speaks (1 or 2)
+    QString brokerUser;    // own broker credentials; empty: the simulator's
+    QString brokerPassword;
     VideoSettings hd;
     VideoSettings sd;
     int toneHz = 440;

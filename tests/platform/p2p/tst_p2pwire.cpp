@@ -68,6 +68,24 @@ void TestP2pWire::roundTrip()
     const auto longId = encode(Kind::Ping, std::string(60, 'x'), 0, 0, 0, 0, nullptr, 0);
     QCOMPARE(int(decode(longId.data(), longId.size(), e)), int(DecodeError::Ok));
     QCOMPARE(e.from.size(), kIdSize - 1);
+
+    // Version 2: its own kinds carry 2, the kinds of version 1 still carry 1,
+    // and a version-2 envelope of an older kind is accepted.
+    const auto probe = encode(Kind::PresenceProbe, "c0123456789abcdef", 5, 6, 0, 0, nullptr, 0);
+    QCOMPARE(probe[2], uint8_t(2));
+    QCOMPARE(int(decode(probe.data(), probe.size(), e)), int(DecodeError::Ok));
+    QCOMPARE(int(e.kind), int(Kind::PresenceProbe));
+    QCOMPARE(int(e.version), 2);
+    auto newer = bytes;
+    newer[2] = 2;
+    QCOMPARE(int(decode(newer.data(), newer.size(), e)), int(DecodeError::Ok));
+    QCOMPARE(int(e.version), 2);
+    QCOMPARE(lookupTopic("B765432"), std::string("varno/v1/lic/B765432/ask"));
+    // The version a camera announces behind a body layout; none is 1.
+    std::vector<uint8_t> accept(body::kSessionAcceptV2, 0);
+    QCOMPARE(announcedVersion(accept.data(), body::kSessionAccept, body::kSessionAccept), 1u);
+    putU32(accept.data() + body::kSessionAccept, 2);
+    QCOMPARE(announcedVersion(accept.data(), accept.size(), body::kSessionAccept), 2u);
 }
 
 void TestP2pWire::decodeRejects_data()
@@ -82,14 +100,21 @@ void TestP2pWire::decodeRejects_data()
     b[0] = 'X';
     QTest::newRow("magic") << b << int(DecodeError::Magic);
     b = g;
-    b[2] = 2;
-    QTest::newRow("version 2") << b << int(DecodeError::Version);
+    b[2] = 3;
+    QTest::newRow("version 3") << b << int(DecodeError::Version);
     b = g;
     b[2] = 0;
     QTest::newRow("version 0") << b << int(DecodeError::Version);
     b = g;
     b[3] = char(0x66);
     QTest::newRow("kind") << b << int(DecodeError::Kind);
+    // Kinds of version 2 inside a version-1 envelope.
+    for (Kind k : {Kind::Lookup, Kind::PresenceProbe}) {
+        const auto v2 = encode(k, "c0123456789abcdef", 0, 1, 0, 0, nullptr, 0);
+        QByteArray v(reinterpret_cast<const char *>(v2.data()), int(v2.size()));
+        v[2] = 1;
+        QTest::newRow(kindName(k)) << v << int(DecodeError::Kind);
+    }
     QTest::newRow("body cut short") << g.left(g.size() - 1) << int(DecodeError::Length);
     QTest::newRow("trailing bytes") << g + 'z' << int(DecodeError::Length);
     b = g;

@@ -1,0 +1,311 @@
+#include "relaykit.h"
+
+#include "tests/support/testenv.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QThread>
+
+#include <mosquitto.h>
+
+#include <chrono>
+#include <cstring>
+
+namespace varno::test {
+
+bool waitUntil(const std::function<bool()> &cond, int timeoutMs)
+{
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < timeoutMs) {
+        if (cond())
+            return true;
+        QThread::msleep(20);
+    }
+    return cond();
+}
+
+namespace {
+
+int countFrame(P2P_HANDLE, const char *, const int32_t *info, int32_t type, const char *, int32_t,
+               void *user)
+{
+    auto *counter = static_cast<FrameCounter *>(user);
+    if (type == 1) {
+        counter->video.fetch_add(1);
+        if (info[0] == 5)
+            counter->keyFrames.fetch_add(1);
+    }
+    return 0;
+}
+
+} // namespace
+
+RabbitCluster::~RabbitCluster()
+{
+    stop();
+}
+
+bool RabbitCluster::installed()
+{
+    return QFile::exists(QStringLiteral("/usr/lib/rabbitmq/bin/rabbitmq-server"));
+}
+
+bool RabbitCluster::run(const QStringList &args, int timeoutMs)
+{
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(sourceDir() + QStringLiteral("/scripts/rabbitmq-cluster"), args);
+    const bool done = p.waitForFinished(timeoutMs);
+    if (!done) {
+        p.kill();
+        p.waitForFinished(5000);
+    }
+    const QByteArray out = p.readAll();
+    if (!done || p.exitCode() != 0) {
+        m_error = QString::fromUtf8(out.right(4000));
+        return false;
+    }
+    m_error.clear();
+    if (args.value(0) == QLatin1String("start")) {
+        for (const QByteArray &line : out.split('\n')) {
+            const QList<QByteArray> f = line.trimmed().split(' ');
+            if (f.size() == 4 && f[0] == "node" && f[2] == "mqtt")
+                m_ports.append(quint16(f[3].toUInt()));
+        }
+    }
+    return true;
+}
+
+bool RabbitCluster::start(int nodes)
+{
+    stop();
+    m_dir = tempRoot() + QStringLiteral("/rabbitmq");
+    QDir(m_dir).removeRecursively();
+    m_ports.clear();
+    m_started = true;   // a half-started cluster is stopped as well
+    // Starting a node takes seconds on an idle machine, minutes on a busy one.
+    return run({QStringLiteral("start"), m_dir, QString::number(nodes)}, 600000)
+           && m_ports.size() == nodes;
+}
+
+void RabbitCluster::stop()
+{
+    if (m_started)
+        run({QStringLiteral("stop"), m_dir}, 300000);
+    m_started = false;
+}
+
+bool RabbitCluster::stopNode(int node)
+{
+    return run({QStringLiteral("stop-node"), m_dir, QString::number(node)}, 300000);
+}
+
+bool RabbitCluster::startNode(int node)
+{
+    return run({QStringLiteral("start-node"), m_dir, QString::number(node)}, 300000);
+}
+
+bool RabbitCluster::addUser(const QString &name, const QString &password)
+{
+    return run({QStringLiteral("user"), m_dir, name, password}, 120000);
+}
+
+quint16 RabbitCluster::mqttPort(int node) const
+{
+    return node >= 1 && node <= m_ports.size() ? m_ports.at(node - 1) : 0;
+}
+
+P2pLibrary::~P2pLibrary()
+{
+    if (m_handle) {
+        P2P_Client_SDK_UnRegister(m_handle);
+        P2P_Client_SDK_UnInit(m_handle);
+    }
+}
+
+int P2pLibrary::start()
+{
+    P2P_INIT_INFO_S info;
+    std::memset(&info, 0, sizeof(info));
+    info.version = P2P_INIT_VERSION;
+    std::strcpy(info.account, "varno-client");
+    std::strcpy(info.appKey, "5D0E2A91C47B38F6A1E09C7D2B64F853");
+    const int ret = P2P_Client_SDK_Init(&info, "127.0.0.1", "log", &m_handle);
+    if (ret != 0)
+        return ret;
+    return P2P_Client_SDK_Register(m_handle, 0, 0);
+}
+
+int32_t P2pLibrary::sessionStatus(const char *camera) const
+{
+    int32_t status = -1;
+    P2P_Client_SDK_Get_Session_Status(m_handle, camera, &status);
+    return status;
+}
+
+bool P2pLibrary::waitSessionStatus(const char *camera, int32_t status, int timeoutMs) const
+{
+    return waitUntil([&] { return sessionStatus(camera) == status; }, timeoutMs);
+}
+
+int P2pLibrary::openFirstStream(const char *camera, const char *password, FrameCounter &counter)
+{
+    if (sessionStatus(camera) != P2P_SESSION_CONNECTED) {
+        const int ret = P2P_Client_SDK_Connect_Peer(m_handle, camera);
+        if (ret != 0)
+            return ret;
+    }
+    int32_t count = 0;
+    const int ret = P2P_Client_SDK_Get_StreamDescr(m_handle, camera, &count, m_descr);
+    if (ret != 0)
+        return ret;
+    const int32_t params[3] = {1, 5, 0};
+    const int opened = P2P_Client_SDK_Open_Stream(m_handle, camera, m_descr, countFrame, &counter, params,
+                                                  password, 0);
+    return opened < 0 ? opened : 0;
+}
+
+RawMqtt::RawMqtt(const QString &clientId)
+{
+    mosquitto_lib_init();
+    m_mosq = mosquitto_new(clientId.toUtf8().constData(), true, this);
+    mosquitto_connect_callback_set(m_mosq, &RawMqtt::onConnect);
+    mosquitto_disconnect_callback_set(m_mosq, &RawMqtt::onDisconnect);
+    mosquitto_subscribe_callback_set(m_mosq, &RawMqtt::onSubscribe);
+    mosquitto_publish_callback_set(m_mosq, &RawMqtt::onPublish);
+    mosquitto_message_callback_set(m_mosq, &RawMqtt::onMessage);
+}
+
+RawMqtt::~RawMqtt()
+{
+    if (m_loop) {
+        mosquitto_disconnect(m_mosq);
+        mosquitto_loop_stop(m_mosq, true);
+    }
+    mosquitto_destroy(m_mosq);
+}
+
+void RawMqtt::setCredentials(const QString &user, const QString &password)
+{
+    mosquitto_username_pw_set(m_mosq, user.toUtf8().constData(), password.toUtf8().constData());
+}
+
+void RawMqtt::setTls(const QString &caFile)
+{
+    mosquitto_tls_set(m_mosq, caFile.toUtf8().constData(), nullptr, nullptr, nullptr, nullptr);
+}
+
+int RawMqtt::connect(quint16 port, int timeoutMs)
+{
+    if (mosquitto_connect(m_mosq, "127.0.0.1", port, 10) != MOSQ_ERR_SUCCESS)
+        return -1;
+    mosquitto_loop_start(m_mosq);
+    m_loop = true;
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_cv.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return m_connack >= 0; });
+    return m_connack;
+}
+
+int RawMqtt::subscribe(const QString &topic, int timeoutMs)
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    int mid = 0;
+    if (mosquitto_subscribe(m_mosq, &mid, topic.toUtf8().constData(), 1) != MOSQ_ERR_SUCCESS)
+        return -1;
+    m_cv.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                  [&] { return m_subacks.count(mid) || !m_connected; });
+    auto it = m_subacks.find(mid);
+    return it == m_subacks.end() ? -1 : it->second;
+}
+
+bool RawMqtt::publish(const QString &topic, const QByteArray &payload, bool retain, int timeoutMs)
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    int mid = 0;
+    if (mosquitto_publish(m_mosq, &mid, topic.toUtf8().constData(), int(payload.size()), payload.constData(),
+                          1, retain)
+        != MOSQ_ERR_SUCCESS)
+        return false;
+    return m_cv.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                         [&] { return m_pubacks.count(mid) > 0; });
+}
+
+void RawMqtt::setHandler(std::function<void(const std::string &, const QByteArray &)> handler)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_handler = std::move(handler);
+}
+
+void RawMqtt::send(const std::string &topic, const std::vector<uint8_t> &payload)
+{
+    mosquitto_publish(m_mosq, nullptr, topic.c_str(), int(payload.size()), payload.data(), 1, false);
+}
+
+int RawMqtt::received(const QString &prefix) const
+{
+    const std::string p = prefix.toStdString();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    int n = 0;
+    for (const auto &[topic, count] : m_received)
+        if (topic.compare(0, p.size(), p) == 0)
+            n += count;
+    return n;
+}
+
+bool RawMqtt::connected() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_connected;
+}
+
+void RawMqtt::onConnect(mosquitto *, void *obj, int rc)
+{
+    auto *self = static_cast<RawMqtt *>(obj);
+    std::lock_guard<std::mutex> lock(self->m_mutex);
+    self->m_connack = rc;
+    self->m_connected = rc == 0;
+    self->m_cv.notify_all();
+}
+
+void RawMqtt::onDisconnect(mosquitto *, void *obj, int)
+{
+    auto *self = static_cast<RawMqtt *>(obj);
+    std::lock_guard<std::mutex> lock(self->m_mutex);
+    self->m_connected = false;
+    self->m_cv.notify_all();
+}
+
+void RawMqtt::onSubscribe(mosquitto *, void *obj, int mid, int count, const int *granted)
+{
+    auto *self = static_cast<RawMqtt *>(obj);
+    std::lock_guard<std::mutex> lock(self->m_mutex);
+    self->m_subacks[mid] = count > 0 ? granted[0] : -1;
+    self->m_cv.notify_all();
+}
+
+void RawMqtt::onPublish(mosquitto *, void *obj, int mid)
+{
+    auto *self = static_cast<RawMqtt *>(obj);
+    std::lock_guard<std::mutex> lock(self->m_mutex);
+    self->m_pubacks[mid] = true;
+    self->m_cv.notify_all();
+}
+
+void RawMqtt::onMessage(mosquitto *, void *obj, const mosquitto_message *msg)
+{
+    auto *self = static_cast<RawMqtt *>(obj);
+    std::function<void(const std::string &, const QByteArray &)> handler;
+    {
+        std::lock_guard<std::mutex> lock(self->m_mutex);
+        ++self->m_received[msg->topic];
+        handler = self->m_handler;
+        self->m_cv.notify_all();
+    }
+    if (handler)
+        handler(msg->topic, QByteArray(static_cast<const char *>(msg->payload), msg->payloadlen));
+}
+
+} // namespace varno::test

@@ -1,0 +1,153 @@
+// The P2P library on a relay that does not hand retained messages to every
+// subscriber (as a clustered broker whose other node received them): license
+// lookups and presence answered by the camera itself, and cameras of
+// protocol version 1 that know nothing of it.
+
+#include "platform/p2p/p2p_client_sdk.h"
+#include "platform/p2p/p2p_wire.h"
+#include "tests/support/camsimprocess.h"
+#include "tests/support/mqttbroker.h"
+#include "tests/support/testenv.h"
+#include "relaykit.h"
+
+#include <QtTest>
+
+#include <cstring>
+
+using namespace varno::test;
+
+namespace {
+
+const char *const kCamNew = "VRND-300400-KXPQT";   // speaks version 2
+const char *const kDevNew = "D300400";
+const char *const kCamOld = "VRNE-500600-KXPQT";   // version 1
+const char *const kDevOld = "E500600";
+const char *const kPwd = "abc123";
+
+QString camera(const char *dev, const char *cam, int protocol)
+{
+    return QStringLiteral(R"({ "kind": "p2p", "deviceId": "%1", "p2pId": "%2", "password": "%3",
+      "protocol": %4,
+      "hd": { "width": 160, "height": 90, "fps": 20, "kbps": 100, "loopSeconds": 2 },
+      "sd": { "width": 160, "height": 90, "fps": 20, "kbps": 80, "loopSeconds": 2 } })")
+        .arg(QLatin1String(dev), QLatin1String(cam), QLatin1String(kPwd))
+        .arg(protocol);
+}
+
+} // namespace
+
+class TestP2pRelay : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void lookupWithoutRetainedLicense();
+    void versionOneCameraStreams();
+    void wrongPresenceCorrectedByProbe();
+
+private:
+    QString lookup(const char *deviceId, int *ret);
+
+    MqttBroker m_broker;
+    CamSimProcess m_sim;
+    P2pLibrary m_lib;
+};
+
+void TestP2pRelay::initTestCase()
+{
+    QVERIFY(m_broker.start());
+    QVERIFY(m_broker.writeClientConfig());
+    const QStringList cameras{camera(kDevNew, kCamNew, 2), camera(kDevOld, kCamOld, 1)};
+    QVERIFY2(m_sim.start(simConfig(m_broker.port(), tempRoot() + QStringLiteral("/storage"), cameras)),
+             qPrintable(m_sim.error()));
+    QCOMPARE(m_lib.start(), 0);
+}
+
+QString TestP2pRelay::lookup(const char *deviceId, int *ret)
+{
+    char id[64];
+    std::memset(id, 0, sizeof(id));
+    *ret = P2P_Client_SDK_Get_Device_License(m_lib.handle(), deviceId, id);
+    return QString::fromLatin1(id);
+}
+
+void TestP2pRelay::lookupWithoutRetainedLicense()
+{
+    int ret = 1;
+    // With the retained licenses both cameras are found.
+    QCOMPARE(lookup(kDevNew, &ret), QString::fromLatin1(kCamNew));
+    QCOMPARE(ret, 0);
+    QCOMPARE(lookup(kDevOld, &ret), QString::fromLatin1(kCamOld));
+    QCOMPARE(ret, 0);
+
+    // Without them the camera of version 2 answers the lookup itself; the
+    // one of version 1 cannot, and an unknown device is not found either.
+    QCOMPARE(m_sim.command(QStringLiteral("%1 unretain").arg(QLatin1String(kDevNew))), QStringLiteral("OK unretain"));
+    QCOMPARE(m_sim.command(QStringLiteral("%1 unretain").arg(QLatin1String(kDevOld))), QStringLiteral("OK unretain"));
+    QCOMPARE(lookup(kDevNew, &ret), QString::fromLatin1(kCamNew));
+    QCOMPARE(ret, 0);
+    lookup(kDevOld, &ret);
+    QCOMPARE(ret, int(P2P_ERR_NOT_FOUND));
+    lookup("Z999999", &ret);
+    QCOMPARE(ret, int(P2P_ERR_NOT_FOUND));
+
+    // Whoever reads the lookup requests of a device (on a relay without
+    // access rules, anyone) may answer them: an answer that names a camera
+    // of another device is not taken.
+    RawMqtt liar(QStringLiteral("liar"));
+    QCOMPARE(liar.connect(m_broker.port()), 0);
+    liar.setHandler([&liar](const std::string &, const QByteArray &payload) {
+        varno::p2p::Envelope ask;
+        if (varno::p2p::decode(payload.constData(), size_t(payload.size()), ask) != varno::p2p::DecodeError::Ok)
+            return;
+        std::vector<uint8_t> body(varno::p2p::body::kLicenseV2, 0);
+        varno::p2p::putField(body.data(), varno::p2p::kCameraIdSize, kCamNew);
+        varno::p2p::putField(body.data() + varno::p2p::kCameraIdSize, varno::p2p::kDeviceIdSize, "F700800");
+        liar.send(varno::p2p::clientInbox(ask.from),
+                  varno::p2p::encode(varno::p2p::Kind::License, kCamNew, 0, ask.request, 0, 0, body.data(),
+                                     body.size()));
+    });
+    QCOMPARE(liar.subscribe(QStringLiteral("varno/v1/lic/F700800/ask")), 1);
+    lookup("F700800", &ret);
+    QCOMPARE(ret, int(P2P_ERR_NOT_FOUND));
+    QCOMPARE(liar.received(), 1);
+    QVERIFY(waitUntil([] { return logText().contains("license does not match the lookup"); }, 5000));
+}
+
+void TestP2pRelay::versionOneCameraStreams()
+{
+    // A camera of version 1 takes the version-1 envelopes of a newer client:
+    // session, descriptions and live video.
+    FrameCounter frames;
+    QCOMPARE(m_lib.openFirstStream(kCamOld, kPwd, frames), 0);
+    QVERIFY(waitUntil([&] { return frames.video.load() >= 20 && frames.keyFrames.load() >= 1; }, 15000));
+}
+
+void TestP2pRelay::wrongPresenceCorrectedByProbe()
+{
+    // The client holds a session with the version-2 camera. Someone makes it
+    // believe the camera went offline (as a relay that lost the camera's
+    // return would): the session is lost, the client asks the camera for its
+    // presence, and the session comes back by itself.
+    FrameCounter frames;
+    QCOMPARE(m_lib.openFirstStream(kCamNew, kPwd, frames), 0);
+    QVERIFY(waitUntil([&] { return frames.video.load() >= 5; }, 15000));
+    std::vector<uint8_t> body(varno::p2p::body::kPresence, 0);
+    varno::p2p::putField(body.data(), varno::p2p::kCameraIdSize, kCamNew);
+    varno::p2p::putField(body.data() + varno::p2p::kCameraIdSize, varno::p2p::kDeviceIdSize, kDevNew);
+    const auto offline = varno::p2p::encode(varno::p2p::Kind::Presence, kCamNew, 0, 0, 0, 0, body.data(),
+                                            body.size());
+    RawMqtt rumour(QStringLiteral("rumour"));
+    QCOMPARE(rumour.connect(m_broker.port()), 0);
+    QVERIFY(rumour.publish(QString::fromStdString(varno::p2p::cameraPresence(kCamNew)),
+                           QByteArray(reinterpret_cast<const char *>(offline.data()), int(offline.size()))));
+    QVERIFY(m_lib.waitSessionStatus(kCamNew, 2, 5000));
+    QVERIFY(m_lib.waitSessionStatus(kCamNew, P2P_SESSION_CONNECTED, 20000));
+    // And the stream resumes.
+    const int before = frames.video.load();
+    QVERIFY(waitUntil([&] { return frames.video.load() >= before + 20; }, 15000));
+}
+
+QTEST_GUILESS_MAIN(TestP2pRelay)
+#include "tst_p2prelay.moc"
