@@ -1,0 +1,267 @@
+// The relay deployed with TLS, a password file and the access rules that
+// scripts/relay-acl makes from docs/relay/mosquitto-acl.template: the client
+// library and the cameras work as before, while a rogue client with the
+// client account's valid credentials, or a camera with its own, cannot read
+// another client's inbox (its replies and live frames), a camera's
+// requests, or pose as a camera.
+
+#include "platform/p2p/p2p_client.h"
+#include "platform/p2p/p2p_client_sdk.h"
+#include "platform/p2p/p2p_wire.h"
+#include "tests/support/camsimprocess.h"
+#include "tests/support/mqttbroker.h"
+#include "tests/support/testenv.h"
+#include "relaykit.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QtTest>
+
+#include <cstring>
+
+using namespace varno::test;
+
+namespace {
+
+const char *const kCamA = "VRNB-765432-KXPQT";
+const char *const kDevA = "B765432";
+const char *const kCamB = "VRNC-100200-ABCDE";
+const char *const kDevB = "C100200";
+const char *const kPwd = "abc123";
+const char *const kClientUser = "varno-client";
+const char *const kClientKey = "5D0E2A91C47B38F6A1E09C7D2B64F853";
+
+bool run(const QString &program, const QStringList &args, QByteArray *output = nullptr)
+{
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(program, args);
+    if (!p.waitForFinished(60000))
+        return false;
+    if (output)
+        *output = p.readAll();
+    return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
+QString camera(const char *dev, const char *cam, const char *user, const char *password)
+{
+    return QStringLiteral(R"({ "kind": "p2p", "deviceId": "%1", "p2pId": "%2", "password": "%3",
+      "user": "%4", "userPassword": "%5",
+      "hd": { "width": 160, "height": 90, "fps": 20, "kbps": 100, "loopSeconds": 2 },
+      "sd": { "width": 160, "height": 90, "fps": 20, "kbps": 80, "loopSeconds": 2 } })")
+        .arg(QLatin1String(dev), QLatin1String(cam), QLatin1String(kPwd), QLatin1String(user),
+             QLatin1String(password));
+}
+
+} // namespace
+
+class TestP2pAccess : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void clientWorksUnderTheRules();
+    void plainConnectionsAndWrongPasswordsRefused();
+    void rogueClientReadsNothingOfOthers();
+    void rogueCannotPoseAsCamera();
+    void cameraReadsOnlyItsOwnTopics();
+
+private:
+    bool makeCertificates();
+    RawMqtt *connectAs(const QString &clientId, const char *user, const char *password);
+    bool victimStillStreams();
+    bool victimTalksToCameraA();
+
+    QString m_dir;
+    MqttBroker m_broker;
+    CamSimProcess m_sim;
+    P2pLibrary m_lib;
+    FrameCounter m_frames;
+    QString m_clientId;
+    std::vector<std::unique_ptr<RawMqtt>> m_raw;
+};
+
+bool TestP2pAccess::makeCertificates()
+{
+    // A private CA and a server certificate for 127.0.0.1.
+    const QString d = m_dir;
+    QFile san(d + QStringLiteral("/san.ext"));
+    if (!san.open(QIODevice::WriteOnly))
+        return false;
+    san.write("subjectAltName=IP:127.0.0.1\n");
+    san.close();
+    const QString o = QStringLiteral("openssl");
+    return run(o, {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("ec"),
+                   QStringLiteral("-pkeyopt"), QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"),
+                   QStringLiteral("-keyout"), d + QStringLiteral("/ca.key"), QStringLiteral("-out"),
+                   d + QStringLiteral("/ca.pem"), QStringLiteral("-subj"), QStringLiteral("/CN=varno test CA"),
+                   QStringLiteral("-days"), QStringLiteral("2")})
+           && run(o, {QStringLiteral("req"), QStringLiteral("-newkey"), QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
+                      QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"), QStringLiteral("-keyout"),
+                      d + QStringLiteral("/server.key"), QStringLiteral("-out"), d + QStringLiteral("/server.csr"),
+                      QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1")})
+           && run(o, {QStringLiteral("x509"), QStringLiteral("-req"), QStringLiteral("-in"), d + QStringLiteral("/server.csr"),
+                      QStringLiteral("-CA"), d + QStringLiteral("/ca.pem"), QStringLiteral("-CAkey"),
+                      d + QStringLiteral("/ca.key"), QStringLiteral("-CAcreateserial"), QStringLiteral("-out"),
+                      d + QStringLiteral("/server.pem"), QStringLiteral("-days"), QStringLiteral("2"),
+                      QStringLiteral("-extfile"), san.fileName()});
+}
+
+void TestP2pAccess::initTestCase()
+{
+    m_dir = tempRoot() + QStringLiteral("/relay");
+    QVERIFY(QDir().mkpath(m_dir));
+    QVERIFY(makeCertificates());
+    const QString passwd = m_dir + QStringLiteral("/passwd");
+    QVERIFY(run(QStringLiteral("mosquitto_passwd"), {QStringLiteral("-b"), QStringLiteral("-c"), passwd,
+                                                      QLatin1String(kClientUser), QLatin1String(kClientKey)}));
+    QVERIFY(run(QStringLiteral("mosquitto_passwd"), {QStringLiteral("-b"), passwd, QLatin1String(kDevA), QStringLiteral("cam-a-secret")}));
+    QVERIFY(run(QStringLiteral("mosquitto_passwd"), {QStringLiteral("-b"), passwd, QLatin1String(kDevB), QStringLiteral("cam-b-secret")}));
+    QByteArray acl;
+    QVERIFY(run(sourceDir() + QStringLiteral("/scripts/relay-acl"),
+                {QLatin1String(kClientUser), QStringLiteral("%1:%1:%2").arg(QLatin1String(kDevA), QLatin1String(kCamA)),
+                 QStringLiteral("%1:%1:%2").arg(QLatin1String(kDevB), QLatin1String(kCamB))},
+                &acl));
+    QFile aclFile(m_dir + QStringLiteral("/acl"));
+    QVERIFY(aclFile.open(QIODevice::WriteOnly));
+    aclFile.write(acl);
+    aclFile.close();
+    // Mosquitto started as root reads its files as the mosquitto user.
+    const auto readable = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup
+                          | QFileDevice::ReadOther;
+    const auto traversable = QFileDevice::ExeOwner | QFileDevice::ExeGroup | QFileDevice::ExeOther;
+    QFile::setPermissions(tempRoot(), QFile::permissions(tempRoot()) | traversable);
+    QFile::setPermissions(m_dir, readable | traversable);
+    for (const QString &f : QDir(m_dir).entryList(QDir::Files))
+        QFile::setPermissions(m_dir + QLatin1Char('/') + f, readable);
+    m_broker.setSecurity(QStringLiteral("cafile %1/ca.pem\ncertfile %1/server.pem\nkeyfile %1/server.key\n"
+                                        "allow_anonymous false\npassword_file %2\nacl_file %3\n")
+                             .arg(m_dir, passwd, aclFile.fileName()));
+    QVERIFY2(m_broker.start(), qPrintable(m_broker.output()));
+    QVERIFY(m_broker.writeClientConfig(QStringLiteral("tls = 1\ncafile = %1/ca.pem\n").arg(m_dir)));
+
+    QByteArray config = simConfig(m_broker.port(), tempRoot() + QStringLiteral("/storage"),
+                                  {camera(kDevA, kCamA, kDevA, "cam-a-secret"), camera(kDevB, kCamB, kDevB, "cam-b-secret")});
+    config.replace("\"broker\": {", QStringLiteral("\"broker\": { \"cafile\": \"%1/ca.pem\",").arg(m_dir).toUtf8());
+    QVERIFY2(config.contains("cafile"), config.constData());
+    QVERIFY2(m_sim.start(config), qPrintable(m_sim.error() + m_broker.output()));
+    QCOMPARE(m_lib.start(), 0);
+    m_clientId = QString::fromStdString(varno::p2p::clientForHandle(m_lib.handle())->clientId());
+}
+
+RawMqtt *TestP2pAccess::connectAs(const QString &clientId, const char *user, const char *password)
+{
+    m_raw.push_back(std::make_unique<RawMqtt>(clientId));
+    RawMqtt *raw = m_raw.back().get();
+    raw->setCredentials(QLatin1String(user), QLatin1String(password));
+    raw->setTls(m_dir + QStringLiteral("/ca.pem"));
+    return raw->connect(m_broker.port()) == 0 ? raw : nullptr;
+}
+
+bool TestP2pAccess::victimStillStreams()
+{
+    const int before = m_frames.video.load();
+    return waitUntil([&] { return m_frames.video.load() >= before + 40; }, 20000)
+           && m_lib.sessionStatus(kCamA) == P2P_SESSION_CONNECTED;
+}
+
+void TestP2pAccess::clientWorksUnderTheRules()
+{
+    // Lookup, session and live video, all through the rules and over TLS.
+    char id[64];
+    std::memset(id, 0, sizeof(id));
+    QCOMPARE(P2P_Client_SDK_Get_Device_License(m_lib.handle(), kDevA, id), 0);
+    QCOMPARE(QByteArray(id), QByteArray(kCamA));
+    QCOMPARE(m_lib.openFirstStream(kCamA, kPwd, m_frames), 0);
+    QVERIFY(victimStillStreams());
+}
+
+void TestP2pAccess::plainConnectionsAndWrongPasswordsRefused()
+{
+    RawMqtt plain(QStringLiteral("c00000000000000aa"));
+    plain.setCredentials(QLatin1String(kClientUser), QLatin1String(kClientKey));
+    QVERIFY(plain.connect(m_broker.port(), 3000) != 0);   // no TLS: no MQTT session
+    RawMqtt *wrong = connectAs(QStringLiteral("c00000000000000ab"), kClientUser, "guess");
+    QVERIFY(!wrong);
+}
+
+// Traffic on every topic a rogue must not read: a lookup of camera A that
+// only the camera can answer (on the victim's inbox), a request to camera
+// A's inbox and its reply, and live frames.
+bool TestP2pAccess::victimTalksToCameraA()
+{
+    if (m_sim.command(QStringLiteral("%1 unretain").arg(QLatin1String(kDevA))) != QLatin1String("OK unretain"))
+        return false;
+    char id[64];
+    std::memset(id, 0, sizeof(id));
+    if (P2P_Client_SDK_Get_Device_License(m_lib.handle(), kDevA, id) != 0 || QByteArray(id) != kCamA)
+        return false;
+    char descr[P2P_STREAM_DESCR_BUFFER];
+    int32_t count = 0;
+    return P2P_Client_SDK_Get_StreamDescr(m_lib.handle(), kCamA, &count, descr) == 0 && victimStillStreams();
+}
+
+void TestP2pAccess::rogueClientReadsNothingOfOthers()
+{
+    // Valid client credentials, its own random client ID. The broker may
+    // grant a subscription and still deliver nothing it does not allow.
+    const QString own = QStringLiteral("varno/v1/cli/c0123456789abcdef/in");
+    RawMqtt *rogue = connectAs(QStringLiteral("c0123456789abcdef"), kClientUser, kClientKey);
+    QVERIFY(rogue);
+    const QString victimInbox = QString::fromStdString(varno::p2p::clientInbox(m_clientId.toStdString()));
+    const QString cameraInbox = QString::fromStdString(varno::p2p::cameraInbox(kCamA));
+    const QString lookups = QString::fromStdString(varno::p2p::lookupTopic(kDevA));
+    for (const QString &topic : {victimInbox, QStringLiteral("varno/v1/cli/+/in"), QStringLiteral("varno/v1/cli/#"),
+                                 QStringLiteral("#"), cameraInbox, lookups, own})
+        QVERIFY(rogue->subscribe(topic) >= 0);
+    // What it may read does reach it.
+    QVERIFY(rogue->publish(own, "mine"));
+    QVERIFY(waitUntil([&] { return rogue->received(own) >= 1; }, 5000));
+    QVERIFY(victimTalksToCameraA());
+    QCOMPARE(rogue->received(victimInbox), 0);
+    QCOMPARE(rogue->received(cameraInbox), 0);
+    QCOMPARE(rogue->received(lookups), 0);
+}
+
+void TestP2pAccess::rogueCannotPoseAsCamera()
+{
+    // Its offline presence for the camera is dropped by the broker: the
+    // victim's session stays up and its video keeps coming.
+    RawMqtt *rogue = connectAs(QStringLiteral("c0123456789abcd00"), kClientUser, kClientKey);
+    QVERIFY(rogue);
+    std::vector<uint8_t> body(varno::p2p::body::kPresence, 0);
+    varno::p2p::putField(body.data(), varno::p2p::kCameraIdSize, kCamA);
+    varno::p2p::putField(body.data() + varno::p2p::kCameraIdSize, varno::p2p::kDeviceIdSize, kDevA);
+    const auto offline = varno::p2p::encode(varno::p2p::Kind::Presence, kCamA, 0, 0, 0, 0, body.data(), body.size());
+    QVERIFY(rogue->publish(QString::fromStdString(varno::p2p::cameraPresence(kCamA)),
+                           QByteArray(reinterpret_cast<const char *>(offline.data()), int(offline.size()))));
+    QVERIFY(victimStillStreams());
+    QVERIFY(!logText().contains("Session with camera(VRNB-765432-KXPQT) lost"));
+}
+
+void TestP2pAccess::cameraReadsOnlyItsOwnTopics()
+{
+    // Camera B's own credentials: its own lookups arrive, camera A's inbox
+    // and lookups and the client's inbox stay closed.
+    RawMqtt *camB = connectAs(QStringLiteral("varno-cam-probe"), kDevB, "cam-b-secret");
+    QVERIFY(camB);
+    const QString ownLookups = QString::fromStdString(varno::p2p::lookupTopic(kDevB));
+    const QString victimInbox = QString::fromStdString(varno::p2p::clientInbox(m_clientId.toStdString()));
+    const QString cameraInbox = QString::fromStdString(varno::p2p::cameraInbox(kCamA));
+    const QString lookups = QString::fromStdString(varno::p2p::lookupTopic(kDevA));
+    for (const QString &topic : {ownLookups, cameraInbox, victimInbox, lookups})
+        QVERIFY(camB->subscribe(topic) >= 0);
+    QCOMPARE(m_sim.command(QStringLiteral("%1 unretain").arg(QLatin1String(kDevB))), QStringLiteral("OK unretain"));
+    char id[64];
+    QCOMPARE(P2P_Client_SDK_Get_Device_License(m_lib.handle(), kDevB, id), 0);
+    QVERIFY(waitUntil([&] { return camB->received(ownLookups) >= 1; }, 5000));
+    QVERIFY(victimTalksToCameraA());
+    QCOMPARE(camB->received(cameraInbox), 0);
+    QCOMPARE(camB->received(victimInbox), 0);
+    QCOMPARE(camB->received(lookups), 0);
+}
+
+QTEST_GUILESS_MAIN(TestP2pAccess)
+#include "tst_p2paccess.moc"
