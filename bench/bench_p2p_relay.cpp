@@ -1,17 +1,30 @@
-// Relay path benchmark: 16 simulated cameras stream 720p25 H.264 (about
-// 4 Mbit/s each) through a private Mosquitto broker to one client library.
-// Baseline: the same frames, same pacing, over one plain loopback TCP socket.
-// Prints frames per second delivered, frames lost and the latency added
-// between the camera's publish and the client's frame callback (p50, p99).
+// Relay path benchmark: simulated cameras stream 720p25 H.264 (about
+// 4 Mbit/s each) through an MQTT broker to one client library, on each
+// broker asked for, side by side. Baseline: the same frames, same pacing,
+// over one plain loopback TCP socket. Prints per broker the frames
+// delivered and lost, the latency added between the camera's publish and
+// the client's frame callback (p50, p99), and the broker's CPU time per
+// delivered megabit.
 //
-//   bench_p2p_relay [seconds=10] [cameras=16] [kbps=4000]
+//   bench_p2p_relay [seconds=10] [cameras=16] [kbps=4000] [options]
+//     --broker HOST:PORT         a running broker (loopback) instead of the private Mosquitto;
+//                                the client connects there
+//     --camera-broker HOST:PORT  the cameras connect there (another node of a cluster)
+//     --user NAME --password PW  credentials of both sides on that broker
+//     --cafile FILE              TLS, the broker's certificate checked against FILE
+//     --broker-pid PID[,PID...]  the broker's processes, for its CPU time
+//     --with-rabbitmq            also a private RabbitMQ node and a two-node cluster
+//                                (scripts/rabbitmq-cluster; cameras on node 1, client on node 2)
 
 #include "platform/p2p/p2p_client.h"
+#include "tests/platform/p2p/relaykit.h"
 #include "tests/support/mqttbroker.h"
 #include "tests/support/testenv.h"
 #include "tools/camsim/p2pcamera.h"
 
 #include <QCoreApplication>
+#include <QFile>
+#include <QHostAddress>
 #include <QTemporaryDir>
 
 #include <arpa/inet.h>
@@ -77,6 +90,8 @@ struct Result
     double p50 = 0;
     double p99 = 0;
     double mbits = 0;
+    double cpuSeconds = -1;      // broker CPU time over the measurement (-1: unknown)
+    uint64_t queueDrops = 0;
 };
 
 Result summarize(Stats &stats, double seconds, int fps)
@@ -185,112 +200,333 @@ Result runTcpBaseline(const std::vector<const camsim::VideoLoop *> &loops, doubl
     return summarize(stats, seconds, fps);
 }
 
-} // namespace
-
-int main(int argc, char **argv)
+// User and system CPU time of a process so far, in seconds (-1: unknown).
+double processCpuSeconds(qint64 pid)
 {
-    QCoreApplication app(argc, argv);
-    const double seconds = argc > 1 ? std::atof(argv[1]) : 10.0;
-    const int cameras = argc > 2 ? std::atoi(argv[2]) : 16;
-    const int kbps = argc > 3 ? std::atoi(argv[3]) : 4000;
-    const int fps = 25;
-    QTemporaryDir tmp;
-    qputenv("VARNO_TEST_TMP", tmp.path().toUtf8());
-    qputenv("XDG_DATA_HOME", (tmp.path() + QStringLiteral("/data")).toUtf8());
+    QFile f(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray text = f.readAll();
+    const int close = text.lastIndexOf(')');
+    if (close < 0)
+        return -1;
+    // Fields after the command: state is field 3; utime and stime are 14, 15.
+    const QList<QByteArray> fields = text.mid(close + 2).split(' ');
+    if (fields.size() < 13)
+        return -1;
+    return double(fields[11].toLongLong() + fields[12].toLongLong()) / double(sysconf(_SC_CLK_TCK));
+}
 
-    test::MqttBroker broker;
-    if (!broker.start()) {
-        std::fprintf(stderr, "cannot start mosquitto\n");
-        return 1;
+double cpuOf(const std::vector<qint64> &pids)
+{
+    if (pids.empty())
+        return -1;
+    double sum = 0;
+    for (qint64 pid : pids) {
+        const double s = processCpuSeconds(pid);
+        if (s < 0)
+            return -1;
+        sum += s;
     }
-    std::printf("encoding %d camera loops (1280x720, %d fps, %d kbit/s)...\n", cameras, fps, kbps);
-    std::fflush(stdout);
+    return sum;
+}
+
+// Where the cameras and the client connect, and how.
+struct Target
+{
+    QString name;
+    QString cameraHost = QStringLiteral("127.0.0.1");
+    int cameraPort = 0;
+    QString clientHost = QStringLiteral("127.0.0.1");
+    int clientPort = 0;
+    QString user;
+    QString password;
+    QString caFile;
+    std::vector<qint64> pids;
+};
+
+struct Setup
+{
+    double seconds = 10;
+    int cameras = 16;
+    int kbps = 4000;
+    int fps = 25;
+    QString storage;
+};
+
+bool splitHostPort(const QString &text, QString &host, int &port)
+{
+    const int colon = text.lastIndexOf(QLatin1Char(':'));
+    if (colon <= 0)
+        return false;
+    host = text.left(colon);
+    bool ok = false;
+    port = text.mid(colon + 1).toInt(&ok);
+    const QHostAddress addr(host);
+    // Benchmarks talk to this machine only.
+    return ok && port > 0 && port < 65536 && (host == QLatin1String("localhost") || addr.isLoopback());
+}
+
+// One run through a broker: cameras connect, the client opens every
+// camera's main stream, frames are counted for setup.seconds. keep gets the
+// stopped cameras when asked (their encoded video feeds the baseline).
+bool runRelay(const Target &t, const Setup &setup, Result &out,
+              std::vector<std::unique_ptr<camsim::P2pCamera>> *keep, double *encodedMbits)
+{
     camsim::BrokerConfig bc;
-    bc.port = broker.port();
+    bc.host = t.cameraHost;
+    bc.port = t.cameraPort;
+    bc.user = t.user;
+    bc.password = t.password;
+    bc.caFile = t.caFile;
     std::vector<std::unique_ptr<camsim::P2pCamera>> cams;
-    for (int i = 0; i < cameras; ++i) {
+    for (int i = 0; i < setup.cameras; ++i) {
         camsim::P2pCameraConfig c;
         c.deviceId = QStringLiteral("B%1").arg(700000 + i);
         c.p2pId = QString::fromStdString(p2p::cameraIdForDevice(c.deviceId.toStdString(), "BENCH"));
         c.password = QStringLiteral("bench1");
         c.hd.width = 1280;
         c.hd.height = 720;
-        c.hd.fps = fps;
-        c.hd.kbps = kbps;
+        c.hd.fps = setup.fps;
+        c.hd.kbps = setup.kbps;
         c.hd.noise = 10;
         c.hd.loopSeconds = 2;
         c.sd.width = 160;
         c.sd.height = 90;
         c.sd.loopSeconds = 2;
-        auto cam = std::make_unique<camsim::P2pCamera>(c, bc, tmp.path());
+        auto cam = std::make_unique<camsim::P2pCamera>(c, bc, setup.storage);
         QString error;
         if (!cam->start(&error)) {
-            std::fprintf(stderr, "camera %d: %s\n", i, qPrintable(error));
-            return 1;
+            std::fprintf(stderr, "%s: camera %d: %s\n", qPrintable(t.name), i, qPrintable(error));
+            return false;
         }
         cams.push_back(std::move(cam));
     }
-    uint64_t loopBytes = 0;
-    for (auto &c : cams)
-        loopBytes += c->video(0).totalBytes();
-    const double encodedMbits = double(loopBytes) * 8 / (2.0 * cameras) / 1e6;
+    if (encodedMbits) {
+        uint64_t loopBytes = 0;
+        for (auto &c : cams)
+            loopBytes += c->video(0).totalBytes();
+        *encodedMbits = double(loopBytes) * 8 / (2.0 * setup.cameras) / 1e6;
+    }
 
     p2p::ClientConfig cc;
-    cc.port = broker.port();
+    cc.host = t.clientHost.toStdString();
+    cc.port = t.clientPort;
+    cc.user = t.user.toStdString();
+    cc.password = t.password.toStdString();
+    cc.tls = !t.caFile.isEmpty();
+    cc.caFile = t.caFile.toStdString();
+    cc.requestTimeoutMs = 10000;
+    cc.lookupMs = 5000;
     p2p::Client client(cc, "bench", "5D0E2A91C47B38F6A1E09C7D2B64F853");
     if (client.registerRelay() != 0) {
-        std::fprintf(stderr, "register failed\n");
-        return 1;
+        std::fprintf(stderr, "%s: register failed\n", qPrintable(t.name));
+        return false;
     }
     Stats stats;
-    std::vector<CamSink> sinks(static_cast<size_t>(cameras), CamSink{&stats, 0});
-    std::vector<std::vector<char>> descrs(static_cast<size_t>(cameras), std::vector<char>(P2P_STREAM_DESCR_BUFFER, 0));
-    for (int i = 0; i < cameras; ++i) {
+    std::vector<CamSink> sinks(static_cast<size_t>(setup.cameras), CamSink{&stats, 0});
+    std::vector<std::vector<char>> descrs(static_cast<size_t>(setup.cameras),
+                                          std::vector<char>(P2P_STREAM_DESCR_BUFFER, 0));
+    for (int i = 0; i < setup.cameras; ++i) {
         const std::string cam = p2p::cameraIdForDevice(QStringLiteral("B%1").arg(700000 + i).toStdString(), "BENCH");
         int32_t count = 0;
         if (client.connectPeer(cam.c_str()) != 0
             || client.streamDescr(cam.c_str(), &count, descrs[size_t(i)].data()) != 0) {
-            std::fprintf(stderr, "camera %s: no session\n", cam.c_str());
-            return 1;
+            std::fprintf(stderr, "%s: camera %s: no session\n", qPrintable(t.name), cam.c_str());
+            return false;
         }
         sinks[size_t(i)].camera = i;
         const int32_t params[3] = {1, 5, 0};
-        if (client.openStream(cam.c_str(), descrs[size_t(i)].data(), onFrame, &sinks[size_t(i)], params,
-                              "bench1")
+        if (client.openStream(cam.c_str(), descrs[size_t(i)].data(), onFrame, &sinks[size_t(i)], params, "bench1")
             <= 0) {
-            std::fprintf(stderr, "camera %s: open failed\n", cam.c_str());
-            return 1;
+            std::fprintf(stderr, "%s: camera %s: open failed\n", qPrintable(t.name), cam.c_str());
+            return false;
         }
     }
     std::this_thread::sleep_for(std::chrono::seconds(2));
     const uint64_t droppedBefore = client.droppedFrames();
+    const double cpuBefore = cpuOf(t.pids);
     stats.measuring.store(true);
-    std::this_thread::sleep_for(std::chrono::milliseconds(int64_t(seconds * 1000)));
+    std::this_thread::sleep_for(std::chrono::milliseconds(int64_t(setup.seconds * 1000)));
     stats.measuring.store(false);
-    const Result relay = summarize(stats, seconds, fps);
-    const uint64_t queueDrops = client.droppedFrames() - droppedBefore;
+    const double cpuAfter = cpuOf(t.pids);
+    out = summarize(stats, setup.seconds, setup.fps);
+    out.queueDrops = client.droppedFrames() - droppedBefore;
+    out.cpuSeconds = cpuBefore >= 0 && cpuAfter >= 0 ? cpuAfter - cpuBefore : -1;
     client.unregisterRelay();
     for (auto &c : cams)
         c->stop();
+    if (keep)
+        *keep = std::move(cams);
+    return true;
+}
+
+std::vector<qint64> rabbitPids(const QString &dir, int nodes)
+{
+    std::vector<qint64> pids;
+    for (int n = 1; n <= nodes; ++n) {
+        QFile f(QStringLiteral("%1/node%2/pid").arg(dir).arg(n));
+        if (f.open(QIODevice::ReadOnly))
+            pids.push_back(f.readAll().trimmed().toLongLong());
+    }
+    return pids;
+}
+
+void printRow(const QString &name, const Result &r, double target, double seconds)
+{
+    char cpu[32] = "-";
+    char perMbit[32] = "-";
+    if (r.cpuSeconds >= 0) {
+        std::snprintf(cpu, sizeof(cpu), "%.2f", r.cpuSeconds);
+        const double deliveredMbit = r.mbits * seconds;
+        if (deliveredMbit > 0)
+            std::snprintf(perMbit, sizeof(perMbit), "%.2f", r.cpuSeconds * 1000.0 / deliveredMbit);
+    }
+    std::printf("%-22s %8.1f %6.0f %9llu %7llu %8.2f %8.2f %8.1f %7s %10s %7llu\n", qPrintable(name), r.fps,
+                target, static_cast<unsigned long long>(r.delivered), static_cast<unsigned long long>(r.lost),
+                r.p50, r.p99, r.mbits, cpu, perMbit, static_cast<unsigned long long>(r.queueDrops));
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    Setup setup;
+    std::vector<QString> positional;
+    Target given;
+    bool haveGiven = false;
+    bool withRabbit = false;
+    QString cameraBroker;
+    for (int i = 1; i < argc; ++i) {
+        const QString a = QString::fromLocal8Bit(argv[i]);
+        auto next = [&]() { return i + 1 < argc ? QString::fromLocal8Bit(argv[++i]) : QString(); };
+        if (a == QLatin1String("--broker")) {
+            haveGiven = true;
+            if (!splitHostPort(next(), given.clientHost, given.clientPort)) {
+                std::fprintf(stderr, "--broker needs HOST:PORT on this machine (loopback)\n");
+                return 2;
+            }
+        } else if (a == QLatin1String("--camera-broker")) {
+            cameraBroker = next();
+        } else if (a == QLatin1String("--user")) {
+            given.user = next();
+        } else if (a == QLatin1String("--password")) {
+            given.password = next();
+        } else if (a == QLatin1String("--cafile")) {
+            given.caFile = next();
+        } else if (a == QLatin1String("--broker-pid")) {
+            for (const QString &p : next().split(QLatin1Char(','), Qt::SkipEmptyParts))
+                given.pids.push_back(p.toLongLong());
+        } else if (a == QLatin1String("--with-rabbitmq")) {
+            withRabbit = true;
+        } else if (a.startsWith(QLatin1String("--"))) {
+            std::fprintf(stderr, "unknown option %s\n", argv[i]);
+            return 2;
+        } else {
+            positional.push_back(a);
+        }
+    }
+    if (positional.size() > 0)
+        setup.seconds = positional[0].toDouble();
+    if (positional.size() > 1)
+        setup.cameras = positional[1].toInt();
+    if (positional.size() > 2)
+        setup.kbps = positional[2].toInt();
+    if (haveGiven) {
+        given.name = QStringLiteral("broker %1:%2").arg(given.clientHost).arg(given.clientPort);
+        given.cameraHost = given.clientHost;
+        given.cameraPort = given.clientPort;
+        if (!cameraBroker.isEmpty() && !splitHostPort(cameraBroker, given.cameraHost, given.cameraPort)) {
+            std::fprintf(stderr, "--camera-broker needs HOST:PORT on this machine (loopback)\n");
+            return 2;
+        }
+    }
+    QTemporaryDir tmp;
+    qputenv("VARNO_TEST_TMP", tmp.path().toUtf8());
+    qputenv("XDG_DATA_HOME", (tmp.path() + QStringLiteral("/data")).toUtf8());
+    if (qEnvironmentVariableIsEmpty("VARNO_SOURCE_DIR"))
+        qputenv("VARNO_SOURCE_DIR", VARNO_SOURCE_TREE);
+    setup.storage = tmp.path();
+    std::printf("%d cameras, 1280x720 @ %d fps, %d kbit/s, %.0f s per broker\n", setup.cameras, setup.fps,
+                setup.kbps, setup.seconds);
+    std::fflush(stdout);
+
+    struct Row
+    {
+        QString name;
+        Result result;
+    };
+    std::vector<Row> rows;
+    double encodedMbits = 0;
+    std::vector<std::unique_ptr<camsim::P2pCamera>> cams;   // of the first run, for the baseline
+
+    // The private Mosquitto, unless a broker was given.
+    test::MqttBroker mosquitto;
+    if (!haveGiven) {
+        if (!mosquitto.start()) {
+            std::fprintf(stderr, "cannot start mosquitto\n");
+            return 1;
+        }
+        Target t;
+        t.name = QStringLiteral("mosquitto");
+        t.cameraPort = t.clientPort = mosquitto.port();
+        t.pids = {mosquitto.processId()};
+        Result r;
+        if (!runRelay(t, setup, r, &cams, &encodedMbits))
+            return 1;
+        mosquitto.stop();
+        rows.push_back({t.name, r});
+    } else {
+        Result r;
+        if (!runRelay(given, setup, r, &cams, &encodedMbits))
+            return 1;
+        rows.push_back({given.name, r});
+    }
+    if (withRabbit) {
+        for (int nodes : {1, 2}) {
+            test::RabbitCluster cluster;
+            std::printf("starting a RabbitMQ %s...\n", nodes == 1 ? "node" : "two-node cluster");
+            std::fflush(stdout);
+            if (!cluster.start(nodes) || !cluster.addUser(QStringLiteral("bench"), QStringLiteral("bench-pw"))) {
+                std::fprintf(stderr, "RabbitMQ: %s\n", qPrintable(cluster.error()));
+                return 1;
+            }
+            Target t;
+            t.name = nodes == 1 ? QStringLiteral("rabbitmq, 1 node") : QStringLiteral("rabbitmq, 2 nodes");
+            t.cameraPort = cluster.mqttPort(1);
+            t.clientPort = cluster.mqttPort(nodes);
+            t.user = QStringLiteral("bench");
+            t.password = QStringLiteral("bench-pw");
+            t.pids = rabbitPids(cluster.dir(), nodes);
+            Result r;
+            const bool ok = runRelay(t, setup, r, nullptr, nullptr);
+            cluster.stop();
+            if (!ok)
+                return 1;
+            rows.push_back({t.name, r});
+        }
+    }
 
     std::vector<const camsim::VideoLoop *> loops;
     for (auto &c : cams)
         loops.push_back(&c->video(0));
-    const Result tcp = runTcpBaseline(loops, seconds, fps);
-    broker.stop();
+    const Result tcp = runTcpBaseline(loops, setup.seconds, setup.fps);
 
-    const double target = double(cameras) * fps;
+    const double target = double(setup.cameras) * setup.fps;
     std::printf("\nbench_p2p_relay: %d cameras, 1280x720 @ %d fps, encoded %.2f Mbit/s per camera, %.0f s\n",
-                cameras, fps, encodedMbits, seconds);
-    std::printf("%-22s %10s %10s %10s %10s %10s %10s\n", "path", "fps", "of", "lost", "p50 ms", "p99 ms",
-                "Mbit/s");
-    std::printf("%-22s %10.1f %10.0f %10llu %10.2f %10.2f %10.1f\n", "relay (MQTT broker)", relay.fps,
-                target, static_cast<unsigned long long>(relay.lost), relay.p50, relay.p99, relay.mbits);
-    std::printf("%-22s %10.1f %10.0f %10llu %10.2f %10.2f %10.1f\n", "baseline (TCP socket)", tcp.fps,
-                target, static_cast<unsigned long long>(tcp.lost), tcp.p50, tcp.p99, tcp.mbits);
-    std::printf("client queue drops: %llu\n", static_cast<unsigned long long>(queueDrops));
-    std::printf("added latency of the relay path: p50 %+.2f ms, p99 %+.2f ms (ratio p99 %.2fx)\n",
-                relay.p50 - tcp.p50, relay.p99 - tcp.p99, tcp.p99 > 0 ? relay.p99 / tcp.p99 : 0.0);
-    std::printf("delivered fps ratio relay/baseline: %.3f\n", tcp.fps > 0 ? relay.fps / tcp.fps : 0.0);
+                setup.cameras, setup.fps, encodedMbits, setup.seconds);
+    std::printf("%-22s %8s %6s %9s %7s %8s %8s %8s %7s %10s %7s\n", "path", "fps", "of", "delivered", "lost",
+                "p50 ms", "p99 ms", "Mbit/s", "CPU s", "ms/Mbit", "q-drops");
+    for (const Row &row : rows)
+        printRow(row.name, row.result, target, setup.seconds);
+    printRow(QStringLiteral("baseline (TCP socket)"), tcp, target, setup.seconds);
+    std::printf("lost: frames missing between the first and last seen of each camera; CPU s: the broker's\n"
+                "processes over the measurement; ms/Mbit: that CPU time per delivered megabit; q-drops:\n"
+                "frames dropped by the client's full queues.\n");
+    for (const Row &row : rows)
+        std::printf("%s: added latency p50 %+.2f ms, p99 %+.2f ms against the socket; delivered %.3f of it\n",
+                    qPrintable(row.name), row.result.p50 - tcp.p50, row.result.p99 - tcp.p99,
+                    tcp.fps > 0 ? row.result.fps / tcp.fps : 0.0);
     return 0;
 }
