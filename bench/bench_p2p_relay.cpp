@@ -458,6 +458,15 @@ int main(int argc, char **argv)
         Result result;
     };
     std::vector<Row> rows;
+    const double target = double(setup.cameras) * setup.fps;
+    // Each broker's row goes out as soon as it is measured, so that a later
+    // broker that fails to start does not lose the earlier figures.
+    auto addRow = [&](const QString &name, const Result &r) {
+        rows.push_back({name, r});
+        std::printf("measured: ");
+        printRow(name, r, target, setup.seconds);
+        std::fflush(stdout);
+    };
     double encodedMbits = 0;
     std::vector<std::unique_ptr<camsim::P2pCamera>> cams;   // of the first run, for the baseline
 
@@ -476,12 +485,12 @@ int main(int argc, char **argv)
         if (!runRelay(t, setup, r, &cams, &encodedMbits))
             return 1;
         mosquitto.stop();
-        rows.push_back({t.name, r});
+        addRow(t.name, r);
     } else {
         Result r;
         if (!runRelay(given, setup, r, &cams, &encodedMbits))
             return 1;
-        rows.push_back({given.name, r});
+        addRow(given.name, r);
     }
     if (withRabbit) {
         for (int nodes : {1, 2}) {
@@ -504,7 +513,7 @@ int main(int argc, char **argv)
             cluster.stop();
             if (!ok)
                 return 1;
-            rows.push_back({t.name, r});
+            addRow(t.name, r);
         }
     }
 
@@ -513,7 +522,6 @@ int main(int argc, char **argv)
         loops.push_back(&c->video(0));
     const Result tcp = runTcpBaseline(loops, setup.seconds, setup.fps);
 
-    const double target = double(setup.cameras) * setup.fps;
     std::printf("\nbench_p2p_relay: %d cameras, 1280x720 @ %d fps, encoded %.2f Mbit/s per camera, %.0f s\n",
                 setup.cameras, setup.fps, encodedMbits, setup.seconds);
     std::printf("%-22s %8s %6s %9s %7s %8s %8s %8s %7s %10s %7s\n", "path", "fps", "of", "delivered", "lost",
