@@ -15,10 +15,12 @@
 #include "device/qadddevice.h"
 #include "device/qpasswd.h"
 #include "device/qpropertydial.h"
+#include "live/qvideoonly.h"
 #include "live/realvideo.h"
 #include "platform/devmgr/sdk_dvrmgr.h"
 #include "platform/onvif/onvif_discovery_sdk.h"
 #include "platform/onvif/onvif_event_sdk.h"
+#include "record/camerarecorder.h"
 #include "resources/resourcepath.h"
 
 #include <QAction>
@@ -272,6 +274,19 @@ void Client::makeConnections()
     connect(m_realVideo, &realvideo::sendDevStateReslut, this, &Client::recvDevStateReslut);
     connect(m_config, &QConfigMgr::sendCapPathToClient, m_realVideo, &realvideo::RecvCapPathFromConfig);
     connect(m_config, &QConfigMgr::sendRecordAlarmType, m_realVideo, &realvideo::recvRecordAlarmType);
+    connect(m_realVideo, &realvideo::sendRecordCount, m_config, &QConfigMgr::recvRecordCount);
+    // The storage page saved once before these connections existed.
+    m_realVideo->RecvCapPathFromConfig(m_config->getCapturePath());
+    m_realVideo->recvRecordAlarmType(m_config->getRecordAlarmType());
+    // The real recorder behind the grid's recorder hook; the grid stops
+    // every recorder before it goes, so no report reaches it afterwards.
+    QVideoOnly *grid = m_realVideo->videoOnly();
+    grid->setRecorderFactory([grid](const DvrListInfo_s &dev, int alarmType) -> std::unique_ptr<LiveRecorder> {
+        return varno::record::startCameraRecorder(
+            dev, alarmType, [grid](const QString &id, const QString &path, int code, LiveRecorder *recorder) {
+                grid->recvRecord(id, path, code, recorder);
+            });
+    });
     connect(this, &Client::sendSoundAll, m_realVideo, [this](bool on) { m_realVideo->setMute(!on); });
     connect(this, &Client::sendFullScreen, m_realVideo, [this](bool on, QRect) { m_realVideo->setFullScreen(on); });
     // The cameras known at start: their grid entries (stream choice) and,

@@ -6,6 +6,8 @@
 #include "common/ui/dialogframe.h"
 #include "config/qlogmgr.h"
 #include "config/qusermgr.h"
+#include "config/qvideomgr.h"
+#include "record/cstorage.h"
 
 #include <QButtonGroup>
 #include <QVBoxLayout>
@@ -28,7 +30,12 @@ QConfigMgr::QConfigMgr(QWidget *parent)
     group->addButton(ui->logButton);
 
     m_userPage = new QUserMgr(ui->pageArea);
-    m_videoPage = new QWidget(ui->pageArea);
+    // Built here, its first save creates the record folders and the storage
+    // manager's record-disk list before any recording starts.
+    auto *storage = new QVideoMgr(ui->pageArea);
+    connect(storage, &QVideoMgr::SendCapPathToConfig, this, &QConfigMgr::recvCapPathFromVMgr);
+    connect(storage, &QVideoMgr::sendRecordAlarmType, this, &QConfigMgr::recvRecordAlarmType);
+    m_videoPage = storage;
     m_videoPage->setObjectName(QStringLiteral("videoPage"));
     m_logPage = new QLogMgr(ui->pageArea);
     auto *pages = new QVBoxLayout(ui->pageArea);
@@ -120,4 +127,22 @@ void QConfigMgr::recvCapPathFromVMgr(QString path)
 void QConfigMgr::recvRecordAlarmType(int type)
 {
     emit sendRecordAlarmType(type);
+}
+
+void QConfigMgr::recvRecordCount(int delta)
+{
+    if (CStorage *s = CStorage::Instance())
+        s->addRecordCount(delta);
+}
+
+int QConfigMgr::getRecordAlarmType() const
+{
+    CStorage *s = CStorage::Instance();
+    return s ? s->getRecordAlarmType() : 0;
+}
+
+QString QConfigMgr::getCapturePath() const
+{
+    CStorage *s = CStorage::Instance();
+    return s ? s->getCapturePath() : QString();
 }

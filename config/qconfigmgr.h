@@ -7,6 +7,7 @@
 
 class QLogMgr;
 class QUserMgr;
+class QVideoMgr;
 
 namespace Ui {
 class QConfigMgr;
@@ -30,9 +31,13 @@ public:
     // entries and shown in the user page.
     void setUserName(const char *user);
 
-    // The storage page's place: empty until a page is set; the window takes
-    // ownership of the page.
+    // Replaces the storage page (tests); the window takes ownership of it.
     void setStoragePage(QWidget *page);
+    QWidget *storagePage() const { return m_videoPage; }
+
+    // The storage manager's alarm recording setting and snapshot folder.
+    int getRecordAlarmType() const;
+    QString getCapturePath() const;
 
 signals:
     void sendLogInfo(LogInfo_s info);
@@ -50,6 +55,8 @@ public slots:
     void recvDelDevInfo(QString id);
     void recvCapPathFromVMgr(QString path);
     void recvRecordAlarmType(int type);
+    // Recordings in progress: +1 when one starts, -1 when one stops.
+    void recvRecordCount(int delta);
 
 private:
     void showPage(QWidget *page);

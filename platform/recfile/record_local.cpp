@@ -179,6 +179,14 @@ void Record_local_UnlockFilelist()
     filelistMutex().unlock();
 }
 
+int Record_local_IsFileBeingWritten(const char *path)
+{
+    if (!path)
+        return 0;
+    std::string p(path);
+    return filesBeingWritten().count(p) ? 1 : 0;
+}
+
 int Record_local_MediaFileCreat(const RECORD_INFO_S *info, char *path, RECORD_HANDLE *file, uint64_t *startTick)
 {
     if (!info || !path || !file)

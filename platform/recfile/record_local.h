@@ -98,6 +98,10 @@ int Record_local_MediaFileRepair(const char *dir);
 void Record_local_LockFilelist();
 void Record_local_UnlockFilelist();
 
+// 1 when this process has the file (full path) open for writing, else 0.
+// The overwrite pass keeps the records of files still being written.
+int Record_local_IsFileBeingWritten(const char *path);
+
 } // extern "C"
 
 // Name of the filelist in every record folder.

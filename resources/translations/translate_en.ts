@@ -971,4 +971,75 @@ The password must not begin with "0".</translation>
         <translation>Disarm</translation>
     </message>
 </context>
+<context>
+    <name>QVideoMgr</name>
+    <message>
+        <source>Storage Settings</source>
+        <translation>Storage Settings</translation>
+    </message>
+    <message>
+        <source>over write the disk when it is full.</source>
+        <translation>over write the disk when it is full.</translation>
+    </message>
+    <message>
+        <source>set save path name:</source>
+        <translation>set save path name:</translation>
+    </message>
+    <message>
+        <source>Alarm recording:</source>
+        <translation>Alarm recording:</translation>
+    </message>
+    <message>
+        <source>None</source>
+        <translation>None</translation>
+    </message>
+    <message>
+        <source>Every alarm</source>
+        <translation>Every alarm</translation>
+    </message>
+    <message>
+        <source>IO alarms only</source>
+        <translation>IO alarms only</translation>
+    </message>
+    <message>
+        <source>Motion detection only</source>
+        <translation>Motion detection only</translation>
+    </message>
+    <message>
+        <source>Snapshot save to</source>
+        <translation>Snapshot save to</translation>
+    </message>
+    <message>
+        <source>Browse</source>
+        <translation>Browse</translation>
+    </message>
+    <message>
+        <source>Save</source>
+        <translation>Save</translation>
+    </message>
+    <message>
+        <source> Local disk)</source>
+        <translation> Local disk)</translation>
+    </message>
+    <message>
+        <source> Removable disk)</source>
+        <translation> Removable disk)</translation>
+    </message>
+    <message>
+        <source> Unknown type)</source>
+        <translation> Unknown type)</translation>
+    </message>
+    <message>
+        <source>Failed to open the storage configuration file!</source>
+        <translation>Failed to open the storage configuration file!</translation>
+    </message>
+    <message>
+        <source>Save storage set successfully. It will take effect from next recording starts.</source>
+        <translation>Save storage set successfully. It will take effect from next recording starts.</translation>
+    </message>
+    <message>
+        <source>Select the folder</source>
+        <translation>Select the folder</translation>
+    </message>
+</context>
 </TS>

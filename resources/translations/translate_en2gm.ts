@@ -971,4 +971,75 @@ Das Passwort darf nicht mit „0“ beginnen.</translation>
         <translation>Entschärft</translation>
     </message>
 </context>
+<context>
+    <name>QVideoMgr</name>
+    <message>
+        <source>Storage Settings</source>
+        <translation>Speichereinstellungen</translation>
+    </message>
+    <message>
+        <source>over write the disk when it is full.</source>
+        <translation>Datenträger überschreiben, wenn er voll ist.</translation>
+    </message>
+    <message>
+        <source>set save path name:</source>
+        <translation>Name des Aufnahmeordners:</translation>
+    </message>
+    <message>
+        <source>Alarm recording:</source>
+        <translation>Alarmaufnahme:</translation>
+    </message>
+    <message>
+        <source>None</source>
+        <translation>Keine</translation>
+    </message>
+    <message>
+        <source>Every alarm</source>
+        <translation>Jeder Alarm</translation>
+    </message>
+    <message>
+        <source>IO alarms only</source>
+        <translation>Nur E/A-Alarme</translation>
+    </message>
+    <message>
+        <source>Motion detection only</source>
+        <translation>Nur Bewegungserkennung</translation>
+    </message>
+    <message>
+        <source>Snapshot save to</source>
+        <translation>Schnappschüsse speichern in</translation>
+    </message>
+    <message>
+        <source>Browse</source>
+        <translation>Durchsuchen</translation>
+    </message>
+    <message>
+        <source>Save</source>
+        <translation>Speichern</translation>
+    </message>
+    <message>
+        <source> Local disk)</source>
+        <translation> Lokaler Datenträger)</translation>
+    </message>
+    <message>
+        <source> Removable disk)</source>
+        <translation> Wechseldatenträger)</translation>
+    </message>
+    <message>
+        <source> Unknown type)</source>
+        <translation> Unbekannter Typ)</translation>
+    </message>
+    <message>
+        <source>Failed to open the storage configuration file!</source>
+        <translation>Die Speicherkonfigurationsdatei konnte nicht geöffnet werden!</translation>
+    </message>
+    <message>
+        <source>Save storage set successfully. It will take effect from next recording starts.</source>
+        <translation>Speichereinstellungen gespeichert. Sie gelten ab dem Start der nächsten Aufnahme.</translation>
+    </message>
+    <message>
+        <source>Select the folder</source>
+        <translation>Ordner auswählen</translation>
+    </message>
+</context>
 </TS>

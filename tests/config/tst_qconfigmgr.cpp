@@ -9,6 +9,8 @@
 #include "config/qconfigmgr.h"
 #include "config/qlogmgr.h"
 #include "config/qusermgr.h"
+#include "config/qvideomgr.h"
+#include "record/cstorage.h"
 #include "platform/devmgr/sdk_dvrmgr.h"
 #include "tests/support/testenv.h"
 
@@ -234,6 +236,23 @@ void TestQConfigMgr::relays()
     QCOMPARE(alarm.count(), 2);
     QCOMPARE(alarm[0][0].toInt(), 1);
     QCOMPARE(alarm[1][0].toInt(), 0);
+    // The storage page is the real one; its Save reaches the main window's
+    // side through the window, and recordings in progress reach the storage
+    // manager.
+    auto *page = window.findChild<QVideoMgr *>();
+    QVERIFY(page);
+    window.findChild<QLineEdit *>("capLineEdit")->setText(varno::test::tempRoot() + QStringLiteral("/snaps"));
+    varno::ui::PromptScript script;
+    window.findChild<QPushButton *>("btnSave")->click();
+    QCOMPARE(path.count(), 2);
+    QCOMPARE(path[1][0].toString(), varno::test::tempRoot() + QStringLiteral("/snaps"));
+    QCOMPARE(window.getCapturePath(), varno::test::tempRoot() + QStringLiteral("/snaps"));
+    QCOMPARE(alarm.count(), 3);
+    const int before = CStorage::Instance()->recordCount();
+    window.recvRecordCount(1);
+    QCOMPARE(CStorage::Instance()->recordCount(), before + 1);
+    window.recvRecordCount(-1);
+    QCOMPARE(CStorage::Instance()->recordCount(), before);
 }
 
 QTEST_MAIN(TestQConfigMgr)

@@ -1,0 +1,552 @@
+#include "record/cstorage.h"
+
+#include "common/installdir.h"
+#include "common/logfile.h"
+#include "common/textfield.h"
+#include "platform/recfile/filelist.h"
+#include "platform/recfile/record_local.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <new>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using varno::record::DiskEntry;
+using varno::record::DiskSource;
+
+namespace {
+
+constexpr qsizetype kHeadSize = sizeof(StorageFileHead_s);
+constexpr qsizetype kDiskSize = sizeof(StorageDisk_s);
+constexpr double kGB = 1024.0 * 1024.0 * 1024.0;
+constexpr double kMB = 1024.0 * 1024.0;
+constexpr int kCoverEntries = 10;
+
+QByteArray fieldBytes(const char *field, size_t size)
+{
+    return QByteArray(field, qsizetype(varno::textLength(field, size)));
+}
+
+// A record folder name must stay below its drive root.
+bool safeRecordDir(const QByteArray &dir)
+{
+    if (dir.isEmpty() || dir.startsWith('/'))
+        return false;
+    for (const QByteArray &part : dir.split('/'))
+        if (part == "..")
+            return false;
+    return true;
+}
+
+} // namespace
+
+bool parseStorageDb(const QByteArray &image, StorageFileContents *out)
+{
+    if (!out || image.size() < kHeadSize + kDiskSize)
+        return false;
+    const qsizetype n = (image.size() - kHeadSize) / kDiskSize;
+    if (n > kMaxStorageDisks)
+        return false;
+    StorageFileHead_s head;
+    std::memcpy(&head, image.constData(), sizeof head);
+    if (head.count != n)
+        return false;
+    StorageFileContents c;
+    c.recordAlarmType = head.recordAlarmType <= 3 ? head.recordAlarmType : 0;
+    c.capturePath = fieldBytes(head.capturePath, sizeof head.capturePath).left(sizeof head.capturePath - 1);
+    c.recordDir = fieldBytes(head.recordDir, sizeof head.recordDir).left(sizeof head.recordDir - 1);
+    if (!safeRecordDir(c.recordDir))
+        return false;
+    c.cover = head.cover != 0 ? 1 : 0;
+    c.disks.resize(n);
+    for (qsizetype i = 0; i < n; ++i) {
+        StorageDisk_s d;
+        std::memcpy(&d, image.constData() + kHeadSize + i * kDiskSize, sizeof d);
+        d.name[kDiskRootSize - 1] = 0;
+        d.selected = d.selected != 0 ? 1 : 0;
+        d.percent = std::clamp<int16_t>(d.percent, 0, 100);
+        c.disks[i] = d;
+    }
+    *out = std::move(c);
+    return true;
+}
+
+QByteArray buildStorageDb(const StorageFileContents &c)
+{
+    StorageFileHead_s head;
+    std::memset(&head, 0, sizeof head);
+    head.recordAlarmType = c.recordAlarmType;
+    varno::setText(head.capturePath, c.capturePath);
+    varno::setText(head.recordDir, c.recordDir);
+    head.cover = c.cover;
+    head.count = int32_t(c.disks.size());
+    QByteArray image(reinterpret_cast<const char *>(&head), sizeof head);
+    for (const StorageDisk_s &d : c.disks)
+        image.append(reinterpret_cast<const char *>(&d), sizeof d);
+    return image;
+}
+
+// ---------------------------------------------------------------------------
+
+CStorage *CStorage::Instance()
+{
+    // Created on first use (the main window's construction, before any
+    // recorder thread exists) and never destroyed.
+    static CStorage *instance = [] {
+        auto *s = new (std::nothrow) CStorage(varno::record::diskSource(), QString::fromStdString(varno::installDir()));
+        if (!s)
+            WriteLog(1, "%s(%d):Create instance failed!!!", "CStorage::Instance", __LINE__);
+        return s;
+    }();
+    return instance;
+}
+
+CStorage::CStorage(std::shared_ptr<DiskSource> disks, const QString &appDir)
+    : m_source(std::move(disks))
+{
+    m_storageFile = QStringLiteral("%1/%2").arg(appDir, QStringLiteral("storage.db"));
+    GetLocalStorageInfo();
+    InitDiskInfo();
+    InitCapturePath();
+}
+
+CStorage::~CStorage() = default;
+
+void CStorage::GetLocalStorageInfo()
+{
+    const QByteArray path = QFile::encodeName(m_storageFile);
+    QFile file(m_storageFile);
+    if (!file.open(QIODevice::ReadOnly)) {
+        QFile created(m_storageFile);
+        if (!created.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            WriteLog(2, "%s(%d):Open file(%s) failed, ret(%d)!!!", "CStorage::GetLocalStorageInfo", __LINE__,
+                     path.constData(), errno);
+        return;
+    }
+    const qint64 length = file.size();
+    if (length < kHeadSize + kDiskSize)
+        return;
+    if (length > kHeadSize + kDiskSize * kMaxStorageDisks) {
+        WriteLog(2, "%s(%d):Storage file(%s) is too large, length(%lld)!!!", "CStorage::GetLocalStorageInfo",
+                 __LINE__, path.constData(), static_cast<long long>(length));
+        return;
+    }
+    StorageFileContents c;
+    if (!parseStorageDb(file.readAll(), &c)) {
+        WriteLog(2, "%s(%d):Storage file(%s) is damaged, length(%lld)!!!", "CStorage::GetLocalStorageInfo",
+                 __LINE__, path.constData(), static_cast<long long>(length));
+        return;
+    }
+    m_config = std::move(c);
+    m_haveConfig = true;
+    m_capturePath = QString::fromUtf8(m_config.capturePath);
+}
+
+void CStorage::InitDiskInfo()
+{
+    for (const DiskEntry &e : m_source->disks()) {
+        float freeG = 0;
+        float totalG = 0;
+        if (getDiskSpaceG(e.root, &freeG, &totalG) != 0)
+            continue;
+        if (e.type == kDiskRemovable)
+            continue;
+        if (e.type != kDiskFixed) {
+            WriteLog(3, "%s(%d):Other disk(%s) type(%d)!!!", "CStorage::InitDiskInfo", __LINE__,
+                     e.root.toUtf8().constData(), e.type);
+            continue;
+        }
+        DiskInfo_s d;
+        std::memset(&d, 0, sizeof d);
+        d.type = kDiskFixed;
+        varno::setText(d.path, e.root);
+        d.freeG = freeG;
+        d.totalG = totalG;
+        m_disks.append(d);
+        m_entries.append(e);
+    }
+}
+
+void CStorage::InitCapturePath()
+{
+    if (!m_capturePath.isEmpty())
+        return;
+    const DiskEntry *disk = nullptr;
+    if (m_entries.size() >= 2) {
+        for (const DiskEntry &e : m_entries)
+            if (e.root != QLatin1String("~/")) {
+                disk = &e;
+                break;
+            }
+    } else if (m_entries.size() == 1) {
+        disk = &m_entries.first();
+    }
+    if (disk)
+        m_capturePath = disk->dir + QStringLiteral("/Varno/Capture");
+}
+
+QString CStorage::diskDir(const QString &root) const
+{
+    std::lock_guard lock(m_mutex);
+    for (const DiskEntry &e : m_entries)
+        if (e.root == root)
+            return e.dir;
+    return {};
+}
+
+QString CStorage::recordFolderLocked(const QString &root) const
+{
+    for (const DiskEntry &e : m_entries)
+        if (e.root == root)
+            return e.dir + QLatin1Char('/') + QString::fromUtf8(m_config.recordDir);
+    return {};
+}
+
+QString CStorage::recordFolder(const QString &root) const
+{
+    std::lock_guard lock(m_mutex);
+    return recordFolderLocked(root);
+}
+
+void CStorage::InitStorSize()
+{
+    m_recordDisks.clear();
+    m_currentDisk = 0;
+    for (const StorageDisk_s &d : m_config.disks) {
+        const QString name = varno::fieldText(d.name);
+        int index = -1;
+        for (int i = 0; i < m_disks.size(); ++i)
+            if (varno::fieldText(m_disks[i].path) == name)
+                index = i;
+        if (index < 0) {
+            WriteLog(3, "%s(%d):Can't find disk(%s)!!!", "CStorage::InitStorSize", __LINE__, name.toUtf8().constData());
+            continue;
+        }
+        if (d.selected == 0)
+            continue;
+        RecordDisk_s r;
+        std::memset(&r, 0, sizeof r);
+        std::memcpy(r.name, d.name, sizeof r.name);
+        r.limitG = m_disks[index].totalG * float(d.percent) / 100.0f;
+        m_recordDisks.append(r);
+        const QString folder = recordFolderLocked(name);
+        if (!QDir().mkpath(folder))
+            WriteLog(2, "%s(%d):Create Dir(%s) failed, ret(%d)!!!", "CStorage::InitStorSize", __LINE__,
+                     folder.toUtf8().constData(), errno);
+    }
+    // The system disk is filled last.
+    for (int i = 0; i < m_recordDisks.size(); ++i) {
+        if (varno::fieldText(m_recordDisks[i].name) == QLatin1String("~/")) {
+            m_recordDisks.append(m_recordDisks.takeAt(i));
+            break;
+        }
+    }
+}
+
+int CStorage::getDiskSpaceG(const QString &root, float *freeG, float *totalG)
+{
+    quint64 freeBytes = 0;
+    quint64 totalBytes = 0;
+    if (!m_source->space(root, &freeBytes, &totalBytes)) {
+        WriteLog(2, "%s(%d):Get disk(%s) freeSpace failed!!!", "CStorage::getDiskSpaceG", __LINE__,
+                 root.toUtf8().constData());
+        return -1;
+    }
+    *freeG = float(double(freeBytes) / kGB);
+    *totalG = float(double(totalBytes) / kGB);
+    return 0;
+}
+
+int CStorage::getDiskSpaceM(const QString &root, float *freeM, float *totalM)
+{
+    quint64 freeBytes = 0;
+    quint64 totalBytes = 0;
+    if (!m_source->space(root, &freeBytes, &totalBytes)) {
+        WriteLog(2, "%s(%d):Get disk(%s) freeSpace failed!!!", "CStorage::getDiskSpaceM", __LINE__,
+                 root.toUtf8().constData());
+        return -1;
+    }
+    *freeM = float(double(freeBytes) / kMB);
+    *totalM = float(double(totalBytes) / kMB);
+    return 0;
+}
+
+double CStorage::getRecordDirSize(const QString &folder) const
+{
+    // Only the folder's own entries: recordings never lie in sub-folders.
+    const QByteArray path = QFile::encodeName(folder);
+    DIR *dir = ::opendir(path.constData());
+    if (!dir)
+        return 0;
+    const int fd = ::dirfd(dir);
+    quint64 bytes = 0;
+    while (const dirent *e = ::readdir(dir)) {
+        if (e->d_name[0] == '.' && (e->d_name[1] == 0 || (e->d_name[1] == '.' && e->d_name[2] == 0)))
+            continue;
+        struct stat st {};
+        if (::fstatat(fd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
+            bytes += quint64(st.st_size);
+    }
+    ::closedir(dir);
+    return double(bytes) / kGB;
+}
+
+// Each disk tried is measured on its own: its free space, what its record
+// folder holds and the reserve of the recordings in progress.
+bool CStorage::measureUsable(int index)
+{
+    const RecordDisk_s &disk = m_recordDisks[index];
+    const QString root = varno::fieldText(disk.name);
+    float freeG = 0;
+    float totalG = 0;
+    if (getDiskSpaceG(root, &freeG, &totalG) != 0)
+        freeG = 0;
+    const double reserveMB = double(m_recordCount.load()) * double(m_reserveBytes) / kMB;
+    const double usedG = getRecordDirSize(recordFolderLocked(root)) + reserveMB / 1024.0;
+    return double(disk.limitG) > usedG && reserveMB <= double(freeG) * 1024.0 && freeG > 0;
+}
+
+int CStorage::getRecordSavePath(char out[256])
+{
+    std::lock_guard lock(m_mutex);
+    const int n = int(m_recordDisks.size());
+    if (n == 0)
+        return -1;
+    if (m_currentDisk < 0 || m_currentDisk >= n)
+        m_currentDisk = 0;
+
+    auto search = [&]() {
+        while (m_currentDisk < n) {
+            if (measureUsable(m_currentDisk))
+                return true;
+            WriteLog(3, "%s(%d):Current disk(%d) is full, need to switch!!!", "CStorage::getRecordSavePath",
+                     __LINE__, m_currentDisk);
+            ++m_currentDisk;
+        }
+        return false;
+    };
+
+    if (!m_allDisksFull || m_config.cover == 0) {
+        if (!search()) {
+            m_currentDisk = 0;
+            m_allDisksFull = true;
+            if (m_config.cover == 0) {
+                WriteLog(3, "%s(%d):Current disk(%d) is full, can't cover!!!", "CStorage::getRecordSavePath",
+                         __LINE__, 0);
+                return -1;
+            }
+            WriteLog(3, "%s(%d):Current disk(%d) is full, cover!!!", "CStorage::getRecordSavePath", __LINE__, 0);
+            CoverFile();
+        }
+    } else if (!measureUsable(m_currentDisk)) {
+        WriteLog(3, "%s(%d):Current disk(%d) is full, need to switch!!!", "CStorage::getRecordSavePath", __LINE__,
+                 m_currentDisk);
+        ++m_currentDisk;
+        if (m_currentDisk >= n) {
+            WriteLog(3, "%s(%d):Current disk(%d) is full, cover!!!", "CStorage::getRecordSavePath", __LINE__,
+                     m_currentDisk);
+            m_currentDisk = 0;
+        }
+        CoverFile();
+    }
+
+    const QByteArray folder = recordFolderLocked(varno::fieldText(m_recordDisks[m_currentDisk].name)).toUtf8();
+    if (folder.isEmpty() || folder.size() > 255) {
+        WriteLog(2, "%s(%d):Record dir(%s) is invalid!!!", "CStorage::getRecordSavePath", __LINE__, folder.constData());
+        return -1;
+    }
+    varno::setText(out, 256, folder);
+    WriteLog(0, "[STORAGE]Current record dir(%s)!!!", folder.constData());
+    return 0;
+}
+
+void CStorage::CoverFile()
+{
+    WriteLog(0, "[STORAGE]Request cover record!!!");
+    ++m_coverPasses;
+    const QString folder = recordFolderLocked(varno::fieldText(m_recordDisks[m_currentDisk].name));
+    const std::string dir = QFile::encodeName(folder).toStdString();
+    const std::string listPath = varno::recfile::filelistPath(dir);
+
+    // The recording file library appends and completes records under this
+    // lock: the whole read, delete and rewrite is one step for it.
+    RecordFilelistLocker listLock;
+    QFile file(QString::fromStdString(listPath));
+    if (!file.open(QIODevice::ReadOnly)) {
+        WriteLog(2, "%s(%d):Open file(%s) failed, ret(%d)!!!", "CStorage::CoverFile", __LINE__, listPath.c_str(),
+                 errno);
+        return;
+    }
+    const QByteArray image = file.readAll();
+    file.close();
+    std::vector<MEDIA_FILE_S> records =
+        varno::recfile::parseFilelist(reinterpret_cast<const uint8_t *>(image.constData()), size_t(image.size()));
+    const int count = int(records.size());
+    if (count == 0) {
+        WriteLog(3, "%s(%d):Filelist is empty!!!", "CStorage::CoverFile", __LINE__);
+        return;
+    }
+
+    int k = std::min(kCoverEntries, count);
+    double freed = 0;
+    std::vector<MEDIA_FILE_S> kept; // records of files still being written stay listed
+    for (int i = 0; i < k; ++i) {
+        const MEDIA_FILE_S &r = records[size_t(i)];
+        const bool plain = varno::recfile::isPlainFileName(r.fileName, sizeof r.fileName);
+        const std::string path = dir + "/" + std::string(r.fileName, ::strnlen(r.fileName, sizeof r.fileName));
+        struct stat st {};
+        if (plain && Record_local_IsFileBeingWritten(path.c_str())) {
+            kept.push_back(r);
+            k = std::min(k + 1, count);
+        } else if (plain && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+            freed += double(st.st_size);
+            ::unlink(path.c_str());
+            WriteLog(0, "[STORAGE]Disk is full, remove file(%s)!!!", path.c_str());
+        } else {
+            k = std::min(k + 1, count);
+            WriteLog(3, "%s(%d):Remove file(%s) failed!!!", "CStorage::CoverFile", __LINE__, path.c_str());
+        }
+        if (freed < double(m_coverThreshold) && i == k - 1 && k < count) {
+            ++k;
+            WriteLog(0, "[STORAGE]Disk is full, remove size(%lf)!!!", freed);
+        }
+    }
+    kept.insert(kept.end(), records.begin() + k, records.end());
+    varno::recfile::writeFilelist(dir, kept);
+    WriteLog(0, "[STORAGE]Cover record finished!!!");
+}
+
+QList<RecordDisk_s> CStorage::getRecordDiskList() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_recordDisks;
+}
+
+QList<DiskInfo_s> CStorage::getDiskList() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_disks;
+}
+
+StorageConfig CStorage::getStorageConfig() const
+{
+    std::lock_guard lock(m_mutex);
+    StorageConfig c;
+    if (m_haveConfig) {
+        c.recordDir = m_config.recordDir;
+        c.cover = m_config.cover;
+        c.disks = m_config.disks;
+    }
+    return c;
+}
+
+QString CStorage::getCapturePath() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_capturePath;
+}
+
+int CStorage::getRecordAlarmType() const
+{
+    std::lock_guard lock(m_mutex);
+    return int(m_config.recordAlarmType);
+}
+
+void CStorage::addRecordCount(int delta)
+{
+    int now = m_recordCount.load();
+    while (!m_recordCount.compare_exchange_weak(now, std::max(0, now + delta))) {
+    }
+}
+
+bool CStorage::SaveStorageConfig(const QString &capturePath, const StorageInfo_s *config)
+{
+    return SaveStorageConfig(capturePath, config, getRecordAlarmType());
+}
+
+bool CStorage::SaveStorageConfig(const QString &capturePath, const StorageInfo_s *config, int recordAlarmType)
+{
+    if (!config || config->count < 0 || config->count > kMaxStorageDisks || (config->count > 0 && !config->disks))
+        return false;
+    std::lock_guard lock(m_mutex);
+    StorageFileContents c;
+    c.recordAlarmType = recordAlarmType >= 0 && recordAlarmType <= 3 ? uint32_t(recordAlarmType) : 0;
+    QString cap = capturePath;
+    cap.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    c.capturePath = cap.toUtf8().left(255);
+    c.recordDir = fieldBytes(config->recordDir, sizeof config->recordDir);
+    if (!safeRecordDir(c.recordDir)) {
+        WriteLog(2, "%s(%d):Record dir(%s) is invalid!!!", "CStorage::SaveStorageConfig", __LINE__,
+                 c.recordDir.constData());
+        return false;
+    }
+    c.cover = config->cover != 0 ? 1 : 0;
+    for (int i = 0; i < config->count; ++i) {
+        StorageDisk_s d = config->disks[i];
+        d.name[kDiskRootSize - 1] = 0;
+        d.percent = std::clamp<int16_t>(d.percent, 0, 100);
+        d.selected = d.selected != 0 ? 1 : 0;
+        c.disks.append(d);
+    }
+
+    // Written beside the old file and renamed over it: a failed write
+    // leaves the previous configuration whole.
+    const QByteArray path = QFile::encodeName(m_storageFile);
+    const QString temp = m_storageFile + QStringLiteral(".new");
+    QFile file(temp);
+    const QByteArray image = buildStorageDb(c);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(image) != image.size() || !file.flush()) {
+        WriteLog(2, "%s(%d):Open file(%s) failed, ret(%d)!!!", "CStorage::SaveStorageConfig", __LINE__,
+                 path.constData(), errno);
+        file.remove();
+        return false;
+    }
+    file.close();
+    if (::rename(QFile::encodeName(temp).constData(), path.constData()) != 0) {
+        WriteLog(2, "%s(%d):Open file(%s) failed, ret(%d)!!!", "CStorage::SaveStorageConfig", __LINE__,
+                 path.constData(), errno);
+        QFile::remove(temp);
+        return false;
+    }
+    if (!cap.isEmpty() && !QDir().mkpath(cap))
+        WriteLog(2, "%s(%d):Create Dir(%s) failed, ret(%d)!!!", "CStorage::SaveStorageConfig", __LINE__,
+                 cap.toUtf8().constData(), errno);
+    m_capturePath = QString::fromUtf8(c.capturePath);
+    m_config = std::move(c);
+    m_haveConfig = true;
+    InitStorSize();
+    return true;
+}
+
+void CStorage::setCoverThresholdBytes(quint64 bytes)
+{
+    std::lock_guard lock(m_mutex);
+    m_coverThreshold = bytes;
+}
+
+void CStorage::setReserveBytes(quint64 bytes)
+{
+    std::lock_guard lock(m_mutex);
+    m_reserveBytes = bytes;
+}
+
+bool CStorage::allDisksFull() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_allDisksFull;
+}
+
+int CStorage::currentDisk() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_currentDisk;
+}

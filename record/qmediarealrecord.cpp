@@ -1,0 +1,538 @@
+#include "record/qmediarealrecord.h"
+
+#include "common/logfile.h"
+#include "platform/recfile/record_local.h"
+#include "record/cstorage.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr uint64_t kSplitMs = 1800 * 1000;
+constexpr uint64_t kSilenceMs = 10 * 1000;
+constexpr uint64_t kAlarmLimitMs = 6000 * 1000;
+constexpr uint64_t kMaxFillerMs = 600 * 1000; // longest gap filled with filler frames
+constexpr auto kPoll = std::chrono::milliseconds(10);
+
+struct FreeDeleter
+{
+    void operator()(MEDIA_FRAME_INFO_S *p) const { std::free(p); }
+};
+using FramePtr = std::unique_ptr<MEDIA_FRAME_INFO_S, FreeDeleter>;
+
+class LibrarySink : public RecorderEnv::Sink
+{
+public:
+    int create(const RECORD_INFO_S &info, char path[256], int32_t *file) override
+    {
+        return Record_local_MediaFileCreat(&info, path, file, nullptr);
+    }
+    int write(int32_t file, uint32_t type, const unsigned char *data, uint32_t size) override
+    {
+        return Record_local_MediaFileWrite(file, type, data, size);
+    }
+    int close(int32_t file) override { return Record_local_MediaFileClose(file); }
+    int setAlarmType(int32_t file, int type) override { return Record_local_setMediaFileAlarmType(file, type); }
+};
+
+uint64_t steadyMs()
+{
+    return uint64_t(std::chrono::duration_cast<std::chrono::milliseconds>(
+                        std::chrono::steady_clock::now().time_since_epoch())
+                        .count());
+}
+
+int16_t alawSample(uint8_t a)
+{
+    a ^= 0x55;
+    int t = (a & 0x0f) << 4;
+    const int seg = (a & 0x70) >> 4;
+    switch (seg) {
+    case 0:
+        t += 8;
+        break;
+    case 1:
+        t += 0x108;
+        break;
+    default:
+        t += 0x108;
+        t <<= seg - 1;
+        break;
+    }
+    return int16_t((a & 0x80) ? t : -t);
+}
+
+int16_t mulawSample(uint8_t u)
+{
+    u = uint8_t(~u);
+    int t = ((u & 0x0f) << 3) + 0x84;
+    t <<= (u & 0x70) >> 4;
+    return int16_t((u & 0x80) ? (0x84 - t) : (t - 0x84));
+}
+
+bool startsWithStartCode(const MEDIA_FRAME_INFO_S &f)
+{
+    const unsigned char *d = f.data();
+    return f.size > 4 && d[0] == 0 && d[1] == 0 && d[2] == 0 && d[3] == 1;
+}
+
+} // namespace
+
+void g711Expand(const unsigned char *in, size_t size, bool muLaw, int16_t *out)
+{
+    for (size_t i = 0; i < size; ++i)
+        out[i] = muLaw ? mulawSample(in[i]) : alawSample(in[i]);
+}
+
+struct qmediarealrecord::State
+{
+    RecorderEnv env;
+    RECORD_INFO_S info{};
+    RECORD_PARAM_SETS_S params{};
+    std::string deviceId;
+
+    // Frame queue.
+    mutable std::mutex queueMutex;
+    std::condition_variable queueCv;
+    std::deque<FramePtr> queue;
+    size_t queueBytes = 0;
+    bool dropUntilKey = false;
+    uint64_t dropped = 0;
+
+    // File: handle, alarm type and alarm start (the file lock).
+    std::mutex fileMutex;
+    int32_t file = 0;
+    int alarmType = 0;
+    uint64_t alarmStart = 0;
+    char path[256] = {};
+
+    // Callback, cleared by stop() (never called after stop() returned).
+    std::mutex callbackMutex;
+    qmediarealrecord::Callback callback;
+    qmediarealrecord *owner = nullptr;
+
+    std::atomic<bool> stop{false};
+    std::mutex doneMutex;
+    std::condition_variable doneCv;
+    bool done = false;
+
+    // Frame interval for the gap filling (ms); measured when the stream's
+    // rate is not usable.
+    int interval = 0;
+    bool measuring = false;
+    uint64_t lastMeasureTs = 0;
+    bool haveMeasureTs = false;
+    std::vector<uint64_t> deltas;
+
+    uint64_t now() const { return env.clock(); }
+    bool isKey(const MEDIA_FRAME_INFO_S &f) const;
+    bool isParamStart(const MEDIA_FRAME_INFO_S &f) const;
+    void report(int code);
+    void measure(const MEDIA_FRAME_INFO_S &f);
+    void run();
+    bool startFile(FramePtr first, const std::vector<unsigned char> &header);
+    void closeFile();
+    int writeFrame(const MEDIA_FRAME_INFO_S &f, uint64_t &lastTs);
+};
+
+bool qmediarealrecord::State::isParamStart(const MEDIA_FRAME_INFO_S &f) const
+{
+    if (!startsWithStartCode(f))
+        return false;
+    const unsigned char b = f.data()[4];
+    if (info.videoCodec == int32_t(MEDIA_VIDEO_H265)) {
+        const int t = (b >> 1) & 0x3f;
+        return t == 32 || t == 33; // VPS, SPS
+    }
+    return (b & 0x1f) == 7;
+}
+
+bool qmediarealrecord::State::isKey(const MEDIA_FRAME_INFO_S &f) const
+{
+    if (f.type == MEDIA_FRAME_IDR)
+        return true;
+    if (info.videoCodec == int32_t(MEDIA_VIDEO_H265) && startsWithStartCode(f)) {
+        const int t = (f.data()[4] >> 1) & 0x3f;
+        return t >= 16 && t <= 21;
+    }
+    return false;
+}
+
+void qmediarealrecord::State::report(int code)
+{
+    std::lock_guard lock(callbackMutex);
+    if (callback && !stop)
+        callback(deviceId.c_str(), path, code, owner);
+}
+
+void qmediarealrecord::State::measure(const MEDIA_FRAME_INFO_S &f)
+{
+    if (!measuring || f.type == MEDIA_FRAME_AUDIO || f.type < 100 || f.type > 105)
+        return;
+    if (haveMeasureTs && f.timeStamp > lastMeasureTs) {
+        deltas.push_back(f.timeStamp - lastMeasureTs);
+        if (deltas.size() > 32)
+            deltas.erase(deltas.begin());
+        std::vector<uint64_t> sorted = deltas;
+        std::nth_element(sorted.begin(), sorted.begin() + long(sorted.size() / 2), sorted.end());
+        const uint64_t median = sorted[sorted.size() / 2];
+        if (deltas.size() >= 4 && median > 0 && median < 10000)
+            interval = int(median);
+    }
+    if (!haveMeasureTs || f.timeStamp > lastMeasureTs) {
+        lastMeasureTs = f.timeStamp;
+        haveMeasureTs = true;
+    }
+}
+
+int qmediarealrecord::State::writeFrame(const MEDIA_FRAME_INFO_S &f, uint64_t &lastTs)
+{
+    if (f.type == MEDIA_FRAME_AUDIO) {
+        if (info.audioFormat == 106) // AAC: kept out of the PCM track
+            return 0;
+        if (info.audioFormat == int32_t(MEDIA_AUDIO_PCM16))
+            return env.sink->write(file, MEDIA_FRAME_AUDIO, f.data(), f.size);
+        // Sized to the frame: two bytes of PCM per G.711 byte.
+        std::vector<int16_t> pcm(f.size);
+        g711Expand(f.data(), f.size, info.audioFormat == int32_t(MEDIA_AUDIO_G711U), pcm.data());
+        return env.sink->write(file, MEDIA_FRAME_AUDIO, reinterpret_cast<const unsigned char *>(pcm.data()),
+                               uint32_t(pcm.size() * 2));
+    }
+    if (f.type >= 100 && f.type <= 105) {
+        measure(f);
+        if (interval > 0 && f.timeStamp > lastTs) {
+            const uint64_t gap = std::min<uint64_t>(f.timeStamp - lastTs, kMaxFillerMs);
+            const uint64_t n = measuring ? (gap + uint64_t(interval) / 2) / uint64_t(interval)
+                                         : gap / uint64_t(interval);
+            static const unsigned char filler = 0;
+            for (uint64_t i = 1; i < n; ++i) {
+                const int ret = env.sink->write(file, MEDIA_FRAME_SLICE, &filler, 1);
+                if (ret != 0)
+                    return ret;
+            }
+        }
+        lastTs = f.timeStamp;
+    }
+    return env.sink->write(file, f.type, f.data(), f.size);
+}
+
+bool qmediarealrecord::State::startFile(FramePtr first, const std::vector<unsigned char> &header)
+{
+    char folder[256] = {};
+    if (env.savePath(folder) != 0) {
+        WriteLog(2, "%s(%d):Disk is full!!!", "qmediarealrecord::MyRecordThread", __LINE__);
+        report(qmediarealrecord::kNoSavePath);
+        return false;
+    }
+    int ret = 0;
+    {
+        std::lock_guard lock(fileMutex);
+        std::memcpy(path, folder, sizeof path);
+        info.alarmType = uint16_t(alarmType);
+        if (measuring && interval > 0)
+            info.frameRate = std::max(1, (1000 + interval / 2) / interval);
+        int32_t handle = 0;
+        ret = env.sink->create(info, path, &handle);
+        if (ret == 0)
+            file = handle;
+    }
+    if (ret != 0) {
+        WriteLog(2, "%s(%d):Create file(%s/%s) failed, ret(%d)!!!", "qmediarealrecord::MyRecordThread", __LINE__,
+                 folder, deviceId.c_str(), ret);
+        report(ret);
+        return false;
+    }
+    WriteLog(0, "%s(%d):[RECORD]Start record(%s/%s)!!!", "qmediarealrecord::MyRecordThread", __LINE__, path,
+             deviceId.c_str());
+    report(qmediarealrecord::kFileCreated);
+
+    uint64_t fileStart = now();
+    uint64_t lastFrame = fileStart;
+    uint64_t lastTs = first->timeStamp;
+    bool ok = true;
+    if (!header.empty() && env.sink->write(file, MEDIA_FRAME_IDR, header.data(), uint32_t(header.size())) != 0)
+        ok = false;
+    FramePtr frame = std::move(first);
+    while (ok && !stop) {
+        if (frame) {
+            const int w = writeFrame(*frame, lastTs);
+            frame.reset();
+            if (w != 0) {
+                WriteLog(2, "%s(%d):Write file(%s/%s) failed, ret(%d)!!!", "qmediarealrecord::MyRecordThread",
+                         __LINE__, path, deviceId.c_str(), w);
+                report(qmediarealrecord::kWriteFailed);
+                break;
+            }
+        }
+        int type = 0;
+        uint64_t started = 0;
+        {
+            std::lock_guard lock(fileMutex);
+            type = alarmType;
+            started = alarmStart;
+        }
+        const uint64_t t = now();
+        if (type != 0 && t - started >= kAlarmLimitMs) {
+            report(qmediarealrecord::kAlarmLimit);
+            break;
+        }
+        if (t - fileStart >= kSplitMs) {
+            WriteLog(0, "%s(%d):[RECORD]Write record(%s/%s) over!!!", "qmediarealrecord::MyRecordThread", __LINE__,
+                     path, deviceId.c_str());
+            break;
+        }
+        {
+            std::unique_lock lock(queueMutex);
+            queueCv.wait_for(lock, kPoll, [&] { return stop || !queue.empty(); });
+            if (!queue.empty()) {
+                frame = std::move(queue.front());
+                queue.pop_front();
+                queueBytes -= frame->size;
+            }
+        }
+        if (frame) {
+            lastFrame = now();
+        } else if (now() - lastFrame >= kSilenceMs) {
+            bool limit = false;
+            {
+                std::lock_guard lock(fileMutex);
+                limit = alarmType != 0 && now() - alarmStart >= kAlarmLimitMs;
+            }
+            if (limit) {
+                // Both at once: the alarm limit is what the grid must hear.
+                report(qmediarealrecord::kAlarmLimit);
+                break;
+            }
+            WriteLog(2, "%s(%d):No stream come, write(%s/%s) over!!!", "qmediarealrecord::MyRecordThread", __LINE__,
+                     path, deviceId.c_str());
+            break;
+        }
+    }
+    closeFile();
+    return true;
+}
+
+void qmediarealrecord::State::closeFile()
+{
+    std::lock_guard lock(fileMutex);
+    if (file == 0)
+        return;
+    const int ret = env.sink->close(file);
+    if (ret != 0)
+        WriteLog(2, "%s(%d):Close file(%s/%s) failed, ret(%d)!!!", "qmediarealrecord::MyRecordThread", __LINE__,
+                 path, deviceId.c_str(), ret);
+    file = 0;
+}
+
+void qmediarealrecord::State::run()
+{
+    if (info.frameRate > 2) {
+        interval = 1000 / (info.frameRate - 2);
+    } else {
+        measuring = true; // the stream's own rate is measured from its time stamps
+    }
+    std::vector<unsigned char> header;
+    if (params.spsLen > 0 && params.ppsLen > 0) {
+        static const unsigned char sc[4] = {0, 0, 0, 1};
+        header.insert(header.end(), sc, sc + 4);
+        header.insert(header.end(), params.sps, params.sps + std::min<int>(params.spsLen, sizeof params.sps));
+        header.insert(header.end(), sc, sc + 4);
+        header.insert(header.end(), params.pps, params.pps + std::min<int>(params.ppsLen, sizeof params.pps));
+    }
+    WriteLog(0, "[RECORD]Start %s record thread!!!", deviceId.c_str());
+    while (!stop) {
+        FramePtr frame;
+        {
+            std::unique_lock lock(queueMutex);
+            queueCv.wait_for(lock, kPoll, [&] { return stop || !queue.empty(); });
+            if (stop)
+                break;
+            if (queue.empty())
+                continue;
+        }
+        if (!env.haveRecordDisk()) {
+            std::unique_lock lock(queueMutex);
+            queueCv.wait_for(lock, kPoll, [&] { return bool(stop); });
+            continue;
+        }
+        {
+            std::lock_guard lock(queueMutex);
+            if (queue.empty())
+                continue;
+            frame = std::move(queue.front());
+            queue.pop_front();
+            queueBytes -= frame->size;
+        }
+        measure(*frame);
+        bool started = true;
+        if (isParamStart(*frame)) {
+            WriteLog(0, "[RECORD]Finded %s sps!!!", deviceId.c_str());
+            started = startFile(std::move(frame), {});
+        } else if (isKey(*frame)) {
+            WriteLog(0, "[RECORD]Finded %s key frame!!!", deviceId.c_str());
+            if (!header.empty())
+                started = startFile(std::move(frame), header);
+        }
+        if (!started)
+            break;
+    }
+    WriteLog(0, "[RECORD]Stop %s record thread!!!", deviceId.c_str());
+    std::lock_guard lock(doneMutex);
+    done = true;
+    doneCv.notify_all();
+}
+
+// ---------------------------------------------------------------------------
+
+qmediarealrecord::qmediarealrecord(RecorderEnv env)
+    : m_state(std::make_shared<State>())
+{
+    if (!env.sink)
+        env.sink = std::make_shared<LibrarySink>();
+    if (!env.savePath)
+        env.savePath = [](char out[256]) {
+            CStorage *s = CStorage::Instance();
+            return s ? s->getRecordSavePath(out) : -1;
+        };
+    if (!env.haveRecordDisk)
+        env.haveRecordDisk = [] {
+            CStorage *s = CStorage::Instance();
+            return s && !s->getRecordDiskList().isEmpty();
+        };
+    if (!env.clock)
+        env.clock = steadyMs;
+    m_state->env = std::move(env);
+    m_state->owner = this;
+}
+
+qmediarealrecord::~qmediarealrecord()
+{
+    stop();
+}
+
+int qmediarealrecord::startRecord(const RECORD_INFO_S &info, const RECORD_PARAM_SETS_S &params)
+{
+    if (m_started)
+        return kThreadFailed;
+    State &s = *m_state;
+    s.info = info;
+    s.info.devId[sizeof s.info.devId - 1] = 0;
+    s.params = params;
+    s.deviceId = s.info.devId;
+    s.alarmType = info.alarmType;
+    if (info.alarmType != 0)
+        s.alarmStart = s.now();
+    try {
+        std::thread([state = m_state] { state->run(); }).detach();
+    } catch (const std::system_error &) {
+        WriteLog(2, "%s(%d):Create thread failed!!!", "qmediarealrecord::startRecord", __LINE__);
+        return kThreadFailed;
+    }
+    m_started = true;
+    return 0;
+}
+
+void qmediarealrecord::setCallback(Callback callback)
+{
+    std::lock_guard lock(m_state->callbackMutex);
+    m_state->callback = std::move(callback);
+}
+
+void qmediarealrecord::setStopAction(std::function<void()> action)
+{
+    m_stopAction = std::move(action);
+}
+
+void qmediarealrecord::pushFrame(int type, const char *data, int size, uint64_t timeStampMs)
+{
+    State &s = *m_state;
+    if (s.stop || !data || size <= 0)
+        return;
+    auto *raw = static_cast<MEDIA_FRAME_INFO_S *>(std::malloc(sizeof(MEDIA_FRAME_INFO_S) + size_t(size)));
+    if (!raw) {
+        WriteLog(1, "[RECORD]New MEDIA_FRAME_INFO_S failed!!!");
+        return;
+    }
+    FramePtr frame(raw);
+    frame->type = uint32_t(type);
+    frame->size = uint32_t(size);
+    frame->timeStamp = timeStampMs;
+    std::memcpy(frame->data(), data, size_t(size));
+    const bool key = s.isParamStart(*frame) || s.isKey(*frame);
+
+    std::lock_guard lock(s.queueMutex);
+    if (s.queueBytes + size_t(size) > kMaxQueueBytes || s.queue.size() >= kMaxQueueFrames) {
+        const size_t count = s.queue.size();
+        s.queue.clear();
+        s.queueBytes = 0;
+        s.dropUntilKey = true;
+        s.dropped += count;
+        WriteLog(3, "%s(%d):Record queue of device(%s) is full, dropped %zu frames!!!",
+                 "qmediarealrecord::pushFrame", __LINE__, s.deviceId.c_str(), count);
+    }
+    if (s.dropUntilKey) {
+        if (!key) {
+            ++s.dropped;
+            return;
+        }
+        s.dropUntilKey = false;
+    }
+    s.queueBytes += size_t(size);
+    s.queue.push_back(std::move(frame));
+    s.queueCv.notify_one();
+}
+
+int qmediarealrecord::setAlarmType(int type)
+{
+    State &s = *m_state;
+    std::lock_guard lock(s.fileMutex);
+    s.alarmStart = s.now();
+    s.alarmType = type;
+    // Without an open file the type goes to the next file.
+    return s.file != 0 ? s.env.sink->setAlarmType(s.file, type) : 0;
+}
+
+size_t qmediarealrecord::queuedBytes() const
+{
+    std::lock_guard lock(m_state->queueMutex);
+    return m_state->queueBytes;
+}
+
+void qmediarealrecord::stop()
+{
+    if (m_stopped)
+        return;
+    m_stopped = true;
+    if (m_stopAction) {
+        m_stopAction();
+        m_stopAction = nullptr;
+    }
+    State &s = *m_state;
+    {
+        // Waits for a callback in flight; none starts afterwards.
+        std::lock_guard lock(s.callbackMutex);
+        s.stop = true;
+        s.callback = nullptr;
+    }
+    s.queueCv.notify_all();
+    if (!m_started)
+        return;
+    std::unique_lock lock(s.doneMutex);
+    if (!s.doneCv.wait_for(lock, std::chrono::milliseconds(s.env.stopWaitMs), [&] { return s.done; })) {
+        // The thread keeps the state alive and ends on its own.
+        m_detached = true;
+        WriteLog(3, "%s(%d):Record thread of device(%s) did not end in time!!!", "qmediarealrecord::stop", __LINE__,
+                 s.deviceId.c_str());
+    }
+}

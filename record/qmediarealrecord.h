@@ -1,0 +1,113 @@
+#pragma once
+
+#include "common/mediarecords.h"
+#include "live/liverecorder.h"
+
+#include <QtGlobal>
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+// The stream's parameter sets: the 46 bytes the camera's stream description
+// carries (lengths, SPS, PPS), then a 16-bit value of the recorder's own.
+#pragma pack(push, 1)
+struct RECORD_PARAM_SETS_S
+{
+    uint8_t spsLen;
+    uint8_t ppsLen;
+    uint8_t sps[36];
+    uint8_t pps[8];
+    uint16_t reserved;
+};
+#pragma pack(pop)
+static_assert(sizeof(RECORD_PARAM_SETS_S) == 48);
+static_assert(offsetof(RECORD_PARAM_SETS_S, reserved) == 46);
+static_assert(offsetof(RECORD_PARAM_SETS_S, sps) == 2);
+static_assert(offsetof(RECORD_PARAM_SETS_S, pps) == 38);
+
+// Where a recorder's files go and what writes them; the defaults are the
+// storage manager and the recording file library. Tests replace parts.
+struct RecorderEnv
+{
+    struct Sink
+    {
+        virtual ~Sink() = default;
+        virtual int create(const RECORD_INFO_S &info, char path[256], int32_t *file) = 0;
+        virtual int write(int32_t file, uint32_t type, const unsigned char *data, uint32_t size) = 0;
+        virtual int close(int32_t file) = 0;
+        virtual int setAlarmType(int32_t file, int type) = 0;
+    };
+    std::shared_ptr<Sink> sink;                 // null: the recording file library
+    std::function<int(char out[256])> savePath; // null: CStorage::getRecordSavePath
+    std::function<bool()> haveRecordDisk;       // null: the storage manager has record disks
+    std::function<uint64_t()> clock;            // milliseconds; null: the monotonic clock
+    int stopWaitMs = 3000;                      // how long stop waits for the record thread
+};
+
+// The real-time recorder of one camera: frames pushed from the stream's
+// thread are queued; the record thread waits for an SPS (or a key frame when
+// the parameter sets are known), asks the storage manager for a folder,
+// creates a recording file, writes the frames with filler frames for gaps,
+// splits the file every 1,800 s, closes it after 10 s without frames and
+// ends an alarm recording after 6,000 s.
+//
+// Lifetime: the thread's state is shared between the recorder and the
+// thread. stop() waits at most stopWaitMs for the thread; a thread that has
+// not ended by then (a write stuck on a slow disk) is detached and keeps the
+// state alive on its own until it sees the stop flag, closes its file and
+// ends. It never calls back after stop() has returned, so the recorder and
+// its owner may be destroyed at once.
+//
+// The queue is bounded (kMaxQueueBytes): when it overflows, every queued
+// frame is dropped and frames are dropped up to the next SPS or key frame.
+class qmediarealrecord : public LiveRecorder
+{
+    Q_DISABLE_COPY_MOVE(qmediarealrecord)
+
+public:
+    // Callback codes (the file path is that of the current file).
+    enum : int {
+        kFileCreated = -1043,
+        kAlarmLimit = -1044,
+        kWriteFailed = -1027,
+        kNoSavePath = -259,
+        kThreadFailed = -513,
+    };
+    static constexpr size_t kMaxQueueBytes = 6u << 20;
+    static constexpr size_t kMaxQueueFrames = 1500;
+
+    using Callback = std::function<void(const char *deviceId, const char *filePath, int code,
+                                        qmediarealrecord *recorder)>;
+
+    explicit qmediarealrecord(RecorderEnv env = {});
+    ~qmediarealrecord() override;
+
+    // Starts the record thread; 0, or kThreadFailed.
+    int startRecord(const RECORD_INFO_S &info, const RECORD_PARAM_SETS_S &params);
+    void setCallback(Callback callback);
+    // Run once by stop() before the thread stops (closes a stream of the
+    // recorder's own, so no frame arrives any more).
+    void setStopAction(std::function<void()> action);
+
+    void pushFrame(int type, const char *data, int size, uint64_t timeStampMs) override;
+    int setAlarmType(int type) override;
+    void stop() override;
+
+    // Observation for tests.
+    bool threadDetached() const { return m_detached; }
+    size_t queuedBytes() const;
+
+    struct State;
+
+private:
+    std::shared_ptr<State> m_state;
+    std::function<void()> m_stopAction;
+    bool m_started = false;
+    bool m_stopped = false;
+    bool m_detached = false;
+};
+
+// G.711 expansion (ITU-T) into 16-bit PCM: out receives 2 bytes per input byte.
+void g711Expand(const unsigned char *in, size_t size, bool muLaw, int16_t *out);

@@ -1,0 +1,201 @@
+// Recording end to end through the main window and its live page, against
+// a private broker and the camera simulator, onto a fake system disk: the
+// storage page saved at start, a P2P camera recorded from its live stream
+// and an ONVIF camera from a second RTSP stream of its own, both started
+// and stopped with the windows' record buttons; the record count follows;
+// the files play in an ordinary decoder with the camera's codec and size.
+#include "client/client.h"
+#include "tests/client/clientfixture.h"
+#include "tests/client/clientwindow.h"
+
+#include "common/ui/promptscript.h"
+#include "live/qmultivideo.h"
+#include "live/qvideohand.h"
+#include "live/qvideoonly.h"
+#include "live/realvideo.h"
+#include "platform/userstore/user_local.h"
+#include "record/cstorage.h"
+#include "record/disksource.h"
+#include "tests/record/recorderfixture.h"
+#include "tests/record/storagefixture.h"
+#include "tests/support/camsimprocess.h"
+#include "tests/support/mqttbroker.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QToolButton>
+#include <QtTest>
+
+using namespace clienttest;
+using varno::test::CamSimProcess;
+using varno::test::MqttBroker;
+using varno::ui::PromptScript;
+
+namespace {
+
+const QByteArray kLobby = "5a5a5a5a-0000-4000-8000-0000000000b1";
+
+void doubleClick(Client &c, const QString &id)
+{
+    QTreeWidgetItem *item = itemOf(c, id);
+    QVERIFY(item);
+    QTest::mouseDClick(tree(c)->viewport(), Qt::LeftButton, {}, tree(c)->visualItemRect(item).center());
+}
+
+QVideoHand *handOf(realvideo *live, const QString &key)
+{
+    LiveWinInfo w{};
+    if (!live->windowInfo(key, &w))
+        return nullptr;
+    return live->videoOnly()->videoWin(w.winIndex)->hand();
+}
+
+// The recording files of a camera in the folder.
+QStringList filesOf(const QString &folder, const QString &id)
+{
+    QString safe = id;
+    return QDir(folder).entryList({safe + QStringLiteral("_*.mkv")}, QDir::Files, QDir::Name);
+}
+
+} // namespace
+
+class TestClientRecord : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void recordButtonsRecordBothKindsOfCamera();
+
+private:
+    MqttBroker m_broker;
+    CamSimProcess m_sim;
+    QString m_lobbyService;
+    QString m_home;
+};
+
+void TestClientRecord::initTestCase()
+{
+    QVERIFY2(QFile::exists(CamSimProcess::programPath()), "varno-camsim not built");
+    // The system disk only, and a fake one: nothing outside the test's home.
+    m_home = QDir::homePath();
+    auto disks = std::make_shared<varno::record::FakeDiskSource>();
+    disks->addDisk(QStringLiteral("~/"), m_home, 500ull << 30);
+    varno::record::setDiskSource(disks);
+
+    QVERIFY(m_broker.start());
+    QVERIFY(m_broker.writeClientConfig());
+    const QByteArray config = varno::test::simConfig(
+        m_broker.port(), varno::test::tempRoot() + QStringLiteral("/camera-storage"),
+        varno::test::simGateAndYard(QSize(128, 72), QSize(64, 48), 25, 100, 60, 2)
+            << varno::test::simOnvifCameras({{QString::fromLatin1(kLobby), QStringLiteral("Lobby")}},
+                                            QStringLiteral("583")));
+    QVERIFY2(m_sim.start(config), qPrintable(m_sim.error()));
+    const QStringList list = m_sim.command(QStringLiteral("onvif list")).split(QLatin1Char(' '));
+    QCOMPARE(list.size(), 5);
+    m_lobbyService = list[4];
+    QVERIFY(varno::test::writeOnvifConf({QStringLiteral("probe_window_ms = 300"),
+                                         QStringLiteral("probe_target = ") + list[2],
+                                         QStringLiteral("connect_timeout_ms = 1000"),
+                                         QStringLiteral("request_timeout_ms = 3000"),
+                                         QStringLiteral("event_pull_timeout_s = 1")}));
+    QCOMPARE(User_local_Init(), 0);
+}
+
+void TestClientRecord::cleanupTestCase()
+{
+    User_local_UnInit();
+    m_sim.stop();
+    m_broker.stop();
+}
+
+void TestClientRecord::recordButtonsRecordBothKindsOfCamera()
+{
+    QVERIFY(seedStore({p2pCamera("B765432", "VRNB-765432-KXPQT", "Gate", "abc123"),
+                       camera(kLobby, "Lobby", "583", false, "127.0.0.1", m_lobbyService.toUtf8())}));
+    PromptScript prompts;
+    const QString folder = m_home + QStringLiteral("/Varno/Record");
+    QString gateFile;
+    QString lobbyFile;
+    {
+        Client client("127.0.0.1");
+        client.userLogin("operator");
+        client.resize(1024, 700);
+        client.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&client));
+        // The storage page saved at start: the record folder exists.
+        CStorage *storage = CStorage::Instance();
+        QVERIFY(storage);
+        QVERIFY(QFileInfo(folder).isDir());
+        QCOMPARE(storage->getRecordDiskList().size(), 1);
+        realvideo *live = client.liveView();
+        QCOMPARE(live->snapshotFolder(), storage->getCapturePath());
+
+        client.startP2PRegistration();
+        QTRY_COMPARE_WITH_TIMEOUT(stateOf(client, "B765432"), int(STATE_ONLINE), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(stateOf(client, kLobby), int(STATE_ONLINE), 20000);
+
+        doubleClick(client, QStringLiteral("B765432"));
+        QTRY_VERIFY_WITH_TIMEOUT(live->streamStats(QStringLiteral("B765432")).presentedPictures > 0, 15000);
+        doubleClick(client, QString::fromLatin1(kLobby));
+        QTRY_VERIFY_WITH_TIMEOUT(live->streamStats(QString::fromLatin1(kLobby)).presentedPictures > 0, 15000);
+
+        QVideoHand *gate = handOf(live, QStringLiteral("B765432"));
+        QVideoHand *lobby = handOf(live, QString::fromLatin1(kLobby));
+        QVERIFY(gate && lobby);
+        gate->recordButton()->click();
+        QCOMPARE(gate->recordLook(), QVideoHand::RecordLook::Normal);
+        QCOMPARE(storage->recordCount(), 1);
+        lobby->recordButton()->click();
+        QCOMPARE(lobby->recordLook(), QVideoHand::RecordLook::Normal);
+        QCOMPARE(storage->recordCount(), 2);
+
+        // Both files grow: the P2P camera's from the live stream, the ONVIF
+        // camera's from its own RTSP stream.
+        auto grown = [&](const QString &id) {
+            const QStringList f = filesOf(folder, id);
+            return !f.isEmpty() && QFileInfo(folder + QStringLiteral("/") + f.first()).size() > 30000;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(grown(QStringLiteral("B765432")), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(grown(QString::fromLatin1(kLobby)), 30000);
+        QVERIFY(logText().contains("[RECORD]Open stream, uri("));
+
+        gate->recordButton()->click();
+        lobby->recordButton()->click();
+        QCOMPARE(gate->recordLook(), QVideoHand::RecordLook::Reset);
+        QCOMPARE(lobby->recordLook(), QVideoHand::RecordLook::Reset);
+        QCOMPARE(storage->recordCount(), 0);
+        QVERIFY(!live->videoOnly()->isRecording(QStringLiteral("B765432")));
+        QVERIFY(prompts.requests().isEmpty()); // no failure message
+        gateFile = folder + QStringLiteral("/") + filesOf(folder, QStringLiteral("B765432")).first();
+        lobbyFile = folder + QStringLiteral("/") + filesOf(folder, QString::fromLatin1(kLobby)).first();
+
+        prompts.answer(QMessageBox::Yes);
+        button(client, "btnWinClose")->click();
+    }
+    // Ordinary players read both files whole.
+    QCOMPARE(rectest::decodeErrors(gateFile), QString());
+    QCOMPARE(rectest::decodeErrors(lobbyFile), QString());
+    QCOMPARE(rectest::ffprobe(gateFile, {QStringLiteral("-select_streams"), QStringLiteral("v:0"),
+                                         QStringLiteral("-show_entries"), QStringLiteral("stream=codec_name,width,height"),
+                                         QStringLiteral("-of"), QStringLiteral("csv=p=0")}),
+             QStringLiteral("h264,128,72"));
+    QVERIFY(rectest::ffprobe(lobbyFile, {QStringLiteral("-select_streams"), QStringLiteral("v:0"),
+                                          QStringLiteral("-show_entries"), QStringLiteral("stream=codec_name"),
+                                          QStringLiteral("-of"), QStringLiteral("csv=p=0")})
+                == QStringLiteral("h264"));
+    for (const QString &f : {gateFile, lobbyFile}) {
+        const double duration = rectest::ffprobe(f, {QStringLiteral("-show_entries"), QStringLiteral("format=duration"),
+                                                     QStringLiteral("-of"), QStringLiteral("csv=p=0")})
+                                    .toDouble();
+        QVERIFY2(duration > 0.5, qPrintable(f + QStringLiteral(": ") + QString::number(duration)));
+    }
+    // Both files are listed, closed.
+    const QStringList listed = storagetest::listed(folder);
+    QVERIFY(listed.contains(QFileInfo(gateFile).fileName()));
+    QVERIFY(listed.contains(QFileInfo(lobbyFile).fileName()));
+}
+
+QTEST_MAIN(TestClientRecord)
+#include "tst_clientrecord.moc"

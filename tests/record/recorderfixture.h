@@ -1,0 +1,219 @@
+#pragma once
+
+// A recorder sink that notes every call (and can hold a write), a clock the
+// test drives, and encoded test streams pushed as a camera would push them.
+
+#include "record/qmediarealrecord.h"
+#include "tests/support/recmedia/testmedia.h"
+
+#include <QByteArray>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <vector>
+
+namespace rectest {
+
+struct Event
+{
+    char kind;        // 'c' create, 'w' write, 'x' close, 'a' alarm type
+    uint32_t type = 0;
+    QByteArray data;
+    int32_t file = 0;
+};
+
+class FakeSink : public RecorderEnv::Sink
+{
+public:
+    int create(const RECORD_INFO_S &info, char path[256], int32_t *file) override
+    {
+        std::lock_guard lock(m_mutex);
+        if (createResult != 0)
+            return createResult;
+        lastInfo = info;
+        *file = ++m_next;
+        std::strncat(path, "/file.mkv", 255 - std::strlen(path));
+        add({'c', 0, {}, *file});
+        return 0;
+    }
+    int write(int32_t file, uint32_t type, const unsigned char *data, uint32_t size) override
+    {
+        {
+            std::unique_lock lock(m_mutex);
+            if (holdWrites) {
+                ++m_held;
+                m_cv.notify_all();
+                m_cv.wait(lock, [&] { return !holdWrites; });
+            }
+            add({'w', type, QByteArray(reinterpret_cast<const char *>(data), int(size)), file});
+        }
+        return writeResult;
+    }
+    int close(int32_t file) override
+    {
+        std::lock_guard lock(m_mutex);
+        add({'x', 0, {}, file});
+        return 0;
+    }
+    int setAlarmType(int32_t file, int type) override
+    {
+        std::lock_guard lock(m_mutex);
+        add({'a', uint32_t(type), {}, file});
+        return 0;
+    }
+
+    // Waits (bounded) until pred holds for the events.
+    template <class Pred>
+    bool waitFor(Pred pred, int ms = 20000)
+    {
+        std::unique_lock lock(m_mutex);
+        return m_cv.wait_for(lock, std::chrono::milliseconds(ms), [&] { return pred(m_events); });
+    }
+    bool waitCount(char kind, int n) { return waitFor([&](const auto &ev) { return count(ev, kind) >= n; }); }
+    bool waitHeld() { std::unique_lock lock(m_mutex); return m_cv.wait_for(lock, std::chrono::seconds(20), [&] { return m_held > 0; }); }
+    void release()
+    {
+        std::lock_guard lock(m_mutex);
+        holdWrites = false;
+        m_cv.notify_all();
+    }
+    std::vector<Event> events()
+    {
+        std::lock_guard lock(m_mutex);
+        return m_events;
+    }
+    static int count(const std::vector<Event> &ev, char kind)
+    {
+        int n = 0;
+        for (const Event &e : ev)
+            n += e.kind == kind;
+        return n;
+    }
+    static int fillers(const std::vector<Event> &ev)
+    {
+        int n = 0;
+        for (const Event &e : ev)
+            n += e.kind == 'w' && e.type == MEDIA_FRAME_SLICE && e.data == QByteArray(1, 0);
+        return n;
+    }
+
+    int createResult = 0;
+    int writeResult = 0;
+    bool holdWrites = false;
+    RECORD_INFO_S lastInfo{};
+
+private:
+    void add(Event e)
+    {
+        m_events.push_back(std::move(e));
+        m_cv.notify_all();
+    }
+    std::mutex m_mutex;
+    std::condition_variable m_cv;
+    std::vector<Event> m_events;
+    int32_t m_next = 0;
+    int m_held = 0;
+};
+
+struct Clock
+{
+    std::atomic<uint64_t> ms{1000000};
+    std::function<uint64_t()> fn() { return [this] { return ms.load(); }; }
+};
+
+// Callback codes the recorder reported, in order.
+struct Reports
+{
+    std::mutex mutex;
+    std::condition_variable cv;
+    std::vector<int> codes;
+    QStringList paths;
+    qmediarealrecord::Callback fn()
+    {
+        return [this](const char *, const char *path, int code, qmediarealrecord *) {
+            std::lock_guard lock(mutex);
+            codes.push_back(code);
+            paths << QString::fromUtf8(path);
+            cv.notify_all();
+        };
+    }
+    bool waitFor(int code)
+    {
+        std::unique_lock lock(mutex);
+        return cv.wait_for(lock, std::chrono::seconds(20),
+                           [&] { return std::find(codes.begin(), codes.end(), code) != codes.end(); });
+    }
+    std::vector<int> all()
+    {
+        std::lock_guard lock(mutex);
+        return codes;
+    }
+};
+
+inline RECORD_INFO_S info(const char *id, int fps = 25, int audioFormat = MEDIA_AUDIO_G711A, int sampleRate = 8000)
+{
+    RECORD_INFO_S i{};
+    std::strncpy(i.devId, id, sizeof i.devId - 1);
+    i.version = RECORD_INFO_VERSION;
+    i.videoCodec = MEDIA_VIDEO_H264;
+    i.frameRate = fps;
+    i.width = 160;
+    i.height = 120;
+    i.audioFormat = audioFormat;
+    i.sampleRate = sampleRate;
+    i.bitsPerSample = 8;
+    i.channels = 1;
+    return i;
+}
+
+// One NAL unit as the feed pushes it.
+struct Unit
+{
+    int type;
+    std::vector<uint8_t> data;
+};
+
+// Encoded pictures split into NAL units with the recorder's frame types.
+inline std::vector<std::vector<Unit>> pictures(int count, int gop = 25, int fps = 25)
+{
+    varno::test::VideoSource source(160, 120, fps, gop);
+    std::vector<std::vector<Unit>> out;
+    for (const auto &p : source.encode(count)) {
+        std::vector<Unit> units;
+        for (auto &u : varno::test::nalUnitsWithStartCodes(p.data))
+            units.push_back({int(varno::test::recorderFrameType(varno::test::h264NalType(u))), u});
+        out.push_back(std::move(units));
+    }
+    return out;
+}
+
+inline void push(LiveRecorder &r, const std::vector<Unit> &picture, uint64_t ts)
+{
+    for (const Unit &u : picture)
+        r.pushFrame(u.type, reinterpret_cast<const char *>(u.data.data()), int(u.data.size()), ts);
+}
+
+// ffmpeg's complaints while decoding the whole file (empty: clean).
+inline QString decodeErrors(const QString &path)
+{
+    QProcess p;
+    p.start(QStringLiteral("ffmpeg"), {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-i"), path,
+                                       QStringLiteral("-f"), QStringLiteral("null"), QStringLiteral("-")});
+    if (!p.waitForFinished(60000))
+        return QStringLiteral("ffmpeg did not finish");
+    return QString::fromUtf8(p.readAllStandardError()).trimmed() + (p.exitCode() ? QStringLiteral(" (exit)") : QString());
+}
+
+inline QString ffprobe(const QString &path, const QStringList &args)
+{
+    QProcess p;
+    p.start(QStringLiteral("ffprobe"), QStringList{QStringLiteral("-v"), QStringLiteral("error")} + args + QStringList{path});
+    p.waitForFinished(60000);
+    return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
+}
+
+} // namespace rectest

@@ -1,0 +1,478 @@
+// The storage manager over fake disks: the first start, the order of the
+// record disks, the limits, switching, the overwrite pass with its edge
+// cases, a recorder appending while a pass rewrites the filelist, and
+// "storage.db" and mount tables that are short, long, inconsistent or
+// garbage.
+#include "tests/record/storagefixture.h"
+
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QtTest>
+
+#include <atomic>
+#include <set>
+#include <thread>
+
+using namespace storagetest;
+
+class TestCStorage : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void firstStartWithoutStorageDb();
+    void firstStartWithTheSystemDiskOnly();
+    void systemDiskIsFilledLast();
+    void percentOfTheDiskLimitsTheFolder();
+    void recordingsInProgressReserveSpace();
+    void switchesToTheNextDiskWithRoom();
+    void coverAcrossTwoDisks();
+    void coverDropsWholeShortList();
+    void coverSkipsMissingFiles();
+    void coverKeepsFilesBeingWritten();
+    void noCoverReturnsMinusOneEachTime();
+    void noRecordDiskReturnsMinusOne();
+    void vanishedDiskNeverCrashes();
+    void appendWhileCoverRewrites();
+    void saveWritesTheFileAndFolders();
+    void storageDbBadInput_data();
+    void storageDbBadInput();
+    void mountTable();
+    void recordCountNeverNegative();
+};
+
+void TestCStorage::firstStartWithoutStorageDb()
+{
+    Disks d;
+    d.add(QStringLiteral("~/"), 500 * kGiB);
+    const QString data = d.add(QStringLiteral("/data/"), 100 * kGiB);
+    d.add(QStringLiteral("/usb/"), 8 * kGiB, kDiskRemovable);
+    auto s = d.storage();
+    QVERIFY(QFileInfo::exists(s->storageFile()));
+    QCOMPARE(QFileInfo(s->storageFile()).size(), 0);
+    const QList<DiskInfo_s> disks = s->getDiskList();
+    QCOMPARE(disks.size(), 2); // the removable disk is not listed
+    QCOMPARE(varno::fieldText(disks[0].path), QStringLiteral("~/"));
+    QCOMPARE(varno::fieldText(disks[1].path), QStringLiteral("/data/"));
+    QCOMPARE(disks[0].totalG, 500.0f);
+    QCOMPARE(s->getCapturePath(), data + QStringLiteral("/Varno/Capture"));
+    QCOMPARE(s->getStorageConfig().count(), 0);
+    QVERIFY(s->getRecordDiskList().isEmpty());
+    int ret = 0;
+    QVERIFY(savePath(*s, &ret).isEmpty());
+    QCOMPARE(ret, -1);
+}
+
+void TestCStorage::firstStartWithTheSystemDiskOnly()
+{
+    Disks d;
+    const QString home = d.add(QStringLiteral("~/"), 500 * kGiB);
+    auto s = d.storage();
+    QCOMPARE(s->getCapturePath(), home + QStringLiteral("/Varno/Capture"));
+}
+
+void TestCStorage::systemDiskIsFilledLast()
+{
+    Disks d;
+    const QString home = d.add(QStringLiteral("~/"), 10 * kGiB);
+    const QString data = d.add(QStringLiteral("/d/"), 10 * kGiB);
+    auto s = d.storage();
+    QVERIFY(save(*s, {disk("~/", 1, 20), disk("/d/", 1, 20)}));
+    const QList<RecordDisk_s> list = s->getRecordDiskList();
+    QCOMPARE(list.size(), 2);
+    QCOMPARE(varno::fieldText(list[0].name), QStringLiteral("/d/"));
+    QCOMPARE(varno::fieldText(list[1].name), QStringLiteral("~/"));
+    QCOMPARE(list[0].limitG, 2.0f);
+    QVERIFY(QFileInfo(home + QStringLiteral("/Varno/Record")).isDir());
+    QCOMPARE(savePath(*s), data + QStringLiteral("/Varno/Record"));
+}
+
+void TestCStorage::percentOfTheDiskLimitsTheFolder()
+{
+    // 20 % of 500 GB: room while the folder holds less than 100 GB minus
+    // 220 MB for the one recording in progress.
+    Disks d;
+    d.add(QStringLiteral("/a/"), 500 * kGiB);
+    auto s = d.storage();
+    QVERIFY(save(*s, {disk("/a/", 1, 20)}, 0));
+    s->addRecordCount(1);
+    const QString folder = s->recordFolder(QStringLiteral("/a/"));
+    addRecording(folder, QStringLiteral("one.mkv"), 100 * kGiB - 221 * kMiB);
+    QCOMPARE(savePath(*s), folder);
+    QFile::resize(folder + QStringLiteral("/one.mkv"), qint64(100 * kGiB - 220 * kMiB));
+    int ret = 0;
+    QVERIFY(savePath(*s, &ret).isEmpty());
+    QCOMPARE(ret, -1);
+    QVERIFY(varno::test::logText().contains("Current disk(0) is full, can't cover!!!"));
+}
+
+void TestCStorage::recordingsInProgressReserveSpace()
+{
+    // Two recordings in progress need 440 MB free on the disk.
+    Disks d;
+    const QString dir = d.add(QStringLiteral("/a/"), 10 * kGiB);
+    auto s = d.storage();
+    QVERIFY(save(*s, {disk("/a/", 1, 100)}, 0));
+    s->addRecordCount(2);
+    QDir().mkpath(dir + QStringLiteral("/other"));
+    QFile blob(dir + QStringLiteral("/other/blob"));
+    QVERIFY(blob.open(QIODevice::WriteOnly));
+    blob.resize(qint64(10 * kGiB - 441 * kMiB));
+    QVERIFY(!savePath(*s).isEmpty());
+    blob.resize(qint64(10 * kGiB - 439 * kMiB));
+    QVERIFY(savePath(*s).isEmpty());
+    s->addRecordCount(-1);
+    QVERIFY(!savePath(*s).isEmpty());
+}
+
+void TestCStorage::switchesToTheNextDiskWithRoom()
+{
+    // Each disk tried is measured on its own: a full first disk does not
+    // make an empty second one look full.
+    Disks d;
+    d.add(QStringLiteral("/a/"), 1 * kGiB);
+    d.add(QStringLiteral("/b/"), 1 * kGiB);
+    auto s = d.storage();
+    QVERIFY(save(*s, {disk("/a/", 1, 50), disk("/b/", 1, 50)}, 1));
+    addRecording(s->recordFolder(QStringLiteral("/a/")), QStringLiteral("a1.mkv"), 600 * kMiB);
+    QCOMPARE(savePath(*s), s->recordFolder(QStringLiteral("/b/")));
+    QCOMPARE(s->currentDisk(), 1);
+    QVERIFY(!s->allDisksFull());
+    QCOMPARE(listed(s->recordFolder(QStringLiteral("/a/"))).size(), 1); // nothing overwritten
+}
+
+void TestCStorage::coverAcrossTwoDisks()
+{
+    Disks d;
+    d.add(QStringLiteral("/a/"), 1 * kGiB);
+    d.add(QStringLiteral("/b/"), 1 * kGiB);
+    auto s = d.storage();
+    QVERIFY(save(*s, {disk("/a/", 1, 50), disk("/b/", 1, 50)}, 1));
+    const QString a = s->recordFolder(QStringLiteral("/a/"));
+    const QString b = s->recordFolder(QStringLiteral("/b/"));
+    for (int i = 0; i < 12; ++i) {
+        addRecording(a, QStringLiteral("a%1.mkv").arg(i, 2, 10, QLatin1Char('0')), 50 * kMiB);
+        addRecording(b, QStringLiteral("b%1.mkv").arg(i, 2, 10, QLatin1Char('0')), 50 * kMiB);
+    }
+    // Every disk full: disk 0 loses its ten oldest files.
+    QCOMPARE(savePath(*s), a);
+    QVERIFY(s->allDisksFull());
+    QVERIFY(varno::test::logText().contains("Current disk(0) is full, cover!!!"));
+    QCOMPARE(listed(a), (QStringList{QStringLiteral("a10.mkv"), QStringLiteral("a11.mkv")}));
+    QVERIFY(!QFileInfo::exists(a + QStringLiteral("/a00.mkv")));
+    QVERIFY(QFileInfo::exists(a + QStringLiteral("/a10.mkv")));
+    QCOMPARE(listed(b).size(), 12);
+    // It stays on disk 0 while that has room.
+    QCOMPARE(savePath(*s), a);
+    QCOMPARE(listed(a).size(), 2);
+    // Disk 0 full again: on to disk 1, whose oldest files go.
+    for (int i = 12; i < 21; ++i)
+        addRecording(a, QStringLiteral("a%1.mkv").arg(i), 50 * kMiB);
+    QCOMPARE(savePath(*s), b);
+    QCOMPARE(s->currentDisk(), 1);
+    QCOMPARE(listed(b), (QStringList{QStringLiteral("b10.mkv"), QStringLiteral("b11.mkv")}));
+    QCOMPARE(listed(a).size(), 11);
+}
+
+void TestCStorage::coverDropsWholeShortList()
+{
+    Disks d;
+    d.add(QStringLiteral("/a/"), 1 * kGiB);
+    auto s = d.storage();
+    QVERIFY(save(*s, {disk("/a/", 1, 1)}, 1));
+    const QString a = s->recordFolder(QStringLiteral("/a/"));
+    for (int i = 0; i < 3; ++i)
+        addRecording(a, QStringLiteral("r%1.mkv").arg(i), 5 * kMiB);
+    QCOMPARE(savePath(*s), a);
+    QVERIFY(listed(a).isEmpty());
+    QCOMPARE(QDir(a).entryList(QDir::Files), QStringList{QStringLiteral("filelist")});
+}
+
+void TestCStorage::coverSkipsMissingFiles()
+{
+    // 25 entries whose first 4 files are missing lose their first 14
+    // entries (threshold in bytes here, well below what ten files free).
+    Disks d;
+    d.add(QStringLiteral("/a/"), 1 * kGiB);
+    auto s = d.storage();
+    s->setCoverThresholdBytes(220);
+    QVERIFY(save(*s, {disk("/a/", 1, 1)}, 1));
+    const QString a = s->recordFolder(QStringLiteral("/a/"));
+    for (int i = 0; i < 25; ++i)
+        addRecording(a, QStringLiteral("r%1.mkv").arg(i, 2, 10, QLatin1Char('0')), 1 * kMiB, i >= 4);
+    addRecording(a, QStringLiteral("big.mkv"), 20 * kMiB); // the folder is over its 10 MB
+    QCOMPARE(savePath(*s), a);
+    const QStringList left = listed(a);
+    QCOMPARE(left.size(), 26 - 14);
+    QCOMPARE(left.first(), QStringLiteral("r14.mkv"));
+    QVERIFY(varno::test::logText().contains("Remove file("));
+    QVERIFY(QFileInfo::exists(a + QStringLiteral("/r14.mkv")));
+    QVERIFY(!QFileInfo::exists(a + QStringLiteral("/r13.mkv")));
+
+    // With the default threshold (220 MB) the pass goes on until that much is freed.
+    auto s2 = d.storage();
+    QVERIFY(save(*s2, {disk("/a/", 1, 1)}, 1));
+    for (int i = 0; i < 30; ++i)
+        addRecording(a, QStringLiteral("s%1.mkv").arg(i, 2, 10, QLatin1Char('0')), 20 * kMiB);
+    QCOMPARE(savePath(*s2), a);
+    // 12 files were needed: big.mkv and r14 ... r24 (31 MB), then s00 ... s09.
+    QVERIFY(varno::test::logText().contains("Disk is full, remove size("));
+    QCOMPARE(listed(a).first(), QStringLiteral("s10.mkv"));
+}
+
+void TestCStorage::coverKeepsFilesBeingWritten()
+{
+    Disks d;
+    d.add(QStringLiteral("/a/"), 1 * kGiB);
+    auto s = d.storage();
+    QVERIFY(save(*s, {disk("/a/", 1, 1)}, 1));
+    const QString a = s->recordFolder(QStringLiteral("/a/"));
+    QVERIFY(Record_local_InitSdk() == 0);
+    RECORD_INFO_S info{};
+    varno::setText(info.devId, "OPEN001");
+    info.version = RECORD_INFO_VERSION;
+    info.videoCodec = MEDIA_VIDEO_H264;
+    info.frameRate = 25;
+    char path[RECORD_LOCAL_PATH_SIZE] = {};
+    varno::setText(path, a);
+    RECORD_HANDLE h = 0;
+    QCOMPARE(Record_local_MediaFileCreat(&info, path, &h, nullptr), 0);
+    for (int i = 0; i < 3; ++i)
+        addRecording(a, QStringLiteral("r%1.mkv").arg(i), 10 * kMiB);
+    QCOMPARE(savePath(*s), a);
+    const QString open = QFileInfo(QString::fromUtf8(path)).fileName();
+    QCOMPARE(listed(a), QStringList{open});
+    QVERIFY(QFileInfo::exists(QString::fromUtf8(path)));
+    Record_local_MediaFileClose(h);
+    Record_local_UnInitSdk();
+}
+
+void TestCStorage::noCoverReturnsMinusOneEachTime()
+{
+    Disks d;
+    d.add(QStringLiteral("/a/"), 1 * kGiB);
+    d.add(QStringLiteral("/b/"), 1 * kGiB);
+    auto s = d.storage();
+    QVERIFY(save(*s, {disk("/a/", 1, 10), disk("/b/", 1, 10)}, 0));
+    const QString a = s->recordFolder(QStringLiteral("/a/"));
+    const QString b = s->recordFolder(QStringLiteral("/b/"));
+    addRecording(a, QStringLiteral("a.mkv"), 200 * kMiB);
+    addRecording(b, QStringLiteral("b.mkv"), 200 * kMiB);
+    const int before = int(varno::test::logText().count("is full, can't cover!!!"));
+    for (int i = 0; i < 3; ++i) {
+        int ret = 0;
+        QVERIFY(savePath(*s, &ret).isEmpty());
+        QCOMPARE(ret, -1);
+        QCOMPARE(s->currentDisk(), 0);
+    }
+    QCOMPARE(int(varno::test::logText().count("is full, can't cover!!!")), before + 3);
+    QCOMPARE(listed(a).size(), 1);
+    // Room again on disk 1: found by the search from disk 0.
+    QFile::remove(b + QStringLiteral("/b.mkv"));
+    QCOMPARE(savePath(*s), b);
+}
+
+void TestCStorage::noRecordDiskReturnsMinusOne()
+{
+    Disks d;
+    d.add(QStringLiteral("/a/"), 1 * kGiB);
+    auto s = d.storage();
+    QVERIFY(save(*s, {disk("/a/", 0, 20), disk("/gone/", 1, 20)}));
+    QVERIFY(varno::test::logText().contains("Can't find disk(/gone/)!!!"));
+    QVERIFY(s->getRecordDiskList().isEmpty());
+    QCOMPARE(s->getStorageConfig().count(), 2);
+    int ret = 0;
+    savePath(*s, &ret);
+    QCOMPARE(ret, -1);
+}
+
+void TestCStorage::vanishedDiskNeverCrashes()
+{
+    Disks d;
+    const QString dir = d.add(QStringLiteral("/a/"), 1 * kGiB);
+    auto s = d.storage();
+    QVERIFY(save(*s, {disk("/a/", 1, 50)}, 1));
+    QVERIFY(!savePath(*s).isEmpty());
+    d.source->setGone(QStringLiteral("/a/"), true);
+    QDir(dir).removeRecursively();
+    // No space, no filelist: the pass reports it and the folder, which no
+    // longer exists, is handed out; creating the file then fails cleanly.
+    QVERIFY(!savePath(*s).isEmpty());
+    QVERIFY(varno::test::logText().contains("Get disk(/a/) freeSpace failed!!!"));
+    QVERIFY(varno::test::logText().contains("CStorage::CoverFile"));
+    auto s2 = d.storage();
+    QVERIFY(save(*s2, {disk("/a/", 1, 50)}, 0));
+    int ret = 0;
+    savePath(*s2, &ret);
+    QCOMPARE(ret, -1); // not listed at all any more
+}
+
+void TestCStorage::appendWhileCoverRewrites()
+{
+    // A recorder's thread appends records (as the recording file library
+    // does at create) while overwrite passes rewrite the same filelist: every
+    // record ends either in the list or with its file removed by a pass.
+    Disks d;
+    d.add(QStringLiteral("/a/"), 1 * kGiB);
+    auto s = d.storage();
+    s->setCoverThresholdBytes(0);
+    QVERIFY(save(*s, {disk("/a/", 1, 0)}, 1)); // always full
+    const QString a = s->recordFolder(QStringLiteral("/a/"));
+    constexpr int kAppends = 3000;
+    std::atomic<bool> done{false};
+    std::thread writer([&] {
+        for (int i = 0; i < kAppends; ++i)
+            addRecording(a, QStringLiteral("f%1.mkv").arg(i, 5, 10, QLatin1Char('0')), 1);
+        done = true;
+    });
+    int passes = 0;
+    while (!done || passes < 10) {
+        QVERIFY(!savePath(*s).isEmpty());
+        ++passes;
+    }
+    writer.join();
+    const QStringList left = listed(a);
+    std::set<QString> onDisk;
+    for (const QString &f : QDir(a).entryList({QStringLiteral("*.mkv")}, QDir::Files))
+        onDisk.insert(f);
+    QCOMPARE(std::set<QString>(left.begin(), left.end()), onDisk);
+    QVERIFY(passes >= 10);
+    QVERIFY(int(onDisk.size()) < kAppends); // passes removed files while the writer ran
+}
+
+void TestCStorage::saveWritesTheFileAndFolders()
+{
+    Disks d;
+    const QString a = d.add(QStringLiteral("/a/"), 1 * kGiB);
+    auto s = d.storage();
+    std::vector<StorageDisk_s> disks{disk("/a/", 1, 35)};
+    StorageInfo_s info{};
+    varno::setText(info.recordDir, "Cams/Rec");
+    info.cover = 1;
+    info.count = 1;
+    info.disks = disks.data();
+    const QString cap = d.base + QStringLiteral("\\snap");
+    QVERIFY(s->SaveStorageConfig(cap, &info, 2));
+    QVERIFY(QFileInfo(a + QStringLiteral("/Cams/Rec")).isDir());
+    QCOMPARE(s->getCapturePath(), d.base + QStringLiteral("/snap"));
+    QVERIFY(QFileInfo(d.base + QStringLiteral("/snap")).isDir());
+    QCOMPARE(s->getRecordAlarmType(), 2);
+    QCOMPARE(QFileInfo(s->storageFile()).size(), 312);
+    // A second manager reads back what was saved.
+    auto again = d.storage();
+    const StorageConfig c = again->getStorageConfig();
+    QCOMPARE(c.recordDir, QByteArray("Cams/Rec"));
+    QCOMPARE(c.cover, 1u);
+    QCOMPARE(c.count(), 1);
+    QCOMPARE(c.disks[0].percent, int16_t(35));
+    QCOMPARE(again->getRecordAlarmType(), 2);
+    QCOMPARE(again->getCapturePath(), d.base + QStringLiteral("/snap"));
+    // A record folder that would leave the drive root is refused.
+    varno::setText(info.recordDir, "../../etc");
+    QVERIFY(!s->SaveStorageConfig(cap, &info));
+    QCOMPARE(s->getStorageConfig().recordDir, QByteArray("Cams/Rec"));
+}
+
+void TestCStorage::storageDbBadInput_data()
+{
+    QTest::addColumn<QByteArray>("image");
+    QTest::addColumn<bool>("loads");
+    StorageFileContents c;
+    c.capturePath = "/snap";
+    c.recordDir = "Varno/Record";
+    c.cover = 1;
+    c.disks = {disk("/a/", 1, 20)};
+    const QByteArray good = buildStorageDb(c);
+    QTest::newRow("good") << good << true;
+    QTest::newRow("empty") << QByteArray() << false;
+    QTest::newRow("head only") << good.left(300) << false;
+    QTest::newRow("311 bytes") << good.left(311) << false;
+    QByteArray wrongCount = good;
+    wrongCount[296] = 3;
+    QTest::newRow("count disagrees") << wrongCount << false;
+    QTest::newRow("extra bytes") << good + QByteArray(12, 0) << false;
+    c.disks = QVector<StorageDisk_s>(kMaxStorageDisks + 1, disk("/a/", 1, 20));
+    QTest::newRow("oversized") << buildStorageDb(c) << false;
+    QByteArray garbage(312, 0);
+    QRandomGenerator gen(7);
+    for (char &ch : garbage)
+        ch = char(gen.bounded(256));
+    QTest::newRow("garbage") << garbage << false;
+    StorageFileContents escape;
+    escape.recordDir = "../x";
+    escape.disks = {disk("/a/", 1, 20)};
+    QTest::newRow("escaping folder") << buildStorageDb(escape) << false;
+    QByteArray unterminated = good;
+    std::memset(unterminated.data() + 4, 'p', 256);
+    std::memset(unterminated.data() + 300, 'n', 12);
+    unterminated[308] = 1;
+    unterminated[310] = char(200);
+    QTest::newRow("unterminated fields") << unterminated << true;
+}
+
+void TestCStorage::storageDbBadInput()
+{
+    QFETCH(QByteArray, image);
+    QFETCH(bool, loads);
+    StorageFileContents parsed;
+    QCOMPARE(parseStorageDb(image, &parsed), loads);
+    Disks d;
+    d.add(QStringLiteral("/a/"), 1 * kGiB);
+    QFile f(d.appDir + QStringLiteral("/storage.db"));
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(image);
+    f.close();
+    auto s = d.storage();
+    QCOMPARE(s->getStorageConfig().count() > 0, loads);
+    if (loads) {
+        for (const StorageDisk_s &disk : s->getStorageConfig().disks) {
+            QVERIFY(varno::textLength(disk.name) < kDiskRootSize);
+            QVERIFY(disk.percent >= 0 && disk.percent <= 100);
+        }
+        QVERIFY(s->getCapturePath().size() <= 255);
+    }
+}
+
+void TestCStorage::mountTable()
+{
+    const QString home = freshDir(QStringLiteral("home"));
+    const QByteArray table = "/dev/sda1 / ext4 rw,relatime 0 0\n"
+                             "proc /proc proc rw 0 0\n"
+                             "/dev/sdb1 /mnt/a-very-long-mount ext4 rw 0 0\n"
+                             "/dev/loop0 /snap squashfs ro 0 0\n"
+                             "garbage\n"
+                             "/dev/sdc1 /srv ext4 ro 0 0\n"
+                             "/dev/sdd1 /boot ext4 rw 0 0\n";
+    const QList<varno::record::DiskEntry> disks = varno::record::SystemDiskSource::fromMountTable(table, home);
+    QVERIFY(!disks.isEmpty());
+    QCOMPARE(disks[0].root, QStringLiteral("~/"));
+    QCOMPARE(disks[0].dir, home);
+    for (const auto &e : disks) {
+        QVERIFY(e.root.toUtf8().size() < int(kDiskRootSize));
+        QVERIFY(e.root != QLatin1String("/srv/") && e.root != QLatin1String("/snap/"));
+        QVERIFY(e.root != QLatin1String("/") && e.root != QLatin1String("/boot/"));
+    }
+    QVERIFY(varno::test::logText().contains("Disk(/mnt/a-very-long-mount/) name is too long, left out!!!"));
+    // The machine's own list always has the system disk first.
+    varno::record::SystemDiskSource system;
+    const auto own = system.disks();
+    QCOMPARE(own.first().root, QStringLiteral("~/"));
+    quint64 freeBytes = 0, totalBytes = 0;
+    QVERIFY(system.space(QStringLiteral("~/"), &freeBytes, &totalBytes));
+    QVERIFY(totalBytes >= freeBytes && totalBytes > 0);
+}
+
+void TestCStorage::recordCountNeverNegative()
+{
+    Disks d;
+    d.add(QStringLiteral("/a/"), 1 * kGiB);
+    auto s = d.storage();
+    s->addRecordCount(1);
+    s->addRecordCount(-3);
+    QCOMPARE(s->recordCount(), 0);
+    s->addRecordCount(2);
+    QCOMPARE(s->recordCount(), 2);
+}
+
+QTEST_GUILESS_MAIN(TestCStorage)
+#include "tst_cstorage.moc"

@@ -1,0 +1,444 @@
+// The real-time recorder with a sink that notes every call and a clock the
+// test drives, and with the real recording file library: waiting for an
+// SPS or a key frame, gap filling, splitting, silence, the alarm limit,
+// audio conversion, the bounded queue, and a stop that times out while a
+// write hangs.
+#include "tests/record/recorderfixture.h"
+#include "tests/record/storagefixture.h"
+#include "tests/support/media/testmedia.h"
+#include "tests/support/testenv.h"
+
+#include <QDir>
+#include <QtTest>
+
+#include <csignal>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace rectest;
+
+namespace {
+
+struct Rig
+{
+    std::shared_ptr<FakeSink> sink = std::make_shared<FakeSink>();
+    Clock clock;
+    Reports reports;
+    std::atomic<bool> haveDisk{true};
+    std::atomic<int> saveResult{0};
+    std::unique_ptr<qmediarealrecord> rec;
+
+    explicit Rig(int stopWaitMs = 3000)
+    {
+        RecorderEnv env;
+        env.sink = sink;
+        env.clock = clock.fn();
+        env.savePath = [this](char out[256]) {
+            std::strcpy(out, "/rec");
+            return saveResult.load();
+        };
+        env.haveRecordDisk = [this] { return haveDisk.load(); };
+        env.stopWaitMs = stopWaitMs;
+        rec = std::make_unique<qmediarealrecord>(env);
+        rec->setCallback(reports.fn());
+    }
+    void start(const RECORD_INFO_S &i, RECORD_PARAM_SETS_S params = {}) { QCOMPARE(rec->startRecord(i, params), 0); }
+};
+
+RECORD_PARAM_SETS_S paramsOf(const std::vector<Unit> &firstPicture)
+{
+    RECORD_PARAM_SETS_S p{};
+    for (const Unit &u : firstPicture) {
+        const size_t n = u.data.size() - 4;
+        if (u.type == MEDIA_FRAME_SPS && n <= sizeof p.sps) {
+            p.spsLen = uint8_t(n);
+            std::memcpy(p.sps, u.data.data() + 4, n);
+        } else if (u.type == MEDIA_FRAME_PPS && n <= sizeof p.pps) {
+            p.ppsLen = uint8_t(n);
+            std::memcpy(p.pps, u.data.data() + 4, n);
+        }
+    }
+    return p;
+}
+
+std::vector<Unit> without(const std::vector<Unit> &picture, std::initializer_list<int> types)
+{
+    std::vector<Unit> out;
+    for (const Unit &u : picture)
+        if (std::find(types.begin(), types.end(), u.type) == types.end())
+            out.push_back(u);
+    return out;
+}
+
+} // namespace
+
+class TestQMediaRealRecord : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void pSlicesBeforeSpsWriteNothing();
+    void keyFrameWithKnownParameterSetsStartsAFile();
+    void gapOfThreeIntervalsAddsTwoFillers();
+    void lowFrameRateUsesTheMeasuredRate();
+    void splitsAfter1800Seconds();
+    void silenceClosesWithoutFailure();
+    void alarmRecordingLimit();
+    void alarmTypeOfARunningRecording();
+    void noSavePathReportsDiskFull();
+    void createAndWriteFailuresReport();
+    void audioIsExpandedWhole();
+    void queueIsBoundedWhileWaiting();
+    void stopTimesOutOnAStuckWrite();
+    void recordingWithGapsDecodesCleanly();
+    void killedRecordingPlaysAfterRepair();
+};
+
+void TestQMediaRealRecord::initTestCase()
+{
+    QVERIFY(varno::test::VideoSource::available("libx264"));
+}
+
+void TestQMediaRealRecord::pSlicesBeforeSpsWriteNothing()
+{
+    Rig r;
+    r.start(info("CAMP001"));
+    const auto pics = pictures(30, 10);
+    // Pictures 1 ... 9 are P pictures: nothing is created.
+    for (int i = 1; i < 10; ++i)
+        push(*r.rec, pics[size_t(i)], uint64_t(i) * 40);
+    push(*r.rec, pics[10], 400); // SPS, PPS, IDR
+    QVERIFY(r.sink->waitCount('w', 3));
+    const auto ev = r.sink->events();
+    QCOMPARE(ev[0].kind, 'c');
+    QCOMPARE(ev[1].type, uint32_t(MEDIA_FRAME_SPS));
+    QVERIFY(r.reports.waitFor(qmediarealrecord::kFileCreated));
+    r.rec->stop();
+    QCOMPARE(FakeSink::count(r.sink->events(), 'x'), 1);
+}
+
+void TestQMediaRealRecord::keyFrameWithKnownParameterSetsStartsAFile()
+{
+    Rig r;
+    const auto pics = pictures(3);
+    r.start(info("CAMP002"), paramsOf(pics[0]));
+    push(*r.rec, without(pics[0], {MEDIA_FRAME_SPS, MEDIA_FRAME_PPS}), 0);
+    QVERIFY(r.sink->waitCount('w', 2));
+    const auto ev = r.sink->events();
+    // The header block (SPS and PPS) goes in front of the key frame.
+    QCOMPARE(ev[1].type, uint32_t(MEDIA_FRAME_IDR));
+    QVERIFY(ev[1].data.startsWith(QByteArray("\0\0\0\1", 4)));
+    QCOMPARE(ev[1].data.at(4) & 0x1f, 7);
+    QVERIFY(ev[1].data.indexOf(QByteArray("\0\0\0\1", 4), 4) > 4);
+
+    // Without parameter sets a lone key frame is dropped.
+    Rig bare;
+    bare.start(info("CAMP003"));
+    push(*bare.rec, without(pics[0], {MEDIA_FRAME_SPS, MEDIA_FRAME_PPS}), 0);
+    push(*bare.rec, pics[1], 40);
+    push(*bare.rec, pics[0], 80); // now with its SPS
+    QVERIFY(bare.sink->waitCount('w', 1));
+    bare.rec->stop();
+    QCOMPARE(bare.sink->events()[1].type, uint32_t(MEDIA_FRAME_SPS));
+}
+
+void TestQMediaRealRecord::gapOfThreeIntervalsAddsTwoFillers()
+{
+    Rig r;
+    r.start(info("CAMP004", 25)); // interval 1000 / 23 = 43 ms
+    const auto pics = pictures(4);
+    push(*r.rec, pics[0], 1000);
+    push(*r.rec, pics[1], 1043);
+    push(*r.rec, pics[2], 1043 + 3 * 43);
+    push(*r.rec, pics[3], 1043 + 4 * 43);
+    QVERIFY(r.sink->waitFor([](const auto &ev) {
+        return !ev.empty() && ev.back().kind == 'w' && ev.back().type == MEDIA_FRAME_SLICE && ev.back().data.size() > 1
+            && FakeSink::count(ev, 'w') >= 8;
+    }));
+    r.rec->stop();
+    QCOMPARE(FakeSink::fillers(r.sink->events()), 2);
+}
+
+void TestQMediaRealRecord::lowFrameRateUsesTheMeasuredRate()
+{
+    for (int fps : {0, 1, 2}) {
+        Rig r;
+        r.start(info("CAMP005", fps));
+        const auto pics = pictures(12, 6, 10);
+        // Five P pictures at 10 per second, then a key picture, then a gap
+        // of three intervals.
+        for (int i = 1; i < 6; ++i)
+            push(*r.rec, pics[size_t(i)], uint64_t(i) * 100);
+        push(*r.rec, pics[6], 600);
+        push(*r.rec, pics[7], 700);
+        push(*r.rec, pics[8], 1000);
+        QVERIFY(r.sink->waitFor([](const auto &ev) { return FakeSink::fillers(ev) >= 2; }));
+        r.rec->stop();
+        QCOMPARE(FakeSink::fillers(r.sink->events()), 2);
+        QCOMPARE(r.sink->lastInfo.frameRate, 10);
+    }
+}
+
+void TestQMediaRealRecord::splitsAfter1800Seconds()
+{
+    Rig r;
+    r.start(info("CAMP006"));
+    const auto pics = pictures(30, 25);
+    push(*r.rec, pics[0], 0);
+    QVERIFY(r.sink->waitCount('c', 1));
+    r.clock.ms += 1800 * 1000;
+    push(*r.rec, pics[1], 40);
+    QVERIFY(r.sink->waitCount('x', 1));
+    QVERIFY(varno::test::logText().contains("over!!!"));
+    // The next file starts at the next SPS.
+    push(*r.rec, pics[2], 80);
+    push(*r.rec, pics[25], 1000);
+    QVERIFY(r.sink->waitCount('c', 2));
+    r.rec->stop();
+    QCOMPARE(r.reports.all(), (std::vector<int>{qmediarealrecord::kFileCreated, qmediarealrecord::kFileCreated}));
+}
+
+void TestQMediaRealRecord::silenceClosesWithoutFailure()
+{
+    Rig r;
+    r.start(info("CAMP007"));
+    push(*r.rec, pictures(1)[0], 0);
+    QVERIFY(r.sink->waitCount('w', 3));
+    r.clock.ms += 9999;
+    r.clock.ms += 1;
+    QVERIFY(r.sink->waitCount('x', 1));
+    QVERIFY(varno::test::logText().contains("No stream come, write("));
+    r.rec->stop();
+    QCOMPARE(r.reports.all(), std::vector<int>{qmediarealrecord::kFileCreated});
+}
+
+void TestQMediaRealRecord::alarmRecordingLimit()
+{
+    Rig r;
+    RECORD_INFO_S i = info("CAMP008");
+    i.alarmType = 2;
+    r.start(i);
+    push(*r.rec, pictures(1)[0], 0);
+    QVERIFY(r.sink->waitCount('c', 1));
+    QCOMPARE(r.sink->lastInfo.alarmType, uint16_t(2));
+    r.clock.ms += 6000 * 1000;
+    QVERIFY(r.reports.waitFor(qmediarealrecord::kAlarmLimit));
+    QVERIFY(r.sink->waitCount('x', 1));
+}
+
+void TestQMediaRealRecord::alarmTypeOfARunningRecording()
+{
+    Rig r;
+    r.start(info("CAMP009"));
+    // Before a file exists the type waits for the first file.
+    QCOMPARE(r.rec->setAlarmType(3), 0);
+    push(*r.rec, pictures(1)[0], 0);
+    QVERIFY(r.sink->waitCount('c', 1));
+    QCOMPARE(r.sink->lastInfo.alarmType, uint16_t(3));
+    QCOMPARE(r.rec->setAlarmType(1), 0);
+    QVERIFY(r.sink->waitCount('a', 1));
+    // The limit counts from the change.
+    r.clock.ms += 5999 * 1000;
+    QCOMPARE(r.rec->setAlarmType(2), 0);
+    r.clock.ms += 2000 * 1000;
+    push(*r.rec, pictures(2)[1], 40);
+    QVERIFY(r.sink->waitCount('w', 4));
+    r.rec->stop();
+    QCOMPARE(r.reports.all(), std::vector<int>{qmediarealrecord::kFileCreated});
+}
+
+void TestQMediaRealRecord::noSavePathReportsDiskFull()
+{
+    Rig r;
+    r.saveResult = -1;
+    r.start(info("CAMP010"));
+    push(*r.rec, pictures(1)[0], 0);
+    QVERIFY(r.reports.waitFor(qmediarealrecord::kNoSavePath));
+    QVERIFY(varno::test::logText().contains("Disk is full!!!"));
+    QVERIFY(varno::test::logText().contains("[RECORD]Stop CAMP010 record thread!!!"));
+    QCOMPARE(FakeSink::count(r.sink->events(), 'c'), 0);
+}
+
+void TestQMediaRealRecord::createAndWriteFailuresReport()
+{
+    Rig r;
+    r.sink->createResult = -1283;
+    r.start(info("CAMP011"));
+    push(*r.rec, pictures(1)[0], 0);
+    QVERIFY(r.reports.waitFor(-1283));
+
+    Rig w;
+    w.sink->writeResult = -1284;
+    w.start(info("CAMP012"));
+    push(*w.rec, pictures(1)[0], 0);
+    QVERIFY(w.reports.waitFor(qmediarealrecord::kWriteFailed));
+    QVERIFY(w.sink->waitCount('x', 1));
+}
+
+void TestQMediaRealRecord::audioIsExpandedWhole()
+{
+    // 3,000-byte frames: far beyond half of a 1,024-byte buffer.
+    std::vector<unsigned char> g711(3000);
+    for (size_t i = 0; i < g711.size(); ++i)
+        g711[i] = uint8_t(i * 7);
+    for (int format : {int(MEDIA_AUDIO_G711A), int(MEDIA_AUDIO_G711U), 106}) {
+        Rig r;
+        r.start(info("CAMP013", 25, format));
+        push(*r.rec, pictures(1)[0], 0);
+        r.rec->pushFrame(MEDIA_FRAME_AUDIO, reinterpret_cast<const char *>(g711.data()), int(g711.size()), 10);
+        push(*r.rec, pictures(2)[1], 40);
+        QVERIFY(r.sink->waitFor([](const auto &ev) {
+            return !ev.empty() && ev.back().kind == 'w' && ev.back().type == MEDIA_FRAME_SLICE;
+        }));
+        r.rec->stop();
+        QByteArray audio;
+        for (const Event &e : r.sink->events())
+            if (e.kind == 'w' && e.type == MEDIA_FRAME_AUDIO)
+                audio += e.data;
+        if (format == 106) {
+            QVERIFY(audio.isEmpty()); // AAC is never fed to the PCM track as if it were G.711
+            continue;
+        }
+        QCOMPARE(audio.size(), 6000);
+        const auto *pcm = reinterpret_cast<const int16_t *>(audio.constData());
+        for (size_t i = 0; i < g711.size(); ++i) {
+            const int16_t want = format == int(MEDIA_AUDIO_G711A) ? varno::test::alawToLinear(g711[i])
+                                                                 : varno::test::mulawToLinear(g711[i]);
+            QCOMPARE(pcm[i], want);
+        }
+    }
+}
+
+void TestQMediaRealRecord::queueIsBoundedWhileWaiting()
+{
+    Rig r;
+    r.haveDisk = false;
+    r.start(info("CAMP014"));
+    const std::vector<char> slice(64 * 1024, 1);
+    std::vector<char> p = slice;
+    p[0] = 0, p[1] = 0, p[2] = 0, p[3] = 1, p[4] = 0x41; // a P slice
+    for (int i = 0; i < 400; ++i) {
+        r.rec->pushFrame(MEDIA_FRAME_SLICE, p.data(), int(p.size()), uint64_t(i) * 40);
+        QVERIFY(r.rec->queuedBytes() <= qmediarealrecord::kMaxQueueBytes);
+    }
+    QVERIFY(varno::test::logText().contains("Record queue of device(CAMP014) is full, dropped"));
+    // Dropping lasts until the next key frame.
+    QCOMPARE(r.rec->queuedBytes(), size_t(0));
+    const auto pics = pictures(1);
+    push(*r.rec, pics[0], 20000);
+    QVERIFY(r.rec->queuedBytes() > 0);
+    r.haveDisk = true;
+    QVERIFY(r.sink->waitCount('c', 1));
+    r.rec->stop();
+    QCOMPARE(r.sink->events()[1].type, uint32_t(MEDIA_FRAME_SPS));
+}
+
+void TestQMediaRealRecord::stopTimesOutOnAStuckWrite()
+{
+    auto r = std::make_unique<Rig>(50);
+    r->start(info("CAMP015"));
+    r->sink->holdWrites = true;
+    push(*r->rec, pictures(1)[0], 0);
+    QVERIFY(r->sink->waitHeld());
+    r->rec->stop();
+    QVERIFY(r->rec->threadDetached());
+    QVERIFY(varno::test::logText().contains("Record thread of device(CAMP015) did not end in time!!!"));
+    // The recorder and everything it reported to go away; the thread goes on
+    // with its own state, closes the file and ends.
+    auto sink = r->sink;
+    const auto reportsBefore = r->reports.all().size();
+    r.reset();
+    sink->release();
+    QVERIFY(sink->waitCount('x', 1));
+    QVERIFY(QTest::qWaitFor([] { return varno::test::logText().contains("[RECORD]Stop CAMP015 record thread!!!"); },
+                            20000));
+    QCOMPARE(reportsBefore, size_t(1));
+}
+
+void TestQMediaRealRecord::recordingWithGapsDecodesCleanly()
+{
+    // Through the real library: three gaps; an ordinary decoder reads the
+    // whole file without a single error and the gaps are in the times.
+    const QString folder = storagetest::freshDir(QStringLiteral("rec"));
+    RecorderEnv env;
+    env.savePath = [folder](char out[256]) {
+        std::strncpy(out, folder.toUtf8().constData(), 255);
+        return 0;
+    };
+    env.haveRecordDisk = [] { return true; };
+    Reports reports;
+    auto rec = std::make_unique<qmediarealrecord>(env);
+    rec->setCallback(reports.fn());
+    QCOMPARE(rec->startRecord(info("CAMP016", 25, MEDIA_AUDIO_G711A, 0), {}), 0);
+    const auto pics = pictures(50, 25);
+    uint64_t ts = 0;
+    for (size_t i = 0; i < pics.size(); ++i) {
+        ts += (i == 10 || i == 20 || i == 30) ? 3 * 43 : 40;
+        push(*rec, pics[i], ts);
+    }
+    QVERIFY(reports.waitFor(qmediarealrecord::kFileCreated));
+    QVERIFY(QTest::qWaitFor([&] { return rec->queuedBytes() == 0; }, 20000));
+    rec->stop();
+    const QStringList files = QDir(folder).entryList({QStringLiteral("*.mkv")});
+    QCOMPARE(files.size(), 1);
+    const QString path = folder + QStringLiteral("/") + files.first();
+    QCOMPARE(decodeErrors(path), QString());
+    QCOMPARE(ffprobe(path, {QStringLiteral("-select_streams"), QStringLiteral("v:0"), QStringLiteral("-count_frames"),
+                            QStringLiteral("-show_entries"), QStringLiteral("stream=codec_name,width,height,nb_read_frames"),
+                            QStringLiteral("-of"), QStringLiteral("csv=p=0")}),
+             QStringLiteral("h264,160,120,50"));
+    // 50 pictures and 6 fillers at 25 per second: 2.24 s.
+    const double duration = ffprobe(path, {QStringLiteral("-show_entries"), QStringLiteral("format=duration"),
+                                           QStringLiteral("-of"), QStringLiteral("csv=p=0")}).toDouble();
+    QVERIFY2(duration > 2.1 && duration < 2.4, qPrintable(QString::number(duration)));
+    QCOMPARE(storagetest::listed(folder), QStringList{files.first()});
+}
+
+void TestQMediaRealRecord::killedRecordingPlaysAfterRepair()
+{
+    // A child process records and is killed with SIGKILL mid-file.
+    const QString folder = storagetest::freshDir(QStringLiteral("killed"));
+    const pid_t child = ::fork();
+    if (child == 0) {
+        RecorderEnv env;
+        env.savePath = [folder](char out[256]) {
+            std::strncpy(out, folder.toUtf8().constData(), 255);
+            return 0;
+        };
+        env.haveRecordDisk = [] { return true; };
+        qmediarealrecord rec(env);
+        rec.startRecord(info("CAMP017", 25, MEDIA_AUDIO_G711A, 0), {});
+        const auto pics = pictures(100, 25);
+        for (size_t i = 0; i < pics.size(); ++i)
+            push(rec, pics[i], uint64_t(i) * 40);
+        // Until the parent kills it.
+        for (;;)
+            ::pause();
+    }
+    QVERIFY(child > 0);
+    QVERIFY(QTest::qWaitFor([&] {
+        const QStringList f = QDir(folder).entryList({QStringLiteral("*.mkv")});
+        return !f.isEmpty() && QFileInfo(folder + QStringLiteral("/") + f.first()).size() > 20000;
+    }, 30000));
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    QCOMPARE(Record_local_MediaFileRepair(folder.toUtf8().constData()), 0);
+    const QStringList files = QDir(folder).entryList({QStringLiteral("*.mkv")});
+    QCOMPARE(files.size(), 1);
+    const QString path = folder + QStringLiteral("/") + files.first();
+    QCOMPARE(decodeErrors(path), QString());
+    QVERIFY(ffprobe(path, {QStringLiteral("-show_entries"), QStringLiteral("format=duration"), QStringLiteral("-of"),
+                           QStringLiteral("csv=p=0")}).toDouble() > 0.5);
+    std::vector<MEDIA_FILE_S> records;
+    {
+        RecordFilelistLocker lock;
+        varno::recfile::readFilelist(folder.toStdString(), records);
+    }
+    QCOMPARE(int(records.size()), 1);
+    QCOMPARE(records[0].state, uint32_t(MEDIA_FILE_STATE_REPAIRED));
+}
+
+QTEST_GUILESS_MAIN(TestQMediaRealRecord)
+#include "tst_qmediarealrecord.moc"
