@@ -17,6 +17,7 @@
 #include "device/qpropertydial.h"
 #include "live/qvideoonly.h"
 #include "live/realvideo.h"
+#include "common/uithread.h"
 #include "platform/devmgr/sdk_dvrmgr.h"
 #include "platform/onvif/onvif_discovery_sdk.h"
 #include "platform/onvif/onvif_event_sdk.h"
@@ -272,6 +273,7 @@ void Client::makeConnections()
             Qt::DirectConnection);
     connect(m_realVideo, &realvideo::sendDevProperty, this, &Client::recvDevProperty, Qt::DirectConnection);
     connect(m_realVideo, &realvideo::sendDevStateReslut, this, &Client::recvDevStateReslut);
+    connect(m_realVideo, &realvideo::streamStarted, this, &Client::previewResult);
     connect(m_config, &QConfigMgr::sendCapPathToClient, m_realVideo, &realvideo::RecvCapPathFromConfig);
     connect(m_config, &QConfigMgr::sendRecordAlarmType, m_realVideo, &realvideo::recvRecordAlarmType);
     connect(m_realVideo, &realvideo::sendRecordCount, m_config, &QConfigMgr::recvRecordCount);
@@ -939,25 +941,41 @@ void Client::doubleClickedEvent(QTreeWidgetItem *item)
     bool started = false;
     QString name;
     const int ret = ConnectDevice(id, &started, &name);
+    if (started)
+        m_previewRequests.insert(id, name);
     if (!started && ret != kNoPassword) {
         WriteLog(0, "[CLIENT]Double clicked to start preview finished!!!");
         return;
     }
     if (!started)
         return; // no password: the preview ends here
-    const QByteArray id8 = id.toUtf8();
-    if (ret != 0) {
+    // The open goes on without the window waiting for it: its result comes
+    // with previewResult. Only a start that found no window fails here.
+    if (ret != 0)
+        previewResult(id, ret);
+    WriteLog(0, "[CLIENT]Double clicked to start preview finished!!!");
+}
+
+void Client::previewResult(QString devId, int result)
+{
+    auto it = m_previewRequests.find(devId);
+    if (it == m_previewRequests.end())
+        return;
+    const QString name = it.value();
+    m_previewRequests.erase(it);
+    const QByteArray id8 = devId.toUtf8();
+    if (result != 0) {
         WriteLog(2, "%s(%d):Preview device(%s) failed, ret(%d)!!!", "Client::doubleClickedEvent", __LINE__,
-                 id8.constData(), ret);
+                 id8.constData(), result);
         varno::ui::InfoBox(this, tr("PC Client"), tr("Preview (%1) failed !").arg(name));
     } else {
         WriteLog(0, "%s(%d):Preview device(%s) success!!!", "Client::doubleClickedEvent", __LINE__, id8.constData());
     }
-    WriteLog(0, "[CLIENT]Double clicked to start preview finished!!!");
 }
 
 int Client::ConnectDevice(const QString &devId, bool *started, QString *name)
 {
+    VARNO_ASSERT_UI_THREAD();
     if (started)
         *started = false;
     DvrListInfo_s info;
@@ -1018,6 +1036,7 @@ void Client::connectAction()
 
 void Client::connectAllAction()
 {
+    VARNO_ASSERT_UI_THREAD();
     WriteLog(0, "[CLIENT]Request connect all devices!!!");
     const QList<DevTreeEntry> entries = treeEntries();
     for (const DevTreeEntry &e : entries) {

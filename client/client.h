@@ -10,6 +10,7 @@
 #include <QPoint>
 #include <QRect>
 #include <QSize>
+#include <QHash>
 #include <QString>
 
 #include <atomic>
@@ -146,6 +147,8 @@ public slots:
     void recvDevListSlot(QList<DvrListInfo_s> list);
     void recvDevProperty(DeviceInfo_s info);
     void doubleClickedEvent(QTreeWidgetItem *item);
+    // The live page's answer to a double click's open (0 or the failure).
+    void previewResult(QString devId, int result);
     void recvDelDevInfo(QString devId);
     void connectAction();
     void connectAllAction();
@@ -249,6 +252,7 @@ private:
     char m_localIp[32];
     char m_user[32];
     QString m_selectedId;
+    QHash<QString, QString> m_previewRequests; // double-clicked camera -> its name, until the open ends
 
     bool m_soundOn = false;
     bool m_maximized = false;

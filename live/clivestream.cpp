@@ -95,6 +95,22 @@ bool CLiveStream::containsIdr(const uint8_t *data, size_t size) const
     return idr;
 }
 
+// A picture the decoder can start from (H.264 IDR, H.265 IRAP).
+bool CLiveStream::containsKeyPicture(const uint8_t *data, size_t size) const
+{
+    bool key = false;
+    forEachNalHeader(data, size, [&](uint8_t h) {
+        if (m_decoderType == AV_VIDEO_H265) {
+            const int t = (h >> 1) & 0x3f;
+            key = t >= 16 && t <= 21;
+        } else {
+            key = (h & 0x1f) == 5;
+        }
+        return key;
+    });
+    return key;
+}
+
 // A frame the decoder can start from: parameter sets or an IDR picture.
 bool CLiveStream::startsKeyFrame(const uint8_t *data, size_t size) const
 {
@@ -173,6 +189,9 @@ void CLiveStream::SetCurrentFrame(const char *data, int size, int type, int info
 
 void CLiveStream::ClearQueue()
 {
+    // What comes next is another stream: its pictures show from its first
+    // key frame on.
+    m_awaitKey = true;
     std::lock_guard lock(m_queueLock);
     m_queue.clear();
     m_queuedVideo = 0;
@@ -305,12 +324,21 @@ void CLiveStream::StreamDecodeThread()
         }
         if (frame->header.type != 0)
             continue;
+        // Pictures decoded before the stream's first key picture lack their
+        // references (smeared): they are decoded, never shown. Parameter sets
+        // and other frames before it still reach the decoder.
+        if (m_awaitKey.exchange(false))
+            m_keySeen = false;
+        if (!m_keySeen && containsKeyPicture(frame->data(), static_cast<size_t>(size)))
+            m_keySeen = true;
         AV_FRAME_OUT_S out{};
         int r = AV_FrameDecoderStream(m_decoder, frame->data(), size, AV_FRAME_VIDEO, &m_audioParams, 0, &out);
         if (r == AV_ERR_NEED_DATA)
             continue;
         while (r != AV_ERR_FAILED && r != AV_ERR_NEED_DATA && !m_stopping.load()) {
-            if (r == AV_OK && out.y) {
+            if (r == AV_OK && out.y && !m_keySeen) {
+                m_skippedPictures.fetch_add(1);
+            } else if (r == AV_OK && out.y) {
                 keepPicture(out);
                 m_decodedPictures.fetch_add(1);
                 varno::av::setPresentStamp(frame->arrivalUs);
@@ -327,7 +355,13 @@ void CLiveStream::StreamDecodeThread()
     WriteLog(0, "[PREVIEW]Stop win(%d) decode thread!!!", m_winHandle);
 }
 
-int CLiveStream::CapturePicture(const QString &folder, const QString &deviceIdIn, int channel)
+bool CLiveStream::hasPicture() const
+{
+    QMutexLocker lock(&m_pictureLock);
+    return m_lastPicture.out.y != nullptr;
+}
+
+int CLiveStream::CapturePicture(const QString &folder, const QString &deviceIdIn, int channel, int waitMs)
 {
     const QByteArray idText = deviceIdIn.toUtf8();
     WriteLog(0, "[PREVIEW]Request device(%s) snap!!!", idText.constData());
@@ -347,16 +381,13 @@ int CLiveStream::CapturePicture(const QString &folder, const QString &deviceIdIn
         + QString::number(channel) + QStringLiteral(".bmp");
     const QByteArray fileText = fileName.toUtf8();
 
-    // Wait up to 1,000 ms for a picture.
+    // Wait up to waitMs for a picture.
     QElapsedTimer waited;
     waited.start();
     for (;;) {
-        {
-            QMutexLocker lock(&m_pictureLock);
-            if (m_lastPicture.out.y)
-                break;
-        }
-        if (waited.elapsed() >= 1000)
+        if (hasPicture())
+            break;
+        if (waited.elapsed() >= waitMs)
             break;
         QThread::msleep(5);
     }

@@ -68,9 +68,11 @@ public:
     void SetFailCallback(LiveStreamFailCallback callback, void *user);
 
     // Snapshot of the last picture into folder (user-interface thread).
-    // Returns 0, or -1 when no picture came within 1,000 ms or the file
-    // could not be written.
-    int CapturePicture(const QString &folder, const QString &deviceId, int channel);
+    // Returns 0, or -1 when no picture came within waitMs or the file could
+    // not be written.
+    int CapturePicture(const QString &folder, const QString &deviceId, int channel, int waitMs = 1000);
+    // A picture was decoded (a snapshot would find one).
+    bool hasPicture() const;
     static int SaveBitmapFile(int bits, int width, int height, const uint8_t *data,
                               const QString &fileName);
 
@@ -85,6 +87,8 @@ public:
     size_t queuedBytes() const;
     uint64_t droppedFrames() const { return m_dropped.load(); }
     uint64_t decodedPictures() const { return m_decodedPictures.load(); }
+    // Pictures decoded before the stream's first key picture (not shown).
+    uint64_t skippedPictures() const { return m_skippedPictures.load(); }
     bool threadRunning() const { return m_thread.joinable(); }
     QString lastSnapshotFile() const { return m_lastSnapshotFile; }
     // Tests: start the frame counter at a given value (the wrap).
@@ -107,6 +111,7 @@ private:
     void StreamDecodeThread();
     bool startsKeyFrame(const uint8_t *data, size_t size) const;
     bool containsIdr(const uint8_t *data, size_t size) const;
+    bool containsKeyPicture(const uint8_t *data, size_t size) const;
     std::unique_ptr<Frame> takeFrame(int waitMs);
     void keepPicture(const AV_FRAME_OUT_S &out);
     void showPicture(const uint8_t *y, const uint8_t *u, const uint8_t *v, int width, int height);
@@ -143,6 +148,9 @@ private:
     std::atomic<uint64_t> m_dropped{0};
     uint64_t m_droppedThisSpell = 0;
     std::atomic<uint64_t> m_decodedPictures{0};
+    std::atomic<uint64_t> m_skippedPictures{0};
+    std::atomic<bool> m_awaitKey{false}; // set by ClearQueue: a new stream follows
+    bool m_keySeen = false;              // decode thread: a key picture was fed
 
     std::mutex m_callbackLock;
     LiveStreamFailCallback m_failCallback = nullptr;

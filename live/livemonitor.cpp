@@ -1,5 +1,6 @@
 #include "live/livemonitor.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 
@@ -76,6 +77,12 @@ MonitorStep monitorStep(const MonitorInput &in)
         break;
     }
     return out;
+}
+
+int ReopenBackoff::failed()
+{
+    m_delay = m_delay == 0 ? kReopenFirstDelayMs : std::min(m_delay * 2, kReopenLongestDelayMs);
+    return ++m_failures;
 }
 
 } // namespace varno::live

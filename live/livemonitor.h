@@ -21,8 +21,10 @@ enum MonitorState : int32_t {
 
 // A stream that shows no key frame for this long is closed.
 inline constexpr uint32_t kFirstFrameTimeoutMs = 10000;
-// How long one monitor pass keeps trying to reopen a stream.
-inline constexpr uint32_t kReopenBurstMs = 1000;
+// Spacing of the reopen attempts of one stream: the first at once, then
+// this long, doubling up to the longest; a picture starts it again.
+inline constexpr uint32_t kReopenFirstDelayMs = 1000;
+inline constexpr uint32_t kReopenLongestDelayMs = 10000;
 // Pause between two monitor passes.
 inline constexpr int kMonitorCycleMs = 80;
 
@@ -62,7 +64,7 @@ struct MonitorStep
         RestartWait = 1u << 4,   // startTick = now
         CloseTimedOut = 1u << 5, // stop record, close the window
         CloseForReopen = 1u << 6,// close the stream, window reconnecting
-        Reopen = 1u << 7,        // try StartStream for up to kReopenBurstMs
+        Reopen = 1u << 7,        // reopen the stream when its next attempt is due
         TakeCurrent = 1u << 8,   // last = current
     };
     int32_t state = kStateOpened;
@@ -86,5 +88,28 @@ struct MonitorInput
 
 // One step of the state machine (both kinds of stream).
 MonitorStep monitorStep(const MonitorInput &in);
+
+// When the next reopen attempt of one stream may start, and how many
+// attempts in a row failed (the failures are logged once, with their count).
+class ReopenBackoff
+{
+public:
+    bool due(uint32_t now) const { return m_delay == 0 || uint32_t(now - m_lastTry) >= m_delay; }
+    void tried(uint32_t now) { m_lastTry = now; }
+    // An attempt failed: the next one waits longer. Returns the failures in a row.
+    int failed();
+    // An attempt opened the stream: the failures in a row end (the wait
+    // stays until a picture comes).
+    void opened() { m_failures = 0; }
+    // A picture came: the next break starts afresh.
+    void reset() { m_delay = 0; m_failures = 0; }
+    uint32_t delay() const { return m_delay; }
+    int failures() const { return m_failures; }
+
+private:
+    uint32_t m_lastTry = 0;
+    uint32_t m_delay = 0; // 0: the next attempt may start at once
+    int m_failures = 0;
+};
 
 } // namespace varno::live

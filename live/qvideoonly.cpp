@@ -324,10 +324,26 @@ void QVideoOnly::SetVideoPaint(int winHandle, bool on)
 void QVideoOnly::setDevInfo(const DvrListInfo_s &dev)
 {
     const QString id = QString::fromUtf8(dev.dev.devId, qstrnlen(dev.dev.devId, sizeof dev.dev.devId));
-    QMutexLocker lock(&m_recordMutex);
-    m_devices[id].info = dev;
-    if (!m_records.contains(id))
-        m_records.insert(id, std::make_shared<RecordCtl>());
+    {
+        QMutexLocker lock(&m_recordMutex);
+        m_devices[id].info = dev;
+        if (!m_records.contains(id))
+            m_records.insert(id, std::make_shared<RecordCtl>());
+    }
+    // A camera renamed while its window is open: the title follows at once.
+    const QString name = QString::fromUtf8(dev.dev.devName, qstrnlen(dev.dev.devName, sizeof dev.dev.devName));
+    for (int i = 0; i < kWinCount; ++i) {
+        int channel = 0;
+        {
+            QMutexLocker lock(&m_tableMutex);
+            WinState &w = m_table[i];
+            if (!w.used || w.deviceId != id || w.name == name)
+                continue;
+            w.name = name;
+            channel = w.channel;
+        }
+        m_wins[i]->hand()->setTitle(name + QLatin1Char('-') + QString::number(channel + 1));
+    }
 }
 
 void QVideoOnly::freeWin(int index)

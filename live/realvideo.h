@@ -6,23 +6,19 @@
 #include "common/metatypes.h"
 #include "common/onvifrecords.h"
 #include "common/p2pmessage.h"
+#include "live/livecontroller.h"
 #include "live/livemonitor.h"
-#include "platform/p2p/p2p_client_sdk.h"
 
 #include <QHash>
+#include <QDeadlineTimer>
 #include <QSet>
 #include <QList>
 #include <QModelIndex>
-#include <QMutex>
 #include <QString>
 #include <QWidget>
 
-#include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
-#include <mutex>
-#include <thread>
 
 class CLiveStream;
 class QLabel;
@@ -31,23 +27,15 @@ class QTableWidget;
 class QTimer;
 class QVideoOnly;
 
-// The live preview page. It owns every live stream the program has open: it
-// opens a camera's stream by camera ID (P2P library) or over ONVIF and RTSP,
-// gives each stream a window of the grid and a decoder, routes the frames
-// the libraries deliver on their own threads, watches every stream from a
-// monitor thread (first-picture time-out, stalls, reopening), switches a
-// camera between its HD and SD stream, decides which window plays sound,
-// asks for a new password when a camera refuses the stored one, subscribes
-// to the cameras' ONVIF events and shows the alarm table.
+// The live preview page: the window grid, the alarm table with its show and
+// hide buttons and the full-screen tip. Its streams belong to a
+// LiveController (live/livecontroller.h) that the page drives and answers
+// for the grid; the page keeps what needs widgets or the user: the windows,
+// the snapshot, the password prompt of a camera that refuses the stored
+// one, the ONVIF event subscriptions and the alarm table.
 //
-// Threads: the user-interface thread (slots, StartStream), the libraries'
-// threads (frame callbacks, which take the stream table's mutex), the
-// decoders' threads (failure callback) and the monitor thread, which this
-// page owns and joins. Signals to widgets cross threads queued.
-//
-// Locks, in this order when nested: the operation lock (one start, close,
-// switch or reopen at a time), the stream table mutex (stream table and
-// window list; never held across a blocking library call).
+// Threads: the user-interface thread (slots, StartStream); the controller's
+// threads reach the page through queued signals only.
 class realvideo : public QWidget
 {
     Q_OBJECT
@@ -60,9 +48,11 @@ public:
     ~realvideo() override;
 
     // Opens a P2P camera's stream (the record's stream choice at byte 228)
-    // in a free window. 0 on success or when the camera is shown already
-    // (selectIfOpen: its window is selected); else the failing call's result
-    // (negative), -1 when the camera offers no stream.
+    // in a free window. Returns at once: 0 when the open runs (the window
+    // waits for the picture, streamStarted follows) or the camera is shown
+    // already (selectIfOpen: its window is selected); a negative result when
+    // no window is free. The open's own result comes with streamStarted:
+    // 0, or the failing call's result (-1 when the camera offers no stream).
     int StartStream(DeviceInfo_s dev, bool selectIfOpen);
     // The same for an ONVIF camera reached over RTSP.
     int StartStream(DeviceInfo_s dev, OnvifAccessInfo_s access, bool selectIfOpen);
@@ -76,12 +66,6 @@ public:
     // buttons hide and a tip fades out; off: back to the page layout.
     void setFullScreen(bool on);
 
-    // Frame callbacks of the P2P and RTSP libraries (user value: the page).
-    static int StreamCallback(P2P_HANDLE stream, const char *descr, const int32_t *frameInfo, int32_t type,
-                              const char *data, int32_t size, void *user);
-    static int StreamCallback(int32_t stream, const char *descr, const int32_t *frameInfo, int32_t type,
-                              const char *data, int32_t size, void *user);
-
     // --- Observation (any thread unless noted) ---------------------------
     QVideoOnly *videoOnly() const { return m_videoOnly; }
     QTableWidget *alarmTable() const { return m_alarmTable; }
@@ -89,34 +73,22 @@ public:
     QPushButton *showTableButton() const { return m_showBtn; }
     QPushButton *hideTableButton() const { return m_hideBtn; }
     double fadeValue() const { return m_fade; }
-    bool isMuted() const { return m_mute; }
-    QString audioDevice() const;
+    bool isMuted() const { return m_ctl->isMuted(); }
+    QString audioDevice() const { return m_ctl->audioDevice(); }
+    varno::live::LiveController *controller() const { return m_ctl.get(); }
     QString snapshotFolder() const { return m_capPath; }
     int recordAlarmType() const { return m_recordAlarmType; }
-    bool monitorRunning() const { return m_monitor.joinable(); }
-    QStringList streamKeys() const;
+    bool monitorRunning() const { return m_ctl->monitorRunning(); }
+    QStringList streamKeys() const { return m_ctl->streamKeys(); }
     QStringList subscriptions() const;
     // A copy of a stream's record (false when the key has no stream).
-    bool streamInfo(const QString &key, LiveStreamInfo *out) const;
-    bool windowInfo(const QString &key, LiveWinInfo *out) const;
-    // Per stream: video frames counted since the first key frame, pictures
-    // decoded, pictures handed to the window's surface, and whether its
-    // sound is on. -1 / false when the key has no stream.
-    struct StreamStats
-    {
-        int frameCounter = -1;
-        int64_t decodedPictures = -1;
-        int64_t presentedPictures = -1;
-        bool soundOn = false;
-        bool paused = false;
-        int32_t winHandle = 0;
-        int pictureWidth = 0;  // source size of the picture the surface shows last
-        int pictureHeight = 0;
-    };
-    StreamStats streamStats(const QString &key) const;
+    bool streamInfo(const QString &key, LiveStreamInfo *out) const { return m_ctl->streamInfo(key, out); }
+    bool windowInfo(const QString &key, LiveWinInfo *out) const { return m_ctl->windowInfo(key, out); }
+    using StreamStats = varno::live::StreamStats;
+    StreamStats streamStats(const QString &key) const { return m_ctl->streamStats(key); }
     // The decoder of a stream, for tests that look inside; valid only while
     // the stream stays open and only on the user-interface thread.
-    CLiveStream *liveStreamOf(const QString &key) const;
+    CLiveStream *liveStreamOf(const QString &key) const { return m_ctl->liveStreamOf(key); }
 
 signals:
     void sendUpdate();
@@ -127,6 +99,8 @@ signals:
     void sendCloseVideoToVOnly(QString key);
     void sendAlarmInfor(EVENT_alarm_info info);
     void sendStopRecord(QString key);
+    // The end of an open StartStream began (see there).
+    void streamStarted(QString key, int result);
 
 public slots:
     void btnCount4Clicked();
@@ -156,31 +130,13 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
 
 private:
-    enum class StartMode { Ui, Reopen };
+    class Windows;
 
-    int startP2p(DeviceInfo_s dev, bool selectIfOpen, StartMode mode);
-    int startOnvif(DeviceInfo_s dev, OnvifAccessInfo_s access, bool selectIfOpen, StartMode mode);
-    // Window part of a start: 0 continue as a new stream (*win set), 1
-    // continue as a switch, 2 done (selected), negative: failure.
-    int takeWindow(const DeviceInfo_s &dev, bool selectIfOpen, StartMode mode, int *winIndex, int32_t *winHandle);
-    void giveWindowBack(bool switching, int winIndex);
-    void finishNewWindow(const QString &key, int winIndex);
-    void closeStreamRecord(LiveStreamInfo &rec);
     void RestartStream(const QString &key);
-    void applyMute();
+    void onStreamStarted(const QString &key, int result);
+    void captureWhenReady(const QString &key, int channel, int winHandle, QDeadlineTimer deadline);
     void layoutPage();
-    int frameArrived(const QString &key, bool p2p, int streamIndex, int type, const char *data, int size,
-                     int info0, int info1);
 
-    void monitorLoop();
-    void updateP2pWin(const QString &key, int current, int &last, const LiveStreamInfo &rec);
-    void updateOnvifWin(const QString &key, int current, int &last, const LiveStreamInfo &rec);
-    void applyStep(const QString &key, int current, int &last, const LiveStreamInfo &rec,
-                   const varno::live::MonitorStep &step);
-    void reopen(const QString &key, const LiveStreamInfo &rec);
-    bool winUsed(const QString &key) const;
-
-    static int onDecoderFailure(int code, CLiveStream *stream, void *user);
     static int onAlarm(const EVENT_alarm_info *info, void *user);
 
     QVideoOnly *m_videoOnly = nullptr;
@@ -193,23 +149,12 @@ private:
     bool m_fullScreen = false;
     bool m_tableShown = false;
 
-    std::atomic<bool> m_mute{false};
-    QString m_audioDevice;            // guarded by m_mutex
     QString m_capPath;
     int m_recordAlarmType = 0;
     QHash<QString, QString> m_subscriptions; // device ID -> event service address
-    // The camera record of each stream key's last start (password restart).
-    QHash<QString, DeviceInfo_s> m_lastDevice; // guarded by m_mutex
-    QSet<QString> m_askingPassword;            // cameras whose password prompt is open (UI thread)
+    QSet<QString> m_askingPassword;          // cameras whose password prompt is open
+    QSet<QString> m_restarting;              // cameras started again with a new password
 
-    std::shared_ptr<varno::live::MonitorClock> m_clock;
-    std::atomic<bool> m_stop{false};
-    std::thread m_monitor;
-    std::mutex m_sleepMutex;
-    std::condition_variable m_sleep;
-
-    std::recursive_mutex m_opMutex;   // one start / close / switch / reopen at a time
-    mutable QMutex m_mutex;           // stream table and window list
-    QHash<QString, LiveStreamInfo> m_streams;
-    QList<LiveWinInfo> m_winList;
+    std::unique_ptr<Windows> m_windows;
+    std::unique_ptr<varno::live::LiveController> m_ctl;
 };

@@ -69,6 +69,7 @@ private slots:
     void firstKeyFrameStartsPlaying();
     void stallOnlyReopensWhenWanted();
     void reopeningWaitsForAnOnlineCamera();
+    void reopenAttemptsBackOff();
     void steadyClockMoves();
 };
 
@@ -203,6 +204,36 @@ void TestLiveMonitor::reopeningWaitsForAnOnlineCamera()
     QVERIFY(s.has(MonitorStep::Reopen));
     // The state moves on only when StartStream succeeds (it resets to 0).
     QCOMPARE(w.state, int(kStateReopening));
+}
+
+// At once, then 1 s, 2 s, 4 s, 8 s and 10 s from then on between attempts,
+// right across the wrap of the tick count; an open keeps the wait, a
+// picture starts afresh.
+void TestLiveMonitor::reopenAttemptsBackOff()
+{
+    ReopenBackoff b;
+    uint32_t now = 0xFFFFF000u;
+    QVERIFY(b.due(now));
+    const uint32_t waits[] = {1000, 2000, 4000, 8000, 10000, 10000};
+    for (uint32_t wait : waits) {
+        b.tried(now);
+        b.failed();
+        QCOMPARE(b.delay(), wait);
+        QVERIFY(!b.due(now + wait - 1));
+        QVERIFY(b.due(now + wait));
+        now += wait;
+    }
+    QCOMPARE(b.failures(), 6);
+    b.tried(now);
+    b.opened();
+    QCOMPARE(b.failures(), 0);
+    QCOMPARE(b.delay(), 10000u);
+    QVERIFY(!b.due(now + 1));
+    b.reset();
+    QVERIFY(b.due(now + 1));
+    b.tried(now);
+    QCOMPARE(b.failed(), 1);
+    QCOMPARE(b.delay(), kReopenFirstDelayMs);
 }
 
 void TestLiveMonitor::steadyClockMoves()

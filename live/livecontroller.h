@@ -1,0 +1,249 @@
+#pragma once
+
+#include "common/devicerecords.h"
+#include "common/liverecords.h"
+#include "common/metatypes.h"
+#include "common/onvifrecords.h"
+#include "common/p2pmessage.h"
+#include "live/livemonitor.h"
+#include "platform/p2p/p2p_client_sdk.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QMutex>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+class CLiveStream;
+
+namespace varno::live {
+
+// What the stream controller asks of the window grid. The live page answers
+// with its grid of video windows; tests answer without widgets.
+class LiveWindows
+{
+public:
+    virtual ~LiveWindows() = default;
+
+    // User-interface thread.
+    // A free window for the camera: its native handle (>= 0, *index set), or
+    // a negative result when none is free.
+    virtual int takeWindow(const QString &key, const QString &name, int *index) = 0;
+    // The window shows the camera (title, buttons) and waits for its picture.
+    virtual void showConnecting(const QString &key, int index, int32_t winHandle) = 0;
+    virtual void selectWindow(int32_t winHandle) = 0;
+    // The camera's window goes back to the grid (its open failed).
+    virtual void freeWindow(const QString &key) = 0;
+
+    // Any thread.
+    // On: the window paints its waiting look; off: the pictures show.
+    virtual void setWaitingLook(int32_t winHandle, bool on) = 0;
+    // A frame of a P2P stream for the camera's recording (library thread).
+    virtual void feedRecorder(const QString &key, const char *data, int size, int type, uint64_t timeStampMs) = 0;
+};
+
+// Per stream: video frames counted since the first key frame, pictures
+// decoded, pictures handed to the window's surface, and whether its sound is
+// on. -1 / false when the key has no stream.
+struct StreamStats
+{
+    int frameCounter = -1;
+    int64_t decodedPictures = -1;
+    int64_t presentedPictures = -1;
+    bool soundOn = false;
+    bool paused = false;
+    int32_t winHandle = 0;
+    int pictureWidth = 0; // source size of the picture the surface shows last
+    int pictureHeight = 0;
+};
+
+// The live streams without their widgets: the stream table, the opening of
+// P2P and ONVIF / RTSP streams, the routing of the libraries' frames to the
+// windows' decoders, the monitor thread (first-picture time-out, stall,
+// reopening with back-off), HD / SD switches and which stream plays sound.
+//
+// Opening never waits on the user-interface thread: StartStream takes a
+// window, shows it waiting and hands the network part (session, stream
+// descriptions, stream address, RTSP session) to the opener threads; the
+// result comes back as streamStarted. Closing the window, switching pages or
+// destroying the controller while an open runs are safe: an open whose
+// stream was closed meanwhile closes what it opened and reports nothing.
+//
+// Threads: the user-interface thread (every non-const public function not
+// marked otherwise; asserted in debug builds), the opener threads and the
+// monitor thread (owned, stopped by a flag and joined), the libraries'
+// threads (frame callbacks) and the decoders' threads (failure callback).
+// The table mutex guards the stream table and the window list; it is never
+// held across a library call that may wait. Decoders are deleted on the
+// user-interface thread only (or by the opener that made one the table never
+// saw), so the snapshot's pointer stays valid while it runs there.
+class LiveController final : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(LiveController)
+
+public:
+    // Number of streams opened at the same time.
+    static constexpr int kOpenerThreads = 4;
+
+    // windows: the grid (outlives the controller); clock: the monitor's
+    // clock, nullptr for the monotonic one.
+    explicit LiveController(LiveWindows *windows, std::shared_ptr<MonitorClock> clock = nullptr,
+                            QObject *parent = nullptr);
+    ~LiveController() override;
+
+    // Opens a P2P camera's stream (the record's stream choice) in a free
+    // window, or an ONVIF camera's over RTSP. Returns at once: 0 when the
+    // open runs (streamStarted follows) or the camera is shown already
+    // (selectIfOpen: its window is selected); a negative result when no
+    // window is free.
+    int StartStream(const DeviceInfo_s &dev, bool selectIfOpen);
+    int StartStream(const DeviceInfo_s &dev, const OnvifAccessInfo_s &access, bool selectIfOpen);
+
+    // Closes the camera's stream and forgets its window.
+    void closeStream(const QString &key);
+    // HD / SD: the stream is closed and opened again with the other choice.
+    void changeStream(const QString &key, int type);
+    void setPaused(bool pause);
+    void setMute(bool mute);
+    void setAudioDevice(const QString &key);
+    // Online state of a camera shown in a window: may its stream be reopened.
+    void setOnline(const QString &key, bool online);
+    // Camera notice 87: the camera announced an interruption (any thread).
+    void streamInterrupted(const QString &key);
+    // The camera's display name changed: its window and the record a reopen
+    // uses take the new one.
+    void renameCamera(const QString &key, const QString &name);
+    // The camera record of the key's last start (false when none).
+    bool lastDevice(const QString &key, DeviceInfo_s *out) const;
+    // The decoder drawing into winHandle for key; valid until control
+    // returns to the event loop (user-interface thread only).
+    CLiveStream *decoderOf(const QString &key, int32_t winHandle) const;
+
+    // Frame callbacks of the P2P and RTSP libraries (user value: the controller).
+    static int StreamCallback(P2P_HANDLE stream, const char *descr, const int32_t *frameInfo, int32_t type,
+                              const char *data, int32_t size, void *user);
+    static int StreamCallback(int32_t stream, const char *descr, const int32_t *frameInfo, int32_t type,
+                              const char *data, int32_t size, void *user);
+
+    // --- Observation (any thread) ----------------------------------------
+    bool isMuted() const { return m_mute.load(); }
+    QString audioDevice() const;
+    bool monitorRunning() const { return m_monitor.joinable(); }
+    QStringList streamKeys() const;
+    bool streamInfo(const QString &key, LiveStreamInfo *out) const;
+    bool windowInfo(const QString &key, LiveWinInfo *out) const;
+    bool windowUsed(const QString &key) const;
+    // An open, switch or reopen of the key runs on an opener thread.
+    bool isOpening(const QString &key) const;
+    // Reopen attempts that failed in a row, and the wait before the next.
+    int reopenFailures(const QString &key) const;
+    uint32_t reopenDelay(const QString &key) const;
+    // How often the camera's stream address was asked for (ONVIF).
+    int streamUriRequests(const QString &key) const;
+    CLiveStream *liveStreamOf(const QString &key) const;
+    StreamStats streamStats(const QString &key) const;
+
+    // Failure report of a decoder (any thread): -1539, its display failed.
+    void decoderFailed(int code, CLiveStream *stream);
+
+signals:
+    // The end of an open that StartStream began: 0, or the failing call's
+    // result (-1: the camera offers no stream). Emitted on the user-interface
+    // thread; not for an open whose window was closed meanwhile, nor for
+    // reopens.
+    void streamStarted(QString key, int result);
+    // The stream must close with its window (first-picture time-out, display
+    // failure); emitted on any thread.
+    void closeWindow(QString key);
+    void stopRecord(QString key);
+    // A new camera record to store (the stream choice of a switch).
+    void devicePropertyChanged(DeviceInfo_s dev);
+
+private:
+    enum class Job { New, Switch, Reopen };
+    // What the controller keeps beside each stream record.
+    struct Track
+    {
+        uint64_t gen = 0;          // a new value whenever the record is replaced or closed
+        bool opening = false;      // an open, switch or reopen job runs
+        ReopenBackoff backoff;
+        int lastFailure = 0;       // result of the last failed reopen
+        QByteArray uri;            // ONVIF: the stream address last given ...
+        QByteArray uriAskedWith;   // ... for this service address, profile, channel and password
+        bool uriAskedInRun = false;// asked again since the reopens began failing
+        int uriRequests = 0;
+    };
+    struct OpenRequest
+    {
+        Job job = Job::New;
+        QString key;
+        uint64_t gen = 0;
+        DeviceInfo_s dev{};
+        OnvifAccessInfo_s access{};
+        bool onvif = false;
+        int32_t winHandle = 0;
+        bool quiet = false;        // a repeated reopen failure: its lines were written once
+    };
+
+    int startCommon(const DeviceInfo_s &dev, const OnvifAccessInfo_s *access, bool selectIfOpen);
+    void submit(std::function<void()> job);
+    void openerLoop();
+    void openP2p(const OpenRequest &req);
+    void openOnvif(const OpenRequest &req);
+    // Opener thread: the open ended without a stream.
+    void openFailed(const OpenRequest &req, int result);
+    // User-interface thread: a failed new stream leaves the table.
+    void dropFailedStream(const QString &key, uint64_t gen, int result);
+    bool current(const QString &key, uint64_t gen) const; // table mutex held
+    bool waitOrStop(int ms);
+    bool pausedNow() const;
+    CLiveStream *newDecoder(int32_t winHandle, int decoderType, const int audio[4]);
+
+    void closeStreamRecord(LiveStreamInfo &rec);
+    void applyMute(); // table mutex held
+    int frameArrived(const QString &key, bool p2p, int streamIndex, int type, const char *data, int size,
+                     int info0, int info1);
+    static int onDecoderFailure(int code, CLiveStream *stream, void *user);
+    void finishOpened(const OpenRequest &req);
+    void reportStarted(const QString &key, uint64_t gen, int result);
+
+    void monitorLoop();
+    void monitorPass(QHash<QString, int> &last);
+    void applyStep(const QString &key, int current, int &last, const LiveStreamInfo &rec, const MonitorStep &step);
+    void scheduleReopen(const QString &key, const LiveStreamInfo &rec);
+
+    LiveWindows *m_windows;
+    std::shared_ptr<MonitorClock> m_clock;
+    std::atomic<bool> m_stop{false};
+    std::atomic<bool> m_mute{false};
+
+    std::thread m_monitor;
+    std::vector<std::thread> m_openers;
+    std::mutex m_jobMutex; // job queue and the threads' sleep
+    std::condition_variable m_jobSignal;
+    std::deque<std::function<void()>> m_jobs;
+
+    mutable QMutex m_mutex; // everything below
+    QHash<QString, LiveStreamInfo> m_streams;
+    QList<LiveWinInfo> m_winList;
+    QHash<QString, Track> m_tracks; // beside each stream record
+    QHash<QString, DeviceInfo_s> m_lastDevice;
+    QString m_audioDevice;
+    bool m_paused = false; // every window paused (the live page is not shown)
+    uint64_t m_nextGen = 1;
+};
+
+} // namespace varno::live
