@@ -331,6 +331,7 @@ int LiveController::startCommon(const DeviceInfo_s &dev, const OnvifAccessInfo_s
         Track t;
         t.gen = m_nextGen++;
         t.opening = true;
+        t.audioBefore = m_audioDevice;
         m_tracks.insert(key, t);
         req.gen = t.gen;
         m_lastDevice.insert(key, dev);
@@ -671,14 +672,17 @@ void LiveController::dropFailedStream(const QString &key, uint64_t gen, int resu
         if (!current(key, gen))
             return;
         rec = m_streams.take(key);
-        m_tracks.remove(key);
+        const QString audioBefore = m_tracks.take(key).audioBefore;
         for (int i = 0; i < m_winList.size(); ++i)
             if (fieldString(m_winList[i].deviceId) == key) {
                 m_winList.removeAt(i);
                 break;
             }
-        if (m_audioDevice == key)
-            m_audioDevice.clear();
+        // The window took the sound when it was shown: it goes back.
+        if (m_audioDevice == key) {
+            m_audioDevice = m_streams.contains(audioBefore) ? audioBefore : QString();
+            applyMute();
+        }
     }
     closeStreamRecord(rec);
     delete rec.liveStream; // out of the table: no callback reaches it

@@ -185,6 +185,7 @@ private:
         QByteArray uriAskedWith;   // ... for this service address, profile, channel and password
         bool uriAskedInRun = false;// asked again since the reopens began failing
         int uriRequests = 0;
+        QString audioBefore;       // the sound's window before this one was shown waiting
     };
     struct OpenRequest
     {

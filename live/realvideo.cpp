@@ -326,17 +326,20 @@ QStringList realvideo::subscriptions() const
 
 int realvideo::StartStream(DeviceInfo_s dev, bool selectIfOpen)
 {
+    m_restarting.remove(fieldString(dev.devId));
     return m_ctl->StartStream(dev, selectIfOpen);
 }
 
 int realvideo::StartStream(DeviceInfo_s dev, OnvifAccessInfo_s access, bool selectIfOpen)
 {
+    m_restarting.remove(fieldString(dev.devId));
     return m_ctl->StartStream(dev, access, selectIfOpen);
 }
 
 void realvideo::CloseVideoWinFromVOnly(QString key)
 {
     VARNO_ASSERT_UI_THREAD();
+    m_restarting.remove(key);
     const bool had = m_ctl->streamInfo(key, nullptr);
     m_ctl->closeStream(key);
     if (had)
@@ -511,7 +514,7 @@ void realvideo::RestartStream(const QString &key)
     // The open's result comes later (onStreamStarted); a page without a
     // free window answers at once.
     m_restarting.insert(key);
-    const int ret = StartStream(dev, false);
+    const int ret = m_ctl->StartStream(dev, false);
     if (ret != 0) {
         m_restarting.remove(key);
         WriteLog(2, "%s(%d):Start device(%s) stream failed, ret(%d)!!!", "realvideo::RestartStream", __LINE__,
