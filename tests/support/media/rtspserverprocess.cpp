@@ -20,6 +20,12 @@ bool RtspServerProcess::start(const QStringList &arguments)
     for (int attempt = 0; attempt < 3; ++attempt) {
         m_port = freeLoopbackPort();
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        // GStreamer's plugin registry is a cache: one for the whole build
+        // spares every test home a scan of all plugins (seconds each).
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        if (!env.contains(QStringLiteral("GST_REGISTRY")))
+            env.insert(QStringLiteral("GST_REGISTRY"), buildDir() + QStringLiteral("/gst-registry.bin"));
+        m_process.setProcessEnvironment(env);
         m_process.start(program, QStringList{QStringLiteral("--port"), QString::number(m_port)} + arguments);
         if (!m_process.waitForStarted(5000))
             return false;

@@ -134,6 +134,25 @@ void RtspTestServer::feed(void *videoSrc, void *audioSrc)
 {
     auto *vsrc = static_cast<GstAppSrc *>(videoSrc);
     auto *asrc = static_cast<GstAppSrc *>(audioSrc);
+    // The sources stamp buffers with the pipeline clock (do-timestamp), which
+    // they have only once PLAYING. Buffers pushed earlier get stamps the sinks
+    // may wait on for ever, and under load the first client sometimes got no
+    // video at all. The media goes to PLAYING while it prepares (a live
+    // pipeline cannot preroll), so wait for that.
+    auto playing = [](GstAppSrc *src) {
+        if (!src)
+            return true;
+        GstState state = GST_STATE_NULL;
+        if (gst_element_get_state(GST_ELEMENT(src), &state, nullptr, 0) == GST_STATE_CHANGE_FAILURE
+            || state != GST_STATE_PLAYING)
+            return false;
+        GstClock *clock = gst_element_get_clock(GST_ELEMENT(src));
+        if (clock)
+            gst_object_unref(clock);
+        return clock != nullptr;
+    };
+    while (!m_stop.load() && !(playing(vsrc) && playing(asrc)))
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     const int fps = std::max(1, m_options.video.fps);
     const int64_t frameUs = 1000000 / fps;
     const int64_t start = steadyUs();
@@ -149,11 +168,13 @@ void RtspTestServer::feed(void *videoSrc, void *audioSrc)
                     alaw[k] = linearToAlaw(static_cast<int16_t>(6000 * std::sin(2 * M_PI * 440 * t)));
                 }
                 ++audioIndex;
+                nextAudio += 40000;
+                if (!playing(asrc))
+                    continue; // dropped, as a camera drops what no one takes
                 GstBuffer *b = gst_buffer_new_memdup(alaw.data(), alaw.size());
                 GST_BUFFER_DURATION(b) = 40 * GST_MSECOND;
                 if (gst_app_src_push_buffer(asrc, b) != GST_FLOW_OK)
                     goto done;
-                nextAudio += 40000;
                 continue;
             }
             const int64_t wait = due - steadyUs();
@@ -163,7 +184,7 @@ void RtspTestServer::feed(void *videoSrc, void *audioSrc)
         }
         if (m_stop.load())
             break;
-        {
+        if (playing(vsrc)) {
             const size_t k = i % m_frames.size();
             const auto &f = m_frames[k];
             GstBuffer *b = gst_buffer_new_memdup(f.data.data(), f.data.size());
