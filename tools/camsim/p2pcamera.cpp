@@ -151,6 +151,7 @@ bool P2pCamera::connectRelay(QString *error)
                          .arg(QString::fromUtf8(mosquitto_strerror(rc)));
         return false;
     }
+    m_leaving.store(false);
     mosquitto_loop_start(m_mosq);
     m_loop = true;
     const int64_t end = monotonicMs() + 5000;
@@ -171,9 +172,10 @@ void P2pCamera::disconnectRelay()
     const std::string cam = m_config.p2pId.toStdString();
     const auto ident = identityBody();
     const auto offline = encode(Kind::Presence, cam, 0, 0, 0, 0, ident.data(), ident.size());
-    int mid = 0;
-    mosquitto_publish(m_mosq, &mid, cameraPresence(cam).c_str(), int(offline.size()), offline.data(), 1, true);
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    // From here on the camera answers nothing: a presence probe answered
+    // after the offline announcement would tell the client it is back.
+    m_leaving.store(true);
+    publishConfirmed(cameraPresence(cam), offline, true, 2000);
     mosquitto_disconnect(m_mosq);
     mosquitto_loop_stop(m_mosq, false);
     m_loop = false;
@@ -220,6 +222,8 @@ void P2pCamera::announce()
 void P2pCamera::onMessage(mosquitto *, void *obj, const mosquitto_message *msg)
 {
     auto *self = static_cast<P2pCamera *>(obj);
+    if (self->m_leaving.load())
+        return;
     Envelope env;
     if (!msg || decode(msg->payload, msg->payloadlen > 0 ? size_t(msg->payloadlen) : 0, env)
                     != DecodeError::Ok)
@@ -829,7 +833,7 @@ void P2pCamera::pumpLoop()
 void P2pCamera::pumpOnce()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (!m_online.load())
+    if (!m_online.load() || m_leaving.load())
         return;
     const int64_t nowUs = monotonicUs();
     const int64_t nowMs = nowUs / 1000;

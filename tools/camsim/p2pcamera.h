@@ -155,6 +155,7 @@ private:
     mosquitto *m_mosq = nullptr;
     bool m_loop = false;
     std::atomic<bool> m_online{false};
+    std::atomic<bool> m_leaving{false}; // offline announced, the disconnect follows
 
     mutable std::mutex m_mutex;
     std::condition_variable m_cv;
