@@ -14,7 +14,7 @@
 //        bench_livegrid --show <count> [seconds] [screenshot.png]
 //              shows the wall with moving test pictures (for a look under
 //              Xvfb); with a file name it saves the grid there and ends.
-#include "common/ui/videosurface.h"
+#include "live/videosurface.h"
 #include "live/qmultivideo.h"
 #include "live/qvideohand.h"
 #include "live/qvideoonly.h"

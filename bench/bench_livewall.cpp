@@ -37,7 +37,7 @@
 #include "common/onvifrecords.h"
 #include "common/p2phandle.h"
 #include "common/textfield.h"
-#include "common/ui/videosurface.h"
+#include "live/videosurface.h"
 #include "live/clivestream.h"
 #include "live/qmultivideo.h"
 #include "live/qvideoonly.h"
@@ -287,7 +287,7 @@ struct Probe
 {
     bool measuring = false;
     std::vector<double> latencyMs;
-    std::map<const ui::VideoSurface *, int64_t> firstPaintUs;
+    std::map<const live::VideoSurface *, int64_t> firstPaintUs;
 };
 
 Probe g_probe;
@@ -339,7 +339,7 @@ struct Wall
 {
     std::vector<std::function<uint64_t()>> decoded; // pictures decoded so far
     std::vector<std::function<uint64_t()>> dropped; // frames the decoder's queue dropped
-    std::vector<ui::VideoSurface *> surfaces;       // the windows' surfaces (display cases)
+    std::vector<live::VideoSurface *> surfaces;       // the windows' surfaces (display cases)
 };
 
 // Opens `windows` cameras (stream index `stream`): into decoders only
@@ -423,7 +423,7 @@ CaseResult runCase(World &w, const QString &name, int windows, int stream, Mode 
             for (const auto &d : wall.decoded)
                 if (d() == 0)
                     return false;
-            for (const ui::VideoSurface *v : wall.surfaces)
+            for (const live::VideoSurface *v : wall.surfaces)
                 if (v->newPicturesPainted() == 0)
                     return false;
             return true;
@@ -444,7 +444,7 @@ CaseResult runCase(World &w, const QString &name, int windows, int stream, Mode 
             decoded0.push_back(wall.decoded[i]());
             dropped0 += wall.dropped[i]();
         }
-        for (const ui::VideoSurface *v : wall.surfaces)
+        for (const live::VideoSurface *v : wall.surfaces)
             shown0.push_back(v->newPicturesPainted());
         g_probe.latencyMs.clear();
         g_probe.measuring = true;
@@ -512,7 +512,7 @@ double firstPictureMs(World &w, int camera, QString *problem)
     const int64_t t0 = av::steadyMicros();
     int index = -1;
     const int32_t window = grid.GetVideoWidget(&index, deviceId(camera), QStringLiteral("Cam"), 0);
-    ui::VideoSurface *surface = grid.videoWin(index)->play()->surface();
+    live::VideoSurface *surface = grid.videoWin(index)->play()->surface();
     Stream s;
     s.id = p2pId(camera).toStdString();
     s.index = 0;
@@ -552,7 +552,7 @@ double pageFirstPictureMs(realvideo &page, const DeviceInfo_s &dev, const OnvifA
     if (ret < 0 || !page.windowInfo(key, &win)) {
         *problem = QStringLiteral("%1: StartStream failed (%2)").arg(key).arg(ret);
     } else {
-        ui::VideoSurface *surface = page.videoOnly()->videoWin(win.winIndex)->play()->surface();
+        live::VideoSurface *surface = page.videoOnly()->videoWin(win.winIndex)->play()->surface();
         if (runUntil([&] { return g_probe.firstPaintUs.count(surface) > 0; }, 20000))
             ms = double(g_probe.firstPaintUs[surface] - t0) / 1000.0;
         else
@@ -711,7 +711,7 @@ int runChild(const Options &o, int argc, char **argv)
         return 1;
     }
     setP2pHandle(w.handle);
-    ui::VideoSurface::setPaintProbe([](const ui::VideoSurface *s, int64_t arrivalUs, int64_t paintUs) {
+    live::VideoSurface::setPaintProbe([](const live::VideoSurface *s, int64_t arrivalUs, int64_t paintUs) {
         g_probe.firstPaintUs.emplace(s, paintUs);
         if (g_probe.measuring && arrivalUs > 0)
             g_probe.latencyMs.push_back(double(paintUs - arrivalUs) / 1000.0);
@@ -781,7 +781,7 @@ int runChild(const Options &o, int argc, char **argv)
         }
     }
     std::fflush(stdout);
-    ui::VideoSurface::setPaintProbe(nullptr);
+    live::VideoSurface::setPaintProbe(nullptr);
     setP2pHandle(0);
     P2P_Client_SDK_UnRegister(w.handle);
     P2P_Client_SDK_UnInit(w.handle);

@@ -6,7 +6,7 @@
 //  3. RTSP: time to first frame and the delay from the server's push to the
 //     library's callback.
 // Usage: bench_media [seconds of video, default 20]
-#include "common/ui/videosurface.h"
+#include "live/videosurface.h"
 #include "live/clivestream.h"
 #include "platform/av/av_decoder.h"
 #include "platform/av/yuvrgb.h"
@@ -140,7 +140,7 @@ double decodeOnlyCpu(const std::vector<std::vector<uint8_t>> &frames)
 // the decoder takes them (never more than 10 queued, so nothing is dropped).
 double liveCpu(const std::vector<std::vector<uint8_t>> &frames, QSize window, uint64_t *pictures, int *painted)
 {
-    varno::ui::VideoSurface w;
+    varno::live::VideoSurface w;
     w.resize(window);
     w.setPainting(false);
     w.show();

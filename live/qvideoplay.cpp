@@ -1,6 +1,6 @@
 #include "live/qvideoplay.h"
 
-#include "common/ui/videosurface.h"
+#include "live/videosurface.h"
 
 #include <QEvent>
 #include <QLabel>
@@ -16,7 +16,7 @@ QVideoPlay::QVideoPlay(QWidget *parent)
     : QWidget(parent)
 {
     setAttribute(Qt::WA_OpaquePaintEvent);
-    m_surface = new varno::ui::VideoSurface(this);
+    m_surface = new varno::live::VideoSurface(this);
     m_surface->setIdleColor(kIdleColor);
     m_label = new QLabel(this);
     m_label->setObjectName(QStringLiteral("videoLabel"));

@@ -6,7 +6,7 @@
 
 class QLabel;
 
-namespace varno::ui {
+namespace varno::live {
 class VideoSurface;
 }
 
@@ -34,7 +34,7 @@ public:
     // Text shown on the idle background while the window waits for video.
     void setWaitingText(const QString &text);
 
-    varno::ui::VideoSurface *surface() const { return m_surface; }
+    varno::live::VideoSurface *surface() const { return m_surface; }
     QLabel *label() const { return m_label; }
 
 protected:
@@ -46,7 +46,7 @@ private:
     void placeLabel();
     void retranslate();
 
-    varno::ui::VideoSurface *m_surface = nullptr;
+    varno::live::VideoSurface *m_surface = nullptr;
     QLabel *m_label = nullptr;
     bool m_labelShown = true;
 };

@@ -2,7 +2,7 @@
 // odd-sized windows, pictures that change size, a window that goes away.
 #include "live/cddrawdisplay.h"
 
-#include "common/ui/videosurface.h"
+#include "live/videosurface.h"
 #include "platform/av/videosink.h"
 #include "platform/av/yuvrgb.h"
 #include "tests/support/media/testmedia.h"
@@ -30,7 +30,7 @@ private slots:
         CDDrawDisplay d;
         QCOMPARE(d.InitDDraw(0, 320, 240), 1);
         QCOMPARE(d.InitDDraw(987654321, 320, 240), 1);
-        ui::VideoSurface w;
+        live::VideoSurface w;
         QCOMPARE(d.InitDDraw(w.nativeHandle(), 0, 240), 1);
         QCOMPARE(d.InitDDraw(w.nativeHandle(), 320, 240), 0);
         QVERIFY(d.isReady());
@@ -44,7 +44,7 @@ private slots:
 
     void hiddenOrZeroSizeWindowDrawsNothingAndReportsZero()
     {
-        ui::VideoSurface w;
+        live::VideoSurface w;
         w.resize(160, 120);
         CDDrawDisplay d;
         QCOMPARE(d.InitDDraw(w.nativeHandle(), 64, 48), 0);
@@ -68,7 +68,7 @@ private slots:
 
     void resizedWindowAndPictureOfAnotherSize()
     {
-        ui::VideoSurface w;
+        live::VideoSurface w;
         w.resize(320, 180);
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
@@ -94,7 +94,7 @@ private slots:
 
     void oddSizesUseRoundedDownChroma()
     {
-        ui::VideoSurface w;
+        live::VideoSurface w;
         w.resize(65, 33);
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
@@ -116,7 +116,7 @@ private slots:
 
     void windowThatGoesAwayFails()
     {
-        auto *w = new ui::VideoSurface;
+        auto *w = new live::VideoSurface;
         w->resize(40, 30);
         w->show();
         QVERIFY(QTest::qWaitForWindowExposed(w));

@@ -2,7 +2,7 @@
 // live decoder onto a video window, and a snapshot of it.
 #include "live/clivestream.h"
 
-#include "common/ui/videosurface.h"
+#include "live/videosurface.h"
 #include "platform/rtsp/rtsp_client.h"
 #include "tests/support/media/rtspserverprocess.h"
 #include "tests/support/media/testmedia.h"
@@ -43,7 +43,7 @@ private slots:
         QCOMPARE(RTSP_Stream_SDKInit(), 0);
         QCOMPARE(RTSP_SetSteamTimeouts(10000, 20000), 0); // a loaded machine can starve the server for seconds
 
-        ui::VideoSurface window;
+        live::VideoSurface window;
         window.resize(320, 180);
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));

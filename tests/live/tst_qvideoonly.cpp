@@ -5,7 +5,7 @@
 
 #include "common/textfield.h"
 #include "common/ui/promptscript.h"
-#include "common/ui/videosurface.h"
+#include "live/videosurface.h"
 #include "live/qmultivideo.h"
 #include "live/qtipwidget.h"
 #include "live/qvideohand.h"

@@ -9,7 +9,7 @@
 #include "common/p2precords.h"
 #include "common/textfield.h"
 #include "common/ui/promptscript.h"
-#include "common/ui/videosurface.h"
+#include "live/videosurface.h"
 #include "live/clivestream.h"
 #include "live/qmultivideo.h"
 #include "live/qvideohand.h"

@@ -1,4 +1,4 @@
-#include "common/ui/videosurface.h"
+#include "live/videosurface.h"
 
 #include "platform/av/videosink.h"
 
@@ -6,7 +6,7 @@
 #include <QPainter>
 #include <QResizeEvent>
 
-namespace varno::ui {
+namespace varno::live {
 
 namespace {
 VideoSurface::PaintProbe &paintProbe()
@@ -146,4 +146,4 @@ void VideoSurface::updateTarget()
     m_surface->setTargetSize(size);
 }
 
-} // namespace varno::ui
+} // namespace varno::live

@@ -13,7 +13,7 @@ namespace varno::av {
 class FrameSurface;
 }
 
-namespace varno::ui {
+namespace varno::live {
 
 // The widget a video window shows its stream in. It registers a surface under
 // a native window handle; decoders draw into that handle from their own
@@ -76,4 +76,4 @@ private:
     QPointer<QObject> m_watchedWindow;
 };
 
-} // namespace varno::ui
+} // namespace varno::live

@@ -1,7 +1,7 @@
 // The video surface widget: window handles, idle painting, pictures at the
 // widget's size, a presenting thread racing the widget's end. Hidden and
 // resized windows are checked through the display surface (tst_cddrawdisplay).
-#include "common/ui/videosurface.h"
+#include "live/videosurface.h"
 
 #include "platform/av/videosink.h"
 #include "tests/support/media/testmedia.h"
@@ -32,8 +32,8 @@ private slots:
     {
         int32_t first;
         {
-            ui::VideoSurface a;
-            ui::VideoSurface b;
+            live::VideoSurface a;
+            live::VideoSurface b;
             first = a.nativeHandle();
             QVERIFY(first > 0);
             QVERIFY(b.nativeHandle() > 0);
@@ -45,7 +45,7 @@ private slots:
 
     void idlePaintingAndPictures()
     {
-        ui::VideoSurface w;
+        live::VideoSurface w;
         w.setIdleColor(QColor(10, 20, 30));
         w.setIdleText(QStringLiteral("Waiting"));
         w.resize(160, 120);
@@ -75,19 +75,19 @@ private slots:
     {
         struct Seen
         {
-            const ui::VideoSurface *surface;
+            const live::VideoSurface *surface;
             int64_t arrivalUs;
             int64_t paintUs;
         };
         std::vector<Seen> seen;
-        ui::VideoSurface::setPaintProbe([&](const ui::VideoSurface *s, int64_t arrival, int64_t paint) {
+        live::VideoSurface::setPaintProbe([&](const live::VideoSurface *s, int64_t arrival, int64_t paint) {
             seen.push_back({s, arrival, paint});
         });
         struct Reset
         {
-            ~Reset() { ui::VideoSurface::setPaintProbe(nullptr); }
+            ~Reset() { live::VideoSurface::setPaintProbe(nullptr); }
         } reset;
-        ui::VideoSurface w;
+        live::VideoSurface w;
         w.resize(80, 60);
         w.setPainting(false);
         w.show();
@@ -131,7 +131,7 @@ private slots:
 
     void aPresentingThreadOutlivesTheWidget()
     {
-        auto *w = new ui::VideoSurface;
+        auto *w = new live::VideoSurface;
         w->resize(64, 48);
         w->setPainting(false);
         w->show();
