@@ -86,6 +86,15 @@ public:
     // The live page (owned).
     realvideo *liveView() const { return m_realVideo; }
     bool probeThreadRunning() const { return m_probeThread.joinable(); }
+    // Probing passes finished so far (the probing thread counts them).
+    int probePasses() const { return m_probePasses.load(); }
+    // The pause between two probing passes (default 5 s) and between two
+    // registration attempts while the relay is unreachable (default 5 s).
+    // Process-wide; tests shorten them.
+    static void setProbeIntervalMs(int ms);
+    static void setP2pRetryIntervalMs(int ms);
+    // Registration attempts made so far by this window's registration thread.
+    int p2pRegisterAttempts() const { return m_p2pAttempts.load(); }
 
     // Discovery callback of the ONVIF discovery library (library thread).
     static int OnDiscoveryResult(OnvifDiscoveryInfo_s *results, int n, int last, void *user);
@@ -108,7 +117,11 @@ public:
     static int p2pStatusCallback(int32_t event, int32_t value, int32_t reserved, int32_t user);
 
 signals:
-    void sendP2pMsg(P2pMessage_S msg);
+    // A camera message. The payload's owner travels beside the record: a
+    // queued delivery keeps it (and so msg.payload) alive until the
+    // receiver's slot has returned, however long that slot runs. Receivers
+    // may take the record alone.
+    void sendP2pMsg(P2pMessage_S msg, QByteArray payloadOwner);
     void sendLogInfo(LogInfo_s info);
     void sendSearchReslutToAdd(int count, DeviceInfo_s *results);
     void sendOnLineState(STATE_E state, DvrListInfo_s info);
@@ -246,6 +259,8 @@ private:
     std::condition_variable m_stopCv;
     std::thread m_probeThread;
     std::atomic<int> m_connectAllPasses{-1};   // probe passes seen since connectAllOnStart, -1: not asked
+    std::atomic<int> m_probePasses{0};
+    std::atomic<int> m_p2pAttempts{0};
 
     bool m_asking = false;              // the close confirmation is showing
     bool m_closing = false;             // the confirmed close is under way

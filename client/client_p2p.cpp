@@ -4,6 +4,7 @@
 
 #include "client/client.h"
 
+#include "common/crashhandler.h"
 #include "common/installdir.h"
 #include "common/logfile.h"
 #include "common/p2phandle.h"
@@ -11,13 +12,11 @@
 #include "platform/p2p/p2p_client_sdk.h"
 
 #include <QByteArray>
-#include <QMetaObject>
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -28,9 +27,10 @@ namespace {
 // thread's Init succeeds).
 std::atomic<P2P_HANDLE> g_p2pHandle{0};
 
+std::atomic<int> g_retryIntervalMs{5000};
+
 constexpr const char *kAccount = "varno-pc-client";
 constexpr const char *kAppKey = "5D0E2A91C47B38F6A1E09C7D2B64F853";
-constexpr size_t kKeptPayloads = 64;
 
 bool passesFilter(int32_t type)
 {
@@ -43,28 +43,6 @@ bool passesFilter(int32_t type)
     }
 }
 
-// Message payloads. The library's payload lives only while its callback
-// runs, but queued receivers read the message later on the user-interface
-// thread; so each payload is copied into storage the message points at. An
-// event posted to the user-interface thread right after the emission, which
-// therefore runs behind every queued delivery of that message, hands the
-// copy to this keeper; it holds the last 64 copies, for receivers that read
-// their message after a nested event loop (a message box) has run.
-struct PayloadKeeper
-{
-    std::mutex mutex;
-    std::deque<std::shared_ptr<QByteArray>> kept;
-
-    void keep(std::shared_ptr<QByteArray> payload)
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        kept.push_back(std::move(payload));
-        while (kept.size() > kKeptPayloads)
-            kept.pop_front();
-    }
-};
-
-PayloadKeeper g_keeper;
 
 } // namespace
 
@@ -103,6 +81,11 @@ struct ClientP2p
     }
 };
 
+void Client::setP2pRetryIntervalMs(int ms)
+{
+    g_retryIntervalMs.store(ms > 0 ? ms : 1);
+}
+
 P2P_HANDLE Client::p2pHandle()
 {
     return g_p2pHandle.load();
@@ -128,6 +111,7 @@ bool Client::p2pStopRequested() const
 
 void Client::registerP2PProcFunc()
 {
+    InstallCrashHandlerOnThread();
     P2P_INIT_INFO_S info;
     std::memset(&info, 0, sizeof(info));
     info.version = P2P_INIT_VERSION;
@@ -159,15 +143,23 @@ void Client::registerP2PProcFunc()
 
     if (p2pStopRequested())
         return;
+    // While the relay stays unreachable only the first failure is logged
+    // (and a different failure); the success says how long it took.
+    int lastFailure = 0;
     for (;;) {
         ret = P2P_Client_SDK_Register(handle, 0, 0);
+        const int attempts = m_p2pAttempts.fetch_add(1) + 1;
         if (ret == 0) {
+            if (attempts > 1)
+                WriteLog(2, "P2P_Client_SDK_Register succeeded after %d failed attempts!!!", attempts - 1);
             WriteLog(2, "P2P_Client_SDK_Register success !!!");
             return;
         }
-        WriteLog(2, "P2P_Client_SDK_Register failed, ret(%d)!!!", ret);
-        // The stop flag ends the wait at once instead of after 5 s.
-        if (m_p2p->sleepUnlessStopped(5000) || p2pStopRequested())
+        if (ret != lastFailure)
+            WriteLog(2, "P2P_Client_SDK_Register failed, ret(%d)!!!", ret);
+        lastFailure = ret;
+        // The stop flag ends the wait at once.
+        if (m_p2p->sleepUnlessStopped(g_retryIntervalMs.load()) || p2pStopRequested())
             return;
     }
 }
@@ -187,13 +179,12 @@ int Client::p2pMessageCallback(int32_t type, const char *payload, int32_t length
     std::memset(&msg, 0, sizeof(msg));
     varno::setText(msg.devId, cameraId);   // cut to 31 characters
     msg.type = type;
-    // A copy the message owns (QByteArray adds a NUL behind the data).
-    auto copy = std::make_shared<QByteArray>(payload && length > 0 ? QByteArray(payload, length) : QByteArray());
-    msg.payload = copy->constData();
+    // The library's payload lives only while this callback runs: the message
+    // carries a copy (QByteArray adds a NUL behind the data) whose owner goes
+    // with every queued delivery.
+    const QByteArray copy = payload && length > 0 ? QByteArray(payload, length) : QByteArray("");
+    msg.payload = copy.constData();
     msg.payloadLen = payload && length > 0 ? length : 0;
-    emit self->sendP2pMsg(msg);
-    // Behind every queued delivery of this message on the user-interface
-    // thread, hand the copy to the keeper of the last payloads.
-    QMetaObject::invokeMethod(self, [copy]() { g_keeper.keep(copy); }, Qt::QueuedConnection);
+    emit self->sendP2pMsg(msg, copy);
     return 0;
 }

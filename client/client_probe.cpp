@@ -1,6 +1,7 @@
 // Online probing of the cameras and the ONVIF discovery results.
 #include "client/client.h"
 
+#include "common/crashhandler.h"
 #include "common/logfile.h"
 #include "common/textfield.h"
 #include "platform/devmgr/sdk_dvrmgr.h"
@@ -9,12 +10,13 @@
 
 #include <QMetaObject>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 
 namespace {
 
-constexpr auto kProbeInterval = std::chrono::milliseconds(5000);
+std::atomic<int> g_probeIntervalMs{5000};
 constexpr int kConnectAllPasses = 3;   // connectAllOnStart waits at most this many passes
 
 // The device ID of a discovery result: the endpoint address without its
@@ -34,6 +36,11 @@ void endpointToId(const char (&endpoint)[64], char (&devId)[64])
 }
 
 } // namespace
+
+void Client::setProbeIntervalMs(int ms)
+{
+    g_probeIntervalMs.store(ms > 0 ? ms : 1);
+}
 
 void Client::connectAllOnStart()
 {
@@ -208,6 +215,7 @@ bool Client::probeDevOnlineStatus(const QString &devId, int state)
 
 void Client::probeThreadProc()
 {
+    InstallCrashHandlerOnThread();
     while (!m_stop) {
         ONVIF_DISCOVERY_SDK_Probe();
         bool allOnline = false;
@@ -253,7 +261,8 @@ void Client::probeThreadProc()
             if (now)
                 QMetaObject::invokeMethod(this, &Client::connectAllAction, Qt::QueuedConnection);
         }
+        m_probePasses.fetch_add(1);
         std::unique_lock<std::mutex> lock(m_stopMutex);
-        m_stopCv.wait_for(lock, kProbeInterval, [this] { return m_stop.load(); });
+        m_stopCv.wait_for(lock, std::chrono::milliseconds(g_probeIntervalMs.load()), [this] { return m_stop.load(); });
     }
 }

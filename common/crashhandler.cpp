@@ -428,7 +428,7 @@ void report(int sig, siginfo_t *info, void *context)
     pathText.add("log/").pad(now.year, 4).add('_').pad(now.month, 2).add('_').pad(now.day, 2).add('-');
     pathText.pad(now.hour, 2).add('_').pad(now.minute, 2).add('_').pad(now.second, 2).add(".dmp");
 
-    const int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) {
         line.add("Creat minidump file(").add(path).add(") failed, ret(").dec(errno).add(")!!!");
         WriteLogSignalSafe(2, line.data());
@@ -523,6 +523,11 @@ void InstallCrashHandlerOnThread()
     noteStackBounds();
     if (!hasAltStack())
         t_altStack.stack.create();
+}
+
+bool CrashHandlerOnThisThread()
+{
+    return hasAltStack();
 }
 
 void InstallCrashHandler()

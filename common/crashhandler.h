@@ -17,5 +17,9 @@ void InstallCrashHandler();
 // Without it a stack overflow on that thread ends the process unreported.
 void InstallCrashHandlerOnThread();
 
+// Whether the calling thread has the alternate signal stack that
+// InstallCrashHandlerOnThread() gives it.
+bool CrashHandlerOnThisThread();
+
 // The exception text logged for a code, or nullptr for a code without one.
 const char *CrashExceptionText(unsigned int code);

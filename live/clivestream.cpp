@@ -1,5 +1,6 @@
 #include "live/clivestream.h"
 
+#include "common/crashhandler.h"
 #include "common/logfile.h"
 #include "platform/av/videosink.h"
 #include "platform/av/yuvrgb.h"
@@ -279,6 +280,7 @@ void CLiveStream::keepPicture(const AV_FRAME_OUT_S &out)
 
 void CLiveStream::StreamDecodeThread()
 {
+    InstallCrashHandlerOnThread();
     WriteLog(0, "[PREVIEW]Start win(%d) decode thread!!!", m_winHandle);
     if (AV_CreateDecoder(m_winHandle, m_decoderType, &m_audioParams, &m_decoder) == 0) {
         WriteLog(2, "%s(%d):Create decoder failed!!!", "CLiveStream::StreamDecodeThread", __LINE__);

@@ -1,5 +1,6 @@
 #include "platform/av/audioout.h"
 
+#include "common/crashhandler.h"
 #include "common/logfile.h"
 
 #include <atomic>
@@ -62,7 +63,13 @@ private:
 class QtAudioOutput final : public AudioSink
 {
 public:
-    QtAudioOutput() { m_thread.setObjectName(QStringLiteral("varno-audio")); }
+    QtAudioOutput()
+    {
+        m_thread.setObjectName(QStringLiteral("varno-audio"));
+        // Runs on the new thread before its event loop: a stack overflow
+        // there is reported like one on the main thread.
+        QObject::connect(&m_thread, &QThread::started, [] { InstallCrashHandlerOnThread(); });
+    }
     ~QtAudioOutput() override
     {
         if (m_context)

@@ -2,6 +2,7 @@
 
 #include "platform/onvif/onvif_discovery_sdk.h"
 
+#include "common/crashhandler.h"
 #include "common/logfile.h"
 #include "platform/onvif/onvifconf.h"
 #include "platform/onvif/onvifprobe.h"
@@ -88,6 +89,7 @@ void DiscoveryEngine::requestProbe()
 
 void DiscoveryEngine::run()
 {
+    InstallCrashHandlerOnThread();
     while (true) {
         {
             std::unique_lock<std::mutex> lock(m_mutex);

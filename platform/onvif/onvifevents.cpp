@@ -2,6 +2,7 @@
 
 #include "platform/onvif/onvif_event_sdk.h"
 
+#include "common/crashhandler.h"
 #include "common/logfile.h"
 #include "common/textfield.h"
 #include "platform/onvif/onvifconf.h"
@@ -238,6 +239,7 @@ void PullSubscription::unsubscribe()
 
 void PullSubscription::run()
 {
+    InstallCrashHandlerOnThread();
     int failures = 0;
     while (!m_stop) {
         if (!m_subscribed) {

@@ -1,5 +1,7 @@
 #include "platform/p2p/p2p_client.h"
 
+#include "common/crashhandler.h"
+
 #include <chrono>
 #include <thread>
 
@@ -19,6 +21,23 @@ int64_t monotonicUs()
         .count();
 }
 
+namespace {
+thread_local bool t_libraryThread = false;
+} // namespace
+
+void enterLibraryThread()
+{
+    if (t_libraryThread)
+        return;
+    t_libraryThread = true;
+    InstallCrashHandlerOnThread();
+}
+
+bool onLibraryThread()
+{
+    return t_libraryThread;
+}
+
 void DispatchProgress::waitFor(uint64_t mark, const Channel &channel, int timeoutMs) const
 {
     const int64_t end = monotonicMs() + timeoutMs;
@@ -27,7 +46,7 @@ void DispatchProgress::waitFor(uint64_t mark, const Channel &channel, int timeou
 }
 
 Channel::Channel(Type type, uint32_t id, size_t maxItems, size_t maxBytes)
-    : m_type(type), m_id(id), m_maxItems(maxItems), m_maxBytes(maxBytes)
+    : m_type(type), m_id(id), m_maxItems(maxItems), m_maxBytes(maxBytes), m_core(std::make_shared<Core>())
 {
 }
 
@@ -35,8 +54,10 @@ Channel::~Channel()
 {
     requestStop();
     if (m_thread.joinable()) {
+        // The last owner let go inside the callback: this is the delivery
+        // thread itself, which touches nothing of the channel from here on.
         if (onDeliveryThread())
-            m_thread.detach();   // the last owner let go inside the callback
+            m_thread.detach();
         else
             m_thread.join();
     }
@@ -45,21 +66,22 @@ Channel::~Channel()
 void Channel::start(std::function<void(DeliveryItem &)> deliver)
 {
     m_deliver = std::move(deliver);
-    m_thread = std::thread([this] { run(); });
+    m_thread = std::thread([core = m_core, channel = weak_from_this()] { run(core, channel); });
 }
 
 bool Channel::onDeliveryThread() const
 {
-    return std::this_thread::get_id() == m_threadId.load();
+    return std::this_thread::get_id() == m_core->threadId.load();
 }
 
 bool Channel::push(DeliveryItem &&item)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_stop.load())
+    Core &c = *m_core;
+    std::lock_guard<std::mutex> lock(c.mutex);
+    if (c.stop.load())
         return false;
     const bool video = item.media == kMediaVideo;
-    const bool full = m_queue.size() >= m_maxItems || m_bytes + item.data.size() > m_maxBytes;
+    const bool full = c.queue.size() >= m_maxItems || c.bytes + item.data.size() > m_maxBytes;
     if (m_type != Type::Download) {
         // A consumer that falls behind loses video up to the next key frame:
         // P slices without their reference would only decode into garbage.
@@ -80,21 +102,22 @@ bool Channel::push(DeliveryItem &&item)
         m_lost.fetch_add(1);
         return false;
     }
-    m_bytes += item.data.size();
-    m_queue.push_back(std::move(item));
-    m_cv.notify_one();
+    c.bytes += item.data.size();
+    c.queue.push_back(std::move(item));
+    c.cv.notify_one();
     return true;
 }
 
 void Channel::requestStop()
 {
+    Core &c = *m_core;
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_stop.store(true);
-        m_queue.clear();
-        m_bytes = 0;
+        std::lock_guard<std::mutex> lock(c.mutex);
+        c.stop.store(true);
+        c.queue.clear();
+        c.bytes = 0;
     }
-    m_cv.notify_all();
+    c.cv.notify_all();
 }
 
 bool Channel::join(int timeoutMs)
@@ -102,7 +125,7 @@ bool Channel::join(int timeoutMs)
     if (!m_thread.joinable() || onDeliveryThread())
         return true;
     const int64_t end = monotonicMs() + timeoutMs;
-    while (!m_finished.load()) {
+    while (!m_core->finished.load()) {
         if (monotonicMs() >= end)
             return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
@@ -111,24 +134,32 @@ bool Channel::join(int timeoutMs)
     return true;
 }
 
-void Channel::run()
+void Channel::run(const std::shared_ptr<Core> &core, const std::weak_ptr<Channel> &channel)
 {
-    m_threadId.store(std::this_thread::get_id());
+    enterLibraryThread();
+    core->threadId.store(std::this_thread::get_id());
     for (;;) {
         DeliveryItem item;
         {
-            std::unique_lock<std::mutex> lock(m_mutex);
-            m_cv.wait(lock, [this] { return m_stop.load() || !m_queue.empty(); });
-            if (m_stop.load())
+            std::unique_lock<std::mutex> lock(core->mutex);
+            core->cv.wait(lock, [&core] { return core->stop.load() || !core->queue.empty(); });
+            if (core->stop.load())
                 break;
-            item = std::move(m_queue.front());
-            m_queue.pop_front();
-            m_bytes -= item.data.size();
+            item = std::move(core->queue.front());
+            core->queue.pop_front();
+            core->bytes -= item.data.size();
         }
-        if (m_deliver)
-            m_deliver(item);
+        // Held while the callback runs. No owner left: the channel is being
+        // destroyed on another thread, whose destructor joins this one.
+        std::shared_ptr<Channel> self = channel.lock();
+        if (!self)
+            break;
+        if (self->m_deliver)
+            self->m_deliver(item);
+        // May be the last owner now: the channel ends here, on this thread.
+        self.reset();
     }
-    m_finished.store(true);
+    core->finished.store(true);
 }
 
 } // namespace varno::p2p

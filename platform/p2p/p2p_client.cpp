@@ -211,10 +211,14 @@ int Client::registerRelay()
         const int rc = mosquitto_connect(m_mosq, m_config.host.c_str(), m_config.port,
                                          m_config.keepAliveS);
         if (rc != MOSQ_ERR_SUCCESS) {
-            WriteLog(3, "%s(%d):Relay %s:%d not reachable, rc(%d)!!!", "P2P_Client_SDK_Register",
-                     __LINE__, m_config.host.c_str(), m_config.port, rc);
+            // Said once while the relay stays away, not at every retry.
+            if (!m_relayDownLogged)
+                WriteLog(3, "%s(%d):Relay %s:%d not reachable, rc(%d)!!!", "P2P_Client_SDK_Register",
+                         __LINE__, m_config.host.c_str(), m_config.port, rc);
+            m_relayDownLogged = true;
             return P2P_ERR_BROKER;
         }
+        m_relayDownLogged = false;
         if (mosquitto_loop_start(m_mosq) != MOSQ_ERR_SUCCESS) {
             mosquitto_disconnect(m_mosq);
             return P2P_ERR_BROKER;
@@ -251,16 +255,19 @@ int Client::unregisterRelay()
 
 void Client::onConnect(mosquitto *, void *obj, int rc)
 {
+    enterLibraryThread();
     static_cast<Client *>(obj)->relayConnected(rc);
 }
 
 void Client::onDisconnect(mosquitto *, void *obj, int rc)
 {
+    enterLibraryThread();
     static_cast<Client *>(obj)->relayDisconnected(rc);
 }
 
 void Client::onMessage(mosquitto *, void *obj, const mosquitto_message *msg)
 {
+    enterLibraryThread();
     if (msg && msg->topic)
         static_cast<Client *>(obj)->handleIncoming(msg->topic, msg->payload,
                                                     msg->payloadlen > 0 ? size_t(msg->payloadlen) : 0);
@@ -1237,6 +1244,7 @@ void Client::dispatch(DispatchItem &&item)
 
 void Client::dispatcherLoop()
 {
+    enterLibraryThread();
     for (;;) {
         DispatchItem item;
         {
@@ -1362,6 +1370,7 @@ void Client::stopAllChannels(Session &s, bool)
 
 void Client::housekeepingLoop()
 {
+    enterLibraryThread();
     while (!m_stop.load()) {
         std::vector<std::shared_ptr<Channel>> finished;
         {
@@ -1402,7 +1411,8 @@ void Client::housekeepingLoop()
     }
 }
 
-void Client::addTestSession(const std::string &cameraId, uint32_t sessionId)
+void Client::addTestSession(const std::string &cameraId, uint32_t sessionId, P2P_FRAME_CB liveCallback,
+                            void *liveUser)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     Session &s = m_sessions[cameraId];
@@ -1412,10 +1422,10 @@ void Client::addTestSession(const std::string &cameraId, uint32_t sessionId)
     s.lastHeardMs = monotonicMs();
     s.lastPingMs = s.lastHeardMs;
     std::vector<uint8_t> descr(P2P_STREAM_DESCR_SIZE, 0);
-    s.streams[0] = makeLiveChannel(s, 0, descr,
-                                   [](P2P_HANDLE, const char *, const int32_t *, int32_t, const char *,
-                                      int32_t, void *) { return 0; },
-                                   nullptr);
+    P2P_FRAME_CB none = [](P2P_HANDLE, const char *, const int32_t *, int32_t, const char *, int32_t, void *) {
+        return 0;
+    };
+    s.streams[0] = makeLiveChannel(s, 0, descr, liveCallback ? liveCallback : none, liveUser);
     auto play = std::make_shared<Channel>(Channel::Type::Playback, ++m_channelCounter, kPlayMaxItems,
                                           kPlayMaxBytes);
     play->fileName = "test-playback";

@@ -79,8 +79,11 @@ struct DeliveryItem
     std::vector<uint8_t> data;
 };
 
-// A queue and its thread that hands data to one user callback.
-class Channel
+// A queue and its thread that hands data to one user callback. A channel is
+// always owned through std::shared_ptr: while a callback runs, its thread
+// holds the channel too, so that an owner may let go of it inside the
+// callback (the channel then ends on its own thread, which leaves at once).
+class Channel : public std::enable_shared_from_this<Channel>
 {
 public:
     enum class Type { Live, Playback, Download };
@@ -102,8 +105,8 @@ public:
     // Joins unless called on the delivery thread itself. Returns false when
     // the thread was still busy after timeoutMs (it is then left to end).
     bool join(int timeoutMs);
-    bool finished() const { return m_finished.load(); }
-    bool stopping() const { return m_stop.load(); }
+    bool finished() const { return m_core->finished.load(); }
+    bool stopping() const { return m_core->stop.load(); }
     bool onDeliveryThread() const;
     uint64_t lostItems() const { return m_lost.load(); }
 
@@ -120,22 +123,29 @@ public:
     bool ended = false;
 
 private:
-    void run();
+    // What the delivery thread waits on. The thread shares it, so that it
+    // outlives a channel that ends on that thread.
+    struct Core
+    {
+        std::atomic<std::thread::id> threadId{};
+        std::mutex mutex;
+        std::condition_variable cv;
+        std::deque<DeliveryItem> queue;
+        size_t bytes = 0;
+        std::atomic<bool> stop{false};
+        std::atomic<bool> finished{false};
+    };
+
+    static void run(const std::shared_ptr<Core> &core, const std::weak_ptr<Channel> &channel);
 
     const Type m_type;
     const uint32_t m_id;
     const size_t m_maxItems;
     const size_t m_maxBytes;
+    const std::shared_ptr<Core> m_core;
     std::function<void(DeliveryItem &)> m_deliver;
     std::thread m_thread;
-    std::atomic<std::thread::id> m_threadId{};
-    std::mutex m_mutex;
-    std::condition_variable m_cv;
-    std::deque<DeliveryItem> m_queue;
-    size_t m_bytes = 0;
     bool m_waitKey = false;
-    std::atomic<bool> m_stop{false};
-    std::atomic<bool> m_finished{false};
     std::atomic<uint64_t> m_lost{0};
 };
 
@@ -195,7 +205,8 @@ public:
     // Test and fuzz seam: a session in state Up with one live stream, one
     // playback and one download channel whose callbacks do nothing, so that
     // incoming data has somewhere to go without a camera.
-    void addTestSession(const std::string &cameraId, uint32_t sessionId);
+    void addTestSession(const std::string &cameraId, uint32_t sessionId, P2P_FRAME_CB liveCallback = nullptr,
+                        void *liveUser = nullptr);
 
 private:
     int abandonTransfer(const std::string &cam, const std::shared_ptr<Channel> &ch, bool answered, int status);
@@ -286,6 +297,7 @@ private:
     std::string m_clientId;
     mosquitto *m_mosq = nullptr;
     bool m_loopRunning = false;
+    bool m_relayDownLogged = false;   // under m_registerMutex
     std::mutex m_registerMutex;        // serialises Register / UnRegister
 
     std::mutex m_mutex;                // sessions, pending, callbacks, channel ids
@@ -334,6 +346,14 @@ Client *clientForHandle(P2P_HANDLE handle);
 
 int64_t monotonicMs();
 int64_t monotonicUs();
+
+// Called first on every thread of the library (dispatcher, housekeeper,
+// delivery threads, and the network thread at its first callback): installs
+// the crash handler's stack there and marks the thread as the library's.
+void enterLibraryThread();
+// Whether the calling thread is one of the library's own: a handle cannot be
+// released there (its destructor would join the thread it runs on).
+bool onLibraryThread();
 
 // Inside a live frame callback: the camera's send time of the frame being
 // delivered (monotonic microseconds, comparable across processes of one

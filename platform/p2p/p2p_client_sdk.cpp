@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <thread>
 
 using varno::p2p::Client;
 
@@ -47,8 +48,18 @@ int P2P_Client_SDK_Init(const P2P_INIT_INFO_S *info, const char *localIp, const 
         return P2P_ERR_PARAM;
     }
     const auto config = varno::p2p::readConfig(varno::installDir() + "/p2p.conf");
-    auto client = std::make_shared<Client>(config, fixedText(info->account, sizeof(info->account)),
-                                           fixedText(info->appKey, sizeof(info->appKey)));
+    // A call that a callback makes may hold the last reference when another
+    // thread releases the handle: the client then ends on a thread of its
+    // own making, never on the library thread whose join it would wait for.
+    std::shared_ptr<Client> client(
+        new Client(config, fixedText(info->account, sizeof(info->account)),
+                   fixedText(info->appKey, sizeof(info->appKey))),
+        [](Client *c) {
+            if (varno::p2p::onLibraryThread())
+                std::thread([c] { delete c; }).detach();
+            else
+                delete c;
+        });
     std::lock_guard<std::mutex> lock(g_mutex);
     *handle = ++g_nextHandle;
     g_clients[*handle] = std::move(client);
@@ -57,6 +68,13 @@ int P2P_Client_SDK_Init(const P2P_INIT_INFO_S *info, const char *localIp, const 
 
 int P2P_Client_SDK_UnInit(P2P_HANDLE handle)
 {
+    // Inside a callback the library cannot end: its threads would have to
+    // wait for the callback that asks them to.
+    if (varno::p2p::onLibraryThread()) {
+        WriteLog(2, "%s(%d):Called inside a callback, handle(%d) kept!!!", "P2P_Client_SDK_UnInit", __LINE__,
+                 int(handle));
+        return P2P_ERR_BUSY;
+    }
     std::shared_ptr<Client> client;
     {
         std::lock_guard<std::mutex> lock(g_mutex);

@@ -97,6 +97,8 @@ typedef int (*P2P_DOWNLOAD_CB)(int32_t type, const char *data, int32_t size, int
 // callback that is running (it may be called under a lock that callback
 // takes): at most the NAL unit being handed over may still arrive; Stop_Playback and Stop_Download return after the channel's running
 // callback has returned, unless called from inside that callback.
+// UnInit from inside any callback of the library is refused (P2P_ERR_BUSY,
+// the handle stays valid): call it from a thread of the application.
 int P2P_Client_SDK_Init(const P2P_INIT_INFO_S *info, const char *localIp, const char *logDir,
                         P2P_HANDLE *handle);
 int P2P_Client_SDK_UnInit(P2P_HANDLE handle);

@@ -1,5 +1,6 @@
 #include "platform/rtsp/rtsp_client.h"
 
+#include "common/crashhandler.h"
 #include "common/logfile.h"
 #include "common/textfield.h"
 
@@ -274,6 +275,7 @@ void deliverAudio(Stream *s, const AVPacket *pkt, int32_t stamp)
 
 void readerThread(Stream *s)
 {
+    InstallCrashHandlerOnThread();
     AVPacket *pkt = av_packet_alloc();
     s->startMs = nowMs();
     while (pkt && !s->stop.load()) {

@@ -19,6 +19,7 @@
 #include <poll.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -405,6 +406,10 @@ void TestCrashHandler::crashes()
 
     const QByteArray dump = readFile(m_cwd.path() + QStringLiteral("/log/") + dumps.first());
     QVERIFY(dump.startsWith("Varno crash report\n"));
+    // The dump names threads, addresses and memory: the user's only.
+    struct stat st {};
+    QCOMPARE(::stat(QFile::encodeName(m_cwd.path() + QStringLiteral("/log/") + dumps.first()).constData(), &st), 0);
+    QCOMPARE(st.st_mode & 0777, mode_t(0600));
     QVERIFY(dump.endsWith("end of report\n"));
     QVERIFY(dump.contains(QStringLiteral("signal: %1 (").arg(signal).toLatin1()));
     QVERIFY(dump.contains("exception code: " + hexCode(code).toLatin1() + '\n'));

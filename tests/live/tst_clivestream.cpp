@@ -2,11 +2,13 @@
 // the bounded queue, display failure and sound.
 #include "live/clivestream.h"
 
-#include "common/ui/videosurface.h"
+#include "common/crashhandler.h"
+#include "live/videosurface.h"
 #include "platform/av/audioout.h"
 #include "platform/av/videosink.h"
 #include "tests/support/media/testmedia.h"
 
+#include <atomic>
 #include <mutex>
 
 #include <QDir>
@@ -61,6 +63,22 @@ int onFail(int code, CLiveStream *s, void *user)
     return 0;
 }
 
+// A window that notes whether the thread presenting to it has the crash
+// handler's stack.
+struct ThreadProbeSink : av::VideoSink
+{
+    std::atomic<int> presents{0};
+    std::atomic<int> withoutCrashStack{0};
+    int present(const uint8_t *, int, const uint8_t *, int, const uint8_t *, int, int, int) override
+    {
+        if (!CrashHandlerOnThisThread())
+            withoutCrashStack.fetch_add(1);
+        presents.fetch_add(1);
+        return 0;
+    }
+    QSize targetSize() const override { return QSize(64, 36); }
+};
+
 } // namespace
 
 class TestCLiveStream : public QObject
@@ -69,6 +87,23 @@ class TestCLiveStream : public QObject
 
 private slots:
     void cleanup() { av::setAudioSinkOverride(nullptr); }
+
+    void decodeThreadReportsStackOverflows()
+    {
+        auto sink = std::make_shared<ThreadProbeSink>();
+        const int32_t handle = av::registerVideoSink(sink);
+        test::EncodeOptions o;
+        o.frames = 3;
+        const auto stream = test::encodeStream(o);
+        {
+            CLiveStream s(handle, 1, kAudio);
+            for (const auto &f : stream)
+                feed(s, f.data);
+            QTRY_VERIFY(sink->presents.load() >= 1);
+        }
+        av::unregisterVideoSink(handle);
+        QCOMPARE(sink->withoutCrashStack.load(), 0);
+    }
 
     void frameCounterStartsAtTheFirstIdrAndWraps()
     {
@@ -124,7 +159,7 @@ private slots:
 
     void decodesOntoTheWindowAndTakesASnapshot()
     {
-        ui::VideoSurface w;
+        live::VideoSurface w;
         w.resize(320, 180);
         w.setPainting(false);
         w.show();
@@ -262,7 +297,7 @@ private slots:
 
     void displayFailureIsReportedOnce()
     {
-        auto *w = new ui::VideoSurface;
+        auto *w = new live::VideoSurface;
         w->resize(64, 48);
         w->show();
         QVERIFY(QTest::qWaitForWindowExposed(w));
@@ -295,14 +330,14 @@ private slots:
         // Every picture painted carries the time its frame was handed over;
         // the pictures are painted in the order their frames arrived.
         std::vector<std::pair<int64_t, int64_t>> seen;
-        ui::VideoSurface::setPaintProbe([&](const ui::VideoSurface *, int64_t arrival, int64_t paint) {
+        live::VideoSurface::setPaintProbe([&](const live::VideoSurface *, int64_t arrival, int64_t paint) {
             seen.emplace_back(arrival, paint);
         });
         struct Reset
         {
-            ~Reset() { ui::VideoSurface::setPaintProbe(nullptr); }
+            ~Reset() { live::VideoSurface::setPaintProbe(nullptr); }
         } reset;
-        ui::VideoSurface w;
+        live::VideoSurface w;
         w.resize(160, 90);
         w.setPainting(false);
         w.show();
@@ -332,7 +367,7 @@ private slots:
 
     void stalledStreamKeepsThePictureAtTheWindowsSize()
     {
-        ui::VideoSurface w;
+        live::VideoSurface w;
         w.resize(100, 80);
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));

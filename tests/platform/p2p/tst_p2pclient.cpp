@@ -4,6 +4,7 @@
 // scripted camera faults and a broker that dies mid-stream.
 
 #include "common/camerafile.h"
+#include "common/crashhandler.h"
 #include "common/p2precords.h"
 #include "platform/p2p/p2p_client.h"
 #include "platform/p2p/p2p_client_sdk.h"
@@ -253,6 +254,7 @@ private slots:
     void init() { g_msgs.clear(); }
 
     void initAndRegister();
+    void releaseInsideCallbackRefused();
     void registerWithRelayDown();
     void unknownHandleAndBadArguments();
     void licenseLookup();
@@ -385,6 +387,48 @@ void TestP2pClient::initAndRegister()
 
     info.version = 18;
     QCOMPARE(P2P_Client_SDK_Init(&info, "127.0.0.1", "log", &h), int(P2P_ERR_PARAM));
+}
+
+// A handle released from inside its own message callback: refused, the
+// handle stays usable, and released from the application's thread later.
+struct ReleaseInside
+{
+    P2P_HANDLE handle = 0;
+    std::atomic<int> result{1};
+    std::atomic<bool> crashStack{false};
+};
+
+int releaseFromCallback(int32_t, const char *, int32_t, const char *, void *user)
+{
+    auto *r = static_cast<ReleaseInside *>(user);
+    r->crashStack.store(CrashHandlerOnThisThread());
+    r->result.store(P2P_Client_SDK_UnInit(r->handle));
+    return 0;
+}
+
+void TestP2pClient::releaseInsideCallbackRefused()
+{
+    const P2P_INIT_INFO_S info = initBlock();
+    ReleaseInside r;
+    QCOMPARE(P2P_Client_SDK_Init(&info, "127.0.0.1", "log", &r.handle), 0);
+    QCOMPARE(P2P_Client_SDK_Set_MsgCB(r.handle, releaseFromCallback, &r), 0);
+    QCOMPARE(P2P_Client_SDK_Register(r.handle, 0, 0), 0);
+    QCOMPARE(P2P_Client_SDK_Connect_Peer(r.handle, kCamB), 0);
+    PASSWORD_CHECK_REQ_S req;
+    std::memset(&req, 0, sizeof(req));
+    req.random = 31;
+    token(kPwdB, req.random, req.token);
+    QVERIFY(P2P_Client_SDK_Deliver_Msg(r.handle, kCamB, P2P_MSG_PASSWORD_CHECK, reinterpret_cast<const char *>(&req),
+                                       sizeof(req)) >= 0);
+    QTRY_VERIFY_WITH_TIMEOUT(r.result.load() != 1, 10000);
+    QCOMPARE(r.result.load(), int(P2P_ERR_BUSY));
+    // The dispatcher reports a stack overflow like the main thread.
+    QVERIFY(r.crashStack.load());
+    int32_t status = -1;
+    QCOMPARE(P2P_Client_SDK_Get_Session_Status(r.handle, kCamB, &status), 0);
+    QCOMPARE(status, int32_t(P2P_SESSION_CONNECTED));
+    QCOMPARE(P2P_Client_SDK_UnInit(r.handle), 0);
+    QCOMPARE(P2P_Client_SDK_UnInit(r.handle), int(P2P_ERR_PARAM));
 }
 
 void TestP2pClient::registerWithRelayDown()
@@ -1074,8 +1118,10 @@ void TestP2pClient::slowConsumerLosesFramesUpToKeyFrame()
     QVERIFY(P2P_Client_SDK_Open_Stream(m_handle, kCamA, buffer, onSlowFrame, &sink, params, kPwdA, 0) > 0);
     // A consumer that takes 60 ms per NAL unit falls behind 25 fps.
     QVERIFY(waitUntil([&] { return client->droppedFrames() > droppedBefore + 5; }, 20000));
+    // Once it keeps up again, a few seconds of pictures arrive whole.
+    const int recovered = sink.videoCount();
     sink.slow.store(false);
-    QThread::msleep(3000);
+    QVERIFY(waitUntil([&] { return sink.videoCount() >= recovered + 75; }, 30000));
     QCOMPARE(P2P_Client_SDK_Close_Stream(m_handle, kCamA, buffer), 0);
     std::lock_guard<std::mutex> lock(sink.mutex);
     // Whatever was delivered decodes: frames were only lost up to a key frame.

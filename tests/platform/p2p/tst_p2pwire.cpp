@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QtTest>
 
+#include <atomic>
 #include <cstring>
 
 using namespace varno::p2p;
@@ -249,7 +250,13 @@ void TestP2pWire::incomingFramesNeedTheirSession()
 {
     Client client(ClientConfig(), "", "");
     const std::string cam = "VRNB-765432-KXPQT";
-    client.addTestSession(cam, 42);
+    std::atomic<int> calls{0};
+    client.addTestSession(cam, 42,
+                          [](P2P_HANDLE, const char *, const int32_t *, int32_t, const char *, int32_t, void *user) {
+                              static_cast<std::atomic<int> *>(user)->fetch_add(1);
+                              return 0;
+                          },
+                          &calls);
     const std::string inbox = clientInbox(client.clientId());
     std::vector<uint8_t> frame(body::kFrameHead + 5, 0);
     frame[0] = kMediaVideo;
@@ -262,11 +269,17 @@ void TestP2pWire::incomingFramesNeedTheirSession()
         client.handleIncoming(inbox.c_str(), e.data(), e.size());
     QCOMPARE(client.droppedFrames(), uint64_t(0));
     QCOMPARE(client.droppedEnvelopes(), uint64_t(0));
+    // The same frame in the right session reaches the callback, behind any
+    // of the ignored ones that had been queued: exactly one call.
+    auto right = envelope(Kind::StreamFrame, cam, 42, 0, 0, frame);
+    client.handleIncoming(inbox.c_str(), right.data(), right.size());
+    QTRY_COMPARE_WITH_TIMEOUT(calls.load(), 1, 10000);
     // An unknown media type is dropped with a log line.
     frame[0] = 9;
     auto e = envelope(Kind::StreamFrame, cam, 42, 0, 0, frame);
     client.handleIncoming(inbox.c_str(), e.data(), e.size());
     QCOMPARE(client.droppedEnvelopes(), uint64_t(1));
+    QCOMPARE(calls.load(), 1);
 }
 
 void TestP2pWire::downloadPiecesTrimmedAndGapsDropped()
