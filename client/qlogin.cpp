@@ -147,7 +147,7 @@ void QLogin::GetLocalUsr()
         const int err = errno;
         int fd = -1;
         if (err == ENOENT)
-            fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+            fd = ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd < 0)
             WriteLog(2, "%s(%d):Open file(%s) failed, ret(%d)!!!", "QLogin::GetLocalUsr", 157, path,
                      err == ENOENT ? errno : err);
@@ -217,8 +217,11 @@ void QLogin::SaveUsrInfo()
 
     // The new contents go to a temporary file that replaces the old one in
     // one step: a crash while saving never leaves a truncated file.
+    // Whatever lies at the temporary name (a leftover, or a link planted
+    // there) is removed, and the new file must be created here, not followed.
     const QByteArray temp = m_path + ".tmp";
-    const int fd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    ::unlink(temp.constData());
+    const int fd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) {
         WriteLog(2, "%s(%d):Open file(%s) failed, ret(%d)!!!", "QLogin::SaveUsrInfo", 239, m_path.constData(),
                  errno);

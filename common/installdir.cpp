@@ -28,6 +28,16 @@ std::string computeInstallDir()
 
 } // namespace
 
+namespace {
+
+bool insideInstallDir(const std::string &path)
+{
+    const std::string &dir = installDir();
+    return path.compare(0, dir.size(), dir) == 0 && (path.size() == dir.size() || path[dir.size()] == '/');
+}
+
+} // namespace
+
 const std::string &installDir()
 {
     static const std::string dir = computeInstallDir();
@@ -42,7 +52,7 @@ bool makePath(const std::string &path)
     partial.reserve(path.size());
     for (size_t i = 0; i <= path.size(); ++i) {
         if (i == path.size() || (path[i] == '/' && i > 0)) {
-            if (::mkdir(partial.c_str(), 0755) != 0 && errno != EEXIST)
+            if (::mkdir(partial.c_str(), insideInstallDir(partial) ? 0700 : 0755) != 0 && errno != EEXIST)
                 return false;
         }
         if (i < path.size())
@@ -52,11 +62,22 @@ bool makePath(const std::string &path)
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+bool makePrivate(const std::string &path)
+{
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return false;
+    if ((st.st_mode & 077) == 0)
+        return true;
+    return ::chmod(path.c_str(), 0700) == 0;
+}
+
 bool enterInstallDir()
 {
     const std::string &dir = installDir();
     if (!makePath(dir))
         return false;
+    makePrivate(dir);
     return ::chdir(dir.c_str()) == 0;
 }
 

@@ -1,6 +1,7 @@
 #include "common/logfile.h"
 
 #include "common/installdir.h"
+#include "common/secretmask.h"
 #include "common/sigsafe.h"
 
 #include <cerrno>
@@ -8,6 +9,8 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <string>
+#include <string_view>
 #include <fcntl.h>
 #include <pthread.h>
 #include <sys/stat.h>
@@ -73,17 +76,36 @@ void WriteLog(int level, const char *format, ...)
     // One byte more than the message for the console's end of line.
     char buffer[CLogFile::kMaxMessage + 2];
     std::memset(buffer, 0, sizeof(buffer));
-    int written = 0;
+    // The whole message when it is longer than the buffer: it is masked
+    // before it is cut, so that a cut never leaves half a password.
+    std::string whole;
     if (format) {
         va_list args;
         va_start(args, format);
-        written = std::vsnprintf(buffer, CLogFile::kMaxMessage + 1, format, args);
+        va_list again;
+        va_copy(again, args);
+        const int written = std::vsnprintf(buffer, CLogFile::kMaxMessage + 1, format, args);
+        if (written > static_cast<int>(CLogFile::kMaxMessage)) {
+            whole.resize(static_cast<size_t>(written) + 1);
+            std::vsnprintf(whole.data(), whole.size(), format, again);
+            whole.resize(std::strlen(whole.c_str()));
+        }
+        va_end(again);
         va_end(args);
     }
-    // vsnprintf cut the message at 1,023 bytes; do not leave a broken letter.
-    size_t size = std::strlen(buffer);
-    if (written > static_cast<int>(CLogFile::kMaxMessage) && size == CLogFile::kMaxMessage)
-        size = trimBrokenTail(buffer, size);
+    std::string_view message = whole.empty() ? std::string_view(buffer) : std::string_view(whole);
+    // No address with a password reaches the console or the file.
+    std::string masked;
+    if (message.find("://") != std::string_view::npos) {
+        masked = varno::maskCredentials(message);
+        message = masked;
+    }
+    // Cut at 1,023 bytes; do not leave a broken letter.
+    size_t size = message.size();
+    if (size > CLogFile::kMaxMessage)
+        size = trimBrokenTail(message.data(), CLogFile::kMaxMessage);
+    if (message.data() != buffer)
+        std::memcpy(buffer, message.data(), size);
     buffer[size] = '\n';
     // One call, so that the line reaches the console in one piece.
     std::fwrite(buffer, 1, size + 1, stdout);
@@ -133,14 +155,16 @@ CLogFile::CLogFile()
     , m_currentPath(m_dir + "/Varno.log")
     , m_previousPath(m_dir + "/Varno-1.log")
 {
+    // The log holds user names, addresses and camera IDs: the user's only.
     varno::makePath(m_dir);
+    varno::makePrivate(m_dir);
 }
 
 bool CLogFile::writeHeader(const char *time) noexcept
 {
     // O_EXCL: never truncate a file that appeared in the meantime (another
     // process, or the signal path appending without the lock).
-    const int fd = ::open(m_currentPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    const int fd = ::open(m_currentPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0)
         return errno == EEXIST;
     char storage[64];
@@ -158,7 +182,7 @@ void CLogFile::appendLine(const char *line, size_t size, const char *time, bool 
     struct stat st {};
     if (::stat(m_currentPath.c_str(), &st) != 0) {
         // The folder may have been removed while the program runs.
-        varno::sigsafe::makePath(m_dir.c_str());
+        varno::sigsafe::makePath(m_dir.c_str(), 0700);
         if (!writeHeader(time))
             return;
     } else if (mayRotate && st.st_size >= kMaxSize) {
@@ -167,7 +191,7 @@ void CLogFile::appendLine(const char *line, size_t size, const char *time, bool 
         if (::rename(m_currentPath.c_str(), m_previousPath.c_str()) == 0 && !writeHeader(time))
             return;
     }
-    const int fd = ::open(m_currentPath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    const int fd = ::open(m_currentPath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0)
         return;
     // One O_APPEND write: lines of other threads or processes never tear it.

@@ -98,7 +98,7 @@ size_t length(const char *text)
     return n;
 }
 
-bool makePath(const char *path)
+bool makePath(const char *path, unsigned mode)
 {
     char partial[4096];
     const size_t n = length(path);
@@ -107,7 +107,7 @@ bool makePath(const char *path)
     for (size_t i = 0; i <= n; ++i) {
         if (i == n || (path[i] == '/' && i > 0)) {
             partial[i] = '\0';
-            if (::mkdir(partial, 0755) != 0 && errno != EEXIST)
+            if (::mkdir(partial, mode_t(mode)) != 0 && errno != EEXIST)
                 return false;
         }
         if (i < n)

@@ -40,9 +40,9 @@ bool writeAll(int fd, const char *data, size_t size);
 
 size_t length(const char *text);
 
-// Creates a directory and its missing parents with mkdir() only. The path
-// must be shorter than 4096 bytes.
-bool makePath(const char *path);
+// Creates a directory and its missing parents with mkdir() only, each with
+// the given mode (less the umask). The path must be shorter than 4096 bytes.
+bool makePath(const char *path, unsigned mode = 0755);
 
 // A text line in a fixed buffer. Appending beyond the capacity cuts the text;
 // the buffer always stays NUL-terminated.

@@ -301,7 +301,8 @@ int encode(const char *inBuf, char *outBuf)
         usable = ::strnlen(outBuf, kFieldSize) == cipherLength;
     }
     if (!usable) {
-        WriteLog(2, "Encode failed, inBuf[315%s18%d]!!!", inBuf, static_cast<int>(length + 5));
+        // The password itself is never written: only its length.
+        WriteLog(2, "Encode failed, inBuf[315***18%d]!!!", static_cast<int>(length + 5));
         return -101;
     }
     return 0;
@@ -331,10 +332,9 @@ int decode(const char *inBuf, char *outBuf)
         usable = length == 0 || isDecipheredPassword(plain, length);
     }
     if (!usable) {
-        // The field may lack its terminator: log a terminated copy.
-        char text[kFieldSize + 1] = {};
-        std::memcpy(text, inBuf, length);
-        WriteLog(2, "Decode failed, inBuf[315%s18%d]!!!", text, static_cast<int>(length + 5));
+        // The field may hold a password stored in plain: only its length
+        // is written.
+        WriteLog(2, "Decode failed, inBuf[315***18%d]!!!", static_cast<int>(length + 5));
         return -102;
     }
     std::memcpy(outBuf, plain, length);

@@ -4,6 +4,7 @@
 #include "common/logfile.h"
 #include "common/p2phandle.h"
 #include "common/p2precords.h"
+#include "common/secretmask.h"
 #include "common/textfield.h"
 #include "common/uithread.h"
 #include "live/clivestream.h"
@@ -64,12 +65,7 @@ QByteArray text8(const QString &s)
 // An RTSP address as it may go into the log: the password is not written.
 QByteArray loggableUrl(const char *url)
 {
-    QUrl u(QString::fromUtf8(url));
-    if (u.isValid() && !u.password().isEmpty()) {
-        u.setPassword(QStringLiteral("***"));
-        return u.toString().toUtf8();
-    }
-    return QByteArray(url);
+    return QByteArray::fromStdString(varno::maskCredentials(url));
 }
 
 OnvifAccessInfo_s accessOf(const LiveStreamInfo &rec)

@@ -10,6 +10,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
@@ -92,6 +93,7 @@ private slots:
 
     void rememberedLogins();
     void hundredByteFileHoldsOneRecord();
+    void plantedLinksAreNotFollowed();
     void badFilesNeverBlockLogin_data();
     void badFilesNeverBlockLogin();
     void messages();
@@ -162,6 +164,41 @@ void TestQLogin::rememberedLogins()
     QVERIFY(child<QLineEdit>(&dialog, "passwordEdit")->text().isEmpty());
     QVERIFY(!child<QCheckBox>(&dialog, "rememberCheck")->isChecked());
     QCOMPARE(child<QComboBox>(&dialog, "languageCombo")->currentIndex(), 0);
+}
+
+void TestQLogin::plantedLinksAreNotFollowed()
+{
+    // Links planted at the file's name and at its temporary name: neither
+    // target is created or written, and the remembered login still lands
+    // in the file itself.
+    PromptScript prompts;
+    QDir().mkpath(varno::test::installDir());
+    const QString created = varno::test::tempRoot() + QStringLiteral("/created-through-link");
+    const QString victim = varno::test::tempRoot() + QStringLiteral("/victim");
+    QVERIFY(QFile::link(created, dbPath()));
+    {
+        QLogin dialog;
+        QVERIFY(!QFile::exists(created));
+    }
+    QVERIFY(QFile::remove(dbPath()));
+    {
+        QFile f(victim);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("keep");
+    }
+    QVERIFY(QFile::link(victim, dbPath() + QStringLiteral(".tmp")));
+    {
+        QLogin dialog;
+        login(dialog, QStringLiteral("admin"), QStringLiteral("admin"), true);
+        QVERIFY(dialog.isAccepted());
+    }
+    QFile f(victim);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(f.readAll(), QByteArray("keep"));
+    QCOMPARE(readDb(), record("admin", "admin", true, 0));
+    QCOMPARE(dbMode(), mode_t(0600));
+    QVERIFY(!QFileInfo::exists(dbPath() + QStringLiteral(".tmp")));
+    QVERIFY(!QFileInfo(dbPath() + QStringLiteral(".tmp")).isSymLink());
 }
 
 void TestQLogin::hundredByteFileHoldsOneRecord()

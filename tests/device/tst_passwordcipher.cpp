@@ -96,10 +96,12 @@ struct Field
     QByteArray bytes(int n) const { return QByteArray(buf, n); }
 };
 
+// The failure line of a password: its length is written, the password
+// itself is not.
 QByteArray logLine(const char *what, const QByteArray &input)
 {
-    return QByteArray("[level:2]") + what + " failed, inBuf[315" + input + "18"
-        + QByteArray::number(input.size() + 5) + "]!!!\r\n";
+    return QByteArray("[level:2]") + what + " failed, inBuf[315***18" + QByteArray::number(input.size() + 5)
+        + "]!!!\r\n";
 }
 
 // A printable password of the given length whose cipher text holds a zero
@@ -197,6 +199,7 @@ void TestPasswordCipher::plainTextDecodeFails()
     for (char b : out.buf)
         QCOMPARE(b, char(0x33));
     QVERIFY(logText().contains(logLine("Decode", stored)));
+    QVERIFY(!logText().contains(stored));
 
     // A field filled to its end without a terminator is read no further.
     struct { char field[64]; char next[8]; } record;
@@ -206,6 +209,7 @@ void TestPasswordCipher::plainTextDecodeFails()
     QCOMPARE(decode(record.field, out2.buf), -102);
     QVERIFY(out2.zeroFrom(0));
     QVERIFY(logText().contains(logLine("Decode", QByteArray(64, 'A'))));
+    QVERIFY(!logText().contains("AAAA"));
 }
 
 void TestPasswordCipher::plainBlockLengthTextIsNotTakenForCipher()
@@ -242,6 +246,7 @@ void TestPasswordCipher::zeroByteInCipherTextRefused()
         QCOMPARE(encode(password.constData(), out.buf), -101);
         QVERIFY(out.guardIntact());
         QVERIFY(logText().contains(logLine("Encode", password)));
+        QVERIFY(!logText().contains(password));
     }
 }
 

@@ -44,6 +44,20 @@ public:
             m_sim.setDiscoverable(index, cmd == QLatin1String("online"));
             return QStringLiteral("OK");
         }
+        if (cmd == QLatin1String("rtsp-down") || cmd == QLatin1String("rtsp-up")) {
+            // The camera's stream goes away (and comes back on the same port)
+            // while the camera itself still answers.
+            bool ok = false;
+            const int index = args.value(1).toInt(&ok);
+            CRtspServer *rtsp = ok ? m_sim.rtsp(index) : nullptr;
+            if (!rtsp)
+                return QStringLiteral("ERR no camera %1").arg(args.value(1));
+            if (cmd == QLatin1String("rtsp-down")) {
+                rtsp->stop();
+                return QStringLiteral("OK rtsp-down");
+            }
+            return rtsp->restart() ? QStringLiteral("OK rtsp-up") : QStringLiteral("ERR rtsp-up");
+        }
         return QStringLiteral("ERR unknown command \"%1\"").arg(cmd);
     }
 
