@@ -113,6 +113,7 @@ private:
 
 void TestClientDialogs::initTestCase()
 {
+    Client::setProbeIntervalMs(1000);
     QVERIFY2(QFile::exists(CamSimProcess::programPath()), "varno-camsim not built");
     QVERIFY(m_broker.start());
     QVERIFY(m_broker.writeClientConfig());
@@ -175,6 +176,13 @@ void TestClientDialogs::addFromDiscoveryAndByCameraId()
         client.userLogin("operator");
         startP2p(client);
         QSignalSpy devLists(client.addDeviceDialog(), &QAddDevice::sendDevList);
+        // The camera answers a password check twice (messages 126 and 17).
+        int checkReplies[2] = {0, 0};
+        connect(&client, &Client::sendP2pMsg, &client, [&](P2pMessage_S m) {
+            if (m.type == 126 || m.type == 17)
+                ++checkReplies[m.type == 17 ? 1 : 0];
+        });
+        const auto bothRepliesIn = [&](int n) { return checkReplies[0] >= n && checkReplies[1] >= n; };
 
         // Both ONVIF cameras are found; the one listed already gets no row.
         QTRY_COMPARE_WITH_TIMEOUT(client.searchSnapshot().size(), 2, 30000);
@@ -207,12 +215,12 @@ void TestClientDialogs::addFromDiscoveryAndByCameraId()
             QTRY_VERIFY_WITH_TIMEOUT(promptTexts(prompts).contains(QStringLiteral("Password incorrect!")), 10000);
             QTRY_VERIFY(manual->pending().isEmpty());
             // Both replies of that check are in before the next one starts.
-            QTest::qWait(1000);
+            QTRY_VERIFY_WITH_TIMEOUT(bothRepliesIn(1), 10000);
             add("c100200", "Yard", "pw9999");
             QTRY_VERIFY_WITH_TIMEOUT(
                 promptTexts(prompts).contains(QStringLiteral("Manually add device(Yard) successfully!")), 10000);
             // The camera's second reply to the same check finds nothing pending.
-            QTest::qWait(1000);
+            QTRY_VERIFY_WITH_TIMEOUT(bothRepliesIn(2), 10000);
             QVERIFY(manual->pending().isEmpty());
             manual->close();
         }));
@@ -392,7 +400,8 @@ void TestClientDialogs::settingsLeavingCameraAndRemoval()
     QVERIFY(m_sim.command(QStringLiteral("B765432 offline")).startsWith(QStringLiteral("OK")));
     QTRY_COMPARE_WITH_TIMEOUT(stateOf(client, "B765432"), int(STATE_OFFLINE), 40000);
     QTRY_COMPARE(operations(true).count(offline), 1);
-    QTest::qWait(11000);   // two more passes
+    const int passes = client.probePasses();
+    QTRY_VERIFY_WITH_TIMEOUT(client.probePasses() >= passes + 2, 30000);   // two more passes
     QCOMPARE(operations(true).count(offline), 1);
     prompts.take();
     client.propertyAction();

@@ -80,6 +80,7 @@ private slots:
 
 void TestClientProbe::init()
 {
+    Client::setProbeIntervalMs(1000);
     QVERIFY(quietDiscovery());
     QVERIFY(seedStore({}));
 }
@@ -277,7 +278,8 @@ void TestClientProbe::camerasTurnOnlineAndOffline()
     const DvrListInfo_s announced = states.at(1).at(1).value<DvrListInfo_s>();
     QCOMPARE(bytes(&announced, sizeof(announced)), bytes(&idOnly, sizeof(idOnly)));
     QTRY_COMPARE(countOf(operations(true), offline), 1);
-    QTest::qWait(11000);   // two more passes
+    const int passes = client.probePasses();
+    QTRY_VERIFY_WITH_TIMEOUT(client.probePasses() >= passes + 2, 30000);   // two more passes
     QCOMPARE(countOf(operations(true), offline), 1);
     QCOMPARE(states.count(), 2);
 
@@ -297,7 +299,7 @@ void TestClientProbe::destroyedWithoutCloseStopsProbing()
 {
     auto client = std::make_unique<Client>("127.0.0.1");
     QVERIFY(client->probeThreadRunning());
-    QTest::qWait(200);
+    QTRY_VERIFY_WITH_TIMEOUT(client->probePasses() >= 1, 30000);
     client.reset();
     // The library calls back into nobody afterwards, and probing again
     // with a fresh window works.
