@@ -1,5 +1,6 @@
 #include "record/qmediarealrecord.h"
 
+#include "common/crashhandler.h"
 #include "common/logfile.h"
 #include "platform/recfile/record_local.h"
 #include "record/cstorage.h"
@@ -337,6 +338,7 @@ void qmediarealrecord::State::closeFile()
 
 void qmediarealrecord::State::run()
 {
+    InstallCrashHandlerOnThread();
     if (info.frameRate > 2) {
         interval = 1000 / (info.frameRate - 2);
     } else {
