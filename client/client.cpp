@@ -18,6 +18,7 @@
 #include "live/qvideoonly.h"
 #include "live/realvideo.h"
 #include "common/uithread.h"
+#include "playback/videosearch.h"
 #include "platform/devmgr/sdk_dvrmgr.h"
 #include "platform/onvif/onvif_discovery_sdk.h"
 #include "platform/onvif/onvif_event_sdk.h"
@@ -143,6 +144,9 @@ Client::~Client()
     // The live page closes its streams while the libraries are still up.
     delete m_realVideo;
     m_realVideo = nullptr;
+    // So does the playback page with its playbacks and downloads.
+    delete m_videoSearch;
+    m_videoSearch = nullptr;
     ONVIF_DISCOVERY_SDK_SetDeviceInfoCB(nullptr, nullptr);
     ONVIF_DISCOVERY_SDK_Cleanup();
     ONVIF_EVENT_SDK_Cleanup();
@@ -222,8 +226,13 @@ void Client::buildDialogs()
     liveLayout->addWidget(m_realVideo);
     // Sound starts off, as the mute button shows.
     m_realVideo->setMute(!m_soundOn);
-    // The playback page and the alarm log dialog join here when they are
-    // built.
+    m_videoSearch = new videosearch(ui->pagePlayback);
+    auto *playbackLayout = new QVBoxLayout(ui->pagePlayback);
+    playbackLayout->setContentsMargins(0, 0, 0, 0);
+    playbackLayout->addWidget(m_videoSearch);
+    // The playback page starts hidden: its engines are held until it shows.
+    m_videoSearch->RecvVideoWinPause(true);
+    // The alarm log dialog joins here when it is built.
 }
 
 void Client::makeConnections()
@@ -291,10 +300,21 @@ void Client::makeConnections()
     });
     connect(this, &Client::sendSoundAll, m_realVideo, [this](bool on) { m_realVideo->setMute(!on); });
     connect(this, &Client::sendFullScreen, m_realVideo, [this](bool on, QRect) { m_realVideo->setFullScreen(on); });
+    // The playback page.
+    connect(this, &Client::sendDelDevInfo, m_videoSearch, &videosearch::recvDelDevInfo);
+    connect(this, &Client::sendP2pMsg, m_videoSearch, &videosearch::recvP2pMessage, Qt::DirectConnection);
+    connect(this, &Client::sendWinCloseSignal, m_videoSearch, &videosearch::recvWinCloseSlot, Qt::DirectConnection);
+    connect(this, &Client::SendVideoWinPauseToVsearch, m_videoSearch, &videosearch::RecvVideoWinPause,
+            Qt::DirectConnection);
+    connect(m_videoSearch, &videosearch::sendDevProperty, this, &Client::recvDevProperty, Qt::DirectConnection);
+    connect(m_config, &QConfigMgr::sendCapPathToClient, m_videoSearch, &videosearch::RecvCapPathFromConfig);
     // The cameras known at start: their grid entries (stream choice) and,
-    // once known, their event subscriptions.
-    for (const DvrListInfo_s &d : deviceList())
+    // once known, their event subscriptions; the playback page's camera
+    // lists.
+    for (const DvrListInfo_s &d : deviceList()) {
         m_realVideo->setDevInfo(d);
+        m_videoSearch->setDevInfo(d);
+    }
 }
 
 // ---------------------------------------------------------------------------
@@ -563,13 +583,22 @@ void Client::recvDevProperty(DeviceInfo_s info)
 
 void Client::passToLivePage(const DvrListInfo_s &record)
 {
-    if (!m_realVideo)
-        return;
-    if (QThread::currentThread() == thread())
-        m_realVideo->setDevInfo(record);
-    else
-        QMetaObject::invokeMethod(m_realVideo, [page = m_realVideo, record] { page->setDevInfo(record); },
-                                  Qt::QueuedConnection);
+    if (m_realVideo) {
+        if (QThread::currentThread() == thread())
+            m_realVideo->setDevInfo(record);
+        else
+            QMetaObject::invokeMethod(m_realVideo, [page = m_realVideo, record] { page->setDevInfo(record); },
+                                      Qt::QueuedConnection);
+    }
+    // The playback page keeps its own copies (passwords included): every
+    // change reaches them.
+    if (m_videoSearch) {
+        if (QThread::currentThread() == thread())
+            m_videoSearch->setDevInfo(record);
+        else
+            QMetaObject::invokeMethod(m_videoSearch, [page = m_videoSearch, record] { page->setDevInfo(record); },
+                                      Qt::QueuedConnection);
+    }
 }
 
 void Client::recvDelDevInfo(QString devId)

@@ -32,6 +32,7 @@ class QPropertyDial;
 class QPtzCtrol;
 class QTreeWidgetItem;
 class realvideo;
+class videosearch;
 
 namespace Ui {
 class Client;
@@ -85,6 +86,8 @@ public:
     QString selectedDevice() const { return m_selectedId; }
     // The live page (owned).
     realvideo *liveView() const { return m_realVideo; }
+    // The playback page (owned).
+    videosearch *playbackView() const { return m_videoSearch; }
     bool probeThreadRunning() const { return m_probeThread.joinable(); }
     // Probing passes finished so far (the probing thread counts them).
     int probePasses() const { return m_probePasses.load(); }
@@ -204,7 +207,8 @@ private:
     void makeConnections();
     void checkCountButton(int count);
     void leaveFullScreen();
-    // A new or changed camera record for the live page (any thread).
+    // A new or changed camera record for the live and playback pages (any
+    // thread).
     void passToLivePage(const DvrListInfo_s &record);
     // Opens the camera's live stream (its window is selected when it is
     // open already). Returns the stream start's result; *started tells
@@ -231,6 +235,7 @@ private:
     QPropertyDial *m_property = nullptr;
     QConfigMgr *m_config = nullptr;
     realvideo *m_realVideo = nullptr;
+    videosearch *m_videoSearch = nullptr;
     QAboutDlg *m_about = nullptr;
     QPtzCtrol *m_ptz = nullptr;
     QMenu *m_menu = nullptr;

@@ -187,6 +187,201 @@
     </message>
 </context>
 <context>
+    <name>QAboutDlg</name>
+    <message>
+        <source>About</source>
+        <translation>About</translation>
+    </message>
+    <message>
+        <source>Name:</source>
+        <translation>Name:</translation>
+    </message>
+    <message>
+        <source>Version:</source>
+        <translation>Version:</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Close</translation>
+    </message>
+</context>
+<context>
+    <name>QAddDevice</name>
+    <message>
+        <source>Add Device</source>
+        <translation>Add Device</translation>
+    </message>
+    <message>
+        <source>Select all</source>
+        <translation>Select all</translation>
+    </message>
+    <message>
+        <source>Manual</source>
+        <translation>Manual</translation>
+    </message>
+    <message>
+        <source>Add</source>
+        <translation>Add</translation>
+    </message>
+    <message>
+        <source>Exit</source>
+        <translation>Exit</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Close</translation>
+    </message>
+    <message>
+        <source>Camera ID</source>
+        <translation>Camera ID</translation>
+    </message>
+    <message>
+        <source>IP</source>
+        <translation>IP</translation>
+    </message>
+    <message>
+        <source>ONVIF URL</source>
+        <translation>ONVIF URL</translation>
+    </message>
+    <message>
+        <source>The device list is full: at most %1 devices. Device [%2] was not added.</source>
+        <translation>The device list is full: at most %1 devices. Device [%2] was not added.</translation>
+    </message>
+    <message>
+        <source>Device [%1] has been added, the name is [%2].</source>
+        <translation>Device [%1] has been added, the name is [%2].</translation>
+    </message>
+    <message>
+        <source>Failed to add device,id:[%1]</source>
+        <translation>Failed to add device,id:[%1]</translation>
+    </message>
+    <message>
+        <source>Add device:</source>
+        <translation>Add device:</translation>
+    </message>
+    <message>
+        <source>Please select one or more devices to add!</source>
+        <translation>Please select one or more devices to add!</translation>
+    </message>
+    <message>
+        <source>Add device completed</source>
+        <translation>Add device completed</translation>
+    </message>
+    <message>
+        <source>Failed to add device (%1)</source>
+        <translation>Failed to add device (%1)</translation>
+    </message>
+</context>
+<context>
+    <name>QConfigMgr</name>
+    <message>
+        <source>Config Management</source>
+        <translation>Config Management</translation>
+    </message>
+    <message>
+        <source>User Manager</source>
+        <translation>User Manager</translation>
+    </message>
+    <message>
+        <source>Config Storage</source>
+        <translation>Config Storage</translation>
+    </message>
+    <message>
+        <source>Log Manager</source>
+        <translation>Log Manager</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Close</translation>
+    </message>
+    <message>
+        <source>Remove device:</source>
+        <translation>Remove device:</translation>
+    </message>
+</context>
+<context>
+    <name>QDownload</name>
+    <message>
+        <source>Download Recordings</source>
+        <translation>Download Recordings</translation>
+    </message>
+    <message>
+        <source>No.</source>
+        <translation>No.</translation>
+    </message>
+    <message>
+        <source>Size(MB)</source>
+        <translation>Size(MB)</translation>
+    </message>
+    <message>
+        <source>File name</source>
+        <translation>File name</translation>
+    </message>
+    <message>
+        <source>Progress</source>
+        <translation>Progress</translation>
+    </message>
+    <message>
+        <source>All</source>
+        <translation>All</translation>
+    </message>
+    <message>
+        <source>Save to folder:</source>
+        <translation>Save to folder:</translation>
+    </message>
+    <message>
+        <source>Browse</source>
+        <translation>Browse</translation>
+    </message>
+    <message>
+        <source>Start</source>
+        <translation>Start</translation>
+    </message>
+    <message>
+        <source>Stop</source>
+        <translation>Stop</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Close</translation>
+    </message>
+    <message>
+        <source>Choose a Target Directory</source>
+        <translation>Choose a Target Directory</translation>
+    </message>
+    <message>
+        <source>Download</source>
+        <translation>Download</translation>
+    </message>
+    <message>
+        <source>The download folder (%1) cannot be written.</source>
+        <translation>The download folder (%1) cannot be written.</translation>
+    </message>
+    <message>
+        <source>Download failed, disk is full !</source>
+        <translation>Download failed, disk is full !</translation>
+    </message>
+    <message>
+        <source>It is downloading, are you sure you want to close?</source>
+        <translation>It is downloading, are you sure you want to close?</translation>
+    </message>
+</context>
+<context>
+    <name>QLogMgr</name>
+    <message>
+        <source>Time</source>
+        <translation>Time</translation>
+    </message>
+    <message>
+        <source>User</source>
+        <translation>User</translation>
+    </message>
+    <message>
+        <source>Content</source>
+        <translation>Content</translation>
+    </message>
+</context>
+<context>
     <name>QLogin</name>
     <message>
         <source>Login</source>
@@ -286,45 +481,82 @@
     </message>
 </context>
 <context>
-    <name>QConfigMgr</name>
+    <name>QManualDial</name>
     <message>
-        <source>Config Management</source>
-        <translation>Config Management</translation>
+        <source>Manual</source>
+        <translation>Manual</translation>
     </message>
     <message>
-        <source>User Manager</source>
-        <translation>User Manager</translation>
+        <source>Camera ID</source>
+        <translation>Camera ID</translation>
     </message>
     <message>
-        <source>Config Storage</source>
-        <translation>Config Storage</translation>
+        <source>You can find Camera ID on the back of the camera.It is like A0000188.</source>
+        <translation>You can find Camera ID on the back of the camera.It is like A0000188.</translation>
     </message>
     <message>
-        <source>Log Manager</source>
-        <translation>Log Manager</translation>
+        <source>Camera Name</source>
+        <translation>Camera Name</translation>
+    </message>
+    <message>
+        <source>Name the Camera...</source>
+        <translation>Name the Camera...</translation>
+    </message>
+    <message>
+        <source>Camera Password</source>
+        <translation>Camera Password</translation>
+    </message>
+    <message>
+        <source>You can find the default password on the back of the camera.</source>
+        <translation>You can find the default password on the back of the camera.</translation>
+    </message>
+    <message>
+        <source>Add</source>
+        <translation>Add</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Cancel</translation>
     </message>
     <message>
         <source>Close</source>
         <translation>Close</translation>
     </message>
     <message>
-        <source>Remove device:</source>
-        <translation>Remove device:</translation>
-    </message>
-</context>
-<context>
-    <name>QLogMgr</name>
-    <message>
-        <source>Time</source>
-        <translation>Time</translation>
+        <source>ID can not be empty!</source>
+        <translation>ID can not be empty!</translation>
     </message>
     <message>
-        <source>User</source>
-        <translation>User</translation>
+        <source>ID is not correct !</source>
+        <translation>ID is not correct !</translation>
     </message>
     <message>
-        <source>Content</source>
-        <translation>Content</translation>
+        <source>Device[%1] has been added, check [%2].</source>
+        <translation>Device[%1] has been added, check [%2].</translation>
+    </message>
+    <message>
+        <source>Please inupt Name.</source>
+        <translation>Please inupt Name.</translation>
+    </message>
+    <message>
+        <source>Please input password.</source>
+        <translation>Please input password.</translation>
+    </message>
+    <message>
+        <source>Unable to connect server (ID:%1) (errorno:%2)!</source>
+        <translation>Unable to connect server (ID:%1) (errorno:%2)!</translation>
+    </message>
+    <message>
+        <source>Unable to connect device(%1) (errorno:%2)!</source>
+        <translation>Unable to connect device(%1) (errorno:%2)!</translation>
+    </message>
+    <message>
+        <source>Password incorrect!</source>
+        <translation>Password incorrect!</translation>
+    </message>
+    <message>
+        <source>Manually add device(%1) successfully!</source>
+        <translation>Manually add device(%1) successfully!</translation>
     </message>
 </context>
 <context>
@@ -379,6 +611,143 @@
     </message>
 </context>
 <context>
+    <name>QPasswdFrm</name>
+    <message>
+        <source>Device ID:</source>
+        <translation>Device ID:</translation>
+    </message>
+    <message>
+        <source>Device Name:</source>
+        <translation>Device Name:</translation>
+    </message>
+    <message>
+        <source>The device name...</source>
+        <translation>The device name...</translation>
+    </message>
+    <message>
+        <source>Old Password:</source>
+        <translation>Old Password:</translation>
+    </message>
+    <message>
+        <source>The original password...</source>
+        <translation>The original password...</translation>
+    </message>
+    <message>
+        <source>New Password:</source>
+        <translation>New Password:</translation>
+    </message>
+    <message>
+        <source>The new password consists of 6-30 characters (0-9,a-z,A-Z);
+Special characters are not allowed.
+The password must not begin with &quot;0&quot;.</source>
+        <translation>The new password consists of 6-30 characters (0-9,a-z,A-Z);
+Special characters are not allowed.
+The password must not begin with &quot;0&quot;.</translation>
+    </message>
+    <message>
+        <source>Confirm:</source>
+        <translation>Confirm:</translation>
+    </message>
+    <message>
+        <source>The confirm password must be the same with the new password.</source>
+        <translation>The confirm password must be the same with the new password.</translation>
+    </message>
+    <message>
+        <source>Confirm</source>
+        <translation>Confirm</translation>
+    </message>
+    <message>
+        <source>Settings</source>
+        <translation>Settings</translation>
+    </message>
+    <message>
+        <source>Name can not be empty!</source>
+        <translation>Name can not be empty!</translation>
+    </message>
+    <message>
+        <source>Old password can not be empty!</source>
+        <translation>Old password can not be empty!</translation>
+    </message>
+    <message>
+        <source>New password can not be empty!</source>
+        <translation>New password can not be empty!</translation>
+    </message>
+    <message>
+        <source>New password can not be same with old password!</source>
+        <translation>New password can not be same with old password!</translation>
+    </message>
+    <message>
+        <source>New password must consists of 6-30 characters!</source>
+        <translation>New password must consists of 6-30 characters!</translation>
+    </message>
+    <message>
+        <source>New password must not begin with &apos;0&apos; !</source>
+        <translation>New password must not begin with &apos;0&apos; !</translation>
+    </message>
+    <message>
+        <source>Confirm password can not be empty!</source>
+        <translation>Confirm password can not be empty!</translation>
+    </message>
+    <message>
+        <source>New password can be same with confirm password!</source>
+        <translation>New password can be same with confirm password!</translation>
+    </message>
+    <message>
+        <source>Unable to connect device(%1) (errorno:%2)!</source>
+        <translation>Unable to connect device(%1) (errorno:%2)!</translation>
+    </message>
+    <message>
+        <source>Change device [%1] Password failed, Please enter the correct old password !</source>
+        <translation>Change device [%1] Password failed, Please enter the correct old password !</translation>
+    </message>
+    <message>
+        <source>Change Password:</source>
+        <translation>Change Password:</translation>
+    </message>
+    <message>
+        <source>Modify successful !</source>
+        <translation>Modify successful !</translation>
+    </message>
+</context>
+<context>
+    <name>QPropertyDial</name>
+    <message>
+        <source>Settings</source>
+        <translation>Settings</translation>
+    </message>
+    <message>
+        <source>Camera Editor</source>
+        <translation>Camera Editor</translation>
+    </message>
+    <message>
+        <source>Change password</source>
+        <translation>Change password</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Close</translation>
+    </message>
+</context>
+<context>
+    <name>QPtzFrame</name>
+    <message>
+        <source>Up</source>
+        <translation>Up</translation>
+    </message>
+    <message>
+        <source>Down</source>
+        <translation>Down</translation>
+    </message>
+    <message>
+        <source>Right</source>
+        <translation>Right</translation>
+    </message>
+    <message>
+        <source>Left</source>
+        <translation>Left</translation>
+    </message>
+</context>
+<context>
     <name>QRenameFrm</name>
     <message>
         <source>Device ID:</source>
@@ -402,7 +771,7 @@ Special characters are not allowed.
 The password must not begin with &quot;0&quot;.</source>
         <translation>The new password consists of 6-30 characters (0-9,a-z,A-Z); 
 Special characters are not allowed.
-The password must not begin with "0".</translation>
+The password must not begin with &quot;0&quot;.</translation>
     </message>
     <message>
         <source>Confirm</source>
@@ -427,6 +796,13 @@ The password must not begin with "0".</translation>
     <message>
         <source>Modify successful !</source>
         <translation>Modify successful !</translation>
+    </message>
+</context>
+<context>
+    <name>QTipWidget</name>
+    <message>
+        <source>Close</source>
+        <translation>Close</translation>
     </message>
 </context>
 <context>
@@ -511,277 +887,6 @@ Special characters are not allowed.</translation>
     </message>
 </context>
 <context>
-    <name>QAddDevice</name>
-    <message>
-        <source>Add Device</source>
-        <translation>Add Device</translation>
-    </message>
-    <message>
-        <source>Select all</source>
-        <translation>Select all</translation>
-    </message>
-    <message>
-        <source>Manual</source>
-        <translation>Manual</translation>
-    </message>
-    <message>
-        <source>Add</source>
-        <translation>Add</translation>
-    </message>
-    <message>
-        <source>Exit</source>
-        <translation>Exit</translation>
-    </message>
-    <message>
-        <source>Close</source>
-        <translation>Close</translation>
-    </message>
-    <message>
-        <source>Camera ID</source>
-        <translation>Camera ID</translation>
-    </message>
-    <message>
-        <source>IP</source>
-        <translation>IP</translation>
-    </message>
-    <message>
-        <source>ONVIF URL</source>
-        <translation>ONVIF URL</translation>
-    </message>
-    <message>
-        <source>The device list is full: at most %1 devices. Device [%2] was not added.</source>
-        <translation>The device list is full: at most %1 devices. Device [%2] was not added.</translation>
-    </message>
-    <message>
-        <source>Device [%1] has been added, the name is [%2].</source>
-        <translation>Device [%1] has been added, the name is [%2].</translation>
-    </message>
-    <message>
-        <source>Failed to add device,id:[%1]</source>
-        <translation>Failed to add device,id:[%1]</translation>
-    </message>
-    <message>
-        <source>Add device:</source>
-        <translation>Add device:</translation>
-    </message>
-    <message>
-        <source>Please select one or more devices to add!</source>
-        <translation>Please select one or more devices to add!</translation>
-    </message>
-    <message>
-        <source>Add device completed</source>
-        <translation>Add device completed</translation>
-    </message>
-    <message>
-        <source>Failed to add device (%1)</source>
-        <translation>Failed to add device (%1)</translation>
-    </message>
-</context>
-<context>
-    <name>QManualDial</name>
-    <message>
-        <source>Manual</source>
-        <translation>Manual</translation>
-    </message>
-    <message>
-        <source>Camera ID</source>
-        <translation>Camera ID</translation>
-    </message>
-    <message>
-        <source>You can find Camera ID on the back of the camera.It is like A0000188.</source>
-        <translation>You can find Camera ID on the back of the camera.It is like A0000188.</translation>
-    </message>
-    <message>
-        <source>Camera Name</source>
-        <translation>Camera Name</translation>
-    </message>
-    <message>
-        <source>Name the Camera...</source>
-        <translation>Name the Camera...</translation>
-    </message>
-    <message>
-        <source>Camera Password</source>
-        <translation>Camera Password</translation>
-    </message>
-    <message>
-        <source>You can find the default password on the back of the camera.</source>
-        <translation>You can find the default password on the back of the camera.</translation>
-    </message>
-    <message>
-        <source>Add</source>
-        <translation>Add</translation>
-    </message>
-    <message>
-        <source>Cancel</source>
-        <translation>Cancel</translation>
-    </message>
-    <message>
-        <source>Close</source>
-        <translation>Close</translation>
-    </message>
-    <message>
-        <source>ID can not be empty!</source>
-        <translation>ID can not be empty!</translation>
-    </message>
-    <message>
-        <source>ID is not correct !</source>
-        <translation>ID is not correct !</translation>
-    </message>
-    <message>
-        <source>Device[%1] has been added, check [%2].</source>
-        <translation>Device[%1] has been added, check [%2].</translation>
-    </message>
-    <message>
-        <source>Please inupt Name.</source>
-        <translation>Please inupt Name.</translation>
-    </message>
-    <message>
-        <source>Please input password.</source>
-        <translation>Please input password.</translation>
-    </message>
-    <message>
-        <source>Unable to connect server (ID:%1) (errorno:%2)!</source>
-        <translation>Unable to connect server (ID:%1) (errorno:%2)!</translation>
-    </message>
-    <message>
-        <source>Unable to connect device(%1) (errorno:%2)!</source>
-        <translation>Unable to connect device(%1) (errorno:%2)!</translation>
-    </message>
-    <message>
-        <source>Password incorrect!</source>
-        <translation>Password incorrect!</translation>
-    </message>
-    <message>
-        <source>Manually add device(%1) successfully!</source>
-        <translation>Manually add device(%1) successfully!</translation>
-    </message>
-</context>
-<context>
-    <name>QPasswdFrm</name>
-    <message>
-        <source>Device ID:</source>
-        <translation>Device ID:</translation>
-    </message>
-    <message>
-        <source>Device Name:</source>
-        <translation>Device Name:</translation>
-    </message>
-    <message>
-        <source>The device name...</source>
-        <translation>The device name...</translation>
-    </message>
-    <message>
-        <source>Old Password:</source>
-        <translation>Old Password:</translation>
-    </message>
-    <message>
-        <source>The original password...</source>
-        <translation>The original password...</translation>
-    </message>
-    <message>
-        <source>New Password:</source>
-        <translation>New Password:</translation>
-    </message>
-    <message>
-        <source>The new password consists of 6-30 characters (0-9,a-z,A-Z);
-Special characters are not allowed.
-The password must not begin with &quot;0&quot;.</source>
-        <translation>The new password consists of 6-30 characters (0-9,a-z,A-Z);
-Special characters are not allowed.
-The password must not begin with "0".</translation>
-    </message>
-    <message>
-        <source>Confirm:</source>
-        <translation>Confirm:</translation>
-    </message>
-    <message>
-        <source>The confirm password must be the same with the new password.</source>
-        <translation>The confirm password must be the same with the new password.</translation>
-    </message>
-    <message>
-        <source>Confirm</source>
-        <translation>Confirm</translation>
-    </message>
-    <message>
-        <source>Settings</source>
-        <translation>Settings</translation>
-    </message>
-    <message>
-        <source>Name can not be empty!</source>
-        <translation>Name can not be empty!</translation>
-    </message>
-    <message>
-        <source>Old password can not be empty!</source>
-        <translation>Old password can not be empty!</translation>
-    </message>
-    <message>
-        <source>New password can not be empty!</source>
-        <translation>New password can not be empty!</translation>
-    </message>
-    <message>
-        <source>New password can not be same with old password!</source>
-        <translation>New password can not be same with old password!</translation>
-    </message>
-    <message>
-        <source>New password must consists of 6-30 characters!</source>
-        <translation>New password must consists of 6-30 characters!</translation>
-    </message>
-    <message>
-        <source>New password must not begin with &apos;0&apos; !</source>
-        <translation>New password must not begin with '0' !</translation>
-    </message>
-    <message>
-        <source>Confirm password can not be empty!</source>
-        <translation>Confirm password can not be empty!</translation>
-    </message>
-    <message>
-        <source>New password can be same with confirm password!</source>
-        <translation>New password can be same with confirm password!</translation>
-    </message>
-    <message>
-        <source>Unable to connect device(%1) (errorno:%2)!</source>
-        <translation>Unable to connect device(%1) (errorno:%2)!</translation>
-    </message>
-    <message>
-        <source>Change device [%1] Password failed, Please enter the correct old password !</source>
-        <translation>Change device [%1] Password failed, Please enter the correct old password !</translation>
-    </message>
-    <message>
-        <source>Change Password:</source>
-        <translation>Change Password:</translation>
-    </message>
-    <message>
-        <source>Modify successful !</source>
-        <translation>Modify successful !</translation>
-    </message>
-</context>
-<context>
-    <name>QPropertyDial</name>
-    <message>
-        <source>Settings</source>
-        <translation>Settings</translation>
-    </message>
-    <message>
-        <source>Camera Editor</source>
-        <translation>Camera Editor</translation>
-    </message>
-    <message>
-        <source>Change password</source>
-        <translation>Change password</translation>
-    </message>
-    <message>
-        <source>Close</source>
-        <translation>Close</translation>
-    </message>
-</context>
-<context>
-    <name>QTipWidget</name>
-    <message>
-        <source>Close</source>
-        <translation>Close</translation>
-    </message>
-</context>
-<context>
     <name>QVideoHand</name>
     <message>
         <source>Record</source>
@@ -810,6 +915,41 @@ The password must not begin with "0".</translation>
     <message>
         <source>Alarm recording</source>
         <translation>Alarm recording</translation>
+    </message>
+</context>
+<context>
+    <name>QVideoHandPb</name>
+    <message>
+        <source>Fast backward</source>
+        <translation>Fast backward</translation>
+    </message>
+    <message>
+        <source>Pause</source>
+        <translation>Pause</translation>
+    </message>
+    <message>
+        <source>Stop</source>
+        <translation>Stop</translation>
+    </message>
+    <message>
+        <source>Fast forward</source>
+        <translation>Fast forward</translation>
+    </message>
+    <message>
+        <source>Next frame</source>
+        <translation>Next frame</translation>
+    </message>
+    <message>
+        <source>Snapshot</source>
+        <translation>Snapshot</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Close</translation>
+    </message>
+    <message>
+        <source>Play</source>
+        <translation>Play</translation>
     </message>
 </context>
 <context>
@@ -875,41 +1015,148 @@ The password must not begin with "0".</translation>
     </message>
 </context>
 <context>
-    <name>QAboutDlg</name>
+    <name>fileplay</name>
     <message>
-        <source>About</source>
-        <translation>About</translation>
+        <source>Source:</source>
+        <translation>Source:</translation>
     </message>
     <message>
-        <source>Name:</source>
-        <translation>Name:</translation>
+        <source>Camera</source>
+        <translation>Camera</translation>
     </message>
     <message>
-        <source>Version:</source>
-        <translation>Version:</translation>
+        <source>PC</source>
+        <translation>PC</translation>
     </message>
     <message>
-        <source>Close</source>
-        <translation>Close</translation>
+        <source>Device:</source>
+        <translation>Device:</translation>
+    </message>
+    <message>
+        <source>Time:</source>
+        <translation>Time:</translation>
+    </message>
+    <message>
+        <source>Query</source>
+        <translation>Query</translation>
+    </message>
+    <message>
+        <source>Download</source>
+        <translation>Download</translation>
+    </message>
+    <message>
+        <source>No.</source>
+        <translation>No.</translation>
+    </message>
+    <message>
+        <source>Size(MB)</source>
+        <translation>Size(MB)</translation>
+    </message>
+    <message>
+        <source>Video source</source>
+        <translation>Video source</translation>
+    </message>
+    <message>
+        <source>File name</source>
+        <translation>File name</translation>
+    </message>
+    <message>
+        <source>All Devices</source>
+        <translation>All Devices</translation>
+    </message>
+    <message>
+        <source>Search Files</source>
+        <translation>Search Files</translation>
+    </message>
+    <message>
+        <source>Start time can not later than the end of time!</source>
+        <translation>Start time can not later than the end of time!</translation>
+    </message>
+    <message>
+        <source>Recordings Management</source>
+        <translation>Recordings Management</translation>
+    </message>
+    <message>
+        <source>There is not a valid storage configuration file,please set it up in the configurations menu.</source>
+        <translation>There is not a valid storage configuration file,please set it up in the configurations menu.</translation>
+    </message>
+    <message>
+        <source>No information of records in the configuration file!</source>
+        <translation>No information of records in the configuration file!</translation>
+    </message>
+    <message>
+        <source>Please select a device or check all of devices!</source>
+        <translation>Please select a device or check all of devices!</translation>
+    </message>
+    <message>
+        <source>Device has no records !</source>
+        <translation>Device has no records !</translation>
+    </message>
+    <message>
+        <source>Please select a device!</source>
+        <translation>Please select a device!</translation>
+    </message>
+    <message>
+        <source>Failed to query the recordings on the device video.</source>
+        <translation>Failed to query the recordings on the device video.</translation>
+    </message>
+    <message>
+        <source>Client</source>
+        <translation>Client</translation>
+    </message>
+    <message>
+        <source>Camera password not provided,please input.</source>
+        <translation>Camera password not provided,please input.</translation>
+    </message>
+    <message>
+        <source>Camera password is incorrect, please input the correct password</source>
+        <translation>Camera password is incorrect, please input the correct password</translation>
+    </message>
+    <message>
+        <source>Export to MP4</source>
+        <translation>Export to MP4</translation>
+    </message>
+    <message>
+        <source>The download folder (%1) cannot be written.</source>
+        <translation>The download folder (%1) cannot be written.</translation>
+    </message>
+    <message>
+        <source>Exporting %1</source>
+        <translation>Exporting %1</translation>
+    </message>
+    <message>
+        <source>Saved to %1</source>
+        <translation>Saved to %1</translation>
+    </message>
+    <message>
+        <source>Only H.264 recordings can be exported to MP4.</source>
+        <translation>Only H.264 recordings can be exported to MP4.</translation>
+    </message>
+    <message>
+        <source>Failed to export %1.</source>
+        <translation>Failed to export %1.</translation>
     </message>
 </context>
 <context>
-    <name>QPtzFrame</name>
+    <name>qmultivideopb</name>
     <message>
-        <source>Up</source>
-        <translation>Up</translation>
+        <source>Double-click a recording to play it</source>
+        <translation>Double-click a recording to play it</translation>
+    </message>
+</context>
+<context>
+    <name>qvideoonlypb</name>
+    <message>
+        <source>Snapshot</source>
+        <translation>Snapshot</translation>
     </message>
     <message>
-        <source>Down</source>
-        <translation>Down</translation>
+        <source>Snapshot saved to:</source>
+        <translation>Snapshot saved to:</translation>
     </message>
     <message>
-        <source>Right</source>
-        <translation>Right</translation>
-    </message>
-    <message>
-        <source>Left</source>
-        <translation>Left</translation>
+        <source>Failed to capture image,errorno:%1</source>
+        <translation>Failed to capture image,errorno:%1</translation>
     </message>
 </context>
 <context>

@@ -187,6 +187,201 @@
     </message>
 </context>
 <context>
+    <name>QAboutDlg</name>
+    <message>
+        <source>About</source>
+        <translation>Über</translation>
+    </message>
+    <message>
+        <source>Name:</source>
+        <translation>Name:</translation>
+    </message>
+    <message>
+        <source>Version:</source>
+        <translation>Version:</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Schließen</translation>
+    </message>
+</context>
+<context>
+    <name>QAddDevice</name>
+    <message>
+        <source>Add Device</source>
+        <translation>Gerät hinzufügen</translation>
+    </message>
+    <message>
+        <source>Select all</source>
+        <translation>Alle auswählen</translation>
+    </message>
+    <message>
+        <source>Manual</source>
+        <translation>Manuell</translation>
+    </message>
+    <message>
+        <source>Add</source>
+        <translation>Hinzufügen</translation>
+    </message>
+    <message>
+        <source>Exit</source>
+        <translation>Beenden</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Schließen</translation>
+    </message>
+    <message>
+        <source>Camera ID</source>
+        <translation>Kamera-ID</translation>
+    </message>
+    <message>
+        <source>IP</source>
+        <translation>IP</translation>
+    </message>
+    <message>
+        <source>ONVIF URL</source>
+        <translation>ONVIF-URL</translation>
+    </message>
+    <message>
+        <source>The device list is full: at most %1 devices. Device [%2] was not added.</source>
+        <translation>Die Geräteliste ist voll: höchstens %1 Geräte. Gerät [%2] wurde nicht hinzugefügt.</translation>
+    </message>
+    <message>
+        <source>Device [%1] has been added, the name is [%2].</source>
+        <translation>Gerät [%1] ist bereits vorhanden, sein Name ist [%2].</translation>
+    </message>
+    <message>
+        <source>Failed to add device,id:[%1]</source>
+        <translation>Gerät konnte nicht hinzugefügt werden, ID: [%1]</translation>
+    </message>
+    <message>
+        <source>Add device:</source>
+        <translation>Gerät hinzugefügt:</translation>
+    </message>
+    <message>
+        <source>Please select one or more devices to add!</source>
+        <translation>Bitte wählen Sie mindestens ein Gerät zum Hinzufügen aus!</translation>
+    </message>
+    <message>
+        <source>Add device completed</source>
+        <translation>Geräte wurden hinzugefügt</translation>
+    </message>
+    <message>
+        <source>Failed to add device (%1)</source>
+        <translation>Gerät (%1) konnte nicht hinzugefügt werden</translation>
+    </message>
+</context>
+<context>
+    <name>QConfigMgr</name>
+    <message>
+        <source>Config Management</source>
+        <translation>Konfigurationsverwaltung</translation>
+    </message>
+    <message>
+        <source>User Manager</source>
+        <translation>Benutzerverwaltung</translation>
+    </message>
+    <message>
+        <source>Config Storage</source>
+        <translation>Speicher konfigurieren</translation>
+    </message>
+    <message>
+        <source>Log Manager</source>
+        <translation>Protokollverwaltung</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Schließen</translation>
+    </message>
+    <message>
+        <source>Remove device:</source>
+        <translation>Gerät entfernt:</translation>
+    </message>
+</context>
+<context>
+    <name>QDownload</name>
+    <message>
+        <source>Download Recordings</source>
+        <translation>Aufnahmen herunterladen</translation>
+    </message>
+    <message>
+        <source>No.</source>
+        <translation>Nr.</translation>
+    </message>
+    <message>
+        <source>Size(MB)</source>
+        <translation>Größe (MB)</translation>
+    </message>
+    <message>
+        <source>File name</source>
+        <translation>Dateiname</translation>
+    </message>
+    <message>
+        <source>Progress</source>
+        <translation>Fortschritt</translation>
+    </message>
+    <message>
+        <source>All</source>
+        <translation>Alle</translation>
+    </message>
+    <message>
+        <source>Save to folder:</source>
+        <translation>Speichern in:</translation>
+    </message>
+    <message>
+        <source>Browse</source>
+        <translation>Durchsuchen</translation>
+    </message>
+    <message>
+        <source>Start</source>
+        <translation>Start</translation>
+    </message>
+    <message>
+        <source>Stop</source>
+        <translation>Stopp</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Schließen</translation>
+    </message>
+    <message>
+        <source>Choose a Target Directory</source>
+        <translation>Zielordner wählen</translation>
+    </message>
+    <message>
+        <source>Download</source>
+        <translation>Herunterladen</translation>
+    </message>
+    <message>
+        <source>The download folder (%1) cannot be written.</source>
+        <translation>In den Download-Ordner (%1) kann nicht geschrieben werden.</translation>
+    </message>
+    <message>
+        <source>Download failed, disk is full !</source>
+        <translation>Herunterladen fehlgeschlagen, der Datenträger ist voll!</translation>
+    </message>
+    <message>
+        <source>It is downloading, are you sure you want to close?</source>
+        <translation>Es wird heruntergeladen. Wirklich schließen?</translation>
+    </message>
+</context>
+<context>
+    <name>QLogMgr</name>
+    <message>
+        <source>Time</source>
+        <translation>Zeit</translation>
+    </message>
+    <message>
+        <source>User</source>
+        <translation>Benutzer</translation>
+    </message>
+    <message>
+        <source>Content</source>
+        <translation>Inhalt</translation>
+    </message>
+</context>
+<context>
     <name>QLogin</name>
     <message>
         <source>Login</source>
@@ -286,298 +481,6 @@
     </message>
 </context>
 <context>
-    <name>QConfigMgr</name>
-    <message>
-        <source>Config Management</source>
-        <translation>Konfigurationsverwaltung</translation>
-    </message>
-    <message>
-        <source>User Manager</source>
-        <translation>Benutzerverwaltung</translation>
-    </message>
-    <message>
-        <source>Config Storage</source>
-        <translation>Speicher konfigurieren</translation>
-    </message>
-    <message>
-        <source>Log Manager</source>
-        <translation>Protokollverwaltung</translation>
-    </message>
-    <message>
-        <source>Close</source>
-        <translation>Schließen</translation>
-    </message>
-    <message>
-        <source>Remove device:</source>
-        <translation>Gerät entfernt:</translation>
-    </message>
-</context>
-<context>
-    <name>QLogMgr</name>
-    <message>
-        <source>Time</source>
-        <translation>Zeit</translation>
-    </message>
-    <message>
-        <source>User</source>
-        <translation>Benutzer</translation>
-    </message>
-    <message>
-        <source>Content</source>
-        <translation>Inhalt</translation>
-    </message>
-</context>
-<context>
-    <name>QPasswd</name>
-    <message>
-        <source>Password</source>
-        <translation>Passwort</translation>
-    </message>
-    <message>
-        <source>ID:</source>
-        <translation>ID:</translation>
-    </message>
-    <message>
-        <source>Default device ID can be found on the back of the camera</source>
-        <translation>Die Geräte-ID steht auf der Rückseite der Kamera</translation>
-    </message>
-    <message>
-        <source>Name:</source>
-        <translation>Name:</translation>
-    </message>
-    <message>
-        <source>Name the camera</source>
-        <translation>Kamera benennen</translation>
-    </message>
-    <message>
-        <source>Password:</source>
-        <translation>Passwort:</translation>
-    </message>
-    <message>
-        <source>Default device password can be found on the back of the camera</source>
-        <translation>Das Standardpasswort steht auf der Rückseite der Kamera</translation>
-    </message>
-    <message>
-        <source>Confirm</source>
-        <translation>Bestätigen</translation>
-    </message>
-    <message>
-        <source>Cancel</source>
-        <translation>Abbrechen</translation>
-    </message>
-    <message>
-        <source>Close</source>
-        <translation>Schließen</translation>
-    </message>
-    <message>
-        <source>Property</source>
-        <translation>Eigenschaften</translation>
-    </message>
-    <message>
-        <source>Please input password.</source>
-        <translation>Bitte geben Sie das Passwort ein.</translation>
-    </message>
-</context>
-<context>
-    <name>QRenameFrm</name>
-    <message>
-        <source>Device ID:</source>
-        <translation>Geräte-ID:</translation>
-    </message>
-    <message>
-        <source>Device Name:</source>
-        <translation>Gerätename:</translation>
-    </message>
-    <message>
-        <source>Name must be less than 32</source>
-        <translation>Höchstens 31 Zeichen</translation>
-    </message>
-    <message>
-        <source>Device Password:</source>
-        <translation>Gerätepasswort:</translation>
-    </message>
-    <message>
-        <source>The new password consists of 6-30 characters (0-9,a-z,A-Z); 
-Special characters are not allowed.
-The password must not begin with &quot;0&quot;.</source>
-        <translation>Das neue Passwort besteht aus 6–30 Zeichen (0-9, a-z, A-Z);
-Sonderzeichen sind nicht erlaubt.
-Das Passwort darf nicht mit „0“ beginnen.</translation>
-    </message>
-    <message>
-        <source>Confirm</source>
-        <translation>Bestätigen</translation>
-    </message>
-    <message>
-        <source>Settings</source>
-        <translation>Einstellungen</translation>
-    </message>
-    <message>
-        <source>Name can not be empty!</source>
-        <translation>Der Name darf nicht leer sein!</translation>
-    </message>
-    <message>
-        <source>Password can not be empty!</source>
-        <translation>Das Passwort darf nicht leer sein!</translation>
-    </message>
-    <message>
-        <source>Rename:</source>
-        <translation>Umbenannt:</translation>
-    </message>
-    <message>
-        <source>Modify successful !</source>
-        <translation>Änderung erfolgreich!</translation>
-    </message>
-</context>
-<context>
-    <name>QUserMgr</name>
-    <message>
-        <source>User Name:</source>
-        <translation>Benutzername:</translation>
-    </message>
-    <message>
-        <source>Old Password:</source>
-        <translation>Altes Passwort:</translation>
-    </message>
-    <message>
-        <source>The original password...</source>
-        <translation>Das bisherige Passwort ...</translation>
-    </message>
-    <message>
-        <source>New Password:</source>
-        <translation>Neues Passwort:</translation>
-    </message>
-    <message>
-        <source>The new password consists of 1-31 characters (0-9,a-z,A-Z); 
-Special characters are not allowed.</source>
-        <translation>Das neue Passwort besteht aus 1–31 Zeichen (0-9, a-z, A-Z);
-Sonderzeichen sind nicht erlaubt.</translation>
-    </message>
-    <message>
-        <source>Confirm:</source>
-        <translation>Bestätigung:</translation>
-    </message>
-    <message>
-        <source>The confirm password is not identical as the new password.</source>
-        <translation>Die Bestätigung muss mit dem neuen Passwort übereinstimmen.</translation>
-    </message>
-    <message>
-        <source>Confirm</source>
-        <translation>Bestätigen</translation>
-    </message>
-    <message>
-        <source>Change Password</source>
-        <translation>Passwort ändern</translation>
-    </message>
-    <message>
-        <source>User name cannot be empty!</source>
-        <translation>Der Benutzername darf nicht leer sein!</translation>
-    </message>
-    <message>
-        <source>The old password cannot be empty!</source>
-        <translation>Das alte Passwort darf nicht leer sein!</translation>
-    </message>
-    <message>
-        <source>The new password cannot be empty!</source>
-        <translation>Das neue Passwort darf nicht leer sein!</translation>
-    </message>
-    <message>
-        <source>New password can not be same with old password!</source>
-        <translation>Das neue Passwort darf nicht mit dem alten übereinstimmen!</translation>
-    </message>
-    <message>
-        <source>The confirm password cannot be empty!</source>
-        <translation>Die Passwortbestätigung darf nicht leer sein!</translation>
-    </message>
-    <message>
-        <source>The confirm password is not identical as the new password. Please check.</source>
-        <translation>Die Passwortbestätigung stimmt nicht mit dem neuen Passwort überein. Bitte prüfen.</translation>
-    </message>
-    <message>
-        <source>Change password successfully!</source>
-        <translation>Das Passwort wurde geändert!</translation>
-    </message>
-    <message>
-        <source>User name does not exist!</source>
-        <translation>Der Benutzername existiert nicht!</translation>
-    </message>
-    <message>
-        <source>The orignal password incorrect.Please provide correct password.</source>
-        <translation>Das bisherige Passwort ist falsch. Bitte geben Sie das richtige Passwort ein.</translation>
-    </message>
-    <message>
-        <source>Unknown error!</source>
-        <translation>Unbekannter Fehler!</translation>
-    </message>
-</context>
-<context>
-    <name>QAddDevice</name>
-    <message>
-        <source>Add Device</source>
-        <translation>Gerät hinzufügen</translation>
-    </message>
-    <message>
-        <source>Select all</source>
-        <translation>Alle auswählen</translation>
-    </message>
-    <message>
-        <source>Manual</source>
-        <translation>Manuell</translation>
-    </message>
-    <message>
-        <source>Add</source>
-        <translation>Hinzufügen</translation>
-    </message>
-    <message>
-        <source>Exit</source>
-        <translation>Beenden</translation>
-    </message>
-    <message>
-        <source>Close</source>
-        <translation>Schließen</translation>
-    </message>
-    <message>
-        <source>Camera ID</source>
-        <translation>Kamera-ID</translation>
-    </message>
-    <message>
-        <source>IP</source>
-        <translation>IP</translation>
-    </message>
-    <message>
-        <source>ONVIF URL</source>
-        <translation>ONVIF-URL</translation>
-    </message>
-    <message>
-        <source>The device list is full: at most %1 devices. Device [%2] was not added.</source>
-        <translation>Die Geräteliste ist voll: höchstens %1 Geräte. Gerät [%2] wurde nicht hinzugefügt.</translation>
-    </message>
-    <message>
-        <source>Device [%1] has been added, the name is [%2].</source>
-        <translation>Gerät [%1] ist bereits vorhanden, sein Name ist [%2].</translation>
-    </message>
-    <message>
-        <source>Failed to add device,id:[%1]</source>
-        <translation>Gerät konnte nicht hinzugefügt werden, ID: [%1]</translation>
-    </message>
-    <message>
-        <source>Add device:</source>
-        <translation>Gerät hinzugefügt:</translation>
-    </message>
-    <message>
-        <source>Please select one or more devices to add!</source>
-        <translation>Bitte wählen Sie mindestens ein Gerät zum Hinzufügen aus!</translation>
-    </message>
-    <message>
-        <source>Add device completed</source>
-        <translation>Geräte wurden hinzugefügt</translation>
-    </message>
-    <message>
-        <source>Failed to add device (%1)</source>
-        <translation>Gerät (%1) konnte nicht hinzugefügt werden</translation>
-    </message>
-</context>
-<context>
     <name>QManualDial</name>
     <message>
         <source>Manual</source>
@@ -654,6 +557,57 @@ Sonderzeichen sind nicht erlaubt.</translation>
     <message>
         <source>Manually add device(%1) successfully!</source>
         <translation>Gerät (%1) wurde manuell hinzugefügt!</translation>
+    </message>
+</context>
+<context>
+    <name>QPasswd</name>
+    <message>
+        <source>Password</source>
+        <translation>Passwort</translation>
+    </message>
+    <message>
+        <source>ID:</source>
+        <translation>ID:</translation>
+    </message>
+    <message>
+        <source>Default device ID can be found on the back of the camera</source>
+        <translation>Die Geräte-ID steht auf der Rückseite der Kamera</translation>
+    </message>
+    <message>
+        <source>Name:</source>
+        <translation>Name:</translation>
+    </message>
+    <message>
+        <source>Name the camera</source>
+        <translation>Kamera benennen</translation>
+    </message>
+    <message>
+        <source>Password:</source>
+        <translation>Passwort:</translation>
+    </message>
+    <message>
+        <source>Default device password can be found on the back of the camera</source>
+        <translation>Das Standardpasswort steht auf der Rückseite der Kamera</translation>
+    </message>
+    <message>
+        <source>Confirm</source>
+        <translation>Bestätigen</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Abbrechen</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Schließen</translation>
+    </message>
+    <message>
+        <source>Property</source>
+        <translation>Eigenschaften</translation>
+    </message>
+    <message>
+        <source>Please input password.</source>
+        <translation>Bitte geben Sie das Passwort ein.</translation>
     </message>
 </context>
 <context>
@@ -775,10 +729,161 @@ Das Passwort darf nicht mit „0“ beginnen.</translation>
     </message>
 </context>
 <context>
+    <name>QPtzFrame</name>
+    <message>
+        <source>Up</source>
+        <translation>Hoch</translation>
+    </message>
+    <message>
+        <source>Down</source>
+        <translation>Runter</translation>
+    </message>
+    <message>
+        <source>Right</source>
+        <translation>Rechts</translation>
+    </message>
+    <message>
+        <source>Left</source>
+        <translation>Links</translation>
+    </message>
+</context>
+<context>
+    <name>QRenameFrm</name>
+    <message>
+        <source>Device ID:</source>
+        <translation>Geräte-ID:</translation>
+    </message>
+    <message>
+        <source>Device Name:</source>
+        <translation>Gerätename:</translation>
+    </message>
+    <message>
+        <source>Name must be less than 32</source>
+        <translation>Höchstens 31 Zeichen</translation>
+    </message>
+    <message>
+        <source>Device Password:</source>
+        <translation>Gerätepasswort:</translation>
+    </message>
+    <message>
+        <source>The new password consists of 6-30 characters (0-9,a-z,A-Z); 
+Special characters are not allowed.
+The password must not begin with &quot;0&quot;.</source>
+        <translation>Das neue Passwort besteht aus 6–30 Zeichen (0-9, a-z, A-Z);
+Sonderzeichen sind nicht erlaubt.
+Das Passwort darf nicht mit „0“ beginnen.</translation>
+    </message>
+    <message>
+        <source>Confirm</source>
+        <translation>Bestätigen</translation>
+    </message>
+    <message>
+        <source>Settings</source>
+        <translation>Einstellungen</translation>
+    </message>
+    <message>
+        <source>Name can not be empty!</source>
+        <translation>Der Name darf nicht leer sein!</translation>
+    </message>
+    <message>
+        <source>Password can not be empty!</source>
+        <translation>Das Passwort darf nicht leer sein!</translation>
+    </message>
+    <message>
+        <source>Rename:</source>
+        <translation>Umbenannt:</translation>
+    </message>
+    <message>
+        <source>Modify successful !</source>
+        <translation>Änderung erfolgreich!</translation>
+    </message>
+</context>
+<context>
     <name>QTipWidget</name>
     <message>
         <source>Close</source>
         <translation>Schließen</translation>
+    </message>
+</context>
+<context>
+    <name>QUserMgr</name>
+    <message>
+        <source>User Name:</source>
+        <translation>Benutzername:</translation>
+    </message>
+    <message>
+        <source>Old Password:</source>
+        <translation>Altes Passwort:</translation>
+    </message>
+    <message>
+        <source>The original password...</source>
+        <translation>Das bisherige Passwort ...</translation>
+    </message>
+    <message>
+        <source>New Password:</source>
+        <translation>Neues Passwort:</translation>
+    </message>
+    <message>
+        <source>The new password consists of 1-31 characters (0-9,a-z,A-Z); 
+Special characters are not allowed.</source>
+        <translation>Das neue Passwort besteht aus 1–31 Zeichen (0-9, a-z, A-Z);
+Sonderzeichen sind nicht erlaubt.</translation>
+    </message>
+    <message>
+        <source>Confirm:</source>
+        <translation>Bestätigung:</translation>
+    </message>
+    <message>
+        <source>The confirm password is not identical as the new password.</source>
+        <translation>Die Bestätigung muss mit dem neuen Passwort übereinstimmen.</translation>
+    </message>
+    <message>
+        <source>Confirm</source>
+        <translation>Bestätigen</translation>
+    </message>
+    <message>
+        <source>Change Password</source>
+        <translation>Passwort ändern</translation>
+    </message>
+    <message>
+        <source>User name cannot be empty!</source>
+        <translation>Der Benutzername darf nicht leer sein!</translation>
+    </message>
+    <message>
+        <source>The old password cannot be empty!</source>
+        <translation>Das alte Passwort darf nicht leer sein!</translation>
+    </message>
+    <message>
+        <source>The new password cannot be empty!</source>
+        <translation>Das neue Passwort darf nicht leer sein!</translation>
+    </message>
+    <message>
+        <source>New password can not be same with old password!</source>
+        <translation>Das neue Passwort darf nicht mit dem alten übereinstimmen!</translation>
+    </message>
+    <message>
+        <source>The confirm password cannot be empty!</source>
+        <translation>Die Passwortbestätigung darf nicht leer sein!</translation>
+    </message>
+    <message>
+        <source>The confirm password is not identical as the new password. Please check.</source>
+        <translation>Die Passwortbestätigung stimmt nicht mit dem neuen Passwort überein. Bitte prüfen.</translation>
+    </message>
+    <message>
+        <source>Change password successfully!</source>
+        <translation>Das Passwort wurde geändert!</translation>
+    </message>
+    <message>
+        <source>User name does not exist!</source>
+        <translation>Der Benutzername existiert nicht!</translation>
+    </message>
+    <message>
+        <source>The orignal password incorrect.Please provide correct password.</source>
+        <translation>Das bisherige Passwort ist falsch. Bitte geben Sie das richtige Passwort ein.</translation>
+    </message>
+    <message>
+        <source>Unknown error!</source>
+        <translation>Unbekannter Fehler!</translation>
     </message>
 </context>
 <context>
@@ -810,6 +915,41 @@ Das Passwort darf nicht mit „0“ beginnen.</translation>
     <message>
         <source>Alarm recording</source>
         <translation>Alarmaufnahme</translation>
+    </message>
+</context>
+<context>
+    <name>QVideoHandPb</name>
+    <message>
+        <source>Fast backward</source>
+        <translation>Langsamer</translation>
+    </message>
+    <message>
+        <source>Pause</source>
+        <translation>Pause</translation>
+    </message>
+    <message>
+        <source>Stop</source>
+        <translation>Stopp</translation>
+    </message>
+    <message>
+        <source>Fast forward</source>
+        <translation>Schneller</translation>
+    </message>
+    <message>
+        <source>Next frame</source>
+        <translation>Nächstes Bild</translation>
+    </message>
+    <message>
+        <source>Snapshot</source>
+        <translation>Schnappschuss</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Schließen</translation>
+    </message>
+    <message>
+        <source>Play</source>
+        <translation>Abspielen</translation>
     </message>
 </context>
 <context>
@@ -875,41 +1015,148 @@ Das Passwort darf nicht mit „0“ beginnen.</translation>
     </message>
 </context>
 <context>
-    <name>QAboutDlg</name>
+    <name>fileplay</name>
     <message>
-        <source>About</source>
-        <translation>Über</translation>
+        <source>Source:</source>
+        <translation>Quelle:</translation>
     </message>
     <message>
-        <source>Name:</source>
-        <translation>Name:</translation>
+        <source>Camera</source>
+        <translation>Kamera</translation>
     </message>
     <message>
-        <source>Version:</source>
-        <translation>Version:</translation>
+        <source>PC</source>
+        <translation>PC</translation>
     </message>
     <message>
-        <source>Close</source>
-        <translation>Schließen</translation>
+        <source>Device:</source>
+        <translation>Gerät:</translation>
+    </message>
+    <message>
+        <source>Time:</source>
+        <translation>Zeit:</translation>
+    </message>
+    <message>
+        <source>Query</source>
+        <translation>Suchen</translation>
+    </message>
+    <message>
+        <source>Download</source>
+        <translation>Herunterladen</translation>
+    </message>
+    <message>
+        <source>No.</source>
+        <translation>Nr.</translation>
+    </message>
+    <message>
+        <source>Size(MB)</source>
+        <translation>Größe (MB)</translation>
+    </message>
+    <message>
+        <source>Video source</source>
+        <translation>Videoquelle</translation>
+    </message>
+    <message>
+        <source>File name</source>
+        <translation>Dateiname</translation>
+    </message>
+    <message>
+        <source>All Devices</source>
+        <translation>Alle Geräte</translation>
+    </message>
+    <message>
+        <source>Search Files</source>
+        <translation>Dateien suchen</translation>
+    </message>
+    <message>
+        <source>Start time can not later than the end of time!</source>
+        <translation>Die Startzeit darf nicht nach der Endzeit liegen!</translation>
+    </message>
+    <message>
+        <source>Recordings Management</source>
+        <translation>Aufnahmeverwaltung</translation>
+    </message>
+    <message>
+        <source>There is not a valid storage configuration file,please set it up in the configurations menu.</source>
+        <translation>Es gibt keine gültige Speicherkonfiguration, bitte richten Sie sie im Konfigurationsmenü ein.</translation>
+    </message>
+    <message>
+        <source>No information of records in the configuration file!</source>
+        <translation>Die Konfigurationsdatei enthält keine Aufnahmeordner!</translation>
+    </message>
+    <message>
+        <source>Please select a device or check all of devices!</source>
+        <translation>Bitte wählen Sie ein Gerät oder alle Geräte!</translation>
+    </message>
+    <message>
+        <source>Device has no records !</source>
+        <translation>Das Gerät hat keine Aufnahmen!</translation>
+    </message>
+    <message>
+        <source>Please select a device!</source>
+        <translation>Bitte wählen Sie ein Gerät!</translation>
+    </message>
+    <message>
+        <source>Failed to query the recordings on the device video.</source>
+        <translation>Die Aufnahmen auf dem Gerät konnten nicht abgefragt werden.</translation>
+    </message>
+    <message>
+        <source>Client</source>
+        <translation>Client</translation>
+    </message>
+    <message>
+        <source>Camera password not provided,please input.</source>
+        <translation>Kein Kamerapasswort angegeben, bitte eingeben.</translation>
+    </message>
+    <message>
+        <source>Camera password is incorrect, please input the correct password</source>
+        <translation>Das Kamerapasswort ist falsch, bitte geben Sie das richtige Passwort ein</translation>
+    </message>
+    <message>
+        <source>Export to MP4</source>
+        <translation>Als MP4 exportieren</translation>
+    </message>
+    <message>
+        <source>The download folder (%1) cannot be written.</source>
+        <translation>In den Download-Ordner (%1) kann nicht geschrieben werden.</translation>
+    </message>
+    <message>
+        <source>Exporting %1</source>
+        <translation>%1 wird exportiert</translation>
+    </message>
+    <message>
+        <source>Saved to %1</source>
+        <translation>Gespeichert unter %1</translation>
+    </message>
+    <message>
+        <source>Only H.264 recordings can be exported to MP4.</source>
+        <translation>Nur H.264-Aufnahmen können als MP4 exportiert werden.</translation>
+    </message>
+    <message>
+        <source>Failed to export %1.</source>
+        <translation>%1 konnte nicht exportiert werden.</translation>
     </message>
 </context>
 <context>
-    <name>QPtzFrame</name>
+    <name>qmultivideopb</name>
     <message>
-        <source>Up</source>
-        <translation>Hoch</translation>
+        <source>Double-click a recording to play it</source>
+        <translation>Doppelklicken Sie auf eine Aufnahme, um sie abzuspielen</translation>
+    </message>
+</context>
+<context>
+    <name>qvideoonlypb</name>
+    <message>
+        <source>Snapshot</source>
+        <translation>Schnappschuss</translation>
     </message>
     <message>
-        <source>Down</source>
-        <translation>Runter</translation>
+        <source>Snapshot saved to:</source>
+        <translation>Schnappschuss gespeichert unter:</translation>
     </message>
     <message>
-        <source>Right</source>
-        <translation>Rechts</translation>
-    </message>
-    <message>
-        <source>Left</source>
-        <translation>Links</translation>
+        <source>Failed to capture image,errorno:%1</source>
+        <translation>Bild konnte nicht aufgenommen werden, Fehlernummer: %1</translation>
     </message>
 </context>
 <context>

@@ -1,0 +1,456 @@
+#include "playback/qdownload.h"
+
+#include "common/installdir.h"
+#include "common/logfile.h"
+#include "common/textfield.h"
+#include "common/ui/infobox.h"
+#include "playback/cfiledownload.h"
+#include "playback/downloadfolder.h"
+#include "playback/recordsearch.h"
+#include "playback/storageaccess.h"
+
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QThread>
+#include <QVBoxLayout>
+
+#include <cerrno>
+#include <cstring>
+
+QDownload::QDownload(QWidget *parent)
+    : QDialog(parent)
+{
+    setObjectName(QStringLiteral("QDownload"));
+    setWindowTitle(tr("Download Recordings"));
+    resize(600, 420);
+    auto *layout = new QVBoxLayout(this);
+    m_table = new QTableWidget(0, ColumnCount, this);
+    m_table->setObjectName(QStringLiteral("tableWidget"));
+    m_table->setHorizontalHeaderLabels({QString(), tr("No."), tr("Size(MB)"), tr("File name"), tr("Progress"),
+                                        QString()});
+    const int widths[ColumnCount] = {20, 40, 70, 340, 70, 10};
+    for (int c = 0; c < ColumnCount; ++c)
+        m_table->setColumnWidth(c, widths[c]);
+    m_table->horizontalHeader()->setSectionResizeMode(ColName, QHeaderView::Stretch);
+    m_table->verticalHeader()->setVisible(false);
+    m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_table->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    layout->addWidget(m_table, 1);
+
+    auto *pathRow = new QHBoxLayout;
+    m_checkAll = new QCheckBox(tr("All"), this);
+    m_checkAll->setObjectName(QStringLiteral("checkAllCBox"));
+    m_pathLabel = new QLabel(tr("Save to folder:"), this);
+    m_pathLabel->setObjectName(QStringLiteral("pathLabel"));
+    m_pathEdit = new QLineEdit(this);
+    m_pathEdit->setObjectName(QStringLiteral("pathEdit"));
+    m_pathEdit->setReadOnly(true);
+    m_browse = new QPushButton(tr("Browse"), this);
+    m_browse->setObjectName(QStringLiteral("browseButton"));
+    pathRow->addWidget(m_checkAll);
+    pathRow->addWidget(m_pathLabel);
+    pathRow->addWidget(m_pathEdit, 1);
+    pathRow->addWidget(m_browse);
+    layout->addLayout(pathRow);
+
+    auto *buttons = new QHBoxLayout;
+    m_start = new QPushButton(tr("Start"), this);
+    m_start->setObjectName(QStringLiteral("startButton"));
+    m_stop = new QPushButton(tr("Stop"), this);
+    m_stop->setObjectName(QStringLiteral("stopButton"));
+    m_close = new QPushButton(tr("Close"), this);
+    m_close->setObjectName(QStringLiteral("closeButton"));
+    buttons->addStretch(1);
+    buttons->addWidget(m_start);
+    buttons->addWidget(m_stop);
+    buttons->addWidget(m_close);
+    layout->addLayout(buttons);
+
+    connect(this, &QDownload::SendStartDownloadSignal, this, &QDownload::RecvStartDownloadSlot, Qt::QueuedConnection);
+    connect(this, &QDownload::SendFinishDownloadSignal, this, &QDownload::RecvFinishDownloadSlot,
+            Qt::QueuedConnection);
+    connect(this, &QDownload::SendSelectRow, this, &QDownload::RecvSelectRow);
+    connect(this, &QDownload::SendProgress, this, &QDownload::RecvProgress, Qt::QueuedConnection);
+    QMetaObject::connectSlotsByName(this);
+
+    GetDownloadPath();
+    SaveDownloadPath();
+    m_pathEdit->setText(m_folder);
+}
+
+QDownload::~QDownload()
+{
+    stopAllDownloads();
+}
+
+QProgressBar *QDownload::progressBar(int row) const
+{
+    return qobject_cast<QProgressBar *>(m_table->cellWidget(row, ColProgress));
+}
+
+QByteArray QDownload::peerPassword() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_peerPw;
+}
+
+int QDownload::jobCount() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_jobs.size();
+}
+
+void QDownload::setDownloadFolder(const QString &folder)
+{
+    m_folder = folder;
+    m_pathEdit->setText(folder);
+    SaveDownloadPath();
+}
+
+int QDownload::GetDownloadPath()
+{
+    m_dbPath = QString::fromStdString(varno::installDir()) + QStringLiteral("/download.db");
+    QFile file(m_dbPath);
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (!file.open(QIODevice::ReadWrite)) {
+            WriteLog(2, "%s(%d):Open file(%s) failed, ret(%d)!!!", "QDownload::GetDownloadPath", __LINE__,
+                     m_dbPath.toUtf8().constData(), errno);
+            return -1;
+        }
+    }
+    const QString folder = varno::playback::parseDownloadDb(file.read(varno::playback::kDownloadDbSize));
+    m_folder = folder.isEmpty() ? varno::playback::defaultDownloadFolder() : folder;
+    return 0;
+}
+
+int QDownload::SaveDownloadPath()
+{
+    QFile file(m_dbPath);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        WriteLog(2, "%s(%d):Open file(%s) failed, ret(%d)!!!", "QDownload::SaveDownloadPath", __LINE__,
+                 m_dbPath.toUtf8().constData(), errno);
+        return -1;
+    }
+    m_folder.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    if (!m_folder.isEmpty())
+        QDir().mkpath(m_folder);
+    file.write(varno::playback::buildDownloadDb(m_folder));
+    return 0;
+}
+
+void QDownload::on_browseButton_clicked()
+{
+    const QString dir = QFileDialog::getExistingDirectory(this, tr("Choose a Target Directory"), m_folder);
+    if (dir.isEmpty())
+        return;
+    setDownloadFolder(dir);
+}
+
+void QDownload::updateDevInfo(const DeviceInfo_s &info)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_peerId.isEmpty() && m_peerId == varno::fieldText(info.p2pId).toUtf8().left(31))
+        m_peerPw = varno::fieldText(info.password).toUtf8().left(63);
+}
+
+void QDownload::updateTabelWidget(QByteArray peerId, QByteArray peerPw, QMap<QString, MEDIA_FILE_S> mediafileMap)
+{
+    if (!m_idle)
+        return;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_peerId = peerId.left(31);
+        m_peerPw = peerPw.left(63);
+    }
+    m_map = mediafileMap;
+    QStringList listed;
+    for (int r = 0; r < m_table->rowCount(); ++r)
+        if (QTableWidgetItem *item = m_table->item(r, ColName))
+            listed.append(item->text());
+    for (auto it = m_map.cbegin(); it != m_map.cend(); ++it) {
+        if (listed.contains(it.key()))
+            continue;
+        const int row = m_table->rowCount();
+        m_table->insertRow(row);
+        auto *check = new QTableWidgetItem;
+        check->setFlags(Qt::ItemIsUserCheckable | Qt::ItemIsEnabled);
+        check->setCheckState(Qt::Unchecked);
+        m_table->setItem(row, ColCheck, check);
+        auto *no = new QTableWidgetItem(QString::asprintf("%d", row + 1));
+        no->setTextAlignment(Qt::AlignCenter);
+        m_table->setItem(row, ColNo, no);
+        auto *size = new QTableWidgetItem(varno::playback::sizeText(it->size));
+        size->setTextAlignment(Qt::AlignCenter);
+        m_table->setItem(row, ColSize, size);
+        m_table->setItem(row, ColName, new QTableWidgetItem(it.key()));
+        auto *bar = new QProgressBar(m_table);
+        bar->setRange(0, 100);
+        bar->setValue(0);
+        bar->setFormat(QString());
+        bar->setAlignment(Qt::AlignCenter);
+        m_table->setCellWidget(row, ColProgress, bar);
+    }
+}
+
+void QDownload::on_checkAllCBox_stateChanged(int checked)
+{
+    if (checked == 1)
+        return;
+    for (int r = 0; r < m_table->rowCount(); ++r)
+        if (QTableWidgetItem *item = m_table->item(r, ColCheck))
+            item->setCheckState(checked == 2 ? Qt::Checked : Qt::Unchecked);
+}
+
+bool QDownload::rowChecked(int row) const
+{
+    const QTableWidgetItem *item = m_table->item(row, ColCheck);
+    return item && item->checkState() == Qt::Checked;
+}
+
+void QDownload::on_startButton_clicked()
+{
+    if (!QDir().mkpath(m_folder) || !QFileInfo(m_folder).isWritable()) {
+        WriteLog(3, "%s(%d):Download folder(%s) is not writable!!!", "QDownload::on_startButton_clicked", __LINE__,
+                 m_folder.toUtf8().constData());
+        varno::ui::InfoBox(this, tr("Download"), tr("The download folder (%1) cannot be written.").arg(m_folder));
+        return;
+    }
+    if (m_idle) {
+        m_idle = false;
+        m_checkAll->setEnabled(false);
+        m_start->setEnabled(false);
+        m_browse->setEnabled(false);
+        m_table->setEnabled(false);
+        emit sendVideoWinPause(true);
+    }
+    bool any = false;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_jobs.clear();
+        for (int r = 0; r < m_table->rowCount(); ++r) {
+            if (QProgressBar *bar = progressBar(r)) {
+                bar->setValue(0);
+                bar->setFormat(QString());
+            }
+            const QTableWidgetItem *name = m_table->item(r, ColName);
+            if (!rowChecked(r) || !name || !m_map.contains(name->text()))
+                continue;
+            DownloadJob job;
+            job.row = r;
+            job.file = m_map.value(name->text());
+            job.peerId = m_peerId;
+            job.targetPath = m_folder + QLatin1Char('/') + varno::playback::downloadTargetName(name->text());
+            job.size = job.file.size;
+            m_jobs.append(job);
+            any = true;
+        }
+    }
+    if (!any)
+        setIdle(true);
+    else
+        emit SendStartDownloadSignal();
+}
+
+void QDownload::RecvStartDownloadSlot()
+{
+    if (m_idle)
+        return;
+    for (;;) {
+        DownloadJob job;
+        int found = -1;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            for (int i = 0; i < m_jobs.size(); ++i)
+                if (!m_jobs[i].started) {
+                    found = i;
+                    job = m_jobs[i];
+                    break;
+                }
+        }
+        if (found < 0)
+            break;
+        double freeM = 0;
+        if (varno::playback::storageAccess()->diskSpaceM(QFileInfo(job.targetPath).absolutePath(), &freeM) != 0)
+            freeM = 0;
+        if ((freeM - 10.0) * 1024.0 * 1024.0 <= double(job.size)) {
+            WriteLog(3, "%s(%d):Download failed, disk is full!!!", "QDownload::RecvStartDownloadSlot", __LINE__);
+            varno::ui::InfoBox(this, tr("Download"), tr("Download failed, disk is full !"));
+            {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                m_jobs.clear();
+            }
+            setIdle(true);
+            return;
+        }
+        auto *worker = new CFileDownload;
+        worker->setTotal(job.size);
+        worker->setCallback(&QDownload::notifyThunk, this);
+        // The job is marked before the start: the first notice may come at once.
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_jobs[found].started = true;
+            m_jobs[found].worker = worker;
+        }
+        const QByteArray password = peerPassword();
+        const QByteArray target = job.targetPath.toUtf8();
+        const int ret = worker->startDownload(job.peerId.constData(), password.constData(), job.file.fileName,
+                                              target.constData());
+        if (ret != 0) {
+            WriteLog(3, "%s(%d):Download file(%s) failed, ret(%d)!!!", "QDownload::RecvStartDownloadSlot", __LINE__,
+                     job.file.fileName, ret);
+            {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                for (int i = 0; i < m_jobs.size(); ++i)
+                    if (m_jobs[i].worker == worker) {
+                        m_jobs.removeAt(i);
+                        break;
+                    }
+            }
+            delete worker;
+            continue;
+        }
+        emit SendSelectRow(job.row);
+        WriteLog(0, "[DOWNLOAD]Start file(%s) success!!!", job.file.fileName);
+        return;
+    }
+    setIdle(true);
+}
+
+int QDownload::notifyThunk(uint32_t total, uint32_t received, int code, CFileDownload *worker, void *user)
+{
+    if (auto *self = static_cast<QDownload *>(user))
+        self->setDownload(total, received, code, worker);
+    return 0;
+}
+
+void QDownload::setDownload(uint32_t total, uint32_t received, int code, CFileDownload *worker)
+{
+    int row = -1;
+    QString name;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        for (const DownloadJob &j : m_jobs)
+            if (j.worker == worker) {
+                row = j.row;
+                name = QString::fromUtf8(j.file.fileName);
+                break;
+            }
+    }
+    if (row < 0) {
+        WriteLog(3, "%s(%d):Can't find handle!!!", "QDownload::setDownload", __LINE__);
+        return;
+    }
+    // A job of size 0 has nothing to measure against: 0 % until it ends.
+    int percent = 0;
+    if (total > 0)
+        percent = int(qMin<quint64>(quint64(received) * 100 / total, 100));
+    else if (code == varno::playback::kDownloadFinished)
+        percent = 100;
+    emit SendProgress(row, percent);
+    if (code == varno::playback::kDownloadProgress)
+        return;
+    emit SendFinishDownloadSignal(name);
+}
+
+void QDownload::RecvProgress(int row, int percent)
+{
+    if (QProgressBar *bar = progressBar(row)) {
+        bar->setValue(percent);
+        bar->setFormat(QString::number(percent) + QLatin1Char('%'));
+    }
+}
+
+void QDownload::finishJob(const QString &fileName)
+{
+    CFileDownload *worker = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        for (int i = 0; i < m_jobs.size(); ++i)
+            if (QString::fromUtf8(m_jobs[i].file.fileName) == fileName) {
+                worker = m_jobs[i].worker;
+                m_jobs.removeAt(i);
+                break;
+            }
+    }
+    // Outside the lock: the worker's last notice takes it.
+    if (worker) {
+        worker->stopDownload();
+        delete worker;
+    }
+}
+
+void QDownload::RecvFinishDownloadSlot(QString fileName)
+{
+    finishJob(fileName);
+    if (jobCount() > 0)
+        emit SendStartDownloadSignal();
+    else
+        setIdle(true);
+}
+
+void QDownload::RecvSelectRow(int row)
+{
+    m_table->selectRow(row);
+}
+
+void QDownload::setIdle(bool idle)
+{
+    if (idle == m_idle)
+        return;
+    m_idle = idle;
+    m_checkAll->setEnabled(idle);
+    m_start->setEnabled(idle);
+    m_browse->setEnabled(idle);
+    m_table->setEnabled(idle);
+    emit sendVideoWinPause(!idle);
+}
+
+void QDownload::stopAllDownloads()
+{
+    QStringList names;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        for (const DownloadJob &j : m_jobs)
+            names.append(QString::fromUtf8(j.file.fileName));
+    }
+    for (const QString &n : names)
+        finishJob(n);
+    setIdle(true);
+}
+
+void QDownload::on_stopButton_clicked()
+{
+    if (!m_idle)
+        stopAllDownloads();
+}
+
+void QDownload::on_closeButton_clicked()
+{
+    if (m_idle) {
+        QDialog::reject();
+        return;
+    }
+    if (varno::ui::InfoBox(this, tr("Download"), tr("It is downloading, are you sure you want to close?"), true)
+        != QMessageBox::Yes)
+        return;
+    hide();
+    stopAllDownloads();
+    QDialog::reject();
+}
+
+void QDownload::reject()
+{
+    on_closeButton_clicked();
+}

@@ -1,0 +1,111 @@
+#pragma once
+
+#include "common/devicerecords.h"
+#include "common/mediarecords.h"
+
+#include <QDialog>
+#include <QList>
+#include <QMap>
+#include <QString>
+
+#include <memory>
+#include <mutex>
+
+class CFileDownload;
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class QTableWidget;
+
+// "Download Recordings": the camera files of the last search, ticked and
+// fetched one after another into the download folder as MP4 files. While
+// it downloads, its controls are disabled and playback on the page is
+// held.
+class QDownload : public QDialog
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(QDownload)
+
+public:
+    struct DownloadJob
+    {
+        int row = 0;
+        bool started = false;
+        MEDIA_FILE_S file{};
+        QByteArray peerId;
+        QString targetPath;
+        uint32_t size = 0;
+        CFileDownload *worker = nullptr;
+    };
+
+    enum Column { ColCheck = 0, ColNo, ColSize, ColName, ColProgress, ColEnd, ColumnCount };
+
+    explicit QDownload(QWidget *parent = nullptr);
+    ~QDownload() override;
+
+    QString downloadFolder() const { return m_folder; }
+    void setDownloadFolder(const QString &folder);
+    bool isIdle() const { return m_idle; }
+    QTableWidget *table() const { return m_table; }
+    QProgressBar *progressBar(int row) const;
+    QByteArray peerPassword() const;
+    int jobCount() const;
+    QString dbPath() const { return m_dbPath; }
+
+    // A changed camera record: its password replaces the dialog's when it
+    // is the camera whose files are listed.
+    void updateDevInfo(const DeviceInfo_s &info);
+    // The notification target of the workers (worker threads).
+    void setDownload(uint32_t total, uint32_t received, int code, CFileDownload *worker);
+    void setIdle(bool idle);
+    void stopAllDownloads();
+    void finishJob(const QString &fileName);
+    int GetDownloadPath();
+    int SaveDownloadPath();
+
+signals:
+    void SendStartDownloadSignal();
+    void SendFinishDownloadSignal(QString fileName);
+    void SendSelectRow(int row);
+    void sendVideoWinPause(bool bStop);
+    void SendProgress(int row, int percent);
+
+public slots:
+    void on_closeButton_clicked();
+    void on_browseButton_clicked();
+    void on_startButton_clicked();
+    void on_stopButton_clicked();
+    void on_checkAllCBox_stateChanged(int checked);
+    void updateTabelWidget(QByteArray peerId, QByteArray peerPw, QMap<QString, MEDIA_FILE_S> mediafileMap);
+    void RecvStartDownloadSlot();
+    void RecvFinishDownloadSlot(QString fileName);
+    void RecvSelectRow(int row);
+    void RecvProgress(int row, int percent);
+
+protected:
+    void reject() override;
+
+private:
+    static int notifyThunk(uint32_t total, uint32_t received, int code, CFileDownload *worker, void *user);
+    bool rowChecked(int row) const;
+
+    QTableWidget *m_table = nullptr;
+    QLabel *m_pathLabel = nullptr;
+    QLineEdit *m_pathEdit = nullptr;
+    QPushButton *m_browse = nullptr;
+    QPushButton *m_start = nullptr;
+    QPushButton *m_stop = nullptr;
+    QPushButton *m_close = nullptr;
+    QCheckBox *m_checkAll = nullptr;
+
+    bool m_idle = true;
+    QByteArray m_peerId;
+    QByteArray m_peerPw;
+    QMap<QString, MEDIA_FILE_S> m_map;
+    QString m_folder;
+    QString m_dbPath;
+    mutable std::mutex m_mutex;             // guards m_jobs and m_peerPw
+    QList<DownloadJob> m_jobs;              // in table order
+};

@@ -1,0 +1,607 @@
+#include "playback/qvideoonlypb.h"
+
+#include "common/logfile.h"
+#include "common/textfield.h"
+#include "common/ui/infobox.h"
+#include "common/ui/videosurface.h"
+#include "live/qtipwidget.h"
+#include "playback/qdevicefileplay.h"
+#include "playback/qlocalfileplay.h"
+#include "playback/qmultivideopb.h"
+#include "playback/qvideohandpb.h"
+#include "playback/qvideoslide.h"
+#include "playback/recordsearch.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QGridLayout>
+#include <QThread>
+#include <QTimer>
+
+#include <cstring>
+
+namespace {
+
+constexpr int kWatchdogMs = 80;
+
+} // namespace
+
+qvideoonlypb::qvideoonlypb(QWidget *parent, int count)
+    : QWidget(parent)
+{
+    setObjectName(QStringLiteral("videoOnlyPb"));
+    if (count < 1)
+        count = 1;
+    m_grid = new QGridLayout(this);
+    m_grid->setContentsMargins(0, 0, 0, 0);
+    m_grid->setSpacing(2);
+    int columns = 1;
+    while (columns * columns < count)
+        ++columns;
+    for (int i = 0; i < count; ++i) {
+        auto *win = new qmultivideopb(this);
+        m_windows.append(win);
+        m_grid->addWidget(win, i / columns, i % columns);
+        PlayEntry e;
+        e.index = uint32_t(i);
+        m_entries.insert(win->winId(), e);
+        connect(win, &qmultivideopb::SendValueToVideo, this, &qvideoonlypb::RecvValueFromMul);
+        connect(win, &qmultivideopb::SendCloseToVideo, this, &qvideoonlypb::RecvCloseFromMul);
+        connect(win, &qmultivideopb::SendPauseToVideo, this, &qvideoonlypb::RecvPauseFromMul);
+        connect(win, &qmultivideopb::SendSpeedToVideo, this, &qvideoonlypb::RecvSpeedFromMul);
+        connect(win, &qmultivideopb::SendSnapToVideo, this, &qvideoonlypb::RecvSnapFromMul);
+        connect(win, &qmultivideopb::SendSeekToVideo, this, &qvideoonlypb::RecvSeekFromMul);
+        connect(win, &qmultivideopb::SendStepToVideo, this, &qvideoonlypb::RecvStepFromMul);
+        connect(win, &qmultivideopb::clickedWin, this, [this](int winId) { selectWindow(indexOfWin(winId)); });
+        connect(win, &qmultivideopb::doubleClickedWin, this, &qvideoonlypb::toggleZoom);
+    }
+    selectWindow(0);
+    connect(this, &qvideoonlypb::SendValue, this, &qvideoonlypb::RecvValue);
+    connect(this, &qvideoonlypb::SendPlayView, this, &qvideoonlypb::RecvPlayView);
+    connect(this, &qvideoonlypb::SendUpdate, this, &qvideoonlypb::RecvUpdate);
+    connect(this, &qvideoonlypb::SendMsgbox, this, &qvideoonlypb::RecvMsgbox);
+    connect(this, &qvideoonlypb::SendRangeToWin, this, &qvideoonlypb::RecvRangeToWin);
+
+    m_watchdog = new QTimer(this);
+    m_watchdog->setInterval(kWatchdogMs);
+    connect(m_watchdog, &QTimer::timeout, this, &qvideoonlypb::watchdogPass);
+    m_watchdog->start();
+}
+
+qvideoonlypb::~qvideoonlypb()
+{
+    m_watchdog->stop();
+    QList<qmediaplay *> engines;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        for (PlayEntry &e : m_entries) {
+            if (e.engine)
+                engines.append(e.engine);
+            e.engine = nullptr;
+            e.inUse = false;
+        }
+    }
+    // Outside the lock: an engine's thread may be waiting for it in the
+    // callback.
+    for (qmediaplay *engine : engines) {
+        engine->StopPlay(true);
+        delete engine;
+    }
+}
+
+int qvideoonlypb::indexOfWin(int winId) const
+{
+    for (int i = 0; i < m_windows.size(); ++i)
+        if (m_windows[i]->winId() == winId)
+            return i;
+    return -1;
+}
+
+qvideoonlypb::PlayEntry qvideoonlypb::entry(int index) const
+{
+    if (index < 0 || index >= m_windows.size())
+        return {};
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_entries.value(m_windows[index]->winId());
+}
+
+qmediaplay *qvideoonlypb::engineOf(int index) const
+{
+    return entry(index).engine;
+}
+
+bool qvideoonlypb::anyPlaying() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    for (const PlayEntry &e : m_entries)
+        if (e.engine && e.inUse)
+            return true;
+    return false;
+}
+
+void qvideoonlypb::setDevInfo(const DvrListInfo_s &info)
+{
+    const QString id = varno::fieldText(info.dev.devId);
+    const QByteArray idText = id.toUtf8();
+    Stream s;
+    s.p2pFlag = info.dev.p2pFlag;
+    std::memcpy(s.p2pId, info.dev.p2pId, sizeof(s.p2pId) - 1);
+    std::memcpy(s.password, info.dev.password, sizeof(s.password) - 1);
+    bool present = false;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        present = m_streams.contains(id);
+        m_streams.insert(id, s);
+    }
+    if (present)
+        WriteLog(0, "[PLAYBACK]Update device(%s) to streamHash!!!", idText.constData());
+    else
+        WriteLog(0, "[PLAYBACK]Insert device(%s) to streamHash!!!", idText.constData());
+}
+
+void qvideoonlypb::removeDevInfo(const QString &devId)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_streams.remove(devId);
+}
+
+void qvideoonlypb::setCapPath(const QString &path)
+{
+    m_capPath = path;
+}
+
+QString qvideoonlypb::capPath() const
+{
+    return m_capPath;
+}
+
+void qvideoonlypb::selectWindow(int index)
+{
+    if (index < 0 || index >= m_windows.size())
+        return;
+    m_current = index;
+    for (int i = 0; i < m_windows.size(); ++i)
+        m_windows[i]->setCurrent(i == index);
+    if (m_zoom)
+        for (int i = 0; i < m_windows.size(); ++i)
+            m_windows[i]->setVisible(i == index);
+}
+
+void qvideoonlypb::toggleZoom(int winId)
+{
+    const int index = indexOfWin(winId);
+    if (index < 0)
+        return;
+    m_zoom = !m_zoom;
+    m_current = index;
+    for (int i = 0; i < m_windows.size(); ++i)
+        m_windows[i]->setVisible(!m_zoom || i == index);
+    selectWindow(index);
+}
+
+int qvideoonlypb::playFile(const QString &filename, int videosrc, const MEDIA_FILE_S &mediafile)
+{
+    Q_ASSERT(QThread::currentThread() == thread());
+    const QByteArray nameText = filename.toUtf8();
+    WriteLog(0, "[PLAYBACK]Request play file(%s)!!!", nameText.constData());
+
+    int playingWin = 0;
+    int firstUsedWin = 0;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        for (auto it = m_entries.cbegin(); it != m_entries.cend(); ++it) {
+            if (it->inUse && it->fileName == filename)
+                playingWin = it.key();
+            if (it->engine && it->inUse && firstUsedWin == 0)
+                firstUsedWin = it.key();
+        }
+    }
+    if (playingWin != 0) {
+        const int index = indexOfWin(playingWin);
+        selectWindow(index);
+        WriteLog(3, "[PLAYBACK]The file(%s) is playing, index(%d)!!!", nameText.constData(), index);
+        return 0;
+    }
+
+    const QString devId = varno::fieldText(mediafile.devId);
+    Stream stream;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        auto it = m_streams.constFind(devId);
+        if (it != m_streams.cend())
+            stream = *it;
+        else
+            WriteLog(3, "%s(%d):Hash has not contained device(%s)!!!", "qvideoonlypb::playFile", __LINE__,
+                     devId.toUtf8().constData());
+    }
+    // The camera streams one of its files at a time to us.
+    if (videosrc == 1 && stream.p2pFlag && firstUsedWin != 0)
+        RecvCloseFromMul(firstUsedWin);
+
+    // The lowest free window, else the last one.
+    int chosen = -1;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        for (int i = 0; i < m_windows.size(); ++i)
+            if (!m_entries.value(m_windows[i]->winId()).inUse) {
+                chosen = i;
+                break;
+            }
+    }
+    if (chosen < 0) {
+        chosen = m_windows.size() - 1;
+        RecvCloseFromMul(m_windows[chosen]->winId());
+    }
+    qmultivideopb *win = m_windows[chosen];
+    const int winId = win->winId();
+    qmediaplay *old = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        PlayEntry &e = m_entries[winId];
+        old = e.engine;
+        e.engine = nullptr;
+    }
+    if (old) {
+        old->StopPlay(true);
+        delete old;
+    }
+
+    qmediaplay *engine = nullptr;
+    if (videosrc == 0) {
+        engine = new qlocalfileplay();
+    } else {
+        PlayCamera_S camera;
+        std::memset(&camera, 0, sizeof(camera));
+        camera.connected = 1;
+        std::memcpy(camera.p2pId, stream.p2pId, sizeof(camera.p2pId) - 1);
+        std::memcpy(camera.password, stream.password, sizeof(camera.password) - 1);
+        engine = new qdevicefileplay(camera);
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        PlayEntry &e = m_entries[winId];
+        e.engine = engine;
+        e.inUse = true;
+        e.fileName = filename;
+        e.progressSeen = false;
+        e.state = 1;
+        e.lastCount = 0;
+        e.lastLength = -1;
+        std::memcpy(e.devId, mediafile.devId, sizeof(e.devId));
+        e.devId[sizeof(e.devId) - 1] = 0;
+        std::memcpy(e.p2pId, stream.p2pId, sizeof(e.p2pId));
+        e.p2pId[sizeof(e.p2pId) - 1] = 0;
+        e.channel = mediafile.channel;
+    }
+    win->setTitle(filename);
+    win->video()->setPainting(false);
+    selectWindow(chosen);
+
+    const varno::playback::DecoderSettings ds = varno::playback::decoderSettings(mediafile);
+    AV_DECODER_PARAM_S params{ds.audioCode, ds.channels, ds.bits, ds.sampleRate};
+    // The callback is set first: the first progress notice may come at once.
+    engine->SetCallback(&qvideoonlypb::engineCallback, this);
+    const int ret = engine->StartPlay(mediafile.fileName, ds.videoCodec, &params, mediafile.frameRate, winId);
+    if (ret != 0) {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            PlayEntry &e = m_entries[winId];
+            e.engine = nullptr;
+            e.inUse = false;
+            e.fileName.clear();
+            e.progressSeen = false;
+        }
+        engine->SetCallback(nullptr, nullptr);
+        engine->StopPlay(true);
+        delete engine;
+        win->video()->setPainting(true);
+        win->setTitle(QString());
+        WriteLog(2, "%s(%d):Play file(%s) failed!!!", "qvideoonlypb::playFile", __LINE__, nameText.constData());
+        return ret;
+    }
+    if (m_suspended)
+        engine->SetSuspend(true);
+    WriteLog(0, "[PLAYBACK]Play file(%s) success!!!", nameText.constData());
+    return 0;
+}
+
+int qvideoonlypb::engineCallback(int length, int position, int code, qmediaplay *engine, void *user)
+{
+    auto *self = static_cast<qvideoonlypb *>(user);
+    if (!self)
+        return 0;
+    int winId = 0;
+    int index = -1;
+    bool first = false;
+    bool rangeChanged = false;
+    {
+        std::lock_guard<std::mutex> lock(self->m_mutex);
+        for (auto it = self->m_entries.begin(); it != self->m_entries.end(); ++it) {
+            if (it->engine == engine && engine) {
+                winId = it.key();
+                index = int(it->index);
+                if (code == varno::playback::kPlayProgress) {
+                    first = !it->progressSeen;
+                    it->progressSeen = true;
+                    rangeChanged = it->lastLength != length;
+                    it->lastLength = length;
+                }
+                break;
+            }
+        }
+    }
+    if (winId == 0) {
+        WriteLog(3, "[PLAYBACK]Has not finded the play handle!!!");
+        return 0;
+    }
+    if (code == varno::playback::kPlayProgress) {
+        if (first)
+            self->callbackViewChange(winId, true);
+        if (rangeChanged)
+            emit self->SendRangeToWin(index, length);
+        emit self->SendValue(index, position);
+        return 0;
+    }
+    WriteLog(3, "[PLAYBACK]Status is not playing!!!");
+    self->callbackViewChange(winId, false);
+    return 0;
+}
+
+void qvideoonlypb::callbackViewChange(int winId, bool view)
+{
+    WriteLog(0, "[PLAYBACK]Request callback reset win(%d)!!!", winId);
+    int index = -1;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        auto it = m_entries.find(winId);
+        if (it == m_entries.end()) {
+            WriteLog(2, "[PLAYBACK]Hash has not contained win(%d)!!!", winId);
+            return;
+        }
+        index = int(it->index);
+        if (!view) {
+            if (it->engine)
+                it->engine->StopPlay(false);
+            it->inUse = false;
+            it->progressSeen = false;
+            it->fileName.clear();
+        }
+    }
+    if (!view)
+        emit SendUpdate();
+    emit SendPlayView(index, view);
+    WriteLog(0, "[PLAYBACK]Reset win(%d) finish, index(%d)!!!", winId, index);
+}
+
+void qvideoonlypb::RecvValue(int index, int count)
+{
+    if (index >= 0 && index < m_windows.size())
+        m_windows[index]->slide()->setValue(count);
+}
+
+void qvideoonlypb::RecvRangeToWin(int index, int length)
+{
+    if (index >= 0 && index < m_windows.size())
+        m_windows[index]->slide()->setRange(length);
+}
+
+void qvideoonlypb::RecvPlayView(int index, bool view)
+{
+    if (index < 0 || index >= m_windows.size())
+        return;
+    qmultivideopb *win = m_windows[index];
+    selectWindow(index);
+    bool speed = false;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        const PlayEntry e = m_entries.value(win->winId());
+        speed = view && e.engine && e.inUse && e.engine->speedSupported();
+        if (view && !(e.engine && e.inUse))
+            view = false;   // reset meanwhile
+    }
+    win->hand()->setView(view, speed);
+    win->slide()->setVisible(view);
+    if (!view) {
+        win->slide()->setRange(0);
+        win->slide()->setValue(0);
+        win->setTitle(QString());
+    }
+    win->video()->setPainting(!view);
+}
+
+qmediaplay *qvideoonlypb::usableEngine(int winId) const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    auto it = m_entries.constFind(winId);
+    if (it == m_entries.cend() || !it->engine || !it->inUse)
+        return nullptr;
+    return it->engine;
+}
+
+void qvideoonlypb::RecvValueFromMul(int winId, int value)
+{
+    if (qmediaplay *e = usableEngine(winId))
+        e->SeekTo(value);
+}
+
+void qvideoonlypb::RecvPauseFromMul(int winId, bool pause)
+{
+    if (qmediaplay *e = usableEngine(winId))
+        e->SetPause(pause);
+}
+
+void qvideoonlypb::RecvSeekFromMul(int winId, bool bSeek)
+{
+    if (qmediaplay *e = usableEngine(winId))
+        e->SetSeekHold(bSeek);
+}
+
+void qvideoonlypb::RecvSpeedFromMul(int winId, float speed)
+{
+    if (qmediaplay *e = usableEngine(winId))
+        e->SetSpeed(speed);
+}
+
+void qvideoonlypb::RecvStepFromMul(int winId)
+{
+    if (qmediaplay *e = usableEngine(winId))
+        e->StepFrame();
+}
+
+void qvideoonlypb::RecvPauseFromClient(bool pause)
+{
+    m_suspended = pause;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    for (PlayEntry &e : m_entries)
+        if (e.engine && e.inUse)
+            e.engine->SetSuspend(pause);
+}
+
+void qvideoonlypb::RecvCloseFromMul(int winId)
+{
+    WriteLog(0, "[PLAYBACK]Request reset win(%d)!!!", winId);
+    int index = -1;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        auto it = m_entries.constFind(winId);
+        if (it == m_entries.cend()) {
+            WriteLog(0, "[PLAYBACK]Hash has not contained win(%d)!!!", winId);
+            return;
+        }
+        index = int(it->index);
+    }
+    ResetPlayHash(winId);
+    emit SendUpdate();
+    RecvPlayView(index, false);
+    WriteLog(0, "[PLAYBACK]Reset win(%d) finish, index(%d)!!!", winId, index);
+}
+
+void qvideoonlypb::ResetPlayHash(int winId)
+{
+    WriteLog(0, "[PLAYBACK]Request reset play win(%d)!!!", winId);
+    qmediaplay *engine = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        auto it = m_entries.find(winId);
+        if (it == m_entries.end()) {
+            WriteLog(2, "%s(%d):[PLAYBACK]Hash has not contained win(%d)!!!", "qvideoonlypb::ResetPlayHash",
+                     __LINE__, winId);
+            return;
+        }
+        engine = it->engine;
+        it->engine = nullptr;
+        it->inUse = false;
+        it->progressSeen = false;
+        it->fileName.clear();
+        it->state = 0;
+    }
+    if (engine) {
+        engine->StopPlay(true);
+        delete engine;
+    }
+    WriteLog(0, "[PLAYBACK]Reset play win(%d) finished!!!", winId);
+}
+
+void qvideoonlypb::RecvUpdate()
+{
+    update();
+}
+
+void qvideoonlypb::RecvMsgbox(QString strTitle, QString strMsg)
+{
+    varno::ui::InfoBox(this, strTitle, strMsg);
+}
+
+void qvideoonlypb::watchdogPass()
+{
+    struct Seen
+    {
+        int winId;
+        qmediaplay *engine;
+        uint32_t state;
+        uint32_t lastCount;
+    };
+    QList<Seen> seen;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        for (auto it = m_entries.cbegin(); it != m_entries.cend(); ++it)
+            if (it->engine && it->inUse)
+                seen.append({it.key(), it->engine, it->state, it->lastCount});
+    }
+    // Engines are created and destroyed on this thread only: the pointers
+    // stay valid through this pass.
+    for (const Seen &s : seen) {
+        const uint32_t count = uint32_t(s.engine->GetFrameCount());
+        uint32_t state = s.state;
+        const int index = indexOfWin(s.winId);
+        if (state == 1) {
+            if (count != 0) {
+                state = 2;
+                if (index >= 0)
+                    m_windows[index]->video()->setPainting(false);
+            }
+        } else if (state == 2) {
+            if (count == s.lastCount)
+                state = 3;
+            else
+                s.engine->SetShowLastFrame(false);
+        } else if (state == 3) {
+            if (count == s.lastCount)
+                s.engine->SetShowLastFrame(true);
+            else
+                state = 2;
+        }
+        std::lock_guard<std::mutex> lock(m_mutex);
+        auto it = m_entries.find(s.winId);
+        if (it != m_entries.end() && it->engine == s.engine) {
+            it->state = state;
+            it->lastCount = count;
+        }
+    }
+}
+
+void qvideoonlypb::recvPlayLength(const char *peerId, int seconds)
+{
+    if (!peerId)
+        return;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    for (PlayEntry &e : m_entries)
+        if (e.engine && e.inUse && std::strncmp(e.p2pId, peerId, sizeof(e.p2pId) - 1) == 0)
+            e.engine->SetLength(seconds);
+}
+
+void qvideoonlypb::RecvSnapFromMul(int winId)
+{
+    WriteLog(0, "[PLAYBACK]Request snap win(%d)!!!", winId);
+    PlayEntry e;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        auto it = m_entries.constFind(winId);
+        if (it == m_entries.cend() || !it->engine || !it->inUse)
+            return;
+        e = *it;
+    }
+    QDir dir(m_capPath);
+    if (!dir.exists()) {
+        WriteLog(3, "%s(%d):Create snap dir(%s)!!!", "qvideoonlypb::RecvSnapFromMul", __LINE__,
+                 m_capPath.toUtf8().constData());
+        QDir().mkpath(m_capPath);
+    }
+    const QString path = m_capPath + QLatin1Char('/')
+        + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-hhmmss")) + QLatin1Char('-')
+        + varno::fieldText(e.devId) + QLatin1Char('-') + QString::number(e.channel) + QStringLiteral(".bmp");
+    const QByteArray pathText = path.toUtf8();
+    const int ret = e.engine->CapPicture(pathText.constData());
+    if (ret == 0) {
+        if (!m_tip)
+            m_tip = new QTipWidget(this);
+        m_tip->showPicture(tr("Snapshot"), tr("Snapshot saved to:") + path, path);
+        WriteLog(0, "[PLAYBACK]Snap file(%s) success!!!", pathText.constData());
+        emit snapshotTaken(path, 0);
+    } else {
+        WriteLog(2, "%s(%d):Snap file(%s) failed, ret(%d)!!!", "qvideoonlypb::RecvSnapFromMul", __LINE__,
+                 pathText.constData(), ret);
+        varno::ui::InfoBox(this, tr("Snapshot"), tr("Failed to capture image,errorno:%1").arg(ret));
+        emit snapshotTaken(QString(), ret);
+    }
+}

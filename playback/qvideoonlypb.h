@@ -1,0 +1,123 @@
+#pragma once
+
+#include "common/devicerecords.h"
+#include "common/mediarecords.h"
+
+#include <QHash>
+#include <QList>
+#include <QString>
+#include <QWidget>
+
+#include <memory>
+#include <mutex>
+
+class qmediaplay;
+class qmultivideopb;
+class QGridLayout;
+class QTimer;
+class QTipWidget;
+
+// The playback windows of the page. Chooses the window a file plays in,
+// creates its engine, turns the engine's progress into slider and toolbar
+// updates, watches each engine for stalls (every 80 ms, on the
+// user-interface thread, because it switches the windows' painting), takes
+// snapshots and resets windows.
+class qvideoonlypb : public QWidget
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(qvideoonlypb)
+
+public:
+    // Play entry of a window.
+    struct PlayEntry
+    {
+        qmediaplay *engine = nullptr;
+        char devId[64] = {};
+        char p2pId[32] = {};
+        uint32_t channel = 0;
+        uint32_t index = 0;
+        bool inUse = false;
+        bool progressSeen = false;
+        uint32_t lastCount = 0;
+        uint32_t state = 0;    // 1 waiting for the first frame, 2 playing, 3 stalled
+        QString fileName;
+        int lastLength = -1;
+    };
+
+    explicit qvideoonlypb(QWidget *parent = nullptr, int count = 1);
+    ~qvideoonlypb() override;
+
+    int playFile(const QString &filename, int videosrc, const MEDIA_FILE_S &mediafile);
+    void ResetPlayHash(int winId);
+    // A camera's record: playback reads its P2P flag, P2P ID and password.
+    void setDevInfo(const DvrListInfo_s &info);
+    void removeDevInfo(const QString &devId);
+    void setCapPath(const QString &path);
+    QString capPath() const;
+    // Message type 14 (any thread): the length of the camera file played.
+    void recvPlayLength(const char *peerId, int seconds);
+
+    // The engine callback (engine threads).
+    static int engineCallback(int length, int position, int code, qmediaplay *engine, void *user);
+
+    int windowCount() const { return m_windows.size(); }
+    qmultivideopb *window(int index) const { return m_windows.value(index); }
+    int currentIndex() const { return m_current; }
+    // A copy of a window's entry (tests).
+    PlayEntry entry(int index) const;
+    qmediaplay *engineOf(int index) const;
+    bool anyPlaying() const;
+    QTipWidget *tipWidget() const { return m_tip; }
+    // Runs one watchdog pass now (tests).
+    void watchdogPass();
+
+signals:
+    void SendValue(int index, int count);
+    void SendPlayView(int index, bool view);
+    void SendUpdate();
+    void SendMsgbox(QString strTitle, QString strMsg);
+    void SendRangeToWin(int index, int length);
+    // A snapshot was saved (path) or failed (empty path).
+    void snapshotTaken(QString path, int result);
+
+public slots:
+    void RecvValue(int index, int count);
+    void RecvPlayView(int index, bool view);
+    void RecvValueFromMul(int winId, int value);
+    void RecvCloseFromMul(int winId);
+    void RecvPauseFromMul(int winId, bool pause);
+    void RecvPauseFromClient(bool pause);
+    void RecvSpeedFromMul(int winId, float speed);
+    void RecvUpdate();
+    void RecvMsgbox(QString strTitle, QString strMsg);
+    void RecvSnapFromMul(int winId);
+    void RecvSeekFromMul(int winId, bool bSeek);
+    void RecvStepFromMul(int winId);
+    void RecvRangeToWin(int index, int length);
+
+private:
+    struct Stream
+    {
+        char p2pFlag = 0;
+        char p2pId[32] = {};
+        char password[64] = {};
+    };
+
+    void callbackViewChange(int winId, bool view);
+    void selectWindow(int index);
+    void toggleZoom(int winId);
+    int indexOfWin(int winId) const;
+    qmediaplay *usableEngine(int winId) const;
+
+    QList<qmultivideopb *> m_windows;
+    QGridLayout *m_grid = nullptr;
+    int m_current = 0;
+    bool m_zoom = false;
+    QString m_capPath;
+    mutable std::mutex m_mutex;      // guards m_entries and m_streams
+    QHash<int, PlayEntry> m_entries; // keyed by winId
+    QHash<QString, Stream> m_streams;
+    QTimer *m_watchdog = nullptr;
+    QTipWidget *m_tip = nullptr;
+    bool m_suspended = false;
+};

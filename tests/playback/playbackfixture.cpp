@@ -1,0 +1,225 @@
+#include "playbackfixture.h"
+
+#include "../support/camsimprocess.h"
+#include "../support/recmedia/testmedia.h"
+#include "../support/testenv.h"
+#include "common/p2phandle.h"
+#include "common/textfield.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cstring>
+#include <thread>
+
+namespace pbtest {
+
+using namespace varno::test;
+
+QString writeRecording(const QString &folder, const RecordingSpec &spec)
+{
+    QDir().mkpath(folder);
+    RECORD_INFO_S info{};
+    varno::setText(info.devId, spec.devId);
+    info.channel = 3;
+    info.version = RECORD_INFO_VERSION;
+    info.audioFormat = MEDIA_AUDIO_G711A;
+    info.videoCodec = MEDIA_VIDEO_H264;
+    info.frameRate = spec.fps;
+    info.width = uint16_t(spec.width);
+    info.height = uint16_t(spec.height);
+    info.sampleRate = spec.sampleRate;
+    info.bitsPerSample = 8;
+    info.channels = 1;
+    char path[RECORD_LOCAL_PATH_SIZE] = {};
+    varno::setText(path, folder);
+    RECORD_HANDLE h = 0;
+    if (Record_local_MediaFileCreat(&info, path, &h, nullptr) != 0)
+        return {};
+    VideoSource source(spec.width, spec.height, spec.fps ? spec.fps : 25, spec.gop);
+    const int frames = (spec.fps ? spec.fps : 25) * spec.seconds;
+    double phase = 0;
+    for (const EncodedPicture &p : source.encode(frames)) {
+        for (const auto &u : nalUnitsWithStartCodes(p.data))
+            if (Record_local_MediaFileWrite(h, recorderFrameType(h264NalType(u)), u.data(), uint32_t(u.size())) != 0)
+                return {};
+        if (spec.sampleRate > 0) {
+            const std::vector<int16_t> pcm = tone(spec.sampleRate, 440, spec.sampleRate / (spec.fps ? spec.fps : 25),
+                                                  &phase);
+            Record_local_MediaFileWrite(h, MEDIA_FRAME_AUDIO, reinterpret_cast<const unsigned char *>(pcm.data()),
+                                        uint32_t(pcm.size() * 2));
+        }
+    }
+    if (Record_local_MediaFileClose(h) != 0)
+        return {};
+    return QString::fromUtf8(path);
+}
+
+bool findRecord(const QString &folder, const QString &path, MEDIA_FILE_S *out)
+{
+    QFile list(folder + QStringLiteral("/filelist"));
+    if (!list.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray all = list.readAll();
+    const QString name = QFileInfo(path).fileName();
+    for (qsizetype off = 0; off + qsizetype(sizeof(MEDIA_FILE_S)) <= all.size(); off += sizeof(MEDIA_FILE_S)) {
+        MEDIA_FILE_S f;
+        std::memcpy(&f, all.constData() + off, sizeof(f));
+        if (varno::fieldText(f.fileName) == name) {
+            *out = f;
+            varno::setText(out->fileName, path);
+            return true;
+        }
+    }
+    return false;
+}
+
+void VirtualClock::sleepUntilUs(int64_t deadlineUs)
+{
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_deadlines.push_back(deadlineUs);
+        m_cv.wait(lock, [this] { return m_deadlines.size() < m_holdAt; });
+    }
+    if (deadlineUs > m_now)
+        m_now = deadlineUs;
+    // A little real time, so that the test's own thread gets its turn.
+    std::this_thread::yield();
+}
+
+void VirtualClock::idleSleepMs(int ms)
+{
+    m_now += int64_t(ms) * 1000;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+}
+
+void VirtualClock::holdAt(size_t count)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_holdAt = count;
+}
+
+void VirtualClock::release()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_holdAt = SIZE_MAX;
+    }
+    m_cv.notify_all();
+}
+
+std::vector<int64_t> VirtualClock::deadlines() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_deadlines;
+}
+
+double meanGapUs(const std::vector<int64_t> &d, size_t from, size_t count)
+{
+    if (from + count > d.size() || count < 2)
+        return 0;
+    return double(d[from + count - 1] - d[from]) / double(count - 1);
+}
+
+SimCamera yardCamera(int count, int seconds)
+{
+    SimCamera c;
+    c.deviceId = QStringLiteral("C100200");
+    c.p2pId = QStringLiteral("VRNC-100200-KXPQT");
+    c.name = QStringLiteral("Yard");
+    c.password = QStringLiteral("pw9999");
+    c.count = count;
+    c.seconds = seconds;
+    return c;
+}
+
+DvrListInfo_s deviceRecord(const SimCamera &camera)
+{
+    DvrListInfo_s d;
+    std::memset(&d, 0, sizeof(d));
+    varno::setText(d.dev.devId, camera.deviceId);
+    varno::setText(d.dev.devName, camera.name);
+    varno::setText(d.dev.password, camera.password);
+    varno::setText(d.dev.p2pId, camera.p2pId);
+    d.dev.p2pFlag = 1;
+    return d;
+}
+
+QByteArray simConfigWithRecordings(quint16 brokerPort, const QString &storage, const QList<SimCamera> &cameras)
+{
+    QStringList pieces;
+    for (const SimCamera &c : cameras)
+        pieces << QStringLiteral(
+                      R"({ "kind": "p2p", "deviceId": "%1", "p2pId": "%2", "name": "%3", "password": "%4",
+  "hd": { "width": 320, "height": 180, "fps": 25, "kbps": 400, "loopSeconds": 2 },
+  "sd": { "width": 160, "height": 90, "fps": 25, "kbps": 100 },
+  "recordings": { "count": %5, "seconds": %6, "first": "2019-02-25 08:00:00", "intervalSeconds": 600, "form": "%7" } })")
+                      .arg(c.deviceId, c.p2pId, c.name, c.password)
+                      .arg(c.count)
+                      .arg(c.seconds)
+                      .arg(c.form);
+    return simConfig(brokerPort, storage, pieces);
+}
+
+bool CameraRig::start(int count, int seconds)
+{
+    SimCamera c;
+    c.count = count;
+    c.seconds = seconds;
+    return start(QList<SimCamera>{c});
+}
+
+bool CameraRig::start(const QList<SimCamera> &cameras)
+{
+    if (!broker.start() || !broker.writeClientConfig()) {
+        error = QStringLiteral("broker: ") + broker.output();
+        return false;
+    }
+    if (!sim.start(simConfigWithRecordings(broker.port(), tempRoot() + QStringLiteral("/camera-storage"), cameras))) {
+        error = sim.error();
+        return false;
+    }
+    P2P_INIT_INFO_S info;
+    std::memset(&info, 0, sizeof info);
+    info.version = P2P_INIT_VERSION;
+    std::strcpy(info.account, "varno-client");
+    std::strcpy(info.appKey, "5D0E2A91C47B38F6A1E09C7D2B64F853");
+    if (P2P_Client_SDK_Init(&info, "127.0.0.1", "log", &handle) != 0 ||
+        P2P_Client_SDK_Set_MsgCB(handle, &CameraRig::messageCallback, this) != 0 ||
+        P2P_Client_SDK_Register(handle, 0, 0) != 0) {
+        error = QStringLiteral("P2P library did not start");
+        return false;
+    }
+    varno::setP2pHandle(handle);
+    return true;
+}
+
+void CameraRig::stop()
+{
+    varno::setP2pHandle(0);
+    if (handle) {
+        P2P_Client_SDK_UnRegister(handle);
+        P2P_Client_SDK_UnInit(handle);
+        handle = 0;
+    }
+    sim.stop();
+    broker.stop();
+}
+
+int CameraRig::messageCallback(int32_t type, const char *payload, int32_t length, const char *cameraId, void *user)
+{
+    auto *self = static_cast<CameraRig *>(user);
+    if (!self || !self->onMessage)
+        return 0;
+    P2pMessage_S msg;
+    std::memset(&msg, 0, sizeof(msg));
+    varno::setText(msg.devId, cameraId ? cameraId : "");
+    msg.type = type;
+    msg.payload = payload;
+    msg.payloadLen = length;
+    self->onMessage(msg);
+    return 0;
+}
+
+} // namespace pbtest

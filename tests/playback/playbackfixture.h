@@ -1,0 +1,133 @@
+#pragma once
+
+// Scaffolding shared by the playback tests: recordings written through the
+// recording file library, record folders and disk space the search and the
+// download see, a virtual clock that shows an engine's pacing without
+// waiting for it, and the simulator's cameras with recordings.
+
+#include "../support/camsimprocess.h"
+#include "../support/mqttbroker.h"
+#include "common/devicerecords.h"
+#include "common/mediarecords.h"
+#include "common/p2pmessage.h"
+#include "platform/p2p/p2p_client_sdk.h"
+#include "platform/recfile/record_local.h"
+#include "playback/qmediaplay.h"
+#include "playback/storageaccess.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <vector>
+
+namespace pbtest {
+
+struct RecordingSpec
+{
+    QString devId = QStringLiteral("B765432");
+    int fps = 25;
+    int seconds = 2;
+    int width = 160;
+    int height = 120;
+    int sampleRate = 8000;    // 0: no sound
+    int gop = 25;
+};
+
+// Writes one recording into folder (its filelist included) and returns its
+// full path; empty on failure.
+QString writeRecording(const QString &folder, const RecordingSpec &spec);
+
+// The filelist record of a recording (by full path), as a search finds it.
+bool findRecord(const QString &folder, const QString &path, MEDIA_FILE_S *out);
+
+// Record folders and free space as the tests want them.
+class FakeStorage : public varno::playback::StorageAccess
+{
+public:
+    QStringList folders;
+    double freeM = 1e6;
+    bool valid = true;
+    int recordFolders(QStringList *out) override
+    {
+        *out = folders;
+        return valid ? 0 : -1;
+    }
+    int diskSpaceM(const QString &, double *out) override
+    {
+        *out = freeM;
+        return 0;
+    }
+};
+
+// A clock whose time advances only by the sleeps asked of it. The worker
+// never waits, so a second of pacing takes a moment; every sleep is kept.
+class VirtualClock : public varno::playback::PlaybackClock
+{
+public:
+    int64_t nowUs() override { return m_now.load(); }
+    void sleepUntilUs(int64_t deadlineUs) override;
+    void idleSleepMs(int ms) override;
+    // Deadlines the worker paced to, in order.
+    std::vector<int64_t> deadlines() const;
+    // The worker stops in its sleep once it has paced to this many
+    // deadlines, until release().
+    void holdAt(size_t count);
+    void release();
+
+private:
+    std::atomic<int64_t> m_now{1000000};
+    mutable std::mutex m_mutex;
+    std::condition_variable m_cv;
+    std::vector<int64_t> m_deadlines;
+    size_t m_holdAt = SIZE_MAX;
+};
+
+// Mean gap between consecutive deadlines from the given one on (0 for fewer
+// than two).
+double meanGapUs(const std::vector<int64_t> &deadlines, size_t from, size_t count);
+
+// A P2P camera of the simulator (320x180 at 25 fps) with count recordings
+// of seconds each, ten minutes apart from 2019-02-25 08:00:00.
+struct SimCamera
+{
+    QString deviceId = QStringLiteral("B765432");
+    QString p2pId = QStringLiteral("VRNB-765432-KXPQT");
+    QString name = QStringLiteral("Gate");
+    QString password = QStringLiteral("abc123");
+    int count = 3;
+    int seconds = 4;
+    QString form = QStringLiteral("extended");
+};
+// "Yard" (C100200, "pw9999") with count recordings.
+SimCamera yardCamera(int count, int seconds);
+// The camera's record as the main window hands it to the pages.
+DvrListInfo_s deviceRecord(const SimCamera &camera);
+QByteArray simConfigWithRecordings(quint16 brokerPort, const QString &storage, const QList<SimCamera> &cameras);
+
+// A private broker, the simulator with the camera above and the P2P
+// library initialised and registered (its handle published). Camera
+// messages go to onMessage on the library's thread.
+class CameraRig
+{
+public:
+    ~CameraRig() { stop(); }
+    bool start(const QList<SimCamera> &cameras);
+    bool start(int count, int seconds);
+    void stop();
+    QString error;
+    varno::test::MqttBroker broker;
+    varno::test::CamSimProcess sim;
+    P2P_HANDLE handle = 0;
+    std::function<void(const P2pMessage_S &)> onMessage;
+
+private:
+    static int messageCallback(int32_t type, const char *payload, int32_t length, const char *cameraId, void *user);
+};
+
+} // namespace pbtest

@@ -1,0 +1,184 @@
+// The camera file engine: frames fed to its callback (the queue's bound and
+// the drop to the next key frame, frames of other kinds, the frame count
+// that waits for a sequence parameter set, the restart rule), and a camera
+// file of the simulator played, paused and dragged.
+
+#include "common/textfield.h"
+#include "common/ui/videosurface.h"
+#include "playback/qdevicefileplay.h"
+#include "playbackfixture.h"
+
+#include "../support/testenv.h"
+
+#include <QApplication>
+#include <QTest>
+
+using namespace pbtest;
+
+namespace {
+
+const AV_DECODER_PARAM_S kParams{AV_AUDIO_G711A, 1, 8, 8000};
+
+PlayCamera_S camera(bool connected)
+{
+    PlayCamera_S c;
+    std::memset(&c, 0, sizeof(c));
+    c.connected = connected ? 1 : 0;
+    varno::setText(c.p2pId, "VRNB-765432-KXPQT");
+    varno::setText(c.password, "abc123");
+    return c;
+}
+
+// A video frame: start code, then the NAL header byte.
+QByteArray videoFrame(uint8_t nalHeader, int size = 64)
+{
+    QByteArray f(size, '\x11');
+    f[0] = 0;
+    f[1] = 0;
+    f[2] = 0;
+    f[3] = 1;
+    f[4] = char(nalHeader);
+    return f;
+}
+
+void feed(qdevicefileplay &e, int type, const QByteArray &f, int second = 0)
+{
+    qdevicefileplay::frameCallback(type, f.constData(), int32_t(f.size()), second, &e);
+}
+
+} // namespace
+
+class tst_QDeviceFilePlay : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // Frames of a kind the decoder cannot use are dropped, not queued (they
+    // used to reach the decoder and never be freed).
+    void otherKindsAreDropped()
+    {
+        qdevicefileplay e(camera(false));
+        feed(e, 3, videoFrame(0x67));
+        feed(e, 0, videoFrame(0x67));
+        QCOMPARE(e.queuedFrames(), size_t(0));
+        QCOMPARE(e.droppedFrames(), uint64_t(2));
+        feed(e, 2, QByteArray(160, '\x55'));
+        feed(e, 1, videoFrame(0x67));
+        QCOMPARE(e.queuedFrames(), size_t(2));
+        // Nothing and nothing long.
+        qdevicefileplay::frameCallback(1, nullptr, 10, 0, &e);
+        qdevicefileplay::frameCallback(1, "x", 0, 0, &e);
+        QCOMPARE(e.queuedFrames(), size_t(2));
+    }
+
+    // Frames count from the first one that starts with a sequence parameter set.
+    void countStartsAtSps()
+    {
+        qdevicefileplay e(camera(false));
+        feed(e, 1, videoFrame(0x41));
+        feed(e, 1, videoFrame(0x65));
+        QCOMPARE(e.receivedFrames(), 0u);
+        feed(e, 1, videoFrame(0x67));
+        feed(e, 1, videoFrame(0x41));
+        feed(e, 2, QByteArray(100, 'a'));
+        QCOMPARE(e.receivedFrames(), 2u);
+    }
+
+    // The queue has a bound: a camera ahead of the decoder loses frames up
+    // to the next key frame, with a log line.
+    void queueIsBounded()
+    {
+        qdevicefileplay e(camera(false));
+        feed(e, 1, videoFrame(0x67));
+        for (size_t i = 1; i < qdevicefileplay::kMaxQueuedFrames; ++i)
+            feed(e, 1, videoFrame(0x41));
+        QCOMPARE(e.queuedFrames(), qdevicefileplay::kMaxQueuedFrames);
+        QCOMPARE(e.droppedFrames(), uint64_t(0));
+        feed(e, 1, videoFrame(0x41));
+        feed(e, 2, QByteArray(100, 'a'));
+        feed(e, 1, videoFrame(0x67));   // still full: dropped as well
+        QCOMPARE(e.queuedFrames(), qdevicefileplay::kMaxQueuedFrames);
+        QCOMPARE(e.droppedFrames(), uint64_t(3));
+        QVERIFY(varno::test::logText().contains("frames dropped up to the next key frame"));
+    }
+
+    // After a pause the stream restarts at the stored second: earlier
+    // seconds of the old stream neither move the position nor queue frames.
+    void restartRule()
+    {
+        qdevicefileplay e(camera(false));
+        feed(e, 1, videoFrame(0x67), 7);
+        QCOMPARE(e.position(), 7u);
+        e.SetPause(true);
+        QVERIFY(e.restartPending());
+        feed(e, 1, videoFrame(0x41), 9);
+        QCOMPARE(e.position(), 7u);
+        e.SetPause(false);
+        QVERIFY(e.restartPending());
+        const size_t queued = e.queuedFrames();
+        feed(e, 1, videoFrame(0x41), 6);
+        QCOMPARE(e.position(), 7u);
+        QCOMPARE(e.queuedFrames(), queued);
+        feed(e, 1, videoFrame(0x67), 7);   // caught up
+        QVERIFY(!e.restartPending());
+        feed(e, 1, videoFrame(0x41), 8);
+        QCOMPARE(e.position(), 8u);
+        // A drag holds the position where the slider puts it.
+        e.SetSeekHold(true);
+        e.SeekTo(30);
+        feed(e, 1, videoFrame(0x41), 9);
+        QCOMPARE(e.position(), 30u);
+    }
+
+    void startRefusals()
+    {
+        qdevicefileplay off(camera(false));
+        QCOMPARE(off.StartPlay("190225_08.00.00.h264", AV_VIDEO_H264, &kParams, 25, 1), -1);
+        QCOMPARE(off.StartPlay("190225_08.00.00.h264", AV_VIDEO_H264, &kParams, 25, 0), -1);
+        // No P2P library: the start fails with the library's code.
+        qdevicefileplay on(camera(true));
+        QVERIFY(on.StartPlay("190225_08.00.00.h264", AV_VIDEO_H264, &kParams, 25, 1) < 0);
+    }
+
+    // A camera file: pictures, pause and resume at the stored second, a
+    // slider drag that holds and restarts the stream.
+    void cameraFile()
+    {
+        CameraRig rig;
+        QVERIFY2(rig.start(3, 12), qPrintable(rig.error));
+        varno::ui::VideoSurface surface;
+        surface.resize(320, 180);
+        surface.show();
+        surface.setPainting(false);
+        qdevicefileplay e(camera(true));
+        e.SetLength(12);
+        QCOMPARE(e.StartPlay("190225_08.00.00.h264", AV_VIDEO_H264, &kParams, 25, surface.nativeHandle()), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(e.receivedFrames() > 10, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(surface.newPicturesPainted() > 5, 20000);
+        const QImage picture = surface.currentImage();
+        QVERIFY(!picture.isNull());
+        QTRY_VERIFY_WITH_TIMEOUT(e.position() >= 2, 20000);
+
+        e.SetPause(true);
+        const uint32_t stored = e.position();
+        QTRY_VERIFY_WITH_TIMEOUT(e.queuedFrames() == 0, 10000);
+        e.SetPause(false);
+        QTRY_COMPARE_WITH_TIMEOUT(e.restarts(), 1u, 20000);
+        QCOMPARE(e.lastStartSecond(), int(stored));
+        const uint32_t counted = e.receivedFrames();
+        QTRY_VERIFY_WITH_TIMEOUT(e.receivedFrames() > counted + 5, 20000);
+        QVERIFY(e.position() >= stored);
+
+        // The drag: press stops the stream, release restarts it at the second reached.
+        e.SetSeekHold(true);
+        e.SeekTo(8);
+        e.SetSeekHold(false);
+        QTRY_COMPARE_WITH_TIMEOUT(e.restarts(), 2u, 20000);
+        QCOMPARE(e.lastStartSecond(), 8);
+        QTRY_VERIFY_WITH_TIMEOUT(e.position() >= 8, 20000);
+        e.StopPlay(true);
+    }
+};
+
+QTEST_MAIN(tst_QDeviceFilePlay)
+#include "tst_qdevicefileplay.moc"

@@ -1,0 +1,277 @@
+// The download dialog against the simulator's camera storage: files found
+// by the page's search, downloaded one at a time and converted to MP4 that
+// ffprobe reads; the disk reserve, a folder that cannot be written, closing
+// while busy, message 73, a camera that dies mid-transfer, a job of size 0
+// and a conversion that does not end when the user stops.
+
+#include "common/p2precords.h"
+#include "common/textfield.h"
+#include "common/ui/promptscript.h"
+#include "playback/cfiledownload.h"
+#include "playback/downloadfolder.h"
+#include "playback/fileplay.h"
+#include "playback/localexport.h"
+#include "playback/qdownload.h"
+#include "playback/videosearch.h"
+#include "playbackfixture.h"
+
+#include "../support/recmedia/testmedia.h"
+#include "../support/testenv.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDateTimeEdit>
+#include <QDir>
+#include <QFile>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTest>
+
+#include <atomic>
+
+using namespace pbtest;
+using varno::ui::PromptScript;
+
+namespace {
+
+// ffprobe's view of a file: "codec_type=video", "codec_name=h264", ... and
+// the format's duration.
+QString probe(const QString &path)
+{
+    return QString::fromStdString(varno::test::runProgram(
+        {"ffprobe", "-v", "error", "-show_entries", "stream=codec_type,codec_name:format=duration", "-of",
+         "default=noprint_wrappers=1", path.toStdString()}));
+}
+
+double duration(const QString &probed)
+{
+    for (const QString &line : probed.split(QLatin1Char('\n')))
+        if (line.startsWith(QLatin1String("duration=")))
+            return line.mid(9).toDouble();
+    return -1;
+}
+
+} // namespace
+
+class tst_QDownload : public QObject
+{
+    Q_OBJECT
+
+private:
+    QDownload *dialog() const { return m_page->panel()->downloadDialog(); }
+    int rowOf(const QString &name) const
+    {
+        for (int r = 0; r < dialog()->table()->rowCount(); ++r)
+            if (dialog()->table()->item(r, QDownload::ColName)->text() == name)
+                return r;
+        return -1;
+    }
+    void tick(const QStringList &names)
+    {
+        for (int r = 0; r < dialog()->table()->rowCount(); ++r)
+            dialog()->table()->item(r, QDownload::ColCheck)
+                ->setCheckState(names.contains(dialog()->table()->item(r, QDownload::ColName)->text())
+                                    ? Qt::Checked
+                                    : Qt::Unchecked);
+    }
+    QPushButton *button(const char *name) const { return dialog()->findChild<QPushButton *>(QLatin1String(name)); }
+
+private slots:
+    void initTestCase()
+    {
+        m_storage = std::make_shared<FakeStorage>();
+        varno::playback::setStorageAccess(m_storage);
+        CFileDownload::setTimeoutMs(1500);
+        m_rig.onMessage = [this](const P2pMessage_S &msg) {
+            if (m_page)
+                m_page->recvP2pMessage(msg);
+        };
+        QVERIFY2(m_rig.start(4, 4), qPrintable(m_rig.error));
+        m_page = new videosearch;
+        SimCamera gate;
+        m_page->setDevInfo(deviceRecord(gate));
+        fileplay *panel = m_page->panel();
+        panel->startEdit()->setDateTime(QDateTime(QDate(2019, 2, 25), QTime(0, 0)));
+        panel->endEdit()->setDateTime(QDateTime(QDate(2019, 2, 25), QTime(23, 59, 59)));
+        panel->searchButton()->click();
+        QTRY_COMPARE_WITH_TIMEOUT(dialog()->table()->rowCount(), 4, 20000);
+        m_folder = varno::test::tempRoot() + QStringLiteral("/downloads");
+        dialog()->setDownloadFolder(m_folder);
+    }
+
+    void cleanupTestCase()
+    {
+        delete m_page;
+        m_page = nullptr;
+        m_rig.stop();
+        varno::playback::setStorageAccess(nullptr);
+    }
+
+    void folderFile()
+    {
+        QFile db(dialog()->dbPath());
+        QVERIFY(db.open(QIODevice::ReadOnly));
+        const QByteArray image = db.readAll();
+        QCOMPARE(image.size(), 256);
+        QCOMPARE(varno::playback::parseDownloadDb(image), m_folder);
+        // A second dialog reads it back.
+        QDownload again;
+        QCOMPARE(again.downloadFolder(), m_folder);
+    }
+
+    void downloadAndConvert()
+    {
+        PromptScript script;
+        QVERIFY(dialog()->isIdle());
+        QSignalSpy pause(m_page->panel(), &fileplay::SendVideoWinPause);
+        tick({QStringLiteral("190225_08:00:00.h264"), QStringLiteral("190225_08:10:00.h264")});
+        button("startButton")->click();
+        QVERIFY(!dialog()->isIdle());
+        QVERIFY(!button("startButton")->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(dialog()->isIdle(), 60000);
+        QCOMPARE(pause.size(), 2);
+        QCOMPARE(pause.first().first().toBool(), true);
+        QCOMPARE(pause.last().first().toBool(), false);
+        QCOMPARE(script.count(), 0);
+        const QString mp4 = m_folder + QStringLiteral("/190225_080000.mp4");
+        QVERIFY(QFile::exists(mp4));
+        QVERIFY(QFile::exists(m_folder + QStringLiteral("/190225_081000.mp4")));
+        QVERIFY(QDir(m_folder).entryList({QStringLiteral("*.tmp")}).isEmpty());
+        const QString probed = probe(mp4);
+        QVERIFY2(probed.contains(QLatin1String("codec_name=h264")) && probed.contains(QLatin1String("codec_type=video")),
+                 qPrintable(probed));
+        QVERIFY2(probed.contains(QLatin1String("codec_name=aac")), qPrintable(probed));
+        QVERIFY2(duration(probed) > 3.5 && duration(probed) < 4.5, qPrintable(probed));
+        QCOMPARE(dialog()->progressBar(rowOf(QStringLiteral("190225_08:00:00.h264")))->text(), QStringLiteral("100%"));
+        QCOMPARE(dialog()->progressBar(rowOf(QStringLiteral("190225_08:20:00.h264")))->value(), 0);
+    }
+
+    // 10 MB stay free: 200 MB with 205 MB free are refused.
+    void diskReserve()
+    {
+        PromptScript script;
+        m_storage->freeM = 205;
+        MEDIA_FILE_S big{};
+        varno::setText(big.fileName, "190225_09.00.00.h264");
+        big.size = 200u * 1024 * 1024;
+        QMap<QString, MEDIA_FILE_S> map;
+        map.insert(QStringLiteral("190225_09:00:00.h264"), big);
+        dialog()->updateTabelWidget(QByteArray("VRNB-765432-KXPQT"), QByteArray("abc123"), map);
+        tick({QStringLiteral("190225_09:00:00.h264")});
+        button("startButton")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(dialog()->isIdle(), 20000);
+        QCOMPARE(script.count(), 1);
+        QCOMPARE(script.requests().first().title, QStringLiteral("Download"));
+        QCOMPARE(script.requests().first().text, QStringLiteral("Download failed, disk is full !"));
+        QVERIFY(!QFile::exists(m_folder + QStringLiteral("/190225_090000.mp4")));
+        m_storage->freeM = 1e6;
+    }
+
+    void folderNotWritable()
+    {
+        PromptScript script;
+        const QString file = varno::test::tempRoot() + QStringLiteral("/plainfile");
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.close();
+        dialog()->setDownloadFolder(file + QStringLiteral("/sub"));
+        tick({QStringLiteral("190225_08:20:00.h264")});
+        button("startButton")->click();
+        QVERIFY(dialog()->isIdle());
+        QCOMPARE(script.count(), 1);
+        QVERIFY(script.requests().first().text.contains(QLatin1String("cannot be written")));
+        dialog()->setDownloadFolder(m_folder);
+    }
+
+    // Closing while busy asks; No keeps downloading, Yes stops. Message 73
+    // from the camera stops every download.
+    void closeAndNotice()
+    {
+        QCOMPARE(m_rig.sim.command(QStringLiteral("all cut-download 20000")).left(2), QStringLiteral("OK"));
+        // Only the user or the camera ends these downloads.
+        CFileDownload::setTimeoutMs(600000);
+        PromptScript script;
+        tick({QStringLiteral("190225_08:20:00.h264")});
+        button("startButton")->click();
+        QVERIFY(!dialog()->isIdle());
+        button("closeButton")->click();
+        QCOMPARE(script.count(), 1);
+        QCOMPARE(script.requests().first().text, QStringLiteral("It is downloading, are you sure you want to close?"));
+        QVERIFY(!dialog()->isIdle());
+        script.answer(QMessageBox::Yes);
+        button("closeButton")->click();
+        QVERIFY(dialog()->isIdle());
+        QCOMPARE(dialog()->jobCount(), 0);
+
+        button("startButton")->click();
+        QVERIFY(!dialog()->isIdle());
+        QCOMPARE(m_rig.sim.command(QStringLiteral("all notice 73 0")).left(2), QStringLiteral("OK"));
+        QTRY_VERIFY_WITH_TIMEOUT(dialog()->isIdle(), 20000);
+        QCOMPARE(dialog()->jobCount(), 0);
+        QCOMPARE(m_rig.sim.command(QStringLiteral("all cut-download 0")).left(2), QStringLiteral("OK"));
+        CFileDownload::setTimeoutMs(1500);
+    }
+
+    // A job of size 0: no division by it; 0 % while running, 100 % at the end.
+    void zeroSize()
+    {
+        MEDIA_FILE_S zero = m_page->panel()->files().value(QStringLiteral("190225_08:30:00.h264"));
+        zero.size = 0;
+        QMap<QString, MEDIA_FILE_S> map;
+        map.insert(QStringLiteral("190225_08:30:00.h264"), zero);
+        dialog()->updateTabelWidget(QByteArray("VRNB-765432-KXPQT"), QByteArray("abc123"), map);
+        tick({QStringLiteral("190225_08:30:00.h264")});
+        button("startButton")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(dialog()->isIdle(), 30000);
+        QCOMPARE(dialog()->progressBar(rowOf(QStringLiteral("190225_08:30:00.h264")))->text(), QStringLiteral("100%"));
+        QVERIFY(QFile::exists(m_folder + QStringLiteral("/190225_083000.mp4")));
+    }
+
+    // Stop never waits without end for a worker (here a conversion that
+    // does not finish): the dialog is free again and the worker ends later
+    // by itself.
+    void stopDoesNotHang()
+    {
+        // The worker outlives this function: what it reads must too.
+        static std::atomic<bool> entered{false};
+        static std::atomic<bool> release{false};
+        CFileDownload::setConverter([](const char *, const char *) {
+            entered = true;
+            while (!release)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            return 0;
+        });
+        tick({QStringLiteral("190225_08:20:00.h264")});
+        button("startButton")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(entered.load(), 30000);
+        button("stopButton")->click();
+        QVERIFY(dialog()->isIdle());
+        QCOMPARE(dialog()->jobCount(), 0);
+        QVERIFY(varno::test::logText().contains("left to end by itself"));
+        release = true;
+        CFileDownload::setConverter({});
+    }
+
+    // The camera dies mid-transfer: the job ends with its time-out, what
+    // arrived is converted, and the dialog takes new work.
+    void cameraDies()
+    {
+        QCOMPARE(m_rig.sim.command(QStringLiteral("all cut-download 60000")).left(2), QStringLiteral("OK"));
+        QFile::remove(m_folder + QStringLiteral("/190225_081000.mp4"));
+        tick({QStringLiteral("190225_08:10:00.h264")});
+        button("startButton")->click();
+        QVERIFY(!dialog()->isIdle());
+        QTRY_VERIFY_WITH_TIMEOUT(dialog()->progressBar(rowOf(QStringLiteral("190225_08:10:00.h264")))->value() > 0,
+                                 20000);
+        m_rig.sim.kill();
+        QTRY_VERIFY_WITH_TIMEOUT(dialog()->isIdle(), 30000);
+        QVERIFY(varno::test::logText().contains("timeout!!!"));
+        QVERIFY(button("startButton")->isEnabled());
+        QVERIFY(QFile::exists(m_folder + QStringLiteral("/190225_081000.mp4")));
+    }
+
+};
+
+QTEST_MAIN(tst_QDownload)
+#include "tst_qdownload.moc"

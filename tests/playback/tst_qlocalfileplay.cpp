@@ -1,0 +1,262 @@
+// The local file engine on recordings written through the recording file
+// library: its pacing at every speed (seen through a virtual clock), the
+// progress notices, seek, single steps, and the pictures it shows against a
+// decode of the same file.
+
+#include "common/textfield.h"
+#include "common/ui/videosurface.h"
+#include "platform/av/av_decoder.h"
+#include "playback/qlocalfileplay.h"
+#include "playbackfixture.h"
+
+#include "../support/testenv.h"
+
+#include <QApplication>
+#include <QImage>
+#include <QTest>
+
+#include <memory>
+#include <mutex>
+
+using namespace pbtest;
+
+namespace {
+
+struct Notices
+{
+    std::mutex mutex;
+    std::vector<std::array<int, 3>> seen;   // length, position, code
+
+    static int callback(int length, int position, int code, qmediaplay *, void *user)
+    {
+        auto *self = static_cast<Notices *>(user);
+        std::lock_guard<std::mutex> lock(self->mutex);
+        self->seen.push_back({length, position, code});
+        return 0;
+    }
+    size_t count()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        return seen.size();
+    }
+    // The last progress notice (window 1 shows nothing: pictures it cannot
+    // show come back as refused frames).
+    std::array<int, 3> last()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        for (auto it = seen.rbegin(); it != seen.rend(); ++it)
+            if ((*it)[2] == varno::playback::kPlayProgress)
+                return *it;
+        return {-1, -1, -1};
+    }
+};
+
+const AV_DECODER_PARAM_S kParams{AV_AUDIO_PCM16, 1, 16, 8000};
+
+// Mean colour of each cell of a 4 x 4 grid.
+std::vector<QColor> grid(const QImage &image)
+{
+    const QImage small = image.convertToFormat(QImage::Format_RGB32).scaled(4, 4, Qt::IgnoreAspectRatio,
+                                                                              Qt::SmoothTransformation);
+    std::vector<QColor> out;
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 4; ++x)
+            out.push_back(small.pixelColor(x, y));
+    return out;
+}
+
+int maxDifference(const std::vector<QColor> &a, const std::vector<QColor> &b)
+{
+    int worst = 0;
+    for (size_t i = 0; i < a.size() && i < b.size(); ++i)
+        worst = std::max({worst, std::abs(a[i].red() - b[i].red()), std::abs(a[i].green() - b[i].green()),
+                          std::abs(a[i].blue() - b[i].blue())});
+    return worst;
+}
+
+// The last picture of a recording, decoded on its own.
+QImage lastPicture(const QString &path)
+{
+    RECORD_HANDLE h = 0;
+    uint32_t length = 0, total = 0, rate = 0;
+    const QByteArray p = path.toUtf8();
+    if (Record_local_MediaFileOpen(p.constData(), &h, &length, &total, &rate) != 0)
+        return {};
+    AV_HANDLE dec = nullptr;
+    AV_CreateDecoder(0, AV_VIDEO_H264, nullptr, &dec);
+    QImage image;
+    uint32_t type = 0, size = 0;
+    unsigned char *data = nullptr;
+    auto take = [&](const AV_FRAME_OUT_S &out) {
+        image = QImage(out.width, out.height, QImage::Format_RGB32);
+        for (int y = 0; y < out.height; ++y)
+            for (int x = 0; x < out.width; ++x) {
+                const double Y = out.y[y * out.width + x];
+                const double U = out.u[(y / 2) * (out.width / 2) + x / 2] - 128.0;
+                const double V = out.v[(y / 2) * (out.width / 2) + x / 2] - 128.0;
+                const int r = std::clamp(int(1.164 * (Y - 16) + 1.596 * V), 0, 255);
+                const int g = std::clamp(int(1.164 * (Y - 16) - 0.392 * U - 0.813 * V), 0, 255);
+                const int b = std::clamp(int(1.164 * (Y - 16) + 2.017 * U), 0, 255);
+                image.setPixel(x, y, qRgb(r, g, b));
+            }
+    };
+    while (Record_local_MediaFileGetNextFrame(h, &type, &data, &size) == 0) {
+        if (type == 1 || size <= 1)
+            continue;
+        AV_FRAME_OUT_S out{};
+        if (AV_FrameDecoderStream(dec, data, int32_t(size), AV_FRAME_VIDEO, nullptr, 0, &out) == 0)
+            take(out);
+        while (AV_FrameDecoderStream(dec, nullptr, 0, AV_FRAME_VIDEO, nullptr, 0, &out) == 0)
+            take(out);
+    }
+    AV_CloseDecoderStream(dec);
+    Record_local_MediaFileClose(h);
+    return image;
+}
+
+} // namespace
+
+class tst_QLocalFilePlay : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        Record_local_InitSdk();
+        m_folder = varno::test::tempRoot() + QStringLiteral("/rec");
+        RecordingSpec spec;
+        spec.seconds = 3;
+        m_path = writeRecording(m_folder, spec);
+        QVERIFY(!m_path.isEmpty());
+    }
+
+    void cleanupTestCase() { Record_local_UnInitSdk(); }
+
+    void pacing_data()
+    {
+        QTest::addColumn<float>("speed");
+        QTest::addColumn<double>("interval");
+        QTest::newRow("1x") << 1.0f << 35000.0;
+        QTest::newRow("4x") << 4.0f << 8750.0;
+        QTest::newRow("1/4x") << 0.25f << 140000.0;
+        QTest::newRow("8x") << 8.0f << 4375.0;
+        QTest::newRow("1/8x") << 0.125f << 280000.0;
+    }
+
+    // Mean interval over a second of pictures (25 gaps), not one frame.
+    void pacing()
+    {
+        QFETCH(float, speed);
+        QFETCH(double, interval);
+        VirtualClock clock;
+        qlocalfileplay engine;
+        engine.setClock(&clock);
+        engine.SetSpeed(speed);
+        const QByteArray p = m_path.toUtf8();
+        QCOMPARE(engine.StartPlay(p.constData(), AV_VIDEO_H264, &kParams, 0, 1), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(clock.deadlines().size() >= 30, 20000);
+        engine.StopPlay(true);
+        QCOMPARE(engine.frameRate(), 25u);
+        QCOMPARE(meanGapUs(clock.deadlines(), 2, 26), interval);
+    }
+
+    // The speed changes the pacing of a file that is playing.
+    void speedWhilePlaying()
+    {
+        VirtualClock clock;
+        qlocalfileplay engine;
+        engine.setClock(&clock);
+        clock.holdAt(5);
+        const QByteArray p = m_path.toUtf8();
+        QCOMPARE(engine.StartPlay(p.constData(), AV_VIDEO_H264, &kParams, 25, 1), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(clock.deadlines().size(), size_t(5), 20000);
+        engine.SetSpeed(2.0f);
+        clock.release();
+        QTRY_VERIFY_WITH_TIMEOUT(clock.deadlines().size() >= 17, 20000);
+        engine.StopPlay(true);
+        QCOMPARE(meanGapUs(clock.deadlines(), 0, 5), 35000.0);
+        QCOMPARE(meanGapUs(clock.deadlines(), 4, 13), 17500.0);
+    }
+
+    void progressSeekAndStep()
+    {
+        VirtualClock clock;
+        Notices notices;
+        qlocalfileplay engine;
+        engine.setClock(&clock);
+        engine.SetCallback(&Notices::callback, &notices);
+        const QByteArray p = m_path.toUtf8();
+        QCOMPARE(engine.StartPlay(p.constData(), AV_VIDEO_H264, &kParams, 25, 1), 0);
+        // Notices in seconds: length 3, positions counting up.
+        QTRY_VERIFY_WITH_TIMEOUT(notices.last()[1] >= 1, 20000);
+        QCOMPARE(notices.last()[0], 3);
+        QCOMPARE(notices.last()[2], int(varno::playback::kPlayProgress));
+
+        engine.SetPause(true);
+        engine.SeekTo(2);
+        QTRY_COMPARE_WITH_TIMEOUT(engine.seeksDone(), 1u, 20000);
+        QCOMPARE(engine.position(), 50u);
+        // While paused nothing moves; each step shows one picture.
+        const uint64_t paced = engine.pacedFrames();
+        engine.StepFrame();
+        engine.StepFrame();
+        QTRY_COMPARE_WITH_TIMEOUT(engine.position(), 52u, 20000);
+        QCOMPARE(engine.pacedFrames(), paced);
+        engine.SetPause(false);
+        QTRY_VERIFY_WITH_TIMEOUT(engine.position() >= 60u, 20000);
+        engine.StopPlay(true);
+    }
+
+    // The window shows the file's pictures; at the end the last one stays.
+    void showsThePictures()
+    {
+        varno::ui::VideoSurface surface;
+        surface.resize(160, 120);
+        surface.show();
+        surface.setPainting(false);
+        qlocalfileplay engine;
+        engine.SetShowLastFrame(true);
+        const QByteArray p = m_path.toUtf8();
+        QCOMPARE(engine.StartPlay(p.constData(), AV_VIDEO_H264, &kParams, 25, surface.nativeHandle()), 0);
+        // 3 s of pictures; the engine then idles at the end of the file.
+        QTRY_COMPARE_WITH_TIMEOUT(engine.position(), 75u, 30000);
+        const QImage reference = lastPicture(m_path);
+        QVERIFY(!reference.isNull());
+        QTRY_VERIFY_WITH_TIMEOUT(maxDifference(grid(surface.currentImage()), grid(reference)) < 24, 10000);
+        // The snapshot is the same picture.
+        const QString bmp = varno::test::tempRoot() + QStringLiteral("/snap.bmp");
+        QCOMPARE(engine.CapPicture(bmp.toUtf8().constData()), 0);
+        QVERIFY(maxDifference(grid(QImage(bmp)), grid(reference)) < 24);
+        QCOMPARE(engine.CapPicture(nullptr), int(varno::playback::kCapNoPath));
+        engine.StopPlay(true);
+    }
+
+    void badInput()
+    {
+        qlocalfileplay engine;
+        QCOMPARE(engine.StartPlay(nullptr, AV_VIDEO_H264, &kParams, 25, 1), -1);
+        QCOMPARE(engine.StartPlay("", AV_VIDEO_H264, &kParams, 25, 1), -1);
+        QCOMPARE(engine.StartPlay("/x.mkv", AV_VIDEO_H264, &kParams, 25, 0), -1);
+        // A recording deleted between search and play.
+        const QString gone = writeRecording(m_folder, RecordingSpec());
+        QVERIFY(QFile::remove(gone));
+        qlocalfileplay second;
+        QVERIFY(second.StartPlay(gone.toUtf8().constData(), AV_VIDEO_H264, &kParams, 25, 1) < 0);
+        // Not a recording at all.
+        const QString junk = varno::test::tempRoot() + QStringLiteral("/junk.mkv");
+        QFile f(junk);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray(5000, 'x'));
+        f.close();
+        qlocalfileplay third;
+        QVERIFY(third.StartPlay(junk.toUtf8().constData(), AV_VIDEO_H264, &kParams, 25, 1) < 0);
+    }
+
+private:
+    QString m_folder;
+    QString m_path;
+};
+
+QTEST_MAIN(tst_QLocalFilePlay)
+#include "tst_qlocalfileplay.moc"

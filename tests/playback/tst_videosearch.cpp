@@ -1,0 +1,327 @@
+// The playback page as the user meets it: local searches over two record
+// folders written through the recording file library, camera searches over
+// the simulator (paging at 64 entries, refused passwords), playing local and
+// camera files in the page's window with the slider, speed, reset and
+// snapshot.
+
+#include "common/p2precords.h"
+#include "common/textfield.h"
+#include "common/ui/promptscript.h"
+#include "common/ui/videosurface.h"
+#include "live/qtipwidget.h"
+#include "playback/fileplay.h"
+#include "playback/qdevicefileplay.h"
+#include "playback/qlocalfileplay.h"
+#include "playback/qmultivideopb.h"
+#include "playback/qvideohandpb.h"
+#include "playback/qvideoonlypb.h"
+#include "playback/qvideoslide.h"
+#include "playback/videosearch.h"
+#include "playbackfixture.h"
+
+#include "../support/testenv.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDateTimeEdit>
+#include <QDir>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTest>
+
+using namespace pbtest;
+using varno::ui::PromptKind;
+using varno::ui::PromptScript;
+
+class tst_VideoSearch : public QObject
+{
+    Q_OBJECT
+
+private:
+    fileplay *panel() const { return m_page->panel(); }
+    QTableWidget *table() const { return panel()->table(); }
+    QStringList names() const
+    {
+        QStringList out;
+        for (int r = 0; r < table()->rowCount(); ++r)
+            out << table()->item(r, fileplay::ColName)->text();
+        return out;
+    }
+    void setRange(const QDateTime &from, const QDateTime &to)
+    {
+        panel()->startEdit()->setDateTime(from);
+        panel()->endEdit()->setDateTime(to);
+    }
+    void choose(int source, const QString &device)
+    {
+        panel()->sourceCombo()->setCurrentIndex(source);
+        const int at = panel()->deviceCombo()->findText(device);
+        QVERIFY(at >= 0);
+        panel()->deviceCombo()->setCurrentIndex(at);
+    }
+    int searchesSent() const { return int(varno::test::logText().count("[PLAYBACK]Searching device recordings finished!!!")); }
+    void doubleClickRow(const QString &name)
+    {
+        const int row = names().indexOf(name);
+        QVERIFY(row >= 0);
+        emit table()->doubleClicked(table()->model()->index(row, fileplay::ColName));
+    }
+
+private slots:
+    void initTestCase()
+    {
+        m_storage = std::make_shared<FakeStorage>();
+        const QString root = varno::test::tempRoot();
+        m_storage->folders = {root + QStringLiteral("/disk1/Record"), root + QStringLiteral("/disk2/Record")};
+        varno::playback::setStorageAccess(m_storage);
+        Record_local_InitSdk();
+        RecordingSpec gate;
+        RecordingSpec yard;
+        yard.devId = QStringLiteral("C100200");
+        RecordingSpec other;
+        other.devId = QStringLiteral("D300300");
+        m_gate1 = writeRecording(m_storage->folders[0], gate);
+        m_yard = writeRecording(m_storage->folders[0], yard);
+        m_gate2 = writeRecording(m_storage->folders[1], other);
+        QVERIFY(!m_gate1.isEmpty() && !m_yard.isEmpty() && !m_gate2.isEmpty());
+
+        SimCamera gateCam;
+        gateCam.count = 70;
+        gateCam.seconds = 10;
+        const SimCamera yardCam = yardCamera(63, 2);
+        m_rig.onMessage = [this](const P2pMessage_S &msg) {
+            if (m_page)
+                m_page->recvP2pMessage(msg);
+        };
+        QVERIFY2(m_rig.start({gateCam, yardCam}), qPrintable(m_rig.error));
+
+        m_page = new videosearch;
+        m_page->resize(1100, 600);
+        m_page->show();
+        m_page->setDevInfo(deviceRecord(gateCam));
+        m_page->setDevInfo(deviceRecord(yardCam));
+        m_page->RecvCapPathFromConfig(root + QStringLiteral("/snapshots"));
+        m_page->RecvVideoWinPause(false);
+    }
+
+    void cleanupTestCase()
+    {
+        delete m_page;
+        m_page = nullptr;
+        m_rig.stop();
+        Record_local_UnInitSdk();
+        varno::playback::setStorageAccess(nullptr);
+    }
+
+    void deviceCombo()
+    {
+        // "Camera" first: no "All Devices".
+        QCOMPARE(panel()->sourceCombo()->currentIndex(), 0);
+        QCOMPARE(panel()->deviceCombo()->count(), 2);
+        QVERIFY(panel()->downloadButton()->isVisibleTo(panel()));
+        panel()->deviceCombo()->setCurrentIndex(1);
+        panel()->sourceCombo()->setCurrentIndex(1);
+        QCOMPARE(panel()->deviceCombo()->itemText(0), QStringLiteral("All Devices"));
+        QCOMPARE(panel()->deviceCombo()->currentText(), QStringLiteral("Yard"));
+        QVERIFY(!panel()->downloadButton()->isVisibleTo(panel()));
+        panel()->sourceCombo()->setCurrentIndex(0);
+        QCOMPARE(panel()->deviceCombo()->count(), 2);
+        QCOMPARE(panel()->deviceCombo()->currentText(), QStringLiteral("Yard"));
+        // A renamed camera keeps its place.
+        DvrListInfo_s renamed = deviceRecord(yardCamera(0, 0));
+        varno::setText(renamed.dev.devName, "Back yard");
+        m_page->setDevInfo(renamed);
+        QCOMPARE(panel()->deviceCombo()->currentText(), QStringLiteral("Back yard"));
+        m_page->setDevInfo(deviceRecord(yardCamera(0, 0)));
+        QCOMPARE(panel()->deviceCombo()->currentText(), QStringLiteral("Yard"));
+    }
+
+    void localSearch()
+    {
+        PromptScript script;
+        const QDate today = QDate::currentDate();
+        setRange(QDateTime(today.addDays(-1), QTime(0, 0)), QDateTime(today.addDays(1), QTime(0, 0)));
+        choose(1, QStringLiteral("Gate"));
+        panel()->searchButton()->click();
+        QCOMPARE(script.count(), 0);
+        QCOMPARE(names(), QStringList{QFileInfo(m_gate1).fileName()});
+        QCOMPARE(table()->item(0, fileplay::ColSource)->text(), QStringLiteral("PC"));
+        QCOMPARE(varno::fieldText(panel()->files().value(QFileInfo(m_gate1).fileName()).fileName), m_gate1);
+        choose(1, QStringLiteral("Yard"));
+        panel()->searchButton()->click();
+        QCOMPARE(names(), QStringList{QFileInfo(m_yard).fileName()});
+
+        choose(1, QStringLiteral("All Devices"));
+        panel()->searchButton()->click();
+        QCOMPARE(names().size(), 3);
+        QCOMPARE(panel()->recordDirs(), m_storage->folders);
+        QCOMPARE(varno::fieldText(panel()->files().value(QFileInfo(m_gate2).fileName()).fileName), m_gate2);
+
+        // The time-order box leaves the table as it was.
+        setRange(QDateTime(today, QTime(10, 0)), QDateTime(today, QTime(9, 59)));
+        panel()->searchButton()->click();
+        QCOMPARE(script.count(), 1);
+        QCOMPARE(script.requests().first().title, QStringLiteral("Search Files"));
+        QCOMPARE(script.requests().first().text, QStringLiteral("Start time can not later than the end of time!"));
+        QCOMPARE(names().size(), 3);
+
+        // Nothing in the range.
+        setRange(QDateTime(QDate(2001, 1, 1), QTime(0, 0)), QDateTime(QDate(2001, 1, 2), QTime(0, 0)));
+        panel()->searchButton()->click();
+        QCOMPARE(script.requests().last().text, QStringLiteral("Device has no records !"));
+        QCOMPARE(names().size(), 0);
+
+        // No storage configuration.
+        m_storage->valid = false;
+        panel()->searchButton()->click();
+        QCOMPARE(script.requests().last().title, QStringLiteral("Recordings Management"));
+        m_storage->valid = true;
+    }
+
+    void cameraSearchPages()
+    {
+        PromptScript script;
+        setRange(QDateTime(QDate(2019, 2, 25), QTime(0, 0)), QDateTime(QDate(2019, 2, 25), QTime(23, 59, 59)));
+        choose(0, QStringLiteral("Gate"));
+        int before = searchesSent();
+        panel()->searchButton()->click();
+        // 64, then the 6 that follow: two requests.
+        QTRY_COMPARE_WITH_TIMEOUT(names().size(), 70, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!panel()->searching(), 10000);
+        QCOMPARE(searchesSent() - before, 2);
+        QCOMPARE(names().first(), QStringLiteral("190225_08:00:00.h264"));
+        QCOMPARE(table()->item(0, fileplay::ColSource)->text(), QStringLiteral("Camera"));
+        QCOMPARE(script.count(), 0);
+
+        choose(0, QStringLiteral("Yard"));
+        before = searchesSent();
+        panel()->searchButton()->click();
+        QTRY_COMPARE_WITH_TIMEOUT(names().size(), 63, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!panel()->searching(), 10000);
+        QCOMPARE(searchesSent() - before, 1);
+    }
+
+    // A refused password asks again even when one was stored.
+    void refusedPassword()
+    {
+        QCOMPARE(m_rig.sim.command(QStringLiteral("B765432 refuse-password on")).left(2), QStringLiteral("OK"));
+        PromptScript script;
+        choose(0, QStringLiteral("Gate"));
+        panel()->searchButton()->click();
+        QTRY_COMPARE_WITH_TIMEOUT(script.count(), 2, 20000);
+        const QList<varno::ui::PromptRequest> r = script.requests();
+        QCOMPARE(r[0].text, QStringLiteral("Camera password is incorrect, please input the correct password"));
+        QCOMPARE(r[1].kind, PromptKind::Password);
+        QCOMPARE(r[1].text, QStringLiteral("Gate"));
+        QCOMPARE(names().size(), 0);
+        QCOMPARE(m_rig.sim.command(QStringLiteral("B765432 refuse-password off")).left(2), QStringLiteral("OK"));
+        // The stored password is still the one the camera takes.
+        QCOMPARE(panel()->passwordOf(QStringLiteral("B765432")), QByteArray("abc123"));
+    }
+
+    void playLocalFiles()
+    {
+        PromptScript script;
+        const QDate today = QDate::currentDate();
+        setRange(QDateTime(today.addDays(-1), QTime(0, 0)), QDateTime(today.addDays(1), QTime(0, 0)));
+        choose(1, QStringLiteral("All Devices"));
+        panel()->searchButton()->click();
+        QCOMPARE(names().size(), 3);
+        qvideoonlypb *grid = m_page->grid();
+        qmultivideopb *win = grid->window(0);
+        doubleClickRow(QFileInfo(m_gate1).fileName());
+        QVERIFY(grid->entry(0).inUse);
+        QTRY_VERIFY_WITH_TIMEOUT(win->video()->newPicturesPainted() > 3, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(win->slide()->maximum(), 2, 20000);
+        QCOMPARE(win->slide()->totalText(), QStringLiteral("00:02"));
+        QVERIFY(win->hand()->button("btnFast")->isVisibleTo(win));
+        QCOMPARE(win->hand()->fileName(), QFileInfo(m_gate1).fileName());
+        // Speed from the toolbar.
+        win->hand()->button("btnFast")->click();
+        QCOMPARE(win->hand()->speedText(), QStringLiteral("X2"));
+        QCOMPARE(grid->engineOf(0)->speed(), 2.0f);
+
+        // The same file again only selects its window.
+        qmediaplay *first = grid->engineOf(0);
+        doubleClickRow(QFileInfo(m_gate1).fileName());
+        QCOMPARE(grid->engineOf(0), first);
+
+        // A second file replays in the one window after the first is reset.
+        doubleClickRow(QFileInfo(m_yard).fileName());
+        QCOMPARE(grid->entry(0).fileName, QFileInfo(m_yard).fileName());
+        QVERIFY(grid->engineOf(0) != first);
+        const int painted = int(win->video()->newPicturesPainted());
+        QTRY_VERIFY_WITH_TIMEOUT(int(win->video()->newPicturesPainted()) > painted + 3, 20000);
+        QCOMPARE(win->hand()->speedText(), QStringLiteral("X1"));   // the reset put the speed back
+        // Snapshot with its pop-up.
+        win->hand()->button("btnSnap")->click();
+        QVERIFY(grid->tipWidget());
+        QCOMPARE(grid->tipWidget()->title(), QStringLiteral("Snapshot"));
+        const QStringList snaps = QDir(grid->capPath()).entryList({QStringLiteral("*-C100200-3.bmp")});
+        QCOMPARE(snaps.size(), 1);
+
+        // Close resets the window.
+        win->hand()->button("btnClose")->click();
+        QVERIFY(!grid->entry(0).inUse);
+        QVERIFY(!grid->engineOf(0));
+        QVERIFY(win->video()->painting());
+        QCOMPARE(win->hand()->speedText(), QStringLiteral("X1"));
+
+        // A recording deleted between search and play leaves the window free.
+        QVERIFY(QFile::remove(m_gate2));
+        doubleClickRow(QFileInfo(m_gate2).fileName());
+        QVERIFY(!grid->entry(0).inUse);
+        QCOMPARE(script.count(), 0);
+    }
+
+    void playCameraFile()
+    {
+        PromptScript script;
+        setRange(QDateTime(QDate(2019, 2, 25), QTime(0, 0)), QDateTime(QDate(2019, 2, 25), QTime(23, 59, 59)));
+        choose(0, QStringLiteral("Gate"));
+        panel()->searchButton()->click();
+        QTRY_COMPARE_WITH_TIMEOUT(names().size(), 70, 20000);
+        qvideoonlypb *grid = m_page->grid();
+        qmultivideopb *win = grid->window(0);
+        doubleClickRow(QStringLiteral("190225_08:10:00.h264"));
+        QVERIFY(grid->entry(0).inUse);
+        QTRY_VERIFY_WITH_TIMEOUT(win->video()->newPicturesPainted() > 3, 20000);
+        // The length came with message 14.
+        QTRY_COMPARE_WITH_TIMEOUT(win->slide()->maximum(), 10, 20000);
+        QVERIFY(!win->hand()->button("btnFast")->isVisibleTo(win));
+        auto *engine = dynamic_cast<qdevicefileplay *>(grid->engineOf(0));
+        QVERIFY(engine);
+        // A drag of the slider holds the stream and restarts it where it ends.
+        win->slide()->SliderPress();
+        QVERIFY(engine->seekHold());
+        win->slide()->SliderMoved(6);
+        win->slide()->SliderRelease();
+        QTRY_COMPARE_WITH_TIMEOUT(engine->restarts(), 1u, 20000);
+        QCOMPARE(engine->lastStartSecond(), 6);
+        QTRY_VERIFY_WITH_TIMEOUT(win->slide()->value() >= 6, 20000);
+        // Pause from the toolbar, resume at the stored second.
+        win->hand()->button("btnPlay")->click();
+        QVERIFY(engine->paused());
+        const uint32_t stored = engine->position();
+        win->hand()->button("btnPlay")->click();
+        QTRY_COMPARE_WITH_TIMEOUT(engine->restarts(), 2u, 20000);
+        QCOMPARE(engine->lastStartSecond(), int(stored));
+        // Showing the live page holds the playback.
+        m_page->RecvVideoWinPause(true);
+        QVERIFY(engine->suspended());
+        m_page->RecvVideoWinPause(false);
+        QVERIFY(!engine->suspended());
+        win->hand()->button("btnClose")->click();
+        QVERIFY(!grid->entry(0).inUse);
+        QCOMPARE(script.count(), 0);
+    }
+
+private:
+    std::shared_ptr<FakeStorage> m_storage;
+    CameraRig m_rig;
+    videosearch *m_page = nullptr;
+    QString m_gate1, m_gate2, m_yard;
+};
+
+QTEST_MAIN(tst_VideoSearch)
+#include "tst_videosearch.moc"
