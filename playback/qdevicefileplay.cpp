@@ -25,6 +25,19 @@ bool isKeyFrame(const char *data, int32_t size)
     return nal == 7 || nal == 5;
 }
 
+// Makes sure a session with the camera is up (the search or the live page
+// usually opened it; it may have been lost since).
+int ensureSession(const char *p2pId)
+{
+    const P2P_HANDLE handle = varno::p2pHandle();
+    int32_t status = 0;
+    P2P_Client_SDK_Get_Session_Status(handle, p2pId, &status);
+    if (status == P2P_SESSION_CONNECTED)
+        return 0;
+    const int ret = P2P_Client_SDK_Connect_Peer(handle, p2pId);
+    return ret == 0 ? 0 : (ret < 0 ? ret : -1);
+}
+
 } // namespace
 
 qdevicefileplay::qdevicefileplay(const PlayCamera_S &camera)
@@ -62,8 +75,10 @@ int qdevicefileplay::StartPlay(const char *fileName, int videoCodec, const AV_DE
         WriteLog(2, "%s(%d):PlayBackByFile Failed, ret(%d)!!!", "qdevicefileplay::StartPlay", __LINE__, -1);
         return -1;
     }
-    const int ret = P2P_Client_SDK_Start_Playback(varno::p2pHandle(), m_camera.p2pId, m_fileName,
-                                                  &qdevicefileplay::frameCallback, this, 0, m_camera.password);
+    int ret = ensureSession(m_camera.p2pId);
+    if (ret == 0)
+        ret = P2P_Client_SDK_Start_Playback(varno::p2pHandle(), m_camera.p2pId, m_fileName,
+                                            &qdevicefileplay::frameCallback, this, 0, m_camera.password);
     if (ret < 0) {
         WriteLog(2, "%s(%d):Playback file(%s) failed, ret(%d)!!!", "qdevicefileplay::StartPlay", __LINE__,
                  m_fileName, ret);
@@ -240,8 +255,10 @@ void qdevicefileplay::serveStreamRequest()
     clearQueue();
     const int start = int(m_position.load());
     m_lastStartSecond = start;
-    const int ret = P2P_Client_SDK_Start_Playback(varno::p2pHandle(), m_camera.p2pId, m_fileName,
-                                                  &qdevicefileplay::frameCallback, this, start, m_camera.password);
+    int ret = ensureSession(m_camera.p2pId);
+    if (ret == 0)
+        ret = P2P_Client_SDK_Start_Playback(varno::p2pHandle(), m_camera.p2pId, m_fileName,
+                                            &qdevicefileplay::frameCallback, this, start, m_camera.password);
     if (ret < 0) {
         WriteLog(2, "%s(%d):Playback file(%s) failed, ret(%d)!!!", "qdevicefileplay::SetPause", __LINE__, m_fileName,
                  ret);

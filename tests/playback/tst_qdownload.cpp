@@ -24,6 +24,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProgressBar>
+#include <QSignalSpy>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTest>
@@ -74,6 +75,15 @@ private:
                 ->setCheckState(names.contains(dialog()->table()->item(r, QDownload::ColName)->text())
                                     ? Qt::Checked
                                     : Qt::Unchecked);
+    }
+    // What the dialog lists: the page's last search, with some entries
+    // replaced or added.
+    void offer(const QMap<QString, MEDIA_FILE_S> &changes)
+    {
+        QMap<QString, MEDIA_FILE_S> map = m_page->panel()->files();
+        for (auto it = changes.cbegin(); it != changes.cend(); ++it)
+            map.insert(it.key(), it.value());
+        dialog()->updateTabelWidget(QByteArray("VRNB-765432-KXPQT"), QByteArray("abc123"), map);
     }
     QPushButton *button(const char *name) const { return dialog()->findChild<QPushButton *>(QLatin1String(name)); }
 
@@ -157,7 +167,7 @@ private slots:
         big.size = 200u * 1024 * 1024;
         QMap<QString, MEDIA_FILE_S> map;
         map.insert(QStringLiteral("190225_09:00:00.h264"), big);
-        dialog()->updateTabelWidget(QByteArray("VRNB-765432-KXPQT"), QByteArray("abc123"), map);
+        offer(map);
         tick({QStringLiteral("190225_09:00:00.h264")});
         button("startButton")->click();
         QTRY_VERIFY_WITH_TIMEOUT(dialog()->isIdle(), 20000);
@@ -220,12 +230,13 @@ private slots:
         zero.size = 0;
         QMap<QString, MEDIA_FILE_S> map;
         map.insert(QStringLiteral("190225_08:30:00.h264"), zero);
-        dialog()->updateTabelWidget(QByteArray("VRNB-765432-KXPQT"), QByteArray("abc123"), map);
+        offer(map);
         tick({QStringLiteral("190225_08:30:00.h264")});
         button("startButton")->click();
         QTRY_VERIFY_WITH_TIMEOUT(dialog()->isIdle(), 30000);
         QCOMPARE(dialog()->progressBar(rowOf(QStringLiteral("190225_08:30:00.h264")))->text(), QStringLiteral("100%"));
         QVERIFY(QFile::exists(m_folder + QStringLiteral("/190225_083000.mp4")));
+        offer({});
     }
 
     // Stop never waits without end for a worker (here a conversion that
@@ -271,6 +282,12 @@ private slots:
         QVERIFY(QFile::exists(m_folder + QStringLiteral("/190225_081000.mp4")));
     }
 
+
+private:
+    std::shared_ptr<FakeStorage> m_storage;
+    CameraRig m_rig;
+    videosearch *m_page = nullptr;
+    QString m_folder;
 };
 
 QTEST_MAIN(tst_QDownload)
