@@ -104,6 +104,7 @@ void qdevicefileplay::requestStream(int request)
 {
     if (!m_camera.connected)
         return;
+    ++m_requestsMade;
     m_streamRequest = request;
 }
 
@@ -155,7 +156,7 @@ void qdevicefileplay::SeekTo(int second)
 
 void qdevicefileplay::UpdatePosition(int second)
 {
-    if (m_pause || m_seekHold || second < 0)
+    if (m_pause || m_seekHold || second < 0 || streamLeft())
         return;
     if (m_restartPending) {
         if (uint32_t(second) >= m_position)
@@ -177,7 +178,7 @@ int qdevicefileplay::frameCallback(int32_t type, const char *data, int32_t size,
 
 void qdevicefileplay::enqueue(int32_t type, const char *data, int32_t size)
 {
-    if (m_stop || m_pause || m_restartPending || !data || size <= 0)
+    if (m_stop || m_pause || m_restartPending || streamLeft() || !data || size <= 0)
         return;
     if (type != 1 && type != 2) {
         // Neither video nor audio: nothing the decoder could use.
@@ -244,12 +245,17 @@ void qdevicefileplay::clearQueue()
 void qdevicefileplay::serveStreamRequest()
 {
     const int request = m_streamRequest.exchange(kNone);
+    // A request made from here on is still waiting in m_streamRequest.
+    const uint32_t made = m_requestsMade.load();
     if (request == kNone || !m_camera.connected)
         return;
     if (m_streamRunning) {
+        // Returns once the stream's callback has returned: nothing of it
+        // arrives after this.
         P2P_Client_SDK_Stop_Playback(varno::p2pHandle(), m_camera.p2pId, m_fileName);
         m_streamRunning = false;
     }
+    m_requestsStopped = made;
     if (request != kRestartStream || m_stop)
         return;
     clearQueue();

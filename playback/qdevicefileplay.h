@@ -91,6 +91,12 @@ private:
     std::atomic<bool> m_countFrames{false};
     std::atomic<uint64_t> m_droppedFrames{0};
     std::atomic<int> m_streamRequest{kNone};
+    // Requests made and requests whose stop has been carried out: while
+    // they differ, the stream still running is one the user has left
+    // (its seconds and frames are ignored).
+    std::atomic<uint32_t> m_requestsMade{0};
+    std::atomic<uint32_t> m_requestsStopped{0};
+    bool streamLeft() const { return m_requestsMade.load() != m_requestsStopped.load(); }
     std::atomic<bool> m_streamRunning{false};
     std::atomic<uint32_t> m_restarts{0};
     std::atomic<int> m_lastStartSecond{0};
