@@ -325,7 +325,10 @@ void QDownload::RecvStartDownloadSlot()
         WriteLog(0, "[DOWNLOAD]Start file(%s) success!!!", job.file.fileName);
         return;
     }
-    setIdle(true);
+    // Idle only when no job is left: a start request that finds every job
+    // started (a second one queued meanwhile) leaves the running one alone.
+    if (jobCount() == 0)
+        setIdle(true);
 }
 
 int QDownload::notifyThunk(uint32_t total, uint32_t received, int code, CFileDownload *worker, void *user)
