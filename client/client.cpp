@@ -18,11 +18,13 @@
 #include "live/qvideoonly.h"
 #include "live/realvideo.h"
 #include "common/uithread.h"
+#include "playback/storageaccess.h"
 #include "playback/videosearch.h"
 #include "platform/devmgr/sdk_dvrmgr.h"
 #include "platform/onvif/onvif_discovery_sdk.h"
 #include "platform/onvif/onvif_event_sdk.h"
 #include "record/camerarecorder.h"
+#include "record/cstorage.h"
 #include "resources/resourcepath.h"
 
 #include <QAction>
@@ -84,6 +86,33 @@ const char *const kStyle =
     "QMenu::separator { height: 1px; background: rgb(70, 76, 84); margin: 3px 8px; }"
     "QToolTip { color: black; background-color: rgb(222, 222, 222); border: 1px solid rgb(120, 120, 120); }";
 
+// The recording search reads the record folders of the storage
+// configuration from the storage manager.
+class StorageManagerAccess final : public varno::playback::StorageAccess
+{
+public:
+    int recordFolders(QStringList *folders) override
+    {
+        folders->clear();
+        CStorage *storage = CStorage::Instance();
+        if (!storage)
+            return -1;
+        const StorageConfig config = storage->getStorageConfig();
+        if (config.disks.isEmpty())
+            return -1;
+        for (const StorageDisk_s &d : config.disks) {
+            const QString folder = storage->recordFolder(varno::fieldText(d.name));
+            if (!folder.isEmpty())
+                folders->append(folder);
+        }
+        return 0;
+    }
+    int diskSpaceM(const QString &path, double *freeM) override
+    {
+        return varno::playback::fileSystemFreeM(path, freeM);
+    }
+};
+
 QIcon icon(const char *name)
 {
     return QIcon(varno::resourcePath(QString::fromLatin1(name)));
@@ -114,6 +143,7 @@ Client::Client(const char *localIp, QWidget *parent)
     if (!m_searchBuf || !m_snapBuf)
         WriteLog(1, "%s(%d):New failed!!!", "Client::Client", __LINE__);
     loadDevices();
+    varno::playback::setStorageAccess(std::make_shared<StorageManagerAccess>());
 
     buildLook();
     buildDialogs();

@@ -351,6 +351,7 @@ int fileplay::searchDeviceFileWithP2p(bool askPassword, const QByteArray &start,
         return -1;
     }
     m_searching = true;
+    m_searchPeer = QByteArray(current.p2pId, int(varno::textLength(current.p2pId)));
     WriteLog(0, "[PLAYBACK]Searching device recordings finished!!!");
     return 0;
 }
@@ -373,6 +374,13 @@ void fileplay::handleP2pMessage(const P2pMessage_S &msg)
 
 void fileplay::handleSearchReply(int type, QByteArray peerId, QByteArray payload)
 {
+    // Only the camera being searched is heard: a stray or late reply must
+    // not pop up a password box or start a search of its own.
+    if (!m_searching || peerId != m_searchPeer) {
+        WriteLog(3, "%s(%d):Reply of device(%s) came with no search of it running, dropped!!!",
+                 "fileplay::handleSearchReply", __LINE__, peerId.constData());
+        return;
+    }
     QString devId;
     QByteArray password;
     for (auto it = m_urlHash.cbegin(); it != m_urlHash.cend(); ++it)

@@ -130,6 +130,7 @@ private:
     QStringList m_shownFiles;
     QStringList m_recordDirs;
     bool m_searching = false;
+    QByteArray m_searchPeer; // the camera whose search runs
     QDownload *m_download = nullptr;
 
     std::thread m_exportThread;

@@ -1,6 +1,6 @@
 #include "playback/qmultivideopb.h"
 
-#include "common/ui/videosurface.h"
+#include "live/videosurface.h"
 #include "playback/qvideohandpb.h"
 #include "playback/qvideoslide.h"
 
@@ -17,7 +17,7 @@ qmultivideopb::qmultivideopb(QWidget *parent)
     layout->setContentsMargins(1, 1, 1, 1);
     layout->setSpacing(0);
     m_hand = new QVideoHandPb(this);
-    m_video = new varno::ui::VideoSurface(this);
+    m_video = new varno::live::VideoSurface(this);
     m_video->setIdleText(tr("Double-click a recording to play it"));
     m_slide = new QVideoSlide(this);
     layout->addWidget(m_hand);

@@ -4,7 +4,7 @@
 
 class QVideoHandPb;
 class QVideoSlide;
-namespace varno::ui {
+namespace varno::live {
 class VideoSurface;
 }
 
@@ -21,7 +21,7 @@ public:
     int winId() const;
     QVideoHandPb *hand() const { return m_hand; }
     QVideoSlide *slide() const { return m_slide; }
-    varno::ui::VideoSurface *video() const { return m_video; }
+    varno::live::VideoSurface *video() const { return m_video; }
     void setTitle(const QString &name);
     void setCurrent(bool current);
     bool isCurrent() const { return m_current; }
@@ -51,7 +51,7 @@ protected:
 
 private:
     QVideoHandPb *m_hand = nullptr;
-    varno::ui::VideoSurface *m_video = nullptr;
+    varno::live::VideoSurface *m_video = nullptr;
     QVideoSlide *m_slide = nullptr;
     bool m_current = false;
 };

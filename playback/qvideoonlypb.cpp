@@ -3,7 +3,7 @@
 #include "common/logfile.h"
 #include "common/textfield.h"
 #include "common/ui/infobox.h"
-#include "common/ui/videosurface.h"
+#include "live/videosurface.h"
 #include "live/qtipwidget.h"
 #include "playback/qdevicefileplay.h"
 #include "playback/qlocalfileplay.h"

@@ -13,6 +13,9 @@
 #include "live/qvideohand.h"
 #include "live/qvideoonly.h"
 #include "live/realvideo.h"
+#include "playback/fileplay.h"
+#include "playback/storageaccess.h"
+#include "playback/videosearch.h"
 #include "platform/userstore/user_local.h"
 #include "record/cstorage.h"
 #include "record/disksource.h"
@@ -22,6 +25,10 @@
 #include "tests/support/mqttbroker.h"
 
 #include <QApplication>
+#include <QComboBox>
+#include <QDateTimeEdit>
+#include <QPushButton>
+#include <QTableWidget>
 #include <QDir>
 #include <QToolButton>
 #include <QtTest>
@@ -170,6 +177,25 @@ void TestClientRecord::recordButtonsRecordBothKindsOfCamera()
         QVERIFY(prompts.requests().isEmpty()); // no failure message
         gateFile = folder + QStringLiteral("/") + filesOf(folder, QStringLiteral("B765432")).first();
         lobbyFile = folder + QStringLiteral("/") + filesOf(folder, QString::fromLatin1(kLobby)).first();
+
+        // The playback page finds both on the PC, in the storage page's
+        // record folder.
+        fileplay *search = client.playbackView()->panel();
+        QStringList folders;
+        QCOMPARE(varno::playback::storageAccess()->recordFolders(&folders), 0);
+        QCOMPARE(folders, QStringList{folder});
+        search->sourceCombo()->setCurrentIndex(1);
+        search->deviceCombo()->setCurrentIndex(search->deviceCombo()->findText(QStringLiteral("All Devices")));
+        const QDateTime now = QDateTime::currentDateTime();
+        search->startEdit()->setDateTime(now.addDays(-1));
+        search->endEdit()->setDateTime(now.addDays(1));
+        search->searchButton()->click();
+        QStringList found;
+        for (int r = 0; r < search->table()->rowCount(); ++r)
+            found << search->table()->item(r, fileplay::ColName)->text();
+        QVERIFY2(found.contains(QFileInfo(gateFile).fileName()) && found.contains(QFileInfo(lobbyFile).fileName()),
+                 qPrintable(found.join(QLatin1Char(' '))));
+        QVERIFY(prompts.requests().isEmpty());
 
         prompts.answer(QMessageBox::Yes);
         button(client, "btnWinClose")->click();

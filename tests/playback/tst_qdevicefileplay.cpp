@@ -4,7 +4,7 @@
 // file of the simulator played, paused and dragged.
 
 #include "common/textfield.h"
-#include "common/ui/videosurface.h"
+#include "live/videosurface.h"
 #include "playback/qdevicefileplay.h"
 #include "playbackfixture.h"
 
@@ -146,7 +146,7 @@ private slots:
     {
         CameraRig rig;
         QVERIFY2(rig.start(3, 12), qPrintable(rig.error));
-        varno::ui::VideoSurface surface;
+        varno::live::VideoSurface surface;
         surface.resize(320, 180);
         surface.show();
         surface.setPainting(false);

@@ -4,7 +4,7 @@
 // decode of the same file.
 
 #include "common/textfield.h"
-#include "common/ui/videosurface.h"
+#include "live/videosurface.h"
 #include "platform/av/av_decoder.h"
 #include "playback/qlocalfileplay.h"
 #include "playbackfixture.h"
@@ -211,7 +211,7 @@ private slots:
     // The window shows the file's pictures; at the end the last one stays.
     void showsThePictures()
     {
-        varno::ui::VideoSurface surface;
+        varno::live::VideoSurface surface;
         surface.resize(160, 120);
         surface.show();
         surface.setPainting(false);

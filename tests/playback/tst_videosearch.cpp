@@ -7,7 +7,7 @@
 #include "common/p2precords.h"
 #include "common/textfield.h"
 #include "common/ui/promptscript.h"
-#include "common/ui/videosurface.h"
+#include "live/videosurface.h"
 #include "live/qtipwidget.h"
 #include "playback/fileplay.h"
 #include "playback/qdevicefileplay.h"
@@ -217,6 +217,29 @@ private slots:
         QCOMPARE(m_rig.sim.command(QStringLiteral("B765432 refuse-password off")).left(2), QStringLiteral("OK"));
         // The stored password is still the one the camera takes.
         QCOMPARE(panel()->passwordOf(QStringLiteral("B765432")), QByteArray("abc123"));
+    }
+
+    // A camera's search reply with no search of it running (late, or from
+    // another camera) is dropped: no password box, no search of its own.
+    void strayRepliesDropped()
+    {
+        PromptScript script;
+        const int before = searchesSent();
+        const RECORD_SEARCH_RSP_S refused{1, 0, 0};
+        for (const char *camera : {"VRNB-765432-KXPQT", "VRNX-000000-NOONE"}) {
+            P2pMessage_S msg{};
+            varno::setText(msg.devId, camera);
+            msg.type = P2P_MSG_RECORD_LIST;
+            msg.payload = reinterpret_cast<const char *>(&refused);
+            msg.payloadLen = int32_t(sizeof(refused));
+            m_page->recvP2pMessage(msg);
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(int(varno::test::logText().count("came with no search of it running, dropped")), 2,
+                                  10000);
+        QCoreApplication::processEvents();
+        QCOMPARE(script.count(), 0);
+        QCOMPARE(searchesSent(), before);
+        QVERIFY(!panel()->searching());
     }
 
     void playLocalFiles()
