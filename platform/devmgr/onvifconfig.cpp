@@ -14,6 +14,7 @@
 #include <QDateTime>
 #include <QTimeZone>
 
+#include <algorithm>
 #include <cstring>
 #include <ctime>
 #include <map>
@@ -26,6 +27,8 @@ using namespace onvif;
 // Media service address by device service address, from GetDevConfig.
 std::mutex g_cacheMutex;
 std::map<std::string, std::string> g_mediaAddr;
+// Model reported by GetDeviceInformation, by device service address.
+std::map<std::string, std::string> g_model;
 
 int mapError(int soapError)
 {
@@ -172,6 +175,13 @@ int SDK_DVRMGR_GetDevConfig(const char *serviceAddr, DevConfig_s *config)
              onvif::text(onvif::child(di, "Model")).substr(0, 64).c_str(),
              onvif::text(onvif::child(di, "FirmwareVersion")).substr(0, 64).c_str());
 
+    {
+        std::lock_guard<std::mutex> lock(g_cacheMutex);
+        if (g_model.size() > 4096)
+            g_model.clear();
+        g_model[addr] = onvif::text(onvif::child(di, "Model")).substr(0, 255);
+    }
+
     std::vector<onvif::MediaProfile> list;
     rc = profiles(soap, svc.media, &list);
     if (rc != kSoapOk)
@@ -193,6 +203,25 @@ int SDK_DVRMGR_GetDevConfig(const char *serviceAddr, DevConfig_s *config)
             g_mediaAddr.clear();
         g_mediaAddr[addr] = svc.media;
     }
+    return 0;
+}
+
+int SDK_DVRMGR_GetDevModel(const char *serviceAddr, char *model, int size)
+{
+    if (!serviceAddr || !model || size < 1)
+        return DVRMGR_ERR_PARAM;
+    model[0] = '\0';
+    const std::string addr(serviceAddr, strnlen(serviceAddr, 128));
+    std::lock_guard<std::mutex> lock(g_cacheMutex);
+    const auto it = g_model.find(addr);
+    if (it == g_model.end() || it->second.empty())
+        return DVRMGR_ERR_REPLY;
+    // Cut on a character boundary: the model is UTF-8 text.
+    size_t n = std::min(it->second.size(), size_t(size - 1));
+    while (n > 0 && n < it->second.size() && (static_cast<unsigned char>(it->second[n]) & 0xC0) == 0x80)
+        --n;
+    std::memcpy(model, it->second.data(), n);
+    model[n] = '\0';
     return 0;
 }
 

@@ -63,6 +63,11 @@ int SDK_DVRMGR_ReadLog(LogInfo_s *entries, int *count);
 // services, profiles and device information and fills the block: profile
 // count, main and sub profile tokens, event service address.
 int SDK_DVRMGR_GetDevConfig(const char *serviceAddr, DevConfig_s *config);
+// The model the camera at serviceAddr reported in its device information
+// during the last successful GetDevConfig, into model (size bytes, cut on
+// a character boundary, NUL-terminated): 0, or DVRMGR_ERR_REPLY when none
+// is known.
+int SDK_DVRMGR_GetDevModel(const char *serviceAddr, char *model, int size);
 // The RTSP address of the profile that request.channel selects (0 main,
 // 1 sub), with the user and password percent-encoded in it, into uri
 // (kOnvifUriSize bytes); out (may be null) gets what the profile carries.

@@ -77,16 +77,19 @@ void CDiscoveryResponder::setExtraReplies(std::vector<std::string> replies)
 std::string CDiscoveryResponder::probeMatch(const Entry &e, const std::string &relatesTo)
 {
     using onvif::xmlEscape;
-    std::string name;
-    for (const unsigned char c : e.name) {
-        if (std::isalnum(c) || c == '-' || c == '_' || c == '.') {
-            name += static_cast<char>(c);
-        } else {
-            char hex[4];
-            std::snprintf(hex, sizeof(hex), "%%%02X", c);
-            name += hex;
+    auto scopeValue = [](const std::string &text) {
+        std::string out;
+        for (const unsigned char c : text) {
+            if (std::isalnum(c) || c == '-' || c == '_' || c == '.') {
+                out += static_cast<char>(c);
+            } else {
+                char hex[4];
+                std::snprintf(hex, sizeof(hex), "%%%02X", c);
+                out += hex;
+            }
         }
-    }
+        return out;
+    };
     std::string s;
     s += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>"
          "<SOAP-ENV:Envelope xmlns:SOAP-ENV=\"http://www.w3.org/2003/05/soap-envelope\""
@@ -105,9 +108,11 @@ std::string CDiscoveryResponder::probeMatch(const Entry &e, const std::string &r
     s += xmlEscape(e.endpoint);
     s += "</wsa:Address></wsa:EndpointReference>"
          "<d:Types>dn:NetworkVideoTransmitter tds:Device</d:Types><d:Scopes>"
-         "onvif://www.onvif.org/type/video_encoder onvif://www.onvif.org/Profile/Streaming "
-         "onvif://www.onvif.org/hardware/VarnoSim onvif://www.onvif.org/name/";
-    s += xmlEscape(name);
+         "onvif://www.onvif.org/type/video_encoder onvif://www.onvif.org/Profile/Streaming";
+    if (!e.hardware.empty())
+        s += " onvif://www.onvif.org/hardware/" + xmlEscape(scopeValue(e.hardware));
+    if (!e.name.empty())
+        s += " onvif://www.onvif.org/name/" + xmlEscape(scopeValue(e.name));
     s += "</d:Scopes><d:XAddrs>";
     s += xmlEscape(e.serviceAddr);
     s += "</d:XAddrs><d:MetadataVersion>1</d:MetadataVersion></d:ProbeMatch></d:ProbeMatches>"

@@ -20,7 +20,8 @@ public:
     {
         std::string endpoint;      // "urn:uuid:..."
         std::string serviceAddr;   // device service address (XAddr)
-        std::string name;          // put into the name scope
+        std::string name;          // put into the name scope; empty: no name scope
+        std::string hardware = "VarnoSim"; // the hardware scope; empty: none
         bool visible = true;
     };
 

@@ -131,6 +131,7 @@ CDiscoveryResponder::Entry COnvifCamera::discoveryEntry() const
     e.endpoint = endpoint();
     e.serviceAddr = serviceAddr();
     e.name = m_settings.name;
+    e.hardware = m_settings.hardware;
     return e;
 }
 
@@ -316,7 +317,7 @@ COnvifCamera::Response COnvifCamera::handle(const Request &req, const std::atomi
         return fault("env:Sender", "ter:InvalidArgVal", "empty body");
 
     if (action != "GetSystemDateAndTime") {
-        if (!checkToken(req.body)) {
+        if (m_refuse || !checkToken(req.body)) {
             ++m_authFailures;
             return fault("env:Sender", "ter:NotAuthorized", "Sender not authorized");
         }
@@ -348,8 +349,8 @@ COnvifCamera::Response COnvifCamera::handle(const Request &req, const std::atomi
                     "/onvif/media_service</tt:XAddr></tt:Media></tds:Capabilities></tds:GetCapabilitiesResponse>");
     }
     if (action == "GetDeviceInformation") {
-        return soap("<tds:GetDeviceInformationResponse><tds:Manufacturer>Varno</tds:Manufacturer><tds:Model>"
-                    "CamSim</tds:Model><tds:FirmwareVersion>1.0</tds:FirmwareVersion><tds:SerialNumber>" +
+        return soap("<tds:GetDeviceInformationResponse><tds:Manufacturer>Varno</tds:Manufacturer><tds:Model>" +
+                    xmlEscape(m_settings.model) + "</tds:Model><tds:FirmwareVersion>1.0</tds:FirmwareVersion><tds:SerialNumber>" +
                     xmlEscape(m_settings.uuid) + "</tds:SerialNumber><tds:HardwareId>sim</tds:HardwareId>"
                     "</tds:GetDeviceInformationResponse>");
     }

@@ -35,7 +35,9 @@ public:
     struct Settings
     {
         std::string uuid;          // without "urn:uuid:"
-        std::string name = "Camera";
+        std::string name = "Camera";   // name scope of the discovery answer; empty: none
+        std::string hardware = "VarnoSim"; // hardware scope; empty: none
+        std::string model = "CamSim";  // GetDeviceInformation's model
         std::string user = "admin";
         std::string password = "admin";
         std::vector<Profile> profiles; // empty: HD and SD profiles
@@ -71,6 +73,9 @@ public:
 
     // Faults.
     void setPassword(const std::string &password);
+    // Every credential is taken as wrong (the fault NotAuthorized), as a
+    // camera whose password was changed behind the client's back.
+    void setRefusePassword(bool on) { m_refuse = on; }
     void setReplyDelayMs(int ms) { m_delayMs = ms; }
     void setGarbageReplies(bool on) { m_garbage = on; }
 
@@ -105,6 +110,7 @@ private:
     COnvifHttpServer m_http;
     std::atomic<int> m_delayMs{0};
     std::atomic<bool> m_garbage{false};
+    std::atomic<bool> m_refuse{false};
     std::atomic<int> m_created{0};
     std::atomic<int> m_renews{0};
     std::atomic<int> m_unsubscribes{0};

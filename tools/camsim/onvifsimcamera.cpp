@@ -58,6 +58,23 @@ public:
             }
             return rtsp->restart() ? QStringLiteral("OK rtsp-up") : QStringLiteral("ERR rtsp-up");
         }
+        if (cmd == QLatin1String("refuse-password") || cmd == QLatin1String("password")) {
+            bool ok = false;
+            const int index = args.value(1).toInt(&ok);
+            if (!ok || index < 0 || index >= m_sim.count())
+                return QStringLiteral("ERR no camera %1").arg(args.value(1));
+            const QString value = args.value(2);
+            if (cmd == QLatin1String("password")) {
+                if (value.isEmpty())
+                    return QStringLiteral("ERR password <index> <new password>");
+                m_sim.camera(index)->setPassword(value.toStdString());
+                return QStringLiteral("OK");
+            }
+            if (value != QLatin1String("on") && value != QLatin1String("off"))
+                return QStringLiteral("ERR refuse-password <index> on|off");
+            m_sim.setRefusePassword(index, value == QLatin1String("on"));
+            return QStringLiteral("OK");
+        }
         return QStringLiteral("ERR unknown command \"%1\"").arg(cmd);
     }
 
@@ -99,6 +116,8 @@ void registerOnvifCameraKind()
             setup.uuid = c.value(QStringLiteral("uuid")).toString().toStdString();
             setup.name = c.value(QStringLiteral("name")).toString().toStdString();
             setup.password = c.value(QStringLiteral("password")).toString(QStringLiteral("admin")).toStdString();
+            setup.nameScope = c.value(QStringLiteral("nameScope")).toBool(true);
+            setup.model = c.value(QStringLiteral("model")).toString().toStdString();
             setup.httpDigest = c.value(QStringLiteral("httpDigest")).toBool(false);
             if (!portValue(c, "httpPort", setup.httpPort))
                 return fail(QStringLiteral("bad httpPort"));

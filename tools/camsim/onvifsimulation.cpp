@@ -29,6 +29,12 @@ bool COnvifSimulation::start(const std::vector<CameraSetup> &cameras, uint16_t d
             s.uuid = buf;
         }
         s.name = cameras[i].name.empty() ? "ONVIF " + std::to_string(i + 1) : cameras[i].name;
+        if (!cameras[i].nameScope) {
+            s.name.clear();
+            s.hardware.clear();
+        }
+        if (!cameras[i].model.empty())
+            s.model = cameras[i].model;
         s.password = cameras[i].password;
         s.httpDigest = cameras[i].httpDigest;
         s.clockOffsetS = cameras[i].clockOffsetS;
@@ -71,6 +77,12 @@ void COnvifSimulation::stop()
 COnvifCamera *COnvifSimulation::camera(int index)
 {
     return index >= 0 && index < count() ? m_cameras[static_cast<size_t>(index)].get() : nullptr;
+}
+
+void COnvifSimulation::setRefusePassword(int index, bool on)
+{
+    if (COnvifCamera *cam = camera(index))
+        cam->setRefusePassword(on);
 }
 
 void COnvifSimulation::setDiscoverable(int index, bool on)

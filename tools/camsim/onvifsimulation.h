@@ -21,6 +21,8 @@ public:
     {
         std::string uuid;              // empty: derived from the index
         std::string name;              // empty: "ONVIF <index>"
+        bool nameScope = true;         // false: the answer carries neither name nor hardware scope
+        std::string model;             // GetDeviceInformation's model; empty: "CamSim"
         std::string password = "admin";
         uint16_t httpPort = 0;         // 0: a free port
         bool httpDigest = false;
@@ -41,6 +43,8 @@ public:
     CRtspServer *rtsp(int index);
     uint16_t discoveryPort() const { return m_discovery ? m_discovery->port() : 0; }
 
+    // The camera refuses every credential (on) or takes its password again.
+    void setRefusePassword(int index, bool on);
     // A camera that vanishes from discovery (and comes back).
     void setDiscoverable(int index, bool on);
     // The onvif.conf line that points the client at this simulation.

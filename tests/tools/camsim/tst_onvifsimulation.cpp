@@ -53,6 +53,7 @@ class TestOnvifSimulation : public QObject
 
 private slots:
     void discoverConfigureStreamAndEvents();
+    void namesModelsAndRefusedPasswords();
 };
 
 void TestOnvifSimulation::discoverConfigureStreamAndEvents()
@@ -127,6 +128,62 @@ void TestOnvifSimulation::discoverConfigureStreamAndEvents()
     QCOMPARE(ONVIF_DISCOVERY_SDK_Cleanup(), 0);
     for (int i = 0; i < 3; ++i)
         QCOMPARE(sim.camera(i)->unsubscribeCount(), 1);
+}
+
+void TestOnvifSimulation::namesModelsAndRefusedPasswords()
+{
+    COnvifSimulation sim;
+    std::vector<COnvifSimulation::CameraSetup> setups(2);
+    setups[0].nameScope = false;
+    setups[0].model = "Dome M-42 Überkopf";
+    setups[0].password = "one";
+    setups[1].name = "Hall";
+    setups[1].password = "two";
+    QVERIFY(sim.start(setups));
+    QVERIFY(varno::test::writeOnvifConf({QString::fromStdString(sim.probeTargetLine()),
+                                         QStringLiteral("probe_window_ms = 300")}));
+    Found found;
+    ONVIF_DISCOVERY_SDK_SetDeviceInfoCB(&onFound, &found);
+    QCOMPARE(ONVIF_DISCOVERY_SDK_Startup("127.0.0.1"), 0);
+    QCOMPARE(ONVIF_DISCOVERY_SDK_Probe(), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(found.lastCalls, 1, 5000);
+    QCOMPARE(ONVIF_DISCOVERY_SDK_Cleanup(), 0);
+    std::map<std::string, OnvifDiscoveryInfo_s> byEndpoint;
+    for (const auto &r : found.results)
+        byEndpoint[r.endpoint] = r;
+    QCOMPARE(byEndpoint.size(), size_t(2));
+    // Without name and hardware scopes the answer carries no name.
+    QCOMPARE(QByteArray(byEndpoint[sim.camera(0)->endpoint()].name), QByteArray());
+    QCOMPARE(QByteArray(byEndpoint[sim.camera(1)->endpoint()].name), QByteArray("Hall"));
+
+    // The model is known once the configuration was read, cut whole.
+    const std::string addr = sim.camera(0)->serviceAddr();
+    char model[32] = "stale";
+    QCOMPARE(SDK_DVRMGR_GetDevModel(addr.c_str(), model, int(sizeof(model))), int(DVRMGR_ERR_REPLY));
+    QCOMPARE(QByteArray(model), QByteArray());
+    QCOMPARE(SDK_DVRMGR_SetOnvifCredentials(addr.c_str(), "one"), 0);
+    DevConfig_s cfg{};
+    QCOMPARE(SDK_DVRMGR_GetDevConfig(addr.c_str(), &cfg), 0);
+    QCOMPARE(SDK_DVRMGR_GetDevModel(addr.c_str(), model, int(sizeof(model))), 0);
+    QCOMPARE(QByteArray(model), QByteArray("Dome M-42 Überkopf"));
+    // 11 bytes would end inside the "Ü": 10 are given.
+    QCOMPARE(SDK_DVRMGR_GetDevModel(addr.c_str(), model, 12), 0);
+    QCOMPARE(QByteArray(model), QByteArray("Dome M-42 "));
+    QCOMPARE(SDK_DVRMGR_GetDevModel(addr.c_str(), nullptr, 13), int(DVRMGR_ERR_PARAM));
+
+    // A camera refusing our password is an authentication failure, not an
+    // unreachable camera; taking it again, it answers.
+    const std::string hall = sim.camera(1)->serviceAddr();
+    QCOMPARE(SDK_DVRMGR_SetOnvifCredentials(hall.c_str(), "two"), 0);
+    sim.setRefusePassword(1, true);
+    QCOMPARE(SDK_DVRMGR_GetDevConfig(hall.c_str(), &cfg), int(DVRMGR_ERR_AUTH));
+    QVERIFY(sim.camera(1)->authFailures() > 0);
+    sim.setRefusePassword(1, false);
+    QCOMPARE(SDK_DVRMGR_GetDevConfig(hall.c_str(), &cfg), 0);
+    sim.camera(1)->setPassword("three");
+    QCOMPARE(SDK_DVRMGR_GetDevConfig(hall.c_str(), &cfg), int(DVRMGR_ERR_AUTH));
+    sim.stop();
+    QCOMPARE(SDK_DVRMGR_GetDevConfig(hall.c_str(), &cfg), int(DVRMGR_ERR_NETWORK));
 }
 
 QTEST_GUILESS_MAIN(TestOnvifSimulation)
