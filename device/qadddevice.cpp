@@ -22,7 +22,8 @@
 
 namespace {
 
-enum Column { ColCheck = 0, ColId = 1, ColIp = 2, ColUrl = 3 };
+// ColName is the last column of the model and shown second, after the ID.
+enum Column { ColCheck = 0, ColId = 1, ColIp = 2, ColUrl = 3, ColName = 4, ColumnCount = 5 };
 
 QString cellText(const QTableWidget *table, int row, int column)
 {
@@ -42,8 +43,8 @@ QAddDevice::QAddDevice(QWidget *parent)
     ui->closeButton->setToolTip(tr("Close"));
 
     QTableWidget *table = ui->devTableWidget;
-    table->setColumnCount(4);
-    table->setHorizontalHeaderLabels({QString(), tr("Camera ID"), tr("IP"), tr("ONVIF URL")});
+    table->setColumnCount(ColumnCount);
+    table->setHorizontalHeaderLabels({QString(), tr("Camera ID"), tr("IP"), tr("ONVIF URL"), tr("Name")});
     table->verticalHeader()->setVisible(false);
     table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -54,6 +55,8 @@ QAddDevice::QAddDevice(QWidget *parent)
     header->setSectionResizeMode(ColId, QHeaderView::ResizeToContents);
     header->setSectionResizeMode(ColIp, QHeaderView::ResizeToContents);
     header->setSectionResizeMode(ColUrl, QHeaderView::Stretch);
+    header->setSectionResizeMode(ColName, QHeaderView::ResizeToContents);
+    header->moveSection(ColName, ColIp);
 
     m_manual = new QManualDial(this);
     m_manual->hide();
@@ -115,6 +118,8 @@ void QAddDevice::RecvSearchReslutFromClient(int count, DeviceInfo_s *devInfo)
         table->setItem(row, ColId, new QTableWidgetItem(varno::fieldText(found.devId)));
         table->setItem(row, ColIp, new QTableWidgetItem(varno::fieldText(found.ipAddr)));
         table->setItem(row, ColUrl, new QTableWidgetItem(varno::fieldText(found.serviceAddr)));
+        // The camera's own name, from its discovery answer.
+        table->setItem(row, ColName, new QTableWidgetItem(varno::fieldText(found.discoveryText)));
     }
     ui->checkAllCBox->setCheckState(Qt::Unchecked);
 }
@@ -156,6 +161,33 @@ int QAddDevice::storeNew(const DvrListInfo_s &info, const char *where)
     return ret;
 }
 
+int QAddDevice::fetchConfig(const QString &idText, const QString &name, const char *serviceAddr,
+                            QByteArray *password, DevConfig_s *config)
+{
+    SDK_DVRMGR_SetOnvifCredentials(serviceAddr, password->constData());
+    int ret = SDK_DVRMGR_GetDevConfig(serviceAddr, config);
+    while (ret == DVRMGR_ERR_AUTH) {
+        // The camera answers but refuses the password: its own password is
+        // asked for, and tried, until the camera takes one or the user
+        // gives up.
+        WriteLog(3, "%s(%d):Device(%s) refused the password, ret(%d)!!!", "QAddDevice::fetchConfig", __LINE__,
+                 idText.toUtf8().constData(), ret);
+        varno::ui::PromptRequest request;
+        request.kind = varno::ui::PromptKind::Password;
+        request.title = tr("Add Device");
+        request.text = name;
+        request.devId = idText;
+        request.parent = this;
+        const varno::ui::PromptAnswer answer = varno::ui::prompt(request);
+        if (answer.button != QMessageBox::Ok || answer.text.isEmpty())
+            break;
+        *password = answer.text.toUtf8().left(int(sizeof(DeviceInfo_s::password)) - 1);
+        SDK_DVRMGR_SetOnvifCredentials(serviceAddr, password->constData());
+        ret = SDK_DVRMGR_GetDevConfig(serviceAddr, config);
+    }
+    return ret;
+}
+
 bool QAddDevice::addRow(int row)
 {
     const QString title = tr("Add Device");
@@ -165,6 +197,7 @@ bool QAddDevice::addRow(int row)
     const QString ip = cellText(table, row, ColIp);
     const QString id = cellText(table, row, ColId);
     const QString url = cellText(table, row, ColUrl);
+    const QString foundName = cellText(table, row, ColName);
     if (!ip.isEmpty())
         varno::setText(info.dev.ipAddr, ip);
     if (!id.isEmpty())
@@ -188,8 +221,9 @@ bool QAddDevice::addRow(int row)
         // and the entry changes only when that succeeds.
         DevConfig_s config;
         std::memset(&config, 0, sizeof(config));
-        SDK_DVRMGR_SetOnvifCredentials(info.dev.serviceAddr, entry.dev.password);
-        const int ret = SDK_DVRMGR_GetDevConfig(info.dev.serviceAddr, &config);
+        QByteArray password(entry.dev.password, int(varno::textLength(entry.dev.password)));
+        const int ret =
+            fetchConfig(idText, varno::fieldText(entry.dev.devName), info.dev.serviceAddr, &password, &config);
         if (ret != 0) {
             WriteLog(2, "%s(%d):GetDevConfig failed, ret(%d)!!!", "QAddDevice::on_addButton_clicked", __LINE__, ret);
             varno::ui::InfoBox(this, title, tr("Failed to add device,id:[%1]").arg(idText));
@@ -198,6 +232,7 @@ bool QAddDevice::addRow(int row)
         std::memcpy(entry.dev.ipAddr, info.dev.ipAddr, sizeof(entry.dev.ipAddr));
         std::memcpy(entry.dev.serviceAddr, info.dev.serviceAddr, sizeof(entry.dev.serviceAddr));
         entry.config = config;
+        varno::setText(entry.dev.password, password);
         varno::device::rewriteStore(m_devList, "QAddDevice::on_addButton_clicked", __LINE__, 3);
         return false;
     }
@@ -205,6 +240,7 @@ bool QAddDevice::addRow(int row)
     if (refuseWhenFull(devId))
         return false;
 
+    QByteArray password(kDefaultPassword);
     if (varno::device::isP2pCameraId(QByteArray(devId))) {
         const int ret = P2P_Client_SDK_Get_Device_License(varno::p2pHandle(), devId, info.dev.p2pId);
         info.dev.p2pId[sizeof(info.dev.p2pId) - 1] = '\0';
@@ -217,19 +253,26 @@ bool QAddDevice::addRow(int row)
         varno::setText(info.dev.devName, QByteArray("Varno_") + QByteArray(devId));
         info.dev.p2pFlag = 1;
     } else {
-        // The camera is asked with the password it will be stored with.
-        SDK_DVRMGR_SetOnvifCredentials(info.dev.serviceAddr, kDefaultPassword);
-        const int ret = SDK_DVRMGR_GetDevConfig(info.dev.serviceAddr, &info.config);
+        // The camera is asked with the password it will be stored with: the
+        // factory one, or the one the user gives when the camera refuses it.
+        const int ret = fetchConfig(idText, foundName.isEmpty() ? idText : foundName, info.dev.serviceAddr,
+                                    &password, &info.config);
         if (ret != 0) {
             WriteLog(2, "%s(%d):Get device(%s) config failed, ret(%d)!!!", "QAddDevice::on_addButton_clicked",
                      __LINE__, devId, ret);
             varno::ui::InfoBox(this, title, tr("Failed to add device,id:[%1]").arg(idText));
             return false;
         }
-        varno::setText(info.dev.devName, devId);
+        // Named as the camera calls itself: the name of its discovery
+        // answer, else its model, else its ID (cut to the field).
+        QString name = foundName;
+        char model[sizeof(info.dev.devName)] = {};
+        if (name.isEmpty() && SDK_DVRMGR_GetDevModel(info.dev.serviceAddr, model, int(sizeof(model))) == 0)
+            name = QString::fromUtf8(model);
+        varno::setText(info.dev.devName, name.isEmpty() ? idText : name);
     }
 
-    varno::setText(info.dev.password, kDefaultPassword);
+    varno::setText(info.dev.password, password);
     const int ret = storeNew(info, "QAddDevice::on_addButton_clicked");
     if (ret != 0) {
         WriteLog(2, "%s(%d):Add device(%s) failed, ret(%d)!!!", "QAddDevice::on_addButton_clicked", __LINE__, devId,
@@ -260,6 +303,12 @@ void QAddDevice::on_addButton_clicked()
         ++selected;
         if (addRow(row))
             ++added;
+    }
+    // Cameras in the list now are no longer "found and not listed yet".
+    for (int row = ui->devTableWidget->rowCount() - 1; row >= 0; --row) {
+        const QByteArray id = cellText(ui->devTableWidget, row, ColId).toUtf8();
+        if (!id.isEmpty() && varno::device::indexOfDevice(m_devList, id.constData()) >= 0)
+            ui->devTableWidget->removeRow(row);
     }
     if (selected == 0) {
         WriteLog(3, "%s(%d):Has not selected any device to add!!!", "QAddDevice::on_addButton_clicked", __LINE__);

@@ -36,7 +36,8 @@ public:
     const QList<DvrListInfo_s> &devList() const { return m_devList; }
     QManualDial *manualDialog() const { return m_manual; }
 
-    // Password given to every camera added from discovery.
+    // Password given to every camera added from discovery, unless the
+    // camera refuses it and the user gives its own.
     static constexpr const char *kDefaultPassword = "583";
 
 signals:
@@ -60,6 +61,12 @@ private:
     bool addRow(int row);
     // The list is full: refused with a message naming the camera.
     bool refuseWhenFull(const char *devId);
+    // The camera's configuration, asked with *password; when the camera
+    // refuses it, the user is asked for the camera's password (ID idText,
+    // name) and it is tried until the camera takes one or the user cancels.
+    // Returns GetDevConfig's last result; *password is the last one tried.
+    int fetchConfig(const QString &idText, const QString &name, const char *serviceAddr, QByteArray *password,
+                    DevConfig_s *config);
     // Stores a camera that is not in the list yet: 0 or the store's error.
     int storeNew(const DvrListInfo_s &info, const char *where);
 

@@ -64,7 +64,8 @@ void QPasswd::registerAsPasswordPrompt()
 {
     varno::ui::setPasswordDialog([](const varno::ui::PromptRequest &request) {
         QPasswd dialog(request.parent);
-        dialog.setDevInfo(nullptr, request.text.toUtf8().constData());
+        const QByteArray id = request.devId.toUtf8();
+        dialog.setDevInfo(id.isEmpty() ? nullptr : id.constData(), request.text.toUtf8().constData());
         varno::ui::PromptAnswer answer;
         if (dialog.exec() == QDialog::Accepted && !dialog.getPasswd().isEmpty()) {
             answer.button = QMessageBox::Ok;

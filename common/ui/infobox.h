@@ -25,6 +25,7 @@ struct PromptRequest
     QString title;
     QString text;              // message, or the camera's name for a password prompt
     QWidget *parent = nullptr;
+    QString devId;             // password prompt: the camera's ID, shown when not empty
 };
 
 struct PromptAnswer

@@ -22,6 +22,7 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTableWidget>
 #include <QtTest>
@@ -79,6 +80,7 @@ private slots:
     void listedWithSameAddressChangesNothing();
     void onvifCameraThatDoesNotAnswer();
     void onvifCameraIsAskedAndStored();
+    void refusedPasswordIsAskedFor();
     void manualAddStoresAndUpdates();
     void listFullIsRefusedWithAMessage();
     void deleteAndUpdateFollowTheList();
@@ -324,8 +326,10 @@ void TestQAddDevice::onvifCameraIsAskedAndStored()
     QCOMPARE(script.take().last().text, QStringLiteral("Add device completed"));
     QCOMPARE(m_dialog->devList().size(), 2);
     const DvrListInfo_s &added = m_dialog->devList()[1];
-    // Named after its device ID (cut to the 31 characters the name holds).
-    QCOMPARE(QByteArray(added.dev.devName), QByteArray(settings.uuid.c_str()).left(31));
+    // No name in its discovery answer: named after the model it reports.
+    QCOMPARE(QByteArray(added.dev.devName), QByteArray("CamSim"));
+    // Added: no longer in the table.
+    QCOMPARE(table()->rowCount(), 0);
     QCOMPARE(int(added.dev.p2pFlag), 0);
     QCOMPARE(added.config.profileCount, 2);
     QCOMPARE(QByteArray(added.config.mainToken), QByteArray("profile_main"));
@@ -356,6 +360,62 @@ void TestQAddDevice::onvifCameraIsAskedAndStored()
     QCOMPARE(QByteArray(store[1].serviceAddr), moved);
     QCOMPARE(plainPassword(store[1]), QStringLiteral("583"));
     QCOMPARE(plainPassword(store[0]), QStringLiteral("stored55"));
+}
+
+void TestQAddDevice::refusedPasswordIsAskedFor()
+{
+    QVERIFY(varno::test::writeOnvifConf({QStringLiteral("connect_timeout_ms = 1000"),
+                                         QStringLiteral("request_timeout_ms = 3000")}));
+    COnvifCamera::Settings settings;
+    settings.uuid = "0c1b2c3d-4e5f-4a6b-8c7d-8e9f0a1b2c3e";
+    settings.password = "gate-77";
+    COnvifCamera cam(settings);
+    QVERIFY(cam.start());
+    DeviceInfo_s result = found(settings.uuid.c_str(), "127.0.0.1", cam.serviceAddr().c_str());
+    varno::setText(result.discoveryText, "Tiefgarage Ebene 13, Zufahrt Süd");
+    show({result});
+    QCOMPARE(table()->item(0, 4)->text(), QStringLiteral("Tiefgarage Ebene 13, Zufahrt Süd"));
+
+    // The camera refuses whatever it is given: the password is asked for
+    // again after each refusal; Cancel ends it as before.
+    PromptScript script;
+    QSignalSpy logged(m_dialog.get(), &QAddDevice::sendLogInfo);
+    cam.setRefusePassword(true);
+    script.answer(QMessageBox::Ok, QStringLiteral("gate-77"));
+    script.answer(QMessageBox::Cancel);
+    tick(0);
+    m_dialog->findChild<QPushButton *>("addButton")->click();
+    auto requests = script.take();
+    QCOMPARE(requests.size(), 3);
+    QCOMPARE(requests[0].kind, varno::ui::PromptKind::Password);
+    QCOMPARE(requests[0].devId, QString::fromStdString(settings.uuid));
+    QCOMPARE(requests[1].kind, varno::ui::PromptKind::Password);
+    QCOMPARE(requests[2].kind, varno::ui::PromptKind::Information);
+    QCOMPARE(requests[2].text, QStringLiteral("Failed to add device,id:[%1]").arg(QString::fromStdString(settings.uuid)));
+    QCOMPARE(m_dialog->devList().size(), 1);
+    QCOMPARE(int(stored().size()), 1);
+    QCOMPARE(logged.count(), 0);
+    // Not added: the row stays, still ticked.
+    QCOMPARE(table()->rowCount(), 1);
+    QCOMPARE(table()->item(0, 0)->checkState(), Qt::Checked);
+
+    // Taking its password again, the one typed is stored (enciphered) and
+    // the name of its discovery answer is used, cut to the field.
+    cam.setRefusePassword(false);
+    script.answer(QMessageBox::Ok, QStringLiteral("gate-77"));
+    m_dialog->findChild<QPushButton *>("addButton")->click();
+    requests = script.take();
+    QCOMPARE(requests.size(), 2);
+    QCOMPARE(requests[1].text, QStringLiteral("Add device completed"));
+    QCOMPARE(m_dialog->devList().size(), 2);
+    const DvrListInfo_s &added = m_dialog->devList()[1];
+    QCOMPARE(QByteArray(added.dev.password), QByteArray("gate-77"));
+    // The 31st byte is the first half of the "ü": the name ends before it.
+    QCOMPARE(QByteArray(added.dev.devName), QByteArray("Tiefgarage Ebene 13, Zufahrt S"));
+    QCOMPARE(plainPassword(stored()[1]), QStringLiteral("gate-77"));
+    QVERIFY(QByteArray(stored()[1].password) != QByteArray("gate-77"));
+    QCOMPARE(logged.count(), 1);
+    QCOMPARE(table()->rowCount(), 0);
 }
 
 void TestQAddDevice::manualAddStoresAndUpdates()
