@@ -471,11 +471,52 @@ int Client::devIndexOf(const QString &devId) const
 QTreeWidgetItem *Client::addTreeItem(const DeviceInfo_s &dev, bool online)
 {
     auto *item = new QTreeWidgetItem(ui->treeDevice->invisibleRootItem());
-    item->setIcon(0, icon(online ? "./images/dvr_green.png" : "./images/dvr_gray.png"));
     item->setText(0, varno::fieldText(dev.devName));
-    item->setToolTip(0, varno::fieldText(dev.devId));
     item->setData(0, Qt::UserRole, 0);   // a camera item
+    setItemLook(item, varno::fieldText(dev.devId), online ? STATE_ONLINE : STATE_OFFLINE);
     return item;
+}
+
+void Client::setItemLook(QTreeWidgetItem *item, const QString &devId, int look)
+{
+    item->setData(0, kIdRole, devId);
+    if (look == kLookRefused) {
+        item->setIcon(0, icon("./images/dvr_lock.png"));
+        item->setToolTip(0, devId + QLatin1Char('\n') + tr("Wrong password"));
+    } else {
+        item->setIcon(0, icon(look == STATE_ONLINE ? "./images/dvr_green.png" : "./images/dvr_gray.png"));
+        item->setToolTip(0, devId);
+    }
+}
+
+bool Client::refusesPassword(const QString &devId) const
+{
+    std::lock_guard<std::mutex> lock(m_treeMutex);
+    return m_authRefused.contains(devId);
+}
+
+bool Client::tellRefused(const QString &devId)
+{
+    bool refused = false;
+    QString name;
+    {
+        m_pause = true;
+        std::lock_guard<std::mutex> lock(m_treeMutex);
+        m_pause = false;
+        refused = m_authRefused.contains(devId);
+        const int t = treeIndexOf(devId);
+        if (t >= 0)
+            name = varno::fieldText(m_treeList[t].devName);
+    }
+    if (!refused)
+        return false;
+    WriteLog(3, "%s(%d):Device(%s) refuses the stored password!!!", "Client::tellRefused", __LINE__,
+             devId.toUtf8().constData());
+    varno::ui::InfoBox(this, tr("PC Client"),
+                       tr("The camera %1 (%2) refuses the stored password. Enter its password under "
+                          "Settings > Camera Editor.")
+                           .arg(name, devId));
+    return true;
 }
 
 void Client::initDevTree()
@@ -507,10 +548,11 @@ void Client::recvDevListSlot(QList<DvrListInfo_s> list)
         const int t = treeIndexOf(id);
         if (t >= 0) {
             DevTreeEntry &entry = m_treeList[t];
-            if (entry.state != STATE_ONLINE) {
+            if (entry.state != STATE_ONLINE || m_authRefused.contains(id)) {
                 entry.state = STATE_ONLINE;
+                m_authRefused.remove(id);
                 if (entry.item)
-                    entry.item->setIcon(0, icon("./images/dvr_green.png"));
+                    setItemLook(entry.item, id, STATE_ONLINE);
             }
             m_pause = false;
             tree.unlock();
@@ -523,6 +565,9 @@ void Client::recvDevListSlot(QList<DvrListInfo_s> list)
                 std::memcpy(stored.dev.ipAddr, in.dev.ipAddr, sizeof(stored.dev.ipAddr));
                 std::memcpy(stored.dev.serviceAddr, in.dev.serviceAddr, sizeof(stored.dev.serviceAddr));
                 stored.config = in.config;
+                // Asked at its new address, the camera may have taken
+                // another password.
+                std::memcpy(stored.dev.password, in.dev.password, sizeof(stored.dev.password));
             } else if (stored.dev.p2pFlag != in.dev.p2pFlag
                        || std::memcmp(stored.dev.password, in.dev.password, sizeof(stored.dev.password)) != 0
                        || std::memcmp(stored.dev.p2pId, in.dev.p2pId, sizeof(stored.dev.p2pId)) != 0) {
@@ -594,8 +639,11 @@ void Client::recvDevProperty(DeviceInfo_s info)
             DeviceInfo_s &stored = m_devList[d].dev;
             if (std::memcmp(stored.devName, info.devName, sizeof(stored.devName)) != 0)
                 std::memcpy(stored.devName, info.devName, sizeof(stored.devName));
-            if (std::memcmp(stored.password, info.password, sizeof(stored.password)) != 0)
+            if (std::memcmp(stored.password, info.password, sizeof(stored.password)) != 0) {
                 std::memcpy(stored.password, info.password, sizeof(stored.password));
+                // The next pass asks the camera with the new password.
+                m_recheck.insert(id);
+            }
             // The live page reports the stream the user switched to here.
             if (info.streamType == 0 || info.streamType == 1)
                 stored.streamType = info.streamType;
@@ -644,6 +692,7 @@ void Client::recvDelDevInfo(QString devId)
             delete m_treeList[t].item;
             m_treeList.removeAt(t);
         }
+        m_authRefused.remove(devId);
         m_pause = false;
     }
     {
@@ -653,6 +702,7 @@ void Client::recvDelDevInfo(QString devId)
             WriteLog(0, "[CLIENT]Finded device(%s) and erase!!!", id.constData());
             m_devList.removeAt(d);
         }
+        m_recheck.remove(devId);
     }
     if (m_selectedId == devId)
         m_selectedId.clear();
@@ -669,16 +719,16 @@ void Client::applyTreeIcon(QString devId, int state)
         const int t = treeIndexOf(devId);
         if (t < 0)
             return;
-        state = m_treeList[t].state;
+        state = m_authRefused.contains(devId) ? kLookRefused : m_treeList[t].state;
         item = m_treeList[t].item;
     } else {
         QTreeWidgetItem *root = ui->treeDevice->invisibleRootItem();
         for (int i = 0; i < root->childCount(); ++i)
-            if (root->child(i)->toolTip(0) == devId)
+            if (root->child(i)->data(0, kIdRole).toString() == devId)
                 item = root->child(i);
     }
     if (item)
-        item->setIcon(0, icon(state == STATE_ONLINE ? "./images/dvr_green.png" : "./images/dvr_gray.png"));
+        setItemLook(item, devId, state);
 }
 
 // ---------------------------------------------------------------------------
@@ -991,11 +1041,15 @@ void Client::doubleClickedEvent(QTreeWidgetItem *item)
             WriteLog(3, "%s(%d):Can't find item!!!", "Client::doubleClickedEvent", __LINE__);
             return;
         }
-        if (m_treeList[t].state != STATE_ONLINE) {
+        id = varno::fieldText(m_treeList[t].devId);
+        if (m_treeList[t].state != STATE_ONLINE && !m_authRefused.contains(id)) {
             WriteLog(0, "[CLIENT]Double clicked to start preview finished!!!");
             return;
         }
-        id = varno::fieldText(m_treeList[t].devId);
+    }
+    if (tellRefused(id)) {
+        WriteLog(0, "[CLIENT]Double clicked to start preview finished!!!");
+        return;
     }
     bool started = false;
     QString name;
@@ -1024,6 +1078,12 @@ void Client::previewResult(QString devId, int result)
     m_previewRequests.erase(it);
     const QByteArray id8 = devId.toUtf8();
     if (result != 0) {
+        // The camera may have stopped taking the stored password: the next
+        // pass asks it (and marks it when so).
+        {
+            std::lock_guard<std::mutex> lock(m_devListMutex);
+            m_recheck.insert(devId);
+        }
         WriteLog(2, "%s(%d):Preview device(%s) failed, ret(%d)!!!", "Client::doubleClickedEvent", __LINE__,
                  id8.constData(), result);
         varno::ui::InfoBox(this, tr("PC Client"), tr("Preview (%1) failed !").arg(name));
@@ -1089,7 +1149,8 @@ void Client::connectAction()
 {
     const QByteArray id = m_selectedId.toUtf8();
     WriteLog(0, "[CLIENT]Request connect devices %s!!!", id.constData());
-    ConnectDevice(m_selectedId);
+    if (!tellRefused(m_selectedId))
+        ConnectDevice(m_selectedId);
     WriteLog(0, "[CLIENT]Connect devices %s finish!!!", id.constData());
 }
 
@@ -1132,6 +1193,7 @@ void Client::recvDevStateReslut(bool isUsed)
 void Client::propertyAction()
 {
     int state = -1;
+    bool refused = false;
     {
         m_pause = true;
         std::lock_guard<std::mutex> lock(m_treeMutex);
@@ -1139,10 +1201,13 @@ void Client::propertyAction()
         const int t = treeIndexOf(m_selectedId);
         if (t >= 0)
             state = m_treeList[t].state;
+        refused = m_authRefused.contains(m_selectedId);
     }
     if (state < 0)
         return;
-    if (state != STATE_ONLINE) {
+    // A camera that refuses the stored password answers: its password is
+    // fixed here.
+    if (state != STATE_ONLINE && !refused) {
         varno::ui::InfoBox(this, tr("Setup Device"), tr("Device is offline !"));
         return;
     }

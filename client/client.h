@@ -9,6 +9,7 @@
 #include <QList>
 #include <QPoint>
 #include <QRect>
+#include <QSet>
 #include <QSize>
 #include <QHash>
 #include <QString>
@@ -63,6 +64,9 @@ public:
     // and records "User login".
     void userLogin(const char *user);
 
+    // Data role of a device tree item holding the camera's device ID.
+    static constexpr int kIdRole = Qt::UserRole + 1;
+
     // The dialogs the window owns for the life of the program.
     QAddDevice *addDeviceDialog() const { return m_addDevice; }
     QPropertyDial *propertyDialog() const { return m_property; }
@@ -73,6 +77,8 @@ public:
     QList<DvrListInfo_s> deviceList() const;
     // A copy of the tree entries (without their items), in tree order.
     QList<DevTreeEntry> treeEntries() const;
+    // The camera answers the probing but refuses the stored password.
+    bool refusesPassword(const QString &devId) const;
     // The result list of the latest discovery cycle, and the snapshot of the
     // last completed one (what the add-device button hands over).
     QList<DeviceInfo_s> searchResults() const;
@@ -192,9 +198,15 @@ protected:
 private slots:
     // Gives a camera's tree item the icon of its state (user-interface
     // thread; the probing thread asks for it through a queued call).
+    // state: STATE_E, or kLookRefused.
     void applyTreeIcon(QString devId, int state);
 
 private:
+    // The look of a camera that answers but refuses the stored password.
+    static constexpr int kLookRefused = 2;
+    static void setItemLook(QTreeWidgetItem *item, const QString &devId, int look);
+    // The camera refuses the stored password: says so and where to fix it.
+    bool tellRefused(const QString &devId);
     void loadDevices();
     void storeDevices(const char *caller);
     void recordOperation(const QString &content);
@@ -221,7 +233,9 @@ private:
     void stopProbeThread();
     void probeThreadProc();
     bool checkP2pOnline(const QString &devId);
-    bool probeDevOnlineStatus(const QString &devId, int state);
+    // *refused (may be null): the camera answers but refuses the stored
+    // password.
+    bool probeDevOnlineStatus(const QString &devId, int state, bool *refused = nullptr);
     int discoveryResult(OnvifDiscoveryInfo_s *results, int n, int last);
 
     // Lookups; the caller holds the list's mutex.
@@ -247,6 +261,7 @@ private:
     mutable std::mutex m_treeMutex;
     QList<DevTreeEntry> m_treeList;     // guarded by m_treeMutex
     std::atomic<bool> m_pause{false};   // a camera is being changed: probing lets go
+    QSet<QString> m_authRefused;        // answers but refuses the stored password; guarded by m_treeMutex
 
     mutable std::mutex m_searchMutex;
     QList<DeviceInfo_s> m_searchList;   // guarded by m_searchMutex
@@ -258,6 +273,8 @@ private:
 
     mutable std::mutex m_devListMutex;
     QList<DvrListInfo_s> m_devList;     // guarded by m_devListMutex
+    QSet<QString> m_recheck;            // password changed: asked again at the next pass; m_devListMutex
+    bool m_recheckAll = false;          // this pass asks every online ONVIF camera (probing thread only)
 
     std::atomic<bool> m_stop{false};    // set once, at close, by the user-interface thread
     std::mutex m_stopMutex;             // the probing thread's wait (with m_stopCv) and m_user

@@ -18,6 +18,9 @@ namespace {
 
 std::atomic<int> g_probeIntervalMs{5000};
 constexpr int kConnectAllPasses = 3;   // connectAllOnStart waits at most this many passes
+// Every this many passes the online ONVIF cameras are asked again whether
+// they still take the stored password (a password changed at the camera).
+constexpr int kRecheckPasses = 12;
 
 // The device ID of a discovery result: the endpoint address without its
 // "urn:uuid:" (or "urn:") prefix.
@@ -156,10 +159,13 @@ bool Client::checkP2pOnline(const QString &devId)
     return P2P_Client_SDK_Connect_Peer(handle, p2pId) == 0;
 }
 
-bool Client::probeDevOnlineStatus(const QString &devId, int state)
+bool Client::probeDevOnlineStatus(const QString &devId, int state, bool *refused)
 {
+    if (refused)
+        *refused = false;
     char serviceAddr[128] = {};
     char password[65] = {};
+    bool recheck = false;
     {
         std::lock_guard<std::mutex> search(m_searchMutex);
         const QByteArray id = devId.toUtf8();
@@ -184,8 +190,9 @@ bool Client::probeDevOnlineStatus(const QString &devId, int state)
         std::memcpy(serviceAddr, dev.serviceAddr, sizeof(serviceAddr));
         serviceAddr[sizeof(serviceAddr) - 1] = 0;
         std::memcpy(password, dev.password, sizeof(dev.password));
+        recheck = m_recheck.remove(devId) || m_recheckAll;
     }
-    if (state == STATE_ONLINE)
+    if (state == STATE_ONLINE && !recheck)
         return true;
 
     // The camera is asked without holding the lists.
@@ -193,7 +200,18 @@ bool Client::probeDevOnlineStatus(const QString &devId, int state)
         SDK_DVRMGR_SetOnvifCredentials(serviceAddr, password);
     DevConfig_s config;
     std::memset(&config, 0, sizeof(config));
-    if (SDK_DVRMGR_GetDevConfig(serviceAddr, &config) != 0) {
+    const int ret = SDK_DVRMGR_GetDevConfig(serviceAddr, &config);
+    if (ret == DVRMGR_ERR_AUTH) {
+        // The camera answers, but not to our password.
+        if (refused)
+            *refused = true;
+        return false;
+    }
+    if (ret != 0) {
+        // An online camera that discovery still finds stays online when
+        // the recheck of its password fails on the way.
+        if (state == STATE_ONLINE)
+            return true;
         WriteLog(2, "%s(%d):Get device(%s) config failed!!!", "Client::probeDevOnlineStatus", 491,
                  devId.toUtf8().constData());
         return false;
@@ -216,15 +234,50 @@ bool Client::probeDevOnlineStatus(const QString &devId, int state)
 void Client::probeThreadProc()
 {
     InstallCrashHandlerOnThread();
+    int pass = 0;
     while (!m_stop) {
         ONVIF_DISCOVERY_SDK_Probe();
         bool allOnline = false;
+        m_recheckAll = ++pass % kRecheckPasses == 0;
         {
             std::lock_guard<std::mutex> tree(m_treeMutex);
             for (int i = 0; i < m_treeList.size() && !m_pause && !m_stop; ++i) {
                 const QString id = varno::fieldText(m_treeList[i].devId);
                 const int state = m_treeList[i].state;
-                const bool online = checkP2pOnline(id) || probeDevOnlineStatus(id, state);
+                bool refused = false;
+                const bool online = checkP2pOnline(id) || probeDevOnlineStatus(id, state, &refused);
+                const bool wasRefused = m_authRefused.contains(id);
+                if (refused) {
+                    if (wasRefused)
+                        continue;
+                    // Told once: the camera answers but refuses the stored
+                    // password. It is not usable, so the pages take it as
+                    // offline; Settings can fix the password.
+                    m_authRefused.insert(id);
+                    m_treeList[i].state = STATE_OFFLINE;
+                    QMetaObject::invokeMethod(this, "applyTreeIcon", Qt::QueuedConnection, Q_ARG(QString, id),
+                                              Q_ARG(int, kLookRefused));
+                    if (state != STATE_OFFLINE) {
+                        DvrListInfo_s record;
+                        std::memset(&record, 0, sizeof(record));
+                        std::memcpy(record.dev.devId, m_treeList[i].devId, sizeof(record.dev.devId));
+                        emit sendOnLineState(STATE_OFFLINE, record);
+                    }
+                    WriteLog(3, "%s(%d):Device(%s) refuses the stored password!!!", "Client::probeThreadProc",
+                             __LINE__, id.toUtf8().constData());
+                    recordOperation(tr("Device:") + id + tr(" Wrong password"));
+                    continue;
+                }
+                if (wasRefused) {
+                    m_authRefused.remove(id);
+                    if (!online) {
+                        // From refusing to not answering at all.
+                        QMetaObject::invokeMethod(this, "applyTreeIcon", Qt::QueuedConnection, Q_ARG(QString, id),
+                                                  Q_ARG(int, STATE_OFFLINE));
+                        recordOperation(tr("Device:") + id + tr(" Offline"));
+                        continue;
+                    }
+                }
                 if (online && state != STATE_ONLINE) {
                     m_treeList[i].state = STATE_ONLINE;
                     QMetaObject::invokeMethod(this, "applyTreeIcon", Qt::QueuedConnection, Q_ARG(QString, id),

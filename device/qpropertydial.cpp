@@ -58,6 +58,13 @@ void QPropertyDial::loadPages(const DvrListInfo_s &info)
 {
     m_renamePage->setDevInfo(info);
     m_passwdPage->setDevInfo(info);
+    // The camera's own password is changed over the P2P channel: a camera
+    // without it (ONVIF) has its web page for that, and the editor page
+    // says so.
+    const bool p2p = info.dev.p2pFlag == 1;
+    ui->passwdButton->setVisible(p2p);
+    if (!p2p && !m_passwdPage->isHidden())
+        on_editorButton_clicked();
 }
 
 void QPropertyDial::setDevId(QString id)

@@ -36,6 +36,16 @@ void QRenameFrm::setDevInfo(const DvrListInfo_s &info)
     ui->idLineEdit->setText(varno::fieldText(m_info.dev.devId));
     ui->nameLineEdit->setText(varno::fieldText(m_info.dev.devName));
     ui->passwdLineEdit->setText(varno::fieldText(m_info.dev.password));
+    // The 6-30 characters rule is the camera's rule for a new password set
+    // under "Change password"; here the client only keeps the password the
+    // camera has, whatever its length (a factory password may be shorter).
+    ui->passwdHint->setText(m_info.dev.p2pFlag == 1
+                                ? tr("The password the client uses for this camera: the camera's current "
+                                     "password, of any length. To give the camera a new password (6-30 "
+                                     "characters) use \"Change password\".")
+                                : tr("The password the client uses for this camera: its ONVIF password, of "
+                                     "any length. The camera's own password is changed on the camera's "
+                                     "web page."));
 }
 
 void QRenameFrm::on_confirmButton_clicked()

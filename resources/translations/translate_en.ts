@@ -170,6 +170,18 @@
         <source> Offline</source>
         <translation> Offline</translation>
     </message>
+    <message>
+        <source>Wrong password</source>
+        <translation>Wrong password</translation>
+    </message>
+    <message>
+        <source> Wrong password</source>
+        <translation> Wrong password</translation>
+    </message>
+    <message>
+        <source>The camera %1 (%2) refuses the stored password. Enter its password under Settings &gt; Camera Editor.</source>
+        <translation>The camera %1 (%2) refuses the stored password. Enter its password under Settings &gt; Camera Editor.</translation>
+    </message>
 </context>
 <context>
     <name>InfoBox</name>
@@ -270,6 +282,10 @@
     <message>
         <source>Failed to add device (%1)</source>
         <translation>Failed to add device (%1)</translation>
+    </message>
+    <message>
+        <source>Name</source>
+        <translation>Name</translation>
     </message>
 </context>
 <context>
@@ -766,14 +782,6 @@ The password must not begin with &quot;0&quot;.</translation>
         <translation>Device Password:</translation>
     </message>
     <message>
-        <source>The new password consists of 6-30 characters (0-9,a-z,A-Z); 
-Special characters are not allowed.
-The password must not begin with &quot;0&quot;.</source>
-        <translation>The new password consists of 6-30 characters (0-9,a-z,A-Z); 
-Special characters are not allowed.
-The password must not begin with &quot;0&quot;.</translation>
-    </message>
-    <message>
         <source>Confirm</source>
         <translation>Confirm</translation>
     </message>
@@ -796,6 +804,18 @@ The password must not begin with &quot;0&quot;.</translation>
     <message>
         <source>Modify successful !</source>
         <translation>Modify successful !</translation>
+    </message>
+    <message>
+        <source>The password the client uses for this camera.</source>
+        <translation>The password the client uses for this camera.</translation>
+    </message>
+    <message>
+        <source>The password the client uses for this camera: the camera&apos;s current password, of any length. To give the camera a new password (6-30 characters) use &quot;Change password&quot;.</source>
+        <translation>The password the client uses for this camera: the camera&apos;s current password, of any length. To give the camera a new password (6-30 characters) use &quot;Change password&quot;.</translation>
+    </message>
+    <message>
+        <source>The password the client uses for this camera: its ONVIF password, of any length. The camera&apos;s own password is changed on the camera&apos;s web page.</source>
+        <translation>The password the client uses for this camera: its ONVIF password, of any length. The camera&apos;s own password is changed on the camera&apos;s web page.</translation>
     </message>
 </context>
 <context>
@@ -950,6 +970,77 @@ Special characters are not allowed.</translation>
     <message>
         <source>Play</source>
         <translation>Play</translation>
+    </message>
+</context>
+<context>
+    <name>QVideoMgr</name>
+    <message>
+        <source>Storage Settings</source>
+        <translation>Storage Settings</translation>
+    </message>
+    <message>
+        <source>over write the disk when it is full.</source>
+        <translation>over write the disk when it is full.</translation>
+    </message>
+    <message>
+        <source>set save path name:</source>
+        <translation>set save path name:</translation>
+    </message>
+    <message>
+        <source>Alarm recording:</source>
+        <translation>Alarm recording:</translation>
+    </message>
+    <message>
+        <source>None</source>
+        <translation>None</translation>
+    </message>
+    <message>
+        <source>Every alarm</source>
+        <translation>Every alarm</translation>
+    </message>
+    <message>
+        <source>IO alarms only</source>
+        <translation>IO alarms only</translation>
+    </message>
+    <message>
+        <source>Motion detection only</source>
+        <translation>Motion detection only</translation>
+    </message>
+    <message>
+        <source>Snapshot save to</source>
+        <translation>Snapshot save to</translation>
+    </message>
+    <message>
+        <source>Browse</source>
+        <translation>Browse</translation>
+    </message>
+    <message>
+        <source>Save</source>
+        <translation>Save</translation>
+    </message>
+    <message>
+        <source> Local disk)</source>
+        <translation> Local disk)</translation>
+    </message>
+    <message>
+        <source> Removable disk)</source>
+        <translation> Removable disk)</translation>
+    </message>
+    <message>
+        <source> Unknown type)</source>
+        <translation> Unknown type)</translation>
+    </message>
+    <message>
+        <source>Failed to open the storage configuration file!</source>
+        <translation>Failed to open the storage configuration file!</translation>
+    </message>
+    <message>
+        <source>Save storage set successfully. It will take effect from next recording starts.</source>
+        <translation>Save storage set successfully. It will take effect from next recording starts.</translation>
+    </message>
+    <message>
+        <source>Select the folder</source>
+        <translation>Select the folder</translation>
     </message>
 </context>
 <context>
@@ -1216,77 +1307,6 @@ Special characters are not allowed.</translation>
     <message>
         <source>Disarm</source>
         <translation>Disarm</translation>
-    </message>
-</context>
-<context>
-    <name>QVideoMgr</name>
-    <message>
-        <source>Storage Settings</source>
-        <translation>Storage Settings</translation>
-    </message>
-    <message>
-        <source>over write the disk when it is full.</source>
-        <translation>over write the disk when it is full.</translation>
-    </message>
-    <message>
-        <source>set save path name:</source>
-        <translation>set save path name:</translation>
-    </message>
-    <message>
-        <source>Alarm recording:</source>
-        <translation>Alarm recording:</translation>
-    </message>
-    <message>
-        <source>None</source>
-        <translation>None</translation>
-    </message>
-    <message>
-        <source>Every alarm</source>
-        <translation>Every alarm</translation>
-    </message>
-    <message>
-        <source>IO alarms only</source>
-        <translation>IO alarms only</translation>
-    </message>
-    <message>
-        <source>Motion detection only</source>
-        <translation>Motion detection only</translation>
-    </message>
-    <message>
-        <source>Snapshot save to</source>
-        <translation>Snapshot save to</translation>
-    </message>
-    <message>
-        <source>Browse</source>
-        <translation>Browse</translation>
-    </message>
-    <message>
-        <source>Save</source>
-        <translation>Save</translation>
-    </message>
-    <message>
-        <source> Local disk)</source>
-        <translation> Local disk)</translation>
-    </message>
-    <message>
-        <source> Removable disk)</source>
-        <translation> Removable disk)</translation>
-    </message>
-    <message>
-        <source> Unknown type)</source>
-        <translation> Unknown type)</translation>
-    </message>
-    <message>
-        <source>Failed to open the storage configuration file!</source>
-        <translation>Failed to open the storage configuration file!</translation>
-    </message>
-    <message>
-        <source>Save storage set successfully. It will take effect from next recording starts.</source>
-        <translation>Save storage set successfully. It will take effect from next recording starts.</translation>
-    </message>
-    <message>
-        <source>Select the folder</source>
-        <translation>Select the folder</translation>
     </message>
 </context>
 </TS>

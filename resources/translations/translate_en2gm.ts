@@ -170,6 +170,18 @@
         <source> Offline</source>
         <translation> offline</translation>
     </message>
+    <message>
+        <source>Wrong password</source>
+        <translation>Falsches Passwort</translation>
+    </message>
+    <message>
+        <source> Wrong password</source>
+        <translation> falsches Passwort</translation>
+    </message>
+    <message>
+        <source>The camera %1 (%2) refuses the stored password. Enter its password under Settings &gt; Camera Editor.</source>
+        <translation>Die Kamera %1 (%2) lehnt das gespeicherte Passwort ab. Geben Sie ihr Passwort unter Einstellungen &gt; Kamera bearbeiten ein.</translation>
+    </message>
 </context>
 <context>
     <name>InfoBox</name>
@@ -270,6 +282,10 @@
     <message>
         <source>Failed to add device (%1)</source>
         <translation>Gerät (%1) konnte nicht hinzugefügt werden</translation>
+    </message>
+    <message>
+        <source>Name</source>
+        <translation>Name</translation>
     </message>
 </context>
 <context>
@@ -766,14 +782,6 @@ Das Passwort darf nicht mit „0“ beginnen.</translation>
         <translation>Gerätepasswort:</translation>
     </message>
     <message>
-        <source>The new password consists of 6-30 characters (0-9,a-z,A-Z); 
-Special characters are not allowed.
-The password must not begin with &quot;0&quot;.</source>
-        <translation>Das neue Passwort besteht aus 6–30 Zeichen (0-9, a-z, A-Z);
-Sonderzeichen sind nicht erlaubt.
-Das Passwort darf nicht mit „0“ beginnen.</translation>
-    </message>
-    <message>
         <source>Confirm</source>
         <translation>Bestätigen</translation>
     </message>
@@ -796,6 +804,18 @@ Das Passwort darf nicht mit „0“ beginnen.</translation>
     <message>
         <source>Modify successful !</source>
         <translation>Änderung erfolgreich!</translation>
+    </message>
+    <message>
+        <source>The password the client uses for this camera.</source>
+        <translation>Das Passwort, das der Client für diese Kamera verwendet.</translation>
+    </message>
+    <message>
+        <source>The password the client uses for this camera: the camera&apos;s current password, of any length. To give the camera a new password (6-30 characters) use &quot;Change password&quot;.</source>
+        <translation>Das Passwort, das der Client für diese Kamera verwendet: das aktuelle Passwort der Kamera, beliebig lang. Ein neues Kamerapasswort (6-30 Zeichen) vergeben Sie unter „Passwort ändern“.</translation>
+    </message>
+    <message>
+        <source>The password the client uses for this camera: its ONVIF password, of any length. The camera&apos;s own password is changed on the camera&apos;s web page.</source>
+        <translation>Das Passwort, das der Client für diese Kamera verwendet: ihr ONVIF-Passwort, beliebig lang. Das Passwort der Kamera selbst ändern Sie auf der Webseite der Kamera.</translation>
     </message>
 </context>
 <context>
@@ -950,6 +970,77 @@ Sonderzeichen sind nicht erlaubt.</translation>
     <message>
         <source>Play</source>
         <translation>Abspielen</translation>
+    </message>
+</context>
+<context>
+    <name>QVideoMgr</name>
+    <message>
+        <source>Storage Settings</source>
+        <translation>Speichereinstellungen</translation>
+    </message>
+    <message>
+        <source>over write the disk when it is full.</source>
+        <translation>Datenträger überschreiben, wenn er voll ist.</translation>
+    </message>
+    <message>
+        <source>set save path name:</source>
+        <translation>Name des Aufnahmeordners:</translation>
+    </message>
+    <message>
+        <source>Alarm recording:</source>
+        <translation>Alarmaufnahme:</translation>
+    </message>
+    <message>
+        <source>None</source>
+        <translation>Keine</translation>
+    </message>
+    <message>
+        <source>Every alarm</source>
+        <translation>Jeder Alarm</translation>
+    </message>
+    <message>
+        <source>IO alarms only</source>
+        <translation>Nur E/A-Alarme</translation>
+    </message>
+    <message>
+        <source>Motion detection only</source>
+        <translation>Nur Bewegungserkennung</translation>
+    </message>
+    <message>
+        <source>Snapshot save to</source>
+        <translation>Schnappschüsse speichern in</translation>
+    </message>
+    <message>
+        <source>Browse</source>
+        <translation>Durchsuchen</translation>
+    </message>
+    <message>
+        <source>Save</source>
+        <translation>Speichern</translation>
+    </message>
+    <message>
+        <source> Local disk)</source>
+        <translation> Lokaler Datenträger)</translation>
+    </message>
+    <message>
+        <source> Removable disk)</source>
+        <translation> Wechseldatenträger)</translation>
+    </message>
+    <message>
+        <source> Unknown type)</source>
+        <translation> Unbekannter Typ)</translation>
+    </message>
+    <message>
+        <source>Failed to open the storage configuration file!</source>
+        <translation>Die Speicherkonfigurationsdatei konnte nicht geöffnet werden!</translation>
+    </message>
+    <message>
+        <source>Save storage set successfully. It will take effect from next recording starts.</source>
+        <translation>Speichereinstellungen gespeichert. Sie gelten ab dem Start der nächsten Aufnahme.</translation>
+    </message>
+    <message>
+        <source>Select the folder</source>
+        <translation>Ordner auswählen</translation>
     </message>
 </context>
 <context>
@@ -1216,77 +1307,6 @@ Sonderzeichen sind nicht erlaubt.</translation>
     <message>
         <source>Disarm</source>
         <translation>Entschärft</translation>
-    </message>
-</context>
-<context>
-    <name>QVideoMgr</name>
-    <message>
-        <source>Storage Settings</source>
-        <translation>Speichereinstellungen</translation>
-    </message>
-    <message>
-        <source>over write the disk when it is full.</source>
-        <translation>Datenträger überschreiben, wenn er voll ist.</translation>
-    </message>
-    <message>
-        <source>set save path name:</source>
-        <translation>Name des Aufnahmeordners:</translation>
-    </message>
-    <message>
-        <source>Alarm recording:</source>
-        <translation>Alarmaufnahme:</translation>
-    </message>
-    <message>
-        <source>None</source>
-        <translation>Keine</translation>
-    </message>
-    <message>
-        <source>Every alarm</source>
-        <translation>Jeder Alarm</translation>
-    </message>
-    <message>
-        <source>IO alarms only</source>
-        <translation>Nur E/A-Alarme</translation>
-    </message>
-    <message>
-        <source>Motion detection only</source>
-        <translation>Nur Bewegungserkennung</translation>
-    </message>
-    <message>
-        <source>Snapshot save to</source>
-        <translation>Schnappschüsse speichern in</translation>
-    </message>
-    <message>
-        <source>Browse</source>
-        <translation>Durchsuchen</translation>
-    </message>
-    <message>
-        <source>Save</source>
-        <translation>Speichern</translation>
-    </message>
-    <message>
-        <source> Local disk)</source>
-        <translation> Lokaler Datenträger)</translation>
-    </message>
-    <message>
-        <source> Removable disk)</source>
-        <translation> Wechseldatenträger)</translation>
-    </message>
-    <message>
-        <source> Unknown type)</source>
-        <translation> Unbekannter Typ)</translation>
-    </message>
-    <message>
-        <source>Failed to open the storage configuration file!</source>
-        <translation>Die Speicherkonfigurationsdatei konnte nicht geöffnet werden!</translation>
-    </message>
-    <message>
-        <source>Save storage set successfully. It will take effect from next recording starts.</source>
-        <translation>Speichereinstellungen gespeichert. Sie gelten ab dem Start der nächsten Aufnahme.</translation>
-    </message>
-    <message>
-        <source>Select the folder</source>
-        <translation>Ordner auswählen</translation>
     </message>
 </context>
 </TS>

@@ -22,12 +22,12 @@ inline QTreeWid *tree(Client &c)
     return c.findChild<QTreeWid *>(QStringLiteral("treeDevice"));
 }
 
-// The tree item whose tooltip is the camera ID, or none.
+// The tree item of the camera ID, or none.
 inline QTreeWidgetItem *itemOf(Client &c, const QString &id)
 {
     QTreeWidgetItem *root = tree(c)->invisibleRootItem();
     for (int i = 0; i < root->childCount(); ++i)
-        if (root->child(i)->toolTip(0) == id)
+        if (root->child(i)->data(0, Client::kIdRole).toString() == id)
             return root->child(i);
     return nullptr;
 }

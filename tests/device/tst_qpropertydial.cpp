@@ -19,6 +19,7 @@
 #include "tests/support/testenv.h"
 
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
@@ -172,6 +173,22 @@ void TestQPropertyDial::pagesSwitchAndLoadTheCamera()
     QCOMPARE(page->findChild<QLineEdit *>("nameLineEdit")->text(), QStringLiteral("Yard"));
     for (const char *name : {"oldpassLineEdit", "newpassLineEdit", "confirmpassLineEdit"})
         QVERIFY(page->findChild<QLineEdit *>(name)->text().isEmpty());
+    auto *changeButton = m_dialog->findChild<QPushButton *>("passwdButton");
+    auto *hint = m_dialog->renamePage()->findChild<QLabel *>("passwdHint");
+    QVERIFY(changeButton->isVisible());
+    QVERIFY(hint->text().contains(QStringLiteral("Change password")));
+
+    // An ONVIF camera's own password is changed on its web page: no page
+    // for it here, and the editor says so. Its short password is no fault.
+    changeButton->click();
+    m_dialog->setDevId(QStringLiteral("uuid-onvif-1"));
+    QVERIFY(!changeButton->isVisible());
+    QVERIFY(m_dialog->renamePage()->isVisible());
+    QVERIFY(!m_dialog->passwdPage()->isVisible());
+    QVERIFY(hint->text().contains(QStringLiteral("web page")));
+    QVERIFY(!hint->text().contains(QStringLiteral("must not begin")));
+    m_dialog->setDevId(QStringLiteral("C100200"));
+    QVERIFY(changeButton->isVisible());
 
     // An unknown ID never shows another camera's record.
     m_dialog->setDevId(QStringLiteral("NOPE"));
