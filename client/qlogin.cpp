@@ -13,6 +13,7 @@
 #include <QLocale>
 #include <QNetworkInterface>
 #include <QPixmap>
+#include <QSettings>
 #include <QTranslator>
 #include <QtEndian>
 
@@ -83,6 +84,8 @@ QLogin::QLogin(QWidget *parent)
         ui->usernameEdit->setText(varno::fieldText(m_userInfo.data(), USER_LOCAL_INFO_SIZE));
 
     GetLocalUsr();
+    selectRememberedIp();
+    connect(ui->usernameEdit, &QLineEdit::editingFinished, this, &QLogin::selectRememberedIp);
     connect(this, &QLogin::SendLanChange, this, &QLogin::RetranslateUi);
 }
 
@@ -264,6 +267,8 @@ void QLogin::login_clicked()
     if (ret == 0) {
         WriteLog(0, "[LOGIN]User name(%s) login success!!!", m_user);
         SaveUsrInfo();
+        if (m_localIp[0] != '\0')
+            saveLocalIp();
         if (m_localIp[0] == '\0') {
             WriteLog(3, "%s(%d):Can't get local ip, exit!!!", "QLogin::login_clicked", 380);
             varno::ui::InfoBox(this, tr("Login"), tr("Can't get local ip, exit!"));
@@ -283,6 +288,34 @@ void QLogin::login_clicked()
         WriteLog(2, "%s(%d):Unknown error!!!", "QLogin::login_clicked", 401);
         varno::ui::InfoBox(this, tr("Login"), tr("Unknown error!"));
     }
+}
+
+QString QLogin::loginSettingsPath()
+{
+    return QString::fromStdString(varno::installDir()) + QStringLiteral("/login.conf");
+}
+
+void QLogin::selectRememberedIp()
+{
+    const QString user = ui->usernameEdit->text();
+    if (user.isEmpty() || ui->ipCombo->count() == 0)
+        return;
+    const QSettings settings(loginSettingsPath(), QSettings::IniFormat);
+    const QString ip = settings.value(QStringLiteral("LocalIp/") + user).toString();
+    // An address that is gone (another network, an interface down) falls
+    // back to the first one.
+    const int index = ip.isEmpty() ? -1 : ui->ipCombo->findText(ip);
+    ui->ipCombo->setCurrentIndex(index >= 0 ? index : 0);
+}
+
+void QLogin::saveLocalIp()
+{
+    QSettings settings(loginSettingsPath(), QSettings::IniFormat);
+    settings.setValue(QStringLiteral("LocalIp/") + QString::fromUtf8(m_user), QString::fromUtf8(m_localIp));
+    settings.sync();
+    if (settings.status() != QSettings::NoError)
+        WriteLog(2, "%s(%d):Write file(%s) failed!!!", "QLogin::saveLocalIp", __LINE__,
+                 loginSettingsPath().toUtf8().constData());
 }
 
 void QLogin::on_cancelButton_clicked()

@@ -58,6 +58,12 @@ private:
     void fillLocalIps();
     void GetLocalUsr();
     void SaveUsrInfo();
+    // The local IP address last used by the user in the name field (kept
+    // in "login.conf" beside localusr.db, whose records have no room for
+    // it): selected when it is still an address of this host.
+    void selectRememberedIp();
+    void saveLocalIp();
+    static QString loginSettingsPath();
 
     Ui::QLogin *ui;
     char m_user[32];

@@ -21,6 +21,26 @@ QUserMgr::QUserMgr(QWidget *parent)
     ui->oldpassLineEdit->setValidator(validator);
     ui->newpassLineEdit->setValidator(validator);
     ui->confirmpassLineEdit->setValidator(validator);
+
+    // The mismatch note appears once the user typed a confirmation that
+    // differs from the new password; its room is kept meanwhile.
+    QSizePolicy keep = ui->confirmpassHint->sizePolicy();
+    keep.setRetainSizeWhenHidden(true);
+    ui->confirmpassHint->setSizePolicy(keep);
+    ui->confirmpassHint->hide();
+    connect(ui->confirmpassLineEdit, &QLineEdit::textEdited, this, [this] {
+        m_confirmTyped = true;
+        updateConfirmHint();
+    });
+    connect(ui->newpassLineEdit, &QLineEdit::textChanged, this, &QUserMgr::updateConfirmHint);
+    connect(ui->confirmpassLineEdit, &QLineEdit::textChanged, this, &QUserMgr::updateConfirmHint);
+}
+
+void QUserMgr::updateConfirmHint()
+{
+    const QString confirm = ui->confirmpassLineEdit->text();
+    ui->confirmpassHint->setVisible(m_confirmTyped && !confirm.isEmpty()
+                                    && confirm != ui->newpassLineEdit->text());
 }
 
 QUserMgr::~QUserMgr()

@@ -29,5 +29,8 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
 
 private:
+    void updateConfirmHint();
+
     Ui::QUserMgr *ui;
+    bool m_confirmTyped = false;   // the user typed into the confirm field
 };

@@ -182,6 +182,9 @@ void QManualDial::checkPasswd(P2pMessage_S message)
     }
     emit sendManualInfo(info);
     WriteLog(0, "%s(%d):Manually add device(%s) success!!!", "QManualDial::checkPasswd", __LINE__, check.devId);
+    // Ready for the next camera, unless the user has started on it already.
+    if (ui->idLineEdit->text().compare(QString::fromUtf8(check.devId), Qt::CaseInsensitive) == 0)
+        clearFields();
     varno::ui::InfoBox(this, title, tr("Manually add device(%1) successfully!").arg(QString::fromUtf8(check.name)));
 }
 

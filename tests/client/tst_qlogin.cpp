@@ -16,6 +16,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRandomGenerator>
+#include <QSettings>
 #include <QTranslator>
 #include <QtTest>
 
@@ -101,6 +102,7 @@ private slots:
     void keys();
     void settingsAreaGrowsAndShrinks();
     void languages();
+    void localIpRememberedPerUser();
 };
 
 void TestQLogin::init()
@@ -447,6 +449,55 @@ void TestQLogin::languages()
     again.SetTranslator(&next, QCoreApplication::instance());
     QCOMPARE(child<QPushButton>(&again, "loginButton")->text(), QStringLiteral("Anmelden"));
     QCoreApplication::removeTranslator(&next);
+}
+
+void TestQLogin::localIpRememberedPerUser()
+{
+    PromptScript prompts;
+    const QString settingsFile = varno::test::installDir() + QStringLiteral("/login.conf");
+    QFile::remove(settingsFile);
+    QStringList addresses;
+    {
+        QLogin dialog;
+        auto *ips = child<QComboBox>(&dialog, "ipCombo");
+        for (int i = 0; i < ips->count(); ++i)
+            addresses << ips->itemText(i);
+        QCOMPARE(ips->currentIndex(), 0);
+        if (addresses.size() < 2)
+            QSKIP("this host has one IPv4 address: there is nothing to choose");
+        dialog.show();
+        child<QPushButton>(&dialog, "setButton")->click();
+        ips->setCurrentIndex(addresses.size() - 1);
+        login(dialog, QStringLiteral("admin"), QStringLiteral("admin"), false);
+        QVERIFY(dialog.isAccepted());
+        QCOMPARE(QString::fromLatin1(dialog.localIp()), addresses.last());
+    }
+    // Kept in a file of our own; localusr.db keeps its fixed records.
+    QVERIFY(QFile::exists(settingsFile));
+    QCOMPARE(readDb().size(), qsizetype(sizeof(LocalUsr_s)));
+    {
+        // The next start offers the last choice; another user gets the
+        // first address, and the choice follows the name typed.
+        QLogin dialog;
+        auto *ips = child<QComboBox>(&dialog, "ipCombo");
+        QCOMPARE(ips->currentText(), addresses.last());
+        auto *name = child<QLineEdit>(&dialog, "usernameEdit");
+        name->setText(QStringLiteral("operator"));
+        emit name->editingFinished();
+        QCOMPARE(ips->currentIndex(), 0);
+        name->setText(QStringLiteral("admin"));
+        emit name->editingFinished();
+        QCOMPARE(ips->currentText(), addresses.last());
+    }
+    {
+        // An address this host no longer has: the first one.
+        QSettings settings(settingsFile, QSettings::IniFormat);
+        settings.setValue(QStringLiteral("LocalIp/admin"), QStringLiteral("203.0.113.77"));
+        settings.sync();
+    }
+    QLogin dialog;
+    QCOMPARE(child<QComboBox>(&dialog, "ipCombo")->currentIndex(), 0);
+    QCOMPARE(prompts.count(), 0);
 }
 
 QTEST_MAIN(TestQLogin)

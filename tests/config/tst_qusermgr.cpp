@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QtTest>
@@ -43,6 +44,7 @@ private slots:
     void unknownErrorWhenStoreClosed();
     void fieldsTakeLettersAndDigitsOnly();
     void returnActsAsTheButton();
+    void mismatchNoteOnlyAfterTyping();
 
 private:
     bool m_resetStore = false;
@@ -197,6 +199,32 @@ void TestQUserMgr::returnActsAsTheButton()
     QCOMPARE(script.take()[0].text, QStringLiteral("The orignal password incorrect.Please provide correct password."));
     QCOMPARE(login("admin", "xyz789"), 0);
     m_resetStore = true;
+}
+
+void TestQUserMgr::mismatchNoteOnlyAfterTyping()
+{
+    QUserMgr page;
+    page.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&page));
+    auto *note = page.findChild<QLabel *>(QStringLiteral("confirmpassHint"));
+    auto *newPass = page.findChild<QLineEdit *>(QStringLiteral("newpassLineEdit"));
+    auto *confirm = page.findChild<QLineEdit *>(QStringLiteral("confirmpassLineEdit"));
+    // Nothing typed yet, and only a new password typed: no note.
+    QVERIFY(!note->isVisible());
+    QTest::keyClicks(newPass, QStringLiteral("abc123"));
+    QVERIFY(!note->isVisible());
+    // The confirmation on its way differs; once equal the note goes.
+    QTest::keyClicks(confirm, QStringLiteral("abc1"));
+    QVERIFY(note->isVisible());
+    QTest::keyClicks(confirm, QStringLiteral("23"));
+    QVERIFY(!note->isVisible());
+    // The new password edited afterwards: they differ again.
+    QTest::keyClick(newPass, Qt::Key_Backspace);
+    QVERIFY(note->isVisible());
+    // An emptied confirmation says nothing.
+    confirm->selectAll();
+    QTest::keyClick(confirm, Qt::Key_Backspace);
+    QVERIFY(!note->isVisible());
 }
 
 QTEST_MAIN(TestQUserMgr)

@@ -211,6 +211,9 @@ void TestQManualDial::correctPasswordAddsOnce()
     const auto requests = script.take();
     QCOMPARE(requests.size(), 1);
     QCOMPARE(requests[0].text, QStringLiteral("Manually add device(Tor Süd) successfully!"));
+    // Ready for the next camera.
+    for (const char *field : {"idLineEdit", "nameLineEdit", "passwdLineEdit"})
+        QVERIFY2(m_dialog->findChild<QLineEdit *>(field)->text().isEmpty(), field);
 }
 
 void TestQManualDial::wrongPasswordIsReported()
@@ -227,6 +230,9 @@ void TestQManualDial::wrongPasswordIsReported()
     QCOMPARE(requests.size(), 1);
     QCOMPARE(requests[0].title, QStringLiteral("Manual"));
     QCOMPARE(requests[0].text, QStringLiteral("Password incorrect!"));
+    // Kept as typed, to be corrected.
+    QCOMPARE(m_dialog->findChild<QLineEdit *>("idLineEdit")->text(), QStringLiteral("C100200"));
+    QCOMPARE(m_dialog->findChild<QLineEdit *>("passwdLineEdit")->text(), QStringLiteral("wrong1"));
 }
 
 void TestQManualDial::secondCheckReplacesTheFirst()
