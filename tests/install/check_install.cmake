@@ -1,0 +1,53 @@
+# Installs the build into a scratch prefix and checks what a desktop user
+# gets: the program, its menu entry with icon, and the translations.
+# cmake -DBUILD_DIR=<build> -DPREFIX=<scratch dir> -P check_install.cmake
+file(REMOVE_RECURSE "${PREFIX}")
+execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD_DIR}" --prefix "${PREFIX}"
+                RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "cmake --install failed (${rc}): ${out}${err}")
+endif()
+
+foreach(f bin/varno-pc
+          share/applications/varno-pc.desktop
+          share/icons/hicolor/scalable/apps/varno-pc.svg
+          share/icons/hicolor/64x64/apps/varno-pc.png
+          share/varno/translations/translate_en.qm
+          share/varno/translations/translate_en2gm.qm)
+    if(NOT EXISTS "${PREFIX}/${f}")
+        message(FATAL_ERROR "not installed: ${f}")
+    endif()
+endforeach()
+if(NOT IS_DIRECTORY "${PREFIX}/bin" OR IS_SYMLINK "${PREFIX}/bin/varno-pc")
+    message(FATAL_ERROR "bin/varno-pc is not a program file")
+endif()
+execute_process(COMMAND test -x "${PREFIX}/bin/varno-pc" RESULT_VARIABLE notexec)
+if(NOT notexec EQUAL 0)
+    message(FATAL_ERROR "bin/varno-pc is not executable")
+endif()
+
+# The menu entry starts the installed program with the installed icon.
+file(STRINGS "${PREFIX}/share/applications/varno-pc.desktop" entry)
+foreach(line "Exec=varno-pc" "Icon=varno-pc" "Type=Application")
+    list(FIND entry "${line}" found)
+    if(found LESS 0)
+        message(FATAL_ERROR "varno-pc.desktop lacks ${line}")
+    endif()
+endforeach()
+find_program(VALIDATE desktop-file-validate)
+if(VALIDATE)
+    execute_process(COMMAND "${VALIDATE}" "${PREFIX}/share/applications/varno-pc.desktop"
+                    RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+    if(NOT rc EQUAL 0 OR NOT "${out}${err}" STREQUAL "")
+        message(FATAL_ERROR "desktop-file-validate: ${out}${err}")
+    endif()
+endif()
+
+# Nothing of the tests, benchmarks or tools is installed.
+file(GLOB_RECURSE everything RELATIVE "${PREFIX}" "${PREFIX}/*")
+list(LENGTH everything count)
+if(NOT count EQUAL 6)
+    message(FATAL_ERROR "unexpected files installed: ${everything}")
+endif()
+file(REMOVE_RECURSE "${PREFIX}")
+message(STATUS "install layout ok")
