@@ -24,7 +24,7 @@ bool COnvifSimulation::start(const std::vector<CameraSetup> &cameras, uint16_t d
         COnvifCamera::Settings s;
         s.uuid = cameras[i].uuid;
         if (s.uuid.empty()) {
-            char buf[40];
+            char buf[64];
             std::snprintf(buf, sizeof(buf), "5a5a5a5a-0000-4000-8000-%012zu", i + 1);
             s.uuid = buf;
         }
