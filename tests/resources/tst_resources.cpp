@@ -20,7 +20,8 @@ void TestResources::everyNamedPictureIsBuiltIn()
 {
     struct Picture { const char *name; int w, h; };
     const Picture pictures[] = {
-        {"dvr_gray.png", 20, 20}, {"dvr_green.png", 20, 20}, {"varno.png", 64, 64}, {"varno.ico", 32, 32},
+        {"dvr_gray.png", 20, 20}, {"dvr_green.png", 20, 20}, {"dvr_lock.png", 20, 20}, {"varno.png", 64, 64},
+        {"varno.ico", 32, 32},
         {"login_banner.png", 380, 90}, {"login_user.png", 20, 20}, {"login_password.png", 20, 20},
         {"Sys_Close.png", 24, 24}, {"Sys_Min.png", 24, 24}, {"Sys_Max.png", 24, 24}, {"Sys_Restore.png", 24, 24},
         {"check.png", 16, 16}, {"record_stop.ico", 20, 20}, {"record_normal.ico", 20, 20},
