@@ -565,9 +565,6 @@ void Client::recvDevListSlot(QList<DvrListInfo_s> list)
                 std::memcpy(stored.dev.ipAddr, in.dev.ipAddr, sizeof(stored.dev.ipAddr));
                 std::memcpy(stored.dev.serviceAddr, in.dev.serviceAddr, sizeof(stored.dev.serviceAddr));
                 stored.config = in.config;
-                // Asked at its new address, the camera may have taken
-                // another password.
-                std::memcpy(stored.dev.password, in.dev.password, sizeof(stored.dev.password));
             } else if (stored.dev.p2pFlag != in.dev.p2pFlag
                        || std::memcmp(stored.dev.password, in.dev.password, sizeof(stored.dev.password)) != 0
                        || std::memcmp(stored.dev.p2pId, in.dev.p2pId, sizeof(stored.dev.p2pId)) != 0) {
