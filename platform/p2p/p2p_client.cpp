@@ -1,6 +1,7 @@
 #include "platform/p2p/p2p_client.h"
 
 #include "common/logfile.h"
+#include "common/p2precords.h"
 
 #include <mosquitto.h>
 
@@ -409,6 +410,10 @@ int Client::connectPeer(const char *cameraId)
         return 0;
     if (s.state == kSessionConnecting)
         return P2P_ERR_CONNECTING;
+    // The presence this client holds says offline: nothing to ask. The
+    // session (if one was lost) comes back by itself when the camera does.
+    if (s.presenceSeen && !s.online)
+        return P2P_ERR_NOT_FOUND;
     const bool fresh = s.cameraId.empty();
     s.cameraId = cam;
     if (s.id == 0)
@@ -795,7 +800,19 @@ int Client::deliverMessage(const char *cameraId, int32_t type, const char *paylo
     Session *s = findSession(cam);
     if (!s || s->state != kSessionUp)
         return P2P_ERR_NO_SESSION;
-    return sendToCamera(*s, Kind::Message, nextRequest(), 0, type, payload, size_t(length));
+    const int ret = sendToCamera(*s, Kind::Message, nextRequest(), 0, type, payload, size_t(length));
+    if (ret >= 0 && type == P2P_MSG_PASSWORD_CHANGE && size_t(length) >= sizeof(PASSWORD_CHANGE_REQ_S)) {
+        PASSWORD_CHANGE_REQ_S req;
+        std::memcpy(&req, payload, sizeof(req));
+        const size_t n = ::strnlen(req.newPassword, sizeof(req.newPassword));
+        if (n > 0 && n < sizeof(req.newPassword)) {
+            // At most a few in flight: an unanswered one is forgotten first.
+            if (s->passwordChanges.size() >= 4)
+                s->passwordChanges.erase(s->passwordChanges.begin());
+            s->passwordChanges.emplace_back(req.random, std::string(req.newPassword, n));
+        }
+    }
+    return ret;
 }
 
 int Client::deviceLicense(const char *deviceId, char p2pId[64])
@@ -1217,12 +1234,42 @@ void Client::handleMessage(const Envelope &env)
         if (!s)
             return;
         s->lastHeardMs = monotonicMs();
+        if (env.status == P2P_MSG_PASSWORD_CHANGE_RSP)
+            notePasswordChange(*s, env.body, env.bodySize);
     }
     DispatchItem item;
     item.type = env.status;
     item.cameraId = env.from;
     item.payload.assign(env.body, env.body + env.bodySize);
     dispatch(std::move(item));
+}
+
+void Client::notePasswordChange(Session &s, const uint8_t *reply, size_t size)
+{
+    // m_mutex held.
+    if (s.passwordChanges.empty() || size < sizeof(PASSWORD_CHANGE_RSP_S))
+        return;
+    PASSWORD_CHANGE_RSP_S rsp;
+    std::memcpy(&rsp, reply, sizeof(rsp));
+    // The answer echoes the request's number; a camera that does not echo
+    // it still answers the one change in flight.
+    auto it = std::find_if(s.passwordChanges.begin(), s.passwordChanges.end(),
+                           [&](const auto &c) { return c.first == rsp.random; });
+    if (it == s.passwordChanges.end()) {
+        if (s.passwordChanges.size() != 1)
+            return;
+        it = s.passwordChanges.begin();
+    }
+    const std::string password = it->second;
+    s.passwordChanges.erase(it);
+    if (rsp.result != 0)
+        return;
+    for (auto &ch : s.streams)
+        if (ch)
+            ch->password = password;
+    for (auto &[id, ch] : s.transfers)
+        ch->password = password;
+    WriteLog(0, "[P2P]Camera(%s) password changed, open streams follow it!!!", s.cameraId.c_str());
 }
 
 // ---------------------------------------------------------------- threads

@@ -235,6 +235,9 @@ private:
         int64_t lastPingMs = 0;
         int64_t lastRetryMs = 0;
         uint32_t reopenRequest = 0;
+        // Password changes delivered and not answered yet: the request's
+        // number (echoed by the answer) and the new password.
+        std::vector<std::pair<int32_t, std::string>> passwordChanges;
         std::shared_ptr<Channel> streams[2];
         std::map<uint32_t, std::shared_ptr<Channel>> transfers;   // playback and download
     };
@@ -275,6 +278,9 @@ private:
     void handleDownloadData(const Envelope &env);
     void handleTransferEnd(const Envelope &env);
     void handleMessage(const Envelope &env);
+    // A password change the camera accepted: every open stream and transfer
+    // of the session re-opens with the new password from now on.
+    void notePasswordChange(Session &s, const uint8_t *reply, size_t size);
     void dropEnvelope(const char *topic, const char *reason);
 
     void dispatch(DispatchItem &&item);

@@ -366,7 +366,7 @@ void P2pCamera::handle(const Envelope &env)
         s.lastHeardMs = monotonicMs();
         uint8_t b[body::kSessionAcceptV2] = {};
         putField(b, kDeviceIdSize, m_config.deviceId.toStdString());
-        putU32(b + kDeviceIdSize, 2);
+        putU32(b + kDeviceIdSize, uint32_t(std::clamp(m_descrCount, 0, 2)));
         putU32(b + kDeviceIdSize + 4, uint32_t(monotonicUs()));
         putU32(b + body::kSessionAccept, uint32_t(m_config.protocol));
         reply(client, s, Kind::SessionAccept, env.request, 0, kOk, b,
@@ -401,8 +401,13 @@ void P2pCamera::handle(const Envelope &env)
         break;
     }
     case Kind::StreamOpen: {
-        if (env.bodySize < body::kStreamOpen || env.channel > 1) {
+        if (env.bodySize < body::kStreamOpen) {
             reply(client, s, Kind::StreamOpenRsp, env.request, env.channel, kErrBadRequest, nullptr, 0);
+            break;
+        }
+        // Only the streams the camera describes exist.
+        if (env.channel >= uint32_t(std::clamp(m_descrCount, 0, 2))) {
+            reply(client, s, Kind::StreamOpenRsp, env.request, env.channel, kErrNoSuchStream, nullptr, 0);
             break;
         }
         if (!authOk(env.body)) {
@@ -766,6 +771,20 @@ QString P2pCamera::control(const QStringList &args)
             ++sent;
         }
         return QStringLiteral("OK notice %1").arg(sent);
+    }
+    if (cmd == QLatin1String("raw")) {
+        // Any payload, also one that breaks its type's layout.
+        bool ok = false;
+        const int type = arg(1).toInt(&ok);
+        const QByteArray bytes = QByteArray::fromHex(arg(2).toLatin1());
+        if (!ok || bytes.size() * 2 != arg(2).size())
+            return QStringLiteral("ERR raw needs a type and hex bytes");
+        int sent = 0;
+        for (auto &[client, s] : m_sessions) {
+            sendMessage(client, s, type, bytes.constData(), size_t(bytes.size()));
+            ++sent;
+        }
+        return QStringLiteral("OK raw %1").arg(sent);
     }
     if (cmd == QLatin1String("refuse-password")) {
         m_refusePassword = arg(1) != QLatin1String("off");

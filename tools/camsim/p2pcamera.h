@@ -31,6 +31,7 @@ namespace varno::camsim {
 //   offline | online                   leave the relay (last-will style) and come back
 //   stall <0|1|all> on|off             stop sending a live stream's frames, and resume
 //   notice <type> [value]              send message 87, 88, 73 (or any type) to every session
+//   raw <type> <hex>                   send message type with these payload bytes to every session
 //   refuse-password on|off             every password is taken as wrong
 //   drop-replies <n>                   the next n message replies are not sent
 //   delay-replies <ms>                 message replies leave ms later (0: at once)

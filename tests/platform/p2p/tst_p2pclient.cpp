@@ -266,6 +266,7 @@ private slots:
     void recordSearchPages();
     void passwordCheck();
     void passwordChange();
+    void passwordChangeFollowedByReopenedStream();
     void alarmLog();
     void playbackFromSecond();
     void playbackWaitsForEarlierMessageBounded();
@@ -283,6 +284,7 @@ private:
     int askPassword(const char *camera, const char *password, int32_t random);
     int searchRecords(const char *camera, const char *password, int32_t seq, const QByteArray &endTime);
     int openFirstStream(const char *camera, const char *password, FrameSink &sink, char *buffer);
+    int changePassword(const char *camera, const char *oldPwd, const char *newPwd);
 
     MqttBroker m_broker;
     CamSimProcess m_sim;
@@ -723,26 +725,31 @@ void TestP2pClient::passwordCheck()
     }
 }
 
+// Sends a password change (message 34) and returns the answer's result.
+int TestP2pClient::changePassword(const char *camera, const char *oldPwd, const char *newPwd)
+{
+    PASSWORD_CHANGE_REQ_S req;
+    std::memset(&req, 0, sizeof(req));
+    req.random = 99;
+    token(oldPwd, req.random, req.token);
+    std::strcpy(req.newPassword, newPwd);
+    g_msgs.clear();
+    if (P2P_Client_SDK_Deliver_Msg(m_handle, camera, P2P_MSG_PASSWORD_CHANGE, reinterpret_cast<const char *>(&req),
+                                   sizeof(req))
+        < 0)
+        return -100;
+    Msg m;
+    if (!g_msgs.waitFor(P2P_MSG_PASSWORD_CHANGE_RSP, camera, 5000, &m) || m.payload.size() != 80)
+        return -101;
+    int32_t result = -1;
+    std::memcpy(&result, m.payload.constData() + 76, 4);
+    return int(result);
+}
+
 void TestP2pClient::passwordChange()
 {
     QCOMPARE(connectTo(kCamB), 0);
-    auto change = [&](const char *oldPwd, const char *newPwd) {
-        PASSWORD_CHANGE_REQ_S req;
-        std::memset(&req, 0, sizeof(req));
-        req.random = 99;
-        token(oldPwd, req.random, req.token);
-        std::strcpy(req.newPassword, newPwd);
-        g_msgs.clear();
-        if (P2P_Client_SDK_Deliver_Msg(m_handle, kCamB, P2P_MSG_PASSWORD_CHANGE,
-                                       reinterpret_cast<const char *>(&req), sizeof(req)) < 0)
-            return -100;
-        Msg m;
-        if (!g_msgs.waitFor(P2P_MSG_PASSWORD_CHANGE_RSP, kCamB, 5000, &m) || m.payload.size() != 80)
-            return -101;
-        int32_t result = -1;
-        std::memcpy(&result, m.payload.constData() + 76, 4);
-        return int(result);
-    };
+    auto change = [&](const char *oldPwd, const char *newPwd) { return changePassword(kCamB, oldPwd, newPwd); };
     QVERIFY(change("wrong-old", "newpass77") != 0);
     QCOMPARE(m_sim.command(QStringLiteral("C100200 password")), QStringLiteral("OK pw9999"));
     QCOMPARE(change(kPwdB, "newpass77"), 0);
@@ -753,6 +760,31 @@ void TestP2pClient::passwordChange()
     QCOMPARE(openFirstStream(kCamB, kPwdB, sink, buffer),
              int(P2P_ERR_REFUSED));
     QCOMPARE(change("newpass77", kPwdB), 0);
+}
+
+// A stream open while the camera's password changes comes back after the
+// camera restarts: the library re-opens it with the new password.
+void TestP2pClient::passwordChangeFollowedByReopenedStream()
+{
+    QCOMPARE(connectTo(kCamB), 0);
+    char buffer[P2P_STREAM_DESCR_BUFFER];
+    FrameSink sink;
+    QVERIFY(openFirstStream(kCamB, kPwdB, sink, buffer) > 0);
+    QVERIFY(waitUntil([&] { return sink.videoCount() >= 5; }, 5000));
+    // A refused change leaves the stream's password alone; the accepted one
+    // replaces it.
+    QVERIFY(changePassword(kCamB, "wrong-old", "nochange1") != 0);
+    QCOMPARE(changePassword(kCamB, kPwdB, "newpass88"), 0);
+    QCOMPARE(m_sim.command(QStringLiteral("C100200 offline")), QStringLiteral("OK offline"));
+    QVERIFY(waitSession(kCamB, P2P_SESSION_LOST, 5000));
+    const int before = sink.calls.load();
+    g_msgs.clear();
+    QCOMPARE(m_sim.command(QStringLiteral("C100200 online")), QStringLiteral("OK online"));
+    QVERIFY(waitSession(kCamB, P2P_SESSION_CONNECTED, 8000));
+    QVERIFY2(waitUntil([&] { return sink.calls.load() > before + 20; }, 8000), "stream not re-opened");
+    QVERIFY(g_msgs.ofType(P2P_MSG_STREAM_PASSWORD).empty());
+    QCOMPARE(P2P_Client_SDK_Close_Stream(m_handle, kCamB, buffer), 0);
+    QCOMPARE(changePassword(kCamB, "newpass88", kPwdB), 0);
 }
 
 void TestP2pClient::alarmLog()
