@@ -1,6 +1,7 @@
 #include "client/client.h"
 #include "ui_client.h"
 
+#include "alarm/qalarmsearch.h"
 #include "client/qaboutdlg.h"
 #include "client/qptzctrol.h"
 #include "client/qtreewid.h"
@@ -262,7 +263,7 @@ void Client::buildDialogs()
     playbackLayout->addWidget(m_videoSearch);
     // The playback page starts hidden: its engines are held until it shows.
     m_videoSearch->RecvVideoWinPause(true);
-    // The alarm log dialog joins here when it is built.
+    m_alarm = new QAlarmSearch(this);
 }
 
 void Client::makeConnections()
@@ -278,10 +279,13 @@ void Client::makeConnections()
     connect(this, &Client::sendDelDevInfo, m_addDevice, &QAddDevice::recvDelDevInfo);
     connect(this, &Client::sendDelDevInfo, m_config, &QConfigMgr::recvDelDevInfo);
     connect(this, &Client::sendDelDevInfo, m_property, &QPropertyDial::recvDelDevInfo);
+    connect(this, &Client::sendDelDevInfo, m_alarm, &QAlarmSearch::recvDelDevInfo);
 
     // Camera messages arrive on the library's thread: queued to the dialogs.
     connect(this, &Client::sendP2pMsg, m_addDevice, &QAddDevice::recvP2pMessage);
     connect(this, &Client::sendP2pMsg, m_property, &QPropertyDial::recvP2pMessage);
+    connect(this, &Client::sendP2pMsg, m_alarm, &QAlarmSearch::recvP2pMessage);
+    connect(m_alarm, &QAlarmSearch::sendDevProperty, this, &Client::recvDevProperty, Qt::DirectConnection);
 
     connect(this, &Client::sendSearchReslutToAdd, m_addDevice, &QAddDevice::RecvSearchReslutFromClient,
             Qt::DirectConnection);
@@ -344,6 +348,7 @@ void Client::makeConnections()
     for (const DvrListInfo_s &d : deviceList()) {
         m_realVideo->setDevInfo(d);
         m_videoSearch->setDevInfo(d);
+        m_alarm->UpdateAlarmDevice(d);
     }
 }
 
@@ -541,6 +546,7 @@ void Client::initDevTree()
 void Client::recvDevListSlot(QList<DvrListInfo_s> list)
 {
     int refused = 0;
+    QList<DvrListInfo_s> changedList;   // known cameras the list changed
     for (const DvrListInfo_s &in : std::as_const(list)) {
         const QString id = varno::fieldText(in.dev.devId);
         m_pause = true;
@@ -561,6 +567,7 @@ void Client::recvDevListSlot(QList<DvrListInfo_s> list)
             if (d < 0)
                 continue;
             DvrListInfo_s &stored = m_devList[d];
+            bool changed = true;
             if (std::strncmp(stored.dev.ipAddr, in.dev.ipAddr, sizeof(stored.dev.ipAddr)) != 0) {
                 std::memcpy(stored.dev.ipAddr, in.dev.ipAddr, sizeof(stored.dev.ipAddr));
                 std::memcpy(stored.dev.serviceAddr, in.dev.serviceAddr, sizeof(stored.dev.serviceAddr));
@@ -571,7 +578,11 @@ void Client::recvDevListSlot(QList<DvrListInfo_s> list)
                 stored.dev.p2pFlag = in.dev.p2pFlag;
                 std::memcpy(stored.dev.password, in.dev.password, sizeof(stored.dev.password));
                 std::memcpy(stored.dev.p2pId, in.dev.p2pId, sizeof(stored.dev.p2pId));
+            } else {
+                changed = false;
             }
+            if (changed)
+                changedList.append(stored);
             continue;
         }
         m_pause = false;
@@ -601,8 +612,10 @@ void Client::recvDevListSlot(QList<DvrListInfo_s> list)
             m_treeList.append(entry);
         }
         m_pause = false;
-        passToLivePage(in);
+        deviceChanged(in);
     }
+    for (const DvrListInfo_s &c : std::as_const(changedList))
+        deviceChanged(c);
     m_property->updateDevList(deviceList());
     ui->treeDevice->expandAll();
     if (refused > 0)
@@ -649,11 +662,20 @@ void Client::recvDevProperty(DeviceInfo_s info)
         }
     }
     if (found) {
-        passToLivePage(updated);
         m_addDevice->updateDevInfo(updated);
         m_property->updateDevInfo(updated);
     }
     storeDevices("Client::recvDevProperty");
+    if (found)
+        deviceChanged(updated);
+}
+
+void Client::deviceChanged(const DvrListInfo_s &record)
+{
+    passToLivePage(record);
+    if (m_alarm)
+        m_alarm->UpdateAlarmDevice(record);
+    emit sendDevUpdated(record);
 }
 
 void Client::passToLivePage(const DvrListInfo_s &record)
@@ -903,9 +925,10 @@ void Client::on_btnVideoSearch_clicked()
     emit SendVideoWinPauseToVsearch(false);
 }
 
-// The alarm log dialog is not part of the program yet: its button opens
-// nothing.
-void Client::on_btnAlarmVideo_clicked() {}
+void Client::on_btnAlarmVideo_clicked()
+{
+    m_alarm->exec();
+}
 
 void Client::on_btnConfigManage_clicked()
 {

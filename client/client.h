@@ -24,6 +24,7 @@
 class QAboutDlg;
 class QAction;
 class QAddDevice;
+class QAlarmSearch;
 class QCloseEvent;
 class QConfigMgr;
 class QKeyEvent;
@@ -72,6 +73,7 @@ public:
     QPropertyDial *propertyDialog() const { return m_property; }
     QConfigMgr *configWindow() const { return m_config; }
     QAboutDlg *aboutDialog() const { return m_about; }
+    QAlarmSearch *alarmDialog() const { return m_alarm; }
 
     // A copy of the camera list, in list order.
     QList<DvrListInfo_s> deviceList() const;
@@ -142,6 +144,13 @@ signals:
     void sendDevProperty(DeviceInfo_s info);
     void sendShowProperty(QString devId);
     void sendShowMenu(QPoint pos);
+
+    // A camera record the registry took over: a new camera, or a changed
+    // name, password (typed, or changed in the camera) or stream choice.
+    // Emitted on the thread that made the change, after the registry, the
+    // live page and the alarm log have it; pages that keep their own copy of
+    // a camera's password follow it here.
+    void sendDevUpdated(DvrListInfo_s info);
 
     // The page buttons: which page is shown (0 live, 1 playback).
     void pageChanged(int page);
@@ -222,6 +231,9 @@ private:
     // A new or changed camera record for the live and playback pages (any
     // thread).
     void passToLivePage(const DvrListInfo_s &record);
+    // A new or changed camera record for every page that keeps a copy:
+    // the live page, the alarm log, then sendDevUpdated.
+    void deviceChanged(const DvrListInfo_s &record);
     // Opens the camera's live stream (its window is selected when it is
     // open already). Returns the stream start's result; *started tells
     // whether a start was tried (false: unknown camera or no password),
@@ -250,6 +262,7 @@ private:
     QConfigMgr *m_config = nullptr;
     realvideo *m_realVideo = nullptr;
     videosearch *m_videoSearch = nullptr;
+    QAlarmSearch *m_alarm = nullptr;
     QAboutDlg *m_about = nullptr;
     QPtzCtrol *m_ptz = nullptr;
     QMenu *m_menu = nullptr;

@@ -1,6 +1,7 @@
 // Online probing of the cameras and the ONVIF discovery results.
 #include "client/client.h"
 
+#include "alarm/qalarmsearch.h"
 #include "common/crashhandler.h"
 #include "common/logfile.h"
 #include "common/textfield.h"
@@ -291,6 +292,8 @@ void Client::probeThreadProc()
                             record = m_devList[d];
                     }
                     emit sendOnLineState(STATE_ONLINE, record);
+                    if (m_alarm && record.dev.devId[0] != 0)
+                        m_alarm->UpdateAlarmDevice(record);
                     recordOperation(tr("Device:") + id + tr(" Online"));
                 } else if (!online && state != STATE_OFFLINE) {
                     m_treeList[i].state = STATE_OFFLINE;

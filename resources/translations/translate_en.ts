@@ -289,6 +289,109 @@
     </message>
 </context>
 <context>
+    <name>QAlarmSearch</name>
+    <message>
+        <source>Alarm Log</source>
+        <translation>Alarm Log</translation>
+    </message>
+    <message>
+        <source>Device:</source>
+        <translation>Device:</translation>
+    </message>
+    <message>
+        <source>Start Time:</source>
+        <translation>Start Time:</translation>
+    </message>
+    <message>
+        <source>End Time:</source>
+        <translation>End Time:</translation>
+    </message>
+    <message>
+        <source>Search</source>
+        <translation>Search</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Close</translation>
+    </message>
+    <message>
+        <source>No.</source>
+        <translation>No.</translation>
+    </message>
+    <message>
+        <source>Device ID</source>
+        <translation>Device ID</translation>
+    </message>
+    <message>
+        <source>Time</source>
+        <translation>Time</translation>
+    </message>
+    <message>
+        <source>Alarm Type</source>
+        <translation>Alarm Type</translation>
+    </message>
+    <message>
+        <source>External sensor alarm</source>
+        <translation>External sensor alarm</translation>
+    </message>
+    <message>
+        <source>Motion detect alarm</source>
+        <translation>Motion detect alarm</translation>
+    </message>
+    <message>
+        <source>IO Alarm</source>
+        <translation>IO Alarm</translation>
+    </message>
+    <message>
+        <source>Video block alarm</source>
+        <translation>Video block alarm</translation>
+    </message>
+    <message>
+        <source>Human detect alarm</source>
+        <translation>Human detect alarm</translation>
+    </message>
+    <message>
+        <source>Motion detection (fallback)</source>
+        <translation>Motion detection (fallback)</translation>
+    </message>
+    <message>
+        <source>Other alarm</source>
+        <translation>Other alarm</translation>
+    </message>
+    <message>
+        <source>Start time can not later than the end of time!</source>
+        <translation>Start time can not later than the end of time!</translation>
+    </message>
+    <message>
+        <source>Search time can not longer than 7 days!</source>
+        <translation>Search time can not longer than 7 days!</translation>
+    </message>
+    <message>
+        <source>Please select a device!</source>
+        <translation>Please select a device!</translation>
+    </message>
+    <message>
+        <source>Failed to query the alarm log on the device video.</source>
+        <translation>Failed to query the alarm log on the device video.</translation>
+    </message>
+    <message>
+        <source>Camera password not provided,please input.</source>
+        <translation>Camera password not provided,please input.</translation>
+    </message>
+    <message>
+        <source>Camera password is incorrect, please input the correct password</source>
+        <translation>Camera password is incorrect, please input the correct password</translation>
+    </message>
+    <message>
+        <source>The device did not answer, please search again.</source>
+        <translation>The device did not answer, please search again.</translation>
+    </message>
+    <message>
+        <source>Device has no alarm log !</source>
+        <translation>Device has no alarm log !</translation>
+    </message>
+</context>
+<context>
     <name>QConfigMgr</name>
     <message>
         <source>Config Management</source>

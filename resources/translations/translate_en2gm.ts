@@ -289,6 +289,109 @@
     </message>
 </context>
 <context>
+    <name>QAlarmSearch</name>
+    <message>
+        <source>Alarm Log</source>
+        <translation>Alarmprotokoll</translation>
+    </message>
+    <message>
+        <source>Device:</source>
+        <translation>Gerät:</translation>
+    </message>
+    <message>
+        <source>Start Time:</source>
+        <translation>Startzeit:</translation>
+    </message>
+    <message>
+        <source>End Time:</source>
+        <translation>Endzeit:</translation>
+    </message>
+    <message>
+        <source>Search</source>
+        <translation>Suchen</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Schließen</translation>
+    </message>
+    <message>
+        <source>No.</source>
+        <translation>Nr.</translation>
+    </message>
+    <message>
+        <source>Device ID</source>
+        <translation>Geräte-ID</translation>
+    </message>
+    <message>
+        <source>Time</source>
+        <translation>Zeit</translation>
+    </message>
+    <message>
+        <source>Alarm Type</source>
+        <translation>Alarmtyp</translation>
+    </message>
+    <message>
+        <source>External sensor alarm</source>
+        <translation>Alarm externer Sensor</translation>
+    </message>
+    <message>
+        <source>Motion detect alarm</source>
+        <translation>Bewegungsalarm</translation>
+    </message>
+    <message>
+        <source>IO Alarm</source>
+        <translation>E/A-Alarm</translation>
+    </message>
+    <message>
+        <source>Video block alarm</source>
+        <translation>Videoabdeckungsalarm</translation>
+    </message>
+    <message>
+        <source>Human detect alarm</source>
+        <translation>Personenerkennungsalarm</translation>
+    </message>
+    <message>
+        <source>Motion detection (fallback)</source>
+        <translation>Bewegungserkennung (Ersatz)</translation>
+    </message>
+    <message>
+        <source>Other alarm</source>
+        <translation>Sonstiger Alarm</translation>
+    </message>
+    <message>
+        <source>Start time can not later than the end of time!</source>
+        <translation>Die Startzeit darf nicht nach der Endzeit liegen!</translation>
+    </message>
+    <message>
+        <source>Search time can not longer than 7 days!</source>
+        <translation>Die Suche darf nicht mehr als 7 Tage zurückreichen!</translation>
+    </message>
+    <message>
+        <source>Please select a device!</source>
+        <translation>Bitte wählen Sie ein Gerät aus!</translation>
+    </message>
+    <message>
+        <source>Failed to query the alarm log on the device video.</source>
+        <translation>Das Alarmprotokoll des Geräts konnte nicht abgefragt werden.</translation>
+    </message>
+    <message>
+        <source>Camera password not provided,please input.</source>
+        <translation>Kein Kamerapasswort hinterlegt, bitte eingeben.</translation>
+    </message>
+    <message>
+        <source>Camera password is incorrect, please input the correct password</source>
+        <translation>Das Kamerapasswort ist falsch, bitte geben Sie das richtige Passwort ein</translation>
+    </message>
+    <message>
+        <source>The device did not answer, please search again.</source>
+        <translation>Das Gerät hat nicht geantwortet, bitte suchen Sie erneut.</translation>
+    </message>
+    <message>
+        <source>Device has no alarm log !</source>
+        <translation>Das Gerät hat kein Alarmprotokoll!</translation>
+    </message>
+</context>
+<context>
     <name>QConfigMgr</name>
     <message>
         <source>Config Management</source>
