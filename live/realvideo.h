@@ -58,7 +58,8 @@ public:
     int StartStream(DeviceInfo_s dev, OnvifAccessInfo_s access, bool selectIfOpen);
 
     void setMute(bool mute);
-    // Subscribes to the camera's ONVIF events, then hands the record to the grid.
+    // Takes a changed camera password into the streams it has open, subscribes
+    // to the camera's ONVIF events, then hands the record to the grid.
     void setDevInfo(DvrListInfo_s dev);
     // Failure report of a decoder (code -1539: its display failed).
     void setPlay(int code, CLiveStream *stream);
