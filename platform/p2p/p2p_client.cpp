@@ -333,6 +333,8 @@ int Client::publish(const std::string &topic, const std::vector<uint8_t> &payloa
 int Client::sendToCamera(const Session &s, Kind kind, uint32_t request, uint32_t channel,
                          int32_t status, const void *body, size_t size, int qos)
 {
+    if (kind == Kind::SessionOpen)
+        m_sessionOpens.fetch_add(1);
     return publish(cameraInbox(s.cameraId),
                    encode(kind, m_clientId, s.id, request, channel, status, body, size), qos);
 }

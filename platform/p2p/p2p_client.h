@@ -201,6 +201,8 @@ public:
     uint64_t droppedFrames() const { return m_dropped.load(); }
     // Envelopes dropped as malformed, for tests.
     uint64_t droppedEnvelopes() const { return m_badEnvelopes.load(); }
+    // SessionOpen envelopes sent (connects and re-establishments), for tests.
+    uint64_t sessionOpensSent() const { return m_sessionOpens.load(); }
 
     // Test and fuzz seam: a session in state Up with one live stream, one
     // playback and one download channel whose callbacks do nothing, so that
@@ -345,6 +347,7 @@ private:
 
     std::atomic<uint64_t> m_dropped{0};
     std::atomic<uint64_t> m_badEnvelopes{0};
+    std::atomic<uint64_t> m_sessionOpens{0};
 };
 
 // The client behind a handle (null when unknown), for tests.
