@@ -412,10 +412,14 @@ int Client::connectPeer(const char *cameraId)
         return 0;
     if (s.state == kSessionConnecting)
         return P2P_ERR_CONNECTING;
-    // The presence this client holds says offline: nothing to ask. The
-    // session (if one was lost) comes back by itself when the camera does.
-    if (s.presenceSeen && !s.online)
+    // The presence this client holds says offline: no session is asked for.
+    // A lost session comes back by itself when the camera does; a camera of
+    // version 2 whose return went to another relay node answers a probe.
+    if (s.presenceSeen && !s.online) {
+        if (monotonicMs() - s.lastProbeMs >= kProbeIntervalMs)
+            sendProbe(s);
         return P2P_ERR_NOT_FOUND;
+    }
     const bool fresh = s.cameraId.empty();
     s.cameraId = cam;
     if (s.id == 0)
