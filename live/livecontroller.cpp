@@ -963,6 +963,19 @@ void LiveController::renameCamera(const QString &key, const QString &name)
         varno::setText(it->devName, text);
 }
 
+void LiveController::changePassword(const QString &key, const char (&password)[64])
+{
+    if (key.isEmpty())
+        return;
+    QMutexLocker lock(&m_mutex);
+    auto last = m_lastDevice.find(key);
+    if (last != m_lastDevice.end())
+        std::memcpy(last->password, password, sizeof last->password);
+    auto it = m_streams.find(key);
+    if (it != m_streams.end())
+        std::memcpy(it->password, password, sizeof it->password);
+}
+
 void LiveController::streamInterrupted(const QString &key)
 {
     QMutexLocker lock(&m_mutex);

@@ -126,6 +126,9 @@ public:
     // The camera's display name changed: its window and the record a reopen
     // uses take the new one.
     void renameCamera(const QString &key, const QString &name);
+    // The camera's password changed (in the camera or typed anew): every
+    // later reopen of its stream uses the new one.
+    void changePassword(const QString &key, const char (&password)[64]);
     // The camera record of the key's last start (false when none).
     bool lastDevice(const QString &key, DeviceInfo_s *out) const;
     // The decoder drawing into winHandle for key; valid until control

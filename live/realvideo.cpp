@@ -436,17 +436,9 @@ void realvideo::captureWhenReady(const QString &key, int channel, int winHandle,
 void realvideo::setDevInfo(DvrListInfo_s dev)
 {
     const QString key = fieldString(dev.dev.devId);
-    if (!key.isEmpty()) {
-        // The password the registry holds now (changed in the camera or
-        // typed anew) is the one every later reopen of this camera uses.
-        QMutexLocker lock(&m_mutex);
-        auto last = m_lastDevice.find(key);
-        if (last != m_lastDevice.end())
-            std::memcpy(last->password, dev.dev.password, sizeof last->password);
-        auto it = m_streams.find(key);
-        if (it != m_streams.end())
-            std::memcpy(it->password, dev.dev.password, sizeof it->password);
-    }
+    // The password the registry holds now (changed in the camera or typed
+    // anew) is the one every later reopen of this camera uses.
+    m_ctl->changePassword(key, dev.dev.password);
     const QString addr = fieldString(dev.config.eventAddr);
     if (!key.isEmpty() && !addr.isEmpty() && !m_subscriptions.contains(key)) {
         m_subscriptions.insert(key, addr);
