@@ -18,7 +18,10 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/inotify.h>
 #include <unistd.h>
+#include <unordered_set>
+#include <chrono>
 
 using varno::record::DiskEntry;
 using varno::record::DiskSource;
@@ -113,13 +116,20 @@ CStorage *CStorage::Instance()
 CStorage::CStorage(std::shared_ptr<DiskSource> disks, const QString &appDir)
     : m_source(std::move(disks))
 {
+    m_watchFd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (m_watchFd < 0)
+        WriteLog(3, "%s(%d):Watch record dirs failed, ret(%d)!!!", "CStorage::CStorage", __LINE__, errno);
     m_storageFile = QStringLiteral("%1/%2").arg(appDir, QStringLiteral("storage.db"));
     GetLocalStorageInfo();
     InitDiskInfo();
     InitCapturePath();
 }
 
-CStorage::~CStorage() = default;
+CStorage::~CStorage()
+{
+    if (m_watchFd >= 0)
+        ::close(m_watchFd);
+}
 
 void CStorage::GetLocalStorageInfo()
 {
@@ -280,24 +290,188 @@ int CStorage::getDiskSpaceM(const QString &root, float *freeM, float *totalM)
     return 0;
 }
 
-double CStorage::getRecordDirSize(const QString &folder) const
+// What the manager knows of one record folder: the size of every regular
+// file directly in it, their total, and the files created there that have
+// not been closed after writing yet (they may still grow).
+struct CStorage::FolderFigure
+{
+    int watch = -1;
+    bool valid = false;
+    quint64 total = 0;
+    std::unordered_map<std::string, quint64> sizes;
+    std::unordered_set<std::string> growing;
+    std::chrono::steady_clock::time_point measuredAt;
+
+    // Looks at one name again: its size now, or gone.
+    void restat(const std::string &dir, const std::string &name)
+    {
+        struct stat st {};
+        const auto it = sizes.find(name);
+        if (::lstat((dir + "/" + name).c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+            const quint64 size = quint64(st.st_size);
+            if (it == sizes.end()) {
+                sizes.emplace(name, size);
+                total += size;
+            } else {
+                total = total - it->second + size;
+                it->second = size;
+            }
+            return;
+        }
+        growing.erase(name);
+        if (it != sizes.end()) {
+            total -= it->second;
+            sizes.erase(it);
+        }
+    }
+};
+
+namespace {
+constexpr uint32_t kWatchMask = IN_CREATE | IN_CLOSE_WRITE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF
+    | IN_MOVE_SELF | IN_ONLYDIR;
+constexpr auto kRemeasureAfter = std::chrono::hours(1);
+} // namespace
+
+quint64 CStorage::walkFolder(const std::string &dir, FolderFigure *figure)
 {
     // Only the folder's own entries: recordings never lie in sub-folders.
-    const QByteArray path = QFile::encodeName(folder);
-    DIR *dir = ::opendir(path.constData());
-    if (!dir)
+    ++m_folderWalks;
+    if (figure) {
+        figure->sizes.clear();
+        figure->total = 0;
+    }
+    DIR *d = ::opendir(dir.c_str());
+    if (!d)
         return 0;
-    const int fd = ::dirfd(dir);
+    const int fd = ::dirfd(d);
     quint64 bytes = 0;
-    while (const dirent *e = ::readdir(dir)) {
+    while (const dirent *e = ::readdir(d)) {
         if (e->d_name[0] == '.' && (e->d_name[1] == 0 || (e->d_name[1] == '.' && e->d_name[2] == 0)))
             continue;
         struct stat st {};
-        if (::fstatat(fd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
+        if (::fstatat(fd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode)) {
             bytes += quint64(st.st_size);
+            if (figure)
+                figure->sizes.emplace(e->d_name, quint64(st.st_size));
+        }
     }
-    ::closedir(dir);
-    return double(bytes) / kGB;
+    ::closedir(d);
+    if (figure)
+        figure->total = bytes;
+    return bytes;
+}
+
+void CStorage::dropFigure(const std::string &dir)
+{
+    const auto it = m_figures.find(dir);
+    if (it == m_figures.end())
+        return;
+    m_watches.erase(it->second->watch);
+    m_figures.erase(it);
+}
+
+void CStorage::drainWatches()
+{
+    if (m_watchFd < 0)
+        return;
+    alignas(inotify_event) char buffer[16384];
+    for (;;) {
+        const ssize_t n = ::read(m_watchFd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return; // EAGAIN: nothing more queued
+        for (ssize_t at = 0; at + ssize_t(sizeof(inotify_event)) <= n;) {
+            const auto *e = reinterpret_cast<const inotify_event *>(buffer + at);
+            at += ssize_t(sizeof(inotify_event) + e->len);
+            if (e->mask & IN_Q_OVERFLOW) {
+                // Changes were lost: every folder is walked again.
+                for (auto &[dir, figure] : m_figures)
+                    figure->valid = false;
+                continue;
+            }
+            const auto w = m_watches.find(e->wd);
+            if (w == m_watches.end())
+                continue;
+            const std::string dir = w->second;
+            if (e->mask & (IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF | IN_UNMOUNT)) {
+                // The folder went away or moved: the next request starts afresh.
+                if (!(e->mask & IN_IGNORED))
+                    ::inotify_rm_watch(m_watchFd, e->wd);
+                dropFigure(dir);
+                continue;
+            }
+            FolderFigure &figure = *m_figures.at(dir);
+            if (e->len == 0 || (e->mask & IN_ISDIR))
+                continue;
+            const std::string name(e->name);
+            if (e->mask & IN_CREATE)
+                figure.growing.insert(name);
+            if (e->mask & (IN_CLOSE_WRITE | IN_DELETE | IN_MOVED_FROM))
+                figure.growing.erase(name);
+            figure.restat(dir, name);
+        }
+    }
+}
+
+quint64 CStorage::recordDirBytes(const QString &folder)
+{
+    const std::string dir = QFile::encodeName(folder).toStdString();
+    drainWatches();
+    FolderFigure *figure = nullptr;
+    if (const auto it = m_figures.find(dir); it != m_figures.end())
+        figure = it->second.get();
+    if (!figure) {
+        const int watch = m_watchFd >= 0 ? ::inotify_add_watch(m_watchFd, dir.c_str(), kWatchMask) : -1;
+        if (watch < 0 || m_watches.count(watch)) {
+            // Not watchable (missing folder, watch limit, the same folder
+            // under another name): measured on every request.
+            if (watch < 0 && errno != ENOENT && errno != ENOTDIR)
+                WriteLog(3, "%s(%d):Watch dir(%s) failed, ret(%d)!!!", "CStorage::getRecordDirSize", __LINE__,
+                         dir.c_str(), errno);
+            return walkFolder(dir, nullptr);
+        }
+        auto created = std::make_unique<FolderFigure>();
+        created->watch = watch;
+        figure = created.get();
+        m_figures.emplace(dir, std::move(created));
+        m_watches.emplace(watch, dir);
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (!figure->valid || now - figure->measuredAt > kRemeasureAfter) {
+        // The watch is in place before the walk: what changes meanwhile is
+        // queued and looked at again below.
+        walkFolder(dir, figure);
+        figure->valid = true;
+        figure->measuredAt = now;
+        drainWatches();
+        const auto it = m_figures.find(dir);
+        if (it == m_figures.end())
+            return walkFolder(dir, nullptr);
+        figure = it->second.get();
+    }
+    // Files still being written grow without notice until they are closed.
+    const std::vector<std::string> growing(figure->growing.begin(), figure->growing.end());
+    for (const std::string &name : growing)
+        figure->restat(dir, name);
+    const std::string prefix = dir + "/";
+    for (const std::string &path : varno::recfile::filesBeingWritten())
+        if (path.size() > prefix.size() && path.compare(0, prefix.size(), prefix) == 0
+            && path.find('/', prefix.size()) == std::string::npos)
+            figure->restat(dir, path.substr(prefix.size()));
+    return figure->total;
+}
+
+double CStorage::getRecordDirSize(const QString &folder)
+{
+    return double(recordDirBytes(folder)) / kGB;
+}
+
+quint64 CStorage::recordFolderBytes(const QString &root)
+{
+    std::lock_guard lock(m_mutex);
+    const QString folder = recordFolderLocked(root);
+    return folder.isEmpty() ? 0 : recordDirBytes(folder);
 }
 
 // Each disk tried is measured on its own: its free space, what its record

@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <string>
+#include <unordered_map>
 
 // What "storage.db" holds, parsed: the head fields and the disk records.
 struct StorageFileContents
@@ -56,6 +58,16 @@ struct StorageConfig
 // library's filelist lock (taken after the manager's own) while it reads,
 // deletes and rewrites a filelist, so a recorder creating or closing a file
 // in that folder at the same moment never loses its record.
+//
+// The size of a record folder (what lies directly in it) is walked once and
+// then kept up to date from the folder's change notifications (inotify):
+// every file created, closed after writing, deleted or moved there, by the
+// recorders, the overwrite pass or anybody else, is looked at again; files
+// still being written are looked at on every request. The folder is walked
+// again when the notifications overflowed, when the folder itself went away
+// or was moved, and once an hour. Without notifications (watch limit
+// reached) the folder is walked on every request, as before. The figures
+// are guarded by the manager's mutex like the rest of its state.
 //
 // Sizes: GB = 1024^3 bytes, MB = 1024^2 bytes.
 class CStorage
@@ -109,6 +121,11 @@ public:
     int coverPasses() const { return m_coverPasses.load(); }
     bool allDisksFull() const;
     int currentDisk() const;
+    // The bytes the manager counts in the record folder of a disk root (the
+    // figure getRecordSavePath uses), and how many times it has walked a
+    // record folder so far.
+    quint64 recordFolderBytes(const QString &root);
+    int folderWalks() const { return m_folderWalks.load(); }
     QString storageFile() const { return m_storageFile; }
 
 private:
@@ -116,7 +133,12 @@ private:
     void InitDiskInfo();
     void InitStorSize();
     void InitCapturePath();
-    double getRecordDirSize(const QString &folder) const;
+    struct FolderFigure;
+    double getRecordDirSize(const QString &folder);
+    quint64 recordDirBytes(const QString &folder);
+    quint64 walkFolder(const std::string &dir, FolderFigure *figure);
+    void drainWatches();
+    void dropFigure(const std::string &dir);
     void CoverFile();
     bool measureUsable(int index);
     QString recordFolderLocked(const QString &root) const;
@@ -136,4 +158,8 @@ private:
     quint64 m_reserveBytes = 220ull * 1024 * 1024;
     std::atomic<int> m_coverPasses{0};
     std::atomic<int> m_recordCount{0};
+    std::atomic<int> m_folderWalks{0};
+    int m_watchFd = -1;
+    std::unordered_map<std::string, std::unique_ptr<FolderFigure>> m_figures; // by record folder
+    std::unordered_map<int, std::string> m_watches;                            // watch -> record folder
 };

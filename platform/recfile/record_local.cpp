@@ -81,17 +81,6 @@ RECORD_HANDLE addHandle(const std::shared_ptr<HandleEntry> &entry)
     return h;
 }
 
-// Full paths of the files being written now.
-std::set<std::string> filesBeingWritten()
-{
-    std::set<std::string> paths;
-    std::lock_guard<std::mutex> lock(g_handleMutex);
-    for (const auto &[h, entry] : g_handles)
-        if (entry->kind == Kind::Writer)
-            paths.insert(entry->fullPath);
-    return paths;
-}
-
 std::string folderOf(const char *text, size_t size)
 {
     std::string dir(text, ::strnlen(text, size));
@@ -142,6 +131,16 @@ std::string recordName(const MEDIA_FILE_S &r)
 }
 
 } // namespace
+
+std::set<std::string> varno::recfile::filesBeingWritten()
+{
+    std::set<std::string> paths;
+    std::lock_guard<std::mutex> lock(g_handleMutex);
+    for (const auto &[h, entry] : g_handles)
+        if (entry->kind == Kind::Writer)
+            paths.insert(entry->fullPath);
+    return paths;
+}
 
 extern "C" {
 

@@ -9,6 +9,8 @@
 #include "common/mediarecords.h"
 
 #include <cstdint>
+#include <set>
+#include <string>
 
 extern "C" {
 
@@ -116,3 +118,8 @@ public:
     RecordFilelistLocker(const RecordFilelistLocker &) = delete;
     RecordFilelistLocker &operator=(const RecordFilelistLocker &) = delete;
 };
+
+namespace varno::recfile {
+// Full paths of the files this process has open for writing now.
+std::set<std::string> filesBeingWritten();
+} // namespace varno::recfile

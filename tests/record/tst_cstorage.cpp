@@ -2,8 +2,9 @@
 // record disks, the limits, switching, the overwrite pass with its edge
 // cases, a recorder appending while a pass rewrites the filelist, and
 // "storage.db" and mount tables that are short, long, inconsistent or
-// garbage.
+// garbage; the record folder's size figure across every kind of change.
 #include "tests/record/storagefixture.h"
+#include "tests/support/recmedia/testmedia.h"
 
 #include <QFileInfo>
 #include <QRandomGenerator>
@@ -39,7 +40,52 @@ private slots:
     void storageDbBadInput();
     void mountTable();
     void recordCountNeverNegative();
+    void folderFigureFollowsEveryChange();
+    void folderFigureUnderRacingWriters();
 };
+
+namespace {
+
+// What a walk of the folder finds: the regular files directly in it.
+quint64 walkedBytes(const QString &folder)
+{
+    quint64 bytes = 0;
+    for (const QFileInfo &fi : QDir(folder).entryInfoList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoSymLinks))
+        bytes += quint64(fi.size());
+    return bytes;
+}
+
+const std::vector<varno::test::EncodedPicture> &pictures()
+{
+    static const std::vector<varno::test::EncodedPicture> p = varno::test::VideoSource(160, 120, 25, 25).encode(50);
+    return p;
+}
+
+// A recording file of the library in folder, left open.
+RECORD_HANDLE createRecording(const QString &folder, const char *devId)
+{
+    RECORD_INFO_S info{};
+    varno::setText(info.devId, devId);
+    info.version = RECORD_INFO_VERSION;
+    info.videoCodec = MEDIA_VIDEO_H264;
+    info.frameRate = 25;
+    info.width = 160;
+    info.height = 120;
+    char path[RECORD_LOCAL_PATH_SIZE] = {};
+    varno::setText(path, sizeof path, folder.toUtf8());
+    RECORD_HANDLE h = 0;
+    return Record_local_MediaFileCreat(&info, path, &h, nullptr) == 0 ? h : 0;
+}
+
+bool writePictures(RECORD_HANDLE h, size_t from, size_t to)
+{
+    for (size_t i = from; i < to && i < pictures().size(); ++i)
+        if (Record_local_MediaFileWrite(h, 0, pictures()[i].data.data(), uint32_t(pictures()[i].data.size())) != 0)
+            return false;
+    return true;
+}
+
+} // namespace
 
 void TestCStorage::firstStartWithoutStorageDb()
 {
@@ -99,7 +145,13 @@ void TestCStorage::percentOfTheDiskLimitsTheFolder()
     const QString folder = s->recordFolder(QStringLiteral("/a/"));
     addRecording(folder, QStringLiteral("one.mkv"), 100 * kGiB - 221 * kMiB);
     QCOMPARE(savePath(*s), folder);
-    QFile::resize(folder + QStringLiteral("/one.mkv"), qint64(100 * kGiB - 220 * kMiB));
+    {
+        // Grown by a writer (a size change without an open and close is
+        // only seen at the manager's hourly walk).
+        QFile grow(folder + QStringLiteral("/one.mkv"));
+        QVERIFY(grow.open(QIODevice::ReadWrite));
+        QVERIFY(grow.resize(qint64(100 * kGiB - 220 * kMiB)));
+    }
     int ret = 0;
     QVERIFY(savePath(*s, &ret).isEmpty());
     QCOMPARE(ret, -1);
@@ -472,6 +524,115 @@ void TestCStorage::recordCountNeverNegative()
     QCOMPARE(s->recordCount(), 0);
     s->addRecordCount(2);
     QCOMPARE(s->recordCount(), 2);
+}
+
+// The folder is walked once; files created, growing and closed by the
+// recording file library, a file the library drops at close, an overwrite
+// pass, files deleted or added by somebody else and the folder vanishing
+// all keep the figure equal to a fresh walk.
+void TestCStorage::folderFigureFollowsEveryChange()
+{
+    QVERIFY(pictures().size() == 50);
+    Disks d;
+    d.add(QStringLiteral("/a/"), 1 * kGiB);
+    auto s = d.storage();
+    QVERIFY(save(*s, {disk("/a/", 1, 100)}));
+    const QString root = QStringLiteral("/a/");
+    const QString folder = s->recordFolder(root);
+    for (int i = 1; i <= 12; ++i)
+        addRecording(folder, QStringLiteral("OLD%1.mkv").arg(i, 2, 10, QLatin1Char('0')), 1 * kMiB);
+    QCOMPARE(s->recordFolderBytes(root), walkedBytes(folder));
+    const int walks = s->folderWalks();
+    QCOMPARE(walks, 1);
+
+    const RECORD_HANDLE h = createRecording(folder, "CAMFIG1");
+    QVERIFY(h > 0);
+    QCOMPARE(s->recordFolderBytes(root), walkedBytes(folder));
+    QVERIFY(writePictures(h, 0, 30));
+    QCOMPARE(s->recordFolderBytes(root), walkedBytes(folder)); // still growing
+    QVERIFY(writePictures(h, 30, 50));
+    QCOMPARE(Record_local_MediaFileClose(h), 0);
+    QCOMPARE(s->recordFolderBytes(root), walkedBytes(folder));
+    const RECORD_HANDLE empty = createRecording(folder, "CAMFIG2");
+    QVERIFY(empty > 0);
+    QCOMPARE(Record_local_MediaFileClose(empty), 0); // nothing decodable: file and record go
+    QCOMPARE(s->recordFolderBytes(root), walkedBytes(folder));
+    QCOMPARE(listed(folder).size(), 13);
+
+    // 1 % of 1 GiB is below the 12 MiB held: the pass drops the ten oldest.
+    QVERIFY(save(*s, {disk("/a/", 1, 1)}));
+    s->setCoverThresholdBytes(0);
+    QCOMPARE(savePath(*s), folder);
+    QCOMPARE(s->coverPasses(), 1);
+    QCOMPARE(listed(folder).size(), 3);
+    QCOMPARE(s->recordFolderBytes(root), walkedBytes(folder));
+
+    QVERIFY(QFile::remove(folder + QStringLiteral("/OLD11.mkv")));
+    QCOMPARE(s->recordFolderBytes(root), walkedBytes(folder));
+    QDir().mkpath(folder + QStringLiteral("/sub"));
+    addRecording(folder + QStringLiteral("/sub"), QStringLiteral("deep.mkv"), 2 * kMiB); // not counted
+    QVERIFY(QFile::rename(folder + QStringLiteral("/OLD12.mkv"), folder + QStringLiteral("/sub/OLD12.mkv")));
+    QFile::link(folder + QStringLiteral("/sub/deep.mkv"), folder + QStringLiteral("/link.mkv")); // not counted
+    addRecording(folder, QStringLiteral("COPIED.mkv"), 3 * kMiB);
+    QCOMPARE(s->recordFolderBytes(root), walkedBytes(folder));
+    QVERIFY(walkedBytes(folder) > 3 * kMiB);
+    QCOMPARE(s->folderWalks(), walks); // all of it without walking again
+
+    QVERIFY(QDir(folder).removeRecursively());
+    QCOMPARE(s->recordFolderBytes(root), quint64(0));
+    QVERIFY(QDir().mkpath(folder));
+    addRecording(folder, QStringLiteral("NEW.mkv"), 2 * kMiB);
+    QCOMPARE(s->recordFolderBytes(root), walkedBytes(folder));
+    QCOMPARE(s->recordFolderBytes(root), walkedBytes(folder));
+}
+
+// Recorders creating and closing files, somebody else adding and deleting,
+// and the manager asked for the figure all at once: afterwards the figure
+// equals a walk.
+void TestCStorage::folderFigureUnderRacingWriters()
+{
+    QVERIFY(pictures().size() == 50);
+    Disks d;
+    d.add(QStringLiteral("/a/"), 1 * kGiB);
+    auto s = d.storage();
+    QVERIFY(save(*s, {disk("/a/", 1, 100)}));
+    const QString root = QStringLiteral("/a/");
+    const QString folder = s->recordFolder(root);
+    QCOMPARE(s->recordFolderBytes(root), walkedBytes(folder));
+
+    std::atomic<int> running{3};
+    std::atomic<int> failures{0};
+    auto recorder = [&](const char *devId) {
+        for (int i = 0; i < 15; ++i) {
+            const RECORD_HANDLE h = createRecording(folder, devId);
+            if (h <= 0 || !writePictures(h, 0, size_t(10 + i * 2)) || Record_local_MediaFileClose(h) != 0)
+                ++failures;
+        }
+        --running;
+    };
+    std::thread a(recorder, "CAMRACE1");
+    std::thread b(recorder, "CAMRACE2");
+    std::thread other([&] {
+        for (int i = 0; i < 40; ++i) {
+            const QString name = QStringLiteral("EXT%1.mkv").arg(i);
+            addRecording(folder, name, quint64(i + 1) * 4096);
+            if (i % 3 == 0)
+                QFile::remove(folder + QStringLiteral("/") + name);
+        }
+        --running;
+    });
+    int asked = 0;
+    while (running.load() > 0) {
+        s->recordFolderBytes(root);
+        ++asked;
+    }
+    a.join();
+    b.join();
+    other.join();
+    QCOMPARE(failures.load(), 0);
+    QVERIFY(asked > 0);
+    QCOMPARE(s->recordFolderBytes(root), walkedBytes(folder));
+    QCOMPARE(s->folderWalks(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestCStorage)
