@@ -18,6 +18,7 @@
 #endif
 
 #include <algorithm>
+#include <cstring>
 #include <chrono>
 #include <cstdio>
 #include <map>
@@ -320,6 +321,12 @@ int main(int argc, char **argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+#ifdef VARNO_BENCH_RTSP
+    if (argc > 1 && std::strcmp(argv[1], "rtsp") == 0) { // the RTSP part only
+        rtspBench();
+        return 0;
+    }
+#endif
     const int seconds = argc > 1 ? std::max(2, std::atoi(argv[1])) : 20;
     std::printf("Media benchmarks (CPU = user + system time of all threads)\n");
     streamBench(1280, 720, seconds);
