@@ -4,7 +4,10 @@
 // and an ONVIF camera from a second RTSP stream of its own, both started
 // and stopped with the windows' record buttons; the record count follows;
 // the files play in an ordinary decoder with the camera's codec and size.
+// With "Alarm recording" set on the storage page, a motion event of the
+// ONVIF camera starts an alarm recording and its end stops it.
 #include "client/client.h"
+#include "config/qconfigmgr.h"
 #include "tests/client/clientfixture.h"
 #include "tests/client/clientwindow.h"
 
@@ -74,6 +77,7 @@ private slots:
     void initTestCase();
     void cleanupTestCase();
     void recordButtonsRecordBothKindsOfCamera();
+    void motionEventStartsAnAlarmRecording();
 
 private:
     MqttBroker m_broker;
@@ -221,6 +225,102 @@ void TestClientRecord::recordButtonsRecordBothKindsOfCamera()
     const QStringList listed = storagetest::listed(folder);
     QVERIFY(listed.contains(QFileInfo(gateFile).fileName()));
     QVERIFY(listed.contains(QFileInfo(lobbyFile).fileName()));
+}
+
+void TestClientRecord::motionEventStartsAnAlarmRecording()
+{
+    const QString lobbyId = QString::fromLatin1(kLobby);
+    QVERIFY(seedStore({camera(kLobby, "Lobby", "583", false, "127.0.0.1", m_lobbyService.toUtf8())}));
+    PromptScript prompts;
+    const QString folder = m_home + QStringLiteral("/Varno/Record");
+    const QStringList before = filesOf(folder, lobbyId);
+    QString alarmFile;
+    {
+        Client client("127.0.0.1");
+        client.userLogin("operator");
+        client.resize(1024, 700);
+        client.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&client));
+        CStorage *storage = CStorage::Instance();
+        realvideo *live = client.liveView();
+
+        // "Alarm recording": every alarm, saved on the storage page.
+        QWidget *page = client.configWindow()->storagePage();
+        auto *alarms = page->findChild<QComboBox *>(QStringLiteral("alarmComboBox"));
+        auto *save = page->findChild<QPushButton *>(QStringLiteral("btnSave"));
+        QVERIFY(alarms && save);
+        alarms->setCurrentIndex(1);
+        prompts.answer(QMessageBox::Ok);
+        save->click();
+        QCOMPARE(storage->getRecordAlarmType(), 1);
+        QCOMPARE(live->recordAlarmType(), 1);
+        QCOMPARE(prompts.take().size(), 1); // "Save storage set successfully. ..."
+
+        QTRY_COMPARE_WITH_TIMEOUT(stateOf(client, kLobby), int(STATE_ONLINE), 20000);
+        doubleClick(client, lobbyId);
+        QTRY_VERIFY_WITH_TIMEOUT(live->streamStats(lobbyId).presentedPictures > 0, 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(live->subscriptions().contains(lobbyId), 15000);
+        QVideoHand *lobby = handOf(live, lobbyId);
+        QVERIFY(lobby);
+        QCOMPARE(lobby->recordLook(), QVideoHand::RecordLook::Reset);
+        QCOMPARE(storage->recordCount(), 0);
+
+        // The camera's motion detector fires. Its pull-point subscription
+        // may still be on its way: it fires again until the page lists it.
+        auto alarmed = [&] { return live->alarmTable()->rowCount() > 0; };
+        for (int i = 0; i < 30; ++i) {
+            QCOMPARE(m_sim.command(QStringLiteral("onvif event 0 motion on")), QStringLiteral("OK"));
+            if (QTest::qWaitFor(alarmed, 1000))
+                break;
+        }
+        QVERIFY(alarmed());
+        QCOMPARE(live->alarmTable()->item(0, 2)->text(), QStringLiteral("Motion Detection alarm"));
+        QCOMPARE(live->alarmTable()->item(0, 3)->text(), lobbyId);
+        QCOMPARE(lobby->recordLook(), QVideoHand::RecordLook::Alarm);
+        QVERIFY(live->videoOnly()->isRecording(lobbyId));
+        QCOMPARE(storage->recordCount(), 1);
+
+        auto newFile = [&] {
+            QStringList now = filesOf(folder, lobbyId);
+            for (const QString &f : before)
+                now.removeAll(f);
+            return now;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(newFile().size() == 1
+                                     && QFileInfo(folder + QStringLiteral("/") + newFile().first()).size() > 30000,
+                                 30000);
+        alarmFile = folder + QStringLiteral("/") + newFile().first();
+
+        // The motion ends: the alarm recording stops.
+        QCOMPARE(m_sim.command(QStringLiteral("onvif event 0 motion off")), QStringLiteral("OK"));
+        QTRY_VERIFY_WITH_TIMEOUT(!live->videoOnly()->isRecording(lobbyId), 15000);
+        QCOMPARE(lobby->recordLook(), QVideoHand::RecordLook::Reset);
+        QCOMPARE(storage->recordCount(), 0);
+        QVERIFY(prompts.requests().isEmpty());
+
+        // Back to no alarm recording for the other cases.
+        alarms->setCurrentIndex(0);
+        prompts.answer(QMessageBox::Ok);
+        save->click();
+        QCOMPARE(live->recordAlarmType(), 0);
+        prompts.take();
+
+        prompts.answer(QMessageBox::Yes);
+        button(client, "btnWinClose")->click();
+    }
+    // Listed with the motion alarm's file type, closed, and whole.
+    std::vector<MEDIA_FILE_S> records;
+    {
+        RecordFilelistLocker lock;
+        QVERIFY(varno::recfile::readFilelist(folder.toStdString(), records));
+    }
+    const auto it = std::find_if(records.begin(), records.end(), [&](const MEDIA_FILE_S &r) {
+        return varno::fieldText(r.fileName) == QFileInfo(alarmFile).fileName();
+    });
+    QVERIFY(it != records.end());
+    QCOMPARE(int(it->alarmType), 1);
+    QCOMPARE(int(it->state), int(MEDIA_FILE_STATE_CLOSED));
+    QCOMPARE(rectest::decodeErrors(alarmFile), QString());
 }
 
 QTEST_MAIN(TestClientRecord)

@@ -3,6 +3,7 @@
 #include "tools/camsim/onvifsimulation.h"
 
 #include <QJsonArray>
+#include <QMap>
 
 namespace varno::camsim {
 
@@ -73,6 +74,25 @@ public:
             if (value != QLatin1String("on") && value != QLatin1String("off"))
                 return QStringLiteral("ERR refuse-password <index> on|off");
             m_sim.setRefusePassword(index, value == QLatin1String("on"));
+            return QStringLiteral("OK");
+        }
+        if (cmd == QLatin1String("event")) {
+            // event <i> <motion|motion-alarm|io|tamper|signal-loss> on|off
+            static const QMap<QString, COnvifCamera::Event> kinds = {
+                {QStringLiteral("motion"), COnvifCamera::Event::Motion},
+                {QStringLiteral("motion-alarm"), COnvifCamera::Event::MotionAlarm},
+                {QStringLiteral("io"), COnvifCamera::Event::DigitalInput},
+                {QStringLiteral("tamper"), COnvifCamera::Event::Tamper},
+                {QStringLiteral("signal-loss"), COnvifCamera::Event::SignalLoss},
+            };
+            bool ok = false;
+            const int index = args.value(1).toInt(&ok);
+            if (!ok || index < 0 || index >= m_sim.count())
+                return QStringLiteral("ERR no camera %1").arg(args.value(1));
+            const QString state = args.value(3);
+            if (!kinds.contains(args.value(2)) || (state != QLatin1String("on") && state != QLatin1String("off")))
+                return QStringLiteral("ERR usage: event <i> <motion|motion-alarm|io|tamper|signal-loss> on|off");
+            m_sim.camera(index)->raiseEvent(kinds.value(args.value(2)), state == QLatin1String("on"));
             return QStringLiteral("OK");
         }
         return QStringLiteral("ERR unknown command \"%1\"").arg(cmd);
