@@ -1,6 +1,7 @@
 #include "record/camerarecorder.h"
 
 #include "common/logfile.h"
+#include "common/secretmask.h"
 #include "common/onvifrecords.h"
 #include "common/p2phandle.h"
 #include "common/p2precords.h"
@@ -119,13 +120,8 @@ std::unique_ptr<qmediarealrecord> startCameraRecorder(const DvrListInfo_s &dev, 
                      id.constData(), ret);
             return nullptr;
         }
-        // The address may carry credentials: only its host part is logged.
-        QByteArray shown(url);
-        const qsizetype scheme = shown.indexOf("//");
-        const qsizetype at = scheme >= 0 ? shown.indexOf('@', scheme + 2) : -1;
-        if (at > scheme)
-            shown.replace(scheme + 2, at - scheme - 2, "***");
-        WriteLog(0, "[RECORD]Open stream, uri(%s)!!!", shown.constData());
+        // The address may carry the camera's password.
+        WriteLog(0, "[RECORD]Open stream, uri(%s)!!!", varno::maskCredentials(url).c_str());
         varno::setText(info.devId, id);
         info.alarmType = uint16_t(alarmType);
         info.version = RECORD_INFO_VERSION;
