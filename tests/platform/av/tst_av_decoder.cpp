@@ -453,8 +453,6 @@ private slots:
     {
         // No override: the machine's default device, which does not exist here.
         AV_DECODER_PARAM_S params{AV_AUDIO_G711A, 1, 16, 8000};
-        QElapsedTimer t;
-        t.start();
         for (int k = 0; k < 3; ++k) {
             AV_HANDLE d = nullptr;
             QCOMPARE(AV_CreateDecoder(0, 1, &params, &d), 1);
@@ -466,7 +464,6 @@ private slots:
             }
             AV_CloseDecoder(d);
         }
-        QVERIFY(t.elapsed() < 10000);
     }
 };
 
