@@ -763,6 +763,8 @@ void Client::userLogin(const char *user)
     m_config->setUserName(m_user);
     m_addDevice->setUserName(m_user);
     m_property->setUserName(m_user);
+    if (m_realVideo)
+        m_realVideo->videoOnly()->setUserName(QString::fromUtf8(m_user));
     recordOperation(QStringLiteral("User login"));
 }
 

@@ -2,10 +2,12 @@
 
 #include "common/logfile.h"
 #include "common/ui/infobox.h"
+#include "live/liveviewsettings.h"
 #include "live/qmultivideo.h"
 #include "live/qtipwidget.h"
 #include "live/qvideohand.h"
 #include "live/qvideoplay.h"
+#include "live/videosurface.h"
 #include "resources/resourcepath.h"
 
 #include <QAction>
@@ -83,13 +85,18 @@ QVideoOnly::QVideoOnly(int count, QWidget *parent)
     m_recordAction = m_menu->addAction(QString());
     m_hdAction = m_menu->addAction(QString());
     m_sdAction = m_menu->addAction(QString());
+    m_menu->addSeparator();
+    m_aspectAction = m_menu->addAction(QString());
+    m_aspectAction->setCheckable(true);
     connect(m_closeAction, &QAction::triggered, this, &QVideoOnly::CloseVideo);
     connect(m_closeAllAction, &QAction::triggered, this, &QVideoOnly::CloseAllVideo);
     connect(m_snapAction, &QAction::triggered, this, &QVideoOnly::SnapPicture);
     connect(m_recordAction, &QAction::triggered, this, &QVideoOnly::RecordVideo);
     connect(m_hdAction, &QAction::triggered, this, &QVideoOnly::SelectHdAction);
     connect(m_sdAction, &QAction::triggered, this, &QVideoOnly::SelectSdAction);
+    connect(m_aspectAction, &QAction::triggered, this, &QVideoOnly::setKeepAspect);
     retranslate();
+    applyKeepAspect(varno::live::LiveViewSettings::keepAspect(m_user));
 
     ShowVideoCount(count == 8 || count == 16 || count == 25 ? count : 4);
 }
@@ -553,6 +560,26 @@ void QVideoOnly::contextMenuEvent(QContextMenuEvent *event)
         selectIndex(index);
     prepareContextMenu();
     m_menu->popup(event->globalPos());
+}
+
+void QVideoOnly::setUserName(const QString &user)
+{
+    m_user = user;
+    applyKeepAspect(varno::live::LiveViewSettings::keepAspect(m_user));
+}
+
+void QVideoOnly::setKeepAspect(bool on)
+{
+    applyKeepAspect(on);
+    varno::live::LiveViewSettings::setKeepAspect(m_user, on);
+}
+
+void QVideoOnly::applyKeepAspect(bool on)
+{
+    m_keepAspect = on;
+    m_aspectAction->setChecked(on);
+    for (qmultivideo *win : m_wins)
+        win->play()->surface()->setKeepAspect(on);
 }
 
 void QVideoOnly::CloseVideo()
@@ -1075,4 +1102,5 @@ void QVideoOnly::retranslate()
     m_recordAction->setText(tr("Record"));
     m_hdAction->setText(tr("Hight definition"));
     m_sdAction->setText(tr("Standard definition"));
+    m_aspectAction->setText(tr("Keep aspect ratio"));
 }

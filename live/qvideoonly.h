@@ -82,6 +82,10 @@ public:
     void PageBack();
     void PageForward();
     void setDevInfo(const DvrListInfo_s &dev);
+    // The logged-in user: their choices of the live view (see
+    // varno::live::LiveViewSettings) are taken up and stored under this name.
+    void setUserName(const QString &user);
+    QString userName() const { return m_user; }
     // The snapshot report of a window: replaces that window's previous
     // pop-up; imageFile (may be empty) is shown as the picture.
     void showSnapshotTip(int winHandle, const QString &title, const QString &text,
@@ -118,6 +122,10 @@ public:
     QAction *recordAction() const { return m_recordAction; }
     QAction *hdAction() const { return m_hdAction; }
     QAction *sdAction() const { return m_sdAction; }
+    QAction *aspectAction() const { return m_aspectAction; }
+    // Pictures of every window letter-boxed to their own shape (on) or
+    // stretched to their windows (off).
+    bool keepAspect() const { return m_keepAspect; }
     // Check marks and enabled states of the menu for the current window.
     void prepareContextMenu();
     QTipWidget *tipOfWindow(int index) const;
@@ -145,6 +153,8 @@ public slots:
     void RecordVideo();
     void SelectHdAction();
     void SelectSdAction();
+    // The user's choice from the menu: applied to every window and stored.
+    void setKeepAspect(bool on);
     void RecordVideoFromMul(int winHandle, bool record);
     void RecvStopRecord(QString deviceId);
     void recvUpdate();
@@ -176,6 +186,7 @@ private:
     void runOnUi(std::function<void()> work);
     void retranslate();
     void setCheck(QAction *action, bool checked);
+    void applyKeepAspect(bool on);
 
     std::array<qmultivideo *, kWinCount> m_wins{};
     std::array<WinState, kWinCount> m_table{};
@@ -203,4 +214,7 @@ private:
     QAction *m_recordAction = nullptr;
     QAction *m_hdAction = nullptr;
     QAction *m_sdAction = nullptr;
+    QAction *m_aspectAction = nullptr;
+    QString m_user;
+    bool m_keepAspect = true;
 };

@@ -4,6 +4,7 @@
 
 #include <QEvent>
 #include <QPainter>
+#include <QRegion>
 #include <QResizeEvent>
 
 namespace varno::live {
@@ -62,6 +63,28 @@ void VideoSurface::setIdleColor(const QColor &color)
         update();
 }
 
+void VideoSurface::setKeepAspect(bool on)
+{
+    if (m_keepAspect == on)
+        return;
+    m_keepAspect = on;
+    m_surface->setKeepAspect(on);
+    if (!m_painting)
+        update();
+}
+
+QRectF VideoSurface::pictureRect() const
+{
+    if (!m_keepAspect)
+        return rect();
+    // Placed in device pixels, the grid the decoders scale for, so that the
+    // picture lands on whole pixels at any scale factor.
+    const qreal ratio = devicePixelRatioF();
+    const QRect area(QPoint(), (QSizeF(size()) * ratio).toSize());
+    const QRect fit = av::fitRect(m_surface->latestSourceSize(), area);
+    return QRectF(QPointF(fit.topLeft()) / ratio, QSizeF(fit.size()) / ratio);
+}
+
 QImage VideoSurface::currentImage() const
 {
     return m_surface->latestImage();
@@ -92,10 +115,17 @@ void VideoSurface::paintEvent(QPaintEvent *)
         p.fillRect(rect(), m_idleColor);
         return;
     }
-    // Normally already at the widget's size; between a resize and the next
-    // picture the last one is stretched.
+    // Normally already at the size of its place; between a resize (or a
+    // switch of the shape) and the next picture the last one is scaled.
     image.setDevicePixelRatio(devicePixelRatioF());
-    p.drawImage(rect(), image);
+    const QRectF place = pictureRect();
+    if (place != QRectF(rect())) {
+        // Only the bars beside the picture: the picture covers the rest.
+        const QRegion bars = QRegion(rect()).subtracted(QRegion(place.toAlignedRect()));
+        for (const QRect &bar : bars)
+            p.fillRect(bar, m_idleColor);
+    }
+    p.drawImage(place, image);
     ++m_paintedPictures;
     if (sequence != m_lastSequence) {
         m_lastSequence = sequence;

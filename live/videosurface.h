@@ -37,6 +37,13 @@ public:
     void setIdleText(const QString &text);
     QString idleText() const { return m_idleText; }
     void setIdleColor(const QColor &color);
+    // On: pictures keep their shape, centred, the rest of the widget in the
+    // idle colour (letter-boxed). Off (the default): stretched to the widget.
+    void setKeepAspect(bool on);
+    bool keepAspect() const { return m_keepAspect; }
+    // Where the current picture is painted (the whole widget when stretched
+    // or when there is none), in widget coordinates.
+    QRectF pictureRect() const;
 
     // The picture the widget shows now (null when none arrived).
     QImage currentImage() const;
@@ -67,6 +74,7 @@ private:
     std::shared_ptr<av::FrameSurface> m_surface;
     int32_t m_handle = 0;
     bool m_painting = true;
+    bool m_keepAspect = false;
     QString m_idleText;
     QColor m_idleColor;
     std::atomic<bool> m_updatePosted{false};

@@ -1,5 +1,6 @@
 #include "platform/av/videosink.h"
 
+#include <algorithm>
 #include <chrono>
 #include <map>
 
@@ -93,6 +94,23 @@ std::shared_ptr<VideoSink> findVideoSink(int32_t handle)
     return it == r.sinks.end() ? nullptr : it->second;
 }
 
+QRect fitRect(QSize source, QRect area)
+{
+    if (source.isEmpty() || area.isEmpty())
+        return area;
+    // Width from the full height; when that is too wide, height from the
+    // full width. 64-bit products: sides of any size, no overflow.
+    int w = int((int64_t(area.height()) * source.width() + source.height() / 2) / source.height());
+    int h = area.height();
+    if (w > area.width()) {
+        w = area.width();
+        h = int((int64_t(area.width()) * source.height() + source.width() / 2) / source.width());
+    }
+    w = std::clamp(w, 1, area.width());
+    h = std::clamp(h, 1, area.height());
+    return QRect(area.x() + (area.width() - w) / 2, area.y() + (area.height() - h) / 2, w, h);
+}
+
 FrameSurface::FrameSurface() = default;
 
 FrameSurface::~FrameSurface()
@@ -110,6 +128,18 @@ void FrameSurface::setTargetSize(QSize size)
 {
     std::lock_guard lock(m_mutex);
     m_target = size.isValid() && !size.isEmpty() ? size : QSize();
+}
+
+void FrameSurface::setKeepAspect(bool on)
+{
+    std::lock_guard lock(m_mutex);
+    m_keepAspect = on;
+}
+
+bool FrameSurface::keepAspect() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_keepAspect;
 }
 
 void FrameSurface::setNotifier(std::function<void()> notifier)
@@ -151,11 +181,13 @@ int FrameSurface::present(const uint8_t *y, int yStride, const uint8_t *u, int u
                           const uint8_t *v, int vStride, int width, int height)
 {
     QSize target;
+    bool keepAspect = false;
     {
         std::lock_guard lock(m_mutex);
         if (m_detached)
             return 1;
         target = m_target;
+        keepAspect = m_keepAspect;
     }
     if (!y || !u || !v || width <= 0 || height <= 0)
         return 1;
@@ -165,6 +197,10 @@ int FrameSurface::present(const uint8_t *y, int yStride, const uint8_t *u, int u
     const int srcH = height & ~1;
     if (target.isEmpty() || srcW == 0 || srcH == 0)
         return 0;
+    // Letter-boxed: only the picture's own rectangle is scaled (fewer
+    // pixels than the whole window); the owner paints the bars.
+    if (keepAspect)
+        target = fitRect(QSize(width, height), QRect(QPoint(), target)).size();
 
     std::lock_guard scaleLock(m_scaleMutex);
     // A window no larger than the picture (the usual case: many windows on

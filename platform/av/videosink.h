@@ -8,6 +8,7 @@
 #include <vector>
 
 #include <QImage>
+#include <QRect>
 #include <QSize>
 
 #include "platform/av/picturescaler.h"
@@ -37,6 +38,11 @@ void setPresentStamp(int64_t arrivalUs);
 int64_t presentStamp();
 int64_t steadyMicros();
 
+// The largest rectangle of the source picture's shape (aspect ratio) that
+// fits into area, centred in it: where a picture is shown letter-boxed.
+// area itself when either size is empty.
+QRect fitRect(QSize source, QRect area);
+
 // Process-wide registry of native window handles. Handles start at 1 and are
 // never handed out twice; 0 is "no window".
 int32_t registerVideoSink(std::shared_ptr<VideoSink> sink);
@@ -60,6 +66,11 @@ public:
 
     // Owner side (user-interface thread).
     void setTargetSize(QSize size);
+    // On: each picture is scaled to the largest size of its own shape
+    // within the target size (fitRect) instead of being stretched to it;
+    // the owner shows it centred. Off (the default): stretched.
+    void setKeepAspect(bool on);
+    bool keepAspect() const;
     // Called on the presenting thread after a new picture is in the slot;
     // it must only post work (no waiting). Cleared with an empty function.
     void setNotifier(std::function<void()> notifier);
@@ -78,6 +89,7 @@ public:
 private:
     mutable std::mutex m_mutex; // guards everything below but m_sws / m_back
     QSize m_target;
+    bool m_keepAspect = false;
     QImage m_front;
     QSize m_frontSource;
     uint64_t m_frontSequence = 0;

@@ -1200,6 +1200,10 @@ Special characters are not allowed.</translation>
         <source>Standard definition</source>
         <translation>Standard definition</translation>
     </message>
+    <message>
+        <source>Keep aspect ratio</source>
+        <translation>Keep aspect ratio</translation>
+    </message>
 </context>
 <context>
     <name>QVideoPlay</name>

@@ -1200,6 +1200,10 @@ Sonderzeichen sind nicht erlaubt.</translation>
         <source>Standard definition</source>
         <translation>Standardauflösung (SD)</translation>
     </message>
+    <message>
+        <source>Keep aspect ratio</source>
+        <translation>Seitenverhältnis beibehalten</translation>
+    </message>
 </context>
 <context>
     <name>QVideoPlay</name>

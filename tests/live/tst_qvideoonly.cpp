@@ -449,7 +449,7 @@ void TestQVideoOnly::contextMenuMarksAndRules()
 
     QCOMPARE(openCamera(grid, QStringLiteral("p2p")), 0);
     grid.prepareContextMenu();
-    QCOMPARE(grid.contextMenu()->actions().size(), 6);
+    QCOMPARE(grid.contextMenu()->actions().size(), 8); // six, a separator, "Keep aspect ratio"
     QVERIFY(grid.hdAction()->property("marked").toBool());
     QVERIFY(!grid.hdAction()->icon().isNull());
     QVERIFY(!grid.sdAction()->property("marked").toBool());
