@@ -8,7 +8,8 @@
 // Checks at the end (exit code 1 when one fails): no recorder ever reported
 // a failure (recording never stopped), every filelist record names a file
 // that exists and every file has its record, and in each folder the files
-// left are the newest ones created there (the oldest went first).
+// left are the newest ones created there (the oldest went first), by the
+// files' birth times (the simulated clock where the file system keeps none).
 // Prints files written, overwrite passes, the largest gap between two files
 // of one camera (simulated seconds beyond the 1,800 s of a file), RSS at
 // start and end.
@@ -33,6 +34,9 @@
 #include <mutex>
 #include <set>
 #include <thread>
+
+#include <fcntl.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -92,7 +96,9 @@ int main(int argc, char **argv)
 
     std::atomic<uint64_t> clock{1000};
     std::mutex mutex;
-    std::map<QString, std::vector<std::pair<QString, uint64_t>>> createdPerFolder; // folder -> (file, clock at creation)
+    // folder -> (file, birth time in ns, or the clock at the callback when the file system keeps none)
+    std::map<QString, std::vector<std::pair<QString, uint64_t>>> createdPerFolder;
+    bool birthTimes = true;
     std::map<int, std::vector<uint64_t>> startsPerCamera;
     std::vector<int> failures;
     int filesWritten = 0;
@@ -110,8 +116,16 @@ int main(int argc, char **argv)
                 failures.push_back(code);
                 return;
             }
+            // The birth time, not the moment of this callback: two recorders'
+            // callbacks may come in either order, and after the clock moved.
             const QFileInfo fi(QString::fromUtf8(path));
-            createdPerFolder[fi.path()].push_back({fi.fileName(), clock.load()});
+            struct statx sx {};
+            uint64_t created = clock.load();
+            if (::statx(AT_FDCWD, path, 0, STATX_BTIME, &sx) == 0 && (sx.stx_mask & STATX_BTIME))
+                created = uint64_t(sx.stx_btime.tv_sec) * 1000000000ull + sx.stx_btime.tv_nsec;
+            else
+                birthTimes = false;
+            createdPerFolder[fi.path()].push_back({fi.fileName(), created});
             startsPerCamera[c].push_back(clock.load());
             ++filesWritten;
         });
@@ -175,19 +189,27 @@ int main(int argc, char **argv)
             ok = false;
         }
         // The files left are the newest created in this folder: none that
-        // went was created later than one that stayed (files created in the
-        // same clock step by different cameras count as equally old).
+        // went was created later than one that stayed (files with the same
+        // birth time count as equally old).
         uint64_t newestGone = 0;
         uint64_t oldestKept = UINT64_MAX;
+        QString newestGoneName;
+        QString oldestKeptName;
         for (const auto &[f, created] : createdPerFolder[folder]) {
-            if (onDisk.count(f))
-                oldestKept = std::min(oldestKept, created);
-            else
-                newestGone = std::max(newestGone, created);
+            if (onDisk.count(f) && created < oldestKept) {
+                oldestKept = created;
+                oldestKeptName = f;
+            } else if (!onDisk.count(f) && created >= newestGone) {
+                newestGone = created;
+                newestGoneName = f;
+            }
         }
         const bool suffix = newestGone <= oldestKept;
         if (!suffix) {
-            std::printf("FAIL %s: a newer file went before an older one\n", root);
+            std::printf("FAIL %s: a newer file went before an older one (%s gone, created %llu; %s kept, created "
+                        "%llu)\n",
+                        root, newestGoneName.toUtf8().constData(), static_cast<unsigned long long>(newestGone),
+                        oldestKeptName.toUtf8().constData(), static_cast<unsigned long long>(oldestKept));
             ok = false;
         }
         listedTotal += int(listed.size());
@@ -201,6 +223,7 @@ int main(int argc, char **argv)
     for (int code : failures)
         std::printf("FAIL recorder reported %d\n", code);
 
+    std::printf("oldest-first check by %s\n", birthTimes ? "the files' birth times" : "the simulated clock");
     std::printf("cameras %d, simulated %d h, two fake disks of %llu MB (50 %% each)\n", cameras, hours,
                 static_cast<unsigned long long>(diskMb));
     std::printf("files written %d, overwrite passes %d, files left %d (records %d)\n", filesWritten,
