@@ -35,6 +35,11 @@ QVideoMgr::QVideoMgr(QWidget *parent, CStorage *storage)
     , m_storage(storage ? storage : CStorage::Instance())
 {
     ui->setupUi(this);
+    // The disk rows sit on the page's own dark background: the scroll
+    // area's viewport would otherwise paint the light default behind the
+    // page's light texts.
+    ui->diskArea->setStyleSheet(QStringLiteral("QScrollArea#diskArea { background: transparent; border: 1px solid "
+                                               "rgb(74, 82, 94); } QWidget#diskWidget { background: transparent; }"));
     connect(this, &QVideoMgr::SendCreatDiskProc, this, &QVideoMgr::RecvCreatDiskProc, Qt::DirectConnection);
     if (m_storage) {
         ui->capLineEdit->setText(m_storage->getCapturePath());
