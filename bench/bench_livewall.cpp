@@ -29,6 +29,8 @@
 // Usage: bench_livewall [--seconds S=20] [--warmup S=5] [--offscreen]
 //                       [--hd-kbps N=2000] [--sd-kbps N=500] [--noise 0..32=6]
 //                       [--only 16|25] [--rounds N=1] [--screenshot DIR]
+// VARNO_BENCH_STRETCH=1 in the environment stretches the pictures over their
+// windows instead of letter-boxing them.
 // --screenshot saves the live page of each measured case as it looked at
 // the end of the measurement (DIR/livewall-16.png, DIR/livewall-25.png).
 // Without --offscreen it starts its own Xvfb (1920x1080x24, no TCP) on a
@@ -368,6 +370,14 @@ CaseResult runCase(World &w, const QString &name, int windows, int stream, Mode 
             page->btnCount25Clicked();
         else
             page->btnCount16Clicked();
+    }
+    // VARNO_BENCH_STRETCH=1: pictures stretched over their windows (the
+    // grid's "Keep aspect ratio" unchecked) instead of letter-boxed.
+    if (qEnvironmentVariableIntValue("VARNO_BENCH_STRETCH") == 1) {
+        if (grid)
+            grid->setKeepAspect(false);
+        if (page)
+            page->videoOnly()->setKeepAspect(false);
     }
     runFor(300);
     const long rssBefore = residentKb();
