@@ -17,19 +17,19 @@ namespace pbtest {
 
 using namespace varno::test;
 
-QString writeRecording(const QString &folder, const RecordingSpec &spec)
+QString writeRecording(const QString &folder, const RecordingOptions &recording)
 {
     QDir().mkpath(folder);
     RECORD_INFO_S info{};
-    varno::setText(info.devId, spec.devId);
+    varno::setText(info.devId, recording.devId);
     info.channel = 3;
     info.version = RECORD_INFO_VERSION;
     info.audioFormat = MEDIA_AUDIO_G711A;
     info.videoCodec = MEDIA_VIDEO_H264;
-    info.frameRate = spec.fps;
-    info.width = uint16_t(spec.width);
-    info.height = uint16_t(spec.height);
-    info.sampleRate = spec.sampleRate;
+    info.frameRate = recording.fps;
+    info.width = uint16_t(recording.width);
+    info.height = uint16_t(recording.height);
+    info.sampleRate = recording.sampleRate;
     info.bitsPerSample = 8;
     info.channels = 1;
     char path[RECORD_LOCAL_PATH_SIZE] = {};
@@ -37,15 +37,15 @@ QString writeRecording(const QString &folder, const RecordingSpec &spec)
     RECORD_HANDLE h = 0;
     if (Record_local_MediaFileCreat(&info, path, &h, nullptr) != 0)
         return {};
-    VideoSource source(spec.width, spec.height, spec.fps ? spec.fps : 25, spec.gop);
-    const int frames = (spec.fps ? spec.fps : 25) * spec.seconds;
+    VideoSource source(recording.width, recording.height, recording.fps ? recording.fps : 25, recording.gop);
+    const int frames = (recording.fps ? recording.fps : 25) * recording.seconds;
     double phase = 0;
     for (const EncodedPicture &p : source.encode(frames)) {
         for (const auto &u : nalUnitsWithStartCodes(p.data))
             if (Record_local_MediaFileWrite(h, recorderFrameType(h264NalType(u)), u.data(), uint32_t(u.size())) != 0)
                 return {};
-        if (spec.sampleRate > 0) {
-            const std::vector<int16_t> pcm = tone(spec.sampleRate, 440, spec.sampleRate / (spec.fps ? spec.fps : 25),
+        if (recording.sampleRate > 0) {
+            const std::vector<int16_t> pcm = tone(recording.sampleRate, 440, recording.sampleRate / (recording.fps ? recording.fps : 25),
                                                   &phase);
             Record_local_MediaFileWrite(h, MEDIA_FRAME_AUDIO, reinterpret_cast<const unsigned char *>(pcm.data()),
                                         uint32_t(pcm.size() * 2));
@@ -91,7 +91,10 @@ void VirtualClock::sleepUntilUs(int64_t deadlineUs)
 void VirtualClock::idleSleepMs(int ms)
 {
     m_now += int64_t(ms) * 1000;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    // The engine idles (paused, or at the end): give the test's thread its
+    // turn, and wake at once when the test moves the clock's hold.
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_cv.wait_for(lock, std::chrono::milliseconds(2));
 }
 
 void VirtualClock::holdAt(size_t count)

@@ -28,7 +28,7 @@
 
 namespace pbtest {
 
-struct RecordingSpec
+struct RecordingOptions
 {
     QString devId = QStringLiteral("B765432");
     int fps = 25;
@@ -41,7 +41,7 @@ struct RecordingSpec
 
 // Writes one recording into folder (its filelist included) and returns its
 // full path; empty on failure.
-QString writeRecording(const QString &folder, const RecordingSpec &spec);
+QString writeRecording(const QString &folder, const RecordingOptions &recording);
 
 // The filelist record of a recording (by full path), as a search finds it.
 bool findRecord(const QString &folder, const QString &path, MEDIA_FILE_S *out);

@@ -30,6 +30,8 @@
 #include <QTest>
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 
 using namespace pbtest;
 using varno::ui::PromptScript;
@@ -246,11 +248,13 @@ private slots:
     {
         // The worker outlives this function: what it reads must too.
         static std::atomic<bool> entered{false};
-        static std::atomic<bool> release{false};
+        static std::mutex releaseMutex;
+        static std::condition_variable released;
+        static bool release = false;
         CFileDownload::setConverter([](const char *, const char *) {
             entered = true;
-            while (!release)
-                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            std::unique_lock<std::mutex> lock(releaseMutex);
+            released.wait(lock, [] { return release; });
             return 0;
         });
         tick({QStringLiteral("190225_08:20:00.h264")});
@@ -260,7 +264,11 @@ private slots:
         QVERIFY(dialog()->isIdle());
         QCOMPARE(dialog()->jobCount(), 0);
         QVERIFY(varno::test::logText().contains("left to end by itself"));
-        release = true;
+        {
+            std::lock_guard<std::mutex> lock(releaseMutex);
+            release = true;
+        }
+        released.notify_all();
         CFileDownload::setConverter({});
     }
 

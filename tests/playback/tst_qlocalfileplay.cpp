@@ -125,9 +125,9 @@ private slots:
     {
         Record_local_InitSdk();
         m_folder = varno::test::tempRoot() + QStringLiteral("/rec");
-        RecordingSpec spec;
-        spec.seconds = 3;
-        m_path = writeRecording(m_folder, spec);
+        RecordingOptions recording;
+        recording.seconds = 3;
+        m_path = writeRecording(m_folder, recording);
         QVERIFY(!m_path.isEmpty());
     }
 
@@ -239,7 +239,7 @@ private slots:
         QCOMPARE(engine.StartPlay("", AV_VIDEO_H264, &kParams, 25, 1), -1);
         QCOMPARE(engine.StartPlay("/x.mkv", AV_VIDEO_H264, &kParams, 25, 0), -1);
         // A recording deleted between search and play.
-        const QString gone = writeRecording(m_folder, RecordingSpec());
+        const QString gone = writeRecording(m_folder, RecordingOptions());
         QVERIFY(QFile::remove(gone));
         qlocalfileplay second;
         QVERIFY(second.StartPlay(gone.toUtf8().constData(), AV_VIDEO_H264, &kParams, 25, 1) < 0);

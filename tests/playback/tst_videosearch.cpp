@@ -75,10 +75,10 @@ private slots:
         m_storage->folders = {root + QStringLiteral("/disk1/Record"), root + QStringLiteral("/disk2/Record")};
         varno::playback::setStorageAccess(m_storage);
         Record_local_InitSdk();
-        RecordingSpec gate;
-        RecordingSpec yard;
+        RecordingOptions gate;
+        RecordingOptions yard;
         yard.devId = QStringLiteral("C100200");
-        RecordingSpec other;
+        RecordingOptions other;
         other.devId = QStringLiteral("D300300");
         m_gate1 = writeRecording(m_storage->folders[0], gate);
         m_yard = writeRecording(m_storage->folders[0], yard);

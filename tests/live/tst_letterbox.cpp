@@ -60,7 +60,7 @@ bool sameColour(QRgb a, const QColor &b)
 
 } // namespace
 
-class TestKeepAspect : public QObject
+class TestLetterbox : public QObject
 {
     Q_OBJECT
 
@@ -170,5 +170,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestKeepAspect)
-#include "tst_keepaspect.moc"
+QTEST_MAIN(TestLetterbox)
+#include "tst_letterbox.moc"
