@@ -689,8 +689,13 @@ void LiveController::dropFailedStream(const QString &key, uint64_t gen, int resu
 // ---------------------------------------------------------------------------
 // Frames
 
-int LiveController::StreamCallback(P2P_HANDLE, const char *descr, const int32_t *frameInfo, int32_t type,
-                                   const char *data, int32_t size, void *user)
+namespace {
+
+// What both libraries' frame callbacks do before a frame reaches its
+// controller: refuse an empty frame, and hand it over only while the
+// controller is alive (the shared lock is held during the hand-over).
+template <class Deliver>
+int routeFrame(const char *descr, int32_t size, void *user, Deliver deliver)
 {
     if (size <= 0) {
         WriteLog(2, "%s(%d):Size(%d) failed!!!", "realvideo::StreamCallback", __LINE__, size);
@@ -701,28 +706,29 @@ int LiveController::StreamCallback(P2P_HANDLE, const char *descr, const int32_t 
     std::shared_lock lock(controllersLock());
     if (!controllers().count(user))
         return 0;
-    int32_t index = 0;
-    std::memcpy(&index, descr + 64, sizeof index);
-    return static_cast<LiveController *>(user)->frameArrived(streamKeyFromDescr(descr), true, index, type - 1,
-                                                             data, size, frameInfo ? frameInfo[0] : 0,
-                                                             frameInfo ? frameInfo[1] : 0);
+    return deliver(static_cast<LiveController *>(user));
+}
+
+} // namespace
+
+int LiveController::StreamCallback(P2P_HANDLE, const char *descr, const int32_t *frameInfo, int32_t type,
+                                   const char *data, int32_t size, void *user)
+{
+    return routeFrame(descr, size, user, [&](LiveController *c) {
+        int32_t index = 0;
+        std::memcpy(&index, descr + 64, sizeof index);
+        return c->frameArrived(streamKeyFromDescr(descr), true, index, type - 1, data, size,
+                               frameInfo ? frameInfo[0] : 0, frameInfo ? frameInfo[1] : 0);
+    });
 }
 
 int LiveController::StreamCallback(int32_t, const char *descr, const int32_t *frameInfo, int32_t type,
                                    const char *data, int32_t size, void *user)
 {
-    if (size <= 0) {
-        WriteLog(2, "%s(%d):Size(%d) failed!!!", "realvideo::StreamCallback", __LINE__, size);
-        return -1;
-    }
-    if (!descr || !user)
-        return 0;
-    std::shared_lock lock(controllersLock());
-    if (!controllers().count(user))
-        return 0;
-    return static_cast<LiveController *>(user)->frameArrived(streamKeyFromDescr(descr), false, 0, type, data, size,
-                                                             frameInfo ? frameInfo[0] : 0,
-                                                             frameInfo ? frameInfo[1] : 0);
+    return routeFrame(descr, size, user, [&](LiveController *c) {
+        return c->frameArrived(streamKeyFromDescr(descr), false, 0, type, data, size,
+                               frameInfo ? frameInfo[0] : 0, frameInfo ? frameInfo[1] : 0);
+    });
 }
 
 int LiveController::frameArrived(const QString &key, bool p2p, int streamIndex, int type, const char *data,
