@@ -7,6 +7,7 @@
 // stream.
 #include "client/client.h"
 #include "client/qtreewid.h"
+#include "tests/client/camerarig.h"
 #include "tests/client/clientfixture.h"
 #include "tests/client/clientwindow.h"
 
@@ -63,25 +64,8 @@ private:
 
 void TestClientLive::initTestCase()
 {
-    QVERIFY2(QFile::exists(CamSimProcess::programPath()), "varno-camsim not built");
-    QVERIFY(m_broker.start());
-    QVERIFY(m_broker.writeClientConfig());
-    const QByteArray config = varno::test::simConfig(
-        m_broker.port(), varno::test::tempRoot() + QStringLiteral("/camera-storage"),
-        varno::test::simGateAndYard(QSize(128, 72), QSize(64, 48), 25, 100, 60, 2)
-            << varno::test::simOnvifCameras({{QString::fromLatin1(kLobby), QStringLiteral("Lobby")}},
-                                            QStringLiteral("583")));
-    QVERIFY2(m_sim.start(config), qPrintable(m_sim.error()));
-    // "OK discovery 127.0.0.1:<port> <uuid> <service>"
-    const QStringList list = m_sim.command(QStringLiteral("onvif list")).split(QLatin1Char(' '));
-    QCOMPARE(list.size(), 5);
-    m_lobbyService = list[4];
-    QVERIFY(varno::test::writeOnvifConf({QStringLiteral("probe_window_ms = 300"),
-                                         QStringLiteral("probe_target = ") + list[2],
-                                         QStringLiteral("connect_timeout_ms = 1000"),
-                                         QStringLiteral("request_timeout_ms = 3000"),
-                                         QStringLiteral("event_pull_timeout_s = 1")}));
-    QCOMPARE(User_local_Init(), 0);
+    const QString error = startGateYardLobby(m_broker, m_sim, kLobby, &m_lobbyService);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
 }
 
 void TestClientLive::cleanupTestCase()
