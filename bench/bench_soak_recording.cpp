@@ -7,9 +7,12 @@
 //
 // Checks at the end (exit code 1 when one fails): no recorder ever reported
 // a failure (recording never stopped), every filelist record names a file
-// that exists and every file has its record, and in each folder the files
-// left are the newest ones created there (the oldest went first), by the
-// files' birth times (the simulated clock where the file system keeps none).
+// that exists and every file has its record, and every file the overwrite
+// removed was the oldest closed file of its folder at that moment: a file
+// still being written is skipped by the overwrite, so it may outlive a newer
+// file that was already closed. The order of creations, closes and removals
+// comes from inotify, which queues a folder's events in the order they
+// happened.
 // Prints files written, overwrite passes, the largest gap between two files
 // of one camera (simulated seconds beyond the 1,800 s of a file), RSS at
 // start and end.
@@ -23,7 +26,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QHash>
 #include <QTemporaryDir>
 
@@ -36,7 +38,8 @@
 #include <thread>
 
 #include <fcntl.h>
-#include <sys/stat.h>
+#include <sys/inotify.h>
+#include <unistd.h>
 
 namespace {
 
@@ -55,6 +58,91 @@ struct Unit
 {
     int type;
     std::vector<uint8_t> data;
+};
+
+// Follows the record folders through inotify: creation order, open files,
+// and every removal of a file while an older closed file stayed.
+class FolderWatch
+{
+public:
+    FolderWatch() : m_fd(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {}
+    ~FolderWatch()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    bool add(const QString &folder)
+    {
+        const int wd = inotify_add_watch(m_fd, QFile::encodeName(folder).constData(),
+                                         IN_CREATE | IN_CLOSE_WRITE | IN_DELETE);
+        if (wd < 0)
+            return false;
+        m_folders[wd] = folder;
+        return true;
+    }
+    // Reads the events queued so far.
+    void drain()
+    {
+        alignas(inotify_event) char buf[64 * 1024];
+        for (;;) {
+            const ssize_t n = ::read(m_fd, buf, sizeof buf);
+            if (n <= 0)
+                return;
+            for (ssize_t off = 0; off < n;) {
+                const auto *e = reinterpret_cast<const inotify_event *>(buf + off);
+                off += ssize_t(sizeof(inotify_event) + e->len);
+                if (e->mask & IN_Q_OVERFLOW)
+                    m_overflow = true;
+                if (e->len == 0 || (e->mask & IN_ISDIR))
+                    continue;
+                const QString name = QString::fromUtf8(e->name);
+                if (!name.endsWith(QLatin1String(".mkv")))
+                    continue;
+                handle(m_folders.value(e->wd), name, e->mask);
+            }
+        }
+    }
+    bool overflowed() const { return m_overflow; }
+    const std::vector<QString> &violations() const { return m_violations; }
+    int removals() const { return m_removals; }
+
+private:
+    struct File
+    {
+        uint64_t born;
+        bool open;
+    };
+    void handle(const QString &folder, const QString &name, uint32_t mask)
+    {
+        auto &files = m_files[folder];
+        if (mask & IN_CREATE) {
+            files[name] = File{m_next++, true};
+        } else if (mask & IN_CLOSE_WRITE) {
+            const auto it = files.find(name);
+            if (it != files.end())
+                it->second.open = false;
+        } else if (mask & IN_DELETE) {
+            const auto it = files.find(name);
+            if (it == files.end())
+                return;
+            ++m_removals;
+            for (const auto &[other, f] : files)
+                if (!f.open && f.born < it->second.born) {
+                    m_violations.push_back(folder + QLatin1Char('/') + name + QLatin1String(" removed while the older ") +
+                                           other + QLatin1String(" (closed) stayed"));
+                    break;
+                }
+            files.erase(it);
+        }
+    }
+
+    int m_fd;
+    QHash<int, QString> m_folders;
+    std::map<QString, std::map<QString, File>> m_files;
+    uint64_t m_next = 0;
+    int m_removals = 0;
+    bool m_overflow = false;
+    std::vector<QString> m_violations;
 };
 
 } // namespace
@@ -96,9 +184,12 @@ int main(int argc, char **argv)
 
     std::atomic<uint64_t> clock{1000};
     std::mutex mutex;
-    // folder -> (file, birth time in ns, or the clock at the callback when the file system keeps none)
-    std::map<QString, std::vector<std::pair<QString, uint64_t>>> createdPerFolder;
-    bool birthTimes = true;
+    FolderWatch watch;
+    for (const char *root : {"/d1/", "/d2/"})
+        if (!watch.add(storage.recordFolder(QString::fromLatin1(root)))) {
+            std::printf("FAILED: cannot watch the record folders (inotify)\n");
+            return 1;
+        }
     std::map<int, std::vector<uint64_t>> startsPerCamera;
     std::vector<int> failures;
     int filesWritten = 0;
@@ -110,22 +201,12 @@ int main(int argc, char **argv)
         env.haveRecordDisk = [&] { return !storage.getRecordDiskList().isEmpty(); };
         env.clock = [&] { return clock.load(); };
         auto rec = std::make_unique<qmediarealrecord>(env);
-        rec->setCallback([&, c](const char *, const char *path, int code, qmediarealrecord *) {
+        rec->setCallback([&, c](const char *, const char *, int code, qmediarealrecord *) {
             std::lock_guard lock(mutex);
             if (code != qmediarealrecord::kFileCreated) {
                 failures.push_back(code);
                 return;
             }
-            // The birth time, not the moment of this callback: two recorders'
-            // callbacks may come in either order, and after the clock moved.
-            const QFileInfo fi(QString::fromUtf8(path));
-            struct statx sx {};
-            uint64_t created = clock.load();
-            if (::statx(AT_FDCWD, path, 0, STATX_BTIME, &sx) == 0 && (sx.stx_mask & STATX_BTIME))
-                created = uint64_t(sx.stx_btime.tv_sec) * 1000000000ull + sx.stx_btime.tv_nsec;
-            else
-                birthTimes = false;
-            createdPerFolder[fi.path()].push_back({fi.fileName(), created});
             startsPerCamera[c].push_back(clock.load());
             ++filesWritten;
         });
@@ -150,6 +231,7 @@ int main(int argc, char **argv)
                                uint64_t(step) * 40);
         }
         clock += 1000;
+        watch.drain();
         // Each picture is written before the clock moves on: frames are never
         // dropped and the clock never runs ahead of the files.
         for (auto &rec : recorders)
@@ -166,6 +248,7 @@ int main(int argc, char **argv)
     for (auto &rec : recorders)
         rec->stop();
     recorders.clear();
+    watch.drain();
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall0).count();
 
     bool ok = failures.empty();
@@ -188,30 +271,6 @@ int main(int argc, char **argv)
             std::printf("FAIL %s: %zu records, %zu files\n", root, listed.size(), onDisk.size());
             ok = false;
         }
-        // The files left are the newest created in this folder: none that
-        // went was created later than one that stayed (files with the same
-        // birth time count as equally old).
-        uint64_t newestGone = 0;
-        uint64_t oldestKept = UINT64_MAX;
-        QString newestGoneName;
-        QString oldestKeptName;
-        for (const auto &[f, created] : createdPerFolder[folder]) {
-            if (onDisk.count(f) && created < oldestKept) {
-                oldestKept = created;
-                oldestKeptName = f;
-            } else if (!onDisk.count(f) && created >= newestGone) {
-                newestGone = created;
-                newestGoneName = f;
-            }
-        }
-        const bool suffix = newestGone <= oldestKept;
-        if (!suffix) {
-            std::printf("FAIL %s: a newer file went before an older one (%s gone, created %llu; %s kept, created "
-                        "%llu)\n",
-                        root, newestGoneName.toUtf8().constData(), static_cast<unsigned long long>(newestGone),
-                        oldestKeptName.toUtf8().constData(), static_cast<unsigned long long>(oldestKept));
-            ok = false;
-        }
         listedTotal += int(listed.size());
         onDiskTotal += int(onDisk.size());
     }
@@ -222,8 +281,15 @@ int main(int argc, char **argv)
                                                             ? starts[i] - starts[i - 1] - 1800000 : 0);
     for (int code : failures)
         std::printf("FAIL recorder reported %d\n", code);
-
-    std::printf("oldest-first check by %s\n", birthTimes ? "the files' birth times" : "the simulated clock");
+    for (const QString &v : watch.violations()) {
+        std::printf("FAIL oldest first: %s\n", v.toUtf8().constData());
+        ok = false;
+    }
+    if (watch.overflowed()) {
+        std::printf("FAIL the inotify queue overflowed: the order check is incomplete\n");
+        ok = false;
+    }
+    std::printf("oldest-first check over %d removals\n", watch.removals());
     std::printf("cameras %d, simulated %d h, two fake disks of %llu MB (50 %% each)\n", cameras, hours,
                 static_cast<unsigned long long>(diskMb));
     std::printf("files written %d, overwrite passes %d, files left %d (records %d)\n", filesWritten,

@@ -89,7 +89,7 @@ void TestInfoBox::scriptAnswersRecordsAndRestores()
         // Unscripted: information is OK, a question No, a password Cancel.
         QCOMPARE(InfoBox(nullptr, QStringLiteral("T3"), QStringLiteral("info")), QMessageBox::Ok);
         QCOMPARE(InfoBox(nullptr, QStringLiteral("T4"), QStringLiteral("q"), true), QMessageBox::No);
-        QCOMPARE(prompt({PromptKind::Password, QStringLiteral("P"), QStringLiteral("cam"), nullptr}).button,
+        QCOMPARE(prompt({PromptKind::Password, QStringLiteral("P"), QStringLiteral("cam"), nullptr, {}}).button,
                  QMessageBox::Cancel);
 
         const QList<PromptRequest> seen = script.requests();
@@ -119,7 +119,7 @@ void TestInfoBox::passwordPromptThroughTheSameSeam()
         return PromptAnswer{QMessageBox::Ok, QStringLiteral("secret")};
     });
     const PromptRequest request{PromptKind::Password, QStringLiteral("Password"), QStringLiteral("Front door"),
-                                nullptr};
+                                nullptr, {}};
     PromptAnswer answer = prompt(request);
     QCOMPARE(asked, QStringLiteral("Front door"));
     QCOMPARE(answer.button, QMessageBox::Ok);
