@@ -92,6 +92,7 @@ enum : uint32_t {
     MEDIA_VIDEO_H265 = 4,
     MEDIA_AUDIO_G711U = 103,
     MEDIA_AUDIO_G711A = 104,
+    MEDIA_AUDIO_AAC = 106,   // AAC frames (ADTS headers where they are handed out)
     MEDIA_AUDIO_PCM16 = 107,
 };
 

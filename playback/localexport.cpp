@@ -4,10 +4,75 @@
 #include "platform/recfile/record_local.h"
 #include "playback/mp4writer.h"
 
+extern "C" {
+#include <libavcodec/avcodec.h>
+}
+
 #include <algorithm>
+#include <memory>
 #include <vector>
 
 namespace varno::playback {
+
+namespace {
+
+// Turns a recording's AAC frames (ADTS) back into 16-bit PCM of the first
+// channel, for the writer's A-law input.
+class AacToPcm
+{
+public:
+    AacToPcm()
+    {
+        const AVCodec *codec = avcodec_find_decoder(AV_CODEC_ID_AAC);
+        m_ctx = codec ? avcodec_alloc_context3(codec) : nullptr;
+        m_frame = av_frame_alloc();
+        m_packet = av_packet_alloc();
+        if (!m_ctx || !m_frame || !m_packet || avcodec_open2(m_ctx, codec, nullptr) < 0)
+            avcodec_free_context(&m_ctx);
+    }
+    ~AacToPcm()
+    {
+        av_packet_free(&m_packet);
+        av_frame_free(&m_frame);
+        avcodec_free_context(&m_ctx);
+    }
+    AacToPcm(const AacToPcm &) = delete;
+    AacToPcm &operator=(const AacToPcm &) = delete;
+
+    // Appends the PCM of one ADTS frame to out; false on a frame the decoder refuses.
+    bool decode(const uint8_t *data, uint32_t size, std::vector<int16_t> *out)
+    {
+        if (!m_ctx || av_new_packet(m_packet, int(size)) < 0)
+            return false;
+        std::copy(data, data + size, m_packet->data);
+        const int sent = avcodec_send_packet(m_ctx, m_packet);
+        av_packet_unref(m_packet);
+        if (sent < 0)
+            return false;
+        while (avcodec_receive_frame(m_ctx, m_frame) == 0) {
+            const int n = m_frame->nb_samples;
+            for (int i = 0; i < n; ++i) {
+                float v = 0;
+                if (m_frame->format == AV_SAMPLE_FMT_FLTP || m_frame->format == AV_SAMPLE_FMT_FLT)
+                    v = reinterpret_cast<const float *>(m_frame->data[0])[m_frame->format == AV_SAMPLE_FMT_FLT
+                                                                              ? i * m_frame->ch_layout.nb_channels
+                                                                              : i];
+                else if (m_frame->format == AV_SAMPLE_FMT_S16P)
+                    v = float(reinterpret_cast<const int16_t *>(m_frame->data[0])[i]) / 32768.0f;
+                out->push_back(int16_t(std::clamp(v * 32768.0f, -32768.0f, 32767.0f)));
+            }
+            av_frame_unref(m_frame);
+        }
+        return true;
+    }
+
+private:
+    AVCodecContext *m_ctx = nullptr;
+    AVFrame *m_frame = nullptr;
+    AVPacket *m_packet = nullptr;
+};
+
+} // namespace
 
 uint8_t linearToAlaw(int16_t sample)
 {
@@ -60,17 +125,36 @@ int exportLocalToMp4(const char *sourcePath, const char *targetPath, const MEDIA
     uint64_t samples = 0;
     int lastPercent = -1;
     std::vector<uint8_t> alaw;
+    std::vector<int16_t> pcm;
+    std::unique_ptr<AacToPcm> aac;
+    bool aacErrorLogged = false;
+    if (file.audioType == MEDIA_AUDIO_AAC)
+        aac = std::make_unique<AacToPcm>();
     for (;;) {
         uint32_t type = 0, size = 0;
         unsigned char *data = nullptr;
         if (Record_local_MediaFileGetNextFrame(handle, &type, &data, &size) != 0)
             break;
         if (type == 1) {
-            // 16-bit PCM of the recording; the writer takes A-law.
-            const uint32_t n = size / 2;
-            alaw.resize(n);
-            for (uint32_t i = 0; i < n; ++i)
-                alaw[i] = linearToAlaw(int16_t(uint16_t(data[2 * i]) | uint16_t(data[2 * i + 1]) << 8));
+            // 16-bit PCM of the recording, or its AAC decoded; the writer takes A-law.
+            uint32_t n = 0;
+            if (aac) {
+                pcm.clear();
+                if (!aac->decode(data, size, &pcm) && !aacErrorLogged) {
+                    aacErrorLogged = true;
+                    WriteLog(3, "%s(%d):File(%s) has an AAC frame that does not decode, skipped!!!",
+                             "fileplay::exportLocalFile", __LINE__, sourcePath);
+                }
+                n = uint32_t(pcm.size());
+                alaw.resize(n);
+                for (uint32_t i = 0; i < n; ++i)
+                    alaw[i] = linearToAlaw(pcm[i]);
+            } else {
+                n = size / 2;
+                alaw.resize(n);
+                for (uint32_t i = 0; i < n; ++i)
+                    alaw[i] = linearToAlaw(int16_t(uint16_t(data[2 * i]) | uint16_t(data[2 * i + 1]) << 8));
+            }
             const uint64_t ts = samples * 1000000 / sampleRate;
             samples += n;
             if (n > 0 && writer.writeFrame(2, alaw.data(), n, ts) < 0) {

@@ -71,7 +71,7 @@ void recordInfoFromDescr(const char *entry, const char *deviceId, int alarmType,
     info->videoCodec = (d.videoCodec == 10 || d.videoCodec == 11) ? int32_t(MEDIA_VIDEO_H265) : int32_t(MEDIA_VIDEO_H264);
     info->sampleRate = d.audioSampleRate;
     info->bitsPerSample = d.audioSampleRate > 0 ? d.audioBitRate / d.audioSampleRate : 0;
-    info->audioFormat = d.audioCodec == P2P_AUDIO_AAC ? 106 : int32_t(MEDIA_AUDIO_G711A);
+    info->audioFormat = d.audioCodec == P2P_AUDIO_AAC ? int32_t(MEDIA_AUDIO_AAC) : int32_t(MEDIA_AUDIO_G711A);
     info->channels = 1;
     std::memset(params, 0, sizeof *params);
     std::memcpy(params, entry + offsetof(P2P_STREAM_DESCR_S, spsLen), offsetof(RECORD_PARAM_SETS_S, reserved));

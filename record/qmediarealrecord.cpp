@@ -200,9 +200,8 @@ void qmediarealrecord::State::measure(const MEDIA_FRAME_INFO_S &f)
 int qmediarealrecord::State::writeFrame(const MEDIA_FRAME_INFO_S &f, uint64_t &lastTs)
 {
     if (f.type == MEDIA_FRAME_AUDIO) {
-        if (info.audioFormat == 106) // AAC: kept out of the PCM track
-            return 0;
-        if (info.audioFormat == int32_t(MEDIA_AUDIO_PCM16))
+        // AAC is stored as it came (an AAC track); 16-bit PCM as it is.
+        if (info.audioFormat == int32_t(MEDIA_AUDIO_AAC) || info.audioFormat == int32_t(MEDIA_AUDIO_PCM16))
             return env.sink->write(file, MEDIA_FRAME_AUDIO, f.data(), f.size);
         // Sized to the frame: two bytes of PCM per G.711 byte.
         std::vector<int16_t> pcm(f.size);

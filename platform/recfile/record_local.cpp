@@ -243,7 +243,7 @@ int Record_local_MediaFileCreat(const RECORD_INFO_S *info, char *path, RECORD_HA
         record.channel = info->channel;
         record.startTime = start;
         record.endTime = start;
-        record.audioType = MEDIA_AUDIO_PCM16;
+        record.audioType = entry->writer->audioType();
         record.videoType = info->videoCodec == static_cast<int32_t>(MEDIA_VIDEO_H265) ? MEDIA_VIDEO_H265
                                                                                       : MEDIA_VIDEO_H264;
         record.frameRate = entry->writer->frameRate();
@@ -343,8 +343,10 @@ int Record_local_MediaFileClose(RECORD_HANDLE handle)
     facts.frameRate = writer.frameRate();
     facts.width = record.width;
     facts.height = record.height;
-    facts.sampleRate = record.sampleRate;
-    facts.channels = record.channels;
+    // An AAC stream's own settings may differ from the record information's.
+    facts.sampleRate = record.sampleRate ? static_cast<uint32_t>(writer.sampleRate()) : 0;
+    facts.channels = record.sampleRate ? static_cast<uint32_t>(writer.channels()) : 0;
+    facts.audioType = writer.audioType();
     facts.lengthMs = writer.lengthMs();
     facts.videoMs = static_cast<int64_t>(writer.frameSlots()) * 1000 / std::max<uint32_t>(1, writer.frameRate());
     fillRecord(record, facts, size);

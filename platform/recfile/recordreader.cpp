@@ -1,5 +1,7 @@
 #include "platform/recfile/recordreader.h"
 
+#include "platform/recfile/aacframes.h"
+
 extern "C" {
 #include <libavcodec/bsf.h>
 #include <libavformat/avformat.h>
@@ -115,9 +117,20 @@ int RecordReader::openInput()
         const AVCodecParameters *par = m_ctx->streams[i]->codecpar;
         if (m_video < 0 && (par->codec_id == AV_CODEC_ID_H264 || par->codec_id == AV_CODEC_ID_HEVC))
             m_video = static_cast<int>(i);
-        else if (m_audio < 0 && par->codec_id == AV_CODEC_ID_PCM_S16LE && par->ch_layout.nb_channels > 0
-                 && par->sample_rate > 0)
+        else if (m_audio < 0 && (par->codec_id == AV_CODEC_ID_PCM_S16LE || par->codec_id == AV_CODEC_ID_AAC)
+                 && par->ch_layout.nb_channels > 0 && par->sample_rate > 0)
             m_audio = static_cast<int>(i);
+    }
+    m_aac = false;
+    if (m_audio >= 0 && m_ctx->streams[m_audio]->codecpar->codec_id == AV_CODEC_ID_AAC) {
+        // Handed out with ADTS headers, as cameras send AAC: a track whose
+        // settings ADTS cannot carry is left out.
+        const AVCodecParameters *apar = m_ctx->streams[m_audio]->codecpar;
+        if (parseAacConfig(apar->extradata, size_t(apar->extradata_size > 0 ? apar->extradata_size : 0), &m_aacType,
+                           &m_aacIndex, &m_aacChannels))
+            m_aac = true;
+        else
+            m_audio = -1;
     }
     if (m_video < 0)
         return -1;
@@ -321,7 +334,17 @@ int RecordReader::next(uint32_t *type, const uint8_t **data, uint32_t *size)
             continue;
         }
         if (m_packet->stream_index == m_audio && m_packet->size > 0) {
-            m_frame.assign(m_packet->data, m_packet->data + m_packet->size);
+            if (m_aac) {
+                uint8_t header[7];
+                if (!makeAdtsHeader(m_aacType, m_aacIndex, m_aacChannels, size_t(m_packet->size), header)) {
+                    av_packet_unref(m_packet);
+                    continue;
+                }
+                m_frame.assign(header, header + sizeof header);
+                m_frame.insert(m_frame.end(), m_packet->data, m_packet->data + m_packet->size);
+            } else {
+                m_frame.assign(m_packet->data, m_packet->data + m_packet->size);
+            }
             av_packet_unref(m_packet);
             *type = 1;
             *data = m_frame.data();

@@ -13,7 +13,8 @@ struct AVPacket;
 namespace varno::recfile {
 
 // Reads a recording file back frame by frame: video as Annex B (parameter
-// sets in front of key pictures), audio as 16-bit PCM, and gaps of the
+// sets in front of key pictures), audio as 16-bit PCM or, for an AAC track,
+// as AAC frames with ADTS headers, and gaps of the
 // recording as filler frames (one zero byte), one per empty frame slot.
 // A file without its index (cut short) is scanned once at open for its length.
 class RecordReader
@@ -42,6 +43,8 @@ public:
     int sampleRate() const;
     int channels() const;
     bool isH265() const;
+    // The audio track holds AAC (handed out as ADTS frames).
+    bool audioIsAac() const { return m_aac; }
 
     // Types as Record_local_MediaFileGetNextFrame; data valid until the next call.
     int next(uint32_t *type, const uint8_t **data, uint32_t *size);
@@ -68,6 +71,8 @@ private:
     AVPacket *m_out = nullptr;
     int m_video = -1;
     int m_audio = -1;
+    bool m_aac = false;
+    int m_aacType = 2, m_aacIndex = 0, m_aacChannels = 1;
     int m_fps = 25;
     uint32_t m_fileFrameRate = 0;
     uint32_t m_lengthMs = 0;

@@ -1,6 +1,7 @@
 #include "platform/recfile/recordwriter.h"
 
 #include "common/logfile.h"
+#include "platform/recfile/aacframes.h"
 #include "platform/recfile/filelist.h"
 
 extern "C" {
@@ -20,6 +21,8 @@ namespace {
 
 // A parameter-set block or a prefix of SEI units never grows beyond this.
 constexpr size_t kMaxPrefix = 1 << 20;
+// Samples in one AAC frame (one raw data block).
+constexpr int64_t kAacFrameSamples = 1024;
 
 } // namespace
 
@@ -74,12 +77,21 @@ int RecordWriter::open(const std::string &path, const RECORD_INFO_S &info, const
         if (!m_audio)
             return -1;
         m_audio->codecpar->codec_type = AVMEDIA_TYPE_AUDIO;
-        m_audio->codecpar->codec_id = AV_CODEC_ID_PCM_S16LE;
         m_audio->codecpar->sample_rate = m_sampleRate;
         av_channel_layout_default(&m_audio->codecpar->ch_layout, m_channels);
-        m_audio->codecpar->bits_per_coded_sample = 16;
-        m_audio->codecpar->block_align = 2 * m_channels;
         m_audio->time_base = AVRational {1, m_sampleRate};
+        m_aac = info.audioFormat == static_cast<int32_t>(MEDIA_AUDIO_AAC);
+        if (m_aac) {
+            // AAC-LC from the record information until the stream's own
+            // headers say otherwise (they do before the file header is out).
+            m_audio->codecpar->codec_id = AV_CODEC_ID_AAC;
+            m_audio->codecpar->frame_size = static_cast<int>(kAacFrameSamples);
+            m_aacConfig = aacConfig(2, aacFrequencyIndexOf(m_sampleRate), m_channels);
+        } else {
+            m_audio->codecpar->codec_id = AV_CODEC_ID_PCM_S16LE;
+            m_audio->codecpar->bits_per_coded_sample = 16;
+            m_audio->codecpar->block_align = 2 * m_channels;
+        }
     }
 
     char text[64];
@@ -136,6 +148,14 @@ int RecordWriter::startMuxer()
         return -1;
     std::memcpy(par->extradata, extra.data(), extra.size());
     par->extradata_size = static_cast<int>(extra.size());
+    if (m_aac) {
+        AVCodecParameters *apar = m_audio->codecpar;
+        apar->extradata = static_cast<uint8_t *>(av_mallocz(m_aacConfig.size() + AV_INPUT_BUFFER_PADDING_SIZE));
+        if (!apar->extradata)
+            return -1;
+        std::memcpy(apar->extradata, m_aacConfig.data(), m_aacConfig.size());
+        apar->extradata_size = static_cast<int>(m_aacConfig.size());
+    }
 
     AVDictionary *options = nullptr;
     av_dict_set(&options, "cluster_time_limit", "1000", 0);
@@ -189,6 +209,8 @@ int RecordWriter::write(uint32_t type, const uint8_t *data, size_t size)
         return 0;
 
     if (type == MEDIA_FRAME_AUDIO) {
+        if (m_aac)
+            return writeAac(data, size);
         if (!m_audio || !m_headerWritten)
             return 0;
         const size_t frameBytes = 2 * static_cast<size_t>(m_channels);
@@ -256,6 +278,61 @@ int RecordWriter::write(uint32_t type, const uint8_t *data, size_t size)
             appendWithStartCode(m_picture, nal);
             m_pictureKey = m_pictureKey || key;
         }
+    }
+    return 0;
+}
+
+int RecordWriter::writeAac(const uint8_t *data, size_t size)
+{
+    // A frame may hold several ADTS frames back to back, and some senders
+    // put a few bytes in front of the first: find the sync word.
+    size_t pos = 0;
+    AdtsFrame f;
+    while (pos + 7 <= size && pos < 16 && !parseAdts(data + pos, size - pos, &f))
+        ++pos;
+    if (pos + 7 > size || pos >= 16) {
+        // No ADTS header: one raw AAC frame of the record information's settings.
+        if (!m_headerWritten)
+            return 0;
+        const int ret = writePacket(m_audio, data, size, m_audioSamples, kAacFrameSamples, 1, m_sampleRate, true);
+        m_audioSamples += kAacFrameSamples;
+        return ret;
+    }
+    while (pos + 7 <= size && parseAdts(data + pos, size - pos, &f)) {
+        const uint8_t *frame = data + pos;
+        pos += f.frameSize;
+        const std::vector<uint8_t> config = aacConfig(f.objectType, f.frequencyIndex, f.channelConfig);
+        if (!m_headerWritten) {
+            // Before the first key picture: nothing is written, but the
+            // stream's own settings become the track's.
+            if (!m_aacConfigFixed) {
+                m_aacConfigFixed = true;
+                m_aacConfig = config;
+                m_sampleRate = aacSampleRate(f.frequencyIndex);
+                if (f.channelConfig >= 1 && f.channelConfig <= 6)
+                    m_channels = f.channelConfig;
+                m_audio->codecpar->sample_rate = m_sampleRate;
+                av_channel_layout_uninit(&m_audio->codecpar->ch_layout);
+                av_channel_layout_default(&m_audio->codecpar->ch_layout, m_channels);
+                m_audio->time_base = AVRational {1, m_sampleRate};
+            }
+            continue;
+        }
+        if (config != m_aacConfig || f.rawBlocks != 1) {
+            if (!m_aacMismatchLogged) {
+                m_aacMismatchLogged = true;
+                WriteLog(3, "%s(%d):AAC frame (type %d, rate index %d, channels %d, blocks %d) does not match the "
+                            "track, dropped!!!",
+                         "Record_local_MediaFileWrite", __LINE__, f.objectType, f.frequencyIndex, f.channelConfig,
+                         f.rawBlocks);
+            }
+            continue;
+        }
+        if (writePacket(m_audio, frame + f.headerSize, f.frameSize - f.headerSize, m_audioSamples, kAacFrameSamples, 1,
+                        m_sampleRate, true)
+            < 0)
+            return -1;
+        m_audioSamples += kAacFrameSamples;
     }
     return 0;
 }

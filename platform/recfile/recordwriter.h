@@ -17,7 +17,8 @@ namespace varno::recfile {
 // recorder's NAL units (parameter sets and SEI go in front of the next
 // picture) and each occupies one frame slot of 1/frameRate seconds; a filler
 // frame occupies a slot without a picture. Audio is 16-bit PCM timed by its
-// sample count. Clusters close at least every second and every packet is
+// sample count, or, for an AAC stream (audio format 106), the camera's AAC
+// frames as they are (ADTS headers removed, 1,024 samples each). Clusters close at least every second and every packet is
 // flushed to the file, so a process killed mid-write loses at most the last
 // cluster; the index is written by finish().
 class RecordWriter
@@ -42,6 +43,11 @@ public:
     uint32_t frameRate() const { return static_cast<uint32_t>(m_fps); }
     int64_t lengthMs() const;
     bool hasAudio() const { return m_audio != nullptr; }
+    // Audio settings of the track (an AAC stream's own once its first frame came).
+    int sampleRate() const { return m_sampleRate; }
+    int channels() const { return m_channels; }
+    // MEDIA_AUDIO_AAC or MEDIA_AUDIO_PCM16: what the audio track holds.
+    uint32_t audioType() const { return m_aac ? MEDIA_AUDIO_AAC : MEDIA_AUDIO_PCM16; }
     // Current parameter sets, Annex B (empty until complete).
     std::vector<uint8_t> parameterSets() const;
 
@@ -49,6 +55,7 @@ private:
     bool parametersComplete() const;
     int startMuxer();
     int flushPicture();
+    int writeAac(const uint8_t *data, size_t size);
     int writePacket(AVStream *stream, const uint8_t *data, size_t size, int64_t pts, int64_t duration,
                     int tbNum, int tbDen, bool key);
     void release();
@@ -72,6 +79,10 @@ private:
     int64_t m_pictureSlot = 0;
     int64_t m_nextSlot = 0;
     int64_t m_audioSamples = 0;
+    bool m_aac = false;
+    std::vector<uint8_t> m_aacConfig; // AudioSpecificConfig of the track
+    bool m_aacConfigFixed = false;    // taken from the stream (else from the record information)
+    bool m_aacMismatchLogged = false;
 };
 
 } // namespace varno::recfile

@@ -57,6 +57,8 @@ void readStreams(AVFormatContext *ctx, int video, int audio, FileFacts *facts)
     if (audio >= 0) {
         facts->sampleRate = static_cast<uint32_t>(ctx->streams[audio]->codecpar->sample_rate);
         facts->channels = static_cast<uint32_t>(ctx->streams[audio]->codecpar->ch_layout.nb_channels);
+        facts->audioType = ctx->streams[audio]->codecpar->codec_id == AV_CODEC_ID_AAC ? MEDIA_AUDIO_AAC
+                                                                                     : MEDIA_AUDIO_PCM16;
     }
 }
 
@@ -70,7 +72,8 @@ int openInput(const std::string &path, AVFormatContext **ctx, int *video, int *a
         const AVCodecParameters *par = (*ctx)->streams[i]->codecpar;
         if (*video < 0 && (par->codec_id == AV_CODEC_ID_H264 || par->codec_id == AV_CODEC_ID_HEVC))
             *video = static_cast<int>(i);
-        else if (*audio < 0 && par->codec_id == AV_CODEC_ID_PCM_S16LE && par->sample_rate > 0
+        else if (*audio < 0 && (par->codec_id == AV_CODEC_ID_PCM_S16LE || par->codec_id == AV_CODEC_ID_AAC)
+                 && par->sample_rate > 0
                  && par->ch_layout.nb_channels > 0)
             *audio = static_cast<int>(i);
     }
@@ -238,7 +241,7 @@ void fillRecord(MEDIA_FILE_S &record, const FileFacts &facts, uint64_t fileSize)
     record.frameRate = facts.frameRate;
     record.width = static_cast<uint16_t>(facts.width);
     record.height = static_cast<uint16_t>(facts.height);
-    record.audioType = MEDIA_AUDIO_PCM16;
+    record.audioType = facts.audioType;
     record.sampleRate = facts.sampleRate;
     record.channels = facts.channels;
     record.bits = facts.sampleRate ? 16 : 0;

@@ -20,6 +20,7 @@ struct FileFacts
     uint32_t frameRate = 0;
     uint32_t width = 0, height = 0;
     uint32_t sampleRate = 0, channels = 0;
+    uint32_t audioType = MEDIA_AUDIO_PCM16; // what the audio track holds (PCM16 or AAC)
     int64_t videoMs = 0, lengthMs = 0;
 };
 

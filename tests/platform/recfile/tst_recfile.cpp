@@ -356,6 +356,90 @@ private slots:
                  QStringLiteral("pcm_s16le,8000,1"));
     }
 
+    // An AAC camera's audio is stored as AAC: an ordinary player decodes the
+    // track without an error, the frames come back byte for byte with their
+    // ADTS headers, and the list and its repair say AAC. The stream's own
+    // settings win over the record information's.
+    void aacAudioStoredAsAac()
+    {
+        const QString dir = newDir(QStringLiteral("aac"));
+        const Feed feed = makeFeed(25);
+        const std::vector<std::vector<uint8_t>> aac = aacAdtsFrames(16000, 1, 40);
+        QCOMPARE(aac.size(), size_t(40));
+        RECORD_INFO_S info = makeInfo("cam-aac", kFps, 8000); // the camera said 8 kHz; its stream is 16 kHz
+        info.audioFormat = MEDIA_AUDIO_AAC;
+        char path[RECORD_LOCAL_PATH_SIZE] {};
+        RECORD_HANDLE h = 0;
+        QCOMPARE(create(dir, info, path, &h), 0);
+        auto writeAudio = [&](const std::vector<uint8_t> &bytes) {
+            return Record_local_MediaFileWrite(h, MEDIA_FRAME_AUDIO, bytes.data(), uint32_t(bytes.size()));
+        };
+        // Before the first key picture: not stored.
+        QCOMPARE(writeAudio(aac[0]), 0);
+        std::vector<std::vector<uint8_t>> stored;
+        for (int i = 0; i < 25; ++i) {
+            QCOMPARE(writePicture(h, feed.units[size_t(i)]), 0);
+            const size_t k = size_t(1 + i);
+            if (i == 10) {
+                // Two ADTS frames in one write.
+                std::vector<uint8_t> two = aac[k];
+                two.insert(two.end(), aac[30].begin(), aac[30].end());
+                QCOMPARE(writeAudio(two), 0);
+                stored.push_back(aac[k]);
+                stored.push_back(aac[30]);
+            } else {
+                QCOMPARE(writeAudio(aac[k]), 0);
+                stored.push_back(aac[k]);
+            }
+        }
+        // A frame of other settings (44.1 kHz) than the track's is left out.
+        std::vector<uint8_t> other = aac[31];
+        other[2] = uint8_t((other[2] & ~0x3C) | (4 << 2));
+        QCOMPARE(writeAudio(other), 0);
+        QCOMPARE(Record_local_MediaFileClose(h), 0);
+
+        std::vector<MEDIA_FILE_S> list = filelist(dir);
+        QCOMPARE(list.size(), size_t(1));
+        QCOMPARE(list[0].audioType, uint32_t(MEDIA_AUDIO_AAC));
+        QCOMPARE(list[0].sampleRate, 16000u);
+        QCOMPARE(list[0].channels, 1u);
+        const MEDIA_FILE_S closed = list[0];
+
+        const QString full = QString::fromUtf8(path);
+        QCOMPARE(ffprobe(full, {"-select_streams", "a:0", "-count_packets", "-show_entries",
+                                "stream=codec_name,sample_rate,channels,nb_read_packets", "-of", "csv=p=0"}),
+                 QStringLiteral("aac,16000,1,%1").arg(stored.size()));
+        int exitCode = -1;
+        runProgram({"ffmpeg", "-nostdin", "-v", "error", "-xerror", "-i", full.toStdString(), "-f", "null", "-"},
+                   &exitCode);
+        QCOMPARE(exitCode, 0);
+
+        RECORD_HANDLE rh = 0;
+        QCOMPARE(Record_local_MediaFileOpen(path, &rh, nullptr, nullptr, nullptr), 0);
+        std::vector<std::vector<uint8_t>> back;
+        for (;;) {
+            uint32_t type = 0, size = 0;
+            unsigned char *data = nullptr;
+            if (Record_local_MediaFileGetNextFrame(rh, &type, &data, &size) != 0)
+                break;
+            if (type == MEDIA_FRAME_AUDIO)
+                back.emplace_back(data, data + size);
+        }
+        QCOMPARE(Record_local_MediaFileClose(rh), 0);
+        QCOMPARE(back.size(), stored.size());
+        for (size_t i = 0; i < back.size(); ++i)
+            QVERIFY2(back[i] == stored[i], qPrintable(QStringLiteral("audio frame %1 differs").arg(i)));
+
+        // The list lost: the repair rebuilds the record with its AAC track.
+        writeRawFilelist(dir, QByteArray(100, 'x'));
+        QCOMPARE(Record_local_MediaFileRepair(dir.toUtf8().constData()), 0);
+        list = filelist(dir);
+        QCOMPARE(list.size(), size_t(1));
+        QCOMPARE(list[0].audioType, uint32_t(MEDIA_AUDIO_AAC));
+        QCOMPARE(list[0].sampleRate, 16000u);
+        QCOMPARE(list[0].lengthMs, closed.lengthMs);
+    }
+
     // Filler frames keep the clock: no packet is written, the gap comes back.
     void fillerFramesKeepTheClock()
     {
