@@ -24,7 +24,7 @@ QString writeRecording(const QString &folder, const RecordingOptions &recording)
     varno::setText(info.devId, recording.devId);
     info.channel = 3;
     info.version = RECORD_INFO_VERSION;
-    info.audioFormat = MEDIA_AUDIO_G711A;
+    info.audioFormat = recording.aac ? MEDIA_AUDIO_AAC : MEDIA_AUDIO_G711A;
     info.videoCodec = MEDIA_VIDEO_H264;
     info.frameRate = recording.fps;
     info.width = uint16_t(recording.width);
@@ -38,13 +38,25 @@ QString writeRecording(const QString &folder, const RecordingOptions &recording)
     if (Record_local_MediaFileCreat(&info, path, &h, nullptr) != 0)
         return {};
     VideoSource source(recording.width, recording.height, recording.fps ? recording.fps : 25, recording.gop);
-    const int frames = (recording.fps ? recording.fps : 25) * recording.seconds;
+    const int fps = recording.fps ? recording.fps : 25;
+    const int frames = fps * recording.seconds;
+    // AAC: as many 1,024-sample frames as cover the pictures written so far.
+    const std::vector<std::vector<uint8_t>> aac = recording.aac && recording.sampleRate > 0
+        ? aacAdtsFrames(recording.sampleRate, 1, (recording.sampleRate * recording.seconds + 1023) / 1024)
+        : std::vector<std::vector<uint8_t>>();
+    size_t nextAac = 0;
     double phase = 0;
+    int picture = 0;
     for (const EncodedPicture &p : source.encode(frames)) {
         for (const auto &u : nalUnitsWithStartCodes(p.data))
             if (Record_local_MediaFileWrite(h, recorderFrameType(h264NalType(u)), u.data(), uint32_t(u.size())) != 0)
                 return {};
-        if (recording.sampleRate > 0) {
+        ++picture;
+        if (recording.aac) {
+            for (; nextAac < aac.size() && int64_t(nextAac) * 1024 * fps < int64_t(picture) * recording.sampleRate;
+                 ++nextAac)
+                Record_local_MediaFileWrite(h, MEDIA_FRAME_AUDIO, aac[nextAac].data(), uint32_t(aac[nextAac].size()));
+        } else if (recording.sampleRate > 0) {
             const std::vector<int16_t> pcm = tone(recording.sampleRate, 440, recording.sampleRate / (recording.fps ? recording.fps : 25),
                                                   &phase);
             Record_local_MediaFileWrite(h, MEDIA_FRAME_AUDIO, reinterpret_cast<const unsigned char *>(pcm.data()),

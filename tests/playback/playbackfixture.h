@@ -36,6 +36,7 @@ struct RecordingOptions
     int width = 160;
     int height = 120;
     int sampleRate = 8000;    // 0: no sound
+    bool aac = false;         // the sound as AAC frames (ADTS), as an AAC camera sends it
     int gop = 25;
 };
 

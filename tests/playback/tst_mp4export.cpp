@@ -5,9 +5,8 @@
 #include "playback/mp4writer.h"
 
 #include "common/camerafile.h"
-#include "common/textfield.h"
-#include "platform/recfile/filelist.h"
 #include "platform/recfile/record_local.h"
+#include "tests/playback/playbackfixture.h"
 #include "tests/support/recmedia/camerafilewriter.h"
 #include "tests/support/recmedia/testmedia.h"
 #include "tests/support/testenv.h"
@@ -208,46 +207,18 @@ private slots:
     {
         QCOMPARE(Record_local_InitSdk(), 0);
         const QString dir = path(QStringLiteral("aacrec"));
-        QVERIFY(QDir().mkpath(dir));
-        RECORD_INFO_S info {};
-        varno::setText(info.devId, "cam-aac");
-        info.version = RECORD_INFO_VERSION;
-        info.audioFormat = MEDIA_AUDIO_AAC;
-        info.videoCodec = MEDIA_VIDEO_H264;
-        info.frameRate = 25;
-        info.width = 352;
-        info.height = 288;
-        info.sampleRate = 16000;
-        info.channels = 1;
-        char file[RECORD_LOCAL_PATH_SIZE] {};
-        varno::setText(file, dir);
-        RECORD_HANDLE h = 0;
-        QCOMPARE(Record_local_MediaFileCreat(&info, file, &h, nullptr), 0);
-        // 50 pictures (2 s) and 2 s of AAC at 16 kHz (31.25 frames of 64 ms).
-        const auto aac = aacAdtsFrames(16000, 1, 32);
-        QCOMPARE(aac.size(), size_t(32));
-        size_t next = 0;
-        for (int i = 0; i < 50; ++i) {
-            for (const auto &u : nalUnitsWithStartCodes(pictures()[size_t(i)].data))
-                QCOMPARE(Record_local_MediaFileWrite(h, recorderFrameType(h264NalType(u)), u.data(), uint32_t(u.size())),
-                         0);
-            while (next < aac.size() && next * 64 <= size_t(i) * 40) {
-                QCOMPARE(Record_local_MediaFileWrite(h, MEDIA_FRAME_AUDIO, aac[next].data(), uint32_t(aac[next].size())),
-                         0);
-                ++next;
-            }
-        }
-        QCOMPARE(Record_local_MediaFileClose(h), 0);
-        std::vector<MEDIA_FILE_S> list;
-        {
-            std::lock_guard<std::mutex> lock(varno::recfile::filelistMutex());
-            QVERIFY(varno::recfile::readFilelist(dir.toStdString(), list));
-        }
-        QCOMPARE(list.size(), size_t(1));
-        QCOMPARE(list[0].audioType, uint32_t(MEDIA_AUDIO_AAC));
+        pbtest::RecordingOptions recording;
+        recording.sampleRate = 16000;
+        recording.aac = true;
+        const QString file = pbtest::writeRecording(dir, recording);
+        QVERIFY(!file.isEmpty());
+        MEDIA_FILE_S record {};
+        QVERIFY(pbtest::findRecord(dir, file, &record));
+        QCOMPARE(record.audioType, uint32_t(MEDIA_AUDIO_AAC));
 
         const QString out = path(QStringLiteral("aacrec.mp4"));
-        QCOMPARE(varno::playback::exportLocalToMp4(file, out.toUtf8().constData(), list[0], {}), 0);
+        QCOMPARE(varno::playback::exportLocalToMp4(file.toUtf8().constData(), out.toUtf8().constData(), record, {}),
+                 0);
         QCOMPARE(probeLines(out, "a:0", "stream=codec_name,sample_rate,channels"), QStringList({"aac,16000,1"}));
         const double audioSeconds = probeLines(out, "a:0", "stream=duration").value(0).toDouble();
         QVERIFY2(audioSeconds > 1.8 && audioSeconds < 2.2, qPrintable(QString::number(audioSeconds)));
