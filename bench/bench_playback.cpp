@@ -311,6 +311,10 @@ int main(int argc, char **argv)
                 100.0 * theirs / seconds, ffWall);
     if (theirs > 0)
         std::printf("  ratio engine/ffmpeg: window %.2f, hidden %.2f\n", ours / theirs, hidden / theirs);
+    // The runs end once the position reaches the picture count: the last
+    // picture has just been shown, one interval before the file's end.
+    std::printf("pace at 1x: %.2f s and %.2f s of wall for %d s of pictures (%.3f and %.3f of real time)\n", wall,
+                hiddenWall, seconds, wall / seconds, hiddenWall / seconds);
     Record_local_UnInitSdk();
     return 0;
 }

@@ -50,6 +50,7 @@ qdevicefileplay::qdevicefileplay(const PlayCamera_S &camera)
 qdevicefileplay::~qdevicefileplay()
 {
     m_stop = true;
+    m_wake.notify();
     joinWorker();
     // The thread has stopped the camera's stream on its way out; without a
     // thread the stream may still run.
@@ -144,6 +145,7 @@ void qdevicefileplay::SetSeekHold(bool hold)
 void qdevicefileplay::StopPlay(bool wait)
 {
     m_stop = true;
+    m_wake.notify();
     if (wait)
         joinWorker();
 }
@@ -298,7 +300,7 @@ void qdevicefileplay::decodeThread()
         if (!frame) {
             if (m_showLastFrame)
                 AV_ShowLastFrame(m_decoder);
-            m_clock->idleSleepMs(10);
+            m_clock->idleSleepMs(10, &m_wake);
             deadline = 0;
             continue;
         }
@@ -316,9 +318,9 @@ void qdevicefileplay::decodeThread()
         if (!video)
             continue;
         ++m_pacedFrames;
-        const int64_t interval = varno::playback::frameIntervalUs(m_frameRate, 1.0f);
+        const int64_t interval = varno::playback::cameraFrameIntervalUs(m_frameRate);
         deadline = deadline == 0 || deadline < t0 - interval ? t0 + interval : deadline + interval;
-        m_clock->sleepUntilUs(deadline);
+        m_clock->sleepUntilUs(deadline, &m_wake);
     }
     if (m_streamRunning && m_camera.connected) {
         P2P_Client_SDK_Stop_Playback(varno::p2pHandle(), m_camera.p2pId, m_fileName);

@@ -4,6 +4,7 @@
 #include "common/textfield.h"
 #include "playback/recordsearch.h"
 
+#include <cmath>
 #include <cstring>
 
 using varno::playback::kPlayDecodeError;
@@ -12,6 +13,7 @@ using varno::playback::kPlayProgress;
 qlocalfileplay::~qlocalfileplay()
 {
     m_stop = true;
+    m_wake.notify();
     joinWorker();
     if (m_file > 0)
         Record_local_MediaFileClose(m_file);
@@ -64,15 +66,24 @@ int qlocalfileplay::StartPlay(const char *fileName, int videoCodec, const AV_DEC
     return 0;
 }
 
+void qlocalfileplay::SetPause(bool pause)
+{
+    m_pause = pause;
+    m_wake.notify();
+}
+
 void qlocalfileplay::SetSuspend(bool suspend)
 {
-    if (!m_pause && !m_stop)
+    if (!m_pause && !m_stop) {
         m_suspend = suspend;
+        m_wake.notify();
+    }
 }
 
 void qlocalfileplay::StopPlay(bool wait)
 {
     m_stop = true;
+    m_wake.notify();
     if (wait)
         joinWorker();
 }
@@ -82,6 +93,7 @@ void qlocalfileplay::SetSpeed(float speed)
     m_speed = speed;
     m_speedCopy = speed;
     m_speedChanged = true;
+    m_wake.notify();
 }
 
 void qlocalfileplay::SeekTo(int second)
@@ -89,12 +101,15 @@ void qlocalfileplay::SeekTo(int second)
     if (m_file <= 0)
         return;
     m_seekRequest = second < 0 ? 0 : second;
+    m_wake.notify();
 }
 
 void qlocalfileplay::StepFrame()
 {
-    if (m_pause)
+    if (m_pause) {
         ++m_stepRequests;
+        m_wake.notify();
+    }
 }
 
 bool qlocalfileplay::handleFrame(uint32_t type, const unsigned char *data, uint32_t size)
@@ -121,10 +136,27 @@ bool qlocalfileplay::handleFrame(uint32_t type, const unsigned char *data, uint3
     return true;
 }
 
+void qlocalfileplay::waitForNextPicture(double *due, double interval)
+{
+    while (!interrupted()) {
+        if (!m_clock->sleepUntilUs(std::llround(*due), &m_wake))
+            return;
+        // Woken early. A new speed moves the picture after the one on
+        // screen: it is due one new interval after that one was.
+        if (m_speedChanged.exchange(false)) {
+            const double changed = varno::playback::localFrameIntervalUs(m_frameRate, m_speedCopy);
+            *due += changed - interval;
+            interval = changed;
+        }
+    }
+}
+
 void qlocalfileplay::playThread()
 {
     WriteLog(0, "[PLAYBACK]Start play thread!!!");
-    int64_t deadline = 0;
+    // When the next picture is due, in microseconds of the clock; 0: the
+    // schedule starts again with the next picture.
+    double due = 0;
     while (!m_stop) {
         const int seek = m_seekRequest.exchange(-1);
         if (seek >= 0 && m_totalFrames > 0) {
@@ -133,14 +165,14 @@ void qlocalfileplay::playThread()
             const int64_t offset = int64_t(double(uint32_t(m_length)) * double(pos) / double(m_totalFrames));
             Record_local_MediaFileSeek(m_file, offset, RECORD_LOCAL_SEEK_TIME);
             ++m_seeksDone;
-            deadline = 0;
+            due = 0;
         }
         const bool stepping = m_pause && m_stepRequests > 0;
         if ((m_pause || m_suspend) && !stepping) {
             if (m_showLastFrame)
                 AV_ShowLastFrame(m_decoder);
-            m_clock->idleSleepMs(15);
-            deadline = 0;
+            m_clock->idleSleepMs(15, &m_wake);
+            due = 0;
             continue;
         }
         uint32_t type = 0, size = 0;
@@ -149,8 +181,8 @@ void qlocalfileplay::playThread()
             m_stepRequests = 0;
             if (m_showLastFrame)
                 AV_ShowLastFrame(m_decoder);
-            m_clock->idleSleepMs(15);
-            deadline = 0;
+            m_clock->idleSleepMs(15, &m_wake);
+            due = 0;
             continue;
         }
         const int64_t t0 = m_clock->nowUs();
@@ -161,13 +193,14 @@ void qlocalfileplay::playThread()
             continue;
         }
         ++m_pacedFrames;
-        // Each picture is due one interval after the previous one was due,
-        // so the sleeps' overshoot does not add up; after a hold-up the
+        // Each picture is due one interval after the previous one was due
+        // (in fractions of a microsecond: 30 fps keeps its 33.3 ms), so
+        // the sleeps' overshoot does not add up; after a hold-up the
         // schedule starts again from now.
-        const int64_t interval = varno::playback::frameIntervalUs(m_frameRate, m_speedCopy);
         m_speedChanged = false;
-        deadline = deadline == 0 || deadline < t0 - interval ? t0 + interval : deadline + interval;
-        m_clock->sleepUntilUs(deadline);
+        const double interval = varno::playback::localFrameIntervalUs(m_frameRate, m_speedCopy);
+        due = due == 0 || due < double(t0) - interval ? double(t0) + interval : due + interval;
+        waitForNextPicture(&due, interval);
     }
     WriteLog(0, "[PLAYBACK]Stop play thread!!!");
 }

@@ -8,7 +8,8 @@
 // Plays a recording from this computer's disks through the recording file
 // library. Position and length are counted in frames; the progress notice
 // converts them to seconds. Seeks, single steps and the speed factor are
-// requests the play thread carries out (the file handle is the thread's).
+// requests the play thread carries out (the file handle is the thread's);
+// each one wakes the thread from its pacing sleep, so it is taken at once.
 class qlocalfileplay : public qmediaplay
 {
 public:
@@ -17,7 +18,7 @@ public:
 
     int StartPlay(const char *fileName, int videoCodec, const AV_DECODER_PARAM_S *params, uint32_t frameRate,
                   int32_t window) override;
-    void SetPause(bool pause) override { m_pause = pause; }
+    void SetPause(bool pause) override;
     void SetSuspend(bool suspend) override;
     void StopPlay(bool wait) override;
     void SetSpeed(float speed) override;
@@ -33,6 +34,10 @@ public:
 private:
     void playThread();
     bool handleFrame(uint32_t type, const unsigned char *data, uint32_t size);
+    // Sleeps until the next picture is due (microseconds, may move with a
+    // speed change) or a seek, pause, suspend or stop wants the thread.
+    void waitForNextPicture(double *due, double interval);
+    bool interrupted() const { return m_stop || m_pause || m_suspend || m_seekRequest >= 0; }
 
     uint32_t m_totalFrames = 0;
     std::atomic<float> m_speedCopy{1.0f};

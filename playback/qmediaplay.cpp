@@ -16,16 +16,34 @@ public:
                    std::chrono::steady_clock::now().time_since_epoch())
             .count();
     }
-    void sleepUntilUs(int64_t deadlineUs) override
+    bool sleepUntilUs(int64_t deadlineUs, PlaybackWake *wake) override
     {
-        const int64_t wait = deadlineUs - nowUs();
-        if (wait > 0)
-            std::this_thread::sleep_for(std::chrono::microseconds(wait));
+        return wake->waitUntil(std::chrono::steady_clock::time_point(std::chrono::microseconds(deadlineUs)));
     }
-    void idleSleepMs(int ms) override { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+    bool idleSleepMs(int ms, PlaybackWake *wake) override
+    {
+        return wake->waitUntil(std::chrono::steady_clock::now() + std::chrono::milliseconds(ms));
+    }
 };
 
 } // namespace
+
+void PlaybackWake::notify()
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        pending = true;
+    }
+    cv.notify_all();
+}
+
+bool PlaybackWake::waitUntil(std::chrono::steady_clock::time_point deadline)
+{
+    std::unique_lock<std::mutex> lock(mutex);
+    const bool woken = cv.wait_until(lock, deadline, [this] { return pending; });
+    pending = false;
+    return woken;
+}
 
 PlaybackClock *PlaybackClock::system()
 {

@@ -5,8 +5,11 @@
 #include <QtGlobal>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -26,16 +29,39 @@ enum : int {
     kCapNoPath = -260,
 };
 
-// The clock the workers pace by: steady time in microseconds and a sleep
-// until a point of it. Tests install a virtual clock to see the pacing
+// Wakes a worker from its pacing or idle sleep. The engine's operations
+// (seek, pause, stop, speed, step) notify it, so the worker takes a request
+// at once instead of after the rest of a frame interval. A notice that
+// comes while the worker is awake is kept for its next sleep, which then
+// returns at once: none is lost.
+class PlaybackWake
+{
+public:
+    // Any thread.
+    void notify();
+    // Waits until notified or until the steady clock reaches the deadline;
+    // true when notified. Takes the notice.
+    bool waitUntil(std::chrono::steady_clock::time_point deadline);
+
+    // A clock of another kind (a test's) waits on these itself: pending is
+    // set under mutex, then cv is notified; the sleeper clears it.
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool pending = false;   // under mutex
+};
+
+// The clock the workers pace by: steady time in microseconds and sleeps
+// that a wake ends early. Tests install a virtual clock to see the pacing
 // without waiting for it.
 class PlaybackClock
 {
 public:
     virtual ~PlaybackClock() = default;
     virtual int64_t nowUs() = 0;
-    virtual void sleepUntilUs(int64_t deadlineUs) = 0;
-    virtual void idleSleepMs(int ms) = 0;
+    // Sleeps until the deadline; true when the wake ended the sleep first.
+    virtual bool sleepUntilUs(int64_t deadlineUs, PlaybackWake *wake) = 0;
+    // The idle step's sleep; true when the wake ended it first.
+    virtual bool idleSleepMs(int ms, PlaybackWake *wake) = 0;
     // The process clock.
     static PlaybackClock *system();
 };
@@ -116,5 +142,7 @@ protected:
     std::atomic<uint64_t> m_pacedFrames{0};
     AV_DECODER_PARAM_S m_params{};
     varno::playback::PlaybackClock *m_clock = varno::playback::PlaybackClock::system();
+    // Notified by the operations above that the worker must see at once.
+    varno::playback::PlaybackWake m_wake;
     std::vector<uint8_t> m_audioBuffer;
 };

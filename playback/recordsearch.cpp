@@ -164,14 +164,20 @@ QString speedText(int level)
     return level >= 0 ? QStringLiteral("X%1").arg(1 << level) : QStringLiteral("X1/%1").arg(1 << -level);
 }
 
-int64_t frameIntervalUs(uint32_t frameRate, float speed)
+int64_t cameraFrameIntervalUs(uint32_t frameRate)
+{
+    if (frameRate == 0)
+        frameRate = 25;
+    return 1000 * (1000 / (int64_t(frameRate) + 3));
+}
+
+double localFrameIntervalUs(uint32_t frameRate, float speed)
 {
     if (frameRate == 0)
         frameRate = 25;
     if (!(speed >= 0.125f && speed <= 8.0f))
         speed = 1.0f;
-    const int64_t ms = 1000 / (int64_t(frameRate) + 3);
-    return int64_t(double(ms) * 1000.0 / double(speed));
+    return 1e6 / (double(frameRate) * double(speed));
 }
 
 } // namespace varno::playback

@@ -68,10 +68,16 @@ QString timeText(int seconds);
 float speedFactor(int level);
 QString speedText(int level);
 
-// Frame interval in microseconds at a frame rate and a speed factor: the
-// whole milliseconds of 1000 / (frameRate + 3) at 1x (35 ms at 25 fps),
-// divided by the factor. A frame rate of 0 counts as 25, a factor outside
-// 1/8 ... 8 as 1.
-int64_t frameIntervalUs(uint32_t frameRate, float speed);
+// Frame interval of a camera file in microseconds: the whole milliseconds
+// of 1000 / (frameRate + 3) (35 ms at 25 fps). The camera sends in real
+// time; pacing a little faster lets the decoder catch up after a hold-up
+// instead of falling behind for good. A frame rate of 0 counts as 25.
+int64_t cameraFrameIntervalUs(uint32_t frameRate);
+
+// Frame interval of a local recording in microseconds at a speed factor:
+// real time, 1 / frameRate divided by the factor (40 ms at 25 fps and 1x,
+// so that a 20 s recording plays in 20 s; the file is the only clock). A
+// frame rate of 0 counts as 25, a factor outside 1/8 ... 8 as 1.
+double localFrameIntervalUs(uint32_t frameRate, float speed);
 
 } // namespace varno::playback

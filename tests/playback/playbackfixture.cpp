@@ -87,41 +87,58 @@ bool findRecord(const QString &folder, const QString &path, MEDIA_FILE_S *out)
     return false;
 }
 
-void VirtualClock::sleepUntilUs(int64_t deadlineUs)
+bool VirtualClock::sleepUntilUs(int64_t deadlineUs, varno::playback::PlaybackWake *wake)
 {
+    size_t count = 0;
     {
-        std::unique_lock<std::mutex> lock(m_mutex);
+        std::lock_guard<std::mutex> lock(m_mutex);
         m_deadlines.push_back(deadlineUs);
-        m_cv.wait(lock, [this] { return m_deadlines.size() < m_holdAt; });
+        count = m_deadlines.size();
     }
-    if (deadlineUs > m_now)
+    bool woken = false;
+    {
+        std::unique_lock<std::mutex> lock(wake->mutex);
+        if (count < m_holdAt) {
+            // Virtual time jumps to the deadline at once: a notice that is
+            // still pending came too late to shorten this sleep.
+            wake->pending = false;
+        } else {
+            m_sleeper = wake;
+            wake->cv.wait(lock, [&] { return wake->pending || count < m_holdAt; });
+            woken = wake->pending;
+            wake->pending = false;
+            m_sleeper = nullptr;
+        }
+    }
+    if (woken)
+        ++m_wakes;
+    else if (deadlineUs > m_now)
         m_now = deadlineUs;
     // A little real time, so that the test's own thread gets its turn.
     std::this_thread::yield();
+    return woken;
 }
 
-void VirtualClock::idleSleepMs(int ms)
+bool VirtualClock::idleSleepMs(int ms, varno::playback::PlaybackWake *wake)
 {
     m_now += int64_t(ms) * 1000;
     // The engine idles (paused, or at the end): give the test's thread its
-    // turn, and wake at once when the test moves the clock's hold.
-    std::unique_lock<std::mutex> lock(m_mutex);
-    m_cv.wait_for(lock, std::chrono::milliseconds(2));
-}
-
-void VirtualClock::holdAt(size_t count)
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_holdAt = count;
+    // turn, and wake at once for the engine's requests.
+    std::unique_lock<std::mutex> lock(wake->mutex);
+    const bool woken = wake->cv.wait_for(lock, std::chrono::milliseconds(2), [wake] { return wake->pending; });
+    wake->pending = false;
+    return woken;
 }
 
 void VirtualClock::release()
 {
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_holdAt = SIZE_MAX;
+    m_holdAt = SIZE_MAX;
+    if (varno::playback::PlaybackWake *wake = m_sleeper.load()) {
+        {
+            std::lock_guard<std::mutex> lock(wake->mutex);
+        }
+        wake->cv.notify_all();
     }
-    m_cv.notify_all();
 }
 
 std::vector<int64_t> VirtualClock::deadlines() const

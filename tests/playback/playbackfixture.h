@@ -68,25 +68,31 @@ public:
 
 // A clock whose time advances only by the sleeps asked of it. The worker
 // never waits, so a second of pacing takes a moment; every sleep is kept.
+// Once holdAt() is reached, a pacing sleep is an endless frame interval:
+// it ends only with release() or when the engine wakes its worker.
 class VirtualClock : public varno::playback::PlaybackClock
 {
 public:
     int64_t nowUs() override { return m_now.load(); }
-    void sleepUntilUs(int64_t deadlineUs) override;
-    void idleSleepMs(int ms) override;
+    bool sleepUntilUs(int64_t deadlineUs, varno::playback::PlaybackWake *wake) override;
+    bool idleSleepMs(int ms, varno::playback::PlaybackWake *wake) override;
     // Deadlines the worker paced to, in order.
     std::vector<int64_t> deadlines() const;
+    // Held sleeps the engine's wake ended.
+    int wakes() const { return m_wakes.load(); }
     // The worker stops in its sleep once it has paced to this many
-    // deadlines, until release().
-    void holdAt(size_t count);
+    // deadlines, until release() (called while the engine lives).
+    void holdAt(size_t count) { m_holdAt = count; }
     void release();
 
 private:
     std::atomic<int64_t> m_now{1000000};
     mutable std::mutex m_mutex;
-    std::condition_variable m_cv;
     std::vector<int64_t> m_deadlines;
-    size_t m_holdAt = SIZE_MAX;
+    std::atomic<size_t> m_holdAt{SIZE_MAX};
+    std::atomic<int> m_wakes{0};
+    // The wake of the worker held in its sleep (set under its mutex).
+    std::atomic<varno::playback::PlaybackWake *> m_sleeper{nullptr};
 };
 
 // Mean gap between consecutive deadlines from the given one on (0 for fewer

@@ -1,7 +1,8 @@
 // The local file engine on recordings written through the recording file
 // library: its pacing at every speed (seen through a virtual clock), the
-// progress notices, seek, single steps, and the pictures it shows against a
-// decode of the same file.
+// progress notices, seek, single steps, requests that wake the worker from
+// an endless frame interval, and the pictures it shows against a decode of
+// the same file.
 
 #include "common/textfield.h"
 #include "live/videosurface.h"
@@ -52,6 +53,15 @@ struct Notices
 };
 
 const AV_DECODER_PARAM_S kParams{AV_AUDIO_PCM16, 1, 16, 8000};
+
+// Lets a held worker go when a test function ends (declared after the
+// engine, so it runs first): a failed check must not leave the engine's
+// destructor waiting for a thread that is held for good.
+struct ReleaseOnExit
+{
+    VirtualClock &clock;
+    ~ReleaseOnExit() { clock.release(); }
+};
 
 // Mean colour of each cell of a 4 x 4 grid.
 std::vector<QColor> grid(const QImage &image)
@@ -137,11 +147,12 @@ private slots:
     {
         QTest::addColumn<float>("speed");
         QTest::addColumn<double>("interval");
-        QTest::newRow("1x") << 1.0f << 35000.0;
-        QTest::newRow("4x") << 4.0f << 8750.0;
-        QTest::newRow("1/4x") << 0.25f << 140000.0;
-        QTest::newRow("8x") << 8.0f << 4375.0;
-        QTest::newRow("1/8x") << 0.125f << 280000.0;
+        // Real time at 1x: a 3 s recording plays in 3 s.
+        QTest::newRow("1x") << 1.0f << 40000.0;
+        QTest::newRow("4x") << 4.0f << 10000.0;
+        QTest::newRow("1/4x") << 0.25f << 160000.0;
+        QTest::newRow("8x") << 8.0f << 5000.0;
+        QTest::newRow("1/8x") << 0.125f << 320000.0;
     }
 
     // Mean interval over a second of pictures (25 gaps), not one frame.
@@ -161,22 +172,92 @@ private slots:
         QCOMPARE(meanGapUs(clock.deadlines(), 2, 26), interval);
     }
 
-    // The speed changes the pacing of a file that is playing.
+    // A frame rate that is no whole number of milliseconds keeps its
+    // fraction: a second of 30 fps pictures takes a second, not 990 ms.
+    void pacingAt30Fps()
+    {
+        RecordingOptions recording;
+        recording.fps = 30;
+        recording.gop = 30;
+        const QString path = writeRecording(m_folder, recording);
+        QVERIFY(!path.isEmpty());
+        VirtualClock clock;
+        qlocalfileplay engine;
+        engine.setClock(&clock);
+        QCOMPARE(engine.StartPlay(path.toUtf8().constData(), AV_VIDEO_H264, &kParams, 0, 1), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(clock.deadlines().size() >= 40, 20000);
+        engine.StopPlay(true);
+        QCOMPARE(engine.frameRate(), 30u);
+        const std::vector<int64_t> d = clock.deadlines();
+        QCOMPARE(d[32] - d[2], int64_t(1000000));
+    }
+
+    // A new speed while the worker sleeps before the next picture moves
+    // that picture at once: it is due one new interval after the one on
+    // screen. The hold makes the interval endless, so only the wake can
+    // end the sleep.
     void speedWhilePlaying()
     {
         VirtualClock clock;
         qlocalfileplay engine;
         engine.setClock(&clock);
+        ReleaseOnExit releaseOnExit{clock};
         clock.holdAt(5);
         const QByteArray p = m_path.toUtf8();
         QCOMPARE(engine.StartPlay(p.constData(), AV_VIDEO_H264, &kParams, 25, 1), 0);
         QTRY_COMPARE_WITH_TIMEOUT(clock.deadlines().size(), size_t(5), 20000);
         engine.SetSpeed(2.0f);
+        QTRY_COMPARE_WITH_TIMEOUT(clock.deadlines().size(), size_t(6), 20000);
         clock.release();
-        QTRY_VERIFY_WITH_TIMEOUT(clock.deadlines().size() >= 17, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(clock.deadlines().size() >= 18, 20000);
         engine.StopPlay(true);
-        QCOMPARE(meanGapUs(clock.deadlines(), 0, 5), 35000.0);
-        QCOMPARE(meanGapUs(clock.deadlines(), 4, 13), 17500.0);
+        const std::vector<int64_t> d = clock.deadlines();
+        QCOMPARE(meanGapUs(d, 0, 5), 40000.0);
+        QCOMPARE(d[5] - d[3], int64_t(20000));
+        QCOMPARE(meanGapUs(d, 5, 13), 20000.0);
+        QCOMPARE(clock.wakes(), 1);
+    }
+
+    // Seek, pause and stop reach a worker that sleeps on an endless frame
+    // interval: each is taken without the interval running out.
+    void requestsWakeThePacingSleep()
+    {
+        VirtualClock clock;
+        Notices notices;
+        qlocalfileplay engine;
+        engine.setClock(&clock);
+        engine.SetCallback(&Notices::callback, &notices);
+        ReleaseOnExit releaseOnExit{clock};
+        clock.holdAt(3);
+        const QByteArray p = m_path.toUtf8();
+        QCOMPARE(engine.StartPlay(p.constData(), AV_VIDEO_H264, &kParams, 25, 1), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(clock.deadlines().size(), size_t(3), 20000);
+        QCOMPARE(engine.position(), 3u);
+
+        // The seek is carried out and playing goes on from there (into the
+        // next endless sleep, where the position stays).
+        engine.SeekTo(2);
+        QTRY_COMPARE_WITH_TIMEOUT(engine.seeksDone(), 1u, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(engine.position(), 51u, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(notices.last()[1], 2, 20000);
+
+        // Pause: the worker leaves the sleep for the idle step, where a
+        // single step shows the next picture.
+        engine.SetPause(true);
+        QTRY_VERIFY_WITH_TIMEOUT(clock.wakes() >= 2, 20000);
+        engine.StepFrame();
+        QTRY_COMPARE_WITH_TIMEOUT(engine.position(), 52u, 20000);
+
+        // Stop from the sleep: the wake ends it and the thread ends.
+        engine.SetPause(false);
+        QTRY_COMPARE_WITH_TIMEOUT(engine.position(), 53u, 20000);
+        const QByteArray stopped("[PLAYBACK]Stop play thread!!!");
+        const qsizetype before = varno::test::logText().count(stopped);
+        engine.StopPlay(false);
+        QTRY_COMPARE_WITH_TIMEOUT(varno::test::logText().count(stopped), before + 1, 20000);
+        QVERIFY(clock.wakes() >= 3);
+        engine.StopPlay(true);
+        QCOMPARE(engine.position(), 53u);
     }
 
     void progressSeekAndStep()

@@ -167,12 +167,14 @@ private slots:
         QCOMPARE(texts, QStringList({"X2", "X4", "X8", "X1", "X2", "X4"}));
         QCOMPARE(speedText(-3), QStringLiteral("X1/8"));
         QCOMPARE(speedFactor(-2), 0.25f);
-        QCOMPARE(frameIntervalUs(25, 1.0f), int64_t(35000));
-        QCOMPARE(frameIntervalUs(25, 4.0f), int64_t(8750));
-        QCOMPARE(frameIntervalUs(25, 0.25f), int64_t(140000));
+        QCOMPARE(cameraFrameIntervalUs(25), int64_t(35000));
+        QCOMPARE(localFrameIntervalUs(25, 1.0f), 40000.0);
+        QCOMPARE(localFrameIntervalUs(25, 4.0f), 10000.0);
+        QCOMPARE(localFrameIntervalUs(25, 0.25f), 160000.0);
         // Without a frame rate the pacing still has one.
-        QCOMPARE(frameIntervalUs(0, 1.0f), int64_t(35000));
-        QCOMPARE(frameIntervalUs(25, 100.0f), int64_t(35000));
+        QCOMPARE(cameraFrameIntervalUs(0), int64_t(35000));
+        QCOMPARE(localFrameIntervalUs(0, 1.0f), 40000.0);
+        QCOMPARE(localFrameIntervalUs(25, 100.0f), 40000.0);
     }
 
     // Audio frames of any length reach the decoder whole (they used to be
