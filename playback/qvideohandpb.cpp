@@ -29,6 +29,11 @@ QVideoHandPb::QVideoHandPb(QWidget *parent)
     : QWidget(parent)
 {
     setObjectName(QStringLiteral("videoHandPb"));
+    // The buttons' pictures are light: the bar is dark, like the live
+    // windows' title bars.
+    setAttribute(Qt::WA_StyledBackground, true);
+    setStyleSheet(QStringLiteral("QVideoHandPb#videoHandPb { background-color: rgb(77, 82, 86); }"
+                                 "QLabel { color: white; }"));
     auto *layout = new QHBoxLayout(this);
     layout->setContentsMargins(4, 0, 4, 0);
     layout->setSpacing(2);

@@ -1,0 +1,225 @@
+// The playback page in English and German as a user sees it, in the states
+// the documentation shows: camera recordings found, a camera recording and a
+// local recording playing, a download in progress. Each state is checked;
+// with VARNO_SHOTS_DIR set the page (and the download dialog) is saved there
+// as playback-<state>-<en|de>.png.
+
+#include "resources/resourcepath.h"
+#include "common/ui/promptscript.h"
+#include "live/videosurface.h"
+#include "playback/cfiledownload.h"
+#include "playback/fileplay.h"
+#include "playback/qdownload.h"
+#include "playback/qmultivideopb.h"
+#include "playback/qvideohandpb.h"
+#include "playback/qvideoonlypb.h"
+#include "playback/qvideoslide.h"
+#include "playback/videosearch.h"
+#include "playbackfixture.h"
+
+#include "../support/testenv.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDateTimeEdit>
+#include <QDir>
+#include <QFileInfo>
+#include <QLocale>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTest>
+#include <QTranslator>
+
+#include <memory>
+
+using namespace pbtest;
+using varno::ui::PromptScript;
+
+class tst_PlaybackShots : public QObject
+{
+    Q_OBJECT
+
+private:
+    fileplay *panel() const { return m_page->panel(); }
+    QTableWidget *table() const { return panel()->table(); }
+    int rowOf(const QString &name) const
+    {
+        for (int r = 0; r < table()->rowCount(); ++r)
+            if (table()->item(r, fileplay::ColName)->text() == name)
+                return r;
+        return -1;
+    }
+    void search(int source, const QString &device, const QDateTime &from, const QDateTime &to)
+    {
+        panel()->sourceCombo()->setCurrentIndex(source);
+        const int at = panel()->deviceCombo()->findText(device);
+        QVERIFY(at >= 0);
+        panel()->deviceCombo()->setCurrentIndex(at);
+        panel()->startEdit()->setDateTime(from);
+        panel()->endEdit()->setDateTime(to);
+        panel()->searchButton()->click();
+    }
+    void play(const QString &name)
+    {
+        const int row = rowOf(name);
+        QVERIFY(row >= 0);
+        table()->selectRow(row);
+        emit table()->doubleClicked(table()->model()->index(row, fileplay::ColName));
+    }
+    void save(QWidget *widget, const QString &state, const QString &lang)
+    {
+        const QString dir = qEnvironmentVariable("VARNO_SHOTS_DIR");
+        if (dir.isEmpty())
+            return;
+        QCoreApplication::processEvents();
+        const QString path = QStringLiteral("%1/playback-%2-%3.png").arg(dir, state, lang);
+        QVERIFY2(widget->grab().save(path), qPrintable(path));
+        qInfo("screenshot: %s", qPrintable(path));
+    }
+
+private slots:
+    void initTestCase()
+    {
+        m_storage = std::make_shared<FakeStorage>();
+        m_storage->folders = {varno::test::tempRoot() + QStringLiteral("/disk1/Record")};
+        varno::playback::setStorageAccess(m_storage);
+        Record_local_InitSdk();
+        for (const QString &devId : {QStringLiteral("B765432"), QStringLiteral("C100200")}) {
+            RecordingOptions recording;
+            recording.devId = devId;
+            recording.width = 640;
+            recording.height = 360;
+            recording.seconds = 8;
+            const QString path = writeRecording(m_storage->folders[0], recording);
+            QVERIFY(!path.isEmpty());
+            m_local << QFileInfo(path).fileName();
+        }
+        m_gate.count = 6;
+        m_gate.seconds = 20;
+        m_rig.onMessage = [this](const P2pMessage_S &msg) {
+            if (m_page)
+                m_page->recvP2pMessage(msg);
+        };
+        QVERIFY2(m_rig.start({m_gate, yardCamera(4, 20)}), qPrintable(m_rig.error));
+    }
+
+    void cleanupTestCase()
+    {
+        m_page.reset();
+        m_rig.stop();
+        Record_local_UnInitSdk();
+        varno::playback::setStorageAccess(nullptr);
+    }
+
+    void page_data()
+    {
+        QTest::addColumn<QString>("lang");
+        QTest::newRow("English") << QStringLiteral("en");
+        QTest::newRow("German") << QStringLiteral("de");
+    }
+
+    void page()
+    {
+        QFETCH(QString, lang);
+        const bool german = lang == QLatin1String("de");
+        PromptScript script;
+        QTranslator translator;
+        if (german) {
+            QVERIFY(translator.load(varno::resourcePath(QStringLiteral("./language/translate_en2gm.qm"))));
+            QCoreApplication::installTranslator(&translator);
+            QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+        }
+        auto restore = qScopeGuard([&] {
+            m_page.reset();
+            QCoreApplication::removeTranslator(&translator);
+            QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+        });
+        m_page = std::make_unique<videosearch>();
+        m_page->resize(1280, 720);
+        m_page->setDevInfo(deviceRecord(m_gate));
+        m_page->setDevInfo(deviceRecord(yardCamera(4, 20)));
+        m_page->RecvCapPathFromConfig(varno::test::tempRoot() + QStringLiteral("/snapshots"));
+        m_page->RecvVideoWinPause(false);
+        m_page->show();
+        QCOMPARE(panel()->searchButton()->text(), german ? QStringLiteral("Suchen") : QStringLiteral("Query"));
+        qvideoonlypb *grid = m_page->grid();
+        qmultivideopb *win = grid->window(0);
+
+        // The camera's recordings of the day.
+        const QDateTime dayStart(QDate(2019, 2, 25), QTime(0, 0));
+        const QDateTime dayEnd(QDate(2019, 2, 25), QTime(23, 59, 59));
+        search(0, QStringLiteral("Gate"), dayStart, dayEnd);
+        QTRY_COMPARE_WITH_TIMEOUT(table()->rowCount(), m_gate.count, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!panel()->searching(), 10000);
+        table()->selectRow(1);
+        save(m_page.get(), QStringLiteral("search"), lang);
+
+        // One of them playing, a few seconds in.
+        play(QStringLiteral("190225_08:10:00.h264"));
+        QVERIFY(grid->entry(0).inUse);
+        QTRY_COMPARE_WITH_TIMEOUT(win->slide()->maximum(), m_gate.seconds, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(win->slide()->value() >= 3, 20000);
+        QVERIFY(win->video()->newPicturesPainted() > 25);
+        save(m_page.get(), QStringLiteral("camera"), lang);
+        win->hand()->button("btnClose")->click();
+        QVERIFY(!grid->entry(0).inUse);
+
+        // A local recording at twice the speed.
+        const QDate today = QDate::currentDate();
+        search(1, german ? QStringLiteral("Alle Geräte") : QStringLiteral("All Devices"),
+               QDateTime(today.addDays(-1), QTime(0, 0)), QDateTime(today.addDays(1), QTime(0, 0)));
+        QCOMPARE(table()->rowCount(), m_local.size());
+        play(m_local.first());
+        QVERIFY(grid->entry(0).inUse);
+        win->hand()->button("btnFast")->click();
+        QCOMPARE(win->hand()->speedText(), QStringLiteral("X2"));
+        QTRY_VERIFY_WITH_TIMEOUT(win->slide()->value() >= 3, 20000);
+        QVERIFY(win->video()->newPicturesPainted() > 25);
+        save(m_page.get(), QStringLiteral("local"), lang);
+        win->hand()->button("btnClose")->click();
+
+        // Two camera files downloading into the default folder: the camera
+        // stops sending after a part of the first, which stays in progress
+        // until the transfer's time-out.
+        search(0, QStringLiteral("Gate"), dayStart, dayEnd);
+        QTRY_COMPARE_WITH_TIMEOUT(table()->rowCount(), m_gate.count, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!panel()->searching(), 10000);
+        QDownload *dialog = panel()->downloadDialog();
+        QTRY_COMPARE_WITH_TIMEOUT(dialog->table()->rowCount(), m_gate.count, 20000);
+        QCOMPARE(m_rig.sim.command(QStringLiteral("all cut-download 250000")).left(2), QStringLiteral("OK"));
+        for (int r = 0; r < dialog->table()->rowCount(); ++r) {
+            const QString name = dialog->table()->item(r, QDownload::ColName)->text();
+            const bool wanted = name == QLatin1String("190225_08:20:00.h264")
+                || name == QLatin1String("190225_08:30:00.h264");
+            dialog->table()->item(r, QDownload::ColCheck)->setCheckState(wanted ? Qt::Checked : Qt::Unchecked);
+        }
+        dialog->show();
+        dialog->findChild<QPushButton *>(QStringLiteral("startButton"))->click();
+        QVERIFY(!dialog->isIdle());
+        int row = -1;
+        for (int r = 0; r < dialog->table()->rowCount(); ++r)
+            if (dialog->table()->item(r, QDownload::ColName)->text() == QLatin1String("190225_08:20:00.h264"))
+                row = r;
+        QVERIFY(row >= 0);
+        QTRY_VERIFY_WITH_TIMEOUT(dialog->progressBar(row)->value() >= 40, 20000);
+        QVERIFY(dialog->progressBar(row)->value() < 100);
+        QVERIFY(!dialog->isIdle());
+        save(dialog, QStringLiteral("download"), lang);
+        dialog->findChild<QPushButton *>(QStringLiteral("stopButton"))->click();
+        QTRY_VERIFY_WITH_TIMEOUT(dialog->isIdle(), 20000);
+        dialog->hide();
+        QCOMPARE(m_rig.sim.command(QStringLiteral("all cut-download 0")).left(2), QStringLiteral("OK"));
+        QCOMPARE(script.count(), 0);
+    }
+
+private:
+    std::shared_ptr<FakeStorage> m_storage;
+    CameraRig m_rig;
+    SimCamera m_gate;
+    std::unique_ptr<videosearch> m_page;
+    QStringList m_local;
+};
+
+QTEST_MAIN(tst_PlaybackShots)
+#include "tst_playbackshots.moc"
