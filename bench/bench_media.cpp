@@ -3,8 +3,9 @@
 //     CLiveStream onto a video surface: CPU seconds per stream-minute, against
 //     `ffmpeg -benchmark` decoding the same file without output;
 //  2. the 16.16 table conversion against libswscale YUV420P -> BGR24;
-//  3. RTSP: time to first frame and the delay from the server's push to the
-//     library's callback.
+//  3. RTSP (pictures in one and in four slices): time to the first picture,
+//     the delay from the server's push to the library's callback and to the
+//     picture out of the live decoder fed from that callback.
 // Usage: bench_media [seconds of video, default 20]
 #include "live/videosurface.h"
 #include "live/clivestream.h"
@@ -21,6 +22,7 @@
 #include <cstring>
 #include <chrono>
 #include <cstdio>
+#include <deque>
 #include <map>
 #include <mutex>
 #include <sys/resource.h>
@@ -236,14 +238,29 @@ void conversionBench(int w, int h)
 }
 
 #ifdef VARNO_BENCH_RTSP
+// What the RTSP callback sees, and the live decoder fed from it.
 struct RtspProbe
 {
     std::mutex mutex;
-    double firstVideo = 0;
-    std::vector<double> delaysMs;
-    std::map<QByteArray, size_t> sliceToFrame;
+    double firstVideo = 0;   // first unit of any kind (parameter sets)
+    double firstSlice = 0;   // first unit of the first key picture
+    double firstPicture = 0; // first picture out of the decoder
+    std::vector<double> delaysMs;  // push to the callback of a picture's last slice
+    std::vector<double> pictureMs; // push to the decoded picture
+    std::map<QByteArray, std::vector<std::pair<size_t, int>>> sliceToFrame; // slice -> pictures of the loop, slice number
+    std::vector<int> slicesOf;                                 // slices of each picture of the loop
+    std::deque<size_t> fed; // pictures whose slices went to the decoder and that did not come out yet
+    size_t lastFed = SIZE_MAX;
+    bool keySeen = false;
+    AV_HANDLE decoder = nullptr;
     varno::test::RtspTestServer *server = nullptr;
 };
+
+double steadyUs()
+{
+    return double(std::chrono::duration_cast<std::chrono::microseconds>(
+                      std::chrono::steady_clock::now().time_since_epoch()).count());
+}
 
 int rtspCallback(int32_t, const char *, const int32_t *info, int32_t type, const char *data, int32_t size, void *user)
 {
@@ -254,20 +271,62 @@ int rtspCallback(int32_t, const char *, const int32_t *info, int32_t type, const
         return 0;
     if (p->firstVideo == 0)
         p->firstVideo = now;
-    if (info[0] == 1 || info[0] == 5) {
+    if (info[0] == 5 && !p->keySeen) {
+        p->keySeen = true;
+        p->firstSlice = now;
+    }
+    if (p->keySeen && (info[0] == 1 || info[0] == 5)) {
+        // Slices of still areas repeat in the loop: of the pictures that hold
+        // this slice, the one pushed last is the one on its way.
         auto it = p->sliceToFrame.find(QByteArray(data, std::min(size, 256)));
         if (it != p->sliceToFrame.end()) {
-            const int64_t pushed = p->server->lastPushUs(it->second);
-            const double nowUs = double(std::chrono::duration_cast<std::chrono::microseconds>(
-                                            std::chrono::steady_clock::now().time_since_epoch()).count());
-            if (pushed > 0)
-                p->delaysMs.push_back((nowUs - double(pushed)) / 1000.0);
+            std::pair<size_t, int> at = it->second.front();
+            int64_t pushed = 0;
+            for (const auto &c : it->second) {
+                const int64_t t = p->server->lastPushUs(c.first);
+                if (t > pushed) {
+                    pushed = t;
+                    at = c;
+                }
+            }
+            const size_t k = at.first;
+            if (k != p->lastFed) {
+                p->fed.push_back(k);
+                p->lastFed = k;
+            }
+            if (pushed > 0 && at.second == p->slicesOf[k] - 1)
+                p->delaysMs.push_back((steadyUs() - double(pushed)) / 1000.0);
         }
+    }
+    // The live decoder as the client runs it: one unit per call.
+    AV_FRAME_OUT_S out{};
+    int r = AV_FrameDecoderStream(p->decoder, reinterpret_cast<const uint8_t *>(data), size, AV_FRAME_VIDEO, nullptr, 0, &out);
+    while (r == 0) {
+        if (p->firstPicture == 0)
+            p->firstPicture = nowSeconds();
+        // Pictures come out in order; a key picture is the key picture fed first.
+        while (out.keyFrame && !p->fed.empty() && !p->server->frames()[p->fed.front()].key)
+            p->fed.pop_front();
+        if (!p->fed.empty()) {
+            const int64_t pushed = p->server->lastPushUs(p->fed.front());
+            p->fed.pop_front();
+            if (pushed > 0)
+                p->pictureMs.push_back((steadyUs() - double(pushed)) / 1000.0);
+        }
+        r = AV_FrameDecoderStream(p->decoder, nullptr, 0, AV_FRAME_VIDEO, nullptr, 0, &out);
     }
     return 0;
 }
 
-void rtspBench()
+void printDelays(const char *what, std::vector<double> d)
+{
+    std::sort(d.begin(), d.end());
+    if (!d.empty())
+        std::printf("  %s over %zu pictures: median %.2f ms, 95th %.2f ms, max %.2f ms\n", what, d.size(),
+                    d[d.size() / 2], d[d.size() * 95 / 100], d.back());
+}
+
+void rtspBench(int slices)
 {
     varno::test::RtspTestServer server;
     varno::test::RtspTestServer::Options o;
@@ -275,6 +334,7 @@ void rtspBench()
     o.video.height = 720;
     o.video.gop = 25;
     o.video.frames = 50;
+    o.video.slices = slices;
     o.port = varno::test::freeLoopbackPort();
     if (!server.start(o)) {
         std::printf("RTSP server could not start\n");
@@ -282,12 +342,17 @@ void rtspBench()
     }
     RtspProbe probe;
     probe.server = &server;
-    for (size_t k = 0; k < server.frames().size(); ++k)
+    AV_CreateDecoder(0, AV_VIDEO_H264, nullptr, &probe.decoder);
+    for (size_t k = 0; k < server.frames().size(); ++k) {
+        int slice = 0;
         for (const auto &nal : varno::test::splitNals(server.frames()[k].data)) {
             const int t = nal[4] & 0x1f;
             if (t == 1 || t == 5)
-                probe.sliceToFrame[QByteArray(reinterpret_cast<const char *>(nal.data()), int(std::min<size_t>(nal.size(), 256)))] = k;
+                probe.sliceToFrame[QByteArray(reinterpret_cast<const char *>(nal.data()), int(std::min<size_t>(nal.size(), 256)))]
+                    .emplace_back(k, slice++);
         }
+        probe.slicesOf.push_back(slice);
+    }
     RTSP_Stream_SDKInit();
     const double t0 = nowSeconds();
     int32_t h = 0;
@@ -303,15 +368,16 @@ void rtspBench()
     RTSP_CloseLiveSteam(h, rtspCallback);
     server.stop();
     std::lock_guard lock(probe.mutex);
-    std::vector<double> d = probe.delaysMs;
-    std::sort(d.begin(), d.end());
-    std::printf("\nRTSP 1280x720 25 fps over loopback TCP:\n");
-    std::printf("  open (DESCRIBE, SETUP) %.1f ms, start (PLAY) %.1f ms, first video unit %.1f ms after open began\n",
-                (opened - t0) * 1e3, (started - opened) * 1e3, probe.firstVideo > 0 ? (probe.firstVideo - t0) * 1e3 : -1.0);
-    if (!d.empty())
-        std::printf("  push-to-callback delay over %zu pictures: median %.2f ms, 95th %.2f ms, max %.2f ms\n"
-                    "  (includes the server's RTP packetising and the TCP loopback)\n",
-                    d.size(), d[d.size() / 2], d[d.size() * 95 / 100], d.back());
+    AV_CloseDecoder(probe.decoder);
+    auto since = [t0](double t) { return t > 0 ? (t - t0) * 1e3 : -1.0; };
+    std::printf("\nRTSP 1280x720 25 fps, %d slice(s) per picture, over loopback TCP:\n", slices);
+    std::printf("  open (DESCRIBE, SETUP) %.1f ms, start (PLAY) %.1f ms; after open began: first unit %.1f ms,\n"
+                "  first key picture's first slice %.1f ms, first decoded picture %.1f ms\n",
+                (opened - t0) * 1e3, (started - opened) * 1e3, since(probe.firstVideo), since(probe.firstSlice),
+                since(probe.firstPicture));
+    printDelays("push-to-callback (last slice)", probe.delaysMs);
+    printDelays("push-to-decoded picture      ", probe.pictureMs);
+    std::printf("  (includes the server's RTP packetising and the TCP loopback)\n");
 }
 #endif
 
@@ -323,7 +389,8 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
 #ifdef VARNO_BENCH_RTSP
     if (argc > 1 && std::strcmp(argv[1], "rtsp") == 0) { // the RTSP part only
-        rtspBench();
+        rtspBench(1);
+        rtspBench(4);
         return 0;
     }
 #endif
@@ -335,7 +402,8 @@ int main(int argc, char **argv)
     conversionBench(1280, 720);
     conversionBench(1920, 1080);
 #ifdef VARNO_BENCH_RTSP
-    rtspBench();
+    rtspBench(1);
+    rtspBench(4);
 #endif
     return 0;
 }

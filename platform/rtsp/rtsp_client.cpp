@@ -1,4 +1,5 @@
 #include "platform/rtsp/rtsp_client.h"
+#include "platform/rtsp/nalassembler.h"
 
 #include "common/crashhandler.h"
 #include "common/logfile.h"
@@ -57,6 +58,7 @@ struct Stream
     int64_t firstPts = AV_NOPTS_VALUE;
     int64_t startMs = 0;
     std::vector<uint8_t> unit;
+    std::unique_ptr<varno::rtsp::NalAssembler> assembler; // video units from the packets
     std::vector<uint8_t> adtsConfig; // object type, rate index, channels (AAC)
     struct Clock
     {
@@ -297,7 +299,11 @@ void readerThread(Stream *s)
                 s->headersSent = true;
                 deliverExtradata(s, par, stamp);
             }
-            deliverUnits(s, pkt->data, static_cast<size_t>(pkt->size), stamp, par->codec_id == AV_CODEC_ID_HEVC);
+            const bool fellBack = s->assembler->fellBack();
+            s->assembler->push(pkt->data, static_cast<size_t>(pkt->size), pkt->pts, stamp);
+            if (!fellBack && s->assembler->fellBack())
+                WriteLog(3, "%s(%d):Stream(%d) continued a unit taken as whole, units now wait for the next packet!!!",
+                         "RTSP_ReadThread", __LINE__, s->handle);
         } else if (pkt->stream_index == s->audioIndex) {
             deliverAudio(s, pkt, stamp);
         }
@@ -305,6 +311,12 @@ void readerThread(Stream *s)
     }
     s->deadline = 0;
     av_packet_free(&pkt);
+    if (s->assembler) {
+        const auto &c = s->assembler->counters();
+        WriteLog(4, "%s(%d):Stream(%d) ended: %llu video units, %llu of them on their last packet, %llu packets dropped!!!",
+                 "RTSP_ReadThread", __LINE__, s->handle, static_cast<unsigned long long>(c.units),
+                 static_cast<unsigned long long>(c.onLastPacket), static_cast<unsigned long long>(c.dropped));
+    }
 }
 
 void stopReader(Stream *s)
@@ -353,7 +365,9 @@ int RTSP_OpenLiveSteam(const char *url, RTSP_FRAME_CB callback, void *user, int3
         return RTSP_ERR_NO_MEMORY;
     s->fmt->interrupt_callback.callback = interruptCallback;
     s->fmt->interrupt_callback.opaque = s.get();
-    s->fmt->flags |= AVFMT_FLAG_NOBUFFER;
+    // No parser: it holds each picture until the next one begins. The
+    // depacketiser's packets are put together into units here (NalAssembler).
+    s->fmt->flags |= AVFMT_FLAG_NOBUFFER | AVFMT_FLAG_NOPARSE | AVFMT_FLAG_NOFILLIN;
 
     AVDictionary *opts = nullptr;
     av_dict_set(&opts, "rtsp_transport", "tcp", 0);
@@ -390,6 +404,13 @@ int RTSP_OpenLiveSteam(const char *url, RTSP_FRAME_CB callback, void *user, int3
     for (unsigned i = 0; i < s->fmt->nb_streams; ++i)
         if (static_cast<int>(i) != s->videoIndex && static_cast<int>(i) != s->audioIndex)
             s->fmt->streams[i]->discard = AVDISCARD_ALL;
+    if (s->videoIndex >= 0) {
+        const bool h265 = s->descr.videoCodec == 2;
+        Stream *raw = s.get();
+        s->assembler = std::make_unique<varno::rtsp::NalAssembler>(
+            h265 ? varno::rtsp::NalAssembler::Codec::H265 : varno::rtsp::NalAssembler::Codec::H264,
+            [raw, h265](const uint8_t *nal, size_t n, int32_t stamp) { deliverNal(raw, nal, n, stamp, h265); });
+    }
     if (s->videoIndex < 0 && s->audioIndex < 0) {
         WriteLog(2, "%s(%d):Url(%s) has no H.264/H.265 or audio stream!!!", "RTSP_OpenLiveSteam", __LINE__, url);
         return RTSP_ERR_NO_STREAM;
