@@ -81,7 +81,7 @@ QRectF VideoSurface::pictureRect() const
     // picture lands on whole pixels at any scale factor.
     const qreal ratio = devicePixelRatioF();
     const QRect area(QPoint(), (QSizeF(size()) * ratio).toSize());
-    const QRect fit = av::fitRect(m_surface->latestSourceSize(), area);
+    const QRect fit = av::fitRect(m_surface->latestDisplaySize(), area);
     return QRectF(QPointF(fit.topLeft()) / ratio, QSizeF(fit.size()) / ratio);
 }
 

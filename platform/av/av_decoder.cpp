@@ -285,6 +285,7 @@ struct AV_Decoder
     AVCodecContext *video = nullptr;
     AVPacket *packet = nullptr;
     AVFrame *frame = nullptr;
+    int sarNum = 0, sarDen = 0; // pixel shape last told to the window
 
     // The last frame fed, to recognise the same frame handed in again.
     const uint8_t *lastFedPtr = nullptr;
@@ -529,6 +530,14 @@ int present(AV_Decoder *d)
     Planes p;
     if (!planesOf(d, d->last, p, false))
         return AV_ERR_FAILED;
+    // The stream's pixel shape (non-square for e.g. 704x576 shown at 4:3).
+    const AVRational sar = d->last->sample_aspect_ratio.num > 0 ? d->last->sample_aspect_ratio
+                                                                : d->video ? d->video->sample_aspect_ratio : AVRational {0, 1};
+    if (sar.num != d->sarNum || sar.den != d->sarDen) {
+        d->sarNum = sar.num;
+        d->sarDen = sar.den;
+        sink->setSampleAspect(sar.num, sar.den);
+    }
     return sink->present(p.y, p.ys, p.u, p.us, p.v, p.vs, p.width, p.height) == 0 ? AV_OK : AV_ERR_FAILED;
 }
 

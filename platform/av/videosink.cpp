@@ -94,6 +94,17 @@ std::shared_ptr<VideoSink> findVideoSink(int32_t handle)
     return it == r.sinks.end() ? nullptr : it->second;
 }
 
+void VideoSink::setSampleAspect(int, int) {}
+
+QSize displaySize(int width, int height, int num, int den)
+{
+    // Ratios beyond 8:1 either way are no pixel shape a camera sends.
+    if (num <= 0 || den <= 0 || num == den || num > 8 * den || den > 8 * num || width <= 0 || height <= 0)
+        return QSize(width, height);
+    const int64_t w = (int64_t(width) * num + den / 2) / den;
+    return QSize(int(std::clamp<int64_t>(w, 1, 1 << 20)), height);
+}
+
 QRect fitRect(QSize source, QRect area)
 {
     if (source.isEmpty() || area.isEmpty())
@@ -170,6 +181,19 @@ QSize FrameSurface::latestSourceSize() const
     return m_frontSource;
 }
 
+QSize FrameSurface::latestDisplaySize() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_frontDisplay;
+}
+
+void FrameSurface::setSampleAspect(int num, int den)
+{
+    std::lock_guard lock(m_mutex);
+    m_sarNum = num;
+    m_sarDen = den;
+}
+
 void FrameSurface::detach()
 {
     std::lock_guard lock(m_mutex);
@@ -181,6 +205,7 @@ int FrameSurface::present(const uint8_t *y, int yStride, const uint8_t *u, int u
                           const uint8_t *v, int vStride, int width, int height)
 {
     QSize target;
+    QSize display;
     bool keepAspect = false;
     {
         std::lock_guard lock(m_mutex);
@@ -188,6 +213,7 @@ int FrameSurface::present(const uint8_t *y, int yStride, const uint8_t *u, int u
             return 1;
         target = m_target;
         keepAspect = m_keepAspect;
+        display = displaySize(width, height, m_sarNum, m_sarDen);
     }
     if (!y || !u || !v || width <= 0 || height <= 0)
         return 1;
@@ -200,7 +226,7 @@ int FrameSurface::present(const uint8_t *y, int yStride, const uint8_t *u, int u
     // Letter-boxed: only the picture's own rectangle is scaled (fewer
     // pixels than the whole window); the owner paints the bars.
     if (keepAspect)
-        target = fitRect(QSize(width, height), QRect(QPoint(), target)).size();
+        target = fitRect(display, QRect(QPoint(), target)).size();
 
     std::lock_guard scaleLock(m_scaleMutex);
     // A window no larger than the picture (the usual case: many windows on
@@ -245,6 +271,7 @@ int FrameSurface::present(const uint8_t *y, int yStride, const uint8_t *u, int u
         return 1;
     std::swap(m_front, m_back);
     m_frontSource = QSize(width, height);
+    m_frontDisplay = display;
     m_frontSequence = m_presented.fetch_add(1) + 1;
     m_frontStamp = t_presentStamp;
     // Under the lock, so that detach() never returns while a notifier that

@@ -29,7 +29,16 @@ public:
                         const uint8_t *v, int vStride, int width, int height) = 0;
     // Size the pictures are shown at; empty while hidden or zero-size.
     virtual QSize targetSize() const = 0;
+    // Shape of the pixels of the pictures presented from now on (the
+    // stream's sample aspect ratio, e.g. 12:11 for 704x576 shown at 4:3);
+    // 0:0 or 1:1 for square pixels. Sinks that only stretch may ignore it.
+    virtual void setSampleAspect(int num, int den);
 };
+
+// The size a picture of width x height with pixels of shape num:den is
+// shown at when its shape is kept: the width scaled by num/den (square
+// pixels, or an unusable ratio, leave it as it is).
+QSize displaySize(int width, int height, int num, int den);
 
 // Latency probe: the arrival time (steady clock, microseconds) of the frame
 // whose picture the calling thread presents next; 0 when unknown. A decode
@@ -66,7 +75,8 @@ public:
 
     // Owner side (user-interface thread).
     void setTargetSize(QSize size);
-    // On: each picture is scaled to the largest size of its own shape
+    // On: each picture is scaled to the largest size of its own shape (its
+    // pixels' shape included)
     // within the target size (fitRect) instead of being stretched to it;
     // the owner shows it centred. Off (the default): stretched.
     void setKeepAspect(bool on);
@@ -81,6 +91,9 @@ public:
     // presented, 0 for none) and its arrival stamp (see setPresentStamp).
     QImage latestImage(uint64_t *sequence, int64_t *arrivalUs) const;
     QSize latestSourceSize() const;
+    // The latest picture's shape on screen (its size with square pixels).
+    QSize latestDisplaySize() const;
+    void setSampleAspect(int num, int den) override;
     // After detach() every present() fails: the window is gone.
     void detach();
 
@@ -92,6 +105,9 @@ private:
     bool m_keepAspect = false;
     QImage m_front;
     QSize m_frontSource;
+    QSize m_frontDisplay;
+    int m_sarNum = 0; // pixel shape of the pictures presented next
+    int m_sarDen = 0;
     uint64_t m_frontSequence = 0;
     int64_t m_frontStamp = 0;
     std::function<void()> m_notifier;

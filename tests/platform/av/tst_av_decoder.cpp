@@ -307,6 +307,33 @@ private slots:
         QCOMPARE(AV_CloseDecoder(d), 0);
     }
 
+    // A stream of non-square pixels (12:11, as 704x576 cameras send) is
+    // letter-boxed to its shape on screen, not to its pixel count.
+    void pixelShapeReachesTheWindow()
+    {
+        auto surface = std::make_shared<av::FrameSurface>();
+        const int32_t window = av::registerVideoSink(surface);
+        surface->setTargetSize(QSize(800, 576));
+        surface->setKeepAspect(true);
+        test::EncodeOptions o;
+        o.width = 352;
+        o.height = 288;
+        o.frames = 2;
+        o.sarNum = 12;
+        o.sarDen = 11;
+        const auto stream = test::encodeStream(o);
+        AV_DECODER_PARAM_S params{AV_AUDIO_PCM16, 1, 16, 8000};
+        AV_HANDLE d = nullptr;
+        QCOMPARE(AV_CreateDecoder(window, AV_VIDEO_H264, &params, &d), 1);
+        for (const auto &f : stream)
+            QCOMPARE(AV_FrameDecoder(d, f.data.data(), int(f.data.size()), AV_FRAME_VIDEO, &params), 0);
+        QCOMPARE(surface->latestSourceSize(), QSize(352, 288));
+        QCOMPARE(surface->latestDisplaySize(), QSize(384, 288));
+        QCOMPARE(surface->latestImage().size(), QSize(768, 576)); // 4:3, where square pixels would give 704x576
+        QCOMPARE(AV_CloseDecoder(d), 0);
+        av::unregisterVideoSink(window);
+    }
+
     void capPictureMatchesTheDecodedPicture()
     {
         test::EncodeOptions o;

@@ -63,6 +63,38 @@ private slots:
         QCOMPARE(s.presentedCount(), uint64_t(2));
     }
 
+    // Pixels that are not square: the picture keeps its shape on screen,
+    // not its pixel count (704x576 at 12:11 is shown 768 wide).
+    void keptShapeFollowsThePixelShape()
+    {
+        QCOMPARE(av::displaySize(704, 576, 12, 11), QSize(768, 576));
+        QCOMPARE(av::displaySize(1440, 1080, 4, 3), QSize(1920, 1080));
+        QCOMPARE(av::displaySize(320, 240, 0, 0), QSize(320, 240));  // unknown: square
+        QCOMPARE(av::displaySize(320, 240, 1, 1), QSize(320, 240));
+        QCOMPARE(av::displaySize(320, 240, 100, 1), QSize(320, 240)); // no camera's pixel shape
+        QCOMPARE(av::displaySize(320, 240, -4, 3), QSize(320, 240));
+
+        av::FrameSurface s;
+        const test::Yuv420 p = test::testPicture(320, 240, -1);
+        s.setTargetSize(QSize(640, 480));
+        s.setKeepAspect(true);
+        s.setSampleAspect(2, 1); // shown as 640x240: letter-boxed in 640x480
+        QCOMPARE(s.present(p.y.data(), 320, p.u.data(), 160, p.v.data(), 160, 320, 240), 0);
+        QCOMPARE(s.latestImage().size(), QSize(640, 240));
+        QCOMPARE(s.latestSourceSize(), QSize(320, 240));
+        QCOMPARE(s.latestDisplaySize(), QSize(640, 240));
+        // Square again: the 4:3 picture fills the 4:3 window.
+        s.setSampleAspect(1, 1);
+        QCOMPARE(s.present(p.y.data(), 320, p.u.data(), 160, p.v.data(), 160, 320, 240), 0);
+        QCOMPARE(s.latestImage().size(), QSize(640, 480));
+        QCOMPARE(s.latestDisplaySize(), QSize(320, 240));
+        // Stretched: the pixel shape changes nothing.
+        s.setKeepAspect(false);
+        s.setSampleAspect(2, 1);
+        QCOMPARE(s.present(p.y.data(), 320, p.u.data(), 160, p.v.data(), 160, 320, 240), 0);
+        QCOMPARE(s.latestImage().size(), QSize(640, 480));
+    }
+
     void smallWindowsAndOddWidthsKeepThePicture()
     {
         // A window at most half the picture's size (the picture is halved

@@ -82,6 +82,8 @@ std::vector<EncodedFrame> encodeStream(const EncodeOptions &o)
     ctx->time_base = AVRational{1, o.fps};
     ctx->framerate = AVRational{o.fps, 1};
     ctx->pix_fmt = AV_PIX_FMT_YUV420P;
+    if (o.sarNum > 0 && o.sarDen > 0)
+        ctx->sample_aspect_ratio = AVRational{o.sarNum, o.sarDen};
     ctx->gop_size = o.gop;
     ctx->max_b_frames = 0;
     ctx->thread_count = 1;

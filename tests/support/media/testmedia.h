@@ -39,6 +39,8 @@ struct EncodeOptions
     int quality = 23; // CRF / QP-like: lower is better
     bool still = false;
     int slices = 1;   // slices per picture (H.264)
+    int sarNum = 0;   // pixel shape written into the stream (0: none)
+    int sarDen = 0;
 };
 
 // Encodes pictures testPicture(w, h, i) (or index -1 when still) with low
