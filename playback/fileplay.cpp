@@ -54,6 +54,11 @@ fileplay::fileplay(QWidget *parent)
     : QWidget(parent)
 {
     setObjectName(QStringLiteral("fileplay"));
+    // The panel brings its own dark background, the main window's, so that
+    // its labels read the same wherever it is shown.
+    setAttribute(Qt::WA_StyledBackground, true);
+    setStyleSheet(QStringLiteral("fileplay#fileplay { background-color: rgb(30, 34, 40); }"
+                                 "QLabel { color: rgb(220, 224, 230); }"));
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(6, 6, 6, 6);
     auto *form = new QGridLayout;
