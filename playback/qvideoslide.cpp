@@ -10,6 +10,10 @@ QVideoSlide::QVideoSlide(QWidget *parent)
     : QWidget(parent)
 {
     setObjectName(QStringLiteral("videoSlide"));
+    // Dark like the toolbar above the picture, with light times.
+    setAttribute(Qt::WA_StyledBackground, true);
+    setStyleSheet(QStringLiteral("QVideoSlide#videoSlide { background-color: rgb(77, 82, 86); }"
+                                 "QLabel { color: white; }"));
     auto *layout = new QHBoxLayout(this);
     layout->setContentsMargins(4, 0, 4, 0);
     m_current = new QLabel(varno::playback::timeText(0), this);
