@@ -296,6 +296,15 @@ struct AV_Decoder
     std::vector<uint8_t> pending;
     bool pendingHasVcl = false;
     bool multiSlice = false;
+    // H.264 pictures that come one slice per call: the first macroblock of
+    // each picture's last slice. Once 3 pictures in a row ended with the same
+    // one, a picture is handed over when that slice is in. A slice after it
+    // breaks the layout for good.
+    int64_t pictureLastMb = -1; // of the picture being fed
+    int64_t layoutLastMb = -1;
+    int layoutRepeats = 0;
+    bool layoutBroken = false;
+    bool handedEarly = false; // the picture being fed went at its learned last slice
     // Pictures taken out of the decoder to make room for a packet.
     std::deque<AVFrame *> ready;
 
@@ -396,6 +405,30 @@ bool startsPicture(int videoCode, const uint8_t *nal, size_t n)
     return n >= 2 && (nal[1] & 0x80);
 }
 
+// first_mb_in_slice of an H.264 slice (-1 when unreadable).
+int64_t firstMbOf(const uint8_t *nal, size_t n)
+{
+    uint8_t rbsp[8];
+    size_t k = 0;
+    for (size_t i = 1; i < n && k < sizeof rbsp; ++i) {
+        if (i >= 3 && nal[i] == 3 && nal[i - 1] == 0 && nal[i - 2] == 0)
+            continue; // emulation prevention
+        rbsp[k++] = nal[i];
+    }
+    size_t bit = 0;
+    auto next = [&] { const int b = (rbsp[bit / 8] >> (7 - bit % 8)) & 1; ++bit; return b; };
+    int zeros = 0;
+    while (bit < k * 8 && next() == 0)
+        if (++zeros > 31)
+            return -1;
+    if (bit + size_t(zeros) > k * 8)
+        return -1;
+    int64_t v = 0;
+    for (int i = 0; i < zeros; ++i)
+        v = (v << 1) | next();
+    return (int64_t(1) << zeros) - 1 + v;
+}
+
 // Hands one packet to the decoder. A picture that is still waiting to be
 // taken is moved to the ready list first.
 int sendPacket(AV_Decoder *d, const uint8_t *data, size_t size)
@@ -427,10 +460,29 @@ int flushPicture(AV_Decoder *d)
     return r;
 }
 
+// Learns where H.264 pictures end from their slices' first macroblocks.
+void noteSlice(AV_Decoder *d, const uint8_t *nal, size_t n)
+{
+    const int64_t mb = firstMbOf(nal, n);
+    if (mb == 0) { // a new picture: the one before ended with its latest slice
+        if (d->pictureLastMb >= 0) {
+            d->layoutRepeats = d->pictureLastMb == d->layoutLastMb ? d->layoutRepeats + 1 : 1;
+            d->layoutLastMb = d->pictureLastMb;
+        }
+        d->handedEarly = false;
+    } else if (d->handedEarly && !d->layoutBroken) {
+        d->layoutBroken = true; // the picture handed over goes on
+        WriteLog(3, "%s(%d):Slices of a picture came after its last one, pictures now wait for the next!!!",
+                 "AV_FrameDecoderStream", __LINE__);
+    }
+    d->pictureLastMb = mb;
+}
+
 // Feeds one frame to the video decoder, one packet per picture: parameter
 // sets and SEI wait for the slice that follows them. Streams whose pictures
 // come in several slices are recognised by their first continuation slice;
-// from then on a picture is handed over when the next one begins.
+// from then on a picture is handed over when the next one begins, or (H.264)
+// when the slice that ended the pictures before it is in (noteSlice).
 int sendVideo(AV_Decoder *d, const uint8_t *data, int size)
 {
     int result = 0;
@@ -439,6 +491,8 @@ int sendVideo(AV_Decoder *d, const uint8_t *data, int size)
     forEachNal(data, static_cast<size_t>(size), [&](const uint8_t *nal, size_t n) {
         anyNal = true;
         const bool vcl = isVcl(d->videoCode, nal, n);
+        if (vcl && d->videoCode == AV_VIDEO_H264)
+            noteSlice(d, nal, n);
         if (vcl && !startsPicture(d->videoCode, nal, n)) {
             if (!startSeen)
                 d->multiSlice = true; // slices come one call at a time
@@ -466,7 +520,10 @@ int sendVideo(AV_Decoder *d, const uint8_t *data, int size)
         const int r = sendPacket(d, data, static_cast<size_t>(size));
         return r < 0 ? r : result;
     }
-    if (d->pendingHasVcl && !d->multiSlice) {
+    const bool atLastSlice = d->multiSlice && !d->layoutBroken && d->layoutRepeats >= 3
+        && d->pictureLastMb == d->layoutLastMb;
+    if (d->pendingHasVcl && (!d->multiSlice || atLastSlice)) {
+        d->handedEarly = d->multiSlice;
         const int r = flushPicture(d);
         if (r < 0)
             result = r;

@@ -6,6 +6,7 @@
 #include "platform/av/yuvrgb.h"
 
 #include "tests/support/media/testmedia.h"
+#include "tests/support/testenv.h"
 
 #include <mutex>
 
@@ -170,28 +171,62 @@ private slots:
 
     void slicesArrivingOneByOne()
     {
-        // Pictures in 4 slices, each slice a frame of its own: after the
-        // first picture the decoder puts each picture together again (it
-        // hands it over when the next one begins).
+        // Pictures in 4 slices, each slice a frame of its own. The first
+        // picture shows its first slice only (the pictures up to the next
+        // key picture refer to it); the next two are handed over when the
+        // picture after them begins; from then on (3 pictures ended with the
+        // same slice) each as soon as its last slice is in.
         test::EncodeOptions o;
         o.frames = 12;
         o.gop = 6;
         o.slices = 4;
         const auto stream = test::encodeStream(o);
-        QVERIFY(test::splitNals(stream[1].data).size() >= 4);
         LiveLoop loop(1);
-        for (const auto &f : stream)
+        for (int i = 0; i < 12; ++i) {
+            const auto nals = test::splitNals(stream[size_t(i)].data);
+            QVERIFY(nals.size() >= 4);
+            for (const auto &nal : nals)
+                loop.feed(nal);
+            if (i < 3)
+                continue;
+            QCOMPARE(int(loop.pictures.size()), i + 1);
+            if (i < 6)
+                continue;
+            const double q = test::psnr(loop.pictures.back().rgb, test::referenceRgb(test::testPicture(320, 240, i)));
+            QVERIFY2(q > 30, qPrintable(QStringLiteral("frame %1: %2 dB").arg(i).arg(q)));
+        }
+        for (int i = 6; i < 12; ++i) // whole and in order
+            QVERIFY(test::psnr(loop.pictures[size_t(i)].rgb, test::referenceRgb(test::testPicture(320, 240, i))) > 30);
+    }
+
+    void sliceLayoutThatChangesFallsBackToWaiting()
+    {
+        // Pictures in 2 slices, learned; then a stream in 4 slices: its
+        // first picture goes at its third slice (where the 2-slice pictures
+        // ended), the fourth is dropped and the log says so. From then on
+        // pictures wait for the next one; whole again from the next key picture.
+        test::EncodeOptions o;
+        o.frames = 8;
+        o.gop = 8;
+        o.slices = 2;
+        const auto two = test::encodeStream(o);
+        o.gop = 4;
+        o.slices = 4;
+        const auto four = test::encodeStream(o);
+        LiveLoop loop(1);
+        for (const auto &f : two)
             for (const auto &nal : test::splitNals(f.data))
                 loop.feed(nal);
-        QVERIFY(loop.pictures.size() >= 10);
-        // The last pictures handed over are whole and in order.
-        const size_t n = loop.pictures.size();
-        for (int back = 1; back <= 4; ++back) { // the picture group after the broken first one
-            const int index = 11 - back; // the last picture waits for the next one
-            const double q = test::psnr(loop.pictures[n - size_t(back)].rgb,
-                                        test::referenceRgb(test::testPicture(320, 240, index)));
-            QVERIFY2(q > 30, qPrintable(QStringLiteral("frame %1: %2 dB").arg(index).arg(q)));
+        QCOMPARE(int(loop.pictures.size()), 8); // the last one at its last slice
+        QVERIFY(!test::logText().contains("pictures now wait for the next"));
+        for (int i = 0; i < 8; ++i) {
+            for (const auto &nal : test::splitNals(four[size_t(i)].data))
+                loop.feed(nal);
+            QCOMPARE(int(loop.pictures.size()), 8 + i + (i == 0 ? 1 : 0)); // one picture behind
         }
+        QCOMPARE(test::logText().count("pictures now wait for the next"), 1);
+        for (int i = 4; i < 7; ++i)
+            QVERIFY(test::psnr(loop.pictures[size_t(8 + i)].rgb, test::referenceRgb(test::testPicture(320, 240, i))) > 30);
     }
 
     void resolutionChangeMidStream()
