@@ -95,6 +95,15 @@ private:
     std::atomic<varno::playback::PlaybackWake *> m_sleeper{nullptr};
 };
 
+// Lets a held worker go when a test function ends (declared after the
+// engine, so it runs first): a failed check must not leave the engine's
+// destructor waiting for a thread that is held for good.
+struct ReleaseOnExit
+{
+    VirtualClock &clock;
+    ~ReleaseOnExit() { clock.release(); }
+};
+
 // Mean gap between consecutive deadlines from the given one on (0 for fewer
 // than two).
 double meanGapUs(const std::vector<int64_t> &deadlines, size_t from, size_t count);

@@ -140,6 +140,28 @@ private slots:
         QVERIFY(on.StartPlay("190225_08.00.00.h264", AV_VIDEO_H264, &kParams, 25, 1) < 0);
     }
 
+    // The decoder paces a camera file at 35 ms a picture (25 fps), a
+    // little faster than the camera sends: the mean over a second of
+    // pictures the camera sent while the decoder was held.
+    void pacing()
+    {
+        CameraRig rig;
+        QVERIFY2(rig.start(1, 12), qPrintable(rig.error));
+        VirtualClock clock;
+        qdevicefileplay e(camera(true));
+        e.setClock(&clock);
+        ReleaseOnExit releaseOnExit{clock};
+        clock.holdAt(2);
+        QCOMPARE(e.StartPlay("190225_08.00.00.h264", AV_VIDEO_H264, &kParams, 25, 1), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(clock.deadlines().size(), size_t(2), 20000);
+        const uint32_t held = e.receivedFrames();
+        QTRY_VERIFY_WITH_TIMEOUT(e.receivedFrames() >= held + 35, 20000);
+        clock.release();
+        QTRY_VERIFY_WITH_TIMEOUT(clock.deadlines().size() >= 30, 20000);
+        e.StopPlay(true);
+        QCOMPARE(meanGapUs(clock.deadlines(), 2, 26), 35000.0);
+    }
+
     // A camera file: pictures, pause and resume at the stored second, a
     // slider drag that holds and restarts the stream.
     void cameraFile()

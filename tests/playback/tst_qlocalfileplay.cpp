@@ -54,15 +54,6 @@ struct Notices
 
 const AV_DECODER_PARAM_S kParams{AV_AUDIO_PCM16, 1, 16, 8000};
 
-// Lets a held worker go when a test function ends (declared after the
-// engine, so it runs first): a failed check must not leave the engine's
-// destructor waiting for a thread that is held for good.
-struct ReleaseOnExit
-{
-    VirtualClock &clock;
-    ~ReleaseOnExit() { clock.release(); }
-};
-
 // Mean colour of each cell of a 4 x 4 grid.
 std::vector<QColor> grid(const QImage &image)
 {
