@@ -30,12 +30,12 @@ NalAssembler::NalAssembler(Codec codec, Sink sink)
 {
 }
 
-void NalAssembler::push(const uint8_t *data, size_t size, int64_t pts, int32_t stamp)
+void NalAssembler::push(const uint8_t *data, size_t size, int32_t stamp)
 {
     if (!data || size == 0)
         return;
     if (startCodeAt(data, size) == 0) {
-        continueUnit(data, size, pts);
+        continueUnit(data, size);
         return;
     }
     // A start code: the unit held so far is whole.
@@ -58,7 +58,7 @@ void NalAssembler::push(const uint8_t *data, size_t size, int64_t pts, int32_t s
             return;
         if (m_open)
             finishUnit(Judged::SamePacket); // an earlier unit of an aggregation packet
-        startUnit(unit, n, pts, stamp);
+        startUnit(unit, n, stamp);
     };
     int units = 0;
     while (i + 3 <= size) {
@@ -80,11 +80,10 @@ void NalAssembler::push(const uint8_t *data, size_t size, int64_t pts, int32_t s
         finishUnit(Judged::Early); // the last unit of an aggregation packet, or too short to be a fragment
 }
 
-void NalAssembler::startUnit(const uint8_t *nal, size_t n, int64_t pts, int32_t stamp)
+void NalAssembler::startUnit(const uint8_t *nal, size_t n, int32_t stamp)
 {
     m_unit.assign(nal, nal + n);
     m_open = true;
-    m_pts = pts;
     m_stamp = stamp;
     m_fragments = 1;
     m_lastPayload = n + 1; // as a first fragment: FU indicator and header (H.265: 3 bytes) replace the NAL header
@@ -92,15 +91,14 @@ void NalAssembler::startUnit(const uint8_t *nal, size_t n, int64_t pts, int32_t 
     m_maxFull = 0;
 }
 
-void NalAssembler::continueUnit(const uint8_t *data, size_t size, int64_t pts)
+// Fragments of a unit come one after the other, nothing between them (RTP
+// over TCP loses nothing). Their time stamps are not compared: the demuxer
+// re-bases its clock when a sender report arrives, which may come between
+// two fragments.
+void NalAssembler::continueUnit(const uint8_t *data, size_t size)
 {
-    if (m_open && pts != m_pts) {
-        // Another picture's fragment: the end of the unit held was lost.
-        finishUnit(Judged::NextPacket);
-        m_dropping = true;
-    }
     if (!m_open) {
-        if (!m_dropping && m_lastEarly && pts == m_lastPts)
+        if (!m_dropping && m_lastEarly)
             m_fellBack = true; // the unit handed over was cut
         m_dropping = true;
         ++m_counters.dropped;
@@ -151,7 +149,6 @@ void NalAssembler::finishUnit(Judged judged)
 {
     m_open = false;
     m_lastEarly = judged == Judged::Early;
-    m_lastPts = m_pts;
     if (m_fragments > 1 && !m_notFill)
         ++m_fillUnits;
     ++m_counters.units;

@@ -11,9 +11,8 @@
 //  - a packet without a start code continues the unit of the packet before
 //    it (middle or last fragment of FU-A / FU).
 // It tells neither the RTP marker bit nor the fragment's end bit. A unit is
-// known to be whole for certain only when the next packet starts something
-// else (a start code, or another picture's time stamp), which for the last
-// unit of a picture is one picture later.
+// known to be whole for certain only when the next packet starts with a
+// start code, which for the last unit of a picture is one picture later.
 //
 // Packetisers cut a unit into fragments of their largest payload, the last
 // one shorter (fill), or into fragments of nearly equal size, within one
@@ -57,9 +56,9 @@ public:
 
     NalAssembler(Codec codec, Sink sink);
 
-    // One packet of the video stream. pts: the packet's time stamp in any
-    // unit (the same for all packets of a picture); stamp: what the sink gets.
-    void push(const uint8_t *data, size_t size, int64_t pts, int32_t stamp);
+    // One packet of the video stream; stamp: what the sink gets with the
+    // unit that begins in this packet.
+    void push(const uint8_t *data, size_t size, int32_t stamp);
 
     // A unit handed over early was continued: units are handed over only at
     // certain boundaries from then on.
@@ -71,8 +70,8 @@ public:
     static constexpr size_t kMaxUnit = 16 * 1024 * 1024;
 
 private:
-    void startUnit(const uint8_t *nal, size_t n, int64_t pts, int32_t stamp);
-    void continueUnit(const uint8_t *data, size_t size, int64_t pts);
+    void startUnit(const uint8_t *nal, size_t n, int32_t stamp);
+    void continueUnit(const uint8_t *data, size_t size);
     void noteNotLast(size_t payload);
     enum class Judged {
         NextPacket, // the next packet started something else: certain
@@ -89,7 +88,6 @@ private:
     // The unit being put together.
     std::vector<uint8_t> m_unit;
     bool m_open = false;
-    int64_t m_pts = 0;
     int32_t m_stamp = 0;
     int m_fragments = 0;        // packets in the unit so far
     size_t m_lastPayload = 0;   // RTP payload size of the latest of them
@@ -98,7 +96,6 @@ private:
 
     // After a unit was handed over.
     bool m_lastEarly = false; // it was judged whole on its own packet
-    int64_t m_lastPts = 0;
     bool m_dropping = false;  // continuations are dropped until the next start code
 
     // Learned over the stream.

@@ -300,7 +300,7 @@ void readerThread(Stream *s)
                 deliverExtradata(s, par, stamp);
             }
             const bool fellBack = s->assembler->fellBack();
-            s->assembler->push(pkt->data, static_cast<size_t>(pkt->size), pkt->pts, stamp);
+            s->assembler->push(pkt->data, static_cast<size_t>(pkt->size), stamp);
             if (!fellBack && s->assembler->fellBack())
                 WriteLog(3, "%s(%d):Stream(%d) continued a unit taken as whole, units now wait for the next packet!!!",
                          "RTSP_ReadThread", __LINE__, s->handle);
