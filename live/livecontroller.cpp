@@ -105,6 +105,11 @@ LiveController::LiveController(LiveWindows *windows, std::shared_ptr<MonitorCloc
             break;
         }
     }
+    try {
+        m_reaper = std::thread(&LiveController::reaperLoop, this);
+    } catch (const std::system_error &) {
+        WriteLog(2, "%s(%d):Create thread failed!!!", "LiveController::LiveController", __LINE__);
+    }
 }
 
 LiveController::~LiveController()
@@ -136,6 +141,13 @@ LiveController::~LiveController()
         closeStreamRecord(rec);
         delete rec.liveStream;
     }
+    // The reaper deletes what it was given before it ends.
+    {
+        std::lock_guard lock(m_reapMutex);
+        m_reapSignal.notify_all();
+    }
+    if (m_reaper.joinable())
+        m_reaper.join();
     // Waits for a callback of this controller that still runs.
     std::unique_lock lock(controllersLock());
     controllers().erase(this);
@@ -192,10 +204,48 @@ bool LiveController::current(const QString &key, uint64_t gen) const
 
 CLiveStream *LiveController::newDecoder(int32_t winHandle, int decoderType, const int audio[4])
 {
-    auto *live = new CLiveStream(winHandle, decoderType, audio);
+    CLiveStream *live =
+        m_decoderFactory ? m_decoderFactory(winHandle, decoderType, audio) : new CLiveStream(winHandle, decoderType, audio);
     live->SetFailCallback(&LiveController::onDecoderFailure, this);
     live->SetPaused(false);
     return live;
+}
+
+void LiveController::retireDecoder(CLiveStream *live)
+{
+    if (!live)
+        return;
+    // Out of the table: it reports nothing more.
+    live->SetFailCallback(nullptr, nullptr);
+    if (!m_reaper.joinable()) {
+        delete live; // no reaper could be started: the caller waits
+        return;
+    }
+    std::lock_guard lock(m_reapMutex);
+    m_retired.push_back(live);
+    m_reapSignal.notify_all();
+}
+
+void LiveController::reaperLoop()
+{
+    InstallCrashHandlerOnThread();
+    for (;;) {
+        std::vector<CLiveStream *> batch;
+        bool stop = false;
+        {
+            std::unique_lock lock(m_reapMutex);
+            m_reapSignal.wait(lock, [this] { return m_stop.load() || !m_retired.empty(); });
+            batch.swap(m_retired);
+            stop = m_stop.load();
+        }
+        for (CLiveStream *live : batch)
+            delete live;
+        if (stop) {
+            std::lock_guard lock(m_reapMutex);
+            if (m_retired.empty())
+                return;
+        }
+    }
 }
 
 // ---------------------------------------------------------------------------
@@ -681,7 +731,7 @@ void LiveController::dropFailedStream(const QString &key, uint64_t gen, int resu
         }
     }
     closeStreamRecord(rec);
-    delete rec.liveStream; // out of the table: no callback reaches it
+    retireDecoder(rec.liveStream); // out of the table: no callback reaches it
     m_windows->freeWindow(key);
     emit streamStarted(key, result);
 }

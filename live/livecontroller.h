@@ -82,13 +82,16 @@ struct StreamStats
 // stream was closed meanwhile closes what it opened and reports nothing.
 //
 // Threads: the user-interface thread (every non-const public function not
-// marked otherwise; asserted in debug builds), the opener threads and the
-// monitor thread (owned, stopped by a flag and joined), the libraries'
-// threads (frame callbacks) and the decoders' threads (failure callback).
-// The table mutex guards the stream table and the window list; it is never
-// held across a library call that may wait. Decoders are deleted on the
-// user-interface thread only (or by the opener that made one the table never
-// saw), so the snapshot's pointer stays valid while it runs there.
+// marked otherwise; asserted in debug builds), the opener threads, the
+// monitor thread and the reaper thread (owned, stopped by a flag and
+// joined), the libraries' threads (frame callbacks) and the decoders'
+// threads (failure callback). The table mutex guards the stream table and
+// the window list; it is never held across a library call that may wait.
+// Decoders leave the table on the user-interface thread only, so the
+// snapshot's pointer stays valid while it runs there; they are deleted there
+// too, except a failed open's (by the reaper, which joins its decode thread
+// so that the window does not wait for it) and one an opener made that the
+// table never saw.
 class LiveController final : public QObject
 {
     Q_OBJECT
@@ -162,6 +165,11 @@ public:
     // Failure report of a decoder (any thread): -1539, its display failed.
     void decoderFailed(int code, CLiveStream *stream);
 
+    // Tests: how the decoders are made (a subclass that watches them); set
+    // before the first start. The default makes a CLiveStream.
+    using DecoderFactory = std::function<CLiveStream *(int32_t winHandle, int decoderType, const int audio[4])>;
+    void setDecoderFactory(DecoderFactory factory) { m_decoderFactory = std::move(factory); }
+
 signals:
     // The end of an open that StartStream began: 0, or the failing call's
     // result (-1: the camera offers no stream). Emitted on the user-interface
@@ -215,6 +223,11 @@ private:
     bool waitOrStop(int ms);
     bool pausedNow() const;
     CLiveStream *newDecoder(int32_t winHandle, int decoderType, const int audio[4]);
+    // A decoder out of the table goes to the reaper thread: deleting it
+    // joins its decode thread, which the user-interface thread must not
+    // wait for (on a busy machine that thread may wait long for a CPU).
+    void retireDecoder(CLiveStream *live);
+    void reaperLoop();
 
     void closeStreamRecord(LiveStreamInfo &rec);
     void applyMute(); // table mutex held
@@ -239,6 +252,12 @@ private:
     std::mutex m_jobMutex; // job queue and the threads' sleep
     std::condition_variable m_jobSignal;
     std::deque<std::function<void()>> m_jobs;
+    DecoderFactory m_decoderFactory;
+
+    std::thread m_reaper;
+    std::mutex m_reapMutex; // the two below
+    std::condition_variable m_reapSignal;
+    std::vector<CLiveStream *> m_retired;
 
     mutable QMutex m_mutex; // everything below
     QHash<QString, LiveStreamInfo> m_streams;

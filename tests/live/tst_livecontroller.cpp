@@ -4,6 +4,8 @@
 // its SOAP requests late; its RTSP server sends real H.264.
 #include "live/livecontroller.h"
 
+#include "live/clivestream.h"
+
 #include "common/textfield.h"
 #include "platform/devmgr/sdk_dvrmgr.h"
 #include "platform/rtsp/rtsp_client.h"
@@ -15,7 +17,10 @@
 #include <QSignalSpy>
 #include <QtTest>
 
+#include <algorithm>
 #include <climits>
+#include <mutex>
+#include <thread>
 
 using namespace varno::test;
 using varno::live::LiveController;
@@ -50,6 +55,57 @@ public:
     QStringList connecting;
     QStringList freed;
     int selected = 0;
+};
+
+// Decoders that note the thread they are deleted on.
+class DecoderWatch
+{
+public:
+    varno::live::LiveController::DecoderFactory factory()
+    {
+        return [this](int32_t winHandle, int decoderType, const int audio[4]) -> CLiveStream * {
+            std::lock_guard lock(m_mutex);
+            ++m_made;
+            return new Watched(winHandle, decoderType, audio, this);
+        };
+    }
+    int made() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_made;
+    }
+    int deleted() const
+    {
+        std::lock_guard lock(m_mutex);
+        return int(m_deletedOn.size());
+    }
+    int deletedOn(std::thread::id thread) const
+    {
+        std::lock_guard lock(m_mutex);
+        return int(std::count(m_deletedOn.cbegin(), m_deletedOn.cend(), thread));
+    }
+
+private:
+    class Watched final : public CLiveStream
+    {
+    public:
+        Watched(int32_t winHandle, int decoderType, const int audio[4], DecoderWatch *watch)
+            : CLiveStream(winHandle, decoderType, audio), m_watch(watch)
+        {
+        }
+        ~Watched() override
+        {
+            std::lock_guard lock(m_watch->m_mutex);
+            m_watch->m_deletedOn.push_back(std::this_thread::get_id());
+        }
+
+    private:
+        DecoderWatch *m_watch;
+    };
+
+    mutable std::mutex m_mutex;
+    int m_made = 0;
+    std::vector<std::thread::id> m_deletedOn;
 };
 
 int threadCount()
@@ -245,10 +301,13 @@ void TestLiveController::destroyedWhileOpening()
 // Sixteen cameras that cannot be reached, started one after the other as
 // "Connect all" does: every window shows at once, every open fails on its
 // own and gives its window back; a P2P camera without the P2P library too.
+// The caller's thread never waits for a decode thread to end.
 void TestLiveController::failedOpensGiveTheirWindowsBack()
 {
     FakeWindows win;
+    DecoderWatch decoders;
     LiveController ctl(&win);
+    ctl.setDecoderFactory(decoders.factory());
     QSignalSpy started(&ctl, &LiveController::streamStarted);
     const QByteArray deadService =
         "http://127.0.0.1:" + QByteArray::number(freeLoopbackPort()) + "/onvif/device_service";
@@ -278,6 +337,11 @@ void TestLiveController::failedOpensGiveTheirWindowsBack()
     QTRY_COMPARE(win.freed.size(), keys.size());
     QVERIFY(ctl.streamKeys().isEmpty());
     QVERIFY(logText().contains("Get device(dead-camera-0) stream url failed"));
+    // Each ONVIF window had its decoder; none of them was deleted (its
+    // decode thread joined) on the caller's thread.
+    QCOMPARE(decoders.made(), 16);
+    QTRY_COMPARE(decoders.deleted(), 16);
+    QCOMPARE(decoders.deletedOn(std::this_thread::get_id()), 0);
 }
 
 QTEST_GUILESS_MAIN(TestLiveController)
