@@ -1,6 +1,7 @@
 #include "playbackfixture.h"
 
 #include "../support/camsimprocess.h"
+#include "../support/media/testmedia.h"
 #include "../support/recmedia/testmedia.h"
 #include "../support/testenv.h"
 #include "common/p2phandle.h"
@@ -42,7 +43,8 @@ QString writeRecording(const QString &folder, const RecordingOptions &recording)
     const int frames = fps * recording.seconds;
     // AAC: as many 1,024-sample frames as cover the pictures written so far.
     const std::vector<std::vector<uint8_t>> aac = recording.aac && recording.sampleRate > 0
-        ? aacAdtsFrames(recording.sampleRate, 1, (recording.sampleRate * recording.seconds + 1023) / 1024)
+        ? varno::test::encodeAacAdts(varno::test::tone(recording.sampleRate, 440, recording.sampleRate * recording.seconds),
+                                     recording.sampleRate)
         : std::vector<std::vector<uint8_t>>();
     size_t nextAac = 0;
     double phase = 0;

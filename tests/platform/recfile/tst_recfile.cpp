@@ -364,8 +364,9 @@ private slots:
     {
         const QString dir = newDir(QStringLiteral("aac"));
         const Feed feed = makeFeed(25);
-        const std::vector<std::vector<uint8_t>> aac = aacAdtsFrames(16000, 1, 40);
-        QCOMPARE(aac.size(), size_t(40));
+        const std::vector<std::vector<uint8_t>> aac = varno::test::encodeAacAdts(varno::test::tone(16000, 440, 40 * 1024),
+                                                                                 16000);
+        QVERIFY(aac.size() >= 40);
         RECORD_INFO_S info = makeInfo("cam-aac", kFps, 8000); // the camera said 8 kHz; its stream is 16 kHz
         info.audioFormat = MEDIA_AUDIO_AAC;
         char path[RECORD_LOCAL_PATH_SIZE] {};

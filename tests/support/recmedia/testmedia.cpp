@@ -2,8 +2,6 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libavutil/channel_layout.h>
 #include <libavutil/frame.h>
 #include <libavutil/log.h>
 #include <libavutil/opt.h>
@@ -156,80 +154,6 @@ std::vector<int16_t> tone(int sampleRate, double frequency, int samples, double 
     }
     if (phase)
         *phase = std::fmod(p, 2 * M_PI);
-    return out;
-}
-
-std::vector<std::vector<uint8_t>> aacAdtsFrames(int sampleRate, int channels, int count)
-{
-    std::vector<std::vector<uint8_t>> out;
-    const AVCodec *codec = avcodec_find_encoder(AV_CODEC_ID_AAC);
-    AVCodecContext *enc = codec ? avcodec_alloc_context3(codec) : nullptr;
-    AVFormatContext *mux = nullptr;
-    AVFrame *frame = av_frame_alloc();
-    AVPacket *pkt = av_packet_alloc();
-    double phase = 0;
-    if (!enc || !frame || !pkt)
-        goto done;
-    enc->sample_fmt = AV_SAMPLE_FMT_FLTP;
-    enc->sample_rate = sampleRate;
-    enc->bit_rate = 32000 * channels;
-    av_channel_layout_default(&enc->ch_layout, channels);
-    enc->time_base = AVRational {1, sampleRate};
-    if (avcodec_open2(enc, codec, nullptr) < 0
-        || avformat_alloc_output_context2(&mux, nullptr, "adts", nullptr) < 0 || !mux)
-        goto done;
-    {
-        AVStream *st = avformat_new_stream(mux, nullptr);
-        if (!st || avcodec_parameters_from_context(st->codecpar, enc) < 0)
-            goto done;
-        st->time_base = enc->time_base;
-        if (avio_open_dyn_buf(&mux->pb) < 0 || avformat_write_header(mux, nullptr) < 0)
-            goto done;
-        uint8_t *discard = nullptr;
-        avio_close_dyn_buf(mux->pb, &discard);
-        av_free(discard);
-        mux->pb = nullptr;
-        auto take = [&]() {
-            while (avcodec_receive_packet(enc, pkt) == 0) {
-                pkt->stream_index = 0;
-                if (avio_open_dyn_buf(&mux->pb) < 0)
-                    return;
-                av_write_frame(mux, pkt);
-                uint8_t *bytes = nullptr;
-                const int n = avio_close_dyn_buf(mux->pb, &bytes);
-                mux->pb = nullptr;
-                if (n > 0 && int(out.size()) < count)
-                    out.emplace_back(bytes, bytes + n);
-                av_free(bytes);
-                av_packet_unref(pkt);
-            }
-        };
-        for (int64_t i = 0; int(out.size()) < count && i < int64_t(count) + 8; ++i) {
-            frame->format = AV_SAMPLE_FMT_FLTP;
-            frame->nb_samples = enc->frame_size;
-            frame->sample_rate = sampleRate;
-            av_channel_layout_copy(&frame->ch_layout, &enc->ch_layout);
-            if (av_frame_get_buffer(frame, 0) < 0)
-                break;
-            const std::vector<int16_t> pcm = tone(sampleRate, 440, enc->frame_size, &phase);
-            for (int c = 0; c < channels; ++c) {
-                auto *plane = reinterpret_cast<float *>(frame->data[c]);
-                for (int k = 0; k < enc->frame_size; ++k)
-                    plane[k] = float(pcm[size_t(k)]) / 32768.0f;
-            }
-            frame->pts = i * enc->frame_size;
-            if (avcodec_send_frame(enc, frame) < 0)
-                break;
-            av_frame_unref(frame);
-            take();
-        }
-    }
-done:
-    av_packet_free(&pkt);
-    av_frame_free(&frame);
-    if (mux)
-        avformat_free_context(mux);
-    avcodec_free_context(&enc);
     return out;
 }
 

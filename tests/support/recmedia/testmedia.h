@@ -44,9 +44,6 @@ uint32_t recorderFrameType(int nalType);
 
 // A sine tone as 16-bit PCM; phase continues across calls.
 std::vector<int16_t> tone(int sampleRate, double frequency, int samples, double *phase, double amplitude = 8000);
-// AAC-LC frames of a 440 Hz tone, each with its ADTS header (1,024 samples
-// a frame), made by libavcodec's encoder and libavformat's ADTS muxer.
-std::vector<std::vector<uint8_t>> aacAdtsFrames(int sampleRate, int channels, int count);
 // ITU-T G.711 A-law compression and expansion.
 uint8_t alawEncode(int16_t sample);
 int16_t alawDecode(uint8_t code);
