@@ -8,6 +8,13 @@
 // between two ticks, from the first start until every open has answered,
 // is the longest stall of its event loop.
 //
+// The page is shown and painted before the first start (reported on its
+// own). The longest stall is split with the thread's own account
+// (/proc/thread-self/schedstat): on a CPU, waiting for a CPU (the machine is
+// busy), blocked or idle; "own" leaves the wait for a CPU out. With --trace,
+// every gap over 10 ms is printed and, while the thread is late, what the
+// kernel says it does is sampled.
+//
 // Baseline, in the same run: the stream-address request of each camera made
 // on the user-interface thread, one after the other with events processed
 // between (what each start did there before the opens moved to threads of
@@ -232,9 +239,17 @@ private:
                 cut = call.find(' ', cut + 1);
             if (cut != std::string::npos)
                 call.resize(cut);
-            const std::string what = std::string(1, state) + " " + firstLine(dir + "wchan") + " syscall " + call;
-            std::lock_guard lock(m_mutex);
-            ++m_seen[what];
+            const std::string wchan = firstLine(dir + "wchan");
+            std::string what = std::string(1, state) + " " + wchan + " syscall " + call;
+            // The console's lock: every log line is echoed there, by any thread.
+            char lock[32];
+            std::snprintf(lock, sizeof lock, " %p", static_cast<void *>(stdout->_lock));
+            if (call.size() >= std::strlen(lock) && call.compare(call.size() - std::strlen(lock), std::string::npos, lock) == 0)
+                what += " (the console's stdio lock)";
+            {
+                std::lock_guard lock(m_mutex);
+                ++m_seen[what];
+            }
         }
     }
 
