@@ -91,6 +91,10 @@ QLogin::QLogin(QWidget *parent)
 
 QLogin::~QLogin()
 {
+    // QDialog's destructor hides the window, which takes the focus from the
+    // name field and makes it emit editingFinished: by then this object and
+    // its ui are gone, so the slot must not run.
+    disconnect(ui->usernameEdit, nullptr, this, nullptr);
     User_local_UnInit();
     delete ui;
 }

@@ -62,9 +62,13 @@ public:
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
-        if (!m_dialog)
+        // Only mouse events touch the dialog: the filter also sees the
+        // events of the dialog's own destruction, when it is no dialog any more.
+        const QEvent::Type type = event->type();
+        if ((type != QEvent::MouseButtonPress && type != QEvent::MouseMove && type != QEvent::MouseButtonRelease)
+            || !m_dialog)
             return QObject::eventFilter(watched, event);
-        switch (event->type()) {
+        switch (type) {
         case QEvent::MouseButtonPress: {
             auto *e = static_cast<QMouseEvent *>(event);
             if (e->button() == Qt::LeftButton) {
@@ -93,7 +97,7 @@ protected:
     }
 
 private:
-    QPointer<QDialog> m_dialog;
+    QPointer<QWidget> m_dialog;
     bool m_dragging = false;
     QPoint m_offset;
 };

@@ -103,6 +103,7 @@ private slots:
     void settingsAreaGrowsAndShrinks();
     void languages();
     void localIpRememberedPerUser();
+    void closedWhileTheNameFieldHasTheFocus();
 };
 
 void TestQLogin::init()
@@ -449,6 +450,23 @@ void TestQLogin::languages()
     again.SetTranslator(&next, QCoreApplication::instance());
     QCOMPARE(child<QPushButton>(&again, "loginButton")->text(), QStringLiteral("Anmelden"));
     QCoreApplication::removeTranslator(&next);
+}
+
+// Hiding the window at destruction ends the name field's editing: the
+// dialog's own handler must not run on the half-destroyed dialog (the
+// sanitizer build reported a bad downcast and the freed form here).
+void TestQLogin::closedWhileTheNameFieldHasTheFocus()
+{
+    PromptScript prompts;
+    auto *dialog = new QLogin;
+    dialog->show();
+    QVERIFY(QTest::qWaitForWindowActive(dialog));
+    auto *name = child<QLineEdit>(dialog, "usernameEdit");
+    name->setFocus();
+    QTRY_VERIFY(name->hasFocus());
+    QSignalSpy finished(name, &QLineEdit::editingFinished);
+    delete dialog;
+    QCOMPARE(finished.count(), 1); // the path was taken
 }
 
 void TestQLogin::localIpRememberedPerUser()

@@ -13,6 +13,8 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -119,10 +121,13 @@ private:
     int m_held = 0;
 };
 
+// The time is shared with the function handed to the recorder, so a record
+// thread that outlives its recorder (a stuck write) never reads a freed clock.
 struct Clock
 {
-    std::atomic<uint64_t> ms{1000000};
-    std::function<uint64_t()> fn() { return [this] { return ms.load(); }; }
+    std::shared_ptr<std::atomic<uint64_t>> value = std::make_shared<std::atomic<uint64_t>>(1000000);
+    std::atomic<uint64_t> &ms = *value;
+    std::function<uint64_t()> fn() { return [v = value] { return v->load(); }; }
 };
 
 // Callback codes the recorder reported, in order.

@@ -182,8 +182,10 @@ RawMqtt::RawMqtt(const QString &clientId)
 RawMqtt::~RawMqtt()
 {
     if (m_loop) {
+        // Not forced: a cancelled network thread could stop half-way through
+        // a callback that holds the mutex or is inserting into a map.
         mosquitto_disconnect(m_mosq);
-        mosquitto_loop_stop(m_mosq, true);
+        mosquitto_loop_stop(m_mosq, false);
     }
     mosquitto_destroy(m_mosq);
 }
