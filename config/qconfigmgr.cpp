@@ -70,7 +70,8 @@ void QConfigMgr::setStoragePage(QWidget *page)
         return;
     const bool shown = m_videoPage->isVisible();
     page->setParent(ui->pageArea);
-    ui->pageArea->layout()->replaceWidget(m_videoPage, page);
+    // The layout hands back the old page's item: ours to delete.
+    delete ui->pageArea->layout()->replaceWidget(m_videoPage, page);
     delete m_videoPage;
     m_videoPage = page;
     m_videoPage->setVisible(shown);

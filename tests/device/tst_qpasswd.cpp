@@ -13,6 +13,7 @@
 #include <QtTest>
 
 #include <functional>
+#include <memory>
 
 using varno::ui::PromptScript;
 
@@ -23,17 +24,20 @@ template <typename T>
 void onModal(std::function<void(T *)> action)
 {
     auto tries = std::make_shared<int>(0);
+    // The pending timer holds the poll; the poll itself only a weak link to
+    // itself, so nothing is left over once it has answered or given up.
     auto poll = std::make_shared<std::function<void()>>();
+    const std::weak_ptr<std::function<void()>> self = poll;
     *poll = [=]() {
         auto *dialog = qobject_cast<T *>(QApplication::activeModalWidget());
         if (!dialog || !dialog->isVisible()) {
-            if (++*tries < 500)
-                QTimer::singleShot(10, *poll);
+            if (auto again = self.lock(); again && ++*tries < 500)
+                QTimer::singleShot(10, [again] { (*again)(); });
             return;
         }
         action(dialog);
     };
-    QTimer::singleShot(0, *poll);
+    QTimer::singleShot(0, [poll] { (*poll)(); });
 }
 
 } // namespace

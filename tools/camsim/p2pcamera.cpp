@@ -798,6 +798,8 @@ QString P2pCamera::control(const QStringList &args)
         m_delayMs = std::max(0, arg(1).toInt());
         return QStringLiteral("OK delay-replies");
     }
+    if (cmd == QLatin1String("held-replies"))
+        return QStringLiteral("OK held-replies %1").arg(m_delayed.size());
     if (cmd == QLatin1String("cut-download")) {
         m_cutDownload = uint32_t(std::max(0, arg(1).toInt()));
         return QStringLiteral("OK cut-download");

@@ -35,6 +35,7 @@ namespace varno::camsim {
 //   refuse-password on|off             every password is taken as wrong
 //   drop-replies <n>                   the next n message replies are not sent
 //   delay-replies <ms>                 message replies leave ms later (0: at once)
+//   held-replies                       how many delayed replies wait to leave
 //   cut-download <bytes>               downloads end after that many bytes (0: off)
 //   password                           prints the password the camera keeps
 //   stats                              sessions, streams, frames sent

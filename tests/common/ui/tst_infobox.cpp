@@ -9,6 +9,8 @@
 #include <QTranslator>
 #include <QtTest>
 
+#include <functional>
+#include <memory>
 #include <thread>
 
 using namespace varno::ui;
@@ -30,12 +32,15 @@ std::shared_ptr<Seen> answerLater(const QString &buttonText, Qt::Key key = Qt::K
 {
     auto seen = std::make_shared<Seen>();
     auto tries = std::make_shared<int>(0);
+    // The pending timer holds the poll; the poll itself only a weak link to
+    // itself, so nothing is left over once it has answered or given up.
     auto poll = std::make_shared<std::function<void()>>();
+    const std::weak_ptr<std::function<void()>> self = poll;
     *poll = [=]() {
         auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
         if (!box) {
-            if (++*tries < 500)
-                QTimer::singleShot(10, *poll);
+            if (auto again = self.lock(); again && ++*tries < 500)
+                QTimer::singleShot(10, [again] { (*again)(); });
             return;
         }
         *seen = Seen{true, box->windowTitle(), box->text(), box->styleSheet(), int(box->icon()), {}};
@@ -53,7 +58,7 @@ std::shared_ptr<Seen> answerLater(const QString &buttonText, Qt::Key key = Qt::K
         }
         box->done(0); // no such button: end the box, the test fails
     };
-    QTimer::singleShot(0, *poll);
+    QTimer::singleShot(0, [poll] { (*poll)(); });
     return seen;
 }
 

@@ -51,6 +51,10 @@ private:
 
     MqttBroker m_broker;
     CamSimProcess m_sim;
+    // The streams a test opens stay open until the library goes: their
+    // counters live as long as it does (declared before it, so they go after).
+    FrameCounter m_framesOld;
+    FrameCounter m_framesNew;
     P2pLibrary m_lib;
 };
 
@@ -119,7 +123,7 @@ void TestP2pRelay::versionOneCameraStreams()
 {
     // A camera of version 1 takes the version-1 envelopes of a newer client:
     // session, descriptions and live video.
-    FrameCounter frames;
+    FrameCounter &frames = m_framesOld;
     QCOMPARE(m_lib.openFirstStream(kCamOld, kPwd, frames), 0);
     QVERIFY(waitUntil([&] { return frames.video.load() >= 20 && frames.keyFrames.load() >= 1; }, 15000));
 }
@@ -130,7 +134,7 @@ void TestP2pRelay::wrongPresenceCorrectedByProbe()
     // believe the camera went offline (as a relay that lost the camera's
     // return would): the session is lost, the client asks the camera for its
     // presence, and the session comes back by itself.
-    FrameCounter frames;
+    FrameCounter &frames = m_framesNew;
     QCOMPARE(m_lib.openFirstStream(kCamNew, kPwd, frames), 0);
     QVERIFY(waitUntil([&] { return frames.video.load() >= 5; }, 15000));
     std::vector<uint8_t> body(varno::p2p::body::kPresence, 0);
