@@ -65,8 +65,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QLineEdit *password = login.findChild<QLineEdit *>(QStringLiteral("passwordEdit"));
     if (!password)
         __builtin_trap();
-    // A remembered password is at most the 31 bytes of its field.
-    if (password->text().toUtf8().size() > 31)
+    // A remembered password is at most the 31 bytes of its field: at most 31
+    // characters (bytes that are not UTF-8 read as U+FFFD, three bytes each
+    // in UTF-8, so its UTF-8 form may be longer than the field).
+    if (password->text().size() > 31)
         __builtin_trap();
     if (size < sizeof(LocalUsr_s) || data[offsetof(LocalUsr_s, remember)] != 1) {
         if (!password->text().isEmpty())
