@@ -115,6 +115,21 @@ QImage lastPicture(const QString &path)
     return image;
 }
 
+// An engine paced by a virtual clock, its notices collected. The engine is
+// declared last, so it goes first.
+struct ClockedEngine
+{
+    VirtualClock clock;
+    Notices notices;
+    qlocalfileplay engine;
+
+    ClockedEngine()
+    {
+        engine.setClock(&clock);
+        engine.SetCallback(&Notices::callback, &notices);
+    }
+};
+
 } // namespace
 
 class tst_QLocalFilePlay : public QObject
@@ -151,9 +166,8 @@ private slots:
     {
         QFETCH(float, speed);
         QFETCH(double, interval);
-        VirtualClock clock;
-        qlocalfileplay engine;
-        engine.setClock(&clock);
+        ClockedEngine rig;
+        auto &[clock, notices, engine] = rig;
         engine.SetSpeed(speed);
         const QByteArray p = m_path.toUtf8();
         QCOMPARE(engine.StartPlay(p.constData(), AV_VIDEO_H264, &kParams, 0, 1), 0);
@@ -172,9 +186,8 @@ private slots:
         recording.gop = 30;
         const QString path = writeRecording(m_folder, recording);
         QVERIFY(!path.isEmpty());
-        VirtualClock clock;
-        qlocalfileplay engine;
-        engine.setClock(&clock);
+        ClockedEngine rig;
+        auto &[clock, notices, engine] = rig;
         QCOMPARE(engine.StartPlay(path.toUtf8().constData(), AV_VIDEO_H264, &kParams, 0, 1), 0);
         QTRY_VERIFY_WITH_TIMEOUT(clock.deadlines().size() >= 40, 20000);
         engine.StopPlay(true);
@@ -189,9 +202,8 @@ private slots:
     // end the sleep.
     void speedWhilePlaying()
     {
-        VirtualClock clock;
-        qlocalfileplay engine;
-        engine.setClock(&clock);
+        ClockedEngine rig;
+        auto &[clock, notices, engine] = rig;
         ReleaseOnExit releaseOnExit{clock};
         clock.holdAt(5);
         const QByteArray p = m_path.toUtf8();
@@ -213,11 +225,8 @@ private slots:
     // interval: each is taken without the interval running out.
     void requestsWakeThePacingSleep()
     {
-        VirtualClock clock;
-        Notices notices;
-        qlocalfileplay engine;
-        engine.setClock(&clock);
-        engine.SetCallback(&Notices::callback, &notices);
+        ClockedEngine rig;
+        auto &[clock, notices, engine] = rig;
         ReleaseOnExit releaseOnExit{clock};
         clock.holdAt(3);
         const QByteArray p = m_path.toUtf8();
@@ -253,11 +262,8 @@ private slots:
 
     void progressSeekAndStep()
     {
-        VirtualClock clock;
-        Notices notices;
-        qlocalfileplay engine;
-        engine.setClock(&clock);
-        engine.SetCallback(&Notices::callback, &notices);
+        ClockedEngine rig;
+        auto &[clock, notices, engine] = rig;
         const QByteArray p = m_path.toUtf8();
         QCOMPARE(engine.StartPlay(p.constData(), AV_VIDEO_H264, &kParams, 25, 1), 0);
         // Notices in seconds: length 3, positions counting up.
