@@ -4,6 +4,7 @@
 // simulator's P2P cameras Gate and Yard beside one ONVIF camera, found
 // through a discovery target on loopback.
 
+#include "client/client.h"
 #include "platform/userstore/user_local.h"
 #include "tests/support/camsimprocess.h"
 #include "tests/support/mqttbroker.h"
@@ -15,6 +16,7 @@
 #include <QSize>
 #include <QString>
 #include <QStringList>
+#include <QTest>
 
 namespace clienttest {
 
@@ -49,6 +51,16 @@ inline QString startGateYardLobby(varno::test::MqttBroker &broker, varno::test::
     if (User_local_Init() != 0)
         return QStringLiteral("the user store did not open");
     return {};
+}
+
+// Logs the user in and shows the main window at the size the tests use;
+// false when the window never came up.
+inline bool showClient(Client &client, const char *user = "operator")
+{
+    client.userLogin(user);
+    client.resize(1024, 700);
+    client.show();
+    return QTest::qWaitForWindowExposed(&client);
 }
 
 } // namespace clienttest

@@ -88,10 +88,7 @@ void TestClientLive::livePageThroughTheWindow()
     PromptScript prompts;
     {
         Client client("127.0.0.1");
-        client.userLogin("operator");
-        client.resize(1024, 700);
-        client.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&client));
+        QVERIFY(clienttest::showClient(client));
         realvideo *live = client.liveView();
         QVERIFY(live);
         QVERIFY(live->isVisible());

@@ -116,10 +116,7 @@ void TestClientRecord::recordButtonsRecordBothKindsOfCamera()
     QString lobbyFile;
     {
         Client client("127.0.0.1");
-        client.userLogin("operator");
-        client.resize(1024, 700);
-        client.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&client));
+        QVERIFY(clienttest::showClient(client));
         // The storage page saved at start: the record folder exists.
         CStorage *storage = CStorage::Instance();
         QVERIFY(storage);
@@ -223,10 +220,7 @@ void TestClientRecord::motionEventStartsAnAlarmRecording()
     QString alarmFile;
     {
         Client client("127.0.0.1");
-        client.userLogin("operator");
-        client.resize(1024, 700);
-        client.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&client));
+        QVERIFY(clienttest::showClient(client));
         CStorage *storage = CStorage::Instance();
         realvideo *live = client.liveView();
 
