@@ -54,7 +54,7 @@ CommandLine parseCommandLine(const QStringList &arguments)
         line.action = CommandLine::Action::Error;
         line.text = QStringLiteral("Unexpected argument '%1'.").arg(parser.positionalArguments().constFirst());
     }
-    line.connectAll = parser.isSet(connectAll);
+    line.connectAll = line.action != CommandLine::Action::Error && parser.isSet(connectAll);
     return line;
 }
 

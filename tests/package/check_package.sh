@@ -118,8 +118,11 @@ log_in() {
     xdotool windowfocus --sync "$login" key ctrl+a type admin
     xdotool key Tab ctrl+a type admin
     xdotool key Return
+    # The window the search finds must still be there when asked again (Qt
+    # may replace a native window while it sets the main window up).
     n=0
-    until main=$(xdotool search --onlyvisible --pid "$1" --name '^Client$' 2>/dev/null | head -n 1) && [ -n "$main" ]; do
+    until main=$(xdotool search --onlyvisible --pid "$1" --name '^Client$' 2>/dev/null | tail -n 1) &&
+        [ -n "$main" ] && [ "$(xdotool getwindowname "$main" 2>/dev/null)" = Client ]; do
         n=$((n + 1))
         [ $n -lt 600 ] || return 1
         sleep 0.1
@@ -137,7 +140,7 @@ main=$(log_in "$client_pid") || fail "no main window after the login; client out
 log="$user/.local/share/varno/log/Varno.log"
 wait_until 'grep -q "Start Client" "$log" 2>/dev/null' 30 || fail "no \"Start Client\" in $log"
 grep -qF "#version:v$version<============" "$log" || fail "log banner: $(grep -F 'Start Varno' "$log")"
-[ "$(xdotool getwindowname "$main")" = Client ] || fail "main window $main"
+xdotool getwindowgeometry "$main" >/dev/null 2>&1 || fail "main window $main is gone"
 kill "$client_pid"
 wait "$client_pid" 2>/dev/null || true
 client_pid=
