@@ -1,3 +1,4 @@
+#include "app/commandline.h"
 #include "client/client.h"
 #include "client/qlogin.h"
 #include "common/crashhandler.h"
@@ -15,7 +16,16 @@
 
 int main(int argc, char *argv[])
 {
+    // --help and --version answer on the terminal, also where no display is.
+    if (varno::asksForInformation(argc, argv)) {
+        const QCoreApplication info(argc, argv);
+        return varno::answerCommandLine(varno::parseCommandLine(QCoreApplication::arguments()));
+    }
     auto app = std::make_unique<QApplication>(argc, argv);
+    // The toolkit took its own options (-platform, -style, ...); the rest are ours.
+    const varno::CommandLine options = varno::parseCommandLine(QCoreApplication::arguments());
+    if (options.action != varno::CommandLine::Action::Run)
+        return varno::answerCommandLine(options);
     auto translator = std::make_unique<QTranslator>();
     QApplication::setWindowIcon(QIcon(varno::resourcePath(QStringLiteral("./images/varno.png"))));
 
@@ -68,7 +78,7 @@ int main(int argc, char *argv[])
         client.userLogin(user);
         client.startP2PRegistration();
         // A wall display starts with every camera it can reach showing.
-        if (QCoreApplication::arguments().contains(QStringLiteral("--connect-all")))
+        if (options.connectAll)
             client.connectAllOnStart();
         client.show();
         WriteLog(0, "Start Client ...!!!");

@@ -35,7 +35,7 @@ QAboutDlg::QAboutDlg(QWidget *parent)
     name->setObjectName(QStringLiteral("valueName"));
     grid->addWidget(name, 0, 1);
     grid->addWidget(new QLabel(tr("Version:"), this), 1, 0);
-    auto *version = new QLabel(QStringLiteral("v2.1.18"), this);
+    auto *version = new QLabel(QStringLiteral(VARNO_VERSION_TEXT), this);
     version->setObjectName(QStringLiteral("valueVersion"));
     grid->addWidget(version, 1, 1);
 

@@ -74,3 +74,22 @@ function(varno_add_tests)
         endif()
     endforeach()
 endfunction()
+
+# Installation: a rule without COMPONENT belongs to the client, the Debian
+# package varno-pc (cmake/Packaging.cmake); the demo's pieces say
+# COMPONENT camsim themselves.
+set(CMAKE_INSTALL_DEFAULT_COMPONENT_NAME client)
+# The day the version of project() was released: the AppStream release, the
+# manual pages and the Debian changelog carry it. Change it with the version.
+set(VARNO_RELEASE_DATE 2026-12-07)
+
+# varno_gzip(<target> <file>): <file>.gz (gzip -9n: no name or time stamp,
+# so that the same file always compresses the same), built with ALL by the
+# custom target <target>. Manual pages and changelogs are installed so.
+function(varno_gzip target file)
+    add_custom_command(OUTPUT ${file}.gz
+        COMMAND sh -c "gzip -9nc \"$1\" > \"$2\"" sh ${file} ${file}.gz
+        DEPENDS ${file}
+        VERBATIM)
+    add_custom_target(${target} ALL DEPENDS ${file}.gz ${ARGN})
+endfunction()

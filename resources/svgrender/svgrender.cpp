@@ -1,6 +1,7 @@
 // Build-time tool: renders one SVG drawing into the PNG or ICO file the
 // program loads ("dvr_gray.png.svg" -> "dvr_gray.png"). The picture size is
-// the drawing's own width and height.
+// the drawing's own width and height, or <size> x <size> when given (the
+// desktop icons in their hicolor sizes).
 #include <QGuiApplication>
 #include <QImage>
 #include <QImageWriter>
@@ -8,14 +9,16 @@
 #include <QSvgRenderer>
 
 #include <cstdio>
+#include <cstdlib>
 
 int main(int argc, char *argv[])
 {
     // No display is needed: the drawing never reaches a screen.
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: %s <drawing.svg> <picture.png|picture.ico>\n", argv[0]);
+    const int size = argc == 4 ? std::atoi(argv[3]) : 0;
+    if ((argc != 3 && argc != 4) || (argc == 4 && (size < 1 || size > 1024))) {
+        std::fprintf(stderr, "usage: %s <drawing.svg> <picture.png|picture.ico> [size 1..1024]\n", argv[0]);
         return 2;
     }
     const QString in = QString::fromLocal8Bit(argv[1]);
@@ -25,7 +28,7 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "svgrender: %s is not a drawing with a size\n", argv[1]);
         return 1;
     }
-    QImage image(renderer.defaultSize(), QImage::Format_ARGB32_Premultiplied);
+    QImage image(size > 0 ? QSize(size, size) : renderer.defaultSize(), QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
     {
         QPainter painter(&image);

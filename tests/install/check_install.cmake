@@ -1,5 +1,6 @@
 # Installs the build into a scratch prefix and checks what a desktop user
-# gets: the program, its menu entry with icon, and the translations.
+# gets: the program, its menu entry with icons, its AppStream description and
+# manual page, and the translations.
 # cmake -DBUILD_DIR=<build> -DPREFIX=<scratch dir> -P check_install.cmake
 file(REMOVE_RECURSE "${PREFIX}")
 execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD_DIR}" --prefix "${PREFIX}"
@@ -8,12 +9,17 @@ if(NOT rc EQUAL 0)
     message(FATAL_ERROR "cmake --install failed (${rc}): ${out}${err}")
 endif()
 
-foreach(f bin/varno-pc
-          share/applications/varno-pc.desktop
-          share/icons/hicolor/scalable/apps/varno-pc.svg
-          share/icons/hicolor/64x64/apps/varno-pc.png
-          share/varno/translations/translate_en.qm
-          share/varno/translations/translate_en2gm.qm)
+set(expected bin/varno-pc
+             share/applications/varno-pc.desktop
+             share/metainfo/net.varno.pc.metainfo.xml
+             share/man/man1/varno-pc.1.gz
+             share/icons/hicolor/scalable/apps/varno-pc.svg
+             share/varno/translations/translate_en.qm
+             share/varno/translations/translate_en2gm.qm)
+foreach(size 16 22 24 32 48 64 128 256)
+    list(APPEND expected share/icons/hicolor/${size}x${size}/apps/varno-pc.png)
+endforeach()
+foreach(f IN LISTS expected)
     if(NOT EXISTS "${PREFIX}/${f}")
         message(FATAL_ERROR "not installed: ${f}")
     endif()
@@ -43,11 +49,13 @@ if(VALIDATE)
     endif()
 endif()
 
-# Nothing of the tests, benchmarks or tools is installed.
+# Nothing of the tests, benchmarks, build tools or the demo (the package
+# varno-camsim, never a plain install) is installed, nor Debian's own files.
 file(GLOB_RECURSE everything RELATIVE "${PREFIX}" "${PREFIX}/*")
-list(LENGTH everything count)
-if(NOT count EQUAL 6)
-    message(FATAL_ERROR "unexpected files installed: ${everything}")
+set(unexpected ${everything})
+list(FILTER unexpected INCLUDE REGEX "(^|/)(tst_|bench_|fuzz_)|varno-camsim|varno-demo|svgrender|\\.a$|^share/doc/|^include/|^lib")
+if(unexpected)
+    message(FATAL_ERROR "unexpected files installed: ${unexpected}")
 endif()
 file(REMOVE_RECURSE "${PREFIX}")
 message(STATUS "install layout ok")
