@@ -1,5 +1,6 @@
 # Installs the build into a scratch prefix and checks what a desktop user
-# gets: the program, its menu entry with icon, and the translations.
+# gets: the program, its menu entry with icon, the translations, and the
+# command-line export beside the program.
 # cmake -DBUILD_DIR=<build> -DPREFIX=<scratch dir> -P check_install.cmake
 file(REMOVE_RECURSE "${PREFIX}")
 execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD_DIR}" --prefix "${PREFIX}"
@@ -9,6 +10,7 @@ if(NOT rc EQUAL 0)
 endif()
 
 foreach(f bin/varno-pc
+          bin/varno-export
           share/applications/varno-pc.desktop
           share/icons/hicolor/scalable/apps/varno-pc.svg
           share/icons/hicolor/64x64/apps/varno-pc.png
@@ -21,10 +23,12 @@ endforeach()
 if(NOT IS_DIRECTORY "${PREFIX}/bin" OR IS_SYMLINK "${PREFIX}/bin/varno-pc")
     message(FATAL_ERROR "bin/varno-pc is not a program file")
 endif()
-execute_process(COMMAND test -x "${PREFIX}/bin/varno-pc" RESULT_VARIABLE notexec)
-if(NOT notexec EQUAL 0)
-    message(FATAL_ERROR "bin/varno-pc is not executable")
-endif()
+foreach(program varno-pc varno-export)
+    execute_process(COMMAND test -x "${PREFIX}/bin/${program}" RESULT_VARIABLE notexec)
+    if(NOT notexec EQUAL 0)
+        message(FATAL_ERROR "bin/${program} is not executable")
+    endif()
+endforeach()
 
 # The menu entry starts the installed program with the installed icon.
 file(STRINGS "${PREFIX}/share/applications/varno-pc.desktop" entry)
@@ -43,10 +47,10 @@ if(VALIDATE)
     endif()
 endif()
 
-# Nothing of the tests, benchmarks or tools is installed.
+# Nothing of the tests, benchmarks or other tools is installed.
 file(GLOB_RECURSE everything RELATIVE "${PREFIX}" "${PREFIX}/*")
 list(LENGTH everything count)
-if(NOT count EQUAL 6)
+if(NOT count EQUAL 7)
     message(FATAL_ERROR "unexpected files installed: ${everything}")
 endif()
 file(REMOVE_RECURSE "${PREFIX}")
