@@ -21,6 +21,14 @@ public:
     // Sets the header's end-of-chunk-data field (0 = to the end of the file).
     void setChunkEnd(uint32_t offset) { m_chunkEnd = offset; m_chunkEndSet = true; }
     uint32_t size() const { return static_cast<uint32_t>(m_body.size() + 512); }
+    // Cuts the file to size bytes (at least the header) while the header
+    // still claims the chunks written so far: a download that stopped.
+    void truncate(uint32_t size)
+    {
+        if (!m_chunkEndSet)
+            setChunkEnd(this->size());
+        m_body.resize(size > 512 ? size - 512 : 0);
+    }
 
     // The file as it stands; the end field is the current size unless set.
     std::vector<uint8_t> bytes() const;
