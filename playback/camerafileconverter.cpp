@@ -101,22 +101,25 @@ ChunkScan scanChunks(std::FILE *in, int64_t remaining)
 // picture with its parameter sets), for the check of the MP4.
 struct PictureCount
 {
+    varno::recfile::VideoCodec codec = varno::recfile::VideoCodec::H264;
     uint32_t pictures = 0;
     uint64_t first = 0;
     uint64_t last = 0;
-    bool sps = false, pps = false, key = false;
+    bool vps = false, sps = false, pps = false, key = false;
 
     void add(const uint8_t *data, uint32_t size, uint64_t timestamp)
     {
         using varno::recfile::VideoCodec;
         for (const varno::recfile::NalUnit &nal : varno::recfile::splitAnnexB(data, size)) {
-            const int kind = varno::recfile::parameterSetKind(VideoCodec::H264, nal);
+            const int kind = varno::recfile::parameterSetKind(codec, nal);
+            vps = vps || kind == 1 || codec == VideoCodec::H264;
             sps = sps || kind == 2;
             pps = pps || (kind == 3 && sps);
-            const int type = varno::recfile::nalType(VideoCodec::H264, nal);
-            if ((type != 1 && type != 5) || !varno::recfile::isFirstSliceOfPicture(VideoCodec::H264, nal))
+            const int type = varno::recfile::nalType(codec, nal);
+            const bool picture = codec == VideoCodec::H264 ? (type == 1 || type == 5) : (type >= 0 && type <= 21);
+            if (!picture || !varno::recfile::isFirstSliceOfPicture(codec, nal))
                 continue;
-            key = key || (type == 5 && sps && pps);
+            key = key || (varno::recfile::isKeySlice(codec, nal) && vps && sps && pps);
             if (!key)
                 continue;
             if (pictures == 0)
@@ -164,10 +167,9 @@ int saveMp4FromStream(std::FILE *in, const char *name, const char *targetPath, M
     cameraResolution(header.resolution, &width, &height);
     WriteLog(0, "[DOWNLOAD]FileLen[%d],width[%d],height[%d],frameRate[%d],chnl[%d]", static_cast<int>(fileLength),
              width, height, header.frameRate, header.channel);
-    if (header.videoType == 1) {
-        WriteLog(3, "%s(%d):File(%s) is H.265, not converted!!!", kWho, __LINE__, display.c_str());
-        return fail(kExportUnsupported, "the camera file's video is H.265; only H.264 is converted");
-    }
+    // The camera's video type: 0 H.264, 1 H.265.
+    const bool h265 = header.videoType == 1;
+    const varno::recfile::VideoCodec codec = h265 ? varno::recfile::VideoCodec::H265 : varno::recfile::VideoCodec::H264;
 
     if (::fseeko(in, static_cast<off_t>(varno::camfile::kHeaderSize), SEEK_SET) != 0)
         return fail(kExportReadFailed, "cannot seek in " + display);
@@ -187,11 +189,13 @@ int saveMp4FromStream(std::FILE *in, const char *name, const char *targetPath, M
         std::remove(part.c_str());
         return fail(kExportWriteFailed, reason.empty() ? "cannot create " + part : reason);
     }
+    writer.setH265(h265);
     writer.expectTracks(scan.video, scan.audio);
 
     std::unique_ptr<uint8_t[]> buffer(new uint8_t[kChunkBufferSize]);
     int code = 0;
     PictureCount count;
+    count.codec = codec;
     bool sawAudio = false;
     int lastPercent = -1;
     while (remaining > 0) {

@@ -68,10 +68,6 @@ Mp4ExportResult exportRecordingToMp4(const char *sourcePath, const char *targetP
         return failed(kExportOpenFailed,
                       std::string("cannot read ") + sourcePath + " as a recording (missing, unreadable or without video)");
     }
-    if (reader.isH265()) {
-        WriteLog(3, "%s(%d):File(%s) is not H.264, not exported!!!", kWho, __LINE__, sourcePath);
-        return failed(kExportUnsupported, "the recording's video is H.265; only H.264 is exported");
-    }
     const uint32_t fps = reader.frameRate() ? reader.frameRate() : 25;
     const uint32_t totalFrames = reader.totalFrames();
     const bool hasAudio = reader.audioStream() >= 0;
@@ -92,6 +88,7 @@ Mp4ExportResult exportRecordingToMp4(const char *sourcePath, const char *targetP
         std::remove(part.c_str());
         return failed(kExportWriteFailed, "cannot create " + part);
     }
+    writer.setH265(reader.isH265());
     writer.expectTracks(true, hasAudio);
 
     int code = 0;
@@ -160,8 +157,9 @@ Mp4ExportResult exportRecordingToMp4(const char *sourcePath, const char *targetP
 
     Mp4Expectation expected;
     expected.pictures = pictures;
-    expected.seconds = pictures ? double(lastSlot - firstSlot + 1) / fps : 0;
-    expected.frameInterval = 1.0 / fps;
+    // The last picture lasts the writer's frame interval (the stream's own rate when its SPS has one).
+    expected.frameInterval = 1.0 / writer.frameRate();
+    expected.seconds = pictures ? double(lastSlot - firstSlot) / fps + expected.frameInterval : 0;
     expected.audio = sawAudio;
     completeMp4Export(part, target, code, reason, expected, &result);
     if (result.ok() && progress)

@@ -28,8 +28,15 @@ using varno::recfile::VideoCodec;
 constexpr size_t kMaxWaitingVideo = 250;
 constexpr size_t kMaxWaitingAudio = 200;
 constexpr size_t kMaxWaitingExpected = 1500;
-constexpr int kNalAud = 9;
-constexpr int kNalSei = 6;
+// Units that open a new access unit when a picture is being assembled:
+// delimiters, SEI (H.265: prefix SEI only) and parameter sets.
+bool startsAccessUnit(VideoCodec codec, const NalUnit &nal)
+{
+    const int type = varno::recfile::nalType(codec, nal);
+    if (codec == VideoCodec::H264)
+        return type == 9 || type == 6 || type == 7 || type == 8;
+    return type == 35 || type == 39 || (type >= 32 && type <= 34);
+}
 
 void putBigEndian32(std::vector<uint8_t> &out, uint32_t v)
 {
@@ -101,7 +108,10 @@ int Mp4Writer::open(const char *path, uint32_t width, uint32_t height, uint32_t 
     m_adtsChannels = 1;
     m_adtsPts = 0;
     m_adtsMismatchLogged = false;
+    m_videoRefusedLogged = false;
     m_expectVideo = m_expectAudio = false;
+    m_vps.clear();
+    m_lastVps.clear();
     m_sps.clear();
     m_pps.clear();
     m_lastSps.clear();
@@ -119,6 +129,11 @@ int Mp4Writer::open(const char *path, uint32_t width, uint32_t height, uint32_t 
     m_fifo.create(kFifoSize);
     WriteLog(0, "[MP4]Create file(%s) success!!!", path);
     return 0;
+}
+
+void Mp4Writer::setH265(bool h265)
+{
+    m_codec = h265 ? VideoCodec::H265 : VideoCodec::H264;
 }
 
 void Mp4Writer::expectTracks(bool video, bool audio)
@@ -156,7 +171,7 @@ void Mp4Writer::takeSequenceParameterSet(const uint8_t *nal, size_t size)
             m_lastSps = unit;
             if (unit != m_sps && !m_parametersChanged) {
                 varno::recfile::SequenceInfo info;
-                varno::recfile::parseSequenceParameterSet(VideoCodec::H264, {nal, size}, &info);
+                varno::recfile::parseSequenceParameterSet(m_codec, {nal, size}, &info);
                 WriteLog(3, "%s(%d):The stream's parameter sets changed (now %dx%d), carried in the pictures!!!",
                          "Mp4Writer::writeVideo", __LINE__, info.width, info.height);
             }
@@ -165,8 +180,10 @@ void Mp4Writer::takeSequenceParameterSet(const uint8_t *nal, size_t size)
         return;
     }
     varno::recfile::SequenceInfo info;
-    if (size < 4 || m_headerWritten || !varno::recfile::parseSequenceParameterSet(VideoCodec::H264, {nal, size}, &info)) {
-        WriteLog(2, "[MP4]Add video track error!!!");
+    if (size < 4 || m_headerWritten || !varno::recfile::parseSequenceParameterSet(m_codec, {nal, size}, &info)) {
+        if (!m_videoRefusedLogged)
+            WriteLog(2, "[MP4]Add video track error!!!");
+        m_videoRefusedLogged = true;
         return;
     }
     // The picture's own size and rate, not what the caller was told.
@@ -191,15 +208,21 @@ int Mp4Writer::writeVideo(const uint8_t *data, uint32_t size, uint64_t timestamp
     // then one or more slices. A picture ends where the next one's first
     // slice, delimiter, parameter set or SEI begins, in this call or a later one.
     for (const NalUnit &nal : varno::recfile::splitAnnexB(data, size)) {
-        const int type = varno::recfile::nalType(VideoCodec::H264, nal);
-        if (!varno::recfile::isSlice(VideoCodec::H264, nal)) {
-            if (m_pictureOpen && (type == kNalAud || type == kNalSei || type == 7 || type == 8)
-                && closePicture() < 0)
+        const int type = varno::recfile::nalType(m_codec, nal);
+        if (!varno::recfile::isSlice(m_codec, nal)) {
+            if (m_pictureOpen && startsAccessUnit(m_codec, nal) && closePicture() < 0)
                 return -1;
-            if (type == 7) {
+            const int kind = varno::recfile::parameterSetKind(m_codec, nal);
+            const std::vector<uint8_t> unit(nal.data, nal.data + nal.size);
+            if (kind == 1) {
+                if (!m_spsWritten)
+                    m_vps = unit;
+                else
+                    m_parametersChanged = m_parametersChanged || unit != m_vps;
+                m_lastVps = unit;
+            } else if (kind == 2) {
                 takeSequenceParameterSet(nal.data, nal.size);
-            } else if (type == 8) {
-                const std::vector<uint8_t> unit(nal.data, nal.data + nal.size);
+            } else if (kind == 3) {
                 if (m_spsWritten && !m_ppsWritten) {
                     m_pps = unit;
                     m_ppsWritten = true;
@@ -211,29 +234,43 @@ int Mp4Writer::writeVideo(const uint8_t *data, uint32_t size, uint64_t timestamp
             }
             continue; // delimiters, SEI and the rest are not stored
         }
-        if (type != 1 && type != 5)
+        if (m_codec == VideoCodec::H264 && type != 1 && type != 5)
             continue; // data partitions
-        if (varno::recfile::isFirstSliceOfPicture(VideoCodec::H264, nal) || !m_pictureOpen) {
+        if (m_codec == VideoCodec::H265 && type > 21)
+            continue; // reserved picture types
+        const bool key = varno::recfile::isKeySlice(m_codec, nal);
+        if (varno::recfile::isFirstSliceOfPicture(m_codec, nal) || !m_pictureOpen) {
             if (m_pictureOpen && closePicture() < 0)
                 return -1;
             m_pictureOpen = true;
             m_picture = Picture {};
             m_picture.timestamp = timestamp;
-            m_picture.sync = type == 5;
+            m_picture.sync = key;
             // Nothing decodes before a key picture with its parameter sets.
-            m_picture.dropped = !m_videoTrack || !m_spsWritten || !m_ppsWritten || (!m_haveHeld && type != 5);
+            const bool parameters
+                = m_videoTrack && m_spsWritten && m_ppsWritten && (m_codec == VideoCodec::H264 || !m_vps.empty());
+            m_picture.dropped = !parameters || (!m_haveHeld && !key);
             if (!m_picture.dropped && m_picture.sync && m_parametersChanged) {
-                for (const std::vector<uint8_t> *set : {&m_lastSps, &m_lastPps}) {
-                    putBigEndian32(m_picture.data, static_cast<uint32_t>(set->size()));
-                    m_picture.data.insert(m_picture.data.end(), set->begin(), set->end());
-                }
+                for (const std::vector<uint8_t> *set : {&m_lastVps, &m_lastSps, &m_lastPps})
+                    if (!set->empty())
+                        appendUnit(m_picture.data, set->data(), set->size());
             }
         }
-        m_picture.sync = m_picture.sync || type == 5;
-        putBigEndian32(m_picture.data, static_cast<uint32_t>(nal.size));
-        m_picture.data.insert(m_picture.data.end(), nal.data, nal.data + nal.size);
+        m_picture.sync = m_picture.sync || key;
+        appendUnit(m_picture.data, nal.data, nal.size);
     }
     return 0;
+}
+
+void Mp4Writer::appendUnit(std::vector<uint8_t> &out, const uint8_t *nal, size_t size) const
+{
+    // H.264 samples are written as stored (4-byte lengths); H.265 ones in
+    // Annex B, which the muxer turns into lengths against its hvcC.
+    if (m_codec == VideoCodec::H264)
+        putBigEndian32(out, static_cast<uint32_t>(size));
+    else
+        out.insert(out.end(), {0, 0, 0, 1});
+    out.insert(out.end(), nal, nal + size);
 }
 
 int Mp4Writer::closePicture()
@@ -472,18 +509,30 @@ int Mp4Writer::startMuxer()
         }
         AVCodecParameters *par = s->codecpar;
         par->codec_type = AVMEDIA_TYPE_VIDEO;
-        par->codec_id = AV_CODEC_ID_H264;
         par->width = static_cast<int>(m_width);
         par->height = static_cast<int>(m_height);
-        // avcC: profile, compatibility and level from the SPS, 4-byte lengths.
-        std::vector<uint8_t> avcc {1, m_sps[1], m_sps[2], m_sps[3], 0xFF, 0xE1};
-        avcc.push_back(static_cast<uint8_t>(m_sps.size() >> 8));
-        avcc.push_back(static_cast<uint8_t>(m_sps.size()));
-        avcc.insert(avcc.end(), m_sps.begin(), m_sps.end());
-        avcc.push_back(1);
-        avcc.push_back(static_cast<uint8_t>(m_pps.size() >> 8));
-        avcc.push_back(static_cast<uint8_t>(m_pps.size()));
-        avcc.insert(avcc.end(), m_pps.begin(), m_pps.end());
+        std::vector<uint8_t> avcc;
+        if (m_codec == VideoCodec::H264) {
+            par->codec_id = AV_CODEC_ID_H264;
+            // avcC: profile, compatibility and level from the SPS, 4-byte lengths.
+            avcc = {1, m_sps[1], m_sps[2], m_sps[3], 0xFF, 0xE1};
+            avcc.push_back(static_cast<uint8_t>(m_sps.size() >> 8));
+            avcc.push_back(static_cast<uint8_t>(m_sps.size()));
+            avcc.insert(avcc.end(), m_sps.begin(), m_sps.end());
+            avcc.push_back(1);
+            avcc.push_back(static_cast<uint8_t>(m_pps.size() >> 8));
+            avcc.push_back(static_cast<uint8_t>(m_pps.size()));
+            avcc.insert(avcc.end(), m_pps.begin(), m_pps.end());
+        } else {
+            // VPS, SPS and PPS in Annex B: the muxer builds the hvcC of an
+            // "hvc1" sample entry from them (parameter sets there only).
+            par->codec_id = AV_CODEC_ID_HEVC;
+            par->codec_tag = MKTAG('h', 'v', 'c', '1');
+            for (const std::vector<uint8_t> *set : {&m_vps, &m_sps, &m_pps}) {
+                avcc.insert(avcc.end(), {0, 0, 0, 1});
+                avcc.insert(avcc.end(), set->begin(), set->end());
+            }
+        }
         par->extradata = static_cast<uint8_t *>(av_mallocz(avcc.size() + AV_INPUT_BUFFER_PADDING_SIZE));
         if (!par->extradata) {
             m_headerFailed = true;

@@ -2,6 +2,7 @@
 
 #include "playback/aacencoder.h"
 #include "playback/bytefifo.h"
+#include "platform/recfile/nalunits.h"
 
 #include <cstdint>
 #include <deque>
@@ -11,8 +12,9 @@
 struct AVFormatContext;
 struct AVPacket;
 
-// Builds an MP4 file from a camera recording: H.264 copied picture by picture
-// into a track of time scale 90,000 (sync samples on IDR pictures); sound as
+// Builds an MP4 file from a camera recording: H.264 (or H.265) copied picture
+// by picture into a track of time scale 90,000 (sync samples on IDR / IRAP
+// pictures); sound as
 // AAC-LC, either copied from AAC frames as they came (ADTS) or encoded once
 // from G.711 A-law (through a 10,240-byte FIFO) or from 16-bit PCM.
 // libavformat's MP4 muxer writes the file; the tracks appear as their first
@@ -32,6 +34,8 @@ public:
     // width, height and frameRate are what the caller believes; the stream's
     // own sequence parameter set takes precedence as soon as it arrives.
     int open(const char *path, uint32_t width, uint32_t height, uint32_t frameRate, uint32_t sampleRate);
+    // The video is H.265 (an "hvc1" track) instead of H.264. Kept across open().
+    void setH265(bool h265);
     // The tracks the file should get: the header waits (bounded) until
     // both have shown up. Without this call a track that comes much later
     // than the other is refused.
@@ -79,6 +83,7 @@ private:
     int writeAdts(const uint8_t *data, uint32_t size);
     bool takeAudioKind(AudioKind kind);
     void takeSequenceParameterSet(const uint8_t *nal, size_t size);
+    void appendUnit(std::vector<uint8_t> &out, const uint8_t *nal, size_t size) const;
     int closePicture();
     int encodeFifo(bool final);
     int encodePcm(bool final);
@@ -108,10 +113,12 @@ private:
     int m_adtsChannels = 1;
     int64_t m_adtsPts = 0;
     bool m_adtsMismatchLogged = false;
+    bool m_videoRefusedLogged = false;
     bool m_expectVideo = false;
     bool m_expectAudio = false;
-    std::vector<uint8_t> m_sps, m_pps;       // the track's (avcC)
-    std::vector<uint8_t> m_lastSps, m_lastPps; // the stream's latest
+    varno::recfile::VideoCodec m_codec = varno::recfile::VideoCodec::H264;
+    std::vector<uint8_t> m_vps, m_sps, m_pps;             // the track's (avcC / hvcC)
+    std::vector<uint8_t> m_lastVps, m_lastSps, m_lastPps; // the stream's latest
     bool m_parametersChanged = false;
     int m_videoIndex = -1;
     int m_audioIndex = -1;

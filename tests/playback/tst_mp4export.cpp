@@ -685,6 +685,57 @@ private slots:
         QCOMPARE(runExportTool({}).exitCode, 2);
     }
 
+    // H.265 from a camera file (video type 1) and from a local recording:
+    // an "hvc1" track whose pictures all decode.
+    void h265Export_data()
+    {
+        QTest::addColumn<bool>("local");
+        QTest::newRow("camera file") << false;
+        QTest::newRow("local recording") << true;
+    }
+    void h265Export()
+    {
+        QFETCH(bool, local);
+        if (!VideoSource::available("libx265"))
+            QSKIP("libx265 is not available");
+        const QString out = path(QStringLiteral("hevc.mp4"));
+        QFile::remove(out);
+        varno::playback::Mp4ExportResult result;
+        if (local) {
+            QCOMPARE(Record_local_InitSdk(), 0);
+            pbtest::RecordingOptions recording;
+            recording.h265 = true;
+            const QString file = pbtest::writeRecording(path(QStringLiteral("hevcrec")), recording);
+            QVERIFY(!file.isEmpty());
+            result = varno::playback::exportToMp4(file.toUtf8().constData(), out.toUtf8().constData(), {});
+            QCOMPARE(Record_local_UnInitSdk(), 0);
+        } else {
+            VideoSource source(320, 240, 25, 25, "libx265");
+            const std::vector<EncodedPicture> stream = source.encode(50);
+            QCOMPARE(stream.size(), size_t(50));
+            CameraFileWriter w(8000, 25, varno::camfile::kRes704x576);
+            w.setVideoType(1);
+            double phase = 0;
+            for (int i = 0; i < 50; ++i) {
+                const uint64_t t = kStartUs + uint64_t(i) * 40000;
+                w.video(stream[size_t(i)].data, t, stream[size_t(i)].key);
+                w.audio(alawTone(320, &phase), t);
+            }
+            const QString in = path(QStringLiteral("hevc.tmp"));
+            QVERIFY(w.save(in.toStdString()));
+            result = varno::playback::exportToMp4(in.toUtf8().constData(), out.toUtf8().constData(), {});
+        }
+        QVERIFY2(result.ok(), result.reason.c_str());
+        QCOMPARE(result.videoSamples, 50u);
+        QCOMPARE(probeLines(out, "v:0", "stream=codec_name,codec_tag_string,width,height,nb_frames"),
+                 QStringList({local ? "hevc,hvc1,160,120,50" : "hevc,hvc1,320,240,50"}));
+        QCOMPARE(probeLines(out, "a:0", "stream=codec_name"), QStringList({"aac"}));
+        QCOMPARE(ffprobe(out, {"-count_frames", "-select_streams", "v:0", "-show_entries", "stream=nb_read_frames",
+                               "-of", "csv=p=0"}),
+                 QStringLiteral("50"));
+        QCOMPARE(decodeErrors(out), 0);
+    }
+
     void writerArguments()
     {
         Mp4Writer w;
