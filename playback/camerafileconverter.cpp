@@ -105,6 +105,9 @@ struct PictureCount
     uint32_t pictures = 0;
     uint64_t first = 0;
     uint64_t last = 0;
+    uint64_t previous = 0;
+    uint64_t forward = 0; // sum of the steps forward, microseconds
+    uint32_t steps = 0;   // steps back or standing still
     bool vps = false, sps = false, pps = false, key = false;
 
     void add(const uint8_t *data, uint32_t size, uint64_t timestamp)
@@ -122,8 +125,14 @@ struct PictureCount
             key = key || (varno::recfile::isKeySlice(codec, nal) && vps && sps && pps);
             if (!key)
                 continue;
-            if (pictures == 0)
-                first = last = timestamp;
+            if (pictures == 0) {
+                first = last = previous = timestamp;
+            } else if (timestamp > previous) {
+                forward += timestamp - previous;
+            } else {
+                ++steps; // the camera's clock went back or stood still
+            }
+            previous = timestamp;
             last = std::max(last, timestamp);
             ++pictures;
         }
@@ -285,6 +294,9 @@ int saveMp4FromStream(std::FILE *in, const char *name, const char *targetPath, M
     expected.pictures = count.pictures;
     expected.frameInterval = 1.0 / writer.frameRate();
     expected.seconds = count.pictures ? double(count.last - count.first) / 1e6 + expected.frameInterval : 0;
+    expected.secondsMax = count.pictures
+        ? double(count.forward) / 1e6 + (count.steps + 1) * expected.frameInterval
+        : 0;
     expected.audio = sawAudio;
     completeMp4Export(part, target, code, reason, expected, &out);
     if (out.ok() && progress)

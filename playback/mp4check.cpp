@@ -144,7 +144,9 @@ int completeMp4Export(const std::string &partPath, const std::string &target, in
             } else if (diff > allowed) {
                 code = kExportCheckFailed;
                 reason = format("the MP4 holds %u pictures of the %u read", facts.videoSamples, expected.pictures);
-            } else if (std::fabs(facts.videoSeconds - expected.seconds) > expected.frameInterval + 1e-3) {
+            } else if (facts.videoSeconds < expected.seconds - expected.frameInterval - 1e-3
+                       || facts.videoSeconds > std::max(expected.seconds, expected.secondsMax) + expected.frameInterval
+                               + 1e-3) {
                 code = kExportCheckFailed;
                 reason = format("the MP4's video lasts %.3f s, the recording's %.3f s", facts.videoSeconds,
                                 expected.seconds);

@@ -44,6 +44,10 @@ struct Mp4Expectation
 {
     uint32_t pictures = 0;
     double seconds = 0;
+    // When the source's clock went back or stood still, its pictures may
+    // last longer in the MP4 (each such step gets one frame interval): the
+    // longest they may last. 0: as seconds.
+    double secondsMax = 0;
     double frameInterval = 0.04; // seconds
     bool audio = false;
 };
