@@ -435,6 +435,18 @@ private slots:
     {
         QCOMPARE(convert(cameraFile(3, 0, 0), QStringLiteral("fps0")), 0);
         QCOMPARE(probeLines(path(QStringLiteral("fps0.mp4")), "v:0", "packet=duration"), QStringList({"3600", "3600", "3600"}));
+
+        // The stream's SPS says 30 fps, the header 25: the stream wins (the
+        // last sample's default duration) and the log names the stream's rate.
+        VideoSource thirty(352, 288, 30, 30);
+        CameraFileWriter w(8000, 25, varno::camfile::kRes1920x1080);
+        const std::vector<EncodedPicture> p = thirty.encode(3);
+        for (size_t i = 0; i < p.size(); ++i)
+            w.video(p[i].data, kStartUs + i * 33333, p[i].key);
+        QCOMPARE(convert(w, QStringLiteral("fps30")), 0);
+        QCOMPARE(probeLines(path(QStringLiteral("fps30.mp4")), "v:0", "packet=duration"),
+                 QStringList({"3000", "3000", "3000"}));
+        QVERIFY(logText().contains("[MP4]Add video track(352,288,30) success!!!"));
     }
 
     // Damaged input: the conversion fails, says why, and leaves no MP4 (an
