@@ -20,6 +20,7 @@
 #include "live/realvideo.h"
 #include "common/uithread.h"
 #include "playback/storageaccess.h"
+#include "playback/fileplay.h"
 #include "playback/videosearch.h"
 #include "platform/devmgr/sdk_dvrmgr.h"
 #include "platform/onvif/onvif_discovery_sdk.h"
@@ -341,6 +342,7 @@ void Client::makeConnections()
     connect(this, &Client::SendVideoWinPauseToVsearch, m_videoSearch, &videosearch::RecvVideoWinPause,
             Qt::DirectConnection);
     connect(m_videoSearch, &videosearch::sendDevProperty, this, &Client::recvDevProperty, Qt::DirectConnection);
+    connect(m_videoSearch->panel(), &fileplay::sendOperation, this, &Client::recordOperation);
     connect(m_config, &QConfigMgr::sendCapPathToClient, m_videoSearch, &videosearch::RecvCapPathFromConfig);
     // The cameras known at start: their grid entries (stream choice) and,
     // once known, their event subscriptions; the playback page's camera

@@ -139,9 +139,10 @@ int AacEncoder::receive(std::vector<AacPacket> &out)
     }
 }
 
-int AacEncoder::aacEncode(const uint8_t *aLaw, uint32_t count, std::vector<AacPacket> &out)
+template <typename Sample>
+int AacEncoder::encodeSamples(uint32_t count, Sample sample, std::vector<AacPacket> &out)
 {
-    if (!m_ctx || !aLaw || count == 0 || count > m_inputSamples * m_channels)
+    if (!m_ctx || count == 0 || count > m_inputSamples * m_channels)
         return -1;
     const uint32_t samples = count / m_channels;
     if (samples == 0)
@@ -155,7 +156,7 @@ int AacEncoder::aacEncode(const uint8_t *aLaw, uint32_t count, std::vector<AacPa
     for (uint32_t c = 0; c < m_channels; ++c) {
         auto *plane = reinterpret_cast<float *>(m_frame->extended_data[c]);
         for (uint32_t i = 0; i < samples; ++i)
-            plane[i] = alawToLinear(aLaw[i * m_channels + c]) / 32768.0f;
+            plane[i] = sample(i * m_channels + c);
     }
     m_frame->pts = m_nextPts;
     m_nextPts += samples;
@@ -167,6 +168,20 @@ int AacEncoder::aacEncode(const uint8_t *aLaw, uint32_t count, std::vector<AacPa
     if (got < 0)
         std::fputs("faacEncEncode fail ...\n", stdout);
     return got;
+}
+
+int AacEncoder::aacEncode(const uint8_t *aLaw, uint32_t count, std::vector<AacPacket> &out)
+{
+    if (!aLaw)
+        return -1;
+    return encodeSamples(count, [aLaw](uint32_t i) { return alawToLinear(aLaw[i]) / 32768.0f; }, out);
+}
+
+int AacEncoder::aacEncodePcm(const int16_t *pcm, uint32_t count, std::vector<AacPacket> &out)
+{
+    if (!pcm)
+        return -1;
+    return encodeSamples(count, [pcm](uint32_t i) { return pcm[i] / 32768.0f; }, out);
 }
 
 int AacEncoder::aacFlush(std::vector<AacPacket> &out)

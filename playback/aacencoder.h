@@ -16,8 +16,9 @@ struct AacPacket
     int64_t duration = 0;
 };
 
-// AAC-LC encoding of G.711 A-law audio with libavcodec's native encoder:
-// MPEG-4, raw output, 1,024 samples per frame. One instance per conversion.
+// AAC-LC encoding of G.711 A-law or 16-bit PCM audio with libavcodec's
+// native encoder: MPEG-4, raw output, 1,024 samples per frame. One instance
+// per conversion.
 class AacEncoder
 {
 public:
@@ -34,6 +35,8 @@ public:
     // A count below 1,024 is the final short frame. Returns the number of
     // frames appended, or -1.
     int aacEncode(const uint8_t *aLaw, uint32_t count, std::vector<AacPacket> &out);
+    // The same for count 16-bit PCM samples (interleaved when several channels).
+    int aacEncodePcm(const int16_t *pcm, uint32_t count, std::vector<AacPacket> &out);
     // Drains the frames the encoder still holds.
     int aacFlush(std::vector<AacPacket> &out);
     void aacClose();
@@ -48,6 +51,9 @@ public:
 
 private:
     int receive(std::vector<AacPacket> &out);
+    // Encodes count interleaved samples; sample(i) is the i-th as a float.
+    template <typename Sample>
+    int encodeSamples(uint32_t count, Sample sample, std::vector<AacPacket> &out);
 
     AVCodecContext *m_ctx = nullptr;
     AVFrame *m_frame = nullptr;

@@ -641,11 +641,12 @@ int fileplay::exportToMp4(const QString &displayName)
     WriteLog(0, "[PLAYBACK]Export file(%s) to (%s)!!!", file.fileName, target.toUtf8().constData());
     m_exportThread = std::thread([this, file, target] {
         const QByteArray t = target.toUtf8();
-        const int ret = varno::playback::exportLocalToMp4(file.fileName, t.constData(), file, [this](int percent) {
-            emit exportProgress(percent);
-            return !m_exportStop.load();
-        });
-        emit exportFinished(target, ret);
+        const varno::playback::Mp4ExportResult result
+            = varno::playback::exportRecordingToMp4(file.fileName, t.constData(), [this](int percent) {
+                  emit exportProgress(percent);
+                  return !m_exportStop.load();
+              });
+        emit exportFinished(target, result.code, QString::fromStdString(result.reason));
     });
     return 0;
 }
@@ -655,7 +656,21 @@ void fileplay::recvExportProgress(int percent)
     m_exportBar->setValue(percent);
 }
 
-void fileplay::recvExportFinished(QString target, int result)
+QString fileplay::exportFailureText(int code)
+{
+    switch (code) {
+    case varno::playback::kExportOpenFailed: return tr("The recording cannot be opened.");
+    case varno::playback::kExportUnsupported: return tr("Only H.264 recordings can be exported to MP4.");
+    case varno::playback::kExportWriteFailed: return tr("The MP4 file cannot be written.");
+    case varno::playback::kExportCancelled: return tr("The export was stopped.");
+    case varno::playback::kExportNoVideo: return tr("The recording holds no video that can be played.");
+    case varno::playback::kExportCheckFailed: return tr("The MP4 file does not hold the whole recording.");
+    case varno::playback::kExportReadFailed: return tr("The recording is damaged or cut short.");
+    default: return tr("The export failed.");
+    }
+}
+
+void fileplay::recvExportFinished(QString target, int result, QString reason)
 {
     m_exportRunning = false;
     if (m_exportThread.joinable())
@@ -665,12 +680,14 @@ void fileplay::recvExportFinished(QString target, int result)
     if (result == 0) {
         WriteLog(0, "[PLAYBACK]Export file(%s) finished!!!", target.toUtf8().constData());
         varno::ui::InfoBox(this, tr("Export to MP4"), tr("Saved to %1").arg(target));
-    } else {
-        WriteLog(2, "%s(%d):Export file(%s) failed, ret(%d)!!!", "fileplay::recvExportFinished", __LINE__,
-                 target.toUtf8().constData(), result);
-        varno::ui::InfoBox(this, tr("Export to MP4"),
-                           result == varno::playback::kExportUnsupported
-                               ? tr("Only H.264 recordings can be exported to MP4.")
-                               : tr("Failed to export %1.").arg(target));
+        return;
     }
+    WriteLog(2, "%s(%d):Export file(%s) failed, ret(%d): %s!!!", "fileplay::recvExportFinished", __LINE__,
+             target.toUtf8().constData(), result, reason.toUtf8().constData());
+    // The operation log and the box name the cause; nothing was saved.
+    emit sendOperation(tr("Export to MP4 failed: %1 (%2)").arg(target, reason));
+    QString text = tr("Failed to export %1.").arg(target) + QLatin1Char('\n') + exportFailureText(result);
+    if (!reason.isEmpty())
+        text += QLatin1Char('\n') + reason;
+    varno::ui::InfoBox(this, tr("Export to MP4"), text);
 }

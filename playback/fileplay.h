@@ -90,7 +90,9 @@ signals:
     void sendDevProperty(DeviceInfo_s deviceInfo);
     void SendVideoWinPause(bool bPause);
     void exportProgress(int percent);
-    void exportFinished(QString target, int result);
+    void exportFinished(QString target, int result, QString reason);
+    // An operation-log entry (the main window adds time and user).
+    void sendOperation(QString content);
 
 public slots:
     void on_btnsearch_clicked();
@@ -108,9 +110,10 @@ public slots:
 private slots:
     void showTableMenu(const QPoint &pos);
     void recvExportProgress(int percent);
-    void recvExportFinished(QString target, int result);
+    void recvExportFinished(QString target, int result, QString reason);
 
 private:
+    static QString exportFailureText(int code);
     void handleSearchReply(int type, QByteArray peerId, QByteArray payload);
     QString timeText(const QDateTimeEdit *edit) const;
 

@@ -1,29 +1,33 @@
 #pragma once
 
 #include "common/mediarecords.h"
+#include "playback/mp4check.h"
 
 #include <cstdint>
-#include <functional>
 
-// "Export to MP4" of a local recording: its pictures and sound are read
-// through the recording file library and written by the same MP4 writer the
-// download conversion uses (sound as G.711 A-law, which the writer encodes
-// to AAC). H.264 recordings only.
+// "Export to MP4" of a recording: a local recording (read through the
+// recording file library, from the file itself: a filelist is not needed) or
+// a camera recording file (converted as a download is). Pictures are copied,
+// AAC sound is copied, PCM sound is encoded to AAC once. The export checks
+// its own output before it reports success (see mp4check.h). Used by the
+// playback page and by the varno-export command.
 namespace varno::playback {
 
-enum : int {
-    kExportOpenFailed = -1,
-    kExportUnsupported = -2,   // not H.264
-    kExportWriteFailed = -3,
-    kExportCancelled = -4,
-};
+enum class ExportSourceKind { Unknown, LocalRecording, CameraFile };
 
-// progress(percent) is called as the export goes on; returning false stops
-// it (the MP4 holds what was written). Returns 0 or a kExport* code.
+// What the file at path is, from its first bytes.
+ExportSourceKind exportSourceKind(const char *path);
+
+// A local recording to MP4.
+Mp4ExportResult exportRecordingToMp4(const char *sourcePath, const char *targetPath, const ExportProgress &progress);
+
+// Either kind of recording, told apart by exportSourceKind.
+Mp4ExportResult exportToMp4(const char *sourcePath, const char *targetPath, const ExportProgress &progress);
+
+// The playback page's call before the export went through the result:
+// returns 0 or a kExport* code. The filelist record is not needed any more
+// (everything is read from the file).
 int exportLocalToMp4(const char *sourcePath, const char *targetPath, const MEDIA_FILE_S &file,
-                     const std::function<bool(int percent)> &progress);
-
-// ITU-T G.711 A-law compression of one 16-bit sample.
-uint8_t linearToAlaw(int16_t sample);
+                     const ExportProgress &progress);
 
 } // namespace varno::playback

@@ -38,4 +38,22 @@ int parameterSetKind(VideoCodec codec, const NalUnit &nal);
 // Appends 00 00 00 01 and the unit.
 void appendWithStartCode(std::vector<uint8_t> &out, const NalUnit &nal);
 
+// What a sequence parameter set says about the pictures: the displayed size
+// (cropping applied) and, when the stream carries timing information, the
+// picture rate (0 when it does not).
+struct SequenceInfo
+{
+    int width = 0;
+    int height = 0;
+    double frameRate = 0;
+    int profile = 0; // profile_idc (H.264) / general_profile_idc (H.265)
+    int level = 0;
+};
+
+// Reads an SPS unit (header included); false when it is not one or is cut short.
+bool parseSequenceParameterSet(VideoCodec codec, const NalUnit &nal, SequenceInfo *info);
+
+// The unit's payload without its emulation-prevention bytes (00 00 03).
+std::vector<uint8_t> unescapeRbsp(const uint8_t *data, size_t size);
+
 } // namespace varno::recfile

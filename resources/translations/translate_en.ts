@@ -1334,6 +1334,38 @@ Special characters are not allowed.</translation>
         <source>Failed to export %1.</source>
         <translation>Failed to export %1.</translation>
     </message>
+    <message>
+        <source>The recording cannot be opened.</source>
+        <translation>The recording cannot be opened.</translation>
+    </message>
+    <message>
+        <source>The MP4 file cannot be written.</source>
+        <translation>The MP4 file cannot be written.</translation>
+    </message>
+    <message>
+        <source>The export was stopped.</source>
+        <translation>The export was stopped.</translation>
+    </message>
+    <message>
+        <source>The recording holds no video that can be played.</source>
+        <translation>The recording holds no video that can be played.</translation>
+    </message>
+    <message>
+        <source>The MP4 file does not hold the whole recording.</source>
+        <translation>The MP4 file does not hold the whole recording.</translation>
+    </message>
+    <message>
+        <source>The recording is damaged or cut short.</source>
+        <translation>The recording is damaged or cut short.</translation>
+    </message>
+    <message>
+        <source>The export failed.</source>
+        <translation>The export failed.</translation>
+    </message>
+    <message>
+        <source>Export to MP4 failed: %1 (%2)</source>
+        <translation>Export to MP4 failed: %1 (%2)</translation>
+    </message>
 </context>
 <context>
     <name>qmultivideopb</name>

@@ -1334,6 +1334,38 @@ Sonderzeichen sind nicht erlaubt.</translation>
         <source>Failed to export %1.</source>
         <translation>%1 konnte nicht exportiert werden.</translation>
     </message>
+    <message>
+        <source>The recording cannot be opened.</source>
+        <translation>Die Aufnahme kann nicht geöffnet werden.</translation>
+    </message>
+    <message>
+        <source>The MP4 file cannot be written.</source>
+        <translation>Die MP4-Datei kann nicht geschrieben werden.</translation>
+    </message>
+    <message>
+        <source>The export was stopped.</source>
+        <translation>Der Export wurde abgebrochen.</translation>
+    </message>
+    <message>
+        <source>The recording holds no video that can be played.</source>
+        <translation>Die Aufnahme enthält kein abspielbares Video.</translation>
+    </message>
+    <message>
+        <source>The MP4 file does not hold the whole recording.</source>
+        <translation>Die MP4-Datei enthält nicht die ganze Aufnahme.</translation>
+    </message>
+    <message>
+        <source>The recording is damaged or cut short.</source>
+        <translation>Die Aufnahme ist beschädigt oder unvollständig.</translation>
+    </message>
+    <message>
+        <source>The export failed.</source>
+        <translation>Der Export ist fehlgeschlagen.</translation>
+    </message>
+    <message>
+        <source>Export to MP4 failed: %1 (%2)</source>
+        <translation>Export als MP4 fehlgeschlagen: %1 (%2)</translation>
+    </message>
 </context>
 <context>
     <name>qmultivideopb</name>

@@ -1,6 +1,7 @@
 # Installs the build into a scratch prefix and checks what a desktop user
 # gets: the program, its menu entry with icons, its AppStream description and
-# manual page, and the translations.
+# manual page, the translations, and the command-line export beside the
+# program.
 # cmake -DBUILD_DIR=<build> -DPREFIX=<scratch dir> -P check_install.cmake
 file(REMOVE_RECURSE "${PREFIX}")
 execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD_DIR}" --prefix "${PREFIX}"
@@ -10,6 +11,7 @@ if(NOT rc EQUAL 0)
 endif()
 
 set(expected bin/varno-pc
+             bin/varno-export
              share/applications/varno-pc.desktop
              share/metainfo/net.varno.pc.metainfo.xml
              share/man/man1/varno-pc.1.gz
@@ -27,10 +29,12 @@ endforeach()
 if(NOT IS_DIRECTORY "${PREFIX}/bin" OR IS_SYMLINK "${PREFIX}/bin/varno-pc")
     message(FATAL_ERROR "bin/varno-pc is not a program file")
 endif()
-execute_process(COMMAND test -x "${PREFIX}/bin/varno-pc" RESULT_VARIABLE notexec)
-if(NOT notexec EQUAL 0)
-    message(FATAL_ERROR "bin/varno-pc is not executable")
-endif()
+foreach(program varno-pc varno-export)
+    execute_process(COMMAND test -x "${PREFIX}/bin/${program}" RESULT_VARIABLE notexec)
+    if(NOT notexec EQUAL 0)
+        message(FATAL_ERROR "bin/${program} is not executable")
+    endif()
+endforeach()
 
 # The menu entry starts the installed program with the installed icon.
 file(STRINGS "${PREFIX}/share/applications/varno-pc.desktop" entry)

@@ -26,10 +26,10 @@ QString writeRecording(const QString &folder, const RecordingOptions &recording)
     info.channel = 3;
     info.version = RECORD_INFO_VERSION;
     info.audioFormat = recording.aac ? MEDIA_AUDIO_AAC : MEDIA_AUDIO_G711A;
-    info.videoCodec = MEDIA_VIDEO_H264;
+    info.videoCodec = recording.h265 ? MEDIA_VIDEO_H265 : MEDIA_VIDEO_H264;
     info.frameRate = recording.fps;
-    info.width = uint16_t(recording.width);
-    info.height = uint16_t(recording.height);
+    info.width = uint16_t(recording.infoWidth ? recording.infoWidth : recording.width);
+    info.height = uint16_t(recording.infoHeight ? recording.infoHeight : recording.height);
     info.sampleRate = recording.sampleRate;
     info.bitsPerSample = 8;
     info.channels = 1;
@@ -38,7 +38,8 @@ QString writeRecording(const QString &folder, const RecordingOptions &recording)
     RECORD_HANDLE h = 0;
     if (Record_local_MediaFileCreat(&info, path, &h, nullptr) != 0)
         return {};
-    VideoSource source(recording.width, recording.height, recording.fps ? recording.fps : 25, recording.gop);
+    VideoSource source(recording.width, recording.height, recording.fps ? recording.fps : 25, recording.gop,
+                       recording.h265 ? "libx265" : "libx264", 0, recording.x264Params);
     const int fps = recording.fps ? recording.fps : 25;
     const int frames = fps * recording.seconds;
     // AAC: as many 1,024-sample frames as cover the pictures written so far.

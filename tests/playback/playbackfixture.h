@@ -38,6 +38,10 @@ struct RecordingOptions
     int sampleRate = 8000;    // 0: no sound
     bool aac = false;         // the sound as AAC frames (ADTS), as an AAC camera sends it
     int gop = 25;
+    const char *x264Params = nullptr; // e.g. "slices=4:aud=1", as cameras send it
+    bool h265 = false;                // libx265 instead of libx264
+    int infoWidth = 0;                // the size the record information claims (0: the real one)
+    int infoHeight = 0;
 };
 
 // Writes one recording into folder (its filelist included) and returns its

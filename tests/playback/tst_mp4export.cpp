@@ -8,12 +8,15 @@
 #include "platform/recfile/record_local.h"
 #include "tests/playback/playbackfixture.h"
 #include "tests/support/recmedia/camerafilewriter.h"
+#include "tests/support/media/testmedia.h"
 #include "tests/support/recmedia/testmedia.h"
 #include "tests/support/testenv.h"
+#include "playback/mp4check.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QStringList>
 #include <QTest>
 
@@ -75,6 +78,53 @@ std::vector<uint8_t> fourByteCodes(const std::vector<uint8_t> &annexB)
     return join(nalUnitsWithStartCodes(annexB));
 }
 
+// Pictures as many cameras send them: an access-unit delimiter, SEI (HRD
+// buffering period and picture timing) and four slices per picture.
+const char *const kCameraLike = "slices=4:aud=1:nal-hrd=vbr:vbv-maxrate=800:vbv-bufsize=800";
+
+std::vector<EncodedPicture> cameraPictures(int width, int height, int count)
+{
+    VideoSource source(width, height, 25, 25, "libx264", 0, kCameraLike);
+    return source.encode(count);
+}
+
+// How many NAL units of a type a picture holds.
+int countNals(const EncodedPicture &p, int type)
+{
+    int n = 0;
+    for (const auto &u : nalUnitsWithStartCodes(p.data))
+        n += h264NalType(u) == type;
+    return n;
+}
+
+struct ToolRun
+{
+    int exitCode = -1;
+    QString err;
+};
+
+ToolRun runExportTool(const QStringList &args)
+{
+    QProcess p;
+    p.start(buildDir() + QStringLiteral("/tools/export/varno-export"), args);
+    ToolRun run;
+    if (!p.waitForFinished(120000)) {
+        p.kill();
+        p.waitForFinished();
+        return run;
+    }
+    run.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    run.err = QString::fromUtf8(p.readAllStandardError());
+    return run;
+}
+
+int decodeErrors(const QString &mp4)
+{
+    int exit = -1;
+    runProgram({"ffmpeg", "-v", "error", "-xerror", "-i", mp4.toStdString(), "-f", "null", "-"}, &exit);
+    return exit;
+}
+
 } // namespace
 
 class TestMp4Export : public QObject
@@ -83,6 +133,12 @@ class TestMp4Export : public QObject
 
 private:
     QString path(const QString &name) const { return tempRoot() + QLatin1Char('/') + name; }
+
+    static QByteArray readAll(const QString &file)
+    {
+        QFile f(file);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
 
     // Saves the camera file as name.tmp and converts it into name.mp4.
     int convert(const CameraFileWriter &w, const QString &name) const
@@ -163,13 +219,41 @@ private slots:
             QCOMPARE(own[0], asc[0]);
             QCOMPARE(own[1], asc[1]);
         }
-        // G.711 A-law expansion.
-        QCOMPARE(alawToLinear(0xD5), int16_t(8));
-        QCOMPARE(alawToLinear(0x55), int16_t(-8));
-        QCOMPARE(alawToLinear(0xAA), int16_t(32256));
-        QCOMPARE(alawToLinear(0x2A), int16_t(-32256));
+        // G.711 A-law expansion: code points of the recommendation's table
+        // (decoder outputs scaled to 16 bits: segment ends and starts).
+        QCOMPARE(::alawToLinear(0xD5), int16_t(8));
+        QCOMPARE(::alawToLinear(0x55), int16_t(-8));
+        QCOMPARE(::alawToLinear(0xAA), int16_t(32256));
+        QCOMPARE(::alawToLinear(0x2A), int16_t(-32256));
+        QCOMPARE(::alawToLinear(0xDA), int16_t(248));   // last of segment 0
+        QCOMPARE(::alawToLinear(0xC5), int16_t(264));   // first of segment 1
+        QCOMPARE(::alawToLinear(0xF5), int16_t(528));   // first of segment 2
+        QCOMPARE(::alawToLinear(0xA5), int16_t(16896)); // first of segment 7
+    }
+
+    // Every A-law code point against FFmpeg's own pcm_alaw decoder.
+    void alawMatchesFfmpeg()
+    {
+        const QString in = path(QStringLiteral("codes.alaw"));
+        const QString out = path(QStringLiteral("codes.s16"));
+        QFile f(in);
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
         for (int c = 0; c < 256; ++c)
-            QCOMPARE(alawToLinear(uint8_t(c)), alawDecode(uint8_t(c)));
+            f.putChar(char(c));
+        f.close();
+        int exit = -1;
+        runProgram({"ffmpeg", "-v", "error", "-y", "-f", "alaw", "-ar", "8000", "-ac", "1", "-i", in.toStdString(),
+                    "-f", "s16le", "-c:a", "pcm_s16le", out.toStdString()},
+                   &exit);
+        QCOMPARE(exit, 0);
+        QFile decoded(out);
+        QVERIFY(decoded.open(QIODevice::ReadOnly));
+        const QByteArray pcm = decoded.readAll();
+        QCOMPARE(pcm.size(), 512);
+        for (int c = 0; c < 256; ++c) {
+            const auto want = int16_t(uint16_t(uint8_t(pcm[2 * c])) | uint16_t(uint8_t(pcm[2 * c + 1])) << 8);
+            QCOMPARE(::alawToLinear(uint8_t(c)), want);
+        }
     }
 
     // 25 fps: samples of 3,600 ticks at 90 kHz, sync samples on IDR, AAC-LC mono.
@@ -201,8 +285,8 @@ private slots:
         QCOMPARE(exit, 0);
     }
 
-    // A local recording of an AAC camera exports with its sound: the AAC is
-    // decoded and goes into the MP4's audio track, as long as the video.
+    // A local recording of an AAC camera exports with its sound: the AAC
+    // frames go into the MP4's audio track as they are, as long as the video.
     void localAacRecordingExported()
     {
         QCOMPARE(Record_local_InitSdk(), 0);
@@ -220,6 +304,14 @@ private slots:
         QCOMPARE(varno::playback::exportLocalToMp4(file.toUtf8().constData(), out.toUtf8().constData(), record, {}),
                  0);
         QCOMPARE(probeLines(out, "a:0", "stream=codec_name,sample_rate,channels"), QStringList({"aac,16000,1"}));
+        // Copied frame for frame: the packets are the camera's AAC frames
+        // without their ADTS headers (an encoder would make other sizes).
+        const auto adts = encodeAacAdts(tone(16000, 440, 16000 * 2, 8000), 16000);
+        const QStringList sizes = probeLines(out, "a:0", "packet=size");
+        QVERIFY2(sizes.size() >= int(adts.size()) - 2 && sizes.size() <= int(adts.size()),
+                 qPrintable(QString::number(sizes.size())));
+        for (int i = 0; i < sizes.size(); ++i)
+            QCOMPARE(sizes[i].toULongLong(), qulonglong(adts[size_t(i)].size() - 7));
         const double audioSeconds = probeLines(out, "a:0", "stream=duration").value(0).toDouble();
         QVERIFY2(audioSeconds > 1.8 && audioSeconds < 2.2, qPrintable(QString::number(audioSeconds)));
         int exit = 0;
@@ -320,8 +412,9 @@ private slots:
             QCOMPARE(sizes[i].toULongLong(), qulonglong(sliceBytes[size_t(i)]));
     }
 
-    // Per-sample durations follow the time stamps (90 kHz, truncated); the
-    // last sample takes the default; a clock going back takes the default.
+    // Per-sample durations follow the time stamps (90 kHz, measured from the
+    // first picture so that rounding does not add up); the last sample takes
+    // the default; a clock going back takes the default until it has caught up.
     void sampleDurations()
     {
         CameraFileWriter w(8000, 25, varno::camfile::kRes352x288);
@@ -334,7 +427,7 @@ private slots:
         }
         QCOMPARE(convert(w, QStringLiteral("dur")), 0);
         QCOMPARE(probeLines(path(QStringLiteral("dur.mp4")), "v:0", "packet=duration"),
-                 QStringList({"3600", "3600", "7200", "2999", "3600", "3600", "3600"}));
+                 QStringList({"3600", "3600", "7200", "3000", "3600", "3600", "3600"}));
     }
 
     // Frame rate 0 in the header: the default duration is that of 25 fps.
@@ -342,35 +435,68 @@ private slots:
     {
         QCOMPARE(convert(cameraFile(3, 0, 0), QStringLiteral("fps0")), 0);
         QCOMPARE(probeLines(path(QStringLiteral("fps0.mp4")), "v:0", "packet=duration"), QStringList({"3600", "3600", "3600"}));
+
+        // The stream's SPS says 30 fps, the header 25: the stream wins (the
+        // last sample's default duration) and the log names the stream's rate.
+        VideoSource thirty(352, 288, 30, 30);
+        CameraFileWriter w(8000, 25, varno::camfile::kRes1920x1080);
+        const std::vector<EncodedPicture> p = thirty.encode(3);
+        for (size_t i = 0; i < p.size(); ++i)
+            w.video(p[i].data, kStartUs + i * 33333, p[i].key);
+        QCOMPARE(convert(w, QStringLiteral("fps30")), 0);
+        QCOMPARE(probeLines(path(QStringLiteral("fps30.mp4")), "v:0", "packet=duration"),
+                 QStringList({"3000", "3000", "3000"}));
+        QVERIFY(logText().contains("[MP4]Add video track(352,288,30) success!!!"));
     }
 
-    // Damaged input: the conversion stops and what came before stays playable.
+    // Damaged input: the conversion fails, says why, and leaves no MP4 (an
+    // earlier file of that name stays as it was); the input stays untouched.
     void damagedInput()
     {
         const QString in = path(QStringLiteral("bad.tmp"));
         const QString out = path(QStringLiteral("bad.mp4"));
+        auto failsLeavingNothing = [&](const CameraFileWriter &w, int code) {
+            QVERIFY(w.save(in.toStdString()));
+            const QByteArray before = readAll(in);
+            QFile::remove(out);
+            varno::playback::Mp4ExportResult result;
+            QCOMPARE(saveMp4(in.toUtf8().constData(), out.toUtf8().constData(), &result), -1);
+            QCOMPARE(result.code, code);
+            QVERIFY(!result.reason.empty());
+            QVERIFY(!QFile::exists(out));
+            QVERIFY(!QFile::exists(out + QStringLiteral(".part")));
+            QCOMPARE(readAll(in), before);
+        };
 
-        // Unknown tag after 10 pictures.
+        // Unknown tag after 10 pictures; a chunk of size 0; cut in the middle
+        // of a chunk (a download that stopped).
         CameraFileWriter unknown = cameraFile(10, 0);
         unknown.raw({'x', 'y', 'z', 'w', 1, 2, 3, 4, 5, 6, 7, 8});
-        QCOMPARE(convert(unknown, QStringLiteral("bad")), -1);
-        QCOMPARE(probeLines(out, "v:0", "packet=duration").size(), 10);
-
-        // A chunk of size 0.
+        failsLeavingNothing(unknown, varno::playback::kExportReadFailed);
         CameraFileWriter zero = cameraFile(10, 0);
         zero.video({}, kStartUs + 400000, false);
-        QCOMPARE(convert(zero, QStringLiteral("bad")), -1);
-        QCOMPARE(probeLines(out, "v:0", "packet=duration").size(), 10);
+        failsLeavingNothing(zero, varno::playback::kExportReadFailed);
+        CameraFileWriter cut = cameraFile(20, 0);
+        cut.truncate(cut.size() - 100);
+        failsLeavingNothing(cut, varno::playback::kExportReadFailed);
 
-        // Cut in the middle of a chunk (a download that stopped).
-        std::vector<uint8_t> bytes = cameraFile(20, 0).bytes();
-        bytes.resize(bytes.size() - 100);
-        QFile f(in);
-        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        f.write(reinterpret_cast<const char *>(bytes.data()), qsizetype(bytes.size()));
-        f.close();
+        // Sound but no picture that decodes: no MP4 "with audio only".
+        CameraFileWriter noVideo = cameraFile(0, 0);
+        double phase = 0;
+        for (int i = 0; i < 20; ++i) {
+            noVideo.video(std::vector<uint8_t>(300, 0x11), kStartUs + uint64_t(i) * 40000, false);
+            noVideo.audio(alawTone(320, &phase), kStartUs + uint64_t(i) * 40000);
+        }
+        failsLeavingNothing(noVideo, varno::playback::kExportNoVideo);
+
+        // A failure never replaces an earlier MP4 of that name.
+        QVERIFY(unknown.save(in.toStdString()));
+        QFile old(out);
+        QVERIFY(old.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        old.write("earlier");
+        old.close();
         QCOMPARE(saveMp4(in.toUtf8().constData(), out.toUtf8().constData()), -1);
-        QCOMPARE(probeLines(out, "v:0", "packet=duration").size(), 19);
+        QCOMPARE(readAll(out), QByteArray("earlier"));
 
         // A video chunk too big for the buffer is passed over; the rest converts.
         CameraFileWriter big = cameraFile(5, 0);
@@ -380,7 +506,7 @@ private slots:
         QCOMPARE(convert(big, QStringLiteral("bad")), 0);
         QCOMPARE(probeLines(out, "v:0", "packet=duration").size(), 10);
 
-        // Pictures before the first SPS/PPS are dropped.
+        // Pictures before the first SPS/PPS are dropped (nobody can decode them).
         CameraFileWriter late(8000, 25, varno::camfile::kRes352x288);
         for (int i = 1; i < 4; ++i)
             late.video(fourByteCodes(pictures()[size_t(i)].data), kStartUs + uint64_t(i) * 40000, false);
@@ -389,15 +515,25 @@ private slots:
         QCOMPARE(convert(late, QStringLiteral("bad")), 0);
         QCOMPARE(probeLines(out, "v:0", "packet=duration").size(), 5);
 
-        // Missing or short input.
-        QCOMPARE(saveMp4(path(QStringLiteral("none.tmp")).toUtf8().constData(), out.toUtf8().constData()), -1);
+        // Missing or short input; a target that cannot be created; the
+        // camera file itself as the target.
+        varno::playback::Mp4ExportResult result;
+        QCOMPARE(saveMp4(path(QStringLiteral("none.tmp")).toUtf8().constData(), out.toUtf8().constData(), &result), -1);
+        QCOMPARE(result.code, varno::playback::kExportOpenFailed);
+        QFile f(in);
         QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
         f.write(QByteArray(100, '\0'));
         f.close();
-        QCOMPARE(saveMp4(in.toUtf8().constData(), out.toUtf8().constData()), -1);
-        // Target that cannot be created.
+        QCOMPARE(saveMp4(in.toUtf8().constData(), out.toUtf8().constData(), &result), -1);
+        QCOMPARE(result.code, varno::playback::kExportReadFailed);
         QVERIFY(cameraFile(3, 0).save(in.toStdString()));
-        QCOMPARE(saveMp4(in.toUtf8().constData(), "/nonexistent-dir/x.mp4"), -1);
+        QCOMPARE(saveMp4(in.toUtf8().constData(), "/nonexistent-dir/x.mp4", &result), -1);
+        QCOMPARE(result.code, varno::playback::kExportWriteFailed);
+        QVERIFY2(QString::fromStdString(result.reason).contains(QStringLiteral("No such file")),
+                 result.reason.c_str());
+        const QByteArray before = readAll(in);
+        QCOMPARE(saveMp4(in.toUtf8().constData(), in.toUtf8().constData(), &result), -1);
+        QCOMPARE(readAll(in), before);
     }
 
     // Audio padding bytes are not samples; an odd chunk keeps its length.
@@ -412,6 +548,205 @@ private slots:
         QCOMPARE(convert(w, QStringLiteral("pad")), 0);
         const double seconds = probeLines(out, "a:0", "stream=duration").value(0).toDouble();
         QVERIFY2(std::abs(seconds - 4010 / 8000.0) < 0.001, qPrintable(QString::number(seconds)));
+    }
+
+    // Streams made like real cameras': every picture must become one sample
+    // whatever the start codes and however the units are cut into chunks;
+    // the size comes from the stream (the header claims 704x576).
+    void cameraLikeStreams_data()
+    {
+        QTest::addColumn<int>("layout");
+        QTest::newRow("as the encoder wrote it (3- and 4-byte start codes)") << 0;
+        QTest::newRow("4-byte start codes") << 1;
+        QTest::newRow("each NAL unit its own chunk") << 2;
+        QTest::newRow("parameter sets in front of every picture") << 3;
+        QTest::newRow("parameter sets change mid-stream") << 4;
+    }
+    void cameraLikeStreams()
+    {
+        QFETCH(int, layout);
+        std::vector<EncodedPicture> stream = cameraPictures(320, 240, 50);
+        QCOMPARE(stream.size(), size_t(50));
+        // The encoder really made what cameras send.
+        QCOMPARE(countNals(stream[1], 9), 1);
+        QVERIFY(countNals(stream[1], 6) >= 1);
+        QCOMPARE(countNals(stream[1], 1), 4);
+        if (layout == 4) {
+            // The second second from another camera set-up: new SPS/PPS, new size.
+            const std::vector<EncodedPicture> other = cameraPictures(352, 288, 25);
+            std::copy(other.begin(), other.end(), stream.begin() + 25);
+        }
+        std::vector<uint8_t> parameterSets;
+        for (const auto &u : nalUnitsWithStartCodes(stream[0].data))
+            if (h264NalType(u) == 7 || h264NalType(u) == 8)
+                parameterSets.insert(parameterSets.end(), u.begin(), u.end());
+
+        CameraFileWriter w(8000, 25, varno::camfile::kRes704x576);
+        double phase = 0;
+        for (int i = 0; i < 50; ++i) {
+            const uint64_t t = kStartUs + uint64_t(i) * 40000;
+            const EncodedPicture &p = stream[size_t(i)];
+            if (layout == 0 || layout == 4) {
+                w.video(p.data, t, p.key);
+            } else if (layout == 1) {
+                w.video(fourByteCodes(p.data), t, p.key);
+            } else if (layout == 2) {
+                for (const auto &u : nalUnitsWithStartCodes(p.data))
+                    w.video(u, t, p.key);
+            } else {
+                std::vector<uint8_t> payload = p.key ? std::vector<uint8_t>() : parameterSets;
+                payload.insert(payload.end(), p.data.begin(), p.data.end());
+                w.video(payload, t, p.key);
+            }
+            w.audio(alawTone(320, &phase), t);
+        }
+        const QString in = path(QStringLiteral("camera.tmp"));
+        const QString out = path(QStringLiteral("camera.mp4"));
+        QVERIFY(w.save(in.toStdString()));
+        varno::playback::Mp4ExportResult result;
+        QCOMPARE(saveMp4(in.toUtf8().constData(), out.toUtf8().constData(), &result), 0);
+        QVERIFY2(result.ok(), result.reason.c_str());
+        QCOMPARE(result.picturesRead, 50u);
+        QCOMPARE(result.videoSamples, 50u);
+
+        QCOMPARE(probeLines(out, "v:0", "stream=codec_name,width,height"), QStringList({"h264,320,240"}));
+        QCOMPARE(probeLines(out, "a:0", "stream=codec_name,sample_rate,channels"), QStringList({"aac,8000,1"}));
+        QCOMPARE(probeLines(out, "v:0", "stream=nb_frames"), QStringList({"50"}));
+        QCOMPARE(probeLines(out, "v:0", "stream=duration").value(0).toDouble(), 2.0);
+        const double audioSeconds = probeLines(out, "a:0", "stream=duration").value(0).toDouble();
+        QVERIFY2(std::abs(audioSeconds - 2.0) < 0.13, qPrintable(QString::number(audioSeconds)));
+        // Every picture decodes, without a single error.
+        QCOMPARE(ffprobe(out, {"-count_frames", "-select_streams", "v:0", "-show_entries", "stream=nb_read_frames",
+                               "-of", "csv=p=0"}),
+                 QStringLiteral("50"));
+        QCOMPARE(decodeErrors(out), 0);
+    }
+
+    // The fault as it was seen: a local recording of a camera that sends
+    // delimiters, SEI and several slices, with PCM sound, whose record
+    // information claims another size. The MP4 holds its video.
+    void localCameraLikeRecording()
+    {
+        QCOMPARE(Record_local_InitSdk(), 0);
+        const QString dir = path(QStringLiteral("slicedrec"));
+        pbtest::RecordingOptions recording;
+        recording.x264Params = kCameraLike;
+        recording.infoWidth = 1920;
+        recording.infoHeight = 1080;
+        const QString file = pbtest::writeRecording(dir, recording);
+        QVERIFY(!file.isEmpty());
+        const QString out = path(QStringLiteral("slicedrec.mp4"));
+        const varno::playback::Mp4ExportResult result
+            = varno::playback::exportRecordingToMp4(file.toUtf8().constData(), out.toUtf8().constData(), {});
+        QVERIFY2(result.ok(), result.reason.c_str());
+        QCOMPARE(result.picturesRead, 50u);
+        QCOMPARE(result.width, 160);
+        QVERIFY(result.sourceAudio && result.mp4Audio);
+        QCOMPARE(probeLines(out, "v:0", "stream=width,height,nb_frames"), QStringList({"160,120,50"}));
+        QCOMPARE(probeLines(out, "v:0", "stream=duration").value(0).toDouble(), 2.0);
+        QCOMPARE(probeLines(out, "a:0", "stream=codec_name,sample_rate"), QStringList({"aac,8000"}));
+        QCOMPARE(decodeErrors(out), 0);
+
+        // Stopped half-way: no MP4.
+        const QString stopped = path(QStringLiteral("stopped.mp4"));
+        const varno::playback::Mp4ExportResult stop = varno::playback::exportRecordingToMp4(
+            file.toUtf8().constData(), stopped.toUtf8().constData(), [](int percent) { return percent < 50; });
+        QCOMPARE(stop.code, varno::playback::kExportCancelled);
+        QVERIFY(!QFile::exists(stopped));
+        QVERIFY(!QFile::exists(stopped + QStringLiteral(".part")));
+        QCOMPARE(Record_local_UnInitSdk(), 0);
+    }
+
+    // varno-export: a recording copied out of its folder (no filelist), a
+    // camera file; failures exit non-zero with the cause and leave nothing.
+    void commandLine()
+    {
+        QCOMPARE(Record_local_InitSdk(), 0);
+        pbtest::RecordingOptions recording;
+        recording.x264Params = kCameraLike;
+        const QString recorded = pbtest::writeRecording(path(QStringLiteral("clirec")), recording);
+        QCOMPARE(Record_local_UnInitSdk(), 0);
+        QVERIFY(!recorded.isEmpty());
+        QVERIFY(QDir().mkpath(path(QStringLiteral("copied"))));
+        const QString copy = path(QStringLiteral("copied/clip.mkv"));
+        QVERIFY(QFile::copy(recorded, copy));
+        QVERIFY(cameraFile(50, 320).save(path(QStringLiteral("cli.tmp")).toStdString()));
+
+        for (const QString &source : {copy, path(QStringLiteral("cli.tmp"))}) {
+            const QString out = path(QStringLiteral("cli.mp4"));
+            QFile::remove(out);
+            const ToolRun run = runExportTool({source, out});
+            QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+            QVERIFY2(run.err.contains(QStringLiteral("100 %")), qPrintable(run.err));
+            QCOMPARE(probeLines(out, "v:0", "stream=nb_frames"), QStringList({"50"}));
+            QCOMPARE(probeLines(out, "a:0", "stream=codec_name"), QStringList({"aac"}));
+            QCOMPARE(decodeErrors(out), 0);
+        }
+
+        // Not a recording; a target folder that does not exist; no arguments.
+        QFile junk(path(QStringLiteral("junk.bin")));
+        QVERIFY(junk.open(QIODevice::WriteOnly));
+        junk.write(QByteArray(4096, 'j'));
+        junk.close();
+        ToolRun run = runExportTool({junk.fileName(), path(QStringLiteral("junk.mp4"))});
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.err.contains(QStringLiteral("cannot read")), qPrintable(run.err));
+        QVERIFY(!QFile::exists(path(QStringLiteral("junk.mp4"))));
+        run = runExportTool({copy, path(QStringLiteral("missing/out.mp4"))});
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.err.contains(QStringLiteral("No such file")), qPrintable(run.err));
+        QCOMPARE(runExportTool({}).exitCode, 2);
+    }
+
+    // H.265 from a camera file (video type 1) and from a local recording:
+    // an "hvc1" track whose pictures all decode.
+    void h265Export_data()
+    {
+        QTest::addColumn<bool>("local");
+        QTest::newRow("camera file") << false;
+        QTest::newRow("local recording") << true;
+    }
+    void h265Export()
+    {
+        QFETCH(bool, local);
+        if (!VideoSource::available("libx265"))
+            QSKIP("libx265 is not available");
+        const QString out = path(QStringLiteral("hevc.mp4"));
+        QFile::remove(out);
+        varno::playback::Mp4ExportResult result;
+        if (local) {
+            QCOMPARE(Record_local_InitSdk(), 0);
+            pbtest::RecordingOptions recording;
+            recording.h265 = true;
+            const QString file = pbtest::writeRecording(path(QStringLiteral("hevcrec")), recording);
+            QVERIFY(!file.isEmpty());
+            result = varno::playback::exportToMp4(file.toUtf8().constData(), out.toUtf8().constData(), {});
+            QCOMPARE(Record_local_UnInitSdk(), 0);
+        } else {
+            VideoSource source(320, 240, 25, 25, "libx265");
+            const std::vector<EncodedPicture> stream = source.encode(50);
+            QCOMPARE(stream.size(), size_t(50));
+            CameraFileWriter w(8000, 25, varno::camfile::kRes704x576);
+            w.setVideoType(1);
+            double phase = 0;
+            for (int i = 0; i < 50; ++i) {
+                const uint64_t t = kStartUs + uint64_t(i) * 40000;
+                w.video(stream[size_t(i)].data, t, stream[size_t(i)].key);
+                w.audio(alawTone(320, &phase), t);
+            }
+            const QString in = path(QStringLiteral("hevc.tmp"));
+            QVERIFY(w.save(in.toStdString()));
+            result = varno::playback::exportToMp4(in.toUtf8().constData(), out.toUtf8().constData(), {});
+        }
+        QVERIFY2(result.ok(), result.reason.c_str());
+        QCOMPARE(result.videoSamples, 50u);
+        QCOMPARE(probeLines(out, "v:0", "stream=codec_name,codec_tag_string,width,height,nb_frames"),
+                 QStringList({local ? "hevc,hvc1,160,120,50" : "hevc,hvc1,320,240,50"}));
+        QCOMPARE(probeLines(out, "a:0", "stream=codec_name"), QStringList({"aac"}));
+        QCOMPARE(ffprobe(out, {"-count_frames", "-select_streams", "v:0", "-show_entries", "stream=nb_read_frames",
+                               "-of", "csv=p=0"}),
+                 QStringLiteral("50"));
+        QCOMPARE(decodeErrors(out), 0);
     }
 
     void writerArguments()

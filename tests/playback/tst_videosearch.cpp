@@ -16,6 +16,8 @@
 #include "playback/qvideohandpb.h"
 #include "playback/qvideoonlypb.h"
 #include "playback/qvideoslide.h"
+#include "playback/qdownload.h"
+#include "playback/recordsearch.h"
 #include "playback/videosearch.h"
 #include "playbackfixture.h"
 
@@ -26,6 +28,7 @@
 #include <QDateTimeEdit>
 #include <QDir>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTableWidget>
 #include <QTest>
 
@@ -176,6 +179,42 @@ private slots:
         panel()->searchButton()->click();
         QCOMPARE(script.requests().last().title, QStringLiteral("Recordings Management"));
         m_storage->valid = true;
+    }
+
+    // "Export to MP4" says "Saved" only for an MP4 that holds the
+    // recording; a failure names its cause in the box and the operation log
+    // and leaves no file behind.
+    void exportReportsTheTruth()
+    {
+        PromptScript script;
+        const QDate today = QDate::currentDate();
+        setRange(QDateTime(today.addDays(-1), QTime(0, 0)), QDateTime(today.addDays(1), QTime(0, 0)));
+        choose(1, QStringLiteral("All Devices"));
+        panel()->searchButton()->click();
+        const QString name = QFileInfo(m_yard).fileName();
+        const QString folder = varno::test::tempRoot() + QStringLiteral("/exports");
+        panel()->downloadDialog()->setDownloadFolder(folder);
+        const QString target = folder + QLatin1Char('/') + varno::playback::downloadTargetName(name);
+        QSignalSpy operations(panel(), &fileplay::sendOperation);
+
+        QCOMPARE(panel()->exportToMp4(name), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(!panel()->exporting() && script.count() == 1, 30000);
+        QCOMPARE(script.requests().last().text, QStringLiteral("Saved to %1").arg(target));
+        QVERIFY(QFileInfo(target).size() > 0);
+        QCOMPARE(operations.count(), 0);
+
+        // The target's name is taken by a folder: the MP4 cannot be put there.
+        QVERIFY(QFile::remove(target));
+        QVERIFY(QDir().mkpath(target));
+        QCOMPARE(panel()->exportToMp4(name), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(!panel()->exporting() && script.count() == 2, 30000);
+        const QString text = script.requests().last().text;
+        QVERIFY2(text.startsWith(QStringLiteral("Failed to export %1.").arg(target)), qPrintable(text));
+        QVERIFY2(text.contains(QStringLiteral("cannot rename")), qPrintable(text));
+        QCOMPARE(operations.count(), 1);
+        QVERIFY(operations.first().first().toString().contains(QStringLiteral("cannot rename")));
+        QVERIFY(!QFile::exists(target + QStringLiteral(".part")));
+        QVERIFY(QFileInfo(target).isDir());
     }
 
     void cameraSearchPages()

@@ -55,7 +55,7 @@ std::vector<uint8_t> CameraFileWriter::bytes() const
     std::memcpy(header.devId, "test-camera", 11);
     header.audioSampleRate = m_sampleRate;
     header.chunkEnd = m_chunkEndSet ? m_chunkEnd : size();
-    header.videoType = 0;
+    header.videoType = m_videoType;
     header.audioType = 0;
     header.audioBits = 8;
     header.audioChannels = 1;

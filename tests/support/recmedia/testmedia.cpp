@@ -12,6 +12,7 @@ extern "C" {
 
 #include <cmath>
 #include <cstring>
+#include <string>
 
 namespace varno::test {
 
@@ -28,7 +29,8 @@ bool VideoSource::available(const char *codec)
     return avcodec_find_encoder_by_name(codec) != nullptr;
 }
 
-VideoSource::VideoSource(int width, int height, int fps, int gop, const char *codec, int64_t bitRate)
+VideoSource::VideoSource(int width, int height, int fps, int gop, const char *codec, int64_t bitRate,
+                         const char *extraParams)
     : d(new Private)
 {
     av_log_set_level(AV_LOG_ERROR);
@@ -51,10 +53,11 @@ VideoSource::VideoSource(int width, int height, int fps, int gop, const char *co
     }
     av_opt_set(d->ctx->priv_data, "preset", "ultrafast", 0);
     av_opt_set(d->ctx->priv_data, "tune", "zerolatency", 0);
-    if (std::strcmp(codec, "libx264") == 0)
-        av_opt_set(d->ctx->priv_data, "x264-params", "keyint_min=1:scenecut=0", 0);
-    else
-        av_opt_set(d->ctx->priv_data, "x265-params", "log-level=error:scenecut=0:repeat-headers=1", 0);
+    const bool x264 = std::strcmp(codec, "libx264") == 0;
+    std::string params = x264 ? "keyint_min=1:scenecut=0" : "log-level=error:scenecut=0:repeat-headers=1";
+    if (extraParams && *extraParams)
+        params += std::string(":") + extraParams;
+    av_opt_set(d->ctx->priv_data, x264 ? "x264-params" : "x265-params", params.c_str(), 0);
     if (avcodec_open2(d->ctx, enc, nullptr) < 0)
         return;
     d->frame = av_frame_alloc();
@@ -176,20 +179,6 @@ uint8_t alawEncode(int16_t sample)
     uint8_t aval = static_cast<uint8_t>(seg << 4);
     aval |= seg < 2 ? (pcm >> 1) & 0x0F : (pcm >> seg) & 0x0F;
     return static_cast<uint8_t>(aval ^ mask);
-}
-
-int16_t alawDecode(uint8_t code)
-{
-    code ^= 0x55;
-    int t = (code & 0x0F) << 4;
-    const int seg = (code & 0x70) >> 4;
-    if (seg == 0)
-        t += 8;
-    else if (seg == 1)
-        t += 0x108;
-    else
-        t = (t + 0x108) << (seg - 1);
-    return static_cast<int16_t>((code & 0x80) ? t : -t);
 }
 
 std::string runProgram(const std::vector<std::string> &args, int *exitCode)

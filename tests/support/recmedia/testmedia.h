@@ -19,7 +19,10 @@ class VideoSource
 {
 public:
     // codec "libx264" or "libx265"; bitRate 0 keeps the encoder's default.
-    VideoSource(int width, int height, int fps, int gop, const char *codec = "libx264", int64_t bitRate = 0);
+    // extraParams are appended to the encoder's own parameter list (x264:
+    // "slices=4:aud=1" gives what many cameras send).
+    VideoSource(int width, int height, int fps, int gop, const char *codec = "libx264", int64_t bitRate = 0,
+                const char *extraParams = nullptr);
     ~VideoSource();
     VideoSource(const VideoSource &) = delete;
     VideoSource &operator=(const VideoSource &) = delete;
@@ -44,9 +47,8 @@ uint32_t recorderFrameType(int nalType);
 
 // A sine tone as 16-bit PCM; phase continues across calls.
 std::vector<int16_t> tone(int sampleRate, double frequency, int samples, double *phase, double amplitude = 8000);
-// ITU-T G.711 A-law compression and expansion.
+// ITU-T G.711 A-law compression.
 uint8_t alawEncode(int16_t sample);
-int16_t alawDecode(uint8_t code);
 
 // Runs a program and returns its standard output ("" on failure).
 std::string runProgram(const std::vector<std::string> &args, int *exitCode = nullptr);
