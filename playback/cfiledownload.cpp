@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,6 +21,22 @@ namespace {
 std::atomic<int> g_timeoutMs{10000};
 std::mutex g_converterMutex;
 CFileDownload::Converter g_converter;
+// Targets whose worker has not ended: a worker left to end by itself (a
+// long conversion) still reads, renames or deletes "<target>.tmp".
+std::mutex g_busyMutex;
+std::set<std::string> g_busyTargets;
+
+bool claimTarget(const std::string &target)
+{
+    std::lock_guard<std::mutex> lock(g_busyMutex);
+    return g_busyTargets.insert(target).second;
+}
+
+void releaseTarget(const std::string &target)
+{
+    std::lock_guard<std::mutex> lock(g_busyMutex);
+    g_busyTargets.erase(target);
+}
 
 // Bytes the callback queues for the worker before it holds the library's
 // delivery (and so the camera) until the worker has written some.
@@ -204,6 +221,11 @@ int CFileDownload::startDownload(const char *peerId, const char *peerPassword, c
         std::lock_guard<std::mutex> lock(m_shared->queueMutex);
         m_shared->nextOffset = m_offset;
     }
+    if (!claimTarget(m_shared->targetPath)) {
+        WriteLog(3, "%s(%d):File(%s) is still in the hands of an earlier download!!!", "CFileDownload::startDownload",
+                 __LINE__, m_shared->targetPath.c_str());
+        return kDownloadTargetBusy;
+    }
     // An earlier transfer kept the whole file: only the conversion is left.
     const bool fetched = m_total != 0 && m_offset >= m_total;
     if (!fetched) {
@@ -215,6 +237,7 @@ int CFileDownload::startDownload(const char *peerId, const char *peerPassword, c
             if (ret != 0) {
                 WriteLog(2, "%s(%d):Connect device failed, ret(%d)!!!", "CFileDownload::startDownload", __LINE__,
                          ret);
+                releaseTarget(m_shared->targetPath);
                 return ret;
             }
         }
@@ -223,6 +246,7 @@ int CFileDownload::startDownload(const char *peerId, const char *peerPassword, c
                                                       peerPassword ? peerPassword : "");
         if (ret < 0) {
             WriteLog(2, "%s(%d):Start_Download failed, ret(%d)!!!", "CFileDownload::startDownload", __LINE__, ret);
+            releaseTarget(m_shared->targetPath);
             return ret;
         }
         m_transferOpen = true;
@@ -236,6 +260,7 @@ int CFileDownload::startDownload(const char *peerId, const char *peerPassword, c
         if (m_transferOpen)
             P2P_Client_SDK_Stop_Download(varno::p2pHandle(), m_peerId, m_fileName);
         m_transferOpen = false;
+        releaseTarget(m_shared->targetPath);
         return -1;
     }
     return 0;
@@ -468,6 +493,7 @@ void CFileDownload::MyDownloadThread(std::shared_ptr<Shared> s)
                  "CFileDownload::MyDownloadThread", __LINE__, s->fileName, out.kept, total, tmpPath.c_str());
         s->setOutcome(out);
     }
+    releaseTarget(s->targetPath);
     s->notify(kDownloadFinished);
     WriteLog(0, "[DOWNLOAD]Start file(%s) download finished!!!", s->fileName);
     {

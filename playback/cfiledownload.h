@@ -24,6 +24,8 @@ typedef int (*DownloadNotify)(uint32_t total, uint32_t received, int code, CFile
 
 namespace varno::playback {
 enum : int { kDownloadProgress = -1047, kDownloadCreateFailed = -1025, kDownloadFinished = -1032 };
+// startDownload: a worker left to end by itself still owns the target's files.
+inline constexpr int kDownloadTargetBusy = -1050;
 }
 
 // How a worker ended: the state, why it failed, and the bytes the

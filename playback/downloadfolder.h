@@ -31,7 +31,8 @@ enum class DownloadFault : uint32_t {
     BadData,         // the camera's pieces did not follow one another
     ConvertFailed,   // the conversion to MP4 failed (detail: the camera file kept)
     StartFailed,     // the camera did not start the transfer (error: the library's result)
-    Last = StartFailed
+    Busy,            // an earlier worker of the same target has not ended yet
+    Last = Busy
 };
 
 // One download as "download.db" keeps it, keyed by camera and file name.

@@ -161,12 +161,15 @@ int QDownload::GetDownloadPath()
     QString folder;
     if (!damaged && !image.isEmpty()) {
         folder = parseDownloadDb(image);
-        damaged = image.size() < kDownloadDbSize || (!folder.isEmpty() && !plausibleDownloadFolder(folder))
-            || !parseDownloadRecords(image, &m_records);
+        if (image.size() < kDownloadDbSize || (!folder.isEmpty() && !plausibleDownloadFolder(folder))) {
+            damaged = true;
+            folder.clear();
+        }
+        // Damaged records cost the states, not the folder before them.
+        if (!parseDownloadRecords(image, &m_records))
+            damaged = true;
     }
     if (damaged) {
-        folder.clear();
-        m_records.clear();
         const QString aside = setDownloadDbAside(m_dbPath);
         if (aside.isEmpty()) {
             err = errno;
@@ -177,9 +180,11 @@ int QDownload::GetDownloadPath()
             WriteLog(2, "%s(%d):File(%s) cannot be read, set aside as (%s), ret(%d)!!!", "QDownload::GetDownloadPath",
                      __LINE__, m_dbPath.toUtf8().constData(), aside.toUtf8().constData(), err);
         }
-        WriteLog(3, "%s(%d):No download folder read, default(%s) taken!!!", "QDownload::GetDownloadPath", __LINE__,
-                 m_folder.toUtf8().constData());
-    } else if (!folder.isEmpty()) {
+        if (folder.isEmpty())
+            WriteLog(3, "%s(%d):No download folder read, default(%s) taken!!!", "QDownload::GetDownloadPath",
+                     __LINE__, m_folder.toUtf8().constData());
+    }
+    if (!folder.isEmpty()) {
         if (QFileInfo(folder).isDir() || QDir().mkpath(folder))
             m_folder = folder;
         else
@@ -240,6 +245,7 @@ QString QDownload::stateText(const DownloadRecord &r)
     case DownloadFault::BadData: reason = tr("the camera sent the file out of order"); break;
     case DownloadFault::ConvertFailed: reason = tr("conversion to MP4 failed, camera file kept as %1").arg(r.detail); break;
     case DownloadFault::StartFailed: reason = tr("the camera did not start the download (%1)").arg(r.error); break;
+    case DownloadFault::Busy: reason = tr("an earlier download of this file is still ending"); break;
     case DownloadFault::None: reason = tr("unknown"); break;
     }
     return tr("Failed: %1").arg(reason);
@@ -483,7 +489,7 @@ void QDownload::RecvStartDownloadSlot()
             }
             delete worker;
             record.state = DownloadState::Failed;
-            record.fault = DownloadFault::StartFailed;
+            record.fault = ret == varno::playback::kDownloadTargetBusy ? DownloadFault::Busy : DownloadFault::StartFailed;
             record.error = ret;
             noteRecord(record);
             showRecord(job.row, record);
