@@ -393,14 +393,20 @@ void CFileDownload::MyDownloadThread(std::shared_ptr<Shared> s)
         if (s->offset == 0) {
             file = std::fopen(tmpPath.c_str(), "wb+");
         } else {
+            // The kept start must still be there: bytes beyond it go, a
+            // file that became shorter is not filled up.
             file = std::fopen(tmpPath.c_str(), "r+b");
-            if (file
-                && (::ftruncate(::fileno(file), off_t(s->offset)) != 0 || std::fseek(file, 0, SEEK_END) != 0
-                    || std::ftell(file) != long(s->offset))) {
-                const int err = errno;
-                std::fclose(file);
-                file = nullptr;
-                errno = err ? err : EIO;
+            if (file) {
+                errno = 0;
+                const bool held = std::fseek(file, 0, SEEK_END) == 0 && std::ftell(file) >= long(s->offset)
+                    && ::ftruncate(::fileno(file), off_t(s->offset)) == 0 && std::fseek(file, 0, SEEK_END) == 0
+                    && std::ftell(file) == long(s->offset);
+                if (!held) {
+                    const int err = errno ? errno : ENODATA;
+                    std::fclose(file);
+                    file = nullptr;
+                    errno = err;
+                }
             }
         }
         if (!file) {

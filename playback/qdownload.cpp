@@ -285,9 +285,10 @@ void QDownload::showRecord(int row, const DownloadRecord &record)
         percent = int(qMin<quint64>(quint64(record.kept) * 100 / record.size, 99));
     bar->setValue(percent);
     const QString text = stateText(record);
-    // The bar's format reads "%" as the start of a place holder.
+    // The bar's format reads "%p", "%v" and "%m" as place holders: a "%"
+    // of a path is kept from them by a zero-width space.
     QString format = text;
-    bar->setFormat(format.replace(QLatin1Char('%'), QLatin1String("%%")));
+    bar->setFormat(format.replace(QLatin1Char('%'), QStringLiteral("%\u200B")));
     bar->setToolTip(text);
 }
 

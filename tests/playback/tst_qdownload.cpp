@@ -307,13 +307,16 @@ private slots:
         QVERIFY(dialog()->isIdle());
         QCOMPARE(dialog()->jobCount(), 0);
         QVERIFY(varno::test::logText().contains("left to end by itself"));
+        const char *const ended = "[DOWNLOAD]Start file(190225_08.20.00.h264) download finished!!!";
+        const qsizetype endsBefore = varno::test::logText().count(ended);
         {
             std::lock_guard<std::mutex> lock(releaseMutex);
             release = true;
         }
         released.notify_all();
         // It ends by itself: its fake MP4 is missing, so the camera file stays.
-        QTRY_VERIFY_WITH_TIMEOUT(varno::test::logText().contains("Camera file(190225_08.20.00.h264) kept as"), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(varno::test::logText().count(ended) > endsBefore, 20000);
+        QVERIFY(varno::test::logText().contains("Camera file(190225_08.20.00.h264) kept as"));
         CFileDownload::setConverter({});
     }
 
