@@ -497,6 +497,8 @@ void QDownload::RecvStartDownloadSlot()
             continue;
         }
         noteRecord(record);
+        if (job.offset > 0 && job.size > 0)
+            RecvProgress(job.row, int(qMin<quint64>(quint64(job.offset) * 100 / job.size, 99)));
         emit SendSelectRow(job.row);
         WriteLog(0, "[DOWNLOAD]Start file(%s) success!!!", job.file.fileName);
         return;
