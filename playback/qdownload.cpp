@@ -153,7 +153,7 @@ int QDownload::GetDownloadPath()
     QFile file(m_dbPath);
     QByteArray image;
     bool damaged = !info.isFile() || info.size() > largest || !file.open(QIODevice::ReadOnly);
-    int err = errno;
+    int err = damaged ? errno : 0;
     if (!damaged) {
         image = file.read(largest + 1);
         damaged = file.error() != QFileDevice::NoError || image.size() > largest;

@@ -256,10 +256,11 @@ private slots:
         button("closeButton")->click();
         QVERIFY(dialog()->isIdle());
         QCOMPARE(dialog()->jobCount(), 0);
-        QCOMPARE(rowText(QStringLiteral("190225_08:20:00.h264")), QStringLiteral("Stopped"));
 
         button("startButton")->click();
         QVERIFY(!dialog()->isIdle());
+        QTRY_VERIFY_WITH_TIMEOUT(dialog()->progressBar(rowOf(QStringLiteral("190225_08:20:00.h264")))->value() > 0,
+                                 20000);
         QCOMPARE(m_rig.sim.command(QStringLiteral("all notice 73 0")).left(2), QStringLiteral("OK"));
         QTRY_VERIFY_WITH_TIMEOUT(dialog()->isIdle(), 20000);
         QCOMPARE(dialog()->jobCount(), 0);
