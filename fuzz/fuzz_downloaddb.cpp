@@ -1,7 +1,7 @@
 // libFuzzer target: "download.db" as the download dialog reads it. The
 // folder read has at most one character per byte of the 256-byte record,
 // and a folder written back (no backslashes, under 256 bytes) reads as
-// itself.
+// itself; job records read are written back and read as themselves.
 #include "playback/downloadfolder.h"
 
 #include <cstdint>
@@ -11,6 +11,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     using namespace varno::playback;
     const QByteArray image(reinterpret_cast<const char *>(data), qsizetype(size));
     const QString folder = parseDownloadDb(image);
+    QList<DownloadRecord> records;
+    if (parseDownloadRecords(image, &records)) {
+        QList<DownloadRecord> again;
+        if (!parseDownloadRecords(buildDownloadDb(QString(), records), &again) || again.size() != records.size())
+            __builtin_trap();
+        for (qsizetype i = 0; i < records.size(); ++i) {
+            const DownloadRecord &a = records[i], &b = again[i];
+            if (a.peerId != b.peerId || a.fileName != b.fileName || a.target != b.target || a.size != b.size
+                || a.kept != b.kept || a.state != b.state || a.fault != b.fault || a.error != b.error
+                || a.detail != b.detail)
+                __builtin_trap();
+        }
+    } else if (!records.isEmpty()) {
+        __builtin_trap();
+    }
     const QByteArray utf8 = folder.toUtf8();
     if (size < size_t(kDownloadDbSize) && !folder.isEmpty())
         __builtin_trap();

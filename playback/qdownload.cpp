@@ -3,6 +3,7 @@
 #include "common/installdir.h"
 #include "common/logfile.h"
 #include "common/textfield.h"
+#include "common/uithread.h"
 #include "common/ui/infobox.h"
 #include "playback/cfiledownload.h"
 #include "playback/downloadfolder.h"
@@ -21,12 +22,27 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSaveFile>
 #include <QTableWidget>
 #include <QThread>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+
+using varno::playback::DownloadFault;
+using varno::playback::DownloadRecord;
+using varno::playback::DownloadState;
+
+namespace {
+
+QByteArray cameraFileName(const MEDIA_FILE_S &file)
+{
+    return QByteArray(file.fileName, int(::strnlen(file.fileName, sizeof(file.fileName))));
+}
+
+} // namespace
 
 QDownload::QDownload(QWidget *parent)
     : QDialog(parent)
@@ -119,35 +135,176 @@ void QDownload::setDownloadFolder(const QString &folder)
     SaveDownloadPath();
 }
 
+// The folder and the downloads' states. A file that cannot be read whole
+// (unreadable, not a file, too short, a folder that is no path, damaged
+// records) is set aside and never written over; the folder it names is
+// taken only when it exists or can be made. Otherwise the default.
 int QDownload::GetDownloadPath()
 {
+    using namespace varno::playback;
     m_dbPath = QString::fromStdString(varno::installDir()) + QStringLiteral("/download.db");
+    m_folder = defaultDownloadFolder();
+    m_records.clear();
+    m_dbWritable = true;
+    const QFileInfo info(m_dbPath);
+    if (!info.exists() && !info.isSymLink())
+        return 0;
+    const qint64 largest = kDownloadDbSize + 8 + qint64(kDownloadMaxRecords) * kDownloadRecordSize;
     QFile file(m_dbPath);
-    if (!file.open(QIODevice::ReadOnly)) {
-        if (!file.open(QIODevice::ReadWrite)) {
-            WriteLog(2, "%s(%d):Open file(%s) failed, ret(%d)!!!", "QDownload::GetDownloadPath", __LINE__,
-                     m_dbPath.toUtf8().constData(), errno);
-            return -1;
-        }
+    QByteArray image;
+    bool damaged = !info.isFile() || info.size() > largest || !file.open(QIODevice::ReadOnly);
+    int err = damaged ? errno : 0;
+    if (!damaged) {
+        image = file.read(largest + 1);
+        damaged = file.error() != QFileDevice::NoError || image.size() > largest;
     }
-    const QString folder = varno::playback::parseDownloadDb(file.read(varno::playback::kDownloadDbSize));
-    m_folder = folder.isEmpty() ? varno::playback::defaultDownloadFolder() : folder;
+    QString folder;
+    if (!damaged && !image.isEmpty()) {
+        folder = parseDownloadDb(image);
+        if (image.size() < kDownloadDbSize || (!folder.isEmpty() && !plausibleDownloadFolder(folder))) {
+            damaged = true;
+            folder.clear();
+        }
+        // Damaged records cost the states, not the folder before them.
+        if (!parseDownloadRecords(image, &m_records))
+            damaged = true;
+    }
+    if (damaged) {
+        const QString aside = setDownloadDbAside(m_dbPath);
+        if (aside.isEmpty()) {
+            err = errno;
+            m_dbWritable = false;
+            WriteLog(2, "%s(%d):File(%s) cannot be read nor set aside, left as it is, ret(%d)!!!",
+                     "QDownload::GetDownloadPath", __LINE__, m_dbPath.toUtf8().constData(), err);
+        } else {
+            WriteLog(2, "%s(%d):File(%s) cannot be read, set aside as (%s), ret(%d)!!!", "QDownload::GetDownloadPath",
+                     __LINE__, m_dbPath.toUtf8().constData(), aside.toUtf8().constData(), err);
+        }
+        if (folder.isEmpty())
+            WriteLog(3, "%s(%d):No download folder read, default(%s) taken!!!", "QDownload::GetDownloadPath",
+                     __LINE__, m_folder.toUtf8().constData());
+    }
+    if (!folder.isEmpty()) {
+        if (QFileInfo(folder).isDir() || QDir().mkpath(folder))
+            m_folder = folder;
+        else
+            WriteLog(3, "%s(%d):Download folder(%s) cannot be made, default(%s) taken!!!",
+                     "QDownload::GetDownloadPath", __LINE__, folder.toUtf8().constData(),
+                     m_folder.toUtf8().constData());
+    }
+    // A download that was running when the client ended stopped there.
+    for (DownloadRecord &r : m_records)
+        if (r.state == DownloadState::Running)
+            r.state = DownloadState::Stopped;
     return 0;
 }
 
 int QDownload::SaveDownloadPath()
 {
-    QFile file(m_dbPath);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    m_folder.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    if (!m_folder.isEmpty())
+        QDir().mkpath(m_folder);
+    if (!m_dbWritable)
+        return -1;
+    QSaveFile file(m_dbPath);
+    file.setDirectWriteFallback(true);
+    if (!file.open(QIODevice::WriteOnly)) {
         WriteLog(2, "%s(%d):Open file(%s) failed, ret(%d)!!!", "QDownload::SaveDownloadPath", __LINE__,
                  m_dbPath.toUtf8().constData(), errno);
         return -1;
     }
-    m_folder.replace(QLatin1Char('\\'), QLatin1Char('/'));
-    if (!m_folder.isEmpty())
-        QDir().mkpath(m_folder);
-    file.write(varno::playback::buildDownloadDb(m_folder));
+    file.write(varno::playback::buildDownloadDb(m_folder, m_records));
+    if (!file.commit()) {
+        WriteLog(2, "%s(%d):Write file(%s) failed, ret(%d)!!!", "QDownload::SaveDownloadPath", __LINE__,
+                 m_dbPath.toUtf8().constData(), errno);
+        return -1;
+    }
     return 0;
+}
+
+QString QDownload::stateText(const DownloadRecord &r)
+{
+    switch (r.state) {
+    case DownloadState::Running:
+        return r.size ? QString::number(qMin<quint64>(quint64(r.kept) * 100 / r.size, 99)) + QLatin1Char('%')
+                      : QStringLiteral("0%");
+    case DownloadState::Stopped:
+        return tr("Stopped");
+    case DownloadState::Finished:
+        return tr("Finished");
+    case DownloadState::Failed:
+        break;
+    }
+    const QString cause = QString::fromLocal8Bit(std::strerror(r.error));
+    QString reason;
+    switch (r.fault) {
+    case DownloadFault::NoData: reason = tr("no data from the camera"); break;
+    case DownloadFault::CameraSilent: reason = tr("the camera stopped sending"); break;
+    case DownloadFault::CreateFailed: reason = tr("cannot create %1 (%2)").arg(r.detail, cause); break;
+    case DownloadFault::WriteFailed: reason = tr("cannot write %1 (%2)").arg(r.detail, cause); break;
+    case DownloadFault::BadData: reason = tr("the camera sent the file out of order"); break;
+    case DownloadFault::ConvertFailed: reason = tr("conversion to MP4 failed, camera file kept as %1").arg(r.detail); break;
+    case DownloadFault::StartFailed: reason = tr("the camera did not start the download (%1)").arg(r.error); break;
+    case DownloadFault::Busy: reason = tr("an earlier download of this file is still ending"); break;
+    case DownloadFault::None: reason = tr("unknown"); break;
+    }
+    return tr("Failed: %1").arg(reason);
+}
+
+int QDownload::recordIndex(const QByteArray &peerId, const QByteArray &fileName) const
+{
+    for (int i = int(m_records.size()) - 1; i >= 0; --i)
+        if (m_records[i].sameFile(peerId, fileName))
+            return i;
+    return -1;
+}
+
+// The newest state of a file replaces the older one and goes last; the
+// oldest records go beyond the file's bound.
+void QDownload::noteRecord(const DownloadRecord &record)
+{
+    VARNO_ASSERT_UI_THREAD();
+    const int old = recordIndex(record.peerId, record.fileName);
+    if (old >= 0)
+        m_records.removeAt(old);
+    m_records.append(record);
+    while (m_records.size() > varno::playback::kDownloadMaxRecords)
+        m_records.removeFirst();
+    SaveDownloadPath();
+}
+
+void QDownload::showRecord(int row, const DownloadRecord &record)
+{
+    QProgressBar *bar = progressBar(row);
+    if (!bar)
+        return;
+    int percent = 0;
+    if (record.state == DownloadState::Finished)
+        percent = 100;
+    else if (record.size > 0)
+        percent = int(qMin<quint64>(quint64(record.kept) * 100 / record.size, 99));
+    bar->setValue(percent);
+    const QString text = stateText(record);
+    // The bar's format reads "%p", "%v" and "%m" as place holders: a "%"
+    // of a path is kept from them by a zero-width space.
+    QString format = text;
+    bar->setFormat(format.replace(QLatin1Char('%'), QStringLiteral("%\u200B")));
+    bar->setToolTip(text);
+}
+
+// Where a file continues: the bytes "<target>.tmp" holds when the last
+// transfer of this very file (camera, name, size, target) did not finish.
+uint32_t QDownload::resumeOffset(const DownloadJob &job) const
+{
+    const int i = recordIndex(job.peerId, cameraFileName(job.file));
+    if (i < 0)
+        return 0;
+    const DownloadRecord &r = m_records[i];
+    const QFileInfo tmp(job.targetPath + QStringLiteral(".tmp"));
+    if (r.state == DownloadState::Finished || r.target != job.targetPath || r.size != job.size || !tmp.isFile())
+        return 0;
+    const qint64 limit = job.size ? qint64(job.size) : qint64(0xffffffffu);
+    return uint32_t(qMin(tmp.size(), limit));
 }
 
 void QDownload::on_browseButton_clicked()
@@ -201,6 +358,9 @@ void QDownload::updateTabelWidget(QByteArray peerId, QByteArray peerPw, QMap<QSt
         bar->setFormat(QString());
         bar->setAlignment(Qt::AlignCenter);
         m_table->setCellWidget(row, ColProgress, bar);
+        const int known = recordIndex(m_peerId, cameraFileName(it.value()));
+        if (known >= 0)
+            showRecord(row, m_records[known]);
     }
 }
 
@@ -240,13 +400,14 @@ void QDownload::on_startButton_clicked()
         std::lock_guard<std::mutex> lock(m_mutex);
         m_jobs.clear();
         for (int r = 0; r < m_table->rowCount(); ++r) {
-            if (QProgressBar *bar = progressBar(r)) {
-                bar->setValue(0);
-                bar->setFormat(QString());
-            }
             const QTableWidgetItem *name = m_table->item(r, ColName);
             if (!rowChecked(r) || !name || !m_map.contains(name->text()))
                 continue;
+            if (QProgressBar *bar = progressBar(r)) {
+                bar->setValue(0);
+                bar->setFormat(QString());
+                bar->setToolTip(QString());
+            }
             DownloadJob job;
             job.row = r;
             job.file = m_map.value(name->text());
@@ -281,10 +442,11 @@ void QDownload::RecvStartDownloadSlot()
         }
         if (found < 0)
             break;
+        job.offset = resumeOffset(job);
         double freeM = 0;
         if (varno::playback::storageAccess()->diskSpaceM(QFileInfo(job.targetPath).absolutePath(), &freeM) != 0)
             freeM = 0;
-        if ((freeM - 10.0) * 1024.0 * 1024.0 <= double(job.size)) {
+        if ((freeM - 10.0) * 1024.0 * 1024.0 <= double(job.size - qMin(job.size, job.offset))) {
             WriteLog(3, "%s(%d):Download failed, disk is full!!!", "QDownload::RecvStartDownloadSlot", __LINE__);
             varno::ui::InfoBox(this, tr("Download"), tr("Download failed, disk is full !"));
             {
@@ -296,13 +458,21 @@ void QDownload::RecvStartDownloadSlot()
         }
         auto *worker = new CFileDownload;
         worker->setTotal(job.size);
+        worker->setOffset(job.offset);
         worker->setCallback(&QDownload::notifyThunk, this);
         // The job is marked before the start: the first notice may come at once.
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             m_jobs[found].started = true;
             m_jobs[found].worker = worker;
+            m_jobs[found].offset = job.offset;
         }
+        DownloadRecord record;
+        record.peerId = job.peerId;
+        record.fileName = cameraFileName(job.file);
+        record.target = job.targetPath;
+        record.size = job.size;
+        record.kept = job.offset;
         const QByteArray password = peerPassword();
         const QByteArray target = job.targetPath.toUtf8();
         const int ret = worker->startDownload(job.peerId.constData(), password.constData(), job.file.fileName,
@@ -319,8 +489,16 @@ void QDownload::RecvStartDownloadSlot()
                     }
             }
             delete worker;
+            record.state = DownloadState::Failed;
+            record.fault = ret == varno::playback::kDownloadTargetBusy ? DownloadFault::Busy : DownloadFault::StartFailed;
+            record.error = ret;
+            noteRecord(record);
+            showRecord(job.row, record);
             continue;
         }
+        noteRecord(record);
+        if (job.offset > 0 && job.size > 0)
+            RecvProgress(job.row, int(qMin<quint64>(quint64(job.offset) * 100 / job.size, 99)));
         emit SendSelectRow(job.row);
         WriteLog(0, "[DOWNLOAD]Start file(%s) success!!!", job.file.fileName);
         return;
@@ -356,19 +534,27 @@ void QDownload::setDownload(uint32_t total, uint32_t received, int code, CFileDo
         return;
     }
     // A job of size 0 has nothing to measure against: 0 % until it ends.
-    int percent = 0;
-    if (total > 0)
-        percent = int(qMin<quint64>(quint64(received) * 100 / total, 100));
-    else if (code == varno::playback::kDownloadFinished)
-        percent = 100;
-    emit SendProgress(row, percent);
-    if (code == varno::playback::kDownloadProgress)
+    // 100 % only for a file that arrived whole and was converted: the
+    // row's end comes from the worker's outcome (finishJob).
+    if (code == varno::playback::kDownloadProgress) {
+        int percent = 0;
+        if (total > 0)
+            percent = int(qMin<quint64>(quint64(received) * 100 / total, 99));
+        emit SendProgress(row, percent);
         return;
+    }
     emit SendFinishDownloadSignal(name);
 }
 
 void QDownload::RecvProgress(int row, int percent)
 {
+    // A notice still queued when its job ended must not cover the end.
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (std::none_of(m_jobs.cbegin(), m_jobs.cend(),
+                         [row](const DownloadJob &j) { return j.started && j.row == row; }))
+            return;
+    }
     if (QProgressBar *bar = progressBar(row)) {
         bar->setValue(percent);
         bar->setFormat(QString::number(percent) + QLatin1Char('%'));
@@ -377,21 +563,43 @@ void QDownload::RecvProgress(int row, int percent)
 
 void QDownload::finishJob(const QString &fileName)
 {
+    VARNO_ASSERT_UI_THREAD();
     CFileDownload *worker = nullptr;
+    DownloadJob job;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         for (int i = 0; i < m_jobs.size(); ++i)
             if (QString::fromUtf8(m_jobs[i].file.fileName) == fileName) {
+                job = m_jobs[i];
                 worker = m_jobs[i].worker;
                 m_jobs.removeAt(i);
                 break;
             }
     }
     // Outside the lock: the worker's last notice takes it.
-    if (worker) {
-        worker->stopDownload();
-        delete worker;
+    if (!worker)
+        return;
+    const bool ended = worker->stopDownload();
+    DownloadOutcome outcome = worker->outcome();
+    if (!ended || outcome.state == DownloadState::Running) {
+        // Left to end by itself: it stopped as far as this dialog knows.
+        outcome.state = DownloadState::Stopped;
+        outcome.kept = worker->written();
     }
+    delete worker;
+    DownloadRecord record;
+    record.peerId = job.peerId;
+    record.fileName = cameraFileName(job.file);
+    record.target = job.targetPath;
+    record.size = job.size;
+    record.kept = outcome.kept;
+    record.state = outcome.state;
+    record.fault = outcome.fault;
+    record.error = outcome.error;
+    record.detail = QString::fromStdString(outcome.path);
+    noteRecord(record);
+    showRecord(job.row, record);
+    WriteLog(0, "[DOWNLOAD]File(%s) ended: %s", job.file.fileName, stateText(record).toUtf8().constData());
 }
 
 void QDownload::RecvFinishDownloadSlot(QString fileName)

@@ -2,6 +2,7 @@
 
 #include "common/devicerecords.h"
 #include "common/mediarecords.h"
+#include "playback/downloadfolder.h"
 
 #include <QDialog>
 #include <QList>
@@ -22,7 +23,9 @@ class QTableWidget;
 // "Download Recordings": the camera files of the last search, ticked and
 // fetched one after another into the download folder as MP4 files. While
 // it downloads, its controls are disabled and playback on the page is
-// held.
+// held. Each row ends as "Finished", "Stopped" or "Failed: <reason>";
+// "download.db" keeps that state, and a file that did not arrive whole
+// continues from where it stopped when it is started again.
 class QDownload : public QDialog
 {
     Q_OBJECT
@@ -37,6 +40,7 @@ public:
         QByteArray peerId;
         QString targetPath;
         uint32_t size = 0;
+        uint32_t offset = 0;    // bytes an earlier transfer kept
         CFileDownload *worker = nullptr;
     };
 
@@ -53,6 +57,9 @@ public:
     QByteArray peerPassword() const;
     int jobCount() const;
     QString dbPath() const { return m_dbPath; }
+    QList<varno::playback::DownloadRecord> records() const { return m_records; }
+    // The text a row shows for a download's state.
+    static QString stateText(const varno::playback::DownloadRecord &record);
 
     // A changed camera record: its password replaces the dialog's when it
     // is the camera whose files are listed.
@@ -90,6 +97,10 @@ protected:
 private:
     static int notifyThunk(uint32_t total, uint32_t received, int code, CFileDownload *worker, void *user);
     bool rowChecked(int row) const;
+    int recordIndex(const QByteArray &peerId, const QByteArray &fileName) const;
+    void noteRecord(const varno::playback::DownloadRecord &record);
+    void showRecord(int row, const varno::playback::DownloadRecord &record);
+    uint32_t resumeOffset(const DownloadJob &job) const;
 
     QTableWidget *m_table = nullptr;
     QLabel *m_pathLabel = nullptr;
@@ -106,6 +117,8 @@ private:
     QMap<QString, MEDIA_FILE_S> m_map;
     QString m_folder;
     QString m_dbPath;
+    bool m_dbWritable = true;   // false: a download.db that could not be read nor set aside
+    QList<varno::playback::DownloadRecord> m_records;   // oldest first; user-interface thread
     mutable std::mutex m_mutex;             // guards m_jobs and m_peerPw
     QList<DownloadJob> m_jobs;              // in table order
 };

@@ -484,6 +484,54 @@
         <source>It is downloading, are you sure you want to close?</source>
         <translation>It is downloading, are you sure you want to close?</translation>
     </message>
+    <message>
+        <source>Stopped</source>
+        <translation>Stopped</translation>
+    </message>
+    <message>
+        <source>Finished</source>
+        <translation>Finished</translation>
+    </message>
+    <message>
+        <source>no data from the camera</source>
+        <translation>no data from the camera</translation>
+    </message>
+    <message>
+        <source>the camera stopped sending</source>
+        <translation>the camera stopped sending</translation>
+    </message>
+    <message>
+        <source>cannot create %1 (%2)</source>
+        <translation>cannot create %1 (%2)</translation>
+    </message>
+    <message>
+        <source>cannot write %1 (%2)</source>
+        <translation>cannot write %1 (%2)</translation>
+    </message>
+    <message>
+        <source>the camera sent the file out of order</source>
+        <translation>the camera sent the file out of order</translation>
+    </message>
+    <message>
+        <source>conversion to MP4 failed, camera file kept as %1</source>
+        <translation>conversion to MP4 failed, camera file kept as %1</translation>
+    </message>
+    <message>
+        <source>the camera did not start the download (%1)</source>
+        <translation>the camera did not start the download (%1)</translation>
+    </message>
+    <message>
+        <source>an earlier download of this file is still ending</source>
+        <translation>an earlier download of this file is still ending</translation>
+    </message>
+    <message>
+        <source>unknown</source>
+        <translation>unknown</translation>
+    </message>
+    <message>
+        <source>Failed: %1</source>
+        <translation>Failed: %1</translation>
+    </message>
 </context>
 <context>
     <name>QLogMgr</name>

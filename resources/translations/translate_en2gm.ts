@@ -484,6 +484,54 @@
         <source>It is downloading, are you sure you want to close?</source>
         <translation>Es wird heruntergeladen. Wirklich schließen?</translation>
     </message>
+    <message>
+        <source>Stopped</source>
+        <translation>Angehalten</translation>
+    </message>
+    <message>
+        <source>Finished</source>
+        <translation>Fertig</translation>
+    </message>
+    <message>
+        <source>no data from the camera</source>
+        <translation>keine Daten von der Kamera</translation>
+    </message>
+    <message>
+        <source>the camera stopped sending</source>
+        <translation>die Kamera hat aufgehört zu senden</translation>
+    </message>
+    <message>
+        <source>cannot create %1 (%2)</source>
+        <translation>%1 kann nicht angelegt werden (%2)</translation>
+    </message>
+    <message>
+        <source>cannot write %1 (%2)</source>
+        <translation>%1 kann nicht geschrieben werden (%2)</translation>
+    </message>
+    <message>
+        <source>the camera sent the file out of order</source>
+        <translation>die Kamera hat die Datei nicht in der richtigen Reihenfolge gesendet</translation>
+    </message>
+    <message>
+        <source>conversion to MP4 failed, camera file kept as %1</source>
+        <translation>Umwandlung in MP4 fehlgeschlagen, Kameradatei aufbewahrt als %1</translation>
+    </message>
+    <message>
+        <source>the camera did not start the download (%1)</source>
+        <translation>die Kamera hat das Herunterladen nicht begonnen (%1)</translation>
+    </message>
+    <message>
+        <source>an earlier download of this file is still ending</source>
+        <translation>ein früheres Herunterladen dieser Datei endet noch</translation>
+    </message>
+    <message>
+        <source>unknown</source>
+        <translation>unbekannt</translation>
+    </message>
+    <message>
+        <source>Failed: %1</source>
+        <translation>Fehlgeschlagen: %1</translation>
+    </message>
 </context>
 <context>
     <name>QLogMgr</name>

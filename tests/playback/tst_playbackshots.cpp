@@ -23,6 +23,7 @@
 #include <QComboBox>
 #include <QDateTimeEdit>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QLocale>
 #include <QProgressBar>
@@ -209,6 +210,9 @@ private slots:
         dialog->findChild<QPushButton *>(QStringLiteral("stopButton"))->click();
         QTRY_VERIFY_WITH_TIMEOUT(dialog->isIdle(), 20000);
         dialog->hide();
+        // What the stop kept would let the next language's run continue it.
+        for (const QString &tmp : QDir(dialog->downloadFolder()).entryList({QStringLiteral("*.tmp")}, QDir::Files))
+            QVERIFY(QFile::remove(dialog->downloadFolder() + QLatin1Char('/') + tmp));
         QCOMPARE(m_rig.sim.command(QStringLiteral("all cut-download 0")).left(2), QStringLiteral("OK"));
         QCOMPARE(script.count(), 0);
     }

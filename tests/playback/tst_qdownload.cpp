@@ -1,17 +1,22 @@
 // The download dialog against the simulator's camera storage: files found
 // by the page's search, downloaded one at a time and converted to MP4 that
 // ffprobe reads; the disk reserve, a folder that cannot be written, closing
-// while busy, message 73, a camera that dies mid-transfer, a job of size 0
-// and a conversion that does not end when the user stops.
+// while busy, message 73, a job of size 0 and a conversion that does not end
+// when the user stops. A camera that stops sending, a user's stop, a full
+// disk and a failed conversion are never "Finished" and lose no data; a
+// stopped file continues byte-exact; download.db keeps the states and is
+// set aside when it cannot be read.
 
 #include "common/p2precords.h"
 #include "common/textfield.h"
 #include "common/ui/promptscript.h"
+#include "playback/camerafileconverter.h"
 #include "playback/cfiledownload.h"
 #include "playback/downloadfolder.h"
 #include "playback/fileplay.h"
 #include "playback/localexport.h"
 #include "playback/qdownload.h"
+#include "playback/recordsearch.h"
 #include "playback/videosearch.h"
 #include "playbackfixture.h"
 
@@ -22,6 +27,7 @@
 #include <QComboBox>
 #include <QDateTimeEdit>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QProgressBar>
 #include <QSignalSpy>
@@ -32,8 +38,11 @@
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
+#include <sys/mount.h>
 
 using namespace pbtest;
+using varno::playback::DownloadFault;
+using varno::playback::DownloadState;
 using varno::ui::PromptScript;
 
 namespace {
@@ -88,6 +97,37 @@ private:
         dialog()->updateTabelWidget(QByteArray("VRNB-765432-KXPQT"), QByteArray("abc123"), map);
     }
     QPushButton *button(const char *name) const { return dialog()->findChild<QPushButton *>(QLatin1String(name)); }
+    QString rowText(const QString &name) const { return dialog()->progressBar(rowOf(name))->text(); }
+    // The camera's own copy of a file ("190225_08:10:00.h264" is stored as
+    // "190225_08.10.00.h264").
+    static QByteArray original(QString name)
+    {
+        name.replace(QLatin1Char(':'), QLatin1Char('.'));
+        QDirIterator it(varno::test::tempRoot() + QStringLiteral("/camera-storage"), {name}, QDir::Files,
+                        QDirIterator::Subdirectories);
+        QFile f(it.hasNext() ? it.next() : QString());
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+    static QByteArray contents(const QString &path)
+    {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(unreadable)");
+    }
+    void download(const QString &name)
+    {
+        tick({name});
+        button("startButton")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(dialog()->isIdle(), 60000);
+    }
+    varno::playback::DownloadRecord record(const QString &name) const
+    {
+        QByteArray file = name.toUtf8();
+        file.replace(':', '.');
+        for (const auto &r : dialog()->records())
+            if (r.fileName == file)
+                return r;
+        return {};
+    }
 
 private slots:
     void initTestCase()
@@ -155,7 +195,8 @@ private slots:
                  qPrintable(probed));
         QVERIFY2(probed.contains(QLatin1String("codec_name=aac")), qPrintable(probed));
         QVERIFY2(duration(probed) > 3.5 && duration(probed) < 4.5, qPrintable(probed));
-        QCOMPARE(dialog()->progressBar(rowOf(QStringLiteral("190225_08:00:00.h264")))->text(), QStringLiteral("100%"));
+        QCOMPARE(rowText(QStringLiteral("190225_08:00:00.h264")), QStringLiteral("Finished"));
+        QCOMPARE(dialog()->progressBar(rowOf(QStringLiteral("190225_08:00:00.h264")))->value(), 100);
         QCOMPARE(dialog()->progressBar(rowOf(QStringLiteral("190225_08:20:00.h264")))->value(), 0);
     }
 
@@ -218,9 +259,12 @@ private slots:
 
         button("startButton")->click();
         QVERIFY(!dialog()->isIdle());
+        QTRY_VERIFY_WITH_TIMEOUT(dialog()->progressBar(rowOf(QStringLiteral("190225_08:20:00.h264")))->value() > 0,
+                                 20000);
         QCOMPARE(m_rig.sim.command(QStringLiteral("all notice 73 0")).left(2), QStringLiteral("OK"));
         QTRY_VERIFY_WITH_TIMEOUT(dialog()->isIdle(), 20000);
         QCOMPARE(dialog()->jobCount(), 0);
+        QCOMPARE(rowText(QStringLiteral("190225_08:20:00.h264")), QStringLiteral("Stopped"));
         QCOMPARE(m_rig.sim.command(QStringLiteral("all cut-download 0")).left(2), QStringLiteral("OK"));
         CFileDownload::setTimeoutMs(1500);
     }
@@ -236,7 +280,7 @@ private slots:
         tick({QStringLiteral("190225_08:30:00.h264")});
         button("startButton")->click();
         QTRY_VERIFY_WITH_TIMEOUT(dialog()->isIdle(), 30000);
-        QCOMPARE(dialog()->progressBar(rowOf(QStringLiteral("190225_08:30:00.h264")))->text(), QStringLiteral("100%"));
+        QCOMPARE(rowText(QStringLiteral("190225_08:30:00.h264")), QStringLiteral("Finished"));
         QVERIFY(QFile::exists(m_folder + QStringLiteral("/190225_083000.mp4")));
         offer({});
     }
@@ -264,33 +308,194 @@ private slots:
         QVERIFY(dialog()->isIdle());
         QCOMPARE(dialog()->jobCount(), 0);
         QVERIFY(varno::test::logText().contains("left to end by itself"));
+        const char *const ended = "[DOWNLOAD]Start file(190225_08.20.00.h264) download finished!!!";
+        const qsizetype endsBefore = varno::test::logText().count(ended);
         {
             std::lock_guard<std::mutex> lock(releaseMutex);
             release = true;
         }
         released.notify_all();
+        // It ends by itself: its fake MP4 is missing, so the camera file stays.
+        QTRY_VERIFY_WITH_TIMEOUT(varno::test::logText().count(ended) > endsBefore, 20000);
+        QVERIFY(varno::test::logText().contains("Camera file(190225_08.20.00.h264) kept as"));
         CFileDownload::setConverter({});
     }
 
-    // The camera dies mid-transfer: the job ends with its time-out and the
-    // dialog takes new work. What arrived ends inside a chunk: the converter
-    // says so and leaves no MP4 that would pass for the recording.
+    // The camera stops sending mid-file (silence until the time-out) or the
+    // user stops: the row says so below 100 %, the start of the file stays
+    // in "<target>.tmp" and the next start continues from there, byte-exact.
+    void stopThenResume_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("userStop");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("camera stops") << QStringLiteral("190225_08:10:00.h264") << false
+                                      << QStringLiteral("Failed: the camera stopped sending");
+        QTest::newRow("user stops") << QStringLiteral("190225_08:20:00.h264") << true << QStringLiteral("Stopped");
+    }
+    void stopThenResume()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, userStop);
+        QFETCH(QString, text);
+        const QByteArray whole = original(name);
+        QVERIFY(whole.size() > 100000);
+        const QString mp4 = m_folder + QLatin1Char('/') + varno::playback::downloadTargetName(name);
+        QFile::remove(mp4);
+        QCOMPARE(m_rig.sim.command(QStringLiteral("all cut-download 60000")).left(2), QStringLiteral("OK"));
+        CFileDownload::setTimeoutMs(userStop ? 600000 : 1500);
+        tick({name});
+        button("startButton")->click();
+        if (userStop) {
+            QTRY_COMPARE_WITH_TIMEOUT(dialog()->progressBar(rowOf(name))->value(), int(60000LL * 100 / whole.size()),
+                                      20000);
+            button("stopButton")->click();
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(dialog()->isIdle(), 30000);
+        QCOMPARE(rowText(name), text);
+        QVERIFY(dialog()->progressBar(rowOf(name))->value() < 100);
+        QVERIFY(!QFile::exists(mp4));
+        // The piece the library had already queued at the stop may be in too.
+        const QByteArray kept = contents(mp4 + QStringLiteral(".tmp"));
+        QVERIFY2(kept.size() >= 32768 && kept.size() <= 60000, qPrintable(QString::number(kept.size())));
+        QVERIFY(whole.startsWith(kept));
+        QCOMPARE(record(name).kept, uint32_t(kept.size()));
+
+        QCOMPARE(m_rig.sim.command(QStringLiteral("all cut-download 0")).left(2), QStringLiteral("OK"));
+        CFileDownload::setTimeoutMs(1500);
+        static QByteArray converted;
+        CFileDownload::setConverter([](const char *tmp, const char *target) {
+            converted = contents(QString::fromUtf8(tmp));
+            return varno::playback::saveMp4(tmp, target);
+        });
+        download(name);
+        CFileDownload::setConverter({});
+        QCOMPARE(rowText(name), QStringLiteral("Finished"));
+        QVERIFY(converted == whole);
+        QVERIFY(probe(mp4).contains(QLatin1String("codec_name=h264")));
+        QVERIFY(!QFile::exists(mp4 + QStringLiteral(".tmp")));
+        QVERIFY(varno::test::logText().contains(
+            QStringLiteral("Resume file(%1) from offset(%2)").arg(QString(name).replace(QLatin1Char(':'), QLatin1Char('.'))).arg(kept.size()).toUtf8()));
+    }
+
+    // The disk fills mid-file (a small tmpfs; /dev/full where mounting is
+    // not allowed): a failed write naming the file and the cause.
+    void fullDisk()
+    {
+        const QString name = QStringLiteral("190225_08:30:00.h264");
+        const QString folder = varno::test::tempRoot() + QStringLiteral("/small-disk");
+        QVERIFY(QDir().mkpath(folder));
+        const QString tmp = folder + QStringLiteral("/190225_083000.mp4.tmp");
+        const bool mounted = ::mount("tmpfs", folder.toUtf8().constData(), "tmpfs", 0, "size=64k") == 0;
+        if (!mounted)
+            QVERIFY(QFile::link(QStringLiteral("/dev/full"), tmp));
+        dialog()->setDownloadFolder(folder);
+        download(name);
+        dialog()->setDownloadFolder(m_folder);
+        QCOMPARE(rowText(name),
+                 QStringLiteral("Failed: cannot write %1 (No space left on device)").arg(tmp));
+        QVERIFY(!QFile::exists(folder + QStringLiteral("/190225_083000.mp4")));
+        if (mounted) {
+            QVERIFY(original(name).startsWith(contents(tmp)));
+            QCOMPARE(::umount(folder.toUtf8().constData()), 0);
+        }
+        QCOMPARE(record(name).fault, DownloadFault::WriteFailed);
+    }
+
+    // A failed conversion keeps the camera file beside the target and the
+    // MP4 of an earlier download as it was.
+    void converterFails()
+    {
+        const QString name = QStringLiteral("190225_08:00:00.h264");
+        const QString mp4 = m_folder + QStringLiteral("/190225_080000.mp4");
+        const QByteArray earlier = contents(mp4);
+        QVERIFY(earlier.size() > 1000);
+        CFileDownload::setConverter([](const char *, const char *target) {
+            QFile part(QString::fromUtf8(target));
+            return part.open(QIODevice::WriteOnly) && part.write("half an mp4") > 0 ? -1 : -2;
+        });
+        download(name);
+        CFileDownload::setConverter({});
+        const QString kept = m_folder + QStringLiteral("/190225_080000.h264");
+        QCOMPARE(rowText(name), QStringLiteral("Failed: conversion to MP4 failed, camera file kept as ") + kept);
+        QVERIFY(contents(kept) == original(name));
+        QVERIFY(contents(mp4) == earlier);
+        QVERIFY(QDir(m_folder).entryList({QStringLiteral("190225_080000.mp4.*")}).isEmpty());
+    }
+
+    // The camera dies mid-transfer: the job ends with its time-out, the
+    // dialog takes new work, nothing is converted, what arrived is kept.
     void cameraDies()
     {
         QCOMPARE(m_rig.sim.command(QStringLiteral("all cut-download 60000")).left(2), QStringLiteral("OK"));
+        const QString name = QStringLiteral("190225_08:10:00.h264");
         QFile::remove(m_folder + QStringLiteral("/190225_081000.mp4"));
-        tick({QStringLiteral("190225_08:10:00.h264")});
+        tick({name});
         button("startButton")->click();
-        QVERIFY(!dialog()->isIdle());
-        QTRY_VERIFY_WITH_TIMEOUT(dialog()->progressBar(rowOf(QStringLiteral("190225_08:10:00.h264")))->value() > 0,
-                                 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(dialog()->progressBar(rowOf(name))->value() > 0, 20000);
         m_rig.sim.kill();
         QTRY_VERIFY_WITH_TIMEOUT(dialog()->isIdle(), 30000);
         QVERIFY(varno::test::logText().contains("timeout!!!"));
         QVERIFY(button("startButton")->isEnabled());
+        QCOMPARE(rowText(name), QStringLiteral("Failed: the camera stopped sending"));
         QVERIFY(!QFile::exists(m_folder + QStringLiteral("/190225_081000.mp4")));
+        QVERIFY(original(name).startsWith(contents(m_folder + QStringLiteral("/190225_081000.mp4.tmp"))));
     }
 
+    // A new dialog (a restart) reads the states and shows them in its rows.
+    void stateAcrossRestart()
+    {
+        QDownload again;
+        QCOMPARE(again.records().size(), 4);
+        again.updateTabelWidget(QByteArray("VRNB-765432-KXPQT"), QByteArray("abc123"), m_page->panel()->files());
+        for (int r = 0; r < again.table()->rowCount(); ++r) {
+            const QString name = again.table()->item(r, QDownload::ColName)->text();
+            QCOMPARE(again.progressBar(r)->text(), QDownload::stateText(record(name)));
+        }
+        QCOMPARE(record(QStringLiteral("190225_08:20:00.h264")).state, DownloadState::Finished);
+    }
+
+    // download.db that cannot be read is set aside, never written over; a
+    // folder is taken only when it can be made.
+    void damagedDb_data()
+    {
+        QTest::addColumn<QByteArray>("image");
+        QTest::addColumn<bool>("setAside");
+        QTest::addColumn<bool>("keepsFolder");
+        QByteArray random(256, '\0');
+        for (int i = 0; i < random.size(); ++i)
+            random[i] = char((i * 197 + 61) % 251 + 1);
+        const QByteArray good = varno::playback::buildDownloadDb(m_folder);
+        QTest::newRow("random bytes") << random << true << false;
+        QTest::newRow("short") << QByteArray("/home/x") << true << false;
+        QTest::newRow("damaged records") << good + QByteArray("VDJ1\x01\0\0\0garbage") << true << true;
+        QTest::newRow("folder cannot be made")
+            << varno::playback::buildDownloadDb(QStringLiteral("/proc/varno/x")) << false << false;
+        QTest::newRow("good") << good << false << true;
+    }
+    void damagedDb()
+    {
+        QFETCH(QByteArray, image);
+        QFETCH(bool, setAside);
+        QFETCH(bool, keepsFolder);
+        const QString path = dialog()->dbPath();
+        const QByteArray saved = contents(path);
+        const QStringList asideFilter{QStringLiteral("download.db.corrupt-*")};
+        const QDir dir = QFileInfo(path).dir();
+        const int before = int(dir.entryList(asideFilter).size());
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(image) == image.size());
+        f.close();
+        {
+            QDownload again;
+            QCOMPARE(again.downloadFolder(),
+                     keepsFolder ? m_folder : varno::playback::defaultDownloadFolder());
+            QCOMPARE(dir.entryList(asideFilter).size(), before + (setAside ? 1 : 0));
+            QVERIFY(!setAside || varno::test::logText().contains("cannot be read, set aside as"));
+            QCOMPARE(varno::playback::parseDownloadDb(contents(path)), again.downloadFolder());
+        }
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(saved) == saved.size());
+    }
 
 private:
     std::shared_ptr<FakeStorage> m_storage;

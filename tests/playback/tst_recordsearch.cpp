@@ -212,6 +212,42 @@ private slots:
         QCOMPARE(cut.size(), kDownloadDbSize);
         QCOMPARE(parseDownloadDb(cut), QString(127, QChar(0x00e4)));
     }
+
+    // The downloads' states after the folder record: read back as written,
+    // the newest 256 kept, the folder still the first 256 bytes.
+    void downloadRecords()
+    {
+        QList<DownloadRecord> records;
+        for (uint32_t i = 0; i < 300; ++i) {
+            DownloadRecord r;
+            r.peerId = "VRNB-765432-KXPQT";
+            r.fileName = QByteArray::number(i) + ".h264";
+            r.target = QStringLiteral("/home/\u00e4/%1.mp4").arg(i);
+            r.size = 1000 + i;
+            r.kept = i;
+            r.state = DownloadState::Failed;
+            r.fault = DownloadFault::WriteFailed;
+            r.error = -int32_t(i);
+            r.detail = r.target + QStringLiteral(".tmp");
+            records.append(r);
+        }
+        const QByteArray image = buildDownloadDb(QStringLiteral("/srv/dl"), records);
+        QCOMPARE(parseDownloadDb(image), QStringLiteral("/srv/dl"));
+        QList<DownloadRecord> read;
+        QVERIFY(parseDownloadRecords(image, &read));
+        QCOMPARE(read.size(), kDownloadMaxRecords);
+        const DownloadRecord &last = read.last();
+        QCOMPARE(last.fileName, QByteArray("299.h264"));
+        QCOMPARE(last.target, QStringLiteral("/home/\u00e4/299.mp4"));
+        QVERIFY(last.size == 1299 && last.kept == 299 && last.error == -299 && last.state == DownloadState::Failed
+                && last.fault == DownloadFault::WriteFailed && last.detail == last.target + QStringLiteral(".tmp"));
+        // One byte off, an unknown state: the whole tail is refused.
+        QVERIFY(!parseDownloadRecords(image.chopped(1), &read) && read.isEmpty());
+        QByteArray badState = image;
+        badState[kDownloadDbSize + 8 + 680] = char(9);
+        QVERIFY(!parseDownloadRecords(badState, &read));
+        QVERIFY(!plausibleDownloadFolder(QStringLiteral("relative")) && plausibleDownloadFolder(QStringLiteral("/a b")));
+    }
 };
 
 QTEST_GUILESS_MAIN(tst_RecordSearch)
