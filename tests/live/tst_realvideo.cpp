@@ -102,7 +102,6 @@ DeviceInfo_s p2pCamera(int n, const QByteArray &password = "abc123", int streamT
     return d;
 }
 
-// A test clock of the monitor.
 // The monitor's clock: ticks the test sets, or the steady clock's. Counts
 // the monitor's reads, so that a test can wait for its passes.
 class ManualClock final : public varno::live::MonitorClock
