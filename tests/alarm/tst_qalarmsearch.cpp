@@ -151,7 +151,6 @@ void TestQAlarmSearch::cleanup()
     hub().setDialog(nullptr);
     m_sim.command(QStringLiteral("all drop-replies 0"));
     m_sim.command(QStringLiteral("all delay-replies 0"));
-    QTest::qWait(20);
     m_dialog.reset();
     m_prompts.reset();
 }

@@ -76,10 +76,10 @@ void TestClientRegistry::addSameIdUpdatesAndNewIpBringsItsAddresses()
     Client client("127.0.0.1");
     QCOMPARE(treeTexts(client), QStringList{QStringLiteral("Hall")});
     QCOMPARE(stateOf(client, "cam-a"), int(STATE_OFFLINE));
-    // Let the probing thread's first pass end (nobody answers it, so it
-    // takes well under this): a pass that read the camera's state after the
-    // add below would find it undiscovered and show it offline again.
-    QTest::qWait(300);
+    // Let the probing thread's first pass end: a pass that read the
+    // camera's state after the add below would find it undiscovered and
+    // show it offline again.
+    QTRY_VERIFY(client.probePasses() >= 1);
 
     // Same ID, same IP, other password: the password fields follow, nothing
     // is appended, the camera shows online.

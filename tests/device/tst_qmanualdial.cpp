@@ -9,18 +9,20 @@
 #include "common/ui/promptscript.h"
 #include "device/qmanualdial.h"
 #include "platform/p2p/p2p_client_sdk.h"
+#include "platform/p2p/p2p_wire.h"
 #include "tests/device/devicefixture.h"
+#include "tests/platform/p2p/relaykit.h"
 #include "tests/support/camsimprocess.h"
 #include "tests/support/mqttbroker.h"
 #include "tests/support/testenv.h"
 
-#include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
 #include <QPointer>
 #include <QSignalSpy>
 #include <QtTest>
 
+#include <atomic>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -112,7 +114,6 @@ void TestQManualDial::cleanup()
 {
     hub().setDialog(nullptr);
     // Replies still on their way are dropped with the dialog.
-    QTest::qWait(50);
     m_dialog.reset();
 }
 
@@ -126,8 +127,9 @@ void TestQManualDial::fill(const QString &id, const QString &name, const QString
 void TestQManualDial::waitReplies(int total)
 {
     QTRY_VERIFY_WITH_TIMEOUT(hub().replies() >= total, 10000);
-    // Let the queued calls run.
-    QTest::qWait(100);
+    // The relay queued its calls before it counted: run them.
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::processEvents();
 }
 
 void TestQManualDial::fieldRules_data()
@@ -349,11 +351,25 @@ void TestQManualDial::deletedCameraLeavesTheList()
 void TestQManualDial::noHandleIsRefused()
 {
     QCOMPARE(m_dialog->connectDevice(0, "VRNB-765432-KXPQT"), -101);
-    // A camera the service does not know is tried once, not four times.
-    QElapsedTimer t;
-    t.start();
-    const int r = m_dialog->connectDevice(m_handle, "VRNZ-000000-AAAAA");
+    // A camera the service does not know is tried once, not four times:
+    // the requests that reach its inbox before a later marker are counted.
+    const std::string unknown = "VRNZ-000000-AAAAA";
+    const QString inbox = QString::fromStdString(varno::p2p::cameraInbox(unknown));
+    varno::test::RawMqtt peer(QStringLiteral("inbox-watch"));
+    QCOMPARE(peer.connect(m_broker.port()), 0);
+    QCOMPARE(peer.subscribe(inbox), 1);
+    std::atomic<int> requests{0}, beforeMarker{-1};
+    peer.setHandler([&](const std::string &, const QByteArray &payload) {
+        if (payload == "marker")
+            beforeMarker = requests.load();
+        else
+            ++requests;
+    });
+    const int r = m_dialog->connectDevice(m_handle, unknown.c_str());
     QVERIFY(r < 0 && r != P2P_ERR_CONNECTING);
+    QVERIFY(peer.publish(inbox, "marker"));
+    QTRY_VERIFY(beforeMarker.load() >= 0);
+    QCOMPARE(beforeMarker.load(), 1);
     QCOMPARE(m_dialog->connectDevice(m_handle, "VRNB-765432-KXPQT"), 0);
     // Already connected: answered from the session state.
     QCOMPARE(m_dialog->connectDevice(m_handle, "VRNB-765432-KXPQT"), 0);

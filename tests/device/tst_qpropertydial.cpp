@@ -125,7 +125,6 @@ void TestQPropertyDial::init()
 void TestQPropertyDial::cleanup()
 {
     hub().setDialog(nullptr);
-    QTest::qWait(20);
     m_dialog.reset();
 }
 

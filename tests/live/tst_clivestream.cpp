@@ -37,15 +37,22 @@ public:
     {
         std::lock_guard lock(mutex);
         samples += frames * size_t(channels);
-        (void)s;
+        for (size_t i = 0; i < frames * size_t(channels); ++i)
+            positive += s[i] > 0;
     }
     size_t count()
     {
         std::lock_guard lock(mutex);
         return samples;
     }
+    size_t positives()
+    {
+        std::lock_guard lock(mutex);
+        return positive;
+    }
     std::mutex mutex;
     size_t samples = 0;
+    size_t positive = 0;   // samples above zero: A-law 0xD5 gives +8, 0x55 gives -8
 };
 
 struct FailRecord
@@ -380,7 +387,8 @@ private slots:
             feed(s, f.data);
         QTRY_COMPARE(s.decodedPictures(), uint64_t(2));
         w.resize(50, 40);
-        QTest::qWait(100);
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::processEvents();
         QCOMPARE(w.currentImage().size(), QSize(100, 80) * w.devicePixelRatioF()); // not stalled: waits
         s.SetStalled(true);
         QTRY_COMPARE(w.currentImage().size(), QSize(50, 40) * w.devicePixelRatioF());
@@ -391,18 +399,30 @@ private slots:
         auto sink = std::make_shared<RecordingSink>();
         av::setAudioSinkOverride(sink);
         CLiveStream s(0, 1, kAudio);
-        const std::vector<uint8_t> alaw(320, 0xD5);
-        feed(s, alaw, 1);
-        QTest::qWait(100);
-        QCOMPARE(sink->count(), size_t(0)); // sound starts off
+        // Blocks that must stay silent are positive, the ones that play
+        // negative. A picture fed after a block is decoded after it: the
+        // flags change only once the block before has been dealt with.
+        const std::vector<uint8_t> silent(320, 0xD5), alaw(320, 0x55);
+        test::EncodeOptions v;
+        v.frames = 3;
+        const auto pictures = test::encodeStream(v);
+        auto settle = [&](uint64_t n) {
+            feed(s, pictures[n - 1].data);
+            return QTest::qWaitFor([&] { return s.decodedPictures() == n; }, 5000);
+        };
+        feed(s, silent, 1); // sound starts off
+        QVERIFY(settle(1));
         s.SetSoundOn(true);
         feed(s, alaw, 1);
-        QTRY_COMPARE(sink->count(), size_t(320));
+        QVERIFY(settle(2));
         s.SetPaused(true);
-        feed(s, alaw, 1);
-        QTest::qWait(100);
-        QCOMPARE(sink->count(), size_t(320));
+        feed(s, silent, 1);
+        QVERIFY(settle(3));
         s.SetPaused(false);
+        feed(s, alaw, 1);
+        QTRY_VERIFY(sink->count() >= 640);
+        QCOMPARE(sink->count(), size_t(640));
+        QCOMPARE(sink->positives(), size_t(0));
 
         // Audio that cannot be decoded: sound off, pictures go on.
         const int bad[4] = {999, 1, 16, 8000};

@@ -102,15 +102,30 @@ DeviceInfo_s p2pCamera(int n, const QByteArray &password = "abc123", int streamT
     return d;
 }
 
-// A test clock of the monitor.
+// The monitor's clock: ticks the test sets, or the steady clock's. Counts
+// the monitor's reads, so that a test can wait for its passes.
 class ManualClock final : public varno::live::MonitorClock
 {
 public:
-    uint32_t nowMs() const override { return m_now.load(); }
+    explicit ManualClock(bool steady = false) : m_steady(steady) {}
+    uint32_t nowMs() const override
+    {
+        ++m_reads;
+        return m_steady ? m_real.nowMs() : m_now.load();
+    }
     void set(uint32_t ms) { m_now = ms; }
+    // Waits for n more monitor passes of one stream (each reads twice).
+    bool passes(int n) const
+    {
+        const int until = m_reads.load() + 2 * n + 2;
+        return QTest::qWaitFor([&] { return m_reads.load() >= until; }, 10000);
+    }
 
 private:
+    const bool m_steady;
+    const varno::live::SteadyMonitorClock m_real;
     std::atomic<uint32_t> m_now{1000};
+    mutable std::atomic<int> m_reads{0};
 };
 
 using OnvifCam = varno::test::LiveOnvifCamera<kOnvifW, kOnvifH, kSdW, kSdH>;
@@ -457,7 +472,8 @@ void TestRealVideo::firstPictureTimeOutOnTheMonitorClock()
     QCOMPARE(page->streamStats(key).frameCounter, 0);
 
     clock->set(50000 + 9999);
-    QTest::qWait(8 * varno::live::kMonitorCycleMs);
+    QVERIFY(clock->passes(4));
+    QCoreApplication::processEvents();
     QCOMPARE(stateOf(*page, key), int(varno::live::kStateWaiting));
     QCOMPARE(closed.size(), 0);
 
@@ -477,14 +493,24 @@ void TestRealVideo::firstPictureTimeOutOnTheMonitorClock()
 // notice (87) a stall closes and reopens the stream.
 void TestRealVideo::stallReopensOnlyAfterNotice()
 {
-    auto page = makePage();
+    auto clock = std::make_shared<ManualClock>(true);
+    auto page = makePage(clock);
     const QString key = QString::fromLatin1(p2pDeviceId(4));
     QCOMPARE(openAndWait(*page, p2pCamera(4), true), 0);
     QTRY_COMPARE_WITH_TIMEOUT(stateOf(*page, key), int(varno::live::kStatePlaying), 10000);
     CLiveStream *live = page->liveStreamOf(key);
 
     m_sim.command(QStringLiteral("%1 stall 0 on").arg(key));
-    QTest::qWait(600);
+    // The monitor sees no new frame for a few passes.
+    int frames = -1;
+    QTRY_VERIFY_WITH_TIMEOUT([&] {
+        const int now = page->streamStats(key).frameCounter;
+        const bool settled = now == frames;
+        frames = now;
+        return clock->passes(2) && settled;
+    }(), 10000);
+    QVERIFY(clock->passes(4));
+    QCoreApplication::processEvents();
     QCOMPARE(stateOf(*page, key), int(varno::live::kStatePlaying));
     QVERIFY(!logText().contains("reconnection device(B100004)"));
     m_sim.command(QStringLiteral("%1 stall 0 off").arg(key));
@@ -600,7 +626,8 @@ void TestRealVideo::closedWhileReopening()
 // change size, and frames of the HD stream are dropped from then on.
 void TestRealVideo::hdSdSwitchKeepsOnlyTheSelectedStream()
 {
-    auto page = makePage();
+    auto clock = std::make_shared<ManualClock>(true);
+    auto page = makePage(clock);
     const QString key = QString::fromLatin1(p2pDeviceId(5));
     QSignalSpy property(page.get(), &realvideo::sendDevProperty);
     QCOMPARE(openAndWait(*page, p2pCamera(5), true), 0);
@@ -627,8 +654,14 @@ void TestRealVideo::hdSdSwitchKeepsOnlyTheSelectedStream()
     // With the camera's SD stream held, a frame of stream 0 is not taken
     // and one of stream 1 is.
     m_sim.command(QStringLiteral("%1 stall all on").arg(key));
-    QTest::qWait(300);
-    const int counter = page->streamStats(key).frameCounter;
+    // Frames on their way have come once the counter stands over two passes.
+    int counter = -1;
+    QTRY_VERIFY_WITH_TIMEOUT([&] {
+        const int now = page->streamStats(key).frameCounter;
+        const bool settled = now == counter;
+        counter = now;
+        return clock->passes(2) && settled;
+    }(), 10000);
     QVERIFY(counter > 0);
     char descr[68] = {};
     std::memcpy(descr, p2pDeviceId(5).constData(), 7);
@@ -776,10 +809,10 @@ void TestRealVideo::secondPasswordNoticeWhileAskingAsksNothing()
     });
     QCOMPARE(page->StartStream(p2pCamera(6, "wrong"), true), 0);
     QTRY_COMPARE_WITH_TIMEOUT(passwordPrompts, 1, 10000);
-    QTest::qWait(300);
+    // The second notice has been handled (its log line) without a prompt.
+    QTRY_VERIFY(logText().contains("Device(B100006) password is being asked already!!!"));
     QCOMPARE(passwordPrompts, 1);
     QCOMPARE(prompts.count(), 2); // the information box and the password prompt, once
-    QVERIFY(logText().contains("Device(B100006) password is being asked already!!!"));
     // Once answered, a new notice asks again.
     page->recvP2pMessage(again);
     QCOMPARE(passwordPrompts, 2);

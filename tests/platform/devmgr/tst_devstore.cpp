@@ -358,7 +358,7 @@ void TestDevStore::rewriteTransaction()
     std::atomic<bool> readerDone{false};
     DevList seen;
     int readerRc = -1;
-    int foreignCommit = 0;
+    std::atomic<int> foreignCommit{0};
     std::thread reader([&] {
         foreignCommit = SDK_DVRMGR_CommitRewrite();
         seen = storedList(&readerRc);
@@ -366,8 +366,9 @@ void TestDevStore::rewriteTransaction()
     });
     for (size_t i = 0; i < b.size(); ++i) {
         QCOMPARE(SDK_DVRMGR_AddDevice(b[i]), 0);
+        // Half way, the reader has tried to commit and goes on to read.
         if (i == b.size() / 2)
-            QTest::qWait(50); // every chance for the reader to slip in
+            QTRY_VERIFY(foreignCommit.load() != 0);
     }
     QVERIFY(!readerDone);
     QCOMPARE(SDK_DVRMGR_CommitRewrite(), 0);

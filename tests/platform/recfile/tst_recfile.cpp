@@ -753,10 +753,15 @@ private slots:
     {
         const QString dir = newDir(QStringLiteral("rebuild"));
         const Feed feed = makeFeed(25);
+        // Records are named by their second: each starts in a later one.
+        auto nextSecond = [] {
+            const qint64 now = QDateTime::currentSecsSinceEpoch();
+            return QTest::qWaitFor([now] { return QDateTime::currentSecsSinceEpoch() > now; }, 3000);
+        };
         const QString first = record(dir, "cam-r", feed, 25);
-        QTest::qWait(1100);
+        QVERIFY(nextSecond());
         const QString second = record(dir, "cam-r", feed, 25);
-        QTest::qWait(1100);
+        QVERIFY(nextSecond());
         RECORD_HANDLE open = 0;
         const QString third = record(dir, "cam-r", feed, 10, &open);
         std::vector<MEDIA_FILE_S> list = filelist(dir);
