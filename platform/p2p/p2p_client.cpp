@@ -2,6 +2,7 @@
 
 #include "common/logfile.h"
 #include "common/p2precords.h"
+#include "common/randomsource.h"
 
 #include <mosquitto.h>
 
@@ -9,7 +10,6 @@
 #include <cctype>
 #include <cstring>
 #include <fstream>
-#include <random>
 #include <sstream>
 
 namespace varno::p2p {
@@ -36,12 +36,9 @@ constexpr int kProbeIntervalMs = 5000;
 
 uint32_t randomU32()
 {
-    static std::mutex mutex;
-    static std::mt19937 engine(std::random_device{}());
-    std::lock_guard<std::mutex> lock(mutex);
     uint32_t v = 0;
     while (v == 0)
-        v = engine();
+        v = varno::systemRandom32();
     return v;
 }
 
@@ -381,7 +378,7 @@ Client::Session *Client::sessionForEnvelope(const Envelope &env)
 
 void Client::authBody(uint8_t *out, const std::string &password)
 {
-    const int32_t nonce = int32_t(randomU32() & 0x7fffffff);
+    const int32_t nonce = varno::authNonce();
     putU32(out, uint32_t(nonce));
     makeToken(password.c_str(), nonce, out + 4);
 }
