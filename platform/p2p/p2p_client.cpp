@@ -4,7 +4,10 @@
 #include "common/p2precords.h"
 #include "common/randomsource.h"
 
+#include <arpa/inet.h>
 #include <mosquitto.h>
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
 
 #include <algorithm>
 #include <cctype>
@@ -63,6 +66,18 @@ bool takeCameraId(const char *text, std::string &out)
         return false;
     out.assign(text, n);
     return validTopicId(out);
+}
+
+// The call result of a camera's refusal: a wrong token, a camera that
+// cannot take another stream or transfer now, or anything else (no such
+// stream, file or session; a bad request).
+int refusalResult(int32_t status)
+{
+    if (status == kErrRefused)
+        return P2P_ERR_REFUSED;
+    if (status == kErrBusy)
+        return P2P_ERR_BUSY;
+    return P2P_ERR_NOT_FOUND;
 }
 
 bool hasPrefix(const char *s, const std::string &prefix)
@@ -146,9 +161,9 @@ Client::Client(const ClientConfig &config, const std::string &account, const std
             mosquitto_username_pw_set(m_mosq, m_config.user.c_str(), m_config.password.c_str());
         else if (!m_account.empty())
             mosquitto_username_pw_set(m_mosq, m_account.c_str(), m_appKey.c_str());
-        if (m_config.tls)
-            mosquitto_tls_set(m_mosq, m_config.caFile.empty() ? nullptr : m_config.caFile.c_str(),
-                              nullptr, nullptr, nullptr, nullptr);
+        if (m_config.tls && !setUpTls())
+            WriteLog(2, "%s(%d):Relay TLS set-up failed, cafile(%s)!!!", "varno::p2p::Client", __LINE__,
+                     m_config.caFile.c_str());
     }
     m_dispatcher = std::thread([this] { dispatcherLoop(); });
     m_housekeeper = std::thread([this] { housekeepingLoop(); });
@@ -178,6 +193,61 @@ Client::~Client()
         c->join(kStopWaitMs);
     if (m_mosq)
         mosquitto_destroy(m_mosq);
+    if (m_tlsContext)
+        SSL_CTX_free(m_tlsContext);
+}
+
+// TLS 1.2 or newer; the relay's certificate must chain to the CA file of
+// p2p.conf (the system's store when none is named) and name the relay's
+// host or address. Without a usable context the client does not fall back
+// to plain MQTT: the connection then fails.
+bool Client::setUpTls()
+{
+    SSL_CTX *ctx = SSL_CTX_new(TLS_client_method());
+    if (!ctx)
+        return false;
+    m_tlsContext = ctx;
+    SSL_CTX_set_app_data(ctx, this);
+    SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION);
+    const bool trusted = m_config.caFile.empty()
+                             ? SSL_CTX_set_default_verify_paths(ctx) == 1
+                             : SSL_CTX_load_verify_locations(ctx, m_config.caFile.c_str(), nullptr) == 1;
+    X509_VERIFY_PARAM *param = SSL_CTX_get0_param(ctx);
+    in6_addr address {};
+    const bool isAddress = ::inet_pton(AF_INET, m_config.host.c_str(), &address) == 1
+                           || ::inet_pton(AF_INET6, m_config.host.c_str(), &address) == 1;
+    const bool named = isAddress ? X509_VERIFY_PARAM_set1_ip_asc(param, m_config.host.c_str()) == 1
+                                 : X509_VERIFY_PARAM_set1_host(param, m_config.host.c_str(), 0) == 1;
+    SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER, &Client::verifyPeer);
+    // The library takes its own reference; ours is released with the client.
+    mosquitto_int_option(m_mosq, MOSQ_OPT_SSL_CTX_WITH_DEFAULTS, 0);
+    const bool used = mosquitto_void_option(m_mosq, MOSQ_OPT_SSL_CTX, ctx) == MOSQ_ERR_SUCCESS;
+    return trusted && named && used;
+}
+
+// Runs on the network thread for every certificate of the relay's chain;
+// the first refusal is kept for the log line of the failed connection.
+int Client::verifyPeer(int preverified, x509_store_ctx_st *store)
+{
+    if (preverified)
+        return 1;
+    const auto *ssl = static_cast<SSL *>(X509_STORE_CTX_get_ex_data(store, SSL_get_ex_data_X509_STORE_CTX_idx()));
+    auto *self = ssl ? static_cast<Client *>(SSL_CTX_get_app_data(SSL_get_SSL_CTX(ssl))) : nullptr;
+    if (self) {
+        const int error = X509_STORE_CTX_get_error(store);
+        std::lock_guard<std::mutex> lock(self->m_tlsMutex);
+        if (self->m_certificateProblem.empty())
+            self->m_certificateProblem = X509_verify_cert_error_string(error);
+    }
+    return 0;
+}
+
+std::string Client::takeCertificateProblem()
+{
+    std::lock_guard<std::mutex> lock(m_tlsMutex);
+    std::string problem;
+    problem.swap(m_certificateProblem);
+    return problem;
 }
 
 void Client::setStatusCallback(P2P_STATUS_CB cb, intptr_t user)
@@ -209,14 +279,26 @@ int Client::registerRelay()
         const int rc = mosquitto_connect(m_mosq, m_config.host.c_str(), m_config.port,
                                          m_config.keepAliveS);
         if (rc != MOSQ_ERR_SUCCESS) {
-            // Said once while the relay stays away, not at every retry.
-            if (!m_relayDownLogged)
-                WriteLog(3, "%s(%d):Relay %s:%d not reachable, rc(%d)!!!", "P2P_Client_SDK_Register",
-                         __LINE__, m_config.host.c_str(), m_config.port, rc);
-            m_relayDownLogged = true;
+            // Said once while the relay keeps failing the same way, not at
+            // every retry. A relay whose certificate we refuse is reachable:
+            // the reason is named.
+            const std::string certificate = takeCertificateProblem();
+            const std::string failure = certificate.empty() ? std::to_string(rc) : certificate;
+            if (failure != m_relayDownLogged) {
+                if (!certificate.empty())
+                    WriteLog(2, "%s(%d):Relay %s:%d certificate refused: %s!!!", "P2P_Client_SDK_Register",
+                             __LINE__, m_config.host.c_str(), m_config.port, certificate.c_str());
+                else if (rc == MOSQ_ERR_TLS)
+                    WriteLog(2, "%s(%d):Relay %s:%d TLS handshake failed, rc(%d)!!!", "P2P_Client_SDK_Register",
+                             __LINE__, m_config.host.c_str(), m_config.port, rc);
+                else
+                    WriteLog(3, "%s(%d):Relay %s:%d not reachable, rc(%d)!!!", "P2P_Client_SDK_Register",
+                             __LINE__, m_config.host.c_str(), m_config.port, rc);
+            }
+            m_relayDownLogged = failure;
             return P2P_ERR_BROKER;
         }
-        m_relayDownLogged = false;
+        m_relayDownLogged.clear();
         if (mosquitto_loop_start(m_mosq) != MOSQ_ERR_SUCCESS) {
             mosquitto_disconnect(m_mosq);
             return P2P_ERR_BROKER;
@@ -460,7 +542,7 @@ int Client::connectPeer(const char *cameraId)
     bool hasChannels = cur->streams[0] || cur->streams[1] || !cur->transfers.empty();
     cur->state = hasChannels ? kSessionLost : kSessionNone;
     if (pending->done)
-        return pending->status == kErrRefused ? P2P_ERR_REFUSED : P2P_ERR_NOT_FOUND;
+        return refusalResult(pending->status);
     if (offline || neverSeen)
         return P2P_ERR_NOT_FOUND;
     return P2P_ERR_TIMEOUT;
@@ -606,7 +688,7 @@ int Client::openStream(const char *cameraId, char *descr, P2P_FRAME_CB cb, void 
     }
     if (!answered)
         return P2P_ERR_TIMEOUT;
-    return pending->status == kErrRefused ? P2P_ERR_REFUSED : P2P_ERR_NOT_FOUND;
+    return refusalResult(pending->status);
 }
 
 int Client::closeStream(const char *cameraId, const char *descr)
@@ -687,7 +769,7 @@ int Client::abandonTransfer(const std::string &cam, const std::shared_ptr<Channe
     retire(ch);
     if (!answered)
         return P2P_ERR_TIMEOUT;
-    return status == kErrRefused ? P2P_ERR_REFUSED : P2P_ERR_NOT_FOUND;
+    return refusalResult(status);
 }
 
 int Client::stopPlayback(const char *cameraId, const char *fileName)
@@ -907,14 +989,18 @@ void Client::handleIncoming(const char *topic, const void *data, size_t size)
 {
     if (!topic)
         return;
+    static const std::string licPrefix = "varno/v1/lic/";
+    static const std::string camPrefix = "varno/v1/cam/";
+    // An empty message on a presence or license topic is a camera (or the
+    // relay's operator) removing its retained message: nothing to take.
+    if (size == 0 && (hasPrefix(topic, licPrefix) || hasPrefix(topic, camPrefix)))
+        return;
     Envelope env;
     const DecodeError err = decode(data, size, env);
     if (err != DecodeError::Ok) {
         dropEnvelope(topic, decodeErrorText(err));
         return;
     }
-    static const std::string licPrefix = "varno/v1/lic/";
-    static const std::string camPrefix = "varno/v1/cam/";
     if (hasPrefix(topic, licPrefix)) {
         if (env.kind == Kind::License)
             handleLicense(topic, env);

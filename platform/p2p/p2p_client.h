@@ -27,6 +27,8 @@
 
 struct mosquitto;
 struct mosquitto_message;
+struct ssl_ctx_st;
+struct x509_store_ctx_st;
 
 namespace varno::p2p {
 
@@ -298,6 +300,12 @@ private:
     std::shared_ptr<Channel> makeLiveChannel(Session &s, int index, const std::vector<uint8_t> &descr,
                                              P2P_FRAME_CB cb, void *user);
     void authBody(uint8_t *out, const std::string &password);
+    // The TLS context of the relay connection: our own, so that a
+    // certificate the client does not accept is named in the log instead of
+    // ending as "not reachable".
+    bool setUpTls();
+    static int verifyPeer(int preverified, x509_store_ctx_st *store);
+    std::string takeCertificateProblem();
 
     const ClientConfig m_config;
     const std::string m_account;
@@ -305,7 +313,10 @@ private:
     std::string m_clientId;
     mosquitto *m_mosq = nullptr;
     bool m_loopRunning = false;
-    bool m_relayDownLogged = false;   // under m_registerMutex
+    std::string m_relayDownLogged;    // under m_registerMutex: the failure last said
+    ssl_ctx_st *m_tlsContext = nullptr;
+    std::mutex m_tlsMutex;
+    std::string m_certificateProblem;  // under m_tlsMutex: the last refused certificate
     std::mutex m_registerMutex;        // serialises Register / UnRegister
 
     std::mutex m_mutex;                // sessions, pending, callbacks, channel ids

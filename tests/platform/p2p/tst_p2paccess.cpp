@@ -67,6 +67,8 @@ private slots:
     void rogueClientReadsNothingOfOthers();
     void rogueCannotPoseAsCamera();
     void cameraReadsOnlyItsOwnTopics();
+    void refusedCertificateNamed_data();
+    void refusedCertificateNamed();
 
 private:
     bool makeCertificates();
@@ -83,30 +85,43 @@ private:
     std::vector<std::unique_ptr<RawMqtt>> m_raw;
 };
 
-bool TestP2pAccess::makeCertificates()
+// A CA <ca>.pem/.key and a server certificate <server>.pem/.key it signs
+// for the address given.
+bool issue(const QString &d, const QString &ca, const QString &server, const char *address)
 {
-    // A private CA and a server certificate for 127.0.0.1.
-    const QString d = m_dir;
-    QFile san(d + QStringLiteral("/san.ext"));
+    QFile san(d + QStringLiteral("/%1.ext").arg(server));
     if (!san.open(QIODevice::WriteOnly))
         return false;
-    san.write("subjectAltName=IP:127.0.0.1\n");
+    san.write(QByteArray("subjectAltName=IP:") + address + "\n");
     san.close();
     const QString o = QStringLiteral("openssl");
-    return run(o, {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("ec"),
-                   QStringLiteral("-pkeyopt"), QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"),
-                   QStringLiteral("-keyout"), d + QStringLiteral("/ca.key"), QStringLiteral("-out"),
-                   d + QStringLiteral("/ca.pem"), QStringLiteral("-subj"), QStringLiteral("/CN=varno test CA"),
-                   QStringLiteral("-days"), QStringLiteral("2")})
-           && run(o, {QStringLiteral("req"), QStringLiteral("-newkey"), QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
-                      QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"), QStringLiteral("-keyout"),
-                      d + QStringLiteral("/server.key"), QStringLiteral("-out"), d + QStringLiteral("/server.csr"),
-                      QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1")})
-           && run(o, {QStringLiteral("x509"), QStringLiteral("-req"), QStringLiteral("-in"), d + QStringLiteral("/server.csr"),
-                      QStringLiteral("-CA"), d + QStringLiteral("/ca.pem"), QStringLiteral("-CAkey"),
-                      d + QStringLiteral("/ca.key"), QStringLiteral("-CAcreateserial"), QStringLiteral("-out"),
-                      d + QStringLiteral("/server.pem"), QStringLiteral("-days"), QStringLiteral("2"),
+    const QStringList ec{QStringLiteral("-newkey"), QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
+                         QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes")};
+    const QString caFile = d + QLatin1Char('/') + ca;
+    const QString serverFile = d + QLatin1Char('/') + server;
+    return (QFile::exists(caFile + QStringLiteral(".pem"))
+            || run(o, QStringList{QStringLiteral("req"), QStringLiteral("-x509")} + ec
+                          + QStringList{QStringLiteral("-keyout"), caFile + QStringLiteral(".key"), QStringLiteral("-out"),
+                                        caFile + QStringLiteral(".pem"), QStringLiteral("-subj"),
+                                        QStringLiteral("/CN=varno test ") + ca, QStringLiteral("-days"), QStringLiteral("2")}))
+           && run(o, QStringList{QStringLiteral("req")} + ec
+                         + QStringList{QStringLiteral("-keyout"), serverFile + QStringLiteral(".key"), QStringLiteral("-out"),
+                                       serverFile + QStringLiteral(".csr"), QStringLiteral("-subj"),
+                                       QStringLiteral("/CN=") + QLatin1String(address)})
+           && run(o, {QStringLiteral("x509"), QStringLiteral("-req"), QStringLiteral("-in"), serverFile + QStringLiteral(".csr"),
+                      QStringLiteral("-CA"), caFile + QStringLiteral(".pem"), QStringLiteral("-CAkey"),
+                      caFile + QStringLiteral(".key"), QStringLiteral("-CAcreateserial"), QStringLiteral("-out"),
+                      serverFile + QStringLiteral(".pem"), QStringLiteral("-days"), QStringLiteral("2"),
                       QStringLiteral("-extfile"), san.fileName()});
+}
+
+bool TestP2pAccess::makeCertificates()
+{
+    // A private CA and a server certificate for 127.0.0.1; a second CA the
+    // client does not know, and certificates that must be refused.
+    return issue(m_dir, QStringLiteral("ca"), QStringLiteral("server"), "127.0.0.1")
+           && issue(m_dir, QStringLiteral("foreign-ca"), QStringLiteral("foreign"), "127.0.0.1")
+           && issue(m_dir, QStringLiteral("ca"), QStringLiteral("elsewhere"), "127.0.0.2");
 }
 
 void TestP2pAccess::initTestCase()
@@ -261,6 +276,34 @@ void TestP2pAccess::cameraReadsOnlyItsOwnTopics()
     QCOMPARE(camB->received(cameraInbox), 0);
     QCOMPARE(camB->received(victimInbox), 0);
     QCOMPARE(camB->received(lookups), 0);
+}
+
+void TestP2pAccess::refusedCertificateNamed_data()
+{
+    QTest::addColumn<QString>("server");
+    QTest::addColumn<QByteArray>("problem");
+    QTest::newRow("CA does not sign it") << QStringLiteral("foreign") << QByteArray("unable to get local issuer certificate");
+    QTest::newRow("made for another address") << QStringLiteral("elsewhere") << QByteArray("IP address mismatch");
+}
+
+void TestP2pAccess::refusedCertificateNamed()
+{
+    // A relay that answers with a certificate the client does not accept is
+    // reachable: the log says what is wrong with the certificate.
+    QFETCH(QString, server);
+    QFETCH(QByteArray, problem);
+    MqttBroker relay;
+    relay.setSecurity(QStringLiteral("certfile %1/%2.pem\nkeyfile %1/%2.key\nallow_anonymous true\n").arg(m_dir, server));
+    QVERIFY2(relay.start(), qPrintable(relay.output()));
+    varno::p2p::ClientConfig config;
+    config.port = relay.port();
+    config.tls = true;
+    config.caFile = (m_dir + QStringLiteral("/ca.pem")).toStdString();
+    config.requestTimeoutMs = 2000;
+    varno::p2p::Client client(config, "probe", "probe-key");
+    QCOMPARE(client.registerRelay(), int(P2P_ERR_BROKER));
+    const QByteArray line = "Relay 127.0.0.1:" + QByteArray::number(relay.port()) + " certificate refused: " + problem;
+    QVERIFY2(logText().contains(line), logText().right(600).constData());
 }
 
 QTEST_GUILESS_MAIN(TestP2pAccess)
