@@ -80,6 +80,16 @@ int refusalResult(int32_t status)
     return P2P_ERR_NOT_FOUND;
 }
 
+// A relay on this machine: the only place where the built-in account may
+// log in without the user having named one.
+bool isLoopbackHost(const std::string &host)
+{
+    if (host == "localhost" || host == "::1")
+        return true;
+    in_addr address {};
+    return ::inet_pton(AF_INET, host.c_str(), &address) == 1 && (ntohl(address.s_addr) >> 24) == 127;
+}
+
 bool hasPrefix(const char *s, const std::string &prefix)
 {
     return std::strncmp(s, prefix.c_str(), prefix.size()) == 0;
@@ -159,7 +169,7 @@ Client::Client(const ClientConfig &config, const std::string &account, const std
         mosquitto_reconnect_delay_set(m_mosq, 1, 2, false);
         if (!m_config.user.empty())
             mosquitto_username_pw_set(m_mosq, m_config.user.c_str(), m_config.password.c_str());
-        else if (!m_account.empty())
+        else if (!m_account.empty() && isLoopbackHost(m_config.host))
             mosquitto_username_pw_set(m_mosq, m_account.c_str(), m_appKey.c_str());
         if (m_config.tls && !setUpTls())
             WriteLog(2, "%s(%d):Relay TLS set-up failed, cafile(%s)!!!", "varno::p2p::Client", __LINE__,
@@ -273,6 +283,17 @@ int Client::registerRelay()
         return P2P_ERR_NO_MEMORY;
     if (m_connected.load())
         return 0;
+    if (m_config.user.empty() && !isLoopbackHost(m_config.host)) {
+        // The built-in account is the same in every copy of the client: on
+        // a shared relay it would let every installation take the place of
+        // every other one.
+        if (m_relayDownLogged != "account")
+            WriteLog(2, "%s(%d):Relay %s:%d: p2p.conf names no broker user, and the built-in account "
+                        "is used only on a relay on this machine!!!",
+                     "P2P_Client_SDK_Register", __LINE__, m_config.host.c_str(), m_config.port);
+        m_relayDownLogged = "account";
+        return P2P_ERR_BROKER;
+    }
     if (!m_loopRunning) {
         // Connecting synchronously tells a refused or unreachable relay at
         // once; afterwards the network thread keeps the connection up.
@@ -360,6 +381,8 @@ void Client::relayConnected(int rc)
         return;
     }
     mosquitto_subscribe(m_mosq, nullptr, clientInbox(m_clientId).c_str(), 1);
+    // Cameras of version 3 send on a topic of their own below the inbox.
+    mosquitto_subscribe(m_mosq, nullptr, (clientInbox(m_clientId) + "/+").c_str(), 1);
     bool again = false;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -1009,10 +1032,34 @@ void Client::handleIncoming(const char *topic, const void *data, size_t size)
         return;
     }
     if (hasPrefix(topic, camPrefix) && hasSuffix(topic, "/presence")) {
-        if (env.kind == Kind::Presence)
-            handlePresence(env);
-        else
+        // Only the camera (and the relay, with its last will) can write its
+        // presence topic: the topic names the sender.
+        const size_t idLength = std::strlen(topic) - camPrefix.size() - std::strlen("/presence");
+        if (env.kind != Kind::Presence)
             dropEnvelope(topic, "not a presence");
+        else if (env.from.compare(0, std::string::npos, topic + camPrefix.size(), idLength) != 0)
+            dropEnvelope(topic, "sender is not the camera of the topic");
+        else
+            handlePresence(env, false);
+        return;
+    }
+    // The inbox: cameras of version 3 send on inbox/<camera ID>, which the
+    // relay's rules let only that camera write; older cameras and the
+    // client's own Marker use the shared inbox, where the sender ID is only
+    // claimed by the envelope.
+    const std::string inbox = clientInbox(m_clientId);
+    if (std::strncmp(topic, inbox.c_str(), inbox.size()) != 0
+        || (topic[inbox.size()] != '\0' && topic[inbox.size()] != '/')) {
+        dropEnvelope(topic, "topic not subscribed");
+        return;
+    }
+    if (topic[inbox.size()] == '/') {
+        if (env.from != topic + inbox.size() + 1) {
+            dropEnvelope(topic, "sender ID differs from the topic");
+            return;
+        }
+    } else if (env.kind != Kind::Marker && claimsProvenSender(env.from)) {
+        dropEnvelope(topic, "camera of version 3 on the shared inbox");
         return;
     }
     switch (env.kind) {
@@ -1020,7 +1067,7 @@ void Client::handleIncoming(const char *topic, const void *data, size_t size)
         handleLookupAnswer(env);
         break;
     case Kind::Presence:
-        handlePresence(env);
+        handlePresence(env, true);
         break;
     case Kind::Marker:
     case Kind::SessionAccept:
@@ -1106,10 +1153,18 @@ void Client::sendProbe(Session &s)
     if (s.version < 2 || !m_connected.load())
         return;
     s.lastProbeMs = monotonicMs();
-    sendToCamera(s, Kind::PresenceProbe, nextRequest(), 0, 0, nullptr, 0);
+    s.probeRequest = nextRequest();
+    sendToCamera(s, Kind::PresenceProbe, s.probeRequest, 0, 0, nullptr, 0);
 }
 
-void Client::handlePresence(const Envelope &env)
+bool Client::claimsProvenSender(const std::string &cameraId)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const Session *s = findSession(cameraId);
+    return s && s->version >= kVersionProvenSender;
+}
+
+void Client::handlePresence(const Envelope &env, bool onInbox)
 {
     if (env.bodySize < body::kPresence) {
         dropEnvelope("presence", "presence body too short");
@@ -1121,6 +1176,16 @@ void Client::handlePresence(const Envelope &env)
         return;
     std::lock_guard<std::mutex> lock(m_mutex);
     Session *s = findSession(cam);
+    if (onInbox) {
+        // On the inbox a Presence is only the answer to our last probe of
+        // that camera, and a camera that answers is online: anything else
+        // is someone speaking for the camera.
+        if (!s || s->probeRequest == 0 || env.request != s->probeRequest || env.status != 1) {
+            dropEnvelope("inbox", "presence that answers no probe");
+            return;
+        }
+        s->probeRequest = 0;
+    }
     if (!s)
         return;
     s->presenceSeen = true;

@@ -41,7 +41,7 @@ struct ClientConfig
     bool tls = false;
     std::string caFile;            // with tls
     // Broker credentials; when user is empty the init block's account
-    // string and application key are used.
+    // string and application key are used, on a loopback relay only.
     std::string user;
     std::string password;
     // How long a license lookup waits for a camera's answer once the relay
@@ -234,6 +234,7 @@ private:
         bool online = false;
         uint32_t version = 1;      // protocol version the camera announced
         int64_t probeDueMs = 0;    // presence probe planned (0: none)
+        uint32_t probeRequest = 0; // request number of the last probe (0: none)
         int64_t lastProbeMs = 0;
         int64_t lastHeardMs = 0;
         int64_t lastPingMs = 0;
@@ -272,7 +273,12 @@ private:
     Session *findSession(const std::string &cameraId);
     Session *sessionForEnvelope(const Envelope &env);
 
-    void handlePresence(const Envelope &env);
+    // From the camera's presence topic, or an answer to a probe on the
+    // client's inbox.
+    void handlePresence(const Envelope &env, bool onInbox);
+    // Whether the camera is known to speak version 3 (it never sends on the
+    // shared inbox).
+    bool claimsProvenSender(const std::string &cameraId);
     void handleLicense(const char *topic, const Envelope &env);
     void handleLookupAnswer(const Envelope &env);
     void sendProbe(Session &s);
