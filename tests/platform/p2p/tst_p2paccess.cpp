@@ -67,8 +67,10 @@ private slots:
     void rogueClientReadsNothingOfOthers();
     void rogueCannotPoseAsCamera();
     void cameraReadsOnlyItsOwnTopics();
+    void cameraCannotSpeakForAnother();
     void refusedCertificateNamed_data();
     void refusedCertificateNamed();
+    void builtInAccountOnlyOnLoopback();
 
 private:
     bool makeCertificates();
@@ -278,6 +280,30 @@ void TestP2pAccess::cameraReadsOnlyItsOwnTopics()
     QCOMPARE(camB->received(lookups), 0);
 }
 
+void TestP2pAccess::cameraCannotSpeakForAnother()
+{
+    // Camera B's own credentials, forging camera A's offline presence to the
+    // client that streams from A: the strict rules refuse the shared inbox
+    // and A's topic below the inbox; on B's own topic the client sees that
+    // the sender is not A. A's session and video go on.
+    RawMqtt *camB = connectAs(QStringLiteral("rogue-cam-b"), kDevB, "cam-b-secret");
+    QVERIFY(camB);
+    std::vector<uint8_t> body(varno::p2p::body::kPresence, 0);
+    varno::p2p::putField(body.data(), varno::p2p::kCameraIdSize, kCamA);
+    varno::p2p::putField(body.data() + varno::p2p::kCameraIdSize, varno::p2p::kDeviceIdSize, kDevA);
+    const auto offline = varno::p2p::encode(varno::p2p::Kind::Presence, kCamA, 0, 0, 0, 0, body.data(), body.size());
+    const QByteArray payload(reinterpret_cast<const char *>(offline.data()), int(offline.size()));
+    const std::string victim = m_clientId.toStdString();
+    for (const std::string &topic : {varno::p2p::clientInbox(victim), varno::p2p::clientInboxFrom(victim, kCamA),
+                                     varno::p2p::cameraPresence(kCamA), varno::p2p::clientInboxFrom(victim, kCamB)})
+        QVERIFY(camB->publish(QString::fromStdString(topic), payload));
+    QVERIFY(waitUntil([] { return logText().contains("sender ID differs from the topic"); }, 5000));
+    QVERIFY(victimStillStreams());
+    QVERIFY(!logText().contains("Session with camera(VRNB-765432-KXPQT) lost"));
+    QVERIFY(!logText().contains("presence that answers no probe"));
+    QVERIFY(!logText().contains("camera of version 3 on the shared inbox"));
+}
+
 void TestP2pAccess::refusedCertificateNamed_data()
 {
     QTest::addColumn<QString>("server");
@@ -304,6 +330,20 @@ void TestP2pAccess::refusedCertificateNamed()
     QCOMPARE(client.registerRelay(), int(P2P_ERR_BROKER));
     const QByteArray line = "Relay 127.0.0.1:" + QByteArray::number(relay.port()) + " certificate refused: " + problem;
     QVERIFY2(logText().contains(line), logText().right(600).constData());
+}
+
+void TestP2pAccess::builtInAccountOnlyOnLoopback()
+{
+    // A relay that is not on a loopback address ("0.0.0.0" still ends on
+    // this machine) and no user in p2p.conf: the built-in account stays
+    // unused and the log says why.
+    varno::p2p::ClientConfig config;
+    config.host = "0.0.0.0";
+    config.port = m_broker.port();
+    varno::p2p::Client client(config, kClientUser, kClientKey);
+    QCOMPARE(client.registerRelay(), int(P2P_ERR_BROKER));
+    QVERIFY(logText().contains("Relay 0.0.0.0:" + QByteArray::number(m_broker.port())
+                               + ": p2p.conf names no broker user"));
 }
 
 QTEST_GUILESS_MAIN(TestP2pAccess)

@@ -3,6 +3,7 @@
 // lookups and presence answered by the camera itself, and cameras of
 // protocol version 1 that know nothing of it.
 
+#include "platform/p2p/p2p_client.h"
 #include "platform/p2p/p2p_client_sdk.h"
 #include "platform/p2p/p2p_wire.h"
 #include "tests/support/camsimprocess.h"
@@ -22,7 +23,23 @@ const char *const kCamNew = "VRND-300400-KXPQT";   // speaks version 2
 const char *const kDevNew = "D300400";
 const char *const kCamOld = "VRNE-500600-KXPQT";   // version 1
 const char *const kDevOld = "E500600";
+const char *const kCamV3 = "VRNG-700900-KXPQT";    // version 3: answers on inbox/<camera ID>
+const char *const kDevV3 = "G700900";
 const char *const kPwd = "abc123";
+
+QByteArray bytes(const std::vector<uint8_t> &v)
+{
+    return QByteArray(reinterpret_cast<const char *>(v.data()), int(v.size()));
+}
+
+// An offline Presence of camera cam, as a rogue would send it.
+QByteArray offlinePresence(const char *cam, const char *dev)
+{
+    std::vector<uint8_t> body(varno::p2p::body::kPresence, 0);
+    varno::p2p::putField(body.data(), varno::p2p::kCameraIdSize, cam);
+    varno::p2p::putField(body.data() + varno::p2p::kCameraIdSize, varno::p2p::kDeviceIdSize, dev);
+    return bytes(varno::p2p::encode(varno::p2p::Kind::Presence, cam, 0, 0, 0, 0, body.data(), body.size()));
+}
 
 QString camera(const char *dev, const char *cam, int protocol)
 {
@@ -45,6 +62,7 @@ private slots:
     void lookupWithoutRetainedLicense();
     void versionOneCameraStreams();
     void wrongPresenceCorrectedByProbe();
+    void inboxForgeriesIgnored();
 
 private:
     QString lookup(const char *deviceId, int *ret);
@@ -55,6 +73,7 @@ private:
     // counters live as long as it does (declared before it, so they go after).
     FrameCounter m_framesOld;
     FrameCounter m_framesNew;
+    FrameCounter m_framesV3;
     P2pLibrary m_lib;
 };
 
@@ -62,7 +81,7 @@ void TestP2pRelay::initTestCase()
 {
     QVERIFY(m_broker.start());
     QVERIFY(m_broker.writeClientConfig());
-    const QStringList cameras{camera(kDevNew, kCamNew, 2), camera(kDevOld, kCamOld, 1)};
+    const QStringList cameras{camera(kDevNew, kCamNew, 2), camera(kDevOld, kCamOld, 1), camera(kDevV3, kCamV3, 3)};
     QVERIFY2(m_sim.start(simConfig(m_broker.port(), tempRoot() + QStringLiteral("/storage"), cameras)),
              qPrintable(m_sim.error()));
     QCOMPARE(m_lib.start(), 0);
@@ -151,6 +170,42 @@ void TestP2pRelay::wrongPresenceCorrectedByProbe()
     // And the stream resumes.
     const int before = frames.video.load();
     QVERIFY(waitUntil([&] { return frames.video.load() >= before + 20; }, 15000));
+}
+
+void TestP2pRelay::inboxForgeriesIgnored()
+{
+    // On a relay without access rules anyone can write the client's inbox
+    // and claim any sender. What a camera of version 3 says comes only on
+    // the topic that names it, a presence on the inbox only as the answer to
+    // a probe: forged offline presences and a forged close leave both
+    // sessions and their streams as they are.
+    QCOMPARE(m_lib.openFirstStream(kCamV3, kPwd, m_framesV3), 0);
+    QVERIFY(m_lib.waitSessionStatus(kCamNew, P2P_SESSION_CONNECTED, 20000));
+    const std::string inbox =
+        varno::p2p::clientInbox(varno::p2p::clientForHandle(m_lib.handle())->clientId());
+    RawMqtt rogue(QStringLiteral("rogue"));
+    QCOMPARE(rogue.connect(m_broker.port()), 0);
+    const auto close = varno::p2p::encode(varno::p2p::Kind::SessionClose, kCamNew, 0, 0, 0, 0, nullptr, 0);
+    const struct
+    {
+        std::string topic;
+        QByteArray payload;
+        const char *why;
+    } forgeries[] = {
+        {inbox, offlinePresence(kCamV3, kDevV3), "camera of version 3 on the shared inbox"},
+        {inbox, offlinePresence(kCamNew, kDevNew), "presence that answers no probe"},
+        {varno::p2p::clientInboxFrom(varno::p2p::clientForHandle(m_lib.handle())->clientId(), kCamV3), bytes(close),
+         "sender ID differs from the topic"},
+    };
+    for (const auto &f : forgeries) {
+        QVERIFY(rogue.publish(QString::fromStdString(f.topic), f.payload));
+        QVERIFY2(waitUntil([&] { return logText().contains(f.why); }, 5000), f.why);
+    }
+    QCOMPARE(m_lib.sessionStatus(kCamV3), int32_t(P2P_SESSION_CONNECTED));
+    QCOMPARE(m_lib.sessionStatus(kCamNew), int32_t(P2P_SESSION_CONNECTED));
+    const int before = m_framesV3.video.load();
+    QVERIFY(waitUntil([&] { return m_framesV3.video.load() >= before + 20; }, 15000));
+    QVERIFY(!logText().contains("Session with camera(VRNG-700900-KXPQT) lost"));
 }
 
 QTEST_GUILESS_MAIN(TestP2pRelay)
