@@ -1034,7 +1034,10 @@ void Client::handleIncoming(const char *topic, const void *data, size_t size)
     if (hasPrefix(topic, camPrefix) && hasSuffix(topic, "/presence")) {
         // Only the camera (and the relay, with its last will) can write its
         // presence topic: the topic names the sender.
-        const size_t idLength = std::strlen(topic) - camPrefix.size() - std::strlen("/presence");
+        const size_t topicLength = std::strlen(topic);
+        const size_t idLength = topicLength > camPrefix.size() + std::strlen("/presence")
+                                    ? topicLength - camPrefix.size() - std::strlen("/presence")
+                                    : 0;
         if (env.kind != Kind::Presence)
             dropEnvelope(topic, "not a presence");
         else if (env.from.compare(0, std::string::npos, topic + camPrefix.size(), idLength) != 0)
