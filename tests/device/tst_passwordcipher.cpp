@@ -157,7 +157,7 @@ void TestPasswordCipher::matchesLibraryAesOnTransposedBlock()
         QVERIFY(out.guardIntact());
         QCOMPARE(out.bytes(expected.size()), expected);
         QVERIFY(out.zeroFrom(expected.size()));
-        ++(expected.startsWith('\x01') ? prefixed : asIs);
+        ++(expected.size() % 16 != 0 ? prefixed : asIs);
     }
     // Both forms occur with random passwords of up to three blocks.
     QVERIFY(asIs > 2000);
@@ -181,8 +181,9 @@ void TestPasswordCipher::roundTripEveryLength()
             const QByteArray password = randomPrintable(rng, length);
             Field cipher;
             QCOMPARE(encode(password.constData(), cipher.buf), 0);
-            const int cipherLength = cipher.buf[0] == 1 ? cipher.buf[1] : int(::strnlen(cipher.buf, 64));
-            QCOMPARE(cipherLength, (length + 15) / 16 * 16);
+            const QByteArray cipherText = expectedCipher(password);
+            QCOMPARE(cipherText.size(), (length + 15) / 16 * 16);
+            QCOMPARE(cipher.bytes(64).left(cipherText.size() + 2), storedForm(cipherText).leftJustified(cipherText.size() + 2, '\0'));
             Field plain;
             QCOMPARE(decode(cipher.buf, plain.buf), 0);
             QCOMPARE(QByteArray(plain.buf), password);
@@ -234,7 +235,7 @@ void TestPasswordCipher::zeroByteInCipherTextStoredWithLength()
     // multiple of 16, yet reading the field back as text would lose bytes.
     QRandomGenerator rng(101);
     for (const auto &[length, zeroAt] : {std::pair{12, 7}, std::pair{25, 21}, std::pair{10, 0}, std::pair{20, 16},
-                                         std::pair{40, 32}, std::pair{33, 47}}) {
+                                         std::pair{40, 32}, std::pair{41, 47}}) {
         const QByteArray password = passwordWithZeroAt(rng, length, zeroAt);
         QVERIFY(!password.isEmpty());
         Field out;
@@ -262,7 +263,7 @@ void TestPasswordCipher::shortPasswordsAllEnciphered()
         Field stored;
         QCOMPARE(encode(password.constData(), stored.buf), 0);
         QVERIFY(!stored.bytes(64).contains(password));
-        prefixed += stored.buf[0] == 1 ? 1 : 0;
+        prefixed += expectedCipher(password).contains('\0') ? 1 : 0;
         Field plain;
         QCOMPARE(decode(stored.buf, plain.buf), 0);
         QCOMPARE(QByteArray(plain.buf), password);

@@ -101,8 +101,8 @@ void TestP2pWire::decodeRejects_data()
     b[0] = 'X';
     QTest::newRow("magic") << b << int(DecodeError::Magic);
     b = g;
-    b[2] = 3;
-    QTest::newRow("version 3") << b << int(DecodeError::Version);
+    b[2] = kVersion + 1;
+    QTest::newRow("version above ours") << b << int(DecodeError::Version);
     b = g;
     b[2] = 0;
     QTest::newRow("version 0") << b << int(DecodeError::Version);
