@@ -300,23 +300,7 @@ int Client::registerRelay()
         const int rc = mosquitto_connect(m_mosq, m_config.host.c_str(), m_config.port,
                                          m_config.keepAliveS);
         if (rc != MOSQ_ERR_SUCCESS) {
-            // Said once while the relay keeps failing the same way, not at
-            // every retry. A relay whose certificate we refuse is reachable:
-            // the reason is named.
-            const std::string certificate = takeCertificateProblem();
-            const std::string failure = certificate.empty() ? std::to_string(rc) : certificate;
-            if (failure != m_relayDownLogged) {
-                if (!certificate.empty())
-                    WriteLog(2, "%s(%d):Relay %s:%d certificate refused: %s!!!", "P2P_Client_SDK_Register",
-                             __LINE__, m_config.host.c_str(), m_config.port, certificate.c_str());
-                else if (rc == MOSQ_ERR_TLS)
-                    WriteLog(2, "%s(%d):Relay %s:%d TLS handshake failed, rc(%d)!!!", "P2P_Client_SDK_Register",
-                             __LINE__, m_config.host.c_str(), m_config.port, rc);
-                else
-                    WriteLog(3, "%s(%d):Relay %s:%d not reachable, rc(%d)!!!", "P2P_Client_SDK_Register",
-                             __LINE__, m_config.host.c_str(), m_config.port, rc);
-            }
-            m_relayDownLogged = failure;
+            noteRelayFailure(rc);
             return P2P_ERR_BROKER;
         }
         m_relayDownLogged.clear();
@@ -326,10 +310,41 @@ int Client::registerRelay()
         }
         m_loopRunning = true;
     }
-    std::unique_lock<std::mutex> lock(m_mutex);
-    m_cv.wait_for(lock, std::chrono::milliseconds(m_config.requestTimeoutMs),
-                  [this] { return m_connected.load(); });
-    return m_connected.load() ? 0 : P2P_ERR_BROKER;
+    bool connected = false;
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_cv.wait_for(lock, std::chrono::milliseconds(m_config.requestTimeoutMs),
+                      [this] { return m_connected.load(); });
+        connected = m_connected.load();
+    }
+    // The TLS handshake may end on the network thread: a certificate it
+    // refused is said here.
+    if (!connected)
+        noteRelayFailure(MOSQ_ERR_SUCCESS);
+    return connected ? 0 : P2P_ERR_BROKER;
+}
+
+// Under m_registerMutex. Said once while the relay keeps failing the same
+// way, not at every retry. A relay whose certificate we refuse is
+// reachable: the reason is named. rc 0: connected, but no answer came.
+void Client::noteRelayFailure(int rc)
+{
+    const std::string certificate = takeCertificateProblem();
+    if (certificate.empty() && rc == MOSQ_ERR_SUCCESS)
+        return;
+    const std::string failure = certificate.empty() ? std::to_string(rc) : certificate;
+    if (failure != m_relayDownLogged) {
+        if (!certificate.empty())
+            WriteLog(2, "%s(%d):Relay %s:%d certificate refused: %s!!!", "P2P_Client_SDK_Register", __LINE__,
+                     m_config.host.c_str(), m_config.port, certificate.c_str());
+        else if (rc == MOSQ_ERR_TLS)
+            WriteLog(2, "%s(%d):Relay %s:%d TLS handshake failed, rc(%d)!!!", "P2P_Client_SDK_Register", __LINE__,
+                     m_config.host.c_str(), m_config.port, rc);
+        else
+            WriteLog(3, "%s(%d):Relay %s:%d not reachable, rc(%d)!!!", "P2P_Client_SDK_Register", __LINE__,
+                     m_config.host.c_str(), m_config.port, rc);
+    }
+    m_relayDownLogged = failure;
 }
 
 int Client::unregisterRelay()

@@ -312,6 +312,7 @@ private:
     bool setUpTls();
     static int verifyPeer(int preverified, x509_store_ctx_st *store);
     std::string takeCertificateProblem();
+    void noteRelayFailure(int rc);
 
     const ClientConfig m_config;
     const std::string m_account;
