@@ -1,6 +1,5 @@
 #include "common/authtoken.h"
 #include "common/md5.h"
-#include "common/randomsource.h"
 
 #include <QCryptographicHash>
 #include <QRandomGenerator>
@@ -41,7 +40,6 @@ private slots:
     void incrementalEqualsOneShot();
     void authTokenNumbersAndPasswords();
     void authTokenNullArguments();
-    void nonceFromSystemSource();
 };
 
 void TestMd5::paddingBoundaries()
@@ -114,19 +112,6 @@ void TestMd5::authTokenNullArguments()
     for (char ch : token)
         QCOMPARE(ch, 'q');
     QCOMPARE(MakeAuthToken("abc", 5, nullptr), -1);
-}
-
-void TestMd5::nonceFromSystemSource()
-{
-    // Requests made in the same second carry different nonces (a generator
-    // seeded with the time gave them all the same one), each in 1 .. 2^31-1.
-    QSet<int32_t> seen;
-    for (int i = 0; i < 4096; ++i) {
-        const int32_t nonce = varno::authNonce();
-        QVERIFY(nonce > 0);
-        seen.insert(nonce);
-    }
-    QVERIFY(seen.size() >= 4090);
 }
 
 QTEST_GUILESS_MAIN(TestMd5)
