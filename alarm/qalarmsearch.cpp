@@ -5,6 +5,7 @@
 #include "common/logfile.h"
 #include "common/p2phandle.h"
 #include "common/p2precords.h"
+#include "common/randomsource.h"
 #include "common/textfield.h"
 #include "common/ui/dialogframe.h"
 #include "common/ui/infobox.h"
@@ -362,9 +363,7 @@ void QAlarmSearch::search(bool askAgain, qint64 start, qint64 end)
 
     ALARM_SEARCH_REQ_S req;
     std::memset(&req, 0, sizeof req);
-    std::srand(static_cast<unsigned>(std::time(nullptr)));
-    std::rand();
-    req.nonce = static_cast<int32_t>(std::rand());
+    req.nonce = varno::authNonce();
     req.startTime = static_cast<int32_t>(start);
     req.endTime = static_cast<int32_t>(end);
     MakeAuthToken(entry.password, req.nonce, req.token);

@@ -105,8 +105,8 @@ int main(int argc, char **argv)
     const int count = argc > 1 ? std::max(1, std::atoi(argv[1])) : 1000;
     QRandomGenerator rng(2019);
     std::vector<Password> passwords;
-    // Passwords whose cipher text holds a zero byte are skipped; their
-    // encode log lines would drown the figures.
+    // Passwords whose cipher text holds a zero byte (stored length-prefixed)
+    // are skipped, so that every field read back is the cipher text alone.
     std::fflush(stdout);
     const int savedStdout = ::dup(STDOUT_FILENO);
     const int devNull = ::open("/dev/null", O_WRONLY);
@@ -120,7 +120,11 @@ int main(int argc, char **argv)
             ch = char(rng.bounded(0x21, 0x7f));
         char out[64] = {};
         if (encode(p.plain.constData(), out) != 0)
-            continue; // its cipher text holds a zero byte; stored in plain
+            continue;
+        const int prefixedLength = out[0] == 1 ? out[1] : 0;
+        if ((prefixedLength == 16 || prefixedLength == 32 || prefixedLength == 48)
+            && std::memchr(out + 2, 0, size_t(prefixedLength)) != nullptr)
+            continue; // the length-prefixed form: its cipher text holds a zero byte
         p.cipher = QByteArray(out);
         QByteArray padded = p.plain;
         padded.append(QByteArray(int(p.cipher.size()) - int(padded.size()), '\0'));

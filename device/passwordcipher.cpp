@@ -25,8 +25,16 @@ constexpr int kRoundKeyBytes = kBlock * (kRounds + 1); // 44 words
 
 // The size of the callers' password buffers.
 constexpr size_t kFieldSize = 64;
-// Longest cipher text that still leaves a terminator in the field.
+// Longest cipher text: three blocks. It leaves a terminator behind the
+// cipher text as it is, and room for the header of the length-prefixed form.
 constexpr size_t kMaxCipher = 48;
+// The length-prefixed form of a cipher text that holds a zero byte:
+// kLengthMark, the length in bytes (16, 32 or 48), the cipher text. No
+// password stored in plain starts with a control character, and an old
+// cipher text that happens to start with it is told apart by deciphering.
+constexpr uint8_t kLengthMark = 0x01;
+constexpr size_t kLengthHeader = 2;
+static_assert(kLengthHeader + kMaxCipher < kFieldSize);
 
 constexpr char kKey[] = "MorvaShield@5170";
 static_assert(sizeof(kKey) == kBlock + 1);
@@ -271,14 +279,16 @@ const uint8_t *keyBytes() { return reinterpret_cast<const uint8_t *>(kKey); }
 
 // Enciphers the password into outBuf (64 bytes, zeroed by the caller).
 //
-// A cipher text is usable only when the field, read back as a NUL-terminated
-// string, gives all of it: no byte of it may be zero (a zero at a block
-// boundary is caught as well as one inside a block). A password longer than
-// 48 bytes would leave no terminator in the 64-byte field (or not fit at
-// all); it is refused with -101 and outBuf is left untouched. A password
-// that is not UTF-8 text without control characters is refused the same
-// way, because decode would not accept it back. On -101 the caller stores
-// the password in plain.
+// The cipher text goes into the field as it is when no byte of it is zero:
+// read back as a NUL-terminated string it is whole, and every client that
+// ever wrote this store reads it. A cipher text that holds a zero byte (a
+// zero at a block boundary as well as one inside a block) would be cut
+// there, so it goes into the length-prefixed form instead: kLengthMark, the
+// cipher text's length, the cipher text. A password longer than 48 bytes
+// would not fit in either form; it is refused with -101 and outBuf is left
+// untouched. A password that is not UTF-8 text without control characters
+// is refused the same way, because decode would not accept it back. On -101
+// the caller stores the password in plain.
 int encode(const char *inBuf, char *outBuf)
 {
     if (!inBuf || !outBuf)
@@ -289,31 +299,39 @@ int encode(const char *inBuf, char *outBuf)
 
     const size_t length = std::strlen(inBuf);
     const auto *plain = reinterpret_cast<const uint8_t *>(inBuf);
-    bool usable = length <= kMaxCipher && isPasswordText(plain, length);
-    if (usable) {
-        const size_t cipherLength = (length + kBlock - 1) / kBlock * kBlock;
-        for (size_t offset = 0; offset < cipherLength; offset += kBlock) {
-            uint8_t block[kBlock] = {};
-            std::memcpy(block, plain + offset, std::min<size_t>(kBlock, length - offset));
-            context.encryptBlock(block);
-            std::memcpy(outBuf + offset, block, kBlock);
-        }
-        usable = ::strnlen(outBuf, kFieldSize) == cipherLength;
-    }
-    if (!usable) {
+    if (length > kMaxCipher || !isPasswordText(plain, length)) {
         // The password itself is never written: only its length.
         WriteLog(2, "Encode failed, inBuf[315***18%d]!!!", static_cast<int>(length + 5));
         return -101;
+    }
+    const size_t cipherLength = (length + kBlock - 1) / kBlock * kBlock;
+    uint8_t cipher[kMaxCipher];
+    for (size_t offset = 0; offset < cipherLength; offset += kBlock) {
+        uint8_t *block = cipher + offset;
+        std::memset(block, 0, kBlock);
+        std::memcpy(block, plain + offset, std::min<size_t>(kBlock, length - offset));
+        context.encryptBlock(block);
+    }
+    const bool holdsZero = std::find(cipher, cipher + cipherLength, uint8_t(0)) != cipher + cipherLength;
+    if (!holdsZero) {
+        std::memcpy(outBuf, cipher, cipherLength);
+    } else {
+        outBuf[0] = static_cast<char>(kLengthMark);
+        outBuf[1] = static_cast<char>(cipherLength);
+        std::memcpy(outBuf + kLengthHeader, cipher, cipherLength);
     }
     return 0;
 }
 
 // Deciphers a stored password field into outBuf (64 bytes, zeroed by the
-// caller). The field is read up to its terminator but never beyond 64
-// bytes. It is taken to be a password stored in plain (-102, outBuf
-// untouched) when its length is not a multiple of 16, when it fills the
-// whole field, or when the deciphered bytes are not one zero-padded
-// password text.
+// caller). The length-prefixed form is tried first: a field that starts
+// with kLengthMark and a length of one to three blocks, whose deciphered
+// bytes are one zero-padded password text, is read to the end of its
+// cipher text (at most 50 bytes). Any other field is read up to its
+// terminator but never beyond 64 bytes, and taken to be a password stored
+// in plain (-102, outBuf untouched) when its length is not a multiple of
+// 16, when it fills the whole field, or when the deciphered bytes are not
+// one zero-padded password text.
 int decode(const char *inBuf, char *outBuf)
 {
     if (!inBuf || !outBuf)
@@ -322,15 +340,28 @@ int decode(const char *inBuf, char *outBuf)
     if (!context.init(keyBytes()))
         return -103;
 
-    const size_t length = ::strnlen(inBuf, kFieldSize);
-    bool usable = length % kBlock == 0 && length <= kMaxCipher;
     uint8_t plain[kMaxCipher];
-    if (usable) {
-        std::memcpy(plain, inBuf, length);
+    const auto decipher = [&](const char *cipher, size_t length) {
+        std::memcpy(plain, cipher, length);
         for (size_t offset = 0; offset < length; offset += kBlock)
             context.decryptBlock(plain + offset);
-        usable = length == 0 || isDecipheredPassword(plain, length);
+        return isDecipheredPassword(plain, length);
+    };
+
+    const auto mark = static_cast<uint8_t>(inBuf[0]);
+    if (mark == kLengthMark) {
+        const auto prefixed = static_cast<uint8_t>(inBuf[1]);
+        if (prefixed != 0 && prefixed % kBlock == 0 && prefixed <= kMaxCipher
+            && decipher(inBuf + kLengthHeader, prefixed)) {
+            std::memcpy(outBuf, plain, prefixed);
+            return 0;
+        }
     }
+
+    const size_t length = ::strnlen(inBuf, kFieldSize);
+    bool usable = length % kBlock == 0 && length <= kMaxCipher;
+    if (usable)
+        usable = length == 0 || decipher(inBuf, length);
     if (!usable) {
         // The field may hold a password stored in plain: only its length
         // is written.

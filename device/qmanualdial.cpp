@@ -5,6 +5,7 @@
 #include "common/logfile.h"
 #include "common/p2phandle.h"
 #include "common/p2precords.h"
+#include "common/randomsource.h"
 #include "common/textfield.h"
 #include "common/ui/dialogframe.h"
 #include "common/ui/infobox.h"
@@ -99,10 +100,9 @@ void QManualDial::on_addButton_clicked()
         return;
     }
 
-    std::srand(static_cast<unsigned>(std::time(nullptr)));
     PASSWORD_CHECK2_REQ_S req2;
     std::memset(&req2, 0, sizeof(req2));
-    req2.random = static_cast<int32_t>(std::rand());
+    req2.random = varno::authNonce();
     MakeAuthToken(check.password, req2.random, req2.token);
     r = P2P_Client_SDK_Deliver_Msg(handle, check.p2pId, P2P_MSG_PASSWORD_CHECK2,
                                    reinterpret_cast<const char *>(&req2), sizeof(req2));
@@ -113,7 +113,7 @@ void QManualDial::on_addButton_clicked()
     }
     PASSWORD_CHECK_REQ_S req;
     std::memset(&req, 0, sizeof(req));
-    req.random = static_cast<int32_t>(std::rand());
+    req.random = varno::authNonce();
     MakeAuthToken(check.password, req.random, req.token);
     r = P2P_Client_SDK_Deliver_Msg(handle, check.p2pId, P2P_MSG_PASSWORD_CHECK, reinterpret_cast<const char *>(&req),
                                    sizeof(req));

@@ -6,6 +6,7 @@
 #include "common/loginfo.h"
 #include "common/p2phandle.h"
 #include "common/p2precords.h"
+#include "common/randomsource.h"
 #include "common/textfield.h"
 #include "common/ui/infobox.h"
 #include "device/devicestore.h"
@@ -113,10 +114,9 @@ void QPasswdFrm::on_changeButton_clicked()
         return;
     }
 
-    std::srand(static_cast<unsigned>(std::time(nullptr)));
     PASSWORD_CHANGE_REQ_S req;
     std::memset(&req, 0, sizeof(req));
-    req.random = static_cast<int32_t>(std::rand());
+    req.random = varno::authNonce();
     const QByteArray oldAscii = oldPass.toLatin1();
     MakeAuthToken(oldAscii.constData(), req.random, req.token);
     varno::setText(req.newPassword, newPass.toLatin1());

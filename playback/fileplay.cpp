@@ -4,6 +4,7 @@
 #include "common/logfile.h"
 #include "common/p2phandle.h"
 #include "common/p2precords.h"
+#include "common/randomsource.h"
 #include "common/textfield.h"
 #include "common/ui/infobox.h"
 #include "platform/p2p/p2p_client_sdk.h"
@@ -24,7 +25,6 @@
 #include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QRandomGenerator>
 #include <QTableWidget>
 #include <QThread>
 #include <QVBoxLayout>
@@ -325,9 +325,7 @@ int fileplay::searchDeviceFileWithP2p(bool askPassword, const QByteArray &start,
     const UrlInfo current = m_urlHash.value(devId);
     RECORD_SEARCH_REQ_S req;
     std::memset(&req, 0, sizeof(req));
-    QRandomGenerator rng(quint32(std::time(nullptr)));
-    rng.generate();
-    req.seq = int32_t(rng.generate() & 0x7fffffff);
+    req.seq = varno::authNonce();
     char token[kAuthTokenSize] = {};
     MakeAuthToken(current.password, req.seq, token);
     std::memcpy(req.token, token, sizeof(token));

@@ -2,14 +2,17 @@
 
 #include "common/logfile.h"
 #include "common/p2precords.h"
+#include "common/randomsource.h"
 
+#include <arpa/inet.h>
 #include <mosquitto.h>
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <fstream>
-#include <random>
 #include <sstream>
 
 namespace varno::p2p {
@@ -36,12 +39,9 @@ constexpr int kProbeIntervalMs = 5000;
 
 uint32_t randomU32()
 {
-    static std::mutex mutex;
-    static std::mt19937 engine(std::random_device{}());
-    std::lock_guard<std::mutex> lock(mutex);
     uint32_t v = 0;
     while (v == 0)
-        v = engine();
+        v = varno::systemRandom32();
     return v;
 }
 
@@ -66,6 +66,28 @@ bool takeCameraId(const char *text, std::string &out)
         return false;
     out.assign(text, n);
     return validTopicId(out);
+}
+
+// The call result of a camera's refusal: a wrong token, a camera that
+// cannot take another stream or transfer now, or anything else (no such
+// stream, file or session; a bad request).
+int refusalResult(int32_t status)
+{
+    if (status == kErrRefused)
+        return P2P_ERR_REFUSED;
+    if (status == kErrBusy)
+        return P2P_ERR_BUSY;
+    return P2P_ERR_NOT_FOUND;
+}
+
+// A relay on this machine: the only place where the built-in account may
+// log in without the user having named one.
+bool isLoopbackHost(const std::string &host)
+{
+    if (host == "localhost" || host == "::1")
+        return true;
+    in_addr address {};
+    return ::inet_pton(AF_INET, host.c_str(), &address) == 1 && (ntohl(address.s_addr) >> 24) == 127;
 }
 
 bool hasPrefix(const char *s, const std::string &prefix)
@@ -147,11 +169,11 @@ Client::Client(const ClientConfig &config, const std::string &account, const std
         mosquitto_reconnect_delay_set(m_mosq, 1, 2, false);
         if (!m_config.user.empty())
             mosquitto_username_pw_set(m_mosq, m_config.user.c_str(), m_config.password.c_str());
-        else if (!m_account.empty())
+        else if (!m_account.empty() && isLoopbackHost(m_config.host))
             mosquitto_username_pw_set(m_mosq, m_account.c_str(), m_appKey.c_str());
-        if (m_config.tls)
-            mosquitto_tls_set(m_mosq, m_config.caFile.empty() ? nullptr : m_config.caFile.c_str(),
-                              nullptr, nullptr, nullptr, nullptr);
+        if (m_config.tls && !setUpTls())
+            WriteLog(2, "%s(%d):Relay TLS set-up failed, cafile(%s)!!!", "varno::p2p::Client", __LINE__,
+                     m_config.caFile.c_str());
     }
     m_dispatcher = std::thread([this] { dispatcherLoop(); });
     m_housekeeper = std::thread([this] { housekeepingLoop(); });
@@ -181,6 +203,61 @@ Client::~Client()
         c->join(kStopWaitMs);
     if (m_mosq)
         mosquitto_destroy(m_mosq);
+    if (m_tlsContext)
+        SSL_CTX_free(m_tlsContext);
+}
+
+// TLS 1.2 or newer; the relay's certificate must chain to the CA file of
+// p2p.conf (the system's store when none is named) and name the relay's
+// host or address. Without a usable context the client does not fall back
+// to plain MQTT: the connection then fails.
+bool Client::setUpTls()
+{
+    SSL_CTX *ctx = SSL_CTX_new(TLS_client_method());
+    if (!ctx)
+        return false;
+    m_tlsContext = ctx;
+    SSL_CTX_set_app_data(ctx, this);
+    SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION);
+    const bool trusted = m_config.caFile.empty()
+                             ? SSL_CTX_set_default_verify_paths(ctx) == 1
+                             : SSL_CTX_load_verify_locations(ctx, m_config.caFile.c_str(), nullptr) == 1;
+    X509_VERIFY_PARAM *param = SSL_CTX_get0_param(ctx);
+    in6_addr address {};
+    const bool isAddress = ::inet_pton(AF_INET, m_config.host.c_str(), &address) == 1
+                           || ::inet_pton(AF_INET6, m_config.host.c_str(), &address) == 1;
+    const bool named = isAddress ? X509_VERIFY_PARAM_set1_ip_asc(param, m_config.host.c_str()) == 1
+                                 : X509_VERIFY_PARAM_set1_host(param, m_config.host.c_str(), 0) == 1;
+    SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER, &Client::verifyPeer);
+    // The library takes its own reference; ours is released with the client.
+    mosquitto_int_option(m_mosq, MOSQ_OPT_SSL_CTX_WITH_DEFAULTS, 0);
+    const bool used = mosquitto_void_option(m_mosq, MOSQ_OPT_SSL_CTX, ctx) == MOSQ_ERR_SUCCESS;
+    return trusted && named && used;
+}
+
+// Runs on the network thread for every certificate of the relay's chain;
+// the first refusal is kept for the log line of the failed connection.
+int Client::verifyPeer(int preverified, x509_store_ctx_st *store)
+{
+    if (preverified)
+        return 1;
+    const auto *ssl = static_cast<SSL *>(X509_STORE_CTX_get_ex_data(store, SSL_get_ex_data_X509_STORE_CTX_idx()));
+    auto *self = ssl ? static_cast<Client *>(SSL_CTX_get_app_data(SSL_get_SSL_CTX(ssl))) : nullptr;
+    if (self) {
+        const int error = X509_STORE_CTX_get_error(store);
+        std::lock_guard<std::mutex> lock(self->m_tlsMutex);
+        if (self->m_certificateProblem.empty())
+            self->m_certificateProblem = X509_verify_cert_error_string(error);
+    }
+    return 0;
+}
+
+std::string Client::takeCertificateProblem()
+{
+    std::lock_guard<std::mutex> lock(m_tlsMutex);
+    std::string problem;
+    problem.swap(m_certificateProblem);
+    return problem;
 }
 
 void Client::setStatusCallback(P2P_STATUS_CB cb, intptr_t user)
@@ -206,30 +283,68 @@ int Client::registerRelay()
         return P2P_ERR_NO_MEMORY;
     if (m_connected.load())
         return 0;
+    if (m_config.user.empty() && !isLoopbackHost(m_config.host)) {
+        // The built-in account is the same in every copy of the client: on
+        // a shared relay it would let every installation take the place of
+        // every other one.
+        if (m_relayDownLogged != "account")
+            WriteLog(2, "%s(%d):Relay %s:%d: p2p.conf names no broker user, and the built-in account "
+                        "is used only on a relay on this machine!!!",
+                     "P2P_Client_SDK_Register", __LINE__, m_config.host.c_str(), m_config.port);
+        m_relayDownLogged = "account";
+        return P2P_ERR_BROKER;
+    }
     if (!m_loopRunning) {
         // Connecting synchronously tells a refused or unreachable relay at
         // once; afterwards the network thread keeps the connection up.
         const int rc = mosquitto_connect(m_mosq, m_config.host.c_str(), m_config.port,
                                          m_config.keepAliveS);
         if (rc != MOSQ_ERR_SUCCESS) {
-            // Said once while the relay stays away, not at every retry.
-            if (!m_relayDownLogged)
-                WriteLog(3, "%s(%d):Relay %s:%d not reachable, rc(%d)!!!", "P2P_Client_SDK_Register",
-                         __LINE__, m_config.host.c_str(), m_config.port, rc);
-            m_relayDownLogged = true;
+            noteRelayFailure(rc);
             return P2P_ERR_BROKER;
         }
-        m_relayDownLogged = false;
+        m_relayDownLogged.clear();
         if (mosquitto_loop_start(m_mosq) != MOSQ_ERR_SUCCESS) {
             mosquitto_disconnect(m_mosq);
             return P2P_ERR_BROKER;
         }
         m_loopRunning = true;
     }
-    std::unique_lock<std::mutex> lock(m_mutex);
-    m_cv.wait_for(lock, std::chrono::milliseconds(m_config.requestTimeoutMs),
-                  [this] { return m_connected.load(); });
-    return m_connected.load() ? 0 : P2P_ERR_BROKER;
+    bool connected = false;
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_cv.wait_for(lock, std::chrono::milliseconds(m_config.requestTimeoutMs),
+                      [this] { return m_connected.load(); });
+        connected = m_connected.load();
+    }
+    // The TLS handshake may end on the network thread: a certificate it
+    // refused is said here.
+    if (!connected)
+        noteRelayFailure(MOSQ_ERR_SUCCESS);
+    return connected ? 0 : P2P_ERR_BROKER;
+}
+
+// Under m_registerMutex. Said once while the relay keeps failing the same
+// way, not at every retry. A relay whose certificate we refuse is
+// reachable: the reason is named. rc 0: connected, but no answer came.
+void Client::noteRelayFailure(int rc)
+{
+    const std::string certificate = takeCertificateProblem();
+    if (certificate.empty() && rc == MOSQ_ERR_SUCCESS)
+        return;
+    const std::string failure = certificate.empty() ? std::to_string(rc) : certificate;
+    if (failure != m_relayDownLogged) {
+        if (!certificate.empty())
+            WriteLog(2, "%s(%d):Relay %s:%d certificate refused: %s!!!", "P2P_Client_SDK_Register", __LINE__,
+                     m_config.host.c_str(), m_config.port, certificate.c_str());
+        else if (rc == MOSQ_ERR_TLS)
+            WriteLog(2, "%s(%d):Relay %s:%d TLS handshake failed, rc(%d)!!!", "P2P_Client_SDK_Register", __LINE__,
+                     m_config.host.c_str(), m_config.port, rc);
+        else
+            WriteLog(3, "%s(%d):Relay %s:%d not reachable, rc(%d)!!!", "P2P_Client_SDK_Register", __LINE__,
+                     m_config.host.c_str(), m_config.port, rc);
+    }
+    m_relayDownLogged = failure;
 }
 
 int Client::unregisterRelay()
@@ -281,6 +396,8 @@ void Client::relayConnected(int rc)
         return;
     }
     mosquitto_subscribe(m_mosq, nullptr, clientInbox(m_clientId).c_str(), 1);
+    // Cameras of version 3 send on a topic of their own below the inbox.
+    mosquitto_subscribe(m_mosq, nullptr, (clientInbox(m_clientId) + "/+").c_str(), 1);
     bool again = false;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -381,7 +498,7 @@ Client::Session *Client::sessionForEnvelope(const Envelope &env)
 
 void Client::authBody(uint8_t *out, const std::string &password)
 {
-    const int32_t nonce = int32_t(randomU32() & 0x7fffffff);
+    const int32_t nonce = varno::authNonce();
     putU32(out, uint32_t(nonce));
     makeToken(password.c_str(), nonce, out + 4);
 }
@@ -463,7 +580,7 @@ int Client::connectPeer(const char *cameraId)
     bool hasChannels = cur->streams[0] || cur->streams[1] || !cur->transfers.empty();
     cur->state = hasChannels ? kSessionLost : kSessionNone;
     if (pending->done)
-        return pending->status == kErrRefused ? P2P_ERR_REFUSED : P2P_ERR_NOT_FOUND;
+        return refusalResult(pending->status);
     if (offline || neverSeen)
         return P2P_ERR_NOT_FOUND;
     return P2P_ERR_TIMEOUT;
@@ -609,7 +726,7 @@ int Client::openStream(const char *cameraId, char *descr, P2P_FRAME_CB cb, void 
     }
     if (!answered)
         return P2P_ERR_TIMEOUT;
-    return pending->status == kErrRefused ? P2P_ERR_REFUSED : P2P_ERR_NOT_FOUND;
+    return refusalResult(pending->status);
 }
 
 int Client::closeStream(const char *cameraId, const char *descr)
@@ -690,7 +807,7 @@ int Client::abandonTransfer(const std::string &cam, const std::shared_ptr<Channe
     retire(ch);
     if (!answered)
         return P2P_ERR_TIMEOUT;
-    return status == kErrRefused ? P2P_ERR_REFUSED : P2P_ERR_NOT_FOUND;
+    return refusalResult(status);
 }
 
 int Client::stopPlayback(const char *cameraId, const char *fileName)
@@ -910,14 +1027,18 @@ void Client::handleIncoming(const char *topic, const void *data, size_t size)
 {
     if (!topic)
         return;
+    static const std::string licPrefix = "varno/v1/lic/";
+    static const std::string camPrefix = "varno/v1/cam/";
+    // An empty message on a presence or license topic is a camera (or the
+    // relay's operator) removing its retained message: nothing to take.
+    if (size == 0 && (hasPrefix(topic, licPrefix) || hasPrefix(topic, camPrefix)))
+        return;
     Envelope env;
     const DecodeError err = decode(data, size, env);
     if (err != DecodeError::Ok) {
         dropEnvelope(topic, decodeErrorText(err));
         return;
     }
-    static const std::string licPrefix = "varno/v1/lic/";
-    static const std::string camPrefix = "varno/v1/cam/";
     if (hasPrefix(topic, licPrefix)) {
         if (env.kind == Kind::License)
             handleLicense(topic, env);
@@ -926,10 +1047,37 @@ void Client::handleIncoming(const char *topic, const void *data, size_t size)
         return;
     }
     if (hasPrefix(topic, camPrefix) && hasSuffix(topic, "/presence")) {
-        if (env.kind == Kind::Presence)
-            handlePresence(env);
-        else
+        // Only the camera (and the relay, with its last will) can write its
+        // presence topic: the topic names the sender.
+        const size_t topicLength = std::strlen(topic);
+        const size_t idLength = topicLength > camPrefix.size() + std::strlen("/presence")
+                                    ? topicLength - camPrefix.size() - std::strlen("/presence")
+                                    : 0;
+        if (env.kind != Kind::Presence)
             dropEnvelope(topic, "not a presence");
+        else if (env.from.compare(0, std::string::npos, topic + camPrefix.size(), idLength) != 0)
+            dropEnvelope(topic, "sender is not the camera of the topic");
+        else
+            handlePresence(env, false);
+        return;
+    }
+    // The inbox: cameras of version 3 send on inbox/<camera ID>, which the
+    // relay's rules let only that camera write; older cameras and the
+    // client's own Marker use the shared inbox, where the sender ID is only
+    // claimed by the envelope.
+    const std::string inbox = clientInbox(m_clientId);
+    if (std::strncmp(topic, inbox.c_str(), inbox.size()) != 0
+        || (topic[inbox.size()] != '\0' && topic[inbox.size()] != '/')) {
+        dropEnvelope(topic, "topic not subscribed");
+        return;
+    }
+    if (topic[inbox.size()] == '/') {
+        if (env.from != topic + inbox.size() + 1) {
+            dropEnvelope(topic, "sender ID differs from the topic");
+            return;
+        }
+    } else if (env.kind != Kind::Marker && claimsProvenSender(env.from)) {
+        dropEnvelope(topic, "camera of version 3 on the shared inbox");
         return;
     }
     switch (env.kind) {
@@ -937,7 +1085,7 @@ void Client::handleIncoming(const char *topic, const void *data, size_t size)
         handleLookupAnswer(env);
         break;
     case Kind::Presence:
-        handlePresence(env);
+        handlePresence(env, true);
         break;
     case Kind::Marker:
     case Kind::SessionAccept:
@@ -1023,10 +1171,18 @@ void Client::sendProbe(Session &s)
     if (s.version < 2 || !m_connected.load())
         return;
     s.lastProbeMs = monotonicMs();
-    sendToCamera(s, Kind::PresenceProbe, nextRequest(), 0, 0, nullptr, 0);
+    s.probeRequest = nextRequest();
+    sendToCamera(s, Kind::PresenceProbe, s.probeRequest, 0, 0, nullptr, 0);
 }
 
-void Client::handlePresence(const Envelope &env)
+bool Client::claimsProvenSender(const std::string &cameraId)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const Session *s = findSession(cameraId);
+    return s && s->version >= kVersionProvenSender;
+}
+
+void Client::handlePresence(const Envelope &env, bool onInbox)
 {
     if (env.bodySize < body::kPresence) {
         dropEnvelope("presence", "presence body too short");
@@ -1038,6 +1194,16 @@ void Client::handlePresence(const Envelope &env)
         return;
     std::lock_guard<std::mutex> lock(m_mutex);
     Session *s = findSession(cam);
+    if (onInbox) {
+        // On the inbox a Presence is only the answer to our last probe of
+        // that camera, and a camera that answers is online: anything else
+        // is someone speaking for the camera.
+        if (!s || s->probeRequest == 0 || env.request != s->probeRequest || env.status != 1) {
+            dropEnvelope("inbox", "presence that answers no probe");
+            return;
+        }
+        s->probeRequest = 0;
+    }
     if (!s)
         return;
     s->presenceSeen = true;

@@ -27,6 +27,8 @@
 
 struct mosquitto;
 struct mosquitto_message;
+struct ssl_ctx_st;
+struct x509_store_ctx_st;
 
 namespace varno::p2p {
 
@@ -39,7 +41,7 @@ struct ClientConfig
     bool tls = false;
     std::string caFile;            // with tls
     // Broker credentials; when user is empty the init block's account
-    // string and application key are used.
+    // string and application key are used, on a loopback relay only.
     std::string user;
     std::string password;
     // How long a license lookup waits for a camera's answer once the relay
@@ -232,6 +234,7 @@ private:
         bool online = false;
         uint32_t version = 1;      // protocol version the camera announced
         int64_t probeDueMs = 0;    // presence probe planned (0: none)
+        uint32_t probeRequest = 0; // request number of the last probe (0: none)
         int64_t lastProbeMs = 0;
         int64_t lastHeardMs = 0;
         int64_t lastPingMs = 0;
@@ -270,7 +273,12 @@ private:
     Session *findSession(const std::string &cameraId);
     Session *sessionForEnvelope(const Envelope &env);
 
-    void handlePresence(const Envelope &env);
+    // From the camera's presence topic, or an answer to a probe on the
+    // client's inbox.
+    void handlePresence(const Envelope &env, bool onInbox);
+    // Whether the camera is known to speak version 3 (it never sends on the
+    // shared inbox).
+    bool claimsProvenSender(const std::string &cameraId);
     void handleLicense(const char *topic, const Envelope &env);
     void handleLookupAnswer(const Envelope &env);
     void sendProbe(Session &s);
@@ -298,6 +306,13 @@ private:
     std::shared_ptr<Channel> makeLiveChannel(Session &s, int index, const std::vector<uint8_t> &descr,
                                              P2P_FRAME_CB cb, void *user);
     void authBody(uint8_t *out, const std::string &password);
+    // The TLS context of the relay connection: our own, so that a
+    // certificate the client does not accept is named in the log instead of
+    // ending as "not reachable".
+    bool setUpTls();
+    static int verifyPeer(int preverified, x509_store_ctx_st *store);
+    std::string takeCertificateProblem();
+    void noteRelayFailure(int rc);
 
     const ClientConfig m_config;
     const std::string m_account;
@@ -305,7 +320,10 @@ private:
     std::string m_clientId;
     mosquitto *m_mosq = nullptr;
     bool m_loopRunning = false;
-    bool m_relayDownLogged = false;   // under m_registerMutex
+    std::string m_relayDownLogged;    // under m_registerMutex: the failure last said
+    ssl_ctx_st *m_tlsContext = nullptr;
+    std::mutex m_tlsMutex;
+    std::string m_certificateProblem;  // under m_tlsMutex: the last refused certificate
     std::mutex m_registerMutex;        // serialises Register / UnRegister
 
     std::mutex m_mutex;                // sessions, pending, callbacks, channel ids

@@ -201,6 +201,11 @@ std::string clientInbox(std::string_view clientId)
     return kRoot + "cli/" + std::string(clientId) + "/in";
 }
 
+std::string clientInboxFrom(std::string_view clientId, std::string_view cameraId)
+{
+    return clientInbox(clientId) + "/" + std::string(cameraId);
+}
+
 std::string lookupTopic(std::string_view deviceId)
 {
     return kRoot + "lic/" + std::string(deviceId) + "/ask";
@@ -216,7 +221,7 @@ uint32_t announcedVersion(const uint8_t *body, size_t bodySize, size_t layoutSiz
 
 bool validTopicId(std::string_view id)
 {
-    if (id.empty() || id.size() > 63)
+    if (id.empty() || id.size() >= kIdSize)
         return false;
     for (char c : id) {
         const bool ok = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')

@@ -16,7 +16,12 @@ namespace varno::p2p {
 // Highest protocol version this code speaks. Every envelope carries the
 // lowest version that defines its kind, so version-1 peers keep receiving
 // version-1 envelopes for everything they know.
-constexpr uint8_t kVersion = 2;
+constexpr uint8_t kVersion = 3;
+// From version 3 on a camera sends everything for a client on that client's
+// inbox topic that names the camera (clientInboxFrom): the relay's access
+// rules prove the sender, and the client drops an envelope whose sender ID
+// differs from the topic's.
+constexpr uint8_t kVersionProvenSender = 3;
 constexpr uint8_t kMagic0 = 'V';
 constexpr uint8_t kMagic1 = 'P';
 constexpr size_t kHeaderSize = 64;
@@ -191,6 +196,8 @@ std::string cameraInbox(std::string_view cameraId);
 std::string cameraPresence(std::string_view cameraId);
 std::string licenseTopic(std::string_view deviceId);
 std::string clientInbox(std::string_view clientId);
+// Version 3: what camera cameraId sends to client clientId.
+std::string clientInboxFrom(std::string_view clientId, std::string_view cameraId);
 // Where version-2 cameras take lookup requests for their device ID.
 std::string lookupTopic(std::string_view deviceId);
 
@@ -198,8 +205,8 @@ std::string lookupTopic(std::string_view deviceId);
 // bytes: the u32 there when present, else 1.
 uint32_t announcedVersion(const uint8_t *body, size_t bodySize, size_t layoutSize);
 
-// A camera ID or device ID that can be used in a topic: 1 to 63 characters
-// of letters, digits, '-' and '_'.
+// A camera, client or device ID that can be used in a topic and as a sender
+// ID: 1 to 39 characters of letters, digits, '-' and '_'.
 bool validTopicId(std::string_view id);
 
 // Authentication token: MD5("<password>:<number>:varno") as 32 lower-case

@@ -104,6 +104,15 @@ QByteArray logLine(const char *what, const QByteArray &input)
         + "]!!!\r\n";
 }
 
+// The stored form of a cipher text: as it is, or length-prefixed when it
+// holds a zero byte.
+QByteArray storedForm(const QByteArray &cipher)
+{
+    if (!cipher.contains('\0'))
+        return cipher;
+    return QByteArray(1, '\x01') + char(cipher.size()) + cipher;
+}
+
 // A printable password of the given length whose cipher text holds a zero
 // byte at index zeroAt and none before it.
 QByteArray passwordWithZeroAt(QRandomGenerator &rng, int length, int zeroAt)
@@ -128,7 +137,8 @@ private slots:
     void roundTripEveryLength();
     void plainTextDecodeFails();
     void plainBlockLengthTextIsNotTakenForCipher();
-    void zeroByteInCipherTextRefused();
+    void zeroByteInCipherTextStoredWithLength();
+    void shortPasswordsAllEnciphered();
     void oversizedInputNeverOverruns();
     void nonTextPasswordsRefused();
     void nullPointersAndEmptyPassword();
@@ -137,27 +147,21 @@ private slots:
 void TestPasswordCipher::matchesLibraryAesOnTransposedBlock()
 {
     QRandomGenerator rng(20190225);
-    int enciphered = 0;
-    int refused = 0;
+    int asIs = 0;
+    int prefixed = 0;
     for (int i = 0; i < 3000; ++i) {
         const QByteArray password = randomPrintable(rng, 1 + int(rng.bounded(48)));
-        const QByteArray expected = expectedCipher(password);
+        const QByteArray expected = storedForm(expectedCipher(password));
         Field out;
-        const int ret = encode(password.constData(), out.buf);
+        QCOMPARE(encode(password.constData(), out.buf), 0);
         QVERIFY(out.guardIntact());
-        if (expected.contains('\0')) {
-            QCOMPARE(ret, -101);
-            ++refused;
-            continue;
-        }
-        QCOMPARE(ret, 0);
         QCOMPARE(out.bytes(expected.size()), expected);
         QVERIFY(out.zeroFrom(expected.size()));
-        ++enciphered;
+        ++(expected.size() % 16 != 0 ? prefixed : asIs);
     }
-    // Both outcomes occur with random passwords of up to three blocks.
-    QVERIFY(enciphered > 2000);
-    QVERIFY(refused > 50);
+    // Both forms occur with random passwords of up to three blocks.
+    QVERIFY(asIs > 2000);
+    QVERIFY(prefixed > 50);
 
     // Non-ASCII UTF-8 passwords are bytes like any other.
     const QByteArray utf8 = QStringLiteral("Passw\u00f6rter\u00fc").toUtf8();
@@ -168,26 +172,20 @@ void TestPasswordCipher::matchesLibraryAesOnTransposedBlock()
 
 void TestPasswordCipher::roundTripEveryLength()
 {
-    // Every length up to the longest password, and on to the longest that
-    // fits the field: ceil(length / 16) * 16 cipher bytes, no padding block
-    // for 16 or 32 characters, then the exact password back.
+    // Every length up to the longest that fits the field: the exact password
+    // back.
     QRandomGenerator rng(32);
     for (int length = 1; length <= 48; ++length) {
-        int roundTrips = 0;
         for (int attempt = 0; attempt < 30; ++attempt) {
             const QByteArray password = randomPrintable(rng, length);
             Field cipher;
-            if (encode(password.constData(), cipher.buf) != 0)
-                continue; // a zero byte in the cipher text, checked above
-            QCOMPARE(int(::strnlen(cipher.buf, 64)), (length + 15) / 16 * 16);
+            QCOMPARE(encode(password.constData(), cipher.buf), 0);
             Field plain;
             QCOMPARE(decode(cipher.buf, plain.buf), 0);
             QCOMPARE(QByteArray(plain.buf), password);
             QVERIFY(plain.zeroFrom(length));
             QVERIFY(plain.guardIntact());
-            ++roundTrips;
         }
-        QVERIFY2(roundTrips >= 15, qPrintable(QStringLiteral("length %1").arg(length)));
     }
 }
 
@@ -214,40 +212,82 @@ void TestPasswordCipher::plainTextDecodeFails()
 
 void TestPasswordCipher::plainBlockLengthTextIsNotTakenForCipher()
 {
-    // A password of 16 or 32 characters whose cipher text holds a zero byte
-    // is stored in plain; reading it back must keep it, not decipher it into
-    // garbage.
+    // Older clients stored a password of 16 or 32 characters whose cipher
+    // text holds a zero byte in plain; reading it back must keep it, not
+    // decipher it into garbage.
     QRandomGenerator rng(4242);
-    int refusedSeen = 0;
     for (int i = 0; i < 2000; ++i) {
         const QByteArray plain = randomPrintable(rng, (i % 2) ? 16 : 32);
         Field out(0x11);
         QCOMPARE(decode(plain.constData(), out.buf), -102);
         for (char b : out.buf)
             QCOMPARE(b, char(0x11));
-
-        Field cipher;
-        if (encode(plain.constData(), cipher.buf) == -101)
-            ++refusedSeen;
     }
-    QVERIFY(refusedSeen > 0);
 }
 
-void TestPasswordCipher::zeroByteInCipherTextRefused()
+void TestPasswordCipher::zeroByteInCipherTextStoredWithLength()
 {
     // Inside a block, and at a block start: there the measured length is a
     // multiple of 16, yet reading the field back as text would lose bytes.
     QRandomGenerator rng(101);
     for (const auto &[length, zeroAt] : {std::pair{12, 7}, std::pair{25, 21}, std::pair{10, 0}, std::pair{20, 16},
-                                         std::pair{40, 32}}) {
+                                         std::pair{40, 32}, std::pair{41, 47}}) {
         const QByteArray password = passwordWithZeroAt(rng, length, zeroAt);
         QVERIFY(!password.isEmpty());
         Field out;
-        QCOMPARE(encode(password.constData(), out.buf), -101);
+        QCOMPARE(encode(password.constData(), out.buf), 0);
         QVERIFY(out.guardIntact());
-        QVERIFY(logText().contains(logLine("Encode", password)));
-        QVERIFY(!logText().contains(password));
+        QCOMPARE(out.bytes(50).left(2 + (length + 15) / 16 * 16), storedForm(expectedCipher(password)));
+        Field plain;
+        QCOMPARE(decode(out.buf, plain.buf), 0);
+        QCOMPARE(QByteArray(plain.buf), password);
     }
+    QVERIFY(!logText().contains("Encode failed"));
+}
+
+void TestPasswordCipher::shortPasswordsAllEnciphered()
+{
+    // 2,000 random passwords of 4 to 16 characters: about one in eighteen
+    // has a zero byte in its cipher text; every one is stored enciphered
+    // and read back.
+    QRandomGenerator rng(2000);
+    QList<QByteArray> passwords{"Gr33n-Door"};
+    while (passwords.size() < 2000)
+        passwords.append(randomPrintable(rng, 4 + int(rng.bounded(13))));
+    int prefixed = 0;
+    for (const QByteArray &password : std::as_const(passwords)) {
+        Field stored;
+        QCOMPARE(encode(password.constData(), stored.buf), 0);
+        QVERIFY(!stored.bytes(64).contains(password));
+        prefixed += expectedCipher(password).contains('\0') ? 1 : 0;
+        Field plain;
+        QCOMPARE(decode(stored.buf, plain.buf), 0);
+        QCOMPARE(QByteArray(plain.buf), password);
+    }
+    QVERIFY2(prefixed > 60 && prefixed < 180, qPrintable(QString::number(prefixed)));
+    QVERIFY(expectedCipher("Gr33n-Door").contains('\0'));
+
+    // Records an older client wrote: the cipher text as it is (one that
+    // starts like the length-prefixed form), and a password in plain.
+    for (int attempt = 0;; ++attempt) {
+        QVERIFY(attempt < 2000000);
+        const QByteArray password = randomPrintable(rng, 7);
+        const QByteArray cipher = expectedCipher(password);
+        const int second = uchar(cipher.at(1));
+        if (cipher.at(0) != 1 || (second != 16 && second != 32 && second != 48) || cipher.contains('\0'))
+            continue;
+        Field marked;
+        std::memcpy(marked.buf, cipher.constData(), 16);
+        Field back;
+        QCOMPARE(decode(marked.buf, back.buf), 0);
+        QCOMPARE(QByteArray(back.buf), password);
+        break;
+    }
+    Field plainRecord;
+    std::memcpy(plainRecord.buf, "Gr33n-Door", 10);
+    Field untouched;
+    QCOMPARE(decode(plainRecord.buf, untouched.buf), -102);
+    QVERIFY(untouched.zeroFrom(0));
 }
 
 void TestPasswordCipher::oversizedInputNeverOverruns()

@@ -53,6 +53,13 @@ def untext(field):
     return None if end < 0 else field[:end].decode(errors="replace")
 
 
+def valid_id(value):
+    """Section 1: a camera or client ID is 1-39 characters of A-Z a-z 0-9 - _;
+    an envelope whose sender is anything else is dropped before any topic is
+    built from it."""
+    return bool(value) and len(value) <= 39 and all(c.isascii() and (c.isalnum() or c in "-_") for c in value)
+
+
 def envelope(kind, sender, session=0, request=0, channel=0, status=0, body=b""):
     return HEADER.pack(b"VP", VERSION, kind, session, request, channel, status, len(body), text(sender, 40)) + body
 
@@ -66,7 +73,7 @@ def parse(payload):
     if length != len(payload) - 64 or length > MAX_BODY:
         return None
     who = untext(sender)
-    if not who:
+    if not valid_id(who):
         return None
     return dict(kind=kind, session=session, request=request, channel=channel, status=status,
                 sender=who, body=payload[64:])

@@ -264,10 +264,19 @@ void P2pCamera::publish(const std::string &topic, const std::vector<uint8_t> &pa
         mosquitto_publish(m_mosq, nullptr, topic.c_str(), int(payload.size()), payload.data(), qos, retain);
 }
 
+// Version 3 cameras answer on the client's inbox topic that names them,
+// which the relay's rules let no other camera write.
+std::string P2pCamera::replyTopic(const std::string &client) const
+{
+    if (m_config.protocol >= kVersionProvenSender)
+        return clientInboxFrom(client, m_config.p2pId.toStdString());
+    return clientInbox(client);
+}
+
 void P2pCamera::reply(const std::string &client, const Session &s, Kind kind, uint32_t request,
                       uint32_t channel, int32_t status, const void *body, size_t size, int qos)
 {
-    publish(clientInbox(client),
+    publish(replyTopic(client),
             encode(kind, m_config.p2pId.toStdString(), s.id, request, channel, status, body, size), qos,
             false);
 }
@@ -282,10 +291,10 @@ void P2pCamera::sendMessage(const std::string &client, const Session &s, int32_t
     }
     auto bytes = encode(Kind::Message, m_config.p2pId.toStdString(), s.id, 0, 0, type, payload, size);
     if (m_delayMs > 0) {
-        m_delayed.push_back({monotonicMs() + m_delayMs, clientInbox(client), std::move(bytes)});
+        m_delayed.push_back({monotonicMs() + m_delayMs, replyTopic(client), std::move(bytes)});
         return;
     }
-    publish(clientInbox(client), bytes, 1, false);
+    publish(replyTopic(client), bytes, 1, false);
 }
 
 bool P2pCamera::authOk(const uint8_t *auth) const
@@ -351,7 +360,7 @@ void P2pCamera::handle(const Envelope &env)
         const auto ident = identityBody();
         const Kind kind = env.kind == Kind::Lookup ? Kind::License : Kind::Presence;
         const int32_t status = env.kind == Kind::Lookup ? 0 : 1;
-        publish(clientInbox(client),
+        publish(replyTopic(client),
                 encode(kind, m_config.p2pId.toStdString(), 0, env.request, 0, status, ident.data(),
                        ident.size()),
                 1, false);
@@ -875,7 +884,7 @@ void P2pCamera::pumpOnce()
         }
         const std::string &client = it->first;
         Session &s = it->second;
-        const std::string topic = clientInbox(client);
+        const std::string topic = replyTopic(client);
         for (int i = 0; i < 2; ++i) {
             LiveSub &sub = s.live[i];
             if (!sub.open)

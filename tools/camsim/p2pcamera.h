@@ -134,6 +134,7 @@ private:
     void handleMessage(Session &s, const std::string &client, const p2p::Envelope &env);
     bool authOk(const uint8_t *auth) const;
     bool tokenOk(const char *token, int32_t number) const;
+    std::string replyTopic(const std::string &client) const;
     void reply(const std::string &client, const Session &s, p2p::Kind kind, uint32_t request,
                uint32_t channel, int32_t status, const void *body, size_t size, int qos = 1);
     void sendMessage(const std::string &client, const Session &s, int32_t type, const void *payload,

@@ -96,7 +96,7 @@ bool parseP2pCamera(const QJsonObject &raw, P2pCameraConfig &out, QString *error
     out.p2pId = raw.value(QStringLiteral("p2pId")).toString();
     out.name = raw.value(QStringLiteral("name")).toString(out.deviceId);
     out.password = raw.value(QStringLiteral("password")).toString();
-    out.protocol = raw.value(QStringLiteral("protocol")).toInt(2);
+    out.protocol = raw.value(QStringLiteral("protocol")).toInt(varno::p2p::kVersion);
     if (out.protocol < 1 || out.protocol > varno::p2p::kVersion)
         return fail(QStringLiteral("protocol %1 not known").arg(out.protocol));
     out.brokerUser = raw.value(QStringLiteral("user")).toString();

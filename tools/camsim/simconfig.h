@@ -18,7 +18,7 @@ namespace varno::camsim {
 //   "cameras": [
 //     { "kind": "p2p", "deviceId": "B765432", "p2pId": "VRNB-765432-KXPQT",
 //       "name": "Gate", "password": "abc123",
-//       "protocol": 2,                                // 1: a camera of protocol version 1
+//       "protocol": 3,                                // 1 or 2: a camera of that older version
 //       "user": "", "userPassword": "",               // own broker credentials (else the broker's)
 //       "hd": { "width": 1280, "height": 720, "fps": 25, "kbps": 4000, "noise": 0 },
 //       "sd": { "width": 640, "height": 360, "fps": 25, "kbps": 800 },
@@ -65,7 +65,7 @@ struct P2pCameraConfig
     QString p2pId;
     QString name;
     QString password;
-    int protocol = 2;      // relay protocol version the camera speaks (1 or 2)
+    int protocol = 3;      // relay protocol version the camera speaks (1, 2 or 3)
     QString brokerUser;    // own broker credentials; empty: the simulator's
     QString brokerPassword;
     VideoSettings hd;

@@ -54,6 +54,16 @@ QString camera(const char *dev, const char *cam, const char *user, const char *p
              QLatin1String(password));
 }
 
+// Camera A's offline Presence, as a rogue would send it.
+QByteArray offlineA()
+{
+    std::vector<uint8_t> body(varno::p2p::body::kPresence, 0);
+    varno::p2p::putField(body.data(), varno::p2p::kCameraIdSize, kCamA);
+    varno::p2p::putField(body.data() + varno::p2p::kCameraIdSize, varno::p2p::kDeviceIdSize, kDevA);
+    const auto e = varno::p2p::encode(varno::p2p::Kind::Presence, kCamA, 0, 0, 0, 0, body.data(), body.size());
+    return QByteArray(reinterpret_cast<const char *>(e.data()), int(e.size()));
+}
+
 } // namespace
 
 class TestP2pAccess : public QObject
@@ -67,6 +77,9 @@ private slots:
     void rogueClientReadsNothingOfOthers();
     void rogueCannotPoseAsCamera();
     void cameraReadsOnlyItsOwnTopics();
+    void cameraCannotSpeakForAnother();
+    void relayFailureNamed_data();
+    void relayFailureNamed();
 
 private:
     bool makeCertificates();
@@ -83,30 +96,34 @@ private:
     std::vector<std::unique_ptr<RawMqtt>> m_raw;
 };
 
+// A CA <ca>.pem/.key and a server certificate <server>.pem/.key it signs
+// for the address given.
+bool issue(const QString &d, const QString &ca, const QString &server, const char *address)
+{
+    QFile san(d + QStringLiteral("/%1.ext").arg(server));
+    if (!san.open(QIODevice::WriteOnly) || san.write(QByteArray("subjectAltName=IP:") + address + "\n") <= 0)
+        return false;
+    san.close();
+    // Temporary paths hold no spaces: each command line splits at them.
+    const auto openssl = [&](QString line) {
+        line.replace(QStringLiteral("@D"), d).replace(QStringLiteral("@CA"), ca).replace(QStringLiteral("@S"), server);
+        return run(QStringLiteral("openssl"), line.replace(QStringLiteral("@A"), QLatin1String(address)).split(QLatin1Char(' ')));
+    };
+    const QString key = QStringLiteral("-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout");
+    return (QFile::exists(d + QLatin1Char('/') + ca + QStringLiteral(".pem"))
+            || openssl(QStringLiteral("req -x509 ") + key + QStringLiteral(" @D/@CA.key -out @D/@CA.pem -subj /CN=@CA -days 2")))
+           && openssl(QStringLiteral("req ") + key + QStringLiteral(" @D/@S.key -out @D/@S.csr -subj /CN=@A"))
+           && openssl(QStringLiteral("x509 -req -in @D/@S.csr -CA @D/@CA.pem -CAkey @D/@CA.key -CAcreateserial "
+                                     "-out @D/@S.pem -days 2 -extfile @D/@S.ext"));
+}
+
 bool TestP2pAccess::makeCertificates()
 {
-    // A private CA and a server certificate for 127.0.0.1.
-    const QString d = m_dir;
-    QFile san(d + QStringLiteral("/san.ext"));
-    if (!san.open(QIODevice::WriteOnly))
-        return false;
-    san.write("subjectAltName=IP:127.0.0.1\n");
-    san.close();
-    const QString o = QStringLiteral("openssl");
-    return run(o, {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("ec"),
-                   QStringLiteral("-pkeyopt"), QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"),
-                   QStringLiteral("-keyout"), d + QStringLiteral("/ca.key"), QStringLiteral("-out"),
-                   d + QStringLiteral("/ca.pem"), QStringLiteral("-subj"), QStringLiteral("/CN=varno test CA"),
-                   QStringLiteral("-days"), QStringLiteral("2")})
-           && run(o, {QStringLiteral("req"), QStringLiteral("-newkey"), QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
-                      QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"), QStringLiteral("-keyout"),
-                      d + QStringLiteral("/server.key"), QStringLiteral("-out"), d + QStringLiteral("/server.csr"),
-                      QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1")})
-           && run(o, {QStringLiteral("x509"), QStringLiteral("-req"), QStringLiteral("-in"), d + QStringLiteral("/server.csr"),
-                      QStringLiteral("-CA"), d + QStringLiteral("/ca.pem"), QStringLiteral("-CAkey"),
-                      d + QStringLiteral("/ca.key"), QStringLiteral("-CAcreateserial"), QStringLiteral("-out"),
-                      d + QStringLiteral("/server.pem"), QStringLiteral("-days"), QStringLiteral("2"),
-                      QStringLiteral("-extfile"), san.fileName()});
+    // A private CA and a server certificate for 127.0.0.1; a second CA the
+    // client does not know, and certificates that must be refused.
+    return issue(m_dir, QStringLiteral("ca"), QStringLiteral("server"), "127.0.0.1")
+           && issue(m_dir, QStringLiteral("foreign-ca"), QStringLiteral("foreign"), "127.0.0.1")
+           && issue(m_dir, QStringLiteral("ca"), QStringLiteral("elsewhere"), "127.0.0.2");
 }
 
 void TestP2pAccess::initTestCase()
@@ -231,12 +248,7 @@ void TestP2pAccess::rogueCannotPoseAsCamera()
     // victim's session stays up and its video keeps coming.
     RawMqtt *rogue = connectAs(QStringLiteral("c0123456789abcd00"), kClientUser, kClientKey);
     QVERIFY(rogue);
-    std::vector<uint8_t> body(varno::p2p::body::kPresence, 0);
-    varno::p2p::putField(body.data(), varno::p2p::kCameraIdSize, kCamA);
-    varno::p2p::putField(body.data() + varno::p2p::kCameraIdSize, varno::p2p::kDeviceIdSize, kDevA);
-    const auto offline = varno::p2p::encode(varno::p2p::Kind::Presence, kCamA, 0, 0, 0, 0, body.data(), body.size());
-    QVERIFY(rogue->publish(QString::fromStdString(varno::p2p::cameraPresence(kCamA)),
-                           QByteArray(reinterpret_cast<const char *>(offline.data()), int(offline.size()))));
+    QVERIFY(rogue->publish(QString::fromStdString(varno::p2p::cameraPresence(kCamA)), offlineA()));
     QVERIFY(victimStillStreams());
     QVERIFY(!logText().contains("Session with camera(VRNB-765432-KXPQT) lost"));
 }
@@ -261,6 +273,62 @@ void TestP2pAccess::cameraReadsOnlyItsOwnTopics()
     QCOMPARE(camB->received(cameraInbox), 0);
     QCOMPARE(camB->received(victimInbox), 0);
     QCOMPARE(camB->received(lookups), 0);
+}
+
+void TestP2pAccess::cameraCannotSpeakForAnother()
+{
+    // Camera B's own credentials, forging camera A's offline presence to the
+    // client that streams from A: the strict rules refuse the shared inbox
+    // and A's topic below the inbox; on B's own topic the client sees that
+    // the sender is not A. A's session and video go on.
+    RawMqtt *camB = connectAs(QStringLiteral("rogue-cam-b"), kDevB, "cam-b-secret");
+    QVERIFY(camB);
+    const std::string victim = m_clientId.toStdString();
+    for (const std::string &topic : {varno::p2p::clientInbox(victim), varno::p2p::clientInboxFrom(victim, kCamA),
+                                     varno::p2p::cameraPresence(kCamA), varno::p2p::clientInboxFrom(victim, kCamB)})
+        QVERIFY(camB->publish(QString::fromStdString(topic), offlineA()));
+    QVERIFY(waitUntil([] { return logText().contains("sender ID differs from the topic"); }, 5000));
+    QVERIFY(victimStillStreams());
+    QVERIFY(!logText().contains("Session with camera(VRNB-765432-KXPQT) lost"));
+    QVERIFY(!logText().contains("presence that answers no probe"));
+    QVERIFY(!logText().contains("camera of version 3 on the shared inbox"));
+}
+
+void TestP2pAccess::relayFailureNamed_data()
+{
+    QTest::addColumn<QByteArray>("host");
+    QTest::addColumn<QString>("server");   // its certificate; empty: no TLS
+    QTest::addColumn<QByteArray>("problem");
+    QTest::newRow("CA does not sign it") << QByteArray("127.0.0.1") << QStringLiteral("foreign")
+                                         << QByteArray(" certificate refused: unable to get local issuer certificate");
+    QTest::newRow("made for another address") << QByteArray("127.0.0.1") << QStringLiteral("elsewhere")
+                                              << QByteArray(" certificate refused: IP address mismatch");
+    // "0.0.0.0" is not a loopback address, yet it ends on this machine.
+    QTest::newRow("built-in account off loopback") << QByteArray("0.0.0.0") << QString()
+                                                   << QByteArray(": p2p.conf names no broker user");
+}
+
+void TestP2pAccess::relayFailureNamed()
+{
+    // A relay that answers, but with a certificate the client does not
+    // accept, or that would see the built-in account from afar: the client
+    // does not register, and the log names the reason.
+    QFETCH(QByteArray, host);
+    QFETCH(QString, server);
+    QFETCH(QByteArray, problem);
+    MqttBroker relay;
+    if (!server.isEmpty())
+        relay.setSecurity(QStringLiteral("certfile %1/%2.pem\nkeyfile %1/%2.key\nallow_anonymous true\n").arg(m_dir, server));
+    QVERIFY2(relay.start(), qPrintable(relay.output()));
+    varno::p2p::ClientConfig config;
+    config.host = host.toStdString();
+    config.port = relay.port();
+    config.tls = !server.isEmpty();
+    config.caFile = (m_dir + QStringLiteral("/ca.pem")).toStdString();
+    varno::p2p::Client client(config, kClientUser, kClientKey);
+    QCOMPARE(client.registerRelay(), int(P2P_ERR_BROKER));
+    const QByteArray line = "Relay " + host + ':' + QByteArray::number(relay.port()) + problem;
+    QVERIFY2(logText().contains(line), logText().right(600).constData());
 }
 
 QTEST_GUILESS_MAIN(TestP2pAccess)

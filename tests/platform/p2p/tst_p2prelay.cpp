@@ -3,6 +3,7 @@
 // lookups and presence answered by the camera itself, and cameras of
 // protocol version 1 that know nothing of it.
 
+#include "platform/p2p/p2p_client.h"
 #include "platform/p2p/p2p_client_sdk.h"
 #include "platform/p2p/p2p_wire.h"
 #include "tests/support/camsimprocess.h"
@@ -22,7 +23,21 @@ const char *const kCamNew = "VRND-300400-KXPQT";   // speaks version 2
 const char *const kDevNew = "D300400";
 const char *const kCamOld = "VRNE-500600-KXPQT";   // version 1
 const char *const kDevOld = "E500600";
+const char *const kCamV3 = "VRNG-700900-KXPQT";    // version 3: answers on inbox/<camera ID>
+const char *const kDevV3 = "G700900";
 const char *const kPwd = "abc123";
+
+// An offline Presence of camera cam, or an empty SessionClose, as a rogue
+// would send it.
+QByteArray forged(const char *cam, const char *dev)
+{
+    std::vector<uint8_t> body(varno::p2p::body::kPresence, 0);
+    varno::p2p::putField(body.data(), varno::p2p::kCameraIdSize, cam);
+    varno::p2p::putField(body.data() + varno::p2p::kCameraIdSize, varno::p2p::kDeviceIdSize, dev ? dev : "");
+    const auto e = varno::p2p::encode(dev ? varno::p2p::Kind::Presence : varno::p2p::Kind::SessionClose, cam, 0, 0,
+                                      0, 0, body.data(), dev ? body.size() : 0);
+    return QByteArray(reinterpret_cast<const char *>(e.data()), int(e.size()));
+}
 
 QString camera(const char *dev, const char *cam, int protocol)
 {
@@ -45,6 +60,7 @@ private slots:
     void lookupWithoutRetainedLicense();
     void versionOneCameraStreams();
     void wrongPresenceCorrectedByProbe();
+    void inboxForgeriesIgnored();
 
 private:
     QString lookup(const char *deviceId, int *ret);
@@ -55,6 +71,7 @@ private:
     // counters live as long as it does (declared before it, so they go after).
     FrameCounter m_framesOld;
     FrameCounter m_framesNew;
+    FrameCounter m_framesV3;
     P2pLibrary m_lib;
 };
 
@@ -62,7 +79,7 @@ void TestP2pRelay::initTestCase()
 {
     QVERIFY(m_broker.start());
     QVERIFY(m_broker.writeClientConfig());
-    const QStringList cameras{camera(kDevNew, kCamNew, 2), camera(kDevOld, kCamOld, 1)};
+    const QStringList cameras{camera(kDevNew, kCamNew, 2), camera(kDevOld, kCamOld, 1), camera(kDevV3, kCamV3, 3)};
     QVERIFY2(m_sim.start(simConfig(m_broker.port(), tempRoot() + QStringLiteral("/storage"), cameras)),
              qPrintable(m_sim.error()));
     QCOMPARE(m_lib.start(), 0);
@@ -137,20 +154,44 @@ void TestP2pRelay::wrongPresenceCorrectedByProbe()
     FrameCounter &frames = m_framesNew;
     QCOMPARE(m_lib.openFirstStream(kCamNew, kPwd, frames), 0);
     QVERIFY(waitUntil([&] { return frames.video.load() >= 5; }, 15000));
-    std::vector<uint8_t> body(varno::p2p::body::kPresence, 0);
-    varno::p2p::putField(body.data(), varno::p2p::kCameraIdSize, kCamNew);
-    varno::p2p::putField(body.data() + varno::p2p::kCameraIdSize, varno::p2p::kDeviceIdSize, kDevNew);
-    const auto offline = varno::p2p::encode(varno::p2p::Kind::Presence, kCamNew, 0, 0, 0, 0, body.data(),
-                                            body.size());
     RawMqtt rumour(QStringLiteral("rumour"));
     QCOMPARE(rumour.connect(m_broker.port()), 0);
-    QVERIFY(rumour.publish(QString::fromStdString(varno::p2p::cameraPresence(kCamNew)),
-                           QByteArray(reinterpret_cast<const char *>(offline.data()), int(offline.size()))));
-    QVERIFY(m_lib.waitSessionStatus(kCamNew, 2, 5000));
+    QVERIFY(rumour.publish(QString::fromStdString(varno::p2p::cameraPresence(kCamNew)), forged(kCamNew, kDevNew)));
+    // The probe may bring the session back within milliseconds: the log,
+    // not a sampled status, shows that it was lost.
+    QVERIFY(waitUntil([] { return logText().contains("Session with camera(VRND-300400-KXPQT) lost: camera offline"); },
+                      5000));
     QVERIFY(m_lib.waitSessionStatus(kCamNew, P2P_SESSION_CONNECTED, 20000));
     // And the stream resumes.
     const int before = frames.video.load();
     QVERIFY(waitUntil([&] { return frames.video.load() >= before + 20; }, 15000));
+}
+
+void TestP2pRelay::inboxForgeriesIgnored()
+{
+    // On a relay without access rules anyone can write the client's inbox
+    // and claim any sender. What a camera of version 3 says comes only on
+    // the topic that names it, a presence on the inbox only as the answer to
+    // a probe: forged offline presences and a forged close leave both
+    // sessions and their streams as they are.
+    QCOMPARE(m_lib.openFirstStream(kCamV3, kPwd, m_framesV3), 0);
+    QVERIFY(m_lib.waitSessionStatus(kCamNew, P2P_SESSION_CONNECTED, 20000));
+    const std::string inbox = varno::p2p::clientInbox(varno::p2p::clientForHandle(m_lib.handle())->clientId());
+    RawMqtt rogue(QStringLiteral("rogue"));
+    QCOMPARE(rogue.connect(m_broker.port()), 0);
+    const std::tuple<std::string, QByteArray, const char *> forgeries[] = {
+        {inbox, forged(kCamV3, kDevV3), "camera of version 3 on the shared inbox"},
+        {inbox, forged(kCamNew, kDevNew), "presence that answers no probe"},
+        {inbox + "/" + kCamV3, forged(kCamNew, nullptr), "sender ID differs from the topic"}};
+    for (const auto &[topic, payload, why] : forgeries) {
+        QVERIFY(rogue.publish(QString::fromStdString(topic), payload));
+        QVERIFY2(waitUntil([&, why = why] { return logText().contains(why); }, 5000), why);
+    }
+    QCOMPARE(m_lib.sessionStatus(kCamV3), int32_t(P2P_SESSION_CONNECTED));
+    QCOMPARE(m_lib.sessionStatus(kCamNew), int32_t(P2P_SESSION_CONNECTED));
+    const int before = m_framesV3.video.load();
+    QVERIFY(waitUntil([&] { return m_framesV3.video.load() >= before + 20; }, 15000));
+    QVERIFY(!logText().contains("Session with camera(VRNG-700900-KXPQT) lost"));
 }
 
 QTEST_GUILESS_MAIN(TestP2pRelay)
