@@ -10,7 +10,12 @@
 #include "platform/p2p/p2p_client_sdk.h"
 #include "platform/rtsp/rtsp_client.h"
 
+#include "record/streamkeeper.h"
+
+#include <atomic>
+#include <chrono>
 #include <cstring>
+#include <mutex>
 #include <vector>
 
 namespace varno::record {
@@ -18,13 +23,16 @@ namespace varno::record {
 namespace {
 
 // The RTSP record stream's frames, on the stream's reader thread. Time
-// stamps come in microseconds (low 32 bits) and are unwrapped here.
+// stamps come in microseconds (low 32 bits) and are unwrapped here; each
+// open starts afresh. The recorder is cleared when the recording stops.
 struct RtspFeed
 {
+    std::mutex mutex;
     qmediarealrecord *recorder = nullptr;
     uint32_t lastUs = 0;
     uint64_t highUs = 0;
     bool first = true;
+    std::atomic<uint64_t> frames{0};
 };
 
 int rtspRecordFrame(int32_t, const char *, const int32_t *frameInfo, int32_t type, const char *data, int32_t size,
@@ -33,6 +41,10 @@ int rtspRecordFrame(int32_t, const char *, const int32_t *frameInfo, int32_t typ
     auto *feed = static_cast<RtspFeed *>(user);
     if (!feed || !frameInfo || !data || size <= 0)
         return 0;
+    std::lock_guard lock(feed->mutex);
+    if (!feed->recorder)
+        return 0;
+    ++feed->frames;
     const uint32_t us = uint32_t(frameInfo[1]);
     if (!feed->first && us < feed->lastUs && feed->lastUs - us > 0x80000000u)
         feed->highUs += 0x100000000ull;
@@ -52,6 +64,83 @@ int rtspRecordFrame(int32_t, const char *, const int32_t *frameInfo, int32_t typ
     }
     feed->recorder->pushFrame(frameType, data, size, ms);
     return 0;
+}
+
+// An ONVIF camera's record stream over RTSP (the stream address was asked
+// for once, when the recording started).
+class RtspRecordSource final : public RecordSource
+{
+public:
+    RtspRecordSource(std::string url, std::string deviceId, qmediarealrecord *recorder)
+        : m_url(std::move(url))
+        , m_deviceId(std::move(deviceId))
+        , m_feed(std::make_shared<RtspFeed>())
+    {
+        m_feed->recorder = recorder;
+    }
+    ~RtspRecordSource() override { close(); }
+
+    // DESCRIBE and SETUP: 0 or the library's result.
+    int connect()
+    {
+        {
+            std::lock_guard lock(m_feed->mutex);
+            m_feed->first = true;
+            m_feed->highUs = 0;
+            m_feed->lastUs = 0;
+        }
+        int32_t handle = 0;
+        const int ret = RTSP_OpenLiveSteam(m_url.c_str(), &rtspRecordFrame, m_feed.get(), &handle);
+        if (ret != 0)
+            return ret;
+        RTSP_SetSteamDeviceId(handle, m_deviceId.c_str());
+        m_handle = handle;
+        return 0;
+    }
+    // PLAY: frames flow.
+    int play() { return RTSP_StartLiveSteam(m_handle); }
+    int32_t handle() const { return m_handle; }
+
+    int open() override
+    {
+        int ret = connect();
+        if (ret == 0 && (ret = play()) != 0)
+            close();
+        return ret;
+    }
+    bool broken() override
+    {
+        int32_t status = 0;
+        return m_handle <= 0 || RTSP_GetSteamStatus(m_handle, &status, 0) != 0 || status == RTSP_STATUS_BROKEN;
+    }
+    uint64_t frames() const override { return m_feed->frames.load(); }
+    void close() override
+    {
+        if (m_handle <= 0)
+            return;
+        WriteLog(0, "[RECORD]Request stop recording, handle(%d)!!!", m_handle);
+        RTSP_StopLiveSteam(m_handle);
+        RTSP_CloseLiveSteam(m_handle, &rtspRecordFrame);
+        m_handle = 0;
+    }
+    void detach() override
+    {
+        std::lock_guard lock(m_feed->mutex);
+        m_feed->recorder = nullptr;
+    }
+
+private:
+    std::string m_url;
+    std::string m_deviceId;
+    std::shared_ptr<RtspFeed> m_feed; // the library holds its address until the stream is closed
+    int32_t m_handle = 0;
+};
+
+uint64_t steadyMs()
+{
+    return uint64_t(std::chrono::duration_cast<std::chrono::milliseconds>(
+                        std::chrono::steady_clock::now().time_since_epoch())
+                        .count());
 }
 
 } // namespace
@@ -83,6 +172,7 @@ std::unique_ptr<qmediarealrecord> startCameraRecorder(const DvrListInfo_s &dev, 
     const QByteArray id(dev.dev.devId, int(varno::textLength(dev.dev.devId)));
     RECORD_INFO_S info{};
     RECORD_PARAM_SETS_S params{};
+    std::function<uint64_t()> clock = env.clock ? env.clock : std::function<uint64_t()>(steadyMs);
     auto recorder = std::make_unique<qmediarealrecord>(std::move(env));
 
     if (dev.dev.p2pFlag == 1) {
@@ -134,29 +224,25 @@ std::unique_ptr<qmediarealrecord> startCameraRecorder(const DvrListInfo_s &dev, 
         info.height = uint16_t(facts.height);
         info.frameRate = 0; // measured from the stream's time stamps
 
-        auto feed = std::make_shared<RtspFeed>();
-        feed->recorder = recorder.get();
-        int32_t handle = 0;
-        ret = RTSP_OpenLiveSteam(url, &rtspRecordFrame, feed.get(), &handle);
+        auto source = std::make_unique<RtspRecordSource>(url, id.toStdString(), recorder.get());
+        ret = source->connect();
         if (ret != 0) {
             WriteLog(2, "%s(%d):Open device(%s) stream failed, ret(%d)!!!", "QVideoOnly::beginToRecord", __LINE__,
                      id.constData(), ret);
             return nullptr;
         }
-        RTSP_SetSteamDeviceId(handle, id.constData());
-        WriteLog(0, "[RECORD]Start device(%s) stream, handle(%d)!!!", id.constData(), handle);
-        recorder->setStopAction([handle, feed] {
-            WriteLog(0, "[RECORD]Request stop recording, handle(%d)!!!", handle);
-            RTSP_StopLiveSteam(handle);
-            RTSP_CloseLiveSteam(handle, &rtspRecordFrame);
-        });
-        ret = RTSP_StartLiveSteam(handle);
+        WriteLog(0, "[RECORD]Start device(%s) stream, handle(%d)!!!", id.constData(), source->handle());
+        ret = source->play();
         if (ret != 0) {
             WriteLog(2, "%s(%d):Start device(%s) stream failed, ret(%d)!!!", "QVideoOnly::beginToRecord", __LINE__,
                      id.constData(), ret);
-            recorder->stop();
-            return nullptr;
+            return nullptr; // the source closes its stream
         }
+        // The keeper reopens the stream when it breaks and closes it in stop(),
+        // before the record thread stops.
+        auto keeper = std::make_shared<StreamKeeper>(id.toStdString(), std::move(source), recorder.get(), clock);
+        recorder->setStopAction([keeper] { keeper->stop(); });
+        keeper->start();
     }
 
     qmediarealrecord *raw = recorder.get();
