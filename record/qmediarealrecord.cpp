@@ -455,11 +455,11 @@ void qmediarealrecord::State::run()
         FramePtr frame;
         {
             std::unique_lock lock(queueMutex);
+            waiting = true;
             queueCv.wait_for(lock, kPoll, [&] { return stop || !queue.empty(); });
             if (stop)
                 break;
             if (queue.empty()) {
-                waiting = true;
                 lock.unlock();
                 watchSilence();
                 // An alarm recording ends on its limit also while no file is
