@@ -18,12 +18,18 @@ inline constexpr uint32_t kReopenLongestDelayMs = 10000;
 class ReopenBackoff
 {
 public:
+    // Other spacings are for measurements (bench_recordgap) only.
+    explicit ReopenBackoff(uint32_t firstDelayMs = kReopenFirstDelayMs, uint32_t longestDelayMs = kReopenLongestDelayMs)
+        : m_first(firstDelayMs)
+        , m_longest(longestDelayMs)
+    {
+    }
     bool due(uint32_t now) const { return m_delay == 0 || uint32_t(now - m_lastTry) >= m_delay; }
     void tried(uint32_t now) { m_lastTry = now; }
     // An attempt failed: the next one waits longer. Returns the failures in a row.
     int failed()
     {
-        m_delay = m_delay == 0 ? kReopenFirstDelayMs : std::min(m_delay * 2, kReopenLongestDelayMs);
+        m_delay = m_delay == 0 ? m_first : std::min(m_delay * 2, m_longest);
         return ++m_failures;
     }
     // An attempt opened the stream: the failures in a row end (the wait
@@ -35,6 +41,8 @@ public:
     int failures() const { return m_failures; }
 
 private:
+    uint32_t m_first;
+    uint32_t m_longest;
     uint32_t m_lastTry = 0;
     uint32_t m_delay = 0; // 0: the next attempt may start at once
     int m_failures = 0;

@@ -106,9 +106,10 @@ void StreamKeeper::State::run()
 }
 
 StreamKeeper::StreamKeeper(std::string deviceId, std::unique_ptr<RecordSource> source, qmediarealrecord *recorder,
-                           std::function<uint64_t()> clock, int stopWaitMs)
+                           std::function<uint64_t()> clock, int stopWaitMs, ReopenBackoff backoff)
     : m_state(std::make_shared<State>())
 {
+    m_state->backoff = backoff;
     m_state->deviceId = std::move(deviceId);
     m_state->source = std::move(source);
     m_state->recorder = recorder;

@@ -54,7 +54,7 @@ public:
 
     // source: opened already; clock: milliseconds (the recorder's clock).
     StreamKeeper(std::string deviceId, std::unique_ptr<RecordSource> source, qmediarealrecord *recorder,
-                 std::function<uint64_t()> clock, int stopWaitMs = 2000);
+                 std::function<uint64_t()> clock, int stopWaitMs = 2000, ReopenBackoff backoff = ReopenBackoff());
     ~StreamKeeper();
 
     void start();
