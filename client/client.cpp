@@ -321,6 +321,9 @@ void Client::makeConnections()
     connect(m_config, &QConfigMgr::sendCapPathToClient, m_realVideo, &realvideo::RecvCapPathFromConfig);
     connect(m_config, &QConfigMgr::sendRecordAlarmType, m_realVideo, &realvideo::recvRecordAlarmType);
     connect(m_realVideo, &realvideo::sendRecordCount, m_config, &QConfigMgr::recvRecordCount);
+    connect(m_realVideo, &realvideo::sendRecordStream, this, [this](const QString &id, bool lost) {
+        recordOperation(tr("Device:") + id + (lost ? tr(" Recording lost its stream") : tr(" Recording has its stream again")));
+    });
     // The storage page saved once before these connections existed.
     m_realVideo->RecvCapPathFromConfig(m_config->getCapturePath());
     m_realVideo->recvRecordAlarmType(m_config->getRecordAlarmType());

@@ -79,10 +79,4 @@ MonitorStep monitorStep(const MonitorInput &in)
     return out;
 }
 
-int ReopenBackoff::failed()
-{
-    m_delay = m_delay == 0 ? kReopenFirstDelayMs : std::min(m_delay * 2, kReopenLongestDelayMs);
-    return ++m_failures;
-}
-
 } // namespace varno::live

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/reopenbackoff.h"
+
 #include <QString>
 
 #include <cstdint>
@@ -21,10 +23,10 @@ enum MonitorState : int32_t {
 
 // A stream that shows no key frame for this long is closed.
 inline constexpr uint32_t kFirstFrameTimeoutMs = 10000;
-// Spacing of the reopen attempts of one stream: the first at once, then
-// this long, doubling up to the longest; a picture starts it again.
-inline constexpr uint32_t kReopenFirstDelayMs = 1000;
-inline constexpr uint32_t kReopenLongestDelayMs = 10000;
+// Spacing of the reopen attempts (common/reopenbackoff.h, shared with the
+// recorder's own stream).
+using varno::kReopenFirstDelayMs;
+using varno::kReopenLongestDelayMs;
 // Pause between two monitor passes.
 inline constexpr int kMonitorCycleMs = 80;
 
@@ -89,27 +91,6 @@ struct MonitorInput
 // One step of the state machine (both kinds of stream).
 MonitorStep monitorStep(const MonitorInput &in);
 
-// When the next reopen attempt of one stream may start, and how many
-// attempts in a row failed (the failures are logged once, with their count).
-class ReopenBackoff
-{
-public:
-    bool due(uint32_t now) const { return m_delay == 0 || uint32_t(now - m_lastTry) >= m_delay; }
-    void tried(uint32_t now) { m_lastTry = now; }
-    // An attempt failed: the next one waits longer. Returns the failures in a row.
-    int failed();
-    // An attempt opened the stream: the failures in a row end (the wait
-    // stays until a picture comes).
-    void opened() { m_failures = 0; }
-    // A picture came: the next break starts afresh.
-    void reset() { m_delay = 0; m_failures = 0; }
-    uint32_t delay() const { return m_delay; }
-    int failures() const { return m_failures; }
-
-private:
-    uint32_t m_lastTry = 0;
-    uint32_t m_delay = 0; // 0: the next attempt may start at once
-    int m_failures = 0;
-};
+using varno::ReopenBackoff;
 
 } // namespace varno::live

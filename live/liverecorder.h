@@ -11,6 +11,13 @@ class LiveRecorder
 public:
     virtual ~LiveRecorder() = default;
 
+    // Report codes of a recording that lost its stream (it goes on when one
+    // comes, the record button shows it waiting) and that has one again.
+    enum : int {
+        kStreamLost = -1045,
+        kStreamBack = -1046,
+    };
+
     // Frame types: 1 audio; video 101 IDR slice, 102 non-IDR slice, 103 SEI,
     // 104 SPS, 105 PPS, 0 anything else. Called on the stream's thread.
     virtual void pushFrame(int type, const char *data, int size, uint64_t timeStampMs) = 0;

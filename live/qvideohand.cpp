@@ -85,7 +85,7 @@ void QVideoHand::RecvResetRecord()
 {
     m_recording = false;
     m_alarmRecording = false;
-    m_look = RecordLook::Reset;
+    m_waiting = false;
     applyRecordLook();
 }
 
@@ -93,7 +93,6 @@ void QVideoHand::RecvNormalRecord()
 {
     m_recording = true;
     m_alarmRecording = false;
-    m_look = RecordLook::Normal;
     applyRecordLook();
 }
 
@@ -101,7 +100,12 @@ void QVideoHand::RecvAlarmRecord()
 {
     m_recording = true;
     m_alarmRecording = true;
-    m_look = RecordLook::Alarm;
+    applyRecordLook();
+}
+
+void QVideoHand::RecvRecordWaiting(bool waiting)
+{
+    m_waiting = waiting;
     applyRecordLook();
 }
 
@@ -137,6 +141,10 @@ void QVideoHand::showTitle()
 void QVideoHand::applyRecordLook()
 {
     QToolButton *button = m_ui->btnRecord;
+    m_look = !m_recording ? RecordLook::Reset
+        : m_waiting      ? RecordLook::Waiting
+        : m_alarmRecording ? RecordLook::Alarm
+                           : RecordLook::Normal;
     switch (m_look) {
     case RecordLook::Reset:
         button->setIcon(QIcon(varno::resourcePath(QStringLiteral("./images/record_stop.ico"))));
@@ -149,6 +157,10 @@ void QVideoHand::applyRecordLook()
     case RecordLook::Alarm:
         button->setIcon(QIcon(varno::resourcePath(QStringLiteral("./images/record_alarm.ico"))));
         button->setToolTip(tr("Alarm recording"));
+        break;
+    case RecordLook::Waiting:
+        button->setIcon(QIcon(varno::resourcePath(QStringLiteral("./images/record_waiting.ico"))));
+        button->setToolTip(tr("waiting for the camera"));
         break;
     }
 }

@@ -16,7 +16,9 @@ class QVideoHand : public QWidget
     Q_OBJECT
 
 public:
-    enum class RecordLook { Reset, Normal, Alarm };
+    // Waiting: a recording (by hand or alarm) whose camera sends no stream;
+    // it goes on when the stream comes back.
+    enum class RecordLook { Reset, Normal, Alarm, Waiting };
 
     explicit QVideoHand(QWidget *parent = nullptr);
     ~QVideoHand() override;
@@ -28,6 +30,7 @@ public:
 
     bool recording() const { return m_recording; }
     bool alarmRecording() const { return m_alarmRecording; }
+    bool recordWaiting() const { return m_waiting; }
     RecordLook recordLook() const { return m_look; }
 
     QToolButton *recordButton() const;
@@ -51,6 +54,8 @@ public slots:
     void RecvResetRecord();
     void RecvNormalRecord();
     void RecvAlarmRecord();
+    // The running recording has no stream (waiting), or has it again.
+    void RecvRecordWaiting(bool waiting);
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
@@ -65,5 +70,6 @@ private:
     bool m_buttonsShown = false;
     bool m_recording = false;
     bool m_alarmRecording = false;
+    bool m_waiting = false;
     RecordLook m_look = RecordLook::Reset;
 };

@@ -1,6 +1,7 @@
 #include "live/qvideoonly.h"
 
 #include "common/logfile.h"
+#include "common/uithread.h"
 #include "common/ui/infobox.h"
 #include "live/liveviewsettings.h"
 #include "live/qmultivideo.h"
@@ -74,6 +75,7 @@ QVideoOnly::QVideoOnly(int count, QWidget *parent)
     }
     connect(this, &QVideoOnly::SendDiskIsFull, this, &QVideoOnly::RecvDiskIsFull);
     connect(this, &QVideoOnly::SendStopRecord, this, &QVideoOnly::RecvStopRecord);
+    connect(this, &QVideoOnly::SendRecordWaiting, this, &QVideoOnly::RecvRecordWaiting);
 
     m_menu = new QMenu(this);
     m_menu->setStyleSheet(QStringLiteral(
@@ -824,6 +826,13 @@ bool QVideoOnly::isAlarmRecording(const QString &deviceId) const
     return ctl != m_records.constEnd() && (*ctl)->recording && (*ctl)->alarmRecording;
 }
 
+bool QVideoOnly::isRecordWaiting(const QString &deviceId) const
+{
+    QMutexLocker lock(&m_recordMutex);
+    const auto ctl = m_records.constFind(deviceId);
+    return ctl != m_records.constEnd() && (*ctl)->recording && (*ctl)->waiting;
+}
+
 bool QVideoOnly::beginToRecord(const QString &deviceId, int alarmType)
 {
     const QByteArray id = text8(deviceId);
@@ -862,6 +871,7 @@ bool QVideoOnly::beginToRecord(const QString &deviceId, int alarmType)
         ctl->recorder = std::move(recorder);
         ctl->recording = true;
         ctl->alarmRecording = alarmType != 0;
+        ctl->waiting = false;
     }
     emit sendRecordCount(1);
     WriteLog(0, "[RECORD]Begin device(%s) recording finished!!!", id.constData());
@@ -934,6 +944,7 @@ void QVideoOnly::RecvStopRecord(QString deviceId)
         ctl->alarmRecording = false;
         ctl->rtspHandle = 0;
         ctl->alarmFileOpen = false;
+        ctl->waiting = false;
     }
     ctl->recorder->stop();
     emit sendRecordCount(-1);
@@ -950,6 +961,24 @@ void QVideoOnly::RecvStopRecord(QString deviceId)
 void QVideoOnly::recvRecord(const QString &deviceId, const QString &filePath, int code,
                             LiveRecorder *recorder)
 {
+    if (code == LiveRecorder::kStreamLost || code == LiveRecorder::kStreamBack) {
+        const bool lost = code == LiveRecorder::kStreamLost;
+        QString device;
+        {
+            QMutexLocker lock(&m_recordMutex);
+            for (auto it = m_records.begin(); it != m_records.end(); ++it) {
+                if (it.value()->recorder.get() == recorder) {
+                    device = it.key();
+                    it.value()->waiting = lost;
+                    break;
+                }
+            }
+        }
+        // Queued to the user-interface thread.
+        if (!device.isEmpty())
+            emit SendRecordWaiting(device, lost);
+        return;
+    }
     QString device;
     {
         QMutexLocker lock(&m_recordMutex);
@@ -972,6 +1001,26 @@ void QVideoOnly::recvRecord(const QString &deviceId, const QString &filePath, in
     // Queued to the user-interface thread when the recorder's thread reports.
     emit SendStopRecord(device);
     emit SendDiskIsFull();
+}
+
+void QVideoOnly::RecvRecordWaiting(QString deviceId, bool waiting)
+{
+    VARNO_ASSERT_UI_THREAD();
+    bool shown = false;
+    {
+        QMutexLocker lock(&m_recordMutex);
+        const auto ctl = m_records.constFind(deviceId);
+        // The state now: a later report may be on its way already.
+        shown = ctl != m_records.constEnd() && (*ctl)->recording && (*ctl)->waiting;
+    }
+    for (int i = 0; i < kWinCount; ++i) {
+        const WinState w = winState(i);
+        if (w.used && w.deviceId == deviceId)
+            m_wins[i]->hand()->RecvRecordWaiting(shown);
+    }
+    WriteLog(waiting ? 2 : 0, "%s(%d):Device(%s) record %s!!!", "QVideoOnly::RecvRecordWaiting", __LINE__,
+             text8(deviceId).constData(), waiting ? "waits for the camera" : "goes on");
+    emit sendRecordStream(deviceId, waiting);
 }
 
 void QVideoOnly::RecvDiskIsFull()

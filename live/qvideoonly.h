@@ -39,6 +39,7 @@ struct RecordCtl
     bool recording = false;
     bool alarmRecording = false;
     bool alarmFileOpen = false;
+    bool waiting = false;   // the recorder has no stream now
 };
 
 // The live page's grid of 25 video windows, 4, 8, 16 or 25 of them shown per
@@ -95,8 +96,10 @@ public:
     void setRecorderFactory(RecorderFactory factory);
     bool beginToRecord(const QString &deviceId, int alarmType);
     void RecordAlarmStream(const QString &deviceId, int alarmKind);
-    // Recorder callback (any thread): -1043 a file was created; any other
-    // code ends the camera's recording and reports a full disk.
+    // Recorder callback (any thread): -1043 a file was created; -1045 /
+    // -1046 the recording lost its stream / has it again (it goes on, the
+    // record buttons follow); any other code ends the camera's recording
+    // and reports a full disk.
     void recvRecord(const QString &deviceId, const QString &filePath, int code,
                     LiveRecorder *recorder);
     // Live frame feed of a P2P stream (stream library thread).
@@ -115,6 +118,8 @@ public:
     int indexOfHandle(int32_t winHandle) const;
     bool isRecording(const QString &deviceId) const;
     bool isAlarmRecording(const QString &deviceId) const;
+    // The camera's recording waits for its stream.
+    bool isRecordWaiting(const QString &deviceId) const;
     QMenu *contextMenu() const { return m_menu; }
     QAction *closeAction() const { return m_closeAction; }
     QAction *closeAllAction() const { return m_closeAllAction; }
@@ -142,6 +147,10 @@ signals:
     void CapturePicWinToVWin(QString deviceId, int channel, int winHandle);
     void sendRecordCount(int delta);
     void SendDiskIsFull();
+    void SendRecordWaiting(QString deviceId, bool waiting);
+    // For the operation log: a recording lost its stream (true) or has it
+    // again (false).
+    void sendRecordStream(QString deviceId, bool lost);
     void SendChangeStream(QString deviceId, int streamType);
 
 public slots:
@@ -160,6 +169,7 @@ public slots:
     void recvUpdate();
     void RecvCloseVideoFromReal(QString deviceId);
     void RecvDiskIsFull();
+    void RecvRecordWaiting(QString deviceId, bool waiting);
 
 protected:
     void resizeEvent(QResizeEvent *event) override;

@@ -177,6 +177,7 @@ realvideo::realvideo(QWidget *parent, std::shared_ptr<MonitorClock> clock)
     connect(this, &realvideo::sendUpdate, m_videoOnly, &QVideoOnly::recvUpdate);
     connect(m_alarmTable, &QTableWidget::doubleClicked, this, &realvideo::StopAlarmRecord);
     connect(m_videoOnly, &QVideoOnly::sendRecordCount, this, &realvideo::recvRecordCount);
+    connect(m_videoOnly, &QVideoOnly::sendRecordStream, this, &realvideo::sendRecordStream);
     connect(m_hideBtn, &QPushButton::clicked, this, &realvideo::hideTabBtn_clicked);
     connect(m_showBtn, &QPushButton::clicked, this, &realvideo::showTabBtn_clicked);
     connect(this, &realvideo::sendCloseVideoToVOnly, m_videoOnly, &QVideoOnly::RecvCloseVideoFromReal);

@@ -100,6 +100,9 @@ signals:
     void sendCloseVideoToVOnly(QString key);
     void sendAlarmInfor(EVENT_alarm_info info);
     void sendStopRecord(QString key);
+    // A recording lost its stream (true) or has it again (false), for the
+    // operation log.
+    void sendRecordStream(QString key, bool lost);
     // The end of an open StartStream began (see there).
     void streamStarted(QString key, int result);
 

@@ -10,7 +10,12 @@
 #include "platform/p2p/p2p_client_sdk.h"
 #include "platform/rtsp/rtsp_client.h"
 
+#include "record/streamkeeper.h"
+
+#include <atomic>
+#include <chrono>
 #include <cstring>
+#include <mutex>
 #include <vector>
 
 namespace varno::record {
@@ -18,27 +23,85 @@ namespace varno::record {
 namespace {
 
 // The RTSP record stream's frames, on the stream's reader thread. Time
-// stamps come in microseconds (low 32 bits) and are unwrapped here.
+// stamps come in microseconds (low 32 bits) and are unwrapped here as
+// signed steps: a stamp a little behind the one before (audio that began
+// before the video, or the other way round) is a step back, never a wrap of
+// 71 minutes forwards. Each open starts afresh. The recorder is cleared when
+// the recording stops.
+//
+// The frames of the newest picture wait until the next picture begins: a
+// stream that breaks may have cut the picture it was sending (its later
+// slices never came, or the server's last packet was short), and a cut
+// picture is dropped with the break instead of reaching the file.
 struct RtspFeed
 {
+    struct Held
+    {
+        int type;
+        uint64_t ms;
+        std::vector<char> data;
+    };
+
+    std::mutex mutex;
     qmediarealrecord *recorder = nullptr;
     uint32_t lastUs = 0;
-    uint64_t highUs = 0;
+    int64_t totalUs = 0;
     bool first = true;
+    std::atomic<uint64_t> frames{0};
+    std::vector<Held> held;
+    bool heldPicture = false; // held holds a slice
+
+    void flush()
+    {
+        for (const Held &h : held)
+            recorder->pushFrame(h.type, h.data.data(), int(h.data.size()), h.ms);
+        held.clear();
+        heldPicture = false;
+    }
+    void reset() // mutex held
+    {
+        first = true;
+        totalUs = 0;
+        lastUs = 0;
+        held.clear();
+        heldPicture = false;
+    }
 };
 
-int rtspRecordFrame(int32_t, const char *, const int32_t *frameInfo, int32_t type, const char *data, int32_t size,
+// Where a video unit stands in its picture: a slice, the first slice of a
+// picture, a unit that comes before the picture's slices, or none of these.
+enum class UnitPlace { Other, Prefix, Slice, FirstSlice };
+
+UnitPlace unitPlace(const char *descr, int nalType, const char *data, int32_t size)
+{
+    RTSP_STREAM_DESCR_S d{};
+    std::memcpy(&d, descr, sizeof d);
+    const auto *u = reinterpret_cast<const unsigned char *>(data);
+    if (d.videoCodec == 2) { // H.265: first_slice_segment_in_pic_flag
+        if (nalType < 32)
+            return size > 6 && (u[6] & 0x80) ? UnitPlace::FirstSlice : UnitPlace::Slice;
+        return (nalType >= 32 && nalType <= 35) || nalType == 39 ? UnitPlace::Prefix : UnitPlace::Other;
+    }
+    if (nalType >= 1 && nalType <= 5) // first_mb_in_slice 0: its code starts with a 1 bit
+        return size > 5 && (u[5] & 0x80) ? UnitPlace::FirstSlice : UnitPlace::Slice;
+    return nalType >= 6 && nalType <= 9 ? UnitPlace::Prefix : UnitPlace::Other;
+}
+
+int rtspRecordFrame(int32_t, const char *descr, const int32_t *frameInfo, int32_t type, const char *data, int32_t size,
                     void *user)
 {
     auto *feed = static_cast<RtspFeed *>(user);
-    if (!feed || !frameInfo || !data || size <= 0)
+    if (!feed || !descr || !frameInfo || !data || size <= 0)
         return 0;
+    std::lock_guard lock(feed->mutex);
+    if (!feed->recorder)
+        return 0;
+    ++feed->frames;
     const uint32_t us = uint32_t(frameInfo[1]);
-    if (!feed->first && us < feed->lastUs && feed->lastUs - us > 0x80000000u)
-        feed->highUs += 0x100000000ull;
+    feed->totalUs = feed->first ? int64_t(int32_t(us)) : feed->totalUs + int64_t(int32_t(us - feed->lastUs));
     feed->first = false;
     feed->lastUs = us;
-    const uint64_t ms = (feed->highUs + us) / 1000;
+    const uint64_t ms = feed->totalUs > 0 ? uint64_t(feed->totalUs) / 1000 : 0;
     int frameType = MEDIA_FRAME_AUDIO;
     if (type == RTSP_FRAME_VIDEO) {
         switch (frameInfo[0]) {
@@ -50,8 +113,97 @@ int rtspRecordFrame(int32_t, const char *, const int32_t *frameInfo, int32_t typ
         default: frameType = MEDIA_FRAME_OTHER; break;
         }
     }
-    feed->recorder->pushFrame(frameType, data, size, ms);
+    if (type == RTSP_FRAME_VIDEO) {
+        const UnitPlace place = unitPlace(descr, frameInfo[0], data, size);
+        if (feed->heldPicture && (place == UnitPlace::Prefix || place == UnitPlace::FirstSlice))
+            feed->flush(); // the picture before this one is whole
+        if (place == UnitPlace::Slice || place == UnitPlace::FirstSlice)
+            feed->heldPicture = true;
+    }
+    feed->held.push_back({frameType, ms, std::vector<char>(data, data + size)});
     return 0;
+}
+
+// An ONVIF camera's record stream over RTSP (the stream address was asked
+// for once, when the recording started).
+class RtspRecordSource final : public RecordSource
+{
+public:
+    RtspRecordSource(std::string url, std::string deviceId, qmediarealrecord *recorder)
+        : m_url(std::move(url))
+        , m_deviceId(std::move(deviceId))
+        , m_feed(std::make_shared<RtspFeed>())
+    {
+        m_feed->recorder = recorder;
+    }
+    ~RtspRecordSource() override { close(); }
+
+    // DESCRIBE and SETUP: 0 or the library's result.
+    int connect()
+    {
+        {
+            std::lock_guard lock(m_feed->mutex);
+            m_feed->reset();
+        }
+        int32_t handle = 0;
+        const int ret = RTSP_OpenLiveSteam(m_url.c_str(), &rtspRecordFrame, m_feed.get(), &handle);
+        if (ret != 0)
+            return ret;
+        RTSP_SetSteamDeviceId(handle, m_deviceId.c_str());
+        m_handle = handle;
+        return 0;
+    }
+    // PLAY: frames flow.
+    int play() { return RTSP_StartLiveSteam(m_handle); }
+    int32_t handle() const { return m_handle; }
+
+    int open() override
+    {
+        int ret = connect();
+        if (ret == 0 && (ret = play()) != 0)
+            close();
+        return ret;
+    }
+    bool broken() override
+    {
+        int32_t status = 0;
+        return m_handle <= 0 || RTSP_GetSteamStatus(m_handle, &status, 0) != 0 || status == RTSP_STATUS_BROKEN;
+    }
+    uint64_t frames() const override { return m_feed->frames.load(); }
+    void close() override
+    {
+        if (m_handle <= 0)
+            return;
+        WriteLog(0, "[RECORD]Request stop recording, handle(%d)!!!", m_handle);
+        RTSP_StopLiveSteam(m_handle);
+        RTSP_CloseLiveSteam(m_handle, &rtspRecordFrame);
+        m_handle = 0;
+        // The stream broke or the recording stops: the picture still held
+        // may be cut.
+        std::lock_guard lock(m_feed->mutex);
+        if (!m_feed->held.empty())
+            WriteLog(3, "%s(%d):Record stream of device(%s) closed, its last picture (%zu units) left out!!!",
+                     "RtspRecordSource::close", __LINE__, m_deviceId.c_str(), m_feed->held.size());
+        m_feed->reset();
+    }
+    void detach() override
+    {
+        std::lock_guard lock(m_feed->mutex);
+        m_feed->recorder = nullptr;
+    }
+
+private:
+    std::string m_url;
+    std::string m_deviceId;
+    std::shared_ptr<RtspFeed> m_feed; // the library holds its address until the stream is closed
+    int32_t m_handle = 0;
+};
+
+uint64_t steadyMs()
+{
+    return uint64_t(std::chrono::duration_cast<std::chrono::milliseconds>(
+                        std::chrono::steady_clock::now().time_since_epoch())
+                        .count());
 }
 
 } // namespace
@@ -83,6 +235,7 @@ std::unique_ptr<qmediarealrecord> startCameraRecorder(const DvrListInfo_s &dev, 
     const QByteArray id(dev.dev.devId, int(varno::textLength(dev.dev.devId)));
     RECORD_INFO_S info{};
     RECORD_PARAM_SETS_S params{};
+    std::function<uint64_t()> clock = env.clock ? env.clock : std::function<uint64_t()>(steadyMs);
     auto recorder = std::make_unique<qmediarealrecord>(std::move(env));
 
     if (dev.dev.p2pFlag == 1) {
@@ -134,29 +287,25 @@ std::unique_ptr<qmediarealrecord> startCameraRecorder(const DvrListInfo_s &dev, 
         info.height = uint16_t(facts.height);
         info.frameRate = 0; // measured from the stream's time stamps
 
-        auto feed = std::make_shared<RtspFeed>();
-        feed->recorder = recorder.get();
-        int32_t handle = 0;
-        ret = RTSP_OpenLiveSteam(url, &rtspRecordFrame, feed.get(), &handle);
+        auto source = std::make_unique<RtspRecordSource>(url, id.toStdString(), recorder.get());
+        ret = source->connect();
         if (ret != 0) {
             WriteLog(2, "%s(%d):Open device(%s) stream failed, ret(%d)!!!", "QVideoOnly::beginToRecord", __LINE__,
                      id.constData(), ret);
             return nullptr;
         }
-        RTSP_SetSteamDeviceId(handle, id.constData());
-        WriteLog(0, "[RECORD]Start device(%s) stream, handle(%d)!!!", id.constData(), handle);
-        recorder->setStopAction([handle, feed] {
-            WriteLog(0, "[RECORD]Request stop recording, handle(%d)!!!", handle);
-            RTSP_StopLiveSteam(handle);
-            RTSP_CloseLiveSteam(handle, &rtspRecordFrame);
-        });
-        ret = RTSP_StartLiveSteam(handle);
+        WriteLog(0, "[RECORD]Start device(%s) stream, handle(%d)!!!", id.constData(), source->handle());
+        ret = source->play();
         if (ret != 0) {
             WriteLog(2, "%s(%d):Start device(%s) stream failed, ret(%d)!!!", "QVideoOnly::beginToRecord", __LINE__,
                      id.constData(), ret);
-            recorder->stop();
-            return nullptr;
+            return nullptr; // the source closes its stream
         }
+        // The keeper reopens the stream when it breaks and closes it in stop(),
+        // before the record thread stops.
+        auto keeper = std::make_shared<StreamKeeper>(id.toStdString(), std::move(source), recorder.get(), clock);
+        recorder->setStopAction([keeper] { keeper->stop(); });
+        keeper->start();
     }
 
     qmediarealrecord *raw = recorder.get();

@@ -25,6 +25,10 @@ constexpr uint64_t kSilenceMs = 10 * 1000;
 constexpr uint64_t kAlarmLimitMs = 6000 * 1000;
 constexpr uint64_t kMaxFillerMs = 600 * 1000; // longest gap filled with filler frames
 constexpr auto kPoll = std::chrono::milliseconds(10);
+// Queued by noteStreamLost: not a frame of the stream.
+constexpr uint32_t kLostMarker = 0xffffffffu;
+// A video time stamp this far behind the last one starts a new stream.
+constexpr uint64_t kStepBackMs = 1000;
 
 struct FreeDeleter
 {
@@ -110,6 +114,7 @@ struct qmediarealrecord::State
     size_t queueBytes = 0;
     bool dropUntilKey = false;
     uint64_t dropped = 0;
+    bool waiting = false; // the thread waits for frames (queue lock)
 
     // File: handle, alarm type and alarm start (the file lock).
     std::mutex fileMutex;
@@ -136,7 +141,22 @@ struct qmediarealrecord::State
     bool haveMeasureTs = false;
     std::vector<uint64_t> deltas;
 
+    // Stream watch (record thread; lost is read by observers).
+    enum class Arrival { Use, Drop, Marker };
+    std::atomic<bool> lost{false};
+    uint64_t lastArrival = 0; // clock when the last frame was taken
+    bool resumed = false;     // the next frame's time stamp goes on from the clock
+    bool needKey = false;     // frames of an open file wait for a key frame
+    int64_t tsOffset = 0;     // added to the stream's time stamps
+    bool haveOutTs = false;
+    uint64_t lastOutTs = 0;   // last video time stamp after the offset
+
     uint64_t now() const { return env.clock(); }
+    FramePtr takeFrame(std::unique_lock<std::mutex> &lock);
+    Arrival arrive(MEDIA_FRAME_INFO_S &f);
+    void markLost();
+    void watchSilence();
+    bool alarmLimitReached();
     bool isKey(const MEDIA_FRAME_INFO_S &f) const;
     bool isParamStart(const MEDIA_FRAME_INFO_S &f) const;
     void report(int code);
@@ -195,6 +215,86 @@ void qmediarealrecord::State::measure(const MEDIA_FRAME_INFO_S &f)
         lastMeasureTs = f.timeStamp;
         haveMeasureTs = true;
     }
+}
+
+// Waits at most kPoll for a frame (queue lock held by the caller).
+FramePtr qmediarealrecord::State::takeFrame(std::unique_lock<std::mutex> &lock)
+{
+    waiting = true;
+    queueCv.wait_for(lock, kPoll, [&] { return stop || !queue.empty(); });
+    waiting = false;
+    if (stop || queue.empty())
+        return nullptr;
+    FramePtr frame = std::move(queue.front());
+    queue.pop_front();
+    queueBytes -= frame->size;
+    return frame;
+}
+
+void qmediarealrecord::State::markLost()
+{
+    if (lost)
+        return;
+    lost = true;
+    WriteLog(2, "%s(%d):Stream of device(%s) lost, recording waits for it!!!", "qmediarealrecord::MyRecordThread",
+             __LINE__, deviceId.c_str());
+    report(qmediarealrecord::kStreamLost);
+}
+
+void qmediarealrecord::State::watchSilence()
+{
+    if (!lost && now() - lastArrival >= qmediarealrecord::kStreamLostMs)
+        markLost();
+}
+
+bool qmediarealrecord::State::alarmLimitReached()
+{
+    std::lock_guard lock(fileMutex);
+    return alarmType != 0 && now() - alarmStart >= kAlarmLimitMs;
+}
+
+// A frame taken from the queue. After a lost stream (or when the stream's
+// time stamps step back: it started again) the time stamps go on from the
+// recorder's clock, and an open file takes nothing before the next key
+// frame: the frames in between refer to pictures it never got.
+qmediarealrecord::State::Arrival qmediarealrecord::State::arrive(MEDIA_FRAME_INFO_S &f)
+{
+    if (f.type == kLostMarker) {
+        markLost();
+        return Arrival::Marker;
+    }
+    const uint64_t t = now();
+    if (lost) {
+        lost = false;
+        resumed = true;
+        WriteLog(0, "[RECORD]Stream of device(%s) is back, recording goes on!!!", deviceId.c_str());
+        report(qmediarealrecord::kStreamBack);
+    }
+    const bool video = f.type >= 100 && f.type <= 105;
+    if (video && haveOutTs && !resumed && int64_t(f.timeStamp) + tsOffset + int64_t(kStepBackMs) < int64_t(lastOutTs)) {
+        WriteLog(3, "%s(%d):Stream of device(%s) started again!!!", "qmediarealrecord::MyRecordThread", __LINE__,
+                 deviceId.c_str());
+        resumed = true;
+    }
+    if (resumed) {
+        resumed = false;
+        needKey = true;
+        if (haveOutTs)
+            tsOffset = int64_t(lastOutTs + (t - lastArrival)) - int64_t(f.timeStamp);
+    }
+    const int64_t ts = int64_t(f.timeStamp) + tsOffset;
+    f.timeStamp = ts > 0 ? uint64_t(ts) : 0;
+    lastArrival = t;
+    if (video) {
+        lastOutTs = f.timeStamp;
+        haveOutTs = true;
+    }
+    if (needKey) {
+        if (!isParamStart(f) && !isKey(f))
+            return Arrival::Drop;
+        needKey = false;
+    }
+    return Arrival::Use;
 }
 
 int qmediarealrecord::State::writeFrame(const MEDIA_FRAME_INFO_S &f, uint64_t &lastTs)
@@ -257,6 +357,7 @@ bool qmediarealrecord::State::startFile(FramePtr first, const std::vector<unsign
              deviceId.c_str());
     report(qmediarealrecord::kFileCreated);
 
+    needKey = false; // the file begins with its parameter sets or key frame
     uint64_t fileStart = now();
     uint64_t lastFrame = fileStart;
     uint64_t lastTs = first->timeStamp;
@@ -294,22 +395,19 @@ bool qmediarealrecord::State::startFile(FramePtr first, const std::vector<unsign
         }
         {
             std::unique_lock lock(queueMutex);
-            queueCv.wait_for(lock, kPoll, [&] { return stop || !queue.empty(); });
-            if (!queue.empty()) {
-                frame = std::move(queue.front());
-                queue.pop_front();
-                queueBytes -= frame->size;
-            }
+            frame = takeFrame(lock);
         }
         if (frame) {
-            lastFrame = now();
-        } else if (now() - lastFrame >= kSilenceMs) {
-            bool limit = false;
-            {
-                std::lock_guard lock(fileMutex);
-                limit = alarmType != 0 && now() - alarmStart >= kAlarmLimitMs;
-            }
-            if (limit) {
+            const Arrival a = arrive(*frame);
+            if (a != Arrival::Marker)
+                lastFrame = now();
+            if (a != Arrival::Use)
+                frame.reset();
+            continue;
+        }
+        watchSilence();
+        if (now() - lastFrame >= kSilenceMs) {
+            if (alarmLimitReached()) {
                 // Both at once: the alarm limit is what the grid must hear.
                 report(qmediarealrecord::kAlarmLimit);
                 break;
@@ -352,15 +450,26 @@ void qmediarealrecord::State::run()
         header.insert(header.end(), params.pps, params.pps + std::min<int>(params.ppsLen, sizeof params.pps));
     }
     WriteLog(0, "[RECORD]Start %s record thread!!!", deviceId.c_str());
+    lastArrival = now();
     while (!stop) {
         FramePtr frame;
         {
             std::unique_lock lock(queueMutex);
+            waiting = true;
             queueCv.wait_for(lock, kPoll, [&] { return stop || !queue.empty(); });
             if (stop)
                 break;
-            if (queue.empty())
+            if (queue.empty()) {
+                lock.unlock();
+                watchSilence();
+                // An alarm recording ends on its limit also while no file is
+                // open (its camera gone for good).
+                if (alarmLimitReached()) {
+                    report(qmediarealrecord::kAlarmLimit);
+                    break;
+                }
                 continue;
+            }
         }
         if (!env.haveRecordDisk()) {
             std::unique_lock lock(queueMutex);
@@ -368,13 +477,13 @@ void qmediarealrecord::State::run()
             continue;
         }
         {
-            std::lock_guard lock(queueMutex);
-            if (queue.empty())
+            std::unique_lock lock(queueMutex);
+            frame = takeFrame(lock);
+            if (!frame)
                 continue;
-            frame = std::move(queue.front());
-            queue.pop_front();
-            queueBytes -= frame->size;
         }
+        if (arrive(*frame) != Arrival::Use)
+            continue;
         measure(*frame);
         bool started = true;
         if (isParamStart(*frame)) {
@@ -492,6 +601,34 @@ void qmediarealrecord::pushFrame(int type, const char *data, int size, uint64_t 
     s.queueBytes += size_t(size);
     s.queue.push_back(std::move(frame));
     s.queueCv.notify_one();
+}
+
+void qmediarealrecord::noteStreamLost()
+{
+    State &s = *m_state;
+    if (s.stop)
+        return;
+    auto *raw = static_cast<MEDIA_FRAME_INFO_S *>(std::malloc(sizeof(MEDIA_FRAME_INFO_S)));
+    if (!raw)
+        return;
+    FramePtr marker(raw);
+    marker->type = kLostMarker;
+    marker->size = 0;
+    marker->timeStamp = 0;
+    std::lock_guard lock(s.queueMutex);
+    s.queue.push_back(std::move(marker));
+    s.queueCv.notify_one();
+}
+
+bool qmediarealrecord::waitingForStream() const
+{
+    return m_state->lost;
+}
+
+bool qmediarealrecord::idle() const
+{
+    std::lock_guard lock(m_state->queueMutex);
+    return m_state->queue.empty() && m_state->waiting;
 }
 
 int qmediarealrecord::setAlarmType(int type)

@@ -53,6 +53,14 @@ struct RecorderEnv
 // splits the file every 1,800 s, closes it after 10 s without frames and
 // ends an alarm recording after 6,000 s.
 //
+// Stream watch: the recording "loses" its stream after kStreamLostMs
+// without a frame, or at once when its owner says the stream broke
+// (noteStreamLost); it reports kStreamLost, and kStreamBack with the next
+// frame. Frames of the returned stream wait for a key frame when a file is
+// still open, and their time stamps go on from the recorder's clock, so the
+// gap lies in the file's time stamps; after 10 s the silence rule has
+// closed the file and the next key frame opens the next one.
+//
 // Lifetime: the thread's state is shared between the recorder and the
 // thread. stop() waits at most stopWaitMs for the thread; a thread that has
 // not ended by then (a write stuck on a slow disk) is detached and keeps the
@@ -74,7 +82,10 @@ public:
         kWriteFailed = -1027,
         kNoSavePath = -259,
         kThreadFailed = -513,
+        // LiveRecorder::kStreamLost and kStreamBack: the recording has no
+        // stream (it goes on when one comes), and has one again.
     };
+    static constexpr uint64_t kStreamLostMs = 3000;
     static constexpr size_t kMaxQueueBytes = 6u << 20;
     static constexpr size_t kMaxQueueFrames = 1500;
 
@@ -92,12 +103,19 @@ public:
     void setStopAction(std::function<void()> action);
 
     void pushFrame(int type, const char *data, int size, uint64_t timeStampMs) override;
+    // The stream broke and its owner reopens it (any thread): queued behind
+    // the frames already pushed, so the recording loses its stream after them.
+    void noteStreamLost();
     int setAlarmType(int type) override;
     void stop() override;
 
     // Observation for tests.
     bool threadDetached() const { return m_detached; }
     size_t queuedBytes() const;
+    // The recording has no stream now (between kStreamLost and kStreamBack).
+    bool waitingForStream() const;
+    // Every frame pushed so far is handled and the thread waits for more.
+    bool idle() const;
 
     struct State;
 

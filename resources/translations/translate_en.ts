@@ -179,6 +179,14 @@
         <translation> Wrong password</translation>
     </message>
     <message>
+        <source> Recording lost its stream</source>
+        <translation> Recording lost its stream</translation>
+    </message>
+    <message>
+        <source> Recording has its stream again</source>
+        <translation> Recording has its stream again</translation>
+    </message>
+    <message>
         <source>The camera %1 (%2) refuses the stored password. Enter its password under Settings &gt; Camera Editor.</source>
         <translation>The camera %1 (%2) refuses the stored password. Enter its password under Settings &gt; Camera Editor.</translation>
     </message>
@@ -1086,6 +1094,10 @@ Special characters are not allowed.</translation>
     <message>
         <source>Alarm recording</source>
         <translation>Alarm recording</translation>
+    </message>
+    <message>
+        <source>waiting for the camera</source>
+        <translation>waiting for the camera</translation>
     </message>
 </context>
 <context>

@@ -179,6 +179,14 @@
         <translation> falsches Passwort</translation>
     </message>
     <message>
+        <source> Recording lost its stream</source>
+        <translation> Aufnahme hat ihren Stream verloren</translation>
+    </message>
+    <message>
+        <source> Recording has its stream again</source>
+        <translation> Aufnahme hat ihren Stream wieder</translation>
+    </message>
+    <message>
         <source>The camera %1 (%2) refuses the stored password. Enter its password under Settings &gt; Camera Editor.</source>
         <translation>Die Kamera %1 (%2) lehnt das gespeicherte Passwort ab. Geben Sie ihr Passwort unter Einstellungen &gt; Kamera bearbeiten ein.</translation>
     </message>
@@ -1086,6 +1094,10 @@ Sonderzeichen sind nicht erlaubt.</translation>
     <message>
         <source>Alarm recording</source>
         <translation>Alarmaufnahme</translation>
+    </message>
+    <message>
+        <source>waiting for the camera</source>
+        <translation>wartet auf die Kamera</translation>
     </message>
 </context>
 <context>

@@ -5,7 +5,12 @@
 // and stopped with the windows' record buttons; the record count follows;
 // the files play in an ordinary decoder with the camera's codec and size.
 // With "Alarm recording" set on the storage page, a motion event of the
-// ONVIF camera starts an alarm recording and its end stops it.
+// ONVIF camera starts an alarm recording and its end stops it. A camera
+// whose stream stops (the ONVIF camera's RTSP server, the P2P camera's
+// stream) for longer than the silence rule and for a short while during a
+// recording by hand and an alarm recording: the record button waits and
+// comes back, the operation log notes both, the recording goes on in a
+// second file and over the short gap, on the recorders' own clock.
 #include "client/client.h"
 #include "config/qconfigmgr.h"
 #include "tests/client/camerarig.h"
@@ -22,6 +27,7 @@
 #include "playback/videosearch.h"
 #include "platform/userstore/user_local.h"
 #include "record/cstorage.h"
+#include "record/camerarecorder.h"
 #include "record/disksource.h"
 #include "tests/record/recorderfixture.h"
 #include "tests/record/storagefixture.h"
@@ -35,6 +41,7 @@
 #include <QTableWidget>
 #include <QDir>
 #include <QToolButton>
+#include <QSignalSpy>
 #include <QtTest>
 
 using namespace clienttest;
@@ -68,6 +75,24 @@ QStringList filesOf(const QString &folder, const QString &id)
     return QDir(folder).entryList({safe + QStringLiteral("_*.mkv")}, QDir::Files, QDir::Name);
 }
 
+// Video packet times of a file (seconds).
+QList<double> videoTimes(const QString &path)
+{
+    QList<double> out;
+    const QString text = rectest::ffprobe(path, {QStringLiteral("-select_streams"), QStringLiteral("v:0"),
+                                                 QStringLiteral("-show_entries"), QStringLiteral("packet=pts_time"),
+                                                 QStringLiteral("-of"), QStringLiteral("csv=p=0")});
+    for (const QString &line : text.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+        out << line.toDouble();
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+QDateTime timeOf(const MEDIA_TIME_S &t)
+{
+    return QDateTime(QDate(t.year, t.month, t.day), QTime(t.hour, t.minute, t.second));
+}
+
 } // namespace
 
 class TestClientRecord : public QObject
@@ -79,6 +104,8 @@ private slots:
     void cleanupTestCase();
     void recordButtonsRecordBothKindsOfCamera();
     void motionEventStartsAnAlarmRecording();
+    void recordingGoesOnWhenTheStreamComesBack_data();
+    void recordingGoesOnWhenTheStreamComesBack();
 
 private:
     MqttBroker m_broker;
@@ -301,6 +328,160 @@ void TestClientRecord::motionEventStartsAnAlarmRecording()
     QCOMPARE(int(it->alarmType), 1);
     QCOMPARE(int(it->state), int(MEDIA_FILE_STATE_CLOSED));
     QCOMPARE(rectest::decodeErrors(alarmFile), QString());
+}
+
+void TestClientRecord::recordingGoesOnWhenTheStreamComesBack_data()
+{
+    QTest::addColumn<bool>("onvif");
+    QTest::addColumn<bool>("alarm");
+    QTest::newRow("ONVIF camera, by hand") << true << false;
+    QTest::newRow("ONVIF camera, alarm") << true << true;
+    QTest::newRow("P2P camera, by hand") << false << false;
+    QTest::newRow("P2P camera, alarm") << false << true;
+}
+
+void TestClientRecord::recordingGoesOnWhenTheStreamComesBack()
+{
+    QFETCH(bool, onvif);
+    QFETCH(bool, alarm);
+    const QString id = onvif ? QString::fromLatin1(kLobby) : QStringLiteral("B765432");
+    const QString down = onvif ? QStringLiteral("onvif rtsp-down 0") : QStringLiteral("B765432 stall all on");
+    const QString up = onvif ? QStringLiteral("onvif rtsp-up 0") : QStringLiteral("B765432 stall all off");
+    QVERIFY(seedStore({p2pCamera("B765432", "VRNB-765432-KXPQT", "Gate", "abc123"),
+                       camera(kLobby, "Lobby", "583", false, "127.0.0.1", m_lobbyService.toUtf8())}));
+    PromptScript prompts;
+    const QString folder = m_home + QStringLiteral("/Varno/Record");
+    const QStringList before = filesOf(folder, id);
+    auto newFiles = [&] {
+        QStringList now = filesOf(folder, id);
+        for (const QString &f : before)
+            now.removeAll(f);
+        return now;
+    };
+    auto sizeOf = [&](const QString &name) { return QFileInfo(folder + QStringLiteral("/") + name).size(); };
+    const QVideoHand::RecordLook going = alarm ? QVideoHand::RecordLook::Alarm : QVideoHand::RecordLook::Normal;
+    {
+        Client client("127.0.0.1");
+        QVERIFY(clienttest::showClient(client));
+        realvideo *live = client.liveView();
+        QVideoOnly *grid = live->videoOnly();
+        // The recorders run on a clock of the test's own: outages of 5 s and
+        // 30 s take no time, and no file closes while the test looks.
+        rectest::Clock clock;
+        grid->setRecorderFactory([grid, &clock](const DvrListInfo_s &dev, int alarmType) -> std::unique_ptr<LiveRecorder> {
+            RecorderEnv env;
+            env.clock = clock.fn();
+            return varno::record::startCameraRecorder(
+                dev, alarmType,
+                [grid](const QString &cam, const QString &path, int code, LiveRecorder *recorder) {
+                    grid->recvRecord(cam, path, code, recorder);
+                },
+                env);
+        });
+        QSignalSpy operations(&client, &Client::sendLogInfo);
+        auto logged = [&](const QString &text) {
+            for (const auto &args : operations)
+                if (varno::fieldText(args.at(0).value<LogInfo_s>().content) == QStringLiteral("Device:") + id + text)
+                    return true;
+            return false;
+        };
+        if (!onvif)
+            client.startP2PRegistration();
+        QTRY_COMPARE_WITH_TIMEOUT(stateOf(client, id.toLatin1()), int(STATE_ONLINE), 20000);
+        doubleClick(client, id);
+        QTRY_VERIFY_WITH_TIMEOUT(live->streamStats(id).presentedPictures > 0, 15000);
+        QVideoHand *hand = handOf(live, id);
+        QVERIFY(hand);
+        if (alarm)
+            grid->RecordAlarmStream(id, 3); // motion detection
+        else
+            hand->recordButton()->click();
+        QCOMPARE(hand->recordLook(), going);
+        QTRY_VERIFY_WITH_TIMEOUT(newFiles().size() == 1 && sizeOf(newFiles().first()) > 20000, 30000);
+        const QString first = newFiles().first();
+        // Frames on their way when the camera stopped may still come: the
+        // recorders' clock moves a second at a time until the button waits.
+        auto loseStream = [&] {
+            auto waiting = [&] { return hand->recordLook() == QVideoHand::RecordLook::Waiting; };
+            for (int i = 0; i < 20 && !waiting(); ++i) {
+                clock.ms += 1000;
+                if (QTest::qWaitFor(waiting, 1000))
+                    break;
+            }
+            return waiting();
+        };
+
+        // Longer than the silence rule: the first file closes, the camera
+        // comes back, the next key frame opens the second file.
+        QCOMPARE(m_sim.command(down).left(2), QStringLiteral("OK"));
+        QVERIFY(loseStream());
+        QCOMPARE(hand->recordButton()->toolTip(), QStringLiteral("waiting for the camera"));
+        QVERIFY(grid->isRecording(id) && grid->isRecordWaiting(id));
+        QTRY_VERIFY_WITH_TIMEOUT(logged(QStringLiteral(" Recording lost its stream")), 15000);
+        clock.ms += 30000;
+        QTRY_VERIFY_WITH_TIMEOUT(logText().contains(QByteArray("No stream come, write(") + folder.toUtf8() + "/" + first.toUtf8()), 15000);
+        // The next file begins in a later second of the wall clock than the
+        // first one ended.
+        const qint64 closedAt = QDateTime::currentSecsSinceEpoch();
+        QTRY_VERIFY_WITH_TIMEOUT(QDateTime::currentSecsSinceEpoch() > closedAt, 5000);
+        QCOMPARE(m_sim.command(up).left(2), QStringLiteral("OK"));
+        clock.ms += varno::kReopenLongestDelayMs; // the back-off's next attempt is due
+        QTRY_COMPARE_WITH_TIMEOUT(hand->recordLook(), going, 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(logged(QStringLiteral(" Recording has its stream again")), 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(newFiles().size() == 2 && sizeOf(newFiles().last()) > 20000, 30000);
+        const QString second = newFiles().last();
+
+        // 5 s (or a little more, until the back-off's next attempt; less
+        // than the silence rule): the second file goes on over the gap.
+        const uint64_t downAt = clock.ms;
+        QCOMPARE(m_sim.command(down).left(2), QStringLiteral("OK"));
+        QVERIFY(loseStream());
+        QCOMPARE(m_sim.command(up).left(2), QStringLiteral("OK"));
+        clock.ms = std::max<uint64_t>(clock.ms, downAt + 5000);
+        while (!QTest::qWaitFor([&] { return hand->recordLook() == going; }, 2000) && clock.ms < downAt + 9000)
+            clock.ms += 1000;
+        QTRY_COMPARE_WITH_TIMEOUT(hand->recordLook(), going, 30000);
+        const qint64 grownFrom = sizeOf(second);
+        QTRY_VERIFY_WITH_TIMEOUT(sizeOf(second) > grownFrom + 20000, 30000);
+        QCOMPARE(newFiles().size(), 2);
+        QCOMPARE(grid->isAlarmRecording(id), alarm);
+
+        if (alarm)
+            grid->RecordAlarmStream(id, 0); // the alarm ends
+        else
+            hand->recordButton()->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!grid->isRecording(id), 15000);
+        QCOMPARE(hand->recordLook(), QVideoHand::RecordLook::Reset);
+        QVERIFY(prompts.requests().isEmpty());
+        prompts.answer(QMessageBox::Yes);
+        button(client, "btnWinClose")->click();
+
+        // Both files are whole; the gaps lie between them in the file list
+        // and in the second file's time stamps.
+        for (const QString &f : {first, second})
+            QCOMPARE(rectest::decodeErrors(folder + QStringLiteral("/") + f), QString());
+        const QList<double> times = videoTimes(folder + QStringLiteral("/") + second);
+        double gap = 0;
+        for (int i = 1; i < times.size(); ++i)
+            gap = std::max(gap, times[i] - times[i - 1]);
+        QVERIFY2(gap >= 4.5 && gap < 10, qPrintable(QString::number(gap)));
+        std::vector<MEDIA_FILE_S> records;
+        {
+            RecordFilelistLocker lock;
+            QVERIFY(varno::recfile::readFilelist(folder.toStdString(), records));
+        }
+        auto recordOf = [&](const QString &name) -> const MEDIA_FILE_S * {
+            const auto it = std::find_if(records.begin(), records.end(),
+                                         [&](const MEDIA_FILE_S &r) { return varno::fieldText(r.fileName) == name; });
+            return it == records.end() ? nullptr : &*it;
+        };
+        QVERIFY(recordOf(first) && recordOf(second));
+        QVERIFY(timeOf(recordOf(first)->endTime) < timeOf(recordOf(second)->startTime));
+        for (const QString &f : {first, second}) {
+            QCOMPARE(int(recordOf(f)->state), int(MEDIA_FILE_STATE_CLOSED));
+            QCOMPARE(int(recordOf(f)->alarmType), alarm ? 1 : 0);
+        }
+    }
 }
 
 QTEST_MAIN(TestClientRecord)

@@ -206,7 +206,7 @@ inline void push(LiveRecorder &r, const std::vector<Unit> &picture, uint64_t ts)
 inline QString decodeErrors(const QString &path)
 {
     QProcess p;
-    p.start(QStringLiteral("ffmpeg"), {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-i"), path,
+    p.start(QStringLiteral("ffmpeg"), {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-xerror"), QStringLiteral("-i"), path,
                                        QStringLiteral("-f"), QStringLiteral("null"), QStringLiteral("-")});
     if (!p.waitForFinished(60000))
         return QStringLiteral("ffmpeg did not finish");

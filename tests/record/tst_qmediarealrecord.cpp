@@ -87,6 +87,9 @@ private slots:
     void silenceClosesWithoutFailure();
     void alarmRecordingLimit();
     void alarmTypeOfARunningRecording();
+    void lostStreamWaitsAndGoesOn_data();
+    void lostStreamWaitsAndGoesOn();
+    void waitingAlarmRecordingEndsOnItsLimit();
     void noSavePathReportsDiskFull();
     void createAndWriteFailuresReport();
     void audioIsExpandedWhole();
@@ -216,7 +219,8 @@ void TestQMediaRealRecord::silenceClosesWithoutFailure()
     QVERIFY(closed);
     QVERIFY(varno::test::logText().contains("No stream come, write("));
     r.rec->stop();
-    QCOMPARE(r.reports.all(), std::vector<int>{qmediarealrecord::kFileCreated});
+    // The recording lost its stream; nothing failed.
+    QCOMPARE(r.reports.all(), (std::vector<int>{qmediarealrecord::kFileCreated, qmediarealrecord::kStreamLost}));
 }
 
 void TestQMediaRealRecord::alarmRecordingLimit()
@@ -253,7 +257,94 @@ void TestQMediaRealRecord::alarmTypeOfARunningRecording()
     r.clock.ms += 2000 * 1000;
     QVERIFY(r.sink->waitCount('x', 1));
     r.rec->stop();
-    QCOMPARE(r.reports.all(), std::vector<int>{qmediarealrecord::kFileCreated});
+    std::vector<int> codes = r.reports.all(); // a lost stream may be reported too: no failure
+    codes.erase(std::remove(codes.begin(), codes.end(), int(qmediarealrecord::kStreamLost)), codes.end());
+    QCOMPARE(codes, std::vector<int>{qmediarealrecord::kFileCreated});
+}
+
+void TestQMediaRealRecord::lostStreamWaitsAndGoesOn_data()
+{
+    QTest::addColumn<bool>("marker");    // the owner says the stream broke (else 3 s of silence)
+    QTest::addColumn<int>("outageMs");
+    QTest::addColumn<bool>("restartTs"); // the returned stream's time stamps start at 0 again
+    QTest::newRow("silence, 5 s") << false << 5000 << false;
+    QTest::newRow("broken, 5 s, stamps from 0") << true << 5000 << true;
+    QTest::newRow("broken, 30 s, stamps from 0") << true << 30000 << true;
+    QTest::newRow("silence, 30 s") << false << 30000 << false;
+    QTest::newRow("restart within a second") << false << 0 << true;
+}
+
+void TestQMediaRealRecord::lostStreamWaitsAndGoesOn()
+{
+    QFETCH(bool, marker);
+    QFETCH(int, outageMs);
+    QFETCH(bool, restartTs);
+    Rig r;
+    r.start(info("CAMP020", 25)); // interval 1000 / 23 = 43 ms
+    const auto pics = pictures(31, 25); // key pictures 0 and 25
+    for (int i = 0; i < 10; ++i)
+        push(*r.rec, pics[size_t(i)], 100000 + uint64_t(i) * 40);
+    QVERIFY(QTest::qWaitFor([&] { return r.rec->idle(); }, 20000));
+    const size_t before = r.sink->events().size();
+    if (outageMs > 0) {
+        if (marker)
+            r.rec->noteStreamLost();
+        else
+            r.clock.ms += qmediarealrecord::kStreamLostMs;
+        QVERIFY(r.reports.waitFor(qmediarealrecord::kStreamLost));
+        QVERIFY(r.rec->waitingForStream());
+        r.clock.ms += uint64_t(outageMs) - (marker ? 0 : qmediarealrecord::kStreamLostMs);
+    }
+    if (outageMs > 10000) // the silence rule closes the file
+        QVERIFY(r.sink->waitCount('x', 1));
+    // The stream comes back between key pictures: its P pictures refer to
+    // pictures the file never got and wait for the key picture 25.
+    const uint64_t base = restartTs ? 0 : 100000 + 10 * 40;
+    for (int i = 10; i < 31; ++i)
+        push(*r.rec, pics[size_t(i)], base + uint64_t(i - 10) * 40);
+    QVERIFY(QTest::qWaitFor([&] { return r.rec->idle(); }, 20000));
+    QVERIFY(!r.rec->waitingForStream());
+    r.rec->stop();
+    const auto ev = r.sink->events();
+    const std::vector<Event> after(ev.begin() + long(before), ev.end());
+    std::vector<Event> written;
+    for (const Event &e : after)
+        if (e.kind == 'w' && !(e.type == MEDIA_FRAME_SLICE && e.data == QByteArray(1, 0)))
+            written.push_back(e);
+    QVERIFY(!written.empty());
+    QCOMPARE(written.front().type, uint32_t(MEDIA_FRAME_SPS));
+    if (outageMs > 10000) {
+        QCOMPARE(FakeSink::count(ev, 'c'), 2);
+        QCOMPARE(FakeSink::fillers(after), 0); // the gap lies between the files
+    } else {
+        // One file; the gap (the outage and the P pictures left out) lies in
+        // its time stamps as filler frames.
+        QCOMPARE(FakeSink::count(ev, 'c'), 1);
+        QCOMPARE(FakeSink::fillers(after), (outageMs + 15 * 40) / 43 - 1);
+    }
+    const std::vector<int> lostAndBack{qmediarealrecord::kStreamLost, qmediarealrecord::kStreamBack};
+    std::vector<int> seen;
+    for (int code : r.reports.all())
+        if (code == qmediarealrecord::kStreamLost || code == qmediarealrecord::kStreamBack)
+            seen.push_back(code);
+    QCOMPARE(seen, outageMs > 0 ? lostAndBack : std::vector<int>{});
+}
+
+void TestQMediaRealRecord::waitingAlarmRecordingEndsOnItsLimit()
+{
+    // The camera never comes back: the alarm recording ends on its own
+    // limit although no file is open any more.
+    Rig r;
+    RECORD_INFO_S i = info("CAMP021");
+    i.alarmType = 1;
+    r.start(i);
+    push(*r.rec, pictures(1)[0], 0);
+    QVERIFY(QTest::qWaitFor([&] { return r.rec->idle(); }, 20000)); // every frame taken
+    r.clock.ms += 10000;
+    QVERIFY(r.sink->waitCount('x', 1));
+    QVERIFY(r.reports.waitFor(qmediarealrecord::kStreamLost));
+    r.clock.ms += 6000 * 1000;
+    QVERIFY(r.reports.waitFor(qmediarealrecord::kAlarmLimit));
 }
 
 void TestQMediaRealRecord::noSavePathReportsDiskFull()

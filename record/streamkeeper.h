@@ -1,0 +1,82 @@
+#pragma once
+
+#include "common/reopenbackoff.h"
+
+#include <QtGlobal>
+
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+class qmediarealrecord;
+
+namespace varno::record {
+
+// A stream a recorder opened for itself (an ONVIF camera's RTSP stream).
+// Its frames go to the recorder from open() until close().
+class RecordSource
+{
+public:
+    virtual ~RecordSource() = default;
+    // Opens the stream and lets its frames flow: 0, or the failing call's result.
+    virtual int open() = 0;
+    // The open stream broke (connection lost, no data within the read time-out).
+    virtual bool broken() = 0;
+    // Frames that arrived since the last open.
+    virtual uint64_t frames() const = 0;
+    // Closes the open stream; no frame arrives after it returns.
+    virtual void close() = 0;
+    // No frame reaches the recorder any more, also from a stream that an
+    // open still running makes (any thread; the recorder may go after it).
+    virtual void detach() = 0;
+};
+
+// Keeps a recorder's own stream open: a pass every kCycleMs finds a broken
+// stream, closes it, tells the recorder (qmediarealrecord::noteStreamLost)
+// and reopens it with the live view's back-off (common/reopenbackoff.h); the
+// back-off starts afresh once frames arrive.
+//
+// Threads: the keeper thread, started by start(); stop() detaches the
+// source, sets the stop flag and waits at most stopWaitMs. A thread still in
+// an open or close then (a camera that does not answer) keeps its state
+// alive by itself, closes what it opened and ends; nothing reaches the
+// recorder after stop() returned. Tests and benchmarks call pass() instead
+// of starting the thread.
+class StreamKeeper
+{
+    Q_DISABLE_COPY_MOVE(StreamKeeper)
+
+public:
+    static constexpr int kCycleMs = 80;
+
+    // source: opened already; clock: milliseconds (the recorder's clock).
+    StreamKeeper(std::string deviceId, std::unique_ptr<RecordSource> source, qmediarealrecord *recorder,
+                 std::function<uint64_t()> clock, int stopWaitMs = 2000, ReopenBackoff backoff = ReopenBackoff());
+    ~StreamKeeper();
+
+    void start();
+    void stop();
+    // One pass (without the thread).
+    void pass();
+
+    // Observation: reopen attempts that failed in a row, the wait before
+    // the next, and the stream opens since the first.
+    int reopenFailures() const;
+    uint32_t reopenDelay() const;
+    int reopens() const;
+    bool threadDetached() const { return m_detached; }
+
+    struct State;
+
+private:
+    std::shared_ptr<State> m_state;
+    bool m_started = false;
+    bool m_stopped = false;
+    bool m_detached = false;
+    int m_stopWaitMs = 2000;
+};
+
+} // namespace varno::record
