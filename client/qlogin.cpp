@@ -1,6 +1,7 @@
 #include "client/qlogin.h"
 #include "ui_qlogin.h"
 
+#include "common/configfile.h"
 #include "common/installdir.h"
 #include "common/logfile.h"
 #include "common/textfield.h"
@@ -9,6 +10,7 @@
 #include "resources/resourcepath.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QKeyEvent>
 #include <QLocale>
 #include <QNetworkInterface>
@@ -304,6 +306,11 @@ void QLogin::selectRememberedIp()
     const QString user = ui->usernameEdit->text();
     if (user.isEmpty() || ui->ipCombo->count() == 0)
         return;
+    const std::string file = QFile::encodeName(loginSettingsPath()).toStdString();
+    if (varno::checkConfigFile(file, "login.conf") == varno::ConfigFileState::Refused) {
+        ui->ipCombo->setCurrentIndex(0);
+        return;
+    }
     const QSettings settings(loginSettingsPath(), QSettings::IniFormat);
     const QString ip = settings.value(QStringLiteral("LocalIp/") + user).toString();
     // An address that is gone (another network, an interface down) falls
@@ -314,6 +321,8 @@ void QLogin::selectRememberedIp()
 
 void QLogin::saveLocalIp()
 {
+    if (!varno::prepareSettingsFile(QFile::encodeName(loginSettingsPath()).toStdString(), "login.conf"))
+        return;
     QSettings settings(loginSettingsPath(), QSettings::IniFormat);
     settings.setValue(QStringLiteral("LocalIp/") + QString::fromUtf8(m_user), QString::fromUtf8(m_localIp));
     settings.sync();

@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QSlider>
 #include <QSpinBox>
+#include <QTimer>
 
 #include <algorithm>
 #include <cstring>
@@ -47,6 +48,16 @@ QVideoMgr::QVideoMgr(QWidget *parent, CStorage *storage)
     }
     emit SendCreatDiskProc();
     SaveStorageConfig();
+    // A damaged "storage.db" was set aside and the defaults took its place:
+    // told once, when the event loop runs (after the main window is shown).
+    const QString aside = m_storage ? m_storage->takeResetNotice() : QString();
+    if (!aside.isEmpty())
+        QTimer::singleShot(0, this, [this, aside] {
+            varno::ui::InfoBox(window(), tr("Storage"),
+                               tr("The storage settings could not be read and were reset to the defaults. "
+                                  "The old file was kept as %1.")
+                                   .arg(aside));
+        });
 }
 
 QVideoMgr::~QVideoMgr()

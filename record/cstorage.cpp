@@ -1,5 +1,6 @@
 #include "record/cstorage.h"
 
+#include "common/configfile.h"
 #include "common/installdir.h"
 #include "common/logfile.h"
 #include "common/textfield.h"
@@ -22,6 +23,7 @@
 #include <unistd.h>
 #include <unordered_set>
 #include <chrono>
+#include <utility>
 
 using varno::record::DiskEntry;
 using varno::record::DiskSource;
@@ -134,31 +136,66 @@ CStorage::~CStorage()
 void CStorage::GetLocalStorageInfo()
 {
     const QByteArray path = QFile::encodeName(m_storageFile);
-    QFile file(m_storageFile);
-    if (!file.open(QIODevice::ReadOnly)) {
+    struct stat st {};
+    if (::stat(path.constData(), &st) != 0 && errno == ENOENT) {
         QFile created(m_storageFile);
         if (!created.open(QIODevice::WriteOnly | QIODevice::Truncate))
             WriteLog(2, "%s(%d):Open file(%s) failed, ret(%d)!!!", "CStorage::GetLocalStorageInfo", __LINE__,
                      path.constData(), errno);
         return;
     }
-    const qint64 length = file.size();
-    if (length < kHeadSize + kDiskSize)
-        return;
-    if (length > kHeadSize + kDiskSize * kMaxStorageDisks) {
+    // Whatever stands there and cannot be taken as a storage configuration
+    // is set aside, never written over: it may be a good file that could
+    // not be read this time.
+    bool damaged = true;
+    if (!S_ISREG(st.st_mode)) {
+        WriteLog(2, "%s(%d):Storage file(%s) is not a file, mode(%o)!!!", "CStorage::GetLocalStorageInfo", __LINE__,
+                 path.constData(), unsigned(st.st_mode));
+    } else if (st.st_size > kHeadSize + kDiskSize * kMaxStorageDisks) {
         WriteLog(2, "%s(%d):Storage file(%s) is too large, length(%lld)!!!", "CStorage::GetLocalStorageInfo",
-                 __LINE__, path.constData(), static_cast<long long>(length));
+                 __LINE__, path.constData(), static_cast<long long>(st.st_size));
+    } else {
+        QFile file(m_storageFile);
+        QByteArray image;
+        if (!file.open(QIODevice::ReadOnly)) {
+            WriteLog(2, "%s(%d):Open file(%s) failed, ret(%d)!!!", "CStorage::GetLocalStorageInfo", __LINE__,
+                     path.constData(), errno);
+        } else if (image = file.readAll(); file.error() != QFileDevice::NoError || image.size() != st.st_size) {
+            WriteLog(2, "%s(%d):Read file(%s) failed, ret(%d)!!!", "CStorage::GetLocalStorageInfo", __LINE__,
+                     path.constData(), errno);
+        } else if (image.isEmpty() || image.size() == kHeadSize) {
+            return; // created empty, or saved without disks: nothing to load
+        } else {
+            StorageFileContents c;
+            if (parseStorageDb(image, &c)) {
+                m_config = std::move(c);
+                m_haveConfig = true;
+                m_capturePath = QString::fromUtf8(m_config.capturePath);
+                damaged = false;
+            } else {
+                WriteLog(2, "%s(%d):Storage file(%s) is damaged, length(%lld)!!!", "CStorage::GetLocalStorageInfo",
+                         __LINE__, path.constData(), static_cast<long long>(image.size()));
+            }
+        }
+    }
+    if (!damaged)
+        return;
+    const std::string aside = varno::setAsideFile(path.toStdString());
+    if (aside.empty()) {
+        WriteLog(2, "%s(%d):Storage file(%s) cannot be set aside, it is kept and not written, errno(%d)!!!",
+                 "CStorage::GetLocalStorageInfo", __LINE__, path.constData(), errno);
+        m_keepStorageFile = true;
         return;
     }
-    StorageFileContents c;
-    if (!parseStorageDb(file.readAll(), &c)) {
-        WriteLog(2, "%s(%d):Storage file(%s) is damaged, length(%lld)!!!", "CStorage::GetLocalStorageInfo",
-                 __LINE__, path.constData(), static_cast<long long>(length));
-        return;
-    }
-    m_config = std::move(c);
-    m_haveConfig = true;
-    m_capturePath = QString::fromUtf8(m_config.capturePath);
+    WriteLog(2, "%s(%d):Storage file(%s) set aside as(%s), the storage settings are reset!!!",
+             "CStorage::GetLocalStorageInfo", __LINE__, path.constData(), aside.c_str());
+    m_resetNotice = QFile::decodeName(QByteArray::fromStdString(aside));
+}
+
+QString CStorage::takeResetNotice()
+{
+    std::lock_guard lock(m_mutex);
+    return std::exchange(m_resetNotice, QString());
 }
 
 void CStorage::InitDiskInfo()
@@ -675,6 +712,11 @@ bool CStorage::SaveStorageConfig(const QString &capturePath, const StorageInfo_s
     // Written beside the old file and renamed over it: a failed write
     // leaves the previous configuration whole.
     const QByteArray path = QFile::encodeName(m_storageFile);
+    if (m_keepStorageFile) {
+        WriteLog(2, "%s(%d):Storage file(%s) could not be read or set aside, not written!!!",
+                 "CStorage::SaveStorageConfig", __LINE__, path.constData());
+        return false;
+    }
     const QString temp = m_storageFile + QStringLiteral(".new");
     QFile file(temp);
     const QByteArray image = buildStorageDb(c);

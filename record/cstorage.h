@@ -127,6 +127,11 @@ public:
     quint64 recordFolderBytes(const QString &root);
     int folderWalks() const { return m_folderWalks.load(); }
     QString storageFile() const { return m_storageFile; }
+    // Where a damaged "storage.db" found at creation was set aside (its
+    // settings were reset to the defaults); returned once, empty afterwards
+    // and when there was none. When the file could not even be set aside it
+    // is kept and SaveStorageConfig refuses to write over it.
+    QString takeResetNotice();
 
 private:
     void GetLocalStorageInfo();
@@ -150,6 +155,8 @@ private:
     QList<RecordDisk_s> m_recordDisks;
     StorageFileContents m_config;
     bool m_haveConfig = false;
+    bool m_keepStorageFile = false;
+    QString m_resetNotice;
     QString m_storageFile;
     QString m_capturePath;
     bool m_allDisksFull = false;

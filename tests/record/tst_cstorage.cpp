@@ -11,6 +11,7 @@
 #include <QtTest>
 
 #include <atomic>
+#include <sys/stat.h>
 #include <set>
 #include <thread>
 
@@ -38,6 +39,8 @@ private slots:
     void saveWritesTheFileAndFolders();
     void storageDbBadInput_data();
     void storageDbBadInput();
+    void storageDbThatIsNoFile_data();
+    void storageDbThatIsNoFile();
     void mountTable();
     void recordCountNeverNegative();
     void folderFigureFollowsEveryChange();
@@ -429,43 +432,45 @@ void TestCStorage::storageDbBadInput_data()
 {
     QTest::addColumn<QByteArray>("image");
     QTest::addColumn<bool>("loads");
+    QTest::addColumn<bool>("setAside"); // damaged: kept beside, settings reset
     StorageFileContents c;
     c.capturePath = "/snap";
     c.recordDir = "Varno/Record";
     c.cover = 1;
     c.disks = {disk("/a/", 1, 20)};
     const QByteArray good = buildStorageDb(c);
-    QTest::newRow("good") << good << true;
-    QTest::newRow("empty") << QByteArray() << false;
-    QTest::newRow("head only") << good.left(300) << false;
-    QTest::newRow("311 bytes") << good.left(311) << false;
+    QTest::newRow("good") << good << true << false;
+    QTest::newRow("empty") << QByteArray() << false << false;
+    QTest::newRow("head only") << good.left(300) << false << false;
+    QTest::newRow("311 bytes") << good.left(311) << false << true;
     QByteArray wrongCount = good;
     wrongCount[296] = 3;
-    QTest::newRow("count disagrees") << wrongCount << false;
-    QTest::newRow("extra bytes") << good + QByteArray(12, 0) << false;
+    QTest::newRow("count disagrees") << wrongCount << false << true;
+    QTest::newRow("extra bytes") << good + QByteArray(12, 0) << false << true;
     c.disks = QVector<StorageDisk_s>(kMaxStorageDisks + 1, disk("/a/", 1, 20));
-    QTest::newRow("oversized") << buildStorageDb(c) << false;
+    QTest::newRow("oversized") << buildStorageDb(c) << false << true;
     QByteArray garbage(312, 0);
     QRandomGenerator gen(7);
     for (char &ch : garbage)
         ch = char(gen.bounded(256));
-    QTest::newRow("garbage") << garbage << false;
+    QTest::newRow("garbage") << garbage << false << true;
     StorageFileContents escape;
     escape.recordDir = "../x";
     escape.disks = {disk("/a/", 1, 20)};
-    QTest::newRow("escaping folder") << buildStorageDb(escape) << false;
+    QTest::newRow("escaping folder") << buildStorageDb(escape) << false << true;
     QByteArray unterminated = good;
     std::memset(unterminated.data() + 4, 'p', 256);
     std::memset(unterminated.data() + 300, 'n', 12);
     unterminated[308] = 1;
     unterminated[310] = char(200);
-    QTest::newRow("unterminated fields") << unterminated << true;
+    QTest::newRow("unterminated fields") << unterminated << true << false;
 }
 
 void TestCStorage::storageDbBadInput()
 {
     QFETCH(QByteArray, image);
     QFETCH(bool, loads);
+    QFETCH(bool, setAside);
     StorageFileContents parsed;
     QCOMPARE(parseStorageDb(image, &parsed), loads);
     Disks d;
@@ -476,6 +481,22 @@ void TestCStorage::storageDbBadInput()
     f.close();
     auto s = d.storage();
     QCOMPARE(s->getStorageConfig().count() > 0, loads);
+    const QString aside = s->takeResetNotice();
+    QCOMPARE(!aside.isEmpty(), setAside);
+    QVERIFY(s->takeResetNotice().isEmpty()); // told once
+    if (setAside) {
+        // The damaged bytes are kept whole beside; the save writes a fresh file.
+        QVERIFY(aside.startsWith(f.fileName() + QStringLiteral(".corrupt-")));
+        QFile kept(aside);
+        QVERIFY(kept.open(QIODevice::ReadOnly));
+        QCOMPARE(kept.readAll(), image);
+        QVERIFY(save(*s, {disk("/a/", 1, 20)}));
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QVERIFY(parseStorageDb(f.readAll(), &parsed));
+        QCOMPARE(QFileInfo(aside).size(), qint64(image.size())); // the save left it alone
+    } else {
+        QCOMPARE(QDir(d.appDir).entryList(QDir::Files).size(), 1);
+    }
     if (loads) {
         for (const StorageDisk_s &disk : s->getStorageConfig().disks) {
             QVERIFY(varno::textLength(disk.name) < kDiskRootSize);
@@ -483,6 +504,28 @@ void TestCStorage::storageDbBadInput()
         }
         QVERIFY(s->getCapturePath().size() <= 255);
     }
+}
+
+void TestCStorage::storageDbThatIsNoFile_data()
+{
+    QTest::addColumn<bool>("fifo");
+    QTest::newRow("directory") << false;
+    QTest::newRow("fifo") << true; // a reader would block on it
+}
+
+void TestCStorage::storageDbThatIsNoFile()
+{
+    QFETCH(bool, fifo);
+    Disks d;
+    d.add(QStringLiteral("/a/"), 1 * kGiB);
+    const QString path = d.appDir + QStringLiteral("/storage.db");
+    QVERIFY(fifo ? ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0 : QDir().mkdir(path));
+    auto s = d.storage();
+    const QString aside = s->takeResetNotice();
+    QVERIFY(aside.startsWith(path + QStringLiteral(".corrupt-")));
+    QCOMPARE(QFileInfo(aside).isDir(), !fifo);
+    QVERIFY(save(*s, {disk("/a/", 1, 20)}));
+    QVERIFY(QFileInfo(path).isFile());
 }
 
 void TestCStorage::mountTable()
