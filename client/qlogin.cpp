@@ -7,6 +7,7 @@
 #include "common/textfield.h"
 #include "common/ui/infobox.h"
 #include "platform/userstore/user_local.h"
+#include "platform/userstore/userfile.h"
 #include "resources/resourcepath.h"
 
 #include <QCoreApplication>
@@ -78,17 +79,25 @@ QLogin::QLogin(QWidget *parent)
 
     fillLocalIps();
 
-    const int ret = User_local_Init();
-    if (ret != 0)
-        WriteLog(2, "%s(%d):User_local_Init failed, ret(%d)!!!", "QLogin::QLogin", __LINE__, ret);
-    int count = 0;
-    if (User_local_getusrinfo(&count, m_userInfo.data()) == 0 && count > 0)
-        ui->usernameEdit->setText(varno::fieldText(m_userInfo.data(), USER_LOCAL_INFO_SIZE));
+    openUserStore();
 
     GetLocalUsr();
     selectRememberedIp();
     connect(ui->usernameEdit, &QLineEdit::editingFinished, this, &QLogin::selectRememberedIp);
     connect(this, &QLogin::SendLanChange, this, &QLogin::RetranslateUi);
+}
+
+bool QLogin::openUserStore()
+{
+    m_storeError = User_local_Init();
+    if (m_storeError != 0) {
+        WriteLog(2, "%s(%d):User_local_Init failed, ret(%d)!!!", "QLogin::QLogin", __LINE__, m_storeError);
+        return false;
+    }
+    int count = 0;
+    if (ui->usernameEdit->text().isEmpty() && User_local_getusrinfo(&count, m_userInfo.data()) == 0 && count > 0)
+        ui->usernameEdit->setText(varno::fieldText(m_userInfo.data(), USER_LOCAL_INFO_SIZE));
+    return true;
 }
 
 QLogin::~QLogin()
@@ -254,6 +263,18 @@ void QLogin::SaveUsrInfo()
 
 void QLogin::login_clicked()
 {
+    // A user store that exists but cannot be read is named, not taken for
+    // an empty one (tried again: the operator may have mended it meanwhile).
+    if (m_storeError != 0 && !openUserStore()) {
+        const QString store = QString::fromStdString(varno::installDir()) + QLatin1Char('/')
+            + QString::fromLatin1(varno::userstore::kFileName);
+        WriteLog(2, "%s(%d):User store(%s) cannot be read, ret(%d)!!!", "QLogin::login_clicked", __LINE__,
+                 store.toUtf8().constData(), m_storeError);
+        varno::ui::InfoBox(this, tr("Login"),
+                           tr("The user store %1 cannot be read. Check that the file is readable by this user.")
+                               .arg(store));
+        return;
+    }
     const QString name = ui->usernameEdit->text();
     const QString password = ui->passwordEdit->text();
     if (name.isEmpty()) {

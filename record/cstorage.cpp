@@ -591,16 +591,13 @@ void CStorage::CoverFile()
     // The recording file library appends and completes records under this
     // lock: the whole read, delete and rewrite is one step for it.
     RecordFilelistLocker listLock;
-    QFile file(QString::fromStdString(listPath));
-    if (!file.open(QIODevice::ReadOnly)) {
+    std::vector<MEDIA_FILE_S> records;
+    struct stat listed {};
+    if (::stat(listPath.c_str(), &listed) != 0 || !varno::recfile::readFilelist(dir, records)) {
         WriteLog(2, "%s(%d):Open file(%s) failed, ret(%d)!!!", "CStorage::CoverFile", __LINE__, listPath.c_str(),
                  errno);
         return;
     }
-    const QByteArray image = file.readAll();
-    file.close();
-    std::vector<MEDIA_FILE_S> records =
-        varno::recfile::parseFilelist(reinterpret_cast<const uint8_t *>(image.constData()), size_t(image.size()));
     const int count = int(records.size());
     if (count == 0) {
         WriteLog(3, "%s(%d):Filelist is empty!!!", "CStorage::CoverFile", __LINE__);
