@@ -5,6 +5,7 @@
 
 #include <QHash>
 #include <QMutex>
+#include <QSet>
 #include <QPointer>
 #include <QString>
 #include <QWidget>
@@ -142,6 +143,8 @@ signals:
     void CapturePicWinToVWin(QString deviceId, int channel, int winHandle);
     void sendRecordCount(int delta);
     void SendDiskIsFull();
+    // A recorder's report (code, file or folder), queued to this thread.
+    void SendRecordFault(int code, QString path);
     void SendChangeStream(QString deviceId, int streamType);
 
 public slots:
@@ -160,6 +163,9 @@ public slots:
     void recvUpdate();
     void RecvCloseVideoFromReal(QString deviceId);
     void RecvDiskIsFull();
+    // Tells the user what a recorder met, once per cause and folder until a
+    // recording file is created again.
+    void RecvRecordFault(int code, QString path);
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
@@ -201,6 +207,7 @@ private:
     std::array<QLabel *, 4> m_frame{};
 
     mutable QMutex m_recordMutex; // guards m_devices, m_records and m_factory
+    QSet<QString> m_faultsShown;   // recorder causes told since the last file created (UI thread)
     QHash<QString, DevEntry> m_devices;
     QHash<QString, std::shared_ptr<RecordCtl>> m_records;
     RecorderFactory m_factory;

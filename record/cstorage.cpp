@@ -7,6 +7,7 @@
 #include "platform/recfile/filelist.h"
 #include "platform/recfile/record_local.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -39,6 +40,15 @@ constexpr int kCoverEntries = 10;
 QByteArray fieldBytes(const char *field, size_t size)
 {
     return QByteArray(field, qsizetype(varno::textLength(field, size)));
+}
+
+// The file system a folder lies on; (dev_t)-1 when it cannot be reached.
+dev_t deviceOf(const QString &dir)
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(dir).constData(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return dev_t(-1);
+    return st.st_dev;
 }
 
 // A record folder name must stay below its drive root.
@@ -220,6 +230,7 @@ void CStorage::InitDiskInfo()
         d.totalG = totalG;
         m_disks.append(d);
         m_entries.append(e);
+        m_devices.append(deviceOf(e.dir));
     }
 }
 
@@ -513,10 +524,33 @@ quint64 CStorage::recordFolderBytes(const QString &root)
 
 // Each disk tried is measured on its own: its free space, what its record
 // folder holds and the reserve of the recordings in progress.
+bool CStorage::diskPresent(const QString &root)
+{
+    for (int i = 0; i < m_entries.size(); ++i) {
+        if (m_entries[i].root != root)
+            continue;
+        // Gone, or another file system mounted (or the parent's showing)
+        // where the disk was: recordings would land where nobody looks.
+        const dev_t now = deviceOf(m_entries[i].dir);
+        const bool present = now != dev_t(-1) && now == m_devices[i];
+        if (!present && !m_goneRoots.contains(root)) {
+            m_goneRoots.insert(root);
+            WriteLog(2, "%s(%d):Record disk(%s) at(%s) went away!!!", "CStorage::diskPresent", __LINE__,
+                     root.toUtf8().constData(), QFile::encodeName(m_entries[i].dir).constData());
+        } else if (present && m_goneRoots.remove(root)) {
+            WriteLog(0, "[STORAGE]Record disk(%s) is back!!!", root.toUtf8().constData());
+        }
+        return present;
+    }
+    return false;
+}
+
 bool CStorage::measureUsable(int index)
 {
     const RecordDisk_s &disk = m_recordDisks[index];
     const QString root = varno::fieldText(disk.name);
+    if (!diskPresent(root))
+        return false;
     float freeG = 0;
     float totalG = 0;
     if (getDiskSpaceG(root, &freeG, &totalG) != 0)
@@ -546,9 +580,31 @@ int CStorage::getRecordSavePath(char out[256])
         return false;
     };
 
+    // Disks that went away are no cause for overwriting the others.
+    auto everyDiskGone = [&] {
+        for (const RecordDisk_s &d : m_recordDisks)
+            if (diskPresent(varno::fieldText(d.name)))
+                return false;
+        return true;
+    };
+    // After a pass the disk must have room; when it has none, the
+    // recordings are not what fills it.
+    auto coverAndCheck = [&]() -> int {
+        CoverFile();
+        if (measureUsable(m_currentDisk))
+            return 0;
+        WriteLog(2, "%s(%d):Cover on disk(%d) did not free enough space, something else fills the disk!!!",
+                 "CStorage::getRecordSavePath", __LINE__, m_currentDisk);
+        return kSavePathCoverFailed;
+    };
+
     if (!m_allDisksFull || m_config.cover == 0) {
         if (!search()) {
             m_currentDisk = 0;
+            if (everyDiskGone()) {
+                WriteLog(2, "%s(%d):Every record disk went away!!!", "CStorage::getRecordSavePath", __LINE__);
+                return kSavePathDiskGone;
+            }
             m_allDisksFull = true;
             if (m_config.cover == 0) {
                 WriteLog(3, "%s(%d):Current disk(%d) is full, can't cover!!!", "CStorage::getRecordSavePath",
@@ -556,18 +612,28 @@ int CStorage::getRecordSavePath(char out[256])
                 return -1;
             }
             WriteLog(3, "%s(%d):Current disk(%d) is full, cover!!!", "CStorage::getRecordSavePath", __LINE__, 0);
-            CoverFile();
+            while (!diskPresent(varno::fieldText(m_recordDisks[m_currentDisk].name)))
+                ++m_currentDisk; // not every disk is gone
+            if (const int r = coverAndCheck(); r != 0)
+                return r;
         }
     } else if (!measureUsable(m_currentDisk)) {
-        WriteLog(3, "%s(%d):Current disk(%d) is full, need to switch!!!", "CStorage::getRecordSavePath", __LINE__,
-                 m_currentDisk);
-        ++m_currentDisk;
-        if (m_currentDisk >= n) {
-            WriteLog(3, "%s(%d):Current disk(%d) is full, cover!!!", "CStorage::getRecordSavePath", __LINE__,
-                     m_currentDisk);
-            m_currentDisk = 0;
+        if (everyDiskGone()) {
+            WriteLog(2, "%s(%d):Every record disk went away!!!", "CStorage::getRecordSavePath", __LINE__);
+            return kSavePathDiskGone;
         }
-        CoverFile();
+        do {
+            WriteLog(3, "%s(%d):Current disk(%d) is full, need to switch!!!", "CStorage::getRecordSavePath",
+                     __LINE__, m_currentDisk);
+            ++m_currentDisk;
+            if (m_currentDisk >= n) {
+                WriteLog(3, "%s(%d):Current disk(%d) is full, cover!!!", "CStorage::getRecordSavePath", __LINE__,
+                         m_currentDisk);
+                m_currentDisk = 0;
+            }
+        } while (!diskPresent(varno::fieldText(m_recordDisks[m_currentDisk].name)));
+        if (const int r = coverAndCheck(); r != 0)
+            return r;
     }
 
     const QByteArray folder = recordFolderLocked(varno::fieldText(m_recordDisks[m_currentDisk].name)).toUtf8();
@@ -606,9 +672,20 @@ void CStorage::CoverFile()
 
     int k = std::min(kCoverEntries, count);
     double freed = 0;
+    // Recordings younger than the floor are never overwritten: when only
+    // they are left, something else fills the disk.
+    const int64_t floorKey =
+        varno::recfile::timeKey(varno::recfile::mediaTime(QDateTime::currentDateTime().addSecs(-m_coverFloorSeconds)));
     std::vector<MEDIA_FILE_S> kept; // records of files still being written stay listed
     for (int i = 0; i < k; ++i) {
         const MEDIA_FILE_S &r = records[size_t(i)];
+        if (varno::recfile::timeKey(r.startTime) > floorKey) {
+            WriteLog(3, "%s(%d):Cover stops at recording(%s), younger than %lld s!!!", "CStorage::CoverFile",
+                     __LINE__, varno::fieldText(r.fileName).toUtf8().constData(),
+                     static_cast<long long>(m_coverFloorSeconds));
+            k = i;
+            break;
+        }
         const bool plain = varno::recfile::isPlainFileName(r.fileName, sizeof r.fileName);
         const std::string path = dir + "/" + std::string(r.fileName, ::strnlen(r.fileName, sizeof r.fileName));
         struct stat st {};
@@ -744,6 +821,12 @@ void CStorage::setCoverThresholdBytes(quint64 bytes)
 {
     std::lock_guard lock(m_mutex);
     m_coverThreshold = bytes;
+}
+
+void CStorage::setCoverFloorSeconds(qint64 seconds)
+{
+    std::lock_guard lock(m_mutex);
+    m_coverFloorSeconds = seconds;
 }
 
 void CStorage::setReserveBytes(quint64 bytes)

@@ -4,13 +4,17 @@
 // "storage.db" and mount tables that are short, long, inconsistent or
 // garbage; the record folder's size figure across every kind of change.
 #include "tests/record/storagefixture.h"
+#include "record/recordfault.h"
+#include "tests/support/filecaps.h"
 #include "tests/support/recmedia/testmedia.h"
 
+#include <QDateTime>
 #include <QFileInfo>
 #include <QRandomGenerator>
 #include <QtTest>
 
 #include <atomic>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <set>
 #include <thread>
@@ -42,6 +46,10 @@ private slots:
     void storageDbThatIsNoFile_data();
     void storageDbThatIsNoFile();
     void mountTable();
+    void vanishedRecordDiskIsSkipped();
+    void unmountedRecordDiskIsSkipped();
+    void coverKeepsTheLastHour();
+    void folderFaults();
     void recordCountNeverNegative();
     void folderFigureFollowsEveryChange();
     void folderFigureUnderRacingWriters();
@@ -555,6 +563,105 @@ void TestCStorage::mountTable()
     quint64 freeBytes = 0, totalBytes = 0;
     QVERIFY(system.space(QStringLiteral("~/"), &freeBytes, &totalBytes));
     QVERIFY(totalBytes >= freeBytes && totalBytes > 0);
+}
+
+void TestCStorage::vanishedRecordDiskIsSkipped()
+{
+    Disks d;
+    const QString a = d.add(QStringLiteral("/a/"), 1 * kGiB);
+    const QString b = d.add(QStringLiteral("/b/"), 1 * kGiB);
+    auto s = d.storage();
+    QVERIFY(save(*s, {disk("/a/", 1, 50), disk("/b/", 1, 50)}));
+    QCOMPARE(savePath(*s), a + QStringLiteral("/Varno/Record"));
+    QVERIFY(QDir().rename(a, a + QStringLiteral("-away")));
+    QCOMPARE(savePath(*s), b + QStringLiteral("/Varno/Record"));
+    QVERIFY(varno::test::logText().contains("Record disk(/a/) at(" + QFile::encodeName(a) + ") went away!!!"));
+    QVERIFY(QDir().rename(b, b + QStringLiteral("-away")));
+    int ret = 0;
+    QCOMPARE(savePath(*s, &ret), QString());
+    QCOMPARE(ret, int(CStorage::kSavePathDiskGone));
+    QVERIFY(QDir().rename(a + QStringLiteral("-away"), a)); // plugged in again
+    QCOMPARE(savePath(*s), a + QStringLiteral("/Varno/Record"));
+}
+
+void TestCStorage::unmountedRecordDiskIsSkipped()
+{
+    // A disk unmounted while in use leaves its empty mount point on the
+    // parent file system: recordings must not go there.
+    Disks d;
+    const QString a = d.add(QStringLiteral("/a/"), 1 * kGiB);
+    const QString b = d.add(QStringLiteral("/b/"), 1 * kGiB);
+    if (::mount("tmpfs", QFile::encodeName(a).constData(), "tmpfs", 0, "size=4m") != 0)
+        QSKIP("mounting is not allowed here");
+    auto s = d.storage();
+    QVERIFY(save(*s, {disk("/a/", 1, 50), disk("/b/", 1, 50)}));
+    QCOMPARE(savePath(*s), a + QStringLiteral("/Varno/Record"));
+    QCOMPARE(::umount2(QFile::encodeName(a).constData(), MNT_DETACH), 0);
+    QVERIFY(QFileInfo(a).isDir());
+    QCOMPARE(savePath(*s), b + QStringLiteral("/Varno/Record"));
+    QVERIFY(!QFileInfo::exists(a + QStringLiteral("/Varno/Record")));
+}
+
+void TestCStorage::coverKeepsTheLastHour()
+{
+    // Another program fills the disk: the pass removes the old recordings
+    // only, keeps the last hour and says that the disk stays full.
+    Disks d;
+    const QString a = d.add(QStringLiteral("/a/"), 100 * kMiB);
+    auto s = d.storage();
+    QVERIFY(save(*s, {disk("/a/", 1, 100)}));
+    const QString folder = a + QStringLiteral("/Varno/Record");
+    const MEDIA_TIME_S recent = varno::recfile::mediaTime(QDateTime::currentDateTime().addSecs(-600));
+    for (int i = 0; i < 3; ++i)
+        addRecording(folder, QStringLiteral("old%1.mkv").arg(i), 1 * kMiB);
+    for (int i = 0; i < 3; ++i)
+        addRecording(folder, QStringLiteral("new%1.mkv").arg(i), 1 * kMiB, true, recent);
+    QFile foreign(a + QStringLiteral("/other.bin"));
+    QVERIFY(foreign.open(QIODevice::WriteOnly) && foreign.resize(qint64(100 * kMiB)));
+    int ret = 0;
+    QCOMPARE(savePath(*s, &ret), QString());
+    QCOMPARE(ret, int(CStorage::kSavePathCoverFailed));
+    QCOMPARE(listed(folder), QStringList({"new0.mkv", "new1.mkv", "new2.mkv"}));
+    for (int i = 0; i < 3; ++i)
+        QVERIFY(QFile::exists(folder + QStringLiteral("/new%1.mkv").arg(i)));
+    QVERIFY(varno::test::logText().contains("did not free enough space, something else fills the disk!!!"));
+    // Once the foreign file is gone, recording goes on there.
+    QVERIFY(foreign.remove());
+    QCOMPARE(savePath(*s), folder);
+}
+
+void TestCStorage::folderFaults()
+{
+    using varno::record::FolderFault;
+    const QString ok = freshDir(QStringLiteral("fault-ok"));
+    const std::string okPath = QFile::encodeName(ok).toStdString();
+    const dev_t dev = varno::record::folderDevice(okPath);
+    QCOMPARE(varno::record::diagnoseFolder(okPath, dev), FolderFault::None);
+    QCOMPARE(varno::record::diagnoseFolder(okPath + "/missing", dev), FolderFault::Gone);
+    QCOMPARE(varno::record::diagnoseFolder(okPath, dev + 1), FolderFault::Gone);
+    QVERIFY(QFile::setPermissions(ok, QFile::ReadOwner | QFile::ExeOwner));
+    {
+        varno::test::WithoutFileCapabilities asUser;
+        QCOMPARE(varno::record::diagnoseFolder(okPath, dev), FolderFault::NotWritable);
+    }
+    QVERIFY(QFile::setPermissions(ok, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    // Full and read-only file systems need a mount of their own.
+    const QString small = freshDir(QStringLiteral("fault-tmpfs"));
+    const QByteArray mp = QFile::encodeName(small);
+    if (::mount("tmpfs", mp.constData(), "tmpfs", 0, "size=1m") != 0)
+        QSKIP("mounting is not allowed here");
+    QFile fill(small + QStringLiteral("/fill"));
+    QVERIFY(fill.open(QIODevice::WriteOnly));
+    const QByteArray block(64 * 1024, 'x');
+    while (fill.write(block) == block.size() && fill.flush()) {
+    }
+    fill.close();
+    const dev_t tmpDev = varno::record::folderDevice(mp.toStdString());
+    QCOMPARE(varno::record::diagnoseFolder(mp.toStdString(), tmpDev), FolderFault::Full);
+    QCOMPARE(::mount(nullptr, mp.constData(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0);
+    QCOMPARE(varno::record::diagnoseFolder(mp.toStdString(), tmpDev), FolderFault::NotWritable);
+    QCOMPARE(::umount2(mp.constData(), MNT_DETACH), 0);
+    QCOMPARE(varno::record::diagnoseFolder(mp.toStdString(), tmpDev), FolderFault::Gone);
 }
 
 void TestCStorage::recordCountNeverNegative()
