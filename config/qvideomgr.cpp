@@ -91,7 +91,9 @@ void QVideoMgr::RecvCreatDiskProc()
             if (varno::fieldText(d.name) == root)
                 saved = &d;
         DiskRow row;
-        row.check = new QCheckBox(root, ui->diskWidget);
+        // A disk known by a short name shows where it is mounted.
+        const QString dir = root.startsWith(QLatin1Char('@')) ? m_storage->diskDir(root) : QString();
+        row.check = new QCheckBox(dir.isEmpty() ? root : dir, ui->diskWidget);
         row.label = new QLabel(ui->diskWidget);
         row.spin = new QSpinBox(ui->diskWidget);
         row.spin->setRange(0, 100);
@@ -118,6 +120,7 @@ void QVideoMgr::RecvCreatDiskProc()
         ++line;
         m_rows.append(row);
         m_types.append(disk.type);
+        m_roots.append(root);
         m_space.append({disk.freeG, disk.totalG});
     }
     ui->diskLayout->setRowStretch(line, 1);
@@ -149,7 +152,7 @@ bool QVideoMgr::SaveStorageConfig()
     for (int i = 0; i < m_rows.size(); ++i) {
         StorageDisk_s &d = disks[size_t(i)];
         std::memset(&d, 0, sizeof d);
-        varno::setText(d.name, m_rows[i].check->text().toLatin1().left(int(kDiskRootSize) - 1));
+        varno::setText(d.name, m_roots[i].toLatin1().left(int(kDiskRootSize) - 1));
         d.selected = m_rows[i].check->isChecked() ? 1 : 0;
         d.percent = int16_t(m_rows[i].spin->value());
     }

@@ -215,16 +215,16 @@ void CStorage::InitDiskInfo()
         float totalG = 0;
         if (getDiskSpaceG(e.root, &freeG, &totalG) != 0)
             continue;
-        if (e.type == kDiskRemovable)
-            continue;
-        if (e.type != kDiskFixed) {
+        // Removable disks (USB disks under /media/<user>) are listed too:
+        // the settings page offers them at 0 % until the user gives them a share.
+        if (e.type != kDiskFixed && e.type != kDiskRemovable) {
             WriteLog(3, "%s(%d):Other disk(%s) type(%d)!!!", "CStorage::InitDiskInfo", __LINE__,
                      e.root.toUtf8().constData(), e.type);
             continue;
         }
         DiskInfo_s d;
         std::memset(&d, 0, sizeof d);
-        d.type = kDiskFixed;
+        d.type = e.type;
         varno::setText(d.path, e.root);
         d.freeG = freeG;
         d.totalG = totalG;
