@@ -360,11 +360,12 @@ void TestCStorage::vanishedDiskNeverCrashes()
     QVERIFY(!savePath(*s).isEmpty());
     d.source->setGone(QStringLiteral("/a/"), true);
     QDir(dir).removeRecursively();
-    // No space, no filelist: the pass reports it and the folder, which no
-    // longer exists, is handed out; creating the file then fails cleanly.
-    QVERIFY(!savePath(*s).isEmpty());
-    QVERIFY(varno::test::logText().contains("Get disk(/a/) freeSpace failed!!!"));
-    QVERIFY(varno::test::logText().contains("CStorage::CoverFile"));
+    // The only record disk went away: said so, no overwrite pass, no folder.
+    int gone = 0;
+    QVERIFY(savePath(*s, &gone).isEmpty());
+    QCOMPARE(gone, int(CStorage::kSavePathDiskGone));
+    QVERIFY(varno::test::logText().contains("Record disk(/a/) at(" + QFile::encodeName(dir) + ") went away!!!"));
+    QCOMPARE(s->coverPasses(), 0);
     auto s2 = d.storage();
     QVERIFY(save(*s2, {disk("/a/", 1, 50)}, 0));
     int ret = 0;
