@@ -519,24 +519,48 @@ void TestCStorage::storageDbBadInput()
 
 void TestCStorage::storageDbThatIsNoFile_data()
 {
-    QTest::addColumn<bool>("fifo");
-    QTest::newRow("directory") << false;
-    QTest::newRow("fifo") << true; // a reader would block on it
+    QTest::addColumn<int>("kind");
+    QTest::newRow("directory") << 0;
+    QTest::newRow("fifo") << 1; // a reader would block on it
+    QTest::newRow("good but unreadable") << 2;
 }
 
 void TestCStorage::storageDbThatIsNoFile()
 {
-    QFETCH(bool, fifo);
+    QFETCH(int, kind);
     Disks d;
     d.add(QStringLiteral("/a/"), 1 * kGiB);
     const QString path = d.appDir + QStringLiteral("/storage.db");
-    QVERIFY(fifo ? ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0 : QDir().mkdir(path));
-    auto s = d.storage();
+    StorageFileContents c;
+    c.recordDir = "Kept";
+    c.disks = {disk("/a/", 1, 30)};
+    const QByteArray good = buildStorageDb(c);
+    if (kind == 0) {
+        QVERIFY(QDir().mkdir(path));
+    } else if (kind == 1) {
+        QVERIFY(::mkfifo(QFile::encodeName(path).constData(), 0600) == 0);
+    } else {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(good) == good.size());
+        f.close();
+        QVERIFY(QFile::setPermissions(path, {}));
+    }
+    std::unique_ptr<CStorage> s;
+    {
+        varno::test::WithoutFileCapabilities unreadable;
+        s = d.storage();
+    }
     const QString aside = s->takeResetNotice();
     QVERIFY(aside.startsWith(path + QStringLiteral(".corrupt-")));
-    QCOMPARE(QFileInfo(aside).isDir(), !fifo);
+    QCOMPARE(QFileInfo(aside).isDir(), kind == 0);
     QVERIFY(save(*s, {disk("/a/", 1, 20)}));
     QVERIFY(QFileInfo(path).isFile());
+    if (kind == 2) {
+        QVERIFY(QFile::setPermissions(aside, QFile::ReadOwner));
+        QFile kept(aside);
+        QVERIFY(kept.open(QIODevice::ReadOnly));
+        QCOMPARE(kept.readAll(), good);
+    }
 }
 
 void TestCStorage::mountTable()
