@@ -587,11 +587,16 @@ int CStorage::getRecordSavePath(char out[256])
                 return false;
         return true;
     };
-    // After a pass the disk must have room; when it has none, the
-    // recordings are not what fills it.
+    // After a pass the disk must have one recording's reserve free (the
+    // folder's own share is the pass's business, as before); without it
+    // the recordings are not what fills the disk.
     auto coverAndCheck = [&]() -> int {
         CoverFile();
-        if (measureUsable(m_currentDisk))
+        quint64 freeBytes = 0;
+        quint64 totalBytes = 0;
+        const quint64 need = std::max<quint64>(1, m_reserveBytes * quint64(std::max(1, m_recordCount.load())));
+        if (!m_source->space(varno::fieldText(m_recordDisks[m_currentDisk].name), &freeBytes, &totalBytes)
+            || freeBytes >= need)
             return 0;
         WriteLog(2, "%s(%d):Cover on disk(%d) did not free enough space, something else fills the disk!!!",
                  "CStorage::getRecordSavePath", __LINE__, m_currentDisk);
@@ -679,7 +684,10 @@ void CStorage::CoverFile()
     std::vector<MEDIA_FILE_S> kept; // records of files still being written stay listed
     for (int i = 0; i < k; ++i) {
         const MEDIA_FILE_S &r = records[size_t(i)];
-        if (varno::recfile::timeKey(r.startTime) > floorKey) {
+        const bool writing = varno::recfile::isPlainFileName(r.fileName, sizeof r.fileName)
+            && Record_local_IsFileBeingWritten(
+                (dir + "/" + std::string(r.fileName, ::strnlen(r.fileName, sizeof r.fileName))).c_str());
+        if (!writing && varno::recfile::timeKey(r.startTime) > floorKey) {
             WriteLog(3, "%s(%d):Cover stops at recording(%s), younger than %lld s!!!", "CStorage::CoverFile",
                      __LINE__, varno::fieldText(r.fileName).toUtf8().constData(),
                      static_cast<long long>(m_coverFloorSeconds));
