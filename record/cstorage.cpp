@@ -594,7 +594,7 @@ int CStorage::getRecordSavePath(char out[256])
         CoverFile();
         quint64 freeBytes = 0;
         quint64 totalBytes = 0;
-        const quint64 need = std::max<quint64>(1, m_reserveBytes * quint64(std::max(1, m_recordCount.load())));
+        const quint64 need = std::max<quint64>(1, m_reserveBytes);
         if (!m_source->space(varno::fieldText(m_recordDisks[m_currentDisk].name), &freeBytes, &totalBytes)
             || freeBytes >= need)
             return 0;
