@@ -1,5 +1,6 @@
 #include "app/commandline.h"
 #include "client/client.h"
+#include "client/instanceguard.h"
 #include "client/qlogin.h"
 #include "common/crashhandler.h"
 #include "common/installdir.h"
@@ -46,6 +47,12 @@ int main(int argc, char *argv[])
     QCoreApplication::addLibraryPath(QString::fromLocal8Bit(dir.c_str()) + QStringLiteral("/plugins"));
 
     InstallCrashHandler();
+
+    // One running client per data folder: a second start brings the first
+    // one's window forward and ends.
+    varno::client::InstanceGuard instance(QString::fromStdString(dir));
+    if (!varno::client::claimDataFolder(instance, translator.get()))
+        return 0;
 
     const QRect desktop = CDesktopInfo::instance()->currentMonitorRect();
     WriteLog(0, "Start Login, desktop(%d,%d,%d,%d)!!!", desktop.left(), desktop.top(), desktop.width(),

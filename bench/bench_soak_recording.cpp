@@ -170,6 +170,9 @@ int main(int argc, char **argv)
     CStorage storage(disks, tmp.path());
     storage.setReserveBytes(1 << 20);
     storage.setCoverThresholdBytes(1 << 20);
+    // The soak's hours pass in minutes of wall time, while the files carry
+    // wall-clock start times: no recording would be old enough to overwrite.
+    storage.setCoverFloorSeconds(0);
     StorageDisk_s d[2]{};
     std::snprintf(d[0].name, sizeof d[0].name, "/d1/");
     std::snprintf(d[1].name, sizeof d[1].name, "/d2/");

@@ -1,14 +1,17 @@
 #include "client/qlogin.h"
 #include "ui_qlogin.h"
 
+#include "common/configfile.h"
 #include "common/installdir.h"
 #include "common/logfile.h"
 #include "common/textfield.h"
 #include "common/ui/infobox.h"
 #include "platform/userstore/user_local.h"
+#include "platform/userstore/userfile.h"
 #include "resources/resourcepath.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QKeyEvent>
 #include <QLocale>
 #include <QNetworkInterface>
@@ -76,17 +79,25 @@ QLogin::QLogin(QWidget *parent)
 
     fillLocalIps();
 
-    const int ret = User_local_Init();
-    if (ret != 0)
-        WriteLog(2, "%s(%d):User_local_Init failed, ret(%d)!!!", "QLogin::QLogin", __LINE__, ret);
-    int count = 0;
-    if (User_local_getusrinfo(&count, m_userInfo.data()) == 0 && count > 0)
-        ui->usernameEdit->setText(varno::fieldText(m_userInfo.data(), USER_LOCAL_INFO_SIZE));
+    openUserStore();
 
     GetLocalUsr();
     selectRememberedIp();
     connect(ui->usernameEdit, &QLineEdit::editingFinished, this, &QLogin::selectRememberedIp);
     connect(this, &QLogin::SendLanChange, this, &QLogin::RetranslateUi);
+}
+
+bool QLogin::openUserStore()
+{
+    m_storeError = User_local_Init();
+    if (m_storeError != 0) {
+        WriteLog(2, "%s(%d):User_local_Init failed, ret(%d)!!!", "QLogin::QLogin", __LINE__, m_storeError);
+        return false;
+    }
+    int count = 0;
+    if (ui->usernameEdit->text().isEmpty() && User_local_getusrinfo(&count, m_userInfo.data()) == 0 && count > 0)
+        ui->usernameEdit->setText(varno::fieldText(m_userInfo.data(), USER_LOCAL_INFO_SIZE));
+    return true;
 }
 
 QLogin::~QLogin()
@@ -252,6 +263,18 @@ void QLogin::SaveUsrInfo()
 
 void QLogin::login_clicked()
 {
+    // A user store that exists but cannot be read is named, not taken for
+    // an empty one (tried again: the operator may have mended it meanwhile).
+    if (m_storeError != 0 && !openUserStore()) {
+        const QString store = QString::fromStdString(varno::installDir()) + QLatin1Char('/')
+            + QString::fromLatin1(varno::userstore::kFileName);
+        WriteLog(2, "%s(%d):User store(%s) cannot be read, ret(%d)!!!", "QLogin::login_clicked", __LINE__,
+                 store.toUtf8().constData(), m_storeError);
+        varno::ui::InfoBox(this, tr("Login"),
+                           tr("The user store %1 cannot be read. Check that the file is readable by this user.")
+                               .arg(store));
+        return;
+    }
     const QString name = ui->usernameEdit->text();
     const QString password = ui->passwordEdit->text();
     if (name.isEmpty()) {
@@ -304,6 +327,11 @@ void QLogin::selectRememberedIp()
     const QString user = ui->usernameEdit->text();
     if (user.isEmpty() || ui->ipCombo->count() == 0)
         return;
+    const std::string file = QFile::encodeName(loginSettingsPath()).toStdString();
+    if (varno::checkConfigFile(file, "login.conf") == varno::ConfigFileState::Refused) {
+        ui->ipCombo->setCurrentIndex(0);
+        return;
+    }
     const QSettings settings(loginSettingsPath(), QSettings::IniFormat);
     const QString ip = settings.value(QStringLiteral("LocalIp/") + user).toString();
     // An address that is gone (another network, an interface down) falls
@@ -314,6 +342,8 @@ void QLogin::selectRememberedIp()
 
 void QLogin::saveLocalIp()
 {
+    if (!varno::prepareSettingsFile(QFile::encodeName(loginSettingsPath()).toStdString(), "login.conf"))
+        return;
     QSettings settings(loginSettingsPath(), QSettings::IniFormat);
     settings.setValue(QStringLiteral("LocalIp/") + QString::fromUtf8(m_user), QString::fromUtf8(m_localIp));
     settings.sync();

@@ -56,6 +56,9 @@ protected:
 
 private:
     void fillLocalIps();
+    // Opens the local user store and fills the name field from it; false
+    // (m_storeError set) when the store exists but cannot be read.
+    bool openUserStore();
     void GetLocalUsr();
     void SaveUsrInfo();
     // The local IP address last used by the user in the name field (kept
@@ -70,6 +73,7 @@ private:
     char m_password[32];
     char m_localIp[32];
     bool m_accepted = false;
+    int m_storeError = 0;
     std::vector<LocalUsr_s> m_records;
     QByteArray m_path;
     QTranslator *m_translator = nullptr;

@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QSlider>
 #include <QSpinBox>
+#include <QTimer>
 
 #include <algorithm>
 #include <cstring>
@@ -47,6 +48,16 @@ QVideoMgr::QVideoMgr(QWidget *parent, CStorage *storage)
     }
     emit SendCreatDiskProc();
     SaveStorageConfig();
+    // A damaged "storage.db" was set aside and the defaults took its place:
+    // told once, when the event loop runs (after the main window is shown).
+    const QString aside = m_storage ? m_storage->takeResetNotice() : QString();
+    if (!aside.isEmpty())
+        QTimer::singleShot(0, this, [this, aside] {
+            varno::ui::InfoBox(window(), tr("Storage"),
+                               tr("The storage settings could not be read and were reset to the defaults. "
+                                  "The old file was kept as %1.")
+                                   .arg(aside));
+        });
 }
 
 QVideoMgr::~QVideoMgr()
@@ -80,7 +91,9 @@ void QVideoMgr::RecvCreatDiskProc()
             if (varno::fieldText(d.name) == root)
                 saved = &d;
         DiskRow row;
-        row.check = new QCheckBox(root, ui->diskWidget);
+        // A disk known by a short name shows where it is mounted.
+        const QString dir = root.startsWith(QLatin1Char('@')) ? m_storage->diskDir(root) : QString();
+        row.check = new QCheckBox(dir.isEmpty() ? root : dir, ui->diskWidget);
         row.label = new QLabel(ui->diskWidget);
         row.spin = new QSpinBox(ui->diskWidget);
         row.spin->setRange(0, 100);
@@ -107,6 +120,7 @@ void QVideoMgr::RecvCreatDiskProc()
         ++line;
         m_rows.append(row);
         m_types.append(disk.type);
+        m_roots.append(root);
         m_space.append({disk.freeG, disk.totalG});
     }
     ui->diskLayout->setRowStretch(line, 1);
@@ -138,7 +152,7 @@ bool QVideoMgr::SaveStorageConfig()
     for (int i = 0; i < m_rows.size(); ++i) {
         StorageDisk_s &d = disks[size_t(i)];
         std::memset(&d, 0, sizeof d);
-        varno::setText(d.name, m_rows[i].check->text().toLatin1().left(int(kDiskRootSize) - 1));
+        varno::setText(d.name, m_roots[i].toLatin1().left(int(kDiskRootSize) - 1));
         d.selected = m_rows[i].check->isChecked() ? 1 : 0;
         d.percent = int16_t(m_rows[i].spin->value());
     }

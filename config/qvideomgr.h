@@ -72,5 +72,6 @@ private:
     CStorage *m_storage;
     QList<DiskRow> m_rows;
     QList<int> m_types;
+    QList<QString> m_roots; // the stored root of each row
     QList<QPair<float, float>> m_space;
 };

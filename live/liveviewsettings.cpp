@@ -1,8 +1,10 @@
 #include "live/liveviewsettings.h"
 
+#include "common/configfile.h"
 #include "common/installdir.h"
 #include "common/logfile.h"
 
+#include <QFile>
 #include <QSettings>
 
 namespace varno::live {
@@ -23,6 +25,9 @@ bool LiveViewSettings::keepAspect(const QString &user)
 {
     if (user.isEmpty())
         return true;
+    if (varno::checkConfigFile(QFile::encodeName(filePath()).toStdString(), "live.conf")
+        == varno::ConfigFileState::Refused)
+        return true;
     const QSettings settings(filePath(), QSettings::IniFormat);
     return settings.value(keepAspectKey(user), true).toBool();
 }
@@ -31,6 +36,8 @@ bool LiveViewSettings::setKeepAspect(const QString &user, bool on)
 {
     if (user.isEmpty())
         return true;
+    if (!varno::prepareSettingsFile(QFile::encodeName(filePath()).toStdString(), "live.conf"))
+        return false;
     QSettings settings(filePath(), QSettings::IniFormat);
     settings.setValue(keepAspectKey(user), on);
     settings.sync();

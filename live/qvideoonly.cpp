@@ -14,6 +14,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QContextMenuEvent>
+#include <QFileInfo>
 #include <QIcon>
 #include <QLabel>
 #include <QMenu>
@@ -21,6 +22,16 @@
 #include <QThread>
 
 namespace {
+
+// The recorder's report codes (record/qmediarealrecord.h).
+constexpr int kRecordFileCreated = -1043;
+constexpr int kRecordAlarmLimit = -1044;
+constexpr int kRecordWriteFailed = -1027;
+constexpr int kRecordNoSavePath = -259;
+constexpr int kRecordCoverFailed = -1049;
+constexpr int kRecordDiskGone = -1050;
+constexpr int kRecordNoDiskLeft = -1051;
+constexpr int kRecordNotWritable = -1052;
 
 QByteArray text8(const QString &s)
 {
@@ -74,6 +85,7 @@ QVideoOnly::QVideoOnly(int count, QWidget *parent)
         line->hide();
     }
     connect(this, &QVideoOnly::SendDiskIsFull, this, &QVideoOnly::RecvDiskIsFull);
+    connect(this, &QVideoOnly::SendRecordFault, this, &QVideoOnly::RecvRecordFault);
     connect(this, &QVideoOnly::SendStopRecord, this, &QVideoOnly::RecvStopRecord);
     connect(this, &QVideoOnly::SendRecordWaiting, this, &QVideoOnly::RecvRecordWaiting);
 
@@ -994,13 +1006,20 @@ void QVideoOnly::recvRecord(const QString &deviceId, const QString &filePath, in
             }
         }
     }
-    if (device.isEmpty() || code == -1043)
+    if (device.isEmpty())
         return;
+    // Queued to the user-interface thread when the recorder's thread reports.
+    if (code == kRecordFileCreated || code == kRecordDiskGone) {
+        emit SendRecordFault(code, filePath); // the recording goes on
+        return;
+    }
     WriteLog(2, "%s(%d):Device(%s) Record failed, ret(%d)!!!", "QVideoOnly::recvRecord", __LINE__,
              text8(deviceId).constData(), code);
-    // Queued to the user-interface thread when the recorder's thread reports.
     emit SendStopRecord(device);
-    emit SendDiskIsFull();
+    if (code == kRecordNoSavePath)
+        emit SendDiskIsFull();
+    else
+        emit SendRecordFault(code, filePath);
 }
 
 void QVideoOnly::RecvRecordWaiting(QString deviceId, bool waiting)
@@ -1025,7 +1044,53 @@ void QVideoOnly::RecvRecordWaiting(QString deviceId, bool waiting)
 
 void QVideoOnly::RecvDiskIsFull()
 {
-    varno::ui::InfoBox(window(), tr("Recording"), tr("Disk space is full, can't cover!!!"));
+    RecvRecordFault(kRecordNoSavePath, QString());
+}
+
+void QVideoOnly::RecvRecordFault(int code, QString path)
+{
+    if (code == kRecordFileCreated) {
+        m_faultsShown.clear();
+        return;
+    }
+    if (code == kRecordAlarmLimit)
+        return; // an alarm recording reached its length: no fault
+    // The folder: the report names the file, or the folder when no file was made.
+    const QString folder = path.endsWith(QLatin1String(".mkv")) ? QFileInfo(path).path() : path;
+    if (m_faultsShown.contains(QString::number(code) + QLatin1Char(':') + folder))
+        return;
+    m_faultsShown.insert(QString::number(code) + QLatin1Char(':') + folder);
+    QString text;
+    switch (code) {
+    case kRecordNoSavePath:
+        text = tr("Disk space is full, can't cover!!!");
+        break;
+    case kRecordCoverFailed:
+        text = tr("The oldest recordings in %1 were overwritten, but the disk is still full: another program "
+                  "fills it. Recording stopped.")
+                   .arg(folder);
+        break;
+    case kRecordDiskGone:
+        text = tr("The record disk of %1 went away. Recording goes on on the next disk.").arg(folder);
+        break;
+    case kRecordNoDiskLeft:
+        text = tr("The record disk of %1 went away and no other record disk is left. Recording stopped.")
+                   .arg(folder);
+        break;
+    case kRecordNotWritable:
+        text = tr("The record folder %1 cannot be written (read-only or no permission). Recording stopped.")
+                   .arg(folder);
+        break;
+    case kRecordWriteFailed:
+        text = tr("The recording file %1 could not be written. Recording stopped.").arg(path);
+        break;
+    default:
+        text = tr("A recording file could not be created in %1 (error %2). Recording stopped.")
+                   .arg(folder)
+                   .arg(code);
+        break;
+    }
+    varno::ui::InfoBox(window(), tr("Recording"), text);
 }
 
 void QVideoOnly::RecordAlarmStream(const QString &deviceId, int alarmKind)

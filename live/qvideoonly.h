@@ -5,6 +5,7 @@
 
 #include <QHash>
 #include <QMutex>
+#include <QSet>
 #include <QPointer>
 #include <QString>
 #include <QWidget>
@@ -98,8 +99,9 @@ public:
     void RecordAlarmStream(const QString &deviceId, int alarmKind);
     // Recorder callback (any thread): -1043 a file was created; -1045 /
     // -1046 the recording lost its stream / has it again (it goes on, the
-    // record buttons follow); any other code ends the camera's recording
-    // and reports a full disk.
+    // record buttons follow); -1050 its disk went away (it goes on on the
+    // next disk); any other code ends the camera's recording and tells the
+    // user its cause (-259 alone is a full disk).
     void recvRecord(const QString &deviceId, const QString &filePath, int code,
                     LiveRecorder *recorder);
     // Live frame feed of a P2P stream (stream library thread).
@@ -151,6 +153,8 @@ signals:
     // For the operation log: a recording lost its stream (true) or has it
     // again (false).
     void sendRecordStream(QString deviceId, bool lost);
+    // A recorder's report (code, file or folder), queued to this thread.
+    void SendRecordFault(int code, QString path);
     void SendChangeStream(QString deviceId, int streamType);
 
 public slots:
@@ -170,6 +174,9 @@ public slots:
     void RecvCloseVideoFromReal(QString deviceId);
     void RecvDiskIsFull();
     void RecvRecordWaiting(QString deviceId, bool waiting);
+    // Tells the user what a recorder met, once per cause and folder until a
+    // recording file is created again.
+    void RecvRecordFault(int code, QString path);
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
@@ -211,6 +218,7 @@ private:
     std::array<QLabel *, 4> m_frame{};
 
     mutable QMutex m_recordMutex; // guards m_devices, m_records and m_factory
+    QSet<QString> m_faultsShown;   // recorder causes told since the last file created (UI thread)
     QHash<QString, DevEntry> m_devices;
     QHash<QString, std::shared_ptr<RecordCtl>> m_records;
     RecorderFactory m_factory;

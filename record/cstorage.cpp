@@ -1,11 +1,13 @@
 #include "record/cstorage.h"
 
+#include "common/configfile.h"
 #include "common/installdir.h"
 #include "common/logfile.h"
 #include "common/textfield.h"
 #include "platform/recfile/filelist.h"
 #include "platform/recfile/record_local.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -22,6 +24,7 @@
 #include <unistd.h>
 #include <unordered_set>
 #include <chrono>
+#include <utility>
 
 using varno::record::DiskEntry;
 using varno::record::DiskSource;
@@ -37,6 +40,15 @@ constexpr int kCoverEntries = 10;
 QByteArray fieldBytes(const char *field, size_t size)
 {
     return QByteArray(field, qsizetype(varno::textLength(field, size)));
+}
+
+// The file system a folder lies on; (dev_t)-1 when it cannot be reached.
+dev_t deviceOf(const QString &dir)
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(dir).constData(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return dev_t(-1);
+    return st.st_dev;
 }
 
 // A record folder name must stay below its drive root.
@@ -134,31 +146,66 @@ CStorage::~CStorage()
 void CStorage::GetLocalStorageInfo()
 {
     const QByteArray path = QFile::encodeName(m_storageFile);
-    QFile file(m_storageFile);
-    if (!file.open(QIODevice::ReadOnly)) {
+    struct stat st {};
+    if (::stat(path.constData(), &st) != 0 && errno == ENOENT) {
         QFile created(m_storageFile);
         if (!created.open(QIODevice::WriteOnly | QIODevice::Truncate))
             WriteLog(2, "%s(%d):Open file(%s) failed, ret(%d)!!!", "CStorage::GetLocalStorageInfo", __LINE__,
                      path.constData(), errno);
         return;
     }
-    const qint64 length = file.size();
-    if (length < kHeadSize + kDiskSize)
-        return;
-    if (length > kHeadSize + kDiskSize * kMaxStorageDisks) {
+    // Whatever stands there and cannot be taken as a storage configuration
+    // is set aside, never written over: it may be a good file that could
+    // not be read this time.
+    bool damaged = true;
+    if (!S_ISREG(st.st_mode)) {
+        WriteLog(2, "%s(%d):Storage file(%s) is not a file, mode(%o)!!!", "CStorage::GetLocalStorageInfo", __LINE__,
+                 path.constData(), unsigned(st.st_mode));
+    } else if (st.st_size > kHeadSize + kDiskSize * kMaxStorageDisks) {
         WriteLog(2, "%s(%d):Storage file(%s) is too large, length(%lld)!!!", "CStorage::GetLocalStorageInfo",
-                 __LINE__, path.constData(), static_cast<long long>(length));
+                 __LINE__, path.constData(), static_cast<long long>(st.st_size));
+    } else {
+        QFile file(m_storageFile);
+        QByteArray image;
+        if (!file.open(QIODevice::ReadOnly)) {
+            WriteLog(2, "%s(%d):Open file(%s) failed, ret(%d)!!!", "CStorage::GetLocalStorageInfo", __LINE__,
+                     path.constData(), errno);
+        } else if (image = file.readAll(); file.error() != QFileDevice::NoError || image.size() != st.st_size) {
+            WriteLog(2, "%s(%d):Read file(%s) failed, ret(%d)!!!", "CStorage::GetLocalStorageInfo", __LINE__,
+                     path.constData(), errno);
+        } else if (image.isEmpty() || image.size() == kHeadSize) {
+            return; // created empty, or saved without disks: nothing to load
+        } else {
+            StorageFileContents c;
+            if (parseStorageDb(image, &c)) {
+                m_config = std::move(c);
+                m_haveConfig = true;
+                m_capturePath = QString::fromUtf8(m_config.capturePath);
+                damaged = false;
+            } else {
+                WriteLog(2, "%s(%d):Storage file(%s) is damaged, length(%lld)!!!", "CStorage::GetLocalStorageInfo",
+                         __LINE__, path.constData(), static_cast<long long>(image.size()));
+            }
+        }
+    }
+    if (!damaged)
+        return;
+    const std::string aside = varno::setAsideFile(path.toStdString());
+    if (aside.empty()) {
+        WriteLog(2, "%s(%d):Storage file(%s) cannot be set aside, it is kept and not written, errno(%d)!!!",
+                 "CStorage::GetLocalStorageInfo", __LINE__, path.constData(), errno);
+        m_keepStorageFile = true;
         return;
     }
-    StorageFileContents c;
-    if (!parseStorageDb(file.readAll(), &c)) {
-        WriteLog(2, "%s(%d):Storage file(%s) is damaged, length(%lld)!!!", "CStorage::GetLocalStorageInfo",
-                 __LINE__, path.constData(), static_cast<long long>(length));
-        return;
-    }
-    m_config = std::move(c);
-    m_haveConfig = true;
-    m_capturePath = QString::fromUtf8(m_config.capturePath);
+    WriteLog(2, "%s(%d):Storage file(%s) set aside as(%s), the storage settings are reset!!!",
+             "CStorage::GetLocalStorageInfo", __LINE__, path.constData(), aside.c_str());
+    m_resetNotice = QFile::decodeName(QByteArray::fromStdString(aside));
+}
+
+QString CStorage::takeResetNotice()
+{
+    std::lock_guard lock(m_mutex);
+    return std::exchange(m_resetNotice, QString());
 }
 
 void CStorage::InitDiskInfo()
@@ -168,21 +215,22 @@ void CStorage::InitDiskInfo()
         float totalG = 0;
         if (getDiskSpaceG(e.root, &freeG, &totalG) != 0)
             continue;
-        if (e.type == kDiskRemovable)
-            continue;
-        if (e.type != kDiskFixed) {
+        // Removable disks (USB disks under /media/<user>) are listed too:
+        // the settings page offers them at 0 % until the user gives them a share.
+        if (e.type != kDiskFixed && e.type != kDiskRemovable) {
             WriteLog(3, "%s(%d):Other disk(%s) type(%d)!!!", "CStorage::InitDiskInfo", __LINE__,
                      e.root.toUtf8().constData(), e.type);
             continue;
         }
         DiskInfo_s d;
         std::memset(&d, 0, sizeof d);
-        d.type = kDiskFixed;
+        d.type = e.type;
         varno::setText(d.path, e.root);
         d.freeG = freeG;
         d.totalG = totalG;
         m_disks.append(d);
         m_entries.append(e);
+        m_devices.append(deviceOf(e.dir));
     }
 }
 
@@ -476,10 +524,33 @@ quint64 CStorage::recordFolderBytes(const QString &root)
 
 // Each disk tried is measured on its own: its free space, what its record
 // folder holds and the reserve of the recordings in progress.
+bool CStorage::diskPresent(const QString &root)
+{
+    for (int i = 0; i < m_entries.size(); ++i) {
+        if (m_entries[i].root != root)
+            continue;
+        // Gone, or another file system mounted (or the parent's showing)
+        // where the disk was: recordings would land where nobody looks.
+        const dev_t now = deviceOf(m_entries[i].dir);
+        const bool present = now != dev_t(-1) && now == m_devices[i];
+        if (!present && !m_goneRoots.contains(root)) {
+            m_goneRoots.insert(root);
+            WriteLog(2, "%s(%d):Record disk(%s) at(%s) went away!!!", "CStorage::diskPresent", __LINE__,
+                     root.toUtf8().constData(), QFile::encodeName(m_entries[i].dir).constData());
+        } else if (present && m_goneRoots.remove(root)) {
+            WriteLog(0, "[STORAGE]Record disk(%s) is back!!!", root.toUtf8().constData());
+        }
+        return present;
+    }
+    return false;
+}
+
 bool CStorage::measureUsable(int index)
 {
     const RecordDisk_s &disk = m_recordDisks[index];
     const QString root = varno::fieldText(disk.name);
+    if (!diskPresent(root))
+        return false;
     float freeG = 0;
     float totalG = 0;
     if (getDiskSpaceG(root, &freeG, &totalG) != 0)
@@ -509,9 +580,36 @@ int CStorage::getRecordSavePath(char out[256])
         return false;
     };
 
+    // Disks that went away are no cause for overwriting the others.
+    auto everyDiskGone = [&] {
+        for (const RecordDisk_s &d : m_recordDisks)
+            if (diskPresent(varno::fieldText(d.name)))
+                return false;
+        return true;
+    };
+    // After a pass the disk must have one recording's reserve free (the
+    // folder's own share is the pass's business, as before); without it
+    // the recordings are not what fills the disk.
+    auto coverAndCheck = [&]() -> int {
+        CoverFile();
+        quint64 freeBytes = 0;
+        quint64 totalBytes = 0;
+        const quint64 need = std::max<quint64>(1, m_reserveBytes);
+        if (!m_source->space(varno::fieldText(m_recordDisks[m_currentDisk].name), &freeBytes, &totalBytes)
+            || freeBytes >= need)
+            return 0;
+        WriteLog(2, "%s(%d):Cover on disk(%d) did not free enough space, something else fills the disk!!!",
+                 "CStorage::getRecordSavePath", __LINE__, m_currentDisk);
+        return kSavePathCoverFailed;
+    };
+
     if (!m_allDisksFull || m_config.cover == 0) {
         if (!search()) {
             m_currentDisk = 0;
+            if (everyDiskGone()) {
+                WriteLog(2, "%s(%d):Every record disk went away!!!", "CStorage::getRecordSavePath", __LINE__);
+                return kSavePathDiskGone;
+            }
             m_allDisksFull = true;
             if (m_config.cover == 0) {
                 WriteLog(3, "%s(%d):Current disk(%d) is full, can't cover!!!", "CStorage::getRecordSavePath",
@@ -519,18 +617,28 @@ int CStorage::getRecordSavePath(char out[256])
                 return -1;
             }
             WriteLog(3, "%s(%d):Current disk(%d) is full, cover!!!", "CStorage::getRecordSavePath", __LINE__, 0);
-            CoverFile();
+            while (!diskPresent(varno::fieldText(m_recordDisks[m_currentDisk].name)))
+                ++m_currentDisk; // not every disk is gone
+            if (const int r = coverAndCheck(); r != 0)
+                return r;
         }
     } else if (!measureUsable(m_currentDisk)) {
-        WriteLog(3, "%s(%d):Current disk(%d) is full, need to switch!!!", "CStorage::getRecordSavePath", __LINE__,
-                 m_currentDisk);
-        ++m_currentDisk;
-        if (m_currentDisk >= n) {
-            WriteLog(3, "%s(%d):Current disk(%d) is full, cover!!!", "CStorage::getRecordSavePath", __LINE__,
-                     m_currentDisk);
-            m_currentDisk = 0;
+        if (everyDiskGone()) {
+            WriteLog(2, "%s(%d):Every record disk went away!!!", "CStorage::getRecordSavePath", __LINE__);
+            return kSavePathDiskGone;
         }
-        CoverFile();
+        do {
+            WriteLog(3, "%s(%d):Current disk(%d) is full, need to switch!!!", "CStorage::getRecordSavePath",
+                     __LINE__, m_currentDisk);
+            ++m_currentDisk;
+            if (m_currentDisk >= n) {
+                WriteLog(3, "%s(%d):Current disk(%d) is full, cover!!!", "CStorage::getRecordSavePath", __LINE__,
+                         m_currentDisk);
+                m_currentDisk = 0;
+            }
+        } while (!diskPresent(varno::fieldText(m_recordDisks[m_currentDisk].name)));
+        if (const int r = coverAndCheck(); r != 0)
+            return r;
     }
 
     const QByteArray folder = recordFolderLocked(varno::fieldText(m_recordDisks[m_currentDisk].name)).toUtf8();
@@ -554,16 +662,13 @@ void CStorage::CoverFile()
     // The recording file library appends and completes records under this
     // lock: the whole read, delete and rewrite is one step for it.
     RecordFilelistLocker listLock;
-    QFile file(QString::fromStdString(listPath));
-    if (!file.open(QIODevice::ReadOnly)) {
+    std::vector<MEDIA_FILE_S> records;
+    struct stat listed {};
+    if (::stat(listPath.c_str(), &listed) != 0 || !varno::recfile::readFilelist(dir, records)) {
         WriteLog(2, "%s(%d):Open file(%s) failed, ret(%d)!!!", "CStorage::CoverFile", __LINE__, listPath.c_str(),
                  errno);
         return;
     }
-    const QByteArray image = file.readAll();
-    file.close();
-    std::vector<MEDIA_FILE_S> records =
-        varno::recfile::parseFilelist(reinterpret_cast<const uint8_t *>(image.constData()), size_t(image.size()));
     const int count = int(records.size());
     if (count == 0) {
         WriteLog(3, "%s(%d):Filelist is empty!!!", "CStorage::CoverFile", __LINE__);
@@ -572,9 +677,23 @@ void CStorage::CoverFile()
 
     int k = std::min(kCoverEntries, count);
     double freed = 0;
+    // Recordings younger than the floor are never overwritten: when only
+    // they are left, something else fills the disk.
+    const int64_t floorKey =
+        varno::recfile::timeKey(varno::recfile::mediaTime(QDateTime::currentDateTime().addSecs(-m_coverFloorSeconds)));
     std::vector<MEDIA_FILE_S> kept; // records of files still being written stay listed
     for (int i = 0; i < k; ++i) {
         const MEDIA_FILE_S &r = records[size_t(i)];
+        const bool writing = varno::recfile::isPlainFileName(r.fileName, sizeof r.fileName)
+            && Record_local_IsFileBeingWritten(
+                (dir + "/" + std::string(r.fileName, ::strnlen(r.fileName, sizeof r.fileName))).c_str());
+        if (!writing && varno::recfile::timeKey(r.startTime) > floorKey) {
+            WriteLog(3, "%s(%d):Cover stops at recording(%s), younger than %lld s!!!", "CStorage::CoverFile",
+                     __LINE__, varno::fieldText(r.fileName).toUtf8().constData(),
+                     static_cast<long long>(m_coverFloorSeconds));
+            k = i;
+            break;
+        }
         const bool plain = varno::recfile::isPlainFileName(r.fileName, sizeof r.fileName);
         const std::string path = dir + "/" + std::string(r.fileName, ::strnlen(r.fileName, sizeof r.fileName));
         struct stat st {};
@@ -675,6 +794,11 @@ bool CStorage::SaveStorageConfig(const QString &capturePath, const StorageInfo_s
     // Written beside the old file and renamed over it: a failed write
     // leaves the previous configuration whole.
     const QByteArray path = QFile::encodeName(m_storageFile);
+    if (m_keepStorageFile) {
+        WriteLog(2, "%s(%d):Storage file(%s) could not be read or set aside, not written!!!",
+                 "CStorage::SaveStorageConfig", __LINE__, path.constData());
+        return false;
+    }
     const QString temp = m_storageFile + QStringLiteral(".new");
     QFile file(temp);
     const QByteArray image = buildStorageDb(c);
@@ -705,6 +829,12 @@ void CStorage::setCoverThresholdBytes(quint64 bytes)
 {
     std::lock_guard lock(m_mutex);
     m_coverThreshold = bytes;
+}
+
+void CStorage::setCoverFloorSeconds(qint64 seconds)
+{
+    std::lock_guard lock(m_mutex);
+    m_coverFloorSeconds = seconds;
 }
 
 void CStorage::setReserveBytes(quint64 bytes)

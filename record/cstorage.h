@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QVector>
 
@@ -13,6 +14,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <sys/types.h>
 #include <unordered_map>
 
 // What "storage.db" holds, parsed: the head fields and the disk records.
@@ -85,7 +87,12 @@ public:
 
     // The record folder for the next recording file (absolute path, at most
     // 255 bytes) into out; 0, or -1 when there is no record disk or every
-    // disk is full and overwriting is off.
+    // disk is full and overwriting is off, kSavePathCoverFailed when an
+    // overwrite pass left the disk without room (something else fills it),
+    // kSavePathDiskGone when every record disk went away. A disk whose
+    // folder vanished or lies on another file system than at start-up
+    // (unmounted, another disk mounted there) is skipped, as if full.
+    enum : int { kSavePathCoverFailed = -2, kSavePathDiskGone = -3 };
     int getRecordSavePath(char out[256]);
     QList<RecordDisk_s> getRecordDiskList() const;
     QList<DiskInfo_s> getDiskList() const;
@@ -114,6 +121,9 @@ public:
     // The overwrite pass goes on past its ten records while it has freed
     // fewer bytes than this (default 220 MB, one recording's reserve).
     void setCoverThresholdBytes(quint64 bytes);
+    // The overwrite pass never removes a recording that started less than
+    // this long ago (default one hour).
+    void setCoverFloorSeconds(qint64 seconds);
     // What each recording in progress reserves (default 220 MB); the soak
     // scales it down with its small files and disks.
     void setReserveBytes(quint64 bytes);
@@ -127,6 +137,11 @@ public:
     quint64 recordFolderBytes(const QString &root);
     int folderWalks() const { return m_folderWalks.load(); }
     QString storageFile() const { return m_storageFile; }
+    // Where a damaged "storage.db" found at creation was set aside (its
+    // settings were reset to the defaults); returned once, empty afterwards
+    // and when there was none. When the file could not even be set aside it
+    // is kept and SaveStorageConfig refuses to write over it.
+    QString takeResetNotice();
 
 private:
     void GetLocalStorageInfo();
@@ -141,15 +156,21 @@ private:
     void dropFigure(const std::string &dir);
     void CoverFile();
     bool measureUsable(int index);
+    bool diskPresent(const QString &root);
     QString recordFolderLocked(const QString &root) const;
 
     std::shared_ptr<varno::record::DiskSource> m_source;
     mutable std::recursive_mutex m_mutex;
     QList<varno::record::DiskEntry> m_entries; // the disk list's roots and folders
+    QList<dev_t> m_devices;                    // the file system of each entry at start-up
+    QSet<QString> m_goneRoots;                 // disks found gone (logged once)
+    qint64 m_coverFloorSeconds = 3600;
     QList<DiskInfo_s> m_disks;
     QList<RecordDisk_s> m_recordDisks;
     StorageFileContents m_config;
     bool m_haveConfig = false;
+    bool m_keepStorageFile = false;
+    QString m_resetNotice;
     QString m_storageFile;
     QString m_capturePath;
     bool m_allDisksFull = false;

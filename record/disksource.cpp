@@ -105,13 +105,17 @@ QList<DiskEntry> SystemDiskSource::fromMountTable(const QByteArray &mounts, cons
         if (systemMount(mountPoint))
             continue;
         QString root = mountPoint.endsWith('/') ? mountPoint : mountPoint + QLatin1Char('/');
-        if (root.toUtf8().size() > int(kDiskRootSize) - 1) {
-            WriteLog(3, "%s(%d):Disk(%s) name is too long, left out!!!", "SystemDiskSource::disks", __LINE__,
-                     root.toUtf8().constData());
+        // Most mount points ("/media/<user>/<label>", "/mnt/backup") do not
+        // fit the stored root's 7 characters: they get a short name made
+        // from the mount point, the same at every start.
+        if (root.toUtf8().size() > int(kDiskRootSize) - 1)
+            root = aliasRoot(mountPoint);
+        if (roots.contains(root)) {
+            if (root.startsWith(QLatin1Char(kAliasMark)))
+                WriteLog(3, "%s(%d):Disk(%s) name(%s) is taken, left out!!!", "SystemDiskSource::disks", __LINE__,
+                         QFile::encodeName(mountPoint).constData(), root.toUtf8().constData());
             continue;
         }
-        if (roots.contains(root))
-            continue;
         const dev_t dev = deviceOf(mountPoint);
         if (dev == dev_t(-1) || seen.contains(dev))
             continue;
@@ -124,13 +128,32 @@ QList<DiskEntry> SystemDiskSource::fromMountTable(const QByteArray &mounts, cons
     return out;
 }
 
+QString SystemDiskSource::aliasRoot(const QString &mountPoint)
+{
+    // FNV-1a of the mount point, 25 bits in five letters and digits.
+    quint32 h = 2166136261u;
+    for (const char c : QFile::encodeName(QDir::cleanPath(mountPoint))) {
+        h ^= quint8(c);
+        h *= 16777619u;
+    }
+    static const char digits[] = "abcdefghijkmnpqrstuvwxyz23456789";
+    QString root(1, QLatin1Char(kAliasMark));
+    for (int i = 0; i < 5; ++i, h >>= 5)
+        root += QLatin1Char(digits[h & 31]);
+    return root + QLatin1Char('/');
+}
+
 QList<DiskEntry> SystemDiskSource::disks()
 {
     QFile f(QStringLiteral("/proc/self/mounts"));
     QByteArray table;
     if (f.open(QIODevice::ReadOnly))
         table = f.readAll();
-    return fromMountTable(table, QDir::homePath());
+    const QList<DiskEntry> entries = fromMountTable(table, QDir::homePath());
+    std::lock_guard lock(m_mutex);
+    for (const DiskEntry &e : entries)
+        m_dirs.insert(e.root, e.dir);
+    return entries;
 }
 
 bool SystemDiskSource::space(const QString &root, quint64 *freeBytes, quint64 *totalBytes)
@@ -139,6 +162,10 @@ bool SystemDiskSource::space(const QString &root, quint64 *freeBytes, quint64 *t
     if (root == QLatin1String("~/")) {
         dir = QDir::homePath();
     } else {
+        std::lock_guard lock(m_mutex);
+        dir = m_dirs.value(root);
+    }
+    if (dir.isEmpty()) {
         if (!root.startsWith('/'))
             return false;
         dir = root;

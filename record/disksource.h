@@ -2,6 +2,7 @@
 
 #include "common/storagerecords.h"
 
+#include <QHash>
 #include <QList>
 #include <QString>
 
@@ -45,8 +46,18 @@ public:
     // The entries of a mount table text (the format of /proc/self/mounts)
     // that qualify, the volume of homeDir first as "~/" (always present).
     // The root file system and the operating system's own folders (/boot,
-    // /usr, /var, /run except /run/media, ...) never qualify.
+    // /usr, /var, /run except /run/media, ...) never qualify. A mount point
+    // longer than the root's 7 characters gets aliasRoot() as its root.
     static QList<DiskEntry> fromMountTable(const QByteArray &mounts, const QString &homeDir);
+
+    // The short root of a long mount point: kAliasMark, five letters or
+    // digits from a digest of the path, '/' ("@k3f9a/").
+    static constexpr char kAliasMark = '@';
+    static QString aliasRoot(const QString &mountPoint);
+
+private:
+    std::mutex m_mutex;
+    QHash<QString, QString> m_dirs; // root -> folder, from the last disks()
 };
 
 // Fake disks for tests and the soak: each is a folder whose capacity is made

@@ -122,6 +122,7 @@ struct qmediarealrecord::State
     int alarmType = 0;
     uint64_t alarmStart = 0;
     char path[256] = {};
+    int fullRetries = 0; // files in a row that failed for lack of space
 
     // Callback, cleared by stop() (never called after stop() returned).
     std::mutex callbackMutex;
@@ -164,6 +165,7 @@ struct qmediarealrecord::State
     void run();
     bool startFile(FramePtr first, const std::vector<unsigned char> &header);
     void closeFile();
+    bool writeFailed(const char *folder, dev_t device, bool wrote);
     int writeFrame(const MEDIA_FRAME_INFO_S &f, uint64_t &lastTs);
 };
 
@@ -330,11 +332,15 @@ int qmediarealrecord::State::writeFrame(const MEDIA_FRAME_INFO_S &f, uint64_t &l
 bool qmediarealrecord::State::startFile(FramePtr first, const std::vector<unsigned char> &header)
 {
     char folder[256] = {};
-    if (env.savePath(folder) != 0) {
+    const int where = env.savePath(folder);
+    if (where != 0) {
         WriteLog(2, "%s(%d):Disk is full!!!", "qmediarealrecord::MyRecordThread", __LINE__);
-        report(qmediarealrecord::kNoSavePath);
+        report(where == CStorage::kSavePathCoverFailed ? qmediarealrecord::kCoverFailed
+               : where == CStorage::kSavePathDiskGone  ? qmediarealrecord::kNoDiskLeft
+                                                       : qmediarealrecord::kNoSavePath);
         return false;
     }
+    const dev_t device = varno::record::folderDevice(folder);
     int ret = 0;
     {
         std::lock_guard lock(fileMutex);
@@ -350,7 +356,20 @@ bool qmediarealrecord::State::startFile(FramePtr first, const std::vector<unsign
     if (ret != 0) {
         WriteLog(2, "%s(%d):Create file(%s/%s) failed, ret(%d)!!!", "qmediarealrecord::MyRecordThread", __LINE__,
                  folder, deviceId.c_str(), ret);
-        report(ret);
+        switch (env.diagnose(folder, device)) {
+        case varno::record::FolderFault::Full:
+            report(qmediarealrecord::kNoSavePath);
+            break;
+        case varno::record::FolderFault::NotWritable:
+            report(qmediarealrecord::kNotWritable);
+            break;
+        case varno::record::FolderFault::Gone:
+            report(qmediarealrecord::kNoDiskLeft);
+            break;
+        case varno::record::FolderFault::None:
+            report(ret);
+            break;
+        }
         return false;
     }
     WriteLog(0, "%s(%d):[RECORD]Start record(%s/%s)!!!", "qmediarealrecord::MyRecordThread", __LINE__, path,
@@ -362,9 +381,16 @@ bool qmediarealrecord::State::startFile(FramePtr first, const std::vector<unsign
     uint64_t lastFrame = fileStart;
     uint64_t lastTs = first->timeStamp;
     bool ok = true;
-    if (!header.empty() && env.sink->write(file, MEDIA_FRAME_IDR, header.data(), uint32_t(header.size())) != 0)
+    if (!header.empty() && env.sink->write(file, MEDIA_FRAME_IDR, header.data(), uint32_t(header.size())) != 0) {
         ok = false;
+        WriteLog(2, "%s(%d):Write file(%s/%s) failed!!!", "qmediarealrecord::MyRecordThread", __LINE__, path,
+                 deviceId.c_str());
+        if (!writeFailed(folder, device, false))
+            report(qmediarealrecord::kWriteFailed);
+    }
     FramePtr frame = std::move(first);
+    bool wrote = false;
+    uint64_t diskChecked = fileStart;
     while (ok && !stop) {
         if (frame) {
             const int w = writeFrame(*frame, lastTs);
@@ -372,7 +398,18 @@ bool qmediarealrecord::State::startFile(FramePtr first, const std::vector<unsign
             if (w != 0) {
                 WriteLog(2, "%s(%d):Write file(%s/%s) failed, ret(%d)!!!", "qmediarealrecord::MyRecordThread",
                          __LINE__, path, deviceId.c_str(), w);
-                report(qmediarealrecord::kWriteFailed);
+                if (!writeFailed(folder, device, wrote))
+                    report(qmediarealrecord::kWriteFailed);
+                break;
+            }
+            wrote = true;
+        }
+        if (now() - diskChecked >= qmediarealrecord::kDiskCheckMs) {
+            diskChecked = now();
+            if (varno::record::folderDevice(folder) != device) {
+                WriteLog(2, "%s(%d):Record disk of(%s) went away, write(%s/%s) over!!!",
+                         "qmediarealrecord::MyRecordThread", __LINE__, folder, path, deviceId.c_str());
+                report(qmediarealrecord::kDiskGone);
                 break;
             }
         }
@@ -419,6 +456,35 @@ bool qmediarealrecord::State::startFile(FramePtr first, const std::vector<unsign
     }
     closeFile();
     return true;
+}
+
+// A write failed: lack of space closes the file and lets the next key
+// frame start another (the storage manager overwrites or switches disks
+// then) up to kMaxFullRetries files in a row that held nothing; a disk that
+// went away is reported and recording goes on on the next disk. True when
+// the failure was reported (or needs no report).
+bool qmediarealrecord::State::writeFailed(const char *folder, dev_t device, bool wrote)
+{
+    switch (env.diagnose(folder, device)) {
+    case varno::record::FolderFault::Full:
+        fullRetries = wrote ? 1 : fullRetries + 1;
+        if (fullRetries <= qmediarealrecord::kMaxFullRetries) {
+            WriteLog(3, "%s(%d):Disk of(%s) is full, going on in a new file, try(%d)!!!",
+                     "qmediarealrecord::MyRecordThread", __LINE__, folder, fullRetries);
+            return true;
+        }
+        report(qmediarealrecord::kNoSavePath);
+        return true;
+    case varno::record::FolderFault::Gone:
+        report(qmediarealrecord::kDiskGone);
+        return true;
+    case varno::record::FolderFault::NotWritable:
+        report(qmediarealrecord::kNotWritable);
+        return true;
+    case varno::record::FolderFault::None:
+        break;
+    }
+    return false;
 }
 
 void qmediarealrecord::State::closeFile()
@@ -522,6 +588,8 @@ qmediarealrecord::qmediarealrecord(RecorderEnv env)
         };
     if (!env.clock)
         env.clock = steadyMs;
+    if (!env.diagnose)
+        env.diagnose = varno::record::diagnoseFolder;
     m_state->env = std::move(env);
     m_state->owner = this;
 }

@@ -2,6 +2,7 @@
 
 #include "common/mediarecords.h"
 #include "live/liverecorder.h"
+#include "record/recordfault.h"
 
 #include <QtGlobal>
 
@@ -9,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 
 // The stream's parameter sets: the 46 bytes the camera's stream description
 // carries (lengths, SPS, PPS), then a 16-bit value of the recorder's own.
@@ -43,6 +45,9 @@ struct RecorderEnv
     std::function<int(char out[256])> savePath; // null: CStorage::getRecordSavePath
     std::function<bool()> haveRecordDisk;       // null: the storage manager has record disks
     std::function<uint64_t()> clock;            // milliseconds; null: the monotonic clock
+    // Why a file failed, from its folder and the folder's file system at
+    // the file's start; null: varno::record::diagnoseFolder.
+    std::function<varno::record::FolderFault(const std::string &folder, dev_t device)> diagnose;
     int stopWaitMs = 3000;                      // how long stop waits for the record thread
 };
 
@@ -75,17 +80,27 @@ class qmediarealrecord : public LiveRecorder
     Q_DISABLE_COPY_MOVE(qmediarealrecord)
 
 public:
-    // Callback codes (the file path is that of the current file).
+    // Callback codes (the file path is that of the current file, or the
+    // record folder when no file could be made). A create failure that is
+    // none of these is reported with the create call's own result.
     enum : int {
         kFileCreated = -1043,
         kAlarmLimit = -1044,
-        kWriteFailed = -1027,
-        kNoSavePath = -259,
+        kWriteFailed = -1027,  // a write failed, not for lack of space
+        kNoSavePath = -259,    // every disk full and overwriting off (or no room after retries)
         kThreadFailed = -513,
-        // LiveRecorder::kStreamLost and kStreamBack: the recording has no
-        // stream (it goes on when one comes), and has one again.
+        // LiveRecorder::kStreamLost (-1045) and kStreamBack (-1046): the
+        // recording has no stream (it goes on when one comes), and has one again.
+        kCoverFailed = -1049,  // overwriting freed no room: something else fills the disk
+        kDiskGone = -1050,     // the file's disk went away; recording goes on on the next disk
+        kNoDiskLeft = -1051,   // every record disk went away
+        kNotWritable = -1052,  // the record folder cannot be written (read-only, permissions)
     };
     static constexpr uint64_t kStreamLostMs = 3000;
+    // Files in a row that failed for lack of space before recording stops.
+    static constexpr int kMaxFullRetries = 3;
+    // How often the open file's folder is checked for its disk going away.
+    static constexpr uint64_t kDiskCheckMs = 5000;
     static constexpr size_t kMaxQueueBytes = 6u << 20;
     static constexpr size_t kMaxQueueFrames = 1500;
 

@@ -1,5 +1,6 @@
 #include "platform/onvif/onvifconf.h"
 
+#include "common/configfile.h"
 #include "common/installdir.h"
 #include "common/logfile.h"
 
@@ -64,8 +65,11 @@ Config loadConfig(const std::string &path)
 {
     Config cfg;
     const std::string file = path.empty() ? configPath() : path;
-    std::ifstream in(file);
     std::vector<ProbeTarget> targets;
+    std::ifstream in;
+    if (varno::checkConfigFile(file, "onvif.conf") == varno::ConfigFileState::Usable)
+        in.open(file);
+    varno::IgnoredLines ignored("onvif.conf");
     if (in) {
         std::string line;
         int lineNo = 0;
@@ -79,7 +83,8 @@ Config loadConfig(const std::string &path)
                 continue;
             const auto eq = line.find('=');
             if (eq == std::string::npos) {
-                WriteLog(3, "%s(%d):onvif.conf line %d ignored!!!", "onvif::loadConfig", __LINE__, lineNo);
+                if (ignored.add())
+                    WriteLog(3, "%s(%d):onvif.conf line %d ignored!!!", "onvif::loadConfig", __LINE__, lineNo);
                 continue;
             }
             const std::string key = trim(line.substr(0, eq));
@@ -128,14 +133,16 @@ Config loadConfig(const std::string &path)
                 if (ok)
                     cfg.eventRetryMs = static_cast<int>(v);
             } else {
-                WriteLog(3, "%s(%d):onvif.conf unknown key(%s)!!!", "onvif::loadConfig", __LINE__, key.c_str());
+                if (ignored.add())
+                    WriteLog(3, "%s(%d):onvif.conf unknown key(%s)!!!", "onvif::loadConfig", __LINE__, key.c_str());
                 continue;
             }
-            if (!ok)
+            if (!ok && ignored.add())
                 WriteLog(3, "%s(%d):onvif.conf bad value for %s(%s)!!!", "onvif::loadConfig", __LINE__,
                          key.c_str(), value.c_str());
         }
     }
+    ignored.finish("onvif::loadConfig");
     if (targets.empty())
         targets.push_back(ProbeTarget{"239.255.255.250", 3702});
     cfg.probeTargets = std::move(targets);

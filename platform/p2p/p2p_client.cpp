@@ -1,5 +1,6 @@
 #include "platform/p2p/p2p_client.h"
 
+#include "common/configfile.h"
 #include "common/logfile.h"
 #include "common/p2precords.h"
 #include "common/randomsource.h"
@@ -112,8 +113,11 @@ int64_t currentFrameSentUs()
 ClientConfig readConfig(const std::string &path)
 {
     ClientConfig config;
+    if (varno::checkConfigFile(path, "p2p.conf") != varno::ConfigFileState::Usable)
+        return config;
     std::ifstream in(path);
     std::string line;
+    varno::IgnoredLines ignored("p2p.conf");
     while (std::getline(in, line)) {
         const size_t hash = line.find('#');
         if (hash != std::string::npos)
@@ -144,10 +148,11 @@ ClientConfig readConfig(const std::string &path)
             config.password = value;
         else if (key == "lookup_ms" && isNumber && number >= 100 && number <= 10000)
             config.lookupMs = int(number);
-        else
+        else if (ignored.add())
             WriteLog(3, "%s(%d):p2p.conf: ignored line(%s)!!!", "varno::p2p::readConfig", __LINE__,
                      line.c_str());
     }
+    ignored.finish("varno::p2p::readConfig");
     return config;
 }
 

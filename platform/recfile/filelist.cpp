@@ -1,5 +1,8 @@
 #include "platform/recfile/filelist.h"
 
+#include "common/configfile.h"
+#include "common/logfile.h"
+
 #include <QDateTime>
 
 #include <cerrno>
@@ -76,19 +79,40 @@ std::vector<MEDIA_FILE_S> parseFilelist(const uint8_t *data, size_t size)
     return records;
 }
 
-bool readFilelist(const std::string &dir, std::vector<MEDIA_FILE_S> &records, size_t *tailBytes)
+bool readFilelist(const std::string &dir, std::vector<MEDIA_FILE_S> &records, size_t *tailBytes, bool *setAside)
 {
     records.clear();
     if (tailBytes)
         *tailBytes = 0;
-    const int fd = ::open(filelistPath(dir).c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return errno == ENOENT;
+    if (setAside)
+        *setAside = false;
+    const std::string path = filelistPath(dir);
+    // Non-blocking: a FIFO in its place must not hang the reader.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0 && errno == ENOENT)
+        return true;
     std::vector<uint8_t> bytes;
-    const bool ok = readAll(fd, bytes);
-    ::close(fd);
-    if (!ok)
-        return false;
+    struct stat st {};
+    bool ok = fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && readAll(fd, bytes);
+    const int err = errno;
+    if (fd >= 0)
+        ::close(fd);
+    if (!ok) {
+        // A folder, FIFO or unreadable file in place of the list: kept
+        // beside under another name, and the list starts afresh (the
+        // folder's repair lists its recordings again).
+        const std::string aside = varno::setAsideFile(path);
+        if (aside.empty()) {
+            WriteLog(2, "%s(%d):Filelist(%s) cannot be read, errno(%d), nor set aside, errno(%d)!!!",
+                     "varno::recfile::readFilelist", __LINE__, path.c_str(), err, errno);
+            return false;
+        }
+        WriteLog(2, "%s(%d):Filelist(%s) cannot be read, errno(%d), set aside as(%s), to be rebuilt!!!",
+                 "varno::recfile::readFilelist", __LINE__, path.c_str(), err, aside.c_str());
+        if (setAside)
+            *setAside = true;
+        return true;
+    }
     records = parseFilelist(bytes.data(), bytes.size());
     if (tailBytes)
         *tailBytes = bytes.size() % sizeof(MEDIA_FILE_S);

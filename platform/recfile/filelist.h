@@ -21,10 +21,13 @@ std::string filelistPath(const std::string &dir);
 // The whole records of a filelist image; a torn tail is ignored.
 std::vector<MEDIA_FILE_S> parseFilelist(const uint8_t *data, size_t size);
 
-// Reads the folder's filelist. A missing file is an empty list (true);
-// false only when the file exists and cannot be read. tailBytes receives the
-// length of a torn last record.
-bool readFilelist(const std::string &dir, std::vector<MEDIA_FILE_S> &records, size_t *tailBytes = nullptr);
+// Reads the folder's filelist. A missing file is an empty list (true).
+// Something in its place that is no regular file or cannot be read is set
+// aside ("filelist.corrupt-<time>", logged; *setAside true) and taken as an
+// empty list; false only when it cannot even be set aside. tailBytes
+// receives the length of a torn last record.
+bool readFilelist(const std::string &dir, std::vector<MEDIA_FILE_S> &records, size_t *tailBytes = nullptr,
+                  bool *setAside = nullptr);
 
 // Appends one record; a torn tail left by a crash is cut off first.
 bool appendRecord(const std::string &dir, const MEDIA_FILE_S &record);

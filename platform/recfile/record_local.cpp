@@ -371,7 +371,16 @@ int Record_local_MediaFileQuery(MEDIA_QUERY_S query, MEDIA_LIST_S *list)
         return RECORD_LOCAL_ERR_DIR;
 
     std::vector<MEDIA_FILE_S> records;
+    bool rebuild = false;
     {
+        std::lock_guard<std::mutex> lock(filelistMutex());
+        if (!readFilelist(dir, records, nullptr, &rebuild))
+            return RECORD_LOCAL_ERR_READ;
+    }
+    if (rebuild) {
+        // The list could not be read and was set aside: the folder's
+        // recordings are listed again from the files themselves.
+        Record_local_MediaFileRepair(dir.c_str());
         std::lock_guard<std::mutex> lock(filelistMutex());
         if (!readFilelist(dir, records))
             return RECORD_LOCAL_ERR_READ;

@@ -654,6 +654,10 @@
         <translation>4. In case you forget the login password, please uninstall
    and then install the VarnoPC</translation>
     </message>
+    <message>
+        <source>The user store %1 cannot be read. Check that the file is readable by this user.</source>
+        <translation>The user store %1 cannot be read. Check that the file is readable by this user.</translation>
+    </message>
 </context>
 <context>
     <name>QManualDial</name>
@@ -1205,6 +1209,14 @@ Special characters are not allowed.</translation>
         <source>Select the folder</source>
         <translation>Select the folder</translation>
     </message>
+    <message>
+        <source>Storage</source>
+        <translation>Storage</translation>
+    </message>
+    <message>
+        <source>The storage settings could not be read and were reset to the defaults. The old file was kept as %1.</source>
+        <translation>The storage settings could not be read and were reset to the defaults. The old file was kept as %1.</translation>
+    </message>
 </context>
 <context>
     <name>QVideoOnly</name>
@@ -1263,6 +1275,30 @@ Special characters are not allowed.</translation>
     <message>
         <source>Keep aspect ratio</source>
         <translation>Keep aspect ratio</translation>
+    </message>
+    <message>
+        <source>The oldest recordings in %1 were overwritten, but the disk is still full: another program fills it. Recording stopped.</source>
+        <translation>The oldest recordings in %1 were overwritten, but the disk is still full: another program fills it. Recording stopped.</translation>
+    </message>
+    <message>
+        <source>The record disk of %1 went away. Recording goes on on the next disk.</source>
+        <translation>The record disk of %1 went away. Recording goes on on the next disk.</translation>
+    </message>
+    <message>
+        <source>The record disk of %1 went away and no other record disk is left. Recording stopped.</source>
+        <translation>The record disk of %1 went away and no other record disk is left. Recording stopped.</translation>
+    </message>
+    <message>
+        <source>The record folder %1 cannot be written (read-only or no permission). Recording stopped.</source>
+        <translation>The record folder %1 cannot be written (read-only or no permission). Recording stopped.</translation>
+    </message>
+    <message>
+        <source>The recording file %1 could not be written. Recording stopped.</source>
+        <translation>The recording file %1 could not be written. Recording stopped.</translation>
+    </message>
+    <message>
+        <source>A recording file could not be created in %1 (error %2). Recording stopped.</source>
+        <translation>A recording file could not be created in %1 (error %2). Recording stopped.</translation>
     </message>
 </context>
 <context>
@@ -1506,6 +1542,17 @@ Special characters are not allowed.</translation>
     <message>
         <source>Disarm</source>
         <translation>Disarm</translation>
+    </message>
+</context>
+<context>
+    <name>InstanceGuard</name>
+    <message>
+        <source>Another Varno PC Client is running with these data (%1).</source>
+        <translation>Another Varno PC Client is running with these data (%1).</translation>
+    </message>
+    <message>
+        <source>Its window has been brought to the front.</source>
+        <translation>Its window has been brought to the front.</translation>
     </message>
 </context>
 </TS>

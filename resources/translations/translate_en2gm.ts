@@ -654,6 +654,10 @@
         <translation>4. Falls Sie das Anmeldepasswort vergessen, deinstallieren Sie
    VarnoPC und installieren Sie es danach erneut</translation>
     </message>
+    <message>
+        <source>The user store %1 cannot be read. Check that the file is readable by this user.</source>
+        <translation>Die Benutzerdatei %1 kann nicht gelesen werden. Prüfen Sie, ob dieser Benutzer die Datei lesen darf.</translation>
+    </message>
 </context>
 <context>
     <name>QManualDial</name>
@@ -1205,6 +1209,14 @@ Sonderzeichen sind nicht erlaubt.</translation>
         <source>Select the folder</source>
         <translation>Ordner auswählen</translation>
     </message>
+    <message>
+        <source>Storage</source>
+        <translation>Speicher</translation>
+    </message>
+    <message>
+        <source>The storage settings could not be read and were reset to the defaults. The old file was kept as %1.</source>
+        <translation>Die Speichereinstellungen konnten nicht gelesen werden und wurden auf die Standardwerte zurückgesetzt. Die alte Datei wurde als %1 aufbewahrt.</translation>
+    </message>
 </context>
 <context>
     <name>QVideoOnly</name>
@@ -1263,6 +1275,30 @@ Sonderzeichen sind nicht erlaubt.</translation>
     <message>
         <source>Keep aspect ratio</source>
         <translation>Seitenverhältnis beibehalten</translation>
+    </message>
+    <message>
+        <source>The oldest recordings in %1 were overwritten, but the disk is still full: another program fills it. Recording stopped.</source>
+        <translation>Die ältesten Aufnahmen in %1 wurden überschrieben, aber die Festplatte ist immer noch voll: ein anderes Programm füllt sie. Aufnahme beendet.</translation>
+    </message>
+    <message>
+        <source>The record disk of %1 went away. Recording goes on on the next disk.</source>
+        <translation>Die Aufnahme-Festplatte von %1 ist nicht mehr vorhanden. Die Aufnahme wird auf der nächsten Festplatte fortgesetzt.</translation>
+    </message>
+    <message>
+        <source>The record disk of %1 went away and no other record disk is left. Recording stopped.</source>
+        <translation>Die Aufnahme-Festplatte von %1 ist nicht mehr vorhanden, und es gibt keine weitere Aufnahme-Festplatte. Aufnahme beendet.</translation>
+    </message>
+    <message>
+        <source>The record folder %1 cannot be written (read-only or no permission). Recording stopped.</source>
+        <translation>In den Aufnahmeordner %1 kann nicht geschrieben werden (schreibgeschützt oder keine Berechtigung). Aufnahme beendet.</translation>
+    </message>
+    <message>
+        <source>The recording file %1 could not be written. Recording stopped.</source>
+        <translation>Die Aufnahmedatei %1 konnte nicht geschrieben werden. Aufnahme beendet.</translation>
+    </message>
+    <message>
+        <source>A recording file could not be created in %1 (error %2). Recording stopped.</source>
+        <translation>In %1 konnte keine Aufnahmedatei angelegt werden (Fehler %2). Aufnahme beendet.</translation>
     </message>
 </context>
 <context>
@@ -1506,6 +1542,17 @@ Sonderzeichen sind nicht erlaubt.</translation>
     <message>
         <source>Disarm</source>
         <translation>Entschärft</translation>
+    </message>
+</context>
+<context>
+    <name>InstanceGuard</name>
+    <message>
+        <source>Another Varno PC Client is running with these data (%1).</source>
+        <translation>Ein anderer Varno PC Client läuft bereits mit diesen Daten (%1).</translation>
+    </message>
+    <message>
+        <source>Its window has been brought to the front.</source>
+        <translation>Sein Fenster wurde in den Vordergrund geholt.</translation>
     </message>
 </context>
 </TS>

@@ -3,6 +3,7 @@
 #include "common/localusr.h"
 #include "common/textfield.h"
 #include "common/ui/promptscript.h"
+#include "tests/support/filecaps.h"
 #include "tests/support/testenv.h"
 
 #include <QApplication>
@@ -104,6 +105,7 @@ private slots:
     void languages();
     void localIpRememberedPerUser();
     void closedWhileTheNameFieldHasTheFocus();
+    void unreadableUserStoreIsNamed();
 };
 
 void TestQLogin::init()
@@ -516,6 +518,37 @@ void TestQLogin::localIpRememberedPerUser()
     QLogin dialog;
     QCOMPARE(child<QComboBox>(&dialog, "ipCombo")->currentIndex(), 0);
     QCOMPARE(prompts.count(), 0);
+}
+
+void TestQLogin::unreadableUserStoreIsNamed()
+{
+    PromptScript prompts;
+    { QLogin made; } // the store exists with its default account
+    const QString store = varno::test::installDir() + QStringLiteral("/userstore.json");
+    QVERIFY(QFile::exists(store));
+    const QByteArray before = [&] {
+        QFile f(store);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }();
+    QVERIFY(QFile::setPermissions(store, {}));
+    {
+        varno::test::WithoutFileCapabilities unreadable;
+        QLogin dialog;
+        login(dialog, QStringLiteral("admin"), QStringLiteral("admin"), false);
+        QVERIFY(!dialog.isAccepted());
+        QCOMPARE(prompts.count(), 1);
+        QCOMPARE(prompts.requests()[0].text,
+                 QStringLiteral("The user store %1 cannot be read. Check that the file is readable by this user.")
+                     .arg(store));
+        // Mended while the dialog is open: the next press logs in.
+        QVERIFY(QFile::setPermissions(store, QFile::ReadOwner | QFile::WriteOwner));
+        login(dialog, QStringLiteral("admin"), QStringLiteral("admin"), false);
+        QVERIFY(dialog.isAccepted());
+    }
+    QFile f(store);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(f.readAll(), before); // never replaced by a default store
+    QCOMPARE(prompts.count(), 1);
 }
 
 QTEST_MAIN(TestQLogin)

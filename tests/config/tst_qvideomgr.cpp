@@ -40,6 +40,7 @@ private slots:
     void untickingEveryDiskLeavesNoRecordDisk();
     void alarmRecordingChoice();
     void browseAndMessages();
+    void mountedDisksAndAResetStore();
 };
 
 void TestQVideoMgr::firstStartDefaultsAndSave()
@@ -204,6 +205,31 @@ void TestQVideoMgr::browseAndMessages()
     child<QPushButton>(page, "btnSave")->click();
     QCOMPARE(script.requests().last().text, QStringLiteral("Failed to open the storage configuration file!"));
     QCOMPARE(s->getStorageConfig().recordDir, QByteArray("Varno/Record"));
+}
+
+void TestQVideoMgr::mountedDisksAndAResetStore()
+{
+    // A USB disk under /media/<user> is known by a short name; its row shows
+    // where it is mounted and saves the short name. A damaged storage.db
+    // was set aside: the user hears of it once the event loop runs.
+    Disks d;
+    d.add(QStringLiteral("~/"), 100 * kGiB);
+    const QString usb = d.add(QStringLiteral("@k3f9a/"), 8 * kGiB, kDiskRemovable);
+    QFile damaged(d.appDir + QStringLiteral("/storage.db"));
+    QVERIFY(damaged.open(QIODevice::WriteOnly) && damaged.write(QByteArray(400, '\x7f')) == 400);
+    damaged.close();
+    auto s = d.storage();
+    varno::ui::PromptScript prompts;
+    QVideoMgr page(nullptr, s.get());
+    QCOMPARE(page.rows().size(), 2);
+    QCOMPARE(page.rows()[1].check->text(), usb);
+    QCOMPARE(page.rows()[1].label->text(), QStringLiteral("(8.00G/8.00G Removable disk)"));
+    QCOMPARE(page.rows()[1].spin->value(), 0);
+    QCOMPARE(varno::fieldText(s->getStorageConfig().disks[1].name), QStringLiteral("@k3f9a/"));
+    QTRY_COMPARE(prompts.count(), 1);
+    QVERIFY(prompts.requests()[0].text.startsWith(
+        QStringLiteral("The storage settings could not be read and were reset to the defaults. The old file was kept as ")
+        + d.appDir + QStringLiteral("/storage.db.corrupt-")));
 }
 
 QTEST_MAIN(TestQVideoMgr)

@@ -775,21 +775,56 @@ void TestQVideoOnly::recorderFailureStopsAndReports()
     QVERIFY(grid.isRecording(QStringLiteral("cam")));
     QCOMPARE(prompts.count(), 0);
 
-    // A write failure ends the recording and reports a full disk, queued to
+    // A disk that went away is told, and the recording goes on.
+    for (int i = 0; i < 2; ++i) // once per cause and folder
+        std::thread([&] { grid.recvRecord(QStringLiteral("cam"), QStringLiteral("/r/1.mkv"), -1050, made); })
+            .join();
+    QTRY_COMPARE(prompts.count(), 1);
+    QCOMPARE(prompts.requests()[0].text,
+             QStringLiteral("The record disk of /r went away. Recording goes on on the next disk."));
+    QVERIFY(grid.isRecording(QStringLiteral("cam")));
+
+    // A write failure ends the recording and names what failed, queued to
     // the user-interface thread.
     std::thread([&] { grid.recvRecord(QStringLiteral("cam"), QStringLiteral("/r/1.mkv"), -1027, made); })
         .join();
     QTRY_VERIFY(!grid.isRecording(QStringLiteral("cam")));
-    QTRY_COMPARE(prompts.count(), 1);
-    QCOMPARE(prompts.requests()[0].title, QStringLiteral("Recording"));
-    QCOMPARE(prompts.requests()[0].text, QStringLiteral("Disk space is full, can't cover!!!"));
+    QTRY_COMPARE(prompts.count(), 2);
+    QCOMPARE(prompts.requests()[1].title, QStringLiteral("Recording"));
+    QCOMPARE(prompts.requests()[1].text,
+             QStringLiteral("The recording file /r/1.mkv could not be written. Recording stopped."));
     QCOMPARE(log->stops.load(), 1);
     QCOMPARE(grid.videoWin(0)->hand()->recordLook(), QVideoHand::RecordLook::Reset);
     // A late report from a recorder that is no longer known changes nothing.
     NotingRecorder stranger(log);
     grid.recvRecord(QStringLiteral("cam"), QString(), -1027, &stranger);
     QCoreApplication::processEvents();
-    QCOMPARE(prompts.count(), 1);
+    QCOMPARE(prompts.count(), 2);
+
+    // Only a full disk says so; an alarm recording that reached its length
+    // ends without a box.
+    const QList<QPair<int, QString>> causes{
+        {-259, QStringLiteral("Disk space is full, can't cover!!!")},
+        {-1049, QStringLiteral("The oldest recordings in /r were overwritten, but the disk is still full: another "
+                               "program fills it. Recording stopped.")},
+        {-1051, QStringLiteral("The record disk of /r went away and no other record disk is left. Recording "
+                               "stopped.")},
+        {-1052, QStringLiteral("The record folder /r cannot be written (read-only or no permission). Recording "
+                               "stopped.")},
+        {-1283, QStringLiteral("A recording file could not be created in /r (error -1283). Recording stopped.")},
+        {-1044, QString()},
+    };
+    for (const auto &[code, text] : causes) {
+        QVERIFY(grid.beginToRecord(QStringLiteral("cam"), 0));
+        const int before = prompts.count();
+        std::thread([&, code = code] { grid.recvRecord(QStringLiteral("cam"), QStringLiteral("/r"), code, made); })
+            .join();
+        QTRY_VERIFY(!grid.isRecording(QStringLiteral("cam")));
+        QCoreApplication::processEvents();
+        QCOMPARE(prompts.count(), before + (text.isEmpty() ? 0 : 1));
+        if (!text.isEmpty())
+            QCOMPARE(prompts.requests().last().text, text);
+    }
 }
 
 QTEST_MAIN(TestQVideoOnly)

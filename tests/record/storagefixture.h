@@ -71,7 +71,8 @@ inline bool save(CStorage &s, std::vector<StorageDisk_s> disks, int cover = 1, c
 }
 
 // A recording file of the given (apparent) size and its filelist record.
-inline void addRecording(const QString &folder, const QString &name, quint64 size, bool createFile = true)
+inline void addRecording(const QString &folder, const QString &name, quint64 size, bool createFile = true,
+                         const MEDIA_TIME_S &start = {})
 {
     QDir().mkpath(folder);
     if (createFile) {
@@ -84,6 +85,7 @@ inline void addRecording(const QString &folder, const QString &name, quint64 siz
     varno::setText(r.devId, "CAM0001");
     varno::setText(r.fileName, name);
     r.state = MEDIA_FILE_STATE_CLOSED;
+    r.startTime = start;
     RecordFilelistLocker lock;
     varno::recfile::appendRecord(folder.toStdString(), r);
 }

@@ -4,13 +4,18 @@
 // "storage.db" and mount tables that are short, long, inconsistent or
 // garbage; the record folder's size figure across every kind of change.
 #include "tests/record/storagefixture.h"
+#include "record/recordfault.h"
+#include "tests/support/filecaps.h"
 #include "tests/support/recmedia/testmedia.h"
 
+#include <QDateTime>
 #include <QFileInfo>
 #include <QRandomGenerator>
 #include <QtTest>
 
 #include <atomic>
+#include <sys/mount.h>
+#include <sys/stat.h>
 #include <set>
 #include <thread>
 
@@ -38,7 +43,12 @@ private slots:
     void saveWritesTheFileAndFolders();
     void storageDbBadInput_data();
     void storageDbBadInput();
+    void storageDbThatIsNoFile_data();
+    void storageDbThatIsNoFile();
     void mountTable();
+    void vanishedRecordDiskIsSkipped();
+    void coverKeepsTheLastHour();
+    void folderFaults();
     void recordCountNeverNegative();
     void folderFigureFollowsEveryChange();
     void folderFigureUnderRacingWriters();
@@ -97,9 +107,11 @@ void TestCStorage::firstStartWithoutStorageDb()
     QVERIFY(QFileInfo::exists(s->storageFile()));
     QCOMPARE(QFileInfo(s->storageFile()).size(), 0);
     const QList<DiskInfo_s> disks = s->getDiskList();
-    QCOMPARE(disks.size(), 2); // the removable disk is not listed
+    QCOMPARE(disks.size(), 3); // the removable disk is listed too, as such
     QCOMPARE(varno::fieldText(disks[0].path), QStringLiteral("~/"));
     QCOMPARE(varno::fieldText(disks[1].path), QStringLiteral("/data/"));
+    QCOMPARE(varno::fieldText(disks[2].path), QStringLiteral("/usb/"));
+    QCOMPARE(disks[2].type, kDiskRemovable);
     QCOMPARE(disks[0].totalG, 500.0f);
     QCOMPARE(s->getCapturePath(), data + QStringLiteral("/Varno/Capture"));
     QCOMPARE(s->getStorageConfig().count(), 0);
@@ -347,11 +359,12 @@ void TestCStorage::vanishedDiskNeverCrashes()
     QVERIFY(!savePath(*s).isEmpty());
     d.source->setGone(QStringLiteral("/a/"), true);
     QDir(dir).removeRecursively();
-    // No space, no filelist: the pass reports it and the folder, which no
-    // longer exists, is handed out; creating the file then fails cleanly.
-    QVERIFY(!savePath(*s).isEmpty());
-    QVERIFY(varno::test::logText().contains("Get disk(/a/) freeSpace failed!!!"));
-    QVERIFY(varno::test::logText().contains("CStorage::CoverFile"));
+    // The only record disk went away: said so, no overwrite pass, no folder.
+    int gone = 0;
+    QVERIFY(savePath(*s, &gone).isEmpty());
+    QCOMPARE(gone, int(CStorage::kSavePathDiskGone));
+    QVERIFY(varno::test::logText().contains("Record disk(/a/) at(" + QFile::encodeName(dir) + ") went away!!!"));
+    QCOMPARE(s->coverPasses(), 0);
     auto s2 = d.storage();
     QVERIFY(save(*s2, {disk("/a/", 1, 50)}, 0));
     int ret = 0;
@@ -429,43 +442,45 @@ void TestCStorage::storageDbBadInput_data()
 {
     QTest::addColumn<QByteArray>("image");
     QTest::addColumn<bool>("loads");
+    QTest::addColumn<bool>("setAside"); // damaged: kept beside, settings reset
     StorageFileContents c;
     c.capturePath = "/snap";
     c.recordDir = "Varno/Record";
     c.cover = 1;
     c.disks = {disk("/a/", 1, 20)};
     const QByteArray good = buildStorageDb(c);
-    QTest::newRow("good") << good << true;
-    QTest::newRow("empty") << QByteArray() << false;
-    QTest::newRow("head only") << good.left(300) << false;
-    QTest::newRow("311 bytes") << good.left(311) << false;
+    QTest::newRow("good") << good << true << false;
+    QTest::newRow("empty") << QByteArray() << false << false;
+    QTest::newRow("head only") << good.left(300) << false << false;
+    QTest::newRow("311 bytes") << good.left(311) << false << true;
     QByteArray wrongCount = good;
     wrongCount[296] = 3;
-    QTest::newRow("count disagrees") << wrongCount << false;
-    QTest::newRow("extra bytes") << good + QByteArray(12, 0) << false;
+    QTest::newRow("count disagrees") << wrongCount << false << true;
+    QTest::newRow("extra bytes") << good + QByteArray(12, 0) << false << true;
     c.disks = QVector<StorageDisk_s>(kMaxStorageDisks + 1, disk("/a/", 1, 20));
-    QTest::newRow("oversized") << buildStorageDb(c) << false;
+    QTest::newRow("oversized") << buildStorageDb(c) << false << true;
     QByteArray garbage(312, 0);
     QRandomGenerator gen(7);
     for (char &ch : garbage)
         ch = char(gen.bounded(256));
-    QTest::newRow("garbage") << garbage << false;
+    QTest::newRow("garbage") << garbage << false << true;
     StorageFileContents escape;
     escape.recordDir = "../x";
     escape.disks = {disk("/a/", 1, 20)};
-    QTest::newRow("escaping folder") << buildStorageDb(escape) << false;
+    QTest::newRow("escaping folder") << buildStorageDb(escape) << false << true;
     QByteArray unterminated = good;
     std::memset(unterminated.data() + 4, 'p', 256);
     std::memset(unterminated.data() + 300, 'n', 12);
     unterminated[308] = 1;
     unterminated[310] = char(200);
-    QTest::newRow("unterminated fields") << unterminated << true;
+    QTest::newRow("unterminated fields") << unterminated << true << false;
 }
 
 void TestCStorage::storageDbBadInput()
 {
     QFETCH(QByteArray, image);
     QFETCH(bool, loads);
+    QFETCH(bool, setAside);
     StorageFileContents parsed;
     QCOMPARE(parseStorageDb(image, &parsed), loads);
     Disks d;
@@ -476,12 +491,74 @@ void TestCStorage::storageDbBadInput()
     f.close();
     auto s = d.storage();
     QCOMPARE(s->getStorageConfig().count() > 0, loads);
+    const QString aside = s->takeResetNotice();
+    QCOMPARE(!aside.isEmpty(), setAside);
+    QVERIFY(s->takeResetNotice().isEmpty()); // told once
+    if (setAside) {
+        // The damaged bytes are kept whole beside; the save writes a fresh file.
+        QVERIFY(aside.startsWith(f.fileName() + QStringLiteral(".corrupt-")));
+        QFile kept(aside);
+        QVERIFY(kept.open(QIODevice::ReadOnly));
+        QCOMPARE(kept.readAll(), image);
+        QVERIFY(save(*s, {disk("/a/", 1, 20)}));
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QVERIFY(parseStorageDb(f.readAll(), &parsed));
+        QCOMPARE(QFileInfo(aside).size(), qint64(image.size())); // the save left it alone
+    } else {
+        QCOMPARE(QDir(d.appDir).entryList(QDir::Files).size(), 1);
+    }
     if (loads) {
         for (const StorageDisk_s &disk : s->getStorageConfig().disks) {
             QVERIFY(varno::textLength(disk.name) < kDiskRootSize);
             QVERIFY(disk.percent >= 0 && disk.percent <= 100);
         }
         QVERIFY(s->getCapturePath().size() <= 255);
+    }
+}
+
+void TestCStorage::storageDbThatIsNoFile_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::newRow("directory") << 0;
+    QTest::newRow("fifo") << 1; // a reader would block on it
+    QTest::newRow("good but unreadable") << 2;
+}
+
+void TestCStorage::storageDbThatIsNoFile()
+{
+    QFETCH(int, kind);
+    Disks d;
+    d.add(QStringLiteral("/a/"), 1 * kGiB);
+    const QString path = d.appDir + QStringLiteral("/storage.db");
+    StorageFileContents c;
+    c.recordDir = "Kept";
+    c.disks = {disk("/a/", 1, 30)};
+    const QByteArray good = buildStorageDb(c);
+    if (kind == 0) {
+        QVERIFY(QDir().mkdir(path));
+    } else if (kind == 1) {
+        QVERIFY(::mkfifo(QFile::encodeName(path).constData(), 0600) == 0);
+    } else {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(good) == good.size());
+        f.close();
+        QVERIFY(QFile::setPermissions(path, {}));
+    }
+    std::unique_ptr<CStorage> s;
+    {
+        varno::test::WithoutFileCapabilities unreadable;
+        s = d.storage();
+    }
+    const QString aside = s->takeResetNotice();
+    QVERIFY(aside.startsWith(path + QStringLiteral(".corrupt-")));
+    QCOMPARE(QFileInfo(aside).isDir(), kind == 0);
+    QVERIFY(save(*s, {disk("/a/", 1, 20)}));
+    QVERIFY(QFileInfo(path).isFile());
+    if (kind == 2) {
+        QVERIFY(QFile::setPermissions(aside, QFile::ReadOwner));
+        QFile kept(aside);
+        QVERIFY(kept.open(QIODevice::ReadOnly));
+        QCOMPARE(kept.readAll(), good);
     }
 }
 
@@ -504,7 +581,22 @@ void TestCStorage::mountTable()
         QVERIFY(e.root != QLatin1String("/srv/") && e.root != QLatin1String("/snap/"));
         QVERIFY(e.root != QLatin1String("/") && e.root != QLatin1String("/boot/"));
     }
-    QVERIFY(varno::test::logText().contains("Disk(/mnt/a-very-long-mount/) name is too long, left out!!!"));
+    // Long mount points (a desktop's /media/<user>/<label>) get a short
+    // root of their own, stable across starts (below /media itself: the
+    // test's folders lie below /tmp, which never takes recordings).
+    const QString base = QStringLiteral("/media/varno-test-") + QUuid::createUuid().toString(QUuid::Id128).left(8);
+    const QString point = base + QStringLiteral("/alice/USB STICK");
+    QDir().mkpath(point);
+    const auto cleanup = qScopeGuard([&] { QDir(base).removeRecursively(); });
+    if (::mount("tmpfs", QFile::encodeName(point).constData(), "tmpfs", 0, "size=1m") == 0) {
+        const auto listed = varno::record::SystemDiskSource::fromMountTable(
+            "/dev/sdz1 " + QFile::encodeName(point).replace(" ", "\\040") + " vfat rw 0 0\n", home);
+        ::umount2(QFile::encodeName(point).constData(), MNT_DETACH);
+        QCOMPARE(listed.size(), 2);
+        QCOMPARE(listed[1].dir, point);
+        QCOMPARE(listed[1].root, varno::record::SystemDiskSource::aliasRoot(point + QStringLiteral("/")));
+        QVERIFY(listed[1].root.startsWith(QLatin1Char('@')) && listed[1].root.toUtf8().size() == 7);
+    }
     // The machine's own list always has the system disk first.
     varno::record::SystemDiskSource system;
     const auto own = system.disks();
@@ -512,6 +604,95 @@ void TestCStorage::mountTable()
     quint64 freeBytes = 0, totalBytes = 0;
     QVERIFY(system.space(QStringLiteral("~/"), &freeBytes, &totalBytes));
     QVERIFY(totalBytes >= freeBytes && totalBytes > 0);
+}
+
+void TestCStorage::vanishedRecordDiskIsSkipped()
+{
+    // A disk whose folder vanished, or that was unmounted (its empty mount
+    // point on the parent file system shows through), takes no recording.
+    Disks d;
+    const QString a = d.add(QStringLiteral("/a/"), 1 * kGiB);
+    const QString b = d.add(QStringLiteral("/b/"), 1 * kGiB);
+    const bool mounted = ::mount("tmpfs", QFile::encodeName(b).constData(), "tmpfs", 0, "size=4m") == 0;
+    auto s = d.storage();
+    QVERIFY(save(*s, {disk("/a/", 1, 50), disk("/b/", 1, 50)}));
+    QCOMPARE(savePath(*s), a + QStringLiteral("/Varno/Record"));
+    QVERIFY(QDir().rename(a, a + QStringLiteral("-away")));
+    QCOMPARE(savePath(*s), b + QStringLiteral("/Varno/Record"));
+    QVERIFY(varno::test::logText().contains("Record disk(/a/) at(" + QFile::encodeName(a) + ") went away!!!"));
+    if (mounted)
+        QCOMPARE(::umount2(QFile::encodeName(b).constData(), MNT_DETACH), 0);
+    else
+        QVERIFY(QDir().rename(b, b + QStringLiteral("-away")));
+    int ret = 0;
+    QCOMPARE(savePath(*s, &ret), QString());
+    QCOMPARE(ret, int(CStorage::kSavePathDiskGone));
+    QVERIFY(QDir().rename(a + QStringLiteral("-away"), a)); // plugged in again
+    QCOMPARE(savePath(*s), a + QStringLiteral("/Varno/Record"));
+    if (!mounted)
+        QSKIP("mounting is not allowed here: the unmounted disk was a vanished folder");
+}
+
+void TestCStorage::coverKeepsTheLastHour()
+{
+    // Another program fills the disk: the pass removes the old recordings
+    // only, keeps the last hour and says that the disk stays full.
+    Disks d;
+    const QString a = d.add(QStringLiteral("/a/"), 100 * kMiB);
+    auto s = d.storage();
+    QVERIFY(save(*s, {disk("/a/", 1, 100)}));
+    const QString folder = a + QStringLiteral("/Varno/Record");
+    const MEDIA_TIME_S recent = varno::recfile::mediaTime(QDateTime::currentDateTime().addSecs(-600));
+    for (int i = 0; i < 3; ++i)
+        addRecording(folder, QStringLiteral("old%1.mkv").arg(i), 1 * kMiB);
+    for (int i = 0; i < 3; ++i)
+        addRecording(folder, QStringLiteral("new%1.mkv").arg(i), 1 * kMiB, true, recent);
+    QFile foreign(a + QStringLiteral("/other.bin"));
+    QVERIFY(foreign.open(QIODevice::WriteOnly) && foreign.resize(qint64(100 * kMiB)));
+    int ret = 0;
+    QCOMPARE(savePath(*s, &ret), QString());
+    QCOMPARE(ret, int(CStorage::kSavePathCoverFailed));
+    QCOMPARE(listed(folder), QStringList({"new0.mkv", "new1.mkv", "new2.mkv"}));
+    for (int i = 0; i < 3; ++i)
+        QVERIFY(QFile::exists(folder + QStringLiteral("/new%1.mkv").arg(i)));
+    QVERIFY(varno::test::logText().contains("did not free enough space, something else fills the disk!!!"));
+    // Once the foreign file is gone, recording goes on there.
+    QVERIFY(foreign.remove());
+    QCOMPARE(savePath(*s), folder);
+}
+
+void TestCStorage::folderFaults()
+{
+    using varno::record::FolderFault;
+    const QString ok = freshDir(QStringLiteral("fault-ok"));
+    const std::string okPath = QFile::encodeName(ok).toStdString();
+    const dev_t dev = varno::record::folderDevice(okPath);
+    QCOMPARE(varno::record::diagnoseFolder(okPath, dev), FolderFault::None);
+    QCOMPARE(varno::record::diagnoseFolder(okPath + "/missing", dev), FolderFault::Gone);
+    QCOMPARE(varno::record::diagnoseFolder(okPath, dev + 1), FolderFault::Gone);
+    QVERIFY(QFile::setPermissions(ok, QFile::ReadOwner | QFile::ExeOwner));
+    {
+        varno::test::WithoutFileCapabilities asUser;
+        QCOMPARE(varno::record::diagnoseFolder(okPath, dev), FolderFault::NotWritable);
+    }
+    QVERIFY(QFile::setPermissions(ok, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    // Full and read-only file systems need a mount of their own.
+    const QString small = freshDir(QStringLiteral("fault-tmpfs"));
+    const QByteArray mp = QFile::encodeName(small);
+    if (::mount("tmpfs", mp.constData(), "tmpfs", 0, "size=1m") != 0)
+        QSKIP("mounting is not allowed here");
+    QFile fill(small + QStringLiteral("/fill"));
+    QVERIFY(fill.open(QIODevice::WriteOnly));
+    const QByteArray block(64 * 1024, 'x');
+    while (fill.write(block) == block.size() && fill.flush()) {
+    }
+    fill.close();
+    const dev_t tmpDev = varno::record::folderDevice(mp.toStdString());
+    QCOMPARE(varno::record::diagnoseFolder(mp.toStdString(), tmpDev), FolderFault::Full);
+    QCOMPARE(::mount(nullptr, mp.constData(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0);
+    QCOMPARE(varno::record::diagnoseFolder(mp.toStdString(), tmpDev), FolderFault::NotWritable);
+    QCOMPARE(::umount2(mp.constData(), MNT_DETACH), 0);
+    QCOMPARE(varno::record::diagnoseFolder(mp.toStdString(), tmpDev), FolderFault::Gone);
 }
 
 void TestCStorage::recordCountNeverNegative()

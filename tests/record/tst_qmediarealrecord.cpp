@@ -3,6 +3,7 @@
 // SPS or a key frame, gap filling, splitting, silence, the alarm limit,
 // audio conversion, the bounded queue, and a stop that times out while a
 // write hangs.
+#include "record/cstorage.h"
 #include "tests/record/recorderfixture.h"
 #include "tests/record/storagefixture.h"
 #include "tests/support/media/testmedia.h"
@@ -27,6 +28,7 @@ struct Rig
     Reports reports;
     std::atomic<bool> haveDisk{true};
     std::atomic<int> saveResult{0};
+    std::atomic<int> fault{int(varno::record::FolderFault::None)}; // what the folder says after a failure
     std::unique_ptr<qmediarealrecord> rec;
 
     explicit Rig(int stopWaitMs = 3000)
@@ -39,6 +41,7 @@ struct Rig
             return saveResult.load();
         };
         env.haveRecordDisk = [this] { return haveDisk.load(); };
+        env.diagnose = [this](const std::string &, dev_t) { return varno::record::FolderFault(fault.load()); };
         env.stopWaitMs = stopWaitMs;
         rec = std::make_unique<qmediarealrecord>(env);
         rec->setCallback(reports.fn());
@@ -92,6 +95,9 @@ private slots:
     void waitingAlarmRecordingEndsOnItsLimit();
     void noSavePathReportsDiskFull();
     void createAndWriteFailuresReport();
+    void failuresNameTheirCause_data();
+    void failuresNameTheirCause();
+    void fullDiskGoesOnInANewFile();
     void audioIsExpandedWhole();
     void queueIsBoundedWhileWaiting();
     void stopTimesOutOnAStuckWrite();
@@ -374,6 +380,75 @@ void TestQMediaRealRecord::createAndWriteFailuresReport()
     push(*w.rec, pictures(1)[0], 0);
     QVERIFY(w.reports.waitFor(qmediarealrecord::kWriteFailed));
     QVERIFY(w.sink->waitCount('x', 1));
+}
+
+void TestQMediaRealRecord::failuresNameTheirCause_data()
+{
+    QTest::addColumn<int>("saveResult");
+    QTest::addColumn<int>("createResult");
+    QTest::addColumn<int>("writeResult");
+    QTest::addColumn<int>("fault");
+    QTest::addColumn<int>("code");
+    using F = varno::record::FolderFault;
+    QTest::newRow("cover freed nothing") << int(CStorage::kSavePathCoverFailed) << 0 << 0 << int(F::None)
+                                         << int(qmediarealrecord::kCoverFailed);
+    QTest::newRow("every disk gone") << int(CStorage::kSavePathDiskGone) << 0 << 0 << int(F::None)
+                                     << int(qmediarealrecord::kNoDiskLeft);
+    QTest::newRow("create: read-only") << 0 << -1283 << 0 << int(F::NotWritable)
+                                       << int(qmediarealrecord::kNotWritable);
+    QTest::newRow("create: disk gone") << 0 << -1283 << 0 << int(F::Gone) << int(qmediarealrecord::kNoDiskLeft);
+    QTest::newRow("create: disk full") << 0 << -1283 << 0 << int(F::Full) << int(qmediarealrecord::kNoSavePath);
+    QTest::newRow("write: read-only") << 0 << 0 << -1284 << int(F::NotWritable)
+                                      << int(qmediarealrecord::kNotWritable);
+    QTest::newRow("write: disk gone") << 0 << 0 << -1284 << int(F::Gone) << int(qmediarealrecord::kDiskGone);
+}
+
+void TestQMediaRealRecord::failuresNameTheirCause()
+{
+    QFETCH(int, saveResult);
+    QFETCH(int, createResult);
+    QFETCH(int, writeResult);
+    QFETCH(int, fault);
+    QFETCH(int, code);
+    Rig r;
+    r.saveResult = saveResult;
+    r.sink->createResult = createResult;
+    r.sink->writeResult = writeResult;
+    r.fault = fault;
+    r.start(info("CAMP013"));
+    push(*r.rec, pictures(1)[0], 0);
+    QVERIFY(r.reports.waitFor(code));
+    r.rec->stop();
+    for (int c : r.reports.all())
+        QVERIFY(c == code || c == qmediarealrecord::kFileCreated);
+}
+
+void TestQMediaRealRecord::fullDiskGoesOnInANewFile()
+{
+    // Writes fail for lack of space: each key frame starts a new file (the
+    // storage manager overwrites meanwhile); nothing is reported until
+    // several files in a row held nothing.
+    Rig r;
+    r.sink->writeResult = -1284;
+    r.fault = int(varno::record::FolderFault::Full);
+    r.start(info("CAMP014"));
+    const auto pics = pictures(30, 1); // every picture a key frame
+    uint64_t ts = 0;
+    for (int i = 0; i < qmediarealrecord::kMaxFullRetries; ++i) {
+        push(*r.rec, pics[size_t(i)], ts += 40);
+        QVERIFY(r.sink->waitCount('x', i + 1));
+    }
+    QCOMPARE(r.reports.all(), std::vector<int>(size_t(qmediarealrecord::kMaxFullRetries), qmediarealrecord::kFileCreated));
+    // Space again: the next file is written on.
+    r.sink->writeResult = 0;
+    push(*r.rec, pics[10], ts += 40);
+    push(*r.rec, pics[11], ts += 40);
+    QVERIFY(r.sink->waitFor([](const auto &ev) { return FakeSink::count(ev, 'c') == 4 && FakeSink::count(ev, 'w') >= 6; }));
+    // Full for good: after the retries recording stops as "disk full".
+    r.sink->writeResult = -1284;
+    for (int i = 0; i <= qmediarealrecord::kMaxFullRetries + 1; ++i)
+        push(*r.rec, pics[size_t(12 + i)], ts += 40);
+    QVERIFY(r.reports.waitFor(qmediarealrecord::kNoSavePath));
 }
 
 void TestQMediaRealRecord::audioIsExpandedWhole()

@@ -1,4 +1,5 @@
 #include "platform/onvif/onvif_discovery_sdk.h"
+#include "platform/onvif/onvifconf.h"
 #include "platform/onvif/onvifprobe.h"
 #include "tools/camsim/discoveryresponder.h"
 
@@ -85,6 +86,7 @@ private slots:
     void hostileAnswersDropped();
     void duplicatesMergedAndVanishing();
     void probeBeforeStartupAndCleanupMidCycle();
+    void damagedConfigFileIsBounded();
 
 private:
     std::vector<Call> probeOnce(int timeoutMs = 5000);
@@ -339,6 +341,25 @@ void TestOnvifDiscovery::probeBeforeStartupAndCleanupMidCycle()
     // The thread is joined: nothing more can be reported.
     QCOMPARE(m_collector.take().size(), size_t(0));
     QCOMPARE(ONVIF_DISCOVERY_SDK_Probe(), int(ONVIF_DISCOVERY_ERR_NOT_INIT));
+}
+
+void TestOnvifDiscovery::damagedConfigFileIsBounded()
+{
+    const QString path = varno::test::tempRoot() + QStringLiteral("/onvif-bad.conf");
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    for (int i = 0; i < 3000; ++i)
+        f.write(i % 3 == 0 ? QByteArray("no equals sign\n")
+                : i % 3 == 1 ? QByteArray("unknown_key = 1\n")
+                             : QByteArray("probe_window_ms = -5\n"));
+    f.write("probe_batch = 7\n");
+    f.close();
+    const QByteArray before = varno::test::logText();
+    QCOMPARE(onvif::loadConfig(path.toStdString()).probeBatch, 7);
+    const QByteArray added = varno::test::logText().mid(before.size());
+    QCOMPARE(added.count("onvif.conf line"), 1); // the first in its own words
+    QCOMPARE(added.count("onvif.conf unknown key"), 0);
+    QVERIFY(added.contains("onvif.conf: 3000 lines ignored, the first one logged!!!"));
 }
 
 QTEST_GUILESS_MAIN(TestOnvifDiscovery)

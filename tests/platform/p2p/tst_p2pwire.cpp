@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <sys/stat.h>
 
 using namespace varno::p2p;
 using varno::test::logText;
@@ -38,6 +39,7 @@ private slots:
     void cameraIds();
     void tokens();
     void configFile();
+    void damagedConfigFileIsBounded();
     void incomingBadInputIsDroppedAndLogged();
     void incomingFramesNeedTheirSession();
     void downloadPiecesTrimmedAndGapsDropped();
@@ -194,6 +196,34 @@ void TestP2pWire::configFile()
     const ClientConfig d = readConfig("/nonexistent/p2p.conf");
     QCOMPARE(d.host, std::string("127.0.0.1"));
     QCOMPARE(d.port, 1883);
+}
+
+void TestP2pWire::damagedConfigFileIsBounded()
+{
+    // Thousands of bad lines write one "ignored line" and one count to the
+    // log; a file over 1 MB is not read at all, nor a FIFO in its place.
+    const QString path = varno::test::tempRoot() + QStringLiteral("/p2p-bad.conf");
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    for (int i = 0; i < 5000; ++i)
+        f.write(QByteArray("junk") + QByteArray::number(i) + "=x\n");
+    f.write("host = 127.0.0.3\n");
+    f.close();
+    const qsizetype before = logText().count("p2p.conf: ignored line(");
+    QCOMPARE(readConfig(path.toStdString()).host, std::string("127.0.0.3"));
+    QCOMPARE(logText().count("p2p.conf: ignored line("), before + 1);
+    QVERIFY(logText().contains("p2p.conf: 5000 lines ignored, the first one logged!!!"));
+
+    QVERIFY(f.open(QIODevice::Append));
+    f.write(QByteArray(1100 * 1024, '#'));
+    f.close();
+    QCOMPARE(readConfig(path.toStdString()).host, std::string("127.0.0.1"));
+    QVERIFY(logText().contains("p2p.conf(" + QFile::encodeName(path) + ") is too large"));
+    QCOMPARE(logText().count("p2p.conf: ignored line("), before + 1);
+
+    const QString fifo = varno::test::tempRoot() + QStringLiteral("/p2p-fifo.conf");
+    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    QCOMPARE(readConfig(fifo.toStdString()).host, std::string("127.0.0.1")); // returns: nobody writes the FIFO
 }
 
 void TestP2pWire::incomingBadInputIsDroppedAndLogged()

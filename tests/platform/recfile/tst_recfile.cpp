@@ -2,6 +2,7 @@
 #include "platform/recfile/record_local.h"
 #include "tests/support/media/testmedia.h"
 #include "tests/support/recmedia/testmedia.h"
+#include "tests/support/filecaps.h"
 #include "tests/support/testenv.h"
 
 #include "common/textfield.h"
@@ -18,6 +19,7 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <set>
 #include <thread>
@@ -812,6 +814,43 @@ private slots:
         QVERIFY(timeKey(list[0].startTime) <= timeKey(list[1].startTime));
         QVERIFY(timeKey(list[1].startTime) <= timeKey(list[2].startTime));
         QCOMPARE(QFileInfo(dir + QStringLiteral("/filelist")).size(), qint64(3 * 384));
+    }
+
+    // A filelist that cannot be read is kept beside and the folder listed
+    // again from its recordings: the search still finds them.
+    void unreadableFilelistIsRebuilt_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::newRow("a folder") << 0;
+        QTest::newRow("a fifo") << 1;
+        QTest::newRow("mode 000") << 2;
+    }
+    void unreadableFilelistIsRebuilt()
+    {
+        QFETCH(int, kind);
+        const QString dir = newDir(QStringLiteral("unreadable-list-%1").arg(kind));
+        const QString made = record(dir, "cam-u", makeFeed(10), 10);
+        QVERIFY(!made.isEmpty());
+        const QString list = dir + QStringLiteral("/filelist");
+        const QByteArray listed = QFile::encodeName(list);
+        if (kind != 2) {
+            QVERIFY(QFile::remove(list));
+            QVERIFY(kind == 0 ? QDir().mkdir(list) : ::mkfifo(listed.constData(), 0600) == 0);
+        } else {
+            QVERIFY(QFile::setPermissions(list, {}));
+        }
+        QStringList found;
+        {
+            WithoutFileCapabilities unreadable;
+            found = queryNames(makeQuery(dir, "cam-u", QStringLiteral("2000-01-01 00:00:00"),
+                                         QStringLiteral("2099-01-01 00:00:00")));
+        }
+        QCOMPARE(found, QStringList({QFileInfo(made).fileName()}));
+        QVERIFY(QFileInfo(list).isFile());
+        const QStringList aside = QDir(dir).entryList({QStringLiteral("filelist.corrupt-*")},
+                                                      QDir::AllEntries | QDir::System);
+        QCOMPARE(aside.size(), 1);
+        QVERIFY(logText().contains("set aside as(" + QFile::encodeName(dir + "/" + aside[0]) + "), to be rebuilt!!!"));
     }
 
     // Unreadable, short and damaged files never crash the reader or the repair.

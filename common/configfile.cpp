@@ -1,0 +1,75 @@
+#include "common/configfile.h"
+
+#include "common/logfile.h"
+
+#include <QDateTime>
+
+#include <cerrno>
+#include <cstdio>
+#include <sys/stat.h>
+
+namespace varno {
+
+ConfigFileState checkConfigFile(const std::string &path, const char *name)
+{
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        if (errno == ENOENT)
+            return ConfigFileState::Missing;
+        WriteLog(2, "%s(%d):%s(%s) cannot be read, errno(%d)!!!", "varno::checkConfigFile", __LINE__, name,
+                 path.c_str(), errno);
+        return ConfigFileState::Refused;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        WriteLog(2, "%s(%d):%s(%s) is not a file, not read!!!", "varno::checkConfigFile", __LINE__, name,
+                 path.c_str());
+        return ConfigFileState::Refused;
+    }
+    if (st.st_size > kMaxConfigFileBytes) {
+        WriteLog(2, "%s(%d):%s(%s) is too large, length(%lld), not read!!!", "varno::checkConfigFile", __LINE__,
+                 name, path.c_str(), static_cast<long long>(st.st_size));
+        return ConfigFileState::Refused;
+    }
+    return ConfigFileState::Usable;
+}
+
+bool prepareSettingsFile(const std::string &path, const char *name)
+{
+    if (checkConfigFile(path, name) != ConfigFileState::Refused)
+        return true;
+    const std::string aside = setAsideFile(path);
+    if (aside.empty()) {
+        WriteLog(2, "%s(%d):%s(%s) cannot be set aside, errno(%d)!!!", "varno::prepareSettingsFile", __LINE__, name,
+                 path.c_str(), errno);
+        return false;
+    }
+    WriteLog(2, "%s(%d):%s(%s) set aside as(%s)!!!", "varno::prepareSettingsFile", __LINE__, name, path.c_str(),
+             aside.c_str());
+    return true;
+}
+
+std::string setAsideFile(const std::string &path)
+{
+    const std::string stamp =
+        QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-hhmmss")).toStdString();
+    const std::string base = path + ".corrupt-" + stamp;
+    for (int i = 0; i < 1000; ++i) {
+        const std::string target = i == 0 ? base : base + "-" + std::to_string(i);
+        struct stat st {};
+        if (::lstat(target.c_str(), &st) == 0)
+            continue;
+        if (::rename(path.c_str(), target.c_str()) == 0)
+            return target;
+        return {};
+    }
+    errno = EEXIST;
+    return {};
+}
+
+void IgnoredLines::finish(const char *function) const
+{
+    if (m_count > 1)
+        WriteLog(3, "%s(%d):%s: %d lines ignored, the first one logged!!!", function, __LINE__, m_name, m_count);
+}
+
+} // namespace varno
