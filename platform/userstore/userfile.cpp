@@ -1,6 +1,7 @@
 #include "platform/userstore/userfile.h"
 
 #include "platform/userstore/user_local.h"
+#include "common/configfile.h"
 
 #include <QDateTime>
 #include <QJsonArray>
@@ -220,20 +221,7 @@ bool writeAtomic(const std::string &path, const QByteArray &data)
 
 std::string setAside(const std::string &path)
 {
-    const std::string stamp = QDateTime::currentDateTime()
-                                  .toString(QStringLiteral("yyyyMMdd-hhmmss"))
-                                  .toStdString();
-    const std::string base = path + ".corrupt-" + stamp;
-    for (int i = 0; i < 1000; ++i) {
-        const std::string target = i == 0 ? base : base + "-" + std::to_string(i);
-        struct stat st {};
-        if (::lstat(target.c_str(), &st) == 0)
-            continue;
-        if (::rename(path.c_str(), target.c_str()) == 0)
-            return target;
-        return {};
-    }
-    return {};
+    return varno::setAsideFile(path);
 }
 
 QByteArray deriveHash(const QByteArray &password, const QByteArray &salt, int iterations)
