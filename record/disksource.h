@@ -8,6 +8,8 @@
 #include <memory>
 #include <mutex>
 
+struct statvfs;
+
 // The one seam between the storage manager and the machine's disks: which
 // disks there are (by the root text that "storage.db" stores, at most 7
 // characters with a trailing '/'), where each root lies in the file system,
@@ -41,6 +43,11 @@ class SystemDiskSource : public DiskSource
 public:
     QList<DiskEntry> disks() override;
     bool space(const QString &root, quint64 *freeBytes, quint64 *totalBytes) override;
+
+    // Free and total bytes of a file system as statvfs reports them. Free is
+    // what an unprivileged user may still write (the blocks reserved for the
+    // administrator are left out): the recorder never runs as root.
+    static void spaceOf(const struct statvfs &st, quint64 *freeBytes, quint64 *totalBytes);
 
     // The entries of a mount table text (the format of /proc/self/mounts)
     // that qualify, the volume of homeDir first as "~/" (always present).
