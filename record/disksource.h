@@ -45,8 +45,8 @@ public:
     bool space(const QString &root, quint64 *freeBytes, quint64 *totalBytes) override;
 
     // Free and total bytes of a file system as statvfs reports them. Free is
-    // what an unprivileged user may still write (the blocks reserved for the
-    // administrator are left out): the recorder never runs as root.
+    // what a user other than root may still write: the blocks the file
+    // system keeps for root are left out.
     static void spaceOf(const struct statvfs &st, quint64 *freeBytes, quint64 *totalBytes);
 
     // The entries of a mount table text (the format of /proc/self/mounts)
