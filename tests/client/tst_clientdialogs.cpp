@@ -414,10 +414,8 @@ void TestClientDialogs::settingsLeavingCameraAndRemoval()
 
     // Removal: gone from the window, the dialogs' lists and the tree; the
     // operator's entry is the last one.
-    prompts.take();
     prompts.answer(QMessageBox::Yes);
     client.deleteDevAction();
-    QCOMPARE(prompts.count(), 1);
     QVERIFY(client.deviceList().isEmpty());
     QVERIFY(client.treeEntries().isEmpty());
     QVERIFY(!listed(client.addDeviceDialog()->devList(), "B765432"));
