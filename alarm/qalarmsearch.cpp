@@ -11,7 +11,11 @@
 #include "common/ui/infobox.h"
 #include "platform/p2p/p2p_client_sdk.h"
 
+#include <QDateTimeEdit>
 #include <QHeaderView>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QShowEvent>
 #include <QTableWidgetItem>
 #include <QThread>
 #include <QTimer>
@@ -44,6 +48,31 @@ void copyEntry(AlarmDevInfo &a, const DeviceInfo_s &d)
     varno::setText(a.serviceAddr, varno::fieldText(d.serviceAddr));
 }
 
+// Once a fixed-width section is full the edit moves on to the next one by
+// itself; the separator typed next ("13:00:00") would move on once more and
+// the minutes typed after it would land in the seconds. A separator typed
+// just behind the very same separator is therefore taken as already passed.
+class TypedSeparatorFilter : public QObject
+{
+public:
+    using QObject::QObject;
+
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() != QEvent::KeyPress)
+            return false;
+        auto *edit = qobject_cast<QDateTimeEdit *>(watched);
+        const QString typed = static_cast<QKeyEvent *>(event)->text();
+        if (!edit || typed.size() != 1 || typed.at(0).isDigit() || !typed.at(0).isPrint())
+            return false;
+        const QLineEdit *line = edit->findChild<QLineEdit *>();
+        if (!line)
+            return false;
+        const int pos = line->hasSelectedText() ? line->selectionStart() : line->cursorPosition();
+        return pos > 0 && pos <= line->text().size() && line->text().at(pos - 1) == typed.at(0);
+    }
+};
+
 } // namespace
 
 QAlarmSearch::QAlarmSearch(QWidget *parent)
@@ -71,6 +100,9 @@ QAlarmSearch::QAlarmSearch(QWidget *parent)
 
     ui->startDateTimeEdit->setDisplayFormat(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
     ui->endDateTimeEdit->setDisplayFormat(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+    auto *typing = new TypedSeparatorFilter(this);
+    ui->startDateTimeEdit->installEventFilter(typing);
+    ui->endDateTimeEdit->installEventFilter(typing);
     resetRange();
 
     m_syncTimer->setSingleShot(true);
@@ -99,6 +131,15 @@ void QAlarmSearch::resetRange()
     const QDateTime now = m_clock();
     ui->startDateTimeEdit->setDateTime(now.addSecs(-86400));
     ui->endDateTimeEdit->setDateTime(now);
+}
+
+void QAlarmSearch::showEvent(QShowEvent *event)
+{
+    // The window is built at login and kept: each opening searches the day
+    // up to that moment.
+    if (!event->spontaneous())
+        resetRange();
+    QDialog::showEvent(event);
 }
 
 void QAlarmSearch::setSyncTimeoutMs(int ms)

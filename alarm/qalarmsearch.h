@@ -48,7 +48,8 @@ public:
     void UpdateAlarmDevice(DvrListInfo_s info);
 
     // The clock "now" is read from (the current time unless a test sets one);
-    // the range fields start at now minus one day and now.
+    // the range fields start at now minus one day and now, set again each
+    // time the dialog opens.
     void setClock(Clock clock);
     void resetRange();
     void setSyncTimeoutMs(int ms);
@@ -79,6 +80,9 @@ public slots:
     void RecvReplaceDeviceComboBox(QString src, QString dst);
     void recvP2pMessage(P2pMessage_S message);
     void RecvSyncStatus(int status);
+
+protected:
+    void showEvent(QShowEvent *event) override;
 
 private:
     void search(bool askAgain, qint64 start, qint64 end);

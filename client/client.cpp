@@ -719,15 +719,22 @@ void Client::recvDelDevInfo(QString devId)
         m_authRefused.remove(devId);
         m_pause = false;
     }
+    bool erased = false;
     {
         std::lock_guard<std::mutex> lock(m_devListMutex);
         const int d = devIndexOf(devId);
         if (d >= 0) {
             WriteLog(0, "[CLIENT]Finded device(%s) and erase!!!", id.constData());
             m_devList.removeAt(d);
+            erased = true;
         }
         m_recheck.remove(devId);
     }
+    // The store follows at once: left until the next rewrite, the camera's
+    // row would still be there when it is added again, which appends a
+    // second one.
+    if (erased)
+        storeDevices("Client::recvDelDevInfo");
     if (m_selectedId == devId)
         m_selectedId.clear();
     WriteLog(0, "[CLIENT]Delete device(%s) finished!!!", id.constData());
@@ -1214,7 +1221,21 @@ void Client::recvDevStateReslut(bool isUsed)
                               "Pls stop that before removing it."));
         return;
     }
-    emit sendDelDevInfo(m_selectedId);
+    // The selection may change while the question is open: the camera asked
+    // about is the one removed.
+    const QString devId = m_selectedId;
+    QString name = devId;
+    {
+        std::lock_guard<std::mutex> lock(m_devListMutex);
+        const int d = devIndexOf(devId);
+        if (d >= 0)
+            name = varno::fieldText(m_devList[d].dev.devName);
+    }
+    if (varno::ui::InfoBox(this, tr("Device Management"),
+                           tr("Are you sure to delete the device %1 (%2)?").arg(name, devId), true)
+        != QMessageBox::Yes)
+        return;
+    emit sendDelDevInfo(devId);
 }
 
 void Client::propertyAction()

@@ -173,9 +173,14 @@ bool SystemDiskSource::space(const QString &root, quint64 *freeBytes, quint64 *t
     struct statvfs st {};
     if (::statvfs(QFile::encodeName(dir).constData(), &st) != 0)
         return false;
-    *freeBytes = quint64(st.f_bfree) * st.f_frsize;
-    *totalBytes = quint64(st.f_blocks) * st.f_frsize;
+    spaceOf(st, freeBytes, totalBytes);
     return true;
+}
+
+void SystemDiskSource::spaceOf(const struct statvfs &st, quint64 *freeBytes, quint64 *totalBytes)
+{
+    *freeBytes = quint64(st.f_bavail) * st.f_frsize;
+    *totalBytes = quint64(st.f_blocks) * st.f_frsize;
 }
 
 // ---------------------------------------------------------------------------

@@ -9,6 +9,8 @@
 #include <memory>
 #include <mutex>
 
+struct statvfs;
+
 // The one seam between the storage manager and the machine's disks: which
 // disks there are (by the root text that "storage.db" stores, at most 7
 // characters with a trailing '/'), where each root lies in the file system,
@@ -42,6 +44,11 @@ class SystemDiskSource : public DiskSource
 public:
     QList<DiskEntry> disks() override;
     bool space(const QString &root, quint64 *freeBytes, quint64 *totalBytes) override;
+
+    // Free and total bytes of a file system as statvfs reports them. Free is
+    // what a user other than root may still write: the blocks the file
+    // system keeps for root are left out.
+    static void spaceOf(const struct statvfs &st, quint64 *freeBytes, quint64 *totalBytes);
 
     // The entries of a mount table text (the format of /proc/self/mounts)
     // that qualify, the volume of homeDir first as "~/" (always present).

@@ -155,6 +155,10 @@
         <translation>The current device is under previewing or recording playing back. Pls stop that before removing it.</translation>
     </message>
     <message>
+        <source>Are you sure to delete the device %1 (%2)?</source>
+        <translation>Are you sure to delete the device %1 (%2)?</translation>
+    </message>
+    <message>
         <source>Pls provide the camera password before visiting it</source>
         <translation>Pls provide the camera password before visiting it</translation>
     </message>

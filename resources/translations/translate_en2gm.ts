@@ -155,6 +155,10 @@
         <translation>Das Gerät wird gerade in der Vorschau oder bei der Wiedergabe von Aufnahmen verwendet. Bitte beenden Sie dies, bevor Sie es entfernen.</translation>
     </message>
     <message>
+        <source>Are you sure to delete the device %1 (%2)?</source>
+        <translation>Möchten Sie das Gerät %1 (%2) wirklich löschen?</translation>
+    </message>
+    <message>
         <source>Pls provide the camera password before visiting it</source>
         <translation>Bitte geben Sie das Kamerapasswort ein, bevor Sie auf die Kamera zugreifen.</translation>
     </message>

@@ -14,6 +14,7 @@
 #include "tests/support/testenv.h"
 
 #include <QFile>
+#include <QDateTimeEdit>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QtTest>
@@ -98,6 +99,7 @@ private slots:
     void listedOnceInTimeOrder();
     void sevenDaysCountedFromNow();
     void startAfterEndRefused();
+    void rangeFromOpeningAndTypedTimes();
     void wrongPasswordPromptsAndAsksAgain();
     void cameraWithoutAlarms();
     void secondSearchWhileSyncingRefused();
@@ -210,6 +212,23 @@ void TestQAlarmSearch::sevenDaysCountedFromNow()
     m_dialog->resetRange();
     search();
     QTRY_COMPARE_WITH_TIMEOUT(m_dialog->rowCount(), kGateAlarms, 10000);
+}
+
+void TestQAlarmSearch::rangeFromOpeningAndTypedTimes()
+{
+    // Built at login, the dialog searches the day up to each opening.
+    const QDateTime opened(QDate(2026, 12, 7), QTime(9, 41, 27));
+    m_dialog->setClock([opened] { return opened; });
+    m_dialog->show();
+    auto *end = m_dialog->findChild<QDateTimeEdit *>(QStringLiteral("endDateTimeEdit"));
+    QCOMPARE(m_dialog->findChild<QDateTimeEdit *>(QStringLiteral("startDateTimeEdit"))->dateTime(), opened.addDays(-1));
+    QCOMPARE(end->dateTime(), opened);
+    // A separator typed after a full section does not skip the next one.
+    end->setFocus();
+    end->setSelectedSection(QDateTimeEdit::YearSection);
+    QTest::keyClicks(end, QStringLiteral("2026-11-30 13:00:00"));
+    QCOMPARE(end->text(), QStringLiteral("2026-11-30 13:00:00"));
+    m_dialog->hide();
 }
 
 void TestQAlarmSearch::startAfterEndRefused()

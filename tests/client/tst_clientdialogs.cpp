@@ -414,6 +414,7 @@ void TestClientDialogs::settingsLeavingCameraAndRemoval()
 
     // Removal: gone from the window, the dialogs' lists and the tree; the
     // operator's entry is the last one.
+    prompts.answer(QMessageBox::Yes);
     client.deleteDevAction();
     QVERIFY(client.deviceList().isEmpty());
     QVERIFY(client.treeEntries().isEmpty());

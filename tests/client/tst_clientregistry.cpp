@@ -145,10 +145,17 @@ void TestClientRegistry::removalAndUnknownIds()
     client.recvDelDevInfo(QStringLiteral("Two"));
     QCOMPARE(client.deviceList().size(), 3);
 
-    // The "Delete" action removes the selected camera from list and tree
-    // (nothing uses it while no live page exists).
+    // The "Delete" action asks first, naming the camera; No keeps it.
     client.selectDevice(QStringLiteral("two"));
     client.deleteDevAction();
+    QCOMPARE(prompts.requests().at(0).kind, PromptKind::Question);
+    QCOMPARE(prompts.take().at(0).text, QStringLiteral("Are you sure to delete the device Two (two)?"));
+    QCOMPARE(client.deviceList().size(), 3);
+    // Yes removes it from list and tree (nothing uses it while no live page
+    // exists).
+    prompts.answer(QMessageBox::Yes);
+    client.deleteDevAction();
+    QCOMPARE(prompts.take().size(), 1);
     QCOMPARE(removed.count(), 1);
     QCOMPARE(removed.at(0).at(0).toString(), QStringLiteral("two"));
     QCOMPARE(treeTexts(client), (QStringList{QStringLiteral("One"), QStringLiteral("Three")}));
@@ -171,11 +178,17 @@ void TestClientRegistry::removalAndUnknownIds()
                             "Pls stop that before removing it."));
     QCOMPARE(client.deviceList().size(), 2);
 
-    // A removal alone leaves the store as it was.
+    // The store follows the removal at once; the camera added again is one
+    // row, not two.
+    QCOMPARE(readStore(true).size(), size_t(2));
+    DvrListInfo_s again {};
+    again.dev = camera("two", "Two", "", false);
+    client.addDeviceDialog()->RecvManualInfo(again);
+    QCOMPARE(client.deviceList().size(), 3);
     QCOMPARE(readStore(true).size(), size_t(3));
     closeClient(client, prompts);
     holder.reset();
-    QCOMPARE(readStore().size(), size_t(2));
+    QCOMPARE(readStore().size(), size_t(3));
 }
 
 void TestClientRegistry::renameReachesTreeAndStoreAtOnce()

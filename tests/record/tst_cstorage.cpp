@@ -13,6 +13,8 @@
 #include <QRandomGenerator>
 #include <QtTest>
 
+#include <sys/statvfs.h>
+
 #include <atomic>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -604,6 +606,13 @@ void TestCStorage::mountTable()
     quint64 freeBytes = 0, totalBytes = 0;
     QVERIFY(system.space(QStringLiteral("~/"), &freeBytes, &totalBytes));
     QVERIFY(totalBytes >= freeBytes && totalBytes > 0);
+    // Free space is what a user may write, not the blocks kept for root.
+    struct statvfs st {};
+    st.f_frsize = 4096;
+    st.f_bfree = 500;
+    st.f_bavail = 200;
+    varno::record::SystemDiskSource::spaceOf(st, &freeBytes, &totalBytes);
+    QCOMPARE(freeBytes, quint64(200 * 4096));
 }
 
 void TestCStorage::vanishedRecordDiskIsSkipped()
