@@ -318,6 +318,7 @@ void Client::makeConnections()
     connect(m_realVideo, &realvideo::sendDevProperty, this, &Client::recvDevProperty, Qt::DirectConnection);
     connect(m_realVideo, &realvideo::sendDevStateReslut, this, &Client::recvDevStateReslut);
     connect(m_realVideo, &realvideo::streamStarted, this, &Client::previewResult);
+    connect(m_realVideo, &realvideo::sendLiveReconnecting, this, &Client::liveReconnecting);
     connect(m_config, &QConfigMgr::sendCapPathToClient, m_realVideo, &realvideo::RecvCapPathFromConfig);
     connect(m_config, &QConfigMgr::sendRecordAlarmType, m_realVideo, &realvideo::recvRecordAlarmType);
     connect(m_realVideo, &realvideo::sendRecordCount, m_config, &QConfigMgr::recvRecordCount);
@@ -490,9 +491,14 @@ QTreeWidgetItem *Client::addTreeItem(const DeviceInfo_s &dev, bool online)
 void Client::setItemLook(QTreeWidgetItem *item, const QString &devId, int look)
 {
     item->setData(0, kIdRole, devId);
+    item->setData(0, kLookRole, look);
     if (look == kLookRefused) {
         item->setIcon(0, icon("./images/dvr_lock.png"));
         item->setToolTip(0, devId + QLatin1Char('\n') + tr("Wrong password"));
+    } else if (look == STATE_ONLINE && item->data(0, kLiveLostRole).toBool()) {
+        // Online, but its live stream is down: not the plain green.
+        item->setIcon(0, icon("./images/dvr_amber.png"));
+        item->setToolTip(0, devId + QLatin1Char('\n') + tr("Live video reconnecting"));
     } else {
         item->setIcon(0, icon(look == STATE_ONLINE ? "./images/dvr_green.png" : "./images/dvr_gray.png"));
         item->setToolTip(0, devId);
@@ -738,6 +744,18 @@ void Client::recvDelDevInfo(QString devId)
     if (m_selectedId == devId)
         m_selectedId.clear();
     WriteLog(0, "[CLIENT]Delete device(%s) finished!!!", id.constData());
+}
+
+void Client::liveReconnecting(QString devId, bool on)
+{
+    QTreeWidgetItem *root = ui->treeDevice->invisibleRootItem();
+    for (int i = 0; i < root->childCount(); ++i) {
+        QTreeWidgetItem *item = root->child(i);
+        if (item->data(0, kIdRole).toString() != devId)
+            continue;
+        item->setData(0, kLiveLostRole, on);
+        setItemLook(item, devId, item->data(0, kLookRole).toInt());
+    }
 }
 
 void Client::applyTreeIcon(QString devId, int state)

@@ -67,6 +67,10 @@ public:
 
     // Data role of a device tree item holding the camera's device ID.
     static constexpr int kIdRole = Qt::UserRole + 1;
+    // Data roles of the item's look: its state (STATE_E or the refused
+    // look), and true while the camera's live window is reconnecting.
+    static constexpr int kLookRole = Qt::UserRole + 2;
+    static constexpr int kLiveLostRole = Qt::UserRole + 3;
 
     // The dialogs the window owns for the life of the program.
     QAddDevice *addDeviceDialog() const { return m_addDevice; }
@@ -209,6 +213,8 @@ private slots:
     // thread; the probing thread asks for it through a queued call).
     // state: STATE_E, or kLookRefused.
     void applyTreeIcon(QString devId, int state);
+    // The camera's live window is reconnecting (on) or shows pictures again.
+    void liveReconnecting(QString devId, bool on);
 
 private:
     // The look of a camera that answers but refuses the stored password.

@@ -3,6 +3,8 @@
 #include "common/logfile.h"
 
 #include <QDateTime>
+#include <QFile>
+#include <QSettings>
 
 #include <cerrno>
 #include <cstdio>
@@ -33,10 +35,20 @@ ConfigFileState checkConfigFile(const std::string &path, const char *name)
     return ConfigFileState::Usable;
 }
 
-bool prepareSettingsFile(const std::string &path, const char *name)
+bool prepareSettingsFile(const std::string &path, const char *name, std::string *asideOut)
 {
-    if (checkConfigFile(path, name) != ConfigFileState::Refused)
+    if (asideOut)
+        asideOut->clear();
+    const ConfigFileState state = checkConfigFile(path, name);
+    if (state == ConfigFileState::Missing)
         return true;
+    if (state == ConfigFileState::Usable) {
+        const QSettings settings(QFile::decodeName(QByteArray::fromStdString(path)), QSettings::IniFormat);
+        if (settings.status() == QSettings::NoError)
+            return true;
+        WriteLog(2, "%s(%d):%s(%s) cannot be read, status(%d)!!!", "varno::prepareSettingsFile", __LINE__, name,
+                 path.c_str(), int(settings.status()));
+    }
     const std::string aside = setAsideFile(path);
     if (aside.empty()) {
         WriteLog(2, "%s(%d):%s(%s) cannot be set aside, errno(%d)!!!", "varno::prepareSettingsFile", __LINE__, name,
@@ -45,6 +57,8 @@ bool prepareSettingsFile(const std::string &path, const char *name)
     }
     WriteLog(2, "%s(%d):%s(%s) set aside as(%s)!!!", "varno::prepareSettingsFile", __LINE__, name, path.c_str(),
              aside.c_str());
+    if (asideOut)
+        *asideOut = aside;
     return true;
 }
 

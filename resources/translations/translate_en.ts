@@ -194,6 +194,10 @@
         <source>The camera %1 (%2) refuses the stored password. Enter its password under Settings &gt; Camera Editor.</source>
         <translation>The camera %1 (%2) refuses the stored password. Enter its password under Settings &gt; Camera Editor.</translation>
     </message>
+    <message>
+        <source>Live video reconnecting</source>
+        <translation>Live video reconnecting</translation>
+    </message>
 </context>
 <context>
     <name>InfoBox</name>
@@ -661,6 +665,10 @@
     <message>
         <source>The user store %1 cannot be read. Check that the file is readable by this user.</source>
         <translation>The user store %1 cannot be read. Check that the file is readable by this user.</translation>
+    </message>
+    <message>
+        <source>The login settings could not be read and were reset. The old file was kept as %1.</source>
+        <translation>The login settings could not be read and were reset. The old file was kept as %1.</translation>
     </message>
 </context>
 <context>
@@ -1310,6 +1318,10 @@ Special characters are not allowed.</translation>
     <message>
         <source>No video</source>
         <translation>No video</translation>
+    </message>
+    <message>
+        <source>Reconnecting...</source>
+        <translation>Reconnecting...</translation>
     </message>
 </context>
 <context>

@@ -194,6 +194,10 @@
         <source>The camera %1 (%2) refuses the stored password. Enter its password under Settings &gt; Camera Editor.</source>
         <translation>Die Kamera %1 (%2) lehnt das gespeicherte Passwort ab. Geben Sie ihr Passwort unter Einstellungen &gt; Kamera bearbeiten ein.</translation>
     </message>
+    <message>
+        <source>Live video reconnecting</source>
+        <translation>Live-Video wird neu verbunden</translation>
+    </message>
 </context>
 <context>
     <name>InfoBox</name>
@@ -661,6 +665,10 @@
     <message>
         <source>The user store %1 cannot be read. Check that the file is readable by this user.</source>
         <translation>Die Benutzerdatei %1 kann nicht gelesen werden. Prüfen Sie, ob dieser Benutzer die Datei lesen darf.</translation>
+    </message>
+    <message>
+        <source>The login settings could not be read and were reset. The old file was kept as %1.</source>
+        <translation>Die Anmeldeeinstellungen konnten nicht gelesen werden und wurden zurückgesetzt. Die alte Datei wurde als %1 aufbewahrt.</translation>
     </message>
 </context>
 <context>
@@ -1310,6 +1318,10 @@ Sonderzeichen sind nicht erlaubt.</translation>
     <message>
         <source>No video</source>
         <translation>Kein Video</translation>
+    </message>
+    <message>
+        <source>Reconnecting...</source>
+        <translation>Verbindung wird wiederhergestellt...</translation>
     </message>
 </context>
 <context>
