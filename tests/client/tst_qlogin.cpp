@@ -21,6 +21,9 @@
 #include <QTranslator>
 #include <QtTest>
 
+#include <memory>
+#include <optional>
+
 #include <sys/stat.h>
 
 using varno::ui::PromptKind;
@@ -104,6 +107,8 @@ private slots:
     void settingsAreaGrowsAndShrinks();
     void languages();
     void localIpRememberedPerUser();
+    void damagedLoginSettingsAreSetAside_data();
+    void damagedLoginSettingsAreSetAside();
     void closedWhileTheNameFieldHasTheFocus();
     void unreadableUserStoreIsNamed();
 };
@@ -518,6 +523,81 @@ void TestQLogin::localIpRememberedPerUser()
     QLogin dialog;
     QCOMPARE(child<QComboBox>(&dialog, "ipCombo")->currentIndex(), 0);
     QCOMPARE(prompts.count(), 0);
+}
+
+// A login.conf that cannot be read is never written over: it is set aside
+// (and its remembered addresses forgotten), the log names it, the user is
+// told once when the dialog shows, and the login saves a fresh file.
+void TestQLogin::damagedLoginSettingsAreSetAside_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<qint64>("sparse"); // > 0: the file is grown to this size
+    QTest::addColumn<int>("kind");      // 0 file, 1 folder, 2 unreadable file
+    QByteArray garbage(4096, '\0');
+    QRandomGenerator rng(20261207);
+    for (char &c : garbage)
+        c = char(rng.bounded(256));
+    QTest::newRow("random bytes") << garbage << qint64(0) << 0;
+    QTest::newRow("too large") << QByteArray("[LocalIp]\nadmin=127.0.0.1\n") << qint64(2) * 1024 * 1024 << 0;
+    QTest::newRow("a folder") << QByteArray() << qint64(0) << 1;
+    QTest::newRow("unreadable") << QByteArray("[LocalIp]\nadmin=127.0.0.1\n") << qint64(0) << 2;
+}
+
+void TestQLogin::damagedLoginSettingsAreSetAside()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(qint64, sparse);
+    QFETCH(int, kind);
+    const QString file = varno::test::installDir() + QStringLiteral("/login.conf");
+    QFile::remove(file);
+    QDir(file).removeRecursively();
+    const QDir dir(varno::test::installDir());
+    for (const QString &old : dir.entryList({QStringLiteral("login.conf.corrupt-*")}))
+        QVERIFY(QFile::remove(dir.filePath(old)) || QDir(dir.filePath(old)).removeRecursively());
+    if (kind == 1) {
+        QVERIFY(QDir().mkpath(file + QStringLiteral("/inside")));
+    } else {
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        QCOMPARE(f.write(content), content.size());
+        f.close();
+        if (sparse > 0)
+            QVERIFY(QFile::resize(file, sparse));
+        if (kind == 2)
+            QVERIFY(QFile::setPermissions(file, {}));
+    }
+    PromptScript prompts;
+    {
+        std::optional<varno::test::WithoutFileCapabilities> unreadable;
+        if (kind == 2)
+            unreadable.emplace();
+        QLogin dialog;
+        dialog.show();
+        QTRY_COMPARE(prompts.count(), 1);
+        const QStringList aside = dir.entryList({QStringLiteral("login.conf.corrupt-*")});
+        QCOMPARE(aside.size(), 1);
+        QCOMPARE(prompts.requests()[0].text,
+                 QStringLiteral("The login settings could not be read and were reset. The old file was kept as %1.")
+                     .arg(dir.filePath(aside[0])));
+        QVERIFY(logText().contains("login.conf(" + QFile::encodeName(file) + ") set aside as("));
+        login(dialog, QStringLiteral("admin"), QStringLiteral("admin"), false);
+        QVERIFY(dialog.isAccepted());
+    }
+    // Kept as it was; a fresh file holds the new choice.
+    const QString kept = dir.filePath(dir.entryList({QStringLiteral("login.conf.corrupt-*")}).value(0));
+    if (kind == 1) {
+        QVERIFY(QFileInfo::exists(kept + QStringLiteral("/inside")));
+    } else {
+        QVERIFY(QFile::setPermissions(kept, QFile::ReadOwner | QFile::WriteOwner));
+        QFile f(kept);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.read(content.size()), content);
+        QCOMPARE(f.size(), sparse > 0 ? sparse : content.size());
+    }
+    QVERIFY(QFileInfo(file).isFile());
+    QCOMPARE(QSettings(file, QSettings::IniFormat).value(QStringLiteral("LocalIp/admin")).toString(),
+             child<QComboBox>(std::make_unique<QLogin>().get(), "ipCombo")->itemText(0));
+    QCOMPARE(prompts.count(), 1);
 }
 
 void TestQLogin::unreadableUserStoreIsNamed()
