@@ -21,10 +21,10 @@
 // Scenarios (fourth argument):
 // - "day" (the default): the above, on fake disks.
 // - "foreign": two real tmpfs disks mounted in the temporary folder; a
-//   third of the way through another program fills the first disk with one
-//   big file. The recordings go on on the second disk; the overwrite pass
+//   third of the way through (once the recorders write on the first disk)
+//   another program fills the first disk with one big file. The recordings go on on the second disk; the overwrite pass
 //   never removes more than the first disk's own recordings.
-// - "gone": the same disks; a third of the way through the first disk is
+// - "gone": the same disks; at the same moment the first disk is
 //   unmounted (lazily, as "umount -l") while files are open on it. The
 //   recorders report the disk gone and go on on the second disk.
 // Both need to mount file systems (root, or a user namespace that allows
@@ -228,7 +228,9 @@ int main(int argc, char **argv)
     }
     const bool realDisks = scenario != QLatin1String("day");
     const int steps = hours * 3600;
-    const int faultStep = realDisks ? steps / 3 : -1;
+    // The fault comes a third of the way through, once files are being
+    // written on the first disk (at two thirds at the latest).
+    int faultStep = -1;
 
     varno::test::VideoSource source(160, 120, 25, 25);
     std::vector<std::vector<Unit>> pictures;
@@ -344,7 +346,9 @@ int main(int argc, char **argv)
     const auto wall0 = std::chrono::steady_clock::now();
     uint64_t removalsBeforeFault = 0;
     for (int step = 0; step < steps; ++step) {
-        if (step == faultStep) {
+        if (realDisks && faultStep < 0 && step >= steps / 3
+            && (storage.currentDisk() == 0 || step >= 2 * steps / 3)) {
+            faultStep = step;
             for (const auto &sink : sinks)
                 atFault.push_back(sink->pictures.load());
             const QByteArray d1 = QFile::encodeName(tmp.path() + QStringLiteral("/d1"));
