@@ -12,7 +12,8 @@
 // still being written is skipped by the overwrite, so it may outlive a newer
 // file that was already closed. The order of creations, closes and removals
 // comes from inotify, which queues a folder's events in the order they
-// happened.
+// happened; files created within kSameMomentSteps of each other count as
+// equally old.
 // Prints files written, overwrite passes, the largest gap between two files
 // of one camera (simulated seconds beyond the 1,800 s of a file), recorded
 // seconds (pictures written) against camera seconds (pictures the cameras
