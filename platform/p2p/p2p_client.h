@@ -41,7 +41,8 @@ struct ClientConfig
     bool tls = false;
     std::string caFile;            // with tls
     // Broker credentials; when user is empty the init block's account
-    // string and application key are used, on a loopback relay only.
+    // string and application key are used, on a loopback relay only. The
+    // user is also the installation's client ID (its inbox).
     std::string user;
     std::string password;
     // How long a license lookup waits for a camera's answer once the relay
