@@ -493,6 +493,12 @@ void Client::setItemLook(QTreeWidgetItem *item, const QString &devId, int look)
     if (look == kLookRefused) {
         item->setIcon(0, icon("./images/dvr_lock.png"));
         item->setToolTip(0, devId + QLatin1Char('\n') + tr("Wrong password"));
+    } else if (look == kLookUnaskable) {
+        item->setIcon(0, icon("./images/dvr_gray.png"));
+        item->setToolTip(0, devId + QLatin1Char('\n')
+                                + tr("The relay reports this camera offline. Its firmware cannot be asked whether it is "
+                                     "back: if it is online on another relay node, it needs a newer firmware or the "
+                                     "same relay node as this client."));
     } else {
         item->setIcon(0, icon(look == STATE_ONLINE ? "./images/dvr_green.png" : "./images/dvr_gray.png"));
         item->setToolTip(0, devId);
@@ -562,6 +568,7 @@ void Client::recvDevListSlot(QList<DvrListInfo_s> list)
             if (entry.state != STATE_ONLINE || m_authRefused.contains(id)) {
                 entry.state = STATE_ONLINE;
                 m_authRefused.remove(id);
+                m_unaskable.remove(id);
                 if (entry.item)
                     setItemLook(entry.item, id, STATE_ONLINE);
             }
@@ -717,6 +724,7 @@ void Client::recvDelDevInfo(QString devId)
             m_treeList.removeAt(t);
         }
         m_authRefused.remove(devId);
+        m_unaskable.remove(devId);
         m_pause = false;
     }
     bool erased = false;
@@ -751,6 +759,8 @@ void Client::applyTreeIcon(QString devId, int state)
         if (t < 0)
             return;
         state = m_authRefused.contains(devId) ? kLookRefused : m_treeList[t].state;
+        if (state == STATE_OFFLINE && m_unaskable.contains(devId))
+            state = kLookUnaskable;
         item = m_treeList[t].item;
     } else {
         QTreeWidgetItem *root = ui->treeDevice->invisibleRootItem();

@@ -539,6 +539,20 @@ int Client::sessionStatus(const char *cameraId, int32_t *status)
     return 0;
 }
 
+int Client::peerPresence(const char *cameraId, int32_t *online, int32_t *version)
+{
+    std::string cam;
+    if (!online || !version || !takeCameraId(cameraId, cam))
+        return P2P_ERR_PARAM;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const Session *s = findSession(cam);
+    if (!s || !s->presenceSeen)
+        return P2P_ERR_NOT_FOUND;
+    *online = s->online ? 1 : 0;
+    *version = int32_t(s->version);
+    return 0;
+}
+
 int Client::connectPeer(const char *cameraId)
 {
     std::string cam;

@@ -181,6 +181,7 @@ public:
     int registerRelay();
     int unregisterRelay();
     int sessionStatus(const char *cameraId, int32_t *status);
+    int peerPresence(const char *cameraId, int32_t *online, int32_t *version);
     int connectPeer(const char *cameraId);
     int streamDescr(const char *cameraId, int32_t *count, char *buffer);
     int openStream(const char *cameraId, char *descr, P2P_FRAME_CB cb, void *user,
