@@ -499,6 +499,12 @@ void Client::setItemLook(QTreeWidgetItem *item, const QString &devId, int look)
         // Online, but its live stream is down: not the plain green.
         item->setIcon(0, icon("./images/dvr_amber.png"));
         item->setToolTip(0, devId + QLatin1Char('\n') + tr("Live video reconnecting"));
+    } else if (look == kLookUnaskable) {
+        item->setIcon(0, icon("./images/dvr_gray.png"));
+        item->setToolTip(0, devId + QLatin1Char('\n')
+                                + tr("The relay reports this camera offline. Its firmware cannot be asked whether it is "
+                                     "back: if it is online on another relay node, it needs a newer firmware or the "
+                                     "same relay node as this client."));
     } else {
         item->setIcon(0, icon(look == STATE_ONLINE ? "./images/dvr_green.png" : "./images/dvr_gray.png"));
         item->setToolTip(0, devId);
@@ -568,6 +574,7 @@ void Client::recvDevListSlot(QList<DvrListInfo_s> list)
             if (entry.state != STATE_ONLINE || m_authRefused.contains(id)) {
                 entry.state = STATE_ONLINE;
                 m_authRefused.remove(id);
+                m_unaskable.remove(id);
                 if (entry.item)
                     setItemLook(entry.item, id, STATE_ONLINE);
             }
@@ -723,6 +730,7 @@ void Client::recvDelDevInfo(QString devId)
             m_treeList.removeAt(t);
         }
         m_authRefused.remove(devId);
+        m_unaskable.remove(devId);
         m_pause = false;
     }
     bool erased = false;
@@ -769,6 +777,8 @@ void Client::applyTreeIcon(QString devId, int state)
         if (t < 0)
             return;
         state = m_authRefused.contains(devId) ? kLookRefused : m_treeList[t].state;
+        if (state == STATE_OFFLINE && m_unaskable.contains(devId))
+            state = kLookUnaskable;
         item = m_treeList[t].item;
     } else {
         QTreeWidgetItem *root = ui->treeDevice->invisibleRootItem();

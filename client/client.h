@@ -211,7 +211,7 @@ protected:
 private slots:
     // Gives a camera's tree item the icon of its state (user-interface
     // thread; the probing thread asks for it through a queued call).
-    // state: STATE_E, or kLookRefused.
+    // state: STATE_E, kLookRefused or kLookUnaskable.
     void applyTreeIcon(QString devId, int state);
     // The camera's live window is reconnecting (on) or shows pictures again.
     void liveReconnecting(QString devId, bool on);
@@ -219,6 +219,9 @@ private slots:
 private:
     // The look of a camera that answers but refuses the stored password.
     static constexpr int kLookRefused = 2;
+    // The look of a camera of protocol version 1 that the relay holds
+    // offline: it cannot be asked whether it is back.
+    static constexpr int kLookUnaskable = 3;
     static void setItemLook(QTreeWidgetItem *item, const QString &devId, int look);
     // The camera refuses the stored password: says so and where to fix it.
     bool tellRefused(const QString &devId);
@@ -250,7 +253,9 @@ private:
     void startProbeThread();
     void stopProbeThread();
     void probeThreadProc();
-    bool checkP2pOnline(const QString &devId);
+    // unaskable: set when the camera is not reached, the relay holds it
+    // offline and its firmware cannot be asked whether it is back.
+    bool checkP2pOnline(const QString &devId, bool *unaskable = nullptr);
     // *refused (may be null): the camera answers but refuses the stored
     // password.
     bool probeDevOnlineStatus(const QString &devId, int state, bool *refused = nullptr);
@@ -280,6 +285,7 @@ private:
     mutable std::mutex m_treeMutex;
     QList<DevTreeEntry> m_treeList;     // guarded by m_treeMutex
     std::atomic<bool> m_pause{false};   // a camera is being changed: probing lets go
+    QSet<QString> m_unaskable;          // kLookUnaskable; guarded by m_treeMutex
     QSet<QString> m_authRefused;        // answers but refuses the stored password; guarded by m_treeMutex
 
     mutable std::mutex m_searchMutex;

@@ -179,6 +179,10 @@
         <translation>Wrong password</translation>
     </message>
     <message>
+        <source>The relay reports this camera offline. Its firmware cannot be asked whether it is back: if it is online on another relay node, it needs a newer firmware or the same relay node as this client.</source>
+        <translation>The relay reports this camera offline. Its firmware cannot be asked whether it is back: if it is online on another relay node, it needs a newer firmware or the same relay node as this client.</translation>
+    </message>
+    <message>
         <source> Wrong password</source>
         <translation> Wrong password</translation>
     </message>
@@ -736,6 +740,10 @@
     <message>
         <source>Unable to connect server (ID:%1) (errorno:%2)!</source>
         <translation>Unable to connect server (ID:%1) (errorno:%2)!</translation>
+    </message>
+    <message>
+        <source>Camera %1 did not answer its lookup (errorno:%2). Check the ID; a camera with an older firmware may need a newer one, or the same relay node as this client.</source>
+        <translation>Camera %1 did not answer its lookup (errorno:%2). Check the ID; a camera with an older firmware may need a newer one, or the same relay node as this client.</translation>
     </message>
     <message>
         <source>Unable to connect device(%1) (errorno:%2)!</source>

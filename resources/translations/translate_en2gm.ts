@@ -179,6 +179,10 @@
         <translation>Falsches Passwort</translation>
     </message>
     <message>
+        <source>The relay reports this camera offline. Its firmware cannot be asked whether it is back: if it is online on another relay node, it needs a newer firmware or the same relay node as this client.</source>
+        <translation>Das Relay meldet diese Kamera als offline. Ihre Firmware kann nicht gefragt werden, ob sie wieder da ist: Ist sie an einem anderen Relay-Knoten online, braucht sie eine neuere Firmware oder denselben Relay-Knoten wie dieser Client.</translation>
+    </message>
+    <message>
         <source> Wrong password</source>
         <translation> falsches Passwort</translation>
     </message>
@@ -736,6 +740,10 @@
     <message>
         <source>Unable to connect server (ID:%1) (errorno:%2)!</source>
         <translation>Keine Verbindung zum Server (ID: %1) (Fehlernummer: %2)!</translation>
+    </message>
+    <message>
+        <source>Camera %1 did not answer its lookup (errorno:%2). Check the ID; a camera with an older firmware may need a newer one, or the same relay node as this client.</source>
+        <translation>Die Kamera %1 hat auf ihre Suche nicht geantwortet (Fehlernummer: %2). Prüfen Sie die ID; eine Kamera mit älterer Firmware braucht womöglich eine neuere oder denselben Relay-Knoten wie dieser Client.</translation>
     </message>
     <message>
         <source>Unable to connect device(%1) (errorno:%2)!</source>
