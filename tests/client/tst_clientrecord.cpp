@@ -31,8 +31,6 @@
 #include "record/disksource.h"
 #include "tests/record/recorderfixture.h"
 #include "tests/record/storagefixture.h"
-#include "tests/support/camsimprocess.h"
-#include "tests/support/mqttbroker.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -45,8 +43,6 @@
 #include <QtTest>
 
 using namespace clienttest;
-using varno::test::CamSimProcess;
-using varno::test::MqttBroker;
 using varno::ui::PromptScript;
 
 namespace {
@@ -108,9 +104,7 @@ private slots:
     void recordingGoesOnWhenTheStreamComesBack();
 
 private:
-    MqttBroker m_broker;
-    CamSimProcess m_sim;
-    QString m_lobbyService;
+    CameraRig m_rig;
     QString m_home;
 };
 
@@ -122,21 +116,19 @@ void TestClientRecord::initTestCase()
     disks->addDisk(QStringLiteral("~/"), m_home, 500ull << 30);
     varno::record::setDiskSource(disks);
 
-    const QString error = startGateYardLobby(m_broker, m_sim, kLobby, &m_lobbyService);
+    const QString error = m_rig.start({{QString::fromLatin1(kLobby), QStringLiteral("Lobby")}});
     QVERIFY2(error.isEmpty(), qPrintable(error));
 }
 
 void TestClientRecord::cleanupTestCase()
 {
-    User_local_UnInit();
-    m_sim.stop();
-    m_broker.stop();
+    m_rig.stop();
 }
 
 void TestClientRecord::recordButtonsRecordBothKindsOfCamera()
 {
     QVERIFY(seedStore({p2pCamera("B765432", "VRNB-765432-KXPQT", "Gate", "abc123"),
-                       camera(kLobby, "Lobby", "583", false, "127.0.0.1", m_lobbyService.toUtf8())}));
+                       camera(kLobby, "Lobby", "583", false, "127.0.0.1", m_rig.onvifServices[0].toUtf8())}));
     PromptScript prompts;
     const QString folder = m_home + QStringLiteral("/Varno/Record");
     QString gateFile;
@@ -240,7 +232,7 @@ void TestClientRecord::recordButtonsRecordBothKindsOfCamera()
 void TestClientRecord::motionEventStartsAnAlarmRecording()
 {
     const QString lobbyId = QString::fromLatin1(kLobby);
-    QVERIFY(seedStore({camera(kLobby, "Lobby", "583", false, "127.0.0.1", m_lobbyService.toUtf8())}));
+    QVERIFY(seedStore({camera(kLobby, "Lobby", "583", false, "127.0.0.1", m_rig.onvifServices[0].toUtf8())}));
     PromptScript prompts;
     const QString folder = m_home + QStringLiteral("/Varno/Record");
     const QStringList before = filesOf(folder, lobbyId);
@@ -276,7 +268,7 @@ void TestClientRecord::motionEventStartsAnAlarmRecording()
         // may still be on its way: it fires again until the page lists it.
         auto alarmed = [&] { return live->alarmTable()->rowCount() > 0; };
         for (int i = 0; i < 30; ++i) {
-            QCOMPARE(m_sim.command(QStringLiteral("onvif event 0 motion on")), QStringLiteral("OK"));
+            QCOMPARE(m_rig.sim.command(QStringLiteral("onvif event 0 motion on")), QStringLiteral("OK"));
             if (QTest::qWaitFor(alarmed, 1000))
                 break;
         }
@@ -299,7 +291,7 @@ void TestClientRecord::motionEventStartsAnAlarmRecording()
         alarmFile = folder + QStringLiteral("/") + newFile().first();
 
         // The motion ends: the alarm recording stops.
-        QCOMPARE(m_sim.command(QStringLiteral("onvif event 0 motion off")), QStringLiteral("OK"));
+        QCOMPARE(m_rig.sim.command(QStringLiteral("onvif event 0 motion off")), QStringLiteral("OK"));
         QTRY_VERIFY_WITH_TIMEOUT(!live->videoOnly()->isRecording(lobbyId), 15000);
         QCOMPARE(lobby->recordLook(), QVideoHand::RecordLook::Reset);
         QCOMPARE(storage->recordCount(), 0);
@@ -348,7 +340,7 @@ void TestClientRecord::recordingGoesOnWhenTheStreamComesBack()
     const QString down = onvif ? QStringLiteral("onvif rtsp-down 0") : QStringLiteral("B765432 stall all on");
     const QString up = onvif ? QStringLiteral("onvif rtsp-up 0") : QStringLiteral("B765432 stall all off");
     QVERIFY(seedStore({p2pCamera("B765432", "VRNB-765432-KXPQT", "Gate", "abc123"),
-                       camera(kLobby, "Lobby", "583", false, "127.0.0.1", m_lobbyService.toUtf8())}));
+                       camera(kLobby, "Lobby", "583", false, "127.0.0.1", m_rig.onvifServices[0].toUtf8())}));
     PromptScript prompts;
     const QString folder = m_home + QStringLiteral("/Varno/Record");
     const QStringList before = filesOf(folder, id);
@@ -413,7 +405,7 @@ void TestClientRecord::recordingGoesOnWhenTheStreamComesBack()
 
         // Longer than the silence rule: the first file closes, the camera
         // comes back, the next key frame opens the second file.
-        QCOMPARE(m_sim.command(down).left(2), QStringLiteral("OK"));
+        QCOMPARE(m_rig.sim.command(down).left(2), QStringLiteral("OK"));
         QVERIFY(loseStream());
         QCOMPARE(hand->recordButton()->toolTip(), QStringLiteral("waiting for the camera"));
         QVERIFY(grid->isRecording(id) && grid->isRecordWaiting(id));
@@ -424,7 +416,7 @@ void TestClientRecord::recordingGoesOnWhenTheStreamComesBack()
         // first one ended.
         const qint64 closedAt = QDateTime::currentSecsSinceEpoch();
         QTRY_VERIFY_WITH_TIMEOUT(QDateTime::currentSecsSinceEpoch() > closedAt, 5000);
-        QCOMPARE(m_sim.command(up).left(2), QStringLiteral("OK"));
+        QCOMPARE(m_rig.sim.command(up).left(2), QStringLiteral("OK"));
         clock.ms += varno::kReopenLongestDelayMs; // the back-off's next attempt is due
         QTRY_COMPARE_WITH_TIMEOUT(hand->recordLook(), going, 30000);
         QTRY_VERIFY_WITH_TIMEOUT(logged(QStringLiteral(" Recording has its stream again")), 15000);
@@ -434,9 +426,9 @@ void TestClientRecord::recordingGoesOnWhenTheStreamComesBack()
         // 5 s (or a little more, until the back-off's next attempt; less
         // than the silence rule): the second file goes on over the gap.
         const uint64_t downAt = clock.ms;
-        QCOMPARE(m_sim.command(down).left(2), QStringLiteral("OK"));
+        QCOMPARE(m_rig.sim.command(down).left(2), QStringLiteral("OK"));
         QVERIFY(loseStream());
-        QCOMPARE(m_sim.command(up).left(2), QStringLiteral("OK"));
+        QCOMPARE(m_rig.sim.command(up).left(2), QStringLiteral("OK"));
         clock.ms = std::max<uint64_t>(clock.ms, downAt + 5000);
         while (!QTest::qWaitFor([&] { return hand->recordLook() == going; }, 2000) && clock.ms < downAt + 9000)
             clock.ms += 1000;

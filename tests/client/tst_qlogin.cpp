@@ -4,6 +4,7 @@
 #include "common/textfield.h"
 #include "common/ui/promptscript.h"
 #include "tests/support/filecaps.h"
+#include "tests/support/files.h"
 #include "tests/support/testenv.h"
 
 #include <QApplication>
@@ -18,6 +19,7 @@
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QSettings>
+#include <QTimer>
 #include <QTranslator>
 #include <QtTest>
 
@@ -39,16 +41,13 @@ QString dbPath()
 
 QByteArray readDb()
 {
-    QFile f(dbPath());
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    return varno::test::readFile(dbPath());
 }
 
 void writeDb(const QByteArray &data)
 {
     QDir().mkpath(varno::test::installDir());
-    QFile f(dbPath());
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(f.write(data), data.size());
+    QVERIFY(varno::test::writeFile(dbPath(), data));
 }
 
 mode_t dbMode()
@@ -355,7 +354,10 @@ void TestQLogin::keys()
         child<QLineEdit>(&dialog, "passwordEdit")->setText(QStringLiteral("admin"));
         for (Qt::Key key : {Qt::Key_Escape, Qt::Key_F1, Qt::Key_Space})
             QTest::keyClick(&dialog, key);
-        QTest::qWait(50);
+        // Whatever the keys queued has run once an event posted behind them has.
+        bool drained = false;
+        QTimer::singleShot(0, &dialog, [&drained] { drained = true; });
+        QTRY_VERIFY(drained);
         QVERIFY(dialog.isVisible());
         QVERIFY(!dialog.isAccepted());
         child<QPushButton>(&dialog, "cancelButton")->click();
@@ -606,10 +608,7 @@ void TestQLogin::unreadableUserStoreIsNamed()
     { QLogin made; } // the store exists with its default account
     const QString store = varno::test::installDir() + QStringLiteral("/userstore.json");
     QVERIFY(QFile::exists(store));
-    const QByteArray before = [&] {
-        QFile f(store);
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-    }();
+    const QByteArray before = varno::test::readFile(store);
     QVERIFY(QFile::setPermissions(store, {}));
     {
         varno::test::WithoutFileCapabilities unreadable;
