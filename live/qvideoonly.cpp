@@ -21,6 +21,7 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QThread>
+#include <QToolButton>
 
 namespace {
 

@@ -20,6 +20,7 @@
 #include <QtTest>
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 
 using varno::ui::PromptScript;
@@ -126,6 +127,7 @@ private slots:
     void snapshotFromTitleBarAndMenu();
     void recordButtonAndAlarms();
     void recorderFailureStopsAndReports();
+    void closingWhileARecordingStarts();
 
 private:
     std::shared_ptr<RecorderLog> installRecorder(QVideoOnly &grid)
@@ -850,6 +852,32 @@ void TestQVideoOnly::recorderFailureStopsAndReports()
         if (!text.isEmpty())
             QCOMPARE(prompts.requests().last().text, text);
     }
+}
+
+// The grid goes while the factory still opens the camera's stream: the
+// factory ends (its recorder reports as a record thread would, into the
+// closing grid), its recorder is stopped and nothing runs on freed memory
+// (ASan build).
+void TestQVideoOnly::closingWhileARecordingStarts()
+{
+    auto grid = std::make_unique<Grid>();
+    QVideoOnly *raw = grid.get();
+    auto log = std::make_shared<RecorderLog>();
+    grid->setRecorderFactory([raw, log](const DvrListInfo_s &, int) {
+        const auto bound = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!raw->recordingController()->closing() && std::chrono::steady_clock::now() < bound)
+            std::this_thread::yield();
+        auto r = std::make_unique<NotingRecorder>(log);
+        raw->recvRecord(QStringLiteral("cam"), QStringLiteral("/r/1.mkv"), -1043, r.get());
+        return r;
+    });
+    grid->setDevInfo(camera("cam", true, 0));
+    openCamera(*grid, QStringLiteral("cam"));
+    QVERIFY(grid->beginToRecord(QStringLiteral("cam"), 0));
+    QVERIFY(grid->isRecordStarting(QStringLiteral("cam")));
+    QVERIFY(!grid->videoWin(0)->hand()->recordButton()->isEnabled());
+    grid.reset();
+    QCOMPARE(log->stops.load(), 1);
 }
 
 QTEST_MAIN(TestQVideoOnly)
