@@ -144,12 +144,15 @@ class RtspRecordSource final : public RecordSource
 public:
     static constexpr uint64_t kAskSpacingMs = 2000;
 
-    RtspRecordSource(std::string url, std::string deviceId, qmediarealrecord *recorder, UriAsk ask)
+    // clock: milliseconds (the recorder's).
+    RtspRecordSource(std::string url, std::string deviceId, qmediarealrecord *recorder, UriAsk ask,
+                     std::function<uint64_t()> clock)
         : m_url(std::move(url))
         , m_deviceId(std::move(deviceId))
         , m_feed(std::make_shared<RtspFeed>())
         , m_ask(std::move(ask))
-        , m_askedAt(steadyMs())
+        , m_clock(std::move(clock))
+        , m_askedAt(m_clock())
     {
         m_feed->recorder = recorder;
     }
@@ -177,9 +180,9 @@ public:
     int open() override
     {
         int ret = openAt();
-        if (ret == 0 || !m_ask || steadyMs() - m_askedAt < kAskSpacingMs)
+        if (ret == 0 || !m_ask || m_clock() - m_askedAt < kAskSpacingMs)
             return ret;
-        m_askedAt = steadyMs();
+        m_askedAt = m_clock();
         std::string url;
         const int asked = m_ask(url);
         if (asked != 0 || url.empty() || url == m_url)
@@ -230,6 +233,7 @@ private:
     std::string m_deviceId;
     std::shared_ptr<RtspFeed> m_feed; // the library holds its address until the stream is closed
     UriAsk m_ask;
+    std::function<uint64_t()> m_clock;
     uint64_t m_askedAt;
     int32_t m_handle = 0;
 };
@@ -331,7 +335,8 @@ std::unique_ptr<qmediarealrecord> startCameraRecorder(const DvrListInfo_s &dev, 
         info.frameRate = 0; // measured from the stream's time stamps
 
         auto source = std::make_unique<RtspRecordSource>(
-            url, id.toStdString(), recorder.get(), [dev](std::string &out) { return askStreamUri(dev, out, nullptr); });
+            url, id.toStdString(), recorder.get(), [dev](std::string &out) { return askStreamUri(dev, out, nullptr); },
+            clock);
         ret = source->connect();
         if (ret != 0) {
             WriteLog(2, "%s(%d):Open device(%s) stream failed, ret(%d)!!!", "QVideoOnly::beginToRecord", __LINE__,

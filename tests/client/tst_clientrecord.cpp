@@ -335,16 +335,19 @@ void TestClientRecord::recordingGoesOnWhenTheStreamComesBack_data()
 {
     QTest::addColumn<bool>("onvif");
     QTest::addColumn<bool>("alarm");
-    QTest::newRow("ONVIF camera, by hand") << true << false;
-    QTest::newRow("ONVIF camera, alarm") << true << true;
-    QTest::newRow("P2P camera, by hand") << false << false;
-    QTest::newRow("P2P camera, alarm") << false << true;
+    QTest::addColumn<bool>("moves"); // the camera comes back with a new stream address
+    QTest::newRow("ONVIF camera, by hand") << true << false << false;
+    QTest::newRow("ONVIF camera, alarm") << true << true << false;
+    QTest::newRow("ONVIF camera, new stream address") << true << false << true;
+    QTest::newRow("P2P camera, by hand") << false << false << false;
+    QTest::newRow("P2P camera, alarm") << false << true << false;
 }
 
 void TestClientRecord::recordingGoesOnWhenTheStreamComesBack()
 {
     QFETCH(bool, onvif);
     QFETCH(bool, alarm);
+    QFETCH(bool, moves);
     const QString id = onvif ? QString::fromLatin1(kLobby) : QStringLiteral("B765432");
     const QString down = onvif ? QStringLiteral("onvif rtsp-down 0") : QStringLiteral("B765432 stall all on");
     const QString up = onvif ? QStringLiteral("onvif rtsp-up 0") : QStringLiteral("B765432 stall all off");
@@ -425,9 +428,11 @@ void TestClientRecord::recordingGoesOnWhenTheStreamComesBack()
         // first one ended.
         const qint64 closedAt = QDateTime::currentSecsSinceEpoch();
         QTRY_VERIFY_WITH_TIMEOUT(QDateTime::currentSecsSinceEpoch() > closedAt, 5000);
-        QCOMPARE(m_sim.command(up).left(2), QStringLiteral("OK"));
+        QCOMPARE(m_sim.command(moves ? QStringLiteral("onvif rtsp-move 0") : up).left(2), QStringLiteral("OK"));
         clock.ms += varno::kReopenLongestDelayMs; // the back-off's next attempt is due
         QTRY_COMPARE_WITH_TIMEOUT(hand->recordLook(), going, 30000);
+        if (onvif)
+            QCOMPARE(logText().contains("hands out a new stream uri("), moves);
         QTRY_VERIFY_WITH_TIMEOUT(logged(QStringLiteral(" Recording has its stream again")), 15000);
         QTRY_VERIFY_WITH_TIMEOUT(newFiles().size() == 2 && sizeOf(newFiles().last()) > 20000, 30000);
         const QString second = newFiles().last();
