@@ -80,7 +80,7 @@ bool RecordingController::knows(const QString &deviceId) const
     return m_devices.contains(deviceId);
 }
 
-void RecordingController::runJob(std::function<void()> work)
+bool RecordingController::runJob(std::function<void()> work)
 {
     reapJobs();
     auto job = std::make_unique<Job>();
@@ -97,10 +97,10 @@ void RecordingController::runJob(std::function<void()> work)
         });
     } catch (const std::system_error &) {
         WriteLog(2, "%s(%d):Create thread failed!!!", "RecordingController::runJob", __LINE__);
-        work();
-        return;
+        return false;
     }
     m_jobs.push_back(std::move(job));
+    return true;
 }
 
 void RecordingController::reapJobs()
@@ -140,10 +140,14 @@ bool RecordingController::start(const QString &deviceId, int alarmType)
         ctl.serial = serial;
         ctl.alarm = alarmType != 0;
     }
-    runJob([this, deviceId, alarmType, serial, dev, factory] {
+    const bool running = runJob([this, deviceId, alarmType, serial, dev, factory] {
         finishStart(deviceId, serial, alarmType, factory(dev, alarmType));
     });
-    return true;
+    if (!running) {
+        QMutexLocker lock(&m_mutex);
+        m_records.remove(deviceId);
+    }
+    return running;
 }
 
 // Job thread: the factory returned.
@@ -198,11 +202,15 @@ bool RecordingController::stop(const QString &deviceId, bool *wasRecording)
     }
     if (!shared)
         return true;
-    runJob([this, deviceId, shared] {
+    const bool running = runJob([this, deviceId, shared] {
         shared->stop();
         if (!m_closing)
             emit sendStopped(deviceId);
     });
+    if (!running) { // no thread to spare: it stops here
+        shared->stop();
+        emit sendStopped(deviceId);
+    }
     return true;
 }
 

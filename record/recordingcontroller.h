@@ -114,7 +114,8 @@ private:
         std::atomic<bool> done{false};
     };
 
-    void runJob(std::function<void()> work);
+    // false when no thread could be made (work not run).
+    bool runJob(std::function<void()> work);
     void reapJobs();
     void finishStart(const QString &deviceId, uint64_t serial, int alarmType,
                      std::unique_ptr<LiveRecorder> recorder);
