@@ -714,6 +714,12 @@ void qmediarealrecord::stop()
     if (m_stopped)
         return;
     m_stopped = true;
+    // The recorder's own stream first: no frame comes after it, so a picture
+    // on its way is either queued whole or not at all.
+    if (m_stopAction) {
+        m_stopAction();
+        m_stopAction = nullptr;
+    }
     State &s = *m_state;
     {
         // Waits for a callback in flight; none starts afterwards.
@@ -722,10 +728,6 @@ void qmediarealrecord::stop()
         s.callback = nullptr;
     }
     s.queueCv.notify_all();
-    if (m_stopAction) {
-        m_stopAction();
-        m_stopAction = nullptr;
-    }
     // The thread ends at its next look at the flag (a write in progress
     // finishes first) and closes its file; it is joined here, so nothing of
     // it outlives the recorder. Owners stop recorders off the window's thread.

@@ -113,8 +113,8 @@ public:
     // Starts the record thread; 0, or kThreadFailed.
     int startRecord(const RECORD_INFO_S &info, const RECORD_PARAM_SETS_S &params);
     void setCallback(Callback callback);
-    // Run once by stop(), after the callback is cleared and before the
-    // thread is joined (closes a stream of the recorder's own).
+    // Run once by stop() before the thread stops (closes a stream of the
+    // recorder's own, so no frame arrives any more).
     void setStopAction(std::function<void()> action);
 
     void pushFrame(int type, const char *data, int size, uint64_t timeStampMs) override;
