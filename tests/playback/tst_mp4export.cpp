@@ -5,6 +5,7 @@
 #include "playback/mp4writer.h"
 
 #include "common/camerafile.h"
+#include "common/installdir.h"
 #include "platform/recfile/record_local.h"
 #include "tests/playback/playbackfixture.h"
 #include "tests/support/recmedia/camerafilewriter.h"
@@ -17,11 +18,14 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QSaveFile>
+#include <QSettings>
 #include <QStringList>
 #include <QTest>
 
 #include <cmath>
 #include <numeric>
+#include <sys/stat.h>
 
 using namespace varno::test;
 using varno::playback::saveMp4;
@@ -763,6 +767,31 @@ private slots:
         QCOMPARE(w.writeFrame(7, &byte, 1, 1), 0);
         QCOMPARE(w.finish(), 0);
         QCOMPARE(w.finish(), -1);
+    }
+
+    // After start-up everything made is the user's only, whichever writer makes it.
+    void createdFilesArePrivate()
+    {
+        const mode_t usual = ::umask(022);
+        varno::keepNewFilesPrivate();
+        const QString records = path(QStringLiteral("disk9/Record")); // outside the data folder
+        QSettings(path(QStringLiteral("login.conf")), QSettings::IniFormat).setValue(QStringLiteral("ip"), 1);
+        QSaveFile saved(path(QStringLiteral("download.db")));
+        QVERIFY(saved.open(QIODevice::WriteOnly) && saved.commit());
+        Mp4Writer w;
+        QCOMPARE(w.open(path(QStringLiteral("mine.mp4")).toUtf8().constData(), 160, 120, 25, 0), 0);
+        QCOMPARE(Record_local_InitSdk(), 0);
+        QVERIFY(varno::makePath(records.toStdString()) && !pbtest::writeRecording(records, {}).isEmpty());
+        QCOMPARE(Record_local_UnInitSdk(), 0);
+        ::umask(usual);
+        QStringList made{path(QStringLiteral("login.conf")), path(QStringLiteral("download.db")),
+                         path(QStringLiteral("mine.mp4"))};
+        for (const QFileInfo &f : QDir(records).entryInfoList(QDir::Files)) // the recording and its filelist
+            made << f.filePath();
+        QCOMPARE(made.size(), 5);
+        struct stat st {};
+        for (const QString &f : made + QStringList{path(QStringLiteral("disk9")), records})
+            QVERIFY2(::stat(QFile::encodeName(f).constData(), &st) == 0 && (st.st_mode & 077) == 0, qPrintable(f));
     }
 };
 
