@@ -118,7 +118,10 @@ QString QVideoHandPb::fileName() const
 
 void QVideoHandPb::updateStep()
 {
-    m_step->setVisible(m_speedControl && m_paused);
+    // Shown for every file that can step, only enabled while paused: the
+    // buttons keep their places when playing and pausing change.
+    m_step->setVisible(m_speedControl);
+    m_step->setEnabled(m_speedControl && m_paused);
 }
 
 void QVideoHandPb::PlayVideo()

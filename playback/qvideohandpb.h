@@ -16,7 +16,8 @@ public:
 
     // Shows the controls of a playing file (view true) or hides them and
     // puts play, speed and label back (view false). Speed buttons and the
-    // step button are offered when the engine supports them.
+    // step button are offered when the engine supports them; the step
+    // button is enabled while paused.
     void setView(bool view, bool speedControl = false);
     void setFileName(const QString &name);
 

@@ -27,6 +27,7 @@
 #include <QComboBox>
 #include <QDateTimeEdit>
 #include <QDir>
+#include <QLayout>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTableWidget>
@@ -302,6 +303,20 @@ private slots:
         win->hand()->button("btnFast")->click();
         QCOMPARE(win->hand()->speedText(), QStringLiteral("X2"));
         QCOMPARE(grid->engineOf(0)->speed(), 2.0f);
+        // Pausing moves no button; the step button is there, usable only while paused.
+        const auto places = [win] {
+            win->hand()->layout()->activate();
+            QList<QRect> out;
+            for (const QPushButton *b : win->hand()->findChildren<QPushButton *>())
+                out << (b->isVisibleTo(win) ? b->geometry() : QRect());
+            return out;
+        };
+        const QList<QRect> playing = places();
+        QVERIFY(!win->hand()->button("btnStep")->isEnabled());
+        win->hand()->button("btnPlay")->click();
+        QCOMPARE(places(), playing);
+        QVERIFY(win->hand()->button("btnStep")->isEnabled());
+        win->hand()->button("btnPlay")->click();
 
         // The same file again only selects its window.
         qmediaplay *first = grid->engineOf(0);
