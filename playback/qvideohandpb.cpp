@@ -124,9 +124,9 @@ void QVideoHandPb::updateStep()
     m_step->setEnabled(m_speedControl && m_paused);
 }
 
-void QVideoHandPb::PlayVideo()
+void QVideoHandPb::setPaused(bool paused)
 {
-    m_paused = !m_paused;
+    m_paused = paused;
     if (m_paused) {
         m_play->setIcon(QIcon(varno::resourcePath(QStringLiteral("./images/Pb_Play.png"))));
         m_play->setToolTip(tr("Play"));
@@ -135,6 +135,11 @@ void QVideoHandPb::PlayVideo()
         m_play->setToolTip(tr("Pause"));
     }
     updateStep();
+}
+
+void QVideoHandPb::PlayVideo()
+{
+    setPaused(!m_paused);
     emit SendPauseToMul(m_paused);
 }
 

@@ -20,6 +20,9 @@ public:
     // button is enabled while paused.
     void setView(bool view, bool speedControl = false);
     void setFileName(const QString &name);
+    // Shows the play button (paused, or the file ended) or the pause
+    // button, without asking the engine for anything.
+    void setPaused(bool paused);
 
     bool isPaused() const { return m_paused; }
     int speedLevel() const { return m_level; }

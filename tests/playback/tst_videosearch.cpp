@@ -350,6 +350,25 @@ private slots:
         QCOMPARE(script.count(), 0);
     }
 
+    // At its end a file waits with the play button shown; a double-click on
+    // its row, or play, starts it again from the beginning.
+    void endedFileReplays()
+    {
+        qvideoonlypb *grid = m_page->grid();
+        qmultivideopb *win = grid->window(0);
+        const QString yard = QFileInfo(m_yard).fileName();
+        doubleClickRow(yard);
+        for (const bool byRow : {true, false}) {
+            QTRY_VERIFY_WITH_TIMEOUT(grid->entry(0).ended && win->hand()->isPaused() && win->slide()->value() == 2, 20000);
+            QVERIFY(grid->engineOf(0)->paused());
+            byRow ? doubleClickRow(yard) : win->hand()->button("btnPlay")->click();
+            QVERIFY(!win->hand()->isPaused() && !grid->engineOf(0)->paused());
+            QTRY_COMPARE_WITH_TIMEOUT(win->slide()->value(), 0, 20000);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(grid->entry(0).ended, 20000);
+        win->hand()->button("btnClose")->click();
+    }
+
     void playCameraFile()
     {
         PromptScript script;
