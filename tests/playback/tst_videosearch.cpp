@@ -411,6 +411,21 @@ private slots:
         QCOMPARE(script.count(), 0);
     }
 
+    // An ONVIF camera hands out no recordings: said so, not a failed query.
+    void onvifCameraKeepsNoRecordings()
+    {
+        DvrListInfo_s onvif{};
+        varno::setText(onvif.dev.devId, "E900900");
+        varno::setText(onvif.dev.devName, "Porch");
+        m_page->setDevInfo(onvif);
+        PromptScript script;
+        choose(0, QStringLiteral("Porch"));
+        panel()->searchButton()->click();
+        QCOMPARE(script.requests().value(0).text, QStringLiteral("This camera keeps no recordings the client can "
+                                                                 "reach. What this computer recorded of it is found "
+                                                                 "with the source \"PC\"."));
+    }
+
 private:
     std::shared_ptr<FakeStorage> m_storage;
     CameraRig m_rig;
