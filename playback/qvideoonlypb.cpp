@@ -432,27 +432,34 @@ void qvideoonlypb::RecvPlayEnded(int index)
     if (index < 0 || index >= m_windows.size())
         return;
     qmultivideopb *win = m_windows[index];
+    qmediaplay *engine = nullptr;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         auto it = m_entries.constFind(win->winId());
         // Played again or closed meanwhile.
         if (it == m_entries.cend() || !it->engine || !it->inUse || !it->ended)
             return;
-        it->engine->SetPause(true);
+        engine = it->engine;
     }
+    // Engines live and die on this thread: the pointer stays valid here.
+    engine->SetPause(true);
     win->hand()->setPaused(true);
     WriteLog(0, "[PLAYBACK]The file(%s) ended, index(%d)!!!", win->hand()->fileName().toUtf8().constData(), index);
 }
 
 bool qvideoonlypb::replayEnded(int winId)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    auto it = m_entries.find(winId);
-    if (it == m_entries.end() || !it->engine || !it->inUse || !it->ended)
-        return false;
-    it->ended = false;
-    it->engine->SeekTo(0);
-    it->engine->SetPause(false);
+    qmediaplay *engine = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        auto it = m_entries.find(winId);
+        if (it == m_entries.end() || !it->engine || !it->inUse || !it->ended)
+            return false;
+        it->ended = false;
+        engine = it->engine;
+    }
+    engine->SeekTo(0);
+    engine->SetPause(false);
     return true;
 }
 
@@ -467,13 +474,17 @@ qmediaplay *qvideoonlypb::usableEngine(int winId) const
 
 void qvideoonlypb::RecvValueFromMul(int winId, int value)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    auto it = m_entries.find(winId);
-    if (it == m_entries.end() || !it->engine || !it->inUse)
-        return;
-    // A seek in an ended file: play goes on from there.
-    it->ended = false;
-    it->engine->SeekTo(value);
+    qmediaplay *engine = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        auto it = m_entries.find(winId);
+        if (it == m_entries.end() || !it->engine || !it->inUse)
+            return;
+        // A seek in an ended file: play goes on from there.
+        it->ended = false;
+        engine = it->engine;
+    }
+    engine->SeekTo(value);
 }
 
 void qvideoonlypb::RecvPauseFromMul(int winId, bool pause)
