@@ -17,6 +17,8 @@
 
 int main(int argc, char *argv[])
 {
+    // Everything this process creates is the user's only (0600 / 0700).
+    varno::keepNewFilesPrivate();
     // --help and --version answer on the terminal, also where no display is.
     if (varno::asksForInformation(argc, argv)) {
         const QCoreApplication info(argc, argv);

@@ -44,6 +44,11 @@ const std::string &installDir()
     return dir;
 }
 
+void keepNewFilesPrivate()
+{
+    ::umask(077);
+}
+
 bool makePath(const std::string &path)
 {
     if (path.empty())

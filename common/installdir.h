@@ -22,6 +22,14 @@ bool enterInstallDir();
 // only (0700), those above it 0755.
 bool makePath(const std::string &path);
 
+// Footage and settings of a security system are the user's only: sets the
+// process's file mode mask to 077, so that every file and folder the
+// program creates from then on (stores, settings, logs, recordings and
+// their filelists, snapshots, downloads and exports, record folders) is
+// made 0600 or 0700, whichever writer makes it (QSaveFile, QSettings,
+// FFmpeg, plain open/mkdir). Called first thing at start-up.
+void keepNewFilesPrivate();
+
 // Makes an existing directory of the installation the user's only (0700)
 // when it is open to others; true when it is private afterwards.
 bool makePrivate(const std::string &path);

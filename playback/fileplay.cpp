@@ -292,7 +292,14 @@ int fileplay::searchDeviceFileWithP2p(bool askPassword, const QByteArray &start,
     if (devId.isEmpty() || !m_urlHash.value(devId).p2pFlag) {
         WriteLog(3, "%s(%d):Query device(%s) recordings failed!!!", "fileplay::searchDeviceFileWithP2p", __LINE__,
                  idText.constData());
-        varno::ui::InfoBox(this, tr("Search Files"), tr("Failed to query the recordings on the device video."));
+        // Only P2P cameras hand out their own recordings; an ONVIF camera's
+        // footage is what this computer recorded of it.
+        if (devId.isEmpty())
+            varno::ui::InfoBox(this, tr("Search Files"), tr("Failed to query the recordings on the device video."));
+        else
+            varno::ui::InfoBox(this, tr("Search Files"),
+                               tr("This camera keeps no recordings the client can reach. What this computer "
+                                  "recorded of it is found with the source \"PC\"."));
         return -1;
     }
     UrlInfo &url = m_urlHash[devId];

@@ -8,6 +8,7 @@
 #include <cstring>
 
 using varno::playback::kPlayDecodeError;
+using varno::playback::kPlayEnded;
 using varno::playback::kPlayProgress;
 
 qlocalfileplay::~qlocalfileplay()
@@ -179,12 +180,16 @@ void qlocalfileplay::playThread()
         unsigned char *data = nullptr;
         if (Record_local_MediaFileGetNextFrame(m_file, &type, &data, &size) != 0) {
             m_stepRequests = 0;
+            // The end of the file: the window shows it, once.
+            if (!m_endNotified.exchange(true) && m_frameRate > 0)
+                notify(int(m_totalFrames / m_frameRate), int(m_totalFrames / m_frameRate), kPlayEnded);
             if (m_showLastFrame)
                 AV_ShowLastFrame(m_decoder);
             m_clock->idleSleepMs(15, &m_wake);
             due = 0;
             continue;
         }
+        m_endNotified = false;
         const int64_t t0 = m_clock->nowUs();
         if (!handleFrame(type, data, size))
             continue;

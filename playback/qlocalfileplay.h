@@ -47,4 +47,5 @@ private:
     std::atomic<int> m_seekRequest{-1};
     std::atomic<int> m_stepRequests{0};
     std::atomic<uint32_t> m_seeksDone{0};
+    std::atomic<bool> m_endNotified{false};   // the end was reported and no frame came since
 };

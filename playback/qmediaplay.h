@@ -17,7 +17,8 @@ class qmediaplay;
 
 // Progress callback of a playback engine: (length, position, code, engine,
 // user), called on the engine's worker thread. Code -1042 is a progress
-// notice in seconds, -1539 a frame the decoder refused.
+// notice in seconds, -1539 a frame the decoder refused, -1050 the end of
+// the file reached (once, until frames come again).
 typedef int (*MediaPlayCallback)(int length, int position, int code, qmediaplay *engine, void *user);
 
 namespace varno::playback {
@@ -26,6 +27,7 @@ enum : int {
     kPlayProgress = -1042,
     kPlayDecodeError = -1539,
     kPlayThreadFailed = -1046,
+    kPlayEnded = -1050,
     kCapNoPath = -260,
 };
 

@@ -118,12 +118,15 @@ QString QVideoHandPb::fileName() const
 
 void QVideoHandPb::updateStep()
 {
-    m_step->setVisible(m_speedControl && m_paused);
+    // Shown for every file that can step, only enabled while paused: the
+    // buttons keep their places when playing and pausing change.
+    m_step->setVisible(m_speedControl);
+    m_step->setEnabled(m_speedControl && m_paused);
 }
 
-void QVideoHandPb::PlayVideo()
+void QVideoHandPb::setPaused(bool paused)
 {
-    m_paused = !m_paused;
+    m_paused = paused;
     if (m_paused) {
         m_play->setIcon(QIcon(varno::resourcePath(QStringLiteral("./images/Pb_Play.png"))));
         m_play->setToolTip(tr("Play"));
@@ -132,6 +135,11 @@ void QVideoHandPb::PlayVideo()
         m_play->setToolTip(tr("Pause"));
     }
     updateStep();
+}
+
+void QVideoHandPb::PlayVideo()
+{
+    setPaused(!m_paused);
     emit SendPauseToMul(m_paused);
 }
 

@@ -16,9 +16,13 @@ public:
 
     // Shows the controls of a playing file (view true) or hides them and
     // puts play, speed and label back (view false). Speed buttons and the
-    // step button are offered when the engine supports them.
+    // step button are offered when the engine supports them; the step
+    // button is enabled while paused.
     void setView(bool view, bool speedControl = false);
     void setFileName(const QString &name);
+    // Shows the play button (paused, or the file ended) or the pause
+    // button, without asking the engine for anything.
+    void setPaused(bool paused);
 
     bool isPaused() const { return m_paused; }
     int speedLevel() const { return m_level; }

@@ -61,6 +61,7 @@ qvideoonlypb::qvideoonlypb(QWidget *parent, int count)
     connect(this, &qvideoonlypb::SendUpdate, this, &qvideoonlypb::RecvUpdate);
     connect(this, &qvideoonlypb::SendMsgbox, this, &qvideoonlypb::RecvMsgbox);
     connect(this, &qvideoonlypb::SendRangeToWin, this, &qvideoonlypb::RecvRangeToWin);
+    connect(this, &qvideoonlypb::SendPlayEnded, this, &qvideoonlypb::RecvPlayEnded);
 
     m_watchdog = new QTimer(this);
     m_watchdog->setInterval(kWatchdogMs);
@@ -199,6 +200,11 @@ int qvideoonlypb::playFile(const QString &filename, int videosrc, const MEDIA_FI
     if (playingWin != 0) {
         const int index = indexOfWin(playingWin);
         selectWindow(index);
+        if (replayEnded(playingWin)) {
+            m_windows[index]->hand()->setPaused(false);
+            WriteLog(0, "[PLAYBACK]Play file(%s) again, index(%d)!!!", nameText.constData(), index);
+            return 0;
+        }
         WriteLog(3, "[PLAYBACK]The file(%s) is playing, index(%d)!!!", nameText.constData(), index);
         return 0;
     }
@@ -265,6 +271,7 @@ int qvideoonlypb::playFile(const QString &filename, int videosrc, const MEDIA_FI
         e.fileName = filename;
         e.progressSeen = false;
         e.state = 1;
+        e.ended = false;
         e.lastCount = 0;
         e.lastLength = -1;
         std::memcpy(e.devId, mediafile.devId, sizeof(e.devId));
@@ -342,6 +349,17 @@ int qvideoonlypb::engineCallback(int length, int position, int code, qmediaplay 
         emit self->SendValue(index, position);
         return 0;
     }
+    if (code == varno::playback::kPlayEnded) {
+        {
+            std::lock_guard<std::mutex> lock(self->m_mutex);
+            auto it = self->m_entries.find(winId);
+            if (it != self->m_entries.end() && it->engine == engine)
+                it->ended = true;
+        }
+        emit self->SendValue(index, position);
+        emit self->SendPlayEnded(index);
+        return 0;
+    }
     WriteLog(3, "[PLAYBACK]Status is not playing!!!");
     self->callbackViewChange(winId, false);
     return 0;
@@ -409,6 +427,42 @@ void qvideoonlypb::RecvPlayView(int index, bool view)
     win->video()->setPainting(!view);
 }
 
+void qvideoonlypb::RecvPlayEnded(int index)
+{
+    if (index < 0 || index >= m_windows.size())
+        return;
+    qmultivideopb *win = m_windows[index];
+    qmediaplay *engine = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        auto it = m_entries.constFind(win->winId());
+        // Played again or closed meanwhile.
+        if (it == m_entries.cend() || !it->engine || !it->inUse || !it->ended)
+            return;
+        engine = it->engine;
+    }
+    // Engines live and die on this thread: the pointer stays valid here.
+    engine->SetPause(true);
+    win->hand()->setPaused(true);
+    WriteLog(0, "[PLAYBACK]The file(%s) ended, index(%d)!!!", win->hand()->fileName().toUtf8().constData(), index);
+}
+
+bool qvideoonlypb::replayEnded(int winId)
+{
+    qmediaplay *engine = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        auto it = m_entries.find(winId);
+        if (it == m_entries.end() || !it->engine || !it->inUse || !it->ended)
+            return false;
+        it->ended = false;
+        engine = it->engine;
+    }
+    engine->SeekTo(0);
+    engine->SetPause(false);
+    return true;
+}
+
 qmediaplay *qvideoonlypb::usableEngine(int winId) const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -420,12 +474,23 @@ qmediaplay *qvideoonlypb::usableEngine(int winId) const
 
 void qvideoonlypb::RecvValueFromMul(int winId, int value)
 {
-    if (qmediaplay *e = usableEngine(winId))
-        e->SeekTo(value);
+    qmediaplay *engine = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        auto it = m_entries.find(winId);
+        if (it == m_entries.end() || !it->engine || !it->inUse)
+            return;
+        // A seek in an ended file: play goes on from there.
+        it->ended = false;
+        engine = it->engine;
+    }
+    engine->SeekTo(value);
 }
 
 void qvideoonlypb::RecvPauseFromMul(int winId, bool pause)
 {
+    if (!pause && replayEnded(winId))
+        return;
     if (qmediaplay *e = usableEngine(winId))
         e->SetPause(pause);
 }
@@ -494,6 +559,7 @@ void qvideoonlypb::ResetPlayHash(int winId)
         it->progressSeen = false;
         it->fileName.clear();
         it->state = 0;
+        it->ended = false;
     }
     if (engine) {
         engine->StopPlay(true);

@@ -40,6 +40,7 @@ public:
         bool progressSeen = false;
         uint32_t lastCount = 0;
         uint32_t state = 0;    // 1 waiting for the first frame, 2 playing, 3 stalled
+        bool ended = false;    // the end of the file reached: play starts it again
         QString fileName;
         int lastLength = -1;
     };
@@ -77,6 +78,7 @@ signals:
     void SendUpdate();
     void SendMsgbox(QString strTitle, QString strMsg);
     void SendRangeToWin(int index, int length);
+    void SendPlayEnded(int index);
     // A snapshot was saved (path) or failed (empty path).
     void snapshotTaken(QString path, int result);
 
@@ -94,6 +96,8 @@ public slots:
     void RecvSeekFromMul(int winId, bool bSeek);
     void RecvStepFromMul(int winId);
     void RecvRangeToWin(int index, int length);
+    // The end of a file: the window waits with the play button shown.
+    void RecvPlayEnded(int index);
 
 private:
     struct Stream
@@ -108,6 +112,8 @@ private:
     void toggleZoom(int winId);
     int indexOfWin(int winId) const;
     qmediaplay *usableEngine(int winId) const;
+    // Plays an ended file again from its start; false when it had not ended.
+    bool replayEnded(int winId);
 
     QList<qmultivideopb *> m_windows;
     QGridLayout *m_grid = nullptr;

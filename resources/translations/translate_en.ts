@@ -1419,6 +1419,10 @@ Special characters are not allowed.</translation>
         <translation>Failed to query the recordings on the device video.</translation>
     </message>
     <message>
+        <source>This camera keeps no recordings the client can reach. What this computer recorded of it is found with the source &quot;PC&quot;.</source>
+        <translation>This camera keeps no recordings the client can reach. What this computer recorded of it is found with the source &quot;PC&quot;.</translation>
+    </message>
+    <message>
         <source>Client</source>
         <translation>Client</translation>
     </message>

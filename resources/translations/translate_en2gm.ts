@@ -1419,6 +1419,10 @@ Sonderzeichen sind nicht erlaubt.</translation>
         <translation>Die Aufnahmen auf dem Gerät konnten nicht abgefragt werden.</translation>
     </message>
     <message>
+        <source>This camera keeps no recordings the client can reach. What this computer recorded of it is found with the source &quot;PC&quot;.</source>
+        <translation>Diese Kamera hält keine Aufnahmen bereit, die der Client abrufen kann. Was dieser Computer von ihr aufgenommen hat, finden Sie unter der Quelle &quot;PC&quot;.</translation>
+    </message>
+    <message>
         <source>Client</source>
         <translation>Client</translation>
     </message>

@@ -5,6 +5,7 @@
 #include "playback/mp4writer.h"
 
 #include "common/camerafile.h"
+#include "common/installdir.h"
 #include "platform/recfile/record_local.h"
 #include "tests/playback/playbackfixture.h"
 #include "tests/support/recmedia/camerafilewriter.h"
@@ -14,14 +15,17 @@
 #include "playback/mp4check.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QSettings>
 #include <QStringList>
 #include <QTest>
 
 #include <cmath>
 #include <numeric>
+#include <sys/stat.h>
 
 using namespace varno::test;
 using varno::playback::saveMp4;
@@ -763,6 +767,25 @@ private slots:
         QCOMPARE(w.writeFrame(7, &byte, 1, 1), 0);
         QCOMPARE(w.finish(), 0);
         QCOMPARE(w.finish(), -1);
+    }
+
+    // After start-up everything made is the user's only, whichever writer makes it.
+    void createdFilesArePrivate()
+    {
+        ::umask(022); // what a desktop session hands on
+        varno::keepNewFilesPrivate();
+        const QString disk = path(QStringLiteral("disk9")); // outside the data folder
+        QSettings(path(QStringLiteral("login.conf")), QSettings::IniFormat).setValue(QStringLiteral("ip"), 1);
+        QCOMPARE(Mp4Writer().open(path(QStringLiteral("mine.mp4")).toUtf8().constData(), 160, 120, 25, 0), 0);
+        QVERIFY(varno::makePath(disk.toStdString() + "/Record")
+                && !pbtest::writeRecording(disk + QStringLiteral("/Record"), {}).isEmpty());
+        QStringList made{path(QStringLiteral("login.conf")), path(QStringLiteral("mine.mp4")), disk};
+        for (QDirIterator it(disk, QDir::AllEntries | QDir::NoDotAndDotDot, QDirIterator::Subdirectories); it.hasNext();)
+            made << it.next();
+        QCOMPARE(made.size(), 6); // with the record folder, the recording and its filelist
+        struct stat st {};
+        for (const QString &f : made)
+            QVERIFY2(::stat(QFile::encodeName(f).constData(), &st) == 0 && (st.st_mode & 077) == 0, qPrintable(f));
     }
 };
 

@@ -27,6 +27,7 @@
 #include <QComboBox>
 #include <QDateTimeEdit>
 #include <QDir>
+#include <QLayout>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTableWidget>
@@ -302,6 +303,13 @@ private slots:
         win->hand()->button("btnFast")->click();
         QCOMPARE(win->hand()->speedText(), QStringLiteral("X2"));
         QCOMPARE(grid->engineOf(0)->speed(), 2.0f);
+        // Pausing moves no button ("Stop" stays put); "Next frame" is usable only while paused.
+        const auto stop = [win] { win->hand()->layout()->activate(); return win->hand()->button("btnStop")->geometry(); };
+        const QRect playing = stop();
+        QVERIFY(!win->hand()->button("btnStep")->isEnabled());
+        win->hand()->button("btnPlay")->click();
+        QVERIFY(stop() == playing && win->hand()->button("btnStep")->isEnabled());
+        win->hand()->button("btnPlay")->click();
 
         // The same file again only selects its window.
         qmediaplay *first = grid->engineOf(0);
@@ -321,6 +329,13 @@ private slots:
         const QStringList snaps = QDir(grid->capPath()).entryList({QStringLiteral("*-C100200-3.bmp")});
         QCOMPARE(snaps.size(), 1);
 
+        // At its end a file waits with the play button shown; a double-click on its row, or play, replays it.
+        for (const bool byRow : {true, false}) {
+            QTRY_VERIFY_WITH_TIMEOUT(grid->entry(0).ended && win->hand()->isPaused() && win->slide()->value() == 2, 20000);
+            byRow ? doubleClickRow(QFileInfo(m_yard).fileName()) : win->hand()->button("btnPlay")->click();
+            QVERIFY(!win->hand()->isPaused() && !grid->engineOf(0)->paused());
+            QTRY_COMPARE_WITH_TIMEOUT(win->slide()->value(), 0, 20000);
+        }
         // Close resets the window.
         win->hand()->button("btnClose")->click();
         QVERIFY(!grid->entry(0).inUse);
@@ -375,6 +390,18 @@ private slots:
         win->hand()->button("btnClose")->click();
         QVERIFY(!grid->entry(0).inUse);
         QCOMPARE(script.count(), 0);
+    }
+
+    // An ONVIF camera hands out no recordings: said so, not a failed query.
+    void onvifCameraKeepsNoRecordings()
+    {
+        DvrListInfo_s onvif = deviceRecord(yardCamera(0, 0));
+        onvif.dev.p2pFlag = 0;
+        m_page->setDevInfo(onvif);
+        PromptScript script;
+        choose(0, QStringLiteral("Yard"));
+        panel()->searchButton()->click();
+        QVERIFY(script.requests().value(0).text.startsWith(QStringLiteral("This camera keeps no recordings the client")));
     }
 
 private:
