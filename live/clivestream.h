@@ -2,6 +2,7 @@
 
 #include "live/cddrawdisplay.h"
 #include "platform/av/av_decoder.h"
+#include "platform/recfile/nalunits.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -109,9 +110,7 @@ private:
     };
 
     void StreamDecodeThread();
-    bool startsKeyFrame(const uint8_t *data, size_t size) const;
-    bool containsIdr(const uint8_t *data, size_t size) const;
-    bool containsKeyPicture(const uint8_t *data, size_t size) const;
+    varno::recfile::VideoCodec codec() const;
     std::unique_ptr<Frame> takeFrame(int waitMs);
     void keepPicture(const AV_FRAME_OUT_S &out);
     void showPicture(const uint8_t *y, const uint8_t *u, const uint8_t *v, int width, int height);

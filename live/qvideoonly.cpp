@@ -9,6 +9,7 @@
 #include "live/qvideohand.h"
 #include "live/qvideoplay.h"
 #include "live/videosurface.h"
+#include "platform/recfile/nalunits.h"
 #include "resources/resourcepath.h"
 
 #include <QAction>
@@ -1167,36 +1168,18 @@ void QVideoOnly::feedLiveFrame(const QString &key, const char *data, int size, i
 {
     if (!data || size <= 0)
         return;
-    int frameType = 1;
-    if (type == 0) {
-        frameType = 0;
-        if (size > 4 && data[0] == 0 && data[1] == 0 && data[2] == 0 && data[3] == 1) {
-            switch (data[4] & 0x1f) {
-            case 5:
-                frameType = 101;
-                break;
-            case 1:
-                frameType = 102;
-                break;
-            case 6:
-                frameType = 103;
-                break;
-            case 7:
-                frameType = 104;
-                break;
-            case 8:
-                frameType = 105;
-                break;
-            default:
-                break;
-            }
-        }
-    }
     const QString id = streamKey(key);
     QMutexLocker lock(&m_recordMutex);
     const auto ctl = m_records.constFind(id);
-    if (ctl != m_records.constEnd() && (*ctl)->recording && (*ctl)->recorder)
-        (*ctl)->recorder->pushFrame(frameType, data, size, timeStampMs);
+    if (ctl == m_records.constEnd() || !(*ctl)->recording || !(*ctl)->recorder)
+        return;
+    LiveRecorder *recorder = (*ctl)->recorder.get();
+    // Video by the NAL type of its first unit, read by the recording's codec.
+    const int frameType = type != 0 ? 1
+        : varno::recfile::mediaFrameType(recorder->isH265() ? varno::recfile::VideoCodec::H265
+                                                            : varno::recfile::VideoCodec::H264,
+                                         reinterpret_cast<const uint8_t *>(data), size_t(size));
+    recorder->pushFrame(frameType, data, size, timeStampMs);
 }
 
 // ---------------------------------------------------------------------------
