@@ -182,10 +182,10 @@ void qdevicefileplay::enqueue(int32_t type, const char *data, int32_t size)
     }
     const bool video = type == 1;
     if (video) {
-        // The count starts with the first frame a decoder can begin with:
-        // parameter sets or a key picture (behind AUD or SEI units or not).
+        // The count starts with the stream's parameter sets (SPS, or the
+        // H.265 VPS that leads them), behind AUD or SEI units or not.
         if (!m_countFrames
-            && varno::recfile::startsDecodable(codec(), reinterpret_cast<const uint8_t *>(data), size_t(size)))
+            && varno::recfile::startsWithParameterSets(codec(), reinterpret_cast<const uint8_t *>(data), size_t(size)))
             m_countFrames = true;
         if (m_countFrames) {
             uint32_t n = m_receivedFrames.load();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/recfile/nalunits.h"
 #include "playback/qmediaplay.h"
 
 #include <atomic>

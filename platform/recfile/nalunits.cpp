@@ -170,9 +170,19 @@ bool startsDecodable(VideoCodec codec, const uint8_t *data, size_t size)
 
 bool startsWithParameterSets(VideoCodec codec, const uint8_t *data, size_t size)
 {
-    const NalUnit first = firstNalUnit(data, size);
-    const int kind = first.size ? parameterSetKind(codec, first) : 0;
-    return kind == 1 || kind == 2;
+    if (!startCodeLength(data, size))
+        return false;
+    bool opens = false;
+    forEachNalUnit(data, size, [&](const NalUnit &nal) {
+        const int t = nalType(codec, nal);
+        const bool lead = codec == VideoCodec::H264 ? (t == 9 || t == 6) : (t == 35 || t == 39);
+        if (lead)
+            return true; // an access unit delimiter or SEI before them
+        const int kind = parameterSetKind(codec, nal);
+        opens = kind == 1 || kind == 2;
+        return false;
+    });
+    return opens;
 }
 
 void appendWithStartCode(std::vector<uint8_t> &out, const NalUnit &nal)

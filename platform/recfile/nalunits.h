@@ -85,8 +85,8 @@ bool containsKeySlice(VideoCodec codec, const uint8_t *data, size_t size);
 // A decoder can begin with this buffer: it holds a parameter set (VPS or
 // SPS) or a key slice anywhere, behind AUD or SEI units or not.
 bool startsDecodable(VideoCodec codec, const uint8_t *data, size_t size);
-// The buffer's first unit opens the parameter sets (H.264 SPS; H.265 VPS
-// or SPS).
+// The buffer begins with the stream's parameter sets (H.264 SPS; H.265 VPS
+// or SPS), behind an access unit delimiter or SEI units or not.
 bool startsWithParameterSets(VideoCodec codec, const uint8_t *data, size_t size);
 
 // Appends 00 00 00 01 and the unit.

@@ -24,24 +24,34 @@ namespace clienttest {
 // configuration and opens the user store. Empty on success, else what failed.
 // lobbyService receives the ONVIF camera's service address.
 inline QString startGateYardLobby(varno::test::MqttBroker &broker, varno::test::CamSimProcess &sim,
-                                  const QByteArray &lobbyId, QString *lobbyService)
+                                  const QByteArray &lobbyId, QString *lobbyService, const QByteArray &porchId = {},
+                                  QString *porchService = nullptr)
 {
+    // With a porch: Yard and the ONVIF camera Porch send H.265.
+    QStringList p2p = varno::test::simGateAndYard(QSize(128, 72), QSize(64, 48), 25, 100, 60, 2);
+    QList<QPair<QString, QString>> onvif {{QString::fromLatin1(lobbyId), QStringLiteral("Lobby")}};
+    if (!porchId.isEmpty()) {
+        p2p[1].replace(QStringLiteral("\"kind\": \"p2p\","), QStringLiteral("\"kind\": \"p2p\", \"codec\": \"h265\","));
+        onvif << QPair<QString, QString> {QString::fromLatin1(porchId), QStringLiteral("Porch")};
+    }
+    QString onvifEntry = varno::test::simOnvifCameras(onvif, QStringLiteral("583"));
+    onvifEntry.replace(QStringLiteral("\"name\": \"Porch\""), QStringLiteral("\"name\": \"Porch\", \"codec\": \"h265\""));
     if (!QFile::exists(varno::test::CamSimProcess::programPath()))
         return QStringLiteral("varno-camsim not built");
     if (!broker.start() || !broker.writeClientConfig())
         return QStringLiteral("the broker did not start");
     const QByteArray config = varno::test::simConfig(
         broker.port(), varno::test::tempRoot() + QStringLiteral("/camera-storage"),
-        varno::test::simGateAndYard(QSize(128, 72), QSize(64, 48), 25, 100, 60, 2)
-            << varno::test::simOnvifCameras({{QString::fromLatin1(lobbyId), QStringLiteral("Lobby")}},
-                                            QStringLiteral("583")));
+        p2p << onvifEntry);
     if (!sim.start(config))
         return sim.error();
     // "OK discovery 127.0.0.1:<port> <uuid> <service>"
     const QStringList list = sim.command(QStringLiteral("onvif list")).split(QLatin1Char(' '));
-    if (list.size() != 5)
+    if (list.size() != (porchId.isEmpty() ? 5 : 7))
         return QStringLiteral("unexpected onvif list: ") + list.join(QLatin1Char(' '));
     *lobbyService = list[4];
+    if (porchService && !porchId.isEmpty())
+        *porchService = list[6];
     if (!varno::test::writeOnvifConf({QStringLiteral("probe_window_ms = 300"),
                                       QStringLiteral("probe_target = ") + list[2],
                                       QStringLiteral("connect_timeout_ms = 1000"),

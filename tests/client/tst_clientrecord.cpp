@@ -23,6 +23,7 @@
 #include "live/qvideoonly.h"
 #include "live/realvideo.h"
 #include "playback/fileplay.h"
+#include "playback/localexport.h"
 #include "playback/storageaccess.h"
 #include "playback/videosearch.h"
 #include "platform/userstore/user_local.h"
@@ -52,6 +53,7 @@ using varno::ui::PromptScript;
 namespace {
 
 const QByteArray kLobby = "5a5a5a5a-0000-4000-8000-0000000000b1";
+const QByteArray kPorch = "5a5a5a5a-0000-4000-8000-0000000000b2"; // H.265, as is the P2P camera Yard
 
 void doubleClick(Client &c, const QString &id)
 {
@@ -102,6 +104,7 @@ class TestClientRecord : public QObject
 private slots:
     void initTestCase();
     void cleanupTestCase();
+    void recordButtonsRecordBothKindsOfCamera_data();
     void recordButtonsRecordBothKindsOfCamera();
     void motionEventStartsAnAlarmRecording();
     void recordingGoesOnWhenTheStreamComesBack_data();
@@ -111,6 +114,7 @@ private:
     MqttBroker m_broker;
     CamSimProcess m_sim;
     QString m_lobbyService;
+    QString m_porchService;
     QString m_home;
 };
 
@@ -122,7 +126,7 @@ void TestClientRecord::initTestCase()
     disks->addDisk(QStringLiteral("~/"), m_home, 500ull << 30);
     varno::record::setDiskSource(disks);
 
-    const QString error = startGateYardLobby(m_broker, m_sim, kLobby, &m_lobbyService);
+    const QString error = startGateYardLobby(m_broker, m_sim, kLobby, &m_lobbyService, kPorch, &m_porchService);
     QVERIFY2(error.isEmpty(), qPrintable(error));
 }
 
@@ -133,10 +137,23 @@ void TestClientRecord::cleanupTestCase()
     m_broker.stop();
 }
 
+void TestClientRecord::recordButtonsRecordBothKindsOfCamera_data()
+{
+    QTest::addColumn<QString>("codec");
+    QTest::newRow("H.264: Gate and Lobby") << QStringLiteral("h264");
+    QTest::newRow("H.265: Yard and Porch") << QStringLiteral("hevc");
+}
+
 void TestClientRecord::recordButtonsRecordBothKindsOfCamera()
 {
-    QVERIFY(seedStore({p2pCamera("B765432", "VRNB-765432-KXPQT", "Gate", "abc123"),
-                       camera(kLobby, "Lobby", "583", false, "127.0.0.1", m_lobbyService.toUtf8())}));
+    QFETCH(QString, codec);
+    const bool h265 = codec == QLatin1String("hevc");
+    const QString p2pId = h265 ? QStringLiteral("C100200") : QStringLiteral("B765432");
+    const QByteArray onvifId = h265 ? kPorch : kLobby;
+    QVERIFY(seedStore({h265 ? p2pCamera("C100200", "VRNC-100200-ABCDE", "Yard", "pw9999")
+                            : p2pCamera("B765432", "VRNB-765432-KXPQT", "Gate", "abc123"),
+                       camera(onvifId, h265 ? "Porch" : "Lobby", "583", false, "127.0.0.1",
+                              (h265 ? m_porchService : m_lobbyService).toUtf8())}));
     PromptScript prompts;
     const QString folder = m_home + QStringLiteral("/Varno/Record");
     QString gateFile;
@@ -153,16 +170,16 @@ void TestClientRecord::recordButtonsRecordBothKindsOfCamera()
         QCOMPARE(live->snapshotFolder(), storage->getCapturePath());
 
         client.startP2PRegistration();
-        QTRY_COMPARE_WITH_TIMEOUT(stateOf(client, "B765432"), int(STATE_ONLINE), 20000);
-        QTRY_COMPARE_WITH_TIMEOUT(stateOf(client, kLobby), int(STATE_ONLINE), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(stateOf(client, p2pId.toLatin1()), int(STATE_ONLINE), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(stateOf(client, onvifId), int(STATE_ONLINE), 20000);
 
-        doubleClick(client, QStringLiteral("B765432"));
-        QTRY_VERIFY_WITH_TIMEOUT(live->streamStats(QStringLiteral("B765432")).presentedPictures > 0, 15000);
-        doubleClick(client, QString::fromLatin1(kLobby));
-        QTRY_VERIFY_WITH_TIMEOUT(live->streamStats(QString::fromLatin1(kLobby)).presentedPictures > 0, 15000);
+        doubleClick(client, p2pId);
+        QTRY_VERIFY_WITH_TIMEOUT(live->streamStats(p2pId).presentedPictures > 0, 15000);
+        doubleClick(client, QString::fromLatin1(onvifId));
+        QTRY_VERIFY_WITH_TIMEOUT(live->streamStats(QString::fromLatin1(onvifId)).presentedPictures > 0, 15000);
 
-        QVideoHand *gate = handOf(live, QStringLiteral("B765432"));
-        QVideoHand *lobby = handOf(live, QString::fromLatin1(kLobby));
+        QVideoHand *gate = handOf(live, p2pId);
+        QVideoHand *lobby = handOf(live, QString::fromLatin1(onvifId));
         QVERIFY(gate && lobby);
         gate->recordButton()->click();
         QCOMPARE(gate->recordLook(), QVideoHand::RecordLook::Normal);
@@ -177,8 +194,8 @@ void TestClientRecord::recordButtonsRecordBothKindsOfCamera()
             const QStringList f = filesOf(folder, id);
             return !f.isEmpty() && QFileInfo(folder + QStringLiteral("/") + f.first()).size() > 30000;
         };
-        QTRY_VERIFY_WITH_TIMEOUT(grown(QStringLiteral("B765432")), 30000);
-        QTRY_VERIFY_WITH_TIMEOUT(grown(QString::fromLatin1(kLobby)), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(grown(p2pId), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(grown(QString::fromLatin1(onvifId)), 30000);
         QVERIFY(logText().contains("[RECORD]Open stream, uri("));
         QVERIFY(!logText().contains(":583@")); // the camera's password never reaches the log
 
@@ -187,10 +204,10 @@ void TestClientRecord::recordButtonsRecordBothKindsOfCamera()
         QCOMPARE(gate->recordLook(), QVideoHand::RecordLook::Reset);
         QCOMPARE(lobby->recordLook(), QVideoHand::RecordLook::Reset);
         QCOMPARE(storage->recordCount(), 0);
-        QVERIFY(!live->videoOnly()->isRecording(QStringLiteral("B765432")));
+        QVERIFY(!live->videoOnly()->isRecording(p2pId));
         QVERIFY(prompts.requests().isEmpty()); // no failure message
-        gateFile = folder + QStringLiteral("/") + filesOf(folder, QStringLiteral("B765432")).first();
-        lobbyFile = folder + QStringLiteral("/") + filesOf(folder, QString::fromLatin1(kLobby)).first();
+        gateFile = folder + QStringLiteral("/") + filesOf(folder, p2pId).first();
+        lobbyFile = folder + QStringLiteral("/") + filesOf(folder, QString::fromLatin1(onvifId)).first();
 
         // The playback page finds both on the PC, in the storage page's
         // record folder.
@@ -220,11 +237,26 @@ void TestClientRecord::recordButtonsRecordBothKindsOfCamera()
     QCOMPARE(rectest::ffprobe(gateFile, {QStringLiteral("-select_streams"), QStringLiteral("v:0"),
                                          QStringLiteral("-show_entries"), QStringLiteral("stream=codec_name,width,height"),
                                          QStringLiteral("-of"), QStringLiteral("csv=p=0")}),
-             QStringLiteral("h264,128,72"));
-    QVERIFY(rectest::ffprobe(lobbyFile, {QStringLiteral("-select_streams"), QStringLiteral("v:0"),
+             codec + QStringLiteral(",128,72"));
+    QCOMPARE(rectest::ffprobe(lobbyFile, {QStringLiteral("-select_streams"), QStringLiteral("v:0"),
                                           QStringLiteral("-show_entries"), QStringLiteral("stream=codec_name"),
-                                          QStringLiteral("-of"), QStringLiteral("csv=p=0")})
-                == QStringLiteral("h264"));
+                                          QStringLiteral("-of"), QStringLiteral("csv=p=0")}),
+             codec);
+    // Exported to MP4: the same codec and every picture of the recording.
+    auto pictures = [](const QString &f) {
+        return rectest::ffprobe(f, {QStringLiteral("-select_streams"), QStringLiteral("v:0"), QStringLiteral("-count_frames"),
+                                    QStringLiteral("-show_entries"), QStringLiteral("stream=codec_name,nb_read_frames"),
+                                    QStringLiteral("-of"), QStringLiteral("csv=p=0")});
+    };
+    for (const QString &f : {gateFile, lobbyFile}) {
+        const QString mp4 = f + QStringLiteral(".mp4");
+        const varno::playback::Mp4ExportResult result =
+            varno::playback::exportToMp4(f.toUtf8().constData(), mp4.toUtf8().constData(), {});
+        QVERIFY2(result.ok(), result.reason.c_str());
+        QCOMPARE(pictures(mp4), pictures(f));
+        QVERIFY(pictures(mp4).startsWith(codec + QLatin1Char(',')));
+        QCOMPARE(rectest::decodeErrors(mp4), QString());
+    }
     for (const QString &f : {gateFile, lobbyFile}) {
         const double duration = rectest::ffprobe(f, {QStringLiteral("-show_entries"), QStringLiteral("format=duration"),
                                                      QStringLiteral("-of"), QStringLiteral("csv=p=0")})
