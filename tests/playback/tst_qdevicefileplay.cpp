@@ -72,31 +72,26 @@ private slots:
     }
 
     // Frames count from the first one that starts with the parameter sets
-    // (H.264 SPS; H.265 VPS, here behind an access unit delimiter), read by
-    // the file's codec.
+    // (H.264 SPS, H.265 VPS; here behind an access unit delimiter), read by
+    // the file's codec. NAL headers: a slice, a key slice, AUD, SPS / VPS.
     void countStartsAtSps_data()
     {
         QTest::addColumn<int>("codec");
-        QTest::addColumn<QByteArray>("slice");
-        QTest::addColumn<QByteArray>("key");
-        QTest::addColumn<QByteArray>("start");
-        QTest::newRow("h264") << int(AV_VIDEO_H264) << videoFrame(0x41) << videoFrame(0x65) << videoFrame(0x67);
-        QTest::newRow("h265") << int(AV_VIDEO_H265) << videoFrame(0x02) << videoFrame(0x26)
-                              << QByteArray("\0\0\0\1\x46\x01\x50\0\0\0\1\x40\x01\x0c", 14);
+        QTest::addColumn<QByteArray>("nal");
+        QTest::newRow("h264") << int(AV_VIDEO_H264) << QByteArray("\x41\x65\x09\x67");
+        QTest::newRow("h265") << int(AV_VIDEO_H265) << QByteArray("\x02\x26\x46\x40");
     }
     void countStartsAtSps()
     {
         QFETCH(int, codec);
-        QFETCH(QByteArray, slice);
-        QFETCH(QByteArray, key);
-        QFETCH(QByteArray, start);
+        QFETCH(QByteArray, nal);
         qdevicefileplay e(camera(false));
         QCOMPARE(e.StartPlay("190225_08.00.00.h264", codec, &kParams, 25, 1), -1); // not connected
-        feed(e, 1, slice);
-        feed(e, 1, key);
+        feed(e, 1, videoFrame(uint8_t(nal[0])));
+        feed(e, 1, videoFrame(uint8_t(nal[1])));
         QCOMPARE(e.receivedFrames(), 0u);
-        feed(e, 1, start);
-        feed(e, 1, slice);
+        feed(e, 1, videoFrame(uint8_t(nal[2])) + videoFrame(uint8_t(nal[3])));
+        feed(e, 1, videoFrame(uint8_t(nal[0])));
         feed(e, 2, QByteArray(100, 'a'));
         QCOMPARE(e.receivedFrames(), 2u);
     }
