@@ -145,7 +145,6 @@ private slots:
         yard.codec = QStringLiteral("h265");
         QVERIFY2(m_rig.start({gate, yard}), qPrintable(m_rig.error));
         m_page = new videosearch;
-        SimCamera gate;
         m_page->setDevInfo(deviceRecord(gate));
         fileplay *panel = m_page->panel();
         panel->startEdit()->setDateTime(QDateTime(QDate(2019, 2, 25), QTime(0, 0)));

@@ -3,6 +3,7 @@
 // with their exact layout, and the configuration file.
 
 #include "common/camerafile.h"
+#include "common/mediarecords.h"
 #include "platform/recfile/nalunits.h"
 #include "tools/camsim/camerastorage.h"
 #include "tools/camsim/medialoop.h"
