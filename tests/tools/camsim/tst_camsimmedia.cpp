@@ -100,7 +100,8 @@ void TestCamsimMedia::loopDecodesWithKeyFramesEveryTwoSeconds()
                  + parameterSetKind(codec, {loop.pps().data(), loop.pps().size()}),
              23);
     // Decoded, and replayed from the start after its end.
-    units.insert(units.end(), units.begin(), units.end());
+    const std::vector<std::vector<uint8_t>> once = units;
+    units.insert(units.end(), once.begin(), once.end());
     const varno::test::Decoded twice = varno::test::decodeAnnexB(units, h265 ? 2 : 1);
     QCOMPARE(twice.pictures, 200);
     QCOMPARE(twice.errors, 0);
