@@ -72,6 +72,12 @@ void CLiveStream::SetFailCallback(LiveStreamFailCallback callback, void *user)
     m_failUser = user;
 }
 
+void CLiveStream::SetVideoCodec(int decoderType)
+{
+    if (decoderType == AV_VIDEO_H264 || decoderType == AV_VIDEO_H265)
+        m_decoderType.store(decoderType);
+}
+
 varno::recfile::VideoCodec CLiveStream::codec() const
 {
     return m_decoderType == AV_VIDEO_H265 ? varno::recfile::VideoCodec::H265 : varno::recfile::VideoCodec::H264;
@@ -230,7 +236,8 @@ void CLiveStream::StreamDecodeThread()
 {
     InstallCrashHandlerOnThread();
     WriteLog(0, "[PREVIEW]Start win(%d) decode thread!!!", m_winHandle);
-    if (AV_CreateDecoder(m_winHandle, m_decoderType, &m_audioParams, &m_decoder) == 0) {
+    int decoderType = m_decoderType.load();
+    if (AV_CreateDecoder(m_winHandle, decoderType, &m_audioParams, &m_decoder) == 0) {
         WriteLog(2, "%s(%d):Create decoder failed!!!", "CLiveStream::StreamDecodeThread", __LINE__);
         return;
     }
@@ -274,6 +281,17 @@ void CLiveStream::StreamDecodeThread()
         }
         if (frame->header.type != 0)
             continue;
+        if (m_decoderType.load() != decoderType) { // the stream is of the other codec
+            decoderType = m_decoderType.load();
+            AV_HANDLE next = nullptr;
+            if (AV_CreateDecoder(m_winHandle, decoderType, &m_audioParams, &next) == 0) {
+                WriteLog(2, "%s(%d):Create decoder failed!!!", "CLiveStream::StreamDecodeThread", __LINE__);
+            } else {
+                AV_CloseDecoderStream(m_decoder);
+                m_decoder = next;
+                m_keySeen = false;
+            }
+        }
         // Pictures decoded before the stream's first key picture lack their
         // references (smeared): they are decoded, never shown. Parameter sets
         // and other frames before it still reach the decoder.
