@@ -51,10 +51,14 @@ std::vector<CRtspServer::Stream> CRtspServer::cameraStreams(const std::string &u
     hd.foreground = colours[index % 8];
     hd.background = 0xff000000 | (static_cast<uint32_t>(index * 37 % 128) << 8);
     hd.h265 = h265;
+    if (h265) { // x265 costs several times what x264 does: smaller pictures
+        hd.width = 320;
+        hd.height = 180;
+    }
     Stream sd = hd;
     sd.path = "/" + uuid + "/sub";
-    sd.width = 320;
-    sd.height = 180;
+    sd.width = h265 ? 160 : 320;
+    sd.height = h265 ? 90 : 180;
     return {hd, sd};
 }
 
