@@ -1,7 +1,9 @@
 #!/bin/sh
 # Recording soak (not part of ctest): cameras recording a compressed day
 # onto small fake disks with overwriting on. Arguments: cameras, hours,
-# disk size in MB (defaults 16, 24, 48). Builds the program first.
+# disk size in MB, scenario (defaults 16, 24, 48, day; "foreign": a foreign
+# file fills one of two tmpfs disks, "gone": one is unmounted while
+# recording; both mount, as root). Builds the program first.
 set -e
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${VARNO_BUILD_DIR:-$here/build}

@@ -318,6 +318,7 @@ void Client::makeConnections()
     connect(m_realVideo, &realvideo::sendDevProperty, this, &Client::recvDevProperty, Qt::DirectConnection);
     connect(m_realVideo, &realvideo::sendDevStateReslut, this, &Client::recvDevStateReslut);
     connect(m_realVideo, &realvideo::streamStarted, this, &Client::previewResult);
+    connect(m_realVideo, &realvideo::sendLiveReconnecting, this, &Client::liveReconnecting);
     connect(m_config, &QConfigMgr::sendCapPathToClient, m_realVideo, &realvideo::RecvCapPathFromConfig);
     connect(m_config, &QConfigMgr::sendRecordAlarmType, m_realVideo, &realvideo::recvRecordAlarmType);
     connect(m_realVideo, &realvideo::sendRecordCount, m_config, &QConfigMgr::recvRecordCount);
@@ -490,9 +491,20 @@ QTreeWidgetItem *Client::addTreeItem(const DeviceInfo_s &dev, bool online)
 void Client::setItemLook(QTreeWidgetItem *item, const QString &devId, int look)
 {
     item->setData(0, kIdRole, devId);
+    item->setData(0, kLookRole, look);
     if (look == kLookRefused) {
         item->setIcon(0, icon("./images/dvr_lock.png"));
         item->setToolTip(0, devId + QLatin1Char('\n') + tr("Wrong password"));
+    } else if (look == STATE_ONLINE && item->data(0, kLiveLostRole).toBool()) {
+        // Online, but its live stream is down: not the plain green.
+        item->setIcon(0, icon("./images/dvr_amber.png"));
+        item->setToolTip(0, devId + QLatin1Char('\n') + tr("Live video reconnecting"));
+    } else if (look == kLookUnaskable) {
+        item->setIcon(0, icon("./images/dvr_gray.png"));
+        item->setToolTip(0, devId + QLatin1Char('\n')
+                                + tr("The relay reports this camera offline. Its firmware cannot be asked whether it is "
+                                     "back: if it is online on another relay node, it needs a newer firmware or the "
+                                     "same relay node as this client."));
     } else {
         item->setIcon(0, icon(look == STATE_ONLINE ? "./images/dvr_green.png" : "./images/dvr_gray.png"));
         item->setToolTip(0, devId);
@@ -562,6 +574,7 @@ void Client::recvDevListSlot(QList<DvrListInfo_s> list)
             if (entry.state != STATE_ONLINE || m_authRefused.contains(id)) {
                 entry.state = STATE_ONLINE;
                 m_authRefused.remove(id);
+                m_unaskable.remove(id);
                 if (entry.item)
                     setItemLook(entry.item, id, STATE_ONLINE);
             }
@@ -717,6 +730,7 @@ void Client::recvDelDevInfo(QString devId)
             m_treeList.removeAt(t);
         }
         m_authRefused.remove(devId);
+        m_unaskable.remove(devId);
         m_pause = false;
     }
     bool erased = false;
@@ -740,6 +754,18 @@ void Client::recvDelDevInfo(QString devId)
     WriteLog(0, "[CLIENT]Delete device(%s) finished!!!", id.constData());
 }
 
+void Client::liveReconnecting(QString devId, bool on)
+{
+    QTreeWidgetItem *root = ui->treeDevice->invisibleRootItem();
+    for (int i = 0; i < root->childCount(); ++i) {
+        QTreeWidgetItem *item = root->child(i);
+        if (item->data(0, kIdRole).toString() != devId)
+            continue;
+        item->setData(0, kLiveLostRole, on);
+        setItemLook(item, devId, item->data(0, kLookRole).toInt());
+    }
+}
+
 void Client::applyTreeIcon(QString devId, int state)
 {
     // The probing thread holds the tree lock for a whole pass; when it is
@@ -751,6 +777,8 @@ void Client::applyTreeIcon(QString devId, int state)
         if (t < 0)
             return;
         state = m_authRefused.contains(devId) ? kLookRefused : m_treeList[t].state;
+        if (state == STATE_OFFLINE && m_unaskable.contains(devId))
+            state = kLookUnaskable;
         item = m_treeList[t].item;
     } else {
         QTreeWidgetItem *root = ui->treeDevice->invisibleRootItem();

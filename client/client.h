@@ -67,6 +67,10 @@ public:
 
     // Data role of a device tree item holding the camera's device ID.
     static constexpr int kIdRole = Qt::UserRole + 1;
+    // Data roles of the item's look: its state (STATE_E or the refused
+    // look), and true while the camera's live window is reconnecting.
+    static constexpr int kLookRole = Qt::UserRole + 2;
+    static constexpr int kLiveLostRole = Qt::UserRole + 3;
 
     // The dialogs the window owns for the life of the program.
     QAddDevice *addDeviceDialog() const { return m_addDevice; }
@@ -207,12 +211,17 @@ protected:
 private slots:
     // Gives a camera's tree item the icon of its state (user-interface
     // thread; the probing thread asks for it through a queued call).
-    // state: STATE_E, or kLookRefused.
+    // state: STATE_E, kLookRefused or kLookUnaskable.
     void applyTreeIcon(QString devId, int state);
+    // The camera's live window is reconnecting (on) or shows pictures again.
+    void liveReconnecting(QString devId, bool on);
 
 private:
     // The look of a camera that answers but refuses the stored password.
     static constexpr int kLookRefused = 2;
+    // The look of a camera of protocol version 1 that the relay holds
+    // offline: it cannot be asked whether it is back.
+    static constexpr int kLookUnaskable = 3;
     static void setItemLook(QTreeWidgetItem *item, const QString &devId, int look);
     // The camera refuses the stored password: says so and where to fix it.
     bool tellRefused(const QString &devId);
@@ -244,7 +253,9 @@ private:
     void startProbeThread();
     void stopProbeThread();
     void probeThreadProc();
-    bool checkP2pOnline(const QString &devId);
+    // unaskable: set when the camera is not reached, the relay holds it
+    // offline and its firmware cannot be asked whether it is back.
+    bool checkP2pOnline(const QString &devId, bool *unaskable = nullptr);
     // *refused (may be null): the camera answers but refuses the stored
     // password.
     bool probeDevOnlineStatus(const QString &devId, int state, bool *refused = nullptr);
@@ -274,6 +285,7 @@ private:
     mutable std::mutex m_treeMutex;
     QList<DevTreeEntry> m_treeList;     // guarded by m_treeMutex
     std::atomic<bool> m_pause{false};   // a camera is being changed: probing lets go
+    QSet<QString> m_unaskable;          // kLookUnaskable; guarded by m_treeMutex
     QSet<QString> m_authRefused;        // answers but refuses the stored password; guarded by m_treeMutex
 
     mutable std::mutex m_searchMutex;

@@ -141,8 +141,10 @@ QList<DeviceInfo_s> Client::searchSnapshot() const
     return out;
 }
 
-bool Client::checkP2pOnline(const QString &devId)
+bool Client::checkP2pOnline(const QString &devId, bool *unaskable)
 {
+    if (unaskable)
+        *unaskable = false;
     char p2pId[64] = {};
     {
         std::lock_guard<std::mutex> lock(m_devListMutex);
@@ -157,7 +159,13 @@ bool Client::checkP2pOnline(const QString &devId)
     int32_t status = 0;
     if (P2P_Client_SDK_Get_Session_Status(handle, p2pId, &status) >= 0 && status == P2P_SESSION_CONNECTED)
         return true;
-    return P2P_Client_SDK_Connect_Peer(handle, p2pId) == 0;
+    if (P2P_Client_SDK_Connect_Peer(handle, p2pId) == 0)
+        return true;
+    int32_t online = 0;
+    int32_t version = 0;
+    if (unaskable && P2P_Client_SDK_Get_Peer_Presence(handle, p2pId, &online, &version) == 0)
+        *unaskable = online == 0 && version < 2;
+    return false;
 }
 
 bool Client::probeDevOnlineStatus(const QString &devId, int state, bool *refused)
@@ -246,7 +254,19 @@ void Client::probeThreadProc()
                 const QString id = varno::fieldText(m_treeList[i].devId);
                 const int state = m_treeList[i].state;
                 bool refused = false;
-                const bool online = checkP2pOnline(id) || probeDevOnlineStatus(id, state, &refused);
+                bool unaskable = false;
+                const bool online = checkP2pOnline(id, &unaskable) || probeDevOnlineStatus(id, state, &refused);
+                if (unaskable != m_unaskable.contains(id)) {
+                    // A presence the relay keeps from before (another node
+                    // may know better) leaves such a camera grey: its tool
+                    // tip says why.
+                    if (unaskable)
+                        m_unaskable.insert(id);
+                    else
+                        m_unaskable.remove(id);
+                    QMetaObject::invokeMethod(this, "applyTreeIcon", Qt::QueuedConnection, Q_ARG(QString, id),
+                                              Q_ARG(int, unaskable ? kLookUnaskable : m_treeList[i].state));
+                }
                 const bool wasRefused = m_authRefused.contains(id);
                 if (refused) {
                     if (wasRefused)

@@ -17,6 +17,7 @@
 #include <QNetworkInterface>
 #include <QPixmap>
 #include <QSettings>
+#include <QTimer>
 #include <QTranslator>
 #include <QtEndian>
 
@@ -26,6 +27,7 @@
 #include <fcntl.h>
 #include <memory>
 #include <new>
+#include <utility>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -82,6 +84,7 @@ QLogin::QLogin(QWidget *parent)
     openUserStore();
 
     GetLocalUsr();
+    settingsUsable();
     selectRememberedIp();
     connect(ui->usernameEdit, &QLineEdit::editingFinished, this, &QLogin::selectRememberedIp);
     connect(this, &QLogin::SendLanChange, this, &QLogin::RetranslateUi);
@@ -328,21 +331,51 @@ void QLogin::selectRememberedIp()
     if (user.isEmpty() || ui->ipCombo->count() == 0)
         return;
     const std::string file = QFile::encodeName(loginSettingsPath()).toStdString();
-    if (varno::checkConfigFile(file, "login.conf") == varno::ConfigFileState::Refused) {
+    if (m_settingsStuck || varno::checkConfigFile(file, "login.conf") == varno::ConfigFileState::Refused) {
         ui->ipCombo->setCurrentIndex(0);
         return;
     }
     const QSettings settings(loginSettingsPath(), QSettings::IniFormat);
-    const QString ip = settings.value(QStringLiteral("LocalIp/") + user).toString();
+    const QString ip = settings.status() == QSettings::NoError
+                           ? settings.value(QStringLiteral("LocalIp/") + user).toString()
+                           : QString();
     // An address that is gone (another network, an interface down) falls
     // back to the first one.
     const int index = ip.isEmpty() ? -1 : ui->ipCombo->findText(ip);
     ui->ipCombo->setCurrentIndex(index >= 0 ? index : 0);
 }
 
+bool QLogin::settingsUsable()
+{
+    if (m_settingsStuck)
+        return false;
+    std::string aside;
+    if (!varno::prepareSettingsFile(QFile::encodeName(loginSettingsPath()).toStdString(), "login.conf", &aside)) {
+        m_settingsStuck = true; // kept as it is: neither read nor written
+        return false;
+    }
+    if (!aside.empty())
+        m_settingsAside = QFile::decodeName(QByteArray::fromStdString(aside));
+    return true;
+}
+
+void QLogin::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    if (m_settingsAside.isEmpty())
+        return;
+    // Told once, after the dialog is on screen.
+    QTimer::singleShot(0, this, [this, aside = std::exchange(m_settingsAside, QString())] {
+        varno::ui::InfoBox(this, tr("Login"),
+                           tr("The login settings could not be read and were reset. The old file was kept as %1.")
+                               .arg(aside));
+    });
+}
+
 void QLogin::saveLocalIp()
 {
-    if (!varno::prepareSettingsFile(QFile::encodeName(loginSettingsPath()).toStdString(), "login.conf"))
+    // The file may have been damaged since the dialog read it.
+    if (!settingsUsable())
         return;
     QSettings settings(loginSettingsPath(), QSettings::IniFormat);
     settings.setValue(QStringLiteral("LocalIp/") + QString::fromUtf8(m_user), QString::fromUtf8(m_localIp));

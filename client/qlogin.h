@@ -8,6 +8,7 @@
 
 class QCoreApplication;
 class QKeyEvent;
+class QShowEvent;
 class QTranslator;
 
 namespace Ui {
@@ -53,6 +54,7 @@ private slots:
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
+    void showEvent(QShowEvent *event) override;
 
 private:
     void fillLocalIps();
@@ -67,6 +69,11 @@ private:
     void selectRememberedIp();
     void saveLocalIp();
     static QString loginSettingsPath();
+    // "login.conf" that cannot be read (damaged, not a file, too large,
+    // unreadable) is set aside, never written over; false when it stays
+    // where it is (it could not be set aside): it is then neither read nor
+    // written.
+    bool settingsUsable();
 
     Ui::QLogin *ui;
     char m_user[32];
@@ -79,4 +86,6 @@ private:
     QTranslator *m_translator = nullptr;
     QCoreApplication *m_app = nullptr;
     std::vector<char> m_userInfo;
+    bool m_settingsStuck = false; // login.conf could not be read nor set aside
+    QString m_settingsAside;      // where a damaged login.conf went, told once when shown
 };

@@ -3,12 +3,36 @@
 #include "common/logfile.h"
 
 #include <QDateTime>
+#include <QFile>
+#include <QSettings>
+#include <QStringDecoder>
 
 #include <cerrno>
 #include <cstdio>
 #include <sys/stat.h>
 
 namespace varno {
+
+namespace {
+
+// What QSettings writes is text: UTF-8 (in fact ASCII, it escapes the
+// rest) without control characters other than tab, CR and LF. Random bytes
+// are mostly read without an error, and written back mangled.
+bool isSettingsText(const QString &file)
+{
+    QFile f(file);
+    if (!f.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray bytes = f.read(kMaxConfigFileBytes + 1);
+    for (const char c : bytes)
+        if ((uchar(c) < 0x20 && c != '\t' && c != '\r' && c != '\n') || c == 0x7f)
+            return false;
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString text = decoder(bytes);
+    return !decoder.hasError();
+}
+
+} // namespace
 
 ConfigFileState checkConfigFile(const std::string &path, const char *name)
 {
@@ -33,10 +57,21 @@ ConfigFileState checkConfigFile(const std::string &path, const char *name)
     return ConfigFileState::Usable;
 }
 
-bool prepareSettingsFile(const std::string &path, const char *name)
+bool prepareSettingsFile(const std::string &path, const char *name, std::string *asideOut)
 {
-    if (checkConfigFile(path, name) != ConfigFileState::Refused)
+    if (asideOut)
+        asideOut->clear();
+    const ConfigFileState state = checkConfigFile(path, name);
+    if (state == ConfigFileState::Missing)
         return true;
+    if (state == ConfigFileState::Usable) {
+        const QString file = QFile::decodeName(QByteArray::fromStdString(path));
+        const QSettings settings(file, QSettings::IniFormat);
+        if (settings.status() == QSettings::NoError && isSettingsText(file))
+            return true;
+        WriteLog(2, "%s(%d):%s(%s) cannot be read, status(%d)!!!", "varno::prepareSettingsFile", __LINE__, name,
+                 path.c_str(), int(settings.status()));
+    }
     const std::string aside = setAsideFile(path);
     if (aside.empty()) {
         WriteLog(2, "%s(%d):%s(%s) cannot be set aside, errno(%d)!!!", "varno::prepareSettingsFile", __LINE__, name,
@@ -45,6 +80,8 @@ bool prepareSettingsFile(const std::string &path, const char *name)
     }
     WriteLog(2, "%s(%d):%s(%s) set aside as(%s)!!!", "varno::prepareSettingsFile", __LINE__, name, path.c_str(),
              aside.c_str());
+    if (asideOut)
+        *asideOut = aside;
     return true;
 }
 

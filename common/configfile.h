@@ -24,11 +24,14 @@ enum class ConfigFileState {
 // name as the log shows it ("p2p.conf").
 ConfigFileState checkConfigFile(const std::string &path, const char *name);
 
-// For a settings file that is read and written back whole: a refused file
-// is set aside first (logged), so that the next write starts a fresh file
-// instead of failing on, or replacing, what could not be read. True when
-// the file may be read and written afterwards (usable or missing now).
-bool prepareSettingsFile(const std::string &path, const char *name);
+// For a settings file (INI, read through QSettings) that is read and
+// written back whole: a refused file, or one QSettings cannot read (random
+// bytes, no permission), is set aside first (logged), so that the next write
+// starts a fresh file instead of failing on, or replacing, what could not be
+// read (QSettings writes its reading of a damaged file back over it). True
+// when the file may be read and written afterwards (usable or missing now);
+// aside, when given, receives where a damaged file went (empty when none).
+bool prepareSettingsFile(const std::string &path, const char *name, std::string *aside = nullptr);
 
 // Renames a damaged file (or whatever stands at path) to
 // path + ".corrupt-yyyyMMdd-hhmmss", with "-n" added when that exists.

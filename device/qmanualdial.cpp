@@ -81,8 +81,13 @@ void QManualDial::on_addButton_clicked()
     if (r < 0) {
         WriteLog(2, "%s(%d):Get device(%s) license failed, ret(%d)!!!", "QManualDial::on_addButton_clicked",
                  __LINE__, devId, r);
-        varno::ui::InfoBox(this, title,
-                           tr("Unable to connect server (ID:%1) (errorno:%2)!").arg(QString::fromUtf8(devId)).arg(r));
+        // Nobody answered for the camera: the relay knows no license and
+        // the camera did not answer the lookup itself.
+        const QString text = r == P2P_ERR_NOT_FOUND
+                                 ? tr("Camera %1 did not answer its lookup (errorno:%2). Check the ID; a camera with an "
+                                      "older firmware may need a newer one, or the same relay node as this client.")
+                                 : tr("Unable to connect server (ID:%1) (errorno:%2)!");
+        varno::ui::InfoBox(this, title, text.arg(QString::fromUtf8(devId)).arg(r));
         return;
     }
     check.p2pId[sizeof(check.p2pId) - 1] = '\0';

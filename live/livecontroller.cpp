@@ -1126,6 +1126,13 @@ bool LiveController::isOpening(const QString &key) const
     return t != m_tracks.cend() && t->opening;
 }
 
+bool LiveController::isReconnecting(const QString &key) const
+{
+    QMutexLocker lock(&m_mutex);
+    auto t = m_tracks.constFind(key);
+    return t != m_tracks.cend() && t->reconnecting;
+}
+
 int LiveController::reopenFailures(const QString &key) const
 {
     QMutexLocker lock(&m_mutex);
@@ -1219,6 +1226,7 @@ void LiveController::monitorPass(QHash<QString, int> &last)
         QString key;
         LiveStreamInfo rec;
         int current;
+        uint64_t pictures;
         bool winUsed;
     };
     std::vector<Item> items;
@@ -1236,7 +1244,9 @@ void LiveController::monitorPass(QHash<QString, int> &last)
             for (const LiveWinInfo &w : m_winList)
                 if (fieldString(w.deviceId) == it.key())
                     used = w.used == 1;
-            items.push_back({it.key(), it.value(), it->liveStream ? it->liveStream->GetFrameCounter() : 0, used});
+            CLiveStream *live = it->liveStream;
+            items.push_back({it.key(), it.value(), live ? live->GetFrameCounter() : 0,
+                             live ? live->decodedPictures() : 0, used});
         }
     }
     QHash<QString, int> seen;
@@ -1267,6 +1277,7 @@ void LiveController::monitorPass(QHash<QString, int> &last)
             };
         }
         applyStep(item.key, item.current, lastValue, rec, monitorStep(in));
+        watchReconnecting(item.key, rec, item.pictures);
         seen.insert(item.key, lastValue);
     }
     last = seen;
@@ -1336,6 +1347,43 @@ void LiveController::applyStep(const QString &key, int current, int &last, const
     }
     if (step.has(MonitorStep::Reopen))
         scheduleReopen(key, rec);
+}
+
+// After the pass's step: a window whose stream is being reopened, or that
+// has shown no new picture for a while, keeps its last picture marked as
+// reconnecting; the next decoded picture clears the mark.
+void LiveController::watchReconnecting(const QString &key, const LiveStreamInfo &rec, uint64_t pictures)
+{
+    const uint32_t now = m_clock->nowMs();
+    bool changed = false;
+    bool on = false;
+    {
+        QMutexLocker lock(&m_mutex);
+        auto it = m_streams.constFind(key);
+        auto t = m_tracks.find(key);
+        if (it == m_streams.cend() || t == m_tracks.end() || t->opening || it->liveStream != rec.liveStream)
+            return;
+        const bool newPicture = !t->watched || pictures != t->pictures;
+        if (newPicture) {
+            t->watched = true;
+            t->pictures = pictures;
+            t->pictureTick = now;
+        }
+        if (t->reconnecting) {
+            changed = newPicture;
+        } else if (!newPicture) {
+            changed = it->state == kStateReopening
+                      || (it->state == kStatePlaying
+                          && static_cast<uint32_t>(now - t->pictureTick) >= kReconnectingAfterMs);
+        }
+        if (changed)
+            on = t->reconnecting = !t->reconnecting;
+    }
+    if (changed) {
+        WriteLog(0, "[PREVIEW]Device(%s) %s!!!", text8(key).constData(),
+                 on ? "shows no new picture, reconnecting" : "shows pictures again");
+        emit reconnectingChanged(key, rec.winHandle, on);
+    }
 }
 
 void LiveController::scheduleReopen(const QString &key, const LiveStreamInfo &rec)

@@ -154,6 +154,8 @@ public:
     bool windowUsed(const QString &key) const;
     // An open, switch or reopen of the key runs on an opener thread.
     bool isOpening(const QString &key) const;
+    // The camera's window shows its reconnecting look.
+    bool isReconnecting(const QString &key) const;
     // Reopen attempts that failed in a row, and the wait before the next.
     int reopenFailures(const QString &key) const;
     uint32_t reopenDelay(const QString &key) const;
@@ -182,6 +184,10 @@ signals:
     void stopRecord(QString key);
     // A new camera record to store (the stream choice of a switch).
     void devicePropertyChanged(DeviceInfo_s dev);
+    // The camera's window shows its last picture while the stream is
+    // reopened or stalled (on), or a new picture came (off). Emitted on the
+    // monitor thread; the window may have been closed when it arrives.
+    void reconnectingChanged(QString key, int32_t winHandle, bool on);
 
 private:
     enum class Job { New, Switch, Reopen };
@@ -197,6 +203,10 @@ private:
         bool uriAskedInRun = false;// asked again since the reopens began failing
         int uriRequests = 0;
         QString audioBefore;       // the sound's window before this one was shown waiting
+        bool watched = false;      // the monitor saw the stream once
+        uint64_t pictures = 0;     // pictures decoded at the monitor's last look
+        uint32_t pictureTick = 0;  // monitor time of the last new picture
+        bool reconnecting = false; // the window shows its reconnecting look
     };
     struct OpenRequest
     {
@@ -241,6 +251,7 @@ private:
     void monitorPass(QHash<QString, int> &last);
     void applyStep(const QString &key, int current, int &last, const LiveStreamInfo &rec, const MonitorStep &step);
     void scheduleReopen(const QString &key, const LiveStreamInfo &rec);
+    void watchReconnecting(const QString &key, const LiveStreamInfo &rec, uint64_t pictures);
 
     LiveWindows *m_windows;
     std::shared_ptr<MonitorClock> m_clock;

@@ -29,6 +29,10 @@ using varno::kReopenFirstDelayMs;
 using varno::kReopenLongestDelayMs;
 // Pause between two monitor passes.
 inline constexpr int kMonitorCycleMs = 80;
+// A window whose stream is being reopened, or that showed no new picture
+// for this long while playing, shows that it is reconnecting until its next
+// picture (the stall flag alone fires between two pictures of a slow camera).
+inline constexpr uint32_t kReconnectingAfterMs = 2000;
 
 // Millisecond tick source of the monitor; tests drive their own.
 class MonitorClock

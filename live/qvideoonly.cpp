@@ -343,6 +343,13 @@ void QVideoOnly::SetVideoPaint(int winHandle, bool on)
     runOnUi([this, index, on] { m_wins[index]->play()->setPainting(on); });
 }
 
+void QVideoOnly::setReconnecting(int winHandle, bool on)
+{
+    const int index = indexOfHandle(winHandle);
+    if (index >= 0)
+        m_wins[index]->play()->setReconnecting(on);
+}
+
 void QVideoOnly::setDevInfo(const DvrListInfo_s &dev)
 {
     const QString id = QString::fromUtf8(dev.dev.devId, qstrnlen(dev.dev.devId, sizeof dev.dev.devId));
@@ -385,6 +392,7 @@ void QVideoOnly::freeWin(int index)
     win->setInUse(false);
     layoutWins();
     win->play()->setWaitingText(QString());
+    win->play()->setReconnecting(false);
     win->play()->setLabelShown(true);
     win->play()->setPainting(true);
 }

@@ -79,6 +79,9 @@ public:
     void OpenVideoWin(int index);
     // Qt painting of a window's video area (on: waiting picture, off: video).
     void SetVideoPaint(int winHandle, bool on);
+    // The window's stream is reconnecting: its last picture dimmed, with a
+    // text (user-interface thread; an unknown handle is ignored).
+    void setReconnecting(int winHandle, bool on);
     void SelectVideoWin(int winHandle);
     void ShowVideoCount(int count);
     void PageBack();

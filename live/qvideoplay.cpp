@@ -63,6 +63,12 @@ void QVideoPlay::setWaitingText(const QString &text)
     m_surface->setIdleText(text);
 }
 
+void QVideoPlay::setReconnecting(bool on)
+{
+    m_reconnecting = on;
+    m_surface->setNotice(on ? tr("Reconnecting...") : QString());
+}
+
 void QVideoPlay::resizeEvent(QResizeEvent *event)
 {
     QWidget::resizeEvent(event);
@@ -95,4 +101,6 @@ void QVideoPlay::placeLabel()
 void QVideoPlay::retranslate()
 {
     m_label->setText(tr("No video"));
+    if (m_reconnecting)
+        m_surface->setNotice(tr("Reconnecting..."));
 }

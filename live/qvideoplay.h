@@ -33,6 +33,9 @@ public:
     bool labelShown() const;
     // Text shown on the idle background while the window waits for video.
     void setWaitingText(const QString &text);
+    // The stream is reconnecting: the last picture stays, dimmed, with a text.
+    void setReconnecting(bool on);
+    bool reconnecting() const { return m_reconnecting; }
 
     varno::live::VideoSurface *surface() const { return m_surface; }
     QLabel *label() const { return m_label; }
@@ -49,4 +52,5 @@ private:
     varno::live::VideoSurface *m_surface = nullptr;
     QLabel *m_label = nullptr;
     bool m_labelShown = true;
+    bool m_reconnecting = false;
 };

@@ -167,6 +167,8 @@ realvideo::realvideo(QWidget *parent, std::shared_ptr<MonitorClock> clock)
     connect(m_ctl.get(), &LiveController::closeWindow, this, &realvideo::sendCloseVideoToVOnly, Qt::QueuedConnection);
     connect(m_ctl.get(), &LiveController::stopRecord, this, &realvideo::sendStopRecord, Qt::QueuedConnection);
     connect(m_ctl.get(), &LiveController::devicePropertyChanged, this, &realvideo::sendDevProperty);
+    connect(m_ctl.get(), &LiveController::reconnectingChanged, this, &realvideo::onReconnecting,
+            Qt::QueuedConnection);
     // On this thread already, and in order with the table's changes.
     connect(m_ctl.get(), &LiveController::streamStarted, this, &realvideo::onStreamStarted);
 
@@ -345,6 +347,27 @@ void realvideo::CloseVideoWinFromVOnly(QString key)
     m_ctl->closeStream(key);
     if (had)
         emit sendUpdate();
+    // The grid cleared the window's look when it freed it.
+    if (m_reconnecting.remove(key))
+        emit sendLiveReconnecting(key, false);
+}
+
+void realvideo::onReconnecting(const QString &key, int32_t winHandle, bool on)
+{
+    VARNO_ASSERT_UI_THREAD();
+    // Queued from the monitor: the window may have been closed, or given to
+    // another camera, meanwhile.
+    LiveWinInfo w{};
+    if (!m_ctl->windowInfo(key, &w) || w.winHandle != winHandle || m_ctl->isReconnecting(key) != on)
+        return;
+    m_videoOnly->setReconnecting(winHandle, on);
+    if (on ? !m_reconnecting.contains(key) : m_reconnecting.contains(key)) {
+        if (on)
+            m_reconnecting.insert(key);
+        else
+            m_reconnecting.remove(key);
+        emit sendLiveReconnecting(key, on);
+    }
 }
 
 void realvideo::RecvChangeStream(QString key, int type)

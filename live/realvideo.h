@@ -105,6 +105,9 @@ signals:
     void sendRecordStream(QString key, bool lost);
     // The end of an open StartStream began (see there).
     void streamStarted(QString key, int result);
+    // The camera's live window shows that its stream is reconnecting (on),
+    // or shows pictures again or was closed (off).
+    void sendLiveReconnecting(QString key, bool on);
 
 public slots:
     void btnCount4Clicked();
@@ -138,6 +141,7 @@ private:
 
     void RestartStream(const QString &key);
     void onStreamStarted(const QString &key, int result);
+    void onReconnecting(const QString &key, int32_t winHandle, bool on);
     void captureWhenReady(const QString &key, int channel, int winHandle, QDeadlineTimer deadline);
     void layoutPage();
 
@@ -158,6 +162,7 @@ private:
     QHash<QString, QString> m_subscriptions; // device ID -> event service address
     QSet<QString> m_askingPassword;          // cameras whose password prompt is open
     QSet<QString> m_restarting;              // cameras started again with a new password
+    QSet<QString> m_reconnecting;            // cameras whose window shows the reconnecting look
 
     std::unique_ptr<Windows> m_windows;
     std::unique_ptr<varno::live::LiveController> m_ctl;

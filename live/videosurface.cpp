@@ -63,6 +63,14 @@ void VideoSurface::setIdleColor(const QColor &color)
         update();
 }
 
+void VideoSurface::setNotice(const QString &text)
+{
+    if (m_notice == text)
+        return;
+    m_notice = text;
+    update();
+}
+
 void VideoSurface::setKeepAspect(bool on)
 {
     if (m_keepAspect == on)
@@ -113,6 +121,8 @@ void VideoSurface::paintEvent(QPaintEvent *)
     QImage image = m_surface->latestImage(&sequence, &arrivalUs);
     if (image.isNull()) {
         p.fillRect(rect(), m_idleColor);
+        if (!m_notice.isEmpty())
+            paintNotice(p);
         return;
     }
     // Normally already at the size of its place; between a resize (or a
@@ -126,6 +136,8 @@ void VideoSurface::paintEvent(QPaintEvent *)
             p.fillRect(bar, m_idleColor);
     }
     p.drawImage(place, image);
+    if (!m_notice.isEmpty())
+        paintNotice(p);
     ++m_paintedPictures;
     if (sequence != m_lastSequence) {
         m_lastSequence = sequence;
@@ -133,6 +145,14 @@ void VideoSurface::paintEvent(QPaintEvent *)
         if (const PaintProbe &probe = paintProbe())
             probe(this, arrivalUs, av::steadyMicros());
     }
+}
+
+void VideoSurface::paintNotice(QPainter &p)
+{
+    // The last picture stays recognisable at a third of its brightness.
+    p.fillRect(rect(), QColor(0, 0, 0, 170));
+    p.setPen(Qt::white);
+    p.drawText(rect(), Qt::AlignCenter | Qt::TextWordWrap, m_notice);
 }
 
 void VideoSurface::resizeEvent(QResizeEvent *event)

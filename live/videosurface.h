@@ -13,6 +13,8 @@ namespace varno::av {
 class FrameSurface;
 }
 
+class QPainter;
+
 namespace varno::live {
 
 // The widget a video window shows its stream in. It registers a surface under
@@ -37,6 +39,10 @@ public:
     void setIdleText(const QString &text);
     QString idleText() const { return m_idleText; }
     void setIdleColor(const QColor &color);
+    // A notice over the picture: not empty, the picture is dimmed and the
+    // text written across it (a stream that is reconnecting).
+    void setNotice(const QString &text);
+    QString notice() const { return m_notice; }
     // On: pictures keep their shape, centred, the rest of the widget in the
     // idle colour (letter-boxed). Off (the default): stretched to the widget.
     void setKeepAspect(bool on);
@@ -70,12 +76,14 @@ protected:
 private:
     void updateTarget();
     void pictureArrived();
+    void paintNotice(QPainter &p);
 
     std::shared_ptr<av::FrameSurface> m_surface;
     int32_t m_handle = 0;
     bool m_painting = true;
     bool m_keepAspect = false;
     QString m_idleText;
+    QString m_notice;
     QColor m_idleColor;
     std::atomic<bool> m_updatePosted{false};
     int m_paintedPictures = 0;

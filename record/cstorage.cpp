@@ -589,17 +589,23 @@ int CStorage::getRecordSavePath(char out[256])
     };
     // After a pass the disk must have one recording's reserve free (the
     // folder's own share is the pass's business, as before); without it
-    // the recordings are not what fills the disk.
+    // the recordings are not what fills the disk, and the next present disk
+    // is overwritten instead. Only when no disk gains room does recording
+    // stop.
     auto coverAndCheck = [&]() -> int {
-        CoverFile();
-        quint64 freeBytes = 0;
-        quint64 totalBytes = 0;
-        const quint64 need = std::max<quint64>(1, m_reserveBytes);
-        if (!m_source->space(varno::fieldText(m_recordDisks[m_currentDisk].name), &freeBytes, &totalBytes)
-            || freeBytes >= need)
-            return 0;
-        WriteLog(2, "%s(%d):Cover on disk(%d) did not free enough space, something else fills the disk!!!",
-                 "CStorage::getRecordSavePath", __LINE__, m_currentDisk);
+        for (int tried = 0; tried < n; ++tried, m_currentDisk = (m_currentDisk + 1) % n) {
+            const QString root = varno::fieldText(m_recordDisks[m_currentDisk].name);
+            if (!diskPresent(root))
+                continue;
+            CoverFile();
+            quint64 freeBytes = 0;
+            quint64 totalBytes = 0;
+            const quint64 need = std::max<quint64>(1, m_reserveBytes);
+            if (!m_source->space(root, &freeBytes, &totalBytes) || freeBytes >= need)
+                return 0;
+            WriteLog(2, "%s(%d):Cover on disk(%d) did not free enough space, something else fills the disk!!!",
+                     "CStorage::getRecordSavePath", __LINE__, m_currentDisk);
+        }
         return kSavePathCoverFailed;
     };
 

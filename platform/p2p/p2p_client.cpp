@@ -161,11 +161,19 @@ Client::Client(const ClientConfig &config, const std::string &account, const std
 {
     static std::once_flag once;
     std::call_once(once, [] { mosquitto_lib_init(); });
-    char id[24];
-    std::snprintf(id, sizeof(id), "c%08x%08x", randomU32(), randomU32());
-    m_clientId = id;
-    // The MQTT client identifier is the client ID itself, so that broker
-    // access rules can tie the inbox topic to the connection (%c).
+    // An installation with a broker account of its own is known by that
+    // account's name: the relay binds the inbox and the MQTT client
+    // identifier to the account, so no other account can read the inbox or
+    // take the connection's place. The built-in account (a relay on this
+    // machine only) is shared: a random client ID per start.
+    if (!m_config.user.empty() && validTopicId(m_config.user)) {
+        m_clientId = m_config.user;
+    } else {
+        char id[24];
+        std::snprintf(id, sizeof(id), "c%08x%08x", randomU32(), randomU32());
+        m_clientId = id;
+    }
+    // The MQTT client identifier is the client ID itself.
     m_mosq = mosquitto_new(m_clientId.c_str(), true, this);
     if (m_mosq) {
         mosquitto_connect_callback_set(m_mosq, &Client::onConnect);
@@ -297,6 +305,16 @@ int Client::registerRelay()
                         "is used only on a relay on this machine!!!",
                      "P2P_Client_SDK_Register", __LINE__, m_config.host.c_str(), m_config.port);
         m_relayDownLogged = "account";
+        return P2P_ERR_BROKER;
+    }
+    if (!m_config.user.empty() && m_clientId != m_config.user) {
+        // The account names the inbox: a name that cannot be a topic level
+        // cannot be this installation's client ID.
+        if (m_relayDownLogged != "user")
+            WriteLog(2, "%s(%d):Relay %s:%d: the broker user of p2p.conf is no valid client ID "
+                        "(1-39 letters, digits, '-' or '_')!!!",
+                     "P2P_Client_SDK_Register", __LINE__, m_config.host.c_str(), m_config.port);
+        m_relayDownLogged = "user";
         return P2P_ERR_BROKER;
     }
     if (!m_loopRunning) {
@@ -518,6 +536,20 @@ int Client::sessionStatus(const char *cameraId, int32_t *status)
     std::lock_guard<std::mutex> lock(m_mutex);
     const Session *s = findSession(cam);
     *status = s ? s->state : kSessionNone;
+    return 0;
+}
+
+int Client::peerPresence(const char *cameraId, int32_t *online, int32_t *version)
+{
+    std::string cam;
+    if (!online || !version || !takeCameraId(cameraId, cam))
+        return P2P_ERR_PARAM;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const Session *s = findSession(cam);
+    if (!s || !s->presenceSeen)
+        return P2P_ERR_NOT_FOUND;
+    *online = s->online ? 1 : 0;
+    *version = int32_t(s->version);
     return 0;
 }
 

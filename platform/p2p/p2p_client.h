@@ -41,7 +41,8 @@ struct ClientConfig
     bool tls = false;
     std::string caFile;            // with tls
     // Broker credentials; when user is empty the init block's account
-    // string and application key are used, on a loopback relay only.
+    // string and application key are used, on a loopback relay only. The
+    // user is also the installation's client ID (its inbox).
     std::string user;
     std::string password;
     // How long a license lookup waits for a camera's answer once the relay
@@ -180,6 +181,7 @@ public:
     int registerRelay();
     int unregisterRelay();
     int sessionStatus(const char *cameraId, int32_t *status);
+    int peerPresence(const char *cameraId, int32_t *online, int32_t *version);
     int connectPeer(const char *cameraId);
     int streamDescr(const char *cameraId, int32_t *count, char *buffer);
     int openStream(const char *cameraId, char *descr, P2P_FRAME_CB cb, void *user,

@@ -126,6 +126,13 @@ int P2P_Client_SDK_Get_Session_Status(P2P_HANDLE handle, const char *cameraId, i
     return client->sessionStatus(cameraId, status);
 }
 
+int P2P_Client_SDK_Get_Peer_Presence(P2P_HANDLE handle, const char *cameraId, int32_t *online,
+                                     int32_t *version)
+{
+    P2P_CLIENT_OR_FAIL(handle);
+    return client->peerPresence(cameraId, online, version);
+}
+
 int P2P_Client_SDK_Connect_Peer(P2P_HANDLE handle, const char *cameraId)
 {
     P2P_CLIENT_OR_FAIL(handle);

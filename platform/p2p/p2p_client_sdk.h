@@ -107,6 +107,12 @@ int P2P_Client_SDK_Set_MsgCB(P2P_HANDLE handle, P2P_MSG_CB callback, void *user)
 int P2P_Client_SDK_Register(P2P_HANDLE handle, int32_t reserved1, int32_t reserved2);
 int P2P_Client_SDK_UnRegister(P2P_HANDLE handle);
 int P2P_Client_SDK_Get_Session_Status(P2P_HANDLE handle, const char *cameraId, int32_t *status);
+// The camera's presence as this client holds it (from the relay, or the
+// camera's answer to a probe): online 1 or 0, and the protocol version the
+// camera announced (1: it cannot be asked whether it is back). 0, or
+// P2P_ERR_NOT_FOUND when no presence of the camera came.
+int P2P_Client_SDK_Get_Peer_Presence(P2P_HANDLE handle, const char *cameraId, int32_t *online,
+                                     int32_t *version);
 int P2P_Client_SDK_Connect_Peer(P2P_HANDLE handle, const char *cameraId);
 int P2P_Client_SDK_Get_StreamDescr(P2P_HANDLE handle, const char *cameraId, int32_t *count,
                                    char *buffer);

@@ -179,6 +179,10 @@
         <translation>Wrong password</translation>
     </message>
     <message>
+        <source>The relay reports this camera offline. Its firmware cannot be asked whether it is back: if it is online on another relay node, it needs a newer firmware or the same relay node as this client.</source>
+        <translation>The relay reports this camera offline. Its firmware cannot be asked whether it is back: if it is online on another relay node, it needs a newer firmware or the same relay node as this client.</translation>
+    </message>
+    <message>
         <source> Wrong password</source>
         <translation> Wrong password</translation>
     </message>
@@ -193,6 +197,10 @@
     <message>
         <source>The camera %1 (%2) refuses the stored password. Enter its password under Settings &gt; Camera Editor.</source>
         <translation>The camera %1 (%2) refuses the stored password. Enter its password under Settings &gt; Camera Editor.</translation>
+    </message>
+    <message>
+        <source>Live video reconnecting</source>
+        <translation>Live video reconnecting</translation>
     </message>
 </context>
 <context>
@@ -662,6 +670,10 @@
         <source>The user store %1 cannot be read. Check that the file is readable by this user.</source>
         <translation>The user store %1 cannot be read. Check that the file is readable by this user.</translation>
     </message>
+    <message>
+        <source>The login settings could not be read and were reset. The old file was kept as %1.</source>
+        <translation>The login settings could not be read and were reset. The old file was kept as %1.</translation>
+    </message>
 </context>
 <context>
     <name>QManualDial</name>
@@ -728,6 +740,10 @@
     <message>
         <source>Unable to connect server (ID:%1) (errorno:%2)!</source>
         <translation>Unable to connect server (ID:%1) (errorno:%2)!</translation>
+    </message>
+    <message>
+        <source>Camera %1 did not answer its lookup (errorno:%2). Check the ID; a camera with an older firmware may need a newer one, or the same relay node as this client.</source>
+        <translation>Camera %1 did not answer its lookup (errorno:%2). Check the ID; a camera with an older firmware may need a newer one, or the same relay node as this client.</translation>
     </message>
     <message>
         <source>Unable to connect device(%1) (errorno:%2)!</source>
@@ -1310,6 +1326,10 @@ Special characters are not allowed.</translation>
     <message>
         <source>No video</source>
         <translation>No video</translation>
+    </message>
+    <message>
+        <source>Reconnecting...</source>
+        <translation>Reconnecting...</translation>
     </message>
 </context>
 <context>

@@ -179,6 +179,10 @@
         <translation>Falsches Passwort</translation>
     </message>
     <message>
+        <source>The relay reports this camera offline. Its firmware cannot be asked whether it is back: if it is online on another relay node, it needs a newer firmware or the same relay node as this client.</source>
+        <translation>Das Relay meldet diese Kamera als offline. Ihre Firmware kann nicht gefragt werden, ob sie wieder da ist: Ist sie an einem anderen Relay-Knoten online, braucht sie eine neuere Firmware oder denselben Relay-Knoten wie dieser Client.</translation>
+    </message>
+    <message>
         <source> Wrong password</source>
         <translation> falsches Passwort</translation>
     </message>
@@ -193,6 +197,10 @@
     <message>
         <source>The camera %1 (%2) refuses the stored password. Enter its password under Settings &gt; Camera Editor.</source>
         <translation>Die Kamera %1 (%2) lehnt das gespeicherte Passwort ab. Geben Sie ihr Passwort unter Einstellungen &gt; Kamera bearbeiten ein.</translation>
+    </message>
+    <message>
+        <source>Live video reconnecting</source>
+        <translation>Live-Video wird neu verbunden</translation>
     </message>
 </context>
 <context>
@@ -662,6 +670,10 @@
         <source>The user store %1 cannot be read. Check that the file is readable by this user.</source>
         <translation>Die Benutzerdatei %1 kann nicht gelesen werden. Prüfen Sie, ob dieser Benutzer die Datei lesen darf.</translation>
     </message>
+    <message>
+        <source>The login settings could not be read and were reset. The old file was kept as %1.</source>
+        <translation>Die Anmeldeeinstellungen konnten nicht gelesen werden und wurden zurückgesetzt. Die alte Datei wurde als %1 aufbewahrt.</translation>
+    </message>
 </context>
 <context>
     <name>QManualDial</name>
@@ -728,6 +740,10 @@
     <message>
         <source>Unable to connect server (ID:%1) (errorno:%2)!</source>
         <translation>Keine Verbindung zum Server (ID: %1) (Fehlernummer: %2)!</translation>
+    </message>
+    <message>
+        <source>Camera %1 did not answer its lookup (errorno:%2). Check the ID; a camera with an older firmware may need a newer one, or the same relay node as this client.</source>
+        <translation>Die Kamera %1 hat auf ihre Suche nicht geantwortet (Fehlernummer: %2). Prüfen Sie die ID; eine Kamera mit älterer Firmware braucht womöglich eine neuere oder denselben Relay-Knoten wie dieser Client.</translation>
     </message>
     <message>
         <source>Unable to connect device(%1) (errorno:%2)!</source>
@@ -1310,6 +1326,10 @@ Sonderzeichen sind nicht erlaubt.</translation>
     <message>
         <source>No video</source>
         <translation>Kein Video</translation>
+    </message>
+    <message>
+        <source>Reconnecting...</source>
+        <translation>Verbindung wird wiederhergestellt...</translation>
     </message>
 </context>
 <context>

@@ -38,18 +38,6 @@ devicetest::MessageRelay &hub()
     return relay;
 }
 
-DvrListInfo_s camera(const char *id, const char *name, const char *password, const char *p2pId)
-{
-    DvrListInfo_s d;
-    std::memset(&d, 0, sizeof(d));
-    varno::setText(d.dev.devId, id);
-    varno::setText(d.dev.devName, name);
-    varno::setText(d.dev.password, password);
-    varno::setText(d.dev.p2pId, p2pId);
-    d.dev.p2pFlag = p2pId[0] ? 1 : 0;
-    return d;
-}
-
 // Gate logs an alarm every 5 minutes from two hours ago; Yard has none.
 QByteArray simulatorConfig(const MqttBroker &broker)
 {
@@ -113,46 +101,38 @@ private:
     // Texts of the information boxes shown so far (forgets them).
     QStringList boxes();
 
-    MqttBroker m_broker;
-    CamSimProcess m_sim;
-    P2P_HANDLE m_handle = 0;
+    devicetest::P2pRig m_rig;
     std::unique_ptr<PromptScript> m_prompts;
     std::unique_ptr<QAlarmSearch> m_dialog;
 };
 
 void TestQAlarmSearch::initTestCase()
 {
-    varno::registerMetaTypes();
-    QVERIFY2(QFile::exists(CamSimProcess::programPath()), "varno-camsim not built");
-    QVERIFY(m_broker.start());
-    QVERIFY(m_broker.writeClientConfig());
-    QVERIFY2(m_sim.start(simulatorConfig(m_broker)), qPrintable(m_sim.error()));
-    QVERIFY(devicetest::startP2pClient(&m_handle, &hub()));
+    const QString failed = m_rig.start(&hub(), 0, simulatorConfig(m_rig.broker));
+    QVERIFY2(failed.isEmpty(), qPrintable(failed));
 }
 
 void TestQAlarmSearch::cleanupTestCase()
 {
-    devicetest::stopP2pClient(m_handle);
-    m_sim.stop();
-    m_broker.stop();
+    m_rig.stop();
 }
 
 void TestQAlarmSearch::init()
 {
-    varno::setP2pHandle(m_handle);
+    varno::setP2pHandle(m_rig.handle);
     m_prompts = std::make_unique<PromptScript>();
     m_dialog = std::make_unique<QAlarmSearch>();
     hub().setDialog(m_dialog.get());
-    m_dialog->UpdateAlarmDevice(camera("B765432", "Gate", "abc123", "VRNB-765432-KXPQT"));
-    m_dialog->UpdateAlarmDevice(camera("C100200", "Yard", "pw9999", "VRNC-100200-ABCDE"));
+    m_dialog->UpdateAlarmDevice(devicetest::listed("B765432", "Gate", "abc123", "VRNB-765432-KXPQT"));
+    m_dialog->UpdateAlarmDevice(devicetest::listed("C100200", "Yard", "pw9999", "VRNC-100200-ABCDE"));
     QTRY_COMPARE(m_dialog->nameList(), QStringList({QStringLiteral("Gate"), QStringLiteral("Yard")}));
 }
 
 void TestQAlarmSearch::cleanup()
 {
     hub().setDialog(nullptr);
-    m_sim.command(QStringLiteral("all drop-replies 0"));
-    m_sim.command(QStringLiteral("all delay-replies 0"));
+    m_rig.sim.command(QStringLiteral("all drop-replies 0"));
+    m_rig.sim.command(QStringLiteral("all delay-replies 0"));
     m_dialog.reset();
     m_prompts.reset();
 }
@@ -242,7 +222,7 @@ void TestQAlarmSearch::startAfterEndRefused()
 
 void TestQAlarmSearch::wrongPasswordPromptsAndAsksAgain()
 {
-    m_dialog->UpdateAlarmDevice(camera("B765432", "Gate", "stale99", "VRNB-765432-KXPQT"));
+    m_dialog->UpdateAlarmDevice(devicetest::listed("B765432", "Gate", "stale99", "VRNB-765432-KXPQT"));
     QSignalSpy stored(m_dialog.get(), &QAlarmSearch::sendDevProperty);
     m_prompts->answer(QMessageBox::Ok);
     m_prompts->answer(QMessageBox::Ok, QStringLiteral("abc123"));
@@ -262,7 +242,7 @@ void TestQAlarmSearch::wrongPasswordPromptsAndAsksAgain()
     QCOMPARE(QByteArray(entry.password), QByteArray("abc123"));
 
     // A cancelled prompt ends the search quietly, with the flag clear.
-    m_dialog->UpdateAlarmDevice(camera("B765432", "Gate", "stale99", "VRNB-765432-KXPQT"));
+    m_dialog->UpdateAlarmDevice(devicetest::listed("B765432", "Gate", "stale99", "VRNB-765432-KXPQT"));
     search();
     QTRY_VERIFY_WITH_TIMEOUT(!m_dialog->isSyncing() && m_prompts->count() == 2, 10000);
     QCOMPARE(boxes().last(), QStringLiteral("password:Gate"));
@@ -280,7 +260,7 @@ void TestQAlarmSearch::cameraWithoutAlarms()
 
 void TestQAlarmSearch::secondSearchWhileSyncingRefused()
 {
-    QCOMPARE(m_sim.command(QStringLiteral("B765432 delay-replies 1500")), QStringLiteral("OK delay-replies"));
+    QCOMPARE(m_rig.sim.command(QStringLiteral("B765432 delay-replies 1500")), QStringLiteral("OK delay-replies"));
     const int before = logCount("Has been sync!!!");
     search();
     QVERIFY(m_dialog->isSyncing());
@@ -292,7 +272,7 @@ void TestQAlarmSearch::secondSearchWhileSyncingRefused()
 
 void TestQAlarmSearch::cameraWithoutP2pFlagRefused()
 {
-    m_dialog->UpdateAlarmDevice(camera("uuid-onvif-1", "Hall", "plain88", ""));
+    m_dialog->UpdateAlarmDevice(devicetest::listed("uuid-onvif-1", "Hall", "plain88", ""));
     QTRY_VERIFY(m_dialog->nameList().contains(QStringLiteral("Hall")));
     m_dialog->selectDevice(QStringLiteral("Hall"));
     search();
@@ -304,7 +284,7 @@ void TestQAlarmSearch::cameraWithoutP2pFlagRefused()
 void TestQAlarmSearch::silentCameraEndsTheSearch()
 {
     m_dialog->setSyncTimeoutMs(400);
-    QCOMPARE(m_sim.command(QStringLiteral("B765432 drop-replies 1000")), QStringLiteral("OK drop-replies"));
+    QCOMPARE(m_rig.sim.command(QStringLiteral("B765432 drop-replies 1000")), QStringLiteral("OK drop-replies"));
     search();
     QVERIFY(m_dialog->isSyncing());
     QTRY_VERIFY_WITH_TIMEOUT(!m_dialog->isSyncing(), 10000);
@@ -312,7 +292,7 @@ void TestQAlarmSearch::silentCameraEndsTheSearch()
     QVERIFY(varno::test::logText().contains("Device(VRNB-765432-KXPQT) did not finish the alarm log in 400 ms!!!"));
     // The next search works once the camera answers again.
     m_dialog->setSyncTimeoutMs(QAlarmSearch::kDefaultSyncTimeoutMs);
-    QCOMPARE(m_sim.command(QStringLiteral("B765432 drop-replies 0")), QStringLiteral("OK drop-replies"));
+    QCOMPARE(m_rig.sim.command(QStringLiteral("B765432 drop-replies 0")), QStringLiteral("OK drop-replies"));
     search();
     QTRY_COMPARE_WITH_TIMEOUT(m_dialog->rowCount(), kGateAlarms, 10000);
 }
@@ -333,7 +313,7 @@ void TestQAlarmSearch::malformedRepliesDropped()
         QStringLiteral("B765432 raw 130 02000000"),
     };
     for (const QString &line : lines)
-        QCOMPARE(m_sim.command(line), QStringLiteral("OK raw 1"));
+        QCOMPARE(m_rig.sim.command(line), QStringLiteral("OK raw 1"));
     QTRY_COMPARE_WITH_TIMEOUT(m_dialog->rowCount(), kGateAlarms + 1, 10000);
     QCOMPARE(m_dialog->cellText(kGateAlarms, 3), QStringLiteral("IO Alarm"));
     const QByteArray log = varno::test::logText();
@@ -348,18 +328,18 @@ void TestQAlarmSearch::comboFollowsUpdatesFromAnyThread()
     // Updates from another thread (the probing thread's) reach the combo
     // box through the queued self-connections.
     std::thread prober([this] {
-        m_dialog->UpdateAlarmDevice(camera("D300400", "Porch", "porch11", "VRND-300400-KXPQT"));
-        m_dialog->UpdateAlarmDevice(camera("B765432", "Front gate", "abc123", "VRNB-765432-KXPQT"));
+        m_dialog->UpdateAlarmDevice(devicetest::listed("D300400", "Porch", "porch11", "VRND-300400-KXPQT"));
+        m_dialog->UpdateAlarmDevice(devicetest::listed("B765432", "Front gate", "abc123", "VRNB-765432-KXPQT"));
     });
     prober.join();
     QTRY_COMPARE(m_dialog->nameList(),
                  QStringList({QStringLiteral("Front gate"), QStringLiteral("Yard"), QStringLiteral("Porch")}));
     // The same record again changes nothing.
     const int same = logCount("[ALARM]Device(D300400) info is same!!!");
-    m_dialog->UpdateAlarmDevice(camera("D300400", "Porch", "porch11", "VRND-300400-KXPQT"));
+    m_dialog->UpdateAlarmDevice(devicetest::listed("D300400", "Porch", "porch11", "VRND-300400-KXPQT"));
     QCOMPARE(logCount("[ALARM]Device(D300400) info is same!!!"), same + 1);
     // A new password alone is taken without touching the list.
-    m_dialog->UpdateAlarmDevice(camera("D300400", "Porch", "porch22", "VRND-300400-KXPQT"));
+    m_dialog->UpdateAlarmDevice(devicetest::listed("D300400", "Porch", "porch22", "VRND-300400-KXPQT"));
     AlarmDevInfo entry;
     QVERIFY(m_dialog->deviceEntry(QStringLiteral("D300400"), &entry));
     QCOMPARE(QByteArray(entry.password), QByteArray("porch22"));

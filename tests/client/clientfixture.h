@@ -107,6 +107,37 @@ inline std::vector<DeviceInfo_s> readStore(bool open = false)
     return records;
 }
 
+// Empty when the store holds the expected records in order, each password
+// enciphered (never in plain) and deciphering to the expected one; else the
+// first difference.
+inline QString storeDiffers(const std::vector<DeviceInfo_s> &stored, const std::vector<DeviceInfo_s> &expected)
+{
+    if (stored.size() != expected.size())
+        return QStringLiteral("%1 records stored, %2 expected").arg(stored.size()).arg(expected.size());
+    for (size_t i = 0; i < stored.size(); ++i) {
+        DeviceInfo_s s = stored[i];
+        DeviceInfo_s m = expected[i];
+        const QString id = varno::fieldText(m.devId);
+        if (m.password[0] != '\0' && std::memcmp(s.password, m.password, sizeof(s.password)) == 0)
+            return QStringLiteral("password of %1 stored in plain").arg(id);
+        if (deciphered(s) != QByteArray(m.password))
+            return QStringLiteral("password of %1 deciphers to %2").arg(id, QString::fromLatin1(deciphered(s)));
+        std::memset(s.password, 0, sizeof(s.password));
+        std::memset(m.password, 0, sizeof(m.password));
+        if (std::memcmp(&s, &m, sizeof(s)) != 0)
+            return QStringLiteral("record %1 differs").arg(id);
+    }
+    return {};
+}
+
+inline QString storeDiffers(const std::vector<DeviceInfo_s> &stored, const QList<DvrListInfo_s> &expected)
+{
+    std::vector<DeviceInfo_s> records;
+    for (const DvrListInfo_s &l : expected)
+        records.push_back(l.dev);
+    return storeDiffers(stored, records);
+}
+
 // The operation log, oldest first (open as for readStore).
 inline std::vector<LogInfo_s> operationEntries(bool open = false)
 {

@@ -3,6 +3,7 @@
 // own, a camera that never answers does not hold the others back for more
 // than three passes, and nothing opens twice.
 #include "client/client.h"
+#include "tests/client/camerarig.h"
 #include "tests/client/clientfixture.h"
 #include "tests/client/clientwindow.h"
 
@@ -10,16 +11,12 @@
 #include "live/qvideoonly.h"
 #include "live/realvideo.h"
 #include "platform/userstore/user_local.h"
-#include "tests/support/camsimprocess.h"
-#include "tests/support/mqttbroker.h"
 
 #include <QApplication>
 #include <QPushButton>
 #include <QtTest>
 
 using namespace clienttest;
-using varno::test::CamSimProcess;
-using varno::test::MqttBroker;
 using varno::ui::PromptScript;
 
 class TestClientAutoConnect : public QObject
@@ -38,29 +35,19 @@ private slots:
 private:
     void registered(Client &client);
 
-    MqttBroker m_broker;
-    CamSimProcess m_sim;
+    CameraRig m_rig;
 };
 
 void TestClientAutoConnect::initTestCase()
 {
     Client::setProbeIntervalMs(1000);
-    QVERIFY2(QFile::exists(CamSimProcess::programPath()), "varno-camsim not built");
-    QVERIFY(m_broker.start());
-    QVERIFY(m_broker.writeClientConfig());
-    const QByteArray config =
-        varno::test::simConfig(m_broker.port(), varno::test::tempRoot() + QStringLiteral("/camera-storage"),
-                               varno::test::simGateAndYard(QSize(128, 72), QSize(64, 48), 25, 100, 60, 2));
-    QVERIFY2(m_sim.start(config), qPrintable(m_sim.error()));
-    QVERIFY(quietDiscovery());
-    QCOMPARE(User_local_Init(), 0);
+    const QString error = m_rig.start();
+    QVERIFY2(error.isEmpty(), qPrintable(error));
 }
 
 void TestClientAutoConnect::cleanupTestCase()
 {
-    User_local_UnInit();
-    m_sim.stop();
-    m_broker.stop();
+    m_rig.stop();
 }
 
 void TestClientAutoConnect::registered(Client &client)

@@ -16,8 +16,6 @@
 #include "live/qvideoonly.h"
 #include "live/realvideo.h"
 #include "platform/userstore/user_local.h"
-#include "tests/support/camsimprocess.h"
-#include "tests/support/mqttbroker.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -27,8 +25,6 @@
 #include <QtTest>
 
 using namespace clienttest;
-using varno::test::CamSimProcess;
-using varno::test::MqttBroker;
 using varno::ui::PromptKind;
 using varno::ui::PromptScript;
 
@@ -57,22 +53,18 @@ private slots:
     void livePageThroughTheWindow();
 
 private:
-    MqttBroker m_broker;
-    CamSimProcess m_sim;
-    QString m_lobbyService;
+    CameraRig m_rig;
 };
 
 void TestClientLive::initTestCase()
 {
-    const QString error = startGateYardLobby(m_broker, m_sim, kLobby, &m_lobbyService);
+    const QString error = m_rig.start({{QString::fromLatin1(kLobby), QStringLiteral("Lobby")}});
     QVERIFY2(error.isEmpty(), qPrintable(error));
 }
 
 void TestClientLive::cleanupTestCase()
 {
-    User_local_UnInit();
-    m_sim.stop();
-    m_broker.stop();
+    m_rig.stop();
 }
 
 void TestClientLive::cleanup()
@@ -84,7 +76,7 @@ void TestClientLive::livePageThroughTheWindow()
 {
     QVERIFY(seedStore({p2pCamera("B765432", "VRNB-765432-KXPQT", "Gate", "abc123"),
                        p2pCamera("C100200", "VRNC-100200-ABCDE", "Yard", "pw9999"),
-                       camera(kLobby, "Lobby", "583", false, "127.0.0.1", m_lobbyService.toUtf8())}));
+                       camera(kLobby, "Lobby", "583", false, "127.0.0.1", m_rig.onvifServices[0].toUtf8())}));
     PromptScript prompts;
     {
         Client client("127.0.0.1");
@@ -122,14 +114,14 @@ void TestClientLive::livePageThroughTheWindow()
 
         // A camera that offers no stream: reported, no window.
         QTRY_COMPARE_WITH_TIMEOUT(stateOf(client, "C100200"), int(STATE_ONLINE), 20000);
-        m_sim.command(QStringLiteral("C100200 descr-count 0"));
+        m_rig.sim.command(QStringLiteral("C100200 descr-count 0"));
         // The window waits for the open and goes back to the grid with it.
         doubleClick(client, QStringLiteral("C100200"));
         QTRY_VERIFY_WITH_TIMEOUT(logText().contains("Preview device(C100200) failed, ret(-1)!!!"), 15000);
         QCOMPARE(prompts.requests().last().title, QStringLiteral("PC Client"));
         QCOMPARE(prompts.requests().last().text, QStringLiteral("Preview (Yard) failed !"));
         QTRY_COMPARE(usedWindows(live), 2);
-        m_sim.command(QStringLiteral("C100200 descr-count 2"));
+        m_rig.sim.command(QStringLiteral("C100200 descr-count 2"));
 
         // A camera on screen is not deleted.
         prompts.take();
@@ -174,7 +166,7 @@ void TestClientLive::livePageThroughTheWindow()
         QVERIFY(!live->streamStats(QStringLiteral("B765432")).paused);
 
         // A camera's interruption notice reaches its stream.
-        m_sim.command(QStringLiteral("B765432 notice 87 0"));
+        m_rig.sim.command(QStringLiteral("B765432 notice 87 0"));
         LiveStreamInfo rec{};
         QTRY_VERIFY_WITH_TIMEOUT(live->streamInfo(QStringLiteral("B765432"), &rec) && rec.reopenOnStall == 1, 10000);
 
@@ -188,10 +180,10 @@ void TestClientLive::livePageThroughTheWindow()
         QTRY_VERIFY_WITH_TIMEOUT(live->streamStats(QStringLiteral("B765432")).pictureWidth == 64, 10000);
 
         // The camera leaves: its stream may not be reopened until it is back.
-        m_sim.command(QStringLiteral("B765432 offline"));
+        m_rig.sim.command(QStringLiteral("B765432 offline"));
         QTRY_VERIFY_WITH_TIMEOUT(live->streamInfo(QStringLiteral("B765432"), &rec) && rec.reconnectAllowed == 0,
                                  20000);
-        m_sim.command(QStringLiteral("B765432 online"));
+        m_rig.sim.command(QStringLiteral("B765432 online"));
         QTRY_VERIFY_WITH_TIMEOUT(live->streamInfo(QStringLiteral("B765432"), &rec) && rec.reconnectAllowed == 1,
                                  20000);
 
@@ -208,7 +200,7 @@ void TestClientLive::livePageThroughTheWindow()
     // The window is gone: no camera streams to it any more.
     for (const char *cam : {"B765432", "C100200"})
         QTRY_VERIFY_WITH_TIMEOUT(
-            m_sim.command(QStringLiteral("%1 stats").arg(QLatin1String(cam))).contains(QStringLiteral("streams=0")),
+            m_rig.sim.command(QStringLiteral("%1 stats").arg(QLatin1String(cam))).contains(QStringLiteral("streams=0")),
             5000);
     QVERIFY(logText().contains("[PREVIEW]Stop run thread!!!"));
 }

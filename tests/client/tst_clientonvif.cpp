@@ -4,6 +4,7 @@
 // camera that refuses the stored password is shown as such and fixed in
 // Settings.
 #include "client/client.h"
+#include "live/realvideo.h"
 #include "client/qtreewid.h"
 #include "tests/client/clientfixture.h"
 #include "tests/client/clientwindow.h"
@@ -240,6 +241,16 @@ void TestClientOnvif::wrongPasswordIsShownAndFixedInSettings()
     QTRY_COMPARE(treeIcon(client, kLobby), image("./images/dvr_green.png"));
     QCOMPARE(itemOf(client, id)->toolTip(0), id);
     QTRY_COMPARE(operations(true).count(onlineEntry), 1);
+
+    // Online, while its live window reconnects: not the plain green.
+    auto *live = client.findChild<realvideo *>();
+    QVERIFY(live);
+    emit live->sendLiveReconnecting(id, true);
+    QCOMPARE(treeIcon(client, kLobby), image("./images/dvr_amber.png"));
+    QCOMPARE(itemOf(client, id)->toolTip(0), id + QStringLiteral("\nLive video reconnecting"));
+    emit live->sendLiveReconnecting(id, false);
+    QCOMPARE(treeIcon(client, kLobby), image("./images/dvr_green.png"));
+    QCOMPARE(itemOf(client, id)->toolTip(0), id);
     QCOMPARE(deciphered(readStore(true)[0]), QByteArray("right2024"));
 
     // A typo while it is online: marked again at the next pass, the pages

@@ -6,22 +6,19 @@
 #include "client/client.h"
 #include "device/qpasswdfrm.h"
 #include "device/qpropertydial.h"
+#include "tests/client/camerarig.h"
 #include "tests/client/clientfixture.h"
 #include "tests/client/clientwindow.h"
 
 #include "common/ui/promptscript.h"
 #include "live/realvideo.h"
 #include "platform/userstore/user_local.h"
-#include "tests/support/camsimprocess.h"
-#include "tests/support/mqttbroker.h"
 
 #include <QLineEdit>
 #include <QSignalSpy>
 #include <QtTest>
 
 using namespace clienttest;
-using varno::test::CamSimProcess;
-using varno::test::MqttBroker;
 using varno::ui::PromptScript;
 
 namespace {
@@ -54,28 +51,18 @@ private slots:
     void changedPasswordKeepsTheLiveViewAcrossARestart();
 
 private:
-    MqttBroker m_broker;
-    CamSimProcess m_sim;
+    CameraRig m_rig;
 };
 
 void TestClientPassword::initTestCase()
 {
-    QVERIFY2(QFile::exists(CamSimProcess::programPath()), "varno-camsim not built");
-    QVERIFY(m_broker.start());
-    QVERIFY(m_broker.writeClientConfig());
-    const QByteArray config =
-        varno::test::simConfig(m_broker.port(), varno::test::tempRoot() + QStringLiteral("/camera-storage"),
-                               varno::test::simGateAndYard(QSize(128, 72), QSize(64, 48), 25, 100, 60, 2).mid(0, 1));
-    QVERIFY2(m_sim.start(config), qPrintable(m_sim.error()));
-    QVERIFY(quietDiscovery());
-    QCOMPARE(User_local_Init(), 0);
+    const QString error = m_rig.start({}, 1);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
 }
 
 void TestClientPassword::cleanupTestCase()
 {
-    User_local_UnInit();
-    m_sim.stop();
-    m_broker.stop();
+    m_rig.stop();
 }
 
 void TestClientPassword::changedPasswordKeepsTheLiveViewAcrossARestart()
@@ -107,7 +94,7 @@ void TestClientPassword::changedPasswordKeepsTheLiveViewAcrossARestart()
         button(page, "changeButton")->click();
         QTRY_VERIFY_WITH_TIMEOUT(promptTexts(prompts).contains(QStringLiteral("Modify successful !")), 10000);
     }));
-    QVERIFY(m_sim.command(QStringLiteral("B765432 password")).contains(QStringLiteral("Newer4567")));
+    QVERIFY(m_rig.sim.command(QStringLiteral("B765432 password")).contains(QStringLiteral("Newer4567")));
 
     // Every copy holds the new password.
     QCOMPARE(QByteArray(registryRecord(client, "B765432").password), QByteArray("Newer4567"));
@@ -123,12 +110,12 @@ void TestClientPassword::changedPasswordKeepsTheLiveViewAcrossARestart()
 
     // The camera restarts with the new password: the library brings the
     // session and the stream back, and nobody is asked for a password.
-    QCOMPARE(m_sim.command(QStringLiteral("B765432 offline")), QStringLiteral("OK offline"));
-    QTRY_VERIFY_WITH_TIMEOUT(m_sim.command(QStringLiteral("B765432 stats")).contains(QStringLiteral("sessions=0")),
+    QCOMPARE(m_rig.sim.command(QStringLiteral("B765432 offline")), QStringLiteral("OK offline"));
+    QTRY_VERIFY_WITH_TIMEOUT(m_rig.sim.command(QStringLiteral("B765432 stats")).contains(QStringLiteral("sessions=0")),
                              10000);
     const qint64 before = live->streamStats(QStringLiteral("B765432")).presentedPictures;
-    QCOMPARE(m_sim.command(QStringLiteral("B765432 online")), QStringLiteral("OK online"));
-    QTRY_VERIFY_WITH_TIMEOUT(m_sim.command(QStringLiteral("B765432 stats")).contains(QStringLiteral("streams=1")),
+    QCOMPARE(m_rig.sim.command(QStringLiteral("B765432 online")), QStringLiteral("OK online"));
+    QTRY_VERIFY_WITH_TIMEOUT(m_rig.sim.command(QStringLiteral("B765432 stats")).contains(QStringLiteral("streams=1")),
                              20000);
     QTRY_VERIFY_WITH_TIMEOUT(live->streamStats(QStringLiteral("B765432")).presentedPictures > before + 10, 20000);
     QVERIFY(!promptTexts(prompts).contains(QStringLiteral("Password is error, please enter again!")));

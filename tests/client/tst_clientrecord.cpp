@@ -32,8 +32,6 @@
 #include "record/disksource.h"
 #include "tests/record/recorderfixture.h"
 #include "tests/record/storagefixture.h"
-#include "tests/support/camsimprocess.h"
-#include "tests/support/mqttbroker.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -46,8 +44,6 @@
 #include <QtTest>
 
 using namespace clienttest;
-using varno::test::CamSimProcess;
-using varno::test::MqttBroker;
 using varno::ui::PromptScript;
 
 namespace {
@@ -111,10 +107,7 @@ private slots:
     void recordingGoesOnWhenTheStreamComesBack();
 
 private:
-    MqttBroker m_broker;
-    CamSimProcess m_sim;
-    QString m_lobbyService;
-    QString m_porchService;
+    CameraRig m_rig;
     QString m_home;
 };
 
@@ -126,15 +119,15 @@ void TestClientRecord::initTestCase()
     disks->addDisk(QStringLiteral("~/"), m_home, 500ull << 30);
     varno::record::setDiskSource(disks);
 
-    const QString error = startGateYardLobby(m_broker, m_sim, kLobby, &m_lobbyService, kPorch, &m_porchService);
+    const QString error = m_rig.start({{QString::fromLatin1(kLobby), QStringLiteral("Lobby")},
+                                       {QString::fromLatin1(kPorch), QStringLiteral("Porch")}},
+                                      2, {QStringLiteral("Yard"), QStringLiteral("Porch")});
     QVERIFY2(error.isEmpty(), qPrintable(error));
 }
 
 void TestClientRecord::cleanupTestCase()
 {
-    User_local_UnInit();
-    m_sim.stop();
-    m_broker.stop();
+    m_rig.stop();
 }
 
 void TestClientRecord::recordButtonsRecordBothKindsOfCamera_data()
@@ -153,7 +146,7 @@ void TestClientRecord::recordButtonsRecordBothKindsOfCamera()
     QVERIFY(seedStore({h265 ? p2pCamera("C100200", "VRNC-100200-ABCDE", "Yard", "pw9999")
                             : p2pCamera("B765432", "VRNB-765432-KXPQT", "Gate", "abc123"),
                        camera(onvifId, h265 ? "Porch" : "Lobby", "583", false, "127.0.0.1",
-                              (h265 ? m_porchService : m_lobbyService).toUtf8())}));
+                              m_rig.onvifServices[h265 ? 1 : 0].toUtf8())}));
     PromptScript prompts;
     const QString folder = m_home + QStringLiteral("/Varno/Record");
     QString gateFile;
@@ -265,7 +258,7 @@ void TestClientRecord::recordButtonsRecordBothKindsOfCamera()
 void TestClientRecord::motionEventStartsAnAlarmRecording()
 {
     const QString lobbyId = QString::fromLatin1(kLobby);
-    QVERIFY(seedStore({camera(kLobby, "Lobby", "583", false, "127.0.0.1", m_lobbyService.toUtf8())}));
+    QVERIFY(seedStore({camera(kLobby, "Lobby", "583", false, "127.0.0.1", m_rig.onvifServices[0].toUtf8())}));
     PromptScript prompts;
     const QString folder = m_home + QStringLiteral("/Varno/Record");
     const QStringList before = filesOf(folder, lobbyId);
@@ -301,7 +294,7 @@ void TestClientRecord::motionEventStartsAnAlarmRecording()
         // may still be on its way: it fires again until the page lists it.
         auto alarmed = [&] { return live->alarmTable()->rowCount() > 0; };
         for (int i = 0; i < 30; ++i) {
-            QCOMPARE(m_sim.command(QStringLiteral("onvif event 0 motion on")), QStringLiteral("OK"));
+            QCOMPARE(m_rig.sim.command(QStringLiteral("onvif event 0 motion on")), QStringLiteral("OK"));
             if (QTest::qWaitFor(alarmed, 1000))
                 break;
         }
@@ -324,7 +317,7 @@ void TestClientRecord::motionEventStartsAnAlarmRecording()
         alarmFile = folder + QStringLiteral("/") + newFile().first();
 
         // The motion ends: the alarm recording stops.
-        QCOMPARE(m_sim.command(QStringLiteral("onvif event 0 motion off")), QStringLiteral("OK"));
+        QCOMPARE(m_rig.sim.command(QStringLiteral("onvif event 0 motion off")), QStringLiteral("OK"));
         QTRY_VERIFY_WITH_TIMEOUT(!live->videoOnly()->isRecording(lobbyId), 15000);
         QCOMPARE(lobby->recordLook(), QVideoHand::RecordLook::Reset);
         QCOMPARE(storage->recordCount(), 0);
@@ -373,7 +366,7 @@ void TestClientRecord::recordingGoesOnWhenTheStreamComesBack()
     const QString down = onvif ? QStringLiteral("onvif rtsp-down 0") : QStringLiteral("B765432 stall all on");
     const QString up = onvif ? QStringLiteral("onvif rtsp-up 0") : QStringLiteral("B765432 stall all off");
     QVERIFY(seedStore({p2pCamera("B765432", "VRNB-765432-KXPQT", "Gate", "abc123"),
-                       camera(kLobby, "Lobby", "583", false, "127.0.0.1", m_lobbyService.toUtf8())}));
+                       camera(kLobby, "Lobby", "583", false, "127.0.0.1", m_rig.onvifServices[0].toUtf8())}));
     PromptScript prompts;
     const QString folder = m_home + QStringLiteral("/Varno/Record");
     const QStringList before = filesOf(folder, id);
@@ -438,7 +431,7 @@ void TestClientRecord::recordingGoesOnWhenTheStreamComesBack()
 
         // Longer than the silence rule: the first file closes, the camera
         // comes back, the next key frame opens the second file.
-        QCOMPARE(m_sim.command(down).left(2), QStringLiteral("OK"));
+        QCOMPARE(m_rig.sim.command(down).left(2), QStringLiteral("OK"));
         QVERIFY(loseStream());
         QCOMPARE(hand->recordButton()->toolTip(), QStringLiteral("waiting for the camera"));
         QVERIFY(grid->isRecording(id) && grid->isRecordWaiting(id));
@@ -449,7 +442,7 @@ void TestClientRecord::recordingGoesOnWhenTheStreamComesBack()
         // first one ended.
         const qint64 closedAt = QDateTime::currentSecsSinceEpoch();
         QTRY_VERIFY_WITH_TIMEOUT(QDateTime::currentSecsSinceEpoch() > closedAt, 5000);
-        QCOMPARE(m_sim.command(up).left(2), QStringLiteral("OK"));
+        QCOMPARE(m_rig.sim.command(up).left(2), QStringLiteral("OK"));
         clock.ms += varno::kReopenLongestDelayMs; // the back-off's next attempt is due
         QTRY_COMPARE_WITH_TIMEOUT(hand->recordLook(), going, 30000);
         QTRY_VERIFY_WITH_TIMEOUT(logged(QStringLiteral(" Recording has its stream again")), 15000);
@@ -459,9 +452,9 @@ void TestClientRecord::recordingGoesOnWhenTheStreamComesBack()
         // 5 s (or a little more, until the back-off's next attempt; less
         // than the silence rule): the second file goes on over the gap.
         const uint64_t downAt = clock.ms;
-        QCOMPARE(m_sim.command(down).left(2), QStringLiteral("OK"));
+        QCOMPARE(m_rig.sim.command(down).left(2), QStringLiteral("OK"));
         QVERIFY(loseStream());
-        QCOMPARE(m_sim.command(up).left(2), QStringLiteral("OK"));
+        QCOMPARE(m_rig.sim.command(up).left(2), QStringLiteral("OK"));
         clock.ms = std::max<uint64_t>(clock.ms, downAt + 5000);
         while (!QTest::qWaitFor([&] { return hand->recordLook() == going; }, 2000) && clock.ms < downAt + 9000)
             clock.ms += 1000;

@@ -4,6 +4,7 @@
 #include "common/textfield.h"
 #include "common/ui/promptscript.h"
 #include "tests/support/filecaps.h"
+#include "tests/support/files.h"
 #include "tests/support/testenv.h"
 
 #include <QApplication>
@@ -18,8 +19,12 @@
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QSettings>
+#include <QTimer>
 #include <QTranslator>
 #include <QtTest>
+
+#include <memory>
+#include <optional>
 
 #include <sys/stat.h>
 
@@ -36,16 +41,13 @@ QString dbPath()
 
 QByteArray readDb()
 {
-    QFile f(dbPath());
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    return varno::test::readFile(dbPath());
 }
 
 void writeDb(const QByteArray &data)
 {
     QDir().mkpath(varno::test::installDir());
-    QFile f(dbPath());
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(f.write(data), data.size());
+    QVERIFY(varno::test::writeFile(dbPath(), data));
 }
 
 mode_t dbMode()
@@ -104,6 +106,8 @@ private slots:
     void settingsAreaGrowsAndShrinks();
     void languages();
     void localIpRememberedPerUser();
+    void damagedLoginSettingsAreSetAside_data();
+    void damagedLoginSettingsAreSetAside();
     void closedWhileTheNameFieldHasTheFocus();
     void unreadableUserStoreIsNamed();
 };
@@ -350,7 +354,10 @@ void TestQLogin::keys()
         child<QLineEdit>(&dialog, "passwordEdit")->setText(QStringLiteral("admin"));
         for (Qt::Key key : {Qt::Key_Escape, Qt::Key_F1, Qt::Key_Space})
             QTest::keyClick(&dialog, key);
-        QTest::qWait(50);
+        // Whatever the keys queued has run once an event posted behind them has.
+        bool drained = false;
+        QTimer::singleShot(0, &dialog, [&drained] { drained = true; });
+        QTRY_VERIFY(drained);
         QVERIFY(dialog.isVisible());
         QVERIFY(!dialog.isAccepted());
         child<QPushButton>(&dialog, "cancelButton")->click();
@@ -520,16 +527,88 @@ void TestQLogin::localIpRememberedPerUser()
     QCOMPARE(prompts.count(), 0);
 }
 
+// A login.conf that cannot be read is never written over: it is set aside
+// (and its remembered addresses forgotten), the log names it, the user is
+// told once when the dialog shows, and the login saves a fresh file.
+void TestQLogin::damagedLoginSettingsAreSetAside_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<qint64>("sparse"); // > 0: the file is grown to this size
+    QTest::addColumn<int>("kind");      // 0 file, 1 folder, 2 unreadable file
+    QByteArray garbage(4096, '\0');
+    QRandomGenerator rng(20261207);
+    for (char &c : garbage)
+        c = char(rng.bounded(256));
+    QTest::newRow("random bytes") << garbage << qint64(0) << 0;
+    QTest::newRow("too large") << QByteArray("[LocalIp]\nadmin=127.0.0.1\n") << qint64(2) * 1024 * 1024 << 0;
+    QTest::newRow("a folder") << QByteArray() << qint64(0) << 1;
+    QTest::newRow("unreadable") << QByteArray("[LocalIp]\nadmin=127.0.0.1\n") << qint64(0) << 2;
+}
+
+void TestQLogin::damagedLoginSettingsAreSetAside()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(qint64, sparse);
+    QFETCH(int, kind);
+    const QString file = varno::test::installDir() + QStringLiteral("/login.conf");
+    QFile::remove(file);
+    QDir(file).removeRecursively();
+    const QDir dir(varno::test::installDir());
+    for (const QString &old : dir.entryList({QStringLiteral("login.conf.corrupt-*")}))
+        QVERIFY(QFile::remove(dir.filePath(old)) || QDir(dir.filePath(old)).removeRecursively());
+    if (kind == 1) {
+        QVERIFY(QDir().mkpath(file + QStringLiteral("/inside")));
+    } else {
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        QCOMPARE(f.write(content), content.size());
+        f.close();
+        if (sparse > 0)
+            QVERIFY(QFile::resize(file, sparse));
+        if (kind == 2)
+            QVERIFY(QFile::setPermissions(file, {}));
+    }
+    PromptScript prompts;
+    {
+        std::optional<varno::test::WithoutFileCapabilities> unreadable;
+        if (kind == 2)
+            unreadable.emplace();
+        QLogin dialog;
+        dialog.show();
+        QTRY_COMPARE(prompts.count(), 1);
+        const QStringList aside = dir.entryList({QStringLiteral("login.conf.corrupt-*")});
+        QCOMPARE(aside.size(), 1);
+        QCOMPARE(prompts.requests()[0].text,
+                 QStringLiteral("The login settings could not be read and were reset. The old file was kept as %1.")
+                     .arg(dir.filePath(aside[0])));
+        QVERIFY(logText().contains("login.conf(" + QFile::encodeName(file) + ") set aside as("));
+        login(dialog, QStringLiteral("admin"), QStringLiteral("admin"), false);
+        QVERIFY(dialog.isAccepted());
+    }
+    // Kept as it was; a fresh file holds the new choice.
+    const QString kept = dir.filePath(dir.entryList({QStringLiteral("login.conf.corrupt-*")}).value(0));
+    if (kind == 1) {
+        QVERIFY(QFileInfo::exists(kept + QStringLiteral("/inside")));
+    } else {
+        QVERIFY(QFile::setPermissions(kept, QFile::ReadOwner | QFile::WriteOwner));
+        QFile f(kept);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.read(content.size()), content);
+        QCOMPARE(f.size(), sparse > 0 ? sparse : content.size());
+    }
+    QVERIFY(QFileInfo(file).isFile());
+    QCOMPARE(QSettings(file, QSettings::IniFormat).value(QStringLiteral("LocalIp/admin")).toString(),
+             child<QComboBox>(std::make_unique<QLogin>().get(), "ipCombo")->itemText(0));
+    QCOMPARE(prompts.count(), 1);
+}
+
 void TestQLogin::unreadableUserStoreIsNamed()
 {
     PromptScript prompts;
     { QLogin made; } // the store exists with its default account
     const QString store = varno::test::installDir() + QStringLiteral("/userstore.json");
     QVERIFY(QFile::exists(store));
-    const QByteArray before = [&] {
-        QFile f(store);
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-    }();
+    const QByteArray before = varno::test::readFile(store);
     QVERIFY(QFile::setPermissions(store, {}));
     {
         varno::test::WithoutFileCapabilities unreadable;

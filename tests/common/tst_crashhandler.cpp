@@ -1,6 +1,7 @@
 #include "common/crashhandler.h"
 #include "common/installdir.h"
 #include "common/logfile.h"
+#include "tests/support/files.h"
 
 #include <QtTest>
 
@@ -297,11 +298,7 @@ const QRegularExpression &dumpName()
     return re;
 }
 
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
+using varno::test::readFile;
 
 QString hexCode(unsigned code)
 {
@@ -479,11 +476,7 @@ void TestCrashHandler::twoCrashesInOneSecond()
         const QString name = QDateTime::fromMSecsSinceEpoch(second * 1000).toString(QStringLiteral("yyyy_MM_dd-hh_mm_ss"))
                              + QStringLiteral(".dmp");
         const QString path = m_cwd.path() + QStringLiteral("/log/") + name;
-        {
-            QFile stale(path);
-            QVERIFY(stale.open(QIODevice::WriteOnly));
-            stale.write(QByteArray(1 << 20, 'S'));
-        }
+        QVERIFY(varno::test::writeFile(path, QByteArray(1 << 20, 'S')));
         Child first = spawn({QStringLiteral("null-write-at"), QString::number(second * 1000 + 100)}, m_cwd.path());
         Child second_ = spawn({QStringLiteral("null-write-at"), QString::number(second * 1000 + 500)}, m_cwd.path());
         const pid_t secondPid = second_.pid;

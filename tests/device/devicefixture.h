@@ -13,8 +13,10 @@
 #include "platform/p2p/p2p_client_sdk.h"
 #include "tests/support/camsimprocess.h"
 #include "tests/support/mqttbroker.h"
+#include "tests/support/testenv.h"
 
 #include <QByteArray>
+#include <QFile>
 #include <QList>
 #include <QObject>
 #include <QPointer>
@@ -116,6 +118,60 @@ inline void stopP2pClient(P2P_HANDLE handle)
         P2P_Client_SDK_UnRegister(handle);
         P2P_Client_SDK_UnInit(handle);
     }
+}
+
+// A private broker, the camera simulator and the client side of the P2P
+// library, registered with the relay (if any) as its message callback and
+// set as the process-wide handle; torn down in reverse order by stop() or
+// the destructor.
+struct P2pRig
+{
+    varno::test::MqttBroker broker;
+    varno::test::CamSimProcess sim;
+    P2P_HANDLE handle = 0;
+
+    P2pRig() = default;
+    ~P2pRig() { stop(); }
+    P2pRig(const P2pRig &) = delete;
+    P2pRig &operator=(const P2pRig &) = delete;
+
+    // cameras: 1 Gate, 2 Gate and Yard (p2pCamerasConfig); a non-empty
+    // config replaces that. The test's QVERIFY: a false names its step.
+    QString start(MessageRelay *relay, int cameras = 2, const QByteArray &config = QByteArray())
+    {
+        varno::registerMetaTypes();
+        if (!QFile::exists(varno::test::CamSimProcess::programPath()))
+            return QStringLiteral("varno-camsim not built");
+        if (!broker.start() || !broker.writeClientConfig())
+            return QStringLiteral("broker did not start: ") + broker.output();
+        const QString storage = varno::test::tempRoot() + QStringLiteral("/camera-storage");
+        if (!sim.start(config.isEmpty() ? p2pCamerasConfig(broker, storage, cameras) : config))
+            return QStringLiteral("camera simulator did not start: ") + sim.error();
+        if (!startP2pClient(&handle, relay))
+            return QStringLiteral("P2P library did not register");
+        varno::setP2pHandle(handle);
+        return QString();
+    }
+    void stop()
+    {
+        stopP2pClient(handle);
+        handle = 0;
+        sim.stop();
+        broker.stop();
+    }
+};
+
+// A listed camera; a P2P one when p2pId is not empty.
+inline DvrListInfo_s listed(const char *id, const char *name, const char *password = "", const char *p2pId = "")
+{
+    DvrListInfo_s info;
+    std::memset(&info, 0, sizeof(info));
+    varno::setText(info.dev.devId, id);
+    varno::setText(info.dev.devName, name);
+    varno::setText(info.dev.password, password);
+    varno::setText(info.dev.p2pId, p2pId);
+    info.dev.p2pFlag = p2pId[0] ? 1 : 0;
+    return info;
 }
 
 // A camera message as the relay hands it on; payload stays the caller's.

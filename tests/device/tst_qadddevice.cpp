@@ -48,18 +48,6 @@ DeviceInfo_s found(const char *id, const char *ip, const char *url)
     return d;
 }
 
-DvrListInfo_s manual(const char *id, const char *name, const char *password, const char *p2pId)
-{
-    DvrListInfo_s info;
-    std::memset(&info, 0, sizeof(info));
-    varno::setText(info.dev.devId, id);
-    varno::setText(info.dev.devName, name);
-    varno::setText(info.dev.password, password);
-    varno::setText(info.dev.p2pId, p2pId);
-    info.dev.p2pFlag = 1;
-    return info;
-}
-
 } // namespace
 
 class TestQAddDevice : public QObject
@@ -107,29 +95,19 @@ private:
         table()->setItem(0, 3, new QTableWidgetItem(url));
     }
 
-    MqttBroker m_broker;
-    CamSimProcess m_sim;
-    P2P_HANDLE m_handle = 0;
+    P2pRig m_rig;
     std::unique_ptr<QAddDevice> m_dialog;
 };
 
 void TestQAddDevice::initTestCase()
 {
-    varno::registerMetaTypes();
-    QVERIFY2(QFile::exists(CamSimProcess::programPath()), "varno-camsim not built");
-    QVERIFY(m_broker.start());
-    QVERIFY(m_broker.writeClientConfig());
-    QVERIFY2(m_sim.start(p2pCamerasConfig(m_broker, varno::test::tempRoot() + QStringLiteral("/camera-storage"), 1)),
-             qPrintable(m_sim.error()));
-    QVERIFY(startP2pClient(&m_handle, nullptr));
-    varno::setP2pHandle(m_handle);
+    const QString failed = m_rig.start(nullptr, 1);
+    QVERIFY2(failed.isEmpty(), qPrintable(failed));
 }
 
 void TestQAddDevice::cleanupTestCase()
 {
-    stopP2pClient(m_handle);
-    m_sim.stop();
-    m_broker.stop();
+    m_rig.stop();
 }
 
 void TestQAddDevice::init()
@@ -267,7 +245,7 @@ void TestQAddDevice::listedWithSameAddressChangesNothing()
 {
     // The table may still show a camera that was added after it was filled.
     show({found("B765432", "127.0.0.7", "http://127.0.0.7/")});
-    m_dialog->RecvManualInfo(manual("B765432", "Gate", "abc123", "VRNB-765432-KXPQT"));
+    m_dialog->RecvManualInfo(listed("B765432", "Gate", "abc123", "VRNB-765432-KXPQT"));
     PromptScript script;
     QSignalSpy logged(m_dialog.get(), &QAddDevice::sendLogInfo);
     // Same (empty) address as listed: the manual record has no IP address.
@@ -417,7 +395,7 @@ void TestQAddDevice::manualAddStoresAndUpdates()
     QSignalSpy list(m_dialog.get(), &QAddDevice::sendDevList);
     QSignalSpy logged(m_dialog.get(), &QAddDevice::sendLogInfo);
     // Through the manual dialog's signal, as connected at construction.
-    emit m_dialog->manualDialog()->sendManualInfo(manual("B765432", "Gate", "abc123", "VRNB-765432-KXPQT"));
+    emit m_dialog->manualDialog()->sendManualInfo(listed("B765432", "Gate", "abc123", "VRNB-765432-KXPQT"));
     QCOMPARE(m_dialog->devList().size(), 2);
     QCOMPARE(list.count(), 1);
     QCOMPARE(logged.count(), 1);
@@ -429,12 +407,12 @@ void TestQAddDevice::manualAddStoresAndUpdates()
     QCOMPARE(m_dialog->manualDialog()->devList().size(), 2);
 
     // The same again: nothing happens.
-    m_dialog->RecvManualInfo(manual("B765432", "Gate", "abc123", "VRNB-765432-KXPQT"));
+    m_dialog->RecvManualInfo(listed("B765432", "Gate", "abc123", "VRNB-765432-KXPQT"));
     QCOMPARE(list.count(), 1);
     QCOMPARE(logged.count(), 1);
 
     // A new password: the list and the store take it, no new log entry.
-    m_dialog->RecvManualInfo(manual("B765432", "Gate", "zz9988", "VRNB-765432-KXPQT"));
+    m_dialog->RecvManualInfo(listed("B765432", "Gate", "zz9988", "VRNB-765432-KXPQT"));
     QCOMPARE(list.count(), 2);
     QCOMPARE(logged.count(), 1);
     QCOMPARE(QByteArray(m_dialog->devList()[1].dev.password), QByteArray("zz9988"));
@@ -448,17 +426,22 @@ void TestQAddDevice::manualAddStoresAndUpdates()
 void TestQAddDevice::listFullIsRefusedWithAMessage()
 {
     m_dialog.reset();
-    for (int i = 1; i < kMaxDevices; ++i) {
+    for (int i = 2; i < kMaxDevices; ++i) {
         DeviceInfo_s d = found(QStringLiteral("uuid-fill-%1").arg(i).toLatin1().constData(), "127.0.0.9", "u");
         QCOMPARE(SDK_DVRMGR_AddDevice(d), 0);
     }
-    QCOMPARE(int(stored().size()), kMaxDevices);
+    QCOMPARE(int(stored().size()), kMaxDevices - 1);
     m_dialog = std::make_unique<QAddDevice>();
-    QCOMPARE(m_dialog->devList().size(), kMaxDevices);
     PromptScript script;
     QSignalSpy list(m_dialog.get(), &QAddDevice::sendDevList);
-    m_dialog->RecvManualInfo(manual("B765432", "Gate", "abc123", "VRNB-765432-KXPQT"));
-    QCOMPARE(list.count(), 0);
+    // The 300th is taken, the 301st refused.
+    m_dialog->RecvManualInfo(listed("C100200", "Yard", "pw9999", "VRNC-100200-ABCDE"));
+    QCOMPARE(script.count(), 0);
+    QCOMPARE(int(stored().size()), kMaxDevices);
+    QCOMPARE(m_dialog->devList().size(), kMaxDevices);
+    QCOMPARE(list.count(), 1);
+    m_dialog->RecvManualInfo(listed("B765432", "Gate", "abc123", "VRNB-765432-KXPQT"));
+    QCOMPARE(list.count(), 1);
     auto requests = script.take();
     QCOMPARE(requests.size(), 1);
     QCOMPARE(requests[0].text,
@@ -473,15 +456,15 @@ void TestQAddDevice::listFullIsRefusedWithAMessage()
              QStringLiteral("The device list is full: at most 300 devices. Device [B765432] was not added."));
     QCOMPARE(int(stored().size()), kMaxDevices);
     // Ticked rows always hand the list on, added or not.
-    QCOMPARE(list.count(), 1);
+    QCOMPARE(list.count(), 2);
 
     // After a delete there is room again, although the store still holds
     // the deleted camera: the store is rewritten from the list.
     m_dialog->recvDelDevInfo(QStringLiteral("uuid-fill-7"));
-    m_dialog->RecvManualInfo(manual("B765432", "Gate", "abc123", "VRNB-765432-KXPQT"));
+    m_dialog->RecvManualInfo(listed("B765432", "Gate", "abc123", "VRNB-765432-KXPQT"));
     QCOMPARE(script.count(), 0);
     QCOMPARE(m_dialog->devList().size(), kMaxDevices);
-    QCOMPARE(list.count(), 2);
+    QCOMPARE(list.count(), 3);
     const auto store = stored();
     QCOMPARE(int(store.size()), kMaxDevices);
     QCOMPARE(QByteArray(store.back().devId), QByteArray("B765432"));
@@ -492,7 +475,7 @@ void TestQAddDevice::listFullIsRefusedWithAMessage()
 
 void TestQAddDevice::deleteAndUpdateFollowTheList()
 {
-    m_dialog->RecvManualInfo(manual("B765432", "Gate", "abc123", "VRNB-765432-KXPQT"));
+    m_dialog->RecvManualInfo(listed("B765432", "Gate", "abc123", "VRNB-765432-KXPQT"));
     QSignalSpy forwarded(m_dialog.get(), &QAddDevice::sendDelDevInfo);
     m_dialog->recvDelDevInfo(QStringLiteral("B765432"));
     QCOMPARE(forwarded.count(), 1);

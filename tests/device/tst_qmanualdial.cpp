@@ -40,15 +40,6 @@ devicetest::MessageRelay &hub()
     return relay;
 }
 
-DvrListInfo_s listed(const char *id, const char *name)
-{
-    DvrListInfo_s info;
-    std::memset(&info, 0, sizeof(info));
-    varno::setText(info.dev.devId, id);
-    varno::setText(info.dev.devName, name);
-    return info;
-}
-
 } // namespace
 
 class TestQManualDial : public QObject
@@ -79,29 +70,19 @@ private:
     // Waits until both replies of a check arrived and were handled.
     void waitReplies(int total);
 
-    MqttBroker m_broker;
-    CamSimProcess m_sim;
-    P2P_HANDLE m_handle = 0;
+    devicetest::P2pRig m_rig;
     std::unique_ptr<QManualDial> m_dialog;
 };
 
 void TestQManualDial::initTestCase()
 {
-    varno::registerMetaTypes();
-    QVERIFY2(QFile::exists(CamSimProcess::programPath()), "varno-camsim not built");
-    QVERIFY(m_broker.start());
-    QVERIFY(m_broker.writeClientConfig());
-    QVERIFY2(m_sim.start(devicetest::p2pCamerasConfig(m_broker, varno::test::tempRoot() + QStringLiteral("/camera-storage"), 2)),
-             qPrintable(m_sim.error()));
-    QVERIFY(devicetest::startP2pClient(&m_handle, &hub()));
-    varno::setP2pHandle(m_handle);
+    const QString failed = m_rig.start(&hub());
+    QVERIFY2(failed.isEmpty(), qPrintable(failed));
 }
 
 void TestQManualDial::cleanupTestCase()
 {
-    devicetest::stopP2pClient(m_handle);
-    m_sim.stop();
-    m_broker.stop();
+    m_rig.stop();
 }
 
 void TestQManualDial::init()
@@ -167,7 +148,7 @@ void TestQManualDial::fieldRules()
 void TestQManualDial::lowerCaseFirstLetterIsRaised()
 {
     PromptScript script;
-    m_dialog->updateDevList({listed("B765432", "Gate at home")});
+    m_dialog->updateDevList({devicetest::listed("B765432", "Gate at home")});
     fill(QStringLiteral("b765432"), QStringLiteral("x"), QStringLiteral("y"));
     m_dialog->on_addButton_clicked();
     const auto requests = script.take();
@@ -182,7 +163,9 @@ void TestQManualDial::unknownCameraOnTheService()
     m_dialog->on_addButton_clicked();
     const auto requests = script.take();
     QCOMPARE(requests.size(), 1);
-    QVERIFY2(requests[0].text.startsWith(QStringLiteral("Unable to connect server (ID:Z999999) (errorno:-")),
+    // Nobody answers the lookup: the message says what may be behind it.
+    QVERIFY2(requests[0].text.startsWith(QStringLiteral("Camera Z999999 did not answer its lookup (errorno:-206). "
+                                                        "Check the ID; a camera with an older firmware")),
              qPrintable(requests[0].text));
     QVERIFY(m_dialog->pending().isEmpty());
 }
@@ -301,7 +284,7 @@ void TestQManualDial::alreadyListedAtReplyTime()
     m_dialog->on_addButton_clicked();
     waitReplies(before + 2);
     // Meanwhile the camera was added by discovery, with another password.
-    DvrListInfo_s known = listed("B765432", "Gate (ONVIF)");
+    DvrListInfo_s known = devicetest::listed("B765432", "Gate (ONVIF)");
     varno::setText(known.dev.password, "583");
     m_dialog->updateDevList({known});
 
@@ -340,7 +323,7 @@ void TestQManualDial::cancelClearsButKeepsPending()
 
 void TestQManualDial::deletedCameraLeavesTheList()
 {
-    m_dialog->updateDevList({listed("B765432", "Gate"), listed("C100200", "Yard")});
+    m_dialog->updateDevList({devicetest::listed("B765432", "Gate"), devicetest::listed("C100200", "Yard")});
     m_dialog->recvDelDevInfo(QStringLiteral("B765432"));
     QCOMPARE(m_dialog->devList().size(), 1);
     QCOMPARE(QByteArray(m_dialog->devList()[0].dev.devId), QByteArray("C100200"));
@@ -356,7 +339,7 @@ void TestQManualDial::noHandleIsRefused()
     const std::string unknown = "VRNZ-000000-AAAAA";
     const QString inbox = QString::fromStdString(varno::p2p::cameraInbox(unknown));
     varno::test::RawMqtt peer(QStringLiteral("inbox-watch"));
-    QCOMPARE(peer.connect(m_broker.port()), 0);
+    QCOMPARE(peer.connect(m_rig.broker.port()), 0);
     QCOMPARE(peer.subscribe(inbox), 1);
     std::atomic<int> requests{0}, beforeMarker{-1};
     peer.setHandler([&](const std::string &, const QByteArray &payload) {
@@ -365,14 +348,14 @@ void TestQManualDial::noHandleIsRefused()
         else
             ++requests;
     });
-    const int r = m_dialog->connectDevice(m_handle, unknown.c_str());
+    const int r = m_dialog->connectDevice(m_rig.handle, unknown.c_str());
     QVERIFY(r < 0 && r != P2P_ERR_CONNECTING);
     QVERIFY(peer.publish(inbox, "marker"));
     QTRY_VERIFY(beforeMarker.load() >= 0);
     QCOMPARE(beforeMarker.load(), 1);
-    QCOMPARE(m_dialog->connectDevice(m_handle, "VRNB-765432-KXPQT"), 0);
+    QCOMPARE(m_dialog->connectDevice(m_rig.handle, "VRNB-765432-KXPQT"), 0);
     // Already connected: answered from the session state.
-    QCOMPARE(m_dialog->connectDevice(m_handle, "VRNB-765432-KXPQT"), 0);
+    QCOMPARE(m_dialog->connectDevice(m_rig.handle, "VRNB-765432-KXPQT"), 0);
 }
 
 QTEST_MAIN(TestQManualDial)

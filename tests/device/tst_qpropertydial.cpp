@@ -45,14 +45,7 @@ devicetest::MessageRelay &hub()
 
 DeviceInfo_s device(const char *id, const char *name, const char *password, const char *p2pId)
 {
-    DeviceInfo_s d;
-    std::memset(&d, 0, sizeof(d));
-    varno::setText(d.devId, id);
-    varno::setText(d.devName, name);
-    varno::setText(d.password, password);
-    varno::setText(d.p2pId, p2pId);
-    d.p2pFlag = p2pId[0] ? 1 : 0;
-    return d;
+    return devicetest::listed(id, name, password, p2pId).dev;
 }
 
 } // namespace
@@ -81,9 +74,7 @@ private slots:
 private:
     void setFields(const QString &name, const QString &oldPass, const QString &newPass, const QString &confirm);
 
-    MqttBroker m_broker;
-    CamSimProcess m_sim;
-    P2P_HANDLE m_handle = 0;
+    devicetest::P2pRig m_rig;
     std::unique_ptr<QPropertyDial> m_dialog;
 };
 
@@ -96,25 +87,19 @@ void TestQPropertyDial::initTestCase()
     // A password stored in plain (from an older store) stays as read.
     QCOMPARE(SDK_DVRMGR_AddDevice(device("uuid-onvif-1", "Hall", "plain88", "")), 0);
 
-    QVERIFY2(QFile::exists(CamSimProcess::programPath()), "varno-camsim not built");
-    QVERIFY(m_broker.start());
-    QVERIFY(m_broker.writeClientConfig());
-    QVERIFY2(m_sim.start(devicetest::p2pCamerasConfig(m_broker, varno::test::tempRoot() + QStringLiteral("/camera-storage"), 2)),
-             qPrintable(m_sim.error()));
-    QVERIFY(devicetest::startP2pClient(&m_handle, &hub()));
+    const QString failed = m_rig.start(&hub());
+    QVERIFY2(failed.isEmpty(), qPrintable(failed));
 }
 
 void TestQPropertyDial::cleanupTestCase()
 {
-    devicetest::stopP2pClient(m_handle);
-    m_sim.stop();
-    m_broker.stop();
+    m_rig.stop();
     SDK_DVRMGR_UnInit();
 }
 
 void TestQPropertyDial::init()
 {
-    varno::setP2pHandle(m_handle);
+    varno::setP2pHandle(m_rig.handle);
     m_dialog = std::make_unique<QPropertyDial>();
     char user[32] = {};
     std::strcpy(user, "admin");

@@ -189,6 +189,24 @@ QImage windowImage(const realvideo &page, const QString &key)
     return page.videoOnly()->videoWin(w.winIndex)->play()->surface()->currentImage();
 }
 
+QVideoPlay *playOf(const realvideo &page, const QString &key)
+{
+    LiveWinInfo w{};
+    return page.windowInfo(key, &w) ? page.videoOnly()->videoWin(w.winIndex)->play() : nullptr;
+}
+
+// Summed brightness of an image outside its middle band of rows, where the
+// notice's text is written.
+qint64 brightnessBesideText(const QImage &image)
+{
+    qint64 sum = 0;
+    for (int y = 0; y < image.height(); ++y)
+        if (qAbs(y - image.height() / 2) > 16)
+            for (int x = 0; x < image.width(); ++x)
+                sum += qGray(image.pixel(x, y));
+    return sum;
+}
+
 int stateOf(const realvideo &page, const QString &key)
 {
     LiveStreamInfo rec{};
@@ -262,6 +280,8 @@ private slots:
     void stallReopensOnlyAfterNotice();
     void rtspServerKilledAndBack();
     void closedWhileReopening();
+    void stalledWindowShowsReconnectingAfterTwoSeconds();
+    void reconnectingLookWhileTheRtspServerIsAway();
     void hdSdSwitchKeepsOnlyTheSelectedStream();
     void firstKeyFrameOfAStreamIsNeverLost();
     void passwordNoticeAsksAndRestarts();
@@ -620,6 +640,104 @@ void TestRealVideo::closedWhileReopening()
         m_sim.command(QStringLiteral("%1 stats").arg(QLatin1String(p2pDeviceId(9)))).contains(QStringLiteral("streams=0")),
         5000);
     QVERIFY(cam.rtsp->restart());
+}
+
+// A P2P stream that stops without a notice keeps playing for the monitor;
+// its window shows "reconnecting" once no picture came for 2,000 ms of the
+// monitor's clock (1,999 ms are not enough), and the next picture clears it.
+void TestRealVideo::stalledWindowShowsReconnectingAfterTwoSeconds()
+{
+    auto clock = std::make_shared<ManualClock>();
+    auto page = makePage(clock);
+    const QString key = QString::fromLatin1(p2pDeviceId(6));
+    QSignalSpy looks(page.get(), &realvideo::sendLiveReconnecting);
+    QCOMPARE(openAndWait(*page, p2pCamera(6), true), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(stateOf(*page, key), int(varno::live::kStatePlaying), 10000);
+    QVideoPlay *play = playOf(*page, key);
+    QVERIFY(play);
+
+    m_sim.command(QStringLiteral("%1 stall 0 on").arg(key));
+    // Settled: no picture over several passes, all of them at the clock's 1,000.
+    int64_t pictures = -1;
+    QTRY_VERIFY_WITH_TIMEOUT([&] {
+        const int64_t now = page->streamStats(key).decodedPictures;
+        const bool settled = now == pictures;
+        pictures = now;
+        return clock->passes(3) && settled;
+    }(), 10000);
+    clock->set(1000 + varno::live::kReconnectingAfterMs - 1);
+    QVERIFY(clock->passes(3));
+    QCoreApplication::processEvents();
+    QVERIFY(!page->controller()->isReconnecting(key));
+    QVERIFY(!play->reconnecting());
+    clock->set(1000 + varno::live::kReconnectingAfterMs);
+    QTRY_VERIFY_WITH_TIMEOUT(play->reconnecting(), 5000);
+    QCOMPARE(play->surface()->notice(), QStringLiteral("Reconnecting..."));
+    QCOMPARE(page->streamStats(key).decodedPictures, pictures);
+    QCOMPARE(looks.size(), 1);
+    QCOMPARE(looks.at(0).at(0).toString(), key);
+    QCOMPARE(looks.at(0).at(1).toBool(), true);
+
+    m_sim.command(QStringLiteral("%1 stall 0 off").arg(key));
+    QTRY_VERIFY_WITH_TIMEOUT(!play->reconnecting(), 10000);
+    QVERIFY(page->streamStats(key).decodedPictures > pictures);
+    QVERIFY(play->surface()->notice().isEmpty());
+    QCOMPARE(looks.size(), 2);
+    QCOMPARE(looks.at(1).at(1).toBool(), false);
+
+    // Closed while reconnecting: the window is free of the look, the tree hears of it.
+    m_sim.command(QStringLiteral("%1 stall 0 on").arg(key));
+    QTRY_VERIFY_WITH_TIMEOUT([&] {
+        const int64_t now = page->streamStats(key).decodedPictures;
+        const bool settled = now == pictures;
+        pictures = now;
+        return clock->passes(3) && settled;
+    }(), 10000);
+    clock->set(1000 + 3 * varno::live::kReconnectingAfterMs);
+    QTRY_VERIFY_WITH_TIMEOUT(play->reconnecting(), 5000);
+    page->videoOnly()->CloseVideoWinFromMul(play->nativeHandle()); // its Close button
+    QVERIFY(!play->reconnecting());
+    QCOMPARE(looks.size(), 4);
+    QCOMPARE(looks.at(3).at(1).toBool(), false);
+    m_sim.command(QStringLiteral("%1 stall 0 off").arg(key));
+    dropPage(page);
+}
+
+// The RTSP server goes away: the window keeps its last picture, dimmed,
+// with "Reconnecting..." while the stream is reopened, and shows bright
+// pictures again from the first one after the server is back.
+void TestRealVideo::reconnectingLookWhileTheRtspServerIsAway()
+{
+    auto page = makePage();
+    OnvifCam &cam = m_onvif[1]; // a ball on a green background: light everywhere
+    const QString key = QString::fromStdString(cam.uuid);
+    QCOMPARE(openAndWait(*page, cam.device(), cam.access(), true), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(stateOf(*page, key), int(varno::live::kStatePlaying), 10000);
+    QVideoPlay *play = playOf(*page, key);
+    QVERIFY(play);
+    varno::live::VideoSurface *surface = play->surface();
+    QTRY_VERIFY_WITH_TIMEOUT(hasContent(surface->grab().toImage()), 5000);
+    QVERIFY(!play->reconnecting());
+
+    cam.rtsp->stop();
+    QTRY_VERIFY_WITH_TIMEOUT(play->reconnecting(), 10000);
+    QVERIFY(page->controller()->isReconnecting(key));
+    // The last picture stays, at a third of its brightness.
+    const QImage last = surface->currentImage().scaled(surface->size());
+    const QImage shown = surface->grab().toImage().scaled(surface->size());
+    const qint64 lit = brightnessBesideText(last);
+    QVERIFY(lit > 0);
+    QVERIFY2(brightnessBesideText(shown) * 2 < lit, qPrintable(QStringLiteral("%1 of %2").arg(brightnessBesideText(shown)).arg(lit)));
+    QVERIFY(hasContent(shown));
+    const int64_t mark = page->streamStats(key).decodedPictures;
+
+    QVERIFY(cam.rtsp->restart());
+    QTRY_VERIFY_WITH_TIMEOUT(!play->reconnecting(), 20000);
+    QVERIFY(page->streamStats(key).decodedPictures > mark);
+    QVERIFY(!page->controller()->isReconnecting(key));
+    const QImage again = surface->grab().toImage().scaled(surface->size());
+    QVERIFY(brightnessBesideText(again) * 2 > brightnessBesideText(surface->currentImage().scaled(surface->size())));
+    dropPage(page);
 }
 
 // Switching to SD: the main window hears of the new choice, the pictures

@@ -297,8 +297,14 @@ void TestPyCamPeer::passwordChangeSurvivesRestart()
     // return, opened with the new password.
     QCOMPARE(peerCommand(QStringLiteral("offline")), QStringLiteral("OK offline"));
     QTRY_COMPARE_WITH_TIMEOUT(sessionStatus(), int32_t(P2P_SESSION_LOST), 10000);
-    // Nothing is asked of an offline camera.
+    // Nothing is asked of an offline camera, and one of version 1 cannot
+    // be asked whether it is back (the main window's tool tip says so).
     QCOMPARE(P2P_Client_SDK_Connect_Peer(m_handle, kCamera), int(P2P_ERR_NOT_FOUND));
+    int32_t online = -1;
+    int32_t version = -1;
+    QCOMPARE(P2P_Client_SDK_Get_Peer_Presence(m_handle, kCamera, &online, &version), 0);
+    QCOMPARE(online, 0);
+    QCOMPARE(version, 1);
     const int before = frames.count();
     QCOMPARE(peerCommand(QStringLiteral("online")), QStringLiteral("OK online"));
     QTRY_VERIFY_WITH_TIMEOUT(frames.count() > before + 20, 15000);

@@ -210,7 +210,7 @@ void TestCStorage::switchesToTheNextDiskWithRoom()
 void TestCStorage::coverAcrossTwoDisks()
 {
     Disks d;
-    d.add(QStringLiteral("/a/"), 1 * kGiB);
+    const QString diskA = d.add(QStringLiteral("/a/"), 1 * kGiB);
     d.add(QStringLiteral("/b/"), 1 * kGiB);
     auto s = d.storage();
     QVERIFY(save(*s, {disk("/a/", 1, 50), disk("/b/", 1, 50)}, 1));
@@ -238,6 +238,16 @@ void TestCStorage::coverAcrossTwoDisks()
     QCOMPARE(s->currentDisk(), 1);
     QCOMPARE(listed(b), (QStringList{QStringLiteral("b10.mkv"), QStringLiteral("b11.mkv")}));
     QCOMPARE(listed(a).size(), 11);
+    // Both full again, and another program fills disk 0: overwriting there
+    // frees too little, so disk 1 is overwritten and recording goes on there.
+    QFile foreign(diskA + QStringLiteral("/other.bin"));
+    QVERIFY(foreign.open(QIODevice::WriteOnly) && foreign.resize(qint64(kGiB)));
+    for (int i = 21; i < 31; ++i)
+        addRecording(b, QStringLiteral("b%1.mkv").arg(i), 50 * kMiB);
+    QCOMPARE(savePath(*s), b);
+    QCOMPARE(s->currentDisk(), 1);
+    QVERIFY(varno::test::logText().contains("Cover on disk(0) did not free enough space"));
+    QCOMPARE(listed(b).size(), 2);
 }
 
 void TestCStorage::coverDropsWholeShortList()

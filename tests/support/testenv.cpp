@@ -1,4 +1,5 @@
 #include "testenv.h"
+#include "files.h"
 
 #include <algorithm>
 
@@ -35,8 +36,19 @@ QString sourceDir()
 
 QByteArray logText()
 {
-    QFile f(installDir() + QStringLiteral("/log/Varno.log"));
+    return readFile(installDir() + QStringLiteral("/log/Varno.log"));
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+bool writeFile(const QString &path, const QByteArray &data)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(data) == data.size();
 }
 
 quint16 freeLoopbackPort()

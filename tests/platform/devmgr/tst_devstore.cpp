@@ -3,6 +3,7 @@
 
 #include "common/installdir.h"
 #include "common/textfield.h"
+#include "tests/support/files.h"
 #include "tests/support/testenv.h"
 
 #include <QCoreApplication>
@@ -146,12 +147,6 @@ int fileMode(const QString &path)
 {
     struct stat st {};
     return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
-}
-
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 // Runs sql on the store with a connection of the test's own; the last row's
@@ -476,7 +471,7 @@ void TestDevStore::damagedStore()
         QCOMPARE(SDK_DVRMGR_WriteLog(makeEntry(i)), 0);
     QCOMPARE(SDK_DVRMGR_CommitRewrite(), 0);
     QCOMPARE(SDK_DVRMGR_UnInit(), 0);
-    QByteArray data = readAll(path);
+    QByteArray data = varno::test::readFile(path);
     QVERIFY(data.size() > 8192);
 
     const char *sql[][2] = {{"foreign", "CREATE TABLE songs(title TEXT)"},
@@ -500,22 +495,21 @@ void TestDevStore::damagedStore()
     }
     if (kind == QLatin1String("garbage") || kind == QLatin1String("header")
         || kind == QLatin1String("short") || kind == QLatin1String("page")) {
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(data) == data.size());
+        QVERIFY(varno::test::writeFile(path, data));
     }
     for (const auto &step : sql) {
         if (kind == QLatin1String(step[0]))
             QCOMPARE(sqlOnStore(path, step[1]), QString());
     }
-    const QByteArray damaged = readAll(path);
+    const QByteArray damaged = varno::test::readFile(path);
 
     // Set aside untouched and named in the log; a fresh store works on.
     QVERIFY(open());
     const QStringList aside = asideFiles(m_dir);
     QCOMPARE(aside.size(), 1);
     QVERIFY(aside.first().startsWith(QLatin1String(kStoreFileName) + QStringLiteral(".corrupt-20")));
-    QCOMPARE(readAll(m_dir + QLatin1Char('/') + aside.first()), damaged);
-    const QByteArray log = readAll(QString::fromStdString(varno::installDir()) + QStringLiteral("/log/Varno.log"));
+    QCOMPARE(varno::test::readFile(m_dir + QLatin1Char('/') + aside.first()), damaged);
+    const QByteArray log = varno::test::readFile(QString::fromStdString(varno::installDir()) + QStringLiteral("/log/Varno.log"));
     QVERIFY(log.contains(QFile::encodeName(m_dir + QLatin1Char('/') + aside.first())));
     QVERIFY(storedList().empty());
     QCOMPARE(SDK_DVRMGR_AddDevice(makeDevice('A', 3)), 0);

@@ -59,8 +59,14 @@ void TestOnvifConfig::init()
 
 void TestOnvifConfig::configFromSimulator()
 {
-    COnvifCamera cam(settings("11111111-2222-4333-8444-555555555555"));
+    COnvifCamera::Settings s = settings("11111111-2222-4333-8444-555555555555");
+    s.model = "Dome M-42 Überkopf";
+    COnvifCamera cam(s);
     QVERIFY(cam.start());
+    // The model is known only once the configuration was read.
+    char model[32] = "stale";
+    QCOMPARE(SDK_DVRMGR_GetDevModel(cam.serviceAddr().c_str(), model, int(sizeof(model))), int(DVRMGR_ERR_REPLY));
+    QCOMPARE(QByteArray(model), QByteArray());
     QCOMPARE(SDK_DVRMGR_SetOnvifCredentials(cam.serviceAddr().c_str(), "p@ss:w/rd"), 0);
     DevConfig_s c;
     std::memset(&c, 0x5a, sizeof(c));
@@ -73,6 +79,12 @@ void TestOnvifConfig::configFromSimulator()
     for (size_t i = qstrlen(c.mainToken); i < sizeof(c.mainToken); ++i)
         QCOMPARE(c.mainToken[i], '\0');
     QCOMPARE(cam.authFailures(), 0);
+    QCOMPARE(SDK_DVRMGR_GetDevModel(cam.serviceAddr().c_str(), model, int(sizeof(model))), 0);
+    QCOMPARE(QByteArray(model), QByteArray("Dome M-42 Überkopf"));
+    // 11 bytes would end inside the "Ü": the model is cut before it.
+    QCOMPARE(SDK_DVRMGR_GetDevModel(cam.serviceAddr().c_str(), model, 12), 0);
+    QCOMPARE(QByteArray(model), QByteArray("Dome M-42 "));
+    QCOMPARE(SDK_DVRMGR_GetDevModel(cam.serviceAddr().c_str(), nullptr, 13), int(DVRMGR_ERR_PARAM));
 }
 
 void TestOnvifConfig::wrongPassword()

@@ -6,9 +6,11 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QSet>
 #include <QThread>
 
 #include <mosquitto.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstring>
@@ -111,6 +113,64 @@ bool RabbitCluster::startNode(int node)
 bool RabbitCluster::addUser(const QString &name, const QString &password)
 {
     return run({QStringLiteral("user"), m_dir, name, password}, 120000);
+}
+
+bool RabbitCluster::addBareUser(const QString &name, const QString &password)
+{
+    return run({QStringLiteral("ctl"), m_dir, QStringLiteral("add_user"), name, password}, 120000);
+}
+
+bool RabbitCluster::applyRules(const QStringList &aclArgs)
+{
+    QProcess acl;
+    acl.start(sourceDir() + QStringLiteral("/scripts/relay-acl"), QStringList{QStringLiteral("--rabbitmq"), QStringLiteral("/")} + aclArgs);
+    QFile rules(m_dir + QStringLiteral("/rules"));
+    if (!acl.waitForFinished(30000) || acl.exitCode() != 0 || !rules.open(QIODevice::WriteOnly)
+        || rules.write(acl.readAllStandardOutput()) <= 0)
+        return false;
+    rules.close();
+    return run({QStringLiteral("rules"), m_dir, rules.fileName()}, 300000);
+}
+
+// From the node's open sockets (/proc/PID/fd) and the kernel's table of
+// listening TCP sockets.
+QList<QPair<QString, quint16>> RabbitCluster::listeners(int node) const
+{
+    QFile pidFile(m_dir + QStringLiteral("/node%1/pid").arg(node));
+    if (!pidFile.open(QIODevice::ReadOnly))
+        return {};
+    const QString fdDir = QStringLiteral("/proc/%1/fd").arg(QString::fromLatin1(pidFile.readAll().trimmed()));
+    QSet<QByteArray> inodes;
+    for (const QString &fd : QDir(fdDir).entryList(QDir::System | QDir::NoDotAndDotDot)) {
+        char link[64] = {};
+        const ssize_t n = ::readlink(QFile::encodeName(fdDir + QLatin1Char('/') + fd).constData(), link, sizeof(link) - 1);
+        const QByteArray target(link, n > 0 ? int(n) : 0);
+        if (target.startsWith("socket:[") && target.endsWith(']'))
+            inodes.insert(target.mid(8, target.size() - 9));
+    }
+    QList<QPair<QString, quint16>> out;
+    for (const char *table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
+        QFile f{QString::fromLatin1(table)};
+        if (!f.open(QIODevice::ReadOnly))
+            continue;
+        for (const QByteArray &line : f.readAll().split('\n')) {
+            const QList<QByteArray> c = line.simplified().split(' ');
+            // sl local remote st ... inode (the tenth column); 0A: listening
+            if (c.size() < 10 || c[3] != "0A" || !inodes.contains(c[9]))
+                continue;
+            const QList<QByteArray> local = c[1].split(':');
+            const QByteArray hex = local.value(0);
+            QString address;
+            if (hex.size() == 8) {   // IPv4, in the kernel's byte order
+                const quint32 a = hex.toUInt(nullptr, 16);
+                address = QStringLiteral("%1.%2.%3.%4").arg(a & 0xff).arg((a >> 8) & 0xff).arg((a >> 16) & 0xff).arg(a >> 24);
+            } else {
+                address = QString::fromLatin1(hex);   // IPv6: shown as is
+            }
+            out.append({address, quint16(local.value(1).toUInt(nullptr, 16))});
+        }
+    }
+    return out;
 }
 
 quint16 RabbitCluster::mqttPort(int node) const
@@ -231,8 +291,10 @@ bool RawMqtt::publish(const QString &topic, const QByteArray &payload, bool reta
                           1, retain)
         != MOSQ_ERR_SUCCESS)
         return false;
-    return m_cv.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                         [&] { return m_pubacks.count(mid) > 0; });
+    // A broker that refuses the publication may close the connection.
+    m_cv.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                  [&] { return m_pubacks.count(mid) > 0 || !m_connected; });
+    return m_pubacks.count(mid) > 0;
 }
 
 void RawMqtt::setHandler(std::function<void(const std::string &, const QByteArray &)> handler)

@@ -93,6 +93,12 @@ public:
     bool stopNode(int node);
     bool startNode(int node);
     bool addUser(const QString &name, const QString &password);
+    // A user with no rights, and the access rules that scripts/relay-acl
+    // --rabbitmq writes for aclArgs (client accounts and cameras).
+    bool addBareUser(const QString &name, const QString &password);
+    bool applyRules(const QStringList &aclArgs);
+    // The TCP ports node N listens on, each with its address ("127.0.0.1").
+    QList<QPair<QString, quint16>> listeners(int node) const;
     quint16 mqttPort(int node) const;
     // Its data folder (DIR/node<N>/pid holds each node's process ID).
     QString dir() const { return m_dir; }

@@ -3,7 +3,8 @@
 // library and the cameras work as before, while a rogue client with the
 // client account's valid credentials, or a camera with its own, cannot read
 // another client's inbox (its replies and live frames), a camera's
-// requests, or pose as a camera.
+// requests, pose as a camera, or take another party's MQTT client
+// identifier (use_username_as_clientid).
 
 #include "platform/p2p/p2p_client.h"
 #include "platform/p2p/p2p_client_sdk.h"
@@ -28,9 +29,15 @@ const char *const kCamA = "VRNB-765432-KXPQT";
 const char *const kDevA = "B765432";
 const char *const kCamB = "VRNC-100200-ABCDE";
 const char *const kDevB = "C100200";
+// A camera account that no simulated camera uses: the rogue camera.
+const char *const kCamD = "VRND-300400-ABCDE";
+const char *const kDevD = "D300400";
 const char *const kPwd = "abc123";
-const char *const kClientUser = "varno-client";
-const char *const kClientKey = "5D0E2A91C47B38F6A1E09C7D2B64F853";
+// The victim's installation account (its client ID), and another one.
+const char *const kClientUser = "site-7";
+const char *const kClientKey = "site-7-secret";
+const char *const kRogueUser = "site-8";
+const char *const kRogueKey = "site-8-secret";
 
 bool run(const QString &program, const QStringList &args, QByteArray *output = nullptr)
 {
@@ -78,6 +85,8 @@ private slots:
     void rogueCannotPoseAsCamera();
     void cameraReadsOnlyItsOwnTopics();
     void cameraCannotSpeakForAnother();
+    void nobodyTakesAnotherClientId_data();
+    void nobodyTakesAnotherClientId();
     void relayFailureNamed_data();
     void relayFailureNamed();
 
@@ -135,11 +144,15 @@ void TestP2pAccess::initTestCase()
     QVERIFY(run(QStringLiteral("mosquitto_passwd"), {QStringLiteral("-b"), QStringLiteral("-c"), passwd,
                                                       QLatin1String(kClientUser), QLatin1String(kClientKey)}));
     QVERIFY(run(QStringLiteral("mosquitto_passwd"), {QStringLiteral("-b"), passwd, QLatin1String(kDevA), QStringLiteral("cam-a-secret")}));
-    QVERIFY(run(QStringLiteral("mosquitto_passwd"), {QStringLiteral("-b"), passwd, QLatin1String(kDevB), QStringLiteral("cam-b-secret")}));
+    for (const char *const *account : {&kRogueUser, &kDevB, &kDevD})
+        QVERIFY(run(QStringLiteral("mosquitto_passwd"),
+                    {QStringLiteral("-b"), passwd, QLatin1String(*account), QLatin1String(*account) + QStringLiteral("-secret")}));
     QByteArray acl;
     QVERIFY(run(sourceDir() + QStringLiteral("/scripts/relay-acl"),
-                {QLatin1String(kClientUser), QStringLiteral("%1:%1:%2").arg(QLatin1String(kDevA), QLatin1String(kCamA)),
-                 QStringLiteral("%1:%1:%2").arg(QLatin1String(kDevB), QLatin1String(kCamB))},
+                {QLatin1String(kClientUser), QLatin1String(kRogueUser),
+                 QStringLiteral("%1:%1:%2").arg(QLatin1String(kDevA), QLatin1String(kCamA)),
+                 QStringLiteral("%1:%1:%2").arg(QLatin1String(kDevB), QLatin1String(kCamB)),
+                 QStringLiteral("%1:%1:%2").arg(QLatin1String(kDevD), QLatin1String(kCamD))},
                 &acl));
     QFile aclFile(m_dir + QStringLiteral("/acl"));
     QVERIFY(aclFile.open(QIODevice::WriteOnly));
@@ -154,22 +167,28 @@ void TestP2pAccess::initTestCase()
     for (const QString &f : QDir(m_dir).entryList(QDir::Files))
         QFile::setPermissions(m_dir + QLatin1Char('/') + f, readable);
     m_broker.setSecurity(QStringLiteral("cafile %1/ca.pem\ncertfile %1/server.pem\nkeyfile %1/server.key\n"
-                                        "allow_anonymous false\npassword_file %2\nacl_file %3\n")
+                                        "allow_anonymous false\nuse_username_as_clientid true\n"
+                                        "password_file %2\nacl_file %3\n")
                              .arg(m_dir, passwd, aclFile.fileName()));
     QVERIFY2(m_broker.start(), qPrintable(m_broker.output()));
-    QVERIFY(m_broker.writeClientConfig(QStringLiteral("tls = 1\ncafile = %1/ca.pem\n").arg(m_dir)));
+    QVERIFY(m_broker.writeClientConfig(QStringLiteral("tls = 1\ncafile = %1/ca.pem\nuser = %2\npassword = %3\n")
+                                           .arg(m_dir, QLatin1String(kClientUser), QLatin1String(kClientKey))));
 
     QByteArray config = simConfig(m_broker.port(), tempRoot() + QStringLiteral("/storage"),
-                                  {camera(kDevA, kCamA, kDevA, "cam-a-secret"), camera(kDevB, kCamB, kDevB, "cam-b-secret")});
+                                  {camera(kDevA, kCamA, kDevA, "cam-a-secret"), camera(kDevB, kCamB, kDevB, "C100200-secret")});
     config.replace("\"broker\": {", QStringLiteral("\"broker\": { \"cafile\": \"%1/ca.pem\",").arg(m_dir).toUtf8());
     QVERIFY2(config.contains("cafile"), config.constData());
     QVERIFY2(m_sim.start(config), qPrintable(m_sim.error() + m_broker.output()));
     QCOMPARE(m_lib.start(), 0);
     m_clientId = QString::fromStdString(varno::p2p::clientForHandle(m_lib.handle())->clientId());
+    QCOMPARE(m_clientId, QLatin1String(kClientUser));
 }
 
+// One third party at a time: under use_username_as_clientid two connections
+// of one account would take each other's place.
 RawMqtt *TestP2pAccess::connectAs(const QString &clientId, const char *user, const char *password)
 {
+    m_raw.clear();
     m_raw.push_back(std::make_unique<RawMqtt>(clientId));
     RawMqtt *raw = m_raw.back().get();
     raw->setCredentials(QLatin1String(user), QLatin1String(password));
@@ -224,8 +243,8 @@ void TestP2pAccess::rogueClientReadsNothingOfOthers()
 {
     // Valid client credentials, its own random client ID. The broker may
     // grant a subscription and still deliver nothing it does not allow.
-    const QString own = QStringLiteral("varno/v1/cli/c0123456789abcdef/in");
-    RawMqtt *rogue = connectAs(QStringLiteral("c0123456789abcdef"), kClientUser, kClientKey);
+    const QString own = QStringLiteral("varno/v1/cli/%1/in").arg(QLatin1String(kRogueUser));
+    RawMqtt *rogue = connectAs(QStringLiteral("c0123456789abcdef"), kRogueUser, kRogueKey);
     QVERIFY(rogue);
     const QString victimInbox = QString::fromStdString(varno::p2p::clientInbox(m_clientId.toStdString()));
     const QString cameraInbox = QString::fromStdString(varno::p2p::cameraInbox(kCamA));
@@ -246,7 +265,7 @@ void TestP2pAccess::rogueCannotPoseAsCamera()
 {
     // Its offline presence for the camera is dropped by the broker: the
     // victim's session stays up and its video keeps coming.
-    RawMqtt *rogue = connectAs(QStringLiteral("c0123456789abcd00"), kClientUser, kClientKey);
+    RawMqtt *rogue = connectAs(QStringLiteral("c0123456789abcd00"), kRogueUser, kRogueKey);
     QVERIFY(rogue);
     QVERIFY(rogue->publish(QString::fromStdString(varno::p2p::cameraPresence(kCamA)), offlineA()));
     QVERIFY(victimStillStreams());
@@ -255,38 +274,38 @@ void TestP2pAccess::rogueCannotPoseAsCamera()
 
 void TestP2pAccess::cameraReadsOnlyItsOwnTopics()
 {
-    // Camera B's own credentials: its own lookups arrive, camera A's inbox
+    // Camera D's own credentials: its own lookups arrive, camera A's inbox
     // and lookups and the client's inbox stay closed.
-    RawMqtt *camB = connectAs(QStringLiteral("varno-cam-probe"), kDevB, "cam-b-secret");
-    QVERIFY(camB);
-    const QString ownLookups = QString::fromStdString(varno::p2p::lookupTopic(kDevB));
+    RawMqtt *camD = connectAs(QStringLiteral("varno-cam-probe"), kDevD, "D300400-secret");
+    QVERIFY(camD);
+    const QString ownLookups = QString::fromStdString(varno::p2p::lookupTopic(kDevD));
     const QString victimInbox = QString::fromStdString(varno::p2p::clientInbox(m_clientId.toStdString()));
     const QString cameraInbox = QString::fromStdString(varno::p2p::cameraInbox(kCamA));
     const QString lookups = QString::fromStdString(varno::p2p::lookupTopic(kDevA));
     for (const QString &topic : {ownLookups, cameraInbox, victimInbox, lookups})
-        QVERIFY(camB->subscribe(topic) >= 0);
-    QCOMPARE(m_sim.command(QStringLiteral("%1 unretain").arg(QLatin1String(kDevB))), QStringLiteral("OK unretain"));
+        QVERIFY(camD->subscribe(topic) >= 0);
     char id[64];
-    QCOMPARE(P2P_Client_SDK_Get_Device_License(m_lib.handle(), kDevB, id), 0);
-    QVERIFY(waitUntil([&] { return camB->received(ownLookups) >= 1; }, 5000));
+    // Nobody answers for D (its account is the rogue's): the lookup fails.
+    QCOMPARE(P2P_Client_SDK_Get_Device_License(m_lib.handle(), kDevD, id), int(P2P_ERR_NOT_FOUND));
+    QVERIFY(waitUntil([&] { return camD->received(ownLookups) >= 1; }, 5000));
     QVERIFY(victimTalksToCameraA());
-    QCOMPARE(camB->received(cameraInbox), 0);
-    QCOMPARE(camB->received(victimInbox), 0);
-    QCOMPARE(camB->received(lookups), 0);
+    QCOMPARE(camD->received(cameraInbox), 0);
+    QCOMPARE(camD->received(victimInbox), 0);
+    QCOMPARE(camD->received(lookups), 0);
 }
 
 void TestP2pAccess::cameraCannotSpeakForAnother()
 {
-    // Camera B's own credentials, forging camera A's offline presence to the
+    // Camera D's own credentials, forging camera A's offline presence to the
     // client that streams from A: the strict rules refuse the shared inbox
-    // and A's topic below the inbox; on B's own topic the client sees that
+    // and A's topic below the inbox; on D's own topic the client sees that
     // the sender is not A. A's session and video go on.
-    RawMqtt *camB = connectAs(QStringLiteral("rogue-cam-b"), kDevB, "cam-b-secret");
-    QVERIFY(camB);
+    RawMqtt *camD = connectAs(QStringLiteral("rogue-cam-d"), kDevD, "D300400-secret");
+    QVERIFY(camD);
     const std::string victim = m_clientId.toStdString();
     for (const std::string &topic : {varno::p2p::clientInbox(victim), varno::p2p::clientInboxFrom(victim, kCamA),
-                                     varno::p2p::cameraPresence(kCamA), varno::p2p::clientInboxFrom(victim, kCamB)})
-        QVERIFY(camB->publish(QString::fromStdString(topic), offlineA()));
+                                     varno::p2p::cameraPresence(kCamA), varno::p2p::clientInboxFrom(victim, kCamD)})
+        QVERIFY(camD->publish(QString::fromStdString(topic), offlineA()));
     QVERIFY(waitUntil([] { return logText().contains("sender ID differs from the topic"); }, 5000));
     QVERIFY(victimStillStreams());
     QVERIFY(!logText().contains("Session with camera(VRNB-765432-KXPQT) lost"));
@@ -294,27 +313,61 @@ void TestP2pAccess::cameraCannotSpeakForAnother()
     QVERIFY(!logText().contains("camera of version 3 on the shared inbox"));
 }
 
+void TestP2pAccess::nobodyTakesAnotherClientId_data()
+{
+    QTest::addColumn<QByteArray>("user");
+    QTest::addColumn<QString>("clientId");
+    QTest::newRow("client account as another client") << QByteArray(kRogueUser) << QString::fromLatin1(kClientUser);
+    QTest::newRow("client account as a camera") << QByteArray(kRogueUser) << QStringLiteral("varno-cam-VRNB-765432-KXPQT");
+    QTest::newRow("client account under a camera's name") << QByteArray(kRogueUser) << QString::fromLatin1(kDevA);
+    QTest::newRow("camera account as a client") << QByteArray(kDevD) << QString::fromLatin1(kClientUser);
+}
+
+void TestP2pAccess::nobodyTakesAnotherClientId()
+{
+    // The relay names every connection after its account: a rogue asking
+    // for the victim's or camera A's MQTT client identifier is let in under
+    // its own, and neither the client nor the camera is disconnected.
+    QFETCH(QByteArray, user);
+    QFETCH(QString, clientId);
+    RawMqtt *rogue = connectAs(clientId, user.constData(), (user + "-secret").constData());
+    QVERIFY(rogue);
+    const QString victimInbox = QString::fromStdString(varno::p2p::clientInbox(m_clientId.toStdString()));
+    QVERIFY(rogue->subscribe(victimInbox) >= 0);
+    QVERIFY(victimTalksToCameraA());
+    QVERIFY(rogue->connected());
+    QCOMPARE(rogue->received(victimInbox), 0);
+    QVERIFY(!logText().contains("Relay connection lost"));
+    QVERIFY(!logText().contains("Session with camera(VRNB-765432-KXPQT) lost"));
+}
+
 void TestP2pAccess::relayFailureNamed_data()
 {
     QTest::addColumn<QByteArray>("host");
     QTest::addColumn<QString>("server");   // its certificate; empty: no TLS
+    QTest::addColumn<QByteArray>("user");   // of p2p.conf
     QTest::addColumn<QByteArray>("problem");
-    QTest::newRow("CA does not sign it") << QByteArray("127.0.0.1") << QStringLiteral("foreign")
+    QTest::newRow("CA does not sign it") << QByteArray("127.0.0.1") << QStringLiteral("foreign") << QByteArray()
                                          << QByteArray(" certificate refused: unable to get local issuer certificate");
-    QTest::newRow("made for another address") << QByteArray("127.0.0.1") << QStringLiteral("elsewhere")
+    QTest::newRow("made for another address") << QByteArray("127.0.0.1") << QStringLiteral("elsewhere") << QByteArray()
                                               << QByteArray(" certificate refused: IP address mismatch");
     // "0.0.0.0" is not a loopback address, yet it ends on this machine.
-    QTest::newRow("built-in account off loopback") << QByteArray("0.0.0.0") << QString()
+    QTest::newRow("built-in account off loopback") << QByteArray("0.0.0.0") << QString() << QByteArray()
                                                    << QByteArray(": p2p.conf names no broker user");
+    // The account names the inbox, a topic level.
+    QTest::newRow("account no client ID") << QByteArray("127.0.0.1") << QString() << QByteArray("site/7")
+                                          << QByteArray(": the broker user of p2p.conf is no valid client ID");
 }
 
 void TestP2pAccess::relayFailureNamed()
 {
     // A relay that answers, but with a certificate the client does not
-    // accept, or that would see the built-in account from afar: the client
+    // accept, that would see the built-in account from afar, or an account
+    // that cannot name the client's inbox: the client
     // does not register, and the log names the reason.
     QFETCH(QByteArray, host);
     QFETCH(QString, server);
+    QFETCH(QByteArray, user);
     QFETCH(QByteArray, problem);
     MqttBroker relay;
     if (!server.isEmpty())
@@ -325,6 +378,7 @@ void TestP2pAccess::relayFailureNamed()
     config.port = relay.port();
     config.tls = !server.isEmpty();
     config.caFile = (m_dir + QStringLiteral("/ca.pem")).toStdString();
+    config.user = user.toStdString();
     varno::p2p::Client client(config, kClientUser, kClientKey);
     QCOMPARE(client.registerRelay(), int(P2P_ERR_BROKER));
     const QByteArray line = "Relay " + host + ':' + QByteArray::number(relay.port()) + problem;

@@ -1116,10 +1116,19 @@ void TestP2pClient::cameraOfflineAndBack()
     for (int i = 0; i < 3; ++i)
         QCOMPARE(P2P_Client_SDK_Connect_Peer(m_handle, kCamB), int(P2P_ERR_NOT_FOUND));
     QCOMPARE(lib->sessionOpensSent(), opens);
+    int32_t online = -1;
+    int32_t version = -1;
+    QCOMPARE(P2P_Client_SDK_Get_Peer_Presence(m_handle, kCamB, &online, &version), 0);
+    QCOMPARE(online, 0);
+    QCOMPARE(version, 3);
+    QCOMPARE(P2P_Client_SDK_Get_Peer_Presence(m_handle, "VRNZ-999999-KXPQT", &online, &version),
+             int(P2P_ERR_NOT_FOUND));
     const int before = sink.calls.load();
     QCOMPARE(m_sim.command(QStringLiteral("C100200 online")), QStringLiteral("OK online"));
     // The library re-establishes the session and the stream by itself.
     QVERIFY(waitSession(kCamB, P2P_SESSION_CONNECTED, 8000));
+    QCOMPARE(P2P_Client_SDK_Get_Peer_Presence(m_handle, kCamB, &online, &version), 0);
+    QCOMPARE(online, 1);
     QVERIFY(lib->sessionOpensSent() > opens);
     QVERIFY(waitUntil([&] { return sink.calls.load() > before + 20; }, 8000));
     QCOMPARE(P2P_Client_SDK_Close_Stream(m_handle, kCamB, buffer), 0);

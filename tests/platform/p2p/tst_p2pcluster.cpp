@@ -2,9 +2,13 @@
 // cluster (MQTT plugin), which keeps retained messages on the node that
 // received them: adding the camera by its device ID, live video, the camera
 // killed and back, and the client's node restarted while the camera was
-// away.
+// away. The nodes listen on loopback only and have no AMQP listener, and
+// every party logs in with its own account under the access rules of
+// scripts/relay-acl --rabbitmq (strict): forged presence, replies and reads
+// are refused or ignored across the nodes.
 
 #include "platform/p2p/p2p_client_sdk.h"
+#include "platform/p2p/p2p_wire.h"
 #include "tests/support/camsimprocess.h"
 #include "tests/support/testenv.h"
 #include "relaykit.h"
@@ -14,6 +18,7 @@
 #include <QtTest>
 
 #include <cstring>
+#include <memory>
 
 using namespace varno::test;
 
@@ -22,6 +27,12 @@ namespace {
 const char *const kCam = "VRNB-765432-KXPQT";
 const char *const kDev = "B765432";
 const char *const kPwd = "abc123";
+// A camera account no simulated camera uses: the rogue camera.
+const char *const kCamD = "VRND-300400-ABCDE";
+const char *const kDevD = "D300400";
+// The client's installation account, and another installation's.
+const char *const kClientUser = "site-7";
+const char *const kRogueUser = "site-8";
 // Generous bounds: a node of the cluster takes long to start on a busy machine.
 constexpr int kWaitMs = 120000;
 
@@ -36,12 +47,16 @@ private slots:
     void cleanupTestCase();
     void addByDeviceId();
     void liveVideo();
+    void onlyLoopbackListeners();
+    void roguesRefusedOrIgnored();
+    void clientIdTakeoverRefused();
     void cameraKilledAndBack();
     void clientNodeRestartedWhileCameraAway();
 
 private:
     bool startCamera();
     bool framesFlow(int more);
+    std::unique_ptr<RawMqtt> rogue(const char *user, const QString &clientId);
 
     RabbitCluster m_cluster;
     CamSimProcess m_sim;
@@ -54,15 +69,22 @@ void TestP2pCluster::initTestCase()
     if (!RabbitCluster::installed())
         QSKIP("rabbitmq-server is not installed (scripts/setup installs it)");
     QVERIFY2(m_cluster.start(2), qPrintable(m_cluster.error()));
-    // The client logs in with its account; the camera connects anonymously.
-    QVERIFY2(m_cluster.addUser(QStringLiteral("varno-client"), QStringLiteral("5D0E2A91C47B38F6A1E09C7D2B64F853")),
+    // Every party logs in with its own account (password: name + "-secret").
+    for (const char *user : {kClientUser, kRogueUser, kDev, kDevD})
+        QVERIFY2(m_cluster.addBareUser(QLatin1String(user), QLatin1String(user) + QStringLiteral("-secret")),
+                 qPrintable(m_cluster.error()));
+    QVERIFY2(m_cluster.applyRules({QLatin1String(kClientUser), QLatin1String(kRogueUser),
+                                   QStringLiteral("%1:%1:%2").arg(QLatin1String(kDev), QLatin1String(kCam)),
+                                   QStringLiteral("%1:%1:%2").arg(QLatin1String(kDevD), QLatin1String(kCamD))}),
              qPrintable(m_cluster.error()));
     QVERIFY(startCamera());
     QDir().mkpath(installDir());
     QFile conf(installDir() + QStringLiteral("/p2p.conf"));
     QVERIFY(conf.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    conf.write(QStringLiteral("host = 127.0.0.1\nport = %1\ntimeout_ms = 10000\nlookup_ms = 5000\n")
+    conf.write(QStringLiteral("host = 127.0.0.1\nport = %1\ntimeout_ms = 10000\nlookup_ms = 5000\n"
+                              "user = %2\npassword = %2-secret\n")
                    .arg(m_cluster.mqttPort(2))
+                   .arg(QLatin1String(kClientUser))
                    .toUtf8());
     conf.close();
     QCOMPARE(m_lib.start(), 0);
@@ -77,8 +99,11 @@ void TestP2pCluster::cleanupTestCase()
 // The camera on node 1.
 bool TestP2pCluster::startCamera()
 {
-    const QStringList cameras{simP2pCamera(QString::fromLatin1(kDev), QString::fromLatin1(kCam), QStringLiteral("Gate"),
-                                           QString::fromLatin1(kPwd), QSize(160, 90), QSize(160, 90), 20, 100, 80, 2)};
+    QString camera = simP2pCamera(QString::fromLatin1(kDev), QString::fromLatin1(kCam), QStringLiteral("Gate"),
+                                  QString::fromLatin1(kPwd), QSize(160, 90), QSize(160, 90), 20, 100, 80, 2);
+    camera.replace(camera.indexOf(QLatin1Char('{')), 1,
+                   QStringLiteral(R"({ "user": "%1", "userPassword": "%1-secret", )").arg(QLatin1String(kDev)));
+    const QStringList cameras{camera};
     if (!m_sim.start(simConfig(m_cluster.mqttPort(1), tempRoot() + QStringLiteral("/storage"), cameras))) {
         qWarning("%s", qPrintable(m_sim.error()));
         return false;
@@ -108,6 +133,76 @@ void TestP2pCluster::liveVideo()
     QCOMPARE(m_lib.openFirstStream(kCam, kPwd, m_frames), 0);
     QVERIFY(framesFlow(60));
     QVERIFY(m_frames.keyFrames.load() >= 1);
+}
+
+void TestP2pCluster::onlyLoopbackListeners()
+{
+    // Each node: its MQTT port and its distribution port, on 127.0.0.1;
+    // no AMQP listener, no plain MQTT on 1883.
+    for (int node = 1; node <= 2; ++node) {
+        const auto ports = m_cluster.listeners(node);
+        QCOMPARE(ports.size(), 2);
+        QVERIFY(ports.contains({QStringLiteral("127.0.0.1"), m_cluster.mqttPort(node)}));
+        for (const auto &[address, port] : ports) {
+            QCOMPARE(address, QStringLiteral("127.0.0.1"));
+            QVERIFY(port != 5672 && port != 1883);
+        }
+    }
+}
+
+std::unique_ptr<RawMqtt> TestP2pCluster::rogue(const char *user, const QString &clientId)
+{
+    auto raw = std::make_unique<RawMqtt>(clientId);
+    raw->setCredentials(QLatin1String(user), QLatin1String(user) + QStringLiteral("-secret"));
+    return raw->connect(m_cluster.mqttPort(1), kWaitMs) == 0 ? std::move(raw) : nullptr;
+}
+
+void TestP2pCluster::roguesRefusedOrIgnored()
+{
+    // On the other node than the client: camera D's account forging camera
+    // A's offline presence and the client account of another installation
+    // reading. RabbitMQ closes a connection whose publication or
+    // subscription the rules refuse; on D's own topic below the client's
+    // inbox the client sees that the sender is not the camera.
+    std::vector<uint8_t> body(varno::p2p::body::kPresence, 0);
+    varno::p2p::putField(body.data(), varno::p2p::kCameraIdSize, kCam);
+    varno::p2p::putField(body.data() + varno::p2p::kCameraIdSize, varno::p2p::kDeviceIdSize, kDev);
+    const auto e = varno::p2p::encode(varno::p2p::Kind::Presence, kCam, 0, 0, 0, 0, body.data(), body.size());
+    const QByteArray offline(reinterpret_cast<const char *>(e.data()), int(e.size()));
+    const std::string victim = kClientUser;
+    const QString camD = QStringLiteral("varno-cam-") + QLatin1String(kCamD);
+    for (const std::string &topic : {varno::p2p::cameraPresence(kCam), varno::p2p::clientInbox(victim),
+                                     varno::p2p::clientInboxFrom(victim, kCam)}) {
+        auto forger = rogue(kDevD, camD);
+        QVERIFY(forger);
+        QVERIFY2(!forger->publish(QString::fromStdString(topic), offline, false, kWaitMs), topic.c_str());
+    }
+    auto forger = rogue(kDevD, camD);
+    QVERIFY(forger);
+    QVERIFY(forger->publish(QString::fromStdString(varno::p2p::clientInboxFrom(victim, kCamD)), offline));
+    QVERIFY(waitUntil([] { return logText().contains("sender ID differs from the topic"); }, kWaitMs));
+    for (const std::string &topic : {varno::p2p::clientInbox(victim), varno::p2p::cameraInbox(kCam)}) {
+        auto reader = rogue(kRogueUser, QLatin1String(kRogueUser));
+        QVERIFY(reader);
+        QVERIFY2(reader->subscribe(QString::fromStdString(topic), kWaitMs) < 0, topic.c_str());
+        QVERIFY(!reader->connected());
+    }
+    QVERIFY(framesFlow(40));
+    QCOMPARE(m_lib.sessionStatus(kCam), int32_t(P2P_SESSION_CONNECTED));
+    QVERIFY(!logText().contains("Session with camera(VRNB-765432-KXPQT) lost"));
+}
+
+void TestP2pCluster::clientIdTakeoverRefused()
+{
+    // RabbitMQ cannot tie an MQTT client identifier to an account: another
+    // installation's account asking for the client's identifier is refused
+    // (the subscription queues of that identifier are not its own), yet the
+    // broker has already closed the client's connection. The client comes
+    // back by itself.
+    QVERIFY(!rogue(kRogueUser, QLatin1String(kClientUser)));
+    QVERIFY(waitUntil([] { return logText().contains("Relay connection lost"); }, kWaitMs));
+    QVERIFY(m_lib.waitSessionStatus(kCam, P2P_SESSION_CONNECTED, kWaitMs));
+    QVERIFY(framesFlow(40));
 }
 
 void TestP2pCluster::cameraKilledAndBack()

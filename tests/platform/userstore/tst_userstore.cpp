@@ -1,5 +1,6 @@
 #include "platform/userstore/user_local.h"
 #include "platform/userstore/userfile.h"
+#include "tests/support/files.h"
 #include "tests/support/testenv.h"
 
 #include <QDir>
@@ -41,17 +42,8 @@ QString storePath()
     return varno::test::installDir() + QLatin1Char('/') + QLatin1String(kFileName);
 }
 
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-bool writeAll(const QString &path, const QByteArray &data)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(data) == data.size();
-}
+using varno::test::readFile;
+using varno::test::writeFile;
 
 QStringList asideFiles()
 {
@@ -186,17 +178,17 @@ void TestUserStore::chpassPaths()
 
     // A store that cannot be written (a folder where the temporary file
     // goes stops even root) keeps the old password everywhere.
-    const QByteArray before = readAll(storePath());
+    const QByteArray before = readFile(storePath());
     QVERIFY(QDir().mkpath(storePath() + QStringLiteral(".tmp")));
     QCOMPARE(chpass("admin", "admin", "Secret1234xyz"), int(USER_LOCAL_ERR_STORE));
-    QCOMPARE(readAll(storePath()), before);
+    QCOMPARE(readFile(storePath()), before);
     QVERIFY(QDir(storePath() + QStringLiteral(".tmp")).removeRecursively());
     QCOMPARE(login("admin", "admin"), 0);
 
     QCOMPARE(chpass("admin", "admin", "Secret1234xyz"), 0);
     QCOMPARE(login("admin", "admin"), int(USER_LOCAL_BAD_PASSWORD));
     QCOMPARE(fileMode(storePath()), 0600);
-    const QByteArray file = readAll(storePath());
+    const QByteArray file = readFile(storePath());
     QVERIFY(!file.isEmpty());
     for (const QByteArray &form : {QByteArray("Secret1234xyz"), QByteArray("Secret1234xyz").toBase64(),
                                    QByteArray("Secret1234xyz").toHex()}) {
@@ -247,7 +239,7 @@ void TestUserStore::badStoreFiles()
 {
     QFETCH(QByteArray, content);
     QFETCH(bool, setAside);
-    QVERIFY(writeAll(storePath(), content));
+    QVERIFY(writeFile(storePath(), content));
 
     QCOMPARE(User_local_Init(), 0);
     // A damaged file is kept aside byte for byte; an empty one is simply
@@ -255,7 +247,7 @@ void TestUserStore::badStoreFiles()
     const QStringList aside = asideFiles();
     QCOMPARE(aside.size(), setAside ? 1 : 0);
     if (setAside)
-        QCOMPARE(readAll(varno::test::installDir() + QLatin1Char('/') + aside.first()), content);
+        QCOMPARE(readFile(varno::test::installDir() + QLatin1Char('/') + aside.first()), content);
     QCOMPARE(fileMode(storePath()), 0600);
     const QList<UserRecord> users = storedUsers();
     QCOMPARE(users.size(), 1);
@@ -267,7 +259,7 @@ void TestUserStore::badStoreFiles()
     // and a folder in place of the store, are set aside without overwriting.
     QCOMPARE(login("admin", "admin"), 0);
     QCOMPARE(User_local_UnInit(), 0);
-    QVERIFY(writeAll(storePath(), "again"));
+    QVERIFY(writeFile(storePath(), "again"));
     QCOMPARE(User_local_Init(), 0);
     QCOMPARE(User_local_UnInit(), 0);
     QVERIFY(QFile::remove(storePath()) && QDir().mkpath(storePath()));
@@ -280,7 +272,7 @@ void TestUserStore::storeWrittenByAnotherRelease()
     // A valid store with a lower work factor and a second user is used as it is.
     UserRecord weak{"admin", kMinIterations, newSalt(), {}};
     weak.hash = deriveHash("oldstyle", weak.salt, weak.iterations);
-    QVERIFY(writeAll(storePath(), serialise({weak, makeRecord("operator2", "pw2")})));
+    QVERIFY(writeFile(storePath(), serialise({weak, makeRecord("operator2", "pw2")})));
     QCOMPARE(User_local_Init(), 0);
     int count = 0;
     char info[USER_LOCAL_INFO_SIZE * USER_LOCAL_MAX_USERS];
