@@ -14,22 +14,44 @@ namespace varno {
 inline constexpr uint32_t kReopenFirstDelayMs = 1000;
 inline constexpr uint32_t kReopenLongestDelayMs = 10000;
 
+// A recorder's own stream: every minute of it that the camera sends is
+// footage, and a camera whose stream server restarts is back within seconds.
+// After a break the attempts come every 250 ms for 30 s, then they space
+// out as the live view's do (bench_recordgap, docs/recording.md).
+inline constexpr uint32_t kRecordReopenDelayMs = 250;
+inline constexpr uint32_t kRecordReopenSteadyMs = 30000;
+
 // Times are milliseconds of a 32-bit tick that may wrap.
 class ReopenBackoff
 {
 public:
-    // Other spacings are for measurements (bench_recordgap) only.
-    explicit ReopenBackoff(uint32_t firstDelayMs = kReopenFirstDelayMs, uint32_t longestDelayMs = kReopenLongestDelayMs)
+    // steadyMs: for this long after the first attempt of a run the attempts
+    // stay firstDelayMs apart before they double (0: they double at once).
+    explicit ReopenBackoff(uint32_t firstDelayMs = kReopenFirstDelayMs, uint32_t longestDelayMs = kReopenLongestDelayMs,
+                           uint32_t steadyMs = 0)
         : m_first(firstDelayMs)
         , m_longest(longestDelayMs)
+        , m_steady(steadyMs)
     {
     }
+    // The spacing of a recorder's own stream.
+    static ReopenBackoff forRecording()
+    {
+        return ReopenBackoff(kRecordReopenDelayMs, kReopenLongestDelayMs, kRecordReopenSteadyMs);
+    }
     bool due(uint32_t now) const { return m_delay == 0 || uint32_t(now - m_lastTry) >= m_delay; }
-    void tried(uint32_t now) { m_lastTry = now; }
-    // An attempt failed: the next one waits longer. Returns the failures in a row.
+    void tried(uint32_t now)
+    {
+        if (m_delay == 0) // the first attempt since the last picture
+            m_runStart = now;
+        m_lastTry = now;
+    }
+    // An attempt failed: the next one waits longer (once the steady span is
+    // over). Returns the failures in a row.
     int failed()
     {
-        m_delay = m_delay == 0 ? m_first : std::min(m_delay * 2, m_longest);
+        const bool steady = uint32_t(m_lastTry - m_runStart) < m_steady;
+        m_delay = m_delay == 0 || steady ? m_first : std::min(m_delay * 2, m_longest);
         return ++m_failures;
     }
     // An attempt opened the stream: the failures in a row end (the wait
@@ -43,6 +65,8 @@ public:
 private:
     uint32_t m_first;
     uint32_t m_longest;
+    uint32_t m_steady;
+    uint32_t m_runStart = 0;
     uint32_t m_lastTry = 0;
     uint32_t m_delay = 0; // 0: the next attempt may start at once
     int m_failures = 0;

@@ -9,7 +9,7 @@
 #include "live/qvideohand.h"
 #include "live/qvideoplay.h"
 #include "live/videosurface.h"
-#include "platform/recfile/nalunits.h"
+#include "record/recordingcontroller.h"
 #include "resources/resourcepath.h"
 
 #include <QAction>
@@ -21,6 +21,7 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QThread>
+#include <QToolButton>
 
 namespace {
 
@@ -89,6 +90,10 @@ QVideoOnly::QVideoOnly(int count, QWidget *parent)
     connect(this, &QVideoOnly::SendRecordFault, this, &QVideoOnly::RecvRecordFault);
     connect(this, &QVideoOnly::SendStopRecord, this, &QVideoOnly::RecvStopRecord);
     connect(this, &QVideoOnly::SendRecordWaiting, this, &QVideoOnly::RecvRecordWaiting);
+    m_recording = new varno::record::RecordingController();
+    connect(m_recording, &varno::record::RecordingController::sendStarted, this, &QVideoOnly::RecvRecordStarted);
+    connect(m_recording, &varno::record::RecordingController::sendWaiting, this, &QVideoOnly::SendRecordWaiting);
+    connect(m_recording, &varno::record::RecordingController::sendReport, this, &QVideoOnly::RecvRecordReport);
 
     m_menu = new QMenu(this);
     m_menu->setStyleSheet(QStringLiteral(
@@ -118,20 +123,11 @@ QVideoOnly::QVideoOnly(int count, QWidget *parent)
 
 QVideoOnly::~QVideoOnly()
 {
-    // Recorders end with the grid; their callbacks take the record mutex, so
-    // they are stopped outside it.
-    QList<std::shared_ptr<RecordCtl>> records;
-    {
-        QMutexLocker lock(&m_recordMutex);
-        records = m_records.values();
-        m_factory = nullptr;
-    }
-    for (const auto &ctl : records) {
-        if (ctl->recorder && ctl->recording)
-            ctl->recorder->stop();
-    }
-    for (const auto &ctl : records)
-        ctl->recorder.reset();
+    // Recordings end with the grid: the controller cancels a start in
+    // progress, stops every recorder and joins its job threads before the
+    // windows go (the recorders' reports reach the grid through it).
+    delete m_recording;
+    m_recording = nullptr;
     for (auto &tip : m_tips)
         delete tip.data();
 }
@@ -356,9 +352,8 @@ void QVideoOnly::setDevInfo(const DvrListInfo_s &dev)
     {
         QMutexLocker lock(&m_recordMutex);
         m_devices[id].info = dev;
-        if (!m_records.contains(id))
-            m_records.insert(id, std::make_shared<RecordCtl>());
     }
+    m_recording->setDevice(id, dev);
     // A camera renamed while its window is open: the title follows at once.
     const QString name = QString::fromUtf8(dev.dev.devName, qstrnlen(dev.dev.devName, sizeof dev.dev.devName));
     for (int i = 0; i < kWinCount; ++i) {
@@ -560,9 +555,8 @@ void QVideoOnly::prepareContextMenu()
             p2p = dev->info.dev.p2pFlag != 0;
             stream = dev->info.dev.streamType;
         }
-        const auto ctl = m_records.constFind(w.deviceId);
-        recording = ctl != m_records.constEnd() && (*ctl)->recording;
     }
+    recording = w.used && isRecording(w.deviceId);
     setCheck(m_recordAction, recording);
     setCheck(m_hdAction, hasDev && stream != 1);
     setCheck(m_sdAction, hasDev && stream == 1);
@@ -641,7 +635,7 @@ void QVideoOnly::switchStream(int streamType)
     const WinState w = winState(m_current);
     if (!w.used)
         return;
-    bool recorded = false;
+    DvrListInfo_s switched{};
     {
         QMutexLocker lock(&m_recordMutex);
         auto dev = m_devices.find(w.deviceId);
@@ -653,9 +647,10 @@ void QVideoOnly::switchStream(int streamType)
         // The choice the menu marks follows the switch at once; the live view
         // hands the camera record with the new choice to the main window.
         dev->info.dev.streamType = streamType;
-        const auto ctl = m_records.constFind(w.deviceId);
-        recorded = ctl != m_records.constEnd() && (*ctl)->recording;
+        switched = dev->info;
     }
+    m_recording->setDevice(w.deviceId, switched);
+    const bool recorded = isRecording(w.deviceId);
     if (recorded)
         emit SendStopRecord(w.deviceId);
     emit SendChangeStream(w.deviceId, streamType);
@@ -689,16 +684,9 @@ void QVideoOnly::CloseVideoWinFromMul(int winHandle)
         return;
     WriteLog(0, "[VIDEO]Finded win(%d), and win is used!!!", winHandle);
     selectIndex(index);
-    bool recording = false;
-    bool alarm = false;
-    {
-        QMutexLocker lock(&m_recordMutex);
-        const auto ctl = m_records.constFind(w.deviceId);
-        if (ctl != m_records.constEnd()) {
-            recording = (*ctl)->recording;
-            alarm = (*ctl)->alarmRecording;
-        }
-    }
+    // A recording still starting counts as one: closing cancels it.
+    const bool recording = isRecording(w.deviceId) || isRecordStarting(w.deviceId);
+    const bool alarm = isAlarmRecording(w.deviceId);
     if (recording) {
         const QString text = alarm
             ? tr("The client will run in the background because a alarm video is under "
@@ -731,7 +719,7 @@ void QVideoOnly::CloseAllVideo()
     int recordCount = 0;
     for (int i = 0; i < kWinCount; ++i) {
         const WinState w = winState(i);
-        if (w.used && isRecording(w.deviceId))
+        if (w.used && (isRecording(w.deviceId) || isRecordStarting(w.deviceId)))
             ++recordCount;
     }
     WriteLog(0, "[VIDEO]Current record count(%d)!!!", recordCount);
@@ -748,7 +736,7 @@ void QVideoOnly::CloseAllVideo()
         const WinState w = winState(i);
         if (!w.used)
             continue;
-        if (isRecording(w.deviceId))
+        if (isRecording(w.deviceId) || isRecordStarting(w.deviceId))
             emit SendStopRecord(w.deviceId);
         freeWin(i);
         emit CloseVideoWinToVWin(w.deviceId);
@@ -829,74 +817,86 @@ QList<QLabel *> QVideoOnly::frameLabels() const
 
 void QVideoOnly::setRecorderFactory(RecorderFactory factory)
 {
-    QMutexLocker lock(&m_recordMutex);
-    m_factory = std::move(factory);
+    m_recording->setFactory(std::move(factory));
 }
 
 bool QVideoOnly::isRecording(const QString &deviceId) const
 {
-    QMutexLocker lock(&m_recordMutex);
-    const auto ctl = m_records.constFind(deviceId);
-    return ctl != m_records.constEnd() && (*ctl)->recording;
+    return m_recording->isRecording(deviceId);
+}
+
+bool QVideoOnly::isRecordStarting(const QString &deviceId) const
+{
+    return m_recording->isStarting(deviceId);
 }
 
 bool QVideoOnly::isAlarmRecording(const QString &deviceId) const
 {
-    QMutexLocker lock(&m_recordMutex);
-    const auto ctl = m_records.constFind(deviceId);
-    return ctl != m_records.constEnd() && (*ctl)->recording && (*ctl)->alarmRecording;
+    return m_recording->isAlarmRecording(deviceId);
 }
 
 bool QVideoOnly::isRecordWaiting(const QString &deviceId) const
 {
-    QMutexLocker lock(&m_recordMutex);
-    const auto ctl = m_records.constFind(deviceId);
-    return ctl != m_records.constEnd() && (*ctl)->recording && (*ctl)->waiting;
+    return m_recording->isWaiting(deviceId);
 }
 
 bool QVideoOnly::beginToRecord(const QString &deviceId, int alarmType)
 {
+    VARNO_ASSERT_UI_THREAD();
     const QByteArray id = text8(deviceId);
-    std::unique_ptr<LiveRecorder> previous;
-    DvrListInfo_s info{};
-    RecorderFactory factory;
-    {
-        QMutexLocker lock(&m_recordMutex);
-        const auto ctl = m_records.constFind(deviceId);
-        if (ctl != m_records.constEnd())
-            previous = std::move((*ctl)->recorder);
-        const auto dev = m_devices.constFind(deviceId);
-        if (dev == m_devices.constEnd()) {
-            WriteLog(2, "%s(%d):Hash has not contained device(%s)!!!", "QVideoOnly::beginToRecord",
-                     __LINE__, id.constData());
-            return false;
-        }
-        info = dev->info;
-        factory = m_factory;
+    if (!m_recording->knows(deviceId)) {
+        WriteLog(2, "%s(%d):Hash has not contained device(%s)!!!", "QVideoOnly::beginToRecord", __LINE__,
+                 id.constData());
+        return false;
     }
-    previous.reset(); // its thread ends without the record mutex held
     WriteLog(0, "[RECORD]Begin device(%s) recording!!!", id.constData());
-    if (!factory) {
+    // Stream descriptions, the stream address and the stream itself come on
+    // the controller's job thread; RecvRecordStarted tells the result.
+    if (!m_recording->start(deviceId, alarmType)) {
         WriteLog(2, "%s(%d):No recorder for device(%s)!!!", "QVideoOnly::beginToRecord", __LINE__,
                  id.constData());
         return false;
     }
-    std::unique_ptr<LiveRecorder> recorder = factory(info, alarmType);
-    if (!recorder)
-        return false;
-    {
-        QMutexLocker lock(&m_recordMutex);
-        auto &ctl = m_records[deviceId];
-        if (!ctl)
-            ctl = std::make_shared<RecordCtl>();
-        ctl->recorder = std::move(recorder);
-        ctl->recording = true;
-        ctl->alarmRecording = alarmType != 0;
-        ctl->waiting = false;
+    // Meanwhile the buttons wait for the camera and take no second press.
+    for (int i = 0; i < kWinCount; ++i) {
+        const WinState w = winState(i);
+        if (!w.used || w.deviceId != deviceId)
+            continue;
+        QVideoHand *hand = m_wins[i]->hand();
+        if (alarmType != 0)
+            hand->RecvAlarmRecord();
+        else
+            hand->RecvNormalRecord();
+        hand->RecvRecordWaiting(true);
+        hand->recordButton()->setEnabled(false);
     }
-    emit sendRecordCount(1);
-    WriteLog(0, "[RECORD]Begin device(%s) recording finished!!!", id.constData());
     return true;
+}
+
+void QVideoOnly::RecvRecordStarted(QString deviceId, int alarmType, bool ok)
+{
+    VARNO_ASSERT_UI_THREAD();
+    const QByteArray id = text8(deviceId);
+    if (ok) {
+        emit sendRecordCount(1);
+        WriteLog(0, "[RECORD]Begin device(%s) recording finished!!!", id.constData());
+    }
+    const bool waiting = ok && isRecordWaiting(deviceId);
+    for (int i = 0; i < kWinCount; ++i) {
+        const WinState w = winState(i);
+        if (!w.used || w.deviceId != deviceId)
+            continue;
+        QVideoHand *hand = m_wins[i]->hand();
+        hand->recordButton()->setEnabled(true);
+        if (!ok)
+            hand->RecvResetRecord();
+        else if (alarmType != 0 || isAlarmRecording(deviceId))
+            hand->RecvAlarmRecord();
+        else
+            hand->RecvNormalRecord();
+        if (ok)
+            hand->RecvRecordWaiting(waiting);
+    }
 }
 
 void QVideoOnly::RecordVideoFromMul(int winHandle, bool record)
@@ -912,27 +912,17 @@ void QVideoOnly::RecordVideoFromMul(int winHandle, bool record)
     WriteLog(0, "[RECORD]Finded device(%s) from winHash!!!", id.constData());
     selectIndex(index);
     QVideoHand *hand = m_wins[index]->hand();
-    bool known = false;
-    bool recording = false;
-    {
-        QMutexLocker lock(&m_recordMutex);
-        const auto ctl = m_records.constFind(w.deviceId);
-        known = ctl != m_records.constEnd();
-        recording = known && (*ctl)->recorder && (*ctl)->recording;
-    }
+    const bool known = m_recording->knows(w.deviceId);
+    const bool recording = isRecording(w.deviceId);
     if (!known) {
         WriteLog(3, "[RECORD]Hash has not contained device(%s)!!!", id.constData());
         hand->RecvResetRecord();
         return;
     }
     if (record) {
-        if (!recording) {
-            if (beginToRecord(w.deviceId, 0))
-                hand->RecvNormalRecord();
-            else
-                hand->RecvResetRecord();
-        }
-    } else if (recording) {
+        if (!recording && !isRecordStarting(w.deviceId) && !beginToRecord(w.deviceId, 0))
+            hand->RecvResetRecord();
+    } else if (recording || isRecordStarting(w.deviceId)) {
         emit SendStopRecord(w.deviceId);
     } else {
         hand->RecvResetRecord();
@@ -942,37 +932,31 @@ void QVideoOnly::RecordVideoFromMul(int winHandle, bool record)
 
 void QVideoOnly::RecvStopRecord(QString deviceId)
 {
+    VARNO_ASSERT_UI_THREAD();
     const QByteArray id = text8(deviceId);
     WriteLog(0, "[RECORD]Request to stop record, device(%s)!!!", id.constData());
-    std::shared_ptr<RecordCtl> ctl;
-    {
-        QMutexLocker lock(&m_recordMutex);
-        ctl = m_records.value(deviceId);
-        if (!ctl) {
-            WriteLog(3, "%s(%d):Hash has not contained device(%s)!!!", "QVideoOnly::RecvStopRecord",
-                     __LINE__, id.constData());
-            return;
-        }
-        if (!ctl->recorder || !ctl->recording) {
-            WriteLog(3, "%s(%d):Record handle is invalid, device(%s)!!!", "QVideoOnly::RecvStopRecord",
-                     __LINE__, id.constData());
-            return;
-        }
-        WriteLog(0, "[RECORD]Request stop recording, handle(%d)!!!", ctl->rtspHandle);
-        // Cleared first: a second stop request (the recorder's own failure
-        // report racing a user's stop) finds nothing to stop and counts nothing.
-        ctl->recording = false;
-        ctl->alarmRecording = false;
-        ctl->rtspHandle = 0;
-        ctl->alarmFileOpen = false;
-        ctl->waiting = false;
+    if (!m_recording->knows(deviceId)) {
+        WriteLog(3, "%s(%d):Hash has not contained device(%s)!!!", "QVideoOnly::RecvStopRecord", __LINE__,
+                 id.constData());
+        return;
     }
-    ctl->recorder->stop();
-    emit sendRecordCount(-1);
+    // The recorder leaves the controller's table at once (a second stop
+    // request, the recorder's own failure report racing a user's stop, finds
+    // nothing to stop and counts nothing) and stops on its job thread.
+    bool wasRecording = false;
+    if (!m_recording->stop(deviceId, &wasRecording)) {
+        WriteLog(3, "%s(%d):Record handle is invalid, device(%s)!!!", "QVideoOnly::RecvStopRecord", __LINE__,
+                 id.constData());
+        return;
+    }
+    WriteLog(0, "[RECORD]Request stop recording, handle(%d)!!!", 0);
+    if (wasRecording)
+        emit sendRecordCount(-1);
     for (int i = 0; i < kWinCount; ++i) {
         const WinState w = winState(i);
         if (w.used && w.deviceId == deviceId) {
             WriteLog(0, "[RECORD]Finded device(%s) from winHash!!!", id.constData());
+            m_wins[i]->hand()->recordButton()->setEnabled(true);
             m_wins[i]->hand()->RecvResetRecord();
         }
     }
@@ -982,65 +966,28 @@ void QVideoOnly::RecvStopRecord(QString deviceId)
 void QVideoOnly::recvRecord(const QString &deviceId, const QString &filePath, int code,
                             LiveRecorder *recorder)
 {
-    if (code == LiveRecorder::kStreamLost || code == LiveRecorder::kStreamBack) {
-        const bool lost = code == LiveRecorder::kStreamLost;
-        QString device;
-        {
-            QMutexLocker lock(&m_recordMutex);
-            for (auto it = m_records.begin(); it != m_records.end(); ++it) {
-                if (it.value()->recorder.get() == recorder) {
-                    device = it.key();
-                    it.value()->waiting = lost;
-                    break;
-                }
-            }
-        }
-        // Queued to the user-interface thread.
-        if (!device.isEmpty())
-            emit SendRecordWaiting(device, lost);
-        return;
-    }
-    QString device;
-    {
-        QMutexLocker lock(&m_recordMutex);
-        for (auto it = m_records.begin(); it != m_records.end(); ++it) {
-            if (it.value()->recorder.get() == recorder) {
-                device = it.key();
-                it.value()->filePath = filePath;
-                if (it.value()->alarmRecording)
-                    it.value()->alarmFileOpen = true;
-                if (code != -1043)
-                    it.value()->alarmFileOpen = false;
-                break;
-            }
-        }
-    }
-    if (device.isEmpty())
-        return;
-    // Queued to the user-interface thread when the recorder's thread reports.
+    m_recording->report(deviceId, filePath, code, recorder);
+}
+
+void QVideoOnly::RecvRecordReport(QString deviceId, int code, QString path)
+{
+    VARNO_ASSERT_UI_THREAD();
     if (code == kRecordFileCreated || code == kRecordDiskGone) {
-        emit SendRecordFault(code, filePath); // the recording goes on
+        emit SendRecordFault(code, path); // the recording goes on
         return;
     }
-    WriteLog(2, "%s(%d):Device(%s) Record failed, ret(%d)!!!", "QVideoOnly::recvRecord", __LINE__,
-             text8(deviceId).constData(), code);
-    emit SendStopRecord(device);
+    emit SendStopRecord(deviceId);
     if (code == kRecordNoSavePath)
         emit SendDiskIsFull();
     else
-        emit SendRecordFault(code, filePath);
+        emit SendRecordFault(code, path);
 }
 
 void QVideoOnly::RecvRecordWaiting(QString deviceId, bool waiting)
 {
     VARNO_ASSERT_UI_THREAD();
-    bool shown = false;
-    {
-        QMutexLocker lock(&m_recordMutex);
-        const auto ctl = m_records.constFind(deviceId);
-        // The state now: a later report may be on its way already.
-        shown = ctl != m_records.constEnd() && (*ctl)->recording && (*ctl)->waiting;
-    }
+    // The state now: a later report may be on its way already.
+    const bool shown = isRecordWaiting(deviceId);
     for (int i = 0; i < kWinCount; ++i) {
         const WinState w = winState(i);
         if (w.used && w.deviceId == deviceId)
@@ -1105,18 +1052,9 @@ void QVideoOnly::RecvRecordFault(int code, QString path)
 void QVideoOnly::RecordAlarmStream(const QString &deviceId, int alarmKind)
 {
     const QByteArray id = text8(deviceId);
-    bool known = false;
-    bool recording = false;
-    bool alarm = false;
-    {
-        QMutexLocker lock(&m_recordMutex);
-        const auto ctl = m_records.constFind(deviceId);
-        known = m_devices.contains(deviceId) && ctl != m_records.constEnd();
-        if (known) {
-            recording = (*ctl)->recording && (*ctl)->recorder;
-            alarm = (*ctl)->alarmRecording;
-        }
-    }
+    const bool known = m_recording->knows(deviceId);
+    const bool recording = isRecording(deviceId);
+    const bool alarm = isAlarmRecording(deviceId);
     if (!known) {
         WriteLog(3, "%s(%d):Hash has not contained device(%s)!!!", "QVideoOnly::RecordAlarmStream",
                  __LINE__, id.constData());
@@ -1142,33 +1080,23 @@ void QVideoOnly::RecordAlarmStream(const QString &deviceId, int alarmKind)
         if (w.used && w.deviceId == deviceId)
             index = i;
     }
+    const bool starting = isRecordStarting(deviceId);
     if (fileType == 199) {
-        if (recording && alarm)
+        if ((recording && alarm) || (starting && m_recording->isAlarm(deviceId)))
             emit SendStopRecord(deviceId);
         return;
     }
-    if (recording) {
-        int ret = -1;
-        {
-            QMutexLocker lock(&m_recordMutex);
-            const auto ctl = m_records.value(deviceId);
-            if (ctl && ctl->recorder) {
-                ret = ctl->recorder->setAlarmType(fileType);
-                if (ret == 0)
-                    ctl->alarmRecording = true;
-            }
-        }
+    if (recording || starting) {
+        // A recording on its way takes the type when its recorder is there.
+        const int ret = m_recording->setAlarmType(deviceId, fileType);
         if (ret == 0 && index >= 0)
             m_wins[index]->hand()->RecvAlarmRecord();
         return;
     }
-    const bool ok = beginToRecord(deviceId, fileType);
-    if (index >= 0) {
-        if (ok)
-            m_wins[index]->hand()->RecvAlarmRecord();
-        else
-            m_wins[index]->hand()->RecvResetRecord();
-    }
+    // The buttons wait while it starts (beginToRecord), then show the alarm
+    // look or the reset look (RecvRecordStarted).
+    if (!beginToRecord(deviceId, fileType) && index >= 0)
+        m_wins[index]->hand()->RecvResetRecord();
 }
 
 void QVideoOnly::feedLiveFrame(const QString &key, const char *data, int size, int type,
@@ -1176,18 +1104,7 @@ void QVideoOnly::feedLiveFrame(const QString &key, const char *data, int size, i
 {
     if (!data || size <= 0)
         return;
-    const QString id = streamKey(key);
-    QMutexLocker lock(&m_recordMutex);
-    const auto ctl = m_records.constFind(id);
-    if (ctl == m_records.constEnd() || !(*ctl)->recording || !(*ctl)->recorder)
-        return;
-    LiveRecorder *recorder = (*ctl)->recorder.get();
-    // Video by the NAL type of its first unit, read by the recording's codec.
-    const int frameType = type != 0 ? 1
-        : varno::recfile::mediaFrameType(recorder->isH265() ? varno::recfile::VideoCodec::H265
-                                                            : varno::recfile::VideoCodec::H264,
-                                         reinterpret_cast<const uint8_t *>(data), size_t(size));
-    recorder->pushFrame(frameType, data, size, timeStampMs);
+    m_recording->pushLiveFrame(streamKey(key), type != 0, data, size, timeStampMs);
 }
 
 // ---------------------------------------------------------------------------

@@ -20,6 +20,9 @@ class QLabel;
 class QMenu;
 class QTipWidget;
 class qmultivideo;
+namespace varno::record {
+class RecordingController;
+}
 
 // One window of the grid as the live view sees it.
 struct WinState
@@ -29,18 +32,6 @@ struct WinState
     int32_t winHandle = 0; // native handle of the window's video area
     int channel = 0;
     bool used = false;
-};
-
-// Recording control of one camera.
-struct RecordCtl
-{
-    std::unique_ptr<LiveRecorder> recorder;
-    int32_t rtspHandle = 0; // second RTSP stream of an ONVIF camera's recording
-    QString filePath;       // current file, as reported by the recorder
-    bool recording = false;
-    bool alarmRecording = false;
-    bool alarmFileOpen = false;
-    bool waiting = false;   // the recorder has no stream now
 };
 
 // The live page's grid of 25 video windows, 4, 8, 16 or 25 of them shown per
@@ -62,7 +53,8 @@ public:
     static constexpr int kFrameWidth = 2;
 
     // Creates and starts a recorder for a camera (alarm type 0: by hand);
-    // nullptr when it cannot start. The recorder reports through recvRecord.
+    // nullptr when it cannot start. Runs on a job thread of the recording
+    // controller. The recorder reports through recvRecord.
     using RecorderFactory =
         std::function<std::unique_ptr<LiveRecorder>(const DvrListInfo_s &dev, int alarmType)>;
 
@@ -97,7 +89,13 @@ public:
                          const QString &imageFile = QString());
 
     // --- Recording control -------------------------------------------------
+    // The recordings themselves are the recording controller's
+    // (varno::record::RecordingController): the grid wires the windows'
+    // record buttons to it and shows what it reports.
     void setRecorderFactory(RecorderFactory factory);
+    // Asks the controller to start the camera's recording: true when it
+    // starts (the record buttons wait, disabled, until it reports), false
+    // when it cannot (unknown camera, no recorder, recording already).
     bool beginToRecord(const QString &deviceId, int alarmType);
     void RecordAlarmStream(const QString &deviceId, int alarmKind);
     // Recorder callback (any thread): -1043 a file was created; -1045 /
@@ -122,6 +120,9 @@ public:
     WinState winState(int index) const;
     int indexOfHandle(int32_t winHandle) const;
     bool isRecording(const QString &deviceId) const;
+    // The camera's recording is being started.
+    bool isRecordStarting(const QString &deviceId) const;
+    varno::record::RecordingController *recordingController() const { return m_recording; }
     bool isAlarmRecording(const QString &deviceId) const;
     // The camera's recording waits for its stream.
     bool isRecordWaiting(const QString &deviceId) const;
@@ -177,6 +178,10 @@ public slots:
     void RecvCloseVideoFromReal(QString deviceId);
     void RecvDiskIsFull();
     void RecvRecordWaiting(QString deviceId, bool waiting);
+    // The controller's answers: a start ended (ok: recording), a report of
+    // a running recording.
+    void RecvRecordStarted(QString deviceId, int alarmType, bool ok);
+    void RecvRecordReport(QString deviceId, int code, QString path);
     // Tells the user what a recorder met, once per cause and folder until a
     // recording file is created again.
     void RecvRecordFault(int code, QString path);
@@ -220,11 +225,10 @@ private:
     int m_maxIndex = -1;
     std::array<QLabel *, 4> m_frame{};
 
-    mutable QMutex m_recordMutex; // guards m_devices, m_records and m_factory
+    mutable QMutex m_recordMutex; // guards m_devices
     QSet<QString> m_faultsShown;   // recorder causes told since the last file created (UI thread)
     QHash<QString, DevEntry> m_devices;
-    QHash<QString, std::shared_ptr<RecordCtl>> m_records;
-    RecorderFactory m_factory;
+    varno::record::RecordingController *m_recording = nullptr; // owned, deleted first
 
     std::array<QPointer<QTipWidget>, kWinCount> m_tips{};
 

@@ -16,7 +16,9 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <functional>
 #include <mutex>
+#include <string>
 #include <vector>
 
 namespace varno::record {
@@ -118,15 +120,33 @@ int rtspRecordFrame(int32_t, const char *descr, const int32_t *frameInfo, int32_
     return 0;
 }
 
-// An ONVIF camera's record stream over RTSP (the stream address was asked
-// for once, when the recording started).
+uint64_t steadyMs()
+{
+    return uint64_t(std::chrono::duration_cast<std::chrono::milliseconds>(
+                        std::chrono::steady_clock::now().time_since_epoch())
+                        .count());
+}
+
+// Asks the camera for its stream address: 0, or the call's result.
+using UriAsk = std::function<int(std::string &url)>;
+
+// An ONVIF camera's record stream over RTSP. A reopen tries the address it
+// has; when that fails it asks the camera for the address again (a camera
+// may hand out a new one after a restart), at most every kAskSpacingMs.
 class RtspRecordSource final : public RecordSource
 {
 public:
-    RtspRecordSource(std::string url, std::string deviceId, qmediarealrecord *recorder)
+    static constexpr uint64_t kAskSpacingMs = 2000;
+
+    // clock: milliseconds (the recorder's).
+    RtspRecordSource(std::string url, std::string deviceId, qmediarealrecord *recorder, UriAsk ask,
+                     std::function<uint64_t()> clock)
         : m_url(std::move(url))
         , m_deviceId(std::move(deviceId))
         , m_feed(std::make_shared<RtspFeed>())
+        , m_ask(std::move(ask))
+        , m_clock(std::move(clock))
+        , m_askedAt(m_clock())
     {
         m_feed->recorder = recorder;
     }
@@ -153,10 +173,18 @@ public:
 
     int open() override
     {
-        int ret = connect();
-        if (ret == 0 && (ret = play()) != 0)
-            close();
-        return ret;
+        int ret = openAt();
+        if (ret == 0 || !m_ask || m_clock() - m_askedAt < kAskSpacingMs)
+            return ret;
+        m_askedAt = m_clock();
+        std::string url;
+        const int asked = m_ask(url);
+        if (asked != 0 || url.empty() || url == m_url)
+            return ret;
+        WriteLog(0, "[RECORD]Device(%s) hands out a new stream uri(%s)!!!", m_deviceId.c_str(),
+                 varno::maskCredentials(url).c_str());
+        m_url = url;
+        return openAt();
     }
     bool broken() override
     {
@@ -187,17 +215,48 @@ public:
     }
 
 private:
+    int openAt()
+    {
+        int ret = connect();
+        if (ret == 0 && (ret = play()) != 0)
+            close();
+        return ret;
+    }
+
     std::string m_url;
     std::string m_deviceId;
     std::shared_ptr<RtspFeed> m_feed; // the library holds its address until the stream is closed
+    UriAsk m_ask;
+    std::function<uint64_t()> m_clock;
+    uint64_t m_askedAt;
     int32_t m_handle = 0;
 };
 
-uint64_t steadyMs()
+// SDK_DVRMGR_GetStreamUri for the camera's main profile.
+int askStreamUri(const DvrListInfo_s &dev, std::string &url, OnvifStreamUriInfo_s *facts)
 {
-    return uint64_t(std::chrono::duration_cast<std::chrono::milliseconds>(
-                        std::chrono::steady_clock::now().time_since_epoch())
-                        .count());
+    OnvifStreamUriReq_s req;
+    std::memset(&req, 0, sizeof req);
+    varno::setText(req.serviceAddr, varno::fieldText(dev.dev.serviceAddr));
+    std::memcpy(req.configText3, dev.config.eventAddr, sizeof req.configText3 - 1);
+    std::memcpy(req.mainToken, dev.config.mainToken, sizeof req.mainToken - 1);
+    req.channel = 0;
+    req.transport = 1;
+    if (dev.dev.password[0] != 0) {
+        char password[sizeof dev.dev.password + 1] = {};
+        std::memcpy(password, dev.dev.password, sizeof dev.dev.password);
+        SDK_DVRMGR_SetOnvifCredentials(req.serviceAddr, password);
+    }
+    char text[kOnvifUriSize] = {};
+    OnvifStreamUriInfo_s info{};
+    const int ret = SDK_DVRMGR_GetStreamUri(req, &info, text);
+    if (ret == 0) {
+        text[sizeof text - 1] = 0;
+        url = text;
+        if (facts)
+            *facts = info;
+    }
+    return ret;
 }
 
 } // namespace
@@ -247,21 +306,9 @@ std::unique_ptr<qmediarealrecord> startCameraRecorder(const DvrListInfo_s &dev, 
         recordInfoFromDescr(descr.data() + index * P2P_STREAM_DESCR_SIZE, id.constData(), alarmType, &info, &params);
     } else {
         WriteLog(0, "[RECORD]Get device(%s) stream uri!!!", id.constData());
-        OnvifStreamUriReq_s req;
-        std::memset(&req, 0, sizeof req);
-        varno::setText(req.serviceAddr, varno::fieldText(dev.dev.serviceAddr));
-        std::memcpy(req.configText3, dev.config.eventAddr, sizeof req.configText3 - 1);
-        std::memcpy(req.mainToken, dev.config.mainToken, sizeof req.mainToken - 1);
-        req.channel = 0;
-        req.transport = 1;
-        if (dev.dev.password[0] != 0) {
-            char password[sizeof dev.dev.password + 1] = {};
-            std::memcpy(password, dev.dev.password, sizeof dev.dev.password);
-            SDK_DVRMGR_SetOnvifCredentials(req.serviceAddr, password);
-        }
-        char url[kOnvifUriSize] = {};
+        std::string url;
         OnvifStreamUriInfo_s facts{};
-        int ret = SDK_DVRMGR_GetStreamUri(req, &facts, url);
+        int ret = askStreamUri(dev, url, &facts);
         if (ret != 0) {
             WriteLog(2, "%s(%d):Get device(%s) stream uri failed, ret(%d)!!!", "QVideoOnly::beginToRecord", __LINE__,
                      id.constData(), ret);
@@ -281,7 +328,9 @@ std::unique_ptr<qmediarealrecord> startCameraRecorder(const DvrListInfo_s &dev, 
         info.height = uint16_t(facts.height);
         info.frameRate = 0; // measured from the stream's time stamps
 
-        auto source = std::make_unique<RtspRecordSource>(url, id.toStdString(), recorder.get());
+        auto source = std::make_unique<RtspRecordSource>(
+            url, id.toStdString(), recorder.get(), [dev](std::string &out) { return askStreamUri(dev, out, nullptr); },
+            clock);
         ret = source->connect();
         if (ret != 0) {
             WriteLog(2, "%s(%d):Open device(%s) stream failed, ret(%d)!!!", "QVideoOnly::beginToRecord", __LINE__,

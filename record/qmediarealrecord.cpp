@@ -132,9 +132,6 @@ struct qmediarealrecord::State
     qmediarealrecord *owner = nullptr;
 
     std::atomic<bool> stop{false};
-    std::mutex doneMutex;
-    std::condition_variable doneCv;
-    bool done = false;
 
     // Frame interval for the gap filling (ms); measured when the stream's
     // rate is not usable.
@@ -562,9 +559,6 @@ void qmediarealrecord::State::run()
             break;
     }
     WriteLog(0, "[RECORD]Stop %s record thread!!!", deviceId.c_str());
-    std::lock_guard lock(doneMutex);
-    done = true;
-    doneCv.notify_all();
 }
 
 // ---------------------------------------------------------------------------
@@ -611,7 +605,7 @@ int qmediarealrecord::startRecord(const RECORD_INFO_S &info, const RECORD_PARAM_
     if (info.alarmType != 0)
         s.alarmStart = s.now();
     try {
-        std::thread([state = m_state] { state->run(); }).detach();
+        m_thread = std::thread([state = m_state] { state->run(); });
     } catch (const std::system_error &) {
         WriteLog(2, "%s(%d):Create thread failed!!!", "qmediarealrecord::startRecord", __LINE__);
         return kThreadFailed;
@@ -724,6 +718,8 @@ void qmediarealrecord::stop()
     if (m_stopped)
         return;
     m_stopped = true;
+    // The recorder's own stream first: no frame comes after it, so a picture
+    // on its way is either queued whole or not at all.
     if (m_stopAction) {
         m_stopAction();
         m_stopAction = nullptr;
@@ -736,13 +732,9 @@ void qmediarealrecord::stop()
         s.callback = nullptr;
     }
     s.queueCv.notify_all();
-    if (!m_started)
-        return;
-    std::unique_lock lock(s.doneMutex);
-    if (!s.doneCv.wait_for(lock, std::chrono::milliseconds(s.env.stopWaitMs), [&] { return s.done; })) {
-        // The thread keeps the state alive and ends on its own.
-        m_detached = true;
-        WriteLog(3, "%s(%d):Record thread of device(%s) did not end in time!!!", "qmediarealrecord::stop", __LINE__,
-                 s.deviceId.c_str());
-    }
+    // The thread ends at its next look at the flag (a write in progress
+    // finishes first) and closes its file; it is joined here, so nothing of
+    // it outlives the recorder. Owners stop recorders off the window's thread.
+    if (m_thread.joinable())
+        m_thread.join();
 }

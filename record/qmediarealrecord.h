@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 
 // The stream's parameter sets: the 46 bytes the camera's stream description
 // carries (lengths, SPS, PPS), then a 16-bit value of the recorder's own.
@@ -48,7 +49,6 @@ struct RecorderEnv
     // Why a file failed, from its folder and the folder's file system at
     // the file's start; null: varno::record::diagnoseFolder.
     std::function<varno::record::FolderFault(const std::string &folder, dev_t device)> diagnose;
-    int stopWaitMs = 3000;                      // how long stop waits for the record thread
 };
 
 // The real-time recorder of one camera: frames pushed from the stream's
@@ -66,12 +66,12 @@ struct RecorderEnv
 // gap lies in the file's time stamps; after 10 s the silence rule has
 // closed the file and the next key frame opens the next one.
 //
-// Lifetime: the thread's state is shared between the recorder and the
-// thread. stop() waits at most stopWaitMs for the thread; a thread that has
-// not ended by then (a write stuck on a slow disk) is detached and keeps the
-// state alive on its own until it sees the stop flag, closes its file and
-// ends. It never calls back after stop() has returned, so the recorder and
-// its owner may be destroyed at once.
+// Lifetime: the recorder owns its record thread. stop() (also run by the
+// destructor) sets the stop flag and joins the thread: a write in progress
+// (a slow disk) finishes, the file is closed, and then stop() returns. No
+// callback runs after stop() has returned, so the recorder and its owner may
+// be destroyed at once. stop() may wait on the disk: owners call it off the
+// window's thread (varno::record::RecordingController).
 //
 // The queue is bounded (kMaxQueueBytes): when it overflows, every queued
 // frame is dropped and frames are dropped up to the next SPS or key frame.
@@ -126,7 +126,6 @@ public:
     void stop() override;
 
     // Observation for tests.
-    bool threadDetached() const { return m_detached; }
     size_t queuedBytes() const;
     // The recording has no stream now (between kStreamLost and kStreamBack).
     bool waitingForStream() const;
@@ -138,9 +137,9 @@ public:
 private:
     std::shared_ptr<State> m_state;
     std::function<void()> m_stopAction;
+    std::thread m_thread;
     bool m_started = false;
     bool m_stopped = false;
-    bool m_detached = false;
 };
 
 // G.711 expansion (ITU-T) into 16-bit PCM: out receives 2 bytes per input byte.

@@ -28,9 +28,8 @@ struct StreamKeeper::State
     bool quiet = false; // the failures of this run were logged
 
     std::atomic<bool> stop{false};
-    std::mutex doneMutex;
-    std::condition_variable doneCv;
-    bool done = false;
+    std::mutex wakeMutex;
+    std::condition_variable wakeCv;
 
     void pass();
     void run();
@@ -91,22 +90,17 @@ void StreamKeeper::State::run()
     InstallCrashHandlerOnThread();
     while (!stop) {
         pass();
-        std::unique_lock lock(doneMutex);
-        doneCv.wait_for(lock, std::chrono::milliseconds(kCycleMs), [&] { return bool(stop); });
+        std::unique_lock lock(wakeMutex);
+        wakeCv.wait_for(lock, std::chrono::milliseconds(kCycleMs), [&] { return bool(stop); });
     }
-    {
-        std::lock_guard lock(passMutex);
-        if (open)
-            source->close();
-        open = false;
-    }
-    std::lock_guard lock(doneMutex);
-    done = true;
-    doneCv.notify_all();
+    std::lock_guard lock(passMutex);
+    if (open)
+        source->close();
+    open = false;
 }
 
 StreamKeeper::StreamKeeper(std::string deviceId, std::unique_ptr<RecordSource> source, qmediarealrecord *recorder,
-                           std::function<uint64_t()> clock, int stopWaitMs, ReopenBackoff backoff)
+                           std::function<uint64_t()> clock, ReopenBackoff backoff)
     : m_state(std::make_shared<State>())
 {
     m_state->backoff = backoff;
@@ -114,7 +108,6 @@ StreamKeeper::StreamKeeper(std::string deviceId, std::unique_ptr<RecordSource> s
     m_state->source = std::move(source);
     m_state->recorder = recorder;
     m_state->clock = std::move(clock);
-    m_stopWaitMs = stopWaitMs;
 }
 
 StreamKeeper::~StreamKeeper()
@@ -127,7 +120,7 @@ void StreamKeeper::start()
     if (m_started || m_stopped)
         return;
     try {
-        std::thread([state = m_state] { state->run(); }).detach();
+        m_thread = std::thread([state = m_state] { state->run(); });
         m_started = true;
     } catch (const std::system_error &) {
         WriteLog(2, "%s(%d):Create thread failed!!!", "StreamKeeper::start", __LINE__);
@@ -151,23 +144,20 @@ void StreamKeeper::stop()
         s.recorder = nullptr;
     }
     {
-        std::lock_guard lock(s.doneMutex);
+        std::lock_guard lock(s.wakeMutex);
         s.stop = true;
-        s.doneCv.notify_all();
+        s.wakeCv.notify_all();
     }
-    if (!m_started) {
-        std::lock_guard lock(s.passMutex);
-        if (s.open)
-            s.source->close();
-        s.open = false;
+    if (m_thread.joinable()) {
+        // An open in progress ends within the connect time-out; the thread
+        // then closes what it opened and ends.
+        m_thread.join();
         return;
     }
-    std::unique_lock lock(s.doneMutex);
-    if (!s.doneCv.wait_for(lock, std::chrono::milliseconds(m_stopWaitMs), [&] { return s.done; })) {
-        m_detached = true;
-        WriteLog(3, "%s(%d):Record stream keeper of device(%s) did not end in time!!!", "StreamKeeper::stop",
-                 __LINE__, s.deviceId.c_str());
-    }
+    std::lock_guard lock(s.passMutex);
+    if (s.open)
+        s.source->close();
+    s.open = false;
 }
 
 int StreamKeeper::reopenFailures() const

@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 
 class qmediarealrecord;
 
@@ -36,15 +37,17 @@ public:
 
 // Keeps a recorder's own stream open: a pass every kCycleMs finds a broken
 // stream, closes it, tells the recorder (qmediarealrecord::noteStreamLost)
-// and reopens it with the live view's back-off (common/reopenbackoff.h); the
-// back-off starts afresh once frames arrive.
+// and reopens it with the recording's back-off (common/reopenbackoff.h:
+// every 250 ms for 30 s, then as the live view's); the back-off starts
+// afresh once frames arrive.
 //
-// Threads: the keeper thread, started by start(); stop() detaches the
-// source, sets the stop flag and waits at most stopWaitMs. A thread still in
-// an open or close then (a camera that does not answer) keeps its state
-// alive by itself, closes what it opened and ends; nothing reaches the
-// recorder after stop() returned. Tests and benchmarks call pass() instead
-// of starting the thread.
+// Threads: the keeper owns its thread, started by start(); stop() (also
+// run by the destructor) detaches the source, sets the stop flag and joins
+// the thread. A thread still in an open (a camera that does not answer)
+// ends with the open's connect time-out and closes what it opened; nothing
+// reaches the recorder after stop() returned. stop() may thus wait on the
+// network: owners call it off the window's thread. Tests and benchmarks call
+// pass() instead of starting the thread.
 class StreamKeeper
 {
     Q_DISABLE_COPY_MOVE(StreamKeeper)
@@ -54,7 +57,7 @@ public:
 
     // source: opened already; clock: milliseconds (the recorder's clock).
     StreamKeeper(std::string deviceId, std::unique_ptr<RecordSource> source, qmediarealrecord *recorder,
-                 std::function<uint64_t()> clock, int stopWaitMs = 2000, ReopenBackoff backoff = ReopenBackoff());
+                 std::function<uint64_t()> clock, ReopenBackoff backoff = ReopenBackoff::forRecording());
     ~StreamKeeper();
 
     void start();
@@ -67,16 +70,14 @@ public:
     int reopenFailures() const;
     uint32_t reopenDelay() const;
     int reopens() const;
-    bool threadDetached() const { return m_detached; }
 
     struct State;
 
 private:
     std::shared_ptr<State> m_state;
+    std::thread m_thread;
     bool m_started = false;
     bool m_stopped = false;
-    bool m_detached = false;
-    int m_stopWaitMs = 2000;
 };
 
 } // namespace varno::record

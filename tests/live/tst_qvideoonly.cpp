@@ -10,6 +10,7 @@
 #include "live/qtipwidget.h"
 #include "live/qvideohand.h"
 #include "live/qvideoplay.h"
+#include "record/recordingcontroller.h"
 
 #include <QAction>
 #include <QLabel>
@@ -19,6 +20,7 @@
 #include <QtTest>
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 
 using varno::ui::PromptScript;
@@ -65,6 +67,13 @@ DvrListInfo_s camera(const char *id, bool p2p, int streamType)
     d.dev.p2pFlag = p2p ? 1 : 0;
     d.dev.streamType = streamType;
     return d;
+}
+
+// The recording controller's jobs (starts, stops) ended and their answers
+// reached the grid.
+bool settled(QVideoOnly &grid)
+{
+    return QTest::qWaitFor([&] { return grid.recordingController()->jobCount() == 0; }, 20000);
 }
 
 // A window for the camera as the live view opens one: asked for, then opened.
@@ -118,6 +127,7 @@ private slots:
     void snapshotFromTitleBarAndMenu();
     void recordButtonAndAlarms();
     void recorderFailureStopsAndReports();
+    void closingWhileARecordingStarts();
 
 private:
     std::shared_ptr<RecorderLog> installRecorder(QVideoOnly &grid)
@@ -472,6 +482,7 @@ void TestQVideoOnly::contextMenuMarksAndRules()
 
     // Recording: the mark on "Record"; a switch stops and restarts it.
     grid.recordAction()->trigger();
+    QVERIFY(settled(grid));
     QVERIFY(grid.isRecording(QStringLiteral("p2p")));
     grid.prepareContextMenu();
     QVERIFY(grid.recordAction()->property("marked").toBool());
@@ -480,6 +491,7 @@ void TestQVideoOnly::contextMenuMarksAndRules()
     QCOMPARE(stop.count(), 1);
     QCOMPARE(change.count(), 2);
     QCOMPARE(change[1][1].toInt(), 0);
+    QVERIFY(settled(grid));
     QVERIFY(grid.isRecording(QStringLiteral("p2p"))); // started again
     QCOMPARE(log->stops.load(), 1);
 
@@ -534,10 +546,12 @@ void TestQVideoOnly::closeAsksWhileRecording()
     QVideoHand *hand = grid.videoWin(0)->hand();
     if (alarm) {
         grid.RecordAlarmStream(QStringLiteral("cam"), 3);
+        QVERIFY(settled(grid));
         QCOMPARE(log->alarmType.load(), 1); // motion: file alarm type 1
         QCOMPARE(hand->recordLook(), QVideoHand::RecordLook::Alarm);
     } else {
         QTest::mouseClick(hand->recordButton(), Qt::LeftButton);
+        QVERIFY(settled(grid));
         QCOMPARE(hand->recordLook(), QVideoHand::RecordLook::Normal);
     }
     QVERIFY(grid.isRecording(QStringLiteral("cam")));
@@ -561,6 +575,7 @@ void TestQVideoOnly::closeAsksWhileRecording()
     QCOMPARE(prompts.count(), 2);
     QVERIFY(!grid.winState(0).used);
     QVERIFY(!grid.isRecording(QStringLiteral("cam")));
+    QVERIFY(settled(grid));
     QCOMPARE(log->stops.load(), 1);
     QCOMPARE(closed.count(), 1);
     QCOMPARE(closed[0][0].toString(), QStringLiteral("cam"));
@@ -587,6 +602,7 @@ void TestQVideoOnly::closeAll()
     openCamera(grid, QStringLiteral("d")); // on page 2, not recording
     QVERIFY(grid.beginToRecord(QStringLiteral("a"), 0));
     QVERIFY(grid.beginToRecord(QStringLiteral("c"), 0));
+    QVERIFY(settled(grid));
     QSignalSpy closed(&grid, &QVideoOnly::CloseVideoWinToVWin);
     QSignalSpy counts(&grid, &QVideoOnly::sendRecordCount);
 
@@ -606,6 +622,7 @@ void TestQVideoOnly::closeAll()
         ids << args[0].toString();
     QCOMPARE(ids, (QStringList{"a", "b", "c", "d"}));
     QCOMPARE(counts.count(), 2);
+    QVERIFY(settled(grid));
     QCOMPARE(log->stops.load(), 2);
     for (int i = 0; i < QVideoOnly::kWinCount; ++i)
         QVERIFY(!grid.winState(i).used);
@@ -701,6 +718,11 @@ void TestQVideoOnly::recordButtonAndAlarms()
     auto log = installRecorder(grid);
     QSignalSpy counts(&grid, &QVideoOnly::sendRecordCount);
     QTest::mouseClick(hand->recordButton(), Qt::LeftButton);
+    // While it starts the button waits for the camera and takes no press.
+    QCOMPARE(hand->recordLook(), QVideoHand::RecordLook::Waiting);
+    QVERIFY(!hand->recordButton()->isEnabled());
+    QVERIFY(settled(grid));
+    QVERIFY(hand->recordButton()->isEnabled());
     QVERIFY(grid.isRecording(QStringLiteral("cam")));
     QCOMPARE(hand->recordButton()->toolTip(), QStringLiteral("Stop recording"));
     QCOMPARE(log->alarmType.load(), 0);
@@ -722,12 +744,14 @@ void TestQVideoOnly::recordButtonAndAlarms()
     // A disarm ends it.
     grid.RecordAlarmStream(QStringLiteral("cam"), 0);
     QVERIFY(!grid.isRecording(QStringLiteral("cam")));
+    QVERIFY(settled(grid));
     QCOMPARE(log->stops.load(), 1);
     QCOMPARE(hand->recordLook(), QVideoHand::RecordLook::Reset);
     // A disarm with nothing recording does nothing; an alarm starts one.
     grid.RecordAlarmStream(QStringLiteral("cam"), 0);
     QCOMPARE(log->stops.load(), 1);
     grid.RecordAlarmStream(QStringLiteral("cam"), 2);
+    QVERIFY(settled(grid));
     QCOMPARE(log->alarmType.load(), 3); // IO alarm: file alarm type 3
     QVERIFY(grid.isAlarmRecording(QStringLiteral("cam")));
     QCOMPARE(hand->recordLook(), QVideoHand::RecordLook::Alarm);
@@ -767,6 +791,7 @@ void TestQVideoOnly::recorderFailureStopsAndReports()
     grid.setDevInfo(camera("cam", true, 0));
     openCamera(grid, QStringLiteral("cam"));
     QVERIFY(grid.beginToRecord(QStringLiteral("cam"), 0));
+    QVERIFY(settled(grid));
 
     // The file-created notice from the record thread is no failure.
     std::thread([&] { grid.recvRecord(QStringLiteral("cam"), QStringLiteral("/r/1.mkv"), -1043, made); })
@@ -790,6 +815,7 @@ void TestQVideoOnly::recorderFailureStopsAndReports()
         .join();
     QTRY_VERIFY(!grid.isRecording(QStringLiteral("cam")));
     QTRY_COMPARE(prompts.count(), 2);
+    QVERIFY(settled(grid));
     QCOMPARE(prompts.requests()[1].title, QStringLiteral("Recording"));
     QCOMPARE(prompts.requests()[1].text,
              QStringLiteral("The recording file /r/1.mkv could not be written. Recording stopped."));
@@ -816,6 +842,7 @@ void TestQVideoOnly::recorderFailureStopsAndReports()
     };
     for (const auto &[code, text] : causes) {
         QVERIFY(grid.beginToRecord(QStringLiteral("cam"), 0));
+        QVERIFY(settled(grid));
         const int before = prompts.count();
         std::thread([&, code = code] { grid.recvRecord(QStringLiteral("cam"), QStringLiteral("/r"), code, made); })
             .join();
@@ -825,6 +852,32 @@ void TestQVideoOnly::recorderFailureStopsAndReports()
         if (!text.isEmpty())
             QCOMPARE(prompts.requests().last().text, text);
     }
+}
+
+// The grid goes while the factory still opens the camera's stream: the
+// factory ends (its recorder reports as a record thread would, into the
+// closing grid), its recorder is stopped and nothing runs on freed memory
+// (ASan build).
+void TestQVideoOnly::closingWhileARecordingStarts()
+{
+    auto grid = std::make_unique<Grid>();
+    QVideoOnly *raw = grid.get();
+    auto log = std::make_shared<RecorderLog>();
+    grid->setRecorderFactory([raw, log](const DvrListInfo_s &, int) {
+        const auto bound = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!raw->recordingController()->closing() && std::chrono::steady_clock::now() < bound)
+            std::this_thread::yield();
+        auto r = std::make_unique<NotingRecorder>(log);
+        raw->recvRecord(QStringLiteral("cam"), QStringLiteral("/r/1.mkv"), -1043, r.get());
+        return r;
+    });
+    grid->setDevInfo(camera("cam", true, 0));
+    openCamera(*grid, QStringLiteral("cam"));
+    QVERIFY(grid->beginToRecord(QStringLiteral("cam"), 0));
+    QVERIFY(grid->isRecordStarting(QStringLiteral("cam")));
+    QVERIFY(!grid->videoWin(0)->hand()->recordButton()->isEnabled());
+    grid.reset();
+    QCOMPARE(log->stops.load(), 1);
 }
 
 QTEST_MAIN(TestQVideoOnly)

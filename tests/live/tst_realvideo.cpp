@@ -1171,9 +1171,9 @@ void TestRealVideo::alarmsRecordAsSetAndSelectTheirWindow()
     QCOMPARE(page->alarmTable()->rowCount(), 2);
     page->recvRecordAlarmType(1);
     emit page->sendAlarmInfor(a);
-    QCOMPARE(log->created.load(), 1);
+    QTRY_COMPARE(log->created.load(), 1); // started on the recording controller's job thread
     QCOMPARE(log->lastAlarmType.load(), 3); // an IO alarm's file type
-    QVERIFY(grid->isAlarmRecording(key));
+    QTRY_VERIFY(grid->isAlarmRecording(key));
     a.alarmType = EVENT_ALARM_DISARM;
     emit page->sendAlarmInfor(a);
     QCOMPARE(stopRecord.size(), 1);

@@ -1,9 +1,13 @@
 // The real-time recorder with a sink that notes every call and a clock the
 // test drives, and with the real recording file library: waiting for an
 // SPS or a key frame, gap filling, splitting, silence, the alarm limit,
-// audio conversion, the bounded queue, and a stop that times out while a
-// write hangs.
+// audio conversion, the bounded queue, and a stop that joins a thread held
+// in a write. The recording controller: starts and stops off its thread,
+// cancelled starts, and closing while a job runs. The recording's reopen
+// spacing.
+#include "common/reopenbackoff.h"
 #include "record/cstorage.h"
+#include "record/recordingcontroller.h"
 #include "tests/record/recorderfixture.h"
 #include "tests/record/storagefixture.h"
 #include "tests/support/media/testmedia.h"
@@ -13,6 +17,11 @@
 #include <QtTest>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 #include <csignal>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -31,7 +40,7 @@ struct Rig
     std::atomic<int> fault{int(varno::record::FolderFault::None)}; // what the folder says after a failure
     std::unique_ptr<qmediarealrecord> rec;
 
-    explicit Rig(int stopWaitMs = 3000)
+    Rig()
     {
         RecorderEnv env;
         env.sink = sink;
@@ -42,7 +51,6 @@ struct Rig
         };
         env.haveRecordDisk = [this] { return haveDisk.load(); };
         env.diagnose = [this](const std::string &, dev_t) { return varno::record::FolderFault(fault.load()); };
-        env.stopWaitMs = stopWaitMs;
         rec = std::make_unique<qmediarealrecord>(env);
         rec->setCallback(reports.fn());
     }
@@ -100,7 +108,10 @@ private slots:
     void fullDiskGoesOnInANewFile();
     void audioIsExpandedWhole();
     void queueIsBoundedWhileWaiting();
-    void stopTimesOutOnAStuckWrite();
+    void stopJoinsAThreadHeldInAWrite();
+    void controllerStartsAndStopsOffItsThread_data();
+    void controllerStartsAndStopsOffItsThread();
+    void recordingReopensSteadilyThenSpacesOut();
     void recordingWithGapsDecodesCleanly();
     void killedRecordingPlaysAfterRepair();
 };
@@ -514,26 +525,171 @@ void TestQMediaRealRecord::queueIsBoundedWhileWaiting()
     QCOMPARE(firstWrite->type, uint32_t(MEDIA_FRAME_SPS));
 }
 
-void TestQMediaRealRecord::stopTimesOutOnAStuckWrite()
+void TestQMediaRealRecord::stopJoinsAThreadHeldInAWrite()
 {
-    auto r = std::make_unique<Rig>(50);
-    r->start(info("CAMP015"));
-    r->sink->holdWrites = true;
-    push(*r->rec, pictures(1)[0], 0);
-    QVERIFY(r->sink->waitHeld());
-    r->rec->stop();
-    QVERIFY(r->rec->threadDetached());
-    QVERIFY(varno::test::logText().contains("Record thread of device(CAMP015) did not end in time!!!"));
-    // The recorder and everything it reported to go away; the thread goes on
-    // with its own state, closes the file and ends.
-    auto sink = r->sink;
-    const auto reportsBefore = r->reports.all().size();
-    r.reset();
-    sink->release();
-    QVERIFY(sink->waitCount('x', 1));
-    QVERIFY(QTest::qWaitFor([] { return varno::test::logText().contains("[RECORD]Stop CAMP015 record thread!!!"); },
-                            20000));
-    QCOMPARE(reportsBefore, size_t(1));
+    Rig r;
+    r.start(info("CAMP015"));
+    r.sink->holdWrites = true;
+    push(*r.rec, pictures(1)[0], 0);
+    QVERIFY(r.sink->waitHeld());
+    std::atomic<bool> stopped{false};
+    std::thread stopper([&] {
+        r.rec->stop();
+        stopped = true;
+    });
+    // stop() cannot return while the write is held: it joins the thread.
+    QVERIFY(!stopped);
+    r.sink->release();
+    stopper.join();
+    // Joined: the file is closed and the thread ended before stop() returned.
+    QCOMPARE(FakeSink::count(r.sink->events(), 'x'), 1);
+    QVERIFY(varno::test::logText().contains("[RECORD]Stop CAMP015 record thread!!!"));
+    QCOMPARE(r.reports.all().size(), size_t(1)); // file created; nothing after the stop
+}
+
+namespace {
+
+// A recorder of the controller tests: its stop may be held, and it notes
+// that it stopped and went away.
+struct GateLog
+{
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool factoryHeld = false, stopHeld = false; // hold the factory / stop() until opened
+    bool inFactory = false, inStop = false;
+    std::atomic<int> made{0}, stops{0}, gone{0};
+    void open()
+    {
+        std::lock_guard lock(mutex);
+        factoryHeld = stopHeld = false;
+        cv.notify_all();
+    }
+    void pass(bool &held, bool &in)
+    {
+        std::unique_lock lock(mutex);
+        in = true;
+        cv.notify_all();
+        cv.wait(lock, [&] { return !held; });
+    }
+    bool waitIn(bool &in)
+    {
+        std::unique_lock lock(mutex);
+        return cv.wait_for(lock, std::chrono::seconds(20), [&] { return in; });
+    }
+};
+
+class GateRecorder final : public LiveRecorder
+{
+public:
+    explicit GateRecorder(std::shared_ptr<GateLog> log) : m_log(std::move(log)) {}
+    ~GateRecorder() override { ++m_log->gone; }
+    void pushFrame(int, const char *, int, uint64_t) override {}
+    int setAlarmType(int) override { return 0; }
+    void stop() override
+    {
+        m_log->pass(m_log->stopHeld, m_log->inStop);
+        ++m_log->stops;
+    }
+
+private:
+    std::shared_ptr<GateLog> m_log;
+};
+
+} // namespace
+
+void TestQMediaRealRecord::controllerStartsAndStopsOffItsThread_data()
+{
+    QTest::addColumn<QString>("held"); // what is held when the controller closes
+    QTest::newRow("close while starting") << "factory";
+    QTest::newRow("close while stopping") << "stop";
+    QTest::newRow("stop while starting, then close") << "cancel";
+}
+
+void TestQMediaRealRecord::controllerStartsAndStopsOffItsThread()
+{
+    QFETCH(QString, held);
+    auto log = std::make_shared<GateLog>();
+    auto ctl = std::make_unique<varno::record::RecordingController>();
+    ctl->setFactory([log](const DvrListInfo_s &, int) -> std::unique_ptr<LiveRecorder> {
+        log->pass(log->factoryHeld, log->inFactory);
+        ++log->made;
+        return std::make_unique<GateRecorder>(log);
+    });
+    DvrListInfo_s dev{};
+    ctl->setDevice(QStringLiteral("CAM"), dev);
+    QSignalSpy started(ctl.get(), &varno::record::RecordingController::sendStarted);
+    QSignalSpy stopped(ctl.get(), &varno::record::RecordingController::sendStopped);
+    QVERIFY(!ctl->start(QStringLiteral("OTHER"), 0)); // unknown camera
+
+    // A start and a stop return at once; their work runs on job threads,
+    // which are joined when done.
+    log->factoryHeld = held != QLatin1String("stop");
+    log->stopHeld = held == QLatin1String("stop");
+    QVERIFY(ctl->start(QStringLiteral("CAM"), 0));
+    QVERIFY(!ctl->start(QStringLiteral("CAM"), 0)); // one at a time
+    if (held == QLatin1String("stop")) {
+        QTRY_COMPARE(ctl->jobCount(), 0); // the start's job is joined
+        QCOMPARE(started.count(), 1);
+        QCOMPARE(started[0][2].toBool(), true);
+        QVERIFY(ctl->isRecording(QStringLiteral("CAM")));
+        QVERIFY(ctl->stop(QStringLiteral("CAM")));
+        QVERIFY(log->waitIn(log->inStop));
+    } else {
+        QVERIFY(log->waitIn(log->inFactory));
+        QVERIFY(ctl->isStarting(QStringLiteral("CAM")));
+        if (held == QLatin1String("cancel")) {
+            QVERIFY(ctl->stop(QStringLiteral("CAM"))); // cancels the start
+            QVERIFY(!ctl->isStarting(QStringLiteral("CAM")));
+        }
+    }
+    QCOMPARE(ctl->jobCount(), 1);
+    QVERIFY(!ctl->isRecording(QStringLiteral("CAM")));
+
+    // Closing waits for the job, which must end: the gate opens once the
+    // controller is closing. The recorder then made or stopping is stopped
+    // and destroyed, and nothing reaches the controller afterwards (ASan).
+    auto *raw = ctl.get();
+    std::thread opener([raw, log] {
+        const auto bound = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!raw->closing() && std::chrono::steady_clock::now() < bound)
+            std::this_thread::yield();
+        log->open();
+    });
+    ctl.reset();
+    opener.join();
+    QCOMPARE(log->made.load(), 1);
+    QCOMPARE(log->stops.load(), 1);
+    QCOMPARE(log->gone.load(), 1);
+    QCOMPARE(started.count(), held == QLatin1String("stop") ? 1 : 0); // a cancelled start says nothing
+    QCOMPARE(stopped.count(), 0);
+}
+
+// After a break the recording's stream is tried every 250 ms for 30 s, then
+// the spacing doubles up to the live view's longest; a picture starts afresh.
+void TestQMediaRealRecord::recordingReopensSteadilyThenSpacesOut()
+{
+    varno::ReopenBackoff b = varno::ReopenBackoff::forRecording();
+    uint32_t now = 0xFFFF0000u; // across the wrap of the tick
+    QVERIFY(b.due(now));
+    const uint32_t start = now;
+    while (uint32_t(now - start) < varno::kRecordReopenSteadyMs) {
+        b.tried(now);
+        b.failed();
+        QCOMPARE(b.delay(), varno::kRecordReopenDelayMs);
+        QVERIFY(!b.due(now + varno::kRecordReopenDelayMs - 1));
+        now += varno::kRecordReopenDelayMs;
+    }
+    for (uint32_t wait : {500u, 1000u, 2000u, 4000u, 8000u, 10000u, 10000u}) {
+        b.tried(now);
+        b.failed();
+        QCOMPARE(b.delay(), wait);
+        now += wait;
+    }
+    b.reset();
+    QVERIFY(b.due(now));
+    b.tried(now);
+    b.failed();
+    QCOMPARE(b.delay(), varno::kRecordReopenDelayMs);
 }
 
 void TestQMediaRealRecord::recordingWithGapsDecodesCleanly()

@@ -89,6 +89,7 @@ std::string utcDateTime(long long secs)
 
 COnvifCamera::COnvifCamera(Settings settings)
     : m_settings(std::move(settings)),
+      m_rtspPort(m_settings.rtspPort),
       m_http([this](const Request &req, const std::atomic<bool> &stop) { return handle(req, stop); })
 {
     if (m_settings.profiles.empty()) {
@@ -374,7 +375,7 @@ COnvifCamera::Response COnvifCamera::handle(const Request &req, const std::atomi
         for (const auto &p : m_settings.profiles) {
             if (p.token == token) {
                 return soap("<trt:GetStreamUriResponse><trt:MediaUri><tt:Uri>rtsp://127.0.0.1:" +
-                            std::to_string(m_settings.rtspPort) + xmlEscape(p.rtspPath) +
+                            std::to_string(m_rtspPort.load()) + xmlEscape(p.rtspPath) +
                             "</tt:Uri><tt:InvalidAfterConnect>false</tt:InvalidAfterConnect><tt:InvalidAfterReboot>"
                             "false</tt:InvalidAfterReboot><tt:Timeout>PT0S</tt:Timeout></trt:MediaUri>"
                             "</trt:GetStreamUriResponse>");

@@ -79,6 +79,8 @@ public:
     void setRefusePassword(bool on) { m_refuse = on; }
     void setReplyDelayMs(int ms) { m_delayMs = ms; }
     void setGarbageReplies(bool on) { m_garbage = on; }
+    // The stream address GetStreamUri hands out from now on (its server moved).
+    void setRtspPort(uint16_t port) { m_rtspPort = port; }
 
     int activeSubscriptions();
     int subscriptionsCreated() const { return m_created; }
@@ -108,6 +110,7 @@ private:
     Response pull(const std::string &id, const std::string &body, const std::atomic<bool> &stop);
 
     Settings m_settings;
+    std::atomic<uint16_t> m_rtspPort{0}; // settings' port until moved
     COnvifHttpServer m_http;
     std::atomic<int> m_delayMs{0};
     std::atomic<bool> m_garbage{false};

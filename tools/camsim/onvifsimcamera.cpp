@@ -45,8 +45,10 @@ public:
             m_sim.setDiscoverable(index, cmd == QLatin1String("online"));
             return QStringLiteral("OK");
         }
-        if (cmd == QLatin1String("rtsp-down") || cmd == QLatin1String("rtsp-up")) {
-            // The camera's stream goes away (and comes back on the same port)
+        if (cmd == QLatin1String("rtsp-down") || cmd == QLatin1String("rtsp-up")
+            || cmd == QLatin1String("rtsp-move")) {
+            // The camera's stream goes away (and comes back on the same port,
+            // or on another one that GetStreamUri hands out from then on)
             // while the camera itself still answers.
             bool ok = false;
             const int index = args.value(1).toInt(&ok);
@@ -56,6 +58,13 @@ public:
             if (cmd == QLatin1String("rtsp-down")) {
                 rtsp->stop();
                 return QStringLiteral("OK rtsp-down");
+            }
+            if (cmd == QLatin1String("rtsp-move")) {
+                rtsp->stop();
+                if (!rtsp->start(0))
+                    return QStringLiteral("ERR rtsp-move");
+                m_sim.camera(index)->setRtspPort(rtsp->port());
+                return QStringLiteral("OK rtsp-move %1").arg(rtsp->port());
             }
             return rtsp->restart() ? QStringLiteral("OK rtsp-up") : QStringLiteral("ERR rtsp-up");
         }

@@ -2,10 +2,16 @@
 
 #include "tests/support/testenv.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
+#include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QSet>
 #include <QThread>
 
@@ -115,21 +121,108 @@ bool RabbitCluster::addUser(const QString &name, const QString &password)
     return run({QStringLiteral("user"), m_dir, name, password}, 120000);
 }
 
-bool RabbitCluster::addBareUser(const QString &name, const QString &password)
-{
-    return run({QStringLiteral("ctl"), m_dir, QStringLiteral("add_user"), name, password}, 120000);
-}
+namespace {
 
-bool RabbitCluster::applyRules(const QStringList &aclArgs)
+QByteArray relayAcl(const QStringList &args, QString *error)
 {
     QProcess acl;
-    acl.start(sourceDir() + QStringLiteral("/scripts/relay-acl"), QStringList{QStringLiteral("--rabbitmq"), QStringLiteral("/")} + aclArgs);
-    QFile rules(m_dir + QStringLiteral("/rules"));
-    if (!acl.waitForFinished(30000) || acl.exitCode() != 0 || !rules.open(QIODevice::WriteOnly)
-        || rules.write(acl.readAllStandardOutput()) <= 0)
+    acl.start(sourceDir() + QStringLiteral("/scripts/relay-acl"), args);
+    if (!acl.waitForFinished(30000) || acl.exitStatus() != QProcess::NormalExit || acl.exitCode() != 0) {
+        *error = QStringLiteral("relay-acl failed: ") + QString::fromUtf8(acl.readAllStandardError());
+        return {};
+    }
+    return acl.readAllStandardOutput();
+}
+
+// Each rule of the rabbitmqctl form as "command user resource patterns...".
+QStringList commandRules(const QByteArray &text)
+{
+    static const QRegularExpression perm(
+        QStringLiteral(R"(^rabbitmqctl set_permissions -p (\S+) (\S+) '([^']*)' '([^']*)' '([^']*)'$)"));
+    static const QRegularExpression topic(
+        QStringLiteral(R"(^rabbitmqctl set_topic_permissions -p (\S+) (\S+) (\S+) '([^']*)' '([^']*)'$)"));
+    QStringList out;
+    for (const QByteArray &raw : text.split('\n')) {
+        const QString line = QString::fromUtf8(raw.trimmed());
+        if (line.isEmpty() || line.startsWith(QLatin1Char('#')))
+            continue;
+        if (const auto m = perm.match(line); m.hasMatch())
+            out << QStringList{QStringLiteral("perm"), m.captured(1), m.captured(2), m.captured(3), m.captured(4), m.captured(5)}.join(QLatin1Char(' '));
+        else if (const auto t = topic.match(line); t.hasMatch())
+            out << QStringList{QStringLiteral("topic"), t.captured(1), t.captured(2), t.captured(3), t.captured(4), t.captured(5)}.join(QLatin1Char(' '));
+        else
+            out << QStringLiteral("unparsed ") + line;
+    }
+    return out;
+}
+
+QStringList definitionRules(const QJsonObject &defs)
+{
+    QStringList out;
+    for (const QJsonValue &v : defs.value(QLatin1String("permissions")).toArray()) {
+        const QJsonObject o = v.toObject();
+        out << QStringList{QStringLiteral("perm"), o.value(QLatin1String("vhost")).toString(), o.value(QLatin1String("user")).toString(),
+                           o.value(QLatin1String("configure")).toString(), o.value(QLatin1String("write")).toString(),
+                           o.value(QLatin1String("read")).toString()}.join(QLatin1Char(' '));
+    }
+    for (const QJsonValue &v : defs.value(QLatin1String("topic_permissions")).toArray()) {
+        const QJsonObject o = v.toObject();
+        out << QStringList{QStringLiteral("topic"), o.value(QLatin1String("vhost")).toString(), o.value(QLatin1String("user")).toString(),
+                           o.value(QLatin1String("exchange")).toString(), o.value(QLatin1String("write")).toString(),
+                           o.value(QLatin1String("read")).toString()}.join(QLatin1Char(' '));
+    }
+    return out;
+}
+
+// RabbitMQ's stored form of a password (rabbit_password_hashing_sha256):
+// base64 of a 4-byte salt and SHA-256(salt + password).
+QString passwordHash(const QString &password)
+{
+    QByteArray salt(4, '\0');
+    for (char &c : salt)
+        c = char(QRandomGenerator::global()->generate() & 0xff);
+    return QString::fromLatin1((salt + QCryptographicHash::hash(salt + password.toUtf8(), QCryptographicHash::Sha256)).toBase64());
+}
+
+} // namespace
+
+bool RabbitCluster::addAccounts(const QList<QPair<QString, QString>> &users, const QStringList &aclArgs)
+{
+    const QStringList args = QStringList{QStringLiteral("--rabbitmq"), QStringLiteral("/")} + aclArgs;
+    const QByteArray commands = relayAcl(args, &m_error);
+    const QByteArray json = commands.isEmpty()
+                                ? QByteArray()
+                                : relayAcl(QStringList{QStringLiteral("--rabbitmq"), QStringLiteral("/"), QStringLiteral("--json")} + aclArgs, &m_error);
+    QJsonParseError parseError;
+    QJsonObject defs = QJsonDocument::fromJson(json, &parseError).object();
+    if (commands.isEmpty() || parseError.error != QJsonParseError::NoError) {
+        m_error += QStringLiteral(" relay-acl --json: ") + parseError.errorString();
         return false;
-    rules.close();
-    return run({QStringLiteral("rules"), m_dir, rules.fileName()}, 300000);
+    }
+    // The guide's rabbitmqctl lines and the definitions are one set of rules.
+    QStringList fromCommands = commandRules(commands);
+    QStringList fromDefinitions = definitionRules(defs);
+    fromCommands.sort();
+    fromDefinitions.sort();
+    if (fromCommands.isEmpty() || fromCommands != fromDefinitions) {
+        m_error = QStringLiteral("relay-acl: the rabbitmqctl lines and --json differ:\n") + fromCommands.join(QLatin1Char('\n'))
+                  + QStringLiteral("\n--\n") + fromDefinitions.join(QLatin1Char('\n'));
+        return false;
+    }
+    QJsonArray accounts;
+    for (const auto &[name, password] : users)
+        accounts.append(QJsonObject{{QStringLiteral("name"), name},
+                                    {QStringLiteral("password_hash"), passwordHash(password)},
+                                    {QStringLiteral("hashing_algorithm"), QStringLiteral("rabbit_password_hashing_sha256")},
+                                    {QStringLiteral("tags"), QString()}});
+    defs.insert(QStringLiteral("users"), accounts);
+    QFile file(m_dir + QStringLiteral("/definitions.json"));
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(QJsonDocument(defs).toJson()) <= 0) {
+        m_error = QStringLiteral("cannot write ") + file.fileName();
+        return false;
+    }
+    file.close();
+    return run({QStringLiteral("definitions"), m_dir, file.fileName()}, 300000);
 }
 
 // From the node's open sockets (/proc/PID/fd) and the kernel's table of

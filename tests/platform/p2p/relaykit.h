@@ -93,10 +93,11 @@ public:
     bool stopNode(int node);
     bool startNode(int node);
     bool addUser(const QString &name, const QString &password);
-    // A user with no rights, and the access rules that scripts/relay-acl
-    // --rabbitmq writes for aclArgs (client accounts and cameras).
-    bool addBareUser(const QString &name, const QString &password);
-    bool applyRules(const QStringList &aclArgs);
+    // Users (name, password) with no rights but the access rules that
+    // scripts/relay-acl --rabbitmq writes for aclArgs (client accounts and
+    // cameras), imported as one set of definitions (--json, one rabbitmqctl
+    // call); false when its rabbitmqctl lines say otherwise.
+    bool addAccounts(const QList<QPair<QString, QString>> &users, const QStringList &aclArgs);
     // The TCP ports node N listens on, each with its address ("127.0.0.1").
     QList<QPair<QString, quint16>> listeners(int node) const;
     quint16 mqttPort(int node) const;

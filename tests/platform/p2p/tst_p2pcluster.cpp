@@ -70,12 +70,12 @@ void TestP2pCluster::initTestCase()
         QSKIP("rabbitmq-server is not installed (scripts/setup installs it)");
     QVERIFY2(m_cluster.start(2), qPrintable(m_cluster.error()));
     // Every party logs in with its own account (password: name + "-secret").
+    QList<QPair<QString, QString>> users;
     for (const char *user : {kClientUser, kRogueUser, kDev, kDevD})
-        QVERIFY2(m_cluster.addBareUser(QLatin1String(user), QLatin1String(user) + QStringLiteral("-secret")),
-                 qPrintable(m_cluster.error()));
-    QVERIFY2(m_cluster.applyRules({QLatin1String(kClientUser), QLatin1String(kRogueUser),
-                                   QStringLiteral("%1:%1:%2").arg(QLatin1String(kDev), QLatin1String(kCam)),
-                                   QStringLiteral("%1:%1:%2").arg(QLatin1String(kDevD), QLatin1String(kCamD))}),
+        users.append({QLatin1String(user), QLatin1String(user) + QStringLiteral("-secret")});
+    QVERIFY2(m_cluster.addAccounts(users, {QLatin1String(kClientUser), QLatin1String(kRogueUser),
+                                           QStringLiteral("%1:%1:%2").arg(QLatin1String(kDev), QLatin1String(kCam)),
+                                           QStringLiteral("%1:%1:%2").arg(QLatin1String(kDevD), QLatin1String(kCamD))}),
              qPrintable(m_cluster.error()));
     QVERIFY(startCamera());
     QDir().mkpath(installDir());
