@@ -177,14 +177,16 @@ bool qmediarealrecord::State::isParamStart(const MEDIA_FRAME_INFO_S &f) const
     return startsWithStartCode(f) && varno::recfile::startsWithParameterSets(codec(), f.data(), f.size);
 }
 
+// A key picture begins here. A later slice of a key picture is none: the
+// picture began before it (a stream joined or resumed in its middle).
 bool qmediarealrecord::State::isKey(const MEDIA_FRAME_INFO_S &f) const
 {
-    if (f.type == MEDIA_FRAME_IDR)
-        return true;
     if (!startsWithStartCode(f))
-        return false;
+        return f.type == MEDIA_FRAME_IDR;
     const varno::recfile::NalUnit first = varno::recfile::firstNalUnit(f.data(), f.size);
-    return varno::recfile::isKeySlice(codec(), first);
+    if (varno::recfile::isSlice(codec(), first) && !varno::recfile::isFirstSliceOfPicture(codec(), first))
+        return false;
+    return f.type == MEDIA_FRAME_IDR || varno::recfile::isKeySlice(codec(), first);
 }
 
 void qmediarealrecord::State::report(int code)
