@@ -55,7 +55,7 @@ struct CAMFILE_HEADER_S
     uint32_t chunkEnd;         // file offset where the chunks stop (see above)
     uint16_t width;
     uint16_t height;
-    uint8_t videoType;         // camera code: 0 H.264
+    uint8_t videoType;         // camera code: 0 H.264, 1 H.265
     uint8_t audioType;         // camera code: 0 G.711 A-law
     uint8_t audioBits;         // bits per encoded sample (8)
     uint8_t audioChannels;     // 1

@@ -24,19 +24,6 @@ int64_t nowMs()
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
-// NAL unit headers of an Annex B frame (the byte after each start code).
-template <typename F>
-void forEachNalHeader(const uint8_t *data, size_t size, F &&f)
-{
-    for (size_t i = 0; i + 3 < size; ++i) {
-        if (data[i] == 0 && data[i + 1] == 0 && data[i + 2] == 1) {
-            if (f(data[i + 3]))
-                return;
-            i += 2;
-        }
-    }
-}
-
 // A folder-safe form of a device ID: path separators and control
 // characters become '_'.
 QString fileSafe(QString id)
@@ -85,48 +72,15 @@ void CLiveStream::SetFailCallback(LiveStreamFailCallback callback, void *user)
     m_failUser = user;
 }
 
-bool CLiveStream::containsIdr(const uint8_t *data, size_t size) const
+void CLiveStream::SetVideoCodec(int decoderType)
 {
-    bool idr = false;
-    forEachNalHeader(data, size, [&](uint8_t h) {
-        idr = m_decoderType == AV_VIDEO_H265 ? (((h >> 1) & 0x3f) == 19 || ((h >> 1) & 0x3f) == 20)
-                                             : (h & 0x1f) == 5;
-        return idr;
-    });
-    return idr;
+    if (decoderType == AV_VIDEO_H264 || decoderType == AV_VIDEO_H265)
+        m_decoderType.store(decoderType);
 }
 
-// A picture the decoder can start from (H.264 IDR, H.265 IRAP).
-bool CLiveStream::containsKeyPicture(const uint8_t *data, size_t size) const
+varno::recfile::VideoCodec CLiveStream::codec() const
 {
-    bool key = false;
-    forEachNalHeader(data, size, [&](uint8_t h) {
-        if (m_decoderType == AV_VIDEO_H265) {
-            const int t = (h >> 1) & 0x3f;
-            key = t >= 16 && t <= 21;
-        } else {
-            key = (h & 0x1f) == 5;
-        }
-        return key;
-    });
-    return key;
-}
-
-// A frame the decoder can start from: parameter sets or an IDR picture.
-bool CLiveStream::startsKeyFrame(const uint8_t *data, size_t size) const
-{
-    bool key = false;
-    forEachNalHeader(data, size, [&](uint8_t h) {
-        if (m_decoderType == AV_VIDEO_H265) {
-            const int t = (h >> 1) & 0x3f;
-            key = t == 32 || t == 33 || (t >= 16 && t <= 21);
-        } else {
-            const int t = h & 0x1f;
-            key = t == 7 || t == 5;
-        }
-        return key;
-    });
-    return key;
+    return m_decoderType == AV_VIDEO_H265 ? varno::recfile::VideoCodec::H265 : varno::recfile::VideoCodec::H264;
 }
 
 void CLiveStream::SetCurrentFrame(const char *data, int size, int type, int info0, int info1)
@@ -136,18 +90,18 @@ void CLiveStream::SetCurrentFrame(const char *data, int size, int type, int info
     const auto *bytes = reinterpret_cast<const uint8_t *>(data);
     const size_t n = static_cast<size_t>(size);
     if (type == 0) {
-        // The stall watch counts video frames from the first IDR picture on
+        // The stall watch counts video frames from the first key picture on
         // (recognised by its NAL type anywhere in the frame); after
         // 2,147,483,647 the count goes on at 1.
         int current = m_frameCounter.load();
-        if (current != 0 || containsIdr(bytes, n))
+        if (current != 0 || varno::recfile::containsKeySlice(codec(), bytes, n))
             m_frameCounter.store(current == INT32_MAX ? 1 : current + 1);
     }
 
     std::unique_lock lock(m_queueLock);
     const bool full = m_queuedVideo >= kMaxQueuedVideoFrames || m_queuedBytes + n > kMaxQueuedBytes;
     if (m_dropping) {
-        if (type != 0 || full || !startsKeyFrame(bytes, n)) {
+        if (type != 0 || full || !varno::recfile::startsDecodable(codec(), bytes, n)) {
             ++m_droppedThisSpell;
             m_dropped.fetch_add(1);
             return;
@@ -282,7 +236,8 @@ void CLiveStream::StreamDecodeThread()
 {
     InstallCrashHandlerOnThread();
     WriteLog(0, "[PREVIEW]Start win(%d) decode thread!!!", m_winHandle);
-    if (AV_CreateDecoder(m_winHandle, m_decoderType, &m_audioParams, &m_decoder) == 0) {
+    int decoderType = m_decoderType.load();
+    if (AV_CreateDecoder(m_winHandle, decoderType, &m_audioParams, &m_decoder) == 0) {
         WriteLog(2, "%s(%d):Create decoder failed!!!", "CLiveStream::StreamDecodeThread", __LINE__);
         return;
     }
@@ -326,12 +281,23 @@ void CLiveStream::StreamDecodeThread()
         }
         if (frame->header.type != 0)
             continue;
+        if (m_decoderType.load() != decoderType) { // the stream is of the other codec
+            decoderType = m_decoderType.load();
+            AV_HANDLE next = nullptr;
+            if (AV_CreateDecoder(m_winHandle, decoderType, &m_audioParams, &next) == 0) {
+                WriteLog(2, "%s(%d):Create decoder failed!!!", "CLiveStream::StreamDecodeThread", __LINE__);
+            } else {
+                AV_CloseDecoderStream(m_decoder);
+                m_decoder = next;
+                m_keySeen = false;
+            }
+        }
         // Pictures decoded before the stream's first key picture lack their
         // references (smeared): they are decoded, never shown. Parameter sets
         // and other frames before it still reach the decoder.
         if (m_awaitKey.exchange(false))
             m_keySeen = false;
-        if (!m_keySeen && containsKeyPicture(frame->data(), static_cast<size_t>(size)))
+        if (!m_keySeen && varno::recfile::containsKeySlice(codec(), frame->data(), static_cast<size_t>(size)))
             m_keySeen = true;
         AV_FRAME_OUT_S out{};
         int r = AV_FrameDecoderStream(m_decoder, frame->data(), size, AV_FRAME_VIDEO, &m_audioParams, 0, &out);

@@ -2,6 +2,7 @@
 
 #include "live/cddrawdisplay.h"
 #include "platform/av/av_decoder.h"
+#include "platform/recfile/nalunits.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -58,6 +59,10 @@ public:
     // Stream library thread: queue a copy of a frame (type 0 video, 1 audio).
     void SetCurrentFrame(const char *data, int size, int type, int info0, int info1);
     void ClearQueue();
+    // The stream's video codec (AV_VIDEO_H264 or AV_VIDEO_H265) as the
+    // stream itself names it: a different one replaces the decoder before
+    // the next picture.
+    void SetVideoCodec(int decoderType);
 
     void SetSoundOn(bool on) { m_soundOn = on; }
     void SetPaused(bool paused) { m_paused = paused; }
@@ -109,15 +114,13 @@ private:
     };
 
     void StreamDecodeThread();
-    bool startsKeyFrame(const uint8_t *data, size_t size) const;
-    bool containsIdr(const uint8_t *data, size_t size) const;
-    bool containsKeyPicture(const uint8_t *data, size_t size) const;
+    varno::recfile::VideoCodec codec() const;
     std::unique_ptr<Frame> takeFrame(int waitMs);
     void keepPicture(const AV_FRAME_OUT_S &out);
     void showPicture(const uint8_t *y, const uint8_t *u, const uint8_t *v, int width, int height);
     void displayFailed();
 
-    int m_decoderType;
+    std::atomic<int> m_decoderType; // AV_VIDEO_*; an RTSP stream may name another
     AV_DECODER_PARAM_S m_audioParams{};
     std::atomic<bool> m_stopping{false};
     std::atomic<bool> m_paused{false};

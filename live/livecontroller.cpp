@@ -776,19 +776,24 @@ int LiveController::StreamCallback(int32_t, const char *descr, const int32_t *fr
                                    const char *data, int32_t size, void *user)
 {
     return routeFrame(descr, size, user, [&](LiveController *c) {
+        RTSP_STREAM_DESCR_S d {};
+        std::memcpy(&d, descr, sizeof d);
         return c->frameArrived(streamKeyFromDescr(descr), false, 0, type, data, size,
-                               frameInfo ? frameInfo[0] : 0, frameInfo ? frameInfo[1] : 0);
+                               frameInfo ? frameInfo[0] : 0, frameInfo ? frameInfo[1] : 0,
+                               d.videoCodec == 2 ? AV_VIDEO_H265 : AV_VIDEO_H264);
     });
 }
 
 int LiveController::frameArrived(const QString &key, bool p2p, int streamIndex, int type, const char *data,
-                                 int size, int info0, int info1)
+                                 int size, int info0, int info1, int videoDecoder)
 {
     QMutexLocker lock(&m_mutex);
     auto it = m_streams.find(key);
     if (it == m_streams.end() || !it->liveStream)
         return 0;
     if (!p2p) {
+        if (type == 0) // an ONVIF camera's decoder follows the codec its stream names
+            it->liveStream->SetVideoCodec(videoDecoder);
         it->liveStream->SetCurrentFrame(data, size, type, info0, info1);
         return 0;
     }

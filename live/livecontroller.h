@@ -242,7 +242,7 @@ private:
     void closeStreamRecord(LiveStreamInfo &rec);
     void applyMute(); // table mutex held
     int frameArrived(const QString &key, bool p2p, int streamIndex, int type, const char *data, int size,
-                     int info0, int info1);
+                     int info0, int info1, int videoDecoder = 0);
     static int onDecoderFailure(int code, CLiveStream *stream, void *user);
     void finishOpened(const OpenRequest &req);
     void reportStarted(const QString &key, uint64_t gen, int result);

@@ -21,6 +21,8 @@ public:
     // Frame types: 1 audio; video 101 IDR slice, 102 non-IDR slice, 103 SEI,
     // 104 SPS, 105 PPS, 0 anything else. Called on the stream's thread.
     virtual void pushFrame(int type, const char *data, int size, uint64_t timeStampMs) = 0;
+    // The recording's video is H.265 (its NAL types are read by H.265 rules).
+    virtual bool isH265() const { return false; }
     // Turns the running file into an alarm recording of the given file alarm
     // type; 0 on success.
     virtual int setAlarmType(int type) = 0;

@@ -1104,32 +1104,7 @@ void QVideoOnly::feedLiveFrame(const QString &key, const char *data, int size, i
 {
     if (!data || size <= 0)
         return;
-    int frameType = 1;
-    if (type == 0) {
-        frameType = 0;
-        if (size > 4 && data[0] == 0 && data[1] == 0 && data[2] == 0 && data[3] == 1) {
-            switch (data[4] & 0x1f) {
-            case 5:
-                frameType = 101;
-                break;
-            case 1:
-                frameType = 102;
-                break;
-            case 6:
-                frameType = 103;
-                break;
-            case 7:
-                frameType = 104;
-                break;
-            case 8:
-                frameType = 105;
-                break;
-            default:
-                break;
-            }
-        }
-    }
-    m_recording->pushFrame(streamKey(key), frameType, data, size, timeStampMs);
+    m_recording->pushLiveFrame(streamKey(key), type != 0, data, size, timeStampMs);
 }
 
 // ---------------------------------------------------------------------------

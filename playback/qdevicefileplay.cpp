@@ -4,6 +4,7 @@
 #include "common/p2phandle.h"
 #include "common/textfield.h"
 #include "platform/p2p/p2p_client_sdk.h"
+#include "platform/recfile/nalunits.h"
 #include "playback/recordsearch.h"
 
 #include <cstdlib>
@@ -14,16 +15,6 @@ using varno::playback::kPlayDecodeError;
 using varno::playback::kPlayProgress;
 
 namespace {
-
-// A frame that starts a picture the decoder can begin with: an SPS or an
-// IDR slice behind the first start code.
-bool isKeyFrame(const char *data, int32_t size)
-{
-    if (size < 5)
-        return false;
-    const int nal = uint8_t(data[4]) & 0x1f;
-    return nal == 7 || nal == 5;
-}
 
 // Makes sure a session with the camera is up (the search or the live page
 // usually opened it; it may have been lost since).
@@ -72,6 +63,8 @@ int qdevicefileplay::StartPlay(const char *fileName, int videoCodec, const AV_DE
     varno::setText(m_fileName, fileName ? fileName : "");
     if (params)
         m_params = *params;
+    // Before the stream starts: its frames are read by this codec's rules.
+    m_h265 = videoCodec == AV_VIDEO_H265;
     if (!m_camera.connected) {
         WriteLog(2, "%s(%d):PlayBackByFile Failed, ret(%d)!!!", "qdevicefileplay::StartPlay", __LINE__, -1);
         return -1;
@@ -189,7 +182,10 @@ void qdevicefileplay::enqueue(int32_t type, const char *data, int32_t size)
     }
     const bool video = type == 1;
     if (video) {
-        if (!m_countFrames && uint8_t(data[4 < size ? 4 : 0]) == 0x67 && size > 4)
+        // The count starts with the stream's parameter sets (SPS, or the
+        // H.265 VPS that leads them), behind AUD or SEI units or not.
+        if (!m_countFrames
+            && varno::recfile::startsWithParameterSets(codec(), reinterpret_cast<const uint8_t *>(data), size_t(size)))
             m_countFrames = true;
         if (m_countFrames) {
             uint32_t n = m_receivedFrames.load();
@@ -198,7 +194,7 @@ void qdevicefileplay::enqueue(int32_t type, const char *data, int32_t size)
     }
     std::lock_guard<std::mutex> lock(m_queueMutex);
     if (m_dropToKey) {
-        if (!video || !isKeyFrame(data, size)) {
+        if (!video || !varno::recfile::startsDecodable(codec(), reinterpret_cast<const uint8_t *>(data), size_t(size))) {
             ++m_droppedFrames;
             return;
         }

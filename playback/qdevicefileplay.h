@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/recfile/nalunits.h"
 #include "playback/qmediaplay.h"
 
 #include <atomic>
@@ -89,6 +90,11 @@ private:
     std::atomic<bool> m_restartPending{false};
     std::atomic<uint32_t> m_receivedFrames{0};
     std::atomic<bool> m_countFrames{false};
+    std::atomic<bool> m_h265{false}; // the file's video is H.265
+    varno::recfile::VideoCodec codec() const
+    {
+        return m_h265 ? varno::recfile::VideoCodec::H265 : varno::recfile::VideoCodec::H264;
+    }
     std::atomic<uint64_t> m_droppedFrames{0};
     std::atomic<int> m_streamRequest{kNone};
     // Requests made and requests whose stop has been carried out: while

@@ -8,6 +8,7 @@
 #include "common/textfield.h"
 #include "platform/devmgr/sdk_dvrmgr.h"
 #include "platform/p2p/p2p_client_sdk.h"
+#include "platform/recfile/nalunits.h"
 #include "platform/rtsp/rtsp_client.h"
 
 #include "record/streamkeeper.h"
@@ -74,19 +75,18 @@ struct RtspFeed
 // picture, a unit that comes before the picture's slices, or none of these.
 enum class UnitPlace { Other, Prefix, Slice, FirstSlice };
 
-UnitPlace unitPlace(const char *descr, int nalType, const char *data, int32_t size)
+UnitPlace unitPlace(varno::recfile::VideoCodec codec, const char *data, int32_t size)
 {
-    RTSP_STREAM_DESCR_S d{};
-    std::memcpy(&d, descr, sizeof d);
-    const auto *u = reinterpret_cast<const unsigned char *>(data);
-    if (d.videoCodec == 2) { // H.265: first_slice_segment_in_pic_flag
-        if (nalType < 32)
-            return size > 6 && (u[6] & 0x80) ? UnitPlace::FirstSlice : UnitPlace::Slice;
-        return (nalType >= 32 && nalType <= 35) || nalType == 39 ? UnitPlace::Prefix : UnitPlace::Other;
-    }
-    if (nalType >= 1 && nalType <= 5) // first_mb_in_slice 0: its code starts with a 1 bit
-        return size > 5 && (u[5] & 0x80) ? UnitPlace::FirstSlice : UnitPlace::Slice;
-    return nalType >= 6 && nalType <= 9 ? UnitPlace::Prefix : UnitPlace::Other;
+    using namespace varno::recfile;
+    const NalUnit nal = firstNalUnit(reinterpret_cast<const uint8_t *>(data), size_t(size));
+    if (!nal.size)
+        return UnitPlace::Other;
+    if (isSlice(codec, nal))
+        return isFirstSliceOfPicture(codec, nal) ? UnitPlace::FirstSlice : UnitPlace::Slice;
+    const int t = nalType(codec, nal);
+    if (codec == VideoCodec::H265) // VPS, SPS, PPS, AUD, prefix SEI
+        return (t >= 32 && t <= 35) || t == 39 ? UnitPlace::Prefix : UnitPlace::Other;
+    return t >= 6 && t <= 9 ? UnitPlace::Prefix : UnitPlace::Other;
 }
 
 int rtspRecordFrame(int32_t, const char *descr, const int32_t *frameInfo, int32_t type, const char *data, int32_t size,
@@ -106,17 +106,11 @@ int rtspRecordFrame(int32_t, const char *descr, const int32_t *frameInfo, int32_
     const uint64_t ms = feed->totalUs > 0 ? uint64_t(feed->totalUs) / 1000 : 0;
     int frameType = MEDIA_FRAME_AUDIO;
     if (type == RTSP_FRAME_VIDEO) {
-        switch (frameInfo[0]) {
-        case 5: frameType = MEDIA_FRAME_IDR; break;
-        case 1: frameType = MEDIA_FRAME_SLICE; break;
-        case 6: frameType = MEDIA_FRAME_SEI; break;
-        case 7: frameType = MEDIA_FRAME_SPS; break;
-        case 8: frameType = MEDIA_FRAME_PPS; break;
-        default: frameType = MEDIA_FRAME_OTHER; break;
-        }
-    }
-    if (type == RTSP_FRAME_VIDEO) {
-        const UnitPlace place = unitPlace(descr, frameInfo[0], data, size);
+        RTSP_STREAM_DESCR_S d{};
+        std::memcpy(&d, descr, sizeof d);
+        const auto codec = d.videoCodec == 2 ? varno::recfile::VideoCodec::H265 : varno::recfile::VideoCodec::H264;
+        frameType = varno::recfile::mediaFrameType(codec, reinterpret_cast<const uint8_t *>(data), size_t(size));
+        const UnitPlace place = unitPlace(codec, data, size);
         if (feed->heldPicture && (place == UnitPlace::Prefix || place == UnitPlace::FirstSlice))
             feed->flush(); // the picture before this one is whole
         if (place == UnitPlace::Slice || place == UnitPlace::FirstSlice)

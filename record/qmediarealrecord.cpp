@@ -2,6 +2,7 @@
 
 #include "common/crashhandler.h"
 #include "common/logfile.h"
+#include "platform/recfile/nalunits.h"
 #include "platform/recfile/record_local.h"
 #include "record/cstorage.h"
 
@@ -106,6 +107,7 @@ struct qmediarealrecord::State
     RECORD_INFO_S info{};
     RECORD_PARAM_SETS_S params{};
     std::string deviceId;
+    std::atomic<bool> h265{false}; // the video's NAL units follow H.265 (set by startRecord)
 
     // Frame queue.
     mutable std::mutex queueMutex;
@@ -157,6 +159,10 @@ struct qmediarealrecord::State
     bool alarmLimitReached();
     bool isKey(const MEDIA_FRAME_INFO_S &f) const;
     bool isParamStart(const MEDIA_FRAME_INFO_S &f) const;
+    varno::recfile::VideoCodec codec() const
+    {
+        return h265 ? varno::recfile::VideoCodec::H265 : varno::recfile::VideoCodec::H264;
+    }
     void report(int code);
     void measure(const MEDIA_FRAME_INFO_S &f);
     void run();
@@ -168,25 +174,19 @@ struct qmediarealrecord::State
 
 bool qmediarealrecord::State::isParamStart(const MEDIA_FRAME_INFO_S &f) const
 {
-    if (!startsWithStartCode(f))
-        return false;
-    const unsigned char b = f.data()[4];
-    if (info.videoCodec == int32_t(MEDIA_VIDEO_H265)) {
-        const int t = (b >> 1) & 0x3f;
-        return t == 32 || t == 33; // VPS, SPS
-    }
-    return (b & 0x1f) == 7;
+    return startsWithStartCode(f) && varno::recfile::startsWithParameterSets(codec(), f.data(), f.size);
 }
 
+// A key picture begins here. A later slice of a key picture is none: the
+// picture began before it (a stream joined or resumed in its middle).
 bool qmediarealrecord::State::isKey(const MEDIA_FRAME_INFO_S &f) const
 {
-    if (f.type == MEDIA_FRAME_IDR)
-        return true;
-    if (info.videoCodec == int32_t(MEDIA_VIDEO_H265) && startsWithStartCode(f)) {
-        const int t = (f.data()[4] >> 1) & 0x3f;
-        return t >= 16 && t <= 21;
-    }
-    return false;
+    if (!startsWithStartCode(f))
+        return f.type == MEDIA_FRAME_IDR;
+    const varno::recfile::NalUnit first = varno::recfile::firstNalUnit(f.data(), f.size);
+    if (varno::recfile::isSlice(codec(), first) && !varno::recfile::isFirstSliceOfPicture(codec(), first))
+        return false;
+    return f.type == MEDIA_FRAME_IDR || varno::recfile::isKeySlice(codec(), first);
 }
 
 void qmediarealrecord::State::report(int code)
@@ -600,6 +600,7 @@ int qmediarealrecord::startRecord(const RECORD_INFO_S &info, const RECORD_PARAM_
     State &s = *m_state;
     s.info = info;
     s.info.devId[sizeof s.info.devId - 1] = 0;
+    s.h265 = info.videoCodec == int32_t(MEDIA_VIDEO_H265);
     s.params = params;
     s.deviceId = s.info.devId;
     s.alarmType = info.alarmType;
@@ -624,6 +625,11 @@ void qmediarealrecord::setCallback(Callback callback)
 void qmediarealrecord::setStopAction(std::function<void()> action)
 {
     m_stopAction = std::move(action);
+}
+
+bool qmediarealrecord::isH265() const
+{
+    return m_state->h265;
 }
 
 void qmediarealrecord::pushFrame(int type, const char *data, int size, uint64_t timeStampMs)

@@ -118,6 +118,7 @@ public:
     void setStopAction(std::function<void()> action);
 
     void pushFrame(int type, const char *data, int size, uint64_t timeStampMs) override;
+    bool isH265() const override;
     // The stream broke and its owner reopens it (any thread): queued behind
     // the frames already pushed, so the recording loses its stream after them.
     void noteStreamLost();

@@ -1,5 +1,7 @@
 #include "record/recordingcontroller.h"
 
+#include "platform/recfile/nalunits.h"
+
 #include "common/crashhandler.h"
 #include "common/logfile.h"
 
@@ -269,13 +271,21 @@ bool RecordingController::isWaiting(const QString &deviceId) const
     return it != m_records.constEnd() && it->recording && it->waiting;
 }
 
-void RecordingController::pushFrame(const QString &deviceId, int type, const char *data, int size,
-                                    uint64_t timeStampMs)
+void RecordingController::pushLiveFrame(const QString &deviceId, bool audio, const char *data, int size,
+                                        uint64_t timeStampMs)
 {
+    if (!data || size <= 0)
+        return;
     QMutexLocker lock(&m_mutex);
     const auto it = m_records.constFind(deviceId);
-    if (it != m_records.constEnd() && it->recording && it->recorder)
-        it->recorder->pushFrame(type, data, size, timeStampMs);
+    if (it == m_records.constEnd() || !it->recording || !it->recorder)
+        return;
+    LiveRecorder *recorder = it->recorder.get();
+    const int frameType = audio ? 1
+        : varno::recfile::mediaFrameType(recorder->isH265() ? varno::recfile::VideoCodec::H265
+                                                            : varno::recfile::VideoCodec::H264,
+                                         reinterpret_cast<const uint8_t *>(data), size_t(size));
+    recorder->pushFrame(frameType, data, size, timeStampMs);
 }
 
 void RecordingController::report(const QString &deviceId, const QString &filePath, int code,

@@ -33,7 +33,7 @@ namespace varno::record {
 // recorder: no job and no recorder outlives the controller.
 //
 // Threads: start(), stop() and setAlarmType() on the controller's own
-// thread (asserted); the queries, pushFrame() and report() on any thread
+// thread (asserted); the queries, pushLiveFrame() and report() on any thread
 // (the record mutex; never held while a recorder stops).
 class RecordingController : public QObject
 {
@@ -81,8 +81,10 @@ public:
     // The destructor has begun (a job may look).
     bool closing() const { return m_closing; }
 
-    // A live frame of the camera (stream library thread).
-    void pushFrame(const QString &deviceId, int type, const char *data, int size, uint64_t timeStampMs);
+    // A frame of the camera's live stream (stream library thread), typed for
+    // the recorder here: video by the NAL type of its first unit, read by the
+    // recording's codec (H.264 or H.265); anything else is audio.
+    void pushLiveFrame(const QString &deviceId, bool audio, const char *data, int size, uint64_t timeStampMs);
     // A recorder's report (its record thread; see LiveRecorder and
     // qmediarealrecord for the codes).
     void report(const QString &deviceId, const QString &filePath, int code, LiveRecorder *recorder);

@@ -681,7 +681,11 @@ std::shared_ptr<Channel> Client::makeLiveChannel(Session &, int index,
             cb(handle, descrPtr, info, item.media, reinterpret_cast<const char *>(p), int32_t(n), user);
             return;
         }
-        // One NAL unit per call, each with a 4-byte start code.
+        // One NAL unit per call, each with a 4-byte start code; the first
+        // frame-information value is its NAL type by the stream's codec.
+        P2P_STREAM_DESCR_S sd{};
+        std::memcpy(&sd, raw->descr.data(), std::min(sizeof sd, raw->descr.size()));
+        const bool h265 = sd.videoCodec == P2P_VIDEO_H265 || sd.videoCodec == 11; // 10 or 11: H.265
         size_t i = 0;
         size_t nalStart = 0;     // first byte after the start code
         size_t codeStart = 0;    // first byte of that start code
@@ -690,7 +694,7 @@ std::shared_ptr<Channel> Client::makeLiveChannel(Session &, int index,
         auto emit = [&](size_t codeAt, size_t from, size_t to) {
             if (to <= from || raw->stopping())
                 return;
-            const int32_t info[2] = {int32_t(p[from] & 0x1F), item.value};
+            const int32_t info[2] = {h265 ? int32_t((p[from] >> 1) & 0x3F) : int32_t(p[from] & 0x1F), item.value};
             if (from - codeAt == 4) {
                 cb(handle, descrPtr, info, kMediaVideo, reinterpret_cast<const char *>(p + codeAt),
                    int32_t(to - codeAt), user);

@@ -1,5 +1,7 @@
 #include "platform/recfile/nalunits.h"
 
+#include "common/mediarecords.h"
+
 namespace varno::recfile {
 
 std::vector<NalUnit> splitAnnexB(const uint8_t *data, size_t size)
@@ -52,7 +54,7 @@ bool isKeySlice(VideoCodec codec, const NalUnit &nal)
     const int t = nalType(codec, nal);
     if (codec == VideoCodec::H264)
         return t == 5;
-    return t >= 16 && t <= 23;
+    return t >= 16 && t <= 23 && nal.size >= 2;
 }
 
 bool isFirstSliceOfPicture(VideoCodec codec, const NalUnit &nal)
@@ -84,6 +86,103 @@ int parameterSetKind(VideoCodec codec, const NalUnit &nal)
     if (t == 34)
         return 3;
     return 0;
+}
+
+size_t startCodeLength(const uint8_t *data, size_t size)
+{
+    if (!data || size < 3 || data[0] != 0 || data[1] != 0)
+        return 0;
+    if (data[2] == 1)
+        return 3;
+    if (size >= 4 && data[2] == 0 && data[3] == 1)
+        return 4;
+    return 0;
+}
+
+NalUnit firstNalUnit(const uint8_t *data, size_t size)
+{
+    const size_t code = startCodeLength(data, size);
+    if (code == 0 || size <= code)
+        return {};
+    NalUnit first;
+    forEachNalUnit(data, size, [&](const NalUnit &nal) {
+        first = nal;
+        return false;
+    });
+    return first;
+}
+
+int mediaFrameType(VideoCodec codec, const NalUnit &nal)
+{
+    const int t = nalType(codec, nal);
+    if (t < 0)
+        return MEDIA_FRAME_OTHER;
+    if (codec == VideoCodec::H264) {
+        switch (t) {
+        case 5: return MEDIA_FRAME_IDR;
+        case 1: return MEDIA_FRAME_SLICE;
+        case 6: return MEDIA_FRAME_SEI;
+        case 7: return MEDIA_FRAME_SPS;
+        case 8: return MEDIA_FRAME_PPS;
+        default: return MEDIA_FRAME_OTHER;
+        }
+    }
+    if (isKeySlice(codec, nal))
+        return MEDIA_FRAME_IDR;
+    if (t <= 9) // the VCL types 10..15 are reserved
+        return MEDIA_FRAME_SLICE;
+    switch (t) {
+    case 32:
+    case 33: return MEDIA_FRAME_SPS;
+    case 34: return MEDIA_FRAME_PPS;
+    case 39:
+    case 40: return MEDIA_FRAME_SEI;
+    default: return MEDIA_FRAME_OTHER;
+    }
+}
+
+int mediaFrameType(VideoCodec codec, const uint8_t *data, size_t size)
+{
+    const NalUnit first = firstNalUnit(data, size);
+    return first.size ? mediaFrameType(codec, first) : int(MEDIA_FRAME_OTHER);
+}
+
+bool containsKeySlice(VideoCodec codec, const uint8_t *data, size_t size)
+{
+    bool key = false;
+    forEachNalUnit(data, size, [&](const NalUnit &nal) {
+        key = isKeySlice(codec, nal);
+        return !key;
+    });
+    return key;
+}
+
+bool startsDecodable(VideoCodec codec, const uint8_t *data, size_t size)
+{
+    bool key = false;
+    forEachNalUnit(data, size, [&](const NalUnit &nal) {
+        const int kind = parameterSetKind(codec, nal);
+        key = kind == 1 || kind == 2 || isKeySlice(codec, nal);
+        return !key;
+    });
+    return key;
+}
+
+bool startsWithParameterSets(VideoCodec codec, const uint8_t *data, size_t size)
+{
+    if (!startCodeLength(data, size))
+        return false;
+    bool opens = false;
+    forEachNalUnit(data, size, [&](const NalUnit &nal) {
+        const int t = nalType(codec, nal);
+        const bool lead = codec == VideoCodec::H264 ? (t == 9 || t == 6) : (t == 35 || t == 39);
+        if (lead)
+            return true; // an access unit delimiter or SEI before them
+        const int kind = parameterSetKind(codec, nal);
+        opens = kind == 1 || kind == 2;
+        return false;
+    });
+    return opens;
 }
 
 void appendWithStartCode(std::vector<uint8_t> &out, const NalUnit &nal)

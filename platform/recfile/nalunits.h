@@ -35,6 +35,60 @@ bool isFirstSliceOfPicture(VideoCodec codec, const NalUnit &nal);
 // Parameter-set kinds: 0 none, 1 VPS (H.265), 2 SPS, 3 PPS.
 int parameterSetKind(VideoCodec codec, const NalUnit &nal);
 
+// Calls f(NalUnit) for every NAL unit of an Annex B buffer, like
+// splitAnnexB but without building a list; f returns false to stop early.
+template <typename F>
+void forEachNalUnit(const uint8_t *data, size_t size, F f)
+{
+    if (!data || size < 4)
+        return;
+    size_t begin = 0;
+    bool inUnit = false;
+    size_t i = 0;
+    while (i + 3 <= size) {
+        if (data[i] == 0 && data[i + 1] == 0 && data[i + 2] == 1) {
+            size_t codeStart = i;
+            if (codeStart > 0 && data[codeStart - 1] == 0)
+                --codeStart;
+            if (inUnit && codeStart > begin && !f(NalUnit {data + begin, codeStart - begin}))
+                return;
+            begin = i + 3;
+            inUnit = true;
+            i += 3;
+            continue;
+        }
+        ++i;
+    }
+    if (inUnit && size > begin)
+        f(NalUnit {data + begin, size - begin});
+}
+
+// Length of the start code the buffer begins with: 4 (00 00 00 01), 3
+// (00 00 01) or 0 (none).
+size_t startCodeLength(const uint8_t *data, size_t size);
+
+// The first NAL unit of a buffer that begins with a start code (up to the
+// next start code); size 0 when the buffer does not begin with one.
+NalUnit firstNalUnit(const uint8_t *data, size_t size);
+
+// The frame type a recording file and the recorder's queue give a NAL unit
+// (MEDIA_FRAME_IDR, _SLICE, _SEI, _SPS, _PPS or _OTHER). H.265 maps by
+// meaning: IRAP slices are key slices, VPS and SPS both open the
+// parameter sets (_SPS), prefix and suffix SEI are _SEI.
+int mediaFrameType(VideoCodec codec, const NalUnit &nal);
+// The same for the first unit of a buffer that begins with a start code
+// (_OTHER when it does not).
+int mediaFrameType(VideoCodec codec, const uint8_t *data, size_t size);
+
+// The buffer holds a slice of a key picture (anywhere in it).
+bool containsKeySlice(VideoCodec codec, const uint8_t *data, size_t size);
+// A decoder can begin with this buffer: it holds a parameter set (VPS or
+// SPS) or a key slice anywhere, behind AUD or SEI units or not.
+bool startsDecodable(VideoCodec codec, const uint8_t *data, size_t size);
+// The buffer begins with the stream's parameter sets (H.264 SPS; H.265 VPS
+// or SPS), behind an access unit delimiter or SEI units or not.
+bool startsWithParameterSets(VideoCodec codec, const uint8_t *data, size_t size);
+
 // Appends 00 00 00 01 and the unit.
 void appendWithStartCode(std::vector<uint8_t> &out, const NalUnit &nal);
 

@@ -249,7 +249,16 @@ int RecordWriter::write(uint32_t type, const uint8_t *data, size_t size)
         }
 
         const bool key = isKeySlice(m_codec, nal);
-        if (isFirstSliceOfPicture(m_codec, nal) || (m_picture.empty() && !m_dropping)) {
+        const bool first = isFirstSliceOfPicture(m_codec, nal);
+        if (!first && !m_sawKey) {
+            // A later slice of a picture whose first slice this file never
+            // got (the stream began in the middle of a picture): the file
+            // begins with the first slice of a key picture. Parameter sets
+            // before it stay for the next picture.
+            m_dropping = true;
+            continue;
+        }
+        if (first || (m_picture.empty() && !m_dropping)) {
             if (flushPicture() < 0)
                 return -1;
             m_dropping = false;

@@ -38,7 +38,8 @@ struct CameraRig
     CameraRig &operator=(const CameraRig &) = delete;
 
     // Empty on success, else what failed.
-    QString start(const QList<QPair<QString, QString>> &onvif = {}, int p2pCameras = 2)
+    // The cameras named in h265 (Yard, ONVIF names) send H.265.
+    QString start(const QList<QPair<QString, QString>> &onvif = {}, int p2pCameras = 2, const QStringList &h265 = {})
     {
         if (!QFile::exists(varno::test::CamSimProcess::programPath()))
             return QStringLiteral("varno-camsim not built");
@@ -48,6 +49,10 @@ struct CameraRig
             varno::test::simGateAndYard(QSize(128, 72), QSize(64, 48), 25, 100, 60, 2).mid(0, p2pCameras);
         if (!onvif.isEmpty())
             cameras << varno::test::simOnvifCameras(onvif, QStringLiteral("583"));
+        for (const QString &name : h265)
+            for (QString &c : cameras)
+                c.replace(QStringLiteral("\"name\": \"%1\"").arg(name),
+                          QStringLiteral("\"name\": \"%1\", \"codec\": \"h265\"").arg(name));
         if (!sim.start(varno::test::simConfig(broker.port(), varno::test::tempRoot() + QStringLiteral("/camera-storage"),
                                               cameras)))
             return sim.error();

@@ -186,14 +186,14 @@ QByteArray simConfigWithRecordings(quint16 brokerPort, const QString &storage, c
     QStringList pieces;
     for (const SimCamera &c : cameras)
         pieces << QStringLiteral(
-                      R"({ "kind": "p2p", "deviceId": "%1", "p2pId": "%2", "name": "%3", "password": "%4",
+                      R"({ "kind": "p2p", "deviceId": "%1", "p2pId": "%2", "name": "%3", "password": "%4", "codec": "%8",
   "hd": { "width": 320, "height": 180, "fps": 25, "kbps": 400, "loopSeconds": 2 },
   "sd": { "width": 160, "height": 90, "fps": 25, "kbps": 100 },
   "recordings": { "count": %5, "seconds": %6, "first": "2019-02-25 08:00:00", "intervalSeconds": 600, "form": "%7" } })")
                       .arg(c.deviceId, c.p2pId, c.name, c.password)
                       .arg(c.count)
                       .arg(c.seconds)
-                      .arg(c.form);
+                      .arg(c.form, c.codec);
     return simConfig(brokerPort, storage, pieces);
 }
 

@@ -123,6 +123,7 @@ struct SimCamera
     int count = 3;
     int seconds = 4;
     QString form = QStringLiteral("extended");
+    QString codec = QStringLiteral("h264"); // or "h265"
 };
 // "Yard" (C100200, "pw9999") with count recordings.
 SimCamera yardCamera(int count, int seconds);

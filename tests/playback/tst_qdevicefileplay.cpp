@@ -1,7 +1,7 @@
 // The camera file engine: frames fed to its callback (the queue's bound and
 // the drop to the next key frame, frames of other kinds, the frame count
-// that waits for a sequence parameter set, the restart rule), and a camera
-// file of the simulator played, paused and dragged.
+// that waits for the parameter sets, the restart rule), and a camera file
+// of the simulator (H.264 and H.265) played, paused and dragged.
 
 #include "common/textfield.h"
 #include "live/videosurface.h"
@@ -71,15 +71,27 @@ private slots:
         QCOMPARE(e.queuedFrames(), size_t(2));
     }
 
-    // Frames count from the first one that starts with a sequence parameter set.
+    // Frames count from the first one that starts with the parameter sets
+    // (H.264 SPS, H.265 VPS; here behind an access unit delimiter), read by
+    // the file's codec. NAL headers: a slice, a key slice, AUD, SPS / VPS.
+    void countStartsAtSps_data()
+    {
+        QTest::addColumn<int>("codec");
+        QTest::addColumn<QByteArray>("nal");
+        QTest::newRow("h264") << int(AV_VIDEO_H264) << QByteArray("\x41\x65\x09\x67");
+        QTest::newRow("h265") << int(AV_VIDEO_H265) << QByteArray("\x02\x26\x46\x40");
+    }
     void countStartsAtSps()
     {
+        QFETCH(int, codec);
+        QFETCH(QByteArray, nal);
         qdevicefileplay e(camera(false));
-        feed(e, 1, videoFrame(0x41));
-        feed(e, 1, videoFrame(0x65));
+        QCOMPARE(e.StartPlay("190225_08.00.00.h264", codec, &kParams, 25, 1), -1); // not connected
+        feed(e, 1, videoFrame(uint8_t(nal[0])));
+        feed(e, 1, videoFrame(uint8_t(nal[1])));
         QCOMPARE(e.receivedFrames(), 0u);
-        feed(e, 1, videoFrame(0x67));
-        feed(e, 1, videoFrame(0x41));
+        feed(e, 1, videoFrame(uint8_t(nal[2])) + videoFrame(uint8_t(nal[3])));
+        feed(e, 1, videoFrame(uint8_t(nal[0])));
         feed(e, 2, QByteArray(100, 'a'));
         QCOMPARE(e.receivedFrames(), 2u);
     }
@@ -162,19 +174,31 @@ private slots:
         QCOMPARE(meanGapUs(clock.deadlines(), 2, 26), 35000.0);
     }
 
-    // A camera file: pictures, pause and resume at the stored second, a
-    // slider drag that holds and restarts the stream.
+    // A camera file: pictures (counted for the watchdog), pause and resume
+    // at the stored second, a slider drag that holds and restarts the stream.
+    void cameraFile_data()
+    {
+        QTest::addColumn<QString>("codec");
+        QTest::newRow("h264") << QStringLiteral("h264");
+        QTest::newRow("h265") << QStringLiteral("h265");
+    }
     void cameraFile()
     {
+        QFETCH(QString, codec);
+        SimCamera gate;
+        gate.count = 3;
+        gate.seconds = 12;
+        gate.codec = codec;
         CameraRig rig;
-        QVERIFY2(rig.start(3, 12), qPrintable(rig.error));
+        QVERIFY2(rig.start(QList<SimCamera> {gate}), qPrintable(rig.error));
         varno::live::VideoSurface surface;
         surface.resize(320, 180);
         surface.show();
         surface.setPainting(false);
         qdevicefileplay e(camera(true));
         e.SetLength(12);
-        QCOMPARE(e.StartPlay("190225_08.00.00.h264", AV_VIDEO_H264, &kParams, 25, surface.nativeHandle()), 0);
+        const int decoder = codec == QLatin1String("h265") ? AV_VIDEO_H265 : AV_VIDEO_H264;
+        QCOMPARE(e.StartPlay("190225_08.00.00.h264", decoder, &kParams, 25, surface.nativeHandle()), 0);
         QTRY_VERIFY_WITH_TIMEOUT(e.receivedFrames() > 10, 20000);
         QTRY_VERIFY_WITH_TIMEOUT(surface.newPicturesPainted() > 5, 20000);
         const QImage picture = surface.currentImage();

@@ -139,9 +139,12 @@ private slots:
             if (m_page)
                 m_page->recvP2pMessage(msg);
         };
-        QVERIFY2(m_rig.start(4, 4), qPrintable(m_rig.error));
-        m_page = new videosearch;
         SimCamera gate;
+        gate.count = 4;
+        SimCamera yard = yardCamera(1, 4); // an H.265 camera
+        yard.codec = QStringLiteral("h265");
+        QVERIFY2(m_rig.start({gate, yard}), qPrintable(m_rig.error));
+        m_page = new videosearch;
         m_page->setDevInfo(deviceRecord(gate));
         fileplay *panel = m_page->panel();
         panel->startEdit()->setDateTime(QDateTime(QDate(2019, 2, 25), QTime(0, 0)));
@@ -423,6 +426,27 @@ private slots:
         QVERIFY(QDir(m_folder).entryList({QStringLiteral("190225_080000.mp4.*")}).isEmpty());
     }
 
+    // A recording of an H.265 camera: an MP4 with an hevc track (the
+    // file's header names its codec) of the recording's length.
+    void h265CameraFile()
+    {
+        const QString name = QStringLiteral("190225_08:00:00.h264");
+        MEDIA_FILE_S entry = m_page->panel()->files().value(name);
+        entry.videoType = MEDIA_VIDEO_H265;
+        entry.size = uint32_t(QFileInfo(varno::test::tempRoot() + "/camera-storage/C100200/190225_08.00.00.h264").size());
+        const QString mp4 = varno::test::tempRoot() + QStringLiteral("/downloads-h265/190225_080000.mp4");
+        dialog()->setDownloadFolder(QFileInfo(mp4).path());
+        dialog()->updateTabelWidget(QByteArray("VRNC-100200-KXPQT"), QByteArray("pw9999"), {{name, entry}});
+        download(name);
+        QCOMPARE(rowText(name), QStringLiteral("Finished"));
+        dialog()->setDownloadFolder(m_folder);
+        offer({});
+        const QString probed = probe(mp4);
+        QVERIFY2(probed.contains(QLatin1String("codec_name=hevc")) && probed.contains(QLatin1String("codec_name=aac"))
+                     && duration(probed) > 3.5 && duration(probed) < 4.5,
+                 qPrintable(probed));
+    }
+
     // The camera dies mid-transfer: the job ends with its time-out, the
     // dialog takes new work, nothing is converted, what arrived is kept.
     void cameraDies()
@@ -446,7 +470,7 @@ private slots:
     void stateAcrossRestart()
     {
         QDownload again;
-        QCOMPARE(again.records().size(), 4);
+        QCOMPARE(again.records().size(), 5); // four of Gate, one of Yard
         again.updateTabelWidget(QByteArray("VRNB-765432-KXPQT"), QByteArray("abc123"), m_page->panel()->files());
         for (int r = 0; r < again.table()->rowCount(); ++r) {
             const QString name = again.table()->item(r, QDownload::ColName)->text();

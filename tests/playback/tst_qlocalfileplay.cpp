@@ -10,6 +10,7 @@
 #include "playback/qlocalfileplay.h"
 #include "playbackfixture.h"
 
+#include "../support/recmedia/testmedia.h"
 #include "../support/testenv.h"
 
 #include <QApplication>
@@ -145,6 +146,12 @@ private slots:
         recording.seconds = 3;
         m_path = writeRecording(m_folder, recording);
         QVERIFY(!m_path.isEmpty());
+        if (varno::test::VideoSource::available("libx265")) { // the same as H.265 from x265
+            recording.h265 = true;
+            recording.devId = QStringLiteral("C100200");
+            m_path265 = writeRecording(m_folder, recording);
+            QVERIFY(!m_path265.isEmpty());
+        }
     }
 
     void cleanupTestCase() { Record_local_UnInitSdk(); }
@@ -260,12 +267,21 @@ private slots:
         QCOMPARE(engine.position(), 53u);
     }
 
+    void progressSeekAndStep_data()
+    {
+        QTest::addColumn<bool>("h265");
+        QTest::newRow("h264") << false;
+        QTest::newRow("h265") << true;
+    }
     void progressSeekAndStep()
     {
+        QFETCH(bool, h265);
+        if (h265 && m_path265.isEmpty())
+            QSKIP("libx265 is not available");
         ClockedEngine rig;
         auto &[clock, notices, engine] = rig;
-        const QByteArray p = m_path.toUtf8();
-        QCOMPARE(engine.StartPlay(p.constData(), AV_VIDEO_H264, &kParams, 25, 1), 0);
+        const QByteArray p = (h265 ? m_path265 : m_path).toUtf8();
+        QCOMPARE(engine.StartPlay(p.constData(), h265 ? AV_VIDEO_H265 : AV_VIDEO_H264, &kParams, 25, 1), 0);
         // Notices in seconds: length 3, positions counting up.
         QTRY_VERIFY_WITH_TIMEOUT(notices.last()[1] >= 1, 20000);
         QCOMPARE(notices.last()[0], 3);
@@ -334,6 +350,7 @@ private slots:
 private:
     QString m_folder;
     QString m_path;
+    QString m_path265;
 };
 
 QTEST_MAIN(tst_QLocalFilePlay)

@@ -92,6 +92,7 @@ bool writeCameraFile(const std::string &path, const std::string &deviceId, const
     header.audioSampleRate = 8000;
     header.width = uint16_t(video.settings().width);
     header.height = uint16_t(video.settings().height);
+    header.videoType = video.h265() ? 1 : 0;
     header.audioBits = 8;
     header.audioChannels = 1;
     header.frameRate = uint8_t(fps);
@@ -197,6 +198,20 @@ bool readCameraFile(const std::string &path, CAMFILE_HEADER_S &header, std::vect
     return true;
 }
 
+namespace {
+
+// The video type in a stored file's header; -1 when it cannot be read.
+int storedVideoType(const std::string &path)
+{
+    CAMFILE_HEADER_S header;
+    FilePtr f(std::fopen(path.c_str(), "rb"));
+    if (!f || std::fread(&header, sizeof header, 1, f.get()) != 1)
+        return -1;
+    return header.videoType;
+}
+
+} // namespace
+
 bool CameraStorage::build(const std::string &dir, const std::string &deviceId, int count, int seconds,
                           const QDateTime &first, int intervalSeconds, const VideoLoop &video,
                           const std::vector<uint8_t> &tone, std::string *error)
@@ -216,7 +231,8 @@ bool CameraStorage::build(const std::string &dir, const std::string &deviceId, i
         r.name = r.start.toString(QStringLiteral("yyMMdd_hh.mm.ss")).toStdString() + ".h264";
         r.path = dir + "/" + r.name;
         QFileInfo info(QString::fromStdString(r.path));
-        if (!info.exists() || info.size() <= qint64(sizeof(CAMFILE_HEADER_S))) {
+        if (!info.exists() || info.size() <= qint64(sizeof(CAMFILE_HEADER_S))
+            || storedVideoType(r.path) != (video.h265() ? 1 : 0)) { // the camera's codec changed since
             if (!writeCameraFile(r.path, deviceId, r.start, seconds, video, tone, error))
                 return false;
             info.refresh();

@@ -1,5 +1,7 @@
 #include "tools/camsim/medialoop.h"
 
+#include "platform/recfile/nalunits.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/frame.h>
@@ -115,9 +117,10 @@ bool VideoLoop::encode(const VideoSettings &settings, uint32_t seed)
 {
     m_settings = settings;
     m_frames.clear();
-    const AVCodec *codec = avcodec_find_encoder_by_name("libx264");
+    const char *encoder = settings.h265 ? "libx265" : "libx264";
+    const AVCodec *codec = avcodec_find_encoder_by_name(encoder);
     if (!codec) {
-        m_error = "libx264 encoder not available";
+        m_error = std::string(encoder) + " encoder not available";
         return false;
     }
     std::unique_ptr<AVCodecContext, CodecDeleter> ctx(avcodec_alloc_context3(codec));
@@ -144,12 +147,19 @@ bool VideoLoop::encode(const VideoSettings &settings, uint32_t seed)
     ctx->thread_count = 1;
     av_opt_set(ctx->priv_data, "preset", "ultrafast", 0);
     av_opt_set(ctx->priv_data, "tune", "zerolatency", 0);
-    av_opt_set(ctx->priv_data, "profile", "baseline", 0);
-    const std::string params = "repeat-headers=1:scenecut=0:keyint=" + std::to_string(gop)
-                               + ":min-keyint=" + std::to_string(gop) + ":sliced-threads=0";
-    av_opt_set(ctx->priv_data, "x264-params", params.c_str(), 0);
+    if (settings.h265) {
+        const std::string params = "log-level=error:repeat-headers=1:aud=1:info=1:hash=2:slices=2:open-gop=0"
+                                   ":scenecut=0:bframes=0:keyint=" + std::to_string(gop)
+                                   + ":min-keyint=" + std::to_string(gop);
+        av_opt_set(ctx->priv_data, "x265-params", params.c_str(), 0);
+    } else {
+        av_opt_set(ctx->priv_data, "profile", "baseline", 0);
+        const std::string params = "repeat-headers=1:scenecut=0:keyint=" + std::to_string(gop)
+                                   + ":min-keyint=" + std::to_string(gop) + ":sliced-threads=0";
+        av_opt_set(ctx->priv_data, "x264-params", params.c_str(), 0);
+    }
     if (avcodec_open2(ctx.get(), codec, nullptr) < 0) {
-        m_error = "cannot open libx264";
+        m_error = std::string("cannot open ") + encoder;
         return false;
     }
     std::unique_ptr<AVFrame, FrameDeleter> frame(av_frame_alloc());
@@ -188,13 +198,16 @@ bool VideoLoop::encode(const VideoSettings &settings, uint32_t seed)
         return false;
     }
     // SPS and PPS of the first key frame, for the stream description.
+    const varno::recfile::VideoCodec vc = settings.h265 ? varno::recfile::VideoCodec::H265 : varno::recfile::VideoCodec::H264;
     const AccessUnit &first = m_frames.front();
-    for (const NalRef &n : splitNals(first.data.data(), first.data.size())) {
-        const uint8_t type = first.data[n.offset] & 0x1F;
-        if (type == 7 && m_sps.empty())
-            m_sps.assign(first.data.begin() + long(n.offset), first.data.begin() + long(n.offset + n.size));
-        else if (type == 8 && m_pps.empty())
-            m_pps.assign(first.data.begin() + long(n.offset), first.data.begin() + long(n.offset + n.size));
+    m_sps.clear();
+    m_pps.clear();
+    for (const varno::recfile::NalUnit &n : varno::recfile::splitAnnexB(first.data.data(), first.data.size())) {
+        const int kind = varno::recfile::parameterSetKind(vc, n);
+        if (kind == 2 && m_sps.empty())
+            m_sps.assign(n.data, n.data + n.size);
+        else if (kind == 3 && m_pps.empty())
+            m_pps.assign(n.data, n.data + n.size);
     }
     return true;
 }

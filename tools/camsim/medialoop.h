@@ -6,8 +6,9 @@
 
 namespace varno::camsim {
 
-// One encoded video frame: an H.264 access unit as an Annex B byte stream
-// with 4-byte start codes (a key frame carries SPS, PPS and the IDR slice).
+// One encoded video frame: an H.264 or H.265 access unit as an Annex B byte
+// stream with 4-byte start codes (a key frame carries the parameter sets
+// and the key picture's slices).
 struct AccessUnit
 {
     std::vector<uint8_t> data;
@@ -23,9 +24,13 @@ struct VideoSettings
     int keySeconds = 2;       // a key frame every 2 s
     int loopSeconds = 4;      // length of the encoded loop (a multiple of keySeconds)
     int noise = 0;            // 0..32: grain that makes the picture cost bits
+    bool h265 = false;        // H.265 (libx265) instead of H.264
 };
 
-// A stretch of video encoded once (libx264 through libavcodec) and replayed
+// A stretch of video encoded once (libx264 or libx265 through libavcodec;
+// H.265 as cameras send it: an access unit delimiter and SEI in every
+// picture, two slices per picture, VPS, SPS and PPS before every key
+// picture) and replayed
 // with fresh time stamps. The picture is distinct per seed: a coloured
 // background with a gradient, a square that moves across it and a bar that
 // sweeps down.
@@ -39,6 +44,7 @@ public:
     const VideoSettings &settings() const { return m_settings; }
     const std::vector<uint8_t> &sps() const { return m_sps; }   // without start code
     const std::vector<uint8_t> &pps() const { return m_pps; }
+    bool h265() const { return m_settings.h265; }
     const std::string &error() const { return m_error; }
     uint64_t totalBytes() const;
 

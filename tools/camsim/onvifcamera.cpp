@@ -360,7 +360,8 @@ COnvifCamera::Response COnvifCamera::handle(const Request &req, const std::atomi
         for (const auto &p : m_settings.profiles) {
             out += "<trt:Profiles token=\"" + xmlEscape(p.token) + "\" fixed=\"true\"><tt:Name>" + xmlEscape(p.name) +
                    "</tt:Name><tt:VideoEncoderConfiguration token=\"vec_" + xmlEscape(p.token) +
-                   "\"><tt:Name>venc</tt:Name><tt:Encoding>H264</tt:Encoding><tt:Resolution><tt:Width>" +
+                   "\"><tt:Name>venc</tt:Name><tt:Encoding>" + std::string(m_settings.h265 ? "H265" : "H264") +
+                   "</tt:Encoding><tt:Resolution><tt:Width>" +
                    std::to_string(p.width) + "</tt:Width><tt:Height>" + std::to_string(p.height) +
                    "</tt:Height></tt:Resolution></tt:VideoEncoderConfiguration>"
                    "<tt:AudioEncoderConfiguration token=\"aec\"><tt:Name>aenc</tt:Name><tt:Encoding>G711"

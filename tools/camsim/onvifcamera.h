@@ -45,6 +45,7 @@ public:
         long long clockOffsetS = 0;    // camera clock minus real time
         bool httpDigest = false;       // asks for HTTP digest as well
         bool getServices = true;       // false: only GetCapabilities
+        bool h265 = false;             // the profiles' encoding is H265
     };
     enum class Event {
         Motion,            // tns1:RuleEngine/CellMotionDetector/Motion, IsMotion

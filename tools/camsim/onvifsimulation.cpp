@@ -38,8 +38,9 @@ bool COnvifSimulation::start(const std::vector<CameraSetup> &cameras, uint16_t d
         s.password = cameras[i].password;
         s.httpDigest = cameras[i].httpDigest;
         s.clockOffsetS = cameras[i].clockOffsetS;
+        s.h265 = cameras[i].h265;
         auto rtsp = std::make_unique<CRtspServer>();
-        for (const auto &stream : CRtspServer::cameraStreams(s.uuid, static_cast<int>(i)))
+        for (const auto &stream : CRtspServer::cameraStreams(s.uuid, static_cast<int>(i), s.h265))
             rtsp->addStream(stream);
         rtsp->setCredentials(s.user, s.password);
         if (!rtsp->start()) {

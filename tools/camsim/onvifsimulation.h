@@ -27,6 +27,7 @@ public:
         uint16_t httpPort = 0;         // 0: a free port
         bool httpDigest = false;
         long long clockOffsetS = 0;
+        bool h265 = false;             // main and sub stream in H.265
     };
 
     COnvifSimulation();

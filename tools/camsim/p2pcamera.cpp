@@ -324,7 +324,7 @@ std::vector<uint8_t> P2pCamera::descriptions() const
         std::memset(&d, 0, sizeof(d));
         std::strncpy(d.devId, m_config.deviceId.toUtf8().constData(), sizeof(d.devId) - 1);
         d.streamIndex = i;
-        d.videoCodec = P2P_VIDEO_H264;
+        d.videoCodec = v.h265() ? P2P_VIDEO_H265 : P2P_VIDEO_H264;
         d.enabled = 0;
         d.audioCodec = P2P_AUDIO_G711A;
         d.videoBitRate = v.settings().kbps;
@@ -336,8 +336,11 @@ std::vector<uint8_t> P2pCamera::descriptions() const
         d.audioBitRate = 64000;
         d.audioBits = 8;
         d.audioSampleRate = 8000;
-        d.spsLen = uint8_t(std::min<size_t>(v.sps().size(), sizeof(d.sps)));
-        d.ppsLen = uint8_t(std::min<size_t>(v.pps().size(), sizeof(d.pps)));
+        // H.264 parameter sets only: an H.265 stream needs its VPS as
+        // well, which has no place here; its frames carry all three.
+        const bool fits = !v.h265() && v.sps().size() <= sizeof(d.sps) && v.pps().size() <= sizeof(d.pps);
+        d.spsLen = fits ? uint8_t(v.sps().size()) : 0;
+        d.ppsLen = fits ? uint8_t(v.pps().size()) : 0;
         std::memcpy(d.sps, v.sps().data(), d.spsLen);
         std::memcpy(d.pps, v.pps().data(), d.ppsLen);
         std::memcpy(out.data() + 4 + size_t(i) * P2P_STREAM_DESCR_SIZE, &d, sizeof(d));
@@ -670,7 +673,7 @@ void P2pCamera::recordSearch(Session &s, const std::string &client, const uint8_
             item.size = r->size;
             item.resolution = searchResolutionCode(v.width, v.height);
             item.frameRate = uint8_t(v.fps);
-            item.videoType = 0;
+            item.videoType = m_hd.h265() ? 1 : 0;
             item.audioType = 0;
             item.audioBitRate = 64000;
             item.audioSampleRate = 8000;

@@ -39,7 +39,7 @@ CRtspServer::~CRtspServer()
     stop();
 }
 
-std::vector<CRtspServer::Stream> CRtspServer::cameraStreams(const std::string &uuid, int index)
+std::vector<CRtspServer::Stream> CRtspServer::cameraStreams(const std::string &uuid, int index, bool h265)
 {
     static const uint32_t colours[] = {0xffff4040, 0xff40ff40, 0xff4040ff, 0xffffff40,
                                        0xffff40ff, 0xff40ffff, 0xffffa000, 0xffa0a0a0};
@@ -50,10 +50,15 @@ std::vector<CRtspServer::Stream> CRtspServer::cameraStreams(const std::string &u
     hd.motion = index % 3;
     hd.foreground = colours[index % 8];
     hd.background = 0xff000000 | (static_cast<uint32_t>(index * 37 % 128) << 8);
+    hd.h265 = h265;
+    if (h265) { // x265 costs several times what x264 does: smaller pictures
+        hd.width = 320;
+        hd.height = 180;
+    }
     Stream sd = hd;
     sd.path = "/" + uuid + "/sub";
-    sd.width = 320;
-    sd.height = 180;
+    sd.width = h265 ? 160 : 320;
+    sd.height = h265 ? 90 : 180;
     return {hd, sd};
 }
 
@@ -71,7 +76,16 @@ void CRtspServer::setCredentials(const std::string &user, const std::string &pas
 std::string CRtspServer::launchLine(const Stream &s)
 {
     char video[768];
-    std::snprintf(video, sizeof(video),
+    if (s.h265)
+        std::snprintf(video, sizeof(video),
+                      "videotestsrc is-live=true pattern=ball motion=%d foreground-color=%u background-color=%u ! "
+                      "video/x-raw,width=%d,height=%d,framerate=%d/1 ! videoconvert ! "
+                      "x265enc tune=zerolatency speed-preset=ultrafast key-int-max=%d bitrate=600 "
+                      "option-string=\"repeat-headers=1:aud=1:slices=2:info=1\" ! "
+                      "video/x-h265,profile=main ! rtph265pay name=pay0 pt=96 config-interval=1",
+                      s.motion, s.foreground, s.background, s.width, s.height, s.fps, s.fps);
+    else
+        std::snprintf(video, sizeof(video),
                   "videotestsrc is-live=true pattern=ball motion=%d foreground-color=%u background-color=%u ! "
                   "video/x-raw,width=%d,height=%d,framerate=%d/1 ! videoconvert ! "
                   "x264enc tune=zerolatency speed-preset=ultrafast key-int-max=%d bitrate=600 ! "

@@ -9,7 +9,7 @@
 #include <vector>
 
 // RTSP side of the simulated ONVIF cameras, built on gst-rtsp-server: each
-// stream is real H.264 (x264) of a moving test picture with G.711 mu-law
+// stream is real H.264 (x264) or H.265 (x265) of a moving test picture with G.711 mu-law
 // audio, listening on loopback only. Streams and credentials are set
 // before start; stop() and restart() script a camera whose RTSP server
 // goes away and comes back on the same port.
@@ -26,6 +26,7 @@ public:
         uint32_t foreground = 0xffffffff;  // ARGB of the moving ball
         uint32_t background = 0xff000000;
         bool audio = true;
+        bool h265 = false;         // H.265 (x265: AUD, two slices per picture) instead of H.264
     };
 
     CRtspServer();
@@ -33,8 +34,9 @@ public:
     Q_DISABLE_COPY_MOVE(CRtspServer)
 
     // Streams of an ONVIF camera: HD "/<uuid>/main" and SD "/<uuid>/sub"
-    // with colours and motion derived from the index.
-    static std::vector<Stream> cameraStreams(const std::string &uuid, int index);
+    // with colours and motion derived from the index; both H.265 when asked
+    // (then at 320x180 and 160x90: x265 costs several times what x264 does).
+    static std::vector<Stream> cameraStreams(const std::string &uuid, int index, bool h265 = false);
 
     void addStream(const Stream &s);
     // Basic and digest authentication with this user; none when empty.

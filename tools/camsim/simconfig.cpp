@@ -114,6 +114,10 @@ bool parseP2pCamera(const QJsonObject &raw, P2pCameraConfig &out, QString *error
     sd.kbps = 100;
     out.hd = parseVideo(raw.value(QStringLiteral("hd")).toObject(), VideoSettings());
     out.sd = parseVideo(raw.value(QStringLiteral("sd")).toObject(), sd);
+    const QString codec = raw.value(QStringLiteral("codec")).toString(QStringLiteral("h264"));
+    if (codec != QLatin1String("h264") && codec != QLatin1String("h265"))
+        return fail(QStringLiteral("codec \"%1\" not known (h264 or h265)").arg(codec));
+    out.hd.h265 = out.sd.h265 = codec == QLatin1String("h265");
     out.toneHz = raw.value(QStringLiteral("toneHz")).toInt(out.toneHz);
     const QDateTime defaultFirst = QDateTime::currentDateTime().addSecs(-6 * 3600);
     const QJsonObject rec = raw.value(QStringLiteral("recordings")).toObject();

@@ -19,6 +19,7 @@ namespace varno::camsim {
 //     { "kind": "p2p", "deviceId": "B765432", "p2pId": "VRNB-765432-KXPQT",
 //       "name": "Gate", "password": "abc123",
 //       "protocol": 3,                                // 1 or 2: a camera of that older version
+//       "codec": "h264",                              // or "h265": main and sub stream, recordings
 //       "user": "", "userPassword": "",               // own broker credentials (else the broker's)
 //       "hd": { "width": 1280, "height": 720, "fps": 25, "kbps": 4000, "noise": 0 },
 //       "sd": { "width": 640, "height": 360, "fps": 25, "kbps": 800 },

@@ -72,6 +72,7 @@ DemoPlan defaultPlan(uint16_t brokerPort, uint16_t discoveryPort, uint16_t httpP
         c.p2pId = QStringLiteral("VRNB-10000%1-DEMOA").arg(i + 1);
         c.name = QString::fromLatin1(names[i]);
         c.password = QStringLiteral("demo%1").arg(i + 1);
+        c.h265 = i == 3; // "Hall": one camera of the newer kind
         plan.cameras.append(c);
     }
     const uint16_t ports[] = {httpPort1, httpPort2};
@@ -95,7 +96,7 @@ QJsonObject simulatorConfig(const DemoPlan &plan, const QString &storageDir)
     int index = 0;
     for (const DemoCamera &c : plan.cameras) {
         if (c.p2p) {
-            cameras.append(QJsonObject{
+            QJsonObject camera{
                 {QStringLiteral("kind"), QStringLiteral("p2p")},
                 {QStringLiteral("deviceId"), c.deviceId},
                 {QStringLiteral("p2pId"), c.p2pId},
@@ -111,7 +112,10 @@ QJsonObject simulatorConfig(const DemoPlan &plan, const QString &storageDir)
                                                            {QStringLiteral("first"), QStringLiteral("-7200")}}},
                 {QStringLiteral("alarms"), QJsonObject{{QStringLiteral("count"), 5},
                                                        {QStringLiteral("first"), QStringLiteral("-7200")}}},
-            });
+            };
+            if (c.h265)
+                camera.insert(QStringLiteral("codec"), QStringLiteral("h265"));
+            cameras.append(camera);
         } else {
             onvif.append(QJsonObject{
                 {QStringLiteral("uuid"), c.deviceId},

@@ -18,6 +18,7 @@ struct DemoCamera
     QString name;
     QString password;
     uint16_t httpPort = 0; // ONVIF device service port
+    bool h265 = false;     // P2P: the camera sends and keeps H.265
 };
 
 struct DemoPlan

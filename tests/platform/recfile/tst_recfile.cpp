@@ -1,4 +1,5 @@
 #include "platform/recfile/filelist.h"
+#include "platform/recfile/nalunits.h"
 #include "platform/recfile/record_local.h"
 #include "tests/support/media/testmedia.h"
 #include "tests/support/recmedia/testmedia.h"
@@ -561,6 +562,53 @@ private slots:
         QCOMPARE(total, uint32_t(pictures.size()));
         QCOMPARE(back.video, int(pictures.size()));
         QCOMPARE(decodePictures(back.pictures, codec), int(pictures.size()));
+    }
+
+    // A stream that begins in the middle of a key picture (an RTSP session
+    // joined while the camera sent it): parameter sets from the session
+    // first, then the key picture's second slice. The file begins with the
+    // next key picture; every picture decodes (FFmpeg -xerror: no "PPS
+    // changed between slices").
+    void laterSliceOfAKeyPictureDoesNotBeginTheFile()
+    {
+        if (!VideoSource::available("libx265"))
+            QSKIP("the encoder is not available in this libavcodec");
+        namespace rf = varno::recfile;
+        const rf::VideoCodec hevc = rf::VideoCodec::H265;
+        const QString dir = newDir(QStringLiteral("later-slice"));
+        VideoSource source(kWidth, kHeight, kFps, 10, "libx265", 0, "slices=2:aud=1:bframes=0:open-gop=0");
+        QVERIFY(source.ok());
+        const std::vector<EncodedPicture> pictures = source.encode(30);
+        QVERIFY(pictures.size() >= 25);
+        RECORD_INFO_S info = makeInfo("cam-later", kFps, 0);
+        info.videoCodec = MEDIA_VIDEO_H265;
+        char path[RECORD_LOCAL_PATH_SIZE] {};
+        RECORD_HANDLE h = 0;
+        QCOMPARE(create(dir, info, path, &h), 0);
+        auto writeUnit = [&](const rf::NalUnit &n) {
+            std::vector<uint8_t> u;
+            rf::appendWithStartCode(u, n);
+            return Record_local_MediaFileWrite(h, uint32_t(rf::mediaFrameType(hevc, n)), u.data(),
+                                               uint32_t(u.size()));
+        };
+        for (const rf::NalUnit &n : rf::splitAnnexB(pictures[0].data.data(), pictures[0].data.size()))
+            if (rf::parameterSetKind(hevc, n) != 0)
+                QCOMPARE(writeUnit(n), 0);
+        QVERIFY(pictures[10].key && pictures[20].key);
+        for (size_t i = 10; i < pictures.size(); ++i) {
+            const std::vector<rf::NalUnit> units = rf::splitAnnexB(pictures[i].data.data(), pictures[i].data.size());
+            for (auto n = units.begin(); n != units.end(); ++n)
+                if (i > 10 || n + 1 == units.end()) // of picture 10 only its second slice
+                    QCOMPARE(writeUnit(*n), 0);
+        }
+        QCOMPARE(Record_local_MediaFileClose(h), 0);
+        const ReadBack back = readFile(path);
+        const int after = int(pictures.size()) - 20; // from the next key picture on
+        QCOMPARE(back.video, after);
+        int exitCode = -1;
+        runProgram({"ffmpeg", "-nostdin", "-v", "error", "-xerror", "-i", path, "-f", "null", "-"}, &exitCode);
+        QCOMPARE(exitCode, 0);
+        QCOMPARE(decodePictures(back.pictures, 2), after);
     }
 
     // Search by device and time range over a hand-made filelist.

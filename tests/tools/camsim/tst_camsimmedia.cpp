@@ -3,6 +3,8 @@
 // with their exact layout, and the configuration file.
 
 #include "common/camerafile.h"
+#include "common/mediarecords.h"
+#include "platform/recfile/nalunits.h"
 #include "tools/camsim/camerastorage.h"
 #include "tools/camsim/medialoop.h"
 #include "tools/camsim/simconfig.h"
@@ -32,14 +34,6 @@ VideoSettings smallVideo()
     return v;
 }
 
-varno::test::Decoded decode(const std::vector<AccessUnit> &frames)
-{
-    std::vector<std::vector<uint8_t>> units;
-    for (const AccessUnit &au : frames)
-        units.push_back(au.data);
-    return varno::test::decodeAnnexB(units);
-}
-
 } // namespace
 
 class TestCamsimMedia : public QObject
@@ -47,6 +41,7 @@ class TestCamsimMedia : public QObject
     Q_OBJECT
 
 private slots:
+    void loopDecodesWithKeyFramesEveryTwoSeconds_data();
     void loopDecodesWithKeyFramesEveryTwoSeconds();
     void camerasDiffer();
     void alawDecodesToTheTone();
@@ -57,45 +52,61 @@ private slots:
     void configuration();
 };
 
+void TestCamsimMedia::loopDecodesWithKeyFramesEveryTwoSeconds_data()
+{
+    QTest::addColumn<bool>("h265");
+    QTest::newRow("h264") << false;
+    QTest::newRow("h265") << true;
+}
+
+// The key frames as the client's NAL module finds them, in streams made
+// like cameras' (H.265: AUD, SEI and two slices in every picture).
 void TestCamsimMedia::loopDecodesWithKeyFramesEveryTwoSeconds()
 {
+    using namespace varno::recfile;
+    QFETCH(bool, h265);
+    const VideoCodec codec = h265 ? VideoCodec::H265 : VideoCodec::H264;
     VideoLoop loop;
-    QVERIFY2(loop.encode(smallVideo(), 17), loop.error().c_str());
+    VideoSettings v = smallVideo();
+    v.h265 = h265;
+    QVERIFY2(loop.encode(v, 17), loop.error().c_str());
     const auto &f = loop.frames();
     QCOMPARE(int(f.size()), 100);
+    std::vector<std::vector<uint8_t>> units;
     for (size_t i = 0; i < f.size(); ++i) {
+        const uint8_t *d = f[i].data.data();
+        const size_t n = f[i].data.size();
         QCOMPARE(f[i].key, i % 50 == 0);
-        QVERIFY(f[i].data.size() > 5);
-        QCOMPARE(std::memcmp(f[i].data.data(), "\0\0\0\1", 4), 0);
-        if (f[i].key) {
-            // SPS, PPS ... IDR with nal_ref_idc 3 (0x65), each with a 4-byte code.
-            const auto nals = splitNals(f[i].data.data(), f[i].data.size());
-            QCOMPARE(f[i].data[nals.front().offset] & 0x1F, 7);
-            bool idr = false;
-            for (const NalRef &n : nals) {
-                QVERIFY(n.offset >= 4);
-                QCOMPARE(std::memcmp(f[i].data.data() + n.offset - 4, "\0\0\0\1", 4), 0);
-                if ((f[i].data[n.offset] & 0x1F) == 5) {
-                    QCOMPARE(f[i].data[n.offset], uint8_t(0x65));
-                    idr = true;
-                }
-            }
-            QVERIFY(idr);
+        QCOMPARE(startsDecodable(codec, d, n), f[i].key);
+        QCOMPARE(containsKeySlice(codec, d, n), f[i].key);
+        QCOMPARE(startsWithParameterSets(codec, d, n), f[i].key); // H.265: behind an AUD
+        QSet<int> kinds;
+        int slices = 0;
+        int firstSlices = 0;
+        for (const NalUnit &nal : splitAnnexB(d, n)) {
+            QCOMPARE(std::memcmp(nal.data - 4, "\0\0\0\1", 4), 0);
+            slices += isSlice(codec, nal) ? 1 : 0;
+            firstSlices += isFirstSliceOfPicture(codec, nal) ? 1 : 0;
+            kinds << mediaFrameType(codec, nal);
         }
+        QCOMPARE(slices * 10 + firstSlices, h265 ? 21 : 11);
+        QVERIFY(kinds.contains(MEDIA_FRAME_SEI) || !h265);
+        QCOMPARE(kinds.contains(MEDIA_FRAME_SPS) && kinds.contains(MEDIA_FRAME_PPS) && kinds.contains(MEDIA_FRAME_IDR),
+                 f[i].key);
+        QCOMPARE(kinds.contains(MEDIA_FRAME_SLICE), !f[i].key);
+        units.push_back(f[i].data);
     }
-    QCOMPARE(loop.sps().front() & 0x1F, 7);
-    QCOMPARE(loop.pps().front() & 0x1F, 8);
-    QVERIFY(loop.sps().size() <= 36 && loop.pps().size() <= 8);
-    const varno::test::Decoded once = decode(f);
-    QCOMPARE(once.pictures, 100);
-    QCOMPARE(once.errors, 0);
-    QCOMPARE(once.width, 160);
-    QCOMPARE(once.height, 90);
-    // Replayed from the start after its end: the loop still decodes.
-    std::vector<AccessUnit> twice(f.begin(), f.end());
-    twice.insert(twice.end(), f.begin(), f.end());
-    QCOMPARE(decode(twice).pictures, 200);
-    QCOMPARE(decode(twice).errors, 0);
+    QCOMPARE(parameterSetKind(codec, {loop.sps().data(), loop.sps().size()}) * 10
+                 + parameterSetKind(codec, {loop.pps().data(), loop.pps().size()}),
+             23);
+    // Decoded, and replayed from the start after its end.
+    const std::vector<std::vector<uint8_t>> once = units;
+    units.insert(units.end(), once.begin(), once.end());
+    const varno::test::Decoded twice = varno::test::decodeAnnexB(units, h265 ? 2 : 1);
+    QCOMPARE(twice.pictures, 200);
+    QCOMPARE(twice.errors, 0);
+    QCOMPARE(twice.width, 160);
+    QCOMPARE(twice.height, 90);
 }
 
 void TestCamsimMedia::camerasDiffer()
@@ -286,6 +297,14 @@ void TestCamsimMedia::configuration()
     QCOMPARE(p.p2pId, QStringLiteral("VRNB-765432-KXPQT"));   // derived from the device ID
     QCOMPARE(p.hd.fps, 25);
     QCOMPARE(p.hd.keySeconds, 2);
+    QVERIFY(!p.hd.h265 && !p.sd.h265);
+    QJsonObject hevc = c.cameras[0].raw;
+    hevc.insert(QStringLiteral("codec"), QStringLiteral("h265"));
+    QVERIFY(parseP2pCamera(hevc, p, &error));
+    QVERIFY(p.hd.h265 && p.sd.h265);
+    hevc.insert(QStringLiteral("codec"), QStringLiteral("mjpeg"));
+    QVERIFY(!parseP2pCamera(hevc, p, &error));
+    QVERIFY(error.contains(QStringLiteral("mjpeg")));
     QVERIFY(!parseP2pCamera(QJsonObject{{QStringLiteral("deviceId"), QStringLiteral("a/b")}}, p, &error));
     // Unknown kinds stop the simulator with a reason; nothing keeps running.
     SimConfig unknown;

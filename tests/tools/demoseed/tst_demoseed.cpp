@@ -12,6 +12,7 @@
 #include "tools/demoseed/demoseed.h"
 
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -124,6 +125,10 @@ void TestDemoSeed::simulatorRunsTheGeneratedConfiguration()
     for (int i = 0; i < 3; ++i)
         ports.append(freeLoopbackPort(ports));
     const DemoPlan plan = defaultPlan(varno::test::freeLoopbackPort(), ports[0], ports[1], ports[2]);
+    // Of the P2P cameras, "Hall" alone sends H.265.
+    const QJsonArray all = simulatorConfig(plan, varno::test::tempRoot()).value(QStringLiteral("cameras")).toArray();
+    for (int i = 0; i < 4; ++i)
+        QCOMPARE(all[i].toObject().value(QStringLiteral("codec")).toString(), QString::fromLatin1(i == 3 ? "h265" : ""));
     DemoPlan onvifOnly = plan;
     onvifOnly.cameras.erase(std::remove_if(onvifOnly.cameras.begin(), onvifOnly.cameras.end(),
                                            [](const DemoCamera &c) { return c.p2p; }),
