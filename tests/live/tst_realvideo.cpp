@@ -120,6 +120,16 @@ public:
         const int until = m_reads.load() + 2 * n + 2;
         return QTest::qWaitFor([&] { return m_reads.load() >= until; }, 10000);
     }
+    // One try of "value() stands still over n passes" (for QTRY_VERIFY):
+    // compares with the reading of the try before, kept in `last`.
+    template <typename T, typename Fn>
+    bool settled(int n, T &last, Fn value) const
+    {
+        const T now = value();
+        const bool same = now == last;
+        last = now;
+        return passes(n) && same;
+    }
 
 private:
     const bool m_steady;
@@ -523,12 +533,7 @@ void TestRealVideo::stallReopensOnlyAfterNotice()
     m_sim.command(QStringLiteral("%1 stall 0 on").arg(key));
     // The monitor sees no new frame for a few passes.
     int frames = -1;
-    QTRY_VERIFY_WITH_TIMEOUT([&] {
-        const int now = page->streamStats(key).frameCounter;
-        const bool settled = now == frames;
-        frames = now;
-        return clock->passes(2) && settled;
-    }(), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(clock->settled(2, frames, [&] { return page->streamStats(key).frameCounter; }), 10000);
     QVERIFY(clock->passes(4));
     QCoreApplication::processEvents();
     QCOMPARE(stateOf(*page, key), int(varno::live::kStatePlaying));
@@ -659,12 +664,7 @@ void TestRealVideo::stalledWindowShowsReconnectingAfterTwoSeconds()
     m_sim.command(QStringLiteral("%1 stall 0 on").arg(key));
     // Settled: no picture over several passes, all of them at the clock's 1,000.
     int64_t pictures = -1;
-    QTRY_VERIFY_WITH_TIMEOUT([&] {
-        const int64_t now = page->streamStats(key).decodedPictures;
-        const bool settled = now == pictures;
-        pictures = now;
-        return clock->passes(3) && settled;
-    }(), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(clock->settled(3, pictures, [&] { return page->streamStats(key).decodedPictures; }), 10000);
     clock->set(1000 + varno::live::kReconnectingAfterMs - 1);
     QVERIFY(clock->passes(3));
     QCoreApplication::processEvents();
@@ -687,12 +687,7 @@ void TestRealVideo::stalledWindowShowsReconnectingAfterTwoSeconds()
 
     // Closed while reconnecting: the window is free of the look, the tree hears of it.
     m_sim.command(QStringLiteral("%1 stall 0 on").arg(key));
-    QTRY_VERIFY_WITH_TIMEOUT([&] {
-        const int64_t now = page->streamStats(key).decodedPictures;
-        const bool settled = now == pictures;
-        pictures = now;
-        return clock->passes(3) && settled;
-    }(), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(clock->settled(3, pictures, [&] { return page->streamStats(key).decodedPictures; }), 10000);
     clock->set(1000 + 3 * varno::live::kReconnectingAfterMs);
     QTRY_VERIFY_WITH_TIMEOUT(play->reconnecting(), 5000);
     page->videoOnly()->CloseVideoWinFromMul(play->nativeHandle()); // its Close button
@@ -774,12 +769,7 @@ void TestRealVideo::hdSdSwitchKeepsOnlyTheSelectedStream()
     m_sim.command(QStringLiteral("%1 stall all on").arg(key));
     // Frames on their way have come once the counter stands over two passes.
     int counter = -1;
-    QTRY_VERIFY_WITH_TIMEOUT([&] {
-        const int now = page->streamStats(key).frameCounter;
-        const bool settled = now == counter;
-        counter = now;
-        return clock->passes(2) && settled;
-    }(), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(clock->settled(2, counter, [&] { return page->streamStats(key).frameCounter; }), 10000);
     QVERIFY(counter > 0);
     char descr[68] = {};
     std::memcpy(descr, p2pDeviceId(5).constData(), 7);
