@@ -1,5 +1,6 @@
 #include "playback/cfiledownload.h"
 
+#include "common/crashhandler.h"
 #include "common/logfile.h"
 #include "common/p2phandle.h"
 #include "common/textfield.h"
@@ -336,6 +337,7 @@ int CFileDownload::dataCallback(int32_t type, const char *data, int32_t size, in
 
 void CFileDownload::MyDownloadThread(std::shared_ptr<Shared> s)
 {
+    InstallCrashHandlerOnThread();
     WriteLog(0, "[DOWNLOAD]Start file(%s) download!!!", s->fileName);
     const int timeout = g_timeoutMs;
     const int64_t start = nowMs();

@@ -1,6 +1,7 @@
 #include "playback/fileplay.h"
 
 #include "common/authtoken.h"
+#include "common/crashhandler.h"
 #include "common/logfile.h"
 #include "common/p2phandle.h"
 #include "common/p2precords.h"
@@ -645,6 +646,7 @@ int fileplay::exportToMp4(const QString &displayName)
     m_exportRunning = true;
     WriteLog(0, "[PLAYBACK]Export file(%s) to (%s)!!!", file.fileName, target.toUtf8().constData());
     m_exportThread = std::thread([this, file, target] {
+        InstallCrashHandlerOnThread();
         const QByteArray t = target.toUtf8();
         const varno::playback::Mp4ExportResult result
             = varno::playback::exportRecordingToMp4(file.fileName, t.constData(), [this](int percent) {

@@ -1,5 +1,6 @@
 #include "playback/qdevicefileplay.h"
 
+#include "common/crashhandler.h"
 #include "common/logfile.h"
 #include "common/p2phandle.h"
 #include "common/textfield.h"
@@ -274,6 +275,7 @@ void qdevicefileplay::serveStreamRequest()
 
 void qdevicefileplay::decodeThread()
 {
+    InstallCrashHandlerOnThread();
     WriteLog(0, "[PLAYBACK]Start decode thread!!!");
     int lastReported = -1;
     int64_t deadline = 0;

@@ -1,5 +1,6 @@
 #include "playback/qlocalfileplay.h"
 
+#include "common/crashhandler.h"
 #include "common/logfile.h"
 #include "common/textfield.h"
 #include "playback/recordsearch.h"
@@ -154,6 +155,7 @@ void qlocalfileplay::waitForNextPicture(double *due, double interval)
 
 void qlocalfileplay::playThread()
 {
+    InstallCrashHandlerOnThread();
     WriteLog(0, "[PLAYBACK]Start play thread!!!");
     // When the next picture is due, in microseconds of the clock; 0: the
     // schedule starts again with the next picture.

@@ -812,6 +812,7 @@ int Client::startPlayback(const char *cameraId, const char *fileName, P2P_PLAYBA
     auto ch = std::make_shared<Channel>(Channel::Type::Playback, ++m_channelCounter, kPlayMaxItems,
                                         kPlayMaxBytes);
     ch->fileName.assign(fileName, nameLen);
+    ch->camera = cam;
     ch->password = pwd;
     ch->lastSecond.store(startSecond);
     Channel *raw = ch.get();
@@ -866,24 +867,41 @@ int Client::stopTransfer(const char *cameraId, const char *fileName, Channel::Ty
     std::string cam;
     if (!fileName || !takeCameraId(cameraId, cam))
         return P2P_ERR_PARAM;
+    const std::string name(fileName, ::strnlen(fileName, kFileNameSize));
     std::shared_ptr<Channel> ch;
+    std::vector<std::shared_ptr<Channel>> retired;
+    int missing = 0;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         Session *s = findSession(cam);
-        if (!s)
-            return P2P_ERR_NO_SESSION;
-        for (auto it = s->transfers.begin(); it != s->transfers.end(); ++it) {
-            if (it->second->type() == type
-                && it->second->fileName == std::string(fileName, ::strnlen(fileName, kFileNameSize))) {
-                ch = it->second;
-                s->transfers.erase(it);
-                break;
+        if (s) {
+            for (auto it = s->transfers.begin(); it != s->transfers.end(); ++it) {
+                if (it->second->type() == type && it->second->fileName == name) {
+                    ch = it->second;
+                    s->transfers.erase(it);
+                    break;
+                }
             }
         }
-        if (!ch)
-            return P2P_ERR_NOT_FOUND;
-        if (s->state == kSessionUp)
+        if (!ch) {
+            missing = s ? P2P_ERR_NOT_FOUND : P2P_ERR_NO_SESSION;
+            retired = takeRetired(cam, name, type);
+        } else if (s->state == kSessionUp) {
             sendToCamera(*s, stopKind, nextRequest(), ch->id(), 0, nullptr, 0);
+        }
+    }
+    if (!ch) {
+        // The session went (logout, release) and retired the channel with
+        // it: its callback may still run with the caller's pointer, which
+        // the caller frees once this returns. It is waited for all the same.
+        for (auto &r : retired) {
+            if (r->join(kStopWaitMs))
+                continue;
+            WriteLog(3, "%s(%d):%s callback still busy after %d ms!!!", caller, __LINE__, what, kStopWaitMs);
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_retired.push_back(r);
+        }
+        return missing;
     }
     ch->requestStop();
     if (!ch->join(kStopWaitMs))
@@ -913,6 +931,7 @@ int Client::startDownload(const char *cameraId, const char *fileName, P2P_DOWNLO
     auto ch = std::make_shared<Channel>(Channel::Type::Download, ++m_channelCounter,
                                         kDownloadMaxItems, kDownloadMaxBytes);
     ch->fileName.assign(fileName, nameLen);
+    ch->camera = cam;
     ch->password = pwd;
     ch->nextOffset.store(offset);
     ch->queuedEnd = offset;
@@ -1606,6 +1625,22 @@ void Client::resumeChannels(Session &s)
             sendToCamera(s, Kind::DownloadStart, nextRequest(), id, 0, b, sizeof(b));
         }
     }
+}
+
+std::vector<std::shared_ptr<Channel>> Client::takeRetired(const std::string &cameraId, const std::string &fileName,
+                                                          Channel::Type type)
+{
+    // m_mutex held. Out of the list, so that only the caller joins them.
+    std::vector<std::shared_ptr<Channel>> taken;
+    for (auto it = m_retired.begin(); it != m_retired.end();) {
+        if ((*it)->type() == type && (*it)->camera == cameraId && (*it)->fileName == fileName) {
+            taken.push_back(*it);
+            it = m_retired.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    return taken;
 }
 
 void Client::retire(const std::shared_ptr<Channel> &channel)

@@ -116,6 +116,7 @@ public:
     // Re-establishment data (guarded by the client's mutex).
     std::string password;
     std::string fileName;
+    std::string camera;            // playback and download: the camera's ID
     std::vector<uint8_t> descr;    // live: the 195-byte entry (the callback's description)
     int32_t params[3] = {0, 0, 0};
     int32_t streamIndex = 0;
@@ -303,6 +304,8 @@ private:
     void resumeChannels(Session &s);
     void resumeChannelsFor(const std::string &cameraId);
     void retire(const std::shared_ptr<Channel> &channel);
+    std::vector<std::shared_ptr<Channel>> takeRetired(const std::string &cameraId, const std::string &fileName,
+                                                      Channel::Type type);
     void stopAllChannels(Session &s, bool wait);
 
     std::shared_ptr<Channel> makeLiveChannel(Session &s, int index, const std::vector<uint8_t> &descr,

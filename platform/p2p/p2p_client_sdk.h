@@ -96,7 +96,9 @@ typedef int (*P2P_DOWNLOAD_CB)(int32_t type, const char *data, int32_t size, int
 // return a positive channel number. Close_Stream does not wait for a frame
 // callback that is running (it may be called under a lock that callback
 // takes): at most the NAL unit being handed over may still arrive; Stop_Playback and Stop_Download return after the channel's running
-// callback has returned, unless called from inside that callback.
+// callback has returned, unless called from inside that callback; so they
+// do when the session went before them (logout: they then return
+// P2P_ERR_NO_SESSION).
 // UnInit from inside any callback of the library is refused (P2P_ERR_BUSY,
 // the handle stays valid): call it from a thread of the application.
 int P2P_Client_SDK_Init(const P2P_INIT_INFO_S *info, const char *localIp, const char *logDir,

@@ -3,6 +3,7 @@
 // that waits for the parameter sets, the restart rule), and a camera file
 // of the simulator (H.264 and H.265) played, paused and dragged.
 
+#include "common/crashhandler.h"
 #include "common/textfield.h"
 #include "live/videosurface.h"
 #include "playback/qdevicefileplay.h"
@@ -12,6 +13,8 @@
 
 #include <QApplication>
 #include <QTest>
+
+#include <atomic>
 
 using namespace pbtest;
 
@@ -197,6 +200,21 @@ private slots:
         surface.setPainting(false);
         qdevicefileplay e(camera(true));
         e.SetLength(12);
+        // Notices come from the decode thread, which the crash handler covers.
+        std::atomic<int> notices{0};
+        std::atomic<int> withoutCrashStack{0};
+        struct Counters
+        {
+            std::atomic<int> *all;
+            std::atomic<int> *uncovered;
+        } counters{&notices, &withoutCrashStack};
+        e.SetCallback([](int, int, int, qmediaplay *, void *user) {
+            auto *c = static_cast<Counters *>(user);
+            ++*c->all;
+            if (!CrashHandlerOnThisThread())
+                ++*c->uncovered;
+            return 0;
+        }, &counters);
         const int decoder = codec == QLatin1String("h265") ? AV_VIDEO_H265 : AV_VIDEO_H264;
         QCOMPARE(e.StartPlay("190225_08.00.00.h264", decoder, &kParams, 25, surface.nativeHandle()), 0);
         QTRY_VERIFY_WITH_TIMEOUT(e.receivedFrames() > 10, 20000);
@@ -223,6 +241,8 @@ private slots:
         QCOMPARE(e.lastStartSecond(), 8);
         QTRY_VERIFY_WITH_TIMEOUT(e.position() >= 8, 20000);
         e.StopPlay(true);
+        QVERIFY(notices.load() > 0);
+        QCOMPARE(withoutCrashStack.load(), 0);
     }
 };
 

@@ -7,6 +7,7 @@
 // stopped file continues byte-exact; download.db keeps the states and is
 // set aside when it cannot be read.
 
+#include "common/crashhandler.h"
 #include "common/p2precords.h"
 #include "common/textfield.h"
 #include "common/ui/promptscript.h"
@@ -367,13 +368,17 @@ private slots:
         QCOMPARE(m_rig.sim.command(QStringLiteral("all cut-download 0")).left(2), QStringLiteral("OK"));
         CFileDownload::setTimeoutMs(1500);
         static QByteArray converted;
+        static std::atomic<bool> crashStack{false};   // the worker is covered by the crash handler
+        crashStack = false;
         CFileDownload::setConverter([](const char *tmp, const char *target) {
+            crashStack = CrashHandlerOnThisThread();
             converted = contents(QString::fromUtf8(tmp));
             return varno::playback::saveMp4(tmp, target);
         });
         download(name);
         CFileDownload::setConverter({});
         QCOMPARE(rowText(name), QStringLiteral("Finished"));
+        QVERIFY(crashStack.load());
         QVERIFY(converted == whole);
         QVERIFY(probe(mp4).contains(QLatin1String("codec_name=h264")));
         QVERIFY(!QFile::exists(mp4 + QStringLiteral(".tmp")));

@@ -4,6 +4,7 @@
 // an endless frame interval, and the pictures it shows against a decode of
 // the same file.
 
+#include "common/crashhandler.h"
 #include "common/textfield.h"
 #include "live/videosurface.h"
 #include "platform/av/av_decoder.h"
@@ -17,6 +18,7 @@
 #include <QImage>
 #include <QTest>
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 
@@ -28,10 +30,13 @@ struct Notices
 {
     std::mutex mutex;
     std::vector<std::array<int, 3>> seen;   // length, position, code
+    std::atomic<int> withoutCrashStack{0};   // notices from a thread the crash handler does not cover
 
     static int callback(int length, int position, int code, qmediaplay *, void *user)
     {
         auto *self = static_cast<Notices *>(user);
+        if (!CrashHandlerOnThisThread())
+            ++self->withoutCrashStack;
         std::lock_guard<std::mutex> lock(self->mutex);
         self->seen.push_back({length, position, code});
         return 0;
@@ -300,6 +305,7 @@ private slots:
         engine.SetPause(false);
         QTRY_VERIFY_WITH_TIMEOUT(engine.position() >= 60u, 20000);
         engine.StopPlay(true);
+        QCOMPARE(notices.withoutCrashStack.load(), 0);
     }
 
     // The window shows the file's pictures; at the end the last one stays.

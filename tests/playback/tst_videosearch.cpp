@@ -4,6 +4,7 @@
 // camera files in the page's window with the slider, speed, reset and
 // snapshot.
 
+#include "common/crashhandler.h"
 #include "common/p2precords.h"
 #include "common/textfield.h"
 #include "common/ui/promptscript.h"
@@ -32,6 +33,8 @@
 #include <QSignalSpy>
 #include <QTableWidget>
 #include <QTest>
+
+#include <atomic>
 
 using namespace pbtest;
 using varno::ui::PromptKind;
@@ -197,9 +200,20 @@ private slots:
         panel()->downloadDialog()->setDownloadFolder(folder);
         const QString target = folder + QLatin1Char('/') + varno::playback::downloadTargetName(name);
         QSignalSpy operations(panel(), &fileplay::sendOperation);
+        // Progress comes from the export thread, which the crash handler covers.
+        std::atomic<int> progress{0};
+        std::atomic<int> withoutCrashStack{0};
+        QObject watcher;   // the connection ends with this test
+        connect(panel(), &fileplay::exportProgress, &watcher, [&](int) {
+            ++progress;
+            if (!CrashHandlerOnThisThread())
+                ++withoutCrashStack;
+        }, Qt::DirectConnection);
 
         QCOMPARE(panel()->exportToMp4(name), 0);
         QTRY_VERIFY_WITH_TIMEOUT(!panel()->exporting() && script.count() == 1, 30000);
+        QVERIFY(progress.load() > 0);
+        QCOMPARE(withoutCrashStack.load(), 0);
         QCOMPARE(script.requests().last().text, QStringLiteral("Saved to %1").arg(target));
         QVERIFY(QFileInfo(target).size() > 0);
         QCOMPARE(operations.count(), 0);

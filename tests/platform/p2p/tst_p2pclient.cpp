@@ -272,6 +272,8 @@ private slots:
     void playbackWaitsForEarlierMessageBounded();
     void download_data();
     void download();
+    void stopAfterLogoutWaitsForCallback_data();
+    void stopAfterLogoutWaitsForCallback();
     void faultStallAndNotices();
     void faultRepliesDroppedAndDelayed();
     void cameraOfflineAndBack();
@@ -903,6 +905,57 @@ int onDownload(int32_t, const char *data, int32_t size, int32_t offset, void *us
     s->calls.fetch_add(1);
     return 0;
 }
+
+// A playback or download callback that stays in its first call until the
+// application's stop has been called and then, bounded, until that stop
+// returned: a stop that returns while the callback still runs is seen.
+struct HeldCallback
+{
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool entered = false;
+    bool stopCalled = false;
+    bool stopReturned = false;
+    bool left = false;
+
+    void run()
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        if (entered)
+            return;
+        entered = true;
+        cv.notify_all();
+        cv.wait_for(lock, std::chrono::seconds(20), [this] { return stopCalled; });
+        // The stop must not return before this callback has: a bound, not a pause.
+        cv.wait_for(lock, std::chrono::milliseconds(1500), [this] { return stopReturned; });
+        left = true;
+        cv.notify_all();
+    }
+    void set(bool HeldCallback::*flag)
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        this->*flag = true;
+        cv.notify_all();
+    }
+    bool wait(bool HeldCallback::*flag, int ms)
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        return cv.wait_for(lock, std::chrono::milliseconds(ms), [&] { return this->*flag; });
+    }
+};
+
+int onHeldPlay(int32_t, const char *, int32_t, int32_t, void *user)
+{
+    static_cast<HeldCallback *>(user)->run();
+    return 0;
+}
+
+int onHeldDownload(int32_t, const char *, int32_t, int32_t, void *user)
+{
+    static_cast<HeldCallback *>(user)->run();
+    return 0;
+}
+
 } // namespace
 
 void TestP2pClient::playbackFromSecond()
@@ -1033,6 +1086,49 @@ void TestP2pClient::download()
     QVERIFY(sink.data == expected);
     // The file is a camera recording: header and first chunk tag.
     QCOMPARE(sink.data.mid(512, 4), QByteArray("00dc"));
+}
+
+void TestP2pClient::stopAfterLogoutWaitsForCallback_data()
+{
+    QTest::addColumn<bool>("download");
+    QTest::newRow("playback") << false;
+    QTest::newRow("download") << true;
+}
+
+// The session goes (logout) while a callback runs; the owner's stop then
+// finds no session. It must still return only after that callback, whose
+// user pointer the owner frees next.
+void TestP2pClient::stopAfterLogoutWaitsForCallback()
+{
+    QFETCH(bool, download);
+    const P2P_INIT_INFO_S info = initBlock();
+    P2P_HANDLE h = 0;
+    QCOMPARE(P2P_Client_SDK_Init(&info, "127.0.0.1", "log", &h), 0);
+    QCOMPARE(P2P_Client_SDK_Register(h, 0, 0), 0);
+    QCOMPARE(P2P_Client_SDK_Connect_Peer(h, kCamA), 0);
+    const char *file = "190225_08.50.00.h264";
+    HeldCallback held;
+    const int started = download
+        ? P2P_Client_SDK_Start_Download(h, kCamA, file, onHeldDownload, &held, 0, kPwdA)
+        : P2P_Client_SDK_Start_Playback(h, kCamA, file, onHeldPlay, &held, 0, kPwdA);
+    QVERIFY(started > 0);
+    QVERIFY(held.wait(&HeldCallback::entered, 15000));
+    QCOMPARE(P2P_Client_SDK_UnRegister(h), 0);
+    int stopped = 0;
+    bool leftFirst = false;
+    std::thread owner([&] {
+        held.set(&HeldCallback::stopCalled);
+        stopped = download ? P2P_Client_SDK_Stop_Download(h, kCamA, file) : P2P_Client_SDK_Stop_Playback(h, kCamA, file);
+        {
+            std::lock_guard<std::mutex> lock(held.mutex);
+            leftFirst = held.left;
+        }
+        held.set(&HeldCallback::stopReturned);
+    });
+    owner.join();
+    QCOMPARE(stopped, int(P2P_ERR_NO_SESSION));
+    QVERIFY2(leftFirst, "the stop returned while the callback still ran");
+    QCOMPARE(P2P_Client_SDK_UnInit(h), 0);
 }
 
 void TestP2pClient::faultStallAndNotices()
