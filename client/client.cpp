@@ -341,7 +341,9 @@ void Client::makeConnections()
     connect(this, &Client::sendFullScreen, m_realVideo, [this](bool on, QRect) { m_realVideo->setFullScreen(on); });
     // The playback page.
     connect(this, &Client::sendDelDevInfo, m_videoSearch, &videosearch::recvDelDevInfo);
-    connect(this, &Client::sendP2pMsg, m_videoSearch, &videosearch::recvP2pMessage, Qt::DirectConnection);
+    // Queued: the page is deleted before the P2P library is released, so a
+    // message on the library's thread must never reach it directly.
+    connect(this, &Client::sendP2pMsg, m_videoSearch, &videosearch::recvP2pMessage, Qt::QueuedConnection);
     connect(this, &Client::sendWinCloseSignal, m_videoSearch, &videosearch::recvWinCloseSlot, Qt::DirectConnection);
     connect(this, &Client::SendVideoWinPauseToVsearch, m_videoSearch, &videosearch::RecvVideoWinPause,
             Qt::DirectConnection);

@@ -2,6 +2,7 @@
 
 #include "common/p2precords.h"
 #include "common/textfield.h"
+#include "common/uithread.h"
 #include "playback/fileplay.h"
 #include "playback/qvideoonlypb.h"
 
@@ -56,6 +57,7 @@ void videosearch::RecvCapPathFromConfig(QString capPath)
 
 void videosearch::recvP2pMessage(P2pMessage_S p2pMsg)
 {
+    VARNO_ASSERT_UI_THREAD();
     switch (p2pMsg.type) {
     case P2P_MSG_RECORD_LIST:
     case P2P_MSG_RECORD_LIST_EX:

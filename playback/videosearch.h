@@ -37,7 +37,8 @@ signals:
 public slots:
     void RecvFilePathFromTable(QString filename, int videosrc, MEDIA_FILE_S mediafile);
     void RecvCapPathFromConfig(QString capPath);
-    // Connected directly: runs on the P2P library's thread.
+    // Camera messages, queued to the user-interface thread (the payload's
+    // owner travels with the signal).
     void recvP2pMessage(P2pMessage_S p2pMsg);
     void recvDelDevInfo(QString strDevId);
     void recvWinCloseSlot();

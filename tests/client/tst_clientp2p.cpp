@@ -9,6 +9,7 @@
 #include "common/authtoken.h"
 #include "common/logfile.h"
 #include "common/p2precords.h"
+#include "playback/videosearch.h"
 #include "tests/support/camsimprocess.h"
 #include "tests/support/mqttbroker.h"
 #include "tests/support/testenv.h"
@@ -83,6 +84,7 @@ class TestClientP2p : public QObject
 private slots:
     void filterCutAndPayloadCopies();
     void payloadLivesThroughNestedLoop();
+    void playbackPageTakesMessagesQueued();
     void relayDownRetriesUntilStopped();
     void endToEndWithSimulatedCamera();
 };
@@ -135,6 +137,35 @@ void TestClientP2p::filterCutAndPayloadCopies()
     // A user value of null (no Client) is ignored.
     QCOMPARE(Client::p2pMessageCallback(11, "x", 1, "VRNB-765432-KXPQT", nullptr), 0);
     QCOMPARE(Client::p2pStatusCallback(1, 0, 0, 0), 0);
+}
+
+// The playback page is deleted before the P2P library is released: camera
+// messages reach it queued, never on the library's thread.
+void TestClientP2p::playbackPageTakesMessagesQueued()
+{
+    Client client("127.0.0.1");
+    struct CallCounter : QObject
+    {
+        std::atomic<int> calls{0};
+        bool eventFilter(QObject *, QEvent *e) override
+        {
+            if (e->type() == QEvent::MetaCall)
+                ++calls;
+            return false;
+        }
+    } counter;
+    client.playbackView()->installEventFilter(&counter);
+    const int sent = 5;
+    std::thread library([&] {
+        for (int i = 0; i < sent; ++i) {
+            const int32_t seconds = 60 + i;
+            Client::p2pMessageCallback(P2P_MSG_PLAY_LENGTH, reinterpret_cast<const char *>(&seconds),
+                                       int32_t(sizeof(seconds)), "VRNB-765432-KXPQT", &client);
+        }
+    });
+    library.join();
+    QTRY_COMPARE(counter.calls.load(), sent);
+    client.playbackView()->removeEventFilter(&counter);
 }
 
 void TestClientP2p::payloadLivesThroughNestedLoop()
