@@ -6,6 +6,7 @@
 #include "common/uithread.h"
 #include "common/ui/infobox.h"
 #include "playback/cfiledownload.h"
+#include "playback/downloadcontroller.h"
 #include "playback/downloadfolder.h"
 #include "playback/recordsearch.h"
 #include "playback/storageaccess.h"
@@ -94,9 +95,11 @@ QDownload::QDownload(QWidget *parent)
     buttons->addWidget(m_close);
     layout->addLayout(buttons);
 
+    m_controller = new varno::playback::DownloadController(this);
+    connect(m_controller, &varno::playback::DownloadController::started, this, &QDownload::jobStarted);
+    connect(m_controller, &varno::playback::DownloadController::progress, this, &QDownload::RecvProgress);
+    connect(m_controller, &varno::playback::DownloadController::ended, this, &QDownload::jobEnded);
     connect(this, &QDownload::SendStartDownloadSignal, this, &QDownload::RecvStartDownloadSlot, Qt::QueuedConnection);
-    connect(this, &QDownload::SendFinishDownloadSignal, this, &QDownload::RecvFinishDownloadSlot,
-            Qt::QueuedConnection);
     connect(this, &QDownload::SendSelectRow, this, &QDownload::RecvSelectRow);
     connect(this, &QDownload::SendProgress, this, &QDownload::RecvProgress, Qt::QueuedConnection);
     QMetaObject::connectSlotsByName(this);
@@ -108,7 +111,14 @@ QDownload::QDownload(QWidget *parent)
 
 QDownload::~QDownload()
 {
-    stopAllDownloads();
+    // The page or the window closes: the download that runs is stopped and
+    // the controller's thread joined; its end is written down here, because
+    // its answer will not come any more.
+    if (auto last = m_controller->shutdown()) {
+        DownloadJob job;
+        if (takeJob(last->first, &job))
+            recordEnd(job, last->second);
+    }
 }
 
 QProgressBar *QDownload::progressBar(int row) const
@@ -426,167 +436,139 @@ void QDownload::on_startButton_clicked()
 
 void QDownload::RecvStartDownloadSlot()
 {
-    if (m_idle)
-        return;
-    for (;;) {
-        DownloadJob job;
-        int found = -1;
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            for (int i = 0; i < m_jobs.size(); ++i)
-                if (!m_jobs[i].started) {
-                    found = i;
-                    job = m_jobs[i];
-                    break;
-                }
-        }
-        if (found < 0)
-            break;
-        job.offset = resumeOffset(job);
-        double freeM = 0;
-        if (varno::playback::storageAccess()->diskSpaceM(QFileInfo(job.targetPath).absolutePath(), &freeM) != 0)
-            freeM = 0;
-        if ((freeM - 10.0) * 1024.0 * 1024.0 <= double(job.size - qMin(job.size, job.offset))) {
-            WriteLog(3, "%s(%d):Download failed, disk is full!!!", "QDownload::RecvStartDownloadSlot", __LINE__);
-            varno::ui::InfoBox(this, tr("Download"), tr("Download failed, disk is full !"));
-            {
-                std::lock_guard<std::mutex> lock(m_mutex);
-                m_jobs.clear();
-            }
-            setIdle(true);
-            return;
-        }
-        auto *worker = new CFileDownload;
-        worker->setTotal(job.size);
-        worker->setOffset(job.offset);
-        worker->setCallback(&QDownload::notifyThunk, this);
-        // The job is marked before the start: the first notice may come at once.
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_jobs[found].started = true;
-            m_jobs[found].worker = worker;
-            m_jobs[found].offset = job.offset;
-        }
-        DownloadRecord record;
-        record.peerId = job.peerId;
-        record.fileName = cameraFileName(job.file);
-        record.target = job.targetPath;
-        record.size = job.size;
-        record.kept = job.offset;
-        const QByteArray password = peerPassword();
-        const QByteArray target = job.targetPath.toUtf8();
-        const int ret = worker->startDownload(job.peerId.constData(), password.constData(), job.file.fileName,
-                                              target.constData());
-        if (ret != 0) {
-            WriteLog(3, "%s(%d):Download file(%s) failed, ret(%d)!!!", "QDownload::RecvStartDownloadSlot", __LINE__,
-                     job.file.fileName, ret);
-            {
-                std::lock_guard<std::mutex> lock(m_mutex);
-                for (int i = 0; i < m_jobs.size(); ++i)
-                    if (m_jobs[i].worker == worker) {
-                        m_jobs.removeAt(i);
-                        break;
-                    }
-            }
-            delete worker;
-            record.state = DownloadState::Failed;
-            record.fault = ret == varno::playback::kDownloadTargetBusy ? DownloadFault::Busy : DownloadFault::StartFailed;
-            record.error = ret;
-            noteRecord(record);
-            showRecord(job.row, record);
-            continue;
-        }
-        noteRecord(record);
-        if (job.offset > 0 && job.size > 0)
-            RecvProgress(job.row, int(qMin<quint64>(quint64(job.offset) * 100 / job.size, 99)));
-        emit SendSelectRow(job.row);
-        WriteLog(0, "[DOWNLOAD]Start file(%s) success!!!", job.file.fileName);
-        return;
-    }
-    // Idle only when no job is left: a start request that finds every job
-    // started (a second one queued meanwhile) leaves the running one alone.
-    if (jobCount() == 0)
-        setIdle(true);
-}
-
-int QDownload::notifyThunk(uint32_t total, uint32_t received, int code, CFileDownload *worker, void *user)
-{
-    if (auto *self = static_cast<QDownload *>(user))
-        self->setDownload(total, received, code, worker);
-    return 0;
-}
-
-void QDownload::setDownload(uint32_t total, uint32_t received, int code, CFileDownload *worker)
-{
-    int row = -1;
-    QString name;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        for (const DownloadJob &j : m_jobs)
-            if (j.worker == worker) {
-                row = j.row;
-                name = QString::fromUtf8(j.file.fileName);
-                break;
-            }
-    }
-    if (row < 0) {
-        WriteLog(3, "%s(%d):Can't find handle!!!", "QDownload::setDownload", __LINE__);
-        return;
-    }
-    // A job of size 0 has nothing to measure against: 0 % until it ends.
-    // 100 % only for a file that arrived whole and was converted: the
-    // row's end comes from the worker's outcome (finishJob).
-    if (code == varno::playback::kDownloadProgress) {
-        int percent = 0;
-        if (total > 0)
-            percent = int(qMin<quint64>(quint64(received) * 100 / total, 99));
-        emit SendProgress(row, percent);
-        return;
-    }
-    emit SendFinishDownloadSignal(name);
-}
-
-void QDownload::RecvProgress(int row, int percent)
-{
-    // A notice still queued when its job ended must not cover the end.
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (std::none_of(m_jobs.cbegin(), m_jobs.cend(),
-                         [row](const DownloadJob &j) { return j.started && j.row == row; }))
-            return;
-    }
-    if (QProgressBar *bar = progressBar(row)) {
-        bar->setValue(percent);
-        bar->setFormat(QString::number(percent) + QLatin1Char('%'));
-    }
-}
-
-void QDownload::finishJob(const QString &fileName)
-{
     VARNO_ASSERT_UI_THREAD();
-    CFileDownload *worker = nullptr;
+    if (m_idle || m_stopping || m_controller->busy())
+        return;
     DownloadJob job;
+    int found = -1;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         for (int i = 0; i < m_jobs.size(); ++i)
-            if (QString::fromUtf8(m_jobs[i].file.fileName) == fileName) {
+            if (!m_jobs[i].started) {
+                found = i;
                 job = m_jobs[i];
-                worker = m_jobs[i].worker;
-                m_jobs.removeAt(i);
                 break;
             }
     }
-    // Outside the lock: the worker's last notice takes it.
-    if (!worker)
+    if (found < 0) {
+        continueBatch();
         return;
-    const bool ended = worker->stopDownload();
-    DownloadOutcome outcome = worker->outcome();
-    if (!ended || outcome.state == DownloadState::Running) {
-        // Left to end by itself: it stopped as far as this dialog knows.
-        outcome.state = DownloadState::Stopped;
-        outcome.kept = worker->written();
     }
-    delete worker;
+    job.offset = resumeOffset(job);
+    double freeM = 0;
+    if (varno::playback::storageAccess()->diskSpaceM(QFileInfo(job.targetPath).absolutePath(), &freeM) != 0)
+        freeM = 0;
+    if ((freeM - 10.0) * 1024.0 * 1024.0 <= double(job.size - qMin(job.size, job.offset))) {
+        WriteLog(3, "%s(%d):Download failed, disk is full!!!", "QDownload::RecvStartDownloadSlot", __LINE__);
+        varno::ui::InfoBox(this, tr("Download"), tr("Download failed, disk is full !"));
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_jobs.clear();
+        }
+        setIdle(true);
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_jobs[found].started = true;
+        m_jobs[found].offset = job.offset;
+    }
+    DownloadRecord record;
+    record.peerId = job.peerId;
+    record.fileName = cameraFileName(job.file);
+    record.target = job.targetPath;
+    record.size = job.size;
+    record.kept = job.offset;
+    noteRecord(record);
+    // The camera's connect and start take up to seconds: the row says so.
+    if (QProgressBar *bar = progressBar(job.row)) {
+        bar->setFormat(tr("Starting..."));
+        bar->setToolTip(tr("Starting..."));
+    }
+    varno::playback::DownloadRequest request;
+    request.row = job.row;
+    request.peerId = job.peerId;
+    request.password = peerPassword();
+    request.file = job.file;
+    request.target = job.targetPath;
+    request.size = job.size;
+    request.offset = job.offset;
+    m_controller->start(request);
+}
+
+bool QDownload::takeJob(int row, DownloadJob *job)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    for (int i = 0; i < m_jobs.size(); ++i)
+        if (m_jobs[i].started && m_jobs[i].row == row) {
+            *job = m_jobs.takeAt(i);
+            return true;
+        }
+    return false;
+}
+
+void QDownload::jobStarted(int row, int result)
+{
+    VARNO_ASSERT_UI_THREAD();
+    if (result == 0) {
+        DownloadJob job;
+        bool found = false;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            for (const DownloadJob &j : std::as_const(m_jobs))
+                if (j.started && j.row == row) {
+                    job = j;
+                    found = true;
+                    break;
+                }
+        }
+        if (!found)
+            return;
+        if (QProgressBar *bar = progressBar(row))
+            bar->setToolTip(QString());
+        RecvProgress(row, job.size > 0 ? int(qMin<quint64>(quint64(job.offset) * 100 / job.size, 99)) : 0);
+        emit SendSelectRow(row);
+        WriteLog(0, "[DOWNLOAD]Start file(%s) success!!!", job.file.fileName);
+        return;
+    }
+    DownloadJob job;
+    if (takeJob(row, &job)) {
+        if (result == varno::playback::kDownloadCancelled) {
+            DownloadOutcome outcome;
+            outcome.state = DownloadState::Stopped;
+            outcome.kept = job.offset;
+            recordEnd(job, outcome);
+        } else {
+            WriteLog(3, "%s(%d):Download file(%s) failed, ret(%d)!!!", "QDownload::RecvStartDownloadSlot", __LINE__,
+                     job.file.fileName, result);
+            DownloadRecord record;
+            record.peerId = job.peerId;
+            record.fileName = cameraFileName(job.file);
+            record.target = job.targetPath;
+            record.size = job.size;
+            record.kept = job.offset;
+            record.state = DownloadState::Failed;
+            record.fault = result == varno::playback::kDownloadTargetBusy ? DownloadFault::Busy
+                                                                          : DownloadFault::StartFailed;
+            record.error = result;
+            noteRecord(record);
+            showRecord(job.row, record);
+        }
+    }
+    continueBatch();
+}
+
+void QDownload::jobEnded(int row, const DownloadOutcome &outcome)
+{
+    VARNO_ASSERT_UI_THREAD();
+    DownloadJob job;
+    if (takeJob(row, &job))
+        recordEnd(job, outcome);
+    continueBatch();
+}
+
+void QDownload::recordEnd(const DownloadJob &job, const DownloadOutcome &outcome)
+{
     DownloadRecord record;
     record.peerId = job.peerId;
     record.fileName = cameraFileName(job.file);
@@ -602,13 +584,32 @@ void QDownload::finishJob(const QString &fileName)
     WriteLog(0, "[DOWNLOAD]File(%s) ended: %s", job.file.fileName, stateText(record).toUtf8().constData());
 }
 
-void QDownload::RecvFinishDownloadSlot(QString fileName)
+void QDownload::continueBatch()
 {
-    finishJob(fileName);
-    if (jobCount() > 0)
+    if (m_stopping) {
+        m_stopping = false;
+        m_stop->setEnabled(true);
+        m_stop->setToolTip(QString());
+    }
+    if (!m_idle && jobCount() > 0)
         emit SendStartDownloadSignal();
     else
         setIdle(true);
+}
+
+void QDownload::RecvProgress(int row, int percent)
+{
+    // A notice still queued when its job ended must not cover the end.
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (std::none_of(m_jobs.cbegin(), m_jobs.cend(),
+                         [row](const DownloadJob &j) { return j.started && j.row == row; }))
+            return;
+    }
+    if (QProgressBar *bar = progressBar(row)) {
+        bar->setValue(percent);
+        bar->setFormat(QString::number(percent) + QLatin1Char('%'));
+    }
 }
 
 void QDownload::RecvSelectRow(int row)
@@ -630,15 +631,26 @@ void QDownload::setIdle(bool idle)
 
 void QDownload::stopAllDownloads()
 {
-    QStringList names;
+    VARNO_ASSERT_UI_THREAD();
+    bool running = false;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        for (const DownloadJob &j : m_jobs)
-            names.append(QString::fromUtf8(j.file.fileName));
+        m_jobs.erase(std::remove_if(m_jobs.begin(), m_jobs.end(), [](const DownloadJob &j) { return !j.started; }),
+                     m_jobs.end());
+        running = !m_jobs.isEmpty();
     }
-    for (const QString &n : names)
-        finishJob(n);
-    setIdle(true);
+    if (!running) {
+        setIdle(true);
+        return;
+    }
+    // The library's stop and the worker's end take up to seconds: the
+    // button says so until the row shows the end.
+    if (!m_stopping) {
+        m_stopping = true;
+        m_stop->setEnabled(false);
+        m_stop->setToolTip(tr("Stopping the download..."));
+    }
+    m_controller->stop();
 }
 
 void QDownload::on_stopButton_clicked()

@@ -2,6 +2,7 @@
 
 #include "common/devicerecords.h"
 #include "common/mediarecords.h"
+#include "playback/cfiledownload.h"
 #include "playback/downloadfolder.h"
 
 #include <QDialog>
@@ -12,7 +13,9 @@
 #include <memory>
 #include <mutex>
 
-class CFileDownload;
+namespace varno::playback {
+class DownloadController;
+}
 class QCheckBox;
 class QLabel;
 class QLineEdit;
@@ -25,7 +28,10 @@ class QTableWidget;
 // it downloads, its controls are disabled and playback on the page is
 // held. Each row ends as "Finished", "Stopped" or "Failed: <reason>";
 // "download.db" keeps that state, and a file that did not arrive whole
-// continues from where it stopped when it is started again.
+// continues from where it stopped when it is started again. The transfers
+// start and stop on the controller's job thread (varno::playback::
+// DownloadController): the dialog only waits for its answers, showing a
+// start or a stop in progress on the row and the Stop button.
 class QDownload : public QDialog
 {
     Q_OBJECT
@@ -41,7 +47,6 @@ public:
         QString targetPath;
         uint32_t size = 0;
         uint32_t offset = 0;    // bytes an earlier transfer kept
-        CFileDownload *worker = nullptr;
     };
 
     enum Column { ColCheck = 0, ColNo, ColSize, ColName, ColProgress, ColEnd, ColumnCount };
@@ -51,7 +56,11 @@ public:
 
     QString downloadFolder() const { return m_folder; }
     void setDownloadFolder(const QString &folder);
+    // No download runs, starts or ends.
     bool isIdle() const { return m_idle; }
+    // A stop was asked for and its download has not ended yet.
+    bool stopping() const { return m_stopping; }
+    varno::playback::DownloadController *controller() const { return m_controller; }
     QTableWidget *table() const { return m_table; }
     QProgressBar *progressBar(int row) const;
     QByteArray peerPassword() const;
@@ -64,17 +73,15 @@ public:
     // A changed camera record: its password replaces the dialog's when it
     // is the camera whose files are listed.
     void updateDevInfo(const DeviceInfo_s &info);
-    // The notification target of the workers (worker threads).
-    void setDownload(uint32_t total, uint32_t received, int code, CFileDownload *worker);
     void setIdle(bool idle);
+    // Stops the batch: the download that runs ends on the controller's
+    // thread (the row says so when it has), the others do not start.
     void stopAllDownloads();
-    void finishJob(const QString &fileName);
     int GetDownloadPath();
     int SaveDownloadPath();
 
 signals:
     void SendStartDownloadSignal();
-    void SendFinishDownloadSignal(QString fileName);
     void SendSelectRow(int row);
     void sendVideoWinPause(bool bStop);
     void SendProgress(int row, int percent);
@@ -87,7 +94,6 @@ public slots:
     void on_checkAllCBox_stateChanged(int checked);
     void updateTabelWidget(QByteArray peerId, QByteArray peerPw, QMap<QString, MEDIA_FILE_S> mediafileMap);
     void RecvStartDownloadSlot();
-    void RecvFinishDownloadSlot(QString fileName);
     void RecvSelectRow(int row);
     void RecvProgress(int row, int percent);
 
@@ -95,7 +101,13 @@ protected:
     void reject() override;
 
 private:
-    static int notifyThunk(uint32_t total, uint32_t received, int code, CFileDownload *worker, void *user);
+    void jobStarted(int row, int result);
+    void jobEnded(int row, const DownloadOutcome &outcome);
+    // The job of a row, taken out of the list.
+    bool takeJob(int row, DownloadJob *job);
+    void recordEnd(const DownloadJob &job, const DownloadOutcome &outcome);
+    // Next job, or idle when none is left.
+    void continueBatch();
     bool rowChecked(int row) const;
     int recordIndex(const QByteArray &peerId, const QByteArray &fileName) const;
     void noteRecord(const varno::playback::DownloadRecord &record);
@@ -112,6 +124,8 @@ private:
     QCheckBox *m_checkAll = nullptr;
 
     bool m_idle = true;
+    bool m_stopping = false;
+    varno::playback::DownloadController *m_controller = nullptr;
     QByteArray m_peerId;
     QByteArray m_peerPw;
     QMap<QString, MEDIA_FILE_S> m_map;
@@ -119,6 +133,6 @@ private:
     QString m_dbPath;
     bool m_dbWritable = true;   // false: a download.db that could not be read nor set aside
     QList<varno::playback::DownloadRecord> m_records;   // oldest first; user-interface thread
-    mutable std::mutex m_mutex;             // guards m_jobs and m_peerPw
+    mutable std::mutex m_mutex;             // guards m_jobs and m_peerPw (read by tests off the thread)
     QList<DownloadJob> m_jobs;              // in table order
 };

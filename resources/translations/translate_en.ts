@@ -441,6 +441,14 @@
 <context>
     <name>QDownload</name>
     <message>
+        <source>Starting...</source>
+        <translation>Starting...</translation>
+    </message>
+    <message>
+        <source>Stopping the download...</source>
+        <translation>Stopping the download...</translation>
+    </message>
+    <message>
         <source>Download Recordings</source>
         <translation>Download Recordings</translation>
     </message>

@@ -441,6 +441,14 @@
 <context>
     <name>QDownload</name>
     <message>
+        <source>Starting...</source>
+        <translation>Wird gestartet...</translation>
+    </message>
+    <message>
+        <source>Stopping the download...</source>
+        <translation>Download wird angehalten...</translation>
+    </message>
+    <message>
         <source>Download Recordings</source>
         <translation>Aufnahmen herunterladen</translation>
     </message>

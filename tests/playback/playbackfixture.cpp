@@ -7,6 +7,7 @@
 #include "common/p2phandle.h"
 #include "common/textfield.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -240,6 +241,22 @@ void CameraRig::stop()
     }
     sim.stop();
     broker.stop();
+}
+
+std::function<void(const P2pMessage_S &)> onUiThread(std::function<void(const P2pMessage_S &)> handler)
+{
+    return [handler](const P2pMessage_S &msg) {
+        const QByteArray owner = msg.payload && msg.payloadLen > 0 ? QByteArray(msg.payload, msg.payloadLen)
+                                                                   : QByteArray("");
+        P2pMessage_S copy = msg;
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [handler, copy, owner]() mutable {
+                copy.payload = owner.constData();
+                handler(copy);
+            },
+            Qt::QueuedConnection);
+    };
 }
 
 int CameraRig::messageCallback(int32_t type, const char *payload, int32_t length, const char *cameraId, void *user)

@@ -131,6 +131,10 @@ SimCamera yardCamera(int count, int seconds);
 DvrListInfo_s deviceRecord(const SimCamera &camera);
 QByteArray simConfigWithRecordings(quint16 brokerPort, const QString &storage, const QList<SimCamera> &cameras);
 
+// Hands camera messages to handler on the user-interface thread, as the
+// main window's queued connection does (the payload travels as a copy).
+std::function<void(const P2pMessage_S &)> onUiThread(std::function<void(const P2pMessage_S &)> handler);
+
 // A private broker, the simulator with the camera above and the P2P
 // library initialised and registered (its handle published). Camera
 // messages go to onMessage on the library's thread.

@@ -98,10 +98,10 @@ private slots:
         }
         m_gate.count = 6;
         m_gate.seconds = 20;
-        m_rig.onMessage = [this](const P2pMessage_S &msg) {
+        m_rig.onMessage = onUiThread([this](const P2pMessage_S &msg) {
             if (m_page)
                 m_page->recvP2pMessage(msg);
-        };
+        });
         QVERIFY2(m_rig.start({m_gate, yardCamera(4, 20)}), qPrintable(m_rig.error));
     }
 

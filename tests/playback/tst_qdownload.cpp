@@ -136,10 +136,10 @@ private slots:
         m_storage = std::make_shared<FakeStorage>();
         varno::playback::setStorageAccess(m_storage);
         CFileDownload::setTimeoutMs(1500);
-        m_rig.onMessage = [this](const P2pMessage_S &msg) {
+        m_rig.onMessage = onUiThread([this](const P2pMessage_S &msg) {
             if (m_page)
                 m_page->recvP2pMessage(msg);
-        };
+        });
         SimCamera gate;
         gate.count = 4;
         SimCamera yard = yardCamera(1, 4); // an H.265 camera
@@ -258,7 +258,11 @@ private slots:
         QVERIFY(!dialog()->isIdle());
         script.answer(QMessageBox::Yes);
         button("closeButton")->click();
-        QVERIFY(dialog()->isIdle());
+        // The stop runs on the controller's thread; the button shows it.
+        QVERIFY(dialog()->stopping());
+        QVERIFY(!button("stopButton")->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(dialog()->isIdle(), 20000);
+        QVERIFY(button("stopButton")->isEnabled());
         QCOMPARE(dialog()->jobCount(), 0);
 
         button("startButton")->click();
@@ -309,7 +313,7 @@ private slots:
         button("startButton")->click();
         QTRY_VERIFY_WITH_TIMEOUT(entered.load(), 30000);
         button("stopButton")->click();
-        QVERIFY(dialog()->isIdle());
+        QTRY_VERIFY_WITH_TIMEOUT(dialog()->isIdle(), 20000);
         QCOMPARE(dialog()->jobCount(), 0);
         QVERIFY(varno::test::logText().contains("left to end by itself"));
         const char *const ended = "[DOWNLOAD]Start file(190225_08.20.00.h264) download finished!!!";

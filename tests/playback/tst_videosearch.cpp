@@ -96,10 +96,10 @@ private slots:
         gateCam.count = 70;
         gateCam.seconds = 10;
         const SimCamera yardCam = yardCamera(63, 2);
-        m_rig.onMessage = [this](const P2pMessage_S &msg) {
+        m_rig.onMessage = onUiThread([this](const P2pMessage_S &msg) {
             if (m_page)
                 m_page->recvP2pMessage(msg);
-        };
+        });
         QVERIFY2(m_rig.start({gateCam, yardCam}), qPrintable(m_rig.error));
 
         m_page = new videosearch;
