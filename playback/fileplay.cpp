@@ -3,16 +3,16 @@
 #include "common/authtoken.h"
 #include "common/crashhandler.h"
 #include "common/logfile.h"
-#include "common/p2phandle.h"
 #include "common/p2precords.h"
 #include "common/randomsource.h"
 #include "common/textfield.h"
+#include "common/uithread.h"
 #include "common/ui/infobox.h"
-#include "platform/p2p/p2p_client_sdk.h"
 #include "platform/recfile/record_local.h"
 #include "playback/localexport.h"
 #include "playback/qdownload.h"
 #include "playback/recordsearch.h"
+#include "playback/searchcontroller.h"
 #include "playback/storageaccess.h"
 
 #include <QComboBox>
@@ -129,6 +129,8 @@ fileplay::fileplay(QWidget *parent)
     m_names.append(QString());
 
     m_download = new QDownload(this);
+    m_searchController = new varno::playback::SearchController(this);
+    connect(m_searchController, &varno::playback::SearchController::sent, this, &fileplay::searchRequestSent);
 
     connect(m_table, &QTableWidget::doubleClicked, this, &fileplay::RecvTableClick);
     connect(m_table, &QWidget::customContextMenuRequested, this, &fileplay::showTableMenu);
@@ -155,6 +157,10 @@ fileplay::fileplay(QWidget *parent)
 
 fileplay::~fileplay()
 {
+    // A request in flight ends within the library's time-out; its answer
+    // is not delivered any more.
+    delete m_searchController;
+    m_searchController = nullptr;
     m_exportStop = true;
     if (m_exportThread.joinable())
         m_exportThread.join();
@@ -341,30 +347,42 @@ int fileplay::searchDeviceFileWithP2p(bool askPassword, const QByteArray &start,
     varno::setText(req.endTime, end);
     WriteLog(0, "[PLAYBACK]Device(%s), start(%s), end(%s)!!!", idText.constData(), start.constData(),
              end.constData());
-    const P2P_HANDLE handle = varno::p2pHandle();
-    int32_t status = 0;
-    P2P_Client_SDK_Get_Session_Status(handle, current.p2pId, &status);
-    if (status != P2P_SESSION_CONNECTED) {
-        const int ret = P2P_Client_SDK_Connect_Peer(handle, current.p2pId);
-        if (ret != 0) {
-            WriteLog(2, "%s(%d):Connect device(%s) failed, ret(%d)!!!", "fileplay::searchDeviceFileWithP2p", __LINE__,
-                     idText.constData(), ret);
-            varno::ui::InfoBox(this, tr("Search Files"), tr("Failed to query the recordings on the device video."));
-            return -1;
-        }
-    }
-    const int ret = P2P_Client_SDK_Deliver_Msg(handle, current.p2pId, P2P_MSG_RECORD_SEARCH,
-                                               reinterpret_cast<const char *>(&req), int32_t(sizeof(req)));
-    if (ret < 0) {
-        WriteLog(2, "%s(%d):Deliver message to device(%s) failed, ret(%d)!!!", "fileplay::searchDeviceFileWithP2p",
-                 __LINE__, idText.constData(), ret);
-        varno::ui::InfoBox(this, tr("Search Files"), tr("Failed to query the recordings on the device video."));
+    const QByteArray peer(current.p2pId, int(varno::textLength(current.p2pId)));
+    // The connect (up to 3 s) and the delivery run on the controller's
+    // thread; the button shows the request in flight until its answer.
+    if (!m_searchController->send(peer, req)) {
+        WriteLog(3, "%s(%d):A search request of device(%s) is still in flight!!!", "fileplay::searchDeviceFileWithP2p",
+                 __LINE__, idText.constData());
         return -1;
     }
     m_searching = true;
-    m_searchPeer = QByteArray(current.p2pId, int(varno::textLength(current.p2pId)));
-    WriteLog(0, "[PLAYBACK]Searching device recordings finished!!!");
+    m_searchPeer = peer;
+    m_searchDevice = idText;
+    m_search->setEnabled(false);
+    m_search->setToolTip(tr("Searching..."));
     return 0;
+}
+
+void fileplay::searchRequestSent(QByteArray peer, int connectResult, int deliverResult)
+{
+    VARNO_ASSERT_UI_THREAD();
+    m_search->setEnabled(true);
+    m_search->setToolTip(QString());
+    if (peer != m_searchPeer || !m_searching)
+        return;
+    const QByteArray idText = m_searchDevice;
+    if (connectResult != 0 || deliverResult < 0) {
+        if (connectResult != 0)
+            WriteLog(2, "%s(%d):Connect device(%s) failed, ret(%d)!!!", "fileplay::searchDeviceFileWithP2p", __LINE__,
+                     idText.constData(), connectResult);
+        else
+            WriteLog(2, "%s(%d):Deliver message to device(%s) failed, ret(%d)!!!", "fileplay::searchDeviceFileWithP2p",
+                     __LINE__, idText.constData(), deliverResult);
+        m_searching = false;
+        varno::ui::InfoBox(this, tr("Search Files"), tr("Failed to query the recordings on the device video."));
+        return;
+    }
+    WriteLog(0, "[PLAYBACK]Searching device recordings finished!!!");
 }
 
 void fileplay::handleP2pMessage(const P2pMessage_S &msg)

@@ -22,6 +22,9 @@ class QLabel;
 class QProgressBar;
 class QPushButton;
 class QTableWidget;
+namespace varno::playback {
+class SearchController;
+}
 
 // The search panel of the playback page: finds recordings on this
 // computer's record folders ("PC") or on a camera's storage ("Camera"),
@@ -75,6 +78,7 @@ public:
     QStringList recordDirs() const { return m_recordDirs; }
     QStringList deviceNames() const { return m_names; }
     bool searching() const { return m_searching; }
+    varno::playback::SearchController *searchController() const { return m_searchController; }
     QByteArray passwordOf(const QString &devId) const;
     bool exporting() const { return m_exportRunning; }
     // Exports the local recording of a display name into the download
@@ -115,6 +119,7 @@ private slots:
 private:
     static QString exportFailureText(int code);
     void handleSearchReply(int type, QByteArray peerId, QByteArray payload);
+    void searchRequestSent(QByteArray peer, int connectResult, int deliverResult);
     QString timeText(const QDateTimeEdit *edit) const;
 
     QComboBox *m_source = nullptr;
@@ -134,6 +139,8 @@ private:
     QStringList m_recordDirs;
     bool m_searching = false;
     QByteArray m_searchPeer; // the camera whose search runs
+    QByteArray m_searchDevice; // its device ID (log lines)
+    varno::playback::SearchController *m_searchController = nullptr;
     QDownload *m_download = nullptr;
 
     std::thread m_exportThread;

@@ -1343,6 +1343,10 @@ Special characters are not allowed.</translation>
 <context>
     <name>fileplay</name>
     <message>
+        <source>Searching...</source>
+        <translation>Searching...</translation>
+    </message>
+    <message>
         <source>Source:</source>
         <translation>Source:</translation>
     </message>

@@ -1343,6 +1343,10 @@ Sonderzeichen sind nicht erlaubt.</translation>
 <context>
     <name>fileplay</name>
     <message>
+        <source>Searching...</source>
+        <translation>Suche läuft...</translation>
+    </message>
+    <message>
         <source>Source:</source>
         <translation>Quelle:</translation>
     </message>

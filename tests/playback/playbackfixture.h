@@ -19,6 +19,7 @@
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 
 #include <atomic>
 #include <condition_variable>
@@ -130,6 +131,20 @@ SimCamera yardCamera(int count, int seconds);
 // The camera's record as the main window hands it to the pages.
 DvrListInfo_s deviceRecord(const SimCamera &camera);
 QByteArray simConfigWithRecordings(quint16 brokerPort, const QString &storage, const QList<SimCamera> &cameras);
+
+// Counts the turns of the window's event loop: a 5 ms timer that fires
+// only while nothing holds the loop.
+struct LoopProbe
+{
+    QTimer timer;
+    int ticks = 0;
+    LoopProbe()
+    {
+        timer.setInterval(5);
+        QObject::connect(&timer, &QTimer::timeout, [this] { ++ticks; });
+        timer.start();
+    }
+};
 
 // Hands camera messages to handler on the user-interface thread, as the
 // main window's queued connection does (the payload travels as a copy).

@@ -15,7 +15,6 @@
 #include <QFileInfo>
 #include <QSignalSpy>
 #include <QTest>
-#include <QTimer>
 
 #include <memory>
 
@@ -25,20 +24,6 @@ using varno::playback::DownloadRequest;
 using varno::playback::DownloadState;
 
 namespace {
-
-// Counts the turns of the window's event loop: a 5 ms timer that fires
-// only while nothing holds the loop.
-struct LoopProbe
-{
-    QTimer timer;
-    int ticks = 0;
-    LoopProbe()
-    {
-        timer.setInterval(5);
-        QObject::connect(&timer, &QTimer::timeout, [this] { ++ticks; });
-        timer.start();
-    }
-};
 
 DownloadRequest request(const char *camera, const char *file, const QString &target)
 {

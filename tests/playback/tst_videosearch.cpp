@@ -273,6 +273,34 @@ private slots:
         QCOMPARE(panel()->passwordOf(QStringLiteral("B765432")), QByteArray("abc123"));
     }
 
+    // A camera that does not answer: the search's connect waits on the
+    // search controller's thread (the button shows it) while the event loop
+    // turns; closing the page then neither hangs nor shows a box.
+    void closeWhileSearching()
+    {
+        PromptScript script;
+        SimCamera ghost;
+        ghost.deviceId = QStringLiteral("X000000");
+        ghost.p2pId = QStringLiteral("VRNX-000000-NOONE");
+        ghost.name = QStringLiteral("Ghost");
+        auto *page = new videosearch;
+        page->setDevInfo(deviceRecord(ghost));
+        fileplay *panel = page->panel();
+        panel->sourceCombo()->setCurrentIndex(0);
+        panel->deviceCombo()->setCurrentIndex(panel->deviceCombo()->findText(QStringLiteral("Ghost")));
+        LoopProbe probe;
+        panel->searchButton()->click();
+        QVERIFY(panel->searchController()->busy());
+        QVERIFY(!panel->searchButton()->isEnabled());
+        QCOMPARE(panel->searchButton()->toolTip(), QStringLiteral("Searching..."));
+        QTRY_VERIFY_WITH_TIMEOUT(probe.ticks >= 20, 10000);
+        const bool stillConnecting = panel->searchController()->busy();
+        delete page;
+        QVERIFY2(stillConnecting, "the loop turned only after the connect");
+        QCoreApplication::processEvents();
+        QCOMPARE(script.count(), 0);
+    }
+
     // A camera's search reply with no search of it running (late, or from
     // another camera) is dropped: no password box, no search of its own.
     void strayRepliesDropped()
