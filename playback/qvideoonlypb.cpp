@@ -2,11 +2,13 @@
 
 #include "common/logfile.h"
 #include "common/textfield.h"
+#include "common/uithread.h"
 #include "common/ui/infobox.h"
 #include "live/videosurface.h"
 #include "live/qtipwidget.h"
 #include "playback/qdevicefileplay.h"
 #include "playback/qlocalfileplay.h"
+#include "playback/playbackcontroller.h"
 #include "playback/qmultivideopb.h"
 #include "playback/qvideohandpb.h"
 #include "playback/qvideoslide.h"
@@ -19,6 +21,7 @@
 #include <QTimer>
 
 #include <cstring>
+#include <memory>
 
 namespace {
 
@@ -63,6 +66,9 @@ qvideoonlypb::qvideoonlypb(QWidget *parent, int count)
     connect(this, &qvideoonlypb::SendRangeToWin, this, &qvideoonlypb::RecvRangeToWin);
     connect(this, &qvideoonlypb::SendPlayEnded, this, &qvideoonlypb::RecvPlayEnded);
 
+    m_player = new varno::playback::PlaybackController(this);
+    connect(m_player, &varno::playback::PlaybackController::started, this, &qvideoonlypb::engineStarted);
+
     m_watchdog = new QTimer(this);
     m_watchdog->setInterval(kWatchdogMs);
     connect(m_watchdog, &QTimer::timeout, this, &qvideoonlypb::watchdogPass);
@@ -72,22 +78,17 @@ qvideoonlypb::qvideoonlypb(QWidget *parent, int count)
 qvideoonlypb::~qvideoonlypb()
 {
     m_watchdog->stop();
-    QList<qmediaplay *> engines;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         for (PlayEntry &e : m_entries) {
-            if (e.engine)
-                engines.append(e.engine);
             e.engine = nullptr;
             e.inUse = false;
         }
     }
     // Outside the lock: an engine's thread may be waiting for it in the
-    // callback.
-    for (qmediaplay *engine : engines) {
-        engine->StopPlay(true);
-        delete engine;
-    }
+    // callback. The controller stops and deletes every engine (a start in
+    // progress first ends) and joins its thread while this grid still lives.
+    m_player->shutdown();
 }
 
 int qvideoonlypb::indexOfWin(int winId) const
@@ -247,22 +248,21 @@ int qvideoonlypb::playFile(const QString &filename, int videosrc, const MEDIA_FI
         old = e.engine;
         e.engine = nullptr;
     }
-    if (old) {
-        old->StopPlay(true);
-        delete old;
-    }
+    if (old)
+        m_player->retire(old);
 
-    qmediaplay *engine = nullptr;
+    std::unique_ptr<qmediaplay> owned;
     if (videosrc == 0) {
-        engine = new qlocalfileplay();
+        owned = std::make_unique<qlocalfileplay>();
     } else {
         PlayCamera_S camera;
         std::memset(&camera, 0, sizeof(camera));
         camera.connected = 1;
         std::memcpy(camera.p2pId, stream.p2pId, sizeof(camera.p2pId) - 1);
         std::memcpy(camera.password, stream.password, sizeof(camera.password) - 1);
-        engine = new qdevicefileplay(camera);
+        owned = std::make_unique<qdevicefileplay>(camera);
     }
+    qmediaplay *engine = owned.get();
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         PlayEntry &e = m_entries[winId];
@@ -274,6 +274,7 @@ int qvideoonlypb::playFile(const QString &filename, int videosrc, const MEDIA_FI
         e.ended = false;
         e.lastCount = 0;
         e.lastLength = -1;
+        e.opening = true;
         std::memcpy(e.devId, mediafile.devId, sizeof(e.devId));
         e.devId[sizeof(e.devId) - 1] = 0;
         std::memcpy(e.p2pId, stream.p2pId, sizeof(e.p2pId));
@@ -288,28 +289,60 @@ int qvideoonlypb::playFile(const QString &filename, int videosrc, const MEDIA_FI
     AV_DECODER_PARAM_S params{ds.audioCode, ds.channels, ds.bits, ds.sampleRate};
     // The callback is set first: the first progress notice may come at once.
     engine->SetCallback(&qvideoonlypb::engineCallback, this);
-    const int ret = engine->StartPlay(mediafile.fileName, ds.videoCodec, &params, mediafile.frameRate, winId);
-    if (ret != 0) {
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            PlayEntry &e = m_entries[winId];
-            e.engine = nullptr;
-            e.inUse = false;
-            e.fileName.clear();
-            e.progressSeen = false;
+    varno::playback::PlayStart start;
+    start.fileName = mediafile.fileName;
+    start.videoCodec = ds.videoCodec;
+    start.params = params;
+    start.frameRate = mediafile.frameRate;
+    start.window = winId;
+    const quint64 ticket = m_player->start(std::move(owned), start);
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_entries[winId].ticket = ticket;
+    }
+    return 0;
+}
+
+void qvideoonlypb::engineStarted(quint64 ticket, int result)
+{
+    VARNO_ASSERT_UI_THREAD();
+    int winId = 0;
+    qmediaplay *engine = nullptr;
+    QString filename;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        for (auto it = m_entries.begin(); it != m_entries.end(); ++it)
+            if (it->opening && it->ticket == ticket) {
+                winId = it.key();
+                engine = it->engine;
+                filename = it->fileName;
+                it->opening = false;
+                if (result != 0) {
+                    it->engine = nullptr;
+                    it->inUse = false;
+                    it->fileName.clear();
+                    it->progressSeen = false;
+                }
+                break;
+            }
+    }
+    // Closed or replaced while it started: already retired.
+    if (winId == 0 || !engine)
+        return;
+    const QByteArray nameText = filename.toUtf8();
+    if (result != 0) {
+        m_player->retire(engine);
+        const int index = indexOfWin(winId);
+        if (index >= 0) {
+            m_windows[index]->video()->setPainting(true);
+            m_windows[index]->setTitle(QString());
         }
-        engine->SetCallback(nullptr, nullptr);
-        engine->StopPlay(true);
-        delete engine;
-        win->video()->setPainting(true);
-        win->setTitle(QString());
         WriteLog(2, "%s(%d):Play file(%s) failed!!!", "qvideoonlypb::playFile", __LINE__, nameText.constData());
-        return ret;
+        return;
     }
     if (m_suspended)
         engine->SetSuspend(true);
     WriteLog(0, "[PLAYBACK]Play file(%s) success!!!", nameText.constData());
-    return 0;
 }
 
 int qvideoonlypb::engineCallback(int length, int position, int code, qmediaplay *engine, void *user)
@@ -437,11 +470,11 @@ void qvideoonlypb::RecvPlayEnded(int index)
         std::lock_guard<std::mutex> lock(m_mutex);
         auto it = m_entries.constFind(win->winId());
         // Played again or closed meanwhile.
-        if (it == m_entries.cend() || !it->engine || !it->inUse || !it->ended)
+        if (it == m_entries.cend() || !it->engine || !it->inUse || it->opening || !it->ended)
             return;
         engine = it->engine;
     }
-    // Engines live and die on this thread: the pointer stays valid here.
+    // Engines leave the entries on this thread only: the pointer stays valid here.
     engine->SetPause(true);
     win->hand()->setPaused(true);
     WriteLog(0, "[PLAYBACK]The file(%s) ended, index(%d)!!!", win->hand()->fileName().toUtf8().constData(), index);
@@ -453,7 +486,7 @@ bool qvideoonlypb::replayEnded(int winId)
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         auto it = m_entries.find(winId);
-        if (it == m_entries.end() || !it->engine || !it->inUse || !it->ended)
+        if (it == m_entries.end() || !it->engine || !it->inUse || it->opening || !it->ended)
             return false;
         it->ended = false;
         engine = it->engine;
@@ -467,7 +500,7 @@ qmediaplay *qvideoonlypb::usableEngine(int winId) const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     auto it = m_entries.constFind(winId);
-    if (it == m_entries.cend() || !it->engine || !it->inUse)
+    if (it == m_entries.cend() || !it->engine || !it->inUse || it->opening)
         return nullptr;
     return it->engine;
 }
@@ -478,7 +511,7 @@ void qvideoonlypb::RecvValueFromMul(int winId, int value)
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         auto it = m_entries.find(winId);
-        if (it == m_entries.end() || !it->engine || !it->inUse)
+        if (it == m_entries.end() || !it->engine || !it->inUse || it->opening)
             return;
         // A seek in an ended file: play goes on from there.
         it->ended = false;
@@ -518,7 +551,7 @@ void qvideoonlypb::RecvPauseFromClient(bool pause)
     m_suspended = pause;
     std::lock_guard<std::mutex> lock(m_mutex);
     for (PlayEntry &e : m_entries)
-        if (e.engine && e.inUse)
+        if (e.engine && e.inUse && !e.opening)   // an opening one takes it when started
             e.engine->SetSuspend(pause);
 }
 
@@ -560,11 +593,10 @@ void qvideoonlypb::ResetPlayHash(int winId)
         it->fileName.clear();
         it->state = 0;
         it->ended = false;
+        it->opening = false;
     }
-    if (engine) {
-        engine->StopPlay(true);
-        delete engine;
-    }
+    if (engine)
+        m_player->retire(engine);
     WriteLog(0, "[PLAYBACK]Reset play win(%d) finished!!!", winId);
 }
 
@@ -591,11 +623,11 @@ void qvideoonlypb::watchdogPass()
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         for (auto it = m_entries.cbegin(); it != m_entries.cend(); ++it)
-            if (it->engine && it->inUse)
+            if (it->engine && it->inUse && !it->opening)
                 seen.append({it.key(), it->engine, it->state, it->lastCount});
     }
-    // Engines are created and destroyed on this thread only: the pointers
-    // stay valid through this pass.
+    // Engines leave the entries on this thread only (their controller
+    // deletes them later): the pointers stay valid through this pass.
     for (const Seen &s : seen) {
         const uint32_t count = uint32_t(s.engine->GetFrameCount());
         uint32_t state = s.state;
@@ -643,7 +675,7 @@ void qvideoonlypb::RecvSnapFromMul(int winId)
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         auto it = m_entries.constFind(winId);
-        if (it == m_entries.cend() || !it->engine || !it->inUse)
+        if (it == m_entries.cend() || !it->engine || !it->inUse || it->opening)
             return;
         e = *it;
     }

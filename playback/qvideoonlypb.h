@@ -13,6 +13,9 @@
 
 class qmediaplay;
 class qmultivideopb;
+namespace varno::playback {
+class PlaybackController;
+}
 class QGridLayout;
 class QTimer;
 class QTipWidget;
@@ -21,7 +24,9 @@ class QTipWidget;
 // creates its engine, turns the engine's progress into slider and toolbar
 // updates, watches each engine for stalls (every 80 ms, on the
 // user-interface thread, because it switches the windows' painting), takes
-// snapshots and resets windows.
+// snapshots and resets windows. Its engines belong to the playback
+// controller, which starts, stops and deletes them on its job thread; a
+// window whose start runs shows the file's title and takes no requests.
 class qvideoonlypb : public QWidget
 {
     Q_OBJECT
@@ -41,6 +46,8 @@ public:
         uint32_t lastCount = 0;
         uint32_t state = 0;    // 1 waiting for the first frame, 2 playing, 3 stalled
         bool ended = false;    // the end of the file reached: play starts it again
+        bool opening = false;  // its start runs on the playback controller's thread
+        quint64 ticket = 0;    // the start's ticket
         QString fileName;
         int lastLength = -1;
     };
@@ -48,7 +55,11 @@ public:
     explicit qvideoonlypb(QWidget *parent = nullptr, int count = 1);
     ~qvideoonlypb() override;
 
+    // Starts the file in a window: 0 once its start is handed to the
+    // playback controller (a failure comes back through it and frees the
+    // window again).
     int playFile(const QString &filename, int videosrc, const MEDIA_FILE_S &mediafile);
+    varno::playback::PlaybackController *controller() const { return m_player; }
     void ResetPlayHash(int winId);
     // A camera's record: playback reads its P2P flag, P2P ID and password.
     void setDevInfo(const DvrListInfo_s &info);
@@ -114,6 +125,7 @@ private:
     qmediaplay *usableEngine(int winId) const;
     // Plays an ended file again from its start; false when it had not ended.
     bool replayEnded(int winId);
+    void engineStarted(quint64 ticket, int result);
 
     QList<qmultivideopb *> m_windows;
     QGridLayout *m_grid = nullptr;
@@ -126,4 +138,5 @@ private:
     QTimer *m_watchdog = nullptr;
     QTipWidget *m_tip = nullptr;
     bool m_suspended = false;
+    varno::playback::PlaybackController *m_player = nullptr;
 };

@@ -67,6 +67,8 @@ private:
         QVERIFY(row >= 0);
         table()->selectRow(row);
         emit table()->doubleClicked(table()->model()->index(row, fileplay::ColName));
+        // The start runs on the playback controller's thread.
+        QTRY_VERIFY_WITH_TIMEOUT(!m_page->grid()->entry(0).opening, 20000);
     }
     void save(QWidget *widget, const QString &state, const QString &lang)
     {

@@ -336,6 +336,8 @@ private slots:
         qmultivideopb *win = grid->window(0);
         doubleClickRow(QFileInfo(m_gate1).fileName());
         QVERIFY(grid->entry(0).inUse);
+        // The file is opened on the playback controller's thread.
+        QTRY_VERIFY_WITH_TIMEOUT(!grid->entry(0).opening, 20000);
         QTRY_VERIFY_WITH_TIMEOUT(win->video()->newPicturesPainted() > 3, 20000);
         QTRY_COMPARE_WITH_TIMEOUT(win->slide()->maximum(), 2, 20000);
         QCOMPARE(win->slide()->totalText(), QStringLiteral("00:02"));
@@ -361,6 +363,7 @@ private slots:
         // A second file replays in the one window after the first is reset.
         doubleClickRow(QFileInfo(m_yard).fileName());
         QCOMPARE(grid->entry(0).fileName, QFileInfo(m_yard).fileName());
+        QTRY_VERIFY_WITH_TIMEOUT(!grid->entry(0).opening, 20000);
         const int painted = int(win->video()->newPicturesPainted());
         QTRY_VERIFY_WITH_TIMEOUT(int(win->video()->newPicturesPainted()) > painted + 3, 20000);
         QCOMPARE(win->hand()->speedText(), QStringLiteral("X1"));   // the reset put the speed back
@@ -388,7 +391,9 @@ private slots:
         // A recording deleted between search and play leaves the window free.
         QVERIFY(QFile::remove(m_gate2));
         doubleClickRow(QFileInfo(m_gate2).fileName());
-        QVERIFY(!grid->entry(0).inUse);
+        QVERIFY(grid->entry(0).opening);
+        QTRY_VERIFY_WITH_TIMEOUT(!grid->entry(0).inUse, 20000);
+        QVERIFY(win->video()->painting());
         QCOMPARE(script.count(), 0);
     }
 
@@ -403,6 +408,7 @@ private slots:
         qmultivideopb *win = grid->window(0);
         doubleClickRow(QStringLiteral("190225_08:10:00.h264"));
         QVERIFY(grid->entry(0).inUse);
+        QTRY_VERIFY_WITH_TIMEOUT(!grid->entry(0).opening, 20000);
         QTRY_VERIFY_WITH_TIMEOUT(win->video()->newPicturesPainted() > 3, 20000);
         // The length came with message 14.
         QTRY_COMPARE_WITH_TIMEOUT(win->slide()->maximum(), 10, 20000);
