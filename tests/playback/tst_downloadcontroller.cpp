@@ -115,10 +115,12 @@ private slots:
         auto ctl = std::make_unique<DownloadController>();
         QSignalSpy started(ctl.get(), &DownloadController::started);
         QSignalSpy ended(ctl.get(), &DownloadController::ended);
+        QSignalSpy progress(ctl.get(), &DownloadController::progress);
         const QString target = m_folder + QStringLiteral("/cancel-%1.mp4").arg(QString::fromLatin1(QTest::currentDataTag()).replace(QLatin1Char(' '), QLatin1Char('-')));
         QVERIFY(ctl->start(request(camera.constData(), "190225_08.10.00.h264", target)));
         if (flowing) {
-            QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(target + QStringLiteral(".tmp")).size() >= 20000, 30000);
+            // The camera sends 20000 of 111968 bytes (17 %), then nothing.
+            QTRY_VERIFY_WITH_TIMEOUT(!progress.isEmpty() && progress.last().at(1).toInt() >= 17, 30000);
             QCOMPARE(started.count(), 1);
             QCOMPARE(started.first().at(1).toInt(), 0);
         }

@@ -19,6 +19,7 @@
 #include "playback/qvideoslide.h"
 #include "playback/qdownload.h"
 #include "playback/recordsearch.h"
+#include "playback/searchcontroller.h"
 #include "playback/videosearch.h"
 #include "playbackfixture.h"
 
