@@ -36,6 +36,7 @@
 #include <QTest>
 
 #include <atomic>
+#include <memory>
 
 using namespace pbtest;
 using varno::ui::PromptKind;
@@ -300,6 +301,35 @@ private slots:
         QVERIFY2(stillConnecting, "the loop turned only after the connect");
         QCoreApplication::processEvents();
         QCOMPARE(script.count(), 0);
+    }
+
+    // A camera file whose camera does not answer: its start (the session,
+    // up to the library's time-out) runs on the playback controller's
+    // thread while the loop turns, and the window takes no requests
+    // meanwhile. Closing the window, then the whole grid, while starts wait
+    // neither hangs on them nor lets them run on freed memory.
+    void closeWhilePlayingStarts()
+    {
+        SimCamera ghost;
+        ghost.deviceId = QStringLiteral("X000000");
+        ghost.p2pId = QStringLiteral("VRNX-000000-NOONE");
+        ghost.name = QStringLiteral("Ghost");
+        auto grid = std::make_unique<qvideoonlypb>(nullptr, 1);
+        grid->setDevInfo(deviceRecord(ghost));
+        MEDIA_FILE_S file{};
+        varno::setText(file.devId, "X000000");
+        varno::setText(file.fileName, "190225_08.00.00.h264");
+        file.frameRate = 25;
+        LoopProbe probe;
+        QCOMPARE(grid->playFile(QStringLiteral("190225_08:00:00.h264"), 1, file), 0);
+        QVERIFY(grid->entry(0).inUse && grid->entry(0).opening);
+        QTRY_VERIFY_WITH_TIMEOUT(probe.ticks >= 20, 10000);
+        QVERIFY2(grid->entry(0).opening, "the loop turned only after the start");
+        grid->window(0)->hand()->button("btnClose")->click();
+        QVERIFY(!grid->entry(0).inUse);
+        QVERIFY(!grid->engineOf(0));
+        QCOMPARE(grid->playFile(QStringLiteral("190225_08:00:00.h264"), 1, file), 0);
+        grid.reset();
     }
 
     // A camera's search reply with no search of it running (late, or from
