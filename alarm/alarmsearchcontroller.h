@@ -52,6 +52,8 @@ public:
                 qint64 end);
     void cancel();
     bool isSyncing() const { return m_syncing; }
+    // No connect or request job queued or running.
+    bool idle() const { return m_worker.idle(); }
 
     // A reply of a camera (types 129 and 130; others are ignored). Lists of
     // the camera asked last are kept until the next search.

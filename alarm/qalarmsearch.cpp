@@ -432,7 +432,8 @@ void QAlarmSearch::search(bool askAgain, qint64 start, qint64 end)
         emit sendDevProperty(dev);
     }
 
-    if (m_search->search(key, text8(varno::fieldText(entry.p2pId)), QByteArray(entry.password), start, end))
+    if (m_search->search(key, text8(varno::fieldText(entry.p2pId)),
+                         QByteArray(entry.password, int(varno::textLength(entry.password))), start, end))
         showSearching(true);
 }
 
