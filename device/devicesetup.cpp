@@ -52,8 +52,12 @@ DeviceSetup::DeviceSetup(QObject *parent)
 DeviceSetup::~DeviceSetup()
 {
     VARNO_ASSERT_OWN_THREAD();
-    // m_worker goes first (declared last): the job running now ends and is
-    // joined; results still queued go with this object.
+    // Every job is cancelled and joined: the running one ends when its
+    // library call returns, the queued ones see the cancel at once, except
+    // a store rewrite, which is never dropped. Results still queued go with
+    // this object.
+    m_worker.cancel();
+    m_worker.finish();
 }
 
 void DeviceSetup::run(std::function<std::function<void(bool)>(const JobToken &)> work)

@@ -53,7 +53,8 @@ struct PendingCheck
 // the order asked); its result comes back as a queued signal carrying
 // values. cancel() drops the results of everything asked so far; a job that
 // has not reached the network or the store yet stops there. The destructor
-// cancels and joins the worker: no job outlives its dialog.
+// cancels and joins the worker (a store rewrite asked still runs): no job
+// outlives its dialog.
 //
 // Threads: every public function on the controller's thread (asserted),
 // except pending(), which any thread may read.

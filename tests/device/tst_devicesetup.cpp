@@ -40,6 +40,7 @@ private slots:
     void addByCameraId();
     void passwordCheckIsPendingUntilItsReply();
     void cancelDropsTheResult();
+    void rewriteOutlivesTheDialog();
 
 private:
     P2pRig m_rig;
@@ -130,6 +131,28 @@ void TestDeviceSetup::cancelDropsTheResult()
     QCOMPARE(sent.count(), 0);
     QVERIFY(setup.pending().isEmpty()); // the queued check asked nothing
     QCOMPARE(stored().size(), before);
+}
+
+void TestDeviceSetup::rewriteOutlivesTheDialog()
+{
+    // A rewrite queued behind a lookup nobody answers is still stored when
+    // the dialog goes meanwhile.
+    std::vector<DeviceInfo_s> before = stored();
+    QList<DvrListInfo_s> list;
+    for (const DeviceInfo_s &d : before) {
+        DvrListInfo_s entry{};
+        entry.dev = d;
+        list.append(entry);
+    }
+    list.append(listed("C100200", "Yard", "pw9999", "VRNC-100200-ABCDE"));
+    {
+        DeviceSetup setup;
+        setup.addCamera(p2pRequest("Q000002"));
+        setup.rewriteList(list, "TestDeviceSetup", __LINE__);
+    }
+    const std::vector<DeviceInfo_s> after = stored();
+    QCOMPARE(after.size(), before.size() + 1);
+    QCOMPARE(QByteArray(after.back().devId), QByteArray("C100200"));
 }
 
 QTEST_GUILESS_MAIN(TestDeviceSetup)
