@@ -1,28 +1,24 @@
 #include "alarm/qalarmsearch.h"
 #include "ui_qalarmsearch.h"
 
-#include "common/authtoken.h"
+#include "alarm/alarmsearchcontroller.h"
 #include "common/logfile.h"
-#include "common/p2phandle.h"
 #include "common/p2precords.h"
-#include "common/randomsource.h"
 #include "common/textfield.h"
 #include "common/ui/dialogframe.h"
 #include "common/ui/infobox.h"
-#include "platform/p2p/p2p_client_sdk.h"
+#include "common/ui/pendingjob.h"
+#include "common/uithread.h"
 
 #include <QDateTimeEdit>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QShowEvent>
+#include <QHideEvent>
 #include <QTableWidgetItem>
-#include <QThread>
-#include <QTimer>
 
-#include <cstdlib>
 #include <cstring>
-#include <ctime>
 
 namespace {
 
@@ -79,7 +75,7 @@ QAlarmSearch::QAlarmSearch(QWidget *parent)
     : QDialog(parent)
     , ui(new Ui::QAlarmSearch)
     , m_clock([] { return QDateTime::currentDateTime(); })
-    , m_syncTimer(new QTimer(this))
+    , m_search(new varno::alarm::AlarmSearchController(this))
 {
     ui->setupUi(this);
     varno::ui::makeFramelessDialog(this, ui->titleFrame, ui->closeButton);
@@ -105,20 +101,56 @@ QAlarmSearch::QAlarmSearch(QWidget *parent)
     ui->endDateTimeEdit->installEventFilter(typing);
     resetRange();
 
-    m_syncTimer->setSingleShot(true);
-    m_syncTimer->setInterval(kDefaultSyncTimeoutMs);
-    connect(m_syncTimer, &QTimer::timeout, this, &QAlarmSearch::syncTimedOut);
+    connect(m_search, &varno::alarm::AlarmSearchController::searchDone, this, [this](QList<AlarmRecord_s> records) {
+        showSearching(false);
+        fillTable(records);
+    });
+    connect(m_search, &varno::alarm::AlarmSearchController::searchFailed, this, [this] {
+        showSearching(false);
+        varno::ui::InfoBox(this, tr("Alarm Log"), tr("Failed to query the alarm log on the device video."));
+    });
+    connect(m_search, &varno::alarm::AlarmSearchController::passwordRefused, this, [this] {
+        showSearching(false);
+        varno::ui::InfoBox(this, tr("Alarm Log"), tr("Camera password is incorrect, please input the correct password"));
+        search(true, ui->startDateTimeEdit->dateTime().toSecsSinceEpoch(),
+               ui->endDateTimeEdit->dateTime().toSecsSinceEpoch());
+    });
+    connect(m_search, &varno::alarm::AlarmSearchController::timedOut, this, [this] {
+        showSearching(false);
+        varno::ui::InfoBox(this, tr("Alarm Log"), tr("The device did not answer, please search again."));
+    });
 
     // Camera updates come from the probing thread too: the combo box is
     // kept on the user-interface thread.
     connect(this, &QAlarmSearch::SendUpdateDeviceComboBox, this, &QAlarmSearch::RecvUpdateDeviceComboBox);
     connect(this, &QAlarmSearch::SendReplaceDeviceComboBox, this, &QAlarmSearch::RecvReplaceDeviceComboBox);
-    connect(this, &QAlarmSearch::SendSyncStatus, this, &QAlarmSearch::RecvSyncStatus);
 }
 
 QAlarmSearch::~QAlarmSearch()
 {
+    // The worker is joined before the widgets go.
+    delete m_search;
     delete ui;
+}
+
+bool QAlarmSearch::isSyncing() const
+{
+    return m_search->isSyncing();
+}
+
+void QAlarmSearch::showSearching(bool on)
+{
+    varno::ui::showPending(ui->searchButton, on, tr("Searching the alarm log..."));
+}
+
+void QAlarmSearch::hideEvent(QHideEvent *event)
+{
+    // Closed (not minimised): the search in progress is given up.
+    if (!event->spontaneous() && m_search->isSyncing()) {
+        m_search->cancel();
+        showSearching(false);
+    }
+    QDialog::hideEvent(event);
 }
 
 void QAlarmSearch::setClock(Clock clock)
@@ -144,7 +176,7 @@ void QAlarmSearch::showEvent(QShowEvent *event)
 
 void QAlarmSearch::setSyncTimeoutMs(int ms)
 {
-    m_syncTimer->setInterval(ms > 0 ? ms : kDefaultSyncTimeoutMs);
+    m_search->setSyncTimeoutMs(ms > 0 ? ms : kDefaultSyncTimeoutMs);
 }
 
 void QAlarmSearch::setRange(const QDateTime &start, const QDateTime &end)
@@ -308,8 +340,8 @@ void QAlarmSearch::on_closeButton_clicked()
 
 void QAlarmSearch::on_searchButton_clicked()
 {
-    Q_ASSERT(QThread::currentThread() == thread());
-    if (m_syncing) {
+    VARNO_ASSERT_UI_THREAD();
+    if (m_search->isSyncing()) {
         WriteLog(3, "%s(%d):Has been sync!!!", "QAlarmSearch::on_searchButton_clicked", __LINE__);
         return;
     }
@@ -330,8 +362,6 @@ void QAlarmSearch::on_searchButton_clicked()
         return;
     }
     ui->tableWidget->setRowCount(0);
-    m_seen.clear();
-    m_alarms.clear();
     search(false, start, end);
 }
 
@@ -402,38 +432,9 @@ void QAlarmSearch::search(bool askAgain, qint64 start, qint64 end)
         emit sendDevProperty(dev);
     }
 
-    ALARM_SEARCH_REQ_S req;
-    std::memset(&req, 0, sizeof req);
-    req.nonce = varno::authNonce();
-    req.startTime = static_cast<int32_t>(start);
-    req.endTime = static_cast<int32_t>(end);
-    MakeAuthToken(entry.password, req.nonce, req.token);
-
-    const P2P_HANDLE handle = varno::p2pHandle();
-    const QByteArray p2pId = text8(varno::fieldText(entry.p2pId));
-    int32_t status = 0;
-    P2P_Client_SDK_Get_Session_Status(handle, p2pId.constData(), &status);
-    if (status != P2P_SESSION_CONNECTED) {
-        const int ret = P2P_Client_SDK_Connect_Peer(handle, p2pId.constData());
-        if (ret != 0) {
-            WriteLog(2, "%s(%d):Connect device(%s) failed, ret(%d)!!!", "QAlarmSearch::search", __LINE__,
-                     id.constData(), ret);
-            varno::ui::InfoBox(this, tr("Alarm Log"), tr("Failed to query the alarm log on the device video."));
-            return;
-        }
-    }
-    const int ret = P2P_Client_SDK_Deliver_Msg(handle, p2pId.constData(), P2P_MSG_ALARM_SEARCH,
-                                               reinterpret_cast<const char *>(&req), sizeof req);
-    if (ret < 0) {
-        WriteLog(2, "%s(%d):Deliver to device(%s) failed, ret(%d)!!!", "QAlarmSearch::search", __LINE__,
-                 id.constData(), ret);
-        varno::ui::InfoBox(this, tr("Alarm Log"), tr("Failed to query the alarm log on the device video."));
-        return;
-    }
-    WriteLog(0, "[ALARM]Request seaech log from device(%s) success!!!", id.constData());
-    m_askedP2pId = QString::fromUtf8(p2pId);
-    m_syncing = 1;
-    m_syncTimer->start();
+    if (m_search->search(key, text8(varno::fieldText(entry.p2pId)),
+                         QByteArray(entry.password, int(varno::textLength(entry.password))), start, end))
+        showSearching(true);
 }
 
 // ---------------------------------------------------------------------------
@@ -441,95 +442,12 @@ void QAlarmSearch::search(bool askAgain, qint64 start, qint64 end)
 
 void QAlarmSearch::recvP2pMessage(P2pMessage_S message)
 {
-    if (message.type != P2P_MSG_ALARM_STATUS && message.type != P2P_MSG_ALARM_LIST)
-        return;
-    const QString camera = varno::fieldText(message.devId);
-    // Every reply of the camera asked gives it the full time-out again.
-    if (m_syncing && m_syncTimer->isActive() && camera == m_askedP2pId.left(sizeof(message.devId) - 1))
-        m_syncTimer->start();
-    if (message.type == P2P_MSG_ALARM_STATUS) {
-        if (!message.payload || message.payloadLen < int32_t(sizeof(ALARM_STATUS_S))) {
-            WriteLog(3, "%s(%d):Short alarm status(%d) from device(%s)!!!", "QAlarmSearch::recvP2pMessage", __LINE__,
-                     int(message.payloadLen), text8(camera).constData());
-            return;
-        }
-        ALARM_STATUS_S status;
-        std::memcpy(&status, message.payload, sizeof status);
-        emit SendSyncStatus(status.status);
-        return;
-    }
-    takeAlarmList(message);
+    m_search->takeReply(message);
 }
 
-void QAlarmSearch::takeAlarmList(const P2pMessage_S &message)
+void QAlarmSearch::fillTable(const QList<AlarmRecord_s> &records)
 {
-    const QString camera = varno::fieldText(message.devId);
-    int32_t count = -1;
-    if (message.payload && message.payloadLen >= int32_t(sizeof(ALARM_LIST_RSP_S)))
-        std::memcpy(&count, message.payload, sizeof count);
-    // The count must fit the payload: 4 bytes and count entries of 52.
-    if (count < 0
-        || qint64(message.payloadLen) < qint64(sizeof(ALARM_LIST_RSP_S)) + qint64(count) * qint64(sizeof(ALARM_ITEM_S))) {
-        WriteLog(3, "%s(%d):Alarm list of device(%s) dropped, count(%d), length(%d)!!!",
-                 "QAlarmSearch::recvP2pMessage", __LINE__, text8(camera).constData(), int(count),
-                 int(message.payloadLen));
-        return;
-    }
-    QString key;
-    {
-        std::lock_guard<std::mutex> lock(m_hashMutex);
-        for (auto it = m_urlHash.cbegin(); it != m_urlHash.cend(); ++it)
-            if (varno::fieldText(it->p2pId).left(sizeof(message.devId) - 1) == camera) {
-                key = it.key();
-                break;
-            }
-    }
-    for (int32_t i = 0; i < count; ++i) {
-        ALARM_ITEM_S item;
-        std::memcpy(&item, message.payload + sizeof(ALARM_LIST_RSP_S) + size_t(i) * sizeof(ALARM_ITEM_S), sizeof item);
-        item.text[sizeof item.text - 1] = 0;
-        const QString key1 = varno::fieldText(item.text) + QString::asprintf("%02d%03d", item.type, item.seq);
-        if (m_seen.contains(key1))
-            continue;
-        m_seen.insert(key1);
-        AlarmRecord_s record;
-        std::memset(&record, 0, sizeof record);
-        varno::setText(record.devId, key);
-        record.item = item;
-        m_alarms.insert(QString::number(item.time) + key1, record);
-    }
-}
-
-void QAlarmSearch::RecvSyncStatus(int status)
-{
-    WriteLog(0, "[ALARM]Sync alarm log status(%d)!!!", status);
-    if (status == P2P_ALARM_SYNC_DONE || status == P2P_ALARM_SYNC_EMPTY) {
-        m_syncing = 0;
-        m_syncTimer->stop();
-        fillTable();
-    } else if (status == P2P_ALARM_SYNC_PASSWORD) {
-        m_syncing = 0;
-        m_syncTimer->stop();
-        WriteLog(2, "%s(%d):Password is incorrect!!!", "QAlarmSearch::RecvSyncStatus", __LINE__);
-        varno::ui::InfoBox(this, tr("Alarm Log"), tr("Camera password is incorrect, please input the correct password"));
-        search(true, ui->startDateTimeEdit->dateTime().toSecsSinceEpoch(),
-               ui->endDateTimeEdit->dateTime().toSecsSinceEpoch());
-    }
-}
-
-void QAlarmSearch::syncTimedOut()
-{
-    if (!m_syncing)
-        return;
-    m_syncing = 0;
-    WriteLog(2, "%s(%d):Device(%s) did not finish the alarm log in %d ms!!!", "QAlarmSearch::syncTimedOut", __LINE__,
-             text8(m_askedP2pId).constData(), m_syncTimer->interval());
-    varno::ui::InfoBox(this, tr("Alarm Log"), tr("The device did not answer, please search again."));
-}
-
-void QAlarmSearch::fillTable()
-{
-    if (m_alarms.isEmpty()) {
+    if (records.isEmpty()) {
         WriteLog(3, "%s(%d):Device has no alarm log!!!", "QAlarmSearch::fillTable", __LINE__);
         varno::ui::InfoBox(this, tr("Alarm Log"), tr("Device has no alarm log !"));
         return;
@@ -537,10 +455,9 @@ void QAlarmSearch::fillTable()
     QTableWidget *t = ui->tableWidget;
     t->setRowCount(0);
     QString devId;
-    for (auto it = m_alarms.cbegin(); it != m_alarms.cend(); ++it) {
+    for (const AlarmRecord_s &r : records) {
         const int row = t->rowCount();
         t->insertRow(row);
-        const AlarmRecord_s &r = it.value();
         devId = varno::fieldText(r.devId);
         const QDateTime when = QDateTime::fromSecsSinceEpoch(r.item.time);
         const QString cells[4] = {QString::asprintf("%d", row + 1), devId,

@@ -15,7 +15,9 @@
 #include <functional>
 #include <mutex>
 
-class QTimer;
+namespace varno::alarm {
+class AlarmSearchController;
+}
 
 namespace Ui {
 class QAlarmSearch;
@@ -29,7 +31,10 @@ class QAlarmSearch;
 // reply), so the dialog never stays busy for good.
 //
 // The camera list is fed by UpdateAlarmDevice from any thread; the combo box
-// follows through queued self-connections.
+// follows through queued self-connections. The search itself (connect,
+// request, replies, time-out) is the dialog's AlarmSearchController: the
+// window's thread never waits for the camera. While it runs the Search
+// button shows it; closing the dialog cancels it.
 class QAlarmSearch : public QDialog
 {
     Q_OBJECT
@@ -54,7 +59,7 @@ public:
     void resetRange();
     void setSyncTimeoutMs(int ms);
     void setRange(const QDateTime &start, const QDateTime &end);
-    bool isSyncing() const { return m_syncing != 0; }
+    bool isSyncing() const;
     QStringList nameList() const { return m_nameList; }
     // A copy of the camera entry with this device ID (false when unknown).
     bool deviceEntry(const QString &devId, AlarmDevInfo *out) const;
@@ -65,12 +70,12 @@ public:
     void selectDevice(const QString &name);
     // The name of an alarm type code as the table shows it.
     static QString alarmTypeName(int32_t type);
+    varno::alarm::AlarmSearchController *controller() const { return m_search; }
 
 signals:
     void SendUpdateDeviceComboBox(QString name);
     void SendReplaceDeviceComboBox(QString src, QString dst);
     void sendDevProperty(DeviceInfo_s info);
-    void SendSyncStatus(int status);
 
 public slots:
     void on_closeButton_clicked();
@@ -79,26 +84,21 @@ public slots:
     void recvDelDevInfo(QString devId);
     void RecvReplaceDeviceComboBox(QString src, QString dst);
     void recvP2pMessage(P2pMessage_S message);
-    void RecvSyncStatus(int status);
 
 protected:
     void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
 
 private:
     void search(bool askAgain, qint64 start, qint64 end);
-    void takeAlarmList(const P2pMessage_S &message);
-    void fillTable();
-    void syncTimedOut();
+    void fillTable(const QList<AlarmRecord_s> &records);
+    void showSearching(bool on);
 
     Ui::QAlarmSearch *ui;
     Clock m_clock;
-    QTimer *m_syncTimer;
-    QString m_askedP2pId;                  // camera of the search in progress
+    varno::alarm::AlarmSearchController *m_search;
 
     mutable std::mutex m_hashMutex;        // m_urlHash: the probing thread writes too
     QHash<QString, AlarmDevInfo> m_urlHash;
     QStringList m_nameList;                // user-interface thread
-    char m_syncing = 0;
-    QSet<QString> m_seen;                  // text + type + sequence number
-    QMap<QString, AlarmRecord_s> m_alarms; // time + duplicate key
 };

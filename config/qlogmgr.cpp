@@ -1,17 +1,12 @@
 #include "config/qlogmgr.h"
 #include "ui_qlogmgr.h"
 
-#include "common/logfile.h"
 #include "common/textfield.h"
-#include "platform/devmgr/sdk_dvrmgr.h"
+#include "common/uithread.h"
+#include "config/logstore.h"
 
 #include <QHeaderView>
 #include <QTableWidgetItem>
-
-#include <algorithm>
-#include <cstring>
-#include <memory>
-#include <new>
 
 QLogMgr::QLogMgr(QWidget *parent)
     : QWidget(parent)
@@ -30,35 +25,36 @@ QLogMgr::QLogMgr(QWidget *parent)
     header->setSectionResizeMode(2, QHeaderView::Stretch);
     header->setMinimumSectionSize(90);
 
-    // The read buffer lives only as long as the read: the table keeps the text.
-    std::unique_ptr<LogInfo_s[]> entries(new (std::nothrow) LogInfo_s[kMaxLogEntries]);
-    if (!entries) {
-        WriteLog(1, "%s(%d):Allocate log buffer failed!!!", "QLogMgr::QLogMgr", __LINE__);
-        return;
-    }
-    std::memset(entries.get(), 0, sizeof(LogInfo_s) * kMaxLogEntries);
-    int count = 0;
-    const int ret = SDK_DVRMGR_ReadLog(entries.get(), &count);
-    if (ret != 0)
-        WriteLog(2, "%s(%d):ReadLog failed, ret(%d)!!!", "QLogMgr::QLogMgr", __LINE__, ret);
-    count = std::clamp(count, 0, kMaxLogEntries);
+    m_store = new varno::config::LogStore(this);
+    connect(m_store, &varno::config::LogStore::loaded, this, &QLogMgr::showStored);
+    m_store->load();
+}
 
-    // Entry i of the read goes to row count-1-i: the last entry read is on top.
+void QLogMgr::showStored(const QList<LogInfo_s> &entries)
+{
+    VARNO_ASSERT_UI_THREAD();
+    // Entry i of the read goes below the rows shown meanwhile, the last
+    // entry read on top of them: newest first.
+    const int count = int(entries.size());
+    const int shown = ui->logTable->rowCount();
     ui->logTable->setUpdatesEnabled(false);
-    ui->logTable->setRowCount(count);
+    ui->logTable->setRowCount(shown + count);
     for (int i = 0; i < count; ++i)
-        fillRow(count - 1 - i, entries[i]);
+        fillRow(shown + count - 1 - i, entries[i]);
     ui->logTable->setUpdatesEnabled(true);
 }
 
 QLogMgr::~QLogMgr()
 {
+    // Entries still queued are stored before the widgets go.
+    delete m_store;
     delete ui;
 }
 
 void QLogMgr::recvLogInfo(LogInfo_s info)
 {
-    SDK_DVRMGR_WriteLog(info);
+    VARNO_ASSERT_UI_THREAD();
+    m_store->append(info);
     ui->logTable->insertRow(0);
     fillRow(0, info);
 }

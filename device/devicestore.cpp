@@ -2,11 +2,11 @@
 
 #include "common/logfile.h"
 #include "common/textfield.h"
+#include "common/uithread.h"
 #include "device/passwordcipher.h"
 #include "platform/devmgr/sdk_dvrmgr.h"
 #include "platform/p2p/p2p_client_sdk.h"
 
-#include <QThread>
 #include <QtEndian>
 
 #include <algorithm>
@@ -129,8 +129,9 @@ bool sameP2pId(const char *messageId, const char *p2pId)
     return msgLen == want && std::memcmp(messageId, p2pId, want) == 0;
 }
 
-int connectPeer(intptr_t handle, const char *p2pId, const ConnectNames &names)
+int connectPeer(intptr_t handle, const char *p2pId, const ConnectNames &names, const JobToken &token)
 {
+    Q_ASSERT_X(!onUiThread(), "varno::device::connectPeer", "waits on the network");
     if (!handle) {
         WriteLog(2, names.nullHandle, names.function, __LINE__);
         return -101;
@@ -138,9 +139,12 @@ int connectPeer(intptr_t handle, const char *p2pId, const ConnectNames &names)
     int32_t status = 0;
     if (P2P_Client_SDK_Get_Session_Status(handle, p2pId, &status) == 0 && status == P2P_SESSION_CONNECTED)
         return 0;
+    if (token.cancelled())
+        return kConnectCancelled;
     int ret = P2P_Client_SDK_Connect_Peer(handle, p2pId);
     for (int retries = 0; ret == P2P_ERR_CONNECTING && retries < 3; ++retries) {
-        QThread::msleep(static_cast<unsigned long>(names.waitMs));
+        if (!token.pause(names.waitMs))
+            return kConnectCancelled;
         ret = P2P_Client_SDK_Connect_Peer(handle, p2pId);
     }
     if (ret != 0)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/devicerecords.h"
+#include "common/jobworker.h"
 
 #include <QByteArray>
 #include <QList>
@@ -45,10 +46,16 @@ struct ConnectNames
     int waitMs;              // between two tries while the camera answers -208
 };
 
-// Brings up the session with the camera: 0 when it is (or becomes)
-// connected, -101 without a library handle, else the library's result. A
-// connect that answers "connecting" (-208) is tried again up to 3 times.
-int connectPeer(intptr_t handle, const char *p2pId, const ConnectNames &names);
+// A connect given up because its job was cancelled.
+constexpr int kConnectCancelled = -102;
+
+// The one "connect if not connected" of the P2P cameras: 0 when the session
+// with the camera is (or becomes) connected, -101 without a library handle,
+// kConnectCancelled when the job was cancelled, else the library's result.
+// A connect that answers "connecting" (-208) is tried again up to 3 times,
+// names.waitMs apart (a pause that a cancel ends). It waits on the network:
+// never call it on the user-interface thread (asserted).
+int connectPeer(intptr_t handle, const char *p2pId, const ConnectNames &names, const JobToken &token);
 
 // The 32-bit signed value at offset in a message payload, or fallback when
 // the payload is too short to hold it.

@@ -3,18 +3,18 @@
 
 #include "common/logfile.h"
 #include "common/loginfo.h"
-#include "common/p2phandle.h"
 #include "common/p2precords.h"
 #include "common/textfield.h"
 #include "common/ui/dialogframe.h"
 #include "common/ui/infobox.h"
+#include "common/ui/pendingjob.h"
+#include "common/uithread.h"
+#include "device/devicesetup.h"
 #include "device/devicestore.h"
 #include "device/qmanualdial.h"
-#include "platform/devmgr/sdk_dvrmgr.h"
-#include "platform/p2p/p2p_client_sdk.h"
 
-#include <QCoreApplication>
 #include <QHeaderView>
+#include <QHideEvent>
 #include <QTableWidgetItem>
 
 #include <algorithm>
@@ -60,6 +60,9 @@ QAddDevice::QAddDevice(QWidget *parent)
 
     m_manual = new QManualDial(this);
     m_manual->hide();
+    m_setup = new varno::device::DeviceSetup(this);
+    connect(m_setup, &varno::device::DeviceSetup::cameraAdded, this, &QAddDevice::onCameraAdded);
+    connect(m_setup, &varno::device::DeviceSetup::cameraStored, this, &QAddDevice::onCameraStored);
 
     m_devList = varno::device::readStoredDevices("QAddDevice::QAddDevice", __LINE__);
     m_manual->updateDevList(m_devList);
@@ -70,6 +73,8 @@ QAddDevice::QAddDevice(QWidget *parent)
 
 QAddDevice::~QAddDevice()
 {
+    // The worker is joined before the widgets go.
+    delete m_setup;
     delete ui;
 }
 
@@ -147,187 +152,177 @@ bool QAddDevice::refuseWhenFull(const char *devId)
     return true;
 }
 
-int QAddDevice::storeNew(const DvrListInfo_s &info, const char *where)
+void QAddDevice::setBusy(bool busy)
 {
-    int ret = SDK_DVRMGR_AddDevice(varno::device::storedForm(info.dev));
-    if (ret == DVRMGR_ERR_FULL && m_devList.size() < kMaxDevices) {
-        // The store still holds cameras deleted since its last rewrite:
-        // write the list as it is now, with the new camera.
-        QList<DvrListInfo_s> list = m_devList;
-        list.append(info);
-        const int stored = varno::device::rewriteStore(list, where, __LINE__, 2);
-        ret = stored == list.size() ? 0 : (stored < 0 ? stored : int(DVRMGR_ERR_STORE));
-    }
-    return ret;
-}
-
-int QAddDevice::fetchConfig(const QString &idText, const QString &name, const char *serviceAddr,
-                            QByteArray *password, DevConfig_s *config)
-{
-    SDK_DVRMGR_SetOnvifCredentials(serviceAddr, password->constData());
-    int ret = SDK_DVRMGR_GetDevConfig(serviceAddr, config);
-    while (ret == DVRMGR_ERR_AUTH) {
-        // The camera answers but refuses the password: its own password is
-        // asked for, and tried, until the camera takes one or the user
-        // gives up.
-        WriteLog(3, "%s(%d):Device(%s) refused the password, ret(%d)!!!", "QAddDevice::fetchConfig", __LINE__,
-                 idText.toUtf8().constData(), ret);
-        varno::ui::PromptRequest request;
-        request.kind = varno::ui::PromptKind::Password;
-        request.title = tr("Add Device");
-        request.text = name;
-        request.devId = idText;
-        request.parent = this;
-        const varno::ui::PromptAnswer answer = varno::ui::prompt(request);
-        if (answer.button != QMessageBox::Ok || answer.text.isEmpty())
-            break;
-        *password = answer.text.toUtf8().left(int(sizeof(DeviceInfo_s::password)) - 1);
-        SDK_DVRMGR_SetOnvifCredentials(serviceAddr, password->constData());
-        ret = SDK_DVRMGR_GetDevConfig(serviceAddr, config);
-    }
-    return ret;
-}
-
-bool QAddDevice::addRow(int row)
-{
-    const QString title = tr("Add Device");
-    QTableWidget *table = ui->devTableWidget;
-    DvrListInfo_s info;
-    std::memset(&info, 0, sizeof(info));
-    const QString ip = cellText(table, row, ColIp);
-    const QString id = cellText(table, row, ColId);
-    const QString url = cellText(table, row, ColUrl);
-    const QString foundName = cellText(table, row, ColName);
-    if (!ip.isEmpty())
-        varno::setText(info.dev.ipAddr, ip);
-    if (!id.isEmpty())
-        varno::setText(info.dev.devId, id);
-    if (!url.isEmpty())
-        varno::setText(info.dev.serviceAddr, url);
-    const char *devId = info.dev.devId;
-    const QString idText = varno::fieldText(info.dev.devId);
-    WriteLog(0, "[DEVICE]Has selected device(%s)!!!", devId);
-
-    const int listed = varno::device::indexOfDevice(m_devList, devId);
-    if (listed >= 0) {
-        DvrListInfo_s &entry = m_devList[listed];
-        if (std::strcmp(entry.dev.ipAddr, info.dev.ipAddr) == 0) {
-            varno::ui::InfoBox(this, title,
-                               tr("Device [%1] has been added, the name is [%2].")
-                                   .arg(idText, varno::fieldText(entry.dev.devName)));
-            return false;
-        }
-        // A new address: the camera's configuration is fetched there first,
-        // and the entry changes only when that succeeds.
-        DevConfig_s config;
-        std::memset(&config, 0, sizeof(config));
-        QByteArray password(entry.dev.password, int(varno::textLength(entry.dev.password)));
-        const int ret =
-            fetchConfig(idText, varno::fieldText(entry.dev.devName), info.dev.serviceAddr, &password, &config);
-        if (ret != 0) {
-            WriteLog(2, "%s(%d):GetDevConfig failed, ret(%d)!!!", "QAddDevice::on_addButton_clicked", __LINE__, ret);
-            varno::ui::InfoBox(this, title, tr("Failed to add device,id:[%1]").arg(idText));
-            return false;
-        }
-        std::memcpy(entry.dev.ipAddr, info.dev.ipAddr, sizeof(entry.dev.ipAddr));
-        std::memcpy(entry.dev.serviceAddr, info.dev.serviceAddr, sizeof(entry.dev.serviceAddr));
-        entry.config = config;
-        varno::setText(entry.dev.password, password);
-        varno::device::rewriteStore(m_devList, "QAddDevice::on_addButton_clicked", __LINE__, 3);
-        return false;
-    }
-
-    if (refuseWhenFull(devId))
-        return false;
-
-    QByteArray password(kDefaultPassword);
-    if (varno::device::isP2pCameraId(QByteArray(devId))) {
-        const int ret = P2P_Client_SDK_Get_Device_License(varno::p2pHandle(), devId, info.dev.p2pId);
-        info.dev.p2pId[sizeof(info.dev.p2pId) - 1] = '\0';
-        if (ret < 0) {
-            WriteLog(2, "%s(%d):Get device(%s) license failed, ret(%d)!!!", "QAddDevice::on_addButton_clicked",
-                     __LINE__, devId, ret);
-            varno::ui::InfoBox(this, title, tr("Failed to add device,id:[%1]").arg(idText));
-            return false;
-        }
-        varno::setText(info.dev.devName, QByteArray("Varno_") + QByteArray(devId));
-        info.dev.p2pFlag = 1;
-    } else {
-        // The camera is asked with the password it will be stored with: the
-        // factory one, or the one the user gives when the camera refuses it.
-        const int ret = fetchConfig(idText, foundName.isEmpty() ? idText : foundName, info.dev.serviceAddr,
-                                    &password, &info.config);
-        if (ret != 0) {
-            WriteLog(2, "%s(%d):Get device(%s) config failed, ret(%d)!!!", "QAddDevice::on_addButton_clicked",
-                     __LINE__, devId, ret);
-            varno::ui::InfoBox(this, title, tr("Failed to add device,id:[%1]").arg(idText));
-            return false;
-        }
-        // Named as the camera calls itself: the name of its discovery
-        // answer, else its model, else its ID (cut to the field).
-        QString name = foundName;
-        char model[sizeof(info.dev.devName)] = {};
-        if (name.isEmpty() && SDK_DVRMGR_GetDevModel(info.dev.serviceAddr, model, int(sizeof(model))) == 0)
-            name = QString::fromUtf8(model);
-        varno::setText(info.dev.devName, name.isEmpty() ? idText : name);
-    }
-
-    varno::setText(info.dev.password, password);
-    const int ret = storeNew(info, "QAddDevice::on_addButton_clicked");
-    if (ret != 0) {
-        WriteLog(2, "%s(%d):Add device(%s) failed, ret(%d)!!!", "QAddDevice::on_addButton_clicked", __LINE__, devId,
-                 ret);
-        varno::ui::InfoBox(this, title, tr("Failed to add device,id:[%1]").arg(idText));
-        return false;
-    }
-    WriteLog(0, "[DEVICE]Add device(%s) success!!!", devId);
-    m_devList.append(info);
-    emit sendLogInfo(varno::makeLogInfo(m_user, tr("Add device:") + idText));
-    return true;
+    m_busy = busy;
+    varno::ui::showPending(ui->addButton, busy, tr("Adding the selected cameras..."));
+    if (busy)
+        ui->devTableWidget->setCursor(Qt::BusyCursor);
+    else
+        ui->devTableWidget->unsetCursor();
 }
 
 void QAddDevice::on_addButton_clicked()
 {
+    VARNO_ASSERT_UI_THREAD();
+    if (m_busy)
+        return;
     WriteLog(0, "[DEVICE]Request add device!!!");
-    const QString title = tr("Add Device");
-    int selected = 0;
-    int added = 0;
-    // The row count is read again every time: pending events may change it.
-    for (int row = 0; row < ui->devTableWidget->rowCount(); ++row) {
-        QCoreApplication::processEvents();
-        if (row >= ui->devTableWidget->rowCount())
-            break;
-        const QTableWidgetItem *check = ui->devTableWidget->item(row, ColCheck);
+    QTableWidget *table = ui->devTableWidget;
+    m_rows.clear();
+    for (int row = 0; row < table->rowCount(); ++row) {
+        const QTableWidgetItem *check = table->item(row, ColCheck);
         if (!check || check->checkState() != Qt::Checked)
             continue;
-        ++selected;
-        if (addRow(row))
-            ++added;
+        Row r;
+        std::memset(&r.info, 0, sizeof(r.info));
+        const QString ip = cellText(table, row, ColIp);
+        const QString id = cellText(table, row, ColId);
+        const QString url = cellText(table, row, ColUrl);
+        if (!ip.isEmpty())
+            varno::setText(r.info.dev.ipAddr, ip);
+        if (!id.isEmpty())
+            varno::setText(r.info.dev.devId, id);
+        if (!url.isEmpty())
+            varno::setText(r.info.dev.serviceAddr, url);
+        r.foundName = cellText(table, row, ColName);
+        m_rows.append(r);
     }
+    if (m_rows.isEmpty()) {
+        WriteLog(3, "%s(%d):Has not selected any device to add!!!", "QAddDevice::on_addButton_clicked", __LINE__);
+        varno::ui::InfoBox(this, tr("Add Device"), tr("Please select one or more devices to add!"));
+        WriteLog(0, "[DEVICE]Add device finished!!!");
+        return;
+    }
+    m_added = 0;
+    m_batch = true;
+    setBusy(true);
+    nextRow();
+}
+
+void QAddDevice::nextRow()
+{
+    const QString title = tr("Add Device");
+    while (m_batch && !m_rows.isEmpty()) {
+        const Row row = m_rows.takeFirst();
+        const char *devId = row.info.dev.devId;
+        const QString idText = varno::fieldText(row.info.dev.devId);
+        WriteLog(0, "[DEVICE]Has selected device(%s)!!!", devId);
+        varno::device::AddRequest request;
+        request.info = row.info;
+        request.foundName = row.foundName;
+        request.list = m_devList;
+        const int listed = varno::device::indexOfDevice(m_devList, devId);
+        if (listed >= 0) {
+            const DvrListInfo_s &entry = m_devList[listed];
+            if (std::strcmp(entry.dev.ipAddr, row.info.dev.ipAddr) == 0) {
+                varno::ui::InfoBox(this, title,
+                                   tr("Device [%1] has been added, the name is [%2].")
+                                       .arg(idText, varno::fieldText(entry.dev.devName)));
+                continue;
+            }
+            // A new address: asked there with the password it has.
+            request.listedIndex = listed;
+            request.password = QByteArray(entry.dev.password, int(varno::textLength(entry.dev.password)));
+            m_askedName = varno::fieldText(entry.dev.devName);
+        } else {
+            if (refuseWhenFull(devId))
+                continue;
+            request.password = QByteArray(kDefaultPassword);
+            m_askedName = row.foundName.isEmpty() ? idText : row.foundName;
+        }
+        m_lastRequest = request;
+        m_setup->addCamera(request);
+        return;
+    }
+    finishBatch();
+}
+
+void QAddDevice::onCameraAdded(const varno::device::AddResult &result)
+{
+    VARNO_ASSERT_UI_THREAD();
+    const QString title = tr("Add Device");
+    const QString idText = varno::fieldText(result.info.dev.devId);
+    if (result.outcome == varno::device::AddResult::Added) {
+        // Stored: the list follows, even when the dialog was closed since.
+        if (varno::device::indexOfDevice(m_devList, result.info.dev.devId) < 0)
+            m_devList.append(result.info);
+        emit sendLogInfo(varno::makeLogInfo(m_user, tr("Add device:") + idText));
+        ++m_added;
+    } else if (result.outcome == varno::device::AddResult::Moved) {
+        const int i = varno::device::indexOfDevice(m_devList, result.info.dev.devId);
+        if (i >= 0)
+            m_devList[i] = result.info;
+    }
+    if (result.cancelled) {
+        // The batch was given up: the others hear of the stored camera.
+        emit sendDevList(m_devList);
+        return;
+    }
+    if (result.outcome == varno::device::AddResult::Refused) {
+        // The camera answers but refuses the password: its own password is
+        // asked for, and tried, until the camera takes one or the user
+        // gives up.
+        varno::ui::PromptRequest request;
+        request.kind = varno::ui::PromptKind::Password;
+        request.title = title;
+        request.text = m_askedName;
+        request.devId = varno::fieldText(m_lastRequest.info.dev.devId);
+        request.parent = this;
+        const varno::ui::PromptAnswer answer = varno::ui::prompt(request);
+        if (m_batch && answer.button == QMessageBox::Ok && !answer.text.isEmpty()) {
+            varno::device::AddRequest again = m_lastRequest;
+            again.password = answer.text.toUtf8().left(int(sizeof(DeviceInfo_s::password)) - 1);
+            again.list = m_devList;
+            m_lastRequest = again;
+            m_setup->addCamera(again);
+            return;
+        }
+        if (!m_batch)
+            return;
+    }
+    if (result.outcome == varno::device::AddResult::Refused || result.outcome == varno::device::AddResult::Failed)
+        varno::ui::InfoBox(this, title,
+                           tr("Failed to add device,id:[%1]").arg(varno::fieldText(m_lastRequest.info.dev.devId)));
+    nextRow();
+}
+
+void QAddDevice::finishBatch()
+{
     // Cameras in the list now are no longer "found and not listed yet".
     for (int row = ui->devTableWidget->rowCount() - 1; row >= 0; --row) {
         const QByteArray id = cellText(ui->devTableWidget, row, ColId).toUtf8();
         if (!id.isEmpty() && varno::device::indexOfDevice(m_devList, id.constData()) >= 0)
             ui->devTableWidget->removeRow(row);
     }
-    if (selected == 0) {
-        WriteLog(3, "%s(%d):Has not selected any device to add!!!", "QAddDevice::on_addButton_clicked", __LINE__);
-        varno::ui::InfoBox(this, title, tr("Please select one or more devices to add!"));
-    } else {
-        if (!m_devList.isEmpty())
-            emit sendDevList(m_devList);
-        if (added > 0) {
-            WriteLog(3, "%s(%d):Add device (%d) completed!!!", "QAddDevice::on_addButton_clicked", __LINE__, added);
-            varno::ui::InfoBox(this, title, tr("Add device completed"));
-        }
+    m_batch = false;
+    setBusy(false);
+    if (!m_devList.isEmpty())
+        emit sendDevList(m_devList);
+    if (m_added > 0) {
+        WriteLog(3, "%s(%d):Add device (%d) completed!!!", "QAddDevice::on_addButton_clicked", __LINE__, m_added);
+        varno::ui::InfoBox(this, tr("Add Device"), tr("Add device completed"));
     }
     WriteLog(0, "[DEVICE]Add device finished!!!");
+    // Cameras of the manual add that came meanwhile.
+    while (!m_busy && !m_manualWaiting.isEmpty())
+        takeManual(m_manualWaiting.takeFirst());
 }
 
 void QAddDevice::RecvManualInfo(DvrListInfo_s info)
 {
-    const char *devId = info.dev.devId;
+    VARNO_ASSERT_UI_THREAD();
     info.dev.devId[sizeof(info.dev.devId) - 1] = '\0';
+    if (m_busy) {
+        m_manualWaiting.append(info);
+        return;
+    }
+    takeManual(info);
+}
+
+void QAddDevice::takeManual(DvrListInfo_s info)
+{
+    const char *devId = info.dev.devId;
     WriteLog(0, "[DEVICE]Request manual add device(%s)!!!", devId);
     const int listed = varno::device::indexOfDevice(m_devList, devId);
     if (listed >= 0) {
@@ -343,23 +338,52 @@ void QAddDevice::RecvManualInfo(DvrListInfo_s info)
         entry.p2pFlag = info.dev.p2pFlag;
         std::memcpy(entry.password, info.dev.password, sizeof(entry.password));
         std::memcpy(entry.p2pId, info.dev.p2pId, sizeof(entry.p2pId));
-        varno::device::rewriteStore(m_devList, "QAddDevice::RecvManualInfo", __LINE__, 3);
-    } else {
-        if (refuseWhenFull(devId))
-            return;
-        const int ret = storeNew(info, "QAddDevice::RecvManualInfo");
-        if (ret != 0) {
-            WriteLog(2, "%s(%d):AddDevice(%s) failed, ret(%d)!!!", "QAddDevice::RecvManualInfo", __LINE__, devId, ret);
+        m_setup->rewriteList(m_devList, "QAddDevice::RecvManualInfo", __LINE__);
+        emit sendDevList(m_devList);
+        WriteLog(0, "[DEVICE]Manual add device(%s) finished!!!", devId);
+        return;
+    }
+    if (refuseWhenFull(devId))
+        return;
+    setBusy(true);
+    m_setup->storeCamera(info, m_devList);
+}
+
+void QAddDevice::onCameraStored(const DvrListInfo_s &info, int ret, bool cancelled)
+{
+    VARNO_ASSERT_UI_THREAD();
+    const char *devId = info.dev.devId;
+    if (ret != 0) {
+        if (!cancelled)
             varno::ui::InfoBox(this, tr("Add Device"),
                                tr("Failed to add device (%1)").arg(varno::fieldText(info.dev.devId)));
-            return;
-        }
-        m_devList.append(info);
+    } else {
+        if (varno::device::indexOfDevice(m_devList, devId) < 0)
+            m_devList.append(info);
         WriteLog(0, "[DEVICE]Manual add device(%s) success!!!", devId);
         emit sendLogInfo(varno::makeLogInfo(m_user, tr("Add device:") + varno::fieldText(info.dev.devId)));
+        emit sendDevList(m_devList);
+        WriteLog(0, "[DEVICE]Manual add device(%s) finished!!!", devId);
     }
-    emit sendDevList(m_devList);
-    WriteLog(0, "[DEVICE]Manual add device(%s) finished!!!", devId);
+    if (cancelled)
+        return;
+    setBusy(false);
+    while (!m_busy && !m_manualWaiting.isEmpty())
+        takeManual(m_manualWaiting.takeFirst());
+}
+
+void QAddDevice::hideEvent(QHideEvent *event)
+{
+    // Closed (not minimised): the adds not done yet are given up.
+    if (!event->spontaneous() && (m_busy || m_setup->jobsInFlight() > 0)) {
+        WriteLog(0, "[DEVICE]Add device cancelled!!!");
+        m_setup->cancel();
+        m_rows.clear();
+        m_manualWaiting.clear();
+        m_batch = false;
+        setBusy(false);
+    }
+    QDialog::hideEvent(event);
 }
 
 void QAddDevice::recvDelDevInfo(QString id)

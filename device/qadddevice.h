@@ -7,6 +7,8 @@
 #include <QList>
 #include <QString>
 
+#include "device/devicesetup.h"
+
 class QManualDial;
 
 namespace Ui {
@@ -18,6 +20,12 @@ class QAddDevice;
 // the manual add dialog. The dialog keeps its own copy of the camera list
 // (at most kMaxDevices), stores every add, and hands the whole list to the
 // main window after each add.
+//
+// The cameras are asked and stored by the dialog's DeviceSetup, one after
+// the other, off the window's thread: while it works the Add button shows
+// it, and cameras from the manual add wait their turn. Closing the dialog
+// cancels the adds not done yet; a camera stored meanwhile still joins the
+// list.
 class QAddDevice : public QDialog
 {
     Q_OBJECT
@@ -35,6 +43,9 @@ public:
 
     const QList<DvrListInfo_s> &devList() const { return m_devList; }
     QManualDial *manualDialog() const { return m_manual; }
+    varno::device::DeviceSetup *setup() const { return m_setup; }
+    // Cameras are being asked or stored.
+    bool isBusy() const { return m_busy; }
 
     // Password given to every camera added from discovery, unless the
     // camera refuses it and the user gives its own.
@@ -56,22 +67,39 @@ public slots:
     void recvDelDevInfo(QString id);
     void recvP2pMessage(P2pMessage_S message);
 
+protected:
+    void hideEvent(QHideEvent *event) override;
+
 private:
-    // Adds the camera of one ticked row; true when it was stored as new.
-    bool addRow(int row);
+    // A ticked row as it was when Add was pressed.
+    struct Row
+    {
+        DvrListInfo_s info;
+        QString foundName;
+    };
+
+    // Starts the next row's add, or ends the batch when none is left.
+    void nextRow();
+    void finishBatch();
+    void onCameraAdded(const varno::device::AddResult &result);
+    void onCameraStored(const DvrListInfo_s &info, int ret, bool cancelled);
+    // A camera from the manual add: stored, or its entry updated.
+    void takeManual(DvrListInfo_s info);
+    void setBusy(bool busy);
     // The list is full: refused with a message naming the camera.
     bool refuseWhenFull(const char *devId);
-    // The camera's configuration, asked with *password; when the camera
-    // refuses it, the user is asked for the camera's password (ID idText,
-    // name) and it is tried until the camera takes one or the user cancels.
-    // Returns GetDevConfig's last result; *password is the last one tried.
-    int fetchConfig(const QString &idText, const QString &name, const char *serviceAddr, QByteArray *password,
-                    DevConfig_s *config);
-    // Stores a camera that is not in the list yet: 0 or the store's error.
-    int storeNew(const DvrListInfo_s &info, const char *where);
 
     Ui::QAddDevice *ui;
     QManualDial *m_manual;
+    varno::device::DeviceSetup *m_setup;
     QList<DvrListInfo_s> m_devList;
     char m_user[32];
+
+    bool m_busy = false;
+    QList<Row> m_rows;                   // ticked rows still to add
+    QList<DvrListInfo_s> m_manualWaiting; // manual adds waiting for the batch
+    varno::device::AddRequest m_lastRequest; // the camera asked last
+    QString m_askedName;                 // the name shown when the camera refuses the password
+    int m_added = 0;
+    bool m_batch = false;
 };

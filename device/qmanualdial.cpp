@@ -1,20 +1,19 @@
 #include "device/qmanualdial.h"
 #include "ui_qmanualdial.h"
 
-#include "common/authtoken.h"
 #include "common/logfile.h"
-#include "common/p2phandle.h"
 #include "common/p2precords.h"
-#include "common/randomsource.h"
 #include "common/textfield.h"
 #include "common/ui/dialogframe.h"
 #include "common/ui/infobox.h"
+#include "common/ui/pendingjob.h"
+#include "common/uithread.h"
 #include "device/devicestore.h"
 #include "platform/p2p/p2p_client_sdk.h"
 
-#include <cstdlib>
+#include <QHideEvent>
+
 #include <cstring>
-#include <ctime>
 
 QManualDial::QManualDial(QWidget *parent)
     : QDialog(parent)
@@ -23,21 +22,39 @@ QManualDial::QManualDial(QWidget *parent)
     ui->setupUi(this);
     varno::ui::makeFramelessDialog(this, ui->titleFrame, ui->closeButton);
     ui->closeButton->setToolTip(tr("Close"));
+    m_setup = new varno::device::DeviceSetup(this);
+    connect(m_setup, &varno::device::DeviceSetup::checkSent, this, &QManualDial::onCheckSent);
 }
 
 QManualDial::~QManualDial()
 {
+    // The worker is joined before the widgets go.
+    delete m_setup;
     delete ui;
 }
 
-int QManualDial::connectDevice(intptr_t p2pHandle, const char *p2pCameraId)
+void QManualDial::setBusy(bool busy)
 {
-    static const varno::device::ConnectNames names{"QManualDial::connectDevice", "%s(%d):handle is NULL!!!", 500};
-    return varno::device::connectPeer(p2pHandle, p2pCameraId, names);
+    m_busy = busy;
+    varno::ui::showPending(ui->addButton, busy, tr("Checking the camera's password..."));
+}
+
+void QManualDial::hideEvent(QHideEvent *event)
+{
+    // Closed (not minimised): a check not sent yet is given up; one sent
+    // still waits for its reply.
+    if (!event->spontaneous() && m_busy) {
+        m_setup->cancel();
+        setBusy(false);
+    }
+    QDialog::hideEvent(event);
 }
 
 void QManualDial::on_addButton_clicked()
 {
+    VARNO_ASSERT_UI_THREAD();
+    if (m_busy)
+        return;
     const QString title = tr("Manual");
     if (ui->idLineEdit->text().isEmpty()) {
         varno::ui::InfoBox(this, title, tr("ID can not be empty!"));
@@ -76,88 +93,60 @@ void QManualDial::on_addButton_clicked()
     }
     varno::setText(check.password, ui->passwdLineEdit->text().toLatin1());
 
-    const intptr_t handle = varno::p2pHandle();
-    int r = P2P_Client_SDK_Get_Device_License(handle, devId, check.p2pId);
-    if (r < 0) {
-        WriteLog(2, "%s(%d):Get device(%s) license failed, ret(%d)!!!", "QManualDial::on_addButton_clicked",
-                 __LINE__, devId, r);
-        // Nobody answered for the camera: the relay knows no license and
-        // the camera did not answer the lookup itself.
-        const QString text = r == P2P_ERR_NOT_FOUND
-                                 ? tr("Camera %1 did not answer its lookup (errorno:%2). Check the ID; a camera with an "
-                                      "older firmware may need a newer one, or the same relay node as this client.")
-                                 : tr("Unable to connect server (ID:%1) (errorno:%2)!");
-        varno::ui::InfoBox(this, title, text.arg(QString::fromUtf8(devId)).arg(r));
-        return;
-    }
-    check.p2pId[sizeof(check.p2pId) - 1] = '\0';
-    if (check.p2pId[0] == '\0') {
-        WriteLog(2, "%s(%d):ID(%s) is not correct!!!", "QManualDial::on_addButton_clicked", __LINE__, devId);
-        varno::ui::InfoBox(this, title, tr("ID is not correct !"));
-        return;
-    }
-    r = connectDevice(handle, check.p2pId);
-    if (r != 0) {
-        WriteLog(2, "%s(%d):Connect device(%s) failed, ret(%d)!!!", "QManualDial::on_addButton_clicked", __LINE__,
-                 devId, r);
-        varno::ui::InfoBox(this, title,
-                           tr("Unable to connect device(%1) (errorno:%2)!").arg(QString::fromUtf8(devId)).arg(r));
-        return;
-    }
+    setBusy(true);
+    m_setup->checkPassword(check);
+}
 
-    PASSWORD_CHECK2_REQ_S req2;
-    std::memset(&req2, 0, sizeof(req2));
-    req2.random = varno::authNonce();
-    MakeAuthToken(check.password, req2.random, req2.token);
-    r = P2P_Client_SDK_Deliver_Msg(handle, check.p2pId, P2P_MSG_PASSWORD_CHECK2,
-                                   reinterpret_cast<const char *>(&req2), sizeof(req2));
-    if (r < 0) {
-        WriteLog(2, "%s(%d):Check device(%s) password2 failed, ret(%d)!!!", "QManualDial::on_addButton_clicked",
-                 __LINE__, devId, r);
-        return;
-    }
-    PASSWORD_CHECK_REQ_S req;
-    std::memset(&req, 0, sizeof(req));
-    req.random = varno::authNonce();
-    MakeAuthToken(check.password, req.random, req.token);
-    r = P2P_Client_SDK_Deliver_Msg(handle, check.p2pId, P2P_MSG_PASSWORD_CHECK, reinterpret_cast<const char *>(&req),
-                                   sizeof(req));
-    if (r < 0) {
-        WriteLog(2, "%s(%d):Check device(%s) password failed, ret(%d)!!!", "QManualDial::on_addButton_clicked",
-                 __LINE__, devId, r);
-        return;
-    }
-    // One check per camera: a newer check replaces an older one still
-    // waiting, so that its reply decides with the password typed last.
-    for (int i = 0; i < m_pending.size(); ++i) {
-        if (std::strcmp(m_pending[i].p2pId, check.p2pId) == 0) {
-            m_pending.removeAt(i);
+void QManualDial::onCheckSent(const QString &devId, int step, int ret)
+{
+    VARNO_ASSERT_UI_THREAD();
+    setBusy(false);
+    const QString title = tr("Manual");
+    switch (step) {
+    case varno::device::DeviceSetup::LookUp:
+        if (ret == 0) {
+            varno::ui::InfoBox(this, title, tr("ID is not correct !"));
             break;
         }
+        // Nobody answered for the camera: the relay knows no license and
+        // the camera did not answer the lookup itself.
+        varno::ui::InfoBox(this, title,
+                           (ret == P2P_ERR_NOT_FOUND
+                                ? tr("Camera %1 did not answer its lookup (errorno:%2). Check the ID; a camera with an "
+                                     "older firmware may need a newer one, or the same relay node as this client.")
+                                : tr("Unable to connect server (ID:%1) (errorno:%2)!"))
+                               .arg(devId)
+                               .arg(ret));
+        break;
+    case varno::device::DeviceSetup::Connect:
+    case varno::device::DeviceSetup::Deliver:
+        // A check that could not be sent is no check under way.
+        varno::ui::InfoBox(this, title, tr("Unable to connect device(%1) (errorno:%2)!").arg(devId).arg(ret));
+        break;
+    default:
+        break;
     }
-    m_pending.append(check);
 }
 
 void QManualDial::checkPasswd(P2pMessage_S message)
 {
-    int index = -1;
-    for (int i = 0; i < m_pending.size(); ++i) {
-        if (varno::device::sameP2pId(message.devId, m_pending[i].p2pId)) {
-            index = i;
-            break;
-        }
-    }
-    if (index < 0)
-        return;
+    VARNO_ASSERT_UI_THREAD();
     if (!message.payload || message.payloadLen < int32_t(sizeof(PASSWORD_CHECK_RSP_S))) {
         // Too short to carry a result: not an answer; the check goes on.
-        WriteLog(3, "%s(%d):Short reply(%d) from device(%s)!!!", "QManualDial::checkPasswd", __LINE__,
-                 message.payloadLen, m_pending[index].devId);
+        for (const PendingCheck &waiting : m_setup->pending()) {
+            if (varno::device::sameP2pId(message.devId, waiting.p2pId)) {
+                WriteLog(3, "%s(%d):Short reply(%d) from device(%s)!!!", "QManualDial::checkPasswd", __LINE__,
+                         message.payloadLen, waiting.devId);
+                break;
+            }
+        }
         return;
     }
+    PendingCheck check;
+    if (!m_setup->takeCheck(message, &check))
+        return;
     const int32_t result = varno::device::payloadInt(message.payload, message.payloadLen,
                                                      offsetof(PASSWORD_CHECK_RSP_S, result), -1);
-    const PendingCheck check = m_pending.takeAt(index);
     const QString title = tr("Manual");
     if (result != 0) {
         WriteLog(2, "%s(%d):Password incorrect!!!", "QManualDial::checkPasswd", __LINE__);

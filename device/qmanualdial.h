@@ -2,6 +2,7 @@
 
 #include "common/devicerecords.h"
 #include "common/p2pmessage.h"
+#include "device/devicesetup.h"
 
 #include <QDialog>
 #include <QList>
@@ -18,33 +19,29 @@ class QManualDial;
 // password (requests 125 and 16); the check stays pending until the first
 // reply (126 or 17) from that camera decides it. A proved camera leaves as
 // sendManualInfo for the add device dialog to store.
+//
+// The lookup, the connect and the requests run on the dialog's DeviceSetup,
+// off the window's thread; meanwhile the Add button shows the check under
+// way. Closing the dialog cancels a check that has not been sent yet.
 class QManualDial : public QDialog
 {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(QManualDial)
 
 public:
-    // One password check in flight.
-    struct PendingCheck
-    {
-        char name[32];         // camera name as typed (UTF-8)
-        char p2pId[64];        // P2P camera ID from the service lookup
-        char devId[64];        // camera ID as typed, first letter upper case
-        char password[64];
-    };
+    using PendingCheck = varno::device::PendingCheck;
 
     explicit QManualDial(QWidget *parent = nullptr);
     ~QManualDial() override;
 
-    // Brings up the session with the camera (500 ms between tries while the
-    // library answers "connecting"): 0, -101 without a handle, or the
-    // library's error.
-    int connectDevice(intptr_t p2pHandle, const char *p2pCameraId);
     // Completes the pending check of the camera that sent the reply.
     void checkPasswd(P2pMessage_S message);
 
-    const QList<PendingCheck> &pending() const { return m_pending; }
+    QList<PendingCheck> pending() const { return m_setup->pending(); }
     const QList<DvrListInfo_s> &devList() const { return m_devList; }
+    varno::device::DeviceSetup *setup() const { return m_setup; }
+    // A check is being looked up, connected or sent.
+    bool isBusy() const { return m_busy; }
 
 signals:
     void sendManualInfo(DvrListInfo_s info);
@@ -57,10 +54,16 @@ public slots:
     void recvDelDevInfo(QString id);
     void recvP2pMessage(P2pMessage_S message);
 
+protected:
+    void hideEvent(QHideEvent *event) override;
+
 private:
     void clearFields();
+    void onCheckSent(const QString &devId, int step, int ret);
+    void setBusy(bool busy);
 
     Ui::QManualDial *ui;
+    varno::device::DeviceSetup *m_setup;
     QList<DvrListInfo_s> m_devList;
-    QList<PendingCheck> m_pending;
+    bool m_busy = false;
 };

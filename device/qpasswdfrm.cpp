@@ -1,23 +1,21 @@
 #include "device/qpasswdfrm.h"
 #include "ui_qpasswdfrm.h"
 
-#include "common/authtoken.h"
 #include "common/logfile.h"
 #include "common/loginfo.h"
-#include "common/p2phandle.h"
 #include "common/p2precords.h"
-#include "common/randomsource.h"
 #include "common/textfield.h"
 #include "common/ui/infobox.h"
+#include "common/ui/pendingjob.h"
+#include "common/uithread.h"
+#include "device/devicesetup.h"
 #include "device/devicestore.h"
-#include "platform/p2p/p2p_client_sdk.h"
 
+#include <QHideEvent>
 #include <QRegularExpression>
 #include <QRegularExpressionValidator>
 
-#include <cstdlib>
 #include <cstring>
-#include <ctime>
 
 QPasswdFrm::QPasswdFrm(QWidget *parent)
     : QWidget(parent)
@@ -31,11 +29,31 @@ QPasswdFrm::QPasswdFrm(QWidget *parent)
     ui->oldpassLineEdit->setValidator(validator);
     ui->newpassLineEdit->setValidator(validator);
     ui->confirmpassLineEdit->setValidator(validator);
+    m_setup = new varno::device::DeviceSetup(this);
+    connect(m_setup, &varno::device::DeviceSetup::changeSent, this, &QPasswdFrm::onChangeSent);
 }
 
 QPasswdFrm::~QPasswdFrm()
 {
+    // The worker is joined before the widgets go.
+    delete m_setup;
     delete ui;
+}
+
+void QPasswdFrm::setBusy(bool busy)
+{
+    m_busy = busy;
+    varno::ui::showPending(ui->changeButton, busy, tr("Changing the camera's password..."));
+}
+
+void QPasswdFrm::hideEvent(QHideEvent *event)
+{
+    if (!event->spontaneous() && m_busy) {
+        // A change that may have left still waits for the camera's answer.
+        m_setup->cancel();
+        setBusy(false);
+    }
+    QWidget::hideEvent(event);
 }
 
 void QPasswdFrm::setUserName(const char *user)
@@ -56,14 +74,11 @@ void QPasswdFrm::setDevInfo(const DvrListInfo_s &info)
     ui->confirmpassLineEdit->clear();
 }
 
-int QPasswdFrm::connectDevice(intptr_t p2pHandle, const char *p2pCameraId)
-{
-    static const varno::device::ConnectNames names{"QPasswdFrm::connectDevice", "%s(%d):Handle is NULL!!!", 1000};
-    return varno::device::connectPeer(p2pHandle, p2pCameraId, names);
-}
-
 void QPasswdFrm::on_changeButton_clicked()
 {
+    VARNO_ASSERT_UI_THREAD();
+    if (m_busy)
+        return;
     const QByteArray id = varno::fieldText(m_info.dev.devId).toUtf8();
     WriteLog(0, "[DEVICE]Request change device(%s) password!!!", id.constData());
     const QString title = tr("Settings");
@@ -104,40 +119,32 @@ void QPasswdFrm::on_changeButton_clicked()
         return;
     }
 
-    const intptr_t handle = varno::p2pHandle();
-    const int r = connectDevice(handle, m_info.dev.p2pId);
-    if (r != 0) {
-        WriteLog(2, "%s(%d):Unable to connect device(%s), ret(%d)!!!", "QPasswdFrm::on_changeButton_clicked",
-                 __LINE__, id.constData(), r);
-        varno::ui::InfoBox(this, title,
-                           tr("Unable to connect device(%1) (errorno:%2)!").arg(QString::fromUtf8(id)).arg(r));
-        return;
-    }
-
-    PASSWORD_CHANGE_REQ_S req;
-    std::memset(&req, 0, sizeof(req));
-    req.random = varno::authNonce();
-    const QByteArray oldAscii = oldPass.toLatin1();
-    MakeAuthToken(oldAscii.constData(), req.random, req.token);
-    varno::setText(req.newPassword, newPass.toLatin1());
-    const int ret = P2P_Client_SDK_Deliver_Msg(handle, m_info.dev.p2pId, P2P_MSG_PASSWORD_CHANGE,
-                                               reinterpret_cast<const char *>(&req), sizeof(req));
-    std::memset(&req, 0, sizeof(req));
-    if (ret < 0) {
-        WriteLog(2, "%s(%d):Set device(%s) passwowd failed, ret(%d)!!!", "QPasswdFrm::on_changeButton_clicked",
-                 __LINE__, id.constData(), ret);
-        return;
-    }
-    // What the record becomes when the camera accepts.
+    // What the record becomes when the camera accepts; taken before the
+    // request leaves, as the answer may come before the job reports.
     m_asked = m_info;
     varno::setText(m_asked.dev.devName, name);
     varno::setText(m_asked.dev.password, newPass.toLatin1());
     m_inFlight = true;
-    WriteLog(0, "[DEVICE]Change device(%s) password finished!!!", id.constData());
+    setBusy(true);
+    m_setup->changePassword(id, QByteArray(m_info.dev.p2pId, int(varno::textLength(m_info.dev.p2pId))),
+                            oldPass.toLatin1(), newPass.toLatin1());
+}
+
+void QPasswdFrm::onChangeSent(const QString &devId, int step, int ret)
+{
+    VARNO_ASSERT_UI_THREAD();
+    setBusy(false);
+    if (step == 0)
+        return;
+    // Not sent: no answer to wait for.
+    if (varno::fieldText(m_asked.dev.devId) == devId)
+        m_inFlight = false;
+    varno::ui::InfoBox(this, tr("Settings"), tr("Unable to connect device(%1) (errorno:%2)!").arg(devId).arg(ret));
 }
 
 void QPasswdFrm::changePasswd(P2pMessage_S reply)
 {
+    VARNO_ASSERT_UI_THREAD();
     if (!m_inFlight || !varno::device::sameP2pId(reply.devId, m_asked.dev.p2pId)) {
         WriteLog(3, "%s(%d):Ignore password reply from device(%s)!!!", "QPasswdFrm::changePasswd", __LINE__,
                  varno::fieldText(reply.devId).toUtf8().constData());

@@ -307,6 +307,10 @@
         <source>Name</source>
         <translation>Name</translation>
     </message>
+    <message>
+        <source>Adding the selected cameras...</source>
+        <translation>Adding the selected cameras...</translation>
+    </message>
 </context>
 <context>
     <name>QAlarmSearch</name>
@@ -409,6 +413,10 @@
     <message>
         <source>Device has no alarm log !</source>
         <translation>Device has no alarm log !</translation>
+    </message>
+    <message>
+        <source>Searching the alarm log...</source>
+        <translation>Searching the alarm log...</translation>
     </message>
 </context>
 <context>
@@ -765,6 +773,10 @@
         <source>Manually add device(%1) successfully!</source>
         <translation>Manually add device(%1) successfully!</translation>
     </message>
+    <message>
+        <source>Checking the camera&apos;s password...</source>
+        <translation>Checking the camera&apos;s password...</translation>
+    </message>
 </context>
 <context>
     <name>QPasswd</name>
@@ -914,6 +926,10 @@ The password must not begin with &quot;0&quot;.</translation>
     <message>
         <source>Modify successful !</source>
         <translation>Modify successful !</translation>
+    </message>
+    <message>
+        <source>Changing the camera&apos;s password...</source>
+        <translation>Changing the camera&apos;s password...</translation>
     </message>
 </context>
 <context>

@@ -307,6 +307,10 @@
         <source>Name</source>
         <translation>Name</translation>
     </message>
+    <message>
+        <source>Adding the selected cameras...</source>
+        <translation>Die ausgewählten Kameras werden hinzugefügt...</translation>
+    </message>
 </context>
 <context>
     <name>QAlarmSearch</name>
@@ -409,6 +413,10 @@
     <message>
         <source>Device has no alarm log !</source>
         <translation>Das Gerät hat kein Alarmprotokoll!</translation>
+    </message>
+    <message>
+        <source>Searching the alarm log...</source>
+        <translation>Das Alarmprotokoll wird durchsucht...</translation>
     </message>
 </context>
 <context>
@@ -765,6 +773,10 @@
         <source>Manually add device(%1) successfully!</source>
         <translation>Gerät (%1) wurde manuell hinzugefügt!</translation>
     </message>
+    <message>
+        <source>Checking the camera&apos;s password...</source>
+        <translation>Das Passwort der Kamera wird geprüft...</translation>
+    </message>
 </context>
 <context>
     <name>QPasswd</name>
@@ -914,6 +926,10 @@ Das Passwort darf nicht mit „0“ beginnen.</translation>
     <message>
         <source>Modify successful !</source>
         <translation>Änderung erfolgreich!</translation>
+    </message>
+    <message>
+        <source>Changing the camera&apos;s password...</source>
+        <translation>Das Passwort der Kamera wird geändert...</translation>
     </message>
 </context>
 <context>

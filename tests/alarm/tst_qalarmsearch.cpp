@@ -1,7 +1,9 @@
 // The alarm log dialog against a private broker and the camera simulator:
 // entries listed once and in time order, the seven-day rule on a clock the
 // test drives, the wrong-password prompt, searches refused while one runs,
-// a camera that never answers, malformed replies, and the camera list.
+// a camera that never answers, malformed replies, the camera list, and a
+// close while the connect to a camera nobody answers for runs.
+#include "alarm/alarmsearchcontroller.h"
 #include "alarm/qalarmsearch.h"
 #include "common/metatypes.h"
 #include "common/p2phandle.h"
@@ -17,6 +19,7 @@
 #include <QDateTimeEdit>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTimer>
 #include <QtTest>
 
 #include <cstring>
@@ -95,6 +98,8 @@ private slots:
     void silentCameraEndsTheSearch();
     void malformedRepliesDropped();
     void comboFollowsUpdatesFromAnyThread();
+    void closeWhileConnecting_data();
+    void closeWhileConnecting();
 
 private:
     void search() { m_dialog->findChild<QPushButton *>(QStringLiteral("searchButton"))->click(); }
@@ -264,7 +269,11 @@ void TestQAlarmSearch::secondSearchWhileSyncingRefused()
     const int before = logCount("Has been sync!!!");
     search();
     QVERIFY(m_dialog->isSyncing());
-    search();
+    // The button shows the search under way; asked again all the same:
+    auto *button = m_dialog->findChild<QPushButton *>(QStringLiteral("searchButton"));
+    QVERIFY(!button->isEnabled());
+    QCOMPARE(button->toolTip(), QStringLiteral("Searching the alarm log..."));
+    m_dialog->on_searchButton_clicked();
     QCOMPARE(logCount("Has been sync!!!"), before + 1);
     QTRY_COMPARE_WITH_TIMEOUT(m_dialog->rowCount(), kGateAlarms, 10000);
     QVERIFY(boxes().isEmpty());
@@ -351,6 +360,48 @@ void TestQAlarmSearch::comboFollowsUpdatesFromAnyThread()
     // The renamed camera is still asked by its new name.
     search();
     QTRY_COMPARE_WITH_TIMEOUT(m_dialog->rowCount(), kGateAlarms, 10000);
+}
+
+void TestQAlarmSearch::closeWhileConnecting_data()
+{
+    QTest::addColumn<bool>("close");
+    QTest::newRow("waits for the connect") << false;
+    QTest::newRow("closed meanwhile") << true;
+}
+
+void TestQAlarmSearch::closeWhileConnecting()
+{
+    // Nobody answers for this camera: the connect waits for the library's
+    // time-out, off the window's thread, whose event loop runs all along.
+    QFETCH(bool, close);
+    m_dialog->UpdateAlarmDevice(devicetest::listed("Z000007", "Ghost", "ghost1", "VRNZ-000007-AAAAA"));
+    QTRY_VERIFY(m_dialog->nameList().contains(QStringLiteral("Ghost")));
+    m_dialog->selectDevice(QStringLiteral("Ghost"));
+    m_dialog->show();
+    int ticks = 0;
+    QTimer probe;
+    probe.setInterval(5);
+    connect(&probe, &QTimer::timeout, this, [&] { ticks += m_dialog->isSyncing() ? 1 : 0; });
+    probe.start();
+    QSignalSpy failed(m_dialog->controller(), &varno::alarm::AlarmSearchController::searchFailed);
+    search();
+    QVERIFY(m_dialog->isSyncing());
+    QTRY_VERIFY_WITH_TIMEOUT(ticks >= 3, 10000);
+    if (close) {
+        m_dialog->close();
+        QVERIFY(!m_dialog->isSyncing());
+        QVERIFY(m_dialog->findChild<QPushButton *>(QStringLiteral("searchButton"))->isEnabled());
+        // Cancelled: the connect job ends by itself and reports nothing.
+        QTRY_VERIFY_WITH_TIMEOUT(m_dialog->controller()->idle(), 15000);
+        QCoreApplication::sendPostedEvents();
+        QCOMPARE(failed.count(), 0);
+        QVERIFY(boxes().isEmpty());
+        QVERIFY(varno::test::logText().contains("[ALARM]Search of device(Z000007) cancelled!!!"));
+    } else {
+        QTRY_COMPARE_WITH_TIMEOUT(failed.count(), 1, 15000);
+        QVERIFY(!m_dialog->isSyncing());
+        QCOMPARE(boxes(), QStringList({QStringLiteral("Failed to query the alarm log on the device video.")}));
+    }
 }
 
 QTEST_MAIN(TestQAlarmSearch)

@@ -170,6 +170,8 @@ void TestClientDialogs::addFromDiscoveryAndByCameraId()
             rowService = table->item(0, 3)->text();
             table->item(0, 0)->setCheckState(Qt::Checked);
             button(d, "addButton")->click();
+            // The camera is asked off the window's thread.
+            QTRY_VERIFY_WITH_TIMEOUT(!d->isBusy(), 20000);
 
             // By camera ID, through the manual dialog the add dialog owns.
             button(d, "manualButton")->click();
@@ -188,12 +190,15 @@ void TestClientDialogs::addFromDiscoveryAndByCameraId()
             QTRY_VERIFY(manual->pending().isEmpty());
             // Both replies of that check are in before the next one starts.
             QTRY_VERIFY_WITH_TIMEOUT(bothRepliesIn(1), 10000);
+            QTRY_VERIFY(!manual->isBusy());
             add("c100200", "Yard", "pw9999");
             QTRY_VERIFY_WITH_TIMEOUT(
                 promptTexts(prompts).contains(QStringLiteral("Manually add device(Yard) successfully!")), 10000);
             // The camera's second reply to the same check finds nothing pending.
             QTRY_VERIFY_WITH_TIMEOUT(bothRepliesIn(2), 10000);
             QVERIFY(manual->pending().isEmpty());
+            // The camera proved is stored off the window's thread.
+            QTRY_VERIFY_WITH_TIMEOUT(!d->isBusy() && d->setup()->jobsInFlight() == 0, 20000);
             manual->close();
         }));
         QCOMPARE(rowIds, QStringList{QString::fromLatin1(kLobby)});
@@ -296,6 +301,7 @@ void TestClientDialogs::settingsLeavingCameraAndRemoval()
                                      "Change device [B765432] Password failed, Please enter the correct old password !")),
                                  10000);
         passwordAfterRefusal = QByteArray(recordOf(client.deviceList(), "B765432").dev.password);
+        QTRY_VERIFY(!d->passwdPage()->isBusy());
         change("abc123", "abc456");
         QTRY_COMPARE_WITH_TIMEOUT(promptTexts(prompts).count(QStringLiteral("Modify successful !")), 2, 10000);
     }));

@@ -146,6 +146,8 @@ void TestClientOnvif::addedWithItsOwnPasswordAndName()
             shownNames[table->item(row, 1)->text()] = table->item(row, 4)->text();
         d->findChild<QCheckBox *>(QStringLiteral("checkAllCBox"))->setCheckState(Qt::Checked);
         button(d, "addButton")->click();
+        // The cameras are asked off the window's thread.
+        QTRY_VERIFY_WITH_TIMEOUT(!d->isBusy(), 30000);
         rowsAfter = table->rowCount();
     }));
     // The table shows the camera's own name; added cameras leave it.

@@ -184,7 +184,8 @@ void TestClientRegistry::removalAndUnknownIds()
     DvrListInfo_s again {};
     again.dev = camera("two", "Two", "", false);
     client.addDeviceDialog()->RecvManualInfo(again);
-    QCOMPARE(client.deviceList().size(), 3);
+    // Stored off the window's thread.
+    QTRY_COMPARE(client.deviceList().size(), 3);
     QCOMPARE(readStore(true).size(), size_t(3));
     closeClient(client, prompts);
     holder.reset();

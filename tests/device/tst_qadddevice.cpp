@@ -1,12 +1,14 @@
 // The add device dialog against the real store, a private broker and the
 // camera simulator: the table of discovered cameras, the check-all box,
 // adds from discovery (P2P form and ONVIF form), the store with enciphered
-// passwords, cameras from the manual add, the 300-camera limit and deletes.
+// passwords, cameras from the manual add, the 300-camera limit and deletes,
+// and a close while a camera that never answers is asked.
 #include "common/metatypes.h"
 #include "common/p2phandle.h"
 #include "common/p2precords.h"
 #include "common/textfield.h"
 #include "common/ui/promptscript.h"
+#include "device/devicesetup.h"
 #include "device/passwordcipher.h"
 #include "device/qadddevice.h"
 #include "device/qmanualdial.h"
@@ -25,6 +27,9 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTableWidget>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
 #include <QtTest>
 
 #include <cstring>
@@ -50,6 +55,11 @@ DeviceInfo_s found(const char *id, const char *ip, const char *url)
 
 } // namespace
 
+// The adds run on the dialog's worker: wait until they and any store
+// rewrite are done.
+#define SETTLE() \
+    QTRY_VERIFY_WITH_TIMEOUT(!m_dialog->isBusy() && m_dialog->setup()->jobsInFlight() == 0, 20000)
+
 class TestQAddDevice : public QObject
 {
     Q_OBJECT
@@ -72,6 +82,7 @@ private slots:
     void manualAddStoresAndUpdates();
     void listFullIsRefusedWithAMessage();
     void deleteAndUpdateFollowTheList();
+    void closeWhileAskingASilentCamera();
 
 private:
     QTableWidget *table() const { return m_dialog->findChild<QTableWidget *>("devTableWidget"); }
@@ -191,6 +202,7 @@ void TestQAddDevice::nothingTickedIsRefused()
     QSignalSpy list(m_dialog.get(), &QAddDevice::sendDevList);
     show({found("uuid-a", "127.0.0.6", "u1")});
     m_dialog->on_addButton_clicked();
+    SETTLE();
     const auto requests = script.take();
     QCOMPARE(requests.size(), 1);
     QCOMPARE(requests[0].title, QStringLiteral("Add Device"));
@@ -207,6 +219,7 @@ void TestQAddDevice::p2pFormIdIsLookedUpAndNamed()
     show({found("B765432", "127.0.0.7", "http://127.0.0.7/onvif/device_service")});
     tick(0);
     m_dialog->on_addButton_clicked();
+    SETTLE();
 
     QCOMPARE(m_dialog->devList().size(), 2);
     const DeviceInfo_s &dev = m_dialog->devList()[1].dev;
@@ -234,6 +247,7 @@ void TestQAddDevice::p2pFormIdIsLookedUpAndNamed()
     show({found("Q000000", "127.0.0.8", "http://127.0.0.8/")});
     tick(0);
     m_dialog->on_addButton_clicked();
+    SETTLE();
     const auto requests = script.take();
     QCOMPARE(requests.size(), 1);
     QCOMPARE(requests[0].text, QStringLiteral("Failed to add device,id:[Q000000]"));
@@ -246,12 +260,14 @@ void TestQAddDevice::listedWithSameAddressChangesNothing()
     // The table may still show a camera that was added after it was filled.
     show({found("B765432", "127.0.0.7", "http://127.0.0.7/")});
     m_dialog->RecvManualInfo(listed("B765432", "Gate", "abc123", "VRNB-765432-KXPQT"));
+    SETTLE();
     PromptScript script;
     QSignalSpy logged(m_dialog.get(), &QAddDevice::sendLogInfo);
     // Same (empty) address as listed: the manual record has no IP address.
     table()->item(0, 2)->setText(QString());
     tick(0);
     m_dialog->on_addButton_clicked();
+    SETTLE();
     const auto requests = script.take();
     QCOMPARE(requests.size(), 1);
     QCOMPARE(requests[0].text, QStringLiteral("Device [B765432] has been added, the name is [Gate]."));
@@ -270,6 +286,7 @@ void TestQAddDevice::onvifCameraThatDoesNotAnswer()
                                     found("7654321", "127.0.0.1", u.constData())});
     m_dialog->on_checkAllCBox_stateChanged(Qt::Checked);
     m_dialog->on_addButton_clicked();
+    SETTLE();
     const auto requests = script.take();
     QCOMPARE(requests.size(), 2);
     QCOMPARE(requests[0].text, QStringLiteral("Failed to add device,id:[B7654321]"));
@@ -282,6 +299,7 @@ void TestQAddDevice::onvifCameraThatDoesNotAnswer()
     oneTickedRow(QStringLiteral("uuid-known-1"), QStringLiteral("127.0.0.1"), url);
     script.take();
     m_dialog->on_addButton_clicked();
+    SETTLE();
     QCOMPARE(script.take().at(0).text, QStringLiteral("Failed to add device,id:[uuid-known-1]"));
     QCOMPARE(QByteArray(m_dialog->devList()[0].dev.ipAddr), QByteArray("127.0.0.5"));
 }
@@ -301,6 +319,7 @@ void TestQAddDevice::onvifCameraIsAskedAndStored()
     show({found(settings.uuid.c_str(), "127.0.0.1", cam.serviceAddr().c_str())});
     tick(0);
     m_dialog->on_addButton_clicked();
+    SETTLE();
     QCOMPARE(script.take().last().text, QStringLiteral("Add device completed"));
     QCOMPARE(m_dialog->devList().size(), 2);
     const DvrListInfo_s &added = m_dialog->devList()[1];
@@ -327,6 +346,7 @@ void TestQAddDevice::onvifCameraIsAskedAndStored()
     QVERIFY(moved != QByteArray(added.dev.serviceAddr));
     oneTickedRow(QString::fromStdString(settings.uuid), QStringLiteral("127.0.0.2"), QString::fromLatin1(moved));
     m_dialog->on_addButton_clicked();
+    SETTLE();
     QCOMPARE(script.count(), 0);
     QCOMPARE(logged.count(), 1);
     QCOMPARE(list.count(), 2);
@@ -363,6 +383,7 @@ void TestQAddDevice::refusedPasswordIsAskedFor()
     script.answer(QMessageBox::Cancel);
     tick(0);
     m_dialog->findChild<QPushButton *>("addButton")->click();
+    SETTLE();
     auto requests = script.take();
     QCOMPARE(requests.size(), 3);
     QCOMPARE(requests[0].kind, varno::ui::PromptKind::Password);
@@ -383,6 +404,7 @@ void TestQAddDevice::refusedPasswordIsAskedFor()
     cam.setRefusePassword(false);
     script.answer(QMessageBox::Ok, QStringLiteral("gate-77"));
     m_dialog->findChild<QPushButton *>("addButton")->click();
+    SETTLE();
     QCOMPARE(script.take().last().text, QStringLiteral("Add device completed"));
     QCOMPARE(QByteArray(m_dialog->devList()[1].dev.devName), QByteArray("Tiefgarage Ebene 13, Zufahrt S"));
     QCOMPARE(plainPassword(stored()[1]), QStringLiteral("gate-77"));
@@ -396,6 +418,7 @@ void TestQAddDevice::manualAddStoresAndUpdates()
     QSignalSpy logged(m_dialog.get(), &QAddDevice::sendLogInfo);
     // Through the manual dialog's signal, as connected at construction.
     emit m_dialog->manualDialog()->sendManualInfo(listed("B765432", "Gate", "abc123", "VRNB-765432-KXPQT"));
+    SETTLE();
     QCOMPARE(m_dialog->devList().size(), 2);
     QCOMPARE(list.count(), 1);
     QCOMPARE(logged.count(), 1);
@@ -408,11 +431,13 @@ void TestQAddDevice::manualAddStoresAndUpdates()
 
     // The same again: nothing happens.
     m_dialog->RecvManualInfo(listed("B765432", "Gate", "abc123", "VRNB-765432-KXPQT"));
+    SETTLE();
     QCOMPARE(list.count(), 1);
     QCOMPARE(logged.count(), 1);
 
     // A new password: the list and the store take it, no new log entry.
     m_dialog->RecvManualInfo(listed("B765432", "Gate", "zz9988", "VRNB-765432-KXPQT"));
+    SETTLE();
     QCOMPARE(list.count(), 2);
     QCOMPARE(logged.count(), 1);
     QCOMPARE(QByteArray(m_dialog->devList()[1].dev.password), QByteArray("zz9988"));
@@ -436,11 +461,13 @@ void TestQAddDevice::listFullIsRefusedWithAMessage()
     QSignalSpy list(m_dialog.get(), &QAddDevice::sendDevList);
     // The 300th is taken, the 301st refused.
     m_dialog->RecvManualInfo(listed("C100200", "Yard", "pw9999", "VRNC-100200-ABCDE"));
+    SETTLE();
     QCOMPARE(script.count(), 0);
     QCOMPARE(int(stored().size()), kMaxDevices);
     QCOMPARE(m_dialog->devList().size(), kMaxDevices);
     QCOMPARE(list.count(), 1);
     m_dialog->RecvManualInfo(listed("B765432", "Gate", "abc123", "VRNB-765432-KXPQT"));
+    SETTLE();
     QCOMPARE(list.count(), 1);
     auto requests = script.take();
     QCOMPARE(requests.size(), 1);
@@ -451,6 +478,7 @@ void TestQAddDevice::listFullIsRefusedWithAMessage()
     show({found("B765432", "127.0.0.7", "u")});
     tick(0);
     m_dialog->on_addButton_clicked();
+    SETTLE();
     requests = script.take();
     QCOMPARE(requests[0].text,
              QStringLiteral("The device list is full: at most 300 devices. Device [B765432] was not added."));
@@ -462,6 +490,7 @@ void TestQAddDevice::listFullIsRefusedWithAMessage()
     // the deleted camera: the store is rewritten from the list.
     m_dialog->recvDelDevInfo(QStringLiteral("uuid-fill-7"));
     m_dialog->RecvManualInfo(listed("B765432", "Gate", "abc123", "VRNB-765432-KXPQT"));
+    SETTLE();
     QCOMPARE(script.count(), 0);
     QCOMPARE(m_dialog->devList().size(), kMaxDevices);
     QCOMPARE(list.count(), 3);
@@ -476,6 +505,7 @@ void TestQAddDevice::listFullIsRefusedWithAMessage()
 void TestQAddDevice::deleteAndUpdateFollowTheList()
 {
     m_dialog->RecvManualInfo(listed("B765432", "Gate", "abc123", "VRNB-765432-KXPQT"));
+    SETTLE();
     QSignalSpy forwarded(m_dialog.get(), &QAddDevice::sendDelDevInfo);
     m_dialog->recvDelDevInfo(QStringLiteral("B765432"));
     QCOMPARE(forwarded.count(), 1);
@@ -499,6 +529,51 @@ void TestQAddDevice::deleteAndUpdateFollowTheList()
     // Check replies go on to the manual dialog; other messages do not.
     m_dialog->recvP2pMessage(message("", P2P_MSG_PASSWORD_CHANGE_RSP, nullptr, 0)); // nothing pending, nothing to see
     QVERIFY(m_dialog->manualDialog()->pending().isEmpty());
+}
+
+void TestQAddDevice::closeWhileAskingASilentCamera()
+{
+    // A camera that takes the connection and never answers: the library
+    // gives up after its request time-out. Meanwhile the window's event loop
+    // runs, the button shows the add under way, and closing the dialog
+    // gives the add up: nothing is stored and nothing is said.
+    QVERIFY(varno::test::writeOnvifConf({QStringLiteral("connect_timeout_ms = 1000"),
+                                         QStringLiteral("request_timeout_ms = 3000")}));
+    QTcpServer silent;
+    QVERIFY(silent.listen(QHostAddress::LocalHost, 0));
+    QList<QTcpSocket *> held;
+    connect(&silent, &QTcpServer::newConnection, this, [&] {
+        while (QTcpSocket *socket = silent.nextPendingConnection())
+            held << socket;
+    });
+    const QByteArray url = QStringLiteral("http://127.0.0.1:%1/onvif/device_service").arg(silent.serverPort()).toUtf8();
+    PromptScript script;
+    QSignalSpy logged(m_dialog.get(), &QAddDevice::sendLogInfo);
+    m_dialog->show();
+    show({found("uuid-silent-1", "127.0.0.1", url.constData())});
+    tick(0);
+    int ticks = 0;
+    QTimer probe;
+    probe.setInterval(5);
+    connect(&probe, &QTimer::timeout, this, [&] { ticks += m_dialog->isBusy() ? 1 : 0; });
+    probe.start();
+    auto *button = m_dialog->findChild<QPushButton *>("addButton");
+    button->click();
+    QVERIFY(m_dialog->isBusy());
+    QVERIFY(!button->isEnabled());
+    QCOMPARE(button->toolTip(), QStringLiteral("Adding the selected cameras..."));
+    QTRY_VERIFY_WITH_TIMEOUT(ticks >= 3 && !held.isEmpty(), 10000);
+    m_dialog->close();
+    QVERIFY(!m_dialog->isBusy());
+    QVERIFY(button->isEnabled());
+    QTRY_COMPARE_WITH_TIMEOUT(m_dialog->setup()->jobsInFlight(), 0, 15000);
+    QCOMPARE(script.count(), 0);
+    QCOMPARE(logged.count(), 0);
+    QCOMPARE(m_dialog->devList().size(), 1);
+    QCOMPARE(int(stored().size()), 1);
+    // The row stays, to be added another time.
+    QCOMPARE(table()->rowCount(), 1);
+    qDeleteAll(held);
 }
 
 QTEST_MAIN(TestQAddDevice)

@@ -1,12 +1,15 @@
 // Manual add by camera ID against a private broker and the camera
 // simulator: the ID rule, the lookups, both password checks, the pending
 // list and the replies (correct and wrong password, the second reply of a
-// check ignored), and the connect loop's retries.
+// check ignored), the connect loop's retries and its cancel, and a close
+// while a slow lookup runs.
 #include "common/metatypes.h"
 #include "common/p2phandle.h"
 #include "common/p2precords.h"
 #include "common/textfield.h"
 #include "common/ui/promptscript.h"
+#include "device/devicesetup.h"
+#include "device/devicestore.h"
 #include "device/qmanualdial.h"
 #include "platform/p2p/p2p_client_sdk.h"
 #include "platform/p2p/p2p_wire.h"
@@ -19,11 +22,14 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QPointer>
+#include <QPushButton>
 #include <QSignalSpy>
+#include <QTimer>
 #include <QtTest>
 
 #include <atomic>
 #include <cstring>
+#include <future>
 #include <memory>
 #include <mutex>
 
@@ -38,6 +44,15 @@ devicetest::MessageRelay &hub()
 {
     static devicetest::MessageRelay relay{P2P_MSG_PASSWORD_CHECK_RSP, P2P_MSG_PASSWORD_CHECK2_RSP};
     return relay;
+}
+
+// The connect helper as the controllers run it: off the window's thread.
+int connectOffUi(intptr_t handle, const char *p2pId, const varno::JobToken &token = varno::JobToken())
+{
+    static const varno::device::ConnectNames names{"TestQManualDial", "%s(%d):handle is NULL!!!", 500};
+    const std::string id(p2pId);
+    return std::async(std::launch::async, [=] { return varno::device::connectPeer(handle, id.c_str(), names, token); })
+        .get();
 }
 
 } // namespace
@@ -64,9 +79,13 @@ private slots:
     void cancelClearsButKeepsPending();
     void deletedCameraLeavesTheList();
     void noHandleIsRefused();
+    void closeWhileLookingUp_data();
+    void closeWhileLookingUp();
 
 private:
     void fill(const QString &id, const QString &name, const QString &password);
+    // Presses Add and waits until the check is sent (or failed).
+    void add();
     // Waits until both replies of a check arrived and were handled.
     void waitReplies(int total);
 
@@ -103,6 +122,12 @@ void TestQManualDial::fill(const QString &id, const QString &name, const QString
     m_dialog->findChild<QLineEdit *>("idLineEdit")->setText(id);
     m_dialog->findChild<QLineEdit *>("nameLineEdit")->setText(name);
     m_dialog->findChild<QLineEdit *>("passwdLineEdit")->setText(password);
+}
+
+void TestQManualDial::add()
+{
+    m_dialog->on_addButton_clicked();
+    QTRY_VERIFY_WITH_TIMEOUT(!m_dialog->isBusy(), 10000);
 }
 
 void TestQManualDial::waitReplies(int total)
@@ -160,7 +185,7 @@ void TestQManualDial::unknownCameraOnTheService()
 {
     PromptScript script;
     fill(QStringLiteral("Z999999"), QStringLiteral("Nowhere"), QStringLiteral("abc123"));
-    m_dialog->on_addButton_clicked();
+    add();
     const auto requests = script.take();
     QCOMPARE(requests.size(), 1);
     // Nobody answers the lookup: the message says what may be behind it.
@@ -177,10 +202,13 @@ void TestQManualDial::correctPasswordAddsOnce()
     const int before = hub().replies();
     fill(QStringLiteral("B765432"), QStringLiteral("Tor Süd"), QStringLiteral("abc123"));
     m_dialog->on_addButton_clicked();
-    QCOMPARE(script.count(), 0); // the outcome waits for the reply
-    QCOMPARE(m_dialog->pending().size(), 1);
-    QCOMPARE(QByteArray(m_dialog->pending()[0].p2pId), QByteArray("VRNB-765432-KXPQT"));
-    QCOMPARE(QByteArray(m_dialog->pending()[0].devId), QByteArray("B765432"));
+    // The check runs off the window's thread: the button shows it.
+    auto *button = m_dialog->findChild<QPushButton *>("addButton");
+    QVERIFY(m_dialog->isBusy());
+    QVERIFY(!button->isEnabled());
+    QCOMPARE(button->toolTip(), QStringLiteral("Checking the camera's password..."));
+    QTRY_VERIFY_WITH_TIMEOUT(!m_dialog->isBusy(), 10000);
+    QVERIFY(button->isEnabled());
 
     // Both requests are answered (126 and 17): the first decides, the
     // second finds no pending check.
@@ -207,7 +235,7 @@ void TestQManualDial::wrongPasswordIsReported()
     QSignalSpy added(m_dialog.get(), &QManualDial::sendManualInfo);
     const int before = hub().replies();
     fill(QStringLiteral("C100200"), QStringLiteral("Yard"), QStringLiteral("wrong1"));
-    m_dialog->on_addButton_clicked();
+    add();
     waitReplies(before + 2);
     QCOMPARE(added.count(), 0);
     QVERIFY(m_dialog->pending().isEmpty());
@@ -228,14 +256,18 @@ void TestQManualDial::secondCheckReplacesTheFirst()
     hub().setDialog(nullptr);
     const int before = hub().replies();
     fill(QStringLiteral("C100200"), QStringLiteral("Yard"), QStringLiteral("wrong1"));
-    m_dialog->on_addButton_clicked();
+    add();
     waitReplies(before + 2);
-    hub().setDialog(m_dialog.get());
     fill(QStringLiteral("C100200"), QStringLiteral("Yard"), QStringLiteral("pw9999"));
-    m_dialog->on_addButton_clicked();
+    add();
     QCOMPARE(m_dialog->pending().size(), 1);
     QCOMPARE(QByteArray(m_dialog->pending()[0].password), QByteArray("pw9999"));
     waitReplies(before + 4);
+    // The camera's answer to the newer check decides.
+    const std::shared_ptr<QByteArray> payload = hub().lastPayload();
+    QVERIFY(payload);
+    m_dialog->recvP2pMessage(devicetest::message("VRNC-100200-ABCDE", P2P_MSG_PASSWORD_CHECK_RSP, payload->constData(),
+                                                 int32_t(payload->size())));
     QCOMPARE(added.count(), 1);
     QCOMPARE(QByteArray(added[0][0].value<DvrListInfo_s>().dev.password), QByteArray("pw9999"));
     QCOMPARE(script.take().size(), 1);
@@ -248,7 +280,7 @@ void TestQManualDial::replyForAnotherCameraIsIgnored()
     fill(QStringLiteral("B765432"), QStringLiteral("Gate"), QStringLiteral("abc123"));
     hub().setDialog(nullptr);
     const int before = hub().replies();
-    m_dialog->on_addButton_clicked();
+    add();
     waitReplies(before + 2);
     QCOMPARE(m_dialog->pending().size(), 1);
 
@@ -281,7 +313,7 @@ void TestQManualDial::alreadyListedAtReplyTime()
     hub().setDialog(nullptr);
     const int before = hub().replies();
     fill(QStringLiteral("B765432"), QStringLiteral("Gate"), QStringLiteral("abc123"));
-    m_dialog->on_addButton_clicked();
+    add();
     waitReplies(before + 2);
     // Meanwhile the camera was added by discovery, with another password.
     DvrListInfo_s known = devicetest::listed("B765432", "Gate (ONVIF)");
@@ -311,7 +343,7 @@ void TestQManualDial::cancelClearsButKeepsPending()
     const int before = hub().replies();
     m_dialog->show();
     fill(QStringLiteral("B765432"), QStringLiteral("Gate"), QStringLiteral("abc123"));
-    m_dialog->on_addButton_clicked();
+    add();
     waitReplies(before + 2);
     m_dialog->on_cancelButton_clicked();
     QVERIFY(!m_dialog->isVisible());
@@ -333,7 +365,7 @@ void TestQManualDial::deletedCameraLeavesTheList()
 
 void TestQManualDial::noHandleIsRefused()
 {
-    QCOMPARE(m_dialog->connectDevice(0, "VRNB-765432-KXPQT"), -101);
+    QCOMPARE(connectOffUi(0, "VRNB-765432-KXPQT"), -101);
     // A camera the service does not know is tried once, not four times:
     // the requests that reach its inbox before a later marker are counted.
     const std::string unknown = "VRNZ-000000-AAAAA";
@@ -348,14 +380,56 @@ void TestQManualDial::noHandleIsRefused()
         else
             ++requests;
     });
-    const int r = m_dialog->connectDevice(m_rig.handle, unknown.c_str());
+    // A cancelled job asks nothing.
+    QCOMPARE(connectOffUi(m_rig.handle, unknown.c_str(), varno::JobToken::cancelledToken()),
+             varno::device::kConnectCancelled);
+    const int r = connectOffUi(m_rig.handle, unknown.c_str());
     QVERIFY(r < 0 && r != P2P_ERR_CONNECTING);
     QVERIFY(peer.publish(inbox, "marker"));
     QTRY_VERIFY(beforeMarker.load() >= 0);
     QCOMPARE(beforeMarker.load(), 1);
-    QCOMPARE(m_dialog->connectDevice(m_rig.handle, "VRNB-765432-KXPQT"), 0);
+    QCOMPARE(connectOffUi(m_rig.handle, "VRNB-765432-KXPQT"), 0);
     // Already connected: answered from the session state.
-    QCOMPARE(m_dialog->connectDevice(m_rig.handle, "VRNB-765432-KXPQT"), 0);
+    QCOMPARE(connectOffUi(m_rig.handle, "VRNB-765432-KXPQT"), 0);
+}
+
+void TestQManualDial::closeWhileLookingUp_data()
+{
+    QTest::addColumn<bool>("close");
+    QTest::newRow("waits for the answer") << false;
+    QTest::newRow("closed meanwhile") << true;
+}
+
+void TestQManualDial::closeWhileLookingUp()
+{
+    // Nobody answers the lookup of this camera: the library gives up after
+    // its request time-out. The window's event loop runs all the while.
+    QFETCH(bool, close);
+    PromptScript script;
+    m_dialog->show();
+    fill(QStringLiteral("Z999998"), QStringLiteral("Nowhere"), QStringLiteral("abc123"));
+    int ticks = 0;
+    QTimer probe;
+    probe.setInterval(5);
+    connect(&probe, &QTimer::timeout, this, [&] { ticks += m_dialog->isBusy() ? 1 : 0; });
+    probe.start();
+    m_dialog->on_addButton_clicked();
+    QVERIFY(m_dialog->isBusy());
+    QTRY_VERIFY_WITH_TIMEOUT(ticks >= 3, 10000);
+    if (close) {
+        m_dialog->close();
+        QVERIFY(!m_dialog->isBusy());
+        QVERIFY(m_dialog->findChild<QPushButton *>("addButton")->isEnabled());
+    }
+    // The job ends when the library returns; closed, it says nothing.
+    QTRY_COMPARE_WITH_TIMEOUT(m_dialog->setup()->jobsInFlight(), 0, 15000);
+    QVERIFY(!m_dialog->isBusy());
+    QVERIFY(m_dialog->pending().isEmpty());
+    const auto requests = script.take();
+    QCOMPARE(requests.size(), close ? 0 : 1);
+    if (!close)
+        QVERIFY2(requests[0].text.startsWith(QStringLiteral("Camera Z999998 did not answer its lookup")),
+                 qPrintable(requests[0].text));
 }
 
 QTEST_MAIN(TestQManualDial)

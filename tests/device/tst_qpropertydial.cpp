@@ -7,6 +7,7 @@
 #include "common/p2precords.h"
 #include "common/textfield.h"
 #include "common/ui/promptscript.h"
+#include "device/devicesetup.h"
 #include "device/passwordcipher.h"
 #include "device/qpasswdfrm.h"
 #include "device/qpropertydial.h"
@@ -70,6 +71,7 @@ private slots:
     void repliesOutsideTheChangeAreIgnored();
     void replyAfterSwitchingCameraGoesToTheCameraAsked();
     void listFollowsUpdatesAndDeletes();
+    void closeWhileConnecting();
 
 private:
     void setFields(const QString &name, const QString &oldPass, const QString &newPass, const QString &confirm);
@@ -231,6 +233,7 @@ void TestQPropertyDial::passwordRuleOrder()
         page->findChild<QLineEdit *>(field)->setMaxLength(32);
     setFields(name, oldPass, newPass, confirm);
     page->on_changeButton_clicked();
+    QTRY_VERIFY(!page->isBusy());
     const auto requests = script.take();
     QCOMPARE(requests.size(), 1);
     QCOMPARE(requests[0].title, QStringLiteral("Settings"));
@@ -280,6 +283,7 @@ void TestQPropertyDial::changeAcceptedByTheCamera()
     QVERIFY(!m_dialog->passwdPage()->changeInFlight());
 
     // The camera really holds the new password now: a change from it works.
+    QTRY_VERIFY(!m_dialog->passwdPage()->isBusy());
     setFields(QStringLiteral("Gate"), QStringLiteral("Newpass7"), QStringLiteral("abc123"), QStringLiteral("abc123"));
     m_dialog->passwdPage()->on_changeButton_clicked();
     QTRY_COMPARE_WITH_TIMEOUT(changed.count(), 2, 10000);
@@ -379,6 +383,38 @@ void TestQPropertyDial::listFollowsUpdatesAndDeletes()
     m_dialog->updateDevList(list);
     m_dialog->setDevId(QStringLiteral("D000001"));
     QCOMPARE(m_dialog->renamePage()->findChild<QLineEdit *>("nameLineEdit")->text(), QStringLiteral("New one"));
+}
+
+void TestQPropertyDial::closeWhileConnecting()
+{
+    // A camera the service does not know: the connect waits for the
+    // library's time-out. Closing the dialog meanwhile gives the change up
+    // quietly; the window's thread never waited.
+    PromptScript script;
+    QSignalSpy changed(m_dialog.get(), &QPropertyDial::sendDevProperty);
+    DvrListInfo_s ghost;
+    std::memset(&ghost, 0, sizeof(ghost));
+    ghost.dev = device("Z000009", "Ghost", "ghost12", "VRNZ-000009-AAAAA");
+    QList<DvrListInfo_s> list = m_dialog->devList();
+    list.append(ghost);
+    m_dialog->updateDevList(list);
+    m_dialog->show();
+    m_dialog->setDevId(QStringLiteral("Z000009"));
+    m_dialog->findChild<QPushButton *>("passwdButton")->click();
+    QPasswdFrm *page = m_dialog->passwdPage();
+    QVERIFY(page->isVisible());
+    setFields(QStringLiteral("Ghost"), QStringLiteral("ghost12"), QStringLiteral("ghost345"), QStringLiteral("ghost345"));
+    auto *button = page->findChild<QPushButton *>("changeButton");
+    button->click();
+    QVERIFY(page->isBusy());
+    QVERIFY(!button->isEnabled());
+    QCOMPARE(button->toolTip(), QStringLiteral("Changing the camera's password..."));
+    m_dialog->close();
+    QVERIFY(!page->isBusy());
+    QVERIFY(button->isEnabled());
+    QTRY_COMPARE_WITH_TIMEOUT(page->setup()->jobsInFlight(), 0, 15000);
+    QCOMPARE(script.count(), 0);
+    QCOMPARE(changed.count(), 0);
 }
 
 QTEST_MAIN(TestQPropertyDial)

@@ -222,6 +222,7 @@ void TestPyCamPeer::addedByCameraId()
     QCOMPARE(script.count(), 1);
     QCOMPARE(script.take().at(0).text, QStringLiteral("Password incorrect!"));
     dialog.findChild<QLineEdit *>(QStringLiteral("passwdLineEdit"))->setText(m_password);
+    QTRY_VERIFY(!dialog.isBusy());
     dialog.on_addButton_clicked();
     QTRY_COMPARE_WITH_TIMEOUT(added.count(), 1, 10000);
     hub().setDialog(&m_replies);
