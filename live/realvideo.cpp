@@ -186,6 +186,12 @@ realvideo::realvideo(QWidget *parent, std::shared_ptr<MonitorClock> clock)
     connect(this, &realvideo::sendAlarmInfor, this, &realvideo::recvAlarmInfo);
     connect(this, &realvideo::sendStopRecord, m_videoOnly, &QVideoOnly::RecvStopRecord);
     connect(m_videoOnly, &QVideoOnly::SendChangeStream, this, &realvideo::RecvChangeStream);
+    // The choice by window size: the grid keeps the user's setting and the
+    // windows' choices by hand, the controller follows the windows' sizes.
+    m_ctl->setAutoStream(m_videoOnly->autoStream());
+    connect(m_videoOnly, &QVideoOnly::autoStreamChanged, m_ctl.get(), &LiveController::setAutoStream);
+    connect(m_videoOnly, &QVideoOnly::SendStreamByWindowSize, m_ctl.get(), &LiveController::clearManualStream);
+    connect(m_videoOnly, &QVideoOnly::recordingChanged, m_ctl.get(), &LiveController::setRecording);
     connect(m_tipTimer, &QTimer::timeout, this, &realvideo::timeOutStay);
     m_fade = 1.0;
     layoutPage();
