@@ -32,6 +32,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTableWidget>
@@ -826,8 +827,7 @@ namespace {
 class PaintWatch final : public QObject
 {
 public:
-    PaintWatch(QVideoPlay *play) : m_play(play) { play->surface()->installEventFilter(this); }
-    ~PaintWatch() override { m_play->surface()->removeEventFilter(this); }
+    explicit PaintWatch(QVideoPlay *play) : m_play(play) { play->surface()->installEventFilter(this); }
     bool eventFilter(QObject *, QEvent *event) override
     {
         if (event->type() == QEvent::Paint) {
@@ -841,7 +841,7 @@ public:
     int blank = 0;
 
 private:
-    QVideoPlay *m_play;
+    QPointer<QVideoPlay> m_play;
 };
 
 // The centre of the camera's window in the grid's coordinates.
