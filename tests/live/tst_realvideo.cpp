@@ -947,6 +947,18 @@ void TestRealVideo::windowSizeChoosesTheStreamWithoutABlankPaint()
     QVERIFY(grid->autoStream());
     QTRY_VERIFY_WITH_TIMEOUT(page->streamStats(key).pictureWidth == kSdW, 10000);
 
+    // An ONVIF camera: its profiles' sizes are asked once, then the small
+    // window goes over to the smaller profile through a second RTSP session.
+    OnvifCam &cam = m_onvif[0];
+    const QString onvifKey = QString::fromStdString(cam.uuid);
+    QCOMPARE(openAndWait(*page, cam.device(), cam.access(), true), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(page->streamStats(onvifKey).pictureWidth == kSdW, 15000);
+    QCOMPARE(ctl->streamSize(onvifKey, 0), QSize(kOnvifW, kOnvifH));
+    QCOMPARE(ctl->switchesDone(onvifKey), 1);
+    LiveStreamInfo onvifRec{};
+    QVERIFY(page->streamInfo(onvifKey, &onvifRec));
+    QCOMPARE(onvifRec.streamType, 1);
+
     // Off for the user: the windows keep what they show.
     grid->SelectAutoStreamAction();
     QVERIFY(!grid->autoStream());
