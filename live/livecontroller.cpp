@@ -844,6 +844,10 @@ int LiveController::frameArrived(const QString &key, bool p2p, int streamIndex, 
     auto t = m_tracks.constFind(key);
     CLiveStream *swap = t != m_tracks.cend() ? t->swapLive : nullptr;
     if (!p2p) {
+        // The last frames of a stream a switch replaced (its close is on the
+        // way) must not reach the new stream's decoder.
+        if (rtspHandle != 0 && t != m_tracks.cend() && rtspHandle == t->retiredRtsp)
+            return 0;
         CLiveStream *target = swap && rtspHandle != 0 && rtspHandle == t->swapRtsp ? swap : it->liveStream;
         if (type == 0) // an ONVIF camera's decoder follows the codec its stream names
             target->SetVideoCodec(videoDecoder);
@@ -1879,6 +1883,7 @@ void LiveController::finishSwap(const QString &key, uint64_t swapId)
         if (it->p2pFlag) {
             it->streamDescr = t->swapDescr;
         } else {
+            t->retiredRtsp = it->rtspHandle;
             it->rtspHandle = t->swapRtsp;
             for (LiveWinInfo &w : m_winList)
                 if (fieldString(w.deviceId) == key)

@@ -253,6 +253,7 @@ private:
         CLiveStream *swapLive = nullptr;
         char *swapDescr = nullptr; // P2P: the new stream's description buffer
         int32_t swapRtsp = 0;      // ONVIF: the new stream's handle
+        int32_t retiredRtsp = 0;   // ONVIF: the handle a switch replaced, closing
         bool swapOpened = false;
         bool swapShown = false;
         uint32_t swapStartTick = 0;  // monitor clock at its start
