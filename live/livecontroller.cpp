@@ -467,9 +467,12 @@ void LiveController::openP2p(const OpenRequest &req)
     // A camera with one stream only has no second entry: it plays its first.
     int streamType = (dev.streamType == 1 && count >= 2) ? 1 : 0;
     const QSize sizes[2] = {pictureSize(descr.get()), count >= 2 ? pictureSize(descr.get() + kDescrSize) : QSize()};
-    // A new window shows the stream that fits its size (no choice by hand yet).
+    // A new window shows the stream that fits its size (no choice by hand
+    // yet), the main one while the camera records.
     if (req.job == Job::New && m_autoStream.load() && count >= 2)
-        streamType = StreamChoice::pick(areaOf(req.winHandle), sizes[0], sizes[1], streamType);
+        streamType = m_windows->isRecording(key) ? 0
+                                                 : StreamChoice::pick(areaOf(req.winHandle), sizes[0], sizes[1],
+                                                                      streamType);
     char *entry = descr.get() + streamType * kDescrSize;
     const int32_t one = 1;
     std::memcpy(entry + offsetof(P2P_STREAM_DESCR_S, enabled), &one, sizeof one);
@@ -1519,17 +1522,6 @@ void LiveController::setAutoStream(bool on)
     m_autoStream = on;
 }
 
-void LiveController::setRecording(const QString &key, bool on)
-{
-    VARNO_ASSERT_UI_THREAD();
-    QMutexLocker lock(&m_mutex);
-    auto t = m_tracks.find(key);
-    if (t == m_tracks.end())
-        return;
-    t->recording = on;
-    t->swapBlocked = false; // the monitor's next pass switches at once
-}
-
 void LiveController::clearManualStream(const QString &key)
 {
     VARNO_ASSERT_UI_THREAD();
@@ -1545,6 +1537,8 @@ void LiveController::clearManualStream(const QString &key)
 void LiveController::followWindow(const QString &key, int32_t winHandle)
 {
     const QSize area = areaOf(winHandle);
+    // A recording takes the main stream (asked outside the table mutex).
+    const bool recording = m_windows->isRecording(key);
     QMutexLocker lock(&m_mutex);
     auto it = m_streams.find(key);
     auto t = m_tracks.find(key);
@@ -1572,14 +1566,14 @@ void LiveController::followWindow(const QString &key, int32_t winHandle)
         dropSwap(left);
         return;
     }
-    if (t->swapBlocked && uint32_t(now - t->swapBlockedAt) < kSwapRetryMs)
+    if (t->swapBlocked && uint32_t(now - t->swapBlockedAt) < kSwapRetryMs && !recording)
         return;
     t->swapBlocked = false;
     if (t->opening || t->swapId != 0 || t->swapJobs > 0 || it->state != kStatePlaying)
         return;
     const int current = it->streamType == 1 ? 1 : 0;
     // A P2P camera that records shows its main stream (the recording's).
-    const bool recordMain = t->recording && it->p2pFlag;
+    const bool recordMain = recording && it->p2pFlag;
     if (!recordMain && (rest || !m_autoStream.load() || t->manual >= 0 || t->sizes[1].isEmpty()))
         return;
     const int wanted = recordMain ? 0 : StreamChoice::pick(area, t->sizes[0], t->sizes[1], current);

@@ -53,6 +53,13 @@ public:
     virtual void setWaitingLook(int32_t winHandle, bool on) = 0;
     // A frame of a P2P stream for the camera's recording (library thread).
     virtual void feedRecorder(const QString &key, const char *data, int size, int type, uint64_t timeStampMs) = 0;
+    // The camera records or its recording starts (any thread): a P2P
+    // camera's window then shows the main stream, the recording's.
+    virtual bool isRecording(const QString &key) const
+    {
+        (void)key;
+        return false;
+    }
 };
 
 // Per stream: video frames counted since the first key frame, pictures
@@ -131,10 +138,6 @@ public:
     // HD / SD by hand: the stream is closed and opened again with the other
     // choice, which the window keeps until clearManualStream.
     void changeStream(const QString &key, int type);
-    // The camera records (on) or no longer (off). A recording takes the
-    // main stream: a P2P camera's window shows it meanwhile, whatever its
-    // size or the choice by hand (the recording's frames are the window's).
-    void setRecording(const QString &key, bool on);
     // The stream follows the window's size again (see setAutoStream).
     void clearManualStream(const QString &key);
     // The choice by window size, for every window without a choice by hand
@@ -240,7 +243,6 @@ private:
         uint32_t pictureTick = 0;  // monitor time of the last new picture
         bool reconnecting = false; // the window shows its reconnecting look
         int manual = -1;           // stream chosen by hand for the window, -1 none
-        bool recording = false;    // the camera records (from its main stream)
         QSize sizes[2];            // pictures of the main and sub stream (empty: unknown / none)
         bool sizesAsked = false;   // ONVIF: the profiles' sizes were asked for
         bool idle = false;         // the window is not shown: its decoder rests

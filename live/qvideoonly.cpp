@@ -920,7 +920,6 @@ void QVideoOnly::RecvRecordStarted(QString deviceId, int alarmType, bool ok)
     const QByteArray id = text8(deviceId);
     if (ok) {
         emit sendRecordCount(1);
-        emit recordingChanged(deviceId, true);
         WriteLog(0, "[RECORD]Begin device(%s) recording finished!!!", id.constData());
     }
     const bool waiting = ok && isRecordWaiting(deviceId);
@@ -994,7 +993,6 @@ void QVideoOnly::RecvStopRecord(QString deviceId)
     WriteLog(0, "[RECORD]Request stop recording, handle(%d)!!!", 0);
     if (wasRecording)
         emit sendRecordCount(-1);
-    emit recordingChanged(deviceId, false);
     for (int i = 0; i < kWinCount; ++i) {
         const WinState w = winState(i);
         if (w.used && w.deviceId == deviceId) {

@@ -172,8 +172,7 @@ signals:
     // The choice by window size was turned on or off (also when the user's
     // stored choice is taken up).
     void autoStreamChanged(bool on);
-    // A camera's recording began (true) or ended (false).
-    void recordingChanged(QString deviceId, bool recording);
+
 
 public slots:
     void CloseVideoWinFromMul(int winHandle);

@@ -95,6 +95,10 @@ public:
     {
         m_grid->feedLiveFrame(key, data, size, type, timeStampMs);
     }
+    bool isRecording(const QString &key) const override
+    {
+        return m_grid->isRecording(key) || m_grid->isRecordStarting(key);
+    }
 
 private:
     QVideoOnly *m_grid;
@@ -191,7 +195,6 @@ realvideo::realvideo(QWidget *parent, std::shared_ptr<MonitorClock> clock)
     m_ctl->setAutoStream(m_videoOnly->autoStream());
     connect(m_videoOnly, &QVideoOnly::autoStreamChanged, m_ctl.get(), &LiveController::setAutoStream);
     connect(m_videoOnly, &QVideoOnly::SendStreamByWindowSize, m_ctl.get(), &LiveController::clearManualStream);
-    connect(m_videoOnly, &QVideoOnly::recordingChanged, m_ctl.get(), &LiveController::setRecording);
     connect(m_tipTimer, &QTimer::timeout, this, &realvideo::timeOutStay);
     m_fade = 1.0;
     layoutPage();

@@ -954,7 +954,7 @@ void TestRealVideo::windowSizeChoosesTheStreamWithoutABlankPaint()
     QCOMPARE(openAndWait(*page, cam.device(), cam.access(), true), 0);
     QTRY_VERIFY_WITH_TIMEOUT(page->streamStats(onvifKey).pictureWidth == kSdW, 15000);
     QCOMPARE(ctl->streamSize(onvifKey, 0), QSize(kOnvifW, kOnvifH));
-    QCOMPARE(ctl->switchesDone(onvifKey), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(ctl->switchesDone(onvifKey), 1, 10000);
     LiveStreamInfo onvifRec{};
     QVERIFY(page->streamInfo(onvifKey, &onvifRec));
     QCOMPARE(onvifRec.streamType, 1);
@@ -1009,7 +1009,7 @@ void TestRealVideo::recordingTakesTheMainStreamAcrossSwitches()
 
     grid->RecvStopRecord(key);
     QTRY_VERIFY_WITH_TIMEOUT(page->streamStats(key).pictureWidth == kSdW, 10000);
-    QCOMPARE(ctl->switchesDone(key), done + 2);
+    QTRY_COMPARE_WITH_TIMEOUT(ctl->switchesDone(key), done + 2, 10000);
     {
         std::lock_guard lock(log->mutex);
         QCOMPARE(log->sps.size(), 1); // one stream's parameter sets only
