@@ -26,9 +26,17 @@
 // painted, for a P2P camera (no session yet, and session up) and for an
 // ONVIF camera of the simulator (RTSP through gst-rtsp-server).
 //
+// --only auto runs the cases of the stream chosen by window size instead,
+// with cameras of 1920x1080 main and 640x360 sub streams: 16 windows of the
+// live page choosing by their size against decoding the 16 main and the 16
+// sub streams alone; 25 cameras with 16 windows shown (the other 9 on the
+// grid's next page) against the 16; and a window maximised and restored:
+// the time from the double-click to the first main-stream picture painted,
+// and the paints that showed no picture meanwhile.
+//
 // Usage: bench_livewall [--seconds S=20] [--warmup S=5] [--offscreen]
 //                       [--hd-kbps N=2000] [--sd-kbps N=500] [--noise 0..32=6]
-//                       [--only 16|25] [--rounds N=1] [--screenshot DIR]
+//                       [--only 16|25|auto] [--rounds N=1] [--screenshot DIR]
 // VARNO_BENCH_STRETCH=1 in the environment stretches the pictures over their
 // windows instead of letter-boxing them.
 // --screenshot saves the live page of each measured case as it looked at
@@ -53,6 +61,7 @@
 #include "tests/support/testenv.h"
 
 #include <QApplication>
+#include <QMouseEvent>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
@@ -92,6 +101,7 @@ struct Options
     int sdKbps = 500;
     int noise = 6;
     int only = 0;
+    bool autoCases = false;        // --only auto: the cases of the stream chosen by window size
     int rounds = 1;
     QString child;                 // the case this process runs (a child of the harness)
     qint64 pids[3] = {0, 0, 0};    // simulator, broker, X server (child)
@@ -190,10 +200,13 @@ QString p2pId(int i)
 QByteArray simulatorConfig(quint16 brokerPort, const QString &storage, const Options &o)
 {
     QString cams;
+    // The cases of the choice by window size take 1080p main streams.
+    const QString hd = o.autoCases ? QStringLiteral(R"("width": 1920, "height": 1080)")
+                                   : QStringLiteral(R"("width": 1280, "height": 720)");
     for (int i = 0; i < kCameras; ++i) {
         cams += QStringLiteral(R"(    { "kind": "p2p", "deviceId": "%1", "p2pId": "%2", "name": "Cam %3",
       "password": "%4",
-      "hd": { "width": 1280, "height": 720, "fps": 25, "kbps": %5, "noise": %7, "loopSeconds": 2 },
+      "hd": { %8, "fps": 25, "kbps": %5, "noise": %7, "loopSeconds": 2 },
       "sd": { "width": 640, "height": 360, "fps": 25, "kbps": %6, "noise": %7, "loopSeconds": 2 } },
 )")
                     .arg(deviceId(i), p2pId(i))
@@ -201,7 +214,8 @@ QByteArray simulatorConfig(quint16 brokerPort, const QString &storage, const Opt
                     .arg(QLatin1String(kPassword))
                     .arg(o.hdKbps)
                     .arg(o.sdKbps)
-                    .arg(o.noise);
+                    .arg(o.noise)
+                    .arg(hd);
     }
     cams += QStringLiteral(R"(    { "kind": "onvif", "id": "onvif", "discoveryPort": 0, "cameras": [
       { "uuid": "%1", "name": "Hall", "password": "admin" } ] })")
@@ -348,7 +362,11 @@ struct Wall
 // (Baseline), into the windows of a grid the harness drives itself (Grid),
 // or through the live page as the main window does (Page). Warms up,
 // measures, closes.
-CaseResult runCase(World &w, const QString &name, int windows, int stream, Mode mode)
+// autoChoice: the live page's windows choose their stream by their size
+// (else they show `stream`); shown: windows per page of the grid (the
+// cameras beyond it are opened on the next page, not shown).
+CaseResult runCase(World &w, const QString &name, int windows, int stream, Mode mode, bool autoChoice = false,
+                   int shown = 0)
 {
     CaseResult r;
     r.name = name;
@@ -366,10 +384,11 @@ CaseResult runCase(World &w, const QString &name, int windows, int stream, Mode 
         page->resize(kWallWidth, kWallHeight);
         page->show();
         page->setFullScreen(true); // the grid takes the whole page
-        if (windows > 16)
+        if ((shown ? shown : windows) > 16)
             page->btnCount25Clicked();
         else
             page->btnCount16Clicked();
+        page->videoOnly()->setAutoStream(autoChoice);
     }
     // VARNO_BENCH_STRETCH=1: pictures stretched over their windows (the
     // grid's "Keep aspect ratio" unchecked) instead of letter-boxed.
@@ -393,6 +412,8 @@ CaseResult runCase(World &w, const QString &name, int windows, int stream, Mode 
                 r.problem = QStringLiteral("camera %1: StartStream failed (%2)").arg(i).arg(ret);
                 break;
             }
+            if (shown && i >= shown)
+                continue; // on the next page: decodes nothing, measured by the CPU alone
             wall.surfaces.push_back(page->videoOnly()->videoWin(win.winIndex)->play()->surface());
             realvideo *pg = page.get();
             wall.decoded.push_back([pg, key] { return uint64_t(std::max<int64_t>(0, pg->streamStats(key).decodedPictures)); });
@@ -689,6 +710,8 @@ struct CaseSetup
     int windows;
     int stream;
     Mode mode;
+    bool autoChoice = false;
+    int shown = 0;
 };
 
 const CaseSetup kCases[] = {
@@ -699,6 +722,98 @@ const CaseSetup kCases[] = {
     {"grid25", "25 x 360p grid", 25, 1, Mode::Grid},
     {"page25", "25 x 360p live page", 25, 1, Mode::Page},
 };
+
+// --only auto (cameras of 1080p main and 360p sub streams). The first is
+// the baseline of the ratios the summary prints.
+const CaseSetup kAutoCases[] = {
+    {"automain", "16 x 1080p main baseline", 16, 0, Mode::Baseline},
+    {"autosub", "16 x 360p sub decode-only", 16, 1, Mode::Baseline},
+    {"auto16", "16 auto live page", 16, 0, Mode::Page, true},
+    {"auto25", "25 auto, 16 shown", 25, 0, Mode::Page, true, 16},
+};
+
+// A window of a 4 x 4 wall maximised by a double-click and restored by a
+// second, `count` times: milliseconds from the maximising click to the
+// first picture of the main stream painted in it, and the paints of that
+// window that showed no picture (its idle look or nothing) meanwhile.
+class BlankPaints final : public QObject
+{
+public:
+    explicit BlankPaints(QVideoPlay *play) : m_play(play) { play->surface()->installEventFilter(this); }
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint) {
+            ++paints;
+            if (m_play->painting() || m_play->surface()->currentImage().isNull())
+                ++blank;
+        }
+        return false;
+    }
+    int paints = 0;
+    int blank = 0;
+
+private:
+    QVideoPlay *m_play;
+};
+
+void doubleClick(QWidget *grid, QPoint at)
+{
+    QMouseEvent press(QEvent::MouseButtonDblClick, QPointF(at), grid->mapToGlobal(QPointF(at)), Qt::LeftButton,
+                      Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(grid, &press);
+}
+
+QString maximiseTimes(World &w, int count, QString *problem)
+{
+    realvideo page;
+    page.resize(kWallWidth, kWallHeight);
+    page.show();
+    page.setFullScreen(true);
+    page.btnCount16Clicked();
+    page.videoOnly()->setAutoStream(true);
+    runFor(300);
+    for (int i = 0; i < 16; ++i)
+        page.StartStream(p2pDevice(i, 0), true);
+    const QString key = deviceId(5);
+    if (!runUntil([&] { return page.streamStats(key).pictureWidth == 640; }, 20000)) {
+        *problem = QStringLiteral("the wall's window did not show the sub stream");
+        return QString();
+    }
+    LiveWinInfo win{};
+    page.windowInfo(key, &win);
+    QVideoOnly *grid = page.videoOnly();
+    QVideoPlay *play = grid->videoWin(win.winIndex)->play();
+    BlankPaints blank(play);
+    std::vector<double> ms;
+    for (int k = 0; k < count && problem->isEmpty(); ++k) {
+        runFor(int(w.options.warmup * 1000) / 2 + 500);
+        const uint64_t painted = play->surface()->newPicturesPainted();
+        QElapsedTimer t;
+        t.start();
+        doubleClick(grid, grid->videoWin(win.winIndex)->geometry().center());
+        if (!runUntil([&] { return page.streamStats(key).pictureWidth == 1920
+                                   && play->surface()->newPicturesPainted() > painted; }, 15000)) {
+            *problem = QStringLiteral("no main-stream picture within 15 s of the maximising click");
+            break;
+        }
+        ms.push_back(double(t.nsecsElapsed()) / 1e6);
+        runFor(500);
+        doubleClick(grid, grid->videoWin(win.winIndex)->geometry().center());
+        if (!runUntil([&] { return page.streamStats(key).pictureWidth == 640; }, 15000))
+            *problem = QStringLiteral("no sub-stream picture within 15 s of the restoring click");
+    }
+    std::vector<double> sorted = ms;
+    std::sort(sorted.begin(), sorted.end());
+    QStringList parts;
+    for (double x : ms)
+        parts << QString::number(x, 'f', 0);
+    return QStringLiteral("p50=%1 p95=%2 each=%3 paints=%4 blank=%5")
+        .arg(test::percentile(sorted, 0.50), 0, 'f', 0)
+        .arg(test::percentile(sorted, 0.95), 0, 'f', 0)
+        .arg(parts.join(QLatin1Char(',')))
+        .arg(blank.paints)
+        .arg(blank.blank);
+}
 
 // The child: one case (or the first-picture measurements) in a process of
 // its own, so that memory and CPU figures belong to that case alone.
@@ -782,11 +897,19 @@ int runChild(const Options &o, int argc, char **argv)
                     qPrintable(list(gridCold)), qPrintable(list(gridWarm)), qPrintable(list(pageCold)),
                     qPrintable(list(pageWarm)), qPrintable(list(onvif)),
                     qPrintable(problem.replace(QLatin1Char(' '), QLatin1Char('_'))));
+    } else if (o.child == QLatin1String("automax")) {
+        QString problem;
+        const QString times = maximiseTimes(w, 10, &problem);
+        std::printf("MAXIMISE %s problem=%s\n", qPrintable(times),
+                    qPrintable(problem.replace(QLatin1Char(' '), QLatin1Char('_'))));
     } else {
-        for (const CaseSetup &c : kCases) {
+        std::vector<CaseSetup> all(std::begin(kCases), std::end(kCases));
+        all.insert(all.end(), std::begin(kAutoCases), std::end(kAutoCases));
+        for (const CaseSetup &c : all) {
             if (o.child != QLatin1String(c.id))
                 continue;
-            const CaseResult r = runCase(w, QString::fromLatin1(c.title), c.windows, c.stream, c.mode);
+            const CaseResult r = runCase(w, QString::fromLatin1(c.title), c.windows, c.stream, c.mode, c.autoChoice,
+                                         c.shown);
             std::printf("%s\n", qPrintable(resultLine(r)));
         }
     }
@@ -843,7 +966,10 @@ int main(int argc, char **argv)
             o.rounds = std::max(1, std::atoi(argv[++i]));
         else if (a == "--noise" && more)
             o.noise = std::atoi(argv[++i]);
-        else if (a == "--only" && more)
+        else if (a == "--only" && more && QByteArray(argv[i + 1]) == "auto") {
+            o.autoCases = true;
+            ++i;
+        } else if (a == "--only" && more)
             o.only = std::atoi(argv[++i]);
         else if (a == "--screenshot" && more)
             o.screenshotDir = QString::fromLocal8Bit(argv[++i]);
@@ -858,7 +984,7 @@ int main(int argc, char **argv)
                 o.pids[k] = parts[k].toLongLong();
         } else {
             std::fprintf(stderr, "usage: %s [--seconds S] [--warmup S] [--offscreen] [--hd-kbps N] "
-                                 "[--sd-kbps N] [--noise 0..32] [--only 16|25] [--rounds N] "
+                                 "[--sd-kbps N] [--noise 0..32] [--only 16|25|auto] [--rounds N] "
                                  "[--screenshot DIR]\n", argv[0]);
             return 2;
         }
@@ -902,9 +1028,9 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "cannot start mosquitto\n");
         return 1;
     }
-    std::printf("starting the simulator: %d P2P cameras, 1280x720 @ 25 (%d kbit/s) and 640x360 @ 25 (%d kbit/s), "
+    std::printf("starting the simulator: %d P2P cameras, %s @ 25 (%d kbit/s) and 640x360 @ 25 (%d kbit/s), "
                 "grain %d, 2 s loops encoded once...\n",
-                kCameras, o.hdKbps, o.sdKbps, o.noise);
+                kCameras, o.autoCases ? "1920x1080" : "1280x720", o.hdKbps, o.sdKbps, o.noise);
     std::fflush(stdout);
     test::CamSimProcess sim;
     if (!sim.start(simulatorConfig(broker.port(), tmp.path() + QStringLiteral("/storage"), o), 300000)) {
@@ -926,14 +1052,17 @@ int main(int argc, char **argv)
                 qPrintable(loadAverage()));
     std::fflush(stdout);
 
-    const QByteArray first = runChildProcess(o, "first", pids);
+    const QByteArray first = o.autoCases ? QByteArray() : runChildProcess(o, "first", pids);
     // Rounds: every case once per round, in the same order, so that a
     // spell of load from elsewhere on the machine shows as a spread between
     // rounds instead of hiding in one figure.
     std::vector<std::vector<CaseResult>> rounds;
     for (int round = 0; round < o.rounds; ++round) {
         std::vector<CaseResult> results;
-        for (const CaseSetup &c : kCases) {
+        std::vector<CaseSetup> cases(std::begin(kCases), std::end(kCases));
+        if (o.autoCases)
+            cases.assign(std::begin(kAutoCases), std::end(kAutoCases));
+        for (const CaseSetup &c : cases) {
             if ((o.only != 0 && o.only != c.windows))
                 continue;
             CaseResult r;
@@ -985,6 +1114,53 @@ int main(int argc, char **argv)
             const double median = v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
             std::printf("CPU ratio %s / baseline over %zu rounds: median %.3f (min %.3f, max %.3f)\n",
                         qPrintable(name), v.size(), median, v.front(), v.back());
+        }
+    }
+    if (o.autoCases) {
+        // The choice by window size: the wall against decoding its main and
+        // its sub streams alone, and 25 cameras (9 not shown) against 16.
+        auto cpuOf = [](const std::vector<CaseResult> &round, const char *title) {
+            for (const CaseResult &c : round)
+                if (c.ok && c.name == QLatin1String(title) && c.wallS > 0)
+                    return c.cpuS / c.wallS;
+            return 0.0;
+        };
+        struct Pair
+        {
+            const char *label;
+            const char *over;
+            const char *under;
+            std::vector<double> values;
+        };
+        Pair pairs[] = {{"auto / sub decode-only", "16 auto live page", "16 x 360p sub decode-only", {}},
+                        {"25 cameras, 16 shown / 16 cameras", "25 auto, 16 shown", "16 auto live page", {}},
+                        {"auto / main decode-only", "16 auto live page", "16 x 1080p main baseline", {}}};
+        for (Pair &pair : pairs) {
+            for (const auto &round : rounds) {
+                const double over = cpuOf(round, pair.over), under = cpuOf(round, pair.under);
+                if (over > 0 && under > 0)
+                    pair.values.push_back(over / under);
+            }
+        }
+        const QByteArray maximise = runChildProcess(o, "automax", pids);
+        for (const QByteArray &line : maximise.split('\n'))
+            if (line.startsWith("MAXIMISE "))
+                std::printf("window maximised in a 4 x 4 wall, click to the first main-stream picture painted, ms "
+                            "(10 times; paints of the window without a picture meanwhile): %s\n",
+                            line.mid(9).constData());
+        for (Pair &pair : pairs) {
+            std::vector<double> &v = pair.values;
+            if (v.empty()) {
+                std::printf("CPU ratio %s: no result\n", pair.label);
+                continue;
+            }
+            std::sort(v.begin(), v.end());
+            const double median = v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+            if (v.size() > 1)
+                std::printf("CPU ratio %s: %.3f (median of %zu rounds, min %.3f, max %.3f)\n", pair.label, median,
+                            v.size(), v.front(), v.back());
+            else
+                std::printf("CPU ratio %s: %.3f\n", pair.label, median);
         }
     }
     for (const QByteArray &line : first.split('\n')) {

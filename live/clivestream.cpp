@@ -72,6 +72,18 @@ void CLiveStream::SetFailCallback(LiveStreamFailCallback callback, void *user)
     m_failUser = user;
 }
 
+void CLiveStream::SetFirstPictureHook(FirstPictureHook hook)
+{
+    std::lock_guard lock(m_callbackLock);
+    m_firstPictureHook = std::move(hook);
+}
+
+void CLiveStream::SetDisplayOff()
+{
+    std::lock_guard lock(m_showLock);
+    m_displayOff = true;
+}
+
 void CLiveStream::SetVideoCodec(int decoderType)
 {
     if (decoderType == AV_VIDEO_H264 || decoderType == AV_VIDEO_H265)
@@ -99,6 +111,15 @@ void CLiveStream::SetCurrentFrame(const char *data, int size, int type, int info
     }
 
     std::unique_lock lock(m_queueLock);
+    if (m_idle.load()) {
+        m_resumeAtKey = true;
+        return;
+    }
+    if (m_resumeAtKey) {
+        if (type != 0 || !varno::recfile::startsDecodable(codec(), bytes, n))
+            return;
+        m_resumeAtKey = false;
+    }
     const bool full = m_queuedVideo >= kMaxQueuedVideoFrames || m_queuedBytes + n > kMaxQueuedBytes;
     if (m_dropping) {
         if (type != 0 || full || !varno::recfile::startsDecodable(codec(), bytes, n)) {
@@ -199,17 +220,33 @@ void CLiveStream::displayFailed()
 
 void CLiveStream::showPicture(const uint8_t *y, const uint8_t *u, const uint8_t *v, int width, int height)
 {
-    if (m_winHandle == 0 || m_displayFailed)
+    if (m_winHandle == 0 || m_displayFailed || m_displayOff.load())
+        return;
+    if (!m_firstShown) {
+        m_firstShown = true;
+        FirstPictureHook hook;
+        {
+            std::lock_guard lock(m_callbackLock);
+            hook = std::move(m_firstPictureHook);
+            m_firstPictureHook = nullptr;
+        }
+        if (hook)
+            hook(this);
+    }
+    std::unique_lock show(m_showLock);
+    if (m_displayOff.load())
         return;
     if (!m_displayInitialised) {
         m_displayInitialised = true;
         if (m_display.InitDDraw(m_winHandle, width, height) != 0) {
+            show.unlock();
             WriteLog(2, "%s(%d):Init DDraw failed!!!", "CLiveStream::StreamDecodeThread", __LINE__);
             displayFailed();
             return;
         }
     }
     if (m_display.PlayYuv420(y, u, v, width, height) != 0) {
+        show.unlock();
         WriteLog(2, "%s(%d):Play Yuv420(%d,%d) failed!!!", "CLiveStream::StreamDecodeThread", __LINE__,
                  width, height);
         displayFailed();

@@ -67,6 +67,25 @@ public:
     void SetSoundOn(bool on) { m_soundOn = on; }
     void SetPaused(bool paused) { m_paused = paused; }
     void SetStalled(bool stalled) { m_stalled = stalled; }
+    // Idle: the window is not shown; video and sound frames are dropped as
+    // they come (the frame counter still counts them) and nothing is
+    // decoded. Back from idle, decoding starts again at the next key frame
+    // and the window keeps its last picture until then.
+    void SetIdle(bool idle) { m_idle = idle; }
+    bool idle() const { return m_idle.load(); }
+    // The decoder that replaces another in the same window: called on the
+    // decode thread right before its first picture is shown (once). What it
+    // does must not wait for this decoder's own thread.
+    using FirstPictureHook = std::function<void(CLiveStream *stream)>;
+    void SetFirstPictureHook(FirstPictureHook hook);
+    // Off: no picture of this decoder reaches the window any more. Returns
+    // once a picture being shown at the time of the call is done, so that
+    // nothing of this decoder lands after a picture of its successor.
+    void SetDisplayOff();
+    // A switch was cancelled after the successor's first picture: this
+    // decoder shows its pictures again.
+    void SetDisplayOn() { m_displayOff = false; }
+    bool displayOff() const { return m_displayOff.load(); }
     int GetFrameCounter() const { return m_frameCounter.load(); }
     bool soundOn() const { return m_soundOn.load(); }
     bool paused() const { return m_paused.load(); }
@@ -130,6 +149,12 @@ private:
     std::atomic<bool> m_soundOn{false};
     std::atomic<int> m_frameCounter{0};
     std::atomic<bool> m_stalled{false};
+    std::atomic<bool> m_idle{false};
+    bool m_resumeAtKey = false;          // queue lock: idle dropped frames, start at a key frame
+    std::mutex m_showLock;               // held while a picture goes to the window
+    std::atomic<bool> m_displayOff{false};
+    FirstPictureHook m_firstPictureHook; // set before the first frame, called once
+    bool m_firstShown = false;           // decode thread
     std::unique_ptr<varno::av::YuvToBgrTables> m_tables; // built with the first snapshot
     SnapshotHook m_snapshotHook;
     QString m_lastSnapshotFile;

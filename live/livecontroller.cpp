@@ -8,6 +8,7 @@
 #include "common/textfield.h"
 #include "common/uithread.h"
 #include "live/clivestream.h"
+#include "live/streamchoice.h"
 #include "platform/av/videosink.h"
 #include "platform/devmgr/sdk_dvrmgr.h"
 #include "platform/rtsp/rtsp_client.h"
@@ -66,6 +67,25 @@ QByteArray text8(const QString &s)
 QByteArray loggableUrl(const char *url)
 {
     return QByteArray::fromStdString(varno::maskCredentials(url));
+}
+
+// After a switch by window size failed, the next try waits this long.
+constexpr uint32_t kSwapRetryMs = 5000;
+
+QSize pictureSize(const char *entry)
+{
+    P2P_STREAM_DESCR_S d;
+    std::memcpy(&d, entry, sizeof d);
+    return d.width > 0 && d.height > 0 ? QSize(d.width, d.height) : QSize();
+}
+
+// The picture area of a window now: empty while it is not shown.
+QSize areaOf(int32_t winHandle)
+{
+    if (winHandle == 0)
+        return QSize();
+    const auto sink = varno::av::findVideoSink(winHandle);
+    return sink ? sink->targetSize() : QSize();
 }
 
 OnvifAccessInfo_s accessOf(const LiveStreamInfo &rec)
@@ -128,8 +148,12 @@ LiveController::~LiveController()
     m_jobs.clear();
 
     QList<LiveStreamInfo> records;
+    std::vector<SwapLeftovers> swaps;
     {
         QMutexLocker lock(&m_mutex);
+        for (auto t = m_tracks.begin(); t != m_tracks.end(); ++t)
+            if (t->swapId != 0)
+                swaps.push_back(takeSwap(t.value(), m_streams.value(t.key())));
         records = m_streams.values();
         m_streams.clear();
         m_winList.clear();
@@ -137,6 +161,8 @@ LiveController::~LiveController()
     }
     // Closed outside the table mutex: stopping an RTSP stream waits for its
     // reader thread, which may be waiting for that mutex in a frame callback.
+    for (SwapLeftovers &left : swaps)
+        dropSwap(left);
     for (LiveStreamInfo &rec : records) {
         closeStreamRecord(rec);
         delete rec.liveStream;
@@ -314,12 +340,14 @@ int LiveController::startCommon(const DeviceInfo_s &dev, const OnvifAccessInfo_s
         // A switch: the old library stream ends first, the window and its
         // decoder stay.
         LiveStreamInfo old{};
+        SwapLeftovers swap;
         {
             QMutexLocker lock(&m_mutex);
             auto it = m_streams.find(key);
             auto t = m_tracks.find(key);
             if (it == m_streams.end() || t == m_tracks.end())
                 return -1;
+            swap = takeSwap(t.value(), it.value());
             old = it.value();
             it->streamDescr = nullptr;
             it->rtspHandle = 0;
@@ -327,6 +355,7 @@ int LiveController::startCommon(const DeviceInfo_s &dev, const OnvifAccessInfo_s
             req.gen = t->gen;
             m_lastDevice.insert(key, dev);
         }
+        dropSwap(swap);
         closeStreamRecord(old);
         req.job = Job::Switch;
         req.winHandle = win.winHandle;
@@ -436,7 +465,14 @@ void LiveController::openP2p(const OpenRequest &req)
     OPEN_LOG(req, 4, "%s(%d):nStreamNum(%d)!!!", "realvideo::StartStream", __LINE__, count);
 
     // A camera with one stream only has no second entry: it plays its first.
-    const int streamType = (dev.streamType == 1 && count >= 2) ? 1 : 0;
+    int streamType = (dev.streamType == 1 && count >= 2) ? 1 : 0;
+    const QSize sizes[2] = {pictureSize(descr.get()), count >= 2 ? pictureSize(descr.get() + kDescrSize) : QSize()};
+    // A new window shows the stream that fits its size (no choice by hand
+    // yet), the main one while the camera records.
+    if (req.job == Job::New && m_autoStream.load() && count >= 2)
+        streamType = m_windows->isRecording(key) ? 0
+                                                 : StreamChoice::pick(areaOf(req.winHandle), sizes[0], sizes[1],
+                                                                      streamType);
     char *entry = descr.get() + streamType * kDescrSize;
     const int32_t one = 1;
     std::memcpy(entry + offsetof(P2P_STREAM_DESCR_S, enabled), &one, sizeof one);
@@ -467,6 +503,9 @@ void LiveController::openP2p(const OpenRequest &req)
         }
         it->streamType = streamType;
         it->discard = 0;
+        auto t = m_tracks.find(key);
+        t->sizes[0] = sizes[0];
+        t->sizes[1] = sizes[1];
         if (live) {
             it->liveStream = live;
             live->SetPaused(m_paused);
@@ -651,6 +690,19 @@ void LiveController::finishOpened(const OpenRequest &req)
     WriteLog(0, "[PREVIEW]Start device(%s) stream finished!!!", id.constData());
     if (req.job != Job::Reopen)
         reportStarted(req.key, req.gen, 0);
+    if (req.onvif) {
+        // What the choice by window size needs to know of the camera's
+        // profiles, asked once per window.
+        bool ask = false;
+        {
+            QMutexLocker lock(&m_mutex);
+            auto t = m_tracks.find(req.key);
+            if (t != m_tracks.end() && t->gen == req.gen && !t->sizesAsked)
+                ask = t->sizesAsked = true;
+        }
+        if (ask)
+            submit([this, req] { askOnvifSizes(req); });
+    }
 }
 
 // Reported on the user-interface thread, and only while the stream is still
@@ -772,7 +824,7 @@ int LiveController::StreamCallback(P2P_HANDLE, const char *descr, const int32_t 
     });
 }
 
-int LiveController::StreamCallback(int32_t, const char *descr, const int32_t *frameInfo, int32_t type,
+int LiveController::StreamCallback(int32_t handle, const char *descr, const int32_t *frameInfo, int32_t type,
                                    const char *data, int32_t size, void *user)
 {
     return routeFrame(descr, size, user, [&](LiveController *c) {
@@ -780,21 +832,33 @@ int LiveController::StreamCallback(int32_t, const char *descr, const int32_t *fr
         std::memcpy(&d, descr, sizeof d);
         return c->frameArrived(streamKeyFromDescr(descr), false, 0, type, data, size,
                                frameInfo ? frameInfo[0] : 0, frameInfo ? frameInfo[1] : 0,
-                               d.videoCodec == 2 ? AV_VIDEO_H265 : AV_VIDEO_H264);
+                               d.videoCodec == 2 ? AV_VIDEO_H265 : AV_VIDEO_H264, handle);
     });
 }
 
 int LiveController::frameArrived(const QString &key, bool p2p, int streamIndex, int type, const char *data,
-                                 int size, int info0, int info1, int videoDecoder)
+                                 int size, int info0, int info1, int videoDecoder, int32_t rtspHandle)
 {
     QMutexLocker lock(&m_mutex);
     auto it = m_streams.find(key);
     if (it == m_streams.end() || !it->liveStream)
         return 0;
+    // The new stream of a switch by window size feeds its own decoder.
+    auto t = m_tracks.constFind(key);
+    CLiveStream *swap = t != m_tracks.cend() ? t->swapLive : nullptr;
     if (!p2p) {
+        // The last frames of a stream a switch replaced (its close is on the
+        // way) must not reach the new stream's decoder.
+        if (rtspHandle != 0 && t != m_tracks.cend() && rtspHandle == t->retiredRtsp)
+            return 0;
+        CLiveStream *target = swap && rtspHandle != 0 && rtspHandle == t->swapRtsp ? swap : it->liveStream;
         if (type == 0) // an ONVIF camera's decoder follows the codec its stream names
-            it->liveStream->SetVideoCodec(videoDecoder);
-        it->liveStream->SetCurrentFrame(data, size, type, info0, info1);
+            target->SetVideoCodec(videoDecoder);
+        target->SetCurrentFrame(data, size, type, info0, info1);
+        return 0;
+    }
+    if (swap && streamIndex == t->swapType && streamIndex != it->streamType) {
+        swap->SetCurrentFrame(data, size, type, info0, info1);
         return 0;
     }
     if (it->discard) {
@@ -805,7 +869,10 @@ int LiveController::frameArrived(const QString &key, bool p2p, int streamIndex, 
     if (!selected)
         return 0;
     it->liveStream->SetCurrentFrame(data, size, type, info0, info1);
-    m_windows->feedRecorder(key, data, size, type, uint64_t(uint32_t(info1)));
+    // Recordings take the main stream only (its description made the
+    // recording's header); the window shows it while the camera records.
+    if (streamIndex == 0)
+        m_windows->feedRecorder(key, data, size, type, uint64_t(uint32_t(info1)));
     return 0;
 }
 
@@ -840,6 +907,7 @@ void LiveController::closeStream(const QString &key)
     WriteLog(0, "[PREVIEW]Request close device(%s) win!!!", id.constData());
     bool hasStream = false;
     LiveStreamInfo rec{};
+    SwapLeftovers swap;
     int failures = 0;
     int lastFailure = 0;
     {
@@ -851,8 +919,9 @@ void LiveController::closeStream(const QString &key)
             m_streams.erase(it);
         }
         // An open that runs for it finds its generation gone.
-        auto t = m_tracks.constFind(key);
-        if (t != m_tracks.cend()) {
+        auto t = m_tracks.find(key);
+        if (t != m_tracks.end()) {
+            swap = takeSwap(t.value(), rec);
             failures = t->backoff.failures();
             lastFailure = t->lastFailure;
             m_tracks.erase(t);
@@ -861,6 +930,7 @@ void LiveController::closeStream(const QString &key)
     if (failures > 1)
         WriteLog(2, "%s(%d):Reopen device(%s) failed %d times in a row, last ret(%d)!!!",
                  "LiveController::closeStream", __LINE__, id.constData(), failures, lastFailure);
+    dropSwap(swap);
     if (hasStream) {
         WriteLog(0, "[PREVIEW]Finded device(%s) from wndList!!!", id.constData());
         // No frame callback can reach the decoder any more: the record is
@@ -887,6 +957,7 @@ void LiveController::changeStream(const QString &key, int type)
     VARNO_ASSERT_UI_THREAD();
     LiveStreamInfo rec{};
     OpenRequest req;
+    SwapLeftovers swap;
     bool used = false;
     {
         QMutexLocker lock(&m_mutex);
@@ -894,11 +965,14 @@ void LiveController::changeStream(const QString &key, int type)
         auto t = m_tracks.find(key);
         if (it == m_streams.end() || t == m_tracks.end())
             return;
-        if (t->opening) {
+        // A choice by hand wins over the window's size until it is cleared.
+        t->manual = type == 1 ? 1 : 0;
+        if (t->opening || t->swapJobs > 0) {
             WriteLog(3, "%s(%d):Device(%s) is being opened!!!", "realvideo::RecvChangeStream", __LINE__,
                      text8(key).constData());
             return;
         }
+        swap = takeSwap(t.value(), it.value());
         if (it->p2pFlag)
             it->discard = 1;
         rec = it.value();
@@ -918,6 +992,7 @@ void LiveController::changeStream(const QString &key, int type)
             req.gen = t->gen;
         }
     }
+    dropSwap(swap);
     closeStreamRecord(rec);
     if (!used)
         return;
@@ -1277,6 +1352,7 @@ void LiveController::monitorPass(QHash<QString, int> &last)
             };
         }
         applyStep(item.key, item.current, lastValue, rec, monitorStep(in));
+        followWindow(item.key, rec.winHandle);
         watchReconnecting(item.key, rec, item.pictures);
         seen.insert(item.key, lastValue);
     }
@@ -1321,14 +1397,16 @@ void LiveController::applyStep(const QString &key, int current, int &last, const
     }
     if (step.has(MonitorStep::CloseForReopen)) {
         LiveStreamInfo closing{};
+        SwapLeftovers swap;
         bool found = false;
         {
             QMutexLocker lock(&m_mutex);
             auto it = m_streams.find(key);
-            auto t = m_tracks.constFind(key);
+            auto t = m_tracks.find(key);
             // A switch that began meanwhile owns the stream now.
-            if (it != m_streams.end() && t != m_tracks.cend() && !t->opening && it->liveStream == rec.liveStream
+            if (it != m_streams.end() && t != m_tracks.end() && !t->opening && it->liveStream == rec.liveStream
                 && it->state == kStateReopening) {
+                swap = takeSwap(t.value(), it.value());
                 closing = it.value();
                 it->streamDescr = nullptr;
                 it->rtspHandle = 0;
@@ -1342,6 +1420,7 @@ void LiveController::applyStep(const QString &key, int current, int &last, const
                 }
             }
         }
+        dropSwap(swap);
         if (found)
             closeStreamRecord(closing);
     }
@@ -1363,7 +1442,11 @@ void LiveController::watchReconnecting(const QString &key, const LiveStreamInfo 
         auto t = m_tracks.find(key);
         if (it == m_streams.cend() || t == m_tracks.end() || t->opening || it->liveStream != rec.liveStream)
             return;
-        const bool newPicture = !t->watched || pictures != t->pictures;
+        // A window at rest (not shown), or back from rest and waiting for
+        // the next key frame, waits for no picture.
+        const bool newPicture = !t->watched || pictures != t->pictures || t->idle;
+        if (t->idle && pictures != t->pictures && it->liveStream && !it->liveStream->idle())
+            t->idle = false;
         if (newPicture) {
             t->watched = true;
             t->pictures = pictures;
@@ -1429,6 +1512,459 @@ void LiveController::scheduleReopen(const QString &key, const LiveStreamInfo &re
         req.access = accessOf(rec);
     }
     submit([this, req] { req.onvif ? openOnvif(req) : openP2p(req); });
+}
+
+// ---------------------------------------------------------------------------
+// The stream that fits the window
+
+void LiveController::setAutoStream(bool on)
+{
+    m_autoStream = on;
+}
+
+void LiveController::clearManualStream(const QString &key)
+{
+    VARNO_ASSERT_UI_THREAD();
+    QMutexLocker lock(&m_mutex);
+    auto t = m_tracks.find(key);
+    if (t != m_tracks.end())
+        t->manual = -1; // the monitor's next pass chooses
+}
+
+// Monitor thread, after the pass's step: the window's decoder rests while
+// the window is not shown, and a switch begins when the window's size asks
+// for the camera's other stream.
+void LiveController::followWindow(const QString &key, int32_t winHandle)
+{
+    const QSize area = areaOf(winHandle);
+    // A recording takes the main stream (asked outside the table mutex).
+    const bool recording = m_windows->isRecording(key);
+    QMutexLocker lock(&m_mutex);
+    auto it = m_streams.find(key);
+    auto t = m_tracks.find(key);
+    if (it == m_streams.end() || t == m_tracks.end() || !it->liveStream || winHandle == 0)
+        return;
+    const bool rest = area.isEmpty();
+    if (rest != it->liveStream->idle()) {
+        it->liveStream->SetIdle(rest);
+        if (t->swapLive)
+            t->swapLive->SetIdle(rest);
+        if (rest)
+            t->idle = true;
+        WriteLog(0, "[PREVIEW]Device(%s) window %s!!!", text8(key).constData(),
+                 rest ? "is not shown, decoding rests" : "is shown again, decoding from the next key frame");
+    }
+    const uint32_t now = m_clock->nowMs();
+    if (t->swapId != 0 && !t->swapShown && uint32_t(now - t->swapStartTick) >= kFirstFrameTimeoutMs) {
+        // The new stream showed no picture: the old one stays.
+        WriteLog(2, "%s(%d):Device(%s) stream %d showed no picture, the window keeps stream %d!!!",
+                 "LiveController::followWindow", __LINE__, text8(key).constData(), t->swapType, it->streamType);
+        SwapLeftovers left = takeSwap(t.value(), it.value());
+        t->swapBlockedAt = now;
+        t->swapBlocked = true;
+        lock.unlock();
+        dropSwap(left);
+        return;
+    }
+    if (t->swapBlocked && uint32_t(now - t->swapBlockedAt) < kSwapRetryMs && !recording)
+        return;
+    t->swapBlocked = false;
+    if (t->opening || t->swapId != 0 || t->swapJobs > 0 || it->state != kStatePlaying)
+        return;
+    const int current = it->streamType == 1 ? 1 : 0;
+    // A P2P camera that records shows its main stream (the recording's).
+    const bool recordMain = recording && it->p2pFlag;
+    if (!recordMain && (rest || !m_autoStream.load() || t->manual >= 0 || t->sizes[1].isEmpty()))
+        return;
+    const int wanted = recordMain ? 0 : StreamChoice::pick(area, t->sizes[0], t->sizes[1], current);
+    if (wanted != current)
+        beginSwap(key, wanted);
+}
+
+void LiveController::beginSwap(const QString &key, int type)
+{
+    auto it = m_streams.find(key);
+    auto t = m_tracks.find(key);
+    OpenRequest req;
+    req.key = key;
+    req.job = Job::Swap;
+    req.gen = t->gen;
+    req.onvif = !it->p2pFlag;
+    req.swapId = m_nextSwap++;
+    req.swapType = type;
+    req.winHandle = it->winHandle;
+    req.dev = m_lastDevice.value(key);
+    DeviceInfo_s &dev = req.dev;
+    varno::setText(dev.devId, text8(key));
+    std::memcpy(dev.p2pId, it->p2pId, sizeof dev.p2pId);
+    std::memcpy(dev.password, it->password, sizeof dev.password);
+    dev.p2pFlag = char(it->p2pFlag);
+    dev.streamType = type;
+    if (req.onvif)
+        req.access = accessOf(it.value());
+    t->swapId = req.swapId;
+    t->swapType = type;
+    t->swapOpened = false;
+    t->swapShown = false;
+    t->swapStartTick = m_clock->nowMs();
+    ++t->swapJobs;
+    WriteLog(0, "[PREVIEW]Device(%s) switches to stream %d for its window size!!!", text8(key).constData(), type);
+    submit([this, req] { req.onvif ? openSwapOnvif(req) : openSwapP2p(req); });
+}
+
+// Opener thread: the end of a swap job. A failed switch leaves the old
+// stream showing; the monitor may try again at a later pass.
+void LiveController::swapJobEnded(const QString &key, uint64_t gen, uint64_t swapId, bool failed)
+{
+    SwapLeftovers left;
+    {
+        QMutexLocker lock(&m_mutex);
+        auto t = m_tracks.find(key);
+        if (t == m_tracks.end() || t->gen != gen)
+            return;
+        --t->swapJobs;
+        if (failed && t->swapId == swapId) {
+            left = takeSwap(t.value(), m_streams.value(key));
+            t->swapBlockedAt = m_clock->nowMs();
+            t->swapBlocked = true;
+        }
+    }
+    dropSwap(left);
+}
+
+void LiveController::openSwapP2p(const OpenRequest &req)
+{
+    const QString &key = req.key;
+    const QByteArray id = text8(key);
+    const P2P_HANDLE h = varno::p2pHandle();
+    const QByteArray p2pId(req.dev.p2pId, int(::strnlen(req.dev.p2pId, sizeof req.dev.p2pId)));
+    std::unique_ptr<char[]> descr(new char[kDescrBuffer]());
+    int32_t count = 0;
+    int ret = P2P_Client_SDK_Get_StreamDescr(h, p2pId.constData(), &count, descr.get());
+    if (ret < 0 || count <= req.swapType) {
+        WriteLog(2, "%s(%d):Get device(%s) stream descr failed, ret(%d)!!!", "LiveController::openSwapP2p", __LINE__,
+                 id.constData(), ret < 0 ? ret : -1);
+        swapJobEnded(key, req.gen, req.swapId, true);
+        return;
+    }
+    char *entry = descr.get() + req.swapType * kDescrSize;
+    const int32_t one = 1;
+    std::memcpy(entry + offsetof(P2P_STREAM_DESCR_S, enabled), &one, sizeof one);
+    P2P_STREAM_DESCR_S d;
+    std::memcpy(&d, entry, sizeof d);
+    const int decoderType = (d.videoCodec == 10 || d.videoCodec == 11) ? 2 : 1;
+    const int audio[4] = {d.audioCodec == P2P_AUDIO_AAC ? 100 : 102, 1,
+                          d.audioSampleRate > 0 ? d.audioBitRate / d.audioSampleRate : 8, d.audioSampleRate};
+    CLiveStream *live = newDecoder(req.winHandle, decoderType, audio);
+    live->SetFirstPictureHook([this, key, swapId = req.swapId](CLiveStream *s) { swapReady(key, swapId, s); });
+    {
+        QMutexLocker lock(&m_mutex);
+        auto it = m_streams.find(key);
+        auto t = m_tracks.find(key);
+        if (!current(key, req.gen) || it == m_streams.end() || t->swapId != req.swapId) {
+            lock.unlock();
+            delete live; // the table never saw it
+            swapJobEnded(key, req.gen, req.swapId, false);
+            return;
+        }
+        live->SetPaused(m_paused);
+        live->SetIdle(it->liveStream && it->liveStream->idle());
+        t->swapLive = live;
+        t->sizes[0] = pictureSize(descr.get());
+        t->sizes[1] = count >= 2 ? pictureSize(descr.get() + kDescrSize) : QSize();
+    }
+    const int32_t params[3] = {1, 5, 0};
+    const QByteArray password(req.dev.password, int(::strnlen(req.dev.password, sizeof req.dev.password)));
+    ret = P2P_Client_SDK_Open_Stream(h, p2pId.constData(), entry, &LiveController::StreamCallback, this, params,
+                                     password.constData(), 0);
+    if (ret < 0) {
+        WriteLog(2, "%s(%d):Open device(%s) stream failed, ret(%d)!!!", "LiveController::openSwapP2p", __LINE__,
+                 id.constData(), ret);
+        swapJobEnded(key, req.gen, req.swapId, true);
+        return;
+    }
+    bool kept = false;
+    bool shown = false;
+    {
+        QMutexLocker lock(&m_mutex);
+        auto t = m_tracks.find(key);
+        if (current(key, req.gen) && t->swapId == req.swapId) {
+            t->swapDescr = descr.release();
+            t->swapOpened = true;
+            shown = t->swapShown;
+            kept = true;
+        }
+    }
+    if (!kept)
+        P2P_Client_SDK_Close_Stream(h, p2pId.constData(), entry); // cancelled meanwhile
+    else if (shown)
+        QMetaObject::invokeMethod(this, [this, key, swapId = req.swapId] { finishSwap(key, swapId); },
+                                  Qt::QueuedConnection);
+    swapJobEnded(key, req.gen, req.swapId, false);
+}
+
+void LiveController::openSwapOnvif(const OpenRequest &req)
+{
+    const QString &key = req.key;
+    const QByteArray id = text8(key);
+    OnvifStreamUriReq_s uriReq;
+    std::memset(&uriReq, 0, sizeof uriReq);
+    std::memcpy(uriReq.serviceAddr, req.access.serviceAddr, sizeof uriReq.serviceAddr);
+    uriReq.serviceAddr[sizeof uriReq.serviceAddr - 1] = 0;
+    std::memcpy(uriReq.configText3, req.access.configText3, sizeof uriReq.configText3);
+    uriReq.configText3[sizeof uriReq.configText3 - 1] = 0;
+    std::memcpy(uriReq.mainToken, req.access.mainToken, sizeof uriReq.mainToken);
+    uriReq.mainToken[sizeof uriReq.mainToken - 1] = 0;
+    uriReq.channel = req.swapType;
+    uriReq.transport = 1;
+    char given[kOnvifUriSize] = {};
+    int ret = SDK_DVRMGR_GetStreamUri(uriReq, nullptr, given);
+    if (ret != 0) {
+        WriteLog(2, "%s(%d):Get device(%s) stream url failed, ret(%d)!!!", "LiveController::openSwapOnvif",
+                 __LINE__, id.constData(), ret);
+        swapJobEnded(key, req.gen, req.swapId, true);
+        return;
+    }
+    const int audio[4] = {102, 1, 16, 8000};
+    CLiveStream *live = newDecoder(req.winHandle, 1, audio);
+    live->SetFirstPictureHook([this, key, swapId = req.swapId](CLiveStream *s) { swapReady(key, swapId, s); });
+    {
+        QMutexLocker lock(&m_mutex);
+        auto it = m_streams.find(key);
+        auto t = m_tracks.find(key);
+        if (!current(key, req.gen) || it == m_streams.end() || t->swapId != req.swapId) {
+            lock.unlock();
+            delete live;
+            swapJobEnded(key, req.gen, req.swapId, false);
+            return;
+        }
+        live->SetPaused(m_paused);
+        live->SetIdle(it->liveStream && it->liveStream->idle());
+        t->swapLive = live;
+    }
+    int32_t handle = 0;
+    RTSP_FRAME_CB cb = &LiveController::StreamCallback;
+    ret = RTSP_OpenLiveSteam(given, cb, this, &handle);
+    if (ret != 0) {
+        WriteLog(2, "%s(%d):Open device(%s) stream failed, ret(%d)!!!", "LiveController::openSwapOnvif", __LINE__,
+                 id.constData(), ret);
+        swapJobEnded(key, req.gen, req.swapId, true);
+        return;
+    }
+    RTSP_SetSteamDeviceId(handle, id.constData());
+    bool handed = false;
+    {
+        // Frames of this handle go to the new decoder from the start; from
+        // here on the handle is the track's (a cancel closes it).
+        QMutexLocker lock(&m_mutex);
+        auto t = m_tracks.find(key);
+        if (current(key, req.gen) && t->swapId == req.swapId) {
+            t->swapRtsp = handle;
+            handed = true;
+        }
+    }
+    if (!handed) {
+        RTSP_CloseLiveSteam(handle, cb);
+        swapJobEnded(key, req.gen, req.swapId, false);
+        return;
+    }
+    ret = RTSP_StartLiveSteam(handle);
+    bool kept = false;
+    bool shown = false;
+    bool giveBack = false;
+    {
+        QMutexLocker lock(&m_mutex);
+        auto t = m_tracks.find(key);
+        if (current(key, req.gen) && t->swapId == req.swapId && t->swapRtsp == handle) {
+            if (ret == 0) {
+                t->swapOpened = true;
+                shown = t->swapShown;
+                kept = true;
+            } else {
+                t->swapRtsp = 0;
+                giveBack = true;
+            }
+        }
+    }
+    if (!kept) {
+        if (giveBack) {
+            RTSP_StopLiveSteam(handle);
+            RTSP_CloseLiveSteam(handle, cb);
+        }
+        swapJobEnded(key, req.gen, req.swapId, ret != 0);
+        return;
+    }
+    if (shown)
+        QMetaObject::invokeMethod(this, [this, key, swapId = req.swapId] { finishSwap(key, swapId); },
+                                  Qt::QueuedConnection);
+    swapJobEnded(key, req.gen, req.swapId, false);
+}
+
+// Opener thread: the picture sizes of the camera's first two profiles (the
+// second is the sub stream when it is smaller). A camera with one profile
+// gives the same one twice: it has no sub stream.
+void LiveController::askOnvifSizes(const OpenRequest &req)
+{
+    OnvifStreamUriReq_s uriReq;
+    std::memset(&uriReq, 0, sizeof uriReq);
+    std::memcpy(uriReq.serviceAddr, req.access.serviceAddr, sizeof uriReq.serviceAddr);
+    uriReq.serviceAddr[sizeof uriReq.serviceAddr - 1] = 0;
+    std::memcpy(uriReq.configText3, req.access.configText3, sizeof uriReq.configText3);
+    uriReq.configText3[sizeof uriReq.configText3 - 1] = 0;
+    std::memcpy(uriReq.mainToken, req.access.mainToken, sizeof uriReq.mainToken);
+    uriReq.mainToken[sizeof uriReq.mainToken - 1] = 0;
+    uriReq.transport = 1;
+    OnvifStreamUriInfo_s info[2]{};
+    for (int channel = 0; channel < 2; ++channel) {
+        if (m_stop.load())
+            return;
+        uriReq.channel = channel;
+        char given[kOnvifUriSize] = {};
+        if (SDK_DVRMGR_GetStreamUri(uriReq, &info[channel], given) != 0)
+            return; // the window keeps its stream
+    }
+    const bool two = ::strncmp(info[0].profileToken, info[1].profileToken, sizeof info[0].profileToken) != 0;
+    QMutexLocker lock(&m_mutex);
+    auto t = m_tracks.find(req.key);
+    if (!current(req.key, req.gen))
+        return;
+    t->sizes[0] = info[0].width > 0 && info[0].height > 0 ? QSize(info[0].width, info[0].height) : QSize();
+    t->sizes[1] = two && info[1].width > 0 && info[1].height > 0 ? QSize(info[1].width, info[1].height) : QSize();
+}
+
+// Decode thread of the new decoder, right before its first picture shows:
+// the old decoder shows nothing more (a picture of it being shown now ends
+// first), so the window goes from the old stream's last picture to the new
+// stream's first in one paint.
+void LiveController::swapReady(const QString &key, uint64_t swapId, CLiveStream *stream)
+{
+    bool opened = false;
+    {
+        QMutexLocker lock(&m_mutex);
+        auto it = m_streams.find(key);
+        auto t = m_tracks.find(key);
+        if (it == m_streams.end() || t == m_tracks.end() || t->swapId != swapId || t->swapLive != stream)
+            return; // cancelled: this decoder shows nothing (takeSwap)
+        if (it->liveStream)
+            it->liveStream->SetDisplayOff();
+        t->swapShown = true;
+        opened = t->swapOpened;
+    }
+    if (opened)
+        QMetaObject::invokeMethod(this, [this, key, swapId] { finishSwap(key, swapId); }, Qt::QueuedConnection);
+}
+
+// User-interface thread: the new stream and its decoder take the record's
+// place; the old stream is closed and its decoder goes to the reaper.
+void LiveController::finishSwap(const QString &key, uint64_t swapId)
+{
+    VARNO_ASSERT_UI_THREAD();
+    LiveStreamInfo old{};
+    CLiveStream *oldLive = nullptr;
+    int type = 0;
+    {
+        QMutexLocker lock(&m_mutex);
+        auto it = m_streams.find(key);
+        auto t = m_tracks.find(key);
+        if (it == m_streams.end() || t == m_tracks.end() || t->swapId != swapId || !t->swapLive || !t->swapShown
+            || !t->swapOpened)
+            return;
+        old = it.value();
+        oldLive = it->liveStream;
+        type = t->swapType;
+        it->liveStream = t->swapLive;
+        it->streamType = type;
+        if (it->p2pFlag) {
+            it->streamDescr = t->swapDescr;
+        } else {
+            t->retiredRtsp = it->rtspHandle;
+            it->rtspHandle = t->swapRtsp;
+            for (LiveWinInfo &w : m_winList)
+                if (fieldString(w.deviceId) == key)
+                    w.rtspHandle = t->swapRtsp;
+        }
+        t->swapLive = nullptr;
+        t->swapDescr = nullptr;
+        t->swapRtsp = 0;
+        t->swapId = 0;
+        t->watched = false;
+        ++t->swapsDone;
+        auto last = m_lastDevice.find(key);
+        if (last != m_lastDevice.end())
+            last->streamType = type; // a reopen opens what the window shows
+        applyMute();
+    }
+    closeStreamRecord(old);
+    retireDecoder(oldLive);
+    WriteLog(0, "[PREVIEW]Device(%s) shows stream %d!!!", text8(key).constData(), type);
+}
+
+LiveController::SwapLeftovers LiveController::takeSwap(Track &t, const LiveStreamInfo &rec)
+{
+    SwapLeftovers left;
+    if (t.swapId == 0)
+        return left;
+    left.live = t.swapLive;
+    left.descr = t.swapDescr;
+    left.type = t.swapType;
+    left.rtsp = t.swapRtsp;
+    left.p2pId = QByteArray(rec.p2pId, int(::strnlen(rec.p2pId, sizeof rec.p2pId)));
+    // Under the table mutex: a first picture on its way is not shown, and
+    // the old decoder, if it was told to stop showing, shows again.
+    if (left.live)
+        left.live->SetDisplayOff();
+    if (t.swapShown && rec.liveStream)
+        rec.liveStream->SetDisplayOn();
+    t.swapLive = nullptr;
+    t.swapDescr = nullptr;
+    t.swapRtsp = 0;
+    t.swapId = 0;
+    t.swapOpened = false;
+    t.swapShown = false;
+    return left;
+}
+
+void LiveController::dropSwap(SwapLeftovers &left)
+{
+    if (left.descr) {
+        P2P_Client_SDK_Close_Stream(varno::p2pHandle(), left.p2pId.constData(), left.descr + left.type * kDescrSize);
+        delete[] left.descr;
+    }
+    if (left.rtsp > 0) {
+        RTSP_FRAME_CB cb = &LiveController::StreamCallback;
+        RTSP_StopLiveSteam(left.rtsp);
+        RTSP_CloseLiveSteam(left.rtsp, cb);
+    }
+    retireDecoder(left.live);
+    left = SwapLeftovers{};
+}
+
+int LiveController::manualStream(const QString &key) const
+{
+    QMutexLocker lock(&m_mutex);
+    auto t = m_tracks.constFind(key);
+    return t == m_tracks.cend() ? -1 : t->manual;
+}
+
+QSize LiveController::streamSize(const QString &key, int type) const
+{
+    QMutexLocker lock(&m_mutex);
+    auto t = m_tracks.constFind(key);
+    return t == m_tracks.cend() || type < 0 || type > 1 ? QSize() : t->sizes[type];
+}
+
+bool LiveController::isSwitching(const QString &key) const
+{
+    QMutexLocker lock(&m_mutex);
+    auto t = m_tracks.constFind(key);
+    return t != m_tracks.cend() && (t->swapId != 0 || t->swapJobs > 0);
+}
+
+int LiveController::switchesDone(const QString &key) const
+{
+    QMutexLocker lock(&m_mutex);
+    auto t = m_tracks.constFind(key);
+    return t == m_tracks.cend() ? 0 : t->swapsDone;
 }
 
 } // namespace varno::live

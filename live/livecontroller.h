@@ -13,6 +13,7 @@
 #include <QList>
 #include <QMutex>
 #include <QObject>
+#include <QSize>
 #include <QString>
 #include <QStringList>
 
@@ -52,6 +53,13 @@ public:
     virtual void setWaitingLook(int32_t winHandle, bool on) = 0;
     // A frame of a P2P stream for the camera's recording (library thread).
     virtual void feedRecorder(const QString &key, const char *data, int size, int type, uint64_t timeStampMs) = 0;
+    // The camera records or its recording starts (any thread): a P2P
+    // camera's window then shows the main stream, the recording's.
+    virtual bool isRecording(const QString &key) const
+    {
+        (void)key;
+        return false;
+    }
 };
 
 // Per stream: video frames counted since the first key frame, pictures
@@ -73,6 +81,16 @@ struct StreamStats
 // P2P and ONVIF / RTSP streams, the routing of the libraries' frames to the
 // windows' decoders, the monitor thread (first-picture time-out, stall,
 // reopening with back-off), HD / SD switches and which stream plays sound.
+//
+// The monitor also follows each window's picture area (the size its video
+// surface has now; empty while the window is not shown): a window that is
+// not shown decodes nothing (its stream stays open, see CLiveStream::SetIdle),
+// and, while the choice by window size is on and the window has no stream
+// chosen by hand, a camera with a main and a smaller sub stream shows the one
+// that fits the area (StreamChoice). Such a switch keeps the old stream
+// painting: the new stream gets a decoder of its own in the same window, and
+// at its first picture the old decoder stops showing, before that picture
+// is shown; the old stream is closed afterwards.
 //
 // Opening never waits on the user-interface thread: StartStream takes a
 // window, shows it waiting and hands the network part (session, stream
@@ -117,8 +135,15 @@ public:
 
     // Closes the camera's stream and forgets its window.
     void closeStream(const QString &key);
-    // HD / SD: the stream is closed and opened again with the other choice.
+    // HD / SD by hand: the stream is closed and opened again with the other
+    // choice, which the window keeps until clearManualStream.
     void changeStream(const QString &key, int type);
+    // The stream follows the window's size again (see setAutoStream).
+    void clearManualStream(const QString &key);
+    // The choice by window size, for every window without a choice by hand
+    // (on by default). Any thread.
+    void setAutoStream(bool on);
+    bool autoStream() const { return m_autoStream.load(); }
     void setPaused(bool pause);
     void setMute(bool mute);
     void setAudioDevice(const QString &key);
@@ -163,6 +188,16 @@ public:
     int streamUriRequests(const QString &key) const;
     CLiveStream *liveStreamOf(const QString &key) const;
     StreamStats streamStats(const QString &key) const;
+    // The stream chosen by hand for the camera's window (0 / 1), -1 when none.
+    int manualStream(const QString &key) const;
+    // The picture size of the camera's main (0) or sub (1) stream as the
+    // camera describes it; empty when unknown or when it has no such stream.
+    QSize streamSize(const QString &key, int type) const;
+    // A switch by window size runs: the new stream is opened or waits for
+    // its first picture while the old one still shows.
+    bool isSwitching(const QString &key) const;
+    // Switches by window size that ended with the new stream shown.
+    int switchesDone(const QString &key) const;
 
     // Failure report of a decoder (any thread): -1539, its display failed.
     void decoderFailed(int code, CLiveStream *stream);
@@ -190,7 +225,7 @@ signals:
     void reconnectingChanged(QString key, int32_t winHandle, bool on);
 
 private:
-    enum class Job { New, Switch, Reopen };
+    enum class Job { New, Switch, Reopen, Swap };
     // What the controller keeps beside each stream record.
     struct Track
     {
@@ -207,6 +242,35 @@ private:
         uint64_t pictures = 0;     // pictures decoded at the monitor's last look
         uint32_t pictureTick = 0;  // monitor time of the last new picture
         bool reconnecting = false; // the window shows its reconnecting look
+        int manual = -1;           // stream chosen by hand for the window, -1 none
+        QSize sizes[2];            // pictures of the main and sub stream (empty: unknown / none)
+        bool sizesAsked = false;   // ONVIF: the profiles' sizes were asked for
+        bool idle = false;         // the window is not shown: its decoder rests
+        // A switch by window size (swapId 0: none). Its decoder and stream
+        // are the track's until the new picture shows; then they replace
+        // the record's.
+        uint64_t swapId = 0;
+        int swapType = 0;
+        int swapJobs = 0;          // swap jobs on the opener threads
+        CLiveStream *swapLive = nullptr;
+        char *swapDescr = nullptr; // P2P: the new stream's description buffer
+        int32_t swapRtsp = 0;      // ONVIF: the new stream's handle
+        int32_t retiredRtsp = 0;   // ONVIF: the handle a switch replaced, closing
+        bool swapOpened = false;
+        bool swapShown = false;
+        uint32_t swapStartTick = 0;  // monitor clock at its start
+        bool swapBlocked = false;    // a switch failed at swapBlockedAt: the next waits
+        uint32_t swapBlockedAt = 0;
+        int swapsDone = 0;
+    };
+    // What a cancelled switch leaves to close (with the table mutex free).
+    struct SwapLeftovers
+    {
+        CLiveStream *live = nullptr;
+        char *descr = nullptr;
+        int type = 0;
+        int32_t rtsp = 0;
+        QByteArray p2pId;
     };
     struct OpenRequest
     {
@@ -218,6 +282,8 @@ private:
         bool onvif = false;
         int32_t winHandle = 0;
         bool quiet = false;        // a repeated reopen failure: its lines were written once
+        uint64_t swapId = 0;       // Job::Swap: the switch, and the stream it opens
+        int swapType = 0;
     };
 
     int startCommon(const DeviceInfo_s &dev, const OnvifAccessInfo_s *access, bool selectIfOpen);
@@ -242,10 +308,24 @@ private:
     void closeStreamRecord(LiveStreamInfo &rec);
     void applyMute(); // table mutex held
     int frameArrived(const QString &key, bool p2p, int streamIndex, int type, const char *data, int size,
-                     int info0, int info1, int videoDecoder = 0);
+                     int info0, int info1, int videoDecoder = 0, int32_t rtspHandle = 0);
     static int onDecoderFailure(int code, CLiveStream *stream, void *user);
     void finishOpened(const OpenRequest &req);
     void reportStarted(const QString &key, uint64_t gen, int result);
+
+    // Switches by window size.
+    void followWindow(const QString &key, int32_t winHandle);
+    void beginSwap(const QString &key, int type); // table mutex held
+    void openSwapP2p(const OpenRequest &req);
+    void openSwapOnvif(const OpenRequest &req);
+    void askOnvifSizes(const OpenRequest &req);
+    void swapReady(const QString &key, uint64_t swapId, CLiveStream *stream);
+    void finishSwap(const QString &key, uint64_t swapId);
+    void swapJobEnded(const QString &key, uint64_t gen, uint64_t swapId, bool failed);
+    // Takes a switch out of its track (table mutex held); its decoder shows
+    // nothing from then on.
+    static SwapLeftovers takeSwap(Track &t, const LiveStreamInfo &rec);
+    void dropSwap(SwapLeftovers &left);
 
     void monitorLoop();
     void monitorPass(QHash<QString, int> &last);
@@ -257,6 +337,7 @@ private:
     std::shared_ptr<MonitorClock> m_clock;
     std::atomic<bool> m_stop{false};
     std::atomic<bool> m_mute{false};
+    std::atomic<bool> m_autoStream{true};
 
     std::thread m_monitor;
     std::vector<std::thread> m_openers;
@@ -278,6 +359,7 @@ private:
     QString m_audioDevice;
     bool m_paused = false; // every window paused (the live page is not shown)
     uint64_t m_nextGen = 1;
+    uint64_t m_nextSwap = 1;
 };
 
 } // namespace varno::live

@@ -18,6 +18,10 @@ public:
     static bool keepAspect(const QString &user);
     // False when the file could not be written (logged).
     static bool setKeepAspect(const QString &user, bool on);
+    // Each window shows the camera's stream that fits its size (true, the
+    // default), or the stream chosen by hand (false).
+    static bool autoStream(const QString &user);
+    static bool setAutoStream(const QString &user, bool on);
 };
 
 } // namespace varno::live

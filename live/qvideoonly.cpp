@@ -105,6 +105,7 @@ QVideoOnly::QVideoOnly(int count, QWidget *parent)
     m_recordAction = m_menu->addAction(QString());
     m_hdAction = m_menu->addAction(QString());
     m_sdAction = m_menu->addAction(QString());
+    m_autoStreamAction = m_menu->addAction(QString());
     m_menu->addSeparator();
     m_aspectAction = m_menu->addAction(QString());
     m_aspectAction->setCheckable(true);
@@ -114,9 +115,11 @@ QVideoOnly::QVideoOnly(int count, QWidget *parent)
     connect(m_recordAction, &QAction::triggered, this, &QVideoOnly::RecordVideo);
     connect(m_hdAction, &QAction::triggered, this, &QVideoOnly::SelectHdAction);
     connect(m_sdAction, &QAction::triggered, this, &QVideoOnly::SelectSdAction);
+    connect(m_autoStreamAction, &QAction::triggered, this, &QVideoOnly::SelectAutoStreamAction);
     connect(m_aspectAction, &QAction::triggered, this, &QVideoOnly::setKeepAspect);
     retranslate();
     applyKeepAspect(varno::live::LiveViewSettings::keepAspect(m_user));
+    applyAutoStream(varno::live::LiveViewSettings::autoStream(m_user));
 
     ShowVideoCount(count == 8 || count == 16 || count == 25 ? count : 4);
 }
@@ -372,9 +375,11 @@ void QVideoOnly::setDevInfo(const DvrListInfo_s &dev)
 
 void QVideoOnly::freeWin(int index)
 {
+    QString w0;
     {
         QMutexLocker lock(&m_tableMutex);
         WinState &w = m_table[index];
+        w0 = w.deviceId;
         w.used = false;
         w.deviceId.clear();
         w.name.clear();
@@ -385,6 +390,8 @@ void QVideoOnly::freeWin(int index)
     win->hand()->setTitle(QString::number(index + 1));
     win->hand()->RecvResetRecord();
     win->setInUse(false);
+    if (!w0.isEmpty())
+        m_manualStream.remove(w0);
     layoutWins();
     win->play()->setWaitingText(QString());
     win->play()->setReconnecting(false);
@@ -557,15 +564,20 @@ void QVideoOnly::prepareContextMenu()
         }
     }
     recording = w.used && isRecording(w.deviceId);
+    // While the window follows its size, neither HD nor SD is marked and
+    // both may be chosen.
+    const bool byHand = !m_autoStream || (w.used && m_manualStream.contains(w.deviceId));
     setCheck(m_recordAction, recording);
-    setCheck(m_hdAction, hasDev && stream != 1);
-    setCheck(m_sdAction, hasDev && stream == 1);
+    setCheck(m_hdAction, byHand && hasDev && stream != 1);
+    setCheck(m_sdAction, byHand && hasDev && stream == 1);
+    setCheck(m_autoStreamAction, !byHand);
+    m_autoStreamAction->setEnabled(true);
     m_closeAction->setEnabled(w.used);
     m_closeAllAction->setEnabled(anyUsed);
     m_snapAction->setEnabled(w.used);
     m_recordAction->setEnabled(w.used);
-    m_hdAction->setEnabled(w.used && hasDev && p2p && stream == 1);
-    m_sdAction->setEnabled(w.used && hasDev && p2p && stream == 0);
+    m_hdAction->setEnabled(w.used && hasDev && p2p && (!byHand || stream == 1));
+    m_sdAction->setEnabled(w.used && hasDev && p2p && (!byHand || stream == 0));
 }
 
 void QVideoOnly::contextMenuEvent(QContextMenuEvent *event)
@@ -583,6 +595,7 @@ void QVideoOnly::setUserName(const QString &user)
 {
     m_user = user;
     applyKeepAspect(varno::live::LiveViewSettings::keepAspect(m_user));
+    applyAutoStream(varno::live::LiveViewSettings::autoStream(m_user));
 }
 
 void QVideoOnly::setKeepAspect(bool on)
@@ -630,25 +643,53 @@ void QVideoOnly::SelectSdAction()
     switchStream(1);
 }
 
+void QVideoOnly::SelectAutoStreamAction()
+{
+    const WinState w = winState(m_current);
+    if (w.used && m_manualStream.remove(w.deviceId)) {
+        // The window's choice by hand ends: it follows its size again.
+        emit SendStreamByWindowSize(w.deviceId);
+        if (!m_autoStream)
+            setAutoStream(true);
+        return;
+    }
+    setAutoStream(!m_autoStream);
+}
+
+void QVideoOnly::setAutoStream(bool on)
+{
+    applyAutoStream(on);
+    varno::live::LiveViewSettings::setAutoStream(m_user, on);
+}
+
+void QVideoOnly::applyAutoStream(bool on)
+{
+    m_autoStream = on;
+    emit autoStreamChanged(on);
+}
+
 void QVideoOnly::switchStream(int streamType)
 {
     const WinState w = winState(m_current);
     if (!w.used)
         return;
+    const bool byHand = !m_autoStream || m_manualStream.contains(w.deviceId);
     DvrListInfo_s switched{};
     {
         QMutexLocker lock(&m_recordMutex);
         auto dev = m_devices.find(w.deviceId);
         if (dev == m_devices.end() || dev->info.dev.p2pFlag == 0)
             return;
-        // HD only from SD and SD only from HD.
-        if ((streamType == 0) != (dev->info.dev.streamType == 1))
+        // HD only from SD and SD only from HD (either while the window
+        // follows its size: the choice by hand begins).
+        if (byHand && (streamType == 0) != (dev->info.dev.streamType == 1))
             return;
         // The choice the menu marks follows the switch at once; the live view
         // hands the camera record with the new choice to the main window.
         dev->info.dev.streamType = streamType;
         switched = dev->info;
     }
+    m_manualStream.insert(w.deviceId);
     m_recording->setDevice(w.deviceId, switched);
     const bool recorded = isRecording(w.deviceId);
     if (recorded)
@@ -1124,5 +1165,6 @@ void QVideoOnly::retranslate()
     m_recordAction->setText(tr("Record"));
     m_hdAction->setText(tr("Hight definition"));
     m_sdAction->setText(tr("Standard definition"));
+    m_autoStreamAction->setText(tr("Choose stream by window size"));
     m_aspectAction->setText(tr("Keep aspect ratio"));
 }

@@ -133,6 +133,13 @@ public:
     QAction *recordAction() const { return m_recordAction; }
     QAction *hdAction() const { return m_hdAction; }
     QAction *sdAction() const { return m_sdAction; }
+    QAction *autoStreamAction() const { return m_autoStreamAction; }
+    // The user's choice "Choose stream by window size" (see
+    // varno::live::LiveViewSettings::autoStream).
+    bool autoStream() const { return m_autoStream; }
+    // The camera's window shows the stream chosen by hand (HD or SD) until
+    // the choice by window size is taken again for it.
+    bool hasManualStream(const QString &deviceId) const { return m_manualStream.contains(deviceId); }
     QAction *aspectAction() const { return m_aspectAction; }
     // Pictures of every window letter-boxed to their own shape (on) or
     // stretched to their windows (off).
@@ -160,6 +167,12 @@ signals:
     // A recorder's report (code, file or folder), queued to this thread.
     void SendRecordFault(int code, QString path);
     void SendChangeStream(QString deviceId, int streamType);
+    // The window of the camera follows its size again (its choice by hand is cleared).
+    void SendStreamByWindowSize(QString deviceId);
+    // The choice by window size was turned on or off (also when the user's
+    // stored choice is taken up).
+    void autoStreamChanged(bool on);
+
 
 public slots:
     void CloseVideoWinFromMul(int winHandle);
@@ -170,6 +183,9 @@ public slots:
     void RecordVideo();
     void SelectHdAction();
     void SelectSdAction();
+    // The menu entry "Choose stream by window size" on the current window.
+    void SelectAutoStreamAction();
+    void setAutoStream(bool on);
     // The user's choice from the menu: applied to every window and stored.
     void setKeepAspect(bool on);
     void RecordVideoFromMul(int winHandle, bool record);
@@ -212,6 +228,7 @@ private:
     void retranslate();
     void setCheck(QAction *action, bool checked);
     void applyKeepAspect(bool on);
+    void applyAutoStream(bool on);
 
     std::array<qmultivideo *, kWinCount> m_wins{};
     std::array<WinState, kWinCount> m_table{};
@@ -239,7 +256,10 @@ private:
     QAction *m_recordAction = nullptr;
     QAction *m_hdAction = nullptr;
     QAction *m_sdAction = nullptr;
+    QAction *m_autoStreamAction = nullptr;
     QAction *m_aspectAction = nullptr;
+    bool m_autoStream = true;
+    QSet<QString> m_manualStream; // cameras whose window shows the stream chosen by hand
     QString m_user;
     bool m_keepAspect = true;
 };

@@ -95,6 +95,10 @@ public:
     {
         m_grid->feedLiveFrame(key, data, size, type, timeStampMs);
     }
+    bool isRecording(const QString &key) const override
+    {
+        return m_grid->isRecording(key) || m_grid->isRecordStarting(key);
+    }
 
 private:
     QVideoOnly *m_grid;
@@ -186,6 +190,11 @@ realvideo::realvideo(QWidget *parent, std::shared_ptr<MonitorClock> clock)
     connect(this, &realvideo::sendAlarmInfor, this, &realvideo::recvAlarmInfo);
     connect(this, &realvideo::sendStopRecord, m_videoOnly, &QVideoOnly::RecvStopRecord);
     connect(m_videoOnly, &QVideoOnly::SendChangeStream, this, &realvideo::RecvChangeStream);
+    // The choice by window size: the grid keeps the user's setting and the
+    // windows' choices by hand, the controller follows the windows' sizes.
+    m_ctl->setAutoStream(m_videoOnly->autoStream());
+    connect(m_videoOnly, &QVideoOnly::autoStreamChanged, m_ctl.get(), &LiveController::setAutoStream);
+    connect(m_videoOnly, &QVideoOnly::SendStreamByWindowSize, m_ctl.get(), &LiveController::clearManualStream);
     connect(m_tipTimer, &QTimer::timeout, this, &realvideo::timeOutStay);
     m_fade = 1.0;
     layoutPage();

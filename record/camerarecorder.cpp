@@ -302,8 +302,10 @@ std::unique_ptr<qmediarealrecord> startCameraRecorder(const DvrListInfo_s &dev, 
                      __LINE__, id.constData(), ret < 0 ? ret : -1);
             return nullptr;
         }
-        const int index = (dev.dev.streamType == 1 && count >= 2) ? 1 : 0;
-        recordInfoFromDescr(descr.data() + index * P2P_STREAM_DESCR_SIZE, id.constData(), alarmType, &info, &params);
+        // A recording always takes the camera's main stream, whichever its
+        // live window shows (the live view keeps the main stream shown while
+        // the camera records and hands over its frames only).
+        recordInfoFromDescr(descr.data(), id.constData(), alarmType, &info, &params);
     } else {
         WriteLog(0, "[RECORD]Get device(%s) stream uri!!!", id.constData());
         std::string url;

@@ -1317,6 +1317,10 @@ Special characters are not allowed.</translation>
         <translation>Standard definition</translation>
     </message>
     <message>
+        <source>Choose stream by window size</source>
+        <translation>Choose stream by window size</translation>
+    </message>
+    <message>
         <source>Keep aspect ratio</source>
         <translation>Keep aspect ratio</translation>
     </message>

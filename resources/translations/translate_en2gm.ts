@@ -1317,6 +1317,10 @@ Sonderzeichen sind nicht erlaubt.</translation>
         <translation>Standardauflösung (SD)</translation>
     </message>
     <message>
+        <source>Choose stream by window size</source>
+        <translation>Stream nach Fenstergröße wählen</translation>
+    </message>
+    <message>
         <source>Keep aspect ratio</source>
         <translation>Seitenverhältnis beibehalten</translation>
     </message>

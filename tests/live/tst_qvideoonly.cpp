@@ -461,7 +461,18 @@ void TestQVideoOnly::contextMenuMarksAndRules()
 
     QCOMPARE(openCamera(grid, QStringLiteral("p2p")), 0);
     grid.prepareContextMenu();
-    QCOMPARE(grid.contextMenu()->actions().size(), 8); // six, a separator, "Keep aspect ratio"
+    QCOMPARE(grid.contextMenu()->actions().size(), 9); // seven, a separator, "Keep aspect ratio"
+    // Following the window's size (the default): neither HD nor SD marked,
+    // both offered. Taken off, the user's choice by hand rules as before.
+    QVERIFY(grid.autoStreamAction()->property("marked").toBool());
+    QVERIFY(!grid.hdAction()->property("marked").toBool() && !grid.sdAction()->property("marked").toBool());
+    QVERIFY(grid.hdAction()->isEnabled() && grid.sdAction()->isEnabled());
+    QSignalSpy autoStream(&grid, &QVideoOnly::autoStreamChanged);
+    grid.autoStreamAction()->trigger();
+    QCOMPARE(autoStream.count(), 1);
+    QCOMPARE(autoStream[0][0].toBool(), false);
+    grid.prepareContextMenu();
+    QVERIFY(!grid.autoStreamAction()->property("marked").toBool());
     QVERIFY(grid.hdAction()->property("marked").toBool());
     QVERIFY(!grid.hdAction()->icon().isNull());
     QVERIFY(!grid.sdAction()->property("marked").toBool());
@@ -495,13 +506,26 @@ void TestQVideoOnly::contextMenuMarksAndRules()
     QVERIFY(grid.isRecording(QStringLiteral("p2p"))); // started again
     QCOMPARE(log->stops.load(), 1);
 
+    // On again over a window chosen by hand: its choice is cleared too.
+    grid.autoStreamAction()->trigger();
+    QVERIFY(grid.autoStream());
+    QVERIFY(!grid.hasManualStream(QStringLiteral("p2p")));
+    QSignalSpy bySize(&grid, &QVideoOnly::SendStreamByWindowSize);
+    grid.prepareContextMenu();
+    grid.sdAction()->trigger();
+    QVERIFY(grid.hasManualStream(QStringLiteral("p2p")));
+    grid.autoStreamAction()->trigger();
+    QCOMPARE(bySize.count(), 1);
+    QVERIFY(grid.autoStream() && !grid.hasManualStream(QStringLiteral("p2p")));
+    grid.setAutoStream(false);
+
     // An ONVIF camera never switches from the menu.
     QCOMPARE(openCamera(grid, QStringLiteral("onvif")), 1);
     grid.prepareContextMenu();
     QVERIFY(grid.hdAction()->property("marked").toBool());
     QVERIFY(!grid.hdAction()->isEnabled() && !grid.sdAction()->isEnabled());
     grid.SelectSdAction();
-    QCOMPARE(change.count(), 2);
+    QCOMPARE(change.count(), 3);
 
     // A window without a device entry shows no stream mark.
     QCOMPARE(openCamera(grid, QStringLiteral("unknown")), 2);

@@ -32,6 +32,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTableWidget>
@@ -293,6 +294,9 @@ private slots:
     void stalledWindowShowsReconnectingAfterTwoSeconds();
     void reconnectingLookWhileTheRtspServerIsAway();
     void hdSdSwitchKeepsOnlyTheSelectedStream();
+    void windowSizeChoosesTheStreamWithoutABlankPaint();
+    void recordingTakesTheMainStreamAcrossSwitches();
+    void hiddenWindowsDecodeNothing();
     void firstKeyFrameOfAStreamIsNeverLost();
     void passwordNoticeAsksAndRestarts();
     void secondPasswordNoticeWhileAskingAsksNothing();
@@ -813,6 +817,231 @@ void TestRealVideo::hdSdSwitchKeepsOnlyTheSelectedStream()
     QVERIFY(page->streamInfo(onvifKey, &rec));
     QVERIFY(rec.rtspHandle != hdHandle);
     QCOMPARE(rec.streamType, 1);
+    dropPage(page);
+}
+
+namespace {
+
+// Looks at the picture a window's surface paints at every paint: a paint
+// of the idle look, or of no picture or a uniform one, is a blank paint.
+class PaintWatch final : public QObject
+{
+public:
+    explicit PaintWatch(QVideoPlay *play) : m_play(play) { play->surface()->installEventFilter(this); }
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint) {
+            ++paints;
+            if (m_play->painting() || !hasContent(m_play->surface()->currentImage()))
+                ++blank;
+        }
+        return false;
+    }
+    int paints = 0;
+    int blank = 0;
+
+private:
+    QPointer<QVideoPlay> m_play;
+};
+
+// The centre of the camera's window in the grid's coordinates.
+QPoint windowCentre(const realvideo &page, const QString &key)
+{
+    LiveWinInfo w{};
+    page.windowInfo(key, &w);
+    return page.videoOnly()->videoWin(w.winIndex)->geometry().center();
+}
+
+// Picture rows of a stream's sequence parameter sets, as a recorder saw them.
+struct SpsLog
+{
+    std::mutex mutex;
+    QSet<QByteArray> sps;
+    std::atomic<int> frames{0};
+};
+
+class SpsRecorder final : public LiveRecorder
+{
+public:
+    explicit SpsRecorder(std::shared_ptr<SpsLog> log) : m_log(std::move(log)) {}
+    void pushFrame(int type, const char *data, int size, uint64_t) override
+    {
+        ++m_log->frames;
+        if (type == 104) {
+            std::lock_guard lock(m_log->mutex);
+            m_log->sps.insert(QByteArray(data, size));
+        }
+    }
+    int setAlarmType(int) override { return 0; }
+    void stop() override {}
+
+private:
+    std::shared_ptr<SpsLog> m_log;
+};
+
+} // namespace
+
+// A wall of 25 small windows shows the camera's sub stream; maximised, the
+// window shows its main stream, and restored the sub stream again. The old
+// stream paints until the new one's first picture: no paint across the
+// switches shows the idle look or an empty picture. A choice by hand wins
+// until "Choose stream by window size" clears it.
+void TestRealVideo::windowSizeChoosesTheStreamWithoutABlankPaint()
+{
+    auto page = makePage();
+    QVideoOnly *grid = page->videoOnly();
+    grid->ShowVideoCount(25);
+    page->resize(320, 240); // windows of about 59 x 19 pixels: below 55 % of 128 x 72
+    const QString key = QString::fromLatin1(p2pDeviceId(11));
+    DvrListInfo_s listed{};
+    listed.dev = p2pCamera(11);
+    page->setDevInfo(listed);
+    QCOMPARE(openAndWait(*page, p2pCamera(11), true), 0);
+    // A new window opens the stream that fits it.
+    QTRY_VERIFY_WITH_TIMEOUT(page->streamStats(key).pictureWidth == kSdW, 10000);
+    QCOMPARE(page->controller()->streamSize(key, 0), QSize(kHdW, kHdH));
+    QCOMPARE(page->controller()->streamSize(key, 1), QSize(kSdW, kSdH));
+    QVideoPlay *play = playOf(*page, key);
+    QTRY_VERIFY_WITH_TIMEOUT(!play->painting() && hasContent(play->surface()->currentImage()), 10000);
+    PaintWatch watch(play);
+    auto *ctl = page->controller();
+
+    for (int round = 0; round < 2; ++round) {
+        const int done = ctl->switchesDone(key);
+        QTest::mouseDClick(grid, Qt::LeftButton, {}, windowCentre(*page, key));
+        QVERIFY(grid->isMaximised());
+        QTRY_VERIFY_WITH_TIMEOUT(page->streamStats(key).pictureWidth == kHdW, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(ctl->switchesDone(key), done + 1, 10000);
+        QTRY_VERIFY(m_sim.command(QStringLiteral("%1 stats").arg(key)).contains(QStringLiteral("streams=1")));
+        QTest::mouseDClick(grid, Qt::LeftButton, {}, windowCentre(*page, key));
+        QVERIFY(!grid->isMaximised());
+        QTRY_VERIFY_WITH_TIMEOUT(page->streamStats(key).pictureWidth == kSdW, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(ctl->switchesDone(key), done + 2, 10000);
+    }
+    QVERIFY(watch.paints > 0);
+    QCOMPARE(watch.blank, 0);
+    QTRY_VERIFY(m_sim.command(QStringLiteral("%1 stats").arg(key)).contains(QStringLiteral("streams=1")));
+
+    // HD by hand: the small window shows the main stream and keeps it.
+    LiveWinInfo w{};
+    QVERIFY(page->windowInfo(key, &w));
+    QCOMPARE(grid->current(), w.winIndex);
+    grid->prepareContextMenu();
+    QVERIFY(grid->autoStreamAction()->property("marked").toBool());
+    QVERIFY(grid->hdAction()->isEnabled());
+    QSignalSpy started(page.get(), &realvideo::streamStarted);
+    grid->SelectHdAction();
+    QCOMPARE(ctl->manualStream(key), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(started.size(), 1, 10000);
+    QCOMPARE(started.at(0).at(1).toInt(), 0);
+    QVERIFY(grid->hasManualStream(key));
+    QTRY_VERIFY_WITH_TIMEOUT(page->streamStats(key).pictureWidth == kHdW, 10000);
+    const int64_t mark = page->streamStats(key).decodedPictures;
+    QTRY_VERIFY_WITH_TIMEOUT(page->streamStats(key).decodedPictures > mark + 25, 10000);
+    QCOMPARE(page->streamStats(key).pictureWidth, kHdW);
+    grid->prepareContextMenu();
+    QVERIFY(!grid->autoStreamAction()->property("marked").toBool());
+    // Cleared: the window follows its size again.
+    grid->SelectAutoStreamAction();
+    QCOMPARE(ctl->manualStream(key), -1);
+    QVERIFY(grid->autoStream());
+    QTRY_VERIFY_WITH_TIMEOUT(page->streamStats(key).pictureWidth == kSdW, 10000);
+
+    // An ONVIF camera: its profiles' sizes are asked once, then the small
+    // window goes over to the smaller profile through a second RTSP session.
+    OnvifCam &cam = m_onvif[0];
+    const QString onvifKey = QString::fromStdString(cam.uuid);
+    QCOMPARE(openAndWait(*page, cam.device(), cam.access(), true), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(page->streamStats(onvifKey).pictureWidth == kSdW, 15000);
+    QCOMPARE(ctl->streamSize(onvifKey, 0), QSize(kOnvifW, kOnvifH));
+    QTRY_COMPARE_WITH_TIMEOUT(ctl->switchesDone(onvifKey), 1, 10000);
+    LiveStreamInfo onvifRec{};
+    QVERIFY(page->streamInfo(onvifKey, &onvifRec));
+    QCOMPARE(onvifRec.streamType, 1);
+
+    // Off for the user: the windows keep what they show.
+    grid->SelectAutoStreamAction();
+    QVERIFY(!grid->autoStream());
+    QVERIFY(!ctl->autoStream());
+    const int done = ctl->switchesDone(key);
+    QTest::mouseDClick(grid, Qt::LeftButton, {}, windowCentre(*page, key));
+    const int64_t before = page->streamStats(key).decodedPictures;
+    QTRY_VERIFY_WITH_TIMEOUT(page->streamStats(key).decodedPictures > before + 25, 10000);
+    QCOMPARE(ctl->switchesDone(key), done);
+    QCOMPARE(page->streamStats(key).pictureWidth, kSdW);
+    grid->setAutoStream(true);
+    dropPage(page);
+}
+
+// A recording takes the camera's main stream: a small window that showed
+// its sub stream shows the main one while the camera records, the recorder
+// gets the main stream's frames only, and the window goes back to the sub
+// stream when the recording ends.
+void TestRealVideo::recordingTakesTheMainStreamAcrossSwitches()
+{
+    auto page = makePage();
+    QVideoOnly *grid = page->videoOnly();
+    grid->ShowVideoCount(25);
+    page->resize(320, 240);
+    auto log = std::make_shared<SpsLog>();
+    grid->setRecorderFactory([log](const DvrListInfo_s &, int) -> std::unique_ptr<LiveRecorder> {
+        return std::make_unique<SpsRecorder>(log);
+    });
+    const QString key = QString::fromLatin1(p2pDeviceId(12));
+    DvrListInfo_s listed{};
+    listed.dev = p2pCamera(12);
+    page->setDevInfo(listed);
+    QCOMPARE(openAndWait(*page, p2pCamera(12), true), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(page->streamStats(key).pictureWidth == kSdW, 10000);
+    auto *ctl = page->controller();
+    const int done = ctl->switchesDone(key);
+
+    QVERIFY(grid->beginToRecord(key, 0));
+    QTRY_VERIFY_WITH_TIMEOUT(grid->isRecording(key), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(page->streamStats(key).pictureWidth == kHdW, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(log->frames.load() > 50, 10000);
+    // Maximised and back while recording: the main stream stays.
+    QTest::mouseDClick(grid, Qt::LeftButton, {}, windowCentre(*page, key));
+    QTest::mouseDClick(grid, Qt::LeftButton, {}, windowCentre(*page, key));
+    const int frames = log->frames.load();
+    QTRY_VERIFY_WITH_TIMEOUT(log->frames.load() > frames + 50, 10000);
+    QCOMPARE(page->streamStats(key).pictureWidth, kHdW);
+
+    grid->RecvStopRecord(key);
+    QTRY_VERIFY_WITH_TIMEOUT(page->streamStats(key).pictureWidth == kSdW, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(ctl->switchesDone(key), done + 2, 10000);
+    {
+        std::lock_guard lock(log->mutex);
+        QCOMPARE(log->sps.size(), 1); // one stream's parameter sets only
+    }
+    dropPage(page);
+}
+
+// Windows on a page of the grid that is not shown decode nothing; their
+// streams stay open, and back on their page they show pictures again from
+// the next key frame, without the reconnecting look.
+void TestRealVideo::hiddenWindowsDecodeNothing()
+{
+    auto page = makePage();
+    QVideoOnly *grid = page->videoOnly();
+    const QString key = QString::fromLatin1(p2pDeviceId(13));
+    QCOMPARE(openAndWait(*page, p2pCamera(13), true), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(page->streamStats(key).decodedPictures > 0, 10000);
+    CLiveStream *live = page->liveStreamOf(key);
+    grid->PageForward();
+    QTRY_VERIFY_WITH_TIMEOUT(live->idle(), 5000);
+    const int64_t decoded = page->streamStats(key).decodedPictures;
+    const int frames = page->streamStats(key).frameCounter;
+    QTRY_VERIFY_WITH_TIMEOUT(page->streamStats(key).frameCounter > frames + 50, 10000);
+    QCOMPARE(page->streamStats(key).decodedPictures, decoded);
+    QVERIFY(m_sim.command(QStringLiteral("%1 stats").arg(key)).contains(QStringLiteral("streams=1")));
+
+    grid->PageBack();
+    QTRY_VERIFY_WITH_TIMEOUT(!live->idle(), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(page->streamStats(key).decodedPictures > decoded + 10, 10000);
+    QCOMPARE(page->liveStreamOf(key), live);
+    QVERIFY(!playOf(*page, key)->reconnecting());
+    QVERIFY(!page->controller()->isReconnecting(key));
     dropPage(page);
 }
 
