@@ -11,6 +11,7 @@ extern "C" {
 #include <libavutil/time.h>
 }
 
+#include <QTcpSocket>
 #include <QtTest>
 
 namespace {
@@ -118,6 +119,95 @@ std::string url(const CRtspServer &s, const std::string &path, const std::string
            path;
 }
 
+
+// A bare viewer of a stream's video over interleaved TCP, without
+// authentication: it sees the RTP sequence numbers the server sends.
+struct BareViewer
+{
+    QTcpSocket socket;
+    QByteArray url, session, buffer;
+    int cseq = 0;
+
+    bool fill(qsizetype n)
+    {
+        while (buffer.size() < n) {
+            if (socket.bytesAvailable() == 0 && !socket.waitForReadyRead(5000))
+                return false;
+            buffer += socket.readAll();
+        }
+        return true;
+    }
+    // The next interleaved packet (channel, data), or a reply (channel -1,
+    // its header); false when out of step or silent.
+    bool next(int *channel, QByteArray *data)
+    {
+        if (!fill(4))
+            return false;
+        qsizetype size = 0;
+        if (buffer[0] == '$') {
+            size = 4 + ((uint8_t(buffer[2]) << 8) | uint8_t(buffer[3]));
+            *channel = uint8_t(buffer[1]);
+        } else if (buffer.startsWith("RTSP/")) {
+            while ((size = buffer.indexOf("\r\n\r\n")) < 0)
+                if (!fill(buffer.size() + 1))
+                    return false;
+            size += 4; // replies to SETUP and PLAY have no body
+            *channel = -1;
+        } else {
+            return false;
+        }
+        if (!fill(size))
+            return false;
+        *data = buffer.left(size);
+        buffer.remove(0, size);
+        return true;
+    }
+    int request(const QByteArray &method, const QByteArray &headers, const QByteArray &control = {})
+    {
+        socket.write(method + " " + url + control + " RTSP/1.0\r\nCSeq: " + QByteArray::number(++cseq) + "\r\n" + headers +
+                     (session.isEmpty() ? QByteArray() : "Session: " + session + "\r\n") + "\r\n");
+        int channel = 0;
+        QByteArray data;
+        while (next(&channel, &data)) { // packets of a stream already playing may come first
+            if (channel != -1)
+                continue;
+            const qsizetype at = data.indexOf("Session: ");
+            if (session.isEmpty() && at > 0)
+                session = data.mid(at + 9, data.indexOf("\r\n", at) - at - 9).split(';').first();
+            return data.mid(9, 3).toInt();
+        }
+        return -1;
+    }
+    bool open(uint16_t port, const QByteArray &path)
+    {
+        socket.connectToHost(QStringLiteral("127.0.0.1"), port);
+        url = "rtsp://127.0.0.1:" + QByteArray::number(port) + path;
+        return socket.waitForConnected(5000)
+               && request("SETUP", "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n", "/stream=0") == 200;
+    }
+    // Sequence numbers of the next count video packets.
+    bool read(int count, QList<uint16_t> *seqs)
+    {
+        int channel = 0;
+        QByteArray data;
+        while (count > 0 && next(&channel, &data))
+            if (channel == 0 && data.size() >= 16) {
+                seqs->append(uint16_t((uint8_t(data[6]) << 8) | uint8_t(data[7])));
+                --count;
+            }
+        return count == 0;
+    }
+};
+
+// Sequence numbers that do not follow each other.
+int gaps(const QList<uint16_t> &seqs)
+{
+    int n = 0;
+    for (qsizetype i = 1; i < seqs.size(); ++i)
+        n += uint16_t(seqs[i - 1] + 1) != seqs[i];
+    return n;
+}
+
 } // namespace
 
 class TestOnvifRtsp : public QObject
@@ -131,6 +221,7 @@ private slots:
     void stopAndRestart();
     void distinctCameras();
     void streamUriOpenedAndDecoded();
+    void viewersJoiningWithARangeCutNoPacket();
 };
 
 void TestOnvifRtsp::initTestCase()
@@ -250,6 +341,35 @@ void TestOnvifRtsp::streamUriOpenedAndDecoded()
         QCOMPARE(d.height, info.height);
         QCOMPARE(d.width, channel == 0 ? 640 : 320);
     }
+}
+
+void TestOnvifRtsp::viewersJoiningWithARangeCutNoPacket()
+{
+    // One pipeline feeds every viewer of a stream. Viewers join with "Range:
+    // npt=0.000-" on their PLAY (FFmpeg's RTSP client, live555, ...): the
+    // stream goes on for everyone as it was, not a packet lost.
+    CRtspServer server;
+    for (auto s : CRtspServer::cameraStreams("cam-j", 4, true)) {
+        s.audio = false; // one stream: the viewers set up the whole media
+        server.addStream(s);
+    }
+    QVERIFY(server.start());
+    BareViewer first;
+    QVERIFY(first.open(server.port(), "/cam-j/main"));
+    QCOMPARE(first.request("PLAY", {}), 200);
+    QList<uint16_t> seqs;
+    QVERIFY(first.read(20, &seqs));
+    for (int i = 0; i < 6; ++i) {
+        BareViewer joining;
+        QVERIFY(joining.open(server.port(), "/cam-j/main"));
+        QVERIFY(first.read(5, &seqs));
+        QCOMPARE(joining.request("PLAY", "Range: npt=0.000-\r\n"), 200);
+        QList<uint16_t> own;
+        QVERIFY(joining.read(20, &own));
+        QCOMPARE(gaps(own), 0);
+        QVERIFY(first.read(20, &seqs));
+    }
+    QCOMPARE(gaps(seqs), 0);
 }
 
 QTEST_GUILESS_MAIN(TestOnvifRtsp)
