@@ -33,6 +33,15 @@ namespace varno::live {
 
 namespace {
 
+// The clock of the stream address asks (the monitor's clock counts its own
+// passes; a job thread does not read it).
+uint64_t uriClockMs()
+{
+    return uint64_t(std::chrono::duration_cast<std::chrono::milliseconds>(
+                        std::chrono::steady_clock::now().time_since_epoch())
+                        .count());
+}
+
 constexpr int kDescrSize = P2P_STREAM_DESCR_SIZE;
 constexpr int kDescrBuffer = P2P_STREAM_DESCR_BUFFER;
 
@@ -572,8 +581,9 @@ void LiveController::openOnvif(const OpenRequest &req)
     uriReq.reserved = 0;
 
     // What the stream address depends on. A reopen uses the address it was
-    // given last while none of these changed; once the reopens begin to
-    // fail it asks once more (the camera may have renumbered its streams).
+    // given last while none of these changed; while the reopens fail it asks
+    // again by the recorder's rule (StreamUriAsk: the camera may have moved
+    // its stream).
     const QByteArray password(dev.password, int(::strnlen(dev.password, sizeof dev.password)));
     const QByteArray askedWith = QByteArray(uriReq.serviceAddr) + '\n' + QByteArray(uriReq.configText3) + '\n'
         + QByteArray(uriReq.mainToken) + '\n' + QByteArray::number(uriReq.channel) + '\n' + password;
@@ -584,7 +594,7 @@ void LiveController::openOnvif(const OpenRequest &req)
         if (!current(key, req.gen) || t == m_tracks.cend())
             return;
         if (req.job == Job::Reopen && !t->uri.isEmpty() && t->uriAskedWith == askedWith
-            && (t->backoff.failures() == 0 || t->uriAskedInRun))
+            && (t->backoff.failures() == 0 || !t->uriAsk.due(uriClockMs())))
             url = t->uri;
     }
     OPEN_LOG(req, 4, "%s(%d):streaminfo.channel(%d)!!!", "realvideo::StartStream", __LINE__, uriReq.channel);
@@ -599,10 +609,10 @@ void LiveController::openOnvif(const OpenRequest &req)
             auto t = m_tracks.find(key);
             if (t != m_tracks.end() && t->gen == req.gen) {
                 ++t->uriRequests;
+                t->uriAsk.asked(uriClockMs());
                 if (ret == 0) {
                     t->uri = QByteArray(given, int(::strnlen(given, sizeof given)));
                     t->uriAskedWith = askedWith;
-                    t->uriAskedInRun = t->backoff.failures() > 0;
                 }
             }
         }
@@ -680,7 +690,6 @@ void LiveController::finishOpened(const OpenRequest &req)
             failures = t->backoff.failures();
             lastFailure = t->lastFailure;
             t->backoff.opened();
-            t->uriAskedInRun = false;
             t->opening = false;
         }
     }

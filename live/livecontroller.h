@@ -6,6 +6,7 @@
 #include "common/onvifrecords.h"
 #include "common/p2pmessage.h"
 #include "live/livemonitor.h"
+#include "record/streamuriask.h"
 #include "platform/p2p/p2p_client_sdk.h"
 
 #include <QByteArray>
@@ -235,7 +236,7 @@ private:
         int lastFailure = 0;       // result of the last failed reopen
         QByteArray uri;            // ONVIF: the stream address last given ...
         QByteArray uriAskedWith;   // ... for this service address, profile, channel and password
-        bool uriAskedInRun = false;// asked again since the reopens began failing
+        varno::record::StreamUriAsk uriAsk; // when to ask again while reopens fail
         int uriRequests = 0;
         QString audioBefore;       // the sound's window before this one was shown waiting
         bool watched = false;      // the monitor saw the stream once

@@ -12,6 +12,7 @@
 #include "platform/rtsp/rtsp_client.h"
 
 #include "record/streamkeeper.h"
+#include "record/streamuriask.h"
 
 #include <atomic>
 #include <chrono>
@@ -132,12 +133,10 @@ using UriAsk = std::function<int(std::string &url)>;
 
 // An ONVIF camera's record stream over RTSP. A reopen tries the address it
 // has; when that fails it asks the camera for the address again (a camera
-// may hand out a new one after a restart), at most every kAskSpacingMs.
+// may hand out a new one after a restart) by the rule of StreamUriAsk.
 class RtspRecordSource final : public RecordSource
 {
 public:
-    static constexpr uint64_t kAskSpacingMs = 2000;
-
     // clock: milliseconds (the recorder's).
     RtspRecordSource(std::string url, std::string deviceId, qmediarealrecord *recorder, UriAsk ask,
                      std::function<uint64_t()> clock)
@@ -146,7 +145,7 @@ public:
         , m_feed(std::make_shared<RtspFeed>())
         , m_ask(std::move(ask))
         , m_clock(std::move(clock))
-        , m_askedAt(m_clock())
+        , m_uriAsk(m_clock())
     {
         m_feed->recorder = recorder;
     }
@@ -174,9 +173,9 @@ public:
     int open() override
     {
         int ret = openAt();
-        if (ret == 0 || !m_ask || m_clock() - m_askedAt < kAskSpacingMs)
+        if (ret == 0 || !m_ask || !m_uriAsk.due(m_clock()))
             return ret;
-        m_askedAt = m_clock();
+        m_uriAsk.asked(m_clock());
         std::string url;
         const int asked = m_ask(url);
         if (asked != 0 || url.empty() || url == m_url)
@@ -228,7 +227,7 @@ private:
     std::shared_ptr<RtspFeed> m_feed; // the library holds its address until the stream is closed
     UriAsk m_ask;
     std::function<uint64_t()> m_clock;
-    uint64_t m_askedAt;
+    StreamUriAsk m_uriAsk;
     int32_t m_handle = 0;
 };
 

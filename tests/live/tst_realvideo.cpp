@@ -570,8 +570,9 @@ void TestRealVideo::stallReopensOnlyAfterNotice()
 
 // The RTSP server goes away: the broken connection is seen, the stream is
 // closed and reopened, each attempt later than the one before, with the
-// stream address asked again once, and the failures logged once, until the
-// server is back; a picture starts the spacing afresh.
+// stream address asked again while they fail, and the failures logged once,
+// until the server is back (on another port); a picture starts the spacing
+// afresh.
 void TestRealVideo::rtspServerKilledAndBack()
 {
     auto page = makePage();
@@ -594,11 +595,12 @@ void TestRealVideo::rtspServerKilledAndBack()
     QTRY_VERIFY_WITH_TIMEOUT(logText().contains(reconnect), 3000);
     QVERIFY(logText().contains(QStringLiteral("Close stream handle(%1) finished!!!").arg(firstHandle).toUtf8()));
     // Three attempts failed: waits of 1 and 2 s lay between them, the next
-    // waits 4 s. The first reopen took the address it had; after the first
-    // failure it was asked once more, then no more.
+    // waits 4 s. The first reopen took the address it had; after a failure
+    // the address is asked again, at most every StreamUriAsk::kSpacingMs.
     QTRY_VERIFY_WITH_TIMEOUT(ctl->reopenFailures(key) >= 3, 15000);
     QCOMPARE(ctl->reopenDelay(key), varno::live::kReopenFirstDelayMs * (1u << (ctl->reopenFailures(key) - 1)));
-    QCOMPARE(ctl->streamUriRequests(key), 2);
+    const int asks = ctl->streamUriRequests(key);
+    QVERIFY2(asks >= 2 && asks <= ctl->reopenFailures(key), qPrintable(QString::number(asks)));
     QCOMPARE(stateOf(*page, key), int(varno::live::kStateReopening));
     QVERIFY(page->streamKeys().contains(key));
     // Logged for the first failure only.
@@ -606,7 +608,10 @@ void TestRealVideo::rtspServerKilledAndBack()
     QCOMPARE(logText().count("Open device(" + key.toUtf8() + ") stream failed"), openFailedBefore + 1);
     QCOMPARE(logText().count(counted + ", ret("), qsizetype(1));
 
-    QVERIFY(cam.rtsp->restart());
+    // The server comes back on another port, which the camera hands out
+    // from now on: the address asked during the failures is stale.
+    QVERIFY(cam.rtsp->start(0));
+    cam.cam->setRtspPort(cam.rtsp->port());
     const int64_t mark = page->streamStats(key).decodedPictures;
     QTRY_VERIFY_WITH_TIMEOUT(page->streamStats(key).decodedPictures > mark + 5, 15000);
     QTRY_COMPARE_WITH_TIMEOUT(stateOf(*page, key), int(varno::live::kStatePlaying), 5000);

@@ -30,6 +30,24 @@ GstRTSPFilterResult removeClient(GstRTSPServer *, GstRTSPClient *, gpointer)
     return GST_RTSP_FILTER_REMOVE;
 }
 
+// A camera's stream is live: where a PLAY asks it to begin ("Range:
+// npt=0.000-", which most clients send) means nothing to it. The server
+// would seek the stream's shared pipeline there, and the seek's flush cuts
+// the packets in flight of everyone watching (a fragment lost in the
+// middle of a NAL unit, a unit cut short). Real cameras answer such a PLAY
+// and go on sending; so does the simulator.
+GstRTSPStatusCode playFromNow(GstRTSPClient *, GstRTSPContext *ctx, gpointer)
+{
+    if (ctx && ctx->request)
+        gst_rtsp_message_remove_header(ctx->request, GST_RTSP_HDR_RANGE, -1);
+    return GST_RTSP_STS_OK;
+}
+
+void clientConnected(GstRTSPServer *, GstRTSPClient *client, gpointer)
+{
+    g_signal_connect(client, "pre-play-request", G_CALLBACK(playFromNow), nullptr);
+}
+
 } // namespace
 
 CRtspServer::CRtspServer() = default;
@@ -137,6 +155,7 @@ bool CRtspServer::start(uint16_t port)
         g_object_unref(auth);
     }
 
+    g_signal_connect(impl->server, "client-connected", G_CALLBACK(clientConnected), nullptr);
     impl->sourceId = gst_rtsp_server_attach(impl->server, impl->context);
     if (impl->sourceId == 0) {
         WriteLog(2, "%s(%d):RTSP server cannot listen on port %u!!!", "CRtspServer::start", __LINE__, port);

@@ -11,6 +11,8 @@ extern "C" {
 #include <libavutil/time.h>
 }
 
+#include <QRegularExpression>
+#include <QTcpSocket>
 #include <QtTest>
 
 namespace {
@@ -118,6 +120,56 @@ std::string url(const CRtspServer &s, const std::string &path, const std::string
            path;
 }
 
+
+// RTP sequence numbers of the first stream as a bare viewer over interleaved
+// TCP sees them (one-stream media, no authentication). A reply's header
+// ends a read.
+class BareViewer
+{
+public:
+    QTcpSocket socket;
+
+    QByteArray request(const QByteArray &text)
+    {
+        socket.write(text + "\r\n");
+        QList<uint16_t> none;
+        return read(INT_MAX, &none);
+    }
+    QByteArray read(int count, QList<uint16_t> *seqs)
+    {
+        for (;;) {
+            if (!fill(4))
+                return {};
+            if (m_buffer[0] != '$') { // a reply
+                const qsizetype end = m_buffer.indexOf("\r\n\r\n");
+                if (end < 0 && fill(m_buffer.size() + 1))
+                    continue;
+                const QByteArray reply = m_buffer.left(end + 4);
+                m_buffer.remove(0, reply.size());
+                return reply;
+            }
+            const qsizetype size = 4 + ((uint8_t(m_buffer[2]) << 8) | uint8_t(m_buffer[3]));
+            if (!fill(size))
+                return {};
+            const bool video = m_buffer[1] == 0 && size >= 16;
+            if (video)
+                seqs->append(uint16_t((uint8_t(m_buffer[6]) << 8) | uint8_t(m_buffer[7])));
+            m_buffer.remove(0, size);
+            if (video && --count == 0)
+                return "packets";
+        }
+    }
+
+private:
+    bool fill(qsizetype n)
+    {
+        while (m_buffer.size() < n && (socket.bytesAvailable() > 0 || socket.waitForReadyRead(5000)))
+            m_buffer += socket.readAll();
+        return m_buffer.size() >= n;
+    }
+    QByteArray m_buffer;
+};
+
 } // namespace
 
 class TestOnvifRtsp : public QObject
@@ -131,6 +183,7 @@ private slots:
     void stopAndRestart();
     void distinctCameras();
     void streamUriOpenedAndDecoded();
+    void viewersJoiningWithARangeCutNoPacket();
 };
 
 void TestOnvifRtsp::initTestCase()
@@ -250,6 +303,45 @@ void TestOnvifRtsp::streamUriOpenedAndDecoded()
         QCOMPARE(d.height, info.height);
         QCOMPARE(d.width, channel == 0 ? 640 : 320);
     }
+}
+
+void TestOnvifRtsp::viewersJoiningWithARangeCutNoPacket()
+{
+    // One pipeline feeds every viewer of a stream; viewers join with "Range:
+    // npt=0.000-" on their PLAY (as FFmpeg's RTSP client does): the first
+    // viewer's stream goes on as it was, not a packet lost.
+    CRtspServer server;
+    for (auto s : CRtspServer::cameraStreams("cam-j", 4, true)) {
+        s.audio = false; // one stream: a bare SETUP sets up the whole media
+        server.addStream(s);
+    }
+    QVERIFY(server.start());
+    const QByteArray path = url(server, "/cam-j/main", "").c_str();
+    auto setUp = [&](BareViewer &v) {
+        v.socket.connectToHost(QStringLiteral("127.0.0.1"), server.port());
+        const QByteArray setup = v.socket.waitForConnected(5000) ? v.request("SETUP " + path + "/stream=0 RTSP/1.0\r\n"
+                                 "CSeq: 1\r\nTransport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n") : QByteArray();
+        return QRegularExpression(QStringLiteral("Session: ([^;\\r]+)")).match(setup).captured(1).toLatin1();
+    };
+    auto play = [&](BareViewer &v, const QByteArray &session, const QByteArray &range) {
+        return v.request("PLAY " + path + " RTSP/1.0\r\nCSeq: 2\r\nSession: " + session + "\r\n" + range)
+            .startsWith("RTSP/1.0 200");
+    };
+    BareViewer first;
+    QVERIFY(play(first, setUp(first), {}));
+    QList<uint16_t> seqs, own;
+    for (int i = 0; i < 6; ++i) {
+        BareViewer joining;
+        const QByteArray session = setUp(joining);
+        QCOMPARE(first.read(10, &seqs), QByteArray("packets"));
+        QVERIFY(play(joining, session, "Range: npt=0.000-\r\n"));
+        QCOMPARE(joining.read(20, &own), QByteArray("packets"));
+    }
+    QCOMPARE(first.read(20, &seqs), QByteArray("packets"));
+    int gaps = 0;
+    for (qsizetype i = 1; i < seqs.size(); ++i)
+        gaps += uint16_t(seqs[i - 1] + 1) != seqs[i];
+    QCOMPARE(gaps, 0);
 }
 
 QTEST_GUILESS_MAIN(TestOnvifRtsp)
