@@ -223,12 +223,6 @@ QPtzCtrol::QPtzCtrol(QWidget *parent)
     hide();
 }
 
-QPtzCtrol::~QPtzCtrol()
-{
-    if (m_keyTarget)
-        m_keyTarget->removeEventFilter(this);
-}
-
 double QPtzCtrol::speed() const
 {
     return static_cast<double>(m_speed->value()) / kSpeedSteps;

@@ -4,6 +4,7 @@
 #include "live/ptzcontroller.h"
 
 #include <QLabel>
+#include <QPointer>
 #include <QSet>
 #include <QWidget>
 
@@ -64,7 +65,6 @@ public:
     using Lookup = std::function<bool(const QString &devId, DvrListInfo_s *out)>;
 
     explicit QPtzCtrol(QWidget *parent = nullptr);
-    ~QPtzCtrol() override;
 
     // Follows the page's selected window and its keys.
     void attach(realvideo *page, Lookup lookup);
@@ -120,8 +120,8 @@ private:
     QPushButton *m_save = nullptr;
     QPushButton *m_remove = nullptr;
     QLabel *m_tip = nullptr;
-    realvideo *m_page = nullptr;
-    QWidget *m_keyTarget = nullptr;
+    QPointer<realvideo> m_page;        // deleted before the pad at the window's end
+    QPointer<QWidget> m_keyTarget;
     Lookup m_lookup;
     QSet<QString> m_asking;        // cameras whose capability is being asked
     QSet<int> m_keys;              // steering keys held
