@@ -151,7 +151,6 @@ QPtzCtrol::QPtzCtrol(QWidget *parent)
     for (QPushButton *b : {m_zoomOut, m_zoomIn}) {
         b->setFocusPolicy(Qt::NoFocus);
         b->setFixedSize(kButton, 26);
-        b->setStyleSheet(textStyle);
         zoomRow->addWidget(b);
     }
     layout->addLayout(zoomRow);
@@ -185,7 +184,6 @@ QPtzCtrol::QPtzCtrol(QWidget *parent)
     m_remove->setObjectName(QStringLiteral("btnPresetRemove"));
     for (QPushButton *b : {m_goto, m_save, m_remove}) {
         b->setFocusPolicy(Qt::NoFocus);
-        b->setStyleSheet(textStyle);
         presetRow->addWidget(b);
     }
     layout->addLayout(presetRow);
@@ -194,8 +192,11 @@ QPtzCtrol::QPtzCtrol(QWidget *parent)
     m_tip->setObjectName(QStringLiteral("labelPtzTip"));
     m_tip->setStyleSheet(QStringLiteral("color:rgb(255, 170, 60);"));
     m_tip->setWordWrap(true);
+    m_tip->setMinimumHeight(2 * m_tip->fontMetrics().lineSpacing());
+    m_tip->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     layout->addWidget(m_tip);
-    setMinimumHeight(sizeHint().height());
+    // A label's own size hint knows only its text: the layout's counts.
+    setMinimumHeight(layout->sizeHint().height());
 
     connect(m_frame, &QPtzFrame::sendDirection, this, &QPtzCtrol::onDirection);
     connect(m_zoomIn, &QPushButton::pressed, this, [this] { onZoom(1); });

@@ -45,6 +45,8 @@ bool COnvifSimulation::start(const std::vector<CameraSetup> &cameras, uint16_t d
         auto rtsp = std::make_unique<CRtspServer>();
         for (auto stream : CRtspServer::cameraStreams(s.uuid, static_cast<int>(i), s.h265)) {
             stream.turnable = s.ptz;
+            if (s.ptz) // a scene of its own colour, so that the black edge of a turn shows
+                stream.background = 0xff3a6ea5;
             rtsp->addStream(stream);
         }
         // The picture shows where the head points (the camera is made
