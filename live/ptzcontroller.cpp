@@ -211,7 +211,7 @@ void PtzController::execute(const Command &cmd)
     if (cmd.camera.p2p) {
         // The P2P cameras' PTZ messages are not part of this client yet.
         if (cmd.kind == Kind::Probe)
-            emit capabilityKnown(devId, false, false);
+            post([this, devId] { emit capabilityKnown(devId, false, false); });
         return;
     }
     bool hasPtz = false;
@@ -220,7 +220,8 @@ void PtzController::execute(const Command &cmd)
         if (rc != onvif::kSoapOk && rc != onvif::kSoapAborted)
             WriteLog(2, "%s(%d):PTZ capability of %s unknown: %s!!!", "PtzController::execute", __LINE__,
                      qPrintable(devId), onvif::soapErrorText(rc));
-        emit capabilityKnown(devId, hasPtz, rc == onvif::kSoapOk);
+        const bool answered = rc == onvif::kSoapOk;
+        post([this, devId, hasPtz, answered] { emit capabilityKnown(devId, hasPtz, answered); });
         return;
     }
     if (rc == onvif::kSoapOk && !hasPtz)
@@ -250,7 +251,7 @@ void PtzController::execute(const Command &cmd)
                     tokens << QString::fromStdString(p.token);
                     names << QString::fromStdString(p.name);
                 }
-                emit presetsLoaded(devId, tokens, names);
+                post([this, devId, tokens, names] { emit presetsLoaded(devId, tokens, names); });
             }
             break;
         }
@@ -263,14 +264,14 @@ void PtzController::execute(const Command &cmd)
             std::string token;
             rc = client.setPreset(t, cmd.name.toStdString(), &token, &m_stop);
             if (rc == onvif::kSoapOk)
-                emit presetChanged(devId, cmd.name, true);
+                post([this, devId, name = cmd.name] { emit presetChanged(devId, name, true); });
             break;
         }
         case Kind::RemovePreset:
             what = "RemovePreset";
             rc = client.removePreset(t, cmd.token.toStdString(), &m_stop);
             if (rc == onvif::kSoapOk)
-                emit presetChanged(devId, cmd.name, false);
+                post([this, devId, name = cmd.name] { emit presetChanged(devId, name, false); });
             break;
         case Kind::Probe:
             break;
@@ -282,7 +283,14 @@ void PtzController::execute(const Command &cmd)
              onvif::soapErrorText(rc));
     if (rc == onvif::kSoapNetwork || rc == onvif::kSoapTimeout || rc == onvif::kSoapAuth)
         m_targets.erase(devId); // asked again with the next command
-    emit commandFailed(devId, failureText(cmd.camera, rc));
+    post([this, devId, text = failureText(cmd.camera, rc)] { emit commandFailed(devId, text); });
+}
+
+template <typename F>
+void PtzController::post(F &&f)
+{
+    // Every answer is emitted on the owner's thread, never on the worker's.
+    QMetaObject::invokeMethod(this, std::forward<F>(f), Qt::QueuedConnection);
 }
 
 QString PtzController::failureText(const PtzCamera &camera, int code) const

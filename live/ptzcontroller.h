@@ -35,7 +35,7 @@ struct PtzCamera
 // here) sends to the camera in order. Moves and stops coalesce: a move or
 // stop that waits in the queue is replaced by the next one of its kind, so
 // a held button never piles up requests behind a slow camera. Answers come
-// back as queued signals.
+// back as signals emitted on the owner's thread (queued from the worker).
 //
 // Velocities are in the generic spaces: pan and tilt -1 .. 1 (right and up
 // positive), zoom -1 .. 1 (in positive).
@@ -103,6 +103,8 @@ private:
     // 0 ok, else a SoapError; sets *hasPtz when the camera has none.
     int targetOf(const PtzCamera &camera, bool *hasPtz, bool probeAgain);
     QString failureText(const PtzCamera &camera, int code) const;
+    template <typename F>
+    void post(F &&f);
 
     PtzCamera m_camera;                 // user-interface thread
     bool m_moving = false;              // user-interface thread
