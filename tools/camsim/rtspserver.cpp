@@ -6,7 +6,17 @@
 #include <gst/rtsp-server/rtsp-server.h>
 
 #include <cstdio>
+#include <memory>
 #include <mutex>
+
+// The "viewbox" elements of the playing turnable streams, one ref each.
+// Shared with the signal handlers of the factories and media, which may
+// outlive the server (a media is unprepared after the server is gone).
+struct BoxTable
+{
+    std::mutex mutex;
+    std::vector<GstElement *> boxes;
+};
 
 struct CRtspServer::Impl
 {
@@ -17,8 +27,7 @@ struct CRtspServer::Impl
     guint offsetSourceId = 0;
     std::thread thread;
     ViewOffset offset;
-    std::mutex mutex;                     // guards boxes
-    std::vector<GstElement *> boxes;      // "viewbox" elements of the playing turnable streams, one ref each
+    std::shared_ptr<BoxTable> table = std::make_shared<BoxTable>();
 };
 
 namespace {
@@ -36,10 +45,20 @@ GstRTSPFilterResult removeClient(GstRTSPServer *, GstRTSPClient *, gpointer)
 
 void dropBox(GstRTSPMedia *, gpointer user);
 
+gpointer tableRef(const std::shared_ptr<BoxTable> &table)
+{
+    return new std::shared_ptr<BoxTable>(table);
+}
+
+void freeTableRef(gpointer data, GClosure *)
+{
+    delete static_cast<std::shared_ptr<BoxTable> *>(data);
+}
+
 // A turnable stream's pipeline came up: its box follows the view offset.
 void mediaConfigure(GstRTSPMediaFactory *, GstRTSPMedia *media, gpointer user)
 {
-    auto *impl = static_cast<CRtspServer::Impl *>(user);
+    const std::shared_ptr<BoxTable> table = *static_cast<std::shared_ptr<BoxTable> *>(user);
     GstElement *element = gst_rtsp_media_get_element(media);
     if (!element)
         return;
@@ -48,24 +67,25 @@ void mediaConfigure(GstRTSPMediaFactory *, GstRTSPMedia *media, gpointer user)
     if (!box)
         return;
     {
-        std::lock_guard<std::mutex> lock(impl->mutex);
-        impl->boxes.push_back(box);
+        std::lock_guard<std::mutex> lock(table->mutex);
+        table->boxes.push_back(box);
     }
     g_object_set_data(G_OBJECT(media), "varno-viewbox", box);
-    g_signal_connect(media, "unprepared", G_CALLBACK(dropBox), impl);
+    g_signal_connect_data(media, "unprepared", G_CALLBACK(dropBox), tableRef(table), &freeTableRef,
+                          GConnectFlags(0));
 }
 
 void dropBox(GstRTSPMedia *media, gpointer user)
 {
-    auto *impl = static_cast<CRtspServer::Impl *>(user);
+    BoxTable &table = **static_cast<std::shared_ptr<BoxTable> *>(user);
     auto *box = static_cast<GstElement *>(g_object_get_data(G_OBJECT(media), "varno-viewbox"));
     if (!box)
         return;
     g_object_set_data(G_OBJECT(media), "varno-viewbox", nullptr);
-    std::lock_guard<std::mutex> lock(impl->mutex);
-    for (auto it = impl->boxes.begin(); it != impl->boxes.end(); ++it) {
+    std::lock_guard<std::mutex> lock(table.mutex);
+    for (auto it = table.boxes.begin(); it != table.boxes.end(); ++it) {
         if (*it == box) {
-            impl->boxes.erase(it);
+            table.boxes.erase(it);
             gst_object_unref(box);
             break;
         }
@@ -80,8 +100,8 @@ gboolean applyOffset(gpointer user)
     double pan = 0;
     double tilt = 0;
     impl->offset(&pan, &tilt);
-    std::lock_guard<std::mutex> lock(impl->mutex);
-    for (GstElement *box : impl->boxes) {
+    std::lock_guard<std::mutex> lock(impl->table->mutex);
+    for (GstElement *box : impl->table->boxes) {
         GstPad *pad = gst_element_get_static_pad(box, "sink");
         GstCaps *caps = pad ? gst_pad_get_current_caps(pad) : nullptr;
         int width = 0;
@@ -187,7 +207,8 @@ bool CRtspServer::start(uint16_t port)
         gst_rtsp_media_factory_set_launch(factory, launchLine(s).c_str());
         gst_rtsp_media_factory_set_shared(factory, TRUE);
         if (s.turnable && m_offset)
-            g_signal_connect(factory, "media-configure", G_CALLBACK(mediaConfigure), impl.get());
+            g_signal_connect_data(factory, "media-configure", G_CALLBACK(mediaConfigure), tableRef(impl->table),
+                                  &freeTableRef, GConnectFlags(0));
         if (!m_user.empty())
             gst_rtsp_media_factory_add_role(factory, "viewer", GST_RTSP_PERM_MEDIA_FACTORY_ACCESS, G_TYPE_BOOLEAN,
                                             TRUE, GST_RTSP_PERM_MEDIA_FACTORY_CONSTRUCT, G_TYPE_BOOLEAN, TRUE,
@@ -269,10 +290,10 @@ void CRtspServer::stop()
     }
     g_main_context_pop_thread_default(d.context);
     {
-        std::lock_guard<std::mutex> lock(d.mutex);
-        for (GstElement *box : d.boxes)
+        std::lock_guard<std::mutex> lock(d.table->mutex);
+        for (GstElement *box : d.table->boxes)
             gst_object_unref(box);
-        d.boxes.clear();
+        d.table->boxes.clear();
     }
     g_main_loop_unref(d.loop);
     g_main_context_unref(d.context);
