@@ -296,6 +296,18 @@ void Client::makeConnections()
     connect(this, &Client::sendDevProperty, this, &Client::recvDevProperty, Qt::DirectConnection);
     connect(this, &Client::sendShowProperty, this, &Client::recvShowProperty);
     connect(this, &Client::sendShowMenu, this, &Client::recvShowMenu);
+
+    // The pan/tilt pad follows the live page's selected window.
+    m_ptz->attach(m_realVideo, [this](const QString &devId, DvrListInfo_s *out) {
+        std::lock_guard<std::mutex> lock(m_devListMutex);
+        const int d = devIndexOf(devId);
+        if (d < 0)
+            return false;
+        *out = m_devList[d];
+        return true;
+    });
+    connect(m_ptz, &QPtzCtrol::sendPtzCapability, this, &Client::recvPtzCapability);
+    connect(m_ptz, &QPtzCtrol::sendOperation, this, [this](const QString &content) { recordOperation(content); });
     connect(ui->treeDevice, &QTreeWid::MouseDoublePress, this, &Client::doubleClickedEvent);
     connect(ui->treeDevice, &QTreeWidget::customContextMenuRequested, this, &Client::show_contextmenu);
     connect(m_actConnect, &QAction::triggered, this, &Client::connectAction);
@@ -688,6 +700,20 @@ void Client::recvDevProperty(DeviceInfo_s info)
     storeDevices("Client::recvDevProperty");
     if (found)
         deviceChanged(updated);
+}
+
+void Client::recvPtzCapability(QString devId, bool ptz)
+{
+    VARNO_ASSERT_UI_THREAD();
+    const char caps = ptz ? 2 : 1;
+    {
+        std::lock_guard<std::mutex> lock(m_devListMutex);
+        const int d = devIndexOf(devId);
+        if (d < 0 || m_devList[d].dev.ptzCaps == caps)
+            return;
+        m_devList[d].dev.ptzCaps = caps;
+    }
+    storeDevices("Client::recvPtzCapability");
 }
 
 void Client::deviceChanged(const DvrListInfo_s &record)

@@ -193,6 +193,9 @@ public slots:
     void recvDevStateReslut(bool isUsed);
     void recvShowProperty(QString devId);
     void recvShowMenu(QPoint pos);
+    // The camera's answer whether it can pan, tilt or zoom: kept with its
+    // record so that it is asked once.
+    void recvPtzCapability(QString devId, bool ptz);
 
     // Sets the selected device ID as the context menu does (for keyboard
     // use of the actions and for tests).
@@ -276,6 +279,9 @@ private:
     QAlarmSearch *m_alarm = nullptr;
     QAboutDlg *m_about = nullptr;
     QPtzCtrol *m_ptz = nullptr;
+public:
+    QPtzCtrol *ptzPanel() const { return m_ptz; }
+private:
     QMenu *m_menu = nullptr;
     QAction *m_actConnect = nullptr;
     QAction *m_actConnectAll = nullptr;

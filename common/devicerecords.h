@@ -17,7 +17,7 @@ struct DeviceInfo_s
     char discoveryText[64];    // second text of the discovery result (kept, not shown)
     char reserved1[32];
     int32_t streamType;        // 0 first (HD) stream, 1 second (SD) stream
-    char reserved2;
+    char ptzCaps;              // 0 not asked yet (records of older versions), 1 no pan/tilt/zoom, 2 pan/tilt/zoom
     char serviceAddr[128];     // ONVIF device service address
     char p2pFlag;              // 1 when reached through the P2P library by camera ID
     char password[64];         // plain in memory, enciphered in the store
@@ -33,7 +33,7 @@ static_assert(offsetof(DeviceInfo_s, devName) == 100);
 static_assert(offsetof(DeviceInfo_s, discoveryText) == 132);
 static_assert(offsetof(DeviceInfo_s, reserved1) == 196);
 static_assert(offsetof(DeviceInfo_s, streamType) == 228);
-static_assert(offsetof(DeviceInfo_s, reserved2) == 232);
+static_assert(offsetof(DeviceInfo_s, ptzCaps) == 232);
 static_assert(offsetof(DeviceInfo_s, serviceAddr) == 233);
 static_assert(offsetof(DeviceInfo_s, p2pFlag) == 361);
 static_assert(offsetof(DeviceInfo_s, password) == 362);

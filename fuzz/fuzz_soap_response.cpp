@@ -35,6 +35,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         onvif::parsePullMessages(body, &events, &a, &b);
         if (events.size() > size_t(onvif::kMaxEventsPerPull))
             __builtin_trap();
+        std::vector<onvif::PtzPreset> presets;
+        onvif::parsePresets(body, &presets);
+        if (presets.size() > size_t(onvif::kMaxPtzPresets))
+            __builtin_trap();
+        for (const auto &p : presets) {
+            if (p.token.empty() || p.token.size() >= 64 || p.name.size() >= 64)
+                __builtin_trap();
+        }
+        if (onvif::parseSetPreset(body).size() >= 64)
+            __builtin_trap();
+        for (const auto &p : profiles) {
+            if (p.ptzConfig.size() >= 64)
+                __builtin_trap();
+        }
     }
     const std::string s(text, size);
     onvif::parseDuration(s);

@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QInputDialog>
 #include <QPushButton>
 #include <QThread>
 
@@ -85,6 +86,16 @@ PromptAnswer prompt(const PromptRequest &request)
             return {QMessageBox::Cancel, QString()};
         }
         return passwordDialog(request);
+    }
+    if (request.kind == PromptKind::Text) {
+        QInputDialog dialog(request.parent);
+        dialog.setWindowTitle(request.title);
+        dialog.setLabelText(request.text);
+        dialog.setStyleSheet(QString::fromLatin1(kInfoBoxStyle));
+        dialog.setOkButtonText(QCoreApplication::translate("InfoBox", "OK"));
+        dialog.setCancelButtonText(QCoreApplication::translate("InfoBox", "Cancel"));
+        const bool ok = dialog.exec() == QDialog::Accepted;
+        return {ok ? QMessageBox::Ok : QMessageBox::Cancel, ok ? dialog.textValue() : QString()};
     }
     return runMessageBox(request);
 }

@@ -17,6 +17,7 @@ enum class PromptKind {
     Information, // information icon, OK
     Question,    // question icon, Yes and No (No refuses the action)
     Password,    // camera password prompt: OK with the text entered, or Cancel
+    Text,        // one line of text (a name): OK with the text entered, or Cancel
 };
 
 struct PromptRequest
@@ -31,7 +32,7 @@ struct PromptRequest
 struct PromptAnswer
 {
     QMessageBox::StandardButton button = QMessageBox::NoButton;
-    QString text;              // the password entered (Password prompts only)
+    QString text;              // the password or line entered (Password and Text prompts only)
 };
 
 using PromptHandler = std::function<PromptAnswer(const PromptRequest &)>;

@@ -60,6 +60,7 @@ PromptAnswer PromptScript::respond(const PromptRequest &request)
     case PromptKind::Question:
         return {QMessageBox::No, QString()};
     case PromptKind::Password:
+    case PromptKind::Text:
         break;
     }
     return {QMessageBox::Cancel, QString()};

@@ -69,6 +69,8 @@ bool parseServices(pugi::xml_node body, ServiceAddrs *out)
             out->media = x;
         else if (ns == kNsEvents && out->events.empty())
             out->events = x;
+        else if (ns == kNsPtz && out->ptz.empty())
+            out->ptz = x;
     }
     return true;
 }
@@ -86,6 +88,7 @@ bool parseCapabilities(pugi::xml_node body, ServiceAddrs *out)
     take("Device", &out->device);
     take("Media", &out->media);
     take("Events", &out->events);
+    take("PTZ", &out->ptz);
     return true;
 }
 
@@ -110,6 +113,9 @@ bool parseProfiles(pugi::xml_node body, std::vector<MediaProfile> *out)
         m.height = std::max(0, intOf(path(v, {"Resolution", "Height"}), 0, 100000));
         const std::string aenc = text(child(child(p, "AudioEncoderConfiguration"), "Encoding"));
         m.audioCodec = aenc == "G711" ? 1 : (aenc == "AAC" ? 2 : 0);
+        const std::string ptz = attribute(child(p, "PTZConfiguration"), "token").value();
+        if (ptz.size() < 64)
+            m.ptzConfig = ptz;
         out->push_back(std::move(m));
     }
     return true;
@@ -119,6 +125,31 @@ std::string parseStreamUri(pugi::xml_node body)
 {
     const std::string uri = text(path(body, {"GetStreamUriResponse", "MediaUri", "Uri"}));
     return uri.size() < kMaxAddressBytes ? uri : std::string();
+}
+
+bool parsePresets(pugi::xml_node body, std::vector<PtzPreset> *out)
+{
+    const pugi::xml_node resp = child(body, "GetPresetsResponse");
+    if (!resp)
+        return false;
+    int n = 0;
+    for (pugi::xml_node p = resp.first_child(); p && n < 4096; p = p.next_sibling(), ++n) {
+        if (localName(p.name()) != "Preset" || out->size() >= static_cast<size_t>(kMaxPtzPresets))
+            continue;
+        PtzPreset preset;
+        preset.token = attribute(p, "token").value();
+        if (preset.token.empty() || preset.token.size() >= 64)
+            continue;
+        preset.name = text(child(p, "Name")).substr(0, 63);
+        out->push_back(std::move(preset));
+    }
+    return true;
+}
+
+std::string parseSetPreset(pugi::xml_node body)
+{
+    const std::string token = text(path(body, {"SetPresetResponse", "PresetToken"}));
+    return token.size() < 64 ? token : std::string();
 }
 
 std::string percentEncode(const std::string &text)

@@ -19,6 +19,7 @@ struct ServiceAddrs
     std::string device;
     std::string media;
     std::string events;
+    std::string ptz;           // empty: the camera names no PTZ service
 };
 
 struct MediaProfile
@@ -29,7 +30,18 @@ struct MediaProfile
     int height = 0;
     int videoCodec = 0;    // 1 H.264, 2 H.265
     int audioCodec = 0;    // 1 G.711, 2 AAC
+    std::string ptzConfig; // token of the profile's PTZ configuration; empty: none
 };
+
+// One stored position of a PTZ camera.
+struct PtzPreset
+{
+    std::string token;
+    std::string name;
+};
+
+// Most presets taken from one GetPresetsResponse.
+inline constexpr int kMaxPtzPresets = 256;
 
 // Camera clock (UTC seconds since the epoch) of GetSystemDateAndTimeResponse, -1 when absent.
 long long parseSystemDateAndTime(pugi::xml_node body);
@@ -40,6 +52,11 @@ bool parseCapabilities(pugi::xml_node body, ServiceAddrs *out);
 bool parseProfiles(pugi::xml_node body, std::vector<MediaProfile> *out);
 // GetStreamUriResponse: the Uri text, empty when absent or too long.
 std::string parseStreamUri(pugi::xml_node body);
+// GetPresetsResponse: presets with a token of 1..63 bytes (at most
+// kMaxPtzPresets; names cut to 63 bytes); false when it is no such response.
+bool parsePresets(pugi::xml_node body, std::vector<PtzPreset> *out);
+// SetPresetResponse: the new preset's token, empty when absent or unusable.
+std::string parseSetPreset(pugi::xml_node body);
 
 // The RTSP address with user and password (percent-encoded) as its user
 // information; an existing user information is replaced. No password: the

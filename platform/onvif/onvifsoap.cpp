@@ -286,6 +286,7 @@ int SoapClient::call(const std::string &url, const std::string &action, const st
         " xmlns:tds=\"http://www.onvif.org/ver10/device/wsdl\""
         " xmlns:trt=\"http://www.onvif.org/ver10/media/wsdl\""
         " xmlns:tev=\"http://www.onvif.org/ver10/events/wsdl\""
+        " xmlns:tptz=\"http://www.onvif.org/ver20/ptz/wsdl\""
         " xmlns:tt=\"http://www.onvif.org/ver10/schema\""
         " xmlns:wsnt=\"http://docs.oasis-open.org/wsn/b-2\""
         " xmlns:wsa=\"http://www.w3.org/2005/08/addressing\"><s:Header>";

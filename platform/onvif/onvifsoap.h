@@ -29,6 +29,7 @@ const char *soapErrorText(int code);
 inline constexpr const char *kNsDevice = "http://www.onvif.org/ver10/device/wsdl";
 inline constexpr const char *kNsMedia = "http://www.onvif.org/ver10/media/wsdl";
 inline constexpr const char *kNsEvents = "http://www.onvif.org/ver10/events/wsdl";
+inline constexpr const char *kNsPtz = "http://www.onvif.org/ver20/ptz/wsdl";
 inline constexpr const char *kNsSchema = "http://www.onvif.org/ver10/schema";
 inline constexpr const char *kNsNotification = "http://docs.oasis-open.org/wsn/b-2";
 inline constexpr const char *kNsAddressing = "http://www.w3.org/2005/08/addressing";

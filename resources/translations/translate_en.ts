@@ -217,6 +217,10 @@
         <source>OK</source>
         <translation>OK</translation>
     </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Cancel</translation>
+    </message>
 </context>
 <context>
     <name>QAboutDlg</name>
@@ -952,6 +956,53 @@ The password must not begin with &quot;0&quot;.</translation>
     </message>
 </context>
 <context>
+    <name>QPtzCtrol</name>
+    <message>
+        <source>Zoom out</source>
+        <translation>Zoom out</translation>
+    </message>
+    <message>
+        <source>Zoom in</source>
+        <translation>Zoom in</translation>
+    </message>
+    <message>
+        <source>Speed</source>
+        <translation>Speed</translation>
+    </message>
+    <message>
+        <source>Presets</source>
+        <translation>Presets</translation>
+    </message>
+    <message>
+        <source>Go to</source>
+        <translation>Go to</translation>
+    </message>
+    <message>
+        <source>Save</source>
+        <translation>Save</translation>
+    </message>
+    <message>
+        <source>Remove</source>
+        <translation>Remove</translation>
+    </message>
+    <message>
+        <source>Save preset</source>
+        <translation>Save preset</translation>
+    </message>
+    <message>
+        <source>Name of the new preset:</source>
+        <translation>Name of the new preset:</translation>
+    </message>
+    <message>
+        <source>Remove preset</source>
+        <translation>Remove preset</translation>
+    </message>
+    <message>
+        <source>Remove the preset &quot;%1&quot;?</source>
+        <translation>Remove the preset &quot;%1&quot;?</translation>
+    </message>
+</context>
+<context>
     <name>QPtzFrame</name>
     <message>
         <source>Up</source>
@@ -1613,6 +1664,29 @@ Special characters are not allowed.</translation>
     <message>
         <source>Its window has been brought to the front.</source>
         <translation>Its window has been brought to the front.</translation>
+    </message>
+</context>
+<context>
+    <name>varno::live::PtzController</name>
+    <message>
+        <source>The camera is busy; the command was not sent.</source>
+        <translation>The camera is busy; the command was not sent.</translation>
+    </message>
+    <message>
+        <source>the camera does not answer</source>
+        <translation>the camera does not answer</translation>
+    </message>
+    <message>
+        <source>the camera refuses the password</source>
+        <translation>the camera refuses the password</translation>
+    </message>
+    <message>
+        <source>the camera refuses the command</source>
+        <translation>the camera refuses the command</translation>
+    </message>
+    <message>
+        <source>Pan/tilt/zoom of %1 failed: %2</source>
+        <translation>Pan/tilt/zoom of %1 failed: %2</translation>
     </message>
 </context>
 </TS>

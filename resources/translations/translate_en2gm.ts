@@ -217,6 +217,10 @@
         <source>OK</source>
         <translation>OK</translation>
     </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Abbrechen</translation>
+    </message>
 </context>
 <context>
     <name>QAboutDlg</name>
@@ -952,6 +956,53 @@ Das Passwort darf nicht mit „0“ beginnen.</translation>
     </message>
 </context>
 <context>
+    <name>QPtzCtrol</name>
+    <message>
+        <source>Zoom out</source>
+        <translation>Herauszoomen</translation>
+    </message>
+    <message>
+        <source>Zoom in</source>
+        <translation>Hineinzoomen</translation>
+    </message>
+    <message>
+        <source>Speed</source>
+        <translation>Geschwindigkeit</translation>
+    </message>
+    <message>
+        <source>Presets</source>
+        <translation>Positionen</translation>
+    </message>
+    <message>
+        <source>Go to</source>
+        <translation>Anfahren</translation>
+    </message>
+    <message>
+        <source>Save</source>
+        <translation>Speichern</translation>
+    </message>
+    <message>
+        <source>Remove</source>
+        <translation>Entfernen</translation>
+    </message>
+    <message>
+        <source>Save preset</source>
+        <translation>Position speichern</translation>
+    </message>
+    <message>
+        <source>Name of the new preset:</source>
+        <translation>Name der neuen Position:</translation>
+    </message>
+    <message>
+        <source>Remove preset</source>
+        <translation>Position entfernen</translation>
+    </message>
+    <message>
+        <source>Remove the preset &quot;%1&quot;?</source>
+        <translation>Die Position „%1“ entfernen?</translation>
+    </message>
+</context>
+<context>
     <name>QPtzFrame</name>
     <message>
         <source>Up</source>
@@ -1613,6 +1664,29 @@ Sonderzeichen sind nicht erlaubt.</translation>
     <message>
         <source>Its window has been brought to the front.</source>
         <translation>Sein Fenster wurde in den Vordergrund geholt.</translation>
+    </message>
+</context>
+<context>
+    <name>varno::live::PtzController</name>
+    <message>
+        <source>The camera is busy; the command was not sent.</source>
+        <translation>Die Kamera ist beschäftigt; der Befehl wurde nicht gesendet.</translation>
+    </message>
+    <message>
+        <source>the camera does not answer</source>
+        <translation>die Kamera antwortet nicht</translation>
+    </message>
+    <message>
+        <source>the camera refuses the password</source>
+        <translation>die Kamera weist das Passwort zurück</translation>
+    </message>
+    <message>
+        <source>the camera refuses the command</source>
+        <translation>die Kamera weist den Befehl zurück</translation>
+    </message>
+    <message>
+        <source>Pan/tilt/zoom of %1 failed: %2</source>
+        <translation>Schwenken/Neigen/Zoomen von %1 fehlgeschlagen: %2</translation>
     </message>
 </context>
 </TS>

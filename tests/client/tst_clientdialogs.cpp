@@ -324,7 +324,7 @@ void TestClientDialogs::settingsLeavingCameraAndRemoval()
     // The camera leaves: offline once, announced once; "Settings" refused.
     const QString offline = QStringLiteral("Device:B765432 Offline");
     const QString online = QStringLiteral("Device:B765432 Online");
-    QTRY_COMPARE(operations(true).count(online), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(operations(true).count(online), 1, 30000);
     QVERIFY(m_rig.sim.command(QStringLiteral("B765432 offline")).startsWith(QStringLiteral("OK")));
     QTRY_COMPARE_WITH_TIMEOUT(stateOf(client, "B765432"), int(STATE_OFFLINE), 40000);
     QTRY_COMPARE(operations(true).count(offline), 1);

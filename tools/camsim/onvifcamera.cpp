@@ -1,5 +1,6 @@
 #include "tools/camsim/onvifcamera.h"
 
+#include "platform/onvif/onvifptz.h"
 #include "platform/onvif/onvifsoap.h"
 #include "platform/onvif/onvifxml.h"
 
@@ -9,7 +10,9 @@
 #include <QRandomGenerator>
 #include <QTimeZone>
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <ctime>
 #include <thread>
 
@@ -24,6 +27,7 @@ const char *kEnvelopeHead =
     " xmlns:trt=\"http://www.onvif.org/ver10/media/wsdl\""
     " xmlns:tev=\"http://www.onvif.org/ver10/events/wsdl\""
     " xmlns:tt=\"http://www.onvif.org/ver10/schema\""
+    " xmlns:tptz=\"http://www.onvif.org/ver20/ptz/wsdl\""
     " xmlns:ter=\"http://www.onvif.org/ver10/error\""
     " xmlns:wsnt=\"http://docs.oasis-open.org/wsn/b-2\""
     " xmlns:wsa5=\"http://www.w3.org/2005/08/addressing\""
@@ -340,14 +344,19 @@ COnvifCamera::Response COnvifCamera::handle(const Request &req, const std::atomi
         };
         return soap("<tds:GetServicesResponse>" + service(onvif::kNsDevice, "/onvif/device_service") +
                     service(onvif::kNsMedia, "/onvif/media_service") +
-                    service(onvif::kNsEvents, "/onvif/event_service") + "</tds:GetServicesResponse>");
+                    service(onvif::kNsEvents, "/onvif/event_service") +
+                    (m_settings.ptz ? service(onvif::kNsPtz, "/onvif/ptz_service") : std::string()) +
+                    "</tds:GetServicesResponse>");
     }
     if (action == "GetCapabilities") {
         return soap("<tds:GetCapabilitiesResponse><tds:Capabilities><tt:Device><tt:XAddr>" + base +
                     "/onvif/device_service</tt:XAddr></tt:Device><tt:Events><tt:XAddr>" + base +
                     "/onvif/event_service</tt:XAddr><tt:WSPullPointSupport>true</tt:WSPullPointSupport>"
                     "</tt:Events><tt:Media><tt:XAddr>" + base +
-                    "/onvif/media_service</tt:XAddr></tt:Media></tds:Capabilities></tds:GetCapabilitiesResponse>");
+                    "/onvif/media_service</tt:XAddr></tt:Media>" +
+                    (m_settings.ptz ? "<tt:PTZ><tt:XAddr>" + base + "/onvif/ptz_service</tt:XAddr></tt:PTZ>"
+                                    : std::string()) +
+                    "</tds:Capabilities></tds:GetCapabilitiesResponse>");
     }
     if (action == "GetDeviceInformation") {
         return soap("<tds:GetDeviceInformationResponse><tds:Manufacturer>Varno</tds:Manufacturer><tds:Model>" +
@@ -366,7 +375,11 @@ COnvifCamera::Response COnvifCamera::handle(const Request &req, const std::atomi
                    "</tt:Height></tt:Resolution></tt:VideoEncoderConfiguration>"
                    "<tt:AudioEncoderConfiguration token=\"aec\"><tt:Name>aenc</tt:Name><tt:Encoding>G711"
                    "</tt:Encoding><tt:Bitrate>64</tt:Bitrate><tt:SampleRate>8</tt:SampleRate>"
-                   "</tt:AudioEncoderConfiguration></trt:Profiles>";
+                   "</tt:AudioEncoderConfiguration>" +
+                   (m_settings.ptz ? "<tt:PTZConfiguration token=\"ptz_0\"><tt:Name>ptz</tt:Name><tt:NodeToken>"
+                                     "ptz_node</tt:NodeToken></tt:PTZConfiguration>"
+                                   : std::string()) +
+                   "</trt:Profiles>";
         }
         return soap(out + "</trt:GetProfilesResponse>");
     }
@@ -403,6 +416,11 @@ COnvifCamera::Response COnvifCamera::handle(const Request &req, const std::atomi
                     "/onvif/subscription/" + id + "</wsa5:Address></tev:SubscriptionReference><wsnt:CurrentTime>" +
                     onvif::utcText(now()) + "</wsnt:CurrentTime><wsnt:TerminationTime>" +
                     onvif::utcText(termination) + "</wsnt:TerminationTime></tev:CreatePullPointSubscriptionResponse>");
+    }
+    if (req.path == "/onvif/ptz_service") {
+        if (!m_settings.ptz)
+            return Response{404, "text/plain", "not found", {}};
+        return ptz(action, op);
     }
     const std::string subPrefix = "/onvif/subscription/";
     if (req.path.rfind(subPrefix, 0) == 0) {
@@ -481,4 +499,99 @@ COnvifCamera::Response COnvifCamera::pull(const std::string &id, const std::stri
         }
         m_cv.wait_for(lock, std::chrono::milliseconds(50));
     }
+}
+
+void COnvifCamera::advancePtz()
+{
+    const auto t = std::chrono::steady_clock::now();
+    const double secs = std::chrono::duration<double>(t - m_ptzSince).count();
+    m_ptzSince = t;
+    // Generic velocity 1 crosses half the range per second.
+    m_ptz.pan = std::clamp(m_ptz.pan + m_ptz.panSpeed * secs * 0.5, -1.0, 1.0);
+    m_ptz.tilt = std::clamp(m_ptz.tilt + m_ptz.tiltSpeed * secs * 0.5, -1.0, 1.0);
+    m_ptz.zoom = std::clamp(m_ptz.zoom + m_ptz.zoomSpeed * secs * 0.5, 0.0, 1.0);
+}
+
+COnvifCamera::PtzState COnvifCamera::ptzState()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    advancePtz();
+    m_ptz.presets = static_cast<int>(m_presets.size());
+    return m_ptz;
+}
+
+COnvifCamera::Response COnvifCamera::ptz(const std::string &action, pugi::xml_node op)
+{
+    if (onvif::text(onvif::child(op, "ProfileToken")).empty())
+        return fault("env:Sender", "ter:InvalidArgVal", "no profile token");
+    auto velocity = [](pugi::xml_node n, const char *axis) {
+        const double v = onvif::attribute(n, axis).as_double(0);
+        return std::isfinite(v) ? std::clamp(v, -1.0, 1.0) : 0.0;
+    };
+    std::lock_guard<std::mutex> lock(m_mutex);
+    advancePtz();
+    if (action == "ContinuousMove") {
+        const pugi::xml_node vel = onvif::child(op, "Velocity");
+        if (!vel)
+            return fault("env:Sender", "ter:InvalidArgVal", "no velocity");
+        const pugi::xml_node pt = onvif::child(vel, "PanTilt");
+        const pugi::xml_node zoom = onvif::child(vel, "Zoom");
+        m_ptz.panSpeed = m_ptz.lastPan = velocity(pt, "x");
+        m_ptz.tiltSpeed = m_ptz.lastTilt = velocity(pt, "y");
+        m_ptz.zoomSpeed = m_ptz.lastZoom = velocity(zoom, "x");
+        ++m_ptz.moves;
+        return soap("<tptz:ContinuousMoveResponse/>");
+    }
+    if (action == "Stop") {
+        const bool panTilt = onvif::text(onvif::child(op, "PanTilt")) != "false";
+        const bool zoom = onvif::text(onvif::child(op, "Zoom")) != "false";
+        if (panTilt)
+            m_ptz.panSpeed = m_ptz.tiltSpeed = 0;
+        if (zoom)
+            m_ptz.zoomSpeed = 0;
+        ++m_ptz.stops;
+        return soap("<tptz:StopResponse/>");
+    }
+    if (action == "GetPresets") {
+        std::string out = "<tptz:GetPresetsResponse>";
+        for (const auto &p : m_presets)
+            out += "<tptz:Preset token=\"" + xmlEscape(p.token) + "\"><tt:Name>" + xmlEscape(p.name) +
+                   "</tt:Name><tt:PTZPosition><tt:PanTilt x=\"" + onvif::PtzClient::number(p.pan) + "\" y=\"" +
+                   onvif::PtzClient::number(p.tilt) + "\"/><tt:Zoom x=\"" + onvif::PtzClient::number(p.zoom) +
+                   "\"/></tt:PTZPosition></tptz:Preset>";
+        return soap(out + "</tptz:GetPresetsResponse>");
+    }
+    const std::string token = onvif::text(onvif::child(op, "PresetToken"));
+    auto preset = std::find_if(m_presets.begin(), m_presets.end(), [&](const Preset &p) { return p.token == token; });
+    if (action == "SetPreset") {
+        const std::string name = onvif::text(onvif::child(op, "PresetName"));
+        if (name.empty() || name.size() > 63)
+            return fault("env:Sender", "ter:InvalidArgVal", "bad preset name");
+        if (preset == m_presets.end()) {
+            if (m_presets.size() >= 64)
+                return fault("env:Receiver", "ter:TooManyPresets", "preset table full");
+            m_presets.push_back({std::to_string(m_nextPreset++), name, 0, 0, 0});
+            preset = m_presets.end() - 1;
+        }
+        preset->name = name;
+        preset->pan = m_ptz.pan;
+        preset->tilt = m_ptz.tilt;
+        preset->zoom = m_ptz.zoom;
+        return soap("<tptz:SetPresetResponse><tptz:PresetToken>" + xmlEscape(preset->token) +
+                    "</tptz:PresetToken></tptz:SetPresetResponse>");
+    }
+    if (action == "GotoPreset" || action == "RemovePreset") {
+        if (preset == m_presets.end())
+            return fault("env:Sender", "ter:NoToken", "no such preset");
+        if (action == "RemovePreset") {
+            m_presets.erase(preset);
+            return soap("<tptz:RemovePresetResponse/>");
+        }
+        m_ptz.pan = preset->pan;
+        m_ptz.tilt = preset->tilt;
+        m_ptz.zoom = preset->zoom;
+        m_ptz.panSpeed = m_ptz.tiltSpeed = m_ptz.zoomSpeed = 0;
+        return soap("<tptz:GotoPresetResponse/>");
+    }
+    return fault("env:Receiver", "ter:ActionNotSupported", "action " + action + " not supported");
 }

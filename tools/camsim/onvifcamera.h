@@ -3,9 +3,12 @@
 #include "tools/camsim/discoveryresponder.h"
 #include "tools/camsim/onvifhttpserver.h"
 
+#include <pugixml.hpp>
+
 #include <QtGlobal>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -46,6 +49,25 @@ public:
         bool httpDigest = false;       // asks for HTTP digest as well
         bool getServices = true;       // false: only GetCapabilities
         bool h265 = false;             // the profiles' encoding is H265
+        bool ptz = false;              // a PTZ service and a PTZ configuration in every profile
+    };
+    // Where the simulated head points: pan and tilt -1 .. 1, zoom 0 .. 1,
+    // moving at the commanded velocity (generic velocity 1 crosses half
+    // the range per second) until Stop or the end of the range.
+    struct PtzState
+    {
+        double pan = 0;
+        double tilt = 0;
+        double zoom = 0;
+        double panSpeed = 0;           // velocity of the move that runs, 0 when stopped
+        double tiltSpeed = 0;
+        double zoomSpeed = 0;
+        int moves = 0;                 // ContinuousMove requests taken
+        int stops = 0;                 // Stop requests taken
+        double lastPan = 0;            // velocity of the last ContinuousMove
+        double lastTilt = 0;
+        double lastZoom = 0;
+        int presets = 0;
     };
     enum class Event {
         Motion,            // tns1:RuleEngine/CellMotionDetector/Motion, IsMotion
@@ -89,6 +111,7 @@ public:
     int pullCount() const { return m_pulls; }
     int authFailures() const { return m_authFailures; }
     int requestCount() const { return m_requests; }
+    PtzState ptzState();
 
     static const char *topicOf(Event event);
     static const char *itemOf(Event event);
@@ -108,6 +131,17 @@ private:
     long long now() const;
     std::string notification(Event event, bool active, const char *operation) const;
     Response pull(const std::string &id, const std::string &body, const std::atomic<bool> &stop);
+    Response ptz(const std::string &action, pugi::xml_node op);
+    void advancePtz();                 // m_mutex held
+
+    struct Preset
+    {
+        std::string token;
+        std::string name;
+        double pan = 0;
+        double tilt = 0;
+        double zoom = 0;
+    };
 
     Settings m_settings;
     std::atomic<uint16_t> m_rtspPort{0}; // settings' port until moved
@@ -130,4 +164,8 @@ private:
     std::map<Event, bool> m_state;
     std::deque<std::string> m_nonces;  // recent UsernameToken nonces
     std::set<std::string> m_digestNonces;
+    PtzState m_ptz;
+    std::chrono::steady_clock::time_point m_ptzSince = std::chrono::steady_clock::now();
+    std::vector<Preset> m_presets;
+    int m_nextPreset = 1;
 };

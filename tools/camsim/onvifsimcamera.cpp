@@ -149,6 +149,7 @@ void registerOnvifCameraKind()
             setup.model = c.value(QStringLiteral("model")).toString().toStdString();
             setup.httpDigest = c.value(QStringLiteral("httpDigest")).toBool(false);
             setup.h265 = c.value(QStringLiteral("codec")).toString() == QLatin1String("h265");
+            setup.ptz = c.value(QStringLiteral("ptz")).toBool(false);
             if (!portValue(c, "httpPort", setup.httpPort))
                 return fail(QStringLiteral("bad httpPort"));
             setups.push_back(setup);

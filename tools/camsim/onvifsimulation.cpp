@@ -2,7 +2,9 @@
 
 #include "common/logfile.h"
 
+#include <atomic>
 #include <cstdio>
+#include <memory>
 
 COnvifSimulation::COnvifSimulation() = default;
 
@@ -39,9 +41,26 @@ bool COnvifSimulation::start(const std::vector<CameraSetup> &cameras, uint16_t d
         s.httpDigest = cameras[i].httpDigest;
         s.clockOffsetS = cameras[i].clockOffsetS;
         s.h265 = cameras[i].h265;
+        s.ptz = cameras[i].ptz;
         auto rtsp = std::make_unique<CRtspServer>();
-        for (const auto &stream : CRtspServer::cameraStreams(s.uuid, static_cast<int>(i), s.h265))
+        for (auto stream : CRtspServer::cameraStreams(s.uuid, static_cast<int>(i), s.h265)) {
+            stream.turnable = s.ptz;
+            if (s.ptz) // a scene of its own colour, so that the black edge of a turn shows
+                stream.background = 0xff3a6ea5;
             rtsp->addStream(stream);
+        }
+        // The picture shows where the head points (the camera is made
+        // below; the RTSP servers are stopped before the cameras).
+        auto head = std::make_shared<std::atomic<COnvifCamera *>>(nullptr);
+        if (s.ptz) {
+            rtsp->setViewOffset([head](double *pan, double *tilt) {
+                if (COnvifCamera *cam = head->load()) {
+                    const COnvifCamera::PtzState st = cam->ptzState();
+                    *pan = st.pan;
+                    *tilt = st.tilt;
+                }
+            });
+        }
         rtsp->setCredentials(s.user, s.password);
         if (!rtsp->start()) {
             WriteLog(2, "%s(%d):RTSP server of camera %zu failed!!!", "COnvifSimulation::start", __LINE__, i);
@@ -55,6 +74,7 @@ bool COnvifSimulation::start(const std::vector<CameraSetup> &cameras, uint16_t d
             stop();
             return false;
         }
+        head->store(cam.get());
         m_entries.push_back(m_discovery->addEntry(cam->discoveryEntry()));
         m_cameras.push_back(std::move(cam));
         m_rtsp.push_back(std::move(rtsp));
@@ -69,10 +89,10 @@ CRtspServer *COnvifSimulation::rtsp(int index)
 
 void COnvifSimulation::stop()
 {
+    m_rtsp.clear(); // first: a turnable stream reads its camera's head
     m_cameras.clear();
     m_entries.clear();
     m_discovery.reset();
-    m_rtsp.clear();
 }
 
 COnvifCamera *COnvifSimulation::camera(int index)

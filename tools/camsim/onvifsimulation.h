@@ -28,6 +28,7 @@ public:
         bool httpDigest = false;
         long long clockOffsetS = 0;
         bool h265 = false;             // main and sub stream in H.265
+        bool ptz = false;              // a PTZ service; the head's position is drawn into the picture
     };
 
     COnvifSimulation();

@@ -3,6 +3,7 @@
 #include <QtGlobal>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -27,7 +28,10 @@ public:
         uint32_t background = 0xff000000;
         bool audio = true;
         bool h265 = false;         // H.265 (x265: AUD, two slices per picture) instead of H.264
+        bool turnable = false;     // the picture shifts by the view offset (setViewOffset)
     };
+    // Where a turnable camera looks: -1 .. 1 across and up the range.
+    using ViewOffset = std::function<void(double *pan, double *tilt)>;
 
     CRtspServer();
     ~CRtspServer();
@@ -39,6 +43,9 @@ public:
     static std::vector<Stream> cameraStreams(const std::string &uuid, int index, bool h265 = false);
 
     void addStream(const Stream &s);
+    // The offset of the turnable streams, read ten times a second while
+    // they play; set before start.
+    void setViewOffset(ViewOffset offset) { m_offset = std::move(offset); }
     // Basic and digest authentication with this user; none when empty.
     void setCredentials(const std::string &user, const std::string &password);
 
@@ -54,10 +61,12 @@ public:
     // The pipeline description of one stream (for logs and tests).
     static std::string launchLine(const Stream &s);
 
+    struct Impl;   // the server's GLib context and loop
+
 private:
-    struct Impl;
     std::unique_ptr<Impl> m_impl;
     std::vector<Stream> m_streams;
+    ViewOffset m_offset;
     std::string m_user;
     std::string m_password;
     uint16_t m_port = 0;

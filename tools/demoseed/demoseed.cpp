@@ -84,6 +84,7 @@ DemoPlan defaultPlan(uint16_t brokerPort, uint16_t discoveryPort, uint16_t httpP
         c.name = QString::fromLatin1(onvifNames[i]);
         c.password = QStringLiteral("admin");
         c.httpPort = ports[i];
+        c.ptz = i == 0; // "Lobby" pans, tilts and zooms
         plan.cameras.append(c);
     }
     return plan;
@@ -122,6 +123,7 @@ QJsonObject simulatorConfig(const DemoPlan &plan, const QString &storageDir)
                 {QStringLiteral("name"), c.name},
                 {QStringLiteral("password"), c.password},
                 {QStringLiteral("httpPort"), int(c.httpPort)},
+                {QStringLiteral("ptz"), c.ptz},
             });
         }
     }

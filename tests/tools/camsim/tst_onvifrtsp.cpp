@@ -184,6 +184,8 @@ private slots:
     void distinctCameras();
     void streamUriOpenedAndDecoded();
     void viewersJoiningWithARangeCutNoPacket();
+    void turnedPictureShifts_data();
+    void turnedPictureShifts();
 };
 
 void TestOnvifRtsp::initTestCase()
@@ -342,6 +344,50 @@ void TestOnvifRtsp::viewersJoiningWithARangeCutNoPacket()
     for (qsizetype i = 1; i < seqs.size(); ++i)
         gaps += uint16_t(seqs[i - 1] + 1) != seqs[i];
     QCOMPARE(gaps, 0);
+}
+
+void TestOnvifRtsp::turnedPictureShifts_data()
+{
+    QTest::addColumn<double>("pan");
+    QTest::addColumn<double>("tilt");
+    QTest::addColumn<int>("darkSide"); // 0 none, 1 right, 2 left, 3 top
+    QTest::newRow("ahead") << 0.0 << 0.0 << 0;
+    QTest::newRow("turned right") << 1.0 << 0.0 << 1;
+    QTest::newRow("turned left") << -1.0 << 0.0 << 2;
+    QTest::newRow("tilted up") << 0.0 << 1.0 << 3;
+}
+
+void TestOnvifRtsp::turnedPictureShifts()
+{
+    QFETCH(double, pan);
+    QFETCH(double, tilt);
+    QFETCH(int, darkSide);
+    CRtspServer server;
+    CRtspServer::Stream s = CRtspServer::cameraStreams("turn", 0)[1];
+    s.turnable = true;
+    s.background = 0xff3a6ea5;
+    s.audio = false;
+    server.addStream(s);
+    server.setViewOffset([pan, tilt](double *p, double *t) {
+        *p = pan;
+        *t = tilt;
+    });
+    QVERIFY(server.start());
+    const Decoded d = openAndDecode(url(server, s.path, ""), 25);
+    QCOMPARE(d.error, 0);
+    QCOMPARE(d.lastPlane.size(), d.width * d.height);
+    auto strip = [&](int x0, int y0, int w, int h) {
+        double sum = 0;
+        for (int y = y0; y < y0 + h; ++y)
+            for (int x = x0; x < x0 + w; ++x)
+                sum += static_cast<unsigned char>(d.lastPlane[y * d.width + x]);
+        return sum / (double(w) * h);
+    };
+    // The uncovered edge of a turn is black (luma 16), the scene is not.
+    const double sides[] = {strip(d.width - 30, 0, 30, d.height), strip(0, 0, 30, d.height),
+                            strip(0, 0, d.width, 20)};
+    for (int i = 0; i < 3; ++i)
+        QVERIFY2((sides[i] < 40) == (darkSide == i + 1), qPrintable(QString::number(sides[i])));
 }
 
 QTEST_GUILESS_MAIN(TestOnvifRtsp)
