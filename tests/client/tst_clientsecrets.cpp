@@ -134,9 +134,11 @@ void TestClientSecrets::noPasswordInAnyFile()
         QVERIFY(live);
         client.connectAllOnStart();
         client.startP2PRegistration();
-        // The ONVIF cameras are on the second page: decoded, not shown.
-        for (const QString &id : {m_plan.cameras[0].deviceId, lobby, stairs})
-            QTRY_VERIFY_WITH_TIMEOUT(live->streamStats(id).decodedPictures > 0, 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(live->streamStats(m_plan.cameras[0].deviceId).decodedPictures > 0, 60000);
+        // The ONVIF cameras are on the second page: their streams are open
+        // and their frames arrive, while a window not shown decodes nothing.
+        for (const QString &id : {lobby, stairs})
+            QTRY_VERIFY_WITH_TIMEOUT(live->streamStats(id).frameCounter > 0, 60000);
 
         // The stairs camera's stream goes down: reopened again and again,
         // each failure logged with the address (masked).
