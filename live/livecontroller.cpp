@@ -109,6 +109,21 @@ OnvifAccessInfo_s accessOf(const LiveStreamInfo &rec)
     return access;
 }
 
+// The stream address request of a camera's access record (its service
+// address, configuration and profile token, each cut to its field).
+OnvifStreamUriReq_s streamUriRequest(const OnvifAccessInfo_s &access)
+{
+    OnvifStreamUriReq_s uriReq;
+    std::memset(&uriReq, 0, sizeof uriReq);
+    std::memcpy(uriReq.serviceAddr, access.serviceAddr, sizeof uriReq.serviceAddr);
+    uriReq.serviceAddr[sizeof uriReq.serviceAddr - 1] = 0;
+    std::memcpy(uriReq.configText3, access.configText3, sizeof uriReq.configText3);
+    uriReq.configText3[sizeof uriReq.configText3 - 1] = 0;
+    std::memcpy(uriReq.mainToken, access.mainToken, sizeof uriReq.mainToken);
+    uriReq.mainToken[sizeof uriReq.mainToken - 1] = 0;
+    return uriReq;
+}
+
 } // namespace
 
 // ---------------------------------------------------------------------------
@@ -568,14 +583,7 @@ void LiveController::openOnvif(const OpenRequest &req)
     const DeviceInfo_s &dev = req.dev;
     const OnvifAccessInfo_s &access = req.access;
 
-    OnvifStreamUriReq_s uriReq;
-    std::memset(&uriReq, 0, sizeof uriReq);
-    std::memcpy(uriReq.serviceAddr, access.serviceAddr, sizeof uriReq.serviceAddr);
-    uriReq.serviceAddr[sizeof uriReq.serviceAddr - 1] = 0;
-    std::memcpy(uriReq.configText3, access.configText3, sizeof uriReq.configText3);
-    uriReq.configText3[sizeof uriReq.configText3 - 1] = 0;
-    std::memcpy(uriReq.mainToken, access.mainToken, sizeof uriReq.mainToken);
-    uriReq.mainToken[sizeof uriReq.mainToken - 1] = 0;
+    OnvifStreamUriReq_s uriReq = streamUriRequest(access);
     uriReq.channel = dev.streamType == 1 ? 1 : 0;
     uriReq.transport = 1;
     uriReq.reserved = 0;
@@ -1716,14 +1724,7 @@ void LiveController::openSwapOnvif(const OpenRequest &req)
 {
     const QString &key = req.key;
     const QByteArray id = text8(key);
-    OnvifStreamUriReq_s uriReq;
-    std::memset(&uriReq, 0, sizeof uriReq);
-    std::memcpy(uriReq.serviceAddr, req.access.serviceAddr, sizeof uriReq.serviceAddr);
-    uriReq.serviceAddr[sizeof uriReq.serviceAddr - 1] = 0;
-    std::memcpy(uriReq.configText3, req.access.configText3, sizeof uriReq.configText3);
-    uriReq.configText3[sizeof uriReq.configText3 - 1] = 0;
-    std::memcpy(uriReq.mainToken, req.access.mainToken, sizeof uriReq.mainToken);
-    uriReq.mainToken[sizeof uriReq.mainToken - 1] = 0;
+    OnvifStreamUriReq_s uriReq = streamUriRequest(req.access);
     uriReq.channel = req.swapType;
     uriReq.transport = 1;
     char given[kOnvifUriSize] = {};
@@ -1814,14 +1815,7 @@ void LiveController::openSwapOnvif(const OpenRequest &req)
 // gives the same one twice: it has no sub stream.
 void LiveController::askOnvifSizes(const OpenRequest &req)
 {
-    OnvifStreamUriReq_s uriReq;
-    std::memset(&uriReq, 0, sizeof uriReq);
-    std::memcpy(uriReq.serviceAddr, req.access.serviceAddr, sizeof uriReq.serviceAddr);
-    uriReq.serviceAddr[sizeof uriReq.serviceAddr - 1] = 0;
-    std::memcpy(uriReq.configText3, req.access.configText3, sizeof uriReq.configText3);
-    uriReq.configText3[sizeof uriReq.configText3 - 1] = 0;
-    std::memcpy(uriReq.mainToken, req.access.mainToken, sizeof uriReq.mainToken);
-    uriReq.mainToken[sizeof uriReq.mainToken - 1] = 0;
+    OnvifStreamUriReq_s uriReq = streamUriRequest(req.access);
     uriReq.transport = 1;
     OnvifStreamUriInfo_s info[2]{};
     for (int channel = 0; channel < 2; ++channel) {
