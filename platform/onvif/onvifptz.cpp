@@ -1,6 +1,7 @@
 #include "platform/onvif/onvifptz.h"
 
 #include "common/logfile.h"
+#include "common/secretmask.h"
 #include "platform/onvif/onvifsoap.h"
 #include "platform/onvif/onvifxml.h"
 
@@ -135,7 +136,7 @@ int PtzClient::presets(const PtzTarget &t, std::vector<PtzPreset> *out, const st
         return rc;
     if (!parsePresets(r.body(), out)) {
         WriteLog(2, "%s(%d):PTZ service(%s) sent no preset list!!!", "onvif::PtzClient::presets", __LINE__,
-                 t.ptzAddr.substr(0, 128).c_str());
+                 varno::maskCredentials(t.ptzAddr.substr(0, 128)).c_str());
         return kSoapReply;
     }
     return kSoapOk;
@@ -161,7 +162,7 @@ int PtzClient::setPreset(const PtzTarget &t, const std::string &name, std::strin
     *token = parseSetPreset(r.body());
     if (token->empty()) {
         WriteLog(2, "%s(%d):PTZ service(%s) sent no preset token!!!", "onvif::PtzClient::setPreset", __LINE__,
-                 t.ptzAddr.substr(0, 128).c_str());
+                 varno::maskCredentials(t.ptzAddr.substr(0, 128)).c_str());
         return kSoapReply;
     }
     return kSoapOk;
