@@ -1672,24 +1672,12 @@ void LiveController::openSwapP2p(const OpenRequest &req)
     const int decoderType = (d.videoCodec == 10 || d.videoCodec == 11) ? 2 : 1;
     const int audio[4] = {d.audioCodec == P2P_AUDIO_AAC ? 100 : 102, 1,
                           d.audioSampleRate > 0 ? d.audioBitRate / d.audioSampleRate : 8, d.audioSampleRate};
-    CLiveStream *live = newDecoder(req.winHandle, decoderType, audio);
-    live->SetFirstPictureHook([this, key, swapId = req.swapId](CLiveStream *s) { swapReady(key, swapId, s); });
-    {
-        QMutexLocker lock(&m_mutex);
-        auto it = m_streams.find(key);
-        auto t = m_tracks.find(key);
-        if (!current(key, req.gen) || it == m_streams.end() || t->swapId != req.swapId) {
-            lock.unlock();
-            delete live; // the table never saw it
-            swapJobEnded(key, req.gen, req.swapId, false);
-            return;
-        }
-        live->SetPaused(m_paused);
-        live->SetIdle(it->liveStream && it->liveStream->idle());
-        t->swapLive = live;
-        t->sizes[0] = pictureSize(descr.get());
-        t->sizes[1] = count >= 2 ? pictureSize(descr.get() + kDescrSize) : QSize();
-    }
+    const bool attached = attachSwapDecoder(req, newDecoder(req.winHandle, decoderType, audio), [&](Track &t) {
+        t.sizes[0] = pictureSize(descr.get());
+        t.sizes[1] = count >= 2 ? pictureSize(descr.get() + kDescrSize) : QSize();
+    });
+    if (!attached)
+        return;
     const int32_t params[3] = {1, 5, 0};
     const QByteArray password(req.dev.password, int(::strnlen(req.dev.password, sizeof req.dev.password)));
     ret = P2P_Client_SDK_Open_Stream(h, p2pId.constData(), entry, &LiveController::StreamCallback, this, params,
@@ -1720,6 +1708,33 @@ void LiveController::openSwapP2p(const OpenRequest &req)
     swapJobEnded(key, req.gen, req.swapId, false);
 }
 
+// Opener thread: a switch's new decoder joins its track, paused and resting
+// as the window's current decoder is (`also` fills in more of the track under
+// the same lock). False when the switch ended meanwhile: the decoder, which
+// the table never saw, is deleted and the job ends.
+bool LiveController::attachSwapDecoder(const OpenRequest &req, CLiveStream *live,
+                                       const std::function<void(Track &)> &also)
+{
+    const QString &key = req.key;
+    live->SetFirstPictureHook([this, key, swapId = req.swapId](CLiveStream *s) { swapReady(key, swapId, s); });
+    {
+        QMutexLocker lock(&m_mutex);
+        auto it = m_streams.find(key);
+        auto t = m_tracks.find(key);
+        if (current(key, req.gen) && it != m_streams.end() && t->swapId == req.swapId) {
+            live->SetPaused(m_paused);
+            live->SetIdle(it->liveStream && it->liveStream->idle());
+            t->swapLive = live;
+            if (also)
+                also(*t);
+            return true;
+        }
+    }
+    delete live;
+    swapJobEnded(key, req.gen, req.swapId, false);
+    return false;
+}
+
 void LiveController::openSwapOnvif(const OpenRequest &req)
 {
     const QString &key = req.key;
@@ -1736,22 +1751,8 @@ void LiveController::openSwapOnvif(const OpenRequest &req)
         return;
     }
     const int audio[4] = {102, 1, 16, 8000};
-    CLiveStream *live = newDecoder(req.winHandle, 1, audio);
-    live->SetFirstPictureHook([this, key, swapId = req.swapId](CLiveStream *s) { swapReady(key, swapId, s); });
-    {
-        QMutexLocker lock(&m_mutex);
-        auto it = m_streams.find(key);
-        auto t = m_tracks.find(key);
-        if (!current(key, req.gen) || it == m_streams.end() || t->swapId != req.swapId) {
-            lock.unlock();
-            delete live;
-            swapJobEnded(key, req.gen, req.swapId, false);
-            return;
-        }
-        live->SetPaused(m_paused);
-        live->SetIdle(it->liveStream && it->liveStream->idle());
-        t->swapLive = live;
-    }
+    if (!attachSwapDecoder(req, newDecoder(req.winHandle, 1, audio), {}))
+        return;
     int32_t handle = 0;
     RTSP_FRAME_CB cb = &LiveController::StreamCallback;
     ret = RTSP_OpenLiveSteam(given, cb, this, &handle);

@@ -320,6 +320,7 @@ private:
     void openSwapP2p(const OpenRequest &req);
     void openSwapOnvif(const OpenRequest &req);
     void askOnvifSizes(const OpenRequest &req);
+    bool attachSwapDecoder(const OpenRequest &req, CLiveStream *live, const std::function<void(Track &)> &also);
     void swapReady(const QString &key, uint64_t swapId, CLiveStream *stream);
     void finishSwap(const QString &key, uint64_t swapId);
     void swapJobEnded(const QString &key, uint64_t gen, uint64_t swapId, bool failed);

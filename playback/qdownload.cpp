@@ -43,6 +43,19 @@ QByteArray cameraFileName(const MEDIA_FILE_S &file)
     return QByteArray(file.fileName, int(::strnlen(file.fileName, sizeof(file.fileName))));
 }
 
+// The download list's record of a job: which file of which camera, where it
+// goes, its size and the bytes kept so far.
+DownloadRecord recordOf(const QDownload::DownloadJob &job, uint32_t kept)
+{
+    DownloadRecord record;
+    record.peerId = job.peerId;
+    record.fileName = cameraFileName(job.file);
+    record.target = job.targetPath;
+    record.size = job.size;
+    record.kept = kept;
+    return record;
+}
+
 } // namespace
 
 QDownload::QDownload(QWidget *parent)
@@ -473,13 +486,7 @@ void QDownload::RecvStartDownloadSlot()
         m_jobs[found].started = true;
         m_jobs[found].offset = job.offset;
     }
-    DownloadRecord record;
-    record.peerId = job.peerId;
-    record.fileName = cameraFileName(job.file);
-    record.target = job.targetPath;
-    record.size = job.size;
-    record.kept = job.offset;
-    noteRecord(record);
+    noteRecord(recordOf(job, job.offset));
     // The camera's connect and start take up to seconds: the row says so.
     if (QProgressBar *bar = progressBar(job.row)) {
         bar->setFormat(tr("Starting..."));
@@ -541,12 +548,7 @@ void QDownload::jobStarted(int row, int result)
         } else {
             WriteLog(3, "%s(%d):Download file(%s) failed, ret(%d)!!!", "QDownload::RecvStartDownloadSlot", __LINE__,
                      job.file.fileName, result);
-            DownloadRecord record;
-            record.peerId = job.peerId;
-            record.fileName = cameraFileName(job.file);
-            record.target = job.targetPath;
-            record.size = job.size;
-            record.kept = job.offset;
+            DownloadRecord record = recordOf(job, job.offset);
             record.state = DownloadState::Failed;
             record.fault = result == varno::playback::kDownloadTargetBusy ? DownloadFault::Busy
                                                                           : DownloadFault::StartFailed;
@@ -569,12 +571,7 @@ void QDownload::jobEnded(int row, const DownloadOutcome &outcome)
 
 void QDownload::recordEnd(const DownloadJob &job, const DownloadOutcome &outcome)
 {
-    DownloadRecord record;
-    record.peerId = job.peerId;
-    record.fileName = cameraFileName(job.file);
-    record.target = job.targetPath;
-    record.size = job.size;
-    record.kept = outcome.kept;
+    DownloadRecord record = recordOf(job, outcome.kept);
     record.state = outcome.state;
     record.fault = outcome.fault;
     record.error = outcome.error;
