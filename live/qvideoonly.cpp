@@ -691,7 +691,9 @@ void QVideoOnly::switchStream(int streamType)
     }
     m_manualStream.insert(w.deviceId);
     m_recording->setDevice(w.deviceId, switched);
-    const bool recorded = isRecording(w.deviceId);
+    // A recording still starting would begin on the old stream: it is
+    // cancelled and started again like a running one.
+    const bool recorded = isRecording(w.deviceId) || isRecordStarting(w.deviceId);
     if (recorded)
         emit SendStopRecord(w.deviceId);
     emit SendChangeStream(w.deviceId, streamType);

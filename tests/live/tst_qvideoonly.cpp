@@ -15,6 +15,8 @@
 #include <QAction>
 #include <QLabel>
 #include <QMenu>
+#include <QScopeGuard>
+#include <QSemaphore>
 #include <QSignalSpy>
 #include <QToolButton>
 #include <QtTest>
@@ -34,6 +36,9 @@ struct RecorderLog
     std::atomic<int> lastType{-1};
     std::atomic<int> alarmType{0};
     int setAlarmResult = 0;
+    // While held, a start waits in the factory until the test releases it.
+    std::atomic<bool> hold{false};
+    QSemaphore gate;
 };
 
 class NotingRecorder final : public LiveRecorder
@@ -134,6 +139,8 @@ private:
     {
         auto log = std::make_shared<RecorderLog>();
         grid.setRecorderFactory([log](const DvrListInfo_s &, int alarmType) {
+            if (log->hold.load())
+                log->gate.acquire();
             log->alarmType = alarmType;
             return std::make_unique<NotingRecorder>(log);
         });
@@ -506,6 +513,33 @@ void TestQVideoOnly::contextMenuMarksAndRules()
     QVERIFY(grid.isRecording(QStringLiteral("p2p"))); // started again
     QCOMPARE(log->stops.load(), 1);
 
+    // A switch while the start is still on its way: that start ends and the
+    // recording begins again, on the new stream.
+    grid.recordAction()->trigger(); // off
+    QVERIFY(settled(grid));
+    QVERIFY(!grid.isRecording(QStringLiteral("p2p")));
+    log->hold = true;
+    const auto unhold = qScopeGuard([&log] { // also when a check below fails
+        log->hold = false;
+        log->gate.release(2);
+    });
+    grid.recordAction()->trigger(); // on; the start waits in the factory
+    QVERIFY(grid.isRecordStarting(QStringLiteral("p2p")));
+    QVERIFY(!grid.isRecording(QStringLiteral("p2p")));
+    grid.prepareContextMenu();
+    grid.sdAction()->trigger();
+    QCOMPARE(stop.count(), 3);
+    QCOMPARE(change.count(), 3);
+    log->hold = false;
+    log->gate.release(2);
+    QVERIFY(settled(grid));
+    QVERIFY(grid.isRecording(QStringLiteral("p2p")));
+    grid.prepareContextMenu();
+    grid.hdAction()->trigger(); // back to HD, recording again once settled
+    QCOMPARE(change.count(), 4);
+    QVERIFY(settled(grid));
+    QVERIFY(grid.isRecording(QStringLiteral("p2p")));
+
     // On again over a window chosen by hand: its choice is cleared too.
     grid.autoStreamAction()->trigger();
     QVERIFY(grid.autoStream());
@@ -514,6 +548,7 @@ void TestQVideoOnly::contextMenuMarksAndRules()
     grid.prepareContextMenu();
     grid.sdAction()->trigger();
     QVERIFY(grid.hasManualStream(QStringLiteral("p2p")));
+    QVERIFY(settled(grid)); // the switch restarted the recording
     grid.autoStreamAction()->trigger();
     QCOMPARE(bySize.count(), 1);
     QVERIFY(grid.autoStream() && !grid.hasManualStream(QStringLiteral("p2p")));
@@ -525,7 +560,7 @@ void TestQVideoOnly::contextMenuMarksAndRules()
     QVERIFY(grid.hdAction()->property("marked").toBool());
     QVERIFY(!grid.hdAction()->isEnabled() && !grid.sdAction()->isEnabled());
     grid.SelectSdAction();
-    QCOMPARE(change.count(), 3);
+    QCOMPARE(change.count(), 5);
 
     // A window without a device entry shows no stream mark.
     QCOMPARE(openCamera(grid, QStringLiteral("unknown")), 2);
