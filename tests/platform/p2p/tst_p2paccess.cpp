@@ -199,7 +199,7 @@ RawMqtt *TestP2pAccess::connectAs(const QString &clientId, const char *user, con
 bool TestP2pAccess::victimStillStreams()
 {
     const int before = m_frames.video.load();
-    return waitUntil([&] { return m_frames.video.load() >= before + 40; }, 20000)
+    return QTest::qWaitFor([&] { return m_frames.video.load() >= before + 40; }, 20000)
            && m_lib.sessionStatus(kCamA) == P2P_SESSION_CONNECTED;
 }
 
@@ -254,7 +254,7 @@ void TestP2pAccess::rogueClientReadsNothingOfOthers()
         QVERIFY(rogue->subscribe(topic) >= 0);
     // What it may read does reach it.
     QVERIFY(rogue->publish(own, "mine"));
-    QVERIFY(waitUntil([&] { return rogue->received(own) >= 1; }, 5000));
+    QVERIFY(QTest::qWaitFor([&] { return rogue->received(own) >= 1; }, 5000));
     QVERIFY(victimTalksToCameraA());
     QCOMPARE(rogue->received(victimInbox), 0);
     QCOMPARE(rogue->received(cameraInbox), 0);
@@ -287,7 +287,7 @@ void TestP2pAccess::cameraReadsOnlyItsOwnTopics()
     char id[64];
     // Nobody answers for D (its account is the rogue's): the lookup fails.
     QCOMPARE(P2P_Client_SDK_Get_Device_License(m_lib.handle(), kDevD, id), int(P2P_ERR_NOT_FOUND));
-    QVERIFY(waitUntil([&] { return camD->received(ownLookups) >= 1; }, 5000));
+    QVERIFY(QTest::qWaitFor([&] { return camD->received(ownLookups) >= 1; }, 5000));
     QVERIFY(victimTalksToCameraA());
     QCOMPARE(camD->received(cameraInbox), 0);
     QCOMPARE(camD->received(victimInbox), 0);
@@ -306,7 +306,7 @@ void TestP2pAccess::cameraCannotSpeakForAnother()
     for (const std::string &topic : {varno::p2p::clientInbox(victim), varno::p2p::clientInboxFrom(victim, kCamA),
                                      varno::p2p::cameraPresence(kCamA), varno::p2p::clientInboxFrom(victim, kCamD)})
         QVERIFY(camD->publish(QString::fromStdString(topic), offlineA()));
-    QVERIFY(waitUntil([] { return logText().contains("sender ID differs from the topic"); }, 5000));
+    QVERIFY(QTest::qWaitFor([] { return logText().contains("sender ID differs from the topic"); }, 5000));
     QVERIFY(victimStillStreams());
     QVERIFY(!logText().contains("Session with camera(VRNB-765432-KXPQT) lost"));
     QVERIFY(!logText().contains("presence that answers no probe"));

@@ -114,7 +114,7 @@ bool TestP2pCluster::startCamera()
 bool TestP2pCluster::framesFlow(int more)
 {
     const int before = m_frames.video.load();
-    return waitUntil([&] { return m_frames.video.load() >= before + more; }, kWaitMs);
+    return QTest::qWaitFor([&] { return m_frames.video.load() >= before + more; }, kWaitMs);
 }
 
 void TestP2pCluster::addByDeviceId()
@@ -180,7 +180,7 @@ void TestP2pCluster::roguesRefusedOrIgnored()
     auto forger = rogue(kDevD, camD);
     QVERIFY(forger);
     QVERIFY(forger->publish(QString::fromStdString(varno::p2p::clientInboxFrom(victim, kCamD)), offline));
-    QVERIFY(waitUntil([] { return logText().contains("sender ID differs from the topic"); }, kWaitMs));
+    QVERIFY(QTest::qWaitFor([] { return logText().contains("sender ID differs from the topic"); }, kWaitMs));
     for (const std::string &topic : {varno::p2p::clientInbox(victim), varno::p2p::cameraInbox(kCam)}) {
         auto reader = rogue(kRogueUser, QLatin1String(kRogueUser));
         QVERIFY(reader);
@@ -200,7 +200,7 @@ void TestP2pCluster::clientIdTakeoverRefused()
     // broker has already closed the client's connection. The client comes
     // back by itself.
     QVERIFY(!rogue(kRogueUser, QLatin1String(kClientUser)));
-    QVERIFY(waitUntil([] { return logText().contains("Relay connection lost"); }, kWaitMs));
+    QVERIFY(QTest::qWaitFor([] { return logText().contains("Relay connection lost"); }, kWaitMs));
     QVERIFY(m_lib.waitSessionStatus(kCam, P2P_SESSION_CONNECTED, kWaitMs));
     QVERIFY(framesFlow(40));
 }
