@@ -10,6 +10,7 @@
 #include "platform/p2p/p2p_client_sdk.h"
 #include "platform/p2p/p2p_wire.h"
 #include "tests/support/camsimprocess.h"
+#include "tests/support/files.h"
 #include "tests/support/mqttbroker.h"
 #include "tests/support/testenv.h"
 #include "relaykit.h"
@@ -109,10 +110,8 @@ private:
 // for the address given.
 bool issue(const QString &d, const QString &ca, const QString &server, const char *address)
 {
-    QFile san(d + QStringLiteral("/%1.ext").arg(server));
-    if (!san.open(QIODevice::WriteOnly) || san.write(QByteArray("subjectAltName=IP:") + address + "\n") <= 0)
+    if (!writeFile(d + QStringLiteral("/%1.ext").arg(server), QByteArray("subjectAltName=IP:") + address + "\n"))
         return false;
-    san.close();
     // Temporary paths hold no spaces: each command line splits at them.
     const auto openssl = [&](QString line) {
         line.replace(QStringLiteral("@D"), d).replace(QStringLiteral("@CA"), ca).replace(QStringLiteral("@S"), server);
@@ -154,10 +153,8 @@ void TestP2pAccess::initTestCase()
                  QStringLiteral("%1:%1:%2").arg(QLatin1String(kDevB), QLatin1String(kCamB)),
                  QStringLiteral("%1:%1:%2").arg(QLatin1String(kDevD), QLatin1String(kCamD))},
                 &acl));
-    QFile aclFile(m_dir + QStringLiteral("/acl"));
-    QVERIFY(aclFile.open(QIODevice::WriteOnly));
-    aclFile.write(acl);
-    aclFile.close();
+    const QString aclFile = m_dir + QStringLiteral("/acl");
+    QVERIFY(writeFile(aclFile, acl));
     // Mosquitto started as root reads its files as the mosquitto user.
     const auto readable = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup
                           | QFileDevice::ReadOther;
@@ -169,7 +166,7 @@ void TestP2pAccess::initTestCase()
     m_broker.setSecurity(QStringLiteral("cafile %1/ca.pem\ncertfile %1/server.pem\nkeyfile %1/server.key\n"
                                         "allow_anonymous false\nuse_username_as_clientid true\n"
                                         "password_file %2\nacl_file %3\n")
-                             .arg(m_dir, passwd, aclFile.fileName()));
+                             .arg(m_dir, passwd, aclFile));
     QVERIFY2(m_broker.start(), qPrintable(m_broker.output()));
     QVERIFY(m_broker.writeClientConfig(QStringLiteral("tls = 1\ncafile = %1/ca.pem\nuser = %2\npassword = %3\n")
                                            .arg(m_dir, QLatin1String(kClientUser), QLatin1String(kClientKey))));

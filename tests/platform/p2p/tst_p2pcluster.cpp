@@ -10,6 +10,7 @@
 #include "platform/p2p/p2p_client_sdk.h"
 #include "platform/p2p/p2p_wire.h"
 #include "tests/support/camsimprocess.h"
+#include "tests/support/files.h"
 #include "tests/support/testenv.h"
 #include "relaykit.h"
 
@@ -79,14 +80,12 @@ void TestP2pCluster::initTestCase()
              qPrintable(m_cluster.error()));
     QVERIFY(startCamera());
     QDir().mkpath(installDir());
-    QFile conf(installDir() + QStringLiteral("/p2p.conf"));
-    QVERIFY(conf.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    conf.write(QStringLiteral("host = 127.0.0.1\nport = %1\ntimeout_ms = 10000\nlookup_ms = 5000\n"
-                              "user = %2\npassword = %2-secret\n")
-                   .arg(m_cluster.mqttPort(2))
-                   .arg(QLatin1String(kClientUser))
-                   .toUtf8());
-    conf.close();
+    QVERIFY(writeFile(installDir() + QStringLiteral("/p2p.conf"),
+                      QStringLiteral("host = 127.0.0.1\nport = %1\ntimeout_ms = 10000\nlookup_ms = 5000\n"
+                                     "user = %2\npassword = %2-secret\n")
+                          .arg(m_cluster.mqttPort(2))
+                          .arg(QLatin1String(kClientUser))
+                          .toUtf8()));
     QCOMPARE(m_lib.start(), 0);
 }
 
