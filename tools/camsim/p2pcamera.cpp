@@ -373,6 +373,8 @@ void P2pCamera::handle(const Envelope &env)
         Session &s = m_sessions[client];
         // A new session, or the same one coming back after a relay outage:
         // everything it had open is asked for again by the client.
+        if (s.id != env.session)
+            sessionEnds(client);
         s = Session();
         s.id = env.session;
         s.lastHeardMs = monotonicMs();
@@ -400,6 +402,7 @@ void P2pCamera::handle(const Envelope &env)
         reply(client, s, Kind::Pong, env.request, 0, kOk, nullptr, 0, 0);
         break;
     case Kind::SessionClose:
+        sessionEnds(client);
         m_sessions.erase(it);
         break;
     case Kind::DescrReq: {
@@ -606,6 +609,7 @@ void P2pCamera::handleMessage(Session &s, const std::string &client, const Envel
         alarmSearch(s, client, p, n);
         break;
     default:
+        handlePtz(s, client, type, p, n);
         break;
     }
 }
@@ -834,6 +838,22 @@ QString P2pCamera::control(const QStringList &args)
     }
     if (cmd == QLatin1String("password"))
         return QStringLiteral("OK ") + QString::fromStdString(m_password);
+    if (cmd == QLatin1String("ptz")) {
+        if (!m_config.ptz)
+            return QStringLiteral("ERR no head");
+        advancePtz();
+        return QStringLiteral("OK pan=%1 tilt=%2 zoom=%3 moves=%4 stops=%5 last=%6,%7,%8 presets=%9 moving=%10")
+            .arg(m_head.pan, 0, 'f', 3)
+            .arg(m_head.tilt, 0, 'f', 3)
+            .arg(m_head.zoom, 0, 'f', 3)
+            .arg(m_head.moves)
+            .arg(m_head.stops)
+            .arg(m_head.lastPan)
+            .arg(m_head.lastTilt)
+            .arg(m_head.lastZoom)
+            .arg(m_presets.size())
+            .arg(m_head.panSpeed || m_head.tiltSpeed || m_head.zoomSpeed ? 1 : 0);
+    }
     if (cmd == QLatin1String("stats")) {
         int streams = 0;
         int transfers = 0;
@@ -882,6 +902,7 @@ void P2pCamera::pumpOnce()
     }
     for (auto it = m_sessions.begin(); it != m_sessions.end();) {
         if (nowMs - it->second.lastHeardMs > kSessionIdleMs) {
+            sessionEnds(it->first);
             it = m_sessions.erase(it);
             continue;
         }

@@ -44,6 +44,8 @@ namespace varno::camsim {
 //   no-key on|off                      live streams leave out every key frame
 //   unretain                           the relay forgets the retained presence and license
 //                                      (as a clustered relay whose other node never had them)
+//   ptz                                the head: position, moves and stops taken, last velocities,
+//                                      presets, whether it moves
 class P2pCamera : public SimCamera
 {
 public:
@@ -65,6 +67,25 @@ public:
     // Called with (stream, frame number, monotonic send time us) for every
     // live video frame published; for in-process benchmarks.
     void setFrameObserver(std::function<void(int, uint32_t, int64_t)> observer);
+
+    // The head of a camera with "ptz": pan and tilt -1 .. 1, zoom 0 .. 1;
+    // velocity 1000 crosses half the range per second.
+    struct PtzHead
+    {
+        double pan = 0;
+        double tilt = 0;
+        double zoom = 0;
+        int32_t panSpeed = 0;      // thousandths, as commanded
+        int32_t tiltSpeed = 0;
+        int32_t zoomSpeed = 0;
+        int32_t lastPan = 0;       // velocities of the last move taken
+        int32_t lastTilt = 0;
+        int32_t lastZoom = 0;
+        int moves = 0;
+        int stops = 0;
+        std::string mover;         // client whose session started the running move
+    };
+    PtzHead ptzHead();
 
 private:
     struct LiveSub
@@ -142,6 +163,10 @@ private:
     void publish(const std::string &topic, const std::vector<uint8_t> &payload, int qos, bool retain);
     std::vector<uint8_t> descriptions() const;
     void recordSearch(Session &s, const std::string &client, const uint8_t *p, size_t n);
+    // The PTZ messages (160 .. 169); false for any other type.
+    bool handlePtz(Session &s, const std::string &client, int32_t type, const uint8_t *p, size_t n);
+    void advancePtz();                     // m_mutex held
+    void sessionEnds(const std::string &client); // m_mutex held: a move it started stops
     void alarmSearch(Session &s, const std::string &client, const uint8_t *p, size_t n);
     void pumpLoop();
     void pumpOnce();
@@ -174,6 +199,16 @@ private:
     int m_delayMs = 0;
     uint32_t m_cutDownload = 0;
     std::function<void(int, uint32_t, int64_t)> m_frameObserver;
+    struct PtzPreset
+    {
+        std::string name;
+        double pan = 0;
+        double tilt = 0;
+        double zoom = 0;
+    };
+    PtzHead m_head;
+    int64_t m_headSinceUs = 0;
+    std::map<int32_t, PtzPreset> m_presets;
 
     std::thread m_pump;
     std::atomic<bool> m_stop{false};
