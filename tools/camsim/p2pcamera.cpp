@@ -64,6 +64,7 @@ void P2pCamera::setFrameObserver(std::function<void(int, uint32_t, int64_t)> obs
 bool P2pCamera::start(QString *error)
 {
     const uint32_t seed = uint32_t(qHash(m_config.deviceId)) | 1u;
+    m_seed = seed;
     if (!m_hd.encode(m_config.hd, seed) || !m_sd.encode(m_config.sd, seed * 7u + 3u)) {
         if (error)
             *error = QStringLiteral("video: %1 %2").arg(QString::fromStdString(m_hd.error()),
@@ -436,6 +437,13 @@ void P2pCamera::handle(const Envelope &env)
         sub.open = true;
         sub.nextDueUs = monotonicUs();
         sub.t0Ms = monotonicMs();
+        if (m_config.ptz) {
+            // The picture follows the head: encoded as it is sent.
+            sub.view = std::make_shared<LiveVideo>();
+            const uint32_t seed = env.channel == 0 ? m_seed : m_seed * 7u + 3u;
+            if (!sub.view->open(video(int(env.channel)).settings(), seed))
+                sub.view.reset();
+        }
         reply(client, s, Kind::StreamOpenRsp, env.request, env.channel, kOk, nullptr, 0);
         break;
     }
@@ -929,7 +937,17 @@ void P2pCamera::pumpOnce()
                     sub.nextDueUs += frameUs;
                     continue;
                 }
-                const AccessUnit &au = v.frames()[sub.pos];
+                AccessUnit viewed;
+                if (sub.view) {
+                    advancePtz();
+                    viewed = sub.view->next(int(sub.frameNo % 0x7fffffffu), m_head.pan, m_head.tilt, m_head.zoom);
+                }
+                const AccessUnit &au = sub.view ? viewed : v.frames()[sub.pos];
+                if (au.data.empty()) {   // the encoder gave nothing for this picture
+                    ++sub.frameNo;
+                    sub.nextDueUs += frameUs;
+                    continue;
+                }
                 const int64_t sentUs = monotonicUs();
                 const uint32_t tsMs = uint32_t(sub.frameNo * uint64_t(1000) / uint64_t(fps));
                 std::vector<uint8_t> b(body::kFrameHead + au.data.size());

@@ -12,6 +12,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -96,6 +97,7 @@ private:
         uint32_t frameNo = 0;
         size_t tonePos = 0;
         int64_t t0Ms = 0;
+        std::shared_ptr<LiveVideo> view;   // a camera with a head: pictures as it looks
     };
     struct Playback
     {
@@ -207,6 +209,7 @@ private:
         double zoom = 0;
     };
     PtzHead m_head;
+    uint32_t m_seed = 0;
     int64_t m_headSinceUs = 0;
     std::map<int32_t, PtzPreset> m_presets;
 
