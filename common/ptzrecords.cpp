@@ -81,10 +81,11 @@ int32_t velocityUnits(double v)
 {
     if (!std::isfinite(v))
         return 0;
-    const double units = std::round(v * PTZ_VELOCITY_MAX);
-    if (units > PTZ_VELOCITY_MAX)
+    constexpr double kMax = PTZ_VELOCITY_MAX;
+    const double units = std::round(v * kMax);
+    if (units > kMax)
         return PTZ_VELOCITY_MAX;
-    if (units < -PTZ_VELOCITY_MAX)
+    if (units < -kMax)
         return -PTZ_VELOCITY_MAX;
     return static_cast<int32_t>(units);
 }

@@ -400,7 +400,9 @@ void PtzController::executeP2p(const Command &cmd)
             answered && rsp.result == PTZ_RESULT_OK && (rsp.caps & (PTZ_CAP_PAN_TILT | PTZ_CAP_ZOOM)) != 0;
         if (!answered && rc != kStopped)
             WriteLog(2, "%s(%d):PTZ capability of %s unknown: %s (%d, result %d)!!!", "PtzController::executeP2p",
-                     __LINE__, qPrintable(devId), why ? why : "no answer", rc, rsp.result);
+                     __LINE__, qPrintable(devId),
+                     why ? why : rc != 0 ? "no answer" : rsp.result == PTZ_RESULT_PASSWORD ? "password refused" : "refused",
+                     rc, rsp.result);
         post([this, devId, hasPtz, answered] { emit capabilityKnown(devId, hasPtz, answered); });
         return;
     }
@@ -471,7 +473,8 @@ void PtzController::executeP2p(const Command &cmd)
     else if (result == PTZ_RESULT_PASSWORD)
         code = onvif::kSoapAuth;
     WriteLog(2, "%s(%d):PTZ %s of %s failed: %s (%d, result %d)!!!", "PtzController::executeP2p", __LINE__, what,
-             qPrintable(devId), why ? why : (rc != 0 ? "no answer" : "refused"), rc, result);
+             qPrintable(devId), why ? why : rc != 0 ? "no answer" : result == PTZ_RESULT_PASSWORD ? "password refused" : "refused",
+             rc, result);
     post([this, devId, text = failureText(cmd.camera, code)] { emit commandFailed(devId, text); });
 }
 
