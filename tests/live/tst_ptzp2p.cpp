@@ -6,6 +6,7 @@
 #include "live/ptzcontroller.h"
 #include "tests/device/devicefixture.h"
 
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -35,6 +36,14 @@ PtzCamera camera(const char *p2pId, const char *password)
     c.p2pId = QString::fromLatin1(p2pId);
     c.password = QString::fromLatin1(password);
     return c;
+}
+
+// A number of the simulator's head line ("moves=3" -> 3).
+int count(const QString &line, const char *key)
+{
+    const QRegularExpression re(QStringLiteral("\\b%1=(-?\\d+)").arg(QLatin1String(key)));
+    const QRegularExpressionMatch m = re.match(line);
+    return m.hasMatch() ? m.captured(1).toInt() : -1;
 }
 
 QByteArray bytes(const void *p, size_t n)
@@ -73,6 +82,7 @@ private slots:
     void pressAndReleaseSendOneMoveAndOneStop();
     void presetsRoundTrip();
     void silentCameraGivesOneLine();
+    void slowCameraServedWithoutFailure();
 
 private:
     QString head(const char *p2pId = kGate);
@@ -296,6 +306,29 @@ void TestPtzP2p::silentCameraGivesOneLine()
     QTRY_COMPARE_WITH_TIMEOUT(ctl.done(), 3, 15000);
     QVERIFY(head().endsWith(QStringLiteral("moving=0")));
     QCOMPARE(failed.size(), 1);
+    hub().setDialog(nullptr);
+}
+
+void TestPtzP2p::slowCameraServedWithoutFailure()
+{
+    PtzController ctl;
+    hub().setDialog(&ctl);
+    QSignalSpy failed(&ctl, &PtzController::commandFailed);
+    const QString before = head();
+    QVERIFY(m_rig.sim.command(QStringLiteral("B765432 delay-replies 3000")).startsWith(QStringLiteral("OK")));
+    ctl.setCamera(camera(kGate, "abc123"));
+    // Press and release while the camera takes 3 s per answer: the calls
+    // only queue, the camera gets both, and 3 s is within the answer wait.
+    ctl.move(0, 0, -1.0);
+    QVERIFY(ctl.stop());
+    QTRY_COMPARE_WITH_TIMEOUT(ctl.done(), 2, 30000);
+    m_rig.sim.command(QStringLiteral("B765432 delay-replies 0"));
+    QVERIFY2(failed.isEmpty(), failed.isEmpty() ? "" : qPrintable(failed[0][1].toString()));
+    const QString after = head();
+    QVERIFY2(after.contains(QStringLiteral(",0,-1000 ")), qPrintable(after));
+    QCOMPARE(count(after, "moves"), count(before, "moves") + 1);
+    QCOMPARE(count(after, "stops"), count(before, "stops") + 1);
+    QVERIFY(after.endsWith(QStringLiteral("moving=0")));
     hub().setDialog(nullptr);
 }
 
