@@ -349,13 +349,13 @@ int PtzController::askP2p(const PtzCamera &camera, int32_t type, const void *req
     }
     std::unique_lock<std::mutex> lock(m_mutex);
     if (rc >= 0) {
-        const bool arrived = m_cv.wait_for(lock, std::chrono::milliseconds(kP2pAnswerMs),
-                                           [this] { return m_stop || m_awaited.arrived; });
+        const bool woken = m_cv.wait_for(lock, std::chrono::milliseconds(kP2pAnswerMs),
+                                         [this] { return m_stop || m_awaited.arrived; });
         if (m_awaited.arrived) {
             *answer = m_awaited.payload;
             rc = 0;
         } else {
-            rc = arrived ? kStopped : P2P_ERR_TIMEOUT;
+            rc = woken ? kStopped : P2P_ERR_TIMEOUT;
         }
     }
     m_awaited = Awaited{};
