@@ -206,7 +206,7 @@ void SyncPlayer::changeSpeed(int delta)
 
 void SyncPlayer::showTime(qint64 wallMs)
 {
-    const QDateTime t = QDateTime::fromMSecsSinceEpoch(wallMs, QTimeZone::UTC);
+    const QDateTime t = QDateTime::fromMSecsSinceEpoch(wallMs, QTimeZone::utc());
     m_time->setText(t.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")));
 }
 

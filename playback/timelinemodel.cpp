@@ -12,7 +12,7 @@ namespace varno::playback {
 
 int64_t TimelineModel::wallSeconds(const QDate &date, int hour, int minute, int second)
 {
-    return QDateTime(date, QTime(hour, minute, second), QTimeZone::UTC).toSecsSinceEpoch();
+    return QDateTime(date, QTime(hour, minute, second), QTimeZone::utc()).toSecsSinceEpoch();
 }
 
 int64_t TimelineModel::wallSeconds(const MEDIA_TIME_S &t)
@@ -25,7 +25,7 @@ int64_t TimelineModel::wallSeconds(const MEDIA_TIME_S &t)
 
 QDate TimelineModel::dateOf(int64_t wallSeconds)
 {
-    return QDateTime::fromSecsSinceEpoch(wallSeconds, QTimeZone::UTC).date();
+    return QDateTime::fromSecsSinceEpoch(wallSeconds, QTimeZone::utc()).date();
 }
 
 std::optional<int64_t> TimelineModel::cameraNameStart(const QString &rawName)
@@ -81,7 +81,8 @@ bool TimelineModel::addLocal(const QString &key, const MEDIA_FILE_S &file)
     }
     f.alarmType = file.alarmType;
     f.file = file;
-    insertByStart(m_files[f.camera], std::move(f));
+    QList<TimelineFile> &list = m_files[f.camera];
+    insertByStart(list, std::move(f));
     return true;
 }
 
@@ -99,7 +100,8 @@ bool TimelineModel::addCamera(const QString &key, const MEDIA_FILE_S &file)
     f.endKnown = false;
     f.file = file;
     m_dirty[f.camera] = true;
-    insertByStart(m_files[f.camera], std::move(f));
+    QList<TimelineFile> &list = m_files[f.camera];
+    insertByStart(list, std::move(f));
     return true;
 }
 

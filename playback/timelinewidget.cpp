@@ -31,7 +31,7 @@ const QColor kCursor(250, 250, 250);
 // "hh:mm" of a wall second.
 QString clockText(int64_t second, bool withSeconds = false)
 {
-    const QDateTime t = QDateTime::fromSecsSinceEpoch(second, QTimeZone::UTC);
+    const QDateTime t = QDateTime::fromSecsSinceEpoch(second, QTimeZone::utc());
     return t.time().toString(withSeconds ? QStringLiteral("hh:mm:ss") : QStringLiteral("hh:mm"));
 }
 
@@ -63,8 +63,8 @@ bool TimelineWindow::zoom(double factor, int64_t anchor)
     if (length == m_length)
         return false;
     const int64_t dayFrom = TimelineModel::dayStart(m_day);
-    anchor = std::clamp<int64_t>(anchor, m_from, to());
-    const double at = double(anchor - m_from) / double(m_length);
+    // An anchor outside the part shown lands in the middle.
+    const double at = anchor >= m_from && anchor <= to() ? double(anchor - m_from) / double(m_length) : 0.5;
     int64_t from = anchor - int64_t(std::llround(at * double(length)));
     from = std::clamp<int64_t>(from, dayFrom, dayFrom + kMaxLength - length);
     m_from = from;
@@ -136,7 +136,7 @@ void TimelineView::refresh()
 
 QSize TimelineView::sizeHint() const
 {
-    return {360, kAxisHeight + std::max<qsizetype>(1, cameras().size()) * kRowHeight + 2};
+    return {360, kAxisHeight + int(std::max<qsizetype>(1, cameras().size())) * kRowHeight + 2};
 }
 
 QSize TimelineView::minimumSizeHint() const
@@ -152,8 +152,9 @@ double TimelineView::trackWidth() const
 QPoint TimelineView::pointOf(const QString &camera, int64_t second) const
 {
     const int row = cameras().indexOf(camera);
-    const double x = kLabelWidth + m_window->xOf(second, trackWidth());
-    return {int(std::floor(x)) + 1, kAxisHeight + std::max(0, row) * kRowHeight + kRowHeight / 2};
+    // The first whole pixel at or after the second's start.
+    const double x = kLabelWidth + std::ceil(m_window->xOf(second, trackWidth()));
+    return {int(x), kAxisHeight + std::max(0, row) * kRowHeight + kRowHeight / 2};
 }
 
 QPoint TimelineView::labelOf(const QString &camera) const

@@ -32,7 +32,8 @@ public:
     int64_t length() const { return m_length; }
     int64_t to() const { return m_from + m_length; }
     // Zoom by factor (< 1 in, > 1 out) keeping `anchor` at its place on the
-    // axis; false when the length is at its limit already.
+    // axis (one outside the part shown comes to its middle); false when the
+    // length is at its limit already.
     bool zoom(double factor, int64_t anchor);
     // The second under x of a track width pixels wide, and back.
     int64_t secondAt(double x, double width) const;

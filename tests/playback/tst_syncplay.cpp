@@ -22,6 +22,7 @@
 #include <QSignalSpy>
 #include <QTableWidget>
 #include <QTest>
+#include <QTimeZone>
 
 using namespace pbtest;
 using namespace varno::playback;
@@ -42,7 +43,7 @@ MEDIA_FILE_S record(const char *dev, int64_t start, int64_t end)
     MEDIA_FILE_S f{};
     varno::setText(f.devId, dev);
     for (auto [t, out] : {std::pair{start, &f.startTime}, std::pair{end, &f.endTime}}) {
-        const QDateTime d = QDateTime::fromSecsSinceEpoch(t, QTimeZone::UTC);
+        const QDateTime d = QDateTime::fromSecsSinceEpoch(t, QTimeZone::utc());
         *out = {uint16_t(d.date().year()), uint8_t(d.date().month()), uint8_t(d.date().day()),
                 uint16_t(d.time().hour()), uint8_t(d.time().minute()), uint8_t(d.time().second())};
     }
@@ -179,7 +180,9 @@ private slots:
             tl->model().addLocal("early", early);
             tl->modelChanged();
             QVERIFY(!tl->syncButton()->isEnabled());
-            for (const QString &c : {"B765432", "C100200", "D300300"})
+        // Clicks find the rows once the layout has made room for them.
+        QTRY_COMPARE(tl->view()->height(), tl->view()->sizeHint().height());
+            for (const char *c : {"B765432", "C100200", "D300300"})
                 QTest::mouseClick(tl->view(), Qt::LeftButton, {}, tl->view()->labelOf(c));
             QCOMPARE(tl->view()->picked(), (QStringList{"B765432", "C100200", "D300300"}));
             tl->window().zoom(0.001, gateFile.start);

@@ -19,6 +19,7 @@
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTest>
+#include <QTimeZone>
 #include <QToolButton>
 #include <QWheelEvent>
 
@@ -29,14 +30,14 @@ namespace {
 
 const QDate kDay(2026, 3, 14);
 
-int64_t wall(int dayOffset, int h, int m, int s)
+qint64 wall(int dayOffset, int h, int m, int s)
 {
     return TimelineModel::wallSeconds(kDay.addDays(dayOffset), h, m, s);
 }
 
 MEDIA_TIME_S mediaTime(int64_t wallSecond)
 {
-    const QDateTime t = QDateTime::fromSecsSinceEpoch(wallSecond, QTimeZone::UTC);
+    const QDateTime t = QDateTime::fromSecsSinceEpoch(wallSecond, QTimeZone::utc());
     return {uint16_t(t.date().year()), uint8_t(t.date().month()), uint8_t(t.date().day()), uint16_t(t.time().hour()),
             uint8_t(t.time().minute()), uint8_t(t.time().second())};
 }
@@ -182,6 +183,7 @@ private slots:
         gate.seconds = 3;
         alarm.alarmType = 3;
         yard.devId = QStringLiteral("C100200");
+        yard.seconds = 6;   // a few pixels at ten minutes
         for (const RecordingOptions &o : {gate, alarm, yard})
             QVERIFY(!writeRecording(folder, o).isEmpty());
         MEDIA_QUERY_S query{};
@@ -233,6 +235,8 @@ private slots:
         TimelineWidget *tl = panel->timeline();
         QCOMPARE(tl->view()->cameras(), (QStringList{"B765432", "C100200"}));
         QCOMPARE(tl->view()->nameOf("C100200"), QStringLiteral("Yard"));
+        // Clicks find the rows once the layout has made room for them.
+        QTRY_COMPARE(tl->view()->height(), tl->view()->sizeHint().height());
 
         // 24 h down to 10 min in halves, and back.
         int clicks = 0;
