@@ -72,6 +72,14 @@ bool TimelineWindow::zoom(double factor, int64_t anchor)
     return true;
 }
 
+void TimelineWindow::showAround(int64_t center, int64_t length)
+{
+    length = std::clamp<int64_t>(length, kMinLength, kMaxLength);
+    const int64_t dayFrom = TimelineModel::dayStart(m_day);
+    m_from = std::clamp<int64_t>(center - length / 2, dayFrom, dayFrom + kMaxLength - length);
+    m_length = length;
+}
+
 int64_t TimelineWindow::secondAt(double x, double width) const
 {
     if (width <= 0)
@@ -279,8 +287,6 @@ TimelineWidget::TimelineWidget(QWidget *parent)
     m_next = tool(QStringLiteral(">"), QStringLiteral("timelineNextDay"), tr("Next day"));
     m_dayLabel = new QLabel(this);
     m_dayLabel->setObjectName(QStringLiteral("timelineDay"));
-    m_rangeLabel = new QLabel(this);
-    m_rangeLabel->setObjectName(QStringLiteral("timelineRange"));
     m_zoomOut = tool(QStringLiteral("-"), QStringLiteral("timelineZoomOut"), tr("Zoom out"));
     m_zoomIn = tool(QStringLiteral("+"), QStringLiteral("timelineZoomIn"), tr("Zoom in"));
     m_sync = new QPushButton(tr("Play in step"), this);
@@ -289,7 +295,7 @@ TimelineWidget::TimelineWidget(QWidget *parent)
     bar->addWidget(m_previous);
     bar->addWidget(m_dayLabel);
     bar->addWidget(m_next);
-    bar->addWidget(m_rangeLabel, 1);
+    bar->addStretch(1);
     bar->addWidget(m_zoomOut);
     bar->addWidget(m_zoomIn);
     bar->addWidget(m_sync);
@@ -332,6 +338,14 @@ void TimelineWidget::setDay(const QDate &day)
     updateControls();
 }
 
+void TimelineWidget::showAround(int64_t second, int64_t length)
+{
+    m_window.setDay(TimelineModel::dateOf(second));
+    m_window.showAround(second, length);
+    m_view->update();
+    updateControls();
+}
+
 void TimelineWidget::modelChanged()
 {
     const QList<QDate> days = m_model.days();
@@ -344,10 +358,6 @@ void TimelineWidget::modelChanged()
 void TimelineWidget::updateControls()
 {
     m_dayLabel->setText(QLocale().toString(m_window.day(), QLocale::ShortFormat));
-    m_rangeLabel->setText(QStringLiteral("%1 - %2").arg(clockText(m_window.from()),
-                                                        m_window.length() == TimelineWindow::kMaxLength
-                                                            ? QStringLiteral("24:00")
-                                                            : clockText(m_window.to())));
     m_zoomIn->setEnabled(m_window.length() > TimelineWindow::kMinLength);
     m_zoomOut->setEnabled(m_window.length() < TimelineWindow::kMaxLength);
     m_sync->setEnabled(!m_view->picked().isEmpty());

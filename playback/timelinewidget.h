@@ -35,6 +35,8 @@ public:
     // axis (one outside the part shown comes to its middle); false when the
     // length is at its limit already.
     bool zoom(double factor, int64_t anchor);
+    // Shows length seconds (within the limits) around center, inside the day.
+    void showAround(int64_t center, int64_t length);
     // The second under x of a track width pixels wide, and back.
     int64_t secondAt(double x, double width) const;
     double xOf(int64_t second, double width) const;
@@ -124,6 +126,8 @@ public:
     void setNames(const QHash<QString, QString> &names) { m_view->setNames(names); }
     void setDay(const QDate &day);
     QDate day() const { return m_window.day(); }
+    // Shows the part of the day around a second (its day) at a length.
+    void showAround(int64_t second, int64_t length);
 
 signals:
     // Play the camera from that wall second (one window).
@@ -138,7 +142,6 @@ private:
     TimelineWindow m_window;
     TimelineView *m_view = nullptr;
     QLabel *m_dayLabel = nullptr;
-    QLabel *m_rangeLabel = nullptr;
     QToolButton *m_previous = nullptr;
     QToolButton *m_next = nullptr;
     QToolButton *m_zoomIn = nullptr;

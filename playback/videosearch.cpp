@@ -55,7 +55,14 @@ videosearch::videosearch(QWidget *parent)
     connect(this, &videosearch::sendWinCloseSignal, m_fileplay, &fileplay::recvWinCloseSlot);
 }
 
-videosearch::~videosearch() = default;
+videosearch::~videosearch()
+{
+    // The synced player reads the panel's timeline: it goes first.
+    delete m_stack;
+    m_stack = nullptr;
+    m_grid = nullptr;
+    m_sync = nullptr;
+}
 
 void videosearch::setDevInfo(const DvrListInfo_s &info)
 {

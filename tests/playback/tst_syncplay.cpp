@@ -1,11 +1,14 @@
 // Synced playback: the shared clock (a virtual one: no timing) moving slots
 // into files and gaps, pause, seek, speed, frame step and drift; then the
-// page, cameras picked on the timeline and played in the four-window grid.
+// page, four cameras picked on the timeline and played in the grid in step.
 
 #include "common/textfield.h"
+#include "resources/resourcepath.h"
 #include "common/ui/promptscript.h"
 #include "playback/fileplay.h"
 #include "playback/qmediaplay.h"
+#include "playback/qmultivideopb.h"
+#include "playback/qvideoslide.h"
 #include "playback/qvideoonlypb.h"
 #include "playback/syncplay.h"
 #include "playback/syncplayer.h"
@@ -22,6 +25,7 @@
 #include <QSignalSpy>
 #include <QTableWidget>
 #include <QTest>
+#include <QTranslator>
 #include <QTimeZone>
 
 using namespace pbtest;
@@ -142,91 +146,159 @@ private slots:
         QVERIFY(close.isEmpty());
     }
 
-    // Three cameras picked on the page's timeline play in the grid in step;
-    // the one without footage at that second says so; pause and step act on
-    // every window.
-    void page()
+    void initTestCase()
     {
-        auto storage = std::make_shared<FakeStorage>();
-        storage->folders = {varno::test::tempRoot() + QStringLiteral("/disk1/Record")};
-        setStorageAccess(storage);
+        m_storage = std::make_shared<FakeStorage>();
+        m_storage->folders = {varno::test::tempRoot() + QStringLiteral("/disk1/Record")};
+        setStorageAccess(m_storage);
         Record_local_InitSdk();
-        RecordingOptions gate, yard;
-        gate.seconds = 6;
-        yard.devId = QStringLiteral("C100200");
-        yard.seconds = 6;
-        QVERIFY(!writeRecording(storage->folders[0], gate).isEmpty());
-        QVERIFY(!writeRecording(storage->folders[0], yard).isEmpty());
-        {
-            varno::ui::PromptScript script;
-            videosearch page;
-            page.resize(1100, 600);
-            page.show();
-            SimCamera drive;
-            drive.deviceId = QStringLiteral("D300300");
-            drive.name = QStringLiteral("Drive");
-            for (const SimCamera &c : {SimCamera(), yardCamera(0, 0), drive})
-                page.setDevInfo(deviceRecord(c));
-            fileplay *panel = page.panel();
-            panel->sourceCombo()->setCurrentIndex(1);
-            panel->deviceCombo()->setCurrentIndex(0);
-            panel->startEdit()->setDateTime(QDateTime(QDate::currentDate().addDays(-1), QTime(0, 0)));
-            panel->endEdit()->setDateTime(QDateTime(QDate::currentDate().addDays(1), QTime(0, 0)));
-            panel->searchButton()->click();
-            TimelineWidget *tl = panel->timeline();
-            // Drive's footage lies an hour before the others'.
-            const TimelineFile gateFile = tl->model().files("B765432").first();
-            MEDIA_FILE_S early = record("D300300", gateFile.start - 3600, gateFile.start - 3590);
-            tl->model().addLocal("early", early);
-            tl->modelChanged();
-            QVERIFY(!tl->syncButton()->isEnabled());
-        // Clicks find the rows once the layout has made room for them.
-        QTRY_COMPARE(tl->view()->height(), tl->view()->sizeHint().height());
-            for (const char *c : {"B765432", "C100200", "D300300"})
-                QTest::mouseClick(tl->view(), Qt::LeftButton, {}, tl->view()->labelOf(c));
-            QCOMPARE(tl->view()->picked(), (QStringList{"B765432", "C100200", "D300300"}));
-            tl->window().zoom(0.001, gateFile.start);
-            tl->syncButton()->click();
-            QVERIFY(page.syncShown());
-            SyncPlayer *player = page.syncPlayer();
-            qvideoonlypb *grid = player->grid();
-            // The clock starts at the first recorded second in view.
-            const int64_t start = player->sync()->positionMs() / 1000;
-            QVERIFY(start <= gateFile.start);
-            for (int i = 0; i < 2; ++i) {
-                const QString camera = player->sync()->cameras()[i];
-                const auto hit = tl->model().fileAt(camera, start);
-                if (!hit) {
-                    QTRY_VERIFY(player->captionVisible(i));
-                    continue;
-                }
-                QTRY_COMPARE_WITH_TIMEOUT(grid->entry(i).fileName, hit->file->key, 10000);
-                QTRY_VERIFY_WITH_TIMEOUT(grid->entry(i).inUse && !grid->entry(i).opening, 10000);
+        // Gate, Yard, Drive and Porch, 20 s each (90 s for the pictures),
+        // written one after the other; an alarm recording of Gate's among
+        // them.
+        const bool shots = qEnvironmentVariableIsSet("VARNO_SHOTS_DIR");
+        for (const char *dev : {"B765432", "E400400", "C100200", "D300300"}) {
+            RecordingOptions o;
+            o.devId = QString::fromLatin1(dev);
+            o.width = 320;
+            o.height = 180;
+            o.seconds = shots ? 90 : 20;
+            o.gop = 10;
+            QVERIFY(!writeRecording(m_storage->folders[0], o).isEmpty());
+            if (o.devId == QLatin1String("E400400")) {
+                o.devId = QStringLiteral("B765432");
+                o.seconds = shots ? 30 : 4;
+                o.alarmType = 3;
+                QVERIFY(!writeRecording(m_storage->folders[0], o).isEmpty());
             }
-            QVERIFY(player->captionVisible(2));
-            QCOMPARE(player->captionText(2), QStringLiteral("Drive\nno recording"));
-            QVERIFY(!player->captionVisible(3));
-
-            // Pause reaches every playing window, then a step.
-            player->pauseButton()->click();
-            QVERIFY(player->sync()->paused());
-            for (int i = 0; i < 2; ++i)
-                if (grid->entry(i).inUse)
-                    QTRY_VERIFY_WITH_TIMEOUT(grid->engineOf(i) && grid->engineOf(i)->paused(), 10000);
-            QVERIFY(player->stepButton()->isEnabled());
-            const int64_t before = player->sync()->positionMs();
-            player->stepButton()->click();
-            QCOMPARE(player->sync()->positionMs(), before + 40);
-
-            // A double-click on a row leaves synced play for the window.
-            emit panel->table()->doubleClicked(panel->table()->model()->index(0, fileplay::ColName));
-            QVERIFY(!page.syncShown());
-            QVERIFY(!player->sync()->running());
-            QCOMPARE(script.count(), 0);
         }
+    }
+
+    void cleanupTestCase()
+    {
         Record_local_UnInitSdk();
         setStorageAccess(nullptr);
     }
+
+    void page_data()
+    {
+        QTest::addColumn<QString>("lang");
+        QTest::newRow("English") << QStringLiteral("en");
+        QTest::newRow("German") << QStringLiteral("de");
+    }
+
+    // Four cameras picked on the page's timeline play in the grid in step;
+    // pause and step act on every window; where none recorded, each window
+    // says so. With VARNO_SHOTS_DIR set the page is saved as
+    // playback-timeline-<lang>.png and playback-sync-<lang>.png.
+    void page()
+    {
+        QFETCH(QString, lang);
+        QTranslator translator;
+        if (lang == QLatin1String("de")) {
+            QVERIFY(translator.load(varno::resourcePath(QStringLiteral("./language/translate_en2gm.qm"))));
+            QCoreApplication::installTranslator(&translator);
+            QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+        }
+        auto restore = qScopeGuard([&] {
+            QCoreApplication::removeTranslator(&translator);
+            QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+        });
+        varno::ui::PromptScript script;
+        videosearch page;
+        page.resize(1280, 720);
+        page.show();
+        const QList<QPair<const char *, const char *>> cameras = {
+            {"B765432", "Gate"}, {"C100200", "Yard"}, {"D300300", "Drive"}, {"E400400", "Porch"}};
+        for (const auto &[id, name] : cameras) {
+            SimCamera c;
+            c.deviceId = QString::fromLatin1(id);
+            c.name = QString::fromLatin1(name);
+            page.setDevInfo(deviceRecord(c));
+        }
+        fileplay *panel = page.panel();
+        panel->sourceCombo()->setCurrentIndex(1);
+        panel->deviceCombo()->setCurrentIndex(0);
+        panel->startEdit()->setDateTime(QDateTime(QDate::currentDate().addDays(-1), QTime(0, 0)));
+        panel->endEdit()->setDateTime(QDateTime(QDate::currentDate().addDays(1), QTime(0, 0)));
+        panel->searchButton()->click();
+        QCOMPARE(panel->table()->rowCount(), 5);
+        TimelineWidget *tl = panel->timeline();
+        QCOMPARE(tl->view()->cameras().size(), 4);
+        // Clicks find the rows once the layout has made room for them.
+        QTRY_COMPARE(tl->view()->height(), tl->view()->sizeHint().height());
+        QVERIFY(!tl->syncButton()->isEnabled());
+        for (const auto &c : cameras)
+            QTest::mouseClick(tl->view(), Qt::LeftButton, {}, tl->view()->labelOf(QString::fromLatin1(c.first)));
+        QCOMPARE(tl->view()->picked(), (QStringList{"B765432", "C100200", "D300300", "E400400"}));
+        // The latest start: every camera recorded at that second.
+        int64_t latest = 0;
+        for (const QString &c : tl->view()->cameras())
+            latest = std::max(latest, tl->model().files(c).first().start);
+        tl->showAround(latest, TimelineWindow::kMinLength);
+        save(&page, "timeline", lang);
+        tl->syncButton()->click();
+        QVERIFY(page.syncShown());
+        SyncPlayer *player = page.syncPlayer();
+        qvideoonlypb *grid = player->grid();
+        QVERIFY(player->sync()->positionMs() / 1000 <= latest);
+        player->sync()->seek(latest * 1000);
+        for (int i = 0; i < 4; ++i) {
+            const auto hit = tl->model().fileAt(player->sync()->cameras()[i], latest);
+            QVERIFY(hit);
+            QTRY_COMPARE_WITH_TIMEOUT(grid->entry(i).fileName, hit->file->key, 10000);
+            QTRY_VERIFY_WITH_TIMEOUT(grid->entry(i).inUse && grid->entry(i).progressSeen, 20000);
+            QVERIFY(!player->captionVisible(i));
+        }
+        // In step: each window shows the clock's second of its file.
+        for (int i = 0; i < 4; ++i) {
+            const int64_t fileStart = player->sync()->slot(i).fileStart;
+            QTRY_VERIFY_WITH_TIMEOUT(
+                std::abs(grid->window(i)->slide()->value() - (player->sync()->positionMs() / 1000 - fileStart)) <= 2,
+                20000);
+        }
+        save(&page, "sync", lang);
+
+        // Pause reaches every window, then a step moves the clock one frame.
+        player->pauseButton()->click();
+        QVERIFY(player->sync()->paused());
+        for (int i = 0; i < 4; ++i)
+            QTRY_VERIFY_WITH_TIMEOUT(grid->engineOf(i) && grid->engineOf(i)->paused(), 10000);
+        QVERIFY(player->stepButton()->isEnabled());
+        const int64_t before = player->sync()->positionMs();
+        player->stepButton()->click();
+        QCOMPARE(player->sync()->positionMs(), before + 40);
+        // A click on the timeline moves the clock: half an hour away, no
+        // camera recorded.
+        tl->showAround(latest, TimelineWindow::kMaxLength);
+        const int64_t gap = latest - TimelineModel::dayStart(tl->day()) > 1800 ? latest - 1800 : latest + 1800;
+        QTest::mouseClick(tl->view(), Qt::LeftButton, {}, tl->view()->pointOf("B765432", gap));
+        for (int i = 0; i < 4; ++i) {
+            QTRY_VERIFY(player->captionVisible(i));
+            QCOMPARE(player->captionText(i),
+                     QString::fromLatin1(cameras[i].second) + QLatin1Char('\n') + SyncPlayer::tr("no recording"));
+            QTRY_VERIFY_WITH_TIMEOUT(!grid->entry(i).inUse, 10000);
+        }
+
+        // A double-click on a row leaves synced play for the window.
+        emit panel->table()->doubleClicked(panel->table()->model()->index(0, fileplay::ColName));
+        QVERIFY(!page.syncShown());
+        QVERIFY(!player->sync()->running());
+        QCOMPARE(script.count(), 0);
+    }
+
+private:
+    void save(QWidget *widget, const char *state, const QString &lang)
+    {
+        const QString dir = qEnvironmentVariable("VARNO_SHOTS_DIR");
+        if (dir.isEmpty())
+            return;
+        QCoreApplication::processEvents();
+        const QString path = QStringLiteral("%1/playback-%2-%3.png").arg(dir, QLatin1String(state), lang);
+        QVERIFY2(widget->grab().save(path), qPrintable(path));
+        qInfo("screenshot: %s", qPrintable(path));
+    }
+
+    std::shared_ptr<FakeStorage> m_storage;
 };
 
 QTEST_MAIN(tst_SyncPlay)

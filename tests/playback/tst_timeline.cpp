@@ -256,7 +256,7 @@ private slots:
 
         // The Yard file, zoomed in around it, clicked one second in.
         const TimelineFile yard = tl->model().files("C100200").first();
-        tl->window().zoom(0.001, yard.start);
+        tl->showAround(yard.start, 60);
         QCOMPARE(tl->window().length(), TimelineWindow::kMinLength);
         QTest::mouseClick(tl->view(), Qt::LeftButton, {}, tl->view()->pointOf("C100200", yard.start + 1));
         QTRY_COMPARE_WITH_TIMEOUT(page.grid()->entry(0).fileName, yard.key, 10000);
@@ -304,7 +304,7 @@ private slots:
         const auto dayOf = [day](int h, int m) { return TimelineModel::wallSeconds(day, h, m, 0); };
         QCOMPARE(tl->model().daySpans(gate.deviceId, day),
                  (QList<TimelineSpan>{{dayOf(8, 0), dayOf(8, 30), TimelineSource::Camera, 0}}));
-        tl->window().zoom(0.01, dayOf(8, 15));
+        tl->showAround(dayOf(8, 15), 3600);
         QTest::mouseClick(tl->view(), Qt::LeftButton, {}, tl->view()->pointOf(gate.deviceId, dayOf(8, 15)));
         QTRY_COMPARE_WITH_TIMEOUT(view.grid()->entry(0).fileName, QStringLiteral("190225_08:10:00.h264"), 10000);
         QTRY_VERIFY_WITH_TIMEOUT(view.grid()->entry(0).progressSeen, 20000);
