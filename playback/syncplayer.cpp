@@ -184,8 +184,14 @@ void SyncPlayer::showNoRecording(int slot)
 void SyncPlayer::applyPause(bool paused)
 {
     for (int i = 0; i < m_sync->slotCount(); ++i) {
-        if (m_sync->slot(i).key.isEmpty())
+        const SyncPlayback::Slot s = m_sync->slot(i);
+        if (s.key.isEmpty())
             continue;
+        if (m_grid->entry(i).opening) {
+            // Still starting: it takes the state (and the second) once started.
+            playFile(i, s.key, int(s.source), s.file, int(m_sync->positionMs() / 1000 - s.fileStart));
+            continue;
+        }
         m_grid->RecvPauseFromMul(winIdOf(i), paused);
         m_grid->window(i)->hand()->setPaused(paused);
     }

@@ -26,7 +26,7 @@ const QColor kLocal(70, 150, 220);
 const QColor kAlarm(235, 130, 40);
 const QColor kCamera(90, 180, 110);
 const QColor kPicked(0, 160, 230);
-const QColor kCursor(250, 250, 250);
+const QColor kPlayhead(250, 250, 250);
 
 // "hh:mm" of a wall second.
 QString clockText(int64_t second, bool withSeconds = false)
@@ -120,11 +120,11 @@ void TimelineView::setPicked(const QStringList &cameras)
     emit pickedChanged(m_picked);
 }
 
-void TimelineView::setCursor(int64_t second)
+void TimelineView::setPlayhead(int64_t second)
 {
-    if (second == m_cursor)
+    if (second == m_playhead)
         return;
-    m_cursor = second;
+    m_playhead = second;
     update();
 }
 
@@ -221,9 +221,9 @@ void TimelineView::paintEvent(QPaintEvent *)
             p.fillRect(box, s.source == TimelineSource::Camera ? kCamera : (s.alarm() ? kAlarm : kLocal));
         }
     }
-    if (m_cursor >= from && m_cursor < to) {
-        const double x = kLabelWidth + m_window->xOf(m_cursor, w);
-        p.setPen(QPen(kCursor, 1));
+    if (m_playhead >= from && m_playhead < to) {
+        const double x = kLabelWidth + m_window->xOf(m_playhead, w);
+        p.setPen(QPen(kPlayhead, 1));
         p.drawLine(QPointF(x, kAxisHeight), QPointF(x, bottom));
     }
 }

@@ -70,8 +70,8 @@ public:
     QStringList picked() const;
     void setPicked(const QStringList &cameras);
     // The clock of synced play (a wall second), drawn as a line; -1 hides it.
-    void setCursor(int64_t second);
-    int64_t cursorSecond() const { return m_cursor; }
+    void setPlayhead(int64_t second);
+    int64_t playhead() const { return m_playhead; }
     void refresh();
     // Where a camera's row and a second lie (tests, screenshots).
     QPoint pointOf(const QString &camera, int64_t second) const;
@@ -96,7 +96,7 @@ private:
     TimelineWindow *m_window;
     QHash<QString, QString> m_names;
     QStringList m_picked;
-    int64_t m_cursor = -1;
+    int64_t m_playhead = -1;
     int m_wheel = 0;
 };
 

@@ -39,7 +39,7 @@ videosearch::videosearch(QWidget *parent)
     connect(timeline, &varno::playback::TimelineWidget::playRequested, this, &videosearch::playFromTimeline);
     connect(timeline, &varno::playback::TimelineWidget::syncRequested, this, &videosearch::startSync);
     connect(m_sync, &varno::playback::SyncPlayer::positionChanged, this,
-            [timeline](qint64 ms) { timeline->view()->setCursor(ms / 1000); });
+            [timeline](qint64 ms) { timeline->view()->setPlayhead(ms / 1000); });
     connect(m_sync, &varno::playback::SyncPlayer::closed, this, [this] { showSync(false); });
 
     connect(m_fileplay, &fileplay::SendFilePathToPlay, this, &videosearch::RecvFilePathFromTable);
@@ -93,7 +93,7 @@ void videosearch::showSync(bool show)
                 m_grid->RecvCloseFromMul(m_grid->window(i)->winId());
     } else {
         m_sync->stop();
-        m_fileplay->timeline()->view()->setCursor(-1);
+        m_fileplay->timeline()->view()->setPlayhead(-1);
     }
     m_stack->setCurrentWidget(show ? static_cast<QWidget *>(m_sync) : m_grid);
 }
