@@ -2,6 +2,7 @@
 
 #include "live/cddrawdisplay.h"
 #include "platform/av/av_decoder.h"
+#include "platform/av/decodedpicture.h"
 #include "platform/recfile/nalunits.h"
 
 #include <atomic>
@@ -126,17 +127,10 @@ private:
         std::unique_ptr<uint8_t[]> block; // header copy + data, as one heap block
         const uint8_t *data() const { return block.get() + sizeof(LiveFrameHeader); }
     };
-    struct Picture
-    {
-        std::vector<uint8_t> planes;
-        AV_FRAME_OUT_S out{};
-    };
-
     void StreamDecodeThread();
     varno::recfile::VideoCodec codec() const;
     std::unique_ptr<Frame> takeFrame(int waitMs);
-    void keepPicture(const AV_FRAME_OUT_S &out);
-    void showPicture(const uint8_t *y, const uint8_t *u, const uint8_t *v, int width, int height);
+    void showPicture(const varno::av::DecodedPicture &picture);
     void displayFailed();
 
     std::atomic<int> m_decoderType; // AV_VIDEO_*; an RTSP stream may name another
@@ -159,7 +153,7 @@ private:
     SnapshotHook m_snapshotHook;
     QString m_lastSnapshotFile;
     mutable QMutex m_pictureLock;
-    Picture m_lastPicture; // a copy: the decoder's planes change with the next picture
+    varno::av::DecodedPicture m_lastPicture; // held by reference: the decoder draws the next one elsewhere
     CDDrawDisplay m_display;
     bool m_displayInitialised = false;
     bool m_displayFailed = false;
