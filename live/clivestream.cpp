@@ -201,6 +201,22 @@ std::unique_ptr<CLiveStream::Frame> CLiveStream::takeFrame(int waitMs)
     return f;
 }
 
+void CLiveStream::restWhileIdle()
+{
+    std::unique_lock lock(m_queueLock);
+    if (!m_queue.empty()) {
+        // Frames of before the rest: decoding them would be wasted, and
+        // the stream starts again at a key frame.
+        m_queue.clear();
+        m_queuedVideo = 0;
+        m_queuedBytes = 0;
+        m_resumeAtKey = true;
+    }
+    m_idleSettled = true;
+    m_queueSignal.wait_for(lock, std::chrono::milliseconds(20),
+                           [this] { return m_stopping.load() || !m_idle.load(); });
+}
+
 void CLiveStream::displayFailed()
 {
     m_displayFailed = true;
@@ -266,6 +282,11 @@ void CLiveStream::StreamDecodeThread()
     }
     std::vector<uint8_t> audioBlock;
     while (!m_stopping.load()) {
+        if (m_idle.load()) {
+            restWhileIdle();
+            continue;
+        }
+        m_idleSettled = false;
         std::unique_ptr<Frame> frame = takeFrame(20);
         if (!frame) {
             // Stalled stream: keep the last picture on screen (at most every 40 ms).

@@ -74,6 +74,9 @@ public:
     // and the window keeps its last picture until then.
     void SetIdle(bool idle) { m_idle = idle; }
     bool idle() const { return m_idle.load(); }
+    // The decode thread saw the idle state: frames queued before it are
+    // dropped unread, and nothing more is decoded until idle ends.
+    bool idleSettled() const { return m_idleSettled.load(); }
     // The decoder that replaces another in the same window: called on the
     // decode thread right before its first picture is shown (once). What it
     // does must not wait for this decoder's own thread.
@@ -130,6 +133,7 @@ private:
     void StreamDecodeThread();
     varno::recfile::VideoCodec codec() const;
     std::unique_ptr<Frame> takeFrame(int waitMs);
+    void restWhileIdle();
     void showPicture(const varno::av::DecodedPicture &picture);
     void displayFailed();
 
@@ -144,6 +148,7 @@ private:
     std::atomic<int> m_frameCounter{0};
     std::atomic<bool> m_stalled{false};
     std::atomic<bool> m_idle{false};
+    std::atomic<bool> m_idleSettled{false};
     bool m_resumeAtKey = false;          // queue lock: idle dropped frames, start at a key frame
     std::mutex m_showLock;               // held while a picture goes to the window
     std::atomic<bool> m_displayOff{false};
