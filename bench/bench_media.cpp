@@ -6,7 +6,8 @@
 //  3. RTSP (pictures in one and in four slices): time to the first picture,
 //     the delay from the server's push to the library's callback and to the
 //     picture out of the live decoder fed from that callback.
-// Usage: bench_media [seconds of video, default 20]
+// Usage: bench_media [seconds of video, default 20] [rounds, default 1: with
+// more, the stream figures alone, each round in turn, and their medians]
 #include "live/videosurface.h"
 #include "live/clivestream.h"
 #include "platform/av/av_decoder.h"
@@ -173,7 +174,13 @@ double liveCpu(const std::vector<std::vector<uint8_t>> &frames, QSize window, ui
     return cpuSeconds() - t0;
 }
 
-void streamBench(int w, int h, int seconds)
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+}
+
+void streamBench(int w, int h, int seconds, int rounds)
 {
     const int n = seconds * 25;
     const auto frames = encode(w, h, n);
@@ -185,26 +192,37 @@ void streamBench(int w, int h, int seconds)
         f.write(reinterpret_cast<const char *>(fr.data()), qint64(fr.size()));
     f.close();
     const double perMinute = 60.0 / seconds;
-    const double ff1 = ffmpegCpu(file, true);
-    const double ffN = ffmpegCpu(file, false);
-    const double dec = decodeOnlyCpu(frames);
-    uint64_t pictures = 0;
-    int painted = 0;
-    const double live = liveCpu(frames, QSize(w, h), &pictures, &painted);
-    uint64_t picturesQ = 0;
-    int paintedQ = 0;
-    const double liveQuarter = liveCpu(frames, QSize(w / 2, h / 2), &picturesQ, &paintedQ);
-    std::printf("\n%dx%d25, %d s (%zu frames, %.1f MB):\n", w, h, seconds, frames.size(), double(f.size()) / 1e6);
-    std::printf("  ffmpeg -benchmark -threads 1  : %6.2f CPU s per stream-minute\n", ff1 * perMinute);
-    std::printf("  ffmpeg -benchmark (auto thr.) : %6.2f CPU s per stream-minute\n", ffN * perMinute);
-    std::printf("  AV_FrameDecoderStream only    : %6.2f CPU s per stream-minute (ratio %.2f to ffmpeg 1 thread)\n",
-                dec * perMinute, dec / ff1);
-    std::printf("  CLiveStream + surface %4dx%-4d: %6.2f CPU s per stream-minute, %llu pictures, %d painted\n", w, h,
-                live * perMinute, static_cast<unsigned long long>(pictures), painted);
-    std::printf("      ratio to ffmpeg -threads 1: %.2f   ratio to ffmpeg auto threads: %.2f   (target <= 1.15)\n",
-                live / ff1, live / ffN);
-    std::printf("  CLiveStream + surface %4dx%-4d: %6.2f CPU s per stream-minute (ratio %.2f / %.2f)\n", w / 2, h / 2,
-                liveQuarter * perMinute, liveQuarter / ff1, liveQuarter / ffN);
+    std::vector<double> fullToFf, halfToFf, fullToDec, halfToDec;
+    for (int round = 1; round <= rounds; ++round) {
+        const double ff1 = ffmpegCpu(file, true);
+        const double ffN = ffmpegCpu(file, false);
+        const double dec = decodeOnlyCpu(frames);
+        uint64_t pictures = 0;
+        int painted = 0;
+        const double live = liveCpu(frames, QSize(w, h), &pictures, &painted);
+        uint64_t picturesQ = 0;
+        int paintedQ = 0;
+        const double liveQuarter = liveCpu(frames, QSize(w / 2, h / 2), &picturesQ, &paintedQ);
+        fullToFf.push_back(live / ff1);
+        halfToFf.push_back(liveQuarter / ff1);
+        fullToDec.push_back(live / dec);
+        halfToDec.push_back(liveQuarter / dec);
+        std::printf("\n%dx%d25, %d s (%zu frames, %.1f MB), round %d of %d:\n", w, h, seconds, frames.size(),
+                    double(f.size()) / 1e6, round, rounds);
+        std::printf("  ffmpeg -benchmark -threads 1  : %6.2f CPU s per stream-minute\n", ff1 * perMinute);
+        std::printf("  ffmpeg -benchmark (auto thr.) : %6.2f CPU s per stream-minute\n", ffN * perMinute);
+        std::printf("  AV_FrameDecoderStream only    : %6.2f CPU s per stream-minute (ratio %.2f to ffmpeg 1 thread)\n",
+                    dec * perMinute, dec / ff1);
+        std::printf("  CLiveStream + surface %4dx%-4d: %6.2f CPU s per stream-minute, %llu pictures, %d painted\n", w, h,
+                    live * perMinute, static_cast<unsigned long long>(pictures), painted);
+        std::printf("      ratio to ffmpeg -threads 1: %.2f   ratio to ffmpeg auto threads: %.2f   (target <= 1.15)\n",
+                    live / ff1, live / ffN);
+        std::printf("  CLiveStream + surface %4dx%-4d: %6.2f CPU s per stream-minute (ratio %.2f / %.2f)\n", w / 2, h / 2,
+                    liveQuarter * perMinute, liveQuarter / ff1, liveQuarter / ffN);
+    }
+    std::printf("%dx%d over %d round(s), medians: full size / ffmpeg -threads 1 %.3f, half size %.3f; "
+                "full size / AV_FrameDecoderStream only %.3f, half size %.3f\n",
+                w, h, rounds, median(fullToFf), median(halfToFf), median(fullToDec), median(halfToDec));
 }
 
 void conversionBench(int w, int h)
@@ -395,9 +413,12 @@ int main(int argc, char **argv)
     }
 #endif
     const int seconds = argc > 1 ? std::max(2, std::atoi(argv[1])) : 20;
+    const int rounds = argc > 2 ? std::clamp(std::atoi(argv[2]), 1, 50) : 1;
     std::printf("Media benchmarks (CPU = user + system time of all threads)\n");
-    streamBench(1280, 720, seconds);
-    streamBench(1920, 1080, seconds);
+    streamBench(1280, 720, seconds, rounds);
+    streamBench(1920, 1080, seconds, rounds);
+    if (rounds > 1) // the stream figures alone
+        return 0;
     std::printf("\nColour conversion for snapshots:\n");
     conversionBench(1280, 720);
     conversionBench(1920, 1080);

@@ -1,6 +1,7 @@
 #include "live/cddrawdisplay.h"
 
 #include "common/logfile.h"
+#include "platform/av/decodedpicture.h"
 #include "platform/av/videosink.h"
 
 CDDrawDisplay::CDDrawDisplay() = default;
@@ -31,11 +32,31 @@ int CDDrawDisplay::InitDDraw(int32_t window, int width, int height)
 int CDDrawDisplay::PlayYuv420(const uint8_t *y, const uint8_t *u, const uint8_t *v, int width,
                               int height)
 {
-    if (!y) {
+    varno::av::DecodedPicture picture;
+    picture.y = y;
+    picture.u = u;
+    picture.v = v;
+    picture.yStride = width;
+    picture.uStride = picture.vStride = width / 2;
+    picture.width = width;
+    picture.height = height;
+    return play(picture, false);
+}
+
+int CDDrawDisplay::PlayPicture(const varno::av::DecodedPicture &picture)
+{
+    return play(picture, true);
+}
+
+int CDDrawDisplay::play(const varno::av::DecodedPicture &picture, bool held)
+{
+    const int width = picture.width;
+    const int height = picture.height;
+    if (!picture.y) {
         WriteLog(2, "%s(%d):lum is NULL!!!", "CDDrawDisplay::PlayYuv420", __LINE__);
         return 1;
     }
-    if (!m_sink || !u || !v || width <= 0 || height <= 0)
+    if (!m_sink || !picture.u || !picture.v || width <= 0 || height <= 0)
         return 1;
     if (m_sink->targetSize().isEmpty()) {
         // Hidden, minimised or zero-size: nothing to draw. Logged once per spell.
@@ -55,8 +76,11 @@ int CDDrawDisplay::PlayYuv420(const uint8_t *y, const uint8_t *u, const uint8_t 
         if (InitDDraw(window, width, height) != 0)
             return 1;
     }
-    const int cw = width / 2;
-    const int ret = m_sink->present(y, width, u, cw, v, cw, width, height);
+    // Only a picture that owns its planes may be kept by the surface; the
+    // caller's packed planes change after this call.
+    const int ret = held ? m_sink->presentPicture(picture)
+                         : m_sink->present(picture.y, picture.yStride, picture.u, picture.uStride, picture.v,
+                                           picture.vStride, width, height);
     if (ret != 0) {
         WriteLog(2, "%s(%d):Blt failed, ret(%d)", "CDDrawDisplay::PlayYuv420", __LINE__, ret);
         m_yuvUnsupported = true;

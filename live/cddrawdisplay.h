@@ -5,6 +5,7 @@
 
 namespace varno::av {
 class VideoSink;
+struct DecodedPicture;
 }
 
 // The display surface of one video window: takes decoded planar YUV 4:2:0
@@ -25,6 +26,9 @@ public:
     // A picture of another size rebuilds the surface first. Chroma planes
     // are width / 2 x height / 2 (rounded down), rows packed.
     int PlayYuv420(const uint8_t *y, const uint8_t *u, const uint8_t *v, int width, int height);
+    // The same for a picture held by reference: the surface may keep it
+    // instead of converting it at once (a window of the picture's size).
+    int PlayPicture(const varno::av::DecodedPicture &picture);
     // Always 0.
     int Release();
 
@@ -34,6 +38,8 @@ public:
     int rebuildCount() const { return m_rebuilds; }
 
 private:
+    int play(const varno::av::DecodedPicture &picture, bool held);
+
     std::shared_ptr<varno::av::VideoSink> m_sink;
     int32_t m_window = 0;
     int m_width = 0;

@@ -201,6 +201,22 @@ std::unique_ptr<CLiveStream::Frame> CLiveStream::takeFrame(int waitMs)
     return f;
 }
 
+void CLiveStream::restWhileIdle()
+{
+    std::unique_lock lock(m_queueLock);
+    if (!m_queue.empty()) {
+        // Frames of before the rest: decoding them would be wasted, and
+        // the stream starts again at a key frame.
+        m_queue.clear();
+        m_queuedVideo = 0;
+        m_queuedBytes = 0;
+        m_resumeAtKey = true;
+    }
+    m_idleSettled = true;
+    m_queueSignal.wait_for(lock, std::chrono::milliseconds(20),
+                           [this] { return m_stopping.load() || !m_idle.load(); });
+}
+
 void CLiveStream::displayFailed()
 {
     m_displayFailed = true;
@@ -218,8 +234,10 @@ void CLiveStream::displayFailed()
         callback(kDisplayFailed, this, user);
 }
 
-void CLiveStream::showPicture(const uint8_t *y, const uint8_t *u, const uint8_t *v, int width, int height)
+void CLiveStream::showPicture(const varno::av::DecodedPicture &picture)
 {
+    const int width = picture.width;
+    const int height = picture.height;
     if (m_winHandle == 0 || m_displayFailed || m_displayOff.load())
         return;
     if (!m_firstShown) {
@@ -245,28 +263,12 @@ void CLiveStream::showPicture(const uint8_t *y, const uint8_t *u, const uint8_t 
             return;
         }
     }
-    if (m_display.PlayYuv420(y, u, v, width, height) != 0) {
+    if (m_display.PlayPicture(picture) != 0) {
         show.unlock();
         WriteLog(2, "%s(%d):Play Yuv420(%d,%d) failed!!!", "CLiveStream::StreamDecodeThread", __LINE__,
                  width, height);
         displayFailed();
     }
-}
-
-void CLiveStream::keepPicture(const AV_FRAME_OUT_S &out)
-{
-    const size_t ySize = static_cast<size_t>(out.width) * out.height;
-    const size_t cSize = static_cast<size_t>(out.width / 2) * (out.height / 2);
-    QMutexLocker lock(&m_pictureLock);
-    Picture &p = m_lastPicture;
-    p.planes.resize(ySize + 2 * cSize);
-    std::memcpy(p.planes.data(), out.y, ySize);
-    std::memcpy(p.planes.data() + ySize, out.u, cSize);
-    std::memcpy(p.planes.data() + ySize + cSize, out.v, cSize);
-    p.out = out;
-    p.out.y = p.planes.data();
-    p.out.u = p.planes.data() + ySize;
-    p.out.v = p.planes.data() + ySize + cSize;
 }
 
 void CLiveStream::StreamDecodeThread()
@@ -280,16 +282,23 @@ void CLiveStream::StreamDecodeThread()
     }
     std::vector<uint8_t> audioBlock;
     while (!m_stopping.load()) {
+        if (m_idle.load()) {
+            restWhileIdle();
+            continue;
+        }
+        m_idleSettled = false;
         std::unique_ptr<Frame> frame = takeFrame(20);
         if (!frame) {
             // Stalled stream: keep the last picture on screen (at most every 40 ms).
             if (m_stalled.load() && m_winHandle != 0 && nowMs() - m_lastRedrawMs >= 40) {
                 m_lastRedrawMs = nowMs();
-                QMutexLocker lock(&m_pictureLock);
-                const AV_FRAME_OUT_S p = m_lastPicture.out;
-                if (p.y) {
-                    showPicture(p.y, p.u, p.v, p.width, p.height);
+                varno::av::DecodedPicture p;
+                {
+                    QMutexLocker lock(&m_pictureLock);
+                    p = m_lastPicture;
                 }
+                if (!p.isNull())
+                    showPicture(p);
             }
             if (m_displayFailed)
                 displayFailed();
@@ -336,22 +345,28 @@ void CLiveStream::StreamDecodeThread()
             m_keySeen = false;
         if (!m_keySeen && varno::recfile::containsKeySlice(codec(), frame->data(), static_cast<size_t>(size)))
             m_keySeen = true;
-        AV_FRAME_OUT_S out{};
-        int r = AV_FrameDecoderStream(m_decoder, frame->data(), size, AV_FRAME_VIDEO, &m_audioParams, 0, &out);
+        // Pictures come by reference: the one kept for snapshots and
+        // redisplay is the decoder's own, not a copy.
+        varno::av::DecodedPicture out;
+        int r = varno::av::decodeStreamPicture(m_decoder, frame->data(), size, &out);
         if (r == AV_ERR_NEED_DATA)
             continue;
         while (r != AV_ERR_FAILED && r != AV_ERR_NEED_DATA && !m_stopping.load()) {
-            if (r == AV_OK && out.y && !m_keySeen) {
+            if (r == AV_OK && !out.isNull() && !m_keySeen) {
                 m_skippedPictures.fetch_add(1);
-            } else if (r == AV_OK && out.y) {
-                keepPicture(out);
+            } else if (r == AV_OK && !out.isNull()) {
+                {
+                    QMutexLocker lock(&m_pictureLock);
+                    m_lastPicture = out;
+                }
                 m_decodedPictures.fetch_add(1);
                 varno::av::setPresentStamp(frame->arrivalUs);
-                showPicture(out.y, out.u, out.v, out.width, out.height);
+                showPicture(out);
                 varno::av::setPresentStamp(0);
             }
-            AV_FrameDecoderStream(m_decoder, frame->data(), size, AV_FRAME_VIDEO, &m_audioParams, 0, &out);
-            r = AV_FrameDecoderStream(m_decoder, nullptr, 0, AV_FRAME_VIDEO, &m_audioParams, 0, &out);
+            out = varno::av::DecodedPicture();
+            varno::av::decodeStreamPicture(m_decoder, frame->data(), size, &out);
+            r = varno::av::decodeStreamPicture(m_decoder, nullptr, 0, &out);
         }
     }
     AV_CloseDecoderStream(m_decoder);
@@ -363,7 +378,7 @@ void CLiveStream::StreamDecodeThread()
 bool CLiveStream::hasPicture() const
 {
     QMutexLocker lock(&m_pictureLock);
-    return m_lastPicture.out.y != nullptr;
+    return !m_lastPicture.isNull();
 }
 
 int CLiveStream::CapturePicture(const QString &folder, const QString &deviceIdIn, int channel, int waitMs)
@@ -400,8 +415,8 @@ int CLiveStream::CapturePicture(const QString &folder, const QString &deviceIdIn
     int ret = -1;
     {
         QMutexLocker lock(&m_pictureLock);
-        const AV_FRAME_OUT_S &p = m_lastPicture.out;
-        if (p.y) {
+        const varno::av::DecodedPicture &p = m_lastPicture;
+        if (!p.isNull()) {
             std::vector<uint8_t> rgb;
             try {
                 rgb.resize(static_cast<size_t>(p.width) * p.height * 3);
@@ -411,7 +426,7 @@ int CLiveStream::CapturePicture(const QString &folder, const QString &deviceIdIn
             if (!m_tables)
                 m_tables = std::make_unique<varno::av::YuvToBgrTables>();
             if (!rgb.empty()
-                && m_tables->convertBottomUp(p.y, p.width, p.u, p.width / 2, p.v, p.width / 2, p.width,
+                && m_tables->convertBottomUp(p.y, p.yStride, p.u, p.uStride, p.v, p.vStride, p.width,
                                              p.height, rgb.data())) {
                 WriteLog(0, "[PREVIEW]Request snap file(%s)!!!", fileText.constData());
                 ret = SaveBitmapFile(24, p.width, p.height, rgb.data(), fileName);

@@ -2,6 +2,7 @@
 
 #include "live/cddrawdisplay.h"
 #include "platform/av/av_decoder.h"
+#include "platform/av/decodedpicture.h"
 #include "platform/recfile/nalunits.h"
 
 #include <atomic>
@@ -73,6 +74,9 @@ public:
     // and the window keeps its last picture until then.
     void SetIdle(bool idle) { m_idle = idle; }
     bool idle() const { return m_idle.load(); }
+    // The decode thread saw the idle state: frames queued before it are
+    // dropped unread, and nothing more is decoded until idle ends.
+    bool idleSettled() const { return m_idleSettled.load(); }
     // The decoder that replaces another in the same window: called on the
     // decode thread right before its first picture is shown (once). What it
     // does must not wait for this decoder's own thread.
@@ -126,17 +130,11 @@ private:
         std::unique_ptr<uint8_t[]> block; // header copy + data, as one heap block
         const uint8_t *data() const { return block.get() + sizeof(LiveFrameHeader); }
     };
-    struct Picture
-    {
-        std::vector<uint8_t> planes;
-        AV_FRAME_OUT_S out{};
-    };
-
     void StreamDecodeThread();
     varno::recfile::VideoCodec codec() const;
     std::unique_ptr<Frame> takeFrame(int waitMs);
-    void keepPicture(const AV_FRAME_OUT_S &out);
-    void showPicture(const uint8_t *y, const uint8_t *u, const uint8_t *v, int width, int height);
+    void restWhileIdle();
+    void showPicture(const varno::av::DecodedPicture &picture);
     void displayFailed();
 
     std::atomic<int> m_decoderType; // AV_VIDEO_*; an RTSP stream may name another
@@ -150,6 +148,7 @@ private:
     std::atomic<int> m_frameCounter{0};
     std::atomic<bool> m_stalled{false};
     std::atomic<bool> m_idle{false};
+    std::atomic<bool> m_idleSettled{false};
     bool m_resumeAtKey = false;          // queue lock: idle dropped frames, start at a key frame
     std::mutex m_showLock;               // held while a picture goes to the window
     std::atomic<bool> m_displayOff{false};
@@ -159,7 +158,7 @@ private:
     SnapshotHook m_snapshotHook;
     QString m_lastSnapshotFile;
     mutable QMutex m_pictureLock;
-    Picture m_lastPicture; // a copy: the decoder's planes change with the next picture
+    varno::av::DecodedPicture m_lastPicture; // held by reference: the decoder draws the next one elsewhere
     CDDrawDisplay m_display;
     bool m_displayInitialised = false;
     bool m_displayFailed = false;

@@ -3,6 +3,7 @@
 #include "platform/av/videosink.h"
 
 #include <QEvent>
+#include <QPaintEngine>
 #include <QPainter>
 #include <QRegion>
 #include <QResizeEvent>
@@ -116,18 +117,15 @@ void VideoSurface::paintEvent(QPaintEvent *)
         }
         return;
     }
-    uint64_t sequence = 0;
-    int64_t arrivalUs = 0;
-    QImage image = m_surface->latestImage(&sequence, &arrivalUs);
-    if (image.isNull()) {
+    const av::FrameSurface::Latest latest = m_surface->latest();
+    const uint64_t sequence = latest.sequence;
+    const int64_t arrivalUs = latest.arrivalUs;
+    if (latest.isNull()) {
         p.fillRect(rect(), m_idleColor);
         if (!m_notice.isEmpty())
             paintNotice(p);
         return;
     }
-    // Normally already at the size of its place; between a resize (or a
-    // switch of the shape) and the next picture the last one is scaled.
-    image.setDevicePixelRatio(devicePixelRatioF());
     const QRectF place = pictureRect();
     if (place != QRectF(rect())) {
         // Only the bars beside the picture: the picture covers the rest.
@@ -135,7 +133,18 @@ void VideoSurface::paintEvent(QPaintEvent *)
         for (const QRect &bar : bars)
             p.fillRect(bar, m_idleColor);
     }
-    p.drawImage(place, image);
+    if (latest.picture.isNull() || !paintFullSize(p, latest.picture, place)) {
+        QImage image = latest.image;
+        if (image.isNull()) {
+            // A full-size picture where the pixels cannot be written in
+            // place (a grab, a covered window): converted here, then drawn.
+            image = paintImage(latest.picture);
+        }
+        // Normally already at the size of its place; between a resize (or a
+        // switch of the shape) and the next picture the last one is scaled.
+        image.setDevicePixelRatio(devicePixelRatioF());
+        p.drawImage(place, image);
+    }
     if (!m_notice.isEmpty())
         paintNotice(p);
     ++m_paintedPictures;
@@ -145,6 +154,57 @@ void VideoSurface::paintEvent(QPaintEvent *)
         if (const PaintProbe &probe = paintProbe())
             probe(this, arrivalUs, av::steadyMicros());
     }
+}
+
+bool VideoSurface::paintFullSize(QPainter &p, const av::DecodedPicture &picture, const QRectF &place)
+{
+    // The picture is converted once, from the decoder's planes straight
+    // into the pixels the window system shows (the backing store), when
+    // they are a 32-bit image this paint may write all of the place into.
+    QPaintEngine *engine = p.paintEngine();
+    QPaintDevice *device = engine ? engine->paintDevice() : nullptr;
+    if (!device || device->devType() != QInternal::Image || p.hasClipping() || p.opacity() < 1.0
+        || p.compositionMode() != QPainter::CompositionMode_SourceOver)
+        return false;
+    auto *target = static_cast<QImage *>(device);
+    const QImage::Format format = target->format();
+    if (format != QImage::Format_RGB32 && format != QImage::Format_ARGB32_Premultiplied
+        && format != QImage::Format_ARGB32)
+        return false;
+    const QTransform transform = p.deviceTransform();
+    if (transform.type() > QTransform::TxScale)
+        return false;
+    const QRectF mapped = transform.mapRect(place);
+    const QRect area = mapped.toRect();
+    if (QRectF(area) != mapped || area.size() != av::fullSizeOf(picture)
+        || !QRect(QPoint(), target->size()).contains(area))
+        return false;
+    // Only pixels this paint owns: all of the place must be inside the
+    // region being painted (siblings or children over the window keep theirs).
+    const QRegion clip = engine->systemClip();
+    if (!clip.isEmpty() && !QRegion(area).subtracted(clip).isEmpty())
+        return false;
+    // Written in place, without detaching (a shared image is not ours).
+    if (!target->isDetached())
+        return false;
+    uchar *pixels = const_cast<uchar *>(target->constBits()) + qsizetype(area.y()) * target->bytesPerLine()
+        + qsizetype(area.x()) * 4;
+    if (!av::convertFullSize(picture, m_paintScaler, pixels, int(target->bytesPerLine())))
+        return false;
+    ++m_paintsInPlace;
+    return true;
+}
+
+QImage VideoSurface::paintImage(const av::DecodedPicture &picture)
+{
+    const QSize size = av::fullSizeOf(picture);
+    if (m_paintImage.size() != size || !m_paintImage.isDetached())
+        m_paintImage = QImage(size, QImage::Format_RGB32);
+    m_paintImage.setDevicePixelRatio(devicePixelRatioF());
+    if (m_paintImage.isNull()
+        || !av::convertFullSize(picture, m_paintScaler, m_paintImage.bits(), int(m_paintImage.bytesPerLine())))
+        return QImage();
+    return m_paintImage;
 }
 
 void VideoSurface::paintNotice(QPainter &p)

@@ -9,6 +9,9 @@
 #include <QPointer>
 #include <QWidget>
 
+#include "platform/av/decodedpicture.h"
+#include "platform/av/picturescaler.h"
+
 namespace varno::av {
 class FrameSurface;
 }
@@ -20,7 +23,9 @@ namespace varno::live {
 // The widget a video window shows its stream in. It registers a surface under
 // a native window handle; decoders draw into that handle from their own
 // threads (the pictures are scaled to this widget's size there), and the
-// widget paints the latest picture on the user-interface thread.
+// widget paints the latest picture on the user-interface thread. A picture
+// of the widget's own size comes by reference and is converted once, while
+// painting, straight into the window's backing store.
 // "Painting on" shows the idle background with its label; "off" shows the
 // pictures.
 class VideoSurface : public QWidget
@@ -58,6 +63,9 @@ public:
     // Paints that showed a picture not painted before (repaints of the same
     // picture are not counted): frames actually shown.
     uint64_t newPicturesPainted() const { return m_newPictures; }
+    // Paints that converted a full-size picture straight into the painted
+    // pixels (tests, measurements).
+    uint64_t paintsInPlace() const { return m_paintsInPlace; }
 
     // Measurement probe, called on the user-interface thread for every new
     // picture painted with the arrival stamp of its frame (see
@@ -77,6 +85,8 @@ private:
     void updateTarget();
     void pictureArrived();
     void paintNotice(QPainter &p);
+    bool paintFullSize(QPainter &p, const av::DecodedPicture &picture, const QRectF &place);
+    QImage paintImage(const av::DecodedPicture &picture);
 
     std::shared_ptr<av::FrameSurface> m_surface;
     int32_t m_handle = 0;
@@ -89,7 +99,10 @@ private:
     int m_paintedPictures = 0;
     uint64_t m_lastSequence = 0;
     uint64_t m_newPictures = 0;
+    uint64_t m_paintsInPlace = 0;
     QPointer<QObject> m_watchedWindow;
+    av::PictureScaler m_paintScaler; // full-size pictures, converted where they are painted
+    QImage m_paintImage;             // ... or into this when they cannot be
 };
 
 } // namespace varno::live

@@ -2,6 +2,7 @@
 
 #include "common/logfile.h"
 #include "platform/av/audioout.h"
+#include "platform/av/decodedpicture.h"
 #include "platform/av/videosink.h"
 #include "platform/av/yuvrgb.h"
 
@@ -386,6 +387,60 @@ bool planesOf(AV_Decoder *d, const AVFrame *f, Planes &p, bool wantPacked)
     return true;
 }
 
+// Under lastMutex. The picture f by reference (a new reference to the
+// decoder's buffers, which are never written again while referenced), or,
+// for pictures that are not 8-bit 4:2:0, converted into planes of its own.
+bool pictureOf(AV_Decoder *d, const AVFrame *f, varno::av::DecodedPicture &p)
+{
+    if (f->width <= 0 || f->height <= 0)
+        return false;
+    p.width = f->width;
+    p.height = f->height;
+    p.keyFrame = f->key_frame != 0;
+    p.number = d->pictures;
+    if (isYuv420(f->format)) {
+        // Decoded pictures are read-only: the decoder takes other buffers
+        // for the next ones while this reference lives.
+        AVFrame *ref = av_frame_clone(f);
+        if (!ref)
+            return false;
+        p.y = ref->data[0];
+        p.u = ref->data[1];
+        p.v = ref->data[2];
+        p.yStride = ref->linesize[0];
+        p.uStride = ref->linesize[1];
+        p.vStride = ref->linesize[2];
+        p.hold = std::shared_ptr<const void>(ref, [](const void *k) {
+            AVFrame *frame = static_cast<AVFrame *>(const_cast<void *>(k));
+            av_frame_free(&frame);
+        });
+    } else {
+        // Another layout: converted once into planes of the picture's own.
+        d->toYuv420 = sws_getCachedContext(d->toYuv420, p.width, p.height, static_cast<AVPixelFormat>(f->format),
+                                           p.width, p.height, AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr, nullptr,
+                                           nullptr);
+        if (!d->toYuv420)
+            return false;
+        const int ys = (p.width + 63) & ~63;
+        const int cs = ((p.width + 1) / 2 + 63) & ~63;
+        const size_t ySize = size_t(ys) * size_t(p.height);
+        const size_t cSize = size_t(cs) * size_t((p.height + 1) / 2);
+        auto *block = static_cast<uint8_t *>(av_malloc(ySize + 2 * cSize + 64));
+        if (!block)
+            return false;
+        p.hold = std::shared_ptr<const void>(block, [](const void *b) { av_free(const_cast<void *>(b)); });
+        uint8_t *dst[4] = {block, block + ySize, block + ySize + cSize, nullptr};
+        const int dstStride[4] = {ys, cs, cs, 0};
+        sws_scale(d->toYuv420, f->data, f->linesize, 0, p.height, dst, dstStride);
+        p.y = dst[0];
+        p.u = dst[1];
+        p.v = dst[2];
+        p.yStride = ys;
+        p.uStride = p.vStride = cs;
+    }
+    return true;
+}
+
 bool isVcl(int videoCode, const uint8_t *nal, size_t n)
 {
     if (n < 2)
@@ -584,8 +639,8 @@ int present(AV_Decoder *d)
     const std::shared_ptr<varno::av::VideoSink> sink = varno::av::findVideoSink(d->window);
     if (!sink)
         return AV_ERR_FAILED;
-    Planes p;
-    if (!planesOf(d, d->last, p, false))
+    varno::av::DecodedPicture p;
+    if (!pictureOf(d, d->last, p))
         return AV_ERR_FAILED;
     // The stream's pixel shape (non-square for e.g. 704x576 shown at 4:3).
     const AVRational sar = d->last->sample_aspect_ratio.num > 0 ? d->last->sample_aspect_ratio
@@ -595,7 +650,7 @@ int present(AV_Decoder *d)
         d->sarDen = sar.den;
         sink->setSampleAspect(sar.num, sar.den);
     }
-    return sink->present(p.y, p.ys, p.u, p.us, p.v, p.vs, p.width, p.height) == 0 ? AV_OK : AV_ERR_FAILED;
+    return sink->presentPicture(p) == 0 ? AV_OK : AV_ERR_FAILED;
 }
 
 int decodeAudio(AV_Decoder *d, const uint8_t *data, int size, const AV_DECODER_PARAM_S *params)
@@ -678,6 +733,29 @@ int AV_FrameDecoderStream(AV_HANDLE d, const uint8_t *data, int32_t size, int32_
     out->pictureNumber = d->pictures;
     return AV_OK;
 }
+
+} // extern "C"
+
+namespace varno::av {
+
+int decodeStreamPicture(AV_HANDLE d, const uint8_t *data, int32_t size, DecodedPicture *out)
+{
+    if (!d || !out || size < 0)
+        return AV_ERR_FAILED;
+    const int r = decodeVideo(d, data, size);
+    if (r != AV_OK)
+        return r;
+    std::lock_guard lock(d->lastMutex);
+    varno::av::DecodedPicture p;
+    if (!pictureOf(d, d->last, p))
+        return AV_ERR_FAILED;
+    *out = std::move(p);
+    return AV_OK;
+}
+
+} // namespace varno::av
+
+extern "C" {
 
 int AV_CloseDecoderStream(AV_HANDLE d)
 {

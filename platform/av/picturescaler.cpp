@@ -279,6 +279,17 @@ VARNO_AVX2 void convertRowAvx(const uint8_t *y, const uint8_t *u, const uint8_t 
     }
 }
 
+// A row of the picture itself (full size): whole blocks straight from the
+// decoder's rows, the rest pixel by pixel so that nothing past the row's
+// width is read.
+VARNO_AVX2 void convertSourceRowAvx(const uint8_t *y, const uint8_t *u, const uint8_t *v, int width, uint8_t *dst)
+{
+    int x = 0;
+    for (; x + 16 <= width; x += 16)
+        convertBlockAvx(y + x, u + x / 2, v + x / 2, dst + 4 * x);
+    convertRowPortable(y, u, v, width, x, dst);
+}
+
 bool haveAvx2()
 {
     __builtin_cpu_init();
@@ -459,6 +470,10 @@ bool PictureScaler::scale(const uint8_t *y, int yStride, const uint8_t *u, int u
 {
     if (!y || !u || !v || !dst || !handles(srcWidth, srcHeight, dstWidth, dstHeight))
         return false;
+    if (dstWidth == srcWidth && dstHeight == srcHeight && srcWidth % 2 == 0 && srcHeight % 2 == 0) {
+        convertFullSize(y, yStride, u, uStride, v, vStride, srcWidth, srcHeight, dst, dstStride);
+        return true;
+    }
     plan(m_plans[0], srcWidth, srcHeight, dstWidth, dstHeight);
     plan(m_plans[1], srcWidth / 2, srcHeight / 2, (dstWidth + 1) / 2, (dstHeight + 1) / 2);
     // Rows cached from the previous picture are stale.
@@ -483,6 +498,27 @@ bool PictureScaler::scale(const uint8_t *y, int yStride, const uint8_t *u, int u
         convertRowPortable(yRow, uRow, vRow, dstWidth, 0, out);
     }
     return true;
+}
+
+void PictureScaler::convertFullSize(const uint8_t *y, int yStride, const uint8_t *u, int uStride, const uint8_t *v,
+                                    int vStride, int width, int height, uint8_t *dst, int dstStride) const
+{
+    // Sampling at the picture's own size picks every sample as it is: the
+    // colours are converted straight from the planes, one pass, the same
+    // pixels the general path gives.
+    for (int j = 0; j < height; ++j) {
+        const uint8_t *yRow = y + std::ptrdiff_t(j) * yStride;
+        const uint8_t *uRow = u + std::ptrdiff_t(j / 2) * uStride;
+        const uint8_t *vRow = v + std::ptrdiff_t(j / 2) * vStride;
+        uint8_t *out = dst + std::ptrdiff_t(j) * dstStride;
+#ifdef VARNO_SCALER_X86
+        if (m_simd) {
+            convertSourceRowAvx(yRow, uRow, vRow, width, out);
+            continue;
+        }
+#endif
+        convertRowPortable(yRow, uRow, vRow, width, 0, out);
+    }
 }
 
 } // namespace varno::av

@@ -7,7 +7,8 @@ namespace varno::av {
 
 // Shrinks planar YUV 4:2:0 pictures to 32-bit B, G, R, 0xff pixels (QImage's
 // RGB32) in one pass over the picture, for video windows smaller than the
-// stream. Each plane is first reduced by 2 x 2 (or 2 x 1, 1 x 2) means as
+// stream or of its own size (then the colours are converted straight from
+// the planes, nothing is sampled). Each plane is first reduced by 2 x 2 (or 2 x 1, 1 x 2) means as
 // often as the window stays at most half its size in that direction, then
 // sampled bilinearly (weights in 1/64) at the window's pixel centres; chroma
 // is scaled at half the window's size and shared by each 2 x 2 block of
@@ -72,6 +73,8 @@ private:
     };
 
     void plan(Plan &p, int srcW, int srcH, int dstW, int dstH);
+    void convertFullSize(const uint8_t *y, int yStride, const uint8_t *u, int uStride, const uint8_t *v, int vStride,
+                         int width, int height, uint8_t *dst, int dstStride) const;
     const uint8_t *scaledRow(const Plan &p, Rows &r, const uint8_t *plane, int stride, int row);
 
     bool m_simd = false;

@@ -96,6 +96,38 @@ std::shared_ptr<VideoSink> findVideoSink(int32_t handle)
 
 void VideoSink::setSampleAspect(int, int) {}
 
+int VideoSink::presentPicture(const DecodedPicture &picture)
+{
+    return present(picture.y, picture.yStride, picture.u, picture.uStride, picture.v, picture.vStride, picture.width,
+                   picture.height);
+}
+
+QSize fullSizeOf(const DecodedPicture &picture)
+{
+    return QSize(picture.width & ~1, picture.height & ~1);
+}
+
+bool convertFullSize(const DecodedPicture &picture, PictureScaler &scaler, uint8_t *dst, int dstStride)
+{
+    const QSize size = fullSizeOf(picture);
+    if (picture.isNull() || size.isEmpty())
+        return false;
+    return scaler.scale(picture.y, picture.yStride, picture.u, picture.uStride, picture.v, picture.vStride,
+                        size.width(), size.height(), dst, dstStride, size.width(), size.height());
+}
+
+QImage fullSizeImage(const DecodedPicture &picture)
+{
+    const QSize size = fullSizeOf(picture);
+    if (size.isEmpty())
+        return QImage();
+    QImage image = makeScaleTarget(size, size.width());
+    PictureScaler scaler;
+    if (image.isNull() || !convertFullSize(picture, scaler, image.bits(), int(image.bytesPerLine())))
+        return QImage();
+    return image;
+}
+
 QSize displaySize(int width, int height, int num, int den)
 {
     // Ratios beyond 8:1 either way are no pixel shape a camera sends.
@@ -159,20 +191,31 @@ void FrameSurface::setNotifier(std::function<void()> notifier)
     m_notifier = std::move(notifier);
 }
 
-QImage FrameSurface::latestImage() const
+FrameSurface::Latest FrameSurface::latest() const
 {
     std::lock_guard lock(m_mutex);
-    return m_front;
+    Latest l;
+    l.image = m_front;
+    l.picture = m_frontPicture;
+    l.sequence = m_frontSequence;
+    l.arrivalUs = m_frontStamp;
+    return l;
+}
+
+QImage FrameSurface::latestImage() const
+{
+    return latestImage(nullptr, nullptr);
 }
 
 QImage FrameSurface::latestImage(uint64_t *sequence, int64_t *arrivalUs) const
 {
-    std::lock_guard lock(m_mutex);
+    const Latest l = latest();
     if (sequence)
-        *sequence = m_frontSequence;
+        *sequence = l.sequence;
     if (arrivalUs)
-        *arrivalUs = m_frontStamp;
-    return m_front;
+        *arrivalUs = l.arrivalUs;
+    // Converted outside the lock: the picture is held by reference.
+    return l.picture.isNull() ? l.image : fullSizeImage(l.picture);
 }
 
 QSize FrameSurface::latestSourceSize() const
@@ -270,6 +313,7 @@ int FrameSurface::present(const uint8_t *y, int yStride, const uint8_t *u, int u
     if (m_detached)
         return 1;
     std::swap(m_front, m_back);
+    m_frontPicture = DecodedPicture();
     m_frontSource = QSize(width, height);
     m_frontDisplay = display;
     m_frontSequence = m_presented.fetch_add(1) + 1;
@@ -279,6 +323,37 @@ int FrameSurface::present(const uint8_t *y, int yStride, const uint8_t *u, int u
     if (m_notifier)
         m_notifier();
     return 0;
+}
+
+int FrameSurface::presentPicture(const DecodedPicture &picture)
+{
+    const QSize full = fullSizeOf(picture);
+    QSize target;
+    QSize display;
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_detached)
+            return 1;
+        target = m_target;
+        display = displaySize(picture.width, picture.height, m_sarNum, m_sarDen);
+        if (m_keepAspect && !target.isEmpty())
+            target = fitRect(display, QRect(QPoint(), target)).size();
+        if (picture.isNull() || full.isEmpty() || target != full) {
+            // Scaled (or nothing to show): the usual way.
+        } else {
+            m_front = QImage();
+            m_frontPicture = picture;
+            m_frontSource = QSize(picture.width, picture.height);
+            m_frontDisplay = display;
+            m_frontSequence = m_presented.fetch_add(1) + 1;
+            m_frontStamp = t_presentStamp;
+            if (m_notifier)
+                m_notifier();
+            return 0;
+        }
+    }
+    return present(picture.y, picture.yStride, picture.u, picture.uStride, picture.v, picture.vStride, picture.width,
+                   picture.height);
 }
 
 } // namespace varno::av

@@ -11,6 +11,7 @@
 #include <QRect>
 #include <QSize>
 
+#include "platform/av/decodedpicture.h"
 #include "platform/av/picturescaler.h"
 
 struct SwsContext;
@@ -27,6 +28,9 @@ public:
     // hidden or has no size; 1: failure (the window is gone).
     virtual int present(const uint8_t *y, int yStride, const uint8_t *u, int uStride,
                         const uint8_t *v, int vStride, int width, int height) = 0;
+    // The same for a picture held by reference, which a sink may keep
+    // instead of converting it at once. The default presents its planes.
+    virtual int presentPicture(const DecodedPicture &picture);
     // Size the pictures are shown at; empty while hidden or zero-size.
     virtual QSize targetSize() const = 0;
     // Shape of the pixels of the pictures presented from now on (the
@@ -52,6 +56,15 @@ int64_t steadyMicros();
 // area itself when either size is empty.
 QRect fitRect(QSize source, QRect area);
 
+// The size a picture kept by reference is shown at in full: its even part
+// (chroma covers two columns and rows per sample).
+QSize fullSizeOf(const DecodedPicture &picture);
+// Converts such a picture at that size into dst (RGB32 rows of dstStride
+// bytes). False for a null picture or one smaller than 2 x 2.
+bool convertFullSize(const DecodedPicture &picture, PictureScaler &scaler, uint8_t *dst, int dstStride);
+// The same into a new image.
+QImage fullSizeImage(const DecodedPicture &picture);
+
 // Process-wide registry of native window handles. Handles start at 1 and are
 // never handed out twice; 0 is "no window".
 int32_t registerVideoSink(std::shared_ptr<VideoSink> sink);
@@ -71,6 +84,11 @@ public:
 
     int present(const uint8_t *y, int yStride, const uint8_t *u, int uStride, const uint8_t *v,
                 int vStride, int width, int height) override;
+    // A picture at the target size (a window the size of the stream: a
+    // maximised window or a wall of one) is kept by reference, not
+    // converted: the owner converts it once, straight into what it paints
+    // (see latest()). Other sizes are scaled as present() does.
+    int presentPicture(const DecodedPicture &picture) override;
     QSize targetSize() const override;
 
     // Owner side (user-interface thread).
@@ -84,8 +102,21 @@ public:
     // Called on the presenting thread after a new picture is in the slot;
     // it must only post work (no waiting). Cleared with an empty function.
     void setNotifier(std::function<void()> notifier);
-    // The latest picture (RGB32, at the target size it was scaled to), and
-    // the size of the source picture it came from.
+    // The latest picture as the owner paints it: either scaled already
+    // (image, RGB32 at the target size it was scaled to) or kept at full size
+    // by reference (picture, its even part to be shown; image null).
+    struct Latest
+    {
+        QImage image;
+        DecodedPicture picture;
+        uint64_t sequence = 0; // 1 for the first picture presented, 0 for none
+        int64_t arrivalUs = 0; // see setPresentStamp
+        bool isNull() const { return image.isNull() && picture.isNull(); }
+    };
+    Latest latest() const;
+    // The latest picture (RGB32, at the target size it was scaled to; a
+    // picture kept by reference is converted for the call), and the size of
+    // the source picture it came from.
     QImage latestImage() const;
     // The same with the picture's sequence number (1 for the first picture
     // presented, 0 for none) and its arrival stamp (see setPresentStamp).
@@ -104,6 +135,7 @@ private:
     QSize m_target;
     bool m_keepAspect = false;
     QImage m_front;
+    DecodedPicture m_frontPicture; // instead of m_front: a full-size picture by reference
     QSize m_frontSource;
     QSize m_frontDisplay;
     int m_sarNum = 0; // pixel shape of the pictures presented next
