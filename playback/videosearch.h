@@ -9,9 +9,12 @@
 
 class fileplay;
 class qvideoonlypb;
+class QSplitter;
+class QTimer;
 
 // The "Recordings and Playback" page: the search panel on the left, the
-// playback window on the right.
+// playback window on the right, with a splitter between them; the panel's
+// width is kept per user.
 class videosearch : public QWidget
 {
     Q_OBJECT
@@ -27,6 +30,10 @@ public:
 
     fileplay *panel() const { return m_fileplay; }
     qvideoonlypb *grid() const { return m_grid; }
+    QSplitter *splitter() const { return m_splitter; }
+    // The user logged in: the panel takes the width and the windows the
+    // picture shape this user chose last.
+    void setUserName(const QString &user);
 
 signals:
     void sendDelDevInfo(QString strDevId);
@@ -46,6 +53,12 @@ public slots:
     void RecvVideoWinPause(bool bPause);
 
 private:
+    void panelMoved();
+    void savePanelWidth();
+
+    QSplitter *m_splitter = nullptr;
+    QTimer *m_widthSave = nullptr;
+    QString m_user;
     fileplay *m_fileplay = nullptr;
     qvideoonlypb *m_grid = nullptr;
 };
