@@ -466,6 +466,29 @@ private slots:
         QVERIFY(engine->suspended());
         m_page->RecvVideoWinPause(false);
         QVERIFY(!engine->suspended());
+
+        // At its end the camera file waits with the play button shown. A
+        // download (the page held and let go) leaves it there; a double-click
+        // on its row, or play, starts it again from its first second.
+        for (const bool byRow : {true, false}) {
+            QTRY_VERIFY_WITH_TIMEOUT(grid->entry(0).ended && win->hand()->isPaused() && engine->paused(), 30000);
+            QVERIFY(engine->position() >= 9);
+            const uint32_t restarts = engine->restarts();
+            m_page->RecvVideoWinPause(true);
+            m_page->RecvVideoWinPause(false);
+            QVERIFY(engine->paused() && !engine->suspended());
+            byRow ? doubleClickRow(QStringLiteral("190225_08:10:00.h264")) : win->hand()->button("btnPlay")->click();
+            QVERIFY(!win->hand()->isPaused() && !engine->paused() && !grid->entry(0).ended);
+            QTRY_VERIFY_WITH_TIMEOUT(engine->restarts() == restarts + 1, 20000);
+            QCOMPARE(engine->lastStartSecond(), 0);
+            QTRY_VERIFY_WITH_TIMEOUT(win->slide()->value() < 3, 20000);
+            QCOMPARE(engine->restarts(), restarts + 1);
+            // On towards the end again.
+            win->slide()->SliderPress();
+            win->slide()->SliderMoved(8);
+            win->slide()->SliderRelease();
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(grid->entry(0).ended && win->hand()->isPaused(), 30000);
         win->hand()->button("btnClose")->click();
         QVERIFY(!grid->entry(0).inUse);
         QCOMPARE(script.count(), 0);
