@@ -5,6 +5,7 @@
 #include "common/p2precords.h"
 #include "common/textfield.h"
 #include "common/ui/infobox.h"
+#include "common/ui/tablestyle.h"
 #include "common/uithread.h"
 #include "live/clivestream.h"
 #include "live/qmultivideo.h"
@@ -113,14 +114,7 @@ realvideo::realvideo(QWidget *parent, std::shared_ptr<MonitorClock> clock)
     m_alarmTable->setObjectName(QStringLiteral("alarmTable"));
     m_alarmTable->setHorizontalHeaderLabels({tr("No."), tr("Time"), tr("Alarm type"), tr("Camera")});
     // The dark panels of the window around it.
-    m_alarmTable->setStyleSheet(QStringLiteral(
-        "QTableWidget { background: rgb(24, 27, 32); color: rgb(220, 224, 230); gridline-color: rgb(52, 58, 68);"
-        " border: 1px solid rgb(60, 67, 78); selection-background-color: rgb(47, 109, 181); selection-color: white; }"
-        "QHeaderView::section { background-color: rgb(47, 54, 64); color: rgb(220, 224, 230); border: none;"
-        " border-right: 1px solid rgb(60, 67, 78); border-bottom: 1px solid rgb(60, 67, 78); padding: 4px 6px; }"
-        "QScrollBar:vertical { background: rgb(30, 34, 40); width: 12px; margin: 0; }"
-        "QScrollBar::handle:vertical { background: rgb(74, 82, 94); min-height: 24px; border-radius: 5px; margin: 1px; }"
-        "QScrollBar::add-line, QScrollBar::sub-line { width: 0; height: 0; }"));
+    m_alarmTable->setStyleSheet(QString::fromLatin1(varno::ui::kTableStyle));
     const int widths[4] = {80, 200, 160, 250};
     for (int c = 0; c < 4; ++c)
         m_alarmTable->setColumnWidth(c, widths[c]);

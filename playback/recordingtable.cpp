@@ -2,6 +2,7 @@
 
 #include "common/alarmrecords.h"
 #include "common/textfield.h"
+#include "common/ui/tablestyle.h"
 #include "playback/recordsearch.h"
 
 #include <QHeaderView>
@@ -102,6 +103,7 @@ RecordingTable::RecordingTable(QWidget *parent)
     : QTableWidget(0, ColumnCount, parent)
 {
     setObjectName(QStringLiteral("tableWidget"));
+    setStyleSheet(QString::fromLatin1(varno::ui::kTableStyle));
     setHorizontalHeaderLabels(
         {tr("Camera"), tr("Start"), tr("Length"), tr("Type"), tr("Size (MB)"), tr("Source"), tr("File name")});
     setColumnHidden(ColName, true);
