@@ -32,6 +32,7 @@
 #include <QLocale>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStackedWidget>
 #include <QStyleOptionButton>
 #include <QTableView>
 #include <QTest>
@@ -82,10 +83,12 @@ QString where(const QWidget *w)
     return QStringLiteral("%1#%2").arg(QString::fromLatin1(w->metaObject()->className()), w->objectName());
 }
 
-// The texts of the widget tree under top that do not fit, one line each.
-QStringList cutTexts(QWidget *top)
+// The texts of the widget tree under top that do not fit, one line each;
+// checked counts the texts measured.
+QStringList cutTexts(QWidget *top, int *checked)
 {
     QStringList cut;
+    *checked = 0;
     auto report = [&cut](const QWidget *w, const QString &text, int needed, int has) {
         cut << QStringLiteral("%1 \"%2\": needs %3 px, has %4").arg(where(w), text).arg(needed).arg(has);
     };
@@ -99,6 +102,7 @@ QStringList cutTexts(QWidget *top)
                 : plain(label->text());
             if (text.isEmpty() || label->pixmap().cacheKey() != 0)
                 continue;
+            ++*checked;
             const int room = label->contentsRect().width() - 2 * label->margin() - qMax(0, label->indent());
             if (label->wordWrap()) {
                 if (label->heightForWidth(label->width()) > label->height())
@@ -110,6 +114,7 @@ QStringList cutTexts(QWidget *top)
             const QString text = plain(push->text());
             if (text.isEmpty())
                 continue;
+            ++*checked;
             QStyleOptionButton opt;
             opt.initFrom(push);
             opt.text = push->text();
@@ -123,6 +128,7 @@ QStringList cutTexts(QWidget *top)
                 report(push, text, needed, contents.width());
         } else if (qobject_cast<QCheckBox *>(w) || qobject_cast<QRadioButton *>(w)) {
             auto *button = static_cast<QAbstractButton *>(w);
+            ++*checked;
             if (!plain(button->text()).isEmpty() && button->sizeHint().width() > button->width())
                 report(button, plain(button->text()), button->sizeHint().width(), button->width());
         } else if (auto *box = qobject_cast<QGroupBox *>(w)) {
@@ -138,6 +144,7 @@ QStringList cutTexts(QWidget *top)
                 const QString text = header->model()->headerData(i, Qt::Horizontal).toString();
                 if (text.isEmpty())
                     continue;
+                ++*checked;
                 // The header's own measure: text, padding and sort mark.
                 const int needed = header->sectionSizeHint(i);
                 if (needed > header->sectionSize(i))
@@ -222,7 +229,24 @@ private slots:
         widget->show();
         QVERIFY(QTest::qWaitForWindowExposed(widget.get()));
         QCoreApplication::processEvents();
-        const QStringList cut = cutTexts(widget.get());
+        // The live page's alarm table is shown by its button.
+        if (auto *show = widget->findChild<QPushButton *>(QStringLiteral("showTabBtn")))
+            show->click();
+        // Every page of a stacked widget (the configuration window's).
+        QStringList cut;
+        int checked = 0;
+        const QList<QStackedWidget *> stacks = widget->findChildren<QStackedWidget *>();
+        const int pages = stacks.isEmpty() ? 1 : stacks.first()->count();
+        for (int page = 0; page < pages; ++page) {
+            if (!stacks.isEmpty()) {
+                stacks.first()->setCurrentIndex(page);
+                QCoreApplication::processEvents();
+            }
+            int measured = 0;
+            cut << cutTexts(widget.get(), &measured);
+            checked += measured;
+        }
+        QVERIFY2(checked >= 3 * pages, qPrintable(QString::number(checked)));
         QVERIFY2(cut.isEmpty(), qPrintable(cut.join(QLatin1Char('\n'))));
     }
 };
