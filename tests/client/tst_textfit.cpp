@@ -18,146 +18,69 @@
 #include "live/realvideo.h"
 #include "platform/devmgr/sdk_dvrmgr.h"
 #include "playback/qdownload.h"
-#include "playback/storageaccess.h"
 #include "playback/videosearch.h"
 #include "resources/resourcepath.h"
 #include "tests/support/testenv.h"
 
-#include <QAbstractButton>
-#include <QApplication>
 #include <QCheckBox>
-#include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
-#include <QLocale>
 #include <QPushButton>
-#include <QRadioButton>
 #include <QStackedWidget>
 #include <QStyleOptionButton>
-#include <QTableView>
 #include <QTest>
 #include <QTranslator>
-#include <QTreeView>
 
 #include <functional>
-#include <memory>
 
-Q_DECLARE_METATYPE(std::function<QWidget *()>)
+using Make = std::function<QWidget *()>;
+Q_DECLARE_METATYPE(Make)
 
 namespace {
 
-class NoStorage : public varno::playback::StorageAccess
-{
-public:
-    int recordFolders(QStringList *folders) override
-    {
-        folders->clear();
-        return 0;
-    }
-    int diskSpaceM(const QString &, double *freeM) override
-    {
-        *freeM = 0;
-        return 0;
-    }
-};
-
-QString plain(QString text)
-{
-    // "&&" is an ampersand, a single "&" marks the shortcut.
-    text.replace(QLatin1String("&&"), QString(QChar(1)));
-    text.remove(QLatin1Char('&'));
-    text.replace(QChar(1), QLatin1Char('&'));
-    return text;
-}
-
-int lineWidth(const QFontMetrics &fm, const QString &text)
-{
-    int width = 0;
-    for (const QString &line : text.split(QLatin1Char('\n')))
-        width = qMax(width, fm.horizontalAdvance(line));
-    return width;
-}
-
-QString where(const QWidget *w)
-{
-    return QStringLiteral("%1#%2").arg(QString::fromLatin1(w->metaObject()->className()), w->objectName());
-}
-
-// The texts of the widget tree under top that do not fit, one line each;
-// checked counts the texts measured.
+// The texts under top that do not fit, one line each; checked counts the texts measured.
 QStringList cutTexts(QWidget *top, int *checked)
 {
     QStringList cut;
-    *checked = 0;
-    auto report = [&cut](const QWidget *w, const QString &text, int needed, int has) {
-        cut << QStringLiteral("%1 \"%2\": needs %3 px, has %4").arg(where(w), text).arg(needed).arg(has);
+    auto measure = [&](const QWidget *w, QString text, int needed, int has) {
+        text.replace(QLatin1String("&&"), QString(QChar(1))).remove(u'&').replace(QChar(1), u'&'); // shortcut marks
+        if (!text.isEmpty() && ++*checked && needed > has)
+            cut << QStringLiteral("%1#%2 \"%3\": needs %4 px, has %5")
+                       .arg(QLatin1String(w->metaObject()->className()), w->objectName(), text).arg(needed).arg(has);
     };
-    const QList<QWidget *> widgets = top->findChildren<QWidget *>();
-    for (QWidget *w : widgets) {
-        if (!w->isVisibleTo(top) || w->width() <= 0)
-            continue;
-        if (auto *label = qobject_cast<QLabel *>(w)) {
-            const QString text = label->textFormat() == Qt::RichText || Qt::mightBeRichText(label->text())
-                ? QString()
-                : plain(label->text());
-            if (text.isEmpty() || label->pixmap().cacheKey() != 0)
-                continue;
-            ++*checked;
-            const int room = label->contentsRect().width() - 2 * label->margin() - qMax(0, label->indent());
-            if (label->wordWrap()) {
-                if (label->heightForWidth(label->width()) > label->height())
-                    report(label, text, label->heightForWidth(label->width()), label->height());
-            } else if (lineWidth(label->fontMetrics(), text) > room) {
-                report(label, text, lineWidth(label->fontMetrics(), text), room);
-            }
-        } else if (auto *push = qobject_cast<QPushButton *>(w)) {
-            const QString text = plain(push->text());
-            if (text.isEmpty())
-                continue;
-            ++*checked;
+    for (QWidget *w : top->findChildren<QWidget *>()) {
+        auto *label = qobject_cast<QLabel *>(w);
+        auto *button = qobject_cast<QAbstractButton *>(w);
+        auto *header = qobject_cast<QHeaderView *>(w);
+        if (!w->isVisibleTo(top)) {
+        } else if (label && label->wordWrap()) {
+            measure(label, label->text(), label->heightForWidth(label->width()), label->height());
+        } else if ((label && !Qt::mightBeRichText(label->text())) || qobject_cast<QCheckBox *>(w)) {
+            measure(w, label ? label->text() : button->text(), w->minimumSizeHint().width(), w->width());
+        } else if (qobject_cast<QPushButton *>(w)) {
+            // The text and its icon against the room the style leaves inside the frame.
             QStyleOptionButton opt;
-            opt.initFrom(push);
-            opt.text = push->text();
-            opt.icon = push->icon();
-            opt.iconSize = push->iconSize();
-            opt.features = push->isFlat() ? QStyleOptionButton::Flat : QStyleOptionButton::None;
-            const QRect contents = push->style()->subElementRect(QStyle::SE_PushButtonContents, &opt, push);
-            const int icon = push->icon().isNull() ? 0 : push->iconSize().width() + 4;
-            const int needed = push->fontMetrics().horizontalAdvance(text) + icon;
-            if (needed > contents.width())
-                report(push, text, needed, contents.width());
-        } else if (qobject_cast<QCheckBox *>(w) || qobject_cast<QRadioButton *>(w)) {
-            auto *button = static_cast<QAbstractButton *>(w);
-            ++*checked;
-            if (!plain(button->text()).isEmpty() && button->sizeHint().width() > button->width())
-                report(button, plain(button->text()), button->sizeHint().width(), button->width());
-        } else if (auto *box = qobject_cast<QGroupBox *>(w)) {
-            const int needed = box->fontMetrics().horizontalAdvance(plain(box->title()));
-            if (needed > box->width())
-                report(box, box->title(), needed, box->width());
-        } else if (auto *header = qobject_cast<QHeaderView *>(w)) {
-            if (header->orientation() != Qt::Horizontal || !header->model())
-                continue;
-            for (int i = 0; i < header->count(); ++i) {
-                if (header->isSectionHidden(i))
-                    continue;
-                const QString text = header->model()->headerData(i, Qt::Horizontal).toString();
-                if (text.isEmpty())
-                    continue;
-                ++*checked;
-                // The header's own measure: text, padding and sort mark.
-                const int needed = header->sectionSizeHint(i);
-                if (needed > header->sectionSize(i))
-                    report(header, text, needed, header->sectionSize(i));
-            }
+            opt.initFrom(button);
+            const int icon = button->icon().isNull() ? 0 : button->iconSize().width() + 4;
+            measure(w, button->text(), w->fontMetrics().horizontalAdvance(QString(button->text()).remove(u'&')) + icon,
+                    w->style()->subElementRect(QStyle::SE_PushButtonContents, &opt, w).width());
+        } else if (header && header->orientation() == Qt::Horizontal) {
+            for (int i = 0; i < header->count(); ++i) // the header's measure: text, padding and sort mark
+                if (!header->isSectionHidden(i))
+                    measure(header, header->model()->headerData(i, Qt::Horizontal).toString(),
+                            header->sectionSizeHint(i), header->sectionSize(i));
         }
     }
     return cut;
 }
 
-// A page's room in the main window at its default size (1280 x 800, less
-// the camera list and the title bar).
-const QSize kPageSize(1030, 744);
+// A page gets its room in the main window at its default size (1280 x 800
+// less the camera list and the title); a dialog its own size.
+QWidget *page(QWidget *w)
+{
+    w->resize(1030, 744);
+    return w;
+}
 
 } // namespace
 
@@ -170,83 +93,52 @@ private slots:
     {
         varno::registerMetaTypes();
         QCOMPARE(SDK_DVRMGR_Init(varno::test::installDir().toUtf8().constData()), 0);
-        varno::playback::setStorageAccess(std::make_shared<NoStorage>());
     }
-
-    void cleanupTestCase()
-    {
-        varno::playback::setStorageAccess(nullptr);
-        SDK_DVRMGR_UnInit();
-    }
+    void cleanupTestCase() { SDK_DVRMGR_UnInit(); }
 
     void nothingCut_data()
     {
-        using Make = std::function<QWidget *()>;
-        QTest::addColumn<QString>("lang");
+        QTest::addColumn<bool>("german");
         QTest::addColumn<Make>("make");
-        QTest::addColumn<QSize>("size");
-        const QList<std::tuple<const char *, Make, QSize>> widgets = {
-            {"login", [] { return new QLogin; }, QSize()},
-            {"about", [] { return new QAboutDlg; }, QSize()},
-            {"add device", [] { return new QAddDevice; }, QSize()},
-            {"manual add", [] { return new QManualDial; }, QSize()},
-            {"settings", [] { return new QPropertyDial; }, QSize()},
-            {"password", [] { return new QPasswd; }, QSize()},
-            {"password change", [] { return new QPasswdFrm; }, QSize()},
-            {"rename", [] { return new QRenameFrm; }, QSize()},
-            {"configuration", [] { return new QConfigMgr; }, QSize()},
-            {"alarm log", [] { return new QAlarmSearch; }, QSize()},
-            {"download", [] { return new QDownload; }, QSize()},
-            {"pan tilt zoom", [] { return new QPtzCtrol; }, QSize()},
-            {"live page", [] { return new realvideo; }, kPageSize},
-            {"playback page", [] { return new videosearch; }, kPageSize},
+        const QList<std::pair<const char *, Make>> widgets = {
+            {"login", [] { return new QLogin; }}, {"about", [] { return new QAboutDlg; }},
+            {"add device", [] { return new QAddDevice; }}, {"manual add", [] { return new QManualDial; }},
+            {"settings", [] { return new QPropertyDial; }}, {"password", [] { return new QPasswd; }},
+            {"password change", [] { return new QPasswdFrm; }}, {"rename", [] { return new QRenameFrm; }},
+            {"configuration", [] { return new QConfigMgr; }}, {"alarm log", [] { return new QAlarmSearch; }},
+            {"download", [] { return new QDownload; }}, {"pan tilt zoom", [] { return new QPtzCtrol; }},
+            {"live page", [] { return page(new realvideo); }}, {"playback page", [] { return page(new videosearch); }},
         };
-        for (const char *lang : {"en", "de"})
-            for (const auto &[name, make, size] : widgets)
-                QTest::addRow("%s %s", lang, name) << QString::fromLatin1(lang) << make << size;
+        for (const bool german : {false, true})
+            for (const auto &[name, make] : widgets)
+                QTest::addRow("%s %s", german ? "de" : "en", name) << german << make;
     }
 
     void nothingCut()
     {
-        using Make = std::function<QWidget *()>;
-        QFETCH(QString, lang);
+        QFETCH(bool, german);
         QFETCH(Make, make);
-        QFETCH(QSize, size);
         varno::ui::PromptScript script;
         QTranslator translator;
-        if (lang == QLatin1String("de")) {
-            QVERIFY(translator.load(varno::resourcePath(QStringLiteral("./language/translate_en2gm.qm"))));
-            QCoreApplication::installTranslator(&translator);
-            QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
-        }
-        auto restore = qScopeGuard([&] {
-            QCoreApplication::removeTranslator(&translator);
-            QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
-        });
+        QVERIFY(!german || translator.load(varno::resourcePath(QStringLiteral("./language/translate_en2gm.qm"))));
+        QCoreApplication::installTranslator(&translator);
+        auto restore = qScopeGuard([&] { QCoreApplication::removeTranslator(&translator); });
         std::unique_ptr<QWidget> widget(make());
-        if (size.isValid())
-            widget->resize(size);
         widget->show();
         QVERIFY(QTest::qWaitForWindowExposed(widget.get()));
-        QCoreApplication::processEvents();
-        // The live page's alarm table is shown by its button.
+        // The live page's alarm table shown; every page of a stacked widget (the configuration window's).
         if (auto *show = widget->findChild<QPushButton *>(QStringLiteral("showTabBtn")))
             show->click();
-        // Every page of a stacked widget (the configuration window's).
         QStringList cut;
         int checked = 0;
-        const QList<QStackedWidget *> stacks = widget->findChildren<QStackedWidget *>();
-        const int pages = stacks.isEmpty() ? 1 : stacks.first()->count();
-        for (int page = 0; page < pages; ++page) {
-            if (!stacks.isEmpty()) {
-                stacks.first()->setCurrentIndex(page);
-                QCoreApplication::processEvents();
-            }
-            int measured = 0;
-            cut << cutTexts(widget.get(), &measured);
-            checked += measured;
+        auto *stack = widget->findChild<QStackedWidget *>();
+        for (int page = 0; page < (stack ? stack->count() : 1); ++page) {
+            if (stack)
+                stack->setCurrentIndex(page);
+            QCoreApplication::processEvents();
+            cut << cutTexts(widget.get(), &checked);
         }
-        QVERIFY2(checked >= 3 * pages, qPrintable(QString::number(checked)));
+        QVERIFY2(checked >= 3, qPrintable(QString::number(checked)));
         QVERIFY2(cut.isEmpty(), qPrintable(cut.join(QLatin1Char('\n'))));
     }
 };
