@@ -1440,7 +1440,8 @@ void TestRealVideo::eventSubscriptions()
     QTRY_COMPARE_WITH_TIMEOUT(cam.cam->activeSubscriptions(), 1, 5000);
     cam.cam->raiseEvent(COnvifCamera::Event::Motion, true);
     QTRY_VERIFY_WITH_TIMEOUT(page->alarmTable()->rowCount() >= 1, 10000);
-    QCOMPARE(page->alarmTable()->item(0, 3)->text(), QString::fromStdString(cam.uuid));
+    QCOMPARE(page->alarmTable()->item(0, 3)->text(), QString::fromUtf8(cam.listed().dev.devName));
+    QCOMPARE(page->alarmTable()->item(0, 3)->data(Qt::UserRole).toString(), QString::fromStdString(cam.uuid));
     QCOMPARE(page->alarmTable()->item(0, 2)->text(), QStringLiteral("Motion Detection alarm"));
     cam.cam->raiseEvent(COnvifCamera::Event::Motion, false);
 
