@@ -8,6 +8,7 @@ inline constexpr const char *kTableStyle =
     "QTableWidget { background: rgb(24, 27, 32); alternate-background-color: rgb(31, 35, 42);"
     " color: rgb(220, 224, 230); gridline-color: rgb(52, 58, 68); border: 1px solid rgb(60, 67, 78);"
     " selection-background-color: rgb(47, 109, 181); selection-color: white; }"
+    "QHeaderView { background-color: rgb(47, 54, 64); border: none; }"
     "QHeaderView::section { background-color: rgb(47, 54, 64); color: rgb(220, 224, 230); border: none;"
     " border-right: 1px solid rgb(60, 67, 78); border-bottom: 1px solid rgb(60, 67, 78); padding: 4px 6px; }"
     "QTableCornerButton::section { background-color: rgb(47, 54, 64); border: none; }"
