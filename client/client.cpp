@@ -834,6 +834,8 @@ void Client::userLogin(const char *user)
     m_property->setUserName(m_user);
     if (m_realVideo)
         m_realVideo->videoOnly()->setUserName(QString::fromUtf8(m_user));
+    if (m_videoSearch)
+        m_videoSearch->setUserName(QString::fromUtf8(m_user));
     recordOperation(QStringLiteral("User login"));
 }
 

@@ -20,18 +20,23 @@ QString autoStreamKey(const QString &user)
     return QStringLiteral("StreamByWindowSize/") + user;
 }
 
-bool readFlag(const QString &user, const QString &key)
+QVariant readValue(const QString &user, const QString &key, const QVariant &fallback)
 {
     if (user.isEmpty())
-        return true;
+        return fallback;
     if (varno::checkConfigFile(QFile::encodeName(LiveViewSettings::filePath()).toStdString(), "live.conf")
         == varno::ConfigFileState::Refused)
-        return true;
+        return fallback;
     const QSettings settings(LiveViewSettings::filePath(), QSettings::IniFormat);
-    return settings.value(key, true).toBool();
+    return settings.value(key, fallback);
 }
 
-bool writeFlag(const QString &user, const QString &key, bool on, const char *caller)
+bool readFlag(const QString &user, const QString &key)
+{
+    return readValue(user, key, true).toBool();
+}
+
+bool writeFlag(const QString &user, const QString &key, const QVariant &on, const char *caller)
 {
     if (user.isEmpty())
         return true;
@@ -48,6 +53,30 @@ bool writeFlag(const QString &user, const QString &key, bool on, const char *cal
     return true;
 }
 } // namespace
+
+bool LiveViewSettings::playbackKeepAspect(const QString &user)
+{
+    return readFlag(user, QStringLiteral("PlaybackKeepAspectRatio/") + user);
+}
+
+bool LiveViewSettings::setPlaybackKeepAspect(const QString &user, bool on)
+{
+    return writeFlag(user, QStringLiteral("PlaybackKeepAspectRatio/") + user, on,
+                     "LiveViewSettings::setPlaybackKeepAspect");
+}
+
+int LiveViewSettings::playbackPanelWidth(const QString &user)
+{
+    bool ok = false;
+    const int width = readValue(user, QStringLiteral("PlaybackPanelWidth/") + user, 0).toInt(&ok);
+    return ok && width > 0 && width < 100000 ? width : 0;
+}
+
+bool LiveViewSettings::setPlaybackPanelWidth(const QString &user, int width)
+{
+    return writeFlag(user, QStringLiteral("PlaybackPanelWidth/") + user, width,
+                     "LiveViewSettings::setPlaybackPanelWidth");
+}
 
 QString LiveViewSettings::filePath()
 {

@@ -5,6 +5,7 @@
 #include "common/p2precords.h"
 #include "common/textfield.h"
 #include "common/ui/infobox.h"
+#include "common/ui/tablestyle.h"
 #include "common/uithread.h"
 #include "live/clivestream.h"
 #include "live/qmultivideo.h"
@@ -111,7 +112,9 @@ realvideo::realvideo(QWidget *parent, std::shared_ptr<MonitorClock> clock)
 
     m_alarmTable = new QTableWidget(0, 4, this);
     m_alarmTable->setObjectName(QStringLiteral("alarmTable"));
-    m_alarmTable->setHorizontalHeaderLabels({tr("No."), tr("Time"), tr("Alarm type"), tr("Device UUID")});
+    m_alarmTable->setHorizontalHeaderLabels({tr("No."), tr("Time"), tr("Alarm type"), tr("Camera")});
+    // The dark panels of the window around it.
+    m_alarmTable->setStyleSheet(QString::fromLatin1(varno::ui::kTableStyle));
     const int widths[4] = {80, 200, 160, 250};
     for (int c = 0; c < 4; ++c)
         m_alarmTable->setColumnWidth(c, widths[c]);
@@ -491,6 +494,8 @@ void realvideo::setDevInfo(DvrListInfo_s dev)
         }
     }
     m_ctl->renameCamera(key, fieldString(dev.dev.devName));
+    if (!key.isEmpty())
+        m_names.insert(key, fieldString(dev.dev.devName));
     m_videoOnly->setDevInfo(dev);
 }
 
@@ -598,12 +603,16 @@ void realvideo::recvAlarmInfo(EVENT_alarm_info info)
     }
     const QString source = fieldString(info.source);
     const QString uuid = source.mid(9);
-    const QString cells[4] = {QStringLiteral("1"), fieldString(info.time), typeName, uuid};
+    // The camera's name; its ID when no camera of that ID is listed.
+    const QString name = m_names.value(uuid);
+    const QString cells[4] = {QStringLiteral("1"), fieldString(info.time), typeName, name.isEmpty() ? uuid : name};
     for (int c = 0; c < 4; ++c) {
         auto *item = new QTableWidgetItem(cells[c]);
         item->setTextAlignment(Qt::AlignCenter);
         m_alarmTable->setItem(0, c, item);
     }
+    m_alarmTable->item(0, 3)->setData(Qt::UserRole, uuid);
+    m_alarmTable->item(0, 3)->setToolTip(uuid);
     if (m_recordAlarmType == 1 || (m_recordAlarmType != 0 && m_recordAlarmType == info.alarmType))
         m_videoOnly->RecordAlarmStream(uuid, info.alarmType);
 }
@@ -617,7 +626,7 @@ void realvideo::StopAlarmRecord(QModelIndex index)
     const QTableWidgetItem *item = m_alarmTable->item(index.row(), 3);
     if (!item)
         return;
-    const QString key = item->text();
+    const QString key = item->data(Qt::UserRole).toString();
     LiveWinInfo win{};
     LiveStreamInfo rec{};
     if (!m_ctl->windowInfo(key, &win) || win.used != 1 || !m_ctl->streamInfo(key, &rec) || rec.onvifFlag != 3)

@@ -160,6 +160,7 @@ private:
     QString m_capPath;
     int m_recordAlarmType = 0;
     QHash<QString, QString> m_subscriptions; // device ID -> event service address
+    QHash<QString, QString> m_names;         // device ID -> the camera's name (alarm table)
     QSet<QString> m_askingPassword;          // cameras whose password prompt is open
     QSet<QString> m_restarting;              // cameras started again with a new password
     QSet<QString> m_reconnecting;            // cameras whose window shows the reconnecting look

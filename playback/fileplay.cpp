@@ -61,6 +61,40 @@ fileplay::fileplay(QWidget *parent)
     setAttribute(Qt::WA_StyledBackground, true);
     setStyleSheet(QStringLiteral("fileplay#fileplay { background-color: rgb(30, 34, 40); }"
                                  "QLabel { color: rgb(220, 224, 230); }"));
+    buildPanel();
+
+    m_device->addItem(tr("All Devices"));
+    m_names.append(QString());
+
+    m_download = new QDownload(this);
+    m_searchController = new varno::playback::SearchController(this);
+    connect(m_searchController, &varno::playback::SearchController::sent, this, &fileplay::searchRequestSent);
+
+    connect(m_table, &QTableWidget::doubleClicked, this, &fileplay::RecvTableClick);
+    connect(m_table, &QWidget::customContextMenuRequested, this, &fileplay::showTableMenu);
+    connect(m_source, &QComboBox::currentIndexChanged, this,
+            [this](int index) { RecvIndexChanged(m_source->itemText(index)); });
+    connect(this, &fileplay::SendUpdateToDownload, m_download, &QDownload::updateTabelWidget);
+    connect(this, &fileplay::SendUpdateDeviceComboBox, this, &fileplay::RecvUpdateDeviceComboBox);
+    connect(this, &fileplay::SendReplaceDeviceComboBox, this, &fileplay::RecvReplaceDeviceComboBox);
+    connect(this, &fileplay::SendSearchResult, this, &fileplay::RecvSearchResult, Qt::QueuedConnection);
+    connect(m_download, &QDownload::sendVideoWinPause, this, &fileplay::RecvPauseFromDownload);
+    connect(this, &fileplay::exportProgress, this, &fileplay::recvExportProgress, Qt::QueuedConnection);
+    connect(this, &fileplay::exportFinished, this, &fileplay::recvExportFinished, Qt::QueuedConnection);
+    QMetaObject::connectSlotsByName(this);
+    RecvIndexChanged(m_source->currentText());
+
+    Record_local_InitSdk();
+    QStringList folders;
+    varno::playback::storageAccess()->recordFolders(&folders);
+    for (const QString &folder : folders) {
+        const QByteArray f = folder.toUtf8();
+        Record_local_MediaFileRepair(f.constData());
+    }
+}
+
+void fileplay::buildPanel()
+{
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(6, 6, 6, 6);
     auto *form = new QGridLayout;
@@ -105,18 +139,7 @@ fileplay::fileplay(QWidget *parent)
     m_timeline = new varno::playback::TimelineWidget(this);
     layout->addWidget(m_timeline);
 
-    m_table = new QTableWidget(0, ColumnCount, this);
-    m_table->setObjectName(QStringLiteral("tableWidget"));
-    m_table->setHorizontalHeaderLabels({tr("No."), tr("Size(MB)"), tr("Video source"), tr("File name")});
-    const int widths[ColumnCount] = {50, 70, 80, 300};
-    for (int c = 0; c < ColumnCount; ++c)
-        m_table->setColumnWidth(c, widths[c]);
-    m_table->horizontalHeader()->setStretchLastSection(true);
-    m_table->verticalHeader()->setVisible(false);
-    m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
-    m_table->setSelectionMode(QAbstractItemView::SingleSelection);
-    m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    m_table->setContextMenuPolicy(Qt::CustomContextMenu);
+    m_table = new varno::playback::RecordingTable(this);
     layout->addWidget(m_table, 1);
 
     m_exportLabel = new QLabel(this);
@@ -128,35 +151,6 @@ fileplay::fileplay(QWidget *parent)
     m_exportBar->hide();
     layout->addWidget(m_exportLabel);
     layout->addWidget(m_exportBar);
-
-    m_device->addItem(tr("All Devices"));
-    m_names.append(QString());
-
-    m_download = new QDownload(this);
-    m_searchController = new varno::playback::SearchController(this);
-    connect(m_searchController, &varno::playback::SearchController::sent, this, &fileplay::searchRequestSent);
-
-    connect(m_table, &QTableWidget::doubleClicked, this, &fileplay::RecvTableClick);
-    connect(m_table, &QWidget::customContextMenuRequested, this, &fileplay::showTableMenu);
-    connect(m_source, &QComboBox::currentIndexChanged, this,
-            [this](int index) { RecvIndexChanged(m_source->itemText(index)); });
-    connect(this, &fileplay::SendUpdateToDownload, m_download, &QDownload::updateTabelWidget);
-    connect(this, &fileplay::SendUpdateDeviceComboBox, this, &fileplay::RecvUpdateDeviceComboBox);
-    connect(this, &fileplay::SendReplaceDeviceComboBox, this, &fileplay::RecvReplaceDeviceComboBox);
-    connect(this, &fileplay::SendSearchResult, this, &fileplay::RecvSearchResult, Qt::QueuedConnection);
-    connect(m_download, &QDownload::sendVideoWinPause, this, &fileplay::RecvPauseFromDownload);
-    connect(this, &fileplay::exportProgress, this, &fileplay::recvExportProgress, Qt::QueuedConnection);
-    connect(this, &fileplay::exportFinished, this, &fileplay::recvExportFinished, Qt::QueuedConnection);
-    QMetaObject::connectSlotsByName(this);
-    RecvIndexChanged(m_source->currentText());
-
-    Record_local_InitSdk();
-    QStringList folders;
-    varno::playback::storageAccess()->recordFolders(&folders);
-    for (const QString &folder : folders) {
-        const QByteArray f = folder.toUtf8();
-        Record_local_MediaFileRepair(f.constData());
-    }
 }
 
 fileplay::~fileplay()
@@ -203,7 +197,7 @@ void fileplay::on_btnsearch_clicked()
 
 void fileplay::clearResults()
 {
-    m_table->setRowCount(0);
+    m_table->clearRows();
     m_fileMap.clear();
     m_shownFiles.clear();
     updateTimeline(false);
@@ -494,40 +488,38 @@ void fileplay::searchNextPage()
 
 void fileplay::refreshResultTable(bool fromCamera)
 {
+    QList<varno::playback::RecordingRow> rows;
     for (auto it = m_fileMap.cbegin(); it != m_fileMap.cend(); ++it) {
         if (m_shownFiles.contains(it.key()))
             continue;
         m_shownFiles.append(it.key());
-        const int row = m_table->rowCount();
-        m_table->insertRow(row);
-        auto *no = new QTableWidgetItem(QString::asprintf("%d", row + 1));
-        auto *size = new QTableWidgetItem(varno::playback::sizeText(it->size));
-        auto *src = new QTableWidgetItem(fromCamera ? tr("Camera") : tr("PC"));
-        src->setData(Qt::UserRole, fromCamera ? 1 : 0);
-        for (QTableWidgetItem *item : {no, size, src})
-            item->setTextAlignment(Qt::AlignCenter);
-        m_table->setItem(row, ColNo, no);
-        m_table->setItem(row, ColSize, size);
-        m_table->setItem(row, ColSource, src);
-        m_table->setItem(row, ColName, new QTableWidgetItem(it.key()));
+        rows.append(varno::playback::recordingRow(it.key(), *it, fromCamera,
+                                                  cameraName(varno::fieldText(it->devId))));
     }
+    m_table->addRows(rows);
     updateTimeline(fromCamera);
+}
+
+QString fileplay::cameraName(const QString &devId) const
+{
+    auto it = m_urlHash.constFind(devId);
+    const QString name = it == m_urlHash.cend() ? QString() : varno::fieldText(it->name);
+    return name.isEmpty() ? devId : name;
 }
 
 void fileplay::RecvTableClick(QModelIndex index)
 {
     if (!index.isValid())
         return;
-    const QTableWidgetItem *src = m_table->item(index.row(), ColSource);
-    const QTableWidgetItem *name = m_table->item(index.row(), ColName);
-    if (!src || !name || src->text().isEmpty() || name->text().isEmpty())
+    const QString key = m_table->keyAt(index.row());
+    if (key.isEmpty())
         return;
-    if (!m_fileMap.contains(name->text())) {
-        WriteLog(0, "Map has not contains file(%s)!!!", name->text().toUtf8().constData());
+    if (!m_fileMap.contains(key)) {
+        WriteLog(0, "Map has not contains file(%s)!!!", key.toUtf8().constData());
         return;
     }
-    const int videosrc = src->data(Qt::UserRole).toInt() == 0 ? 0 : 1;
-    emit SendFilePathToPlay(name->text(), videosrc, m_fileMap.value(name->text()));
+    const int videosrc = m_table->fromCameraAt(index.row()) ? 1 : 0;
+    emit SendFilePathToPlay(key, videosrc, m_fileMap.value(key));
 }
 
 void fileplay::RecvIndexChanged(QString devSrc)
@@ -650,15 +642,14 @@ void fileplay::showTableMenu(const QPoint &pos)
     const QModelIndex index = m_table->indexAt(pos);
     if (!index.isValid())
         return;
-    const QTableWidgetItem *src = m_table->item(index.row(), ColSource);
-    const QTableWidgetItem *name = m_table->item(index.row(), ColName);
-    if (!src || !name || src->data(Qt::UserRole).toInt() != 0)
+    const QString key = m_table->keyAt(index.row());
+    if (key.isEmpty() || m_table->fromCameraAt(index.row()))
         return;
     QMenu menu(this);
     QAction *exportAction = menu.addAction(tr("Export to MP4"));
     exportAction->setEnabled(!m_exportRunning);
     if (menu.exec(m_table->viewport()->mapToGlobal(pos)) == exportAction)
-        exportToMp4(name->text());
+        exportToMp4(key);
 }
 
 int fileplay::exportToMp4(const QString &displayName)

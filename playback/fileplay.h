@@ -3,6 +3,7 @@
 #include "common/devicerecords.h"
 #include "common/mediarecords.h"
 #include "common/p2pmessage.h"
+#include "playback/recordingtable.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -49,7 +50,14 @@ public:
     };
 #pragma pack(pop)
 
-    enum Column { ColNo = 0, ColSize, ColSource, ColName, ColumnCount };
+    // Columns of the results table (varno::playback::RecordingTable).
+    static constexpr int ColCamera = varno::playback::RecordingTable::ColCamera;
+    static constexpr int ColStart = varno::playback::RecordingTable::ColStart;
+    static constexpr int ColDuration = varno::playback::RecordingTable::ColDuration;
+    static constexpr int ColType = varno::playback::RecordingTable::ColType;
+    static constexpr int ColSize = varno::playback::RecordingTable::ColSize;
+    static constexpr int ColSource = varno::playback::RecordingTable::ColSource;
+    static constexpr int ColName = varno::playback::RecordingTable::ColName;
 
     explicit fileplay(QWidget *parent = nullptr);
     ~fileplay() override;
@@ -66,7 +74,7 @@ public:
     void handleP2pMessage(const P2pMessage_S &msg);
 
     QDownload *downloadDialog() const { return m_download; }
-    QTableWidget *table() const { return m_table; }
+    varno::playback::RecordingTable *table() const { return m_table; }
     QComboBox *sourceCombo() const { return m_source; }
     QComboBox *deviceCombo() const { return m_device; }
     QDateTimeEdit *startEdit() const { return m_start; }
@@ -125,6 +133,11 @@ private:
     void searchRequestSent(QByteArray peer, int connectResult, int deliverResult);
     QString timeText(const QDateTimeEdit *edit) const;
     void updateTimeline(bool fromCamera);
+    // Builds the panel's widgets and their layout: the search form, the
+    // buttons, the results table and the export progress, top to bottom.
+    void buildPanel();
+    // The name of the camera with this device ID (the ID when unknown).
+    QString cameraName(const QString &devId) const;
 
     QComboBox *m_source = nullptr;
     QComboBox *m_device = nullptr;
@@ -132,7 +145,7 @@ private:
     QDateTimeEdit *m_end = nullptr;
     QPushButton *m_search = nullptr;
     QPushButton *m_downloadButton = nullptr;
-    QTableWidget *m_table = nullptr;
+    varno::playback::RecordingTable *m_table = nullptr;
     QProgressBar *m_exportBar = nullptr;
     QLabel *m_exportLabel = nullptr;
     varno::playback::TimelineWidget *m_timeline = nullptr;

@@ -113,21 +113,35 @@ void qdevicefileplay::SetPause(bool pause)
         requestStream(kStopStream);
     } else {
         m_pause = false;
-        requestStream(kRestartStream);
+        // While suspended the end of the suspension restarts the stream.
+        if (!m_suspend)
+            requestStream(kRestartStream);
     }
 }
 
 void qdevicefileplay::SetSuspend(bool suspend)
 {
-    if (m_pause || m_stop || suspend == m_suspend)
+    if (m_stop || suspend == m_suspend)
         return;
     m_suspend = suspend;
+    // A paused stream (an ended file too) is stopped already and stays so
+    // when the suspension ends: only play starts it again.
+    if (m_pause)
+        return;
     if (suspend) {
         m_restartPending = true;
         requestStream(kStopStream);
     } else {
         requestStream(kRestartStream);
     }
+}
+
+bool qdevicefileplay::streamAtEnd() const
+{
+    // The camera's last second reached and nothing asked of the stream since.
+    const uint32_t length = m_length.load();
+    return m_streamRunning && !m_pause && !m_suspend && !m_seekHold && !m_restartPending && !streamLeft()
+        && m_streamRequest.load() == kNone && length > 0 && m_position.load() + 1 >= length;
 }
 
 void qdevicefileplay::SetSeekHold(bool hold)
@@ -279,11 +293,18 @@ void qdevicefileplay::decodeThread()
     WriteLog(0, "[PLAYBACK]Start decode thread!!!");
     int lastReported = -1;
     int64_t deadline = 0;
+    // When the last frame was decoded (0: none since the stream started).
+    int64_t lastFrameUs = 0;
     std::vector<uint8_t> frameData;
     while (!m_stop) {
+        const uint32_t restarts = m_restarts.load();
         serveStreamRequest();
-        if (m_pause || m_restartPending || m_suspend)
+        if (m_restarts.load() != restarts)
+            lastFrameUs = 0;
+        if (m_pause || m_restartPending || m_suspend) {
             clearQueue();
+            lastFrameUs = 0;
+        }
         if (m_seekHold)
             notify(int(m_length), int(m_position), kPlayProgress);
         FrameInfo_S *frame = nullptr;
@@ -298,6 +319,14 @@ void qdevicefileplay::decodeThread()
         if (!frame) {
             if (m_showLastFrame)
                 AV_ShowLastFrame(m_decoder);
+            // The camera sends in real time: a silence at the last second
+            // is the end of the file (its end message is not passed on).
+            if (!m_endReported && lastFrameUs != 0 && streamAtEnd()
+                && m_clock->nowUs() - lastFrameUs >= kEndSilenceUs) {
+                m_endReported = true;
+                WriteLog(0, "[PLAYBACK]Camera file(%s) played to its end!!!", m_fileName);
+                notify(int(m_length), int(m_position), varno::playback::kPlayEnded);
+            }
             m_clock->idleSleepMs(10, &m_wake);
             deadline = 0;
             continue;
@@ -311,6 +340,8 @@ void qdevicefileplay::decodeThread()
         const int ret = video ? AV_FrameDecoder(m_decoder, frame->data(), int32_t(frame->size), AV_FRAME_VIDEO, &m_params)
                               : decodeAudio(frame->data(), frame->size);
         std::free(frame);
+        lastFrameUs = m_clock->nowUs();
+        m_endReported = false;
         if (ret != AV_OK && ret != AV_ERR_NEED_DATA)
             notify(int(m_length), int(m_position), kPlayDecodeError);
         if (!video)

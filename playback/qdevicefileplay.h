@@ -46,6 +46,9 @@ public:
     // key frame.
     static constexpr size_t kMaxQueuedFrames = 400;
     static constexpr size_t kMaxQueuedBytes = 32u << 20;
+    // Silence at the file's last second after which the end is reported
+    // (kPlayEnded, once until frames come again).
+    static constexpr int64_t kEndSilenceUs = 1500000;
 
     explicit qdevicefileplay(const PlayCamera_S &camera);
     ~qdevicefileplay() override;
@@ -79,6 +82,7 @@ private:
     void requestStream(int request);
     void serveStreamRequest();
     void enqueue(int32_t type, const char *data, int32_t size);
+    bool streamAtEnd() const;
 
     std::mutex m_queueMutex;
     std::deque<FrameInfo_S *> m_queue;
@@ -104,6 +108,7 @@ private:
     std::atomic<uint32_t> m_requestsStopped{0};
     bool streamLeft() const { return m_requestsMade.load() != m_requestsStopped.load(); }
     std::atomic<bool> m_streamRunning{false};
+    std::atomic<bool> m_endReported{false};
     std::atomic<uint32_t> m_restarts{0};
     std::atomic<int> m_lastStartSecond{0};
 };

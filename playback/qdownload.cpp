@@ -69,9 +69,10 @@ QDownload::QDownload(QWidget *parent)
     m_table->setObjectName(QStringLiteral("tableWidget"));
     m_table->setHorizontalHeaderLabels({QString(), tr("No."), tr("Size(MB)"), tr("File name"), tr("Progress"),
                                         QString()});
+    // At least as wide as the header's text (the German ones are longer).
     const int widths[ColumnCount] = {20, 40, 70, 340, 70, 10};
     for (int c = 0; c < ColumnCount; ++c)
-        m_table->setColumnWidth(c, widths[c]);
+        m_table->setColumnWidth(c, qMax(widths[c], m_table->horizontalHeader()->sectionSizeHint(c)));
     m_table->horizontalHeader()->setSectionResizeMode(ColName, QHeaderView::Stretch);
     m_table->verticalHeader()->setVisible(false);
     m_table->setSelectionBehavior(QAbstractItemView::SelectRows);

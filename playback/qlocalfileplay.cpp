@@ -76,7 +76,9 @@ void qlocalfileplay::SetPause(bool pause)
 
 void qlocalfileplay::SetSuspend(bool suspend)
 {
-    if (!m_pause && !m_stop) {
+    // Kept while paused too: a suspension that ends while the file is
+    // paused (or ended) must not leave it held when play is pressed.
+    if (!m_stop) {
         m_suspend = suspend;
         m_wake.notify();
     }

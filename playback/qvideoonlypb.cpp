@@ -4,6 +4,7 @@
 #include "common/textfield.h"
 #include "common/uithread.h"
 #include "common/ui/infobox.h"
+#include "live/liveviewsettings.h"
 #include "live/videosurface.h"
 #include "live/qtipwidget.h"
 #include "playback/qdevicefileplay.h"
@@ -14,8 +15,10 @@
 #include "playback/qvideoslide.h"
 #include "playback/recordsearch.h"
 
+#include <QContextMenuEvent>
 #include <QDateTime>
 #include <QDir>
+#include <QMenu>
 #include <QGridLayout>
 #include <QThread>
 #include <QTimer>
@@ -69,6 +72,15 @@ qvideoonlypb::qvideoonlypb(QWidget *parent, int count)
     m_player = new varno::playback::PlaybackController(this);
     connect(m_player, &varno::playback::PlaybackController::started, this, &qvideoonlypb::engineStarted);
 
+    // The live grid's menu style and its "Keep aspect ratio" choice.
+    m_menu = new QMenu(this);
+    m_menu->setStyleSheet(QStringLiteral("QMenu {background-color:gray; border:1px solid black; color:white;}"
+                                         "QMenu::item:selected{background-color:blue;}"));
+    m_aspectAction = m_menu->addAction(tr("Keep aspect ratio"));
+    m_aspectAction->setCheckable(true);
+    connect(m_aspectAction, &QAction::triggered, this, &qvideoonlypb::setKeepAspect);
+    applyKeepAspect(varno::live::LiveViewSettings::playbackKeepAspect(m_user));
+
     m_watchdog = new QTimer(this);
     m_watchdog->setInterval(kWatchdogMs);
     connect(m_watchdog, &QTimer::timeout, this, &qvideoonlypb::watchdogPass);
@@ -89,6 +101,31 @@ qvideoonlypb::~qvideoonlypb()
     // callback. The controller stops and deletes every engine (a start in
     // progress first ends) and joins its thread while this grid still lives.
     m_player->shutdown();
+}
+
+void qvideoonlypb::setUserName(const QString &user)
+{
+    m_user = user;
+    applyKeepAspect(varno::live::LiveViewSettings::playbackKeepAspect(m_user));
+}
+
+void qvideoonlypb::setKeepAspect(bool on)
+{
+    applyKeepAspect(on);
+    varno::live::LiveViewSettings::setPlaybackKeepAspect(m_user, on);
+}
+
+void qvideoonlypb::applyKeepAspect(bool on)
+{
+    m_keepAspect = on;
+    m_aspectAction->setChecked(on);
+    for (qmultivideopb *win : std::as_const(m_windows))
+        win->video()->setKeepAspect(on);
+}
+
+void qvideoonlypb::contextMenuEvent(QContextMenuEvent *event)
+{
+    m_menu->popup(event->globalPos());
 }
 
 int qvideoonlypb::indexOfWin(int winId) const

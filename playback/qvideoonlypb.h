@@ -16,7 +16,9 @@ class qmultivideopb;
 namespace varno::playback {
 class PlaybackController;
 }
+class QAction;
 class QGridLayout;
+class QMenu;
 class QTimer;
 class QTipWidget;
 
@@ -87,6 +89,13 @@ public:
     qmediaplay *engineOf(int index) const;
     bool anyPlaying() const;
     QTipWidget *tipWidget() const { return m_tip; }
+    // The user logged in: the windows take the picture shape this user chose.
+    void setUserName(const QString &user);
+    // The context menu's choice: pictures letter-boxed to their own shape
+    // (the default) or stretched to the window; kept per user.
+    void setKeepAspect(bool on);
+    bool keepAspect() const { return m_keepAspect; }
+    QAction *aspectAction() const { return m_aspectAction; }
     // Runs one watchdog pass now (tests).
     void watchdogPass();
 
@@ -117,6 +126,9 @@ public slots:
     // The end of a file: the window waits with the play button shown.
     void RecvPlayEnded(int index);
 
+protected:
+    void contextMenuEvent(QContextMenuEvent *event) override;
+
 private:
     struct Stream
     {
@@ -135,6 +147,7 @@ private:
     // Moves a started window's file to the second.
     void seekWindow(int winId, int second);
     void engineStarted(quint64 ticket, int result);
+    void applyKeepAspect(bool on);
 
     QList<qmultivideopb *> m_windows;
     QGridLayout *m_grid = nullptr;
@@ -148,4 +161,8 @@ private:
     QTipWidget *m_tip = nullptr;
     bool m_suspended = false;
     varno::playback::PlaybackController *m_player = nullptr;
+    QMenu *m_menu = nullptr;
+    QAction *m_aspectAction = nullptr;
+    QString m_user;
+    bool m_keepAspect = true;
 };

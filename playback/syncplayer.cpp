@@ -8,9 +8,11 @@
 #include "playback/qvideohandpb.h"
 #include "playback/qvideoonlypb.h"
 #include "playback/recordsearch.h"
+#include "resources/resourcepath.h"
 
 #include <QDateTime>
 #include <QHBoxLayout>
+#include <QIcon>
 #include <QLabel>
 #include <QPushButton>
 #include <QTimeZone>
@@ -30,16 +32,23 @@ SyncPlayer::SyncPlayer(const TimelineModel *model, SyncClock *clock, QWidget *pa
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(2);
     auto *bar = new QHBoxLayout;
-    const auto button = [this](const QString &text, const QString &name) {
-        auto *b = new QPushButton(text, this);
+    // The window toolbar's icons, so that the bar fits beside a wide panel
+    // in any language; the texts are the tool tips.
+    const auto button = [this](const QString &tip, const QString &name, const char *image) {
+        auto *b = new QPushButton(this);
         b->setObjectName(name);
+        b->setIcon(QIcon(varno::resourcePath(QLatin1String(image))));
+        b->setIconSize(QSize(16, 16));
+        b->setFixedSize(28, 24);
+        b->setToolTip(tip);
         return b;
     };
-    m_pause = button(tr("Pause"), QStringLiteral("syncPause"));
-    m_step = button(tr("Next frame"), QStringLiteral("syncStep"));
-    m_slower = button(tr("Slower"), QStringLiteral("syncSlower"));
-    m_faster = button(tr("Faster"), QStringLiteral("syncFaster"));
-    m_close = button(tr("Close"), QStringLiteral("syncClose"));
+    m_pause = button(tr("Pause"), QStringLiteral("syncPause"), "./images/Pb_Pause.png");
+    m_step = button(tr("Next frame"), QStringLiteral("syncStep"), "./images/Pb_Step.png");
+    m_slower = button(tr("Slower"), QStringLiteral("syncSlower"), "./images/Pb_Slow.png");
+    m_faster = button(tr("Faster"), QStringLiteral("syncFaster"), "./images/Pb_Fast.png");
+    m_close = new QPushButton(tr("Close"), this);
+    m_close->setObjectName(QStringLiteral("syncClose"));
     m_speedLabel = new QLabel(speedText(0), this);
     m_speedLabel->setObjectName(QStringLiteral("syncSpeed"));
     m_time = new QLabel(this);
@@ -195,7 +204,9 @@ void SyncPlayer::applyPause(bool paused)
         m_grid->RecvPauseFromMul(winIdOf(i), paused);
         m_grid->window(i)->hand()->setPaused(paused);
     }
-    m_pause->setText(paused ? tr("Play") : tr("Pause"));
+    m_pause->setToolTip(paused ? tr("Play") : tr("Pause"));
+    m_pause->setIcon(QIcon(varno::resourcePath(paused ? QStringLiteral("./images/Pb_Play.png")
+                                                      : QStringLiteral("./images/Pb_Pause.png"))));
     m_step->setEnabled(paused);
 }
 

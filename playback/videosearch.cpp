@@ -3,6 +3,7 @@
 #include "common/p2precords.h"
 #include "common/textfield.h"
 #include "common/uithread.h"
+#include "live/liveviewsettings.h"
 #include "playback/fileplay.h"
 #include "playback/qmultivideopb.h"
 #include "playback/qvideoonlypb.h"
@@ -12,10 +13,20 @@
 #include <QHBoxLayout>
 #include <QMap>
 #include <QMetaType>
+#include <QSplitter>
 #include <QStackedWidget>
 #include <QThread>
+#include <QTimer>
 
 #include <cstring>
+
+namespace {
+constexpr int kMinPanelWidth = 360;
+// The pictures' side may get narrow: the whole window still fits an
+// 800-pixel screen beside the camera tree.
+constexpr int kMinPicturesWidth = 160;
+constexpr int kDefaultPanelWidth = 600;
+} // namespace
 
 videosearch::videosearch(QWidget *parent)
     : QWidget(parent)
@@ -24,17 +35,33 @@ videosearch::videosearch(QWidget *parent)
     qRegisterMetaType<QMap<QString, MEDIA_FILE_S>>("QMap<QString,MEDIA_FILE_S>");
     auto *layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(4);
-    m_fileplay = new fileplay(this);
-    m_fileplay->setMinimumWidth(360);
-    m_fileplay->setMaximumWidth(480);
-    m_stack = new QStackedWidget(this);
+    m_splitter = new QSplitter(Qt::Horizontal, this);
+    m_splitter->setObjectName(QStringLiteral("playbackSplitter"));
+    m_splitter->setChildrenCollapsible(false);
+    m_splitter->setHandleWidth(4);
+    m_fileplay = new fileplay(m_splitter);
+    m_fileplay->setMinimumWidth(kMinPanelWidth);
+    // The single window and the synced grid share the right-hand side.
+    m_stack = new QStackedWidget(m_splitter);
+    m_stack->setMinimumWidth(kMinPicturesWidth);
     m_grid = new qvideoonlypb(m_stack, 1);
     m_sync = new varno::playback::SyncPlayer(&m_fileplay->timeline()->model(), nullptr, m_stack);
     m_stack->addWidget(m_grid);
     m_stack->addWidget(m_sync);
-    layout->addWidget(m_fileplay);
-    layout->addWidget(m_stack, 1);
+    m_splitter->addWidget(m_fileplay);
+    m_splitter->addWidget(m_stack);
+    // A wider window gives the room to the pictures.
+    m_splitter->setStretchFactor(0, 0);
+    m_splitter->setStretchFactor(1, 1);
+    m_splitter->setSizes({kDefaultPanelWidth, 1000});
+    layout->addWidget(m_splitter);
+    // The width is written once the user lets go of the handle for a moment,
+    // not for every pixel of a drag.
+    m_widthSave = new QTimer(this);
+    m_widthSave->setSingleShot(true);
+    m_widthSave->setInterval(300);
+    connect(m_widthSave, &QTimer::timeout, this, &videosearch::savePanelWidth);
+    connect(m_splitter, &QSplitter::splitterMoved, this, &videosearch::panelMoved);
     varno::playback::TimelineWidget *timeline = m_fileplay->timeline();
     connect(timeline, &varno::playback::TimelineWidget::playRequested, this, &videosearch::playFromTimeline);
     connect(timeline, &varno::playback::TimelineWidget::syncRequested, this, &videosearch::startSync);
@@ -57,11 +84,40 @@ videosearch::videosearch(QWidget *parent)
 
 videosearch::~videosearch()
 {
+    if (m_widthSave->isActive())
+        savePanelWidth();
     // The synced player reads the panel's timeline: it goes first.
     delete m_stack;
     m_stack = nullptr;
     m_grid = nullptr;
     m_sync = nullptr;
+}
+
+void videosearch::setUserName(const QString &user)
+{
+    VARNO_ASSERT_UI_THREAD();
+    if (m_widthSave->isActive()) {
+        m_widthSave->stop();
+        savePanelWidth();
+    }
+    m_user = user;
+    m_grid->setUserName(user);
+    m_sync->grid()->setUserName(user);
+    const int width = varno::live::LiveViewSettings::playbackPanelWidth(user);
+    const int total = qMax(m_splitter->width(), width + kMinPicturesWidth + m_splitter->handleWidth());
+    const int panel = width > 0 ? width : kDefaultPanelWidth;
+    m_splitter->setSizes({panel, qMax(kMinPicturesWidth, total - panel - m_splitter->handleWidth())});
+}
+
+void videosearch::panelMoved()
+{
+    m_widthSave->start();
+}
+
+void videosearch::savePanelWidth()
+{
+    if (!m_user.isEmpty())
+        varno::live::LiveViewSettings::setPlaybackPanelWidth(m_user, m_splitter->sizes().value(0));
 }
 
 void videosearch::setDevInfo(const DvrListInfo_s &info)

@@ -13,9 +13,12 @@ class qvideoonlypb;
 namespace varno::playback {
 class SyncPlayer;
 }
+class QSplitter;
+class QTimer;
 
 // The "Recordings and Playback" page: the search panel on the left, the
-// playback window on the right.
+// playback window on the right, with a splitter between them; the panel's
+// width is kept per user.
 class videosearch : public QWidget
 {
     Q_OBJECT
@@ -35,6 +38,10 @@ public:
     // the single window while it runs.
     varno::playback::SyncPlayer *syncPlayer() const { return m_sync; }
     bool syncShown() const;
+    QSplitter *splitter() const { return m_splitter; }
+    // The user logged in: the panel takes the width and the windows the
+    // picture shape this user chose last.
+    void setUserName(const QString &user);
 
 signals:
     void sendDelDevInfo(QString strDevId);
@@ -58,6 +65,12 @@ private:
     void startSync(const QStringList &cameras, qint64 second);
     void showSync(bool show);
 
+    void panelMoved();
+    void savePanelWidth();
+
+    QSplitter *m_splitter = nullptr;
+    QTimer *m_widthSave = nullptr;
+    QString m_user;
     fileplay *m_fileplay = nullptr;
     qvideoonlypb *m_grid = nullptr;
     QStackedWidget *m_stack = nullptr;

@@ -57,7 +57,16 @@ void setPasswordDialog(PromptHandler dialog);
 QMessageBox::StandardButton InfoBox(QWidget *parent, const QString &title, const QString &text,
                                     bool question = false);
 
-// Style sheet of the information box.
-inline constexpr const char *kInfoBoxStyle = "color:black; background-color:rgb(222, 222, 222);";
+// Style sheet of the information box and the text prompt: the dark panels
+// of the main window and its dialogs.
+inline constexpr const char *kInfoBoxStyle =
+    "QMessageBox, QInputDialog { background-color: rgb(38, 43, 51); }"
+    "QLabel { color: rgb(220, 224, 230); background: transparent; }"
+    "QLineEdit { min-height: 24px; padding: 0 6px; border: 1px solid rgb(74, 82, 94); border-radius: 3px;"
+    " background: rgb(24, 27, 32); color: rgb(235, 238, 242); selection-background-color: rgb(47, 109, 181); }"
+    "QPushButton { background-color: rgb(60, 67, 78); color: rgb(230, 233, 237); border: 1px solid rgb(78, 86, 99);"
+    " border-radius: 3px; min-width: 80px; min-height: 26px; padding: 0 12px; }"
+    "QPushButton:hover { background-color: rgb(72, 80, 93); }"
+    "QPushButton:default { border-color: rgb(59, 143, 224); }";
 
 } // namespace varno::ui

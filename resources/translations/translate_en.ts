@@ -1446,22 +1446,6 @@ Special characters are not allowed.</translation>
         <translation>Download</translation>
     </message>
     <message>
-        <source>No.</source>
-        <translation>No.</translation>
-    </message>
-    <message>
-        <source>Size(MB)</source>
-        <translation>Size(MB)</translation>
-    </message>
-    <message>
-        <source>Video source</source>
-        <translation>Video source</translation>
-    </message>
-    <message>
-        <source>File name</source>
-        <translation>File name</translation>
-    </message>
-    <message>
         <source>All Devices</source>
         <translation>All Devices</translation>
     </message>
@@ -1595,6 +1579,10 @@ Special characters are not allowed.</translation>
         <source>Failed to capture image,errorno:%1</source>
         <translation>Failed to capture image,errorno:%1</translation>
     </message>
+    <message>
+        <source>Keep aspect ratio</source>
+        <translation>Keep aspect ratio</translation>
+    </message>
 </context>
 <context>
     <name>realvideo</name>
@@ -1611,8 +1599,8 @@ Special characters are not allowed.</translation>
         <translation>Alarm type</translation>
     </message>
     <message>
-        <source>Device UUID</source>
-        <translation>Device UUID</translation>
+        <source>Camera</source>
+        <translation>Camera</translation>
     </message>
     <message>
         <source>Show</source>
@@ -1745,6 +1733,57 @@ Special characters are not allowed.</translation>
     <message>
         <source>Click camera names to pick up to four cameras, then play them on one clock</source>
         <translation>Click camera names to pick up to four cameras, then play them on one clock</translation>
+    </message>
+</context>
+<context>
+    <name>varno::playback::RecordingTable</name>
+    <message>
+        <source>Camera</source>
+        <translation>Camera</translation>
+    </message>
+    <message>
+        <source>Start</source>
+        <translation>Start</translation>
+    </message>
+    <message>
+        <source>Length</source>
+        <translation>Length</translation>
+    </message>
+    <message>
+        <source>Type</source>
+        <translation>Type</translation>
+    </message>
+    <message>
+        <source>Size (MB)</source>
+        <translation>Size (MB)</translation>
+    </message>
+    <message>
+        <source>Source</source>
+        <translation>Source</translation>
+    </message>
+    <message>
+        <source>File name</source>
+        <translation>File name</translation>
+    </message>
+    <message>
+        <source>Manual</source>
+        <translation>Manual</translation>
+    </message>
+    <message>
+        <source>Motion</source>
+        <translation>Motion</translation>
+    </message>
+    <message>
+        <source>IO alarm</source>
+        <translation>IO alarm</translation>
+    </message>
+    <message>
+        <source>Other alarm</source>
+        <translation>Other alarm</translation>
+    </message>
+    <message>
+        <source>PC</source>
+        <translation>PC</translation>
     </message>
 </context>
 </TS>

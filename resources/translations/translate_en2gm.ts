@@ -1446,22 +1446,6 @@ Sonderzeichen sind nicht erlaubt.</translation>
         <translation>Herunterladen</translation>
     </message>
     <message>
-        <source>No.</source>
-        <translation>Nr.</translation>
-    </message>
-    <message>
-        <source>Size(MB)</source>
-        <translation>Größe (MB)</translation>
-    </message>
-    <message>
-        <source>Video source</source>
-        <translation>Videoquelle</translation>
-    </message>
-    <message>
-        <source>File name</source>
-        <translation>Dateiname</translation>
-    </message>
-    <message>
         <source>All Devices</source>
         <translation>Alle Geräte</translation>
     </message>
@@ -1595,6 +1579,10 @@ Sonderzeichen sind nicht erlaubt.</translation>
         <source>Failed to capture image,errorno:%1</source>
         <translation>Bild konnte nicht aufgenommen werden, Fehlernummer: %1</translation>
     </message>
+    <message>
+        <source>Keep aspect ratio</source>
+        <translation>Seitenverhältnis beibehalten</translation>
+    </message>
 </context>
 <context>
     <name>realvideo</name>
@@ -1611,8 +1599,8 @@ Sonderzeichen sind nicht erlaubt.</translation>
         <translation>Alarmtyp</translation>
     </message>
     <message>
-        <source>Device UUID</source>
-        <translation>Geräte-UUID</translation>
+        <source>Camera</source>
+        <translation>Kamera</translation>
     </message>
     <message>
         <source>Show</source>
@@ -1745,6 +1733,57 @@ Sonderzeichen sind nicht erlaubt.</translation>
     <message>
         <source>Click camera names to pick up to four cameras, then play them on one clock</source>
         <translation>Bis zu vier Kameras durch Klick auf ihre Namen wählen und dann im Gleichlauf abspielen</translation>
+    </message>
+</context>
+<context>
+    <name>varno::playback::RecordingTable</name>
+    <message>
+        <source>Camera</source>
+        <translation>Kamera</translation>
+    </message>
+    <message>
+        <source>Start</source>
+        <translation>Beginn</translation>
+    </message>
+    <message>
+        <source>Length</source>
+        <translation>Länge</translation>
+    </message>
+    <message>
+        <source>Type</source>
+        <translation>Art</translation>
+    </message>
+    <message>
+        <source>Size (MB)</source>
+        <translation>Größe (MB)</translation>
+    </message>
+    <message>
+        <source>Source</source>
+        <translation>Quelle</translation>
+    </message>
+    <message>
+        <source>File name</source>
+        <translation>Dateiname</translation>
+    </message>
+    <message>
+        <source>Manual</source>
+        <translation>Manuell</translation>
+    </message>
+    <message>
+        <source>Motion</source>
+        <translation>Bewegung</translation>
+    </message>
+    <message>
+        <source>IO alarm</source>
+        <translation>E/A-Alarm</translation>
+    </message>
+    <message>
+        <source>Other alarm</source>
+        <translation>Anderer Alarm</translation>
+    </message>
+    <message>
+        <source>PC</source>
+        <translation>PC</translation>
     </message>
 </context>
 </TS>

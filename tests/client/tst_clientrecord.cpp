@@ -306,7 +306,8 @@ void TestClientRecord::motionEventStartsAnAlarmRecording()
         }
         QVERIFY(alarmed());
         QCOMPARE(live->alarmTable()->item(0, 2)->text(), QStringLiteral("Motion Detection alarm"));
-        QCOMPARE(live->alarmTable()->item(0, 3)->text(), lobbyId);
+        QCOMPARE(live->alarmTable()->item(0, 3)->text(), QStringLiteral("Lobby"));
+        QCOMPARE(live->alarmTable()->item(0, 3)->data(Qt::UserRole).toString(), lobbyId);
         QTRY_COMPARE_WITH_TIMEOUT(lobby->recordLook(), QVideoHand::RecordLook::Alarm, 15000);
         QVERIFY(live->videoOnly()->isRecording(lobbyId));
         QCOMPARE(storage->recordCount(), 1);

@@ -1407,6 +1407,9 @@ void TestRealVideo::alarmsRecordAsSetAndSelectTheirWindow()
     QCOMPARE(page->alarmTable()->item(0, 2)->text(), QStringLiteral("Disarm"));
     QCOMPARE(page->alarmTable()->item(1, 2)->text(), QStringLiteral("IO Alarm"));
     QCOMPARE(page->alarmTable()->item(3, 0)->text(), QStringLiteral("4"));
+    // The camera's name, not its ID; an alarm of a camera not listed shows the ID.
+    QCOMPARE(page->alarmTable()->item(0, 3)->text(), QString::fromUtf8(rec.dev.devName));
+    QVERIFY(page->alarmTable()->item(0, 3)->text() != key);
 
     // The P2P camera's window is current; the alarm row selects the ONVIF one.
     LiveWinInfo onvifWin{};
@@ -1416,6 +1419,11 @@ void TestRealVideo::alarmsRecordAsSetAndSelectTheirWindow()
     QCOMPARE(grid->current(), onvifWin.winIndex);
     // Nothing is stopped by it.
     QCOMPARE(stopRecord.size(), 1);
+    page->recvRecordAlarmType(0);
+    EVENT_alarm_info stranger = a;
+    varno::setText(stranger.source, "urn:uuid:0000-unknown");
+    emit page->sendAlarmInfor(stranger);
+    QCOMPARE(page->alarmTable()->item(0, 3)->text(), QStringLiteral("0000-unknown"));
     dropPage(page);
 }
 
@@ -1434,7 +1442,8 @@ void TestRealVideo::eventSubscriptions()
     QTRY_COMPARE_WITH_TIMEOUT(cam.cam->activeSubscriptions(), 1, 5000);
     cam.cam->raiseEvent(COnvifCamera::Event::Motion, true);
     QTRY_VERIFY_WITH_TIMEOUT(page->alarmTable()->rowCount() >= 1, 10000);
-    QCOMPARE(page->alarmTable()->item(0, 3)->text(), QString::fromStdString(cam.uuid));
+    QCOMPARE(page->alarmTable()->item(0, 3)->text(), QString::fromUtf8(cam.listed().dev.devName));
+    QCOMPARE(page->alarmTable()->item(0, 3)->data(Qt::UserRole).toString(), QString::fromStdString(cam.uuid));
     QCOMPARE(page->alarmTable()->item(0, 2)->text(), QStringLiteral("Motion Detection alarm"));
     cam.cam->raiseEvent(COnvifCamera::Event::Motion, false);
 

@@ -164,6 +164,12 @@ private slots:
         panel()->searchButton()->click();
         QCOMPARE(names().size(), 3);
         QCOMPARE(panel()->recordDirs(), m_storage->folders);
+        // Cameras by name; one no longer listed by its ID.
+        QStringList cameras;
+        for (int r = 0; r < 3; ++r)
+            cameras << table()->item(r, fileplay::ColCamera)->text();
+        cameras.sort();
+        QCOMPARE(cameras, (QStringList{"D300300", "Gate", "Yard"}));
         QCOMPARE(varno::fieldText(panel()->files().value(QFileInfo(m_gate2).fileName()).fileName), m_gate2);
 
         // The time-order box leaves the table as it was.
@@ -466,6 +472,20 @@ private slots:
         QVERIFY(engine->suspended());
         m_page->RecvVideoWinPause(false);
         QVERIFY(!engine->suspended());
+
+        // At its end the camera file waits with the play button shown; a
+        // download (the page held and let go) leaves it there; a double-click
+        // on its row plays it again from its first second.
+        QTRY_VERIFY_WITH_TIMEOUT(grid->entry(0).ended && win->hand()->isPaused() && engine->paused(), 30000);
+        const uint32_t restarts = engine->restarts();
+        m_page->RecvVideoWinPause(true);
+        m_page->RecvVideoWinPause(false);
+        QVERIFY(engine->paused() && !engine->suspended());
+        doubleClickRow(QStringLiteral("190225_08:10:00.h264"));
+        QVERIFY(!win->hand()->isPaused() && !engine->paused() && !grid->entry(0).ended);
+        QTRY_COMPARE_WITH_TIMEOUT(engine->restarts(), restarts + 1, 20000);
+        QCOMPARE(engine->lastStartSecond(), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(win->slide()->value() < 3 && win->video()->newPicturesPainted() > 3, 20000);
         win->hand()->button("btnClose")->click();
         QVERIFY(!grid->entry(0).inUse);
         QCOMPARE(script.count(), 0);
