@@ -48,6 +48,7 @@ private slots:
     void addSameIdUpdatesAndNewIpBringsItsAddresses();
     void removalAndUnknownIds();
     void renameReachesTreeAndStoreAtOnce();
+    void oneWriterKeepsWhatOnlyTheRegistryKnows();
     void limitOf300Cameras();
     void storeAfterCloseIsTheListEnciphered();
     void settingsAndDoubleClickOnOfflineCamera();
@@ -180,12 +181,14 @@ void TestClientRegistry::removalAndUnknownIds()
 
     // The store follows the removal at once; the camera added again is one
     // row, not two.
+    QTRY_VERIFY(storeSettled(client));
     QCOMPARE(readStore(true).size(), size_t(2));
     DvrListInfo_s again {};
     again.dev = camera("two", "Two", "", false);
     client.addDeviceDialog()->RecvManualInfo(again);
     // Stored off the window's thread.
     QTRY_COMPARE(client.deviceList().size(), 3);
+    QTRY_VERIFY(storeSettled(client));
     QCOMPARE(readStore(true).size(), size_t(3));
     closeClient(client, prompts);
     holder.reset();
@@ -206,7 +209,9 @@ void TestClientRegistry::renameReachesTreeAndStoreAtOnce()
     QCOMPARE(QByteArray(client->treeEntries()[1].devName), QByteArray("Garage \xc3\xa4"));
     QCOMPARE(QByteArray(client->deviceList()[1].dev.password), QByteArray("fresh-pass"));
 
-    // The store holds it at once, password enciphered, before any shutdown.
+    // The store follows off the window's thread, password enciphered,
+    // before any shutdown.
+    QTRY_VERIFY(storeSettled(*client));
     const std::vector<DeviceInfo_s> stored = readStore(true);
     QCOMPARE(stored.size(), size_t(2));
     QCOMPARE(QByteArray(stored[1].devName), QByteArray("Garage \xc3\xa4"));
@@ -218,7 +223,28 @@ void TestClientRegistry::renameReachesTreeAndStoreAtOnce()
     varno::setText(renamed.devName, "Garage 2");
     emit client->sendDevProperty(renamed);
     QCOMPARE(treeTexts(*client).at(1), QStringLiteral("Garage 2"));
+    QTRY_VERIFY(storeSettled(*client));
     QCOMPARE(QByteArray(readStore(true)[1].devName), QByteArray("Garage 2"));
+    client.reset();
+}
+
+void TestClientRegistry::oneWriterKeepsWhatOnlyTheRegistryKnows()
+{
+    QVERIFY(seedStore({camera("A000001", "Gate", "pa", true), camera("B000002", "Yard", "pb", true)}));
+    PromptScript prompts;
+    auto client = std::make_unique<Client>("127.0.0.1");
+    // The registry learns what the add dialog's own list never hears of.
+    client->recvPtzCapability(QStringLiteral("A000001"), true);
+    // The manual add of a listed camera with a new password.
+    DvrListInfo_s again = client->deviceList()[1];
+    varno::setText(again.dev.password, "pb-new");
+    client->addDeviceDialog()->RecvManualInfo(again);
+    QCOMPARE(QByteArray(client->deviceList()[1].dev.password), QByteArray("pb-new"));
+    QTRY_VERIFY(client->addDeviceDialog()->setup()->jobsInFlight() == 0 && storeSettled(*client));
+    const std::vector<DeviceInfo_s> stored = readStore(true);
+    QCOMPARE(stored.size(), size_t(2));
+    QCOMPARE(int(stored[0].ptzCaps), 2);
+    QCOMPARE(deciphered(stored[1]), QByteArray("pb-new"));
     client.reset();
 }
 
