@@ -97,9 +97,10 @@ void TestClientRegistry::addSameIdUpdatesAndNewIpBringsItsAddresses()
     QCOMPARE(stateOf(client, "cam-a"), int(STATE_ONLINE));
     QCOMPARE(treeTexts(client).size(), 1);
 
-    // A new IP brings its service address and configuration block, not the
-    // password.
-    DvrListInfo_s moved = listed(camera("cam-a", "Hall", "ignored", false, "127.0.0.2", "http://127.0.0.2:80/onvif/x"));
+    // A new IP brings its service address, configuration block and the
+    // password the camera took there (the add dialog asked with it): the
+    // store, which the registry alone writes, keeps that one.
+    DvrListInfo_s moved = listed(camera("cam-a", "Hall", "asked-there", false, "127.0.0.2", "http://127.0.0.2:80/onvif/x"));
     moved.config.profileCount = 2;
     varno::setText(moved.config.mainToken, "main");
     varno::setText(moved.config.eventAddr, "http://127.0.0.2/event");
@@ -109,7 +110,7 @@ void TestClientRegistry::addSameIdUpdatesAndNewIpBringsItsAddresses()
     QCOMPARE(QByteArray(list[0].dev.ipAddr), QByteArray("127.0.0.2"));
     QCOMPARE(QByteArray(list[0].dev.serviceAddr), QByteArray("http://127.0.0.2:80/onvif/x"));
     QCOMPARE(bytes(&list[0].config, sizeof(DevConfig_s)), bytes(&moved.config, sizeof(DevConfig_s)));
-    QCOMPARE(QByteArray(list[0].dev.password), QByteArray("new-pass"));
+    QCOMPARE(QByteArray(list[0].dev.password), QByteArray("asked-there"));
 
     // A new ID is appended to the list and the tree, online.
     client.recvDevListSlot({listed(camera("cam-b", "Yard", "pb", true))});
