@@ -9,6 +9,7 @@
 #include "platform/devmgr/sdk_dvrmgr.h"
 #include "platform/onvif/onvif_discovery_sdk.h"
 #include "platform/onvif/onvif_event_sdk.h"
+#include "platform/p2p/p2psession.h"
 
 #include <QCoreApplication>
 #include <QThread>
@@ -27,8 +28,6 @@ namespace {
 
 std::atomic<int> g_probeIntervalMs{5000};
 std::atomic<int> g_retryIntervalMs{5000};
-// The process-wide handle of the P2P library (0 until Init succeeded).
-std::atomic<P2P_HANDLE> g_p2pHandle{0};
 
 constexpr int kConnectAllPasses = 3;   // connectAllOnStart waits at most this many passes
 // Every this many passes the online ONVIF cameras are asked again whether
@@ -90,6 +89,7 @@ struct CameraRegistry::P2pRegistration
     std::mutex mutex;
     std::condition_variable cv;
     bool stop = false;
+    std::atomic<P2P_HANDLE> handle{0};   // the library this registration initialised
 
     ~P2pRegistration()
     {
@@ -100,11 +100,12 @@ struct CameraRegistry::P2pRegistration
         cv.notify_all();
         if (thread.joinable())
             thread.join();
-        const P2P_HANDLE handle = g_p2pHandle.exchange(0);
-        setP2pHandle(0);
-        if (handle) {
-            P2P_Client_SDK_UnRegister(handle);
-            P2P_Client_SDK_UnInit(handle);
+        // The one handle of the process goes with the library.
+        const P2P_HANDLE own = handle.exchange(0);
+        if (own) {
+            setP2pHandle(0);
+            P2P_Client_SDK_UnRegister(own);
+            P2P_Client_SDK_UnInit(own);
         }
     }
 
@@ -541,10 +542,7 @@ bool CameraRegistry::checkP2pOnline(const QString &devId, bool *unaskable)
     }
     // The library waits for the camera: the list stays free meanwhile.
     const P2P_HANDLE handle = p2pHandle();
-    int32_t status = 0;
-    if (P2P_Client_SDK_Get_Session_Status(handle, p2pId, &status) >= 0 && status == P2P_SESSION_CONNECTED)
-        return true;
-    if (P2P_Client_SDK_Connect_Peer(handle, p2pId) == 0)
+    if (p2p::ensureSession(handle, p2pId) == 0)
         return true;
     int32_t online = 0;
     int32_t version = 0;
@@ -770,7 +768,7 @@ void CameraRegistry::setP2pRetryIntervalMs(int ms)
 
 P2P_HANDLE CameraRegistry::p2pHandle()
 {
-    return g_p2pHandle.load();
+    return varno::p2pHandle();
 }
 
 void CameraRegistry::startP2pRegistration(const char *localIp)
@@ -808,13 +806,11 @@ void CameraRegistry::registerP2p(P2pRegistration *reg, QByteArray localIp)
         if (ret != 0) {
             WriteLog(2, "%s(%d):P2P_Client_SDK_Init failed, ret(%d)!!!", "Client::registerP2PProcFunc", 368, ret);
             P2P_Client_SDK_UnInit(handle);
-            g_p2pHandle.store(0);
-            setP2pHandle(0);
             return;
         }
     }
-    g_p2pHandle.store(handle);
     // The dialogs and pages that talk to cameras by camera ID use it from here.
+    reg->handle = handle;
     setP2pHandle(handle);
 
     P2P_Client_SDK_Set_StatusCB(
