@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/alarmrecords.h"
+#include "common/metatypes.h"
 #include "common/jobworker.h"
 
 #include <QHash>
