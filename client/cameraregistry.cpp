@@ -42,6 +42,7 @@ bool passesFilter(int32_t type)
     switch (type) {
     case 11: case 14: case 17: case 35: case 73: case 87: case 88:
     case 126: case 129: case 130: case 155:
+    case 161: case 163: case 166:   // pan/tilt/zoom answers
         return true;
     default:
         return false;

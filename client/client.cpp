@@ -288,6 +288,7 @@ void Client::makeConnections()
         return m_registry->record(devId, out);
     });
     connect(m_ptz, &QPtzCtrol::sendPtzCapability, this, &Client::recvPtzCapability);
+    connect(this, &Client::sendP2pMsg, m_ptz->controller(), &varno::live::PtzController::recvP2pMessage);
     connect(m_ptz, &QPtzCtrol::sendOperation, this, [this](const QString &content) { recordOperation(content); });
     connect(ui->treeDevice, &QTreeWid::MouseDoublePress, this, &Client::doubleClickedEvent);
     connect(ui->treeDevice, &QTreeWidget::customContextMenuRequested, this, &Client::show_contextmenu);

@@ -1,16 +1,28 @@
 #include "live/ptzcontroller.h"
 
+#include "common/authtoken.h"
 #include "common/logfile.h"
+#include "common/p2phandle.h"
+#include "common/ptzrecords.h"
+#include "common/randomsource.h"
+#include "common/textfield.h"
 #include "common/uithread.h"
+#include "platform/p2p/p2p_client_sdk.h"
 #include "platform/onvif/onvifconf.h"
 #include "platform/onvif/onvifptz.h"
 #include "platform/onvif/onvifsoap.h"
 
 #include <QMetaObject>
 
+#include <chrono>
+#include <cstring>
+
 namespace varno::live {
 
 namespace {
+
+// askP2p: the controller stops; nothing is reported.
+constexpr int kStopped = 1;
 
 bool isMotion(int kind, int move, int stop)
 {
@@ -32,6 +44,7 @@ PtzController::~PtzController()
         m_stop = true;
         m_queue.clear();
     }
+    // Also ends the wait for a P2P answer (same condition).
     m_cv.notify_all();
     m_thread.join();
 }
@@ -209,9 +222,7 @@ void PtzController::execute(const Command &cmd)
 {
     const QString devId = cmd.camera.devId;
     if (cmd.camera.p2p) {
-        // The P2P cameras' PTZ messages are not part of this client yet.
-        if (cmd.kind == Kind::Probe)
-            post([this, devId] { emit capabilityKnown(devId, false, false); });
+        executeP2p(cmd);
         return;
     }
     bool hasPtz = false;
@@ -284,6 +295,187 @@ void PtzController::execute(const Command &cmd)
     if (rc == onvif::kSoapNetwork || rc == onvif::kSoapTimeout || rc == onvif::kSoapAuth)
         m_targets.erase(devId); // asked again with the next command
     post([this, devId, text = failureText(cmd.camera, rc)] { emit commandFailed(devId, text); });
+}
+
+void PtzController::recvP2pMessage(P2pMessage_S message)
+{
+    if (message.type != P2P_MSG_PTZ_CAPS_RSP && message.type != P2P_MSG_PTZ_RESULT &&
+        message.type != P2P_MSG_PTZ_PRESET_LIST)
+        return;
+    if (message.payloadLen < 0 || (message.payloadLen > 0 && !message.payload))
+        return;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_awaited.active || m_awaited.arrived || m_awaited.type != message.type ||
+            m_awaited.cameraId != varno::fieldText(message.devId))
+            return;
+        // An answer to a request given up on carries another nonce and is
+        // dropped; one too short to carry any goes to the worker's reader,
+        // which refuses it.
+        int32_t nonce = 0;
+        if (message.payloadLen >= 4)
+            std::memcpy(&nonce, message.payload, sizeof nonce);
+        if (message.payloadLen >= 4 && nonce != m_awaited.nonce)
+            return;
+        m_awaited.arrived = true;
+        m_awaited.payload = QByteArray(message.payload, message.payloadLen);
+    }
+    m_cv.notify_all();
+}
+
+int PtzController::askP2p(const PtzCamera &camera, int32_t type, const void *request, int size, int32_t nonce,
+                          int32_t answerType, QByteArray *answer)
+{
+    const P2P_HANDLE handle = varno::p2pHandle();
+    if (!handle)
+        return P2P_ERR_NOT_INIT;
+    const QByteArray id = camera.p2pId.toLatin1();
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_awaited = Awaited{};
+        m_awaited.active = true;
+        // The message's camera field holds 31 characters.
+        m_awaited.cameraId = camera.p2pId.left(static_cast<int>(sizeof(P2pMessage_S::devId)) - 1);
+        m_awaited.type = answerType;
+        m_awaited.nonce = nonce;
+    }
+    const char *bytes = static_cast<const char *>(request);
+    int rc = P2P_Client_SDK_Deliver_Msg(handle, id.constData(), type, bytes, size);
+    if (rc == P2P_ERR_NO_SESSION && !m_stop) {
+        // The pad can be used before the live window's session is up.
+        rc = P2P_Client_SDK_Connect_Peer(handle, id.constData());
+        if (rc == 0)
+            rc = P2P_Client_SDK_Deliver_Msg(handle, id.constData(), type, bytes, size);
+    }
+    std::unique_lock<std::mutex> lock(m_mutex);
+    if (rc >= 0) {
+        const bool woken = m_cv.wait_for(lock, std::chrono::milliseconds(kP2pAnswerMs),
+                                         [this] { return m_stop || m_awaited.arrived; });
+        if (m_awaited.arrived) {
+            *answer = m_awaited.payload;
+            rc = 0;
+        } else {
+            rc = woken ? kStopped : P2P_ERR_TIMEOUT;
+        }
+    }
+    m_awaited = Awaited{};
+    return rc;
+}
+
+void PtzController::executeP2p(const Command &cmd)
+{
+    const QString devId = cmd.camera.devId;
+    const QByteArray password = cmd.camera.password.toUtf8();
+    const int32_t nonce = authNonce();
+    QByteArray answer;
+    const char *what = "";
+    const char *why = nullptr;
+    int32_t result = PTZ_RESULT_OK;
+    int rc = 0;
+    auto ask = [&](auto &req, int32_t type, int32_t answerType) {
+        req.nonce = nonce;
+        MakeAuthToken(password.constData(), nonce, req.token);
+        rc = askP2p(cmd.camera, type, &req, static_cast<int>(sizeof req), nonce, answerType, &answer);
+        std::memset(req.token, 0, sizeof req.token);
+    };
+    auto command = [&](auto &req, int32_t type) {
+        ask(req, type, P2P_MSG_PTZ_RESULT);
+        PTZ_RESULT_S rsp{};
+        if (rc == 0 && !ptz::readResult(answer.constData(), size_t(answer.size()), nonce, type, &rsp, &why))
+            rc = P2P_ERR_TIMEOUT;
+        else if (rc == 0)
+            result = rsp.result;
+        return rsp.preset;
+    };
+    switch (cmd.kind) {
+    case Kind::Probe: {
+        what = "capability";
+        PTZ_REQ_S req{};
+        ask(req, P2P_MSG_PTZ_CAPS, P2P_MSG_PTZ_CAPS_RSP);
+        PTZ_CAPS_RSP_S rsp{};
+        if (rc == 0 && !ptz::readCaps(answer.constData(), size_t(answer.size()), nonce, &rsp, &why))
+            rc = P2P_ERR_TIMEOUT;
+        const bool answered = rc == 0 && (rsp.result == PTZ_RESULT_OK || rsp.result == PTZ_RESULT_NO_PTZ);
+        const bool hasPtz =
+            answered && rsp.result == PTZ_RESULT_OK && (rsp.caps & (PTZ_CAP_PAN_TILT | PTZ_CAP_ZOOM)) != 0;
+        if (!answered && rc != kStopped)
+            WriteLog(2, "%s(%d):PTZ capability of %s unknown: %s (%d, result %d)!!!", "PtzController::executeP2p",
+                     __LINE__, qPrintable(devId),
+                     why ? why : rc != 0 ? "no answer" : rsp.result == PTZ_RESULT_PASSWORD ? "password refused" : "refused",
+                     rc, rsp.result);
+        post([this, devId, hasPtz, answered] { emit capabilityKnown(devId, hasPtz, answered); });
+        return;
+    }
+    case Kind::Move: {
+        what = "move";
+        PTZ_MOVE_REQ_S req{};
+        req.pan = ptz::velocityUnits(cmd.pan);
+        req.tilt = ptz::velocityUnits(cmd.tilt);
+        req.zoom = ptz::velocityUnits(cmd.zoom);
+        command(req, P2P_MSG_PTZ_MOVE);
+        break;
+    }
+    case Kind::Stop: {
+        what = "stop";
+        PTZ_REQ_S req{};
+        command(req, P2P_MSG_PTZ_STOP);
+        break;
+    }
+    case Kind::Presets: {
+        what = "preset list";
+        PTZ_REQ_S req{};
+        ask(req, P2P_MSG_PTZ_PRESETS, P2P_MSG_PTZ_PRESET_LIST);
+        std::vector<ptz::Preset> list;
+        if (rc == 0 && !ptz::readPresetList(answer.constData(), size_t(answer.size()), nonce, &result, &list, &why))
+            rc = P2P_ERR_TIMEOUT;
+        if (rc == 0 && result == PTZ_RESULT_OK) {
+            QStringList tokens;
+            QStringList names;
+            for (const auto &p : list) {
+                tokens << QString::number(p.number);
+                names << QString::fromUtf8(p.name.data(), static_cast<qsizetype>(p.name.size()));
+            }
+            post([this, devId, tokens, names] { emit presetsLoaded(devId, tokens, names); });
+        }
+        break;
+    }
+    case Kind::Goto:
+    case Kind::RemovePreset: {
+        what = cmd.kind == Kind::Goto ? "go to preset" : "remove preset";
+        bool ok = false;
+        PTZ_PRESET_REQ_S req{};
+        req.preset = cmd.token.toInt(&ok);
+        if (!ok || req.preset < PTZ_PRESET_MIN || req.preset > PTZ_PRESET_MAX) {
+            result = PTZ_RESULT_BAD_REQUEST;
+            break;
+        }
+        command(req, cmd.kind == Kind::Goto ? P2P_MSG_PTZ_PRESET_GOTO : P2P_MSG_PTZ_PRESET_REMOVE);
+        if (rc == 0 && result == PTZ_RESULT_OK && cmd.kind == Kind::RemovePreset)
+            post([this, devId, name = cmd.name] { emit presetChanged(devId, name, false); });
+        break;
+    }
+    case Kind::SetPreset: {
+        what = "set preset";
+        PTZ_PRESET_SET_REQ_S req{};
+        req.preset = 0; // a new one
+        varno::setText(req.name, cmd.name);
+        command(req, P2P_MSG_PTZ_PRESET_SET);
+        if (rc == 0 && result == PTZ_RESULT_OK)
+            post([this, devId, name = cmd.name] { emit presetChanged(devId, name, true); });
+        break;
+    }
+    }
+    if (m_stop || (rc == 0 && result == PTZ_RESULT_OK))
+        return;
+    int code = onvif::kSoapFault;
+    if (rc != 0)
+        code = onvif::kSoapTimeout;
+    else if (result == PTZ_RESULT_PASSWORD)
+        code = onvif::kSoapAuth;
+    WriteLog(2, "%s(%d):PTZ %s of %s failed: %s (%d, result %d)!!!", "PtzController::executeP2p", __LINE__, what,
+             qPrintable(devId), why ? why : rc != 0 ? "no answer" : result == PTZ_RESULT_PASSWORD ? "password refused" : "refused",
+             rc, result);
+    post([this, devId, text = failureText(cmd.camera, code)] { emit commandFailed(devId, text); });
 }
 
 template <typename F>

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "common/p2pmessage.h"
+
+#include <QByteArray>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -47,6 +50,8 @@ class PtzController final : public QObject
 public:
     // Commands that may wait at once; more are refused (commandFailed).
     static constexpr int kMaxQueued = 8;
+    // How long the worker waits for a P2P camera's answer.
+    static constexpr int kP2pAnswerMs = 5000;
 
     explicit PtzController(QObject *parent = nullptr);
     ~PtzController() override;
@@ -73,6 +78,11 @@ public:
     int queued() const;
     // Commands the worker finished (sent or failed), for tests.
     int done() const { return m_done; }
+
+public slots:
+    // Camera messages from the P2P library (any thread): the answer the
+    // worker waits for is taken, every other message ignored.
+    void recvP2pMessage(P2pMessage_S message);
 
 signals:
     // answered false: the camera could not be asked (no answer, password);
@@ -103,6 +113,12 @@ private:
     // 0 ok, else a SoapError; sets *hasPtz when the camera has none.
     int targetOf(const PtzCamera &camera, bool *hasPtz, bool probeAgain);
     QString failureText(const PtzCamera &camera, int code) const;
+    void executeP2p(const Command &cmd);
+    // Sends one PTZ message and waits for its answer; 0 with the answer's
+    // payload, 1 when the controller stops, else a P2P_ERR_* code
+    // (P2P_ERR_TIMEOUT: none came).
+    int askP2p(const PtzCamera &camera, int32_t type, const void *request, int size, int32_t nonce,
+               int32_t answerType, QByteArray *answer);
     template <typename F>
     void post(F &&f);
 
@@ -121,6 +137,17 @@ private:
         std::string profileToken;
     };
     std::map<QString, Target> m_targets;
+    // The P2P answer the worker waits for (guarded by m_mutex).
+    struct Awaited
+    {
+        bool active = false;
+        bool arrived = false;
+        QString cameraId;           // as the message carries it (31 characters at most)
+        int32_t type = 0;
+        int32_t nonce = 0;
+        QByteArray payload;
+    };
+    Awaited m_awaited;
     std::thread m_thread;
 };
 

@@ -14,6 +14,7 @@
 #include "playback/recordsearch.h"
 #include "playback/searchcontroller.h"
 #include "playback/storageaccess.h"
+#include "playback/timelinewidget.h"
 
 #include <QComboBox>
 #include <QDateTime>
@@ -100,6 +101,9 @@ fileplay::fileplay(QWidget *parent)
     buttons->addWidget(m_search);
     buttons->addWidget(m_downloadButton);
     layout->addLayout(buttons);
+
+    m_timeline = new varno::playback::TimelineWidget(this);
+    layout->addWidget(m_timeline);
 
     m_table = new QTableWidget(0, ColumnCount, this);
     m_table->setObjectName(QStringLiteral("tableWidget"));
@@ -202,6 +206,19 @@ void fileplay::clearResults()
     m_table->setRowCount(0);
     m_fileMap.clear();
     m_shownFiles.clear();
+    updateTimeline(false);
+}
+
+void fileplay::updateTimeline(bool fromCamera)
+{
+    QHash<QString, QString> names;
+    for (auto it = m_urlHash.cbegin(); it != m_urlHash.cend(); ++it)
+        names.insert(it.key(), varno::fieldText(it->name));
+    m_timeline->setNames(names);
+    m_timeline->model().clear();
+    m_timeline->model().addAll(m_fileMap, fromCamera ? varno::playback::TimelineSource::Camera
+                                                     : varno::playback::TimelineSource::Local);
+    m_timeline->modelChanged();
 }
 
 int fileplay::GetLocalStorageInfo()
@@ -494,6 +511,7 @@ void fileplay::refreshResultTable(bool fromCamera)
         m_table->setItem(row, ColSource, src);
         m_table->setItem(row, ColName, new QTableWidgetItem(it.key()));
     }
+    updateTimeline(fromCamera);
 }
 
 void fileplay::RecvTableClick(QModelIndex index)

@@ -24,6 +24,7 @@ class QPushButton;
 class QTableWidget;
 namespace varno::playback {
 class SearchController;
+class TimelineWidget;
 }
 
 // The search panel of the playback page: finds recordings on this
@@ -73,6 +74,8 @@ public:
     QPushButton *searchButton() const { return m_search; }
     QPushButton *downloadButton() const { return m_downloadButton; }
     QProgressBar *exportBar() const { return m_exportBar; }
+    // The day timeline above the table: the spans of the results shown.
+    varno::playback::TimelineWidget *timeline() const { return m_timeline; }
     QMap<QString, MEDIA_FILE_S> files() const { return m_fileMap; }
     QStringList shownFiles() const { return m_shownFiles; }
     QStringList recordDirs() const { return m_recordDirs; }
@@ -121,6 +124,7 @@ private:
     void handleSearchReply(int type, QByteArray peerId, QByteArray payload);
     void searchRequestSent(QByteArray peer, int connectResult, int deliverResult);
     QString timeText(const QDateTimeEdit *edit) const;
+    void updateTimeline(bool fromCamera);
 
     QComboBox *m_source = nullptr;
     QComboBox *m_device = nullptr;
@@ -131,6 +135,7 @@ private:
     QTableWidget *m_table = nullptr;
     QProgressBar *m_exportBar = nullptr;
     QLabel *m_exportLabel = nullptr;
+    varno::playback::TimelineWidget *m_timeline = nullptr;
 
     QHash<QString, UrlInfo> m_urlHash;
     QStringList m_names;

@@ -183,9 +183,17 @@ void qvideoonlypb::toggleZoom(int winId)
 
 int qvideoonlypb::playFile(const QString &filename, int videosrc, const MEDIA_FILE_S &mediafile)
 {
+    return playFileAt(filename, videosrc, mediafile, 0);
+}
+
+int qvideoonlypb::playFileAt(const QString &filename, int videosrc, const MEDIA_FILE_S &mediafile, int startSecond,
+                             int window, bool paused)
+{
     Q_ASSERT(QThread::currentThread() == thread());
     const QByteArray nameText = filename.toUtf8();
     WriteLog(0, "[PLAYBACK]Request play file(%s)!!!", nameText.constData());
+    if (window >= m_windows.size())
+        return -1;
 
     int playingWin = 0;
     int firstUsedWin = 0;
@@ -198,7 +206,31 @@ int qvideoonlypb::playFile(const QString &filename, int videosrc, const MEDIA_FI
                 firstUsedWin = it.key();
         }
     }
+    if (playingWin != 0 && window >= 0) {
+        // The file plays already: in its own window it only moves to the
+        // second asked for; a window of its own is not taken twice.
+        if (playingWin == m_windows[window]->winId()) {
+            {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                PlayEntry &e = m_entries[playingWin];
+                if (e.opening) {
+                    e.startSecond = std::max(0, startSecond);
+                    e.startPaused = paused;
+                    return 0;
+                }
+            }
+            seekWindow(playingWin, startSecond);
+            return 0;
+        }
+        RecvCloseFromMul(playingWin);
+        playingWin = 0;
+    }
     if (playingWin != 0) {
+        if (startSecond > 0) {
+            selectWindow(indexOfWin(playingWin));
+            seekWindow(playingWin, startSecond);
+            return 0;
+        }
         const int index = indexOfWin(playingWin);
         selectWindow(index);
         if (replayEnded(playingWin)) {
@@ -222,12 +254,14 @@ int qvideoonlypb::playFile(const QString &filename, int videosrc, const MEDIA_FI
                      devId.toUtf8().constData());
     }
     // The camera streams one of its files at a time to us.
-    if (videosrc == 1 && stream.p2pFlag && firstUsedWin != 0)
+    if (window < 0 && videosrc == 1 && stream.p2pFlag && firstUsedWin != 0)
         RecvCloseFromMul(firstUsedWin);
 
     // The lowest free window, else the last one.
-    int chosen = -1;
-    {
+    int chosen = window;
+    if (chosen >= 0 && entry(chosen).inUse)
+        RecvCloseFromMul(m_windows[chosen]->winId());
+    if (chosen < 0) {
         std::lock_guard<std::mutex> lock(m_mutex);
         for (int i = 0; i < m_windows.size(); ++i)
             if (!m_entries.value(m_windows[i]->winId()).inUse) {
@@ -275,6 +309,8 @@ int qvideoonlypb::playFile(const QString &filename, int videosrc, const MEDIA_FI
         e.lastCount = 0;
         e.lastLength = -1;
         e.opening = true;
+        e.startSecond = std::max(0, startSecond);
+        e.startPaused = paused;
         std::memcpy(e.devId, mediafile.devId, sizeof(e.devId));
         e.devId[sizeof(e.devId) - 1] = 0;
         std::memcpy(e.p2pId, stream.p2pId, sizeof(e.p2pId));
@@ -309,6 +345,8 @@ void qvideoonlypb::engineStarted(quint64 ticket, int result)
     int winId = 0;
     qmediaplay *engine = nullptr;
     QString filename;
+    int startSecond = 0;
+    bool startPaused = false;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         for (auto it = m_entries.begin(); it != m_entries.end(); ++it)
@@ -316,6 +354,8 @@ void qvideoonlypb::engineStarted(quint64 ticket, int result)
                 winId = it.key();
                 engine = it->engine;
                 filename = it->fileName;
+                startSecond = it->startSecond;
+                startPaused = it->startPaused;
                 it->opening = false;
                 if (result != 0) {
                     it->engine = nullptr;
@@ -342,6 +382,13 @@ void qvideoonlypb::engineStarted(quint64 ticket, int result)
     }
     if (m_suspended)
         engine->SetSuspend(true);
+    if (startSecond > 0)
+        seekWindow(winId, startSecond);
+    if (startPaused) {
+        engine->SetPause(true);
+        if (const int index = indexOfWin(winId); index >= 0)
+            m_windows[index]->hand()->setPaused(true);
+    }
     WriteLog(0, "[PLAYBACK]Play file(%s) success!!!", nameText.constData());
 }
 
@@ -518,6 +565,24 @@ void qvideoonlypb::RecvValueFromMul(int winId, int value)
         engine = it->engine;
     }
     engine->SeekTo(value);
+}
+
+void qvideoonlypb::seekWindow(int winId, int second)
+{
+    qmediaplay *engine = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        auto it = m_entries.find(winId);
+        if (it == m_entries.end() || !it->engine || !it->inUse || it->opening)
+            return;
+        it->ended = false;
+        engine = it->engine;
+    }
+    // As the slider does: a camera file is asked for again from the second
+    // when the hold ends, a local file seeks at once.
+    engine->SetSeekHold(true);
+    engine->SeekTo(second);
+    engine->SetSeekHold(false);
 }
 
 void qvideoonlypb::RecvPauseFromMul(int winId, bool pause)

@@ -50,6 +50,8 @@ public:
         quint64 ticket = 0;    // the start's ticket
         QString fileName;
         int lastLength = -1;
+        int startSecond = 0;   // sought to once the start succeeded
+        bool startPaused = false;
     };
 
     explicit qvideoonlypb(QWidget *parent = nullptr, int count = 1);
@@ -59,6 +61,11 @@ public:
     // playback controller (a failure comes back through it and frees the
     // window again).
     int playFile(const QString &filename, int videosrc, const MEDIA_FILE_S &mediafile);
+    // The same from a second inside the file; window >= 0 plays it in that
+    // window (what played there is closed; the rule of one camera file at a
+    // time is then the caller's), paused: it waits on its first picture.
+    int playFileAt(const QString &filename, int videosrc, const MEDIA_FILE_S &mediafile, int startSecond,
+                   int window = -1, bool paused = false);
     varno::playback::PlaybackController *controller() const { return m_player; }
     void ResetPlayHash(int winId);
     // A camera's record: playback reads its P2P flag, P2P ID and password.
@@ -125,6 +132,8 @@ private:
     qmediaplay *usableEngine(int winId) const;
     // Plays an ended file again from its start; false when it had not ended.
     bool replayEnded(int winId);
+    // Moves a started window's file to the second.
+    void seekWindow(int winId, int second);
     void engineStarted(quint64 ticket, int result);
 
     QList<qmultivideopb *> m_windows;

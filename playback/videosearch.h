@@ -7,8 +7,12 @@
 #include <QString>
 #include <QWidget>
 
+class QStackedWidget;
 class fileplay;
 class qvideoonlypb;
+namespace varno::playback {
+class SyncPlayer;
+}
 
 // The "Recordings and Playback" page: the search panel on the left, the
 // playback window on the right.
@@ -27,6 +31,10 @@ public:
 
     fileplay *panel() const { return m_fileplay; }
     qvideoonlypb *grid() const { return m_grid; }
+    // Synced playback of cameras picked on the timeline, shown in place of
+    // the single window while it runs.
+    varno::playback::SyncPlayer *syncPlayer() const { return m_sync; }
+    bool syncShown() const;
 
 signals:
     void sendDelDevInfo(QString strDevId);
@@ -46,6 +54,12 @@ public slots:
     void RecvVideoWinPause(bool bPause);
 
 private:
+    void playFromTimeline(const QString &camera, qint64 second);
+    void startSync(const QStringList &cameras, qint64 second);
+    void showSync(bool show);
+
     fileplay *m_fileplay = nullptr;
     qvideoonlypb *m_grid = nullptr;
+    QStackedWidget *m_stack = nullptr;
+    varno::playback::SyncPlayer *m_sync = nullptr;
 };

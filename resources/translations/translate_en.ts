@@ -1693,4 +1693,62 @@ Special characters are not allowed.</translation>
         <translation>Pan/tilt/zoom of %1 failed: %2</translation>
     </message>
 </context>
+<context>
+    <name>varno::playback::SyncPlayer</name>
+    <message>
+        <source>Pause</source>
+        <translation>Pause</translation>
+    </message>
+    <message>
+        <source>Next frame</source>
+        <translation>Next frame</translation>
+    </message>
+    <message>
+        <source>Slower</source>
+        <translation>Slower</translation>
+    </message>
+    <message>
+        <source>Faster</source>
+        <translation>Faster</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Close</translation>
+    </message>
+    <message>
+        <source>no recording</source>
+        <translation>no recording</translation>
+    </message>
+    <message>
+        <source>Play</source>
+        <translation>Play</translation>
+    </message>
+</context>
+<context>
+    <name>varno::playback::TimelineWidget</name>
+    <message>
+        <source>Previous day</source>
+        <translation>Previous day</translation>
+    </message>
+    <message>
+        <source>Next day</source>
+        <translation>Next day</translation>
+    </message>
+    <message>
+        <source>Zoom out</source>
+        <translation>Zoom out</translation>
+    </message>
+    <message>
+        <source>Zoom in</source>
+        <translation>Zoom in</translation>
+    </message>
+    <message>
+        <source>Play in step</source>
+        <translation>Play in step</translation>
+    </message>
+    <message>
+        <source>Click camera names to pick up to four cameras, then play them on one clock</source>
+        <translation>Click camera names to pick up to four cameras, then play them on one clock</translation>
+    </message>
+</context>
 </TS>

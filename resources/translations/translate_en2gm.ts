@@ -1693,4 +1693,62 @@ Sonderzeichen sind nicht erlaubt.</translation>
         <translation>Schwenken/Neigen/Zoomen von %1 fehlgeschlagen: %2</translation>
     </message>
 </context>
+<context>
+    <name>varno::playback::SyncPlayer</name>
+    <message>
+        <source>Pause</source>
+        <translation>Pause</translation>
+    </message>
+    <message>
+        <source>Next frame</source>
+        <translation>Nächstes Bild</translation>
+    </message>
+    <message>
+        <source>Slower</source>
+        <translation>Langsamer</translation>
+    </message>
+    <message>
+        <source>Faster</source>
+        <translation>Schneller</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Schließen</translation>
+    </message>
+    <message>
+        <source>no recording</source>
+        <translation>keine Aufnahme</translation>
+    </message>
+    <message>
+        <source>Play</source>
+        <translation>Abspielen</translation>
+    </message>
+</context>
+<context>
+    <name>varno::playback::TimelineWidget</name>
+    <message>
+        <source>Previous day</source>
+        <translation>Vorheriger Tag</translation>
+    </message>
+    <message>
+        <source>Next day</source>
+        <translation>Nächster Tag</translation>
+    </message>
+    <message>
+        <source>Zoom out</source>
+        <translation>Verkleinern</translation>
+    </message>
+    <message>
+        <source>Zoom in</source>
+        <translation>Vergrößern</translation>
+    </message>
+    <message>
+        <source>Play in step</source>
+        <translation>Synchron abspielen</translation>
+    </message>
+    <message>
+        <source>Click camera names to pick up to four cameras, then play them on one clock</source>
+        <translation>Bis zu vier Kameras durch Klick auf ihre Namen wählen und dann im Gleichlauf abspielen</translation>
+    </message>
+</context>
 </TS>

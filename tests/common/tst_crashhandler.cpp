@@ -8,6 +8,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
@@ -17,11 +18,9 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -161,12 +160,6 @@ int runChild(int argc, char **argv)
 
 namespace {
 
-struct Child
-{
-    pid_t pid = -1;
-    int out = -1;
-};
-
 struct Result
 {
     int signal = 0;    // the signal that ended the child, or 0
@@ -176,90 +169,40 @@ struct Result
 };
 
 // Starts this test program as a child in the given working directory, its
-// stdout on a pipe, without core files.
-Child spawn(const QStringList &args, const QString &cwd)
+// stdout read by the test, without core files.
+std::unique_ptr<QProcess> spawn(const QStringList &args, const QString &cwd)
 {
-    QList<QByteArray> argStorage;
-    argStorage << QCoreApplication::applicationFilePath().toLocal8Bit() << QByteArray("--child");
-    for (const QString &a : args)
-        argStorage << a.toLocal8Bit();
-    std::vector<char *> argv;
-    for (QByteArray &a : argStorage)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    const QByteArray dir = cwd.toLocal8Bit();
-
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0)
-        return {};
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::dup2(fds[1], STDOUT_FILENO);
-        if (::chdir(dir.constData()) != 0)
-            ::_exit(126);
+    auto child = std::make_unique<QProcess>();
+    child->setWorkingDirectory(cwd);
+    child->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child->setChildProcessModifier([] {
         struct rlimit noCore = {0, 0};
         ::setrlimit(RLIMIT_CORE, &noCore);
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
-    }
-    ::close(fds[1]);
-    if (pid < 0) {
-        ::close(fds[0]);
-        return {};
-    }
-    return {pid, fds[0]};
+    });
+    child->start(QCoreApplication::applicationFilePath(), QStringList{QStringLiteral("--child")} + args);
+    return child;
 }
 
-// Reads from the child's stdout until EOF (or until a line equal to
-// untilLine arrived) or the time is up.
-bool readOutput(Child &child, QByteArray &out, qint64 timeoutMs, const QByteArray &untilLine = {})
-{
-    QElapsedTimer timer;
-    timer.start();
-    char buffer[4096];
-    while (timer.elapsed() < timeoutMs) {
-        if (!untilLine.isEmpty() && out.split('\n').contains(untilLine))
-            return true;
-        struct pollfd p = {child.out, POLLIN, 0};
-        const int ready = ::poll(&p, 1, 100);
-        if (ready < 0 && errno != EINTR)
-            return false;
-        if (ready <= 0)
-            continue;
-        const ssize_t n = ::read(child.out, buffer, sizeof(buffer));
-        if (n == 0)
-            return untilLine.isEmpty();
-        if (n > 0)
-            out.append(buffer, n);
-    }
-    return false;
-}
-
-Result finish(Child &child, qint64 timeoutMs = 60000)
+Result finish(QProcess &child, int timeoutMs = 60000)
 {
     Result r;
-    if (child.pid <= 0)
-        return r;
-    if (!readOutput(child, r.out, timeoutMs)) {
+    if (!child.waitForFinished(timeoutMs)) {
         r.timedOut = true;
-        ::kill(child.pid, SIGKILL);
+        child.kill();
+        child.waitForFinished();
     }
-    int status = 0;
-    while (::waitpid(child.pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    ::close(child.out);
-    child = {};
-    if (WIFSIGNALED(status))
-        r.signal = WTERMSIG(status);
-    else if (WIFEXITED(status))
-        r.exitCode = WEXITSTATUS(status);
+    r.out = child.readAllStandardOutput();
+    // A child ended by a signal: Qt gives the signal as its exit code.
+    if (child.exitStatus() == QProcess::CrashExit)
+        r.signal = child.exitCode();
+    else
+        r.exitCode = child.exitCode();
     return r;
 }
 
 Result run(const QStringList &args, const QString &cwd)
 {
-    Child child = spawn(args, cwd);
-    return finish(child);
+    return finish(*spawn(args, cwd));
 }
 
 QString logFile()
@@ -429,12 +372,14 @@ void TestCrashHandler::crashes()
 
 void TestCrashHandler::killFromOutside()
 {
-    Child child = spawn({QStringLiteral("wait")}, m_cwd.path());
-    QVERIFY(child.pid > 0);
+    const auto child = spawn({QStringLiteral("wait")}, m_cwd.path());
     QByteArray out;
-    QVERIFY(readOutput(child, out, 30000, "ready"));
-    QCOMPARE(::kill(child.pid, SIGSEGV), 0);
-    Result r = finish(child);
+    QVERIFY(QTest::qWaitFor([&] {
+        out += child->readAllStandardOutput();
+        return out.split('\n').contains("ready");
+    }, 30000));
+    QCOMPARE(::kill(pid_t(child->processId()), SIGSEGV), 0);
+    Result r = finish(*child);
     QVERIFY(!r.timedOut);
     QCOMPARE(r.signal, SIGSEGV);
     r.out.prepend(out);
@@ -477,11 +422,12 @@ void TestCrashHandler::twoCrashesInOneSecond()
                              + QStringLiteral(".dmp");
         const QString path = m_cwd.path() + QStringLiteral("/log/") + name;
         QVERIFY(varno::test::writeFile(path, QByteArray(1 << 20, 'S')));
-        Child first = spawn({QStringLiteral("null-write-at"), QString::number(second * 1000 + 100)}, m_cwd.path());
-        Child second_ = spawn({QStringLiteral("null-write-at"), QString::number(second * 1000 + 500)}, m_cwd.path());
-        const pid_t secondPid = second_.pid;
-        const Result r1 = finish(first);
-        const Result r2 = finish(second_);
+        const auto first = spawn({QStringLiteral("null-write-at"), QString::number(second * 1000 + 100)}, m_cwd.path());
+        const auto later = spawn({QStringLiteral("null-write-at"), QString::number(second * 1000 + 500)}, m_cwd.path());
+        QVERIFY(later->waitForStarted());
+        const qint64 secondPid = later->processId();
+        const Result r1 = finish(*first);
+        const Result r2 = finish(*later);
         QCOMPARE(r1.signal, SIGSEGV);
         QCOMPARE(r2.signal, SIGSEGV);
 

@@ -85,16 +85,12 @@ QByteArray messageOf(const QByteArray &line, int *level = nullptr)
 // starts with a header line.
 void writeFiller(const QString &path, qint64 size, char fill = 'f')
 {
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    const QByteArray head("Log File Created On:2000-01-01 00:00:00\r\n");
-    QByteArray line(98, fill);
-    line += "\r\n";
-    qint64 written = f.write(head);
-    while (size - written > 2 * line.size())
-        written += f.write(line);
-    written += f.write(QByteArray(size - written - 2, fill) + "\r\n");
-    f.close();
+    QByteArray bytes("Log File Created On:2000-01-01 00:00:00\r\n");
+    const QByteArray line = QByteArray(98, fill) + "\r\n";
+    while (size - bytes.size() > 2 * line.size())
+        bytes += line;
+    bytes += QByteArray(size - bytes.size() - 2, fill) + "\r\n";
+    QVERIFY(varno::test::writeFile(path, bytes));
     QCOMPARE(QFileInfo(path).size(), size);
 }
 

@@ -5,6 +5,7 @@
 #include "common/ui/promptscript.h"
 #include "config/qvideomgr.h"
 #include "tests/record/storagefixture.h"
+#include "tests/support/files.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -35,9 +36,7 @@ class TestQVideoMgr : public QObject
 private slots:
     void firstStartDefaultsAndSave();
     void savedConfigurationIsShown();
-    void spinBoxAndSliderStayEqual();
-    void folderNameIsCutTo31();
-    void untickingEveryDiskLeavesNoRecordDisk();
+    void editsReachTheSave();
     void alarmRecordingChoice();
     void browseAndMessages();
     void mountedDisksAndAResetStore();
@@ -93,46 +92,31 @@ void TestQVideoMgr::savedConfigurationIsShown()
     QCOMPARE(c.disks[1].percent, int16_t(55));
 }
 
-void TestQVideoMgr::spinBoxAndSliderStayEqual()
+void TestQVideoMgr::editsReachTheSave()
 {
     Disks d;
-    d.add(QStringLiteral("~/"), 100 * kGiB);
+    const QString home = d.add(QStringLiteral("~/"), 100 * kGiB);
+    d.add(QStringLiteral("/data/"), 50 * kGiB);
     auto s = d.storage();
     QVideoMgr page(nullptr, s.get());
+    // The spin box and the slider of a row stay equal.
     const auto row = page.rows()[0];
     row.slider->setValue(73);
     QCOMPARE(row.spin->value(), 73);
     row.spin->setValue(41);
     QCOMPARE(row.slider->value(), 41);
-    varno::ui::PromptScript script;
-    child<QPushButton>(page, "btnSave")->click();
-    QCOMPARE(s->getStorageConfig().disks[0].percent, int16_t(41));
-    QCOMPARE(s->getRecordDiskList()[0].limitG, 41.0f);
-}
-
-void TestQVideoMgr::folderNameIsCutTo31()
-{
-    Disks d;
-    const QString home = d.add(QStringLiteral("~/"), 100 * kGiB);
-    auto s = d.storage();
-    QVideoMgr page(nullptr, s.get());
+    // The folder name is cut to 31 bytes.
     child<QLineEdit>(page, "pathLineEdit")->setText(QStringLiteral("Recordings/of/the/front/gate/and/yard"));
     varno::ui::PromptScript script;
     child<QPushButton>(page, "btnSave")->click();
+    QCOMPARE(s->getStorageConfig().disks[0].percent, int16_t(41));
+    QCOMPARE(varno::fieldText(s->getRecordDiskList().last().name), QStringLiteral("~/"));
+    QCOMPARE(s->getRecordDiskList().last().limitG, 41.0f);
     QCOMPARE(s->getStorageConfig().recordDir, QByteArray("Recordings/of/the/front/gate/an"));
     QVERIFY(QFileInfo(home + QStringLiteral("/Recordings/of/the/front/gate/an")).isDir());
-}
-
-void TestQVideoMgr::untickingEveryDiskLeavesNoRecordDisk()
-{
-    Disks d;
-    d.add(QStringLiteral("~/"), 100 * kGiB);
-    d.add(QStringLiteral("/data/"), 50 * kGiB);
-    auto s = d.storage();
-    QVideoMgr page(nullptr, s.get());
-    for (const auto &row : page.rows())
-        row.check->setChecked(false);
-    varno::ui::PromptScript script;
+    // No disk ticked: no record disk at all.
+    for (const auto &r : page.rows())
+        r.check->setChecked(false);
     child<QPushButton>(page, "btnSave")->click();
     QVERIFY(s->getRecordDiskList().isEmpty());
     int ret = 0;
@@ -215,9 +199,7 @@ void TestQVideoMgr::mountedDisksAndAResetStore()
     Disks d;
     d.add(QStringLiteral("~/"), 100 * kGiB);
     const QString usb = d.add(QStringLiteral("@k3f9a/"), 8 * kGiB, kDiskRemovable);
-    QFile damaged(d.appDir + QStringLiteral("/storage.db"));
-    QVERIFY(damaged.open(QIODevice::WriteOnly) && damaged.write(QByteArray(400, '\x7f')) == 400);
-    damaged.close();
+    QVERIFY(varno::test::writeFile(d.appDir + QStringLiteral("/storage.db"), QByteArray(400, '\x7f')));
     auto s = d.storage();
     varno::ui::PromptScript prompts;
     QVideoMgr page(nullptr, s.get());

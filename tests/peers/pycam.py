@@ -2,17 +2,20 @@
 """A camera of the Varno relay protocol, written from docs/p2p-protocol.md
 alone: every layout below comes from the document's tables, none from the
 client's headers. It serves presence and license, sessions and pings, stream
-descriptions and one live stream, record search, password check and change
-and the alarm log.
+descriptions and one live stream, record search, password check and change,
+the alarm log and, with --ptz, pan, tilt, zoom and presets (section 6.8;
+without it the camera answers those messages as one without a head).
 
     pycam.py --port 1883 --device-id B765432 --password abc123 \
              --video frames.bin [--fps 25] [--width 320 --height 240]
-             [--alarms 20] [--recordings 70]
+             [--alarms 20] [--recordings 70] [--ptz]
 
 The video file holds access units, each as u32 length, u8 key flag and the
 Annex B bytes. Control lines on standard input, one answer line each:
 "password" (prints the password kept), "offline" (orderly stop),
-"online", "quit". "READY" is printed once the camera is announced.
+"online", "quit", "ptz" (the head: "OK <pan> <tilt> <zoom> <moves> <stops>
+<last pan,tilt,zoom velocities> <presets>"). "READY" is printed once the
+camera is announced.
 """
 
 import argparse
@@ -89,6 +92,39 @@ def token_ok(password, field, number):
     return field[:33] == token(password, number)[:33]
 
 
+# --- section 6.8: pan, tilt and zoom ------------------------------------------
+PTZ_CAPS, PTZ_CAPS_RSP, PTZ_MOVE, PTZ_RESULT, PTZ_STOP = 160, 161, 162, 163, 164
+PTZ_PRESETS, PTZ_PRESET_LIST, PTZ_GOTO, PTZ_SET, PTZ_REMOVE = 165, 166, 167, 168, 169
+PTZ_REQUEST_SIZE = {PTZ_CAPS: 40, PTZ_MOVE: 52, PTZ_STOP: 40, PTZ_PRESETS: 40, PTZ_GOTO: 44, PTZ_SET: 108,
+                    PTZ_REMOVE: 44}
+R_DONE, R_PASSWORD, R_NO_PTZ, R_BAD, R_NO_PRESET, R_FULL = 0, 1, 2, 3, 4, 5
+MAX_PRESETS = 32
+
+
+class Head:
+    """Pan and tilt -1 .. 1, zoom 0 .. 1; the document leaves the speed to the
+    camera: this one crosses the whole range in two seconds at velocity 1000."""
+
+    def __init__(self):
+        self.pos = [0.0, 0.0, 0.0]
+        self.speed = [0, 0, 0]
+        self.last = [0, 0, 0]
+        self.since = time.monotonic()
+        self.moves = self.stops = 0
+        self.mover = None
+        self.presets = {}                  # number -> (name, position)
+
+    def advance(self):
+        now = time.monotonic()
+        dt, self.since = now - self.since, now
+        for i, (lo, hi) in enumerate(((-1.0, 1.0), (-1.0, 1.0), (0.0, 1.0))):
+            self.pos[i] = min(hi, max(lo, self.pos[i] + self.speed[i] / 1000.0 * dt))
+
+    def halt(self):
+        self.speed = [0, 0, 0]
+        self.mover = None
+
+
 # --- the camera --------------------------------------------------------------
 class Camera:
     def __init__(self, args):
@@ -110,6 +146,7 @@ class Camera:
         first = time.localtime(now - 600 * args.recordings - 3600)   # all before now
         start = time.mktime(first[:4] + (0, 0) + first[6:])
         self.recordings = [time.localtime(start + 600 * i) for i in range(args.recordings)]
+        self.head = Head() if args.ptz else None
         self.stopping = False
         self.client = None
         self.pump = threading.Thread(target=self.pump_loop, daemon=True)
@@ -178,6 +215,7 @@ class Camera:
     def handle(self, env):
         who, kind = env["sender"], env["kind"]
         if kind == SESSION_OPEN:
+            self.session_ends(who)
             s = {"id": env["session"], "heard": time.monotonic(), "streams": {}, "search": None}
             self.sessions[who] = s
             # Section 4: device ID (64), stream count u32, nonce u32.
@@ -194,6 +232,7 @@ class Camera:
             self.send(who, s, PONG, env["request"], qos=0)
         elif kind == SESSION_CLOSE:
             del self.sessions[who]
+            self.session_ends(who)
         elif kind == DESCR_REQ:
             self.send(who, s, DESCR_RSP, env["request"], 0, OK, struct.pack("<i", 1) + self.description(0))
         elif kind == STREAM_OPEN:
@@ -257,6 +296,72 @@ class Camera:
             self.message(who, s, 35, bytes(out))
         elif mtype == 127 and len(p) >= 48:
             self.alarm_search(who, s, p)
+        elif mtype in PTZ_REQUEST_SIZE and len(p) >= PTZ_REQUEST_SIZE[mtype]:
+            self.ptz(who, s, mtype, p)
+
+    def session_ends(self, who):
+        # Section 6.8: a move stops with the session that started it.
+        if self.head and self.head.mover == who:
+            self.head.advance()
+            self.head.halt()
+
+    def ptz(self, who, s, mtype, p):
+        nonce = struct.unpack_from("<i", p, 36)[0]
+        head = self.head
+        result = R_DONE
+        if not token_ok(self.password, p[0:36], nonce):
+            result = R_PASSWORD
+        elif head is None:
+            result = R_NO_PTZ
+        if mtype == PTZ_CAPS:
+            caps, room = (7, MAX_PRESETS) if result == R_DONE else (0, 0)
+            self.message(who, s, PTZ_CAPS_RSP, struct.pack("<iiIH2x", nonce, result, caps, room))
+            return
+        if mtype == PTZ_PRESETS:
+            entries = sorted(head.presets.items()) if result == R_DONE else []
+            body = struct.pack("<iii", nonce, result, len(entries))
+            body += b"".join(struct.pack("<i", n) + text(name, 64) for n, (name, _) in entries)
+            self.message(who, s, PTZ_PRESET_LIST, body)
+            return
+        stored = 0
+        if result == R_DONE:
+            head.advance()
+            if mtype == PTZ_MOVE:
+                v = list(struct.unpack_from("<iii", p, 40))
+                if any(abs(x) > 1000 for x in v):
+                    result = R_BAD
+                else:
+                    head.speed, head.last, head.mover = v, list(v), who
+                    head.moves += 1
+                    if v == [0, 0, 0]:
+                        head.mover = None
+            elif mtype == PTZ_STOP:
+                head.halt()
+                head.stops += 1
+            else:
+                number = struct.unpack_from("<i", p, 40)[0]
+                if mtype == PTZ_SET:
+                    name = untext(p[44:108])
+                    if not name or not 0 <= number <= 255:
+                        result = R_BAD
+                    else:
+                        if number == 0:
+                            number = next((k for k in range(1, 256) if k not in head.presets), 0)
+                        if number == 0 or (number not in head.presets and len(head.presets) >= MAX_PRESETS):
+                            result = R_FULL
+                        else:
+                            head.presets[number] = (name, list(head.pos))
+                            stored = number
+                elif not 1 <= number <= 255:
+                    result = R_BAD
+                elif number not in head.presets:
+                    result = R_NO_PRESET
+                elif mtype == PTZ_REMOVE:
+                    del head.presets[number]
+                else:
+                    head.pos = list(head.presets[number][1])
+                    head.halt()
+        self.message(who, s, PTZ_RESULT, struct.pack("<iiii", nonce, mtype, result, stored))
 
     def record_search(self, who, s, p):
         seq = struct.unpack_from("<i", p, 36)[0]
@@ -316,6 +421,7 @@ class Camera:
                 for who, s in list(self.sessions.items()):
                     if now - s["heard"] > 20:
                         del self.sessions[who]
+                        self.session_ends(who)
                         continue
                     for index, st in s["streams"].items():
                         if st["due"] > now:
@@ -370,6 +476,7 @@ def main():
     ap.add_argument("--height", type=int, default=240)
     ap.add_argument("--alarms", type=int, default=20)
     ap.add_argument("--recordings", type=int, default=70)
+    ap.add_argument("--ptz", action="store_true")
     args = ap.parse_args()
     if args.host not in ("127.0.0.1", "localhost"):
         raise SystemExit("loopback only")
@@ -388,6 +495,15 @@ def main():
         elif cmd == "online":
             cam.connect()
             print("OK online", flush=True)
+        elif cmd == "ptz":
+            with cam.lock:
+                h = cam.head
+                if h is None:
+                    print("ERR no head", flush=True)
+                else:
+                    h.advance()
+                    print("OK %.3f %.3f %.3f %d %d %d,%d,%d %d" % (tuple(h.pos) + (h.moves, h.stops) + tuple(h.last)
+                                                                + (len(h.presets),)), flush=True)
         elif cmd == "quit":
             break
         else:

@@ -1,7 +1,8 @@
 // The client library against a camera that was written from the protocol
 // document alone (tests/peers/pycam.py): adding it by camera ID, its live
 // video, a password change that a restarted camera keeps, record search
-// with paging, and the alarm log dialog.
+// with paging, the alarm log dialog, and pan, tilt, zoom and presets
+// through the client's PTZ controller.
 #include "alarm/qalarmsearch.h"
 #include "common/authtoken.h"
 #include "common/metatypes.h"
@@ -9,7 +10,9 @@
 #include "common/p2precords.h"
 #include "common/textfield.h"
 #include "common/ui/promptscript.h"
+#include "common/ptzrecords.h"
 #include "device/qmanualdial.h"
+#include "live/ptzcontroller.h"
 #include "platform/p2p/p2p_client_sdk.h"
 #include "tests/device/devicefixture.h"
 #include "tests/support/media/testmedia.h"
@@ -43,7 +46,9 @@ devicetest::MessageRelay &hub()
     static devicetest::MessageRelay relay{P2P_MSG_PASSWORD_CHECK_RSP, P2P_MSG_PASSWORD_CHECK2_RSP,
                                           P2P_MSG_PASSWORD_CHANGE_RSP, P2P_MSG_RECORD_LIST,
                                           P2P_MSG_RECORD_LIST_EX,      P2P_MSG_STREAM_PASSWORD,
-                                          P2P_MSG_ALARM_LIST,          P2P_MSG_ALARM_STATUS};
+                                          P2P_MSG_ALARM_LIST,          P2P_MSG_ALARM_STATUS,
+                                          P2P_MSG_PTZ_CAPS_RSP,        P2P_MSG_PTZ_RESULT,
+                                          P2P_MSG_PTZ_PRESET_LIST};
     return relay;
 }
 
@@ -93,6 +98,7 @@ private slots:
     void passwordChangeSurvivesRestart();
     void recordSearchPages();
     void alarmLogListed();
+    void ptzThroughTheController();
 
 private:
     bool startPeer();
@@ -117,7 +123,8 @@ bool TestPyCamPeer::startPeer()
                           QString::number(m_broker.port()), QStringLiteral("--device-id"), QString::fromLatin1(kDevice),
                           QStringLiteral("--password"), m_password, QStringLiteral("--video"), m_video,
                           QStringLiteral("--fps"), QStringLiteral("25"), QStringLiteral("--alarms"),
-                          QString::number(kAlarms), QStringLiteral("--recordings"), QString::number(kRecordings)});
+                          QString::number(kAlarms), QStringLiteral("--recordings"), QString::number(kRecordings),
+                          QStringLiteral("--ptz")});
     if (!m_peer.waitForStarted(10000))
         return false;
     while (!m_peer.canReadLine())
@@ -390,6 +397,40 @@ void TestPyCamPeer::alarmLogListed()
         QVERIFY(dialog.cellText(row - 1, 2) < dialog.cellText(row, 2));
     QCOMPARE(dialog.cellText(0, 3), QStringLiteral("External sensor alarm"));
     QCOMPARE(dialog.cellText(1, 3), QStringLiteral("Motion detect alarm"));
+}
+
+void TestPyCamPeer::ptzThroughTheController()
+{
+    using varno::live::PtzController;
+    PtzController ctl;
+    hub().setDialog(&ctl);
+    QSignalSpy known(&ctl, &PtzController::capabilityKnown);
+    QSignalSpy loaded(&ctl, &PtzController::presetsLoaded);
+    QSignalSpy changed(&ctl, &PtzController::presetChanged);
+    QSignalSpy failed(&ctl, &PtzController::commandFailed);
+    varno::live::PtzCamera cam{QString::fromLatin1(kDevice), QStringLiteral("Peer"), true, {}, {},
+                               QString::fromLatin1(kCamera), m_password};
+    ctl.probe(cam);
+    QTRY_COMPARE_WITH_TIMEOUT(known.size(), 1, 10000);
+    QVERIFY(known[0][1].toBool() && known[0][2].toBool());
+    ctl.setCamera(cam);
+    ctl.move(0.6, -0.2, 0.4);
+    QVERIFY(ctl.stop());
+    ctl.setPreset(QStringLiteral("Eingang"));
+    ctl.refreshPresets();
+    QTRY_COMPARE_WITH_TIMEOUT(loaded.size(), 1, 10000);
+    // moves stops last-velocities presets
+    QCOMPARE(peerCommand(QStringLiteral("ptz")).section(QLatin1Char(' '), 4), QStringLiteral("1 1 600,-200,400 1"));
+    QCOMPARE(loaded[0][2].toStringList(), QStringList{QStringLiteral("Eingang")});
+    const QString token = loaded[0][1].toStringList().value(0);
+    ctl.gotoPreset(token);
+    ctl.removePreset(token, QStringLiteral("Eingang"));
+    ctl.refreshPresets();
+    QTRY_COMPARE_WITH_TIMEOUT(loaded.size(), 2, 10000);
+    QVERIFY(loaded[1][1].toStringList().isEmpty());
+    QCOMPARE(changed.size(), 2);
+    QVERIFY2(failed.isEmpty(), failed.isEmpty() ? "" : qPrintable(failed[0][1].toString()));
+    hub().setDialog(&m_replies);
 }
 
 QTEST_MAIN(TestPyCamPeer)

@@ -67,6 +67,8 @@ QString writeRecording(const QString &folder, const RecordingOptions &recording)
                                         uint32_t(pcm.size() * 2));
         }
     }
+    if (recording.alarmType != 0 && Record_local_setMediaFileAlarmType(h, recording.alarmType) != 0)
+        return {};
     if (Record_local_MediaFileClose(h) != 0)
         return {};
     return QString::fromUtf8(path);

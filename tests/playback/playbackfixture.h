@@ -43,6 +43,7 @@ struct RecordingOptions
     bool h265 = false;                // libx265 instead of libx264
     int infoWidth = 0;                // the size the record information claims (0: the real one)
     int infoHeight = 0;
+    int alarmType = 0;                // stored in the filelist record at close
 };
 
 // Writes one recording into folder (its filelist included) and returns its

@@ -6,6 +6,7 @@
 #include "tests/record/storagefixture.h"
 #include "record/recordfault.h"
 #include "tests/support/filecaps.h"
+#include "tests/support/files.h"
 #include "tests/support/recmedia/testmedia.h"
 
 #include <QDateTime>
@@ -29,7 +30,6 @@ class TestCStorage : public QObject
 
 private slots:
     void firstStartWithoutStorageDb();
-    void firstStartWithTheSystemDiskOnly();
     void systemDiskIsFilledLast();
     void percentOfTheDiskLimitsTheFolder();
     void recordingsInProgressReserveSpace();
@@ -73,8 +73,8 @@ const std::vector<varno::test::EncodedPicture> &pictures()
     return p;
 }
 
-// A recording file of the library in folder, left open.
-RECORD_HANDLE createRecording(const QString &folder, const char *devId)
+// A recording file of the library in folder, left open; file receives its path.
+RECORD_HANDLE createRecording(const QString &folder, const char *devId, QString *file = nullptr)
 {
     RECORD_INFO_S info{};
     varno::setText(info.devId, devId);
@@ -86,7 +86,11 @@ RECORD_HANDLE createRecording(const QString &folder, const char *devId)
     char path[RECORD_LOCAL_PATH_SIZE] = {};
     varno::setText(path, sizeof path, folder.toUtf8());
     RECORD_HANDLE h = 0;
-    return Record_local_MediaFileCreat(&info, path, &h, nullptr) == 0 ? h : 0;
+    if (Record_local_MediaFileCreat(&info, path, &h, nullptr) != 0)
+        return 0;
+    if (file)
+        *file = QString::fromUtf8(path);
+    return h;
 }
 
 bool writePictures(RECORD_HANDLE h, size_t from, size_t to)
@@ -121,14 +125,11 @@ void TestCStorage::firstStartWithoutStorageDb()
     int ret = 0;
     QVERIFY(savePath(*s, &ret).isEmpty());
     QCOMPARE(ret, -1);
-}
 
-void TestCStorage::firstStartWithTheSystemDiskOnly()
-{
-    Disks d;
-    const QString home = d.add(QStringLiteral("~/"), 500 * kGiB);
-    auto s = d.storage();
-    QCOMPARE(s->getCapturePath(), home + QStringLiteral("/Varno/Capture"));
+    // With the system disk alone the snapshots go there.
+    Disks only;
+    const QString home = only.add(QStringLiteral("~/"), 500 * kGiB);
+    QCOMPARE(only.storage()->getCapturePath(), home + QStringLiteral("/Varno/Capture"));
 }
 
 void TestCStorage::systemDiskIsFilledLast()
@@ -304,21 +305,14 @@ void TestCStorage::coverKeepsFilesBeingWritten()
     QVERIFY(save(*s, {disk("/a/", 1, 1)}, 1));
     const QString a = s->recordFolder(QStringLiteral("/a/"));
     QVERIFY(Record_local_InitSdk() == 0);
-    RECORD_INFO_S info{};
-    varno::setText(info.devId, "OPEN001");
-    info.version = RECORD_INFO_VERSION;
-    info.videoCodec = MEDIA_VIDEO_H264;
-    info.frameRate = 25;
-    char path[RECORD_LOCAL_PATH_SIZE] = {};
-    varno::setText(path, a);
-    RECORD_HANDLE h = 0;
-    QCOMPARE(Record_local_MediaFileCreat(&info, path, &h, nullptr), 0);
+    QString path;
+    const RECORD_HANDLE h = createRecording(a, "OPEN001", &path);
+    QVERIFY(h > 0);
     for (int i = 0; i < 3; ++i)
         addRecording(a, QStringLiteral("r%1.mkv").arg(i), 10 * kMiB);
     QCOMPARE(savePath(*s), a);
-    const QString open = QFileInfo(QString::fromUtf8(path)).fileName();
-    QCOMPARE(listed(a), QStringList{open});
-    QVERIFY(QFileInfo::exists(QString::fromUtf8(path)));
+    QCOMPARE(listed(a), QStringList{QFileInfo(path).fileName()});
+    QVERIFY(QFileInfo::exists(path));
     Record_local_MediaFileClose(h);
     Record_local_UnInitSdk();
 }
@@ -497,10 +491,8 @@ void TestCStorage::storageDbBadInput()
     QCOMPARE(parseStorageDb(image, &parsed), loads);
     Disks d;
     d.add(QStringLiteral("/a/"), 1 * kGiB);
-    QFile f(d.appDir + QStringLiteral("/storage.db"));
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(image);
-    f.close();
+    const QString path = d.appDir + QStringLiteral("/storage.db");
+    QVERIFY(varno::test::writeFile(path, image));
     auto s = d.storage();
     QCOMPARE(s->getStorageConfig().count() > 0, loads);
     const QString aside = s->takeResetNotice();
@@ -508,13 +500,10 @@ void TestCStorage::storageDbBadInput()
     QVERIFY(s->takeResetNotice().isEmpty()); // told once
     if (setAside) {
         // The damaged bytes are kept whole beside; the save writes a fresh file.
-        QVERIFY(aside.startsWith(f.fileName() + QStringLiteral(".corrupt-")));
-        QFile kept(aside);
-        QVERIFY(kept.open(QIODevice::ReadOnly));
-        QCOMPARE(kept.readAll(), image);
+        QVERIFY(aside.startsWith(path + QStringLiteral(".corrupt-")));
+        QCOMPARE(varno::test::readFile(aside), image);
         QVERIFY(save(*s, {disk("/a/", 1, 20)}));
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        QVERIFY(parseStorageDb(f.readAll(), &parsed));
+        QVERIFY(parseStorageDb(varno::test::readFile(path), &parsed));
         QCOMPARE(QFileInfo(aside).size(), qint64(image.size())); // the save left it alone
     } else {
         QCOMPARE(QDir(d.appDir).entryList(QDir::Files).size(), 1);
@@ -551,9 +540,7 @@ void TestCStorage::storageDbThatIsNoFile()
     } else if (kind == 1) {
         QVERIFY(::mkfifo(QFile::encodeName(path).constData(), 0600) == 0);
     } else {
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(good) == good.size());
-        f.close();
+        QVERIFY(varno::test::writeFile(path, good));
         QVERIFY(QFile::setPermissions(path, {}));
     }
     std::unique_ptr<CStorage> s;
@@ -568,9 +555,7 @@ void TestCStorage::storageDbThatIsNoFile()
     QVERIFY(QFileInfo(path).isFile());
     if (kind == 2) {
         QVERIFY(QFile::setPermissions(aside, QFile::ReadOwner));
-        QFile kept(aside);
-        QVERIFY(kept.open(QIODevice::ReadOnly));
-        QCOMPARE(kept.readAll(), good);
+        QCOMPARE(varno::test::readFile(aside), good);
     }
 }
 

@@ -76,6 +76,80 @@ void drawPicture(AVFrame *frame, int index, int frames, uint32_t seed, int noise
     }
 }
 
+// The encoder of the simulated cameras' pictures; nullptr with a reason.
+std::unique_ptr<AVCodecContext, CodecDeleter> openEncoder(const VideoSettings &settings, std::string *error)
+{
+    const char *encoder = settings.h265 ? "libx265" : "libx264";
+    const AVCodec *codec = avcodec_find_encoder_by_name(encoder);
+    if (!codec) {
+        *error = std::string(encoder) + " encoder not available";
+        return nullptr;
+    }
+    std::unique_ptr<AVCodecContext, CodecDeleter> ctx(avcodec_alloc_context3(codec));
+    if (!ctx) {
+        *error = "out of memory";
+        return nullptr;
+    }
+    const int fps = std::max(1, settings.fps);
+    const int gop = fps * std::max(1, settings.keySeconds);
+    ctx->width = settings.width & ~1;
+    ctx->height = settings.height & ~1;
+    ctx->pix_fmt = AV_PIX_FMT_YUV420P;
+    ctx->time_base = AVRational{1, fps};
+    ctx->framerate = AVRational{fps, 1};
+    ctx->gop_size = gop;
+    ctx->keyint_min = gop;
+    ctx->max_b_frames = 0;
+    ctx->bit_rate = int64_t(settings.kbps) * 1000;
+    ctx->rc_max_rate = ctx->bit_rate;
+    ctx->rc_buffer_size = int(ctx->bit_rate);
+    ctx->thread_count = 1;
+    av_opt_set(ctx->priv_data, "preset", "ultrafast", 0);
+    av_opt_set(ctx->priv_data, "tune", "zerolatency", 0);
+    if (settings.h265) {
+        const std::string params = "log-level=error:repeat-headers=1:aud=1:info=1:hash=2:slices=2:open-gop=0"
+                                   ":scenecut=0:bframes=0:keyint=" + std::to_string(gop)
+                                   + ":min-keyint=" + std::to_string(gop);
+        av_opt_set(ctx->priv_data, "x265-params", params.c_str(), 0);
+    } else {
+        av_opt_set(ctx->priv_data, "profile", "baseline", 0);
+        const std::string params = "repeat-headers=1:scenecut=0:keyint=" + std::to_string(gop)
+                                   + ":min-keyint=" + std::to_string(gop) + ":sliced-threads=0";
+        av_opt_set(ctx->priv_data, "x264-params", params.c_str(), 0);
+    }
+    if (avcodec_open2(ctx.get(), codec, nullptr) < 0) {
+        *error = std::string("cannot open ") + encoder;
+        return nullptr;
+    }
+    return ctx;
+}
+
+// Moves the picture against a turn of the head (a third of the picture at
+// the end of the range) and magnifies it around its centre (twice at full
+// zoom); what the scene does not cover is black.
+void viewPicture(AVFrame *frame, std::vector<uint8_t> &scratch, double pan, double tilt, double zoom)
+{
+    const double mag = 1.0 + std::clamp(zoom, 0.0, 1.0);
+    for (int plane = 0; plane < 3; ++plane) {
+        const int w = plane ? frame->width / 2 : frame->width;
+        const int h = plane ? frame->height / 2 : frame->height;
+        const int stride = frame->linesize[plane];
+        uint8_t *data = frame->data[plane];
+        scratch.assign(data, data + size_t(stride) * size_t(h));
+        const double dx = std::clamp(pan, -1.0, 1.0) * w / 3.0;
+        const double dy = -std::clamp(tilt, -1.0, 1.0) * h / 3.0;
+        const uint8_t black = plane ? 128 : 16;
+        for (int y = 0; y < h; ++y) {
+            const int sy = int(std::floor((y - h / 2.0) / mag + h / 2.0 + dy));
+            uint8_t *row = data + y * stride;
+            for (int x = 0; x < w; ++x) {
+                const int sx = int(std::floor((x - w / 2.0) / mag + w / 2.0 + dx));
+                row[x] = (sx < 0 || sx >= w || sy < 0 || sy >= h) ? black : scratch[size_t(sy) * size_t(stride) + size_t(sx)];
+            }
+        }
+    }
+}
+
 } // namespace
 
 std::vector<NalRef> splitNals(const uint8_t *data, size_t size)
@@ -117,51 +191,14 @@ bool VideoLoop::encode(const VideoSettings &settings, uint32_t seed)
 {
     m_settings = settings;
     m_frames.clear();
-    const char *encoder = settings.h265 ? "libx265" : "libx264";
-    const AVCodec *codec = avcodec_find_encoder_by_name(encoder);
-    if (!codec) {
-        m_error = std::string(encoder) + " encoder not available";
+    auto ctx = openEncoder(settings, &m_error);
+    if (!ctx)
         return false;
-    }
-    std::unique_ptr<AVCodecContext, CodecDeleter> ctx(avcodec_alloc_context3(codec));
-    if (!ctx) {
-        m_error = "out of memory";
-        return false;
-    }
     const int fps = std::max(1, settings.fps);
     const int gop = fps * std::max(1, settings.keySeconds);
     const int keySeconds = std::max(1, settings.keySeconds);
     const int loopSeconds = std::max(keySeconds, settings.loopSeconds / keySeconds * keySeconds);
     const int frames = fps * loopSeconds;
-    ctx->width = settings.width & ~1;
-    ctx->height = settings.height & ~1;
-    ctx->pix_fmt = AV_PIX_FMT_YUV420P;
-    ctx->time_base = AVRational{1, fps};
-    ctx->framerate = AVRational{fps, 1};
-    ctx->gop_size = gop;
-    ctx->keyint_min = gop;
-    ctx->max_b_frames = 0;
-    ctx->bit_rate = int64_t(settings.kbps) * 1000;
-    ctx->rc_max_rate = ctx->bit_rate;
-    ctx->rc_buffer_size = int(ctx->bit_rate);
-    ctx->thread_count = 1;
-    av_opt_set(ctx->priv_data, "preset", "ultrafast", 0);
-    av_opt_set(ctx->priv_data, "tune", "zerolatency", 0);
-    if (settings.h265) {
-        const std::string params = "log-level=error:repeat-headers=1:aud=1:info=1:hash=2:slices=2:open-gop=0"
-                                   ":scenecut=0:bframes=0:keyint=" + std::to_string(gop)
-                                   + ":min-keyint=" + std::to_string(gop);
-        av_opt_set(ctx->priv_data, "x265-params", params.c_str(), 0);
-    } else {
-        av_opt_set(ctx->priv_data, "profile", "baseline", 0);
-        const std::string params = "repeat-headers=1:scenecut=0:keyint=" + std::to_string(gop)
-                                   + ":min-keyint=" + std::to_string(gop) + ":sliced-threads=0";
-        av_opt_set(ctx->priv_data, "x264-params", params.c_str(), 0);
-    }
-    if (avcodec_open2(ctx.get(), codec, nullptr) < 0) {
-        m_error = std::string("cannot open ") + encoder;
-        return false;
-    }
     std::unique_ptr<AVFrame, FrameDeleter> frame(av_frame_alloc());
     std::unique_ptr<AVPacket, PacketDeleter> packet(av_packet_alloc());
     frame->format = ctx->pix_fmt;
@@ -210,6 +247,71 @@ bool VideoLoop::encode(const VideoSettings &settings, uint32_t seed)
             m_pps.assign(n.data, n.data + n.size);
     }
     return true;
+}
+
+struct LiveVideo::State
+{
+    std::unique_ptr<AVCodecContext, CodecDeleter> ctx;
+    std::unique_ptr<AVFrame, FrameDeleter> frame;
+    std::unique_ptr<AVPacket, PacketDeleter> packet;
+    std::vector<uint8_t> scratch;
+    VideoSettings settings;
+    uint32_t seed = 0;
+    int loopFrames = 1;
+    int64_t pts = 0;
+};
+
+LiveVideo::LiveVideo() = default;
+LiveVideo::~LiveVideo() = default;
+
+bool LiveVideo::open(const VideoSettings &settings, uint32_t seed)
+{
+    auto st = std::make_unique<State>();
+    st->ctx = openEncoder(settings, &m_error);
+    if (!st->ctx)
+        return false;
+    st->frame.reset(av_frame_alloc());
+    st->packet.reset(av_packet_alloc());
+    if (!st->frame || !st->packet) {
+        m_error = "out of memory";
+        return false;
+    }
+    st->frame->format = st->ctx->pix_fmt;
+    st->frame->width = st->ctx->width;
+    st->frame->height = st->ctx->height;
+    if (av_frame_get_buffer(st->frame.get(), 0) < 0) {
+        m_error = "out of memory";
+        return false;
+    }
+    const int keySeconds = std::max(1, settings.keySeconds);
+    st->loopFrames = std::max(1, settings.fps) * std::max(keySeconds, settings.loopSeconds / keySeconds * keySeconds);
+    st->settings = settings;
+    st->seed = seed;
+    m = std::move(st);
+    return true;
+}
+
+AccessUnit LiveVideo::next(int index, double pan, double tilt, double zoom)
+{
+    AccessUnit au;
+    if (!m)
+        return au;
+    AVFrame *frame = m->frame.get();
+    av_frame_make_writable(frame);
+    drawPicture(frame, index % m->loopFrames, m->loopFrames, m->seed, m->settings.noise);
+    viewPicture(frame, m->scratch, pan, tilt, zoom);
+    frame->pts = m->pts++;
+    frame->pict_type = AV_PICTURE_TYPE_NONE;
+    if (avcodec_send_frame(m->ctx.get(), frame) < 0)
+        return au;
+    while (avcodec_receive_packet(m->ctx.get(), m->packet.get()) == 0) {
+        // One picture in, one out (no B pictures, no look-ahead).
+        const auto bytes = withLongStartCodes(m->packet->data, size_t(m->packet->size));
+        au.data.insert(au.data.end(), bytes.begin(), bytes.end());
+        au.key = au.key || (m->packet->flags & AV_PKT_FLAG_KEY) != 0;
+        av_packet_unref(m->packet.get());
+    }
+    return au;
 }
 
 uint64_t VideoLoop::totalBytes() const

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -53,6 +54,31 @@ private:
     std::vector<AccessUnit> m_frames;
     std::vector<uint8_t> m_sps;
     std::vector<uint8_t> m_pps;
+    std::string m_error;
+};
+
+// The loop's scene encoded picture by picture as it is sent, as seen by a
+// camera whose head turns: shifted against the turn (pan and tilt -1 .. 1, a
+// third of the picture at the end of the range) and magnified around the
+// centre (zoom 0 .. 1, twice at full zoom), the uncovered edge black. The
+// first picture is a key picture, then one every keySeconds.
+class LiveVideo
+{
+public:
+    LiveVideo();
+    ~LiveVideo();
+    LiveVideo(const LiveVideo &) = delete;
+    LiveVideo &operator=(const LiveVideo &) = delete;
+
+    bool open(const VideoSettings &settings, uint32_t seed);
+    // The next picture: the scene at loop position index; empty data when
+    // the encoder failed.
+    AccessUnit next(int index, double pan, double tilt, double zoom);
+    const std::string &error() const { return m_error; }
+
+private:
+    struct State;
+    std::unique_ptr<State> m;
     std::string m_error;
 };
 

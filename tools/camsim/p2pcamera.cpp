@@ -64,6 +64,7 @@ void P2pCamera::setFrameObserver(std::function<void(int, uint32_t, int64_t)> obs
 bool P2pCamera::start(QString *error)
 {
     const uint32_t seed = uint32_t(qHash(m_config.deviceId)) | 1u;
+    m_seed = seed;
     if (!m_hd.encode(m_config.hd, seed) || !m_sd.encode(m_config.sd, seed * 7u + 3u)) {
         if (error)
             *error = QStringLiteral("video: %1 %2").arg(QString::fromStdString(m_hd.error()),
@@ -373,6 +374,8 @@ void P2pCamera::handle(const Envelope &env)
         Session &s = m_sessions[client];
         // A new session, or the same one coming back after a relay outage:
         // everything it had open is asked for again by the client.
+        if (s.id != env.session)
+            sessionEnds(client);
         s = Session();
         s.id = env.session;
         s.lastHeardMs = monotonicMs();
@@ -400,6 +403,7 @@ void P2pCamera::handle(const Envelope &env)
         reply(client, s, Kind::Pong, env.request, 0, kOk, nullptr, 0, 0);
         break;
     case Kind::SessionClose:
+        sessionEnds(client);
         m_sessions.erase(it);
         break;
     case Kind::DescrReq: {
@@ -433,6 +437,13 @@ void P2pCamera::handle(const Envelope &env)
         sub.open = true;
         sub.nextDueUs = monotonicUs();
         sub.t0Ms = monotonicMs();
+        if (m_config.ptz) {
+            // The picture follows the head: encoded as it is sent.
+            sub.view = std::make_shared<LiveVideo>();
+            const uint32_t seed = env.channel == 0 ? m_seed : m_seed * 7u + 3u;
+            if (!sub.view->open(video(int(env.channel)).settings(), seed))
+                sub.view.reset();
+        }
         reply(client, s, Kind::StreamOpenRsp, env.request, env.channel, kOk, nullptr, 0);
         break;
     }
@@ -606,6 +617,7 @@ void P2pCamera::handleMessage(Session &s, const std::string &client, const Envel
         alarmSearch(s, client, p, n);
         break;
     default:
+        handlePtz(s, client, type, p, n);
         break;
     }
 }
@@ -834,6 +846,22 @@ QString P2pCamera::control(const QStringList &args)
     }
     if (cmd == QLatin1String("password"))
         return QStringLiteral("OK ") + QString::fromStdString(m_password);
+    if (cmd == QLatin1String("ptz")) {
+        if (!m_config.ptz)
+            return QStringLiteral("ERR no head");
+        advancePtz();
+        return QStringLiteral("OK pan=%1 tilt=%2 zoom=%3 moves=%4 stops=%5 last=%6,%7,%8 presets=%9 moving=%10")
+            .arg(m_head.pan, 0, 'f', 3)
+            .arg(m_head.tilt, 0, 'f', 3)
+            .arg(m_head.zoom, 0, 'f', 3)
+            .arg(m_head.moves)
+            .arg(m_head.stops)
+            .arg(m_head.lastPan)
+            .arg(m_head.lastTilt)
+            .arg(m_head.lastZoom)
+            .arg(m_presets.size())
+            .arg(m_head.panSpeed || m_head.tiltSpeed || m_head.zoomSpeed ? 1 : 0);
+    }
     if (cmd == QLatin1String("stats")) {
         int streams = 0;
         int transfers = 0;
@@ -882,6 +910,7 @@ void P2pCamera::pumpOnce()
     }
     for (auto it = m_sessions.begin(); it != m_sessions.end();) {
         if (nowMs - it->second.lastHeardMs > kSessionIdleMs) {
+            sessionEnds(it->first);
             it = m_sessions.erase(it);
             continue;
         }
@@ -908,7 +937,17 @@ void P2pCamera::pumpOnce()
                     sub.nextDueUs += frameUs;
                     continue;
                 }
-                const AccessUnit &au = v.frames()[sub.pos];
+                AccessUnit viewed;
+                if (sub.view) {
+                    advancePtz();
+                    viewed = sub.view->next(int(sub.frameNo % 0x7fffffffu), m_head.pan, m_head.tilt, m_head.zoom);
+                }
+                const AccessUnit &au = sub.view ? viewed : v.frames()[sub.pos];
+                if (au.data.empty()) {   // the encoder gave nothing for this picture
+                    ++sub.frameNo;
+                    sub.nextDueUs += frameUs;
+                    continue;
+                }
                 const int64_t sentUs = monotonicUs();
                 const uint32_t tsMs = uint32_t(sub.frameNo * uint64_t(1000) / uint64_t(fps));
                 std::vector<uint8_t> b(body::kFrameHead + au.data.size());

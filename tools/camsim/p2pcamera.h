@@ -12,6 +12,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -44,6 +45,8 @@ namespace varno::camsim {
 //   no-key on|off                      live streams leave out every key frame
 //   unretain                           the relay forgets the retained presence and license
 //                                      (as a clustered relay whose other node never had them)
+//   ptz                                the head: position, moves and stops taken, last velocities,
+//                                      presets, whether it moves
 class P2pCamera : public SimCamera
 {
 public:
@@ -66,6 +69,25 @@ public:
     // live video frame published; for in-process benchmarks.
     void setFrameObserver(std::function<void(int, uint32_t, int64_t)> observer);
 
+    // The head of a camera with "ptz": pan and tilt -1 .. 1, zoom 0 .. 1;
+    // velocity 1000 crosses half the range per second.
+    struct PtzHead
+    {
+        double pan = 0;
+        double tilt = 0;
+        double zoom = 0;
+        int32_t panSpeed = 0;      // thousandths, as commanded
+        int32_t tiltSpeed = 0;
+        int32_t zoomSpeed = 0;
+        int32_t lastPan = 0;       // velocities of the last move taken
+        int32_t lastTilt = 0;
+        int32_t lastZoom = 0;
+        int moves = 0;
+        int stops = 0;
+        std::string mover;         // client whose session started the running move
+    };
+    PtzHead ptzHead();
+
 private:
     struct LiveSub
     {
@@ -75,6 +97,7 @@ private:
         uint32_t frameNo = 0;
         size_t tonePos = 0;
         int64_t t0Ms = 0;
+        std::shared_ptr<LiveVideo> view;   // a camera with a head: pictures as it looks
     };
     struct Playback
     {
@@ -142,6 +165,10 @@ private:
     void publish(const std::string &topic, const std::vector<uint8_t> &payload, int qos, bool retain);
     std::vector<uint8_t> descriptions() const;
     void recordSearch(Session &s, const std::string &client, const uint8_t *p, size_t n);
+    // The PTZ messages (160 .. 169); false for any other type.
+    bool handlePtz(Session &s, const std::string &client, int32_t type, const uint8_t *p, size_t n);
+    void advancePtz();                     // m_mutex held
+    void sessionEnds(const std::string &client); // m_mutex held: a move it started stops
     void alarmSearch(Session &s, const std::string &client, const uint8_t *p, size_t n);
     void pumpLoop();
     void pumpOnce();
@@ -174,6 +201,17 @@ private:
     int m_delayMs = 0;
     uint32_t m_cutDownload = 0;
     std::function<void(int, uint32_t, int64_t)> m_frameObserver;
+    struct PtzPreset
+    {
+        std::string name;
+        double pan = 0;
+        double tilt = 0;
+        double zoom = 0;
+    };
+    PtzHead m_head;
+    uint32_t m_seed = 0;
+    int64_t m_headSinceUs = 0;
+    std::map<int32_t, PtzPreset> m_presets;
 
     std::thread m_pump;
     std::atomic<bool> m_stop{false};

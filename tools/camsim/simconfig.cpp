@@ -119,6 +119,7 @@ bool parseP2pCamera(const QJsonObject &raw, P2pCameraConfig &out, QString *error
         return fail(QStringLiteral("codec \"%1\" not known (h264 or h265)").arg(codec));
     out.hd.h265 = out.sd.h265 = codec == QLatin1String("h265");
     out.toneHz = raw.value(QStringLiteral("toneHz")).toInt(out.toneHz);
+    out.ptz = raw.value(QStringLiteral("ptz")).toBool(false);
     const QDateTime defaultFirst = QDateTime::currentDateTime().addSecs(-6 * 3600);
     const QJsonObject rec = raw.value(QStringLiteral("recordings")).toObject();
     out.recordings.count = rec.value(QStringLiteral("count")).toInt(0);

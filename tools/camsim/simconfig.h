@@ -72,6 +72,7 @@ struct P2pCameraConfig
     VideoSettings hd;
     VideoSettings sd;
     int toneHz = 440;
+    bool ptz = false;      // a head that pans, tilts and zooms, with presets
     RecordingPlan recordings;
     AlarmPlan alarms;
 };

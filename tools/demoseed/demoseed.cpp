@@ -73,6 +73,7 @@ DemoPlan defaultPlan(uint16_t brokerPort, uint16_t discoveryPort, uint16_t httpP
         c.name = QString::fromLatin1(names[i]);
         c.password = QStringLiteral("demo%1").arg(i + 1);
         c.h265 = i == 3; // "Hall": one camera of the newer kind
+        c.ptz = i == 2;  // "Garage" pans, tilts and zooms
         plan.cameras.append(c);
     }
     const uint16_t ports[] = {httpPort1, httpPort2};
@@ -116,6 +117,8 @@ QJsonObject simulatorConfig(const DemoPlan &plan, const QString &storageDir)
             };
             if (c.h265)
                 camera.insert(QStringLiteral("codec"), QStringLiteral("h265"));
+            if (c.ptz)
+                camera.insert(QStringLiteral("ptz"), true);
             cameras.append(camera);
         } else {
             onvif.append(QJsonObject{

@@ -19,7 +19,7 @@ struct DemoCamera
     QString password;
     uint16_t httpPort = 0; // ONVIF device service port
     bool h265 = false;     // P2P: the camera sends and keeps H.265
-    bool ptz = false;      // ONVIF: the camera pans, tilts and zooms
+    bool ptz = false;      // the camera pans, tilts and zooms (ONVIF and P2P)
 };
 
 struct DemoPlan

@@ -1,10 +1,10 @@
 #include "common/ui/desktopinfo.h"
 
+#include "tests/support/files.h"
 #include "tests/support/testenv.h"
 
 #include <QApplication>
 #include <QCursor>
-#include <QFile>
 #include <QtTest>
 
 // Runs on an offscreen display with two monitors side by side:
@@ -48,9 +48,7 @@ void TestDesktopInfo::twoMonitorsFollowTheCursor()
     QCOMPARE(info->currentMonitorRect(), QRect(0, 0, 800, 600));
     QCOMPARE(info->currentIndex(), 0);
 
-    QFile log(varno::test::installDir() + QStringLiteral("/log/Varno.log"));
-    QVERIFY(log.open(QIODevice::ReadOnly));
-    const QByteArray text = log.readAll();
+    const QByteArray text = varno::test::logText();
     QVERIFY(text.contains("[DESKTOP]Monitor num(2)!!!\r\n"));
     QVERIFY(text.contains("[DESKTOP]Monitor(0), rect(0,0,800,600)!!!\r\n"));
     QVERIFY(text.contains("[DESKTOP]Monitor(1), rect(800,0,1024,768)!!!\r\n"));
@@ -60,14 +58,11 @@ int main(int argc, char *argv[])
 {
     // Two monitors from the offscreen platform's own configuration file.
     const QString config = varno::test::tempRoot() + QStringLiteral("/screens.json");
-    QFile file(config);
-    if (!file.open(QIODevice::WriteOnly))
-        return 1;
-    file.write(R"({"screens":[
+    if (!varno::test::writeFile(config, R"({"screens":[
         {"name":"left","x":0,"y":0,"width":800,"height":600,"logicalDpi":96,"logicalBaseDpi":96,"dpr":1},
         {"name":"right","x":800,"y":0,"width":1024,"height":768,"logicalDpi":96,"logicalBaseDpi":96,"dpr":1}
-    ]})");
-    file.close();
+    ]})"))
+        return 1;
     qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + config.toLocal8Bit());
     QApplication app(argc, argv);
     TestDesktopInfo test;

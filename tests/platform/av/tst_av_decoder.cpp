@@ -5,6 +5,7 @@
 #include "platform/av/videosink.h"
 #include "platform/av/yuvrgb.h"
 
+#include "tests/support/files.h"
 #include "tests/support/media/testmedia.h"
 #include "tests/support/testenv.h"
 
@@ -79,6 +80,12 @@ public:
     std::vector<int16_t> samples;
     int rate = 0, channels = 0, writes = 0;
 };
+
+// Whether a decoded picture shows test picture index of that size.
+bool shows(const QImage &rgb, int index, QSize size = QSize(320, 240))
+{
+    return test::psnr(rgb, test::referenceRgb(test::testPicture(size.width(), size.height(), index))) > 30;
+}
 
 std::vector<uint8_t> withHeader(const std::vector<uint8_t> &payload)
 {
@@ -161,8 +168,7 @@ private slots:
             const Picture &p = loop.pictures[size_t(i)];
             QCOMPARE(p.number, i + 1);
             QCOMPARE(QSize(p.width, p.height), QSize(320, 240));
-            const double q = test::psnr(p.rgb, test::referenceRgb(test::testPicture(320, 240, i)));
-            QVERIFY2(q > 30, qPrintable(QStringLiteral("frame %1: %2 dB").arg(i).arg(q)));
+            QVERIFY2(shows(p.rgb, i), qPrintable(QString::number(i)));
         }
         QCOMPARE(loop.pictures[0].key, 1);
         QCOMPARE(loop.pictures[10].key, 1);
@@ -192,11 +198,10 @@ private slots:
             QCOMPARE(int(loop.pictures.size()), i + 1);
             if (i < 6)
                 continue;
-            const double q = test::psnr(loop.pictures.back().rgb, test::referenceRgb(test::testPicture(320, 240, i)));
-            QVERIFY2(q > 30, qPrintable(QStringLiteral("frame %1: %2 dB").arg(i).arg(q)));
+            QVERIFY2(shows(loop.pictures.back().rgb, i), qPrintable(QString::number(i)));
         }
         for (int i = 6; i < 12; ++i) // whole and in order
-            QVERIFY(test::psnr(loop.pictures[size_t(i)].rgb, test::referenceRgb(test::testPicture(320, 240, i))) > 30);
+            QVERIFY(shows(loop.pictures[size_t(i)].rgb, i));
     }
 
     void sliceLayoutThatChangesFallsBackToWaiting()
@@ -226,7 +231,7 @@ private slots:
         }
         QCOMPARE(test::logText().count("pictures now wait for the next"), 1);
         for (int i = 4; i < 7; ++i)
-            QVERIFY(test::psnr(loop.pictures[size_t(8 + i)].rgb, test::referenceRgb(test::testPicture(320, 240, i))) > 30);
+            QVERIFY(shows(loop.pictures[size_t(8 + i)].rgb, i));
     }
 
     void resolutionChangeMidStream()
@@ -248,9 +253,7 @@ private slots:
         for (int i = 0; i < 24; ++i) {
             const QSize want = i >= 8 && i < 16 ? QSize(176, 144) : QSize(320, 240);
             QCOMPARE(QSize(loop.pictures[size_t(i)].width, loop.pictures[size_t(i)].height), want);
-            const double q = test::psnr(loop.pictures[size_t(i)].rgb,
-                                        test::referenceRgb(test::testPicture(want.width(), want.height(), i % 8)));
-            QVERIFY2(q > 30, qPrintable(QString::number(q)));
+            QVERIFY2(shows(loop.pictures[size_t(i)].rgb, i % 8, want), qPrintable(QString::number(i)));
         }
     }
 
@@ -297,9 +300,7 @@ private slots:
         const size_t n = loop.pictures.size();
         for (int back = 1; back <= 25; ++back) {
             const int index = 40 - back;
-            const double q = test::psnr(loop.pictures[n - size_t(back)].rgb,
-                                        test::referenceRgb(test::testPicture(320, 240, index)));
-            QVERIFY2(q > 30, qPrintable(QStringLiteral("frame %1: %2 dB").arg(index).arg(q)));
+            QVERIFY2(shows(loop.pictures[n - size_t(back)].rgb, index), qPrintable(QString::number(index)));
         }
     }
 
@@ -397,9 +398,7 @@ private slots:
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("cap.bmp"));
         QCOMPARE(AV_CapPicture(playback, path.toUtf8().constData()), 0);
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        const QByteArray all = f.readAll();
+        const QByteArray all = test::readFile(path);
         QCOMPARE(all.size(), 2764854);
         QVERIFY(std::memcmp(all.constData() + 54, bgr.data(), bgr.size()) == 0);
         QImage img(path);

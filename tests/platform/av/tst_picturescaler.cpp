@@ -71,57 +71,34 @@ class TestPictureScaler : public QObject
     Q_OBJECT
 
 private slots:
-    void simdGivesThePortablePixels_data()
-    {
-        QTest::addColumn<QSize>("src");
-        QTest::addColumn<QSize>("dst");
-        QTest::newRow("720p to a 16-window cell") << QSize(1280, 720) << QSize(474, 244);
-        QTest::newRow("360p to a 25-window cell") << QSize(640, 360) << QSize(378, 190);
-        QTest::newRow("same size") << QSize(64, 48) << QSize(64, 48);
-        QTest::newRow("odd source, one less") << QSize(641, 361) << QSize(640, 360);
-        QTest::newRow("odd everything") << QSize(33, 17) << QSize(31, 15);
-        QTest::newRow("to one pixel") << QSize(1280, 720) << QSize(1, 1);
-        QTest::newRow("smallest source") << QSize(2, 2) << QSize(1, 1);
-        QTest::newRow("wide and flat") << QSize(300, 200) << QSize(299, 1);
-        QTest::newRow("narrow and tall") << QSize(300, 200) << QSize(3, 197);
-        QTest::newRow("quarter and more") << QSize(1920, 1080) << QSize(17, 9);
-        QTest::newRow("just under half") << QSize(100, 100) << QSize(51, 49);
-    }
-
     void simdGivesThePortablePixels()
     {
-        QFETCH(QSize, src);
-        QFETCH(QSize, dst);
+        // Grid cells and edge sizes, then small pictures of any size into any
+        // smaller window, shrunk a lot or a little: every partial block and
+        // group of the kernels.
         av::PictureScaler fast;
         if (!fast.simd())
             QSKIP("no x86 kernels on this processor");
         av::PictureScaler portable(av::PictureScaler::Kernels::Portable);
         QVERIFY(!portable.simd());
-        for (unsigned seed = 1; seed <= 3; ++seed) {
-            const Planes p = randomPlanes(src.width(), src.height(), seed);
-            const std::vector<uint8_t> a = scaled(fast, p, dst.width(), dst.height());
-            const std::vector<uint8_t> b = scaled(portable, p, dst.width(), dst.height());
-            QVERIFY(!a.empty());
-            QVERIFY(a == b);
-        }
-    }
-
-    void simdGivesThePortablePixelsAtRandomSizes()
-    {
-        // Small pictures of any size into any smaller window, shrunk a lot
-        // or a little: every partial block and group of the kernels.
-        av::PictureScaler fast;
-        if (!fast.simd())
-            QSKIP("no x86 kernels on this processor");
-        av::PictureScaler portable(av::PictureScaler::Kernels::Portable);
+        std::vector<std::pair<QSize, QSize>> cases{
+            {{1280, 720}, {474, 244}}, // a 720p picture in a 16-window cell
+            {{640, 360}, {378, 190}},  // 360p in a 25-window cell
+            {{64, 48}, {64, 48}},     {{641, 361}, {640, 360}}, {{33, 17}, {31, 15}},   {{1280, 720}, {1, 1}},
+            {{2, 2}, {1, 1}},         {{300, 200}, {299, 1}},   {{300, 200}, {3, 197}}, {{1920, 1080}, {17, 9}},
+            {{100, 100}, {51, 49}}};
         std::mt19937 rng(20261206);
         for (int i = 0; i < 300; ++i) {
             const int w = 2 + int(rng() % 220), h = 2 + int(rng() % 130);
-            const int dw = 1 + int(rng() % unsigned(w)), dh = 1 + int(rng() % unsigned(h));
-            const Planes p = randomPlanes(w, h, unsigned(i));
-            const std::vector<uint8_t> a = scaled(fast, p, dw, dh);
+            cases.push_back({{w, h}, {1 + int(rng() % unsigned(w)), 1 + int(rng() % unsigned(h))}});
+        }
+        for (size_t i = 0; i < cases.size(); ++i) {
+            const auto [src, dst] = cases[i];
+            const Planes p = randomPlanes(src.width(), src.height(), unsigned(i));
+            const std::vector<uint8_t> a = scaled(fast, p, dst.width(), dst.height());
             QVERIFY(!a.empty());
-            QVERIFY2(a == scaled(portable, p, dw, dh), qPrintable(QStringLiteral("%1x%2 to %3x%4").arg(w).arg(h).arg(dw).arg(dh)));
+            QVERIFY2(a == scaled(portable, p, dst.width(), dst.height()),
+                     qPrintable(QStringLiteral("%1x%2 to %3x%4").arg(src.width()).arg(src.height()).arg(dst.width()).arg(dst.height())));
         }
     }
 

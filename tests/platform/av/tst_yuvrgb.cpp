@@ -1,6 +1,7 @@
 // The 16.16 table conversion and the 24-bit BMP writer.
 #include "platform/av/yuvrgb.h"
 
+#include "tests/support/files.h"
 #include "tests/support/media/testmedia.h"
 
 #include <QFile>
@@ -122,9 +123,7 @@ private slots:
         av::YuvToBgrTables().convertBottomUp(p.y.data(), w, p.u.data(), w / 2, p.v.data(), w / 2, w, h, bgr.data());
         const QString path = dir.filePath(QStringLiteral("a.bmp"));
         QCOMPARE(av::writeBmp24(path.toUtf8().constData(), w, h, bgr.data()), 0);
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        const QByteArray all = f.readAll();
+        const QByteArray all = test::readFile(path);
         QCOMPARE(all.size(), 2764854);
         auto u32 = [&](int off) { return quint32(uchar(all[off])) | quint32(uchar(all[off + 1])) << 8 | quint32(uchar(all[off + 2])) << 16 | quint32(uchar(all[off + 3])) << 24; };
         auto u16 = [&](int off) { return quint16(uchar(all[off]) | uchar(all[off + 1]) << 8); };
@@ -152,10 +151,7 @@ private slots:
     {
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("b.bmp"));
-        QFile seed(path);
-        QVERIFY(seed.open(QIODevice::WriteOnly));
-        seed.write(QByteArray(100000, 'x'));
-        seed.close();
+        QVERIFY(test::writeFile(path, QByteArray(100000, 'x')));
         const uint8_t px[2 * 2 * 3] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
         QCOMPARE(av::writeBmp24(path.toUtf8().constData(), 2, 2, px), 0);
         QCOMPARE(QFileInfo(path).size(), qint64(54 + 12));

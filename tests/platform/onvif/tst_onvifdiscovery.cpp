@@ -6,6 +6,7 @@
 #include "common/crashhandler.h"
 #include "common/installdir.h"
 #include "tests/support/onviftestconf.h"
+#include "tests/support/files.h"
 #include "tests/support/testenv.h"
 
 #include <QFile>
@@ -344,14 +345,10 @@ void TestOnvifDiscovery::probeBeforeStartupAndCleanupMidCycle()
 void TestOnvifDiscovery::damagedConfigFileIsBounded()
 {
     const QString path = varno::test::tempRoot() + QStringLiteral("/onvif-bad.conf");
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
+    QByteArray lines;
     for (int i = 0; i < 3000; ++i)
-        f.write(i % 3 == 0 ? QByteArray("no equals sign\n")
-                : i % 3 == 1 ? QByteArray("unknown_key = 1\n")
-                             : QByteArray("probe_window_ms = -5\n"));
-    f.write("probe_batch = 7\n");
-    f.close();
+        lines += i % 3 == 0 ? "no equals sign\n" : i % 3 == 1 ? "unknown_key = 1\n" : "probe_window_ms = -5\n";
+    QVERIFY(varno::test::writeFile(path, lines + "probe_batch = 7\n"));
     const QByteArray before = varno::test::logText();
     QCOMPARE(onvif::loadConfig(path.toStdString()).probeBatch, 7);
     const QByteArray added = varno::test::logText().mid(before.size());

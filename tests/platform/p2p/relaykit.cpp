@@ -4,7 +4,6 @@
 
 #include <QCryptographicHash>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -13,7 +12,7 @@
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QSet>
-#include <QThread>
+#include <QTest>
 
 #include <mosquitto.h>
 #include <unistd.h>
@@ -22,18 +21,6 @@
 #include <cstring>
 
 namespace varno::test {
-
-bool waitUntil(const std::function<bool()> &cond, int timeoutMs)
-{
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < timeoutMs) {
-        if (cond())
-            return true;
-        QThread::msleep(20);
-    }
-    return cond();
-}
 
 namespace {
 
@@ -301,7 +288,7 @@ int32_t P2pLibrary::sessionStatus(const char *camera) const
 
 bool P2pLibrary::waitSessionStatus(const char *camera, int32_t status, int timeoutMs) const
 {
-    return waitUntil([&] { return sessionStatus(camera) == status; }, timeoutMs);
+    return QTest::qWaitFor([&] { return sessionStatus(camera) == status; }, timeoutMs);
 }
 
 int P2pLibrary::openFirstStream(const char *camera, const char *password, FrameCounter &counter)

@@ -23,8 +23,6 @@ namespace varno::test {
 // Shared by the tests of the relay: bare MQTT connections, the P2P library
 // with one registered handle, and a frame counter.
 
-bool waitUntil(const std::function<bool()> &cond, int timeoutMs);
-
 // A bare MQTT connection for tests that play a third party on the relay: a
 // rogue client trying to read what is not its own, or someone injecting an
 // envelope. Counts what arrives per topic. Disconnects in the destructor.

@@ -10,6 +10,7 @@
 #include "platform/p2p/p2p_client_sdk.h"
 #include "platform/p2p/p2p_wire.h"
 #include "tests/support/camsimprocess.h"
+#include "tests/support/files.h"
 #include "tests/support/mqttbroker.h"
 #include "tests/support/testenv.h"
 #include "relaykit.h"
@@ -109,10 +110,8 @@ private:
 // for the address given.
 bool issue(const QString &d, const QString &ca, const QString &server, const char *address)
 {
-    QFile san(d + QStringLiteral("/%1.ext").arg(server));
-    if (!san.open(QIODevice::WriteOnly) || san.write(QByteArray("subjectAltName=IP:") + address + "\n") <= 0)
+    if (!writeFile(d + QStringLiteral("/%1.ext").arg(server), QByteArray("subjectAltName=IP:") + address + "\n"))
         return false;
-    san.close();
     // Temporary paths hold no spaces: each command line splits at them.
     const auto openssl = [&](QString line) {
         line.replace(QStringLiteral("@D"), d).replace(QStringLiteral("@CA"), ca).replace(QStringLiteral("@S"), server);
@@ -154,10 +153,8 @@ void TestP2pAccess::initTestCase()
                  QStringLiteral("%1:%1:%2").arg(QLatin1String(kDevB), QLatin1String(kCamB)),
                  QStringLiteral("%1:%1:%2").arg(QLatin1String(kDevD), QLatin1String(kCamD))},
                 &acl));
-    QFile aclFile(m_dir + QStringLiteral("/acl"));
-    QVERIFY(aclFile.open(QIODevice::WriteOnly));
-    aclFile.write(acl);
-    aclFile.close();
+    const QString aclFile = m_dir + QStringLiteral("/acl");
+    QVERIFY(writeFile(aclFile, acl));
     // Mosquitto started as root reads its files as the mosquitto user.
     const auto readable = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup
                           | QFileDevice::ReadOther;
@@ -169,7 +166,7 @@ void TestP2pAccess::initTestCase()
     m_broker.setSecurity(QStringLiteral("cafile %1/ca.pem\ncertfile %1/server.pem\nkeyfile %1/server.key\n"
                                         "allow_anonymous false\nuse_username_as_clientid true\n"
                                         "password_file %2\nacl_file %3\n")
-                             .arg(m_dir, passwd, aclFile.fileName()));
+                             .arg(m_dir, passwd, aclFile));
     QVERIFY2(m_broker.start(), qPrintable(m_broker.output()));
     QVERIFY(m_broker.writeClientConfig(QStringLiteral("tls = 1\ncafile = %1/ca.pem\nuser = %2\npassword = %3\n")
                                            .arg(m_dir, QLatin1String(kClientUser), QLatin1String(kClientKey))));
@@ -199,7 +196,7 @@ RawMqtt *TestP2pAccess::connectAs(const QString &clientId, const char *user, con
 bool TestP2pAccess::victimStillStreams()
 {
     const int before = m_frames.video.load();
-    return waitUntil([&] { return m_frames.video.load() >= before + 40; }, 20000)
+    return QTest::qWaitFor([&] { return m_frames.video.load() >= before + 40; }, 20000)
            && m_lib.sessionStatus(kCamA) == P2P_SESSION_CONNECTED;
 }
 
@@ -254,7 +251,7 @@ void TestP2pAccess::rogueClientReadsNothingOfOthers()
         QVERIFY(rogue->subscribe(topic) >= 0);
     // What it may read does reach it.
     QVERIFY(rogue->publish(own, "mine"));
-    QVERIFY(waitUntil([&] { return rogue->received(own) >= 1; }, 5000));
+    QVERIFY(QTest::qWaitFor([&] { return rogue->received(own) >= 1; }, 5000));
     QVERIFY(victimTalksToCameraA());
     QCOMPARE(rogue->received(victimInbox), 0);
     QCOMPARE(rogue->received(cameraInbox), 0);
@@ -287,7 +284,7 @@ void TestP2pAccess::cameraReadsOnlyItsOwnTopics()
     char id[64];
     // Nobody answers for D (its account is the rogue's): the lookup fails.
     QCOMPARE(P2P_Client_SDK_Get_Device_License(m_lib.handle(), kDevD, id), int(P2P_ERR_NOT_FOUND));
-    QVERIFY(waitUntil([&] { return camD->received(ownLookups) >= 1; }, 5000));
+    QVERIFY(QTest::qWaitFor([&] { return camD->received(ownLookups) >= 1; }, 5000));
     QVERIFY(victimTalksToCameraA());
     QCOMPARE(camD->received(cameraInbox), 0);
     QCOMPARE(camD->received(victimInbox), 0);
@@ -306,7 +303,7 @@ void TestP2pAccess::cameraCannotSpeakForAnother()
     for (const std::string &topic : {varno::p2p::clientInbox(victim), varno::p2p::clientInboxFrom(victim, kCamA),
                                      varno::p2p::cameraPresence(kCamA), varno::p2p::clientInboxFrom(victim, kCamD)})
         QVERIFY(camD->publish(QString::fromStdString(topic), offlineA()));
-    QVERIFY(waitUntil([] { return logText().contains("sender ID differs from the topic"); }, 5000));
+    QVERIFY(QTest::qWaitFor([] { return logText().contains("sender ID differs from the topic"); }, 5000));
     QVERIFY(victimStillStreams());
     QVERIFY(!logText().contains("Session with camera(VRNB-765432-KXPQT) lost"));
     QVERIFY(!logText().contains("presence that answers no probe"));

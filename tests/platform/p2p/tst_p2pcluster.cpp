@@ -10,6 +10,7 @@
 #include "platform/p2p/p2p_client_sdk.h"
 #include "platform/p2p/p2p_wire.h"
 #include "tests/support/camsimprocess.h"
+#include "tests/support/files.h"
 #include "tests/support/testenv.h"
 #include "relaykit.h"
 
@@ -79,14 +80,12 @@ void TestP2pCluster::initTestCase()
              qPrintable(m_cluster.error()));
     QVERIFY(startCamera());
     QDir().mkpath(installDir());
-    QFile conf(installDir() + QStringLiteral("/p2p.conf"));
-    QVERIFY(conf.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    conf.write(QStringLiteral("host = 127.0.0.1\nport = %1\ntimeout_ms = 10000\nlookup_ms = 5000\n"
-                              "user = %2\npassword = %2-secret\n")
-                   .arg(m_cluster.mqttPort(2))
-                   .arg(QLatin1String(kClientUser))
-                   .toUtf8());
-    conf.close();
+    QVERIFY(writeFile(installDir() + QStringLiteral("/p2p.conf"),
+                      QStringLiteral("host = 127.0.0.1\nport = %1\ntimeout_ms = 10000\nlookup_ms = 5000\n"
+                                     "user = %2\npassword = %2-secret\n")
+                          .arg(m_cluster.mqttPort(2))
+                          .arg(QLatin1String(kClientUser))
+                          .toUtf8()));
     QCOMPARE(m_lib.start(), 0);
 }
 
@@ -114,7 +113,7 @@ bool TestP2pCluster::startCamera()
 bool TestP2pCluster::framesFlow(int more)
 {
     const int before = m_frames.video.load();
-    return waitUntil([&] { return m_frames.video.load() >= before + more; }, kWaitMs);
+    return QTest::qWaitFor([&] { return m_frames.video.load() >= before + more; }, kWaitMs);
 }
 
 void TestP2pCluster::addByDeviceId()
@@ -180,7 +179,7 @@ void TestP2pCluster::roguesRefusedOrIgnored()
     auto forger = rogue(kDevD, camD);
     QVERIFY(forger);
     QVERIFY(forger->publish(QString::fromStdString(varno::p2p::clientInboxFrom(victim, kCamD)), offline));
-    QVERIFY(waitUntil([] { return logText().contains("sender ID differs from the topic"); }, kWaitMs));
+    QVERIFY(QTest::qWaitFor([] { return logText().contains("sender ID differs from the topic"); }, kWaitMs));
     for (const std::string &topic : {varno::p2p::clientInbox(victim), varno::p2p::cameraInbox(kCam)}) {
         auto reader = rogue(kRogueUser, QLatin1String(kRogueUser));
         QVERIFY(reader);
@@ -200,7 +199,7 @@ void TestP2pCluster::clientIdTakeoverRefused()
     // broker has already closed the client's connection. The client comes
     // back by itself.
     QVERIFY(!rogue(kRogueUser, QLatin1String(kClientUser)));
-    QVERIFY(waitUntil([] { return logText().contains("Relay connection lost"); }, kWaitMs));
+    QVERIFY(QTest::qWaitFor([] { return logText().contains("Relay connection lost"); }, kWaitMs));
     QVERIFY(m_lib.waitSessionStatus(kCam, P2P_SESSION_CONNECTED, kWaitMs));
     QVERIFY(framesFlow(40));
 }

@@ -133,7 +133,7 @@ void TestP2pRelay::lookupWithoutRetainedLicense()
     lookup("F700800", &ret);
     QCOMPARE(ret, int(P2P_ERR_NOT_FOUND));
     QCOMPARE(liar.received(), 1);
-    QVERIFY(waitUntil([] { return logText().contains("license does not match the lookup"); }, 5000));
+    QVERIFY(QTest::qWaitFor([] { return logText().contains("license does not match the lookup"); }, 5000));
 }
 
 void TestP2pRelay::versionOneCameraStreams()
@@ -142,7 +142,7 @@ void TestP2pRelay::versionOneCameraStreams()
     // session, descriptions and live video.
     FrameCounter &frames = m_framesOld;
     QCOMPARE(m_lib.openFirstStream(kCamOld, kPwd, frames), 0);
-    QVERIFY(waitUntil([&] { return frames.video.load() >= 20 && frames.keyFrames.load() >= 1; }, 15000));
+    QVERIFY(QTest::qWaitFor([&] { return frames.video.load() >= 20 && frames.keyFrames.load() >= 1; }, 15000));
 }
 
 void TestP2pRelay::wrongPresenceCorrectedByProbe()
@@ -153,18 +153,18 @@ void TestP2pRelay::wrongPresenceCorrectedByProbe()
     // presence, and the session comes back by itself.
     FrameCounter &frames = m_framesNew;
     QCOMPARE(m_lib.openFirstStream(kCamNew, kPwd, frames), 0);
-    QVERIFY(waitUntil([&] { return frames.video.load() >= 5; }, 15000));
+    QVERIFY(QTest::qWaitFor([&] { return frames.video.load() >= 5; }, 15000));
     RawMqtt rumour(QStringLiteral("rumour"));
     QCOMPARE(rumour.connect(m_broker.port()), 0);
     QVERIFY(rumour.publish(QString::fromStdString(varno::p2p::cameraPresence(kCamNew)), forged(kCamNew, kDevNew)));
     // The probe may bring the session back within milliseconds: the log,
     // not a sampled status, shows that it was lost.
-    QVERIFY(waitUntil([] { return logText().contains("Session with camera(VRND-300400-KXPQT) lost: camera offline"); },
+    QVERIFY(QTest::qWaitFor([] { return logText().contains("Session with camera(VRND-300400-KXPQT) lost: camera offline"); },
                       5000));
     QVERIFY(m_lib.waitSessionStatus(kCamNew, P2P_SESSION_CONNECTED, 20000));
     // And the stream resumes.
     const int before = frames.video.load();
-    QVERIFY(waitUntil([&] { return frames.video.load() >= before + 20; }, 15000));
+    QVERIFY(QTest::qWaitFor([&] { return frames.video.load() >= before + 20; }, 15000));
 }
 
 void TestP2pRelay::inboxForgeriesIgnored()
@@ -185,12 +185,12 @@ void TestP2pRelay::inboxForgeriesIgnored()
         {inbox + "/" + kCamV3, forged(kCamNew, nullptr), "sender ID differs from the topic"}};
     for (const auto &[topic, payload, why] : forgeries) {
         QVERIFY(rogue.publish(QString::fromStdString(topic), payload));
-        QVERIFY2(waitUntil([&, why = why] { return logText().contains(why); }, 5000), why);
+        QVERIFY2(QTest::qWaitFor([&, why = why] { return logText().contains(why); }, 5000), why);
     }
     QCOMPARE(m_lib.sessionStatus(kCamV3), int32_t(P2P_SESSION_CONNECTED));
     QCOMPARE(m_lib.sessionStatus(kCamNew), int32_t(P2P_SESSION_CONNECTED));
     const int before = m_framesV3.video.load();
-    QVERIFY(waitUntil([&] { return m_framesV3.video.load() >= before + 20; }, 15000));
+    QVERIFY(QTest::qWaitFor([&] { return m_framesV3.video.load() >= before + 20; }, 15000));
     QVERIFY(!logText().contains("Session with camera(VRNG-700900-KXPQT) lost"));
 }
 

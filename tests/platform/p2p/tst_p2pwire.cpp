@@ -7,6 +7,7 @@
 #include "platform/p2p/p2p_client.h"
 #include "platform/p2p/p2p_wire.h"
 #include "tests/support/testenv.h"
+#include "tests/support/files.h"
 
 #include <QFile>
 #include <QtTest>
@@ -181,11 +182,8 @@ void TestP2pWire::tokens()
 void TestP2pWire::configFile()
 {
     const QString path = varno::test::tempRoot() + QStringLiteral("/p2p-test.conf");
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write("# comment\nhost = 127.0.0.2\nport=1999 # trailing\nkeepalive = 1\ntimeout_ms = 500\n"
-            "port = 70000\nnonsense\ntls = 1\ncafile = /x/ca.pem\n");
-    f.close();
+    QVERIFY(varno::test::writeFile(path, "# comment\nhost = 127.0.0.2\nport=1999 # trailing\nkeepalive = 1\n"
+                                         "timeout_ms = 500\nport = 70000\nnonsense\ntls = 1\ncafile = /x/ca.pem\n"));
     const ClientConfig c = readConfig(path.toStdString());
     QCOMPARE(c.host, std::string("127.0.0.2"));
     QCOMPARE(c.port, 1999);            // 70000 is out of range and ignored
@@ -203,20 +201,16 @@ void TestP2pWire::damagedConfigFileIsBounded()
     // Thousands of bad lines write one "ignored line" and one count to the
     // log; a file over 1 MB is not read at all, nor a FIFO in its place.
     const QString path = varno::test::tempRoot() + QStringLiteral("/p2p-bad.conf");
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
+    QByteArray lines;
     for (int i = 0; i < 5000; ++i)
-        f.write(QByteArray("junk") + QByteArray::number(i) + "=x\n");
-    f.write("host = 127.0.0.3\n");
-    f.close();
+        lines += QByteArray("junk") + QByteArray::number(i) + "=x\n";
+    QVERIFY(varno::test::writeFile(path, lines + "host = 127.0.0.3\n"));
     const qsizetype before = logText().count("p2p.conf: ignored line(");
     QCOMPARE(readConfig(path.toStdString()).host, std::string("127.0.0.3"));
     QCOMPARE(logText().count("p2p.conf: ignored line("), before + 1);
     QVERIFY(logText().contains("p2p.conf: 5000 lines ignored, the first one logged!!!"));
 
-    QVERIFY(f.open(QIODevice::Append));
-    f.write(QByteArray(1100 * 1024, '#'));
-    f.close();
+    QVERIFY(varno::test::writeFile(path, lines + QByteArray(1100 * 1024, '#')));
     QCOMPARE(readConfig(path.toStdString()).host, std::string("127.0.0.1"));
     QVERIFY(logText().contains("p2p.conf(" + QFile::encodeName(path) + ") is too large"));
     QCOMPARE(logText().count("p2p.conf: ignored line("), before + 1);

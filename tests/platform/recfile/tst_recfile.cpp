@@ -4,6 +4,7 @@
 #include "tests/support/media/testmedia.h"
 #include "tests/support/recmedia/testmedia.h"
 #include "tests/support/filecaps.h"
+#include "tests/support/files.h"
 #include "tests/support/testenv.h"
 
 #include "common/textfield.h"
@@ -210,9 +211,7 @@ QStringList queryNames(const MEDIA_QUERY_S &q, int *result = nullptr)
 
 void writeRawFilelist(const QString &dir, const QByteArray &bytes)
 {
-    QFile f(dir + QStringLiteral("/filelist"));
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(bytes);
+    QVERIFY(varno::test::writeFile(dir + QStringLiteral("/filelist"), bytes));
 }
 
 QByteArray recordsBytes(const std::vector<MEDIA_FILE_S> &records)
@@ -826,10 +825,7 @@ private slots:
         std::memset(&garbage, 0x5A, sizeof(garbage));
         writeRawFilelist(dir, recordsBytes({gone, list[1], garbage, list[2]}));
         // A file that is not a recording of ours stays unlisted.
-        QFile other(dir + QStringLiteral("/notes.mkv"));
-        QVERIFY(other.open(QIODevice::WriteOnly));
-        other.write("hello");
-        other.close();
+        QVERIFY(varno::test::writeFile(dir + QStringLiteral("/notes.mkv"), "hello"));
 
         QCOMPARE(Record_local_MediaFileRepair(dir.toUtf8().constData()), 0);
         list = filelist(dir);
@@ -907,18 +903,12 @@ private slots:
         const QString dir = newDir(QStringLiteral("garbage"));
         const Feed feed = makeFeed(50);
         const QString good = record(dir, "cam-g", feed, 50);
-        QFile f(good);
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        const QByteArray bytes = f.readAll();
-        f.close();
+        const QByteArray bytes = varno::test::readFile(good);
 
         const QString cutPath = dir + QStringLiteral("/cut.mkv");
         for (qsizetype cut : {qsizetype(0), qsizetype(10), qsizetype(200), bytes.size() / 3, bytes.size() / 2,
                               bytes.size() - 7}) {
-            QFile c(cutPath);
-            QVERIFY(c.open(QIODevice::WriteOnly | QIODevice::Truncate));
-            c.write(bytes.left(cut));
-            c.close();
+            QVERIFY(varno::test::writeFile(cutPath, bytes.left(cut)));
             RECORD_HANDLE h = 0;
             uint32_t length = 0, total = 0, rate = 0;
             const int ret = Record_local_MediaFileOpen(cutPath.toUtf8().constData(), &h, &length, &total, &rate);
@@ -937,10 +927,7 @@ private slots:
         QByteArray flipped = bytes;
         for (qsizetype i = flipped.size() / 3; i < flipped.size() / 3 + 300; ++i)
             flipped[i] = char(flipped[i] ^ 0xA7);
-        QFile c(cutPath);
-        QVERIFY(c.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        c.write(flipped);
-        c.close();
+        QVERIFY(varno::test::writeFile(cutPath, flipped));
         RECORD_HANDLE h = 0;
         if (Record_local_MediaFileOpen(cutPath.toUtf8().constData(), &h, nullptr, nullptr, nullptr) == 0) {
             const ReadBack back = readAll(h);
@@ -950,10 +937,7 @@ private slots:
 
         // An unreadable recording-named file gets a damaged record, never removed.
         const QString broken = dir + QStringLiteral("/cam-g_20200101_000000.mkv");
-        QFile b(broken);
-        QVERIFY(b.open(QIODevice::WriteOnly));
-        b.write("not a recording");
-        b.close();
+        QVERIFY(varno::test::writeFile(broken, "not a recording"));
         QCOMPARE(Record_local_MediaFileRepair(dir.toUtf8().constData()), 0);
         const std::vector<MEDIA_FILE_S> list = filelist(dir);
         QCOMPARE(list.size(), size_t(2));
