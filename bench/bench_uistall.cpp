@@ -273,10 +273,13 @@ int main(int argc, char **argv)
         dialog->findChild<QPushButton *>(QStringLiteral("addButton"))->click();
         QTimer::singleShot(300, dialog, [dialog] { dialog->close(); });
     });
+    const int foundAsked = sim.camera(1)->requestCount();
     measure(QStringLiteral("add device (SOAP 5 s late), then close"), [&] {
         inDialog.start(10);
         client->findChild<QPushButton *>(QStringLiteral("btnAddDevice"))->click();
     });
+    // The add was made: the found camera got its request.
+    std::printf("  (the found camera was asked %d time(s) meanwhile)\n", sim.camera(1)->requestCount() - foundAsked);
 
     measure(QStringLiteral("delete a camera (store write)"), [&] {
         client->recvDelDevInfo(QStringLiteral("e0000000-0000-4000-8000-0000000000e1"));
