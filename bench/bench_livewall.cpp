@@ -56,6 +56,7 @@
 #include "platform/av/videosink.h"
 #include "platform/devmgr/sdk_dvrmgr.h"
 #include "platform/p2p/p2p_client_sdk.h"
+#include "platform/p2p/p2psession.h"
 #include "tests/support/camsimprocess.h"
 #include "tests/support/mqttbroker.h"
 #include "tests/support/testenv.h"
@@ -257,13 +258,8 @@ struct Stream
 // stream descriptions, the chosen entry opened with the frame callback.
 int openStream(P2P_HANDLE h, Stream &s, int32_t window)
 {
-    int32_t status = 0;
-    P2P_Client_SDK_Get_Session_Status(h, s.id.c_str(), &status);
-    if (status != P2P_SESSION_CONNECTED) {
-        const int r = P2P_Client_SDK_Connect_Peer(h, s.id.c_str());
-        if (r < 0)
-            return r;
-    }
+    if (const int r = varno::p2p::ensureSession(h, s.id.c_str()); r < 0)
+        return r;
     s.descr.assign(P2P_STREAM_DESCR_BUFFER, 0);
     int32_t count = 0;
     int r = P2P_Client_SDK_Get_StreamDescr(h, s.id.c_str(), &count, s.descr.data());

@@ -12,7 +12,6 @@
 #include "common/ui/desktopinfo.h"
 #include "common/ui/infobox.h"
 #include "config/qconfigmgr.h"
-#include "device/passwordcipher.h"
 #include "device/qadddevice.h"
 #include "device/qpasswd.h"
 #include "device/qpropertydial.h"
@@ -22,9 +21,6 @@
 #include "playback/storageaccess.h"
 #include "playback/fileplay.h"
 #include "playback/videosearch.h"
-#include "platform/devmgr/sdk_dvrmgr.h"
-#include "platform/onvif/onvif_discovery_sdk.h"
-#include "platform/onvif/onvif_event_sdk.h"
 #include "record/camerarecorder.h"
 #include "record/cstorage.h"
 #include "resources/resourcepath.h"
@@ -132,19 +128,10 @@ Client::Client(const char *localIp, QWidget *parent)
 
     ui->setupUi(this);
     setWindowFlags(Qt::FramelessWindowHint | Qt::WindowMinimizeButtonHint); // 0x4800
-    m_stop = false;
+    m_registry = std::make_unique<varno::client::CameraRegistry>();
 
-    ONVIF_EVENT_SDK_Startup(m_localIp);
-    ONVIF_DISCOVERY_SDK_Startup(m_localIp);
-
-    const int ret = SDK_DVRMGR_Init(varno::installDir().c_str());
-    if (ret != 0)
-        WriteLog(2, "%s(%d):SDK_DVRMGR_Init failed, ret(%d)!!!", "Client::Client", 63, ret);
-    m_searchBuf.reset(new (std::nothrow) DeviceInfo_s[kMaxDevices]());
-    m_snapBuf.reset(new (std::nothrow) DeviceInfo_s[kMaxDevices]());
-    if (!m_searchBuf || !m_snapBuf)
-        WriteLog(1, "%s(%d):New failed!!!", "Client::Client", __LINE__);
-    loadDevices();
+    m_registry->openLibraries(m_localIp);
+    m_registry->load();
     varno::playback::setStorageAccess(std::make_shared<StorageManagerAccess>());
 
     buildLook();
@@ -157,35 +144,32 @@ Client::Client(const char *localIp, QWidget *parent)
     // The records travel in queued signals.
     varno::registerMetaTypes();
     makeConnections();
+    connectRegistry();
 
     m_formSize = size();
     setGeometry(CDesktopInfo::instance()->currentMonitorRect());
     setMaximizedLook(true);
-    {
-        std::lock_guard<std::mutex> lock(m_stopMutex);
-        std::memset(m_user, 0, sizeof(m_user));
-    }
-    startProbeThread();
+    m_registry->startProbing();
 }
 
 Client::~Client()
 {
-    // The probing thread normally ended at the close confirmation; a window
-    // destroyed without it must not leave the thread running on a dead object.
-    stopProbeThread();
+    // Probing reports to the pages: it ends (joined) before they go. The
+    // close confirmation asked it to stop already; a camera it is asking
+    // still ends its own time-out here.
+    m_registry->stopProbing();
     // The live page closes its streams while the libraries are still up.
     delete m_realVideo;
     m_realVideo = nullptr;
     // So does the playback page with its playbacks and downloads.
     delete m_videoSearch;
     m_videoSearch = nullptr;
-    ONVIF_DISCOVERY_SDK_SetDeviceInfoCB(nullptr, nullptr);
-    ONVIF_DISCOVERY_SDK_Cleanup();
-    ONVIF_EVENT_SDK_Cleanup();
-    storeDevices("Client::~Client");
+    // Ends the discovery and event libraries and writes the list a last
+    // time while the device manager is open.
+    m_registry->shutdown();
     delete m_addDevice;
     m_addDevice = nullptr;
-    SDK_DVRMGR_UnInit();
+    m_registry->closeStore();
     delete m_property;
     m_property = nullptr;
     delete m_config;
@@ -251,6 +235,8 @@ void Client::buildDialogs()
     QPasswd::registerAsPasswordPrompt();
     m_config = new QConfigMgr(this);
     m_addDevice = new QAddDevice(this);
+    // The registry stores the cameras the dialog hands it: its one writer.
+    m_addDevice->setup()->setWritesStore(false);
     m_property = new QPropertyDial(this);
     m_realVideo = new realvideo(ui->pageLive);
     auto *liveLayout = new QVBoxLayout(ui->pageLive);
@@ -299,12 +285,7 @@ void Client::makeConnections()
 
     // The pan/tilt pad follows the live page's selected window.
     m_ptz->attach(m_realVideo, [this](const QString &devId, DvrListInfo_s *out) {
-        std::lock_guard<std::mutex> lock(m_devListMutex);
-        const int d = devIndexOf(devId);
-        if (d < 0)
-            return false;
-        *out = m_devList[d];
-        return true;
+        return m_registry->record(devId, out);
     });
     connect(m_ptz, &QPtzCtrol::sendPtzCapability, this, &Client::recvPtzCapability);
     connect(this, &Client::sendP2pMsg, m_ptz->controller(), &varno::live::PtzController::recvP2pMessage);
@@ -374,124 +355,123 @@ void Client::makeConnections()
 }
 
 // ---------------------------------------------------------------------------
-// Store
-
-void Client::loadDevices()
-{
-    std::unique_ptr<DeviceInfo_s[]> records(new (std::nothrow) DeviceInfo_s[kMaxDevices]());
-    if (!records) {
-        WriteLog(1, "%s(%d):New failed!!!", "Client::Client", __LINE__);
-        return;
-    }
-    int count = 0;
-    const int ret = SDK_DVRMGR_GetDevInfo(records.get(), &count);
-    if (ret != 0)
-        WriteLog(2, "%s(%d):GetDevInfo failed, ret(%d)!!!", "Client::Client", 77, ret);
-    if (count < 0)
-        count = 0;
-    if (count > kMaxDevices)
-        count = kMaxDevices;
-
-    std::lock_guard<std::mutex> lock(m_devListMutex);
-    for (int i = 0; i < count; ++i) {
-        DvrListInfo_s entry;
-        std::memset(&entry, 0, sizeof(entry));
-        entry.dev = records[size_t(i)];
-        // The stored field may fill all 64 bytes: hand the cipher a
-        // terminated copy.
-        char cipherText[kPasswordSize + 1] = {};
-        std::memcpy(cipherText, entry.dev.password, kPasswordSize);
-        char plain[kPasswordSize] = {};
-        if (decode(cipherText, plain) == 0) {
-            std::memset(entry.dev.password, 0, kPasswordSize);
-            std::memcpy(entry.dev.password, plain, kPasswordSize);
-        }
-        m_devList.append(entry);
-    }
-}
-
-void Client::storeDevices(const char *caller)
-{
-    // The whole list is rewritten in one transaction: a crash at any point
-    // leaves either the old list or the new one in the store.
-    int ret = SDK_DVRMGR_BeginRewrite();
-    if (ret != 0) {
-        WriteLog(2, "%s(%d):Begin rewrite failed, ret(%d)!!!", caller, __LINE__, ret);
-        return;
-    }
-    ret = SDK_DVRMGR_DelDevAll();
-    if (ret != 0) {
-        WriteLog(2, "%s(%d):DelDevAll failed, ret(%d)!!!", caller, __LINE__, ret);
-        SDK_DVRMGR_RollbackRewrite();
-        return;
-    }
-    QList<DvrListInfo_s> list;
-    {
-        std::lock_guard<std::mutex> lock(m_devListMutex);
-        list = m_devList;
-    }
-    for (const DvrListInfo_s &entry : std::as_const(list)) {
-        DeviceInfo_s dev = entry.dev;
-        char plain[kPasswordSize + 1] = {};
-        std::memcpy(plain, dev.password, kPasswordSize);
-        char cipherText[kPasswordSize] = {};
-        if (encode(plain, cipherText) == 0) {
-            std::memset(dev.password, 0, kPasswordSize);
-            std::memcpy(dev.password, cipherText, kPasswordSize);
-        }
-        if (SDK_DVRMGR_AddDevice(dev) != 0)
-            WriteLog(2, "%s(%d):Add device(%s) to file error!!!", caller, 199,
-                     varno::fieldText(dev.devId).toUtf8().constData());
-    }
-    ret = SDK_DVRMGR_CommitRewrite();
-    if (ret != 0) {
-        WriteLog(2, "%s(%d):Commit rewrite failed, ret(%d)!!!", caller, __LINE__, ret);
-        SDK_DVRMGR_RollbackRewrite();
-    }
-}
-
-// ---------------------------------------------------------------------------
 // Registry
+
+void Client::connectRegistry()
+{
+    using varno::client::CameraRegistry;
+    CameraRegistry *reg = m_registry.get();
+    // Camera messages go on from the library's thread as they came; each
+    // receiver chose its connection above.
+    connect(reg, &CameraRegistry::p2pMessage, this, &Client::sendP2pMsg, Qt::DirectConnection);
+    // Probing reports on its own thread: the pages take online changes
+    // there (as they did from the window), the tree's look is set queued.
+    connect(reg, &CameraRegistry::lookChanged, this, &Client::applyTreeIcon, Qt::QueuedConnection);
+    connect(
+        reg, &CameraRegistry::onlineChanged, this,
+        [this](STATE_E state, const DvrListInfo_s &record) {
+            emit sendOnLineState(state, record);
+            if (state == STATE_ONLINE && m_alarm && record.dev.devId[0] != 0)
+                m_alarm->UpdateAlarmDevice(record);
+        },
+        Qt::DirectConnection);
+    connect(reg, &CameraRegistry::configChanged, this, &Client::passToLivePage, Qt::DirectConnection);
+    connect(reg, &CameraRegistry::operation, this, &Client::recordOperation, Qt::DirectConnection);
+    connect(reg, &CameraRegistry::connectAllDue, this, &Client::connectAllAction, Qt::QueuedConnection);
+    connect(reg, &CameraRegistry::storeFailed, this, [this](int ret) {
+        WriteLog(2, "%s(%d):Store the device list failed, ret(%d)!!!", "Client::storeDevices", __LINE__, ret);
+        varno::ui::InfoBox(this, tr("Device Management"),
+                           tr("The camera list could not be saved (error %1): the changes are lost when the "
+                              "client ends.")
+                               .arg(ret));
+    }, Qt::QueuedConnection);
+}
 
 QList<DvrListInfo_s> Client::deviceList() const
 {
-    std::lock_guard<std::mutex> lock(m_devListMutex);
-    return m_devList;
+    return m_registry->deviceList();
 }
 
 QList<DevTreeEntry> Client::treeEntries() const
 {
-    std::lock_guard<std::mutex> lock(m_treeMutex);
-    QList<DevTreeEntry> out = m_treeList;
-    for (DevTreeEntry &e : out)
-        e.item = nullptr;
+    QList<DevTreeEntry> out;
+    for (const varno::client::RegistryEntry &e : m_registry->entries()) {
+        DevTreeEntry entry;
+        std::memset(&entry, 0, sizeof(entry));
+        varno::setText(entry.devId, e.devId);
+        varno::setText(entry.devName, e.devName);
+        entry.state = e.state;
+        entry.item = nullptr;
+        out.append(entry);
+    }
     return out;
 }
 
-int Client::treeIndexOf(const QString &devId) const
+QList<DeviceInfo_s> Client::searchResults() const
 {
-    const QByteArray id = devId.toUtf8();
-    for (int i = 0; i < m_treeList.size(); ++i)
-        if (varno::fieldText(m_treeList[i].devId).toUtf8() == id)
-            return i;
-    return -1;
+    return m_registry->searchResults();
 }
 
-int Client::treeIndexOfItem(const QTreeWidgetItem *item) const
+QList<DeviceInfo_s> Client::searchSnapshot() const
 {
-    for (int i = 0; i < m_treeList.size(); ++i)
-        if (m_treeList[i].item == item)
-            return i;
-    return -1;
+    return m_registry->searchSnapshot();
 }
 
-int Client::devIndexOf(const QString &devId) const
+bool Client::refusesPassword(const QString &devId) const
 {
-    const QByteArray id = devId.toUtf8();
-    for (int i = 0; i < m_devList.size(); ++i)
-        if (varno::fieldText(m_devList[i].dev.devId).toUtf8() == id)
-            return i;
-    return -1;
+    return m_registry->refusesPassword(devId);
+}
+
+int Client::OnDiscoveryResult(OnvifDiscoveryInfo_s *results, int n, int last, void *user)
+{
+    auto *client = static_cast<Client *>(user);
+    return client ? client->m_registry->discoveryResult(results, n, last) : 0;
+}
+
+void Client::setProbeIntervalMs(int ms)
+{
+    varno::client::CameraRegistry::setProbeIntervalMs(ms);
+}
+
+void Client::setP2pRetryIntervalMs(int ms)
+{
+    varno::client::CameraRegistry::setP2pRetryIntervalMs(ms);
+}
+
+void Client::connectAllOnStart()
+{
+    m_registry->connectAllOnStart();
+}
+
+void Client::startP2PRegistration()
+{
+    m_registry->startP2pRegistration(m_localIp);
+}
+
+P2P_HANDLE Client::p2pHandle()
+{
+    return varno::client::CameraRegistry::p2pHandle();
+}
+
+int Client::p2pMessageCallback(int32_t type, const char *payload, int32_t length, const char *cameraId, void *user)
+{
+    auto *client = static_cast<Client *>(user);
+    return varno::client::CameraRegistry::p2pMessageCallback(type, payload, length, cameraId,
+                                                             client ? client->m_registry.get() : nullptr);
+}
+
+int Client::p2pStatusCallback(int32_t, int32_t, int32_t, int32_t)
+{
+    return 0;
+}
+
+QTreeWidgetItem *Client::treeItem(const QString &devId) const
+{
+    QTreeWidgetItem *root = ui->treeDevice->invisibleRootItem();
+    for (int i = 0; i < root->childCount(); ++i)
+        if (root->child(i)->data(0, kIdRole).toString() == devId)
+            return root->child(i);
+    return nullptr;
 }
 
 QTreeWidgetItem *Client::addTreeItem(const DeviceInfo_s &dev, bool online)
@@ -526,27 +506,12 @@ void Client::setItemLook(QTreeWidgetItem *item, const QString &devId, int look)
     }
 }
 
-bool Client::refusesPassword(const QString &devId) const
-{
-    std::lock_guard<std::mutex> lock(m_treeMutex);
-    return m_authRefused.contains(devId);
-}
-
 bool Client::tellRefused(const QString &devId)
 {
-    bool refused = false;
-    QString name;
-    {
-        m_pause = true;
-        std::lock_guard<std::mutex> lock(m_treeMutex);
-        m_pause = false;
-        refused = m_authRefused.contains(devId);
-        const int t = treeIndexOf(devId);
-        if (t >= 0)
-            name = varno::fieldText(m_treeList[t].devName);
-    }
-    if (!refused)
+    if (!m_registry->refusesPassword(devId))
         return false;
+    DvrListInfo_s record;
+    const QString name = m_registry->record(devId, &record) ? varno::fieldText(record.dev.devName) : QString();
     WriteLog(3, "%s(%d):Device(%s) refuses the stored password!!!", "Client::tellRefused", __LINE__,
              devId.toUtf8().constData());
     varno::ui::InfoBox(this, tr("PC Client"),
@@ -558,163 +523,55 @@ bool Client::tellRefused(const QString &devId)
 
 void Client::initDevTree()
 {
-    const QList<DvrListInfo_s> list = deviceList();
-    std::lock_guard<std::mutex> lock(m_treeMutex);
-    for (const DvrListInfo_s &d : list) {
-        DevTreeEntry entry;
-        std::memset(&entry, 0, sizeof(entry));
-        std::memcpy(entry.devId, d.dev.devId, sizeof(entry.devId));
-        std::memcpy(entry.devName, d.dev.devName, sizeof(entry.devName));
-        entry.devId[sizeof(entry.devId) - 1] = 0;
-        entry.devName[sizeof(entry.devName) - 1] = 0;
-        entry.state = STATE_OFFLINE;
-        entry.item = addTreeItem(d.dev, false);
-        m_treeList.append(entry);
-    }
+    for (const DvrListInfo_s &d : m_registry->deviceList())
+        addTreeItem(d.dev, false);
     if (ui->treeDevice->invisibleRootItem()->childCount() > 0)
         ui->treeDevice->expandAll();
 }
 
 void Client::recvDevListSlot(QList<DvrListInfo_s> list)
 {
-    int refused = 0;
-    QList<DvrListInfo_s> changedList;   // known cameras the list changed
-    for (const DvrListInfo_s &in : std::as_const(list)) {
-        const QString id = varno::fieldText(in.dev.devId);
-        m_pause = true;
-        std::unique_lock<std::mutex> tree(m_treeMutex);
-        const int t = treeIndexOf(id);
-        if (t >= 0) {
-            DevTreeEntry &entry = m_treeList[t];
-            if (entry.state != STATE_ONLINE || m_authRefused.contains(id)) {
-                entry.state = STATE_ONLINE;
-                m_authRefused.remove(id);
-                m_unaskable.remove(id);
-                if (entry.item)
-                    setItemLook(entry.item, id, STATE_ONLINE);
-            }
-            m_pause = false;
-            tree.unlock();
-            std::lock_guard<std::mutex> lock(m_devListMutex);
-            const int d = devIndexOf(id);
-            if (d < 0)
-                continue;
-            DvrListInfo_s &stored = m_devList[d];
-            bool changed = true;
-            if (std::strncmp(stored.dev.ipAddr, in.dev.ipAddr, sizeof(stored.dev.ipAddr)) != 0) {
-                std::memcpy(stored.dev.ipAddr, in.dev.ipAddr, sizeof(stored.dev.ipAddr));
-                std::memcpy(stored.dev.serviceAddr, in.dev.serviceAddr, sizeof(stored.dev.serviceAddr));
-                stored.config = in.config;
-            } else if (stored.dev.p2pFlag != in.dev.p2pFlag
-                       || std::memcmp(stored.dev.password, in.dev.password, sizeof(stored.dev.password)) != 0
-                       || std::memcmp(stored.dev.p2pId, in.dev.p2pId, sizeof(stored.dev.p2pId)) != 0) {
-                stored.dev.p2pFlag = in.dev.p2pFlag;
-                std::memcpy(stored.dev.password, in.dev.password, sizeof(stored.dev.password));
-                std::memcpy(stored.dev.p2pId, in.dev.p2pId, sizeof(stored.dev.p2pId));
-            } else {
-                changed = false;
-            }
-            if (changed)
-                changedList.append(stored);
-            continue;
-        }
-        m_pause = false;
-        tree.unlock();
-        {
-            std::lock_guard<std::mutex> lock(m_devListMutex);
-            // The store's read buffer holds kMaxDevices records: the list
-            // never grows beyond them.
-            if (m_devList.size() >= kMaxDevices) {
-                WriteLog(3, "%s(%d):Device list full, device(%s) refused!!!", "Client::recvDevListSlot", __LINE__,
-                         id.toUtf8().constData());
-                ++refused;
-                continue;
-            }
-            m_devList.append(in);
-        }
-        QTreeWidgetItem *item = addTreeItem(in.dev, true);
-        DevTreeEntry entry;
-        std::memset(&entry, 0, sizeof(entry));
-        varno::setText(entry.devId, id);
-        varno::setText(entry.devName, varno::fieldText(in.dev.devName));
-        entry.state = STATE_ONLINE;
-        entry.item = item;
-        m_pause = true;
-        {
-            std::lock_guard<std::mutex> lock(m_treeMutex);
-            m_treeList.append(entry);
-        }
-        m_pause = false;
+    VARNO_ASSERT_UI_THREAD();
+    const varno::client::ListChange change = m_registry->applyList(list);
+    for (const QString &id : change.nowOnline)
+        if (QTreeWidgetItem *item = treeItem(id))
+            setItemLook(item, id, STATE_ONLINE);
+    for (const DvrListInfo_s &in : change.added) {
+        addTreeItem(in.dev, true);
         deviceChanged(in);
     }
-    for (const DvrListInfo_s &c : std::as_const(changedList))
+    for (const DvrListInfo_s &c : change.changed)
         deviceChanged(c);
     m_property->updateDevList(deviceList());
     ui->treeDevice->expandAll();
-    if (refused > 0)
+    if (change.refused > 0)
         varno::ui::InfoBox(this, tr("Device Management"),
                            tr("At most %1 cameras can be listed: %2 camera(s) not added.")
-                               .arg(kMaxDevices).arg(refused));
+                               .arg(kMaxDevices).arg(change.refused));
 }
 
 void Client::recvDevProperty(DeviceInfo_s info)
 {
     const QString id = varno::fieldText(info.devId);
-    m_pause = true;
-    {
-        std::lock_guard<std::mutex> lock(m_treeMutex);
-        const int t = treeIndexOf(id);
-        if (t >= 0) {
-            DevTreeEntry &entry = m_treeList[t];
-            std::memcpy(entry.devName, info.devName, sizeof(entry.devName));
-            entry.devName[sizeof(entry.devName) - 1] = 0;
-            if (entry.item)
-                entry.item->setText(0, varno::fieldText(entry.devName));
-        }
+    if (QThread::currentThread() != thread()) {
+        // A page reports from a thread of its own: the registry takes it here.
+        QMetaObject::invokeMethod(this, [this, info] { recvDevProperty(info); }, Qt::QueuedConnection);
+        return;
     }
-    m_pause = false;
-    bool found = false;
+    if (QTreeWidgetItem *item = treeItem(id))
+        item->setText(0, varno::fieldText(info.devName));
     DvrListInfo_s updated;
-    {
-        std::lock_guard<std::mutex> lock(m_devListMutex);
-        const int d = devIndexOf(id);
-        if (d >= 0) {
-            DeviceInfo_s &stored = m_devList[d].dev;
-            if (std::memcmp(stored.devName, info.devName, sizeof(stored.devName)) != 0)
-                std::memcpy(stored.devName, info.devName, sizeof(stored.devName));
-            if (std::memcmp(stored.password, info.password, sizeof(stored.password)) != 0) {
-                std::memcpy(stored.password, info.password, sizeof(stored.password));
-                // The next pass asks the camera with the new password.
-                m_recheck.insert(id);
-            }
-            // The live page reports the stream the user switched to here.
-            if (info.streamType == 0 || info.streamType == 1)
-                stored.streamType = info.streamType;
-            updated = m_devList[d];
-            found = true;
-        }
-    }
-    if (found) {
-        m_addDevice->updateDevInfo(updated);
-        m_property->updateDevInfo(updated);
-    }
-    storeDevices("Client::recvDevProperty");
-    if (found)
-        deviceChanged(updated);
+    if (!m_registry->applyProperty(info, &updated))
+        return;
+    m_addDevice->updateDevInfo(updated);
+    m_property->updateDevInfo(updated);
+    deviceChanged(updated);
 }
 
 void Client::recvPtzCapability(QString devId, bool ptz)
 {
     VARNO_ASSERT_UI_THREAD();
-    const char caps = ptz ? 2 : 1;
-    {
-        std::lock_guard<std::mutex> lock(m_devListMutex);
-        const int d = devIndexOf(devId);
-        if (d < 0 || m_devList[d].dev.ptzCaps == caps)
-            return;
-        m_devList[d].dev.ptzCaps = caps;
-    }
-    storeDevices("Client::recvPtzCapability");
+    m_registry->setPtzCapability(devId, ptz);
 }
 
 void Client::deviceChanged(const DvrListInfo_s &record)
@@ -749,35 +606,11 @@ void Client::recvDelDevInfo(QString devId)
 {
     const QByteArray id = devId.toUtf8();
     WriteLog(0, "[CLIENT]Request delete device(%s)!!!", id.constData());
-    m_pause = true;
-    {
-        std::lock_guard<std::mutex> lock(m_treeMutex);
-        const int t = treeIndexOf(devId);
-        if (t >= 0) {
-            WriteLog(0, "[CLIENT]Finded item and remove!!!");
-            delete m_treeList[t].item;
-            m_treeList.removeAt(t);
-        }
-        m_authRefused.remove(devId);
-        m_unaskable.remove(devId);
-        m_pause = false;
+    if (QTreeWidgetItem *item = treeItem(devId)) {
+        WriteLog(0, "[CLIENT]Finded item and remove!!!");
+        delete item;
     }
-    bool erased = false;
-    {
-        std::lock_guard<std::mutex> lock(m_devListMutex);
-        const int d = devIndexOf(devId);
-        if (d >= 0) {
-            WriteLog(0, "[CLIENT]Finded device(%s) and erase!!!", id.constData());
-            m_devList.removeAt(d);
-            erased = true;
-        }
-        m_recheck.remove(devId);
-    }
-    // The store follows at once: left until the next rewrite, the camera's
-    // row would still be there when it is added again, which appends a
-    // second one.
-    if (erased)
-        storeDevices("Client::recvDelDevInfo");
+    m_registry->remove(devId);
     if (m_selectedId == devId)
         m_selectedId.clear();
     WriteLog(0, "[CLIENT]Delete device(%s) finished!!!", id.constData());
@@ -785,38 +618,19 @@ void Client::recvDelDevInfo(QString devId)
 
 void Client::liveReconnecting(QString devId, bool on)
 {
-    QTreeWidgetItem *root = ui->treeDevice->invisibleRootItem();
-    for (int i = 0; i < root->childCount(); ++i) {
-        QTreeWidgetItem *item = root->child(i);
-        if (item->data(0, kIdRole).toString() != devId)
-            continue;
-        item->setData(0, kLiveLostRole, on);
-        setItemLook(item, devId, item->data(0, kLookRole).toInt());
-    }
+    QTreeWidgetItem *item = treeItem(devId);
+    if (!item)
+        return;
+    item->setData(0, kLiveLostRole, on);
+    setItemLook(item, devId, item->data(0, kLookRole).toInt());
 }
 
-void Client::applyTreeIcon(QString devId, int state)
+void Client::applyTreeIcon(QString devId)
 {
-    // The probing thread holds the tree lock for a whole pass; when it is
-    // free the entry's own state decides, otherwise the state it reported.
-    std::unique_lock<std::mutex> lock(m_treeMutex, std::try_to_lock);
-    QTreeWidgetItem *item = nullptr;
-    if (lock.owns_lock()) {
-        const int t = treeIndexOf(devId);
-        if (t < 0)
-            return;
-        state = m_authRefused.contains(devId) ? kLookRefused : m_treeList[t].state;
-        if (state == STATE_OFFLINE && m_unaskable.contains(devId))
-            state = kLookUnaskable;
-        item = m_treeList[t].item;
-    } else {
-        QTreeWidgetItem *root = ui->treeDevice->invisibleRootItem();
-        for (int i = 0; i < root->childCount(); ++i)
-            if (root->child(i)->data(0, kIdRole).toString() == devId)
-                item = root->child(i);
-    }
-    if (item)
-        setItemLook(item, devId, state);
+    const int look = m_registry->look(devId);
+    QTreeWidgetItem *item = treeItem(devId);
+    if (item && look >= 0)
+        setItemLook(item, devId, look);
 }
 
 // ---------------------------------------------------------------------------
@@ -825,7 +639,7 @@ void Client::applyTreeIcon(QString devId, int state)
 void Client::userLogin(const char *user)
 {
     {
-        std::lock_guard<std::mutex> lock(m_stopMutex);
+        std::lock_guard<std::mutex> lock(m_userMutex);
         std::memset(m_user, 0, sizeof(m_user));
         varno::setText(m_user, user);
     }
@@ -845,7 +659,7 @@ void Client::recordOperation(const QString &content)
     std::memset(&info, 0, sizeof(info));
     varno::setText(info.time, QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")));
     {
-        std::lock_guard<std::mutex> lock(m_stopMutex);
+        std::lock_guard<std::mutex> lock(m_userMutex);
         varno::setText(info.user, m_user);
     }
     varno::setText(info.content, content);
@@ -888,7 +702,9 @@ void Client::on_btnWinClose_clicked()
     hide();
     emit sendWinCloseSignal();
     recordOperation(QStringLiteral("User exit"));
-    stopProbeThread();
+    // Probing stops at the camera it is asking; the window does not wait
+    // for that camera's answer (the destructor joins the thread).
+    m_registry->requestStop();
     close();
     // The window is hidden already, so closing it may not end the loop by itself.
     QCoreApplication::quit();
@@ -1016,13 +832,8 @@ void Client::on_btnAbout_clicked()
 void Client::on_btnAddDevice_clicked()
 {
     // The discovery callback may overwrite the snapshot at any time: the
-    // dialog reads a copy taken under the lock.
-    std::vector<DeviceInfo_s> snapshot;
-    {
-        std::lock_guard<std::mutex> lock(m_searchMutex);
-        if (m_snapBuf && m_snapCount > 0)
-            snapshot.assign(m_snapBuf.get(), m_snapBuf.get() + m_snapCount);
-    }
+    // dialog reads a copy.
+    QList<DeviceInfo_s> snapshot = m_registry->searchSnapshot();
     const int count = int(snapshot.size());
     emit sendSearchReslutToAdd(count, count > 0 ? snapshot.data() : nullptr);
     m_addDevice->exec();
@@ -1099,13 +910,10 @@ void Client::show_contextmenu(const QPoint &pos)
     QTreeWidgetItem *item = ui->treeDevice->itemAt(pos);
     if (!item || item->data(0, Qt::UserRole).toInt() != 0)
         return;
-    {
-        std::lock_guard<std::mutex> lock(m_treeMutex);
-        const int t = treeIndexOfItem(item);
-        if (t < 0)
-            return;
-        m_selectedId = varno::fieldText(m_treeList[t].devId);
-    }
+    const QString id = item->data(0, kIdRole).toString();
+    if (id.isEmpty() || m_registry->state(id) < 0)
+        return;
+    m_selectedId = id;
     emit sendShowMenu(QCursor::pos());
 }
 
@@ -1124,21 +932,15 @@ void Client::recvShowMenu(QPoint pos)
 void Client::doubleClickedEvent(QTreeWidgetItem *item)
 {
     WriteLog(0, "[CLIENT]Double clicked to start preview!!!");
-    QString id;
-    {
-        m_pause = true;
-        std::lock_guard<std::mutex> lock(m_treeMutex);
-        m_pause = false;
-        const int t = treeIndexOfItem(item);
-        if (t < 0) {
-            WriteLog(3, "%s(%d):Can't find item!!!", "Client::doubleClickedEvent", __LINE__);
-            return;
-        }
-        id = varno::fieldText(m_treeList[t].devId);
-        if (m_treeList[t].state != STATE_ONLINE && !m_authRefused.contains(id)) {
-            WriteLog(0, "[CLIENT]Double clicked to start preview finished!!!");
-            return;
-        }
+    const QString id = item ? item->data(0, kIdRole).toString() : QString();
+    const int state = id.isEmpty() ? -1 : m_registry->state(id);
+    if (state < 0) {
+        WriteLog(3, "%s(%d):Can't find item!!!", "Client::doubleClickedEvent", __LINE__);
+        return;
+    }
+    if (state != STATE_ONLINE && !m_registry->refusesPassword(id)) {
+        WriteLog(0, "[CLIENT]Double clicked to start preview finished!!!");
+        return;
     }
     if (tellRefused(id)) {
         WriteLog(0, "[CLIENT]Double clicked to start preview finished!!!");
@@ -1173,10 +975,7 @@ void Client::previewResult(QString devId, int result)
     if (result != 0) {
         // The camera may have stopped taking the stored password: the next
         // pass asks it (and marks it when so).
-        {
-            std::lock_guard<std::mutex> lock(m_devListMutex);
-            m_recheck.insert(devId);
-        }
+        m_registry->markRecheck(devId);
         WriteLog(2, "%s(%d):Preview device(%s) failed, ret(%d)!!!", "Client::doubleClickedEvent", __LINE__,
                  id8.constData(), result);
         varno::ui::InfoBox(this, tr("PC Client"), tr("Preview (%1) failed !").arg(name));
@@ -1191,14 +990,9 @@ int Client::ConnectDevice(const QString &devId, bool *started, QString *name)
     if (started)
         *started = false;
     DvrListInfo_s info;
-    {
-        std::lock_guard<std::mutex> lock(m_devListMutex);
-        const int d = devIndexOf(devId);
-        if (d < 0) {
-            WriteLog(3, "%s(%d):Can't find device!!!", "Client::ConnectDevice", __LINE__);
-            return -1;
-        }
-        info = m_devList[d];
+    if (!m_registry->record(devId, &info)) {
+        WriteLog(3, "%s(%d):Can't find device!!!", "Client::ConnectDevice", __LINE__);
+        return -1;
     }
     WriteLog(0, "[CLIENT]Finded device(%s), type(%d)!!!", devId.toUtf8().constData(), int(info.dev.p2pFlag));
     if (info.dev.p2pFlag == 1 && info.dev.password[0] == 0) {
@@ -1284,12 +1078,9 @@ void Client::recvDevStateReslut(bool isUsed)
     // about is the one removed.
     const QString devId = m_selectedId;
     QString name = devId;
-    {
-        std::lock_guard<std::mutex> lock(m_devListMutex);
-        const int d = devIndexOf(devId);
-        if (d >= 0)
-            name = varno::fieldText(m_devList[d].dev.devName);
-    }
+    DvrListInfo_s record;
+    if (m_registry->record(devId, &record))
+        name = varno::fieldText(record.dev.devName);
     if (varno::ui::InfoBox(this, tr("Device Management"),
                            tr("Are you sure to delete the device %1 (%2)?").arg(name, devId), true)
         != QMessageBox::Yes)
@@ -1299,17 +1090,8 @@ void Client::recvDevStateReslut(bool isUsed)
 
 void Client::propertyAction()
 {
-    int state = -1;
-    bool refused = false;
-    {
-        m_pause = true;
-        std::lock_guard<std::mutex> lock(m_treeMutex);
-        m_pause = false;
-        const int t = treeIndexOf(m_selectedId);
-        if (t >= 0)
-            state = m_treeList[t].state;
-        refused = m_authRefused.contains(m_selectedId);
-    }
+    const int state = m_registry->state(m_selectedId);
+    const bool refused = m_registry->refusesPassword(m_selectedId);
     if (state < 0)
         return;
     // A camera that refuses the stored password answers: its password is

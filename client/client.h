@@ -3,6 +3,7 @@
 #include "common/devicerecords.h"
 #include "common/onvifrecords.h"
 #include "common/p2pmessage.h"
+#include "client/cameraregistry.h"
 #include "platform/p2p/p2p_client_sdk.h"
 
 #include <QDialog>
@@ -40,17 +41,14 @@ namespace Ui {
 class Client;
 }
 
-struct ClientP2p;
 
-// The frameless main window, owner of the camera registry and hub of the
-// pages' signals. Construction initialises the device manager and loads the
-// stored cameras (passwords deciphered) and starts the probing thread; the
-// close confirmation stops and joins that thread; the destructor writes the
-// list back whole (passwords enciphered) and releases the libraries.
-//
-// Registry locks, taken in this order when nested: tree entries, discovery
-// results, camera list. The probing thread holds the tree lock for a whole
-// pass; whoever needs it in between raises the pause flag first.
+// The frameless main window: the device tree, the page buttons and the
+// dialogs, wired to the pages and to the camera registry
+// (varno::client::CameraRegistry: the camera list, probing, P2P
+// registration and the store), which it owns. Construction initialises the
+// device manager, loads the stored cameras and starts probing; the close
+// confirmation asks probing to stop without waiting for it; the destructor
+// joins it, writes the list back and releases the libraries.
 class Client : public QDialog
 {
     Q_OBJECT
@@ -91,7 +89,7 @@ public:
     QList<DeviceInfo_s> searchSnapshot() const;
 
     const char *loginUser() const { return m_user; }
-    bool stopRequested() const { return m_stop.load(); }
+    bool stopRequested() const { return m_registry->stopRequested(); }
     bool isMaximized() const { return m_maximized; }
     bool soundOn() const { return m_soundOn; }
     bool isFullScreenOn() const { return m_fullScreen; }
@@ -100,35 +98,37 @@ public:
     realvideo *liveView() const { return m_realVideo; }
     // The playback page (owned).
     videosearch *playbackView() const { return m_videoSearch; }
-    bool probeThreadRunning() const { return m_probeThread.joinable(); }
+    // The probing thread is at work (a close asks it to stop; it ends
+    // after the camera it is asking).
+    bool probeThreadRunning() const { return m_registry->probing(); }
     // Probing passes finished so far (the probing thread counts them).
-    int probePasses() const { return m_probePasses.load(); }
+    int probePasses() const { return m_registry->probePasses(); }
+    varno::client::CameraRegistry *registry() const { return m_registry.get(); }
     // The pause between two probing passes (default 5 s) and between two
     // registration attempts while the relay is unreachable (default 5 s).
     // Process-wide; tests shorten them.
     static void setProbeIntervalMs(int ms);
     static void setP2pRetryIntervalMs(int ms);
     // Registration attempts made so far by this window's registration thread.
-    int p2pRegisterAttempts() const { return m_p2pAttempts.load(); }
+    int p2pRegisterAttempts() const { return m_registry->p2pRegisterAttempts(); }
 
-    // Discovery callback of the ONVIF discovery library (library thread).
+    // Discovery callback of the ONVIF discovery library (library thread;
+    // user: this window).
     static int OnDiscoveryResult(OnvifDiscoveryInfo_s *results, int n, int last, void *user);
 
-    // Peer-to-peer channel (client_p2p.cpp). startP2PRegistration runs
-    // registerP2PProcFunc on the registration thread, which this object owns
-    // and joins; the destructor logs out and releases the library.
+    // Peer-to-peer registration on the registry's thread; the destructor
+    // logs out and releases the library.
     void startP2PRegistration();
     // Opens every online camera on the live page as soon as probing has seen
     // them: after the first pass that finds every camera online, or after
     // the third pass with whatever is online by then (a wall display that
     // starts with its cameras showing).
     void connectAllOnStart();
-    void registerP2PProcFunc();
     // The process-wide P2P library handle, 0 until initialised.
     static P2P_HANDLE p2pHandle();
     // The library's callbacks (message: user value this Client).
     static int p2pMessageCallback(int32_t type, const char *payload, int32_t length,
-                                  const char *cameraId, void *user);
+                                  const char *cameraId, void *user); // user: this window
     static int p2pStatusCallback(int32_t event, int32_t value, int32_t reserved, int32_t user);
 
 signals:
@@ -212,32 +212,28 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private slots:
-    // Gives a camera's tree item the icon of its state (user-interface
-    // thread; the probing thread asks for it through a queued call).
-    // state: STATE_E, kLookRefused or kLookUnaskable.
-    void applyTreeIcon(QString devId, int state);
+    // Gives a camera's tree item the look the registry has for it now
+    // (user-interface thread; probing reports changes queued).
+    void applyTreeIcon(QString devId);
     // The camera's live window is reconnecting (on) or shows pictures again.
     void liveReconnecting(QString devId, bool on);
 
 private:
-    // The look of a camera that answers but refuses the stored password.
-    static constexpr int kLookRefused = 2;
-    // The look of a camera of protocol version 1 that the relay holds
-    // offline: it cannot be asked whether it is back.
-    static constexpr int kLookUnaskable = 3;
+    static constexpr int kLookRefused = varno::client::CameraRegistry::kLookRefused;
+    static constexpr int kLookUnaskable = varno::client::CameraRegistry::kLookUnaskable;
     static void setItemLook(QTreeWidgetItem *item, const QString &devId, int look);
     // The camera refuses the stored password: says so and where to fix it.
     bool tellRefused(const QString &devId);
-    void loadDevices();
-    void storeDevices(const char *caller);
     void recordOperation(const QString &content);
     void setMaximizedLook(bool maximized);
     bool inTitleArea(const QPoint &pos) const;
     void initDevTree();
     QTreeWidgetItem *addTreeItem(const DeviceInfo_s &dev, bool online);
+    QTreeWidgetItem *treeItem(const QString &devId) const;
     void buildLook();
     void buildDialogs();
     void makeConnections();
+    void connectRegistry();
     void checkCountButton(int count);
     void leaveFullScreen();
     // A new or changed camera record for the live and playback pages (any
@@ -251,23 +247,6 @@ private:
     // whether a start was tried (false: unknown camera or no password),
     // *name gets the camera's display name.
     int ConnectDevice(const QString &devId, bool *started = nullptr, QString *name = nullptr);
-
-    // Probing (client_probe.cpp).
-    void startProbeThread();
-    void stopProbeThread();
-    void probeThreadProc();
-    // unaskable: set when the camera is not reached, the relay holds it
-    // offline and its firmware cannot be asked whether it is back.
-    bool checkP2pOnline(const QString &devId, bool *unaskable = nullptr);
-    // *refused (may be null): the camera answers but refuses the stored
-    // password.
-    bool probeDevOnlineStatus(const QString &devId, int state, bool *refused = nullptr);
-    int discoveryResult(OnvifDiscoveryInfo_s *results, int n, int last);
-
-    // Lookups; the caller holds the list's mutex.
-    int treeIndexOf(const QString &devId) const;
-    int devIndexOf(const QString &devId) const;
-    int treeIndexOfItem(const QTreeWidgetItem *item) const;
 
     Ui::Client *ui;
     // Pages and dialogs (children of the window).
@@ -288,36 +267,10 @@ private:
     QAction *m_actDelete = nullptr;
     QAction *m_actSettings = nullptr;
 
-    mutable std::mutex m_treeMutex;
-    QList<DevTreeEntry> m_treeList;     // guarded by m_treeMutex
-    std::atomic<bool> m_pause{false};   // a camera is being changed: probing lets go
-    QSet<QString> m_unaskable;          // kLookUnaskable; guarded by m_treeMutex
-    QSet<QString> m_authRefused;        // answers but refuses the stored password; guarded by m_treeMutex
-
-    mutable std::mutex m_searchMutex;
-    QList<DeviceInfo_s> m_searchList;   // guarded by m_searchMutex
-    std::unique_ptr<DeviceInfo_s[]> m_searchBuf;   // accumulation, kMaxDevices records
-    std::unique_ptr<DeviceInfo_s[]> m_snapBuf;     // snapshot, kMaxDevices records
-    int m_searchCount = 0;
-    int m_snapCount = 0;
-    bool m_cycleComplete = false;
-
-    mutable std::mutex m_devListMutex;
-    QList<DvrListInfo_s> m_devList;     // guarded by m_devListMutex
-    QSet<QString> m_recheck;            // password changed: asked again at the next pass; m_devListMutex
-    bool m_recheckAll = false;          // this pass asks every online ONVIF camera (probing thread only)
-
-    std::atomic<bool> m_stop{false};    // set once, at close, by the user-interface thread
-    std::mutex m_stopMutex;             // the probing thread's wait (with m_stopCv) and m_user
-    std::condition_variable m_stopCv;
-    std::thread m_probeThread;
-    std::atomic<int> m_connectAllPasses{-1};   // probe passes seen since connectAllOnStart, -1: not asked
-    std::atomic<int> m_probePasses{0};
-    std::atomic<int> m_p2pAttempts{0};
-
     bool m_asking = false;              // the close confirmation is showing
     bool m_closing = false;             // the confirmed close is under way
     char m_localIp[32];
+    mutable std::mutex m_userMutex;     // m_user (the probing thread's log entries read it)
     char m_user[32];
     QString m_selectedId;
     QHash<QString, QString> m_previewRequests; // double-clicked camera -> its name, until the open ends
@@ -330,7 +283,7 @@ private:
     QRect m_liveGeometry;
     QSize m_formSize;
 
-    bool p2pStopRequested() const;
-    // Last member: destroyed first, while the rest of the object still stands.
-    std::shared_ptr<ClientP2p> m_p2p;
+    // Last member: destroyed first, after the pages and dialogs have gone;
+    // it releases the P2P library.
+    std::unique_ptr<varno::client::CameraRegistry> m_registry;
 };

@@ -154,7 +154,7 @@ AddResult DeviceSetup::addNew(AddRequest request, const JobToken &token)
     setText(info.dev.password, request.password);
     if (token.cancelled())
         return result;
-    const int ret = storeNew(info, request.list, "QAddDevice::on_addButton_clicked");
+    const int ret = m_writesStore ? storeNew(info, request.list, "QAddDevice::on_addButton_clicked") : 0;
     if (ret != 0) {
         WriteLog(2, "%s(%d):Add device(%s) failed, ret(%d)!!!", "QAddDevice::on_addButton_clicked", __LINE__, devId,
                  ret);
@@ -200,7 +200,8 @@ AddResult DeviceSetup::moveListed(AddRequest request, const JobToken &token)
     entry.config = config;
     setText(entry.dev.password, request.password);
     request.list[request.listedIndex] = entry;
-    rewriteStore(request.list, "QAddDevice::on_addButton_clicked", __LINE__, 3);
+    if (m_writesStore)
+        rewriteStore(request.list, "QAddDevice::on_addButton_clicked", __LINE__, 3);
     result.outcome = AddResult::Moved;
     result.info = entry;
     return result;
@@ -209,7 +210,9 @@ AddResult DeviceSetup::moveListed(AddRequest request, const JobToken &token)
 void DeviceSetup::storeCamera(const DvrListInfo_s &info, const QList<DvrListInfo_s> &list)
 {
     run([this, info, list](const JobToken &token) -> std::function<void(bool)> {
-        const int ret = token.cancelled() ? int(DVRMGR_ERR_STORE) : storeNew(info, list, "QAddDevice::RecvManualInfo");
+        const int ret = token.cancelled() ? int(DVRMGR_ERR_STORE)
+                        : m_writesStore  ? storeNew(info, list, "QAddDevice::RecvManualInfo")
+                                         : 0;
         if (ret != 0)
             WriteLog(2, "%s(%d):AddDevice(%s) failed, ret(%d)!!!", "QAddDevice::RecvManualInfo", __LINE__,
                      info.dev.devId, ret);
@@ -220,6 +223,8 @@ void DeviceSetup::storeCamera(const DvrListInfo_s &info, const QList<DvrListInfo
 void DeviceSetup::rewriteList(const QList<DvrListInfo_s> &list, const char *where, int line)
 {
     // A rewrite is never dropped: the store follows the list asked.
+    if (!m_writesStore)
+        return;
     run([list, where, line](const JobToken &) -> std::function<void(bool)> {
         rewriteStore(list, where, line, 3);
         return nullptr;

@@ -9,6 +9,7 @@
 #include <QObject>
 #include <QString>
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 
@@ -96,6 +97,11 @@ public:
                         const QByteArray &newPassword);
 
     void cancel();
+    // False: the owner of the camera list (the main window's registry)
+    // stores the list the dialog hands it, so the adds, moves and rewrites
+    // here write nothing to the store (one writer). Call before the first
+    // job; the default writes (a dialog on its own).
+    void setWritesStore(bool writes) { m_writesStore = writes; }
     // Jobs asked whose results have not come back (cancelled ones included).
     int jobsInFlight() const { return m_inFlight; }
 
@@ -114,6 +120,7 @@ private:
 
     uint64_t m_ticket = 0; // results of older tickets are cancelled
     int m_inFlight = 0;
+    std::atomic<bool> m_writesStore{true};
     mutable std::mutex m_pendingMutex;
     QList<PendingCheck> m_pending;
     JobWorker m_worker; // last: joined before the rest goes

@@ -6,6 +6,7 @@
 #include "device/passwordcipher.h"
 #include "platform/devmgr/sdk_dvrmgr.h"
 #include "platform/p2p/p2p_client_sdk.h"
+#include "platform/p2p/p2psession.h"
 
 #include <QtEndian>
 
@@ -136,17 +137,13 @@ int connectPeer(intptr_t handle, const char *p2pId, const ConnectNames &names, c
         WriteLog(2, names.nullHandle, names.function, __LINE__);
         return -101;
     }
-    int32_t status = 0;
-    if (P2P_Client_SDK_Get_Session_Status(handle, p2pId, &status) == 0 && status == P2P_SESSION_CONNECTED)
-        return 0;
-    if (token.cancelled())
-        return kConnectCancelled;
-    int ret = P2P_Client_SDK_Connect_Peer(handle, p2pId);
-    for (int retries = 0; ret == P2P_ERR_CONNECTING && retries < 3; ++retries) {
-        if (!token.pause(names.waitMs))
-            return kConnectCancelled;
-        ret = P2P_Client_SDK_Connect_Peer(handle, p2pId);
-    }
+    p2p::SessionTries tries;
+    tries.retries = 3;
+    tries.waitMs = names.waitMs;
+    tries.pause = [&token](int ms) { return token.pause(ms); };
+    const int ret = p2p::ensureSession(handle, p2pId, nullptr, tries);
+    if (ret == kConnectCancelled)
+        return ret;
     if (ret != 0)
         WriteLog(2, "%s(%d):Connect device failed, ret(%d)!!!", names.function, __LINE__, ret);
     return ret;

@@ -47,9 +47,9 @@ struct ConnectNames
 };
 
 // A connect given up because its job was cancelled.
-constexpr int kConnectCancelled = -102;
+constexpr int kConnectCancelled = -102;   // varno::p2p::kSessionGivenUp
 
-// The one "connect if not connected" of the P2P cameras: 0 when the session
+// The device dialogs' connect (over varno::p2p::ensureSession): 0 when the session
 // with the camera is (or becomes) connected, -101 without a library handle,
 // kConnectCancelled when the job was cancelled, else the library's result.
 // A connect that answers "connecting" (-208) is tried again up to 3 times,

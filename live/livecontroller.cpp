@@ -11,6 +11,7 @@
 #include "live/streamchoice.h"
 #include "platform/av/videosink.h"
 #include "platform/devmgr/sdk_dvrmgr.h"
+#include "platform/p2p/p2psession.h"
 #include "platform/rtsp/rtsp_client.h"
 
 #include <QUrl>
@@ -136,6 +137,9 @@ LiveController::LiveController(LiveWindows *windows, std::shared_ptr<MonitorCloc
         std::unique_lock lock(controllersLock());
         controllers().insert(this);
     }
+    const int rtspRet = RTSP_Stream_SDKInit();
+    if (rtspRet != 0)
+        WriteLog(2, "%s(%d):Init failed, ret(%d)!!!", "realvideo::realvideo", __LINE__, rtspRet);
     try {
         m_monitor = std::thread(&LiveController::monitorLoop, this);
     } catch (const std::system_error &) {
@@ -455,15 +459,11 @@ void LiveController::openP2p(const OpenRequest &req)
     std::unique_ptr<char[]> descr(new char[kDescrBuffer]());
 
     int32_t status = 0;
-    P2P_Client_SDK_Get_Session_Status(h, p2pId.constData(), &status);
-    if (status != P2P_SESSION_CONNECTED) {
-        const int ret = P2P_Client_SDK_Connect_Peer(h, p2pId.constData());
-        if (ret < 0) {
-            OPEN_LOG(req, 2, "%s(%d):Connect device(%s) failed, ret(%d)!!!", "realvideo::StartStream", __LINE__,
-                     id.constData(), ret);
-            openFailed(req, ret);
-            return;
-        }
+    if (const int ret = varno::p2p::ensureSession(h, p2pId.constData(), &status); ret < 0) {
+        OPEN_LOG(req, 2, "%s(%d):Connect device(%s) failed, ret(%d)!!!", "realvideo::StartStream", __LINE__,
+                 id.constData(), ret);
+        openFailed(req, ret);
+        return;
     }
     OPEN_LOG(req, 4, "%s(%d):Get_Session_Status p2pStatu(%d)!!!", "realvideo::StartStream", __LINE__, status);
 

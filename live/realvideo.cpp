@@ -11,8 +11,6 @@
 #include "live/qmultivideo.h"
 #include "live/qvideohand.h"
 #include "live/qvideoonly.h"
-#include "platform/onvif/onvif_event_sdk.h"
-#include "platform/rtsp/rtsp_client.h"
 
 #include <QCoreApplication>
 #include <QFont>
@@ -25,8 +23,6 @@
 #include <QTimer>
 
 #include <cstring>
-#include <set>
-#include <shared_mutex>
 
 using namespace varno::live;
 
@@ -34,21 +30,6 @@ namespace {
 
 constexpr int kAlarmTableHeight = 160;
 constexpr int kTableButtonHeight = 14;
-
-// Pages alive, for the event library's alarm callback: it runs only while
-// its page is registered, and a page leaves the set only when no callback of
-// it runs any more.
-std::shared_mutex &pagesLock()
-{
-    static auto *lock = new std::shared_mutex;
-    return *lock;
-}
-
-std::set<const void *> &pages()
-{
-    static auto *set = new std::set<const void *>;
-    return *set;
-}
 
 QString fieldString(const char *field, size_t size)
 {
@@ -154,18 +135,12 @@ realvideo::realvideo(QWidget *parent, std::shared_ptr<MonitorClock> clock)
     m_tipLabel->hide();
     m_tipTimer = new QTimer(this);
 
-    const int rtspRet = RTSP_Stream_SDKInit();
-    if (rtspRet != 0)
-        WriteLog(2, "%s(%d):Init failed, ret(%d)!!!", "realvideo::realvideo", __LINE__, rtspRet);
-
     m_videoOnly = new QVideoOnly(4, this);
     m_videoOnly->setObjectName(QStringLiteral("videoOnly"));
 
-    {
-        std::unique_lock lock(pagesLock());
-        pages().insert(this);
-    }
-    ONVIF_EVENT_SDK_SetAlarmCB(&realvideo::onAlarm, this);
+    // Alarms come on the event library's threads.
+    m_events = std::make_unique<CameraEvents>();
+    connect(m_events.get(), &CameraEvents::alarm, this, &realvideo::sendAlarmInfor, Qt::DirectConnection);
 
     m_windows = std::make_unique<Windows>(m_videoOnly);
     m_ctl = std::make_unique<LiveController>(m_windows.get(), std::move(clock));
@@ -211,23 +186,8 @@ realvideo::~realvideo()
     // Joins the monitor and the openers and closes every stream while the
     // grid is still there.
     m_ctl.reset();
-    ONVIF_EVENT_SDK_SetAlarmCB(nullptr, nullptr);
-    for (auto it = m_subscriptions.cbegin(); it != m_subscriptions.cend(); ++it) {
-        QByteArray addr = it.value().toUtf8();
-        int ret = ONVIF_EVENT_SDK_Unsubscribe(addr.constData());
-        if (ret != 0) {
-            addr.replace("2000", "8899");
-            ret = ONVIF_EVENT_SDK_Unsubscribe(addr.constData());
-            if (ret != 0)
-                WriteLog(2, "%s(%d):Unsubscribe(%s) failed, ret(%d)!!!", "realvideo::~realvideo", __LINE__,
-                         addr.constData(), ret);
-        }
-    }
-    m_subscriptions.clear();
-    ONVIF_EVENT_SDK_Cleanup();
-    // Waits for a callback of this page that still runs.
-    std::unique_lock lock(pagesLock());
-    pages().erase(this);
+    // Ends the alarms and the subscriptions (its worker joined).
+    m_events.reset();
 }
 // ---------------------------------------------------------------------------
 // Layout and the page's own controls
@@ -336,7 +296,7 @@ void realvideo::recvRecordAlarmType(int type)
 
 QStringList realvideo::subscriptions() const
 {
-    return m_subscriptions.keys();
+    return m_events->subscriptions();
 }
 
 int realvideo::StartStream(DeviceInfo_s dev, bool selectIfOpen)
@@ -475,24 +435,8 @@ void realvideo::setDevInfo(DvrListInfo_s dev)
     // The password the registry holds now (changed in the camera or typed
     // anew) is the one every later reopen of this camera uses.
     m_ctl->changePassword(key, dev.dev.password);
-    const QString addr = fieldString(dev.config.eventAddr);
-    if (!key.isEmpty() && !addr.isEmpty() && !m_subscriptions.contains(key)) {
-        m_subscriptions.insert(key, addr);
-        const QByteArray source = "urn:uuid:" + text8(key);
-        QByteArray a = addr.toUtf8();
-        int ret = ONVIF_EVENT_SDK_Subscribe(a.constData(), source.constData(), ONVIF_EVENT_MODE_PULLPOINT);
-        if (ret != 0) {
-            a.replace("8090", "8899");
-            ret = ONVIF_EVENT_SDK_Subscribe(a.constData(), source.constData(), ONVIF_EVENT_MODE_PULLPOINT);
-            if (ret != 0) {
-                m_subscriptions.remove(key);
-                WriteLog(2, "%s(%d):Subscribe  device(%s) failed, ret(%d)!!!", "realvideo::setDevInfo", __LINE__,
-                         text8(key).constData(), ret);
-            } else {
-                m_subscriptions.insert(key, QString::fromUtf8(a));
-            }
-        }
-    }
+    // The camera's events, subscribed off this thread.
+    m_events->subscribe(key, fieldString(dev.config.eventAddr));
     m_ctl->renameCamera(key, fieldString(dev.dev.devName));
     if (!key.isEmpty())
         m_names.insert(key, fieldString(dev.dev.devName));
@@ -567,17 +511,6 @@ void realvideo::RestartStream(const QString &key)
 
 // ---------------------------------------------------------------------------
 // Alarms
-
-int realvideo::onAlarm(const EVENT_alarm_info *info, void *user)
-{
-    if (!info || !user)
-        return 0;
-    std::shared_lock lock(pagesLock());
-    if (!pages().count(user))
-        return 0;
-    emit static_cast<realvideo *>(user)->sendAlarmInfor(*info);
-    return 0;
-}
 
 void realvideo::recvAlarmInfo(EVENT_alarm_info info)
 {

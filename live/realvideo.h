@@ -6,6 +6,7 @@
 #include "common/metatypes.h"
 #include "common/onvifrecords.h"
 #include "common/p2pmessage.h"
+#include "live/cameraevents.h"
 #include "live/livecontroller.h"
 #include "live/livemonitor.h"
 
@@ -32,7 +33,8 @@ class QVideoOnly;
 // LiveController (live/livecontroller.h) that the page drives and answers
 // for the grid; the page keeps what needs widgets or the user: the windows,
 // the snapshot, the password prompt of a camera that refuses the stored
-// one, the ONVIF event subscriptions and the alarm table.
+// one and the alarm table; the ONVIF event subscriptions belong to a
+// CameraEvents (live/cameraevents.h).
 //
 // Threads: the user-interface thread (slots, StartStream); the controller's
 // threads reach the page through queued signals only.
@@ -145,8 +147,6 @@ private:
     void captureWhenReady(const QString &key, int channel, int winHandle, QDeadlineTimer deadline);
     void layoutPage();
 
-    static int onAlarm(const EVENT_alarm_info *info, void *user);
-
     QVideoOnly *m_videoOnly = nullptr;
     QTableWidget *m_alarmTable = nullptr;
     QPushButton *m_showBtn = nullptr;
@@ -159,7 +159,6 @@ private:
 
     QString m_capPath;
     int m_recordAlarmType = 0;
-    QHash<QString, QString> m_subscriptions; // device ID -> event service address
     QHash<QString, QString> m_names;         // device ID -> the camera's name (alarm table)
     QSet<QString> m_askingPassword;          // cameras whose password prompt is open
     QSet<QString> m_restarting;              // cameras started again with a new password
@@ -167,4 +166,5 @@ private:
 
     std::unique_ptr<Windows> m_windows;
     std::unique_ptr<varno::live::LiveController> m_ctl;
+    std::unique_ptr<varno::live::CameraEvents> m_events;
 };

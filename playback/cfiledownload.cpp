@@ -5,6 +5,7 @@
 #include "common/p2phandle.h"
 #include "common/textfield.h"
 #include "platform/p2p/p2p_client_sdk.h"
+#include "platform/p2p/p2psession.h"
 #include "playback/camerafileconverter.h"
 
 #include <cerrno>
@@ -231,16 +232,10 @@ int CFileDownload::startDownload(const char *peerId, const char *peerPassword, c
     const bool fetched = m_total != 0 && m_offset >= m_total;
     if (!fetched) {
         const P2P_HANDLE handle = varno::p2pHandle();
-        int32_t status = 0;
-        P2P_Client_SDK_Get_Session_Status(handle, m_peerId, &status);
-        if (status != P2P_SESSION_CONNECTED) {
-            const int ret = P2P_Client_SDK_Connect_Peer(handle, m_peerId);
-            if (ret != 0) {
-                WriteLog(2, "%s(%d):Connect device failed, ret(%d)!!!", "CFileDownload::startDownload", __LINE__,
-                         ret);
-                releaseTarget(m_shared->targetPath);
-                return ret;
-            }
+        if (const int ret = varno::p2p::ensureSession(handle, m_peerId); ret != 0) {
+            WriteLog(2, "%s(%d):Connect device failed, ret(%d)!!!", "CFileDownload::startDownload", __LINE__, ret);
+            releaseTarget(m_shared->targetPath);
+            return ret;
         }
         const int ret = P2P_Client_SDK_Start_Download(handle, m_peerId, m_fileName, &CFileDownload::dataCallback,
                                                       m_shared.get(), int32_t(m_offset),

@@ -5,6 +5,7 @@
 #include "common/p2phandle.h"
 #include "common/textfield.h"
 #include "platform/p2p/p2p_client_sdk.h"
+#include "platform/p2p/p2psession.h"
 #include "platform/recfile/nalunits.h"
 #include "playback/recordsearch.h"
 
@@ -21,12 +22,7 @@ namespace {
 // usually opened it; it may have been lost since).
 int ensureSession(const char *p2pId)
 {
-    const P2P_HANDLE handle = varno::p2pHandle();
-    int32_t status = 0;
-    P2P_Client_SDK_Get_Session_Status(handle, p2pId, &status);
-    if (status == P2P_SESSION_CONNECTED)
-        return 0;
-    const int ret = P2P_Client_SDK_Connect_Peer(handle, p2pId);
+    const int ret = varno::p2p::ensureSession(varno::p2pHandle(), p2pId);
     return ret == 0 ? 0 : (ret < 0 ? ret : -1);
 }
 

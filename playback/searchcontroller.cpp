@@ -4,6 +4,7 @@
 #include "common/p2phandle.h"
 #include "common/uithread.h"
 #include "platform/p2p/p2p_client_sdk.h"
+#include "platform/p2p/p2psession.h"
 
 #include <QMetaObject>
 
@@ -59,12 +60,8 @@ void SearchController::jobThread()
         m_request.reset();
         lock.unlock();
         const P2P_HANDLE handle = varno::p2pHandle();
-        int32_t status = 0;
-        P2P_Client_SDK_Get_Session_Status(handle, peer.constData(), &status);
-        int connected = 0;
+        const int connected = varno::p2p::ensureSession(handle, peer.constData());
         int delivered = 0;
-        if (status != P2P_SESSION_CONNECTED)
-            connected = P2P_Client_SDK_Connect_Peer(handle, peer.constData());
         if (connected == 0)
             delivered = P2P_Client_SDK_Deliver_Msg(handle, peer.constData(), P2P_MSG_RECORD_SEARCH,
                                                    reinterpret_cast<const char *>(&request), int32_t(sizeof(request)));

@@ -143,6 +143,10 @@
         <translation>At most %1 cameras can be listed: %2 camera(s) not added.</translation>
     </message>
     <message>
+        <source>The camera list could not be saved (error %1): the changes are lost when the client ends.</source>
+        <translation>The camera list could not be saved (error %1): the changes are lost when the client ends.</translation>
+    </message>
+    <message>
         <source>Setup Device</source>
         <translation>Setup Device</translation>
     </message>

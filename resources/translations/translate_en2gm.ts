@@ -143,6 +143,10 @@
         <translation>Es können höchstens %1 Kameras aufgeführt werden: %2 Kamera(s) nicht hinzugefügt.</translation>
     </message>
     <message>
+        <source>The camera list could not be saved (error %1): the changes are lost when the client ends.</source>
+        <translation>Die Kameraliste konnte nicht gespeichert werden (Fehler %1): die Änderungen gehen beim Beenden des Clients verloren.</translation>
+    </message>
+    <message>
         <source>Setup Device</source>
         <translation>Gerät einrichten</translation>
     </message>

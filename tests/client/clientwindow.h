@@ -52,13 +52,20 @@ inline QPushButton *button(QWidget &w, const char *name)
 }
 
 // Closes the window with its Close button, the question answered Yes: it
-// stops, and so does its probing thread.
+// stops, and so does its probing thread (after the camera it asks, without
+// the window waiting for it).
 inline void closeClient(Client &c, varno::ui::PromptScript &prompts)
 {
     prompts.answer(QMessageBox::Yes);
     button(c, "btnWinClose")->click();
     QVERIFY(c.stopRequested());
-    QVERIFY(!c.probeThreadRunning());
+    QTRY_VERIFY_WITH_TIMEOUT(!c.probeThreadRunning(), 30000);
+}
+
+// The registry has written every change to the store (on its own thread).
+inline bool storeSettled(Client &c)
+{
+    return c.registry()->storeIdle();
 }
 
 inline int usedWindows(realvideo *page)

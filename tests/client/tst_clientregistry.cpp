@@ -48,6 +48,7 @@ private slots:
     void addSameIdUpdatesAndNewIpBringsItsAddresses();
     void removalAndUnknownIds();
     void renameReachesTreeAndStoreAtOnce();
+    void oneWriterKeepsWhatOnlyTheRegistryKnows();
     void limitOf300Cameras();
     void storeAfterCloseIsTheListEnciphered();
     void settingsAndDoubleClickOnOfflineCamera();
@@ -96,9 +97,10 @@ void TestClientRegistry::addSameIdUpdatesAndNewIpBringsItsAddresses()
     QCOMPARE(stateOf(client, "cam-a"), int(STATE_ONLINE));
     QCOMPARE(treeTexts(client).size(), 1);
 
-    // A new IP brings its service address and configuration block, not the
-    // password.
-    DvrListInfo_s moved = listed(camera("cam-a", "Hall", "ignored", false, "127.0.0.2", "http://127.0.0.2:80/onvif/x"));
+    // A new IP brings its service address, configuration block and the
+    // password the camera took there (the add dialog asked with it): the
+    // store, which the registry alone writes, keeps that one.
+    DvrListInfo_s moved = listed(camera("cam-a", "Hall", "asked-there", false, "127.0.0.2", "http://127.0.0.2:80/onvif/x"));
     moved.config.profileCount = 2;
     varno::setText(moved.config.mainToken, "main");
     varno::setText(moved.config.eventAddr, "http://127.0.0.2/event");
@@ -108,7 +110,7 @@ void TestClientRegistry::addSameIdUpdatesAndNewIpBringsItsAddresses()
     QCOMPARE(QByteArray(list[0].dev.ipAddr), QByteArray("127.0.0.2"));
     QCOMPARE(QByteArray(list[0].dev.serviceAddr), QByteArray("http://127.0.0.2:80/onvif/x"));
     QCOMPARE(bytes(&list[0].config, sizeof(DevConfig_s)), bytes(&moved.config, sizeof(DevConfig_s)));
-    QCOMPARE(QByteArray(list[0].dev.password), QByteArray("new-pass"));
+    QCOMPARE(QByteArray(list[0].dev.password), QByteArray("asked-there"));
 
     // A new ID is appended to the list and the tree, online.
     client.recvDevListSlot({listed(camera("cam-b", "Yard", "pb", true))});
@@ -180,12 +182,14 @@ void TestClientRegistry::removalAndUnknownIds()
 
     // The store follows the removal at once; the camera added again is one
     // row, not two.
+    QTRY_VERIFY(storeSettled(client));
     QCOMPARE(readStore(true).size(), size_t(2));
     DvrListInfo_s again {};
     again.dev = camera("two", "Two", "", false);
     client.addDeviceDialog()->RecvManualInfo(again);
     // Stored off the window's thread.
     QTRY_COMPARE(client.deviceList().size(), 3);
+    QTRY_VERIFY(storeSettled(client));
     QCOMPARE(readStore(true).size(), size_t(3));
     closeClient(client, prompts);
     holder.reset();
@@ -206,7 +210,9 @@ void TestClientRegistry::renameReachesTreeAndStoreAtOnce()
     QCOMPARE(QByteArray(client->treeEntries()[1].devName), QByteArray("Garage \xc3\xa4"));
     QCOMPARE(QByteArray(client->deviceList()[1].dev.password), QByteArray("fresh-pass"));
 
-    // The store holds it at once, password enciphered, before any shutdown.
+    // The store follows off the window's thread, password enciphered,
+    // before any shutdown.
+    QTRY_VERIFY(storeSettled(*client));
     const std::vector<DeviceInfo_s> stored = readStore(true);
     QCOMPARE(stored.size(), size_t(2));
     QCOMPARE(QByteArray(stored[1].devName), QByteArray("Garage \xc3\xa4"));
@@ -218,7 +224,28 @@ void TestClientRegistry::renameReachesTreeAndStoreAtOnce()
     varno::setText(renamed.devName, "Garage 2");
     emit client->sendDevProperty(renamed);
     QCOMPARE(treeTexts(*client).at(1), QStringLiteral("Garage 2"));
+    QTRY_VERIFY(storeSettled(*client));
     QCOMPARE(QByteArray(readStore(true)[1].devName), QByteArray("Garage 2"));
+    client.reset();
+}
+
+void TestClientRegistry::oneWriterKeepsWhatOnlyTheRegistryKnows()
+{
+    QVERIFY(seedStore({camera("A000001", "Gate", "pa", true), camera("B000002", "Yard", "pb", true)}));
+    PromptScript prompts;
+    auto client = std::make_unique<Client>("127.0.0.1");
+    // The registry learns what the add dialog's own list never hears of.
+    client->recvPtzCapability(QStringLiteral("A000001"), true);
+    // The manual add of a listed camera with a new password.
+    DvrListInfo_s again = client->deviceList()[1];
+    varno::setText(again.dev.password, "pb-new");
+    client->addDeviceDialog()->RecvManualInfo(again);
+    QCOMPARE(QByteArray(client->deviceList()[1].dev.password), QByteArray("pb-new"));
+    QTRY_VERIFY(client->addDeviceDialog()->setup()->jobsInFlight() == 0 && storeSettled(*client));
+    const std::vector<DeviceInfo_s> stored = readStore(true);
+    QCOMPARE(stored.size(), size_t(2));
+    QCOMPARE(int(stored[0].ptzCaps), 2);
+    QCOMPARE(deciphered(stored[1]), QByteArray("pb-new"));
     client.reset();
 }
 
