@@ -589,32 +589,28 @@ qmediaplay *qvideoonlypb::usableEngine(int winId) const
     return it->engine;
 }
 
+qmediaplay *qvideoonlypb::engineToSeek(int winId)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    auto it = m_entries.find(winId);
+    if (it == m_entries.end() || !it->engine || !it->inUse || it->opening)
+        return nullptr;
+    // A seek in an ended file: play goes on from there.
+    it->ended = false;
+    return it->engine;
+}
+
 void qvideoonlypb::RecvValueFromMul(int winId, int value)
 {
-    qmediaplay *engine = nullptr;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        auto it = m_entries.find(winId);
-        if (it == m_entries.end() || !it->engine || !it->inUse || it->opening)
-            return;
-        // A seek in an ended file: play goes on from there.
-        it->ended = false;
-        engine = it->engine;
-    }
-    engine->SeekTo(value);
+    if (qmediaplay *engine = engineToSeek(winId))
+        engine->SeekTo(value);
 }
 
 void qvideoonlypb::seekWindow(int winId, int second)
 {
-    qmediaplay *engine = nullptr;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        auto it = m_entries.find(winId);
-        if (it == m_entries.end() || !it->engine || !it->inUse || it->opening)
-            return;
-        it->ended = false;
-        engine = it->engine;
-    }
+    qmediaplay *engine = engineToSeek(winId);
+    if (!engine)
+        return;
     // As the slider does: a camera file is asked for again from the second
     // when the hold ends, a local file seeks at once.
     engine->SetSeekHold(true);

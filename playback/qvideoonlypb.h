@@ -142,6 +142,9 @@ private:
     void toggleZoom(int winId);
     int indexOfWin(int winId) const;
     qmediaplay *usableEngine(int winId) const;
+    // The started window's engine, its file no longer counted as ended; null
+    // for a window that is empty or still opening.
+    qmediaplay *engineToSeek(int winId);
     // Plays an ended file again from its start; false when it had not ended.
     bool replayEnded(int winId);
     // Moves a started window's file to the second.

@@ -6,8 +6,13 @@
 #include "../support/testenv.h"
 #include "common/p2phandle.h"
 #include "common/textfield.h"
+#include "playback/fileplay.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
+#include <QComboBox>
+#include <QDateTimeEdit>
+#include <QPushButton>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -170,6 +175,15 @@ SimCamera yardCamera(int count, int seconds)
     c.count = count;
     c.seconds = seconds;
     return c;
+}
+
+void searchLocalAroundToday(fileplay *panel)
+{
+    panel->sourceCombo()->setCurrentIndex(1);
+    panel->deviceCombo()->setCurrentIndex(0);
+    panel->startEdit()->setDateTime(QDateTime(QDate::currentDate().addDays(-1), QTime(0, 0)));
+    panel->endEdit()->setDateTime(QDateTime(QDate::currentDate().addDays(1), QTime(0, 0)));
+    panel->searchButton()->click();
 }
 
 DvrListInfo_s deviceRecord(const SimCamera &camera)

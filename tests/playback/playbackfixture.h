@@ -27,6 +27,8 @@
 #include <mutex>
 #include <vector>
 
+class fileplay;
+
 namespace pbtest {
 
 struct RecordingOptions
@@ -129,6 +131,10 @@ struct SimCamera
 };
 // "Yard" (C100200, "pw9999") with count recordings.
 SimCamera yardCamera(int count, int seconds);
+
+// Searches the local recordings of all cameras from yesterday to tomorrow
+// through the page's own form.
+void searchLocalAroundToday(fileplay *panel);
 // The camera's record as the main window hands it to the pages.
 DvrListInfo_s deviceRecord(const SimCamera &camera);
 QByteArray simConfigWithRecordings(quint16 brokerPort, const QString &storage, const QList<SimCamera> &cameras);

@@ -216,11 +216,7 @@ private slots:
             page.setDevInfo(deviceRecord(c));
         }
         fileplay *panel = page.panel();
-        panel->sourceCombo()->setCurrentIndex(1);
-        panel->deviceCombo()->setCurrentIndex(0);
-        panel->startEdit()->setDateTime(QDateTime(QDate::currentDate().addDays(-1), QTime(0, 0)));
-        panel->endEdit()->setDateTime(QDateTime(QDate::currentDate().addDays(1), QTime(0, 0)));
-        panel->searchButton()->click();
+        searchLocalAroundToday(panel);
         QCOMPARE(panel->table()->rowCount(), 5);
         TimelineWidget *tl = panel->timeline();
         QCOMPARE(tl->view()->cameras().size(), 4);

@@ -226,11 +226,7 @@ private slots:
         page.setDevInfo(deviceRecord(SimCamera()));
         page.setDevInfo(deviceRecord(yardCamera(0, 0)));
         fileplay *panel = page.panel();
-        panel->sourceCombo()->setCurrentIndex(1);
-        panel->deviceCombo()->setCurrentIndex(0);
-        panel->startEdit()->setDateTime(QDateTime(QDate::currentDate().addDays(-1), QTime(0, 0)));
-        panel->endEdit()->setDateTime(QDateTime(QDate::currentDate().addDays(1), QTime(0, 0)));
-        panel->searchButton()->click();
+        searchLocalAroundToday(panel);
         QCOMPARE(panel->table()->rowCount(), 3);
         TimelineWidget *tl = panel->timeline();
         QCOMPARE(tl->view()->cameras(), (QStringList{"B765432", "C100200"}));
