@@ -108,6 +108,20 @@ bool Channel::push(DeliveryItem &&item)
     return true;
 }
 
+uint32_t Channel::noteVideoNumber(uint32_t number)
+{
+    std::lock_guard<std::mutex> lock(m_core->mutex);
+    // Unsigned: the count wraps as the camera's does. A camera that opens the
+    // stream again starts at a key frame, whatever its number.
+    const uint32_t missing = m_haveNumber ? number - m_lastNumber - 1 : 0;
+    m_haveNumber = true;
+    m_lastNumber = number;
+    if (missing == 0 || missing > 0x7fffffffu) // the same or an older number: nothing missing
+        return 0;
+    m_waitKey = true;
+    return missing;
+}
+
 void Channel::requestStop()
 {
     Core &c = *m_core;

@@ -1359,6 +1359,15 @@ void Client::handleFrame(const Envelope &env)
     }
     item.value = int32_t(getU32(env.body + 8));
     item.sentUs = int64_t(getU64(env.body + 16));
+    if (item.media == kMediaVideo) {
+        // Frames the relay lost: what follows up to a key frame would only
+        // decode (and be recorded) as garbage.
+        if (const uint32_t missing = ch->noteVideoNumber(getU32(env.body + 4))) {
+            m_missing.fetch_add(missing);
+            WriteLog(3, "%s(%d):Stream(%u) of camera(%s) lost %u frame(s) on the way, waiting for a key frame!!!",
+                     "varno::p2p::Client", __LINE__, unsigned(env.channel), env.from.c_str(), unsigned(missing));
+        }
+    }
     item.data.assign(env.body + body::kFrameHead, env.body + env.bodySize);
     if (!ch->push(std::move(item)))
         m_dropped.fetch_add(1);

@@ -103,6 +103,11 @@ public:
     void start(std::function<void(DeliveryItem &)> deliver);
     // Network thread. Returns false when the item was dropped.
     bool push(DeliveryItem &&item);
+    // Network thread, live: a video frame's number, before its push. Returns
+    // how many frames before it never came (the relay sends live frames
+    // without acknowledgement); video is then dropped up to the next key
+    // frame, as for a full queue.
+    uint32_t noteVideoNumber(uint32_t number);
     // Stops taking items; the thread ends after the callback that runs.
     void requestStop();
     // Joins unless called on the delivery thread itself. Returns false when
@@ -150,6 +155,8 @@ private:
     std::function<void(DeliveryItem &)> m_deliver;
     std::thread m_thread;
     bool m_waitKey = false;
+    bool m_haveNumber = false;   // with the core's mutex, as m_waitKey
+    uint32_t m_lastNumber = 0;
     std::atomic<uint64_t> m_lost{0};
 };
 
@@ -204,6 +211,8 @@ public:
     const std::string &clientId() const { return m_clientId; }
     // Frames dropped by the bounded live queues (all streams), for tests.
     uint64_t droppedFrames() const { return m_dropped.load(); }
+    // Live video frames that never arrived (gaps in the cameras' numbers).
+    uint64_t missingFrames() const { return m_missing.load(); }
     // Envelopes dropped as malformed, for tests.
     uint64_t droppedEnvelopes() const { return m_badEnvelopes.load(); }
     // SessionOpen envelopes sent (connects and re-establishments), for tests.
@@ -369,6 +378,7 @@ private:
     uint32_t m_logSuppressed = 0;
 
     std::atomic<uint64_t> m_dropped{0};
+    std::atomic<uint64_t> m_missing{0};
     std::atomic<uint64_t> m_badEnvelopes{0};
     std::atomic<uint64_t> m_sessionOpens{0};
 };

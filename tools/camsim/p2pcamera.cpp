@@ -840,6 +840,14 @@ QString P2pCamera::control(const QStringList &args)
         m_descrCount = n;
         return QStringLiteral("OK descr-count");
     }
+    if (cmd == QLatin1String("skip-frames")) {
+        bool ok = false;
+        const int n = arg(1).toInt(&ok);
+        if (!ok || n < 0 || n > 1000)
+            return QStringLiteral("ERR skip-frames needs 0 to 1000");
+        m_skipFrames = n;
+        return QStringLiteral("OK skip-frames");
+    }
     if (cmd == QLatin1String("no-key")) {
         m_noKey = arg(1) != QLatin1String("off");
         return QStringLiteral("OK no-key");
@@ -930,8 +938,12 @@ void P2pCamera::pumpOnce()
                     sub.nextDueUs = nowUs + frameUs;
                     break;
                 }
-                if (m_noKey && v.frames()[sub.pos].key) {
-                    // Left out: the stream goes on with the frames between.
+                const bool key = v.frames()[sub.pos].key;
+                if (m_noKey ? key : (m_skipFrames > 0 && !key)) {
+                    // Left out (no key frames, or frames a relay lost): the
+                    // stream and its numbers go on.
+                    if (!key)
+                        --m_skipFrames;
                     sub.pos = (sub.pos + 1) % v.frames().size();
                     ++sub.frameNo;
                     sub.nextDueUs += frameUs;

@@ -197,6 +197,7 @@ private:
     int m_failDescr = 0;
     int m_descrCount = 2;
     bool m_noKey = false;
+    int m_skipFrames = 0;   // P frames still to leave out of the live streams
     int m_dropReplies = 0;
     int m_delayMs = 0;
     uint32_t m_cutDownload = 0;

@@ -261,6 +261,7 @@ private slots:
     void cameraOfflineAndBack();
     void brokerKilledMidStream();
     void slowConsumerLosesFramesUpToKeyFrame();
+    void framesLostOnTheWayWaitForKeyFrame();
 
 private:
     int connectTo(const char *camera);
@@ -1248,6 +1249,43 @@ void TestP2pClient::slowConsumerLosesFramesUpToKeyFrame()
     const Decoded r = decodeAnnexB(sink.video);
     QVERIFY(r.pictures > 10);
     QCOMPARE(r.errors, 0);
+}
+
+// Frames the relay loses (live frames go without acknowledgement): the
+// camera's numbers show the gap, and video goes on from the next key frame.
+void TestP2pClient::framesLostOnTheWayWaitForKeyFrame()
+{
+    QCOMPARE(connectTo(kCamA), 0);
+    char buffer[P2P_STREAM_DESCR_BUFFER];
+    int32_t count = 0;
+    QCOMPARE(P2P_Client_SDK_Get_StreamDescr(m_handle, kCamA, &count, buffer), 0);
+    auto *client = varno::p2p::clientForHandle(m_handle);
+    QVERIFY(client);
+    const uint64_t missingBefore = client->missingFrames();
+    FrameSink sink;
+    const int32_t params[3] = {1, 5, 0};
+    QVERIFY(P2P_Client_SDK_Open_Stream(m_handle, kCamA, buffer, onFrame, &sink, params, kPwdA, 0) > 0);
+    QVERIFY(QTest::qWaitFor([&] { return sink.videoCount() > 10; }, 20000));
+    QCOMPARE(m_sim.command(QStringLiteral("B765432 skip-frames 2")), QStringLiteral("OK skip-frames"));
+    QVERIFY(QTest::qWaitFor([&] { return client->missingFrames() >= missingBefore + 2; }, 20000));
+    const int after = sink.videoCount();
+    QVERIFY(QTest::qWaitFor([&] { return sink.videoCount() >= after + 60; }, 30000));
+    QCOMPARE(P2P_Client_SDK_Close_Stream(m_handle, kCamA, buffer), 0);
+
+    std::lock_guard<std::mutex> lock(sink.mutex);
+    // Where the stamps jump (25 fps: 40 ms a picture), the picture after
+    // the jump is a key frame.
+    int jumps = 0;
+    for (size_t i = 1; i < sink.stamps.size(); ++i) {
+        if (sink.stamps[i] - sink.stamps[i - 1] <= 60)
+            continue;
+        ++jumps;
+        bool key = false;
+        for (size_t j = i; j < sink.stamps.size() && sink.stamps[j] == sink.stamps[i]; ++j)
+            key = key || sink.nalTypes[j] == 5;
+        QVERIFY2(key, qPrintable(QStringLiteral("P slices after the gap at %1 ms").arg(sink.stamps[i])));
+    }
+    QVERIFY(jumps >= 1);
 }
 
 QTEST_GUILESS_MAIN(TestP2pClient)
