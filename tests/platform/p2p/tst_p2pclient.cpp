@@ -265,6 +265,7 @@ private slots:
 
 private:
     int connectTo(const char *camera);
+    bool describeCamA(char *buffer, varno::p2p::Client **client);
     bool waitSession(const char *camera, int32_t status, int timeoutMs);
     int askPassword(const char *camera, const char *password, int32_t random);
     bool roundTrip(const char *camera, const char *password);
@@ -1225,14 +1226,22 @@ int onSlowFrame(P2P_HANDLE h, const char *descr, const int32_t *info, int32_t ty
 }
 } // namespace
 
+// Connected to camera A with its stream descriptions in buffer, and the
+// library's client behind the handle.
+bool TestP2pClient::describeCamA(char *buffer, varno::p2p::Client **client)
+{
+    int32_t count = 0;
+    if (connectTo(kCamA) != 0 || P2P_Client_SDK_Get_StreamDescr(m_handle, kCamA, &count, buffer) != 0)
+        return false;
+    *client = varno::p2p::clientForHandle(m_handle);
+    return *client != nullptr;
+}
+
 void TestP2pClient::slowConsumerLosesFramesUpToKeyFrame()
 {
-    QCOMPARE(connectTo(kCamA), 0);
     char buffer[P2P_STREAM_DESCR_BUFFER];
-    int32_t count = 0;
-    QCOMPARE(P2P_Client_SDK_Get_StreamDescr(m_handle, kCamA, &count, buffer), 0);
-    auto *client = varno::p2p::clientForHandle(m_handle);
-    QVERIFY(client);
+    varno::p2p::Client *client = nullptr;
+    QVERIFY(describeCamA(buffer, &client));
     const uint64_t droppedBefore = client->droppedFrames();
     SlowSink sink;
     const int32_t params[3] = {1, 5, 0};
@@ -1255,12 +1264,9 @@ void TestP2pClient::slowConsumerLosesFramesUpToKeyFrame()
 // camera's numbers show the gap, and video goes on from the next key frame.
 void TestP2pClient::framesLostOnTheWayWaitForKeyFrame()
 {
-    QCOMPARE(connectTo(kCamA), 0);
     char buffer[P2P_STREAM_DESCR_BUFFER];
-    int32_t count = 0;
-    QCOMPARE(P2P_Client_SDK_Get_StreamDescr(m_handle, kCamA, &count, buffer), 0);
-    auto *client = varno::p2p::clientForHandle(m_handle);
-    QVERIFY(client);
+    varno::p2p::Client *client = nullptr;
+    QVERIFY(describeCamA(buffer, &client));
     const uint64_t missingBefore = client->missingFrames();
     FrameSink sink;
     const int32_t params[3] = {1, 5, 0};
