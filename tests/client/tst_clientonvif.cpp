@@ -20,7 +20,6 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QTableWidget>
 #include <QtTest>
 
 using namespace clienttest;
@@ -135,35 +134,17 @@ void TestClientOnvif::addedWithItsOwnPasswordAndName()
     QTRY_COMPARE_WITH_TIMEOUT(client.searchSnapshot().size(), 2, 20000);
 
     // The user ticks both cameras and presses Add; the Lobby camera refuses
-    // the factory password, then a typo, then takes its own password.
+    // the factory password, then a typo, then takes its own password (the
+    // dialog's prompts and table are tst_qadddevice's).
     prompts.answer(QMessageBox::Ok, QStringLiteral("Lobby2O24"));
     prompts.answer(QMessageBox::Ok, QStringLiteral("Lobby2024"));
-    QMap<QString, QString> shownNames;
-    int rowsAfter = -1;
     QVERIFY(runModal<QAddDevice>([&] { button(client, "btnAddDevice")->click(); }, [&](QAddDevice *d) {
-        auto *table = d->findChild<QTableWidget *>(QStringLiteral("devTableWidget"));
-        for (int row = 0; row < table->rowCount(); ++row)
-            shownNames[table->item(row, 1)->text()] = table->item(row, 4)->text();
         d->findChild<QCheckBox *>(QStringLiteral("checkAllCBox"))->setCheckState(Qt::Checked);
         button(d, "addButton")->click();
-        // The cameras are asked off the window's thread.
         QTRY_VERIFY_WITH_TIMEOUT(!d->isBusy(), 30000);
-        rowsAfter = table->rowCount();
     }));
-    // The table shows the camera's own name; added cameras leave it.
-    QCOMPARE(shownNames.value(QString::fromLatin1(kLobby)), QStringLiteral("Lobby"));
-    QCOMPARE(shownNames.value(QString::fromLatin1(kNameless)), QString());
-    QCOMPARE(rowsAfter, 0);
-
-    const QList<varno::ui::PromptRequest> asked = prompts.requests();
-    QCOMPARE(asked.size(), 3);
-    for (int i = 0; i < 2; ++i) {
-        QCOMPARE(asked[i].kind, PromptKind::Password);
-        QCOMPARE(asked[i].title, QStringLiteral("Add Device"));
-        QCOMPARE(asked[i].devId, QString::fromLatin1(kLobby));
-        QCOMPARE(asked[i].text, QStringLiteral("Lobby"));
-    }
-    QCOMPARE(asked[2].text, QStringLiteral("Add device completed"));
+    QCOMPARE(prompts.requests().size(), 3);
+    QCOMPARE(prompts.requests().last().text, QStringLiteral("Add device completed"));
 
     // Listed under their own names, the UUID staying the device ID, with
     // the password typed.
