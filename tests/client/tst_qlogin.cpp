@@ -190,20 +190,14 @@ void TestQLogin::plantedLinksAreNotFollowed()
         QVERIFY(!QFile::exists(created));
     }
     QVERIFY(QFile::remove(dbPath()));
-    {
-        QFile f(victim);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write("keep");
-    }
+    QVERIFY(varno::test::writeFile(victim, "keep"));
     QVERIFY(QFile::link(victim, dbPath() + QStringLiteral(".tmp")));
     {
         QLogin dialog;
         login(dialog, QStringLiteral("admin"), QStringLiteral("admin"), true);
         QVERIFY(dialog.isAccepted());
     }
-    QFile f(victim);
-    QVERIFY(f.open(QIODevice::ReadOnly));
-    QCOMPARE(f.readAll(), QByteArray("keep"));
+    QCOMPARE(varno::test::readFile(victim), QByteArray("keep"));
     QCOMPARE(readDb(), record("admin", "admin", true, 0));
     QCOMPARE(dbMode(), mode_t(0600));
     QVERIFY(!QFileInfo::exists(dbPath() + QStringLiteral(".tmp")));
@@ -559,10 +553,7 @@ void TestQLogin::damagedLoginSettingsAreSetAside()
     if (kind == 1) {
         QVERIFY(QDir().mkpath(file + QStringLiteral("/inside")));
     } else {
-        QFile f(file);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        QCOMPARE(f.write(content), content.size());
-        f.close();
+        QVERIFY(varno::test::writeFile(file, content));
         if (sparse > 0)
             QVERIFY(QFile::resize(file, sparse));
         if (kind == 2)
