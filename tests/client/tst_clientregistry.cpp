@@ -50,7 +50,6 @@ private slots:
     void renameReachesTreeAndStoreAtOnce();
     void oneWriterKeepsWhatOnlyTheRegistryKnows();
     void limitOf300Cameras();
-    void storeAfterCloseIsTheListEnciphered();
     void settingsAndDoubleClickOnOfflineCamera();
     void contextMenuOrderAndSelection();
     void passwordPromptForP2pCameraWithoutPassword();
@@ -286,29 +285,6 @@ void TestClientRegistry::limitOf300Cameras()
     QCOMPARE(readStore().size(), size_t(kMaxDevices));
 }
 
-void TestClientRegistry::storeAfterCloseIsTheListEnciphered()
-{
-    QVERIFY(seedStore({camera("one", "One", "p1", false), camera("two", "Two", "p2", true),
-                       camera("three", "Three", "", true)}));
-    PromptScript prompts;
-    QList<DvrListInfo_s> memory;
-    {
-        Client client("127.0.0.1");
-        client.recvDevListSlot({listed(camera("four", "Four", "p4 with spaces", false, "127.0.0.4"))});
-        client.recvDelDevInfo(QStringLiteral("one"));
-        DeviceInfo_s two = client.deviceList()[0].dev;
-        varno::setText(two.devName, "Second");
-        client.recvDevProperty(two);
-        memory = client.deviceList();
-        closeClient(client, prompts);
-    }
-    const std::vector<DeviceInfo_s> stored = readStore();
-    const QString differs = storeDiffers(stored, memory);
-    QVERIFY2(differs.isEmpty(), qPrintable(differs));
-    QCOMPARE(QByteArray(stored[0].devName), QByteArray("Second"));
-    QCOMPARE(QByteArray(stored.back().devId), QByteArray("four"));
-}
-
 void TestClientRegistry::settingsAndDoubleClickOnOfflineCamera()
 {
     QVERIFY(seedStore({camera("off", "Offline cam", "pw", true), camera("on", "Online cam", "pw", false)}));
@@ -424,18 +400,12 @@ void TestClientRegistry::pagesCountButtonsAndMute()
 {
     PromptScript prompts;
     Client client("127.0.0.1");
-    // Mute: sound on, then off again.
-    QSignalSpy sound(&client, &Client::sendSoundAll);
+    // Mute (reaching the live streams is tst_clientlive's): the tooltip
+    // names what the next press does.
     button(client, "btnMute")->click();
-    QVERIFY(client.soundOn());
     QCOMPARE(button(client, "btnMute")->toolTip(), QStringLiteral("Mute All"));
-    QVERIFY(button(client, "btnMute")->isChecked());
     button(client, "btnMute")->click();
     QCOMPARE(button(client, "btnMute")->toolTip(), QStringLiteral("Unmute All"));
-    QVERIFY(!button(client, "btnMute")->isChecked());
-    QCOMPARE(sound.count(), 2);
-    QCOMPARE(sound.at(0).at(0).toBool(), true);
-    QCOMPARE(sound.at(1).at(0).toBool(), false);
 
     // Count buttons: exactly one checked, also when the checked one is
     // pressed again.
