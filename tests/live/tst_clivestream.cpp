@@ -30,6 +30,18 @@ void feed(CLiveStream &s, const std::vector<uint8_t> &f, int type = 0)
     s.SetCurrentFrame(reinterpret_cast<const char *>(f.data()), int(f.size()), type, 0, 0);
 }
 
+// An H.264 stream (H.265 for codec 2) of the given length and picture group.
+std::vector<test::EncodedFrame> encoded(int frames, int gop = 25, QSize size = QSize(320, 240), int codec = 1)
+{
+    test::EncodeOptions o;
+    o.codec = codec;
+    o.width = size.width();
+    o.height = size.height();
+    o.frames = frames;
+    o.gop = gop;
+    return test::encodeStream(o);
+}
+
 class RecordingSink : public av::AudioSink
 {
 public:
@@ -100,9 +112,7 @@ private slots:
     {
         auto sink = std::make_shared<ThreadProbeSink>();
         const int32_t handle = av::registerVideoSink(sink);
-        test::EncodeOptions o;
-        o.frames = 3;
-        const auto stream = test::encodeStream(o);
+        const auto stream = encoded(3);
         {
             CLiveStream s(handle, 1, kAudio);
             for (const auto &f : stream)
@@ -115,10 +125,7 @@ private slots:
 
     void frameCounterStartsAtTheFirstIdrAndWraps()
     {
-        test::EncodeOptions o;
-        o.frames = 6;
-        o.gop = 3;
-        const auto stream = test::encodeStream(o);
+        const auto stream = encoded(6, 3);
         CLiveStream s(0, 1, kAudio);
         // Frames before the first IDR picture do not count.
         feed(s, stream[1].data);
@@ -153,10 +160,7 @@ private slots:
     {
         if (!test::haveEncoder(2))
             QSKIP("no H.265 encoder");
-        test::EncodeOptions o;
-        o.codec = 2;
-        o.frames = 3;
-        const auto stream = test::encodeStream(o);
+        const auto stream = encoded(3, 25, QSize(320, 240), 2);
         CLiveStream s(0, 2, kAudio);
         feed(s, stream[1].data);
         QCOMPARE(s.GetFrameCounter(), 0);
@@ -172,12 +176,7 @@ private slots:
         w.setPainting(false);
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
-        test::EncodeOptions o;
-        o.width = 1280;
-        o.height = 720;
-        o.frames = 10;
-        o.gop = 5;
-        const auto stream = test::encodeStream(o);
+        const auto stream = encoded(10, 5, QSize(1280, 720));
         CLiveStream s(w.nativeHandle(), 1, kAudio);
         QStringList tips;
         s.SetSnapshotHook([&](const QString &title, const QString &text) { tips << title + QLatin1Char('|') + text; });
@@ -215,12 +214,7 @@ private slots:
     // the middle of a picture group at the start, nothing shows either.
     void picturesShowFromTheFirstKeyPictureOn()
     {
-        test::EncodeOptions o;
-        o.width = 320;
-        o.height = 180;
-        o.frames = 10;
-        o.gop = 5;
-        const auto stream = test::encodeStream(o);
+        const auto stream = encoded(10, 5, QSize(320, 180));
         std::vector<uint8_t> params;
         for (const std::vector<uint8_t> &nal : test::splitNals(stream[0].data))
             if (test::nalType(nal, 1) == 7 || test::nalType(nal, 1) == 8)
@@ -271,12 +265,7 @@ private slots:
     void queueIsBoundedAndResumesAtAKeyFrame()
     {
         // Frames arrive far faster than they can be decoded.
-        test::EncodeOptions o;
-        o.width = 640;
-        o.height = 360;
-        o.frames = 400;
-        o.gop = 25;
-        const auto stream = test::encodeStream(o);
+        const auto stream = encoded(400, 25, QSize(640, 360));
         CLiveStream s(0, 1, kAudio);
         size_t worstFrames = 0, worstBytes = 0;
         for (const auto &f : stream) {
@@ -309,9 +298,7 @@ private slots:
         w->resize(64, 48);
         w->show();
         QVERIFY(QTest::qWaitForWindowExposed(w));
-        test::EncodeOptions o;
-        o.frames = 20;
-        const auto stream = test::encodeStream(o);
+        const auto stream = encoded(20);
         FailRecord rec;
         CLiveStream s(w->nativeHandle(), 1, kAudio);
         s.SetFailCallback(onFail, &rec);
@@ -350,10 +337,7 @@ private slots:
         w.setPainting(false);
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
-        test::EncodeOptions o;
-        o.frames = 6;
-        o.gop = 3;
-        const auto stream = test::encodeStream(o);
+        const auto stream = encoded(6, 3);
         CLiveStream s(w.nativeHandle(), 1, kAudio);
         const int64_t before = av::steadyMicros();
         std::vector<int64_t> fedAt;
@@ -379,9 +363,7 @@ private slots:
         w.resize(100, 80);
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
-        test::EncodeOptions o;
-        o.frames = 2;
-        const auto stream = test::encodeStream(o);
+        const auto stream = encoded(2);
         CLiveStream s(w.nativeHandle(), 1, kAudio);
         for (const auto &f : stream)
             feed(s, f.data);
@@ -403,9 +385,7 @@ private slots:
         // negative. A picture fed after a block is decoded after it: the
         // flags change only once the block before has been dealt with.
         const std::vector<uint8_t> silent(320, 0xD5), alaw(320, 0x55);
-        test::EncodeOptions v;
-        v.frames = 3;
-        const auto pictures = test::encodeStream(v);
+        const auto pictures = encoded(3);
         auto settle = [&](uint64_t n) {
             feed(s, pictures[n - 1].data);
             return QTest::qWaitFor([&] { return s.decodedPictures() == n; }, 5000);
@@ -428,9 +408,7 @@ private slots:
         const int bad[4] = {999, 1, 16, 8000};
         CLiveStream t(0, 1, bad);
         t.SetSoundOn(true);
-        test::EncodeOptions o;
-        o.frames = 4;
-        const auto stream = test::encodeStream(o);
+        const auto stream = encoded(4);
         feed(t, alaw, 1);
         for (const auto &f : stream) {
             feed(t, f.data);
@@ -441,11 +419,7 @@ private slots:
 
     void destructionWithAFullQueueIsPrompt()
     {
-        test::EncodeOptions o;
-        o.width = 640;
-        o.height = 360;
-        o.frames = 60;
-        const auto stream = test::encodeStream(o);
+        const auto stream = encoded(60, 25, QSize(640, 360));
         // Three streams built, filled and destroyed on a thread of their own:
         // destruction drops the queue rather than decoding it to the end.
         std::atomic<bool> done{false};

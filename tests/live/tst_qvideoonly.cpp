@@ -1,18 +1,24 @@
 // The live window grid: window assignment, pages, layouts, maximise, the
 // context menu, closing with and without recordings, and the record control
-// driven through a recorder that notes what it is asked to do.
+// driven through a recorder that notes what it is asked to do. Pictures keep
+// their shape: letter-boxed in the window's background by default, stretched
+// after the menu's check mark is taken off, the choice kept per user.
 #include "live/qvideoonly.h"
 
 #include "common/textfield.h"
 #include "common/ui/promptscript.h"
+#include "live/liveviewsettings.h"
 #include "live/videosurface.h"
 #include "live/qmultivideo.h"
 #include "live/qtipwidget.h"
 #include "live/qvideohand.h"
 #include "live/qvideoplay.h"
+#include "platform/av/videosink.h"
 #include "record/recordingcontroller.h"
+#include "tests/support/media/testmedia.h"
 
 #include <QAction>
+#include <QFile>
 #include <QLabel>
 #include <QMenu>
 #include <QScopeGuard>
@@ -25,6 +31,7 @@
 #include <chrono>
 #include <thread>
 
+using namespace varno;
 using varno::ui::PromptScript;
 
 namespace {
@@ -108,6 +115,64 @@ QRect shownRect(const QVideoOnly &grid, int index)
     return grid.videoWin(index)->geometry();
 }
 
+// The context menu as prepared for the current window: each stream and
+// record entry with "*" when marked (its check picture shown, "?" when the
+// two disagree) and "-" when disabled, e.g. "close auto* hd sd- record".
+QString menu(QVideoOnly &grid)
+{
+    grid.prepareContextMenu();
+    QStringList out;
+    const QList<QPair<QString, QAction *>> entries{{QStringLiteral("close"), grid.closeAction()},
+                                                   {QStringLiteral("auto"), grid.autoStreamAction()},
+                                                   {QStringLiteral("hd"), grid.hdAction()},
+                                                   {QStringLiteral("sd"), grid.sdAction()},
+                                                   {QStringLiteral("record"), grid.recordAction()}};
+    for (const auto &[name, action] : entries) {
+        const bool marked = action->property("marked").toBool();
+        out << name + (marked != action->icon().isNull() ? (marked ? QStringLiteral("*") : QString()) : QStringLiteral("?"))
+                   + (action->isEnabled() ? QString() : QStringLiteral("-"));
+    }
+    return out.join(QLatin1Char(' '));
+}
+
+// A grid of four windows whose first video area is 160 x 120 (4:3).
+std::unique_ptr<QVideoOnly> makeGrid(const QString &user)
+{
+    auto grid = std::make_unique<QVideoOnly>(4);
+    if (!user.isEmpty())
+        grid->setUserName(user);
+    grid->resize(2 * 160 + 3 * QVideoOnly::kGap - 1, 2 * (120 + qmultivideo::kPlayTop) + 3 * QVideoOnly::kGap - 1);
+    grid->show();
+    return grid;
+}
+
+live::VideoSurface *firstSurface(const QVideoOnly &grid)
+{
+    return grid.videoWin(0)->play()->surface();
+}
+
+// Shows a 16:9 picture in the first window and waits for its paint; an
+// empty picture when it was not shown.
+test::Yuv420 showWidePicture(QVideoOnly &grid, int index)
+{
+    live::VideoSurface *surface = firstSurface(grid);
+    const test::Yuv420 p = test::testPicture(320, 180, index);
+    auto sink = av::findVideoSink(surface->nativeHandle());
+    const uint64_t before = surface->newPicturesPainted();
+    if (!sink || sink->present(p.y.data(), p.width, p.u.data(), p.width / 2, p.v.data(), p.width / 2,
+                               p.width, p.height) != 0)
+        return {};
+    grid.SetVideoPaint(surface->nativeHandle(), false);
+    if (!QTest::qWaitFor([&] { return surface->newPicturesPainted() > before; }, 5000))
+        return {};
+    return p;
+}
+
+bool sameColour(QRgb a, const QColor &b)
+{
+    return QColor(a) == b;
+}
+
 } // namespace
 
 class TestQVideoOnly : public QObject
@@ -133,6 +198,9 @@ private slots:
     void recordButtonAndAlarms();
     void recorderFailureStopsAndReports();
     void closingWhileARecordingStarts();
+    void fitRectBoundaries();
+    void letterBoxedByDefaultAndStretchedWhenUnchecked();
+    void theChoiceIsKeptPerUser();
 
 private:
     std::shared_ptr<RecorderLog> installRecorder(QVideoOnly &grid)
@@ -457,35 +525,23 @@ void TestQVideoOnly::contextMenuMarksAndRules()
     QSignalSpy closed(&grid, &QVideoOnly::CloseVideoWinToVWin);
 
     // An empty window: nothing acts, "Close" does nothing.
-    grid.prepareContextMenu();
-    QVERIFY(!grid.closeAction()->isEnabled());
+    QCOMPARE(menu(grid), QStringLiteral("close- auto* hd- sd- record-"));
     QVERIFY(!grid.closeAllAction()->isEnabled());
-    QVERIFY(grid.hdAction()->icon().isNull() && grid.sdAction()->icon().isNull());
     grid.CloseVideo();
     grid.SelectSdAction();
     QCOMPARE(closed.count(), 0);
     QCOMPARE(change.count(), 0);
 
     QCOMPARE(openCamera(grid, QStringLiteral("p2p")), 0);
-    grid.prepareContextMenu();
-    QCOMPARE(grid.contextMenu()->actions().size(), 9); // seven, a separator, "Keep aspect ratio"
     // Following the window's size (the default): neither HD nor SD marked,
     // both offered. Taken off, the user's choice by hand rules as before.
-    QVERIFY(grid.autoStreamAction()->property("marked").toBool());
-    QVERIFY(!grid.hdAction()->property("marked").toBool() && !grid.sdAction()->property("marked").toBool());
-    QVERIFY(grid.hdAction()->isEnabled() && grid.sdAction()->isEnabled());
+    QCOMPARE(menu(grid), QStringLiteral("close auto* hd sd record"));
+    QCOMPARE(grid.contextMenu()->actions().size(), 9); // seven, a separator, "Keep aspect ratio"
     QSignalSpy autoStream(&grid, &QVideoOnly::autoStreamChanged);
     grid.autoStreamAction()->trigger();
     QCOMPARE(autoStream.count(), 1);
     QCOMPARE(autoStream[0][0].toBool(), false);
-    grid.prepareContextMenu();
-    QVERIFY(!grid.autoStreamAction()->property("marked").toBool());
-    QVERIFY(grid.hdAction()->property("marked").toBool());
-    QVERIFY(!grid.hdAction()->icon().isNull());
-    QVERIFY(!grid.sdAction()->property("marked").toBool());
-    QVERIFY(grid.sdAction()->isEnabled());
-    QVERIFY(!grid.hdAction()->isEnabled()); // already HD
-    QVERIFY(!grid.recordAction()->property("marked").toBool());
+    QCOMPARE(menu(grid), QStringLiteral("close auto hd*- sd record")); // already HD
     grid.SelectHdAction(); // refused: the camera is on HD
     QCOMPARE(change.count(), 0);
 
@@ -493,17 +549,13 @@ void TestQVideoOnly::contextMenuMarksAndRules()
     QCOMPARE(change.count(), 1);
     QCOMPARE(change[0][0].toString(), QStringLiteral("p2p"));
     QCOMPARE(change[0][1].toInt(), 1);
-    grid.prepareContextMenu();
-    QVERIFY(grid.sdAction()->property("marked").toBool());
-    QVERIFY(!grid.hdAction()->property("marked").toBool());
-    QVERIFY(grid.hdAction()->isEnabled());
+    QCOMPARE(menu(grid), QStringLiteral("close auto hd sd*- record"));
 
     // Recording: the mark on "Record"; a switch stops and restarts it.
     grid.recordAction()->trigger();
     QVERIFY(settled(grid));
     QVERIFY(grid.isRecording(QStringLiteral("p2p")));
-    grid.prepareContextMenu();
-    QVERIFY(grid.recordAction()->property("marked").toBool());
+    QCOMPARE(menu(grid), QStringLiteral("close auto hd sd*- record*"));
     QSignalSpy stop(&grid, &QVideoOnly::SendStopRecord);
     grid.hdAction()->trigger();
     QCOMPARE(stop.count(), 1);
@@ -526,7 +578,7 @@ void TestQVideoOnly::contextMenuMarksAndRules()
     grid.recordAction()->trigger(); // on; the start waits in the factory
     QVERIFY(grid.isRecordStarting(QStringLiteral("p2p")));
     QVERIFY(!grid.isRecording(QStringLiteral("p2p")));
-    grid.prepareContextMenu();
+    menu(grid);
     grid.sdAction()->trigger();
     QCOMPARE(stop.count(), 3);
     QCOMPARE(change.count(), 3);
@@ -534,7 +586,7 @@ void TestQVideoOnly::contextMenuMarksAndRules()
     log->gate.release(2);
     QVERIFY(settled(grid));
     QVERIFY(grid.isRecording(QStringLiteral("p2p")));
-    grid.prepareContextMenu();
+    menu(grid);
     grid.hdAction()->trigger(); // back to HD, recording again once settled
     QCOMPARE(change.count(), 4);
     QVERIFY(settled(grid));
@@ -545,7 +597,7 @@ void TestQVideoOnly::contextMenuMarksAndRules()
     QVERIFY(grid.autoStream());
     QVERIFY(!grid.hasManualStream(QStringLiteral("p2p")));
     QSignalSpy bySize(&grid, &QVideoOnly::SendStreamByWindowSize);
-    grid.prepareContextMenu();
+    menu(grid);
     grid.sdAction()->trigger();
     QVERIFY(grid.hasManualStream(QStringLiteral("p2p")));
     QVERIFY(settled(grid)); // the switch restarted the recording
@@ -556,18 +608,13 @@ void TestQVideoOnly::contextMenuMarksAndRules()
 
     // An ONVIF camera never switches from the menu.
     QCOMPARE(openCamera(grid, QStringLiteral("onvif")), 1);
-    grid.prepareContextMenu();
-    QVERIFY(grid.hdAction()->property("marked").toBool());
-    QVERIFY(!grid.hdAction()->isEnabled() && !grid.sdAction()->isEnabled());
+    QCOMPARE(menu(grid), QStringLiteral("close auto hd*- sd- record"));
     grid.SelectSdAction();
     QCOMPARE(change.count(), 5);
 
     // A window without a device entry shows no stream mark.
     QCOMPARE(openCamera(grid, QStringLiteral("unknown")), 2);
-    grid.prepareContextMenu();
-    QVERIFY(!grid.hdAction()->property("marked").toBool());
-    QVERIFY(!grid.sdAction()->property("marked").toBool());
-    QVERIFY(grid.closeAction()->isEnabled());
+    QCOMPARE(menu(grid), QStringLiteral("close auto hd- sd- record"));
 
     // The real menu opens on a right click over a window, for that window.
     QContextMenuEvent event(QContextMenuEvent::Mouse, shownRect(grid, 0).center(),
@@ -851,18 +898,20 @@ void TestQVideoOnly::recorderFailureStopsAndReports()
     openCamera(grid, QStringLiteral("cam"));
     QVERIFY(grid.beginToRecord(QStringLiteral("cam"), 0));
     QVERIFY(settled(grid));
+    // A report as the record thread sends it.
+    auto report = [&](const QString &file, int code) {
+        std::thread([&] { grid.recvRecord(QStringLiteral("cam"), file, code, made); }).join();
+    };
 
     // The file-created notice from the record thread is no failure.
-    std::thread([&] { grid.recvRecord(QStringLiteral("cam"), QStringLiteral("/r/1.mkv"), -1043, made); })
-        .join();
+    report(QStringLiteral("/r/1.mkv"), -1043);
     QCoreApplication::processEvents();
     QVERIFY(grid.isRecording(QStringLiteral("cam")));
     QCOMPARE(prompts.count(), 0);
 
     // A disk that went away is told, and the recording goes on.
     for (int i = 0; i < 2; ++i) // once per cause and folder
-        std::thread([&] { grid.recvRecord(QStringLiteral("cam"), QStringLiteral("/r/1.mkv"), -1050, made); })
-            .join();
+        report(QStringLiteral("/r/1.mkv"), -1050);
     QTRY_COMPARE(prompts.count(), 1);
     QCOMPARE(prompts.requests()[0].text,
              QStringLiteral("The record disk of /r went away. Recording goes on on the next disk."));
@@ -870,8 +919,7 @@ void TestQVideoOnly::recorderFailureStopsAndReports()
 
     // A write failure ends the recording and names what failed, queued to
     // the user-interface thread.
-    std::thread([&] { grid.recvRecord(QStringLiteral("cam"), QStringLiteral("/r/1.mkv"), -1027, made); })
-        .join();
+    report(QStringLiteral("/r/1.mkv"), -1027);
     QTRY_VERIFY(!grid.isRecording(QStringLiteral("cam")));
     QTRY_COMPARE(prompts.count(), 2);
     QVERIFY(settled(grid));
@@ -903,8 +951,7 @@ void TestQVideoOnly::recorderFailureStopsAndReports()
         QVERIFY(grid.beginToRecord(QStringLiteral("cam"), 0));
         QVERIFY(settled(grid));
         const int before = prompts.count();
-        std::thread([&, code = code] { grid.recvRecord(QStringLiteral("cam"), QStringLiteral("/r"), code, made); })
-            .join();
+        report(QStringLiteral("/r"), code);
         QTRY_VERIFY(!grid.isRecording(QStringLiteral("cam")));
         QCoreApplication::processEvents();
         QCOMPARE(prompts.count(), before + (text.isEmpty() ? 0 : 1));
@@ -939,5 +986,108 @@ void TestQVideoOnly::closingWhileARecordingStarts()
     QCOMPARE(log->stops.load(), 1);
 }
 
+void TestQVideoOnly::fitRectBoundaries()
+{
+    const QRect area(10, 20, 160, 120);
+    QCOMPARE(av::fitRect(QSize(320, 180), area), QRect(10, 35, 160, 90)); // bars top and bottom
+    QCOMPARE(av::fitRect(QSize(100, 200), area), QRect(60, 20, 60, 120)); // bars left and right
+    QCOMPARE(av::fitRect(QSize(640, 480), area), area);                   // same shape: all of it
+    // Extreme shapes keep at least one pixel and never leave the area.
+    QCOMPARE(av::fitRect(QSize(100000, 2), area), QRect(10, 79, 160, 1));
+    QCOMPARE(av::fitRect(QSize(2, 100000), area), QRect(89, 20, 1, 120));
+    // Nothing known about the source, or no area: the area as it is.
+    QCOMPARE(av::fitRect(QSize(), area), area);
+    QCOMPARE(av::fitRect(QSize(320, 180), QRect()), QRect());
+}
+
+void TestQVideoOnly::letterBoxedByDefaultAndStretchedWhenUnchecked()
+{
+    auto grid = makeGrid(QStringLiteral("anna"));
+    QVERIFY(QTest::qWaitForWindowExposed(grid.get()));
+    live::VideoSurface *surface = firstSurface(*grid);
+    QCOMPARE(surface->size(), QSize(160, 120));
+    QVERIFY(grid->keepAspect());
+    QVERIFY(grid->aspectAction()->isCheckable());
+    QVERIFY(grid->aspectAction()->isChecked());
+    QVERIFY(grid->contextMenu()->actions().contains(grid->aspectAction()));
+    QCOMPARE(grid->aspectAction()->text(), QStringLiteral("Keep aspect ratio"));
+    // The window's background, as it shows before any picture.
+    const QColor background(surface->grab().toImage().pixel(2, 2));
+
+    const test::Yuv420 p = showWidePicture(*grid, 0);
+    QVERIFY(!p.y.empty());
+    // Only the picture's own rectangle is scaled: 160 x 90 in 160 x 120.
+    QCOMPARE(surface->currentImage().size(), QSize(160, 90) * surface->devicePixelRatioF());
+    QCOMPARE(surface->pictureRect(), QRectF(0, 15, 160, 90));
+    QImage shot = surface->grab().toImage();
+    for (int x : {0, 80, 159}) {
+        for (int y : {0, 14, 105, 119})
+            QVERIFY2(sameColour(shot.pixel(x, y), background), qPrintable(QStringLiteral("%1,%2").arg(x).arg(y)));
+    }
+    const QImage ref = test::referenceRgb(p).scaled(160, 90, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    const double boxed = test::psnr(shot.copy(0, 15, 160, 90), ref);
+    QVERIFY2(boxed > 22, qPrintable(QString::number(boxed)));
+
+    // One click stretches the picture over the whole window.
+    grid->aspectAction()->trigger();
+    QVERIFY(!grid->keepAspect());
+    QVERIFY(!grid->aspectAction()->isChecked());
+    QVERIFY(!surface->keepAspect());
+    QCOMPARE(surface->pictureRect(), QRectF(0, 0, 160, 120));
+    QVERIFY(!showWidePicture(*grid, 0).y.empty());
+    QCOMPARE(surface->currentImage().size(), QSize(160, 120) * surface->devicePixelRatioF());
+    shot = surface->grab().toImage();
+    const QImage stretched = test::referenceRgb(p).scaled(160, 120, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    const double full = test::psnr(shot, stretched);
+    QVERIFY2(full > 22, qPrintable(QString::number(full)));
+
+    // And back: every window of the grid follows.
+    grid->aspectAction()->trigger();
+    for (int i = 0; i < QVideoOnly::kWinCount; ++i)
+        QVERIFY(grid->videoWin(i)->play()->surface()->keepAspect());
+    QVERIFY(!showWidePicture(*grid, 1).y.empty());
+    QCOMPARE(surface->currentImage().size(), QSize(160, 90) * surface->devicePixelRatioF());
+    QVERIFY(sameColour(surface->grab().toImage().pixel(80, 2), background));
+}
+
+void TestQVideoOnly::theChoiceIsKeptPerUser()
+{
+    QFile::remove(live::LiveViewSettings::filePath());
+    {
+        auto grid = makeGrid(QStringLiteral("anna"));
+        QVERIFY(grid->aspectAction()->isChecked());
+        grid->aspectAction()->trigger(); // anna stretches
+        QVERIFY(!grid->keepAspect());
+    }
+    QVERIFY(QFile::exists(live::LiveViewSettings::filePath()));
+    {
+        // A new grid: nobody logged in yet, then anna.
+        auto grid = makeGrid(QString());
+        QVERIFY(grid->keepAspect());
+        grid->setUserName(QStringLiteral("anna"));
+        QVERIFY(!grid->keepAspect());
+        QVERIFY(!grid->aspectAction()->isChecked());
+        QVERIFY(!firstSurface(*grid)->keepAspect());
+        // Another user has a choice of their own: the default.
+        grid->setUserName(QStringLiteral("ben"));
+        QVERIFY(grid->keepAspect());
+        QVERIFY(grid->aspectAction()->isChecked());
+        QVERIFY(firstSurface(*grid)->keepAspect());
+    }
+    {
+        auto grid = makeGrid(QStringLiteral("ben"));
+        QVERIFY(grid->keepAspect());
+        auto other = makeGrid(QStringLiteral("anna"));
+        QVERIFY(!other->keepAspect());
+        other->aspectAction()->trigger(); // anna letter-boxes again
+    }
+    QVERIFY(live::LiveViewSettings::keepAspect(QStringLiteral("anna")));
+    QVERIFY(live::LiveViewSettings::keepAspect(QStringLiteral("ben")));
+    // Before a login nothing is stored.
+    auto grid = makeGrid(QString());
+    grid->aspectAction()->trigger();
+    QVERIFY(!grid->keepAspect());
+    QVERIFY(live::LiveViewSettings::keepAspect(QString()));
+}
 QTEST_MAIN(TestQVideoOnly)
 #include "tst_qvideoonly.moc"

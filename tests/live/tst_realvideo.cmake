@@ -1,2 +1,2 @@
-target_link_libraries(${test_target} PRIVATE varno_camsim)
+target_link_libraries(${test_target} PRIVATE varno_camsim varno_device)
 add_dependencies(${test_target} varno-camsim)

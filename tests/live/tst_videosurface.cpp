@@ -1,15 +1,25 @@
 // The video surface widget: window handles, idle painting, pictures at the
-// widget's size, a presenting thread racing the widget's end. Hidden and
-// resized windows are checked through the display surface (tst_cddrawdisplay).
+// widget's size, a presenting thread racing the widget's end. Pictures at the
+// window's own size, kept by reference and converted where they are painted,
+// against a reference conversion: padded rows, odd sizes, a painter that
+// cannot take them in place, scaled windows, a stream whose picture size
+// changes, snapshots of pictures held by reference. The display surface
+// drawing into it: unknown, hidden, resized and odd-sized windows, pictures
+// that change size, a window that goes away.
 #include "live/videosurface.h"
 
+#include "live/cddrawdisplay.h"
+#include "live/clivestream.h"
 #include "platform/av/videosink.h"
+#include "platform/av/yuvrgb.h"
 #include "tests/support/media/testmedia.h"
 
 #include <atomic>
 #include <thread>
 #include <vector>
 
+#include <QScreen>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace varno;
@@ -19,6 +29,38 @@ namespace {
 int present(av::VideoSink &sink, const test::Yuv420 &p)
 {
     return sink.present(p.y.data(), p.width, p.u.data(), p.width / 2, p.v.data(), p.width / 2, p.width, p.height);
+}
+
+// A picture like a decoder's: rows padded (the padding holds a colour that
+// must never show) and owned by the picture.
+av::DecodedPicture held(const test::Yuv420 &p, int pad)
+{
+    auto rows = std::make_shared<std::vector<uint8_t>>();
+    const int ys = p.width + pad, cs = p.width / 2 + pad, ch = (p.height + 1) / 2;
+    rows->assign(size_t(ys) * p.height + 2 * size_t(cs) * ch, 0xee);
+    av::DecodedPicture d;
+    uint8_t *y = rows->data(), *u = y + size_t(ys) * p.height, *v = u + size_t(cs) * ch;
+    for (int j = 0; j < p.height; ++j)
+        std::copy_n(p.y.data() + j * p.width, p.width, y + j * ys);
+    for (int j = 0; j < p.height / 2; ++j) {
+        std::copy_n(p.u.data() + j * (p.width / 2), p.width / 2, u + j * cs);
+        std::copy_n(p.v.data() + j * (p.width / 2), p.width / 2, v + j * cs);
+    }
+    d = {y, u, v, ys, cs, cs, p.width, p.height, true, 1, rows};
+    return d;
+}
+
+QImage rendered(QWidget &w, QImage::Format format)
+{
+    QImage out(w.size(), format);
+    out.fill(Qt::magenta);
+    w.render(&out);
+    return out.convertToFormat(QImage::Format_RGB32);
+}
+
+int play(CDDrawDisplay &d, const test::Yuv420 &p)
+{
+    return d.PlayYuv420(p.y.data(), p.u.data(), p.v.data(), p.width, p.height);
 }
 
 } // namespace
@@ -157,6 +199,212 @@ private slots:
         QCoreApplication::processEvents(); // posted updates of the dead widget are gone
         stop = true;
         t.join();
+    }
+
+    void pictures_data()
+    {
+        QTest::addColumn<QSize>("picture");
+        QTest::addColumn<int>("pad");
+        QTest::addColumn<QSize>("window");
+        QTest::addColumn<bool>("byReference");
+        QTest::newRow("full size, packed") << QSize(64, 48) << 0 << QSize(64, 48) << true;
+        QTest::newRow("full size, padded rows") << QSize(66, 50) << 30 << QSize(66, 50) << true;
+        QTest::newRow("odd picture: its even part") << QSize(65, 47) << 7 << QSize(64, 46) << true;
+        QTest::newRow("window smaller") << QSize(128, 96) << 16 << QSize(96, 72) << false;
+        QTest::newRow("window larger") << QSize(64, 48) << 16 << QSize(96, 72) << false;
+    }
+    void pictures()
+    {
+        QFETCH(QSize, picture);
+        QFETCH(int, pad);
+        QFETCH(QSize, window);
+        QFETCH(bool, byReference);
+        live::VideoSurface w;
+        w.resize(window);
+        w.setPainting(false);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        auto &sink = static_cast<av::FrameSurface &>(*av::findVideoSink(w.nativeHandle()));
+        const test::Yuv420 p = test::testPicture(picture.width(), picture.height(), 3);
+        QCOMPARE(sink.presentPicture(held(p, pad)), 0);
+        QCOMPARE(sink.latest().picture.isNull(), !byReference);
+        QTRY_VERIFY(w.newPicturesPainted() == 1);
+        QImage ref = test::referenceRgb(p).copy(QRect(QPoint(), picture.boundedTo(window)));
+        if (!byReference) {
+            ref = test::referenceRgb(p).scaled(window, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+            QVERIFY(test::psnr(rendered(w, QImage::Format_RGB32), ref) > 25);
+            return;
+        }
+        // In place (32-bit pixels), through an image of its own (24-bit),
+        // in the window's backing store, and as the latest picture.
+        QVERIFY(w.paintsInPlace() > 0);
+        uint64_t inPlace = w.paintsInPlace();
+        QVERIFY(test::maxChannelDifference(w.screen()->grabWindow(w.winId()).toImage().convertToFormat(
+                                               QImage::Format_RGB32), ref) <= 2);
+        QVERIFY(test::maxChannelDifference(rendered(w, QImage::Format_RGB32), ref) <= 2);
+        QCOMPARE(w.paintsInPlace(), ++inPlace);
+        QVERIFY(test::maxChannelDifference(rendered(w, QImage::Format_RGB888), ref) <= 2);
+        QCOMPARE(w.paintsInPlace(), inPlace);
+        QVERIFY(test::maxChannelDifference(w.currentImage(), ref) <= 2);
+    }
+
+    void aWidgetOverThePictureKeepsItsPixels()
+    {
+        live::VideoSurface w;
+        w.resize(64, 48);
+        QWidget cover(&w);
+        cover.setGeometry(8, 8, 10, 10);
+        cover.setAutoFillBackground(true);
+        cover.setPalette(QPalette(Qt::red));
+        w.setPainting(false);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        const test::Yuv420 p = test::testPicture(64, 48, 1);
+        QCOMPARE(av::findVideoSink(w.nativeHandle())->presentPicture(held(p, 8)), 0);
+        QTRY_VERIFY(w.newPicturesPainted() == 1);
+        const QImage shot = w.screen()->grabWindow(w.winId()).toImage().convertToFormat(QImage::Format_RGB32);
+        QCOMPARE(QColor(shot.pixel(12, 12)), QColor(Qt::red));
+        QCOMPARE(w.paintsInPlace(), uint64_t(0)); // the cover is inside the region painted
+        const QImage ref = test::referenceRgb(p);
+        QVERIFY(test::maxChannelDifference(shot.copy(30, 0, 34, 48), ref.copy(30, 0, 34, 48)) <= 2);
+    }
+
+    void pictureSizeChangesMidStreamAndSnapshots()
+    {
+        live::VideoSurface w;
+        w.resize(96, 72);
+        w.setPainting(false);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        const auto &sink = static_cast<const av::FrameSurface &>(*av::findVideoSink(w.nativeHandle()));
+        const int audio[4] = {102, 1, 16, 8000};
+        CLiveStream s(w.nativeHandle(), 1, audio);
+        QTemporaryDir dir;
+        // Scaled, at full size by reference, scaled again.
+        for (const QSize size : {QSize(64, 48), QSize(96, 72), QSize(64, 48)}) {
+            test::EncodeOptions o;
+            o.width = size.width();
+            o.height = size.height();
+            o.frames = 6;
+            o.gop = 6;
+            o.still = true;
+            s.ClearQueue();
+            for (const auto &f : test::encodeStream(o))
+                s.SetCurrentFrame(reinterpret_cast<const char *>(f.data.data()), int(f.data.size()), 0, 0, 0);
+            QTRY_COMPARE_WITH_TIMEOUT(sink.latestSourceSize(), size, 10000);
+            QTRY_COMPARE_WITH_TIMEOUT(s.queuedFrames(), size_t(0), 10000);
+            QCOMPARE(sink.latest().picture.isNull(), size != w.size());
+            const QImage ref = test::referenceRgb(test::testPicture(size.width(), size.height(), -1));
+            QTRY_VERIFY(test::psnr(w.currentImage(), ref.scaled(w.size(), Qt::IgnoreAspectRatio,
+                                                                 Qt::SmoothTransformation)) > 25);
+            QCOMPARE(s.CapturePicture(dir.path(), QStringLiteral("cam"), size.width()), 0);
+            const QImage snapshot(s.lastSnapshotFile());
+            QCOMPARE(snapshot.size(), size);
+            QVERIFY(test::psnr(snapshot.convertToFormat(QImage::Format_RGB32), ref) > 30);
+        }
+    }
+
+    void initNeedsAKnownWindowAndASize()
+    {
+        CDDrawDisplay d;
+        QCOMPARE(d.InitDDraw(0, 320, 240), 1);
+        QCOMPARE(d.InitDDraw(987654321, 320, 240), 1);
+        live::VideoSurface w;
+        QCOMPARE(d.InitDDraw(w.nativeHandle(), 0, 240), 1);
+        QCOMPARE(d.InitDDraw(w.nativeHandle(), 320, 240), 0);
+        QVERIFY(d.isReady());
+        QCOMPARE(d.Release(), 0);
+        QVERIFY(!d.isReady());
+        QCOMPARE(d.Release(), 0);
+        const test::Yuv420 p = test::testPicture(32, 32, 0);
+        QCOMPARE(play(d, p), 1); // released: nothing to draw into
+        QCOMPARE(d.PlayYuv420(nullptr, p.u.data(), p.v.data(), 32, 32), 1);
+    }
+
+    void hiddenOrZeroSizeWindowDrawsNothingAndReportsZero()
+    {
+        live::VideoSurface w;
+        w.resize(160, 120);
+        CDDrawDisplay d;
+        QCOMPARE(d.InitDDraw(w.nativeHandle(), 64, 48), 0);
+        const test::Yuv420 p = test::testPicture(64, 48, 0);
+        QCOMPARE(play(d, p), 0); // never shown
+        QVERIFY(w.currentImage().isNull());
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QCOMPARE(play(d, p), 0);
+        QCOMPARE(w.currentImage().size(), QSize(160, 120) * w.devicePixelRatioF());
+        w.showMinimized();
+        QTRY_VERIFY(av::findVideoSink(w.nativeHandle())->targetSize().isEmpty());
+        const qint64 key = w.currentImage().cacheKey();
+        QCOMPARE(play(d, test::testPicture(64, 48, 9)), 0);
+        QCOMPARE(w.currentImage().cacheKey(), key);
+        w.showNormal();
+        w.resize(0, 0);
+        QTRY_VERIFY(av::findVideoSink(w.nativeHandle())->targetSize().isEmpty());
+        QCOMPARE(play(d, p), 0);
+    }
+
+    void resizedWindowAndPictureOfAnotherSize()
+    {
+        live::VideoSurface w;
+        w.resize(320, 180);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        CDDrawDisplay d;
+        QCOMPARE(d.InitDDraw(w.nativeHandle(), 640, 360), 0);
+        QCOMPARE(play(d, test::testPicture(640, 360, 1)), 0);
+        QCOMPARE(d.rebuildCount(), 0);
+        // The window's size decides the cost and the result.
+        w.resize(100, 50);
+        QTRY_COMPARE(av::findVideoSink(w.nativeHandle())->targetSize(), QSize(100, 50) * w.devicePixelRatioF());
+        QCOMPARE(play(d, test::testPicture(640, 360, 2)), 0);
+        QCOMPARE(w.currentImage().size(), QSize(100, 50) * w.devicePixelRatioF());
+        // A stream that changes resolution: rebuilt before the picture.
+        const test::Yuv420 small = test::testPicture(176, 144, -1);
+        QCOMPARE(play(d, small), 0);
+        QCOMPARE(d.rebuildCount(), 1);
+        QCOMPARE(d.surfaceWidth(), 176);
+        QCOMPARE(d.surfaceHeight(), 144);
+        const QImage ref = test::referenceRgb(small).scaled(w.currentImage().size(), Qt::IgnoreAspectRatio,
+                                                            Qt::SmoothTransformation);
+        QVERIFY(test::psnr(w.currentImage(), ref) > 22);
+    }
+
+    void oddSizesUseRoundedDownChroma()
+    {
+        live::VideoSurface w;
+        w.resize(65, 33);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        const int width = 65, height = 33;
+        // Planes exactly as large as the contract says, nothing more.
+        std::vector<uint8_t> y(size_t(width) * height, 180);
+        std::vector<uint8_t> u(size_t(width / 2) * (height / 2), 100);
+        std::vector<uint8_t> v(size_t(width / 2) * (height / 2), 160);
+        CDDrawDisplay d;
+        QCOMPARE(d.InitDDraw(w.nativeHandle(), width, height), 0);
+        QCOMPARE(d.PlayYuv420(y.data(), u.data(), v.data(), width, height), 0);
+        const QImage img = w.currentImage();
+        QCOMPARE(img.size(), QSize(65, 33) * w.devicePixelRatioF());
+        uint8_t bgr[3];
+        av::YuvToBgrTables().pixel(180, 100, 160, bgr);
+        const QRgb px = img.pixel(img.width() - 1, img.height() - 1);
+        QVERIFY(std::abs(qRed(px) - bgr[2]) <= 3 && std::abs(qGreen(px) - bgr[1]) <= 3);
+    }
+
+    void windowThatGoesAwayFails()
+    {
+        auto *w = new live::VideoSurface;
+        w->resize(40, 30);
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w));
+        CDDrawDisplay d;
+        QCOMPARE(d.InitDDraw(w->nativeHandle(), 32, 32), 0);
+        const test::Yuv420 p = test::testPicture(32, 32, 0);
+        QCOMPARE(play(d, p), 0);
+        delete w;
+        QCOMPARE(play(d, p), 1);
     }
 };
 
