@@ -246,7 +246,6 @@ private slots:
     void recordSearchPages();
     void passwordCheck();
     void passwordChangeAcrossOfflineCamera();
-    void alarmLog();
     void playbackFromSecond();
     void playbackWaitsForEarlierMessageBounded();
     void download_data();
@@ -287,8 +286,7 @@ void TestP2pClient::initTestCase()
       "sd": { "width": 160, "height": 90, "fps": 25, "kbps": 100 },
       "toneHz": 440,
       "recordings": { "count": 64, "seconds": 8, "first": "2019-02-25 08:00:00",
-                      "intervalSeconds": 600, "form": "extended" },
-      "alarms": { "count": 20, "first": "2019-02-25 08:00:00", "intervalSeconds": 300 } })"),
+                      "intervalSeconds": 600, "form": "extended" } })"),
         QStringLiteral(R"({ "kind": "p2p", "deviceId": "C100200", "p2pId": "VRNC-100200-ABCDE", "name": "Yard",
       "password": "pw9999",
       "hd": { "width": 160, "height": 90, "fps": 25, "kbps": 100, "loopSeconds": 2 },
@@ -736,50 +734,6 @@ void TestP2pClient::passwordChangeAcrossOfflineCamera()
     FrameSink refused;
     QCOMPARE(openStream(kCamB, kPwdB, refused, buffer), int(P2P_ERR_REFUSED));
     QCOMPARE(changePassword(kCamB, "newpass88", kPwdB), 0);
-}
-
-void TestP2pClient::alarmLog()
-{
-    QCOMPARE(connectTo(kCamA), 0);
-    const QDateTime first = QDateTime::fromString(QStringLiteral("2019-02-25 08:00:00"),
-                                                  QStringLiteral("yyyy-MM-dd hh:mm:ss"));
-    ALARM_SEARCH_REQ_S req{};
-    req.nonce = 31337;
-    req.startTime = int32_t(first.toSecsSinceEpoch());
-    req.endTime = int32_t(first.addSecs(24 * 3600).toSecsSinceEpoch());
-    QVERIFY(deliver(m_handle, kCamA, P2P_MSG_ALARM_SEARCH, req, kPwdA, req.nonce) >= 0);
-    Msg done;
-    QVERIFY(g_msgs.waitFor(P2P_MSG_ALARM_STATUS, kCamA, 5000, &done, 2));
-    QCOMPARE(done.at(0), int(P2P_ALARM_SYNC_DONE));
-    const auto lists = g_msgs.ofType(P2P_MSG_ALARM_LIST);
-    QVERIFY(lists.size() >= 2);
-    std::set<int32_t> seqs;
-    int entries = 0;
-    bool outOfOrder = false;
-    for (const Msg &m : lists) {
-        const int32_t n = m.at(0);
-        QCOMPARE(size_t(m.payload.size()), 4 + size_t(n) * sizeof(ALARM_ITEM_S));
-        int32_t previousTime = INT32_MIN;
-        for (int i = 0; i < n; ++i) {
-            ALARM_ITEM_S a;
-            std::memcpy(&a, m.payload.constData() + 4 + i * sizeof(ALARM_ITEM_S), sizeof(a));
-            QVERIFY(::strnlen(a.text, sizeof(a.text)) < sizeof(a.text));
-            QVERIFY(a.time >= req.startTime && a.time <= req.endTime);
-            outOfOrder = outOfOrder || a.time < previousTime;
-            previousTime = a.time;
-            seqs.insert(a.seq);
-            ++entries;
-        }
-    }
-    QCOMPARE(int(seqs.size()), 20);
-    QVERIFY2(entries > 20, "entries repeated across messages");
-    QVERIFY(outOfOrder);
-
-    // Wrong token: status 4 at once.
-    g_msgs.clear();
-    QVERIFY(deliver(m_handle, kCamA, P2P_MSG_ALARM_SEARCH, req, "bad", req.nonce) >= 0);
-    QVERIFY(g_msgs.waitFor(P2P_MSG_ALARM_STATUS, kCamA, 5000, &done));
-    QCOMPARE(done.at(0), int(P2P_ALARM_SYNC_PASSWORD));
 }
 
 namespace {
