@@ -71,6 +71,21 @@ CDiscoveryResponder::Entry camera(int i, uint16_t httpPort = 8080)
     return e;
 }
 
+QString target(quint16 port)
+{
+    return QStringLiteral("probe_target = 127.0.0.1:%1").arg(port);
+}
+
+// The matches parsed from datagram d (sent from 10.1.1.1) as the answer to
+// probe: one empty entry when their count is not the one expected, so that
+// the checks after it fail.
+std::vector<OnvifDiscoveryInfo_s> parse(const std::string &d, const char *probe, int expected)
+{
+    std::vector<OnvifDiscoveryInfo_s> out;
+    const int n = onvif::parseProbeMatches(d.data(), d.size(), probe, "10.1.1.1", &out);
+    return n == expected && out.size() == size_t(n) ? out : std::vector<OnvifDiscoveryInfo_s>(1);
+}
+
 } // namespace
 
 class TestOnvifDiscovery : public QObject
@@ -91,6 +106,7 @@ private slots:
 
 private:
     std::vector<Call> probeOnce(int timeoutMs = 5000);
+    bool startWith(const QStringList &conf);
 
     Collector m_collector;
 };
@@ -104,6 +120,12 @@ void TestOnvifDiscovery::init()
 void TestOnvifDiscovery::cleanup()
 {
     QCOMPARE(ONVIF_DISCOVERY_SDK_Cleanup(), 0);
+}
+
+// Writes onvif.conf and starts the library on it.
+bool TestOnvifDiscovery::startWith(const QStringList &conf)
+{
+    return varno::test::writeOnvifConf(conf) && ONVIF_DISCOVERY_SDK_Startup("127.0.0.1") == 0;
 }
 
 std::vector<Call> TestOnvifDiscovery::probeOnce(int timeoutMs)
@@ -122,32 +144,23 @@ void TestOnvifDiscovery::parserFields()
     // when it is dotted, else from the sender.
     CDiscoveryResponder::Entry e = camera(7);
     e.name = "Front door";
-    std::string d = CDiscoveryResponder::probeMatch(e, "urn:uuid:probe-1");
-    std::vector<OnvifDiscoveryInfo_s> out;
-    QCOMPARE(onvif::parseProbeMatches(d.data(), d.size(), "urn:uuid:probe-1", "10.1.1.1", &out), 1);
+    auto out = parse(CDiscoveryResponder::probeMatch(e, "urn:uuid:probe-1"), "urn:uuid:probe-1", 1);
     QCOMPARE(QByteArray(out[0].endpoint), QByteArray(e.endpoint.c_str()));
     QCOMPARE(QByteArray(out[0].name), QByteArray("Front door"));
     QCOMPARE(QByteArray(out[0].ipAddr), QByteArray("127.0.0.1"));
     QCOMPARE(QByteArray(out[0].serviceAddr), QByteArray(e.serviceAddr.c_str()));
 
     e.serviceAddr = "http://camera.local/onvif/device_service http://127.0.0.2/x";
-    d = CDiscoveryResponder::probeMatch(e, "urn:uuid:probe-1");
-    out.clear();
-    QCOMPARE(onvif::parseProbeMatches(d.data(), d.size(), "urn:uuid:probe-1", "10.1.1.1", &out), 1);
+    const std::string d = CDiscoveryResponder::probeMatch(e, "urn:uuid:probe-1");
+    out = parse(d, "urn:uuid:probe-1", 1);
     QCOMPARE(QByteArray(out[0].serviceAddr), QByteArray("http://camera.local/onvif/device_service"));
     QCOMPARE(QByteArray(out[0].ipAddr), QByteArray("10.1.1.1"));
-
     // Answers to another probe are not taken.
-    out.clear();
-    QCOMPARE(onvif::parseProbeMatches(d.data(), d.size(), "urn:uuid:probe-2", "10.1.1.1", &out), 0);
-    QVERIFY(out.empty());
+    QVERIFY(parse(d, "urn:uuid:probe-2", 0).empty());
 
     // An endpoint longer than the field is cut, never overrun.
     e.endpoint = "urn:uuid:" + std::string(100, 'a');
-    d = CDiscoveryResponder::probeMatch(e, "r");
-    out.clear();
-    QCOMPARE(onvif::parseProbeMatches(d.data(), d.size(), "r", "10.1.1.1", &out), 1);
-    QCOMPARE(qstrlen(out[0].endpoint), uint(63));
+    QCOMPARE(qstrlen(parse(CDiscoveryResponder::probeMatch(e, "r"), "r", 1)[0].endpoint), uint(63));
 
     // The Probe itself asks for network video transmitters and is valid XML.
     const std::string probe = onvif::buildProbe("urn:uuid:abc&<");
@@ -163,10 +176,9 @@ void TestOnvifDiscovery::severalCameras()
     for (int i = 0; i < 3; ++i) {
         QVERIFY(r[i].start());
         r[i].addEntry(camera(i, static_cast<uint16_t>(8000 + i)));
-        conf << QStringLiteral("probe_target = 127.0.0.1:%1").arg(r[i].port());
+        conf << target(r[i].port());
     }
-    QVERIFY(varno::test::writeOnvifConf(conf));
-    QCOMPARE(ONVIF_DISCOVERY_SDK_Startup("127.0.0.1"), 0);
+    QVERIFY(startWith(conf));
 
     for (int round = 0; round < 2; ++round) {
         const auto calls = probeOnce();
@@ -193,10 +205,7 @@ void TestOnvifDiscovery::noCamera()
 {
     CDiscoveryResponder silent;
     QVERIFY(silent.start());  // listens, answers nothing: no entries
-    QVERIFY(varno::test::writeOnvifConf({QStringLiteral("probe_window_ms = 200"),
-                                         QStringLiteral("probe_target = 127.0.0.1:%1").arg(silent.port()),
-                                         QStringLiteral("probe_target = 127.0.0.1:%1").arg(silent.port() + 1)}));
-    QCOMPARE(ONVIF_DISCOVERY_SDK_Startup("127.0.0.1"), 0);
+    QVERIFY(startWith({QStringLiteral("probe_window_ms = 200"), target(silent.port()), target(silent.port() + 1)}));
     const auto calls = probeOnce();
     QCOMPARE(calls.size(), size_t(1));
     QCOMPARE(calls[0].n, 0);
@@ -211,9 +220,7 @@ void TestOnvifDiscovery::moreThan300InOneCycle()
     QVERIFY(crowd.start());
     for (int i = 0; i < 350; ++i)
         crowd.addEntry(camera(i));
-    QVERIFY(varno::test::writeOnvifConf({QStringLiteral("probe_window_ms = 1500"), QStringLiteral("probe_batch = 32"),
-                                         QStringLiteral("probe_target = 127.0.0.1:%1").arg(crowd.port())}));
-    QCOMPARE(ONVIF_DISCOVERY_SDK_Startup("127.0.0.1"), 0);
+    QVERIFY(startWith({QStringLiteral("probe_window_ms = 1500"), QStringLiteral("probe_batch = 32"), target(crowd.port())}));
     const auto calls = probeOnce(8000);
     std::set<std::string> endpoints;
     int lastFlags = 0;
@@ -275,9 +282,7 @@ void TestOnvifDiscovery::hostileAnswersDropped()
     bad.push_back(many + tail);
     r.setExtraReplies(bad);
 
-    QVERIFY(varno::test::writeOnvifConf({QStringLiteral("probe_window_ms = 400"),
-                                         QStringLiteral("probe_target = 127.0.0.1:%1").arg(r.port())}));
-    QCOMPARE(ONVIF_DISCOVERY_SDK_Startup("127.0.0.1"), 0);
+    QVERIFY(startWith({QStringLiteral("probe_window_ms = 400"), target(r.port())}));
     const auto calls = probeOnce();
     std::set<std::string> endpoints;
     for (const auto &c : calls)
@@ -307,10 +312,7 @@ void TestOnvifDiscovery::duplicatesMergedAndVanishing()
     const int gone = r.addEntry(camera(2));
     r.setRepeat(true);
     // The same responder listed twice answers every probe twice more.
-    QVERIFY(varno::test::writeOnvifConf({QStringLiteral("probe_window_ms = 300"),
-                                         QStringLiteral("probe_target = 127.0.0.1:%1").arg(r.port()),
-                                         QStringLiteral("probe_target = 127.0.0.1:%1").arg(r.port())}));
-    QCOMPARE(ONVIF_DISCOVERY_SDK_Startup("127.0.0.1"), 0);
+    QVERIFY(startWith({QStringLiteral("probe_window_ms = 300"), target(r.port()), target(r.port())}));
     auto calls = probeOnce();
     size_t total = 0;
     for (const auto &c : calls)

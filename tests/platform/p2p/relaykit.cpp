@@ -1,5 +1,7 @@
 #include "relaykit.h"
 
+#include "platform/p2p/p2p_wire.h"
+#include "tests/support/camsimprocess.h"
 #include "tests/support/testenv.h"
 
 #include <QCryptographicHash>
@@ -258,6 +260,29 @@ quint16 RabbitCluster::mqttPort(int node) const
     return node >= 1 && node <= m_ports.size() ? m_ports.at(node - 1) : 0;
 }
 
+bool FrameCounter::grows(int more, int timeoutMs)
+{
+    const int before = video.load();
+    return QTest::qWaitFor([&] { return video.load() >= before + more; }, timeoutMs);
+}
+
+QString relayCamera(const char *deviceId, const char *cameraId, const char *password, const QString &extraFields)
+{
+    QString camera = simP2pCamera(QLatin1String(deviceId), QLatin1String(cameraId), QLatin1String(deviceId),
+                                  QLatin1String(password), QSize(160, 90), QSize(160, 90), 20, 100, 80, 2);
+    return camera.replace(0, 1, QStringLiteral("{ ") + extraFields + QStringLiteral(", "));
+}
+
+QByteArray forgedPresence(const char *cameraId, const char *deviceId)
+{
+    std::vector<uint8_t> body(p2p::body::kPresence, 0);
+    p2p::putField(body.data(), p2p::kCameraIdSize, cameraId);
+    p2p::putField(body.data() + p2p::kCameraIdSize, p2p::kDeviceIdSize, deviceId ? deviceId : "");
+    const auto e = p2p::encode(deviceId ? p2p::Kind::Presence : p2p::Kind::SessionClose, cameraId, 0, 0, 0, 0,
+                               body.data(), deviceId ? body.size() : 0);
+    return QByteArray(reinterpret_cast<const char *>(e.data()), int(e.size()));
+}
+
 P2pLibrary::~P2pLibrary()
 {
     if (m_handle) {
@@ -277,6 +302,14 @@ int P2pLibrary::start()
     if (ret != 0)
         return ret;
     return P2P_Client_SDK_Register(m_handle, 0, 0);
+}
+
+QByteArray P2pLibrary::lookup(const char *deviceId, int *ret) const
+{
+    char id[64];
+    std::memset(id, 'x', sizeof(id));   // the answer must be terminated
+    *ret = P2P_Client_SDK_Get_Device_License(m_handle, deviceId, id);
+    return QByteArray(id, int(::strnlen(id, sizeof(id))));
 }
 
 int32_t P2pLibrary::sessionStatus(const char *camera) const
@@ -308,15 +341,37 @@ int P2pLibrary::openFirstStream(const char *camera, const char *password, FrameC
     return opened < 0 ? opened : 0;
 }
 
+template <class Change>
+void RawMqtt::update(void *obj, Change change)
+{
+    auto *self = static_cast<RawMqtt *>(obj);
+    std::lock_guard<std::mutex> lock(self->m_mutex);
+    change(*self);
+    self->m_cv.notify_all();
+}
+
 RawMqtt::RawMqtt(const QString &clientId)
 {
     mosquitto_lib_init();
     m_mosq = mosquitto_new(clientId.toUtf8().constData(), true, this);
-    mosquitto_connect_callback_set(m_mosq, &RawMqtt::onConnect);
-    mosquitto_disconnect_callback_set(m_mosq, &RawMqtt::onDisconnect);
-    mosquitto_subscribe_callback_set(m_mosq, &RawMqtt::onSubscribe);
-    mosquitto_publish_callback_set(m_mosq, &RawMqtt::onPublish);
-    mosquitto_message_callback_set(m_mosq, &RawMqtt::onMessage);
+    mosquitto_connect_callback_set(m_mosq, [](mosquitto *, void *obj, int rc) {
+        update(obj, [rc](RawMqtt &self) { self.m_connack = rc, self.m_connected = rc == 0; });
+    });
+    mosquitto_disconnect_callback_set(m_mosq, [](mosquitto *, void *obj, int) {
+        update(obj, [](RawMqtt &self) { self.m_connected = false; });
+    });
+    mosquitto_subscribe_callback_set(m_mosq, [](mosquitto *, void *obj, int mid, int count, const int *granted) {
+        update(obj, [=](RawMqtt &self) { self.m_subacks[mid] = count > 0 ? granted[0] : -1; });
+    });
+    mosquitto_publish_callback_set(m_mosq, [](mosquitto *, void *obj, int mid) {
+        update(obj, [mid](RawMqtt &self) { self.m_pubacks[mid] = true; });
+    });
+    mosquitto_message_callback_set(m_mosq, [](mosquitto *, void *obj, const mosquitto_message *msg) {
+        std::function<void(const std::string &, const QByteArray &)> handler;
+        update(obj, [&](RawMqtt &self) { ++self.m_received[msg->topic], handler = self.m_handler; });
+        if (handler)
+            handler(msg->topic, QByteArray(static_cast<const char *>(msg->payload), msg->payloadlen));
+    });
 }
 
 RawMqtt::~RawMqtt()
@@ -403,53 +458,6 @@ bool RawMqtt::connected() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_connected;
-}
-
-void RawMqtt::onConnect(mosquitto *, void *obj, int rc)
-{
-    auto *self = static_cast<RawMqtt *>(obj);
-    std::lock_guard<std::mutex> lock(self->m_mutex);
-    self->m_connack = rc;
-    self->m_connected = rc == 0;
-    self->m_cv.notify_all();
-}
-
-void RawMqtt::onDisconnect(mosquitto *, void *obj, int)
-{
-    auto *self = static_cast<RawMqtt *>(obj);
-    std::lock_guard<std::mutex> lock(self->m_mutex);
-    self->m_connected = false;
-    self->m_cv.notify_all();
-}
-
-void RawMqtt::onSubscribe(mosquitto *, void *obj, int mid, int count, const int *granted)
-{
-    auto *self = static_cast<RawMqtt *>(obj);
-    std::lock_guard<std::mutex> lock(self->m_mutex);
-    self->m_subacks[mid] = count > 0 ? granted[0] : -1;
-    self->m_cv.notify_all();
-}
-
-void RawMqtt::onPublish(mosquitto *, void *obj, int mid)
-{
-    auto *self = static_cast<RawMqtt *>(obj);
-    std::lock_guard<std::mutex> lock(self->m_mutex);
-    self->m_pubacks[mid] = true;
-    self->m_cv.notify_all();
-}
-
-void RawMqtt::onMessage(mosquitto *, void *obj, const mosquitto_message *msg)
-{
-    auto *self = static_cast<RawMqtt *>(obj);
-    std::function<void(const std::string &, const QByteArray &)> handler;
-    {
-        std::lock_guard<std::mutex> lock(self->m_mutex);
-        ++self->m_received[msg->topic];
-        handler = self->m_handler;
-        self->m_cv.notify_all();
-    }
-    if (handler)
-        handler(msg->topic, QByteArray(static_cast<const char *>(msg->payload), msg->payloadlen));
 }
 
 } // namespace varno::test

@@ -55,11 +55,10 @@ public:
     bool connected() const;
 
 private:
-    static void onConnect(mosquitto *, void *obj, int rc);
-    static void onDisconnect(mosquitto *, void *obj, int rc);
-    static void onSubscribe(mosquitto *, void *obj, int mid, int count, const int *granted);
-    static void onPublish(mosquitto *, void *obj, int mid);
-    static void onMessage(mosquitto *, void *obj, const mosquitto_message *msg);
+    // Runs change on the object of a library callback under its mutex and
+    // wakes the waiters.
+    template <class Change>
+    static void update(void *obj, Change change);
 
     mosquitto *m_mosq = nullptr;
     bool m_loop = false;
@@ -117,7 +116,18 @@ struct FrameCounter
 {
     std::atomic<int> video{0};
     std::atomic<int> keyFrames{0};   // IDR NAL units
+
+    // True once more video NAL units than now have come within timeoutMs.
+    bool grows(int more, int timeoutMs);
 };
+
+// A camera of the simulator with two small streams (20 fps, two-second
+// loop); extraFields ("key": value, ...) go into its entry.
+QString relayCamera(const char *deviceId, const char *cameraId, const char *password, const QString &extraFields);
+
+// Camera cameraId's offline Presence, or with no deviceId an empty
+// SessionClose, as a rogue would send them.
+QByteArray forgedPresence(const char *cameraId, const char *deviceId);
 
 // The P2P library with one handle, initialised from the p2p.conf of the
 // installation directory and registered; released by the destructor.
@@ -132,6 +142,8 @@ public:
     // Init and Register: 0, or the failing call's result.
     int start();
     P2P_HANDLE handle() const { return m_handle; }
+    // The camera ID the relay finds for a device ID (ret: the call's result).
+    QByteArray lookup(const char *deviceId, int *ret) const;
     int32_t sessionStatus(const char *camera) const;
     bool waitSessionStatus(const char *camera, int32_t status, int timeoutMs) const;
     // Connects (when needed), reads the stream descriptions and opens the

@@ -27,26 +27,9 @@ const char *const kCamV3 = "VRNG-700900-KXPQT";    // version 3: answers on inbo
 const char *const kDevV3 = "G700900";
 const char *const kPwd = "abc123";
 
-// An offline Presence of camera cam, or an empty SessionClose, as a rogue
-// would send it.
-QByteArray forged(const char *cam, const char *dev)
-{
-    std::vector<uint8_t> body(varno::p2p::body::kPresence, 0);
-    varno::p2p::putField(body.data(), varno::p2p::kCameraIdSize, cam);
-    varno::p2p::putField(body.data() + varno::p2p::kCameraIdSize, varno::p2p::kDeviceIdSize, dev ? dev : "");
-    const auto e = varno::p2p::encode(dev ? varno::p2p::Kind::Presence : varno::p2p::Kind::SessionClose, cam, 0, 0,
-                                      0, 0, body.data(), dev ? body.size() : 0);
-    return QByteArray(reinterpret_cast<const char *>(e.data()), int(e.size()));
-}
-
 QString camera(const char *dev, const char *cam, int protocol)
 {
-    return QStringLiteral(R"({ "kind": "p2p", "deviceId": "%1", "p2pId": "%2", "password": "%3",
-      "protocol": %4,
-      "hd": { "width": 160, "height": 90, "fps": 20, "kbps": 100, "loopSeconds": 2 },
-      "sd": { "width": 160, "height": 90, "fps": 20, "kbps": 80, "loopSeconds": 2 } })")
-        .arg(QLatin1String(dev), QLatin1String(cam), QLatin1String(kPwd))
-        .arg(protocol);
+    return relayCamera(dev, cam, kPwd, QStringLiteral(R"("protocol": %1)").arg(protocol));
 }
 
 } // namespace
@@ -63,8 +46,6 @@ private slots:
     void inboxForgeriesIgnored();
 
 private:
-    QString lookup(const char *deviceId, int *ret);
-
     MqttBroker m_broker;
     CamSimProcess m_sim;
     // The streams a test opens stay open until the library goes: their
@@ -85,33 +66,25 @@ void TestP2pRelay::initTestCase()
     QCOMPARE(m_lib.start(), 0);
 }
 
-QString TestP2pRelay::lookup(const char *deviceId, int *ret)
-{
-    char id[64];
-    std::memset(id, 0, sizeof(id));
-    *ret = P2P_Client_SDK_Get_Device_License(m_lib.handle(), deviceId, id);
-    return QString::fromLatin1(id);
-}
-
 void TestP2pRelay::lookupWithoutRetainedLicense()
 {
     int ret = 1;
     // With the retained licenses both cameras are found.
-    QCOMPARE(lookup(kDevNew, &ret), QString::fromLatin1(kCamNew));
+    QCOMPARE(m_lib.lookup(kDevNew, &ret), QByteArray(kCamNew));
     QCOMPARE(ret, 0);
-    QCOMPARE(lookup(kDevOld, &ret), QString::fromLatin1(kCamOld));
+    QCOMPARE(m_lib.lookup(kDevOld, &ret), QByteArray(kCamOld));
     QCOMPARE(ret, 0);
 
     // Without them the camera of version 2 answers the lookup itself; the
     // one of version 1 cannot, and an unknown device is not found either.
-    QCOMPARE(m_sim.command(QStringLiteral("%1 unretain").arg(QLatin1String(kDevNew))), QStringLiteral("OK unretain"));
-    QCOMPARE(m_sim.command(QStringLiteral("%1 unretain").arg(QLatin1String(kDevOld))), QStringLiteral("OK unretain"));
-    QCOMPARE(lookup(kDevNew, &ret), QString::fromLatin1(kCamNew));
+    for (const char *dev : {kDevNew, kDevOld})
+        QCOMPARE(m_sim.command(QStringLiteral("%1 unretain").arg(QLatin1String(dev))), QStringLiteral("OK unretain"));
+    QCOMPARE(m_lib.lookup(kDevNew, &ret), QByteArray(kCamNew));
     QCOMPARE(ret, 0);
-    lookup(kDevOld, &ret);
-    QCOMPARE(ret, int(P2P_ERR_NOT_FOUND));
-    lookup("Z999999", &ret);
-    QCOMPARE(ret, int(P2P_ERR_NOT_FOUND));
+    for (const char *dev : {kDevOld, "Z999999"}) {
+        m_lib.lookup(dev, &ret);
+        QCOMPARE(ret, int(P2P_ERR_NOT_FOUND));
+    }
 
     // Whoever reads the lookup requests of a device (on a relay without
     // access rules, anyone) may answer them: an answer that names a camera
@@ -130,7 +103,7 @@ void TestP2pRelay::lookupWithoutRetainedLicense()
                                      body.size()));
     });
     QCOMPARE(liar.subscribe(QStringLiteral("varno/v1/lic/F700800/ask")), 1);
-    lookup("F700800", &ret);
+    m_lib.lookup("F700800", &ret);
     QCOMPARE(ret, int(P2P_ERR_NOT_FOUND));
     QCOMPARE(liar.received(), 1);
     QVERIFY(QTest::qWaitFor([] { return logText().contains("license does not match the lookup"); }, 5000));
@@ -142,7 +115,8 @@ void TestP2pRelay::versionOneCameraStreams()
     // session, descriptions and live video.
     FrameCounter &frames = m_framesOld;
     QCOMPARE(m_lib.openFirstStream(kCamOld, kPwd, frames), 0);
-    QVERIFY(QTest::qWaitFor([&] { return frames.video.load() >= 20 && frames.keyFrames.load() >= 1; }, 15000));
+    QVERIFY(frames.grows(20, 15000));
+    QVERIFY(frames.keyFrames.load() >= 1);
 }
 
 void TestP2pRelay::wrongPresenceCorrectedByProbe()
@@ -153,18 +127,16 @@ void TestP2pRelay::wrongPresenceCorrectedByProbe()
     // presence, and the session comes back by itself.
     FrameCounter &frames = m_framesNew;
     QCOMPARE(m_lib.openFirstStream(kCamNew, kPwd, frames), 0);
-    QVERIFY(QTest::qWaitFor([&] { return frames.video.load() >= 5; }, 15000));
+    QVERIFY(frames.grows(5, 15000));
     RawMqtt rumour(QStringLiteral("rumour"));
     QCOMPARE(rumour.connect(m_broker.port()), 0);
-    QVERIFY(rumour.publish(QString::fromStdString(varno::p2p::cameraPresence(kCamNew)), forged(kCamNew, kDevNew)));
+    QVERIFY(rumour.publish(QString::fromStdString(varno::p2p::cameraPresence(kCamNew)), forgedPresence(kCamNew, kDevNew)));
     // The probe may bring the session back within milliseconds: the log,
     // not a sampled status, shows that it was lost.
     QVERIFY(QTest::qWaitFor([] { return logText().contains("Session with camera(VRND-300400-KXPQT) lost: camera offline"); },
                       5000));
     QVERIFY(m_lib.waitSessionStatus(kCamNew, P2P_SESSION_CONNECTED, 20000));
-    // And the stream resumes.
-    const int before = frames.video.load();
-    QVERIFY(QTest::qWaitFor([&] { return frames.video.load() >= before + 20; }, 15000));
+    QVERIFY(frames.grows(20, 15000));   // and the stream resumes
 }
 
 void TestP2pRelay::inboxForgeriesIgnored()
@@ -180,17 +152,16 @@ void TestP2pRelay::inboxForgeriesIgnored()
     RawMqtt rogue(QStringLiteral("rogue"));
     QCOMPARE(rogue.connect(m_broker.port()), 0);
     const std::tuple<std::string, QByteArray, const char *> forgeries[] = {
-        {inbox, forged(kCamV3, kDevV3), "camera of version 3 on the shared inbox"},
-        {inbox, forged(kCamNew, kDevNew), "presence that answers no probe"},
-        {inbox + "/" + kCamV3, forged(kCamNew, nullptr), "sender ID differs from the topic"}};
+        {inbox, forgedPresence(kCamV3, kDevV3), "camera of version 3 on the shared inbox"},
+        {inbox, forgedPresence(kCamNew, kDevNew), "presence that answers no probe"},
+        {inbox + "/" + kCamV3, forgedPresence(kCamNew, nullptr), "sender ID differs from the topic"}};
     for (const auto &[topic, payload, why] : forgeries) {
         QVERIFY(rogue.publish(QString::fromStdString(topic), payload));
         QVERIFY2(QTest::qWaitFor([&, why = why] { return logText().contains(why); }, 5000), why);
     }
     QCOMPARE(m_lib.sessionStatus(kCamV3), int32_t(P2P_SESSION_CONNECTED));
     QCOMPARE(m_lib.sessionStatus(kCamNew), int32_t(P2P_SESSION_CONNECTED));
-    const int before = m_framesV3.video.load();
-    QVERIFY(QTest::qWaitFor([&] { return m_framesV3.video.load() >= before + 20; }, 15000));
+    QVERIFY(m_framesV3.grows(20, 15000));
     QVERIFY(!logText().contains("Session with camera(VRNG-700900-KXPQT) lost"));
 }
 

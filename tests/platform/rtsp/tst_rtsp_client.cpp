@@ -14,10 +14,8 @@
 
 #include <csignal>
 
-#include <QElapsedTimer>
 #include <QRegularExpression>
 #include <QTcpServer>
-#include <QTcpSocket>
 #include <QTest>
 
 using namespace varno;
@@ -89,6 +87,16 @@ int decodeAndCompare(const std::vector<std::vector<uint8_t>> &units, int width, 
     }
     AV_CloseDecoder(d);
     return pictures;
+}
+
+// Opens the server's stream into r, starts it and waits for n video units:
+// the stream's handle, or 0.
+int32_t openFlowing(const test::RtspServerProcess &server, Received &r, size_t n)
+{
+    int32_t h = 0;
+    if (RTSP_OpenLiveSteam(server.url().toUtf8().constData(), onFrame, &r, &h) != 0 || RTSP_StartLiveSteam(h) != 0)
+        return 0;
+    return QTest::qWaitFor([&] { return r.videoCount() >= n; }, 60000) ? h : 0;
 }
 
 } // namespace
@@ -205,10 +213,8 @@ private slots:
                               QStringLiteral("480"), QStringLiteral("--quality"), QStringLiteral("12"),
                               QStringLiteral("--gop"), QStringLiteral("2")}));
         Received r;
-        int32_t h = 0;
-        QCOMPARE(RTSP_OpenLiveSteam(server.url().toUtf8().constData(), onFrame, &r, &h), 0);
-        QCOMPARE(RTSP_StartLiveSteam(h), 0);
-        QTRY_VERIFY_WITH_TIMEOUT(r.videoCount() >= 60, 60000);
+        const int32_t h = openFlowing(server, r, 60);
+        QVERIFY(h > 0);
         QCOMPARE(RTSP_StopLiveSteam(h), 0);
         QCOMPARE(RTSP_CloseLiveSteam(h, onFrame), 0);
 
@@ -241,10 +247,8 @@ private slots:
         test::RtspServerProcess server;
         QVERIFY(server.start());
         Received r;
-        int32_t h = 0;
-        QCOMPARE(RTSP_OpenLiveSteam(server.url().toUtf8().constData(), onFrame, &r, &h), 0);
-        QCOMPARE(RTSP_StartLiveSteam(h), 0);
-        QTRY_VERIFY_WITH_TIMEOUT(r.videoCount() >= 5, 60000);
+        const int32_t h = openFlowing(server, r, 5);
+        QVERIFY(h > 0);
         // The reader thread reports a stack overflow like the main thread.
         QCOMPARE(r.withoutCrashStack.load(), 0);
         server.kill();
@@ -264,10 +268,8 @@ private slots:
         QVERIFY(server.start());
         QCOMPARE(RTSP_SetSteamTimeouts(1500, 3600 * 1000), 0);
         Received r;
-        int32_t h = 0;
-        QCOMPARE(RTSP_OpenLiveSteam(server.url().toUtf8().constData(), onFrame, &r, &h), 0);
-        QCOMPARE(RTSP_StartLiveSteam(h), 0);
-        QTRY_VERIFY_WITH_TIMEOUT(r.videoCount() >= 5, 60000);
+        const int32_t h = openFlowing(server, r, 5);
+        QVERIFY(h > 0);
         const qint64 pid = server.processId();
         QVERIFY(pid > 0);
         ::kill(pid_t(pid), SIGSTOP);
