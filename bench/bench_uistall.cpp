@@ -469,7 +469,9 @@ int main(int argc, char **argv)
     };
     measure(QStringLiteral("manual add") + lateText + QStringLiteral(", then close"),
             [&] { client->findChild<QPushButton *>(QStringLiteral("btnAddDevice"))->click(); }, manualDone, 30000);
-    runLoop(5000, [&] { return stateOf(QStringLiteral("C100200")) >= 0; });
+    // The store job of the add dialog may wait behind its earlier add (the
+    // slow camera's configuration request).
+    runLoop(40000, [&] { return stateOf(QStringLiteral("C100200")) >= 0; });
     std::printf("  (Spare listed: %s)\n", stateOf(QStringLiteral("C100200")) >= 0 ? "yes" : "no");
 
     // The alarm log: the late camera's alarms of the last day (the dialog's
