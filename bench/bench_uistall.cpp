@@ -24,7 +24,9 @@
 // clicks reach them; a 5 ms timer on the user-interface thread measures the
 // longest gap between its ticks from the action until the window has
 // settled (or, for an action with an end to wait for, until that end),
-// split into the thread's own CPU time in that gap and the rest (waiting).
+// split into the thread's own CPU time in that gap and the rest (waiting),
+// and of the waiting the part the thread was ready but had no core (the run
+// queue: a busy machine, not the program).
 // Ends with one line "longest stall: <N> ms (<action>)".
 //
 // Usage: bench_uistall [--delay-ms N=5000] [--p2p-delay-ms N=3000] [--settle-ms N=1500]
@@ -80,6 +82,8 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <fcntl.h>
+#include <unistd.h>
 #include <functional>
 #include <vector>
 
@@ -92,10 +96,37 @@ double threadCpuMs()
     return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
 }
 
+// Time this thread was ready but waited for a core (the scheduler's run
+// queue), from /proc/thread-self/schedstat; 0 where the kernel keeps none.
+class RunQueueClock
+{
+public:
+    RunQueueClock() : m_fd(::open("/proc/thread-self/schedstat", O_RDONLY | O_CLOEXEC)) {}
+    ~RunQueueClock()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    RunQueueClock(const RunQueueClock &) = delete;
+    RunQueueClock &operator=(const RunQueueClock &) = delete;
+    double ms() const
+    {
+        char text[128] = {};
+        if (m_fd < 0 || ::pread(m_fd, text, sizeof(text) - 1, 0) <= 0)
+            return 0;
+        unsigned long long onCpu = 0, queued = 0;
+        return std::sscanf(text, "%llu %llu", &onCpu, &queued) == 2 ? double(queued) / 1e6 : 0;
+    }
+
+private:
+    int m_fd;
+};
+
 struct Stall
 {
     double wallMs = 0;
     double cpuMs = 0;
+    double queueMs = 0;   // of the waiting: ready, but no core free
 };
 
 // The longest gap between two ticks of a 5 ms timer, with the thread's CPU
@@ -115,6 +146,7 @@ public:
         m_clock.start();
         m_lastMs = 0;
         m_lastCpu = threadCpuMs();
+        m_lastQueue = m_queue.ms();
         m_timer.start();
     }
     Stall stop()
@@ -129,16 +161,20 @@ private:
     {
         const double now = double(m_clock.nsecsElapsed()) / 1e6;
         const double cpu = threadCpuMs();
+        const double queue = m_queue.ms();
         if (now - m_lastMs > m_worst.wallMs)
-            m_worst = Stall{now - m_lastMs, cpu - m_lastCpu};
+            m_worst = Stall{now - m_lastMs, cpu - m_lastCpu, queue - m_lastQueue};
         m_lastMs = now;
         m_lastCpu = cpu;
+        m_lastQueue = queue;
     }
 
     QTimer m_timer;
     QElapsedTimer m_clock;
     double m_lastMs = 0;
     double m_lastCpu = 0;
+    double m_lastQueue = 0;
+    RunQueueClock m_queue;
     Stall m_worst;
 };
 
@@ -348,8 +384,8 @@ int main(int argc, char **argv)
     QList<Figure> figures;
     auto record = [&](const QString &action, const Stall &s) {
         figures.append({action, s});
-        std::printf("%-52s longest stall %7.1f ms (cpu %6.1f ms, waiting %7.1f ms)\n", qPrintable(action), s.wallMs,
-                    s.cpuMs, s.wallMs - s.cpuMs);
+        std::printf("%-52s longest stall %7.1f ms (cpu %6.1f ms, waiting %7.1f ms, of it run queue %7.1f ms)\n",
+                    qPrintable(action), s.wallMs, s.cpuMs, s.wallMs - s.cpuMs, s.queueMs);
         std::fflush(stdout);
     };
     // Measured until done() (at most boundMs) or, without done, settleMs.
