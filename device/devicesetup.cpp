@@ -209,10 +209,8 @@ AddResult DeviceSetup::moveListed(AddRequest request, const JobToken &token)
 
 void DeviceSetup::storeCamera(const DvrListInfo_s &info, const QList<DvrListInfo_s> &list)
 {
-    run([this, info, list](const JobToken &token) -> std::function<void(bool)> {
-        const int ret = token.cancelled() ? int(DVRMGR_ERR_STORE)
-                        : m_writesStore  ? storeNew(info, list, "QAddDevice::RecvManualInfo")
-                                         : 0;
+    run([this, info, list](const JobToken &) -> std::function<void(bool)> {
+        const int ret = m_writesStore ? storeNew(info, list, "QAddDevice::RecvManualInfo") : 0;
         if (ret != 0)
             WriteLog(2, "%s(%d):AddDevice(%s) failed, ret(%d)!!!", "QAddDevice::RecvManualInfo", __LINE__,
                      info.dev.devId, ret);

@@ -76,7 +76,9 @@ public:
     void addCamera(const AddRequest &request);
     // Stores a camera not listed yet (list: the dialog's list without it):
     // cameraStored follows with 0 or the store's error (always, also when
-    // cancelled: the store may have changed).
+    // cancelled: the store may have changed). A cancel does not drop it:
+    // the camera has passed its password check and the user was told it is
+    // added, so closing the dialog right after must not lose it.
     void storeCamera(const DvrListInfo_s &info, const QList<DvrListInfo_s> &list);
     // Replaces the store by the list (logged as where/line; no result).
     void rewriteList(const QList<DvrListInfo_s> &list, const char *where, int line);

@@ -41,6 +41,7 @@ private slots:
     void passwordCheckIsPendingUntilItsReply();
     void cancelDropsTheResult();
     void rewriteOutlivesTheDialog();
+    void checkedCameraOutlivesTheCancel();
 
 private:
     P2pRig m_rig;
@@ -153,6 +154,23 @@ void TestDeviceSetup::rewriteOutlivesTheDialog()
     const std::vector<DeviceInfo_s> after = stored();
     QCOMPARE(after.size(), before.size() + 1);
     QCOMPARE(QByteArray(after.back().devId), QByteArray("C100200"));
+}
+
+void TestDeviceSetup::checkedCameraOutlivesTheCancel()
+{
+    // A manually added camera (its password checked, the user told it is
+    // added) queued behind a lookup nobody answers: closing the dialog
+    // still hands it over (the window's registry stores it).
+    DeviceSetup setup;
+    setup.setWritesStore(false);
+    QSignalSpy handed(&setup, &DeviceSetup::cameraStored);
+    setup.addCamera(p2pRequest("Q000003"));
+    setup.storeCamera(listed("C100200", "Yard", "pw9999", "VRNC-100200-ABCDE"), {});
+    setup.cancel();
+    QTRY_COMPARE_WITH_TIMEOUT(handed.count(), 1, 15000);
+    QCOMPARE(handed[0][1].toInt(), 0);
+    QVERIFY(handed[0][2].toBool()); // reported as after the close
+    QCOMPARE(QByteArray(handed[0][0].value<DvrListInfo_s>().dev.devId), QByteArray("C100200"));
 }
 
 QTEST_GUILESS_MAIN(TestDeviceSetup)

@@ -38,7 +38,8 @@ QDateTime parseTimeText(const char *field, size_t size)
 } // namespace
 
 P2pCamera::P2pCamera(const P2pCameraConfig &config, const BrokerConfig &broker, const QString &storage)
-    : m_config(config), m_broker(broker), m_storageDir(storage), m_password(config.password.toStdString())
+    : m_config(config), m_broker(broker), m_storageDir(storage), m_password(config.password.toStdString()),
+      m_answerDelayMs(config.answerDelayMs)
 {
 }
 
@@ -277,9 +278,13 @@ std::string P2pCamera::replyTopic(const std::string &client) const
 void P2pCamera::reply(const std::string &client, const Session &s, Kind kind, uint32_t request,
                       uint32_t channel, int32_t status, const void *body, size_t size, int qos)
 {
-    publish(replyTopic(client),
-            encode(kind, m_config.p2pId.toStdString(), s.id, request, channel, status, body, size), qos,
-            false);
+    auto bytes = encode(kind, m_config.p2pId.toStdString(), s.id, request, channel, status, body, size);
+    // A slow camera answers requests late; a ping is the relay's business.
+    if (m_answerDelayMs > 0 && request != 0 && kind != Kind::Pong) {
+        m_delayed.push_back({monotonicMs() + m_answerDelayMs, replyTopic(client), std::move(bytes)});
+        return;
+    }
+    publish(replyTopic(client), bytes, qos, false);
 }
 
 void P2pCamera::sendMessage(const std::string &client, const Session &s, int32_t type,
@@ -291,8 +296,9 @@ void P2pCamera::sendMessage(const std::string &client, const Session &s, int32_t
         return;
     }
     auto bytes = encode(Kind::Message, m_config.p2pId.toStdString(), s.id, 0, 0, type, payload, size);
-    if (m_delayMs > 0) {
-        m_delayed.push_back({monotonicMs() + m_delayMs, replyTopic(client), std::move(bytes)});
+    const int delayMs = std::max(m_delayMs, m_answerDelayMs);
+    if (delayMs > 0) {
+        m_delayed.push_back({monotonicMs() + delayMs, replyTopic(client), std::move(bytes)});
         return;
     }
     publish(replyTopic(client), bytes, 1, false);
@@ -435,7 +441,7 @@ void P2pCamera::handle(const Envelope &env)
         LiveSub &sub = s.live[env.channel];
         sub = LiveSub();
         sub.open = true;
-        sub.nextDueUs = monotonicUs();
+        sub.nextDueUs = monotonicUs() + int64_t(m_answerDelayMs) * 1000;
         sub.t0Ms = monotonicMs();
         if (m_config.ptz) {
             // The picture follows the head: encoded as it is sent.
@@ -493,7 +499,7 @@ void P2pCamera::handle(const Envelope &env)
         pb.baseTs = pb.chunks[startIdx].timestampUs;
         // Message 14 goes out now; the data follows 100 ms later so that
         // the client has the length before the first frame.
-        pb.wallStartUs = monotonicUs() + 100000;
+        pb.wallStartUs = monotonicUs() + 100000 + int64_t(m_answerDelayMs) * 1000;
         const int32_t length = header.duration;
         uint8_t rsp[body::kPlayStartRsp];
         putU32(rsp, uint32_t(length));
@@ -529,7 +535,8 @@ void P2pCamera::handle(const Envelope &env)
         dl.file = readWholeFile(rec->path);
         dl.offset = std::min<uint32_t>(offset, uint32_t(dl.file.size()));
         dl.acked = dl.offset;
-        dl.lastAckMs = monotonicMs();
+        dl.notBeforeMs = monotonicMs() + m_answerDelayMs;
+        dl.lastAckMs = dl.notBeforeMs;
         uint8_t rsp[body::kDownloadStartRsp];
         putU32(rsp, uint32_t(dl.file.size()));
         reply(client, s, Kind::DownloadStartRsp, env.request, env.channel, kOk, rsp, sizeof(rsp));
@@ -822,6 +829,10 @@ QString P2pCamera::control(const QStringList &args)
         m_delayMs = std::max(0, arg(1).toInt());
         return QStringLiteral("OK delay-replies");
     }
+    if (cmd == QLatin1String("slow-answers")) {
+        m_answerDelayMs = std::max(0, arg(1).toInt());
+        return QStringLiteral("OK slow-answers");
+    }
     if (cmd == QLatin1String("held-replies"))
         return QStringLiteral("OK held-replies %1").arg(m_delayed.size());
     if (cmd == QLatin1String("cut-download")) {
@@ -1020,6 +1031,10 @@ void P2pCamera::pumpOnce()
         }
         for (auto dit = s.downloads.begin(); dit != s.downloads.end();) {
             Download &dl = dit->second;
+            if (nowMs < dl.notBeforeMs) {
+                ++dit;
+                continue;
+            }
             const uint32_t size = uint32_t(dl.file.size());
             const uint32_t limit = m_cutDownload ? std::min(size, m_cutDownload) : size;
             while (dl.offset < limit && dl.offset - dl.acked < kDownloadWindow) {

@@ -36,6 +36,10 @@ namespace varno::camsim {
 //   refuse-password on|off             every password is taken as wrong
 //   drop-replies <n>                   the next n message replies are not sent
 //   delay-replies <ms>                 message replies leave ms later (0: at once)
+//   slow-answers <ms>                  a slow camera: the answer to every request of a session
+//                                      (its opening included) and every message reply leaves ms
+//                                      later, the live, playback and download data they start
+//                                      follows them (0: at once; "answerDelayMs" in the file)
 //   held-replies                       how many delayed replies wait to leave
 //   cut-download <bytes>               downloads end after that many bytes (0: off)
 //   password                           prints the password the camera keeps
@@ -117,6 +121,7 @@ private:
         uint32_t offset = 0;
         uint32_t acked = 0;
         int64_t lastAckMs = 0;
+        int64_t notBeforeMs = 0;   // a slow camera's data follows its answer
     };
     struct SearchState
     {
@@ -200,6 +205,7 @@ private:
     int m_skipFrames = 0;   // P frames still to leave out of the live streams
     int m_dropReplies = 0;
     int m_delayMs = 0;
+    int m_answerDelayMs = 0;
     uint32_t m_cutDownload = 0;
     std::function<void(int, uint32_t, int64_t)> m_frameObserver;
     struct PtzPreset

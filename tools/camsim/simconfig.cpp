@@ -3,6 +3,8 @@
 #include "platform/p2p/p2p_wire.h"
 
 #include <QFile>
+
+#include <algorithm>
 #include <QHostAddress>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -120,6 +122,7 @@ bool parseP2pCamera(const QJsonObject &raw, P2pCameraConfig &out, QString *error
     out.hd.h265 = out.sd.h265 = codec == QLatin1String("h265");
     out.toneHz = raw.value(QStringLiteral("toneHz")).toInt(out.toneHz);
     out.ptz = raw.value(QStringLiteral("ptz")).toBool(false);
+    out.answerDelayMs = std::max(0, raw.value(QStringLiteral("answerDelayMs")).toInt(0));
     const QDateTime defaultFirst = QDateTime::currentDateTime().addSecs(-6 * 3600);
     const QJsonObject rec = raw.value(QStringLiteral("recordings")).toObject();
     out.recordings.count = rec.value(QStringLiteral("count")).toInt(0);

@@ -24,6 +24,7 @@ namespace varno::camsim {
 //       "hd": { "width": 1280, "height": 720, "fps": 25, "kbps": 4000, "noise": 0 },
 //       "sd": { "width": 640, "height": 360, "fps": 25, "kbps": 800 },
 //       "toneHz": 440,
+//       "answerDelayMs": 0,                         // a slow camera: every answer leaves that late
 //       "recordings": { "count": 70, "seconds": 10, "first": "2019-02-25 08:00:00",
 //                       "intervalSeconds": 600, "form": "extended" },      // or "basic"
 //       "alarms": { "count": 20, "first": "2019-02-25 08:00:00", "intervalSeconds": 300 } },
@@ -73,6 +74,7 @@ struct P2pCameraConfig
     VideoSettings sd;
     int toneHz = 440;
     bool ptz = false;      // a head that pans, tilts and zooms, with presets
+    int answerDelayMs = 0; // answers (and the data they start) leave that much later
     RecordingPlan recordings;
     AlarmPlan alarms;
 };

@@ -265,6 +265,7 @@ private slots:
     void brokerKilledMidStream();
     void slowConsumerLosesFramesUpToKeyFrame();
     void framesLostOnTheWayWaitForKeyFrame();
+    void slowCameraHoldsItsAnswers();
 
 private:
     int connectTo(const char *camera);
@@ -1101,6 +1102,20 @@ void TestP2pClient::framesLostOnTheWayWaitForKeyFrame()
         QVERIFY2(key, qPrintable(QStringLiteral("P slices after the gap at %1 ms").arg(sink.stamps[i])));
     }
     QVERIFY(jumps >= 1);
+}
+
+// A slow camera (the user-interface benchmark's): the answer to a request
+// of its session is held, so the client's wait for it runs out.
+void TestP2pClient::slowCameraHoldsItsAnswers()
+{
+    QCOMPARE(connectTo(kCamB), 0);
+    QCOMPARE(m_sim.command(QStringLiteral("C100200 slow-answers 60000")), QStringLiteral("OK slow-answers"));
+    char buffer[P2P_STREAM_DESCR_BUFFER];
+    int32_t count = 0;
+    QCOMPARE(P2P_Client_SDK_Get_StreamDescr(m_handle, kCamB, &count, buffer), int(P2P_ERR_TIMEOUT));
+    QCOMPARE(m_sim.command(QStringLiteral("C100200 held-replies")), QStringLiteral("OK held-replies 1"));
+    QCOMPARE(m_sim.command(QStringLiteral("C100200 slow-answers 0")), QStringLiteral("OK slow-answers"));
+    QCOMPARE(P2P_Client_SDK_Get_StreamDescr(m_handle, kCamB, &count, buffer), 0);
 }
 
 QTEST_GUILESS_MAIN(TestP2pClient)
