@@ -20,15 +20,12 @@ class QPainter;
 
 namespace varno::live {
 
-class PresentClock;
-
 // The widget a video window shows its stream in. It registers a surface under
 // a native window handle; decoders draw into that handle from their own
-// threads, and the widget paints the latest picture on the user-interface
-// thread. A picture of the widget's own size or smaller (a window of a wall)
-// comes by reference and is converted and shrunk once, while painting,
-// straight into the window's backing store; one to be enlarged is scaled on
-// the decoding thread.
+// threads (the pictures are scaled to this widget's size there), and the
+// widget paints the latest picture on the user-interface thread. A picture
+// of the widget's own size comes by reference and is converted once, while
+// painting, straight into the window's backing store.
 // "Painting on" shows the idle background with its label; "off" shows the
 // pictures.
 class VideoSurface : public QWidget
@@ -66,8 +63,8 @@ public:
     // Paints that showed a picture not painted before (repaints of the same
     // picture are not counted): frames actually shown.
     uint64_t newPicturesPainted() const { return m_newPictures; }
-    // Paints that converted a picture by reference straight into the
-    // painted pixels (tests, measurements).
+    // Paints that converted a full-size picture straight into the painted
+    // pixels (tests, measurements).
     uint64_t paintsInPlace() const { return m_paintsInPlace; }
 
     // Measurement probe, called on the user-interface thread for every new
@@ -85,15 +82,11 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    friend class PresentClock;
     void updateTarget();
-    void updatePacing();
-    // At the clock's tick: a new picture is asked to be painted. False when
-    // none came since the last tick.
-    bool presentTick();
+    void pictureArrived();
     void paintNotice(QPainter &p);
-    bool paintInPlace(QPainter &p, const av::DecodedPicture &picture, const QRectF &place);
-    QImage paintImage(const av::DecodedPicture &picture, QSize size);
+    bool paintFullSize(QPainter &p, const av::DecodedPicture &picture, const QRectF &place);
+    QImage paintImage(const av::DecodedPicture &picture);
 
     std::shared_ptr<av::FrameSurface> m_surface;
     int32_t m_handle = 0;
@@ -102,8 +95,7 @@ private:
     QString m_idleText;
     QString m_notice;
     QColor m_idleColor;
-    std::atomic<bool> m_newPicture{false}; // set by decoding threads, taken at the clock's tick
-    QPointer<PresentClock> m_clock;
+    std::atomic<bool> m_updatePosted{false};
     int m_paintedPictures = 0;
     uint64_t m_lastSequence = 0;
     uint64_t m_newPictures = 0;

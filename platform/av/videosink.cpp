@@ -107,31 +107,23 @@ QSize fullSizeOf(const DecodedPicture &picture)
     return QSize(picture.width & ~1, picture.height & ~1);
 }
 
-bool convertsInOnePass(const DecodedPicture &picture, const PictureScaler &scaler, QSize size)
+bool convertFullSize(const DecodedPicture &picture, PictureScaler &scaler, uint8_t *dst, int dstStride)
 {
-    const QSize full = fullSizeOf(picture);
-    if (picture.isNull() || full.isEmpty() || size.isEmpty())
+    const QSize size = fullSizeOf(picture);
+    if (picture.isNull() || size.isEmpty())
         return false;
-    return size == full
-        || (scaler.simd() && PictureScaler::handles(full.width(), full.height(), size.width(), size.height()));
-}
-
-bool convertToSize(const DecodedPicture &picture, PictureScaler &scaler, QSize size, uint8_t *dst, int dstStride)
-{
-    if (!convertsInOnePass(picture, scaler, size))
-        return false;
-    const QSize full = fullSizeOf(picture);
     return scaler.scale(picture.y, picture.yStride, picture.u, picture.uStride, picture.v, picture.vStride,
-                        full.width(), full.height(), dst, dstStride, size.width(), size.height());
+                        size.width(), size.height(), dst, dstStride, size.width(), size.height());
 }
 
-QImage imageOfSize(const DecodedPicture &picture, QSize size)
+QImage fullSizeImage(const DecodedPicture &picture)
 {
+    const QSize size = fullSizeOf(picture);
     if (size.isEmpty())
         return QImage();
     QImage image = makeScaleTarget(size, size.width());
     PictureScaler scaler;
-    if (image.isNull() || !convertToSize(picture, scaler, size, image.bits(), int(image.bytesPerLine())))
+    if (image.isNull() || !convertFullSize(picture, scaler, image.bits(), int(image.bytesPerLine())))
         return QImage();
     return image;
 }
@@ -199,57 +191,12 @@ void FrameSurface::setNotifier(std::function<void()> notifier)
     m_notifier = std::move(notifier);
 }
 
-void FrameSurface::setPaced(bool on)
-{
-    std::lock_guard lock(m_mutex);
-    m_paced = on;
-    while (!on && !m_waiting.empty())
-        takeWaiting();
-}
-
-void FrameSurface::markShown(uint64_t sequence)
-{
-    std::lock_guard lock(m_mutex);
-    if (sequence == m_frontSequence)
-        m_frontShown = true;
-}
-
-bool FrameSurface::advance()
-{
-    std::lock_guard lock(m_mutex);
-    if (!m_frontShown || m_waiting.empty())
-        return false;
-    takeWaiting();
-    return true;
-}
-
-bool FrameSurface::hasQueued() const
-{
-    std::lock_guard lock(m_mutex);
-    return !m_waiting.empty();
-}
-
-void FrameSurface::takeWaiting()
-{
-    Waiting &w = m_waiting.front();
-    m_front = QImage();
-    m_frontPicture = std::move(w.picture);
-    m_frontSize = w.size;
-    m_frontSource = w.source;
-    m_frontDisplay = w.display;
-    m_frontSequence = w.sequence;
-    m_frontStamp = w.stamp;
-    m_frontShown = false;
-    m_waiting.pop_front();
-}
-
 FrameSurface::Latest FrameSurface::latest() const
 {
     std::lock_guard lock(m_mutex);
     Latest l;
     l.image = m_front;
     l.picture = m_frontPicture;
-    l.size = m_frontSize;
     l.sequence = m_frontSequence;
     l.arrivalUs = m_frontStamp;
     return l;
@@ -268,7 +215,7 @@ QImage FrameSurface::latestImage(uint64_t *sequence, int64_t *arrivalUs) const
     if (arrivalUs)
         *arrivalUs = l.arrivalUs;
     // Converted outside the lock: the picture is held by reference.
-    return l.picture.isNull() ? l.image : imageOfSize(l.picture, l.size);
+    return l.picture.isNull() ? l.image : fullSizeImage(l.picture);
 }
 
 QSize FrameSurface::latestSourceSize() const
@@ -367,8 +314,6 @@ int FrameSurface::present(const uint8_t *y, int yStride, const uint8_t *u, int u
         return 1;
     std::swap(m_front, m_back);
     m_frontPicture = DecodedPicture();
-    m_waiting.clear(); // older than this one
-    m_frontShown = false;
     m_frontSource = QSize(width, height);
     m_frontDisplay = display;
     m_frontSequence = m_presented.fetch_add(1) + 1;
@@ -382,6 +327,7 @@ int FrameSurface::present(const uint8_t *y, int yStride, const uint8_t *u, int u
 
 int FrameSurface::presentPicture(const DecodedPicture &picture)
 {
+    const QSize full = fullSizeOf(picture);
     QSize target;
     QSize display;
     {
@@ -392,15 +338,15 @@ int FrameSurface::presentPicture(const DecodedPicture &picture)
         display = displaySize(picture.width, picture.height, m_sarNum, m_sarDen);
         if (m_keepAspect && !target.isEmpty())
             target = fitRect(display, QRect(QPoint(), target)).size();
-        if (!convertsInOnePass(picture, m_scaler, target)) {
-            // Enlarged through libswscale (or nothing to show): scaled here.
+        if (picture.isNull() || full.isEmpty() || target != full) {
+            // Scaled (or nothing to show): the usual way.
         } else {
-            m_waiting.push_back({picture, target, QSize(picture.width, picture.height), display,
-                                 m_presented.fetch_add(1) + 1, t_presentStamp});
-            // Straight to the latest when that was shown (or nothing waits
-            // for a tick); an owner that falls behind loses the oldest.
-            if (!m_paced || m_frontShown || int(m_waiting.size()) > kQueued)
-                takeWaiting();
+            m_front = QImage();
+            m_frontPicture = picture;
+            m_frontSource = QSize(picture.width, picture.height);
+            m_frontDisplay = display;
+            m_frontSequence = m_presented.fetch_add(1) + 1;
+            m_frontStamp = t_presentStamp;
             if (m_notifier)
                 m_notifier();
             return 0;

@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -60,15 +59,11 @@ QRect fitRect(QSize source, QRect area);
 // The size a picture kept by reference is shown at in full: its even part
 // (chroma covers two columns and rows per sample).
 QSize fullSizeOf(const DecodedPicture &picture);
-// Whether scaler converts such a picture straight to size: its full size,
-// or a smaller one the one-pass shrinking takes (with its vector kernels).
-bool convertsInOnePass(const DecodedPicture &picture, const PictureScaler &scaler, QSize size);
-// Converts such a picture to size into dst (RGB32 rows of dstStride bytes);
-// false when convertsInOnePass refuses (a null picture, one smaller than
-// 2 x 2).
-bool convertToSize(const DecodedPicture &picture, PictureScaler &scaler, QSize size, uint8_t *dst, int dstStride);
+// Converts such a picture at that size into dst (RGB32 rows of dstStride
+// bytes). False for a null picture or one smaller than 2 x 2.
+bool convertFullSize(const DecodedPicture &picture, PictureScaler &scaler, uint8_t *dst, int dstStride);
 // The same into a new image.
-QImage imageOfSize(const DecodedPicture &picture, QSize size);
+QImage fullSizeImage(const DecodedPicture &picture);
 
 // Process-wide registry of native window handles. Handles start at 1 and are
 // never handed out twice; 0 is "no window".
@@ -93,9 +88,6 @@ public:
     // maximised window or a wall of one) is kept by reference, not
     // converted: the owner converts it once, straight into what it paints
     // (see latest()). Other sizes are scaled as present() does.
-    // A smaller target (a window of a wall) the same way while the one-pass
-    // shrinking takes it: the owner shrinks the picture while painting,
-    // straight into what it paints. Other sizes are scaled as present() does.
     int presentPicture(const DecodedPicture &picture) override;
     QSize targetSize() const override;
 
@@ -110,28 +102,13 @@ public:
     // Called on the presenting thread after a new picture is in the slot;
     // it must only post work (no waiting). Cleared with an empty function.
     void setNotifier(std::function<void()> notifier);
-    // Paced (off by default): the owner shows pictures at ticks of its own
-    // clock and tells which it showed (markShown). A picture by reference
-    // that comes while the latest one has not been shown yet waits behind it
-    // (at most kQueued; beyond that the latest moves on unshown) until the
-    // owner's next tick takes it (advance), so that two pictures that come
-    // within one tick are both shown, one after the other.
-    static constexpr int kQueued = 2;
-    void setPaced(bool on);
-    // Owner: the latest picture (sequence) was shown.
-    void markShown(uint64_t sequence);
-    // Owner, at its tick: when the latest picture was shown, the next one
-    // waiting becomes the latest. True when it did; hasQueued: more wait.
-    bool advance();
-    bool hasQueued() const;
     // The latest picture as the owner paints it: either scaled already
-    // (image, RGB32 at the target size it was scaled to) or kept by
-    // reference (picture, its even part to be shown at size; image null).
+    // (image, RGB32 at the target size it was scaled to) or kept at full size
+    // by reference (picture, its even part to be shown; image null).
     struct Latest
     {
         QImage image;
         DecodedPicture picture;
-        QSize size;            // of a picture by reference: the target it came for
         uint64_t sequence = 0; // 1 for the first picture presented, 0 for none
         int64_t arrivalUs = 0; // see setPresentStamp
         bool isNull() const { return image.isNull() && picture.isNull(); }
@@ -158,26 +135,13 @@ private:
     QSize m_target;
     bool m_keepAspect = false;
     QImage m_front;
-    DecodedPicture m_frontPicture; // instead of m_front: a picture by reference ...
-    QSize m_frontSize;             // ... to be shown at this size
+    DecodedPicture m_frontPicture; // instead of m_front: a full-size picture by reference
     QSize m_frontSource;
     QSize m_frontDisplay;
     int m_sarNum = 0; // pixel shape of the pictures presented next
     int m_sarDen = 0;
     uint64_t m_frontSequence = 0;
     int64_t m_frontStamp = 0;
-    bool m_paced = false;
-    bool m_frontShown = true;
-    // Paced: pictures by reference after the latest one, oldest first.
-    struct Waiting
-    {
-        DecodedPicture picture;
-        QSize size, source, display;
-        uint64_t sequence = 0;
-        int64_t stamp = 0;
-    };
-    std::deque<Waiting> m_waiting;
-    void takeWaiting(); // the oldest waiting picture becomes the latest (m_mutex held)
     std::function<void()> m_notifier;
     bool m_detached = false;
     std::atomic<uint64_t> m_presented{0};
