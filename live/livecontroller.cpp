@@ -984,6 +984,22 @@ void LiveController::changeStream(const QString &key, int type)
             return;
         // A choice by hand wins over the window's size until it is cleared.
         t->manual = type == 1 ? 1 : 0;
+        if (!it->p2pFlag) {
+            // An ONVIF camera goes over to its other profile as for its
+            // window's size: a second RTSP session whose first picture
+            // replaces the old stream's in one paint. While an open or a
+            // switch runs, the monitor's next pass after it switches.
+            if (t->opening || t->swapJobs > 0 || it->state != kStatePlaying || !it->liveStream)
+                return;
+            if (t->swapId != 0 && t->swapType == t->manual)
+                return; // on its way already
+            swap = takeSwap(t.value(), it.value());
+            if ((it->streamType == 1 ? 1 : 0) != t->manual)
+                beginSwap(key, t->manual, true);
+            lock.unlock();
+            dropSwap(swap);
+            return;
+        }
         if (t->opening || t->swapJobs > 0) {
             WriteLog(3, "%s(%d):Device(%s) is being opened!!!", "realvideo::RecvChangeStream", __LINE__,
                      text8(key).constData());
@@ -1591,14 +1607,18 @@ void LiveController::followWindow(const QString &key, int32_t winHandle)
     const int current = it->streamType == 1 ? 1 : 0;
     // A P2P camera that records shows its main stream (the recording's).
     const bool recordMain = recording && it->p2pFlag;
-    if (!recordMain && (rest || !m_autoStream.load() || t->manual >= 0 || t->sizes[1].isEmpty()))
+    // A choice by hand is kept too: one made while an open or a switch ran
+    // is carried out here.
+    if (!recordMain && (rest || t->sizes[1].isEmpty() || (t->manual < 0 && !m_autoStream.load())))
         return;
-    const int wanted = recordMain ? 0 : StreamChoice::pick(area, t->sizes[0], t->sizes[1], current);
+    const int wanted = recordMain ? 0
+        : t->manual >= 0          ? t->manual
+                                  : StreamChoice::pick(area, t->sizes[0], t->sizes[1], current);
     if (wanted != current)
-        beginSwap(key, wanted);
+        beginSwap(key, wanted, !recordMain && t->manual >= 0);
 }
 
-void LiveController::beginSwap(const QString &key, int type)
+void LiveController::beginSwap(const QString &key, int type, bool byHand)
 {
     auto it = m_streams.find(key);
     auto t = m_tracks.find(key);
@@ -1625,7 +1645,11 @@ void LiveController::beginSwap(const QString &key, int type)
     t->swapShown = false;
     t->swapStartTick = m_clock->nowMs();
     ++t->swapJobs;
-    WriteLog(0, "[PREVIEW]Device(%s) switches to stream %d for its window size!!!", text8(key).constData(), type);
+    if (byHand)
+        WriteLog(0, "[PREVIEW]Device(%s) switches to stream %d chosen by hand!!!", text8(key).constData(), type);
+    else
+        WriteLog(0, "[PREVIEW]Device(%s) switches to stream %d for its window size!!!", text8(key).constData(),
+                 type);
     submit([this, req] { req.onvif ? openSwapOnvif(req) : openSwapP2p(req); });
 }
 

@@ -136,8 +136,10 @@ public:
 
     // Closes the camera's stream and forgets its window.
     void closeStream(const QString &key);
-    // HD / SD by hand: the stream is closed and opened again with the other
-    // choice, which the window keeps until clearManualStream.
+    // HD / SD by hand, kept by the window until clearManualStream: a P2P
+    // stream is closed and opened again with the other choice; an ONVIF
+    // camera with two profiles switches as for its window's size (the old
+    // stream shows until the new one's first picture).
     void changeStream(const QString &key, int type);
     // The stream follows the window's size again (see setAutoStream).
     void clearManualStream(const QString &key);
@@ -316,7 +318,7 @@ private:
 
     // Switches by window size.
     void followWindow(const QString &key, int32_t winHandle);
-    void beginSwap(const QString &key, int type); // table mutex held
+    void beginSwap(const QString &key, int type, bool byHand = false); // table mutex held
     void openSwapP2p(const OpenRequest &req);
     void openSwapOnvif(const OpenRequest &req);
     void askOnvifSizes(const OpenRequest &req);

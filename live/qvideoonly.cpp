@@ -544,6 +544,13 @@ void QVideoOnly::setCheck(QAction *action, bool checked)
     action->setProperty("marked", checked);
 }
 
+// A P2P camera sends streams 0 and 1; an ONVIF camera has a sub stream when
+// it has a second profile.
+bool QVideoOnly::hasTwoStreams(const DvrListInfo_s &info)
+{
+    return info.dev.p2pFlag != 0 || info.config.profileCount >= 2;
+}
+
 void QVideoOnly::prepareContextMenu()
 {
     const WinState w = winState(m_current);
@@ -551,7 +558,7 @@ void QVideoOnly::prepareContextMenu()
     for (int i = 0; i < kWinCount; ++i)
         anyUsed = anyUsed || winState(i).used;
     bool hasDev = false;
-    bool p2p = false;
+    bool twoStreams = false;
     int stream = 0;
     bool recording = false;
     if (w.used) {
@@ -559,7 +566,7 @@ void QVideoOnly::prepareContextMenu()
         const auto dev = m_devices.constFind(w.deviceId);
         if (dev != m_devices.constEnd()) {
             hasDev = true;
-            p2p = dev->info.dev.p2pFlag != 0;
+            twoStreams = hasTwoStreams(dev->info);
             stream = dev->info.dev.streamType;
         }
     }
@@ -576,8 +583,8 @@ void QVideoOnly::prepareContextMenu()
     m_closeAllAction->setEnabled(anyUsed);
     m_snapAction->setEnabled(w.used);
     m_recordAction->setEnabled(w.used);
-    m_hdAction->setEnabled(w.used && hasDev && p2p && (!byHand || stream == 1));
-    m_sdAction->setEnabled(w.used && hasDev && p2p && (!byHand || stream == 0));
+    m_hdAction->setEnabled(w.used && hasDev && twoStreams && (!byHand || stream == 1));
+    m_sdAction->setEnabled(w.used && hasDev && twoStreams && (!byHand || stream == 0));
 }
 
 void QVideoOnly::contextMenuEvent(QContextMenuEvent *event)
@@ -675,11 +682,13 @@ void QVideoOnly::switchStream(int streamType)
         return;
     const bool byHand = !m_autoStream || m_manualStream.contains(w.deviceId);
     DvrListInfo_s switched{};
+    bool p2p = false;
     {
         QMutexLocker lock(&m_recordMutex);
         auto dev = m_devices.find(w.deviceId);
-        if (dev == m_devices.end() || dev->info.dev.p2pFlag == 0)
+        if (dev == m_devices.end() || !hasTwoStreams(dev->info))
             return;
+        p2p = dev->info.dev.p2pFlag != 0;
         // HD only from SD and SD only from HD (either while the window
         // follows its size: the choice by hand begins).
         if (byHand && (streamType == 0) != (dev->info.dev.streamType == 1))
@@ -690,6 +699,12 @@ void QVideoOnly::switchStream(int streamType)
         switched = dev->info;
     }
     m_manualStream.insert(w.deviceId);
+    if (!p2p) {
+        // An ONVIF camera records from its main profile over a session of
+        // its own: the recording goes on untouched.
+        emit SendChangeStream(w.deviceId, streamType);
+        return;
+    }
     m_recording->setDevice(w.deviceId, switched);
     // A recording still starting would begin on the old stream: it is
     // cancelled and started again like a running one.

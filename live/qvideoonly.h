@@ -146,6 +146,7 @@ public:
     bool keepAspect() const { return m_keepAspect; }
     // Check marks and enabled states of the menu for the current window.
     void prepareContextMenu();
+    static bool hasTwoStreams(const DvrListInfo_s &info);
     QTipWidget *tipOfWindow(int index) const;
     QList<QLabel *> frameLabels() const;
 

@@ -268,6 +268,7 @@ private slots:
     void fullScreenTipAndAlarmTable();
     void alarmsRecordAsSetAndSelectTheirWindow();
     void eventSubscriptions();
+    void onvifHdSdByHand();
 
 private:
     // A control line of the simulator for one camera, and whether it sends n streams.
@@ -1295,6 +1296,40 @@ void TestRealVideo::eventSubscriptions()
     QTRY_COMPARE(cam.cam->activeSubscriptions(), 0);
     // Startup again for later users of the library in this process.
     QCOMPARE(ONVIF_EVENT_SDK_Startup("127.0.0.1"), 0);
+}
+
+// ONVIF, HD by hand: main profile without a blank paint, kept against the
+// window's size until cleared. With one profile, neither HD nor SD.
+void TestRealVideo::onvifHdSdByHand()
+{
+    auto page = makePage();
+    QVideoOnly *grid = page->videoOnly();
+    grid->ShowVideoCount(25);
+    page->resize(320, 240);
+    OnvifCam &cam = m_onvif[1];
+    const QString key = QString::fromStdString(cam.uuid);
+    DvrListInfo_s one = cam.listed();
+    one.config.profileCount = 1;
+    page->setDevInfo(one);
+    QCOMPARE(openAndWait(*page, cam.device(), cam.access(), true), 0);
+    auto *ctl = page->controller();
+    QTRY_COMPARE_WITH_TIMEOUT(ctl->switchesDone(key), 1, 15000);
+    grid->prepareContextMenu();
+    QVERIFY(!grid->hdAction()->isEnabled() && !grid->sdAction()->isEnabled());
+    page->setDevInfo(cam.listed());
+    grid->prepareContextMenu();
+    PaintWatch watch(playOf(*page, key));
+    grid->hdAction()->trigger(); // nothing while disabled
+    QCOMPARE(ctl->manualStream(key), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(ctl->switchesDone(key), 2, 10000);
+    const int64_t mark = page->streamStats(key).decodedPictures;
+    QTRY_VERIFY_WITH_TIMEOUT(page->streamStats(key).decodedPictures > mark + 25, 10000);
+    QCOMPARE(page->streamStats(key).pictureWidth, kOnvifW);
+    grid->SelectAutoStreamAction();
+    QTRY_COMPARE_WITH_TIMEOUT(ctl->switchesDone(key), 3, 10000);
+    QCOMPARE(page->streamStats(key).pictureWidth, kSdW);
+    QCOMPARE(watch.blank, 0);
+    dropPage(page);
 }
 
 QTEST_MAIN(TestRealVideo)
