@@ -99,7 +99,8 @@ private slots:
     {
         // A window at most half the picture's size (the picture is halved
         // first, twice for a quarter) and windows of odd widths show the
-        // same content as a careful scale of the reference picture.
+        // same content as a careful scale of the reference picture (the
+        // shrinking's own check: the surface takes it for every such size).
         const test::Yuv420 p = test::testPicture(1280, 720, 3);
         const QImage reference = test::referenceRgb(p);
         for (const QSize target : {QSize(474, 244), QSize(379, 190), QSize(301, 167), QSize(640, 360),
@@ -111,7 +112,9 @@ private slots:
             QCOMPARE(img.size(), target);
             const QImage ref = reference.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
             const double q = test::psnr(img, ref);
-            QVERIFY2(q > 25, qPrintable(QStringLiteral("%1x%2: %3").arg(target.width()).arg(target.height()).arg(q)));
+            // An eighth of the width keeps less detail.
+            QVERIFY2(q > (target.width() < 200 ? 25 : 28),
+                     qPrintable(QStringLiteral("%1x%2: %3").arg(target.width()).arg(target.height()).arg(q)));
             // The last column is picture too, not padding.
             const QRgb right = img.pixel(target.width() - 1, target.height() / 2);
             const QRgb refRight = ref.pixel(target.width() - 1, target.height() / 2);
