@@ -90,10 +90,8 @@ private slots:
         for (const DiskInfo_s &disk : disks)
             paths << varno::fieldText(disk.path);
         QCOMPARE(paths, (QStringList{"~/", "/data/", "/usb/"}));
-        QCOMPARE(disks[2].type, kDiskRemovable);
-        QCOMPARE(disks[0].totalG, 500.0f);
-        QCOMPARE(s->getCapturePath(), data + QStringLiteral("/Varno/Capture"));
-        QCOMPARE(s->getStorageConfig().count(), 0);
+        QCOMPARE(std::tuple(disks[2].type, disks[0].totalG, s->getCapturePath(), s->getStorageConfig().count()),
+                 std::tuple(kDiskRemovable, 500.0f, data + QStringLiteral("/Varno/Capture"), 0));
         QVERIFY(s->getRecordDiskList().isEmpty());
         int ret = 0;
         QVERIFY(savePath(*s, &ret).isEmpty());
