@@ -21,6 +21,7 @@
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <map>
 #include <thread>
 #include <unistd.h>
 
@@ -134,16 +135,14 @@ int runChild(int argc, char **argv)
         ::raise(SIGTRAP);
     } else if (mode == "bus") {
         crashBusError();
-    } else if (mode == "float-divide") {
-        crashFloat(FE_DIVBYZERO);
-    } else if (mode == "float-overflow") {
-        crashFloat(FE_OVERFLOW);
-    } else if (mode == "float-underflow") {
-        crashFloat(FE_UNDERFLOW);
-    } else if (mode == "float-inexact") {
-        crashFloat(FE_INEXACT);
-    } else if (mode == "float-invalid") {
-        crashFloat(FE_INVALID);
+    } else if (mode.startsWith("float-")) {
+        const std::map<QByteArray, int> excepts{{"divide", FE_DIVBYZERO}, {"overflow", FE_OVERFLOW},
+                                                {"underflow", FE_UNDERFLOW}, {"inexact", FE_INEXACT},
+                                                {"invalid", FE_INVALID}};
+        const auto e = excepts.find(mode.mid(6));
+        if (e == excepts.end())
+            return 2;
+        crashFloat(e->second);
     } else if (mode == "wait") {
         std::printf("ready\n");
         std::fflush(stdout);
@@ -200,15 +199,9 @@ Result finish(QProcess &child, int timeoutMs = 60000)
     return r;
 }
 
-Result run(const QStringList &args, const QString &cwd)
-{
-    return finish(*spawn(args, cwd));
-}
+Result run(const QStringList &args, const QString &cwd) { return finish(*spawn(args, cwd)); }
 
-QString logFile()
-{
-    return QString::fromStdString(varno::installDir()) + QStringLiteral("/log/Varno.log");
-}
+QString logFile() { return QString::fromStdString(varno::installDir()) + QStringLiteral("/log/Varno.log"); }
 
 // Messages of the log file with their levels: "N|message".
 QStringList logMessages()
@@ -243,10 +236,7 @@ const QRegularExpression &dumpName()
 
 using varno::test::readFile;
 
-QString hexCode(unsigned code)
-{
-    return QStringLiteral("0x") + QString::number(code, 16);
-}
+QString hexCode(unsigned code) { return QStringLiteral("0x") + QString::number(code, 16); }
 
 } // namespace
 
@@ -255,228 +245,217 @@ class TestCrashHandler : public QObject
     Q_OBJECT
 
 private slots:
-    void init();
+    void init()
+    {
+        QFile::remove(logFile());
+        QVERIFY(m_cwd.isValid());
+        QDir(m_cwd.path()).removeRecursively();
+        QVERIFY(QDir().mkpath(m_cwd.path() + QStringLiteral("/log")));
+    }
 
-    void crashes_data();
-    void crashes();
-    void killFromOutside();
-    void noLogFolder();
-    void twoCrashesInOneSecond();
-    void exceptionTable();
+    void crashes_data()
+    {
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<int>("signal");
+        QTest::addColumn<unsigned>("code");
+        QTest::addColumn<QString>("inDump"); // also expected in the report
+
+        QTest::newRow("null write") << "null-write" << SIGSEGV << 0xC0000005u << "crashNullWrite";
+        QTest::newRow("null write, second thread") << "null-write-thread" << SIGSEGV << 0xC0000005u << "crashNullWrite";
+        QTest::newRow("integer divide") << "int-divide" << SIGFPE << 0xC0000094u << "crashIntegerDivide";
+        QTest::newRow("illegal instruction") << "illegal" << SIGILL << 0xC000001Du << "crashIllegal";
+        QTest::newRow("stack overflow, main thread") << "stack-main" << SIGSEGV << 0xC00000FDu << "recurse";
+        QTest::newRow("stack overflow, second thread") << "stack-thread" << SIGSEGV << 0xC00000FDu << "recurse";
+        QTest::newRow("breakpoint") << "breakpoint" << SIGTRAP << 0x80000003u << "si_code: -6 (SI_TKILL)";
+        QTest::newRow("bus error") << "bus" << SIGBUS << 0x80000002u << "crashBusError";
+    #if defined(__x86_64__) || defined(__i386__)
+        // Floating-point traps: the processor reports which exception it was.
+        QTest::newRow("float divide") << "float-divide" << SIGFPE << 0xC000008Eu << "FPE_FLTDIV";
+        QTest::newRow("float overflow") << "float-overflow" << SIGFPE << 0xC0000091u << "FPE_FLTOVF";
+        QTest::newRow("float underflow") << "float-underflow" << SIGFPE << 0xC0000093u << "FPE_FLTUND";
+        QTest::newRow("float inexact") << "float-inexact" << SIGFPE << 0xC000008Fu << "FPE_FLTRES";
+        QTest::newRow("float invalid") << "float-invalid" << SIGFPE << 0xC0000090u << "FPE_FLTINV";
+    #endif
+    }
+
+    void crashes()
+    {
+        QFETCH(QString, mode);
+        QFETCH(int, signal);
+        QFETCH(unsigned, code);
+        QFETCH(QString, inDump);
+
+        const QDateTime before = QDateTime::currentDateTime().addSecs(-1);
+        const Result r = run({mode}, m_cwd.path());
+        const QDateTime after = QDateTime::currentDateTime().addSecs(1);
+        QVERIFY(!r.timedOut);
+        QVERIFY2(r.signal == signal, qPrintable(QStringLiteral("ended by signal %1, exit code %2").arg(r.signal).arg(r.exitCode)));
+
+        // The dump: one file named after the time, holding the whole report.
+        const QStringList dumps = dumpFiles(m_cwd.path());
+        QCOMPARE(dumps.size(), 1);
+        const auto name = dumpName().match(dumps.first());
+        QVERIFY2(name.hasMatch(), qPrintable(dumps.first()));
+        const QDateTime stamp = QDateTime::fromString(name.captured(1), QStringLiteral("yyyy_MM_dd-hh_mm_ss"));
+        QVERIFY2(stamp >= before.addMSecs(-before.time().msec()) && stamp <= after, qPrintable(dumps.first()));
+
+        const QByteArray dump = readFile(m_cwd.path() + QStringLiteral("/log/") + dumps.first());
+        QVERIFY(dump.startsWith("Varno crash report\n"));
+        // The dump names threads, addresses and memory: the user's only.
+        struct stat st {};
+        QCOMPARE(::stat(QFile::encodeName(m_cwd.path() + QStringLiteral("/log/") + dumps.first()).constData(), &st), 0);
+        QCOMPARE(st.st_mode & 0777, mode_t(0600));
+        QVERIFY(dump.endsWith("end of report\n"));
+        // The map lists the program itself.
+        for (const QByteArray &part : {QStringLiteral("signal: %1 (").arg(signal).toLatin1(),
+                                       "exception code: " + hexCode(code).toLatin1() + '\n',
+                                       QByteArray("exception: ") + CrashExceptionText(code) + '\n',
+                                       QByteArray("\nregisters:\n"), QByteArray("\nbacktrace:\n"),
+                                       QByteArray("\nmemory map (/proc/self/maps):\n"),
+                                       QFileInfo(QCoreApplication::applicationFilePath()).fileName().toLocal8Bit(),
+                                       inDump.toLatin1()})
+            QVERIFY2(dump.contains(part), (part + " not in:\n" + dump.left(3000)).constData());
+    #if defined(__x86_64__)
+        QVERIFY(dump.contains("  rip 0x"));
+    #endif
+        if (mode.startsWith(QLatin1String("null-write")))
+            QVERIFY(dump.contains("fault address: 0x0000000000000000\n"));
+
+        checkLogLines(r, code);
+        QVERIFY(logMessages().contains(QStringLiteral("0|[CLIENT]child %1 started!!!").arg(mode)));
+    }
+
+    void killFromOutside()
+    {
+        const auto child = spawn({QStringLiteral("wait")}, m_cwd.path());
+        QByteArray out;
+        QVERIFY(QTest::qWaitFor([&] {
+            out += child->readAllStandardOutput();
+            return out.split('\n').contains("ready");
+        }, 30000));
+        QCOMPARE(::kill(pid_t(child->processId()), SIGSEGV), 0);
+        Result r = finish(*child);
+        QVERIFY(!r.timedOut);
+        QCOMPARE(r.signal, SIGSEGV);
+        r.out.prepend(out);
+
+        const QStringList dumps = dumpFiles(m_cwd.path());
+        QCOMPARE(dumps.size(), 1);
+        const QByteArray dump = readFile(m_cwd.path() + QStringLiteral("/log/") + dumps.first());
+        for (const QByteArray &part : {QByteArray("si_code: 0 (SI_USER)"), QByteArray("exception code: 0xc0000005\n"),
+                                       "sent by: process " + QByteArray::number(::getpid()) + " (uid "})
+            QVERIFY2(dump.contains(part), part.constData());
+        QVERIFY(dump.endsWith("end of report\n"));
+        checkLogLines(r, 0xC0000005);
+    }
+
+    void noLogFolder()
+    {
+        // No "log" folder under the working directory: the failure line, then the
+        // exception lines as usual; nothing is created.
+        QVERIFY(QDir(m_cwd.path() + QStringLiteral("/log")).removeRecursively());
+        const Result r = run({QStringLiteral("null-write")}, m_cwd.path());
+        QCOMPARE(r.signal, SIGSEGV);
+        QVERIFY(!QFileInfo::exists(m_cwd.path() + QStringLiteral("/log")));
+        checkLogLines(r, 0xC0000005);
+
+        const QStringList messages = logMessages();
+        const QString failure = messages.at(messages.size() - 3);
+        static const QRegularExpression re(QStringLiteral(
+            "^2\\|Creat minidump file\\(log/\\d{4}_\\d\\d_\\d\\d-\\d\\d_\\d\\d_\\d\\d\\.dmp\\) failed, ret\\(%1\\)!!!$").arg(ENOENT));
+        QVERIFY2(re.match(failure).hasMatch(), qPrintable(failure));
+    }
+
+    void twoCrashesInOneSecond()
+    {
+        // Two processes crash 400 ms apart within one second: the second report
+        // replaces the first (and a stale, longer file of that name) completely.
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            init();
+            const qint64 second = QDateTime::currentMSecsSinceEpoch() / 1000 + 2;
+            const QString name = QDateTime::fromMSecsSinceEpoch(second * 1000).toString(QStringLiteral("yyyy_MM_dd-hh_mm_ss"))
+                                 + QStringLiteral(".dmp");
+            const QString path = m_cwd.path() + QStringLiteral("/log/") + name;
+            QVERIFY(varno::test::writeFile(path, QByteArray(1 << 20, 'S')));
+            const auto first = spawn({QStringLiteral("null-write-at"), QString::number(second * 1000 + 100)}, m_cwd.path());
+            const auto later = spawn({QStringLiteral("null-write-at"), QString::number(second * 1000 + 500)}, m_cwd.path());
+            QVERIFY(later->waitForStarted());
+            const qint64 secondPid = later->processId();
+            const Result r1 = finish(*first);
+            const Result r2 = finish(*later);
+            QCOMPARE(r1.signal, SIGSEGV);
+            QCOMPARE(r2.signal, SIGSEGV);
+
+            const QStringList dumps = dumpFiles(m_cwd.path());
+            if (dumps != QStringList{name}) {
+                qWarning("the crashes missed their second (%s), again", qPrintable(dumps.join(QLatin1Char(' '))));
+                continue;
+            }
+            const QByteArray dump = readFile(path);
+            QVERIFY(dump.startsWith("Varno crash report\n"));
+            QVERIFY(dump.endsWith("end of report\n"));
+            QCOMPARE(dump.count("Varno crash report"), 1);
+            QVERIFY(!dump.contains('S' + QByteArray("SSSSSSS")));
+            QVERIFY(dump.contains("process: " + QByteArray::number(secondPid) + "  thread: "));
+
+            const QStringList messages = logMessages();
+            QCOMPARE(messages.count(QStringLiteral("1|[EXCEPTION]exceptionCode(0xc0000005)!!!")), 2);
+            for (const QString &m : messages)
+                QVERIFY2(!m.contains(QLatin1String("Creat minidump")), qPrintable(m));
+            return;
+        }
+        QFAIL("the two crashes never fell into the same second");
+    }
+
+    void exceptionTable()
+    {
+        // The codes no signal produces on this platform still have their texts.
+        QCOMPARE(CrashExceptionText(0x80000004),
+                 "A trace trap or other single - instruction mechanism signaled that one instruction has been executed.");
+        QCOMPARE(CrashExceptionText(0xC0000025), "The thread tried to continue execution after a noncontinuable exception occurred.");
+        QCOMPARE(CrashExceptionText(0xC0000026),
+                 "An exception handler returned an invalid disposition to the exception dispatcher.Programmers using a "
+                 "high - level language such as C should never encounter this exception.");
+        QCOMPARE(CrashExceptionText(0xC000008C),
+                 "The thread tried to access an array element that is out of bounds and the underlying hardware supports "
+                 "bounds checking.");
+        QCOMPARE(CrashExceptionText(0xC000008D),
+                 "One of the operands in a floating - point operation is denormal.A denormal value is one that is too small "
+                 "to represent as a standard floating - point value.");
+        QCOMPARE(CrashExceptionText(0xC0000092), "The stack overflowed or underflowed as the result of a floating - point operation.");
+        QCOMPARE(CrashExceptionText(0xC0000095),
+                 "The result of an integer operation caused a carry out of the most significant bit of the result.");
+        QCOMPARE(CrashExceptionText(0xC0000096),
+                 "The thread tried to execute an instruction whose operation is not allowed in the current machine mode.");
+        // Codes outside the table get only the code line.
+        for (unsigned code : {0u, 0xC0000006u, 0xE06D7363u})
+            QCOMPARE(CrashExceptionText(code), static_cast<const char *>(nullptr));
+    }
 
 private:
     // Checks both exception lines at the end of the log and on the console.
-    void checkLogLines(const Result &r, unsigned code);
+
+    void checkLogLines(const Result &r, unsigned code)
+    {
+        const QString codeLine = QStringLiteral("[EXCEPTION]exceptionCode(%1)!!!").arg(hexCode(code));
+        const QString textLine = QStringLiteral("[EXCEPTION]%1!!!").arg(QString::fromLatin1(CrashExceptionText(code)));
+        QVERIFY(CrashExceptionText(code));
+
+        const QStringList messages = logMessages();
+        QVERIFY2(messages.size() >= 3, qPrintable(messages.join(QLatin1Char('\n'))));
+        QCOMPARE(messages.at(messages.size() - 2), QStringLiteral("1|") + codeLine);
+        QCOMPARE(messages.last(), QStringLiteral("1|") + textLine);
+        for (const QString &m : messages)
+            QVERIFY2(!m.startsWith(QLatin1String("MALFORMED")), qPrintable(m));
+
+        const QStringList console = QString::fromUtf8(r.out).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QVERIFY(console.size() >= 2);
+        QCOMPARE(console.at(console.size() - 2), codeLine);
+        QCOMPARE(console.last(), textLine);
+    }
 
     QTemporaryDir m_cwd;
 };
-
-void TestCrashHandler::init()
-{
-    QFile::remove(logFile());
-    QVERIFY(m_cwd.isValid());
-    QDir(m_cwd.path()).removeRecursively();
-    QVERIFY(QDir().mkpath(m_cwd.path() + QStringLiteral("/log")));
-}
-
-void TestCrashHandler::checkLogLines(const Result &r, unsigned code)
-{
-    const QString codeLine = QStringLiteral("[EXCEPTION]exceptionCode(%1)!!!").arg(hexCode(code));
-    const QString textLine = QStringLiteral("[EXCEPTION]%1!!!").arg(QString::fromLatin1(CrashExceptionText(code)));
-    QVERIFY(CrashExceptionText(code));
-
-    const QStringList messages = logMessages();
-    QVERIFY2(messages.size() >= 3, qPrintable(messages.join(QLatin1Char('\n'))));
-    QCOMPARE(messages.at(messages.size() - 2), QStringLiteral("1|") + codeLine);
-    QCOMPARE(messages.last(), QStringLiteral("1|") + textLine);
-    for (const QString &m : messages)
-        QVERIFY2(!m.startsWith(QLatin1String("MALFORMED")), qPrintable(m));
-
-    const QStringList console = QString::fromUtf8(r.out).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    QVERIFY(console.size() >= 2);
-    QCOMPARE(console.at(console.size() - 2), codeLine);
-    QCOMPARE(console.last(), textLine);
-}
-
-void TestCrashHandler::crashes_data()
-{
-    QTest::addColumn<QString>("mode");
-    QTest::addColumn<int>("signal");
-    QTest::addColumn<unsigned>("code");
-    QTest::addColumn<QString>("inDump"); // also expected in the report
-
-    QTest::newRow("null write") << "null-write" << SIGSEGV << 0xC0000005u << "crashNullWrite";
-    QTest::newRow("null write, second thread") << "null-write-thread" << SIGSEGV << 0xC0000005u << "crashNullWrite";
-    QTest::newRow("integer divide") << "int-divide" << SIGFPE << 0xC0000094u << "crashIntegerDivide";
-    QTest::newRow("illegal instruction") << "illegal" << SIGILL << 0xC000001Du << "crashIllegal";
-    QTest::newRow("stack overflow, main thread") << "stack-main" << SIGSEGV << 0xC00000FDu << "recurse";
-    QTest::newRow("stack overflow, second thread") << "stack-thread" << SIGSEGV << 0xC00000FDu << "recurse";
-    QTest::newRow("breakpoint") << "breakpoint" << SIGTRAP << 0x80000003u << "si_code: -6 (SI_TKILL)";
-    QTest::newRow("bus error") << "bus" << SIGBUS << 0x80000002u << "crashBusError";
-#if defined(__x86_64__) || defined(__i386__)
-    // Floating-point traps: the processor reports which exception it was.
-    QTest::newRow("float divide") << "float-divide" << SIGFPE << 0xC000008Eu << "FPE_FLTDIV";
-    QTest::newRow("float overflow") << "float-overflow" << SIGFPE << 0xC0000091u << "FPE_FLTOVF";
-    QTest::newRow("float underflow") << "float-underflow" << SIGFPE << 0xC0000093u << "FPE_FLTUND";
-    QTest::newRow("float inexact") << "float-inexact" << SIGFPE << 0xC000008Fu << "FPE_FLTRES";
-    QTest::newRow("float invalid") << "float-invalid" << SIGFPE << 0xC0000090u << "FPE_FLTINV";
-#endif
-}
-
-void TestCrashHandler::crashes()
-{
-    QFETCH(QString, mode);
-    QFETCH(int, signal);
-    QFETCH(unsigned, code);
-    QFETCH(QString, inDump);
-
-    const QDateTime before = QDateTime::currentDateTime().addSecs(-1);
-    const Result r = run({mode}, m_cwd.path());
-    const QDateTime after = QDateTime::currentDateTime().addSecs(1);
-    QVERIFY(!r.timedOut);
-    QVERIFY2(r.signal == signal, qPrintable(QStringLiteral("ended by signal %1, exit code %2").arg(r.signal).arg(r.exitCode)));
-
-    // The dump: one file named after the time, holding the whole report.
-    const QStringList dumps = dumpFiles(m_cwd.path());
-    QCOMPARE(dumps.size(), 1);
-    const auto name = dumpName().match(dumps.first());
-    QVERIFY2(name.hasMatch(), qPrintable(dumps.first()));
-    const QDateTime stamp = QDateTime::fromString(name.captured(1), QStringLiteral("yyyy_MM_dd-hh_mm_ss"));
-    QVERIFY2(stamp >= before.addMSecs(-before.time().msec()) && stamp <= after, qPrintable(dumps.first()));
-
-    const QByteArray dump = readFile(m_cwd.path() + QStringLiteral("/log/") + dumps.first());
-    QVERIFY(dump.startsWith("Varno crash report\n"));
-    // The dump names threads, addresses and memory: the user's only.
-    struct stat st {};
-    QCOMPARE(::stat(QFile::encodeName(m_cwd.path() + QStringLiteral("/log/") + dumps.first()).constData(), &st), 0);
-    QCOMPARE(st.st_mode & 0777, mode_t(0600));
-    QVERIFY(dump.endsWith("end of report\n"));
-    QVERIFY(dump.contains(QStringLiteral("signal: %1 (").arg(signal).toLatin1()));
-    QVERIFY(dump.contains("exception code: " + hexCode(code).toLatin1() + '\n'));
-    QVERIFY(dump.contains(QByteArray("exception: ") + CrashExceptionText(code) + '\n'));
-    QVERIFY(dump.contains("\nregisters:\n"));
-#if defined(__x86_64__)
-    QVERIFY(dump.contains("  rip 0x"));
-#endif
-    QVERIFY(dump.contains("\nbacktrace:\n"));
-    QVERIFY(dump.contains("\nmemory map (/proc/self/maps):\n"));
-    // The map lists the program itself.
-    QVERIFY(dump.contains(QFileInfo(QCoreApplication::applicationFilePath()).fileName().toLocal8Bit()));
-    QVERIFY2(dump.contains(inDump.toLatin1()), dump.left(3000).constData());
-    if (mode.startsWith(QLatin1String("null-write")))
-        QVERIFY(dump.contains("fault address: 0x0000000000000000\n"));
-
-    checkLogLines(r, code);
-    QVERIFY(logMessages().contains(QStringLiteral("0|[CLIENT]child %1 started!!!").arg(mode)));
-}
-
-void TestCrashHandler::killFromOutside()
-{
-    const auto child = spawn({QStringLiteral("wait")}, m_cwd.path());
-    QByteArray out;
-    QVERIFY(QTest::qWaitFor([&] {
-        out += child->readAllStandardOutput();
-        return out.split('\n').contains("ready");
-    }, 30000));
-    QCOMPARE(::kill(pid_t(child->processId()), SIGSEGV), 0);
-    Result r = finish(*child);
-    QVERIFY(!r.timedOut);
-    QCOMPARE(r.signal, SIGSEGV);
-    r.out.prepend(out);
-
-    const QStringList dumps = dumpFiles(m_cwd.path());
-    QCOMPARE(dumps.size(), 1);
-    const QByteArray dump = readFile(m_cwd.path() + QStringLiteral("/log/") + dumps.first());
-    QVERIFY(dump.contains("si_code: 0 (SI_USER)"));
-    QVERIFY(dump.contains("sent by: process " + QByteArray::number(::getpid()) + " (uid "));
-    QVERIFY(dump.contains("exception code: 0xc0000005\n"));
-    QVERIFY(dump.endsWith("end of report\n"));
-    checkLogLines(r, 0xC0000005);
-}
-
-void TestCrashHandler::noLogFolder()
-{
-    // No "log" folder under the working directory: the failure line, then the
-    // exception lines as usual; nothing is created.
-    QVERIFY(QDir(m_cwd.path() + QStringLiteral("/log")).removeRecursively());
-    const Result r = run({QStringLiteral("null-write")}, m_cwd.path());
-    QCOMPARE(r.signal, SIGSEGV);
-    QVERIFY(!QFileInfo::exists(m_cwd.path() + QStringLiteral("/log")));
-    checkLogLines(r, 0xC0000005);
-
-    const QStringList messages = logMessages();
-    const QString failure = messages.at(messages.size() - 3);
-    static const QRegularExpression re(QStringLiteral(
-        "^2\\|Creat minidump file\\(log/\\d{4}_\\d\\d_\\d\\d-\\d\\d_\\d\\d_\\d\\d\\.dmp\\) failed, ret\\(%1\\)!!!$").arg(ENOENT));
-    QVERIFY2(re.match(failure).hasMatch(), qPrintable(failure));
-}
-
-void TestCrashHandler::twoCrashesInOneSecond()
-{
-    // Two processes crash 400 ms apart within one second: the second report
-    // replaces the first (and a stale, longer file of that name) completely.
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        init();
-        const qint64 second = QDateTime::currentMSecsSinceEpoch() / 1000 + 2;
-        const QString name = QDateTime::fromMSecsSinceEpoch(second * 1000).toString(QStringLiteral("yyyy_MM_dd-hh_mm_ss"))
-                             + QStringLiteral(".dmp");
-        const QString path = m_cwd.path() + QStringLiteral("/log/") + name;
-        QVERIFY(varno::test::writeFile(path, QByteArray(1 << 20, 'S')));
-        const auto first = spawn({QStringLiteral("null-write-at"), QString::number(second * 1000 + 100)}, m_cwd.path());
-        const auto later = spawn({QStringLiteral("null-write-at"), QString::number(second * 1000 + 500)}, m_cwd.path());
-        QVERIFY(later->waitForStarted());
-        const qint64 secondPid = later->processId();
-        const Result r1 = finish(*first);
-        const Result r2 = finish(*later);
-        QCOMPARE(r1.signal, SIGSEGV);
-        QCOMPARE(r2.signal, SIGSEGV);
-
-        const QStringList dumps = dumpFiles(m_cwd.path());
-        if (dumps != QStringList{name}) {
-            qWarning("the crashes missed their second (%s), again", qPrintable(dumps.join(QLatin1Char(' '))));
-            continue;
-        }
-        const QByteArray dump = readFile(path);
-        QVERIFY(dump.startsWith("Varno crash report\n"));
-        QVERIFY(dump.endsWith("end of report\n"));
-        QCOMPARE(dump.count("Varno crash report"), 1);
-        QVERIFY(!dump.contains('S' + QByteArray("SSSSSSS")));
-        QVERIFY(dump.contains("process: " + QByteArray::number(secondPid) + "  thread: "));
-
-        const QStringList messages = logMessages();
-        QCOMPARE(messages.count(QStringLiteral("1|[EXCEPTION]exceptionCode(0xc0000005)!!!")), 2);
-        for (const QString &m : messages)
-            QVERIFY2(!m.contains(QLatin1String("Creat minidump")), qPrintable(m));
-        return;
-    }
-    QFAIL("the two crashes never fell into the same second");
-}
-
-void TestCrashHandler::exceptionTable()
-{
-    // The codes no signal produces on this platform still have their texts.
-    QCOMPARE(CrashExceptionText(0x80000004),
-             "A trace trap or other single - instruction mechanism signaled that one instruction has been executed.");
-    QCOMPARE(CrashExceptionText(0xC0000025), "The thread tried to continue execution after a noncontinuable exception occurred.");
-    QCOMPARE(CrashExceptionText(0xC0000026),
-             "An exception handler returned an invalid disposition to the exception dispatcher.Programmers using a "
-             "high - level language such as C should never encounter this exception.");
-    QCOMPARE(CrashExceptionText(0xC000008C),
-             "The thread tried to access an array element that is out of bounds and the underlying hardware supports "
-             "bounds checking.");
-    QCOMPARE(CrashExceptionText(0xC000008D),
-             "One of the operands in a floating - point operation is denormal.A denormal value is one that is too small "
-             "to represent as a standard floating - point value.");
-    QCOMPARE(CrashExceptionText(0xC0000092), "The stack overflowed or underflowed as the result of a floating - point operation.");
-    QCOMPARE(CrashExceptionText(0xC0000095),
-             "The result of an integer operation caused a carry out of the most significant bit of the result.");
-    QCOMPARE(CrashExceptionText(0xC0000096),
-             "The thread tried to execute an instruction whose operation is not allowed in the current machine mode.");
-    // Codes outside the table get only the code line.
-    QCOMPARE(CrashExceptionText(0), static_cast<const char *>(nullptr));
-    QCOMPARE(CrashExceptionText(0xC0000006), static_cast<const char *>(nullptr));
-    QCOMPARE(CrashExceptionText(0xE06D7363), static_cast<const char *>(nullptr));
-}
 
 int main(int argc, char **argv)
 {

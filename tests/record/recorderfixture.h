@@ -11,6 +11,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <functional>
@@ -90,18 +91,10 @@ public:
     }
     static int count(const std::vector<Event> &ev, char kind)
     {
-        int n = 0;
-        for (const Event &e : ev)
-            n += e.kind == kind;
-        return n;
+        return int(std::count_if(ev.begin(), ev.end(), [kind](const Event &e) { return e.kind == kind; }));
     }
-    static int fillers(const std::vector<Event> &ev)
-    {
-        int n = 0;
-        for (const Event &e : ev)
-            n += e.kind == 'w' && e.type == MEDIA_FRAME_SLICE && e.data == QByteArray(1, 0);
-        return n;
-    }
+    static bool isFiller(const Event &e) { return e.kind == 'w' && e.type == MEDIA_FRAME_SLICE && e.data == QByteArray(1, 0); }
+    static int fillers(const std::vector<Event> &ev) { return int(std::count_if(ev.begin(), ev.end(), isFiller)); }
 
     int createResult = 0;
     int writeResult = 0;

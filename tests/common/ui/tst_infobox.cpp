@@ -69,136 +69,123 @@ class TestInfoBox : public QObject
     Q_OBJECT
 
 private slots:
-    void scriptAnswersRecordsAndRestores();
-    void passwordPromptThroughTheSameSeam();
-    void realBox_data();
-    void realBox();
-    void realBoxSpeaksGerman();
-    void neverBlocksOffTheUiThread();
+    void scriptAnswersRecordsAndRestores()
+    {
+        int outerCalls = 0;
+        const PromptHandler before = setPromptHandler([&](const PromptRequest &) {
+            ++outerCalls;
+            return PromptAnswer{QMessageBox::Yes, QString()};
+        });
+        {
+            PromptScript script;
+            script.answer(QMessageBox::Yes);
+            script.answer(QMessageBox::Ok); // an odd answer to a question is a No
+            QWidget parent;
+            QCOMPARE(InfoBox(&parent, QStringLiteral("PC Client"), QStringLiteral("Sure?"), true), QMessageBox::Yes);
+            QCOMPARE(InfoBox(nullptr, QStringLiteral("T2"), QStringLiteral("odd"), true), QMessageBox::No);
+            // Unscripted: information is OK, a question No, a password Cancel.
+            QCOMPARE(InfoBox(nullptr, QStringLiteral("T3"), QStringLiteral("info")), QMessageBox::Ok);
+            QCOMPARE(InfoBox(nullptr, QStringLiteral("T4"), QStringLiteral("q"), true), QMessageBox::No);
+            QCOMPARE(prompt({PromptKind::Password, QStringLiteral("P"), QStringLiteral("cam"), nullptr, {}}).button,
+                     QMessageBox::Cancel);
+
+            const QList<PromptRequest> seen = script.requests();
+            QCOMPARE(seen.size(), 5);
+            QCOMPARE(std::tuple(seen[0].kind, seen[0].title, seen[0].text, seen[0].parent),
+                     std::tuple(PromptKind::Question, QStringLiteral("PC Client"), QStringLiteral("Sure?"), &parent));
+            QCOMPARE(std::pair(seen[2].kind, seen[4].kind), std::pair(PromptKind::Information, PromptKind::Password));
+            QCOMPARE(script.unscripted(), 3);
+            QCOMPARE(script.take().size(), 5);
+            QCOMPARE(std::pair(script.count(), outerCalls), std::pair(0, 0));
+        }
+        // The handler that was there before answers again.
+        QCOMPARE(InfoBox(nullptr, QString(), QString(), true), QMessageBox::Yes);
+        QCOMPARE(outerCalls, 1);
+        setPromptHandler(before);
+    }
+
+    void passwordPromptThroughTheSameSeam()
+    {
+        QString asked;
+        setPasswordDialog([&](const PromptRequest &r) {
+            asked = r.text;
+            return PromptAnswer{QMessageBox::Ok, QStringLiteral("secret")};
+        });
+        const PromptRequest request{PromptKind::Password, QStringLiteral("Password"), QStringLiteral("Front door"),
+                                    nullptr, {}};
+        PromptAnswer answer = prompt(request);
+        QCOMPARE(std::tuple(asked, answer.button, answer.text),
+                 std::tuple(QStringLiteral("Front door"), QMessageBox::Ok, QStringLiteral("secret")));
+        {
+            // A script goes before the real dialog.
+            PromptScript script;
+            script.answer(QMessageBox::Ok, QStringLiteral("typed"));
+            asked.clear();
+            QCOMPARE(prompt(request).text, QStringLiteral("typed"));
+            QVERIFY(asked.isEmpty());
+        }
+        // Without a registered dialog a password prompt is cancelled, never shown.
+        setPasswordDialog(PromptHandler());
+        answer = prompt(request);
+        QCOMPARE(answer.button, QMessageBox::Cancel);
+        QVERIFY(answer.text.isEmpty());
+    }
+
+    void realBox_data()
+    {
+        QTest::addColumn<bool>("question");
+        QTest::addColumn<QString>("press");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("expected");
+        QTest::addColumn<QStringList>("buttons");
+        const QStringList yesNo{"No", "Yes"};
+        QTest::newRow("information") << false << "OK" << 0 << int(QMessageBox::Ok) << QStringList{"OK"};
+        QTest::newRow("yes") << true << "Yes" << 0 << int(QMessageBox::Yes) << yesNo;
+        QTest::newRow("no") << true << "No" << 0 << int(QMessageBox::No) << yesNo;
+        QTest::newRow("escape is no") << true << "" << int(Qt::Key_Escape) << int(QMessageBox::No) << yesNo;
+        QTest::newRow("return is no") << true << "" << int(Qt::Key_Return) << int(QMessageBox::No) << yesNo;
+    }
+
+    void realBox()
+    {
+        QFETCH(bool, question);
+        QFETCH(QString, press);
+        QFETCH(int, key);
+        QFETCH(int, expected);
+        QFETCH(QStringList, buttons);
+        const auto seen = answerLater(press, key ? Qt::Key(key) : Qt::Key_unknown);
+        const auto result = InfoBox(nullptr, QStringLiteral("Login"), QStringLiteral("User name can not be empty!"),
+                                    question);
+        QVERIFY(seen->shown);
+        QCOMPARE(int(result), expected);
+        QCOMPARE(std::tuple(seen->title, seen->text, seen->icon, seen->buttons),
+                 std::tuple(QStringLiteral("Login"), QStringLiteral("User name can not be empty!"),
+                            int(question ? QMessageBox::Question : QMessageBox::Information), buttons));
+    }
+
+    void realBoxSpeaksGerman()
+    {
+        QTranslator german;
+        QVERIFY(german.load(varno::resourcePath(QStringLiteral("./language/translate_en2gm.qm"))));
+        QCoreApplication::installTranslator(&german);
+        const auto seen = answerLater(QStringLiteral("Ja"));
+        const auto result = InfoBox(nullptr, QStringLiteral("t"), QStringLiteral("q"), true);
+        QCoreApplication::removeTranslator(&german);
+        QCOMPARE(result, QMessageBox::Yes);
+        QCOMPARE(seen->buttons, (QStringList{"Ja", "Nein"}));
+    }
+
+    void neverBlocksOffTheUiThread()
+    {
+        // Another thread may not open a dialog nobody could answer: it gets a
+        // refusal at once.
+        QMessageBox::StandardButton result = QMessageBox::Yes;
+        std::thread worker([&] { result = InfoBox(nullptr, QStringLiteral("t"), QStringLiteral("worker"), true); });
+        worker.join();
+        QCOMPARE(result, QMessageBox::No);
+        QCOMPARE(QApplication::activeModalWidget(), nullptr);
+    }
 };
-
-void TestInfoBox::scriptAnswersRecordsAndRestores()
-{
-    int outerCalls = 0;
-    const PromptHandler before = setPromptHandler([&](const PromptRequest &) {
-        ++outerCalls;
-        return PromptAnswer{QMessageBox::Yes, QString()};
-    });
-    {
-        PromptScript script;
-        script.answer(QMessageBox::Yes);
-        script.answer(QMessageBox::Ok); // an odd answer to a question is a No
-        QWidget parent;
-        QCOMPARE(InfoBox(&parent, QStringLiteral("PC Client"), QStringLiteral("Sure?"), true), QMessageBox::Yes);
-        QCOMPARE(InfoBox(nullptr, QStringLiteral("T2"), QStringLiteral("odd"), true), QMessageBox::No);
-        // Unscripted: information is OK, a question No, a password Cancel.
-        QCOMPARE(InfoBox(nullptr, QStringLiteral("T3"), QStringLiteral("info")), QMessageBox::Ok);
-        QCOMPARE(InfoBox(nullptr, QStringLiteral("T4"), QStringLiteral("q"), true), QMessageBox::No);
-        QCOMPARE(prompt({PromptKind::Password, QStringLiteral("P"), QStringLiteral("cam"), nullptr, {}}).button,
-                 QMessageBox::Cancel);
-
-        const QList<PromptRequest> seen = script.requests();
-        QCOMPARE(seen.size(), 5);
-        QCOMPARE(seen[0].kind, PromptKind::Question);
-        QCOMPARE(seen[0].title, QStringLiteral("PC Client"));
-        QCOMPARE(seen[0].text, QStringLiteral("Sure?"));
-        QCOMPARE(seen[0].parent, &parent);
-        QCOMPARE(seen[2].kind, PromptKind::Information);
-        QCOMPARE(seen[4].kind, PromptKind::Password);
-        QCOMPARE(script.unscripted(), 3);
-        QCOMPARE(script.take().size(), 5);
-        QCOMPARE(script.count(), 0);
-        QCOMPARE(outerCalls, 0);
-    }
-    // The handler that was there before answers again.
-    QCOMPARE(InfoBox(nullptr, QString(), QString(), true), QMessageBox::Yes);
-    QCOMPARE(outerCalls, 1);
-    setPromptHandler(before);
-}
-
-void TestInfoBox::passwordPromptThroughTheSameSeam()
-{
-    QString asked;
-    setPasswordDialog([&](const PromptRequest &r) {
-        asked = r.text;
-        return PromptAnswer{QMessageBox::Ok, QStringLiteral("secret")};
-    });
-    const PromptRequest request{PromptKind::Password, QStringLiteral("Password"), QStringLiteral("Front door"),
-                                nullptr, {}};
-    PromptAnswer answer = prompt(request);
-    QCOMPARE(asked, QStringLiteral("Front door"));
-    QCOMPARE(answer.button, QMessageBox::Ok);
-    QCOMPARE(answer.text, QStringLiteral("secret"));
-    {
-        // A script goes before the real dialog.
-        PromptScript script;
-        script.answer(QMessageBox::Ok, QStringLiteral("typed"));
-        asked.clear();
-        QCOMPARE(prompt(request).text, QStringLiteral("typed"));
-        QVERIFY(asked.isEmpty());
-    }
-    // Without a registered dialog a password prompt is cancelled, never shown.
-    setPasswordDialog(PromptHandler());
-    answer = prompt(request);
-    QCOMPARE(answer.button, QMessageBox::Cancel);
-    QVERIFY(answer.text.isEmpty());
-}
-
-void TestInfoBox::realBox_data()
-{
-    QTest::addColumn<bool>("question");
-    QTest::addColumn<QString>("press");
-    QTest::addColumn<int>("key");
-    QTest::addColumn<int>("expected");
-    QTest::addColumn<QStringList>("buttons");
-    const QStringList yesNo{"No", "Yes"};
-    QTest::newRow("information") << false << "OK" << 0 << int(QMessageBox::Ok) << QStringList{"OK"};
-    QTest::newRow("yes") << true << "Yes" << 0 << int(QMessageBox::Yes) << yesNo;
-    QTest::newRow("no") << true << "No" << 0 << int(QMessageBox::No) << yesNo;
-    QTest::newRow("escape is no") << true << "" << int(Qt::Key_Escape) << int(QMessageBox::No) << yesNo;
-    QTest::newRow("return is no") << true << "" << int(Qt::Key_Return) << int(QMessageBox::No) << yesNo;
-}
-
-void TestInfoBox::realBox()
-{
-    QFETCH(bool, question);
-    QFETCH(QString, press);
-    QFETCH(int, key);
-    QFETCH(int, expected);
-    QFETCH(QStringList, buttons);
-    const auto seen = answerLater(press, key ? Qt::Key(key) : Qt::Key_unknown);
-    const auto result = InfoBox(nullptr, QStringLiteral("Login"), QStringLiteral("User name can not be empty!"),
-                                question);
-    QVERIFY(seen->shown);
-    QCOMPARE(int(result), expected);
-    QCOMPARE(seen->title, QStringLiteral("Login"));
-    QCOMPARE(seen->text, QStringLiteral("User name can not be empty!"));
-    QCOMPARE(seen->icon, int(question ? QMessageBox::Question : QMessageBox::Information));
-    QCOMPARE(seen->buttons, buttons);
-}
-
-void TestInfoBox::realBoxSpeaksGerman()
-{
-    QTranslator german;
-    QVERIFY(german.load(varno::resourcePath(QStringLiteral("./language/translate_en2gm.qm"))));
-    QCoreApplication::installTranslator(&german);
-    const auto seen = answerLater(QStringLiteral("Ja"));
-    const auto result = InfoBox(nullptr, QStringLiteral("t"), QStringLiteral("q"), true);
-    QCoreApplication::removeTranslator(&german);
-    QCOMPARE(result, QMessageBox::Yes);
-    QCOMPARE(seen->buttons, (QStringList{"Ja", "Nein"}));
-}
-
-void TestInfoBox::neverBlocksOffTheUiThread()
-{
-    // Another thread may not open a dialog nobody could answer: it gets a
-    // refusal at once.
-    QMessageBox::StandardButton result = QMessageBox::Yes;
-    std::thread worker([&] { result = InfoBox(nullptr, QStringLiteral("t"), QStringLiteral("worker"), true); });
-    worker.join();
-    QCOMPARE(result, QMessageBox::No);
-    QCOMPARE(QApplication::activeModalWidget(), nullptr);
-}
 
 QTEST_MAIN(TestInfoBox)
 #include "tst_infobox.moc"

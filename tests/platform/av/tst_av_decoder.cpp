@@ -144,12 +144,7 @@ private slots:
         QFETCH(int, slices);
         if (!test::haveEncoder(codec))
             QSKIP("encoder not available");
-        test::EncodeOptions o;
-        o.codec = codec;
-        o.slices = slices;
-        o.frames = 30;
-        o.gop = 10;
-        const auto stream = test::encodeStream(o);
+        const auto stream = test::encodeStream({.codec = codec, .frames = 30, .gop = 10, .slices = slices});
         QCOMPARE(int(stream.size()), 30);
         LiveLoop loop(codec);
         QVERIFY(loop.ok);
@@ -170,9 +165,7 @@ private slots:
             QCOMPARE(QSize(p.width, p.height), QSize(320, 240));
             QVERIFY2(shows(p.rgb, i), qPrintable(QString::number(i)));
         }
-        QCOMPARE(loop.pictures[0].key, 1);
-        QCOMPARE(loop.pictures[10].key, 1);
-        QCOMPARE(loop.pictures[11].key, 0);
+        QCOMPARE(std::tuple(loop.pictures[0].key, loop.pictures[10].key, loop.pictures[11].key), std::tuple(1, 1, 0));
     }
 
     void slicesArrivingOneByOne()
@@ -182,11 +175,7 @@ private slots:
         // key picture refer to it); the next two are handed over when the
         // picture after them begins; from then on (3 pictures ended with the
         // same slice) each as soon as its last slice is in.
-        test::EncodeOptions o;
-        o.frames = 12;
-        o.gop = 6;
-        o.slices = 4;
-        const auto stream = test::encodeStream(o);
+        const auto stream = test::encodeStream({.frames = 12, .gop = 6, .slices = 4});
         LiveLoop loop(1);
         for (int i = 0; i < 12; ++i) {
             const auto nals = test::splitNals(stream[size_t(i)].data);
@@ -210,14 +199,8 @@ private slots:
         // first picture goes at its third slice (where the 2-slice pictures
         // ended), the fourth is dropped and the log says so. From then on
         // pictures wait for the next one; whole again from the next key picture.
-        test::EncodeOptions o;
-        o.frames = 8;
-        o.gop = 8;
-        o.slices = 2;
-        const auto two = test::encodeStream(o);
-        o.gop = 4;
-        o.slices = 4;
-        const auto four = test::encodeStream(o);
+        const auto two = test::encodeStream({.frames = 8, .gop = 8, .slices = 2});
+        const auto four = test::encodeStream({.frames = 8, .gop = 4, .slices = 4});
         LiveLoop loop(1);
         for (const auto &f : two)
             for (const auto &nal : test::splitNals(f.data))
@@ -236,19 +219,12 @@ private slots:
 
     void resolutionChangeMidStream()
     {
-        test::EncodeOptions a;
-        a.frames = 8;
-        a.gop = 8;
-        test::EncodeOptions b = a;
-        b.width = 176;
-        b.height = 144;
         LiveLoop loop(1);
-        for (const auto &f : test::encodeStream(a))
-            loop.feed(f.data);
-        for (const auto &f : test::encodeStream(b))
-            loop.feed(f.data);
-        for (const auto &f : test::encodeStream(a))
-            loop.feed(f.data);
+        for (const int width : {320, 176, 320}) {
+            const int height = width == 176 ? 144 : 240;
+            for (const auto &f : test::encodeStream({.width = width, .height = height, .frames = 8, .gop = 8}))
+                loop.feed(f.data);
+        }
         QCOMPARE(int(loop.pictures.size()), 24);
         for (int i = 0; i < 24; ++i) {
             const QSize want = i >= 8 && i < 16 ? QSize(176, 144) : QSize(320, 240);
@@ -259,14 +235,10 @@ private slots:
 
     void corruptNalUnitsDoNotStopTheStream()
     {
-        test::EncodeOptions o;
-        o.frames = 40;
-        o.gop = 10;
-        auto stream = test::encodeStream(o);
         QRandomGenerator rng(42);
         std::vector<std::vector<uint8_t>> frames;
-        for (int i = 0; i < 40; ++i)
-            frames.push_back(stream[size_t(i)].data);
+        for (const auto &f : test::encodeStream({.frames = 40, .gop = 10}))
+            frames.push_back(f.data);
         // Random bytes behind a slice header, a slice cut in half, flipped
         // bits, a unit of an unknown type and units without a start code.
         for (size_t k = 5; k < frames[3].size(); ++k)
@@ -308,10 +280,7 @@ private slots:
     {
         auto surface = std::make_shared<av::FrameSurface>();
         const int32_t window = av::registerVideoSink(surface);
-        test::EncodeOptions o;
-        o.frames = 12;
-        o.gop = 6;
-        const auto stream = test::encodeStream(o);
+        const auto stream = test::encodeStream({.frames = 12, .gop = 6});
         AV_DECODER_PARAM_S params{AV_AUDIO_PCM16, 1, 16, 8000};
         AV_HANDLE d = nullptr;
         QCOMPARE(AV_CreateDecoder(window, AV_VIDEO_H264, &params, &d), 1);
@@ -351,13 +320,7 @@ private slots:
         const int32_t window = av::registerVideoSink(surface);
         surface->setTargetSize(QSize(800, 576));
         surface->setKeepAspect(true);
-        test::EncodeOptions o;
-        o.width = 352;
-        o.height = 288;
-        o.frames = 2;
-        o.sarNum = 12;
-        o.sarDen = 11;
-        const auto stream = test::encodeStream(o);
+        const auto stream = test::encodeStream({.width = 352, .height = 288, .frames = 2, .sarNum = 12, .sarDen = 11});
         AV_DECODER_PARAM_S params{AV_AUDIO_PCM16, 1, 16, 8000};
         AV_HANDLE d = nullptr;
         QCOMPARE(AV_CreateDecoder(window, AV_VIDEO_H264, &params, &d), 1);
@@ -372,11 +335,7 @@ private slots:
 
     void capPictureMatchesTheDecodedPicture()
     {
-        test::EncodeOptions o;
-        o.width = 1280;
-        o.height = 720;
-        o.frames = 3;
-        const auto stream = test::encodeStream(o);
+        const auto stream = test::encodeStream({.width = 1280, .height = 720, .frames = 3});
         AV_HANDLE playback = nullptr;
         QCOMPARE(AV_CreateDecoder(0, AV_VIDEO_H264, nullptr, &playback), 1);
         LiveLoop live(1);
@@ -496,9 +455,7 @@ private slots:
         AV_FRAME_OUT_S out{};
         QCOMPARE(AV_FrameDecoderStream(loop.decoder, a, 8, AV_FRAME_AUDIO, &params, 0, &out), AV_ERR_AUDIO);
         QCOMPARE(AV_FrameDecoderStream(loop.decoder, a, 8, AV_FRAME_AUDIO, &params, 0, &out), AV_ERR_AUDIO);
-        test::EncodeOptions o;
-        o.frames = 2;
-        for (const auto &f : test::encodeStream(o))
+        for (const auto &f : test::encodeStream({.frames = 2}))
             loop.feed(f.data);
         QCOMPARE(int(loop.pictures.size()), 2);
         // A damaged G.711 frame cannot exist, but an empty one is refused.

@@ -142,20 +142,6 @@ private slots:
         QVERIFY(test::maxChannelDifference(out, test::referenceRgb(p)) <= 2);
     }
 
-    void shrinksLikeACarefulScale()
-    {
-        const test::Yuv420 p = test::testPicture(1280, 720, 3);
-        const QImage reference = test::referenceRgb(p);
-        for (const QSize t : {QSize(474, 244), QSize(640, 360), QSize(301, 167)}) {
-            QImage out(t, QImage::Format_RGB32);
-            av::PictureScaler s;
-            QVERIFY(s.scale(p.y.data(), 1280, p.u.data(), 640, p.v.data(), 640, 1280, 720, out.bits(),
-                            int(out.bytesPerLine()), t.width(), t.height()));
-            const double q = test::psnr(out, reference.scaled(t, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
-            QVERIFY2(q > 28, qPrintable(QStringLiteral("%1x%2: %3 dB").arg(t.width()).arg(t.height()).arg(q)));
-        }
-    }
-
     void touchesNothingOutsideThePlanesAndRows()
     {
         // Planes and destination end right before an inaccessible page, at

@@ -80,14 +80,12 @@ private slots:
         s.setKeepAspect(true);
         s.setSampleAspect(2, 1); // shown as 640x240: letter-boxed in 640x480
         QCOMPARE(s.present(p.y.data(), 320, p.u.data(), 160, p.v.data(), 160, 320, 240), 0);
-        QCOMPARE(s.latestImage().size(), QSize(640, 240));
-        QCOMPARE(s.latestSourceSize(), QSize(320, 240));
-        QCOMPARE(s.latestDisplaySize(), QSize(640, 240));
+        QCOMPARE(std::tuple(s.latestImage().size(), s.latestSourceSize(), s.latestDisplaySize()),
+                 std::tuple(QSize(640, 240), QSize(320, 240), QSize(640, 240)));
         // Square again: the 4:3 picture fills the 4:3 window.
         s.setSampleAspect(1, 1);
         QCOMPARE(s.present(p.y.data(), 320, p.u.data(), 160, p.v.data(), 160, 320, 240), 0);
-        QCOMPARE(s.latestImage().size(), QSize(640, 480));
-        QCOMPARE(s.latestDisplaySize(), QSize(320, 240));
+        QCOMPARE(std::pair(s.latestImage().size(), s.latestDisplaySize()), std::pair(QSize(640, 480), QSize(320, 240)));
         // Stretched: the pixel shape changes nothing.
         s.setKeepAspect(false);
         s.setSampleAspect(2, 1);
@@ -99,7 +97,8 @@ private slots:
     {
         // A window at most half the picture's size (the picture is halved
         // first, twice for a quarter) and windows of odd widths show the
-        // same content as a careful scale of the reference picture.
+        // same content as a careful scale of the reference picture (the
+        // shrinking's own check: the surface takes it for every such size).
         const test::Yuv420 p = test::testPicture(1280, 720, 3);
         const QImage reference = test::referenceRgb(p);
         for (const QSize target : {QSize(474, 244), QSize(379, 190), QSize(301, 167), QSize(640, 360),
@@ -111,7 +110,9 @@ private slots:
             QCOMPARE(img.size(), target);
             const QImage ref = reference.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
             const double q = test::psnr(img, ref);
-            QVERIFY2(q > 25, qPrintable(QStringLiteral("%1x%2: %3").arg(target.width()).arg(target.height()).arg(q)));
+            // An eighth of the width keeps less detail.
+            QVERIFY2(q > (target.width() < 200 ? 25 : 28),
+                     qPrintable(QStringLiteral("%1x%2: %3").arg(target.width()).arg(target.height()).arg(q)));
             // The last column is picture too, not padding.
             const QRgb right = img.pixel(target.width() - 1, target.height() / 2);
             const QRgb refRight = ref.pixel(target.width() - 1, target.height() / 2);

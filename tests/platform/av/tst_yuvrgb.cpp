@@ -128,14 +128,8 @@ private slots:
         auto u32 = [&](int off) { return quint32(uchar(all[off])) | quint32(uchar(all[off + 1])) << 8 | quint32(uchar(all[off + 2])) << 16 | quint32(uchar(all[off + 3])) << 24; };
         auto u16 = [&](int off) { return quint16(uchar(all[off]) | uchar(all[off + 1]) << 8); };
         QCOMPARE(all.left(2), QByteArray("BM"));
-        QCOMPARE(u32(2), 2764854u);
-        QCOMPARE(u32(6), 0u);
-        QCOMPARE(u32(10), 54u);
-        QCOMPARE(u32(14), 40u);
-        QCOMPARE(u32(18), 1280u);
-        QCOMPARE(u32(22), 720u);
-        QCOMPARE(u16(26), quint16(1));
-        QCOMPARE(u16(28), quint16(24));
+        QCOMPARE(std::tuple(u32(2), u32(6), u32(10), u32(14), u32(18), u32(22), u16(26), u16(28)),
+                 std::tuple(2764854u, 0u, 54u, 40u, 1280u, 720u, quint16(1), quint16(24)));
         for (int off = 30; off < 54; off += 4)
             QCOMPARE(u32(off), 0u);
         QVERIFY(std::memcmp(all.constData() + 54, bgr.data(), bgr.size()) == 0);
