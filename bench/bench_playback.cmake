@@ -1,3 +1,3 @@
 pkg_check_modules(BENCH_PLAYBACK_AV REQUIRED IMPORTED_TARGET libavformat libavcodec libavutil)
 target_sources(${bench_target} PRIVATE ${CMAKE_SOURCE_DIR}/tests/support/recmedia/testmedia.cpp)
-target_link_libraries(${bench_target} PRIVATE varno_playback varno_av varno_recfile PkgConfig::BENCH_PLAYBACK_AV)
+target_link_libraries(${bench_target} PRIVATE varno_playback varno_av varno_recfile varno_testmedia PkgConfig::BENCH_PLAYBACK_AV)

@@ -16,6 +16,7 @@
 #include "platform/p2p/p2p_client_sdk.h"
 #include "tests/device/devicefixture.h"
 #include "tests/support/media/testmedia.h"
+#include "tests/support/files.h"
 #include "tests/support/mqttbroker.h"
 #include "tests/support/testenv.h"
 
@@ -106,6 +107,7 @@ private:
     int deliver(int32_t type, const void *payload, int size);
     QByteArray waitReply(int type);
     int32_t sessionStatus();
+    bool describe(char *descr);
 
     MqttBroker m_broker;
     QProcess m_peer;
@@ -168,6 +170,14 @@ int32_t TestPyCamPeer::sessionStatus()
     return status;
 }
 
+// Connects to the camera and reads the description of its one stream.
+bool TestPyCamPeer::describe(char *descr)
+{
+    int32_t count = 0;
+    return P2P_Client_SDK_Connect_Peer(m_handle, kCamera) == 0
+        && P2P_Client_SDK_Get_StreamDescr(m_handle, kCamera, &count, descr) == 0 && count == 1;
+}
+
 void TestPyCamPeer::initTestCase()
 {
     varno::registerMetaTypes();
@@ -183,15 +193,13 @@ void TestPyCamPeer::initTestCase()
     const auto frames = varno::test::encodeStream(o);
     QCOMPARE(int(frames.size()), 50);
     m_video = varno::test::tempRoot() + QStringLiteral("/pycam-frames.bin");
-    QFile f(m_video);
-    QVERIFY(f.open(QIODevice::WriteOnly));
+    QByteArray units;
     for (const auto &fr : frames) {
         const uint32_t n = uint32_t(fr.data.size());
-        f.write(reinterpret_cast<const char *>(&n), 4);
-        f.putChar(fr.key ? 1 : 0);
-        f.write(reinterpret_cast<const char *>(fr.data.data()), qint64(n));
+        units += QByteArray(reinterpret_cast<const char *>(&n), 4) + char(fr.key ? 1 : 0)
+            + QByteArray(reinterpret_cast<const char *>(fr.data.data()), qsizetype(n));
     }
-    f.close();
+    QVERIFY(varno::test::writeFile(m_video, units));
     QVERIFY2(startPeer(), "the Python camera did not start");
     QVERIFY(devicetest::startP2pClient(&m_handle, &hub()));
     varno::setP2pHandle(m_handle);
@@ -241,11 +249,8 @@ void TestPyCamPeer::addedByCameraId()
 
 void TestPyCamPeer::liveVideoDecodes()
 {
-    QCOMPARE(P2P_Client_SDK_Connect_Peer(m_handle, kCamera), 0);
     char descr[P2P_STREAM_DESCR_BUFFER] = {};
-    int32_t count = 0;
-    QCOMPARE(P2P_Client_SDK_Get_StreamDescr(m_handle, kCamera, &count, descr), 0);
-    QCOMPARE(count, 1);
+    QVERIFY(describe(descr));
     P2P_STREAM_DESCR_S d;
     std::memcpy(&d, descr, sizeof d);
     QCOMPARE(QByteArray(d.devId), QByteArray(kDevice));
@@ -278,10 +283,8 @@ void TestPyCamPeer::liveVideoDecodes()
 
 void TestPyCamPeer::passwordChangeSurvivesRestart()
 {
-    QCOMPARE(P2P_Client_SDK_Connect_Peer(m_handle, kCamera), 0);
     char descr[P2P_STREAM_DESCR_BUFFER] = {};
-    int32_t count = 0;
-    QCOMPARE(P2P_Client_SDK_Get_StreamDescr(m_handle, kCamera, &count, descr), 0);
+    QVERIFY(describe(descr));
     Frames frames;
     const int32_t params[3] = {1, 5, 0};
     QVERIFY(P2P_Client_SDK_Open_Stream(m_handle, kCamera, descr, onFrame, &frames, params, kPassword, 0) > 0);

@@ -9,6 +9,9 @@
 #include "playback/fileplay.h"
 
 #include <QCoreApplication>
+#include <QPixmap>
+#include <QTest>
+#include <QWidget>
 #include <QDateTime>
 #include <QComboBox>
 #include <QDateTimeEdit>
@@ -175,6 +178,35 @@ SimCamera yardCamera(int count, int seconds)
     c.count = count;
     c.seconds = seconds;
     return c;
+}
+
+SimCamera ghostCamera()
+{
+    SimCamera c;
+    c.deviceId = QStringLiteral("X000000");
+    c.p2pId = QStringLiteral("VRNX-000000-NOONE");
+    c.name = QStringLiteral("Ghost");
+    return c;
+}
+
+void searchCameraDay(fileplay *panel, const QString &name)
+{
+    panel->sourceCombo()->setCurrentIndex(0);
+    panel->deviceCombo()->setCurrentIndex(panel->deviceCombo()->findText(name));
+    panel->startEdit()->setDateTime(QDateTime(QDate(2019, 2, 25), QTime(0, 0)));
+    panel->endEdit()->setDateTime(QDateTime(QDate(2019, 2, 25), QTime(23, 59, 59)));
+    panel->searchButton()->click();
+}
+
+void saveShot(QWidget *widget, const char *state, const QString &lang)
+{
+    const QString dir = qEnvironmentVariable("VARNO_SHOTS_DIR");
+    if (dir.isEmpty())
+        return;
+    QCoreApplication::processEvents();
+    const QString path = QStringLiteral("%1/playback-%2-%3.png").arg(dir, QLatin1String(state), lang);
+    QVERIFY2(widget->grab().save(path), qPrintable(path));
+    qInfo("screenshot: %s", qPrintable(path));
 }
 
 void searchLocalAroundToday(fileplay *panel)

@@ -28,6 +28,7 @@
 #include <vector>
 
 class fileplay;
+class QWidget;
 
 namespace pbtest {
 
@@ -131,10 +132,17 @@ struct SimCamera
 };
 // "Yard" (C100200, "pw9999") with count recordings.
 SimCamera yardCamera(int count, int seconds);
+// "Ghost" (VRNX-000000-NOONE): a camera no simulator runs, that never answers.
+SimCamera ghostCamera();
 
 // Searches the local recordings of all cameras from yesterday to tomorrow
 // through the page's own form.
 void searchLocalAroundToday(fileplay *panel);
+// Searches the recordings of the named camera on 2019-02-25 through the
+// page's own form (the simulator's recordings are of that day).
+void searchCameraDay(fileplay *panel, const QString &name);
+// With VARNO_SHOTS_DIR set, saves the widget as playback-<state>-<lang>.png there.
+void saveShot(QWidget *widget, const char *state, const QString &lang);
 // The camera's record as the main window hands it to the pages.
 DvrListInfo_s deviceRecord(const SimCamera &camera);
 QByteArray simConfigWithRecordings(quint16 brokerPort, const QString &storage, const QList<SimCamera> &cameras);

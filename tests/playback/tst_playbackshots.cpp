@@ -51,16 +51,6 @@ private:
                 return r;
         return -1;
     }
-    void search(int source, const QString &device, const QDateTime &from, const QDateTime &to)
-    {
-        panel()->sourceCombo()->setCurrentIndex(source);
-        const int at = panel()->deviceCombo()->findText(device);
-        QVERIFY(at >= 0);
-        panel()->deviceCombo()->setCurrentIndex(at);
-        panel()->startEdit()->setDateTime(from);
-        panel()->endEdit()->setDateTime(to);
-        panel()->searchButton()->click();
-    }
     void play(const QString &name)
     {
         const int row = rowOf(name);
@@ -69,16 +59,6 @@ private:
         emit table()->doubleClicked(table()->model()->index(row, fileplay::ColName));
         // The start runs on the playback controller's thread.
         QTRY_VERIFY_WITH_TIMEOUT(!m_page->grid()->entry(0).opening, 20000);
-    }
-    void save(QWidget *widget, const QString &state, const QString &lang)
-    {
-        const QString dir = qEnvironmentVariable("VARNO_SHOTS_DIR");
-        if (dir.isEmpty())
-            return;
-        QCoreApplication::processEvents();
-        const QString path = QStringLiteral("%1/playback-%2-%3.png").arg(dir, state, lang);
-        QVERIFY2(widget->grab().save(path), qPrintable(path));
-        qInfo("screenshot: %s", qPrintable(path));
     }
 
 private slots:
@@ -150,13 +130,11 @@ private slots:
         qmultivideopb *win = grid->window(0);
 
         // The camera's recordings of the day.
-        const QDateTime dayStart(QDate(2019, 2, 25), QTime(0, 0));
-        const QDateTime dayEnd(QDate(2019, 2, 25), QTime(23, 59, 59));
-        search(0, QStringLiteral("Gate"), dayStart, dayEnd);
+        searchCameraDay(panel(), QStringLiteral("Gate"));
         QTRY_COMPARE_WITH_TIMEOUT(table()->rowCount(), m_gate.count, 20000);
         QTRY_VERIFY_WITH_TIMEOUT(!panel()->searching(), 10000);
         table()->selectRow(1);
-        save(m_page.get(), QStringLiteral("search"), lang);
+        saveShot(m_page.get(), "search", lang);
 
         // One of them playing, a few seconds in.
         play(QStringLiteral("190225_08:10:00.h264"));
@@ -164,14 +142,13 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(win->slide()->maximum(), m_gate.seconds, 20000);
         QTRY_VERIFY_WITH_TIMEOUT(win->slide()->value() >= 3, 20000);
         QVERIFY(win->video()->newPicturesPainted() > 25);
-        save(m_page.get(), QStringLiteral("camera"), lang);
+        saveShot(m_page.get(), "camera", lang);
         win->hand()->button("btnClose")->click();
         QVERIFY(!grid->entry(0).inUse);
 
         // A local recording at twice the speed.
-        const QDate today = QDate::currentDate();
-        search(1, german ? QStringLiteral("Alle Geräte") : QStringLiteral("All Devices"),
-               QDateTime(today.addDays(-1), QTime(0, 0)), QDateTime(today.addDays(1), QTime(0, 0)));
+        searchLocalAroundToday(panel());
+        QCOMPARE(panel()->deviceCombo()->currentText(), german ? QStringLiteral("Alle Geräte") : QStringLiteral("All Devices"));
         QCOMPARE(table()->rowCount(), m_local.size());
         play(m_local.first());
         QVERIFY(grid->entry(0).inUse);
@@ -179,36 +156,34 @@ private slots:
         QCOMPARE(win->hand()->speedText(), QStringLiteral("X2"));
         QTRY_VERIFY_WITH_TIMEOUT(win->slide()->value() >= 3, 20000);
         QVERIFY(win->video()->newPicturesPainted() > 25);
-        save(m_page.get(), QStringLiteral("local"), lang);
+        saveShot(m_page.get(), "local", lang);
         win->hand()->button("btnClose")->click();
 
         // Two camera files downloading into the default folder: the camera
         // stops sending after a part of the first, which stays in progress
         // until the transfer's time-out.
-        search(0, QStringLiteral("Gate"), dayStart, dayEnd);
+        searchCameraDay(panel(), QStringLiteral("Gate"));
         QTRY_COMPARE_WITH_TIMEOUT(table()->rowCount(), m_gate.count, 20000);
         QTRY_VERIFY_WITH_TIMEOUT(!panel()->searching(), 10000);
         QDownload *dialog = panel()->downloadDialog();
         QTRY_COMPARE_WITH_TIMEOUT(dialog->table()->rowCount(), m_gate.count, 20000);
         QCOMPARE(m_rig.sim.command(QStringLiteral("all cut-download 250000")).left(2), QStringLiteral("OK"));
+        int row = -1;
         for (int r = 0; r < dialog->table()->rowCount(); ++r) {
             const QString name = dialog->table()->item(r, QDownload::ColName)->text();
+            row = name == QLatin1String("190225_08:20:00.h264") ? r : row;
             const bool wanted = name == QLatin1String("190225_08:20:00.h264")
                 || name == QLatin1String("190225_08:30:00.h264");
             dialog->table()->item(r, QDownload::ColCheck)->setCheckState(wanted ? Qt::Checked : Qt::Unchecked);
         }
+        QVERIFY(row >= 0);
         dialog->show();
         dialog->findChild<QPushButton *>(QStringLiteral("startButton"))->click();
         QVERIFY(!dialog->isIdle());
-        int row = -1;
-        for (int r = 0; r < dialog->table()->rowCount(); ++r)
-            if (dialog->table()->item(r, QDownload::ColName)->text() == QLatin1String("190225_08:20:00.h264"))
-                row = r;
-        QVERIFY(row >= 0);
         QTRY_VERIFY_WITH_TIMEOUT(dialog->progressBar(row)->value() >= 40, 20000);
         QVERIFY(dialog->progressBar(row)->value() < 100);
         QVERIFY(!dialog->isIdle());
-        save(dialog, QStringLiteral("download"), lang);
+        saveShot(dialog, "download", lang);
         dialog->findChild<QPushButton *>(QStringLiteral("stopButton"))->click();
         QTRY_VERIFY_WITH_TIMEOUT(dialog->isIdle(), 20000);
         dialog->hide();

@@ -22,6 +22,7 @@
 #include "playbackfixture.h"
 
 #include "../support/recmedia/testmedia.h"
+#include "../support/files.h"
 #include "../support/testenv.h"
 
 #include <QApplication>
@@ -147,10 +148,7 @@ private slots:
         QVERIFY2(m_rig.start({gate, yard}), qPrintable(m_rig.error));
         m_page = new videosearch;
         m_page->setDevInfo(deviceRecord(gate));
-        fileplay *panel = m_page->panel();
-        panel->startEdit()->setDateTime(QDateTime(QDate(2019, 2, 25), QTime(0, 0)));
-        panel->endEdit()->setDateTime(QDateTime(QDate(2019, 2, 25), QTime(23, 59, 59)));
-        panel->searchButton()->click();
+        searchCameraDay(m_page->panel(), gate.name);
         QTRY_COMPARE_WITH_TIMEOUT(dialog()->table()->rowCount(), 4, 20000);
         m_folder = varno::test::tempRoot() + QStringLiteral("/downloads");
         dialog()->setDownloadFolder(m_folder);
@@ -162,18 +160,6 @@ private slots:
         m_page = nullptr;
         m_rig.stop();
         varno::playback::setStorageAccess(nullptr);
-    }
-
-    void folderFile()
-    {
-        QFile db(dialog()->dbPath());
-        QVERIFY(db.open(QIODevice::ReadOnly));
-        const QByteArray image = db.readAll();
-        QCOMPARE(image.size(), 256);
-        QCOMPARE(varno::playback::parseDownloadDb(image), m_folder);
-        // A second dialog reads it back.
-        QDownload again;
-        QCOMPARE(again.downloadFolder(), m_folder);
     }
 
     void downloadAndConvert()
@@ -229,9 +215,7 @@ private slots:
     {
         PromptScript script;
         const QString file = varno::test::tempRoot() + QStringLiteral("/plainfile");
-        QFile f(file);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.close();
+        QVERIFY(varno::test::writeFile(file, {}));
         dialog()->setDownloadFolder(file + QStringLiteral("/sub"));
         tick({QStringLiteral("190225_08:20:00.h264")});
         button("startButton")->click();
@@ -480,10 +464,11 @@ private slots:
         QVERIFY(original(name).startsWith(contents(m_folder + QStringLiteral("/190225_081000.mp4.tmp"))));
     }
 
-    // A new dialog (a restart) reads the states and shows them in its rows.
+    // A new dialog (a restart) reads the folder and the states and shows them in its rows.
     void stateAcrossRestart()
     {
         QDownload again;
+        QCOMPARE(again.downloadFolder(), m_folder);
         QCOMPARE(again.records().size(), 5); // four of Gate, one of Yard
         again.updateTabelWidget(QByteArray("VRNB-765432-KXPQT"), QByteArray("abc123"), m_page->panel()->files());
         for (int r = 0; r < again.table()->rowCount(); ++r) {

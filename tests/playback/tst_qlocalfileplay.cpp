@@ -11,6 +11,7 @@
 #include "playback/qlocalfileplay.h"
 #include "playbackfixture.h"
 
+#include "../support/media/testmedia.h"
 #include "../support/recmedia/testmedia.h"
 #include "../support/testenv.h"
 
@@ -95,17 +96,7 @@ QImage lastPicture(const QString &path)
     uint32_t type = 0, size = 0;
     unsigned char *data = nullptr;
     auto take = [&](const AV_FRAME_OUT_S &out) {
-        image = QImage(out.width, out.height, QImage::Format_RGB32);
-        for (int y = 0; y < out.height; ++y)
-            for (int x = 0; x < out.width; ++x) {
-                const double Y = out.y[y * out.width + x];
-                const double U = out.u[(y / 2) * (out.width / 2) + x / 2] - 128.0;
-                const double V = out.v[(y / 2) * (out.width / 2) + x / 2] - 128.0;
-                const int r = std::clamp(int(1.164 * (Y - 16) + 1.596 * V), 0, 255);
-                const int g = std::clamp(int(1.164 * (Y - 16) - 0.392 * U - 0.813 * V), 0, 255);
-                const int b = std::clamp(int(1.164 * (Y - 16) + 2.017 * U), 0, 255);
-                image.setPixel(x, y, qRgb(r, g, b));
-            }
+        image = varno::test::referenceRgb(out.y, out.u, out.v, out.width, out.height);
     };
     while (Record_local_MediaFileGetNextFrame(h, &type, &data, &size) == 0) {
         if (type == 1 || size <= 1)

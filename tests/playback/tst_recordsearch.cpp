@@ -76,11 +76,8 @@ private slots:
             QCOMPARE(int(w), e[1]);
             QCOMPARE(int(h), e[2]);
         }
-        QCOMPARE(toMediaAudioType(0), 104u);
-        QCOMPARE(toMediaAudioType(1), 103u);
-        QCOMPARE(toMediaAudioType(2), 105u);
-        QCOMPARE(toMediaAudioType(3), 106u);
-        QCOMPARE(toMediaAudioType(7), 104u);
+        for (const auto &[code, type] : {std::pair{0, 104u}, {1, 103u}, {2, 105u}, {3, 106u}, {7, 104u}})
+            QCOMPARE(toMediaAudioType(code), type);
         QCOMPARE(toMediaVideoType(1), 4u);
         QCOMPARE(toMediaVideoType(5), 2u);
         MEDIA_FILE_S f{};
@@ -167,11 +164,8 @@ private slots:
         QCOMPARE(texts, QStringList({"X2", "X4", "X8", "X1", "X2", "X4"}));
         QCOMPARE(speedText(-3), QStringLiteral("X1/8"));
         QCOMPARE(speedFactor(-2), 0.25f);
-        QCOMPARE(cameraFrameIntervalUs(25), int64_t(35000));
-        QCOMPARE(localFrameIntervalUs(25, 1.0f), 40000.0);
-        QCOMPARE(localFrameIntervalUs(25, 4.0f), 10000.0);
-        QCOMPARE(localFrameIntervalUs(25, 0.25f), 160000.0);
-        // Without a frame rate the pacing still has one.
+        // Without a frame rate the pacing still has one (the intervals at 25
+        // fps are measured on the engines: tst_qlocalfileplay, tst_qdevicefileplay).
         QCOMPARE(cameraFrameIntervalUs(0), int64_t(35000));
         QCOMPARE(localFrameIntervalUs(0, 1.0f), 40000.0);
         QCOMPARE(localFrameIntervalUs(25, 100.0f), 40000.0);

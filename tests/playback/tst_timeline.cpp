@@ -286,12 +286,8 @@ private slots:
         view.show();
         view.setDevInfo(deviceRecord(gate));
         fileplay *panel = view.panel();
-        panel->sourceCombo()->setCurrentIndex(0);
-        panel->deviceCombo()->setCurrentIndex(panel->deviceCombo()->findText(gate.name));
+        searchCameraDay(panel, gate.name);
         const QDate day(2019, 2, 25);
-        panel->startEdit()->setDateTime(QDateTime(day, QTime(0, 0)));
-        panel->endEdit()->setDateTime(QDateTime(day, QTime(23, 59, 59)));
-        panel->searchButton()->click();
         QTRY_COMPARE_WITH_TIMEOUT(panel->table()->rowCount(), 3, 20000);
         TimelineWidget *tl = panel->timeline();
         QCOMPARE(tl->day(), day);

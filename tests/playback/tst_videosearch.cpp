@@ -199,10 +199,7 @@ private slots:
     void exportReportsTheTruth()
     {
         PromptScript script;
-        const QDate today = QDate::currentDate();
-        setRange(QDateTime(today.addDays(-1), QTime(0, 0)), QDateTime(today.addDays(1), QTime(0, 0)));
-        choose(1, QStringLiteral("All Devices"));
-        panel()->searchButton()->click();
+        searchLocalAroundToday(panel());
         const QString name = QFileInfo(m_yard).fileName();
         const QString folder = varno::test::tempRoot() + QStringLiteral("/exports");
         panel()->downloadDialog()->setDownloadFolder(folder);
@@ -243,10 +240,8 @@ private slots:
     void cameraSearchPages()
     {
         PromptScript script;
-        setRange(QDateTime(QDate(2019, 2, 25), QTime(0, 0)), QDateTime(QDate(2019, 2, 25), QTime(23, 59, 59)));
-        choose(0, QStringLiteral("Gate"));
         int before = searchesSent();
-        panel()->searchButton()->click();
+        searchCameraDay(panel(), QStringLiteral("Gate"));
         // 64, then the 6 that follow: two requests.
         QTRY_COMPARE_WITH_TIMEOUT(names().size(), 70, 20000);
         QTRY_VERIFY_WITH_TIMEOUT(!panel()->searching(), 10000);
@@ -255,9 +250,8 @@ private slots:
         QCOMPARE(table()->item(0, fileplay::ColSource)->text(), QStringLiteral("Camera"));
         QCOMPARE(script.count(), 0);
 
-        choose(0, QStringLiteral("Yard"));
         before = searchesSent();
-        panel()->searchButton()->click();
+        searchCameraDay(panel(), QStringLiteral("Yard"));
         QTRY_COMPARE_WITH_TIMEOUT(names().size(), 63, 20000);
         QTRY_VERIFY_WITH_TIMEOUT(!panel()->searching(), 10000);
         QCOMPARE(searchesSent() - before, 1);
@@ -268,8 +262,7 @@ private slots:
     {
         QCOMPARE(m_rig.sim.command(QStringLiteral("B765432 refuse-password on")).left(2), QStringLiteral("OK"));
         PromptScript script;
-        choose(0, QStringLiteral("Gate"));
-        panel()->searchButton()->click();
+        searchCameraDay(panel(), QStringLiteral("Gate"));
         QTRY_COMPARE_WITH_TIMEOUT(script.count(), 2, 20000);
         const QList<varno::ui::PromptRequest> r = script.requests();
         QCOMPARE(r[0].text, QStringLiteral("Camera password is incorrect, please input the correct password"));
@@ -287,17 +280,12 @@ private slots:
     void closeWhileSearching()
     {
         PromptScript script;
-        SimCamera ghost;
-        ghost.deviceId = QStringLiteral("X000000");
-        ghost.p2pId = QStringLiteral("VRNX-000000-NOONE");
-        ghost.name = QStringLiteral("Ghost");
+        const SimCamera ghost = ghostCamera();
         auto *page = new videosearch;
         page->setDevInfo(deviceRecord(ghost));
         fileplay *panel = page->panel();
-        panel->sourceCombo()->setCurrentIndex(0);
-        panel->deviceCombo()->setCurrentIndex(panel->deviceCombo()->findText(QStringLiteral("Ghost")));
         LoopProbe probe;
-        panel->searchButton()->click();
+        searchCameraDay(panel, ghost.name);
         QVERIFY(panel->searchController()->busy());
         QVERIFY(!panel->searchButton()->isEnabled());
         QCOMPARE(panel->searchButton()->toolTip(), QStringLiteral("Searching..."));
@@ -316,10 +304,7 @@ private slots:
     // neither hangs on them nor lets them run on freed memory.
     void closeWhilePlayingStarts()
     {
-        SimCamera ghost;
-        ghost.deviceId = QStringLiteral("X000000");
-        ghost.p2pId = QStringLiteral("VRNX-000000-NOONE");
-        ghost.name = QStringLiteral("Ghost");
+        const SimCamera ghost = ghostCamera();
         auto grid = std::make_unique<qvideoonlypb>(nullptr, 1);
         grid->setDevInfo(deviceRecord(ghost));
         MEDIA_FILE_S file{};
@@ -364,10 +349,7 @@ private slots:
     void playLocalFiles()
     {
         PromptScript script;
-        const QDate today = QDate::currentDate();
-        setRange(QDateTime(today.addDays(-1), QTime(0, 0)), QDateTime(today.addDays(1), QTime(0, 0)));
-        choose(1, QStringLiteral("All Devices"));
-        panel()->searchButton()->click();
+        searchLocalAroundToday(panel());
         QCOMPARE(names().size(), 3);
         qvideoonlypb *grid = m_page->grid();
         qmultivideopb *win = grid->window(0);
@@ -437,9 +419,7 @@ private slots:
     void playCameraFile()
     {
         PromptScript script;
-        setRange(QDateTime(QDate(2019, 2, 25), QTime(0, 0)), QDateTime(QDate(2019, 2, 25), QTime(23, 59, 59)));
-        choose(0, QStringLiteral("Gate"));
-        panel()->searchButton()->click();
+        searchCameraDay(panel(), QStringLiteral("Gate"));
         QTRY_COMPARE_WITH_TIMEOUT(names().size(), 70, 20000);
         qvideoonlypb *grid = m_page->grid();
         qmultivideopb *win = grid->window(0);

@@ -1,4 +1,5 @@
 #include "tests/support/recmedia/testmedia.h"
+#include "tests/support/media/testmedia.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -109,29 +110,14 @@ std::vector<EncodedPicture> VideoSource::encode(int count)
     return out;
 }
 
-std::vector<std::vector<uint8_t>> nalUnitsWithStartCodes(const std::vector<uint8_t> &b)
+std::vector<std::vector<uint8_t>> nalUnitsWithStartCodes(const std::vector<uint8_t> &annexB)
 {
-    std::vector<size_t> starts; // index of the first byte after each start code
-    for (size_t i = 0; i + 3 <= b.size(); ++i)
-        if (b[i] == 0 && b[i + 1] == 0 && b[i + 2] == 1) {
-            starts.push_back(i + 3);
-            i += 2;
-        }
-    std::vector<std::vector<uint8_t>> units;
-    for (size_t k = 0; k < starts.size(); ++k) {
-        size_t end = k + 1 < starts.size() ? starts[k + 1] - 3 : b.size();
-        if (k + 1 < starts.size() && end > starts[k] && b[end - 1] == 0)
-            --end;
-        std::vector<uint8_t> u {0, 0, 0, 1};
-        u.insert(u.end(), b.begin() + static_cast<long>(starts[k]), b.begin() + static_cast<long>(end));
-        units.push_back(std::move(u));
-    }
-    return units;
+    return splitNals(annexB);
 }
 
 int h264NalType(const std::vector<uint8_t> &unit)
 {
-    return unit.size() > 4 ? unit[4] & 0x1F : -1;
+    return nalType(unit, 1);
 }
 
 uint32_t recorderFrameType(int nalType)
@@ -162,23 +148,7 @@ std::vector<int16_t> tone(int sampleRate, double frequency, int samples, double 
 
 uint8_t alawEncode(int16_t sample)
 {
-    int pcm = sample >> 3; // 13-bit
-    uint8_t mask;
-    if (pcm >= 0) {
-        mask = 0xD5;
-    } else {
-        mask = 0x55;
-        pcm = -pcm - 1;
-    }
-    static const int segEnd[8] = {0x1F, 0x3F, 0x7F, 0xFF, 0x1FF, 0x3FF, 0x7FF, 0xFFF};
-    int seg = 0;
-    while (seg < 8 && pcm > segEnd[seg])
-        ++seg;
-    if (seg >= 8)
-        return static_cast<uint8_t>(0x7F ^ mask);
-    uint8_t aval = static_cast<uint8_t>(seg << 4);
-    aval |= seg < 2 ? (pcm >> 1) & 0x0F : (pcm >> seg) & 0x0F;
-    return static_cast<uint8_t>(aval ^ mask);
+    return linearToAlaw(sample);
 }
 
 std::string runProgram(const std::vector<std::string> &args, int *exitCode)

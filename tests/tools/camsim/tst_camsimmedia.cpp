@@ -10,6 +10,7 @@
 #include "tools/camsim/simconfig.h"
 #include "tools/camsim/simulator.h"
 #include "tests/support/media/testmedia.h"
+#include "tests/support/files.h"
 #include "tests/support/testenv.h"
 
 #include <QFile>
@@ -23,14 +24,14 @@ using namespace varno::camsim;
 
 namespace {
 
-VideoSettings smallVideo()
+VideoSettings smallVideo(int loopSeconds = 4)
 {
     VideoSettings v;
     v.width = 160;
     v.height = 90;
     v.fps = 25;
     v.kbps = 100;
-    v.loopSeconds = 4;
+    v.loopSeconds = loopSeconds;
     return v;
 }
 
@@ -154,18 +155,14 @@ void TestCamsimMedia::startCodesAndNalSplit()
 void TestCamsimMedia::cameraFileLayout()
 {
     VideoLoop loop;
-    VideoSettings v = smallVideo();
-    v.loopSeconds = 2;
-    QVERIFY(loop.encode(v, 5));
+    QVERIFY(loop.encode(smallVideo(2), 5));
     const std::vector<uint8_t> tone = alawTone(1000);
     const QDateTime start = QDateTime::fromString(QStringLiteral("2019-02-25 12:30:00"),
                                                   QStringLiteral("yyyy-MM-dd hh:mm:ss"));
     const std::string path = (varno::test::tempRoot() + QStringLiteral("/cam.h264")).toStdString();
     std::string error;
     QVERIFY2(writeCameraFile(path, "B765432", start, 3, loop, tone, &error), error.c_str());
-    QFile f(QString::fromStdString(path));
-    QVERIFY(f.open(QIODevice::ReadOnly));
-    const QByteArray bytes = f.readAll();
+    const QByteArray bytes = varno::test::readFile(QString::fromStdString(path));
     auto u32 = [&](int at) {
         uint32_t v32 = 0;
         std::memcpy(&v32, bytes.constData() + at, 4);
@@ -222,23 +219,14 @@ void TestCamsimMedia::cameraFileLayout()
 void TestCamsimMedia::damagedCameraFilesAreRefused()
 {
     VideoLoop loop;
-    VideoSettings v = smallVideo();
-    v.loopSeconds = 2;
-    QVERIFY(loop.encode(v, 9));
+    QVERIFY(loop.encode(smallVideo(2), 9));
     const std::string path = (varno::test::tempRoot() + QStringLiteral("/damaged.h264")).toStdString();
     std::string error;
     QVERIFY(writeCameraFile(path, "B765432", QDateTime::currentDateTime(), 1, loop, alawTone(440), &error));
-    QFile f(QString::fromStdString(path));
-    QVERIFY(f.open(QIODevice::ReadWrite));
-    QByteArray bytes = f.readAll();
+    const QByteArray bytes = varno::test::readFile(QString::fromStdString(path));
     CAMFILE_HEADER_S header;
     std::vector<FileChunk> chunks;
-    auto rewrite = [&](const QByteArray &b) {
-        f.resize(0);
-        f.seek(0);
-        f.write(b);
-        f.flush();
-    };
+    auto rewrite = [&](const QByteArray &b) { QVERIFY(varno::test::writeFile(QString::fromStdString(path), b)); };
     // Cut in the middle of a payload; the end field then lies past the file.
     rewrite(bytes.left(bytes.size() - 3));
     QVERIFY(!readCameraFile(path, header, chunks, &error));
@@ -262,9 +250,7 @@ void TestCamsimMedia::damagedCameraFilesAreRefused()
 void TestCamsimMedia::storageNamesAndSizes()
 {
     VideoLoop loop;
-    VideoSettings v = smallVideo();
-    v.loopSeconds = 2;
-    QVERIFY(loop.encode(v, 3));
+    QVERIFY(loop.encode(smallVideo(2), 3));
     CameraStorage storage;
     const QDateTime first = QDateTime::fromString(QStringLiteral("2019-02-25 23:50:00"),
                                                   QStringLiteral("yyyy-MM-dd hh:mm:ss"));

@@ -26,7 +26,6 @@ struct Decoded
     int audioPackets = 0;
     AVCodecID audioCodec = AV_CODEC_ID_NONE;
     double firstLuma = -1;     // mean luma of the first picture
-    double lastLuma = -1;
     double firstChroma = -1;   // mean of U plus V of the first picture
     QByteArray firstPlane;     // luma of the first and last picture
     QByteArray lastPlane;
@@ -101,7 +100,6 @@ Decoded openAndDecode(const std::string &url, int wantFrames)
                     d.firstChroma = mean(frame->data[1], frame->linesize[1], frame->width / 2, frame->height / 2) +
                                     mean(frame->data[2], frame->linesize[2], frame->width / 2, frame->height / 2);
                 }
-                d.lastLuma = luma;
                 d.lastPlane = plane;
             }
         }
@@ -179,9 +177,6 @@ class TestOnvifRtsp : public QObject
 private slots:
     void initTestCase();
     void streamsDecoded();
-    void wrongPasswordRefused();
-    void stopAndRestart();
-    void distinctCameras();
     void streamUriOpenedAndDecoded();
     void viewersJoiningWithARangeCutNoPacket();
     void turnedPictureShifts_data();
@@ -194,77 +189,50 @@ void TestOnvifRtsp::initTestCase()
     avformat_network_init();
 }
 
+// Two cameras on one server: each main and sub stream decodes at its size
+// with the audio cameras send; passwords are checked; the cameras' pictures
+// differ; a stopped server refuses and comes back on its port.
 void TestOnvifRtsp::streamsDecoded()
 {
     CRtspServer server;
-    for (const auto &s : CRtspServer::cameraStreams("cam-a", 0))
-        server.addStream(s);
+    for (int i = 0; i < 2; ++i)
+        for (const auto &s : CRtspServer::cameraStreams("cam-" + std::to_string(i), i))
+            server.addStream(s);
     server.setCredentials("admin", "pw");
     QVERIFY(server.start());
-    QVERIFY(server.port() != 0);
+    const uint16_t port = server.port();
+    QVERIFY(port != 0);
 
-    Decoded hd = openAndDecode(url(server, "/cam-a/main"), 30);
+    Decoded hd = openAndDecode(url(server, "/cam-0/main"), 30);
     QCOMPARE(hd.error, 0);
     QCOMPARE(hd.videoFrames, 30);
     QCOMPARE(hd.width, 640);
     QCOMPARE(hd.height, 360);
     QCOMPARE(hd.audioCodec, AV_CODEC_ID_PCM_ALAW); // G.711 A-law, as the live page expects of cameras
     QVERIFY(hd.audioPackets > 0);
-    // The picture moves.
-    QVERIFY(hd.firstPlane != hd.lastPlane);
+    QVERIFY(hd.firstPlane != hd.lastPlane); // the picture moves
 
-    Decoded sd = openAndDecode(url(server, "/cam-a/sub"), 5);
-    QCOMPARE(sd.error, 0);
-    QCOMPARE(sd.width, 320);
-    QCOMPARE(sd.height, 180);
-
-    // No such stream.
-    QVERIFY(openAndDecode(url(server, "/cam-a/none"), 1).error < 0);
-}
-
-void TestOnvifRtsp::wrongPasswordRefused()
-{
-    CRtspServer server;
-    for (const auto &s : CRtspServer::cameraStreams("cam-b", 1))
-        server.addStream(s);
-    server.setCredentials("admin", "pw");
-    QVERIFY(server.start());
-    QVERIFY(openAndDecode(url(server, "/cam-b/main", "admin:bad"), 1).error < 0);
-    QVERIFY(openAndDecode(url(server, "/cam-b/main", ""), 1).error < 0);
-    QCOMPARE(openAndDecode(url(server, "/cam-b/main"), 1).error, 0);
-}
-
-void TestOnvifRtsp::stopAndRestart()
-{
-    CRtspServer server;
-    for (const auto &s : CRtspServer::cameraStreams("cam-c", 2))
-        server.addStream(s);
-    QVERIFY(server.start());
-    const uint16_t port = server.port();
-    QCOMPARE(openAndDecode(url(server, "/cam-c/main", ""), 2).error, 0);
-    server.stop();
-    QVERIFY(!server.running());
-    QVERIFY(openAndDecode(url(server, "/cam-c/main", ""), 1).error < 0);
-    QVERIFY(server.restart());
-    QCOMPARE(server.port(), port);
-    const Decoded again = openAndDecode(url(server, "/cam-c/main", ""), 2);
-    QCOMPARE(again.error, 0);
-    QCOMPARE(again.videoFrames, 2);
-}
-
-void TestOnvifRtsp::distinctCameras()
-{
-    CRtspServer server;
-    for (int i = 0; i < 2; ++i)
-        for (const auto &s : CRtspServer::cameraStreams("cam-" + std::to_string(i), i))
-            server.addStream(s);
-    QVERIFY(server.start());
-    const Decoded a = openAndDecode(url(server, "/cam-0/sub", ""), 1);
-    const Decoded b = openAndDecode(url(server, "/cam-1/sub", ""), 1);
+    const Decoded a = openAndDecode(url(server, "/cam-0/sub"), 1);
+    const Decoded b = openAndDecode(url(server, "/cam-1/sub"), 1);
     QCOMPARE(a.error, 0);
     QCOMPARE(b.error, 0);
+    QCOMPARE(a.width, 320);
+    QCOMPARE(a.height, 180);
     QVERIFY2(std::abs(a.firstChroma - b.firstChroma) > 2.0 || std::abs(a.firstLuma - b.firstLuma) > 2.0,
              qPrintable(QStringLiteral("%1/%2 %3/%4").arg(a.firstLuma).arg(a.firstChroma).arg(b.firstLuma).arg(b.firstChroma)));
+
+    QVERIFY(openAndDecode(url(server, "/cam-0/none"), 1).error < 0);
+    QVERIFY(openAndDecode(url(server, "/cam-1/main", "admin:bad"), 1).error < 0);
+    QVERIFY(openAndDecode(url(server, "/cam-1/main", ""), 1).error < 0);
+
+    server.stop();
+    QVERIFY(!server.running());
+    QVERIFY(openAndDecode(url(server, "/cam-1/main"), 1).error < 0);
+    QVERIFY(server.restart());
+    QCOMPARE(server.port(), port);
+    const Decoded again = openAndDecode(url(server, "/cam-1/main"), 2);
+    QCOMPARE(again.error, 0);
+    QCOMPARE(again.videoFrames, 2);
 }
 
 void TestOnvifRtsp::streamUriOpenedAndDecoded()

@@ -5,6 +5,7 @@
 #include "common/textfield.h"
 #include "device/passwordcipher.h"
 #include "platform/devmgr/sdk_dvrmgr.h"
+#include "tests/support/files.h"
 #include "tests/support/testenv.h"
 #include "tools/camsim/onvifsimcamera.h"
 #include "tools/camsim/simconfig.h"
@@ -36,12 +37,6 @@ private slots:
 };
 
 namespace {
-QString readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
-}
-
 QList<DeviceInfo_s> storedCameras(const QString &dir)
 {
     QList<DeviceInfo_s> out;
@@ -64,9 +59,9 @@ void TestDemoSeed::storeHoldsTheCamerasWithCipheredPasswords()
     QString error;
     QVERIFY2(seedClientData(plan, dir, &error), qPrintable(error));
 
-    QVERIFY(readAll(dir + "/p2p.conf").contains(QStringLiteral("port = 18831")));
-    QVERIFY(readAll(dir + "/p2p.conf").contains(QStringLiteral("host = 127.0.0.1")));
-    QVERIFY(readAll(dir + "/onvif.conf").contains(QStringLiteral("probe_target = 127.0.0.1:37021")));
+    const QByteArray p2pConf = varno::test::readFile(dir + "/p2p.conf");
+    QVERIFY(p2pConf.contains("port = 18831") && p2pConf.contains("host = 127.0.0.1"));
+    QVERIFY(varno::test::readFile(dir + "/onvif.conf").contains("probe_target = 127.0.0.1:37021"));
 
     const QList<DeviceInfo_s> stored = storedCameras(dir);
     QCOMPARE(stored.size(), 6);
@@ -103,15 +98,13 @@ void TestDemoSeed::reseedingReplacesTheList()
     plan.brokerPort = 5;
     QVERIFY(seedClientData(plan, dir, &error));
     QCOMPARE(storedCameras(dir).size(), 2);
-    QVERIFY(readAll(dir + "/p2p.conf").contains(QStringLiteral("port = 5\n")));
+    QVERIFY(varno::test::readFile(dir + "/p2p.conf").contains("port = 5\n"));
 }
 
 void TestDemoSeed::unwritableDirectoryIsReported()
 {
     const QString file = varno::test::tempRoot() + QStringLiteral("/plainfile");
-    QFile f(file);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.close();
+    QVERIFY(varno::test::writeFile(file, {}));
     QString error;
     QVERIFY(!seedClientData(defaultPlan(1, 2, 3, 4), file + QStringLiteral("/below"), &error));
     QVERIFY(!error.isEmpty());
