@@ -104,7 +104,7 @@ void TestCameraRegistry::joinEndsTheRequestOfASilentCamera()
         connect(peer, &QTcpSocket::disconnected, this, [&closed] { closed = true; });
     });
     QVERIFY(varno::test::writeOnvifConf(
-        {QStringLiteral("connect_timeout_ms = 1000"), QStringLiteral("request_timeout_ms = 3600000")}));
+        {QStringLiteral("connect_timeout_ms = 1000"), QStringLiteral("request_timeout_ms = 300000")}));
     const QByteArray service = "http://127.0.0.1:" + QByteArray::number(silent.serverPort()) + "/onvif/device_service";
     QVERIFY(seedStore({camera("silent-1", "Silent", "583", false, "127.0.0.1", service)}));
     QVERIFY(SDK_DVRMGR_Init(varno::installDir().c_str()) == 0);
@@ -113,9 +113,11 @@ void TestCameraRegistry::joinEndsTheRequestOfASilentCamera()
     discovered(registry, "silent-1", "127.0.0.1", service);
     registry.startProbing();
     QTRY_VERIFY_WITH_TIMEOUT(heard.contains("GetSystemDateAndTime"), 20000);
-    // The window's close, then the destructor's join: it returns with the
-    // request unanswered, whose connection the camera sees closed.
+    // The window's close ends the thread (the destructor's join has nothing
+    // to wait for) with the request unanswered, whose connection the camera
+    // sees closed.
     registry.requestStop();
+    QTRY_VERIFY_WITH_TIMEOUT(!registry.probing(), 60000);
     registry.stopProbing();
     QCOMPARE(registry.state(QStringLiteral("silent-1")), int(STATE_OFFLINE));
     QTRY_VERIFY_WITH_TIMEOUT(closed, 20000);

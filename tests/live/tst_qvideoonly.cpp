@@ -950,7 +950,7 @@ void TestQVideoOnly::closingWhileARecordingStarts()
 void TestQVideoOnly::closingWhileARecordingStartsAtASilentCamera()
 {
     QVERIFY(varno::test::writeOnvifConf(
-        {QStringLiteral("connect_timeout_ms = 1000"), QStringLiteral("request_timeout_ms = 3600000")}));
+        {QStringLiteral("connect_timeout_ms = 1000"), QStringLiteral("request_timeout_ms = 300000")}));
     QTcpServer silent;
     QVERIFY(silent.listen(QHostAddress::LocalHost));
     QTcpSocket *peer = nullptr;
