@@ -24,8 +24,8 @@ namespace varno::alarm {
 // the controller's thread. A camera that stops answering ends the search
 // after the sync time-out (from the request or its last reply).
 //
-// cancel() ends a search at any point: a connect in progress stops at its
-// next try, and nothing of that search is reported. The destructor cancels
+// cancel() ends a search at any point: a connect in progress stops at
+// once, and nothing of that search is reported. The destructor cancels
 // and joins the worker.
 //
 // Threads: every function on the controller's thread (asserted); replies

@@ -1,5 +1,6 @@
 #include "client/cameraregistry.h"
 
+#include "common/callabort.h"
 #include "common/crashhandler.h"
 #include "common/installdir.h"
 #include "common/logfile.h"
@@ -288,7 +289,7 @@ int CameraRegistry::entryIndexOf(const QString &devId) const
     return -1;
 }
 
-ListChange CameraRegistry::applyList(const QList<DvrListInfo_s> &list)
+ListChange CameraRegistry::applyList(const QList<DvrListInfo_s> &list, const QStringList *moved)
 {
     VARNO_ASSERT_OWN_THREAD();
     ListChange change;
@@ -310,7 +311,9 @@ ListChange CameraRegistry::applyList(const QList<DvrListInfo_s> &list)
                     continue;
                 DvrListInfo_s &stored = m_devList[d];
                 bool changed = true;
-                if (std::strncmp(stored.dev.ipAddr, in.dev.ipAddr, sizeof(stored.dev.ipAddr)) != 0) {
+                const bool newAddress =
+                    std::strncmp(stored.dev.ipAddr, in.dev.ipAddr, sizeof(stored.dev.ipAddr)) != 0;
+                if (newAddress && (!moved || moved->contains(id))) {
                     // Seen at a new address: asked there with the password
                     // it was taken with.
                     std::memcpy(stored.dev.ipAddr, in.dev.ipAddr, sizeof(stored.dev.ipAddr));
@@ -520,6 +523,9 @@ void CameraRegistry::requestStop()
         m_stop = true;
     }
     m_stopCv.notify_all();
+    // The request the probing thread waits in ends now, not when the
+    // camera answers (or its time-out runs out).
+    m_callAbort.raise();
     if (m_p2p) {
         {
             std::lock_guard<std::mutex> lock(m_p2p->mutex);
@@ -597,6 +603,8 @@ bool CameraRegistry::probeDevOnlineStatus(const QString &devId, int state, bool 
         return false;
     }
     if (ret != 0) {
+        if (m_stop)
+            return false;   // given up by the stop: nothing learnt
         // An online camera that discovery still finds stays online when
         // the recheck of its password fails on the way.
         if (state == STATE_ONLINE)
@@ -632,6 +640,9 @@ void CameraRegistry::probeOne(const QString &id, int stateBefore)
     bool refused = false;
     bool unaskable = false;
     const bool online = checkP2pOnline(id, &unaskable) || probeDevOnlineStatus(id, stateBefore, &refused);
+    // A request the stop cut short says nothing about the camera.
+    if (m_stop)
+        return;
 
     // What this camera's answer changes, decided under the lock against the
     // entry as it is now (it may have changed, or gone, meanwhile); the
@@ -726,6 +737,7 @@ void CameraRegistry::probeOne(const QString &id, int stateBefore)
 void CameraRegistry::probeThreadProc()
 {
     InstallCrashHandlerOnThread();
+    const CallAbortScope abortScope(&m_callAbort);
     int pass = 0;
     while (!m_stop) {
         ONVIF_DISCOVERY_SDK_Probe();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/callabort.h"
 #include "common/devicerecords.h"
 #include "common/jobworker.h"
 #include "common/onvifrecords.h"
@@ -49,10 +50,10 @@ struct ListChange
 // the list's when both are held.
 //
 // The probing thread reports by signals emitted on that thread (receivers
-// choose queued or direct connections). requestStop() ends a pass at the
-// next camera without waiting for the call in progress; the destructor
-// joins both threads (a library call in progress ends by its own time-out
-// first) and then writes the store one last time.
+// choose queued or direct connections). requestStop() ends a pass without
+// waiting: the request in progress (a SOAP request, a P2P connect) is
+// given up at once, the camera's state stays as it was. The destructor
+// joins both threads and then writes the store one last time.
 //
 // The store: every change of the list is written (the whole list, in one
 // transaction, passwords enciphered) on the store thread, the latest list
@@ -107,9 +108,12 @@ public:
     static int onDiscoveryResult(OnvifDiscoveryInfo_s *results, int n, int last, void *user);
 
     // Takes the add dialog's list: new cameras are appended (online) while
-    // there is room, known ones take the addresses, password and P2P ID it
-    // brings. The store follows.
-    ListChange applyList(const QList<DvrListInfo_s> &list);
+    // there is room, known ones take the password and P2P ID it brings, and
+    // its address (with the password and configuration asked there) when
+    // moved is null or names them; the others keep the address they have
+    // here, which probing may have changed since the dialog took its copy.
+    // The store follows.
+    ListChange applyList(const QList<DvrListInfo_s> &list, const QStringList *moved = nullptr);
     // A changed name, password or stream choice; false when not listed.
     // The store follows.
     bool applyProperty(const DeviceInfo_s &info, DvrListInfo_s *updated);
@@ -199,6 +203,7 @@ private:
     bool m_cycleComplete = false;
 
     std::atomic<bool> m_stop{false};
+    CallAbort m_callAbort;              // raised with m_stop: ends the probing thread's request
     std::mutex m_stopMutex;
     std::condition_variable m_stopCv;
     std::atomic<bool> m_probing{false};

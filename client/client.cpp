@@ -155,8 +155,8 @@ Client::Client(const char *localIp, QWidget *parent)
 Client::~Client()
 {
     // Probing reports to the pages: it ends (joined) before they go. The
-    // close confirmation asked it to stop already; a camera it is asking
-    // still ends its own time-out here.
+    // close confirmation asked it to stop already, which also gave up the
+    // request of the camera it was asking.
     m_registry->stopProbing();
     // The live page closes its streams while the libraries are still up.
     delete m_realVideo;
@@ -235,6 +235,7 @@ void Client::buildDialogs()
     QPasswd::registerAsPasswordPrompt();
     m_config = new QConfigMgr(this);
     m_addDevice = new QAddDevice(this);
+    m_addDevice->setDevList(m_registry->deviceList());
     // The registry stores the cameras the dialog hands it: its one writer.
     m_addDevice->setup()->setWritesStore(false);
     m_property = new QPropertyDial(this);
@@ -532,7 +533,11 @@ void Client::initDevTree()
 void Client::recvDevListSlot(QList<DvrListInfo_s> list)
 {
     VARNO_ASSERT_UI_THREAD();
-    const varno::client::ListChange change = m_registry->applyList(list);
+    // The add dialog's copy may hold addresses probing has changed since:
+    // only those of the cameras it moved there are taken.
+    const bool fromDialog = m_addDevice && sender() == m_addDevice;
+    const QStringList moved = fromDialog ? m_addDevice->movedCameras() : QStringList();
+    const varno::client::ListChange change = m_registry->applyList(list, fromDialog ? &moved : nullptr);
     for (const QString &id : change.nowOnline)
         if (QTreeWidgetItem *item = treeItem(id))
             setItemLook(item, id, STATE_ONLINE);
@@ -835,6 +840,9 @@ void Client::on_btnAddDevice_clicked()
     // dialog reads a copy.
     QList<DeviceInfo_s> snapshot = m_registry->searchSnapshot();
     const int count = int(snapshot.size());
+    // The dialog starts from the list as the registry holds it now.
+    if (!m_addDevice->isBusy())
+        m_addDevice->setDevList(m_registry->deviceList());
     emit sendSearchReslutToAdd(count, count > 0 ? snapshot.data() : nullptr);
     m_addDevice->exec();
 }

@@ -179,6 +179,8 @@ public slots:
     void on_btnFullScreen_released();
     void on_btnAddDevice_clicked();
     void on_btnAbout_clicked();
+    // A camera list to take (from the add dialog: the addresses of the
+    // cameras it moved, the others keep theirs).
     void recvDevListSlot(QList<DvrListInfo_s> list);
     void recvDevProperty(DeviceInfo_s info);
     void doubleClickedEvent(QTreeWidgetItem *item);

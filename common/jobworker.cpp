@@ -33,13 +33,19 @@ bool JobToken::pause(int ms) const
                                    [this] { return m_state->cancelled; });
 }
 
-void JobToken::cancel() const
+void JobToken::markCancelled() const
 {
     {
         std::lock_guard<std::mutex> lock(m_state->mutex);
         m_state->cancelled = true;
     }
     m_state->wake.notify_all();
+}
+
+void JobToken::cancel() const
+{
+    markCancelled();
+    m_state->calls.raise();
 }
 
 JobWorker::JobWorker() = default;
@@ -70,9 +76,15 @@ bool JobWorker::post(Job job)
 
 void JobWorker::cancel()
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_current.cancel();
-    m_current = JobToken();
+    JobToken told;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        told = m_current;
+        told.markCancelled();
+        m_current = JobToken();
+    }
+    // Outside the lock: the abort wakes library calls, which take their own.
+    told.cancel();
 }
 
 void JobWorker::finish()
@@ -88,15 +100,20 @@ bool JobWorker::idle() const
 
 void JobWorker::stopAndJoin(bool dropQueued)
 {
+    JobToken told;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (dropQueued) {
-            m_current.cancel();
+            told = m_current;
+            told.markCancelled();
             m_current = JobToken();
             m_queue.clear();
         }
         m_stop = true;
     }
+    // Outside the lock: the abort wakes library calls, which take their own.
+    if (dropQueued)
+        told.cancel();
     m_wake.notify_one();
     if (m_thread.joinable())
         m_thread.join();
@@ -114,7 +131,10 @@ void JobWorker::run()
         m_queue.pop_front();
         m_running = true;
         lock.unlock();
-        next.first(next.second);
+        {
+            const CallAbortScope calls(&next.second.m_state->calls);
+            next.first(next.second);
+        }
         next.first = nullptr; // whatever the job holds goes on this thread
         lock.lock();
         m_running = false;

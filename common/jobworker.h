@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/callabort.h"
+
 #include <QtGlobal>
 
 #include <condition_variable>
@@ -12,7 +14,9 @@
 namespace varno {
 
 // What a job sees of its cancellation. Cheap to copy; a job keeps it for as
-// long as it runs.
+// long as it runs. The job's blocking library calls (a SOAP request, a P2P
+// connect) watch it too: the cancel ends one in progress at once, with its
+// failure code.
 class JobToken
 {
 public:
@@ -32,7 +36,10 @@ private:
         std::mutex mutex;
         std::condition_variable wake;
         bool cancelled = false;
+        CallAbort calls;   // raised with cancelled
     };
+    // The flag (and pause()) only; cancel() also ends the library calls.
+    void markCancelled() const;
     void cancel() const;
 
     std::shared_ptr<State> m_state;
@@ -42,8 +49,9 @@ private:
 // the other, in the order they were posted. The thread starts with the
 // first job and belongs to the worker: the destructor cancels the running
 // job, drops the queued ones and joins the thread, so no job outlives its
-// owner. A job that waits in the libraries (a connect, a SOAP request) ends
-// when the library returns; pause() between tries ends at once.
+// owner. A job runs under its token's CallAbortScope: a cancel ends the
+// library call it waits in (a connect, a SOAP request), and pause()
+// between tries, at once.
 //
 // Threads: post(), cancel(), finish() and the destructor on the owner's
 // thread; jobs on the worker thread.

@@ -52,8 +52,8 @@ DeviceSetup::DeviceSetup(QObject *parent)
 DeviceSetup::~DeviceSetup()
 {
     VARNO_ASSERT_OWN_THREAD();
-    // Every job is cancelled and joined: the running one ends when its
-    // library call returns, the queued ones see the cancel at once, except
+    // Every job is cancelled and joined: the running one's library call
+    // ends at once, the queued ones see the cancel at once, except
     // a store rewrite, which is never dropped. Results still queued go with
     // this object.
     m_worker.cancel();

@@ -64,8 +64,6 @@ QAddDevice::QAddDevice(QWidget *parent)
     connect(m_setup, &varno::device::DeviceSetup::cameraAdded, this, &QAddDevice::onCameraAdded);
     connect(m_setup, &varno::device::DeviceSetup::cameraStored, this, &QAddDevice::onCameraStored);
 
-    m_devList = varno::device::readStoredDevices("QAddDevice::QAddDevice", __LINE__);
-    m_manual->updateDevList(m_devList);
     connect(this, &QAddDevice::sendDevList, m_manual, &QManualDial::updateDevList);
     connect(this, &QAddDevice::sendDelDevInfo, m_manual, &QManualDial::recvDelDevInfo);
     connect(m_manual, &QManualDial::sendManualInfo, this, &QAddDevice::RecvManualInfo);
@@ -84,6 +82,20 @@ void QAddDevice::setUserName(const char *user)
         varno::setText(m_user, varno::fieldText(user, sizeof(m_user)));
     else
         std::memset(m_user, 0, sizeof(m_user));
+}
+
+void QAddDevice::setDevList(const QList<DvrListInfo_s> &list)
+{
+    VARNO_ASSERT_UI_THREAD();
+    m_devList = list.mid(0, kMaxDevices);
+    m_moved.clear();
+    m_manual->updateDevList(m_devList);
+}
+
+void QAddDevice::handBackList()
+{
+    emit sendDevList(m_devList);
+    m_moved.clear();
 }
 
 void QAddDevice::updateDevInfo(DvrListInfo_s info)
@@ -251,12 +263,16 @@ void QAddDevice::onCameraAdded(const varno::device::AddResult &result)
         ++m_added;
     } else if (result.outcome == varno::device::AddResult::Moved) {
         const int i = varno::device::indexOfDevice(m_devList, result.info.dev.devId);
-        if (i >= 0)
+        if (i >= 0) {
             m_devList[i] = result.info;
+            const QString id = varno::fieldText(result.info.dev.devId);
+            if (!m_moved.contains(id))
+                m_moved.append(id);
+        }
     }
     if (result.cancelled) {
         // The batch was given up: the others hear of the stored camera.
-        emit sendDevList(m_devList);
+        handBackList();
         return;
     }
     if (result.outcome == varno::device::AddResult::Refused) {
@@ -298,7 +314,7 @@ void QAddDevice::finishBatch()
     m_batch = false;
     setBusy(false);
     if (!m_devList.isEmpty())
-        emit sendDevList(m_devList);
+        handBackList();
     if (m_added > 0) {
         WriteLog(3, "%s(%d):Add device (%d) completed!!!", "QAddDevice::on_addButton_clicked", __LINE__, m_added);
         varno::ui::InfoBox(this, tr("Add Device"), tr("Add device completed"));
@@ -339,7 +355,7 @@ void QAddDevice::takeManual(DvrListInfo_s info)
         std::memcpy(entry.password, info.dev.password, sizeof(entry.password));
         std::memcpy(entry.p2pId, info.dev.p2pId, sizeof(entry.p2pId));
         m_setup->rewriteList(m_devList, "QAddDevice::RecvManualInfo", __LINE__);
-        emit sendDevList(m_devList);
+        handBackList();
         WriteLog(0, "[DEVICE]Manual add device(%s) finished!!!", devId);
         return;
     }
@@ -362,7 +378,7 @@ void QAddDevice::onCameraStored(const DvrListInfo_s &info, int ret, bool cancell
             m_devList.append(info);
         WriteLog(0, "[DEVICE]Manual add device(%s) success!!!", devId);
         emit sendLogInfo(varno::makeLogInfo(m_user, tr("Add device:") + varno::fieldText(info.dev.devId)));
-        emit sendDevList(m_devList);
+        handBackList();
         WriteLog(0, "[DEVICE]Manual add device(%s) finished!!!", devId);
     }
     if (cancelled)

@@ -6,6 +6,7 @@
 #include <QDialog>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include "device/devicesetup.h"
 
@@ -18,8 +19,11 @@ class QAddDevice;
 // "Add Device": the cameras found by discovery that are not in the camera
 // list yet, to be ticked and added; cameras entered by camera ID arrive from
 // the manual add dialog. The dialog keeps its own copy of the camera list
-// (at most kMaxDevices), stores every add, and hands the whole list to the
-// main window after each add.
+// (at most kMaxDevices), given by the window (setDevList) each time it
+// opens, stores every add, and hands the whole list to the main window
+// after each add, naming the cameras whose address it changed there (the
+// window keeps the address it knows of the others: probing may have found
+// a newer one meanwhile).
 //
 // The cameras are asked and stored by the dialog's DeviceSetup, one after
 // the other, off the window's thread: while it works the Add button shows
@@ -32,18 +36,24 @@ class QAddDevice : public QDialog
     Q_DISABLE_COPY_MOVE(QAddDevice)
 
 public:
-    // Reads the stored cameras (passwords deciphered) as its camera list.
+    // Starts with an empty camera list: setDevList gives it (no store is
+    // read here).
     explicit QAddDevice(QWidget *parent = nullptr);
     ~QAddDevice() override;
 
     // The operator's name (a 32-byte field) for the operation-log entries.
     void setUserName(const char *user);
+    // The camera list as the window holds it (passwords deciphered).
+    void setDevList(const QList<DvrListInfo_s> &list);
     // A camera whose name or password changed elsewhere.
     void updateDevInfo(DvrListInfo_s info);
 
     const QList<DvrListInfo_s> &devList() const { return m_devList; }
     QManualDial *manualDialog() const { return m_manual; }
     varno::device::DeviceSetup *setup() const { return m_setup; }
+    // The IDs of the cameras asked at a new address since the list was last
+    // handed over (valid while sendDevList is emitted).
+    const QStringList &movedCameras() const { return m_moved; }
     // Cameras are being asked or stored.
     bool isBusy() const { return m_busy; }
 
@@ -53,6 +63,7 @@ public:
 
 signals:
     void sendLogInfo(LogInfo_s info);
+    // The dialog's camera list; a direct receiver reads movedCameras().
     void sendDevList(QList<DvrListInfo_s> list);
     void sendDelDevInfo(QString id);
 
@@ -88,11 +99,13 @@ private:
     void setBusy(bool busy);
     // The list is full: refused with a message naming the camera.
     bool refuseWhenFull(const char *devId);
+    void handBackList();
 
     Ui::QAddDevice *ui;
     QManualDial *m_manual;
     varno::device::DeviceSetup *m_setup;
     QList<DvrListInfo_s> m_devList;
+    QStringList m_moved;                 // cameras asked at a new address, not handed back yet
     char m_user[32];
 
     bool m_busy = false;

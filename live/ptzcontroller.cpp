@@ -44,8 +44,10 @@ PtzController::~PtzController()
         m_stop = true;
         m_queue.clear();
     }
-    // Also ends the wait for a P2P answer (same condition).
+    // Also ends the wait for a P2P answer (same condition), and a P2P
+    // connect the worker waits in.
     m_cv.notify_all();
+    m_callAbort.raise();
     m_thread.join();
 }
 
@@ -181,6 +183,7 @@ void PtzController::enqueue(Command cmd)
 
 void PtzController::run()
 {
+    const varno::CallAbortScope abortScope(&m_callAbort);
     while (true) {
         Command cmd;
         {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/callabort.h"
 #include "common/p2pmessage.h"
 
 #include <QByteArray>
@@ -129,6 +130,7 @@ private:
     std::condition_variable m_cv;
     std::deque<Command> m_queue;
     std::atomic<bool> m_stop{false};
+    varno::CallAbort m_callAbort;       // raised by the destructor: ends a P2P connect in progress
     std::atomic<int> m_done{0};
     // Worker thread only: PTZ service and profile by device ID.
     struct Target

@@ -37,8 +37,10 @@ RecordingController::~RecordingController()
 {
     VARNO_ASSERT_OWN_THREAD();
     m_closing = true;
-    // A start in progress stops its recorder itself when the factory
-    // returns (finishStart); stops in progress end.
+    // A start in progress gives up the request it waits in (stream address,
+    // P2P connect) and stops its recorder itself when the factory returns
+    // (finishStart); stops in progress end.
+    m_closeAbort.raise();
     for (auto &job : m_jobs)
         job->thread.join();
     m_jobs.clear();
@@ -90,7 +92,10 @@ bool RecordingController::runJob(std::function<void()> work)
     try {
         job->thread = std::thread([this, raw, work] {
             InstallCrashHandlerOnThread();
-            work();
+            {
+                const CallAbortScope calls(&m_closeAbort);
+                work();
+            }
             raw->done = true;
             // Joined on the controller's thread; the destructor joins
             // whatever this call leaves.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/callabort.h"
 #include "common/devicerecords.h"
 #include "live/liverecorder.h"
 
@@ -128,6 +129,7 @@ private:
     RecorderFactory m_factory;
     uint64_t m_serial = 0;
     std::atomic<bool> m_closing{false};
+    CallAbort m_closeAbort;                 // raised by the destructor: the jobs' library calls end
     std::list<std::unique_ptr<Job>> m_jobs; // controller's thread
 };
 

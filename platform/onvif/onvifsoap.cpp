@@ -1,5 +1,6 @@
 #include "platform/onvif/onvifsoap.h"
 
+#include "common/callabort.h"
 #include "common/logfile.h"
 #include "platform/onvif/onvifprobe.h"
 #include "platform/onvif/onvifxml.h"
@@ -158,6 +159,47 @@ int progress(void *user, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
     return abort && abort->load() ? 1 : 0;
 }
 
+// curl_easy_perform, but an abort flag raised meanwhile ends the transfer
+// within a poll interval (the connection is closed), also while the
+// camera stays silent.
+CURLcode performWatched(CURL *curl, const std::atomic<bool> *abort)
+{
+    if (!abort)
+        return curl_easy_perform(curl);
+    if (abort->load())
+        return CURLE_ABORTED_BY_CALLBACK;
+    CURLM *multi = curl_multi_init();
+    if (!multi)
+        return CURLE_OUT_OF_MEMORY;
+    curl_multi_add_handle(multi, curl);
+    CURLcode result = CURLE_OK;
+    bool finished = false;
+    for (;;) {
+        int running = 0;
+        if (curl_multi_perform(multi, &running) != CURLM_OK) {
+            result = CURLE_RECV_ERROR;
+            break;
+        }
+        int left = 0;
+        while (CURLMsg *msg = curl_multi_info_read(multi, &left)) {
+            if (msg->msg == CURLMSG_DONE && msg->easy_handle == curl) {
+                result = msg->data.result;
+                finished = true;
+            }
+        }
+        if (finished || running == 0)
+            break;
+        if (abort->load()) {
+            result = CURLE_ABORTED_BY_CALLBACK;
+            break;
+        }
+        curl_multi_poll(multi, nullptr, 0, 50, nullptr);
+    }
+    curl_multi_remove_handle(multi, curl);
+    curl_multi_cleanup(multi);
+    return result;
+}
+
 void initCurlOnce()
 {
     static std::once_flag once;
@@ -305,6 +347,11 @@ int SoapClient::call(const std::string &url, const std::string &action, const st
     envelope += bodyXml;
     envelope += "</s:Body></s:Envelope>";
 
+    // Without a flag of its own the call watches its thread's stop.
+    if (!abort) {
+        if (const varno::CallAbort *threadAbort = varno::currentCallAbort())
+            abort = threadAbort->flag();
+    }
     std::string response;
     long status = 0;
     CURLcode rc = CURLE_OK;
@@ -343,7 +390,7 @@ int SoapClient::call(const std::string &url, const std::string &action, const st
             curl_easy_setopt(curl, CURLOPT_USERNAME, m_cfg.user.c_str());
             curl_easy_setopt(curl, CURLOPT_PASSWORD, password.c_str());
         }
-        rc = curl_easy_perform(curl);
+        rc = performWatched(curl, abort);
         status = 0;
         curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
         curl_slist_free_all(headers);

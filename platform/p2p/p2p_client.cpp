@@ -1,5 +1,6 @@
 #include "platform/p2p/p2p_client.h"
 
+#include "common/callabort.h"
 #include "common/configfile.h"
 #include "common/logfile.h"
 #include "common/p2precords.h"
@@ -558,9 +559,18 @@ int Client::connectPeer(const char *cameraId)
     std::string cam;
     if (!takeCameraId(cameraId, cam))
         return P2P_ERR_PARAM;
+    // The caller's thread stop (CallAbortScope) ends the wait for the
+    // camera: the connect then fails as one the camera did not answer.
+    // Registered before the lock is taken, removed after it is let go.
+    const varno::CallAbortWaker abortWaker([this] {
+        { std::lock_guard<std::mutex> wake(m_mutex); }
+        m_cv.notify_all();
+    });
     std::unique_lock<std::mutex> lock(m_mutex);
     if (!m_connected.load())
         return P2P_ERR_NOT_REGISTERED;
+    if (abortWaker.raised())
+        return P2P_ERR_TIMEOUT;
     Session &s = m_sessions[cam];
     if (s.state == kSessionUp)
         return 0;
@@ -586,7 +596,7 @@ int Client::connectPeer(const char *cameraId)
     sendToCamera(s, Kind::SessionOpen, request, 0, 0, nullptr, 0);
     const int64_t end = monotonicMs() + m_config.requestTimeoutMs;
     // Wait for the camera, but give up early when its presence says offline.
-    while (!pending->done && !m_stop.load()) {
+    while (!pending->done && !m_stop.load() && !abortWaker.raised()) {
         if (m_cv.wait_until(lock, std::chrono::steady_clock::now()
                                       + std::chrono::milliseconds(std::max<int64_t>(0, end - monotonicMs())))
             == std::cv_status::timeout)

@@ -1,12 +1,15 @@
 // The camera registry without a window: probing asks a slow camera without
-// holding the list, a stop does not wait for that camera, the store follows
-// every change.
+// holding the list, a stop does not wait for that camera (nor does the join
+// after it), the store follows every change, the add dialog's stale copy
+// does not undo what probing found.
 #include "client/cameraregistry.h"
 #include "tests/client/clientfixture.h"
 
 #include "common/metatypes.h"
 #include "tools/camsim/onvifsimulation.h"
 
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QtTest>
 
 using namespace clienttest;
@@ -22,7 +25,24 @@ private slots:
 
     void slowCameraLeavesTheListFreeAndStopDoesNotWait();
     void everyChangeIsStored();
+    void joinEndsTheRequestOfASilentCamera();
+    void dialogCopyKeepsTheProbedAddress();
 };
+
+namespace {
+
+// Discovery has found the camera there.
+void discovered(CameraRegistry &registry, const QByteArray &id, const QByteArray &ip, const QByteArray &service)
+{
+    OnvifDiscoveryInfo_s found;
+    std::memset(&found, 0, sizeof(found));
+    varno::setText(found.endpoint, "urn:uuid:" + id);
+    varno::setText(found.ipAddr, ip);
+    varno::setText(found.serviceAddr, service);
+    registry.discoveryResult(&found, 1, 1);
+}
+
+} // namespace
 
 void TestCameraRegistry::slowCameraLeavesTheListFreeAndStopDoesNotWait()
 {
@@ -45,12 +65,7 @@ void TestCameraRegistry::slowCameraLeavesTheListFreeAndStopDoesNotWait()
     QCOMPARE(registry.state(id), int(STATE_OFFLINE));
     // Discovery has found it: the next pass asks it for its configuration,
     // and the camera holds every answer back.
-    OnvifDiscoveryInfo_s found;
-    std::memset(&found, 0, sizeof(found));
-    varno::setText(found.endpoint, "urn:uuid:" + hall.uuid);
-    varno::setText(found.ipAddr, "127.0.0.1");
-    varno::setText(found.serviceAddr, service);
-    registry.discoveryResult(&found, 1, 1);
+    discovered(registry, QByteArray::fromStdString(hall.uuid), "127.0.0.1", service);
     sim.camera(0)->setReplyDelayMs(60000);
     QSignalSpy looks(&registry, &CameraRegistry::lookChanged);
     registry.startProbing();
@@ -67,14 +82,70 @@ void TestCameraRegistry::slowCameraLeavesTheListFreeAndStopDoesNotWait()
     QCOMPARE(registry.state(id), int(STATE_OFFLINE));
     QCOMPARE(looks.count(), 0);
 
-    // A stop returns while the camera is still being asked; the thread ends
-    // once the camera's call ends (here: the camera goes away).
+    // A stop returns while the camera is still being asked; the join gives
+    // the request up, the camera's state stays.
     registry.requestStop();
     QVERIFY(registry.stopRequested());
-    QVERIFY(registry.probing());
-    sim.stop();
-    QTRY_VERIFY_WITH_TIMEOUT(!registry.probing(), 30000);
+    registry.stopProbing();
     QCOMPARE(registry.state(id), int(STATE_OFFLINE));
+}
+
+void TestCameraRegistry::joinEndsTheRequestOfASilentCamera()
+{
+    // A camera that takes the connection and the request and never answers;
+    // the request's own time-out is far beyond the test's.
+    QTcpServer silent;
+    QVERIFY(silent.listen(QHostAddress::LocalHost));
+    QByteArray heard;
+    bool closed = false;
+    connect(&silent, &QTcpServer::newConnection, this, [&] {
+        QTcpSocket *peer = silent.nextPendingConnection();
+        connect(peer, &QTcpSocket::readyRead, this, [&heard, peer] { heard += peer->readAll(); });
+        connect(peer, &QTcpSocket::disconnected, this, [&closed] { closed = true; });
+    });
+    QVERIFY(varno::test::writeOnvifConf(
+        {QStringLiteral("connect_timeout_ms = 1000"), QStringLiteral("request_timeout_ms = 300000")}));
+    const QByteArray service = "http://127.0.0.1:" + QByteArray::number(silent.serverPort()) + "/onvif/device_service";
+    QVERIFY(seedStore({camera("silent-1", "Silent", "583", false, "127.0.0.1", service)}));
+    QVERIFY(SDK_DVRMGR_Init(varno::installDir().c_str()) == 0);
+    CameraRegistry registry;
+    registry.load();
+    discovered(registry, "silent-1", "127.0.0.1", service);
+    registry.startProbing();
+    QTRY_VERIFY_WITH_TIMEOUT(heard.contains("GetSystemDateAndTime"), 20000);
+    // The window's close ends the thread (the destructor's join has nothing
+    // to wait for) with the request unanswered, whose connection the camera
+    // sees closed.
+    registry.requestStop();
+    QTRY_VERIFY_WITH_TIMEOUT(!registry.probing(), 60000);
+    registry.stopProbing();
+    QCOMPARE(registry.state(QStringLiteral("silent-1")), int(STATE_OFFLINE));
+    QTRY_VERIFY_WITH_TIMEOUT(closed, 20000);
+}
+
+void TestCameraRegistry::dialogCopyKeepsTheProbedAddress()
+{
+    QVERIFY(seedStore({camera("moving-1", "Porch", "583", false, "127.0.0.1", "http://127.0.0.1:9/onvif/device_service")}));
+    QVERIFY(SDK_DVRMGR_Init(varno::installDir().c_str()) == 0);
+    CameraRegistry registry;
+    registry.load();
+    // The add dialog takes its copy, then probing finds the camera elsewhere.
+    QList<DvrListInfo_s> dialogCopy = registry.deviceList();
+    discovered(registry, "moving-1", "127.0.0.3", "http://127.0.0.3:9/onvif/device_service");
+    registry.startProbing();
+    auto ipOf = [&registry] { return QByteArray(registry.deviceList().at(0).dev.ipAddr); };
+    QTRY_COMPARE_WITH_TIMEOUT(ipOf(), QByteArray("127.0.0.3"), 20000);
+    registry.requestStop();
+    registry.stopProbing();
+    // Handed back with a camera added, the copy changes nothing of the other;
+    // an address the user gave it in the dialog is taken.
+    dialogCopy.append(listed(camera("new-2", "Shed", "583", false, "127.0.0.4")));
+    QStringList moved;
+    QCOMPARE(registry.applyList(dialogCopy, &moved).changed.size(), 0);
+    QCOMPARE(ipOf(), QByteArray("127.0.0.3"));
+    moved << QStringLiteral("moving-1");
+    QCOMPARE(registry.applyList(dialogCopy, &moved).changed.size(), 1);
+    QCOMPARE(ipOf(), QByteArray("127.0.0.1"));
 }
 
 void TestCameraRegistry::everyChangeIsStored()

@@ -9,6 +9,7 @@
 #include "common/textfield.h"
 #include "common/ui/promptscript.h"
 #include "device/devicesetup.h"
+#include "device/devicestore.h"
 #include "device/passwordcipher.h"
 #include "device/qadddevice.h"
 #include "device/qmanualdial.h"
@@ -129,6 +130,8 @@ void TestQAddDevice::init()
     varno::setText(known.password, "stored55");
     QCOMPARE(SDK_DVRMGR_AddDevice(enciphered(known)), 0);
     m_dialog = std::make_unique<QAddDevice>();
+    QVERIFY(m_dialog->devList().isEmpty());   // built without reading the store
+    m_dialog->setDevList(varno::device::readStoredDevices("test", __LINE__));
     char user[32] = {};
     std::strcpy(user, "admin");
     m_dialog->setUserName(user);
@@ -337,6 +340,8 @@ void TestQAddDevice::onvifCameraIsAskedAndStored()
     QCOMPARE(QByteArray(logged[0][0].value<LogInfo_s>().content),
              QByteArray("Add device:") + QByteArray(settings.uuid.c_str()));
     QCOMPARE(list.count(), 1);
+    QStringList namedMoved{QStringLiteral("none")};
+    connect(m_dialog.get(), &QAddDevice::sendDevList, this, [&] { namedMoved = m_dialog->movedCameras(); });
 
     // The camera moves to another address: the entry and the store follow,
     // without a message or a log entry.
@@ -350,6 +355,9 @@ void TestQAddDevice::onvifCameraIsAskedAndStored()
     QCOMPARE(script.count(), 0);
     QCOMPARE(logged.count(), 1);
     QCOMPARE(list.count(), 2);
+    // The dialog names it to the list's receiver: the window takes this address.
+    QCOMPARE(namedMoved, QStringList{QString::fromStdString(settings.uuid)});
+    QVERIFY(m_dialog->movedCameras().isEmpty());
     QCOMPARE(QByteArray(m_dialog->devList()[1].dev.ipAddr), QByteArray("127.0.0.2"));
     QCOMPARE(QByteArray(m_dialog->devList()[1].dev.serviceAddr), moved);
     const auto store = stored();
@@ -457,6 +465,7 @@ void TestQAddDevice::listFullIsRefusedWithAMessage()
     }
     QCOMPARE(int(stored().size()), kMaxDevices - 1);
     m_dialog = std::make_unique<QAddDevice>();
+    m_dialog->setDevList(varno::device::readStoredDevices("test", __LINE__));
     PromptScript script;
     QSignalSpy list(m_dialog.get(), &QAddDevice::sendDevList);
     // The 300th is taken, the 301st refused.
@@ -533,12 +542,13 @@ void TestQAddDevice::deleteAndUpdateFollowTheList()
 
 void TestQAddDevice::closeWhileAskingASilentCamera()
 {
-    // A camera that takes the connection and never answers: the library
-    // gives up after its request time-out. Meanwhile the window's event loop
-    // runs, the button shows the add under way, and closing the dialog
-    // gives the add up: nothing is stored and nothing is said.
+    // A camera that takes the connection and never answers (the library's
+    // request time-out is beyond the test's). Meanwhile the window's event
+    // loop runs, the button shows the add under way, and closing the dialog
+    // gives the add up at once (the camera sees its connection closed):
+    // nothing is stored and nothing is said.
     QVERIFY(varno::test::writeOnvifConf({QStringLiteral("connect_timeout_ms = 1000"),
-                                         QStringLiteral("request_timeout_ms = 3000")}));
+                                         QStringLiteral("request_timeout_ms = 300000")}));
     QTcpServer silent;
     QVERIFY(silent.listen(QHostAddress::LocalHost, 0));
     QList<QTcpSocket *> held;
@@ -566,6 +576,7 @@ void TestQAddDevice::closeWhileAskingASilentCamera()
     m_dialog->close();
     QVERIFY(!m_dialog->isBusy());
     QVERIFY(button->isEnabled());
+    QTRY_COMPARE_WITH_TIMEOUT(held.first()->state(), QAbstractSocket::UnconnectedState, 15000);
     QTRY_COMPARE_WITH_TIMEOUT(m_dialog->setup()->jobsInFlight(), 0, 15000);
     QCOMPARE(script.count(), 0);
     QCOMPARE(logged.count(), 0);

@@ -14,8 +14,10 @@
 #include "live/qvideohand.h"
 #include "live/qvideoplay.h"
 #include "platform/av/videosink.h"
+#include "record/camerarecorder.h"
 #include "record/recordingcontroller.h"
 #include "tests/support/media/testmedia.h"
+#include "tests/support/onviftestconf.h"
 
 #include <QAction>
 #include <QFile>
@@ -24,6 +26,8 @@
 #include <QScopeGuard>
 #include <QSemaphore>
 #include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QToolButton>
 #include <QtTest>
 
@@ -201,6 +205,7 @@ private slots:
     void fitRectBoundaries();
     void letterBoxedByDefaultAndStretchedWhenUnchecked();
     void theChoiceIsKeptPerUser();
+    void closingWhileARecordingStartsAtASilentCamera();
 
 private:
     std::shared_ptr<RecorderLog> installRecorder(QVideoOnly &grid)
@@ -1089,5 +1094,35 @@ void TestQVideoOnly::theChoiceIsKeptPerUser()
     QVERIFY(!grid->keepAspect());
     QVERIFY(live::LiveViewSettings::keepAspect(QString()));
 }
+
+// The grid goes while an ONVIF camera's recording start waits for a camera
+// that never answers (the library's time-out is beyond the test's): the
+// request is given up, the camera sees its connection closed.
+void TestQVideoOnly::closingWhileARecordingStartsAtASilentCamera()
+{
+    QVERIFY(varno::test::writeOnvifConf(
+        {QStringLiteral("connect_timeout_ms = 1000"), QStringLiteral("request_timeout_ms = 300000")}));
+    QTcpServer silent;
+    QVERIFY(silent.listen(QHostAddress::LocalHost));
+    QTcpSocket *peer = nullptr;
+    connect(&silent, &QTcpServer::newConnection, this, [&] { peer = silent.nextPendingConnection(); });
+    auto grid = std::make_unique<Grid>();
+    QVideoOnly *raw = grid.get();
+    grid->setRecorderFactory([raw](const DvrListInfo_s &dev, int alarmType) -> std::unique_ptr<LiveRecorder> {
+        return varno::record::startCameraRecorder(
+            dev, alarmType, [raw](const QString &id, const QString &path, int code, LiveRecorder *recorder) {
+                raw->recvRecord(id, path, code, recorder);
+            });
+    });
+    DvrListInfo_s cam = camera("onvif", false, 0);
+    varno::setText(cam.dev.serviceAddr, "http://127.0.0.1:" + QByteArray::number(silent.serverPort()) + "/onvif/device_service");
+    grid->setDevInfo(cam);
+    openCamera(*grid, QStringLiteral("onvif"));
+    QVERIFY(grid->beginToRecord(QStringLiteral("onvif"), 0));
+    QTRY_VERIFY_WITH_TIMEOUT(peer, 20000);
+    grid.reset();
+    QTRY_COMPARE_WITH_TIMEOUT(peer->state(), QAbstractSocket::UnconnectedState, 20000);
+}
+
 QTEST_MAIN(TestQVideoOnly)
 #include "tst_qvideoonly.moc"

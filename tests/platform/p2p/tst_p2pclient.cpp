@@ -3,6 +3,7 @@
 // live streams that decode, every camera message, playback, download,
 // scripted camera faults and a broker that dies mid-stream.
 
+#include "common/callabort.h"
 #include "common/camerafile.h"
 #include "common/crashhandler.h"
 #include "common/p2precords.h"
@@ -16,6 +17,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QScopeGuard>
 #include <QtTest>
 
 #include <atomic>
@@ -266,6 +268,7 @@ private slots:
     void slowConsumerLosesFramesUpToKeyFrame();
     void framesLostOnTheWayWaitForKeyFrame();
     void slowCameraHoldsItsAnswers();
+    void connectEndsWithTheCallersAbort();
 
 private:
     int connectTo(const char *camera);
@@ -1116,6 +1119,34 @@ void TestP2pClient::slowCameraHoldsItsAnswers()
     QCOMPARE(m_sim.command(QStringLiteral("C100200 held-replies")), QStringLiteral("OK held-replies 1"));
     QCOMPARE(m_sim.command(QStringLiteral("C100200 slow-answers 0")), QStringLiteral("OK slow-answers"));
     QCOMPARE(P2P_Client_SDK_Get_StreamDescr(m_handle, kCamB, &count, buffer), 0);
+}
+
+// The calling thread's abort ends a connect to a camera that never answers
+// long before the library's time-out (a minute on this handle).
+void TestP2pClient::connectEndsWithTheCallersAbort()
+{
+    QVERIFY(m_broker.writeClientConfig(QStringLiteral("timeout_ms = 60000\n")));
+    P2P_HANDLE slow = 0;
+    const int initResult = init(&slow);
+    QVERIFY(m_broker.writeClientConfig());
+    QCOMPARE(initResult, 0);
+    const auto release = qScopeGuard([slow] { P2P_Client_SDK_UnInit(slow); });
+    QCOMPARE(P2P_Client_SDK_Register(slow, 0, 0), 0);
+    const char *const silent = "VRNX-000000-NOONE";
+    varno::CallAbort abort;
+    std::atomic<int> result{1};
+    std::thread caller([&] {
+        const varno::CallAbortScope scope(&abort);
+        result = P2P_Client_SDK_Connect_Peer(slow, silent);
+    });
+    const auto join = qScopeGuard([&caller] { caller.join(); });
+    int32_t status = -1;
+    QTRY_VERIFY_WITH_TIMEOUT(P2P_Client_SDK_Get_Session_Status(slow, silent, &status) == 0
+                                 && status == P2P_SESSION_CONNECTING, 20000);
+    abort.raise();
+    QTRY_VERIFY_WITH_TIMEOUT(result.load() == P2P_ERR_NOT_FOUND || result.load() == P2P_ERR_TIMEOUT, 20000);
+    P2P_Client_SDK_Get_Session_Status(slow, silent, &status);
+    QCOMPARE(status, int(P2P_SESSION_NONE));
 }
 
 QTEST_GUILESS_MAIN(TestP2pClient)
