@@ -1127,7 +1127,7 @@ void TestP2pClient::connectEndsWithTheCallersAbort()
 {
     QVERIFY(m_broker.writeClientConfig(QStringLiteral("timeout_ms = 60000\n")));
     P2P_HANDLE slow = 0;
-    const int initResult = init(&slow);
+    const int initResult = ::init(&slow);
     QVERIFY(m_broker.writeClientConfig());
     QCOMPARE(initResult, 0);
     const auto release = qScopeGuard([slow] { P2P_Client_SDK_UnInit(slow); });
