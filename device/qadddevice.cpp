@@ -395,9 +395,13 @@ void QAddDevice::hideEvent(QHideEvent *event)
         WriteLog(0, "[DEVICE]Add device cancelled!!!");
         m_setup->cancel();
         m_rows.clear();
-        m_manualWaiting.clear();
         m_batch = false;
         setBusy(false);
+        // Cameras of the manual add that waited for the batch passed their
+        // password check and the user was told they are added: they are
+        // stored all the same.
+        while (!m_busy && !m_manualWaiting.isEmpty())
+            takeManual(m_manualWaiting.takeFirst());
     }
     QDialog::hideEvent(event);
 }
