@@ -231,7 +231,7 @@ private slots:
         for (const QString &c : tl->view()->cameras())
             latest = std::max(latest, tl->model().files(c).first().start);
         tl->showAround(latest, TimelineWindow::kMinLength);
-        save(&page, "timeline", lang);
+        saveShot(&page, "timeline", lang);
         tl->syncButton()->click();
         QVERIFY(page.syncShown());
         SyncPlayer *player = page.syncPlayer();
@@ -252,7 +252,7 @@ private slots:
                 std::abs(grid->window(i)->slide()->value() - (player->sync()->positionMs() / 1000 - fileStart)) <= 2,
                 20000);
         }
-        save(&page, "sync", lang);
+        saveShot(&page, "sync", lang);
 
         // Pause reaches every window, then a step moves the clock one frame.
         player->pauseButton()->click();
@@ -283,17 +283,6 @@ private slots:
     }
 
 private:
-    void save(QWidget *widget, const char *state, const QString &lang)
-    {
-        const QString dir = qEnvironmentVariable("VARNO_SHOTS_DIR");
-        if (dir.isEmpty())
-            return;
-        QCoreApplication::processEvents();
-        const QString path = QStringLiteral("%1/playback-%2-%3.png").arg(dir, QLatin1String(state), lang);
-        QVERIFY2(widget->grab().save(path), qPrintable(path));
-        qInfo("screenshot: %s", qPrintable(path));
-    }
-
     std::shared_ptr<FakeStorage> m_storage;
 };
 
