@@ -314,7 +314,13 @@ int FrameSurface::present(const uint8_t *y, int yStride, const uint8_t *u, int u
         return 1;
     std::swap(m_front, m_back);
     m_frontPicture = DecodedPicture();
-    m_frontSource = QSize(width, height);
+    publishFront(QSize(width, height), display);
+    return 0;
+}
+
+void FrameSurface::publishFront(QSize source, QSize display)
+{
+    m_frontSource = source;
     m_frontDisplay = display;
     m_frontSequence = m_presented.fetch_add(1) + 1;
     m_frontStamp = t_presentStamp;
@@ -322,7 +328,6 @@ int FrameSurface::present(const uint8_t *y, int yStride, const uint8_t *u, int u
     // refers to the owner still runs. The notifier only posts.
     if (m_notifier)
         m_notifier();
-    return 0;
 }
 
 int FrameSurface::presentPicture(const DecodedPicture &picture)
@@ -343,12 +348,7 @@ int FrameSurface::presentPicture(const DecodedPicture &picture)
         } else {
             m_front = QImage();
             m_frontPicture = picture;
-            m_frontSource = QSize(picture.width, picture.height);
-            m_frontDisplay = display;
-            m_frontSequence = m_presented.fetch_add(1) + 1;
-            m_frontStamp = t_presentStamp;
-            if (m_notifier)
-                m_notifier();
+            publishFront(QSize(picture.width, picture.height), display);
             return 0;
         }
     }

@@ -131,6 +131,10 @@ public:
     uint64_t presentedCount() const { return m_presented.load(); }
 
 private:
+    // Makes the picture just put in front the one to paint and tells the
+    // owner; m_mutex held.
+    void publishFront(QSize source, QSize display);
+
     mutable std::mutex m_mutex; // guards everything below but m_sws / m_back
     QSize m_target;
     bool m_keepAspect = false;

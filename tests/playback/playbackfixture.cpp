@@ -7,8 +7,10 @@
 #include "common/p2phandle.h"
 #include "common/textfield.h"
 #include "playback/fileplay.h"
+#include "resources/resourcepath.h"
 
 #include <QCoreApplication>
+#include <QLocale>
 #include <QPixmap>
 #include <QTest>
 #include <QWidget>
@@ -207,6 +209,21 @@ void saveShot(QWidget *widget, const char *state, const QString &lang)
     const QString path = QStringLiteral("%1/playback-%2-%3.png").arg(dir, QLatin1String(state), lang);
     QVERIFY2(widget->grab().save(path), qPrintable(path));
     qInfo("screenshot: %s", qPrintable(path));
+}
+
+UiLanguage::UiLanguage(const QString &lang)
+{
+    if (lang != QLatin1String("de"))
+        return;
+    m_loaded = m_translator.load(varno::resourcePath(QStringLiteral("./language/translate_en2gm.qm")));
+    QCoreApplication::installTranslator(&m_translator);
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+}
+
+UiLanguage::~UiLanguage()
+{
+    QCoreApplication::removeTranslator(&m_translator);
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
 }
 
 void searchLocalAroundToday(fileplay *panel)

@@ -20,6 +20,7 @@
 #include <QString>
 #include <QStringList>
 #include <QTimer>
+#include <QTranslator>
 
 #include <atomic>
 #include <condition_variable>
@@ -143,6 +144,21 @@ void searchLocalAroundToday(fileplay *panel);
 void searchCameraDay(fileplay *panel, const QString &name);
 // With VARNO_SHOTS_DIR set, saves the widget as playback-<state>-<lang>.png there.
 void saveShot(QWidget *widget, const char *state, const QString &lang);
+
+// The user interface in "en" or "de" (translation and locale) for as long
+// as it lives; English again afterwards.
+class UiLanguage
+{
+public:
+    explicit UiLanguage(const QString &lang);
+    ~UiLanguage();
+    Q_DISABLE_COPY_MOVE(UiLanguage)
+    bool loaded() const { return m_loaded; } // false: the German translation is missing
+
+private:
+    QTranslator m_translator;
+    bool m_loaded = true;
+};
 // The camera's record as the main window hands it to the pages.
 DvrListInfo_s deviceRecord(const SimCamera &camera);
 QByteArray simConfigWithRecordings(quint16 brokerPort, const QString &storage, const QList<SimCamera> &cameras);

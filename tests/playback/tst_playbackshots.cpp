@@ -4,7 +4,6 @@
 // with VARNO_SHOTS_DIR set the page (and the download dialog) is saved there
 // as playback-<state>-<en|de>.png.
 
-#include "resources/resourcepath.h"
 #include "common/ui/promptscript.h"
 #include "live/videosurface.h"
 #include "playback/cfiledownload.h"
@@ -25,12 +24,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QLocale>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTest>
-#include <QTranslator>
 
 #include <memory>
 
@@ -107,17 +104,9 @@ private slots:
         QFETCH(QString, lang);
         const bool german = lang == QLatin1String("de");
         PromptScript script;
-        QTranslator translator;
-        if (german) {
-            QVERIFY(translator.load(varno::resourcePath(QStringLiteral("./language/translate_en2gm.qm"))));
-            QCoreApplication::installTranslator(&translator);
-            QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
-        }
-        auto restore = qScopeGuard([&] {
-            m_page.reset();
-            QCoreApplication::removeTranslator(&translator);
-            QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
-        });
+        const UiLanguage language(lang);
+        QVERIFY(language.loaded());
+        auto restore = qScopeGuard([&] { m_page.reset(); }); // before the language goes
         m_page = std::make_unique<videosearch>();
         m_page->resize(1280, 720);
         m_page->setDevInfo(deviceRecord(m_gate));

@@ -3,7 +3,6 @@
 // page, four cameras picked on the timeline and played in the grid in step.
 
 #include "common/textfield.h"
-#include "resources/resourcepath.h"
 #include "common/ui/promptscript.h"
 #include "playback/fileplay.h"
 #include "playback/qmediaplay.h"
@@ -25,7 +24,6 @@
 #include <QSignalSpy>
 #include <QTableWidget>
 #include <QTest>
-#include <QTranslator>
 #include <QTimeZone>
 
 using namespace pbtest;
@@ -193,16 +191,8 @@ private slots:
     void page()
     {
         QFETCH(QString, lang);
-        QTranslator translator;
-        if (lang == QLatin1String("de")) {
-            QVERIFY(translator.load(varno::resourcePath(QStringLiteral("./language/translate_en2gm.qm"))));
-            QCoreApplication::installTranslator(&translator);
-            QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
-        }
-        auto restore = qScopeGuard([&] {
-            QCoreApplication::removeTranslator(&translator);
-            QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
-        });
+        const UiLanguage language(lang);
+        QVERIFY(language.loaded());
         varno::ui::PromptScript script;
         videosearch page;
         page.resize(1280, 720);
