@@ -306,6 +306,14 @@ struct AV_Decoder
     int layoutRepeats = 0;
     bool layoutBroken = false;
     bool handedEarly = false; // the picture being fed went at its learned last slice
+    // Sources that hand over one NAL unit a call (RTSP) give no sign whether
+    // a picture's first slice is all of it. Until the stream has shown that
+    // (a lone slice followed by something other than its continuation, or a
+    // call with several units and a slice), a lone first slice waits for the
+    // next call instead of going to the decoder cut.
+    bool heldLone = false;  // the picture pending is such a slice, held over
+    bool loneWhole = false; // a lone slice was a whole picture
+    bool wholeCalls = false; // a call brought several units with a slice
     // Pictures taken out of the decoder to make room for a packet.
     std::deque<AVFrame *> ready;
 
@@ -541,11 +549,18 @@ void noteSlice(AV_Decoder *d, const uint8_t *nal, size_t n)
 int sendVideo(AV_Decoder *d, const uint8_t *data, int size)
 {
     int result = 0;
-    bool anyNal = false;
+    int nals = 0;
+    bool anyVcl = false;
     bool startSeen = false; // this call holds the first slice of a picture
     forEachNal(data, static_cast<size_t>(size), [&](const uint8_t *nal, size_t n) {
-        anyNal = true;
+        ++nals;
         const bool vcl = isVcl(d->videoCode, nal, n);
+        anyVcl |= vcl;
+        if (d->heldLone) { // the slice held over is whole unless this continues it
+            d->heldLone = false;
+            if (!vcl || startsPicture(d->videoCode, nal, n))
+                d->loneWhole = true;
+        }
         if (vcl && d->videoCode == AV_VIDEO_H264)
             noteSlice(d, nal, n);
         if (vcl && !startsPicture(d->videoCode, nal, n)) {
@@ -570,10 +585,16 @@ int sendVideo(AV_Decoder *d, const uint8_t *data, int size)
         d->pendingHasVcl |= vcl;
         startSeen |= vcl && startsPicture(d->videoCode, nal, n);
     });
-    if (!anyNal) {
+    if (nals == 0) {
         // No start code: not a stream we can read; the decoder judges it.
         const int r = sendPacket(d, data, static_cast<size_t>(size));
         return r < 0 ? r : result;
+    }
+    if (nals > 1 && anyVcl)
+        d->wholeCalls = true;
+    if (d->pendingHasVcl && !d->multiSlice && !d->wholeCalls && !d->loneWhole && nals == 1) {
+        d->heldLone = true;
+        return result;
     }
     const bool atLastSlice = d->multiSlice && !d->layoutBroken && d->layoutRepeats >= 3
         && d->pictureLastMb == d->layoutLastMb;

@@ -92,7 +92,8 @@ std::vector<EncodedFrame> encodeStream(const EncodeOptions &o)
     av_opt_set_double(ctx->priv_data, "crf", o.quality, 0);
     if (o.codec == 2)
         av_opt_set(ctx->priv_data, "x265-params",
-                   ("repeat-headers=1:log-level=none:scenecut=0:keyint=" + std::to_string(o.gop)).c_str(), 0);
+                   ("repeat-headers=1:log-level=none:scenecut=0:keyint=" + std::to_string(o.gop)
+                    + ":slices=" + std::to_string(o.slices)).c_str(), 0);
     else
         av_opt_set(ctx->priv_data, "x264-params",
                    ("keyint=" + std::to_string(o.gop) + ":min-keyint=" + std::to_string(o.gop)

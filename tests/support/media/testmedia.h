@@ -38,7 +38,7 @@ struct EncodeOptions
     int gop = 25;     // frames between IDR pictures
     int quality = 23; // CRF / QP-like: lower is better
     bool still = false;
-    int slices = 1;   // slices per picture (H.264)
+    int slices = 1;   // slices per picture
     int sarNum = 0;   // pixel shape written into the stream (0: none)
     int sarDen = 0;
 };
