@@ -703,8 +703,8 @@ void TestRealVideo::hdSdSwitchKeepsOnlyTheSelectedStream()
     const int32_t hdHandle = rec.rtspHandle;
     page->RecvChangeStream(onvifKey, 1);
     QTRY_VERIFY_WITH_TIMEOUT(page->streamStats(onvifKey).pictureWidth == kSdW, 10000);
-    QVERIFY(page->streamInfo(onvifKey, &rec));
-    QVERIFY(rec.rtspHandle != hdHandle);
+    // The record takes the new stream once its first picture is painted.
+    QTRY_VERIFY(page->streamInfo(onvifKey, &rec) && rec.rtspHandle != hdHandle);
     QCOMPARE(rec.streamType, 1);
     dropPage(page);
 }
