@@ -82,12 +82,6 @@ RecorderEnv folderEnv(const QString &folder)
     return env;
 }
 
-// What ffprobe says of the file, asked with options separated by spaces.
-QString probe(const QString &path, const char *options)
-{
-    return ffprobe(path, QString::fromLatin1(options).split(QLatin1Char(' ')));
-}
-
 std::vector<Unit> without(const std::vector<Unit> &picture, std::initializer_list<int> types)
 {
     std::vector<Unit> out;
@@ -685,11 +679,11 @@ private slots:
         QCOMPARE(files.size(), 1);
         const QString path = folder + QStringLiteral("/") + files.first();
         QCOMPARE(decodeErrors(path), QString());
-        QCOMPARE(probe(path, "-select_streams v:0 -count_frames -show_entries stream=codec_name,width,height,nb_read_frames "
+        QCOMPARE(ffprobe(path, "-select_streams v:0 -count_frames -show_entries stream=codec_name,width,height,nb_read_frames "
                              "-of csv=p=0"),
                  QStringLiteral("h264,160,120,50"));
         // 50 pictures and 6 fillers at 25 per second: 2.24 s.
-        const double duration = probe(path, "-show_entries format=duration -of csv=p=0").toDouble();
+        const double duration = ffprobe(path, "-show_entries format=duration -of csv=p=0").toDouble();
         QVERIFY2(duration > 2.1 && duration < 2.4, qPrintable(QString::number(duration)));
         QCOMPARE(storagetest::listed(folder), QStringList{files.first()});
     }
