@@ -2,6 +2,7 @@
 #include "common/logfile.h"
 #include "tests/support/files.h"
 #include "common/secretmask.h"
+#include "common/sigsafe.h"
 
 #include <QtTest>
 
@@ -13,8 +14,10 @@
 
 #include <atomic>
 #include <csignal>
+#include <ctime>
 #include <cstring>
 #include <fcntl.h>
+#include <random>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -297,7 +300,8 @@ private slots:
     {
         // The log holds user names, addresses and camera IDs: folder 0700, files
         // 0600, whatever the umask lets through, also after a rotation and when
-        // the folder was removed while the program runs.
+        // the folder was removed while the program runs (made again, with a
+        // new header, as is the file alone).
         const mode_t oldMask = ::umask(022);
         WriteLog(0, "first");
         QCOMPARE(modeOf(logDir()), mode_t(0700));
@@ -306,6 +310,11 @@ private slots:
         WriteLogSignalSafe(0, "after removal");
         QCOMPARE(modeOf(logDir()), mode_t(0700));
         QCOMPARE(modeOf(currentLog()), mode_t(0600));
+        QCOMPARE(messages(), QByteArrayList{"after removal"});
+        // Only the file removed: a new header, the folder stays.
+        QVERIFY(QFile::remove(currentLog()));
+        WriteLog(1, "again");
+        QCOMPARE(messages(), QByteArrayList{"again"});
         writeFiller(currentLog(), CLogFile::kMaxSize);
         WriteLog(0, "rotated");
         QCOMPARE(modeOf(currentLog()), mode_t(0600));
@@ -321,20 +330,6 @@ private slots:
         QCOMPARE(modeOf(QFileInfo(QString::fromStdString(dir)).absolutePath()) & 0700, mode_t(0700));
     }
 
-    void deletedFolderRecreated()
-    {
-        WriteLog(0, "before");
-        QVERIFY(QDir(logDir()).removeRecursively());
-        QVERIFY(!QFileInfo::exists(logDir()));
-        WriteLog(0, "after");
-        QCOMPARE(messages(), QByteArrayList{"after"});
-
-        // Only the file removed: a new header, the folder stays.
-        QVERIFY(QFile::remove(currentLog()));
-        WriteLog(1, "again");
-        QCOMPARE(messages(), QByteArrayList{"again"});
-    }
-
     void unwritableFolderNeverFails()
     {
         // A plain file where the folder should be: nothing can be created, the
@@ -348,42 +343,36 @@ private slots:
         QCOMPARE(messages(), QByteArrayList{"kept line"});
     }
 
-    void rotationAtBoundary()
+    // Below the limit a line is appended; the first line at or above it
+    // rotates: Varno-1.log, there or not, becomes the full file.
+    void rotation_data()
     {
+        QTest::addColumn<qint64>("size");
+        QTest::addColumn<bool>("older"); // an older generation is there
+        QTest::newRow("one byte below") << CLogFile::kMaxSize - 1 << true;
+        QTest::newRow("at the limit") << CLogFile::kMaxSize << true;
+        QTest::newRow("above, no older generation") << CLogFile::kMaxSize + 5000 << false;
+    }
+    void rotation()
+    {
+        QFETCH(qint64, size);
+        QFETCH(bool, older);
         QVERIFY(QDir().mkpath(logDir()));
-        writeFiller(currentLog(), CLogFile::kMaxSize - 1);
-        QVERIFY(varno::test::writeFile(previousLog(), "OLDER GENERATION\r\n"));
-
-        // One byte below the limit: the line is appended, no rotation.
-        WriteLog(0, "line A");
-        QVERIFY(QFileInfo(currentLog()).size() >= CLogFile::kMaxSize);
-        QCOMPARE(readFile(previousLog()), QByteArray("OLDER GENERATION\r\n"));
-        const QByteArray beforeRotation = readFile(currentLog());
-        QVERIFY(beforeRotation.startsWith("Log File Created On:2000-01-01 00:00:00\r\n"));
-        QCOMPARE(messageOf(linesOf(beforeRotation).last()), QByteArray("line A"));
-
-        // At or above the limit: the next line rotates.
-        WriteLog(0, "line B");
-        QCOMPARE(readFile(previousLog()), beforeRotation); // the older generation is gone
+        writeFiller(currentLog(), size);
+        if (older)
+            QVERIFY(varno::test::writeFile(previousLog(), "OLDER GENERATION\r\n"));
+        if (size < CLogFile::kMaxSize) {
+            WriteLog(0, "line A");
+            QVERIFY(QFileInfo(currentLog()).size() >= CLogFile::kMaxSize);
+            QCOMPARE(readFile(previousLog()), QByteArray("OLDER GENERATION\r\n"));
+            QCOMPARE(messageOf(linesOf(readFile(currentLog())).last()), QByteArray("line A"));
+        }
+        const QByteArray full = readFile(currentLog());
+        QVERIFY(full.startsWith("Log File Created On:2000-01-01 00:00:00\r\n"));
+        WriteLog(4, "line B");
+        QCOMPARE(readFile(previousLog()), full);
         QCOMPARE(messages(), QByteArrayList{"line B"});
         QVERIFY(!readFile(currentLog()).contains("2000-01-01"));
-    }
-
-    void rotationAtExactLimit()
-    {
-        QVERIFY(QDir().mkpath(logDir()));
-        writeFiller(currentLog(), CLogFile::kMaxSize);
-        const QByteArray full = readFile(currentLog());
-        WriteLog(4, "first after the limit");
-        QCOMPARE(readFile(previousLog()), full);
-        QCOMPARE(messages(), QByteArrayList{"first after the limit"});
-
-        // Without an older generation the rotation works the same.
-        QVERIFY(QFile::remove(previousLog()));
-        writeFiller(currentLog(), CLogFile::kMaxSize + 5000);
-        WriteLog(4, "second");
-        QCOMPARE(QFileInfo(previousLog()).size(), CLogFile::kMaxSize + 5000);
-        QCOMPARE(messages(), QByteArrayList{"second"});
     }
 
     void failingRenameAppendsAgain()
@@ -480,11 +469,50 @@ private slots:
         messageOf(lines[2], &levels[0]);
         messageOf(lines[3], &levels[1]);
         QCOMPARE(std::pair(levels[0], levels[1]), std::pair(1, 3));
-        // The signal path computes local time without localtime(): it must agree
-        // with the normal path's stamp.
-        const QDateTime a = stampOf(lines[1]), b = stampOf(lines[2]);
-        QVERIFY(a.isValid() && b.isValid());
-        QVERIFY2(qAbs(a.secsTo(b)) <= 1, qPrintable(a.toString() + QLatin1String(" / ") + b.toString()));
+    }
+
+    // The signal path's own calendar and local time (it cannot call
+    // localtime()), against the C library's.
+    void civilTimeMatchesGmtime()
+    {
+        // Edges (epoch, leap days, centuries, 2038) and random instants.
+        std::vector<long long> instants = {0,          -1,         86399,      86400,      951782400 /* 2000-02-29 */,
+                                           951868800,  4107542399, 2147483647, 2147483648, 1582934400 /* 2020-02-29 */,
+                                           -86400 * 366LL, 253402300799 /* 9999-12-31 23:59:59 */};
+        std::mt19937_64 rng(20190225);
+        std::uniform_int_distribution<long long> dist(-2208988800LL, 4102444800LL); // 1900..2100
+        for (int i = 0; i < 20000; ++i)
+            instants.push_back(dist(rng));
+        for (long long s : instants) {
+            const time_t t = static_cast<time_t>(s);
+            struct tm ref {};
+            QVERIFY(::gmtime_r(&t, &ref));
+            const varno::sigsafe::LocalTime got = varno::sigsafe::civilTime(s);
+            QCOMPARE(got.year, ref.tm_year + 1900);
+            QCOMPARE(got.month, ref.tm_mon + 1);
+            QCOMPARE(got.day, ref.tm_mday);
+            QCOMPARE(got.hour, ref.tm_hour);
+            QCOMPARE(got.minute, ref.tm_min);
+            QCOMPARE(got.second, ref.tm_sec);
+        }
+    }
+
+    void localNowMatchesLocaltime()
+    {
+        // A zone far from UTC with a half-hour offset shows a missing offset.
+        qputenv("TZ", "Asia/Kolkata");
+        ::tzset();
+        varno::sigsafe::refreshUtcOffset();
+        char storage[32];
+        varno::sigsafe::LineBuffer line(storage, sizeof(storage));
+        const QDateTime before = QDateTime::currentDateTime();
+        line.time(varno::sigsafe::localNow());
+        const QDateTime stamp = QDateTime::fromString(QString::fromLatin1(line.data()), QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+        QVERIFY2(stamp.isValid(), line.data());
+        QVERIFY2(qAbs(stamp.secsTo(before)) <= 1, line.data());
+        qunsetenv("TZ");
+        ::tzset();
+        varno::sigsafe::refreshUtcOffset();
     }
 
     void signalPathFromRealHandlers()

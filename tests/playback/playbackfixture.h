@@ -7,6 +7,7 @@
 
 #include "../support/camsimprocess.h"
 #include "../support/mqttbroker.h"
+#include "common/crashhandler.h"
 #include "common/devicerecords.h"
 #include "common/mediarecords.h"
 #include "common/p2pmessage.h"
@@ -22,6 +23,7 @@
 #include <QTimer>
 #include <QTranslator>
 
+#include <array>
 #include <atomic>
 #include <condition_variable>
 #include <functional>
@@ -73,6 +75,40 @@ public:
     {
         *out = freeM;
         return 0;
+    }
+};
+
+// The notices of a playback engine (length, position in seconds, code),
+// and how many came from a thread the crash handler does not cover.
+struct Notices
+{
+    std::mutex mutex;
+    std::vector<std::array<int, 3>> seen;
+    std::atomic<int> withoutCrashStack{0};
+
+    static int callback(int length, int position, int code, qmediaplay *, void *user)
+    {
+        auto *self = static_cast<Notices *>(user);
+        if (!CrashHandlerOnThisThread())
+            ++self->withoutCrashStack;
+        std::lock_guard<std::mutex> lock(self->mutex);
+        self->seen.push_back({length, position, code});
+        return 0;
+    }
+    size_t count()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        return seen.size();
+    }
+    // The last progress notice (window 1 shows nothing: pictures it cannot
+    // show come back as refused frames).
+    std::array<int, 3> last()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        for (auto it = seen.rbegin(); it != seen.rend(); ++it)
+            if ((*it)[2] == varno::playback::kPlayProgress)
+                return *it;
+        return {-1, -1, -1};
     }
 };
 

@@ -1,8 +1,9 @@
 // The playback page in English and German as a user sees it, in the states
 // the documentation shows: camera recordings found, a camera recording and a
-// local recording playing, a download in progress. Each state is checked;
-// with VARNO_SHOTS_DIR set the page (and the download dialog) is saved there
-// as playback-<state>-<en|de>.png.
+// local recording playing, four cameras picked on the timeline and played in
+// step (pause and step reach every window, a gap is said so), a download in
+// progress. Each state is checked; with VARNO_SHOTS_DIR set the page (and the
+// download dialog) is saved there as playback-<state>-<en|de>.png.
 
 #include "common/ui/promptscript.h"
 #include "live/videosurface.h"
@@ -13,6 +14,9 @@
 #include "playback/qvideohandpb.h"
 #include "playback/qvideoonlypb.h"
 #include "playback/qvideoslide.h"
+#include "playback/syncplay.h"
+#include "playback/syncplayer.h"
+#include "playback/timelinewidget.h"
 #include "playback/videosearch.h"
 #include "playbackfixture.h"
 
@@ -32,7 +36,22 @@
 #include <memory>
 
 using namespace pbtest;
+using namespace varno::playback;
 using varno::ui::PromptScript;
+
+namespace {
+
+// A camera no simulator runs, with local recordings only.
+SimCamera localCamera(const char *id, const char *name)
+{
+    SimCamera c;
+    c.deviceId = QString::fromLatin1(id);
+    c.p2pId = QStringLiteral("VRN%1-%2-NOONE").arg(QChar::fromLatin1(id[0])).arg(QLatin1String(id + 1));
+    c.name = QString::fromLatin1(name);
+    return c;
+}
+
+} // namespace
 
 class tst_PlaybackShots : public QObject
 {
@@ -65,16 +84,26 @@ private slots:
         m_storage->folders = {varno::test::tempRoot() + QStringLiteral("/disk1/Record")};
         varno::playback::setStorageAccess(m_storage);
         Record_local_InitSdk();
-        for (const QString &devId : {QStringLiteral("B765432"), QStringLiteral("C100200")}) {
-            RecordingOptions recording;
-            recording.devId = devId;
-            recording.width = 640;
-            recording.height = 360;
-            recording.seconds = 8;
-            const QString path = writeRecording(m_storage->folders[0], recording);
-            QVERIFY(!path.isEmpty());
-            m_local << QFileInfo(path).fileName();
+        // Gate, Yard, Drive and Porch, 20 s each (90 s, larger, for the
+        // pictures), written one after the other; an alarm recording of
+        // Gate's among them.
+        const bool shots = qEnvironmentVariableIsSet("VARNO_SHOTS_DIR");
+        for (const char *dev : {"B765432", "E400400", "C100200", "D300300"}) {
+            RecordingOptions o;
+            o.devId = QString::fromLatin1(dev);
+            o.width = shots ? 640 : 320;
+            o.height = shots ? 360 : 180;
+            o.seconds = shots ? 90 : 20;
+            o.gop = 10;
+            m_local << QFileInfo(writeRecording(m_storage->folders[0], o)).fileName();
+            if (o.devId == QLatin1String("E400400")) {
+                o.devId = QStringLiteral("B765432");
+                o.seconds = shots ? 30 : 4;
+                o.alarmType = 3;
+                m_local << QFileInfo(writeRecording(m_storage->folders[0], o)).fileName();
+            }
         }
+        QVERIFY(!m_local.contains(QString()));
         m_gate.count = 6;
         m_gate.seconds = 20;
         m_rig.onMessage = onUiThread([this](const P2pMessage_S &msg) {
@@ -109,8 +138,8 @@ private slots:
         auto restore = qScopeGuard([&] { m_page.reset(); }); // before the language goes
         m_page = std::make_unique<videosearch>();
         m_page->resize(1280, 720);
-        m_page->setDevInfo(deviceRecord(m_gate));
-        m_page->setDevInfo(deviceRecord(yardCamera(4, 20)));
+        for (const SimCamera &c : {m_gate, yardCamera(4, 20), m_drive, m_porch})
+            m_page->setDevInfo(deviceRecord(c));
         m_page->RecvCapPathFromConfig(varno::test::tempRoot() + QStringLiteral("/snapshots"));
         m_page->RecvVideoWinPause(false);
         m_page->show();
@@ -139,13 +168,76 @@ private slots:
         searchLocalAroundToday(panel());
         QCOMPARE(panel()->deviceCombo()->currentText(), german ? QStringLiteral("Alle Geräte") : QStringLiteral("All Devices"));
         QCOMPARE(table()->rowCount(), m_local.size());
-        play(m_local.first());
+        play(m_local.first()); // Gate's
         QVERIFY(grid->entry(0).inUse);
         win->hand()->button("btnFast")->click();
         QCOMPARE(win->hand()->speedText(), QStringLiteral("X2"));
         QTRY_VERIFY_WITH_TIMEOUT(win->slide()->value() >= 3, 20000);
         QVERIFY(win->video()->newPicturesPainted() > 25);
         saveShot(m_page.get(), "local", lang);
+        win->hand()->button("btnClose")->click();
+
+        // Four cameras picked on the timeline play in the grid in step.
+        TimelineWidget *tl = panel()->timeline();
+        QCOMPARE(tl->view()->cameras().size(), 4);
+        // Clicks find the rows once the layout has made room for them.
+        QTRY_COMPARE(tl->view()->height(), tl->view()->sizeHint().height());
+        QVERIFY(!tl->syncButton()->isEnabled());
+        const QStringList cameras{"B765432", "C100200", "D300300", "E400400"};
+        for (const QString &c : cameras)
+            QTest::mouseClick(tl->view(), Qt::LeftButton, {}, tl->view()->labelOf(c));
+        QCOMPARE(tl->view()->picked(), cameras);
+        // The latest start: every camera recorded at that second.
+        int64_t latest = 0;
+        for (const QString &c : tl->view()->cameras())
+            latest = std::max(latest, tl->model().files(c).first().start);
+        tl->showAround(latest, TimelineWindow::kMinLength);
+        saveShot(m_page.get(), "timeline", lang);
+        tl->syncButton()->click();
+        QVERIFY(m_page->syncShown());
+        SyncPlayer *player = m_page->syncPlayer();
+        qvideoonlypb *syncGrid = player->grid();
+        QVERIFY(player->sync()->positionMs() / 1000 <= latest);
+        player->sync()->seek(latest * 1000);
+        for (int i = 0; i < 4; ++i) {
+            const auto hit = tl->model().fileAt(player->sync()->cameras()[i], latest);
+            QVERIFY(hit);
+            QTRY_COMPARE_WITH_TIMEOUT(syncGrid->entry(i).fileName, hit->file->key, 10000);
+            QTRY_VERIFY_WITH_TIMEOUT(syncGrid->entry(i).inUse && syncGrid->entry(i).progressSeen, 20000);
+            QVERIFY(!player->captionVisible(i));
+        }
+        // In step: each window shows the clock's second of its file.
+        for (int i = 0; i < 4; ++i) {
+            const int64_t fileStart = player->sync()->slot(i).fileStart;
+            QTRY_VERIFY_WITH_TIMEOUT(
+                std::abs(syncGrid->window(i)->slide()->value() - (player->sync()->positionMs() / 1000 - fileStart)) <= 2,
+                20000);
+        }
+        saveShot(m_page.get(), "sync", lang);
+        // Pause reaches every window, then a step moves the clock one frame.
+        player->pauseButton()->click();
+        QVERIFY(player->sync()->paused());
+        for (int i = 0; i < 4; ++i)
+            QTRY_VERIFY_WITH_TIMEOUT(syncGrid->engineOf(i) && syncGrid->engineOf(i)->paused(), 10000);
+        QVERIFY(player->stepButton()->isEnabled());
+        const int64_t before = player->sync()->positionMs();
+        player->stepButton()->click();
+        QCOMPARE(player->sync()->positionMs(), before + 40);
+        // A click on the timeline moves the clock: half an hour away, no
+        // camera recorded.
+        tl->showAround(latest, TimelineWindow::kMaxLength);
+        const int64_t gap = latest - TimelineModel::dayStart(tl->day()) > 1800 ? latest - 1800 : latest + 1800;
+        QTest::mouseClick(tl->view(), Qt::LeftButton, {}, tl->view()->pointOf("B765432", gap));
+        const QStringList names{"Gate", "Yard", "Drive", "Porch"};
+        for (int i = 0; i < 4; ++i) {
+            QTRY_VERIFY(player->captionVisible(i));
+            QCOMPARE(player->captionText(i), names[i] + QLatin1Char('\n') + SyncPlayer::tr("no recording"));
+            QTRY_VERIFY_WITH_TIMEOUT(!syncGrid->entry(i).inUse, 10000);
+        }
+        // A double-click on a row leaves synced play for the window.
+        play(m_local.first());
+        QVERIFY(!m_page->syncShown());
+        QVERIFY(!player->sync()->running());
         win->hand()->button("btnClose")->click();
 
         // Two camera files downloading into the default folder: the camera
@@ -187,6 +279,8 @@ private:
     std::shared_ptr<FakeStorage> m_storage;
     CameraRig m_rig;
     SimCamera m_gate;
+    const SimCamera m_drive = localCamera("D300300", "Drive");
+    const SimCamera m_porch = localCamera("E400400", "Porch");
     std::unique_ptr<videosearch> m_page;
     QStringList m_local;
 };

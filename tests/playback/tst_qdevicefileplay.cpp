@@ -4,7 +4,6 @@
 // of the simulator (H.264 and H.265) played. Pause and a slider drag that
 // restart the stream at their second: tst_videosearch::playCameraFile.
 
-#include "common/crashhandler.h"
 #include "common/textfield.h"
 #include "live/videosurface.h"
 #include "playback/qdevicefileplay.h"
@@ -15,7 +14,6 @@
 #include <QApplication>
 #include <QTest>
 
-#include <atomic>
 
 using namespace pbtest;
 
@@ -202,20 +200,8 @@ private slots:
         qdevicefileplay e(camera(true));
         e.SetLength(12);
         // Notices come from the decode thread, which the crash handler covers.
-        std::atomic<int> notices{0};
-        std::atomic<int> withoutCrashStack{0};
-        struct Counters
-        {
-            std::atomic<int> *all;
-            std::atomic<int> *uncovered;
-        } counters{&notices, &withoutCrashStack};
-        e.SetCallback([](int, int, int, qmediaplay *, void *user) {
-            auto *c = static_cast<Counters *>(user);
-            ++*c->all;
-            if (!CrashHandlerOnThisThread())
-                ++*c->uncovered;
-            return 0;
-        }, &counters);
+        Notices notices;
+        e.SetCallback(&Notices::callback, &notices);
         const int decoder = codec == QLatin1String("h265") ? AV_VIDEO_H265 : AV_VIDEO_H264;
         QCOMPARE(e.StartPlay("190225_08.00.00.h264", decoder, &kParams, 25, surface.nativeHandle()), 0);
         QTRY_VERIFY_WITH_TIMEOUT(e.receivedFrames() > 10, 20000);
@@ -224,8 +210,8 @@ private slots:
         QVERIFY(!picture.isNull());
         QTRY_VERIFY_WITH_TIMEOUT(e.position() >= 2, 20000);
         e.StopPlay(true);
-        QVERIFY(notices.load() > 0);
-        QCOMPARE(withoutCrashStack.load(), 0);
+        QVERIFY(notices.count() > 0);
+        QCOMPARE(notices.withoutCrashStack.load(), 0);
     }
 };
 

@@ -4,7 +4,6 @@
 // an endless frame interval, and the pictures it shows against a decode of
 // the same file.
 
-#include "common/crashhandler.h"
 #include "common/textfield.h"
 #include "live/videosurface.h"
 #include "platform/av/av_decoder.h"
@@ -13,51 +12,18 @@
 
 #include "../support/media/testmedia.h"
 #include "../support/recmedia/testmedia.h"
+#include "../support/files.h"
 #include "../support/testenv.h"
 
 #include <QApplication>
 #include <QImage>
 #include <QTest>
 
-#include <atomic>
 #include <memory>
-#include <mutex>
 
 using namespace pbtest;
 
 namespace {
-
-struct Notices
-{
-    std::mutex mutex;
-    std::vector<std::array<int, 3>> seen;   // length, position, code
-    std::atomic<int> withoutCrashStack{0};   // notices from a thread the crash handler does not cover
-
-    static int callback(int length, int position, int code, qmediaplay *, void *user)
-    {
-        auto *self = static_cast<Notices *>(user);
-        if (!CrashHandlerOnThisThread())
-            ++self->withoutCrashStack;
-        std::lock_guard<std::mutex> lock(self->mutex);
-        self->seen.push_back({length, position, code});
-        return 0;
-    }
-    size_t count()
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        return seen.size();
-    }
-    // The last progress notice (window 1 shows nothing: pictures it cannot
-    // show come back as refused frames).
-    std::array<int, 3> last()
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        for (auto it = seen.rbegin(); it != seen.rend(); ++it)
-            if ((*it)[2] == varno::playback::kPlayProgress)
-                return *it;
-        return {-1, -1, -1};
-    }
-};
 
 const AV_DECODER_PARAM_S kParams{AV_AUDIO_PCM16, 1, 16, 8000};
 
@@ -329,19 +295,15 @@ private slots:
         QCOMPARE(engine.StartPlay(nullptr, AV_VIDEO_H264, &kParams, 25, 1), -1);
         QCOMPARE(engine.StartPlay("", AV_VIDEO_H264, &kParams, 25, 1), -1);
         QCOMPARE(engine.StartPlay("/x.mkv", AV_VIDEO_H264, &kParams, 25, 0), -1);
-        // A recording deleted between search and play.
+        // A recording deleted between search and play; a file that is not a
+        // recording at all.
         const QString gone = writeRecording(m_folder, RecordingOptions());
-        QVERIFY(QFile::remove(gone));
-        qlocalfileplay second;
-        QVERIFY(second.StartPlay(gone.toUtf8().constData(), AV_VIDEO_H264, &kParams, 25, 1) < 0);
-        // Not a recording at all.
         const QString junk = varno::test::tempRoot() + QStringLiteral("/junk.mkv");
-        QFile f(junk);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(QByteArray(5000, 'x'));
-        f.close();
-        qlocalfileplay third;
-        QVERIFY(third.StartPlay(junk.toUtf8().constData(), AV_VIDEO_H264, &kParams, 25, 1) < 0);
+        QVERIFY(QFile::remove(gone) && varno::test::writeFile(junk, QByteArray(5000, 'x')));
+        for (const QString &path : {gone, junk}) {
+            qlocalfileplay refused;
+            QVERIFY(refused.StartPlay(path.toUtf8().constData(), AV_VIDEO_H264, &kParams, 25, 1) < 0);
+        }
     }
 
 private:

@@ -1,13 +1,15 @@
 // The day timeline: spans and "which file holds second S" from filelist
 // records and a camera's search answer, at a file's first and last second,
-// in a gap and across midnight; the page's timeline over a real local search
-// and the simulator's answer, its zoom and its click.
+// in a gap and across midnight; the synced playback's clock over them; the
+// page's timeline over a real local search and the simulator's answer, its
+// zoom and its click. Synced play on the page: tst_playbackshots.
 
 #include "common/textfield.h"
 #include "common/ui/promptscript.h"
 #include "playback/fileplay.h"
 #include "playback/qlocalfileplay.h"
 #include "playback/qvideoonlypb.h"
+#include "playback/syncplay.h"
 #include "playback/timelinewidget.h"
 #include "playback/videosearch.h"
 #include "playbackfixture.h"
@@ -17,6 +19,7 @@
 #include <QComboBox>
 #include <QDateTimeEdit>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTableWidget>
 #include <QTest>
 #include <QTimeZone>
@@ -49,6 +52,7 @@ MEDIA_FILE_S localFile(const char *dev, int64_t start, int64_t end, uint16_t ala
     f.startTime = mediaTime(start);
     f.endTime = mediaTime(end);
     f.alarmType = alarm;
+    f.frameRate = 25;
     return f;
 }
 
@@ -75,6 +79,24 @@ void fill(TimelineModel &m)
     QVERIFY(m.addCamera("Y0800", cameraFile("Y", "260314_08.00.00.h264", 600000)));
     QVERIFY(m.addCamera("Y0810", cameraFile("Y", "260314_08.10.00.h264", 60000)));
     QVERIFY(m.addCamera("Y0820", cameraFile("Y", "260314_08.20.00.h264", 600000)));
+}
+
+// A clock the synced playback reads, moved by the test alone.
+class ManualClock final : public SyncClock
+{
+public:
+    int64_t nowMs() const override { return now; }
+    int64_t now = 5000;
+};
+
+const int64_t kT0 = TimelineModel::wallSeconds(kDay, 10, 0, 0);
+
+// What a spy caught, taken out of it.
+QList<QList<QVariant>> take(QSignalSpy &spy)
+{
+    QList<QList<QVariant>> out(spy.begin(), spy.end());
+    spy.clear();
+    return out;
 }
 
 } // namespace
@@ -174,51 +196,96 @@ private slots:
         QCOMPARE(m.files("V").first().end, wall(0, 12, 0, 1));
     }
 
-    // Records written through the recording file library, as the local
-    // search returns them.
-    void realFilelist()
+    // Synced playback's shared clock (a virtual one: no timing) moving slots
+    // into files and gaps, pause, seek, speed, frame step and drift.
+    void syncClock()
     {
-        const QString folder = m_storage->folders[0];
-        RecordingOptions gate, alarm, yard;
-        gate.seconds = 3;
-        alarm.alarmType = 3;
-        yard.devId = QStringLiteral("C100200");
-        yard.seconds = 6;   // a few pixels at ten minutes
-        for (const RecordingOptions &o : {gate, alarm, yard})
-            QVERIFY(!writeRecording(folder, o).isEmpty());
-        MEDIA_QUERY_S query{};
-        varno::setText(query.dir, folder);
-        query.startTime = mediaTime(TimelineModel::wallSeconds(QDate::currentDate().addDays(-1), 0, 0, 0));
-        query.endTime = mediaTime(TimelineModel::wallSeconds(QDate::currentDate().addDays(1), 23, 59, 59));
-        MEDIA_LIST_S list{0, nullptr};
-        QCOMPARE(Record_local_MediaFileQuery(query, &list), 0);
-        QCOMPARE(list.count, 3);
-        TimelineModel m;
-        for (int i = 0; i < list.count; ++i)
-            QVERIFY(m.addLocal(varno::fieldText(list.files[i].fileName), list.files[i]));
-        QCOMPARE(m.cameras(), (QStringList{"B765432", "C100200"}));
-        for (int i = 0; i < list.count; ++i) {
-            const MEDIA_FILE_S &f = list.files[i];
-            const int64_t start = TimelineModel::wallSeconds(f.startTime);
-            const int64_t end = TimelineModel::wallSeconds(f.endTime);
-            QVERIFY(end > start);
-            bool covered = false;
-            for (const TimelineSpan &s : m.spans(varno::fieldText(f.devId), start - 1, end + 1))
-                covered |= s.alarmType == f.alarmType && s.start <= start && s.end >= end;
-            QVERIFY2(covered, f.fileName);
-        }
-        // The alarm recording, written last, holds its own last second.
-        const MEDIA_FILE_S &last = list.files[1];
-        QCOMPARE(last.alarmType, uint16_t(3));
-        const auto hit = m.fileAt("B765432", TimelineModel::wallSeconds(last.endTime) - 1);
-        QVERIFY(hit);
-        QCOMPARE(hit->file->key, varno::fieldText(last.fileName));
+        // Gate: G1 [t0, t0+10), G2 [t0+10, t0+20); Yard: Y1 [t0+5, t0+15).
+        TimelineModel model;
+        model.addLocal("G1", localFile("G", kT0, kT0 + 10));
+        model.addLocal("G2", localFile("G", kT0 + 10, kT0 + 20));
+        model.addLocal("Y1", localFile("Y", kT0 + 5, kT0 + 15));
+        ManualClock clock;
+        SyncPlayback sync(&model, &clock);
+        QVERIFY(!sync.setCameras({}));
+        QVERIFY(!sync.setCameras({"a", "b", "c", "d", "e"}));
+        QVERIFY(sync.setCameras({"G", "Y"}));
+        QSignalSpy play(&sync, &SyncPlayback::playFile);
+        QSignalSpy seek(&sync, &SyncPlayback::seekFile);
+        QSignalSpy none(&sync, &SyncPlayback::noRecording);
+        QSignalSpy close(&sync, &SyncPlayback::closeSlot);
+        QSignalSpy stepped(&sync, &SyncPlayback::stepped);
+        const auto played = [&play] {
+            QStringList out;
+            for (const auto &a : take(play))
+                out << QStringLiteral("%1:%2@%3").arg(a[0].toInt()).arg(a[1].toString()).arg(a[4].toInt());
+            return out;
+        };
+
+        sync.start(kT0);
+        QCOMPARE(played(), QStringList{"0:G1@0"});
+        QCOMPARE(take(none), (QList<QList<QVariant>>{{1}}));
+        sync.tick();
+        QVERIFY(play.isEmpty() && none.isEmpty());
+
+        clock.now += 5000;   // t0+5: Yard begins
+        sync.tick();
+        QCOMPARE(played(), QStringList{"1:Y1@0"});
+        QVERIFY(sync.setSpeed(2.0f));
+        QVERIFY(!sync.setSpeed(16.0f));
+        clock.now += 2500;   // 5 s of footage at double speed: t0+10
+        sync.tick();
+        QCOMPARE(sync.positionMs(), (kT0 + 10) * 1000);
+        QCOMPARE(played(), QStringList{"0:G2@0"});
+
+        // Paused, the clock stands; a step moves it one frame (25 fps).
+        QVERIFY(!sync.stepFrame());
+        sync.setPaused(true);
+        clock.now += 60000;
+        sync.tick();
+        QCOMPARE(sync.positionMs(), (kT0 + 10) * 1000);
+        QVERIFY(sync.stepFrame());
+        QCOMPARE(sync.positionMs(), (kT0 + 10) * 1000 + 40);
+        QCOMPARE(stepped.count(), 1);
+
+        // A seek: Gate moves inside its file, Yard has ended there.
+        sync.seek((kT0 + 16) * 1000 + 500);
+        QCOMPARE(take(seek), (QList<QList<QVariant>>{{0, 6}}));
+        QCOMPARE(take(close), (QList<QList<QVariant>>{{1}}));
+        QCOMPARE(take(none), (QList<QList<QVariant>>{{1}}));
+        QVERIFY(play.isEmpty());
+        // A window that drifted is put back; one in step is left alone.
+        sync.reportProgress(0, 6);
+        sync.reportProgress(0, 8);
+        QVERIFY(seek.isEmpty());
+        sync.reportProgress(0, 1);
+        QCOMPARE(take(seek), (QList<QList<QVariant>>{{0, 6}}));
+        // Back before Yard's file: it starts at its offset.
+        sync.seek((kT0 + 7) * 1000);
+        QCOMPARE(played(), (QStringList{"0:G1@7", "1:Y1@2"}));
+        // Running again at double speed to the end of everything.
+        sync.setPaused(false);
+        clock.now += 7000;   // t0+21
+        sync.tick();
+        QCOMPARE(take(close).size(), 2);
+        QCOMPARE(take(none).size(), 2);
+        sync.stop();
+        QVERIFY(!sync.running());
+        QVERIFY(close.isEmpty());
     }
 
-    // The page: a local search fills the timeline; zoom by buttons and
-    // wheel; a click plays the file from that second.
+    // The page: a local search over recordings written through the
+    // recording file library fills the timeline; zoom by buttons and wheel;
+    // a click plays the file from that second.
     void pageLocal()
     {
+        RecordingOptions gate, alarm, yardFile;
+        gate.seconds = 1;   // over before the alarm recording's last second
+        alarm.alarmType = 3;
+        yardFile.devId = QStringLiteral("C100200");
+        yardFile.seconds = 6;   // a few pixels at ten minutes
+        for (const RecordingOptions &o : {gate, alarm, yardFile})
+            QVERIFY(!writeRecording(m_storage->folders[0], o).isEmpty());
         varno::ui::PromptScript script;
         videosearch page;
         page.resize(1100, 600);
@@ -231,6 +298,21 @@ private slots:
         TimelineWidget *tl = panel->timeline();
         QCOMPARE(tl->view()->cameras(), (QStringList{"B765432", "C100200"}));
         QCOMPARE(tl->view()->nameOf("C100200"), QStringLiteral("Yard"));
+        // Each file lies in a span of its kind; the alarm recording, written
+        // last of Gate's, holds its own last second.
+        const QMap<QString, MEDIA_FILE_S> files = panel->files();
+        for (auto f = files.cbegin(); f != files.cend(); ++f) {
+            const int64_t start = TimelineModel::wallSeconds(f->startTime);
+            const int64_t end = TimelineModel::wallSeconds(f->endTime);
+            QVERIFY(end > start);
+            bool covered = false;
+            for (const TimelineSpan &span : tl->model().spans(varno::fieldText(f->devId), start - 1, end + 1))
+                covered |= span.alarmType == f->alarmType && span.start <= start && span.end >= end;
+            QVERIFY2(covered, qPrintable(f.key()));
+            const auto hit = tl->model().fileAt("B765432", end - 1);
+            if (f->alarmType == 3)
+                QCOMPARE(hit ? hit->file->key : QString(), f.key());
+        }
         // Clicks find the rows once the layout has made room for them.
         QTRY_COMPARE(tl->view()->height(), tl->view()->sizeHint().height());
 

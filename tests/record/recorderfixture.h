@@ -4,10 +4,10 @@
 // test drives, and encoded test streams pushed as a camera would push them.
 
 #include "record/qmediarealrecord.h"
+#include "tests/support/probe.h"
 #include "tests/support/recmedia/testmedia.h"
 
 #include <QByteArray>
-#include <QProcess>
 #include <QString>
 #include <QStringList>
 
@@ -195,23 +195,7 @@ inline void push(LiveRecorder &r, const std::vector<Unit> &picture, uint64_t ts)
         r.pushFrame(u.type, reinterpret_cast<const char *>(u.data.data()), int(u.data.size()), ts);
 }
 
-// ffmpeg's complaints while decoding the whole file (empty: clean).
-inline QString decodeErrors(const QString &path)
-{
-    QProcess p;
-    p.start(QStringLiteral("ffmpeg"), {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-xerror"), QStringLiteral("-i"), path,
-                                       QStringLiteral("-f"), QStringLiteral("null"), QStringLiteral("-")});
-    if (!p.waitForFinished(60000))
-        return QStringLiteral("ffmpeg did not finish");
-    return QString::fromUtf8(p.readAllStandardError()).trimmed() + (p.exitCode() ? QStringLiteral(" (exit)") : QString());
-}
-
-inline QString ffprobe(const QString &path, const QStringList &args)
-{
-    QProcess p;
-    p.start(QStringLiteral("ffprobe"), QStringList{QStringLiteral("-v"), QStringLiteral("error")} + args + QStringList{path});
-    p.waitForFinished(60000);
-    return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
-}
+using varno::test::decodeErrors;
+using varno::test::ffprobe;
 
 } // namespace rectest

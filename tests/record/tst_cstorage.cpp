@@ -1,6 +1,6 @@
 // The storage manager over fake disks: the first start, the order of the
 // record disks, the limits, switching, the overwrite pass with its edge
-// cases, a recorder appending while a pass rewrites the filelist, and
+// cases, recorders and a search while a pass rewrites the filelist, and
 // "storage.db" and mount tables that are short, long, inconsistent or
 // garbage; the record folder's size figure across every kind of change.
 #include "tests/record/storagefixture.h"
@@ -273,64 +273,89 @@ private slots:
         QCOMPARE(savePath(*s), b);
     }
 
-    void vanishedDiskNeverCrashes()
+    // Configured disks no longer listed, or never there: the configuration
+    // is kept, there is no record disk, -1. (A record disk whose folder
+    // vanished: vanishedRecordDiskIsSkipped.)
+    void unlistedDisksKeepTheConfiguration()
     {
         Disks d;
-        const QString dir = d.add(QStringLiteral("/a/"), 1 * kGiB);
-        auto s = d.storage();
-        QVERIFY(save(*s, {disk("/a/", 1, 50)}, 1));
-        QVERIFY(!savePath(*s).isEmpty());
+        d.add(QStringLiteral("/a/"), 1 * kGiB);
         d.source->setGone(QStringLiteral("/a/"), true);
-        QDir(dir).removeRecursively();
-        // The only record disk went away: said so, no overwrite pass, no folder.
-        int gone = 0;
-        QVERIFY(savePath(*s, &gone).isEmpty());
-        QCOMPARE(gone, int(CStorage::kSavePathDiskGone));
-        QVERIFY(varno::test::logText().contains("Record disk(/a/) at(" + QFile::encodeName(dir) + ") went away!!!"));
-        QCOMPARE(s->coverPasses(), 0);
-        // Not listed at all any more (nor a disk never there): the
-        // configuration is kept, no record disk, -1.
-        auto s2 = d.storage();
-        QVERIFY(save(*s2, {disk("/a/", 1, 50), disk("/gone/", 1, 20)}, 0));
+        auto s = d.storage();
+        QVERIFY(save(*s, {disk("/a/", 1, 50), disk("/gone/", 1, 20)}, 0));
         QVERIFY(varno::test::logText().contains("Can't find disk(/gone/)!!!"));
-        QVERIFY(s2->getRecordDiskList().isEmpty());
-        QCOMPARE(s2->getStorageConfig().count(), 2);
+        QVERIFY(s->getRecordDiskList().isEmpty());
+        QCOMPARE(s->getStorageConfig().count(), 2);
         int ret = 0;
-        savePath(*s2, &ret);
+        savePath(*s, &ret);
         QCOMPARE(ret, -1);
     }
 
-    void appendWhileCoverRewrites()
+    // Recorders of three cameras create, write and close files through the
+    // recording file library and a search queries the folder while overwrite
+    // passes (of any recording not being written) rewrite the same filelist:
+    // every record left is whole, and the list holds exactly the files left.
+    void recordersWhileCoverRewrites()
     {
-        // A recorder's thread appends records (as the recording file library
-        // does at create) while overwrite passes rewrite the same filelist: every
-        // record ends either in the list or with its file removed by a pass.
         Disks d;
         d.add(QStringLiteral("/a/"), 1 * kGiB);
         auto s = d.storage();
         s->setCoverThresholdBytes(0);
+        s->setCoverFloorSeconds(-3600);
         QVERIFY(save(*s, {disk("/a/", 1, 0)}, 1)); // always full
         const QString a = s->recordFolder(QStringLiteral("/a/"));
-        constexpr int kAppends = 3000;
-        std::atomic<bool> done{false};
-        std::thread writer([&] {
-            for (int i = 0; i < kAppends; ++i)
-                addRecording(a, QStringLiteral("f%1.mkv").arg(i, 5, 10, QLatin1Char('0')), 1);
-            done = true;
+        QCOMPARE(Record_local_InitSdk(), 0);
+        constexpr int kFiles = 40;
+        std::atomic<int> running{3};
+        std::atomic<int> failures{0};
+        std::vector<std::thread> threads;
+        for (const char *devId : {"RACE001", "RACE002", "RACE003"}) {
+            threads.emplace_back([&, devId] {
+                for (int i = 0; i < kFiles; ++i) {
+                    const RECORD_HANDLE h = createRecording(a, devId);
+                    if (h <= 0 || !writePictures(h, 0, 25) || Record_local_MediaFileClose(h) != 0)
+                        ++failures;
+                }
+                --running;
+            });
+        }
+        threads.emplace_back([&] {
+            MEDIA_QUERY_S q{};
+            varno::setText(q.dir, a);
+            q.endTime = varno::recfile::mediaTime(QDateTime::currentDateTime().addYears(1));
+            while (running > 0) {
+                MEDIA_LIST_S list{};
+                if (Record_local_MediaFileQuery(q, &list) != 0)
+                    ++failures;
+                for (int i = 0; i < list.count; ++i)
+                    if (std::strncmp(list.files[i].devId, "RACE00", 6) != 0)
+                        ++failures;
+            }
         });
         int passes = 0;
-        while (!done || passes < 10) {
+        while (running > 0 || passes < 10) {
             QVERIFY(!savePath(*s).isEmpty());
             ++passes;
         }
-        writer.join();
-        const QStringList left = listed(a);
-        std::set<QString> onDisk;
-        for (const QString &f : QDir(a).entryList({QStringLiteral("*.mkv")}, QDir::Files))
-            onDisk.insert(f);
-        QCOMPARE(std::set<QString>(left.begin(), left.end()), onDisk);
-        QVERIFY(passes >= 10);
-        QVERIFY(int(onDisk.size()) < kAppends); // passes removed files while the writer ran
+        for (std::thread &t : threads)
+            t.join();
+        QCOMPARE(failures.load(), 0);
+        std::vector<MEDIA_FILE_S> records;
+        {
+            RecordFilelistLocker lock;
+            varno::recfile::readFilelist(a.toStdString(), records);
+        }
+        QCOMPARE(QFileInfo(a + QStringLiteral("/filelist")).size(), qint64(records.size() * sizeof(MEDIA_FILE_S)));
+        std::set<QString> inList;
+        for (const MEDIA_FILE_S &r : records) {
+            QCOMPARE(std::pair(r.state, r.frameCount), std::pair(uint32_t(MEDIA_FILE_STATE_CLOSED), 25u));
+            inList.insert(varno::fieldText(r.fileName));
+        }
+        const QStringList files = QDir(a).entryList({QStringLiteral("*.mkv")}, QDir::Files);
+        QCOMPARE(inList, std::set<QString>(files.begin(), files.end()));
+        QCOMPARE(int(inList.size()), int(records.size()));
+        QVERIFY(int(records.size()) < 3 * kFiles); // passes removed files while the recorders ran
+        Record_local_UnInitSdk();
     }
 
     void saveWritesTheFileAndFolders()
@@ -547,9 +572,13 @@ private slots:
             QCOMPARE(::umount2(QFile::encodeName(b).constData(), MNT_DETACH), 0);
         else
             QVERIFY(QDir().rename(b, b + QStringLiteral("-away")));
+        // Every record disk gone: said so, no overwrite pass, no folder made.
         int ret = 0;
         QCOMPARE(savePath(*s, &ret), QString());
         QCOMPARE(ret, int(CStorage::kSavePathDiskGone));
+        QCOMPARE(s->coverPasses(), 0);
+        for (const QString &gone : {a, b})
+            QVERIFY(!QFileInfo::exists(gone + QStringLiteral("/Varno/Record")));
         QVERIFY(QDir().rename(a + QStringLiteral("-away"), a)); // plugged in again
         QCOMPARE(savePath(*s), a + QStringLiteral("/Varno/Record"));
         if (!mounted)

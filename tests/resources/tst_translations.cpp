@@ -60,62 +60,59 @@ class TestTranslations : public QObject
     Q_OBJECT
 
 private slots:
-    void complete_data();
-    void complete();
+    void complete_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("language");
+        QTest::newRow("English") << "translate_en.ts" << "en";
+        QTest::newRow("German") << "translate_en2gm.ts" << "de";
+    }
+
+    void complete()
+    {
+        QFETCH(QString, file);
+        QFETCH(QString, language);
+        const QString source = QStringLiteral(VARNO_SOURCE_TREE);
+        QTemporaryDir temp;
+        QVERIFY(temp.isValid());
+        const QString copy = temp.filePath(file);
+        QVERIFY(QFile::copy(source + QStringLiteral("/resources/translations/") + file, copy));
+        QFile::setPermissions(copy, QFile::ReadOwner | QFile::WriteOwner);
+
+        QStringList args{QStringLiteral("-no-obsolete"), QStringLiteral("-locations"), QStringLiteral("none"),
+                         QStringLiteral("-I"), source, QStringLiteral("-source-language"), QStringLiteral("en"),
+                         QStringLiteral("-target-language"), language};
+        const QStringList folders{"app", "client", "common", "live", "record", "playback", "device", "alarm", "config"};
+        for (const QString &folder : folders) {
+            if (QDir(source + QLatin1Char('/') + folder).exists())
+                args << source + QLatin1Char('/') + folder;
+        }
+        args << QStringLiteral("-ts") << copy;
+        QProcess lupdate;
+        lupdate.start(QStringLiteral(VARNO_LUPDATE), args);
+        QVERIFY(lupdate.waitForFinished(120000));
+        QCOMPARE(lupdate.exitCode(), 0);
+
+        QString error;
+        const QList<Message> messages = readTs(copy, &error);
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        QVERIFY(!messages.isEmpty()); // lupdate found the texts
+        QStringList missing;
+        for (const Message &m : messages) {
+            if (!m.finished || m.translation.isEmpty())
+                missing << m.context + QStringLiteral(": ") + m.source;
+        }
+        QVERIFY2(missing.isEmpty(),
+                 qPrintable(QStringLiteral("untranslated (run scripts/update-translations, then translate):\n")
+                            + missing.join(QLatin1Char('\n'))));
+        // German, not English copied over: only a few words ("OK") are the same.
+        int same = 0;
+        for (const Message &m : messages)
+            same += m.translation == m.source ? 1 : 0;
+        if (language == QLatin1String("de"))
+            QVERIFY2(same * 2 < messages.size(), qPrintable(QString::number(same)));
+    }
 };
-
-void TestTranslations::complete_data()
-{
-    QTest::addColumn<QString>("file");
-    QTest::addColumn<QString>("language");
-    QTest::newRow("English") << "translate_en.ts" << "en";
-    QTest::newRow("German") << "translate_en2gm.ts" << "de";
-}
-
-void TestTranslations::complete()
-{
-    QFETCH(QString, file);
-    QFETCH(QString, language);
-    const QString source = QStringLiteral(VARNO_SOURCE_TREE);
-    QTemporaryDir temp;
-    QVERIFY(temp.isValid());
-    const QString copy = temp.filePath(file);
-    QVERIFY(QFile::copy(source + QStringLiteral("/resources/translations/") + file, copy));
-    QFile::setPermissions(copy, QFile::ReadOwner | QFile::WriteOwner);
-
-    QStringList args{QStringLiteral("-no-obsolete"), QStringLiteral("-locations"), QStringLiteral("none"),
-                     QStringLiteral("-I"), source, QStringLiteral("-source-language"), QStringLiteral("en"),
-                     QStringLiteral("-target-language"), language};
-    const QStringList folders{"app", "client", "common", "live", "record", "playback", "device", "alarm", "config"};
-    for (const QString &folder : folders) {
-        if (QDir(source + QLatin1Char('/') + folder).exists())
-            args << source + QLatin1Char('/') + folder;
-    }
-    args << QStringLiteral("-ts") << copy;
-    QProcess lupdate;
-    lupdate.start(QStringLiteral(VARNO_LUPDATE), args);
-    QVERIFY(lupdate.waitForFinished(120000));
-    QCOMPARE(lupdate.exitCode(), 0);
-
-    QString error;
-    const QList<Message> messages = readTs(copy, &error);
-    QVERIFY2(error.isEmpty(), qPrintable(error));
-    QVERIFY(!messages.isEmpty()); // lupdate found the texts
-    QStringList missing;
-    for (const Message &m : messages) {
-        if (!m.finished || m.translation.isEmpty())
-            missing << m.context + QStringLiteral(": ") + m.source;
-    }
-    QVERIFY2(missing.isEmpty(),
-             qPrintable(QStringLiteral("untranslated (run scripts/update-translations, then translate):\n")
-                        + missing.join(QLatin1Char('\n'))));
-    // German, not English copied over: only a few words ("OK") are the same.
-    int same = 0;
-    for (const Message &m : messages)
-        same += m.translation == m.source ? 1 : 0;
-    if (language == QLatin1String("de"))
-        QVERIFY2(same * 2 < messages.size(), qPrintable(QString::number(same)));
-}
 
 QTEST_GUILESS_MAIN(TestTranslations)
 #include "tst_translations.moc"

@@ -5,6 +5,7 @@
 #include "tests/support/recmedia/testmedia.h"
 #include "tests/support/filecaps.h"
 #include "tests/support/files.h"
+#include "tests/support/probe.h"
 #include "tests/support/testenv.h"
 
 #include "common/textfield.h"
@@ -17,14 +18,11 @@
 #include <QTest>
 
 #include <algorithm>
-#include <atomic>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <set>
-#include <thread>
 #include <unistd.h>
 
 using namespace varno::test;
@@ -161,24 +159,6 @@ int decodePictures(const std::vector<std::vector<uint8_t>> &pictures, int codec 
 {
     const Decoded d = decodeAnnexB(pictures, codec);
     return d.errors ? -d.errors : d.pictures;
-}
-
-// What ffprobe says of the file, asked with options separated by spaces.
-QString ffprobe(const QString &path, const char *options)
-{
-    std::vector<std::string> args {"ffprobe", "-v", "error"};
-    for (const QString &o : QString::fromLatin1(options).split(QLatin1Char(' ')))
-        args.push_back(o.toStdString());
-    args.push_back(path.toStdString());
-    return QString::fromStdString(runProgram(args)).trimmed();
-}
-
-// An ordinary player decodes the whole file without an error.
-bool decodesCleanly(const QString &path)
-{
-    int exitCode = -1;
-    runProgram({"ffmpeg", "-nostdin", "-v", "error", "-xerror", "-i", path.toStdString(), "-f", "null", "-"}, &exitCode);
-    return exitCode == 0;
 }
 
 MEDIA_TIME_S timeOf(const QString &text)
@@ -404,7 +384,7 @@ private slots:
         QCOMPARE(ffprobe(full, "-select_streams a:0 -count_packets -show_entries "
                                "stream=codec_name,sample_rate,channels,nb_read_packets -of csv=p=0"),
                  QStringLiteral("aac,16000,1,%1").arg(stored.size()));
-        QVERIFY(decodesCleanly(full));
+        QCOMPARE(decodeErrors(full), QString());
 
         QVERIFY(readFile(path).audio == stored);
 
@@ -571,7 +551,7 @@ private slots:
         const ReadBack back = readFile(path);
         const int after = int(pictures.size()) - 20; // from the next key picture on
         QCOMPARE(back.video, after);
-        QVERIFY(decodesCleanly(path));
+        QCOMPARE(decodeErrors(path), QString());
         QCOMPARE(decodePictures(back.pictures, 2), after);
     }
 
@@ -926,83 +906,6 @@ private slots:
                  int(RECORD_LOCAL_ERR_OPEN));
         QCOMPARE(Record_local_MediaFileRepair(nullptr), int(RECORD_LOCAL_ERR_PARAM));
         QCOMPARE(Record_local_MediaFileRepair("/nonexistent-folder"), int(RECORD_LOCAL_ERR_DIR));
-    }
-
-    // Recorders of several cameras, queries and an overwrite pass at once:
-    // every record stays whole.
-    void concurrentWritersAndOverwrite()
-    {
-        const QString dir = newDir(QStringLiteral("race"));
-        const Feed feed = makeFeed(25);
-        std::atomic<bool> failed {false};
-        std::atomic<int> files {0};
-        std::vector<std::thread> threads;
-        for (int t = 0; t < 3; ++t) {
-            threads.emplace_back([&, t] {
-                const std::string dev = "race-" + std::to_string(t);
-                for (int k = 0; k < 4; ++k) {
-                    char path[RECORD_LOCAL_PATH_SIZE] {};
-                    RECORD_HANDLE h = 0;
-                    if (create(dir, makeInfo(dev.c_str(), 25, 0), path, &h) != 0) {
-                        failed = true;
-                        return;
-                    }
-                    for (int i = 0; i < 25; ++i)
-                        if (writePicture(h, feed.units[static_cast<size_t>(i)]) != 0)
-                            failed = true;
-                    if (Record_local_MediaFileClose(h) != 0)
-                        failed = true;
-                    ++files;
-                }
-            });
-        }
-        // An overwrite pass like the storage manager's: drop the oldest record
-        // and its file under the filelist lock.
-        std::atomic<int> removed {0};
-        threads.emplace_back([&] {
-            while (files < 12 && removed < 3) {
-                {
-                    RecordFilelistLocker lock;
-                    std::vector<MEDIA_FILE_S> records;
-                    varno::recfile::readFilelist(dir.toStdString(), records);
-                    if (records.size() >= 4 && records.front().state == MEDIA_FILE_STATE_CLOSED) {
-                        QFile::remove(dir + QLatin1Char('/') + varno::fieldText(records.front().fileName));
-                        records.erase(records.begin());
-                        varno::recfile::writeFilelist(dir.toStdString(), records);
-                        ++removed;
-                    }
-                }
-                std::this_thread::sleep_for(std::chrono::milliseconds(5));
-            }
-        });
-        threads.emplace_back([&] {
-            const MEDIA_QUERY_S q = makeQuery(dir, "", QStringLiteral("2000-01-01 00:00:00"),
-                                              QStringLiteral("2100-01-01 00:00:00"));
-            while (files < 12) {
-                MEDIA_LIST_S list {};
-                if (Record_local_MediaFileQuery(q, &list) != 0)
-                    failed = true;
-                for (int i = 0; i < list.count; ++i)
-                    if (std::strncmp(list.files[i].devId, "race-", 5) != 0)
-                        failed = true;
-                std::this_thread::sleep_for(std::chrono::milliseconds(2));
-            }
-        });
-        for (auto &t : threads)
-            t.join();
-        QVERIFY(!failed);
-        const std::vector<MEDIA_FILE_S> list = filelist(dir);
-        QCOMPARE(int(list.size()), 12 - removed);
-        QCOMPARE(QFileInfo(dir + QStringLiteral("/filelist")).size() % 384, 0);
-        std::set<QString> names;
-        for (const MEDIA_FILE_S &r : list) {
-            QCOMPARE(r.state, uint32_t(MEDIA_FILE_STATE_CLOSED));
-            QCOMPARE(r.frameCount, 25u);
-            QVERIFY(QFile::exists(dir + QLatin1Char('/') + varno::fieldText(r.fileName)));
-            names.insert(varno::fieldText(r.fileName));
-        }
-        QCOMPARE(int(names.size()), int(list.size()));
-        QCOMPARE(QDir(dir).entryList({QStringLiteral("*.mkv")}, QDir::Files).size(), int(list.size()));
     }
 };
 

@@ -1,1 +1,0 @@
-include(${CMAKE_SOURCE_DIR}/tests/playback/playbackfixture.cmake)
