@@ -148,15 +148,19 @@ bool VideoSurface::syncGlView(const av::FrameSurface::Latest &latest)
         // this picture: no blank paint in between.
         m_gl->setLook(pictureRect(), m_idleColor, m_notice);
         m_gl->setPicture(latest.picture, latest.sequence, latest.arrivalUs);
-        if (m_gl->isHidden()) {
+        const bool showing = m_gl->isHidden();
+        if (showing) {
             m_gl->setGeometry(rect());
             m_gl->show();
-            if (m_gl->broken()) { // its context or shaders failed as it was shown
-                glFailed(m_gl->failure());
-                return false;
-            }
-            update(); // lets the view through (see paintEvent)
         }
+        // A shown view has made its context and shaders (at once, when its
+        // window is shown): without them it would stay black.
+        if (m_gl->broken() || (m_gl->isVisible() && !m_gl->isValid())) {
+            glFailed(m_gl->broken() ? m_gl->failure() : QStringLiteral("no OpenGL context for the view"));
+            return false;
+        }
+        if (showing)
+            update(); // lets the view through (see paintEvent)
         return true;
     }
     if (!m_gl->isHidden()) {

@@ -127,7 +127,6 @@ private slots:
         QCOMPARE(gl->newPicturesPainted(), uint64_t(1));
         QCOMPARE(cpu->paintsByOpenGL(), uint64_t(0));
         const QImage byGl = onScreen(*gl), byCpu = onScreen(*cpu);
-        byGl.save("/tmp/glshot.png"); byCpu.save("/tmp/cpushot.png"); gl->grab().save("/tmp/glgrab.png"); gl->screen()->grabWindow(0).save("/tmp/root.png");
         // The CPU path converts in 1/64 fixed point, the shader in floats:
         // a step of rounding at most.
         QVERIFY2(test::maxChannelDifference(byGl, byCpu) <= 2, qPrintable(why(byGl, byCpu)));
@@ -231,8 +230,11 @@ private slots:
     void aShaderThatDoesNotCompileFallsBackToTheCpu()
     {
         live::VideoGlView::breakShadersForTests(true);
+        struct Mend
+        {
+            ~Mend() { live::VideoGlView::breakShadersForTests(false); }
+        } mend;
         auto w = shownSurface(QSize(64, 48), true);
-        live::VideoGlView::breakShadersForTests(false);
         QVERIFY(w);
         const test::Yuv420 p = test::testPicture(64, 48, 2);
         QCOMPARE(sinkOf(*w).presentPicture(held(p, 8)), 0);
