@@ -30,17 +30,7 @@ VideoSurface::VideoSurface(QWidget *parent)
 {
     setAttribute(Qt::WA_OpaquePaintEvent);
     m_handle = av::registerVideoSink(m_surface);
-    // Made with the widget, hidden, so that its window is made for OpenGL
-    // from the start (a window that gains such a child later is remade).
-    if (videoByOpenGL()) {
-        m_gl = new VideoGlView(this);
-        m_gl->hide();
-        m_gl->setPaintedCallback([this](uint64_t sequence, int64_t arrivalUs) {
-            m_paintsByOpenGL = m_gl->glPaints();
-            countPaint(sequence, arrivalUs);
-        });
-        connect(m_gl, &VideoGlView::failed, this, &VideoSurface::glFailed, Qt::QueuedConnection);
-    }
+    setOpenGLAllowed(true);
     // The notifier runs on a decoding thread: it only posts one update at a time.
     m_surface->setNotifier([this] {
         if (!m_updatePosted.exchange(true))
@@ -125,11 +115,24 @@ bool VideoSurface::showsByOpenGL() const
 
 void VideoSurface::setOpenGLAllowed(bool on)
 {
-    if (on || !m_gl)
-        return;
-    delete m_gl;
-    m_gl = nullptr;
-    update();
+    if (on && !m_gl && videoByOpenGL()) {
+        // Made hidden, with the widget where it can be, so that its window
+        // is made for OpenGL from the start (a window that gains such a
+        // child later is made anew).
+        m_gl = new VideoGlView(this);
+        m_gl->hide();
+        m_gl->setGeometry(rect());
+        m_gl->setPaintedCallback([this](uint64_t sequence, int64_t arrivalUs) {
+            m_paintsByOpenGL = m_gl->glPaints();
+            countPaint(sequence, arrivalUs);
+        });
+        connect(m_gl, &VideoGlView::failed, this, &VideoSurface::glFailed, Qt::QueuedConnection);
+        refresh();
+    } else if (!on && m_gl) {
+        delete m_gl;
+        m_gl = nullptr;
+        update();
+    }
 }
 
 void VideoSurface::refresh()

@@ -74,7 +74,8 @@ public:
     // Whether full-size pictures are shown by OpenGL now.
     bool showsByOpenGL() const;
     // Off keeps this surface on the CPU path even where the process shows
-    // video by OpenGL (measurements of the two side by side). On by default.
+    // video by OpenGL (measurements of the two side by side); on (the
+    // default) takes OpenGL where the process shows video by it.
     void setOpenGLAllowed(bool on);
 
     // Measurement probe, called on the user-interface thread for every new
