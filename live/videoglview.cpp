@@ -161,6 +161,9 @@ VideoGlView::VideoGlView(QWidget *parent) : QOpenGLWidget(parent)
 
 VideoGlView::~VideoGlView()
 {
+    // The context goes after this part of the view: no call back into it.
+    if (QOpenGLContext *ctx = context())
+        disconnect(ctx, &QOpenGLContext::aboutToBeDestroyed, this, &VideoGlView::releaseGl);
     if (m_program || m_textures[0])
         releaseGl();
 }
