@@ -26,6 +26,9 @@ using namespace varno;
 
 namespace {
 
+// Software OpenGL on a loaded machine under the sanitizers: a generous bound.
+constexpr int kWait = 30000;
+
 // A picture like a decoder's: rows padded with a colour that must never show.
 av::DecodedPicture held(const test::Yuv420 &p, int pad)
 {
@@ -122,8 +125,8 @@ private slots:
         QVERIFY(gl && cpu);
         QCOMPARE(sinkOf(*gl).presentPicture(d), 0);
         QCOMPARE(sinkOf(*cpu).presentPicture(d), 0);
-        QTRY_VERIFY(gl->paintsByOpenGL() > 0);
-        QTRY_VERIFY(cpu->newPicturesPainted() == 1);
+        QTRY_VERIFY_WITH_TIMEOUT(gl->paintsByOpenGL() > 0, kWait);
+        QTRY_VERIFY_WITH_TIMEOUT(cpu->newPicturesPainted() == 1, kWait);
         QVERIFY(gl->showsByOpenGL());
         QCOMPARE(gl->newPicturesPainted(), uint64_t(1));
         QCOMPARE(cpu->paintsByOpenGL(), uint64_t(0));
@@ -154,14 +157,12 @@ private slots:
         o.gop = 4;
         for (const auto &f : test::encodeStream(o))
             s.SetCurrentFrame(reinterpret_cast<const char *>(f.data.data()), int(f.data.size()), 0, 0, 0);
-        QTRY_COMPARE_WITH_TIMEOUT(s.queuedFrames(), size_t(0), 20000);
-        QTRY_VERIFY_WITH_TIMEOUT(sinkOf(*gl).presentedCount() >= 4, 20000);
-        const av::DecodedPicture last = sinkOf(*gl).latest().picture;
-        QVERIFY(!last.isNull()); // the decoder's own buffers, by reference
-        QTRY_VERIFY(gl->showsByOpenGL());
-        const QImage byCpu = av::fullSizeImage(last);
-        QTRY_VERIFY_WITH_TIMEOUT(test::maxChannelDifference(onScreen(*gl), byCpu) <= 2, 10000);
-        QVERIFY(test::psnr(onScreen(*gl), byCpu) > 40);
+        QTRY_COMPARE_WITH_TIMEOUT(s.queuedFrames(), size_t(0), kWait);
+        QTRY_VERIFY_WITH_TIMEOUT(sinkOf(*gl).presentedCount() >= 4 && gl->showsByOpenGL(), kWait);
+        // The decoder's own buffers, by reference; the last picture may come
+        // after the queue is empty: compared with the latest one each time.
+        const auto latestByCpu = [&] { return av::fullSizeImage(sinkOf(*gl).latest().picture); };
+        QTRY_VERIFY_WITH_TIMEOUT(test::maxChannelDifference(onScreen(*gl), latestByCpu()) <= 2, kWait);
         QCOMPARE(gl->paintsInPlace(), uint64_t(0));
     }
 
@@ -177,8 +178,8 @@ private slots:
             w->setNotice(QStringLiteral("Reconnecting"));
             QCOMPARE(sinkOf(*w).presentPicture(held(p, 4)), 0);
         }
-        QTRY_VERIFY(gl->paintsByOpenGL() > 0);
-        QTRY_VERIFY(cpu->newPicturesPainted() == 1);
+        QTRY_VERIFY_WITH_TIMEOUT(gl->paintsByOpenGL() > 0, kWait);
+        QTRY_VERIFY_WITH_TIMEOUT(cpu->newPicturesPainted() == 1, kWait);
         QCOMPARE(gl->pictureRect(), QRectF(10, 0, 80, 60));
         QImage byGl = onScreen(*gl), byCpu = onScreen(*cpu);
         // Bars of the idle colour, dimmed like the picture.
@@ -193,12 +194,12 @@ private slots:
         for (live::VideoSurface *w : {gl.get(), cpu.get()})
             w->setNotice(QString());
         const uint64_t glPaints = gl->paintsByOpenGL();
-        QTRY_VERIFY(gl->paintsByOpenGL() > glPaints);
-        QTRY_VERIFY(test::maxChannelDifference(onScreen(*gl), onScreen(*cpu)) <= 2);
+        QTRY_VERIFY_WITH_TIMEOUT(gl->paintsByOpenGL() > glPaints, kWait);
+        QTRY_VERIFY_WITH_TIMEOUT(test::maxChannelDifference(onScreen(*gl), onScreen(*cpu)) <= 2, kWait);
         // Painting on: the idle look, the view out of the way.
         gl->setPainting(true);
         QVERIFY(!gl->showsByOpenGL());
-        QTRY_COMPARE(QColor(onScreen(*gl).pixel(50, 30)), QColor(20, 40, 60));
+        QTRY_COMPARE_WITH_TIMEOUT(QColor(onScreen(*gl).pixel(50, 30)), QColor(20, 40, 60), kWait);
     }
 
     void scaledToFullSizeAndBackPaintsNoBlank()
@@ -217,7 +218,7 @@ private slots:
             const uint64_t before = w->newPicturesPainted();
             QCOMPARE(sink.presentPicture(held(p, 8)), 0);
             const bool full = size == window;
-            QTRY_COMPARE(w->newPicturesPainted(), before + 1);
+            QTRY_COMPARE_WITH_TIMEOUT(w->newPicturesPainted(), before + 1, kWait);
             QCOMPARE(w->showsByOpenGL(), full);
             const QImage shot = onScreen(*w);
             const QImage ref = test::referenceRgb(p).scaled(window, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
@@ -239,17 +240,18 @@ private slots:
         QVERIFY(w);
         const test::Yuv420 p = test::testPicture(64, 48, 2);
         QCOMPARE(sinkOf(*w).presentPicture(held(p, 8)), 0);
-        QTRY_VERIFY(test::logText().contains("[PREVIEW]Video by OpenGL failed(shader does not compile"));
-        QTRY_VERIFY(w->paintsInPlace() > 0);
+        QTRY_VERIFY_WITH_TIMEOUT(test::logText().contains("[PREVIEW]Video by OpenGL failed(shader does not compile"),
+                                 kWait);
+        QTRY_VERIFY_WITH_TIMEOUT(w->paintsInPlace() > 0, kWait);
         QVERIFY(!w->showsByOpenGL());
         QVERIFY(!live::videoByOpenGL());
         const QImage ref = test::referenceRgb(p);
-        QTRY_VERIFY(test::maxChannelDifference(onScreen(*w), ref) <= 2);
+        QTRY_VERIFY_WITH_TIMEOUT(test::maxChannelDifference(onScreen(*w), ref) <= 2, kWait);
         // A new window, a new picture: the CPU path, and one log line only.
         auto next = shownSurface(QSize(64, 48), true);
         QVERIFY(next);
         QCOMPARE(sinkOf(*next).presentPicture(held(p, 0)), 0);
-        QTRY_VERIFY(next->paintsInPlace() > 0);
+        QTRY_VERIFY_WITH_TIMEOUT(next->paintsInPlace() > 0, kWait);
         QCOMPARE(next->paintsByOpenGL(), uint64_t(0));
         QCOMPARE(test::logText().count("[PREVIEW]Video by OpenGL failed("), 1);
     }
