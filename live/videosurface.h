@@ -95,9 +95,11 @@ protected:
 private:
     void updateTarget();
     void pictureArrived();
-    // Shows the latest picture: by OpenGL (true) or, false, by this
-    // widget's own paint, for which it asks.
+    // Shows the latest picture and look, by the OpenGL view or by a paint
+    // of this widget.
     void refresh();
+    // Shows or hides the OpenGL view for this picture and look; false when
+    // this widget paints (the view hidden, or there is none).
     bool syncGlView(const av::FrameSurface::Latest &latest);
     void glFailed(const QString &why);
     void countPaint(uint64_t sequence, int64_t arrivalUs);
