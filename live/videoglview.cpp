@@ -303,8 +303,6 @@ bool VideoGlView::upload(const av::DecodedPicture &picture)
     // Shown is the even part (chroma covers two columns and rows a sample).
     const QSize size = av::fullSizeOf(picture);
     const int cw = size.width() / 2, ch = size.height() / 2;
-    while (glGetError() != GL_NO_ERROR) {
-    }
     glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
     if (size.width() != m_textureWidth || size.height() != m_textureHeight) {
         // Storage only when the size changes; every picture after that
@@ -341,6 +339,10 @@ void VideoGlView::paintGL()
     QOpenGLContext *ctx = context();
     if (!m_broken && (!ctx || !ctx->isValid()))
         fail(QStringLiteral("OpenGL context lost"));
+    // Errors left by others are not this paint's (bounded: a lost context
+    // may report one for ever).
+    for (int i = 0; !m_broken && i < 8 && glGetError() != GL_NO_ERROR; ++i) {
+    }
     const av::DecodedPicture picture = m_picture;
     const QSize full = av::fullSizeOf(picture);
     if (m_broken || picture.isNull() || full.isEmpty() || !m_program || !upload(picture)) {
