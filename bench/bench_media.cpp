@@ -8,6 +8,10 @@
 //     picture out of the live decoder fed from that callback.
 // Usage: bench_media [seconds of video, default 20] [rounds, default 1: with
 // more, the stream figures alone, each round in turn, and their medians]
+//        bench_media gl [seconds] [rounds]: full-size pictures on the X display
+// ($DISPLAY) by the CPU path and, where the process shows video by OpenGL
+// (VARNO_VIDEO_GL=1 forces it), by OpenGL, against ffmpeg -threads 1.
+#include "live/videoglview.h"
 #include "live/videosurface.h"
 #include "live/clivestream.h"
 #include "platform/av/av_decoder.h"
@@ -142,9 +146,11 @@ double decodeOnlyCpu(const std::vector<std::vector<uint8_t>> &frames)
 
 // CLiveStream onto a shown surface of the given size, frames fed as fast as
 // the decoder takes them (never more than 10 queued, so nothing is dropped).
-double liveCpu(const std::vector<std::vector<uint8_t>> &frames, QSize window, uint64_t *pictures, int *painted)
+double liveCpu(const std::vector<std::vector<uint8_t>> &frames, QSize window, uint64_t *pictures, int *painted,
+               bool gl = false, uint64_t *glPaints = nullptr)
 {
     varno::live::VideoSurface w;
+    w.setOpenGLAllowed(gl);
     w.resize(window);
     w.setPainting(false);
     w.show();
@@ -171,6 +177,8 @@ double liveCpu(const std::vector<std::vector<uint8_t>> &frames, QSize window, ui
         *pictures = s.decodedPictures();
     }
     *painted = w.paintedPictures();
+    if (glPaints)
+        *glPaints = w.paintsByOpenGL();
     return cpuSeconds() - t0;
 }
 
@@ -223,6 +231,45 @@ void streamBench(int w, int h, int seconds, int rounds)
     std::printf("%dx%d over %d round(s), medians: full size / ffmpeg -threads 1 %.3f, half size %.3f; "
                 "full size / AV_FrameDecoderStream only %.3f, half size %.3f\n",
                 w, h, rounds, median(fullToFf), median(halfToFf), median(fullToDec), median(halfToDec));
+}
+
+// Full size on a real display: the CPU path (converted into the backing
+// store, MIT-SHM on X11) and the OpenGL path, each against ffmpeg -threads 1.
+void displayBench(int w, int h, int seconds, int rounds, bool gl)
+{
+    const auto frames = encode(w, h, seconds * 25);
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("s.h264"));
+    QFile f(file);
+    f.open(QIODevice::WriteOnly);
+    for (const auto &fr : frames)
+        f.write(reinterpret_cast<const char *>(fr.data()), qint64(fr.size()));
+    f.close();
+    std::vector<double> cpuToFf, glToFf, glToCpu;
+    for (int round = 1; round <= rounds; ++round) {
+        const double ff1 = ffmpegCpu(file, true);
+        uint64_t pictures = 0, glPaints = 0;
+        int painted = 0;
+        const double cpu = liveCpu(frames, QSize(w, h), &pictures, &painted);
+        std::printf("%dx%d round %d: ffmpeg -threads 1 %.2f CPU s; CPU path %.2f CPU s (%llu pictures, %d painted), "
+                    "ratio %.3f\n",
+                    w, h, round, ff1, cpu, static_cast<unsigned long long>(pictures), painted, cpu / ff1);
+        cpuToFf.push_back(cpu / ff1);
+        if (!gl)
+            continue;
+        const double byGl = liveCpu(frames, QSize(w, h), &pictures, &painted, true, &glPaints);
+        std::printf("%dx%d round %d: OpenGL path %.2f CPU s (%llu pictures, %d painted, %llu by OpenGL), ratio %.3f, "
+                    "OpenGL / CPU path %.3f\n",
+                    w, h, round, byGl, static_cast<unsigned long long>(pictures), painted,
+                    static_cast<unsigned long long>(glPaints), byGl / ff1, byGl / cpu);
+        glToFf.push_back(byGl / ff1);
+        glToCpu.push_back(byGl / cpu);
+    }
+    std::printf("%dx%d full size on the display over %d round(s), medians: CPU path / ffmpeg -threads 1 %.3f", w, h,
+                rounds, median(cpuToFf));
+    if (gl)
+        std::printf(", OpenGL path / ffmpeg -threads 1 %.3f, OpenGL / CPU path %.3f", median(glToFf), median(glToCpu));
+    std::printf("\n");
 }
 
 void conversionBench(int w, int h)
@@ -403,6 +450,21 @@ void rtspBench(int slices)
 
 int main(int argc, char **argv)
 {
+    if (argc > 1 && std::strcmp(argv[1], "gl") == 0) { // on the display, CPU and OpenGL paths
+        if (qEnvironmentVariableIsEmpty("DISPLAY")) {
+            std::printf("bench_media gl needs an X display ($DISPLAY)\n");
+            return 1;
+        }
+        QApplication app(argc, argv);
+        const int seconds = argc > 2 ? std::max(2, std::atoi(argv[2])) : 20;
+        const int rounds = argc > 3 ? std::clamp(std::atoi(argv[3]), 1, 50) : 1;
+        const bool gl = varno::live::videoByOpenGL();
+        std::printf("Full-size pictures on %s (CPU = user + system time of all threads); OpenGL path: %s\n",
+                    qgetenv("DISPLAY").constData(), gl ? "yes" : "no (see the log line above)");
+        displayBench(1280, 720, seconds, rounds, gl);
+        displayBench(1920, 1080, seconds, rounds, gl);
+        return 0;
+    }
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
 #ifdef VARNO_BENCH_RTSP

@@ -1,5 +1,7 @@
 #include "live/videosurface.h"
 
+#include "live/videoglview.h"
+#include "common/uithread.h"
 #include "platform/av/videosink.h"
 
 #include <QEvent>
@@ -28,6 +30,7 @@ VideoSurface::VideoSurface(QWidget *parent)
 {
     setAttribute(Qt::WA_OpaquePaintEvent);
     m_handle = av::registerVideoSink(m_surface);
+    setOpenGLAllowed(true);
     // The notifier runs on a decoding thread: it only posts one update at a time.
     m_surface->setNotifier([this] {
         if (!m_updatePosted.exchange(true))
@@ -47,7 +50,7 @@ void VideoSurface::setPainting(bool on)
     if (m_painting == on)
         return;
     m_painting = on;
-    update();
+    refresh();
 }
 
 void VideoSurface::setIdleText(const QString &text)
@@ -60,8 +63,7 @@ void VideoSurface::setIdleText(const QString &text)
 void VideoSurface::setIdleColor(const QColor &color)
 {
     m_idleColor = color;
-    if (m_painting)
-        update();
+    refresh();
 }
 
 void VideoSurface::setNotice(const QString &text)
@@ -69,7 +71,7 @@ void VideoSurface::setNotice(const QString &text)
     if (m_notice == text)
         return;
     m_notice = text;
-    update();
+    refresh();
 }
 
 void VideoSurface::setKeepAspect(bool on)
@@ -79,7 +81,7 @@ void VideoSurface::setKeepAspect(bool on)
     m_keepAspect = on;
     m_surface->setKeepAspect(on);
     if (!m_painting)
-        update();
+        refresh();
 }
 
 QRectF VideoSurface::pictureRect() const
@@ -103,7 +105,95 @@ void VideoSurface::pictureArrived()
 {
     m_updatePosted = false;
     if (!m_painting)
+        refresh();
+}
+
+bool VideoSurface::showsByOpenGL() const
+{
+    return m_gl && m_gl->isVisible();
+}
+
+void VideoSurface::setOpenGLAllowed(bool on)
+{
+    if (on && !m_gl && videoByOpenGL()) {
+        // Made hidden, with the widget where it can be, so that its window
+        // is made for OpenGL from the start (a window that gains such a
+        // child later is made anew).
+        m_gl = new VideoGlView(this);
+        m_gl->hide();
+        m_gl->setGeometry(rect());
+        m_gl->setPaintedCallback([this](uint64_t sequence, int64_t arrivalUs) {
+            m_paintsByOpenGL = m_gl->glPaints();
+            countPaint(sequence, arrivalUs);
+        });
+        connect(m_gl, &VideoGlView::failed, this, &VideoSurface::glFailed, Qt::QueuedConnection);
+        refresh();
+    } else if (!on && m_gl) {
+        delete m_gl;
+        m_gl = nullptr;
         update();
+    }
+}
+
+void VideoSurface::refresh()
+{
+    if (!syncGlView(m_surface->latest()))
+        update();
+}
+
+bool VideoSurface::syncGlView(const av::FrameSurface::Latest &latest)
+{
+    VARNO_ASSERT_UI_THREAD();
+    if (!m_gl)
+        return false;
+    if (!m_painting && !latest.picture.isNull() && !m_gl->broken() && videoByOpenGL()) {
+        // The view's first paint happens before the window next shows, with
+        // this picture: no blank paint in between.
+        m_gl->setLook(pictureRect(), m_idleColor, m_notice);
+        m_gl->setPicture(latest.picture, latest.sequence, latest.arrivalUs);
+        const bool showing = m_gl->isHidden();
+        if (showing) {
+            m_gl->setGeometry(rect());
+            m_gl->show();
+        }
+        // A shown view has made its context and shaders (at once, when its
+        // window is shown): without them it would stay black.
+        if (m_gl->broken() || (m_gl->isVisible() && !m_gl->isValid())) {
+            glFailed(m_gl->broken() ? m_gl->failure() : QStringLiteral("no OpenGL context for the view"));
+            return false;
+        }
+        if (showing)
+            update(); // lets the view through (see paintEvent)
+        return true;
+    }
+    if (!m_gl->isHidden()) {
+        // Scaled pictures, the idle look, a failure: this widget paints, in
+        // the same update that uncovers it.
+        m_gl->hide();
+        m_gl->clearPicture();
+    }
+    return false;
+}
+
+void VideoSurface::glFailed(const QString &why)
+{
+    reportVideoGlFailure(why);
+    if (m_gl && !m_gl->isHidden()) {
+        m_gl->hide();
+        m_gl->clearPicture();
+    }
+    update();
+}
+
+void VideoSurface::countPaint(uint64_t sequence, int64_t arrivalUs)
+{
+    ++m_paintedPictures;
+    if (sequence != m_lastSequence) {
+        m_lastSequence = sequence;
+        ++m_newPictures;
+        if (const PaintProbe &probe = paintProbe())
+            probe(this, arrivalUs, av::steadyMicros());
+    }
 }
 
 void VideoSurface::paintEvent(QPaintEvent *)
@@ -117,9 +207,14 @@ void VideoSurface::paintEvent(QPaintEvent *)
         }
         return;
     }
+    if (m_gl && m_gl->isVisible()) {
+        // Covered by the view that shows the picture: its texture is
+        // composed beneath this widget's pixels, which must let it through.
+        p.setCompositionMode(QPainter::CompositionMode_Source);
+        p.fillRect(rect(), Qt::transparent);
+        return;
+    }
     const av::FrameSurface::Latest latest = m_surface->latest();
-    const uint64_t sequence = latest.sequence;
-    const int64_t arrivalUs = latest.arrivalUs;
     if (latest.isNull()) {
         p.fillRect(rect(), m_idleColor);
         if (!m_notice.isEmpty())
@@ -147,13 +242,7 @@ void VideoSurface::paintEvent(QPaintEvent *)
     }
     if (!m_notice.isEmpty())
         paintNotice(p);
-    ++m_paintedPictures;
-    if (sequence != m_lastSequence) {
-        m_lastSequence = sequence;
-        ++m_newPictures;
-        if (const PaintProbe &probe = paintProbe())
-            probe(this, arrivalUs, av::steadyMicros());
-    }
+    countPaint(latest.sequence, latest.arrivalUs);
 }
 
 bool VideoSurface::paintFullSize(QPainter &p, const av::DecodedPicture &picture, const QRectF &place)
@@ -219,6 +308,11 @@ void VideoSurface::resizeEvent(QResizeEvent *event)
 {
     QWidget::resizeEvent(event);
     updateTarget();
+    if (m_gl) {
+        m_gl->setGeometry(rect());
+        if (!m_gl->isHidden())
+            m_gl->setLook(pictureRect(), m_idleColor, m_notice);
+    }
 }
 
 void VideoSurface::showEvent(QShowEvent *event)

@@ -12,20 +12,23 @@
 #include "platform/av/decodedpicture.h"
 #include "platform/av/picturescaler.h"
 
-namespace varno::av {
-class FrameSurface;
-}
+#include "platform/av/videosink.h"
 
 class QPainter;
 
 namespace varno::live {
+
+class VideoGlView;
 
 // The widget a video window shows its stream in. It registers a surface under
 // a native window handle; decoders draw into that handle from their own
 // threads (the pictures are scaled to this widget's size there), and the
 // widget paints the latest picture on the user-interface thread. A picture
 // of the widget's own size comes by reference and is converted once, while
-// painting, straight into the window's backing store.
+// painting, straight into the window's backing store, or, where the process
+// shows video by OpenGL (videoByOpenGL()), uploaded as planes into a child
+// view that converts them in a shader (VideoGlView), shown only while such
+// pictures come.
 // "Painting on" shows the idle background with its label; "off" shows the
 // pictures.
 class VideoSurface : public QWidget
@@ -66,6 +69,14 @@ public:
     // Paints that converted a full-size picture straight into the painted
     // pixels (tests, measurements).
     uint64_t paintsInPlace() const { return m_paintsInPlace; }
+    // Paints of full-size pictures by OpenGL (tests, measurements).
+    uint64_t paintsByOpenGL() const { return m_paintsByOpenGL; }
+    // Whether full-size pictures are shown by OpenGL now.
+    bool showsByOpenGL() const;
+    // Off keeps this surface on the CPU path even where the process shows
+    // video by OpenGL (measurements of the two side by side); on (the
+    // default) takes OpenGL where the process shows video by it.
+    void setOpenGLAllowed(bool on);
 
     // Measurement probe, called on the user-interface thread for every new
     // picture painted with the arrival stamp of its frame (see
@@ -84,6 +95,14 @@ protected:
 private:
     void updateTarget();
     void pictureArrived();
+    // Shows the latest picture and look, by the OpenGL view or by a paint
+    // of this widget.
+    void refresh();
+    // Shows or hides the OpenGL view for this picture and look; false when
+    // this widget paints (the view hidden, or there is none).
+    bool syncGlView(const av::FrameSurface::Latest &latest);
+    void glFailed(const QString &why);
+    void countPaint(uint64_t sequence, int64_t arrivalUs);
     void paintNotice(QPainter &p);
     bool paintFullSize(QPainter &p, const av::DecodedPicture &picture, const QRectF &place);
     QImage paintImage(const av::DecodedPicture &picture);
@@ -100,6 +119,8 @@ private:
     uint64_t m_lastSequence = 0;
     uint64_t m_newPictures = 0;
     uint64_t m_paintsInPlace = 0;
+    uint64_t m_paintsByOpenGL = 0;
+    VideoGlView *m_gl = nullptr; // where the process shows video by OpenGL
     QPointer<QObject> m_watchedWindow;
     av::PictureScaler m_paintScaler; // full-size pictures, converted where they are painted
     QImage m_paintImage;             // ... or into this when they cannot be
