@@ -388,23 +388,6 @@ private slots:
         QCOMPARE(P2P_Client_SDK_UnInit(r.handle), int(P2P_ERR_PARAM));
     }
 
-    void registerWithRelayDown()
-    {
-        // p2p.conf names a port nobody listens on: Register fails at once, every
-        // time, and succeeds once the configuration is right again.
-        const quint16 dead = freeLoopbackPort();
-        QVERIFY(writeFile(installDir() + QStringLiteral("/p2p.conf"), QStringLiteral("host = 127.0.0.1\nport = %1\n").arg(dead).toUtf8()));
-        P2P_HANDLE h = 0;
-        QCOMPARE(::init(&h), 0);
-        for (int i = 0; i < 3; ++i)
-            QCOMPARE(P2P_Client_SDK_Register(h, 0, 0), int(P2P_ERR_BROKER));
-        int32_t status = -1;
-        QCOMPARE(P2P_Client_SDK_Get_Session_Status(h, kCamA, &status), 0);
-        QCOMPARE(status, 0);
-        QCOMPARE(P2P_Client_SDK_UnInit(h), 0);
-        QVERIFY(m_broker.writeClientConfig());
-    }
-
     // Found and unknown devices are tst_p2prelay's lookupWithoutRetainedLicense.
     void unknownHandleAndBadArguments()
     {
