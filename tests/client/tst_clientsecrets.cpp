@@ -67,9 +67,105 @@ class TestClientSecrets : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void cleanupTestCase();
-    void noPasswordInAnyFile();
+    void initTestCase()
+    {
+        QVERIFY2(QFile::exists(CamSimProcess::programPath()), "varno-camsim not built");
+        Client::setProbeIntervalMs(1000);
+        QVERIFY(m_broker.start());
+        QList<uint16_t> ports{m_broker.port()};
+        for (int i = 0; i < 3; ++i)
+            ports.append(varno::demo::freeLoopbackPort(ports));
+        m_plan = varno::demo::defaultPlan(m_broker.port(), ports[1], ports[2], ports[3]);
+        for (varno::demo::DemoCamera &c : m_plan.cameras)
+            c.password = cipherablePassword(QStringLiteral("Cam") + c.name);
+        const QJsonObject config =
+            smallStreams(varno::demo::simulatorConfig(m_plan, varno::test::tempRoot() + QStringLiteral("/storage")));
+        QVERIFY2(m_sim.start(QJsonDocument(config).toJson()), qPrintable(m_sim.error()));
+        QString error;
+        QVERIFY2(varno::demo::seedClientData(m_plan, varno::test::installDir(), &error), qPrintable(error));
+
+        QCOMPARE(User_local_Init(), 0);
+        m_operatorPassword = cipherablePassword(QStringLiteral("Operator"));
+        QCOMPARE(User_local_chpass("admin", "admin", m_operatorPassword.toUtf8().constData()), 0);
+    }
+
+    void cleanupTestCase()
+    {
+        User_local_UnInit();
+        m_sim.stop();
+        m_broker.stop();
+    }
+
+    void noPasswordInAnyFile()
+    {
+        PromptScript prompts;
+        {
+            // The operator logs in through the dialog, a wrong password first.
+            QLogin login;
+            login.show();
+            login.findChild<QLineEdit *>(QStringLiteral("usernameEdit"))->setText(QStringLiteral("admin"));
+            login.findChild<QCheckBox *>(QStringLiteral("rememberCheck"))->setChecked(false);
+            login.findChild<QLineEdit *>(QStringLiteral("passwordEdit"))->setText(m_operatorPassword + QStringLiteral("0"));
+            button(login, "loginButton")->click();
+            QVERIFY(!login.isAccepted());
+            login.findChild<QLineEdit *>(QStringLiteral("passwordEdit"))->setText(m_operatorPassword);
+            button(login, "loginButton")->click();
+            QVERIFY(login.isAccepted());
+        }
+        const QString lobby = m_plan.cameras[4].deviceId;
+        const QString stairs = m_plan.cameras[5].deviceId;
+        {
+            Client client("127.0.0.1");
+            client.userLogin("admin");
+            client.resize(1024, 700);
+            client.show();
+            realvideo *live = client.liveView();
+            QVERIFY(live);
+            client.connectAllOnStart();
+            client.startP2PRegistration();
+            QTRY_VERIFY_WITH_TIMEOUT(live->streamStats(m_plan.cameras[0].deviceId).decodedPictures > 0, 60000);
+            // The ONVIF cameras are on the second page: their streams are open
+            // and their frames arrive, while a window not shown decodes nothing.
+            for (const QString &id : {lobby, stairs})
+                QTRY_VERIFY_WITH_TIMEOUT(live->streamStats(id).frameCounter > 0, 60000);
+
+            // The stairs camera's stream goes down: reopened again and again,
+            // each failure logged with the address (masked).
+            const QByteArray failedOpen = "Open(rtsp://admin:***@";
+            const qsizetype before = logText().count(failedOpen);
+            QCOMPARE(m_sim.command(QStringLiteral("onvif rtsp-down 1")), QStringLiteral("OK rtsp-down"));
+            QTRY_VERIFY_WITH_TIMEOUT(logText().count(failedOpen) >= before + 3, 90000);
+            QCOMPARE(m_sim.command(QStringLiteral("onvif rtsp-up 1")), QStringLiteral("OK rtsp-up"));
+            closeClient(client, prompts);
+        }
+
+        // Every file under the installation directory, whatever its name.
+        QStringList secrets{m_operatorPassword};
+        for (const varno::demo::DemoCamera &c : m_plan.cameras)
+            secrets << c.password;
+        QStringList offenders;
+        QStringList scanned;
+        QDirIterator it(varno::test::installDir(), QDir::Files | QDir::Hidden | QDir::System,
+                        QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QString path = it.next();
+            QFile f(path);
+            QVERIFY2(f.open(QIODevice::ReadOnly), qPrintable(path));
+            const QByteArray content = f.readAll();
+            scanned << QDir(varno::test::installDir()).relativeFilePath(path);
+            for (const QString &secret : std::as_const(secrets)) {
+                const QByteArray plain = secret.toUtf8();
+                const QByteArray wide(reinterpret_cast<const char *>(secret.utf16()), secret.size() * 2);
+                if (content.contains(plain) || content.contains(QUrl::toPercentEncoding(secret)) || content.contains(wide))
+                    offenders << scanned.last() + QStringLiteral(": ") + secret;
+            }
+        }
+        QVERIFY2(offenders.isEmpty(), qPrintable(offenders.join(QStringLiteral(", "))));
+        // The search went through what the run wrote.
+        QVERIFY2(scanned.contains(QStringLiteral("log/Varno.log")), qPrintable(scanned.join(QLatin1Char(' '))));
+        QVERIFY(scanned.contains(QStringLiteral("localusr.db")));
+        QVERIFY(logText().contains("Open(rtsp://admin:***@"));
+    }
 
 private:
     MqttBroker m_broker;
@@ -77,106 +173,6 @@ private:
     varno::demo::DemoPlan m_plan;
     QString m_operatorPassword;
 };
-
-void TestClientSecrets::initTestCase()
-{
-    QVERIFY2(QFile::exists(CamSimProcess::programPath()), "varno-camsim not built");
-    Client::setProbeIntervalMs(1000);
-    QVERIFY(m_broker.start());
-    QList<uint16_t> ports{m_broker.port()};
-    for (int i = 0; i < 3; ++i)
-        ports.append(varno::demo::freeLoopbackPort(ports));
-    m_plan = varno::demo::defaultPlan(m_broker.port(), ports[1], ports[2], ports[3]);
-    for (varno::demo::DemoCamera &c : m_plan.cameras)
-        c.password = cipherablePassword(QStringLiteral("Cam") + c.name);
-    const QJsonObject config =
-        smallStreams(varno::demo::simulatorConfig(m_plan, varno::test::tempRoot() + QStringLiteral("/storage")));
-    QVERIFY2(m_sim.start(QJsonDocument(config).toJson()), qPrintable(m_sim.error()));
-    QString error;
-    QVERIFY2(varno::demo::seedClientData(m_plan, varno::test::installDir(), &error), qPrintable(error));
-
-    QCOMPARE(User_local_Init(), 0);
-    m_operatorPassword = cipherablePassword(QStringLiteral("Operator"));
-    QCOMPARE(User_local_chpass("admin", "admin", m_operatorPassword.toUtf8().constData()), 0);
-}
-
-void TestClientSecrets::cleanupTestCase()
-{
-    User_local_UnInit();
-    m_sim.stop();
-    m_broker.stop();
-}
-
-void TestClientSecrets::noPasswordInAnyFile()
-{
-    PromptScript prompts;
-    {
-        // The operator logs in through the dialog, a wrong password first.
-        QLogin login;
-        login.show();
-        login.findChild<QLineEdit *>(QStringLiteral("usernameEdit"))->setText(QStringLiteral("admin"));
-        login.findChild<QCheckBox *>(QStringLiteral("rememberCheck"))->setChecked(false);
-        login.findChild<QLineEdit *>(QStringLiteral("passwordEdit"))->setText(m_operatorPassword + QStringLiteral("0"));
-        button(login, "loginButton")->click();
-        QVERIFY(!login.isAccepted());
-        login.findChild<QLineEdit *>(QStringLiteral("passwordEdit"))->setText(m_operatorPassword);
-        button(login, "loginButton")->click();
-        QVERIFY(login.isAccepted());
-    }
-    const QString lobby = m_plan.cameras[4].deviceId;
-    const QString stairs = m_plan.cameras[5].deviceId;
-    {
-        Client client("127.0.0.1");
-        client.userLogin("admin");
-        client.resize(1024, 700);
-        client.show();
-        realvideo *live = client.liveView();
-        QVERIFY(live);
-        client.connectAllOnStart();
-        client.startP2PRegistration();
-        QTRY_VERIFY_WITH_TIMEOUT(live->streamStats(m_plan.cameras[0].deviceId).decodedPictures > 0, 60000);
-        // The ONVIF cameras are on the second page: their streams are open
-        // and their frames arrive, while a window not shown decodes nothing.
-        for (const QString &id : {lobby, stairs})
-            QTRY_VERIFY_WITH_TIMEOUT(live->streamStats(id).frameCounter > 0, 60000);
-
-        // The stairs camera's stream goes down: reopened again and again,
-        // each failure logged with the address (masked).
-        const QByteArray failedOpen = "Open(rtsp://admin:***@";
-        const qsizetype before = logText().count(failedOpen);
-        QCOMPARE(m_sim.command(QStringLiteral("onvif rtsp-down 1")), QStringLiteral("OK rtsp-down"));
-        QTRY_VERIFY_WITH_TIMEOUT(logText().count(failedOpen) >= before + 3, 90000);
-        QCOMPARE(m_sim.command(QStringLiteral("onvif rtsp-up 1")), QStringLiteral("OK rtsp-up"));
-        closeClient(client, prompts);
-    }
-
-    // Every file under the installation directory, whatever its name.
-    QStringList secrets{m_operatorPassword};
-    for (const varno::demo::DemoCamera &c : m_plan.cameras)
-        secrets << c.password;
-    QStringList offenders;
-    QStringList scanned;
-    QDirIterator it(varno::test::installDir(), QDir::Files | QDir::Hidden | QDir::System,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        QFile f(path);
-        QVERIFY2(f.open(QIODevice::ReadOnly), qPrintable(path));
-        const QByteArray content = f.readAll();
-        scanned << QDir(varno::test::installDir()).relativeFilePath(path);
-        for (const QString &secret : std::as_const(secrets)) {
-            const QByteArray plain = secret.toUtf8();
-            const QByteArray wide(reinterpret_cast<const char *>(secret.utf16()), secret.size() * 2);
-            if (content.contains(plain) || content.contains(QUrl::toPercentEncoding(secret)) || content.contains(wide))
-                offenders << scanned.last() + QStringLiteral(": ") + secret;
-        }
-    }
-    QVERIFY2(offenders.isEmpty(), qPrintable(offenders.join(QStringLiteral(", "))));
-    // The search went through what the run wrote.
-    QVERIFY2(scanned.contains(QStringLiteral("log/Varno.log")), qPrintable(scanned.join(QLatin1Char(' '))));
-    QVERIFY(scanned.contains(QStringLiteral("localusr.db")));
-    QVERIFY(logText().contains("Open(rtsp://admin:***@"));
-}
 
 QTEST_MAIN(TestClientSecrets)
 #include "tst_clientsecrets.moc"

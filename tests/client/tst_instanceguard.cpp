@@ -58,52 +58,49 @@ class TestInstanceGuard : public QObject
     Q_OBJECT
 
 private slots:
-    void secondStartRaisesTheFirst();
-    void holderThatDoesNotAnswerThenCrashes();
-};
-
-void TestInstanceGuard::secondStartRaisesTheFirst()
-{
-    const QString folder = freshFolder();
-    InstanceGuard first(folder);
-    int raised = 0;
-    first.setRaiseAction([&] { ++raised; });
-    QCOMPARE(first.acquire(), Outcome::First);
-    // The second start waits for the answer, which the first gives from the
-    // event loop this thread runs meanwhile.
-    std::atomic<int> second{-1};
-    std::thread starter([&] { second = int(InstanceGuard(folder).acquire()); });
-    QTRY_VERIFY_WITH_TIMEOUT(second.load() >= 0, 10000);
-    starter.join();
-    QCOMPARE(Outcome(second.load()), Outcome::OtherRaised);
-    QCOMPARE(raised, 1);
-    QCOMPARE(InstanceGuard(freshFolder()).acquire(), Outcome::First); // another folder
-}
-
-void TestInstanceGuard::holderThatDoesNotAnswerThenCrashes()
-{
-    const QString folder = freshFolder();
-    int hold = -1;
-    const pid_t pid = lockInChild(folder, &hold);
-    QVERIFY(pid > 0);
-    QTRY_VERIFY(QFile::exists(folder + QStringLiteral("/varno.lock")));
-    varno::ui::PromptScript prompts;
+    void secondStartRaisesTheFirst()
     {
-        InstanceGuard second(folder);
-        QVERIFY(!varno::client::claimDataFolder(second, nullptr));
+        const QString folder = freshFolder();
+        InstanceGuard first(folder);
+        int raised = 0;
+        first.setRaiseAction([&] { ++raised; });
+        QCOMPARE(first.acquire(), Outcome::First);
+        // The second start waits for the answer, which the first gives from the
+        // event loop this thread runs meanwhile.
+        std::atomic<int> second{-1};
+        std::thread starter([&] { second = int(InstanceGuard(folder).acquire()); });
+        QTRY_VERIFY_WITH_TIMEOUT(second.load() >= 0, 10000);
+        starter.join();
+        QCOMPARE(Outcome(second.load()), Outcome::OtherRaised);
+        QCOMPARE(raised, 1);
+        QCOMPARE(InstanceGuard(freshFolder()).acquire(), Outcome::First); // another folder
     }
-    QCOMPARE(prompts.count(), 1);
-    QCOMPARE(prompts.requests()[0].text,
-             QStringLiteral("Another Varno PC Client is running with these data (%1).").arg(folder));
-    ::close(hold);
-    int status = 0;
-    QCOMPARE(::waitpid(pid, &status, 0), pid);
-    QCOMPARE(WEXITSTATUS(status), 0);
-    QVERIFY(QFile::exists(folder + QStringLiteral("/varno.lock"))); // left behind
-    InstanceGuard next(folder);
-    QVERIFY(varno::client::claimDataFolder(next, nullptr));
-    QCOMPARE(prompts.count(), 1);
-}
+
+    void holderThatDoesNotAnswerThenCrashes()
+    {
+        const QString folder = freshFolder();
+        int hold = -1;
+        const pid_t pid = lockInChild(folder, &hold);
+        QVERIFY(pid > 0);
+        QTRY_VERIFY(QFile::exists(folder + QStringLiteral("/varno.lock")));
+        varno::ui::PromptScript prompts;
+        {
+            InstanceGuard second(folder);
+            QVERIFY(!varno::client::claimDataFolder(second, nullptr));
+        }
+        QCOMPARE(prompts.count(), 1);
+        QCOMPARE(prompts.requests()[0].text,
+                 QStringLiteral("Another Varno PC Client is running with these data (%1).").arg(folder));
+        ::close(hold);
+        int status = 0;
+        QCOMPARE(::waitpid(pid, &status, 0), pid);
+        QCOMPARE(WEXITSTATUS(status), 0);
+        QVERIFY(QFile::exists(folder + QStringLiteral("/varno.lock"))); // left behind
+        InstanceGuard next(folder);
+        QVERIFY(varno::client::claimDataFolder(next, nullptr));
+        QCOMPARE(prompts.count(), 1);
+    }
+};
 
 QTEST_MAIN(TestInstanceGuard)
 #include "tst_instanceguard.moc"

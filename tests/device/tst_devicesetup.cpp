@@ -34,144 +34,135 @@ class TestDeviceSetup : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void cleanupTestCase();
-    void addByCameraId_data();
-    void addByCameraId();
-    void passwordCheckIsPendingUntilItsReply();
-    void cancelDropsTheResult();
-    void rewriteOutlivesTheDialog();
-    void checkedCameraOutlivesTheCancel();
+    void initTestCase()
+    {
+        qRegisterMetaType<AddResult>();
+        const QString failed = m_rig.start(nullptr, 1);
+        QVERIFY2(failed.isEmpty(), qPrintable(failed));
+        QCOMPARE(SDK_DVRMGR_Init(varno::test::installDir().toUtf8().constData()), 0);
+    }
+
+    void cleanupTestCase()
+    {
+        SDK_DVRMGR_UnInit();
+        m_rig.stop();
+    }
+
+    void addByCameraId_data()
+    {
+        QTest::addColumn<QByteArray>("id");
+        QTest::addColumn<int>("outcome");
+        QTest::addColumn<QByteArray>("p2pId");
+        QTest::newRow("known to the service") << QByteArray("B765432") << int(AddResult::Added)
+                                              << QByteArray("VRNB-765432-KXPQT");
+        QTest::newRow("unknown") << QByteArray("Q000000") << int(AddResult::Failed) << QByteArray();
+    }
+
+    void addByCameraId()
+    {
+        QFETCH(QByteArray, id);
+        QFETCH(int, outcome);
+        QFETCH(QByteArray, p2pId);
+        DeviceSetup setup;
+        QSignalSpy added(&setup, &DeviceSetup::cameraAdded);
+        const size_t before = stored().size();
+        setup.addCamera(p2pRequest(id.constData()));
+        QTRY_COMPARE_WITH_TIMEOUT(added.count(), 1, 15000);
+        const auto result = added[0][0].value<AddResult>();
+        QCOMPARE(int(result.outcome), outcome);
+        QVERIFY(!result.cancelled);
+        QCOMPARE(QByteArray(result.info.dev.p2pId), p2pId);
+        QCOMPARE(stored().size(), before + (outcome == AddResult::Added ? 1 : 0));
+        if (outcome == AddResult::Added)
+            QCOMPARE(plainPassword(stored().back()), QStringLiteral("583"));
+    }
+
+    void passwordCheckIsPendingUntilItsReply()
+    {
+        DeviceSetup setup;
+        QSignalSpy sent(&setup, &DeviceSetup::checkSent);
+        varno::device::PendingCheck check;
+        std::memset(&check, 0, sizeof(check));
+        varno::setText(check.devId, "B765432");
+        varno::setText(check.name, "Gate");
+        varno::setText(check.password, "abc123");
+        setup.checkPassword(check);
+        QTRY_COMPARE_WITH_TIMEOUT(sent.count(), 1, 15000);
+        QCOMPARE(sent[0][1].toInt(), 0);
+        QCOMPARE(setup.pending().size(), 1);
+        QCOMPARE(QByteArray(setup.pending()[0].p2pId), QByteArray("VRNB-765432-KXPQT"));
+        const P2pMessage_S other = message("VRNC-100200-ABCDE", P2P_MSG_PASSWORD_CHECK_RSP, nullptr, 0);
+        QVERIFY(!setup.takeCheck(other, nullptr));
+        varno::device::PendingCheck taken;
+        QVERIFY(setup.takeCheck(message("VRNB-765432-KXPQT", P2P_MSG_PASSWORD_CHECK_RSP, nullptr, 0), &taken));
+        QCOMPARE(QByteArray(taken.password), QByteArray("abc123"));
+        QVERIFY(setup.pending().isEmpty());
+    }
+
+    void cancelDropsTheResult()
+    {
+        // Nobody answers the lookup of this camera: the library gives up after
+        // its time-out, long after the cancel.
+        DeviceSetup setup;
+        QSignalSpy added(&setup, &DeviceSetup::cameraAdded);
+        QSignalSpy sent(&setup, &DeviceSetup::checkSent);
+        const size_t before = stored().size();
+        setup.addCamera(p2pRequest("Q000001"));
+        varno::device::PendingCheck check;
+        std::memset(&check, 0, sizeof(check));
+        varno::setText(check.devId, "B765432");
+        setup.checkPassword(check); // queued behind the lookup
+        QCOMPARE(setup.jobsInFlight(), 2);
+        setup.cancel();
+        QTRY_COMPARE_WITH_TIMEOUT(setup.jobsInFlight(), 0, 15000);
+        QCOMPARE(added.count(), 0);
+        QCOMPARE(sent.count(), 0);
+        QVERIFY(setup.pending().isEmpty()); // the queued check asked nothing
+        QCOMPARE(stored().size(), before);
+    }
+
+    void rewriteOutlivesTheDialog()
+    {
+        // A rewrite queued behind a lookup nobody answers is still stored when
+        // the dialog goes meanwhile.
+        std::vector<DeviceInfo_s> before = stored();
+        QList<DvrListInfo_s> list;
+        for (const DeviceInfo_s &d : before) {
+            DvrListInfo_s entry{};
+            entry.dev = d;
+            list.append(entry);
+        }
+        list.append(listed("C100200", "Yard", "pw9999", "VRNC-100200-ABCDE"));
+        {
+            DeviceSetup setup;
+            setup.addCamera(p2pRequest("Q000002"));
+            setup.rewriteList(list, "TestDeviceSetup", __LINE__);
+        }
+        const std::vector<DeviceInfo_s> after = stored();
+        QCOMPARE(after.size(), before.size() + 1);
+        QCOMPARE(QByteArray(after.back().devId), QByteArray("C100200"));
+    }
+
+    void checkedCameraOutlivesTheCancel()
+    {
+        // A manually added camera (its password checked, the user told it is
+        // added) queued behind a lookup nobody answers: closing the dialog
+        // still hands it over (the window's registry stores it).
+        DeviceSetup setup;
+        setup.setWritesStore(false);
+        QSignalSpy handed(&setup, &DeviceSetup::cameraStored);
+        setup.addCamera(p2pRequest("Q000003"));
+        setup.storeCamera(listed("C100200", "Yard", "pw9999", "VRNC-100200-ABCDE"), {});
+        setup.cancel();
+        QTRY_COMPARE_WITH_TIMEOUT(handed.count(), 1, 15000);
+        QCOMPARE(handed[0][1].toInt(), 0);
+        QVERIFY(handed[0][2].toBool()); // reported as after the close
+        QCOMPARE(QByteArray(handed[0][0].value<DvrListInfo_s>().dev.devId), QByteArray("C100200"));
+    }
 
 private:
     P2pRig m_rig;
 };
-
-void TestDeviceSetup::initTestCase()
-{
-    qRegisterMetaType<AddResult>();
-    const QString failed = m_rig.start(nullptr, 1);
-    QVERIFY2(failed.isEmpty(), qPrintable(failed));
-    QCOMPARE(SDK_DVRMGR_Init(varno::test::installDir().toUtf8().constData()), 0);
-}
-
-void TestDeviceSetup::cleanupTestCase()
-{
-    SDK_DVRMGR_UnInit();
-    m_rig.stop();
-}
-
-void TestDeviceSetup::addByCameraId_data()
-{
-    QTest::addColumn<QByteArray>("id");
-    QTest::addColumn<int>("outcome");
-    QTest::addColumn<QByteArray>("p2pId");
-    QTest::newRow("known to the service") << QByteArray("B765432") << int(AddResult::Added)
-                                          << QByteArray("VRNB-765432-KXPQT");
-    QTest::newRow("unknown") << QByteArray("Q000000") << int(AddResult::Failed) << QByteArray();
-}
-
-void TestDeviceSetup::addByCameraId()
-{
-    QFETCH(QByteArray, id);
-    QFETCH(int, outcome);
-    QFETCH(QByteArray, p2pId);
-    DeviceSetup setup;
-    QSignalSpy added(&setup, &DeviceSetup::cameraAdded);
-    const size_t before = stored().size();
-    setup.addCamera(p2pRequest(id.constData()));
-    QTRY_COMPARE_WITH_TIMEOUT(added.count(), 1, 15000);
-    const auto result = added[0][0].value<AddResult>();
-    QCOMPARE(int(result.outcome), outcome);
-    QVERIFY(!result.cancelled);
-    QCOMPARE(QByteArray(result.info.dev.p2pId), p2pId);
-    QCOMPARE(stored().size(), before + (outcome == AddResult::Added ? 1 : 0));
-    if (outcome == AddResult::Added)
-        QCOMPARE(plainPassword(stored().back()), QStringLiteral("583"));
-}
-
-void TestDeviceSetup::passwordCheckIsPendingUntilItsReply()
-{
-    DeviceSetup setup;
-    QSignalSpy sent(&setup, &DeviceSetup::checkSent);
-    varno::device::PendingCheck check;
-    std::memset(&check, 0, sizeof(check));
-    varno::setText(check.devId, "B765432");
-    varno::setText(check.name, "Gate");
-    varno::setText(check.password, "abc123");
-    setup.checkPassword(check);
-    QTRY_COMPARE_WITH_TIMEOUT(sent.count(), 1, 15000);
-    QCOMPARE(sent[0][1].toInt(), 0);
-    QCOMPARE(setup.pending().size(), 1);
-    QCOMPARE(QByteArray(setup.pending()[0].p2pId), QByteArray("VRNB-765432-KXPQT"));
-    const P2pMessage_S other = message("VRNC-100200-ABCDE", P2P_MSG_PASSWORD_CHECK_RSP, nullptr, 0);
-    QVERIFY(!setup.takeCheck(other, nullptr));
-    varno::device::PendingCheck taken;
-    QVERIFY(setup.takeCheck(message("VRNB-765432-KXPQT", P2P_MSG_PASSWORD_CHECK_RSP, nullptr, 0), &taken));
-    QCOMPARE(QByteArray(taken.password), QByteArray("abc123"));
-    QVERIFY(setup.pending().isEmpty());
-}
-
-void TestDeviceSetup::cancelDropsTheResult()
-{
-    // Nobody answers the lookup of this camera: the library gives up after
-    // its time-out, long after the cancel.
-    DeviceSetup setup;
-    QSignalSpy added(&setup, &DeviceSetup::cameraAdded);
-    QSignalSpy sent(&setup, &DeviceSetup::checkSent);
-    const size_t before = stored().size();
-    setup.addCamera(p2pRequest("Q000001"));
-    varno::device::PendingCheck check;
-    std::memset(&check, 0, sizeof(check));
-    varno::setText(check.devId, "B765432");
-    setup.checkPassword(check); // queued behind the lookup
-    QCOMPARE(setup.jobsInFlight(), 2);
-    setup.cancel();
-    QTRY_COMPARE_WITH_TIMEOUT(setup.jobsInFlight(), 0, 15000);
-    QCOMPARE(added.count(), 0);
-    QCOMPARE(sent.count(), 0);
-    QVERIFY(setup.pending().isEmpty()); // the queued check asked nothing
-    QCOMPARE(stored().size(), before);
-}
-
-void TestDeviceSetup::rewriteOutlivesTheDialog()
-{
-    // A rewrite queued behind a lookup nobody answers is still stored when
-    // the dialog goes meanwhile.
-    std::vector<DeviceInfo_s> before = stored();
-    QList<DvrListInfo_s> list;
-    for (const DeviceInfo_s &d : before) {
-        DvrListInfo_s entry{};
-        entry.dev = d;
-        list.append(entry);
-    }
-    list.append(listed("C100200", "Yard", "pw9999", "VRNC-100200-ABCDE"));
-    {
-        DeviceSetup setup;
-        setup.addCamera(p2pRequest("Q000002"));
-        setup.rewriteList(list, "TestDeviceSetup", __LINE__);
-    }
-    const std::vector<DeviceInfo_s> after = stored();
-    QCOMPARE(after.size(), before.size() + 1);
-    QCOMPARE(QByteArray(after.back().devId), QByteArray("C100200"));
-}
-
-void TestDeviceSetup::checkedCameraOutlivesTheCancel()
-{
-    // A manually added camera (its password checked, the user told it is
-    // added) queued behind a lookup nobody answers: closing the dialog
-    // still hands it over (the window's registry stores it).
-    DeviceSetup setup;
-    setup.setWritesStore(false);
-    QSignalSpy handed(&setup, &DeviceSetup::cameraStored);
-    setup.addCamera(p2pRequest("Q000003"));
-    setup.storeCamera(listed("C100200", "Yard", "pw9999", "VRNC-100200-ABCDE"), {});
-    setup.cancel();
-    QTRY_COMPARE_WITH_TIMEOUT(handed.count(), 1, 15000);
-    QCOMPARE(handed[0][1].toInt(), 0);
-    QVERIFY(handed[0][2].toBool()); // reported as after the close
-    QCOMPARE(QByteArray(handed[0][0].value<DvrListInfo_s>().dev.devId), QByteArray("C100200"));
-}
 
 QTEST_GUILESS_MAIN(TestDeviceSetup)
 #include "tst_devicesetup.moc"

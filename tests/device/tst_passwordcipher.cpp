@@ -133,198 +133,188 @@ class TestPasswordCipher : public QObject
     Q_OBJECT
 
 private slots:
-    void matchesLibraryAesOnTransposedBlock();
-    void roundTripEveryLength();
-    void plainTextDecodeFails();
-    void plainBlockLengthTextIsNotTakenForCipher();
-    void zeroByteInCipherTextStoredWithLength();
-    void shortPasswordsAllEnciphered();
-    void oversizedInputNeverOverruns();
-    void nonTextPasswordsRefused();
-    void nullPointersAndEmptyPassword();
-};
+    void matchesLibraryAesOnTransposedBlock()
+    {
+        QRandomGenerator rng(20190225);
+        int asIs = 0;
+        int prefixed = 0;
+        for (int i = 0; i < 3000; ++i) {
+            const QByteArray password = randomPrintable(rng, 1 + int(rng.bounded(48)));
+            const QByteArray expected = storedForm(expectedCipher(password));
+            Field out;
+            QCOMPARE(encode(password.constData(), out.buf), 0);
+            QVERIFY(out.guardIntact());
+            QCOMPARE(out.bytes(expected.size()), expected);
+            QVERIFY(out.zeroFrom(expected.size()));
+            ++(expected.size() % 16 != 0 ? prefixed : asIs);
+        }
+        // Both forms occur with random passwords of up to three blocks.
+        QVERIFY(asIs > 2000);
+        QVERIFY(prefixed > 50);
 
-void TestPasswordCipher::matchesLibraryAesOnTransposedBlock()
-{
-    QRandomGenerator rng(20190225);
-    int asIs = 0;
-    int prefixed = 0;
-    for (int i = 0; i < 3000; ++i) {
-        const QByteArray password = randomPrintable(rng, 1 + int(rng.bounded(48)));
-        const QByteArray expected = storedForm(expectedCipher(password));
+        // Non-ASCII UTF-8 passwords are bytes like any other.
+        const QByteArray utf8 = QStringLiteral("Passw\u00f6rter\u00fc").toUtf8();
         Field out;
-        QCOMPARE(encode(password.constData(), out.buf), 0);
-        QVERIFY(out.guardIntact());
-        QCOMPARE(out.bytes(expected.size()), expected);
-        QVERIFY(out.zeroFrom(expected.size()));
-        ++(expected.size() % 16 != 0 ? prefixed : asIs);
+        QCOMPARE(encode(utf8.constData(), out.buf), 0);
+        QCOMPARE(out.bytes(16), expectedCipher(utf8));
     }
-    // Both forms occur with random passwords of up to three blocks.
-    QVERIFY(asIs > 2000);
-    QVERIFY(prefixed > 50);
 
-    // Non-ASCII UTF-8 passwords are bytes like any other.
-    const QByteArray utf8 = QStringLiteral("Passw\u00f6rter\u00fc").toUtf8();
-    Field out;
-    QCOMPARE(encode(utf8.constData(), out.buf), 0);
-    QCOMPARE(out.bytes(16), expectedCipher(utf8));
-}
-
-void TestPasswordCipher::roundTripEveryLength()
-{
-    // Every length up to the longest that fits the field: the exact password
-    // back.
-    QRandomGenerator rng(32);
-    for (int length = 1; length <= 48; ++length) {
-        for (int attempt = 0; attempt < 30; ++attempt) {
-            const QByteArray password = randomPrintable(rng, length);
-            Field cipher;
-            QCOMPARE(encode(password.constData(), cipher.buf), 0);
-            Field plain;
-            QCOMPARE(decode(cipher.buf, plain.buf), 0);
-            QCOMPARE(QByteArray(plain.buf), password);
-            QVERIFY(plain.zeroFrom(length));
-            QVERIFY(plain.guardIntact());
+    void roundTripEveryLength()
+    {
+        // Every length up to the longest that fits the field: the exact password
+        // back.
+        QRandomGenerator rng(32);
+        for (int length = 1; length <= 48; ++length) {
+            for (int attempt = 0; attempt < 30; ++attempt) {
+                const QByteArray password = randomPrintable(rng, length);
+                Field cipher;
+                QCOMPARE(encode(password.constData(), cipher.buf), 0);
+                Field plain;
+                QCOMPARE(decode(cipher.buf, plain.buf), 0);
+                QCOMPARE(QByteArray(plain.buf), password);
+                QVERIFY(plain.zeroFrom(length));
+                QVERIFY(plain.guardIntact());
+            }
         }
     }
-}
 
-void TestPasswordCipher::plainTextDecodeFails()
-{
-    const QByteArray stored("admin123");
-    Field out(0x33);
-    QCOMPARE(decode(stored.constData(), out.buf), -102);
-    for (char b : out.buf)
-        QCOMPARE(b, char(0x33));
-    QVERIFY(logText().contains(logLine("Decode", stored)));
-    QVERIFY(!logText().contains(stored));
-
-    // A field filled to its end without a terminator is read no further.
-    struct { char field[64]; char next[8]; } record;
-    std::memset(record.field, 'A', sizeof(record.field));
-    std::memcpy(record.next, "NEXTFLD", 8);
-    Field out2;
-    QCOMPARE(decode(record.field, out2.buf), -102);
-    QVERIFY(out2.zeroFrom(0));
-    QVERIFY(logText().contains(logLine("Decode", QByteArray(64, 'A'))));
-    QVERIFY(!logText().contains("AAAA"));
-}
-
-void TestPasswordCipher::plainBlockLengthTextIsNotTakenForCipher()
-{
-    // Older clients stored a password of 16 or 32 characters whose cipher
-    // text holds a zero byte in plain; reading it back must keep it, not
-    // decipher it into garbage.
-    QRandomGenerator rng(4242);
-    for (int i = 0; i < 2000; ++i) {
-        const QByteArray plain = randomPrintable(rng, (i % 2) ? 16 : 32);
-        Field out(0x11);
-        QCOMPARE(decode(plain.constData(), out.buf), -102);
+    void plainTextDecodeFails()
+    {
+        const QByteArray stored("admin123");
+        Field out(0x33);
+        QCOMPARE(decode(stored.constData(), out.buf), -102);
         for (char b : out.buf)
-            QCOMPARE(b, char(0x11));
+            QCOMPARE(b, char(0x33));
+        QVERIFY(logText().contains(logLine("Decode", stored)));
+        QVERIFY(!logText().contains(stored));
+
+        // A field filled to its end without a terminator is read no further.
+        struct { char field[64]; char next[8]; } record;
+        std::memset(record.field, 'A', sizeof(record.field));
+        std::memcpy(record.next, "NEXTFLD", 8);
+        Field out2;
+        QCOMPARE(decode(record.field, out2.buf), -102);
+        QVERIFY(out2.zeroFrom(0));
+        QVERIFY(logText().contains(logLine("Decode", QByteArray(64, 'A'))));
+        QVERIFY(!logText().contains("AAAA"));
     }
-}
 
-void TestPasswordCipher::zeroByteInCipherTextStoredWithLength()
-{
-    // Inside a block, and at a block start: there the measured length is a
-    // multiple of 16, yet reading the field back as text would lose bytes.
-    QRandomGenerator rng(101);
-    for (const auto &[length, zeroAt] : {std::pair{12, 7}, std::pair{25, 21}, std::pair{10, 0}, std::pair{20, 16},
-                                         std::pair{40, 32}, std::pair{41, 47}}) {
-        const QByteArray password = passwordWithZeroAt(rng, length, zeroAt);
-        QVERIFY(!password.isEmpty());
-        Field out;
-        QCOMPARE(encode(password.constData(), out.buf), 0);
-        QVERIFY(out.guardIntact());
-        QCOMPARE(out.bytes(50).left(2 + (length + 15) / 16 * 16), storedForm(expectedCipher(password)));
-        Field plain;
-        QCOMPARE(decode(out.buf, plain.buf), 0);
-        QCOMPARE(QByteArray(plain.buf), password);
-    }
-    QVERIFY(!logText().contains("Encode failed"));
-}
-
-void TestPasswordCipher::shortPasswordsAllEnciphered()
-{
-    // A short password whose cipher text holds a zero byte (once stored in
-    // plain) is stored enciphered and read back; random ones of every
-    // length are covered above.
-    QVERIFY(expectedCipher("Gr33n-Door").contains('\0'));
-    Field stored;
-    QCOMPARE(encode("Gr33n-Door", stored.buf), 0);
-    QCOMPARE(stored.bytes(18), storedForm(expectedCipher("Gr33n-Door")));
-    Field plain;
-    QCOMPARE(decode(stored.buf, plain.buf), 0);
-    QCOMPARE(QByteArray(plain.buf), QByteArray("Gr33n-Door"));
-
-    // Records an older client wrote: the cipher text as it is (one that
-    // starts like the length-prefixed form), and a password in plain.
-    QRandomGenerator rng(2000);
-    for (int attempt = 0;; ++attempt) {
-        QVERIFY(attempt < 2000000);
-        const QByteArray password = randomPrintable(rng, 7);
-        const QByteArray cipher = expectedCipher(password);
-        const int second = uchar(cipher.at(1));
-        if (cipher.at(0) != 1 || (second != 16 && second != 32 && second != 48) || cipher.contains('\0'))
-            continue;
-        Field marked;
-        std::memcpy(marked.buf, cipher.constData(), 16);
-        Field back;
-        QCOMPARE(decode(marked.buf, back.buf), 0);
-        QCOMPARE(QByteArray(back.buf), password);
-        break;
-    }
-    Field plainRecord;
-    std::memcpy(plainRecord.buf, "Gr33n-Door", 10);
-    Field untouched;
-    QCOMPARE(decode(plainRecord.buf, untouched.buf), -102);
-    QVERIFY(untouched.zeroFrom(0));
-}
-
-void TestPasswordCipher::oversizedInputNeverOverruns()
-{
-    QRandomGenerator rng(49);
-    for (int length : {49, 63, 64, 65, 300, 5000}) {
-        const QByteArray password = randomPrintable(rng, length);
-        Field out;
-        QCOMPARE(encode(password.constData(), out.buf), -101);
-        QVERIFY(out.zeroFrom(0));
-        QVERIFY(out.guardIntact());
-    }
-}
-
-void TestPasswordCipher::nonTextPasswordsRefused()
-{
-    // Control characters and broken UTF-8 would not be accepted back by
-    // decode, so encode refuses them and the caller keeps them in plain.
-    for (const QByteArray &password : {QByteArray("ab\x01" "cd"), QByteArray("tab\there"), QByteArray("del\x7f"),
-                                       QByteArray("bad\xff\xfeutf8"), QByteArray("cut\xc3")}) {
-        Field out;
-        QCOMPARE(encode(password.constData(), out.buf), -101);
-        QVERIFY(out.zeroFrom(0));
-        const QByteArray cipher = expectedCipher(password);
-        if (!cipher.contains('\0')) {
-            Field plain;
-            QCOMPARE(decode(cipher.constData(), plain.buf), -102);
-            QVERIFY(plain.zeroFrom(0));
+    void plainBlockLengthTextIsNotTakenForCipher()
+    {
+        // Older clients stored a password of 16 or 32 characters whose cipher
+        // text holds a zero byte in plain; reading it back must keep it, not
+        // decipher it into garbage.
+        QRandomGenerator rng(4242);
+        for (int i = 0; i < 2000; ++i) {
+            const QByteArray plain = randomPrintable(rng, (i % 2) ? 16 : 32);
+            Field out(0x11);
+            QCOMPARE(decode(plain.constData(), out.buf), -102);
+            for (char b : out.buf)
+                QCOMPARE(b, char(0x11));
         }
     }
-}
 
-void TestPasswordCipher::nullPointersAndEmptyPassword()
-{
-    char buf[64] = {};
-    QCOMPARE(encode(nullptr, buf), -103);
-    QCOMPARE(encode("secret", nullptr), -103);
-    QCOMPARE(decode(nullptr, buf), -103);
-    QCOMPARE(decode("0123456789abcdef", nullptr), -103);
+    void zeroByteInCipherTextStoredWithLength()
+    {
+        // Inside a block, and at a block start: there the measured length is a
+        // multiple of 16, yet reading the field back as text would lose bytes.
+        QRandomGenerator rng(101);
+        for (const auto &[length, zeroAt] : {std::pair{12, 7}, std::pair{25, 21}, std::pair{10, 0}, std::pair{20, 16},
+                                             std::pair{40, 32}, std::pair{41, 47}}) {
+            const QByteArray password = passwordWithZeroAt(rng, length, zeroAt);
+            QVERIFY(!password.isEmpty());
+            Field out;
+            QCOMPARE(encode(password.constData(), out.buf), 0);
+            QVERIFY(out.guardIntact());
+            QCOMPARE(out.bytes(50).left(2 + (length + 15) / 16 * 16), storedForm(expectedCipher(password)));
+            Field plain;
+            QCOMPARE(decode(out.buf, plain.buf), 0);
+            QCOMPARE(QByteArray(plain.buf), password);
+        }
+        QVERIFY(!logText().contains("Encode failed"));
+    }
 
-    QCOMPARE(encode("", buf), 0);
-    QCOMPARE(decode(buf, buf), 0);
-    for (char b : buf)
-        QCOMPARE(b, '\0');
-}
+    void shortPasswordsAllEnciphered()
+    {
+        // A short password whose cipher text holds a zero byte (once stored in
+        // plain) is stored enciphered and read back; random ones of every
+        // length are covered above.
+        QVERIFY(expectedCipher("Gr33n-Door").contains('\0'));
+        Field stored;
+        QCOMPARE(encode("Gr33n-Door", stored.buf), 0);
+        QCOMPARE(stored.bytes(18), storedForm(expectedCipher("Gr33n-Door")));
+        Field plain;
+        QCOMPARE(decode(stored.buf, plain.buf), 0);
+        QCOMPARE(QByteArray(plain.buf), QByteArray("Gr33n-Door"));
+
+        // Records an older client wrote: the cipher text as it is (one that
+        // starts like the length-prefixed form), and a password in plain.
+        QRandomGenerator rng(2000);
+        for (int attempt = 0;; ++attempt) {
+            QVERIFY(attempt < 2000000);
+            const QByteArray password = randomPrintable(rng, 7);
+            const QByteArray cipher = expectedCipher(password);
+            const int second = uchar(cipher.at(1));
+            if (cipher.at(0) != 1 || (second != 16 && second != 32 && second != 48) || cipher.contains('\0'))
+                continue;
+            Field marked;
+            std::memcpy(marked.buf, cipher.constData(), 16);
+            Field back;
+            QCOMPARE(decode(marked.buf, back.buf), 0);
+            QCOMPARE(QByteArray(back.buf), password);
+            break;
+        }
+        Field plainRecord;
+        std::memcpy(plainRecord.buf, "Gr33n-Door", 10);
+        Field untouched;
+        QCOMPARE(decode(plainRecord.buf, untouched.buf), -102);
+        QVERIFY(untouched.zeroFrom(0));
+    }
+
+    void oversizedInputNeverOverruns()
+    {
+        QRandomGenerator rng(49);
+        for (int length : {49, 63, 64, 65, 300, 5000}) {
+            const QByteArray password = randomPrintable(rng, length);
+            Field out;
+            QCOMPARE(encode(password.constData(), out.buf), -101);
+            QVERIFY(out.zeroFrom(0));
+            QVERIFY(out.guardIntact());
+        }
+    }
+
+    void nonTextPasswordsRefused()
+    {
+        // Control characters and broken UTF-8 would not be accepted back by
+        // decode, so encode refuses them and the caller keeps them in plain.
+        for (const QByteArray &password : {QByteArray("ab\x01" "cd"), QByteArray("tab\there"), QByteArray("del\x7f"),
+                                           QByteArray("bad\xff\xfeutf8"), QByteArray("cut\xc3")}) {
+            Field out;
+            QCOMPARE(encode(password.constData(), out.buf), -101);
+            QVERIFY(out.zeroFrom(0));
+            const QByteArray cipher = expectedCipher(password);
+            if (!cipher.contains('\0')) {
+                Field plain;
+                QCOMPARE(decode(cipher.constData(), plain.buf), -102);
+                QVERIFY(plain.zeroFrom(0));
+            }
+        }
+    }
+
+    void nullPointersAndEmptyPassword()
+    {
+        char buf[64] = {};
+        QCOMPARE(encode(nullptr, buf), -103);
+        QCOMPARE(encode("secret", nullptr), -103);
+        QCOMPARE(decode(nullptr, buf), -103);
+        QCOMPARE(decode("0123456789abcdef", nullptr), -103);
+
+        QCOMPARE(encode("", buf), 0);
+        QCOMPARE(decode(buf, buf), 0);
+        for (char b : buf)
+            QCOMPARE(b, '\0');
+    }
+};
 
 QTEST_GUILESS_MAIN(TestPasswordCipher)
 #include "tst_passwordcipher.moc"

@@ -47,100 +47,94 @@ class TestQPasswd : public QObject
     Q_OBJECT
 
 private slots:
-    void focusAndIdRow();
-    void emptyPasswordKeepsTheDialogOpen();
-    void everyWayOutClearsThePassword();
-    void seamRunsTheDialog_data();
-    void seamRunsTheDialog();
-};
+    void focusAndIdRow()
+    {
+        QPasswd dialog;
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        dialog.setDevInfo("B765432", "Front door");
+        QTRY_VERIFY(dialog.findChild<QLineEdit *>("passwdLineEdit")->hasFocus());
+        // Without an ID its row is not shown.
+        dialog.setDevInfo(nullptr, "Yard");
+        QVERIFY(!dialog.findChild<QLineEdit *>("idLineEdit")->isVisible());
+        QVERIFY(!dialog.findChild<QLabel *>("idLabel")->isVisible());
+    }
 
-void TestQPasswd::focusAndIdRow()
-{
-    QPasswd dialog;
-    dialog.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-    dialog.setDevInfo("B765432", "Front door");
-    QTRY_VERIFY(dialog.findChild<QLineEdit *>("passwdLineEdit")->hasFocus());
-    // Without an ID its row is not shown.
-    dialog.setDevInfo(nullptr, "Yard");
-    QVERIFY(!dialog.findChild<QLineEdit *>("idLineEdit")->isVisible());
-    QVERIFY(!dialog.findChild<QLabel *>("idLabel")->isVisible());
-}
-
-void TestQPasswd::emptyPasswordKeepsTheDialogOpen()
-{
-    PromptScript script;
-    QPasswd dialog;
-    dialog.setDevInfo("B765432", "Front door");
-    dialog.show();
-    dialog.on_confirmButton_clicked();
-    const auto requests = script.take();
-    QCOMPARE(requests.size(), 1);
-    QCOMPARE(requests[0].title, QStringLiteral("Property"));
-    QCOMPARE(requests[0].text, QStringLiteral("Please input password."));
-    QVERIFY(dialog.isVisible());
-    QCOMPARE(dialog.result(), int(QDialog::Rejected));
-
-    dialog.findChild<QLineEdit *>("passwdLineEdit")->setText(QStringLiteral("abc123"));
-    dialog.on_confirmButton_clicked();
-    QVERIFY(!dialog.isVisible());
-    QCOMPARE(dialog.result(), int(QDialog::Accepted));
-    QCOMPARE(dialog.getPasswd(), QStringLiteral("abc123"));
-    QCOMPARE(script.count(), 0);
-}
-
-void TestQPasswd::everyWayOutClearsThePassword()
-{
-    for (int way = 0; way < 3; ++way) {
+    void emptyPasswordKeepsTheDialogOpen()
+    {
+        PromptScript script;
         QPasswd dialog;
         dialog.setDevInfo("B765432", "Front door");
         dialog.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-        auto *password = dialog.findChild<QLineEdit *>("passwdLineEdit");
-        password->setText(QStringLiteral("typed99"));
-        if (way == 0)
-            dialog.on_cancelButton_clicked();
-        else if (way == 1)
-            dialog.on_closeButton_clicked();
-        else
-            QTest::keyClick(password, Qt::Key_Escape);
-        QVERIFY2(!dialog.isVisible(), qPrintable(QString::number(way)));
+        dialog.on_confirmButton_clicked();
+        const auto requests = script.take();
+        QCOMPARE(requests.size(), 1);
+        QCOMPARE(requests[0].title, QStringLiteral("Property"));
+        QCOMPARE(requests[0].text, QStringLiteral("Please input password."));
+        QVERIFY(dialog.isVisible());
         QCOMPARE(dialog.result(), int(QDialog::Rejected));
-        QCOMPARE(dialog.getPasswd(), QString());
+
+        dialog.findChild<QLineEdit *>("passwdLineEdit")->setText(QStringLiteral("abc123"));
+        dialog.on_confirmButton_clicked();
+        QVERIFY(!dialog.isVisible());
+        QCOMPARE(dialog.result(), int(QDialog::Accepted));
+        QCOMPARE(dialog.getPasswd(), QStringLiteral("abc123"));
+        QCOMPARE(script.count(), 0);
     }
-}
 
-void TestQPasswd::seamRunsTheDialog_data()
-{
-    QTest::addColumn<QString>("button");
-    QTest::addColumn<int>("answer");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("confirm") << "confirmButton" << int(QMessageBox::Ok) << "cam777";
-    QTest::newRow("cancel") << "cancelButton" << int(QMessageBox::Cancel) << "";
-}
+    void everyWayOutClearsThePassword()
+    {
+        for (int way = 0; way < 3; ++way) {
+            QPasswd dialog;
+            dialog.setDevInfo("B765432", "Front door");
+            dialog.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+            auto *password = dialog.findChild<QLineEdit *>("passwdLineEdit");
+            password->setText(QStringLiteral("typed99"));
+            if (way == 0)
+                dialog.on_cancelButton_clicked();
+            else if (way == 1)
+                dialog.on_closeButton_clicked();
+            else
+                QTest::keyClick(password, Qt::Key_Escape);
+            QVERIFY2(!dialog.isVisible(), qPrintable(QString::number(way)));
+            QCOMPARE(dialog.result(), int(QDialog::Rejected));
+            QCOMPARE(dialog.getPasswd(), QString());
+        }
+    }
 
-void TestQPasswd::seamRunsTheDialog()
-{
-    QFETCH(QString, button);
-    QFETCH(int, answer);
-    QFETCH(QString, text);
-    QPasswd::registerAsPasswordPrompt();
-    QString shownName;
-    onModal<QPasswd>([&](QPasswd *dialog) {
-        shownName = dialog->findChild<QLineEdit *>("nameLineEdit")->text();
-        QTest::keyClicks(dialog->findChild<QLineEdit *>("passwdLineEdit"), QStringLiteral("cam777"));
-        dialog->findChild<QPushButton *>(button)->click();
-    });
-    varno::ui::PromptRequest request;
-    request.kind = varno::ui::PromptKind::Password;
-    request.title = QStringLiteral("Password");
-    request.text = QStringLiteral("Front door");
-    const varno::ui::PromptAnswer got = varno::ui::prompt(request);
-    QCOMPARE(shownName, QStringLiteral("Front door"));
-    QCOMPARE(int(got.button), answer);
-    QCOMPARE(got.text, text);
-    varno::ui::setPasswordDialog({});
-}
+    void seamRunsTheDialog_data()
+    {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("confirm") << "confirmButton" << int(QMessageBox::Ok) << "cam777";
+        QTest::newRow("cancel") << "cancelButton" << int(QMessageBox::Cancel) << "";
+    }
+
+    void seamRunsTheDialog()
+    {
+        QFETCH(QString, button);
+        QFETCH(int, answer);
+        QFETCH(QString, text);
+        QPasswd::registerAsPasswordPrompt();
+        QString shownName;
+        onModal<QPasswd>([&](QPasswd *dialog) {
+            shownName = dialog->findChild<QLineEdit *>("nameLineEdit")->text();
+            QTest::keyClicks(dialog->findChild<QLineEdit *>("passwdLineEdit"), QStringLiteral("cam777"));
+            dialog->findChild<QPushButton *>(button)->click();
+        });
+        varno::ui::PromptRequest request;
+        request.kind = varno::ui::PromptKind::Password;
+        request.title = QStringLiteral("Password");
+        request.text = QStringLiteral("Front door");
+        const varno::ui::PromptAnswer got = varno::ui::prompt(request);
+        QCOMPARE(shownName, QStringLiteral("Front door"));
+        QCOMPARE(int(got.button), answer);
+        QCOMPARE(got.text, text);
+        varno::ui::setPasswordDialog({});
+    }
+};
 
 QTEST_MAIN(TestQPasswd)
 #include "tst_qpasswd.moc"

@@ -91,23 +91,325 @@ class TestPyCamPeer : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void cleanupTestCase();
+    void initTestCase()
+    {
+        varno::registerMetaTypes();
+        QVERIFY2(QFile::exists(qEnvironmentVariable("VARNO_PYTHON3")), "python3 of the system not found");
+        QVERIFY(m_broker.start());
+        QVERIFY(m_broker.writeClientConfig());
+        // The peer's video: one second of H.264, a key frame every 25 frames,
+        // as access units of u32 length, key flag and bytes.
+        varno::test::EncodeOptions o;
+        o.width = 320;
+        o.height = 240;
+        o.frames = 50;
+        const auto frames = varno::test::encodeStream(o);
+        QCOMPARE(int(frames.size()), 50);
+        m_video = varno::test::tempRoot() + QStringLiteral("/pycam-frames.bin");
+        QByteArray units;
+        for (const auto &fr : frames) {
+            const uint32_t n = uint32_t(fr.data.size());
+            units += QByteArray(reinterpret_cast<const char *>(&n), 4) + char(fr.key ? 1 : 0)
+                + QByteArray(reinterpret_cast<const char *>(fr.data.data()), qsizetype(n));
+        }
+        QVERIFY(varno::test::writeFile(m_video, units));
+        QVERIFY2(startPeer(), "the Python camera did not start");
+        QVERIFY(devicetest::startP2pClient(&m_handle, &hub()));
+        varno::setP2pHandle(m_handle);
+        hub().setDialog(&m_replies);
+    }
 
-    void addedByCameraId();
-    void liveVideoDecodes();
-    void passwordChangeSurvivesRestart();
-    void recordSearchPages();
-    void alarmLogListed();
-    void ptzThroughTheController();
+    void cleanupTestCase()
+    {
+        hub().setDialog(nullptr);
+        devicetest::stopP2pClient(m_handle);
+        if (m_peer.state() != QProcess::NotRunning) {
+            m_peer.write("quit\n");
+            if (!m_peer.waitForFinished(10000))
+                m_peer.kill();
+        }
+        m_broker.stop();
+    }
+
+    void addedByCameraId()
+    {
+        // The real dialog: license lookup, session, both password checks.
+        PromptScript script;
+        QManualDial dialog;
+        hub().setDialog(&dialog);
+        QSignalSpy added(&dialog, &QManualDial::sendManualInfo);
+        dialog.findChild<QLineEdit *>(QStringLiteral("idLineEdit"))->setText(QString::fromLatin1(kDevice));
+        dialog.findChild<QLineEdit *>(QStringLiteral("nameLineEdit"))->setText(QStringLiteral("Peer"));
+        dialog.findChild<QLineEdit *>(QStringLiteral("passwdLineEdit"))->setText(QStringLiteral("wrong77"));
+        const int replies = hub().replies();
+        dialog.on_addButton_clicked();
+        // Both answers (126 and 17) in and handled: the first decided, the
+        // second found nothing pending.
+        QTRY_VERIFY_WITH_TIMEOUT(hub().replies() >= replies + 2, 10000);
+        QCoreApplication::sendPostedEvents();
+        QCOMPARE(script.count(), 1);
+        QCOMPARE(script.take().at(0).text, QStringLiteral("Password incorrect!"));
+        dialog.findChild<QLineEdit *>(QStringLiteral("passwdLineEdit"))->setText(m_password);
+        QTRY_VERIFY(!dialog.isBusy());
+        dialog.on_addButton_clicked();
+        QTRY_COMPARE_WITH_TIMEOUT(added.count(), 1, 10000);
+        hub().setDialog(&m_replies);
+        const auto info = added.at(0).at(0).value<DvrListInfo_s>();
+        QCOMPARE(QByteArray(info.dev.p2pId), QByteArray(kCamera));
+        QCOMPARE(QByteArray(info.dev.devId), QByteArray(kDevice));
+        QCOMPARE(sessionStatus(), int32_t(P2P_SESSION_CONNECTED));
+    }
+
+    void liveVideoDecodes()
+    {
+        char descr[P2P_STREAM_DESCR_BUFFER] = {};
+        QVERIFY(describe(descr));
+        P2P_STREAM_DESCR_S d;
+        std::memcpy(&d, descr, sizeof d);
+        QCOMPARE(QByteArray(d.devId), QByteArray(kDevice));
+        QCOMPARE(d.width, 320);
+        QCOMPARE(d.height, 240);
+        QCOMPARE(d.videoCodec, int32_t(P2P_VIDEO_H264));
+        QVERIFY(d.spsLen > 0 && d.ppsLen > 0);
+        // A stream the camera does not have.
+        char second[P2P_STREAM_DESCR_SIZE];
+        std::memcpy(second, descr, sizeof second);
+        const int32_t one = 1;
+        std::memcpy(second + 64, &one, 4);
+        Frames frames;
+        const int32_t params[3] = {1, 5, 0};
+        QCOMPARE(P2P_Client_SDK_Open_Stream(m_handle, kCamera, second, onFrame, &frames, params, kPassword, 0),
+                 int(P2P_ERR_NOT_FOUND));
+        QVERIFY(P2P_Client_SDK_Open_Stream(m_handle, kCamera, descr, onFrame, &frames, params, kPassword, 0) > 0);
+        QTRY_VERIFY_WITH_TIMEOUT(frames.count() >= 60, 10000);
+        QCOMPARE(P2P_Client_SDK_Close_Stream(m_handle, kCamera, descr), 0);
+        std::vector<QByteArray> nals;
+        {
+            std::lock_guard<std::mutex> lock(frames.mutex);
+            nals = frames.nals;
+        }
+        const auto decoded = varno::test::decodeAnnexB(nals);
+        QVERIFY2(decoded.pictures >= 10, qPrintable(QString::number(decoded.pictures)));
+        QCOMPARE(decoded.width, 320);
+        QCOMPARE(decoded.errors, 0);
+    }
+
+    void passwordChangeSurvivesRestart()
+    {
+        char descr[P2P_STREAM_DESCR_BUFFER] = {};
+        QVERIFY(describe(descr));
+        Frames frames;
+        const int32_t params[3] = {1, 5, 0};
+        QVERIFY(P2P_Client_SDK_Open_Stream(m_handle, kCamera, descr, onFrame, &frames, params, kPassword, 0) > 0);
+        QTRY_VERIFY_WITH_TIMEOUT(frames.count() >= 5, 10000);
+
+        PASSWORD_CHANGE_REQ_S req;
+        std::memset(&req, 0, sizeof req);
+        req.random = 4711;
+        MakeAuthToken(kPassword, req.random, req.token);
+        std::strcpy(req.newPassword, "peerNew99");
+        QVERIFY(deliver(P2P_MSG_PASSWORD_CHANGE, &req, sizeof req) >= 0);
+        const QByteArray rsp = waitReply(P2P_MSG_PASSWORD_CHANGE_RSP);
+        QCOMPARE(rsp.size(), 80);
+        PASSWORD_CHANGE_RSP_S r;
+        std::memcpy(&r, rsp.constData(), sizeof r);
+        QCOMPARE(r.result, 0);
+        QCOMPARE(r.random, 4711);
+        QCOMPARE(peerCommand(QStringLiteral("password")), QStringLiteral("OK peerNew99"));
+
+        // The camera stops in order and comes back: the session and the stream
+        // return, opened with the new password.
+        QCOMPARE(peerCommand(QStringLiteral("offline")), QStringLiteral("OK offline"));
+        QTRY_COMPARE_WITH_TIMEOUT(sessionStatus(), int32_t(P2P_SESSION_LOST), 10000);
+        // Nothing is asked of an offline camera, and one of version 1 cannot
+        // be asked whether it is back (the main window's tool tip says so).
+        QCOMPARE(P2P_Client_SDK_Connect_Peer(m_handle, kCamera), int(P2P_ERR_NOT_FOUND));
+        int32_t online = -1;
+        int32_t version = -1;
+        QCOMPARE(P2P_Client_SDK_Get_Peer_Presence(m_handle, kCamera, &online, &version), 0);
+        QCOMPARE(online, 0);
+        QCOMPARE(version, 1);
+        const int before = frames.count();
+        QCOMPARE(peerCommand(QStringLiteral("online")), QStringLiteral("OK online"));
+        QTRY_VERIFY_WITH_TIMEOUT(frames.count() > before + 20, 15000);
+        for (const auto &m : std::as_const(m_replies.got))
+            QVERIFY(m.first != P2P_MSG_STREAM_PASSWORD);
+        QCOMPARE(P2P_Client_SDK_Close_Stream(m_handle, kCamera, descr), 0);
+
+        // And back, for the cases that follow.
+        MakeAuthToken("peerNew99", req.random, req.token);
+        std::strcpy(req.newPassword, kPassword);
+        QVERIFY(deliver(P2P_MSG_PASSWORD_CHANGE, &req, sizeof req) >= 0);
+        std::memcpy(&r, waitReply(P2P_MSG_PASSWORD_CHANGE_RSP).constData(), sizeof r);
+        QCOMPARE(r.result, 0);
+    }
+
+    void recordSearchPages()
+    {
+        QCOMPARE(P2P_Client_SDK_Connect_Peer(m_handle, kCamera), 0);
+        const QDateTime now = QDateTime::currentDateTime();
+        RECORD_SEARCH_REQ_S req;
+        std::memset(&req, 0, sizeof req);
+        req.seq = 77;
+        MakeAuthToken(kPassword, req.seq, req.token);
+        varno::setText(req.startTime, now.addDays(-1).toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")));
+        varno::setText(req.endTime, now.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")));
+        QStringList names;
+        for (int page = 0; page < 3; ++page) {
+            QVERIFY(deliver(P2P_MSG_RECORD_SEARCH, &req, sizeof req) >= 0);
+            const QByteArray rsp = waitReply(P2P_MSG_RECORD_LIST_EX);
+            RECORD_SEARCH_RSP_S head;
+            QVERIFY(rsp.size() >= int(sizeof head));
+            std::memcpy(&head, rsp.constData(), sizeof head);
+            QCOMPARE(head.result, 0);
+            QCOMPARE(rsp.size(), int(sizeof head + head.count * sizeof(RECORD_ITEM_EX_S)));
+            for (int i = 0; i < head.count; ++i) {
+                RECORD_ITEM_EX_S item;
+                std::memcpy(&item, rsp.constData() + sizeof head + i * sizeof item, sizeof item);
+                names << QString::fromLatin1(item.name);
+                QCOMPARE(item.audioSampleRate, 8000);
+            }
+            if (head.count < P2P_RECORD_PAGE)
+                break;
+            // The next page: same start, the last name's start as end.
+            const QDateTime last = QDateTime::fromString(names.last().left(15), QStringLiteral("yyMMdd_hh.mm.ss")).addYears(100);
+            varno::setText(req.endTime, last.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")) + QStringLiteral(".h264"));
+        }
+        QCOMPARE(names.size(), kRecordings);
+        QStringList sorted = names;
+        sorted.sort();
+        QCOMPARE(names, sorted);
+        QCOMPARE(QSet<QString>(names.begin(), names.end()).size(), kRecordings);
+
+        // A wrong token: result not 0 and no entries.
+        MakeAuthToken("wrong", req.seq, req.token);
+        QVERIFY(deliver(P2P_MSG_RECORD_SEARCH, &req, sizeof req) >= 0);
+        const QByteArray refused = waitReply(P2P_MSG_RECORD_LIST_EX);
+        RECORD_SEARCH_RSP_S head;
+        std::memcpy(&head, refused.constData(), sizeof head);
+        QVERIFY(head.result != 0);
+        QCOMPARE(head.count, 0);
+    }
+
+    void alarmLogListed()
+    {
+        PromptScript script;
+        QAlarmSearch dialog;
+        hub().setDialog(&dialog);
+        DvrListInfo_s info;
+        std::memset(&info, 0, sizeof info);
+        varno::setText(info.dev.devId, kDevice);
+        varno::setText(info.dev.devName, "Peer");
+        varno::setText(info.dev.password, kPassword);
+        varno::setText(info.dev.p2pId, kCamera);
+        info.dev.p2pFlag = 1;
+        dialog.UpdateAlarmDevice(info);
+        QTRY_COMPARE(dialog.nameList(), QStringList({QStringLiteral("Peer")}));
+        dialog.findChild<QPushButton *>(QStringLiteral("searchButton"))->click();
+        QTRY_COMPARE_WITH_TIMEOUT(dialog.rowCount(), kAlarms, 10000);
+        hub().setDialog(&m_replies);
+        QCOMPARE(script.count(), 0);
+        for (int row = 1; row < kAlarms; ++row)
+            QVERIFY(dialog.cellText(row - 1, 2) < dialog.cellText(row, 2));
+        QCOMPARE(dialog.cellText(0, 3), QStringLiteral("External sensor alarm"));
+        QCOMPARE(dialog.cellText(1, 3), QStringLiteral("Motion detect alarm"));
+    }
+
+    void ptzThroughTheController()
+    {
+        using varno::live::PtzController;
+        PtzController ctl;
+        hub().setDialog(&ctl);
+        QSignalSpy known(&ctl, &PtzController::capabilityKnown);
+        QSignalSpy loaded(&ctl, &PtzController::presetsLoaded);
+        QSignalSpy changed(&ctl, &PtzController::presetChanged);
+        QSignalSpy failed(&ctl, &PtzController::commandFailed);
+        varno::live::PtzCamera cam{QString::fromLatin1(kDevice), QStringLiteral("Peer"), true, {}, {},
+                                   QString::fromLatin1(kCamera), m_password};
+        ctl.probe(cam);
+        QTRY_COMPARE_WITH_TIMEOUT(known.size(), 1, 10000);
+        QVERIFY(known[0][1].toBool() && known[0][2].toBool());
+        ctl.setCamera(cam);
+        ctl.move(0.6, -0.2, 0.4);
+        QVERIFY(ctl.stop());
+        ctl.setPreset(QStringLiteral("Eingang"));
+        ctl.refreshPresets();
+        QTRY_COMPARE_WITH_TIMEOUT(loaded.size(), 1, 10000);
+        // moves stops last-velocities presets
+        QCOMPARE(peerCommand(QStringLiteral("ptz")).section(QLatin1Char(' '), 4), QStringLiteral("1 1 600,-200,400 1"));
+        QCOMPARE(loaded[0][2].toStringList(), QStringList{QStringLiteral("Eingang")});
+        const QString token = loaded[0][1].toStringList().value(0);
+        ctl.gotoPreset(token);
+        ctl.removePreset(token, QStringLiteral("Eingang"));
+        ctl.refreshPresets();
+        QTRY_COMPARE_WITH_TIMEOUT(loaded.size(), 2, 10000);
+        QVERIFY(loaded[1][1].toStringList().isEmpty());
+        QCOMPARE(changed.size(), 2);
+        QVERIFY2(failed.isEmpty(), failed.isEmpty() ? "" : qPrintable(failed[0][1].toString()));
+        hub().setDialog(&m_replies);
+    }
 
 private:
-    bool startPeer();
-    QString peerCommand(const QString &line);
-    int deliver(int32_t type, const void *payload, int size);
-    QByteArray waitReply(int type);
-    int32_t sessionStatus();
-    bool describe(char *descr);
+    bool startPeer()
+    {
+        const QString python = qEnvironmentVariable("VARNO_PYTHON3");
+        m_peer.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_peer.start(python, {varno::test::sourceDir() + QStringLiteral("/tests/peers/pycam.py"), QStringLiteral("--port"),
+                              QString::number(m_broker.port()), QStringLiteral("--device-id"), QString::fromLatin1(kDevice),
+                              QStringLiteral("--password"), m_password, QStringLiteral("--video"), m_video,
+                              QStringLiteral("--fps"), QStringLiteral("25"), QStringLiteral("--alarms"),
+                              QString::number(kAlarms), QStringLiteral("--recordings"), QString::number(kRecordings),
+                              QStringLiteral("--ptz")});
+        if (!m_peer.waitForStarted(10000))
+            return false;
+        while (!m_peer.canReadLine())
+            if (!m_peer.waitForReadyRead(20000))
+                return false;
+        return m_peer.readLine().startsWith("READY " + QByteArray(kCamera));
+    }
+
+    QString peerCommand(const QString &line)
+    {
+        m_peer.write(line.toUtf8() + '\n');
+        while (!m_peer.canReadLine())
+            if (!m_peer.waitForReadyRead(20000))
+                return QString();
+        return QString::fromUtf8(m_peer.readLine()).trimmed();
+    }
+
+    int deliver(int32_t type, const void *payload, int size)
+    {
+        m_replies.got.clear();
+        return P2P_Client_SDK_Deliver_Msg(m_handle, kCamera, type, static_cast<const char *>(payload), size);
+    }
+
+    QByteArray waitReply(int type)
+    {
+        auto find = [&]() -> int {
+            for (int i = 0; i < m_replies.got.size(); ++i)
+                if (m_replies.got[i].first == type)
+                    return i;
+            return -1;
+        };
+        if (!QTest::qWaitFor([&] { return find() >= 0; }, 10000))
+            return QByteArray();
+        return m_replies.got.takeAt(find()).second;
+    }
+
+    int32_t sessionStatus()
+    {
+        int32_t status = -1;
+        P2P_Client_SDK_Get_Session_Status(m_handle, kCamera, &status);
+        return status;
+    }
+
+    // Connects to the camera and reads the description of its one stream.
+    bool describe(char *descr)
+    {
+        int32_t count = 0;
+        return P2P_Client_SDK_Connect_Peer(m_handle, kCamera) == 0
+            && P2P_Client_SDK_Get_StreamDescr(m_handle, kCamera, &count, descr) == 0 && count == 1;
+    }
 
     MqttBroker m_broker;
     QProcess m_peer;
@@ -116,325 +418,6 @@ private:
     QString m_password = QString::fromLatin1(kPassword);
     Replies m_replies;
 };
-
-bool TestPyCamPeer::startPeer()
-{
-    const QString python = qEnvironmentVariable("VARNO_PYTHON3");
-    m_peer.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_peer.start(python, {varno::test::sourceDir() + QStringLiteral("/tests/peers/pycam.py"), QStringLiteral("--port"),
-                          QString::number(m_broker.port()), QStringLiteral("--device-id"), QString::fromLatin1(kDevice),
-                          QStringLiteral("--password"), m_password, QStringLiteral("--video"), m_video,
-                          QStringLiteral("--fps"), QStringLiteral("25"), QStringLiteral("--alarms"),
-                          QString::number(kAlarms), QStringLiteral("--recordings"), QString::number(kRecordings),
-                          QStringLiteral("--ptz")});
-    if (!m_peer.waitForStarted(10000))
-        return false;
-    while (!m_peer.canReadLine())
-        if (!m_peer.waitForReadyRead(20000))
-            return false;
-    return m_peer.readLine().startsWith("READY " + QByteArray(kCamera));
-}
-
-QString TestPyCamPeer::peerCommand(const QString &line)
-{
-    m_peer.write(line.toUtf8() + '\n');
-    while (!m_peer.canReadLine())
-        if (!m_peer.waitForReadyRead(20000))
-            return QString();
-    return QString::fromUtf8(m_peer.readLine()).trimmed();
-}
-
-int TestPyCamPeer::deliver(int32_t type, const void *payload, int size)
-{
-    m_replies.got.clear();
-    return P2P_Client_SDK_Deliver_Msg(m_handle, kCamera, type, static_cast<const char *>(payload), size);
-}
-
-QByteArray TestPyCamPeer::waitReply(int type)
-{
-    auto find = [&]() -> int {
-        for (int i = 0; i < m_replies.got.size(); ++i)
-            if (m_replies.got[i].first == type)
-                return i;
-        return -1;
-    };
-    if (!QTest::qWaitFor([&] { return find() >= 0; }, 10000))
-        return QByteArray();
-    return m_replies.got.takeAt(find()).second;
-}
-
-int32_t TestPyCamPeer::sessionStatus()
-{
-    int32_t status = -1;
-    P2P_Client_SDK_Get_Session_Status(m_handle, kCamera, &status);
-    return status;
-}
-
-// Connects to the camera and reads the description of its one stream.
-bool TestPyCamPeer::describe(char *descr)
-{
-    int32_t count = 0;
-    return P2P_Client_SDK_Connect_Peer(m_handle, kCamera) == 0
-        && P2P_Client_SDK_Get_StreamDescr(m_handle, kCamera, &count, descr) == 0 && count == 1;
-}
-
-void TestPyCamPeer::initTestCase()
-{
-    varno::registerMetaTypes();
-    QVERIFY2(QFile::exists(qEnvironmentVariable("VARNO_PYTHON3")), "python3 of the system not found");
-    QVERIFY(m_broker.start());
-    QVERIFY(m_broker.writeClientConfig());
-    // The peer's video: one second of H.264, a key frame every 25 frames,
-    // as access units of u32 length, key flag and bytes.
-    varno::test::EncodeOptions o;
-    o.width = 320;
-    o.height = 240;
-    o.frames = 50;
-    const auto frames = varno::test::encodeStream(o);
-    QCOMPARE(int(frames.size()), 50);
-    m_video = varno::test::tempRoot() + QStringLiteral("/pycam-frames.bin");
-    QByteArray units;
-    for (const auto &fr : frames) {
-        const uint32_t n = uint32_t(fr.data.size());
-        units += QByteArray(reinterpret_cast<const char *>(&n), 4) + char(fr.key ? 1 : 0)
-            + QByteArray(reinterpret_cast<const char *>(fr.data.data()), qsizetype(n));
-    }
-    QVERIFY(varno::test::writeFile(m_video, units));
-    QVERIFY2(startPeer(), "the Python camera did not start");
-    QVERIFY(devicetest::startP2pClient(&m_handle, &hub()));
-    varno::setP2pHandle(m_handle);
-    hub().setDialog(&m_replies);
-}
-
-void TestPyCamPeer::cleanupTestCase()
-{
-    hub().setDialog(nullptr);
-    devicetest::stopP2pClient(m_handle);
-    if (m_peer.state() != QProcess::NotRunning) {
-        m_peer.write("quit\n");
-        if (!m_peer.waitForFinished(10000))
-            m_peer.kill();
-    }
-    m_broker.stop();
-}
-
-void TestPyCamPeer::addedByCameraId()
-{
-    // The real dialog: license lookup, session, both password checks.
-    PromptScript script;
-    QManualDial dialog;
-    hub().setDialog(&dialog);
-    QSignalSpy added(&dialog, &QManualDial::sendManualInfo);
-    dialog.findChild<QLineEdit *>(QStringLiteral("idLineEdit"))->setText(QString::fromLatin1(kDevice));
-    dialog.findChild<QLineEdit *>(QStringLiteral("nameLineEdit"))->setText(QStringLiteral("Peer"));
-    dialog.findChild<QLineEdit *>(QStringLiteral("passwdLineEdit"))->setText(QStringLiteral("wrong77"));
-    const int replies = hub().replies();
-    dialog.on_addButton_clicked();
-    // Both answers (126 and 17) in and handled: the first decided, the
-    // second found nothing pending.
-    QTRY_VERIFY_WITH_TIMEOUT(hub().replies() >= replies + 2, 10000);
-    QCoreApplication::sendPostedEvents();
-    QCOMPARE(script.count(), 1);
-    QCOMPARE(script.take().at(0).text, QStringLiteral("Password incorrect!"));
-    dialog.findChild<QLineEdit *>(QStringLiteral("passwdLineEdit"))->setText(m_password);
-    QTRY_VERIFY(!dialog.isBusy());
-    dialog.on_addButton_clicked();
-    QTRY_COMPARE_WITH_TIMEOUT(added.count(), 1, 10000);
-    hub().setDialog(&m_replies);
-    const auto info = added.at(0).at(0).value<DvrListInfo_s>();
-    QCOMPARE(QByteArray(info.dev.p2pId), QByteArray(kCamera));
-    QCOMPARE(QByteArray(info.dev.devId), QByteArray(kDevice));
-    QCOMPARE(sessionStatus(), int32_t(P2P_SESSION_CONNECTED));
-}
-
-void TestPyCamPeer::liveVideoDecodes()
-{
-    char descr[P2P_STREAM_DESCR_BUFFER] = {};
-    QVERIFY(describe(descr));
-    P2P_STREAM_DESCR_S d;
-    std::memcpy(&d, descr, sizeof d);
-    QCOMPARE(QByteArray(d.devId), QByteArray(kDevice));
-    QCOMPARE(d.width, 320);
-    QCOMPARE(d.height, 240);
-    QCOMPARE(d.videoCodec, int32_t(P2P_VIDEO_H264));
-    QVERIFY(d.spsLen > 0 && d.ppsLen > 0);
-    // A stream the camera does not have.
-    char second[P2P_STREAM_DESCR_SIZE];
-    std::memcpy(second, descr, sizeof second);
-    const int32_t one = 1;
-    std::memcpy(second + 64, &one, 4);
-    Frames frames;
-    const int32_t params[3] = {1, 5, 0};
-    QCOMPARE(P2P_Client_SDK_Open_Stream(m_handle, kCamera, second, onFrame, &frames, params, kPassword, 0),
-             int(P2P_ERR_NOT_FOUND));
-    QVERIFY(P2P_Client_SDK_Open_Stream(m_handle, kCamera, descr, onFrame, &frames, params, kPassword, 0) > 0);
-    QTRY_VERIFY_WITH_TIMEOUT(frames.count() >= 60, 10000);
-    QCOMPARE(P2P_Client_SDK_Close_Stream(m_handle, kCamera, descr), 0);
-    std::vector<QByteArray> nals;
-    {
-        std::lock_guard<std::mutex> lock(frames.mutex);
-        nals = frames.nals;
-    }
-    const auto decoded = varno::test::decodeAnnexB(nals);
-    QVERIFY2(decoded.pictures >= 10, qPrintable(QString::number(decoded.pictures)));
-    QCOMPARE(decoded.width, 320);
-    QCOMPARE(decoded.errors, 0);
-}
-
-void TestPyCamPeer::passwordChangeSurvivesRestart()
-{
-    char descr[P2P_STREAM_DESCR_BUFFER] = {};
-    QVERIFY(describe(descr));
-    Frames frames;
-    const int32_t params[3] = {1, 5, 0};
-    QVERIFY(P2P_Client_SDK_Open_Stream(m_handle, kCamera, descr, onFrame, &frames, params, kPassword, 0) > 0);
-    QTRY_VERIFY_WITH_TIMEOUT(frames.count() >= 5, 10000);
-
-    PASSWORD_CHANGE_REQ_S req;
-    std::memset(&req, 0, sizeof req);
-    req.random = 4711;
-    MakeAuthToken(kPassword, req.random, req.token);
-    std::strcpy(req.newPassword, "peerNew99");
-    QVERIFY(deliver(P2P_MSG_PASSWORD_CHANGE, &req, sizeof req) >= 0);
-    const QByteArray rsp = waitReply(P2P_MSG_PASSWORD_CHANGE_RSP);
-    QCOMPARE(rsp.size(), 80);
-    PASSWORD_CHANGE_RSP_S r;
-    std::memcpy(&r, rsp.constData(), sizeof r);
-    QCOMPARE(r.result, 0);
-    QCOMPARE(r.random, 4711);
-    QCOMPARE(peerCommand(QStringLiteral("password")), QStringLiteral("OK peerNew99"));
-
-    // The camera stops in order and comes back: the session and the stream
-    // return, opened with the new password.
-    QCOMPARE(peerCommand(QStringLiteral("offline")), QStringLiteral("OK offline"));
-    QTRY_COMPARE_WITH_TIMEOUT(sessionStatus(), int32_t(P2P_SESSION_LOST), 10000);
-    // Nothing is asked of an offline camera, and one of version 1 cannot
-    // be asked whether it is back (the main window's tool tip says so).
-    QCOMPARE(P2P_Client_SDK_Connect_Peer(m_handle, kCamera), int(P2P_ERR_NOT_FOUND));
-    int32_t online = -1;
-    int32_t version = -1;
-    QCOMPARE(P2P_Client_SDK_Get_Peer_Presence(m_handle, kCamera, &online, &version), 0);
-    QCOMPARE(online, 0);
-    QCOMPARE(version, 1);
-    const int before = frames.count();
-    QCOMPARE(peerCommand(QStringLiteral("online")), QStringLiteral("OK online"));
-    QTRY_VERIFY_WITH_TIMEOUT(frames.count() > before + 20, 15000);
-    for (const auto &m : std::as_const(m_replies.got))
-        QVERIFY(m.first != P2P_MSG_STREAM_PASSWORD);
-    QCOMPARE(P2P_Client_SDK_Close_Stream(m_handle, kCamera, descr), 0);
-
-    // And back, for the cases that follow.
-    MakeAuthToken("peerNew99", req.random, req.token);
-    std::strcpy(req.newPassword, kPassword);
-    QVERIFY(deliver(P2P_MSG_PASSWORD_CHANGE, &req, sizeof req) >= 0);
-    std::memcpy(&r, waitReply(P2P_MSG_PASSWORD_CHANGE_RSP).constData(), sizeof r);
-    QCOMPARE(r.result, 0);
-}
-
-void TestPyCamPeer::recordSearchPages()
-{
-    QCOMPARE(P2P_Client_SDK_Connect_Peer(m_handle, kCamera), 0);
-    const QDateTime now = QDateTime::currentDateTime();
-    RECORD_SEARCH_REQ_S req;
-    std::memset(&req, 0, sizeof req);
-    req.seq = 77;
-    MakeAuthToken(kPassword, req.seq, req.token);
-    varno::setText(req.startTime, now.addDays(-1).toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")));
-    varno::setText(req.endTime, now.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")));
-    QStringList names;
-    for (int page = 0; page < 3; ++page) {
-        QVERIFY(deliver(P2P_MSG_RECORD_SEARCH, &req, sizeof req) >= 0);
-        const QByteArray rsp = waitReply(P2P_MSG_RECORD_LIST_EX);
-        RECORD_SEARCH_RSP_S head;
-        QVERIFY(rsp.size() >= int(sizeof head));
-        std::memcpy(&head, rsp.constData(), sizeof head);
-        QCOMPARE(head.result, 0);
-        QCOMPARE(rsp.size(), int(sizeof head + head.count * sizeof(RECORD_ITEM_EX_S)));
-        for (int i = 0; i < head.count; ++i) {
-            RECORD_ITEM_EX_S item;
-            std::memcpy(&item, rsp.constData() + sizeof head + i * sizeof item, sizeof item);
-            names << QString::fromLatin1(item.name);
-            QCOMPARE(item.audioSampleRate, 8000);
-        }
-        if (head.count < P2P_RECORD_PAGE)
-            break;
-        // The next page: same start, the last name's start as end.
-        const QDateTime last = QDateTime::fromString(names.last().left(15), QStringLiteral("yyMMdd_hh.mm.ss")).addYears(100);
-        varno::setText(req.endTime, last.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")) + QStringLiteral(".h264"));
-    }
-    QCOMPARE(names.size(), kRecordings);
-    QStringList sorted = names;
-    sorted.sort();
-    QCOMPARE(names, sorted);
-    QCOMPARE(QSet<QString>(names.begin(), names.end()).size(), kRecordings);
-
-    // A wrong token: result not 0 and no entries.
-    MakeAuthToken("wrong", req.seq, req.token);
-    QVERIFY(deliver(P2P_MSG_RECORD_SEARCH, &req, sizeof req) >= 0);
-    const QByteArray refused = waitReply(P2P_MSG_RECORD_LIST_EX);
-    RECORD_SEARCH_RSP_S head;
-    std::memcpy(&head, refused.constData(), sizeof head);
-    QVERIFY(head.result != 0);
-    QCOMPARE(head.count, 0);
-}
-
-void TestPyCamPeer::alarmLogListed()
-{
-    PromptScript script;
-    QAlarmSearch dialog;
-    hub().setDialog(&dialog);
-    DvrListInfo_s info;
-    std::memset(&info, 0, sizeof info);
-    varno::setText(info.dev.devId, kDevice);
-    varno::setText(info.dev.devName, "Peer");
-    varno::setText(info.dev.password, kPassword);
-    varno::setText(info.dev.p2pId, kCamera);
-    info.dev.p2pFlag = 1;
-    dialog.UpdateAlarmDevice(info);
-    QTRY_COMPARE(dialog.nameList(), QStringList({QStringLiteral("Peer")}));
-    dialog.findChild<QPushButton *>(QStringLiteral("searchButton"))->click();
-    QTRY_COMPARE_WITH_TIMEOUT(dialog.rowCount(), kAlarms, 10000);
-    hub().setDialog(&m_replies);
-    QCOMPARE(script.count(), 0);
-    for (int row = 1; row < kAlarms; ++row)
-        QVERIFY(dialog.cellText(row - 1, 2) < dialog.cellText(row, 2));
-    QCOMPARE(dialog.cellText(0, 3), QStringLiteral("External sensor alarm"));
-    QCOMPARE(dialog.cellText(1, 3), QStringLiteral("Motion detect alarm"));
-}
-
-void TestPyCamPeer::ptzThroughTheController()
-{
-    using varno::live::PtzController;
-    PtzController ctl;
-    hub().setDialog(&ctl);
-    QSignalSpy known(&ctl, &PtzController::capabilityKnown);
-    QSignalSpy loaded(&ctl, &PtzController::presetsLoaded);
-    QSignalSpy changed(&ctl, &PtzController::presetChanged);
-    QSignalSpy failed(&ctl, &PtzController::commandFailed);
-    varno::live::PtzCamera cam{QString::fromLatin1(kDevice), QStringLiteral("Peer"), true, {}, {},
-                               QString::fromLatin1(kCamera), m_password};
-    ctl.probe(cam);
-    QTRY_COMPARE_WITH_TIMEOUT(known.size(), 1, 10000);
-    QVERIFY(known[0][1].toBool() && known[0][2].toBool());
-    ctl.setCamera(cam);
-    ctl.move(0.6, -0.2, 0.4);
-    QVERIFY(ctl.stop());
-    ctl.setPreset(QStringLiteral("Eingang"));
-    ctl.refreshPresets();
-    QTRY_COMPARE_WITH_TIMEOUT(loaded.size(), 1, 10000);
-    // moves stops last-velocities presets
-    QCOMPARE(peerCommand(QStringLiteral("ptz")).section(QLatin1Char(' '), 4), QStringLiteral("1 1 600,-200,400 1"));
-    QCOMPARE(loaded[0][2].toStringList(), QStringList{QStringLiteral("Eingang")});
-    const QString token = loaded[0][1].toStringList().value(0);
-    ctl.gotoPreset(token);
-    ctl.removePreset(token, QStringLiteral("Eingang"));
-    ctl.refreshPresets();
-    QTRY_COMPARE_WITH_TIMEOUT(loaded.size(), 2, 10000);
-    QVERIFY(loaded[1][1].toStringList().isEmpty());
-    QCOMPARE(changed.size(), 2);
-    QVERIFY2(failed.isEmpty(), failed.isEmpty() ? "" : qPrintable(failed[0][1].toString()));
-    hub().setDialog(&m_replies);
-}
 
 QTEST_MAIN(TestPyCamPeer)
 #include "tst_pycampeer.moc"

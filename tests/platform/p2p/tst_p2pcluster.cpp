@@ -44,55 +44,151 @@ class TestP2pCluster : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void cleanupTestCase();
-    void addByDeviceId();
-    void liveVideo();
-    void onlyLoopbackListeners();
-    void roguesRefusedOrIgnored();
-    void clientIdTakeoverRefused();
-    void cameraKilledAndBack();
-    void clientNodeRestartedWhileCameraAway();
+    void initTestCase()
+    {
+        if (!RabbitCluster::installed())
+            QSKIP("rabbitmq-server is not installed (scripts/setup installs it)");
+        QVERIFY2(m_cluster.start(2), qPrintable(m_cluster.error()));
+        // Every party logs in with its own account (password: name + "-secret").
+        QList<QPair<QString, QString>> users;
+        for (const char *user : {kClientUser, kRogueUser, kDev, kDevD})
+            users.append({QLatin1String(user), QLatin1String(user) + QStringLiteral("-secret")});
+        QVERIFY2(m_cluster.addAccounts(users, {QLatin1String(kClientUser), QLatin1String(kRogueUser),
+                                               QStringLiteral("%1:%1:%2").arg(QLatin1String(kDev), QLatin1String(kCam)),
+                                               QStringLiteral("%1:%1:%2").arg(QLatin1String(kDevD), QLatin1String(kCamD))}),
+                 qPrintable(m_cluster.error()));
+        QVERIFY(startCamera());
+        QDir().mkpath(installDir());
+        QVERIFY(writeFile(installDir() + QStringLiteral("/p2p.conf"),
+                          QStringLiteral("host = 127.0.0.1\nport = %1\ntimeout_ms = 10000\nlookup_ms = 5000\n"
+                                         "user = %2\npassword = %2-secret\n")
+                              .arg(m_cluster.mqttPort(2))
+                              .arg(QLatin1String(kClientUser))
+                              .toUtf8()));
+        QCOMPARE(m_lib.start(), 0);
+    }
+
+    void cleanupTestCase()
+    {
+        m_sim.stop();
+        m_cluster.stop();
+    }
+
+    void addByDeviceId()
+    {
+        // The retained license is on node 1 only: the camera answers the lookup.
+        int ret = 1;
+        QCOMPARE(m_lib.lookup(kDev, &ret), QByteArray(kCam));
+        QCOMPARE(ret, 0);
+        QCOMPARE(P2P_Client_SDK_Connect_Peer(m_lib.handle(), kCam), 0);
+        QCOMPARE(m_lib.sessionStatus(kCam), int32_t(P2P_SESSION_CONNECTED));
+    }
+
+    void liveVideo()
+    {
+        QCOMPARE(m_lib.openFirstStream(kCam, kPwd, m_frames), 0);
+        QVERIFY(m_frames.grows(60, kWaitMs));
+        QVERIFY(m_frames.keyFrames.load() >= 1);
+    }
+
+    void onlyLoopbackListeners()
+    {
+        // Each node: its MQTT port and its distribution port, on 127.0.0.1;
+        // no AMQP listener, no plain MQTT on 1883.
+        for (int node = 1; node <= 2; ++node) {
+            const auto ports = m_cluster.listeners(node);
+            QCOMPARE(ports.size(), 2);
+            QVERIFY(ports.contains({QStringLiteral("127.0.0.1"), m_cluster.mqttPort(node)}));
+            for (const auto &[address, port] : ports) {
+                QCOMPARE(address, QStringLiteral("127.0.0.1"));
+                QVERIFY(port != 5672 && port != 1883);
+            }
+        }
+    }
+
+    void roguesRefusedOrIgnored()
+    {
+        // On the other node than the client: camera D's account forging camera
+        // A's offline presence and the client account of another installation
+        // reading. RabbitMQ closes a connection whose publication or
+        // subscription the rules refuse; on D's own topic below the client's
+        // inbox the client sees that the sender is not the camera.
+        const QByteArray offline = forgedPresence(kCam, kDev);
+        const std::string victim = kClientUser;
+        const QString camD = QStringLiteral("varno-cam-") + QLatin1String(kCamD);
+        for (const std::string &topic : {varno::p2p::cameraPresence(kCam), varno::p2p::clientInbox(victim),
+                                         varno::p2p::clientInboxFrom(victim, kCam)}) {
+            auto forger = rogue(kDevD, camD);
+            QVERIFY(forger);
+            QVERIFY2(!forger->publish(QString::fromStdString(topic), offline, false, kWaitMs), topic.c_str());
+        }
+        auto forger = rogue(kDevD, camD);
+        QVERIFY(forger);
+        QVERIFY(forger->publish(QString::fromStdString(varno::p2p::clientInboxFrom(victim, kCamD)), offline));
+        QVERIFY(QTest::qWaitFor([] { return logText().contains("sender ID differs from the topic"); }, kWaitMs));
+        for (const std::string &topic : {varno::p2p::clientInbox(victim), varno::p2p::cameraInbox(kCam)}) {
+            auto reader = rogue(kRogueUser, QLatin1String(kRogueUser));
+            QVERIFY(reader);
+            QVERIFY2(reader->subscribe(QString::fromStdString(topic), kWaitMs) < 0, topic.c_str());
+            QVERIFY(!reader->connected());
+        }
+        QVERIFY(m_frames.grows(40, kWaitMs));
+        QCOMPARE(m_lib.sessionStatus(kCam), int32_t(P2P_SESSION_CONNECTED));
+        QVERIFY(!logText().contains("Session with camera(VRNB-765432-KXPQT) lost"));
+    }
+
+    void clientIdTakeoverRefused()
+    {
+        // RabbitMQ cannot tie an MQTT client identifier to an account: another
+        // installation's account asking for the client's identifier is refused
+        // (the subscription queues of that identifier are not its own), yet the
+        // broker has already closed the client's connection. The client comes
+        // back by itself.
+        QVERIFY(!rogue(kRogueUser, QLatin1String(kClientUser)));
+        QVERIFY(QTest::qWaitFor([] { return logText().contains("Relay connection lost"); }, kWaitMs));
+        QVERIFY(m_lib.waitSessionStatus(kCam, P2P_SESSION_CONNECTED, kWaitMs));
+        QVERIFY(m_frames.grows(40, kWaitMs));
+    }
+
+    void cameraKilledAndBack()
+    {
+        // The relay's last will (node 1) reaches the client on node 2.
+        m_sim.kill();
+        QVERIFY(m_lib.waitSessionStatus(kCam, 2, kWaitMs));
+        QVERIFY(startCamera());
+        QVERIFY(m_lib.waitSessionStatus(kCam, P2P_SESSION_CONNECTED, kWaitMs));
+        QVERIFY(m_frames.grows(60, kWaitMs));
+    }
+
+    void clientNodeRestartedWhileCameraAway()
+    {
+        // The camera leaves; the client's node goes down; the camera comes back
+        // while the client is away, so its return is announced to node 1 only.
+        QVERIFY(m_sim.command(QStringLiteral("%1 offline").arg(QLatin1String(kDev))).startsWith(QLatin1String("OK")));
+        QVERIFY(m_lib.waitSessionStatus(kCam, 2, kWaitMs));
+        QVERIFY2(m_cluster.stopNode(2), qPrintable(m_cluster.error()));
+        QVERIFY(m_sim.command(QStringLiteral("%1 online").arg(QLatin1String(kDev))).startsWith(QLatin1String("OK")));
+        QVERIFY2(m_cluster.startNode(2), qPrintable(m_cluster.error()));
+        // Back on node 2, the client asks the camera itself and resumes.
+        QVERIFY(m_lib.waitSessionStatus(kCam, P2P_SESSION_CONNECTED, kWaitMs));
+        QVERIFY(m_frames.grows(60, kWaitMs));
+    }
 
 private:
     bool startCamera();
-    std::unique_ptr<RawMqtt> rogue(const char *user, const QString &clientId);
+
+    std::unique_ptr<RawMqtt> rogue(const char *user, const QString &clientId)
+    {
+        auto raw = std::make_unique<RawMqtt>(clientId);
+        raw->setCredentials(QLatin1String(user), QLatin1String(user) + QStringLiteral("-secret"));
+        return raw->connect(m_cluster.mqttPort(1), kWaitMs) == 0 ? std::move(raw) : nullptr;
+    }
 
     RabbitCluster m_cluster;
     CamSimProcess m_sim;
     P2pLibrary m_lib;
     FrameCounter m_frames;
 };
-
-void TestP2pCluster::initTestCase()
-{
-    if (!RabbitCluster::installed())
-        QSKIP("rabbitmq-server is not installed (scripts/setup installs it)");
-    QVERIFY2(m_cluster.start(2), qPrintable(m_cluster.error()));
-    // Every party logs in with its own account (password: name + "-secret").
-    QList<QPair<QString, QString>> users;
-    for (const char *user : {kClientUser, kRogueUser, kDev, kDevD})
-        users.append({QLatin1String(user), QLatin1String(user) + QStringLiteral("-secret")});
-    QVERIFY2(m_cluster.addAccounts(users, {QLatin1String(kClientUser), QLatin1String(kRogueUser),
-                                           QStringLiteral("%1:%1:%2").arg(QLatin1String(kDev), QLatin1String(kCam)),
-                                           QStringLiteral("%1:%1:%2").arg(QLatin1String(kDevD), QLatin1String(kCamD))}),
-             qPrintable(m_cluster.error()));
-    QVERIFY(startCamera());
-    QDir().mkpath(installDir());
-    QVERIFY(writeFile(installDir() + QStringLiteral("/p2p.conf"),
-                      QStringLiteral("host = 127.0.0.1\nport = %1\ntimeout_ms = 10000\nlookup_ms = 5000\n"
-                                     "user = %2\npassword = %2-secret\n")
-                          .arg(m_cluster.mqttPort(2))
-                          .arg(QLatin1String(kClientUser))
-                          .toUtf8()));
-    QCOMPARE(m_lib.start(), 0);
-}
-
-void TestP2pCluster::cleanupTestCase()
-{
-    m_sim.stop();
-    m_cluster.stop();
-}
 
 // The camera on node 1.
 bool TestP2pCluster::startCamera()
@@ -103,113 +199,6 @@ bool TestP2pCluster::startCamera()
         return false;
     }
     return true;
-}
-
-void TestP2pCluster::addByDeviceId()
-{
-    // The retained license is on node 1 only: the camera answers the lookup.
-    int ret = 1;
-    QCOMPARE(m_lib.lookup(kDev, &ret), QByteArray(kCam));
-    QCOMPARE(ret, 0);
-    QCOMPARE(P2P_Client_SDK_Connect_Peer(m_lib.handle(), kCam), 0);
-    QCOMPARE(m_lib.sessionStatus(kCam), int32_t(P2P_SESSION_CONNECTED));
-}
-
-void TestP2pCluster::liveVideo()
-{
-    QCOMPARE(m_lib.openFirstStream(kCam, kPwd, m_frames), 0);
-    QVERIFY(m_frames.grows(60, kWaitMs));
-    QVERIFY(m_frames.keyFrames.load() >= 1);
-}
-
-void TestP2pCluster::onlyLoopbackListeners()
-{
-    // Each node: its MQTT port and its distribution port, on 127.0.0.1;
-    // no AMQP listener, no plain MQTT on 1883.
-    for (int node = 1; node <= 2; ++node) {
-        const auto ports = m_cluster.listeners(node);
-        QCOMPARE(ports.size(), 2);
-        QVERIFY(ports.contains({QStringLiteral("127.0.0.1"), m_cluster.mqttPort(node)}));
-        for (const auto &[address, port] : ports) {
-            QCOMPARE(address, QStringLiteral("127.0.0.1"));
-            QVERIFY(port != 5672 && port != 1883);
-        }
-    }
-}
-
-std::unique_ptr<RawMqtt> TestP2pCluster::rogue(const char *user, const QString &clientId)
-{
-    auto raw = std::make_unique<RawMqtt>(clientId);
-    raw->setCredentials(QLatin1String(user), QLatin1String(user) + QStringLiteral("-secret"));
-    return raw->connect(m_cluster.mqttPort(1), kWaitMs) == 0 ? std::move(raw) : nullptr;
-}
-
-void TestP2pCluster::roguesRefusedOrIgnored()
-{
-    // On the other node than the client: camera D's account forging camera
-    // A's offline presence and the client account of another installation
-    // reading. RabbitMQ closes a connection whose publication or
-    // subscription the rules refuse; on D's own topic below the client's
-    // inbox the client sees that the sender is not the camera.
-    const QByteArray offline = forgedPresence(kCam, kDev);
-    const std::string victim = kClientUser;
-    const QString camD = QStringLiteral("varno-cam-") + QLatin1String(kCamD);
-    for (const std::string &topic : {varno::p2p::cameraPresence(kCam), varno::p2p::clientInbox(victim),
-                                     varno::p2p::clientInboxFrom(victim, kCam)}) {
-        auto forger = rogue(kDevD, camD);
-        QVERIFY(forger);
-        QVERIFY2(!forger->publish(QString::fromStdString(topic), offline, false, kWaitMs), topic.c_str());
-    }
-    auto forger = rogue(kDevD, camD);
-    QVERIFY(forger);
-    QVERIFY(forger->publish(QString::fromStdString(varno::p2p::clientInboxFrom(victim, kCamD)), offline));
-    QVERIFY(QTest::qWaitFor([] { return logText().contains("sender ID differs from the topic"); }, kWaitMs));
-    for (const std::string &topic : {varno::p2p::clientInbox(victim), varno::p2p::cameraInbox(kCam)}) {
-        auto reader = rogue(kRogueUser, QLatin1String(kRogueUser));
-        QVERIFY(reader);
-        QVERIFY2(reader->subscribe(QString::fromStdString(topic), kWaitMs) < 0, topic.c_str());
-        QVERIFY(!reader->connected());
-    }
-    QVERIFY(m_frames.grows(40, kWaitMs));
-    QCOMPARE(m_lib.sessionStatus(kCam), int32_t(P2P_SESSION_CONNECTED));
-    QVERIFY(!logText().contains("Session with camera(VRNB-765432-KXPQT) lost"));
-}
-
-void TestP2pCluster::clientIdTakeoverRefused()
-{
-    // RabbitMQ cannot tie an MQTT client identifier to an account: another
-    // installation's account asking for the client's identifier is refused
-    // (the subscription queues of that identifier are not its own), yet the
-    // broker has already closed the client's connection. The client comes
-    // back by itself.
-    QVERIFY(!rogue(kRogueUser, QLatin1String(kClientUser)));
-    QVERIFY(QTest::qWaitFor([] { return logText().contains("Relay connection lost"); }, kWaitMs));
-    QVERIFY(m_lib.waitSessionStatus(kCam, P2P_SESSION_CONNECTED, kWaitMs));
-    QVERIFY(m_frames.grows(40, kWaitMs));
-}
-
-void TestP2pCluster::cameraKilledAndBack()
-{
-    // The relay's last will (node 1) reaches the client on node 2.
-    m_sim.kill();
-    QVERIFY(m_lib.waitSessionStatus(kCam, 2, kWaitMs));
-    QVERIFY(startCamera());
-    QVERIFY(m_lib.waitSessionStatus(kCam, P2P_SESSION_CONNECTED, kWaitMs));
-    QVERIFY(m_frames.grows(60, kWaitMs));
-}
-
-void TestP2pCluster::clientNodeRestartedWhileCameraAway()
-{
-    // The camera leaves; the client's node goes down; the camera comes back
-    // while the client is away, so its return is announced to node 1 only.
-    QVERIFY(m_sim.command(QStringLiteral("%1 offline").arg(QLatin1String(kDev))).startsWith(QLatin1String("OK")));
-    QVERIFY(m_lib.waitSessionStatus(kCam, 2, kWaitMs));
-    QVERIFY2(m_cluster.stopNode(2), qPrintable(m_cluster.error()));
-    QVERIFY(m_sim.command(QStringLiteral("%1 online").arg(QLatin1String(kDev))).startsWith(QLatin1String("OK")));
-    QVERIFY2(m_cluster.startNode(2), qPrintable(m_cluster.error()));
-    // Back on node 2, the client asks the camera itself and resumes.
-    QVERIFY(m_lib.waitSessionStatus(kCam, P2P_SESSION_CONNECTED, kWaitMs));
-    QVERIFY(m_frames.grows(60, kWaitMs));
 }
 
 QTEST_GUILESS_MAIN(TestP2pCluster)

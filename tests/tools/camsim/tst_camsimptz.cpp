@@ -73,56 +73,53 @@ class TestCamsimPtz : public QObject
     Q_OBJECT
 
 private slots:
-    void picturesShowTheHead_data();
-    void picturesShowTheHead();
-};
-
-void TestCamsimPtz::picturesShowTheHead_data()
-{
-    QTest::addColumn<double>("pan");
-    QTest::addColumn<double>("tilt");
-    QTest::addColumn<double>("zoom");
-    QTest::addColumn<QString>("black");   // the uncovered edge
-    QTest::newRow("straight ahead") << 0.0 << 0.0 << 0.0 << "none";
-    QTest::newRow("turned right") << 1.0 << 0.0 << 0.0 << "right";
-    QTest::newRow("turned left") << -1.0 << 0.0 << 0.0 << "left";
-    QTest::newRow("tilted up") << 0.0 << 1.0 << 0.0 << "top";
-    QTest::newRow("beyond the range, clamped") << 5.0 << 0.0 << 0.0 << "right";
-    QTest::newRow("turned and zoomed") << -1.0 << -1.0 << 9.0 << "none";
-}
-
-void TestCamsimPtz::picturesShowTheHead()
-{
-    QFETCH(double, pan);
-    QFETCH(double, tilt);
-    QFETCH(double, zoom);
-    QFETCH(QString, black);
-    VideoSettings v;
-    v.width = 192;
-    v.height = 108;
-    v.fps = 10;
-    v.kbps = 400;
-    LiveVideo live;
-    QVERIFY2(live.open(v, 17), live.error().c_str());
-    std::vector<AccessUnit> turned;
-    for (int i = 0; i < 5; ++i) {
-        turned.push_back(live.next(i, pan, tilt, zoom));
-        QVERIFY(!turned.back().data.empty());
-        QCOMPARE(turned.back().key, i == 0);   // decodable from the first picture
+    void picturesShowTheHead_data()
+    {
+        QTest::addColumn<double>("pan");
+        QTest::addColumn<double>("tilt");
+        QTest::addColumn<double>("zoom");
+        QTest::addColumn<QString>("black");   // the uncovered edge
+        QTest::newRow("straight ahead") << 0.0 << 0.0 << 0.0 << "none";
+        QTest::newRow("turned right") << 1.0 << 0.0 << 0.0 << "right";
+        QTest::newRow("turned left") << -1.0 << 0.0 << 0.0 << "left";
+        QTest::newRow("tilted up") << 0.0 << 1.0 << 0.0 << "top";
+        QTest::newRow("beyond the range, clamped") << 5.0 << 0.0 << 0.0 << "right";
+        QTest::newRow("turned and zoomed") << -1.0 << -1.0 << 9.0 << "none";
     }
-    int pictures = 0;
-    const std::vector<uint8_t> luma = decodeLast(turned, &pictures);
-    QCOMPARE(pictures, 5);
-    const int w = v.width;
-    const int h = v.height;
-    const double right = meanOf(luma, w, h, 0.70, 0, 1, 1);
-    const double left = meanOf(luma, w, h, 0, 0, 0.30, 1);
-    const double top = meanOf(luma, w, h, 0, 0, 1, 0.30);
-    // Black is 16; the scene's background is far brighter everywhere.
-    QCOMPARE(right < 24, black == QLatin1String("right"));
-    QCOMPARE(left < 24, black == QLatin1String("left"));
-    QCOMPARE(top < 24, black == QLatin1String("top"));
-}
+
+    void picturesShowTheHead()
+    {
+        QFETCH(double, pan);
+        QFETCH(double, tilt);
+        QFETCH(double, zoom);
+        QFETCH(QString, black);
+        VideoSettings v;
+        v.width = 192;
+        v.height = 108;
+        v.fps = 10;
+        v.kbps = 400;
+        LiveVideo live;
+        QVERIFY2(live.open(v, 17), live.error().c_str());
+        std::vector<AccessUnit> turned;
+        for (int i = 0; i < 5; ++i) {
+            turned.push_back(live.next(i, pan, tilt, zoom));
+            QVERIFY(!turned.back().data.empty());
+            QCOMPARE(turned.back().key, i == 0);   // decodable from the first picture
+        }
+        int pictures = 0;
+        const std::vector<uint8_t> luma = decodeLast(turned, &pictures);
+        QCOMPARE(pictures, 5);
+        const int w = v.width;
+        const int h = v.height;
+        const double right = meanOf(luma, w, h, 0.70, 0, 1, 1);
+        const double left = meanOf(luma, w, h, 0, 0, 0.30, 1);
+        const double top = meanOf(luma, w, h, 0, 0, 1, 0.30);
+        // Black is 16; the scene's background is far brighter everywhere.
+        QCOMPARE(right < 24, black == QLatin1String("right"));
+        QCOMPARE(left < 24, black == QLatin1String("left"));
+        QCOMPARE(top < 24, black == QLatin1String("top"));
+    }
+};
 
 QTEST_GUILESS_MAIN(TestCamsimPtz)
 #include "tst_camsimptz.moc"

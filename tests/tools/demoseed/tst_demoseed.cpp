@@ -24,18 +24,6 @@
 
 using namespace varno::demo;
 
-class TestDemoSeed : public QObject
-{
-    Q_OBJECT
-
-private slots:
-    void storeHoldsTheCamerasWithCipheredPasswords();
-    void reseedingReplacesTheList();
-    void unwritableDirectoryIsReported();
-    void simulatorRunsTheGeneratedConfiguration();
-    void freePortsAreDistinct();
-};
-
 namespace {
 QList<DeviceInfo_s> storedCameras(const QString &dir)
 {
@@ -52,63 +40,86 @@ QList<DeviceInfo_s> storedCameras(const QString &dir)
 }
 } // namespace
 
-void TestDemoSeed::storeHoldsTheCamerasWithCipheredPasswords()
+class TestDemoSeed : public QObject
 {
-    const QString dir = varno::test::tempRoot() + QStringLiteral("/seed1");
-    const DemoPlan plan = defaultPlan(18831, 37021, 18081, 18082);
-    QString error;
-    QVERIFY2(seedClientData(plan, dir, &error), qPrintable(error));
+    Q_OBJECT
 
-    const QByteArray p2pConf = varno::test::readFile(dir + "/p2p.conf");
-    QVERIFY(p2pConf.contains("port = 18831") && p2pConf.contains("host = 127.0.0.1"));
-    QVERIFY(varno::test::readFile(dir + "/onvif.conf").contains("probe_target = 127.0.0.1:37021"));
+private slots:
+    void storeHoldsTheCamerasWithCipheredPasswords()
+    {
+        const QString dir = varno::test::tempRoot() + QStringLiteral("/seed1");
+        const DemoPlan plan = defaultPlan(18831, 37021, 18081, 18082);
+        QString error;
+        QVERIFY2(seedClientData(plan, dir, &error), qPrintable(error));
 
-    const QList<DeviceInfo_s> stored = storedCameras(dir);
-    QCOMPARE(stored.size(), 6);
-    int p2p = 0;
-    for (const DeviceInfo_s &d : stored) {
-        const QString id = varno::fieldText(d.devId);
-        const auto it = std::find_if(plan.cameras.begin(), plan.cameras.end(),
-                                     [&](const DemoCamera &c) { return c.deviceId == id; });
-        QVERIFY2(it != plan.cameras.end(), qPrintable(id));
-        // Never plain in the store; the cipher gives the password back.
-        QVERIFY(varno::fieldText(d.password) != it->password);
-        char plain[64] = {};
-        QCOMPARE(decode(d.password, plain), 0);
-        QCOMPARE(QString::fromUtf8(plain), it->password);
-        QCOMPARE(varno::fieldText(d.devName), it->name);
-        if (d.p2pFlag) {
-            ++p2p;
-            QCOMPARE(varno::fieldText(d.p2pId), it->p2pId);
-        } else {
-            QCOMPARE(varno::fieldText(d.serviceAddr),
-                     QStringLiteral("http://127.0.0.1:%1/onvif/device_service").arg(it->httpPort));
+        const QByteArray p2pConf = varno::test::readFile(dir + "/p2p.conf");
+        QVERIFY(p2pConf.contains("port = 18831") && p2pConf.contains("host = 127.0.0.1"));
+        QVERIFY(varno::test::readFile(dir + "/onvif.conf").contains("probe_target = 127.0.0.1:37021"));
+
+        const QList<DeviceInfo_s> stored = storedCameras(dir);
+        QCOMPARE(stored.size(), 6);
+        int p2p = 0;
+        for (const DeviceInfo_s &d : stored) {
+            const QString id = varno::fieldText(d.devId);
+            const auto it = std::find_if(plan.cameras.begin(), plan.cameras.end(),
+                                         [&](const DemoCamera &c) { return c.deviceId == id; });
+            QVERIFY2(it != plan.cameras.end(), qPrintable(id));
+            // Never plain in the store; the cipher gives the password back.
+            QVERIFY(varno::fieldText(d.password) != it->password);
+            char plain[64] = {};
+            QCOMPARE(decode(d.password, plain), 0);
+            QCOMPARE(QString::fromUtf8(plain), it->password);
+            QCOMPARE(varno::fieldText(d.devName), it->name);
+            if (d.p2pFlag) {
+                ++p2p;
+                QCOMPARE(varno::fieldText(d.p2pId), it->p2pId);
+            } else {
+                QCOMPARE(varno::fieldText(d.serviceAddr),
+                         QStringLiteral("http://127.0.0.1:%1/onvif/device_service").arg(it->httpPort));
+            }
         }
+        QCOMPARE(p2p, 4);
     }
-    QCOMPARE(p2p, 4);
-}
 
-void TestDemoSeed::reseedingReplacesTheList()
-{
-    const QString dir = varno::test::tempRoot() + QStringLiteral("/seed2");
-    DemoPlan plan = defaultPlan(1, 2, 3, 4);
-    QString error;
-    QVERIFY(seedClientData(plan, dir, &error));
-    plan.cameras = plan.cameras.mid(0, 2);
-    plan.brokerPort = 5;
-    QVERIFY(seedClientData(plan, dir, &error));
-    QCOMPARE(storedCameras(dir).size(), 2);
-    QVERIFY(varno::test::readFile(dir + "/p2p.conf").contains("port = 5\n"));
-}
+    void reseedingReplacesTheList()
+    {
+        const QString dir = varno::test::tempRoot() + QStringLiteral("/seed2");
+        DemoPlan plan = defaultPlan(1, 2, 3, 4);
+        QString error;
+        QVERIFY(seedClientData(plan, dir, &error));
+        plan.cameras = plan.cameras.mid(0, 2);
+        plan.brokerPort = 5;
+        QVERIFY(seedClientData(plan, dir, &error));
+        QCOMPARE(storedCameras(dir).size(), 2);
+        QVERIFY(varno::test::readFile(dir + "/p2p.conf").contains("port = 5\n"));
+    }
 
-void TestDemoSeed::unwritableDirectoryIsReported()
-{
-    const QString file = varno::test::tempRoot() + QStringLiteral("/plainfile");
-    QVERIFY(varno::test::writeFile(file, {}));
-    QString error;
-    QVERIFY(!seedClientData(defaultPlan(1, 2, 3, 4), file + QStringLiteral("/below"), &error));
-    QVERIFY(!error.isEmpty());
-}
+    void unwritableDirectoryIsReported()
+    {
+        const QString file = varno::test::tempRoot() + QStringLiteral("/plainfile");
+        QVERIFY(varno::test::writeFile(file, {}));
+        QString error;
+        QVERIFY(!seedClientData(defaultPlan(1, 2, 3, 4), file + QStringLiteral("/below"), &error));
+        QVERIFY(!error.isEmpty());
+    }
+
+    void simulatorRunsTheGeneratedConfiguration();
+
+    void freePortsAreDistinct()
+    {
+        QList<uint16_t> ports;
+        for (int i = 0; i < 4; ++i) {
+            const uint16_t p = freeLoopbackPort(ports);
+            QVERIFY(p != 0);
+            QVERIFY(!ports.contains(p));
+            ports.append(p);
+        }
+        const QByteArray conf = brokerConfig(defaultPlan(ports[0], 0, 0, 0));
+        QVERIFY(conf.contains(QStringLiteral("listener %1 127.0.0.1\n").arg(ports[0]).toUtf8()));
+        QVERIFY(conf.contains("allow_anonymous true\n"));
+        QVERIFY(conf.contains("persistence false\n"));
+    }
+};
 
 void TestDemoSeed::simulatorRunsTheGeneratedConfiguration()
 {
@@ -157,21 +168,6 @@ void TestDemoSeed::simulatorRunsTheGeneratedConfiguration()
     error.clear();
     QVERIFY(!sim.start(clash, &error));
     QVERIFY(!error.isEmpty());
-}
-
-void TestDemoSeed::freePortsAreDistinct()
-{
-    QList<uint16_t> ports;
-    for (int i = 0; i < 4; ++i) {
-        const uint16_t p = freeLoopbackPort(ports);
-        QVERIFY(p != 0);
-        QVERIFY(!ports.contains(p));
-        ports.append(p);
-    }
-    const QByteArray conf = brokerConfig(defaultPlan(ports[0], 0, 0, 0));
-    QVERIFY(conf.contains(QStringLiteral("listener %1 127.0.0.1\n").arg(ports[0]).toUtf8()));
-    QVERIFY(conf.contains("allow_anonymous true\n"));
-    QVERIFY(conf.contains("persistence false\n"));
 }
 
 QTEST_GUILESS_MAIN(TestDemoSeed)
