@@ -297,6 +297,10 @@ struct AV_Decoder
     std::vector<uint8_t> pending;
     bool pendingHasVcl = false;
     bool multiSlice = false;
+    // Known once a call held more than the first slice of a picture,
+    // or the call after one that held only that showed whether the
+    // picture's slices come in calls of their own (multiSlice) or not.
+    bool layoutKnown = false;
     // H.264 pictures that come one slice per call: the first macroblock of
     // each picture's last slice. Once 3 pictures in a row ended with the same
     // one, a picture is handed over when that slice is in. A slice after it
@@ -538,13 +542,21 @@ void noteSlice(AV_Decoder *d, const uint8_t *nal, size_t n)
 // come in several slices are recognised by their first continuation slice;
 // from then on a picture is handed over when the next one begins, or (H.264)
 // when the slice that ended the pictures before it is in (noteSlice).
+// A first picture that came as its first slice alone waits for the
+// next call: handed over at once, it would lose the slices that follow in
+// calls of their own, and the pictures up to the next key picture refer to
+// it.
 int sendVideo(AV_Decoder *d, const uint8_t *data, int size)
 {
+    if (d->pendingHasVcl)
+        d->layoutKnown = true; // this call tells: it goes on with that picture or not
     int result = 0;
     bool anyNal = false;
+    int nals = 0;
     bool startSeen = false; // this call holds the first slice of a picture
     forEachNal(data, static_cast<size_t>(size), [&](const uint8_t *nal, size_t n) {
         anyNal = true;
+        ++nals;
         const bool vcl = isVcl(d->videoCode, nal, n);
         if (vcl && d->videoCode == AV_VIDEO_H264)
             noteSlice(d, nal, n);
@@ -577,7 +589,9 @@ int sendVideo(AV_Decoder *d, const uint8_t *data, int size)
     }
     const bool atLastSlice = d->multiSlice && !d->layoutBroken && d->layoutRepeats >= 3
         && d->pictureLastMb == d->layoutLastMb;
-    if (d->pendingHasVcl && (!d->multiSlice || atLastSlice)) {
+    if (startSeen && nals > 1)
+        d->layoutKnown = true; // a call brings more than one unit at a time
+    if (d->pendingHasVcl && d->layoutKnown && (!d->multiSlice || atLastSlice)) {
         d->handedEarly = d->multiSlice;
         const int r = flushPicture(d);
         if (r < 0)
