@@ -6,8 +6,11 @@
 #include "live/videosurface.h"
 #include "platform/av/audioout.h"
 #include "platform/av/videosink.h"
+#include "platform/p2p/p2psession.h"
+#include "tests/device/devicefixture.h"
 #include "tests/support/media/testmedia.h"
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
 #include <mutex>
@@ -98,6 +101,39 @@ struct ThreadProbeSink : av::VideoSink
     }
     QSize targetSize() const override { return QSize(64, 36); }
 };
+
+// A window that looks at every picture presented to it: the simulator's
+// pictures have no luma sample of 0, so a picture whose lowest rows are a
+// quarter zero bytes shows what its lower slice left unwritten (green).
+struct SliceCheckSink : av::VideoSink
+{
+    std::atomic<int> pictures{0};
+    std::atomic<int> lackingLowerSlice{0};
+    std::atomic<int> firstKey{-1};
+    int present(const uint8_t *, int, const uint8_t *, int, const uint8_t *, int, int, int) override { return 0; }
+    int presentPicture(const av::DecodedPicture &p) override
+    {
+        ptrdiff_t zeros = 0;
+        for (int row = p.height - 16; row < p.height; ++row) {
+            const uint8_t *line = p.y + ptrdiff_t(row) * p.yStride;
+            zeros += std::count(line, line + p.width, uint8_t(0));
+        }
+        if (zeros > 16 * p.width / 4)
+            lackingLowerSlice.fetch_add(1);
+        if (pictures.fetch_add(1) == 0)
+            firstKey = p.keyFrame ? 1 : 0;
+        return 0;
+    }
+    QSize targetSize() const override { return QSize(160, 120); }
+};
+
+// The live view's frame callback for a P2P stream: one NAL unit per call.
+int onP2pFrame(P2P_HANDLE, const char *, const int32_t *info, int32_t type, const char *data, int32_t size,
+               void *user)
+{
+    static_cast<CLiveStream *>(user)->SetCurrentFrame(data, size, type - 1, info[0], info[1]);
+    return 0;
+}
 
 } // namespace
 
@@ -415,6 +451,43 @@ private slots:
             feed(t, alaw, 1);
         }
         QTRY_COMPARE(t.decodedPictures(), uint64_t(4));
+    }
+
+    void h265InTwoSlicesOverTheRelayShowsWholePictures()
+    {
+        // The simulator's H.265 cameras send pictures in two slices (here one
+        // row of 64 x 64 blocks each); the P2P library hands them over one
+        // NAL unit per call. The stream starts at a key picture, which the
+        // pictures up to the next one refer to: it must be whole.
+        QString camera = test::simP2pCamera(QStringLiteral("B765432"), QStringLiteral("VRNB-765432-KXPQT"),
+                                            QStringLiteral("Hall"), QStringLiteral("abc123"), QSize(160, 120),
+                                            QSize(64, 48), 25, 150, 60, 2);
+        camera.replace(QStringLiteral("\"name\": \"Hall\""), QStringLiteral("\"name\": \"Hall\", \"codec\": \"h265\""));
+        devicetest::P2pRig rig;
+        const QString failed = rig.start(nullptr, 1,
+                                         test::simConfig(rig.broker.port(),
+                                                         test::tempRoot() + QStringLiteral("/camera-storage"), {camera}));
+        QVERIFY2(failed.isEmpty(), qPrintable(failed));
+        const char *id = "VRNB-765432-KXPQT";
+        QVERIFY(p2p::ensureSession(rig.handle, id) >= 0);
+        std::vector<char> descr(P2P_STREAM_DESCR_BUFFER, 0);
+        int32_t count = 0;
+        QCOMPARE(P2P_Client_SDK_Get_StreamDescr(rig.handle, id, &count, descr.data()), 0);
+        QVERIFY(count >= 1);
+
+        auto sink = std::make_shared<SliceCheckSink>();
+        const int32_t window = av::registerVideoSink(sink);
+        auto live = std::make_unique<CLiveStream>(window, AV_VIDEO_H265, kAudio);
+        const int32_t params[3] = {1, 5, 0};
+        QVERIFY(P2P_Client_SDK_Open_Stream(rig.handle, id, descr.data(), onP2pFrame, live.get(), params, "abc123", 0)
+                >= 0);
+        // Ten pictures: all of the first group, which lasts 2 s.
+        QTRY_VERIFY_WITH_TIMEOUT(sink->pictures.load() >= 10, 20000);
+        P2P_Client_SDK_Close_Stream(rig.handle, id, descr.data());
+        live.reset();
+        av::unregisterVideoSink(window);
+        QCOMPARE(sink->firstKey.load(), 1);
+        QCOMPARE(sink->lackingLowerSlice.load(), 0);
     }
 
     void destructionWithAFullQueueIsPrompt()
