@@ -9,9 +9,12 @@
 #include "platform/p2p/p2psession.h"
 #include "tests/device/devicefixture.h"
 #include "tests/support/media/testmedia.h"
+#include "tools/camsim/medialoop.h"
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
+#include <vector>
 #include <thread>
 #include <mutex>
 
@@ -127,6 +130,50 @@ struct SliceCheckSink : av::VideoSink
     QSize targetSize() const override { return QSize(160, 120); }
 };
 
+// A window whose first picture holds the decode thread until released, so
+// that the queue in front of it fills; it notes each picture's key flag.
+struct HoldingSink : av::VideoSink
+{
+    std::mutex mutex;
+    std::condition_variable released;
+    bool open = false;
+    std::atomic<bool> holding{false};
+    std::vector<bool> keys; // with mutex
+    int present(const uint8_t *, int, const uint8_t *, int, const uint8_t *, int, int, int) override { return 0; }
+    int presentPicture(const av::DecodedPicture &p) override
+    {
+        std::unique_lock lock(mutex);
+        keys.push_back(p.keyFrame);
+        holding = true;
+        released.wait(lock, [this] { return open; });
+        return 0;
+    }
+    void release()
+    {
+        std::lock_guard lock(mutex);
+        open = true;
+        released.notify_all();
+    }
+    std::vector<bool> shown()
+    {
+        std::lock_guard lock(mutex);
+        return keys;
+    }
+    QSize targetSize() const override { return QSize(160, 120); }
+};
+
+// The NAL units of an access unit, each with a 4-byte start code.
+std::vector<std::vector<uint8_t>> nalsOf(const camsim::AccessUnit &au)
+{
+    std::vector<std::vector<uint8_t>> out;
+    for (const camsim::NalRef &n : camsim::splitNals(au.data.data(), au.data.size())) {
+        std::vector<uint8_t> nal{0, 0, 0, 1};
+        nal.insert(nal.end(), au.data.begin() + ptrdiff_t(n.offset), au.data.begin() + ptrdiff_t(n.offset + n.size));
+        out.push_back(std::move(nal));
+    }
+    return out;
+}
+
 // The live view's frame callback for a P2P stream: one NAL unit per call.
 int onP2pFrame(P2P_HANDLE, const char *, const int32_t *info, int32_t type, const char *data, int32_t size,
                void *user)
@@ -142,7 +189,14 @@ class TestCLiveStream : public QObject
     Q_OBJECT
 
 private slots:
-    void cleanup() { av::setAudioSinkOverride(nullptr); }
+    void cleanup()
+    {
+        if (m_holding)
+            m_holding->release(); // a failed case may leave the decode thread held
+        m_live.reset();
+        m_holding.reset();
+        av::setAudioSinkOverride(nullptr);
+    }
 
     void decodeThreadReportsStackOverflows()
     {
@@ -490,6 +544,82 @@ private slots:
         QCOMPARE(sink->lackingLowerSlice.load(), 0);
     }
 
+    void queueFullInsideAPictureShowsNoPartOfIt_data()
+    {
+        QTest::addColumn<bool>("keyStartLost");
+        QTest::newRow("resumes at the key picture") << false;
+        // Its units up to the first slice were dropped too: the second
+        // slice alone is no place to start.
+        QTest::newRow("key picture's start lost") << true;
+    }
+
+    void queueFullInsideAPictureShowsNoPartOfIt()
+    {
+        // H.265 in two slices, one NAL unit per call as the P2P library hands
+        // them over: 4 units per picture (delimiter, 2 slices, SEI), a key
+        // picture every 50. The decode thread is held at the first picture,
+        // the queue takes 50 units: the 51st, dropped, is the second slice
+        // of picture 13.
+        QFETCH(bool, keyStartLost);
+        camsim::VideoSettings settings;
+        settings.width = 160;
+        settings.height = 120;
+        settings.kbps = 150;
+        settings.h265 = true;
+        camsim::VideoLoop loop;
+        QVERIFY2(loop.encode(settings, 7), loop.error().c_str());
+        const auto &frames = loop.frames();
+        QVERIFY(frames.size() == 100 && frames[50].key && !frames[13].key);
+        auto feedNals = [&](size_t frame, size_t from = 0, size_t to = SIZE_MAX) {
+            const auto nals = nalsOf(frames[frame % frames.size()]);
+            for (size_t k = from; k < std::min(to, nals.size()); ++k)
+                feed(*m_live, nals[k]);
+        };
+        const int fullBefore = int(test::logText().count("frame queue is full"));
+        auto sink = std::make_shared<HoldingSink>();
+        m_holding = sink;
+        const int32_t window = av::registerVideoSink(sink);
+        m_live = std::make_unique<CLiveStream>(window, AV_VIDEO_H265, kAudio);
+        feedNals(0);
+        QTRY_VERIFY(sink->holding.load());
+        for (size_t f = 1; f <= 12; ++f)
+            feedNals(f);
+        QCOMPARE(nalsOf(frames[13]).size(), size_t(4));
+        feedNals(13, 0, 2);
+        QCOMPARE(m_live->droppedFrames(), uint64_t(0));
+        feedNals(13, 2, 3);
+        QCOMPARE(m_live->droppedFrames(), uint64_t(1));
+        feedNals(13, 3);
+        for (size_t f = 14; f < 50; ++f)
+            feedNals(f);
+        // Up to the key picture's first slice while the queue is still full.
+        const auto keyNals = nalsOf(frames[50]);
+        size_t firstSlice = 0;
+        while (firstSlice < keyNals.size() && ((keyNals[firstSlice][4] >> 1) & 0x3f) >= 32)
+            ++firstSlice;
+        if (keyStartLost)
+            feedNals(50, 0, firstSlice + 1);
+        sink->release();
+        QTRY_COMPARE_WITH_TIMEOUT(m_live->queuedFrames(), size_t(0), 10000);
+        // From here on no faster than the decoder takes them.
+        for (size_t f = 50; f < 110; ++f) {
+            QVERIFY(QTest::qWaitFor([&] { return m_live->queuedFrames() < 40; }, 10000));
+            // Without its start the key picture is no place to begin: the
+            // stream takes frames again at the next one (frame 100).
+            feedNals(f, f == 50 && keyStartLost ? firstSlice + 1 : 0);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(sink->shown().size() >= 13 + 9, 10000);
+        const std::vector<bool> shown = sink->shown();
+        // The first key picture, the 12 whole pictures after it, then
+        // nothing before a key picture the stream starts again at.
+        QVERIFY(shown[0]);
+        QCOMPARE(std::count(shown.begin() + 1, shown.begin() + 13, true), 0);
+        QVERIFY(shown[13]);
+        QCOMPARE(int(test::logText().count("frame queue is full")), fullBefore + 1);
+        m_live.reset();
+        av::unregisterVideoSink(window);
+    }
+
     void destructionWithAFullQueueIsPrompt()
     {
         const auto stream = encoded(60, 25, QSize(640, 360));
@@ -508,6 +638,10 @@ private slots:
         worker.join();
         QVERIFY(prompt);
     }
+
+private:
+    std::unique_ptr<CLiveStream> m_live;
+    std::shared_ptr<HoldingSink> m_holding;
 };
 
 QTEST_MAIN(TestCLiveStream)
