@@ -105,74 +105,40 @@ struct ThreadProbeSink : av::VideoSink
     QSize targetSize() const override { return QSize(64, 36); }
 };
 
-// A window that looks at every picture presented to it: the simulator's
-// pictures have no luma sample of 0, so a picture whose lowest rows are a
-// quarter zero bytes shows what its lower slice left unwritten (green).
-struct SliceCheckSink : av::VideoSink
+// A window that notes each picture: key or not, and whether its lowest rows
+// are a quarter zero bytes (the simulator draws no luma 0): what a lower
+// slice left unwritten, shown green. Held, it holds the decode thread at
+// the picture, so that the queue in front of it fills.
+struct PictureProbe : av::VideoSink
 {
-    std::atomic<int> pictures{0};
-    std::atomic<int> lackingLowerSlice{0};
-    std::atomic<int> firstKey{-1};
+    std::mutex mutex;
+    std::condition_variable released;
+    bool hold = false;
+    std::vector<std::pair<bool, bool>> shown; // key, lacking its lower slice
     int present(const uint8_t *, int, const uint8_t *, int, const uint8_t *, int, int, int) override { return 0; }
     int presentPicture(const av::DecodedPicture &p) override
     {
         ptrdiff_t zeros = 0;
-        for (int row = p.height - 16; row < p.height; ++row) {
-            const uint8_t *line = p.y + ptrdiff_t(row) * p.yStride;
-            zeros += std::count(line, line + p.width, uint8_t(0));
-        }
-        if (zeros > 16 * p.width / 4)
-            lackingLowerSlice.fetch_add(1);
-        if (pictures.fetch_add(1) == 0)
-            firstKey = p.keyFrame ? 1 : 0;
-        return 0;
-    }
-    QSize targetSize() const override { return QSize(160, 120); }
-};
-
-// A window whose first picture holds the decode thread until released, so
-// that the queue in front of it fills; it notes each picture's key flag.
-struct HoldingSink : av::VideoSink
-{
-    std::mutex mutex;
-    std::condition_variable released;
-    bool open = false;
-    std::atomic<bool> holding{false};
-    std::vector<bool> keys; // with mutex
-    int present(const uint8_t *, int, const uint8_t *, int, const uint8_t *, int, int, int) override { return 0; }
-    int presentPicture(const av::DecodedPicture &p) override
-    {
+        for (int row = p.height - 16; row < p.height; ++row)
+            zeros += std::count(p.y + ptrdiff_t(row) * p.yStride, p.y + ptrdiff_t(row) * p.yStride + p.width, 0);
         std::unique_lock lock(mutex);
-        keys.push_back(p.keyFrame);
-        holding = true;
-        released.wait(lock, [this] { return open; });
+        shown.emplace_back(p.keyFrame, zeros > 16 * p.width / 4);
+        released.wait(lock, [this] { return !hold; });
         return 0;
     }
-    void release()
+    void setHold(bool on)
     {
         std::lock_guard lock(mutex);
-        open = true;
+        hold = on;
         released.notify_all();
     }
-    std::vector<bool> shown()
+    std::vector<std::pair<bool, bool>> pictures()
     {
         std::lock_guard lock(mutex);
-        return keys;
+        return shown;
     }
     QSize targetSize() const override { return QSize(160, 120); }
 };
-
-// The NAL units of an access unit, each with a 4-byte start code.
-std::vector<std::vector<uint8_t>> nalsOf(const camsim::AccessUnit &au)
-{
-    std::vector<std::vector<uint8_t>> out;
-    for (const camsim::NalRef &n : camsim::splitNals(au.data.data(), au.data.size())) {
-        std::vector<uint8_t> nal{0, 0, 0, 1};
-        nal.insert(nal.end(), au.data.begin() + ptrdiff_t(n.offset), au.data.begin() + ptrdiff_t(n.offset + n.size));
-        out.push_back(std::move(nal));
-    }
-    return out;
-}
 
 // The live view's frame callback for a P2P stream: one NAL unit per call.
 int onP2pFrame(P2P_HANDLE, const char *, const int32_t *info, int32_t type, const char *data, int32_t size,
@@ -191,10 +157,10 @@ class TestCLiveStream : public QObject
 private slots:
     void cleanup()
     {
-        if (m_holding)
-            m_holding->release(); // a failed case may leave the decode thread held
+        if (m_probe)
+            m_probe->setHold(false); // a failed case may leave the decode thread held
         m_live.reset();
-        m_holding.reset();
+        m_probe.reset();
         av::setAudioSinkOverride(nullptr);
     }
 
@@ -529,19 +495,20 @@ private slots:
         QCOMPARE(P2P_Client_SDK_Get_StreamDescr(rig.handle, id, &count, descr.data()), 0);
         QVERIFY(count >= 1);
 
-        auto sink = std::make_shared<SliceCheckSink>();
-        const int32_t window = av::registerVideoSink(sink);
-        auto live = std::make_unique<CLiveStream>(window, AV_VIDEO_H265, kAudio);
+        m_probe = std::make_shared<PictureProbe>();
+        const int32_t window = av::registerVideoSink(m_probe);
+        m_live = std::make_unique<CLiveStream>(window, AV_VIDEO_H265, kAudio);
         const int32_t params[3] = {1, 5, 0};
-        QVERIFY(P2P_Client_SDK_Open_Stream(rig.handle, id, descr.data(), onP2pFrame, live.get(), params, "abc123", 0)
+        QVERIFY(P2P_Client_SDK_Open_Stream(rig.handle, id, descr.data(), onP2pFrame, m_live.get(), params, "abc123", 0)
                 >= 0);
         // Ten pictures: all of the first group, which lasts 2 s.
-        QTRY_VERIFY_WITH_TIMEOUT(sink->pictures.load() >= 10, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(m_probe->pictures().size() >= 10, 20000);
         P2P_Client_SDK_Close_Stream(rig.handle, id, descr.data());
-        live.reset();
+        m_live.reset();
         av::unregisterVideoSink(window);
-        QCOMPARE(sink->firstKey.load(), 1);
-        QCOMPARE(sink->lackingLowerSlice.load(), 0);
+        const auto shown = m_probe->pictures();
+        QVERIFY(shown[0].first);
+        QCOMPARE(std::count_if(shown.begin(), shown.end(), [](auto p) { return p.second; }), 0);
     }
 
     void queueFullInsideAPictureShowsNoPartOfIt_data()
@@ -556,66 +523,49 @@ private slots:
     void queueFullInsideAPictureShowsNoPartOfIt()
     {
         // H.265 in two slices, one NAL unit per call as the P2P library hands
-        // them over: 4 units per picture (delimiter, 2 slices, SEI), a key
-        // picture every 50. The decode thread is held at the first picture,
-        // the queue takes 50 units: the 51st, dropped, is the second slice
-        // of picture 13.
+        // them over: delimiter, 2 slices and SEI per picture, a key picture
+        // every 50. The decode thread is held at the first picture; the
+        // queue takes 50 units, the 51st (dropped) is picture 13's second slice.
         QFETCH(bool, keyStartLost);
-        camsim::VideoSettings settings;
-        settings.width = 160;
-        settings.height = 120;
-        settings.kbps = 150;
-        settings.h265 = true;
         camsim::VideoLoop loop;
-        QVERIFY2(loop.encode(settings, 7), loop.error().c_str());
-        const auto &frames = loop.frames();
-        QVERIFY(frames.size() == 100 && frames[50].key && !frames[13].key);
+        QVERIFY(loop.encode({.width = 160, .height = 120, .kbps = 150, .h265 = true}, 7));
         auto feedNals = [&](size_t frame, size_t from = 0, size_t to = SIZE_MAX) {
-            const auto nals = nalsOf(frames[frame % frames.size()]);
+            const auto nals = test::splitNals(loop.frames()[frame % 100].data);
             for (size_t k = from; k < std::min(to, nals.size()); ++k)
                 feed(*m_live, nals[k]);
         };
-        const int fullBefore = int(test::logText().count("frame queue is full"));
-        auto sink = std::make_shared<HoldingSink>();
-        m_holding = sink;
-        const int32_t window = av::registerVideoSink(sink);
+        const auto fullBefore = test::logText().count("frame queue is full");
+        m_probe = std::make_shared<PictureProbe>();
+        m_probe->setHold(true);
+        const int32_t window = av::registerVideoSink(m_probe);
         m_live = std::make_unique<CLiveStream>(window, AV_VIDEO_H265, kAudio);
         feedNals(0);
-        QTRY_VERIFY(sink->holding.load());
+        QTRY_COMPARE(m_probe->pictures().size(), size_t(1)); // held there
         for (size_t f = 1; f <= 12; ++f)
             feedNals(f);
-        QCOMPARE(nalsOf(frames[13]).size(), size_t(4));
-        feedNals(13, 0, 2);
-        QCOMPARE(m_live->droppedFrames(), uint64_t(0));
-        feedNals(13, 2, 3);
+        QCOMPARE(m_live->queuedFrames(), size_t(48));
+        feedNals(13, 0, 3);
         QCOMPARE(m_live->droppedFrames(), uint64_t(1));
-        feedNals(13, 3);
         for (size_t f = 14; f < 50; ++f)
             feedNals(f);
-        // Up to the key picture's first slice while the queue is still full.
-        const auto keyNals = nalsOf(frames[50]);
-        size_t firstSlice = 0;
-        while (firstSlice < keyNals.size() && ((keyNals[firstSlice][4] >> 1) & 0x3f) >= 32)
-            ++firstSlice;
+        // The key picture's units up to its first slice, dropped as well.
+        const size_t firstSlice = test::splitNals(loop.frames()[50].data).size() - 3;
         if (keyStartLost)
             feedNals(50, 0, firstSlice + 1);
-        sink->release();
-        QTRY_COMPARE_WITH_TIMEOUT(m_live->queuedFrames(), size_t(0), 10000);
-        // From here on no faster than the decoder takes them.
+        m_probe->setHold(false);
         for (size_t f = 50; f < 110; ++f) {
+            // No faster than the decoder takes them. Without its start the
+            // key picture is no place to begin: the next one (100) is.
             QVERIFY(QTest::qWaitFor([&] { return m_live->queuedFrames() < 40; }, 10000));
-            // Without its start the key picture is no place to begin: the
-            // stream takes frames again at the next one (frame 100).
             feedNals(f, f == 50 && keyStartLost ? firstSlice + 1 : 0);
         }
-        QTRY_VERIFY_WITH_TIMEOUT(sink->shown().size() >= 13 + 9, 10000);
-        const std::vector<bool> shown = sink->shown();
-        // The first key picture, the 12 whole pictures after it, then
-        // nothing before a key picture the stream starts again at.
-        QVERIFY(shown[0]);
-        QCOMPARE(std::count(shown.begin() + 1, shown.begin() + 13, true), 0);
-        QVERIFY(shown[13]);
-        QCOMPARE(int(test::logText().count("frame queue is full")), fullBefore + 1);
+        QTRY_VERIFY_WITH_TIMEOUT(m_probe->pictures().size() >= 13 + 9, 10000);
+        // The first key picture, the 12 whole pictures after it, then the
+        // key picture the stream starts again at.
+        const auto shown = m_probe->pictures();
+        for (size_t i = 0; i < 14; ++i)
+            QCOMPARE(shown[i], std::make_pair(i == 0 || i == 13, false));
+        QCOMPARE(test::logText().count("frame queue is full"), fullBefore + 1);
         m_live.reset();
         av::unregisterVideoSink(window);
     }
@@ -641,7 +591,7 @@ private slots:
 
 private:
     std::unique_ptr<CLiveStream> m_live;
-    std::shared_ptr<HoldingSink> m_holding;
+    std::shared_ptr<PictureProbe> m_probe;
 };
 
 QTEST_MAIN(TestCLiveStream)
