@@ -703,8 +703,9 @@ void TestRealVideo::hdSdSwitchKeepsOnlyTheSelectedStream()
     const int32_t hdHandle = rec.rtspHandle;
     page->RecvChangeStream(onvifKey, 1);
     QTRY_VERIFY_WITH_TIMEOUT(page->streamStats(onvifKey).pictureWidth == kSdW, 10000);
-    QVERIFY(page->streamInfo(onvifKey, &rec));
-    QVERIFY(rec.rtspHandle != hdHandle);
+    // The record takes the new handle when the switch ends on this thread,
+    // queued at the new stream's first picture.
+    QTRY_VERIFY(page->streamInfo(onvifKey, &rec) && rec.rtspHandle != hdHandle);
     QCOMPARE(rec.streamType, 1);
     dropPage(page);
 }
