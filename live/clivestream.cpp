@@ -36,6 +36,24 @@ QString fileSafe(QString id)
     return id;
 }
 
+// A frame the stream can start again with after frames were dropped: one a
+// decoder can begin with (parameter sets or a key slice) that does not
+// continue a picture, as the second slice of a key picture whose first was
+// dropped does when slices come one per frame.
+bool startsAgainHere(varno::recfile::VideoCodec codec, const uint8_t *data, size_t size)
+{
+    if (!varno::recfile::startsDecodable(codec, data, size))
+        return false;
+    bool continues = false;
+    varno::recfile::forEachNalUnit(data, size, [&](const varno::recfile::NalUnit &nal) {
+        if (!varno::recfile::isSlice(codec, nal))
+            return true;
+        continues = !varno::recfile::isFirstSliceOfPicture(codec, nal);
+        return false;
+    });
+    return !continues;
+}
+
 } // namespace
 
 CLiveStream::CLiveStream(int32_t window, int decoderType, const int audioParams[4])
@@ -113,16 +131,17 @@ void CLiveStream::SetCurrentFrame(const char *data, int size, int type, int info
     std::unique_lock lock(m_queueLock);
     if (m_idle.load()) {
         m_resumeAtKey = true;
+        m_gap = true;
         return;
     }
     if (m_resumeAtKey) {
-        if (type != 0 || !varno::recfile::startsDecodable(codec(), bytes, n))
+        if (type != 0 || !startsAgainHere(codec(), bytes, n))
             return;
         m_resumeAtKey = false;
     }
     const bool full = m_queuedVideo >= kMaxQueuedVideoFrames || m_queuedBytes + n > kMaxQueuedBytes;
     if (m_dropping) {
-        if (type != 0 || full || !varno::recfile::startsDecodable(codec(), bytes, n)) {
+        if (type != 0 || full || !startsAgainHere(codec(), bytes, n)) {
             ++m_droppedThisSpell;
             m_dropped.fetch_add(1);
             return;
@@ -134,6 +153,7 @@ void CLiveStream::SetCurrentFrame(const char *data, int size, int type, int info
     } else if (full) {
         // The decoder cannot keep up: drop until it can start again cleanly.
         m_dropping = true;
+        m_gap = true;
         m_droppedThisSpell = 1;
         m_dropped.fetch_add(1);
         WriteLog(3, "%s(%d):Win(%d) frame queue is full, drop frames until the next key frame!!!",
@@ -156,6 +176,8 @@ void CLiveStream::SetCurrentFrame(const char *data, int size, int type, int info
     lock.lock();
     if (m_stopping.load())
         return;
+    frame->afterGap = m_gap;
+    m_gap = false;
     m_queuedBytes += n;
     m_queuedVideo += type == 0;
     m_queue.push_back(std::move(frame));
@@ -211,6 +233,7 @@ void CLiveStream::restWhileIdle()
         m_queuedVideo = 0;
         m_queuedBytes = 0;
         m_resumeAtKey = true;
+        m_gap = true;
     }
     m_idleSettled = true;
     m_queueSignal.wait_for(lock, std::chrono::milliseconds(20),
@@ -327,7 +350,11 @@ void CLiveStream::StreamDecodeThread()
         }
         if (frame->header.type != 0)
             continue;
-        if (m_decoderType.load() != decoderType) { // the stream is of the other codec
+        // The stream is of the other codec, or frames were dropped: the
+        // picture the decoder was putting together may lack its last slices,
+        // and the stream starts again at a key picture. A new decoder holds
+        // nothing of before.
+        if (m_decoderType.load() != decoderType || frame->afterGap) {
             decoderType = m_decoderType.load();
             AV_HANDLE next = nullptr;
             if (AV_CreateDecoder(m_winHandle, decoderType, &m_audioParams, &next) == 0) {

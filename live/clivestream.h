@@ -127,6 +127,7 @@ private:
     {
         LiveFrameHeader header;
         int64_t arrivalUs = 0;            // when SetCurrentFrame took it (latency probe)
+        bool afterGap = false;            // the first frame after frames were dropped
         std::unique_ptr<uint8_t[]> block; // header copy + data, as one heap block
         const uint8_t *data() const { return block.get() + sizeof(LiveFrameHeader); }
     };
@@ -150,6 +151,7 @@ private:
     std::atomic<bool> m_idle{false};
     std::atomic<bool> m_idleSettled{false};
     bool m_resumeAtKey = false;          // queue lock: idle dropped frames, start at a key frame
+    bool m_gap = false;                  // queue lock: frames were dropped; the next one queued says so
     std::mutex m_showLock;               // held while a picture goes to the window
     std::atomic<bool> m_displayOff{false};
     FirstPictureHook m_firstPictureHook; // set before the first frame, called once

@@ -6,9 +6,15 @@
 #include "live/videosurface.h"
 #include "platform/av/audioout.h"
 #include "platform/av/videosink.h"
+#include "platform/p2p/p2psession.h"
+#include "tests/device/devicefixture.h"
 #include "tests/support/media/testmedia.h"
+#include "tools/camsim/medialoop.h"
 
+#include <algorithm>
 #include <atomic>
+#include <condition_variable>
+#include <vector>
 #include <thread>
 #include <mutex>
 
@@ -99,6 +105,49 @@ struct ThreadProbeSink : av::VideoSink
     QSize targetSize() const override { return QSize(64, 36); }
 };
 
+// A window that notes each picture: key or not, and whether its lowest rows
+// are a quarter zero bytes (the simulator draws no luma 0): what a lower
+// slice left unwritten, shown green. Held, it holds the decode thread at
+// the picture, so that the queue in front of it fills.
+struct PictureProbe : av::VideoSink
+{
+    std::mutex mutex;
+    std::condition_variable released;
+    bool hold = false;
+    std::vector<std::pair<bool, bool>> shown; // key, lacking its lower slice
+    int present(const uint8_t *, int, const uint8_t *, int, const uint8_t *, int, int, int) override { return 0; }
+    int presentPicture(const av::DecodedPicture &p) override
+    {
+        ptrdiff_t zeros = 0;
+        for (int row = p.height - 16; row < p.height; ++row)
+            zeros += std::count(p.y + ptrdiff_t(row) * p.yStride, p.y + ptrdiff_t(row) * p.yStride + p.width, 0);
+        std::unique_lock lock(mutex);
+        shown.emplace_back(p.keyFrame, zeros > 16 * p.width / 4);
+        released.wait(lock, [this] { return !hold; });
+        return 0;
+    }
+    void setHold(bool on)
+    {
+        std::lock_guard lock(mutex);
+        hold = on;
+        released.notify_all();
+    }
+    std::vector<std::pair<bool, bool>> pictures()
+    {
+        std::lock_guard lock(mutex);
+        return shown;
+    }
+    QSize targetSize() const override { return QSize(160, 120); }
+};
+
+// The live view's frame callback for a P2P stream: one NAL unit per call.
+int onP2pFrame(P2P_HANDLE, const char *, const int32_t *info, int32_t type, const char *data, int32_t size,
+               void *user)
+{
+    static_cast<CLiveStream *>(user)->SetCurrentFrame(data, size, type - 1, info[0], info[1]);
+    return 0;
+}
+
 } // namespace
 
 class TestCLiveStream : public QObject
@@ -106,7 +155,14 @@ class TestCLiveStream : public QObject
     Q_OBJECT
 
 private slots:
-    void cleanup() { av::setAudioSinkOverride(nullptr); }
+    void cleanup()
+    {
+        if (m_probe)
+            m_probe->setHold(false); // a failed case may leave the decode thread held
+        m_live.reset();
+        m_probe.reset();
+        av::setAudioSinkOverride(nullptr);
+    }
 
     void decodeThreadReportsStackOverflows()
     {
@@ -417,6 +473,103 @@ private slots:
         QTRY_COMPARE(t.decodedPictures(), uint64_t(4));
     }
 
+    void h265InTwoSlicesOverTheRelayShowsWholePictures()
+    {
+        // The simulator's H.265 cameras send pictures in two slices (here one
+        // row of 64 x 64 blocks each); the P2P library hands them over one
+        // NAL unit per call. The stream starts at a key picture, which the
+        // pictures up to the next one refer to: it must be whole.
+        QString camera = test::simP2pCamera(QStringLiteral("B765432"), QStringLiteral("VRNB-765432-KXPQT"),
+                                            QStringLiteral("Hall"), QStringLiteral("abc123"), QSize(160, 120),
+                                            QSize(64, 48), 25, 150, 60, 2);
+        camera.replace(QStringLiteral("\"name\": \"Hall\""), QStringLiteral("\"name\": \"Hall\", \"codec\": \"h265\""));
+        devicetest::P2pRig rig;
+        const QString failed = rig.start(nullptr, 1,
+                                         test::simConfig(rig.broker.port(),
+                                                         test::tempRoot() + QStringLiteral("/camera-storage"), {camera}));
+        QVERIFY2(failed.isEmpty(), qPrintable(failed));
+        const char *id = "VRNB-765432-KXPQT";
+        QVERIFY(p2p::ensureSession(rig.handle, id) >= 0);
+        std::vector<char> descr(P2P_STREAM_DESCR_BUFFER, 0);
+        int32_t count = 0;
+        QCOMPARE(P2P_Client_SDK_Get_StreamDescr(rig.handle, id, &count, descr.data()), 0);
+        QVERIFY(count >= 1);
+
+        m_probe = std::make_shared<PictureProbe>();
+        const int32_t window = av::registerVideoSink(m_probe);
+        m_live = std::make_unique<CLiveStream>(window, AV_VIDEO_H265, kAudio);
+        const int32_t params[3] = {1, 5, 0};
+        QVERIFY(P2P_Client_SDK_Open_Stream(rig.handle, id, descr.data(), onP2pFrame, m_live.get(), params, "abc123", 0)
+                >= 0);
+        // Ten pictures: all of the first group, which lasts 2 s.
+        QTRY_VERIFY_WITH_TIMEOUT(m_probe->pictures().size() >= 10, 20000);
+        P2P_Client_SDK_Close_Stream(rig.handle, id, descr.data());
+        m_live.reset();
+        av::unregisterVideoSink(window);
+        const auto shown = m_probe->pictures();
+        QVERIFY(shown[0].first);
+        QCOMPARE(std::count_if(shown.begin(), shown.end(), [](auto p) { return p.second; }), 0);
+    }
+
+    void queueFullInsideAPictureShowsNoPartOfIt_data()
+    {
+        QTest::addColumn<bool>("keyStartLost");
+        QTest::newRow("resumes at the key picture") << false;
+        // Its units up to the first slice were dropped too: the second
+        // slice alone is no place to start.
+        QTest::newRow("key picture's start lost") << true;
+    }
+
+    void queueFullInsideAPictureShowsNoPartOfIt()
+    {
+        // H.265 in two slices, one NAL unit per call as the P2P library hands
+        // them over: delimiter, 2 slices and SEI per picture, a key picture
+        // every 50. The decode thread is held at the first picture; the
+        // queue takes 50 units, the 51st (dropped) is picture 13's second slice.
+        QFETCH(bool, keyStartLost);
+        camsim::VideoLoop loop;
+        QVERIFY(loop.encode({.width = 160, .height = 120, .kbps = 150, .h265 = true}, 7));
+        auto feedNals = [&](size_t frame, size_t from = 0, size_t to = SIZE_MAX) {
+            const auto nals = test::splitNals(loop.frames()[frame % 100].data);
+            for (size_t k = from; k < std::min(to, nals.size()); ++k)
+                feed(*m_live, nals[k]);
+        };
+        const auto fullBefore = test::logText().count("frame queue is full");
+        m_probe = std::make_shared<PictureProbe>();
+        m_probe->setHold(true);
+        const int32_t window = av::registerVideoSink(m_probe);
+        m_live = std::make_unique<CLiveStream>(window, AV_VIDEO_H265, kAudio);
+        feedNals(0);
+        QTRY_COMPARE(m_probe->pictures().size(), size_t(1)); // held there
+        for (size_t f = 1; f <= 12; ++f)
+            feedNals(f);
+        QCOMPARE(m_live->queuedFrames(), size_t(48));
+        feedNals(13, 0, 3);
+        QCOMPARE(m_live->droppedFrames(), uint64_t(1));
+        for (size_t f = 14; f < 50; ++f)
+            feedNals(f);
+        // The key picture's units up to its first slice, dropped as well.
+        const size_t firstSlice = test::splitNals(loop.frames()[50].data).size() - 3;
+        if (keyStartLost)
+            feedNals(50, 0, firstSlice + 1);
+        m_probe->setHold(false);
+        for (size_t f = 50; f < 110; ++f) {
+            // No faster than the decoder takes them. Without its start the
+            // key picture is no place to begin: the next one (100) is.
+            QVERIFY(QTest::qWaitFor([&] { return m_live->queuedFrames() < 40; }, 10000));
+            feedNals(f, f == 50 && keyStartLost ? firstSlice + 1 : 0);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(m_probe->pictures().size() >= 13 + 9, 10000);
+        // The first key picture, the 12 whole pictures after it, then the
+        // key picture the stream starts again at.
+        const auto shown = m_probe->pictures();
+        for (size_t i = 0; i < 14; ++i)
+            QCOMPARE(shown[i], std::make_pair(i == 0 || i == 13, false));
+        QCOMPARE(test::logText().count("frame queue is full"), fullBefore + 1);
+        m_live.reset();
+        av::unregisterVideoSink(window);
+    }
+
     void destructionWithAFullQueueIsPrompt()
     {
         const auto stream = encoded(60, 25, QSize(640, 360));
@@ -435,6 +588,10 @@ private slots:
         worker.join();
         QVERIFY(prompt);
     }
+
+private:
+    std::unique_ptr<CLiveStream> m_live;
+    std::shared_ptr<PictureProbe> m_probe;
 };
 
 QTEST_MAIN(TestCLiveStream)
