@@ -27,6 +27,7 @@
 #include <cstring>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <deque>
 #include <map>
 #include <mutex>
@@ -112,6 +113,19 @@ std::vector<std::vector<uint8_t>> encode(int w, int h, int frames)
     return out;
 }
 
+// The frames as one Annex B file for ffmpeg: its size in bytes, or -1 when
+// it could not be written.
+qint64 writeStream(const QString &file, const std::vector<std::vector<uint8_t>> &frames)
+{
+    QFile f(file);
+    if (!f.open(QIODevice::WriteOnly))
+        return -1;
+    for (const auto &fr : frames)
+        if (f.write(reinterpret_cast<const char *>(fr.data()), qint64(fr.size())) != qint64(fr.size()))
+            return -1;
+    return f.size();
+}
+
 // ffmpeg -benchmark: utime + stime of decoding the file without output.
 double ffmpegCpu(const QString &file, bool oneThread)
 {
@@ -194,11 +208,11 @@ void streamBench(int w, int h, int seconds, int rounds)
     const auto frames = encode(w, h, n);
     QTemporaryDir dir;
     const QString file = dir.filePath(QStringLiteral("s.h264"));
-    QFile f(file);
-    f.open(QIODevice::WriteOnly);
-    for (const auto &fr : frames)
-        f.write(reinterpret_cast<const char *>(fr.data()), qint64(fr.size()));
-    f.close();
+    const qint64 bytes = writeStream(file, frames);
+    if (bytes < 0) {
+        std::fprintf(stderr, "bench_media: cannot write %s\n", qPrintable(file));
+        std::exit(1);
+    }
     const double perMinute = 60.0 / seconds;
     std::vector<double> fullToFf, halfToFf, fullToDec, halfToDec;
     for (int round = 1; round <= rounds; ++round) {
@@ -216,7 +230,7 @@ void streamBench(int w, int h, int seconds, int rounds)
         fullToDec.push_back(live / dec);
         halfToDec.push_back(liveQuarter / dec);
         std::printf("\n%dx%d25, %d s (%zu frames, %.1f MB), round %d of %d:\n", w, h, seconds, frames.size(),
-                    double(f.size()) / 1e6, round, rounds);
+                    double(bytes) / 1e6, round, rounds);
         std::printf("  ffmpeg -benchmark -threads 1  : %6.2f CPU s per stream-minute\n", ff1 * perMinute);
         std::printf("  ffmpeg -benchmark (auto thr.) : %6.2f CPU s per stream-minute\n", ffN * perMinute);
         std::printf("  AV_FrameDecoderStream only    : %6.2f CPU s per stream-minute (ratio %.2f to ffmpeg 1 thread)\n",
@@ -240,11 +254,10 @@ void displayBench(int w, int h, int seconds, int rounds, bool gl)
     const auto frames = encode(w, h, seconds * 25);
     QTemporaryDir dir;
     const QString file = dir.filePath(QStringLiteral("s.h264"));
-    QFile f(file);
-    f.open(QIODevice::WriteOnly);
-    for (const auto &fr : frames)
-        f.write(reinterpret_cast<const char *>(fr.data()), qint64(fr.size()));
-    f.close();
+    if (writeStream(file, frames) < 0) {
+        std::fprintf(stderr, "bench_media: cannot write %s\n", qPrintable(file));
+        std::exit(1);
+    }
     std::vector<double> cpuToFf, glToFf, glToCpu;
     for (int round = 1; round <= rounds; ++round) {
         const double ff1 = ffmpegCpu(file, true);
