@@ -9,6 +9,7 @@
 #include "live/videoglview.h"
 #include "live/videosurface.h"
 #include "platform/av/videosink.h"
+#include "tests/live/heldpicture.h"
 #include "tests/support/media/testmedia.h"
 #include "tests/support/testenv.h"
 
@@ -29,21 +30,7 @@ namespace {
 // Software OpenGL on a loaded machine under the sanitizers: a generous bound.
 constexpr int kWait = 30000;
 
-// A picture like a decoder's: rows padded with a colour that must never show.
-av::DecodedPicture held(const test::Yuv420 &p, int pad)
-{
-    auto rows = std::make_shared<std::vector<uint8_t>>();
-    const int ys = p.width + pad, cs = p.width / 2 + pad, ch = (p.height + 1) / 2;
-    rows->assign(size_t(ys) * p.height + 2 * size_t(cs) * ch, 0xee);
-    uint8_t *y = rows->data(), *u = y + size_t(ys) * p.height, *v = u + size_t(cs) * ch;
-    for (int j = 0; j < p.height; ++j)
-        std::copy_n(p.y.data() + j * p.width, p.width, y + j * ys);
-    for (int j = 0; j < p.height / 2; ++j) {
-        std::copy_n(p.u.data() + j * (p.width / 2), p.width / 2, u + j * cs);
-        std::copy_n(p.v.data() + j * (p.width / 2), p.width / 2, v + j * cs);
-    }
-    return {y, u, v, ys, cs, cs, p.width, p.height, true, 1, rows};
-}
+using livetest::held;
 
 av::FrameSurface &sinkOf(const live::VideoSurface &w)
 {

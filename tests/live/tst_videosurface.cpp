@@ -12,6 +12,7 @@
 #include "live/clivestream.h"
 #include "platform/av/videosink.h"
 #include "platform/av/yuvrgb.h"
+#include "tests/live/heldpicture.h"
 #include "tests/support/media/testmedia.h"
 
 #include <atomic>
@@ -31,24 +32,7 @@ int present(av::VideoSink &sink, const test::Yuv420 &p)
     return sink.present(p.y.data(), p.width, p.u.data(), p.width / 2, p.v.data(), p.width / 2, p.width, p.height);
 }
 
-// A picture like a decoder's: rows padded (the padding holds a colour that
-// must never show) and owned by the picture.
-av::DecodedPicture held(const test::Yuv420 &p, int pad)
-{
-    auto rows = std::make_shared<std::vector<uint8_t>>();
-    const int ys = p.width + pad, cs = p.width / 2 + pad, ch = (p.height + 1) / 2;
-    rows->assign(size_t(ys) * p.height + 2 * size_t(cs) * ch, 0xee);
-    av::DecodedPicture d;
-    uint8_t *y = rows->data(), *u = y + size_t(ys) * p.height, *v = u + size_t(cs) * ch;
-    for (int j = 0; j < p.height; ++j)
-        std::copy_n(p.y.data() + j * p.width, p.width, y + j * ys);
-    for (int j = 0; j < p.height / 2; ++j) {
-        std::copy_n(p.u.data() + j * (p.width / 2), p.width / 2, u + j * cs);
-        std::copy_n(p.v.data() + j * (p.width / 2), p.width / 2, v + j * cs);
-    }
-    d = {y, u, v, ys, cs, cs, p.width, p.height, true, 1, rows};
-    return d;
-}
+using livetest::held;
 
 QImage rendered(QWidget &w, QImage::Format format)
 {
