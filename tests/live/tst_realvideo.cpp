@@ -267,8 +267,7 @@ private slots:
     }
 
     // Both kinds of camera put decoded pictures on their windows; opening an
-    // open camera again only selects its window (the delete check that asks
-    // the page whether a camera is on screen: tst_clientlive).
+    // open camera again only selects its window; the delete check sees it.
     void p2pAndOnvifStreamsShowPictures()
     {
         auto page = makePage();
@@ -304,6 +303,13 @@ private slots:
         QCOMPARE(openAndWait(*page, p2pCamera(1), true), 0);
         QCOMPARE(page->videoOnly()->current(), w1.winIndex);
         QCOMPARE(usedWindows(*page), 2);
+
+        QSignalSpy state(page.get(), &realvideo::sendDevStateReslut);
+        page->recvDevStateRequest(p2pKey);
+        page->recvDevStateRequest(QStringLiteral("B999999"));
+        QCOMPARE(state.size(), 2);
+        QCOMPARE(state.at(0).at(0).toBool(), true);
+        QCOMPARE(state.at(1).at(0).toBool(), false);
 
         // A decoder that reports a failure closes its window; other codes and
         // unknown decoders do not.
@@ -703,6 +709,7 @@ private slots:
         QCOMPARE(grid->current(), w.winIndex);
         grid->prepareContextMenu(); // its marks: tst_qvideoonly
         QSignalSpy started(page.get(), &realvideo::streamStarted);
+        const int byHand = ctl->switchesDone(key);
         grid->SelectHdAction();
         QCOMPARE(ctl->manualStream(key), 0);
         QTRY_COMPARE_WITH_TIMEOUT(started.size(), 1, 10000);
@@ -717,6 +724,9 @@ private slots:
         QCOMPARE(ctl->manualStream(key), -1);
         QVERIFY(grid->autoStream());
         QTRY_VERIFY_WITH_TIMEOUT(page->streamStats(key).pictureWidth == kSdW, 10000);
+        // The switch back ended (a choice by hand reopens the stream; the
+        // count moves at a switch's end, after the new stream's first pictures).
+        QTRY_COMPARE_WITH_TIMEOUT(ctl->switchesDone(key), byHand + 1, 10000);
 
         // Off for the user: the windows keep what they show.
         grid->SelectAutoStreamAction();
