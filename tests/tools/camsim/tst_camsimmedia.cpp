@@ -1,9 +1,9 @@
 // The camera simulator's media and storage: encoded loops that decode,
 // G.711 A-law checked against the ITU-T expansion, camera recording files
 // with their exact layout, and the configuration file. Its RTSP server read
-// by FFmpeg's RTSP client: the cameras' streams, passwords, stop and restart,
-// viewers joining a shared stream. The pictures of a camera with a head (P2P
-// and ONVIF) show where it looks.
+// by FFmpeg's RTSP client: a camera's streams, viewers joining a shared
+// stream. The pictures of a camera with a head (P2P and ONVIF) show where it
+// looks.
 
 #include "common/camerafile.h"
 #include "common/mediarecords.h"
@@ -52,8 +52,6 @@ struct Decoded
     int videoFrames = 0;
     int audioPackets = 0;
     AVCodecID audioCodec = AV_CODEC_ID_NONE;
-    double firstLuma = -1;     // mean luma of the first picture
-    double firstChroma = -1;   // mean of U plus V of the first picture
     QByteArray firstPlane;     // luma of the first and last picture
     QByteArray lastPlane;
 };
@@ -61,15 +59,6 @@ struct Decoded
 int interrupted(void *opaque)
 {
     return av_gettime_relative() > *static_cast<int64_t *>(opaque) ? 1 : 0;
-}
-
-double mean(const uint8_t *data, int linesize, int w, int h)
-{
-    double sum = 0;
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x)
-            sum += data[y * linesize + x];
-    return sum / (double(w) * h);
 }
 
 // Opens an RTSP address (or a file) with FFmpeg and decodes its H.264 video
@@ -119,13 +108,8 @@ Decoded openAndDecode(const std::string &url, int wantFrames)
             QByteArray plane;
             for (int y = 0; y < frame->height; ++y)
                 plane.append(reinterpret_cast<const char *>(frame->data[0] + y * frame->linesize[0]), frame->width);
-            const double luma = mean(frame->data[0], frame->linesize[0], frame->width, frame->height);
-            if (d.firstLuma < 0) {
-                d.firstLuma = luma;
+            if (d.firstPlane.isEmpty())
                 d.firstPlane = plane;
-                d.firstChroma = mean(frame->data[1], frame->linesize[1], frame->width / 2, frame->height / 2) +
-                                mean(frame->data[2], frame->linesize[2], frame->width / 2, frame->height / 2);
-            }
             d.lastPlane = plane;
         }
     };
@@ -265,16 +249,6 @@ private slots:
         QCOMPARE(twice.height, 90);
     }
 
-    void camerasDiffer()
-    {
-        VideoLoop a;
-        VideoLoop b;
-        QVERIFY(a.encode(smallVideo(), 1));
-        QVERIFY(b.encode(smallVideo(), 2));
-        QVERIFY(a.frames()[10].data != b.frames()[10].data);
-        QVERIFY(a.frames()[10].data != a.frames()[11].data);   // the picture moves
-    }
-
     void alawDecodesToTheTone()
     {
         QCOMPARE(linearToAlaw(0), uint8_t(0xD5));
@@ -362,19 +336,16 @@ private slots:
         avformat_network_init();
     }
 
-    // Two cameras on one server: each main and sub stream decodes at its size
-    // with the audio cameras send; passwords are checked; the cameras' pictures
-    // differ; a stopped server refuses and comes back on its port.
+    // A camera's main and sub stream decode at their sizes with the audio
+    // cameras send. (The server's stop and restart on its port: the ONVIF
+    // cases of tst_realvideo.)
     void streamsDecoded()
     {
         CRtspServer server;
-        for (int i = 0; i < 2; ++i)
-            for (const auto &s : CRtspServer::cameraStreams("cam-" + std::to_string(i), i))
-                server.addStream(s);
+        for (const auto &s : CRtspServer::cameraStreams("cam-0", 0))
+            server.addStream(s);
         server.setCredentials("admin", "pw");
         QVERIFY(server.start());
-        const uint16_t port = server.port();
-        QVERIFY(port != 0);
 
         Decoded hd = openAndDecode(url(server, "/cam-0/main"), 30);
         QCOMPARE(hd.error, 0);
@@ -385,27 +356,10 @@ private slots:
         QVERIFY(hd.audioPackets > 0);
         QVERIFY(hd.firstPlane != hd.lastPlane); // the picture moves
 
-        const Decoded a = openAndDecode(url(server, "/cam-0/sub"), 1);
-        const Decoded b = openAndDecode(url(server, "/cam-1/sub"), 1);
-        QCOMPARE(a.error, 0);
-        QCOMPARE(b.error, 0);
-        QCOMPARE(a.width, 320);
-        QCOMPARE(a.height, 180);
-        QVERIFY2(std::abs(a.firstChroma - b.firstChroma) > 2.0 || std::abs(a.firstLuma - b.firstLuma) > 2.0,
-                 qPrintable(QStringLiteral("%1/%2 %3/%4").arg(a.firstLuma).arg(a.firstChroma).arg(b.firstLuma).arg(b.firstChroma)));
-
-        QVERIFY(openAndDecode(url(server, "/cam-0/none"), 1).error < 0);
-        QVERIFY(openAndDecode(url(server, "/cam-1/main", "admin:bad"), 1).error < 0);
-        QVERIFY(openAndDecode(url(server, "/cam-1/main", ""), 1).error < 0);
-
-        server.stop();
-        QVERIFY(!server.running());
-        QVERIFY(openAndDecode(url(server, "/cam-1/main"), 1).error < 0);
-        QVERIFY(server.restart());
-        QCOMPARE(server.port(), port);
-        const Decoded again = openAndDecode(url(server, "/cam-1/main"), 2);
-        QCOMPARE(again.error, 0);
-        QCOMPARE(again.videoFrames, 2);
+        const Decoded sub = openAndDecode(url(server, "/cam-0/sub"), 1);
+        QCOMPARE(sub.error, 0);
+        QCOMPARE(sub.width, 320);
+        QCOMPARE(sub.height, 180);
     }
 
     void viewersJoiningWithARangeCutNoPacket()
