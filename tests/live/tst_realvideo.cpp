@@ -356,7 +356,7 @@ private slots:
     }
 
     // Frames that never start with a key frame: the window is closed 10,000 ms
-    // of the monitor's clock after its first pass (not before: tst_livemonitor).
+    // of the monitor's clock after its first pass (not before: tst_livecontroller).
     void firstPictureTimeOutOnTheMonitorClock()
     {
         auto clock = std::make_shared<ManualClock>();
