@@ -229,6 +229,7 @@ private slots:
         QCOMPARE(ctl.StartStream(m_cam.device(), m_cam.access(), false), 0);
         QCOMPARE(win.taken.size(), 1);
         QCOMPARE(win.selected, 1);
+        QTRY_VERIFY_WITH_TIMEOUT(logText().contains("Device(" + m_key.toUtf8() + ") is being opened!!!"), 5000);
 
         QCOMPARE(resultOf(started, m_key), 0);
         QTRY_VERIFY_WITH_TIMEOUT(ctl.streamStats(m_key).decodedPictures > 0, 10000);
@@ -350,6 +351,7 @@ private slots:
         QCOMPARE(started.size(), keys.size());
         QTRY_COMPARE(win.freed.size(), keys.size());
         QVERIFY(ctl.streamKeys().isEmpty());
+        QTRY_VERIFY_WITH_TIMEOUT(logText().contains("Get device(dead-camera-0) stream url failed"), 5000);
         // Each ONVIF window had its decoder; none of them was deleted (its
         // decode thread joined) on the caller's thread.
         QCOMPARE(decoders.made(), 16);

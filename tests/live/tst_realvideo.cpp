@@ -303,6 +303,8 @@ private slots:
         QCOMPARE(openAndWait(*page, p2pCamera(1), true), 0);
         QCOMPARE(page->videoOnly()->current(), w1.winIndex);
         QCOMPARE(usedWindows(*page), 2);
+        const QByteArray inUse = QStringLiteral("Win(%1) is using!!!").arg(w1.winHandle).toUtf8();
+        QTRY_VERIFY_WITH_TIMEOUT(logText().contains(inUse), 5000);
 
         QSignalSpy state(page.get(), &realvideo::sendDevStateReslut);
         page->recvDevStateRequest(p2pKey);
@@ -344,6 +346,7 @@ private slots:
         sim(key, QStringLiteral("fail-descr 2"));
         QCOMPARE(openAndWait(*page, p2pCamera(2), true), int(P2P_ERR_REFUSED));
         QCOMPARE(usedWindows(*page), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(logText().contains("Get device(B100002) stream descr failed, ret(-207)!!!"), 5000);
 
         // A camera with one stream plays it even when the second was chosen.
         sim(key, QStringLiteral("descr-count 1"));
@@ -391,6 +394,7 @@ private slots:
         QCOMPARE(closed.at(0).at(0).toString(), key);
         QTRY_VERIFY(!page->streamKeys().contains(key));
         QTRY_COMPARE(usedWindows(*page), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(logText().contains("Init device(B100003) timeout!!!"), 5000);
         QTRY_VERIFY(streams(key, 0));
         dropPage(page);
     }
@@ -421,6 +425,7 @@ private slots:
         QVERIFY(sim(key, QStringLiteral("notice 87 0")).startsWith(QStringLiteral("OK notice")));
         LiveStreamInfo rec{};
         QTRY_VERIFY_WITH_TIMEOUT(page->streamInfo(key, &rec) && rec.reopenOnStall == 1, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(logText().contains("[PREVIEW]Stop device(B100004) preview!!!"), 5000);
         sim(key, QStringLiteral("stall 0 on"));
         QTRY_VERIFY_WITH_TIMEOUT(logText().contains("reconnection device(B100004), status(3)!!!"), 5000);
         // Reopened: a new description and the flag cleared, same decoder and window.
@@ -430,6 +435,7 @@ private slots:
         LiveWinInfo w{};
         QVERIFY(page->windowInfo(key, &w));
         QCOMPARE(w.reconnecting, 0);
+        QTRY_VERIFY_WITH_TIMEOUT(logText().contains("Close stream VRNB-100004-KXPQT finished!!!"), 5000);
         sim(key, QStringLiteral("stall 0 off"));
         const int64_t mark = page->streamStats(key).decodedPictures;
         QTRY_VERIFY_WITH_TIMEOUT(page->streamStats(key).decodedPictures > mark + 5, 5000);
@@ -470,6 +476,8 @@ private slots:
         cam.rtsp->stop();
         QTRY_COMPARE_WITH_TIMEOUT(stateOf(*page, key), int(varno::live::kStateReopening), 10000);
         QTRY_VERIFY_WITH_TIMEOUT(logText().contains(reconnect), 3000);
+        const QByteArray closed = QStringLiteral("Close stream handle(%1) finished!!!").arg(firstHandle).toUtf8();
+        QTRY_VERIFY_WITH_TIMEOUT(logText().contains(closed), 5000);
         QTRY_VERIFY_WITH_TIMEOUT(play->reconnecting(), 10000);
         QVERIFY(ctl->isReconnecting(key));
         // The last picture stays, at a third of its brightness.
@@ -877,6 +885,7 @@ private slots:
         QVERIFY(logText().contains("Device(B100006) password is being asked already!!!"));
         QCOMPARE(passwordPrompts, 1);
         QTRY_VERIFY_WITH_TIMEOUT(page->streamKeys().contains(key), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(logText().contains("Open device(B100006) stream failed, ret(-207)!!!"), 5000);
         const QList<varno::ui::PromptRequest> asked = prompts.requests();
         QCOMPARE(asked.size(), 2);
         QCOMPARE(asked.at(0).kind, PromptKind::Information);
@@ -887,6 +896,8 @@ private slots:
         QCOMPARE(property.size(), 1);
         QCOMPARE(QByteArray(property.at(0).at(0).value<DeviceInfo_s>().password), QByteArray("abc123"));
         QTRY_VERIFY_WITH_TIMEOUT(page->streamStats(key).presentedPictures > 0, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(logText().contains("Password error, device(B100006)!!!"), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(logText().contains("[PREVIEW]Restart device(B100006) preview finished!!!"), 5000);
         LiveWinInfo w{};
         QVERIFY(page->windowInfo(key, &w));
         page->videoOnly()->CloseVideoWinFromMul(w.winHandle);
@@ -897,6 +908,7 @@ private slots:
         QCOMPARE(page->StartStream(p2pCamera(6, "wrong again"), true), 0);
         QTRY_COMPARE_WITH_TIMEOUT(prompts.count(), 2, 10000);
         QCOMPARE(passwordPrompts, 2);
+        QTRY_VERIFY_WITH_TIMEOUT(logText().contains("Password is null!!!"), 5000);
         QTRY_VERIFY(page->streamKeys().isEmpty());
         QTRY_COMPARE(usedWindows(*page), 0);
 
@@ -907,6 +919,7 @@ private slots:
         const int promptsBefore = prompts.count();
         page->recvP2pMessage(other);
         QCOMPARE(prompts.count(), promptsBefore);
+        QTRY_VERIFY_WITH_TIMEOUT(logText().contains("Device(B100017) is not known!!!"), 5000);
         dropPage(page);
     }
 
@@ -936,6 +949,7 @@ private slots:
         page->setMute(false);
         QVERIFY(page->streamStats(a).soundOn);
         QVERIFY(!page->streamStats(b).soundOn);
+        QTRY_VERIFY_WITH_TIMEOUT(logText().contains("[PREVIEW]Request mute[1->0]!!!"), 5000);
 
         // A click on the other window.
         LiveWinInfo wb{};
@@ -1010,6 +1024,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(threadCount() <= base, 5000);
         for (int n = 1; n <= 16; ++n)
             QTRY_VERIFY_WITH_TIMEOUT(streams(keyOf(n), 0), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(logText().contains("[PREVIEW]Stop run thread!!!"), 5000);
     }
 
     void fullScreenTipAndAlarmTable()

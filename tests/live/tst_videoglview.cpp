@@ -78,6 +78,16 @@ private slots:
             QSKIP(qPrintable(m_skip));
     }
 
+    void theDecisionIsLoggedOnce()
+    {
+        QVERIFY(live::videoByOpenGL());
+        QVERIFY(live::videoByOpenGL());
+        const QByteArray log = test::logText();
+        QCOMPARE(log.count("[PREVIEW]Video by OpenGL("), 1);
+        QVERIFY(log.contains(", forced by VARNO_VIDEO_GL=1)!!!"));
+        QCOMPARE(log.count("[PREVIEW]Video by CPU("), 0);
+    }
+
     void sameAsTheCpuPath_data()
     {
         QTest::addColumn<QSize>("picture");
