@@ -23,6 +23,11 @@ void onMediaConfigure(GstRTSPMediaFactory *, GstRTSPMedia *media, gpointer user)
     static_cast<RtspTestServer *>(user)->mediaConfigured(media);
 }
 
+GstRTSPFilterResult closeClient(GstRTSPServer *, GstRTSPClient *, gpointer)
+{
+    return GST_RTSP_FILTER_REMOVE;
+}
+
 } // namespace
 
 RtspTestServer::RtspTestServer() = default;
@@ -73,6 +78,7 @@ bool RtspTestServer::start(const Options &options)
         g_main_context_unref(context);
         return false;
     }
+    m_options.port = int(gst_rtsp_server_get_bound_port(server));
     m_server = server;
     m_loop = loop;
     m_context = context;
@@ -85,20 +91,36 @@ bool RtspTestServer::start(const Options &options)
     return true;
 }
 
-void RtspTestServer::stop()
+void RtspTestServer::stopFeeding()
 {
     m_stop = true;
-    {
-        std::lock_guard lock(m_feedMutex);
-        for (auto &t : m_feeders)
-            if (t.joinable())
-                t.join();
-        m_feeders.clear();
-    }
+    std::lock_guard lock(m_feedMutex);
+    for (auto &t : m_feeders)
+        if (t.joinable())
+            t.join();
+    m_feeders.clear();
+}
+
+void RtspTestServer::freeze()
+{
+    stopFeeding();
     if (m_loop) {
         g_main_loop_quit(static_cast<GMainLoop *>(m_loop));
         if (m_loopThread.joinable())
             m_loopThread.join();
+    }
+}
+
+void RtspTestServer::stop()
+{
+    freeze();
+    if (m_loop) {
+        auto *context = static_cast<GMainContext *>(m_context);
+        g_main_context_push_thread_default(context);
+        gst_rtsp_server_client_filter(static_cast<GstRTSPServer *>(m_server), &closeClient, nullptr);
+        for (int i = 0; i < 200 && g_main_context_iteration(context, FALSE); ++i) {
+        }
+        g_main_context_pop_thread_default(context);
         g_object_unref(static_cast<GstRTSPServer *>(m_server));
         g_main_loop_unref(static_cast<GMainLoop *>(m_loop));
         g_main_context_unref(static_cast<GMainContext *>(m_context));
