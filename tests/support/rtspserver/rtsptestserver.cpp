@@ -5,8 +5,9 @@
 
 #include "rtsptestserver.h"
 
+#include "tools/camsim/medialoop.h"
+
 #include <chrono>
-#include <cmath>
 
 namespace varno::test {
 
@@ -178,22 +179,18 @@ void RtspTestServer::feed(void *videoSrc, void *audioSrc)
     const int fps = std::max(1, m_options.video.fps);
     const int64_t frameUs = 1000000 / fps;
     const int64_t start = steadyUs();
-    std::vector<uint8_t> alaw(320);
+    const std::vector<uint8_t> tone = camsim::alawTone(440); // a second: 25 frames of 40 ms
     int64_t nextAudio = start;
     uint64_t audioIndex = 0;
     for (uint64_t i = 0; !m_stop.load(); ++i) {
         const int64_t due = start + static_cast<int64_t>(i) * frameUs;
         while (!m_stop.load()) {
             if (asrc && nextAudio <= due) {
-                for (size_t k = 0; k < alaw.size(); ++k) {
-                    const double t = double(audioIndex * alaw.size() + k) / 8000.0;
-                    alaw[k] = linearToAlaw(static_cast<int16_t>(6000 * std::sin(2 * M_PI * 440 * t)));
-                }
-                ++audioIndex;
+                const uint8_t *frame = tone.data() + (audioIndex++ % 25) * 320;
                 nextAudio += 40000;
                 if (!playing(asrc))
                     continue; // dropped, as a camera drops what no one takes
-                GstBuffer *b = gst_buffer_new_memdup(alaw.data(), alaw.size());
+                GstBuffer *b = gst_buffer_new_memdup(frame, 320);
                 GST_BUFFER_DURATION(b) = 40 * GST_MSECOND;
                 if (gst_app_src_push_buffer(asrc, b) != GST_FLOW_OK)
                     goto done;
