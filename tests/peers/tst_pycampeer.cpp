@@ -91,7 +91,6 @@ private slots:
         o.height = 240;
         o.frames = 50;
         const auto frames = varno::test::encodeStream(o);
-        QCOMPARE(int(frames.size()), 50);
         m_video = varno::test::tempRoot() + QStringLiteral("/pycam-frames.bin");
         QByteArray units;
         for (const auto &fr : frames) {

@@ -146,7 +146,6 @@ private slots:
         if (!test::haveEncoder(codec))
             QSKIP("encoder not available");
         const auto stream = test::encodeStream({.codec = codec, .frames = 30, .gop = 10, .slices = slices});
-        QCOMPARE(int(stream.size()), 30);
         LiveLoop loop(codec);
         QVERIFY(loop.ok);
         for (const auto &f : stream) {

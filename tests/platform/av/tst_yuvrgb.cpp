@@ -47,25 +47,6 @@ class TestYuvRgb : public QObject
     Q_OBJECT
 
 private slots:
-    void everyByteValueMatchesTheFormula()
-    {
-        av::YuvToBgrTables t;
-        uint8_t got[3], want[3];
-        for (int y = 0; y < 256; y += 3)
-            for (int u = 0; u < 256; u += 5)
-                for (int v = 0; v < 256; v += 7) {
-                    t.pixel(uint8_t(y), uint8_t(u), uint8_t(v), got);
-                    formula(y, u, v, want);
-                    QVERIFY2(std::memcmp(got, want, 3) == 0, qPrintable(QStringLiteral("%1 %2 %3").arg(y).arg(u).arg(v)));
-                }
-        // Extremes exercise the clamp table at both ends.
-        t.pixel(255, 255, 255, got);
-        formula(255, 255, 255, want);
-        QCOMPARE(QByteArray((char *)got, 3), QByteArray((char *)want, 3));
-        t.pixel(0, 0, 0, got);
-        QCOMPARE(int(got[0]), 0);
-    }
-
     void pictureIsBottomUpBgrAndMatchesReference_data()
     {
         QTest::addColumn<int>("w");
