@@ -178,7 +178,7 @@ void RtspTestServer::feed(void *videoSrc, void *audioSrc)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     const int fps = std::max(1, m_options.video.fps);
     const int64_t frameUs = 1000000 / fps;
-    const int64_t start = steadyUs();
+    int64_t start = steadyUs();
     const std::vector<uint8_t> tone = camsim::alawTone(440); // a second: 25 frames of 40 ms
     int64_t nextAudio = start;
     uint64_t audioIndex = 0;
@@ -203,6 +203,12 @@ void RtspTestServer::feed(void *videoSrc, void *audioSrc)
         }
         if (m_stop.load())
             break;
+        // Late by more than half a frame (a busy machine): go on from now as a
+        // camera does, not with the missed frames at once, whose time stamps
+        // (taken at the push) would then be all but equal.
+        const int64_t late = steadyUs() - due;
+        if (late > frameUs / 2)
+            start += late;
         if (playing(vsrc)) {
             const size_t k = i % m_frames.size();
             const auto &f = m_frames[k];
