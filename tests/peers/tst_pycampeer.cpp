@@ -26,7 +26,6 @@
 #include <QtTest>
 
 #include <cstring>
-#include <memory>
 #include <mutex>
 
 using varno::test::MqttBroker;
@@ -42,10 +41,8 @@ constexpr int kAlarms = 12;
 devicetest::MessageRelay &hub()
 {
     static devicetest::MessageRelay relay{P2P_MSG_PASSWORD_CHECK_RSP, P2P_MSG_PASSWORD_CHECK2_RSP,
-                                          P2P_MSG_PASSWORD_CHANGE_RSP, P2P_MSG_RECORD_LIST,
-                                          P2P_MSG_RECORD_LIST_EX,      P2P_MSG_STREAM_PASSWORD,
-                                          P2P_MSG_ALARM_LIST,          P2P_MSG_ALARM_STATUS,
-                                          P2P_MSG_PTZ_CAPS_RSP,        P2P_MSG_PTZ_RESULT,
+                                          P2P_MSG_ALARM_LIST,         P2P_MSG_ALARM_STATUS,
+                                          P2P_MSG_PTZ_CAPS_RSP,       P2P_MSG_PTZ_RESULT,
                                           P2P_MSG_PTZ_PRESET_LIST};
     return relay;
 }

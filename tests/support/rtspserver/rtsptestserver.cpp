@@ -31,8 +31,6 @@ GstRTSPFilterResult closeClient(GstRTSPServer *, GstRTSPClient *, gpointer)
 
 } // namespace
 
-RtspTestServer::RtspTestServer() = default;
-
 RtspTestServer::~RtspTestServer()
 {
     stop();

@@ -24,7 +24,7 @@ public:
         int port = 0;   // 0: a free one
     };
 
-    RtspTestServer();
+    RtspTestServer() = default;
     ~RtspTestServer();
     RtspTestServer(const RtspTestServer &) = delete;
     RtspTestServer &operator=(const RtspTestServer &) = delete;
