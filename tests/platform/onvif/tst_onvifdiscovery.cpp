@@ -266,6 +266,10 @@ private slots:
         QVERIFY(log.contains(QStringLiteral("document with a declaration dropped")));
         QVERIFY(log.contains(QStringLiteral("nested deeper than")));
         QVERIFY(log.contains(QStringLiteral("malformed XML dropped")));
+        QVERIFY(log.contains(QStringLiteral("ProbeMatches for another probe(urn:uuid:someone-else) dropped")));
+        QVERIFY(log.contains(QStringLiteral("ProbeMatch(urn:uuid:noaddr) without usable service address")));
+        QVERIFY(log.contains(QStringLiteral("ProbeMatch(urn:uuid:long) without usable service address")));
+        QVERIFY(log.contains(QStringLiteral("More than 16 matches in one datagram")));
         QVERIFY(log.contains(QStringLiteral("Discovery datagram of")) || log.contains(QStringLiteral("bytes dropped")));
     }
 
