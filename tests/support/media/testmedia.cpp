@@ -1,5 +1,7 @@
 #include "testmedia.h"
 
+#include "tools/camsim/medialoop.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -137,20 +139,9 @@ std::vector<EncodedFrame> encodeStream(const EncodeOptions &o)
 std::vector<std::vector<uint8_t>> splitNals(const std::vector<uint8_t> &au)
 {
     std::vector<std::vector<uint8_t>> nals;
-    std::vector<size_t> starts; // positions after start codes
-    for (size_t i = 0; i + 2 < au.size(); ++i) {
-        if (au[i] == 0 && au[i + 1] == 0 && au[i + 2] == 1) {
-            starts.push_back(i + 3);
-            i += 2;
-        }
-    }
-    for (size_t k = 0; k < starts.size(); ++k) {
-        size_t end = k + 1 < starts.size() ? starts[k + 1] - 3 : au.size();
-        if (k + 1 < starts.size() && end > starts[k] && au[end - 1] == 0)
-            --end; // 4-byte start code of the next unit
-        std::vector<uint8_t> nal(4 + (end - starts[k]));
-        nal[3] = 1;
-        std::copy(au.begin() + static_cast<ptrdiff_t>(starts[k]), au.begin() + static_cast<ptrdiff_t>(end), nal.begin() + 4);
+    for (const camsim::NalRef &n : camsim::splitNals(au.data(), au.size())) {
+        std::vector<uint8_t> nal{0, 0, 0, 1};
+        nal.insert(nal.end(), au.begin() + ptrdiff_t(n.offset), au.begin() + ptrdiff_t(n.offset + n.size));
         nals.push_back(std::move(nal));
     }
     return nals;
@@ -315,23 +306,7 @@ int16_t mulawToLinear(uint8_t u)
 
 uint8_t linearToAlaw(int16_t pcm)
 {
-    static const int segEnd[8] = {0x1F, 0x3F, 0x7F, 0xFF, 0x1FF, 0x3FF, 0x7FF, 0xFFF};
-    int v = pcm >> 3;
-    int mask;
-    if (v >= 0)
-        mask = 0xD5;
-    else {
-        mask = 0x55;
-        v = -v - 1;
-    }
-    int seg = 0;
-    while (seg < 8 && v > segEnd[seg])
-        ++seg;
-    if (seg >= 8)
-        return static_cast<uint8_t>(0x7F ^ mask);
-    int aval = seg << 4;
-    aval |= seg < 2 ? (v >> 1) & 0x0F : (v >> seg) & 0x0F;
-    return static_cast<uint8_t>(aval ^ mask);
+    return camsim::linearToAlaw(pcm);
 }
 
 uint8_t linearToMulaw(int16_t pcm)
