@@ -11,7 +11,6 @@
 #include "playbackfixture.h"
 
 #include "../support/media/testmedia.h"
-#include "../support/recmedia/testmedia.h"
 #include "../support/files.h"
 #include "../support/testenv.h"
 
@@ -108,7 +107,7 @@ private slots:
         recording.seconds = 3;
         m_path = writeRecording(m_folder, recording);
         QVERIFY(!m_path.isEmpty());
-        if (varno::test::VideoSource::available("libx265")) { // the same as H.265 from x265
+        if (varno::test::haveEncoder(2)) { // the same as H.265 from x265
             recording.h265 = true;
             recording.devId = QStringLiteral("C100200");
             m_path265 = writeRecording(m_folder, recording);

@@ -7,7 +7,7 @@
 #include "record/recordfault.h"
 #include "tests/support/filecaps.h"
 #include "tests/support/files.h"
-#include "tests/support/recmedia/testmedia.h"
+#include "tests/support/media/testmedia.h"
 
 #include <QDateTime>
 #include <QFileInfo>
@@ -35,9 +35,10 @@ quint64 walkedBytes(const QString &folder)
     return bytes;
 }
 
-const std::vector<varno::test::EncodedPicture> &pictures()
+const std::vector<varno::test::EncodedFrame> &pictures()
 {
-    static const std::vector<varno::test::EncodedPicture> p = varno::test::VideoSource(160, 120, 25, 25).encode(50);
+    static const std::vector<varno::test::EncodedFrame> p
+        = varno::test::encodeStream({.width = 160, .height = 120, .frames = 50});
     return p;
 }
 

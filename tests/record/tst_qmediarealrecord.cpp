@@ -148,7 +148,7 @@ class TestQMediaRealRecord : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { QVERIFY(varno::test::VideoSource::available("libx264")); }
+    void initTestCase() { QVERIFY(varno::test::haveEncoder(1)); }
 
     void pSlicesBeforeSpsWriteNothing()
     {
