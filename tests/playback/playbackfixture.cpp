@@ -18,8 +18,6 @@
 #include <QDateTimeEdit>
 #include <QPushButton>
 #include <QDir>
-#include <QFile>
-#include <QFileInfo>
 
 #include <cstring>
 #include <thread>
@@ -81,25 +79,6 @@ QString writeRecording(const QString &folder, const RecordingOptions &recording)
     if (Record_local_MediaFileClose(h) != 0)
         return {};
     return QString::fromUtf8(path);
-}
-
-bool findRecord(const QString &folder, const QString &path, MEDIA_FILE_S *out)
-{
-    QFile list(folder + QStringLiteral("/filelist"));
-    if (!list.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray all = list.readAll();
-    const QString name = QFileInfo(path).fileName();
-    for (qsizetype off = 0; off + qsizetype(sizeof(MEDIA_FILE_S)) <= all.size(); off += sizeof(MEDIA_FILE_S)) {
-        MEDIA_FILE_S f;
-        std::memcpy(&f, all.constData() + off, sizeof(f));
-        if (varno::fieldText(f.fileName) == name) {
-            *out = f;
-            varno::setText(out->fileName, path);
-            return true;
-        }
-    }
-    return false;
 }
 
 bool VirtualClock::sleepUntilUs(int64_t deadlineUs, varno::playback::PlaybackWake *wake)
