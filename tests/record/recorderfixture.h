@@ -129,13 +129,11 @@ struct Reports
     std::mutex mutex;
     std::condition_variable cv;
     std::vector<int> codes;
-    QStringList paths;
     qmediarealrecord::Callback fn()
     {
-        return [this](const char *, const char *path, int code, qmediarealrecord *) {
+        return [this](const char *, const char *, int code, qmediarealrecord *) {
             std::lock_guard lock(mutex);
             codes.push_back(code);
-            paths << QString::fromUtf8(path);
             cv.notify_all();
         };
     }
