@@ -44,6 +44,11 @@ private slots:
         QCursor::setPos(QPoint(799, 599));
         QCOMPARE(info->currentMonitorRect(), QRect(0, 0, 800, 600));
         QCOMPARE(info->currentIndex(), 0);
+
+        const QByteArray text = varno::test::logText();
+        QVERIFY(text.contains("[DESKTOP]Monitor num(2)!!!\r\n"));
+        QVERIFY(text.contains("[DESKTOP]Monitor(0), rect(0,0,800,600)!!!\r\n"));
+        QVERIFY(text.contains("[DESKTOP]Monitor(1), rect(800,0,1024,768)!!!\r\n"));
     }
 };
 
