@@ -402,6 +402,10 @@ private slots:
         r.rec->stop();
         if (saveResult != 0) // no place to record: no file
             QCOMPARE(FakeSink::count(r.sink->events(), 'c'), 0);
+        if (saveResult == -1) {
+            QVERIFY(varno::test::logText().contains("Disk is full!!!"));
+            QVERIFY(varno::test::logText().contains("[RECORD]Stop CAMP013 record thread!!!"));
+        }
         for (int c : r.reports.all())
             QVERIFY(c == code || c == qmediarealrecord::kFileCreated);
     }
