@@ -91,15 +91,22 @@ std::vector<EncodedFrame> encodeStream(const EncodeOptions &o)
     ctx->thread_count = 1;
     av_opt_set(ctx->priv_data, "preset", "ultrafast", 0);
     av_opt_set(ctx->priv_data, "tune", "zerolatency", 0);
-    av_opt_set_double(ctx->priv_data, "crf", o.quality, 0);
+    if (o.bitRate > 0) {
+        ctx->bit_rate = o.bitRate;
+        ctx->rc_max_rate = o.bitRate;
+        ctx->rc_buffer_size = static_cast<int>(o.bitRate);
+    } else {
+        av_opt_set_double(ctx->priv_data, "crf", o.quality, 0);
+    }
+    const std::string extra = o.extraParams.empty() ? std::string() : ":" + o.extraParams;
     if (o.codec == 2)
         av_opt_set(ctx->priv_data, "x265-params",
                    ("repeat-headers=1:log-level=none:scenecut=0:keyint=" + std::to_string(o.gop)
-                    + ":slices=" + std::to_string(o.slices)).c_str(), 0);
+                    + ":slices=" + std::to_string(o.slices) + extra).c_str(), 0);
     else
         av_opt_set(ctx->priv_data, "x264-params",
                    ("keyint=" + std::to_string(o.gop) + ":min-keyint=" + std::to_string(o.gop)
-                    + ":scenecut=0:slices=" + std::to_string(o.slices)).c_str(), 0);
+                    + ":scenecut=0:slices=" + std::to_string(o.slices) + extra).c_str(), 0);
     if (avcodec_open2(ctx, codec, nullptr) < 0) {
         avcodec_free_context(&ctx);
         return out;
@@ -120,6 +127,9 @@ std::vector<EncodedFrame> encodeStream(const EncodeOptions &o)
                 std::memcpy(frame->data[1] + r * frame->linesize[1], p.u.data() + r * (o.width / 2), o.width / 2);
                 std::memcpy(frame->data[2] + r * frame->linesize[2], p.v.data() + r * (o.width / 2), o.width / 2);
             }
+            for (int r = 0; o.busy && r < o.height; ++r)
+                for (int c = 0; c < o.width; ++c)
+                    frame->data[0][r * frame->linesize[0] + c] += static_cast<uint8_t>(r + c + i * 3);
             frame->pts = i;
             avcodec_send_frame(ctx, frame);
         } else {
@@ -336,6 +346,16 @@ std::vector<int16_t> tone(int sampleRate, int frequency, int samples, int amplit
     std::vector<int16_t> out(static_cast<size_t>(samples));
     for (int i = 0; i < samples; ++i)
         out[static_cast<size_t>(i)] = static_cast<int16_t>(amplitude * std::sin(2 * M_PI * frequency * i / sampleRate));
+    return out;
+}
+
+std::vector<int16_t> tone(int sampleRate, int frequency, int samples, double *phase, int amplitude)
+{
+    std::vector<int16_t> out(static_cast<size_t>(samples));
+    const double step = 2 * M_PI * frequency / sampleRate;
+    for (int i = 0; i < samples; ++i)
+        out[static_cast<size_t>(i)] = static_cast<int16_t>(amplitude * std::sin(*phase + step * i));
+    *phase = std::fmod(*phase + step * samples, 2 * M_PI);
     return out;
 }
 
