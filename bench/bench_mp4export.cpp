@@ -5,7 +5,7 @@
 #include "common/camerafile.h"
 #include "playback/camerafileconverter.h"
 #include "tests/support/recmedia/camerafilewriter.h"
-#include "tests/support/recmedia/testmedia.h"
+#include "tests/support/media/testmedia.h"
 
 extern "C" {
 #include <libavformat/avformat.h>
@@ -35,7 +35,7 @@ double cpuOf(int who)
 }
 
 // The baseline's input: the same pictures and samples in Matroska.
-bool writeMatroska(const std::string &path, const std::vector<varno::test::EncodedPicture> &pictures, int frames,
+bool writeMatroska(const std::string &path, const std::vector<varno::test::EncodedFrame> &pictures, int frames,
                    const std::vector<uint8_t> &alaw)
 {
     AVFormatContext *ctx = nullptr;
@@ -48,10 +48,10 @@ bool writeMatroska(const std::string &path, const std::vector<varno::test::Encod
     v->codecpar->height = 1080;
     v->time_base = {1, 25};
     // Annex B extradata from the first key picture.
-    const auto units = varno::test::nalUnitsWithStartCodes(pictures[0].data);
+    const auto units = varno::test::splitNals(pictures[0].data);
     std::vector<uint8_t> extra;
     for (const auto &u : units)
-        if (varno::test::h264NalType(u) == 7 || varno::test::h264NalType(u) == 8)
+        if (varno::test::nalType(u, 1) == 7 || varno::test::nalType(u, 1) == 8)
             extra.insert(extra.end(), u.begin(), u.end());
     v->codecpar->extradata = static_cast<uint8_t *>(av_mallocz(extra.size() + AV_INPUT_BUFFER_PADDING_SIZE));
     std::memcpy(v->codecpar->extradata, extra.data(), extra.size());
@@ -100,15 +100,15 @@ int main(int argc, char **argv)
     av_log_set_level(AV_LOG_ERROR);
     std::printf("encoding 10 s of 1920x1080 H.264 at 4 Mbit/s ...\n");
     fflush(stdout);
-    varno::test::VideoSource source(1920, 1080, 25, 25, "libx264", 4000000);
-    const auto pictures = source.encode(250);
+    const auto pictures = varno::test::encodeStream(
+        {.width = 1920, .height = 1080, .frames = 250, .busy = true, .bitRate = 4000000});
     if (pictures.size() != 250)
         return 1;
     double phase = 0;
     const std::vector<int16_t> pcm = varno::test::tone(8000, 440, 320, &phase);
     std::vector<uint8_t> alaw(pcm.size());
     for (size_t i = 0; i < pcm.size(); ++i)
-        alaw[i] = varno::test::alawEncode(pcm[i]);
+        alaw[i] = varno::test::linearToAlaw(pcm[i]);
 
     QTemporaryDir tmp;
     const std::string cam = (tmp.path() + QStringLiteral("/camera.tmp")).toStdString();

@@ -120,8 +120,8 @@ const AV_DECODER_PARAM_S kParams{AV_AUDIO_PCM16, 1, 16, 8000};
 // The recording as the recorder writes it: 1080p25 H.264 and 8 kHz PCM.
 std::string writeRecording(const QString &folder, int seconds)
 {
-    varno::test::VideoSource source(1920, 1080, 25, 25, "libx264", 4000000);
-    const auto pictures = source.encode(250);
+    const auto pictures = varno::test::encodeStream(
+        {.width = 1920, .height = 1080, .frames = 250, .busy = true, .bitRate = 4000000});
     if (pictures.size() != 250)
         return {};
     QDir().mkpath(folder);
@@ -145,8 +145,8 @@ std::string writeRecording(const QString &folder, int seconds)
     double phase = 0;
     for (int i = 0; i < seconds * 25; ++i) {
         // The pattern repeats every 250 pictures (ten closed groups).
-        for (const auto &u : varno::test::nalUnitsWithStartCodes(pictures[size_t(i) % pictures.size()].data))
-            if (Record_local_MediaFileWrite(h, varno::test::recorderFrameType(varno::test::h264NalType(u)),
+        for (const auto &u : varno::test::splitNals(pictures[size_t(i) % pictures.size()].data))
+            if (Record_local_MediaFileWrite(h, varno::test::recorderFrameType(varno::test::nalType(u, 1)),
                                             u.data(), uint32_t(u.size())) != 0)
                 return {};
         const std::vector<int16_t> pcm = varno::test::tone(8000, 440, 320, &phase);

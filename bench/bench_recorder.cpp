@@ -72,8 +72,9 @@ int main(int argc, char **argv)
     constexpr int fps = 25;
 
     std::printf("encoding 10 s of 1280x720 H.264 at 4 Mbit/s ...\n");
-    varno::test::VideoSource source(1280, 720, fps, fps * 2, "libx264", 4000000);
-    const auto pictures = source.encode(250);
+    const auto pictures = varno::test::encodeStream(
+        {.width = 1280, .height = 720, .frames = 250, .fps = fps, .gop = fps * 2, .busy = true,
+         .bitRate = 4000000});
     if (pictures.size() != 250) {
         std::printf("encoder failed\n");
         return 1;
@@ -83,8 +84,8 @@ int main(int argc, char **argv)
     size_t bytes = 0;
     for (const auto &p : pictures) {
         std::vector<Unit> u;
-        for (auto &n : varno::test::nalUnitsWithStartCodes(p.data))
-            u.push_back({int(varno::test::recorderFrameType(varno::test::h264NalType(n))), n});
+        for (auto &n : varno::test::splitNals(p.data))
+            u.push_back({int(varno::test::recorderFrameType(varno::test::nalType(n, 1))), n});
         units.push_back(std::move(u));
         accessUnits.push_back(p.data);
         bytes += p.data.size();

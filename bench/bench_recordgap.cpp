@@ -111,7 +111,7 @@ public:
             return;
         m_waitKey = false;
         for (const auto &unit : m_cam.loop[index]) {
-            const int type = int(varno::test::recorderFrameType(varno::test::h264NalType(unit)));
+            const int type = int(varno::test::recorderFrameType(varno::test::nalType(unit, 1)));
             m_rec->pushFrame(type, reinterpret_cast<const char *>(unit.data()), int(unit.size()), ts);
         }
         ++m_frames;
@@ -225,11 +225,9 @@ int main()
 {
     std::printf("encoding 2 s of 320x180 H.264, a key picture every second ...\n");
     SimCamera cam;
-    {
-        varno::test::VideoSource source(320, 180, kFps, kFps);
-        for (const auto &p : source.encode(2 * kFps))
-            cam.loop.push_back(varno::test::nalUnitsWithStartCodes(p.data));
-    }
+    for (const auto &p :
+         varno::test::encodeStream({.width = 320, .height = 180, .frames = 2 * kFps, .fps = kFps, .gop = kFps}))
+        cam.loop.push_back(varno::test::splitNals(p.data));
     if (cam.loop.size() != size_t(2 * kFps))
         return 1;
     std::printf("10 simulated minutes, the stream down 5 s every 60 s; goals: recorded >= 99 %% of the time up,\n"

@@ -38,8 +38,8 @@ int main(int argc, char **argv)
     const int seconds = argc > 1 ? std::atoi(argv[1]) : 180;
     const int fps = 25;
     std::printf("encoding 10 s of 1280x720 H.264 at 4 Mbit/s ...\n");
-    varno::test::VideoSource source(1280, 720, fps, fps, "libx264", 4000000);
-    const auto pictures = source.encode(250);
+    const auto pictures = varno::test::encodeStream(
+        {.width = 1280, .height = 720, .frames = 250, .fps = fps, .gop = fps, .busy = true, .bitRate = 4000000});
     if (pictures.size() != 250) {
         std::printf("encoder failed\n");
         return 1;
@@ -47,7 +47,7 @@ int main(int argc, char **argv)
     std::vector<std::vector<std::vector<uint8_t>>> units;
     size_t gopBytes = 0;
     for (const auto &p : pictures) {
-        units.push_back(varno::test::nalUnitsWithStartCodes(p.data));
+        units.push_back(varno::test::splitNals(p.data));
         gopBytes += p.data.size();
     }
     std::printf("stream: %.2f Mbit/s\n", gopBytes * 8.0 / 10 / 1e6);
@@ -75,7 +75,7 @@ int main(int argc, char **argv)
         return 1;
     for (int i = 0; i < frames; ++i) {
         for (const auto &u : units[size_t(i % 250)])
-            Record_local_MediaFileWrite(h, varno::test::recorderFrameType(varno::test::h264NalType(u)), u.data(),
+            Record_local_MediaFileWrite(h, varno::test::recorderFrameType(varno::test::nalType(u, 1)), u.data(),
                                         uint32_t(u.size()));
         Record_local_MediaFileWrite(h, MEDIA_FRAME_AUDIO, reinterpret_cast<const unsigned char *>(pcm.data()),
                                     uint32_t(pcm.size() * 2));

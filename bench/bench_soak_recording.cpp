@@ -210,8 +210,8 @@ public:
         const int ret = Record_local_MediaFileWrite(file, type, data, size);
         if (ret >= 0 && size > 1) {
             const std::vector<uint8_t> bytes(data, data + size);
-            for (const auto &unit : varno::test::nalUnitsWithStartCodes(bytes)) {
-                const int nal = varno::test::h264NalType(unit);
+            for (const auto &unit : varno::test::splitNals(bytes)) {
+                const int nal = varno::test::nalType(unit, 1);
                 if (nal == 1 || nal == 5)
                     ++pictures;
             }
@@ -242,12 +242,11 @@ int main(int argc, char **argv)
     // written on the first disk (at two thirds at the latest).
     int faultStep = -1;
 
-    varno::test::VideoSource source(160, 120, 25, 25);
     std::vector<std::vector<Unit>> pictures;
-    for (const auto &p : source.encode(250)) {
+    for (const auto &p : varno::test::encodeStream({.width = 160, .height = 120, .frames = 250})) {
         std::vector<Unit> u;
-        for (auto &n : varno::test::nalUnitsWithStartCodes(p.data))
-            u.push_back({int(varno::test::recorderFrameType(varno::test::h264NalType(n))), n});
+        for (auto &n : varno::test::splitNals(p.data))
+            u.push_back({int(varno::test::recorderFrameType(varno::test::nalType(n, 1))), n});
         pictures.push_back(std::move(u));
     }
 

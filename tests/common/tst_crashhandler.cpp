@@ -407,31 +407,6 @@ private slots:
         QFAIL("the two crashes never fell into the same second");
     }
 
-    void exceptionTable()
-    {
-        // The codes no signal produces on this platform still have their texts.
-        QCOMPARE(CrashExceptionText(0x80000004),
-                 "A trace trap or other single - instruction mechanism signaled that one instruction has been executed.");
-        QCOMPARE(CrashExceptionText(0xC0000025), "The thread tried to continue execution after a noncontinuable exception occurred.");
-        QCOMPARE(CrashExceptionText(0xC0000026),
-                 "An exception handler returned an invalid disposition to the exception dispatcher.Programmers using a "
-                 "high - level language such as C should never encounter this exception.");
-        QCOMPARE(CrashExceptionText(0xC000008C),
-                 "The thread tried to access an array element that is out of bounds and the underlying hardware supports "
-                 "bounds checking.");
-        QCOMPARE(CrashExceptionText(0xC000008D),
-                 "One of the operands in a floating - point operation is denormal.A denormal value is one that is too small "
-                 "to represent as a standard floating - point value.");
-        QCOMPARE(CrashExceptionText(0xC0000092), "The stack overflowed or underflowed as the result of a floating - point operation.");
-        QCOMPARE(CrashExceptionText(0xC0000095),
-                 "The result of an integer operation caused a carry out of the most significant bit of the result.");
-        QCOMPARE(CrashExceptionText(0xC0000096),
-                 "The thread tried to execute an instruction whose operation is not allowed in the current machine mode.");
-        // Codes outside the table get only the code line.
-        for (unsigned code : {0u, 0xC0000006u, 0xE06D7363u})
-            QCOMPARE(CrashExceptionText(code), static_cast<const char *>(nullptr));
-    }
-
 private:
     // Checks both exception lines at the end of the log and on the console.
 

@@ -1,7 +1,10 @@
 #pragma once
 
+#include "live/videosurface.h"
 #include "platform/av/decodedpicture.h"
 #include "tests/support/media/testmedia.h"
+
+#include <QTest>
 
 #include <algorithm>
 #include <memory>
@@ -24,6 +27,16 @@ inline varno::av::DecodedPicture held(const varno::test::Yuv420 &p, int pad)
         std::copy_n(p.v.data() + j * (p.width / 2), p.width / 2, v + j * cs);
     }
     return {y, u, v, ys, cs, cs, p.width, p.height, true, 1, rows};
+}
+
+// Shows the surface at the given size, with pictures (painting off) unless
+// told otherwise; false when it never showed.
+inline bool shown(varno::live::VideoSurface &w, QSize size, bool painting = false)
+{
+    w.resize(size);
+    w.setPainting(painting);
+    w.show();
+    return QTest::qWaitForWindowExposed(&w);
 }
 
 } // namespace livetest

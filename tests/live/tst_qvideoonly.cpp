@@ -2,7 +2,12 @@
 // context menu, closing with and without recordings, and the record control
 // driven through a recorder that notes what it is asked to do. Pictures keep
 // their shape: letter-boxed in the window's background by default, stretched
-// after the menu's check mark is taken off, the choice kept per user.
+// after the menu's check mark is taken off, the choice kept per user. The
+// tip pop-up as the user sees it: slides up into the bottom-right corner,
+// stays, fades out, and holds while the mouse is over it; the phases are
+// driven by calling the timer slots directly, so nothing depends on the
+// machine's speed, and one run with the real timers checks that the timers
+// drive the same phases.
 #include "live/qvideoonly.h"
 
 #include "common/textfield.h"
@@ -16,18 +21,21 @@
 #include "platform/av/videosink.h"
 #include "record/camerarecorder.h"
 #include "record/recordingcontroller.h"
+#include "tests/live/livefixture.h"
 #include "tests/support/media/testmedia.h"
 #include "tests/support/onviftestconf.h"
 
 #include <QAction>
+#include <QEnterEvent>
 #include <QFile>
 #include <QLabel>
 #include <QMenu>
 #include <QScopeGuard>
-#include <QSemaphore>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 #include <QToolButton>
 #include <QtTest>
 
@@ -37,43 +45,9 @@
 
 using namespace varno;
 using varno::ui::PromptScript;
+using namespace livetest;
 
 namespace {
-
-struct RecorderLog
-{
-    std::atomic<int> stops{0};
-    std::atomic<int> frames{0};
-    std::atomic<int> lastType{-1};
-    std::atomic<int> alarmType{0};
-    int setAlarmResult = 0;
-    // While held, a start waits in the factory until the test releases it.
-    std::atomic<bool> hold{false};
-    QSemaphore gate;
-};
-
-class NotingRecorder final : public LiveRecorder
-{
-public:
-    explicit NotingRecorder(std::shared_ptr<RecorderLog> log)
-        : m_log(std::move(log))
-    {
-    }
-    void pushFrame(int type, const char *, int, uint64_t) override
-    {
-        ++m_log->frames;
-        m_log->lastType = type;
-    }
-    int setAlarmType(int type) override
-    {
-        m_log->alarmType = type;
-        return m_log->setAlarmResult;
-    }
-    void stop() override { ++m_log->stops; }
-
-private:
-    std::shared_ptr<RecorderLog> m_log;
-};
 
 DvrListInfo_s camera(const char *id, bool p2p, int streamType)
 {
@@ -172,9 +146,16 @@ test::Yuv420 showWidePicture(QVideoOnly &grid, int index)
     return p;
 }
 
-bool sameColour(QRgb a, const QColor &b)
+QRect area()
 {
-    return QColor(a) == b;
+    return QGuiApplication::primaryScreen()->availableGeometry();
+}
+
+// Runs the slot of one of the tip's phase timers until the phase ends (bounded).
+void run(QTipWidget &tip, QTipWidget::Phase phase, void (QTipWidget::*tick)())
+{
+    for (int i = 0; tip.phase() == phase && i < 10000; ++i)
+        (tip.*tick)();
 }
 
 } // namespace
@@ -990,7 +971,7 @@ private slots:
         QImage shot = surface->grab().toImage();
         for (int x : {0, 80, 159}) {
             for (int y : {0, 14, 105, 119})
-                QVERIFY2(sameColour(shot.pixel(x, y), background), qPrintable(QStringLiteral("%1,%2").arg(x).arg(y)));
+                QVERIFY2(QColor(shot.pixel(x, y)) == background, qPrintable(QStringLiteral("%1,%2").arg(x).arg(y)));
         }
         const QImage ref = test::referenceRgb(p).scaled(160, 90, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
         const double boxed = test::psnr(shot.copy(0, 15, 160, 90), ref);
@@ -1015,7 +996,7 @@ private slots:
             QVERIFY(grid->videoWin(i)->play()->surface()->keepAspect());
         QVERIFY(!showWidePicture(*grid, 1).y.empty());
         QCOMPARE(surface->currentImage().size(), QSize(160, 90) * surface->devicePixelRatioF());
-        QVERIFY(sameColour(surface->grab().toImage().pixel(80, 2), background));
+        QVERIFY(QColor(surface->grab().toImage().pixel(80, 2)) == background);
     }
 
     void theChoiceIsKeptPerUser()
@@ -1087,17 +1068,120 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(peer->state(), QAbstractSocket::UnconnectedState, 20000);
     }
 
-private:
-    std::shared_ptr<RecorderLog> installRecorder(QVideoOnly &grid)
+
+    void slidesStaysFadesAndCloses()
     {
-        auto log = std::make_shared<RecorderLog>();
-        grid.setRecorderFactory([log](const DvrListInfo_s &, int alarmType) {
-            if (log->hold.load())
-                log->gate.acquire();
-            log->alarmType = alarmType;
-            return std::make_unique<NotingRecorder>(log);
-        });
-        return log;
+        QTipWidget tip;
+        QCOMPARE(tip.phase(), QTipWidget::Phase::Hidden);
+        tip.showResult(QStringLiteral("Capture"), QStringLiteral("Failed to save image!"));
+        QVERIFY(tip.isVisible());
+        // It comes up from below the screen at its right edge and ends in the
+        // bottom-right corner, never moving down on the way.
+        QCOMPARE(tip.currentY(), area().bottom() + 1);
+        int lastY = tip.currentY();
+        while (tip.phase() == QTipWidget::Phase::Moving && lastY > area().top()) {
+            tip.timeOutMove();
+            QVERIFY(tip.currentY() <= lastY);
+            lastY = tip.currentY();
+        }
+        QCOMPARE(tip.phase(), QTipWidget::Phase::Staying);
+        QCOMPARE(tip.geometry().bottomRight(), area().bottomRight());
+        QCOMPARE(tip.opacity(), 1.0);
+
+        // It stays where it is, fully opaque, then fades out and is gone.
+        run(tip, QTipWidget::Phase::Staying, &QTipWidget::timeOutStay);
+        QCOMPARE(tip.phase(), QTipWidget::Phase::Fading);
+        tip.timeOutMove(); // stray ticks of an earlier phase change nothing
+        QCOMPARE(tip.geometry().bottomRight(), area().bottomRight());
+        double lastOpacity = tip.opacity();
+        while (tip.isVisible() && lastOpacity > 0) {
+            tip.timeOutClose();
+            QVERIFY(tip.opacity() < lastOpacity || !tip.isVisible());
+            lastOpacity = tip.opacity();
+        }
+        QVERIFY(!tip.isVisible());
+        QCOMPARE(tip.phase(), QTipWidget::Phase::Closed);
+    }
+
+    void hoverHoldsTheFade()
+    {
+        QTipWidget tip;
+        tip.showResult(QStringLiteral("Capture"), QStringLiteral("x"));
+        run(tip, QTipWidget::Phase::Moving, &QTipWidget::timeOutMove);
+        run(tip, QTipWidget::Phase::Staying, &QTipWidget::timeOutStay);
+        for (int i = 0; i < 4; ++i)
+            tip.timeOutClose();
+        QVERIFY(tip.opacity() < 1.0);
+
+        // The mouse over it: opaque again and it stays, however long.
+        QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), tip.mapToGlobal(QPointF(5, 5)));
+        QApplication::sendEvent(&tip, &enter);
+        QCOMPARE(tip.opacity(), 1.0);
+        for (int i = 0; i < 100; ++i)
+            tip.timeOutClose();
+        QVERIFY(tip.isVisible());
+        QCOMPARE(tip.opacity(), 1.0);
+
+        // The mouse gone: it fades out after all.
+        QEvent leave(QEvent::Leave);
+        QApplication::sendEvent(&tip, &leave);
+        run(tip, QTipWidget::Phase::Fading, &QTipWidget::timeOutClose);
+        QVERIFY(!tip.isVisible());
+    }
+
+    void pictureAndLongText()
+    {
+        QTemporaryDir dir;
+        const QString file = dir.filePath(
+            QStringLiteral("a-very-long-folder-name-for-snapshots/cam-0123456789abcdef-20240101-120000-1.bmp"));
+        QVERIFY(QDir().mkpath(QFileInfo(file).path()));
+        QImage image(320, 180, QImage::Format_RGB888);
+        image.fill(QColor(40, 120, 200));
+        QVERIFY(image.save(file, "BMP"));
+
+        QTipWidget tip;
+        const QString text = QStringLiteral("Snapshot OK.It is saved to:") + file;
+        tip.showPicture(QStringLiteral("Capture"), text, file);
+        QVERIFY(tip.hasPicture());
+        QCOMPARE(tip.message(), text);
+        // The long path wraps: the pop-up grows instead of cutting it.
+        QCOMPARE(tip.width(), QTipWidget::kWidth);
+        QVERIFY(tip.height() >= tip.sizeHint().height());
+        QVERIFY(tip.height() <= area().height());
+
+        QTipWidget missing;
+        missing.showPicture(QStringLiteral("Capture"), QStringLiteral("x"), dir.filePath(QStringLiteral("none.bmp")));
+        QVERIFY(!missing.hasPicture());
+        QVERIFY(missing.isVisible());
+    }
+
+    void closeButtonAndRestart()
+    {
+        QTipWidget tip;
+        tip.showResult(QStringLiteral("Capture"), QStringLiteral("one"));
+        tip.timeOutMove();
+        tip.on_closeButton_clicked();
+        QCOMPARE(tip.phase(), QTipWidget::Phase::Closed);
+        QVERIFY(!tip.moveTimer()->isActive());
+        QVERIFY(!tip.isVisible());
+
+        // Shown again it starts over from below the screen at full opacity.
+        tip.showResult(QStringLiteral("Capture"), QStringLiteral("two"));
+        QCOMPARE(tip.phase(), QTipWidget::Phase::Moving);
+        QCOMPARE(tip.currentY(), area().bottom() + 1);
+        QCOMPARE(tip.opacity(), 1.0);
+        QCOMPARE(tip.message(), QStringLiteral("two"));
+    }
+
+    void realTimersReachTheEnd()
+    {
+        QTipWidget tip;
+        tip.showResult(QStringLiteral("Capture"), QStringLiteral("Failed to save image!"));
+        QTRY_COMPARE_WITH_TIMEOUT(tip.phase(), QTipWidget::Phase::Staying, 60000);
+        QCOMPARE(tip.pos(), tip.targetPos());
+        QTRY_COMPARE_WITH_TIMEOUT(tip.phase(), QTipWidget::Phase::Fading, 60000);
+        QTRY_COMPARE_WITH_TIMEOUT(tip.phase(), QTipWidget::Phase::Closed, 60000);
+        QVERIFY(!tip.isVisible());
     }
 };
 

@@ -58,10 +58,8 @@ std::unique_ptr<live::VideoSurface> shownSurface(QSize size, bool gl)
     auto w = std::make_unique<live::VideoSurface>();
     w->setOpenGLAllowed(gl);
     w->setIdleColor(QColor(20, 40, 60));
-    w->setGeometry(QRect(QPoint(gl ? 0 : 320, 0), size));
-    w->setPainting(false);
-    w->show();
-    return QTest::qWaitForWindowExposed(w.get()) ? std::move(w) : nullptr;
+    w->move(gl ? 0 : 320, 0);
+    return livetest::shown(*w, size) ? std::move(w) : nullptr;
 }
 
 } // namespace

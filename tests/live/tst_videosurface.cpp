@@ -4,20 +4,18 @@
 // against a reference conversion: padded rows, odd sizes, a painter that
 // cannot take them in place, scaled windows, a stream whose picture size
 // changes, snapshots of pictures held by reference. The display surface
-// drawing into it: unknown, hidden, resized and odd-sized windows, pictures
-// that change size, a window that goes away.
+// drawing into a hidden, minimised or zero-size window (a window that goes
+// away: tst_clivestream; odd sizes: tst_videosink).
 #include "live/videosurface.h"
 
 #include "live/cddrawdisplay.h"
 #include "live/clivestream.h"
 #include "platform/av/videosink.h"
-#include "platform/av/yuvrgb.h"
 #include "tests/live/heldpicture.h"
 #include "tests/support/media/testmedia.h"
 
 #include <atomic>
 #include <thread>
-#include <vector>
 
 #include <QScreen>
 #include <QTemporaryDir>
@@ -74,9 +72,7 @@ private slots:
         live::VideoSurface w;
         w.setIdleColor(QColor(10, 20, 30));
         w.setIdleText(QStringLiteral("Waiting"));
-        w.resize(160, 120);
-        w.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QVERIFY(livetest::shown(w, QSize(160, 120), true));
         auto sink = av::findVideoSink(w.nativeHandle());
         QVERIFY(sink);
         QCOMPARE(sink->targetSize(), QSize(160, 120) * w.devicePixelRatioF());
@@ -97,71 +93,10 @@ private slots:
         QCOMPARE(QColor(w.grab().toImage().pixel(2, 2)), QColor(10, 20, 30));
     }
 
-    void newPicturesAndThePaintProbe()
-    {
-        struct Seen
-        {
-            const live::VideoSurface *surface;
-            int64_t arrivalUs;
-            int64_t paintUs;
-        };
-        std::vector<Seen> seen;
-        live::VideoSurface::setPaintProbe([&](const live::VideoSurface *s, int64_t arrival, int64_t paint) {
-            seen.push_back({s, arrival, paint});
-        });
-        struct Reset
-        {
-            ~Reset() { live::VideoSurface::setPaintProbe(nullptr); }
-        } reset;
-        live::VideoSurface w;
-        w.resize(80, 60);
-        w.setPainting(false);
-        w.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
-        auto sink = av::findVideoSink(w.nativeHandle());
-        const test::Yuv420 p = test::testPicture(64, 48, 0);
-        QCOMPARE(w.newPicturesPainted(), uint64_t(0));
-
-        // The stamp belongs to the presenting thread: another thread's
-        // stamp does not leak into this picture.
-        std::thread([] { av::setPresentStamp(123); }).join();
-        QCOMPARE(av::presentStamp(), int64_t(0));
-        const int64_t arrived = av::steadyMicros();
-        av::setPresentStamp(arrived);
-        QCOMPARE(present(*sink, p), 0);
-        av::setPresentStamp(0);
-        QTRY_COMPARE(w.newPicturesPainted(), uint64_t(1));
-        QCOMPARE(seen.size(), size_t(1));
-        QCOMPARE(seen[0].surface, &w);
-        QCOMPARE(seen[0].arrivalUs, arrived);
-        QVERIFY(seen[0].paintUs >= arrived);
-
-        // Repaints of the same picture are paints, not new pictures.
-        const int paintsBefore = w.paintedPictures();
-        w.repaint();
-        QVERIFY(w.paintedPictures() > paintsBefore);
-        QCOMPARE(w.newPicturesPainted(), uint64_t(1));
-        QCOMPARE(seen.size(), size_t(1));
-
-        // A picture presented without a stamp is counted with arrival 0.
-        QCOMPARE(present(*sink, test::testPicture(64, 48, 1)), 0);
-        QTRY_COMPARE(w.newPicturesPainted(), uint64_t(2));
-        QCOMPARE(seen.size(), size_t(2));
-        QCOMPARE(seen[1].arrivalUs, int64_t(0));
-        uint64_t sequence = 0;
-        int64_t stamp = -1;
-        QVERIFY(!static_cast<av::FrameSurface &>(*sink).latestImage(&sequence, &stamp).isNull());
-        QCOMPARE(sequence, uint64_t(2));
-        QCOMPARE(stamp, int64_t(0));
-    }
-
     void aPresentingThreadOutlivesTheWidget()
     {
         auto *w = new live::VideoSurface;
-        w->resize(64, 48);
-        w->setPainting(false);
-        w->show();
-        QVERIFY(QTest::qWaitForWindowExposed(w));
+        QVERIFY(livetest::shown(*w, QSize(64, 48)));
         std::shared_ptr<av::VideoSink> sink = av::findVideoSink(w->nativeHandle());
         std::atomic<bool> stop{false};
         std::atomic<int> failures{0}, presents{0};
@@ -204,10 +139,7 @@ private slots:
         QFETCH(QSize, window);
         QFETCH(bool, byReference);
         live::VideoSurface w;
-        w.resize(window);
-        w.setPainting(false);
-        w.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QVERIFY(livetest::shown(w, window));
         auto &sink = static_cast<av::FrameSurface &>(*av::findVideoSink(w.nativeHandle()));
         const test::Yuv420 p = test::testPicture(picture.width(), picture.height(), 3);
         QCOMPARE(sink.presentPicture(held(p, pad)), 0);
@@ -256,10 +188,7 @@ private slots:
     void pictureSizeChangesMidStreamAndSnapshots()
     {
         live::VideoSurface w;
-        w.resize(96, 72);
-        w.setPainting(false);
-        w.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QVERIFY(livetest::shown(w, QSize(96, 72)));
         const auto &sink = static_cast<const av::FrameSurface &>(*av::findVideoSink(w.nativeHandle()));
         const int audio[4] = {102, 1, 16, 8000};
         CLiveStream s(w.nativeHandle(), 1, audio);
@@ -288,23 +217,6 @@ private slots:
         }
     }
 
-    void initNeedsAKnownWindowAndASize()
-    {
-        CDDrawDisplay d;
-        QCOMPARE(d.InitDDraw(0, 320, 240), 1);
-        QCOMPARE(d.InitDDraw(987654321, 320, 240), 1);
-        live::VideoSurface w;
-        QCOMPARE(d.InitDDraw(w.nativeHandle(), 0, 240), 1);
-        QCOMPARE(d.InitDDraw(w.nativeHandle(), 320, 240), 0);
-        QVERIFY(d.isReady());
-        QCOMPARE(d.Release(), 0);
-        QVERIFY(!d.isReady());
-        QCOMPARE(d.Release(), 0);
-        const test::Yuv420 p = test::testPicture(32, 32, 0);
-        QCOMPARE(play(d, p), 1); // released: nothing to draw into
-        QCOMPARE(d.PlayYuv420(nullptr, p.u.data(), p.v.data(), 32, 32), 1);
-    }
-
     void hiddenOrZeroSizeWindowDrawsNothingAndReportsZero()
     {
         live::VideoSurface w;
@@ -327,68 +239,6 @@ private slots:
         w.resize(0, 0);
         QTRY_VERIFY(av::findVideoSink(w.nativeHandle())->targetSize().isEmpty());
         QCOMPARE(play(d, p), 0);
-    }
-
-    void resizedWindowAndPictureOfAnotherSize()
-    {
-        live::VideoSurface w;
-        w.resize(320, 180);
-        w.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
-        CDDrawDisplay d;
-        QCOMPARE(d.InitDDraw(w.nativeHandle(), 640, 360), 0);
-        QCOMPARE(play(d, test::testPicture(640, 360, 1)), 0);
-        QCOMPARE(d.rebuildCount(), 0);
-        // The window's size decides the cost and the result.
-        w.resize(100, 50);
-        QTRY_COMPARE(av::findVideoSink(w.nativeHandle())->targetSize(), QSize(100, 50) * w.devicePixelRatioF());
-        QCOMPARE(play(d, test::testPicture(640, 360, 2)), 0);
-        QCOMPARE(w.currentImage().size(), QSize(100, 50) * w.devicePixelRatioF());
-        // A stream that changes resolution: rebuilt before the picture.
-        const test::Yuv420 small = test::testPicture(176, 144, -1);
-        QCOMPARE(play(d, small), 0);
-        QCOMPARE(d.rebuildCount(), 1);
-        QCOMPARE(d.surfaceWidth(), 176);
-        QCOMPARE(d.surfaceHeight(), 144);
-        const QImage ref = test::referenceRgb(small).scaled(w.currentImage().size(), Qt::IgnoreAspectRatio,
-                                                            Qt::SmoothTransformation);
-        QVERIFY(test::psnr(w.currentImage(), ref) > 22);
-    }
-
-    void oddSizesUseRoundedDownChroma()
-    {
-        live::VideoSurface w;
-        w.resize(65, 33);
-        w.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
-        const int width = 65, height = 33;
-        // Planes exactly as large as the contract says, nothing more.
-        std::vector<uint8_t> y(size_t(width) * height, 180);
-        std::vector<uint8_t> u(size_t(width / 2) * (height / 2), 100);
-        std::vector<uint8_t> v(size_t(width / 2) * (height / 2), 160);
-        CDDrawDisplay d;
-        QCOMPARE(d.InitDDraw(w.nativeHandle(), width, height), 0);
-        QCOMPARE(d.PlayYuv420(y.data(), u.data(), v.data(), width, height), 0);
-        const QImage img = w.currentImage();
-        QCOMPARE(img.size(), QSize(65, 33) * w.devicePixelRatioF());
-        uint8_t bgr[3];
-        av::YuvToBgrTables().pixel(180, 100, 160, bgr);
-        const QRgb px = img.pixel(img.width() - 1, img.height() - 1);
-        QVERIFY(std::abs(qRed(px) - bgr[2]) <= 3 && std::abs(qGreen(px) - bgr[1]) <= 3);
-    }
-
-    void windowThatGoesAwayFails()
-    {
-        auto *w = new live::VideoSurface;
-        w->resize(40, 30);
-        w->show();
-        QVERIFY(QTest::qWaitForWindowExposed(w));
-        CDDrawDisplay d;
-        QCOMPARE(d.InitDDraw(w->nativeHandle(), 32, 32), 0);
-        const test::Yuv420 p = test::testPicture(32, 32, 0);
-        QCOMPARE(play(d, p), 0);
-        delete w;
-        QCOMPARE(play(d, p), 1);
     }
 };
 

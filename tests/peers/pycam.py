@@ -2,20 +2,19 @@
 """A camera of the Varno relay protocol, written from docs/p2p-protocol.md
 alone: every layout below comes from the document's tables, none from the
 client's headers. It serves presence and license, sessions and pings, stream
-descriptions and one live stream, record search, password check and change,
-the alarm log and, with --ptz, pan, tilt, zoom and presets (section 6.8;
-without it the camera answers those messages as one without a head).
+descriptions and one live stream, the password check, the alarm log and,
+with --ptz, pan, tilt, zoom and presets (section 6.8; without it the camera
+answers those messages as one without a head).
 
     pycam.py --port 1883 --device-id B765432 --password abc123 \
              --video frames.bin [--fps 25] [--width 320 --height 240]
-             [--alarms 20] [--recordings 70] [--ptz]
+             [--alarms 20] [--ptz]
 
 The video file holds access units, each as u32 length, u8 key flag and the
 Annex B bytes. Control lines on standard input, one answer line each:
-"password" (prints the password kept), "offline" (orderly stop),
-"online", "quit", "ptz" (the head: "OK <pan> <tilt> <zoom> <moves> <stops>
-<last pan,tilt,zoom velocities> <presets>"). "READY" is printed once the
-camera is announced.
+"quit", "ptz" (the head: "OK <pan> <tilt> <zoom> <moves> <stops> <last
+pan,tilt,zoom velocities> <presets>"). "READY" is printed once the camera
+is announced.
 """
 
 import argparse
@@ -143,9 +142,6 @@ class Camera:
         kinds = [1, 2, 11, 12, 31, 32, 7]
         self.alarms = [(kinds[i % 7], now - 3600 + 120 * i, i + 1, "pycam alarm %d" % (i + 1))
                        for i in range(args.alarms)]
-        first = time.localtime(now - 600 * args.recordings - 3600)   # all before now
-        start = time.mktime(first[:4] + (0, 0) + first[6:])
-        self.recordings = [time.localtime(start + 600 * i) for i in range(args.recordings)]
         self.head = Head() if args.ptz else None
         self.stopping = False
         self.client = None
@@ -216,7 +212,7 @@ class Camera:
         who, kind = env["sender"], env["kind"]
         if kind == SESSION_OPEN:
             self.session_ends(who)
-            s = {"id": env["session"], "heard": time.monotonic(), "streams": {}, "search": None}
+            s = {"id": env["session"], "heard": time.monotonic(), "streams": {}}
             self.sessions[who] = s
             # Section 4: device ID (64), stream count u32, nonce u32.
             body = text(self.device_id, 64) + struct.pack("<II", 1, random.getrandbits(32))
@@ -275,25 +271,12 @@ class Camera:
 
     # section 6
     def camera_message(self, who, s, mtype, p):
-        if mtype == 10 and len(p) >= 108:
-            self.record_search(who, s, p)
-        elif mtype in (16, 125) and len(p) >= (44 if mtype == 16 else 76):
+        if mtype in (16, 125) and len(p) >= (44 if mtype == 16 else 76):
             rnd = struct.unpack_from("<i", p, 36)[0]
             result = 0 if token_ok(self.password, p[0:36], rnd) else 1
             out = bytearray(44 if mtype == 16 else 76)
             struct.pack_into("<ii", out, 36, rnd, result)
             self.message(who, s, mtype + 1, bytes(out))
-        elif mtype == 34 and len(p) >= 80:
-            rnd = struct.unpack_from("<i", p, 72)[0]
-            new = untext(p[36:72])
-            valid = bool(new) and len(new) <= 35 and new.isalnum() and new.isascii()
-            result = 1
-            if valid and token_ok(self.password, p[0:36], rnd):
-                self.password = new
-                result = 0
-            out = bytearray(80)
-            struct.pack_into("<ii", out, 72, rnd, result)
-            self.message(who, s, 35, bytes(out))
         elif mtype == 127 and len(p) >= 48:
             self.alarm_search(who, s, p)
         elif mtype in PTZ_REQUEST_SIZE and len(p) >= PTZ_REQUEST_SIZE[mtype]:
@@ -362,36 +345,6 @@ class Camera:
                     head.pos = list(head.presets[number][1])
                     head.halt()
         self.message(who, s, PTZ_RESULT, struct.pack("<iiii", nonce, mtype, result, stored))
-
-    def record_search(self, who, s, p):
-        seq = struct.unpack_from("<i", p, 36)[0]
-        if not token_ok(self.password, p[0:36], seq):
-            self.message(who, s, 155, struct.pack("<iii", 1, 0, 0))
-            return
-        start = (untext(p[40:72]) or "")[:19]
-        end = (untext(p[72:104]) or "")[:19]
-        names = [(time.strftime("%Y-%m-%d %H:%M:%S", t), time.strftime("%y%m%d_%H.%M.%S.h264", t))
-                 for t in self.recordings]
-        last = s["search"]
-        if last and last["start"] == start and last["last"] == end:
-            begin, until = last["next"], last["end"]   # the next page
-        else:
-            begin, until = 0, end
-            while begin < len(names) and names[begin][0] < start:
-                begin += 1
-        page = []
-        i = begin
-        while i < len(names) and len(page) < 64 and names[i][0] <= until:
-            page.append(names[i])
-            i += 1
-        if page:
-            s["search"] = {"start": start, "end": until, "last": page[-1][0], "next": i}
-        out = struct.pack("<iii", 0, len(page), 0)
-        for _, name in page:
-            # Extended entry, 82 bytes: name, size, resolution 1 (640x360), fps,
-            # video 0 H.264, audio 0 G.711, bit rate, sample rate, 2 zero.
-            out += text(name, 64) + struct.pack("<IBBBBii2x", 1000000, 1, self.fps, 0, 0, 64000, 8000)
-        self.message(who, s, 155, out)
 
     def alarm_search(self, who, s, p):
         nonce, start, end = struct.unpack_from("<iii", p, 36)
@@ -475,7 +428,6 @@ def main():
     ap.add_argument("--width", type=int, default=320)
     ap.add_argument("--height", type=int, default=240)
     ap.add_argument("--alarms", type=int, default=20)
-    ap.add_argument("--recordings", type=int, default=70)
     ap.add_argument("--ptz", action="store_true")
     args = ap.parse_args()
     if args.host not in ("127.0.0.1", "localhost"):
@@ -486,16 +438,7 @@ def main():
     print("READY", cam.camera_id, flush=True)
     for line in sys.stdin:
         cmd = line.strip()
-        if cmd == "password":
-            with cam.lock:
-                print("OK", cam.password, flush=True)
-        elif cmd == "offline":
-            cam.disconnect()
-            print("OK offline", flush=True)
-        elif cmd == "online":
-            cam.connect()
-            print("OK online", flush=True)
-        elif cmd == "ptz":
+        if cmd == "ptz":
             with cam.lock:
                 h = cam.head
                 if h is None:

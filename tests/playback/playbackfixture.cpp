@@ -1,7 +1,6 @@
 #include "playbackfixture.h"
 
 #include "../support/camsimprocess.h"
-#include "../support/media/testmedia.h"
 #include "../support/recmedia/testmedia.h"
 #include "../support/testenv.h"
 #include "common/p2phandle.h"
@@ -19,8 +18,6 @@
 #include <QDateTimeEdit>
 #include <QPushButton>
 #include <QDir>
-#include <QFile>
-#include <QFileInfo>
 
 #include <cstring>
 #include <thread>
@@ -49,8 +46,6 @@ QString writeRecording(const QString &folder, const RecordingOptions &recording)
     RECORD_HANDLE h = 0;
     if (Record_local_MediaFileCreat(&info, path, &h, nullptr) != 0)
         return {};
-    VideoSource source(recording.width, recording.height, recording.fps ? recording.fps : 25, recording.gop,
-                       recording.h265 ? "libx265" : "libx264", 0, recording.x264Params);
     const int fps = recording.fps ? recording.fps : 25;
     const int frames = fps * recording.seconds;
     // AAC: as many 1,024-sample frames as cover the pictures written so far.
@@ -61,9 +56,12 @@ QString writeRecording(const QString &folder, const RecordingOptions &recording)
     size_t nextAac = 0;
     double phase = 0;
     int picture = 0;
-    for (const EncodedPicture &p : source.encode(frames)) {
-        for (const auto &u : nalUnitsWithStartCodes(p.data))
-            if (Record_local_MediaFileWrite(h, recorderFrameType(h264NalType(u)), u.data(), uint32_t(u.size())) != 0)
+    for (const EncodedFrame &p : encodeStream({.codec = recording.h265 ? 2 : 1, .width = recording.width,
+                                               .height = recording.height, .frames = frames, .fps = fps,
+                                               .gop = recording.gop,
+                                               .extraParams = recording.x264Params ? recording.x264Params : ""})) {
+        for (const auto &u : splitNals(p.data))
+            if (Record_local_MediaFileWrite(h, recorderFrameType(nalType(u, 1)), u.data(), uint32_t(u.size())) != 0)
                 return {};
         ++picture;
         if (recording.aac) {
@@ -71,8 +69,7 @@ QString writeRecording(const QString &folder, const RecordingOptions &recording)
                  ++nextAac)
                 Record_local_MediaFileWrite(h, MEDIA_FRAME_AUDIO, aac[nextAac].data(), uint32_t(aac[nextAac].size()));
         } else if (recording.sampleRate > 0) {
-            const std::vector<int16_t> pcm = tone(recording.sampleRate, 440, recording.sampleRate / (recording.fps ? recording.fps : 25),
-                                                  &phase);
+            const std::vector<int16_t> pcm = tone(recording.sampleRate, 440, recording.sampleRate / fps, &phase);
             Record_local_MediaFileWrite(h, MEDIA_FRAME_AUDIO, reinterpret_cast<const unsigned char *>(pcm.data()),
                                         uint32_t(pcm.size() * 2));
         }
@@ -82,25 +79,6 @@ QString writeRecording(const QString &folder, const RecordingOptions &recording)
     if (Record_local_MediaFileClose(h) != 0)
         return {};
     return QString::fromUtf8(path);
-}
-
-bool findRecord(const QString &folder, const QString &path, MEDIA_FILE_S *out)
-{
-    QFile list(folder + QStringLiteral("/filelist"));
-    if (!list.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray all = list.readAll();
-    const QString name = QFileInfo(path).fileName();
-    for (qsizetype off = 0; off + qsizetype(sizeof(MEDIA_FILE_S)) <= all.size(); off += sizeof(MEDIA_FILE_S)) {
-        MEDIA_FILE_S f;
-        std::memcpy(&f, all.constData() + off, sizeof(f));
-        if (varno::fieldText(f.fileName) == name) {
-            *out = f;
-            varno::setText(out->fileName, path);
-            return true;
-        }
-    }
-    return false;
 }
 
 bool VirtualClock::sleepUntilUs(int64_t deadlineUs, varno::playback::PlaybackWake *wake)

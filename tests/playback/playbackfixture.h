@@ -56,9 +56,6 @@ struct RecordingOptions
 // full path; empty on failure.
 QString writeRecording(const QString &folder, const RecordingOptions &recording);
 
-// The filelist record of a recording (by full path), as a search finds it.
-bool findRecord(const QString &folder, const QString &path, MEDIA_FILE_S *out);
-
 // Record folders and free space as the tests want them.
 class FakeStorage : public varno::playback::StorageAccess
 {

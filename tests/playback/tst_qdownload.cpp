@@ -23,7 +23,6 @@
 #include "playback/videosearch.h"
 #include "playbackfixture.h"
 
-#include "../support/recmedia/testmedia.h"
 #include "../support/files.h"
 #include "../support/probe.h"
 #include "../support/testenv.h"

@@ -129,13 +129,11 @@ struct Reports
     std::mutex mutex;
     std::condition_variable cv;
     std::vector<int> codes;
-    QStringList paths;
     qmediarealrecord::Callback fn()
     {
-        return [this](const char *, const char *path, int code, qmediarealrecord *) {
+        return [this](const char *, const char *, int code, qmediarealrecord *) {
             std::lock_guard lock(mutex);
             codes.push_back(code);
-            paths << QString::fromUtf8(path);
             cv.notify_all();
         };
     }
@@ -178,12 +176,13 @@ struct Unit
 // Encoded pictures split into NAL units with the recorder's frame types.
 inline std::vector<std::vector<Unit>> pictures(int count, int gop = 25, int fps = 25)
 {
-    varno::test::VideoSource source(160, 120, fps, gop);
     std::vector<std::vector<Unit>> out;
-    for (const auto &p : source.encode(count)) {
+    const auto stream
+        = varno::test::encodeStream({.width = 160, .height = 120, .frames = count, .fps = fps, .gop = gop});
+    for (const auto &p : stream) {
         std::vector<Unit> units;
-        for (auto &u : varno::test::nalUnitsWithStartCodes(p.data))
-            units.push_back({int(varno::test::recorderFrameType(varno::test::h264NalType(u))), u});
+        for (auto &u : varno::test::splitNals(p.data))
+            units.push_back({int(varno::test::recorderFrameType(varno::test::nalType(u, 1))), u});
         out.push_back(std::move(units));
     }
     return out;

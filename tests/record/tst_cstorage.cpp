@@ -7,7 +7,7 @@
 #include "record/recordfault.h"
 #include "tests/support/filecaps.h"
 #include "tests/support/files.h"
-#include "tests/support/recmedia/testmedia.h"
+#include "tests/support/media/testmedia.h"
 
 #include <QDateTime>
 #include <QFileInfo>
@@ -35,9 +35,10 @@ quint64 walkedBytes(const QString &folder)
     return bytes;
 }
 
-const std::vector<varno::test::EncodedPicture> &pictures()
+const std::vector<varno::test::EncodedFrame> &pictures()
 {
-    static const std::vector<varno::test::EncodedPicture> p = varno::test::VideoSource(160, 120, 25, 25).encode(50);
+    static const std::vector<varno::test::EncodedFrame> p
+        = varno::test::encodeStream({.width = 160, .height = 120, .frames = 50});
     return p;
 }
 
@@ -292,9 +293,11 @@ private slots:
     }
 
     // Recorders of three cameras create, write and close files through the
-    // recording file library and a search queries the folder while overwrite
-    // passes (of any recording not being written) rewrite the same filelist:
-    // every record left is whole, and the list holds exactly the files left.
+    // recording file library, somebody else adds and deletes files, and a
+    // search queries the folder while overwrite passes (of any recording not
+    // being written) rewrite the same filelist: every record left is whole,
+    // the list holds exactly the recordings left, and the folder's figure,
+    // asked for by every pass, equals a walk without walking again.
     void recordersWhileCoverRewrites()
     {
         Disks d;
@@ -304,21 +307,32 @@ private slots:
         s->setCoverFloorSeconds(-3600);
         QVERIFY(save(*s, {disk("/a/", 1, 0)}, 1)); // always full
         const QString a = s->recordFolder(QStringLiteral("/a/"));
+        QCOMPARE(s->recordFolderBytes(QStringLiteral("/a/")), walkedBytes(a));
         QCOMPARE(Record_local_InitSdk(), 0);
         constexpr int kFiles = 40;
-        std::atomic<int> running{3};
+        std::atomic<int> running{4};
         std::atomic<int> failures{0};
         std::vector<std::thread> threads;
         for (const char *devId : {"RACE001", "RACE002", "RACE003"}) {
             threads.emplace_back([&, devId] {
                 for (int i = 0; i < kFiles; ++i) {
                     const RECORD_HANDLE h = createRecording(a, devId);
-                    if (h <= 0 || !writePictures(h, 0, 25) || Record_local_MediaFileClose(h) != 0)
+                    if (h <= 0 || !writePictures(h, 0, size_t(10 + i % 15)) || Record_local_MediaFileClose(h) != 0)
                         ++failures;
                 }
                 --running;
             });
         }
+        threads.emplace_back([&] {
+            for (int i = 0; i < 40; ++i) {
+                const QString name = a + QStringLiteral("/EXT%1.bin").arg(i);
+                if (!varno::test::writeFile(name, QByteArray((i + 1) * 4096, 'x')))
+                    ++failures;
+                if (i % 3 == 0)
+                    QFile::remove(name);
+            }
+            --running;
+        });
         threads.emplace_back([&] {
             MEDIA_QUERY_S q{};
             varno::setText(q.dir, a);
@@ -348,13 +362,16 @@ private slots:
         QCOMPARE(QFileInfo(a + QStringLiteral("/filelist")).size(), qint64(records.size() * sizeof(MEDIA_FILE_S)));
         std::set<QString> inList;
         for (const MEDIA_FILE_S &r : records) {
-            QCOMPARE(std::pair(r.state, r.frameCount), std::pair(uint32_t(MEDIA_FILE_STATE_CLOSED), 25u));
+            QCOMPARE(r.state, uint32_t(MEDIA_FILE_STATE_CLOSED));
+            QVERIFY(r.frameCount >= 10 && r.frameCount < 25);
             inList.insert(varno::fieldText(r.fileName));
         }
         const QStringList files = QDir(a).entryList({QStringLiteral("*.mkv")}, QDir::Files);
         QCOMPARE(inList, std::set<QString>(files.begin(), files.end()));
         QCOMPARE(int(inList.size()), int(records.size()));
         QVERIFY(int(records.size()) < 3 * kFiles); // passes removed files while the recorders ran
+        QCOMPARE(s->recordFolderBytes(QStringLiteral("/a/")), walkedBytes(a));
+        QCOMPARE(s->folderWalks(), 1);
         Record_local_UnInitSdk();
     }
 
@@ -705,55 +722,6 @@ private slots:
         addRecording(folder, QStringLiteral("NEW.mkv"), 2 * kMiB);
         QCOMPARE(s->recordFolderBytes(root), walkedBytes(folder));
         QCOMPARE(s->recordFolderBytes(root), walkedBytes(folder));
-    }
-
-    // Recorders creating and closing files, somebody else adding and deleting,
-    // and the manager asked for the figure all at once: afterwards the figure
-    // equals a walk.
-    void folderFigureUnderRacingWriters()
-    {
-        QVERIFY(pictures().size() == 50);
-        Disks d;
-        d.add(QStringLiteral("/a/"), 1 * kGiB);
-        auto s = d.storage();
-        QVERIFY(save(*s, {disk("/a/", 1, 100)}));
-        const QString root = QStringLiteral("/a/");
-        const QString folder = s->recordFolder(root);
-        QCOMPARE(s->recordFolderBytes(root), walkedBytes(folder));
-
-        std::atomic<int> running{3};
-        std::atomic<int> failures{0};
-        auto recorder = [&](const char *devId) {
-            for (int i = 0; i < 15; ++i) {
-                const RECORD_HANDLE h = createRecording(folder, devId);
-                if (h <= 0 || !writePictures(h, 0, size_t(10 + i * 2)) || Record_local_MediaFileClose(h) != 0)
-                    ++failures;
-            }
-            --running;
-        };
-        std::thread a(recorder, "CAMRACE1");
-        std::thread b(recorder, "CAMRACE2");
-        std::thread other([&] {
-            for (int i = 0; i < 40; ++i) {
-                const QString name = QStringLiteral("EXT%1.mkv").arg(i);
-                addRecording(folder, name, quint64(i + 1) * 4096);
-                if (i % 3 == 0)
-                    QFile::remove(folder + QStringLiteral("/") + name);
-            }
-            --running;
-        });
-        int asked = 0;
-        while (running.load() > 0) {
-            s->recordFolderBytes(root);
-            ++asked;
-        }
-        a.join();
-        b.join();
-        other.join();
-        QCOMPARE(failures.load(), 0);
-        QVERIFY(asked > 0);
-        QCOMPARE(s->recordFolderBytes(root), walkedBytes(folder));
-        QCOMPARE(s->folderWalks(), 1);
     }
 };
 

@@ -40,29 +40,6 @@ private slots:
         av::unregisterVideoSink(12345678); // unknown: harmless
     }
 
-    void scalesToTheTargetSize()
-    {
-        av::FrameSurface s;
-        int notified = 0;
-        s.setNotifier([&] { ++notified; });
-        const test::Yuv420 p = test::testPicture(320, 240, -1);
-        s.setTargetSize(QSize(160, 120));
-        QCOMPARE(s.present(p.y.data(), 320, p.u.data(), 160, p.v.data(), 160, 320, 240), 0);
-        QCOMPARE(notified, 1);
-        QImage img = s.latestImage();
-        QCOMPARE(img.size(), QSize(160, 120));
-        QCOMPARE(s.latestSourceSize(), QSize(320, 240));
-        // Same content as the reference picture scaled down.
-        const QImage ref = test::referenceRgb(p).scaled(160, 120, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-        QVERIFY2(test::psnr(img, ref) > 28, qPrintable(QString::number(test::psnr(img, ref))));
-
-        // A resized window gets pictures at its new size.
-        s.setTargetSize(QSize(641, 479));
-        QCOMPARE(s.present(p.y.data(), 320, p.u.data(), 160, p.v.data(), 160, 320, 240), 0);
-        QCOMPARE(s.latestImage().size(), QSize(641, 479));
-        QCOMPARE(s.presentedCount(), uint64_t(2));
-    }
-
     // Pixels that are not square: the picture keeps its shape on screen,
     // not its pixel count (704x576 at 12:11 is shown 768 wide).
     void keptShapeFollowsThePixelShape()

@@ -1,4 +1,5 @@
-// The 16.16 table conversion and the 24-bit BMP writer.
+// The 16.16 table conversion and the 24-bit BMP writer (its layout:
+// tst_av_decoder::capPictureMatchesTheDecodedPicture).
 #include "platform/av/yuvrgb.h"
 
 #include "tests/support/files.h"
@@ -46,25 +47,6 @@ class TestYuvRgb : public QObject
     Q_OBJECT
 
 private slots:
-    void everyByteValueMatchesTheFormula()
-    {
-        av::YuvToBgrTables t;
-        uint8_t got[3], want[3];
-        for (int y = 0; y < 256; y += 3)
-            for (int u = 0; u < 256; u += 5)
-                for (int v = 0; v < 256; v += 7) {
-                    t.pixel(uint8_t(y), uint8_t(u), uint8_t(v), got);
-                    formula(y, u, v, want);
-                    QVERIFY2(std::memcmp(got, want, 3) == 0, qPrintable(QStringLiteral("%1 %2 %3").arg(y).arg(u).arg(v)));
-                }
-        // Extremes exercise the clamp table at both ends.
-        t.pixel(255, 255, 255, got);
-        formula(255, 255, 255, want);
-        QCOMPARE(QByteArray((char *)got, 3), QByteArray((char *)want, 3));
-        t.pixel(0, 0, 0, got);
-        QCOMPARE(int(got[0]), 0);
-    }
-
     void pictureIsBottomUpBgrAndMatchesReference_data()
     {
         QTest::addColumn<int>("w");
@@ -112,33 +94,6 @@ private slots:
         QVERIFY(!t.convertBottomUp(plane, 1, plane, 1, plane, 1, 1, 4, out));
         QVERIFY(!t.convertBottomUp(nullptr, 4, plane, 2, plane, 2, 4, 4, out));
         QVERIFY(!t.convertBottomUp(plane, 4, plane, 2, plane, 2, 4, 4, nullptr));
-    }
-
-    void bmpLayoutAndSize()
-    {
-        QTemporaryDir dir;
-        const int w = 1280, h = 720;
-        const test::Yuv420 p = test::testPicture(w, h, 3);
-        std::vector<uint8_t> bgr(size_t(w) * h * 3);
-        av::YuvToBgrTables().convertBottomUp(p.y.data(), w, p.u.data(), w / 2, p.v.data(), w / 2, w, h, bgr.data());
-        const QString path = dir.filePath(QStringLiteral("a.bmp"));
-        QCOMPARE(av::writeBmp24(path.toUtf8().constData(), w, h, bgr.data()), 0);
-        const QByteArray all = test::readFile(path);
-        QCOMPARE(all.size(), 2764854);
-        auto u32 = [&](int off) { return quint32(uchar(all[off])) | quint32(uchar(all[off + 1])) << 8 | quint32(uchar(all[off + 2])) << 16 | quint32(uchar(all[off + 3])) << 24; };
-        auto u16 = [&](int off) { return quint16(uchar(all[off]) | uchar(all[off + 1]) << 8); };
-        QCOMPARE(all.left(2), QByteArray("BM"));
-        QCOMPARE(std::tuple(u32(2), u32(6), u32(10), u32(14), u32(18), u32(22), u16(26), u16(28)),
-                 std::tuple(2764854u, 0u, 54u, 40u, 1280u, 720u, quint16(1), quint16(24)));
-        for (int off = 30; off < 54; off += 4)
-            QCOMPARE(u32(off), 0u);
-        QVERIFY(std::memcmp(all.constData() + 54, bgr.data(), bgr.size()) == 0);
-
-        // An independent reader sees the picture upright.
-        QImage img(path);
-        QVERIFY(!img.isNull());
-        QCOMPARE(img.size(), QSize(w, h));
-        QVERIFY(test::psnr(img, test::referenceRgb(p)) > 45);
     }
 
     void bmpOverwritesAndReportsFailures()

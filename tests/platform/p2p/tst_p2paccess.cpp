@@ -140,15 +140,6 @@ private slots:
         QVERIFY(victimStillStreams());
     }
 
-    void plainConnectionsAndWrongPasswordsRefused()
-    {
-        RawMqtt plain(QStringLiteral("c00000000000000aa"));
-        plain.setCredentials(QLatin1String(kClientUser), QLatin1String(kClientKey));
-        QVERIFY(plain.connect(m_broker.port(), 3000) != 0);   // no TLS: no MQTT session
-        RawMqtt *wrong = connectAs(QStringLiteral("c00000000000000ab"), kClientUser, "guess");
-        QVERIFY(!wrong);
-    }
-
     void othersReadNothingOfTheVictim_data()
     {
         QTest::addColumn<QByteArray>("user");

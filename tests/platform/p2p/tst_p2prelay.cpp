@@ -100,6 +100,18 @@ private slots:
         QCOMPARE(m_lib.openFirstStream(kCamOld, kPwd, frames), 0);
         QVERIFY(frames.grows(20, 15000));
         QVERIFY(frames.keyFrames.load() >= 1);
+        // Offline, it is asked nothing, and the presence says that a camera of
+        // version 1 cannot be asked whether it is back (the main window's tip
+        // says so). Back online, session and stream return by themselves.
+        QCOMPARE(m_sim.command(QStringLiteral("%1 offline").arg(QLatin1String(kDevOld))), QStringLiteral("OK offline"));
+        QVERIFY(m_lib.waitSessionStatus(kCamOld, P2P_SESSION_LOST, 10000));
+        QCOMPARE(P2P_Client_SDK_Connect_Peer(m_lib.handle(), kCamOld), int(P2P_ERR_NOT_FOUND));
+        int32_t online = -1;
+        int32_t version = -1;
+        QCOMPARE(P2P_Client_SDK_Get_Peer_Presence(m_lib.handle(), kCamOld, &online, &version), 0);
+        QCOMPARE(std::pair(online, version), std::pair(0, 1));
+        QCOMPARE(m_sim.command(QStringLiteral("%1 online").arg(QLatin1String(kDevOld))), QStringLiteral("OK online"));
+        QVERIFY(frames.grows(20, 15000));
     }
 
     void wrongPresenceCorrectedByProbe()

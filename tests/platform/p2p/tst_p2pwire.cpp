@@ -216,19 +216,11 @@ private slots:
         const std::string inbox = clientInbox(client.clientId());
         auto bad = envelope(Kind::Message, cam, 42, 0, 11, {0, 0, 0, 0});
         bad[2] = 9;
-        const auto cut = envelope(Kind::Message, cam, 42, 0, 11, std::vector<uint8_t>(100, 1));
-        auto huge = cut;
-        putU32(huge.data() + 20, 0x80000000u);
-        auto noTerm = envelope(Kind::Message, cam, 42, 0, 11, {});
-        std::memset(noTerm.data() + 24, 'Z', kIdSize);
         // Each exactly as long as given, so that a read past the end is seen by
-        // the sanitizers.
+        // the sanitizers. An envelope that does not decode (decodeRejects has
+        // every kind), then bodies shorter than their kind's.
         const std::tuple<std::string, std::vector<uint8_t>, const char *> cases[] = {
             {inbox, bad, "unknown protocol version"},
-            {inbox, {bad.begin(), bad.begin() + 10}, nullptr},   // shorter than its header
-            {inbox, {cut.begin(), cut.end() - 50}, nullptr},
-            {inbox, huge, "body too large"},
-            {inbox, noTerm, "sender ID without terminator"},
             // Frames, playback data and download data shorter than their heads.
             {inbox, envelope(Kind::StreamFrame, cam, 42, 0, 0, {1, 0}), nullptr},
             {inbox, envelope(Kind::PlayData, cam, 42, 2, 0, {1, 0}), nullptr},

@@ -1,7 +1,6 @@
 #include "platform/recfile/filelist.h"
 #include "platform/recfile/nalunits.h"
 #include "platform/recfile/record_local.h"
-#include "tests/support/media/testmedia.h"
 #include "tests/support/recmedia/testmedia.h"
 #include "tests/support/filecaps.h"
 #include "tests/support/files.h"
@@ -56,24 +55,23 @@ RECORD_INFO_S makeInfo(const char *devId, int fps = kFps, int sampleRate = 8000)
 // The pictures as the recorder writes them: one NAL unit per call.
 struct Feed
 {
-    std::vector<EncodedPicture> pictures;
+    std::vector<EncodedFrame> pictures;
     std::vector<std::vector<std::vector<uint8_t>>> units; // per picture
 };
 
 Feed makeFeed(int count, int gop = kFps, int width = kWidth, int height = kHeight)
 {
-    VideoSource source(width, height, kFps, gop);
     Feed f;
-    f.pictures = source.encode(count);
-    for (const EncodedPicture &p : f.pictures)
-        f.units.push_back(nalUnitsWithStartCodes(p.data));
+    f.pictures = encodeStream({.width = width, .height = height, .frames = count, .fps = kFps, .gop = gop});
+    for (const EncodedFrame &p : f.pictures)
+        f.units.push_back(splitNals(p.data));
     return f;
 }
 
 int writePicture(RECORD_HANDLE h, const std::vector<std::vector<uint8_t>> &units)
 {
     for (const auto &u : units) {
-        const int ret = Record_local_MediaFileWrite(h, recorderFrameType(h264NalType(u)), u.data(),
+        const int ret = Record_local_MediaFileWrite(h, recorderFrameType(nalType(u, 1)), u.data(),
                                                     static_cast<uint32_t>(u.size()));
         if (ret != 0)
             return ret;
@@ -247,7 +245,7 @@ private:
 private slots:
     void initTestCase()
     {
-        QVERIFY(VideoSource::available("libx264"));
+        QVERIFY(haveEncoder(1));
         QCOMPARE(Record_local_InitSdk(), 0);
     }
 
@@ -317,9 +315,9 @@ private slots:
                                              [](uint32_t t) { return t != MEDIA_FRAME_AUDIO; });
         QVERIFY(firstVideo != back.types.end());
         QCOMPARE(*firstVideo, uint32_t(MEDIA_FRAME_IDR));
-        const auto firstUnits = nalUnitsWithStartCodes(back.pictures.front());
+        const auto firstUnits = splitNals(back.pictures.front());
         QVERIFY(firstUnits.size() >= 3);
-        QCOMPARE(h264NalType(firstUnits[0]), 7);
+        QCOMPARE(nalType(firstUnits[0], 1), 7);
         QCOMPARE(decodePictures(back.pictures), 50);
         QCOMPARE(Record_local_MediaFileGetNextFrame(rh, nullptr, nullptr, nullptr), int(RECORD_LOCAL_ERR_PARAM));
         QCOMPARE(Record_local_MediaFileClose(rh), 0);
@@ -459,7 +457,7 @@ private slots:
         // the device's previous file).
         QCOMPARE(create(dir, info, path, &h), 0);
         for (const auto &u : feed.units[25]) {
-            const int t = h264NalType(u);
+            const int t = nalType(u, 1);
             if (t == 7 || t == 8)
                 continue;
             QCOMPARE(Record_local_MediaFileWrite(h, recorderFrameType(t), u.data(), static_cast<uint32_t>(u.size())),
@@ -485,20 +483,18 @@ private slots:
     void wholeAccessUnits()
     {
         QFETCH(int, codec);
-        const char *encoder = codec == 2 ? "libx265" : "libx264";
-        if (!VideoSource::available(encoder))
+        if (!haveEncoder(codec))
             QSKIP("the encoder is not available in this libavcodec");
         const QString dir = newDir(QStringLiteral("whole-%1").arg(codec));
-        VideoSource source(kWidth, kHeight, kFps, 25, encoder);
-        QVERIFY(source.ok());
-        const std::vector<EncodedPicture> pictures = source.encode(30);
-        QVERIFY(pictures.size() >= 25);
+        const std::vector<EncodedFrame> pictures
+            = encodeStream({.codec = codec, .width = kWidth, .height = kHeight, .frames = 30});
+        QCOMPARE(pictures.size(), size_t(30));
         RECORD_INFO_S info = makeInfo("cam-whole", 25, 0);
         info.videoCodec = codec == 2 ? MEDIA_VIDEO_H265 : MEDIA_VIDEO_H264;
         char path[RECORD_LOCAL_PATH_SIZE] {};
         RECORD_HANDLE h = 0;
         QCOMPARE(create(dir, info, path, &h), 0);
-        for (const EncodedPicture &p : pictures) {
+        for (const EncodedFrame &p : pictures) {
             const uint32_t type = codec == 2 ? 0 : p.key ? 101 : 102;
             QCOMPARE(Record_local_MediaFileWrite(h, type, p.data.data(), uint32_t(p.data.size())), 0);
         }
@@ -517,15 +513,15 @@ private slots:
     // changed between slices").
     void laterSliceOfAKeyPictureDoesNotBeginTheFile()
     {
-        if (!VideoSource::available("libx265"))
+        if (!haveEncoder(2))
             QSKIP("the encoder is not available in this libavcodec");
         namespace rf = varno::recfile;
         const rf::VideoCodec hevc = rf::VideoCodec::H265;
         const QString dir = newDir(QStringLiteral("later-slice"));
-        VideoSource source(kWidth, kHeight, kFps, 10, "libx265", 0, "slices=2:aud=1:bframes=0:open-gop=0");
-        QVERIFY(source.ok());
-        const std::vector<EncodedPicture> pictures = source.encode(30);
-        QVERIFY(pictures.size() >= 25);
+        const std::vector<EncodedFrame> pictures = encodeStream({.codec = 2, .width = kWidth, .height = kHeight,
+                                                                 .frames = 30, .gop = 10, .slices = 2,
+                                                                 .extraParams = "aud=1:bframes=0:open-gop=0"});
+        QCOMPARE(pictures.size(), size_t(30));
         RECORD_INFO_S info = makeInfo("cam-later", kFps, 0);
         info.videoCodec = MEDIA_VIDEO_H265;
         char path[RECORD_LOCAL_PATH_SIZE] {};

@@ -1,4 +1,1 @@
-target_link_libraries(${test_target} PRIVATE varno_testmedia varno_av)
-if(TARGET varno-test-rtspserver)
-    add_dependencies(${test_target} varno-test-rtspserver)
-endif()
+target_link_libraries(${test_target} PRIVATE varno_testmedia varno_av varno_rtsptestserver)

@@ -1,19 +1,18 @@
-// RTSP client library against a real RTSP server (gst-rtsp-server in a
-// child process): frames as NAL units with start codes, audio, a server
-// that dies mid-stream, dead addresses, prompt stop and close.
+// RTSP client library against a real RTSP server (gst-rtsp-server serving a
+// known loop of pictures): frames as NAL units with start codes, audio, a
+// server that dies mid-stream, dead addresses, prompt stop and close.
 #include "platform/rtsp/rtsp_client.h"
 
 #include "common/crashhandler.h"
 #include "platform/av/av_decoder.h"
-#include "tests/support/media/rtspserverprocess.h"
 #include "tests/support/media/testmedia.h"
+#include "tests/support/rtspserver/rtsptestserver.h"
 #include "tests/support/testenv.h"
 
 #include <atomic>
 #include <mutex>
 
-#include <csignal>
-
+#include <QFile>
 #include <QRegularExpression>
 #include <QTcpServer>
 #include <QTest>
@@ -89,12 +88,19 @@ int decodeAndCompare(const std::vector<std::vector<uint8_t>> &units, int width, 
     return pictures;
 }
 
+// Starts the server on a free port with a loop of two key intervals.
+bool serve(test::RtspTestServer &server, test::EncodeOptions video = {}, bool audio = false)
+{
+    video.frames = 2 * video.gop;
+    return server.start({video, audio});
+}
+
 // Opens the server's stream into r, starts it and waits for n video units:
 // the stream's handle, or 0.
-int32_t openFlowing(const test::RtspServerProcess &server, Received &r, size_t n)
+int32_t openFlowing(const test::RtspTestServer &server, Received &r, size_t n)
 {
     int32_t h = 0;
-    if (RTSP_OpenLiveSteam(server.url().toUtf8().constData(), onFrame, &r, &h) != 0 || RTSP_StartLiveSteam(h) != 0)
+    if (RTSP_OpenLiveSteam(server.url().c_str(), onFrame, &r, &h) != 0 || RTSP_StartLiveSteam(h) != 0)
         return 0;
     return QTest::qWaitFor([&] { return r.videoCount() >= n; }, 60000) ? h : 0;
 }
@@ -108,6 +114,10 @@ class TestRtspClient : public QObject
 private slots:
     void initTestCase()
     {
+        // GStreamer's plugin registry is a cache: one for the whole build
+        // spares every test home a scan of all plugins (seconds each).
+        if (qEnvironmentVariableIsEmpty("GST_REGISTRY"))
+            qputenv("GST_REGISTRY", QFile::encodeName(test::buildDir() + QStringLiteral("/gst-registry.bin")));
         QCOMPARE(RTSP_Stream_SDKInit(), 0);
         QCOMPARE(RTSP_SetSteamTimeouts(1500, 20000), 0);
     }
@@ -128,12 +138,11 @@ private slots:
 
     void framesAreSingleNalUnitsThatDecode()
     {
-        test::RtspServerProcess server;
-        if (!server.start({QStringLiteral("--audio"), QStringLiteral("--gop"), QStringLiteral("10")}))
-            QFAIL("RTSP test server did not start");
+        test::RtspTestServer server;
+        QVERIFY(serve(server, {.gop = 10}, true));
         Received r;
         int32_t h = 0;
-        QCOMPARE(RTSP_OpenLiveSteam(server.url().toUtf8().constData(), onFrame, &r, &h), 0);
+        QCOMPARE(RTSP_OpenLiveSteam(server.url().c_str(), onFrame, &r, &h), 0);
         QVERIFY(h > 0);
         const std::string longId(100, 'k');
         QCOMPARE(RTSP_SetSteamDeviceId(h, longId.c_str()), 0);
@@ -208,10 +217,8 @@ private slots:
         // picture: their slices are cut into fragments (FU-A). Each unit is handed over when its last fragment
         // is in (the stream's closing log line counts them), whole: the
         // pictures match what the server encoded.
-        test::RtspServerProcess server;
-        QVERIFY(server.start({QStringLiteral("--width"), QStringLiteral("640"), QStringLiteral("--height"),
-                              QStringLiteral("480"), QStringLiteral("--quality"), QStringLiteral("12"),
-                              QStringLiteral("--gop"), QStringLiteral("2")}));
+        test::RtspTestServer server;
+        QVERIFY(serve(server, {.width = 640, .height = 480, .gop = 2, .quality = 12}));
         Received r;
         const int32_t h = openFlowing(server, r, 60);
         QVERIFY(h > 0);
@@ -244,14 +251,14 @@ private slots:
 
     void serverKilledMidStreamReportsBroken()
     {
-        test::RtspServerProcess server;
-        QVERIFY(server.start());
+        test::RtspTestServer server;
+        QVERIFY(serve(server));
         Received r;
         const int32_t h = openFlowing(server, r, 5);
         QVERIFY(h > 0);
         // The reader thread reports a stack overflow like the main thread.
         QCOMPARE(r.withoutCrashStack.load(), 0);
-        server.kill();
+        server.stop();
         int32_t status = 0;
         QTRY_VERIFY_WITH_TIMEOUT((RTSP_GetSteamStatus(h, &status, 0), status == RTSP_STATUS_BROKEN), 10000);
         QCOMPARE(RTSP_StopLiveSteam(h), 0);
@@ -260,22 +267,18 @@ private slots:
 
     void stopAndCloseReturnPromptlyAgainstASilentServer()
     {
-        // The server stops answering (stopped with SIGSTOP): the reader waits
-        // on a connection that stays open. Stop must not wait for the read
-        // time-out, here an hour: a stop that waited would stall the test
-        // until it is killed.
-        test::RtspServerProcess server;
-        QVERIFY(server.start());
+        // The server stops answering: the reader waits on a connection that
+        // stays open. Stop must not wait for the read time-out, here an hour:
+        // a stop that waited would stall the test until it is killed.
+        test::RtspTestServer server;
+        QVERIFY(serve(server));
         QCOMPARE(RTSP_SetSteamTimeouts(1500, 3600 * 1000), 0);
         Received r;
         const int32_t h = openFlowing(server, r, 5);
         QVERIFY(h > 0);
-        const qint64 pid = server.processId();
-        QVERIFY(pid > 0);
-        ::kill(pid_t(pid), SIGSTOP);
+        server.freeze();
         QCOMPARE(RTSP_StopLiveSteam(h), 0);
         QCOMPARE(RTSP_CloseLiveSteam(h, onFrame), 0);
-        ::kill(pid_t(pid), SIGCONT);
         QCOMPARE(RTSP_SetSteamTimeouts(1500, 20000), 0);
     }
 

@@ -1,5 +1,7 @@
 #include "testmedia.h"
 
+#include "tools/camsim/medialoop.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -89,15 +91,22 @@ std::vector<EncodedFrame> encodeStream(const EncodeOptions &o)
     ctx->thread_count = 1;
     av_opt_set(ctx->priv_data, "preset", "ultrafast", 0);
     av_opt_set(ctx->priv_data, "tune", "zerolatency", 0);
-    av_opt_set_double(ctx->priv_data, "crf", o.quality, 0);
+    if (o.bitRate > 0) {
+        ctx->bit_rate = o.bitRate;
+        ctx->rc_max_rate = o.bitRate;
+        ctx->rc_buffer_size = static_cast<int>(o.bitRate);
+    } else {
+        av_opt_set_double(ctx->priv_data, "crf", o.quality, 0);
+    }
+    const std::string extra = o.extraParams.empty() ? std::string() : ":" + o.extraParams;
     if (o.codec == 2)
         av_opt_set(ctx->priv_data, "x265-params",
                    ("repeat-headers=1:log-level=none:scenecut=0:keyint=" + std::to_string(o.gop)
-                    + ":slices=" + std::to_string(o.slices)).c_str(), 0);
+                    + ":slices=" + std::to_string(o.slices) + extra).c_str(), 0);
     else
         av_opt_set(ctx->priv_data, "x264-params",
                    ("keyint=" + std::to_string(o.gop) + ":min-keyint=" + std::to_string(o.gop)
-                    + ":scenecut=0:slices=" + std::to_string(o.slices)).c_str(), 0);
+                    + ":scenecut=0:slices=" + std::to_string(o.slices) + extra).c_str(), 0);
     if (avcodec_open2(ctx, codec, nullptr) < 0) {
         avcodec_free_context(&ctx);
         return out;
@@ -118,6 +127,9 @@ std::vector<EncodedFrame> encodeStream(const EncodeOptions &o)
                 std::memcpy(frame->data[1] + r * frame->linesize[1], p.u.data() + r * (o.width / 2), o.width / 2);
                 std::memcpy(frame->data[2] + r * frame->linesize[2], p.v.data() + r * (o.width / 2), o.width / 2);
             }
+            for (int r = 0; o.busy && r < o.height; ++r)
+                for (int c = 0; c < o.width; ++c)
+                    frame->data[0][r * frame->linesize[0] + c] += static_cast<uint8_t>(r + c + i * 3);
             frame->pts = i;
             avcodec_send_frame(ctx, frame);
         } else {
@@ -137,20 +149,9 @@ std::vector<EncodedFrame> encodeStream(const EncodeOptions &o)
 std::vector<std::vector<uint8_t>> splitNals(const std::vector<uint8_t> &au)
 {
     std::vector<std::vector<uint8_t>> nals;
-    std::vector<size_t> starts; // positions after start codes
-    for (size_t i = 0; i + 2 < au.size(); ++i) {
-        if (au[i] == 0 && au[i + 1] == 0 && au[i + 2] == 1) {
-            starts.push_back(i + 3);
-            i += 2;
-        }
-    }
-    for (size_t k = 0; k < starts.size(); ++k) {
-        size_t end = k + 1 < starts.size() ? starts[k + 1] - 3 : au.size();
-        if (k + 1 < starts.size() && end > starts[k] && au[end - 1] == 0)
-            --end; // 4-byte start code of the next unit
-        std::vector<uint8_t> nal(4 + (end - starts[k]));
-        nal[3] = 1;
-        std::copy(au.begin() + static_cast<ptrdiff_t>(starts[k]), au.begin() + static_cast<ptrdiff_t>(end), nal.begin() + 4);
+    for (const camsim::NalRef &n : camsim::splitNals(au.data(), au.size())) {
+        std::vector<uint8_t> nal{0, 0, 0, 1};
+        nal.insert(nal.end(), au.begin() + ptrdiff_t(n.offset), au.begin() + ptrdiff_t(n.offset + n.size));
         nals.push_back(std::move(nal));
     }
     return nals;
@@ -315,23 +316,7 @@ int16_t mulawToLinear(uint8_t u)
 
 uint8_t linearToAlaw(int16_t pcm)
 {
-    static const int segEnd[8] = {0x1F, 0x3F, 0x7F, 0xFF, 0x1FF, 0x3FF, 0x7FF, 0xFFF};
-    int v = pcm >> 3;
-    int mask;
-    if (v >= 0)
-        mask = 0xD5;
-    else {
-        mask = 0x55;
-        v = -v - 1;
-    }
-    int seg = 0;
-    while (seg < 8 && v > segEnd[seg])
-        ++seg;
-    if (seg >= 8)
-        return static_cast<uint8_t>(0x7F ^ mask);
-    int aval = seg << 4;
-    aval |= seg < 2 ? (v >> 1) & 0x0F : (v >> seg) & 0x0F;
-    return static_cast<uint8_t>(aval ^ mask);
+    return camsim::linearToAlaw(pcm);
 }
 
 uint8_t linearToMulaw(int16_t pcm)
@@ -361,6 +346,16 @@ std::vector<int16_t> tone(int sampleRate, int frequency, int samples, int amplit
     std::vector<int16_t> out(static_cast<size_t>(samples));
     for (int i = 0; i < samples; ++i)
         out[static_cast<size_t>(i)] = static_cast<int16_t>(amplitude * std::sin(2 * M_PI * frequency * i / sampleRate));
+    return out;
+}
+
+std::vector<int16_t> tone(int sampleRate, int frequency, int samples, double *phase, int amplitude)
+{
+    std::vector<int16_t> out(static_cast<size_t>(samples));
+    const double step = 2 * M_PI * frequency / sampleRate;
+    for (int i = 0; i < samples; ++i)
+        out[static_cast<size_t>(i)] = static_cast<int16_t>(amplitude * std::sin(*phase + step * i));
+    *phase = std::fmod(*phase + step * samples, 2 * M_PI);
     return out;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include <QImage>
@@ -41,6 +42,9 @@ struct EncodeOptions
     int slices = 1;   // slices per picture
     int sarNum = 0;   // pixel shape written into the stream (0: none)
     int sarDen = 0;
+    bool busy = false;       // a moving ramp over the whole picture: every block changes, as in a busy scene
+    int64_t bitRate = 0;     // > 0: this average rate (bits/s), also the cap, instead of quality
+    std::string extraParams = {}; // appended to the x264 / x265 parameter list ("aud=1")
 };
 
 // Encodes pictures testPicture(w, h, i) (or index -1 when still) with low
@@ -84,6 +88,8 @@ uint8_t linearToMulaw(int16_t pcm);
 
 // A sine tone, 16-bit mono.
 std::vector<int16_t> tone(int sampleRate, int frequency, int samples, int amplitude = 8000);
+// The same tone in blocks: phase (radians) goes on where the last block ended.
+std::vector<int16_t> tone(int sampleRate, int frequency, int samples, double *phase, int amplitude = 8000);
 // AAC-LC ADTS frames of the given PCM (libavcodec's native encoder).
 std::vector<std::vector<uint8_t>> encodeAacAdts(const std::vector<int16_t> &pcm, int sampleRate);
 

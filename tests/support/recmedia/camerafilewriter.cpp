@@ -1,8 +1,8 @@
 #include "tests/support/recmedia/camerafilewriter.h"
 
 #include "common/camerafile.h"
+#include "tests/support/files.h"
 
-#include <cstdio>
 #include <cstring>
 
 namespace varno::test {
@@ -71,11 +71,8 @@ std::vector<uint8_t> CameraFileWriter::bytes() const
 bool CameraFileWriter::save(const std::string &path) const
 {
     const std::vector<uint8_t> b = bytes();
-    std::FILE *f = std::fopen(path.c_str(), "wb");
-    if (!f)
-        return false;
-    const bool ok = std::fwrite(b.data(), 1, b.size(), f) == b.size();
-    return std::fclose(f) == 0 && ok;
+    return writeFile(QString::fromStdString(path),
+                     QByteArray(reinterpret_cast<const char *>(b.data()), qsizetype(b.size())));
 }
 
 } // namespace varno::test

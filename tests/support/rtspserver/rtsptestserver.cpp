@@ -5,8 +5,9 @@
 
 #include "rtsptestserver.h"
 
+#include "tools/camsim/medialoop.h"
+
 #include <chrono>
-#include <cmath>
 
 namespace varno::test {
 
@@ -23,9 +24,12 @@ void onMediaConfigure(GstRTSPMediaFactory *, GstRTSPMedia *media, gpointer user)
     static_cast<RtspTestServer *>(user)->mediaConfigured(media);
 }
 
-} // namespace
+GstRTSPFilterResult closeClient(GstRTSPServer *, GstRTSPClient *, gpointer)
+{
+    return GST_RTSP_FILTER_REMOVE;
+}
 
-RtspTestServer::RtspTestServer() = default;
+} // namespace
 
 RtspTestServer::~RtspTestServer()
 {
@@ -73,6 +77,7 @@ bool RtspTestServer::start(const Options &options)
         g_main_context_unref(context);
         return false;
     }
+    m_options.port = int(gst_rtsp_server_get_bound_port(server));
     m_server = server;
     m_loop = loop;
     m_context = context;
@@ -85,20 +90,36 @@ bool RtspTestServer::start(const Options &options)
     return true;
 }
 
-void RtspTestServer::stop()
+void RtspTestServer::stopFeeding()
 {
     m_stop = true;
-    {
-        std::lock_guard lock(m_feedMutex);
-        for (auto &t : m_feeders)
-            if (t.joinable())
-                t.join();
-        m_feeders.clear();
-    }
+    std::lock_guard lock(m_feedMutex);
+    for (auto &t : m_feeders)
+        if (t.joinable())
+            t.join();
+    m_feeders.clear();
+}
+
+void RtspTestServer::freeze()
+{
+    stopFeeding();
     if (m_loop) {
         g_main_loop_quit(static_cast<GMainLoop *>(m_loop));
         if (m_loopThread.joinable())
             m_loopThread.join();
+    }
+}
+
+void RtspTestServer::stop()
+{
+    freeze();
+    if (m_loop) {
+        auto *context = static_cast<GMainContext *>(m_context);
+        g_main_context_push_thread_default(context);
+        gst_rtsp_server_client_filter(static_cast<GstRTSPServer *>(m_server), &closeClient, nullptr);
+        for (int i = 0; i < 200 && g_main_context_iteration(context, FALSE); ++i) {
+        }
+        g_main_context_pop_thread_default(context);
         g_object_unref(static_cast<GstRTSPServer *>(m_server));
         g_main_loop_unref(static_cast<GMainLoop *>(m_loop));
         g_main_context_unref(static_cast<GMainContext *>(m_context));
@@ -155,23 +176,19 @@ void RtspTestServer::feed(void *videoSrc, void *audioSrc)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     const int fps = std::max(1, m_options.video.fps);
     const int64_t frameUs = 1000000 / fps;
-    const int64_t start = steadyUs();
-    std::vector<uint8_t> alaw(320);
+    int64_t start = steadyUs();
+    const std::vector<uint8_t> tone = camsim::alawTone(440); // a second: 25 frames of 40 ms
     int64_t nextAudio = start;
     uint64_t audioIndex = 0;
     for (uint64_t i = 0; !m_stop.load(); ++i) {
         const int64_t due = start + static_cast<int64_t>(i) * frameUs;
         while (!m_stop.load()) {
             if (asrc && nextAudio <= due) {
-                for (size_t k = 0; k < alaw.size(); ++k) {
-                    const double t = double(audioIndex * alaw.size() + k) / 8000.0;
-                    alaw[k] = linearToAlaw(static_cast<int16_t>(6000 * std::sin(2 * M_PI * 440 * t)));
-                }
-                ++audioIndex;
+                const uint8_t *frame = tone.data() + (audioIndex++ % 25) * 320;
                 nextAudio += 40000;
                 if (!playing(asrc))
                     continue; // dropped, as a camera drops what no one takes
-                GstBuffer *b = gst_buffer_new_memdup(alaw.data(), alaw.size());
+                GstBuffer *b = gst_buffer_new_memdup(frame, 320);
                 GST_BUFFER_DURATION(b) = 40 * GST_MSECOND;
                 if (gst_app_src_push_buffer(asrc, b) != GST_FLOW_OK)
                     goto done;
@@ -184,6 +201,12 @@ void RtspTestServer::feed(void *videoSrc, void *audioSrc)
         }
         if (m_stop.load())
             break;
+        // Late by more than half a frame (a busy machine): go on from now as a
+        // camera does, not with the missed frames at once, whose time stamps
+        // (taken at the push) would then be all but equal.
+        const int64_t late = steadyUs() - due;
+        if (late > frameUs / 2)
+            start += late;
         if (playing(vsrc)) {
             const size_t k = i % m_frames.size();
             const auto &f = m_frames[k];

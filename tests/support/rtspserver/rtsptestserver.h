@@ -21,10 +21,10 @@ public:
     {
         EncodeOptions video;
         bool audio = false;
-        int port = 0;
+        int port = 0;   // 0: a free one
     };
 
-    RtspTestServer();
+    RtspTestServer() = default;
     ~RtspTestServer();
     RtspTestServer(const RtspTestServer &) = delete;
     RtspTestServer &operator=(const RtspTestServer &) = delete;
@@ -32,7 +32,11 @@ public:
     // Starts the server (its own GLib main loop thread). Returns false when
     // the port cannot be used.
     bool start(const Options &options);
+    // Ends the stream and closes every connection, as the server's death would.
     void stop();
+    // Stops sending and answering while the connections stay open, as a
+    // server that hangs.
+    void freeze();
     std::string url() const;
 
     // The pre-encoded frames that are sent in a loop.
@@ -46,6 +50,7 @@ public:
 
 private:
     void feed(void *videoSrc, void *audioSrc);
+    void stopFeeding();
 
     Options m_options;
     std::vector<EncodedFrame> m_frames;
