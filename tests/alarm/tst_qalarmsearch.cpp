@@ -11,11 +11,9 @@
 #include "common/textfield.h"
 #include "common/ui/promptscript.h"
 #include "tests/device/devicefixture.h"
-#include "tests/support/camsimprocess.h"
 #include "tests/support/mqttbroker.h"
 #include "tests/support/testenv.h"
 
-#include <QFile>
 #include <QDateTimeEdit>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -26,7 +24,6 @@
 #include <memory>
 #include <thread>
 
-using varno::test::CamSimProcess;
 using varno::test::MqttBroker;
 using varno::ui::PromptKind;
 using varno::ui::PromptScript;
@@ -135,7 +132,6 @@ private slots:
         QCOMPARE(m_dialog->cellText(0, 3), QStringLiteral("External sensor alarm"));
         QCOMPARE(m_dialog->cellText(5, 3), QStringLiteral("Motion detection (fallback)"));
         QCOMPARE(m_dialog->cellText(6, 3), QStringLiteral("Other alarm"));
-        QVERIFY(varno::test::logText().contains("[ALARM]Device(B765432) Insert(20) alarm log success!!!"));
     }
 
     void sevenDaysCountedFromNow()
@@ -214,7 +210,6 @@ private slots:
         search();
         QTRY_VERIFY_WITH_TIMEOUT(!m_dialog->isSyncing() && m_prompts->count() == 2, 10000);
         QCOMPARE(boxes().last(), QStringLiteral("password:Gate"));
-        QVERIFY(varno::test::logText().contains("Device(B765432) has not set password!!!"));
     }
 
     void cameraWithoutAlarms()
@@ -250,7 +245,6 @@ private slots:
         search();
         QCOMPARE(boxes(), QStringList({QStringLiteral("Failed to query the alarm log on the device video.")}));
         QVERIFY(!m_dialog->isSyncing());
-        QVERIFY(varno::test::logText().contains("It's not our device!!!"));
     }
 
     void silentCameraEndsTheSearch()
@@ -261,7 +255,6 @@ private slots:
         QVERIFY(m_dialog->isSyncing());
         QTRY_VERIFY_WITH_TIMEOUT(!m_dialog->isSyncing(), 10000);
         QCOMPARE(boxes(), QStringList({QStringLiteral("The device did not answer, please search again.")}));
-        QVERIFY(varno::test::logText().contains("Device(VRNB-765432-KXPQT) did not finish the alarm log in 400 ms!!!"));
         // The next search works once the camera answers again.
         m_dialog->setSyncTimeoutMs(QAlarmSearch::kDefaultSyncTimeoutMs);
         QCOMPARE(m_rig.sim.command(QStringLiteral("B765432 drop-replies 0")), QStringLiteral("OK drop-replies"));
@@ -319,7 +312,6 @@ private slots:
         m_dialog->recvDelDevInfo(QStringLiteral("D300400"));
         QTRY_COMPARE(m_dialog->nameList(), QStringList({QStringLiteral("Front gate"), QStringLiteral("Yard")}));
         QVERIFY(!m_dialog->deviceEntry(QStringLiteral("D300400"), nullptr));
-        QVERIFY(varno::test::logText().contains("Hash has not contained(D300400)!!!"));
         // The renamed camera is still asked by its new name.
         search();
         QTRY_COMPARE_WITH_TIMEOUT(m_dialog->rowCount(), kGateAlarms, 10000);
@@ -359,7 +351,6 @@ private slots:
             QCoreApplication::sendPostedEvents();
             QCOMPARE(failed.count(), 0);
             QVERIFY(boxes().isEmpty());
-            QVERIFY(varno::test::logText().contains("[ALARM]Search of device(Z000007) cancelled!!!"));
         } else {
             QTRY_COMPARE_WITH_TIMEOUT(failed.count(), 1, 15000);
             QVERIFY(!m_dialog->isSyncing());

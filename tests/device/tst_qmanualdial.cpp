@@ -15,13 +15,9 @@
 #include "platform/p2p/p2p_wire.h"
 #include "tests/device/devicefixture.h"
 #include "tests/platform/p2p/relaykit.h"
-#include "tests/support/camsimprocess.h"
-#include "tests/support/mqttbroker.h"
 #include "tests/support/testenv.h"
 
-#include <QFile>
 #include <QLineEdit>
-#include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTimer>
@@ -31,10 +27,7 @@
 #include <cstring>
 #include <future>
 #include <memory>
-#include <mutex>
 
-using varno::test::CamSimProcess;
-using varno::test::MqttBroker;
 using varno::ui::PromptScript;
 
 namespace {
