@@ -8,7 +8,6 @@
 #include "common/textfield.h"
 #include "device/passwordcipher.h"
 #include "platform/devmgr/sdk_dvrmgr.h"
-#include "tests/support/modal.h"
 #include "tests/support/onviftestconf.h"
 #include "tests/support/testenv.h"
 
@@ -157,7 +156,6 @@ inline QStringList operations(bool open = false)
 }
 
 using varno::test::logText;
-using varno::test::runModal;
 
 // Discovery probes go to a loopback port where nobody answers.
 inline bool quietDiscovery()

@@ -9,6 +9,7 @@
 #include "live/qvideoonly.h"
 #include "live/realvideo.h"
 #include "resources/resourcepath.h"
+#include "tests/support/modal.h"
 #include "tests/support/testenv.h"
 
 #include <QByteArray>
@@ -21,6 +22,8 @@
 #include <QTreeWidgetItem>
 
 namespace clienttest {
+
+using varno::test::runModal;
 
 inline QTreeWid *tree(Client &c)
 {
