@@ -132,6 +132,7 @@ private slots:
         QCOMPARE(m_dialog->cellText(0, 3), QStringLiteral("External sensor alarm"));
         QCOMPARE(m_dialog->cellText(5, 3), QStringLiteral("Motion detection (fallback)"));
         QCOMPARE(m_dialog->cellText(6, 3), QStringLiteral("Other alarm"));
+        QVERIFY(varno::test::logText().contains("[ALARM]Device(B765432) Insert(20) alarm log success!!!"));
     }
 
     void sevenDaysCountedFromNow()
@@ -210,6 +211,7 @@ private slots:
         search();
         QTRY_VERIFY_WITH_TIMEOUT(!m_dialog->isSyncing() && m_prompts->count() == 2, 10000);
         QCOMPARE(boxes().last(), QStringLiteral("password:Gate"));
+        QVERIFY(varno::test::logText().contains("Device(B765432) has not set password!!!"));
     }
 
     void cameraWithoutAlarms()
@@ -245,6 +247,7 @@ private slots:
         search();
         QCOMPARE(boxes(), QStringList({QStringLiteral("Failed to query the alarm log on the device video.")}));
         QVERIFY(!m_dialog->isSyncing());
+        QVERIFY(varno::test::logText().contains("It's not our device!!!"));
     }
 
     void silentCameraEndsTheSearch()
@@ -255,6 +258,7 @@ private slots:
         QVERIFY(m_dialog->isSyncing());
         QTRY_VERIFY_WITH_TIMEOUT(!m_dialog->isSyncing(), 10000);
         QCOMPARE(boxes(), QStringList({QStringLiteral("The device did not answer, please search again.")}));
+        QVERIFY(varno::test::logText().contains("Device(VRNB-765432-KXPQT) did not finish the alarm log in 400 ms!!!"));
         // The next search works once the camera answers again.
         m_dialog->setSyncTimeoutMs(QAlarmSearch::kDefaultSyncTimeoutMs);
         QCOMPARE(m_rig.sim.command(QStringLiteral("B765432 drop-replies 0")), QStringLiteral("OK drop-replies"));
@@ -312,6 +316,7 @@ private slots:
         m_dialog->recvDelDevInfo(QStringLiteral("D300400"));
         QTRY_COMPARE(m_dialog->nameList(), QStringList({QStringLiteral("Front gate"), QStringLiteral("Yard")}));
         QVERIFY(!m_dialog->deviceEntry(QStringLiteral("D300400"), nullptr));
+        QVERIFY(varno::test::logText().contains("Hash has not contained(D300400)!!!"));
         // The renamed camera is still asked by its new name.
         search();
         QTRY_COMPARE_WITH_TIMEOUT(m_dialog->rowCount(), kGateAlarms, 10000);
@@ -348,6 +353,7 @@ private slots:
             QVERIFY(m_dialog->findChild<QPushButton *>(QStringLiteral("searchButton"))->isEnabled());
             // Cancelled: the connect job ends by itself and reports nothing.
             QTRY_VERIFY_WITH_TIMEOUT(m_dialog->controller()->idle(), 15000);
+            QVERIFY(varno::test::logText().contains("[ALARM]Search of device(Z000007) cancelled!!!"));
             QCoreApplication::sendPostedEvents();
             QCOMPARE(failed.count(), 0);
             QVERIFY(boxes().isEmpty());

@@ -424,6 +424,11 @@ private slots:
         QCOMPARE(client.deviceList().size(), 2);
         QCOMPARE(QByteArray(client.deviceList()[1].dev.devId), QByteArray("three"));
         QVERIFY(client.selectedDevice().isEmpty());
+        const QByteArray log = logText();
+        QVERIFY(log.contains("[CLIENT]Request delete device(two)!!!"));
+        QVERIFY(log.contains("[CLIENT]Finded item and remove!!!"));
+        QVERIFY(log.contains("[CLIENT]Finded device(two) and erase!!!"));
+        QVERIFY(log.contains("[CLIENT]Delete device(two) finished!!!"));
 
         // The store follows the removal at once; the camera added again is one
         // row, not two.
@@ -486,6 +491,7 @@ private slots:
         QCOMPARE(refused.kind, PromptKind::Information);
         QCOMPARE(refused.title, QStringLiteral("Device Management"));
         QVERIFY(refused.text.contains(QStringLiteral("300")));
+        QVERIFY(logText().contains("Device list full, device(c-301) refused!!!"));
 
         // Another one alone is refused again.
         client.recvDevListSlot({listed(camera("c-302", "302nd", "", false))});
@@ -597,6 +603,7 @@ private slots:
         QCOMPARE(prompts.requests().at(1).kind, PromptKind::Password);
         QCOMPARE(prompts.requests().at(1).text, QStringLiteral("Porch"));
         QCOMPARE(QByteArray(client.deviceList()[0].dev.password), QByteArray());
+        QVERIFY(logText().contains("Device(VRNB-765432-KXPQT) password is null!!!"));
 
         // Entered password: in the list and in the store at once.
         prompts.answer(QMessageBox::Ok);
@@ -940,6 +947,7 @@ private slots:
         QCOMPARE(operations(true).count(refusedEntry), 1);
         QCOMPARE(operations(true).count(offlineEntry), 0);
         QCOMPARE(states.count(), 0);
+        QVERIFY(logText().contains(QByteArray("Device(") + kLobby + ") refuses the stored password"));
 
         // A double-click says why nothing opens; the ghost's Settings stay
         // refused, the refusing camera's open.

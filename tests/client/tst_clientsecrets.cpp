@@ -164,6 +164,7 @@ private slots:
         // The search went through what the run wrote.
         QVERIFY2(scanned.contains(QStringLiteral("log/Varno.log")), qPrintable(scanned.join(QLatin1Char(' '))));
         QVERIFY(scanned.contains(QStringLiteral("localusr.db")));
+        QVERIFY(logText().contains("Open(rtsp://admin:***@"));
     }
 
 private:

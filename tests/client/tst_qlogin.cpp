@@ -122,6 +122,7 @@ private slots:
             QCOMPARE(QByteArray(dialog.userName()), QByteArray("admin"));
             QCOMPARE(QByteArray(dialog.password()), QByteArray("admin"));
             QCOMPARE(QByteArray(dialog.localIp()), child<QComboBox>(&dialog, "ipCombo")->currentText().toLatin1());
+            QVERIFY(logText().contains("[LOGIN]User name(admin) login success!!!\r\n"));
         }
         QCOMPARE(readDb(), record("admin", "admin", true, 0));
         QCOMPARE(dbMode(), mode_t(0600));
@@ -159,6 +160,7 @@ private slots:
         writeDb(record("admin", "admin", true, 1) + QByteArray(28, 'z'));
         PromptScript prompts;
         QLogin dialog;
+        QVERIFY(logText().contains("[LOGIN]User count is 1!!!\r\n"));
         QCOMPARE(child<QLineEdit>(&dialog, "passwordEdit")->text(), QStringLiteral("admin"));
         QVERIFY(child<QCheckBox>(&dialog, "rememberCheck")->isChecked());
         QCOMPARE(child<QComboBox>(&dialog, "languageCombo")->currentIndex(), 1);
@@ -240,6 +242,8 @@ private slots:
             QVERIFY(!QFile::exists(dbPath() + QStringLiteral(".tmp")));
             return;
         }
+        if (sparse > 0)
+            QVERIFY(logText().contains("holds 2000000 users, only 1024 are read!!!"));
         const QByteArray db = readDb();
         QCOMPARE(db.size(), (kept + 1) * 72);
         QCOMPARE(db.right(72), record("admin", "", false, 0));
@@ -287,6 +291,9 @@ private slots:
             QCOMPARE(seen[i].title, QStringLiteral("Login"));
             QCOMPARE(seen[i].text, expected[i]);
         }
+        const QByteArray log = logText();
+        QVERIFY(log.contains("QLogin::login_clicked(389):User name(nobody) does not exist!!!\r\n"));
+        QVERIFY(log.contains("QLogin::login_clicked(395):Password incorrect!!!\r\n"));
         QVERIFY(!dialog.isAccepted());
         QVERIFY(dialog.isVisible());
         QCOMPARE(readDb().size(), 0); // refused logins are not remembered
@@ -304,6 +311,7 @@ private slots:
         login(dialog, QStringLiteral("admin"), QStringLiteral("admin"), true);
         QCOMPARE(prompts.count(), 1);
         QCOMPARE(prompts.requests().at(0).text, QStringLiteral("Can't get local ip, exit!"));
+        QVERIFY(logText().contains("QLogin::login_clicked(380):Can't get local ip, exit!!!\r\n"));
         QVERIFY(!dialog.isAccepted());
         QVERIFY(!dialog.isVisible());
         QCOMPARE(readDb().size(), 72); // the login itself was good and is remembered
@@ -398,6 +406,7 @@ private slots:
         QCOMPARE(child<QPushButton>(&dialog, "loginButton")->text(), QStringLiteral("Login"));
 
         language->setCurrentIndex(1);
+        QVERIFY(logText().contains("[LOGIN]Change language, index(1)!!!\r\n"));
         QCOMPARE(child<QPushButton>(&dialog, "loginButton")->text(), QStringLiteral("Anmelden"));
         QCOMPARE(child<QLabel>(&dialog, "usernameLabel")->text(), QStringLiteral("Benutzername"));
         QCOMPARE(language->itemText(0), QStringLiteral("Englisch"));
@@ -524,6 +533,7 @@ private slots:
             QCOMPARE(prompts.requests()[0].text,
                      QStringLiteral("The login settings could not be read and were reset. The old file was kept as %1.")
                          .arg(dir.filePath(aside[0])));
+            QVERIFY(logText().contains("login.conf(" + QFile::encodeName(file) + ") set aside as("));
             login(dialog, QStringLiteral("admin"), QStringLiteral("admin"), false);
             QVERIFY(dialog.isAccepted());
         }

@@ -426,6 +426,7 @@ private slots:
         QVERIFY(QFileInfo(data + QStringLiteral("/Varno/Capture")).isDir());
         QCOMPARE(QFileInfo(s->storageFile()).size(), 300 + 2 * 12);
         QCOMPARE(s->getRecordDiskList().size(), 2);
+        QVERIFY(varno::test::logText().contains("Save storage, count(2), cover(1), path(Varno/Record)!!!"));
         QCOMPARE(varno::fieldText(s->getRecordDiskList().last().name), QStringLiteral("~/"));
     }
 
@@ -520,6 +521,7 @@ private slots:
         });
         child<QPushButton>(page, "pathButton")->click(); // cancelled
         QCOMPARE(cap->text(), before);
+        QVERIFY(varno::test::logText().contains("Has not select any directory!!!"));
         const QString chosen = d.base + QStringLiteral("/pictures");
         answer = chosen;
         child<QPushButton>(page, "pathButton")->click();
