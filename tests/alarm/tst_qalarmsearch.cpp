@@ -11,11 +11,9 @@
 #include "common/textfield.h"
 #include "common/ui/promptscript.h"
 #include "tests/device/devicefixture.h"
-#include "tests/support/camsimprocess.h"
 #include "tests/support/mqttbroker.h"
 #include "tests/support/testenv.h"
 
-#include <QFile>
 #include <QDateTimeEdit>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -26,7 +24,6 @@
 #include <memory>
 #include <thread>
 
-using varno::test::CamSimProcess;
 using varno::test::MqttBroker;
 using varno::ui::PromptKind;
 using varno::ui::PromptScript;
@@ -356,10 +353,10 @@ private slots:
             QVERIFY(m_dialog->findChild<QPushButton *>(QStringLiteral("searchButton"))->isEnabled());
             // Cancelled: the connect job ends by itself and reports nothing.
             QTRY_VERIFY_WITH_TIMEOUT(m_dialog->controller()->idle(), 15000);
+            QVERIFY(varno::test::logText().contains("[ALARM]Search of device(Z000007) cancelled!!!"));
             QCoreApplication::sendPostedEvents();
             QCOMPARE(failed.count(), 0);
             QVERIFY(boxes().isEmpty());
-            QVERIFY(varno::test::logText().contains("[ALARM]Search of device(Z000007) cancelled!!!"));
         } else {
             QTRY_COMPARE_WITH_TIMEOUT(failed.count(), 1, 15000);
             QVERIFY(!m_dialog->isSyncing());

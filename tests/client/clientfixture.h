@@ -11,14 +11,9 @@
 #include "tests/support/onviftestconf.h"
 #include "tests/support/testenv.h"
 
-#include <QApplication>
 #include <QByteArray>
-#include <QElapsedTimer>
-#include <QFile>
 #include <QString>
 #include <QStringList>
-#include <QTimer>
-#include <QWidget>
 
 #include <cstring>
 #include <vector>
@@ -168,38 +163,6 @@ inline bool quietDiscovery()
     return varno::test::writeOnvifConf({QStringLiteral("probe_window_ms = 200"),
                                         QStringLiteral("probe_target = 127.0.0.1:%1")
                                             .arg(varno::test::freeLoopbackPort())});
-}
-
-// Runs open(), which runs a dialog of type T modally. Once that dialog is
-// the active modal window, inside(dialog) runs and the dialog is closed.
-// Whatever modal window is still up after timeoutMs is closed, so that the
-// test never hangs. Returns whether the dialog was seen.
-template <typename T, typename Open, typename Inside>
-bool runModal(Open open, Inside inside, int timeoutMs = 30000)
-{
-    bool seen = false;
-    QTimer timer;
-    timer.setInterval(10);
-    QElapsedTimer clock;
-    clock.start();
-    QObject::connect(&timer, &QTimer::timeout, [&] {
-        QWidget *modal = QApplication::activeModalWidget();
-        if (auto *dialog = qobject_cast<T *>(modal)) {
-            timer.stop();
-            seen = true;
-            inside(dialog);
-            if (dialog->isVisible())
-                dialog->close();
-        } else if (clock.elapsed() > timeoutMs) {
-            timer.stop();
-            if (modal)
-                modal->close();
-        }
-    });
-    timer.start();
-    open();
-    timer.stop();
-    return seen;
 }
 
 inline QByteArray bytes(const void *p, size_t n)

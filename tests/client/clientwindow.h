@@ -8,14 +8,22 @@
 #include "common/ui/promptscript.h"
 #include "live/qvideoonly.h"
 #include "live/realvideo.h"
+#include "resources/resourcepath.h"
+#include "tests/support/modal.h"
+#include "tests/support/testenv.h"
 
 #include <QByteArray>
+#include <QIcon>
+#include <QImage>
 #include <QPushButton>
 #include <QString>
+#include <QStringList>
 #include <QTest>
 #include <QTreeWidgetItem>
 
 namespace clienttest {
+
+using varno::test::runModal;
 
 inline QTreeWid *tree(Client &c)
 {
@@ -39,6 +47,64 @@ inline int stateOf(const Client &c, const QByteArray &id)
         if (QByteArray(e.devId) == id)
             return e.state;
     return -1;
+}
+
+// A real double click on the camera's row.
+inline void doubleClick(Client &c, const QString &id)
+{
+    QTreeWidgetItem *item = itemOf(c, id);
+    QVERIFY(item);
+    QTest::mouseDClick(tree(c)->viewport(), Qt::LeftButton, {}, tree(c)->visualItemRect(item).center());
+}
+
+// The icon as an image to compare, at the tree's size.
+inline QImage iconImage(const QIcon &icon)
+{
+    return icon.pixmap(QSize(20, 20)).toImage().convertToFormat(QImage::Format_ARGB32);
+}
+
+// The camera's icon in the tree (none when it is not listed).
+inline QImage treeIcon(Client &c, const QByteArray &id)
+{
+    QTreeWidgetItem *item = itemOf(c, QString::fromLatin1(id));
+    return item ? iconImage(item->icon(0)) : QImage();
+}
+
+// One of the pictures the tree shows, e.g. "./images/dvr_gray.png".
+inline QImage resourceIcon(const char *name)
+{
+    return iconImage(QIcon(varno::resourcePath(QString::fromLatin1(name))));
+}
+
+// The camera's record in a list; all zero when it is not listed.
+inline DvrListInfo_s recordOf(const QList<DvrListInfo_s> &list, const QByteArray &id)
+{
+    for (const DvrListInfo_s &d : list)
+        if (QByteArray(d.dev.devId) == id)
+            return d;
+    return DvrListInfo_s{};
+}
+
+inline bool holds(const QList<DvrListInfo_s> &list, const QByteArray &id)
+{
+    return QByteArray(recordOf(list, id).dev.devId) == id;
+}
+
+// The texts of the prompts asked so far, in order.
+inline QStringList promptTexts(const varno::ui::PromptScript &prompts)
+{
+    QStringList out;
+    for (const varno::ui::PromptRequest &r : prompts.requests())
+        out << r.text;
+    return out;
+}
+
+// Starts the window's P2P channel and waits until it is registered.
+inline void registerP2p(Client &client)
+{
+    const qsizetype before = varno::test::logText().count("P2P_Client_SDK_Register success !!!");
+    client.startP2PRegistration();
+    QTRY_VERIFY_WITH_TIMEOUT(varno::test::logText().count("P2P_Client_SDK_Register success !!!") > before, 15000);
 }
 
 inline QPushButton *button(QWidget *w, const char *name)

@@ -51,13 +51,6 @@ namespace {
 const QByteArray kLobby = "5a5a5a5a-0000-4000-8000-0000000000b1";
 const QByteArray kPorch = "5a5a5a5a-0000-4000-8000-0000000000b2"; // H.265, as is the P2P camera Yard
 
-void doubleClick(Client &c, const QString &id)
-{
-    QTreeWidgetItem *item = itemOf(c, id);
-    QVERIFY(item);
-    QTest::mouseDClick(tree(c)->viewport(), Qt::LeftButton, {}, tree(c)->visualItemRect(item).center());
-}
-
 QVideoHand *handOf(realvideo *live, const QString &key)
 {
     LiveWinInfo w{};

@@ -8,9 +8,8 @@
 #include "common/p2phandle.h"
 #include "common/p2pmessage.h"
 #include "common/textfield.h"
-#include "device/passwordcipher.h"
-#include "platform/devmgr/sdk_dvrmgr.h"
 #include "platform/p2p/p2p_client_sdk.h"
+#include "tests/client/clientfixture.h"
 #include "tests/support/camsimprocess.h"
 #include "tests/support/mqttbroker.h"
 #include "tests/support/testenv.h"
@@ -186,34 +185,18 @@ inline P2pMessage_S message(const char *cameraId, int32_t type, const void *payl
     return m;
 }
 
-// The record with its password enciphered, as the store holds it.
-inline DeviceInfo_s enciphered(DeviceInfo_s d)
-{
-    char out[64] = {};
-    if (encode(d.password, out) == 0) {
-        std::memset(d.password, 0, sizeof(d.password));
-        std::memcpy(d.password, out, sizeof(d.password) - 1);
-    }
-    return d;
-}
+// The record with its password enciphered as the store holds it, the
+// password a stored record deciphers to, the camera list of the open store.
+using clienttest::enciphered;
 
 inline QString plainPassword(const DeviceInfo_s &d)
 {
-    char out[64] = {};
-    if (decode(d.password, out) != 0)
-        return QStringLiteral("<not enciphered>");
-    return QString::fromLatin1(out);
+    return QString::fromLatin1(clienttest::deciphered(d));
 }
 
-// The camera list in the open store.
 inline std::vector<DeviceInfo_s> stored()
 {
-    std::vector<DeviceInfo_s> buffer(kMaxDevices);
-    int count = 0;
-    if (SDK_DVRMGR_GetDevInfo(buffer.data(), &count) != 0)
-        return {};
-    buffer.resize(size_t(count));
-    return buffer;
+    return clienttest::readStore(true);
 }
 
 } // namespace devicetest

@@ -1,12 +1,10 @@
 // The device dialogs' controller without widgets, against the real store, a
-// private broker and the camera simulator: an add by P2P camera ID (found and
-// unknown), a password check with its pending entry, and a cancel while a
-// lookup nobody answers runs.
-#include "common/p2precords.h"
+// private broker and the camera simulator: a cancel while a lookup nobody
+// answers runs, and what outlives it. Adds by camera ID (found and unknown)
+// are tst_qadddevice's, the pending password check tst_qmanualdial's.
 #include "device/devicesetup.h"
 #include "tests/device/devicefixture.h"
 
-#include <QDir>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -46,57 +44,6 @@ private slots:
     {
         SDK_DVRMGR_UnInit();
         m_rig.stop();
-    }
-
-    void addByCameraId_data()
-    {
-        QTest::addColumn<QByteArray>("id");
-        QTest::addColumn<int>("outcome");
-        QTest::addColumn<QByteArray>("p2pId");
-        QTest::newRow("known to the service") << QByteArray("B765432") << int(AddResult::Added)
-                                              << QByteArray("VRNB-765432-KXPQT");
-        QTest::newRow("unknown") << QByteArray("Q000000") << int(AddResult::Failed) << QByteArray();
-    }
-
-    void addByCameraId()
-    {
-        QFETCH(QByteArray, id);
-        QFETCH(int, outcome);
-        QFETCH(QByteArray, p2pId);
-        DeviceSetup setup;
-        QSignalSpy added(&setup, &DeviceSetup::cameraAdded);
-        const size_t before = stored().size();
-        setup.addCamera(p2pRequest(id.constData()));
-        QTRY_COMPARE_WITH_TIMEOUT(added.count(), 1, 15000);
-        const auto result = added[0][0].value<AddResult>();
-        QCOMPARE(int(result.outcome), outcome);
-        QVERIFY(!result.cancelled);
-        QCOMPARE(QByteArray(result.info.dev.p2pId), p2pId);
-        QCOMPARE(stored().size(), before + (outcome == AddResult::Added ? 1 : 0));
-        if (outcome == AddResult::Added)
-            QCOMPARE(plainPassword(stored().back()), QStringLiteral("583"));
-    }
-
-    void passwordCheckIsPendingUntilItsReply()
-    {
-        DeviceSetup setup;
-        QSignalSpy sent(&setup, &DeviceSetup::checkSent);
-        varno::device::PendingCheck check;
-        std::memset(&check, 0, sizeof(check));
-        varno::setText(check.devId, "B765432");
-        varno::setText(check.name, "Gate");
-        varno::setText(check.password, "abc123");
-        setup.checkPassword(check);
-        QTRY_COMPARE_WITH_TIMEOUT(sent.count(), 1, 15000);
-        QCOMPARE(sent[0][1].toInt(), 0);
-        QCOMPARE(setup.pending().size(), 1);
-        QCOMPARE(QByteArray(setup.pending()[0].p2pId), QByteArray("VRNB-765432-KXPQT"));
-        const P2pMessage_S other = message("VRNC-100200-ABCDE", P2P_MSG_PASSWORD_CHECK_RSP, nullptr, 0);
-        QVERIFY(!setup.takeCheck(other, nullptr));
-        varno::device::PendingCheck taken;
-        QVERIFY(setup.takeCheck(message("VRNB-765432-KXPQT", P2P_MSG_PASSWORD_CHECK_RSP, nullptr, 0), &taken));
-        QCOMPARE(QByteArray(taken.password), QByteArray("abc123"));
-        QVERIFY(setup.pending().isEmpty());
     }
 
     void cancelDropsTheResult()

@@ -14,17 +14,13 @@
 #include "device/qadddevice.h"
 #include "device/qmanualdial.h"
 #include "platform/devmgr/sdk_dvrmgr.h"
-#include "platform/p2p/p2p_client_sdk.h"
 #include "tests/device/devicefixture.h"
-#include "tests/support/camsimprocess.h"
-#include "tests/support/mqttbroker.h"
 #include "tests/support/onviftestconf.h"
 #include "tests/support/testenv.h"
 #include "tools/camsim/onvifcamera.h"
 
 #include <QCheckBox>
 #include <QDir>
-#include <QFile>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTableWidget>
@@ -37,8 +33,6 @@
 #include <memory>
 #include <vector>
 
-using varno::test::CamSimProcess;
-using varno::test::MqttBroker;
 using varno::ui::PromptScript;
 using namespace devicetest;
 

@@ -1,7 +1,11 @@
 // Device settings against the real store, a private broker and the camera
 // simulator: the new-password rule in its order of checks, the password
 // change accepted and refused by the camera, replies that do not belong to
-// the change in flight, and the camera list.
+// the change in flight, and the camera list. Its camera editor page: the
+// refusals, the edited record, the "Rename:" entry, and that nothing but the
+// client's record changes. The camera password prompt: an empty password is
+// refused and the dialog stays; Cancel, close and Escape give no password;
+// the prompt seam runs the dialog and answers with what was typed.
 #include "common/metatypes.h"
 #include "common/p2phandle.h"
 #include "common/p2precords.h"
@@ -9,30 +13,23 @@
 #include "common/ui/promptscript.h"
 #include "device/devicesetup.h"
 #include "device/passwordcipher.h"
+#include "device/qpasswd.h"
 #include "device/qpasswdfrm.h"
 #include "device/qpropertydial.h"
 #include "device/qrenamefrm.h"
 #include "platform/devmgr/sdk_dvrmgr.h"
-#include "platform/p2p/p2p_client_sdk.h"
 #include "tests/device/devicefixture.h"
-#include "tests/support/camsimprocess.h"
-#include "tests/support/mqttbroker.h"
-#include "tests/support/testenv.h"
+#include "tests/support/modal.h"
 
-#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QtTest>
 
 #include <cstring>
 #include <memory>
-#include <mutex>
 
-using varno::test::CamSimProcess;
-using varno::test::MqttBroker;
 using varno::ui::PromptScript;
 
 namespace {
@@ -44,9 +41,19 @@ devicetest::MessageRelay &hub()
     return relay;
 }
 
-DeviceInfo_s device(const char *id, const char *name, const char *password, const char *p2pId)
+// A P2P camera at an address with a configuration, for the editor page.
+DvrListInfo_s camera(const char *id, const char *name, const char *password)
 {
-    return devicetest::listed(id, name, password, p2pId).dev;
+    DvrListInfo_s info;
+    std::memset(&info, 0, sizeof(info));
+    varno::setText(info.dev.devId, id);
+    varno::setText(info.dev.devName, name);
+    varno::setText(info.dev.password, password);
+    varno::setText(info.dev.p2pId, "VRNB-765432-KXPQT");
+    varno::setText(info.dev.ipAddr, "127.0.0.1");
+    info.dev.p2pFlag = 1;
+    info.config.profileCount = 2;
+    return info;
 }
 
 } // namespace
@@ -60,10 +67,14 @@ private slots:
     {
         varno::registerMetaTypes();
         QCOMPARE(SDK_DVRMGR_Init(varno::test::installDir().toUtf8().constData()), 0);
-        QCOMPARE(SDK_DVRMGR_AddDevice(devicetest::enciphered(device("B765432", "Gate", "abc123", "VRNB-765432-KXPQT"))), 0);
-        QCOMPARE(SDK_DVRMGR_AddDevice(devicetest::enciphered(device("C100200", "Yard", "pw9999", "VRNC-100200-ABCDE"))), 0);
+        QCOMPARE(SDK_DVRMGR_AddDevice(
+                     devicetest::enciphered(devicetest::listed("B765432", "Gate", "abc123", "VRNB-765432-KXPQT").dev)),
+                 0);
+        QCOMPARE(SDK_DVRMGR_AddDevice(
+                     devicetest::enciphered(devicetest::listed("C100200", "Yard", "pw9999", "VRNC-100200-ABCDE").dev)),
+                 0);
         // A password stored in plain (from an older store) stays as read.
-        QCOMPARE(SDK_DVRMGR_AddDevice(device("uuid-onvif-1", "Hall", "plain88", "")), 0);
+        QCOMPARE(SDK_DVRMGR_AddDevice(devicetest::listed("uuid-onvif-1", "Hall", "plain88").dev), 0);
 
         const QString failed = m_rig.start(&hub());
         QVERIFY2(failed.isEmpty(), qPrintable(failed));
@@ -327,10 +338,7 @@ private slots:
 
     void listFollowsUpdatesAndDeletes()
     {
-        DvrListInfo_s update;
-        std::memset(&update, 0, sizeof(update));
-        update.dev = device("B765432", "Renamed", "changed1", "VRNB-765432-KXPQT");
-        m_dialog->updateDevInfo(update);
+        m_dialog->updateDevInfo(devicetest::listed("B765432", "Renamed", "changed1", "VRNB-765432-KXPQT"));
         QCOMPARE(QByteArray(m_dialog->devList()[0].dev.devName), QByteArray("Renamed"));
         QCOMPARE(QByteArray(m_dialog->devList()[0].dev.password), QByteArray("changed1"));
         QCOMPARE(m_dialog->renamePage()->findChild<QLineEdit *>("nameLineEdit")->text(), QStringLiteral("Renamed"));
@@ -341,11 +349,8 @@ private slots:
         QCOMPARE(m_dialog->renamePage()->findChild<QLineEdit *>("nameLineEdit")->text(), QString());
 
         // A camera added later becomes known through the main window's list.
-        DvrListInfo_s added;
-        std::memset(&added, 0, sizeof(added));
-        added.dev = device("D000001", "New one", "583", "");
         QList<DvrListInfo_s> list = m_dialog->devList();
-        list.append(added);
+        list.append(devicetest::listed("D000001", "New one", "583"));
         m_dialog->updateDevList(list);
         m_dialog->setDevId(QStringLiteral("D000001"));
         QCOMPARE(m_dialog->renamePage()->findChild<QLineEdit *>("nameLineEdit")->text(), QStringLiteral("New one"));
@@ -358,11 +363,8 @@ private slots:
         // quietly; the window's thread never waited.
         PromptScript script;
         QSignalSpy changed(m_dialog.get(), &QPropertyDial::sendDevProperty);
-        DvrListInfo_s ghost;
-        std::memset(&ghost, 0, sizeof(ghost));
-        ghost.dev = device("Z000009", "Ghost", "ghost12", "VRNZ-000009-AAAAA");
         QList<DvrListInfo_s> list = m_dialog->devList();
-        list.append(ghost);
+        list.append(devicetest::listed("Z000009", "Ghost", "ghost12", "VRNZ-000009-AAAAA"));
         m_dialog->updateDevList(list);
         m_dialog->show();
         m_dialog->setDevId(QStringLiteral("Z000009"));
@@ -381,6 +383,197 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(page->setup()->jobsInFlight(), 0, 15000);
         QCOMPARE(script.count(), 0);
         QCOMPARE(changed.count(), 0);
+    }
+
+    void longIdIsShownWhole()
+    {
+        // The ID of a camera found by discovery (a UUID of 36 characters).
+        QRenameFrm page;
+        const QByteArray uuid = "5a5a5a5a-0000-4000-8000-d33000000001";
+        page.setDevInfo(camera(uuid.constData(), "Lobby", "583"));
+        QCOMPARE(page.findChild<QLineEdit *>("idLineEdit")->text(), QString::fromLatin1(uuid));
+    }
+
+    void refusals_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("no name, no password") << "" << "" << "Name can not be empty!";
+        QTest::newRow("no password") << "Yard" << "" << "Password can not be empty!";
+    }
+
+    void refusals()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, password);
+        QFETCH(QString, message);
+        PromptScript script;
+        QRenameFrm page;
+        page.setDevInfo(camera("B765432", "Front door", "secret1"));
+        QSignalSpy renamed(&page, &QRenameFrm::sendDevRename);
+        QSignalSpy logged(&page, &QRenameFrm::sendLogInfo);
+        page.findChild<QLineEdit *>("nameLineEdit")->setText(name);
+        page.findChild<QLineEdit *>("passwdLineEdit")->setText(password);
+        page.on_confirmButton_clicked();
+        const auto requests = script.take();
+        QCOMPARE(requests.size(), 1);
+        QCOMPARE(requests[0].title, QStringLiteral("Settings"));
+        QCOMPARE(requests[0].text, message);
+        QCOMPARE(renamed.count(), 0);
+        QCOMPARE(logged.count(), 0);
+        QCOMPARE(varno::fieldText(page.devInfo().dev.devName), QStringLiteral("Front door"));
+    }
+
+    void renameEmitsRecordAndLogEntry()
+    {
+        PromptScript script;
+        QRenameFrm page;
+        char user[32];
+        std::memset(user, 0, sizeof(user));
+        std::strcpy(user, "operator7");
+        page.setUserName(user);
+        const DvrListInfo_s before = camera("B765432", "Front door", "secret1");
+        page.setDevInfo(before);
+        QSignalSpy renamed(&page, &QRenameFrm::sendDevRename);
+        QSignalSpy logged(&page, &QRenameFrm::sendLogInfo);
+        page.findChild<QLineEdit *>("nameLineEdit")->setText(QStringLiteral("Hof Süd"));
+        page.findChild<QLineEdit *>("passwdLineEdit")->setText(QStringLiteral("new55pass"));
+        page.on_confirmButton_clicked();
+
+        QCOMPARE(renamed.count(), 1);
+        const auto dev = renamed[0][0].value<DeviceInfo_s>();
+        QCOMPARE(varno::fieldText(dev.devName), QStringLiteral("Hof Süd"));
+        QCOMPARE(varno::fieldText(dev.password), QStringLiteral("new55pass"));
+        // Every other field is the camera's as it was.
+        QCOMPARE(QByteArray(dev.devId), QByteArray("B765432"));
+        QCOMPARE(QByteArray(dev.p2pId), QByteArray("VRNB-765432-KXPQT"));
+        QCOMPARE(QByteArray(dev.ipAddr), QByteArray("127.0.0.1"));
+        QCOMPARE(int(dev.p2pFlag), 1);
+        // Zero-filled behind the new texts.
+        for (size_t i = std::strlen(dev.password); i < sizeof(dev.password); ++i)
+            QCOMPARE(int(dev.password[i]), 0);
+
+        QCOMPARE(logged.count(), 1);
+        const auto entry = logged[0][0].value<LogInfo_s>();
+        QCOMPARE(QByteArray(entry.content), QByteArray("Rename:B765432"));
+        QCOMPARE(QByteArray(entry.user), QByteArray("operator7"));
+        QVERIFY(QDateTime::fromString(QString::fromLatin1(entry.time), QStringLiteral("yyyy-MM-dd hh:mm:ss")).isValid());
+
+        const auto requests = script.take();
+        QCOMPARE(requests.size(), 1);
+        QCOMPARE(requests[0].text, QStringLiteral("Modify successful !"));
+        QCOMPARE(requests[0].title, QStringLiteral("Settings"));
+    }
+
+    void longNameIsCutWholeLetters()
+    {
+        PromptScript script;
+        QRenameFrm page;
+        page.setDevInfo(camera("B765432", "x", "p"));
+        QSignalSpy renamed(&page, &QRenameFrm::sendDevRename);
+        // 31 letters of two bytes each do not fit the 32-byte field: it holds
+        // 15 whole letters and its terminator.
+        auto *name = page.findChild<QLineEdit *>("nameLineEdit");
+        name->setMaxLength(64);
+        name->setText(QString(31, QChar(0x00e4)));
+        page.on_confirmButton_clicked();
+        QCOMPARE(renamed.count(), 1);
+        const auto dev = renamed[0][0].value<DeviceInfo_s>();
+        QCOMPARE(varno::fieldText(dev.devName), QString(15, QChar(0x00e4)));
+        QCOMPARE(int(dev.devName[31]), 0);
+    }
+
+    void focusAndIdRow()
+    {
+        QPasswd dialog;
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        dialog.setDevInfo("B765432", "Front door");
+        QTRY_VERIFY(dialog.findChild<QLineEdit *>("passwdLineEdit")->hasFocus());
+        // Without an ID its row is not shown.
+        dialog.setDevInfo(nullptr, "Yard");
+        QVERIFY(!dialog.findChild<QLineEdit *>("idLineEdit")->isVisible());
+        QVERIFY(!dialog.findChild<QLabel *>("idLabel")->isVisible());
+    }
+
+    void emptyPasswordKeepsTheDialogOpen()
+    {
+        PromptScript script;
+        QPasswd dialog;
+        dialog.setDevInfo("B765432", "Front door");
+        dialog.show();
+        dialog.on_confirmButton_clicked();
+        const auto requests = script.take();
+        QCOMPARE(requests.size(), 1);
+        QCOMPARE(requests[0].title, QStringLiteral("Property"));
+        QCOMPARE(requests[0].text, QStringLiteral("Please input password."));
+        QVERIFY(dialog.isVisible());
+        QCOMPARE(dialog.result(), int(QDialog::Rejected));
+
+        dialog.findChild<QLineEdit *>("passwdLineEdit")->setText(QStringLiteral("abc123"));
+        dialog.on_confirmButton_clicked();
+        QVERIFY(!dialog.isVisible());
+        QCOMPARE(dialog.result(), int(QDialog::Accepted));
+        QCOMPARE(dialog.getPasswd(), QStringLiteral("abc123"));
+        QCOMPARE(script.count(), 0);
+    }
+
+    void everyWayOutClearsThePassword()
+    {
+        for (int way = 0; way < 3; ++way) {
+            QPasswd dialog;
+            dialog.setDevInfo("B765432", "Front door");
+            dialog.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+            auto *password = dialog.findChild<QLineEdit *>("passwdLineEdit");
+            password->setText(QStringLiteral("typed99"));
+            if (way == 0)
+                dialog.on_cancelButton_clicked();
+            else if (way == 1)
+                dialog.on_closeButton_clicked();
+            else
+                QTest::keyClick(password, Qt::Key_Escape);
+            QVERIFY2(!dialog.isVisible(), qPrintable(QString::number(way)));
+            QCOMPARE(dialog.result(), int(QDialog::Rejected));
+            QCOMPARE(dialog.getPasswd(), QString());
+        }
+    }
+
+    void seamRunsTheDialog_data()
+    {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("confirm") << "confirmButton" << int(QMessageBox::Ok) << "cam777";
+        QTest::newRow("cancel") << "cancelButton" << int(QMessageBox::Cancel) << "";
+    }
+
+    void seamRunsTheDialog()
+    {
+        QFETCH(QString, button);
+        QFETCH(int, answer);
+        QFETCH(QString, text);
+        QPasswd::registerAsPasswordPrompt();
+        QString shownName;
+        varno::ui::PromptAnswer got;
+        QVERIFY(varno::test::runModal<QPasswd>(
+            [&] {
+                varno::ui::PromptRequest request;
+                request.kind = varno::ui::PromptKind::Password;
+                request.title = QStringLiteral("Password");
+                request.text = QStringLiteral("Front door");
+                got = varno::ui::prompt(request);
+            },
+            [&](QPasswd *dialog) {
+                shownName = dialog->findChild<QLineEdit *>("nameLineEdit")->text();
+                QTest::keyClicks(dialog->findChild<QLineEdit *>("passwdLineEdit"), QStringLiteral("cam777"));
+                dialog->findChild<QPushButton *>(button)->click();
+            }));
+        QCOMPARE(shownName, QStringLiteral("Front door"));
+        QCOMPARE(int(got.button), answer);
+        QCOMPARE(got.text, text);
+        varno::ui::setPasswordDialog({});
     }
 
 private:

@@ -1,1 +1,0 @@
-add_dependencies(${test_target} varno-camsim)

@@ -1,1 +1,0 @@
-target_link_libraries(${test_target} PRIVATE varno_camsim)
